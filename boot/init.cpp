@@ -1,0 +1,47 @@
+// The start-up order. Every step runs once, in this order; nothing here is a
+// static constructor.
+#include "boot/init.h"
+
+#include "datatypes/registry.h"
+#include "evaluator/stack.h"
+#include "runtime/collector.h"
+#include "runtime/cycle.h"
+#include "runtime/fatal.h"
+#include "runtime/memory.h"
+#include "runtime/resources.h"
+#include "runtime/root.h"
+#include "services/random.h"
+
+namespace kiv {
+
+namespace {
+
+bool g_initialised = false;
+
+void first_frames() {
+  init_node_frame(kNodeFrameSize);
+  init_series_frame();
+}
+
+constexpr void (*kInitSteps[])() = {
+    random_init,
+    memory_init,
+    resource_tables_init,
+    register_all_datatypes,
+    first_frames,
+    [] { root_block_init(64); },
+    stack_init,
+    cycle_stack_reset,
+    load_type_words,
+};
+
+}  // namespace
+
+void runtime_init() {
+  if (g_initialised) return;
+  g_initialised = true;
+  g_release_runtime_memory = runtime_memory_release;
+  for (auto step : kInitSteps) step();
+}
+
+}  // namespace kiv

@@ -1,0 +1,42 @@
+// Process start and the outermost catch point.
+#include "boot/start.h"
+
+#include "boot/init.h"
+#include "platform/signals.h"
+#include "platform/thread.h"
+#include "runtime/exits.h"
+#include "runtime/fatal.h"
+
+namespace kiv {
+
+namespace {
+
+// Reserved (lazily committed) stack of the interpreter thread.
+constexpr size_t kInterpreterStack = size_t(512) << 20;
+
+struct StartArgs {
+  int argc;
+  char** argv;
+};
+
+int run(void* p) {
+  auto* args = static_cast<StartArgs*>(p);
+  (void)args;
+  try {
+    runtime_init();
+  } catch (KivThrow& t) {
+    main_catch(t.code);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int start(int argc, char** argv) {
+  install_fatal_handlers();
+  platform_fpu_init();
+  StartArgs args{argc, argv};
+  return run_on_large_stack(kInterpreterStack, run, &args);
+}
+
+}  // namespace kiv

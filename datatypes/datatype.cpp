@@ -1,0 +1,54 @@
+// datatype!: form, mold and compare; no make, to or path access.
+#include "datatypes/datatype.h"
+
+#include "datatypes/registry.h"
+#include "datatypes/string.h"
+#include "evaluator/stack.h"
+#include "runtime/memory.h"
+
+namespace kiv {
+
+Cell* datatype_make_at(const Cell* block, TypeId t) {
+  Cell* c = block_append_cell(block);
+  *c = datatype_cell(t);
+  return c;
+}
+
+Cell* datatype_push(TypeId t) { return stack_push_value(datatype_cell(t)); }
+
+namespace {
+
+int32_t datatype_form(Cell* value, Cell* buffer, Cell*, int32_t limit) {
+  const TypeNameEntry& e = g_type_names[value->data1];
+  return limit - string_append_c_string(buffer, std::string_view(e.name, e.length));
+}
+
+int32_t datatype_mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t limit, int32_t) {
+  const char* name = g_type_names[value->data1].name;
+  if (all) limit -= string_append_c_string(buffer, "#(");
+  limit -= string_append_c_string(buffer, name);
+  if (all) limit -= string_append_c_string(buffer, ")");
+  return limit;
+}
+
+int datatype_compare(Cell* value, Cell* other, CompareOp op) {
+  switch (op) {
+    case kCmpEqual:
+    case kCmpNotEqual:
+    case kCmpStrictEqual:
+    case kCmpSame:
+    case kCmpFindEqual:
+      return other->is(kTypeDatatype) && other->data1 == value->data1 ? 0 : 1;
+    default:
+      return kNotComparable;
+  }
+}
+
+}  // namespace
+
+void datatype_datatype_init() {
+  register_datatype({kTypeDatatype, kTypeNil, "datatype!", kActionCount,
+                     {.form = datatype_form, .mold = datatype_mold, .compare = datatype_compare}});
+}
+
+}  // namespace kiv

@@ -1,0 +1,131 @@
+// logic!: make, to, random, form, mold, compare and the bitwise actions; the truth tests.
+#include "datatypes/logic.h"
+
+#include "datatypes/datatype.h"
+#include "datatypes/registry.h"
+#include "datatypes/string.h"
+#include "datatypes/word.h"
+#include "evaluator/stack.h"
+#include "runtime/errors.h"
+#include "runtime/memory.h"
+#include "services/random.h"
+
+namespace kiv {
+
+Cell* logic_box(uint32_t flag) {
+  *g_stack.arguments = make_cell(kTypeLogic, flag);
+  return g_stack.arguments;
+}
+
+Cell* logic_make_at(const Cell* block, uint32_t flag) {
+  Cell* c = block_append_cell(block);
+  *c = make_cell(kTypeLogic, flag);
+  return c;
+}
+
+Cell* logic_push(uint32_t flag) { return stack_push_value(make_cell(kTypeLogic, flag)); }
+
+bool true_value_q() {
+  const Cell* c = g_stack.arguments;
+  if (c->is(kTypeUnset)) raise_error(kErrScriptNoReturn);
+  return !cell_false(c);
+}
+
+bool false_value_q() { return cell_false(g_stack.arguments); }
+
+bool logic_cell_true_q(const Cell* cell, bool check, const Cell* word) {
+  if (check && cell->is(kTypeUnset)) raise_error(kErrScriptNoValue, word);
+  return !cell_false(cell);
+}
+
+bool logic_top_false_q() { return cell_false(stack_last_value()); }
+bool logic_top_true_q() { return !logic_top_false_q(); }
+
+namespace {
+
+Cell* logic_to(Cell*, Cell* spec, TypeId) {
+  if (spec->is(kTypeLogic)) return spec;
+  return stack_push_value(spec->is(kTypeNone) ? kFalseCell : kTrueCell);
+}
+
+Cell* logic_make(Cell* proto, Cell* spec, TypeId t) {
+  switch (spec->type()) {
+    case kTypeInteger:
+      return stack_push_value(logic_cell(spec->data2 != 0));
+    case kTypeFloat:
+    case kTypePercent:
+      // A NaN is not equal to 0.0, so it gives true.
+      return stack_push_value(logic_cell(!(spec->get_float() == 0.0)));
+    default:
+      return logic_to(proto, spec, t);
+  }
+}
+
+Cell* logic_random(Cell* value, bool seed, bool secure, bool) {
+  if (seed) {
+    random_seed(value->data1);
+    *value = kUnsetCell;
+    return value;
+  }
+  int32_t draw = secure ? random_next_secure() : random_next();
+  *value = logic_cell(draw > 0x3FFFFFFF);
+  return value;
+}
+
+int32_t logic_form(Cell* value, Cell* buffer, Cell*, int32_t limit) {
+  return limit - string_append_c_string(buffer, value->data1 == 1 ? "true" : "false");
+}
+
+int32_t logic_mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t limit, int32_t) {
+  bool t = value->data1 == 1;
+  return limit - string_append_c_string(buffer, all ? (t ? "#(true)" : "#(false)") : (t ? "true" : "false"));
+}
+
+int logic_compare(Cell* value, Cell* other, CompareOp op) {
+  if (!other->is(kTypeLogic)) return kNotComparable;
+  switch (op) {
+    case kCmpEqual: case kCmpNotEqual: case kCmpStrictEqual: case kCmpSort: case kCmpCaseSort:
+    case kCmpSame: case kCmpFindEqual: {
+      int d = int(value->data1) - int(other->data1);
+      return d < 0 ? -1 : d > 0 ? 1 : 0;
+    }
+    default:
+      return kNotComparable;
+  }
+}
+
+Cell* logic_complement(Cell* value) {
+  value->data1 ^= 1;
+  return value;
+}
+
+// Operation codes: 5 or, 6 and, 7 xor.
+Cell* logic_bitwise_op(Cell* value, Cell* other, int op) {
+  if (!other->is(kTypeLogic)) {
+    Cell where = where_word_cell();
+    Cell datatype = datatype_cell(other->type());
+    Cell argument = name_word_cell("value2");
+    raise_error(kErrScriptExpectArg, &where, &datatype, &argument);
+  }
+  switch (op) {
+    case 5: value->data1 |= other->data1; break;
+    case 6: value->data1 &= other->data1; break;
+    default: value->data1 ^= other->data1; break;
+  }
+  return value;
+}
+
+Cell* logic_or(Cell* a, Cell* b) { return logic_bitwise_op(a, b, 5); }
+Cell* logic_and(Cell* a, Cell* b) { return logic_bitwise_op(a, b, 6); }
+Cell* logic_xor(Cell* a, Cell* b) { return logic_bitwise_op(a, b, 7); }
+
+}  // namespace
+
+void logic_datatype_init() {
+  register_datatype({kTypeLogic, kTypeNil, "logic!", kActionCount,
+                     {.make = logic_make, .random = logic_random, .to = logic_to, .form = logic_form,
+                      .mold = logic_mold, .compare = logic_compare, .and_t = logic_and,
+                      .complement = logic_complement, .or_t = logic_or, .xor_t = logic_xor}});
+}
+
+}  // namespace kiv

@@ -1,0 +1,52 @@
+// unset!: the absence of a value. make and to give unset; form is empty.
+#include "datatypes/logic.h"
+#include "datatypes/registry.h"
+#include "datatypes/string.h"
+#include "evaluator/stack.h"
+#include "runtime/memory.h"
+
+namespace kiv {
+
+Cell* set_result_unset() {
+  *g_stack.arguments = kUnsetCell;
+  return g_stack.arguments;
+}
+
+Cell* unset_make_at(const Cell* block) {
+  Cell* c = block_append_cell(block);
+  *c = kUnsetCell;
+  return c;
+}
+
+Cell* push_unset() { return stack_push_value(kUnsetCell); }
+
+namespace {
+
+Cell* unset_make(Cell*, Cell*, TypeId) { return push_unset(); }
+
+int32_t unset_form(Cell*, Cell*, Cell*, int32_t limit) { return limit; }
+
+int32_t unset_mold(Cell*, Cell* buffer, bool, bool all, bool, Cell*, int32_t limit, int32_t) {
+  return limit - string_append_c_string(buffer, all ? "#(unset)" : "unset");
+}
+
+int unset_compare(Cell*, Cell* other, CompareOp op) {
+  if (!other->is(kTypeUnset)) return kNotComparable;
+  switch (op) {
+    case kCmpEqual: case kCmpNotEqual: case kCmpStrictEqual: case kCmpSort: case kCmpCaseSort:
+    case kCmpSame: case kCmpFindEqual:
+      return 0;
+    default:
+      return kNotComparable;
+  }
+}
+
+}  // namespace
+
+void unset_datatype_init() {
+  register_datatype({kTypeUnset, kTypeNil, "unset!", kActionCount,
+                     {.make = unset_make, .to = unset_make, .form = unset_form, .mold = unset_mold,
+                      .compare = unset_compare}});
+}
+
+}  // namespace kiv

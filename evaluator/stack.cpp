@@ -1,0 +1,374 @@
+// Data and call stacks: pushes, frames, unwinding and the target searches of
+// the non-local exits.
+//
+// break, continue, return and exit leave the target frame on top with its
+// result slot filled and hand back a status code: every level between passes
+// the status on without touching the stacks, and the target (loop or function
+// body) continues from the state left here. Errors and throw travel as a
+// KivThrow; their catch points restore their own saved positions (StackSave).
+#include "evaluator/stack.h"
+
+#include <unistd.h>
+
+#include <string>
+
+#include "datatypes/context.h"
+#include "evaluator/actions.h"
+#include "runtime/cycle.h"
+#include "runtime/errors.h"
+#include "runtime/exits.h"
+#include "runtime/memory.h"
+#include "runtime/root.h"
+
+namespace kiv {
+
+StackState g_stack{};
+
+namespace {
+
+inline uint32_t word_symbol(const Cell* word) { return word ? word->data2 : 0; }
+inline uint32_t word_context(const Cell* word) { return word ? word->data1 : 0; }
+
+CallFrame* push_frame(const Cell* word, uint32_t flags) {
+  if (g_stack.frames_top >= g_stack.frames_end) stack_overflow();
+  CallFrame* f = g_stack.frames_top++;
+  f->header = ((word_symbol(word) & 0xFFFF) << 8) | flags;
+  f->prev_args = stack_index(g_stack.arguments);
+  f->word_context = word_context(word);
+  f->fn_context = 0;
+  f->saved_values = 0;
+  g_stack.arguments = g_stack.top;
+  return f;
+}
+
+void restore_function_context(const CallFrame* f) {
+  if (f->fn_context) context_cell(f->fn_context)->data2 = f->saved_values;
+}
+
+// Pops the top frame; returns it (its memory stays readable until the next push).
+CallFrame* pop_frame(bool restore) {
+  CallFrame* f = --g_stack.frames_top;
+  if (restore) restore_function_context(f);
+  return f;
+}
+
+// The arguments base that was current while [f] was the top frame.
+Cell* own_arguments(const CallFrame* f) {
+  return f + 1 < g_stack.frames_top ? stack_at(f[1].prev_args) : g_stack.arguments;
+}
+
+// Searches for a frame of [kind] (or, with kind 0, one with the body flag)
+// below the topmost frame; the topmost is examined only for try/all.
+// Returns null when none is found or a try/all frame is in the way.
+CallFrame* find_target(uint32_t kind) {
+  CallFrame* top = g_stack.frames_top;
+  if (top == g_stack.frames_base) return nullptr;
+  if (top[-1].kind() == kFrameTryAll) return nullptr;
+  for (CallFrame* f = top - 2; f >= g_stack.frames_base; f--) {
+    if (f->kind() == kFrameTryAll) return nullptr;
+    if (kind ? f->kind() == kind : f->body()) return f;
+  }
+  return nullptr;
+}
+
+// Leaves [target] as the top frame with its own arguments base current and empty.
+Cell* settle_on(CallFrame* target) {
+  Cell* own = own_arguments(target);
+  g_stack.frames_top = target + 1;
+  g_stack.arguments = own;
+  g_stack.top = own;
+  return own;
+}
+
+void write_all(int fd, const std::string& text) {
+  const char* p = text.data();
+  size_t n = text.size();
+  while (n > 0) {
+    ssize_t w = write(fd, p, n);
+    if (w <= 0) return;
+    p += w;
+    n -= size_t(w);
+  }
+}
+
+}  // namespace
+
+void stack_init() {
+  Cell* data = root_slot(kRootDataStack);
+  *data = make_cell(kTypeBlock, 0, series_alloc_fixed(kDataStackCells, sizeof(Cell), 0));
+  Cell* calls = root_slot(kRootCallStack);
+  *calls = make_cell(kTypeBlock, 0, series_alloc_fixed(kCallStackCells, sizeof(Cell), 0));
+  SeriesBuffer* d = series_buffer(root_slot(kRootDataStack)->node());
+  SeriesBuffer* c = series_buffer(root_slot(kRootCallStack)->node());
+  g_stack.bottom = d->cells();
+  g_stack.end = d->cells() + d->capacity / sizeof(Cell);
+  g_stack.arguments = g_stack.top = g_stack.bottom;
+  g_stack.frames_base = reinterpret_cast<CallFrame*>(c->data());
+  g_stack.frames_end = g_stack.frames_base + c->capacity / sizeof(CallFrame);
+  g_stack.frames_top = g_stack.frames_base;
+  g_stack.throw_origin = nullptr;
+}
+
+// ---------------------------------------------------------------- data stack
+
+void stack_overflow() {
+  g_stack.top = g_stack.top - kOverflowHeadroom > g_stack.bottom ? g_stack.top - kOverflowHeadroom
+                                                                  : g_stack.bottom;
+  if (g_stack.arguments > g_stack.top) g_stack.arguments = g_stack.top;
+  cycle_stack_reset();
+  raise_error(kErrInternalStackOverflow);
+}
+
+void stack_pop(uint32_t n) {
+  g_stack.top = uint32_t(g_stack.top - g_stack.bottom) > n ? g_stack.top - n : g_stack.bottom;
+}
+
+Cell* stack_last_value() { return g_stack.top > g_stack.bottom ? g_stack.top - 1 : g_stack.bottom; }
+
+Cell* stack_reset() {
+  g_stack.top = g_stack.arguments;
+  return g_stack.arguments;
+}
+
+Cell* stack_keep_result() {
+  g_stack.top = g_stack.arguments + 1;
+  return g_stack.arguments;
+}
+
+void stack_set_last(const Cell* cell) { copy_cell(g_stack.arguments, cell); }
+
+Cell* stack_reset_to_value(const Cell* cell) {
+  g_stack.top = g_stack.arguments + 1;
+  copy_cell(g_stack.arguments, cell);
+  return g_stack.arguments;
+}
+
+void stack_collapse_last() {
+  if (g_stack.top - g_stack.bottom < 2) return;
+  g_stack.top[-2] = g_stack.top[-1];
+  g_stack.top--;
+}
+
+// ---------------------------------------------------------------- frames
+
+void open_native_frame(const Cell* word) { push_frame(word, kFrameNative << 24); }
+
+void open_function_frame(const Cell* word, Node fn_context) {
+  CallFrame* f = push_frame(word, kFrameFunction << 24);
+  f->fn_context = fn_context;
+  f->saved_values = fn_context ? context_cell(fn_context)->data2 : 0;
+}
+
+void stack_mark_function_body(const Cell* word, Node fn_context) {
+  context_cell(fn_context)->data2 = stack_index(g_stack.arguments) + 1;
+  push_frame(word, (kFrameNative << 24) | kFrameBodyFlag);
+}
+
+void stack_mark_try(const Cell* word) { push_frame(word, kFrameTry << 24); }
+void stack_mark_try_all(const Cell* word) { push_frame(word, kFrameTryAll << 24); }
+void stack_mark_catch(const Cell* word) { push_frame(word, kFrameCatch << 24); }
+void stack_mark_loop(const Cell* word) { push_frame(word, kFrameLoop << 24); }
+void stack_mark_eval_block(const Cell* word) { push_frame(word, (kFrameEvalBlock << 24) | kFrameInterpFlag); }
+void stack_mark_interp_native(const Cell* word) { push_frame(word, (kFrameNative << 24) | kFrameInterpFlag); }
+void stack_mark_interp_function(const Cell* word) {
+  push_frame(word, (kFrameFunction << 24) | kFrameInterpFlag);
+}
+void stack_mark_kind_9(const Cell* word) { push_frame(word, kFrameNoUser << 24); }
+
+void stack_set_body_flag(bool on) {
+  CallFrame* f = stack_top_frame();
+  f->header = on ? f->header | kFrameBodyFlag : f->header & ~kFrameBodyFlag;
+}
+
+void stack_set_interp_flag() { stack_top_frame()->header |= kFrameInterpFlag; }
+
+CallFrame* stack_mark_do_body() {
+  if (g_stack.frames_top - g_stack.frames_base < 2) return nullptr;
+  CallFrame* f = g_stack.frames_top - 2;
+  if (f->body()) return nullptr;
+  f->header |= kFrameBodyFlag;
+  return f;
+}
+
+void stack_clear_body_flag(CallFrame* frame) { frame->header &= ~kFrameBodyFlag; }
+
+void stack_set_call_top(CallFrame* frame) { g_stack.frames_top = frame; }
+
+bool stack_eval_q(CallFrame* frame, bool just_one) {
+  CallFrame* f = frame ? frame : g_stack.frames_top - 1;
+  if (just_one) f--;
+  for (; f >= g_stack.frames_base; f--) {
+    if (f->header & kFrameInterpFlag) return true;
+    if (just_one) break;
+  }
+  return false;
+}
+
+void stack_rename_frame(const Cell* word) {
+  if (!word || !word->is(kTypeWord)) return;
+  CallFrame* f = g_stack.throw_origin ? g_stack.throw_origin : g_stack.frames_top - 1;
+  if (f < g_stack.frames_base) return;
+  f->header = (f->header & ~0x00FFFF00u) | ((word->data2 & 0xFFFF) << 8);
+}
+
+// ---------------------------------------------------------------- closing frames
+//
+// | variant            | restore      | top afterwards           | result                      |
+// | unwind             | no           | callee's base + 1        | stays as last pushed value  |
+// | unwind_function    | yes          | callee's base + 1        | as unwind                   |
+// | unwind_last        | no           | callee's base + 1        | also copied to caller slot  |
+// | unwind_reset       | no           | caller's base            | none kept                   |
+// | unwind_drop        | kind 1 only  | callee's base            | none kept                   |
+// | unwind_drop_last   | kind 1 only  | callee's base - 1        | none kept                   |
+
+namespace {
+
+void close_frame(bool restore, bool copy_result) {
+  Cell* callee = g_stack.arguments;
+  CallFrame* f = pop_frame(restore);
+  g_stack.arguments = stack_at(f->prev_args);
+  g_stack.top = callee + 1;
+  if (copy_result) copy_cell(g_stack.arguments, callee);
+}
+
+void drop_frame(int below) {
+  Cell* callee = g_stack.arguments;
+  CallFrame* f = g_stack.frames_top - 1;
+  pop_frame(f->kind() == kFrameFunction);
+  if (stack_frames_empty()) {
+    g_stack.arguments = g_stack.top = g_stack.bottom;
+    return;
+  }
+  g_stack.arguments = stack_at(f->prev_args);
+  g_stack.top = callee - below >= g_stack.bottom ? callee - below : g_stack.bottom;
+}
+
+}  // namespace
+
+void stack_unwind() { close_frame(false, false); }
+void stack_unwind_function() { close_frame(true, false); }
+void stack_unwind_last() { close_frame(false, true); }
+void stack_unwind_function_last() { close_frame(true, true); }
+
+void stack_unwind_reset() {
+  CallFrame* f = pop_frame(false);
+  g_stack.arguments = stack_at(f->prev_args);
+  g_stack.top = g_stack.arguments;
+}
+
+void stack_unwind_function_reset() {
+  CallFrame* f = pop_frame(true);
+  g_stack.arguments = stack_at(f->prev_args);
+  g_stack.top = g_stack.arguments;
+}
+
+void stack_unwind_drop() { drop_frame(0); }
+void stack_unwind_drop_last() { drop_frame(1); }
+
+void stack_unwind_to_kind(FrameKind kind, bool keep) {
+  Cell* innermost = g_stack.arguments;
+  Cell* own = g_stack.arguments;
+  bool popped = false;
+  while (!stack_frames_empty()) {
+    CallFrame* f = g_stack.frames_top - 1;
+    if (f->kind() == kind || f->kind() == kFrameTryAll) {
+      g_stack.arguments = keep ? own : stack_at(f->prev_args);
+      g_stack.top = innermost + 1;
+      (void)popped;
+      return;
+    }
+    own = stack_at(f->prev_args);
+    pop_frame(f->kind() == kFrameFunction);
+    popped = true;
+  }
+  g_stack.arguments = g_stack.top = g_stack.bottom;
+}
+
+void stack_unwind_to_function() {
+  Cell* innermost = g_stack.arguments;
+  Cell* own = g_stack.arguments;
+  while (!stack_frames_empty()) {
+    CallFrame* f = g_stack.frames_top - 1;
+    if (f->kind() == kFrameFunction) {
+      copy_cell(own, innermost);
+      g_stack.arguments = own;
+      g_stack.top = own + 1;
+      return;
+    }
+    own = stack_at(f->prev_args);
+    pop_frame(false);
+  }
+  g_stack.arguments = g_stack.top = g_stack.bottom;
+}
+
+// ---------------------------------------------------------------- non-local exits
+
+uint32_t stack_throw_break(bool has_value, bool is_continue) {
+  CallFrame* loop = find_target(kFrameLoop);
+  if (!loop) raise_error(is_continue ? kErrThrowContinue : kErrThrowBreak);
+  Cell value = has_value && !is_continue ? *g_stack.arguments : make_cell(kTypeUnset);
+  Cell* slot = settle_on(loop);
+  *slot = value;
+  return is_continue ? kThrowContinue : kThrowBreak;
+}
+
+uint32_t stack_throw_return(bool has_value) {
+  CallFrame* body = find_target(0);
+  if (!body) raise_error(kErrThrowReturn);
+  Cell value = has_value ? *g_stack.arguments : make_cell(kTypeUnset);
+  Cell* slot = settle_on(body);
+  *slot = value;
+  return has_value ? kThrowReturn : kThrowExit;
+}
+
+void stack_throw_value(uint32_t code) {
+  if (!g_stack.throw_origin && !stack_frames_empty()) g_stack.throw_origin = g_stack.frames_top - 1;
+  Cell value = *g_stack.arguments;
+  Cell name = g_stack.top - g_stack.arguments > 1 ? g_stack.arguments[1] : make_cell(kTypeUnset);
+  CallFrame* target = find_target(kFrameCatch);
+  if (!target) raise_error(kErrThrowThrow, &value);
+  settle_on(target);
+  stack_push_value(value);
+  stack_push_value(name);
+  throw_code(code);
+}
+
+void stack_throw_error() {
+  CallFrame* target = nullptr;
+  if (g_stack.frames_base) {
+    for (CallFrame* f = g_stack.frames_top - 1; f >= g_stack.frames_base; f--)
+      if (f->kind() == kFrameTry || f->kind() == kFrameTryAll) {
+        target = f;
+        break;
+      }
+  }
+  if (!target) {
+    if (g_stack.frames_base) {
+      write_all(1, form_raised_error(last_raised_error()) + "\n");
+      _exit(254);
+    }
+    throw_code(kThrowError);  // before the stacks exist: the outermost catch point reports it
+  }
+  g_stack.arguments = stack_at(target->prev_args);
+  g_stack.frames_top = target;
+  throw_code(kThrowError);
+}
+
+void stack_try_result() {
+  if (stack_last_type() == kTypeError) copy_cell(g_stack.arguments, stack_last_value());
+  g_stack.top = g_stack.arguments + 1;
+}
+
+uint32_t stack_where_symbol() {
+  CallFrame* f = g_stack.throw_origin ? g_stack.throw_origin : g_stack.frames_top - 1;
+  g_stack.throw_origin = nullptr;
+  for (; f >= g_stack.frames_base; f--) {
+    uint32_t s = f->symbol();
+    if (s != g_stack.body_symbol && s != g_stack.anon_symbol) return s;
+  }
+  return 0;
+}
+
+void stack_gc_mark_frames() {}
+
+}  // namespace kiv

@@ -1,0 +1,185 @@
+// The data stack of value cells and the call stack of 20-byte frames.
+//
+// Every call passes its arguments and its result through the data stack: the
+// arguments base is the first argument and also the result slot. Both stacks
+// are fixed buffers made once at start-up; they never grow or move, so a Cell*
+// into the data stack stays valid across allocations.
+//
+// Invariant: bottom <= arguments <= top < end. A push that reaches the end, or
+// a frame pushed on a full call stack, raises internal stack-overflow after
+// freeing 5 cells of headroom.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace kiv {
+
+inline constexpr uint32_t kDataStackCells = 20000;
+inline constexpr uint32_t kCallStackCells = 15000;  // 240,000 bytes: 12,000 frames
+inline constexpr uint32_t kOverflowHeadroom = 5;
+
+// Frame kinds (header bits 24-27) and header flags.
+enum FrameKind : uint32_t {
+  kFrameFunction = 1,
+  kFrameNative = 2,
+  kFrameTry = 4,
+  kFrameTryAll = 5,
+  kFrameCatch = 6,
+  kFrameEvalBlock = 7,
+  kFrameLoop = 8,
+  kFrameNoUser = 9,
+};
+inline constexpr uint32_t kFrameBodyFlag = 0x10000000u;    // target of return and exit
+inline constexpr uint32_t kFrameInterpFlag = 0x80000000u;  // pushed by the interpreter
+
+struct CallFrame {
+  uint32_t header;         // symbol id << 8 | kind << 24 | flags
+  uint32_t prev_args;      // the caller's arguments base, as a data-stack index
+  uint32_t word_context;   // context node of the naming word (a block for `self`)
+  uint32_t fn_context;     // context node of the called function, or 0
+  uint32_t saved_values;   // that context's values reference before the call, or 0
+
+  FrameKind kind() const { return FrameKind((header >> 24) & 0xF); }
+  uint32_t symbol() const { return (header >> 8) & 0xFFFF; }
+  bool body() const { return header & kFrameBodyFlag; }
+};
+static_assert(sizeof(CallFrame) == 20);
+
+struct StackState {
+  Cell* bottom;
+  Cell* end;
+  Cell* arguments;
+  Cell* top;
+  CallFrame* frames_base;
+  CallFrame* frames_end;
+  CallFrame* frames_top;
+  CallFrame* throw_origin;  // frame a throw search started from, or null
+  uint32_t body_symbol;     // frames named <body> or <anon> are never listed
+  uint32_t anon_symbol;
+};
+extern StackState g_stack;
+
+// Makes both stacks (blocks held by the root block) and empties them.
+void stack_init();
+
+// ---------------------------------------------------------------- data stack
+
+[[noreturn]] void stack_overflow();
+
+// Reserves the cell at the top and returns it; its contents are the caller's to fill.
+inline Cell* stack_push() {
+  Cell* c = g_stack.top++;
+  if (g_stack.top >= g_stack.end) stack_overflow();
+  return c;
+}
+inline Cell* stack_push_cell(const Cell* cell) {
+  Cell* c = stack_push();
+  *c = *cell;
+  return c;
+}
+inline Cell* stack_push_value(Cell value) {
+  Cell* c = stack_push();
+  *c = value;
+  return c;
+}
+void stack_pop(uint32_t n);
+Cell* stack_last_value();
+inline TypeId stack_last_type() { return stack_last_value()->type(); }
+Cell* stack_reset();
+Cell* stack_keep_result();
+void stack_set_last(const Cell* cell);
+Cell* stack_reset_to_value(const Cell* cell);
+void stack_collapse_last();
+
+inline Cell* stack_arguments() { return g_stack.arguments; }
+inline Cell* stack_arg(uint32_t i) { return g_stack.arguments + i; }
+inline uint32_t stack_index(const Cell* c) { return uint32_t(c - g_stack.bottom); }
+inline Cell* stack_at(uint32_t index) { return g_stack.bottom + index; }
+
+// ---------------------------------------------------------------- frames
+
+// Each opener checks for overflow, fills the frame from the naming [word]
+// (a word cell, or null for an anonymous frame) and makes the arguments base
+// the current top.
+void open_native_frame(const Cell* word);
+void open_function_frame(const Cell* word, Node fn_context);
+void stack_mark_function_body(const Cell* word, Node fn_context);
+void stack_mark_try(const Cell* word);
+void stack_mark_try_all(const Cell* word);
+void stack_mark_catch(const Cell* word);
+void stack_mark_loop(const Cell* word);
+void stack_mark_eval_block(const Cell* word);
+void stack_mark_interp_native(const Cell* word);
+void stack_mark_interp_function(const Cell* word);
+void stack_mark_kind_9(const Cell* word);
+
+void stack_set_body_flag(bool on);
+void stack_set_interp_flag();
+CallFrame* stack_mark_do_body();
+void stack_clear_body_flag(CallFrame* frame);
+inline CallFrame* stack_top_frame() { return g_stack.frames_top - 1; }
+inline bool stack_frames_empty() { return g_stack.frames_top == g_stack.frames_base; }
+void stack_set_call_top(CallFrame* frame);
+bool stack_eval_q(CallFrame* frame, bool just_one);
+void stack_rename_frame(const Cell* word);
+
+// Closing frames (see the table in stack.cpp). "function" variants restore the
+// values reference of a function frame's context.
+void stack_unwind();
+void stack_unwind_function();
+void stack_unwind_last();
+void stack_unwind_function_last();
+void stack_unwind_reset();
+void stack_unwind_function_reset();
+void stack_unwind_drop();
+void stack_unwind_drop_last();
+void stack_unwind_to_kind(FrameKind kind, bool keep);
+void stack_unwind_to_function();
+inline void stack_unwind_to_loop(bool keep) { stack_unwind_to_kind(kFrameLoop, keep); }
+
+// ---------------------------------------------------------------- non-local exits
+
+// break and continue: finds the loop frame (raising throw break/continue when
+// there is none or a try/all frame is in the way), leaves the loop frame on top
+// with its result slot set, and returns the status code for the caller to pass on.
+uint32_t stack_throw_break(bool has_value, bool is_continue);
+// return (with a value) and exit: the same for the nearest body frame.
+uint32_t stack_throw_return(bool has_value);
+// throw: finds the catch frame, pushes the thrown value and its name there and
+// throws [code] as a KivThrow.
+[[noreturn]] void stack_throw_value(uint32_t code);
+// Throws the error just raised to the nearest try frame, or prints it and ends
+// the process with status 254 when nothing catches it.
+[[noreturn]] void stack_throw_error();
+
+// At the end of a try: an error! last pushed becomes the call's result.
+void stack_try_result();
+// Symbol id of the innermost frame not named <body> or <anon>, or 0.
+uint32_t stack_where_symbol();
+
+// Marks the cells the frames refer to. Called by the collector.
+void stack_gc_mark_frames();
+
+// Restores the three stack positions on scope exit: the catch-point guard.
+class StackSave {
+ public:
+  StackSave() : arguments_(g_stack.arguments), top_(g_stack.top), frames_(g_stack.frames_top) {}
+  ~StackSave() { restore(); }
+  void restore() {
+    g_stack.arguments = arguments_;
+    g_stack.top = top_;
+    g_stack.frames_top = frames_;
+  }
+  Cell* arguments() const { return arguments_; }
+  Cell* top() const { return top_; }
+  CallFrame* frames() const { return frames_; }
+
+ private:
+  Cell* arguments_;
+  Cell* top_;
+  CallFrame* frames_;
+};
+
+}  // namespace kiv

@@ -1,0 +1,20 @@
+// Memory pages from the OS: read-write (never executable) anonymous mappings.
+#pragma once
+
+#include <cstddef>
+
+namespace kiv {
+
+inline constexpr size_t kPageSize = 4096;
+
+// Maps [size] bytes of zeroed read-write pages. Failure throws kThrowPageAlloc.
+void* os_alloc_pages(size_t size);
+// Unmaps pages taken by os_alloc_pages. Failure throws kThrowPageFree.
+void os_free_pages(void* address, size_t size);
+// Reserves [size] bytes of address space committed lazily on first touch
+// (MAP_NORESERVE); returns null on failure.
+void* os_reserve_lazy(size_t size);
+// Gives the pages of [address, address + size) back to the OS; they read as zero afterwards.
+void os_discard_pages(void* address, size_t size);
+
+}  // namespace kiv

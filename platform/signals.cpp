@@ -1,0 +1,184 @@
+// Signal handlers for fatal runtime errors, alternate signal stacks, and the
+// floating-point environment.
+//
+// The handler is async-signal-safe: it reads the ucontext, the thread's stack
+// bounds (thread-local, written only by the same thread) and ends the process
+// through fatal_exit_from_signal. It never returns.
+#include "platform/signals.h"
+
+#include <sys/mman.h>
+#include <ucontext.h>
+
+#include <cfenv>
+#include <csignal>
+
+#include "platform/pages.h"
+#include "platform/thread.h"
+#include "runtime/fatal.h"
+
+namespace kiv {
+
+FailurePosition g_failure_position = {0, 0};
+
+namespace {
+
+constexpr size_t kAltStackSize = 64 * 1024;
+// An alternate stack already in place is kept when at least this large.
+constexpr size_t kAltStackKeep = 16 * 1024;
+
+// The alternate stack this module mapped for its thread (guard page included);
+// unmapped when the thread ends.
+struct AltStack {
+  void* mapping = nullptr;
+  size_t size = 0;
+  ~AltStack();
+};
+
+AltStack::~AltStack() {
+  if (!mapping) return;
+  stack_t current;
+  if (sigaltstack(nullptr, &current) == 0 && current.ss_sp == static_cast<char*>(mapping) + kPageSize) {
+    stack_t off{};
+    off.ss_flags = SS_DISABLE;
+    sigaltstack(&off, nullptr);
+  }
+  munmap(mapping, size);
+}
+
+thread_local AltStack t_alt_stack;
+
+bool in_stack_overflow_window(uintptr_t address) {
+  NativeStackBounds bounds = this_thread_stack_bounds();
+  if (!bounds.limit) return false;
+  uintptr_t low = bounds.guard_low > kStackGuardSize ? bounds.guard_low - kStackGuardSize : 0;
+  return address >= low && address < bounds.limit;
+}
+
+int segv_number(int si_code, uintptr_t fault_address, uintptr_t stack_pointer) {
+  if (si_code > 0 && (in_stack_overflow_window(fault_address) || in_stack_overflow_window(stack_pointer)))
+    return kFatalStackOverflow;
+  return kFatalAccessViolation;
+}
+
+int bus_number(int si_code) {
+  switch (si_code) {
+    case BUS_ADRALN: return 2;
+    case BUS_ADRERR: return 27;
+    case BUS_OBJERR: return 28;
+    case BUS_MCEERR_AR: return 29;
+    case BUS_MCEERR_AO: return 30;
+    default: return 34;
+  }
+}
+
+int fpe_number(int si_code) {
+  switch (si_code) {
+    case FPE_INTDIV: return kFatalIntegerDivide;
+    case FPE_INTOVF: return 14;
+    case FPE_FLTDIV: return 7;
+    case FPE_FLTOVF: return 10;
+    case FPE_FLTUND: return 12;
+    case FPE_FLTRES: return 8;
+    case FPE_FLTINV: return 9;
+    case FPE_FLTSUB: return 5;
+    default: return 33;
+  }
+}
+
+int ill_number(int si_code) {
+  switch (si_code) {
+    case ILL_ILLADR: return 24;
+    case ILL_ILLTRP: return 25;
+    case ILL_PRVOPC: return 15;
+    case ILL_PRVREG: return 31;
+    case ILL_COPROC: return 26;
+    case ILL_BADSTK: return kFatalStackOverflow;
+    default: return 17;  // ILL_ILLOPC, ILL_ILLOPN and the rest
+  }
+}
+
+void on_fatal_signal(int signo, siginfo_t* info, void* context) {
+  uintptr_t pc = 0;
+  uintptr_t sp = 0;
+  uintptr_t fp = 0;
+#if defined(__x86_64__)
+  const mcontext_t& mc = static_cast<ucontext_t*>(context)->uc_mcontext;
+  pc = static_cast<uintptr_t>(mc.gregs[REG_RIP]);
+  sp = static_cast<uintptr_t>(mc.gregs[REG_RSP]);
+  fp = static_cast<uintptr_t>(mc.gregs[REG_RBP]);
+#endif
+  g_failure_position = {sp, fp};
+  int number = fatal_number_for_signal(signo, info->si_code, reinterpret_cast<uintptr_t>(info->si_addr), sp);
+  fatal_exit_from_signal(number, pc);
+}
+
+constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGABRT, SIGSYS, SIGXCPU, SIGXFSZ};
+// Asynchronous requests to end; an inherited "ignore" is kept for these.
+constexpr int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+void install(int signo, const sigset_t& blocked, int extra_flags) {
+  struct sigaction action {};
+  action.sa_sigaction = on_fatal_signal;
+  action.sa_mask = blocked;
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK | extra_flags;
+  sigaction(signo, &action, nullptr);
+}
+
+}  // namespace
+
+int fatal_number_for_signal(int signo, int si_code, uintptr_t fault_address, uintptr_t stack_pointer) {
+  switch (signo) {
+    case SIGSEGV: return segv_number(si_code, fault_address, stack_pointer);
+    case SIGBUS: return bus_number(si_code);
+    case SIGFPE: return fpe_number(si_code);
+    case SIGILL: return ill_number(si_code);
+    case SIGTRAP: return si_code == TRAP_TRACE ? 4 : 3;
+    case SIGABRT: return kFatalAssertion;
+    case SIGINT: return kFatalSilent;
+    default: return kFatalUnknown;
+  }
+}
+
+void install_alt_stack_for_this_thread() {
+  stack_t current;
+  if (sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE) && current.ss_size >= kAltStackKeep)
+    return;
+  // A PROT_NONE page below the stack turns an overflowing handler into a
+  // fault instead of silent corruption of whatever lies below.
+  size_t size = kPageSize + kAltStackSize;
+  void* mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+  if (mapping == MAP_FAILED) return;  // faults are still reported, except a stack overflow
+  stack_t stack{};
+  stack.ss_sp = static_cast<char*>(mapping) + kPageSize;
+  stack.ss_size = kAltStackSize;
+  if (mprotect(mapping, kPageSize, PROT_NONE) != 0 || sigaltstack(&stack, nullptr) != 0) {
+    munmap(mapping, size);
+    return;
+  }
+  if (t_alt_stack.mapping) munmap(t_alt_stack.mapping, t_alt_stack.size);  // replaced, so unused
+  t_alt_stack.mapping = mapping;
+  t_alt_stack.size = size;
+}
+
+void install_fatal_handlers() {
+  register_this_thread_stack();
+  install_alt_stack_for_this_thread();
+
+  sigset_t blocked;
+  sigemptyset(&blocked);
+  for (int signo : kEndSignals) sigaddset(&blocked, signo);
+
+  // SA_NODEFER: a fault inside an exit hook re-enters the handler, which
+  // finishes the first exit, rather than being fatal to the process unreported.
+  for (int signo : kFaultSignals) install(signo, blocked, SA_NODEFER);
+  for (int signo : kEndSignals) {
+    struct sigaction previous {};
+    if (sigaction(signo, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+    install(signo, blocked, 0);
+  }
+  signal(SIGPIPE, SIG_IGN);
+}
+
+void platform_fpu_init() { fesetenv(FE_DFL_ENV); }
+
+}  // namespace kiv

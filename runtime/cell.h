@@ -1,0 +1,80 @@
+// The value cell: the one 16-byte record every Kiv value lives in.
+//
+//   word 0  header   bits 0-7   type id (TypeId)
+//                    bits 8-31  flags (kFlagNewLine, kFlagStackValues, kFlagOwnsSeries, ...)
+//   word 1  payload  -+
+//   word 2  payload   | laid out by each datatype at the top of its own file
+//   word 3  payload  -+
+//
+// Cells are copied whole. A cell never holds a C++ pointer: series and contexts
+// are named by 32-bit node handles, natives and actions by ids, external
+// resources by table index.  Series values share one layout:
+//   word 1  head index (signed, in units)   word 2  node   word 3  type-specific
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace kiv {
+
+enum TypeId : uint8_t {
+  kTypeNil = 0,  // "no type": an empty registry row, the parent of a root type
+#define DEF(id, ident, lower, name, parent) kType##ident = id,
+#include "runtime/types.def"
+#undef DEF
+};
+inline constexpr int kMaxTypeId = 54;
+inline constexpr int kTypeTableRows = 57;  // rows 0..56 of the registry tables
+
+// Header flags shared by several datatypes.
+inline constexpr uint32_t kTypeMask = 0xFFu;
+inline constexpr uint32_t kFlagNewLine = 0x40000000u;      // a line break precedes the value when molded
+inline constexpr uint32_t kFlagStackValues = 0x00400000u;  // context cell: values live on the data stack
+inline constexpr uint32_t kFlagOwnsSeries = 0x00010000u;   // object's context cell: it owns series
+
+using Node = uint32_t;  // series node handle; 0 is "no series"
+
+struct Cell {
+  uint32_t header;
+  uint32_t data1;
+  uint32_t data2;
+  uint32_t data3;
+
+  TypeId type() const { return TypeId(header & kTypeMask); }
+  // Replaces the type id and keeps the flags.
+  void set_type(TypeId t) { header = (header & ~kTypeMask) | t; }
+  // Writes the whole header: type id, all flags cleared.
+  void set_header(TypeId t) { header = t; }
+  bool is(TypeId t) const { return type() == t; }
+  bool new_line() const { return header & kFlagNewLine; }
+  void clear_new_line() { header &= ~kFlagNewLine; }
+
+  // Series view of the payload.
+  int32_t head() const { return int32_t(data1); }
+  void set_head(int32_t i) { data1 = uint32_t(i); }
+  Node node() const { return data2; }
+
+  // A double stored in words 2-3 (float!, percent!, time!).
+  double get_float() const {
+    double d;
+    std::memcpy(&d, &data2, sizeof d);
+    return d;
+  }
+  void set_float(double d) { std::memcpy(&data2, &d, sizeof d); }
+};
+
+static_assert(sizeof(Cell) == 16, "a value cell is exactly 16 bytes");
+static_assert(offsetof(Cell, header) == 0 && offsetof(Cell, data1) == 4 &&
+              offsetof(Cell, data2) == 8 && offsetof(Cell, data3) == 12);
+
+// Copies the four words unless source and destination are the same cell.
+inline void copy_cell(Cell* dst, const Cell* src) {
+  if (dst != src) *dst = *src;
+}
+
+inline Cell make_cell(TypeId t, uint32_t w1 = 0, uint32_t w2 = 0, uint32_t w3 = 0) {
+  return Cell{t, w1, w2, w3};
+}
+
+}  // namespace kiv

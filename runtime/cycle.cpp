@@ -1,0 +1,58 @@
+// The cycle stack and its elision texts.
+#include "runtime/cycle.h"
+
+#include "datatypes/string.h"
+#include "runtime/errors.h"
+
+namespace kiv {
+
+namespace {
+Node g_cycle[kCycleStackSize];
+uint32_t g_cycle_top = 0;
+}  // namespace
+
+Node cycle_node_of(const Cell* value) { return value->is(kTypeObject) ? value->data1 : value->data2; }
+
+void cycle_stack_push(Node node) {
+  g_cycle[g_cycle_top++] = node;
+  if (g_cycle_top == kCycleStackSize) {
+    g_cycle_top = 0;
+    raise_error(kErrInternalTooDeep);
+  }
+}
+
+void cycle_stack_pop() {
+  if (g_cycle_top > 0) g_cycle_top--;
+}
+
+void cycle_stack_drop(uint32_t n) { g_cycle_top = n < g_cycle_top ? g_cycle_top - n : 0; }
+
+void cycle_stack_reset() { g_cycle_top = 0; }
+
+bool cycle_stack_find(Node node) {
+  for (uint32_t i = 0; i < g_cycle_top; i++)
+    if (g_cycle[i] == node) return true;
+  return false;
+}
+
+uint32_t cycle_stack_depth() { return g_cycle_top; }
+const Node* cycle_stack_base() { return g_cycle; }
+
+bool cycle_elide(const Cell* value, Cell* out, int32_t* remaining, bool molding) {
+  if (!cycle_stack_find(cycle_node_of(value))) return false;
+  const char* text = "...";
+  if (molding) {
+    switch (value->type()) {
+      case kTypeBlock:
+      case kTypeHash: text = "[...]"; break;
+      case kTypeParen: text = "(...)"; break;
+      case kTypeMap: text = "#[...]"; break;
+      case kTypeObject: text = "make object! [...]"; break;
+      default: break;
+    }
+  }
+  *remaining -= string_append_c_string(out, text);
+  return true;
+}
+
+}  // namespace kiv

@@ -1,0 +1,39 @@
+// The cycle stack: nodes of the series a nested walk (form, mold, compare,
+// copy) is inside of, so a series met again inside itself is elided instead
+// of recursed into. At most 999 nodes: the 1,000th push raises internal too-deep.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace kiv {
+
+inline constexpr uint32_t kCycleStackSize = 1000;
+
+// The node a value is walked by: its context for object!, else word 2.
+Node cycle_node_of(const Cell* value);
+void cycle_stack_push(Node node);
+void cycle_stack_pop();
+void cycle_stack_drop(uint32_t n);
+void cycle_stack_reset();
+bool cycle_stack_find(Node node);
+uint32_t cycle_stack_depth();
+// The nodes on the stack, bottom first (the collector marks nothing here:
+// every node on it belongs to a value being walked, which is rooted).
+const Node* cycle_stack_base();
+
+// MAY ALLOCATE. When [value]'s node is on the stack: appends its elision text
+// to the string [out], lowers *[remaining] by its length and returns true.
+bool cycle_elide(const Cell* value, Cell* out, int32_t* remaining, bool molding);
+
+// RAII push/pop around a nested walk.
+class CycleGuard {
+ public:
+  explicit CycleGuard(Node node) { cycle_stack_push(node); }
+  ~CycleGuard() { cycle_stack_pop(); }
+  CycleGuard(const CycleGuard&) = delete;
+  CycleGuard& operator=(const CycleGuard&) = delete;
+};
+
+}  // namespace kiv

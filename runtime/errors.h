@@ -1,0 +1,68 @@
+// Raising language errors.
+//
+// Every error the runtime raises goes through raise_error with an id from
+// errors.def. The id fixes the category and the field position in the
+// catalogue; up to three argument cells travel with it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "runtime/cell.h"
+
+namespace kiv {
+
+enum ErrorCategory : uint8_t {
+#define CATEGORY(ident, word, code, title) kErrCat##ident,
+#define ERR(cat, ident, word, message)
+#include "runtime/errors.def"
+#undef CATEGORY
+#undef ERR
+  kErrCategoryCount
+};
+
+enum ErrorId : uint16_t {
+#define CATEGORY(ident, word, code, title)
+#define ERR(cat, ident, word, message) kErr##cat##ident,
+#include "runtime/errors.def"
+#undef CATEGORY
+#undef ERR
+  kErrorIdCount
+};
+
+struct ErrorInfo {
+  ErrorCategory category;
+  uint8_t field;        // field position in the category object (ids start at 2)
+  const char* word;     // id word, e.g. "no-value"
+  const char* message;  // message as Kiv source: strings and :argN references
+};
+
+struct CategoryInfo {
+  const char* word;   // "script"
+  int code;           // base number: 0, 100, ... 900
+  const char* title;  // "Script Error"
+};
+
+const ErrorInfo& error_info(ErrorId id);
+const CategoryInfo& category_info(ErrorCategory c);
+// category x 100 + field - 2: the number an error! value reports as its code.
+int error_code(ErrorId id);
+
+// Raises [id] with up to three arguments (null for absent ones: they become none).
+// The arguments are copied before anything can allocate. Never returns.
+[[noreturn]] void raise_error(ErrorId id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,
+                              const Cell* arg3 = nullptr);
+
+// The most recently raised error, until error! values exist to carry it.
+struct RaisedError {
+  ErrorId id;
+  int argc;
+  Cell args[3];
+};
+const RaisedError& last_raised_error();
+
+// MAY ALLOCATE. The report of an error as the console prints it:
+// "*** " title ": " message with the arguments molded in, then the Where line.
+std::string form_raised_error(const RaisedError& e);
+
+}  // namespace kiv

@@ -1,0 +1,501 @@
+// Node frames, series frames, big and fixed buffers; allocation, growth and copying.
+//
+// Invariants: a node in use points at a buffer whose node field names it back;
+// series frames are kept in ascending address order; big buffers are on one
+// list in allocation order; every capacity is a multiple of 16.
+#include "runtime/memory.h"
+
+#include <sys/mman.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "platform/pages.h"
+#include "runtime/collector.h"
+#include "runtime/errors.h"
+#include "runtime/exits.h"
+#include "runtime/fatal.h"
+
+namespace kiv {
+
+NodeEntry* g_node_table = nullptr;
+MemoryState g_memory{};
+
+namespace {
+
+// The node table is one lazily committed reservation: node frame k owns
+// handles k * kNodeFrameSize + 1 .. (k + 1) * kNodeFrameSize.
+constexpr uint32_t kMaxNodeFrames = (1u << 27) / kNodeFrameSize;
+uint8_t g_chunk_used[kMaxNodeFrames];
+
+inline uint32_t round16(uint64_t n) { return uint32_t((n + 15) & ~uint64_t(15)); }
+
+inline NodeEntry free_link(uint32_t next) { return (NodeEntry(next) << 1) | 1; }
+
+// Page blocks keep their rounded size in a 16-byte record before the address handed out.
+constexpr size_t kPageRecord = 16;
+
+}  // namespace
+
+// ---------------------------------------------------------------- page blocks
+
+void* memory_alloc_pages(size_t size) {
+  size_t rounded = (size + kPageRecord + kPageSize - 1) & ~(kPageSize - 1);
+  void* block;
+  try {
+    block = os_alloc_pages(rounded);
+  } catch (KivThrow& t) {
+    if (!catches(kThrowPageThreshold, t.code)) throw;
+    g_last_throw_code = 0;
+    raise_error(kErrInternalNoMemory);
+  }
+  *static_cast<size_t*>(block) = rounded;
+  g_memory.total_pages += rounded;
+  return static_cast<uint8_t*>(block) + kPageRecord;
+}
+
+void memory_free_pages(void* address) {
+  uint8_t* block = static_cast<uint8_t*>(address) - kPageRecord;
+  size_t rounded = *reinterpret_cast<size_t*>(block);
+  g_memory.total_pages -= rounded;
+  try {
+    os_free_pages(block, rounded);
+  } catch (KivThrow& t) {
+    if (!catches(kThrowPageThreshold, t.code)) throw;
+    g_last_throw_code = 0;
+    raise_error(kErrInternalWrongMem);
+  }
+}
+
+void memory_free_all() {
+  while (g_memory.first_node_frame) release_node_frame(g_memory.first_node_frame);
+  while (g_memory.first_series_frame) {
+    SeriesFrame* f = g_memory.first_series_frame;
+    g_memory.first_series_frame = f->next;
+    memory_free_pages(f);
+  }
+  g_memory.current_series_frame = g_memory.last_series_frame = nullptr;
+  while (g_memory.big_buffers) {
+    BigBlock* b = g_memory.big_buffers;
+    g_memory.big_buffers = b->next;
+    memory_free_pages(b);
+  }
+}
+
+void memory_fill(uint8_t* begin, uint8_t* end, uint8_t byte) {
+  if (end > begin) std::memset(begin, byte, size_t(end - begin));
+}
+
+void memory_zero(uint32_t* first, uint32_t* last) {
+  for (uint32_t* p = first; p <= last; p++) *p = 0;
+}
+
+// ---------------------------------------------------------------- frames and nodes
+
+void memory_init() {
+  if (!g_node_table) {
+    size_t bytes = size_t(kMaxNodeFrames) * kNodeFrameSize * sizeof(NodeEntry) + sizeof(NodeEntry);
+    g_node_table = static_cast<NodeEntry*>(os_reserve_lazy(bytes));
+    if (!g_node_table) fatal_exit(94, 0);
+  }
+  g_memory = MemoryState{};
+  g_memory.initial_frame_size = kSeriesFrameSize;
+  g_memory.next_frame_size = kSeriesFrameSize;
+  g_memory.max_frame_size = kSeriesFrameMax;
+}
+
+NodeFrame* init_node_frame(uint32_t n) {
+  uint32_t chunk = 0;
+  while (chunk < kMaxNodeFrames && g_chunk_used[chunk]) chunk++;
+  if (chunk == kMaxNodeFrames || n > kNodeFrameSize) raise_error(kErrInternalNoMemory);
+  g_chunk_used[chunk] = 1;
+  auto* f = static_cast<NodeFrame*>(heap_alloc(sizeof(NodeFrame)));
+  *f = NodeFrame{};
+  f->first = chunk * kNodeFrameSize + 1;
+  f->capacity = n;
+  f->stamp = g_memory.collection_count;
+  // Thread every slot into the free list in address order.
+  NodeEntry* slots = g_node_table + f->first;
+  for (uint32_t k = 0; k + 1 < n; k++) slots[k] = free_link(f->first + k + 1);
+  slots[n - 1] = free_link(0);
+  f->free_head = f->first;
+  f->prev = g_memory.last_node_frame;
+  if (g_memory.last_node_frame)
+    g_memory.last_node_frame->next = f;
+  else
+    g_memory.first_node_frame = g_memory.current_node_frame = f;
+  g_memory.last_node_frame = f;
+  return f;
+}
+
+Node alloc_node() {
+  NodeFrame* f = g_memory.current_node_frame;
+  if (!f || f->free_head == 0 || f->retired) {
+    f = g_memory.first_node_frame;
+    while (f && (f->free_head == 0 || f->retired)) f = f->next;
+    if (!f) f = init_node_frame(kNodeFrameSize);
+  }
+  g_memory.current_node_frame = f;
+  Node n = f->free_head;
+  f->free_head = uint32_t(g_node_table[n] >> 1);
+  g_node_table[n] = 0;
+  f->in_use++;
+  return n;
+}
+
+NodeFrame* node_frame_of(Node node) {
+  uint32_t chunk = (node - 1) / kNodeFrameSize;
+  for (NodeFrame* f = g_memory.first_node_frame; f; f = f->next)
+    if ((f->first - 1) / kNodeFrameSize == chunk) return f;
+  return nullptr;
+}
+
+void free_node(NodeFrame* frame, Node node) {
+  g_node_table[node] = free_link(frame->free_head);
+  frame->free_head = node;
+  frame->in_use--;
+}
+
+void release_node_frame(NodeFrame* f) {
+  if (f->prev)
+    f->prev->next = f->next;
+  else
+    g_memory.first_node_frame = f->next;
+  if (f->next)
+    f->next->prev = f->prev;
+  else
+    g_memory.last_node_frame = f->prev;
+  if (g_memory.current_node_frame == f) g_memory.current_node_frame = g_memory.last_node_frame;
+  uint32_t chunk = (f->first - 1) / kNodeFrameSize;
+  os_discard_pages(g_node_table + f->first, kNodeFrameSize * sizeof(NodeEntry));
+  g_chunk_used[chunk] = 0;
+  heap_free(f);
+}
+
+void update_node_frames() {
+  bool current_chosen = false;
+  for (NodeFrame* f = g_memory.first_node_frame; f;) {
+    NodeFrame* next = f->next;
+    if (f->in_use == 0 || f->retired) {
+      release_node_frame(f);
+    } else {
+      if (!current_chosen && f->in_use < f->capacity) {
+        g_memory.current_node_frame = f;
+        current_chosen = true;
+      }
+      f->history = (f->history << 1) | (f->in_use == f->prev_in_use ? 1u : 0u);
+      f->prev_in_use = f->in_use;
+    }
+    f = next;
+  }
+}
+
+SeriesFrame* init_series_frame() {
+  uint32_t s = g_memory.next_frame_size;
+  if (s < g_memory.max_frame_size) g_memory.next_frame_size = 2 * s;
+  auto* f = static_cast<SeriesFrame*>(memory_alloc_pages(s + SeriesFrame::kSeriesFrameHeader));
+  f->size = s + SeriesFrame::kSeriesFrameHeader;
+  f->heap = f->area();
+  f->end = f->area() + s;
+  f->next = f->prev = nullptr;
+  SeriesFrame* first = g_memory.first_series_frame;
+  if (!first || f < first) {
+    f->next = first;
+    if (first)
+      first->prev = f;
+    else
+      g_memory.last_series_frame = f;
+    g_memory.first_series_frame = f;
+    if (!first) g_memory.current_series_frame = f;
+  } else {
+    SeriesFrame* after = first;
+    while (after->next && after->next < f) after = after->next;
+    f->prev = after;
+    f->next = after->next;
+    if (after->next)
+      after->next->prev = f;
+    else
+      g_memory.last_series_frame = f;
+    after->next = f;
+  }
+  return f;
+}
+
+void release_series_frame(SeriesFrame* f) {
+  if (f->prev)
+    f->prev->next = f->next;
+  else
+    g_memory.first_series_frame = f->next;
+  if (f->next)
+    f->next->prev = f->prev;
+  else
+    g_memory.last_series_frame = f->prev;
+  if (g_memory.current_series_frame == f) g_memory.current_series_frame = g_memory.last_series_frame;
+  memory_free_pages(f);
+}
+
+SeriesFrame* find_series_frame(uint32_t bytes) {
+  for (SeriesFrame* f = g_memory.first_series_frame; f; f = f->next)
+    if (f->heap + bytes < f->end) return f;
+  return nullptr;
+}
+
+// ---------------------------------------------------------------- buffers
+
+SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t head_offset) {
+  uint64_t bytes = uint64_t(count) * unit;
+  if (bytes > kMaxCapacity) raise_error(kErrInternalNoMemory);
+  uint32_t capacity = round16(bytes);
+  uint32_t needed = capacity + kBufferOverhead;
+  SeriesBuffer* b;
+  uint32_t flags = unit | kSeriesInUse | kSeriesAlloc;
+  gc_stress_point();
+  if (needed >= kSeriesFrameMax) {
+    collect_if_enabled();
+    auto* block = static_cast<BigBlock*>(memory_alloc_pages(sizeof(BigBlock) + needed));
+    block->next = nullptr;
+    block->size = needed;
+    BigBlock** tail = &g_memory.big_buffers;
+    while (*tail) tail = &(*tail)->next;
+    *tail = block;
+    b = block->buffer();
+    flags |= kSeriesBig;
+  } else {
+    SeriesFrame* f = g_memory.current_series_frame;
+    if (!f || f->heap + needed >= f->end) {
+      f = find_series_frame(needed);
+      if (!f) {
+        collect_if_enabled();
+        f = find_series_frame(needed);
+      }
+      if (!f || uint32_t(f->end - f->heap) < kFrameRefillMin) {
+        if (needed >= g_memory.next_frame_size) g_memory.next_frame_size = g_memory.max_frame_size;
+        f = init_series_frame();
+      }
+      g_memory.current_series_frame = f;
+    }
+    b = reinterpret_cast<SeriesBuffer*>(f->heap);
+    f->heap += needed;
+  }
+  b->capacity = capacity;
+  b->node = 0;
+  b->unused = 0;
+  uint32_t offset;
+  if (head_offset == kHeadMiddle) {
+    offset = capacity / 2;
+    flags |= kSeriesMiddleHead;
+  } else {
+    offset = uint32_t(head_offset) <= capacity ? uint32_t(head_offset) : capacity;
+  }
+  b->flags = flags;
+  b->head = b->tail = offset;
+  return b;
+}
+
+Node series_alloc(uint32_t count, uint32_t unit, int32_t head_offset) {
+  SeriesBuffer* b = alloc_series_buffer(count, unit, head_offset);
+  // alloc_node never collects, so b stays put.
+  Node n = alloc_node();
+  b->node = n;
+  g_node_table[n] = reinterpret_cast<NodeEntry>(b);
+  return n;
+}
+
+Node series_alloc_fixed(uint32_t count, uint32_t unit, int32_t head_offset) {
+  uint64_t bytes = uint64_t(count) * unit;
+  if (bytes > kMaxCapacity) raise_error(kErrInternalNoMemory);
+  uint32_t capacity = round16(bytes);
+  auto* b = static_cast<SeriesBuffer*>(heap_alloc(capacity + kBufferOverhead));
+  b->flags = unit | kSeriesInUse | kSeriesAlloc | kSeriesFixed;
+  b->capacity = capacity;
+  uint32_t offset = head_offset == kHeadMiddle ? capacity / 2 : uint32_t(head_offset);
+  if (head_offset == kHeadMiddle) b->flags |= kSeriesMiddleHead;
+  b->head = b->tail = offset <= capacity ? offset : capacity;
+  b->unused = 0;
+  Node n = alloc_node();
+  b->node = n;
+  g_node_table[n] = reinterpret_cast<NodeEntry>(b);
+  return n;
+}
+
+Node series_alloc_cells(uint32_t n) { return series_alloc(n, sizeof(Cell), 0); }
+
+Node series_alloc_cells_unset(uint32_t n) {
+  Node node = series_alloc(n, sizeof(Cell), 0);
+  SeriesBuffer* b = series_buffer(node);
+  Cell* c = b->cells();
+  for (uint32_t i = 0; i < b->capacity / sizeof(Cell); i++) c[i] = make_cell(kTypeUnset);
+  return node;
+}
+
+Node series_alloc_bytes(uint32_t n) { return series_alloc(n == 0 ? 16 : n, 1, 0); }
+
+Node series_alloc_units(uint32_t n, uint32_t unit) {
+  return series_alloc(n == 0 ? 16 / unit : n, unit, 0);
+}
+
+Node series_alloc_bytes_filled(uint32_t n, uint8_t byte) {
+  Node node = series_alloc_bytes(n);
+  SeriesBuffer* b = series_buffer(node);
+  std::memset(b->data(), byte, b->capacity);
+  return node;
+}
+
+void series_set_flags(Node node, uint32_t bits) { series_buffer(node)->flags |= bits; }
+
+namespace {
+
+// Moves [node] to a new buffer; with [copy] the old content from its head comes along.
+SeriesBuffer* move_series(Node node, int64_t new_size, bool copy) {
+  SeriesBuffer* old = series_buffer(node);
+  if (new_size == 0) new_size = int64_t(old->capacity) * 2;
+  if (new_size <= 0 || new_size > int64_t(kMaxCapacity)) raise_error(kErrInternalNoMemory);
+  uint32_t unit = old->unit();
+  SeriesBuffer* fresh = alloc_series_buffer(uint32_t(new_size / unit), unit, 0);
+  old = series_buffer(node);  // the allocation may have collected and moved it
+  uint32_t length = old->tail - old->head;
+  if (copy) {
+    uint32_t bytes = old->capacity - old->head;
+    if (bytes > fresh->capacity) bytes = fresh->capacity;
+    std::memcpy(fresh->data(), old->head_ptr(), bytes);
+  }
+  // Placement bits belong to the new buffer; a grown fixed buffer becomes a collected one.
+  fresh->flags = (old->flags & ~kSeriesPlacementFlags) | (fresh->flags & kSeriesPlacementFlags);
+  fresh->node = node;
+  fresh->head = 0;
+  fresh->tail = length <= fresh->capacity ? length : fresh->capacity;
+  g_node_table[node] = reinterpret_cast<NodeEntry>(fresh);
+  if (old->flags & kSeriesFixed) {
+    heap_free(old);
+  } else {
+    old->node = 0;
+    old->flags &= ~kSeriesInUse;
+  }
+  return fresh;
+}
+
+}  // namespace
+
+SeriesBuffer* series_realloc(Node node, int64_t new_size) { return move_series(node, new_size, false); }
+
+SeriesBuffer* series_expand(Node node, int64_t new_size) { return move_series(node, new_size, true); }
+
+SeriesBuffer* series_expand_filled(Node node, int64_t new_size, uint8_t byte) {
+  uint32_t old_capacity = series_buffer(node)->capacity;
+  SeriesBuffer* b = series_expand(node, new_size);
+  if (old_capacity < b->capacity) memory_fill(b->data() + old_capacity, b->end_ptr(), byte);
+  return b;
+}
+
+Node series_copy_buffer(Node node) {
+  uint32_t capacity = series_buffer(node)->capacity;
+  Node copy = series_alloc(capacity, 1, 0);
+  SeriesBuffer* src = series_buffer(node);
+  SeriesBuffer* dst = series_buffer(copy);
+  dst->flags = (src->flags & ~kSeriesPlacementFlags) | (dst->flags & kSeriesPlacementFlags);
+  std::memcpy(dst->data(), src->head_ptr(), src->capacity - src->head);
+  dst->tail = src->tail - src->head;
+  return copy;
+}
+
+Node series_copy_part(Node node, uint32_t offset, uint32_t count) {
+  uint32_t unit = series_buffer(node)->unit();
+  Node copy = series_alloc(count, unit, 0);
+  SeriesBuffer* src = series_buffer(node);
+  SeriesBuffer* dst = series_buffer(copy);
+  dst->flags = (src->flags & ~(kSeriesPlacementFlags | kSeriesOwned)) | (dst->flags & kSeriesPlacementFlags);
+  std::memcpy(dst->data(), src->data() + uint64_t(offset) * unit, uint64_t(count) * unit);
+  dst->tail = count * unit;
+  return copy;
+}
+
+Cell* append_cell(Node node) {
+  SeriesBuffer* b = series_buffer(node);
+  if (b->tail + sizeof(Cell) > b->capacity) b = series_expand(node, 0);
+  Cell* c = b->tail_cell();
+  *c = make_cell(kTypeUnset);
+  b->tail += sizeof(Cell);
+  return c;
+}
+
+uint8_t* reserve_tail(Node node, uint32_t n) {
+  SeriesBuffer* b = series_buffer(node);
+  if (uint64_t(b->tail) + n > b->capacity)
+    b = series_expand(node, b->capacity < n ? 2 * int64_t(n) : 2 * int64_t(b->capacity));
+  uint8_t* old_tail = b->tail_ptr();
+  b->tail += n;
+  return old_tail;
+}
+
+// ---------------------------------------------------------------- platform heap
+
+namespace {
+
+struct HeapBlock {
+  HeapBlock* next;
+  HeapBlock* prev;
+  size_t size;
+  size_t pad;
+};
+static_assert(sizeof(HeapBlock) == 32);
+
+HeapBlock g_heap_list{&g_heap_list, &g_heap_list, 0, 0};
+size_t g_heap_bytes = 0;
+size_t g_heap_blocks = 0;
+
+void heap_link(HeapBlock* h, size_t size) {
+  h->size = size;
+  h->next = g_heap_list.next;
+  h->prev = &g_heap_list;
+  g_heap_list.next->prev = h;
+  g_heap_list.next = h;
+  g_heap_bytes += size + 16;
+  g_heap_blocks++;
+}
+
+void heap_unlink(HeapBlock* h) {
+  h->prev->next = h->next;
+  h->next->prev = h->prev;
+  g_heap_bytes -= h->size + 16;
+  g_heap_blocks--;
+}
+
+}  // namespace
+
+void* heap_alloc(size_t size) {
+  auto* h = static_cast<HeapBlock*>(std::malloc(sizeof(HeapBlock) + size));
+  if (!h) fatal_exit(94, reinterpret_cast<uintptr_t>(&heap_alloc));
+  heap_link(h, size);
+  return h + 1;
+}
+
+void* heap_realloc(void* block, size_t size) {
+  if (!block) return heap_alloc(size);
+  HeapBlock* h = static_cast<HeapBlock*>(block) - 1;
+  heap_unlink(h);
+  auto* moved = static_cast<HeapBlock*>(std::realloc(h, sizeof(HeapBlock) + size));
+  if (!moved) fatal_exit(94, reinterpret_cast<uintptr_t>(&heap_realloc));
+  heap_link(moved, size);
+  return moved + 1;
+}
+
+void heap_free(void* block) {
+  if (!block) return;
+  HeapBlock* h = static_cast<HeapBlock*>(block) - 1;
+  heap_unlink(h);
+  std::free(h);
+}
+
+size_t heap_bytes() { return g_heap_bytes; }
+size_t heap_block_count() { return g_heap_blocks; }
+
+void runtime_memory_release() {
+  while (g_heap_list.next != &g_heap_list) {
+    HeapBlock* h = g_heap_list.next;
+    heap_unlink(h);
+    std::free(h);
+  }
+}
+
+}  // namespace kiv

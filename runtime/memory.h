@@ -1,0 +1,226 @@
+// The memory manager: nodes, series buffers and the frames they are carved from.
+//
+// A series is reached through a node: a 32-bit handle indexing the node table,
+// whose entry holds the address of the series' current buffer. Buffers move
+// (growth, the collector's compaction); nodes never do, so every cell keeps
+// naming its series by the same handle.
+//
+// Series buffer (24-byte header, then the data area):
+//
+//   +0  flags     bits 0-4 unit size (1, 2, 4, 8 or 16), kSeries* bits above
+//   +4  node      the node pointing here (0 once the buffer is abandoned)
+//   +8  capacity  data area size in bytes, always a multiple of 16
+//   +12 head      byte offset of the first unit from the data start
+//   +16 tail      byte offset one past the last unit
+//   +20 (unused)
+//   +24 data      capacity bytes
+//
+// Inside a series frame a buffer occupies capacity + 24 bytes, so the next
+// buffer starts at buffer address + capacity + 24 and every buffer and data
+// area is 8-byte aligned.
+//
+// Collector safety: a SeriesBuffer* or a pointer into its data is valid only
+// until the next call that can allocate (every function here marked MAY
+// ALLOCATE) or run Kiv code. Keep the node and re-derive.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace kiv {
+
+// Series buffer flags.
+inline constexpr uint32_t kSeriesUnitMask = 0x1Fu;
+inline constexpr uint32_t kSeriesOwned = 0x00020000u;       // owned by an object; copies drop it
+inline constexpr uint32_t kSeriesFixed = 0x00100000u;       // platform-heap buffer, never collected
+inline constexpr uint32_t kSeriesBig = 0x01000000u;         // pages of its own (2 MB or more)
+inline constexpr uint32_t kSeriesMark = 0x08000000u;        // collector mark
+inline constexpr uint32_t kSeriesMiddleHead = 0x10000000u;  // head placed mid-buffer at allocation
+inline constexpr uint32_t kSeriesAlloc = 0x20000000u;       // set on every buffer
+inline constexpr uint32_t kSeriesInUse = 0x80000000u;       // cleared when the series moved away
+
+// Flags a copy of a buffer never inherits from its source.
+inline constexpr uint32_t kSeriesPlacementFlags = kSeriesFixed | kSeriesBig | kSeriesMark | kSeriesInUse;
+
+inline constexpr uint32_t kBufferOverhead = 24;          // per-buffer bytes besides the capacity
+inline constexpr uint32_t kSeriesFrameSize = 0x100000;   // first series frame: 1 MB
+inline constexpr uint32_t kSeriesFrameMax = 0x200000;    // largest frame; big-buffer threshold
+inline constexpr uint32_t kFrameRefillMin = 0xCCCC;      // below this, a new frame beats refilling
+inline constexpr uint32_t kNodeFrameSize = 10000;        // nodes per node frame
+inline constexpr uint32_t kMaxCapacity = 0x7FFFFF00u;    // largest data area a buffer may have
+
+struct SeriesBuffer {
+  uint32_t flags;
+  Node node;
+  uint32_t capacity;
+  uint32_t head;
+  uint32_t tail;
+  uint32_t unused;
+
+  uint8_t* data() { return reinterpret_cast<uint8_t*>(this + 1); }
+  uint32_t unit() const { return flags & kSeriesUnitMask; }
+  uint8_t* head_ptr() { return data() + head; }
+  uint8_t* tail_ptr() { return data() + tail; }
+  uint8_t* end_ptr() { return data() + capacity; }
+  uint32_t used() const { return tail - head; }
+  // Units from the head to the tail.
+  uint32_t length() const { return (tail - head) / unit(); }
+  Cell* cells() { return reinterpret_cast<Cell*>(data()); }
+  Cell* head_cell() { return reinterpret_cast<Cell*>(head_ptr()); }
+  Cell* tail_cell() { return reinterpret_cast<Cell*>(tail_ptr()); }
+};
+static_assert(sizeof(SeriesBuffer) == 24 && sizeof(SeriesBuffer) == kBufferOverhead);
+static_assert(offsetof(SeriesBuffer, flags) == 0 && offsetof(SeriesBuffer, node) == 4 &&
+              offsetof(SeriesBuffer, capacity) == 8 && offsetof(SeriesBuffer, head) == 12 &&
+              offsetof(SeriesBuffer, tail) == 16);
+
+// ---------------------------------------------------------------- node table
+
+// Node table entry: a buffer address while in use, (next free handle << 1) | 1
+// while free. Handle 0 is never handed out.
+using NodeEntry = uintptr_t;
+extern NodeEntry* g_node_table;
+static_assert(sizeof(NodeEntry) == 8, "node entries hold 64-bit buffer addresses");
+
+// The buffer of a live series node. Short-lived: see the header comment.
+inline SeriesBuffer* series_buffer(Node n) { return reinterpret_cast<SeriesBuffer*>(g_node_table[n]); }
+inline bool node_in_use(Node n) { return n != 0 && (g_node_table[n] & 1) == 0 && g_node_table[n] != 0; }
+
+// A node frame: a chunk of kNodeFrameSize consecutive handles.
+struct NodeFrame {
+  NodeFrame* next;
+  NodeFrame* prev;
+  uint32_t first;        // first handle of the chunk
+  uint32_t capacity;     // nodes in the chunk
+  uint32_t free_head;    // first free handle, 0 when none
+  uint32_t in_use;       // nodes handed out
+  uint32_t stamp;        // collection count when made
+  uint32_t prev_in_use;  // nodes in use at the previous collection
+  uint32_t history;      // shifted at each collection; bit 0: in-use count unchanged
+  uint32_t retired;      // gives out no nodes; released after the next collection
+};
+
+// A series frame: a page block whose area buffers are carved from, bump-pointer style.
+struct SeriesFrame {
+  SeriesFrame* next;
+  SeriesFrame* prev;
+  size_t size;    // area size + header
+  uint8_t* heap;  // first free byte
+  uint8_t* end;   // end of the area
+  uint8_t* area() { return reinterpret_cast<uint8_t*>(this) + kSeriesFrameHeader; }
+  static constexpr size_t kSeriesFrameHeader = 48;
+};
+
+// A big buffer's page block: this link record, then the series buffer.
+struct BigBlock {
+  BigBlock* next;
+  size_t size;  // requested size (header + capacity)
+  SeriesBuffer* buffer() { return reinterpret_cast<SeriesBuffer*>(this + 1); }
+};
+static_assert(sizeof(BigBlock) == 16);
+
+// The collector parameters record.
+struct MemoryState {
+  size_t total_pages;  // bytes currently held in page blocks
+  NodeFrame* first_node_frame;
+  NodeFrame* last_node_frame;
+  NodeFrame* current_node_frame;
+  SeriesFrame* first_series_frame;
+  SeriesFrame* current_series_frame;
+  SeriesFrame* last_series_frame;
+  uint32_t initial_frame_size;
+  uint32_t next_frame_size;
+  uint32_t max_frame_size;
+  BigBlock* big_buffers;
+  uint32_t collection_count;
+};
+extern MemoryState g_memory;
+
+// ---------------------------------------------------------------- page blocks
+
+// Rounds [size] plus a 16-byte size record up to whole pages and maps them.
+// A failure raises internal no-memory.
+void* memory_alloc_pages(size_t size);
+// Unmaps a block from memory_alloc_pages; a failure raises internal wrong-mem.
+void memory_free_pages(void* address);
+// Releases every node frame, series frame and big buffer.
+void memory_free_all();
+void memory_fill(uint8_t* begin, uint8_t* end, uint8_t byte);
+// Writes 0 into every 32-bit word from [first] up to and including [last].
+void memory_zero(uint32_t* first, uint32_t* last);
+
+// ---------------------------------------------------------------- frames and nodes
+
+// Resets the collector parameters and reserves the node table.
+void memory_init();
+NodeFrame* init_node_frame(uint32_t n);
+// Takes a node (never collects; makes a node frame when every frame is full).
+Node alloc_node();
+void free_node(NodeFrame* frame, Node node);
+// The node frame a handle belongs to.
+NodeFrame* node_frame_of(Node node);
+void release_node_frame(NodeFrame* frame);
+// After a collection: releases empty or retired node frames, picks the current one, updates histories.
+void update_node_frames();
+SeriesFrame* init_series_frame();
+void release_series_frame(SeriesFrame* frame);
+// The first frame with room for [bytes] below its end, or null.
+SeriesFrame* find_series_frame(uint32_t bytes);
+
+// ---------------------------------------------------------------- buffers
+
+// A head offset of kHeadMiddle places the head in the middle of the data area.
+inline constexpr int32_t kHeadMiddle = -1;
+
+// MAY ALLOCATE (may collect). The node field is left 0 for the caller.
+SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t head_offset);
+// MAY ALLOCATE. A new series of [count] units, head at [head_offset] bytes.
+Node series_alloc(uint32_t count, uint32_t unit, int32_t head_offset);
+// MAY ALLOCATE. A permanent buffer outside the collected frames (platform heap).
+Node series_alloc_fixed(uint32_t count, uint32_t unit, int32_t head_offset);
+Node series_alloc_cells(uint32_t n);        // MAY ALLOCATE
+Node series_alloc_cells_unset(uint32_t n);  // MAY ALLOCATE; every cell of the capacity unset!
+Node series_alloc_bytes(uint32_t n);        // MAY ALLOCATE; 0 gives 16 bytes
+Node series_alloc_units(uint32_t n, uint32_t unit);  // MAY ALLOCATE; 0 gives 16 bytes' worth
+Node series_alloc_bytes_filled(uint32_t n, uint8_t byte);  // MAY ALLOCATE
+void series_set_flags(Node node, uint32_t bits);
+
+// MAY ALLOCATE. Moves the series to a new buffer of [new_size] bytes (0: twice
+// the capacity) without copying; head at the data start, tail = head + old length.
+SeriesBuffer* series_realloc(Node node, int64_t new_size);
+// MAY ALLOCATE. series_realloc, then the old content (from its head) is copied over.
+SeriesBuffer* series_expand(Node node, int64_t new_size);
+// MAY ALLOCATE. series_expand, then the bytes past the old capacity are set to [byte].
+SeriesBuffer* series_expand_filled(Node node, int64_t new_size, uint8_t byte);
+// MAY ALLOCATE. A new series with the same capacity, unit, flags and content.
+Node series_copy_buffer(Node node);
+// MAY ALLOCATE. A new series of [count] units copied from unit [offset]; never owned.
+Node series_copy_part(Node node, uint32_t offset, uint32_t count);
+
+// MAY ALLOCATE. Appends an unset! cell at the tail (doubling a full buffer) and
+// returns it for the caller to fill.
+Cell* append_cell(Node node);
+// MAY ALLOCATE. append_cell on the series of a block value.
+inline Cell* block_append_cell(const Cell* block) { return append_cell(block->node()); }
+// MAY ALLOCATE. Advances the tail by [n] bytes, growing the buffer when short,
+// and returns the old tail for the caller to write the n bytes.
+uint8_t* reserve_tail(Node node, uint32_t n);
+
+// ---------------------------------------------------------------- platform heap
+
+// The runtime's own scratch blocks. Every block is on one list, released by
+// runtime_memory_release; an exhausted heap is fatal runtime error 94.
+void* heap_alloc(size_t size);
+void* heap_realloc(void* block, size_t size);
+void heap_free(void* block);
+// Sum of (size + 16) over the live platform-heap blocks.
+size_t heap_bytes();
+size_t heap_block_count();
+void runtime_memory_release();
+
+// The collector calls this to count a collection (node frame stamps read it).
+inline uint32_t collection_count() { return g_memory.collection_count; }
+
+}  // namespace kiv

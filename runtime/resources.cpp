@@ -1,0 +1,131 @@
+// The external-resource tables, on the platform heap.
+#include "runtime/resources.h"
+
+#include "runtime/fatal.h"
+#include "runtime/memory.h"
+
+namespace kiv {
+
+namespace {
+
+struct ResourceClass {
+  const char* name;
+  ResourceRelease release;
+};
+
+ResourceClass g_classes[kResourceClassMax];
+uint32_t g_class_count = 0;
+ResourceInstance* g_instances = nullptr;
+uint32_t g_capacity = 0;
+int32_t g_free_head = 0;
+int32_t g_used_head = -1;
+
+void chain_free(uint32_t from, uint32_t to) {
+  for (uint32_t i = from; i < to; i++)
+    g_instances[i] = ResourceInstance{kResourceFree, 0, i + 1 < to ? int32_t(i + 1) : -1};
+}
+
+}  // namespace
+
+void resource_tables_init() {
+  g_class_count = 0;
+  if (g_instances) heap_free(g_instances);
+  g_capacity = kResourceInitial;
+  g_instances = static_cast<ResourceInstance*>(heap_alloc(sizeof(ResourceInstance) * g_capacity));
+  chain_free(0, g_capacity);
+  g_free_head = 0;
+  g_used_head = -1;
+}
+
+uint32_t register_resource_class(const char* name, ResourceRelease release) {
+  fatal_assert(g_class_count < kResourceClassMax);
+  g_classes[g_class_count++] = ResourceClass{name, release};
+  return g_class_count;
+}
+
+uint32_t register_resource(Node node, uint32_t class_id) {
+  if (g_instances[g_free_head].next == -1) {
+    // Double the table: the new half follows the head on the free list.
+    uint32_t old = g_capacity;
+    g_capacity *= 2;
+    g_instances = static_cast<ResourceInstance*>(heap_realloc(g_instances, sizeof(ResourceInstance) * g_capacity));
+    chain_free(old, g_capacity);
+    g_instances[g_free_head].next = int32_t(old);
+  }
+  int32_t index = g_free_head;
+  ResourceInstance& e = g_instances[index];
+  g_free_head = e.next;
+  e = ResourceInstance{class_id, node, g_used_head};
+  g_used_head = index;
+  return uint32_t(index);
+}
+
+void release_resource(uint32_t class_word, Node node) {
+  uint32_t id = class_word & 0xFF;
+  if (id > 0 && id <= g_class_count && g_classes[id - 1].release) g_classes[id - 1].release(node);
+}
+
+void replace_resource_node(uint32_t index, Node node) {
+  ResourceInstance& e = g_instances[index];
+  Node old = e.node;
+  e.node = node;
+  if (old != node) release_resource(e.class_word, old);
+}
+
+namespace {
+
+// Unlinks [index] from the used list, given its predecessor (-1 for the head).
+void unlink_used(int32_t index, int32_t prev) {
+  if (prev < 0)
+    g_used_head = g_instances[index].next;
+  else
+    g_instances[prev].next = g_instances[index].next;
+  g_instances[index] = ResourceInstance{kResourceFree, 0, g_free_head};
+  g_free_head = index;
+}
+
+}  // namespace
+
+void unregister_resource(uint32_t index, bool release) {
+  ResourceInstance& e = g_instances[index];
+  if (e.class_word & kResourceFree) return;
+  if (release) release_resource(e.class_word, e.node);
+  int32_t prev = -1;
+  for (int32_t i = g_used_head; i >= 0 && i != int32_t(index); i = g_instances[i].next) prev = i;
+  unlink_used(int32_t(index), prev);
+}
+
+bool mark_resource(uint32_t index, Node node) {
+  ResourceInstance& e = g_instances[index];
+  bool newly = !(e.class_word & kResourceMark);
+  e.class_word |= kResourceMark;
+  if (node) e.node = node;
+  return newly;
+}
+
+void sweep_resources() {
+  int32_t prev = -1;
+  for (int32_t i = g_used_head; i >= 0;) {
+    ResourceInstance& e = g_instances[i];
+    int32_t next = e.next;
+    if (e.class_word & kResourceMark) {
+      e.class_word &= ~kResourceMark;
+      prev = i;
+    } else {
+      release_resource(e.class_word, e.node);
+      unlink_used(i, prev);
+    }
+    i = next;
+  }
+}
+
+void for_each_resource(uint32_t class_id, void (*callback)(uint32_t, Node)) {
+  for (int32_t i = g_used_head; i >= 0; i = g_instances[i].next)
+    if ((g_instances[i].class_word & 0xFF) == class_id) callback(class_id, g_instances[i].node);
+}
+
+uint32_t resource_capacity() { return g_capacity; }
+const ResourceInstance& resource_at(uint32_t index) { return g_instances[index]; }
+int32_t resource_used_head() { return g_used_head; }
+
+}  // namespace kiv
