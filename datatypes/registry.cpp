@@ -12,7 +12,14 @@
 namespace kiv {
 
 ActionSlots g_action_table[kTypeTableRows];
-TypeNameEntry g_type_names[kTypeTableRows];
+// Every type id has its name from the start, so a datatype! forms and molds
+// even before (or without) its type's handlers being registered.
+TypeNameEntry g_type_names[kTypeTableRows] = {
+    {"", 0, {}},
+#define DEF(id, ident, lower, name, parent) {name, sizeof(name) - 2, {}},
+#include "runtime/types.def"
+#undef DEF
+};
 int g_max_type_id = 0;
 
 namespace {

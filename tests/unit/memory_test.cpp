@@ -1,0 +1,202 @@
+// Series allocation, growth and copying; node and series frames.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "runtime/collector.h"
+#include "runtime/errors.h"
+#include "runtime/memory.h"
+#include "kiv_test.h"
+
+namespace kiv {
+namespace {
+
+TEST(Memory, CapacitiesAreMultiplesOf16) {
+  struct Case {
+    uint32_t count, unit, capacity;
+  } cases[] = {{0, 1, 0}, {1, 1, 16}, {17, 1, 32}, {3, 4, 16}, {5, 4, 32}, {2, 16, 32}, {3, 8, 32}};
+  for (const Case& c : cases) {
+    Node n = series_alloc(c.count, c.unit, 0);
+    SeriesBuffer* b = series_buffer(n);
+    EXPECT_EQ(b->capacity, c.capacity) << c.count << " x " << c.unit;
+    EXPECT_EQ(b->unit(), c.unit);
+    EXPECT_EQ(b->node, n);
+    EXPECT_TRUE(b->flags & kSeriesInUse);
+    EXPECT_TRUE(b->flags & kSeriesAlloc);
+    EXPECT_EQ(b->head, 0u);
+    EXPECT_EQ(b->tail, 0u);
+  }
+  EXPECT_EQ(series_buffer(series_alloc_bytes(0))->capacity, 16u);
+  EXPECT_EQ(series_buffer(series_alloc_units(0, 4))->capacity / 4, 4u);
+  EXPECT_EQ(series_buffer(series_alloc_units(0, 2))->capacity / 2, 8u);
+}
+
+TEST(Memory, MiddleHead) {
+  SeriesBuffer* b = series_buffer(series_alloc(32, 1, kHeadMiddle));
+  EXPECT_EQ(b->head, 16u);
+  EXPECT_EQ(b->tail, 16u);
+  EXPECT_TRUE(b->flags & kSeriesMiddleHead);
+}
+
+TEST(Memory, BuffersFollowEachOtherInAFrame) {
+  SeriesBuffer* a = series_buffer(series_alloc(40, 1, 0));
+  SeriesBuffer* b = series_buffer(series_alloc(8, 1, 0));
+  if (reinterpret_cast<uint8_t*>(b) > reinterpret_cast<uint8_t*>(a)) {  // unless a new frame began
+    EXPECT_EQ(reinterpret_cast<uint8_t*>(b), reinterpret_cast<uint8_t*>(a) + a->capacity + kBufferOverhead);
+  }
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(a->data()) % 8, 0u);
+}
+
+TEST(Memory, BigBufferThreshold) {
+  // needed = capacity + 24 reaches 2 MB: a big buffer of its own.
+  Node big = series_alloc(kSeriesFrameMax - kBufferOverhead, 1, 0);
+  EXPECT_TRUE(series_buffer(big)->flags & kSeriesBig);
+  Node small = series_alloc(kSeriesFrameMax - kBufferOverhead - 16, 1, 0);
+  EXPECT_FALSE(series_buffer(small)->flags & kSeriesBig);
+}
+
+TEST(Memory, ExpandDoublesAndAbandonsTheOldBuffer) {
+  Node n = series_alloc(16, 1, 0);
+  SeriesBuffer* old = series_buffer(n);
+  std::memcpy(reserve_tail(n, 10), "0123456789", 10);
+  old = series_buffer(n);
+  SeriesBuffer* grown = series_expand(n, 0);
+  EXPECT_EQ(grown->capacity, 32u);
+  EXPECT_EQ(series_buffer(n), grown);
+  EXPECT_EQ(grown->used(), 10u);
+  EXPECT_EQ(std::memcmp(grown->head_ptr(), "0123456789", 10), 0);
+  EXPECT_EQ(old->node, 0u);
+  EXPECT_FALSE(old->flags & kSeriesInUse);
+  EXPECT_EQ(std::memcmp(old->head_ptr(), "0123456789", 10), 0);  // the old bytes stay
+}
+
+TEST(Memory, ExpandCopiesFromTheHead) {
+  Node n = series_alloc(32, 1, kHeadMiddle);
+  std::memcpy(reserve_tail(n, 4), "abcd", 4);
+  SeriesBuffer* b = series_expand(n, 64);
+  EXPECT_EQ(b->head, 0u);
+  EXPECT_EQ(b->used(), 4u);
+  EXPECT_EQ(std::memcmp(b->data(), "abcd", 4), 0);
+  EXPECT_EQ(b->flags & kSeriesMiddleHead, kSeriesMiddleHead);
+}
+
+TEST(Memory, ExpandFilled) {
+  Node n = series_alloc_bytes_filled(16, 0x11);
+  SeriesBuffer* b = series_expand_filled(n, 48, 0x22);
+  EXPECT_EQ(b->capacity, 48u);
+  EXPECT_EQ(b->data()[15], 0x11);
+  EXPECT_EQ(b->data()[16], 0x22);
+  EXPECT_EQ(b->data()[47], 0x22);
+}
+
+TEST(Memory, ReallocRejectsNonPositiveSizes) {
+  Node n = series_alloc(16, 1, 0);
+  EXPECT_EQ(test::catch_error([&] { series_realloc(n, -16); }), kErrInternalNoMemory);
+  EXPECT_EQ(test::catch_error([&] { series_alloc(0x40000000, 16, 0); }), kErrInternalNoMemory);
+}
+
+TEST(Memory, AppendCellDoublesAFullBlock) {
+  Node n = series_alloc_cells(2);
+  append_cell(n)->header = kTypeNone;
+  append_cell(n)->header = kTypeNone;
+  EXPECT_EQ(series_buffer(n)->capacity, 32u);
+  Cell* c = append_cell(n);
+  EXPECT_EQ(c->type(), kTypeUnset);
+  SeriesBuffer* b = series_buffer(n);
+  EXPECT_EQ(b->capacity, 64u);
+  EXPECT_EQ(b->length(), 3u);
+  EXPECT_EQ(b->cells()[0].type(), kTypeNone);
+}
+
+TEST(Memory, ReserveTailGrowth) {
+  Node n = series_alloc_bytes(32);
+  reserve_tail(n, 100);
+  EXPECT_EQ(series_buffer(n)->capacity, 208u);  // 2 x 100, rounded up
+  Node m = series_alloc_bytes(32);
+  reserve_tail(m, 20);
+  reserve_tail(m, 20);
+  EXPECT_EQ(series_buffer(m)->capacity, 64u);  // twice the capacity
+  EXPECT_EQ(series_buffer(m)->used(), 40u);
+}
+
+TEST(Memory, CopyBufferAndPart) {
+  Node n = series_alloc(8, 4, 0);
+  for (uint32_t i = 0; i < 8; i++) {
+    uint32_t v = 100 + i;
+    std::memcpy(reserve_tail(n, 4), &v, 4);
+  }
+  series_set_flags(n, kSeriesOwned);
+  Node whole = series_copy_buffer(n);
+  SeriesBuffer* w = series_buffer(whole);
+  EXPECT_EQ(w->capacity, series_buffer(n)->capacity);
+  EXPECT_EQ(w->used(), 32u);
+  EXPECT_EQ(w->unit(), 4u);
+  EXPECT_TRUE(w->flags & kSeriesOwned);
+  Node part = series_copy_part(n, 2, 3);
+  SeriesBuffer* p = series_buffer(part);
+  EXPECT_EQ(p->length(), 3u);
+  EXPECT_FALSE(p->flags & kSeriesOwned);
+  uint32_t first;
+  std::memcpy(&first, p->data(), 4);
+  EXPECT_EQ(first, 102u);
+}
+
+TEST(Memory, GrownFixedBufferBecomesCollected) {
+  Node n = series_alloc_fixed(2, 16, 0);
+  EXPECT_TRUE(series_buffer(n)->flags & kSeriesFixed);
+  size_t blocks = heap_block_count();
+  for (int i = 0; i < 3; i++) append_cell(n);
+  SeriesBuffer* b = series_buffer(n);
+  EXPECT_FALSE(b->flags & kSeriesFixed);
+  EXPECT_EQ(b->length(), 3u);
+  EXPECT_EQ(heap_block_count(), blocks - 1);
+}
+
+TEST(Memory, SeriesFramesStayInAddressOrder) {
+  for (int i = 0; i < 6; i++) series_alloc(600000, 1, 0);  // several frames' worth
+  int frames = 0;
+  for (SeriesFrame* f = g_memory.first_series_frame; f; f = f->next) {
+    if (f->next) {
+      EXPECT_LT(f, f->next);
+      EXPECT_EQ(f->next->prev, f);
+    } else {
+      EXPECT_EQ(g_memory.last_series_frame, f);
+    }
+    frames++;
+  }
+  EXPECT_GE(frames, 3);
+  EXPECT_EQ(g_memory.next_frame_size, kSeriesFrameMax);
+}
+
+TEST(Memory, NodeFramesGrowAndEmptyOnesGo) {
+  NodeFrame* frame = init_node_frame(kNodeFrameSize);
+  g_memory.current_node_frame = frame;
+  // Fill this frame (10,000 nodes) and take one more: it comes from another frame.
+  Node nodes[kNodeFrameSize];
+  for (uint32_t i = 0; i < kNodeFrameSize; i++) nodes[i] = alloc_node();
+  EXPECT_EQ(frame->in_use, kNodeFrameSize);
+  EXPECT_EQ(frame->free_head, 0u);
+  Node extra = alloc_node();
+  EXPECT_NE(node_frame_of(extra), frame);
+  for (uint32_t i = 0; i < kNodeFrameSize; i++) {
+    EXPECT_EQ(node_frame_of(nodes[i]), frame);
+    free_node(frame, nodes[i]);
+  }
+  free_node(node_frame_of(extra), extra);
+  EXPECT_EQ(frame->in_use, 0u);
+  gc_collect();
+  for (NodeFrame* f = g_memory.first_node_frame; f; f = f->next) EXPECT_NE(f, frame);
+}
+
+TEST(Memory, PlatformHeapKeepsItsBlocksListed) {
+  size_t before = heap_bytes();
+  void* a = heap_alloc(100);
+  EXPECT_EQ(heap_bytes(), before + 116);
+  a = heap_realloc(a, 200);
+  EXPECT_EQ(heap_bytes(), before + 216);
+  heap_free(a);
+  EXPECT_EQ(heap_bytes(), before);
+}
+
+}  // namespace
+}  // namespace kiv

@@ -1,0 +1,244 @@
+// Data and call stacks: pushes, frames, unwinding, exit searches and overflow.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "datatypes/logic.h"
+#include "evaluator/stack.h"
+#include "kiv_test.h"
+#include "runtime/memory.h"
+
+namespace kiv {
+namespace {
+
+using test::catch_error;
+using test::integer_cell;
+
+TEST(Stack, PopAndLastValue) {
+  StackSave save;
+  g_stack.arguments = g_stack.top = g_stack.bottom;
+  EXPECT_EQ(stack_last_value(), g_stack.bottom);  // empty: the bottom cell
+  stack_push_value(integer_cell(1));
+  stack_push_value(integer_cell(2));
+  EXPECT_EQ(stack_last_value()->data2, 2u);
+  EXPECT_EQ(stack_last_type(), kTypeInteger);
+  stack_pop(5);  // more than are pushed
+  EXPECT_EQ(g_stack.top, g_stack.bottom);
+}
+
+TEST(Stack, ResultSlotHelpers) {
+  StackSave save;
+  open_native_frame(nullptr);
+  stack_push_value(integer_cell(1));
+  stack_push_value(integer_cell(2));
+  Cell nine = integer_cell(9);
+  stack_reset_to_value(&nine);
+  EXPECT_EQ(g_stack.top, g_stack.arguments + 1);
+  EXPECT_EQ(g_stack.arguments->data2, 9u);
+  stack_push_value(integer_cell(3));
+  stack_collapse_last();
+  EXPECT_EQ(stack_last_value()->data2, 3u);
+  EXPECT_EQ(g_stack.top - g_stack.arguments, 1);
+  EXPECT_EQ(stack_reset(), g_stack.top);
+}
+
+TEST(Stack, FramesAndUnwinding) {
+  StackSave save;
+  stack_push_value(integer_cell(0));  // the caller's result slot lives below
+  Cell* caller = g_stack.arguments;
+  open_native_frame(nullptr);
+  Cell* callee = g_stack.arguments;
+  EXPECT_EQ(callee, g_stack.top);
+  EXPECT_EQ(stack_top_frame()->kind(), kFrameNative);
+  stack_push_value(integer_cell(42));
+  stack_push_value(integer_cell(43));
+  stack_unwind_last();
+  EXPECT_EQ(g_stack.arguments, caller);
+  EXPECT_EQ(g_stack.top, callee + 1);
+  EXPECT_EQ(caller->data2, 42u);
+
+  open_native_frame(nullptr);
+  stack_push_value(integer_cell(7));
+  stack_unwind_reset();
+  EXPECT_EQ(g_stack.top, g_stack.arguments);
+
+  Cell* before = g_stack.top;
+  open_native_frame(nullptr);
+  stack_push_value(integer_cell(7));
+  stack_unwind_drop();
+  EXPECT_EQ(g_stack.top, before);
+}
+
+TEST(Stack, FunctionFramesRestoreTheirContext) {
+  StackSave save;
+  // A minimal two-cell context: the context cell's word 2 holds the values reference.
+  Node ctx = series_alloc_cells(2);
+  *append_cell(ctx) = make_cell(kTypeContext, 0, 1234);
+  stack_push_value(integer_cell(0));
+  open_function_frame(nullptr, ctx);
+  stack_mark_function_body(nullptr, ctx);
+  EXPECT_EQ(series_buffer(ctx)->cells()[0].data2, stack_index(g_stack.arguments) + 1);
+  EXPECT_TRUE(stack_top_frame()->body());
+  stack_unwind();
+  stack_unwind_function();
+  EXPECT_EQ(series_buffer(ctx)->cells()[0].data2, 1234u);
+}
+
+// Runs [body] as a native inside the frames [kinds] (outermost first) and
+// returns the status it gave.
+uint32_t run_in_frames(std::initializer_list<FrameKind> kinds, const std::function<uint32_t()>& body) {
+  for (FrameKind k : kinds) {
+    switch (k) {
+      case kFrameLoop: stack_mark_loop(nullptr); break;
+      case kFrameTryAll: stack_mark_try_all(nullptr); break;
+      case kFrameTry: stack_mark_try(nullptr); break;
+      case kFrameCatch: stack_mark_catch(nullptr); break;
+      case kFrameFunction: stack_mark_interp_function(nullptr); break;
+      default: stack_mark_eval_block(nullptr); break;
+    }
+    stack_push_value(kNoneCell);  // something of this level on the stack
+  }
+  open_native_frame(nullptr);  // the native that asks (break, return, ...)
+  return body();
+}
+
+TEST(Stack, BreakFindsTheLoop) {
+  StackSave save;
+  CallFrame* frames = g_stack.frames_top;
+  stack_mark_loop(nullptr);
+  Cell* loop_args = g_stack.arguments;
+  uint32_t status = run_in_frames({kFrameEvalBlock}, [] {
+    stack_push_value(integer_cell(5));  // break/return 5
+    return stack_throw_break(true, false);
+  });
+  EXPECT_EQ(status, kThrowBreak);
+  EXPECT_EQ(g_stack.frames_top, frames + 1);  // the loop frame stays on top
+  EXPECT_EQ(g_stack.arguments, loop_args);
+  EXPECT_EQ(g_stack.top, loop_args);
+  EXPECT_EQ(loop_args->data2, 5u);
+  // continue, and a plain break, leave unset!.
+  EXPECT_EQ(run_in_frames({}, [] { return stack_throw_break(false, true); }), kThrowContinue);
+  EXPECT_TRUE(loop_args->is(kTypeUnset));
+}
+
+TEST(Stack, ReturnFindsTheBody) {
+  StackSave save;
+  open_native_frame(nullptr);
+  stack_set_body_flag(true);
+  Cell* body_args = g_stack.arguments;
+  uint32_t status = run_in_frames({kFrameLoop, kFrameEvalBlock}, [] {
+    stack_push_value(integer_cell(8));
+    return stack_throw_return(true);
+  });
+  EXPECT_EQ(status, kThrowReturn);
+  EXPECT_EQ(body_args->data2, 8u);
+  EXPECT_EQ(run_in_frames({}, [] { return stack_throw_return(false); }), kThrowExit);
+  EXPECT_TRUE(body_args->is(kTypeUnset));
+}
+
+TEST(Stack, ExitsWithoutTargetOrAcrossTryAllAreErrors) {
+  struct Case {
+    std::initializer_list<FrameKind> frames;
+    std::function<uint32_t()> exit;
+    ErrorId error;
+  } cases[] = {
+      {{}, [] { return stack_throw_break(false, false); }, kErrThrowBreak},
+      {{kFrameLoop, kFrameTryAll}, [] { return stack_throw_break(false, false); }, kErrThrowBreak},
+      {{kFrameLoop, kFrameTryAll}, [] { return stack_throw_break(false, true); }, kErrThrowContinue},
+      {{kFrameFunction}, [] { return stack_throw_return(true); }, kErrThrowReturn},
+      {{kFrameCatch, kFrameTryAll},
+       []() -> uint32_t {
+         stack_push_value(kNoneCell);
+         stack_throw_value(kThrowThrow);
+       },
+       kErrThrowThrow},
+  };
+  for (const Case& c : cases) {
+    StackSave save;
+    // (A function frame without the body flag is no return target.)
+    EXPECT_EQ(catch_error([&] { run_in_frames(c.frames, c.exit); }), c.error);
+  }
+}
+
+TEST(Stack, ThrowReachesTheCatchFrame) {
+  StackSave save;
+  stack_mark_catch(nullptr);
+  Cell* catch_args = g_stack.arguments;
+  try {
+    run_in_frames({kFrameLoop}, []() -> uint32_t {
+      stack_push_value(integer_cell(11));
+      stack_throw_value(kThrowThrow);
+    });
+    FAIL() << "no throw";
+  } catch (KivThrow& t) {
+    EXPECT_EQ(t.code, kThrowThrow);
+  }
+  EXPECT_EQ(g_stack.arguments, catch_args);
+  EXPECT_EQ(catch_args[0].data2, 11u);
+  EXPECT_TRUE(catch_args[1].is(kTypeUnset));  // no name
+  g_stack.throw_origin = nullptr;
+}
+
+TEST(Stack, DataStackOverflowLeavesHeadroom) {
+  StackSave save;
+  EXPECT_EQ(catch_error([] {
+              for (;;) stack_push_value(kNoneCell);
+            }),
+            kErrInternalStackOverflow);
+  // The failing push stopped at the last cell; the top went 5 cells below the end.
+  // (The try frame's own restore then put the pointers back.)
+}
+
+TEST(Stack, CallStackOverflow) {
+  StackSave save;
+  CallFrame* top = nullptr;
+  EXPECT_EQ(catch_error([&] {
+              for (;;) {
+                open_native_frame(nullptr);
+                top = g_stack.frames_top;
+              }
+            }),
+            kErrInternalStackOverflow);
+  EXPECT_EQ(top, g_stack.frames_end);  // 12,000 frames fit, the next one raised
+  EXPECT_EQ(g_stack.frames_end - g_stack.frames_base, 12000);
+}
+
+TEST(Stack, DataStackHandsOutAllButTheLastCell) {
+  StackSave save;
+  g_stack.arguments = g_stack.top = g_stack.bottom;
+  uint32_t pushed = 0;
+  stack_mark_try(nullptr);
+  try {
+    for (;;) {
+      stack_push_value(kNoneCell);
+      pushed++;
+    }
+  } catch (KivThrow&) {
+    g_last_throw_code = 0;
+  }
+  EXPECT_EQ(pushed, kDataStackCells - 1);
+}
+
+TEST(Stack, UncaughtErrorExits254) {
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    open_native_frame(nullptr);  // frames, but no try frame among them
+    Cell arg = kTrueCell;
+    raise_error(kErrScriptInvalidArg, &arg);
+  }
+  close(out[1]);
+  std::string text;
+  char buf[256];
+  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) text.append(buf, size_t(n));
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 254);
+  EXPECT_EQ(text.rfind("*** Script Error: invalid argument: true\n", 0), 0u) << text;
+}
+
+}  // namespace
+}  // namespace kiv
