@@ -14,6 +14,7 @@
 
 #include "datatypes/context.h"
 #include "evaluator/actions.h"
+#include "runtime/collector.h"
 #include "runtime/cycle.h"
 #include "runtime/errors.h"
 #include "runtime/exits.h"
@@ -334,23 +335,19 @@ void stack_throw_value(uint32_t code) {
 }
 
 void stack_throw_error() {
-  CallFrame* target = nullptr;
+  bool caught = false;
   if (g_stack.frames_base) {
     for (CallFrame* f = g_stack.frames_top - 1; f >= g_stack.frames_base; f--)
       if (f->kind() == kFrameTry || f->kind() == kFrameTryAll) {
-        target = f;
+        caught = true;
         break;
       }
   }
-  if (!target) {
-    if (g_stack.frames_base) {
-      write_all(1, form_raised_error(last_raised_error()) + "\n");
-      _exit(254);
-    }
-    throw_code(kThrowError);  // before the stacks exist: the outermost catch point reports it
+  if (!caught && g_stack.frames_base) {
+    write_all(1, form_raised_error(last_raised_error()) + "\n");
+    _exit(254);
   }
-  g_stack.arguments = stack_at(target->prev_args);
-  g_stack.frames_top = target;
+  // The try frame's catch point restores its own saved stack positions.
   throw_code(kThrowError);
 }
 
@@ -369,6 +366,20 @@ uint32_t stack_where_symbol() {
   return 0;
 }
 
-void stack_gc_mark_frames() {}
+void stack_gc_mark_frames() {
+  for (CallFrame* f = g_stack.frames_base; f < g_stack.frames_top; f++) {
+    if (f->word_context) {
+      if (g_self_symbol && f->symbol() == g_self_symbol)
+        gc_mark_block(f->word_context);
+      else
+        gc_mark_context(f->word_context);
+    }
+    if (f->fn_context) {
+      gc_mark_context(f->fn_context);
+      if (f->saved_values && !(context_cell(f->fn_context)->header & kFlagStackValues))
+        gc_mark_block(f->saved_values);
+    }
+  }
+}
 
 }  // namespace kiv

@@ -68,10 +68,12 @@ void stack_init();
 
 [[noreturn]] void stack_overflow();
 
-// Reserves the cell at the top and returns it; its contents are the caller's to fill.
+// Reserves the cell at the top and returns it, set to unset! until the caller
+// fills it (the collector may look at it before then).
 inline Cell* stack_push() {
   Cell* c = g_stack.top++;
   if (g_stack.top >= g_stack.end) stack_overflow();
+  c->header = kTypeUnset;
   return c;
 }
 inline Cell* stack_push_cell(const Cell* cell) {

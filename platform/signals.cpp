@@ -60,41 +60,37 @@ int segv_number(int si_code, uintptr_t fault_address, uintptr_t stack_pointer) {
   return kFatalAccessViolation;
 }
 
-int bus_number(int si_code) {
-  switch (si_code) {
-    case BUS_ADRALN: return 2;
-    case BUS_ADRERR: return 27;
-    case BUS_OBJERR: return 28;
-    case BUS_MCEERR_AR: return 29;
-    case BUS_MCEERR_AO: return 30;
-    default: return 34;
-  }
-}
+// si_code -> runtime error number, per signal; codes not listed take the
+// signal's fallback number.
+struct CodeNumber {
+  int si_code;
+  int number;
+};
 
-int fpe_number(int si_code) {
-  switch (si_code) {
-    case FPE_INTDIV: return kFatalIntegerDivide;
-    case FPE_INTOVF: return 14;
-    case FPE_FLTDIV: return 7;
-    case FPE_FLTOVF: return 10;
-    case FPE_FLTUND: return 12;
-    case FPE_FLTRES: return 8;
-    case FPE_FLTINV: return 9;
-    case FPE_FLTSUB: return 5;
-    default: return 33;
-  }
-}
+constexpr CodeNumber kBusNumbers[] = {
+    {BUS_ADRALN, 2}, {BUS_ADRERR, 27}, {BUS_OBJERR, 28}, {BUS_MCEERR_AR, 29}, {BUS_MCEERR_AO, 30},
+};
+constexpr CodeNumber kFpeNumbers[] = {
+    {FPE_INTDIV, kFatalIntegerDivide},
+    {FPE_INTOVF, 14},
+    {FPE_FLTDIV, 7},
+    {FPE_FLTOVF, 10},
+    {FPE_FLTUND, 12},
+    {FPE_FLTRES, 8},
+    {FPE_FLTINV, 9},
+    {FPE_FLTSUB, 5},
+};
+// ILL_ILLOPC, ILL_ILLOPN and the rest fall back to 17.
+constexpr CodeNumber kIllNumbers[] = {
+    {ILL_ILLADR, 24}, {ILL_ILLTRP, 25}, {ILL_PRVOPC, 15},
+    {ILL_PRVREG, 31}, {ILL_COPROC, 26}, {ILL_BADSTK, kFatalStackOverflow},
+};
 
-int ill_number(int si_code) {
-  switch (si_code) {
-    case ILL_ILLADR: return 24;
-    case ILL_ILLTRP: return 25;
-    case ILL_PRVOPC: return 15;
-    case ILL_PRVREG: return 31;
-    case ILL_COPROC: return 26;
-    case ILL_BADSTK: return kFatalStackOverflow;
-    default: return 17;  // ILL_ILLOPC, ILL_ILLOPN and the rest
-  }
+template <size_t N>
+int number_for_code(const CodeNumber (&table)[N], int si_code, int fallback) {
+  for (const CodeNumber& row : table)
+    if (row.si_code == si_code) return row.number;
+  return fallback;
 }
 
 void on_fatal_signal(int signo, siginfo_t* info, void* context) {
@@ -128,20 +124,29 @@ void install(int signo, const sigset_t& blocked, int extra_flags) {
 
 int fatal_number_for_signal(int signo, int si_code, uintptr_t fault_address, uintptr_t stack_pointer) {
   switch (signo) {
-    case SIGSEGV: return segv_number(si_code, fault_address, stack_pointer);
-    case SIGBUS: return bus_number(si_code);
-    case SIGFPE: return fpe_number(si_code);
-    case SIGILL: return ill_number(si_code);
-    case SIGTRAP: return si_code == TRAP_TRACE ? 4 : 3;
-    case SIGABRT: return kFatalAssertion;
-    case SIGINT: return kFatalSilent;
-    default: return kFatalUnknown;
+    case SIGSEGV:
+      return segv_number(si_code, fault_address, stack_pointer);
+    case SIGBUS:
+      return number_for_code(kBusNumbers, si_code, 34);
+    case SIGFPE:
+      return number_for_code(kFpeNumbers, si_code, 33);
+    case SIGILL:
+      return number_for_code(kIllNumbers, si_code, 17);
+    case SIGTRAP:
+      return si_code == TRAP_TRACE ? 4 : 3;
+    case SIGABRT:
+      return kFatalAssertion;
+    case SIGINT:
+      return kFatalSilent;
+    default:
+      return kFatalUnknown;
   }
 }
 
 void install_alt_stack_for_this_thread() {
   stack_t current;
-  if (sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE) && current.ss_size >= kAltStackKeep)
+  if (sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE) &&
+      current.ss_size >= kAltStackKeep)
     return;
   // A PROT_NONE page below the stack turns an overflowing handler into a
   // fault instead of silent corruption of whatever lies below.

@@ -93,8 +93,9 @@ int run_on_large_stack(size_t reserve_bytes, int (*fn)(void*), void* arg) {
     return run_here(fn, arg);
   }
 
-  LargeStackCall call{fn, arg, reinterpret_cast<uintptr_t>(base),
-                      reinterpret_cast<uintptr_t>(base + kStackGuardSize), 0, nullptr};
+  LargeStackCall call{
+      fn, arg,    reinterpret_cast<uintptr_t>(base), reinterpret_cast<uintptr_t>(base + kStackGuardSize),
+      0,  nullptr};
   pthread_attr_t attr;
   pthread_t thread;
   bool started = pthread_attr_init(&attr) == 0;

@@ -66,8 +66,6 @@ size_t native_stack_remaining();
 
 // True when fewer than [margin] bytes of stack are left. The interpreter's depth
 // check: cheap enough for every call level.
-inline bool native_stack_low(size_t margin) {
-  return native_stack_pointer() < t_native_stack_limit + margin;
-}
+inline bool native_stack_low(size_t margin) { return native_stack_pointer() < t_native_stack_limit + margin; }
 
 }  // namespace kiv

@@ -1,25 +1,429 @@
-// Collection scheduling. Marking and compaction are not built yet: a
-// collection only counts itself and retires empty node frames.
+// The collector: marking from the roots, sweeping of dead references,
+// compaction of the series frames, release of dead big buffers and nodes.
+//
+// Marking uses an explicit work list (platform heap), so deeply nested data
+// never deepens the C++ stack. Nothing here allocates a series.
 #include "runtime/collector.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 
+#include "evaluator/stack.h"
+#include "runtime/asan.h"
+#include "runtime/cycle.h"
+#include "runtime/fatal.h"
+#include "runtime/gc_root.h"
 #include "runtime/memory.h"
+#include "runtime/resources.h"
+#include "runtime/root.h"
 
 namespace kiv {
 
 bool g_collector_active = false;
+uint32_t g_self_symbol = 0;
 
 namespace {
+
 bool g_collecting = false;
+bool g_stress = false;
+
+MarkCallback g_mark_callbacks[kMarkCallbackMax];
+int g_mark_callback_count = 0;
+SweepCallback g_sweep_callbacks[kMarkCallbackMax];
+int g_sweep_callback_count = 0;
+MarkCellFn g_mark_cell_fns[kTypeTableRows];
+
+// ---------------------------------------------------------------- work list
+
+enum WorkKind : uint32_t { kWorkBlock, kWorkContext };
+struct WorkItem {
+  uint32_t kind;
+  Node node;
+};
+WorkItem* g_work = nullptr;
+size_t g_work_count = 0;
+size_t g_work_capacity = 0;
+
+void work_push(WorkKind kind, Node node) {
+  if (g_work_count == g_work_capacity) {
+    g_work_capacity = g_work_capacity ? 2 * g_work_capacity : 4096;
+    g_work = static_cast<WorkItem*>(heap_realloc(g_work, g_work_capacity * sizeof(WorkItem)));
+  }
+  g_work[g_work_count++] = WorkItem{kind, node};
 }
+
+// ---------------------------------------------------------------- node-free queue
+
+constexpr size_t kFreeQueueSize = 20000;
+Node g_free_queue[kFreeQueueSize];
+size_t g_free_count = 0;
+
+void flush_free_nodes() {
+  std::sort(g_free_queue, g_free_queue + g_free_count);
+  NodeFrame* frame = nullptr;
+  for (size_t i = 0; i < g_free_count; i++) {
+    Node n = g_free_queue[i];
+    if (!frame || n < frame->first || n >= frame->first + frame->capacity) frame = node_frame_of(n);
+    free_node(frame, n);
+  }
+  g_free_count = 0;
+}
+
+void queue_free_node(Node n) {
+  if (n == 0) return;
+  if (g_free_count == kFreeQueueSize) flush_free_nodes();
+  g_free_queue[g_free_count++] = n;
+}
+
+// ---------------------------------------------------------------- marking
+
+inline bool live_node(Node n) { return n != 0 && node_in_use(n); }
+
+// A hash table: its header node and the nodes its header names.
+void mark_table(Node table) { gc_mark_series(table); }
+
+void mark_context_cell(const Cell* ctx) {
+  if (ctx->data1) mark_table(ctx->data1);
+  if (!(ctx->header & kFlagStackValues)) gc_mark_block(ctx->data2);
+}
+
+void process_work() {
+  while (g_work_count > 0) {
+    WorkItem item = g_work[--g_work_count];
+    SeriesBuffer* b = series_buffer(item.node);
+    if (item.kind == kWorkBlock) {
+      gc_mark_cells(b->head_cell(), b->tail_cell());
+    } else if (b->unit() == sizeof(Cell)) {
+      Cell* cells = b->cells();
+      uint32_t count = b->tail / sizeof(Cell);
+      if (count > 0 && cells[0].is(kTypeContext)) {
+        mark_context_cell(&cells[0]);
+        if (count > 1) gc_mark_cell(&cells[1]);
+      } else {
+        gc_mark_cells(b->head_cell(), b->tail_cell());  // not a context after all: mark it as a block
+      }
+    }
+  }
+}
+
+}  // namespace
+
+bool gc_mark_series(Node node) {
+  if (!live_node(node)) return false;
+  SeriesBuffer* b = series_buffer(node);
+  if (b->flags & kSeriesMark) return false;
+  b->flags |= kSeriesMark;
+  return true;
+}
+
+void gc_mark_block(Node node) {
+  if (gc_mark_series(node) && series_buffer(node)->unit() == sizeof(Cell)) work_push(kWorkBlock, node);
+}
+
+void gc_mark_context(Node node) {
+  if (gc_mark_series(node)) work_push(kWorkContext, node);
+}
+
+void gc_mark_cell(const Cell* c) {
+  switch (c->type()) {
+    case kTypeBlock:
+    case kTypeParen:
+    case kTypePath:
+    case kTypeLitPath:
+    case kTypeSetPath:
+    case kTypeGetPath:
+      gc_mark_block(c->data2);
+      break;
+    case kTypeString:
+    case kTypeFile:
+    case kTypeUrl:
+    case kTypeTag:
+    case kTypeEmail:
+    case kTypeRef:
+      gc_mark_series(c->data2);
+      gc_mark_series(c->data3);
+      break;
+    case kTypeSymbol:
+      gc_mark_series(c->data3);
+      gc_mark_series(c->data2);
+      break;
+    case kTypeContext:
+      mark_context_cell(c);
+      break;
+    case kTypeWord:
+    case kTypeSetWord:
+    case kTypeLitWord:
+    case kTypeGetWord:
+    case kTypeRefinement:
+    case kTypeIssue:
+      // A bound `self` word names its object's block, not a context.
+      if (c->data1) {
+        if (g_self_symbol && c->data2 == g_self_symbol)
+          gc_mark_block(c->data1);
+        else
+          gc_mark_context(c->data1);
+      }
+      break;
+    case kTypeNative:
+    case kTypeAction:
+      gc_mark_block(c->data2);
+      gc_mark_block(c->data3);
+      break;
+    case kTypeOp:
+      gc_mark_block(c->data2);
+      gc_mark_block(c->data3);
+      if (((c->header >> 16) & 0xFF) == kTypeFunction || ((c->header >> 16) & 0xFF) == kTypeRoutine)
+        gc_mark_context(c->data1);
+      break;
+    case kTypeFunction:
+    case kTypeRoutine:
+      gc_mark_context(c->data1);
+      gc_mark_block(c->data2);
+      gc_mark_block(c->data3);
+      break;
+    case kTypeBitset:
+    case kTypeVector:
+    case kTypeBinary:
+      gc_mark_series(c->data2);
+      break;
+    case kTypeObject:
+    case kTypeError:
+    case kTypePort:
+      gc_mark_context(c->data1);
+      gc_mark_series(c->data3);
+      break;
+    case kTypeHash:
+    case kTypeMap:
+      gc_mark_block(c->data2);
+      if (c->data3) mark_table(c->data3);
+      break;
+    case kTypeHandle:
+      if (int32_t(c->data3) >= 0) mark_resource(c->data3, 0);
+      break;
+    case kTypeImage:
+    case kTypeEvent:
+    default:
+      break;
+  }
+  if (c->type() <= kMaxTypeId)
+    if (MarkCellFn fn = g_mark_cell_fns[c->type()]) fn(c);
+}
+
+void gc_mark_cells(const Cell* first, const Cell* last) {
+  for (const Cell* c = first; c < last; c++) gc_mark_cell(c);
+}
+
+void gc_register_mark_cell(TypeId type, MarkCellFn fn) { g_mark_cell_fns[type] = fn; }
+
+void add_mark_callback(MarkCallback fn) {
+  fatal_assert(g_mark_callback_count < kMarkCallbackMax);
+  g_mark_callbacks[g_mark_callback_count++] = fn;
+}
+
+void remove_mark_callback(MarkCallback fn) {
+  for (int i = 0; i < g_mark_callback_count; i++)
+    if (g_mark_callbacks[i] == fn) {
+      g_mark_callbacks[i] = nullptr;
+      return;
+    }
+}
+
+void add_sweep_callback(SweepCallback fn) {
+  fatal_assert(g_sweep_callback_count < kMarkCallbackMax);
+  g_sweep_callbacks[g_sweep_callback_count++] = fn;
+}
+
+bool gc_node_marked(Node node) { return live_node(node) && (series_buffer(node)->flags & kSeriesMark); }
+
+namespace {
+
+void mark_roots() {
+  gc_mark_block(g_root_block);
+  process_work();
+  if (g_stack.bottom) {
+    gc_mark_cells(g_stack.bottom, g_stack.top);
+    stack_gc_mark_frames();
+  }
+  mark_root_guards();
+  process_work();
+  for (int i = 0; i < g_mark_callback_count; i++)
+    if (g_mark_callbacks[i]) {
+      g_mark_callbacks[i]();
+      process_work();
+    }
+}
+
+// ---------------------------------------------------------------- compaction
+
+inline uint32_t buffer_span(const SeriesBuffer* b) { return b->capacity + kBufferOverhead; }
+
+// Moves the run [from, from + length) to [to, ...) and repoints the nodes of its buffers.
+void move_run(uint8_t* from, uint8_t* to, size_t length) {
+  if (from == to || length == 0) return;
+  KIV_UNPOISON(to, length);
+  std::memmove(to, from, length);
+  for (uint8_t* p = to; p < to + length;) {
+    auto* b = reinterpret_cast<SeriesBuffer*>(p);
+    g_node_table[b->node] = reinterpret_cast<NodeEntry>(b);
+    p += buffer_span(b);
+  }
+}
+
+// Walks a frame: dead buffers give their nodes back, live runs slide down
+// (or into [target]'s free tail while it has room). Returns the frame's new heap.
+void compact_frame(SeriesFrame* frame, SeriesFrame* target) {
+  uint8_t* p = frame->area();
+  uint8_t* dead = nullptr;  // where the next live run goes within this frame
+  while (p < frame->heap) {
+    auto* b = reinterpret_cast<SeriesBuffer*>(p);
+    uint32_t span = buffer_span(b);
+    if (!(b->flags & kSeriesMark)) {
+      if ((b->flags & kSeriesInUse) && b->node) queue_free_node(b->node);
+      if (!dead) dead = p;
+      p += span;
+      continue;
+    }
+    // A run of consecutive live buffers.
+    uint8_t* run = p;
+    size_t length = 0;
+    size_t target_room = target ? size_t(target->end - target->heap) : 0;
+    while (p < frame->heap) {
+      auto* r = reinterpret_cast<SeriesBuffer*>(p);
+      if (!(r->flags & kSeriesMark)) break;
+      uint32_t s = buffer_span(r);
+      if (target && length + s > target_room) break;
+      r->flags &= ~kSeriesMark;
+      length += s;
+      p += s;
+    }
+    if (target && length > 0 && length <= target_room) {
+      move_run(run, target->heap, length);
+      target->heap += length;
+      if (!dead) dead = run;
+      if (size_t(target->end - target->heap) <= kFrameRefillMin) target = nullptr;
+    } else if (dead) {
+      move_run(run, dead, length);
+      dead += length;
+    } else {
+      target = nullptr;  // the run stays; later runs may not jump ahead of it
+    }
+    if (length == 0) {
+      // A single buffer larger than the target's room: clear its mark and slide it.
+      auto* r = reinterpret_cast<SeriesBuffer*>(p);
+      uint32_t s = buffer_span(r);
+      r->flags &= ~kSeriesMark;
+      if (dead) {
+        move_run(p, dead, s);
+        dead += s;
+      }
+      p += s;
+      target = nullptr;
+    }
+  }
+  if (dead) {
+    KIV_POISON(dead, size_t(frame->heap - dead));
+    frame->heap = dead;
+  }
+}
+
+void compact_frames() {
+  SeriesFrame* prev = nullptr;
+  for (SeriesFrame* f = g_memory.first_series_frame; f;) {
+    SeriesFrame* next = f->next;
+    SeriesFrame* target = prev && size_t(prev->end - prev->heap) > kFrameRefillMin ? prev : nullptr;
+    compact_frame(f, target);
+    if (f->heap == f->area() && next) {
+      release_series_frame(f);
+    } else {
+      prev = f;
+    }
+    f = next;
+  }
+  if (!g_memory.current_series_frame) g_memory.current_series_frame = g_memory.last_series_frame;
+}
+
+// Stress compaction: every live buffer moves to a new frame, so any pointer
+// into a buffer kept across an allocation points at dead, poisoned memory.
+void evacuate_frames() {
+  SeriesFrame* old_first = g_memory.first_series_frame;
+  // Detach the old frames; fresh ones receive every live buffer.
+  SeriesFrame* olds = old_first;
+  g_memory.first_series_frame = g_memory.last_series_frame = g_memory.current_series_frame = nullptr;
+  uint32_t saved_next = g_memory.next_frame_size;
+  g_memory.next_frame_size = kSeriesFrameMax;
+  SeriesFrame* dest = nullptr;
+  for (SeriesFrame* f = olds; f; f = f->next) {
+    for (uint8_t* p = f->area(); p < f->heap;) {
+      auto* b = reinterpret_cast<SeriesBuffer*>(p);
+      uint32_t span = buffer_span(b);
+      if (b->flags & kSeriesMark) {
+        b->flags &= ~kSeriesMark;
+        if (!dest || dest->heap + span > dest->end) dest = init_series_frame();
+        KIV_UNPOISON(dest->heap, span);
+        std::memcpy(dest->heap, b, span);
+        g_node_table[b->node] = reinterpret_cast<NodeEntry>(dest->heap);
+        dest->heap += span;
+      } else if ((b->flags & kSeriesInUse) && b->node) {
+        queue_free_node(b->node);
+      }
+      p += span;
+    }
+  }
+  for (SeriesFrame* f = olds; f;) {
+    SeriesFrame* next = f->next;
+    std::memset(f->area(), 0xDB, size_t(f->heap - f->area()));
+    memory_free_pages(f);
+    f = next;
+  }
+  if (!g_memory.first_series_frame) init_series_frame();
+  g_memory.current_series_frame = g_memory.last_series_frame;
+  g_memory.next_frame_size = saved_next;
+}
+
+void release_big_buffers() {
+  BigBlock** link = &g_memory.big_buffers;
+  while (BigBlock* block = *link) {
+    SeriesBuffer* b = block->buffer();
+    if (b->flags & kSeriesMark) {
+      b->flags &= ~kSeriesMark;
+      link = &block->next;
+    } else {
+      if ((b->flags & kSeriesInUse) && b->node) queue_free_node(b->node);
+      *link = block->next;
+      memory_free_pages(block);
+    }
+  }
+}
+
+void clear_fixed_marks() {
+  size_t count;
+  const Node* nodes = fixed_buffer_nodes(&count);
+  for (size_t i = 0; i < count; i++) series_buffer(nodes[i])->flags &= ~kSeriesMark;
+}
+
+}  // namespace
 
 void gc_collect() {
   if (g_collecting) return;
   g_collecting = true;
   std::atomic_thread_fence(std::memory_order_seq_cst);
+  mark_roots();
+  sweep_resources();
+  for (int i = 0; i < g_sweep_callback_count; i++) g_sweep_callbacks[i]();
+  if (g_stress)
+    evacuate_frames();
+  else
+    compact_frames();
+  release_big_buffers();
+  flush_free_nodes();
   update_node_frames();
+  clear_fixed_marks();
   g_memory.collection_count++;
+#if defined(KIV_GC_STRESS)
+  if (int faults = gc_verify()) fatal_exit(kFatalAssertion, faults);
+#endif
   g_collecting = false;
   std::atomic_thread_fence(std::memory_order_seq_cst);
 }
@@ -29,11 +433,83 @@ void collect_if_enabled() {
 }
 
 bool collecting_q() { return g_collecting; }
+uint32_t gc_collection_count() { return g_memory.collection_count; }
+void gc_set_stress(bool on) { g_stress = on; }
 
 #if defined(KIV_GC_STRESS)
 void gc_stress_point() {
+  g_stress = true;
   if (g_collector_active && !g_collecting) gc_collect();
 }
 #endif
+
+// ---------------------------------------------------------------- verification
+
+namespace {
+
+int g_faults = 0;
+
+void fault(const char* what, uintptr_t a, uintptr_t b) {
+  if (g_faults++ < 5) std::fprintf(stderr, "gc_verify: %s (%lx, %lx)\n", what, (unsigned long)a, (unsigned long)b);
+}
+
+bool node_refs_ok(Node n) { return n == 0 || node_in_use(n); }
+
+void verify_cells(const SeriesBuffer* b) {
+  const Cell* c = reinterpret_cast<const Cell*>(const_cast<SeriesBuffer*>(b)->head_ptr());
+  const Cell* end = reinterpret_cast<const Cell*>(const_cast<SeriesBuffer*>(b)->tail_ptr());
+  for (; c < end; c++) {
+    if (c->type() > kMaxTypeId) {
+      fault("bad type id", c->type(), b->node);
+      continue;
+    }
+    switch (c->type()) {
+      case kTypeBlock: case kTypeParen: case kTypePath: case kTypeLitPath: case kTypeSetPath:
+      case kTypeGetPath: case kTypeString: case kTypeFile: case kTypeUrl: case kTypeTag:
+      case kTypeEmail: case kTypeRef: case kTypeBinary: case kTypeBitset: case kTypeVector:
+      case kTypeHash: case kTypeMap:
+        if (!node_refs_ok(c->data2)) fault("cell names a dead node", c->data2, b->node);
+        break;
+      case kTypeObject: case kTypeError: case kTypePort: case kTypeFunction: case kTypeRoutine:
+        if (!node_refs_ok(c->data1)) fault("cell names a dead context", c->data1, b->node);
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+void verify_buffer(SeriesBuffer* b) {
+  if (!(b->flags & kSeriesInUse)) return;
+  if (!node_in_use(b->node) || series_buffer(b->node) != b) fault("node does not point back", b->node, 0);
+  if (b->capacity % 16 || b->head > b->tail || b->tail > b->capacity) fault("bad extent", b->head, b->tail);
+  if (b->flags & kSeriesMark) fault("mark left set", b->node, 0);
+  if (b->unit() == sizeof(Cell)) verify_cells(b);
+}
+
+}  // namespace
+
+int gc_verify() {
+  g_faults = 0;
+  for (SeriesFrame* f = g_memory.first_series_frame; f; f = f->next) {
+    for (uint8_t* p = f->area(); p < f->heap;) {
+      auto* b = reinterpret_cast<SeriesBuffer*>(p);
+      verify_buffer(b);
+      p += buffer_span(b);
+    }
+  }
+  for (BigBlock* block = g_memory.big_buffers; block; block = block->next) verify_buffer(block->buffer());
+  return g_faults;
+}
+
+// ---------------------------------------------------------------- statistics
+
+double memory_stats(Cell*, int) {
+  double used = 0;
+  for (NodeFrame* f = g_memory.first_node_frame; f; f = f->next) used += 4.0 * f->in_use;
+  for (SeriesFrame* f = g_memory.first_series_frame; f; f = f->next) used += double(f->heap - f->area());
+  for (BigBlock* b = g_memory.big_buffers; b; b = b->next) used += double(b->size);
+  return used;
+}
 
 }  // namespace kiv

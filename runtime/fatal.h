@@ -6,7 +6,8 @@
 //
 // Invariants:
 // - The report goes to fd 1 through write(2); nothing here uses stdio or
-//   allocates, so fatal_exit is safe to call from a signal handler.
+//   allocates, so fatal_exit is safe to call from a signal handler. Output still
+//   held in stdio buffers is not flushed.
 // - Exit statuses are 8-bit: the status is the error number mod 256, except that
 //   a non-zero number never exits 0 (such numbers exit 255).
 // - Only the first fatal exit runs the hooks; one that starts while another is

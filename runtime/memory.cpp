@@ -12,6 +12,7 @@
 #include <new>
 
 #include "platform/pages.h"
+#include "runtime/asan.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/exits.h"
@@ -27,7 +28,7 @@ namespace {
 // The node table is one lazily committed reservation: node frame k owns
 // handles k * kNodeFrameSize + 1 .. (k + 1) * kNodeFrameSize.
 constexpr uint32_t kMaxNodeFrames = (1u << 27) / kNodeFrameSize;
-uint8_t g_chunk_used[kMaxNodeFrames];
+NodeFrame* g_chunk_frames[kMaxNodeFrames];
 
 inline uint32_t round16(uint64_t n) { return uint32_t((n + 15) & ~uint64_t(15)); }
 
@@ -36,7 +37,34 @@ inline NodeEntry free_link(uint32_t next) { return (NodeEntry(next) << 1) | 1; }
 // Page blocks keep their rounded size in a 16-byte record before the address handed out.
 constexpr size_t kPageRecord = 16;
 
+// Nodes of the fixed buffers, which live outside the frames: the collector
+// clears their marks after each collection.
+Node* g_fixed = nullptr;
+size_t g_fixed_count = 0;
+size_t g_fixed_capacity = 0;
+
+void track_fixed(Node n) {
+  if (g_fixed_count == g_fixed_capacity) {
+    g_fixed_capacity = g_fixed_capacity ? 2 * g_fixed_capacity : 64;
+    g_fixed = static_cast<Node*>(heap_realloc(g_fixed, g_fixed_capacity * sizeof(Node)));
+  }
+  g_fixed[g_fixed_count++] = n;
+}
+
+void untrack_fixed(Node n) {
+  for (size_t i = 0; i < g_fixed_count; i++)
+    if (g_fixed[i] == n) {
+      g_fixed[i] = g_fixed[--g_fixed_count];
+      return;
+    }
+}
+
 }  // namespace
+
+const Node* fixed_buffer_nodes(size_t* count) {
+  *count = g_fixed_count;
+  return g_fixed;
+}
 
 // ---------------------------------------------------------------- page blocks
 
@@ -107,10 +135,10 @@ void memory_init() {
 
 NodeFrame* init_node_frame(uint32_t n) {
   uint32_t chunk = 0;
-  while (chunk < kMaxNodeFrames && g_chunk_used[chunk]) chunk++;
+  while (chunk < kMaxNodeFrames && g_chunk_frames[chunk]) chunk++;
   if (chunk == kMaxNodeFrames || n > kNodeFrameSize) raise_error(kErrInternalNoMemory);
-  g_chunk_used[chunk] = 1;
   auto* f = static_cast<NodeFrame*>(heap_alloc(sizeof(NodeFrame)));
+  g_chunk_frames[chunk] = f;
   *f = NodeFrame{};
   f->first = chunk * kNodeFrameSize + 1;
   f->capacity = n;
@@ -144,12 +172,7 @@ Node alloc_node() {
   return n;
 }
 
-NodeFrame* node_frame_of(Node node) {
-  uint32_t chunk = (node - 1) / kNodeFrameSize;
-  for (NodeFrame* f = g_memory.first_node_frame; f; f = f->next)
-    if ((f->first - 1) / kNodeFrameSize == chunk) return f;
-  return nullptr;
-}
+NodeFrame* node_frame_of(Node node) { return g_chunk_frames[(node - 1) / kNodeFrameSize]; }
 
 void free_node(NodeFrame* frame, Node node) {
   g_node_table[node] = free_link(frame->free_head);
@@ -169,7 +192,7 @@ void release_node_frame(NodeFrame* f) {
   if (g_memory.current_node_frame == f) g_memory.current_node_frame = g_memory.last_node_frame;
   uint32_t chunk = (f->first - 1) / kNodeFrameSize;
   os_discard_pages(g_node_table + f->first, kNodeFrameSize * sizeof(NodeEntry));
-  g_chunk_used[chunk] = 0;
+  g_chunk_frames[chunk] = nullptr;
   heap_free(f);
 }
 
@@ -198,6 +221,7 @@ SeriesFrame* init_series_frame() {
   f->size = s + SeriesFrame::kSeriesFrameHeader;
   f->heap = f->area();
   f->end = f->area() + s;
+  KIV_POISON(f->area(), s);
   f->next = f->prev = nullptr;
   SeriesFrame* first = g_memory.first_series_frame;
   if (!first || f < first) {
@@ -276,6 +300,7 @@ SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t head_of
       g_memory.current_series_frame = f;
     }
     b = reinterpret_cast<SeriesBuffer*>(f->heap);
+    KIV_UNPOISON(b, needed);
     f->heap += needed;
   }
   b->capacity = capacity;
@@ -316,6 +341,7 @@ Node series_alloc_fixed(uint32_t count, uint32_t unit, int32_t head_offset) {
   Node n = alloc_node();
   b->node = n;
   g_node_table[n] = reinterpret_cast<NodeEntry>(b);
+  track_fixed(n);
   return n;
 }
 
@@ -367,6 +393,7 @@ SeriesBuffer* move_series(Node node, int64_t new_size, bool copy) {
   fresh->tail = length <= fresh->capacity ? length : fresh->capacity;
   g_node_table[node] = reinterpret_cast<NodeEntry>(fresh);
   if (old->flags & kSeriesFixed) {
+    untrack_fixed(node);
     heap_free(old);
   } else {
     old->node = 0;

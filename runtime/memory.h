@@ -186,6 +186,8 @@ Node series_alloc_bytes(uint32_t n);        // MAY ALLOCATE; 0 gives 16 bytes
 Node series_alloc_units(uint32_t n, uint32_t unit);  // MAY ALLOCATE; 0 gives 16 bytes' worth
 Node series_alloc_bytes_filled(uint32_t n, uint8_t byte);  // MAY ALLOCATE
 void series_set_flags(Node node, uint32_t bits);
+// The nodes of every fixed buffer (root block, stacks, other permanent blocks).
+const Node* fixed_buffer_nodes(size_t* count);
 
 // MAY ALLOCATE. Moves the series to a new buffer of [new_size] bytes (0: twice
 // the capacity) without copying; head at the data start, tail = head + old length.

@@ -225,6 +225,7 @@ TEST(Stack, UncaughtErrorExits254) {
   pid_t pid = fork();
   if (pid == 0) {
     dup2(out[1], 1);
+    g_stack.frames_top = g_stack.frames_base;
     open_native_frame(nullptr);  // frames, but no try frame among them
     Cell arg = kTrueCell;
     raise_error(kErrScriptInvalidArg, &arg);

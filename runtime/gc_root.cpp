@@ -1,0 +1,50 @@
+// Root guards: two intrusive stacks, marked by the collector.
+#include "runtime/gc_root.h"
+
+#include "runtime/collector.h"
+#include "runtime/fatal.h"
+#include "runtime/memory.h"
+
+namespace kiv {
+
+namespace {
+Root* g_roots = nullptr;
+RootedCells* g_rooted = nullptr;
+size_t g_depth = 0;
+}  // namespace
+
+Root::Root(Cell value) : cell_(value), prev_(g_roots) {
+  g_roots = this;
+  g_depth++;
+}
+
+Root::~Root() {
+  fatal_assert(g_roots == this);
+  g_roots = prev_;
+  g_depth--;
+}
+
+RootedCells::RootedCells() : prev_(g_rooted) { g_rooted = this; }
+
+RootedCells::~RootedCells() {
+  fatal_assert(g_rooted == this);
+  g_rooted = prev_;
+  heap_free(cells_);
+}
+
+void RootedCells::push(const Cell& c) {
+  if (size_ == capacity_) {
+    capacity_ = capacity_ ? 2 * capacity_ : 16;
+    cells_ = static_cast<Cell*>(heap_realloc(cells_, capacity_ * sizeof(Cell)));
+  }
+  cells_[size_++] = c;
+}
+
+void mark_root_guards() {
+  for (Root* r = g_roots; r; r = r->prev_) gc_mark_cell(&r->cell_);
+  for (RootedCells* v = g_rooted; v; v = v->prev_) gc_mark_cells(v->cells_, v->cells_ + v->size_);
+}
+
+size_t root_guard_depth() { return g_depth; }
+
+}  // namespace kiv

@@ -1,0 +1,215 @@
+// The collector: reachable series survive with their contents and handles,
+// unreachable ones are reclaimed, external resources are released once.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "kiv_test.h"
+#include "runtime/collector.h"
+#include "runtime/gc_root.h"
+#include "runtime/memory.h"
+#include "runtime/resources.h"
+
+namespace kiv {
+namespace {
+
+// A structural dump of a value graph: blocks and byte series, cycles shown by node.
+void dump(const Cell& c, std::set<Node>& seen, std::string& out) {
+  switch (c.type()) {
+    case kTypeBlock: {
+      Node n = c.node();
+      out += "[#" + std::to_string(n);
+      if (seen.insert(n).second) {
+        SeriesBuffer* b = series_buffer(n);
+        for (uint32_t i = 0; i < b->length(); i++) {
+          out += ' ';
+          Cell inner = series_buffer(n)->head_cell()[i];
+          dump(inner, seen, out);
+        }
+      }
+      out += ']';
+      break;
+    }
+    case kTypeBinary: {
+      SeriesBuffer* b = series_buffer(c.node());
+      out += "#{" + std::string(reinterpret_cast<char*>(b->head_ptr()), b->used()) + "}";
+      break;
+    }
+    default:
+      out += std::to_string(c.data2);
+  }
+}
+
+std::string dump(const Cell& c) {
+  std::set<Node> seen;
+  std::string out;
+  dump(c, seen, out);
+  return out;
+}
+
+uint32_t nodes_in_use() {
+  uint32_t n = 0;
+  for (NodeFrame* f = g_memory.first_node_frame; f; f = f->next) n += f->in_use;
+  return n;
+}
+
+// Builds [count] random blocks and byte series that refer to each other
+// (sharing and cycles included) and returns them; all stay rooted in [pool].
+void build_graph(RootedCells& pool, std::mt19937& rng, int count) {
+  for (int i = 0; i < count; i++) {
+    if (rng() % 3 == 0) {
+      Node bytes = series_alloc_bytes(rng() % 300);
+      uint32_t len = rng() % 40;
+      pool.push(make_cell(kTypeBinary, 0, bytes));
+      uint8_t* p = reserve_tail(bytes, len);
+      for (uint32_t k = 0; k < len; k++) p[k] = uint8_t('a' + (i + k) % 26);
+    } else {
+      Node block = series_alloc_cells(1 + rng() % 8);
+      pool.push(make_cell(kTypeBlock, 0, block));
+      uint32_t len = rng() % 12;
+      for (uint32_t k = 0; k < len; k++) {
+        Cell v = rng() % 4 == 0 || pool.size() < 2 ? make_cell(kTypeInteger, 0, rng() % 1000)
+                                                   : pool[rng() % pool.size()];
+        *append_cell(block) = v;  // append_cell may move the block; v is a copy
+      }
+    }
+  }
+  // Close some cycles: blocks that hold blocks made after them.
+  for (int i = 0; i < count / 4; i++) {
+    Cell a = pool[rng() % pool.size()];
+    Cell b = pool[rng() % pool.size()];
+    if (a.is(kTypeBlock)) *append_cell(a.node()) = b;
+  }
+}
+
+TEST(Collector, SurvivorsKeepTheirContents) {
+  std::mt19937 rng(1234);
+  for (int round = 0; round < 4; round++) {
+    RootedCells pool;
+    build_graph(pool, rng, 3000);
+    // Keep a random third of the values as roots; drop the rest.
+    RootedCells keep;
+    for (size_t i = 0; i < pool.size(); i++)
+      if (rng() % 3 == 0) keep.push(pool[i]);
+    std::vector<std::string> before;
+    for (size_t i = 0; i < keep.size(); i++) before.push_back(dump(keep[i]));
+    pool.clear();
+    uint32_t used = nodes_in_use();
+    gc_collect();
+    EXPECT_LT(nodes_in_use(), used);  // something was reclaimed
+    EXPECT_EQ(gc_verify(), 0);
+    for (size_t i = 0; i < keep.size(); i++) ASSERT_EQ(dump(keep[i]), before[i]) << i;
+    gc_collect();  // and again, after the first compaction moved them
+    for (size_t i = 0; i < keep.size(); i++) ASSERT_EQ(dump(keep[i]), before[i]) << i;
+  }
+}
+
+TEST(Collector, UnreachableSeriesAreReclaimed) {
+  gc_collect();
+  uint32_t base = nodes_in_use();
+  {
+    RootedCells pool;
+    for (int i = 0; i < 5000; i++) pool.push(make_cell(kTypeBinary, 0, series_alloc_bytes(64)));
+    gc_collect();
+    EXPECT_GE(nodes_in_use(), base + 5000);
+  }
+  gc_collect();
+  EXPECT_LE(nodes_in_use(), base);
+}
+
+TEST(Collector, AbandonedBuffersAndBigBuffersAreReclaimed) {
+  Root block(make_cell(kTypeBlock, 0, series_alloc_cells(1)));
+  for (int i = 0; i < 20000; i++) *append_cell(block.node()) = make_cell(kTypeInteger, 0, uint32_t(i));
+  {
+    Root big(make_cell(kTypeBinary, 0, series_alloc_bytes(3 << 20)));
+    EXPECT_TRUE(series_buffer(big.node())->flags & kSeriesBig);
+  }
+  gc_collect();
+  int bigs = 0;
+  for (BigBlock* b = g_memory.big_buffers; b; b = b->next) bigs++;
+  EXPECT_EQ(bigs, 0);
+  SeriesBuffer* b = series_buffer(block.node());
+  ASSERT_EQ(b->length(), 20000u);
+  for (uint32_t i = 0; i < 20000; i++) ASSERT_EQ(b->head_cell()[i].data2, i);
+}
+
+TEST(Collector, DataStackAndFramesAreRoots) {
+  StackSave save;
+  Cell* cell = stack_push_value(make_cell(kTypeBinary, 0, series_alloc_bytes(16)));
+  std::memcpy(reserve_tail(cell->node(), 3), "abc", 3);
+  for (int i = 0; i < 3; i++) gc_collect();
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(series_buffer(cell->node())->head_ptr()), 3), "abc");
+}
+
+int g_released = 0;
+void count_release(Node) { g_released++; }
+
+TEST(Collector, UnmarkedResourcesAreReleasedOnce) {
+  uint32_t cls = register_resource_class("test", count_release);
+  g_released = 0;
+  uint32_t kept = register_resource(1, cls);
+  uint32_t dropped = register_resource(2, cls);
+  // A handle! cell marks its resource through word 3.
+  Root handle(make_cell(kTypeHandle, 0, 0, kept));
+  gc_collect();
+  EXPECT_EQ(g_released, 1);
+  EXPECT_TRUE(resource_at(dropped).class_word & kResourceFree);
+  EXPECT_FALSE(resource_at(kept).class_word & kResourceFree);
+  gc_collect();
+  EXPECT_EQ(g_released, 1);
+  unregister_resource(kept, false);
+}
+
+TEST(Collector, ResourceTableGrowsAndKeepsIndexes) {
+  uint32_t cls = register_resource_class("grow", nullptr);
+  std::vector<uint32_t> ids;
+  uint32_t cap = resource_capacity();
+  for (uint32_t i = 0; i < cap; i++) ids.push_back(register_resource(1000 + i, cls));
+  EXPECT_EQ(resource_capacity(), 2 * cap);
+  for (uint32_t i = 0; i < ids.size(); i++) EXPECT_EQ(resource_at(ids[i]).node, 1000 + i);
+  uint32_t last = ids.back();
+  unregister_resource(last, false);
+  EXPECT_NE(resource_used_head(), int32_t(last));
+  for (size_t i = 0; i + 1 < ids.size(); i++) unregister_resource(ids[i], false);
+}
+
+int g_callback_runs = 0;
+void counting_callback() { g_callback_runs++; }
+
+TEST(Collector, MarkCallbacksAndHoles) {
+  g_callback_runs = 0;
+  add_mark_callback(counting_callback);
+  gc_collect();
+  EXPECT_EQ(g_callback_runs, 1);
+  remove_mark_callback(counting_callback);
+  gc_collect();
+  EXPECT_EQ(g_callback_runs, 1);
+}
+
+TEST(Collector, InactiveCollectorNeverRunsOnAllocation) {
+  bool active = g_collector_active;
+  g_collector_active = false;
+  uint32_t count = gc_collection_count();
+  for (int i = 0; i < 20000; i++) series_alloc_bytes(200);  // several frames' worth, all garbage
+  EXPECT_EQ(gc_collection_count(), count);
+  gc_collect();  // an explicit request still collects
+  EXPECT_EQ(gc_collection_count(), count + 1);
+  g_collector_active = active;
+}
+
+TEST(Collector, RootGuardsNest) {
+  size_t depth = root_guard_depth();
+  {
+    Root a;
+    Root b;
+    EXPECT_EQ(root_guard_depth(), depth + 2);
+  }
+  EXPECT_EQ(root_guard_depth(), depth);
+}
+
+}  // namespace
+}  // namespace kiv
