@@ -1,0 +1,84 @@
+// Cycle stack and runtime utilities.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "datatypes/logic.h"
+#include "kiv_test.h"
+#include "runtime/cycle.h"
+#include "runtime/utilities.h"
+
+namespace kiv {
+namespace {
+
+TEST(CycleStack, NestsTo999AndRaisesAtTheThousandth) {
+  cycle_stack_reset();
+  for (Node n = 1; n <= 999; n++) cycle_stack_push(n);
+  EXPECT_EQ(cycle_stack_depth(), 999u);
+  EXPECT_TRUE(cycle_stack_find(500));
+  EXPECT_FALSE(cycle_stack_find(1000));
+  EXPECT_EQ(test::catch_error([] { cycle_stack_push(1000); }), kErrInternalTooDeep);
+  EXPECT_EQ(cycle_stack_depth(), 0u);  // emptied
+  cycle_stack_pop();                   // popping an empty stack is harmless
+  EXPECT_EQ(cycle_stack_depth(), 0u);
+}
+
+TEST(CycleStack, ElisionTexts) {
+  struct Case {
+    TypeId type;
+    const char *mold, *form;
+  } cases[] = {{kTypeBlock, "[...]", "..."}, {kTypeHash, "[...]", "..."}, {kTypeParen, "(...)", "..."},
+               {kTypeMap, "#[...]", "..."}, {kTypeObject, "make object! [...]", "..."},
+               {kTypePath, "...", "..."},   {kTypeSetPath, "...", "..."}};
+  for (const Case& c : cases) {
+    for (bool molding : {true, false}) {
+      StackSave save;
+      cycle_stack_reset();
+      Cell value = c.type == kTypeObject ? make_cell(c.type, 77) : make_cell(c.type, 0, 77);
+      Cell* out = string_make_at(stack_push(), 16);
+      int32_t remaining = 100;
+      EXPECT_FALSE(cycle_elide(&value, out, &remaining, molding));
+      cycle_stack_push(77);
+      EXPECT_TRUE(cycle_elide(&value, out, &remaining, molding));
+      std::string text = molding ? c.mold : c.form;
+      EXPECT_EQ(test::text_of(*out), text);
+      EXPECT_EQ(remaining, 100 - int32_t(text.size()));
+      cycle_stack_reset();
+    }
+  }
+}
+
+TEST(Utilities, FloatToInt) {
+  auto f = [](double d) {
+    Cell c = make_cell(kTypeFloat);
+    c.set_float(d);
+    return c;
+  };
+  Cell a = f(2147483647.0), b = f(-2147483648.0), c = f(-1.9), big = f(2147483648.0), nan = f(std::nan(""));
+  EXPECT_EQ(float_to_int(&a), 2147483647);
+  EXPECT_EQ(float_to_int(&b), INT32_MIN);
+  EXPECT_EQ(float_to_int(&c), -1);
+  EXPECT_EQ(test::catch_error([&] { float_to_int(&big); }), kErrScriptOutOfRange);
+  EXPECT_EQ(test::catch_error([&] { float_to_int(&nan); }), kErrScriptOutOfRange);
+  Cell i = test::integer_cell(-7);
+  EXPECT_EQ(float_to_int(&i), -7);
+  EXPECT_EQ(double_to_int32(std::nan("")), INT32_MIN);
+  EXPECT_EQ(double_to_int32(1e10), INT32_MIN);
+  EXPECT_EQ(double_to_int32(-3.99), -3);
+}
+
+TEST(Utilities, FillPatternAndIndent) {
+  uint8_t buf[32] = {'a', 'b', 'c'};
+  EXPECT_EQ(fill_pattern(buf, 3, 5), buf + 15);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 15), "abcabcabcabcabc");
+  EXPECT_EQ(buf[15], 0);
+  StackSave save;
+  Cell* out = string_make_at(stack_push(), 16);
+  EXPECT_EQ(mold_indent(out, 2, 50), 42);
+  EXPECT_EQ(test::text_of(*out), "        ");
+  Cell t = kTrueCell;
+  EXPECT_EQ(test::text_of(*form_to_new_string(&t, 3)), "tru");
+}
+
+}  // namespace
+}  // namespace kiv
