@@ -4,15 +4,13 @@
 #include "boot/init.h"
 #include "platform/signals.h"
 #include "platform/thread.h"
+#include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/fatal.h"
 
 namespace kiv {
 
 namespace {
-
-// Reserved (lazily committed) stack of the interpreter thread.
-constexpr size_t kInterpreterStack = size_t(512) << 20;
 
 struct StartArgs {
   int argc;
@@ -24,6 +22,7 @@ int run(void* p) {
   (void)args;
   try {
     runtime_init();
+    g_collector_active = true;
   } catch (KivThrow& t) {
     main_catch(t.code);
   }
@@ -36,7 +35,7 @@ int start(int argc, char** argv) {
   install_fatal_handlers();
   platform_fpu_init();
   StartArgs args{argc, argv};
-  return run_on_large_stack(kInterpreterStack, run, &args);
+  return run_on_large_stack(kInterpreterStackReserve, run, &args);
 }
 
 }  // namespace kiv
