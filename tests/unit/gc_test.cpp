@@ -213,3 +213,32 @@ TEST(Collector, RootGuardsNest) {
 
 }  // namespace
 }  // namespace kiv
+
+namespace kiv {
+namespace {
+
+TEST(Collector, MemoryStats) {
+  Root result(make_cell(kTypeBlock, 0, series_alloc_cells(4)));
+  double used = memory_stats(result.get(), 1);
+  EXPECT_GT(used, 0);
+  EXPECT_EQ(series_buffer(result.node())->length(), 0u);  // mode 1 appends nothing
+  memory_stats(result.get(), 2);
+  SeriesBuffer* b = series_buffer(result.node());
+  ASSERT_EQ(b->length(), 5u);
+  Cell* c = b->head_cell();
+  EXPECT_TRUE(c[0].is(kTypeBlock));  // node frames
+  EXPECT_TRUE(c[1].is(kTypeBlock));  // series frames
+  EXPECT_TRUE(c[2].is(kTypeBlock));  // big buffers
+  EXPECT_TRUE(c[3].is(kTypeInteger) || c[3].is(kTypeFloat));
+  SeriesBuffer* frames = series_buffer(c[1].node());
+  ASSERT_GT(frames->length(), 0u);
+  Cell first = frames->head_cell()[0];
+  EXPECT_TRUE(first.new_line());
+  SeriesBuffer* triple = series_buffer(first.node());
+  ASSERT_EQ(triple->length(), 3u);
+  Cell* t = triple->head_cell();
+  EXPECT_EQ(int32_t(t[0].data2) + int32_t(t[1].data2), int32_t(t[2].data2));  // free + used = area
+}
+
+}  // namespace
+}  // namespace kiv
