@@ -1,60 +1,584 @@
-// string! storage and the text helpers the runtime builds output with.
+// string! storage, access and conversion: construction and loading, the
+// code-point readers and writers (with widening), concatenation, and the
+// make, to, compare and path-access handlers. Cell layout: datatypes/string.h.
+//
+// Invariants: every writer widens before it stores a code point that does not
+// fit the unit and re-derives the buffer after anything that may allocate;
+// room is counted from the buffer's head; no read or write leaves the units
+// between the buffer's head and its tail, whatever head index a cell carries.
 #include "datatypes/string.h"
 
-#include <cstring>
+#include <unistd.h>
 
-#include "runtime/memory.h"
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "datatypes/datatype.h"
+#include "datatypes/logic.h"
+#include "datatypes/registry.h"
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime/case_fold.h"
+#include "runtime/errors.h"
+#include "runtime/ownership.h"
+#include "runtime/utilities.h"
 
 namespace kiv {
 
-Cell* string_make_at(Cell* out, uint32_t capacity) {
-  Node n = series_alloc_units(capacity, 1);
-  *out = make_cell(kTypeString, 0, n, 0);
+// ---------------------------------------------------------------- construction
+
+Cell* string_make_at(Cell* out, uint32_t capacity) { return string_init_unit(out, capacity, 1); }
+
+Cell* string_init_unit(Cell* out, uint32_t n, uint32_t unit) {
+  check_text_unit(unit);
+  *out = make_cell(kTypeUnset);
+  Node node = series_alloc_units(n, unit);
+  *out = make_cell(kTypeString, 0, node, 0);
   return out;
 }
 
-int32_t string_append_c_string(Cell* str, std::string_view text) {
-  uint8_t* dst = reserve_tail(str->node(), uint32_t(text.size()));
-  std::memcpy(dst, text.data(), text.size());
-  return int32_t(text.size());
+Cell* push_string(const Cell* str) {
+  Cell* c = stack_push_cell(str);
+  c->data3 = 0;
+  return c;
 }
 
-int32_t string_length(const Cell* str) {
+Cell* load_string(ByteSource src, uint32_t n, Cell* out, int32_t encoding) {
+  if (encoding != kEncodingUtf8 && encoding != kEncodingUtf16le) {
+    static const char kMessage[] = "*** Loading Error: input encoding unsupported\n";
+    ssize_t ignored = write(1, kMessage, sizeof kMessage - 1);
+    (void)ignored;
+    fatal_exit(kFatalSilent, 0);
+  }
+  if (!out) out = stack_push();
+  *out = make_cell(kTypeUnset);
+  Node node = encoding == kEncodingUtf8 ? load_utf8_new(src, n) : load_utf16le(src, n / 2, nullptr, false);
+  *out = make_cell(kTypeString, 0, node, 0);
+  return out;
+}
+
+Cell* string_load_push(ByteSource src, uint32_t n, int32_t encoding) {
+  return load_string(src, n, nullptr, encoding);
+}
+
+Cell* file_load_push(ByteSource src, uint32_t n, int32_t encoding) {
+  Cell* c = load_string(src, n, nullptr, encoding);
+  c->set_type(kTypeFile);
+  return c;
+}
+
+Cell* string_load_append(const Cell* block, ByteSource src, uint32_t n, int32_t encoding) {
+  // Loaded on the data stack first: the block's cells move when it grows.
+  StackSave save;
+  Cell* loaded = load_string(src, n, nullptr, encoding);
+  Cell* c = block_append_cell(block);
+  *c = *loaded;
+  return c;
+}
+
+// ---------------------------------------------------------------- reading
+
+int32_t string_total_length(const Cell* str) { return int32_t(series_buffer(str->node())->length()); }
+
+int32_t string_head_index(const Cell* str) {
+  int32_t total = string_total_length(str);
+  int32_t head = str->head();
+  return head < 0 ? 0 : head > total ? total : head;
+}
+
+int32_t string_length(const Cell* str) { return string_total_length(str) - string_head_index(str); }
+
+int32_t string_clamp_head(Cell* str) {
+  int32_t head = string_head_index(str);
+  if (str->head() > head) str->set_head(head);
+  return head;
+}
+
+int32_t string_length_clamped(Cell* str) {
+  string_clamp_head(str);
+  return string_length(str);
+}
+
+bool string_at_tail_q(const Cell* str) { return string_length(str) == 0; }
+
+int32_t string_find_char(const Cell* str, uint32_t cp) {
   SeriesBuffer* b = series_buffer(str->node());
-  int32_t total = int32_t(b->length());
-  return str->head() < total ? total - (str->head() > 0 ? str->head() : 0) : 0;
+  uint32_t head = uint32_t(string_head_index(str));
+  uint32_t total = b->length();
+  return with_text_unit(b->unit(), [&](auto* tag) -> int32_t {
+    using U = std::remove_pointer_t<decltype(tag)>;
+    const uint8_t* base = b->head_ptr();
+    for (uint32_t i = head; i < total; i++) {
+      U v;
+      std::memcpy(&v, base + size_t(i) * sizeof(U), sizeof(U));
+      if (v == cp) return int32_t(i - head);
+    }
+    return -1;
+  });
+}
+
+bool string_starts_with_cstring_q(const Cell* str, const char* text) {
+  uint32_t n = uint32_t(std::strlen(text));
+  if (uint32_t(string_length(str)) < n) return false;
+  uint32_t head = uint32_t(string_head_index(str));
+  for (uint32_t i = 0; i < n; i++)
+    if (string_char_at(str, head + i) != uint8_t(text[i])) return false;
+  return true;
+}
+
+bool string_char_in_q(const Cell* str, uint32_t cp, int32_t record_size, bool case_sensitive) {
+  if (record_size < 1) record_size = 1;
+  uint32_t head = uint32_t(string_head_index(str));
+  uint32_t total = uint32_t(string_total_length(str));
+  if (!case_sensitive) cp = case_map_upper(cp);
+  for (uint64_t i = head; i < total; i += uint32_t(record_size)) {
+    uint32_t c = string_char_at(str, uint32_t(i));
+    if ((case_sensitive ? c : case_map_upper(c)) == cp) return true;
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------- writing
+
+SeriesBuffer* string_reserve(Node node, uint64_t extra, uint32_t unit) {
+  SeriesBuffer* b = series_buffer(node);
+  uint32_t old = b->unit();
+  check_text_unit(old);
+  check_text_unit(unit);
+  uint32_t wide = unit > old ? unit : old;
+  uint64_t length = (b->tail - b->head) / old;
+  uint64_t need = (length + extra) * wide;
+  if (need > kMaxCapacity) raise_error(kErrInternalNoMemory);
+  if (b->head + need > b->capacity) {
+    uint64_t size = std::max<uint64_t>(need, 2 * uint64_t(b->capacity));
+    if (size > kMaxCapacity) size = need;
+    b = series_expand(node, int64_t(size));
+  }
+  // The room is there now, so the widening copies in place without growing.
+  if (wide > old) b = widen_series(node, wide, uint32_t(extra));
+  return b;
+}
+
+SeriesBuffer* append_char(Node node, uint32_t cp) {
+  SeriesBuffer* b = series_buffer(node);
+  uint32_t unit = b->unit();
+  uint32_t need = cp < 0x80 ? 1 : cp < 0x10000 ? 2 : 4;
+  if (need > unit || b->tail + unit > b->capacity) {
+    b = string_reserve(node, 1, need);
+    unit = b->unit();
+  }
+  unit_put(b->tail_ptr(), unit, cp);
+  b->tail += unit;
+  return b;
+}
+
+SeriesBuffer* string_write_char(Node node, uint32_t index, uint32_t cp) {
+  SeriesBuffer* b = series_buffer(node);
+  fatal_assert(index < b->length());
+  uint32_t need = unit_for_code_point(cp);
+  if (need > b->unit()) b = widen_series(node, need, 0);
+  unit_put(b->head_ptr() + size_t(index) * b->unit(), b->unit(), cp);
+  return b;
+}
+
+SeriesBuffer* string_overwrite_char(Node node, uint32_t index, uint32_t cp) {
+  SeriesBuffer* b = series_buffer(node);
+  uint32_t total = b->length();
+  fatal_assert(index <= total);
+  if (index < total) return string_write_char(node, index, cp);
+  b = string_reserve(node, 1, unit_for_code_point(cp));
+  unit_put(b->tail_ptr(), b->unit(), cp);
+  b->tail += b->unit();
+  return b;
+}
+
+SeriesBuffer* string_open_gap(Node node, uint32_t index, uint32_t n, uint32_t unit) {
+  fatal_assert(index <= series_buffer(node)->length());
+  SeriesBuffer* b = string_reserve(node, n, unit);
+  uint32_t u = b->unit();
+  uint8_t* at = b->head_ptr() + size_t(index) * u;
+  std::memmove(at + size_t(n) * u, at, b->tail_ptr() - at);
+  b->tail += n * u;
+  return b;
+}
+
+SeriesBuffer* string_insert_char(Node node, uint32_t index, uint32_t cp) {
+  SeriesBuffer* b = string_open_gap(node, index, 1, unit_for_code_point(cp));
+  unit_put(b->head_ptr() + size_t(index) * b->unit(), b->unit(), cp);
+  return b;
+}
+
+void string_remove_part(Node node, uint32_t index, uint32_t n) {
+  SeriesBuffer* b = series_buffer(node);
+  uint32_t total = b->length();
+  if (index >= total || n == 0) return;
+  if (n > total - index) n = total - index;
+  uint32_t u = b->unit();
+  uint8_t* at = b->head_ptr() + size_t(index) * u;
+  uint8_t* rest = at + size_t(n) * u;
+  std::memmove(at, rest, b->tail_ptr() - rest);
+  b->tail -= n * u;
+}
+
+void string_reset(Cell* str) {
+  SeriesBuffer* b = series_buffer(str->node());
+  b->flags = (b->flags & ~kSeriesUnitMask) | 1;
+  b->tail = b->head;
+  str->set_head(0);
+}
+
+void string_buffer_truncate(Node node, uint32_t n) {
+  SeriesBuffer* b = series_buffer(node);
+  if (b->length() > n) b->tail = b->head + n * b->unit();
 }
 
 void string_truncate(Cell* str, int32_t length) {
-  SeriesBuffer* b = series_buffer(str->node());
-  uint32_t end = b->head + uint32_t(str->head() + length) * b->unit();
-  if (end < b->tail) b->tail = end;
+  if (length < 0) length = 0;
+  string_buffer_truncate(str->node(), uint32_t(string_head_index(str)) + uint32_t(length));
+}
+
+void string_rotate_blocks(Node node, uint32_t index, uint32_t n1, uint32_t n2) {
+  SeriesBuffer* b = series_buffer(node);
+  fatal_assert(uint64_t(index) + n1 + n2 <= b->length());
+  uint32_t u = b->unit();
+  uint8_t* first = b->head_ptr() + size_t(index) * u;
+  std::rotate(first, first + size_t(n1) * u, first + size_t(n1 + n2) * u);
+}
+
+namespace {
+
+// Copies [n] units of width [from] at [src] to [dst] as units of width [to] (>= from).
+void copy_units(uint8_t* dst, uint32_t to, const uint8_t* src, uint32_t from, uint32_t n) {
+  if (to == from) {
+    std::memmove(dst, src, size_t(n) * to);
+    return;
+  }
+  for (uint32_t i = 0; i < n; i++) unit_put(dst + size_t(i) * to, to, unit_get(src + size_t(i) * from, from));
+}
+
+}  // namespace
+
+int32_t string_concatenate(Cell* dst, const Cell* src, int32_t part, int32_t offset, ConcatMode mode) {
+  Node from = src->node();
+  Node to = dst->node();
+  uint32_t src_unit = series_buffer(from)->unit();
+  check_text_unit(src_unit);
+  uint32_t src_head = uint32_t(string_head_index(src));
+  uint32_t n = uint32_t(string_length(src));
+  if (part >= 0 && uint32_t(part) < n) n = uint32_t(part);
+  if (n == 0) return 0;
+  // A source in the destination's own buffer is copied aside first: opening a gap moves it.
+  std::vector<uint8_t> aside;
+  if (from == to) {
+    const uint8_t* p = series_buffer(from)->head_ptr() + size_t(src_head) * src_unit;
+    aside.assign(p, p + size_t(n) * src_unit);
+  }
+  uint32_t total = uint32_t(string_total_length(dst));
+  uint64_t pos = total;
+  if (mode != ConcatMode::kAppend) {
+    int64_t p = int64_t(string_head_index(dst)) + offset;
+    pos = p < 0 ? 0 : p > int64_t(total) ? total : uint64_t(p);
+  }
+  SeriesBuffer* b;
+  if (mode == ConcatMode::kInsert) {
+    b = string_open_gap(to, uint32_t(pos), n, src_unit);
+  } else {
+    uint64_t end = pos + n;
+    b = string_reserve(to, end > total ? end - total : 0, src_unit);
+  }
+  uint32_t u = b->unit();
+  const uint8_t* s = aside.empty() ? series_buffer(from)->head_ptr() + size_t(src_head) * src_unit : aside.data();
+  copy_units(b->head_ptr() + size_t(pos) * u, u, s, src_unit, n);
+  if (mode != ConcatMode::kInsert) {
+    uint32_t end = b->head + uint32_t(pos + n) * u;
+    if (end > b->tail) b->tail = end;
+  }
+  return int32_t(n);
+}
+
+int32_t string_append_bytes(Cell* str, const uint8_t* bytes, uint32_t n) {
+  if (n == 0) return 0;
+  SeriesBuffer* b = string_reserve(str->node(), n, 1);
+  uint32_t u = b->unit();
+  copy_units(b->tail_ptr(), u, bytes, 1, n);
+  b->tail += n * u;
+  return int32_t(n);
+}
+
+int32_t string_append_c_string(Cell* str, std::string_view text) {
+  return string_append_bytes(str, reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
+}
+
+int32_t string_append_utf8(Cell* str, std::string_view text) {
+  const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+  uint32_t length = uint32_t(text.size());
+  // First pass: validate, count, and find the unit the text needs.
+  uint32_t count = 0;
+  uint32_t unit = 1;
+  for (uint32_t pos = 0; pos < length; count++) {
+    uint32_t used = length - pos;
+    int32_t cp = utf8_decode_char(s + pos, &used);
+    if (cp < 0) raise_invalid_utf8(s + pos, length - pos);
+    unit = std::max(unit, unit_for_code_point(uint32_t(cp)));
+    pos += used;
+  }
+  if (count == 0) return 0;
+  SeriesBuffer* b = string_reserve(str->node(), count, unit);
+  uint32_t u = b->unit();
+  uint8_t* out = b->tail_ptr();
+  for (uint32_t pos = 0, i = 0; pos < length; i++) {
+    uint32_t used = length - pos;
+    unit_put(out + size_t(i) * u, u, uint32_t(utf8_decode_char(s + pos, &used)));
+    pos += used;
+  }
+  b->tail += count * u;
+  return int32_t(count);
+}
+
+HexDigits string_byte_to_hex(uint8_t byte) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  return HexDigits{{kDigits[byte >> 4], kDigits[byte & 15], 0}, 2};
+}
+
+HexDigits string_int_to_hex(int32_t n, bool minimal) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  HexDigits h{};
+  uint32_t v = uint32_t(n);
+  for (int i = 7; i >= 0; i--, v >>= 4) h.text[i] = kDigits[v & 15];
+  h.length = 8;
+  if (minimal) {
+    uint32_t skip = 0;
+    while (skip < 8 && h.text[skip] == '0') skip++;
+    if (skip == 8) skip = 6;  // zero: "00"
+    std::memmove(h.text, h.text + skip, 8 - skip);
+    h.length = 8 - skip;
+  }
+  h.text[h.length] = 0;
+  return h;
 }
 
 std::string string_to_utf8(const Cell* str) {
   SeriesBuffer* b = series_buffer(str->node());
-  std::string out;
   uint32_t unit = b->unit();
-  int32_t head = str->head() > 0 ? str->head() : 0;
-  for (uint8_t* p = b->head_ptr() + uint32_t(head) * unit; p < b->tail_ptr(); p += unit) {
-    uint32_t cp = unit == 1 ? *p : unit == 2 ? uint32_t(p[0] | p[1] << 8) : uint32_t(p[0] | p[1] << 8 | p[2] << 16 | p[3] << 24);
-    if (cp < 0x80) {
-      out += char(cp);
-    } else if (cp < 0x800) {
-      out += char(0xC0 | cp >> 6);
-      out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += char(0xE0 | cp >> 12);
-      out += char(0x80 | ((cp >> 6) & 0x3F));
-      out += char(0x80 | (cp & 0x3F));
-    } else {
-      out += char(0xF0 | cp >> 18);
-      out += char(0x80 | ((cp >> 12) & 0x3F));
-      out += char(0x80 | ((cp >> 6) & 0x3F));
-      out += char(0x80 | (cp & 0x3F));
-    }
+  uint32_t head = uint32_t(string_head_index(str));
+  uint32_t total = b->length();
+  std::string out;
+  out.reserve(total - head);
+  uint8_t bytes[4];
+  for (uint32_t i = head; i < total; i++) {
+    uint32_t cp = unit_get(b->head_ptr() + size_t(i) * unit, unit);
+    if (cp > kMaxCodePoint) cp = 0xFFFD;
+    out.append(reinterpret_cast<char*>(bytes), size_t(utf8_put(bytes, cp) - bytes));
   }
   return out;
+}
+
+// ---------------------------------------------------------------- comparison
+
+int string_compare_core(const Cell* a, const Cell* b, CompareOp op, int match_mode) {
+  bool same = a->node() == b->node() && a->head() == b->head();
+  if (op == kCmpSame) return same ? 0 : -1;
+  bool equality = op == kCmpEqual || op == kCmpNotEqual || op == kCmpStrictEqual || op == kCmpFindEqual;
+  if (same && equality) return 0;
+  uint32_t la = uint32_t(string_length(a));
+  uint32_t lb = uint32_t(string_length(b));
+  uint32_t n;
+  if (match_mode == 0) {
+    if (la == 0 && lb == 0) return 0;
+    if (la != lb) {
+      if (equality) return 1;
+      if (lb == 0) return 1;
+    }
+    n = std::min(la, lb);
+  } else {
+    if (lb == 0) return op == kCmpFindEqual ? 1 : 0;
+    if (la < lb) return 1;
+    n = lb;
+  }
+  if (la == 0) return -1;
+  bool fold = op != kCmpStrictEqual && op != kCmpCaseSort;
+  SeriesBuffer* ba = series_buffer(a->node());
+  SeriesBuffer* bb = series_buffer(b->node());
+  uint32_t ua = ba->unit(), ub = bb->unit();
+  const uint8_t* pa = ba->head_ptr() + size_t(string_head_index(a)) * ua;
+  const uint8_t* pb = bb->head_ptr() + size_t(string_head_index(b)) * ub;
+  for (uint32_t i = 0; i < n; i++) {
+    uint32_t ca = unit_get(pa + size_t(i) * ua, ua);
+    uint32_t cb = unit_get(pb + size_t(i) * ub, ub);
+    if (ca == cb) continue;
+    if (fold) {
+      ca = case_map_upper(ca);
+      cb = case_map_upper(cb);
+      if (ca == cb) continue;
+    }
+    return ca < cb ? -1 : 1;
+  }
+  if (match_mode == 0 && la != lb) return la < lb ? -1 : 1;
+  return 0;
+}
+
+// ---------------------------------------------------------------- access
+
+void string_poke_char(Cell* series, int64_t index, Cell* value, const Cell* boxed) {
+  if (!value->is(kTypeChar)) raise_error(kErrScriptInvalidArg, value);
+  if (index < 0 || index >= string_total_length(series)) raise_error(kErrScriptOutOfRange, boxed);
+  uint32_t cp = value->data2;
+  if (cp > kMaxCodePoint) raise_error(kErrScriptInvalidChar, value);
+  owner_notify_before(series, kOwnerPoke, int32_t(index), 1, value);
+  // The owner's handler may have shortened the text.
+  if (index >= string_total_length(series)) raise_error(kErrScriptOutOfRange, boxed);
+  string_write_char(series->node(), uint32_t(index), cp);
+  owner_notify_after(series, kOwnerPoke, int32_t(index), 1, value);
+}
+
+namespace {
+
+bool block_family_q(TypeId t) { return t == kTypeBlock || t == kTypeParen || t == kTypeHash; }
+
+// A new string! of 16 units pushed on the data stack.
+Cell* push_new_string() { return string_make_at(stack_push(), 16); }
+
+// ---------------------------------------------------------------- make and to
+
+Cell* string_to(Cell*, Cell* spec, TypeId type) {
+  Cell* out;
+  TypeId from = spec->type();
+  if (string_like_q(from)) {
+    out = stack_push_value(kUnsetCell);
+    uint32_t head = uint32_t(string_head_index(spec));
+    uint32_t count = uint32_t(string_length(spec));
+    uint32_t unit = string_unit(spec);
+    Node copy = series_alloc(count ? count : 1, unit, 0);
+    SeriesBuffer* source = series_buffer(spec->node());
+    SeriesBuffer* target = series_buffer(copy);
+    std::memcpy(target->head_ptr(), source->head_ptr() + size_t(head) * unit, size_t(count) * unit);
+    target->tail = target->head + count * unit;
+    *out = make_cell(kTypeString, 0, copy, 0);
+  } else if (from == kTypeBinary) {
+    out = stack_push_value(kUnsetCell);
+    SeriesBuffer* b = series_buffer(spec->node());
+    int64_t head = spec->head() < 0 ? 0 : spec->head();
+    uint32_t total = b->tail - b->head;
+    uint32_t start = head > total ? total : uint32_t(head);
+    uint32_t remaining = 0;
+    Node node = load_utf8(ByteSource::series(spec->node(), start), total - start, 0, &remaining, false);
+    *out = make_cell(kTypeString, 0, node, 0);
+    if (remaining) {
+      b = series_buffer(spec->node());
+      raise_invalid_utf8(b->tail_ptr() - remaining, remaining);
+    }
+  } else if (block_family_q(from)) {
+    out = push_new_string();
+    Node block = spec->node();
+    int32_t head = spec->head() < 0 ? 0 : spec->head();
+    // Each value formed in turn, nothing between them; the block may move meanwhile.
+    for (uint32_t i = uint32_t(head);; i++) {
+      SeriesBuffer* b = series_buffer(block);
+      if (i >= b->tail / sizeof(Cell) - b->head / sizeof(Cell)) break;
+      StackSave save;
+      Cell* item = stack_push_value(b->head_cell()[i]);
+      action_form(item, out, nullptr, kNoLimit);
+    }
+  } else if (from == kTypeRefinement) {
+    out = push_new_string();
+    if (type == kTypeString)
+      action_form(spec, out, nullptr, kNoLimit);
+    else
+      action_mold(spec, out, false, false, false, nullptr, kNoLimit, 0);
+  } else if (from == kTypeNone) {
+    Cell datatype = datatype_cell(type);
+    raise_error(kErrScriptBadToArg, &datatype, spec);
+  } else {
+    out = push_new_string();
+    action_form(spec, out, nullptr, kNoLimit);
+  }
+  out->set_type(type);
+  return out;
+}
+
+Cell* string_make(Cell* proto, Cell* spec, TypeId type) {
+  if (spec->is(kTypeInteger) || spec->is(kTypeFloat)) {
+    int32_t n = float_to_int(spec);
+    if (n < 0) raise_error(kErrScriptOutOfRange, spec);
+    Cell* out = string_make_at(stack_push(), uint32_t(n));
+    out->set_type(type);
+    return out;
+  }
+  if (type == kTypeBinary) {
+    if (spec->is(kTypeMoney)) {
+      Cell datatype = datatype_cell(type);
+      raise_error(kErrScriptBadMakeArg, &datatype, spec);
+    }
+    return KIV_GET_ACTION(kTypeBinary, To, to)(proto, spec, type);
+  }
+  return string_to(proto, spec, type);
+}
+
+// ---------------------------------------------------------------- compare and path access
+
+int string_compare(Cell* value, Cell* other, CompareOp op) {
+  if (value->type() != other->type()) {
+    if (string_like_q(other->type()) && (op == kCmpEqual || op == kCmpNotEqual))
+      return string_compare_core(value, other, op, 0);
+    return kNotComparable;
+  }
+  return string_compare_core(value, other, op, 0);
+}
+
+Cell* string_eval_path(const EvalPathArgs& a) {
+  const Cell* where = a.path ? a.path : a.parent;
+  if (a.element->is(kTypeWord)) raise_error(kErrScriptInvalidPath, where, a.element);
+  // The handlers below overwrite their first argument: they get copies.
+  Cell* series = stack_push_cell(a.parent);
+  Cell* key = stack_push_cell(a.element);
+  if (key->is(kTypeInteger)) {
+    int32_t index = int32_t(key->data2);
+    if (!a.value) return KIV_GET_ACTION(series->type(), Pick, pick)(series, index, key);
+    return KIV_GET_ACTION(series->type(), Poke, poke)(series, index, a.value, key);
+  }
+  // Any other element: the code point after a match of it.
+  FindArgs args{};
+  if (!a.value) return KIV_GET_ACTION(series->type(), Select, select)(series, key, args);
+  Cell* found = KIV_GET_ACTION(series->type(), Find, find)(series, key, args);
+  if (found->is(kTypeNone)) raise_error(kErrScriptBadPathSet, where, a.element);
+  Cell boxed = make_cell(kTypeInteger, 0, 2);
+  string_poke_char(found, int64_t(found->head()) + 1, a.value, &boxed);
+  return a.value;
+}
+
+}  // namespace
+
+void string_datatype_init() {
+  register_datatype({kTypeString, kTypeSeries, "string!", kActionCount,
+                     {.make = string_make,
+                      .random = kInherit,
+                      .reflect = kInherit,
+                      .to = string_to,
+                      .form = string_form,
+                      .mold = string_mold,
+                      .eval_path = string_eval_path,
+                      .compare = string_compare,
+                      // append, change, find, insert, select, sort, swap, take and trim
+                      // come from datatypes/string_modify.cpp.
+                      .at = kInherit,
+                      .back = kInherit,
+                      .clear = kInherit,
+                      .copy = kInherit,
+                      .head = kInherit,
+                      .head_q = kInherit,
+                      .index_q = kInherit,
+                      .length_q = kInherit,
+                      .move = kInherit,
+                      .next = kInherit,
+                      .pick = kInherit,
+                      .poke = kInherit,
+                      .remove = kInherit,
+                      .reverse = kInherit,
+                      .skip = kInherit,
+                      .tail = kInherit,
+                      .tail_q = kInherit,
+                      .modify = kInherit}});
 }
 
 }  // namespace kiv
