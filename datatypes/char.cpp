@@ -1,0 +1,175 @@
+// char!: make and to, form, mold with the escapes of text literals (string!'s
+// string_mold_char), compare, and arithmetic through integer!'s do-math.
+#include "datatypes/char.h"
+
+#include <cstring>
+
+#include "datatypes/datatype.h"
+#include "datatypes/integer.h"
+#include "datatypes/registry.h"
+#include "datatypes/string.h"
+#include "evaluator/stack.h"
+#include "runtime/errors.h"
+#include "runtime/memory.h"
+#include "runtime/unicode.h"
+#include "runtime/utilities.h"
+
+namespace kiv {
+
+Cell* char_make_at(const Cell* block, uint32_t code_point) {
+  Cell* c = block_append_cell(block);
+  *c = char_cell(code_point);
+  return c;
+}
+
+Cell* push_char(uint32_t code_point) { return stack_push_value(char_cell(code_point)); }
+
+namespace {
+
+inline bool code_point_q(int32_t n) { return n >= 0 && n <= int32_t(kMaxCodePoint); }
+
+[[noreturn]] void raise_bad_to_arg(const Cell* spec) {
+  Cell datatype = datatype_cell(kTypeChar);
+  raise_error(kErrScriptBadToArg, &datatype, spec);
+}
+
+// The first UTF-8 character of a binary! from its position.
+int32_t char_from_binary(const Cell* spec) {
+  SeriesBuffer* b = series_buffer(spec->node());
+  int32_t head = spec->head() < 0 ? 0 : spec->head();
+  int32_t available = int32_t(b->length()) - head;
+  if (available <= 0) raise_bad_to_arg(spec);
+  // A local copy: the decoder's error allocates.
+  uint8_t bytes[4];
+  uint32_t n = available < 4 ? uint32_t(available) : 4;
+  std::memcpy(bytes, b->head_ptr() + head, n);
+  uint32_t count = n;
+  int32_t cp = utf8_decode_char(bytes, &count);
+  if (cp < 0) raise_invalid_utf8(bytes, n);
+  return cp;
+}
+
+// make and to: the result is written into [result].
+Cell* char_make(Cell* result, Cell* spec, TypeId) {
+  int32_t cp;
+  switch (spec->type()) {
+    case kTypeChar:
+    case kTypeInteger:
+      cp = integer_get(spec);
+      if (!code_point_q(cp)) raise_error(kErrScriptOutOfRange, spec);
+      break;
+    case kTypeFloat:
+    case kTypePercent:
+      // NaN and values outside int32 come back as INT32_MIN: out of range too.
+      cp = double_to_int32(spec->get_float());
+      if (!code_point_q(cp)) raise_error(kErrScriptOutOfRange, spec);
+      break;
+    case kTypeBinary:
+      cp = char_from_binary(spec);
+      break;
+    case kTypeString:
+    case kTypeFile:
+    case kTypeUrl:
+    case kTypeTag:
+    case kTypeEmail:
+    case kTypeRef: {
+      SeriesBuffer* b = series_buffer(spec->node());
+      int32_t head = spec->head() < 0 ? 0 : spec->head();
+      if (head >= int32_t(b->length())) raise_bad_to_arg(spec);
+      uint32_t unit = b->unit();
+      check_text_unit(unit);
+      cp = int32_t(unit_get(b->head_ptr() + uint32_t(head) * unit, unit));
+      break;
+    }
+    default:
+      raise_bad_to_arg(spec);
+  }
+  *result = char_cell(uint32_t(cp));
+  return result;
+}
+
+int32_t char_form(Cell* value, Cell* buffer, Cell*, int32_t limit) {
+  append_char(buffer->node(), value->data2);
+  return limit - 1;
+}
+
+int32_t char_mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t limit, int32_t) {
+  string_append_c_string(buffer, "#\"");
+  string_mold_char(buffer, value->data2, kMoldCharEscape, all);
+  string_append_c_string(buffer, "\"");
+  return limit - 4;
+}
+
+// Letter case matters: no folding.
+int char_compare(Cell* value, Cell* other, CompareOp op) {
+  if ((op == kCmpStrictEqual || op == kCmpFindEqual) && !other->is(kTypeChar)) return 1;
+  if (!other->is(kTypeChar) && !other->is(kTypeInteger)) return kNotComparable;
+  int32_t a = integer_get(value), b = integer_get(other);
+  return a < b ? -1 : a > b ? 1 : 0;
+}
+
+// Division truncates; every other op that leaves the integers, and every result
+// that is not a code point, is an overflow.
+Cell* char_do_math(Cell* left, Cell* right, int op) {
+  int32_t operand;
+  switch (right->type()) {
+    case kTypeChar:
+    case kTypeInteger:
+      operand = integer_get(right);
+      break;
+    case kTypeFloat:
+      if (integer_float_out_of_range_q(right)) raise_error(kErrMathOverflow);
+      operand = double_to_int32(right->get_float());
+      break;
+    case kTypeVector:
+      return math_hand_over_swapped(left, right, op);
+    default: {
+      Cell datatype = datatype_cell(right->type());
+      raise_error(kErrScriptInvalidType, &datatype);
+    }
+  }
+  Cell scratch = integer_cell(0);
+  int32_t n = integer_do_math(integer_get(left), operand, op, op == kMathDivide ? nullptr : &scratch);
+  if (!scratch.is(kTypeInteger) || !code_point_q(n)) raise_error(kErrMathOverflow);
+  left->data2 = uint32_t(n);
+  return left;
+}
+
+Cell* char_add(Cell* a, Cell* b) { return char_do_math(a, b, kMathAdd); }
+Cell* char_subtract(Cell* a, Cell* b) { return char_do_math(a, b, kMathSubtract); }
+Cell* char_multiply(Cell* a, Cell* b) { return char_do_math(a, b, kMathMultiply); }
+Cell* char_divide(Cell* a, Cell* b) { return char_do_math(a, b, kMathDivide); }
+Cell* char_remainder(Cell* a, Cell* b) { return char_do_math(a, b, kMathRemainder); }
+Cell* char_or_t(Cell* a, Cell* b) { return char_do_math(a, b, kMathOr); }
+Cell* char_and_t(Cell* a, Cell* b) { return char_do_math(a, b, kMathAnd); }
+Cell* char_xor_t(Cell* a, Cell* b) { return char_do_math(a, b, kMathXor); }
+
+}  // namespace
+
+void char_datatype_init() {
+  register_datatype({kTypeChar,
+                     kTypeInteger,
+                     "char!",
+                     kActionCount,
+                     {
+                         .make = char_make,
+                         .random = kInherit,
+                         .to = char_make,
+                         .form = char_form,
+                         .mold = char_mold,
+                         .compare = char_compare,
+                         .absolute = kInherit,
+                         .add = char_add,
+                         .divide = char_divide,
+                         .multiply = char_multiply,
+                         .remainder = char_remainder,
+                         .subtract = char_subtract,
+                         .even_q = kInherit,
+                         .odd_q = kInherit,
+                         .and_t = char_and_t,
+                         .or_t = char_or_t,
+                         .xor_t = char_xor_t,
+                     }});
+}
+
+}  // namespace kiv
