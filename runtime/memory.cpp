@@ -432,7 +432,7 @@ Node series_copy_part(Node node, uint32_t offset, uint32_t count) {
   SeriesBuffer* src = series_buffer(node);
   SeriesBuffer* dst = series_buffer(copy);
   dst->flags = (src->flags & ~(kSeriesPlacementFlags | kSeriesOwned)) | (dst->flags & kSeriesPlacementFlags);
-  std::memcpy(dst->data(), src->data() + uint64_t(offset) * unit, uint64_t(count) * unit);
+  std::memcpy(dst->data(), src->head_ptr() + uint64_t(offset) * unit, uint64_t(count) * unit);
   dst->tail = count * unit;
   return copy;
 }

@@ -198,7 +198,7 @@ SeriesBuffer* series_expand(Node node, int64_t new_size);
 SeriesBuffer* series_expand_filled(Node node, int64_t new_size, uint8_t byte);
 // MAY ALLOCATE. A new series with the same capacity, unit, flags and content.
 Node series_copy_buffer(Node node);
-// MAY ALLOCATE. A new series of [count] units copied from unit [offset]; never owned.
+// MAY ALLOCATE. A new series of [count] units copied from unit [offset] after the head; never owned.
 Node series_copy_part(Node node, uint32_t offset, uint32_t count);
 
 // MAY ALLOCATE. Appends an unset! cell at the tail (doubling a full buffer) and

@@ -1,0 +1,769 @@
+// series!: the generic series actions every series type inherits.
+//
+// Positions inside this file are absolute unit indexes counted from the
+// buffer's first unit (SeriesBuffer::head): unit i lives at
+// head_ptr() + i * unit, and 0 <= i < total length for every unit read or
+// written. A value's head is used only through clamp_head(), so a negative
+// head reads as 0 and a head past the tail as the tail; sums of heads and
+// counts are formed in 64 bits before they are clamped.
+//
+// Every writer follows the same order: check the arguments (raising before
+// anything changes), tell the owner "before", recompute its range (the
+// owner's handler runs Kiv code and may have changed the series), change the
+// buffer and keep a hash! index in step, then tell the owner "after". A
+// SeriesBuffer* is re-derived after each step that may allocate.
+#include "datatypes/series.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "datatypes/datatype.h"
+#include "datatypes/logic.h"
+#include "datatypes/registry.h"
+#include "datatypes/string.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime/errors.h"
+#include "runtime/fatal.h"
+#include "runtime/hashtable.h"
+#include "runtime/memory.h"
+#include "runtime/murmur3.h"
+#include "runtime/ownership.h"
+#include "runtime/runtime_words.h"
+#include "runtime/unicode.h"
+#include "services/random.h"
+
+namespace kiv {
+
+namespace {
+
+inline SeriesBuffer* buffer_of(const Cell* v) { return series_buffer(v->node()); }
+inline uint8_t* unit_at(SeriesBuffer* b, int64_t i) { return b->head_ptr() + uint64_t(i) * b->unit(); }
+inline int32_t total_of(const Cell* v) { return int32_t(buffer_of(v)->length()); }
+
+// The head clamped into 0..[total].
+inline int32_t clamp_head(const Cell* v, int32_t total) {
+  int32_t h = v->head();
+  return h < 0 ? 0 : h > total ? total : h;
+}
+
+inline int32_t clamp(int64_t x, int32_t lo, int32_t hi) { return int32_t(x < lo ? lo : x > hi ? hi : x); }
+
+inline Cell integer_cell(int32_t n) { return make_cell(kTypeInteger, 0, uint32_t(n)); }
+inline int32_t integer_of(const Cell* c) { return int32_t(c->data2); }
+
+[[noreturn]] void raise_refine_arg(const char* refinement, const Cell* arg) {
+  Cell word = name_word_cell(refinement);
+  raise_error(kErrScriptInvalidRefineArg, &word, arg);
+}
+
+// ---------------------------------------------------------------- ownership
+//
+// Change notification goes through runtime/ownership.h (owner_notify_before
+// and owner_notify_after). The owner lookup, set and unset that reflect and
+// modify need are not there yet: the PLACEHOLDERS below stand where they are
+// called.
+
+// True when [symbol] is the field word `owned` (letter case ignored).
+bool owned_field_q(uint32_t symbol) {
+  return runtime_words_ready() && runtime_symbol_q(int32_t(symbol), kSymOwned);
+}
+// The owner object of [series], or none.
+Cell ownership_placeholder_owner_of(const Cell*) { return kNoneCell; }
+// Releases [series] from its owner.
+void ownership_placeholder_unset(const Cell*) {}
+// Makes [series] owned by [object] under the field [word].
+void ownership_placeholder_set(const Cell*, const Cell*, const Cell*) {}
+
+// ---------------------------------------------------------------- hash! index upkeep
+
+bool indexed_q(const Cell* v) { return v->is(kTypeHash) && v->data3 != 0; }
+
+// MAY ALLOCATE. Unindexes the [n] cells at [pos] of a hash! before they leave it.
+void hash_unindex(const Cell* v, int32_t pos, int32_t n) {
+  if (indexed_q(v) && n > 0) hashtable_remove_range(v->data3, pos, n);
+}
+
+// MAY ALLOCATE, MAY RUN KIV CODE. Indexes the [n] cells at [pos] of a hash!.
+void hash_index(const Cell* v, int32_t pos, int32_t n) {
+  if (!indexed_q(v)) return;
+  for (int32_t i = 0; i < n; i++)
+    if (hashtable_put_value_status(v->data3, pos + i) == kPutRebuilt) return;  // the whole block is indexed
+}
+
+// MAY ALLOCATE, MAY RUN KIV CODE. After [offset] cells were inserted at [pos]
+// (or removed from it, [removing]): shifts the indexes of the [count] cells
+// that follow them, rebuilding the index when the shift declines.
+void hash_shift(const Cell* v, int32_t pos, int32_t offset, int32_t count, bool removing) {
+  if (!indexed_q(v) || offset == 0) return;
+  if (hashtable_refresh(v->data3, pos, offset, count, removing))
+    hashtable_rebuild(v->data3, uint32_t(total_of(v)));
+}
+
+// MAY ALLOCATE, MAY RUN KIV CODE. Gives the hash! [v] (rooted) a new index over its cells.
+void hash_index_new(Cell* v) {
+  if (!v->is(kTypeHash)) return;
+  v->data3 = 0;
+  Node table = hashtable_init(uint32_t(std::max(total_of(v), 1)), v->node(), kHashBlock);
+  v->data3 = table;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- helpers
+
+bool series_at_tail_q(const Cell* value) {
+  return std::max(value->head(), 0) >= total_of(value);
+}
+
+int32_t series_total_length(const Cell* value) { return total_of(value); }
+
+bool series_advance(Cell* value, int32_t n) {
+  int32_t total = total_of(value);
+  int64_t pos = int64_t(value->head()) + n;
+  if (pos <= total && pos >= INT32_MIN) value->set_head(int32_t(pos));
+  return pos >= total;
+}
+
+int32_t series_length_clamped(Cell* value, bool from_start) {
+  int32_t total = total_of(value);
+  if (from_start) return total;
+  int32_t h = value->head();
+  if (h < 0) return total;
+  if (h > total) {
+    value->set_head(total);
+    return 0;
+  }
+  return total - h;
+}
+
+int32_t series_index_arg(const Cell* value, const Cell* arg, int32_t offset_base) {
+  if (!arg->is(kTypeInteger)) raise_error(kErrScriptInvalidArg, arg);
+  int64_t n = integer_of(arg);
+  int64_t pos = int64_t(value->head()) + n + (n >= 1 ? offset_base : 0);
+  return clamp(pos, 0, total_of(value));
+}
+
+bool series_block_family_q(TypeId type) {
+  switch (type) {
+    case kTypeBlock: case kTypeParen: case kTypePath: case kTypeLitPath: case kTypeSetPath:
+    case kTypeGetPath: case kTypeHash:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool series_string_family_q(TypeId type) {
+  switch (type) {
+    case kTypeString: case kTypeFile: case kTypeUrl: case kTypeTag: case kTypeEmail: case kTypeRef:
+      return true;
+    default:
+      return false;
+  }
+}
+
+SeriesElement series_element_kind(TypeId type) {
+  if (series_block_family_q(type)) return SeriesElement::kCell;
+  if (type == kTypeBinary) return SeriesElement::kByte;
+  if (type == kTypeVector) return SeriesElement::kVector;
+  return SeriesElement::kCodePoint;
+}
+
+namespace {
+
+// PLACEHOLDER until vector! exists: its element reads and writes.
+[[noreturn]] void vector_element_not_done() { raise_error(kErrInternalNotDone); }
+
+// The element kind of [v], checked against its buffer: a block-family value
+// over a buffer whose unit is not a cell is a corrupted heap (fatal 101).
+SeriesElement element_kind_of(const Cell* v) {
+  SeriesElement kind = series_element_kind(v->type());
+  if (kind == SeriesElement::kCell && buffer_of(v)->unit() != sizeof(Cell)) fatal_no_switch();
+  return kind;
+}
+
+// The byte a binary! takes for [v]: an integer! in -128..255 (a negative one
+// stores its two's-complement low byte) or a char! up to 255.
+bool byte_of(const Cell* v, uint8_t* out) {
+  int32_t n = int32_t(v->data2);
+  if (v->is(kTypeInteger) && n >= -128 && n <= 255) {
+    *out = uint8_t(n);
+    return true;
+  }
+  if (v->is(kTypeChar) && v->data2 <= 0xFF) {
+    *out = uint8_t(v->data2);
+    return true;
+  }
+  return false;
+}
+
+// The unit a pick/poke index names: head + index - 1 for a positive index,
+// head + index for a negative one; -1 for index 0.
+int64_t pick_position(const Cell* v, int32_t index) {
+  if (index == 0) return -1;
+  return int64_t(v->head()) + index - (index > 0 ? 1 : 0);
+}
+
+}  // namespace
+
+void series_element_at(const Cell* series, int32_t index, Cell* out) {
+  SeriesBuffer* b = buffer_of(series);
+  const uint8_t* p = unit_at(b, index);
+  switch (element_kind_of(series)) {
+    case SeriesElement::kCell: *out = *reinterpret_cast<const Cell*>(p); return;
+    case SeriesElement::kByte: *out = integer_cell(*p); return;
+    case SeriesElement::kVector: vector_element_not_done();
+    case SeriesElement::kCodePoint: *out = make_cell(kTypeChar, 0, unit_get(p, b->unit())); return;
+  }
+  fatal_no_switch();
+}
+
+// ---------------------------------------------------------------- navigation
+
+Cell* series_head(Cell* value) {
+  value->set_head(0);
+  return value;
+}
+
+Cell* series_tail(Cell* value) {
+  value->set_head(total_of(value));
+  return value;
+}
+
+Cell* series_next(Cell* value) {
+  int64_t pos = int64_t(value->head()) + 1;
+  if (pos <= total_of(value)) value->set_head(int32_t(pos));
+  return value;
+}
+
+Cell* series_back(Cell* value) {
+  if (value->head() > 0) value->set_head(value->head() - 1);
+  return value;
+}
+
+Cell* series_at(Cell* value, Cell* index) {
+  value->set_head(series_index_arg(value, index, -1));
+  return value;
+}
+
+Cell* series_skip(Cell* value, Cell* offset) {
+  value->set_head(series_index_arg(value, offset, 0));
+  return value;
+}
+
+Cell* series_head_q(Cell* value) {
+  *value = logic_cell(value->head() == 0);
+  return value;
+}
+
+Cell* series_tail_q(Cell* value) {
+  *value = logic_cell(series_at_tail_q(value));
+  return value;
+}
+
+Cell* series_index_q(Cell* value) {
+  // A head of 2^31 - 1 has no index: no buffer holds that many units.
+  if (value->head() == INT32_MAX) raise_error(kErrScriptOutOfRange, value);
+  *value = integer_cell(value->head() + 1);
+  return value;
+}
+
+int32_t series_length_q(Cell* value) { return series_length_clamped(value, false); }
+
+// ---------------------------------------------------------------- pick and poke
+
+Cell* series_pick(Cell* value, int32_t index, Cell*) {
+  int64_t pos = pick_position(value, index);
+  if (pos < 0 || pos >= total_of(value)) {
+    *value = kNoneCell;
+    return value;
+  }
+  series_element_at(value, int32_t(pos), value);
+  return value;
+}
+
+Cell* series_poke(Cell* value, int32_t index, Cell* new_value, Cell*) {
+  Cell boxed = integer_cell(index);
+  int64_t pos = pick_position(value, index);
+  if (pos < 0 || pos >= total_of(value)) raise_error(kErrScriptOutOfRange, &boxed);
+  SeriesElement kind = element_kind_of(value);
+  uint8_t byte = 0;
+  switch (kind) {
+    case SeriesElement::kCell: break;
+    case SeriesElement::kByte:
+      if (!byte_of(new_value, &byte)) raise_error(kErrScriptInvalidArg, new_value);
+      break;
+    case SeriesElement::kVector: vector_element_not_done();
+    case SeriesElement::kCodePoint:
+      if (!new_value->is(kTypeChar) || new_value->data2 > kMaxCodePoint)
+        raise_error(kErrScriptInvalidArg, new_value);
+      break;
+  }
+  int32_t at = int32_t(pos);
+  owner_notify_before(value, kOwnerPoke, at, 1, new_value);
+  // The owner's handler may have cut the series.
+  if (at >= total_of(value)) raise_error(kErrScriptOutOfRange, &boxed);
+  switch (kind) {
+    case SeriesElement::kCell:
+      if (indexed_q(value)) hashtable_delete_value(value->data3, at);
+      *reinterpret_cast<Cell*>(unit_at(buffer_of(value), at)) = *new_value;
+      hash_index(value, at, 1);
+      break;
+    case SeriesElement::kByte: *unit_at(buffer_of(value), at) = byte; break;
+    case SeriesElement::kVector: vector_element_not_done();
+    case SeriesElement::kCodePoint: string_write_char(value->node(), uint32_t(at), new_value->data2); break;
+  }
+  owner_notify_after(value, kOwnerPoke, at, 1, new_value);
+  return new_value;
+}
+
+// ---------------------------------------------------------------- random
+
+Cell* series_random(Cell* value, bool seed, bool secure, bool only) {
+  int32_t total = total_of(value);
+  int32_t head = clamp_head(value, total);
+  if (seed) {
+    SeriesBuffer* b = buffer_of(value);
+    random_seed(hash_murmur3(unit_at(b, head), size_t(total - head) * b->unit()));
+    *value = kUnsetCell;
+    return value;
+  }
+  if (only) {
+    if (head >= total) {
+      *value = kNoneCell;
+      return value;
+    }
+    int32_t pos = head + random_integer(secure, total - head) - 1;
+    series_element_at(value, pos, value);
+    return value;
+  }
+  if (head >= total) return value;
+  owner_notify_before(value, kOwnerRandom, head, total - head);
+  total = total_of(value);
+  head = clamp_head(value, total);
+  int32_t length = total - head;
+  hash_unindex(value, head, length);
+  // Fisher-Yates: each position from the head takes a unit drawn among the
+  // remaining ones, itself included.
+  for (int32_t i = 0; i < length - 1; i++) {
+    int32_t j = i + random_integer(secure, length - i) - 1;
+    if (j == i) continue;
+    SeriesBuffer* b = buffer_of(value);
+    uint8_t* p = unit_at(b, head + i);
+    std::swap_ranges(p, p + b->unit(), unit_at(b, head + j));
+  }
+  hash_index(value, head, length);
+  owner_notify_after(value, kOwnerRandom, head, length);
+  return value;
+}
+
+// ---------------------------------------------------------------- reflect and modify
+
+Cell* series_reflect(Cell* value, uint32_t field) {
+  if (!owned_field_q(field)) raise_error(kErrInternalNotDone);
+  *value = ownership_placeholder_owner_of(value);
+  return value;
+}
+
+Cell* series_modify(Cell* value, Cell* field, Cell* new_value, bool) {
+  bool field_word = field->type() >= kTypeWord && field->type() <= kTypeIssue;
+  if (!field_word || !owned_field_q(field->data2)) return new_value;
+  if (new_value->is(kTypeNone)) {
+    ownership_placeholder_unset(value);
+    return new_value;
+  }
+  // [object word]: the series becomes owned by that object's field.
+  if (!new_value->is(kTypeBlock)) raise_error(kErrScriptInvalidArg, new_value);
+  int32_t total = total_of(new_value);
+  int32_t head = clamp_head(new_value, total);
+  if (total - head < 2) raise_error(kErrScriptInvalidArg, new_value);
+  Cell* object = stack_push_value(*reinterpret_cast<Cell*>(unit_at(buffer_of(new_value), head)));
+  Cell* word = stack_push_value(*reinterpret_cast<Cell*>(unit_at(buffer_of(new_value), head + 1)));
+  if (!object->is(kTypeObject) || !word->is(kTypeWord)) raise_error(kErrScriptInvalidArg, new_value);
+  ownership_placeholder_set(value, object, word);
+  return new_value;
+}
+
+// ---------------------------------------------------------------- clear, remove, reverse
+
+namespace {
+
+// The count a /part argument gives against [v]: an integer! as it is, a
+// position in the same series (same type, same buffer) its head less [v]'s.
+// Anything else raises script invalid-refine-arg with the word part.
+int64_t part_count(const Cell* v, const Cell* part) {
+  if (part->is(kTypeInteger)) return integer_of(part);
+  if (part->type() == v->type() && part->node() == v->node()) return int64_t(part->head()) - v->head();
+  raise_refine_arg("part", part);
+}
+
+// Closes the [n] units at [pos] of [v] (moving the rest down) and keeps a
+// hash! index in step. MAY ALLOCATE, MAY RUN KIV CODE (hash! upkeep).
+void close_units(const Cell* v, int32_t pos, int32_t n) {
+  int32_t total = total_of(v);
+  pos = std::min(pos, total);
+  n = std::min(n, total - pos);
+  if (n <= 0) return;
+  hash_unindex(v, pos, n);
+  SeriesBuffer* b = buffer_of(v);
+  int32_t rest = total - pos - n;
+  uint8_t* p = unit_at(b, pos);
+  std::memmove(p, p + size_t(n) * b->unit(), size_t(rest) * b->unit());
+  b->tail -= uint32_t(n) * b->unit();
+  hash_shift(v, pos, n, rest, true);
+}
+
+}  // namespace
+
+Cell* series_clear(Cell* value) {
+  int32_t total = total_of(value);
+  int32_t head = clamp_head(value, total);
+  if (head >= total) return value;
+  owner_notify_before(value, kOwnerClear, head, total - head);
+  total = total_of(value);
+  head = clamp_head(value, total);
+  if (head < total) {
+    hash_unindex(value, head, total - head);
+    SeriesBuffer* b = buffer_of(value);
+    b->tail = b->head + uint32_t(head) * b->unit();
+  }
+  owner_notify_after(value, kOwnerClear, head, total - head);
+  return value;
+}
+
+Cell* series_remove(Cell* value, Cell* part, Cell* key) {
+  int64_t count = 1;
+  if (part) {
+    count = part_count(value, part);
+    if (count < 1) return value;
+  }
+  int32_t start = clamp_head(value, total_of(value));
+  if (key) {
+    // The key and the value after it go: found case-sensitively from the head.
+    FindArgs args{};
+    args.case_ = true;
+    Cell* probe = stack_push_value(*value);
+    Cell* found = action_find(probe, key, args);
+    if (found->is(kTypeNone) || found->node() != value->node()) {
+      *value = kNoneCell;
+      return value;
+    }
+    start = clamp_head(found, total_of(value));
+    count += 1;
+  }
+  int32_t total = total_of(value);
+  if (start < total) {
+    owner_notify_before(value, kOwnerRemove, start, clamp(count, 0, total - start));
+    total = total_of(value);
+    if (start > total) start = total;
+    int32_t n = clamp(count, 0, total - start);
+    if (n > 0) close_units(value, start, n);
+    owner_notify_after(value, kOwnerRemove, start, n);
+  }
+  if (key) value->set_head(start);
+  return value;
+}
+
+Cell* series_reverse(Cell* value, Cell* part, Cell* skip) {
+  int32_t total = total_of(value);
+  int32_t head = clamp_head(value, total);
+  if (head >= total) return value;
+  int64_t count = total - head;
+  if (part) {
+    count = part_count(value, part);
+    if (count < 1) return value;
+    count = std::min<int64_t>(count, total - head);
+  }
+  int64_t size = 1;
+  if (skip) {
+    if (!skip->is(kTypeInteger)) raise_refine_arg("skip", skip);
+    size = integer_of(skip);
+    if (size == count) return value;
+    if (size < 1) raise_error(kErrScriptOutOfRange, skip);
+    if (count < size || count % size != 0) raise_refine_arg("skip", skip);
+  }
+  owner_notify_before(value, kOwnerReverse, head, int32_t(count));
+  total = total_of(value);
+  head = clamp_head(value, total);
+  // Whole records only, should the owner's handler have shortened the series.
+  count = std::min<int64_t>(count, total - head) / size * size;
+  int32_t n = int32_t(count);
+  hash_unindex(value, head, n);
+  SeriesBuffer* b = buffer_of(value);
+  size_t record = size_t(size) * b->unit();
+  if (n > 0) {
+    uint8_t* lo = unit_at(b, head);
+    uint8_t* hi = unit_at(b, head + n - int32_t(size));
+    for (; lo < hi; lo += record, hi -= record) std::swap_ranges(lo, lo + record, hi);
+  }
+  hash_index(value, head, n);
+  owner_notify_after(value, kOwnerReverse, head, n);
+  return value;
+}
+
+// ---------------------------------------------------------------- take and copy
+
+namespace {
+
+// MAY ALLOCATE. A new empty buffer for [count] units (at least 16 bytes) of
+// the unit of [source], with its flags but neither ownership nor placement.
+Node new_buffer_like(Node source, int64_t count) {
+  SeriesBuffer* src = series_buffer(source);
+  uint32_t unit = src->unit();
+  if (uint64_t(count) * unit > kMaxCapacity) raise_error(kErrInternalNoMemory);
+  Node node = series_alloc_units(uint32_t(count), unit);
+  src = series_buffer(source);
+  SeriesBuffer* dst = series_buffer(node);
+  uint32_t dropped = kSeriesPlacementFlags | kSeriesOwned | kSeriesMiddleHead;
+  dst->flags = (src->flags & ~dropped) | (dst->flags & kSeriesPlacementFlags);
+  return node;
+}
+
+// Copies the [n] units at [pos] of [source] into the empty buffer [target].
+void copy_units(Node source, int32_t pos, int32_t n, Node target) {
+  SeriesBuffer* src = series_buffer(source);
+  SeriesBuffer* dst = series_buffer(target);
+  size_t bytes = size_t(n) * src->unit();
+  std::memcpy(dst->head_ptr(), unit_at(src, pos), bytes);
+  dst->tail = dst->head + uint32_t(bytes);
+}
+
+// MAY ALLOCATE. Pushes a new series of [v]'s type holding a copy of the [n]
+// units at [pos] (a vector! keeps its element type, a hash! gets an index).
+Cell* push_part(const Cell* v, int32_t pos, int32_t n) {
+  Node node = new_buffer_like(v->node(), n);
+  Cell* result = stack_push_value(make_cell(v->type(), 0, node, v->is(kTypeVector) ? v->data3 : 0));
+  copy_units(v->node(), pos, n, node);
+  hash_index_new(result);
+  return result;
+}
+
+}  // namespace
+
+Cell* series_take(Cell* value, Cell* part, bool, bool last) {
+  int32_t total = total_of(value);
+  int32_t head = clamp_head(value, total);
+  if (head >= total) return stack_push_value(kNoneCell);
+  int64_t count = 1;
+  if (part) {
+    if (part->is(kTypeInteger)) {
+      count = integer_of(part);
+    } else if (part->type() == value->type() && part->node() == value->node()) {
+      count = last ? total - clamp_head(part, total) : int64_t(part->head()) - value->head();
+    } else {
+      raise_refine_arg("part", part);
+    }
+  }
+  // The range taken: [from, from + n).
+  int64_t from = head, n = 0;
+  if (last) {
+    n = count < 1 ? 0 : std::min<int64_t>(count, total - head);
+    from = total - n;
+  } else if (count < 0) {
+    from = std::max<int64_t>(head + count, 0);
+    n = head - from;
+  } else {
+    n = std::min<int64_t>(count, total - head);
+  }
+  if (n == 0) return push_part(value, head, 0);
+  owner_notify_before(value, kOwnerTake, int32_t(from), int32_t(n));
+  total = total_of(value);
+  from = std::min<int64_t>(from, total);
+  n = std::min<int64_t>(n, total - from);
+  Cell* result = push_part(value, int32_t(from), int32_t(n));
+  close_units(value, int32_t(from), int32_t(n));
+  owner_notify_after(value, kOwnerTake, int32_t(from), int32_t(n));
+  return result;
+}
+
+Cell* series_copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
+  int32_t total = total_of(value);
+  int64_t offset = value->head();
+  int64_t count = std::max<int64_t>(total - offset, 0);
+  if (part) {
+    if (part->is(kTypeInteger)) {
+      count = integer_of(part);
+    } else if (part->is(kTypePair)) {
+      // x by y: from unit x (1-based, or x back for a negative x) up to unit y.
+      int64_t x = int32_t(part->data2), y = int32_t(part->data3);
+      offset = std::max<int64_t>(x < 0 ? offset + x : offset + x - 1, 0);
+      count = y < x ? 0 : y - x;
+    } else if (is_series_type(part->type()) && !part->is(kTypeImage) && !part->is(kTypeMap) &&
+               part->node() == value->node()) {
+      count = int64_t(part->head()) - offset;
+    } else {
+      raise_refine_arg("part", part);
+    }
+  }
+  if (count < 0) {
+    // The units before the head, down to the first unit at most.
+    int64_t start = std::max<int64_t>(offset + count, 0);
+    count = std::max<int64_t>(offset - start, 0);
+    offset = start;
+  }
+  int32_t from = clamp(offset, 0, total);
+  int32_t n = clamp(count, 0, total - from);
+  Node node = new_buffer_like(value->node(), n);
+  *result = make_cell(value->type(), 0, node, value->is(kTypeVector) ? value->data3 : 0);
+  result->header |= value->header & kFlagNewLine;
+  copy_units(value->node(), from, n, node);
+  return result;
+}
+
+// ---------------------------------------------------------------- move
+
+namespace {
+
+// Which series may exchange units with which (move): the block family with
+// itself, text with text, binary! with binary! or with 1-byte text, vector!
+// with a vector! of the same element type and size.
+enum class MoveKind { kCells, kText, kBytes, kVector, kNone };
+
+MoveKind move_kind(TypeId t) {
+  if (series_block_family_q(t)) return MoveKind::kCells;
+  if (series_string_family_q(t)) return MoveKind::kText;
+  if (t == kTypeBinary) return MoveKind::kBytes;
+  if (t == kTypeVector) return MoveKind::kVector;
+  return MoveKind::kNone;
+}
+
+bool move_compatible_q(const Cell* origin, const Cell* target) {
+  MoveKind a = move_kind(origin->type()), b = move_kind(target->type());
+  if (a == MoveKind::kNone || b == MoveKind::kNone) return false;
+  if (a == MoveKind::kBytes && b == MoveKind::kText) return buffer_of(target)->unit() == 1;
+  if (a == MoveKind::kText && b == MoveKind::kBytes) return buffer_of(origin)->unit() == 1;
+  if (a != b) return false;
+  if (a == MoveKind::kVector)
+    return origin->data3 == target->data3 && buffer_of(origin)->unit() == buffer_of(target)->unit();
+  return true;
+}
+
+[[noreturn]] void raise_move_bad(const Cell* origin, const Cell* target) {
+  Cell a = datatype_cell(origin->type());
+  Cell b = datatype_cell(target->type());
+  raise_error(kErrScriptMoveBad, &a, &b);
+}
+
+// Moves [n] units from [s] to the head of another series [target].
+void move_between(Cell* origin, Cell* target, int32_t s, int32_t n) {
+  owner_notify_before(origin, kOwnerMove, s, n);
+  owner_notify_before(target, kOwnerMove, clamp_head(target, total_of(target)), n, origin);
+  // Recomputed: the owners' handlers may have changed either series.
+  if (!move_compatible_q(origin, target)) raise_move_bad(origin, target);
+  int32_t total = total_of(origin);
+  s = std::min(s, total);
+  n = std::min(n, total - s);
+  if (n == 0) return;
+  Node tnode = target->node();
+  // Text: the target takes the wider unit first; narrower units are widened as they are copied.
+  uint32_t su = buffer_of(origin)->unit();
+  if (move_kind(target->type()) == MoveKind::kText && su > buffer_of(target)->unit()) widen_series(tnode, su, uint32_t(n));
+  SeriesBuffer* tb = series_buffer(tnode);
+  uint32_t tu = tb->unit();
+  uint64_t need = uint64_t(tb->head) + (uint64_t(tb->length()) + uint64_t(n)) * tu;
+  if (need > tb->capacity) {
+    uint64_t size = std::max<uint64_t>(need - tb->head, 2 * uint64_t(tb->capacity));
+    if (need - tb->head > kMaxCapacity) raise_error(kErrInternalNoMemory);
+    series_expand(tnode, int64_t(std::min<uint64_t>(size, kMaxCapacity)));
+  }
+  hash_unindex(origin, s, n);
+  tb = series_buffer(tnode);
+  int32_t ttotal = int32_t(tb->length());
+  int32_t t = clamp_head(target, ttotal);
+  SeriesBuffer* ob = buffer_of(origin);
+  uint8_t* gap = unit_at(tb, t);
+  std::memmove(gap + size_t(n) * tu, gap, size_t(ttotal - t) * tu);
+  if (su == tu) {
+    std::memcpy(gap, unit_at(ob, s), size_t(n) * tu);
+  } else {
+    const uint8_t* from = unit_at(ob, s);
+    for (int32_t i = 0; i < n; i++) unit_put(gap + size_t(i) * tu, tu, unit_get(from + size_t(i) * su, su));
+  }
+  tb->tail += uint32_t(n) * tu;
+  int32_t rest = int32_t(ob->length()) - s - n;
+  uint8_t* p = unit_at(ob, s);
+  std::memmove(p, p + size_t(n) * su, size_t(rest) * su);
+  ob->tail -= uint32_t(n) * su;
+  hash_shift(origin, s, n, rest, true);
+  hash_shift(target, t, n, ttotal - t, false);
+  hash_index(target, t, n);
+  owner_notify_after(origin, kOwnerMove, s, n);
+  owner_notify_after(target, kOwnerMove, t, n, origin);
+}
+
+// Moves [n] units from [s] to the head of [target] within the same buffer:
+// backwards they land at the target; forwards, after the unit there (at the
+// end when the target is the tail).
+void move_within(Cell* origin, Cell* target, int32_t s, int32_t n) {
+  int32_t total = total_of(origin);
+  int32_t t = clamp_head(target, total);
+  if (t >= s && t < s + n) return;
+  int32_t lo, mid, hi, landed;
+  if (t < s) {
+    lo = t, mid = s, hi = s + n, landed = t;
+  } else {
+    lo = s, mid = s + n, hi = t >= total - 1 ? total : t + 1, landed = hi - n;
+  }
+  SeriesBuffer* b = buffer_of(origin);
+  std::rotate(unit_at(b, lo), unit_at(b, mid), unit_at(b, hi));
+  if (indexed_q(origin)) hashtable_move_range(origin->data3, s, landed, n);
+  owner_notify_after(origin, kOwnerMove, landed, n);
+}
+
+}  // namespace
+
+Cell* series_move(Cell* origin, Cell* target, Cell* part) {
+  MoveKind tk = move_kind(target->type());
+  if (tk == MoveKind::kNone && !target->is(kTypeImage)) {
+    Cell where = where_word_cell();
+    Cell datatype = datatype_cell(target->type());
+    Cell argument = name_word_cell("target");
+    raise_error(kErrScriptExpectArg, &where, &datatype, &argument);
+  }
+  int64_t count = 1;
+  if (part) {
+    if (!part->is(kTypeInteger)) raise_refine_arg("part", part);
+    count = integer_of(part);
+  }
+  int32_t total = total_of(origin);
+  int32_t s = clamp_head(origin, total);
+  if (s >= total || count < 1) return target;
+  if (!move_compatible_q(origin, target)) raise_move_bad(origin, target);
+  int32_t n = int32_t(std::min<int64_t>(count, total - s));
+  if (origin->node() == target->node())
+    move_within(origin, target, s, n);
+  else
+    move_between(origin, target, s, n);
+  return target;
+}
+
+// ---------------------------------------------------------------- registration
+
+void series_datatype_init() {
+  register_datatype({kTypeSeries, kTypeNil, "series!", kActionCount,
+                     {.random = series_random,
+                      .reflect = series_reflect,
+                      .at = series_at,
+                      .back = series_back,
+                      .clear = series_clear,
+                      .copy = series_copy,
+                      .head = series_head,
+                      .head_q = series_head_q,
+                      .index_q = series_index_q,
+                      .length_q = series_length_q,
+                      .move = series_move,
+                      .next = series_next,
+                      .pick = series_pick,
+                      .poke = series_poke,
+                      .remove = series_remove,
+                      .reverse = series_reverse,
+                      .skip = series_skip,
+                      .tail = series_tail,
+                      .tail_q = series_tail_q,
+                      .take = series_take,
+                      .modify = series_modify}});
+}
+
+}  // namespace kiv

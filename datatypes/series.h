@@ -1,0 +1,123 @@
+// series!: the abstract datatype whose action row every series type inherits
+// (through block! and string!, or directly for image!): navigation, pick and
+// poke, clear, remove, reverse, take, copy, move, random, reflect and modify.
+// No value ever has type series!.
+//
+// Series value cell (shared by every series type):
+//   header  type id in bits 0-7; kFlagNewLine is kept by copies
+//   word 1  head index: signed count of units from the buffer's first unit
+//           (SeriesBuffer::head), which may lie below 0 or past the tail
+//   word 2  node of the buffer; its unit (1, 2, 4, 8 or 16 bytes) is in the flags
+//   word 3  type-specific: the hash! index table, the vector! element type id,
+//           a string's conversion buffer; 0 otherwise
+//
+// One implementation serves every unit size. Where the element matters it
+// goes by the value's type: the block family gives and takes cells, binary!
+// bytes as integer!, vector! its element values, the string family code
+// points as char!.
+//
+// Invariants kept by every handler here: no read or write ever leaves the
+// units between the buffer's first unit and its tail, whatever head a value
+// carries (a negative head reads as 0, a head past the tail as the tail);
+// every argument is checked before anything changes; every writer tells the
+// owning object before and after the change and keeps a hash! index in step.
+//
+// Handlers follow the action-slot conventions: argument cells live on the
+// data stack; navigation, clear, remove and reverse change and return their
+// first argument; pick overwrites its first argument with the element.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace kiv {
+
+// ---------------------------------------------------------------- helpers
+
+// True when the head (a negative one read as 0) is at or past the tail.
+bool series_at_tail_q(const Cell* value);
+// Units from the buffer's first unit to the tail, whatever the head.
+int32_t series_total_length(const Cell* value);
+// Adds [n] to the head only when the new position is not past the tail;
+// true when that new position is at or past the tail.
+bool series_advance(Cell* value, int32_t n);
+// Units from the head (or from the first unit when [from_start]) to the tail.
+// A negative head counts as 0; a head past the tail is set to the tail and 0
+// returned.
+int32_t series_length_clamped(Cell* value, bool from_start);
+// The new head that at ([offset_base] -1) and skip ([offset_base] 0) give for
+// the integer! [arg]: head + n + offset_base for n of 1 or more, head + n
+// otherwise, clamped to 0..total length. Raises script invalid-arg with [arg]
+// when it is not an integer!.
+int32_t series_index_arg(const Cell* value, const Cell* arg, int32_t offset_base);
+
+// Element kinds, by the value's type.
+enum class SeriesElement : uint8_t {
+  kCell,       // block!, paren!, path!, lit-path!, set-path!, get-path!, hash!
+  kByte,       // binary!: an integer! 0..255
+  kVector,     // vector!: a value of the vector's element type
+  kCodePoint,  // every other series: a char!
+};
+SeriesElement series_element_kind(TypeId type);
+// True for the block family (cells of 16 bytes).
+bool series_block_family_q(TypeId type);
+// True for string!, file!, url!, tag!, email! and ref!.
+bool series_string_family_q(TypeId type);
+
+// Writes into *[out] the element of [series] at unit [index], counted from
+// the buffer's first unit; the caller has checked 0 <= index < total length.
+// Raises internal not-done for vector! elements (not built yet).
+void series_element_at(const Cell* series, int32_t index, Cell* out);
+
+// ---------------------------------------------------------------- handlers of series!
+
+// MAY RUN KIV CODE (owner notification). /seed seeds the generator from the
+// bytes from the head to the tail (the result is unset!); /only picks one
+// element (none when empty); else the units from the head are shuffled in place.
+Cell* series_random(Cell* value, bool seed, bool secure, bool only);
+// Field `owned`: the owner object or none. Any other field raises internal not-done.
+Cell* series_reflect(Cell* value, uint32_t field);
+Cell* series_at(Cell* value, Cell* index);
+Cell* series_back(Cell* value);
+// MAY RUN KIV CODE. Cuts the tail at the head.
+Cell* series_clear(Cell* value);
+// MAY ALLOCATE. The generic copy (strings, binaries, vectors): the units from
+// the head, or the /part range (integer, pair! x by y, or a position in the
+// same buffer), into a new buffer of the same unit written to *[result].
+// Word 3 of the result is 0 except for vector! (its element type): a hash!
+// result has no index yet, which hash!'s own copy gives it.
+Cell* series_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* series_head(Cell* value);
+Cell* series_head_q(Cell* value);
+Cell* series_index_q(Cell* value);
+int32_t series_length_q(Cell* value);
+// MAY ALLOCATE, MAY RUN KIV CODE. Moves 1 (or /part) units from [origin]'s
+// head to [target]'s head, within one buffer or between two. Returns [target].
+Cell* series_move(Cell* origin, Cell* target, Cell* part);
+Cell* series_next(Cell* value);
+// Overwrites [value] with the element at [index] (1 is the head, -1 the unit
+// before it) or none when out of range, and returns it.
+Cell* series_pick(Cell* value, int32_t index, Cell* boxed);
+// MAY ALLOCATE (string widening), MAY RUN KIV CODE. Stores [new_value] at
+// [index]; returns [new_value].
+Cell* series_poke(Cell* value, int32_t index, Cell* new_value, Cell* boxed);
+// MAY RUN KIV CODE (owner notification; /key runs the type's find).
+Cell* series_remove(Cell* value, Cell* part, Cell* key);
+// MAY RUN KIV CODE.
+Cell* series_reverse(Cell* value, Cell* part, Cell* skip);
+Cell* series_skip(Cell* value, Cell* offset);
+Cell* series_tail(Cell* value);
+Cell* series_tail_q(Cell* value);
+// MAY ALLOCATE, MAY RUN KIV CODE. The core of take that block! and string!
+// wrap: pushes and returns none (empty from the head) or a new series of the
+// value's type holding the taken units; the units leave [value]'s buffer.
+Cell* series_take(Cell* value, Cell* part, bool deep, bool last);
+// MAY ALLOCATE, MAY RUN KIV CODE. Field `owned`: none releases ownership, a
+// block [object word] makes the series owned. Returns [new_value].
+Cell* series_modify(Cell* value, Cell* field, Cell* new_value, bool case_);
+
+// Registers series! (type 42, no parent).
+void series_datatype_init();
+
+}  // namespace kiv
