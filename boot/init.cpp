@@ -2,7 +2,9 @@
 // static constructor.
 #include "boot/init.h"
 
+#include "datatypes/context.h"
 #include "datatypes/registry.h"
+#include "datatypes/symbol.h"
 #include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/cycle.h"
@@ -10,6 +12,7 @@
 #include "runtime/memory.h"
 #include "runtime/resources.h"
 #include "runtime/root.h"
+#include "runtime/runtime_words.h"
 #include "services/random.h"
 
 namespace kiv {
@@ -31,8 +34,11 @@ constexpr void (*kInitSteps[])() = {
     first_frames,
     [] { root_block_init(64); },
     stack_init,
+    symbol_table_init,
+    global_context_init,
     cycle_stack_reset,
     load_type_words,
+    runtime_words_init,
 };
 
 }  // namespace

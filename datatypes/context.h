@@ -1,17 +1,193 @@
-// Contexts: a node of a two-cell series. Cell 0 is the context cell:
-//   word 0  header   context! (14); kFlagStackValues when the values live on the data stack;
-//                    bits 11-12 the kind (0 global/plain, 1 function, 2 object); bit 24 binds self
-//   word 1  the symbol index: a kind-2 hash table owning the words block
-//   word 2  the values: a block node, or for a stack context the data-stack
-//           index of the running call's first argument + 1 (0 while none runs)
-// Cell 1 is the self cell (an object's own object! value).
+// context!: the maps from symbols to value slots behind words, functions and
+// objects, and the binding of blocks.
+//
+// A context is a node of a two-cell series. Cell 0 is the context cell:
+//   word 0  header   context! (14); kFlagStackValues when the values live on the
+//                    data stack; bits 11-12 the kind (ContextKind); bit 24
+//                    (kFlagContextSelf) when the context binds `self`
+//   word 1  the symbol index: a kind-2 hash table (runtime/hashtable.h) owning
+//           the words block, one word! per slot in slot order, each bound to
+//           this context; the table maps a symbol id (exact, or canonical) to
+//           the word's position
+//   word 2  the values: a block node (heap context), or for a stack context the
+//           data-stack index of the running call's first argument + 1 (0 while
+//           no call runs: cells never hold pointers)
+// Cell 1 is the self cell: unset! when made; an object keeps its own object!
+// value there, and a `self` word bound with index -1 evaluates to it.
+//
+// Invariants: a heap context has as many value cells as words; adding a word
+// appends both. Slots are never removed. A word's slot is its word 3, equal to
+// its position in the words block except for an alias spelling added to the
+// global context after its canonical spelling, which shares that spelling's slot.
+//
+// The global context (kind 0, heap values, 4,000 slots at start) is held by
+// root slot kRootGlobalContext as a block! view of its two-cell series.
+//
+// Collector safety: contexts are named by node everywhere. Functions marked
+// MAY ALLOCATE take word and value cells that must stay reachable (data stack,
+// a block, a Root); a word they write back into (an index resolved on the way)
+// must be at a stable address (data stack or Root). Cell* results that point
+// into a values block are short-lived; those into the data stack are stable.
 #pragma once
 
+#include <cstdint>
+
+#include "runtime/cell.h"
 #include "runtime/memory.h"
 
 namespace kiv {
 
+enum ContextKind : uint32_t {
+  kContextPlain = 0,     // the global context and plain contexts
+  kContextFunction = 1,  // contexts of function-like values
+  kContextObject = 2,    // object contexts
+};
+
+inline constexpr uint32_t kContextKindShift = 11;
+inline constexpr uint32_t kContextKindMask = 0x1800u;
+inline constexpr uint32_t kFlagContextSelf = 0x01000000u;  // the context binds `self`
+// On a word of an object context's words block: the field has been set.
+inline constexpr uint32_t kFlagFieldSet = 0x2000u;
+
+inline constexpr uint32_t kGlobalContextSlots = 4000;
+
 // The context cell of [ctx]. Short-lived.
 inline Cell* context_cell(Node ctx) { return series_buffer(ctx)->cells(); }
+// The self cell of [ctx]. Short-lived.
+inline Cell* context_self_cell(Node ctx) { return series_buffer(ctx)->cells() + 1; }
+inline ContextKind context_kind(Node ctx) {
+  return ContextKind((context_cell(ctx)->header & kContextKindMask) >> kContextKindShift);
+}
+inline bool context_stack_q(Node ctx) { return context_cell(ctx)->header & kFlagStackValues; }
+// The words block of [ctx].
+Node context_words(Node ctx);
+// Number of words (slots) of [ctx].
+uint32_t context_word_count(Node ctx);
+
+// The global context's node (0 before global_context_init).
+extern Node g_global_context;
+// MAY ALLOCATE. Makes the global context (once; later calls do nothing). Needs
+// the symbol table.
+void global_context_init();
+
+// Called by context_set_in for a field of an object that has an event record
+// (object! word 3 not 0): [object], [word], [old_value] and [new_value] are
+// data-stack cells. Installed by object!; null until then. MAY RUN KIV CODE.
+using ObjectOnChangeFn = void (*)(Cell* object, Cell* word, Cell* old_value, Cell* new_value);
+extern ObjectOnChangeFn g_object_on_change;
+
+// ---------------------------------------------------------------- making contexts
+
+// MAY ALLOCATE. A new context of [slots] slots (0 counts as 1). Heap contexts
+// get a values block with room for the slots and no value in use; stack
+// contexts get values 0. With [clone] (a context node, or 0) the new context
+// starts with a copy of clone's words, rebound to it (heap values unset!).
+// The caller roots the result before its next allocation.
+Node context_create(uint32_t slots, bool stack, bool self, Node clone, ContextKind kind);
+// MAY ALLOCATE. A context with one word per word!, get-word!, lit-word! and
+// refinement! of the block [spec] from its position (canonical match; other
+// cells skipped); heap values unset!, one per word.
+Node context_from_spec(const Cell* spec, bool stack, bool self, ContextKind kind);
+// MAY ALLOCATE. Gives the object! (or error!/port!) [object] a copy of its
+// context: same words rebound to the copy, a copy of the values block, stack
+// and self flags kept, [kind] as given; the self cell holds the updated
+// object. [object] must be stable. Returns the new node.
+Node context_clone(Cell* object, ContextKind kind);
+
+// ---------------------------------------------------------------- words of a context
+
+// The slot of [symbol] in [ctx] (exact spelling, or the same canonical symbol
+// when [canonical]), or -1.
+int32_t context_find_symbol(Node ctx, int32_t symbol, bool canonical);
+// MAY ALLOCATE. The slot of [symbol] when present; else appends a word! for it
+// (bound to [ctx], slot = its position), writes that slot to *[new_index] and
+// returns -1. No value cell is added.
+int32_t context_add_symbol(Node ctx, int32_t symbol, bool canonical, int32_t* new_index);
+// MAY ALLOCATE. The slot of [word]'s symbol (canonical match), adding it when
+// absent; a new slot of a heap context gets an unset! value.
+int32_t context_add_word_unset(Node ctx, const Cell* word);
+// MAY ALLOCATE. When [word]'s symbol is absent (canonical match): adds it with
+// a copy of [value] and returns the new slot; when present: -1, nothing changes.
+int32_t context_add_word(Node ctx, const Cell* word, const Cell* value);
+// MAY ALLOCATE. Adds [word] with a copy of [value], or overwrites its existing
+// slot with it. Returns the slot.
+int32_t context_set_or_add(Node ctx, const Cell* word, const Cell* value);
+// The value cell of [symbol] (canonical match) in [ctx], or in the global
+// context when [ctx] is a stack context; null when absent. Short-lived.
+Cell* context_find_value(int32_t symbol, Node ctx);
+
+// ---------------------------------------------------------------- global words
+
+// MAY ALLOCATE. The global context's word for [symbol] (canonical match when
+// [canonical], else exact), added with an unset! value when absent. With
+// [canonical] and [alias_copy], a word found under another spelling comes back
+// with [symbol] as its spelling, sharing the found word's slot. A new alias
+// spelling added by exact match shares its canonical spelling's slot when that
+// spelling is in the global context (else it keeps a slot of its own).
+Cell context_add_global(int32_t symbol, bool canonical, bool alias_copy);
+// MAY ALLOCATE. context_add_global with exact match and alias copy.
+Cell context_global_word(int32_t symbol);
+// MAY ALLOCATE. [ctx]'s word for [symbol] (exact match; [ctx] may be 0), else
+// the global context's word (added when absent).
+Cell context_word_or_global(Node ctx, int32_t symbol);
+
+// ---------------------------------------------------------------- getting and setting
+
+// The value cell of [word] in [ctx]. A word with index -1 whose symbol is
+// exactly `self` gives the self cell of the word's own context. Raises script
+// no-value (index -1 otherwise, or a slot without a value yet) or
+// not-in-context (no values: a function not running). Short-lived for heap
+// contexts, stable for stack contexts.
+Cell* context_get_in(const Cell* word, Node ctx);
+// context_get_in through the word's own context; an unbound word raises script not-defined.
+Cell* get_word_value(const Cell* word);
+// MAY ALLOCATE, MAY RUN KIV CODE. Stores a copy of [value] in [word]'s slot of
+// [ctx]. A word with index -1 is looked up (exact), added when absent
+// (canonical), and the slot written back into [word] (stable). Raises script
+// not-defined when the context has no values. In an object context the
+// field's word gets kFlagFieldSet; with [fire] an object with an event record
+// hears of the change through g_object_on_change. Returns the slot (short-lived).
+Cell* context_set_in(Cell* word, const Cell* value, Node ctx, bool fire);
+// MAY ALLOCATE, MAY RUN KIV CODE. context_set_in through the word's own
+// context with [fire]; an unbound word raises script not-defined.
+Cell* set_word_value(Cell* word, const Cell* value);
+
+// ---------------------------------------------------------------- binding
+
+// Binds [word] to [ctx] when its symbol is there (canonical match): sets its
+// context and index and returns the index; else -1 and the word is unchanged.
+int32_t context_bind_word(Node ctx, Cell* word);
+// Binds the block [block] deeply from its position: every word!, set-word!,
+// get-word!, lit-word! and refinement! whose symbol [ctx] holds (canonical
+// match), through nested block!, paren!, the four path types and hash!; with
+// [self], a word! spelled exactly `self` is bound to [ctx] with index -1.
+// issue! is never bound. Each series is walked once per call, so shared and
+// self-containing blocks terminate. Allocates nothing. Returns [block].
+Cell* context_bind_block(Cell* block, Node ctx, bool self);
+// MAY ALLOCATE. Adds every set-word! at the top level of the block [block]
+// (from its position, first clamped to its tail and written back; [block]
+// stable) to [ctx] with unset! values; true when the word count grew.
+bool context_collect_set_words(Node ctx, Cell* block);
+
+// ---------------------------------------------------------------- access by slot
+
+// A copy of word #[i] of [ctx]'s words block.
+Cell context_node_word_at(Node ctx, int32_t i);
+// Value #[i] of [ctx]'s heap values block, unchecked. Short-lived.
+Cell* word_get_in(Node ctx, int32_t i);
+// Pushes a copy of value #[i] (stack or heap values); script not-defined with
+// word #[i] when the context has no values.
+Cell* push_context_value(Node ctx, int32_t i);
+// Pushes a copy of word #[i].
+Cell* push_context_word(Node ctx, int32_t i);
+// Heap contexts: pushes a copy of the old value #[i], then stores the value
+// that was last on the data stack before that push into slot #[i]. An object
+// context first marks word #[i] with kFlagFieldSet.
+void set_context_word_push_old(Node ctx, int32_t i);
+// The same without pushing the old value.
+void set_context_word_keep(Node ctx, int32_t i);
+
+// Registers context! (type 14, no parent, no handlers).
+void context_datatype_init();
 
 }  // namespace kiv

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "datatypes/word.h"
 #include "runtime/fatal.h"
 
 namespace kiv {
@@ -68,14 +69,36 @@ void register_datatype(const DatatypeRecord& r) {
   g_action_table[r.id] = row;
 }
 
+// Parents before children: a kInherit slot copies the parent's row as it stands.
 void register_all_datatypes() {
   datatype_datatype_init();
   unset_datatype_init();
   none_datatype_init();
   logic_datatype_init();
+  series_datatype_init();
+  block_datatype_init();
+  string_datatype_init();
+  integer_datatype_init();
+  symbol_datatype_init();
+  context_datatype_init();
+  word_datatype_init();
+  lit_word_datatype_init();
+  set_word_datatype_init();
+  get_word_datatype_init();
+  refinement_datatype_init();
+  char_datatype_init();
+  path_datatype_init();
+  lit_path_datatype_init();
+  set_path_datatype_init();
+  get_path_datatype_init();
+  paren_datatype_init();
+  issue_datatype_init();
+  triple_datatype_init();
 }
 
 // Type names become words once the symbol table and the global context exist.
-void load_type_words() {}
+void load_type_words() {
+  for (int t = 1; t <= g_max_type_id; t++) load_word_into(&g_type_names[t].word, g_type_names[t].name);
+}
 
 }  // namespace kiv

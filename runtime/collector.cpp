@@ -15,6 +15,7 @@
 #include "runtime/cycle.h"
 #include "runtime/fatal.h"
 #include "runtime/gc_root.h"
+#include "runtime/hashtable.h"
 #include "runtime/memory.h"
 #include "runtime/resources.h"
 #include "runtime/root.h"
@@ -83,7 +84,10 @@ void queue_free_node(Node n) {
 inline bool live_node(Node n) { return n != 0 && node_in_use(n); }
 
 // A hash table: its header node and the nodes its header names.
-void mark_table(Node table) { gc_mark_series(table); }
+void mark_table(Node table) {
+  static const HashMarkHooks hooks{gc_mark_series, gc_mark_block, gc_mark_cell};
+  if (live_node(table)) hashtable_mark(table, hooks);
+}
 
 void mark_context_cell(const Cell* ctx) {
   if (ctx->data1) mark_table(ctx->data1);

@@ -78,6 +78,8 @@ void* memory_alloc_pages(size_t size) {
     g_last_throw_code = 0;
     raise_error(kErrInternalNoMemory);
   }
+  // Fresh pages may reuse addresses of a frame released (and poisoned) earlier.
+  KIV_UNPOISON(block, rounded);
   *static_cast<size_t*>(block) = rounded;
   g_memory.total_pages += rounded;
   return static_cast<uint8_t*>(block) + kPageRecord;

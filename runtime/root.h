@@ -15,6 +15,8 @@ enum RootSlot : uint32_t {
   kRootSymbolTable,
   kRootGlobalContext,
   kRootRefreshScratch,  // scratch table of the hash! index refresh
+  kRootSymbolIndex,     // map!-typed handle of the symbol table's name index (word 3)
+  kRootWordCache,       // block of the runtime word cache's word, refinement and issue cells
   kRootSlotCount
 };
 
