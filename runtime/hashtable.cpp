@@ -1,0 +1,1380 @@
+// Hash tables: hashing by type, probing, growth, the five kinds, and the
+// integer-keyed variant.
+//
+// Duplicate-chain store (hash!): an int32 array. Element 0 heads the list of
+// free chain slots (0: none); element k >= 1 is chain k, the node of an int32
+// array holding the indexes of its values (two or more, in no order), or
+// -(next free slot) while slot k is free. A bucket whose key is -k holds chain k.
+//
+// Invariants:
+// - occupied <= upper < buckets, so every probe sequence meets an empty bucket;
+// - hash!: index_map[i] is the bucket of value i, or -1 when value i is not
+//   indexed; every value of a bucket (one, or a chain) is equal to the others
+//   under the equality mode after a type check;
+// - map!: every key cell of the pair block is indexed exactly once;
+// - kinds 3-4: every record whose key cell is unset! is in exactly one live
+//   bucket; freed records have header 0 and are dropped when the table grows.
+#include "runtime/hashtable.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime/array.h"
+#include "runtime/case_fold.h"
+#include "runtime/errors.h"
+#include "runtime/fatal.h"
+#include "runtime/memory.h"
+#include "runtime/murmur3.h"
+#include "runtime/root.h"
+#include "services/random.h"
+
+namespace kiv {
+
+namespace {
+
+constexpr uint32_t kMaxBuckets = 1u << 28;  // keeps the keys array below kMaxCapacity
+constexpr uint32_t kHeaderBytes = sizeof(HashHeader);
+constexpr uint32_t kRefreshScratchSize = 700;  // 1,024 buckets
+
+// ---------------------------------------------------------------- arrays (short-lived pointers)
+
+inline HashHeader* hdr(Node t) { return reinterpret_cast<HashHeader*>(series_buffer(t)->head_ptr()); }
+inline uint8_t* flags_of(const HashHeader* h) { return series_buffer(h->flags)->head_ptr(); }
+inline int32_t* keys_of(const HashHeader* h) { return reinterpret_cast<int32_t*>(series_buffer(h->keys)->head_ptr()); }
+inline Cell* cells_of(Node block) { return series_buffer(block)->head_cell(); }
+inline uint32_t cell_count(Node block) { return series_buffer(block)->used() / sizeof(Cell); }
+inline int32_t* ints_of(Node array) { return reinterpret_cast<int32_t*>(series_buffer(array)->head_ptr()); }
+inline uint32_t int_count(Node array) { return series_buffer(array)->used() / 4; }
+
+inline uint32_t flag_at(const uint8_t* f, uint32_t i) { return (f[i >> 2] >> ((i & 3) * 2)) & 3u; }
+inline void set_flag(uint8_t* f, uint32_t i, uint32_t v) {
+  uint32_t shift = (i & 3) * 2;
+  f[i >> 2] = uint8_t((f[i >> 2] & ~(3u << shift)) | (v << shift));
+}
+
+// ---------------------------------------------------------------- sizing
+
+// The smallest power of two at or above [n], at least 4.
+uint32_t next_pow2(uint64_t n) {
+  if (n > kMaxBuckets) raise_error(kErrInternalNoMemory);
+  uint32_t p = 4;
+  while (p < n) p <<= 1;
+  return p;
+}
+
+uint32_t creation_buckets(uint32_t n) {
+  if (n < 4) n = 4;
+  return next_pow2(uint64_t(double(n) / kHashLoadFactor));
+}
+uint32_t creation_upper(uint32_t buckets) { return uint32_t(buckets * kHashLoadFactor); }
+uint32_t resize_upper(uint32_t buckets) { return uint32_t(buckets * kHashLoadFactor + 0.5); }
+
+// The bucket count a full table is resized for: the same power of two (a
+// clean rehash) when fewer than half the buckets are live, else the next.
+uint64_t growth_number(const HashHeader* h) {
+  return 2 * uint64_t(h->size) < h->buckets ? h->buckets - 1 : uint64_t(h->buckets) + 1;
+}
+
+// MAY ALLOCATE. A flag array of [buckets], all empty.
+Node new_flags(uint32_t buckets) {
+  Node n = series_alloc_bytes_filled(buckets / 4, 0xAA);
+  series_buffer(n)->tail = buckets / 4;
+  return n;
+}
+
+// MAY ALLOCATE. A key array of [buckets] zero words.
+Node new_keys(uint32_t buckets) {
+  Node n = series_alloc(buckets, 4, 0);
+  SeriesBuffer* b = series_buffer(n);
+  std::memset(b->data(), 0, b->capacity);
+  b->tail = buckets * 4;
+  return n;
+}
+
+// MAY ALLOCATE. An empty duplicate-chain store.
+Node new_chain_store() {
+  Node n = array_make(4, 4);
+  array_append_int(n, 0);
+  return n;
+}
+
+// ---------------------------------------------------------------- rooting and comparing
+
+// Cells pushed on the data stack for the life of the guard keep what they
+// name alive across allocations.
+class TempRoots {
+ public:
+  TempRoots() : top_(g_stack.top) {}
+  ~TempRoots() { g_stack.top = top_; }
+  TempRoots(const TempRoots&) = delete;
+  TempRoots& operator=(const TempRoots&) = delete;
+
+  Cell* push(const Cell& c) { return stack_push_value(c); }
+  void series(Node n) { push(make_cell(kTypeBinary, 0, n)); }
+  void block(Node n) { push(make_cell(kTypeBlock, 0, n)); }
+
+ private:
+  Cell* top_;
+};
+
+// A cell through which the collector's ordinary marking reaches a table:
+// map!-shaped, word 2 the values block, word 3 the table.
+Cell table_cell(Node t) { return make_cell(kTypeMap, 0, hdr(t)->values, t); }
+
+// MAY RUN KIV CODE. The compare answer for copies of [a] and [b] held on the data stack.
+int compare_cells(const Cell& a, const Cell& b, CompareOp op) {
+  TempRoots roots;
+  Cell* x = roots.push(a);
+  Cell* y = roots.push(b);
+  return action_compare_values(x, y, op);
+}
+
+inline bool word_form(TypeId t) {
+  return t == kTypeWord || t == kTypeSetWord || t == kTypeLitWord || t == kTypeGetWord;
+}
+
+inline bool word_type(TypeId t) { return word_form(t) || t == kTypeRefinement || t == kTypeIssue; }
+
+// A map! key as it is looked up: the four word forms as a set-word!.
+Cell map_key(const Cell& k) {
+  Cell c = k;
+  if (word_form(c.type())) c.set_type(kTypeSetWord);
+  return c;
+}
+
+bool ascii_caseless_equal(const uint8_t* a, const uint8_t* b, uint32_t n) {
+  for (uint32_t i = 0; i < n; i++) {
+    uint8_t x = a[i], y = b[i];
+    if (x == y) continue;
+    if (uint8_t((x | 0x20) - 'a') >= 26 || (x | 0x20) != (y | 0x20)) return false;
+  }
+  return true;
+}
+
+// The canonical id of record [r] (0-based) of a symbol block.
+inline int32_t canonical_of_record(const Cell* records, int32_t r) {
+  int32_t alias = int32_t(records[r].data1);
+  return alias > 0 ? alias : r + 1;
+}
+
+// ---------------------------------------------------------------- hashing entries
+
+Node chain_node(const HashHeader* h, int32_t k) { return Node(ints_of(h->chains)[k]); }
+
+// The hash of the entry stored under [key] (never allocates).
+uint32_t entry_hash(const HashHeader* h, int32_t key) {
+  switch (h->kind) {
+    case kHashBlock: {
+      int32_t i = key >= 0 ? key : ints_of(chain_node(h, -key))[0];
+      return hash_value(cells_of(h->values) + i);
+    }
+    case kHashMap:
+      return hash_value(cells_of(h->values) + key);
+    case kHashSymbols: {
+      const Cell* c = cells_of(h->values) + key;
+      return c->is(kTypeSymbol) ? hash_symbol(c) : hash_int32(uint32_t(symbol_canonical(int32_t(c->data2))));
+    }
+    default: {
+      auto* rec = reinterpret_cast<const Cell*>(series_buffer(h->values)->head_ptr() + key);
+      return hash_int32(rec->data1);
+    }
+  }
+}
+
+// ---------------------------------------------------------------- probing
+
+struct ProbeResult {
+  int64_t found = -1;  // the live bucket the visitor accepted
+  int64_t free = -1;   // else where an insertion goes: the first deleted bucket, else the empty one
+  bool free_was_empty = false;
+};
+
+// Walks the probe sequence of [hash]; [visit](key) is asked about each live
+// bucket. The header is re-derived at every step, so [visit] may allocate.
+template <class Visit>
+ProbeResult probe(Node t, uint32_t hash, Visit&& visit) {
+  ProbeResult r;
+  uint32_t buckets = hdr(t)->buckets;
+  uint32_t mask = buckets - 1;
+  uint32_t i = hash & mask;
+  int64_t deleted = -1;
+  for (uint32_t step = 1; step <= buckets; step++) {
+    HashHeader* h = hdr(t);
+    uint32_t f = flag_at(flags_of(h), i);
+    if (f == kBucketEmpty) {
+      r.free = deleted >= 0 ? deleted : i;
+      r.free_was_empty = deleted < 0;
+      return r;
+    }
+    if (f == kBucketDeleted) {
+      if (deleted < 0) deleted = i;
+    } else if (visit(keys_of(h)[i])) {
+      r.found = i;
+      return r;
+    }
+    i = (i + step) & mask;
+  }
+  r.free = deleted;
+  return r;
+}
+
+// Takes bucket [b] of a probe result for [key].
+void take_bucket(Node t, const ProbeResult& r, int32_t key) {
+  fatal_assert(r.free >= 0);
+  HashHeader* h = hdr(t);
+  uint32_t b = uint32_t(r.free);
+  set_flag(flags_of(h), b, kBucketLive);
+  keys_of(h)[b] = key;
+  if (r.free_was_empty) h->occupied++;
+}
+
+// The insertion bucket for a key known to be absent (no comparisons).
+ProbeResult free_bucket(Node t, uint32_t hash) {
+  return probe(t, hash, [](int32_t) { return false; });
+}
+
+// ---------------------------------------------------------------- growth
+
+// MAY ALLOCATE. Kinds 1 and 2: grows the table to the next power of two of
+// [number] buckets, re-inserting every live key into a new flag array while
+// displacing the keys of the old array in place.
+void resize_in_place(Node t, uint64_t number) {
+  uint32_t old_buckets = hdr(t)->buckets;
+  uint32_t buckets = std::max(next_pow2(number), old_buckets);
+  if (buckets > old_buckets) {
+    Node keys = hdr(t)->keys;
+    series_expand(keys, int64_t(buckets) * 4);
+    series_buffer(keys)->tail = buckets * 4;
+  }
+  Node fresh = new_flags(buckets);
+  // Nothing below allocates series.
+  HashHeader* h = hdr(t);
+  // The hash of every entry, taken in block order: records and their names lie
+  // in that order, while the buckets visit them at random.
+  uint32_t entries = cell_count(h->values);
+  auto* hashes = static_cast<uint32_t*>(heap_alloc(std::max(entries, 1u) * sizeof(uint32_t)));
+  for (uint32_t e = 0; e < entries; e += h->kind == kHashMap ? 2 : 1) hashes[e] = entry_hash(h, int32_t(e));
+  uint8_t* old_flags = flags_of(h);
+  uint8_t* flags = series_buffer(fresh)->head_ptr();
+  int32_t* keys = keys_of(h);
+  uint32_t mask = buckets - 1;
+  uint32_t live = 0;
+  for (uint32_t j = 0; j < old_buckets; j++) {
+    if (flag_at(old_flags, j) != kBucketLive) continue;
+    int32_t key = keys[j];
+    set_flag(old_flags, j, kBucketDeleted);  // taken out
+    for (;;) {
+      uint32_t i = hashes[key] & mask;
+      for (uint32_t step = 1; flag_at(flags, i) != kBucketEmpty; step++) i = (i + step) & mask;
+      set_flag(flags, i, kBucketLive);
+      live++;
+      if (i < old_buckets && flag_at(old_flags, i) == kBucketLive) {
+        // An old key not yet moved sits there: place ours, carry it on.
+        std::swap(key, keys[i]);
+        set_flag(old_flags, i, kBucketDeleted);
+      } else {
+        keys[i] = key;
+        break;
+      }
+    }
+  }
+  heap_free(hashes);
+  h->flags = fresh;
+  h->buckets = buckets;
+  h->upper = resize_upper(buckets);
+  h->occupied = live;
+}
+
+// MAY ALLOCATE. Kinds 3 and 4: a new records block holding the records in use,
+// and new arrays of the next power of two of [number] buckets.
+void rebuild_records(Node t, uint64_t number) {
+  HashHeader* h = hdr(t);
+  uint32_t record_bytes = h->record_bytes;
+  uint32_t in_use = h->size;
+  uint32_t buckets = next_pow2(number);
+  while (creation_upper(buckets) <= in_use) buckets = next_pow2(uint64_t(buckets) * 2);
+  TempRoots roots;
+  Node block = series_alloc_cells(std::max(in_use, 1u) * (record_bytes / sizeof(Cell)));
+  roots.block(block);
+  Node flags = new_flags(buckets);
+  roots.series(flags);
+  Node keys_node = new_keys(buckets);
+  // Nothing below allocates.
+  h = hdr(t);
+  SeriesBuffer* src = series_buffer(h->values);
+  SeriesBuffer* dst = series_buffer(block);
+  uint8_t* f = series_buffer(flags)->head_ptr();
+  int32_t* keys = ints_of(keys_node);
+  uint32_t mask = buckets - 1;
+  uint32_t out = 0;
+  for (uint32_t off = src->head; off + record_bytes <= src->tail; off += record_bytes) {
+    auto* rec = reinterpret_cast<const Cell*>(src->data() + off);
+    if (!rec->is(kTypeUnset)) continue;
+    std::memcpy(dst->data() + out, rec, record_bytes);
+    uint32_t i = hash_int32(rec->data1) & mask;
+    for (uint32_t step = 1; flag_at(f, i) != kBucketEmpty; step++) i = (i + step) & mask;
+    set_flag(f, i, kBucketLive);
+    keys[i] = int32_t(out);
+    out += record_bytes;
+  }
+  dst->tail = out;
+  h->values = block;
+  h->flags = flags;
+  h->keys = keys_node;
+  h->buckets = buckets;
+  h->upper = creation_upper(buckets);
+  h->size = h->occupied = out / record_bytes;
+}
+
+// MAY ALLOCATE. Kinds 1-4: grows a table that has reached its upper bound.
+void grow_if_full(Node t) {
+  HashHeader* h = hdr(t);
+  if (h->occupied < h->upper) return;
+  switch (h->kind) {
+    case kHashMap:
+      resize_in_place(t, uint64_t(h->buckets) + 1);
+      break;
+    case kHashSymbols:
+      resize_in_place(t, growth_number(h) * 16);
+      break;
+    case kHashRecords:
+    case kHashOwners:
+      rebuild_records(t, growth_number(h));
+      break;
+    default:
+      break;
+  }
+}
+
+// ---------------------------------------------------------------- hash! chains and index map
+
+// MAY ALLOCATE. Extends the value-to-bucket array to [n] entries with -1.
+void ensure_index_map(Node t, uint32_t n) {
+  Node m = hdr(t)->index_map;
+  uint32_t have = int_count(m);
+  if (have >= n) return;
+  uint8_t* p = reserve_tail(m, (n - have) * 4);
+  std::memset(p, 0xFF, (n - have) * 4);
+}
+
+// MAY ALLOCATE. A new chain holding [a] and [b]; returns its number.
+int32_t chain_new(Node t, int32_t a, int32_t b) {
+  Node store = hdr(t)->chains;
+  int32_t* s = ints_of(store);
+  int32_t k = s[0];
+  if (k > 0) {
+    s[0] = -s[k];
+    s[k] = 0;
+  } else {
+    k = int32_t(int_count(store));
+    array_append_int(store, 0);
+  }
+  Node chain = array_make(4, 4);  // slot k holds 0 (nothing to mark) meanwhile
+  ints_of(store)[k] = int32_t(chain);
+  array_append_int(chain, a);
+  array_append_int(chain, b);
+  return k;
+}
+
+void chain_free(Node t, int32_t k) {
+  int32_t* s = ints_of(hdr(t)->chains);
+  s[k] = -s[0];
+  s[0] = k;
+}
+
+// The indexes held by [key]: itself, or chain -key's.
+std::vector<int32_t> bucket_values(const HashHeader* h, int32_t key) {
+  if (key >= 0) return {key};
+  Node chain = chain_node(h, -key);
+  const int32_t* e = ints_of(chain);
+  return std::vector<int32_t>(e, e + int_count(chain));
+}
+
+// MAY ALLOCATE, MAY RUN KIV CODE. Indexes value [i] of a hash! (no growth).
+// Without [room] a value that would take a new bucket is left out: false.
+bool block_insert(Node t, int32_t i, bool room) {
+  ensure_index_map(t, uint32_t(i) + 1);
+  if (ints_of(hdr(t)->index_map)[i] >= 0) return true;  // already indexed
+  Cell v = cells_of(hdr(t)->values)[i];
+  ProbeResult r = probe(t, hash_value(&v), [&](int32_t key) {
+    HashHeader* h = hdr(t);
+    int32_t rep = key >= 0 ? key : ints_of(chain_node(h, -key))[0];
+    Cell other = cells_of(h->values)[rep];
+    return other.type() == v.type() && compare_cells(other, v, kCmpEqual) == 0;
+  });
+  int64_t b = r.found;
+  if (b >= 0) {
+    int32_t key = keys_of(hdr(t))[b];
+    if (key >= 0) {
+      int32_t k = chain_new(t, key, i);
+      keys_of(hdr(t))[b] = -k;
+    } else {
+      array_append_int(chain_node(hdr(t), -key), i);
+    }
+  } else {
+    if (!room) return false;
+    take_bucket(t, r, i);
+    b = r.free;
+  }
+  HashHeader* h = hdr(t);
+  ints_of(h->index_map)[i] = int32_t(b);
+  h->size++;
+  return true;
+}
+
+struct MapPut {
+  int32_t index;  // key index of the pair holding the key, -1 when nothing was indexed
+  bool merged;    // the key was present: the new pair left the block
+};
+
+// MAY ALLOCATE, MAY RUN KIV CODE. Indexes the pair whose key is at [i] of a
+// map!. [later_unindexed]: no key after [i] is indexed yet, so removing the
+// pair needs no index fix-up.
+MapPut map_insert(Node t, int32_t i, bool later_unindexed) {
+  Node values = hdr(t)->values;
+  if (i < 0 || uint32_t(i) + 1 >= cell_count(values)) return {-1, false};
+  Cell* kc = cells_of(values) + i;
+  if (word_form(kc->type())) kc->header = kTypeSetWord;
+  grow_if_full(t);
+  Cell key = cells_of(values)[i];
+  ProbeResult r = probe(t, hash_value(&key), [&](int32_t j) {
+    Cell other = cells_of(values)[j];
+    return other.type() == key.type() && compare_cells(other, key, kCmpStrictEqual) == 0;
+  });
+  HashHeader* h = hdr(t);
+  Cell* cells = cells_of(values);
+  if (r.found < 0) {
+    take_bucket(t, r, i);
+    if (cells[i + 1].header != 0) h->size++;
+    return {i, false};
+  }
+  int32_t j = keys_of(h)[r.found];
+  bool was_live = cells[j + 1].header != 0;
+  cells[j + 1] = cells[i + 1];
+  bool live = cells[j + 1].header != 0;
+  h->size = h->size + live - was_live;
+  SeriesBuffer* vb = series_buffer(values);
+  uint32_t count = vb->used() / sizeof(Cell);
+  std::memmove(cells + i, cells + i + 2, (count - uint32_t(i) - 2) * sizeof(Cell));
+  vb->tail -= 2 * sizeof(Cell);
+  if (!later_unindexed) {
+    uint8_t* f = flags_of(h);
+    int32_t* keys = keys_of(h);
+    for (uint32_t b = 0; b < h->buckets; b++)
+      if (flag_at(f, b) != kBucketEmpty && keys[b] > i) keys[b] -= 2;
+    if (j > i) j -= 2;
+  }
+  return {j, true};
+}
+
+// MAY ALLOCATE. Kind 2: indexes entry [i] of the values block, unchecked.
+void symbols_insert(Node t, int32_t i) {
+  grow_if_full(t);
+  ProbeResult r = free_bucket(t, entry_hash(hdr(t), i));
+  take_bucket(t, r, i);
+  hdr(t)->size++;
+}
+
+// MAY ALLOCATE, MAY RUN KIV CODE. Indexes the whole block of a hash! or map!
+// whose arrays were just made empty; false when a hash! value needs a new
+// bucket once the table is at its upper bound (a map! grows as it goes).
+bool index_all(Node t) {
+  HashKind kind = HashKind(hdr(t)->kind);
+  for (int32_t i = 0; uint32_t(i) < cell_count(hdr(t)->values);) {
+    if (kind == kHashBlock) {
+      HashHeader* h = hdr(t);
+      if (!block_insert(t, i, h->occupied < h->upper)) return false;
+      i++;
+    } else if (!map_insert(t, i, true).merged) {
+      i += 2;
+    }
+  }
+  return true;
+}
+
+// Empties the index without touching the values block; [keep_map]: the
+// value-to-bucket array keeps its length with every entry -1.
+void reset_index(Node t, bool keep_map) {
+  HashHeader* h = hdr(t);
+  SeriesBuffer* f = series_buffer(h->flags);
+  std::memset(f->head_ptr(), 0xAA, f->used());
+  h->size = h->occupied = 0;
+  if (h->kind == kHashBlock) {
+    SeriesBuffer* m = series_buffer(h->index_map);
+    if (keep_map)
+      std::memset(m->head_ptr(), 0xFF, m->used());
+    else
+      m->tail = m->head;
+    SeriesBuffer* s = series_buffer(h->chains);
+    s->tail = s->head + 4;
+    std::memset(s->head_ptr(), 0, 4);
+  }
+}
+
+// MAY ALLOCATE. The refresh scratch table (kind 3), made on first use and
+// kept in root slot kRootRefreshScratch.
+Node refresh_scratch() {
+  Cell* slot = root_slot(kRootRefreshScratch);
+  if (slot->is(kTypeMap) && slot->data3) return slot->data3;
+  Node t = hashtable_init(kRefreshScratchSize, 0, kHashRecords, 0);
+  *root_slot(kRootRefreshScratch) = table_cell(t);
+  return t;
+}
+
+// MAY ALLOCATE. Rewrites to map(i) the stored index of every indexed value
+// whose index i lies in [lo, hi); each duplicate chain is rewritten once.
+template <class Map>
+void remap_indexes(Node t, int32_t lo, int32_t hi, Map&& map) {
+  Node scratch = refresh_scratch();
+  for (int32_t i = lo; i < hi; i++) {
+    HashHeader* h = hdr(t);
+    int32_t b = ints_of(h->index_map)[i];
+    if (b < 0) continue;
+    int32_t key = keys_of(h)[b];
+    if (key >= 0) {
+      keys_of(h)[b] = map(key);
+      continue;
+    }
+    Node chain = chain_node(h, -key);
+    bool added = false;
+    hashtable_put(scratch, chain, &added);
+    if (!added) continue;
+    int32_t* e = ints_of(chain);
+    uint32_t n = int_count(chain);
+    for (uint32_t j = 0; j < n; j++)
+      if (e[j] >= lo && e[j] < hi) e[j] = map(e[j]);
+  }
+  hashtable_clear(scratch);
+}
+
+// ---------------------------------------------------------------- finding
+
+bool position_ok(int32_t i, const HashFind& s) {
+  if (s.reverse) return i < s.start && (s.start - 1 - i) % s.skip == 0;
+  return i >= s.start && (i - s.start) % s.skip == 0;
+}
+
+// MAY RUN KIV CODE. The answer of live bucket [b] for [key] (on the data stack).
+int32_t match_bucket(Node t, uint32_t b, Cell* key, const HashFind& s) {
+  HashHeader* h = hdr(t);
+  Node values = h->values;
+  int32_t stored = keys_of(h)[b];
+  if (h->kind == kHashMap) {
+    Cell other = cells_of(values)[stored];
+    if (other.type() != key->type() || compare_cells(other, *key, s.mode) != 0) return -1;
+    return cells_of(values)[stored + 1].header != 0 ? stored : -1;
+  }
+  std::vector<int32_t> group = bucket_values(h, stored);
+  Cell rep = cells_of(values)[group[0]];
+  if (rep.type() != key->type() || compare_cells(rep, *key, kCmpEqual) != 0) return -1;
+  int32_t best = -1;
+  for (int32_t i : group) {
+    if (!position_ok(i, s)) continue;
+    bool better = best < 0 || ((s.last || s.reverse) ? i > best : i < best);
+    if (!better) continue;
+    if (s.mode != kCmpEqual && compare_cells(cells_of(values)[i], *key, s.mode) != 0) continue;
+    best = i;
+  }
+  return best;
+}
+
+// MAY RUN KIV CODE. Continues the probe of [s].
+int32_t find_from(Node t, const Cell& key_in, HashFind& s) {
+  TempRoots roots;
+  Cell* key = roots.push(hdr(t)->kind == kHashMap ? map_key(key_in) : key_in);
+  while (!s.done) {
+    HashHeader* h = hdr(t);
+    if (s.buckets != h->buckets || s.probes >= h->buckets) break;
+    uint32_t b = s.bucket;
+    s.bucket = (s.bucket + s.step) & (h->buckets - 1);
+    s.step++;
+    s.probes++;
+    uint32_t f = flag_at(flags_of(h), b);
+    if (f == kBucketEmpty) break;
+    if (f == kBucketDeleted) continue;
+    int32_t found = match_bucket(t, b, key, s);
+    if (found >= 0) return found;
+  }
+  s.done = true;
+  return -1;
+}
+
+// ---------------------------------------------------------------- kinds 3 and 4
+
+ProbeResult probe_record(Node t, uint32_t key) {
+  return probe(t, hash_int32(key), [&](int32_t off) {
+    auto* rec = reinterpret_cast<const Cell*>(series_buffer(hdr(t)->values)->head_ptr() + off);
+    return rec->data1 == key;
+  });
+}
+
+bool record_kind(const HashHeader* h) { return h->kind == kHashRecords || h->kind == kHashOwners; }
+
+void clear_record(Cell* rec, uint32_t record_bytes) {
+  rec[0] = make_cell(kTypeNil);
+  for (uint32_t c = 1; c < record_bytes / sizeof(Cell); c++) rec[c] = make_cell(kTypeUnset);
+}
+
+// The node a record's owner cell names: an object's context.
+Node owner_node(const Cell& c) {
+  TypeId t = c.type();
+  return t == kTypeObject || t == kTypeError || t == kTypePort ? c.data1 : 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- hashing
+
+uint32_t hash_symbol_name(const uint8_t* name, uint32_t length) {
+  return murmur3_x86_32_lower(name, length, hash_seed());
+}
+
+uint32_t hash_symbol(const Cell* symbol) {
+  if (!symbol->data3) return hash_symbol_name(nullptr, 0);
+  SeriesBuffer* b = series_buffer(symbol->data3);
+  return hash_symbol_name(b->head_ptr(), b->used());
+}
+
+uint32_t hash_string(const Cell* str, bool case_sensitive) {
+  uint32_t h = hash_seed();
+  uint32_t count = 0;
+  if (str->node()) {
+    SeriesBuffer* b = series_buffer(str->node());
+    uint32_t unit = b->unit();
+    if (unit != 1 && unit != 2 && unit != 4) fatal_no_switch();
+    uint64_t start = uint64_t(b->head) + uint64_t(std::max(str->head(), 0)) * unit;
+    const uint8_t* p = b->data() + std::min<uint64_t>(start, b->tail);
+    const uint8_t* end = b->tail_ptr();
+    for (; p < end; p += unit, count++) {
+      uint32_t cp = unit == 1   ? *p
+                    : unit == 2 ? uint32_t(p[0] | p[1] << 8)
+                                : uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24);
+      h = murmur3_mix(h, case_sensitive ? cp : case_map_upper(cp));
+    }
+  }
+  return murmur3_finish(h, 4 * count);
+}
+
+int32_t symbol_canonical(int32_t id) {
+  if (id <= 0 || !g_root_block) return id;
+  const Cell* slot = root_slot(kRootSymbolTable);
+  if (!slot->is(kTypeBlock) || !slot->node()) return id;
+  SeriesBuffer* b = series_buffer(slot->node());
+  if (uint32_t(id) > b->used() / sizeof(Cell)) return id;
+  return canonical_of_record(b->head_cell(), id - 1);
+}
+
+namespace {
+
+// -0.0 read as +0.0 (they compare equal).
+inline uint32_t float32_bits(uint32_t bits) { return (bits << 1) == 0 ? 0 : bits; }
+
+}  // namespace
+
+uint32_t hash_value(const Cell* v) {
+  switch (v->type()) {
+    case kTypeUnset:
+      return uint32_t(-2);
+    case kTypeNone:
+      return uint32_t(-1);
+    case kTypeDatatype:
+    case kTypeLogic:
+    case kTypeObject:
+    case kTypeError:
+    case kTypePort:
+      return hash_int32(v->data1);
+    case kTypeChar:
+    case kTypeInteger:
+    case kTypeMap:
+    case kTypeHandle:
+    case kTypeEvent:
+      return hash_int32(v->data2);
+    case kTypeNative:
+    case kTypeAction:
+      return hash_int32(v->data3);
+    case kTypeBlock:
+    case kTypeParen:
+    case kTypePath:
+    case kTypeLitPath:
+    case kTypeSetPath:
+    case kTypeGetPath:
+    case kTypeHash:
+    case kTypeImage:
+      return hash_murmur3(&v->data1, 8);
+    case kTypePoint2D: {
+      uint32_t w[2] = {float32_bits(v->data1), float32_bits(v->data2)};
+      return hash_murmur3(w, 8);
+    }
+    case kTypePoint3D: {
+      uint32_t w[3] = {float32_bits(v->data1), float32_bits(v->data2), float32_bits(v->data3)};
+      return hash_murmur3(w, 12);
+    }
+    case kTypeFloat:
+    case kTypePercent:
+    case kTypeTime: {
+      uint32_t w[2] = {v->data2, v->data3};
+      if (w[0] == 0 && (w[1] << 1) == 0) w[1] = 0;  // -0.0
+      return hash_murmur3(w, 8);
+    }
+    case kTypePair:
+      return hash_murmur3(&v->data2, 8);
+    case kTypeOp:
+    case kTypeFunction:
+    case kTypeTriple:
+    case kTypeTypeset:
+    case kTypeDate:
+      return hash_murmur3(&v->data1, 12);
+    case kTypeTuple: {
+      uint32_t n = std::min<uint32_t>((v->header >> 19) & 0xF, 12);
+      return hash_murmur3(&v->data1, n);
+    }
+    case kTypeBinary: {
+      if (!v->node()) return hash_murmur3(nullptr, 0);
+      SeriesBuffer* b = series_buffer(v->node());
+      uint64_t start = std::min<uint64_t>(uint64_t(b->head) + uint64_t(std::max(v->head(), 0)), b->tail);
+      return hash_murmur3(b->data() + start, b->tail - start);
+    }
+    case kTypeMoney: {
+      // The sign of a zero amount is ignored, and no header flag but the sign counts.
+      Cell m = *v;
+      bool zero = (m.data1 >> 8) == 0 && m.data2 == 0 && m.data3 == 0;
+      m.header = kTypeMoney | (zero ? 0 : (v->header & 0x4000u));
+      return hash_murmur3(&m, sizeof m);
+    }
+    case kTypeString:
+    case kTypeFile:
+    case kTypeUrl:
+    case kTypeTag:
+    case kTypeEmail:
+    case kTypeRef:
+      return hash_string(v, false);
+    case kTypeSymbol:
+      return hash_symbol(v);
+    case kTypeWord:
+    case kTypeSetWord:
+    case kTypeLitWord:
+    case kTypeGetWord:
+    case kTypeRefinement:
+    case kTypeIssue:
+      return hash_int32(uint32_t(symbol_canonical(int32_t(v->data2))));
+    default:
+      return 0;
+  }
+}
+
+// ---------------------------------------------------------------- tables
+
+HashHeader hashtable_header(Node table) { return *hdr(table); }
+
+uint32_t hashtable_size(Node table) { return hdr(table)->size; }
+
+uint32_t hashtable_bucket_flag(Node table, uint32_t i) {
+  HashHeader* h = hdr(table);
+  return i < h->buckets ? flag_at(flags_of(h), i) : kBucketEmpty;
+}
+
+Node hashtable_init(uint32_t size, Node block, HashKind kind, uint32_t record_cells) {
+  if (kind == kHashSymbols && size >= 4000) size = uint32_t(std::min<uint64_t>(uint64_t(size) * 2, UINT32_MAX));
+  uint32_t n = std::max(size, 4u);
+  uint32_t buckets = creation_buckets(n);
+  TempRoots roots;
+  Node values = kind < kHashRecords ? block : 0;
+  if (!values) {
+    values = series_alloc_cells(n);
+    roots.block(values);
+  }
+  Node t = series_alloc(kHeaderBytes / 4, 4, 0);
+  SeriesBuffer* b = series_buffer(t);
+  std::memset(b->data(), 0, b->capacity);
+  b->tail = kHeaderBytes;
+  HashHeader* h = hdr(t);
+  h->values = values;
+  h->kind = kind;
+  h->buckets = buckets;
+  h->upper = creation_upper(buckets);
+  if (kind == kHashRecords || kind == kHashOwners) h->record_bytes = uint32_t(sizeof(Cell)) * (1 + record_cells);
+  roots.push(table_cell(t));
+  Node flags = new_flags(buckets);
+  hdr(t)->flags = flags;
+  Node keys = new_keys(buckets);
+  hdr(t)->keys = keys;
+  if (kind == kHashBlock) {
+    Node map = array_make(n, 4);
+    std::memset(series_buffer(map)->data(), 0xFF, series_buffer(map)->capacity);
+    hdr(t)->index_map = map;
+    Node chains = new_chain_store();
+    hdr(t)->chains = chains;
+  }
+  if (block && kind < kHashRecords) hashtable_put_block(t, 0, kind == kHashMap ? 2 : 1);
+  return t;
+}
+
+Node hashtable_copy(Node table, Node values) {
+  TempRoots roots;
+  Node t = series_copy_buffer(table);  // still naming [table]'s arrays until each is replaced
+  roots.push(table_cell(t));
+  if (!values) values = series_copy_buffer(hdr(table)->values);
+  hdr(t)->values = values;
+  Node n = series_copy_buffer(hdr(table)->flags);
+  hdr(t)->flags = n;
+  n = series_copy_buffer(hdr(table)->keys);
+  hdr(t)->keys = n;
+  if (hdr(t)->kind == kHashBlock) {
+    n = series_copy_buffer(hdr(table)->index_map);
+    hdr(t)->index_map = n;
+    n = series_copy_buffer(hdr(table)->chains);
+    hdr(t)->chains = n;
+    for (uint32_t k = 1; k < int_count(hdr(t)->chains); k++) {
+      int32_t chain = ints_of(hdr(t)->chains)[k];
+      if (chain <= 0) continue;
+      n = array_copy(Node(chain));
+      ints_of(hdr(t)->chains)[k] = int32_t(n);
+    }
+  }
+  return t;
+}
+
+void hashtable_clear(Node table) {
+  SeriesBuffer* vb = series_buffer(hdr(table)->values);
+  vb->tail = vb->head;
+  reset_index(table, false);
+}
+
+// ---------------------------------------------------------------- hash! and map!
+
+int hashtable_put_value_status(Node table, int32_t index) {
+  HashHeader* h = hdr(table);
+  if (index < 0 || uint32_t(index) >= cell_count(h->values)) return 0;
+  if (h->kind == kHashBlock) {
+    if (h->occupied >= h->upper) {
+      hashtable_rebuild(table, uint32_t(growth_number(h)));
+      return kPutRebuilt;
+    }
+    block_insert(table, index, true);
+  } else if (h->kind == kHashMap) {
+    map_insert(table, index, false);
+  }
+  return 0;
+}
+
+int32_t hashtable_put_value(Node table, int32_t index) {
+  HashHeader* h = hdr(table);
+  if (index < 0 || uint32_t(index) >= cell_count(h->values)) return -1;
+  if (h->kind == kHashMap) return map_insert(table, index, false).index;
+  if (h->kind != kHashBlock) return -1;
+  return hashtable_put_value_status(table, index) == kPutRebuilt ? -1 : index;
+}
+
+void hashtable_put_block(Node table, int32_t start, int32_t skip) {
+  if (skip < 1) skip = 1;
+  HashKind kind = HashKind(hdr(table)->kind);
+  for (int32_t i = std::max(start, 0); uint32_t(i) < cell_count(hdr(table)->values);) {
+    switch (kind) {
+      case kHashBlock:
+        if (hashtable_put_value_status(table, i) == kPutRebuilt) return;
+        i += skip;
+        break;
+      case kHashMap:
+        if (!map_insert(table, i, true).merged) i += skip;
+        break;
+      case kHashSymbols:
+        symbols_insert(table, i);
+        i += skip;
+        break;
+      default:
+        return;
+    }
+  }
+}
+
+int32_t hashtable_find(Node table, const Cell* key, int32_t start, int32_t skip, CompareOp mode, bool last,
+                       bool reverse, HashFind* state) {
+  HashFind local;
+  HashFind& s = state ? *state : local;
+  HashHeader* h = hdr(table);
+  s = HashFind{};
+  s.start = start;
+  s.skip = skip < 1 ? 1 : skip;
+  s.mode = mode;
+  s.last = last;
+  s.reverse = reverse;
+  if (h->kind != kHashBlock && h->kind != kHashMap) return -1;
+  Cell k = h->kind == kHashMap ? map_key(*key) : *key;
+  s.buckets = h->buckets;
+  s.bucket = hash_value(&k) & (h->buckets - 1);
+  s.step = 1;
+  s.done = false;
+  return find_from(table, k, s);
+}
+
+int32_t hashtable_find_next(Node table, const Cell* key, HashFind* state) {
+  if (!state || state->done) return -1;
+  return find_from(table, *key, *state);
+}
+
+void hashtable_delete_value(Node table, int32_t index) {
+  HashHeader* h = hdr(table);
+  if (index < 0) return;
+  if (h->kind == kHashMap) {
+    if (uint32_t(index) + 1 >= cell_count(h->values)) return;
+    Cell* value = cells_of(h->values) + index + 1;
+    if (value->header == 0) return;
+    value->header = 0;
+    h->size--;
+    return;
+  }
+  if (h->kind != kHashBlock || uint32_t(index) >= int_count(h->index_map)) return;
+  int32_t* map = ints_of(h->index_map);
+  int32_t b = map[index];
+  if (b < 0) return;
+  map[index] = -1;
+  h->size--;
+  int32_t* keys = keys_of(h);
+  if (keys[b] >= 0) {
+    set_flag(flags_of(h), uint32_t(b), kBucketDeleted);
+    return;
+  }
+  int32_t k = -keys[b];
+  Node chain = chain_node(h, k);
+  int32_t at = array_find_int(chain, index);
+  if (at >= 0) array_remove_bytes(chain, uint32_t(at), 4);
+  if (int_count(chain) == 1) {
+    keys[b] = ints_of(chain)[0];
+    chain_free(table, k);
+  }
+}
+
+void hashtable_remove_range(Node table, int32_t position, int32_t n) {
+  HashHeader* h = hdr(table);
+  if (h->kind != kHashBlock && h->kind != kHashMap) return;
+  int32_t count = int32_t(cell_count(h->values));
+  int32_t from = std::max(position, 0);
+  int32_t to = int32_t(std::min<int64_t>(int64_t(position) + n, count));
+  if (from >= to) return;
+  if (from == 0 && to == count) {
+    reset_index(table, true);
+    return;
+  }
+  if (h->kind == kHashBlock) {
+    for (int32_t i = from; i < to; i++) hashtable_delete_value(table, i);
+    return;
+  }
+  for (int32_t i = from + (from & 1); i < to; i += 2) {
+    Cell key = cells_of(h->values)[i];
+    ProbeResult r = probe(table, hash_value(&key), [&](int32_t j) { return j == i; });
+    if (r.found < 0) continue;
+    h = hdr(table);
+    set_flag(flags_of(h), uint32_t(r.found), kBucketDeleted);
+    if (uint32_t(i) + 1 < uint32_t(count) && cells_of(h->values)[i + 1].header != 0) h->size--;
+  }
+}
+
+int hashtable_refresh(Node table, int32_t position, int32_t offset, int32_t count, bool removing) {
+  if (count > int32_t(kRefreshLimit)) return 1;
+  if (hdr(table)->kind != kHashBlock || position < 0 || offset <= 0 || count < 0) return 0;
+  int32_t lo = removing ? position + offset : position;
+  int32_t hi = lo + count;
+  int32_t delta = removing ? -offset : offset;
+  ensure_index_map(table, uint32_t(hi));
+  remap_indexes(table, lo, hi, [delta](int32_t i) { return i + delta; });
+  Node map = hdr(table)->index_map;
+  if (removing) {
+    array_remove_bytes(map, uint32_t(position) * 4, uint32_t(offset) * 4);
+  } else {
+    uint32_t length = int_count(map);
+    reserve_tail(map, uint32_t(offset) * 4);
+    int32_t* m = ints_of(map);
+    std::memmove(m + position + offset, m + position, (length - uint32_t(position)) * 4);
+    std::memset(m + position, 0xFF, uint32_t(offset) * 4);
+  }
+  return 0;
+}
+
+void hashtable_move_range(Node table, int32_t source, int32_t target, int32_t n) {
+  if (hdr(table)->kind != kHashBlock || n <= 0 || source < 0 || target < 0 || source == target) return;
+  int32_t lo = std::min(source, target);
+  int32_t hi = std::max(source, target) + n;
+  auto map = [=](int32_t i) -> int32_t {
+    if (i >= source && i < source + n) return i - source + target;
+    return target < source ? i + n : i - n;
+  };
+  ensure_index_map(table, uint32_t(hi));
+  remap_indexes(table, lo, hi, map);
+  int32_t* m = ints_of(hdr(table)->index_map);
+  std::vector<int32_t> old(m + lo, m + hi);
+  for (int32_t i = lo; i < hi; i++) m[map(i)] = old[size_t(i - lo)];
+}
+
+void hashtable_rebuild(Node table, uint32_t number) {
+  HashKind kind = HashKind(hdr(table)->kind);
+  if (kind != kHashBlock && kind != kHashMap) return;
+  uint64_t n = number;
+  for (;;) {
+    uint32_t buckets = next_pow2(uint64_t(double(n) * 1.5));
+    // Each new array goes into the header at once, so the table roots it.
+    Node node = new_flags(buckets);
+    hdr(table)->flags = node;
+    node = new_keys(buckets);
+    hdr(table)->keys = node;
+    if (kind == kHashBlock) {
+      node = array_make(cell_count(hdr(table)->values), 4);
+      hdr(table)->index_map = node;
+      node = new_chain_store();
+      hdr(table)->chains = node;
+    }
+    HashHeader* h = hdr(table);
+    h->buckets = buckets;
+    h->upper = creation_upper(buckets);
+    h->size = h->occupied = 0;
+    if (index_all(table)) return;
+    n = uint64_t(buckets) + 1;
+  }
+}
+
+// ---------------------------------------------------------------- symbols and words
+
+int32_t symbol_find(Node table, const uint8_t* name, uint32_t length, bool ignore_case) {
+  // The name may lie in a series buffer that any allocation below moves: it
+  // is copied before the first one.
+  std::vector<uint8_t> big;
+  uint8_t small[128];
+  uint8_t* copy = small;
+  bool copied = false;
+  auto keep_name = [&] {
+    if (copied) return;
+    if (length > sizeof small) {
+      big.resize(length);
+      copy = big.data();
+    }
+    if (length) std::memcpy(copy, name, length);
+    name = copy;
+    copied = true;
+  };
+  if (hdr(table)->occupied >= hdr(table)->upper) {
+    keep_name();
+    grow_if_full(table);
+  }
+  HashHeader* h = hdr(table);
+  const uint8_t* flags = flags_of(h);
+  const int32_t* keys = keys_of(h);
+  const Cell* records = cells_of(h->values);
+  uint32_t mask = h->buckets - 1;
+  uint32_t i = hash_symbol_name(name, length) & mask;
+  int32_t caseless = -1;
+  int64_t deleted = -1;
+  bool ended = false;
+  for (uint32_t step = 1; step <= h->buckets; step++) {
+    uint32_t f = flag_at(flags, i);
+    if (f == kBucketEmpty) {
+      ended = true;
+      break;
+    }
+    if (f == kBucketDeleted) {
+      if (deleted < 0) deleted = i;
+    } else {
+      int32_t r = keys[i];
+      SeriesBuffer* nb = series_buffer(records[r].data3);
+      if (nb->used() == length) {
+        const uint8_t* s = nb->head_ptr();
+        if (!ignore_case && (length == 0 || std::memcmp(s, name, length) == 0)) return r + 1;
+        if (caseless < 0 && ascii_caseless_equal(s, name, length)) {
+          if (ignore_case) return canonical_of_record(records, r);
+          caseless = r;
+        }
+      }
+    }
+    i = (i + step) & mask;
+  }
+  fatal_assert(ended || deleted >= 0);
+  uint32_t bucket = deleted >= 0 ? uint32_t(deleted) : i;
+  // After a resize the first caseless match met may be an alias spelling:
+  // record its canonical id, never an alias of an alias.
+  int32_t alias = caseless >= 0 ? canonical_of_record(records, caseless) : -1;
+
+  keep_name();
+  Node values = h->values;
+  uint32_t index = cell_count(values);
+  append_cell(values);  // an unset! placeholder while the name is made
+  Node name_node = series_alloc(length + 1, 1, 0);
+  SeriesBuffer* nb = series_buffer(name_node);
+  if (length) std::memcpy(nb->data(), name, length);
+  nb->data()[length] = 0;
+  nb->tail = length;
+  cells_of(values)[index] = make_cell(kTypeSymbol, uint32_t(alias), 0, name_node);
+  h = hdr(table);
+  set_flag(flags_of(h), bucket, kBucketLive);
+  keys_of(h)[bucket] = int32_t(index);
+  h->size++;
+  if (deleted < 0) h->occupied++;
+  return int32_t(index) + 1;
+}
+
+int32_t hashtable_find_or_add_word(Node table, int32_t symbol, bool by_alias, Node context, int32_t* new_index) {
+  if (context) grow_if_full(table);
+  int32_t canonical = symbol_canonical(symbol);
+  Node words = hdr(table)->values;
+  ProbeResult r = probe(table, hash_int32(uint32_t(canonical)), [&](int32_t key) {
+    int32_t s = int32_t(cells_of(words)[key].data2);
+    return by_alias ? symbol_canonical(s) == canonical : s == symbol;
+  });
+  if (r.found >= 0) return keys_of(hdr(table))[r.found];
+  if (!context) return -1;
+  uint32_t index = cell_count(words);
+  Cell* c = append_cell(words);
+  *c = make_cell(kTypeWord, context, uint32_t(symbol), index);
+  take_bucket(table, r, int32_t(index));
+  hdr(table)->size++;
+  if (new_index) *new_index = int32_t(index);
+  return -1;
+}
+
+// ---------------------------------------------------------------- records (kinds 3 and 4)
+
+int32_t hashtable_put(Node table, uint32_t key, bool* added) {
+  if (added) *added = false;
+  if (!record_kind(hdr(table))) return -1;
+  ProbeResult r = probe_record(table, key);
+  if (r.found >= 0) return keys_of(hdr(table))[r.found] / int32_t(sizeof(Cell));
+  HashHeader* h = hdr(table);
+  if (h->occupied >= h->upper) {
+    grow_if_full(table);
+    r = probe_record(table, key);
+  }
+  h = hdr(table);
+  Node values = h->values;
+  uint32_t record_bytes = h->record_bytes;
+  uint32_t offset = series_buffer(values)->used();
+  auto* rec = reinterpret_cast<Cell*>(reserve_tail(values, record_bytes));
+  rec[0] = make_cell(kTypeUnset, key);
+  for (uint32_t c = 1; c < record_bytes / sizeof(Cell); c++) rec[c] = make_cell(kTypeUnset);
+  take_bucket(table, r, int32_t(offset));
+  hdr(table)->size++;
+  if (added) *added = true;
+  return int32_t(offset / sizeof(Cell));
+}
+
+int32_t hashtable_get(Node table, uint32_t key) {
+  if (!record_kind(hdr(table))) return -1;
+  ProbeResult r = probe_record(table, key);
+  return r.found >= 0 ? keys_of(hdr(table))[r.found] / int32_t(sizeof(Cell)) : -1;
+}
+
+bool hashtable_remove_key(Node table, uint32_t key) {
+  if (!record_kind(hdr(table))) return false;
+  ProbeResult r = probe_record(table, key);
+  if (r.found < 0) return false;
+  HashHeader* h = hdr(table);
+  uint32_t b = uint32_t(r.found);
+  set_flag(flags_of(h), b, kBucketDeleted);
+  h->size--;
+  clear_record(reinterpret_cast<Cell*>(series_buffer(h->values)->head_ptr() + keys_of(h)[b]), h->record_bytes);
+  return true;
+}
+
+Cell* hashtable_record(Node table, int32_t position) { return cells_of(hdr(table)->values) + position; }
+
+// ---------------------------------------------------------------- collector hooks
+
+void hashtable_mark(Node table, const HashMarkHooks& hooks) {
+  if (!table) return;
+  auto mark = [&](Node n) {
+    if (n) hooks.mark_series(n);
+  };
+  mark(table);
+  const HashHeader* h = hdr(table);
+  mark(h->flags);
+  mark(h->keys);
+  switch (h->kind) {
+    case kHashBlock:
+      mark(h->index_map);
+      if (h->chains) {
+        mark(h->chains);
+        const int32_t* s = ints_of(h->chains);
+        for (uint32_t k = 1; k < int_count(h->chains); k++)
+          if (s[k] > 0) mark(Node(s[k]));
+      }
+      [[fallthrough]];
+    case kHashMap:
+    case kHashSymbols:
+      if (h->values) hooks.mark_block(h->values);
+      break;
+    case kHashRecords: {
+      mark(h->values);
+      if (!h->values) break;
+      SeriesBuffer* vb = series_buffer(h->values);
+      uint32_t cells_per_record = h->record_bytes / sizeof(Cell);
+      for (uint32_t off = vb->head; off + h->record_bytes <= vb->tail; off += h->record_bytes) {
+        auto* rec = reinterpret_cast<const Cell*>(vb->data() + off);
+        if (!rec->is(kTypeUnset)) continue;
+        if (node_in_use(rec->data1)) {
+          if (series_buffer(rec->data1)->unit() == sizeof(Cell))
+            hooks.mark_block(rec->data1);
+          else
+            hooks.mark_series(rec->data1);
+        }
+        for (uint32_t c = 1; c < cells_per_record; c++) hooks.mark_cell(rec + c);
+      }
+      break;
+    }
+    default:
+      mark(h->values);
+      break;
+  }
+}
+
+void hashtable_sweep(Node table, bool (*is_live)(Node)) {
+  HashHeader* h = hdr(table);
+  if (!record_kind(h)) return;
+  auto live = [&](Node n) { return n == 0 || is_live(n); };
+  uint8_t* flags = flags_of(h);
+  const int32_t* keys = keys_of(h);
+  uint8_t* base = series_buffer(h->values)->head_ptr();
+  uint32_t cells_per_record = h->record_bytes / sizeof(Cell);
+  for (uint32_t b = 0; b < h->buckets; b++) {
+    if (flag_at(flags, b) != kBucketLive) continue;
+    auto* rec = reinterpret_cast<Cell*>(base + keys[b]);
+    bool dead = !live(rec->data1);
+    if (!dead && h->kind == kHashOwners) {
+      if (cells_per_record > 2) dead = !live(owner_node(rec[2]));
+      if (!dead && cells_per_record > 3 && word_type(rec[3].type())) dead = !live(rec[3].data1);
+    }
+    if (!dead) continue;
+    set_flag(flags, b, kBucketDeleted);
+    h->size--;
+    clear_record(rec, h->record_bytes);
+  }
+}
+
+// ---------------------------------------------------------------- integer-keyed variant
+
+namespace {
+
+void inthash_arrays(IntHash* t, uint32_t buckets) {
+  uint32_t flag_bytes = buckets / 4;
+  t->flags = static_cast<uint8_t*>(heap_alloc(flag_bytes));
+  std::memset(t->flags, 0xAA, flag_bytes);
+  t->pairs = static_cast<uint32_t*>(heap_alloc(size_t(buckets) * 8));
+  t->buckets = buckets;
+}
+
+// The bucket of [key], or -1 with [*free] the insertion bucket and [*from_empty] its kind.
+int64_t inthash_probe(const IntHash* t, uint32_t key, int64_t* free, bool* from_empty) {
+  uint32_t mask = t->buckets - 1;
+  uint32_t i = hash_int32(key) & mask;
+  int64_t deleted = -1;
+  for (uint32_t step = 1; step <= t->buckets; step++) {
+    uint32_t f = flag_at(t->flags, i);
+    if (f == kBucketEmpty) {
+      *free = deleted >= 0 ? deleted : i;
+      *from_empty = deleted < 0;
+      return -1;
+    }
+    if (f == kBucketDeleted) {
+      if (deleted < 0) deleted = i;
+    } else if (t->pairs[2 * i] == key) {
+      return i;
+    }
+    i = (i + step) & mask;
+  }
+  *free = deleted;
+  *from_empty = false;
+  return -1;
+}
+
+}  // namespace
+
+IntHash* inthash_new(uint32_t size) {
+  auto* t = static_cast<IntHash*>(heap_alloc(sizeof(IntHash)));
+  *t = IntHash{};
+  inthash_arrays(t, creation_buckets(size));
+  t->upper = creation_upper(t->buckets);
+  return t;
+}
+
+void inthash_put(IntHash* t, uint32_t key, uint32_t value) {
+  int64_t free = -1;
+  bool from_empty = false;
+  int64_t b = inthash_probe(t, key, &free, &from_empty);
+  if (b < 0 && t->occupied >= t->upper) {
+    inthash_resize(t, 2 * t->size < t->buckets ? t->buckets - 1 : t->buckets + 1);
+    b = inthash_probe(t, key, &free, &from_empty);
+  }
+  if (b < 0) {
+    fatal_assert(free >= 0);
+    b = free;
+    set_flag(t->flags, uint32_t(b), kBucketLive);
+    t->pairs[2 * b] = key;
+    t->size++;
+    if (from_empty) t->occupied++;
+  }
+  t->pairs[2 * b + 1] = value;
+}
+
+uint32_t* inthash_get(IntHash* t, uint32_t key) {
+  int64_t free;
+  bool from_empty;
+  int64_t b = inthash_probe(t, key, &free, &from_empty);
+  return b >= 0 ? &t->pairs[2 * b + 1] : nullptr;
+}
+
+bool inthash_remove(IntHash* t, uint32_t key) {
+  int64_t free;
+  bool from_empty;
+  int64_t b = inthash_probe(t, key, &free, &from_empty);
+  if (b < 0) return false;
+  set_flag(t->flags, uint32_t(b), kBucketDeleted);
+  t->size--;
+  return true;
+}
+
+void inthash_clear(IntHash* t) {
+  std::memset(t->flags, 0xAA, t->buckets / 4);
+  t->size = t->occupied = 0;
+}
+
+void inthash_free(IntHash* t) {
+  if (!t) return;
+  heap_free(t->flags);
+  heap_free(t->pairs);
+  heap_free(t);
+}
+
+bool inthash_next_live(const IntHash* t, uint32_t* cursor, uint32_t* key, uint32_t* value) {
+  for (uint32_t i = *cursor; i < t->buckets; i++) {
+    if (flag_at(t->flags, i) != kBucketLive) continue;
+    *key = t->pairs[2 * i];
+    *value = t->pairs[2 * i + 1];
+    *cursor = i + 1;
+    return true;
+  }
+  *cursor = t->buckets;
+  return false;
+}
+
+void inthash_resize(IntHash* t, uint32_t number) {
+  uint32_t buckets = next_pow2(number);
+  while (resize_upper(buckets) <= t->size) buckets = next_pow2(uint64_t(buckets) * 2);
+  uint8_t* old_flags = t->flags;
+  uint32_t* old_pairs = t->pairs;
+  uint32_t old_buckets = t->buckets;
+  inthash_arrays(t, buckets);
+  uint32_t mask = buckets - 1;
+  for (uint32_t j = 0; j < old_buckets; j++) {
+    if (flag_at(old_flags, j) != kBucketLive) continue;
+    uint32_t i = hash_int32(old_pairs[2 * j]) & mask;
+    for (uint32_t step = 1; flag_at(t->flags, i) != kBucketEmpty; step++) i = (i + step) & mask;
+    set_flag(t->flags, i, kBucketLive);
+    t->pairs[2 * i] = old_pairs[2 * j];
+    t->pairs[2 * i + 1] = old_pairs[2 * j + 1];
+  }
+  heap_free(old_flags);
+  heap_free(old_pairs);
+  t->occupied = t->size;
+  t->upper = resize_upper(buckets);
+}
+
+}  // namespace kiv

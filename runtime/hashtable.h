@@ -1,0 +1,274 @@
+// Hash tables: one open-addressing scheme for five kinds of client, plus a
+// small integer-keyed variant on the platform heap for the collector.
+//
+// A table is a node whose buffer holds an 11-word HashHeader. Its arrays are
+// series of their own: the flags (two bits per bucket), the keys (one 32-bit
+// word per bucket) and, for hash!, the value-to-bucket array and the
+// duplicate-chain store. Keys never copy values: they hold positions in the
+// table's values block.
+//
+// Kinds and what a key holds:
+//   0 hash!    the index of a value in the hash!'s block; -k names duplicate
+//              chain k (every value of a chain is equal to the others)
+//   1 map!     the index of a pair's key cell in the map!'s pair block
+//   2 symbols  the index of a symbol record (symbol table) or of a word cell
+//              (a context's words block)
+//   3 records  the byte offset of a record keyed by a 32-bit node handle
+//   4 owners   the same, for the owner table; weak (see hashtable_sweep)
+//
+// Buckets: a power of two, at least 4; bucket i has flag 2 (empty), 1 (deleted)
+// or 0 (live) in bits 2(i mod 4) of flag byte i / 4. Probing starts at
+// hash AND (buckets - 1) and steps by 1, 2, 3, ... so it visits every bucket.
+// Load factor 0.77: a table grows before an insertion once its occupied count
+// (live plus deleted buckets) has reached the upper bound.
+//
+// Node handles never move, so a key hashed by its node handle keeps its hash
+// for the life of the table: nothing is ever rehashed because a buffer moved.
+//
+// Collector safety: every function marked MAY ALLOCATE may move any buffer,
+// the table's own included; hold the table node, never a HashHeader*. A table
+// returned by hashtable_init or hashtable_copy must be rooted by the caller
+// (in a hash!/map! cell, a context cell or a root slot) before its next
+// allocation. Functions that compare values (kinds 0 and 1) call the
+// datatypes' compare handlers with copies of the cells on the data stack;
+// they are marked MAY RUN KIV CODE.
+#pragma once
+
+#include <cstdint>
+
+#include "datatypes/action_slots.h"
+#include "runtime/cell.h"
+
+namespace kiv {
+
+enum HashKind : uint32_t {
+  kHashBlock = 0,    // hash!
+  kHashMap = 1,      // map!
+  kHashSymbols = 2,  // symbol table and context word tables
+  kHashRecords = 3,  // records keyed by a node handle
+  kHashOwners = 4,   // the owner table
+};
+
+// Bucket flags.
+inline constexpr uint32_t kBucketLive = 0;
+inline constexpr uint32_t kBucketDeleted = 1;
+inline constexpr uint32_t kBucketEmpty = 2;
+
+inline constexpr double kHashLoadFactor = 0.77;
+// hashtable_refresh declines above this many moved values; the caller rebuilds.
+inline constexpr uint32_t kRefreshLimit = 30000;
+// hashtable_put_value_status: the table was rebuilt and the whole block indexed.
+inline constexpr int kPutRebuilt = 2;
+
+struct HashHeader {
+  uint32_t size;  // live entries: hash! indexed values, map! live pairs, else live buckets
+  union {
+    Node index_map;         // hash!: value-to-bucket array, one int32 per value (-1: not indexed)
+    uint32_t record_bytes;  // kinds 3-4: 16 x (1 + value cells per record)
+  };
+  Node chains;        // hash!: duplicate-chain store (see hashtable.cpp)
+  Node flags;         // buckets / 4 bytes
+  Node keys;          // buckets x 4 bytes
+  Node values;        // the values block
+  uint32_t occupied;  // live plus deleted buckets
+  uint32_t buckets;
+  uint32_t upper;  // occupied count at which the table grows
+  uint32_t kind;   // HashKind
+  uint32_t stamp;  // always 0: keys are never rehashed for a moved buffer
+};
+static_assert(sizeof(HashHeader) == 44, "the table header is 11 words");
+
+// A copy of the header of [table].
+HashHeader hashtable_header(Node table);
+uint32_t hashtable_size(Node table);
+// The flag of bucket [i].
+uint32_t hashtable_bucket_flag(Node table, uint32_t i);
+
+// ---------------------------------------------------------------- hashing
+
+// Hash of a value by type; equal values (after a type check) hash alike.
+// Strings fold case; +0.0 and -0.0 hash alike; words hash by the canonical
+// symbol (see symbol_canonical).
+uint32_t hash_value(const Cell* value);
+// MurmurHash3 over the code points from the string's position to its tail,
+// one 32-bit block per code point, folded to upper case unless [case_sensitive].
+// A unit size other than 1, 2 or 4 is fatal runtime error 101.
+uint32_t hash_string(const Cell* str, bool case_sensitive);
+// Hash of a symbol record: its UTF-8 name with A-Z read as a-z.
+uint32_t hash_symbol(const Cell* symbol);
+uint32_t hash_symbol_name(const uint8_t* name, uint32_t length);
+
+// The canonical id of symbol [id] in the symbol table held by root slot
+// kRootSymbolTable (a block! cell whose word 2 is the records block): the
+// record's alias when above 0, else [id]. [id] itself while that slot holds
+// no block.
+int32_t symbol_canonical(int32_t id);
+
+// ---------------------------------------------------------------- tables
+
+// MAY ALLOCATE, MAY RUN KIV CODE. A table for [size] entries. Buckets: the
+// next power of two of trunc(max(size, 4) / 0.77); upper bound trunc(buckets x
+// 0.77). Kind 2 doubles a size of 4,000 or more. [block] (kinds 0-2, or 0)
+// becomes the values block and is indexed at once: skip 1, or 2 for a map!;
+// otherwise a new block of [size] cells is made. [record_cells]: value cells
+// per record for kinds 3-4.
+Node hashtable_init(uint32_t size, Node block, HashKind kind, uint32_t record_cells = 0);
+
+// MAY ALLOCATE. A table of the same kind and content over [values] (0: a
+// copy of the table's values block); chains and index arrays are copied.
+Node hashtable_copy(Node table, Node values);
+// Empties the table and its values block. Never allocates.
+void hashtable_clear(Node table);
+
+// ---------------------------------------------------------------- hash! and map!
+
+// MAY ALLOCATE, MAY RUN KIV CODE. Indexes the value at [index] of the block
+// (for a map!, the pair whose key cell is at [index]). Returns the index the
+// value is found under: for a map! whose key is already present, that pair's
+// key index, after it took the new value and the new pair was removed from
+// the block; -1 when a hash! was rebuilt instead (the whole block indexed).
+int32_t hashtable_put_value(Node table, int32_t index);
+// The same; the result is kPutRebuilt when a hash! was rebuilt, else 0.
+int hashtable_put_value_status(Node table, int32_t index);
+// MAY ALLOCATE, MAY RUN KIV CODE. Indexes the block's values from [start] in
+// steps of [skip] (1 for hash!, 2 for map!; not yet indexed). A map! key
+// already present takes the later value and the later pair leaves the block.
+void hashtable_put_block(Node table, int32_t start, int32_t skip);
+
+// The search state of hashtable_find, continued by hashtable_find_next.
+struct HashFind {
+  int32_t start = 0;
+  int32_t skip = 1;
+  CompareOp mode = kCmpEqual;
+  bool last = false;
+  bool reverse = false;
+  uint32_t buckets = 0;  // table size the state belongs to
+  uint32_t bucket = 0;
+  uint32_t step = 0;
+  uint32_t probes = 0;
+  bool done = true;
+};
+
+// MAY RUN KIV CODE. The index of a value equal to [key] under [mode] (after a
+// type check; the four word forms of a map! key are one type), or -1.
+// map!: the key index of the pair, skipping emptied pairs. hash!: among the
+// equal values whose index i lies a multiple of [skip] from [start]
+// (i - start, or start - 1 - i with [reverse]), the lowest i at or after
+// [start]; with [last] the highest such i; with [reverse] the highest i
+// before [start]. [state] (may be null) receives the probe position.
+int32_t hashtable_find(Node table, const Cell* key, int32_t start, int32_t skip, CompareOp mode, bool last,
+                       bool reverse, HashFind* state = nullptr);
+// MAY RUN KIV CODE. Continues the probe of [state] with the same key and
+// options: the next bucket whose values equal [key]; -1 when none is left.
+int32_t hashtable_find_next(Node table, const Cell* key, HashFind* state);
+
+// hash!: unindexes the value at [index] (the block is left alone). map!:
+// empties the pair whose key cell is at [index] (its value cell's header
+// becomes 0; the key stays indexed). Never allocates.
+void hashtable_delete_value(Node table, int32_t index);
+// Unindexes the [n] values from [position] (called before they leave the
+// block); for a map!, the pairs whose key cells lie there (later pairs keep
+// their stored positions: the caller rebuilds if it moves them). When that is
+// every value, the index is reset instead. Never allocates.
+void hashtable_remove_range(Node table, int32_t position, int32_t n);
+
+// MAY ALLOCATE. hash! after [offset] values were inserted at [position]
+// (removing: false), or after the [offset] values at [position] were removed
+// (removing: true; unindex them first with hashtable_remove_range): shifts
+// the stored indexes of the [count] values that followed them, and opens or
+// closes their slots in the value-to-bucket array. Returns 1, doing nothing,
+// when [count] exceeds kRefreshLimit: the caller then calls hashtable_rebuild.
+int hashtable_refresh(Node table, int32_t position, int32_t offset, int32_t count, bool removing);
+// MAY ALLOCATE. hash! after the [n] values at [source] were moved so that they
+// start at [target] (positions after the move); the values between shifted
+// by [n] the other way.
+void hashtable_move_range(Node table, int32_t source, int32_t target, int32_t n);
+// MAY ALLOCATE, MAY RUN KIV CODE. hash! and map!: new arrays for the next
+// power of two of trunc([number] x 1.5) buckets (at least 4), and the whole
+// block indexed again.
+void hashtable_rebuild(Node table, uint32_t number);
+
+// ---------------------------------------------------------------- symbols and words
+
+// MAY ALLOCATE. The id (1-based record position) of the symbol spelled by the
+// [length] UTF-8 bytes at [name] (which may lie in a series) in the symbol
+// table [table] (kind 2 over the records block). Exact: a spelling equal byte for byte, else a new record
+// whose alias is the canonical id of a spelling equal ignoring ASCII case (or
+// -1). [ignore_case]: the canonical id of any spelling equal ignoring ASCII
+// case, else a new canonical record. Records: symbol! header, word 1 alias,
+// word 2 cached name string (0), word 3 node of a byte series holding the
+// name with a NUL just past its tail.
+int32_t symbol_find(Node table, const uint8_t* name, uint32_t length, bool ignore_case);
+
+// MAY ALLOCATE when [context] is given. The position of the word for [symbol]
+// in a context word table (kind 2 over a words block of word cells, word 2 the
+// symbol id): the same id, or with [by_alias] the same canonical id. When it
+// is missing and [context] is not 0, a word! cell bound to [context] with its
+// own position as index is appended and indexed, its position is written to
+// [*new_index] and -1 is returned; without [context], -1.
+int32_t hashtable_find_or_add_word(Node table, int32_t symbol, bool by_alias, Node context, int32_t* new_index);
+
+// ---------------------------------------------------------------- records (kinds 3 and 4)
+
+// MAY ALLOCATE. The record of [key] (a node handle), appended with unset!
+// cells when missing ([*added] tells which, may be null). Records are runs of
+// cells in the values block: a key cell (unset! while in use, word 1 the key),
+// then the value cells. The result is the key cell's position in that block.
+int32_t hashtable_put(Node table, uint32_t key, bool* added = nullptr);
+// Position of the key cell of [key]'s record, or -1.
+int32_t hashtable_get(Node table, uint32_t key);
+// Removes [key]'s record (its key cell's header becomes 0, its value cells
+// unset!); false when absent. Never allocates.
+bool hashtable_remove_key(Node table, uint32_t key);
+// The cells of the record whose key cell is at [position]. Short-lived.
+Cell* hashtable_record(Node table, int32_t position);
+
+// ---------------------------------------------------------------- collector hooks
+
+// The collector's marking primitives (gc_mark_series, gc_mark_block,
+// gc_mark_cell fit as they are).
+struct HashMarkHooks {
+  bool (*mark_series)(Node);       // marks the buffer only; true when newly marked
+  void (*mark_block)(Node);        // marks a cell series and, when newly marked, its cells
+  void (*mark_cell)(const Cell*);  // marks the references of one cell
+};
+// Marks what [table] keeps alive: its header, arrays and chains, and its
+// values block with its cells (kinds 0-2). Kind 3 marks the key series of each
+// record in use (with its cells when it holds cells) and its value cells;
+// kind 4 marks no record content (it is weak: see hashtable_sweep). Never
+// allocates.
+void hashtable_mark(Node table, const HashMarkHooks& hooks);
+// Kinds 3 and 4, after marking: drops the records whose key node is not
+// live; kind 4 also those whose owner (value cell 2, an object! whose word 1
+// is its context) or whose field word's context (value cell 3) is not live,
+// so no surviving record names a dead node. Never allocates.
+void hashtable_sweep(Node table, bool (*is_live)(Node));
+
+// ---------------------------------------------------------------- integer-keyed variant
+
+// The collector's table of 32-bit keys to 32-bit values, on the platform heap.
+struct IntHash {
+  uint32_t size;
+  uint8_t* flags;   // two bits per bucket, as above
+  uint32_t* pairs;  // key, value per bucket
+  uint32_t occupied;
+  uint32_t buckets;
+  uint32_t upper;
+};
+
+IntHash* inthash_new(uint32_t size);
+// Sets the value of [key], adding it when missing.
+void inthash_put(IntHash* table, uint32_t key, uint32_t value);
+// The value of [key], valid until the next put or resize; null when missing.
+uint32_t* inthash_get(IntHash* table, uint32_t key);
+bool inthash_remove(IntHash* table, uint32_t key);
+void inthash_clear(IntHash* table);
+void inthash_free(IntHash* table);
+// Iteration: the first live pair at bucket [*cursor] or after it; advances
+// [*cursor] past it. False at the end.
+bool inthash_next_live(const IntHash* table, uint32_t* cursor, uint32_t* key, uint32_t* value);
+// Rehashes into the next power of two of [number] buckets (never fewer than
+// the live pairs need).
+void inthash_resize(IntHash* table, uint32_t number);
+
+}  // namespace kiv
