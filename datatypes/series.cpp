@@ -111,6 +111,15 @@ void hash_index_new(Cell* v) {
 
 }  // namespace
 
+// ---------------------------------------------------------------- hash! index upkeep (public)
+
+void series_hash_unindex(const Cell* value, int32_t pos, int32_t n) { hash_unindex(value, pos, n); }
+void series_hash_index(const Cell* value, int32_t pos, int32_t n) { hash_index(value, pos, n); }
+void series_hash_shift(const Cell* value, int32_t pos, int32_t offset, int32_t count, bool removing) {
+  hash_shift(value, pos, offset, count, removing);
+}
+void series_hash_index_new(Cell* value) { hash_index_new(value); }
+
 // ---------------------------------------------------------------- helpers
 
 bool series_at_tail_q(const Cell* value) {

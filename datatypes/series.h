@@ -70,6 +70,22 @@ bool series_string_family_q(TypeId type);
 // Raises internal not-done for vector! elements (not built yet).
 void series_element_at(const Cell* series, int32_t index, Cell* out);
 
+// ---------------------------------------------------------------- hash! index upkeep
+// Each does nothing unless [value] is a hash! with an index table. Positions
+// are absolute cell indexes.
+
+// Unindexes the [n] cells at [pos] before they leave the block. Never allocates.
+void series_hash_unindex(const Cell* value, int32_t pos, int32_t n);
+// MAY ALLOCATE, MAY RUN KIV CODE. Indexes the [n] cells at [pos] (new or rewritten).
+void series_hash_index(const Cell* value, int32_t pos, int32_t n);
+// MAY ALLOCATE, MAY RUN KIV CODE. After [offset] cells were inserted at [pos]
+// (or removed from it, [removing]): shifts the indexes of the [count] cells
+// that follow them, rebuilding the index when the shift declines.
+void series_hash_shift(const Cell* value, int32_t pos, int32_t offset, int32_t count, bool removing);
+// MAY ALLOCATE, MAY RUN KIV CODE. Gives the hash! [value] (a stable cell) a new
+// index over its cells; other types are left alone.
+void series_hash_index_new(Cell* value);
+
 // ---------------------------------------------------------------- handlers of series!
 
 // MAY RUN KIV CODE (owner notification). /seed seeds the generator from the

@@ -1,0 +1,606 @@
+// block!: the raw block accessors, construction, and block!'s handlers for
+// make, to, form, mold, path access and compare. The search and modification
+// handlers (insert/append, change, copy, find, put, select, sort, swap, take,
+// trim) live in datatypes/block_modify.cpp and are registered here.
+//
+// Positions inside this file are absolute cell indexes counted from the
+// buffer's first cell; a value's head is read through clamp_head(), so no
+// access ever leaves 0..tail whatever head a value carries. A Cell* into a
+// block buffer is re-derived after every call that may allocate or run Kiv
+// code; elements handed to other handlers are first copied to the data stack.
+#include "datatypes/block.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "datatypes/block_modify.h"
+#include "datatypes/datatype.h"
+#include "datatypes/logic.h"
+#include "datatypes/registry.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime/cycle.h"
+#include "runtime/errors.h"
+#include "runtime/fatal.h"
+#include "runtime/ownership.h"
+#include "runtime/root.h"
+#include "runtime/utilities.h"
+
+namespace kiv {
+
+namespace {
+
+inline SeriesBuffer* buffer_of(const Cell* v) { return series_buffer(v->node()); }
+inline int32_t total_of(const Cell* v) { return int32_t(buffer_of(v)->length()); }
+// Short-lived: the cell at absolute index [i].
+inline Cell* cell_at(const Cell* v, int32_t i) { return buffer_of(v)->head_cell() + i; }
+
+// The head clamped into 0..[total].
+inline int32_t clamp_head(const Cell* v, int32_t total) {
+  int32_t h = v->head();
+  return h < 0 ? 0 : h > total ? total : h;
+}
+
+inline bool indexed_q(const Cell* v) { return v->is(kTypeHash) && v->data3 != 0; }
+
+// MAY ALLOCATE. Makes room for [n] more cells after the tail of [node]: a
+// short buffer grows to twice the needed size. Raises internal no-memory when
+// that passes the largest buffer.
+void reserve_cells(Node node, int64_t n) {
+  SeriesBuffer* b = series_buffer(node);
+  int64_t need = int64_t(b->used()) + n * int64_t(sizeof(Cell));
+  if (need > int64_t(kMaxCapacity)) raise_error(kErrInternalNoMemory);
+  if (int64_t(b->tail) + n * int64_t(sizeof(Cell)) <= int64_t(b->capacity)) return;
+  int64_t size = std::min<int64_t>(2 * need, kMaxCapacity);
+  series_expand(node, (size + 15) & ~int64_t(15));
+}
+
+// MAY ALLOCATE. Opens [n] cells at [pos] of the block [v] (moving the rest up,
+// the gap left for the caller) and shifts a hash! index over them.
+void open_gap(const Cell* v, int32_t pos, int32_t n) {
+  reserve_cells(v->node(), n);
+  SeriesBuffer* b = buffer_of(v);
+  int32_t total = int32_t(b->length());
+  Cell* at = b->head_cell() + pos;
+  std::memmove(at + n, at, size_t(total - pos) * sizeof(Cell));
+  for (int32_t i = 0; i < n; i++) at[i] = kUnsetCell;
+  b->tail += uint32_t(n) * sizeof(Cell);
+  series_hash_shift(v, pos, n, total - pos, false);
+}
+
+[[noreturn]] void raise_no_cycle() { raise_error(kErrInternalNoCycle); }
+
+// PLACEHOLDER until object!, map!, vector! and typeset! exist: their bodies,
+// elements and datatype words as blocks.
+[[noreturn]] void body_not_done() { raise_error(kErrInternalNotDone); }
+
+// True when the typeset! [set] holds type [t]: bit 0x80 >> (t mod 8) of byte
+// t / 8 of the 12-byte map held in words 1 to 3, in memory order.
+bool typeset_has_q(const Cell* set, TypeId t) {
+  uint8_t map[12];
+  std::memcpy(map, &set->data1, 12);
+  return map[t / 8] & (0x80u >> (t % 8));
+}
+
+bool types_match_q(const Cell* types, TypeId t) {
+  if (types->is(kTypeDatatype)) return types->data1 == t;
+  if (types->is(kTypeTypeset)) return typeset_has_q(types, t);
+  return false;
+}
+
+bool number_q(TypeId t) { return t == kTypeInteger || t == kTypeFloat || t == kTypePercent; }
+
+}  // namespace
+
+bool any_block_q(TypeId t) { return series_block_family_q(t); }
+
+// ---------------------------------------------------------------- raw accessors
+
+int32_t block_total_length(const Cell* value) { return total_of(value); }
+
+int32_t block_ks_length_q(Cell* value) { return series_length_clamped(value, false); }
+
+Cell* block_ks_head(Cell* value) {
+  int32_t total = total_of(value);
+  if (value->head() > total) value->set_head(total);
+  return cell_at(value, clamp_head(value, total));
+}
+
+Cell* block_ks_tail(const Cell* value) { return buffer_of(value)->tail_cell(); }
+
+bool block_ks_tail_q(const Cell* value) { return series_at_tail_q(value); }
+
+Cell* block_ks_abs_at(const Cell* value, int32_t i) { return cell_at(value, i); }
+
+bool block_advance(Cell* value) { return series_advance(value, 1); }
+
+void block_truncate(Cell* value, int32_t i) {
+  int32_t total = total_of(value);
+  i = std::clamp(i, 0, total);
+  if (i == total) return;
+  series_hash_unindex(value, i, total - i);
+  SeriesBuffer* b = buffer_of(value);
+  b->tail = b->head + uint32_t(i) * sizeof(Cell);
+}
+
+void block_truncate_at_head(Cell* value) { block_truncate(value, clamp_head(value, total_of(value))); }
+
+void block_remove_last(Cell* value) {
+  int32_t total = total_of(value);
+  if (total == 0) return;
+  series_hash_unindex(value, total - 1, 1);
+  buffer_of(value)->tail -= sizeof(Cell);
+  if (value->head() > total - 1) value->set_head(total - 1);
+}
+
+Cell* block_append_value(const Cell* block, const Cell* cell) {
+  Cell b = *block;
+  Cell c = *cell;
+  int32_t pos = total_of(&b);
+  *append_cell(b.node()) = c;
+  series_hash_index(&b, pos, 1);
+  return cell_at(&b, pos);
+}
+
+const Cell* block_append_all(const Cell* block, const Cell* source) {
+  Cell b = *block;
+  Cell s = *source;
+  int32_t stotal = total_of(&s);
+  int32_t from = clamp_head(&s, stotal);
+  int32_t n = stotal - from;
+  if (n == 0) return block;
+  reserve_cells(b.node(), n);
+  SeriesBuffer* dst = buffer_of(&b);
+  int32_t pos = int32_t(dst->length());
+  // Re-derived after the growth: [source] may be the same buffer.
+  std::memmove(dst->tail_cell(), cell_at(&s, from), size_t(n) * sizeof(Cell));
+  dst->tail += uint32_t(n) * sizeof(Cell);
+  series_hash_index(&b, pos, n);
+  return block;
+}
+
+Cell* block_insert_value(Cell* block, const Cell* cell, bool advance, bool at_start) {
+  Cell c = *cell;
+  int32_t total = total_of(block);
+  if (block->head() > total) block->set_head(total);
+  int32_t pos = at_start ? 0 : clamp_head(block, total);
+  open_gap(block, pos, 1);
+  *cell_at(block, pos) = c;
+  series_hash_index(block, pos, 1);
+  if (advance) block->set_head(pos + 1);
+  return cell_at(block, pos);
+}
+
+void block_insert_all(Cell* block, const Cell* source) {
+  StackSave save;
+  // A source sharing the buffer is read from a snapshot: the gap moves its cells.
+  const Cell* from = source->node() == block->node() ? block_clone(source, false, false) : source;
+  int32_t stotal = total_of(from);
+  int32_t s = clamp_head(from, stotal);
+  int32_t n = stotal - s;
+  int32_t total = total_of(block);
+  if (block->head() > total) block->set_head(total);
+  if (n == 0) return;
+  int32_t pos = clamp_head(block, total);
+  open_gap(block, pos, n);
+  std::memcpy(cell_at(block, pos), cell_at(from, s), size_t(n) * sizeof(Cell));
+  series_hash_index(block, pos, n);
+  block->set_head(pos + n);
+}
+
+void block_insert_arg() { block_insert_value(g_stack.arguments - 1, g_stack.arguments, true, false); }
+
+void block_append_arg() { block_append_value(g_stack.arguments - 1, g_stack.arguments); }
+
+void block_append_next_arg() { block_append_value(g_stack.arguments, g_stack.arguments + 1); }
+
+namespace {
+
+// MAY RUN KIV CODE. The absolute index of the first cell at or after [from]
+// equal to [value] under find-equal, or -1.
+int32_t find_equal(const Cell* block, const Cell* value, int32_t from) {
+  StackSave save;
+  Cell* key = stack_push_value(*value);
+  Cell* item = stack_push();
+  for (int32_t i = from; i < total_of(block); i++) {
+    *item = *cell_at(block, i);
+    if (action_compare_values(item, key, kCmpFindEqual) == 0) return i;
+  }
+  return -1;
+}
+
+}  // namespace
+
+Cell block_select_value(const Cell* block, const Cell* value) {
+  int32_t i = find_equal(block, value, clamp_head(block, total_of(block)));
+  if (i < 0 || i + 1 >= total_of(block)) return kNoneCell;
+  return *cell_at(block, i + 1);
+}
+
+bool block_remove_value(Cell* block, const Cell* value, bool from_start) {
+  int32_t i = find_equal(block, value, from_start ? 0 : clamp_head(block, total_of(block)));
+  if (i < 0) return false;
+  int32_t total = total_of(block);
+  series_hash_unindex(block, i, 1);
+  Cell* at = cell_at(block, i);
+  std::memmove(at, at + 1, size_t(total - i - 1) * sizeof(Cell));
+  buffer_of(block)->tail -= sizeof(Cell);
+  series_hash_shift(block, i, 1, total - i - 1, true);
+  return i <= block->head();
+}
+
+Cell block_select_word(const Cell* block, const Cell* word, bool strict) {
+  int32_t total = total_of(block);
+  int32_t symbol = int32_t(word->data2);
+  int32_t canon = strict ? symbol : symbol_resolve(symbol);
+  for (int32_t i = clamp_head(block, total); i < total; i++) {
+    const Cell* c = cell_at(block, i);
+    if (c->type() < kTypeWord || c->type() > kTypeGetWord) continue;
+    int32_t s = int32_t(c->data2);
+    if (strict ? s == symbol : symbol_resolve(s) == canon) {
+      return i + 1 < total ? *cell_at(block, i + 1) : kNoneCell;
+    }
+  }
+  return kNoneCell;
+}
+
+// ---------------------------------------------------------------- construction
+
+Cell* init_block(Cell* cell, int32_t n) {
+  *cell = kUnsetCell;
+  Node node = series_alloc_cells(uint32_t(std::max(n, 1)));
+  *cell = make_cell(kTypeBlock, 0, node, 0);
+  return cell;
+}
+
+Cell* block_init_ext(Cell* cell, int32_t n, bool fixed) {
+  *cell = kUnsetCell;
+  uint32_t count = uint32_t(std::max(n, 1));
+  Node node = fixed ? series_alloc_fixed(count, sizeof(Cell), 0) : series_alloc_cells_unset(count);
+  *cell = make_cell(kTypeBlock, 0, node, 0);
+  return cell;
+}
+
+namespace {
+
+// MAY ALLOCATE. A new block appended to [parent] or written to root slot [slot].
+Cell* new_block_in(const Cell* parent, int32_t n, uint32_t slot, bool fixed) {
+  uint32_t count = uint32_t(std::max(n, 1));
+  if (!parent) {
+    fatal_assert(slot < kRootSlotCount);
+    Node node = fixed ? series_alloc_fixed(count, sizeof(Cell), 0) : series_alloc_cells(count);
+    Cell* c = root_slot(RootSlot(slot));
+    *c = make_cell(kTypeBlock, 0, node, 0);
+    return c;
+  }
+  Cell p = *parent;
+  // The slot exists (unset!) before the new buffer is allocated.
+  int32_t pos = total_of(&p);
+  append_cell(p.node());
+  Node node = fixed ? series_alloc_fixed(count, sizeof(Cell), 0) : series_alloc_cells(count);
+  *cell_at(&p, pos) = make_cell(kTypeBlock, 0, node, 0);
+  series_hash_index(&p, pos, 1);
+  return cell_at(&p, pos);
+}
+
+}  // namespace
+
+Cell* block_new(const Cell* parent, int32_t n, uint32_t slot) { return new_block_in(parent, n, slot, false); }
+
+Cell* block_new_ext(const Cell* parent, int32_t n, uint32_t slot) { return new_block_in(parent, n, slot, true); }
+
+Cell* push_block(const Cell* cell) { return stack_push_cell(cell); }
+
+Cell* block_push_only(int32_t n) { return init_block(stack_push(), n); }
+
+Cell* block_clone(const Cell* value, bool deep, bool any_block) {
+  Cell* result = stack_push();
+  Cell* source = stack_push_value(*value);
+  int32_t total = total_of(source);
+  int32_t from = clamp_head(source, total);
+  int32_t n = total - from;
+  Node node = series_alloc_cells(uint32_t(std::max(n, 1)));
+  *result = make_cell(source->type(), 0, node, 0);
+  std::memcpy(buffer_of(result)->head_cell(), cell_at(source, from), size_t(n) * sizeof(Cell));
+  buffer_of(result)->tail += uint32_t(n) * sizeof(Cell);
+  if (deep) {
+    CycleGuard guard(source->node());
+    for (int32_t i = 0; i < n; i++) {
+      Cell c = *cell_at(result, i);
+      TypeId t = c.type();
+      if (!(t == kTypeBlock || (any_block && any_block_q(t) && t != kTypeHash))) continue;
+      if (cycle_stack_find(c.node())) raise_no_cycle();
+      Cell* copy = block_clone(&c, true, any_block);
+      Cell* slot = cell_at(result, i);
+      slot->data1 = copy->data1;
+      slot->data2 = copy->data2;
+      slot->data3 = copy->data3;
+      stack_pop(1);
+    }
+  }
+  series_hash_index_new(result);
+  stack_pop(1);  // the source copy
+  return result;
+}
+
+void block_deep_copy_types(Node node, int32_t first, int32_t end, int32_t step, bool deep, const Cell* types) {
+  StackSave save;
+  Cell* block = stack_push_value(make_cell(kTypeBlock, 0, node, 0));
+  Cell* kind = stack_push_value(*types);
+  Cell* item = stack_push();
+  Cell* result = stack_push();
+  if (step < 1) step = 1;
+  for (int64_t i = std::max(first, 0); i < end && i < total_of(block); i += step) {
+    *item = *cell_at(block, int32_t(i));
+    TypeId t = item->type();
+    bool copyable = is_series_type(t) || t == kTypeBitset || t == kTypeObject || t == kTypeError || t == kTypeMap;
+    if (!copyable || !types_match_q(kind, t)) continue;
+    if (any_block_q(t) && cycle_stack_find(item->node())) raise_no_cycle();
+    *result = kNoneCell;
+    Cell* copy = action_copy(item, result, nullptr, deep, deep ? kind : nullptr);
+    if (i >= total_of(block)) break;
+    Cell* slot = cell_at(block, int32_t(i));
+    uint32_t flags = slot->header & ~kTypeMask;
+    *slot = *copy;
+    slot->header = (copy->header & kTypeMask) | flags;
+  }
+}
+
+// ---------------------------------------------------------------- make and to
+
+namespace {
+
+// MAY ALLOCATE. Pushes a shallow copy of the block-family [spec] as [type].
+Cell* push_copy_as(const Cell* spec, TypeId type) {
+  Cell* copy = block_clone(spec, false, false);
+  copy->set_header(type);
+  copy->data3 = 0;
+  series_hash_index_new(copy);
+  return copy;
+}
+
+// MAY ALLOCATE. Pushes an empty block of [type] with room for [n] cells (at least 1).
+Cell* push_empty_as(int32_t n, TypeId type) {
+  Cell* c = block_push_only(n);
+  c->set_header(type);
+  series_hash_index_new(c);
+  return c;
+}
+
+[[noreturn]] void raise_bad_make_arg(TypeId type, const Cell* spec) {
+  Cell datatype = datatype_cell(type);
+  raise_error(kErrScriptBadMakeArg, &datatype, spec);
+}
+
+}  // namespace
+
+Cell* block_make(Cell*, Cell* spec, TypeId type) {
+  TypeId t = spec->type();
+  if (any_block_q(t)) return push_copy_as(spec, type);
+  switch (t) {
+    case kTypeInteger:
+    case kTypeFloat: return push_empty_as(float_to_int(spec), type);
+    case kTypeObject:
+    case kTypeMap:
+    case kTypeVector: body_not_done();
+    default: raise_bad_make_arg(type, spec);
+  }
+}
+
+Cell* block_to(Cell*, Cell* spec, TypeId type) {
+  TypeId t = spec->type();
+  if (any_block_q(t)) return push_copy_as(spec, type);
+  switch (t) {
+    case kTypeObject:
+    case kTypeMap:
+    case kTypeVector:
+    case kTypeTypeset: body_not_done();
+    // PLACEHOLDER until the lexer exists: text is loaded into values.
+    case kTypeString: raise_error(kErrInternalNotDone);
+    default: break;
+  }
+  Cell* c = push_empty_as(1, type);
+  Cell one = *spec;
+  one.clear_new_line();
+  block_append_value(c, &one);
+  return c;
+}
+
+// ---------------------------------------------------------------- form and mold
+
+int32_t block_form(Cell* value, Cell* buffer, Cell* arg, int32_t limit) {
+  if (cycle_elide(value, buffer, &limit, false)) return limit;
+  CycleGuard guard(value->node());
+  StackSave save;
+  Cell* item = stack_push();
+  for (int32_t i = clamp_head(value, total_of(value)); i < total_of(value); i++) {
+    if (arg && limit < 1) break;
+    *item = *cell_at(value, i);
+    limit = action_form(item, buffer, arg, limit);
+    if (i + 1 >= total_of(value)) break;
+    int32_t written = string_total_length(buffer);
+    uint32_t last = written > 0 ? string_char_at(buffer, uint32_t(written - 1)) : 0;
+    if (last != '\t' && last != '\n' && last != '\r') limit -= string_append_c_string(buffer, " ");
+  }
+  return limit;
+}
+
+int32_t block_mold_each(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t limit,
+                        int32_t indent) {
+  CycleGuard guard(value->node());
+  StackSave save;
+  Cell* item = stack_push();
+  int32_t level = indent;
+  bool broken = false;
+  int32_t first = clamp_head(value, total_of(value));
+  for (int32_t i = first; i < total_of(value); i++) {
+    if (arg && limit < 1) break;
+    *item = *cell_at(value, i);
+    if (!flat && item->new_line()) {
+      if (i == first && !only) {
+        level++;
+        broken = true;
+      }
+      if (!(i == first && only)) limit -= string_append_c_string(buffer, "\n");
+      limit = mold_indent(buffer, level, limit);
+    } else if (i != first) {
+      limit -= string_append_c_string(buffer, " ");
+    }
+    limit = action_mold(item, buffer, false, all, flat, arg, limit, level);
+  }
+  if (broken) {
+    limit -= string_append_c_string(buffer, "\n");
+    limit = mold_indent(buffer, indent, limit);
+  }
+  return limit;
+}
+
+int32_t block_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t limit,
+                   int32_t indent) {
+  if (cycle_elide(value, buffer, &limit, true)) return limit;
+  if (!only) limit -= string_append_c_string(buffer, "[");
+  limit = block_mold_each(value, buffer, only, all, flat, arg, limit, indent);
+  if (!only) limit -= string_append_c_string(buffer, "]");
+  return limit;
+}
+
+// ---------------------------------------------------------------- path access
+
+Cell* block_eval_path(const EvalPathArgs& args) {
+  Cell* parent = stack_push_value(*args.parent);
+  Cell* element = args.element;
+  if (element->is(kTypeInteger)) {
+    int32_t index = int32_t(element->data2);
+    if (!args.value) return KIV_GET_ACTION(parent->type(), Pick, pick)(parent, index, element);
+    return action_poke(parent, index, args.value, element);
+  }
+  FindArgs find{};
+  find.only = true;
+  find.case_ = args.case_;
+  if (!args.value) {
+    if (element->is(kTypeWord) && !parent->is(kTypeHash))
+      return stack_push_value(block_select_word(parent, element, args.case_));
+    return KIV_GET_ACTION(parent->type(), Select, select)(parent, element, find);
+  }
+  Cell* found = action_find(parent, element, find);
+  if (found->is(kTypeNone)) {
+    Cell path = args.path ? *args.path : kNoneCell;
+    raise_error(kErrScriptBadPathSet, &path, &kNoneCell);
+  }
+  int32_t total = total_of(found);
+  int32_t key = clamp_head(found, total);
+  if (key + 1 < total) {
+    Cell boxed = make_cell(kTypeInteger, 0, 2);
+    Cell* index = stack_push_value(boxed);
+    action_poke(found, 2, args.value, index);
+    return args.value;
+  }
+  // The key is the last cell: its value is appended.
+  owner_notify_before(found, kOwnerAppend, total, 1, args.value);
+  block_append_value(found, args.value);
+  owner_notify_after(found, kOwnerAppend, total, 1, args.value);
+  return args.value;
+}
+
+// ---------------------------------------------------------------- compare
+
+namespace {
+
+bool equality_op_q(CompareOp op) {
+  switch (op) {
+    case kCmpEqual: case kCmpNotEqual: case kCmpStrictEqual: case kCmpWordEqual: case kCmpWordCanonEqual:
+    case kCmpFindEqual:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// MAY RUN KIV CODE. The cells of two blocks compared pairwise from their heads.
+int block_compare_each(Cell* value, Cell* other, CompareOp op) {
+  if (value->node() == other->node() && value->head() == other->head()) return 0;
+  if (op == kCmpSame) return -1;
+  if (cycle_stack_find(value->node())) return cycle_stack_find(other->node()) ? 0 : -1;
+  int32_t ta = total_of(value), tb = total_of(other);
+  int32_t ha = clamp_head(value, ta), hb = clamp_head(other, tb);
+  int32_t la = ta - ha, lb = tb - hb;
+  if (la != lb && equality_op_q(op)) return 1;
+  CycleGuard guard_a(value->node());
+  CycleGuard guard_b(other->node());
+  StackSave save;
+  Cell* x = stack_push();
+  Cell* y = stack_push();
+  int32_t n = std::min(la, lb);
+  for (int32_t i = 0; i < n; i++) {
+    // A compare handler may run Kiv code that shortens either block.
+    if (ha + i >= total_of(value) || hb + i >= total_of(other)) break;
+    *x = *cell_at(value, ha + i);
+    *y = *cell_at(other, hb + i);
+    TypeId tx = x->type(), ty = y->type();
+    bool comparable = tx == ty || (any_word_q(tx) && any_word_q(ty)) || (number_q(tx) && number_q(ty));
+    if (!comparable) return tx < ty ? -1 : 1;
+    int r = action_compare_values(x, y, op);
+    if (r != 0) return r;
+  }
+  return la == lb ? 0 : la < lb ? -1 : 1;
+}
+
+}  // namespace
+
+int block_compare(Cell* value, Cell* other, CompareOp op) {
+  TypeId ta = value->type(), tb = other->type();
+  if (ta != tb) {
+    bool word_op = op == kCmpWordEqual || op == kCmpWordCanonEqual;
+    bool path_pair = (ta == kTypePath && tb == kTypeLitPath) || (ta == kTypeLitPath && tb == kTypePath);
+    if (!(word_op && path_pair)) return kNotComparable;
+  }
+  return block_compare_each(value, other, op);
+}
+
+// ---------------------------------------------------------------- registration
+
+void block_datatype_init() {
+  register_datatype({kTypeBlock, kTypeSeries, "block!", kActionCount,
+                     {.make = block_make,
+                      .random = kInherit,
+                      .reflect = kInherit,
+                      .to = block_to,
+                      .form = block_form,
+                      .mold = block_mold,
+                      .eval_path = block_eval_path,
+                      .compare = block_compare,
+                      .append = block_insert,
+                      .at = kInherit,
+                      .back = kInherit,
+                      .change = block_change,
+                      .clear = kInherit,
+                      .copy = block_copy,
+                      .find = block_find,
+                      .head = kInherit,
+                      .head_q = kInherit,
+                      .index_q = kInherit,
+                      .insert = block_insert,
+                      .length_q = kInherit,
+                      .move = kInherit,
+                      .next = kInherit,
+                      .pick = kInherit,
+                      .poke = kInherit,
+                      .put = block_put,
+                      .remove = kInherit,
+                      .reverse = kInherit,
+                      .select = block_select,
+                      .sort = block_sort,
+                      .skip = kInherit,
+                      .swap = block_swap,
+                      .tail = kInherit,
+                      .tail_q = kInherit,
+                      .take = block_take,
+                      .trim = block_trim,
+                      .modify = kInherit}});
+}
+
+}  // namespace kiv

@@ -1,0 +1,197 @@
+// paren! and the path types: path!, lit-path!, set-path!, get-path!.
+//
+// All five are blocks in storage (the cell layout of datatypes/block.h, word 3
+// always 0); only the type id tells them apart. They differ from block! in how
+// they are made, formed and molded, and in the block actions they refuse:
+// paren! refuses trim; the path types refuse random, sort and trim.
+//
+// A path forms and molds as its elements with "/" between them, no brackets
+// and no line breaks; lit-path! molds with a leading "'", set-path! with a
+// trailing ":", get-path! with a leading ":". A paren molds as "(" its cells
+// ")", with block!'s spacing, line breaks and indentation.
+#include <algorithm>
+
+#include "datatypes/block.h"
+#include "datatypes/datatype.h"
+#include "datatypes/registry.h"
+#include "datatypes/string.h"
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime/cycle.h"
+#include "runtime/errors.h"
+#include "runtime/utilities.h"
+
+namespace kiv {
+
+namespace {
+
+inline SeriesBuffer* buffer_of(const Cell* v) { return series_buffer(v->node()); }
+inline int32_t total_of(const Cell* v) { return int32_t(buffer_of(v)->length()); }
+inline int32_t clamp_head(const Cell* v, int32_t total) {
+  int32_t h = v->head();
+  return h < 0 ? 0 : h > total ? total : h;
+}
+
+Cell* push_retyped(Cell* cell, TypeId type) {
+  cell->set_header(type);
+  return stack_push_cell(cell);
+}
+
+// A row whose every slot takes the parent's handler.
+ActionSlots inherit_all() {
+  ActionSlots s;
+#define DEF(id, ident, member, word, refinements, arg) s.member = kInherit;
+#include "evaluator/actions.def"
+#undef DEF
+  return s;
+}
+
+// MAY ALLOCATE. The elements from the head, formed or molded, "/" between
+// them. With an active /part limit the walk stops after the element that
+// brings the remaining limit below 1.
+int32_t path_walk(Cell* value, Cell* buffer, bool molding, bool only, bool all, bool flat, Cell* arg,
+                  int32_t limit) {
+  if (cycle_elide(value, buffer, &limit, molding)) return limit;
+  CycleGuard guard(value->node());
+  StackSave save;
+  Cell* item = stack_push();
+  int32_t first = clamp_head(value, total_of(value));
+  for (int32_t i = first; i < total_of(value); i++) {
+    if (i != first) limit -= string_append_c_string(buffer, "/");
+    *item = *block_ks_abs_at(value, i);
+    limit = molding ? action_mold(item, buffer, only, all, flat, arg, limit, 0) : action_form(item, buffer, arg, limit);
+    if (arg && limit < 1) break;
+  }
+  return limit;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- producers
+
+Cell* push_path(Cell* cell) { return push_retyped(cell, kTypePath); }
+Cell* push_lit_path(Cell* cell) { return push_retyped(cell, kTypeLitPath); }
+Cell* push_set_path(Cell* cell) { return push_retyped(cell, kTypeSetPath); }
+Cell* push_get_path(Cell* cell) { return push_retyped(cell, kTypeGetPath); }
+Cell* push_paren(Cell* cell) { return push_retyped(cell, kTypeParen); }
+
+Cell* path_init(Cell* cell, int32_t n) {
+  init_block(cell, n);
+  cell->set_header(kTypePath);
+  return cell;
+}
+
+// ---------------------------------------------------------------- make and to
+
+Cell* path_make(Cell* proto, Cell* spec, TypeId type) {
+  TypeId t = spec->type();
+  if (any_block_q(t)) return block_to(proto, spec, type);
+  if (t == kTypeInteger || t == kTypeFloat || t == kTypePercent) {
+    Cell* c = block_push_only(float_to_int(spec));
+    c->set_header(type);
+    return c;
+  }
+  Cell datatype = datatype_cell(type);
+  raise_error(kErrScriptBadMakeArg, &datatype, spec);
+}
+
+Cell* path_to(Cell* proto, Cell* spec, TypeId type) {
+  TypeId t = spec->type();
+  if (t == kTypeObject || t == kTypeTypeset || t == kTypeMap) {
+    Cell* c = block_push_only(1);
+    c->set_header(type);
+    Cell one = *spec;
+    one.clear_new_line();
+    block_append_value(c, &one);
+    return c;
+  }
+  return block_to(proto, spec, type);
+}
+
+// ---------------------------------------------------------------- form and mold
+
+int32_t path_form(Cell* value, Cell* buffer, Cell* arg, int32_t limit) {
+  return path_walk(value, buffer, false, false, false, false, arg, limit);
+}
+
+int32_t path_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t limit, int32_t) {
+  return path_walk(value, buffer, true, only, all, flat, arg, limit);
+}
+
+int32_t lit_path_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t limit,
+                      int32_t indent) {
+  limit -= string_append_c_string(buffer, "'");
+  return path_mold(value, buffer, only, all, flat, arg, limit, indent);
+}
+
+int32_t set_path_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t limit,
+                      int32_t indent) {
+  limit = path_mold(value, buffer, only, all, flat, arg, limit, indent);
+  return limit - string_append_c_string(buffer, ":");
+}
+
+int32_t get_path_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t limit,
+                      int32_t indent) {
+  limit -= string_append_c_string(buffer, ":");
+  return path_mold(value, buffer, only, all, flat, arg, limit, indent);
+}
+
+int32_t paren_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t limit,
+                   int32_t indent) {
+  // A paren inside itself is elided like a block, not recursed into.
+  if (cycle_elide(value, buffer, &limit, true)) return limit;
+  if (!only) limit -= string_append_c_string(buffer, "(");
+  limit = block_mold_each(value, buffer, only, all, flat, arg, limit, indent);
+  if (!only) limit -= string_append_c_string(buffer, ")");
+  return limit;
+}
+
+// ---------------------------------------------------------------- copy
+
+Cell* path_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
+  CopyFn copy = actions_of(kTypeBlock).copy;
+  if (!copy) raise_unsupported_action(value->type(), kActionCopy);
+  return copy(value, result, part, deep, types);
+}
+
+// ---------------------------------------------------------------- registration
+
+void paren_datatype_init() {
+  ActionSlots s = inherit_all();
+  s.mold = paren_mold;
+  s.trim = nullptr;
+  register_datatype({kTypeParen, kTypeBlock, "paren!", kActionCount, s});
+}
+
+void path_datatype_init() {
+  ActionSlots s = inherit_all();
+  s.make = path_make;
+  s.to = path_to;
+  s.form = path_form;
+  s.mold = path_mold;
+  s.copy = path_copy;
+  s.random = nullptr;
+  s.sort = nullptr;
+  s.trim = nullptr;
+  register_datatype({kTypePath, kTypeBlock, "path!", kActionCount, s});
+}
+
+void lit_path_datatype_init() {
+  ActionSlots s = inherit_all();
+  s.mold = lit_path_mold;
+  register_datatype({kTypeLitPath, kTypePath, "lit-path!", kActionCount, s});
+}
+
+void set_path_datatype_init() {
+  ActionSlots s = inherit_all();
+  s.mold = set_path_mold;
+  register_datatype({kTypeSetPath, kTypePath, "set-path!", kActionCount, s});
+}
+
+void get_path_datatype_init() {
+  ActionSlots s = inherit_all();
+  s.mold = get_path_mold;
+  register_datatype({kTypeGetPath, kTypePath, "get-path!", kActionCount, s});
+}
+
+}  // namespace kiv

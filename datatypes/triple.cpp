@@ -1,0 +1,29 @@
+// triple!: form, mold and registration of the three-integer record.
+#include "datatypes/triple.h"
+
+#include "datatypes/integer.h"
+#include "datatypes/registry.h"
+#include "datatypes/string.h"
+
+namespace kiv {
+
+int32_t triple_form(Cell* value, Cell* buffer, Cell*, int32_t limit) {
+  int32_t n = string_append_c_string(buffer, "make triple! [");
+  n += string_append_c_string(buffer, integer_to_text(int32_t(value->data1)));
+  n += string_append_c_string(buffer, " ");
+  n += string_append_c_string(buffer, integer_to_text(int32_t(value->data2)));
+  n += string_append_c_string(buffer, " ");
+  n += string_append_c_string(buffer, integer_to_text(int32_t(value->data3)));
+  n += string_append_c_string(buffer, "]");
+  return limit - n;
+}
+
+int32_t triple_mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t limit, int32_t) {
+  return triple_form(value, buffer, arg, limit);
+}
+
+void triple_datatype_init() {
+  register_datatype({kTypeTriple, kTypeNil, "triple!", kActionCount, {.form = triple_form, .mold = triple_mold}});
+}
+
+}  // namespace kiv
