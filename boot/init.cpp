@@ -10,6 +10,7 @@
 #include "runtime/cycle.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
 #include "runtime/resources.h"
 #include "runtime/root.h"
 #include "runtime/runtime_words.h"
@@ -39,6 +40,7 @@ constexpr void (*kInitSteps[])() = {
     cycle_stack_reset,
     load_type_words,
     runtime_words_init,
+    owner_table_init,
 };
 
 }  // namespace

@@ -1,8 +1,12 @@
-// The owner-notification hook. Until the owner table exists, an owned series
-// is recognised (kSeriesOwned) but reported to nobody.
+// The owner table and the owner-notification hook. The table is weak: the
+// collector drops a record once its series or its owner is dead. Until
+// objects can hear about changes, an owned series is reported to nobody.
 #include "runtime/ownership.h"
 
+#include "runtime/collector.h"
+#include "runtime/hashtable.h"
 #include "runtime/memory.h"
+#include "runtime/root.h"
 
 namespace kiv {
 
@@ -27,5 +31,19 @@ void notify_owner(const Cell* series, OwnerWord, int32_t, int32_t, const Cell*) 
   if (!series_owned_q(series)) return;
   // The owner lookup and the deep-change call come with the owner table.
 }
+
+namespace {
+
+void sweep_owner_table() { hashtable_sweep(owner_table(), gc_node_marked); }
+
+}  // namespace
+
+void owner_table_init() {
+  Node table = hashtable_init(1000, 0, kHashOwners, 3);  // the owned series' value, owner, field word
+  *root_slot(kRootOwnerTable) = make_cell(kTypeMap, 0, 0, table);
+  add_sweep_callback(sweep_owner_table);
+}
+
+Node owner_table() { return root_slot(kRootOwnerTable)->data3; }
 
 }  // namespace kiv

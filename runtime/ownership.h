@@ -21,6 +21,12 @@
 
 namespace kiv {
 
+// Makes the owner table (records: owned series -> owner object, field word)
+// and registers its sweep: a record whose series or owner died is dropped.
+void owner_table_init();
+// The owner table's node.
+Node owner_table();
+
 // The words sent to an owner. Each action's word is followed by its past-tense
 // word (the spellings "put-ed" and "swaped" are the words' own).
 #define KIV_OWNER_WORDS(X)                                                                              \

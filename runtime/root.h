@@ -17,6 +17,7 @@ enum RootSlot : uint32_t {
   kRootRefreshScratch,  // scratch table of the hash! index refresh
   kRootSymbolIndex,     // map!-typed handle of the symbol table's name index (word 3)
   kRootWordCache,       // block of the runtime word cache's word, refinement and issue cells
+  kRootOwnerTable,      // map!-typed handle of the owner table (word 3); its records are weak
   kRootSlotCount
 };
 

@@ -242,3 +242,36 @@ TEST(Collector, MemoryStats) {
 
 }  // namespace
 }  // namespace kiv
+
+#include "runtime/hashtable.h"
+#include "runtime/ownership.h"
+
+namespace kiv {
+namespace {
+
+TEST(Collector, OwnerTableForgetsDeadSeriesAndOwners) {
+  Node table = owner_table();
+  Root owner_context(make_cell(kTypeBlock, 0, series_alloc_cells(2)));
+  Root kept(make_cell(kTypeBinary, 0, series_alloc_bytes(8)));
+  Node dropped = series_alloc_bytes(8);
+  Node orphan = series_alloc_bytes(8);  // its owner dies
+  Root orphan_root(make_cell(kTypeBinary, 0, orphan));
+  Node dead_owner = series_alloc_cells(2);
+  struct Rec {
+    Node series, owner;
+  } recs[] = {{kept.node(), owner_context.node()}, {dropped, owner_context.node()}, {orphan, dead_owner}};
+  for (const Rec& r : recs) {
+    int32_t at = hashtable_put(table, r.series);
+    Cell* rec = hashtable_record(table, at);
+    rec[1] = make_cell(kTypeBinary, 0, r.series);
+    rec[2] = make_cell(kTypeObject, r.owner);
+  }
+  gc_collect();
+  EXPECT_GE(hashtable_get(table, kept.node()), 0);
+  EXPECT_EQ(hashtable_get(table, dropped), -1);
+  EXPECT_EQ(hashtable_get(table, orphan), -1);
+  hashtable_remove_key(table, kept.node());
+}
+
+}  // namespace
+}  // namespace kiv
