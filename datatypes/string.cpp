@@ -560,14 +560,18 @@ void string_datatype_init() {
                       .eval_path = string_eval_path,
                       .compare = string_compare,
                       // append, change, find, insert, select, sort, swap, take and trim
-                      // come from datatypes/string_modify.cpp.
+                      // come from datatypes/string_search.cpp and datatypes/string_modify.cpp.
+                      .append = string_insert,
                       .at = kInherit,
                       .back = kInherit,
+                      .change = string_change,
                       .clear = kInherit,
                       .copy = kInherit,
+                      .find = string_find,
                       .head = kInherit,
                       .head_q = kInherit,
                       .index_q = kInherit,
+                      .insert = string_insert,
                       .length_q = kInherit,
                       .move = kInherit,
                       .next = kInherit,
@@ -575,9 +579,14 @@ void string_datatype_init() {
                       .poke = kInherit,
                       .remove = kInherit,
                       .reverse = kInherit,
+                      .select = string_select,
+                      .sort = string_sort,
                       .skip = kInherit,
+                      .swap = string_swap,
                       .tail = kInherit,
                       .tail_q = kInherit,
+                      .take = string_take,
+                      .trim = string_trim,
                       .modify = kInherit}});
 }
 

@@ -21,7 +21,7 @@
 //
 // Registration: string_datatype_init (after series!). The search and
 // modification slots (append, insert, change, find, select, sort, swap, take,
-// trim) are filled by datatypes/string_modify.cpp on top of this API.
+// trim) are filled by datatypes/string_search.cpp and datatypes/string_modify.cpp.
 #pragma once
 
 #include <cstdint>
@@ -202,5 +202,71 @@ int32_t string_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, C
 // [all] everything from 128; in mode kMoldCharEscape also ^letter for control
 // characters, ^" and ^^, and ^~ for 127. Returns the code points appended.
 int32_t string_mold_char(Cell* buffer, uint32_t cp, int mode, bool all);
+
+// ---------------------------------------------------------------- search (string_search.cpp)
+// Handlers of the find and select slots, the set operations and the text tests
+// PARSE uses. binary! and vector! inherit find, select, sort and take: these
+// handlers also read bytes (never case-folded) and vector elements (compared
+// as numbers). Case-insensitive matching folds both sides to upper case.
+
+// The element of [series] at absolute unit [index] (below the total length): a
+// char! for the string family, an integer! for binary!, the element value
+// (char!, integer!, float! or percent!) for vector!.
+Cell string_element_at(const Cell* series, uint32_t index);
+// MAY ALLOCATE (a formed search value). find: writes the first slot with the
+// series at the match (or after it with /tail), or none.
+Cell* string_find(Cell* series, Cell* value, const FindArgs& args);
+// MAY ALLOCATE. select: the element after the match, or none, in the first slot.
+Cell* string_select(Cell* series, Cell* value, const FindArgs& args);
+// MAY ALLOCATE. The set operation [op] (8 unique, 9 union, 10 intersect, 11
+// exclude, 12 difference) of the texts from the heads of [a] and [b] ([b] is
+// unused by unique), in records of [skip] units (null: 1) identified by their
+// first code point, folded unless [case_sensitive]. The result, a new text of
+// [a]'s type at head 0, replaces [a], which is returned.
+Cell* string_set_op(Cell* a, const Cell* b, bool case_sensitive, const Cell* skip, int32_t op);
+// PARSE: whether [value] matches at [str]'s head: a char! its code point (folded
+// unless [op] is strict-equal), a tag! its bracketed text, other string-like
+// values their text (string_compare_core in match mode).
+bool string_match_head_q(const Cell* str, const Cell* value, CompareOp op);
+// PARSE: whether "<", [tag]'s text and ">" follow [str]'s head (folded unless [case_sensitive]).
+bool string_tag_brackets_q(const Cell* str, const Cell* tag, bool case_sensitive = false);
+// PARSE: whether the code point at [str]'s head is in the bitset! [bitset]
+// (beyond its bits: the complement flag); false at the tail.
+bool string_head_in_bitset_q(const Cell* str, const Cell* bitset);
+// Whether bit [n] of the bitset series [bits] is set; beyond its bytes, its complement flag.
+bool bitset_bit_q(Node bits, uint32_t n);
+
+// ---------------------------------------------------------------- modification (string_modify.cpp)
+// Every writer checks its arguments before anything changes, tells an owning
+// object before and after the change (the action's word, then its past
+// tense), and re-reads the text after that first notification. A source that
+// shares the destination's buffer is read as if it had been copied first.
+
+// MAY ALLOCATE, MAY RUN KIV CODE. The append ([append] true) and insert slot.
+// [part] limits the text added (see string_modify.cpp), [dup] repeats it (an
+// integer!; below 1 adds nothing). append answers the series at head 0, insert
+// the position after the inserted text.
+Cell* string_insert(Cell* series, Cell* value, Cell* part, bool only, Cell* dup, bool append);
+// MAY ALLOCATE, MAY RUN KIV CODE. change: overwrites from the head (or replaces
+// exactly [part] units) with the value's whole text; answers the position after it.
+Cell* string_change(Cell* series, Cell* value, Cell* part, bool only, Cell* dup);
+// MAY ALLOCATE, MAY RUN KIV CODE. take: series! take; without /part a single
+// unit taken comes back as its element.
+Cell* string_take(Cell* series, Cell* part, bool deep, bool last);
+// MAY ALLOCATE, MAY RUN KIV CODE. swap: exchanges the code points at the two
+// heads (either buffer may widen); answers [series1].
+Cell* string_swap(Cell* series1, Cell* series2);
+// MAY RUN KIV CODE. trim: removes whitespace (or the /with set) from the head on.
+Cell* string_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+// MAY ALLOCATE, MAY RUN KIV CODE. sort: sorts the units (or records) from the head.
+Cell* string_sort(Cell* series, const SortArgs& args);
+// MAY ALLOCATE, MAY RUN KIV CODE. uppercase ([upper]) and lowercase: maps a
+// char! in place, or the code points of a string-like value from its head (all,
+// or [part]: an integer! count or a position in the same buffer), widening the
+// buffer when a mapping needs it. Returns [value].
+Cell* change_case(Cell* value, Cell* part, bool upper);
+// The whitespace trim skips: 1-32, U+0085, U+00A0, U+1680, U+180E,
+// U+2000-U+200A, U+2028, U+2029, U+202F, U+205F and U+3000.
+bool string_whitespace_q(uint32_t cp);
 
 }  // namespace kiv
