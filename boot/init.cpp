@@ -8,6 +8,7 @@
 #include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/cycle.h"
+#include "runtime/errors.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
@@ -30,6 +31,7 @@ void first_frames() {
 constexpr void (*kInitSteps[])() = {
     random_init,
     memory_init,
+    raised_error_init,
     resource_tables_init,
     register_all_datatypes,
     first_frames,

@@ -1,7 +1,8 @@
 // block!: the raw block accessors, construction, and block!'s handlers for
 // make, to, form, mold, path access and compare. The search and modification
 // handlers (insert/append, change, copy, find, put, select, sort, swap, take,
-// trim) live in datatypes/block_modify.cpp and are registered here.
+// trim) live in datatypes/block_modify.cpp, find, select and the set
+// operations in datatypes/block_search.cpp; all are registered here.
 //
 // Positions inside this file are absolute cell indexes counted from the
 // buffer's first cell; a value's head is read through clamp_head(), so no

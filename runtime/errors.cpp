@@ -4,6 +4,7 @@
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
+#include "runtime/collector.h"
 #include "runtime/exits.h"
 
 namespace kiv {
@@ -54,6 +55,12 @@ int error_code(ErrorId id) {
 }
 
 const RaisedError& last_raised_error() { return g_raised; }
+
+namespace {
+void mark_raised_error() { gc_mark_cells(g_raised.args, g_raised.args + 3); }
+}  // namespace
+
+void raised_error_init() { add_mark_callback(mark_raised_error); }
 
 void raise_error(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
   g_raised.id = id;

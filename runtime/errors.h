@@ -60,6 +60,8 @@ struct RaisedError {
   Cell args[3];
 };
 const RaisedError& last_raised_error();
+// Keeps the arguments of the last raised error reachable. Called once at start-up.
+void raised_error_init();
 
 // MAY ALLOCATE. The report of an error as the console prints it:
 // "*** " title ": " message with the arguments molded in, then the Where line.
