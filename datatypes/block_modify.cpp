@@ -54,11 +54,6 @@ inline int32_t integer_of(const Cell* c) { return int32_t(c->data2); }
 // The most cells a buffer may hold.
 constexpr int64_t kMaxCells = kMaxCapacity / sizeof(Cell);
 
-[[noreturn]] void raise_refine_arg(const char* refinement, const Cell* arg) {
-  Cell word = name_word_cell(refinement);
-  raise_error(kErrScriptInvalidRefineArg, &word, arg);
-}
-
 bool indexed_q(const Cell* v) { return v->is(kTypeHash) && v->data3 != 0; }
 
 // MAY ALLOCATE, MAY RUN KIV CODE. After [n] cells were inserted at [pos] of

@@ -52,11 +52,6 @@ inline int32_t clamp_head(const Cell* v, int32_t total) {
 }
 inline int32_t integer_of(const Cell* c) { return int32_t(c->data2); }
 
-[[noreturn]] void raise_refine_arg(const char* refinement, const Cell* arg) {
-  Cell word = name_word_cell(refinement);
-  raise_error(kErrScriptInvalidRefineArg, &word, arg);
-}
-
 // Whether the typeset! [set] holds type [t]: the bit of t is in byte t / 8 of
 // payload words 1-3 (in memory order), most significant bit first.
 bool typeset_has_q(const Cell* set, TypeId t) {

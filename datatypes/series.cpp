@@ -53,11 +53,6 @@ inline int32_t clamp(int64_t x, int32_t lo, int32_t hi) { return int32_t(x < lo 
 inline Cell integer_cell(int32_t n) { return make_cell(kTypeInteger, 0, uint32_t(n)); }
 inline int32_t integer_of(const Cell* c) { return int32_t(c->data2); }
 
-[[noreturn]] void raise_refine_arg(const char* refinement, const Cell* arg) {
-  Cell word = name_word_cell(refinement);
-  raise_error(kErrScriptInvalidRefineArg, &word, arg);
-}
-
 // ---------------------------------------------------------------- ownership
 //
 // Change notification goes through runtime/ownership.h (owner_notify_before

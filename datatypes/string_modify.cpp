@@ -47,11 +47,6 @@ namespace {
 
 inline int32_t integer_of(const Cell* c) { return int32_t(c->data2); }
 
-[[noreturn]] void raise_refine_arg(const char* refinement, const Cell* arg) {
-  Cell word = name_word_cell(refinement);
-  raise_error(kErrScriptInvalidRefineArg, &word, arg);
-}
-
 // The blanks plain trim removes around line feeds: space, tab and the
 // non-ASCII whitespace, not the other controls.
 bool blank_q(uint32_t cp) { return cp == ' ' || cp == '\t' || (cp >= 0x85 && string_whitespace_q(cp)); }

@@ -40,11 +40,6 @@ namespace {
 
 inline int32_t integer_of(const Cell* c) { return int32_t(c->data2); }
 
-[[noreturn]] void raise_refine_arg(const char* refinement, const Cell* arg) {
-  Cell word = name_word_cell(refinement);
-  raise_error(kErrScriptInvalidRefineArg, &word, arg);
-}
-
 // How the units of a searched buffer read.
 enum class HayKind : uint8_t {
   kText,         // string family: code points, foldable

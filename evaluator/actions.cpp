@@ -8,6 +8,9 @@
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
+#include "runtime/runtime_words.h"
+
+#include <cstring>
 
 namespace kiv {
 
@@ -33,6 +36,23 @@ void set_result(const Cell* c) { stack_set_last(c); }
   Cell datatype = datatype_cell(type);
   Cell argument = name_word_cell(g_actions_table[id].first_arg);
   raise_error(kErrScriptExpectArg, &where, &datatype, &argument);
+}
+
+void raise_refine_arg(const char* refinement, const Cell* arg) {
+  // The runtime keeps these refinements ready; any other name is made here.
+  static constexpr struct {
+    const char* name;
+    RuntimeValue value;
+  } kKnown[] = {{"part", kRefinementPart}, {"skip", kRefinementSkip}, {"with", kRefinementWith},
+                {"compare", kRefinementCompare}};
+  Cell word = make_cell(kTypeNone);
+  for (const auto& k : kKnown)
+    if (runtime_words_ready() && std::strcmp(k.name, refinement) == 0) word = runtime_value(k.value);
+  if (word.is(kTypeNone)) {
+    word = name_word_cell(refinement);
+    if (!word.is(kTypeNone)) word.set_type(kTypeRefinement);
+  }
+  raise_error(kErrScriptInvalidRefineArg, &word, arg);
 }
 
 bool is_series_type(TypeId t) {
@@ -165,8 +185,7 @@ void normalize_insert_part(Cell* value, Cell* part) {
   } else if (part->type() == value->type() && part->node() == value->node()) {
     count = part->head() - value->head();
   } else {
-    Cell refinement = name_word_cell("part");
-    raise_error(kErrScriptInvalidRefineArg, &refinement, part);
+    raise_refine_arg("part", part);
   }
   if (count < 0) {
     int32_t start = value->head() + count;
@@ -185,8 +204,7 @@ void normalize_change_part(Cell* series, Cell* part) {
     *part = integer_cell(part->head() - series->head());
     return;
   }
-  Cell refinement = name_word_cell("part");
-  raise_error(kErrScriptInvalidRefineArg, &refinement, part);
+  raise_refine_arg("part", part);
 }
 
 FindArgs find_args(const int32_t* r, bool with_tail_match) {

@@ -39,6 +39,10 @@ inline constexpr int32_t kNoLimit = 2147483647;
 // word, the datatype and the action's first argument.
 [[noreturn]] void raise_unsupported_action(TypeId type, ActionId id);
 
+// Raises script invalid-refine-arg naming the refinement (/part, /skip, /with,
+// /compare...) and its bad argument.
+[[noreturn]] void raise_refine_arg(const char* refinement, const Cell* arg);
+
 // The handler of [type] for the action slot [member], raising the unsupported
 // error when the type registered none.
 #define KIV_GET_ACTION(type, Ident, member)                                          \

@@ -4,9 +4,8 @@
 // operations. Inputs are written in a small subset of the literal syntax and
 // results compared as molded text, with the index of a series result.
 //
-// The fixture registers block!, its relatives and the scalar types the cases
-// use, parent first, and restores the registry afterwards; hash! is a test row
-// that inherits everything from block!.
+// The fixture adds hash! as a test row that inherits everything from block!,
+// and puts the registry back afterwards.
 #include "datatypes/block_modify.h"
 
 #include <gtest/gtest.h>
@@ -19,28 +18,29 @@
 #include <vector>
 
 #include "datatypes/block.h"
-#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "runtime/cycle.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
-#include "runtime/runtime_words.h"
 #include "tests/unit/kiv_test.h"
 
 namespace kiv {
 namespace {
 
+using test::at_head;
+using test::call;
 using test::call_action;
+using test::call_action_with;
 using test::catch_error;
 using test::integer_cell;
-using test::text_of;
-constexpr ErrorId kNoError = kErrorIdCount;
+using test::kNoError;
+using test::mold;
+using test::text_cell;
 
 // ---------------------------------------------------------------- reading values
 // Integers, words, 'lit-words, "strings", [blocks], (parens), #none, and type
@@ -73,10 +73,9 @@ Cell read_one(const char*& p) {
   }
   if (*p == '"') {
     const char* end = std::strchr(p + 1, '"');
-    Cell* s = string_make_at(stack_push(), 16);
-    string_append_utf8(s, std::string(p + 1, end));
+    Cell s = text_cell(std::string_view(p + 1, size_t(end - p - 1)));
     p = end + 1;
-    return *s;
+    return s;
   }
   const char* start = p;
   while (*p && *p != ' ' && *p != ']' && *p != ')') p++;
@@ -124,15 +123,7 @@ Cell* hsh(const char* text, int32_t head = 0) {
   return h;
 }
 
-Cell at(const Cell* c, int32_t head) {
-  Cell v = *c;
-  v.set_head(head);
-  return v;
-}
-
 // ---------------------------------------------------------------- showing results
-
-std::string mold(Cell v) { return text_of(call_action(kActionMold, {v})); }
 
 // A series as "<index> <mold from the head>", anything else molded.
 std::string show(Cell v) {
@@ -146,12 +137,6 @@ std::string whole(Cell v) {
   v.set_head(0);
   v.set_type(kTypeBlock);
   return mold(v);
-}
-
-// Calls an action and pushes its result, so that a series result stays rooted.
-Cell* call(ActionId id, std::initializer_list<Cell> args, std::initializer_list<int32_t> refs = {}) {
-  Cell r = call_action(id, args, refs);
-  return stack_push_value(r);
 }
 
 // Every cell of the hash! [h] is found through its index at its own position.
@@ -168,37 +153,12 @@ void expect_index_in_step(const Cell* h) {
 class BlockModifyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (int t = 0; t < kTypeTableRows; t++) saved_[t] = g_action_table[t];
-    saved_max_ = g_max_type_id;
-    symbol_table_init();
-    global_context_init();
-    series_datatype_init();
-    block_datatype_init();
-    paren_datatype_init();
-    string_datatype_init();
-    integer_datatype_init();
-    char_datatype_init();
-    symbol_datatype_init();
-    context_datatype_init();
-    word_datatype_init();
-    lit_word_datatype_init();
-    set_word_datatype_init();
-    get_word_datatype_init();
-    refinement_datatype_init();
-    issue_datatype_init();
-    path_datatype_init();
-    runtime_words_init();
     register_datatype({kTypeHash, kTypeBlock, "hash!", kActionCount, g_action_table[kTypeBlock]});
   }
-  void TearDown() override {
-    EXPECT_EQ(cycle_stack_depth(), 0u);
-    for (int t = 0; t < kTypeTableRows; t++) g_action_table[t] = saved_[t];
-    g_max_type_id = saved_max_;
-  }
+  void TearDown() override { EXPECT_EQ(cycle_stack_depth(), 0u); }
 
  private:
-  ActionSlots saved_[kTypeTableRows];
-  int saved_max_ = 0;
+  test::SavedRegistry saved_;
 };
 
 // ---------------------------------------------------------------- find and select
@@ -218,7 +178,7 @@ Cell run_find(ActionId id, const Cell* series, Cell value, const FindRefs& r) {
   std::vector<int32_t> refs(11, kNoRefinement);
   auto add_arg = [&](int slot, const char* text) {
     if (!text) return;
-    Cell c = text[0] == '@' ? at(series, std::atoi(text + 1)) : val(text);
+    Cell c = text[0] == '@' ? at_head(series, std::atoi(text + 1)) : val(text);
     refs[size_t(slot)] = int32_t(args.size());
     args.push_back(c);
   };
@@ -238,11 +198,7 @@ Cell run_find(ActionId id, const Cell* series, Cell value, const FindRefs& r) {
     flag(9, r.tail);
     flag(10, r.match);
   }
-  StackSave save;
-  open_native_frame(nullptr);
-  for (const Cell& c : args) stack_push_value(c);
-  g_actions_table[id].entry(refs.data());
-  return *g_stack.arguments;
+  return call_action_with(id, args, refs);
 }
 
 struct FindCase {
@@ -356,7 +312,7 @@ TEST_F(BlockModifyTest, FindRefinementErrors) {
   // arguments are not rooted until error! values exist).
   Cell* b = blk("a b");
   catch_error([&] { run_find(kActionFind, b, val("a"), {.skip = "x"}); });
-  EXPECT_EQ(mold(last_raised_error().args[0]), "skip");
+  EXPECT_EQ(mold(last_raised_error().args[0]), "/skip");  // the refinement itself
   EXPECT_EQ(mold(last_raised_error().args[1]), "x");
 }
 
@@ -402,8 +358,8 @@ TEST_F(BlockModifyTest, HashFindThroughIndexAgreesWithScan) {
     if (rng() % 3 == 0) refs.part = part;
     refs.last = rng() % 3 == 0;
     refs.reverse = rng() % 3 == 0;
-    Cell x = run_find(kActionFind, stack_push_value(at(b, head)), key, refs);
-    Cell y = run_find(kActionFind, stack_push_value(at(h, head)), key, refs);
+    Cell x = run_find(kActionFind, stack_push_value(at_head(b, head)), key, refs);
+    Cell y = run_find(kActionFind, stack_push_value(at_head(h, head)), key, refs);
     ASSERT_EQ(x.is(kTypeNone), y.is(kTypeNone)) << round;
     if (!x.is(kTypeNone)) {
       EXPECT_EQ(x.head(), y.head()) << round;
@@ -425,14 +381,7 @@ Cell run_insert(bool append, Cell series, Cell value, int32_t part = -1, bool on
     refs[2] = int32_t(args.size());
     args.push_back(integer_cell(dup));
   }
-  StackSave save;
-  open_native_frame(nullptr);
-  for (const Cell& c : args) stack_push_value(c);
-  int32_t all[16];
-  std::fill(all, all + 16, kNoRefinement);
-  std::copy(refs, refs + 3, all);
-  g_actions_table[append ? kActionAppend : kActionInsert].entry(all);
-  return *g_stack.arguments;
+  return call_action_with(append ? kActionAppend : kActionInsert, args, refs);
 }
 
 TEST_F(BlockModifyTest, InsertAndAppendTable) {
@@ -496,14 +445,14 @@ TEST_F(BlockModifyTest, SelfInsertionCopiesTheSourceFirst) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.after);
     Cell* b = blk("1 2 3");
-    run_insert(c.append, at(b, c.head), at(b, c.value_head), -1, false, c.dup);
+    run_insert(c.append, at_head(b, c.head), at_head(b, c.value_head), -1, false, c.dup);
     EXPECT_EQ(whole(*b), c.after);
   }
   // A block much larger than its buffer's spare room.
   std::string text;
   for (int i = 0; i < 3000; i++) text += std::to_string(i) + " ";
   Cell* big = blk(text.c_str());
-  run_insert(false, *big, at(big, 1000));
+  run_insert(false, *big, at_head(big, 1000));
   ASSERT_EQ(block_total_length(big), 5000);
   for (int32_t i = 0; i < 5000; i++)
     ASSERT_EQ(int32_t(block_ks_abs_at(big, i)->data2), i < 2000 ? i + 1000 : i - 2000) << i;
@@ -542,7 +491,7 @@ TEST_F(BlockModifyTest, LargeAppendAndInsert) {
   Cell* dup = blk("a");
   run_insert(true, *dup, val("[x y z]"), -1, false, 100000);
   EXPECT_EQ(block_total_length(dup), 300001);
-  EXPECT_EQ(mold(at(dup, 299998)), "[x y z]");
+  EXPECT_EQ(mold(at_head(dup, 299998)), "[x y z]");
 }
 
 // ---------------------------------------------------------------- change
@@ -553,18 +502,14 @@ Cell run_change(Cell series, Cell value, const char* part = nullptr, bool only =
   std::fill(refs, refs + 16, kNoRefinement);
   if (part) {
     refs[0] = int32_t(args.size());
-    args.push_back(part[0] == '@' ? at(&series, std::atoi(part + 1)) : val(part));
+    args.push_back(part[0] == '@' ? at_head(&series, std::atoi(part + 1)) : val(part));
   }
   if (only) refs[1] = 0;
   if (dup) {
     refs[2] = int32_t(args.size());
     args.push_back(integer_cell(dup));
   }
-  StackSave save;
-  open_native_frame(nullptr);
-  for (const Cell& c : args) stack_push_value(c);
-  g_actions_table[kActionChange].entry(refs);
-  return *g_stack.arguments;
+  return call_action_with(kActionChange, args, refs);
 }
 
 TEST_F(BlockModifyTest, ChangeTable) {
@@ -607,10 +552,10 @@ TEST_F(BlockModifyTest, ChangeTable) {
 
 TEST_F(BlockModifyTest, ChangeWithItselfAndErrors) {
   Cell* b = blk("1 2 3 4");
-  run_change(at(b, 1), *b);
+  run_change(at_head(b, 1), *b);
   EXPECT_EQ(whole(*b), "[1 1 2 3 4]");
   Cell* c = blk("1 2 3 4");
-  run_change(*c, at(c, 2), "1");
+  run_change(*c, at_head(c, 2), "1");
   EXPECT_EQ(whole(*c), "[3 4 2 3 4]");
   Cell* d = blk("1 2 3");
   EXPECT_EQ(catch_error([&] { run_change(*d, val("x"), "\"p\""); }), kErrScriptInvalidRefineArg);
@@ -658,15 +603,15 @@ TEST_F(BlockModifyTest, Swap) {
   EXPECT_EQ(show(r), "1 [4 2]");
   EXPECT_EQ(whole(*b), "[3 1]");
   // At either tail nothing happens.
-  call_action(kActionSwap, {*a, at(b, 2)});
-  call_action(kActionSwap, {at(a, 5), *b});
+  call_action(kActionSwap, {*a, at_head(b, 2)});
+  call_action(kActionSwap, {at_head(a, 5), *b});
   EXPECT_EQ(whole(*a), "[4 2]");
   // Within one block, and within one hash! whose index follows both cells.
   Cell* h = hsh("a b c");
-  call_action(kActionSwap, {*h, at(h, 2)});
+  call_action(kActionSwap, {*h, at_head(h, 2)});
   EXPECT_EQ(whole(*h), "[c b a]");
   expect_index_in_step(h);
-  call_action(kActionSwap, {at(h, 1), at(h, 1)});
+  call_action(kActionSwap, {at_head(h, 1), at_head(h, 1)});
   expect_index_in_step(h);
   Cell* text = stack_push_value(val("\"ab\""));
   EXPECT_EQ(catch_error([&] { call_action(kActionSwap, {*a, *text}); }), kErrScriptInvalidArg);
@@ -800,7 +745,7 @@ Cell run_sort(const Cell* series, const SortRefs& r, const Cell* compare = nullp
   auto add_arg = [&](int slot, const char* text) {
     if (!text) return;
     refs[slot] = int32_t(args.size());
-    args.push_back(text[0] == '@' ? at(series, std::atoi(text + 1)) : val(text));
+    args.push_back(text[0] == '@' ? at_head(series, std::atoi(text + 1)) : val(text));
   };
   if (r.case_) refs[0] = 0;
   add_arg(1, r.skip);
@@ -813,11 +758,7 @@ Cell run_sort(const Cell* series, const SortRefs& r, const Cell* compare = nullp
   if (r.all) refs[4] = 0;
   if (r.reverse) refs[5] = 0;
   if (r.stable) refs[6] = 0;
-  StackSave save;
-  open_native_frame(nullptr);
-  for (const Cell& c : args) stack_push_value(c);
-  g_actions_table[kActionSort].entry(refs);
-  return *g_stack.arguments;
+  return call_action_with(kActionSort, args, refs);
 }
 
 TEST_F(BlockModifyTest, SortTable) {

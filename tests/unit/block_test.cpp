@@ -1,8 +1,7 @@
 // block!: make, to, form and mold (new-line markers, indentation, cycles,
 // /part), compare, path access and the raw accessors, through the action
-// entry points. The fixture registers the datatypes block! needs in
-// parent-first order and restores the registry afterwards. Where block!'s
-// find and select are not registered, minimal stand-ins serve path access.
+// entry points. The fixture checks that every test leaves the cycle stack
+// empty.
 #include "datatypes/block.h"
 
 #include <gtest/gtest.h>
@@ -11,134 +10,48 @@
 #include <string>
 #include <vector>
 
-#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "runtime/collector.h"
 #include "runtime/cycle.h"
 #include "runtime/hashtable.h"
 #include "runtime/root.h"
-#include "runtime/runtime_words.h"
 #include "tests/unit/kiv_test.h"
 
 namespace kiv {
 namespace {
 
+using test::at_head;
+using test::block_of;
+using test::call;
 using test::call_action;
 using test::catch_error;
+using test::form_of;
 using test::integer_cell;
+using test::kNoError;
+using test::make;
+using test::mold;
+using test::text_cell;
 using test::text_of;
-constexpr ErrorId kNoError = kErrorIdCount;
-
-// A linear find for path access while block!'s own is not registered: the
-// first cell from the head equal under find-equal (strict with /case).
-Cell* stand_in_find(Cell* series, Cell* value, const FindArgs& args) {
-  int32_t total = block_total_length(series);
-  for (int32_t i = std::max(series->head(), 0); i < total; i++) {
-    Cell* item = stack_push_value(*block_ks_abs_at(series, i));
-    if (action_compare_values(item, value, args.case_ ? kCmpStrictEqual : kCmpFindEqual) == 0) {
-      series->set_head(i);
-      return series;
-    }
-  }
-  *series = kNoneCell;
-  return series;
-}
-
-Cell* stand_in_select(Cell* series, Cell* value, const FindArgs& args) {
-  stand_in_find(series, value, args);
-  if (series->is(kTypeNone)) return series;
-  return series_pick(series, 2, nullptr);
-}
+using test::to;
+using test::word;
 
 class BlockTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    for (int t = 0; t < kTypeTableRows; t++) saved_[t] = g_action_table[t];
-    saved_max_ = g_max_type_id;
-    symbol_table_init();
-    global_context_init();
-    series_datatype_init();
-    block_datatype_init();
-    paren_datatype_init();
-    string_datatype_init();
-    integer_datatype_init();
-    char_datatype_init();
-    symbol_datatype_init();
-    context_datatype_init();
-    word_datatype_init();
-    lit_word_datatype_init();
-    set_word_datatype_init();
-    get_word_datatype_init();
-    refinement_datatype_init();
-    issue_datatype_init();
-    path_datatype_init();
-    lit_path_datatype_init();
-    set_path_datatype_init();
-    get_path_datatype_init();
-    runtime_words_init();
-    ActionSlots& block = g_action_table[kTypeBlock];
-    if (!block.find) block.find = stand_in_find;
-    if (!block.select) block.select = stand_in_select;
-  }
-  void TearDown() override {
-    EXPECT_EQ(cycle_stack_depth(), 0u);
-    for (int t = 0; t < kTypeTableRows; t++) g_action_table[t] = saved_[t];
-    g_max_type_id = saved_max_;
-  }
+  void TearDown() override { EXPECT_EQ(cycle_stack_depth(), 0u); }
 
-  // Pushes (and so roots) a new block of [type] holding copies of [cells].
-  static Cell* blk(std::initializer_list<Cell> cells, TypeId type = kTypeBlock) {
-    Cell* b = block_push_only(int32_t(cells.size()));
-    for (const Cell& c : cells) block_append_value(b, &c);
-    b->set_header(type);
-    return b;
-  }
-  static Cell w(const char* name, TypeId type = kTypeWord) {
-    Cell c = load_word(name);
-    c.set_header(type);
-    return c;
-  }
-  // A string! on the data stack.
-  static Cell str(const char* text) {
-    Cell* s = string_make_at(stack_push(), 16);
-    string_append_utf8(s, text);
-    return *s;
-  }
   static Cell nl(Cell c) {
     c.header |= kFlagNewLine;
     return c;
   }
-  static Cell at(const Cell* c, int32_t head) {
-    Cell v = *c;
-    v.set_head(head);
-    return v;
-  }
 
-  // Calls an action and pushes its result, so that a series result stays rooted.
-  static Cell* call(ActionId id, std::initializer_list<Cell> args, std::initializer_list<int32_t> refs = {}) {
-    Cell r = call_action(id, args, refs);
-    return stack_push_value(r);
-  }
-  static std::string mold(Cell v, bool only = false, bool all = false, bool flat = false, int32_t part = -1) {
-    int32_t o = only ? 0 : -1, a = all ? 0 : -1, f = flat ? 0 : -1;
-    if (part >= 0) return text_of(call_action(kActionMold, {v, integer_cell(part)}, {o, a, f, 1}));
-    return text_of(call_action(kActionMold, {v}, {o, a, f, -1}));
-  }
-  static std::string form(Cell v, int32_t part = -1) {
-    if (part >= 0) return text_of(call_action(kActionForm, {v, integer_cell(part)}, {1}));
-    return text_of(call_action(kActionForm, {v}));
-  }
   static bool compare(Cell a, Cell b, CompareOp op) {
     return call_action(kActionCompare, {a, b, integer_cell(op)}).data1 == 1;
   }
-  static Cell* make(TypeId type, Cell spec) { return call(kActionMake, {datatype_cell(type), spec}); }
-  static Cell* to(TypeId type, Cell spec) { return call(kActionTo, {datatype_cell(type), spec}); }
 
   // Path access: get when [value] is null.
   static Cell* path_step(Cell parent, Cell element, const Cell* value = nullptr, bool case_ = false) {
@@ -149,16 +62,12 @@ class BlockTest : public ::testing::Test {
     Cell r = *action_eval_path({p, e, v, path, 0, case_});
     return stack_push_value(r);
   }
-
- private:
-  ActionSlots saved_[kTypeTableRows];
-  int saved_max_ = 0;
 };
 
 // ---------------------------------------------------------------- mold
 
 TEST_F(BlockTest, MoldTable) {
-  Cell a = w("a"), b = w("b"), x = w("x");
+  Cell a = word("a"), b = word("b"), x = word("x");
   struct Case {
     const char* name;
     Cell value;
@@ -166,28 +75,28 @@ TEST_F(BlockTest, MoldTable) {
     int32_t part;
     const char* expected;
   } cases[] = {
-      {"plain", *blk({integer_cell(1), integer_cell(2)}), false, false, -1, "[1 2]"},
-      {"only", *blk({integer_cell(1), integer_cell(2)}), true, false, -1, "1 2"},
-      {"empty", *blk({}), false, false, -1, "[]"},
-      {"nested", *blk({integer_cell(1), *blk({integer_cell(2), integer_cell(3)}), str("a")}), false, false, -1,
-       R"([1 [2 3] "a"])"},
-      {"words", *blk({w("a", kTypeSetWord), w("b", kTypeLitWord), w("c", kTypeGetWord)}), false, false, -1,
-       "[a: 'b :c]"},
-      {"second marked", *blk({a, nl(b)}), false, false, -1, "[a\nb]"},
-      {"first marked", *blk({nl(a), b}), false, false, -1, "[\n    a b\n]"},
-      {"all marked", *blk({nl(a), nl(b)}), false, false, -1, "[\n    a\n    b\n]"},
-      {"nested marked", *blk({nl(*blk({nl(x)}))}), false, false, -1, "[\n    [\n        x\n    ]\n]"},
-      {"inner marked only", *blk({a, *blk({nl(x), nl(x)})}), false, false, -1, "[a [\n    x\n    x\n]]"},
-      {"flat ignores markers", *blk({nl(a), nl(*blk({nl(x)}))}), false, true, -1, "[a [x]]"},
-      {"only with markers", *blk({nl(a), nl(b)}), true, false, -1, "a\nb"},
-      {"paren inside", *blk({*blk({integer_cell(1), w("+"), integer_cell(2)}, kTypeParen)}), false, false, -1,
-       "[(1 + 2)]"},
-      {"part cuts", *blk({integer_cell(1), integer_cell(2), integer_cell(3)}), false, false, 4, "[1 2"},
-      {"part zero", *blk({integer_cell(1)}), false, false, 0, ""},
-      {"part past end", *blk({integer_cell(1)}), false, false, 10, "[1]"},
-      {"from the head", at(blk({integer_cell(1), integer_cell(2)}), 1), false, false, -1, "[2]"},
-      {"head past tail", at(blk({integer_cell(1)}), 7), false, false, -1, "[]"},
-      {"negative head", at(blk({integer_cell(1)}), -3), false, false, -1, "[1]"},
+      {"plain", *block_of({integer_cell(1), integer_cell(2)}), false, false, -1, "[1 2]"},
+      {"only", *block_of({integer_cell(1), integer_cell(2)}), true, false, -1, "1 2"},
+      {"empty", *block_of({}), false, false, -1, "[]"},
+      {"nested", *block_of({integer_cell(1), *block_of({integer_cell(2), integer_cell(3)}), text_cell("a")}), false,
+       false, -1, R"([1 [2 3] "a"])"},
+      {"words", *block_of({word("a", kTypeSetWord), word("b", kTypeLitWord), word("c", kTypeGetWord)}), false, false,
+       -1, "[a: 'b :c]"},
+      {"second marked", *block_of({a, nl(b)}), false, false, -1, "[a\nb]"},
+      {"first marked", *block_of({nl(a), b}), false, false, -1, "[\n    a b\n]"},
+      {"all marked", *block_of({nl(a), nl(b)}), false, false, -1, "[\n    a\n    b\n]"},
+      {"nested marked", *block_of({nl(*block_of({nl(x)}))}), false, false, -1, "[\n    [\n        x\n    ]\n]"},
+      {"inner marked only", *block_of({a, *block_of({nl(x), nl(x)})}), false, false, -1, "[a [\n    x\n    x\n]]"},
+      {"flat ignores markers", *block_of({nl(a), nl(*block_of({nl(x)}))}), false, true, -1, "[a [x]]"},
+      {"only with markers", *block_of({nl(a), nl(b)}), true, false, -1, "a\nb"},
+      {"paren inside", *block_of({*block_of({integer_cell(1), word("+"), integer_cell(2)}, kTypeParen)}), false, false,
+       -1, "[(1 + 2)]"},
+      {"part cuts", *block_of({integer_cell(1), integer_cell(2), integer_cell(3)}), false, false, 4, "[1 2"},
+      {"part zero", *block_of({integer_cell(1)}), false, false, 0, ""},
+      {"part past end", *block_of({integer_cell(1)}), false, false, 10, "[1]"},
+      {"from the head", at_head(block_of({integer_cell(1), integer_cell(2)}), 1), false, false, -1, "[2]"},
+      {"head past tail", at_head(block_of({integer_cell(1)}), 7), false, false, -1, "[]"},
+      {"negative head", at_head(block_of({integer_cell(1)}), -3), false, false, -1, "[1]"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -202,50 +111,52 @@ TEST_F(BlockTest, FormTable) {
     int32_t part;
     const char* expected;
   } cases[] = {
-      {"nested", *blk({integer_cell(1), *blk({integer_cell(2), integer_cell(3)}), str("a")}), -1, "1 2 3 a"},
-      {"empty", *blk({}), -1, ""},
-      {"no space after line feed", *blk({str("a\n"), w("b"), str("c\t"), w("d")}), -1, "a\nb c\td"},
-      {"words lose prefixes", *blk({w("a", kTypeSetWord), w("b", kTypeLitWord)}), -1, "a b"},
-      {"part", *blk({integer_cell(10), integer_cell(20), integer_cell(30)}), 4, "10 2"},
-      {"empty nested", *blk({*blk({}), integer_cell(1)}), -1, " 1"},
+      {"nested", *block_of({integer_cell(1), *block_of({integer_cell(2), integer_cell(3)}), text_cell("a")}), -1,
+       "1 2 3 a"},
+      {"empty", *block_of({}), -1, ""},
+      {"no space after line feed", *block_of({text_cell("a\n"), word("b"), text_cell("c\t"), word("d")}), -1,
+       "a\nb c\td"},
+      {"words lose prefixes", *block_of({word("a", kTypeSetWord), word("b", kTypeLitWord)}), -1, "a b"},
+      {"part", *block_of({integer_cell(10), integer_cell(20), integer_cell(30)}), 4, "10 2"},
+      {"empty nested", *block_of({*block_of({}), integer_cell(1)}), -1, " 1"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(form(c.value, c.part), c.expected);
+    EXPECT_EQ(form_of(c.value, c.part), c.expected);
   }
 }
 
 TEST_F(BlockTest, CyclesAreElided) {
-  Cell* self = blk({integer_cell(1)});
+  Cell* self = block_of({integer_cell(1)});
   block_append_value(self, self);
   EXPECT_EQ(mold(*self), "[1 [...]]");
-  EXPECT_EQ(form(*self), "1 ...");
+  EXPECT_EQ(form_of(*self), "1 ...");
   // Two blocks inside each other.
-  Cell* a = blk({w("a")});
-  Cell* b = blk({w("b"), *a});
+  Cell* a = block_of({word("a")});
+  Cell* b = block_of({word("b"), *a});
   block_append_value(a, b);
   EXPECT_EQ(mold(*a), "[a [b [...]]]");
   // A block met twice side by side is no cycle.
-  Cell* inner = blk({integer_cell(7)});
-  EXPECT_EQ(mold(*blk({*inner, *inner})), "[[7] [7]]");
+  Cell* inner = block_of({integer_cell(7)});
+  EXPECT_EQ(mold(*block_of({*inner, *inner})), "[[7] [7]]");
   // A paren inside itself is elided too.
-  Cell* p = blk({integer_cell(1)}, kTypeParen);
+  Cell* p = block_of({integer_cell(1)}, kTypeParen);
   block_append_value(p, p);
   EXPECT_EQ(mold(*p), "(1 (...))");
 }
 
 TEST_F(BlockTest, DeepNestingAndLargeBlocks) {
   // 500 levels mold fine; 1,000 exceed the cycle stack with a clear error.
-  Cell* deep = blk({});
-  for (int i = 0; i < 500; i++) deep = blk({*deep});
+  Cell* deep = block_of({});
+  for (int i = 0; i < 500; i++) deep = block_of({*deep});
   std::string text = mold(*deep);
   EXPECT_EQ(text, std::string(501, '[') + std::string(501, ']'));
-  for (int i = 0; i < 600; i++) deep = blk({*deep});
+  for (int i = 0; i < 600; i++) deep = block_of({*deep});
   EXPECT_EQ(catch_error([&] { mold(*deep); }), kErrInternalTooDeep);
   cycle_stack_reset();
 
   // 100,000 cells.
-  Cell* big = blk({});
+  Cell* big = block_of({});
   for (int i = 0; i < 100000; i++) {
     Cell n = integer_cell(i);
     block_append_value(big, &n);
@@ -270,60 +181,60 @@ TEST_F(BlockTest, DeepNestingAndLargeBlocks) {
 // ---------------------------------------------------------------- compare
 
 TEST_F(BlockTest, CompareTable) {
-  Cell* one_two = blk({integer_cell(1), integer_cell(2)});
+  Cell* one_two = block_of({integer_cell(1), integer_cell(2)});
   struct Case {
     const char* name;
     Cell a, b;
     CompareOp op;
     bool expected;
   } cases[] = {
-      {"equal", *one_two, *blk({integer_cell(1), integer_cell(2)}), kCmpEqual, true},
-      {"differ", *one_two, *blk({integer_cell(1), integer_cell(3)}), kCmpEqual, false},
-      {"not-equal", *one_two, *blk({integer_cell(1), integer_cell(3)}), kCmpNotEqual, true},
-      {"lengths differ", *one_two, *blk({integer_cell(1), integer_cell(2), integer_cell(3)}), kCmpEqual, false},
-      {"lesser by element", *one_two, *blk({integer_cell(1), integer_cell(3)}), kCmpLesser, true},
-      {"greater by element", *one_two, *blk({integer_cell(1), integer_cell(3)}), kCmpGreater, false},
-      {"string before integer", *blk({integer_cell(1), str("a")}), *one_two, kCmpLesser, true},
-      {"integer after string", *one_two, *blk({integer_cell(1), str("a")}), kCmpGreater, true},
-      {"shorter is lesser", *blk({integer_cell(1)}), *one_two, kCmpLesser, true},
-      {"longer is greater", *one_two, *blk({integer_cell(1)}), kCmpGreaterOrEqual, true},
-      {"empty equals empty", *blk({}), *blk({}), kCmpEqual, true},
-      {"from the heads", at(blk({integer_cell(0), integer_cell(1), integer_cell(2)}), 1), *one_two, kCmpEqual,
+      {"equal", *one_two, *block_of({integer_cell(1), integer_cell(2)}), kCmpEqual, true},
+      {"differ", *one_two, *block_of({integer_cell(1), integer_cell(3)}), kCmpEqual, false},
+      {"not-equal", *one_two, *block_of({integer_cell(1), integer_cell(3)}), kCmpNotEqual, true},
+      {"lengths differ", *one_two, *block_of({integer_cell(1), integer_cell(2), integer_cell(3)}), kCmpEqual, false},
+      {"lesser by element", *one_two, *block_of({integer_cell(1), integer_cell(3)}), kCmpLesser, true},
+      {"greater by element", *one_two, *block_of({integer_cell(1), integer_cell(3)}), kCmpGreater, false},
+      {"string before integer", *block_of({integer_cell(1), text_cell("a")}), *one_two, kCmpLesser, true},
+      {"integer after string", *one_two, *block_of({integer_cell(1), text_cell("a")}), kCmpGreater, true},
+      {"shorter is lesser", *block_of({integer_cell(1)}), *one_two, kCmpLesser, true},
+      {"longer is greater", *one_two, *block_of({integer_cell(1)}), kCmpGreaterOrEqual, true},
+      {"empty equals empty", *block_of({}), *block_of({}), kCmpEqual, true},
+      {"from the heads", at_head(block_of({integer_cell(0), integer_cell(1), integer_cell(2)}), 1), *one_two, kCmpEqual,
        true},
-      {"words ignore case", *blk({w("abc")}), *blk({w("ABC")}), kCmpEqual, true},
-      {"strict words keep case", *blk({w("abc")}), *blk({w("ABC")}), kCmpStrictEqual, false},
-      {"word kinds are comparable", *blk({w("a")}), *blk({w("a", kTypeSetWord)}), kCmpEqual, true},
-      {"texts ignore case", *blk({str("Ab")}), *blk({str("aB")}), kCmpEqual, true},
-      {"nested", *blk({*blk({integer_cell(1)})}), *blk({*blk({integer_cell(1)})}), kCmpEqual, true},
-      {"same needs the same series", *one_two, *blk({integer_cell(1), integer_cell(2)}), kCmpSame, false},
+      {"words ignore case", *block_of({word("abc")}), *block_of({word("ABC")}), kCmpEqual, true},
+      {"strict words keep case", *block_of({word("abc")}), *block_of({word("ABC")}), kCmpStrictEqual, false},
+      {"word kinds are comparable", *block_of({word("a")}), *block_of({word("a", kTypeSetWord)}), kCmpEqual, true},
+      {"texts ignore case", *block_of({text_cell("Ab")}), *block_of({text_cell("aB")}), kCmpEqual, true},
+      {"nested", *block_of({*block_of({integer_cell(1)})}), *block_of({*block_of({integer_cell(1)})}), kCmpEqual, true},
+      {"same needs the same series", *one_two, *block_of({integer_cell(1), integer_cell(2)}), kCmpSame, false},
       {"same series same head", *one_two, *one_two, kCmpSame, true},
-      {"same series other head", *one_two, at(one_two, 1), kCmpSame, false},
-      {"block is not paren", *one_two, *blk({integer_cell(1), integer_cell(2)}, kTypeParen), kCmpEqual, false},
-      {"path and lit-path: word-equal", *blk({w("a"), w("b")}, kTypePath), *blk({w("a"), w("b")}, kTypeLitPath),
-       kCmpWordEqual, true},
-      {"path and lit-path: equal", *blk({w("a"), w("b")}, kTypePath), *blk({w("a"), w("b")}, kTypeLitPath),
-       kCmpEqual, false},
+      {"same series other head", *one_two, at_head(one_two, 1), kCmpSame, false},
+      {"block is not paren", *one_two, *block_of({integer_cell(1), integer_cell(2)}, kTypeParen), kCmpEqual, false},
+      {"path and lit-path: word-equal", *block_of({word("a"), word("b")}, kTypePath),
+       *block_of({word("a"), word("b")}, kTypeLitPath), kCmpWordEqual, true},
+      {"path and lit-path: equal", *block_of({word("a"), word("b")}, kTypePath),
+       *block_of({word("a"), word("b")}, kTypeLitPath), kCmpEqual, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(compare(c.a, c.b, c.op), c.expected);
   }
   // The raw answers for sorting.
-  EXPECT_EQ(block_compare(blk({}), one_two, kCmpSort), -1);
-  EXPECT_EQ(block_compare(one_two, blk({integer_cell(1), str("a")}), kCmpSort), 1);
-  EXPECT_EQ(block_compare(blk({}), blk({}), kCmpSort), 0);
+  EXPECT_EQ(block_compare(block_of({}), one_two, kCmpSort), -1);
+  EXPECT_EQ(block_compare(one_two, block_of({integer_cell(1), text_cell("a")}), kCmpSort), 1);
+  EXPECT_EQ(block_compare(block_of({}), block_of({}), kCmpSort), 0);
   // Orderings between different types are refused.
-  Cell paren = *blk({integer_cell(1)}, kTypeParen);
+  Cell paren = *block_of({integer_cell(1)}, kTypeParen);
   EXPECT_EQ(catch_error([&] { compare(*one_two, paren, kCmpLesser); }), kErrScriptInvalidCompare);
 }
 
 TEST_F(BlockTest, CompareCycles) {
-  Cell* a = blk({integer_cell(1)});
+  Cell* a = block_of({integer_cell(1)});
   block_append_value(a, a);
-  Cell* b = blk({integer_cell(1)});
+  Cell* b = block_of({integer_cell(1)});
   block_append_value(b, b);
   EXPECT_TRUE(compare(*a, *b, kCmpEqual));
-  Cell* c = blk({integer_cell(2)});
+  Cell* c = block_of({integer_cell(2)});
   block_append_value(c, c);
   EXPECT_FALSE(compare(*a, *c, kCmpEqual));
   EXPECT_TRUE(compare(*a, *c, kCmpLesser));
@@ -332,7 +243,7 @@ TEST_F(BlockTest, CompareCycles) {
 // ---------------------------------------------------------------- make and to
 
 TEST_F(BlockTest, MakeAndTo) {
-  Cell* src = blk({integer_cell(1), nl(integer_cell(2))});
+  Cell* src = block_of({integer_cell(1), nl(integer_cell(2))});
   struct Case {
     const char* name;
     bool make;
@@ -341,16 +252,16 @@ TEST_F(BlockTest, MakeAndTo) {
     const char* expected;
   } cases[] = {
       {"make copies", true, kTypeBlock, *src, "[1\n2]"},
-      {"make from the head", true, kTypeBlock, at(src, 1), "[\n    2\n]"},
+      {"make from the head", true, kTypeBlock, at_head(src, 1), "[\n    2\n]"},
       {"make paren", true, kTypeParen, *src, "(1\n2)"},
-      {"make block from paren", true, kTypeBlock, *blk({w("a")}, kTypeParen), "[a]"},
+      {"make block from paren", true, kTypeBlock, *block_of({word("a")}, kTypeParen), "[a]"},
       {"make with room", true, kTypeBlock, integer_cell(10), "[]"},
       {"make with negative room", true, kTypeBlock, integer_cell(-5), "[]"},
-      {"to copies", false, kTypeBlock, *blk({w("a")}, kTypePath), "[a]"},
+      {"to copies", false, kTypeBlock, *block_of({word("a")}, kTypePath), "[a]"},
       {"to wraps a value", false, kTypeBlock, integer_cell(5), "[5]"},
-      {"to wraps a word", false, kTypeBlock, w("x", kTypeSetWord), "[x:]"},
+      {"to wraps a word", false, kTypeBlock, word("x", kTypeSetWord), "[x:]"},
       {"to drops the marker of a wrapped value", false, kTypeBlock, nl(integer_cell(5)), "[5]"},
-      {"to paren", false, kTypeParen, *blk({w("a"), w("b")}), "(a b)"},
+      {"to paren", false, kTypeParen, *block_of({word("a"), word("b")}), "(a b)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -383,20 +294,20 @@ TEST_F(BlockTest, MakeAndToErrors) {
     Cell spec;
     ErrorId expected;
   } cases[] = {
-      {"make from text", true, str("a"), kErrScriptBadMakeArg},
-      {"make from a word", true, w("a"), kErrScriptBadMakeArg},
+      {"make from text", true, text_cell("a"), kErrScriptBadMakeArg},
+      {"make from a word", true, word("a"), kErrScriptBadMakeArg},
       {"make from none", true, kNoneCell, kErrScriptBadMakeArg},
       {"make from a huge float", true, huge, kErrScriptOutOfRange},
       {"make from NaN", true, nan, kErrScriptOutOfRange},
       {"make past the largest buffer", true, integer_cell(2000000000), kErrInternalNoMemory},
-      {"to from text needs the lexer", false, str("a b"), kErrInternalNotDone},
+      {"to from text needs the lexer", false, text_cell("a b"), kErrInternalNotDone},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(catch_error([&] { c.make ? make(kTypeBlock, c.spec) : to(kTypeBlock, c.spec); }), c.expected);
   }
   // The error names the datatype and the spec.
-  Cell spec = str("a");
+  Cell spec = text_cell("a");
   catch_error([&] { make(kTypeBlock, spec); });
   EXPECT_TRUE(last_raised_error().args[0].is(kTypeDatatype));
   EXPECT_EQ(last_raised_error().args[0].data1, uint32_t(kTypeBlock));
@@ -406,7 +317,7 @@ TEST_F(BlockTest, MakeAndToErrors) {
 // ---------------------------------------------------------------- path access
 
 TEST_F(BlockTest, PathGet) {
-  Cell* b = blk({w("a"), integer_cell(1), w("B", kTypeSetWord), integer_cell(2), str("k"), w("v")});
+  Cell* b = block_of({word("a"), integer_cell(1), word("B", kTypeSetWord), integer_cell(2), text_cell("k"), word("v")});
   struct Case {
     const char* name;
     Cell parent, element;
@@ -414,17 +325,17 @@ TEST_F(BlockTest, PathGet) {
     const char* expected;  // molded
   } cases[] = {
       {"index", *b, integer_cell(2), false, "1"},
-      {"index from the head", at(b, 1), integer_cell(1), false, "1"},
+      {"index from the head", at_head(b, 1), integer_cell(1), false, "1"},
       {"index out of range", *b, integer_cell(7), false, "none"},
       {"index zero", *b, integer_cell(0), false, "none"},
-      {"index before the head", at(b, 1), integer_cell(-1), false, "a"},
-      {"word", *b, w("a"), false, "1"},
-      {"word matches a set-word", *b, w("b"), false, "2"},
-      {"word with case", *b, w("b"), true, "none"},
-      {"missing word", *b, w("zz"), false, "none"},
-      {"last word", *b, w("v"), false, "none"},
-      {"other key", *b, str("K"), false, "v"},
-      {"other key with case", *b, str("K"), true, "none"},
+      {"index before the head", at_head(b, 1), integer_cell(-1), false, "a"},
+      {"word", *b, word("a"), false, "1"},
+      {"word matches a set-word", *b, word("b"), false, "2"},
+      {"word with case", *b, word("b"), true, "none"},
+      {"missing word", *b, word("zz"), false, "none"},
+      {"last word", *b, word("v"), false, "none"},
+      {"other key", *b, text_cell("K"), false, "v"},
+      {"other key with case", *b, text_cell("K"), true, "none"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -434,19 +345,19 @@ TEST_F(BlockTest, PathGet) {
 
 TEST_F(BlockTest, PathSet) {
   Cell nine = integer_cell(9);
-  Cell* b = blk({w("a"), integer_cell(1), w("b")});
+  Cell* b = block_of({word("a"), integer_cell(1), word("b")});
   EXPECT_EQ(path_step(*b, integer_cell(2), &nine)->data2, 9u);
   EXPECT_EQ(mold(*b), "[a 9 b]");
-  Cell* r = path_step(*b, w("a"), &nine);
+  Cell* r = path_step(*b, word("a"), &nine);
   EXPECT_EQ(r->data2, 9u);
   EXPECT_EQ(mold(*b), "[a 9 b]");
   // The key is last: its value is appended.
-  path_step(*b, w("b"), &nine);
+  path_step(*b, word("b"), &nine);
   EXPECT_EQ(mold(*b), "[a 9 b 9]");
   // Errors come before any change.
   EXPECT_EQ(catch_error([&] { path_step(*b, integer_cell(5), &nine); }), kErrScriptOutOfRange);
   EXPECT_EQ(catch_error([&] { path_step(*b, integer_cell(0), &nine); }), kErrScriptOutOfRange);
-  EXPECT_EQ(catch_error([&] { path_step(*b, w("zz"), &nine); }), kErrScriptBadPathSet);
+  EXPECT_EQ(catch_error([&] { path_step(*b, word("zz"), &nine); }), kErrScriptBadPathSet);
   EXPECT_TRUE(last_raised_error().args[1].is(kTypeNone));
   EXPECT_EQ(mold(*b), "[a 9 b 9]");
 }
@@ -454,15 +365,15 @@ TEST_F(BlockTest, PathSet) {
 // ---------------------------------------------------------------- raw accessors
 
 TEST_F(BlockTest, RawAccessorsStayWithinBounds) {
-  Cell* b = blk({integer_cell(1), integer_cell(2), integer_cell(3)});
-  Cell past = at(b, 9);
+  Cell* b = block_of({integer_cell(1), integer_cell(2), integer_cell(3)});
+  Cell past = at_head(b, 9);
   EXPECT_EQ(block_ks_length_q(&past), 0);
   EXPECT_EQ(past.head(), 3);
-  Cell past2 = at(b, 9);
+  Cell past2 = at_head(b, 9);
   EXPECT_EQ(block_ks_head(&past2), block_ks_tail(b));
   EXPECT_EQ(past2.head(), 3);
   EXPECT_TRUE(block_ks_tail_q(&past2));
-  Cell neg = at(b, -4);
+  Cell neg = at_head(b, -4);
   EXPECT_EQ(block_ks_length_q(&neg), 3);
   EXPECT_EQ(block_ks_head(&neg)->data2, 1u);
 
@@ -473,13 +384,13 @@ TEST_F(BlockTest, RawAccessorsStayWithinBounds) {
   EXPECT_TRUE(block_advance(&walk));
   EXPECT_EQ(walk.head(), 3);
 
-  Cell* tail_head = stack_push_value(at(b, 3));
+  Cell* tail_head = stack_push_value(at_head(b, 3));
   block_remove_last(tail_head);
   EXPECT_EQ(tail_head->head(), 2);
   EXPECT_EQ(mold(*b), "[1 2]");
   block_truncate(b, 9);
   EXPECT_EQ(mold(*b), "[1 2]");
-  Cell* mid = stack_push_value(at(b, 1));
+  Cell* mid = stack_push_value(at_head(b, 1));
   block_truncate_at_head(mid);
   EXPECT_EQ(mold(*b), "[1]");
   block_truncate(b, -2);
@@ -489,23 +400,23 @@ TEST_F(BlockTest, RawAccessorsStayWithinBounds) {
 }
 
 TEST_F(BlockTest, RawInsertAndAppend) {
-  Cell* b = blk({integer_cell(1), integer_cell(2)});
-  Cell* pos = stack_push_value(at(b, 1));
-  Cell x = w("x");
+  Cell* b = block_of({integer_cell(1), integer_cell(2)});
+  Cell* pos = stack_push_value(at_head(b, 1));
+  Cell x = word("x");
   block_insert_value(pos, &x, true, false);
   EXPECT_EQ(mold(*b), "[1 x 2]");
   EXPECT_EQ(pos->head(), 2);
   block_insert_value(pos, &x, false, true);
   EXPECT_EQ(mold(*b), "[x 1 x 2]");
   EXPECT_EQ(pos->head(), 2);
-  Cell* past = stack_push_value(at(b, 10));
+  Cell* past = stack_push_value(at_head(b, 10));
   block_insert_value(past, &x, true, false);
   EXPECT_EQ(mold(*b), "[x 1 x 2 x]");
   EXPECT_EQ(past->head(), 5);
 
   // Insert a block into itself: the cells as they were.
-  Cell* c = blk({integer_cell(1), integer_cell(2)});
-  Cell* c1 = stack_push_value(at(c, 1));
+  Cell* c = block_of({integer_cell(1), integer_cell(2)});
+  Cell* c1 = stack_push_value(at_head(c, 1));
   block_insert_all(c1, c);
   EXPECT_EQ(mold(*c), "[1 1 2 2]");
   EXPECT_EQ(c1->head(), 3);
@@ -513,7 +424,7 @@ TEST_F(BlockTest, RawInsertAndAppend) {
   EXPECT_EQ(mold(*c), "[1 1 2 2 2]");
 
   // Growth by one cell at a time keeps every cell.
-  Cell* g = blk({});
+  Cell* g = block_of({});
   for (int i = 0; i < 1000; i++) {
     Cell n = integer_cell(i);
     block_insert_value(g, &n, true, false);
@@ -523,7 +434,7 @@ TEST_F(BlockTest, RawInsertAndAppend) {
 
   // Stack forms: argument into the block just below the arguments base.
   StackSave save;
-  Cell* target = blk({});
+  Cell* target = block_of({});
   g_stack.arguments = stack_push_value(integer_cell(5));
   block_append_arg();
   block_insert_arg();
@@ -531,28 +442,28 @@ TEST_F(BlockTest, RawInsertAndAppend) {
   target[1] = integer_cell(6);  // argument 2
   block_append_next_arg();
   EXPECT_EQ(target->head(), 1);  // insert advanced it
-  EXPECT_EQ(mold(at(target, 0)), "[5 5 6]");
+  EXPECT_EQ(mold(at_head(target, 0)), "[5 5 6]");
 }
 
 TEST_F(BlockTest, RawSelectAndRemove) {
-  Cell* b = blk({w("a"), integer_cell(1), w("B", kTypeSetWord), integer_cell(2), integer_cell(1)});
-  Cell one = integer_cell(1), a = w("A"), bb = w("b");
+  Cell* b = block_of({word("a"), integer_cell(1), word("B", kTypeSetWord), integer_cell(2), integer_cell(1)});
+  Cell one = integer_cell(1), a = word("A"), bb = word("b");
   EXPECT_EQ(mold(block_select_value(b, &one)), "B:");
-  Cell* from4 = stack_push_value(at(b, 4));
+  Cell* from4 = stack_push_value(at_head(b, 4));
   EXPECT_TRUE(block_select_value(from4, &one).is(kTypeNone));  // found last
   EXPECT_EQ(mold(block_select_word(b, &a, false)), "1");
   EXPECT_TRUE(block_select_word(b, &a, true).is(kTypeNone));
   EXPECT_EQ(mold(block_select_word(b, &bb, false)), "2");
-  Cell* from2 = stack_push_value(at(b, 2));
+  Cell* from2 = stack_push_value(at_head(b, 2));
   EXPECT_TRUE(block_select_word(from2, &a, false).is(kTypeNone));
 
   // The removed cell's place against the head.
-  Cell* h = stack_push_value(at(b, 3));
+  Cell* h = stack_push_value(at_head(b, 3));
   Cell two = integer_cell(2), missing = integer_cell(42);
   EXPECT_TRUE(block_remove_value(h, &one, true));  // index 1: before the head
   EXPECT_EQ(mold(*b), "[a B: 2 1]");
   EXPECT_FALSE(block_remove_value(h, &missing, true));
-  Cell* h1 = stack_push_value(at(b, 1));
+  Cell* h1 = stack_push_value(at_head(b, 1));
   EXPECT_FALSE(block_remove_value(h1, &one, false));  // index 3: after the head
   EXPECT_EQ(mold(*b), "[a B: 2]");
   EXPECT_FALSE(block_remove_value(h1, &two, false));
@@ -560,7 +471,7 @@ TEST_F(BlockTest, RawSelectAndRemove) {
 }
 
 TEST_F(BlockTest, Construction) {
-  Cell* parent = blk({integer_cell(1)});
+  Cell* parent = block_of({integer_cell(1)});
   Cell* child = block_new(parent, 4);
   EXPECT_TRUE(child->is(kTypeBlock));
   Cell made = *child;
@@ -589,9 +500,9 @@ TEST_F(BlockTest, Construction) {
 }
 
 TEST_F(BlockTest, CloneShallowAndDeep) {
-  Cell* inner = blk({integer_cell(1)});
-  Cell* paren = blk({integer_cell(2)}, kTypeParen);
-  Cell* outer = blk({nl(*inner), *paren}, kTypeParen);
+  Cell* inner = block_of({integer_cell(1)});
+  Cell* paren = block_of({integer_cell(2)}, kTypeParen);
+  Cell* outer = block_of({nl(*inner), *paren}, kTypeParen);
   Cell* shallow = block_clone(outer, false, false);
   EXPECT_TRUE(shallow->is(kTypeParen));
   EXPECT_EQ(block_ks_abs_at(shallow, 0)->node(), inner->node());
@@ -603,7 +514,7 @@ TEST_F(BlockTest, CloneShallowAndDeep) {
   EXPECT_NE(block_ks_abs_at(all, 1)->node(), paren->node());
   EXPECT_EQ(mold(*all), "(\n    [1] (2)\n)");
   // A block inside itself cannot be cloned deep.
-  Cell* self = blk({integer_cell(1)});
+  Cell* self = block_of({integer_cell(1)});
   block_append_value(self, self);
   EXPECT_EQ(catch_error([&] { block_clone(self, true, false); }), kErrInternalNoCycle);
   EXPECT_EQ(gc_verify(), 0);
@@ -611,9 +522,9 @@ TEST_F(BlockTest, CloneShallowAndDeep) {
 
 TEST_F(BlockTest, DeepCopyTypes) {
   if (!actions_of(kTypeBlock).copy) GTEST_SKIP() << "block! copy is not registered yet";
-  Cell* inner = blk({integer_cell(1)});
-  Cell s = str("t");
-  Cell* b = blk({*inner, s, nl(*inner)});
+  Cell* inner = block_of({integer_cell(1)});
+  Cell s = text_cell("t");
+  Cell* b = block_of({*inner, s, nl(*inner)});
   Cell types = datatype_cell(kTypeString);
   block_deep_copy_types(b->node(), 0, 3, 1, false, &types);
   EXPECT_EQ(block_ks_abs_at(b, 0)->node(), inner->node());
@@ -626,16 +537,16 @@ TEST_F(BlockTest, DeepCopyTypes) {
 }
 
 TEST_F(BlockTest, HashIndexFollowsRawWriters) {
-  Cell* h = blk({integer_cell(5), integer_cell(6), integer_cell(7)});
+  Cell* h = block_of({integer_cell(5), integer_cell(6), integer_cell(7)});
   h->set_header(kTypeHash);
   h->data3 = hashtable_init(3, h->node(), kHashBlock);
   Cell eight = integer_cell(8), nine = integer_cell(9), six = integer_cell(6);
-  Cell* pos = stack_push_value(at(h, 1));
+  Cell* pos = stack_push_value(at_head(h, 1));
   block_insert_value(pos, &eight, true, false);  // 5 8 6 7
   block_append_value(h, &nine);                  // 5 8 6 7 9
   block_remove_value(h, &six, false);            // 5 8 7 9
   block_remove_last(h);                          // 5 8 7
-  Cell* src = blk({integer_cell(1), integer_cell(2)});
+  Cell* src = block_of({integer_cell(1), integer_cell(2)});
   block_insert_all(h, src);  // 1 2 5 8 7
   block_append_all(h, src);  // 1 2 5 8 7 1 2
   const int32_t expected[] = {1, 2, 5, 8, 7, 1, 2};

@@ -19,29 +19,19 @@ namespace {
 
 using test::call_action;
 using test::catch_error;
+using test::compare;
+using test::float_cell;
 using test::form_of;
 using test::mold_of;
-
-Cell float_cell(double d) {
-  Cell c = make_cell(kTypeFloat);
-  c.set_float(d);
-  return c;
-}
+using test::push_binary;
+using test::push_text;
 
 void expect_char(const Cell& c, uint32_t cp) {
   EXPECT_TRUE(c.is(kTypeChar)) << "type " << int(c.type());
   EXPECT_EQ(c.data2, cp);
 }
 
-class CharTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    integer_datatype_init();
-    char_datatype_init();
-  }
-};
-
-TEST_F(CharTest, Arithmetic) {
+TEST(CharTest, Arithmetic) {
   struct Case {
     ActionId action;
     uint32_t c;
@@ -68,13 +58,9 @@ TEST_F(CharTest, Arithmetic) {
   }
 }
 
-TEST_F(CharTest, ArithmeticErrors) {
+TEST(CharTest, ArithmeticErrors) {
   // vector! without handlers, whatever is registered.
-  struct NoVector {
-    ActionSlots saved = g_action_table[kTypeVector];
-    NoVector() { g_action_table[kTypeVector] = ActionSlots{}; }
-    ~NoVector() { g_action_table[kTypeVector] = saved; }
-  } no_vector;
+  test::ScopedHandlers no_vector(kTypeVector, ActionSlots{});
   struct Case {
     ActionId action;
     Cell operand;
@@ -100,7 +86,7 @@ TEST_F(CharTest, ArithmeticErrors) {
   }
 }
 
-TEST_F(CharTest, InheritedAndUnsupportedActions) {
+TEST(CharTest, InheritedAndUnsupportedActions) {
   expect_char(call_action(kActionAbsolute, {char_cell('a')}), 'a');
   EXPECT_EQ(call_action(kActionEvenQ, {char_cell('b')}).data1, 1u);
   EXPECT_EQ(call_action(kActionOddQ, {char_cell('a')}).data1, 1u);
@@ -116,20 +102,7 @@ TEST_F(CharTest, InheritedAndUnsupportedActions) {
   EXPECT_EQ(catch_error([] { call_action(kActionPower, {char_cell('a'), integer_cell(2)}); }), kErrScriptExpectArg);
 }
 
-// A string! value holding [text] (8-bit), pushed on the data stack.
-Cell* push_text(const char* text) {
-  Cell* s = string_make_at(stack_push(), 16);
-  string_append_c_string(s, text);
-  return s;
-}
-
-Cell* push_binary(std::initializer_list<uint8_t> bytes) {
-  Cell* b = stack_push_value(make_cell(kTypeBinary, 0, series_alloc_bytes(uint32_t(bytes.size()))));
-  for (uint8_t x : bytes) *reserve_tail(b->node(), 1) = x;
-  return b;
-}
-
-TEST_F(CharTest, MakeAndTo) {
+TEST(CharTest, MakeAndTo) {
   StackSave save;
   Cell type = datatype_cell(kTypeChar);
   Cell second = *push_text("xyz");
@@ -163,7 +136,7 @@ TEST_F(CharTest, MakeAndTo) {
   }
 }
 
-TEST_F(CharTest, MakeAndToErrors) {
+TEST(CharTest, MakeAndToErrors) {
   StackSave save;
   Cell type = datatype_cell(kTypeChar);
   Cell at_tail = *push_text("ab");
@@ -200,14 +173,7 @@ TEST_F(CharTest, MakeAndToErrors) {
   EXPECT_TRUE(last_raised_error().args[1].is(kTypeNone));
 }
 
-bool compare(Cell a, Cell b, CompareOp op) {
-  StackSave save;
-  Cell* x = stack_push_value(a);
-  Cell* y = stack_push_value(b);
-  return action_compare(x, y, op);
-}
-
-TEST_F(CharTest, Compare) {
+TEST(CharTest, Compare) {
   struct Case {
     Cell a, b;
     CompareOp op;
@@ -234,7 +200,7 @@ TEST_F(CharTest, Compare) {
   EXPECT_FALSE(compare(char_cell('b'), b, kCmpEqual));
 }
 
-TEST_F(CharTest, FormAndMold) {
+TEST(CharTest, FormAndMold) {
   struct Case {
     uint32_t cp;
     const char *form, *mold, *mold_all;
@@ -276,7 +242,7 @@ TEST_F(CharTest, FormAndMold) {
 }
 
 // Molding into a buffer that already holds wider text keeps that text.
-TEST_F(CharTest, MoldAppendsInTheBuffersUnit) {
+TEST(CharTest, MoldAppendsInTheBuffersUnit) {
   StackSave save;
   Cell* buffer = string_make_at(stack_push(), 4);
   Cell* euro = stack_push_value(char_cell(0x20AC));

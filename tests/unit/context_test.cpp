@@ -16,61 +16,22 @@
 #include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
-#include "runtime/runtime_words.h"
 #include "tests/unit/kiv_test.h"
 
 namespace kiv {
 namespace {
 
+using test::block_of;
 using test::catch_error;
 using test::integer_cell;
-
-void ensure_names() {
-  symbol_table_init();
-  global_context_init();
-  symbol_datatype_init();
-  context_datatype_init();
-  word_datatype_init();
-  lit_word_datatype_init();
-  set_word_datatype_init();
-  get_word_datatype_init();
-  refinement_datatype_init();
-  issue_datatype_init();
-  runtime_words_init();
-}
-
-// Interning thousands of names collects at every one of them in a stress
-// build; the tests below are about what is done with the names afterwards.
-class CollectorPause {
- public:
-  CollectorPause() : was_(g_collector_active) { g_collector_active = false; }
-  ~CollectorPause() { g_collector_active = was_; }
-
- private:
-  bool was_;
-};
+using test::word;
 
 class ContextTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { ensure_names(); }
-
   // [ctx], kept reachable on the data stack for the test.
   static Node rooted(Node ctx) {
     stack_push_value(make_cell(kTypeBlock, 0, ctx));
     return ctx;
-  }
-
-  static Cell word(const char* name, TypeId type = kTypeWord) {
-    Cell w = load_word(name);
-    w.set_header(type);
-    return w;
-  }
-
-  // A block! (or [type]) of [cells], kept on the data stack for the test.
-  static Cell* block_of(std::initializer_list<Cell> cells, TypeId type = kTypeBlock) {
-    Cell* b = stack_push_value(make_cell(type, 0, series_alloc_cells(uint32_t(cells.size()) + 1)));
-    for (const Cell& c : cells) *append_cell(b->node()) = c;
-    return b;
   }
 
   // Cell #[i] of a block value's buffer. Short-lived.
@@ -78,8 +39,10 @@ class ContextTest : public ::testing::Test {
 
   static uint32_t values_count(Node ctx) { return series_buffer(context_cell(ctx)->data2)->length(); }
 
+  // Interning thousands of names collects at every one of them in a stress
+  // build; the tests are about what is done with the names afterwards.
   static std::vector<int32_t> make_symbols(const std::string& prefix, int n) {
-    CollectorPause pause;
+    test::CollectorPause pause;
     std::vector<int32_t> ids;
     for (int i = 0; i < n; i++) ids.push_back(symbol_make((prefix + std::to_string(i)).c_str()));
     return ids;

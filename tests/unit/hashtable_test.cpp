@@ -23,6 +23,7 @@
 
 #include "datatypes/registry.h"
 #include "evaluator/stack.h"
+#include "kiv_test.h"
 #include "runtime/array.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
@@ -31,6 +32,8 @@
 
 namespace kiv {
 namespace {
+
+using test::integer_cell;
 
 // ---------------------------------------------------------------- collector wiring
 
@@ -99,8 +102,6 @@ constexpr TypeId kHandledTypes[] = {kTypeInteger, kTypeString, kTypeWord, kTypeS
 
 // ---------------------------------------------------------------- values
 
-Cell integer(int32_t n) { return make_cell(kTypeInteger, 0, uint32_t(n)); }
-
 // A string! of [text] in units of [unit] bytes, rooted on the data stack.
 Cell string_cell(const std::u32string& text, uint32_t unit = 1) {
   Node n = series_alloc(uint32_t(text.size()) + 1, unit, 0);
@@ -127,7 +128,7 @@ Node block_of(const std::vector<Cell>& cells, uint32_t extra = 0) {
 
 std::vector<Cell> ints(std::initializer_list<int32_t> values) {
   std::vector<Cell> out;
-  for (int32_t v : values) out.push_back(integer(v));
+  for (int32_t v : values) out.push_back(integer_cell(v));
   return out;
 }
 
@@ -273,7 +274,7 @@ TEST_F(HashTableTest, HashesByType) {
   minus_five.header |= 0x4000;
   EXPECT_FALSE(same(five, minus_five));
 
-  Cell i1 = integer(1), i2 = integer(2);
+  Cell i1 = integer_cell(1), i2 = integer_cell(2);
   EXPECT_EQ(hash_value(&i1), hash_int32(1));
   EXPECT_NE(hash_value(&i1), hash_value(&i2));
 }
@@ -335,7 +336,7 @@ TEST_F(HashTableTest, HashEqualValuesShareOneBucket) {
   HashHeader h = hashtable_header(t);
   EXPECT_EQ(h.occupied, 1u);
   EXPECT_EQ(h.size, 3u);
-  Cell seven = integer(7), eight = integer(8);
+  Cell seven = integer_cell(7), eight = integer_cell(8);
   struct Case {
     int32_t start, skip;
     bool last, reverse;
@@ -372,7 +373,7 @@ TEST_F(HashTableTest, HashGrowthDoublesAtTheUpperBound) {
     Node t = keep(hashtable_init(3, block, kHashBlock));  // 8 buckets, bound 6
     int next = 0;
     auto add = [&] {
-      *append_cell(block) = integer(next++);
+      *append_cell(block) = integer_cell(next++);
       return hashtable_put_value_status(t, int32_t(length_of(block)) - 1);
     };
     for (int i = 0; i < 6; i++) ASSERT_EQ(add(), 0);
@@ -391,7 +392,7 @@ TEST_F(HashTableTest, HashGrowthDoublesAtTheUpperBound) {
 TEST_F(HashTableTest, HashDeleteFromChainsAndBuckets) {
   Node block = block_of(ints({5, 9, 5, 5}));
   Node t = keep(hashtable_init(4, block, kHashBlock));
-  Cell five = integer(5), nine = integer(9);
+  Cell five = integer_cell(5), nine = integer_cell(9);
   hashtable_delete_value(t, 2);
   EXPECT_EQ(hashtable_find(t, &five, 1, 1, kCmpEqual, false, false), 3);
   EXPECT_EQ(hashtable_find(t, &five, 0, 1, kCmpEqual, true, false), 3);
@@ -439,7 +440,7 @@ TEST_F(HashTableTest, HashRefreshShiftsIndexesAndChains) {
   Node t = keep(hashtable_init(6, block, kHashBlock));
   insert_values(t, block, 2, ints({5, 11}));  // 5 7 [5 11] 5 9 5 7: chains straddle the point
   expect_consistent(t);
-  Cell five = integer(5);
+  Cell five = integer_cell(5);
   EXPECT_EQ(hashtable_find(t, &five, 0, 1, kCmpEqual, true, false), 6);
   remove_values(t, block, 1, 3);  // 5 [7 5 11] 5 9 5 7 -> 5 5 9 5 7
   expect_consistent(t);
@@ -454,11 +455,11 @@ TEST_F(HashTableTest, HashRefreshShiftsIndexesAndChains) {
 
 TEST_F(HashTableTest, HashRefreshDeclinesAboveTheLimit) {
   std::vector<Cell> many;
-  for (int32_t i = 0; i < int32_t(kRefreshLimit) + 2; i++) many.push_back(integer(i));
+  for (int32_t i = 0; i < int32_t(kRefreshLimit) + 2; i++) many.push_back(integer_cell(i));
   Node block = block_of(many);
   Node t = keep(hashtable_init(uint32_t(many.size()), block, kHashBlock));
   EXPECT_EQ(hashtable_refresh(t, 1, 1, int32_t(kRefreshLimit) + 1, false), 1);
-  Cell probe = integer(5);
+  Cell probe = integer_cell(5);
   EXPECT_EQ(hashtable_find(t, &probe, 0, 1, kCmpEqual, false, false), 5);  // untouched
   hashtable_remove_range(t, 2, 1);
   EXPECT_EQ(hashtable_refresh(t, 2, 1, int32_t(kRefreshLimit) - 1, true), 0);  // within the limit it works
@@ -489,7 +490,7 @@ TEST_F(HashTableTest, HashRemoveAllResetsCopyAndClear) {
   stack_push_value(make_cell(kTypeBlock, 0, copy_block));
   Node copy = keep(hashtable_copy(t, copy_block));
   hashtable_delete_value(t, 1);  // the original's chain changes, the copy's does not
-  Cell two = integer(2);
+  Cell two = integer_cell(2);
   EXPECT_EQ(hashtable_find(copy, &two, 0, 1, kCmpEqual, false, false), 1);
   EXPECT_EQ(hashtable_find(t, &two, 0, 1, kCmpEqual, false, false), 2);
   gc_collect();
@@ -526,7 +527,7 @@ TEST_F(HashTableTest, HashRebuildSizesFromTheNumber) {
   }
   // A number too small for the block still ends with every value indexed.
   std::vector<Cell> many;
-  for (int32_t i = 0; i < 50; i++) many.push_back(integer(i));
+  for (int32_t i = 0; i < 50; i++) many.push_back(integer_cell(i));
   Node big = block_of(many);
   Node t2 = keep(hashtable_init(50, big, kHashBlock));
   hashtable_rebuild(t2, 1);
@@ -538,7 +539,7 @@ TEST_F(HashTableTest, HashRebuildSizesFromTheNumber) {
 
 TEST_F(HashTableTest, MapLaterDuplicateWinsAndLeavesTheBlock) {
   Cell k1 = string_cell(U"one"), k2 = string_cell(U"two"), k1_upper = string_cell(U"ONE");
-  Node block = block_of({k1, integer(1), k2, integer(2), k1, integer(3), k1_upper, integer(4)});
+  Node block = block_of({k1, integer_cell(1), k2, integer_cell(2), k1, integer_cell(3), k1_upper, integer_cell(4)});
   Node t = keep(hashtable_init(4, block, kHashMap));
   ASSERT_EQ(length_of(block), 6u);  // the second "one" pair is gone
   EXPECT_EQ(cell_at(block, 1).data2, 3u);
@@ -549,7 +550,7 @@ TEST_F(HashTableTest, MapLaterDuplicateWinsAndLeavesTheBlock) {
 
   // An appended pair whose key exists updates that pair.
   *append_cell(block) = k2;
-  *append_cell(block) = integer(22);
+  *append_cell(block) = integer_cell(22);
   EXPECT_EQ(hashtable_put_value(t, 6), 2);
   EXPECT_EQ(length_of(block), 6u);
   EXPECT_EQ(cell_at(block, 3).data2, 22u);
@@ -557,7 +558,7 @@ TEST_F(HashTableTest, MapLaterDuplicateWinsAndLeavesTheBlock) {
   // later keys' positions in step.
   Cell k3 = string_cell(U"three");
   *append_cell(block) = k3;
-  *append_cell(block) = integer(30);
+  *append_cell(block) = integer_cell(30);
   EXPECT_EQ(hashtable_put_value(t, 6), 6);
   hashtable_remove_range(t, 2, 2);  // unindex the "two" pair
   EXPECT_EQ(hashtable_size(t), 3u);
@@ -575,8 +576,8 @@ TEST_F(HashTableTest, MapLaterDuplicateWinsAndLeavesTheBlock) {
 TEST_F(HashTableTest, MapWordKeysAreOneKeyInFourForms) {
   Node symbols = install_symbols();
   int32_t a = intern(symbols, "a"), b = intern(symbols, "b"), a_upper = intern(symbols, "A");
-  Node block = block_of({make_cell(kTypeWord, 0, uint32_t(a)), integer(1), make_cell(kTypeSetWord, 0, uint32_t(b)),
-                         integer(2), make_cell(kTypeLitWord, 0, uint32_t(a)), integer(3)});
+  Node block = block_of({make_cell(kTypeWord, 0, uint32_t(a)), integer_cell(1), make_cell(kTypeSetWord, 0, uint32_t(b)),
+                         integer_cell(2), make_cell(kTypeLitWord, 0, uint32_t(a)), integer_cell(3)});
   Node t = keep(hashtable_init(3, block, kHashMap));
   ASSERT_EQ(length_of(block), 4u);
   EXPECT_EQ(cell_at(block, 0).header, uint32_t(kTypeSetWord));  // stored as a set-word!
@@ -594,7 +595,7 @@ TEST_F(HashTableTest, MapWordKeysAreOneKeyInFourForms) {
 
 TEST_F(HashTableTest, MapEmptiedPairsAndFindNext) {
   Cell lower = string_cell(U"key"), upper = string_cell(U"KEY"), other = string_cell(U"other");
-  Node block = block_of({lower, integer(1), upper, integer(2), other, integer(3)});
+  Node block = block_of({lower, integer_cell(1), upper, integer_cell(2), other, integer_cell(3)});
   Node t = keep(hashtable_init(3, block, kHashMap));
   HashFind state;
   std::set<int32_t> found;
@@ -613,7 +614,7 @@ TEST_F(HashTableTest, MapEmptiedPairsAndFindNext) {
   EXPECT_EQ(hashtable_size(t), 2u);
   // Putting the key again fills the emptied pair.
   *append_cell(block) = lower;
-  *append_cell(block) = integer(10);
+  *append_cell(block) = integer_cell(10);
   EXPECT_EQ(hashtable_put_value(t, 6), 0);
   EXPECT_EQ(hashtable_size(t), 3u);
   EXPECT_EQ(cell_at(block, 1).data2, 10u);
@@ -623,8 +624,8 @@ TEST_F(HashTableTest, MapAlwaysDoubles) {
   Node block = block_of({}, 32);
   Node t = keep(hashtable_init(3, block, kHashMap));  // 8 buckets, bound 6
   for (int32_t i = 0; i < 7; i++) {
-    *append_cell(block) = integer(i);
-    *append_cell(block) = integer(i * 10);
+    *append_cell(block) = integer_cell(i);
+    *append_cell(block) = integer_cell(i * 10);
     hashtable_put_value(t, 2 * i);
     if (i < 6) hashtable_delete_value(t, 2 * i);  // emptied pairs keep their buckets
   }
@@ -634,7 +635,7 @@ TEST_F(HashTableTest, MapAlwaysDoubles) {
   EXPECT_EQ(h.occupied, 7u);
   EXPECT_EQ(h.size, 1u);
   for (int32_t i = 0; i < 7; i++) {
-    Cell key = integer(i);
+    Cell key = integer_cell(i);
     EXPECT_EQ(hashtable_find(t, &key, 0, 1, kCmpEqual, false, false), i == 6 ? 12 : -1);
   }
 }
@@ -796,7 +797,7 @@ TEST_F(HashTableTest, RecordsPutGetRemoveAndCompactOnGrowth) {
 
   for (uint32_t k = 1; k <= 60; k++) {
     int32_t at = hashtable_put(t, k);
-    hashtable_record(t, at)[1] = integer(int32_t(k) * 3);
+    hashtable_record(t, at)[1] = integer_cell(int32_t(k) * 3);
     value_of[k] = int32_t(k) * 3;
     if (k % 3 == 0) {
       EXPECT_TRUE(hashtable_remove_key(t, k));
@@ -845,8 +846,8 @@ TEST_F(HashTableTest, MarkingByKind) {
   HashMarkHooks hooks{count_series, count_block, count_cell};
   for (HashKind kind : {kHashRecords, kHashOwners}) {
     Node t = keep(hashtable_init(4, 0, kind, 1));
-    hashtable_record(t, hashtable_put(t, key_bytes))[1] = integer(41);
-    hashtable_record(t, hashtable_put(t, key_block))[1] = integer(42);
+    hashtable_record(t, hashtable_put(t, key_bytes))[1] = integer_cell(41);
+    hashtable_record(t, hashtable_put(t, key_block))[1] = integer_cell(42);
     hashtable_put(t, 999999);
     hashtable_remove_key(t, 999999);  // freed records are not marked
     g_marked_series.clear(), g_marked_blocks.clear(), g_marked_cells.clear();

@@ -22,17 +22,16 @@ namespace {
 
 using test::call_action;
 using test::catch_error;
+using test::compare;
+using test::float_cell;
 using test::form_of;
 using test::mold_of;
+using test::push_binary;
+using test::push_text;
+using test::ScopedHandlers;
 
 constexpr int32_t kMin = INT32_MIN;
 constexpr int32_t kMax = INT32_MAX;
-
-Cell float_cell(double d) {
-  Cell c = make_cell(kTypeFloat);
-  c.set_float(d);
-  return c;
-}
 
 Cell typed_float(TypeId t, double d) {
   Cell c = float_cell(d);
@@ -51,28 +50,7 @@ void expect_float(const Cell& c, double d) {
   EXPECT_DOUBLE_EQ(c.get_float(), d);
 }
 
-class IntegerTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    integer_datatype_init();
-    char_datatype_init();
-  }
-};
-
-// Runs a test body with [type]'s handlers replaced by [slots], restoring them after.
-class ScopedHandlers {
- public:
-  ScopedHandlers(TypeId type, const ActionSlots& slots) : type_(type), saved_(g_action_table[type]) {
-    g_action_table[type] = slots;
-  }
-  ~ScopedHandlers() { g_action_table[type_] = saved_; }
-
- private:
-  TypeId type_;
-  ActionSlots saved_;
-};
-
-TEST_F(IntegerTest, ArithmeticStaysIntegerOrBecomesFloat) {
+TEST(IntegerTest, ArithmeticStaysIntegerOrBecomesFloat) {
   struct Case {
     ActionId action;
     int32_t a, b;
@@ -111,7 +89,7 @@ TEST_F(IntegerTest, ArithmeticStaysIntegerOrBecomesFloat) {
   expect_integer(call_action(kActionAdd, {integer_cell(3), char_cell('A')}), 68);
 }
 
-TEST_F(IntegerTest, ArithmeticErrors) {
+TEST(IntegerTest, ArithmeticErrors) {
   ActionSlots none{};
   ScopedHandlers p(kTypePair, none), m(kTypeMoney, none), d(kTypeDate, none);
   struct Case {
@@ -149,7 +127,7 @@ TEST_F(IntegerTest, ArithmeticErrors) {
   EXPECT_EQ(last_raised_error().args[1].data1, uint32_t(kTypeInteger));
 }
 
-TEST_F(IntegerTest, DoMathWithoutResultCellTruncatesAndWraps) {
+TEST(IntegerTest, DoMathWithoutResultCellTruncatesAndWraps) {
   EXPECT_EQ(integer_do_math(7, 2, kMathDivide, nullptr), 3);
   EXPECT_EQ(integer_do_math(-7, 2, kMathDivide, nullptr), -3);
   EXPECT_EQ(integer_do_math(kMax, 1, kMathAdd, nullptr), kMin);
@@ -192,7 +170,7 @@ Cell* fake_date_add(Cell* a, Cell* b) {
   return stack_push_value(make_cell(kTypeDate, a->data1 + b->data2));
 }
 
-TEST_F(IntegerTest, HandsOverToTheOtherOperandsType) {
+TEST(IntegerTest, HandsOverToTheOtherOperandsType) {
   ActionSlots pair{};
   pair.add = fake_pair_add;
   pair.multiply = fake_pair_multiply;
@@ -221,7 +199,7 @@ TEST_F(IntegerTest, HandsOverToTheOtherOperandsType) {
   EXPECT_EQ(r.data1, 103u);
 }
 
-TEST_F(IntegerTest, UnaryActions) {
+TEST(IntegerTest, UnaryActions) {
   expect_integer(call_action(kActionAbsolute, {integer_cell(-5)}), 5);
   expect_integer(call_action(kActionAbsolute, {integer_cell(kMax)}), kMax);
   expect_integer(call_action(kActionNegate, {integer_cell(kMax)}), -kMax);
@@ -237,7 +215,7 @@ TEST_F(IntegerTest, UnaryActions) {
   }
 }
 
-TEST_F(IntegerTest, FormAndMoldAreDecimal) {
+TEST(IntegerTest, FormAndMoldAreDecimal) {
   struct Case {
     int32_t n;
     const char* text;
@@ -250,21 +228,7 @@ TEST_F(IntegerTest, FormAndMoldAreDecimal) {
   EXPECT_EQ(test::text_of(call_action(kActionForm, {integer_cell(-123456), integer_cell(3)}, {1})), "-12");
 }
 
-// A string! value holding [text] (8-bit), pushed on the data stack.
-Cell* push_text(const char* text) {
-  Cell* s = string_make_at(stack_push(), 16);
-  string_append_c_string(s, text);
-  return s;
-}
-
-// A binary! value holding [bytes], pushed on the data stack.
-Cell* push_binary(std::initializer_list<uint8_t> bytes, int32_t head = 0) {
-  Cell* b = stack_push_value(make_cell(kTypeBinary, uint32_t(head), series_alloc_bytes(uint32_t(bytes.size()))));
-  for (uint8_t x : bytes) *reserve_tail(b->node(), 1) = x;
-  return b;
-}
-
-TEST_F(IntegerTest, MakeAndTo) {
+TEST(IntegerTest, MakeAndTo) {
   StackSave save;
   Cell integer = datatype_cell(kTypeInteger);
   struct Case {
@@ -306,7 +270,7 @@ TEST_F(IntegerTest, MakeAndTo) {
   EXPECT_EQ(catch_error([&] { call_action(kActionTo, {integer, kTrueCell}); }), kErrScriptBadToArg);
 }
 
-TEST_F(IntegerTest, MakeAndToErrors) {
+TEST(IntegerTest, MakeAndToErrors) {
   StackSave save;
   Cell integer = datatype_cell(kTypeInteger);
   struct Case {
@@ -343,15 +307,11 @@ TEST_F(IntegerTest, MakeAndToErrors) {
 // An issue! of [name]. Interning runs with the collector paused: symbol_make
 // does not yet survive the stress build's collection at every allocation.
 Cell issue_cell(const char* name) {
-  bool active = g_collector_active;
-  g_collector_active = false;
-  symbol_table_init();
-  int32_t id = symbol_make(name);
-  g_collector_active = active;
-  return make_cell(kTypeIssue, 0, uint32_t(id), uint32_t(-1));
+  test::CollectorPause pause;
+  return make_cell(kTypeIssue, 0, uint32_t(symbol_make(name)), uint32_t(-1));
 }
 
-TEST_F(IntegerTest, ToFromIssueReadsHexadecimal) {
+TEST(IntegerTest, ToFromIssueReadsHexadecimal) {
   Cell integer = datatype_cell(kTypeInteger);
   struct Case {
     const char* name;
@@ -365,21 +325,13 @@ TEST_F(IntegerTest, ToFromIssueReadsHexadecimal) {
   }
 }
 
-// The compare action's truth, as `=`, `<` and friends see it.
-bool compare(Cell a, Cell b, CompareOp op) {
-  StackSave save;
-  Cell* x = stack_push_value(a);
-  Cell* y = stack_push_value(b);
-  return action_compare(x, y, op);
-}
-
 int fake_float_compare(Cell* a, Cell* b, CompareOp) {
   EXPECT_TRUE(a->is(kTypeFloat));
   double x = a->get_float(), y = b->get_float();
   return x < y ? -1 : x > y ? 1 : 0;
 }
 
-TEST_F(IntegerTest, Compare) {
+TEST(IntegerTest, Compare) {
   struct Case {
     Cell a, b;
     CompareOp op;
@@ -415,7 +367,7 @@ TEST_F(IntegerTest, Compare) {
   EXPECT_TRUE(compare(integer_cell(kMax), typed_float(kTypeTime, 3e9), kCmpLesser));
 }
 
-TEST_F(IntegerTest, Power) {
+TEST(IntegerTest, Power) {
   struct Case {
     int32_t base;
     Cell exponent;
@@ -457,7 +409,7 @@ Cell round_of(int32_t n, const Cell* scale, int refs = 0) {
   return call_action(kActionRound, {integer_cell(n)}, r);
 }
 
-TEST_F(IntegerTest, Round) {
+TEST(IntegerTest, Round) {
   struct Case {
     int32_t n, scale;
     int refs;
@@ -524,7 +476,7 @@ TEST_F(IntegerTest, Round) {
   }
 }
 
-TEST_F(IntegerTest, Random) {
+TEST(IntegerTest, Random) {
   expect_integer(call_action(kActionRandom, {integer_cell(0)}), 0);
   bool seen_low = false, seen_high = false;
   for (int i = 0; i < 2000; i++) {
@@ -543,7 +495,7 @@ TEST_F(IntegerTest, Random) {
   EXPECT_EQ(int32_t(call_action(kActionRandom, {integer_cell(kMax)}).data2), first);
 }
 
-TEST_F(IntegerTest, Helpers) {
+TEST(IntegerTest, Helpers) {
   EXPECT_STREQ(integer_to_text(kMin), "-2147483648");
   EXPECT_STREQ(integer_to_text(-10), "-10");
   EXPECT_EQ(integer_sign(-4), -1);

@@ -1,23 +1,44 @@
 // Helpers shared by the unit tests: calling actions through their entry
-// points, and catching the errors they raise.
+// points, catching the errors they raise, making the values the cases use,
+// and guards that put back the handler rows or collector state a test changes.
+// The runtime (every registered datatype, symbols, the global context and the
+// runtime words) is brought up once by test_main.cpp before any test runs.
+//
+// Values made here that hold series are pushed on the data stack, so they stay
+// rooted until the test (or an enclosing StackSave) ends.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <functional>
 #include <initializer_list>
+#include <iterator>
+#include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "datatypes/block.h"
+#include "datatypes/datatype.h"
+#include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
+#include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/exits.h"
+#include "runtime/memory.h"
 
 namespace kiv::test {
 
+// What catch_error answers when its body raised nothing.
+inline constexpr ErrorId kNoError = kErrorIdCount;
+
 // Runs [body] inside a try frame; returns the id of the error it raised, or
-// kErrorIdCount when it raised none. The stacks are restored either way.
+// kNoError when it raised none. The stacks are restored either way.
 inline ErrorId catch_error(const std::function<void()>& body) {
   StackSave save;
   stack_mark_try(nullptr);
@@ -28,31 +49,173 @@ inline ErrorId catch_error(const std::function<void()>& body) {
     g_last_throw_code = 0;
     return last_raised_error().id;
   }
-  return kErrorIdCount;
+  return kNoError;
 }
 
+// An integer! cell.
+inline Cell integer_cell(int32_t n) { return make_cell(kTypeInteger, 0, uint32_t(n)); }
+
+// ---------------------------------------------------------------- calling actions
+
 // Calls action [id] through its entry point with [args] pushed in a native
-// frame and refinement argument indexes [refs]; returns the result cell's copy.
-inline Cell call_action(ActionId id, std::initializer_list<Cell> args, std::initializer_list<int32_t> refs = {}) {
+// frame and refinement argument indexes [refs] (at most 16; the rest absent);
+// returns the result cell's copy.
+inline Cell call_action_with(ActionId id, std::span<const Cell> args, std::span<const int32_t> refs) {
   StackSave save;
   open_native_frame(nullptr);
   for (const Cell& c : args) stack_push_value(c);
   int32_t r[16];
-  int n = 0;
-  for (int32_t x : refs) r[n++] = x;
-  while (n < 16) r[n++] = kNoRefinement;
+  std::fill(std::begin(r), std::end(r), kNoRefinement);
+  std::copy_n(refs.begin(), std::min<size_t>(refs.size(), 16), r);
   g_actions_table[id].entry(r);
   return *g_stack.arguments;
 }
 
+// call_action_with for lists written in place.
+inline Cell call_action(ActionId id, std::initializer_list<Cell> args, std::initializer_list<int32_t> refs = {}) {
+  return call_action_with(id, std::span<const Cell>(args.begin(), args.size()),
+                          std::span<const int32_t>(refs.begin(), refs.size()));
+}
+
+// Calls an action and pushes its result, so that a series result stays rooted.
+inline Cell* call(ActionId id, std::initializer_list<Cell> args, std::initializer_list<int32_t> refs = {}) {
+  Cell r = call_action(id, args, refs);
+  return stack_push_value(r);
+}
+
+// make and to of [type] from [spec]; the result is pushed.
+inline Cell* make(TypeId type, Cell spec) { return call(kActionMake, {datatype_cell(type), spec}); }
+inline Cell* to(TypeId type, Cell spec) { return call(kActionTo, {datatype_cell(type), spec}); }
+
+// The compare action's truth under [op], as `=`, `<` and friends see it.
+inline bool compare(Cell a, Cell b, CompareOp op) {
+  StackSave save;
+  Cell* x = stack_push_value(a);
+  Cell* y = stack_push_value(b);
+  return action_compare(x, y, op);
+}
+
+// ---------------------------------------------------------------- text
+
 // The text of a string! cell.
 inline std::string text_of(const Cell& c) { return string_to_utf8(&c); }
 
-inline std::string form_of(Cell v) { return text_of(call_action(kActionForm, {v})); }
+// form, with /part [part] when [part] >= 0.
+inline std::string form_of(Cell v, int32_t part = -1) {
+  if (part >= 0) return text_of(call_action(kActionForm, {v, integer_cell(part)}, {1}));
+  return text_of(call_action(kActionForm, {v}));
+}
+// mold, with /all when [all].
 inline std::string mold_of(Cell v, bool all = false) {
   return all ? text_of(call_action(kActionMold, {v}, {-1, 0, -1, -1})) : text_of(call_action(kActionMold, {v}));
 }
+// mold with any of /only, /all, /flat, and /part [part] when [part] >= 0.
+inline std::string mold(Cell v, bool only = false, bool all = false, bool flat = false, int32_t part = -1) {
+  int32_t o = only ? 0 : -1, a = all ? 0 : -1, f = flat ? 0 : -1;
+  if (part >= 0) return text_of(call_action(kActionMold, {v, integer_cell(part)}, {o, a, f, 1}));
+  return text_of(call_action(kActionMold, {v}, {o, a, f, -1}));
+}
 
-inline Cell integer_cell(int32_t n) { return make_cell(kTypeInteger, 0, uint32_t(n)); }
+// ---------------------------------------------------------------- values
+
+inline Cell float_cell(double d) {
+  Cell c = make_cell(kTypeFloat);
+  c.set_float(d);
+  return c;
+}
+
+// A word of [type] spelled [name], made from text (bound in the global context) and retyped.
+inline Cell word(const char* name, TypeId type = kTypeWord) {
+  Cell w = load_word(name);
+  w.set_header(type);
+  return w;
+}
+
+// A string! (or [type]) on the data stack holding UTF-8 [text], stored at least [unit] wide.
+inline Cell* push_text(std::string_view text, uint32_t unit = 1, TypeId type = kTypeString) {
+  Cell* s = string_init_unit(stack_push(), 16, unit);
+  string_append_utf8(s, text);
+  s->set_type(type);
+  return s;
+}
+// The same as a plain cell (for the argument lists of call_action).
+inline Cell text_cell(std::string_view text, uint32_t unit = 1) { return *push_text(text, unit); }
+
+// A binary! on the data stack holding [bytes], at [head].
+inline Cell* push_binary(std::initializer_list<uint8_t> bytes, int32_t head = 0) {
+  Cell* b = stack_push_value(make_cell(kTypeBinary, uint32_t(head), series_alloc_bytes(uint32_t(bytes.size()))));
+  for (uint8_t x : bytes) *reserve_tail(b->node(), 1) = x;
+  return b;
+}
+
+// A new block! (or [type]) on the data stack holding copies of [cells].
+inline Cell* block_of(std::initializer_list<Cell> cells, TypeId type = kTypeBlock) {
+  Cell* b = block_push_only(int32_t(cells.size()));
+  for (const Cell& c : cells) block_append_value(b, &c);
+  b->set_header(type);
+  return b;
+}
+
+// [c] with its head at [head].
+inline Cell at_head(const Cell* c, int32_t head) {
+  Cell v = *c;
+  v.set_head(head);
+  return v;
+}
+
+// The code points of a string from its head.
+inline std::vector<uint32_t> code_points(const Cell& s) {
+  std::vector<uint32_t> out;
+  for (int32_t i = 0; i < string_length(&s); i++)
+    out.push_back(string_char_at(&s, uint32_t(string_head_index(&s) + i)));
+  return out;
+}
+
+// ---------------------------------------------------------------- guards
+
+// Replaces [type]'s handler row with [slots] for the guard's lifetime.
+class ScopedHandlers {
+ public:
+  ScopedHandlers(TypeId type, const ActionSlots& slots) : type_(type), saved_(g_action_table[type]) {
+    g_action_table[type] = slots;
+  }
+  ~ScopedHandlers() { g_action_table[type_] = saved_; }
+  ScopedHandlers(const ScopedHandlers&) = delete;
+  ScopedHandlers& operator=(const ScopedHandlers&) = delete;
+
+ private:
+  TypeId type_;
+  ActionSlots saved_;
+};
+
+// Keeps every handler row and the highest registered type id, and puts them
+// back when it goes: for fixtures that register test-only rows.
+class SavedRegistry {
+ public:
+  SavedRegistry() : max_(g_max_type_id) { std::copy(std::begin(g_action_table), std::end(g_action_table), saved_); }
+  ~SavedRegistry() {
+    std::copy(std::begin(saved_), std::end(saved_), g_action_table);
+    g_max_type_id = max_;
+  }
+  SavedRegistry(const SavedRegistry&) = delete;
+  SavedRegistry& operator=(const SavedRegistry&) = delete;
+
+ private:
+  ActionSlots saved_[kTypeTableRows];
+  int max_;
+};
+
+// Keeps the collector from running on allocation for the guard's lifetime
+// (an explicit gc_collect still collects).
+class CollectorPause {
+ public:
+  CollectorPause() : was_(g_collector_active) { g_collector_active = false; }
+  ~CollectorPause() { g_collector_active = was_; }
+  CollectorPause(const CollectorPause&) = delete;
+  CollectorPause& operator=(const CollectorPause&) = delete;
+
+ private:
+  bool was_;
+};
 
 }  // namespace kiv::test

@@ -11,6 +11,7 @@ namespace {
 
 using test::call_action;
 using test::catch_error;
+using test::compare;
 using test::form_of;
 using test::integer_cell;
 using test::mold_of;
@@ -40,14 +41,6 @@ TEST(Scalars, FormPartLimits) {
   EXPECT_EQ(test::text_of(call_action(kActionForm, {kFalseCell, integer_cell(3)}, {1})), "fal");
   EXPECT_EQ(test::text_of(call_action(kActionMold, {datatype_cell(kTypeBlock), integer_cell(2)}, {-1, -1, -1, 1})),
             "bl");
-}
-
-// The compare action's truth, as `=`, `<` and friends see it.
-bool compare(Cell a, Cell b, CompareOp op) {
-  StackSave save;
-  Cell* x = stack_push_value(a);
-  Cell* y = stack_push_value(b);
-  return action_compare(x, y, op);
 }
 
 TEST(Scalars, Compare) {

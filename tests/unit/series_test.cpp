@@ -25,10 +25,12 @@
 namespace kiv {
 namespace {
 
+using test::at_head;
+using test::call;
 using test::call_action;
 using test::catch_error;
 using test::integer_cell;
-constexpr ErrorId kNoError = kErrorIdCount;
+using test::kNoError;
 
 int integer_compare(Cell* a, Cell* b, CompareOp) {
   if (!b->is(kTypeInteger)) return kNotComparable;
@@ -61,13 +63,7 @@ const Shape kShapes[] = {
 
 class SeriesTest : public ::testing::Test {
  protected:
-  static constexpr TypeId kRows[] = {kTypeSeries, kTypeBlock, kTypeString, kTypeBinary,
-                                     kTypeVector, kTypeHash,  kTypeFile,   kTypeInteger};
-
   void SetUp() override {
-    for (TypeId t : kRows) saved_[t] = g_action_table[t];
-    saved_max_ = g_max_type_id;
-    series_datatype_init();
     const ActionSlots inherit_all{.random = kInherit, .reflect = kInherit, .at = kInherit, .back = kInherit,
                                   .clear = kInherit, .copy = kInherit, .head = kInherit, .head_q = kInherit,
                                   .index_q = kInherit, .length_q = kInherit, .move = kInherit, .next = kInherit,
@@ -84,11 +80,6 @@ class SeriesTest : public ::testing::Test {
     register_datatype({kTypeVector, kTypeString, "vector!", kActionCount, inherit_all});
     register_datatype({kTypeInteger, kTypeNil, "integer!", kActionCount, {.compare = integer_compare}});
   }
-  void TearDown() override {
-    for (TypeId t : kRows) g_action_table[t] = saved_[t];
-    g_max_type_id = saved_max_;
-  }
-
   // Pushes (and so roots) a new series of [type] holding [values]: code points
   // or raw numbers for units up to 8, integer! cells for 16.
   static Cell* push_series(TypeId type, uint32_t unit, const std::vector<int64_t>& values) {
@@ -132,12 +123,6 @@ class SeriesTest : public ::testing::Test {
     return out;
   }
 
-  // Calls an action and pushes its result, so that a series result stays rooted.
-  static Cell* call(ActionId id, std::initializer_list<Cell> args, std::initializer_list<int32_t> refs = {}) {
-    Cell r = call_action(id, args, refs);
-    return stack_push_value(r);
-  }
-
   // Every cell of a hash! is found through its index at its own position.
   static void expect_indexed(const Cell* h) {
     std::vector<int64_t> v = units(h);
@@ -152,15 +137,8 @@ class SeriesTest : public ::testing::Test {
   }
 
  private:
-  ActionSlots saved_[kTypeTableRows];
-  int saved_max_ = 0;
+  test::SavedRegistry saved_;
 };
-
-Cell at_head(const Cell* c, int32_t head) {
-  Cell v = *c;
-  v.set_head(head);
-  return v;
-}
 
 // ---------------------------------------------------------------- navigation
 

@@ -23,25 +23,20 @@
 namespace kiv {
 namespace {
 
+using test::call_action_with;
 using test::catch_error;
+using test::code_points;
 using test::integer_cell;
+using test::kNoError;
+using test::push_text;
+using test::text_cell;
 using test::text_of;
-constexpr ErrorId kNoError = kErrorIdCount;
 
 // ---------------------------------------------------------------- fixture and helpers
 
 class StringModifyTest : public ::testing::Test {
  protected:
-  // Rows registered here are put back afterwards: other suites see their own.
-  static constexpr TypeId kRows[] = {kTypeSeries, kTypeString, kTypeFile, kTypeTag,
-                                     kTypeBinary, kTypeVector, kTypeInteger, kTypeChar};
   void SetUp() override {
-    for (TypeId t : kRows) saved_[t] = g_action_table[t];
-    saved_max_ = g_max_type_id;
-    integer_datatype_init();
-    char_datatype_init();
-    series_datatype_init();
-    string_datatype_init();
     // Children as their own datatypes will register them: every slot used here from string!.
     const ActionSlots inherit{.form = kInherit, .append = kInherit, .change = kInherit, .copy = kInherit,
                               .find = kInherit, .insert = kInherit, .select = kInherit, .sort = kInherit,
@@ -51,26 +46,14 @@ class StringModifyTest : public ::testing::Test {
     register_datatype({kTypeBinary, kTypeString, "binary!", kActionCount, inherit});
     register_datatype({kTypeVector, kTypeString, "vector!", kActionCount, inherit});
   }
-  void TearDown() override {
-    for (TypeId t : kRows) g_action_table[t] = saved_[t];
-    g_max_type_id = saved_max_;
-  }
 
  private:
-  ActionSlots saved_[kTypeTableRows];
-  int saved_max_ = 0;
+  // The rows registered here are put back afterwards: other suites see their own.
+  test::SavedRegistry saved_;
 };
 
-// A string! on the data stack (rooted) holding UTF-8 [text], stored at least [unit] wide.
-Cell* push_text(std::string_view text, uint32_t unit = 1, TypeId type = kTypeString) {
-  Cell* s = string_init_unit(stack_push(), 16, unit);
-  string_append_utf8(s, text);
-  s->set_type(type);
-  return s;
-}
-Cell text(std::string_view t, uint32_t unit = 1) { return *push_text(t, unit); }
+// A tag! holding [t], on the data stack.
 Cell tag(std::string_view t) { return *push_text(t, 1, kTypeTag); }
-Cell chr(uint32_t cp) { return make_cell(kTypeChar, 0, cp); }
 
 // A series of [type] with raw units of [unit] bytes (binary!, vector!).
 template <class T>
@@ -81,12 +64,6 @@ Cell raw_series(TypeId type, const std::vector<T>& units, uint32_t element = 0) 
   std::memcpy(b->head_ptr(), units.data(), units.size() * sizeof(T));
   b->tail = b->head + uint32_t(units.size() * sizeof(T));
   return *c;
-}
-
-std::vector<uint32_t> code_points(const Cell& s) {
-  std::vector<uint32_t> out;
-  for (int32_t i = 0; i < string_length(&s); i++) out.push_back(string_char_at(&s, uint32_t(string_head_index(&s) + i)));
-  return out;
 }
 
 // The whole text of a series, whatever its head.
@@ -109,17 +86,7 @@ class Act {
     return *this;
   }
   // Runs the action; its result is pushed on the caller's stack, so it stays rooted.
-  Cell* run() const {
-    Cell result;
-    {
-      StackSave save;
-      open_native_frame(nullptr);
-      for (const Cell& c : args_) stack_push_value(c);
-      g_actions_table[id_].entry(refs_.data());
-      result = *g_stack.arguments;
-    }
-    return stack_push_value(result);
-  }
+  Cell* run() const { return stack_push_value(call_action_with(id_, args_, refs_)); }
   ErrorId error() const {
     return catch_error([&] { run(); });
   }
@@ -214,9 +181,9 @@ TEST_F(StringModifyTest, FindTableAtEveryWidth) {
   for (const FindCase& c : kFindCases) {
     for (uint32_t unit : {1u, 2u, 4u}) {
       StackSave save;
-      Cell hay = text(c.hay, unit);
+      Cell hay = text_cell(c.hay, unit);
       hay.set_head(c.head);
-      Cell value = c.needle ? text(c.needle) : chr(c.cp);
+      Cell value = c.needle ? text_cell(c.needle) : char_cell(c.cp);
       Cell* r = find_call(kActionFind, hay, value, c.refs, c.n).run();
       EXPECT_EQ(shown(r), c.want) << "find/" << c.refs << " \"" << c.hay << "\" at " << c.head << ", unit " << unit;
     }
@@ -225,38 +192,38 @@ TEST_F(StringModifyTest, FindTableAtEveryWidth) {
 
 TEST_F(StringModifyTest, FindValueKindsAndErrors) {
   StackSave save;
-  Cell hay = text("<b>12 %x <i>");
+  Cell hay = text_cell("<b>12 %x <i>");
   EXPECT_EQ(shown(Act(kActionFind, {hay, integer_cell(12)}).run()), "12 %x <i>");  // formed
   EXPECT_EQ(shown(Act(kActionFind, {hay, tag("i")}).run()), "<i>");                // with its brackets
   Cell file = *push_text("%X", 1, kTypeFile);
   EXPECT_EQ(shown(Act(kActionFind, {hay, file}).run()), "%x <i>");  // its text, folded
   Cell bytes = raw_series<uint8_t>(kTypeBinary, {'b'});
   EXPECT_EQ(Act(kActionFind, {hay, bytes}).error(), kErrScriptInvalidArg);
-  EXPECT_EQ(find_call(kActionFind, hay, chr('b'), "skip", 0).error(), kErrScriptOutOfRange);
-  EXPECT_EQ(find_call(kActionFind, hay, chr('b'), "any", 0).error(), kErrInternalNotDone);
-  EXPECT_EQ(Act(kActionFind, {hay, chr('b')}).arg(kPart, text("b")).error(), kErrScriptInvalidRefineArg);
+  EXPECT_EQ(find_call(kActionFind, hay, char_cell('b'), "skip", 0).error(), kErrScriptOutOfRange);
+  EXPECT_EQ(find_call(kActionFind, hay, char_cell('b'), "any", 0).error(), kErrInternalNotDone);
+  EXPECT_EQ(Act(kActionFind, {hay, char_cell('b')}).arg(kPart, text_cell("b")).error(), kErrScriptInvalidRefineArg);
   // /part as a position in the same text.
   Cell end = hay;
   end.set_head(3);
-  EXPECT_EQ(shown(Act(kActionFind, {hay, chr('b')}).arg(kPart, end).run()), "b>12 %x <i>");
-  EXPECT_EQ(shown(Act(kActionFind, {hay, chr('2')}).arg(kPart, end).run()), kNone);
+  EXPECT_EQ(shown(Act(kActionFind, {hay, char_cell('b')}).arg(kPart, end).run()), "b>12 %x <i>");
+  EXPECT_EQ(shown(Act(kActionFind, {hay, char_cell('2')}).arg(kPart, end).run()), kNone);
   // A head past a cut tail reads as the tail.
-  Cell cut = text("abc");
+  Cell cut = text_cell("abc");
   cut.set_head(9);
-  EXPECT_EQ(shown(Act(kActionFind, {cut, chr('c')}).run()), kNone);
-  EXPECT_EQ(shown(Act(kActionFind, {cut, chr('c')}).flag(kReverse).run()), "c");
+  EXPECT_EQ(shown(Act(kActionFind, {cut, char_cell('c')}).run()), kNone);
+  EXPECT_EQ(shown(Act(kActionFind, {cut, char_cell('c')}).flag(kReverse).run()), "c");
 }
 
 TEST_F(StringModifyTest, SelectAnswersTheElementAfterTheMatch) {
   StackSave save;
-  Cell hay = text("abc漢😀");
-  Cell* r = Act(kActionSelect, {hay, chr('a')}).run();
+  Cell hay = text_cell("abc漢😀");
+  Cell* r = Act(kActionSelect, {hay, char_cell('a')}).run();
   ASSERT_TRUE(r->is(kTypeChar));
   EXPECT_EQ(r->data2, uint32_t('b'));
-  EXPECT_TRUE(Act(kActionSelect, {text("abc"), text("bc")}).run()->is(kTypeNone));
-  EXPECT_EQ(Act(kActionSelect, {hay, text("C漢")}).run()->data2, 0x1F600u);
-  EXPECT_EQ(Act(kActionSelect, {text("x<b>y"), tag("b")}).run()->data2, uint32_t('y'));
-  EXPECT_EQ(Act(kActionSelect, {hay, chr('b')}).flag(kLast).run()->data2, uint32_t('c'));
+  EXPECT_TRUE(Act(kActionSelect, {text_cell("abc"), text_cell("bc")}).run()->is(kTypeNone));
+  EXPECT_EQ(Act(kActionSelect, {hay, text_cell("C漢")}).run()->data2, 0x1F600u);
+  EXPECT_EQ(Act(kActionSelect, {text_cell("x<b>y"), tag("b")}).run()->data2, uint32_t('y'));
+  EXPECT_EQ(Act(kActionSelect, {hay, char_cell('b')}).flag(kLast).run()->data2, uint32_t('c'));
 }
 
 // Naive search of [needle] in [hay] from [from], folded to upper case or exact.
@@ -317,8 +284,8 @@ TEST_F(StringModifyTest, FindAndSelectInBytesAndVectors) {
   StackSave save;
   Cell bytes = raw_series<uint8_t>(kTypeBinary, {1, 'a', 'A', 200, 7});
   EXPECT_EQ(Act(kActionFind, {bytes, integer_cell(200)}).run()->head(), 3);
-  EXPECT_EQ(Act(kActionFind, {bytes, chr('A')}).run()->head(), 2);  // bytes never fold
-  EXPECT_EQ(Act(kActionFind, {bytes, text("aA")}).run()->head(), 1);
+  EXPECT_EQ(Act(kActionFind, {bytes, char_cell('A')}).run()->head(), 2);  // bytes never fold
+  EXPECT_EQ(Act(kActionFind, {bytes, text_cell("aA")}).run()->head(), 1);
   Cell* after = Act(kActionSelect, {bytes, integer_cell(200)}).run();
   ASSERT_TRUE(after->is(kTypeInteger));
   EXPECT_EQ(after->data2, 7u);
@@ -340,11 +307,11 @@ TEST_F(StringModifyTest, FindInABitset) {
   StackSave save;
   // Bits for "0"-"9" (48-57): bytes 6 and 7; a complemented set holds every code point past its bits.
   Cell digits = raw_series<uint8_t>(kTypeBitset, {0, 0, 0, 0, 0, 0, 0xFF, 0xC0});
-  EXPECT_EQ(shown(Act(kActionFind, {text("ab7漢"), digits}).run()), "7漢");
-  EXPECT_EQ(shown(Act(kActionFind, {text("ab漢"), digits}).run()), kNone);
+  EXPECT_EQ(shown(Act(kActionFind, {text_cell("ab7漢"), digits}).run()), "7漢");
+  EXPECT_EQ(shown(Act(kActionFind, {text_cell("ab漢"), digits}).run()), kNone);
   Cell complement = raw_series<uint8_t>(kTypeBitset, std::vector<uint8_t>(16, 0));  // bits 0-127
   series_buffer(complement.node())->flags |= 0x80000;
-  EXPECT_EQ(shown(Act(kActionFind, {text("ab漢"), complement}).run()), "漢");
+  EXPECT_EQ(shown(Act(kActionFind, {text_cell("ab漢"), complement}).run()), "漢");
   EXPECT_TRUE(string_head_in_bitset_q(push_text("5x"), &digits));
   EXPECT_FALSE(string_head_in_bitset_q(push_text("x5"), &digits));
 }
@@ -364,39 +331,39 @@ TEST_F(StringModifyTest, AppendInsertAndChangeTable) {
     const char* result;  // the text from the result's head
   };
   StackSave save;
-  Cell block = raw_series<Cell>(kTypeBlock, {text("abc"), text("def")});
+  Cell block = raw_series<Cell>(kTypeBlock, {text_cell("abc"), text_cell("def")});
   const Case cases[] = {
-      {kActionAppend, "abc", 1, chr(0x20AC), -1, 0, false, "abc€", "abc€"},  // append answers the head
-      {kActionAppend, "a", 0, text("xy"), -1, 3, false, "axyxyxy", "axyxyxy"},
-      {kActionAppend, "a", 0, text("xy"), -1, -2, false, "a", "a"},  // a /dup below 1 adds nothing
-      {kActionAppend, "ab", 0, text("cdef"), 2, 0, false, "abcd", "abcd"},
+      {kActionAppend, "abc", 1, char_cell(0x20AC), -1, 0, false, "abc€", "abc€"},  // append answers the head
+      {kActionAppend, "a", 0, text_cell("xy"), -1, 3, false, "axyxyxy", "axyxyxy"},
+      {kActionAppend, "a", 0, text_cell("xy"), -1, -2, false, "a", "a"},  // a /dup below 1 adds nothing
+      {kActionAppend, "ab", 0, text_cell("cdef"), 2, 0, false, "abcd", "abcd"},
       {kActionAppend, "", 0, block, -1, 0, false, "abcdef", "abcdef"},
       {kActionAppend, "", 0, block, 1, 0, false, "abc", "abc"},    // counts values
       {kActionAppend, "", 0, block, 4, 0, true, "abcd", "abcd"},   // /only: counts code points
       {kActionAppend, "x", 0, integer_cell(12), -1, 0, false, "x12", "x12"},
       {kActionAppend, "a", 0, tag("bc"), -1, 0, false, "a<bc>", "a<bc>"},
       {kActionAppend, "a", 0, tag("bc"), 3, 0, false, "a<bc", "a<bc"},
-      {kActionAppend, "漢", 0, text("😀x"), -1, 2, false, "漢😀x😀x", "漢😀x😀x"},
-      {kActionInsert, "abc", 1, text("XY"), -1, 0, false, "aXYbc", "bc"},
-      {kActionInsert, "abc", 1, chr('-'), -1, 3, false, "a---bc", "bc"},
-      {kActionInsert, "abc", 3, text("XY"), -1, 0, false, "abcXY", ""},
-      {kActionInsert, "abc", 9, text("XY"), -1, 0, false, "abcXY", ""},  // a head past the tail
+      {kActionAppend, "漢", 0, text_cell("😀x"), -1, 2, false, "漢😀x😀x", "漢😀x😀x"},
+      {kActionInsert, "abc", 1, text_cell("XY"), -1, 0, false, "aXYbc", "bc"},
+      {kActionInsert, "abc", 1, char_cell('-'), -1, 3, false, "a---bc", "bc"},
+      {kActionInsert, "abc", 3, text_cell("XY"), -1, 0, false, "abcXY", ""},
+      {kActionInsert, "abc", 9, text_cell("XY"), -1, 0, false, "abcXY", ""},  // a head past the tail
       {kActionInsert, "z", 0, block, 1, 0, false, "az", "z"},   // insert counts code points
       {kActionInsert, "", 0, block, 4, 0, false, "abcd", ""},   // also at the tail
-      {kActionInsert, "ab", 1, chr(0x1F600), -1, 0, false, "a😀b", "b"},
-      {kActionChange, "abcdef", 0, text("XY"), -1, 0, false, "XYcdef", "cdef"},
-      {kActionChange, "abcdef", 0, text("XY"), 4, 0, false, "XYef", "ef"},
-      {kActionChange, "abcdef", 0, text("XY"), 0, 0, false, "XYabcdef", "abcdef"},
-      {kActionChange, "abcdef", 4, text("XYZ"), -1, 0, false, "abcdXYZ", ""},  // extends past the tail
-      {kActionChange, "abc", 3, text("XY"), -1, 0, false, "abcXY", ""},        // at the tail: appends
+      {kActionInsert, "ab", 1, char_cell(0x1F600), -1, 0, false, "a😀b", "b"},
+      {kActionChange, "abcdef", 0, text_cell("XY"), -1, 0, false, "XYcdef", "cdef"},
+      {kActionChange, "abcdef", 0, text_cell("XY"), 4, 0, false, "XYef", "ef"},
+      {kActionChange, "abcdef", 0, text_cell("XY"), 0, 0, false, "XYabcdef", "abcdef"},
+      {kActionChange, "abcdef", 4, text_cell("XYZ"), -1, 0, false, "abcdXYZ", ""},  // extends past the tail
+      {kActionChange, "abc", 3, text_cell("XY"), -1, 0, false, "abcXY", ""},        // at the tail: appends
       {kActionChange, "abcdef", 1, block, 2, 0, false, "aabcdefdef", "def"},
-      {kActionChange, "abcdef", 1, text("é"), -1, 3, false, "aéééef", "ef"},
-      {kActionChange, "abc", 0, chr(0x6F22), -1, 0, false, "漢bc", "bc"},
+      {kActionChange, "abcdef", 1, text_cell("é"), -1, 3, false, "aéééef", "ef"},
+      {kActionChange, "abc", 0, char_cell(0x6F22), -1, 0, false, "漢bc", "bc"},
   };
   for (const Case& c : cases) {
     for (uint32_t unit : {1u, 4u}) {
       StackSave inner;
-      Cell s = text(c.series, unit);
+      Cell s = text_cell(c.series, unit);
       s.set_head(c.head);
       Act call(c.id, {s, c.value});
       if (c.part >= 0) call.arg(kInsPart, integer_cell(c.part));
@@ -411,21 +378,21 @@ TEST_F(StringModifyTest, AppendInsertAndChangeTable) {
 
 TEST_F(StringModifyTest, AddingAStringToItselfReadsItAsItWas) {
   StackSave save;
-  Cell s = text("abc");
+  Cell s = text_cell("abc");
   EXPECT_EQ(whole(*Act(kActionAppend, {s, s}).run()), "abcabc");
-  Cell t = text("abc");
+  Cell t = text_cell("abc");
   Cell at1 = t;
   at1.set_head(1);
   EXPECT_EQ(whole(*Act(kActionInsert, {at1, t}).run()), "aabcbc");
-  Cell u = text("abcdef");
+  Cell u = text_cell("abcdef");
   Cell u1 = u;
   u1.set_head(1);
   EXPECT_EQ(whole(*Act(kActionChange, {u1, u}).run()), "aabcdef");
-  Cell v = text("abcdef");
+  Cell v = text_cell("abcdef");
   Cell v3 = v;
   v3.set_head(3);  // the source lies after the changed region
   EXPECT_EQ(whole(*Act(kActionChange, {v, v3}).run()), "defdef");
-  Cell w = text("ab漢");
+  Cell w = text_cell("ab漢");
   Cell w2 = w;
   w2.set_head(2);
   EXPECT_EQ(whole(*Act(kActionInsert, {w, w2}).arg(kInsDup, integer_cell(2)).run()), "漢漢ab漢");
@@ -433,24 +400,24 @@ TEST_F(StringModifyTest, AddingAStringToItselfReadsItAsItWas) {
 
 TEST_F(StringModifyTest, WideningFollowsTheAddedText) {
   StackSave save;
-  Cell s = text("abc");
-  Act(kActionAppend, {s, chr(0xE9)}).run();  // appending from U+0080 widens
+  Cell s = text_cell("abc");
+  Act(kActionAppend, {s, char_cell(0xE9)}).run();  // appending from U+0080 widens
   EXPECT_EQ(string_unit(&s), 2u);
-  Cell t = text("abc");
-  Act(kActionAppend, {t, text("é")}).run();  // 8-bit text keeps one byte
+  Cell t = text_cell("abc");
+  Act(kActionAppend, {t, text_cell("é")}).run();  // 8-bit text keeps one byte
   EXPECT_EQ(string_unit(&t), 1u);
-  Act(kActionInsert, {t, text("😀")}).run();
+  Act(kActionInsert, {t, text_cell("😀")}).run();
   EXPECT_EQ(string_unit(&t), 4u);
   EXPECT_EQ(code_points(t), (std::vector<uint32_t>{0x1F600, 'a', 'b', 'c', 0xE9}));
 }
 
 TEST_F(StringModifyTest, OversizedTextsRaiseNoMemoryAndChangeNothing) {
   StackSave save;
-  Cell s = text("abc");
-  Cell big = text("xyz");
+  Cell s = text_cell("abc");
+  Cell big = text_cell("xyz");
   EXPECT_EQ(Act(kActionAppend, {s, big}).arg(kInsDup, integer_cell(1 << 30)).error(), kErrInternalNoMemory);
   EXPECT_EQ(Act(kActionChange, {s, big}).arg(kInsDup, integer_cell(1 << 30)).error(), kErrInternalNoMemory);
-  EXPECT_EQ(Act(kActionAppend, {s, text("x")}).arg(kInsDup, text("2")).error(), kErrScriptInvalidArg);
+  EXPECT_EQ(Act(kActionAppend, {s, text_cell("x")}).arg(kInsDup, text_cell("2")).error(), kErrScriptInvalidArg);
   EXPECT_EQ(whole(s), "abc");
 }
 
@@ -458,17 +425,17 @@ TEST_F(StringModifyTest, OwnedStringsTakeTheSamePaths) {
   // The owner hears about each change (nothing listens yet): the results are those of any string.
   StackSave save;
   auto owned = [](const char* t) {
-    Cell s = text(t);
+    Cell s = text_cell(t);
     series_buffer(s.node())->flags |= kSeriesOwned;
     return s;
   };
   Cell s = owned("ab");
-  Act(kActionAppend, {s, chr('c')}).run();
-  Act(kActionInsert, {s, text("漢")}).run();
-  Act(kActionChange, {s, chr('x')}).arg(kInsPart, integer_cell(2)).run();
+  Act(kActionAppend, {s, char_cell('c')}).run();
+  Act(kActionInsert, {s, text_cell("漢")}).run();
+  Act(kActionChange, {s, char_cell('x')}).arg(kInsPart, integer_cell(2)).run();
   EXPECT_EQ(whole(s), "xbc");
   Act(kActionSort, {s}).flag(kSortReverse).run();
-  Act(kActionTrim, {s}).arg(kTrimWith, chr('b')).run();
+  Act(kActionTrim, {s}).arg(kTrimWith, char_cell('b')).run();
   EXPECT_EQ(whole(s), "xc");
   Cell t = owned("q");
   Act(kActionSwap, {s, t}).run();
@@ -482,7 +449,7 @@ TEST_F(StringModifyTest, OwnedStringsTakeTheSamePaths) {
 
 TEST_F(StringModifyTest, TakeGivesAnElementOrAString) {
   StackSave save;
-  Cell s = text("a漢😀");
+  Cell s = text_cell("a漢😀");
   Cell* first = Act(kActionTake, {s}).run();
   ASSERT_TRUE(first->is(kTypeChar));
   EXPECT_EQ(first->data2, uint32_t('a'));
@@ -501,20 +468,20 @@ TEST_F(StringModifyTest, TakeGivesAnElementOrAString) {
 
 TEST_F(StringModifyTest, SwapExchangesTheHeadCodePoints) {
   StackSave save;
-  Cell a = text("ab");
-  Cell b = text("漢x");
+  Cell a = text_cell("ab");
+  Cell b = text_cell("漢x");
   Cell* r = Act(kActionSwap, {a, b}).run();
   EXPECT_EQ(text_of(*r), "漢b");
   EXPECT_EQ(text_of(b), "ax");
   EXPECT_EQ(string_unit(&a), 2u);
-  Cell at_tail = text("q");
+  Cell at_tail = text_cell("q");
   at_tail.set_head(1);
   Act(kActionSwap, {a, at_tail}).run();
   EXPECT_EQ(text_of(a), "漢b");
   Cell bytes = raw_series<uint8_t>(kTypeBinary, {1, 2});
   EXPECT_EQ(Act(kActionSwap, {bytes, a}).error(), kErrScriptInvalidArg);  // U+6F22 is no byte
   EXPECT_EQ(series_buffer(bytes.node())->head_ptr()[0], 1);
-  Act(kActionSwap, {bytes, text("é")}).run();
+  Act(kActionSwap, {bytes, text_cell("é")}).run();
   EXPECT_EQ(series_buffer(bytes.node())->head_ptr()[0], 0xE9);
   EXPECT_EQ(Act(kActionSwap, {a, integer_cell(1)}).error(), kErrScriptInvalidArg);
   EXPECT_EQ(text_of(a), "漢b");
@@ -549,20 +516,20 @@ TEST_F(StringModifyTest, TrimTable) {
   for (const Case& c : cases) {
     for (uint32_t unit : {1u, 2u, 4u}) {
       StackSave save;
-      Cell s = text(c.in, unit);
+      Cell s = text_cell(c.in, unit);
       Act call(kActionTrim, {s});
       for (int f : c.flags) call.flag(f);
-      if (c.with) call.arg(kTrimWith, text(c.with));
+      if (c.with) call.arg(kTrimWith, text_cell(c.with));
       EXPECT_EQ(text_of(*call.run()), c.want) << "trim \"" << c.in << "\", unit " << unit;
     }
   }
   StackSave save;
-  Cell s = text("  xyz  ");
+  Cell s = text_cell("  xyz  ");
   s.set_head(2);  // trims from the head only
   Act(kActionTrim, {s}).run();
   EXPECT_EQ(whole(s), "  xyz");
   EXPECT_EQ(Act(kActionTrim, {s}).flag(kTrimAuto).error(), kErrInternalNotDone);
-  EXPECT_EQ(text_of(*Act(kActionTrim, {text("x-y")}).arg(kTrimWith, chr('-')).run()), "xy");
+  EXPECT_EQ(text_of(*Act(kActionTrim, {text_cell("x-y")}).arg(kTrimWith, char_cell('-')).run()), "xy");
   EXPECT_EQ(Act(kActionTrim, {s}).arg(kTrimWith, make_cell(kTypeNone)).error(), kErrScriptInvalidRefineArg);
 }
 
@@ -594,7 +561,7 @@ TEST_F(StringModifyTest, SortTable) {
   for (const Case& c : cases) {
     for (uint32_t unit : {1u, 2u, 4u}) {
       StackSave save;
-      Cell s = text(c.in, unit);
+      Cell s = text_cell(c.in, unit);
       Act call(kActionSort, {s});
       for (int f : c.flags) call.flag(f);
       if (c.skip) call.arg(kSortSkip, integer_cell(c.skip));
@@ -606,24 +573,24 @@ TEST_F(StringModifyTest, SortTable) {
 
 TEST_F(StringModifyTest, SortPartsAndErrors) {
   StackSave save;
-  Cell s = text("dcba");
+  Cell s = text_cell("dcba");
   s.set_head(3);
   Cell* r = Act(kActionSort, {s}).arg(kSortPart, integer_cell(-2)).run();  // the two before the head
   EXPECT_EQ(r->head(), 1);
   EXPECT_EQ(whole(*r), "dbca");
-  Cell t = text("dcba");
+  Cell t = text_cell("dcba");
   Cell end = t;
   end.set_head(3);
   EXPECT_EQ(whole(*Act(kActionSort, {t}).arg(kSortPart, end).run()), "bcda");
-  Cell u = text("dcba");
+  Cell u = text_cell("dcba");
   EXPECT_EQ(Act(kActionSort, {u}).flag(kSortAll).error(), kErrScriptBadRefines);
   EXPECT_EQ(Act(kActionSort, {u}).arg(kSortSkip, integer_cell(3)).error(), kErrScriptInvalidRefineArg);
   EXPECT_EQ(Act(kActionSort, {u}).arg(kSortSkip, integer_cell(0)).error(), kErrScriptInvalidRefineArg);
   EXPECT_EQ(Act(kActionSort, {u}).arg(kSortCompare, integer_cell(1)).error(), kErrScriptBadRefines);
   EXPECT_EQ(Act(kActionSort, {u}).arg(kSortSkip, integer_cell(2)).arg(kSortCompare, integer_cell(3)).error(),
             kErrScriptOutOfRange);
-  EXPECT_EQ(Act(kActionSort, {u}).arg(kSortCompare, text("x")).error(), kErrScriptInvalidRefineArg);
-  EXPECT_EQ(Act(kActionSort, {u}).arg(kSortPart, text("x")).error(), kErrScriptInvalidRefineArg);
+  EXPECT_EQ(Act(kActionSort, {u}).arg(kSortCompare, text_cell("x")).error(), kErrScriptInvalidRefineArg);
+  EXPECT_EQ(Act(kActionSort, {u}).arg(kSortPart, text_cell("x")).error(), kErrScriptInvalidRefineArg);
   // A comparison function needs the interpreter: not done yet, and the text stays as it was.
   EXPECT_EQ(Act(kActionSort, {u}).arg(kSortCompare, make_cell(kTypeFunction)).error(), kErrInternalNotDone);
   EXPECT_EQ(Act(kActionSort, {u}).flag(kSortStable).arg(kSortCompare, make_cell(kTypeFunction)).error(),
@@ -736,9 +703,9 @@ TEST_F(StringModifyTest, ChangeCase) {
   Cell* deseret = push_text("𐐨𞤢");
   change_case(deseret, nullptr, true);
   EXPECT_EQ(code_points(*deseret), (std::vector<uint32_t>{0x10400, 0x1E900}));
-  Cell dz = chr(0x1C5);
+  Cell dz = char_cell(0x1C5);
   EXPECT_EQ(change_case(&dz, nullptr, true)->data2, 0x1C4u);
-  dz = chr(0x1C5);
+  dz = char_cell(0x1C5);
   EXPECT_EQ(change_case(&dz, nullptr, false)->data2, 0x1C6u);
 }
 
@@ -750,7 +717,7 @@ TEST_F(StringModifyTest, ParseHeadTests) {
   Cell t = tag("b");
   EXPECT_TRUE(string_match_head_q(s, &t, kCmpEqual));
   EXPECT_FALSE(string_match_head_q(s, &t, kCmpStrictEqual));
-  Cell lt = chr('<');
+  Cell lt = char_cell('<');
   EXPECT_TRUE(string_match_head_q(s, &lt, kCmpEqual));
   s->set_head(3);
   EXPECT_FALSE(string_match_head_q(s, &t, kCmpEqual));

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/char.h"
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
@@ -22,44 +23,24 @@ namespace {
 
 using test::call_action;
 using test::catch_error;
+using test::code_points;
+using test::compare;
 using test::form_of;
 using test::integer_cell;
+using test::mold;
 using test::mold_of;
+using test::push_text;
+using test::text_cell;
 using test::text_of;
-
-class StringTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    series_datatype_init();
-    string_datatype_init();
-  }
-};
-
-// A string! on the data stack holding UTF-8 [text]; [unit] widens it first.
-Cell* push_text(std::string_view text, uint32_t unit = 1) {
-  Cell* s = string_init_unit(stack_push(), 16, unit);
-  string_append_utf8(s, text);
-  return s;
-}
-// The same as a plain cell (for the argument lists of call_action).
-Cell text_cell(std::string_view text, uint32_t unit = 1) { return *push_text(text, unit); }
-
-Cell char_value(uint32_t cp) { return make_cell(kTypeChar, 0, cp); }
-
-std::vector<uint32_t> code_points(const Cell* s) {
-  std::vector<uint32_t> out;
-  for (int32_t i = 0; i < string_length(s); i++) out.push_back(string_char_at(s, uint32_t(string_head_index(s) + i)));
-  return out;
-}
 
 // ---------------------------------------------------------------- writers
 
-TEST_F(StringTest, SingleCodePointWritersWidenByTheirThresholds) {
+TEST(StringTest, SingleCodePointWritersWidenByTheirThresholds) {
   StackSave save;
   Cell* s = push_text("abc");
   append_char(s->node(), 0x100);  // unit 1 of length 3 gains U+0100
   EXPECT_EQ(string_unit(s), 2u);
-  EXPECT_EQ(code_points(s), (std::vector<uint32_t>{'a', 'b', 'c', 0x100}));
+  EXPECT_EQ(code_points(*s), (std::vector<uint32_t>{'a', 'b', 'c', 0x100}));
 
   Cell* t = push_text("abc");
   append_char(t->node(), 0xE9);  // appending widens already for U+0080-U+00FF
@@ -70,7 +51,7 @@ TEST_F(StringTest, SingleCodePointWritersWidenByTheirThresholds) {
   EXPECT_EQ(text_of(*u), "a\xC3\xA9" "c");
   string_write_char(u->node(), 2, 0x1F600);
   EXPECT_EQ(string_unit(u), 4u);
-  EXPECT_EQ(code_points(u), (std::vector<uint32_t>{'a', 0xE9, 0x1F600}));
+  EXPECT_EQ(code_points(*u), (std::vector<uint32_t>{'a', 0xE9, 0x1F600}));
 
   Cell* v = push_text("ac");
   string_insert_char(v->node(), 1, 0x20AC);
@@ -88,7 +69,7 @@ TEST_F(StringTest, SingleCodePointWritersWidenByTheirThresholds) {
   EXPECT_EQ(string_length(v), 0);
 }
 
-TEST_F(StringTest, GrowingManyTimesKeepsEveryUnit) {
+TEST(StringTest, GrowingManyTimesKeepsEveryUnit) {
   // Latin-1, then CJK, then emoji, appended one at a time through every width.
   StackSave save;
   Cell* s = string_make_at(stack_push(), 0);
@@ -99,10 +80,10 @@ TEST_F(StringTest, GrowingManyTimesKeepsEveryUnit) {
     want.push_back(cp);
   }
   EXPECT_EQ(string_unit(s), 4u);
-  EXPECT_EQ(code_points(s), want);
+  EXPECT_EQ(code_points(*s), want);
 }
 
-TEST_F(StringTest, ConcatenateModesUnitsAndSharedBuffers) {
+TEST(StringTest, ConcatenateModesUnitsAndSharedBuffers) {
   StackSave save;
   Cell* dst = push_text("hello");
   Cell* wide = push_text("\xE6\xBC\xA2\xE5\xAD\x97");  // 漢字, unit 2
@@ -131,11 +112,11 @@ TEST_F(StringTest, ConcatenateModesUnitsAndSharedBuffers) {
 
   Cell* bytes = push_text("\xE2\x82\xAC");  // unit 2 destination takes 8-bit text
   string_append_c_string(bytes, "\xE9!");
-  EXPECT_EQ(code_points(bytes), (std::vector<uint32_t>{0x20AC, 0xE9, '!'}));
+  EXPECT_EQ(code_points(*bytes), (std::vector<uint32_t>{0x20AC, 0xE9, '!'}));
   EXPECT_EQ(catch_error([&] { string_append_utf8(bytes, "\xE2\x82"); }), kErrAccessInvalidUtf8);
 }
 
-TEST_F(StringTest, ReadersClampTheHead) {
+TEST(StringTest, ReadersClampTheHead) {
   StackSave save;
   Cell* s = push_text("abcdef");
   Cell* view = stack_push_cell(s);
@@ -160,7 +141,7 @@ TEST_F(StringTest, ReadersClampTheHead) {
   EXPECT_FALSE(string_char_in_q(records, '2', 2, false));  // not the first unit of a record
 }
 
-TEST_F(StringTest, HexDigits) {
+TEST(StringTest, HexDigits) {
   EXPECT_EQ(string_int_to_hex(0, true).view(), "00");
   EXPECT_EQ(string_int_to_hex(30, true).view(), "1E");
   EXPECT_EQ(string_int_to_hex(0x20AC, true).view(), "20AC");
@@ -172,7 +153,7 @@ TEST_F(StringTest, HexDigits) {
 
 // ---------------------------------------------------------------- make, to, compare, path
 
-TEST_F(StringTest, MakeAndTo) {
+TEST(StringTest, MakeAndTo) {
   StackSave save;
   Cell string_type = datatype_cell(kTypeString);
   Cell made = call_action(kActionMake, {string_type, integer_cell(0)});
@@ -218,15 +199,7 @@ TEST_F(StringTest, MakeAndTo) {
   EXPECT_EQ(text_of(call_action(kActionTo, {string_type, *block})), "anone\xC3\xA9");
 }
 
-// The compare action's truth under [op].
-bool compare(Cell a, Cell b, CompareOp op) {
-  StackSave save;
-  Cell* x = stack_push_value(a);
-  Cell* y = stack_push_value(b);
-  return action_compare(x, y, op);
-}
-
-TEST_F(StringTest, Compare) {
+TEST(StringTest, Compare) {
   StackSave save;
   Cell abc = text_cell("abc");
   Cell file_abc = text_cell("abc");
@@ -267,7 +240,7 @@ TEST_F(StringTest, Compare) {
   EXPECT_NE(string_compare_core(push_text("ab"), push_text("abc"), kCmpFindEqual, 1), 0);
 }
 
-TEST_F(StringTest, PathAccess) {
+TEST(StringTest, PathAccess) {
   StackSave save;
   Cell* s = push_text("abc");
   auto get = [&](Cell element) {
@@ -280,7 +253,7 @@ TEST_F(StringTest, PathAccess) {
   EXPECT_EQ(b.data2, uint32_t('b'));
   EXPECT_TRUE(get(integer_cell(4)).is(kTypeNone));
   // Setting through an integer stores the char!, widening the buffer.
-  Cell* euro = stack_push_value(char_value(0x20AC));
+  Cell* euro = stack_push_value(char_cell(0x20AC));
   EvalPathArgs set{s, stack_push_value(integer_cell(2)), euro, nullptr, 0, false};
   action_eval_path(set);
   EXPECT_EQ(text_of(*s), "a\xE2\x82\xAC" "c");
@@ -296,14 +269,14 @@ TEST_F(StringTest, PathAccess) {
   // An owned string goes through the notification hook and is still changed.
   series_buffer(s->node())->flags |= kSeriesOwned;
   EXPECT_TRUE(series_owned_q(s));
-  Cell* z = stack_push_value(char_value('z'));
+  Cell* z = stack_push_value(char_cell('z'));
   string_poke_char(s, 0, z, two);
   EXPECT_EQ(text_of(*s), "z\xE2\x82\xAC" "c");
 }
 
 // ---------------------------------------------------------------- form and mold
 
-TEST_F(StringTest, FormAndMoldTable) {
+TEST(StringTest, FormAndMoldTable) {
   StackSave save;
   struct Case {
     std::string text, mold, mold_all;
@@ -341,19 +314,15 @@ TEST_F(StringTest, FormAndMoldTable) {
   EXPECT_EQ(mold_of(*s), "\"yz\"");
 }
 
-TEST_F(StringTest, FormAndMoldPart) {
+TEST(StringTest, FormAndMoldPart) {
   StackSave save;
-  auto mold_part = [](Cell s, int32_t n) {
-    return text_of(call_action(kActionMold, {s, integer_cell(n)}, {-1, -1, -1, 1}));
-  };
-  auto form_part = [](Cell s, int32_t n) { return text_of(call_action(kActionForm, {s, integer_cell(n)}, {1})); };
-  EXPECT_EQ(form_part(text_cell("abcdef"), 3), "abc");
-  EXPECT_EQ(form_part(text_cell("abcdef"), 0), "");
+  EXPECT_EQ(form_of(text_cell("abcdef"), 3), "abc");
+  EXPECT_EQ(form_of(text_cell("abcdef"), 0), "");
   // The quote and line-feed counts look at the first 5 code points only...
   Cell quote_late = text_cell("abcde\"fgh");
-  EXPECT_EQ(mold_part(quote_late, 5), "\"abcd");
+  EXPECT_EQ(mold(quote_late, false, false, false, 5), "\"abcd");
   // ... but the 50-code-point threshold at the whole text.
-  EXPECT_EQ(mold_part(text_cell(std::string(60, 'x')), 5), "{xxxx");
+  EXPECT_EQ(mold(text_cell(std::string(60, 'x')), false, false, false, 5), "{xxxx");
 
   // The handlers' budgets: limit less the length, less 2 for mold.
   Cell* s = push_text("abcdef");

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <string>
 
-#include "datatypes/context.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -17,32 +16,12 @@
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
 #include "runtime/root.h"
-#include "runtime/runtime_words.h"
 #include "tests/unit/kiv_test.h"
 
 namespace kiv {
 namespace {
 
-void ensure_names() {
-  symbol_table_init();
-  global_context_init();
-  symbol_datatype_init();
-  context_datatype_init();
-  word_datatype_init();
-  lit_word_datatype_init();
-  set_word_datatype_init();
-  get_word_datatype_init();
-  refinement_datatype_init();
-  issue_datatype_init();
-  runtime_words_init();
-}
-
-class SymbolTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { ensure_names(); }
-};
-
-TEST_F(SymbolTest, ExactInterningAndAliases) {
+TEST(SymbolTest, ExactInterningAndAliases) {
   int32_t foo = symbol_make("st-foo");
   EXPECT_EQ(symbol_make("st-foo"), foo);
   EXPECT_EQ(symbol_alias(foo), -1);
@@ -61,14 +40,14 @@ TEST_F(SymbolTest, ExactInterningAndAliases) {
   EXPECT_EQ(symbol_name(loud), "ST-FOO");
 }
 
-TEST_F(SymbolTest, TheFirstSpellingWinsWhateverItsCase) {
+TEST(SymbolTest, TheFirstSpellingWinsWhateverItsCase) {
   int32_t first = symbol_make("Zq-Bar");
   int32_t second = symbol_make("zq-bar");
   EXPECT_EQ(symbol_alias(first), -1);
   EXPECT_EQ(symbol_resolve(second), first);
 }
 
-TEST_F(SymbolTest, CaselessInterningFindsTheCanonicalSpelling) {
+TEST(SymbolTest, CaselessInterningFindsTheCanonicalSpelling) {
   int32_t first = symbol_make("Cl-Name");
   symbol_make("cl-name");
   uint32_t count = symbol_count();
@@ -83,7 +62,7 @@ TEST_F(SymbolTest, CaselessInterningFindsTheCanonicalSpelling) {
   EXPECT_EQ(symbol_alias(symbol_make("cl-fresh")), fresh);
 }
 
-TEST_F(SymbolTest, OnlyAsciiLettersFold) {
+TEST(SymbolTest, OnlyAsciiLettersFold) {
   int32_t lower = symbol_make("caf\xC3\xA9");  // é
   int32_t upper = symbol_make("caf\xC3\x89");  // É
   EXPECT_NE(lower, upper);
@@ -91,7 +70,7 @@ TEST_F(SymbolTest, OnlyAsciiLettersFold) {
   EXPECT_EQ(symbol_alias(symbol_make("CAF\xC3\xA9")), lower);
 }
 
-TEST_F(SymbolTest, NamesEndWithANulPastTheTail) {
+TEST(SymbolTest, NamesEndWithANulPastTheTail) {
   for (const char* name : {"nul-check", "x", "", "a-much-longer-name-that-takes-more-than-sixteen-bytes"}) {
     SCOPED_TRACE(name);
     int32_t id = symbol_make(name);
@@ -104,7 +83,7 @@ TEST_F(SymbolTest, NamesEndWithANulPastTheTail) {
   }
 }
 
-TEST_F(SymbolTest, CachedNameStringIsMadeOnceOnDemand) {
+TEST(SymbolTest, CachedNameStringIsMadeOnceOnDemand) {
   int32_t id = symbol_make("h\xC3\xA9llo-\xCF\x88");  // héllo-ψ
   Cell before = *(series_buffer(root_slot(kRootSymbolTable)->node())->cells() + (id - 1));
   EXPECT_EQ(before.data2, 0u);
@@ -116,7 +95,7 @@ TEST_F(SymbolTest, CachedNameStringIsMadeOnceOnDemand) {
   EXPECT_EQ(string_to_utf8(&str), "h\xC3\xA9llo-\xCF\x88");
 }
 
-TEST_F(SymbolTest, NamesFromInsideASeries) {
+TEST(SymbolTest, NamesFromInsideASeries) {
   // A long name read straight out of a string buffer, which moves whenever
   // anything allocates in a stress build.
   std::string name(300, 'n');
@@ -131,7 +110,7 @@ TEST_F(SymbolTest, NamesFromInsideASeries) {
   EXPECT_EQ(symbol_name(symbol_from_string(str)), "-from-series");
 }
 
-TEST_F(SymbolTest, AliasesStayCanonicalAfterTheIndexGrows) {
+TEST(SymbolTest, AliasesStayCanonicalAfterTheIndexGrows) {
   // Spellings made before the name index grows...
   int32_t mixed = symbol_make("Grow-Mixed");
   int32_t loud = symbol_make("GROW-MIXED");
@@ -142,11 +121,9 @@ TEST_F(SymbolTest, AliasesStayCanonicalAfterTheIndexGrows) {
   Node index = root_slot(kRootSymbolIndex)->data3;
   uint32_t buckets = hashtable_header(index).buckets;
   {
-    bool active = g_collector_active;
-    g_collector_active = false;
+    test::CollectorPause pause;
     for (int i = 0; hashtable_header(index).occupied + 1 < hashtable_header(index).upper; i++)
       symbol_make(("grow-fill-" + std::to_string(i)).c_str());
-    g_collector_active = active;
   }
   // ...and the ones that make it grow, with them.
   for (int i = 0; i < 4; i++) symbol_make(("grow-last-" + std::to_string(i)).c_str());
@@ -163,7 +140,7 @@ TEST_F(SymbolTest, AliasesStayCanonicalAfterTheIndexGrows) {
   EXPECT_EQ(symbol_name(symbol_make_caseless("GROW-FILL-17")), "grow-fill-17");
 }
 
-TEST_F(SymbolTest, SymbolRecordsCompareByText) {
+TEST(SymbolTest, SymbolRecordsCompareByText) {
   struct Case {
     const char* a;
     const char* b;

@@ -28,50 +28,16 @@ namespace {
 using test::call_action;
 using test::catch_error;
 using test::form_of;
+using test::make;
 using test::mold_of;
+using test::text_cell;
 using test::text_of;
-
-// Symbols, the global context, the word types and the runtime word cache,
-// in start-up order (each step is made once).
-void ensure_names() {
-  symbol_table_init();
-  global_context_init();
-  symbol_datatype_init();
-  context_datatype_init();
-  word_datatype_init();
-  lit_word_datatype_init();
-  set_word_datatype_init();
-  get_word_datatype_init();
-  refinement_datatype_init();
-  issue_datatype_init();
-  runtime_words_init();
-}
-
-class WordTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { ensure_names(); }
-
-  // A word of [type] spelled [name], made from text and retyped.
-  static Cell word(const char* name, TypeId type = kTypeWord) {
-    Cell w = load_word(name);
-    w.set_header(type);
-    return w;
-  }
-
-  // A string! holding [text], kept on the data stack for the test.
-  static Cell text(const std::string& t) {
-    Cell* s = string_make_at(stack_push(), 16);
-    string_append_utf8(s, t);
-    return *s;
-  }
-
-  static Cell make(TypeId type, Cell spec) { return call_action(kActionMake, {datatype_cell(type), spec}); }
-  static Cell to(TypeId type, Cell spec) { return call_action(kActionTo, {datatype_cell(type), spec}); }
-};
+using test::to;
+using test::word;
 
 // ---------------------------------------------------------------- form and mold
 
-TEST_F(WordTest, FormAndMoldWriteEachTypesAffix) {
+TEST(WordTest, FormAndMoldWriteEachTypesAffix) {
   struct Case {
     TypeId type;
     const char* mold;
@@ -88,14 +54,14 @@ TEST_F(WordTest, FormAndMoldWriteEachTypesAffix) {
   }
 }
 
-TEST_F(WordTest, NamesKeepTheirSpellingAndNonAsciiText) {
+TEST(WordTest, NamesKeepTheirSpellingAndNonAsciiText) {
   EXPECT_EQ(mold_of(word("Hello")), "Hello");
   EXPECT_EQ(mold_of(word("HELLO", kTypeLitWord)), "'HELLO");
   EXPECT_EQ(mold_of(word("héllo-ψ", kTypeSetWord)), "héllo-ψ:");
   EXPECT_EQ(form_of(word("日本", kTypeIssue)), "日本");
 }
 
-TEST_F(WordTest, AffixIsWrittenEvenWhenTheBudgetIsUsedUp) {
+TEST(WordTest, AffixIsWrittenEvenWhenTheBudgetIsUsedUp) {
   struct Case {
     TypeId type;
     int32_t limit;
@@ -117,7 +83,7 @@ TEST_F(WordTest, AffixIsWrittenEvenWhenTheBudgetIsUsedUp) {
   }
 }
 
-TEST_F(WordTest, MoldPartThroughTheEntryCutsTheText) {
+TEST(WordTest, MoldPartThroughTheEntryCutsTheText) {
   Cell w = word("abcdef", kTypeLitWord);
   Cell m = call_action(kActionMold, {w, test::integer_cell(3)}, {-1, -1, -1, 1});
   EXPECT_EQ(text_of(m), "'ab");
@@ -125,7 +91,7 @@ TEST_F(WordTest, MoldPartThroughTheEntryCutsTheText) {
 
 // ---------------------------------------------------------------- compare
 
-TEST_F(WordTest, CompareOperators) {
+TEST(WordTest, CompareOperators) {
   Node other_ctx = context_create(4, false, false, 0, kContextPlain);
   Root keep(make_cell(kTypeBlock, 0, other_ctx));
   Cell bound_elsewhere = word("cmp-a");
@@ -173,33 +139,33 @@ TEST_F(WordTest, CompareOperators) {
 
 // ---------------------------------------------------------------- make and to
 
-TEST_F(WordTest, MakeAndToFromEachKindOfSpec) {
+TEST(WordTest, MakeAndToFromEachKindOfSpec) {
   struct Case {
     TypeId type;
     Cell spec;
     const char* mold;
   } cases[] = {
-      {kTypeWord, text("a:"), "a"},
-      {kTypeWord, text("  spaced\t"), "spaced"},
-      {kTypeWord, text("'quoted"), "quoted"},
-      {kTypeWord, text(":got"), "got"},
-      {kTypeWord, text("/ref"), "ref"},
-      {kTypeWord, text("#iss"), "iss"},
-      {kTypeWord, text("<="), "<="},
-      {kTypeWord, text("-"), "-"},
-      {kTypeWord, text("/"), "/"},
-      {kTypeWord, text("a-b?"), "a-b?"},
-      {kTypeSetWord, text("foo"), "foo:"},
+      {kTypeWord, text_cell("a:"), "a"},
+      {kTypeWord, text_cell("  spaced\t"), "spaced"},
+      {kTypeWord, text_cell("'quoted"), "quoted"},
+      {kTypeWord, text_cell(":got"), "got"},
+      {kTypeWord, text_cell("/ref"), "ref"},
+      {kTypeWord, text_cell("#iss"), "iss"},
+      {kTypeWord, text_cell("<="), "<="},
+      {kTypeWord, text_cell("-"), "-"},
+      {kTypeWord, text_cell("/"), "/"},
+      {kTypeWord, text_cell("a-b?"), "a-b?"},
+      {kTypeSetWord, text_cell("foo"), "foo:"},
       {kTypeLitWord, word("x", kTypeGetWord), "'x"},
       {kTypeWord, word("abc", kTypeIssue), "abc"},
       {kTypeGetWord, word("abc", kTypeRefinement), ":abc"},
-      {kTypeRefinement, text("x"), "/x"},
+      {kTypeRefinement, text_cell("x"), "/x"},
       {kTypeGetWord, make_cell(kTypeChar, 0, 'a'), ":a"},
       {kTypeWord, datatype_cell(kTypeInteger), "integer!"},
       {kTypeWord, kTrueCell, "true"},
       {kTypeSetWord, kFalseCell, "false:"},
-      {kTypeIssue, text("12"), "#12"},
-      {kTypeIssue, text("a b"), "#a b"},
+      {kTypeIssue, text_cell("12"), "#12"},
+      {kTypeIssue, text_cell("a b"), "#a b"},
       {kTypeIssue, word("abc", kTypeSetWord), "#abc"},
       {kTypeIssue, make_cell(kTypeChar, 0, 0x3C8), "#ψ"},
       {kTypeIssue, datatype_cell(kTypeBlock), "#block!"},
@@ -207,38 +173,38 @@ TEST_F(WordTest, MakeAndToFromEachKindOfSpec) {
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.mold);
-    Cell made = make(c.type, c.spec);
+    Cell made = *make(c.type, c.spec);
     EXPECT_EQ(made.type(), c.type);
     EXPECT_EQ(mold_of(made), c.mold);
-    EXPECT_EQ(mold_of(to(c.type, c.spec)), c.mold);
+    EXPECT_EQ(mold_of(*to(c.type, c.spec)), c.mold);
   }
 }
 
-TEST_F(WordTest, MakeRefusesWhatIsNotAWord) {
+TEST(WordTest, MakeRefusesWhatIsNotAWord) {
   struct Case {
     TypeId type;
     Cell spec;
     ErrorId error;
   } cases[] = {
-      {kTypeWord, text("12"), kErrScriptInvalidChars},
-      {kTypeWord, text("a b"), kErrScriptInvalidChars},
-      {kTypeWord, text(""), kErrScriptInvalidChars},
-      {kTypeWord, text("1.5"), kErrScriptInvalidChars},
-      {kTypeWord, text("-1"), kErrScriptInvalidChars},
-      {kTypeWord, text("+.5"), kErrScriptInvalidChars},
-      {kTypeWord, text("a/b"), kErrScriptInvalidChars},
-      {kTypeWord, text("http://x"), kErrScriptInvalidChars},
-      {kTypeWord, text("$1"), kErrScriptInvalidChars},
-      {kTypeWord, text("FFh"), kErrScriptInvalidChars},
-      {kTypeWord, text("a@b"), kErrScriptInvalidChars},
-      {kTypeWord, text("<tag>"), kErrScriptInvalidChars},
-      {kTypeWord, text("\"s\""), kErrScriptInvalidChars},
-      {kTypeWord, text(":a:"), kErrScriptInvalidChars},
-      {kTypeWord, text("'a:"), kErrScriptInvalidChars},
+      {kTypeWord, text_cell("12"), kErrScriptInvalidChars},
+      {kTypeWord, text_cell("a b"), kErrScriptInvalidChars},
+      {kTypeWord, text_cell(""), kErrScriptInvalidChars},
+      {kTypeWord, text_cell("1.5"), kErrScriptInvalidChars},
+      {kTypeWord, text_cell("-1"), kErrScriptInvalidChars},
+      {kTypeWord, text_cell("+.5"), kErrScriptInvalidChars},
+      {kTypeWord, text_cell("a/b"), kErrScriptInvalidChars},
+      {kTypeWord, text_cell("http://x"), kErrScriptInvalidChars},
+      {kTypeWord, text_cell("$1"), kErrScriptInvalidChars},
+      {kTypeWord, text_cell("FFh"), kErrScriptInvalidChars},
+      {kTypeWord, text_cell("a@b"), kErrScriptInvalidChars},
+      {kTypeWord, text_cell("<tag>"), kErrScriptInvalidChars},
+      {kTypeWord, text_cell("\"s\""), kErrScriptInvalidChars},
+      {kTypeWord, text_cell(":a:"), kErrScriptInvalidChars},
+      {kTypeWord, text_cell("'a:"), kErrScriptInvalidChars},
       {kTypeWord, make_cell(kTypeChar, 0, ':'), kErrScriptInvalidChars},
-      {kTypeWord, make(kTypeIssue, text("12")), kErrScriptBadToArg},
-      {kTypeWord, make(kTypeIssue, text(":a")), kErrScriptBadToArg},
-      {kTypeWord, make(kTypeIssue, text("a:")), kErrScriptBadToArg},
+      {kTypeWord, *make(kTypeIssue, text_cell("12")), kErrScriptBadToArg},
+      {kTypeWord, *make(kTypeIssue, text_cell(":a")), kErrScriptBadToArg},
+      {kTypeWord, *make(kTypeIssue, text_cell("a:")), kErrScriptBadToArg},
       {kTypeWord, test::integer_cell(3), kErrScriptBadToArg},
       {kTypeIssue, test::integer_cell(3), kErrScriptBadToArg},
       {kTypeRefinement, kNoneCell, kErrScriptBadToArg},
@@ -254,20 +220,20 @@ TEST_F(WordTest, MakeRefusesWhatIsNotAWord) {
   EXPECT_EQ(last_raised_error().args[1].data2, 3u);
 }
 
-TEST_F(WordTest, MadeWordsAreBoundInTheGlobalContext) {
-  Cell w = make(kTypeWord, text("made-global"));
+TEST(WordTest, MadeWordsAreBoundInTheGlobalContext) {
+  Cell w = *make(kTypeWord, text_cell("made-global"));
   EXPECT_EQ(w.data1, g_global_context);
   EXPECT_EQ(int32_t(w.data3), context_find_symbol(g_global_context, int32_t(w.data2), false));
   // A word retyped from an issue binds when its name is a global word.
-  Cell issue = make(kTypeIssue, text("made-global"));
+  Cell issue = *make(kTypeIssue, text_cell("made-global"));
   EXPECT_EQ(int32_t(issue.data3), -1);
-  Cell back = make(kTypeWord, issue);
+  Cell back = *make(kTypeWord, issue);
   EXPECT_EQ(back.data3, w.data3);
 }
 
 // ---------------------------------------------------------------- index?, names, values
 
-TEST_F(WordTest, IndexQ) {
+TEST(WordTest, IndexQ) {
   Node ctx = context_create(4, false, false, 0, kContextPlain);
   Root keep(make_cell(kTypeBlock, 0, ctx));
   Cell first = word("idx-first");
@@ -280,7 +246,7 @@ TEST_F(WordTest, IndexQ) {
   EXPECT_EQ(catch_error([&] { call_action(kActionIndexQ, {word("x", kTypeIssue)}); }), kErrScriptExpectArg);
 }
 
-TEST_F(WordTest, PushWordNameGivesACopy) {
+TEST(WordTest, PushWordNameGivesACopy) {
   Cell w = word("name-copy");
   Cell* name = push_word_name(&w);
   EXPECT_EQ(text_of(*name), "name-copy");
@@ -289,7 +255,7 @@ TEST_F(WordTest, PushWordNameGivesACopy) {
   EXPECT_EQ(symbol_name(int32_t(w.data2)), "name-copy");
 }
 
-TEST_F(WordTest, GetAndSetThroughWords) {
+TEST(WordTest, GetAndSetThroughWords) {
   Cell* w = stack_push_value(word("value-holder"));
   EXPECT_EQ(catch_error([&] { word_get(w); }), kErrScriptNoValue);
   EXPECT_TRUE(push_word_value(w)->is(kTypeUnset));
@@ -317,7 +283,7 @@ TEST_F(WordTest, GetAndSetThroughWords) {
   EXPECT_EQ(word_get(w)->data2, 42u);
 }
 
-TEST_F(WordTest, NameAndWhereWords) {
+TEST(WordTest, NameAndWhereWords) {
   Cell n = name_word_cell("value2");
   EXPECT_TRUE(n.is(kTypeWord));
   EXPECT_EQ(n.data1, g_global_context);
@@ -332,7 +298,7 @@ TEST_F(WordTest, NameAndWhereWords) {
   EXPECT_EQ(mold_of(where_word_cell()), "my-caller");
 }
 
-TEST_F(WordTest, LoadedRefinementsAndIssues) {
+TEST(WordTest, LoadedRefinementsAndIssues) {
   Cell r = load_refinement("opt-a");
   EXPECT_EQ(r.data1, 0u);
   EXPECT_EQ(mold_of(r), "/opt-a");
@@ -350,7 +316,7 @@ TEST_F(WordTest, LoadedRefinementsAndIssues) {
 
 // ---------------------------------------------------------------- word syntax
 
-TEST_F(WordTest, ScanWordText) {
+TEST(WordTest, ScanWordText) {
   struct Case {
     const char* text;
     TypeId type;  // kTypeNil: not a word
@@ -380,7 +346,7 @@ TEST_F(WordTest, ScanWordText) {
 
 // ---------------------------------------------------------------- runtime word cache
 
-TEST_F(WordTest, RuntimeSymbolsKeepTheirOrderAndSpelling) {
+TEST(WordTest, RuntimeSymbolsKeepTheirOrderAndSpelling) {
   int32_t previous = 0;
   for (int i = 0; i < kRuntimeSymbolCount; i++) {
     RuntimeSymbol s = RuntimeSymbol(i);
@@ -397,7 +363,7 @@ TEST_F(WordTest, RuntimeSymbolsKeepTheirOrderAndSpelling) {
   EXPECT_EQ(runtime_symbol_text(kSymMinus), std::string("-"));
 }
 
-TEST_F(WordTest, RuntimeValuesAreGlobalWordsInOrder) {
+TEST(WordTest, RuntimeValuesAreGlobalWordsInOrder) {
   int32_t previous_slot = -1;
   for (int i = 0; i < kRuntimeValueCount; i++) {
     RuntimeValue v = RuntimeValue(i);
@@ -426,7 +392,7 @@ TEST_F(WordTest, RuntimeValuesAreGlobalWordsInOrder) {
   EXPECT_EQ(mold_of(runtime_value(kWordSwaped)), "swaped");
 }
 
-TEST_F(WordTest, WordsFromSymbolsShareTheCachedSymbol) {
+TEST(WordTest, WordsFromSymbolsShareTheCachedSymbol) {
   struct Pair {
     RuntimeValue word;
     RuntimeSymbol symbol;
@@ -437,14 +403,14 @@ TEST_F(WordTest, WordsFromSymbolsShareTheCachedSymbol) {
   for (const Pair& p : pairs) EXPECT_EQ(int32_t(runtime_value(p.word).data2), runtime_symbol(p.symbol));
 }
 
-TEST_F(WordTest, RuntimeSymbolsMatchIgnoringCase) {
+TEST(WordTest, RuntimeSymbolsMatchIgnoringCase) {
   EXPECT_TRUE(runtime_symbol_q(symbol_make("YEAR"), kSymYear));
   EXPECT_TRUE(runtime_symbol_q(symbol_make("Year"), kSymYear));
   EXPECT_FALSE(runtime_symbol_q(symbol_make("years"), kSymYear));
   EXPECT_TRUE(runtime_symbol_q(symbol_make("linux"), kSymLinux));
 }
 
-TEST_F(WordTest, CollectorAndStackGetTheirSymbols) {
+TEST(WordTest, CollectorAndStackGetTheirSymbols) {
   EXPECT_EQ(g_self_symbol, uint32_t(runtime_symbol(kSymSelf)));
   EXPECT_EQ(symbol_name(int32_t(g_stack.body_symbol)), "<body>");
   EXPECT_EQ(symbol_name(int32_t(g_stack.anon_symbol)), "<anon>");
