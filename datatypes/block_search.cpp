@@ -159,14 +159,7 @@ Found find_core(Cell* series, Cell* value, const FindArgs& args) {
   const int64_t room = args.reverse ? head : total - head;
   int64_t count = room;
   if (args.part) {
-    if (args.part->is(kTypeInteger)) {
-      count = integer_of(args.part);
-    } else if (args.part->type() == series->type() && args.part->node() == series->node()) {
-      int64_t at = args.part->head();
-      count = args.reverse ? head - at : at - head;
-    } else {
-      raise_refine_arg("part", args.part);
-    }
+    count = series_part_count(series, args.part, head, args.reverse);
     if (count < 1) return f;
     count = std::min(count, room);
   }

@@ -770,4 +770,13 @@ void series_datatype_init() {
                       .modify = series_modify}});
 }
 
+int64_t series_part_count(const Cell* series, const Cell* part, int64_t head, bool backward) {
+  if (part->is(kTypeInteger)) return int32_t(part->data2);
+  if (part->type() == series->type() && part->node() == series->node()) {
+    int64_t at = part->head();
+    return backward ? head - at : at - head;
+  }
+  raise_refine_arg("part", part);
+}
+
 }  // namespace kiv

@@ -88,6 +88,11 @@ void series_hash_index_new(Cell* value);
 
 // ---------------------------------------------------------------- handlers of series!
 
+// The /part count of [series] from index [head]: an integer as it is, a
+// position in the same buffer as its distance from the head (counted toward
+// the buffer's start with [backward]); anything else raises invalid-refine-arg.
+int64_t series_part_count(const Cell* series, const Cell* part, int64_t head, bool backward);
+
 // MAY RUN KIV CODE (owner notification). /seed seeds the generator from the
 // bytes from the head to the tail (the result is unset!); /only picks one
 // element (none when empty); else the units from the head are shuffled in place.

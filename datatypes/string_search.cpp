@@ -26,6 +26,7 @@
 #endif
 
 #include "datatypes/logic.h"
+#include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
@@ -510,15 +511,8 @@ Match find_core(Cell* series, Cell* value, const FindArgs& args) {
   const int64_t room = args.reverse ? head : total - head;
   int64_t count = room;
   if (args.part) {
-    if (args.part->is(kTypeInteger)) {
-      count = integer_of(args.part);
-    } else if (args.part->type() == series->type() && args.part->node() == series->node()) {
-      // A position: the window ends there (begins there with /reverse).
-      int64_t at = args.part->head();
-      count = args.reverse ? head - at : at - head;
-    } else {
-      raise_refine_arg("part", args.part);
-    }
+    // A position ends the window (begins it with /reverse).
+    count = series_part_count(series, args.part, head, args.reverse);
     if (count < 1) return none;
     count = std::min(count, room);
   }
