@@ -60,9 +60,11 @@ void reserve_cells(Node node, int64_t n) {
   series_expand(node, (size + 15) & ~int64_t(15));
 }
 
-// MAY ALLOCATE. Opens [n] cells at [pos] of the block [v] (moving the rest up,
-// the gap left for the caller) and shifts a hash! index over them.
-void open_gap(const Cell* v, int32_t pos, int32_t n) {
+// MAY ALLOCATE. Opens [n] cells at [pos] of the block [v], moving the rest up;
+// returns how many cells moved. The caller fills the gap, then calls
+// close_gap: a hash! index must not see the placeholders (a rebuild would
+// index them and skip the real values).
+int32_t open_gap(const Cell* v, int32_t pos, int32_t n) {
   reserve_cells(v->node(), n);
   SeriesBuffer* b = buffer_of(v);
   int32_t total = int32_t(b->length());
@@ -70,7 +72,13 @@ void open_gap(const Cell* v, int32_t pos, int32_t n) {
   std::memmove(at + n, at, size_t(total - pos) * sizeof(Cell));
   for (int32_t i = 0; i < n; i++) at[i] = kUnsetCell;
   b->tail += uint32_t(n) * sizeof(Cell);
-  series_hash_shift(v, pos, n, total - pos, false);
+  return total - pos;
+}
+
+// MAY ALLOCATE. Brings a hash! index up to date over a filled gap.
+void close_gap(const Cell* v, int32_t pos, int32_t n, int32_t moved) {
+  series_hash_shift(v, pos, n, moved, false);
+  series_hash_index(v, pos, n);
 }
 
 [[noreturn]] void raise_no_cycle() { raise_error(kErrInternalNoCycle); }
@@ -169,9 +177,9 @@ Cell* block_insert_value(Cell* block, const Cell* cell, bool advance, bool at_st
   int32_t total = total_of(block);
   if (block->head() > total) block->set_head(total);
   int32_t pos = at_start ? 0 : clamp_head(block, total);
-  open_gap(block, pos, 1);
+  int32_t moved = open_gap(block, pos, 1);
   *cell_at(block, pos) = c;
-  series_hash_index(block, pos, 1);
+  close_gap(block, pos, 1, moved);
   if (advance) block->set_head(pos + 1);
   return cell_at(block, pos);
 }
@@ -187,9 +195,9 @@ void block_insert_all(Cell* block, const Cell* source) {
   if (block->head() > total) block->set_head(total);
   if (n == 0) return;
   int32_t pos = clamp_head(block, total);
-  open_gap(block, pos, n);
+  int32_t moved = open_gap(block, pos, n);
   std::memcpy(cell_at(block, pos), cell_at(from, s), size_t(n) * sizeof(Cell));
-  series_hash_index(block, pos, n);
+  close_gap(block, pos, n, moved);
   block->set_head(pos + n);
 }
 
@@ -226,6 +234,7 @@ bool block_remove_value(Cell* block, const Cell* value, bool from_start) {
   int32_t i = find_equal(block, value, from_start ? 0 : clamp_head(block, total_of(block)));
   if (i < 0) return false;
   int32_t total = total_of(block);
+  if (i >= total) return false;  // the comparison's code shortened the block
   series_hash_unindex(block, i, 1);
   Cell* at = cell_at(block, i);
   std::memmove(at, at + 1, size_t(total - i - 1) * sizeof(Cell));

@@ -98,6 +98,7 @@ const char* symbol_c_name(int32_t id) {
 }
 
 Node symbol_cache_string(int32_t id) {
+  if (!valid_id_q(id)) return series_alloc_units(0, 1);  // an unknown id names nothing
   if (Node cached = record_of(id)->data2) return cached;
   Node names = record_of(id)->data3;
   Node str = load_utf8_new(ByteSource::series(names, 0), series_buffer(names)->used());

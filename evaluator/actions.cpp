@@ -10,6 +10,7 @@
 #include "runtime/memory.h"
 #include "runtime/runtime_words.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kiv {
@@ -179,21 +180,21 @@ namespace {
 // moving [value]'s start back for a negative count.
 void normalize_insert_part(Cell* value, Cell* part) {
   if (!is_series_type(value->type()) || value->node() == 0) raise_error(kErrScriptInvalidPart, part);
-  int32_t count;
+  // In 64 bits: heads are signed 32-bit values and may be hostile.
+  int64_t count;
   if (part->is(kTypeInteger)) {
     count = integer_of(part);
   } else if (part->type() == value->type() && part->node() == value->node()) {
-    count = part->head() - value->head();
+    count = int64_t(part->head()) - value->head();
   } else {
     raise_refine_arg("part", part);
   }
   if (count < 0) {
-    int32_t start = value->head() + count;
-    if (start < 0) start = 0;
-    count = value->head() - start;
-    value->set_head(start);
+    int64_t start = std::max<int64_t>(int64_t(value->head()) + count, 0);
+    count = std::max<int64_t>(value->head() - start, 0);
+    value->set_head(int32_t(start));
   }
-  *part = integer_cell(count);
+  *part = integer_cell(int32_t(std::min<int64_t>(count, INT32_MAX)));
 }
 
 // The /part argument of change, against the series being changed.
@@ -201,7 +202,8 @@ void normalize_change_part(Cell* series, Cell* part) {
   if (series->is(kTypePort) || series->is(kTypeImage)) return;
   if (part->is(kTypeInteger)) return;
   if (part->type() == series->type() && part->node() == series->node()) {
-    *part = integer_cell(part->head() - series->head());
+    int64_t count = int64_t(part->head()) - series->head();
+    *part = integer_cell(int32_t(std::clamp<int64_t>(count, INT32_MIN, INT32_MAX)));
     return;
   }
   raise_refine_arg("part", part);

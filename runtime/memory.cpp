@@ -380,7 +380,8 @@ SeriesBuffer* move_series(Node node, int64_t new_size, bool copy) {
   if (new_size == 0) new_size = int64_t(old->capacity) * 2;
   if (new_size <= 0 || new_size > int64_t(kMaxCapacity)) raise_error(kErrInternalNoMemory);
   uint32_t unit = old->unit();
-  SeriesBuffer* fresh = alloc_series_buffer(uint32_t(new_size / unit), unit, 0);
+  // Whole units, rounded up: a size that is not a multiple of the unit still fits.
+  SeriesBuffer* fresh = alloc_series_buffer(uint32_t((new_size + unit - 1) / unit), unit, 0);
   old = series_buffer(node);  // the allocation may have collected and moved it
   uint32_t length = old->tail - old->head;
   if (copy) {

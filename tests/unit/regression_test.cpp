@@ -1,0 +1,77 @@
+// One case per fixed fault, named for what went wrong.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "datatypes/block.h"
+#include "datatypes/logic.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "kiv_test.h"
+#include "runtime/array.h"
+#include "runtime/hashtable.h"
+#include "runtime/memory.h"
+#include "runtime/unicode.h"
+
+namespace kiv {
+namespace {
+
+// Growing a buffer to a byte size that is not a multiple of its unit rounded
+// the new capacity down, and the loader then wrote past it.
+TEST(Regression, Utf16LoadIntoANarrowerUnitStaysInsideItsBuffer) {
+  StackSave save;
+  Cell* s = string_init_unit(stack_push(), 8, 2);  // unit 2, 16 bytes
+  std::vector<uint8_t> in;
+  for (int i = 0; i < 17; i++) in.insert(in.end(), {'a', 0});
+  load_utf16le(ByteSource(in.data()), 17, s, false);
+  SeriesBuffer* b = series_buffer(s->node());
+  EXPECT_LE(b->tail, b->capacity);
+  EXPECT_EQ(string_to_utf8(s), std::string(17, 'a'));
+}
+
+TEST(Regression, AppendingOddByteCountsToAWideArray) {
+  StackSave save;
+  Cell* a = stack_push_value(make_cell(kTypeBinary, 0, array_make(4, 4)));
+  for (int i = 0; i < 4; i++) array_append_int(a->node(), i);
+  char data[17];
+  std::memset(data, 'x', sizeof data);
+  array_append_bytes(a->node(), data, sizeof data);
+  SeriesBuffer* b = series_buffer(a->node());
+  EXPECT_LE(b->tail, b->capacity);
+  EXPECT_EQ(b->tail, 16u + 17u);
+}
+
+// An insertion before more than 30,000 cells rebuilds a hash! index: the
+// rebuild indexed the gap's placeholders and the inserted value was never found.
+TEST(Regression, HashInsertBeforeManyCellsIsFound) {
+  StackSave save;
+  Cell* h = block_push_only(40001);
+  for (int i = 0; i < 40000; i++) *append_cell(h->node()) = make_cell(kTypeInteger, 0, uint32_t(i));
+  h->set_header(kTypeHash);
+  series_hash_index_new(h);
+  Cell* v = stack_push_value(make_cell(kTypeInteger, 0, 999999));
+  block_insert_value(h, v, false, true);
+  EXPECT_EQ(hashtable_find(h->data3, v, 0, 1, kCmpEqual, false, false), 0);
+  Cell* old = stack_push_value(make_cell(kTypeInteger, 0, 39999));
+  EXPECT_EQ(hashtable_find(h->data3, old, 0, 1, kCmpEqual, false, false), 40000);
+  Cell* unset = stack_push_value(kUnsetCell);
+  EXPECT_EQ(hashtable_find(h->data3, unset, 0, 1, kCmpEqual, false, false), -1);
+}
+
+// Hostile heads in the /part arithmetic of insert no longer overflow.
+TEST(Regression, InsertPartWithHostileHeads) {
+  StackSave save;
+  Cell* block = block_push_only(4);
+  for (int i = 0; i < 3; i++) *append_cell(block->node()) = make_cell(kTypeInteger, 0, uint32_t(i));
+  Cell target = *block_push_only(4);
+  Cell value = *block;
+  value.set_head(-2000000000);
+  Cell part = *block;
+  part.set_head(2000000000);
+  Cell r = test::call_action(kActionInsert, {target, value, part}, {2, -1, -1});
+  EXPECT_TRUE(r.is(kTypeBlock));
+}
+
+}  // namespace
+}  // namespace kiv
