@@ -193,33 +193,52 @@ struct ProbeResult {
   bool free_was_empty = false;
 };
 
+// A visitor that accepts no bucket: the walk ends at the insertion bucket.
+struct NoMatch {
+  bool operator()(int32_t) const { return false; }
+};
+
 // Walks the probe sequence of [hash]; [visit](key) is asked about each live
-// bucket. The header is re-derived at every step, so [visit] may allocate.
+// bucket. The header is re-derived at every step, so [visit] may allocate;
+// should it resize the table (a comparison running code that changes it),
+// the walk starts over on the new buckets rather than read past them.
 template <class Visit>
 ProbeResult probe(Node t, uint32_t hash, Visit&& visit) {
-  ProbeResult r;
-  uint32_t buckets = hdr(t)->buckets;
-  uint32_t mask = buckets - 1;
-  uint32_t i = hash & mask;
-  int64_t deleted = -1;
-  for (uint32_t step = 1; step <= buckets; step++) {
-    HashHeader* h = hdr(t);
-    uint32_t f = flag_at(flags_of(h), i);
-    if (f == kBucketEmpty) {
-      r.free = deleted >= 0 ? deleted : i;
-      r.free_was_empty = deleted < 0;
+  constexpr int kMaxRestarts = 4;
+  for (int attempt = 0;; attempt++) {
+    ProbeResult r;
+    uint32_t buckets = hdr(t)->buckets;
+    uint32_t mask = buckets - 1;
+    uint32_t i = hash & mask;
+    int64_t deleted = -1;
+    bool resized = false;
+    for (uint32_t step = 1; step <= buckets; step++) {
+      HashHeader* h = hdr(t);
+      uint32_t f = flag_at(flags_of(h), i);
+      if (f == kBucketEmpty) {
+        r.free = deleted >= 0 ? deleted : i;
+        r.free_was_empty = deleted < 0;
+        return r;
+      }
+      if (f == kBucketDeleted) {
+        if (deleted < 0) deleted = i;
+      } else if (visit(keys_of(h)[i])) {
+        r.found = i;
+        return r;
+      } else if (hdr(t)->buckets != buckets) {
+        resized = true;
+        break;
+      }
+      i = (i + step) & mask;
+    }
+    if (!resized) {
+      r.free = deleted;
       return r;
     }
-    if (f == kBucketDeleted) {
-      if (deleted < 0) deleted = i;
-    } else if (visit(keys_of(h)[i])) {
-      r.found = i;
-      return r;
-    }
-    i = (i + step) & mask;
+    // A table that keeps changing under its comparisons: the key is taken as
+    // absent, and the walk that finds its insertion bucket compares nothing.
+    if (attempt == kMaxRestarts) return probe(t, hash, NoMatch{});
   }
-  r.free = deleted;
-  return r;
 }
 
 // Takes bucket [b] of a probe result for [key].
@@ -234,7 +253,7 @@ void take_bucket(Node t, const ProbeResult& r, int32_t key) {
 
 // The insertion bucket for a key known to be absent (no comparisons).
 ProbeResult free_bucket(Node t, uint32_t hash) {
-  return probe(t, hash, [](int32_t) { return false; });
+  return probe(t, hash, NoMatch{});
 }
 
 // ---------------------------------------------------------------- growth

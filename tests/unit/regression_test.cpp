@@ -75,3 +75,39 @@ TEST(Regression, InsertPartWithHostileHeads) {
 
 }  // namespace
 }  // namespace kiv
+
+namespace kiv {
+namespace {
+
+Node g_resized_table = 0;
+int g_resizes = 0;
+
+// An integer compare that, like code run by a comparison, resizes the table it searches.
+int resizing_compare(Cell* a, Cell* b, CompareOp) {
+  static const uint32_t kSizes[] = {20000, 60, 60};  // grow, then shrink under the probe
+  if (g_resizes < 3) hashtable_rebuild(g_resized_table, kSizes[g_resizes++]);
+  if (!b->is(kTypeInteger)) return kNotComparable;
+  return int32_t(a->data2) < int32_t(b->data2) ? -1 : int32_t(a->data2) > int32_t(b->data2);
+}
+
+// A probe whose comparison resizes the table starts over on the new buckets
+// (it used to go on with the old bucket count) and still finds the value.
+TEST(Regression, HashProbeSurvivesATableResizedByItsComparison) {
+  StackSave save;
+  Cell* h = block_push_only(64);
+  for (int i = 0; i < 50; i++) *append_cell(h->node()) = make_cell(kTypeInteger, 0, uint32_t(i % 7));
+  h->set_header(kTypeHash);
+  series_hash_index_new(h);
+  CompareFn saved = g_action_table[kTypeInteger].compare;
+  g_action_table[kTypeInteger].compare = resizing_compare;
+  g_resized_table = h->data3;
+  g_resizes = 0;
+  Cell* key = stack_push_value(make_cell(kTypeInteger, 0, 5));
+  int32_t at = hashtable_find(h->data3, key, 0, 1, kCmpEqual, false, false);
+  g_action_table[kTypeInteger].compare = saved;
+  EXPECT_EQ(at, 5);
+  EXPECT_EQ(g_resizes, 3);
+}
+
+}  // namespace
+}  // namespace kiv
