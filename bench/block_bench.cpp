@@ -17,6 +17,8 @@
 //   bench/block_bench [--benchmark_repetitions=N]
 #include <benchmark/benchmark.h>
 
+#include "median_reporter.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -259,18 +261,8 @@ void insert_vector(benchmark::State& state) {
 }
 
 // Console output as usual, then each Kiv run's median as a ratio of its reference.
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public MedianReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.error_occurred) continue;
-      if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
-      if (run.run_type == Run::RT_Iteration && run.repetitions > 1) continue;
-      medians_[run.run_name.function_name] = run.GetAdjustedRealTime();
-    }
-  }
-
   void Finalize() override {
     ConsoleReporter::Finalize();
     struct Row {
@@ -292,9 +284,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
       std::printf("%-24s %12.2f %12.2f %7.2f %7s\n", r.kiv, k, ref, ref > 0 ? k / ref : 0.0, r.target);
     }
   }
-
- private:
-  std::map<std::string, double> medians_;
 };
 
 }  // namespace

@@ -12,6 +12,8 @@
 //   bench/hashtable_bench [--benchmark_repetitions=N]
 #include <benchmark/benchmark.h>
 
+#include "median_reporter.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -109,18 +111,8 @@ void BM_UnorderedMap(benchmark::State& state, bool shuffled) {
 }
 
 // Console output as usual, then the ratio of the two medians.
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public MedianReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.error_occurred) continue;
-      if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
-      if (run.run_type == Run::RT_Iteration && run.repetitions > 1) continue;
-      medians_[run.run_name.function_name] = run.GetAdjustedRealTime();
-    }
-  }
-
   void Finalize() override {
     ConsoleReporter::Finalize();
     std::printf("\n%-36s %14s %16s %7s\n", "1M names interned, then 1M lookups", "symbol_find", "unordered_map",
@@ -132,8 +124,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
   }
 
- private:
-  std::map<std::string, double> medians_;
 };
 
 }  // namespace

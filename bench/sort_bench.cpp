@@ -9,6 +9,8 @@
 //   bench/sort_bench [--benchmark_filter=random] [--benchmark_repetitions=N]
 #include <benchmark/benchmark.h>
 
+#include "median_reporter.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -87,19 +89,8 @@ void run_sort(benchmark::State& state, const std::string& shape, Engine engine) 
 }
 
 // Console output as usual, and a table of median ratios at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public MedianReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.error_occurred) continue;
-      // With repetitions keep the median; without, the single run.
-      if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
-      if (run.run_type == Run::RT_Iteration && run.repetitions > 1) continue;
-      medians_[run.run_name.function_name] = run.GetAdjustedRealTime();
-    }
-  }
-
   void Finalize() override {
     ConsoleReporter::Finalize();
     std::printf("\n%-16s %12s %12s %7s %12s %12s %7s\n", "input (1M int32)", "adaptive ms",
@@ -119,8 +110,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
   }
 
- private:
-  std::map<std::string, double> medians_;
 };
 
 }  // namespace
