@@ -174,11 +174,7 @@ int64_t dup_count(const Cell* dup) {
 
 // The /part count of insert, change and the other writers: an integer!, or a
 // position in the same series as [of] (its head less [of]'s).
-int64_t part_count(const Cell* of, const Cell* part) {
-  if (part->is(kTypeInteger)) return integer_of(part);
-  if (part->type() == of->type() && part->node() == of->node()) return int64_t(part->head()) - of->head();
-  raise_refine_arg("part", part);
-}
+int64_t part_count(const Cell* of, const Cell* part) { return series_part_count(of, part, of->head(), false); }
 
 // An insertion planned against the block as it is now.
 struct InsertPlan {

@@ -614,15 +614,7 @@ Cell* string_sort(Cell* series, const SortArgs& args) {
   const int32_t total = string_total_length(series);
   const int32_t head = string_head_index(series);
   int64_t count = total - head;
-  if (args.part) {
-    if (args.part->is(kTypeInteger)) {
-      count = integer_of(args.part);
-    } else if (args.part->type() == series->type() && args.part->node() == node) {
-      count = int64_t(args.part->head()) - head;
-    } else {
-      raise_refine_arg("part", args.part);
-    }
-  }
+  if (args.part) count = series_part_count(series, args.part, head, false);
   int64_t start = head;
   if (count < 0) {
     start = std::max<int64_t>(head + count, 0);
