@@ -150,11 +150,7 @@ SeriesBuffer* string_reserve(Node node, uint64_t extra, uint32_t unit) {
   uint64_t length = (b->tail - b->head) / old;
   uint64_t need = (length + extra) * wide;
   if (need > kMaxCapacity) raise_error(kErrInternalNoMemory);
-  if (b->head + need > b->capacity) {
-    uint64_t size = std::max<uint64_t>(need, 2 * uint64_t(b->capacity));
-    if (size > kMaxCapacity) size = need;
-    b = series_expand(node, int64_t(size));
-  }
+  if (b->head + need > b->capacity) b = series_expand(node, int64_t(series_grown_capacity(b->capacity, need)));
   // The room is there now, so the widening copies in place without growing.
   if (wide > old) b = widen_series(node, wide, uint32_t(extra));
   return b;

@@ -51,6 +51,15 @@ inline constexpr uint32_t kFrameRefillMin = 0xCCCC;      // below this, a new fr
 inline constexpr uint32_t kNodeFrameSize = 10000;        // nodes per node frame
 inline constexpr uint32_t kMaxCapacity = 0x7FFFFF00u;    // largest data area a buffer may have
 
+// The data area a buffer of [capacity] bytes grows to when it must hold [need]
+// bytes: twice the capacity, or the need when that is more, but at most
+// kMaxCapacity, so a buffer whose doubling would pass the limit grows to the
+// limit in one step. The caller refuses a need past kMaxCapacity itself.
+constexpr uint64_t series_grown_capacity(uint64_t capacity, uint64_t need) {
+  uint64_t size = need > 2 * capacity ? need : 2 * capacity;
+  return size < kMaxCapacity ? size : kMaxCapacity;
+}
+
 struct SeriesBuffer {
   uint32_t flags;
   Node node;

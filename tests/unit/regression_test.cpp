@@ -73,6 +73,21 @@ TEST(Regression, InsertPartWithHostileHeads) {
   EXPECT_TRUE(r.is(kTypeBlock));
 }
 
+// Once doubling passed the 2 GB limit a string grew by just the bytes it
+// needed, so every append past 1 GB copied the whole buffer again.
+TEST(Regression, StringPastOneGigabyteGrowsOnceToTheLimit) {
+  // Molding 1.1 G characters into a string, 64 KB at a time, up to the limit.
+  constexpr uint64_t kPiece = 0x10000;
+  uint64_t capacity = 1100000000, growths = 0;
+  for (uint64_t length = capacity; length + kPiece <= kMaxCapacity; length += kPiece) {
+    if (length + kPiece <= capacity) continue;
+    capacity = series_grown_capacity(capacity, length + kPiece);
+    growths++;
+  }
+  EXPECT_EQ(capacity, kMaxCapacity);
+  EXPECT_EQ(growths, 1u);
+}
+
 }  // namespace
 }  // namespace kiv
 
