@@ -440,9 +440,24 @@ Node series_copy_part(Node node, uint32_t offset, uint32_t count) {
   return copy;
 }
 
-Cell* append_cell(Node node) {
+namespace {
+
+// MAY ALLOCATE. Makes room for [n] more bytes after the tail of [node]; a
+// grown buffer has its head at the data start. A request larger than the
+// buffer grows it as if the buffer already had that size: to twice [n].
+SeriesBuffer* reserve_bytes(Node node, uint32_t n) {
   SeriesBuffer* b = series_buffer(node);
-  if (b->tail + sizeof(Cell) > b->capacity) b = series_expand(node, 0);
+  if (uint64_t(b->tail) + n <= b->capacity) return b;
+  uint64_t need = uint64_t(b->used()) + n;
+  if (need > kMaxCapacity) raise_error(kErrInternalNoMemory);
+  uint64_t base = b->capacity < n ? n : b->capacity;
+  return series_expand(node, int64_t(series_grown_capacity(base, need)));
+}
+
+}  // namespace
+
+Cell* append_cell(Node node) {
+  SeriesBuffer* b = reserve_bytes(node, sizeof(Cell));
   Cell* c = b->tail_cell();
   *c = make_cell(kTypeUnset);
   b->tail += sizeof(Cell);
@@ -450,9 +465,7 @@ Cell* append_cell(Node node) {
 }
 
 uint8_t* reserve_tail(Node node, uint32_t n) {
-  SeriesBuffer* b = series_buffer(node);
-  if (uint64_t(b->tail) + n > b->capacity)
-    b = series_expand(node, b->capacity < n ? 2 * int64_t(n) : 2 * int64_t(b->capacity));
+  SeriesBuffer* b = reserve_bytes(node, n);
   uint8_t* old_tail = b->tail_ptr();
   b->tail += n;
   return old_tail;

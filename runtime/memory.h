@@ -210,13 +210,15 @@ Node series_copy_buffer(Node node);
 // MAY ALLOCATE. A new series of [count] units copied from unit [offset] after the head; never owned.
 Node series_copy_part(Node node, uint32_t offset, uint32_t count);
 
-// MAY ALLOCATE. Appends an unset! cell at the tail (doubling a full buffer) and
-// returns it for the caller to fill.
+// MAY ALLOCATE. Appends an unset! cell at the tail (a full buffer grows by
+// series_grown_capacity) and returns it for the caller to fill. Raises internal
+// no-memory only when the cells themselves would pass kMaxCapacity.
 Cell* append_cell(Node node);
 // MAY ALLOCATE. append_cell on the series of a block value.
 inline Cell* block_append_cell(const Cell* block) { return append_cell(block->node()); }
-// MAY ALLOCATE. Advances the tail by [n] bytes, growing the buffer when short,
-// and returns the old tail for the caller to write the n bytes.
+// MAY ALLOCATE. Advances the tail by [n] bytes, growing the buffer when short
+// (by series_grown_capacity; no-memory when the used bytes and [n] pass
+// kMaxCapacity), and returns the old tail for the caller to write the n bytes.
 uint8_t* reserve_tail(Node node, uint32_t n);
 
 // ---------------------------------------------------------------- platform heap

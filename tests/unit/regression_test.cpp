@@ -88,6 +88,28 @@ TEST(Regression, StringPastOneGigabyteGrowsOnceToTheLimit) {
   EXPECT_EQ(growths, 1u);
 }
 
+// append_cell and reserve_tail always asked for twice the capacity and refused
+// it past the limit, so a block of 67,108,865 cells could not take one more.
+TEST(Regression, BlockPastHalfTheLimitStillGrows) {
+  constexpr uint64_t kCell = sizeof(Cell);
+  struct Case {
+    uint64_t capacity, need, grown;
+  } cases[] = {
+      {67108865 * kCell, 67108866 * kCell, kMaxCapacity},
+      {67108864 * kCell, 67108865 * kCell, kMaxCapacity},  // exactly 1 GB
+      {kMaxCapacity - kCell, kMaxCapacity, kMaxCapacity},  // the last cell that fits
+      {kMaxCapacity / 2 - kCell, kMaxCapacity / 2, kMaxCapacity - 2 * kCell},
+      {kCell, 2 * kCell, 2 * kCell},
+  };
+  for (const auto& c : cases) EXPECT_EQ(series_grown_capacity(c.capacity, c.need), c.grown) << c.capacity;
+  // A need past the limit is still refused, before anything is allocated.
+  StackSave save;
+  Cell* bin = stack_push_value(make_cell(kTypeBinary, 0, series_alloc_bytes(16)));
+  reserve_tail(bin->node(), 16);
+  EXPECT_EQ(test::catch_error([&] { reserve_tail(bin->node(), kMaxCapacity - 15); }), kErrInternalNoMemory);
+  EXPECT_EQ(series_buffer(bin->node())->used(), 16u);
+}
+
 }  // namespace
 }  // namespace kiv
 
