@@ -492,7 +492,6 @@ Cell* integer_round(Cell* value, Cell* scale, bool even, bool down, bool half_do
     raise_error(kErrScriptNotRelated, &where, &datatype);
   }
   int32_t n = integer_get(value);
-  if (n == INT32_MIN) return value;
   int64_t s = 1;
   if (scale) {
     if (!scale->is(kTypeInteger)) {

@@ -445,8 +445,8 @@ TEST(IntegerTest, Round) {
       {kMax, 10, kDown, 2147483640},
       {-2147483647, 2, 0, kMin},
       {-2147483647, 10, kCeiling, -2147483640},
-      {kMin, 7, 0, kMin},
-      {kMin, 7, kCeiling, kMin},
+      {kMin, 7, 0, -2147483646},
+      {kMin, 8, kCeiling, kMin},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.n << " to " << c.scale << " refs " << c.refs);

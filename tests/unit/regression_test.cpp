@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -108,6 +109,44 @@ TEST(Regression, BlockPastHalfTheLimitStillGrows) {
   reserve_tail(bin->node(), 16);
   EXPECT_EQ(test::catch_error([&] { reserve_tail(bin->node(), kMaxCapacity - 15); }), kErrInternalNoMemory);
   EXPECT_EQ(series_buffer(bin->node())->used(), 16u);
+}
+
+// integer round returned -2147483648 unchanged before looking at the scale, so
+// round/to gave it back whatever the scale and mode.
+TEST(Regression, RoundToScalesTheSmallestInteger) {
+  enum Mode { kNearest, kEven, kDown, kHalfDown, kFloor, kCeiling, kHalfCeiling };
+  struct Case {
+    int32_t scale;
+    Mode mode;
+    int32_t expected;
+    ErrorId error = test::kNoError;
+  } cases[] = {
+      {10, kDown, -2147483640},
+      {10, kCeiling, -2147483640},
+      {-10, kDown, -2147483640},
+      {7, kNearest, -2147483646},  // 2147483648 = 7 * 306783378 + 2: below the half
+      {7, kFloor, 0, kErrMathOverflow},
+      {3, kHalfDown, 0, kErrMathOverflow},  // above the half: away from zero
+      {1000, kDown, -2147483000},
+      {1000, kCeiling, -2147483000},
+      {10, kNearest, 0, kErrMathOverflow},
+      {10, kEven, 0, kErrMathOverflow},
+      {8, kFloor, INT32_MIN},  // a multiple of the scale stands
+      {1, kNearest, INT32_MIN},
+      {0, kFloor, INT32_MIN},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "scale " << c.scale << " mode " << int(c.mode));
+    int32_t refs[] = {1, -1, -1, -1, -1, -1, -1};
+    if (c.mode != kNearest) refs[c.mode] = 0;
+    Cell args[] = {test::integer_cell(INT32_MIN), test::integer_cell(c.scale)};
+    Cell r{};
+    EXPECT_EQ(test::catch_error([&] { r = test::call_action_with(kActionRound, args, refs); }), c.error);
+    if (c.error == test::kNoError) {
+      EXPECT_TRUE(r.is(kTypeInteger));
+      EXPECT_EQ(integer_get(&r), c.expected);
+    }
+  }
 }
 
 }  // namespace
