@@ -267,7 +267,8 @@ constexpr int32_t kCutOff = -1;
 constexpr int32_t kInvalid = -2;
 
 // One validated sequence: the code point, kCutOff (input ends inside it; nothing
-// used) or kInvalid. *[used] gets the bytes used.
+// used) or kInvalid. *[used] gets the bytes used. A sequence longer than its code
+// point needs is invalid, except C0 80, kept as U+0000.
 inline int32_t decode_checked(const uint8_t* p, uint32_t available, uint32_t* used) {
   uint32_t b0 = p[0];
   if (b0 < 0x80) {
@@ -279,15 +280,17 @@ inline int32_t decode_checked(const uint8_t* p, uint32_t available, uint32_t* us
     if (available < 2) return kCutOff;
     uint32_t b1 = p[1];
     if ((b1 & 0xC0) != 0x80) return kInvalid;
+    uint32_t cp = (b0 - 0xC0) << 6 | (b1 - 0x80);
+    if (cp < 0x80 && cp != 0) return kInvalid;  // overlong; C0 80 stands for U+0000
     *used = 2;
-    return int32_t((b0 - 0xC0) << 6 | (b1 - 0x80));
+    return int32_t(cp);
   }
   if (b0 < 0xF0) {
     if (available < 3) return kCutOff;
     uint32_t b1 = p[1], b2 = p[2];
     if ((b1 & 0xC0) != 0x80 || (b2 & 0xC0) != 0x80) return kInvalid;
     uint32_t cp = (b0 - 0xE0) << 12 | (b1 - 0x80) << 6 | (b2 - 0x80);
-    if ((cp >= 0xDC00 && cp <= 0xDCFF) || cp == 0xFFFE) return kInvalid;
+    if (cp < 0x800 || (cp >= 0xDC00 && cp <= 0xDCFF) || cp == 0xFFFE) return kInvalid;
     *used = 3;
     return int32_t(cp);
   }
@@ -295,7 +298,7 @@ inline int32_t decode_checked(const uint8_t* p, uint32_t available, uint32_t* us
   uint32_t b1 = p[1], b2 = p[2], b3 = p[3];
   if ((b1 & 0xC0) != 0x80 || (b2 & 0xC0) != 0x80 || (b3 & 0xC0) != 0x80) return kInvalid;
   uint32_t cp = (b0 - 0xF0) << 18 | (b1 - 0x80) << 12 | (b2 - 0x80) << 6 | (b3 - 0x80);
-  if (cp > kMaxCodePoint || cp == 0xFFFE) return kInvalid;
+  if (cp < 0x10000 || cp > kMaxCodePoint) return kInvalid;
   *used = 4;
   return int32_t(cp);
 }

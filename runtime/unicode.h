@@ -148,10 +148,11 @@ uint32_t to_utf8_bounded(const Cell* str, uint8_t* dst, uint32_t room, int32_t n
 
 // Decodes one sequence with validation. On entry *[count] is the bytes available,
 // on return the bytes used. Returns the code point, or -1 (nothing used) when the
-// available bytes end inside the sequence. Overlong forms, surrogates other than
-// U+DC00-U+DCFF, and C0/C1 leads are accepted; U+DC00-U+DCFF, U+FFFE, values
-// above U+10FFFF, continuation and F8-FF leads are invalid: MAY ALLOCATE, an
-// invalid sequence raises access invalid-utf8 with a binary! of up to 4 bytes.
+// available bytes end inside the sequence. Surrogates other than U+DC00-U+DCFF
+// and the two-byte C0 80 for U+0000 are accepted; other overlong forms (every
+// C1 lead among them), U+DC00-U+DCFF, U+FFFE, values above U+10FFFF,
+// continuation and F8-FF leads are invalid: MAY ALLOCATE, an invalid sequence
+// raises access invalid-utf8 with a binary! of up to 4 bytes.
 int32_t utf8_decode_char(const uint8_t* p, uint32_t* count);
 // MAY ALLOCATE. Raises access invalid-utf8 with the binary! of the (at most 4) bytes at [p].
 [[noreturn]] void raise_invalid_utf8(const uint8_t* p, uint32_t available);

@@ -149,6 +149,23 @@ TEST(Regression, RoundToScalesTheSmallestInteger) {
   }
 }
 
+// The UTF-8 loader checked only the bit patterns of a sequence, so overlong
+// forms loaded: C0 AF as "/", E0 80 AF and F0 80 80 AF too.
+TEST(Regression, Utf8LoaderRefusesOverlongForms) {
+  StackSave save;
+  for (std::string overlong : {"\xC0\xAF", "\xE0\x80\xAF", "\xF0\x80\x80\xAF"}) {
+    std::string in = "a" + overlong + "b";
+    SCOPED_TRACE(testing::PrintToString(in));
+    EXPECT_EQ(test::catch_error([&] { load_utf8_new(in.data(), uint32_t(in.size())); }), kErrAccessInvalidUtf8);
+    uint32_t count = uint32_t(overlong.size());
+    EXPECT_EQ(test::catch_error([&] { utf8_decode_char(reinterpret_cast<const uint8_t*>(overlong.data()), &count); }),
+              kErrAccessInvalidUtf8);
+  }
+  // C0 80 still loads as U+0000.
+  Cell* s = stack_push_value(make_cell(kTypeString, 0, load_utf8_new("a\xC0\x80" "b", 4), 0));
+  EXPECT_EQ(test::text_of(*s), std::string("a\0b", 3));
+}
+
 }  // namespace
 }  // namespace kiv
 

@@ -149,8 +149,17 @@ TEST(Utf8Decode, ValidatingDecoderTable) {
   } cases[] = {
       {{0x41}, 0x41, 1, false},
       {{0xC3, 0xA9}, 0xE9, 2, false},
-      {{0xC0, 0x80}, 0, 2, false},              // overlong forms are accepted
+      {{0xC0, 0x80}, 0, 2, false},              // the one overlong form kept: U+0000
       {{0xED, 0xA0, 0x80}, 0xD800, 3, false},   // surrogates outside DC00-DCFF pass
+      // The shortest form of each length passes; the longest overlong below it does not.
+      {{0xC2, 0x80}, 0x80, 2, false},
+      {{0xE0, 0xA0, 0x80}, 0x800, 3, false},
+      {{0xF0, 0x90, 0x80, 0x80}, 0x10000, 4, false},
+      {{0xC1, 0xBF}, 0, 0, true},
+      {{0xE0, 0x9F, 0xBF}, 0, 0, true},
+      {{0xF0, 0x8F, 0xBF, 0xBF}, 0, 0, true},
+      {{0xE0, 0x80, 0x80}, 0, 0, true},         // U+0000 in three bytes
+      {{0xF0, 0x8F, 0xBF, 0xBE}, 0, 0, true},   // U+FFFE in four bytes
       {{0xF0, 0x9F, 0x98, 0x80}, 0x1F600, 4, false},
       {{0xE2, 0x82}, -1, 0, false},             // cut off: nothing used
       {{0xF0}, -1, 0, false},
