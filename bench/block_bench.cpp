@@ -33,8 +33,8 @@
 #include "datatypes/integer.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/actions.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
 
@@ -120,7 +120,7 @@ void append_kiv_entry(benchmark::State& state) {
     Cell* series = init_block(stack_push(), 1);
     for (int32_t i = 0; i < kAppendCount; i++) {
       StackSave call;
-      open_native_frame(nullptr);
+      open_native_frame({});
       stack_push_value(*series);
       stack_push_value(integer_cell(i));
       g_actions_table[kActionAppend].entry(refs);
@@ -238,7 +238,7 @@ void insert_kiv_entry(benchmark::State& state) {
     state.ResumeTiming();
     for (int32_t i = 0; i < kInsertCount; i++) {
       StackSave call;
-      open_native_frame(nullptr);
+      open_native_frame({});
       stack_push_value(*block);
       stack_push_value(integer_cell(i));
       g_actions_table[kActionInsert].entry(refs);

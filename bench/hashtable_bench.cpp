@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "boot/init.h"
+#include "datatypes/symbol.h"
 #include "runtime/collector.h"
 #include "runtime/gc_root.h"
 #include "runtime/hashtable.h"

@@ -10,7 +10,7 @@
 
 #include "boot/init.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"

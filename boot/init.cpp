@@ -5,7 +5,7 @@
 #include "datatypes/context.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/cycle.h"
 #include "runtime/errors.h"
@@ -13,9 +13,9 @@
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
 #include "runtime/resources.h"
-#include "runtime/root.h"
-#include "runtime/runtime_words.h"
-#include "services/random.h"
+#include "runtime/root_block.h"
+#include "datatypes/runtime_words.h"
+#include "runtime/random.h"
 
 namespace kiv {
 

@@ -1,16 +1,24 @@
 // Process start and the outermost catch point.
 #include "boot/start.h"
 
+#include <string>
+
 #include "boot/init.h"
+#include "datatypes/form.h"
+#include "platform/process.h"
 #include "platform/signals.h"
 #include "platform/thread.h"
 #include "runtime/collector.h"
+#include "runtime/errors.h"
 #include "runtime/exits.h"
 #include "runtime/fatal.h"
 
 namespace kiv {
 
 namespace {
+
+// An uncaught error's exit status: -2 as an 8-bit status.
+constexpr int kUncaughtErrorStatus = 254;
 
 struct StartArgs {
   int argc;
@@ -20,19 +28,29 @@ struct StartArgs {
 int run(void* p) {
   auto* args = static_cast<StartArgs*>(p);
   (void)args;
-  try {
+  run_outermost([] {
     runtime_init();
     g_collector_active = true;
-  } catch (KivThrow& t) {
-    main_catch(t.code);
-  }
+  });
   return 0;
 }
 
 }  // namespace
 
+void run_outermost(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (KivThrow& t) {
+    if (t.code != kThrowError) main_catch(t.code);
+    g_last_throw_code = 0;
+    std::string report = form_raised_error(last_raised_error()) + "\n";
+    write_all(1, report.data(), report.size());
+    process_exit(kUncaughtErrorStatus);
+  }
+}
+
 int start(int argc, char** argv) {
-  install_fatal_handlers();
+  install_fatal_handlers(fatal_exit_from_signal);
   platform_fpu_init();
   StartArgs args{argc, argv};
   return run_on_large_stack(kInterpreterStackReserve, run, &args);

@@ -8,35 +8,17 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/compare.h"
 #include "runtime/fatal.h"
 
 namespace kiv {
 
 enum ActionId : uint8_t {
 #define DEF(id, ident, member, word, refinements, arg) kAction##ident = id,
-#include "evaluator/actions.def"
+#include "datatypes/actions.def"
 #undef DEF
 };
 inline constexpr int kActionCount = 62;
-
-// Comparison operator codes given to every compare handler.
-enum CompareOp : int32_t {
-  kCmpEqual = 0,
-  kCmpNotEqual = 1,
-  kCmpStrictEqual = 2,
-  kCmpLesser = 3,
-  kCmpLesserOrEqual = 4,
-  kCmpGreater = 5,
-  kCmpGreaterOrEqual = 6,
-  kCmpSort = 7,
-  kCmpCaseSort = 8,
-  kCmpSame = 9,
-  kCmpWordEqual = 10,       // word! equals lit-word!, path! lit-path!, by exact symbol
-  kCmpWordCanonEqual = 11,  // the same by canonical symbol
-  kCmpFindEqual = 12,       // the default of find and select
-};
-// A compare handler's answer when the values cannot be ordered.
-inline constexpr int kNotComparable = -2;
 
 // Arguments of path evaluation; [value] is null for a get.
 struct EvalPathArgs {
@@ -139,7 +121,7 @@ using WriteFn = Cell* (*)(Cell* destination, Cell* data, bool binary, bool lines
 // "not supported"; kInherit takes the parent's handler at registration.
 struct ActionSlots {
 #define DEF(id, ident, member, word, refinements, arg) ident##Fn member = nullptr;
-#include "evaluator/actions.def"
+#include "datatypes/actions.def"
 #undef DEF
 };
 

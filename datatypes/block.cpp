@@ -22,14 +22,17 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/actions.h"
+#include "runtime/stack.h"
 #include "runtime/cycle.h"
+#include "runtime/collector.h"
 #include "runtime/errors.h"
+#include "runtime/murmur3.h"
 #include "runtime/fatal.h"
 #include "runtime/ownership.h"
-#include "runtime/root.h"
-#include "runtime/utilities.h"
+#include "runtime/root_block.h"
+#include "datatypes/float.h"
+#include "datatypes/form.h"
 
 namespace kiv {
 
@@ -105,7 +108,6 @@ bool number_q(TypeId t) { return t == kTypeInteger || t == kTypeFloat || t == kT
 
 }  // namespace
 
-bool any_block_q(TypeId t) { return series_block_family_q(t); }
 
 // ---------------------------------------------------------------- raw accessors
 
@@ -322,7 +324,7 @@ Cell* block_clone(const Cell* value, bool deep, bool any_block) {
     for (int32_t i = 0; i < n; i++) {
       Cell c = *cell_at(result, i);
       TypeId t = c.type();
-      if (!(t == kTypeBlock || (any_block && any_block_q(t) && t != kTypeHash))) continue;
+      if (!(t == kTypeBlock || (any_block && is_any_block(t) && t != kTypeHash))) continue;
       if (cycle_stack_find(c.node())) raise_no_cycle();
       Cell* copy = block_clone(&c, true, any_block);
       Cell* slot = cell_at(result, i);
@@ -349,7 +351,7 @@ void block_deep_copy_types(Node node, int32_t first, int32_t end, int32_t step, 
     TypeId t = item->type();
     bool copyable = is_series_type(t) || t == kTypeBitset || t == kTypeObject || t == kTypeError || t == kTypeMap;
     if (!copyable || !types_match_q(kind, t)) continue;
-    if (any_block_q(t) && cycle_stack_find(item->node())) raise_no_cycle();
+    if (is_any_block(t) && cycle_stack_find(item->node())) raise_no_cycle();
     *result = kNoneCell;
     Cell* copy = action_copy(item, result, nullptr, deep, deep ? kind : nullptr);
     if (i >= total_of(block)) break;
@@ -390,7 +392,7 @@ Cell* push_empty_as(int32_t n, TypeId type) {
 
 Cell* block_make(Cell*, Cell* spec, TypeId type) {
   TypeId t = spec->type();
-  if (any_block_q(t)) return push_copy_as(spec, type);
+  if (is_any_block(t)) return push_copy_as(spec, type);
   switch (t) {
     case kTypeInteger:
     case kTypeFloat: return push_empty_as(float_to_int(spec), type);
@@ -403,7 +405,7 @@ Cell* block_make(Cell*, Cell* spec, TypeId type) {
 
 Cell* block_to(Cell*, Cell* spec, TypeId type) {
   TypeId t = spec->type();
-  if (any_block_q(t)) return push_copy_as(spec, type);
+  if (is_any_block(t)) return push_copy_as(spec, type);
   switch (t) {
     case kTypeObject:
     case kTypeMap:
@@ -551,7 +553,7 @@ int block_compare_each(Cell* value, Cell* other, CompareOp op) {
     *x = *cell_at(value, ha + i);
     *y = *cell_at(other, hb + i);
     TypeId tx = x->type(), ty = y->type();
-    bool comparable = tx == ty || (any_word_q(tx) && any_word_q(ty)) || (number_q(tx) && number_q(ty));
+    bool comparable = tx == ty || (is_all_word(tx) && is_all_word(ty)) || (number_q(tx) && number_q(ty));
     if (!comparable) return tx < ty ? -1 : 1;
     int r = action_compare_values(x, y, op);
     if (r != 0) return r;
@@ -572,6 +574,19 @@ int block_compare(Cell* value, Cell* other, CompareOp op) {
 }
 
 // ---------------------------------------------------------------- registration
+
+namespace {
+
+void block_mark(const Cell* value) { gc_mark_block(value->node()); }
+
+// The position and the buffer: blocks in a hash index are the same value only
+// at the same position of the same series.
+uint32_t block_hash(const Cell* value) { return hash_murmur3(&value->data1, 8); }
+
+// paren! and the path types share these through their parents.
+constexpr TypeHooks kBlockHooks{.mark = block_mark, .hash = block_hash};
+
+}  // namespace
 
 void block_datatype_init() {
   register_datatype({kTypeBlock, kTypeSeries, "block!", kActionCount,
@@ -610,7 +625,7 @@ void block_datatype_init() {
                       .tail_q = kInherit,
                       .take = block_take,
                       .trim = block_trim,
-                      .modify = kInherit}});
+                      .modify = kInherit}, &kBlockHooks});
 }
 
 }  // namespace kiv

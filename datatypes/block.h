@@ -29,13 +29,19 @@
 #include "datatypes/action_slots.h"
 #include "runtime/cell.h"
 #include "runtime/memory.h"
+#include "runtime/typesets.h"
 
 namespace kiv {
 
-// True for block!, paren!, path!, lit-path!, set-path!, get-path! and hash!.
-bool any_block_q(TypeId t);
-// True for path!, lit-path!, set-path! and get-path!.
-inline bool any_path_q(TypeId t) { return t >= kTypePath && t <= kTypeGetPath; }
+
+// ---------------------------------------------------------------- the cell
+
+// Word 3 of a hash!: the node of its index table (runtime/hashtable.h, kind 0),
+// 0 while it has none. Word 3 of every other block type is 0.
+inline Node block_hash_index(const Cell* block) { return block->data3; }
+inline void block_set_hash_index(Cell* block, Node table) { block->data3 = table; }
+// True for a hash! with an index table.
+inline bool block_indexed_q(const Cell* block) { return block->is(kTypeHash) && block->data3 != 0; }
 
 // ---------------------------------------------------------------- raw accessors
 

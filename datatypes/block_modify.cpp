@@ -17,6 +17,7 @@
 // scratch block on the data stack before the destination's cells move, so
 // insert, append and change read it as it was before the call.
 #include "datatypes/block_modify.h"
+#include "datatypes/float.h"
 
 #include <algorithm>
 #include <cstring>
@@ -26,8 +27,8 @@
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/actions.h"
+#include "runtime/stack.h"
 #include "runtime/cycle.h"
 #include "runtime/errors.h"
 #include "runtime/hashtable.h"
@@ -77,7 +78,7 @@ void hash_rebuild(const Cell* v) {
 
 // True for the values a deep copy replaces by their own copies.
 bool deep_copied_q(TypeId t) {
-  return series_block_family_q(t) || series_string_family_q(t) || t == kTypeBinary || t == kTypeVector ||
+  return is_any_block(t) || is_any_string(t) || t == kTypeBinary || t == kTypeVector ||
          t == kTypeImage;
 }
 
@@ -114,7 +115,7 @@ struct Source {
 // The cells of a block-family [value] from its head, or, with [only] or for
 // any other value, the value itself.
 Source source_of(const Cell* value, bool only) {
-  if (!only && series_block_family_q(value->type())) {
+  if (!only && is_any_block(value->type())) {
     int32_t total = total_of(value);
     int32_t from = clamp_head(value, total);
     return {value->node(), from, total - from, nullptr};
@@ -205,7 +206,7 @@ InsertPlan plan_insert(Cell* series, const Cell* value, int64_t part, bool only,
 
 Cell* block_insert(Cell* series, Cell* value, Cell* part, bool only, Cell* dup, bool append) {
   // The common case first: one cell, no /part or /dup, no owner to tell.
-  if (!part && !dup && (only || !series_block_family_q(value->type())) &&
+  if (!part && !dup && (only || !is_any_block(value->type())) &&
       !(buffer_of(series)->flags & kSeriesOwned)) {
     SeriesBuffer* b = buffer_of(series);
     int32_t total = count_of(b);
@@ -339,7 +340,7 @@ Cell* block_put(Cell* series, Cell* key, Cell* value, bool case_) {
 // ---------------------------------------------------------------- swap
 
 Cell* block_swap(Cell* a, Cell* b) {
-  if (!series_block_family_q(b->type())) raise_error(kErrScriptInvalidArg, b);
+  if (!is_any_block(b->type())) raise_error(kErrScriptInvalidArg, b);
   auto at_tail = [](const Cell* v) { return std::max(v->head(), 0) >= total_of(v); };
   if (at_tail(a) || at_tail(b)) return a;
   owner_notify_before(a, kOwnerSwap, clamp_head(a, total_of(a)), 1, b);
@@ -538,7 +539,7 @@ int function_order(const Cell* answer) {
     case kTypeLogic: return answer->data1 == 1 ? 1 : -1;
     case kTypeInteger: return integer_of(answer) < 0 ? -1 : integer_of(answer) > 0 ? 1 : 0;
     case kTypeFloat: {
-      double d = answer->get_float();
+      double d = float_get(answer);
       return d > 0.0 ? 1 : d < 0.0 ? -1 : 0;
     }
     case kTypeNone: return -1;

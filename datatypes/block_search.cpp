@@ -30,8 +30,8 @@
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/actions.h"
+#include "runtime/stack.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
 #include "runtime/hashtable.h"
@@ -84,7 +84,7 @@ Needle needle_of(Cell* value, const FindArgs& args) {
     n.kind = NeedleKind::kType;
   } else if (value->is(kTypeTypeset)) {
     n.kind = NeedleKind::kTypeset;
-  } else if (series_block_family_q(value->type())) {
+  } else if (is_any_block(value->type())) {
     int32_t total = total_of(value);
     n.kind = NeedleKind::kSequence;
     n.node = value->node();
@@ -139,7 +139,7 @@ bool index_usable_q(const Cell* series, const Needle& n, const FindArgs& args) {
     return false;
   TypeId t = n.value->type();
   if (t == kTypeDatatype || t == kTypeTypeset) return false;
-  if (!args.same && (t == kTypeObject || series_block_family_q(t))) return false;
+  if (!args.same && (t == kTypeObject || is_any_block(t))) return false;
   return true;
 }
 
@@ -312,7 +312,7 @@ struct SetOpRun {
 
   // MAY RUN KIV CODE. Whether a record of [side] starts with a value equal to *key.
   bool member_q(const SetSide& side) {
-    if (series_block_family_q(key->type())) {
+    if (is_any_block(key->type())) {
       for (int64_t p = side.head; p < int64_t(side.head) + side.length; p += size) {
         if (p >= int64_t(count_in(side.node))) break;
         *scratch.cell = cells_of(side.node)[p];
@@ -363,9 +363,9 @@ Cell* block_set_op(Cell* set1, Cell* set2, bool case_, Cell* skip, SetOp op) {
     if (!skip->is(kTypeInteger) || integer_of(skip) < 1) raise_refine_arg("skip", skip);
     size = integer_of(skip);
   }
-  if (!series_block_family_q(set1->type())) raise_error(kErrScriptInvalidArg, set1);
+  if (!is_any_block(set1->type())) raise_error(kErrScriptInvalidArg, set1);
   bool two = op != kSetUnique;
-  if (two && (!set2 || !series_block_family_q(set2->type()))) raise_error(kErrScriptInvalidArg, set2);
+  if (two && (!set2 || !is_any_block(set2->type()))) raise_error(kErrScriptInvalidArg, set2);
 
   // Heads past their tails are set to the tails; a negative head reads as 0.
   auto side_of = [](Cell* v) {

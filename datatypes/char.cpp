@@ -1,6 +1,7 @@
 // char!: make and to, form, mold with the escapes of text literals (string!'s
 // string_mold_char), compare, and arithmetic through integer!'s do-math.
 #include "datatypes/char.h"
+#include "datatypes/float.h"
 
 #include <cstring>
 
@@ -8,11 +9,11 @@
 #include "datatypes/integer.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
-#include "runtime/utilities.h"
+#include "runtime/numbers.h"
 
 namespace kiv {
 
@@ -61,7 +62,7 @@ Cell* char_make(Cell* result, Cell* spec, TypeId) {
     case kTypeFloat:
     case kTypePercent:
       // NaN and values outside int32 come back as INT32_MIN: out of range too.
-      cp = double_to_int32(spec->get_float());
+      cp = double_to_int32(float_get(spec));
       if (!code_point_q(cp)) raise_error(kErrScriptOutOfRange, spec);
       break;
     case kTypeBinary:
@@ -119,7 +120,7 @@ Cell* char_do_math(Cell* left, Cell* right, int op) {
       break;
     case kTypeFloat:
       if (integer_float_out_of_range_q(right)) raise_error(kErrMathOverflow);
-      operand = double_to_int32(right->get_float());
+      operand = double_to_int32(float_get(right));
       break;
     case kTypeVector:
       return math_hand_over_swapped(left, right, op);

@@ -19,6 +19,8 @@
 namespace kiv {
 
 inline Cell char_cell(uint32_t code_point) { return make_cell(kTypeChar, 0, code_point); }
+// The code point of a char!.
+inline uint32_t char_get(const Cell* c) { return c->data2; }
 
 // MAY ALLOCATE. Appends a char! at the tail of [block]; returns the new cell.
 Cell* char_make_at(const Cell* block, uint32_t code_point);

@@ -12,13 +12,19 @@
 #include <unordered_map>
 #include <vector>
 
+#include "datatypes/object.h"
 #include "datatypes/registry.h"
-#include "evaluator/stack.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/gc_root.h"
 #include "runtime/hashtable.h"
-#include "runtime/root.h"
+#include "runtime/murmur3.h"
+#include "runtime/root_block.h"
+#include "runtime/typesets.h"
 
 namespace kiv {
 
@@ -27,7 +33,6 @@ ObjectOnChangeFn g_object_on_change = nullptr;
 
 namespace {
 
-inline Node table_of(Node ctx) { return context_cell(ctx)->data1; }
 
 // The cells of a block node. Short-lived.
 inline Cell* cells_of(Node block) { return series_buffer(block)->head_cell(); }
@@ -36,44 +41,64 @@ inline uint32_t cell_count(Node block) { return series_buffer(block)->length(); 
 // The word at [position] of [ctx]'s words block. Short-lived.
 inline Cell* word_at(Node ctx, int32_t position) { return cells_of(context_words(ctx)) + position; }
 
-inline bool bindable_word_q(TypeId t) {
-  return t == kTypeWord || t == kTypeSetWord || t == kTypeGetWord || t == kTypeLitWord || t == kTypeRefinement;
-}
+// The words deep binding binds: every word type but issue!.
+inline bool bindable_word_q(TypeId t) { return is_all_word(t) && t != kTypeIssue; }
 
-inline bool block_like_q(TypeId t) {
-  return t == kTypeBlock || t == kTypeParen || t == kTypePath || t == kTypeLitPath || t == kTypeSetPath ||
-         t == kTypeGetPath || t == kTypeHash;
-}
-
-inline bool self_word_q(const Cell* word) { return g_self_symbol && word->data2 == g_self_symbol; }
+inline bool self_word_q(const Cell* word) { return g_self_symbol && uint32_t(word_symbol(word)) == g_self_symbol; }
 
 // The position of [symbol] in [ctx]'s words block, or -1. Never allocates.
 int32_t find_position(Node ctx, int32_t symbol, bool canonical) {
-  return hashtable_find_or_add_word(table_of(ctx), symbol, canonical, 0, nullptr);
+  return context_words_find_or_add(context_table(ctx), symbol, canonical, 0, nullptr);
 }
 
 // The slot a found word uses.
 int32_t slot_of_position(Node ctx, int32_t position) {
-  return position < 0 ? -1 : int32_t(word_at(ctx, position)->data3);
+  return position < 0 ? -1 : word_index(word_at(ctx, position));
 }
 
 // MAY ALLOCATE. Appends unset! cells until the heap values block of [ctx] holds [count].
 void extend_values(Node ctx, uint32_t count) {
-  Cell* c = context_cell(ctx);
-  if (c->header & kFlagStackValues) return;
-  Node values = c->data2;
+  if (context_stack_q(ctx)) return;
+  Node values = context_values(ctx);
   while (cell_count(values) < count) append_cell(values);
 }
-
-// A block! view of a context's two-cell series: marking it marks the context.
-inline Cell context_view(Node ctx) { return make_cell(kTypeBlock, 0, ctx, 0); }
 
 // Points every word of the words block of [ctx] at [ctx].
 void rebind_words(Node ctx) {
   Node words = context_words(ctx);
   Cell* w = cells_of(words);
-  for (uint32_t i = 0, n = cell_count(words); i < n; i++) w[i].data1 = ctx;
+  for (uint32_t i = 0, n = cell_count(words); i < n; i++) word_set_context(w + i, ctx);
 }
+
+// What a probe of a word table looks for.
+struct WordProbe {
+  Node words;
+  int32_t symbol;
+  int32_t canonical;
+  bool by_alias;
+};
+
+bool word_matches(int32_t key, void* context) {
+  auto* p = static_cast<WordProbe*>(context);
+  int32_t s = word_symbol(cells_of(p->words) + key);
+  return p->by_alias ? symbol_resolve(s) == p->canonical : s == p->symbol;
+}
+
+// The stack's view of a function context's values reference.
+constexpr FrameContextOps kFrameContextOps{
+    .values = context_values,
+    .set_values = context_set_values,
+    .heap_values_q = [](Node ctx) { return !context_stack_q(ctx); },
+};
+
+// The context cell: its word table and, unless they live on the data stack,
+// its values. The self cell beside it is marked as any cell.
+void context_mark(const Cell* cell) {
+  gc_mark_table(cell->data1);
+  if (!(cell->header & kFlagStackValues)) gc_mark_block(cell->data2);
+}
+
+constexpr TypeHooks kContextHooks{.mark = context_mark};
 
 [[noreturn]] void raise_for_word(ErrorId id, const Cell* word) {
   Cell copy = *word;
@@ -85,9 +110,10 @@ void rebind_words(Node ctx) {
 Cell* value_cell(Node ctx, int32_t i) {
   Cell* c = context_cell(ctx);
   if (i < 0) return nullptr;
-  if (c->header & kFlagStackValues) return c->data2 ? stack_at(c->data2 - 1 + uint32_t(i)) : nullptr;
-  if (!c->data2 || uint32_t(i) >= cell_count(c->data2)) return nullptr;
-  return cells_of(c->data2) + i;
+  uint32_t values = c->data2;
+  if (c->header & kFlagStackValues) return values ? stack_at(values - 1 + uint32_t(i)) : nullptr;
+  if (!values || uint32_t(i) >= cell_count(values)) return nullptr;
+  return cells_of(values) + i;
 }
 
 // Heap value #[i] for the slot accessors; script not-defined with word #[i] without one.
@@ -103,19 +129,33 @@ Cell* heap_value_or_raise(Node ctx, int32_t i) {
 
 void mark_field_set(Node ctx, int32_t i) {
   if (context_kind(ctx) == kContextObject && i >= 0 && uint32_t(i) < context_word_count(ctx))
-    word_at(ctx, i)->header |= kFlagFieldSet;
+    word_at(ctx, i)->header |= kFlagFieldSet;  // a header flag the words block keeps
 }
 
 }  // namespace
 
-Node context_words(Node ctx) { return hashtable_header(table_of(ctx)).values; }
+Node context_words(Node ctx) { return hashtable_values(context_table(ctx)); }
+
+int32_t context_words_find_or_add(Node table, int32_t symbol, bool by_alias, Node context, int32_t* new_index) {
+  if (context && hashtable_full_q(table)) hashtable_make_room(table);
+  int32_t canonical = symbol_resolve(symbol);
+  WordProbe p{hashtable_values(table), symbol, canonical, by_alias};
+  HashSlot slot = hashtable_probe(table, hash_int32(uint32_t(canonical)), word_matches, &p);
+  if (slot.found >= 0) return hashtable_found_key(table, slot);
+  if (!context) return -1;
+  uint32_t index = cell_count(p.words);
+  *append_cell(p.words) = word_cell(kTypeWord, context, symbol, int32_t(index));
+  hashtable_insert_key(table, slot, int32_t(index));
+  if (new_index) *new_index = int32_t(index);
+  return -1;
+}
 
 uint32_t context_word_count(Node ctx) { return cell_count(context_words(ctx)); }
 
 void global_context_init() {
   if (g_global_context) return;
   Node ctx = context_create(kGlobalContextSlots, false, false, 0, kContextPlain);
-  *root_slot(kRootGlobalContext) = context_view(ctx);
+  *root_slot(kRootGlobalContext) = context_view(ctx);  // the root block keeps it
   g_global_context = ctx;
 }
 
@@ -132,13 +172,13 @@ Node context_create(uint32_t slots, bool stack, bool self, Node clone, ContextKi
   b->cells()[1] = make_cell(kTypeUnset);
   b->tail = 2 * sizeof(Cell);
   Root keep(context_view(ctx));
-  Node table = clone ? hashtable_copy(table_of(clone), 0) : hashtable_init(slots, 0, kHashSymbols);
+  Node table = clone ? hashtable_copy(context_table(clone), 0) : hashtable_init(slots, 0, kHashSymbols);
   context_cell(ctx)->data1 = table;
   if (clone) rebind_words(ctx);
   if (!stack) {
     uint32_t words = context_word_count(ctx);
     Node values = series_alloc_cells_unset(std::max(slots, words));
-    context_cell(ctx)->data2 = values;
+    context_set_values(ctx, values);
     series_buffer(values)->tail = words * sizeof(Cell);
   }
   return ctx;
@@ -161,7 +201,7 @@ Node context_from_spec(const Cell* spec, bool stack, bool self, ContextKind kind
 }
 
 Node context_clone(Cell* object, ContextKind kind) {
-  Node old = object->data1;
+  Node old = object_context(object);
   Root keep_old(context_view(old));
   Node ctx = series_alloc_cells(2);
   SeriesBuffer* b = series_buffer(ctx);
@@ -171,14 +211,14 @@ Node context_clone(Cell* object, ContextKind kind) {
   b->cells()[1] = make_cell(kTypeUnset);
   b->tail = 2 * sizeof(Cell);
   Root keep(context_view(ctx));
-  Node table = hashtable_copy(table_of(old), 0);
+  Node table = hashtable_copy(context_table(old), 0);
   context_cell(ctx)->data1 = table;
   rebind_words(ctx);
   if (!(header & kFlagStackValues)) {
-    Node values = series_copy_buffer(context_cell(old)->data2);
-    context_cell(ctx)->data2 = values;
+    Node values = series_copy_buffer(context_values(old));
+    context_set_values(ctx, values);
   }
-  object->data1 = ctx;
+  object_set_context(object, ctx);
   *context_self_cell(ctx) = *object;
   return ctx;
 }
@@ -191,14 +231,14 @@ int32_t context_find_symbol(Node ctx, int32_t symbol, bool canonical) {
 
 int32_t context_add_symbol(Node ctx, int32_t symbol, bool canonical, int32_t* new_index) {
   int32_t added = -1;
-  int32_t position = hashtable_find_or_add_word(table_of(ctx), symbol, canonical, ctx, &added);
+  int32_t position = context_words_find_or_add(context_table(ctx), symbol, canonical, ctx, &added);
   if (position >= 0) return slot_of_position(ctx, position);
   if (new_index) *new_index = added;
   return -1;
 }
 
 int32_t context_add_word_unset(Node ctx, const Cell* word) {
-  int32_t symbol = int32_t(word->data2);
+  int32_t symbol = word_symbol(word);
   int32_t added = -1;
   int32_t slot = context_add_symbol(ctx, symbol, true, &added);
   if (slot >= 0) return slot;
@@ -207,7 +247,7 @@ int32_t context_add_word_unset(Node ctx, const Cell* word) {
 }
 
 int32_t context_add_word(Node ctx, const Cell* word, const Cell* value) {
-  if (context_find_symbol(ctx, int32_t(word->data2), true) >= 0) return -1;
+  if (context_find_symbol(ctx, word_symbol(word), true) >= 0) return -1;
   Cell v = *value;
   int32_t slot = context_add_word_unset(ctx, word);
   if (Cell* cell = value_cell(ctx, slot)) *cell = v;
@@ -231,18 +271,18 @@ Cell* context_find_value(int32_t symbol, Node ctx) {
 Cell context_add_global(int32_t symbol, bool canonical, bool alias_copy) {
   Node g = g_global_context;
   int32_t added = -1;
-  int32_t position = hashtable_find_or_add_word(table_of(g), symbol, canonical, g, &added);
+  int32_t position = context_words_find_or_add(context_table(g), symbol, canonical, g, &added);
   if (position >= 0) {
     Cell word = *word_at(g, position);
     word.header = kTypeWord;
-    if (canonical && alias_copy) word.data2 = uint32_t(symbol);
+    if (canonical && alias_copy) word_set_symbol(&word, symbol);
     return word;
   }
-  if (symbol_canonical(symbol) != symbol) {
+  if (symbol_resolve(symbol) != symbol) {
     // An alias spelling shares the slot of a spelling already there; the
     // probe meets the older words of its canonical symbol before the new one.
     int32_t other = find_position(g, symbol, true);
-    if (other >= 0 && other != added) word_at(g, added)->data3 = word_at(g, other)->data3;
+    if (other >= 0 && other != added) word_set_index(word_at(g, added), word_index(word_at(g, other)));
   }
   extend_values(g, uint32_t(added) + 1);
   Cell word = *word_at(g, added);
@@ -267,13 +307,12 @@ Cell context_word_or_global(Node ctx, int32_t symbol) {
 // ---------------------------------------------------------------- getting and setting
 
 Cell* context_get_in(const Cell* word, Node ctx) {
-  int32_t index = int32_t(word->data3);
+  int32_t index = word_index(word);
   if (index < 0) {
-    if (self_word_q(word) && word->data1) return context_self_cell(word->data1);
+    if (self_word_q(word) && word_context(word)) return context_self_cell(word_context(word));
     raise_for_word(kErrScriptNoValue, word);
   }
-  Cell* c = context_cell(ctx);
-  bool has_values = c->data2 != 0;
+  bool has_values = context_values(ctx) != 0;
   if (!has_values) raise_for_word(kErrScriptNotInContext, word);
   Cell* v = value_cell(ctx, index);
   if (!v) raise_for_word(kErrScriptNoValue, word);
@@ -281,33 +320,31 @@ Cell* context_get_in(const Cell* word, Node ctx) {
 }
 
 Cell* get_word_value(const Cell* word) {
-  if (!word->data1) raise_for_word(kErrScriptNotDefined, word);
-  return context_get_in(word, word->data1);
+  if (!word_context(word)) raise_for_word(kErrScriptNotDefined, word);
+  return context_get_in(word, word_context(word));
 }
 
 Cell* context_set_in(Cell* word, const Cell* value, Node ctx, bool fire) {
   Cell v = *value;
   // A function context whose call is not running: refuse before anything changes.
-  if (!context_cell(ctx)->data2) raise_for_word(kErrScriptNotDefined, word);
-  int32_t index = int32_t(word->data3);
+  if (!context_values(ctx)) raise_for_word(kErrScriptNotDefined, word);
+  int32_t index = word_index(word);
   if (index < 0) {
     Cell w = *word;
-    index = context_find_symbol(ctx, int32_t(w.data2), false);
+    index = context_find_symbol(ctx, word_symbol(&w), false);
     if (index < 0) index = context_add_word_unset(ctx, &w);
-    word->data3 = uint32_t(index);
+    word_set_index(word, index);
   }
-  Cell* c = context_cell(ctx);
-  if (c->header & kFlagStackValues) {
-    Cell* slot = stack_at(c->data2 - 1 + uint32_t(index));
+  if (context_stack_q(ctx)) {
+    Cell* slot = stack_at(context_values(ctx) - 1 + uint32_t(index));
     *slot = v;
     return slot;
   }
-  if (uint32_t(index) >= cell_count(c->data2)) extend_values(ctx, uint32_t(index) + 1);
+  if (uint32_t(index) >= cell_count(context_values(ctx))) extend_values(ctx, uint32_t(index) + 1);
   if (context_kind(ctx) == kContextObject) {
     mark_field_set(ctx, index);
     Cell self = *context_self_cell(ctx);
-    TypeId st = self.type();
-    if (fire && g_object_on_change && (st == kTypeObject || st == kTypeError || st == kTypePort) && self.data3) {
+    if (fire && g_object_on_change && is_any_object(self.type()) && object_events(&self)) {
       StackSave save;
       Cell* object = stack_push_value(self);
       Cell* w = stack_push_cell(word);
@@ -324,17 +361,16 @@ Cell* context_set_in(Cell* word, const Cell* value, Node ctx, bool fire) {
 }
 
 Cell* set_word_value(Cell* word, const Cell* value) {
-  if (!word->data1) raise_for_word(kErrScriptNotDefined, word);
-  return context_set_in(word, value, word->data1, true);
+  if (!word_context(word)) raise_for_word(kErrScriptNotDefined, word);
+  return context_set_in(word, value, word_context(word), true);
 }
 
 // ---------------------------------------------------------------- binding
 
 int32_t context_bind_word(Node ctx, Cell* word) {
-  int32_t slot = context_find_symbol(ctx, int32_t(word->data2), true);
+  int32_t slot = context_find_symbol(ctx, word_symbol(word), true);
   if (slot < 0) return -1;
-  word->data1 = ctx;
-  word->data3 = uint32_t(slot);
+  word_bind(word, ctx, slot);
   return slot;
 }
 
@@ -371,12 +407,11 @@ Cell* context_bind_block(Cell* block, Node ctx, bool self) {
       TypeId t = c->type();
       if (bindable_word_q(t)) {
         if (self && t == kTypeWord && self_word_q(c)) {
-          c->data1 = ctx;
-          c->data3 = uint32_t(-1);
+          word_bind(c, ctx, -1);
         } else {
           context_bind_word(ctx, c);
         }
-      } else if (block_like_q(t)) {
+      } else if (is_any_block(t)) {
         visit(c->node(), c->head());
       }
     }
@@ -401,7 +436,7 @@ bool context_collect_set_words(Node ctx, Cell* block) {
 
 Cell context_node_word_at(Node ctx, int32_t i) { return *word_at(ctx, i); }
 
-Cell* word_get_in(Node ctx, int32_t i) { return cells_of(context_cell(ctx)->data2) + i; }
+Cell* word_get_in(Node ctx, int32_t i) { return cells_of(context_values(ctx)) + i; }
 
 Cell* push_context_value(Node ctx, int32_t i) {
   Cell* v = value_cell(ctx, i);
@@ -429,6 +464,9 @@ void set_context_word_keep(Node ctx, int32_t i) {
   *slot = *last;
 }
 
-void context_datatype_init() { register_datatype({kTypeContext, kTypeNil, "context!", kActionCount, {}}); }
+void context_datatype_init() {
+  register_datatype({kTypeContext, kTypeNil, "context!", kActionCount, {}, &kContextHooks});
+  stack_set_context_ops(kFrameContextOps);
+}
 
 }  // namespace kiv

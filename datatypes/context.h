@@ -53,6 +53,14 @@ inline constexpr uint32_t kGlobalContextSlots = 4000;
 
 // The context cell of [ctx]. Short-lived.
 inline Cell* context_cell(Node ctx) { return series_buffer(ctx)->cells(); }
+// Word 1 of the context cell: the symbol index table.
+inline Node context_table(Node ctx) { return context_cell(ctx)->data1; }
+// Word 2 of the context cell: the values reference (a block node, or for a
+// stack context a data-stack index + 1; 0 while none).
+inline uint32_t context_values(Node ctx) { return context_cell(ctx)->data2; }
+inline void context_set_values(Node ctx, uint32_t values) { context_cell(ctx)->data2 = values; }
+// A block! view of a context's two-cell series: what roots and marks a bare context.
+inline Cell context_view(Node ctx) { return series_cell(kTypeBlock, ctx); }
 // The self cell of [ctx]. Short-lived.
 inline Cell* context_self_cell(Node ctx) { return series_buffer(ctx)->cells() + 1; }
 inline ContextKind context_kind(Node ctx) {
@@ -168,6 +176,16 @@ Cell* context_bind_block(Cell* block, Node ctx, bool self);
 // (from its position, first clamped to its tail and written back; [block]
 // stable) to [ctx] with unset! values; true when the word count grew.
 bool context_collect_set_words(Node ctx, Cell* block);
+
+// ---------------------------------------------------------------- word tables
+
+// MAY ALLOCATE when [context] is given. The position of the word for [symbol]
+// in a context word table (kind 2 over a words block of word cells): the same
+// id, or with [by_alias] the same canonical id. When it is missing and
+// [context] is not 0, a word! cell bound to [context] with its own position as
+// index is appended and indexed, its position is written to [*new_index] and
+// -1 is returned; without [context], -1.
+int32_t context_words_find_or_add(Node table, int32_t symbol, bool by_alias, Node context, int32_t* new_index);
 
 // ---------------------------------------------------------------- access by slot
 

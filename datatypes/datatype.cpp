@@ -2,8 +2,9 @@
 #include "datatypes/datatype.h"
 
 #include "datatypes/registry.h"
+#include "runtime/murmur3.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/memory.h"
 
 namespace kiv {
@@ -46,9 +47,15 @@ int datatype_compare(Cell* value, Cell* other, CompareOp op) {
 
 }  // namespace
 
+namespace {
+
+constexpr TypeHooks kDatatypeHooks{.hash = [](const Cell* v) { return hash_int32(datatype_type(v)); }};
+
+}  // namespace
+
 void datatype_datatype_init() {
   register_datatype({kTypeDatatype, kTypeNil, "datatype!", kActionCount,
-                     {.form = datatype_form, .mold = datatype_mold, .compare = datatype_compare}});
+                     {.form = datatype_form, .mold = datatype_mold, .compare = datatype_compare}, &kDatatypeHooks});
 }
 
 }  // namespace kiv

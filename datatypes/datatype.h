@@ -10,6 +10,8 @@
 namespace kiv {
 
 inline Cell datatype_cell(TypeId t) { return make_cell(kTypeDatatype, t); }
+// The type a datatype! stands for.
+inline TypeId datatype_type(const Cell* datatype) { return TypeId(datatype->data1); }
 // MAY ALLOCATE. Appends a datatype! for [t] at the tail of [block].
 Cell* datatype_make_at(const Cell* block, TypeId t);
 // Pushes a datatype! for [t] on the data stack.

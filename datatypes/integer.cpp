@@ -7,23 +7,25 @@
 // handler the other operand's type registered; while that type has none, the
 // operation raises script invalid-type with that operand's datatype.
 #include "datatypes/integer.h"
+#include "datatypes/float.h"
 
 #include <cmath>
 
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
+#include "runtime/murmur3.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/actions.h"
+#include "runtime/stack.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
-#include "runtime/utilities.h"
-#include "services/random.h"
+#include "runtime/numbers.h"
+#include "runtime/random.h"
 
 namespace kiv {
 
@@ -75,19 +77,10 @@ const char* integer_to_text(int32_t value) {
 }
 
 bool integer_float_out_of_range_q(const Cell* cell) {
-  double d = cell->get_float();
+  double d = float_get(cell);
   return std::isnan(d) || d > 2147483647.0 || d < -2147483648.0;
 }
 
-namespace {
-
-void set_float_cell(Cell* cell, double d) {
-  cell->set_header(kTypeFloat);
-  cell->data1 = 0;
-  cell->set_float(d);
-}
-
-}  // namespace
 
 int32_t integer_do_math(int32_t left, int32_t right, int op, Cell* result) {
   int32_t value;
@@ -96,21 +89,21 @@ int32_t integer_do_math(int32_t left, int32_t right, int op, Cell* result) {
     case kMathAdd:
       overflow = __builtin_add_overflow(left, right, &value);
       if (overflow && result) {
-        set_float_cell(result, double(left) + double(right));
+        *result = float_cell(double(left) + double(right));
         return 0;
       }
       break;
     case kMathSubtract:
       overflow = __builtin_sub_overflow(left, right, &value);
       if (overflow && result) {
-        set_float_cell(result, double(left) - double(right));
+        *result = float_cell(double(left) - double(right));
         return 0;
       }
       break;
     case kMathMultiply:
       overflow = __builtin_mul_overflow(left, right, &value);
       if (overflow && result) {
-        set_float_cell(result, double(left) * double(right));
+        *result = float_cell(double(left) * double(right));
         return 0;
       }
       break;
@@ -118,7 +111,7 @@ int32_t integer_do_math(int32_t left, int32_t right, int op, Cell* result) {
       if (right == 0) raise_error(kErrMathZeroDivide);
       if (left == INT32_MIN && right == -1) raise_error(kErrMathOverflow);
       if (result && left % right != 0) {
-        set_float_cell(result, double(left) / double(right));
+        *result = float_cell(double(left) / double(right));
         return 0;
       }
       value = left / right;
@@ -378,14 +371,14 @@ Cell* integer_to(Cell* result, Cell* spec, TypeId) {
     case kTypeFloat:
     case kTypePercent:
       if (integer_float_out_of_range_q(spec)) raise_type_limit();
-      value = double_to_int32(spec->get_float());
+      value = double_to_int32(float_get(spec));
       break;
     case kTypeTime: {
       // Rounded half up by adding 0.5 and truncating: 1.5 s gives 2, -1.5 s gives -1.
       Cell seconds = *spec;
-      seconds.set_float(spec->get_float() + 0.5);
+      float_set(&seconds, float_get(spec) + 0.5);
       if (integer_float_out_of_range_q(&seconds)) raise_type_limit();
-      value = double_to_int32(seconds.get_float());
+      value = double_to_int32(float_get(&seconds));
       break;
     }
     case kTypeDate:
@@ -447,7 +440,7 @@ int integer_compare(Cell* value, Cell* other, CompareOp op) {
       if (!compare) return kNotComparable;
       StackSave save;
       Cell* number = stack_push();
-      set_float_cell(number, double(integer_get(value)));
+      *number = float_cell(double(integer_get(value)));
       return compare(number, other, op);
     }
     default:
@@ -459,8 +452,8 @@ int integer_compare(Cell* value, Cell* other, CompareOp op) {
 
 // The float! power of [base] and [exponent] (an integer! or float!) into [base].
 Cell* float_power(Cell* base, const Cell* exponent) {
-  double e = exponent->is(kTypeFloat) ? exponent->get_float() : double(integer_get(exponent));
-  set_float_cell(base, std::pow(double(integer_get(base)), e));
+  double e = exponent->is(kTypeFloat) ? float_get(exponent) : double(integer_get(exponent));
+  *base = float_cell(std::pow(double(integer_get(base)), e));
   return base;
 }
 
@@ -497,7 +490,7 @@ Cell* integer_round(Cell* value, Cell* scale, bool even, bool down, bool half_do
     if (!scale->is(kTypeInteger)) {
       RoundFn round = actions_of(kTypeFloat).round;
       if (!round) raise_invalid_type(scale);
-      set_float_cell(value, double(n));
+      *value = float_cell(double(n));
       copy_cell(value, round(value, scale, even, down, half_down, floor, ceiling, half_ceiling));
       return value;
     }
@@ -530,6 +523,13 @@ Cell* integer_round(Cell* value, Cell* scale, bool even, bool down, bool half_do
 
 }  // namespace
 
+namespace {
+
+// char! shares these through its parent.
+constexpr TypeHooks kIntegerHooks{.hash = [](const Cell* v) { return hash_int32(uint32_t(integer_get(v))); }};
+
+}  // namespace
+
 void integer_datatype_init() {
   register_datatype({kTypeInteger,
                      kTypeNil,
@@ -557,7 +557,7 @@ void integer_datatype_init() {
                          .complement = integer_complement,
                          .or_t = integer_or_t,
                          .xor_t = integer_xor_t,
-                     }});
+                     }, &kIntegerHooks});
 }
 
 }  // namespace kiv

@@ -36,8 +36,10 @@ enum MathOp : int {
 
 inline Cell integer_cell(int32_t n) { return make_cell(kTypeInteger, 0, uint32_t(n)); }
 
-// Word 2 of [cell].
+// The value of an integer! (word 2).
 inline int32_t integer_get(const Cell* cell) { return int32_t(cell->data2); }
+// Replaces the value of an integer! cell, leaving its header alone.
+inline void integer_set(Cell* cell, int32_t value) { cell->data2 = uint32_t(value); }
 // Word 2 of the cell at the arguments base.
 int32_t integer_get_arg();
 // Word 2 of the cell at the arguments base when it is an integer!, else 0.

@@ -1,14 +1,16 @@
 // logic!: make, to, random, form, mold, compare and the bitwise actions; the truth tests.
 #include "datatypes/logic.h"
+#include "datatypes/float.h"
 
 #include "datatypes/datatype.h"
 #include "datatypes/registry.h"
+#include "runtime/murmur3.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
-#include "services/random.h"
+#include "runtime/random.h"
 
 namespace kiv {
 
@@ -55,7 +57,7 @@ Cell* logic_make(Cell* proto, Cell* spec, TypeId t) {
     case kTypeFloat:
     case kTypePercent:
       // A NaN is not equal to 0.0, so it gives true.
-      return stack_push_value(logic_cell(!(spec->get_float() == 0.0)));
+      return stack_push_value(logic_cell(!(float_get(spec) == 0.0)));
     default:
       return logic_to(proto, spec, t);
   }
@@ -121,11 +123,17 @@ Cell* logic_xor(Cell* a, Cell* b) { return logic_bitwise_op(a, b, 7); }
 
 }  // namespace
 
+namespace {
+
+constexpr TypeHooks kLogicHooks{.hash = [](const Cell* v) { return hash_int32(logic_get(v)); }};
+
+}  // namespace
+
 void logic_datatype_init() {
   register_datatype({kTypeLogic, kTypeNil, "logic!", kActionCount,
                      {.make = logic_make, .random = logic_random, .to = logic_to, .form = logic_form,
                       .mold = logic_mold, .compare = logic_compare, .and_t = logic_and,
-                      .complement = logic_complement, .or_t = logic_or, .xor_t = logic_xor}});
+                      .complement = logic_complement, .or_t = logic_or, .xor_t = logic_xor}, &kLogicHooks});
 }
 
 }  // namespace kiv

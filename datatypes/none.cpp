@@ -2,7 +2,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/memory.h"
 
 namespace kiv {
@@ -51,12 +51,18 @@ int32_t none_length_q(Cell*) { return -1; }
 
 }  // namespace
 
+namespace {
+
+constexpr TypeHooks kNoneHooks{.hash = [](const Cell*) { return uint32_t(-1); }};
+
+}  // namespace
+
 void none_datatype_init() {
   register_datatype({kTypeNone, kTypeNil, "none!", kActionCount,
                      {.make = none_make, .to = none_make, .form = none_form, .mold = none_mold,
                       .compare = none_compare, .clear = none_to_none, .find = none_find,
                       .length_q = none_length_q, .remove = none_remove, .select = none_find,
-                      .take = none_take}});
+                      .take = none_take}, &kNoneHooks});
 }
 
 }  // namespace kiv

@@ -15,11 +15,12 @@
 #include "datatypes/datatype.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/actions.h"
+#include "runtime/stack.h"
 #include "runtime/cycle.h"
 #include "runtime/errors.h"
-#include "runtime/utilities.h"
+#include "datatypes/float.h"
+#include "datatypes/form.h"
 
 namespace kiv {
 
@@ -41,7 +42,7 @@ Cell* push_retyped(Cell* cell, TypeId type) {
 ActionSlots inherit_all() {
   ActionSlots s;
 #define DEF(id, ident, member, word, refinements, arg) s.member = kInherit;
-#include "evaluator/actions.def"
+#include "datatypes/actions.def"
 #undef DEF
   return s;
 }
@@ -85,7 +86,7 @@ Cell* path_init(Cell* cell, int32_t n) {
 
 Cell* path_make(Cell* proto, Cell* spec, TypeId type) {
   TypeId t = spec->type();
-  if (any_block_q(t)) return block_to(proto, spec, type);
+  if (is_any_block(t)) return block_to(proto, spec, type);
   if (t == kTypeInteger || t == kTypeFloat || t == kTypePercent) {
     Cell* c = block_push_only(float_to_int(spec));
     c->set_header(type);

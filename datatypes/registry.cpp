@@ -1,13 +1,14 @@
 // Registration of datatypes and the resolved handler rows.
 #include "datatypes/registry.h"
 
-#include <unistd.h>
-
+#include <array>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
+#include "datatypes/actions.h"
 #include "datatypes/word.h"
+#include "platform/process.h"
+#include "runtime/compare.h"
 #include "runtime/fatal.h"
 
 namespace kiv {
@@ -17,7 +18,7 @@ ActionSlots g_action_table[kTypeTableRows];
 // even before (or without) its type's handlers being registered.
 TypeNameEntry g_type_names[kTypeTableRows] = {
     {"", 0, {}},
-#define DEF(id, ident, lower, name, parent) {name, sizeof(name) - 2, {}},
+#define DEF(id, ident, lower, name, parent, families) {name, sizeof(name) - 2, {}},
 #include "runtime/types.def"
 #undef DEF
 };
@@ -27,20 +28,10 @@ namespace {
 
 constexpr TypeId kParents[kTypeTableRows] = {
     kTypeNil,
-#define DEF(id, ident, lower, name, parent) kType##parent,
+#define DEF(id, ident, lower, name, parent, families) kType##parent,
 #include "runtime/types.def"
 #undef DEF
 };
-
-void print_raw(const char* text) {
-  size_t n = std::strlen(text);
-  while (n > 0) {
-    ssize_t w = write(1, text, n);
-    if (w <= 0) return;
-    text += w;
-    n -= size_t(w);
-  }
-}
 
 }  // namespace
 
@@ -57,43 +48,55 @@ void register_datatype(const DatatypeRecord& r) {
     std::snprintf(line, sizeof line,
                   "*** Datatype Error: invalid actions count for type: %d\n*** Found: %d\n*** Expected: %d\n",
                   int(r.id), r.count, kActionCount);
-    print_raw(line);
-    _exit(1);
+    write_all(1, line, std::strlen(line));
+    process_exit(1);
   }
   const ActionSlots& parent = g_action_table[r.parent];
   ActionSlots row = r.slots;
 #define DEF(id, ident, member, word, refinements, arg) \
   if (is_inherit_marker(row.member)) row.member = r.parent ? parent.member : nullptr;
-#include "evaluator/actions.def"
+#include "datatypes/actions.def"
 #undef DEF
   g_action_table[r.id] = row;
+  g_type_hooks[r.id] = r.hooks ? *r.hooks : g_type_hooks[r.parent];
 }
 
-// Parents before children: a kInherit slot copies the parent's row as it stands.
+namespace {
+
+using InitFn = void (*)();
+
+constexpr InitFn kInits[kTypeTableRows] = {
+    nullptr,
+#define DEF(id, ident, lower, name, parent, families) &lower##_datatype_init,
+#include "runtime/types.def"
+#undef DEF
+};
+
+// Links from a type up to a root type.
+constexpr int depth_of(TypeId t) {
+  int depth = 0;
+  for (TypeId p = kParents[t]; p != kTypeNil; p = kParents[p]) depth++;
+  return depth;
+}
+
+// Every type id, parents before children (by depth, then by id).
+constexpr std::array<TypeId, kMaxTypeId> kInitOrder = [] {
+  std::array<TypeId, kMaxTypeId> order{};
+  int n = 0;
+  for (int depth = 0; n < kMaxTypeId; depth++)
+    for (int t = 1; t <= kMaxTypeId; t++)
+      if (depth_of(TypeId(t)) == depth) order[n++] = TypeId(t);
+  return order;
+}();
+
+}  // namespace
+
+// Parents before children: a kInherit slot copies the parent's row as it
+// stands. event! is left to the text-mode interface, which registers it.
 void register_all_datatypes() {
-  datatype_datatype_init();
-  unset_datatype_init();
-  none_datatype_init();
-  logic_datatype_init();
-  series_datatype_init();
-  block_datatype_init();
-  string_datatype_init();
-  integer_datatype_init();
-  symbol_datatype_init();
-  context_datatype_init();
-  word_datatype_init();
-  lit_word_datatype_init();
-  set_word_datatype_init();
-  get_word_datatype_init();
-  refinement_datatype_init();
-  char_datatype_init();
-  path_datatype_init();
-  lit_path_datatype_init();
-  set_path_datatype_init();
-  get_path_datatype_init();
-  paren_datatype_init();
-  issue_datatype_init();
-  triple_datatype_init();
+  for (TypeId t : kInitOrder)
+    if (t != kTypeEvent) kInits[t]();
+  g_compare_values = action_compare_values;
 }
 
 // Type names become words once the symbol table and the global context exist.

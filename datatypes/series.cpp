@@ -22,17 +22,17 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/actions.h"
+#include "runtime/stack.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
 #include "runtime/murmur3.h"
 #include "runtime/ownership.h"
-#include "runtime/runtime_words.h"
+#include "datatypes/runtime_words.h"
 #include "runtime/unicode.h"
-#include "services/random.h"
+#include "runtime/random.h"
 
 namespace kiv {
 
@@ -149,27 +149,8 @@ int32_t series_index_arg(const Cell* value, const Cell* arg, int32_t offset_base
   return clamp(pos, 0, total_of(value));
 }
 
-bool series_block_family_q(TypeId type) {
-  switch (type) {
-    case kTypeBlock: case kTypeParen: case kTypePath: case kTypeLitPath: case kTypeSetPath:
-    case kTypeGetPath: case kTypeHash:
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool series_string_family_q(TypeId type) {
-  switch (type) {
-    case kTypeString: case kTypeFile: case kTypeUrl: case kTypeTag: case kTypeEmail: case kTypeRef:
-      return true;
-    default:
-      return false;
-  }
-}
-
 SeriesElement series_element_kind(TypeId type) {
-  if (series_block_family_q(type)) return SeriesElement::kCell;
+  if (is_any_block(type)) return SeriesElement::kCell;
   if (type == kTypeBinary) return SeriesElement::kByte;
   if (type == kTypeVector) return SeriesElement::kVector;
   return SeriesElement::kCodePoint;
@@ -372,7 +353,7 @@ Cell* series_reflect(Cell* value, uint32_t field) {
 }
 
 Cell* series_modify(Cell* value, Cell* field, Cell* new_value, bool) {
-  bool field_word = field->type() >= kTypeWord && field->type() <= kTypeIssue;
+  bool field_word = is_all_word(field->type());
   if (!field_word || !owned_field_q(field->data2)) return new_value;
   if (new_value->is(kTypeNone)) {
     ownership_placeholder_unset(value);
@@ -626,8 +607,8 @@ namespace {
 enum class MoveKind { kCells, kText, kBytes, kVector, kNone };
 
 MoveKind move_kind(TypeId t) {
-  if (series_block_family_q(t)) return MoveKind::kCells;
-  if (series_string_family_q(t)) return MoveKind::kText;
+  if (is_any_block(t)) return MoveKind::kCells;
+  if (is_any_string(t)) return MoveKind::kText;
   if (t == kTypeBinary) return MoveKind::kBytes;
   if (t == kTypeVector) return MoveKind::kVector;
   return MoveKind::kNone;

@@ -30,6 +30,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/typesets.h"
 
 namespace kiv {
 
@@ -60,10 +61,6 @@ enum class SeriesElement : uint8_t {
   kCodePoint,  // every other series: a char!
 };
 SeriesElement series_element_kind(TypeId type);
-// True for the block family (cells of 16 bytes).
-bool series_block_family_q(TypeId type);
-// True for string!, file!, url!, tag!, email! and ref!.
-bool series_string_family_q(TypeId type);
 
 // Writes into *[out] the element of [series] at unit [index], counted from
 // the buffer's first unit; the caller has checked 0 <= index < total length.

@@ -17,12 +17,14 @@
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/actions.h"
+#include "runtime/stack.h"
 #include "runtime/case_fold.h"
+#include "runtime/collector.h"
 #include "runtime/errors.h"
+#include "runtime/hashtable.h"
 #include "runtime/ownership.h"
-#include "runtime/utilities.h"
+#include "datatypes/float.h"
 
 namespace kiv {
 
@@ -440,7 +442,7 @@ Cell* push_new_string() { return string_make_at(stack_push(), 16); }
 Cell* string_to(Cell*, Cell* spec, TypeId type) {
   Cell* out;
   TypeId from = spec->type();
-  if (string_like_q(from)) {
+  if (is_any_string(from)) {
     out = stack_push_value(kUnsetCell);
     uint32_t head = uint32_t(string_head_index(spec));
     uint32_t count = uint32_t(string_length(spec));
@@ -515,7 +517,7 @@ Cell* string_make(Cell* proto, Cell* spec, TypeId type) {
 
 int string_compare(Cell* value, Cell* other, CompareOp op) {
   if (value->type() != other->type()) {
-    if (string_like_q(other->type()) && (op == kCmpEqual || op == kCmpNotEqual))
+    if (is_any_string(other->type()) && (op == kCmpEqual || op == kCmpNotEqual))
       return string_compare_core(value, other, op, 0);
     return kNotComparable;
   }
@@ -542,6 +544,28 @@ Cell* string_eval_path(const EvalPathArgs& a) {
   string_poke_char(found, int64_t(found->head()) + 1, a.value, &boxed);
   return a.value;
 }
+
+}  // namespace
+
+namespace {
+
+void string_mark(const Cell* value) {
+  gc_mark_series(value->node());
+  gc_mark_series(string_conversion_node(value));
+}
+
+uint32_t string_hash(const Cell* value) { return hash_string(value, false); }
+
+void string_verify(const Cell* value) {
+  Node n = value->node();
+  if (node_in_use(n)) {
+    uint32_t unit = series_buffer(n)->unit();
+    if (unit != 1 && unit != 2 && unit != 4) gc_verify_fault("text buffer of a bad unit", n, unit);
+  }
+}
+
+// file!, url!, tag!, email! and ref! share these through their parent.
+constexpr TypeHooks kStringHooks{.mark = string_mark, .hash = string_hash, .verify = string_verify};
 
 }  // namespace
 
@@ -583,7 +607,7 @@ void string_datatype_init() {
                       .tail_q = kInherit,
                       .take = string_take,
                       .trim = string_trim,
-                      .modify = kInherit}});
+                      .modify = kInherit}, &kStringHooks});
 }
 
 }  // namespace kiv

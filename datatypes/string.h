@@ -31,15 +31,11 @@
 #include "datatypes/action_slots.h"
 #include "runtime/cell.h"
 #include "runtime/memory.h"
+#include "runtime/typesets.h"
 #include "runtime/unicode.h"
 
 namespace kiv {
 
-// string!, file!, url!, tag!, email! or ref!.
-inline bool string_like_q(TypeId t) {
-  return t == kTypeString || t == kTypeFile || t == kTypeUrl || t == kTypeTag || t == kTypeEmail ||
-         t == kTypeRef;
-}
 
 // ---------------------------------------------------------------- construction
 // Each constructor marks its cell unset! before allocating, so a collection never

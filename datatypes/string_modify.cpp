@@ -18,16 +18,16 @@
 #include <vector>
 
 #include "datatypes/logic.h"
+#include "datatypes/float.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/actions.h"
+#include "runtime/stack.h"
 #include "runtime/case_fold.h"
 #include "runtime/errors.h"
 #include "runtime/ownership.h"
 #include "runtime/sort.h"
-#include "runtime/utilities.h"
 
 namespace kiv {
 
@@ -122,7 +122,7 @@ AddedText added_text(Cell* value, int64_t limit, bool only, PartRule rule) {
     return t;
   }
   const bool limited = rule != PartRule::kChange && limit >= 0;
-  if (string_like_q(type) && type != kTypeTag) {
+  if (is_any_string(type) && type != kTypeTag) {
     t.node = value->node();
     t.start = uint32_t(string_head_index(value));
     t.count = uint32_t(string_length(value));
@@ -302,7 +302,7 @@ Cell* string_take(Cell* series, Cell* part, bool deep, bool last) {
 }
 
 Cell* string_swap(Cell* series1, Cell* series2) {
-  if (!string_like_q(series2->type()) && !series2->is(kTypeBinary)) raise_error(kErrScriptInvalidArg, series2);
+  if (!is_any_string(series2->type()) && !series2->is(kTypeBinary)) raise_error(kErrScriptInvalidArg, series2);
   // A binary! holds bytes only: a wider code point for it is refused, not stored.
   auto check_fits = [](const Cell* target, const Cell* source) {
     uint32_t cp = string_char_at(source, uint32_t(string_head_index(source)));
@@ -339,7 +339,7 @@ std::vector<uint32_t> trim_set(Cell* with) {
   std::vector<uint32_t> set;
   if (!with) {
     set = {'\t', '\n', '\r', ' '};
-  } else if (string_like_q(with->type()) || with->is(kTypeBinary)) {
+  } else if (is_any_string(with->type()) || with->is(kTypeBinary)) {
     Node node = with->node();
     uint32_t head = uint32_t(string_head_index(with)), n = uint32_t(string_length(with));
     for (uint32_t i = 0; i < n; i++) set.push_back(string_char_at_node(node, head + i));
@@ -567,7 +567,7 @@ int function_order(const Cell* result) {
       return n > 0 ? -1 : n < 0 ? 1 : 0;
     }
     case kTypeFloat: {
-      double f = result->get_float();
+      double f = float_get(result);
       return f > 0 ? -1 : f < 0 ? 1 : 0;
     }
     case kTypeNone: return -1;
@@ -686,7 +686,7 @@ Cell* change_case(Cell* value, Cell* part, bool upper) {
     value->data2 = case_map(value->data2, upper);
     return value;
   }
-  if (!string_like_q(value->type())) raise_error(kErrScriptInvalidArg, value);
+  if (!is_any_string(value->type())) raise_error(kErrScriptInvalidArg, value);
   const Node node = value->node();
   const int32_t head = string_clamp_head(value);
   int64_t n = string_total_length(value) - head;

@@ -26,14 +26,15 @@
 #endif
 
 #include "datatypes/logic.h"
+#include "datatypes/float.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/actions.h"
+#include "runtime/stack.h"
 #include "runtime/case_fold.h"
 #include "runtime/errors.h"
-#include "runtime/utilities.h"
+#include "datatypes/form.h"
 
 namespace kiv {
 
@@ -103,7 +104,7 @@ Cell string_element_at(const Cell* series, uint32_t index) {
     }
     case HayKind::kVectorFloat: {
       Cell c = make_cell(TypeId(series->data3));
-      c.set_float(vector_element(base, index, unit, HayKind::kVectorFloat));
+      float_set(&c, vector_element(base, index, unit, HayKind::kVectorFloat));
       return c;
     }
   }
@@ -260,7 +261,7 @@ Pattern make_pattern(const Cell* series, Cell* value) {
     case kTypePercent:
       if (hay != HayKind::kText && (hay != HayKind::kBytes || !value->is(kTypePercent))) {
         p.kind = PatternKind::kNumber;
-        p.number = value->is(kTypeInteger) ? double(integer_of(value)) : value->get_float();
+        p.number = value->is(kTypeInteger) ? double(integer_of(value)) : float_get(value);
         return p;
       }
       break;
@@ -587,11 +588,11 @@ Cell* string_set_op(Cell* a, const Cell* b, bool case_sensitive, const Cell* ski
     size = integer_of(skip);
   }
   // Text goes with text, bytes with bytes: a result never mixes the two.
-  auto text_q = [](const Cell* v) { return string_like_q(v->type()) || v->is(kTypeBinary); };
+  auto text_q = [](const Cell* v) { return is_any_string(v->type()) || v->is(kTypeBinary); };
   if (!text_q(a)) raise_error(kErrScriptInvalidArg, a);
   if (op != kUnique && (!b || !text_q(b) || b->is(kTypeBinary) != a->is(kTypeBinary)))
     raise_error(kErrScriptInvalidArg, b);
-  const bool fold = !case_sensitive && string_like_q(a->type());
+  const bool fold = !case_sensitive && is_any_string(a->type());
 
   struct Source {
     Node node;
@@ -684,7 +685,7 @@ bool string_match_head_q(const Cell* str, const Cell* value, CompareOp op) {
     return c == v || (!case_sensitive && case_map_upper(c) == case_map_upper(v));
   }
   if (value->is(kTypeTag)) return string_tag_brackets_q(str, value, case_sensitive);
-  if (!string_like_q(value->type())) return false;
+  if (!is_any_string(value->type())) return false;
   return string_compare_core(str, value, op, 1) == 0;
 }
 

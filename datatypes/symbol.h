@@ -19,6 +19,11 @@
 // Records are only ever added. symbol_resolve, symbol_alias and the name
 // readers answer for an id outside the table as for a canonical symbol with
 // an empty name; the cached-string readers trust their ids.
+//
+// Interning walks the name index (runtime/hashtable.h, kind 2) through its
+// generic probe: the index keeps buckets, this unit reads the records. The
+// same kind serves the word tables of contexts (datatypes/context.h), whose
+// entries are word cells; symbol_datatype_init installs the hash of both.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +35,25 @@
 namespace kiv {
 
 inline constexpr uint32_t kSymbolTableCapacity = 4000;
+
+// ---------------------------------------------------------------- records
+
+inline int32_t symbol_record_alias(const Cell* record) { return int32_t(record->data1); }
+inline Node symbol_record_string(const Cell* record) { return record->data2; }
+inline Node symbol_record_name(const Cell* record) { return record->data3; }
+inline void symbol_record_set_string(Cell* record, Node str) { record->data2 = str; }
+inline Cell symbol_record(int32_t alias, Node name) { return make_cell(kTypeSymbol, uint32_t(alias), 0, name); }
+
+// The hash of a record: its name (hash_symbol_name).
+uint32_t hash_symbol(const Cell* record);
+
+// MAY ALLOCATE. The id (1-based record position) of the symbol spelled by the
+// [length] UTF-8 bytes at [name] (not inside a series) in the symbol table
+// [table] (kind 2 over the records block). Exact: a spelling equal byte for
+// byte, else a new record whose alias is the canonical id of a spelling equal
+// ignoring ASCII case (or -1). [ignore_case]: the canonical id of any
+// spelling equal ignoring ASCII case, else a new canonical record.
+int32_t symbol_find(Node table, const uint8_t* name, uint32_t length, bool ignore_case);
 
 // MAY ALLOCATE. Makes the records block and its name index (once; later calls do nothing).
 void symbol_table_init();

@@ -2,7 +2,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/memory.h"
 
 namespace kiv {
@@ -43,10 +43,16 @@ int unset_compare(Cell*, Cell* other, CompareOp op) {
 
 }  // namespace
 
+namespace {
+
+constexpr TypeHooks kUnsetHooks{.hash = [](const Cell*) { return uint32_t(-2); }};
+
+}  // namespace
+
 void unset_datatype_init() {
   register_datatype({kTypeUnset, kTypeNil, "unset!", kActionCount,
                      {.make = unset_make, .to = unset_make, .form = unset_form, .mold = unset_mold,
-                      .compare = unset_compare}});
+                      .compare = unset_compare}, &kUnsetHooks});
 }
 
 }  // namespace kiv

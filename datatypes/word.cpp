@@ -16,10 +16,14 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/actions.h"
+#include "datatypes/char.h"
+#include "datatypes/integer.h"
+#include "runtime/collector.h"
+#include "runtime/murmur3.h"
+#include "runtime/stack.h"
 #include "runtime/errors.h"
-#include "runtime/runtime_words.h"
+#include "datatypes/runtime_words.h"
 #include "runtime/unicode.h"
 
 namespace kiv {
@@ -34,9 +38,9 @@ void load_word_into(Cell* out, const char* name) {
 }
 
 Cell* word_init_cell(int32_t symbol, Cell* cell) {
-  Cell word = make_cell(kTypeWord, g_global_context, uint32_t(symbol), uint32_t(-1));
+  Cell word = word_cell(kTypeWord, g_global_context, symbol, -1);
   int32_t slot = context_add_word_unset(g_global_context, &word);
-  word.data3 = uint32_t(slot);
+  word_set_index(&word, slot);
   *cell = word;
   return cell;
 }
@@ -102,7 +106,7 @@ Cell where_word_cell() {
 // ---------------------------------------------------------------- names
 
 Cell* push_word_name(const Cell* word) {
-  int32_t symbol = int32_t(word->data2);
+  int32_t symbol = word_symbol(word);
   Cell* out = stack_push();
   Node cached = symbol_cache_string(symbol);
   Node copy = series_copy_buffer(cached);
@@ -110,7 +114,7 @@ Cell* push_word_name(const Cell* word) {
   return out;
 }
 
-Cell word_symbol_record(const Cell* word) { return symbol_get_record(int32_t(word->data2)); }
+Cell word_symbol_record(const Cell* word) { return symbol_get_record(word_symbol(word)); }
 
 namespace {
 
@@ -230,14 +234,14 @@ int32_t form_name(int32_t symbol, Cell* buffer, Cell* arg, int32_t limit) {
 }  // namespace
 
 int32_t word_form(Cell* value, Cell* buffer, Cell* arg, int32_t limit) {
-  return form_name(int32_t(value->data2), buffer, arg, limit);
+  return form_name(word_symbol(value), buffer, arg, limit);
 }
 
 namespace {
 
 // A prefix or suffix character is always written and takes one unit of the budget.
 int32_t mold_affixed(Cell* value, Cell* buffer, Cell* arg, int32_t limit, const char* prefix, const char* suffix) {
-  int32_t symbol = int32_t(value->data2);
+  int32_t symbol = word_symbol(value);
   if (prefix) limit -= string_append_c_string(buffer, prefix);
   limit = form_name(symbol, buffer, arg, limit);
   if (suffix) limit -= string_append_c_string(buffer, suffix);
@@ -289,7 +293,7 @@ Cell word_from_text(const std::string& text) {
 // MAY ALLOCATE. The UTF-8 text of a char! value.
 std::string char_text(const Cell* c) {
   uint8_t bytes[4];
-  uint8_t* end = utf8_put(bytes, std::min<uint32_t>(c->data2, kMaxCodePoint));
+  uint8_t* end = utf8_put(bytes, std::min<uint32_t>(char_get(c), kMaxCodePoint));
   return std::string(reinterpret_cast<char*>(bytes), size_t(end - bytes));
 }
 
@@ -305,16 +309,15 @@ Cell word_value_for(Cell* spec, TypeId type) {
     case kTypeRefinement: {
       // Only a name that reads back as a plain word makes a word: anything
       // else would mold as another value (or as nothing at all).
-      std::string name = symbol_name_text(int32_t(spec->data2));
+      std::string name = symbol_name_text(word_symbol(spec));
       WordScan scan;
       if (!scan_word_text(name, &scan) || scan.type != kTypeWord || scan.name_start != 0 ||
           scan.name_length != name.size())
         raise_bad_to_arg(type, spec);
       Cell word = *spec;
-      int32_t slot = context_find_symbol(g_global_context, int32_t(word.data2), true);
+      int32_t slot = context_find_symbol(g_global_context, word_symbol(&word), true);
       if (slot >= 0) {
-        word.data1 = g_global_context;
-        word.data3 = uint32_t(slot);
+        word_bind(&word, g_global_context, slot);
       }
       return word;
     }
@@ -323,12 +326,12 @@ Cell word_value_for(Cell* spec, TypeId type) {
     case kTypeChar:
       return word_from_text(char_text(spec));
     case kTypeDatatype: {
-      TypeId t = TypeId(spec->data1);
+      TypeId t = datatype_type(spec);
       if (t >= 1 && t <= kMaxTypeId && g_type_names[t].word.type() == kTypeWord) return g_type_names[t].word;
       return load_word(type_name(t));
     }
     case kTypeLogic:
-      return load_word(spec->data1 ? "true" : "false");
+      return load_word(logic_get(spec) ? "true" : "false");
     default:
       raise_bad_to_arg(type, spec);
   }
@@ -352,12 +355,12 @@ Cell* issue_make(Cell*, Cell* spec, TypeId type) {
       issue = *spec;
       break;
     case kTypeString:
-      issue = make_cell(kTypeIssue, 0, uint32_t(symbol_from_string(spec)));
+      issue = word_cell(kTypeIssue, 0, symbol_from_string(spec), -1);
       break;
     case kTypeChar: {
       std::string text = char_text(spec);
-      issue = make_cell(kTypeIssue, 0, uint32_t(symbol_make_sized(reinterpret_cast<const uint8_t*>(text.data()),
-                                                                  uint32_t(text.size()))));
+      issue = word_cell(kTypeIssue, 0,
+                        symbol_make_sized(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size())), -1);
       break;
     }
     default:
@@ -365,7 +368,7 @@ Cell* issue_make(Cell*, Cell* spec, TypeId type) {
       break;
   }
   // Issues are never bound to a slot.
-  return stack_push_value(make_cell(kTypeIssue, g_global_context, issue.data2, uint32_t(-1)));
+  return stack_push_value(word_cell(kTypeIssue, g_global_context, word_symbol(&issue), -1));
 }
 
 // ---------------------------------------------------------------- compare and index?
@@ -386,8 +389,8 @@ inline bool word_lit_pair_q(TypeId a, TypeId b) {
 
 int word_compare(Cell* value, Cell* other, CompareOp op) {
   TypeId ta = value->type(), tb = other->type();
-  if (!any_word_q(tb) || (tb == kTypeIssue && ta != kTypeIssue)) return kNotComparable;
-  int32_t sa = int32_t(value->data2), sb = int32_t(other->data2);
+  if (!is_all_word(tb) || (tb == kTypeIssue && ta != kTypeIssue)) return kNotComparable;
+  int32_t sa = word_symbol(value), sb = word_symbol(other);
   auto result = [](bool equal) { return equal ? 0 : 1; };
   switch (op) {
     case kCmpEqual:
@@ -397,7 +400,7 @@ int word_compare(Cell* value, Cell* other, CompareOp op) {
     case kCmpStrictEqual:
       return result(ta == tb && sa == sb);
     case kCmpSame:
-      return result(ta == tb && sa == sb && value->data1 == other->data1);
+      return result(ta == tb && sa == sb && word_context(value) == word_context(other));
     case kCmpWordEqual:
       return result((word_lit_pair_q(ta, tb) || ta == tb) && sa == sb);
     case kCmpWordCanonEqual:
@@ -420,8 +423,8 @@ int issue_compare(Cell* value, Cell* other, CompareOp op) {
 }
 
 Cell* word_index_q(Cell* value) {
-  int32_t index = int32_t(value->data3);
-  *value = index < 0 ? make_cell(kTypeNone) : make_cell(kTypeInteger, 0, uint32_t(index + 1));
+  int32_t index = word_index(value);
+  *value = index < 0 ? kNoneCell : integer_cell(index + 1);
   return value;
 }
 
@@ -429,10 +432,25 @@ Cell* word_index_q(Cell* value) {
 
 // ---------------------------------------------------------------- registration
 
+namespace {
+
+// A bound word names its context (or, for `self`, its object's block: both
+// are series of cells).
+void word_mark(const Cell* value) { gc_mark_block(word_context(value)); }
+
+// By the canonical symbol: words equal ignoring letter case hash alike.
+uint32_t word_hash(const Cell* value) { return hash_int32(uint32_t(symbol_resolve(word_symbol(value)))); }
+
+// The five other word types share these through their parent.
+constexpr TypeHooks kWordHooks{.mark = word_mark, .hash = word_hash};
+
+}  // namespace
+
 void word_datatype_init() {
   register_datatype({kTypeWord, kTypeSymbol, "word!", kActionCount,
                      {.make = word_make, .to = word_make, .form = word_form, .mold = word_mold,
-                      .compare = word_compare, .index_q = word_index_q}});
+                      .compare = word_compare, .index_q = word_index_q},
+                     &kWordHooks});
 }
 
 void lit_word_datatype_init() {

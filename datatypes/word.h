@@ -22,11 +22,31 @@
 
 #include "runtime/cell.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 
 namespace kiv {
 
-// True for the six word types (type ids 15 to 20).
-inline bool any_word_q(TypeId t) { return t >= kTypeWord && t <= kTypeIssue; }
+// ---------------------------------------------------------------- the cell
+
+inline Node word_context(const Cell* word) { return word->data1; }
+inline int32_t word_symbol(const Cell* word) { return int32_t(word->data2); }
+inline int32_t word_index(const Cell* word) { return int32_t(word->data3); }
+inline void word_set_context(Cell* word, Node ctx) { word->data1 = ctx; }
+inline void word_set_symbol(Cell* word, int32_t symbol) { word->data2 = uint32_t(symbol); }
+inline void word_set_index(Cell* word, int32_t index) { word->data3 = uint32_t(index); }
+// Binds [word] to slot [index] of [ctx].
+inline void word_bind(Cell* word, Node ctx, int32_t index) {
+  word->data1 = ctx;
+  word->data3 = uint32_t(index);
+}
+// A word-family cell of [type] (flags clear).
+inline Cell word_cell(TypeId type, Node ctx, int32_t symbol, int32_t index) {
+  return make_cell(type, ctx, uint32_t(symbol), uint32_t(index));
+}
+// The name a call frame takes from the word that called it; {} for null.
+inline FrameName frame_name_of(const Cell* word) {
+  return word ? FrameName{word->data2, word->data1} : FrameName{};
+}
 
 // ---------------------------------------------------------------- making words
 

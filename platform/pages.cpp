@@ -3,19 +3,14 @@
 
 #include <sys/mman.h>
 
-#include "runtime/exits.h"
-
 namespace kiv {
 
 void* os_alloc_pages(size_t size) {
   void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (p == MAP_FAILED) throw_code(kThrowPageAlloc);
-  return p;
+  return p == MAP_FAILED ? nullptr : p;
 }
 
-void os_free_pages(void* address, size_t size) {
-  if (munmap(address, size) != 0) throw_code(kThrowPageFree);
-}
+bool os_free_pages(void* address, size_t size) { return munmap(address, size) == 0; }
 
 void* os_reserve_lazy(size_t size) {
   void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,

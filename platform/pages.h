@@ -1,4 +1,5 @@
 // Memory pages from the OS: read-write (never executable) anonymous mappings.
+// Failures are reported by return value; the memory manager raises the error.
 #pragma once
 
 #include <cstddef>
@@ -7,10 +8,10 @@ namespace kiv {
 
 inline constexpr size_t kPageSize = 4096;
 
-// Maps [size] bytes of zeroed read-write pages. Failure throws kThrowPageAlloc.
+// Maps [size] bytes of zeroed read-write pages; null when the OS refuses.
 void* os_alloc_pages(size_t size);
-// Unmaps pages taken by os_alloc_pages. Failure throws kThrowPageFree.
-void os_free_pages(void* address, size_t size);
+// Unmaps pages taken by os_alloc_pages; false when the OS refuses.
+bool os_free_pages(void* address, size_t size);
 // Reserves [size] bytes of address space committed lazily on first touch
 // (MAP_NORESERVE); returns null on failure.
 void* os_reserve_lazy(size_t size);

@@ -3,7 +3,7 @@
 //
 // The handler is async-signal-safe: it reads the ucontext, the thread's stack
 // bounds (thread-local, written only by the same thread) and ends the process
-// through fatal_exit_from_signal. It never returns.
+// through the registered fault handler. It never returns.
 #include "platform/signals.h"
 
 #include <sys/mman.h>
@@ -14,13 +14,14 @@
 
 #include "platform/pages.h"
 #include "platform/thread.h"
-#include "runtime/fatal.h"
 
 namespace kiv {
 
 FailurePosition g_failure_position = {0, 0};
 
 namespace {
+
+FaultHandler g_fault_handler = nullptr;
 
 constexpr size_t kAltStackSize = 64 * 1024;
 // An alternate stack already in place is kept when at least this large.
@@ -56,8 +57,8 @@ bool in_stack_overflow_window(uintptr_t address) {
 
 int segv_number(int si_code, uintptr_t fault_address, uintptr_t stack_pointer) {
   if (si_code > 0 && (in_stack_overflow_window(fault_address) || in_stack_overflow_window(stack_pointer)))
-    return kFatalStackOverflow;
-  return kFatalAccessViolation;
+    return kSignalStackOverflow;
+  return kSignalAccessViolation;
 }
 
 // si_code -> runtime error number, per signal; codes not listed take the
@@ -71,7 +72,7 @@ constexpr CodeNumber kBusNumbers[] = {
     {BUS_ADRALN, 2}, {BUS_ADRERR, 27}, {BUS_OBJERR, 28}, {BUS_MCEERR_AR, 29}, {BUS_MCEERR_AO, 30},
 };
 constexpr CodeNumber kFpeNumbers[] = {
-    {FPE_INTDIV, kFatalIntegerDivide},
+    {FPE_INTDIV, kSignalIntegerDivide},
     {FPE_INTOVF, 14},
     {FPE_FLTDIV, 7},
     {FPE_FLTOVF, 10},
@@ -83,7 +84,7 @@ constexpr CodeNumber kFpeNumbers[] = {
 // ILL_ILLOPC, ILL_ILLOPN and the rest fall back to 17.
 constexpr CodeNumber kIllNumbers[] = {
     {ILL_ILLADR, 24}, {ILL_ILLTRP, 25}, {ILL_PRVOPC, 15},
-    {ILL_PRVREG, 31}, {ILL_COPROC, 26}, {ILL_BADSTK, kFatalStackOverflow},
+    {ILL_PRVREG, 31}, {ILL_COPROC, 26}, {ILL_BADSTK, kSignalStackOverflow},
 };
 
 template <size_t N>
@@ -105,7 +106,7 @@ void on_fatal_signal(int signo, siginfo_t* info, void* context) {
 #endif
   g_failure_position = {sp, fp};
   int number = fatal_number_for_signal(signo, info->si_code, reinterpret_cast<uintptr_t>(info->si_addr), sp);
-  fatal_exit_from_signal(number, pc);
+  g_fault_handler(number, pc);
 }
 
 constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGABRT, SIGSYS, SIGXCPU, SIGXFSZ};
@@ -135,11 +136,11 @@ int fatal_number_for_signal(int signo, int si_code, uintptr_t fault_address, uin
     case SIGTRAP:
       return si_code == TRAP_TRACE ? 4 : 3;
     case SIGABRT:
-      return kFatalAssertion;
+      return kSignalAssertion;
     case SIGINT:
-      return kFatalSilent;
+      return kSignalSilent;
     default:
-      return kFatalUnknown;
+      return kSignalUnknown;
   }
 }
 
@@ -165,7 +166,8 @@ void install_alt_stack_for_this_thread() {
   t_alt_stack.size = size;
 }
 
-void install_fatal_handlers() {
+void install_fatal_handlers(FaultHandler handler) {
+  g_fault_handler = handler;
   register_this_thread_stack();
   install_alt_stack_for_this_thread();
 

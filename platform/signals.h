@@ -1,9 +1,9 @@
 // Fault handling: signals mapped to runtime error numbers, the alternate signal
 // stack the handler runs on, and the floating-point environment.
 //
-// Every handled signal ends the process through fatal_exit_from_signal (see
-// runtime/fatal.h) with the number below and the interrupted instruction's
-// address. The handler runs on the thread's alternate stack, so a stack
+// Every handled signal ends the process through the fault handler given to
+// install_fatal_handlers, with the number below and the interrupted
+// instruction's address. The handler runs on the thread's alternate stack, so a stack
 // overflow is still reported.
 //
 //   SIGSEGV  19 when the fault address or the stack pointer lies in the guard
@@ -34,6 +34,21 @@
 
 namespace kiv {
 
+// The runtime error numbers of the table above that the runtime also raises itself.
+enum SignalNumber : int {
+  kSignalSilent = 0,
+  kSignalAccessViolation = 1,
+  kSignalIntegerDivide = 13,
+  kSignalStackOverflow = 19,
+  kSignalAssertion = 98,
+  kSignalUnknown = 99,
+};
+
+// Ends the process for a fault: [number] from the table above, [address] the
+// interrupted instruction. Runs on the alternate signal stack; must be
+// async-signal-safe and never return.
+using FaultHandler = void (*)(int number, uintptr_t address);
+
 // Stack and frame pointer of the last fault, written by the handler.
 struct FailurePosition {
   uintptr_t stack_pointer;
@@ -54,9 +69,10 @@ int fatal_number_for_signal(int signo, int si_code, uintptr_t fault_address, uin
 void install_alt_stack_for_this_thread();
 
 // Start-up: registers the calling thread's stack bounds, installs its alternate
-// stack and the handlers of the table above. Install after the sanitizers'
-// own initialisation (any point in main is).
-void install_fatal_handlers();
+// stack and the handlers of the table above, which end the process through
+// [handler]. Install after the sanitizers' own initialisation (any point in
+// main is).
+void install_fatal_handlers(FaultHandler handler);
 
 // Floating point as the runtime expects it: round to nearest, every exception
 // masked, sticky flags clear. The x87 precision stays extended: doubles are

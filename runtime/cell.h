@@ -8,7 +8,12 @@
 //
 // Cells are copied whole. A cell never holds a C++ pointer: series and contexts
 // are named by 32-bit node handles, natives and actions by ids, external
-// resources by table index.  Series values share one layout:
+// resources by table index.
+//
+// Each datatype's header (datatypes/) lays out its payload and gives the
+// accessors; only that type's unit reads or writes its raw words. The one
+// layout defined here is the one every series type shares, which the memory
+// manager and the text conversions below the datatypes work with:
 //   word 1  head index (signed, in units)   word 2  node   word 3  type-specific
 #pragma once
 
@@ -20,12 +25,20 @@ namespace kiv {
 
 enum TypeId : uint8_t {
   kTypeNil = 0,  // "no type": an empty registry row, the parent of a root type
-#define DEF(id, ident, lower, name, parent) kType##ident = id,
+#define DEF(id, ident, lower, name, parent, families) kType##ident = id,
 #include "runtime/types.def"
 #undef DEF
 };
-inline constexpr int kMaxTypeId = 54;
-inline constexpr int kTypeTableRows = 57;  // rows 0..56 of the registry tables
+// The highest type id: the number of lines of types.def, which lists the ids in order.
+inline constexpr int kMaxTypeId = 0
+#define DEF(id, ident, lower, name, parent, families) +1
+#include "runtime/types.def"
+#undef DEF
+    ;
+static_assert(kMaxTypeId == 54 && kTypeEvent == kMaxTypeId, "types.def lists the ids 1..54 in order");
+// Rows of the per-type tables: every id, with room for the two ids (55, 56) the
+// registry keeps free after the last datatype.
+inline constexpr int kTypeTableRows = kMaxTypeId + 3;
 
 // Header flags shared by several datatypes.
 inline constexpr uint32_t kTypeMask = 0xFFu;
@@ -54,14 +67,7 @@ struct Cell {
   int32_t head() const { return int32_t(data1); }
   void set_head(int32_t i) { data1 = uint32_t(i); }
   Node node() const { return data2; }
-
-  // A double stored in words 2-3 (float!, percent!, time!).
-  double get_float() const {
-    double d;
-    std::memcpy(&d, &data2, sizeof d);
-    return d;
-  }
-  void set_float(double d) { std::memcpy(&data2, &d, sizeof d); }
+  void set_node(Node n) { data2 = n; }
 };
 
 static_assert(sizeof(Cell) == 16, "a value cell is exactly 16 bytes");
@@ -76,5 +82,8 @@ inline void copy_cell(Cell* dst, const Cell* src) {
 inline Cell make_cell(TypeId t, uint32_t w1 = 0, uint32_t w2 = 0, uint32_t w3 = 0) {
   return Cell{t, w1, w2, w3};
 }
+
+// A series value of type [t] over [node] at [head], word 3 clear.
+inline Cell series_cell(TypeId t, Node node, int32_t head = 0) { return Cell{t, uint32_t(head), node, 0}; }
 
 }  // namespace kiv

@@ -10,49 +10,48 @@
 #include <cstdio>
 #include <cstring>
 
-#include "evaluator/stack.h"
 #include "runtime/asan.h"
-#include "runtime/cycle.h"
 #include "runtime/fatal.h"
 #include "runtime/gc_root.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
 #include "runtime/resources.h"
-#include "runtime/root.h"
+#include "runtime/root_block.h"
+#include "runtime/type_hooks.h"
 
 namespace kiv {
 
 bool g_collector_active = false;
-uint32_t g_self_symbol = 0;
 
 namespace {
 
 bool g_collecting = false;
 bool g_stress = false;
+// What the marking primitives do: mark (a collection), check each handle
+// (gc_verify), or tell whether each handle is marked (gc_cell_marked).
+enum class MarkMode : uint8_t { kMark, kVerify, kQuery };
+MarkMode g_mode = MarkMode::kMark;
+bool (*g_query_node_ok)(Node) = nullptr;
+bool g_query_dead = false;
 
 MarkCallback g_mark_callbacks[kMarkCallbackMax];
 int g_mark_callback_count = 0;
 SweepCallback g_sweep_callbacks[kMarkCallbackMax];
 int g_sweep_callback_count = 0;
-MarkCellFn g_mark_cell_fns[kTypeTableRows];
 
 // ---------------------------------------------------------------- work list
 
-enum WorkKind : uint32_t { kWorkBlock, kWorkContext };
-struct WorkItem {
-  uint32_t kind;
-  Node node;
-};
-WorkItem* g_work = nullptr;
+// Blocks marked but whose cells are not marked yet.
+Node* g_work = nullptr;
 size_t g_work_count = 0;
 size_t g_work_capacity = 0;
 
-void work_push(WorkKind kind, Node node) {
+void work_push(Node node) {
   if (g_work_count == g_work_capacity) {
     g_work_capacity = g_work_capacity ? 2 * g_work_capacity : 4096;
-    g_work = static_cast<WorkItem*>(heap_realloc(g_work, g_work_capacity * sizeof(WorkItem)));
+    g_work = static_cast<Node*>(heap_realloc(g_work, g_work_capacity * sizeof(Node)));
   }
-  g_work[g_work_count++] = WorkItem{kind, node};
+  g_work[g_work_count++] = node;
 }
 
 // ---------------------------------------------------------------- node-free queue
@@ -83,39 +82,31 @@ void queue_free_node(Node n) {
 
 inline bool live_node(Node n) { return n != 0 && node_in_use(n); }
 
-// A hash table: its header node and the nodes its header names.
-void mark_table(Node table) {
-  static const HashMarkHooks hooks{gc_mark_series, gc_mark_block, gc_mark_cell};
-  if (live_node(table)) hashtable_mark(table, hooks);
-}
-
-void mark_context_cell(const Cell* ctx) {
-  if (ctx->data1) mark_table(ctx->data1);
-  if (!(ctx->header & kFlagStackValues)) gc_mark_block(ctx->data2);
+// The other modes' side of the primitives. True when marking should go on.
+bool check_handle(Node n, const char* what) {
+  if (g_mode == MarkMode::kQuery) {
+    if (n && !g_query_node_ok(n)) g_query_dead = true;
+    return false;
+  }
+  if (n == 0 || live_node(n)) return true;
+  gc_verify_fault(what, n, 0);
+  return false;
 }
 
 void process_work() {
   while (g_work_count > 0) {
-    WorkItem item = g_work[--g_work_count];
-    SeriesBuffer* b = series_buffer(item.node);
-    if (item.kind == kWorkBlock) {
-      gc_mark_cells(b->head_cell(), b->tail_cell());
-    } else if (b->unit() == sizeof(Cell)) {
-      Cell* cells = b->cells();
-      uint32_t count = b->tail / sizeof(Cell);
-      if (count > 0 && cells[0].is(kTypeContext)) {
-        mark_context_cell(&cells[0]);
-        if (count > 1) gc_mark_cell(&cells[1]);
-      } else {
-        gc_mark_cells(b->head_cell(), b->tail_cell());  // not a context after all: mark it as a block
-      }
-    }
+    SeriesBuffer* b = series_buffer(g_work[--g_work_count]);
+    gc_mark_cells(b->head_cell(), b->tail_cell());
   }
 }
 
 }  // namespace
 
 bool gc_mark_series(Node node) {
+  if (g_mode != MarkMode::kMark) {
+    check_handle(node, "cell names a dead series");
+    return false;
+  }
   if (!live_node(node)) return false;
   SeriesBuffer* b = series_buffer(node);
   if (b->flags & kSeriesMark) return false;
@@ -124,103 +115,43 @@ bool gc_mark_series(Node node) {
 }
 
 void gc_mark_block(Node node) {
-  if (gc_mark_series(node) && series_buffer(node)->unit() == sizeof(Cell)) work_push(kWorkBlock, node);
+  if (g_mode != MarkMode::kMark) {
+    if (check_handle(node, "cell names a dead block") && node && series_buffer(node)->unit() != sizeof(Cell))
+      gc_verify_fault("block handle names a series that holds no cells", node, series_buffer(node)->unit());
+    return;
+  }
+  if (gc_mark_series(node) && series_buffer(node)->unit() == sizeof(Cell)) work_push(node);
 }
 
-void gc_mark_context(Node node) {
-  if (gc_mark_series(node)) work_push(kWorkContext, node);
+void gc_mark_table(Node table) {
+  static const HashMarkHooks hooks{gc_mark_series, gc_mark_block, gc_mark_cell};
+  if (g_mode != MarkMode::kMark && !check_handle(table, "cell names a dead hash table")) return;
+  if (live_node(table)) hashtable_mark(table, hooks);
+}
+
+void gc_mark_resource(uint32_t index) {
+  if (g_mode != MarkMode::kMark) {
+    if (g_mode == MarkMode::kVerify && index >= resource_capacity())
+      gc_verify_fault("resource index out of range", index, 0);
+    return;
+  }
+  mark_resource(index, 0);
 }
 
 void gc_mark_cell(const Cell* c) {
-  switch (c->type()) {
-    case kTypeBlock:
-    case kTypeParen:
-    case kTypePath:
-    case kTypeLitPath:
-    case kTypeSetPath:
-    case kTypeGetPath:
-      gc_mark_block(c->data2);
-      break;
-    case kTypeString:
-    case kTypeFile:
-    case kTypeUrl:
-    case kTypeTag:
-    case kTypeEmail:
-    case kTypeRef:
-      gc_mark_series(c->data2);
-      gc_mark_series(c->data3);
-      break;
-    case kTypeSymbol:
-      gc_mark_series(c->data3);
-      gc_mark_series(c->data2);
-      break;
-    case kTypeContext:
-      mark_context_cell(c);
-      break;
-    case kTypeWord:
-    case kTypeSetWord:
-    case kTypeLitWord:
-    case kTypeGetWord:
-    case kTypeRefinement:
-    case kTypeIssue:
-      // A bound `self` word names its object's block, not a context.
-      if (c->data1) {
-        if (g_self_symbol && c->data2 == g_self_symbol)
-          gc_mark_block(c->data1);
-        else
-          gc_mark_context(c->data1);
-      }
-      break;
-    case kTypeNative:
-    case kTypeAction:
-      gc_mark_block(c->data2);
-      gc_mark_block(c->data3);
-      break;
-    case kTypeOp:
-      gc_mark_block(c->data2);
-      gc_mark_block(c->data3);
-      if (((c->header >> 16) & 0xFF) == kTypeFunction || ((c->header >> 16) & 0xFF) == kTypeRoutine)
-        gc_mark_context(c->data1);
-      break;
-    case kTypeFunction:
-    case kTypeRoutine:
-      gc_mark_context(c->data1);
-      gc_mark_block(c->data2);
-      gc_mark_block(c->data3);
-      break;
-    case kTypeBitset:
-    case kTypeVector:
-    case kTypeBinary:
-      gc_mark_series(c->data2);
-      break;
-    case kTypeObject:
-    case kTypeError:
-    case kTypePort:
-      gc_mark_context(c->data1);
-      gc_mark_series(c->data3);
-      break;
-    case kTypeHash:
-    case kTypeMap:
-      gc_mark_block(c->data2);
-      if (c->data3) mark_table(c->data3);
-      break;
-    case kTypeHandle:
-      if (int32_t(c->data3) >= 0) mark_resource(c->data3, 0);
-      break;
-    case kTypeImage:
-    case kTypeEvent:
-    default:
-      break;
+  TypeId t = c->type();
+  if (t > kMaxTypeId) {
+    if (g_mode == MarkMode::kVerify) gc_verify_fault("bad type id", t, 0);
+    return;
   }
-  if (c->type() <= kMaxTypeId)
-    if (MarkCellFn fn = g_mark_cell_fns[c->type()]) fn(c);
+  if (auto mark = g_type_hooks[t].mark) mark(c);
+  if (g_mode == MarkMode::kVerify)
+    if (auto verify = g_type_hooks[t].verify) verify(c);
 }
 
 void gc_mark_cells(const Cell* first, const Cell* last) {
   for (const Cell* c = first; c < last; c++) gc_mark_cell(c);
 }
-
-void gc_register_mark_cell(TypeId type, MarkCellFn fn) { g_mark_cell_fns[type] = fn; }
 
 void add_mark_callback(MarkCallback fn) {
   fatal_assert(g_mark_callback_count < kMarkCallbackMax);
@@ -242,15 +173,21 @@ void add_sweep_callback(SweepCallback fn) {
 
 bool gc_node_marked(Node node) { return live_node(node) && (series_buffer(node)->flags & kSeriesMark); }
 
+bool gc_cell_refs_q(const Cell* cell, bool (*node_ok)(Node)) {
+  MarkMode was = g_mode;
+  g_mode = MarkMode::kQuery;
+  g_query_node_ok = node_ok;
+  g_query_dead = false;
+  gc_mark_cell(cell);
+  g_mode = was;
+  return !g_query_dead;
+}
+
 namespace {
 
 void mark_roots() {
   gc_mark_block(g_root_block);
   process_work();
-  if (g_stack.bottom) {
-    gc_mark_cells(g_stack.bottom, g_stack.top);
-    stack_gc_mark_frames();
-  }
   mark_root_guards();
   process_work();
   for (int i = 0; i < g_mark_callback_count; i++)
@@ -454,48 +391,25 @@ namespace {
 
 int g_faults = 0;
 
-void fault(const char* what, uintptr_t a, uintptr_t b) {
-  if (g_faults++ < 5) std::fprintf(stderr, "gc_verify: %s (%lx, %lx)\n", what, (unsigned long)a, (unsigned long)b);
-}
-
-bool node_refs_ok(Node n) { return n == 0 || node_in_use(n); }
-
-void verify_cells(const SeriesBuffer* b) {
-  const Cell* c = reinterpret_cast<const Cell*>(const_cast<SeriesBuffer*>(b)->head_ptr());
-  const Cell* end = reinterpret_cast<const Cell*>(const_cast<SeriesBuffer*>(b)->tail_ptr());
-  for (; c < end; c++) {
-    if (c->type() > kMaxTypeId) {
-      fault("bad type id", c->type(), b->node);
-      continue;
-    }
-    switch (c->type()) {
-      case kTypeBlock: case kTypeParen: case kTypePath: case kTypeLitPath: case kTypeSetPath:
-      case kTypeGetPath: case kTypeString: case kTypeFile: case kTypeUrl: case kTypeTag:
-      case kTypeEmail: case kTypeRef: case kTypeBinary: case kTypeBitset: case kTypeVector:
-      case kTypeHash: case kTypeMap:
-        if (!node_refs_ok(c->data2)) fault("cell names a dead node", c->data2, b->node);
-        break;
-      case kTypeObject: case kTypeError: case kTypePort: case kTypeFunction: case kTypeRoutine:
-        if (!node_refs_ok(c->data1)) fault("cell names a dead context", c->data1, b->node);
-        break;
-      default:
-        break;
-    }
-  }
-}
-
 void verify_buffer(SeriesBuffer* b) {
   if (!(b->flags & kSeriesInUse)) return;
-  if (!node_in_use(b->node) || series_buffer(b->node) != b) fault("node does not point back", b->node, 0);
-  if (b->capacity % 16 || b->head > b->tail || b->tail > b->capacity) fault("bad extent", b->head, b->tail);
-  if (b->flags & kSeriesMark) fault("mark left set", b->node, 0);
-  if (b->unit() == sizeof(Cell)) verify_cells(b);
+  if (!node_in_use(b->node) || series_buffer(b->node) != b) gc_verify_fault("node does not point back", b->node, 0);
+  if (b->capacity % 16 || b->head > b->tail || b->tail > b->capacity)
+    gc_verify_fault("bad extent", b->head, b->tail);
+  if (b->flags & kSeriesMark) gc_verify_fault("mark left set", b->node, 0);
+  if (b->unit() == sizeof(Cell)) gc_mark_cells(b->head_cell(), b->tail_cell());
 }
 
 }  // namespace
 
+void gc_verify_fault(const char* what, uintptr_t a, uintptr_t b) {
+  if (g_faults++ < 5) std::fprintf(stderr, "gc_verify: %s (%lx, %lx)\n", what, (unsigned long)a, (unsigned long)b);
+}
+
 int gc_verify() {
+  if (g_mode != MarkMode::kMark) return 0;
   g_faults = 0;
+  g_mode = MarkMode::kVerify;
   for (SeriesFrame* f = g_memory.first_series_frame; f; f = f->next) {
     for (uint8_t* p = f->area(); p < f->heap;) {
       auto* b = reinterpret_cast<SeriesBuffer*>(p);
@@ -504,71 +418,15 @@ int gc_verify() {
     }
   }
   for (BigBlock* block = g_memory.big_buffers; block; block = block->next) verify_buffer(block->buffer());
+  size_t fixed_count;
+  const Node* fixed = fixed_buffer_nodes(&fixed_count);
+  for (size_t i = 0; i < fixed_count; i++) verify_buffer(series_buffer(fixed[i]));
+  // The roots outside the heap: guards and what the callbacks mark.
+  mark_root_guards();
+  for (int i = 0; i < g_mark_callback_count; i++)
+    if (g_mark_callbacks[i]) g_mark_callbacks[i]();
+  g_mode = MarkMode::kMark;
   return g_faults;
-}
-
-// ---------------------------------------------------------------- statistics
-
-namespace {
-
-Cell number_cell(double v) {
-  if (v <= 2147483647.0) return make_cell(kTypeInteger, 0, uint32_t(int32_t(v)));
-  Cell c = make_cell(kTypeFloat);
-  c.set_float(v);
-  return c;
-}
-
-// Appends a new block to [parent] and returns its node. MAY ALLOCATE.
-Node append_block(Node parent, uint32_t capacity, bool new_line) {
-  Node inner = series_alloc_cells(capacity);
-  Cell* c = append_cell(parent);
-  *c = make_cell(kTypeBlock, 0, inner);
-  if (new_line) c->header |= kFlagNewLine;
-  return inner;
-}
-
-void append_numbers(Node parent, std::initializer_list<double> values) {
-  Node inner = append_block(parent, uint32_t(values.size()), true);
-  for (double v : values) *append_cell(inner) = number_cell(v);
-}
-
-}  // namespace
-
-double memory_stats(Cell* result, int mode) {
-  bool active = g_collector_active;
-  g_collector_active = false;
-  double used = 0;
-  for (NodeFrame* f = g_memory.first_node_frame; f; f = f->next) used += 4.0 * f->in_use;
-  for (SeriesFrame* f = g_memory.first_series_frame; f; f = f->next) used += double(f->heap - f->area());
-  for (BigBlock* b = g_memory.big_buffers; b; b = b->next) used += double(b->size);
-  if (mode >= 2 && result) {
-    // Every append below may allocate, which never collects here (the collector
-    // is off) but may add frames: lists are walked by position, not by pointer.
-    Node root = result->node();
-    double total = 0;
-    Node nodes = append_block(root, 8, false);
-    for (NodeFrame* f = g_memory.first_node_frame; f; f = f->next) {
-      append_numbers(nodes, {double(f->capacity - f->in_use), double(f->in_use), double(f->capacity)});
-      total += 4.0 * f->capacity + 36;
-    }
-    Node frames = append_block(root, 8, false);
-    for (SeriesFrame* f = g_memory.first_series_frame; f; f = f->next) {
-      double area = double(f->end - f->area());
-      double in_use = double(f->heap - f->area());
-      append_numbers(frames, {area - in_use, in_use, area});
-      total += area + 20;
-    }
-    Node bigs = append_block(root, 8, false);
-    for (BigBlock* b = g_memory.big_buffers; b; b = b->next) {
-      *append_cell(bigs) = number_cell(double(b->size));
-      total += double(b->size) + 12;
-    }
-    total += double(heap_bytes());
-    *append_cell(root) = number_cell(total);
-    *append_cell(root) = number_cell(double(heap_bytes()));
-  }
-  g_collector_active = active;
-  return used;
 }
 
 }  // namespace kiv

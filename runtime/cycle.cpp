@@ -1,7 +1,6 @@
 // The cycle stack and its elision texts.
 #include "runtime/cycle.h"
 
-#include "datatypes/string.h"
 #include "runtime/errors.h"
 
 namespace kiv {
@@ -10,8 +9,6 @@ namespace {
 Node g_cycle[kCycleStackSize];
 uint32_t g_cycle_top = 0;
 }  // namespace
-
-Node cycle_node_of(const Cell* value) { return value->is(kTypeObject) ? value->data1 : value->data2; }
 
 void cycle_stack_push(Node node) {
   g_cycle[g_cycle_top++] = node;
@@ -37,22 +34,5 @@ bool cycle_stack_find(Node node) {
 
 uint32_t cycle_stack_depth() { return g_cycle_top; }
 const Node* cycle_stack_base() { return g_cycle; }
-
-bool cycle_elide(const Cell* value, Cell* out, int32_t* remaining, bool molding) {
-  if (!cycle_stack_find(cycle_node_of(value))) return false;
-  const char* text = "...";
-  if (molding) {
-    switch (value->type()) {
-      case kTypeBlock:
-      case kTypeHash: text = "[...]"; break;
-      case kTypeParen: text = "(...)"; break;
-      case kTypeMap: text = "#[...]"; break;
-      case kTypeObject: text = "make object! [...]"; break;
-      default: break;
-    }
-  }
-  *remaining -= string_append_c_string(out, text);
-  return true;
-}
 
 }  // namespace kiv

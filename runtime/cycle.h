@@ -11,8 +11,6 @@ namespace kiv {
 
 inline constexpr uint32_t kCycleStackSize = 1000;
 
-// The node a value is walked by: its context for object!, else word 2.
-Node cycle_node_of(const Cell* value);
 void cycle_stack_push(Node node);
 void cycle_stack_pop();
 void cycle_stack_drop(uint32_t n);
@@ -22,10 +20,6 @@ uint32_t cycle_stack_depth();
 // The nodes on the stack, bottom first (the collector marks nothing here:
 // every node on it belongs to a value being walked, which is rooted).
 const Node* cycle_stack_base();
-
-// MAY ALLOCATE. When [value]'s node is on the stack: appends its elision text
-// to the string [out], lowers *[remaining] by its length and returns true.
-bool cycle_elide(const Cell* value, Cell* out, int32_t* remaining, bool molding);
 
 // RAII push/pop around a nested walk.
 class CycleGuard {

@@ -1,9 +1,6 @@
 // The error tables built from errors.def, and the raise path.
 #include "runtime/errors.h"
 
-#include "datatypes/string.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 
@@ -68,54 +65,9 @@ void raise_error(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg
   const Cell* args[3] = {arg1, arg2, arg3};
   for (int i = 0; i < 3; i++)
     g_raised.args[i] = args[i] ? *args[i] : make_cell(kTypeNone);
-  stack_throw_error();
-}
-
-namespace {
-
-// Molds [value] flat, cut to [limit] code points.
-std::string mold_flat(Cell value, int32_t limit) {
-  StackSave save;
-  Cell* v = stack_push_value(value);
-  Cell* buffer = string_make_at(stack_push(), 16);
-  action_mold(v, buffer, false, false, true, nullptr, limit, 0);
-  string_truncate(buffer, limit);
-  return string_to_utf8(buffer);
-}
-
-}  // namespace
-
-std::string form_raised_error(const RaisedError& e) {
-  const ErrorInfo& info = error_info(e.id);
-  std::string out = "*** ";
-  out += category_info(info.category).title;
-  out += ": ";
-  // The message: double-quoted strings and argument references, blank-separated.
-  std::string_view m = info.message;
-  bool first = true;
-  while (!m.empty()) {
-    size_t skip = m.find_first_not_of(' ');
-    if (skip == std::string_view::npos) break;
-    m.remove_prefix(skip);
-    std::string piece;
-    if (m[0] == '"') {
-      size_t end = m.find('"', 1);
-      piece = std::string(m.substr(1, end - 1));
-      m.remove_prefix(end + 1);
-    } else {
-      size_t end = m.find(' ');
-      std::string_view ref = m.substr(0, end);
-      m.remove_prefix(end == std::string_view::npos ? m.size() : end);
-      if (ref[0] == ':') ref.remove_prefix(1);
-      int n = ref.size() == 4 ? ref[3] - '1' : -1;
-      piece = n >= 0 && n < 3 && n < e.argc ? mold_flat(e.args[n], 80) : "???";
-    }
-    if (!first) out += ' ';
-    out += piece;
-    first = false;
-  }
-  out += "\n*** Where: ???";
-  return out;
+  // The nearest try frame's catch point restores its own saved stack
+  // positions; an error nothing catches reaches the outermost catch point.
+  throw_code(kThrowError);
 }
 
 }  // namespace kiv

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "runtime/cell.h"
 
@@ -48,8 +47,9 @@ const CategoryInfo& category_info(ErrorCategory c);
 // category x 100 + field - 2: the number an error! value reports as its code.
 int error_code(ErrorId id);
 
-// Raises [id] with up to three arguments (null for absent ones: they become none).
-// The arguments are copied before anything can allocate. Never returns.
+// Raises [id] with up to three arguments (null for absent ones: they become none):
+// records them and throws kThrowError to the nearest catch point. The arguments
+// are copied before anything can allocate. Never returns.
 [[noreturn]] void raise_error(ErrorId id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,
                               const Cell* arg3 = nullptr);
 
@@ -62,9 +62,5 @@ struct RaisedError {
 const RaisedError& last_raised_error();
 // Keeps the arguments of the last raised error reachable. Called once at start-up.
 void raised_error_init();
-
-// MAY ALLOCATE. The report of an error as the console prints it:
-// "*** " title ": " message with the arguments molded in, then the Where line.
-std::string form_raised_error(const RaisedError& e);
 
 }  // namespace kiv

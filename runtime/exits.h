@@ -19,9 +19,6 @@ enum ThrowCode : uint32_t {
   kThrowReturn = 0x7FFFFFFC,
   kThrowExit = 0x7FFFFFFB,
   kThrowThrow = 0x7FFFFFFA,
-  kThrowPageThreshold = 0x7FFFFFF8,  // threshold of the frames that catch page failures
-  kThrowPageAlloc = 0x7FFFFFF7,
-  kThrowPageFree = 0x7FFFFFF6,
   kThrowQuiet = 0x0BADCAFE,  // ends the process with 0 when nothing catches it
 };
 

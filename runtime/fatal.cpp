@@ -4,16 +4,13 @@
 // lock-free atomics and _exit. No stdio, no allocation, no locks.
 #include "runtime/fatal.h"
 
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 
+#include "platform/process.h"
 #include "runtime/exits.h"
 
 namespace kiv {
 
-void (*g_before_exit)() = nullptr;
 void (*g_release_runtime_memory)() = nullptr;
 
 namespace {
@@ -96,20 +93,11 @@ size_t put_hex(char (&out)[kFatalReportMax], size_t pos, uintptr_t address) {
   return pos;
 }
 
-void write_all(const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = write(1, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // nowhere left to report to; the exit status still tells
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-}
-
+// A report that cannot be written is dropped: the exit status still tells.
 void write_report(int number, uintptr_t address) {
   char report[kFatalReportMax];
   size_t size = format_fatal_report(number, address, report);
-  if (size) write_all(report, size);
+  if (size) write_all(1, report, size);
 }
 
 // State of the one fatal exit under way. g_exiting is claimed first; a later
@@ -126,14 +114,14 @@ static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_alw
     // Re-entered: a hook failed, or another thread failed meanwhile. Finish the
     // first exit without running any hook again.
     if (!g_reported.exchange(true)) write_report(g_first_number.load(), g_first_address.load());
-    _exit(fatal_exit_status(g_first_number.load()));
+    process_exit_unflushed(fatal_exit_status(g_first_number.load()));
   }
   g_first_number.store(number);
   g_first_address.store(address);
   if (g_before_exit) g_before_exit();
   if (!g_reported.exchange(true)) write_report(number, address);
   if (release_memory && g_release_runtime_memory) g_release_runtime_memory();
-  _exit(fatal_exit_status(number));
+  process_exit_unflushed(fatal_exit_status(number));
 }
 
 }  // namespace

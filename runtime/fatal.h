@@ -18,26 +18,28 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/process.h"
+#include "platform/signals.h"
+
 namespace kiv {
 
 // The runtime error numbers the runtime itself raises. A fault signal maps to
 // the numbers 1-34 (see platform/signals.h).
 enum FatalError : int {
-  kFatalSilent = 0,  // no report; exit status 0
-  kFatalAccessViolation = 1,
-  kFatalIntegerDivide = 13,
-  kFatalStackOverflow = 19,
+  kFatalSilent = kSignalSilent,  // no report; exit status 0
+  kFatalAccessViolation = kSignalAccessViolation,
+  kFatalIntegerDivide = kSignalIntegerDivide,
+  kFatalStackOverflow = kSignalStackOverflow,
   kFatalOutOfMemory = 94,
   kFatalNoCatch = 95,
-  kFatalAssertion = 98,
-  kFatalUnknown = 99,
+  kFatalAssertion = kSignalAssertion,
+  kFatalUnknown = kSignalUnknown,
   kFatalNoCase = 100,
   kFatalNoSwitch = 101,
 };
 
-// Runs first on every fatal path (signals included), before the report: puts
-// the terminal back in its normal mode. Must be async-signal-safe. May be null.
-extern void (*g_before_exit)();
+// g_before_exit (platform/process.h) runs first on every fatal path, signals
+// included, before the report.
 // Frees the runtime's platform-heap blocks. Runs after the report on the paths
 // that do not come from a signal (a signal may have interrupted the allocator,
 // and the OS reclaims the memory at exit anyway). May be null.
@@ -59,7 +61,7 @@ int fatal_exit_status(int number);
 
 // Ends the process with runtime error [number] at code [address]: runs
 // g_before_exit, writes the report (none for 0), runs g_release_runtime_memory,
-// then _exit with fatal_exit_status(number).
+// then ends the process with fatal_exit_status(number).
 [[noreturn]] void fatal_exit(int number, uintptr_t address);
 // fatal_exit for signal handlers: the same, minus g_release_runtime_memory.
 [[noreturn]] void fatal_exit_from_signal(int number, uintptr_t address);

@@ -1,12 +1,33 @@
-// Roots for values held in C++ locals.
+// Keeping values alive and buffers in place across allocations: the one
+// rooting rule of the C++ code, and the guards that implement it.
 //
-// A value that lives only in a C++ variable is invisible to the collector. Root
-// holds one cell and keeps it reachable (and its contents current) for the
-// guard's lifetime; RootedCells does the same for many. Guards nest strictly
-// (LIFO); a guard destroyed out of order is a fatal assertion.
+// Any call marked MAY ALLOCATE (or MAY RUN KIV CODE) may collect, which frees
+// every series no root reaches and moves every live buffer. So, by situation:
+//
+//   1. Arguments and results of a call, and the values a handler makes on the
+//      way, live on the data stack (runtime/stack.h): stack_push and the
+//      argument slots. A StackSave puts the stack back when the scope ends.
+//   2. A value that lives only in a C++ local across an allocation, outside
+//      any call's stack discipline: a Root (one value) or RootedCells (many).
+//      A bare node that no cell names yet (a hash table or array the runtime
+//      is building): a NodeRoot.
+//   3. A raw Cell* or uint8_t* into a series buffer is valid only until the
+//      next allocation. Code that holds one across a stretch of work that must
+//      not allocate says so with a NoGcScope: an allocation inside it is a
+//      fatal assertion, not a silent dangling pointer.
+//   4. Work that must allocate without collecting (building a statistics
+//      block while walking the frames) runs under a CollectorPause
+//      (runtime/collector.h).
+//   5. A C++ static that names a series is a registered root: a root block
+//      slot or root table (runtime/root_block.h), or a mark callback.
+//
+// Root and RootedCells nest strictly (LIFO); a guard destroyed out of order is
+// a fatal assertion. Their balance, and that of NoGcScope, is checked after
+// every unit test.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "runtime/cell.h"
 
@@ -22,7 +43,7 @@ class Root {
   Cell* get() { return &cell_; }
   Cell* operator->() { return &cell_; }
   Cell& operator*() { return cell_; }
-  Node node() const { return cell_.data2; }
+  Node node() const { return cell_.node(); }
 
  private:
   friend void mark_root_guards();
@@ -51,9 +72,39 @@ class RootedCells {
   RootedCells* prev_;
 };
 
+// Keeps a bare node alive: a series of bytes (kSeries), a series of cells whose
+// cells are marked too (kBlock), or a hash table with everything it names (kTable).
+class NodeRoot {
+ public:
+  enum Kind : uint8_t { kSeries, kBlock, kTable };
+  NodeRoot(Node node, Kind kind);
+  ~NodeRoot();
+  NodeRoot(const NodeRoot&) = delete;
+  NodeRoot& operator=(const NodeRoot&) = delete;
+  void set(Node node) { node_ = node; }
+
+ private:
+  friend void mark_root_guards();
+  Node node_;
+  Kind kind_;
+  NodeRoot* prev_;
+};
+
 // Marks every live guard. Called by the collector.
 void mark_root_guards();
-// Number of live guards (balance checks in tests).
+// Number of live Root, RootedCells and NodeRoot guards (balance checks in tests).
 size_t root_guard_depth();
+
+// Depth of the NoGcScope guards now open; the allocator asserts it is 0.
+extern uint32_t g_no_gc_depth;
+
+// Declares that nothing allocates for the guard's lifetime (see rule 3 above).
+class NoGcScope {
+ public:
+  NoGcScope() { g_no_gc_depth++; }
+  ~NoGcScope() { g_no_gc_depth--; }
+  NoGcScope(const NoGcScope&) = delete;
+  NoGcScope& operator=(const NoGcScope&) = delete;
+};
 
 }  // namespace kiv

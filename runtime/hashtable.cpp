@@ -21,16 +21,17 @@
 #include <cstring>
 #include <vector>
 
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
 #include "runtime/array.h"
 #include "runtime/case_fold.h"
+#include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
+#include "runtime/gc_root.h"
 #include "runtime/memory.h"
 #include "runtime/murmur3.h"
-#include "runtime/root.h"
-#include "services/random.h"
+#include "runtime/root_block.h"
+#include "runtime/type_hooks.h"
+#include "runtime/typesets.h"
 
 namespace kiv {
 
@@ -102,63 +103,22 @@ Node new_chain_store() {
   return n;
 }
 
-// ---------------------------------------------------------------- rooting and comparing
+// ---------------------------------------------------------------- comparing
 
-// Cells pushed on the data stack for the life of the guard keep what they
-// name alive across allocations.
-class TempRoots {
- public:
-  TempRoots() : top_(g_stack.top) {}
-  ~TempRoots() { g_stack.top = top_; }
-  TempRoots(const TempRoots&) = delete;
-  TempRoots& operator=(const TempRoots&) = delete;
+EntryHashFn g_symbol_entry_hash = nullptr;
 
-  Cell* push(const Cell& c) { return stack_push_value(c); }
-  void series(Node n) { push(make_cell(kTypeBinary, 0, n)); }
-  void block(Node n) { push(make_cell(kTypeBlock, 0, n)); }
-
- private:
-  Cell* top_;
-};
-
-// A cell through which the collector's ordinary marking reaches a table:
-// map!-shaped, word 2 the values block, word 3 the table.
-Cell table_cell(Node t) { return make_cell(kTypeMap, 0, hdr(t)->values, t); }
-
-// MAY RUN KIV CODE. The compare answer for copies of [a] and [b] held on the data stack.
+// MAY RUN KIV CODE. The compare answer for rooted copies of [a] and [b].
 int compare_cells(const Cell& a, const Cell& b, CompareOp op) {
-  TempRoots roots;
-  Cell* x = roots.push(a);
-  Cell* y = roots.push(b);
-  return action_compare_values(x, y, op);
+  Root x(a);
+  Root y(b);
+  return g_compare_values(x.get(), y.get(), op);
 }
-
-inline bool word_form(TypeId t) {
-  return t == kTypeWord || t == kTypeSetWord || t == kTypeLitWord || t == kTypeGetWord;
-}
-
-inline bool word_type(TypeId t) { return word_form(t) || t == kTypeRefinement || t == kTypeIssue; }
 
 // A map! key as it is looked up: the four word forms as a set-word!.
 Cell map_key(const Cell& k) {
   Cell c = k;
-  if (word_form(c.type())) c.set_type(kTypeSetWord);
+  if (is_any_word(c.type())) c.set_type(kTypeSetWord);
   return c;
-}
-
-bool ascii_caseless_equal(const uint8_t* a, const uint8_t* b, uint32_t n) {
-  for (uint32_t i = 0; i < n; i++) {
-    uint8_t x = a[i], y = b[i];
-    if (x == y) continue;
-    if (uint8_t((x | 0x20) - 'a') >= 26 || (x | 0x20) != (y | 0x20)) return false;
-  }
-  return true;
-}
-
-// The canonical id of record [r] (0-based) of a symbol block.
-inline int32_t canonical_of_record(const Cell* records, int32_t r) {
-  int32_t alias = int32_t(records[r].data1);
-  return alias > 0 ? alias : r + 1;
 }
 
 // ---------------------------------------------------------------- hashing entries
@@ -174,10 +134,8 @@ uint32_t entry_hash(const HashHeader* h, int32_t key) {
     }
     case kHashMap:
       return hash_value(cells_of(h->values) + key);
-    case kHashSymbols: {
-      const Cell* c = cells_of(h->values) + key;
-      return c->is(kTypeSymbol) ? hash_symbol(c) : hash_int32(uint32_t(symbol_canonical(int32_t(c->data2))));
-    }
+    case kHashSymbols:
+      return g_symbol_entry_hash(cells_of(h->values) + key);
     default: {
       auto* rec = reinterpret_cast<const Cell*>(series_buffer(h->values)->head_ptr() + key);
       return hash_int32(rec->data1);
@@ -316,11 +274,10 @@ void rebuild_records(Node t, uint64_t number) {
   uint32_t in_use = h->size;
   uint32_t buckets = next_pow2(number);
   while (creation_upper(buckets) <= in_use) buckets = next_pow2(uint64_t(buckets) * 2);
-  TempRoots roots;
   Node block = series_alloc_cells(std::max(in_use, 1u) * (record_bytes / sizeof(Cell)));
-  roots.block(block);
+  NodeRoot block_root(block, NodeRoot::kBlock);
   Node flags = new_flags(buckets);
-  roots.series(flags);
+  NodeRoot flags_root(flags, NodeRoot::kSeries);
   Node keys_node = new_keys(buckets);
   // Nothing below allocates.
   h = hdr(t);
@@ -457,7 +414,7 @@ MapPut map_insert(Node t, int32_t i, bool later_unindexed) {
   Node values = hdr(t)->values;
   if (i < 0 || uint32_t(i) + 1 >= cell_count(values)) return {-1, false};
   Cell* kc = cells_of(values) + i;
-  if (word_form(kc->type())) kc->header = kTypeSetWord;
+  if (is_any_word(kc->type())) kc->header = kTypeSetWord;
   grow_if_full(t);
   Cell key = cells_of(values)[i];
   ProbeResult r = probe(t, hash_value(&key), [&](int32_t j) {
@@ -535,12 +492,11 @@ void reset_index(Node t, bool keep_map) {
 }
 
 // MAY ALLOCATE. The refresh scratch table (kind 3), made on first use and
-// kept in root slot kRootRefreshScratch.
+// kept as a root table.
 Node refresh_scratch() {
-  Cell* slot = root_slot(kRootRefreshScratch);
-  if (slot->is(kTypeMap) && slot->data3) return slot->data3;
+  if (Node t = root_table(kRootTableRefreshScratch)) return t;
   Node t = hashtable_init(kRefreshScratchSize, 0, kHashRecords, 0);
-  *root_slot(kRootRefreshScratch) = table_cell(t);
+  root_table_set(kRootTableRefreshScratch, t);
   return t;
 }
 
@@ -603,8 +559,8 @@ int32_t match_bucket(Node t, uint32_t b, Cell* key, const HashFind& s) {
 
 // MAY RUN KIV CODE. Continues the probe of [s].
 int32_t find_from(Node t, const Cell& key_in, HashFind& s) {
-  TempRoots roots;
-  Cell* key = roots.push(hdr(t)->kind == kHashMap ? map_key(key_in) : key_in);
+  Root key_root(hdr(t)->kind == kHashMap ? map_key(key_in) : key_in);
+  Cell* key = key_root.get();
   while (!s.done) {
     HashHeader* h = hdr(t);
     if (s.buckets != h->buckets || s.probes >= h->buckets) break;
@@ -638,28 +594,16 @@ void clear_record(Cell* rec, uint32_t record_bytes) {
   for (uint32_t c = 1; c < record_bytes / sizeof(Cell); c++) rec[c] = make_cell(kTypeUnset);
 }
 
-// The node a record's owner cell names: an object's context.
-Node owner_node(const Cell& c) {
-  TypeId t = c.type();
-  return t == kTypeObject || t == kTypeError || t == kTypePort ? c.data1 : 0;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- hashing
 
 uint32_t hash_symbol_name(const uint8_t* name, uint32_t length) {
-  return murmur3_x86_32_lower(name, length, hash_seed());
-}
-
-uint32_t hash_symbol(const Cell* symbol) {
-  if (!symbol->data3) return hash_symbol_name(nullptr, 0);
-  SeriesBuffer* b = series_buffer(symbol->data3);
-  return hash_symbol_name(b->head_ptr(), b->used());
+  return murmur3_x86_32_lower(name, length, kHashSeed);
 }
 
 uint32_t hash_string(const Cell* str, bool case_sensitive) {
-  uint32_t h = hash_seed();
+  uint32_t h = kHashSeed;
   uint32_t count = 0;
   if (str->node()) {
     SeriesBuffer* b = series_buffer(str->node());
@@ -678,113 +622,6 @@ uint32_t hash_string(const Cell* str, bool case_sensitive) {
   return murmur3_finish(h, 4 * count);
 }
 
-int32_t symbol_canonical(int32_t id) {
-  if (id <= 0 || !g_root_block) return id;
-  const Cell* slot = root_slot(kRootSymbolTable);
-  if (!slot->is(kTypeBlock) || !slot->node()) return id;
-  SeriesBuffer* b = series_buffer(slot->node());
-  if (uint32_t(id) > b->used() / sizeof(Cell)) return id;
-  return canonical_of_record(b->head_cell(), id - 1);
-}
-
-namespace {
-
-// -0.0 read as +0.0 (they compare equal).
-inline uint32_t float32_bits(uint32_t bits) { return (bits << 1) == 0 ? 0 : bits; }
-
-}  // namespace
-
-uint32_t hash_value(const Cell* v) {
-  switch (v->type()) {
-    case kTypeUnset:
-      return uint32_t(-2);
-    case kTypeNone:
-      return uint32_t(-1);
-    case kTypeDatatype:
-    case kTypeLogic:
-    case kTypeObject:
-    case kTypeError:
-    case kTypePort:
-      return hash_int32(v->data1);
-    case kTypeChar:
-    case kTypeInteger:
-    case kTypeMap:
-    case kTypeHandle:
-    case kTypeEvent:
-      return hash_int32(v->data2);
-    case kTypeNative:
-    case kTypeAction:
-      return hash_int32(v->data3);
-    case kTypeBlock:
-    case kTypeParen:
-    case kTypePath:
-    case kTypeLitPath:
-    case kTypeSetPath:
-    case kTypeGetPath:
-    case kTypeHash:
-    case kTypeImage:
-      return hash_murmur3(&v->data1, 8);
-    case kTypePoint2D: {
-      uint32_t w[2] = {float32_bits(v->data1), float32_bits(v->data2)};
-      return hash_murmur3(w, 8);
-    }
-    case kTypePoint3D: {
-      uint32_t w[3] = {float32_bits(v->data1), float32_bits(v->data2), float32_bits(v->data3)};
-      return hash_murmur3(w, 12);
-    }
-    case kTypeFloat:
-    case kTypePercent:
-    case kTypeTime: {
-      uint32_t w[2] = {v->data2, v->data3};
-      if (w[0] == 0 && (w[1] << 1) == 0) w[1] = 0;  // -0.0
-      return hash_murmur3(w, 8);
-    }
-    case kTypePair:
-      return hash_murmur3(&v->data2, 8);
-    case kTypeOp:
-    case kTypeFunction:
-    case kTypeTriple:
-    case kTypeTypeset:
-    case kTypeDate:
-      return hash_murmur3(&v->data1, 12);
-    case kTypeTuple: {
-      uint32_t n = std::min<uint32_t>((v->header >> 19) & 0xF, 12);
-      return hash_murmur3(&v->data1, n);
-    }
-    case kTypeBinary: {
-      if (!v->node()) return hash_murmur3(nullptr, 0);
-      SeriesBuffer* b = series_buffer(v->node());
-      uint64_t start = std::min<uint64_t>(uint64_t(b->head) + uint64_t(std::max(v->head(), 0)), b->tail);
-      return hash_murmur3(b->data() + start, b->tail - start);
-    }
-    case kTypeMoney: {
-      // The sign of a zero amount is ignored, and no header flag but the sign counts.
-      Cell m = *v;
-      bool zero = (m.data1 >> 8) == 0 && m.data2 == 0 && m.data3 == 0;
-      m.header = kTypeMoney | (zero ? 0 : (v->header & 0x4000u));
-      return hash_murmur3(&m, sizeof m);
-    }
-    case kTypeString:
-    case kTypeFile:
-    case kTypeUrl:
-    case kTypeTag:
-    case kTypeEmail:
-    case kTypeRef:
-      return hash_string(v, false);
-    case kTypeSymbol:
-      return hash_symbol(v);
-    case kTypeWord:
-    case kTypeSetWord:
-    case kTypeLitWord:
-    case kTypeGetWord:
-    case kTypeRefinement:
-    case kTypeIssue:
-      return hash_int32(uint32_t(symbol_canonical(int32_t(v->data2))));
-    default:
-      return 0;
-  }
-}
-
 // ---------------------------------------------------------------- tables
 
 HashHeader hashtable_header(Node table) { return *hdr(table); }
@@ -800,11 +637,11 @@ Node hashtable_init(uint32_t size, Node block, HashKind kind, uint32_t record_ce
   if (kind == kHashSymbols && size >= 4000) size = uint32_t(std::min<uint64_t>(uint64_t(size) * 2, UINT32_MAX));
   uint32_t n = std::max(size, 4u);
   uint32_t buckets = creation_buckets(n);
-  TempRoots roots;
   Node values = kind < kHashRecords ? block : 0;
+  NodeRoot values_root(values, NodeRoot::kBlock);
   if (!values) {
     values = series_alloc_cells(n);
-    roots.block(values);
+    values_root.set(values);
   }
   Node t = series_alloc(kHeaderBytes / 4, 4, 0);
   SeriesBuffer* b = series_buffer(t);
@@ -816,7 +653,7 @@ Node hashtable_init(uint32_t size, Node block, HashKind kind, uint32_t record_ce
   h->buckets = buckets;
   h->upper = creation_upper(buckets);
   if (kind == kHashRecords || kind == kHashOwners) h->record_bytes = uint32_t(sizeof(Cell)) * (1 + record_cells);
-  roots.push(table_cell(t));
+  NodeRoot table_root(t, NodeRoot::kTable);
   Node flags = new_flags(buckets);
   hdr(t)->flags = flags;
   Node keys = new_keys(buckets);
@@ -833,9 +670,8 @@ Node hashtable_init(uint32_t size, Node block, HashKind kind, uint32_t record_ce
 }
 
 Node hashtable_copy(Node table, Node values) {
-  TempRoots roots;
   Node t = series_copy_buffer(table);  // still naming [table]'s arrays until each is replaced
-  roots.push(table_cell(t));
+  NodeRoot table_root(t, NodeRoot::kTable);
   if (!values) values = series_copy_buffer(hdr(table)->values);
   hdr(t)->values = values;
   Node n = series_copy_buffer(hdr(table)->flags);
@@ -1054,102 +890,27 @@ void hashtable_rebuild(Node table, uint32_t number) {
   }
 }
 
-// ---------------------------------------------------------------- symbols and words
+// ---------------------------------------------------------------- keys the client reads (kind 2)
 
-int32_t symbol_find(Node table, const uint8_t* name, uint32_t length, bool ignore_case) {
-  // The name may lie in a series buffer that any allocation below moves: it
-  // is copied before the first one.
-  std::vector<uint8_t> big;
-  uint8_t small[128];
-  uint8_t* copy = small;
-  bool copied = false;
-  auto keep_name = [&] {
-    if (copied) return;
-    if (length > sizeof small) {
-      big.resize(length);
-      copy = big.data();
-    }
-    if (length) std::memcpy(copy, name, length);
-    name = copy;
-    copied = true;
-  };
-  if (hdr(table)->occupied >= hdr(table)->upper) {
-    keep_name();
-    grow_if_full(table);
-  }
-  HashHeader* h = hdr(table);
-  const uint8_t* flags = flags_of(h);
-  const int32_t* keys = keys_of(h);
-  const Cell* records = cells_of(h->values);
-  uint32_t mask = h->buckets - 1;
-  uint32_t i = hash_symbol_name(name, length) & mask;
-  int32_t caseless = -1;
-  int64_t deleted = -1;
-  bool ended = false;
-  for (uint32_t step = 1; step <= h->buckets; step++) {
-    uint32_t f = flag_at(flags, i);
-    if (f == kBucketEmpty) {
-      ended = true;
-      break;
-    }
-    if (f == kBucketDeleted) {
-      if (deleted < 0) deleted = i;
-    } else {
-      int32_t r = keys[i];
-      SeriesBuffer* nb = series_buffer(records[r].data3);
-      if (nb->used() == length) {
-        const uint8_t* s = nb->head_ptr();
-        if (!ignore_case && (length == 0 || std::memcmp(s, name, length) == 0)) return r + 1;
-        if (caseless < 0 && ascii_caseless_equal(s, name, length)) {
-          if (ignore_case) return canonical_of_record(records, r);
-          caseless = r;
-        }
-      }
-    }
-    i = (i + step) & mask;
-  }
-  fatal_assert(ended || deleted >= 0);
-  uint32_t bucket = deleted >= 0 ? uint32_t(deleted) : i;
-  // After a resize the first caseless match met may be an alias spelling:
-  // record its canonical id, never an alias of an alias.
-  int32_t alias = caseless >= 0 ? canonical_of_record(records, caseless) : -1;
+void hashtable_set_symbol_hash(EntryHashFn fn) { g_symbol_entry_hash = fn; }
 
-  keep_name();
-  Node values = h->values;
-  uint32_t index = cell_count(values);
-  append_cell(values);  // an unset! placeholder while the name is made
-  Node name_node = series_alloc(length + 1, 1, 0);
-  SeriesBuffer* nb = series_buffer(name_node);
-  if (length) std::memcpy(nb->data(), name, length);
-  nb->data()[length] = 0;
-  nb->tail = length;
-  cells_of(values)[index] = make_cell(kTypeSymbol, uint32_t(alias), 0, name_node);
-  h = hdr(table);
-  set_flag(flags_of(h), bucket, kBucketLive);
-  keys_of(h)[bucket] = int32_t(index);
-  h->size++;
-  if (deleted < 0) h->occupied++;
-  return int32_t(index) + 1;
+HashSlot hashtable_probe(Node table, uint32_t hash, HashMatch match, void* context) {
+  ProbeResult r = probe(table, hash, [&](int32_t key) { return match(key, context); });
+  return HashSlot{r.found, r.free, r.free_was_empty};
 }
 
-int32_t hashtable_find_or_add_word(Node table, int32_t symbol, bool by_alias, Node context, int32_t* new_index) {
-  if (context) grow_if_full(table);
-  int32_t canonical = symbol_canonical(symbol);
-  Node words = hdr(table)->values;
-  ProbeResult r = probe(table, hash_int32(uint32_t(canonical)), [&](int32_t key) {
-    int32_t s = int32_t(cells_of(words)[key].data2);
-    return by_alias ? symbol_canonical(s) == canonical : s == symbol;
-  });
-  if (r.found >= 0) return keys_of(hdr(table))[r.found];
-  if (!context) return -1;
-  uint32_t index = cell_count(words);
-  Cell* c = append_cell(words);
-  *c = make_cell(kTypeWord, context, uint32_t(symbol), index);
-  take_bucket(table, r, int32_t(index));
+int32_t hashtable_found_key(Node table, const HashSlot& slot) { return keys_of(hdr(table))[slot.found]; }
+
+void hashtable_insert_key(Node table, const HashSlot& slot, int32_t key) {
+  take_bucket(table, ProbeResult{slot.found, slot.free, slot.free_was_empty}, key);
   hdr(table)->size++;
-  if (new_index) *new_index = int32_t(index);
-  return -1;
 }
+
+void hashtable_make_room(Node table) { grow_if_full(table); }
+
+bool hashtable_full_q(Node table) { return hdr(table)->occupied >= hdr(table)->upper; }
+
+Node hashtable_values(Node table) { return hdr(table)->values; }
 
 // ---------------------------------------------------------------- records (kinds 3 and 4)
 
@@ -1210,7 +971,7 @@ void hashtable_mark(Node table, const HashMarkHooks& hooks) {
   switch (h->kind) {
     case kHashBlock:
       mark(h->index_map);
-      if (h->chains) {
+      if (h->chains && node_in_use(h->chains)) {
         mark(h->chains);
         const int32_t* s = ints_of(h->chains);
         for (uint32_t k = 1; k < int_count(h->chains); k++)
@@ -1223,7 +984,7 @@ void hashtable_mark(Node table, const HashMarkHooks& hooks) {
       break;
     case kHashRecords: {
       mark(h->values);
-      if (!h->values) break;
+      if (!node_in_use(h->values)) break;
       SeriesBuffer* vb = series_buffer(h->values);
       uint32_t cells_per_record = h->record_bytes / sizeof(Cell);
       for (uint32_t off = vb->head; off + h->record_bytes <= vb->tail; off += h->record_bytes) {
@@ -1258,8 +1019,8 @@ void hashtable_sweep(Node table, bool (*is_live)(Node)) {
     auto* rec = reinterpret_cast<Cell*>(base + keys[b]);
     bool dead = !live(rec->data1);
     if (!dead && h->kind == kHashOwners) {
-      if (cells_per_record > 2) dead = !live(owner_node(rec[2]));
-      if (!dead && cells_per_record > 3 && word_type(rec[3].type())) dead = !live(rec[3].data1);
+      if (cells_per_record > 2) dead = !gc_cell_refs_q(rec + 2, is_live);
+      if (!dead && cells_per_record > 3) dead = !gc_cell_refs_q(rec + 3, is_live);
     }
     if (!dead) continue;
     set_flag(flags, b, kBucketDeleted);

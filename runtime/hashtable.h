@@ -28,16 +28,18 @@
 // Collector safety: every function marked MAY ALLOCATE may move any buffer,
 // the table's own included; hold the table node, never a HashHeader*. A table
 // returned by hashtable_init or hashtable_copy must be rooted by the caller
-// (in a hash!/map! cell, a context cell or a root slot) before its next
-// allocation. Functions that compare values (kinds 0 and 1) call the
-// datatypes' compare handlers with copies of the cells on the data stack;
-// they are marked MAY RUN KIV CODE.
+// (in a hash!/map! cell, a context cell, a root table or a NodeRoot) before
+// its next allocation. Functions that compare values (kinds 0 and 1) call the
+// datatypes' comparison (g_compare_values) with rooted copies of the cells;
+// they are marked MAY RUN KIV CODE. Values are hashed through their types'
+// hooks (hash_value, runtime/type_hooks.h); kind 2's entries through the hash
+// that symbol! installs. The table reads no payload of a value itself.
 #pragma once
 
 #include <cstdint>
 
-#include "datatypes/action_slots.h"
 #include "runtime/cell.h"
+#include "runtime/compare.h"
 
 namespace kiv {
 
@@ -86,23 +88,12 @@ uint32_t hashtable_bucket_flag(Node table, uint32_t i);
 
 // ---------------------------------------------------------------- hashing
 
-// Hash of a value by type; equal values (after a type check) hash alike.
-// Strings fold case; +0.0 and -0.0 hash alike; words hash by the canonical
-// symbol (see symbol_canonical).
-uint32_t hash_value(const Cell* value);
 // MurmurHash3 over the code points from the string's position to its tail,
 // one 32-bit block per code point, folded to upper case unless [case_sensitive].
 // A unit size other than 1, 2 or 4 is fatal runtime error 101.
 uint32_t hash_string(const Cell* str, bool case_sensitive);
-// Hash of a symbol record: its UTF-8 name with A-Z read as a-z.
-uint32_t hash_symbol(const Cell* symbol);
+// The hash of a symbol's name: its UTF-8 bytes with A-Z read as a-z.
 uint32_t hash_symbol_name(const uint8_t* name, uint32_t length);
-
-// The canonical id of symbol [id] in the symbol table held by root slot
-// kRootSymbolTable (a block! cell whose word 2 is the records block): the
-// record's alias when above 0, else [id]. [id] itself while that slot holds
-// no block.
-int32_t symbol_canonical(int32_t id);
 
 // ---------------------------------------------------------------- tables
 
@@ -188,25 +179,37 @@ void hashtable_move_range(Node table, int32_t source, int32_t target, int32_t n)
 // block indexed again.
 void hashtable_rebuild(Node table, uint32_t number);
 
-// ---------------------------------------------------------------- symbols and words
+// ---------------------------------------------------------------- keys the client reads (kind 2)
+// Kind 2 stores positions in its values block whose entries (a symbol record,
+// a word of a context) the client interprets: the client hashes and matches
+// them, the table keeps the buckets.
 
-// MAY ALLOCATE. The id (1-based record position) of the symbol spelled by the
-// [length] UTF-8 bytes at [name] (which may lie in a series) in the symbol
-// table [table] (kind 2 over the records block). Exact: a spelling equal byte for byte, else a new record
-// whose alias is the canonical id of a spelling equal ignoring ASCII case (or
-// -1). [ignore_case]: the canonical id of any spelling equal ignoring ASCII
-// case, else a new canonical record. Records: symbol! header, word 1 alias,
-// word 2 cached name string (0), word 3 node of a byte series holding the
-// name with a NUL just past its tail.
-int32_t symbol_find(Node table, const uint8_t* name, uint32_t length, bool ignore_case);
-
-// MAY ALLOCATE when [context] is given. The position of the word for [symbol]
-// in a context word table (kind 2 over a words block of word cells, word 2 the
-// symbol id): the same id, or with [by_alias] the same canonical id. When it
-// is missing and [context] is not 0, a word! cell bound to [context] with its
-// own position as index is appended and indexed, its position is written to
-// [*new_index] and -1 is returned; without [context], -1.
-int32_t hashtable_find_or_add_word(Node table, int32_t symbol, bool by_alias, Node context, int32_t* new_index);
+// Where a probe for a hash ended: the live bucket the match accepted (found),
+// else the bucket an insertion takes (free).
+struct HashSlot {
+  int64_t found = -1;
+  int64_t free = -1;
+  bool free_was_empty = false;
+};
+// True when the entry stored under [key] is the one sought. Must not allocate.
+using HashMatch = bool (*)(int32_t key, void* context);
+// Walks the probe sequence of [hash], asking [match] about each live bucket.
+HashSlot hashtable_probe(Node table, uint32_t hash, HashMatch match, void* context);
+// The key stored in the bucket a probe found.
+int32_t hashtable_found_key(Node table, const HashSlot& slot);
+// Stores [key] in the free bucket of [slot] and counts one more entry. The
+// table must have had room (hashtable_make_room) before the probe.
+void hashtable_insert_key(Node table, const HashSlot& slot, int32_t key);
+// MAY ALLOCATE. Grows a table that has reached its upper bound; a slot probed
+// before is stale afterwards.
+void hashtable_make_room(Node table);
+// True when the next insertion needs hashtable_make_room first.
+bool hashtable_full_q(Node table);
+// The node of the table's values block.
+Node hashtable_values(Node table);
+// Kind 2: the hash of a stored entry, for rehashing; installed by symbol!.
+using EntryHashFn = uint32_t (*)(const Cell* entry);
+void hashtable_set_symbol_hash(EntryHashFn fn);
 
 // ---------------------------------------------------------------- records (kinds 3 and 4)
 
@@ -239,9 +242,9 @@ struct HashMarkHooks {
 // allocates.
 void hashtable_mark(Node table, const HashMarkHooks& hooks);
 // Kinds 3 and 4, after marking: drops the records whose key node is not
-// live; kind 4 also those whose owner (value cell 2, an object! whose word 1
-// is its context) or whose field word's context (value cell 3) is not live,
-// so no surviving record names a dead node. Never allocates.
+// live; kind 4 also those whose owner (value cell 2) or field word (value
+// cell 3) names a node that is not live (through the cells' mark hooks), so
+// no surviving record names a dead node. Never allocates.
 void hashtable_sweep(Node table, bool (*is_live)(Node));
 
 // ---------------------------------------------------------------- integer-keyed variant

@@ -15,8 +15,8 @@
 #include "runtime/asan.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
-#include "runtime/exits.h"
 #include "runtime/fatal.h"
+#include "runtime/gc_root.h"
 
 namespace kiv {
 
@@ -70,14 +70,8 @@ const Node* fixed_buffer_nodes(size_t* count) {
 
 void* memory_alloc_pages(size_t size) {
   size_t rounded = (size + kPageRecord + kPageSize - 1) & ~(kPageSize - 1);
-  void* block;
-  try {
-    block = os_alloc_pages(rounded);
-  } catch (KivThrow& t) {
-    if (!catches(kThrowPageThreshold, t.code)) throw;
-    g_last_throw_code = 0;
-    raise_error(kErrInternalNoMemory);
-  }
+  void* block = os_alloc_pages(rounded);
+  if (!block) raise_error(kErrInternalNoMemory);
   // Fresh pages may reuse addresses of a frame released (and poisoned) earlier.
   KIV_UNPOISON(block, rounded);
   *static_cast<size_t*>(block) = rounded;
@@ -89,13 +83,7 @@ void memory_free_pages(void* address) {
   uint8_t* block = static_cast<uint8_t*>(address) - kPageRecord;
   size_t rounded = *reinterpret_cast<size_t*>(block);
   g_memory.total_pages -= rounded;
-  try {
-    os_free_pages(block, rounded);
-  } catch (KivThrow& t) {
-    if (!catches(kThrowPageThreshold, t.code)) throw;
-    g_last_throw_code = 0;
-    raise_error(kErrInternalWrongMem);
-  }
+  if (!os_free_pages(block, rounded)) raise_error(kErrInternalWrongMem);
 }
 
 void memory_free_all() {
@@ -115,6 +103,17 @@ void memory_free_all() {
 
 void memory_fill(uint8_t* begin, uint8_t* end, uint8_t byte) {
   if (end > begin) std::memset(begin, byte, size_t(end - begin));
+}
+
+uint8_t* fill_pattern(uint8_t* buffer, uint32_t n, uint32_t count) {
+  uint64_t total = uint64_t(n) * count;
+  uint64_t filled = count ? n : 0;
+  while (filled * 2 <= total) {
+    std::memcpy(buffer + filled, buffer, filled);
+    filled *= 2;
+  }
+  if (filled < total) std::memcpy(buffer + filled, buffer, total - filled);
+  return buffer + total;
 }
 
 void memory_zero(uint32_t* first, uint32_t* last) {
@@ -276,6 +275,8 @@ SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t head_of
   uint32_t needed = capacity + kBufferOverhead;
   SeriesBuffer* b;
   uint32_t flags = unit | kSeriesInUse | kSeriesAlloc;
+  // A caller holding raw pointers it declared must not move: a rooting fault.
+  fatal_assert(g_no_gc_depth == 0);
   gc_stress_point();
   if (needed >= kSeriesFrameMax) {
     collect_if_enabled();

@@ -149,14 +149,17 @@ extern MemoryState g_memory;
 
 // ---------------------------------------------------------------- page blocks
 
-// Rounds [size] plus a 16-byte size record up to whole pages and maps them.
-// A failure raises internal no-memory.
+// MAY ALLOCATE (raises). Rounds [size] plus a 16-byte size record up to whole
+// pages and maps them. A failure raises internal no-memory.
 void* memory_alloc_pages(size_t size);
 // Unmaps a block from memory_alloc_pages; a failure raises internal wrong-mem.
 void memory_free_pages(void* address);
 // Releases every node frame, series frame and big buffer.
 void memory_free_all();
 void memory_fill(uint8_t* begin, uint8_t* end, uint8_t byte);
+// Repeats the first [n] bytes of [buffer] until it holds n x [count] bytes,
+// copying the filled prefix onto the space after it; returns the end.
+uint8_t* fill_pattern(uint8_t* buffer, uint32_t n, uint32_t count);
 // Writes 0 into every 32-bit word from [first] up to and including [last].
 void memory_zero(uint32_t* first, uint32_t* last);
 

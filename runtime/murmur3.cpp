@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "services/random.h"
 
 namespace kiv {
 
@@ -60,6 +59,6 @@ uint32_t murmur3_x86_32_lower(const void* data, size_t length, uint32_t seed) {
   return murmur<true>(data, length, seed);
 }
 
-uint32_t hash_murmur3(const void* data, size_t length) { return murmur<false>(data, length, hash_seed()); }
+uint32_t hash_murmur3(const void* data, size_t length) { return murmur<false>(data, length, kHashSeed); }
 
 }  // namespace kiv

@@ -2,14 +2,16 @@
 //
 // Every table hash in the runtime is built from these pieces. Blocks are read
 // as little-endian 32-bit words, so a hash never depends on alignment. The
-// runtime seed (hash_seed) is fixed for the whole run; hash values never leave
-// the process.
+// runtime seed (kHashSeed) is fixed; hash values never leave the process.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 namespace kiv {
+
+// The seed of every runtime hash of bytes.
+inline constexpr uint32_t kHashSeed = 0x5BD1E995u;
 
 inline constexpr uint32_t kMurmurC1 = 0xCC9E2D51u;
 inline constexpr uint32_t kMurmurC2 = 0x1B873593u;

@@ -6,7 +6,7 @@
 #include "runtime/collector.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
-#include "runtime/root.h"
+#include "runtime/root_block.h"
 
 namespace kiv {
 
@@ -40,10 +40,10 @@ void sweep_owner_table() { hashtable_sweep(owner_table(), gc_node_marked); }
 
 void owner_table_init() {
   Node table = hashtable_init(1000, 0, kHashOwners, 3);  // the owned series' value, owner, field word
-  *root_slot(kRootOwnerTable) = make_cell(kTypeMap, 0, 0, table);
+  root_table_set(kRootTableOwners, table);
   add_sweep_callback(sweep_owner_table);
 }
 
-Node owner_table() { return root_slot(kRootOwnerTable)->data3; }
+Node owner_table() { return root_table(kRootTableOwners); }
 
 }  // namespace kiv

@@ -10,7 +10,8 @@
 #include <bit>
 #include <cstring>
 
-#include "evaluator/stack.h"
+#include "runtime/gc_root.h"
+#include "runtime/typesets.h"
 #include "runtime/errors.h"
 
 namespace kiv {
@@ -156,15 +157,6 @@ int utf8_encode_bounded(uint32_t cp, uint8_t* dst, uint32_t room) {
 
 namespace {
 
-bool string_like(TypeId t) {
-  switch (t) {
-    case kTypeString: case kTypeFile: case kTypeUrl: case kTypeTag: case kTypeEmail: case kTypeRef:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // The units of a text value from its head: byte offset from the buffer's head,
 // count, unit. A negative head reads as 0, a head past the tail as the tail;
 // [limit] >= 0 caps the count.
@@ -204,10 +196,10 @@ uint8_t* encode_units(const uint8_t* src, uint32_t n, uint8_t* out, bool crlf) {
 }  // namespace
 
 SeriesBuffer* conversion_buffer(Cell* str, uint64_t bytes) {
-  fatal_assert(string_like(str->type()));
+  fatal_assert(is_any_string(str->type()));
   if (bytes > kMaxCapacity) raise_error(kErrInternalNoMemory);
   if (bytes == 0) bytes = 1;
-  Node c = str->data3;
+  Node c = string_conversion_node(str);
   if (c && node_in_use(c) && series_buffer(c)->unit() == 1) {
     SeriesBuffer* b = series_buffer(c);
     b->tail = b->head;
@@ -217,7 +209,7 @@ SeriesBuffer* conversion_buffer(Cell* str, uint64_t bytes) {
     return b;
   }
   c = series_alloc(uint32_t(bytes), 1, 0);
-  str->data3 = c;
+  string_set_conversion_node(str, c);
   return series_buffer(c);
 }
 
@@ -401,12 +393,12 @@ void widen_copy(uint8_t* dst, uint32_t to, const uint8_t* src, uint32_t from, ui
 Node load_utf8(ByteSource src, uint32_t length, Node target, uint32_t* remaining, bool cr) {
   uint32_t n = length ? length : 1;
   Node node = target;
-  // A new series is held on the data stack while widening may collect.
-  StackSave save;
-  Cell* held = nullptr;
-  if (!node) {
+  // A new series of our own is rooted while widening may collect.
+  NodeRoot held(0, NodeRoot::kSeries);
+  bool own = !node;
+  if (own) {
     node = series_alloc(n, 1, 0);
-    held = stack_push_value(make_cell(kTypeString, 0, node, 0));
+    held.set(node);
   } else {
     SeriesBuffer* b = series_buffer(node);
     uint32_t unit = b->unit();
@@ -445,7 +437,7 @@ Node load_utf8(ByteSource src, uint32_t length, Node target, uint32_t* remaining
         raise_invalid_utf8(s + pos, length - pos);
       case Stop::kWiden: {
         uint32_t wide = unit_for_code_point(pending);
-        if (held) {
+        if (own) {
           // A series of our own moves to a new one of the wider unit: only the
           // units written so far are copied, not the unused rest of the buffer.
           uint64_t units = uint64_t(w) + 1 + (length - pos);
@@ -456,7 +448,7 @@ Node load_utf8(ByteSource src, uint32_t length, Node target, uint32_t* remaining
           widen_copy(b->head_ptr(), wide, from->head_ptr(), from->unit(), w);
           b->tail = b->head + w * wide;
           node = fresh;
-          held->data2 = fresh;
+          held.set(fresh);
         } else {
           b = widen_series(node, wide, 1 + (length - pos));
         }
@@ -485,9 +477,9 @@ inline uint32_t utf16_unit_at(const uint8_t* s, uint32_t i) { return uint32_t(s[
 
 Node load_utf16le(ByteSource src, uint32_t count, Cell* str, bool cr) {
   if (src.none()) {
-    if (str && str->data3 && node_in_use(str->data3)) {
-      src = ByteSource::series(str->data3, 0);
-      SeriesBuffer* cb = series_buffer(str->data3);
+    if (str && string_conversion_node(str) && node_in_use(string_conversion_node(str))) {
+      src = ByteSource::series(string_conversion_node(str), 0);
+      SeriesBuffer* cb = series_buffer(string_conversion_node(str));
       uint32_t room = (cb->capacity - cb->head) / 2;
       if (count > room) count = room;
     } else {

@@ -215,6 +215,10 @@ uint16_t* to_utf16_cstr(Cell* str);
 
 // ---------------------------------------------------------------- widening and the conversion buffer
 
+// Word 3 of a string-like cell: its conversion buffer's node, or 0.
+inline Node string_conversion_node(const Cell* str) { return str->data3; }
+inline void string_set_conversion_node(Cell* str, Node node) { str->data3 = node; }
+
 // MAY ALLOCATE. Widens the text series [node] to [unit] (a no-op when it is
 // already that wide or wider), growing it first when its capacity from the head
 // is short of the widened text plus [extra_units] units. The units are copied from

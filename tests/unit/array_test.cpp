@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 
 namespace kiv {

@@ -128,7 +128,7 @@ Cell* hsh(const char* text, int32_t head = 0) {
 // A series as "<index> <mold from the head>", anything else molded.
 std::string show(Cell v) {
   if (v.is(kTypeNone)) return "none";
-  if (!series_block_family_q(v.type())) return mold(v);
+  if (!is_any_block(v.type())) return mold(v);
   return std::to_string(v.head() + 1) + " " + mold(v);
 }
 
@@ -462,7 +462,7 @@ TEST_F(BlockModifyTest, InsertErrorsChangeNothing) {
   Cell* b = blk("1 2");
   EXPECT_EQ(catch_error([&] {
               StackSave save;
-              open_native_frame(nullptr);
+              open_native_frame({});
               stack_push_value(*b);
               stack_push_value(val("x"));
               stack_push_value(val("\"no\""));

@@ -3,6 +3,7 @@
 // entry points. The fixture checks that every test leaves the cycle stack
 // empty.
 #include "datatypes/block.h"
+#include "datatypes/float.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +20,7 @@
 #include "runtime/collector.h"
 #include "runtime/cycle.h"
 #include "runtime/hashtable.h"
-#include "runtime/root.h"
+#include "runtime/root_block.h"
 #include "tests/unit/kiv_test.h"
 
 namespace kiv {
@@ -279,15 +280,15 @@ TEST_F(BlockTest, MakeAndTo) {
   Cell* roomy = make(kTypeBlock, integer_cell(100));
   EXPECT_GE(series_buffer(roomy->node())->capacity, 100u * sizeof(Cell));
   Cell fl = make_cell(kTypeFloat);
-  fl.set_float(20.9);
+  float_set(&fl, 20.9);
   EXPECT_GE(series_buffer(make(kTypeBlock, fl)->node())->capacity, 20u * sizeof(Cell));
 }
 
 TEST_F(BlockTest, MakeAndToErrors) {
   Cell huge = make_cell(kTypeFloat);
-  huge.set_float(1e10);
+  float_set(&huge, 1e10);
   Cell nan = make_cell(kTypeFloat);
-  nan.set_float(std::nan(""));
+  float_set(&nan, std::nan(""));
   struct Case {
     const char* name;
     bool make;
@@ -483,12 +484,12 @@ TEST_F(BlockTest, Construction) {
   EXPECT_TRUE(series_buffer(block_ks_abs_at(parent, 2)->node())->flags & kSeriesFixed);
 
   // Without a parent the block goes to a root slot (restored at once).
-  Cell saved = *root_slot(kRootRefreshScratch);
-  Cell* rooted = block_new(nullptr, 3, kRootRefreshScratch);
-  EXPECT_EQ(rooted, root_slot(kRootRefreshScratch));
+  Cell saved = *root_slot(kRootWordCache);
+  Cell* rooted = block_new(nullptr, 3, kRootWordCache);
+  EXPECT_EQ(rooted, root_slot(kRootWordCache));
   EXPECT_TRUE(rooted->is(kTypeBlock));
   EXPECT_EQ(block_total_length(rooted), 0);
-  *root_slot(kRootRefreshScratch) = saved;
+  *root_slot(kRootWordCache) = saved;
 
   Cell* only = block_push_only(0);
   EXPECT_GE(series_buffer(only->node())->capacity, sizeof(Cell));

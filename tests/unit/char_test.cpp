@@ -20,7 +20,6 @@ namespace {
 using test::call_action;
 using test::catch_error;
 using test::compare;
-using test::float_cell;
 using test::form_of;
 using test::mold_of;
 using test::push_binary;

@@ -13,7 +13,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
 #include "tests/unit/kiv_test.h"
@@ -42,7 +42,7 @@ class ContextTest : public ::testing::Test {
   // Interning thousands of names collects at every one of them in a stress
   // build; the tests are about what is done with the names afterwards.
   static std::vector<int32_t> make_symbols(const std::string& prefix, int n) {
-    test::CollectorPause pause;
+    CollectorPause pause;
     std::vector<int32_t> ids;
     for (int i = 0; i < n; i++) ids.push_back(symbol_make((prefix + std::to_string(i)).c_str()));
     return ids;

@@ -52,7 +52,7 @@ ChildRun run_child(void (*body)()) {
     dup2(fds[1], 1);
     close(fds[1]);
     alarm(30);
-    install_fatal_handlers();
+    install_fatal_handlers(fatal_exit_from_signal);
     body();
     _exit(200);
   }

@@ -10,6 +10,7 @@
 
 #include "kiv_test.h"
 #include "runtime/collector.h"
+#include "evaluator/memory_stats.h"
 #include "runtime/gc_root.h"
 #include "runtime/memory.h"
 #include "runtime/resources.h"
@@ -197,7 +198,7 @@ TEST(Collector, MarkCallbacksAndHoles) {
 }
 
 TEST(Collector, InactiveCollectorNeverRunsOnAllocation) {
-  test::CollectorPause pause;
+  CollectorPause pause;
   uint32_t count = gc_collection_count();
   for (int i = 0; i < 20000; i++) series_alloc_bytes(200);  // several frames' worth, all garbage
   EXPECT_EQ(gc_collection_count(), count);

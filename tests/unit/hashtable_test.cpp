@@ -21,14 +21,17 @@
 #include <unordered_map>
 #include <vector>
 
+#include "datatypes/context.h"
 #include "datatypes/registry.h"
-#include "evaluator/stack.h"
+#include "datatypes/symbol.h"
+#include "datatypes/float.h"
+#include "runtime/stack.h"
 #include "kiv_test.h"
 #include "runtime/array.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
 #include "runtime/murmur3.h"
-#include "runtime/root.h"
+#include "runtime/root_block.h"
 
 namespace kiv {
 namespace {
@@ -43,8 +46,7 @@ Node g_swept_table = 0;      // swept by sweep_test_table
 void mark_test_tables() {
   HashMarkHooks hooks{gc_mark_series, gc_mark_block, gc_mark_cell};
   for (Node t : g_tables) hashtable_mark(t, hooks);
-  const Cell* scratch = root_slot(kRootRefreshScratch);
-  if (scratch->is(kTypeMap)) hashtable_mark(scratch->data3, hooks);
+  if (Node scratch = root_table(kRootTableRefreshScratch)) hashtable_mark(scratch, hooks);
 }
 
 void sweep_test_table() {
@@ -92,8 +94,8 @@ int compare_string(Cell* a, Cell* b, CompareOp op) {
 int compare_word(Cell* a, Cell* b, CompareOp op) {
   int32_t x = int32_t(a->data2), y = int32_t(b->data2);
   if (op != kCmpStrictEqual) {
-    x = symbol_canonical(x);
-    y = symbol_canonical(y);
+    x = symbol_resolve(x);
+    y = symbol_resolve(y);
   }
   return (x > y) - (x < y);
 }
@@ -233,7 +235,7 @@ TEST_F(HashTableTest, HashesByType) {
   auto same = [](Cell a, Cell b) { return hash_value(&a) == hash_value(&b); };
   auto with_float = [](TypeId t, double d) {
     Cell c = make_cell(t);
-    c.set_float(d);
+    float_set(&c, d);
     return c;
   };
   for (TypeId t : {kTypeFloat, kTypePercent, kTypeTime}) {
@@ -351,7 +353,7 @@ TEST_F(HashTableTest, HashEqualValuesShareOneBucket) {
         << "start " << c.start << " skip " << c.skip << " last " << c.last << " reverse " << c.reverse;
   EXPECT_EQ(hashtable_find(t, &eight, 0, 1, kCmpEqual, false, false), -1);
   Cell float_seven = make_cell(kTypeFloat);
-  float_seven.set_float(7.0);
+  float_set(&float_seven, 7.0);
   EXPECT_EQ(hashtable_find(t, &float_seven, 0, 1, kCmpEqual, false, false), -1);  // another type
 }
 
@@ -655,7 +657,7 @@ TEST_F(HashTableTest, SymbolsInternWithCanonicalAliases) {
   EXPECT_EQ(int32_t(cell_at(records, 0).data1), -1);
   EXPECT_EQ(int32_t(cell_at(records, 1).data1), foo);
   EXPECT_EQ(int32_t(cell_at(records, 2).data1), foo);  // the first spelling, not the second
-  EXPECT_EQ(symbol_canonical(foo3), foo);
+  EXPECT_EQ(symbol_resolve(foo3), foo);
   EXPECT_EQ(intern(symbols, "fOo", true), foo);  // caseless: nothing new
   EXPECT_EQ(length_of(records), 3u);
   int32_t bar = intern(symbols, "BAR", true);  // caseless and new: canonical
@@ -665,7 +667,7 @@ TEST_F(HashTableTest, SymbolsInternWithCanonicalAliases) {
   // Only ASCII letters fold: e-acute in two cases are two canonical symbols.
   int32_t lower_e = intern(symbols, "\xC3\xA9"), upper_e = intern(symbols, "\xC3\x89");
   EXPECT_NE(lower_e, upper_e);
-  EXPECT_EQ(symbol_canonical(upper_e), upper_e);
+  EXPECT_EQ(symbol_resolve(upper_e), upper_e);
 
   // The name: the bytes up to the tail, then a NUL.
   Cell rec = cell_at(records, uint32_t(foo2 - 1));
@@ -717,7 +719,7 @@ TEST_F(HashTableTest, SymbolAliasesStayCanonicalUnderGrowth) {
         if (rng() % 2) ch = char(std::toupper(ch));
       int32_t id = intern(symbols, spelling);
       first.emplace(n, id);
-      EXPECT_EQ(symbol_canonical(id), first[n]) << spelling;
+      EXPECT_EQ(symbol_resolve(id), first[n]) << spelling;
       EXPECT_EQ(intern(symbols, spelling), id);
     }
   }
@@ -742,19 +744,19 @@ TEST_F(HashTableTest, ContextWordsByIdOrCanonicalId) {
   Node context = words;                                   // any live node serves as the binding here
   Node t = keep(hashtable_init(4, words, kHashSymbols));  // 8 buckets, bound 6
   int32_t index = -7;
-  EXPECT_EQ(hashtable_find_or_add_word(t, foo, false, 0, &index), -1);  // no context: nothing added
+  EXPECT_EQ(context_words_find_or_add(t, foo, false, 0, &index), -1);  // no context: nothing added
   EXPECT_EQ(index, -7);
-  EXPECT_EQ(hashtable_find_or_add_word(t, foo, false, context, &index), -1);
+  EXPECT_EQ(context_words_find_or_add(t, foo, false, context, &index), -1);
   EXPECT_EQ(index, 0);
   Cell w = cell_at(words, 0);
   EXPECT_EQ(w.header, uint32_t(kTypeWord));
   EXPECT_EQ(w.data1, context);
   EXPECT_EQ(w.data2, uint32_t(foo));
   EXPECT_EQ(w.data3, 0u);
-  EXPECT_EQ(hashtable_find_or_add_word(t, foo, false, context, &index), 0);
-  EXPECT_EQ(hashtable_find_or_add_word(t, foo_upper, false, 0, &index), -1);
-  EXPECT_EQ(hashtable_find_or_add_word(t, foo_upper, true, 0, &index), 0);
-  EXPECT_EQ(hashtable_find_or_add_word(t, self, true, context, &index), -1);
+  EXPECT_EQ(context_words_find_or_add(t, foo, false, context, &index), 0);
+  EXPECT_EQ(context_words_find_or_add(t, foo_upper, false, 0, &index), -1);
+  EXPECT_EQ(context_words_find_or_add(t, foo_upper, true, 0, &index), 0);
+  EXPECT_EQ(context_words_find_or_add(t, self, true, context, &index), -1);
   EXPECT_EQ(index, 1);
 
   // Growth: the seventh word finds the table at its bound: x16 in place.
@@ -762,7 +764,7 @@ TEST_F(HashTableTest, ContextWordsByIdOrCanonicalId) {
   for (int i = 0; i < 20; i++) {
     int32_t id = intern(symbols, "w" + std::to_string(i));
     ids.push_back(id);
-    hashtable_find_or_add_word(t, id, false, context, &index);
+    context_words_find_or_add(t, id, false, context, &index);
     EXPECT_EQ(index, int32_t(ids.size()) - 1);
     if (ids.size() == 7) {
       EXPECT_EQ(hashtable_header(t).buckets, 256u);
@@ -770,12 +772,12 @@ TEST_F(HashTableTest, ContextWordsByIdOrCanonicalId) {
   }
   gc_collect();
   for (size_t i = 0; i < ids.size(); i++)
-    EXPECT_EQ(hashtable_find_or_add_word(t, ids[i], false, 0, nullptr), int32_t(i));
+    EXPECT_EQ(context_words_find_or_add(t, ids[i], false, 0, nullptr), int32_t(i));
 
   // A kind-2 table made over an existing words block indexes it.
   Node again = keep(hashtable_init(4, words, kHashSymbols));
   for (size_t i = 0; i < ids.size(); i++)
-    EXPECT_EQ(hashtable_find_or_add_word(again, ids[i], true, 0, nullptr), int32_t(i));
+    EXPECT_EQ(context_words_find_or_add(again, ids[i], true, 0, nullptr), int32_t(i));
 }
 
 // ---------------------------------------------------------------- records

@@ -2,6 +2,7 @@
 // conversions, compare, power, round, random and text, through the action
 // entry points.
 #include "datatypes/integer.h"
+#include "datatypes/float.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,7 @@
 #include "kiv_test.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
-#include "services/random.h"
+#include "runtime/random.h"
 
 namespace kiv {
 namespace {
@@ -23,7 +24,6 @@ namespace {
 using test::call_action;
 using test::catch_error;
 using test::compare;
-using test::float_cell;
 using test::form_of;
 using test::mold_of;
 using test::push_binary;
@@ -47,7 +47,7 @@ void expect_integer(const Cell& c, int32_t n) {
 
 void expect_float(const Cell& c, double d) {
   EXPECT_TRUE(c.is(kTypeFloat)) << "type " << int(c.type());
-  EXPECT_DOUBLE_EQ(c.get_float(), d);
+  EXPECT_DOUBLE_EQ(float_get(&c), d);
 }
 
 TEST(IntegerTest, ArithmeticStaysIntegerOrBecomesFloat) {
@@ -159,7 +159,7 @@ Cell* fake_pair_negate(Cell* a) {
 }
 Cell* fake_float_subtract(Cell* a, Cell* b) {
   EXPECT_TRUE(a->is(kTypeInteger));
-  double r = double(integer_get(a)) - b->get_float();
+  double r = double(integer_get(a)) - float_get(b);
   *a = float_cell(r);
   return a;
 }
@@ -307,7 +307,7 @@ TEST(IntegerTest, MakeAndToErrors) {
 // An issue! of [name]. Interning runs with the collector paused: symbol_make
 // does not yet survive the stress build's collection at every allocation.
 Cell issue_cell(const char* name) {
-  test::CollectorPause pause;
+  CollectorPause pause;
   return make_cell(kTypeIssue, 0, uint32_t(symbol_make(name)), uint32_t(-1));
 }
 
@@ -327,7 +327,7 @@ TEST(IntegerTest, ToFromIssueReadsHexadecimal) {
 
 int fake_float_compare(Cell* a, Cell* b, CompareOp) {
   EXPECT_TRUE(a->is(kTypeFloat));
-  double x = a->get_float(), y = b->get_float();
+  double x = float_get(a), y = float_get(b);
   return x < y ? -1 : x > y ? 1 : 0;
 }
 
@@ -393,7 +393,7 @@ TEST(IntegerTest, Power) {
     if (c.is_float) expect_float(r, c.expected);
     else expect_integer(r, int32_t(c.expected));
   }
-  EXPECT_TRUE(std::isinf(call_action(kActionPower, {integer_cell(0), integer_cell(-1)}).get_float()));
+  EXPECT_TRUE(std::isinf(test::float_of(call_action(kActionPower, {integer_cell(0), integer_cell(-1)}))));
   EXPECT_EQ(catch_error([] { call_action(kActionPower, {integer_cell(2), kNoneCell}); }), kErrScriptExpectArg);
   EXPECT_EQ(catch_error([] { call_action(kActionPower, {integer_cell(2), char_cell(2)}); }), kErrScriptExpectArg);
 }

@@ -21,12 +21,13 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/float.h"
 #include "datatypes/datatype.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/actions.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/exits.h"
@@ -41,7 +42,7 @@ inline constexpr ErrorId kNoError = kErrorIdCount;
 // kNoError when it raised none. The stacks are restored either way.
 inline ErrorId catch_error(const std::function<void()>& body) {
   StackSave save;
-  stack_mark_try(nullptr);
+  stack_mark_try({});
   try {
     body();
   } catch (KivThrow& t) {
@@ -62,7 +63,7 @@ inline Cell integer_cell(int32_t n) { return make_cell(kTypeInteger, 0, uint32_t
 // returns the result cell's copy.
 inline Cell call_action_with(ActionId id, std::span<const Cell> args, std::span<const int32_t> refs) {
   StackSave save;
-  open_native_frame(nullptr);
+  open_native_frame({});
   for (const Cell& c : args) stack_push_value(c);
   int32_t r[16];
   std::fill(std::begin(r), std::end(r), kNoRefinement);
@@ -118,11 +119,8 @@ inline std::string mold(Cell v, bool only = false, bool all = false, bool flat =
 
 // ---------------------------------------------------------------- values
 
-inline Cell float_cell(double d) {
-  Cell c = make_cell(kTypeFloat);
-  c.set_float(d);
-  return c;
-}
+// The double of a float! result.
+inline double float_of(const Cell& c) { return float_get(&c); }
 
 // A word of [type] spelled [name], made from text (bound in the global context) and retyped.
 inline Cell word(const char* name, TypeId type = kTypeWord) {
@@ -203,19 +201,6 @@ class SavedRegistry {
  private:
   ActionSlots saved_[kTypeTableRows];
   int max_;
-};
-
-// Keeps the collector from running on allocation for the guard's lifetime
-// (an explicit gc_collect still collects).
-class CollectorPause {
- public:
-  CollectorPause() : was_(g_collector_active) { g_collector_active = false; }
-  ~CollectorPause() { g_collector_active = was_; }
-  CollectorPause(const CollectorPause&) = delete;
-  CollectorPause& operator=(const CollectorPause&) = delete;
-
- private:
-  bool was_;
 };
 
 }  // namespace kiv::test

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "datatypes/block.h"
+#include "datatypes/float.h"
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
@@ -90,9 +91,9 @@ TEST_F(PathTest, PartAndCycles) {
 TEST_F(PathTest, MakeAndTo) {
   Cell* words = block_of({word("a"), word("b")}, kTypeBlock);
   Cell half = make_cell(kTypeFloat);
-  half.set_float(2.9);
+  float_set(&half, 2.9);
   Cell pct = make_cell(kTypePercent);
-  pct.set_float(-3.0);
+  float_set(&pct, -3.0);
   struct Case {
     const char* name;
     bool make;
@@ -130,7 +131,7 @@ TEST_F(PathTest, MakeAndTo) {
 
 TEST_F(PathTest, Errors) {
   Cell huge = make_cell(kTypeFloat);
-  huge.set_float(-3e9);
+  float_set(&huge, -3e9);
   Cell* p = block_of({word("a")}, kTypePath);
   Cell* paren = block_of({word("a")}, kTypeParen);
   struct Case {

@@ -2,9 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "datatypes/datatype.h"
+#include "datatypes/float.h"
 #include "datatypes/logic.h"
 #include "kiv_test.h"
-#include "services/random.h"
+#include "runtime/random.h"
 
 namespace kiv {
 namespace {
@@ -81,9 +82,9 @@ TEST(Scalars, MakeAndToLogic) {
     EXPECT_EQ(call_action(kActionTo, {logic, c.spec}).data1, c.to ? 1u : 0u);
   }
   Cell zero = make_cell(kTypeFloat);
-  zero.set_float(0.0);
+  float_set(&zero, 0.0);
   Cell nan = make_cell(kTypeFloat);
-  nan.set_float(__builtin_nan(""));
+  float_set(&nan, __builtin_nan(""));
   EXPECT_EQ(call_action(kActionMake, {logic, zero}).data1, 0u);
   EXPECT_EQ(call_action(kActionMake, {logic, nan}).data1, 1u);
   EXPECT_TRUE(call_action(kActionMake, {datatype_cell(kTypeUnset), integer_cell(1)}).is(kTypeUnset));
@@ -131,7 +132,7 @@ TEST(Scalars, RandomLogicIsFair) {
 
 TEST(Scalars, Truth) {
   StackSave save;
-  open_native_frame(nullptr);
+  open_native_frame({});
   struct Case {
     Cell value;
     bool truth;

@@ -19,8 +19,8 @@
 #include "runtime/collector.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
-#include "runtime/runtime_words.h"
-#include "services/random.h"
+#include "datatypes/runtime_words.h"
+#include "runtime/random.h"
 
 namespace kiv {
 namespace {

@@ -4,7 +4,8 @@
 #include <unistd.h>
 
 #include "datatypes/logic.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
+#include "boot/start.h"
 #include "kiv_test.h"
 #include "runtime/memory.h"
 
@@ -28,7 +29,7 @@ TEST(Stack, PopAndLastValue) {
 
 TEST(Stack, ResultSlotHelpers) {
   StackSave save;
-  open_native_frame(nullptr);
+  open_native_frame({});
   stack_push_value(integer_cell(1));
   stack_push_value(integer_cell(2));
   Cell nine = integer_cell(9);
@@ -46,7 +47,7 @@ TEST(Stack, FramesAndUnwinding) {
   StackSave save;
   stack_push_value(integer_cell(0));  // the caller's result slot lives below
   Cell* caller = g_stack.arguments;
-  open_native_frame(nullptr);
+  open_native_frame({});
   Cell* callee = g_stack.arguments;
   EXPECT_EQ(callee, g_stack.top);
   EXPECT_EQ(stack_top_frame()->kind(), kFrameNative);
@@ -57,13 +58,13 @@ TEST(Stack, FramesAndUnwinding) {
   EXPECT_EQ(g_stack.top, callee + 1);
   EXPECT_EQ(caller->data2, 42u);
 
-  open_native_frame(nullptr);
+  open_native_frame({});
   stack_push_value(integer_cell(7));
   stack_unwind_reset();
   EXPECT_EQ(g_stack.top, g_stack.arguments);
 
   Cell* before = g_stack.top;
-  open_native_frame(nullptr);
+  open_native_frame({});
   stack_push_value(integer_cell(7));
   stack_unwind_drop();
   EXPECT_EQ(g_stack.top, before);
@@ -75,8 +76,8 @@ TEST(Stack, FunctionFramesRestoreTheirContext) {
   Node ctx = series_alloc_cells(2);
   *append_cell(ctx) = make_cell(kTypeContext, 0, 1234);
   stack_push_value(integer_cell(0));
-  open_function_frame(nullptr, ctx);
-  stack_mark_function_body(nullptr, ctx);
+  open_function_frame({}, ctx);
+  stack_mark_function_body({}, ctx);
   EXPECT_EQ(series_buffer(ctx)->cells()[0].data2, stack_index(g_stack.arguments) + 1);
   EXPECT_TRUE(stack_top_frame()->body());
   stack_unwind();
@@ -89,23 +90,23 @@ TEST(Stack, FunctionFramesRestoreTheirContext) {
 uint32_t run_in_frames(std::initializer_list<FrameKind> kinds, const std::function<uint32_t()>& body) {
   for (FrameKind k : kinds) {
     switch (k) {
-      case kFrameLoop: stack_mark_loop(nullptr); break;
-      case kFrameTryAll: stack_mark_try_all(nullptr); break;
-      case kFrameTry: stack_mark_try(nullptr); break;
-      case kFrameCatch: stack_mark_catch(nullptr); break;
-      case kFrameFunction: stack_mark_interp_function(nullptr); break;
-      default: stack_mark_eval_block(nullptr); break;
+      case kFrameLoop: stack_mark_loop({}); break;
+      case kFrameTryAll: stack_mark_try_all({}); break;
+      case kFrameTry: stack_mark_try({}); break;
+      case kFrameCatch: stack_mark_catch({}); break;
+      case kFrameFunction: stack_mark_interp_function({}); break;
+      default: stack_mark_eval_block({}); break;
     }
     stack_push_value(kNoneCell);  // something of this level on the stack
   }
-  open_native_frame(nullptr);  // the native that asks (break, return, ...)
+  open_native_frame({});  // the native that asks (break, return, ...)
   return body();
 }
 
 TEST(Stack, BreakFindsTheLoop) {
   StackSave save;
   CallFrame* frames = g_stack.frames_top;
-  stack_mark_loop(nullptr);
+  stack_mark_loop({});
   Cell* loop_args = g_stack.arguments;
   uint32_t status = run_in_frames({kFrameEvalBlock}, [] {
     stack_push_value(integer_cell(5));  // break/return 5
@@ -123,7 +124,7 @@ TEST(Stack, BreakFindsTheLoop) {
 
 TEST(Stack, ReturnFindsTheBody) {
   StackSave save;
-  open_native_frame(nullptr);
+  open_native_frame({});
   stack_set_body_flag(true);
   Cell* body_args = g_stack.arguments;
   uint32_t status = run_in_frames({kFrameLoop, kFrameEvalBlock}, [] {
@@ -162,7 +163,7 @@ TEST(Stack, ExitsWithoutTargetOrAcrossTryAllAreErrors) {
 
 TEST(Stack, ThrowReachesTheCatchFrame) {
   StackSave save;
-  stack_mark_catch(nullptr);
+  stack_mark_catch({});
   Cell* catch_args = g_stack.arguments;
   try {
     run_in_frames({kFrameLoop}, []() -> uint32_t {
@@ -194,7 +195,7 @@ TEST(Stack, CallStackOverflow) {
   CallFrame* top = nullptr;
   EXPECT_EQ(catch_error([&] {
               for (;;) {
-                open_native_frame(nullptr);
+                open_native_frame({});
                 top = g_stack.frames_top;
               }
             }),
@@ -207,7 +208,7 @@ TEST(Stack, DataStackHandsOutAllButTheLastCell) {
   StackSave save;
   g_stack.arguments = g_stack.top = g_stack.bottom;
   uint32_t pushed = 0;
-  stack_mark_try(nullptr);
+  stack_mark_try({});
   try {
     for (;;) {
       stack_push_value(kNoneCell);
@@ -219,6 +220,8 @@ TEST(Stack, DataStackHandsOutAllButTheLastCell) {
   EXPECT_EQ(pushed, kDataStackCells - 1);
 }
 
+// An error no try frame catches reaches the outermost catch point, which
+// prints it and ends the process with -2 as an 8-bit status.
 TEST(Stack, UncaughtErrorExits254) {
   int out[2];
   ASSERT_EQ(pipe(out), 0);
@@ -226,9 +229,12 @@ TEST(Stack, UncaughtErrorExits254) {
   if (pid == 0) {
     dup2(out[1], 1);
     g_stack.frames_top = g_stack.frames_base;
-    open_native_frame(nullptr);  // frames, but no try frame among them
-    Cell arg = kTrueCell;
-    raise_error(kErrScriptInvalidArg, &arg);
+    run_outermost([] {
+      open_native_frame({});  // frames, but no try frame among them
+      Cell arg = kTrueCell;
+      raise_error(kErrScriptInvalidArg, &arg);
+    });
+    _exit(0);
   }
   close(out[1]);
   std::string text;

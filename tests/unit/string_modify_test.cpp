@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "datatypes/char.h"
+#include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
@@ -296,11 +297,11 @@ TEST_F(StringModifyTest, FindAndSelectInBytesAndVectors) {
   EXPECT_EQ(int32_t(next->data2), 300);
   Cell floats = raw_series<double>(kTypeVector, {0.5, 2.25, -1.0}, kTypeFloat);
   Cell quarter = make_cell(kTypeFloat);
-  quarter.set_float(2.25);
+  float_set(&quarter, 2.25);
   EXPECT_EQ(Act(kActionFind, {floats, quarter}).run()->head(), 1);
   Cell* f = Act(kActionSelect, {floats, quarter}).run();
   ASSERT_TRUE(f->is(kTypeFloat));
-  EXPECT_EQ(f->get_float(), -1.0);
+  EXPECT_EQ(float_get(f), -1.0);
 }
 
 TEST_F(StringModifyTest, FindInABitset) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "datatypes/char.h"
+#include "datatypes/float.h"
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
@@ -161,7 +162,7 @@ TEST(StringTest, MakeAndTo) {
   EXPECT_EQ(string_length(&made), 0);
   EXPECT_EQ(series_buffer(made.node())->capacity, 16u);
   Cell two = make_cell(kTypeFloat);
-  two.set_float(2.7);
+  float_set(&two, 2.7);
   EXPECT_EQ(string_length(&(made = call_action(kActionMake, {string_type, two}))), 0);
   EXPECT_EQ(catch_error([&] { call_action(kActionMake, {string_type, integer_cell(-1)}); }), kErrScriptOutOfRange);
   // The other text types make through string!'s handler with their own type.

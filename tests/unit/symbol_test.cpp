@@ -10,12 +10,12 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/actions.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
-#include "runtime/root.h"
+#include "runtime/root_block.h"
 #include "tests/unit/kiv_test.h"
 
 namespace kiv {
@@ -118,10 +118,10 @@ TEST(SymbolTest, AliasesStayCanonicalAfterTheIndexGrows) {
 
   // ...then names up to one short of the growth point, without collections
   // (each interning collects in a stress build)...
-  Node index = root_slot(kRootSymbolIndex)->data3;
+  Node index = root_table(kRootTableSymbolIndex);
   uint32_t buckets = hashtable_header(index).buckets;
   {
-    test::CollectorPause pause;
+    CollectorPause pause;
     for (int i = 0; hashtable_header(index).occupied + 1 < hashtable_header(index).upper; i++)
       symbol_make(("grow-fill-" + std::to_string(i)).c_str());
   }

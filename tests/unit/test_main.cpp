@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "boot/init.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 
@@ -24,7 +24,7 @@ class FreshStacks : public ::testing::EmptyTestEventListener {
     kiv::g_stack.frames_top = kiv::g_stack.frames_base;
     kiv::g_stack.throw_origin = nullptr;
     kiv::g_last_throw_code = 0;
-    kiv::stack_mark_try(nullptr);
+    kiv::stack_mark_try({});
   }
 };
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "kiv_test.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"

@@ -6,7 +6,9 @@
 #include "datatypes/logic.h"
 #include "kiv_test.h"
 #include "runtime/cycle.h"
-#include "runtime/utilities.h"
+#include "datatypes/float.h"
+#include "datatypes/form.h"
+#include "runtime/numbers.h"
 
 namespace kiv {
 namespace {
@@ -51,7 +53,7 @@ TEST(CycleStack, ElisionTexts) {
 TEST(Utilities, FloatToInt) {
   auto f = [](double d) {
     Cell c = make_cell(kTypeFloat);
-    c.set_float(d);
+    float_set(&c, d);
     return c;
   };
   Cell a = f(2147483647.0), b = f(-2147483648.0), c = f(-1.9), big = f(2147483648.0), nan = f(std::nan(""));

@@ -14,12 +14,12 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/actions.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/gc_root.h"
-#include "runtime/root.h"
-#include "runtime/runtime_words.h"
+#include "runtime/root_block.h"
+#include "datatypes/runtime_words.h"
 #include "tests/unit/kiv_test.h"
 
 namespace kiv {
@@ -263,7 +263,7 @@ TEST(WordTest, GetAndSetThroughWords) {
   // set-word: argument 1 the word, argument 2 the value; the value is the result.
   {
     StackSave save;
-    open_native_frame(nullptr);
+    open_native_frame({});
     stack_push_value(*w);
     stack_push_value(test::integer_cell(42));
     Cell* result = set_word();
@@ -274,7 +274,7 @@ TEST(WordTest, GetAndSetThroughWords) {
   EXPECT_EQ(word_get(&upper)->data2, 42u);
 
   EXPECT_EQ(catch_error([&] {
-              open_native_frame(nullptr);
+              open_native_frame({});
               stack_push_value(*w);
               stack_push_value(kUnsetCell);
               set_word();
@@ -292,9 +292,9 @@ TEST(WordTest, NameAndWhereWords) {
   EXPECT_EQ(mold_of(where_word_cell()), "<not-found>");
   StackSave save;
   Cell caller = word("my-caller");
-  open_native_frame(&caller);
+  open_native_frame(frame_name_of(&caller));
   Cell body = runtime_value(kWordBody);
-  open_native_frame(&body);  // <body> frames are skipped
+  open_native_frame(frame_name_of(&body));  // <body> frames are skipped
   EXPECT_EQ(mold_of(where_word_cell()), "my-caller");
 }
 

@@ -3,19 +3,19 @@
 // Symbols are interned exactly, so each keeps the spelling listed. Words are
 // made through the global context: from text by load_word, from a symbol of
 // the list by context_global_word (so the word's symbol is the cached one).
-#include "runtime/runtime_words.h"
+#include "datatypes/runtime_words.h"
 
 #include "datatypes/context.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
-#include "runtime/collector.h"
+#include "runtime/stack.h"
 #include "runtime/memory.h"
-#include "runtime/root.h"
+#include "runtime/root_block.h"
 
 namespace kiv {
 
 int32_t g_runtime_symbols[kRuntimeSymbolCount];
+uint32_t g_self_symbol = 0;
 Cell g_runtime_values[kRuntimeValueCount];
 
 namespace {
@@ -80,7 +80,7 @@ void runtime_words_init() {
   SeriesBuffer* b = series_buffer(cache);
   for (int i = 0; i < kRuntimeValueCount; i++) b->cells()[i] = make_cell(kTypeNone);
   b->tail = kRuntimeValueCount * sizeof(Cell);
-  *root_slot(kRootWordCache) = make_cell(kTypeBlock, 0, cache, 0);
+  *root_slot(kRootWordCache) = series_cell(kTypeBlock, cache);
 
   for (int i = 0; i < kRuntimeValueCount; i++) {
     Cell value = make_value(kValueEntries[i]);
@@ -89,8 +89,8 @@ void runtime_words_init() {
   }
 
   g_self_symbol = uint32_t(g_runtime_symbols[kSymSelf]);
-  g_stack.body_symbol = g_runtime_values[kWordBody].data2;
-  g_stack.anon_symbol = g_runtime_values[kWordAnon].data2;
+  g_stack.body_symbol = uint32_t(word_symbol(&g_runtime_values[kWordBody]));
+  g_stack.anon_symbol = uint32_t(word_symbol(&g_runtime_values[kWordAnon]));
   g_ready = true;
 }
 

@@ -6,20 +6,14 @@
 // the status on without touching the stacks, and the target (loop or function
 // body) continues from the state left here. Errors and throw travel as a
 // KivThrow; their catch points restore their own saved positions (StackSave).
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 
-#include <unistd.h>
-
-#include <string>
-
-#include "datatypes/context.h"
-#include "evaluator/actions.h"
 #include "runtime/collector.h"
 #include "runtime/cycle.h"
 #include "runtime/errors.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
-#include "runtime/root.h"
+#include "runtime/root_block.h"
 
 namespace kiv {
 
@@ -27,15 +21,14 @@ StackState g_stack{};
 
 namespace {
 
-inline uint32_t word_symbol(const Cell* word) { return word ? word->data2 : 0; }
-inline uint32_t word_context(const Cell* word) { return word ? word->data1 : 0; }
+FrameContextOps g_context_ops{};
 
-CallFrame* push_frame(const Cell* word, uint32_t flags) {
+CallFrame* push_frame(FrameName name, uint32_t flags) {
   if (g_stack.frames_top >= g_stack.frames_end) stack_overflow();
   CallFrame* f = g_stack.frames_top++;
-  f->header = ((word_symbol(word) & 0xFFFF) << 8) | flags;
+  f->header = ((name.symbol & 0xFFFF) << 8) | flags;
   f->prev_args = stack_index(g_stack.arguments);
-  f->word_context = word_context(word);
+  f->word_context = name.context;
   f->fn_context = 0;
   f->saved_values = 0;
   g_stack.arguments = g_stack.top;
@@ -43,7 +36,7 @@ CallFrame* push_frame(const Cell* word, uint32_t flags) {
 }
 
 void restore_function_context(const CallFrame* f) {
-  if (f->fn_context) context_cell(f->fn_context)->data2 = f->saved_values;
+  if (f->fn_context) g_context_ops.set_values(f->fn_context, f->saved_values);
 }
 
 // Pops the top frame; returns it (its memory stays readable until the next push).
@@ -75,24 +68,33 @@ CallFrame* find_target(uint32_t kind) {
 // Leaves [target] as the top frame with its own arguments base current and empty.
 Cell* settle_on(CallFrame* target) {
   Cell* own = own_arguments(target);
-  g_stack.frames_top = target + 1;
+  stack_pop_frames_to(target + 1);
   g_stack.arguments = own;
   g_stack.top = own;
   return own;
 }
 
-void write_all(int fd, const std::string& text) {
-  const char* p = text.data();
-  size_t n = text.size();
-  while (n > 0) {
-    ssize_t w = write(fd, p, n);
-    if (w <= 0) return;
-    p += w;
-    n -= size_t(w);
+// The stacks as roots: the live data-stack cells and what the frames name.
+void mark_stacks() {
+  if (!g_stack.bottom) return;
+  gc_mark_cells(g_stack.bottom, g_stack.top);
+  for (CallFrame* f = g_stack.frames_base; f < g_stack.frames_top; f++) {
+    // The naming word's context: a context series, or an object's block for `self`.
+    gc_mark_block(f->word_context);
+    if (f->fn_context) {
+      gc_mark_block(f->fn_context);
+      if (f->saved_values && g_context_ops.heap_values_q(f->fn_context)) gc_mark_block(f->saved_values);
+    }
   }
 }
 
 }  // namespace
+
+void stack_set_context_ops(const FrameContextOps& ops) { g_context_ops = ops; }
+
+void stack_pop_frames_to(CallFrame* frame) {
+  while (g_stack.frames_top > frame && g_stack.frames_top > g_stack.frames_base) pop_frame(true);
+}
 
 void stack_init() {
   Cell* data = root_slot(kRootDataStack);
@@ -108,6 +110,7 @@ void stack_init() {
   g_stack.frames_end = g_stack.frames_base + c->capacity / sizeof(CallFrame);
   g_stack.frames_top = g_stack.frames_base;
   g_stack.throw_origin = nullptr;
+  add_mark_callback(mark_stacks);
 }
 
 // ---------------------------------------------------------------- data stack
@@ -152,29 +155,29 @@ void stack_collapse_last() {
 
 // ---------------------------------------------------------------- frames
 
-void open_native_frame(const Cell* word) { push_frame(word, kFrameNative << 24); }
+void open_native_frame(FrameName name) { push_frame(name, kFrameNative << 24); }
 
-void open_function_frame(const Cell* word, Node fn_context) {
-  CallFrame* f = push_frame(word, kFrameFunction << 24);
+void open_function_frame(FrameName name, Node fn_context) {
+  CallFrame* f = push_frame(name, kFrameFunction << 24);
   f->fn_context = fn_context;
-  f->saved_values = fn_context ? context_cell(fn_context)->data2 : 0;
+  f->saved_values = fn_context ? g_context_ops.values(fn_context) : 0;
 }
 
-void stack_mark_function_body(const Cell* word, Node fn_context) {
-  context_cell(fn_context)->data2 = stack_index(g_stack.arguments) + 1;
-  push_frame(word, (kFrameNative << 24) | kFrameBodyFlag);
+void stack_mark_function_body(FrameName name, Node fn_context) {
+  g_context_ops.set_values(fn_context, stack_index(g_stack.arguments) + 1);
+  push_frame(name, (kFrameNative << 24) | kFrameBodyFlag);
 }
 
-void stack_mark_try(const Cell* word) { push_frame(word, kFrameTry << 24); }
-void stack_mark_try_all(const Cell* word) { push_frame(word, kFrameTryAll << 24); }
-void stack_mark_catch(const Cell* word) { push_frame(word, kFrameCatch << 24); }
-void stack_mark_loop(const Cell* word) { push_frame(word, kFrameLoop << 24); }
-void stack_mark_eval_block(const Cell* word) { push_frame(word, (kFrameEvalBlock << 24) | kFrameInterpFlag); }
-void stack_mark_interp_native(const Cell* word) { push_frame(word, (kFrameNative << 24) | kFrameInterpFlag); }
-void stack_mark_interp_function(const Cell* word) {
-  push_frame(word, (kFrameFunction << 24) | kFrameInterpFlag);
+void stack_mark_try(FrameName name) { push_frame(name, kFrameTry << 24); }
+void stack_mark_try_all(FrameName name) { push_frame(name, kFrameTryAll << 24); }
+void stack_mark_catch(FrameName name) { push_frame(name, kFrameCatch << 24); }
+void stack_mark_loop(FrameName name) { push_frame(name, kFrameLoop << 24); }
+void stack_mark_eval_block(FrameName name) { push_frame(name, (kFrameEvalBlock << 24) | kFrameInterpFlag); }
+void stack_mark_interp_native(FrameName name) { push_frame(name, (kFrameNative << 24) | kFrameInterpFlag); }
+void stack_mark_interp_function(FrameName name) {
+  push_frame(name, (kFrameFunction << 24) | kFrameInterpFlag);
 }
-void stack_mark_kind_9(const Cell* word) { push_frame(word, kFrameNoUser << 24); }
+void stack_mark_no_user(FrameName name) { push_frame(name, kFrameNoUser << 24); }
 
 void stack_set_body_flag(bool on) {
   CallFrame* f = stack_top_frame();
@@ -205,11 +208,10 @@ bool stack_eval_q(CallFrame* frame, bool just_one) {
   return false;
 }
 
-void stack_rename_frame(const Cell* word) {
-  if (!word || !word->is(kTypeWord)) return;
+void stack_rename_frame(uint32_t symbol) {
   CallFrame* f = g_stack.throw_origin ? g_stack.throw_origin : g_stack.frames_top - 1;
   if (f < g_stack.frames_base) return;
-  f->header = (f->header & ~0x00FFFF00u) | ((word->data2 & 0xFFFF) << 8);
+  f->header = (f->header & ~0x00FFFF00u) | ((symbol & 0xFFFF) << 8);
 }
 
 // ---------------------------------------------------------------- closing frames
@@ -297,7 +299,7 @@ void stack_unwind_to_function() {
       return;
     }
     own = stack_at(f->prev_args);
-    pop_frame(false);
+    pop_frame(true);
   }
   g_stack.arguments = g_stack.top = g_stack.bottom;
 }
@@ -334,23 +336,6 @@ void stack_throw_value(uint32_t code) {
   throw_code(code);
 }
 
-void stack_throw_error() {
-  bool caught = false;
-  if (g_stack.frames_base) {
-    for (CallFrame* f = g_stack.frames_top - 1; f >= g_stack.frames_base; f--)
-      if (f->kind() == kFrameTry || f->kind() == kFrameTryAll) {
-        caught = true;
-        break;
-      }
-  }
-  if (!caught && g_stack.frames_base) {
-    write_all(1, form_raised_error(last_raised_error()) + "\n");
-    _exit(254);
-  }
-  // The try frame's catch point restores its own saved stack positions.
-  throw_code(kThrowError);
-}
-
 void stack_try_result() {
   if (stack_last_type() == kTypeError) copy_cell(g_stack.arguments, stack_last_value());
   g_stack.top = g_stack.arguments + 1;
@@ -364,22 +349,6 @@ uint32_t stack_where_symbol() {
     if (s != g_stack.body_symbol && s != g_stack.anon_symbol) return s;
   }
   return 0;
-}
-
-void stack_gc_mark_frames() {
-  for (CallFrame* f = g_stack.frames_base; f < g_stack.frames_top; f++) {
-    if (f->word_context) {
-      if (g_self_symbol && f->symbol() == g_self_symbol)
-        gc_mark_block(f->word_context);
-      else
-        gc_mark_context(f->word_context);
-    }
-    if (f->fn_context) {
-      gc_mark_context(f->fn_context);
-      if (f->saved_values && !(context_cell(f->fn_context)->header & kFlagStackValues))
-        gc_mark_block(f->saved_values);
-    }
-  }
 }
 
 }  // namespace kiv

@@ -8,6 +8,13 @@
 // Invariant: bottom <= arguments <= top < end. A push that reaches the end, or
 // a frame pushed on a full call stack, raises internal stack-overflow after
 // freeing 5 cells of headroom.
+//
+// A function frame records the values reference its function's context had
+// when the call began; every path that pops the frame (return, unwind, a catch
+// point's StackSave, break out of it) puts that reference back, so the context
+// never keeps pointing at a dead call's slots. The stack reaches the context
+// through FrameContextOps, which context! installs (the stack knows no payload
+// layout). The collector reaches both stacks through a mark callback.
 #pragma once
 
 #include <cstdint>
@@ -29,10 +36,17 @@ enum FrameKind : uint32_t {
   kFrameCatch = 6,
   kFrameEvalBlock = 7,
   kFrameLoop = 8,
-  kFrameNoUser = 9,
+  kFrameNoUser = 9,  // a frame error reports never name
 };
 inline constexpr uint32_t kFrameBodyFlag = 0x10000000u;    // target of return and exit
 inline constexpr uint32_t kFrameInterpFlag = 0x80000000u;  // pushed by the interpreter
+
+// Who a frame is named for: the naming word's symbol id and the node of its
+// context (datatypes/word.h makes one from a word). {} names nothing.
+struct FrameName {
+  uint32_t symbol = 0;
+  Node context = 0;
+};
 
 struct CallFrame {
   uint32_t header;         // symbol id << 8 | kind << 24 | flags
@@ -46,6 +60,15 @@ struct CallFrame {
   bool body() const { return header & kFrameBodyFlag; }
 };
 static_assert(sizeof(CallFrame) == 20);
+
+// How frames read and write the values reference of a function's context.
+struct FrameContextOps {
+  uint32_t (*values)(Node context);                    // the current values reference
+  void (*set_values)(Node context, uint32_t values);   // replaces it
+  bool (*heap_values_q)(Node context);                 // values in a block (a node), not on this stack
+};
+// Installed by context! at registration.
+void stack_set_context_ops(const FrameContextOps& ops);
 
 struct StackState {
   Cell* bottom;
@@ -61,7 +84,8 @@ struct StackState {
 };
 extern StackState g_stack;
 
-// Makes both stacks (blocks held by the root block) and empties them.
+// Makes both stacks (blocks held by the root block), empties them and
+// registers their mark callback.
 void stack_init();
 
 // ---------------------------------------------------------------- data stack
@@ -102,20 +126,19 @@ inline Cell* stack_at(uint32_t index) { return g_stack.bottom + index; }
 
 // ---------------------------------------------------------------- frames
 
-// Each opener checks for overflow, fills the frame from the naming [word]
-// (a word cell, or null for an anonymous frame) and makes the arguments base
-// the current top.
-void open_native_frame(const Cell* word);
-void open_function_frame(const Cell* word, Node fn_context);
-void stack_mark_function_body(const Cell* word, Node fn_context);
-void stack_mark_try(const Cell* word);
-void stack_mark_try_all(const Cell* word);
-void stack_mark_catch(const Cell* word);
-void stack_mark_loop(const Cell* word);
-void stack_mark_eval_block(const Cell* word);
-void stack_mark_interp_native(const Cell* word);
-void stack_mark_interp_function(const Cell* word);
-void stack_mark_kind_9(const Cell* word);
+// Each opener checks for overflow, fills the frame from the naming word's
+// [name] ({} for an anonymous frame) and makes the arguments base the current top.
+void open_native_frame(FrameName name);
+void open_function_frame(FrameName name, Node fn_context);
+void stack_mark_function_body(FrameName name, Node fn_context);
+void stack_mark_try(FrameName name);
+void stack_mark_try_all(FrameName name);
+void stack_mark_catch(FrameName name);
+void stack_mark_loop(FrameName name);
+void stack_mark_eval_block(FrameName name);
+void stack_mark_interp_native(FrameName name);
+void stack_mark_interp_function(FrameName name);
+void stack_mark_no_user(FrameName name);
 
 void stack_set_body_flag(bool on);
 void stack_set_interp_flag();
@@ -125,10 +148,12 @@ inline CallFrame* stack_top_frame() { return g_stack.frames_top - 1; }
 inline bool stack_frames_empty() { return g_stack.frames_top == g_stack.frames_base; }
 void stack_set_call_top(CallFrame* frame);
 bool stack_eval_q(CallFrame* frame, bool just_one);
-void stack_rename_frame(const Cell* word);
+// Renames the frame a throw started from (else the top frame) for [symbol].
+void stack_rename_frame(uint32_t symbol);
 
 // Closing frames (see the table in stack.cpp). "function" variants restore the
-// values reference of a function frame's context.
+// values reference of a function frame's context; the others leave it to
+// their caller.
 void stack_unwind();
 void stack_unwind_function();
 void stack_unwind_last();
@@ -152,27 +177,28 @@ uint32_t stack_throw_return(bool has_value);
 // throw: finds the catch frame, pushes the thrown value and its name there and
 // throws [code] as a KivThrow.
 [[noreturn]] void stack_throw_value(uint32_t code);
-// Throws the error just raised to the nearest try frame, or prints it and ends
-// the process with status 254 when nothing catches it.
-[[noreturn]] void stack_throw_error();
 
 // At the end of a try: an error! last pushed becomes the call's result.
 void stack_try_result();
 // Symbol id of the innermost frame not named <body> or <anon>, or 0.
 uint32_t stack_where_symbol();
 
-// Marks the cells the frames refer to. Called by the collector.
-void stack_gc_mark_frames();
+// Pops every frame above [frame] (the new top frame, or frames_base for
+// none), putting back the values reference of each function frame's context,
+// innermost first. The data stack positions are the caller's.
+void stack_pop_frames_to(CallFrame* frame);
 
 // Restores the three stack positions on scope exit: the catch-point guard.
+// Frames pushed since are popped through stack_pop_frames_to.
 class StackSave {
  public:
   StackSave() : arguments_(g_stack.arguments), top_(g_stack.top), frames_(g_stack.frames_top) {}
   ~StackSave() { restore(); }
   void restore() {
+    if (g_stack.frames_top > frames_) stack_pop_frames_to(frames_);
+    g_stack.frames_top = frames_;
     g_stack.arguments = arguments_;
     g_stack.top = top_;
-    g_stack.frames_top = frames_;
   }
   Cell* arguments() const { return arguments_; }
   Cell* top() const { return top_; }

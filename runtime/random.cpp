@@ -1,9 +1,7 @@
-// The twister generator and the secure source (getrandom).
-#include "services/random.h"
+// The twister generator and the secure source.
+#include "runtime/random.h"
 
-#include <sys/random.h>
-
-#include <cerrno>
+#include "platform/entropy.h"
 
 namespace kiv {
 
@@ -13,7 +11,6 @@ constexpr int kN = 624;
 constexpr int kM = 397;
 int32_t g_state[kN];
 int g_index = kN;
-uint32_t g_hash_seed = 0;
 
 // Arithmetic right shift of a 32-bit word.
 inline uint32_t sar(uint32_t x, int n) { return uint32_t(int32_t(x) >> n); }
@@ -31,7 +28,6 @@ void regenerate() {
 
 void random_init() {
   random_seed(kDefaultRandomSeed);
-  g_hash_seed = 0x5BD1E995u;
 }
 
 void random_seed(uint32_t seed) {
@@ -55,17 +51,8 @@ int32_t random_next() {
 
 int32_t random_next_secure() {
   uint32_t v = 0;
-  uint8_t* p = reinterpret_cast<uint8_t*>(&v);
-  size_t got = 0;
-  while (got < sizeof v) {
-    ssize_t r = getrandom(p + got, sizeof v - got, 0);
-    if (r > 0) {
-      got += size_t(r);
-    } else if (errno != EINTR) {
-      // No secure source: fall back to the generator rather than hand out a constant.
-      return random_next();
-    }
-  }
+  // No secure source: fall back to the generator rather than hand out a constant.
+  if (!os_secure_random(&v, sizeof v)) return random_next();
   return int32_t(v & 0x7FFFFFFFu);
 }
 
@@ -81,7 +68,5 @@ int32_t random_integer(bool secure, int32_t n) {
   int32_t result = d % m + 1;
   return n < 0 ? -result : result;
 }
-
-uint32_t hash_seed() { return g_hash_seed; }
 
 }  // namespace kiv

@@ -174,12 +174,15 @@ const char* runtime_value_text(RuntimeValue v);
 
 // MAY ALLOCATE. Makes every entry, in list order (once; later calls do
 // nothing). Needs the symbol table and the global context. Sets the ids the
-// collector and the call stack read: g_self_symbol, g_stack.body_symbol and
+// binding and the call stack read: g_self_symbol, g_stack.body_symbol and
 // g_stack.anon_symbol.
 void runtime_words_init();
 bool runtime_words_ready();
 
 extern int32_t g_runtime_symbols[kRuntimeSymbolCount];
+// Symbol id of `self` (0 before runtime_words_init): a word bound as `self`
+// names its object's block rather than a slot.
+extern uint32_t g_self_symbol;
 extern Cell g_runtime_values[kRuntimeValueCount];
 
 // The symbol id of an entry (its exact spelling).

@@ -1,14 +1,14 @@
 // The 62 action entry points, their argument normalisation and the typed workers.
-#include "evaluator/actions.h"
+#include "datatypes/actions.h"
 
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
-#include "runtime/runtime_words.h"
+#include "datatypes/runtime_words.h"
 
 #include <algorithm>
 #include <cstring>
@@ -56,17 +56,7 @@ void raise_refine_arg(const char* refinement, const Cell* arg) {
   raise_error(kErrScriptInvalidRefineArg, &word, arg);
 }
 
-bool is_series_type(TypeId t) {
-  switch (t) {
-    case kTypeBlock: case kTypeParen: case kTypePath: case kTypeLitPath: case kTypeSetPath:
-    case kTypeGetPath: case kTypeHash: case kTypeString: case kTypeFile: case kTypeUrl:
-    case kTypeTag: case kTypeEmail: case kTypeRef: case kTypeBinary: case kTypeVector:
-    case kTypeImage: case kTypeMap:
-      return true;
-    default:
-      return false;
-  }
-}
+bool is_series_type(TypeId t) { return is_series(t) || t == kTypeMap; }
 
 int32_t action_index_arg(const Cell* index) {
   switch (index->type()) {
@@ -448,7 +438,7 @@ void entry_insert(const int32_t* r) { insert_entry<false>(r); }
 const ActionInfo g_actions_table[kActionCount + 1] = {
     {ActionId(0), "", 0, "", nullptr},
 #define DEF(id, ident, member, word, refinements, arg) {kAction##ident, word, refinements, arg, &entry_##member},
-#include "evaluator/actions.def"
+#include "datatypes/actions.def"
 #undef DEF
 };
 

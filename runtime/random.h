@@ -10,7 +10,7 @@ namespace kiv {
 
 inline constexpr uint32_t kDefaultRandomSeed = 19650218;
 
-// Seeds the generator with the default seed and fixes the text-hash seed.
+// Seeds the generator with the default seed.
 void random_init();
 // Re-seeds the generator; the next draws restart from that state.
 void random_seed(uint32_t seed);
@@ -20,7 +20,5 @@ int32_t random_next();
 int32_t random_next_secure();
 // A uniformly drawn integer: 1..n for n > 0, n..-1 for n < 0, 0 for 0.
 int32_t random_integer(bool secure, int32_t n);
-// The fixed seed of the runtime's text hash.
-uint32_t hash_seed();
 
 }  // namespace kiv

@@ -1,0 +1,36 @@
+// float!: storage, hashing and the conversion to an integer.
+#include "datatypes/float.h"
+
+#include <cmath>
+
+#include "datatypes/integer.h"
+#include "datatypes/registry.h"
+#include "runtime/errors.h"
+#include "runtime/murmur3.h"
+
+namespace kiv {
+
+int32_t float_to_int(const Cell* value) {
+  if (!value->is(kTypeFloat) && !value->is(kTypePercent)) return integer_get(value);
+  double d = float_get(value);
+  if (std::isnan(d) || d > 2147483647.0 || d < -2147483648.0) raise_error(kErrScriptOutOfRange, value);
+  return int32_t(d);
+}
+
+namespace {
+
+// -0.0 hashes as +0.0: they compare equal.
+uint32_t float_hash(const Cell* value) {
+  uint32_t w[2] = {value->data2, value->data3};
+  if (w[0] == 0 && (w[1] << 1) == 0) w[1] = 0;
+  return hash_murmur3(w, sizeof w);
+}
+
+constexpr TypeHooks kFloatHooks{.hash = float_hash};
+
+}  // namespace
+
+// percent! and time! share the row through their parent.
+void float_datatype_init() { register_datatype({kTypeFloat, kTypeNil, "float!", kActionCount, {}, &kFloatHooks}); }
+
+}  // namespace kiv

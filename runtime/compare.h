@@ -1,0 +1,38 @@
+// Comparison operator codes and the comparison the runtime's searches call.
+//
+// Values are compared by their datatypes (the compare action); the runtime
+// below the datatypes (hash tables, sorting helpers) reaches that comparison
+// through g_compare_values, which the action dispatch installs at start-up.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace kiv {
+
+// Comparison operator codes given to every compare handler.
+enum CompareOp : int32_t {
+  kCmpEqual = 0,
+  kCmpNotEqual = 1,
+  kCmpStrictEqual = 2,
+  kCmpLesser = 3,
+  kCmpLesserOrEqual = 4,
+  kCmpGreater = 5,
+  kCmpGreaterOrEqual = 6,
+  kCmpSort = 7,
+  kCmpCaseSort = 8,
+  kCmpSame = 9,
+  kCmpWordEqual = 10,       // word! equals lit-word!, path! lit-path!, by exact symbol
+  kCmpWordCanonEqual = 11,  // the same by canonical symbol
+  kCmpFindEqual = 12,       // the default of find and select
+};
+// A compare handler's answer when the values cannot be ordered.
+inline constexpr int kNotComparable = -2;
+
+// -1, 0, 1 or kNotComparable for two values under [op]. MAY RUN KIV CODE.
+// [value] and [other] are stable cells (data stack, Root).
+using CompareValuesFn = int (*)(Cell* value, Cell* other, CompareOp op);
+extern CompareValuesFn g_compare_values;
+
+}  // namespace kiv

@@ -1,0 +1,43 @@
+// The root block: one permanent block (fixed buffer) whose cells hold every
+// series the runtime keeps for the whole run, and the root tables: the hash
+// tables the runtime keeps, by node. The collector marks the root block first;
+// the root tables through a mark callback registered with the block.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace kiv {
+
+// Cells of the root block, in order.
+enum RootSlot : uint32_t {
+  kRootDataStack,
+  kRootCallStack,
+  kRootSymbolTable,
+  kRootGlobalContext,
+  kRootWordCache,  // block of the runtime word cache's word, refinement and issue cells
+  kRootSlotCount
+};
+
+// Hash tables kept for the whole run (runtime/hashtable.h).
+enum RootTable : uint32_t {
+  kRootTableSymbolIndex,     // the symbol table's name index
+  kRootTableOwners,          // the owner table; its records are weak
+  kRootTableRefreshScratch,  // scratch table of the hash! index refresh
+  kRootTableCount
+};
+
+extern Node g_root_block;
+
+// MAY ALLOCATE. Makes the root block with room for [capacity] cells, all none!,
+// and registers the root tables' mark callback.
+void root_block_init(uint32_t capacity);
+// The cell of a root slot. Short-lived: the root buffer is fixed, but growing it moves it.
+Cell* root_slot(RootSlot slot);
+
+// The node of a root table, 0 while it has none.
+Node root_table(RootTable table);
+void root_table_set(RootTable table, Node node);
+
+}  // namespace kiv
