@@ -402,6 +402,8 @@ void verify_buffer(SeriesBuffer* b) {
 
 }  // namespace
 
+bool gc_verifying_q() { return g_mode == MarkMode::kVerify; }
+
 void gc_verify_fault(const char* what, uintptr_t a, uintptr_t b) {
   if (g_faults++ < 5) std::fprintf(stderr, "gc_verify: %s (%lx, %lx)\n", what, (unsigned long)a, (unsigned long)b);
 }

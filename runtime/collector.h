@@ -75,7 +75,8 @@ void gc_mark_cells(const Cell* first, const Cell* last);
 void gc_mark_cell(const Cell* cell);
 
 // Called once per collection, after the root block and the Root guards: mark
-// what a module keeps (the stacks, the last raised error, ...).
+// what a module keeps (the stacks, the last raised error, ...). gc_verify
+// calls them too, with the primitives checking instead of marking.
 using MarkCallback = void (*)();
 inline constexpr int kMarkCallbackMax = 100;
 void add_mark_callback(MarkCallback fn);
@@ -100,6 +101,8 @@ bool gc_cell_refs_q(const Cell* cell, bool (*node_ok)(Node));
 // Root guards). Returns the number of faults found (0 for a sound heap) and
 // prints the first few to stderr. Never allocates.
 int gc_verify();
+// True while gc_verify runs the hooks and callbacks as checks.
+bool gc_verifying_q();
 // Reports one fault found by a verify hook: [what] and two numbers that locate it.
 void gc_verify_fault(const char* what, uintptr_t a, uintptr_t b);
 

@@ -153,7 +153,7 @@ void expect_index_in_step(const Cell* h) {
 class BlockModifyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    register_datatype({kTypeHash, kTypeBlock, "hash!", kActionCount, g_action_table[kTypeBlock]});
+    test::register_test_row(kTypeHash, kTypeBlock, g_action_table[kTypeBlock]);
   }
   void TearDown() override { EXPECT_EQ(cycle_stack_depth(), 0u); }
 

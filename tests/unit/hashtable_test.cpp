@@ -881,12 +881,14 @@ bool in_live_set(Node n) { return g_live.count(n) > 0; }
 
 TEST_F(HashTableTest, OwnerSweepDropsRecordsNamingDeadNodes) {
   Node t = keep(hashtable_init(8, 0, kHashOwners, 3));  // value, owner, field word
-  // Real series stand for the owned series, owners and contexts; the
-  // predicate decides which of them count as live.
+  // Real series stand for the owned series (bytes) and for the owners'
+  // contexts and field words' contexts (cells); the predicate decides which
+  // of them count as live.
   std::vector<Node> n;
   for (int i = 0; i < 9; i++) {
-    n.push_back(array_make(4, 1));
-    stack_push_value(make_cell(kTypeBinary, 0, n.back()));
+    bool cells = i >= 5;
+    n.push_back(cells ? series_alloc_cells(2) : array_make(4, 1));
+    stack_push_value(make_cell(cells ? kTypeBlock : kTypeBinary, 0, n.back()));
   }
   Node owner = n[5], dead_owner = n[6], context = n[7], dead_context = n[8];
   struct Row {

@@ -186,13 +186,17 @@ class ScopedHandlers {
   ActionSlots saved_;
 };
 
-// Keeps every handler row and the highest registered type id, and puts them
-// back when it goes: for fixtures that register test-only rows.
+// Keeps every handler row, hook row and the highest registered type id, and
+// puts them back when it goes: for fixtures that register test-only rows.
 class SavedRegistry {
  public:
-  SavedRegistry() : max_(g_max_type_id) { std::copy(std::begin(g_action_table), std::end(g_action_table), saved_); }
+  SavedRegistry() : max_(g_max_type_id) {
+    std::copy(std::begin(g_action_table), std::end(g_action_table), saved_);
+    std::copy(std::begin(g_type_hooks), std::end(g_type_hooks), hooks_);
+  }
   ~SavedRegistry() {
     std::copy(std::begin(saved_), std::end(saved_), g_action_table);
+    std::copy(std::begin(hooks_), std::end(hooks_), g_type_hooks);
     g_max_type_id = max_;
   }
   SavedRegistry(const SavedRegistry&) = delete;
@@ -200,7 +204,15 @@ class SavedRegistry {
 
  private:
   ActionSlots saved_[kTypeTableRows];
+  TypeHooks hooks_[kTypeTableRows];
   int max_;
 };
+
+// Registers a test row of handlers for the built-in type [id] under [parent],
+// keeping the type's hooks: its cells are still marked and hashed as its own.
+inline void register_test_row(TypeId id, TypeId parent, const ActionSlots& slots) {
+  TypeHooks keep = g_type_hooks[id];
+  register_datatype({id, parent, type_name(id), kActionCount, slots, &keep});
+}
 
 }  // namespace kiv::test

@@ -72,13 +72,13 @@ class SeriesTest : public ::testing::Test {
                                   .modify = kInherit};
     ActionSlots block = inherit_all;
     block.find = block_find;
-    register_datatype({kTypeBlock, kTypeSeries, "block!", kActionCount, block});
-    register_datatype({kTypeHash, kTypeBlock, "hash!", kActionCount, inherit_all});
-    register_datatype({kTypeString, kTypeSeries, "string!", kActionCount, inherit_all});
-    register_datatype({kTypeFile, kTypeString, "file!", kActionCount, inherit_all});
-    register_datatype({kTypeBinary, kTypeString, "binary!", kActionCount, inherit_all});
-    register_datatype({kTypeVector, kTypeString, "vector!", kActionCount, inherit_all});
-    register_datatype({kTypeInteger, kTypeNil, "integer!", kActionCount, {.compare = integer_compare}});
+    test::register_test_row(kTypeBlock, kTypeSeries, block);
+    test::register_test_row(kTypeHash, kTypeBlock, inherit_all);
+    test::register_test_row(kTypeString, kTypeSeries, inherit_all);
+    test::register_test_row(kTypeFile, kTypeString, inherit_all);
+    test::register_test_row(kTypeBinary, kTypeString, inherit_all);
+    test::register_test_row(kTypeVector, kTypeString, inherit_all);
+    test::register_test_row(kTypeInteger, kTypeNil, {.compare = integer_compare});
   }
   // Pushes (and so roots) a new series of [type] holding [values]: code points
   // or raw numbers for units up to 8, integer! cells for 16.

@@ -42,10 +42,10 @@ class StringModifyTest : public ::testing::Test {
     const ActionSlots inherit{.form = kInherit, .append = kInherit, .change = kInherit, .copy = kInherit,
                               .find = kInherit, .insert = kInherit, .select = kInherit, .sort = kInherit,
                               .swap = kInherit, .take = kInherit, .trim = kInherit};
-    register_datatype({kTypeFile, kTypeString, "file!", kActionCount, inherit});
-    register_datatype({kTypeTag, kTypeString, "tag!", kActionCount, inherit});
-    register_datatype({kTypeBinary, kTypeString, "binary!", kActionCount, inherit});
-    register_datatype({kTypeVector, kTypeString, "vector!", kActionCount, inherit});
+    test::register_test_row(kTypeFile, kTypeString, inherit);
+    test::register_test_row(kTypeTag, kTypeString, inherit);
+    test::register_test_row(kTypeBinary, kTypeString, inherit);
+    test::register_test_row(kTypeVector, kTypeString, inherit);
   }
 
  private:
