@@ -65,7 +65,7 @@ std::u32string decode(const std::string& in) {
   const uint8_t* end = p + in.size();
   while (p < end) {
     int32_t cp;
-    p = kiv::unicode::fast_decode_utf8_char(p, end, &cp);
+    p = kiv::utf8_fast_decode_char(p, end, &cp);
     out.push_back(char32_t(cp));
   }
   return out;

@@ -4,9 +4,7 @@
 
 namespace kiv {
 
-namespace case_detail {
 #include "runtime/case_tables.inc"
-}  // namespace case_detail
 
 namespace {
 
@@ -14,7 +12,7 @@ namespace {
 template <typename T>
 size_t map_units(T* units, size_t count, const uint8_t* index, uint32_t limit) {
   for (size_t i = 0; i < count; ++i) {
-    uint32_t mapped = case_detail::map_with(index, units[i]);
+    uint32_t mapped = case_map_with(index, units[i]);
     if (mapped > limit) return i;
     units[i] = static_cast<T>(mapped);
   }
@@ -24,7 +22,7 @@ size_t map_units(T* units, size_t count, const uint8_t* index, uint32_t limit) {
 }  // namespace
 
 size_t case_map_units(void* units, uint32_t unit_size, size_t count, bool upper) {
-  const uint8_t* index = upper ? case_detail::kCaseUpperIndex : case_detail::kCaseLowerIndex;
+  const uint8_t* index = upper ? kCaseUpperIndex : kCaseLowerIndex;
   switch (unit_size) {
     case 1: return map_units(static_cast<uint8_t*>(units), count, index, 0xFF);
     case 2: return map_units(static_cast<uint16_t*>(units), count, index, 0xFFFF);

@@ -26,33 +26,33 @@ inline constexpr uint32_t kCaseBlockSize = 1u << kCaseBlockBits;
 inline constexpr uint32_t kCaseIndexSize = 0x200;
 inline constexpr uint32_t kCaseLimit = kCaseIndexSize << kCaseBlockBits;
 
-namespace case_detail {
+// The tables (runtime/case_tables.inc).
 extern const uint16_t kCaseRows[][kCaseBlockSize];
 extern const uint8_t kCaseUpperIndex[kCaseIndexSize];
 extern const uint8_t kCaseLowerIndex[kCaseIndexSize];
 
-inline uint32_t map_with(const uint8_t* index, uint32_t cp) {
+// [cp] mapped through the case table [index] (kCaseUpperIndex or kCaseLowerIndex).
+inline uint32_t case_map_with(const uint8_t* index, uint32_t cp) {
   if (cp >= kCaseLimit) return cp;
   uint32_t delta = kCaseRows[index[cp >> kCaseBlockBits]][cp & (kCaseBlockSize - 1)];
   return (cp & ~0xFFFFu) | ((cp + delta) & 0xFFFFu);
 }
-}  // namespace case_detail
 
 // [cp] in upper case ([upper] true) or lower case; a code point without that case
 // mapping (any value, including ones past U+10FFFF) comes back unchanged.
 inline uint32_t case_map(uint32_t cp, bool upper) {
-  return case_detail::map_with(upper ? case_detail::kCaseUpperIndex : case_detail::kCaseLowerIndex,
+  return case_map_with(upper ? kCaseUpperIndex : kCaseLowerIndex,
                                cp);
 }
 
 // [cp] folded to upper case: the fold of case-insensitive hashing and comparison.
 inline uint32_t case_map_upper(uint32_t cp) {
-  return case_detail::map_with(case_detail::kCaseUpperIndex, cp);
+  return case_map_with(kCaseUpperIndex, cp);
 }
 
 // [cp] in lower case.
 inline uint32_t case_map_lower(uint32_t cp) {
-  return case_detail::map_with(case_detail::kCaseLowerIndex, cp);
+  return case_map_with(kCaseLowerIndex, cp);
 }
 
 // Maps in place the [count] code points stored at [units] in units of [unit_size]

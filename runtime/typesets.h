@@ -47,9 +47,8 @@ class Typeset {
 };
 static_assert(kMaxTypeId < 64, "a Typeset holds every type id");
 
-namespace typeset_detail {
-// The types whose families column lists [family].
-constexpr Typeset listed_in(uint32_t family) {
+// The types whose families column of types.def lists [family].
+constexpr Typeset typeset_listed_in(uint32_t family) {
   uint64_t bits = 0;
 #define DEF(id, ident, lower, name, parent, families) \
   if ((families) & family) bits |= uint64_t(1) << id;
@@ -57,28 +56,27 @@ constexpr Typeset listed_in(uint32_t family) {
 #undef DEF
   return Typeset(bits);
 }
-}  // namespace typeset_detail
 
-inline constexpr Typeset kTypesetNumber = typeset_detail::listed_in(kFamilyNumber);
-inline constexpr Typeset kTypesetAnyPoint = typeset_detail::listed_in(kFamilyAnyPoint);
-inline constexpr Typeset kTypesetPlanar = typeset_detail::listed_in(kFamilyPlanar);
+inline constexpr Typeset kTypesetNumber = typeset_listed_in(kFamilyNumber);
+inline constexpr Typeset kTypesetAnyPoint = typeset_listed_in(kFamilyAnyPoint);
+inline constexpr Typeset kTypesetPlanar = typeset_listed_in(kFamilyPlanar);
 inline constexpr Typeset kTypesetScalar =
-    typeset_detail::listed_in(kFamilyScalar) | kTypesetNumber | kTypesetAnyPoint;
-inline constexpr Typeset kTypesetAnyWord = typeset_detail::listed_in(kFamilyAnyWord);
-inline constexpr Typeset kTypesetAllWord = typeset_detail::listed_in(kFamilyAllWord) | kTypesetAnyWord;
-inline constexpr Typeset kTypesetAnyList = typeset_detail::listed_in(kFamilyAnyList);
-inline constexpr Typeset kTypesetAnyPath = typeset_detail::listed_in(kFamilyAnyPath);
+    typeset_listed_in(kFamilyScalar) | kTypesetNumber | kTypesetAnyPoint;
+inline constexpr Typeset kTypesetAnyWord = typeset_listed_in(kFamilyAnyWord);
+inline constexpr Typeset kTypesetAllWord = typeset_listed_in(kFamilyAllWord) | kTypesetAnyWord;
+inline constexpr Typeset kTypesetAnyList = typeset_listed_in(kFamilyAnyList);
+inline constexpr Typeset kTypesetAnyPath = typeset_listed_in(kFamilyAnyPath);
 inline constexpr Typeset kTypesetAnyBlock = kTypesetAnyPath | kTypesetAnyList;
-inline constexpr Typeset kTypesetAnyFunction = typeset_detail::listed_in(kFamilyAnyFunction);
-inline constexpr Typeset kTypesetAnyObject = typeset_detail::listed_in(kFamilyAnyObject);
-inline constexpr Typeset kTypesetAnyString = typeset_detail::listed_in(kFamilyAnyString);
+inline constexpr Typeset kTypesetAnyFunction = typeset_listed_in(kFamilyAnyFunction);
+inline constexpr Typeset kTypesetAnyObject = typeset_listed_in(kFamilyAnyObject);
+inline constexpr Typeset kTypesetAnyString = typeset_listed_in(kFamilyAnyString);
 inline constexpr Typeset kTypesetSeries =
-    typeset_detail::listed_in(kFamilySeries) | kTypesetAnyBlock | kTypesetAnyString;
+    typeset_listed_in(kFamilySeries) | kTypesetAnyBlock | kTypesetAnyString;
 inline constexpr Typeset kTypesetImmediate =
-    typeset_detail::listed_in(kFamilyImmediate) | kTypesetScalar | kTypesetAllWord;
-inline constexpr Typeset kTypesetInternal = typeset_detail::listed_in(kFamilyInternal);
-inline constexpr Typeset kTypesetExternal = typeset_detail::listed_in(kFamilyExternal);
-inline constexpr Typeset kTypesetDefault = typeset_detail::listed_in(kFamilyDefault) | kTypesetSeries |
+    typeset_listed_in(kFamilyImmediate) | kTypesetScalar | kTypesetAllWord;
+inline constexpr Typeset kTypesetInternal = typeset_listed_in(kFamilyInternal);
+inline constexpr Typeset kTypesetExternal = typeset_listed_in(kFamilyExternal);
+inline constexpr Typeset kTypesetDefault = typeset_listed_in(kFamilyDefault) | kTypesetSeries |
                                            kTypesetImmediate | kTypesetAnyObject | kTypesetExternal |
                                            kTypesetAnyFunction;
 

@@ -18,7 +18,6 @@ namespace kiv {
 
 static_assert(std::endian::native == std::endian::little, "text units are stored little-endian");
 
-namespace unicode {
 
 // clang-format off
 const uint8_t kUtf8DecodeTable[364] = {
@@ -40,7 +39,7 @@ const uint8_t kUtf8DecodeTable[364] = {
 };
 // clang-format on
 
-const uint8_t* fast_decode_utf8_char(const uint8_t* p, const uint8_t* end, int32_t* cp) {
+const uint8_t* utf8_fast_decode_char(const uint8_t* p, const uint8_t* end, int32_t* cp) {
   uint32_t byte = *p++;
   uint32_t cls = kUtf8DecodeTable[byte];
   uint32_t code = (0xFFu >> cls) & byte;
@@ -58,7 +57,6 @@ const uint8_t* fast_decode_utf8_char(const uint8_t* p, const uint8_t* end, int32
   return p;
 }
 
-}  // namespace unicode
 
 int32_t utf8_count_chars(const uint8_t* start, const uint8_t* end) {
   int32_t n = 0;
@@ -67,7 +65,7 @@ int32_t utf8_count_chars(const uint8_t* start, const uint8_t* end) {
     if (*start < 0x80) {
       start++;
     } else {
-      start = unicode::fast_decode_utf8_char(start, end, &cp);
+      start = utf8_fast_decode_char(start, end, &cp);
     }
     n++;
   }
@@ -77,7 +75,7 @@ int32_t utf8_count_chars(const uint8_t* start, const uint8_t* end) {
 const uint8_t* utf8_skip_chars(const uint8_t* start, const uint8_t* end, int32_t n) {
   int32_t cp;
   while (n > 0 && start < end) {
-    start = unicode::fast_decode_utf8_char(start, end, &cp);
+    start = utf8_fast_decode_char(start, end, &cp);
     n--;
   }
   return start;

@@ -72,7 +72,6 @@ inline decltype(auto) with_text_unit(uint32_t unit, F&& f) {
 
 // ---------------------------------------------------------------- UTF-8 scanning (no validation of meaning)
 
-namespace unicode {
 // The decoder table: 256 byte classes (0-11), then 108 transitions indexed by
 // state + class, states pre-multiplied by 12; state 0 accepts, 12 rejects.
 extern const uint8_t kUtf8DecodeTable[364];
@@ -82,8 +81,7 @@ extern const uint8_t kUtf8DecodeTable[364];
 // byte, an invalid byte in a continuation position is used with the sequence, and
 // a sequence cut off by [end] uses what is left. Never reads at or past [end].
 // Strict: overlong forms, surrogates and values above U+10FFFF are invalid.
-const uint8_t* fast_decode_utf8_char(const uint8_t* p, const uint8_t* end, int32_t* cp);
-}  // namespace unicode
+const uint8_t* utf8_fast_decode_char(const uint8_t* p, const uint8_t* end, int32_t* cp);
 
 // Number of decoder steps from [start] to [end] (invalid sequences count one each).
 int32_t utf8_count_chars(const uint8_t* start, const uint8_t* end);

@@ -61,7 +61,7 @@ std::pair<int32_t, size_t> reference_decode(const uint8_t* p, size_t n) {
 void expect_scan(const uint8_t* p, size_t n) {
   auto [want_cp, want_used] = reference_decode(p, n);
   int32_t cp = 0;
-  const uint8_t* end = unicode::fast_decode_utf8_char(p, p + n, &cp);
+  const uint8_t* end = utf8_fast_decode_char(p, p + n, &cp);
   ASSERT_EQ(cp, want_cp) << std::hex << int(p[0]) << " " << int(n > 1 ? p[1] : 0) << " " << int(n > 2 ? p[2] : 0);
   ASSERT_EQ(size_t(end - p), want_used) << std::hex << int(p[0]) << " " << int(n > 1 ? p[1] : 0);
 }
@@ -91,14 +91,14 @@ TEST(Utf8Scan, TableMatchesStrictDecoder) {
 TEST(Utf8Scan, EdgeCasesCountSkipAndSeqLength) {
   int32_t cp;
   const uint8_t c0[] = {0xC0, 0x80};
-  EXPECT_EQ(unicode::fast_decode_utf8_char(c0, c0 + 2, &cp), c0 + 1);  // an invalid lead uses one byte
+  EXPECT_EQ(utf8_fast_decode_char(c0, c0 + 2, &cp), c0 + 1);  // an invalid lead uses one byte
   EXPECT_EQ(cp, -1);
   const uint8_t ff[] = {0xFF};
-  EXPECT_EQ(unicode::fast_decode_utf8_char(ff, ff + 1, &cp), ff + 1);
+  EXPECT_EQ(utf8_fast_decode_char(ff, ff + 1, &cp), ff + 1);
   EXPECT_EQ(cp, -1);
   // A sequence cut off by the end: -1, never a read past it.
   const uint8_t cut[] = {0xF0, 0x9F, 0x98};
-  EXPECT_EQ(unicode::fast_decode_utf8_char(cut, cut + 3, &cp), cut + 3);
+  EXPECT_EQ(utf8_fast_decode_char(cut, cut + 3, &cp), cut + 3);
   EXPECT_EQ(cp, -1);
 
   std::string text = std::string("a") + kCjk + kEmoji;  // 1 + 5 + 3 code points
