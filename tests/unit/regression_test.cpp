@@ -5,12 +5,14 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "kiv_test.h"
 #include "runtime/array.h"
+#include "runtime/gc_root.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
@@ -200,6 +202,57 @@ TEST(Regression, HashProbeSurvivesATableResizedByItsComparison) {
   g_action_table[kTypeInteger].compare = saved;
   EXPECT_EQ(at, 5);
   EXPECT_EQ(g_resizes, 3);
+}
+
+}  // namespace
+}  // namespace kiv
+
+namespace kiv {
+namespace {
+
+// A function's context with its values on the data stack, as a call would
+// point it: a recursive call saves the outer call's reference in its frame.
+struct RecursiveCall {
+  Node ctx = context_create(1, true, false, 0, kContextFunction);
+  Root keep{context_view(ctx)};
+
+  // Opens a call of the function with one argument; returns the context's
+  // values reference while it runs.
+  uint32_t enter() {
+    open_function_frame({}, ctx);
+    stack_push_value(integer_cell(1));
+    stack_mark_function_body({}, ctx);
+    return context_values(ctx);
+  }
+};
+
+// A catch point's StackSave put the stack pointers back but not the values
+// reference of the function contexts whose frames it dropped: after an error
+// caught in the outer call of a recursive function, its context still named
+// the dead inner call's slots.
+TEST(Regression, CatchPointRestoresTheOuterCallsContext) {
+  StackSave save;
+  RecursiveCall f;
+  uint32_t outer = f.enter();
+  ErrorId id = test::catch_error([&] {
+    EXPECT_NE(f.enter(), outer);
+    raise_error(kErrScriptInvalidArg);
+  });
+  EXPECT_EQ(id, kErrScriptInvalidArg);
+  EXPECT_EQ(context_values(f.ctx), outer);
+}
+
+// break settled on the loop frame by moving the frame top, so a break out of a
+// function to a loop outside it left the function's context naming the call.
+TEST(Regression, BreakOutOfAFunctionRestoresItsContext) {
+  StackSave save;
+  RecursiveCall f;
+  uint32_t before = context_values(f.ctx);
+  stack_mark_loop({});
+  f.enter();
+  open_native_frame({});  // break itself
+  EXPECT_EQ(stack_throw_break(false, false), kThrowBreak);
+  EXPECT_EQ(context_values(f.ctx), before);
 }
 
 }  // namespace
