@@ -228,7 +228,7 @@ void resize_in_place(Node t, uint64_t number) {
     series_buffer(keys)->tail = buckets * 4;
   }
   Node fresh = new_flags(buckets);
-  // Nothing below allocates series.
+  NoGcScope no_gc;  // [fresh] and the header pointer stay put: nothing below allocates series
   HashHeader* h = hdr(t);
   // The hash of every entry, taken in block order: records and their names lie
   // in that order, while the buckets visit them at random.
@@ -279,7 +279,7 @@ void rebuild_records(Node t, uint64_t number) {
   Node flags = new_flags(buckets);
   NodeRoot flags_root(flags, NodeRoot::kSeries);
   Node keys_node = new_keys(buckets);
-  // Nothing below allocates.
+  NoGcScope no_gc;  // [keys_node] and the buffer pointers stay put: nothing below allocates
   h = hdr(t);
   SeriesBuffer* src = series_buffer(h->values);
   SeriesBuffer* dst = series_buffer(block);

@@ -6,6 +6,7 @@
 #include "datatypes/logic.h"
 #include "runtime/stack.h"
 #include "boot/start.h"
+#include "datatypes/context.h"
 #include "kiv_test.h"
 #include "runtime/memory.h"
 
@@ -72,17 +73,18 @@ TEST(Stack, FramesAndUnwinding) {
 
 TEST(Stack, FunctionFramesRestoreTheirContext) {
   StackSave save;
-  // A minimal two-cell context: the context cell's word 2 holds the values reference.
-  Node ctx = series_alloc_cells(2);
-  *append_cell(ctx) = make_cell(kTypeContext, 0, 1234);
+  // A function context, its values on the data stack, as a running call left it.
+  Node ctx = context_create(1, true, false, 0, kContextFunction);
+  stack_push_value(context_view(ctx));
+  context_set_values(ctx, 1234);
   stack_push_value(integer_cell(0));
   open_function_frame({}, ctx);
   stack_mark_function_body({}, ctx);
-  EXPECT_EQ(series_buffer(ctx)->cells()[0].data2, stack_index(g_stack.arguments) + 1);
+  EXPECT_EQ(context_values(ctx), stack_index(g_stack.arguments) + 1);
   EXPECT_TRUE(stack_top_frame()->body());
   stack_unwind();
   stack_unwind_function();
-  EXPECT_EQ(series_buffer(ctx)->cells()[0].data2, 1234u);
+  EXPECT_EQ(context_values(ctx), 1234u);
 }
 
 // Runs [body] as a native inside the frames [kinds] (outermost first) and
