@@ -1,6 +1,9 @@
 // Process start and the outermost catch point.
 #include "boot/start.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "boot/init.h"
 #include "platform/signals.h"
 #include "platform/thread.h"
@@ -22,6 +25,9 @@ int run(void* p) {
   (void)args;
   try {
     runtime_init();
+    // KIV_GC_STRESS=move or fail:N turns a collector stress mode on for this run.
+    if (const char* stress = std::getenv("KIV_GC_STRESS"); stress && !gc_parse_stress(stress))
+      std::fprintf(stderr, "KIV_GC_STRESS: expected move, fail:N or both joined by a comma, not %s\n", stress);
     g_collector_active = true;
   } catch (KivThrow& t) {
     main_catch(t.code);
