@@ -41,7 +41,7 @@ uint32_t gc_collection_count();
 //                    internal no-memory as an exhausted heap does, and the mode
 //                    switches itself off.
 enum class StressMode { kNone, kMove, kFailAllocation };
-// Switches [mode] on, with its count [n] (at least 1) for kFailAllocation;
+// Switches [mode] on, with its count [n] for kFailAllocation (0 disarms it);
 // kNone switches every mode off.
 void gc_set_stress_mode(StressMode mode, uint64_t n = 0);
 // kMove on, or every mode off.

@@ -302,7 +302,7 @@ void repay_frame_debt() {
   while ((*link)->next) link = &(*link)->next;
   if ((*link)->size > g_memory.frame_debt) return;
   SeriesFrame* f = pop_free_frame(link);
-  g_memory.frame_debt -= f->size;
+  g_memory.frame_debt = g_memory.free_series_frames ? g_memory.frame_debt - f->size : 0;
   memory_free_pages(f);
 }
 
