@@ -309,6 +309,7 @@ void repay_frame_debt() {
 }  // namespace
 
 SeriesFrame* init_series_frame(uint32_t needed) {
+  if (needed >= g_memory.next_frame_size) g_memory.next_frame_size = g_memory.max_frame_size;
   SeriesFrame* f = nullptr;
   for (SeriesFrame** link = &g_memory.free_series_frames; *link; link = &(*link)->next)
     if (size_t((*link)->end - (*link)->area()) > needed) {
@@ -317,7 +318,6 @@ SeriesFrame* init_series_frame(uint32_t needed) {
       break;
     }
   if (!f) {
-    if (needed >= g_memory.next_frame_size) g_memory.next_frame_size = g_memory.max_frame_size;
     uint32_t s = g_memory.next_frame_size;
     if (s < g_memory.max_frame_size) g_memory.next_frame_size = 2 * s;
     f = static_cast<SeriesFrame*>(memory_alloc_pages(s + SeriesFrame::kSeriesFrameHeader));
