@@ -164,15 +164,23 @@ NodeFrame* init_node_frame(uint32_t n) {
   return f;
 }
 
-Node alloc_node() {
-  NodeFrame* f = g_memory.current_node_frame;
-  if (!f || f->free_head == 0 || f->retired) {
-    f = g_memory.first_node_frame;
-    while (f && (f->free_head == 0 || f->retired)) f = f->next;
-    if (!f) f = init_node_frame(kNodeFrameSize);
-    f->used_stamp = g_memory.collection_count;
-  }
+namespace {
+
+// The current node frame is full (or retired): the first frame with a free
+// node becomes current, or a new one.
+[[gnu::noinline]] NodeFrame* switch_node_frame() {
+  NodeFrame* f = g_memory.first_node_frame;
+  while (f && (f->free_head == 0 || f->retired)) f = f->next;
+  if (!f) f = init_node_frame(kNodeFrameSize);
+  f->used_stamp = g_memory.collection_count;
   g_memory.current_node_frame = f;
+  return f;
+}
+
+[[gnu::always_inline]] inline Node take_node() {
+  NodeFrame* f = g_memory.current_node_frame;
+  if (!f || f->free_head == 0 || f->retired) [[unlikely]]
+    f = switch_node_frame();
   Node n = f->free_head;
   f->free_head = uint32_t(g_node_table[n] >> 1);
   g_node_table[n] = 0;
@@ -180,13 +188,11 @@ Node alloc_node() {
   return n;
 }
 
-NodeFrame* node_frame_of(Node node) { return g_chunk_frames[(node - 1) / kNodeFrameSize]; }
+}  // namespace
 
-void free_node(NodeFrame* frame, Node node) {
-  g_node_table[node] = free_link(frame->free_head);
-  frame->free_head = node;
-  frame->in_use--;
-}
+Node alloc_node() { return take_node(); }
+
+NodeFrame* node_frame_of(Node node) { return g_chunk_frames[(node - 1) / kNodeFrameSize]; }
 
 void release_node_frame(NodeFrame* f) {
   if (f->prev)
@@ -400,27 +406,38 @@ bool free_frame_fits(uint32_t needed) {
 
 }  // namespace
 
-SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t head_offset) {
+namespace {
+
+// MAY COLLECT. A big buffer's page block, appended to the big-buffer list.
+[[gnu::noinline]] SeriesBuffer* alloc_big_buffer(uint32_t needed) {
+  collect_if_enabled();
+  auto* block = static_cast<BigBlock*>(memory_alloc_pages(sizeof(BigBlock) + needed));
+  block->next = nullptr;
+  block->size = needed;
+  BigBlock** tail = &g_memory.big_buffers;
+  while (*tail) tail = &(*tail)->next;
+  *tail = block;
+  return block->buffer();
+}
+
+// The allocation itself, inlined into series_alloc: carving from the current
+// frame is a few instructions, everything else is out of line.
+[[gnu::always_inline]] inline SeriesBuffer* carve_buffer(uint32_t count, uint32_t unit, int32_t head_offset) {
   uint64_t bytes = uint64_t(count) * unit;
-  if (bytes > kMaxCapacity) raise_error(kErrInternalNoMemory);
+  if (bytes > kMaxCapacity) [[unlikely]]
+    raise_error(kErrInternalNoMemory);
   uint32_t capacity = round16(bytes);
   uint32_t needed = capacity + kBufferOverhead;
   SeriesBuffer* b;
   uint32_t flags = unit | kSeriesInUse | kSeriesAlloc;
   gc_stress_point();
-  if (needed >= kSeriesFrameMax) {
-    collect_if_enabled();
-    auto* block = static_cast<BigBlock*>(memory_alloc_pages(sizeof(BigBlock) + needed));
-    block->next = nullptr;
-    block->size = needed;
-    BigBlock** tail = &g_memory.big_buffers;
-    while (*tail) tail = &(*tail)->next;
-    *tail = block;
-    b = block->buffer();
+  if (needed >= kSeriesFrameMax) [[unlikely]] {
+    b = alloc_big_buffer(needed);
     flags |= kSeriesBig;
   } else {
     SeriesFrame* f = g_memory.current_series_frame;
-    if (!f || f->heap + needed >= f->end) f = switch_series_frame(needed);
+    if (!f || f->heap + needed >= f->end) [[unlikely]]
+      f = switch_series_frame(needed);
     b = reinterpret_cast<SeriesBuffer*>(f->heap);
     KIV_UNPOISON(b, needed);
     f->heap += needed;
@@ -440,12 +457,49 @@ SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t head_of
   return b;
 }
 
-Node series_alloc(uint32_t count, uint32_t unit, int32_t head_offset) {
-  SeriesBuffer* b = alloc_series_buffer(count, unit, head_offset);
-  // alloc_node never collects, so b stays put.
-  Node n = alloc_node();
+}  // namespace
+
+SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t head_offset) {
+  return carve_buffer(count, unit, head_offset);
+}
+
+namespace {
+
+// series_alloc in full: stress modes, frame switches, big buffers, node frames.
+[[gnu::noinline]] Node series_alloc_slow(uint32_t count, uint32_t unit, int32_t head_offset) {
+  SeriesBuffer* b = carve_buffer(count, unit, head_offset);
+  // Taking a node never collects, so b stays put.
+  Node n = take_node();
   b->node = n;
   g_node_table[n] = reinterpret_cast<NodeEntry>(b);
+  return n;
+}
+
+}  // namespace
+
+// The common case makes no call, so it needs no saved registers: a small
+// buffer from the current frame and a node from the current node frame.
+Node series_alloc(uint32_t count, uint32_t unit, int32_t head_offset) {
+  uint64_t bytes = uint64_t(count) * unit;
+  SeriesFrame* f = g_memory.current_series_frame;
+  NodeFrame* nodes = g_memory.current_node_frame;
+  uint32_t capacity = round16(bytes);
+  uint32_t needed = capacity + kBufferOverhead;
+  if (g_stress_armed || bytes >= kSeriesFrameMax || !f || f->heap + needed >= f->end || !nodes ||
+      nodes->free_head == 0 || nodes->retired || head_offset == kHeadMiddle) [[unlikely]]
+    return series_alloc_slow(count, unit, head_offset);
+  auto* b = reinterpret_cast<SeriesBuffer*>(f->heap);
+  KIV_UNPOISON(b, needed);
+  f->heap += needed;
+  Node n = nodes->free_head;
+  nodes->free_head = uint32_t(g_node_table[n] >> 1);
+  nodes->in_use++;
+  g_node_table[n] = reinterpret_cast<NodeEntry>(b);
+  b->flags = unit | kSeriesInUse | kSeriesAlloc;
+  b->node = n;
+  b->capacity = capacity;
+  b->head = b->tail = uint32_t(head_offset) <= capacity ? uint32_t(head_offset) : capacity;
+  b->unused = 0;
   return n;
 }
 

@@ -189,7 +189,12 @@ void memory_init();
 NodeFrame* init_node_frame(uint32_t n);
 // Takes a node (never collects; makes a node frame when every frame is full).
 Node alloc_node();
-void free_node(NodeFrame* frame, Node node);
+// Gives [node] back to [frame] (the collector frees dead nodes in batches, so this is inline).
+inline void free_node(NodeFrame* frame, Node node) {
+  g_node_table[node] = (NodeEntry(frame->free_head) << 1) | 1;
+  frame->free_head = node;
+  frame->in_use--;
+}
 // The node frame a handle belongs to.
 NodeFrame* node_frame_of(Node node);
 void release_node_frame(NodeFrame* frame);
