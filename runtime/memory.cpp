@@ -8,8 +8,8 @@
 
 #include <sys/mman.h>
 
-#include <cstdlib>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -403,10 +403,6 @@ bool free_frame_fits(uint32_t needed) {
   g_memory.current_series_frame = f;
   return f;
 }
-
-}  // namespace
-
-namespace {
 
 // MAY COLLECT. A big buffer's page block, appended to the big-buffer list.
 [[gnu::noinline]] SeriesBuffer* alloc_big_buffer(uint32_t needed) {

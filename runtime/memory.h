@@ -53,7 +53,7 @@ inline constexpr bool kTinySizes = false;
 #endif
 
 inline constexpr uint32_t kBufferOverhead = 24;          // per-buffer bytes besides the capacity
-inline constexpr uint32_t kSeriesFrameSize = kTinySizes ? 0x10000 : 0x100000;  // first series frame: 1 MB
+inline constexpr uint32_t kSeriesFrameSize = kTinySizes ? 0x10000 : 0x100000;  // first series frame: 1 MB (tiny: 64 KB)
 inline constexpr uint32_t kSeriesFrameMax = 0x200000;    // largest frame; big-buffer threshold
 inline constexpr uint32_t kFrameRefillMin = 0xCCCC;      // below this, a new frame beats refilling
 inline constexpr uint32_t kNodeFrameSize = kTinySizes ? 64 : 10000;  // nodes per node frame
@@ -198,7 +198,8 @@ inline void free_node(NodeFrame* frame, Node node) {
 // The node frame a handle belongs to.
 NodeFrame* node_frame_of(Node node);
 void release_node_frame(NodeFrame* frame);
-// After a collection: releases empty or retired node frames, picks the current one, updates histories.
+// After a collection: releases retired node frames and empty ones that handed
+// out no node since the previous collection, picks the current one, updates histories.
 void update_node_frames();
 // A frame with room for a buffer of [needed] bytes, linked in address order: a
 // free frame when one is big enough, else new pages of the next frame size.
