@@ -496,6 +496,7 @@ bool gc_parse_stress(const char* text) {
     if (item == "move") {
       move = true;
     } else if (item.starts_with("fail:") && item.size() > 5 && item.size() <= 5 + 18) {
+      fail = 0;  // the last count given wins
       for (char c : item.substr(5)) {
         if (c < '0' || c > '9') return false;
         fail = fail * 10 + uint64_t(c - '0');

@@ -47,6 +47,7 @@ TEST(CollectorStress, ParsesModeText) {
       {.text = "fail:250", .ok = true, .move = false, .fail = 250},
       {.text = "move,fail:7", .ok = true, .move = true, .fail = 7},
       {.text = "fail:7,move", .ok = true, .move = true, .fail = 7},
+      {.text = "fail:7,fail:9", .ok = true, .move = false, .fail = 9},
       {.text = "fail:0", .ok = false, .move = false, .fail = 0},
       {.text = "fail:", .ok = false, .move = false, .fail = 0},
       {.text = "fail:-3", .ok = false, .move = false, .fail = 0},
