@@ -1,6 +1,8 @@
 // Process start and the outermost catch point.
 #include "boot/start.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "boot/init.h"
@@ -30,6 +32,9 @@ int run(void* p) {
   (void)args;
   run_outermost([] {
     runtime_init();
+    // KIV_GC_STRESS=move or fail:N turns a collector stress mode on for this run.
+    if (const char* stress = std::getenv("KIV_GC_STRESS"); stress && !gc_parse_stress(stress))
+      std::fprintf(stderr, "KIV_GC_STRESS: expected move, fail:N or both joined by a comma, not %s\n", stress);
     g_collector_active = true;
   });
   return 0;

@@ -9,8 +9,10 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "runtime/asan.h"
+#include "runtime/errors.h"
 #include "runtime/fatal.h"
 #include "runtime/gc_root.h"
 #include "runtime/hashtable.h"
@@ -22,17 +24,27 @@
 namespace kiv {
 
 bool g_collector_active = false;
+#if defined(KIV_GC_STRESS)
+bool g_stress_armed = true;
+#else
+bool g_stress_armed = false;
+#endif
 
 namespace {
 
 bool g_collecting = false;
-bool g_stress = false;
 // What the marking primitives do: mark (a collection), check each handle
 // (gc_verify), or tell whether each handle is marked (gc_cell_marked).
 enum class MarkMode : uint8_t { kMark, kVerify, kQuery };
 MarkMode g_mode = MarkMode::kMark;
 bool (*g_query_node_ok)(Node) = nullptr;
 bool g_query_dead = false;
+#if defined(KIV_GC_STRESS)
+bool g_stress_move = true;
+#else
+bool g_stress_move = false;
+#endif
+uint64_t g_fail_countdown = 0;  // series allocations left up to the one that fails
 
 MarkCallback g_mark_callbacks[kMarkCallbackMax];
 int g_mark_callback_count = 0;
@@ -277,7 +289,7 @@ void compact_frames() {
     SeriesFrame* target = prev && size_t(prev->end - prev->heap) > kFrameRefillMin ? prev : nullptr;
     compact_frame(f, target);
     if (f->heap == f->area() && next) {
-      release_series_frame(f);
+      keep_free_series_frame(f);
     } else {
       prev = f;
     }
@@ -302,7 +314,7 @@ void evacuate_frames() {
       uint32_t span = buffer_span(b);
       if (b->flags & kSeriesMark) {
         b->flags &= ~kSeriesMark;
-        if (!dest || dest->heap + span > dest->end) dest = init_series_frame();
+        if (!dest || dest->heap + span > dest->end) dest = init_series_frame(span);
         KIV_UNPOISON(dest->heap, span);
         std::memcpy(dest->heap, b, span);
         g_node_table[b->node] = reinterpret_cast<NodeEntry>(dest->heap);
@@ -313,15 +325,25 @@ void evacuate_frames() {
       p += span;
     }
   }
+  // The old frames wait poisoned on the free list, so a stale pointer into
+  // them is caught until a later collection hands them out again.
   for (SeriesFrame* f = olds; f;) {
     SeriesFrame* next = f->next;
     std::memset(f->area(), 0xDB, size_t(f->heap - f->area()));
-    memory_free_pages(f);
+    keep_detached_series_frame(f);
     f = next;
   }
   if (!g_memory.first_series_frame) init_series_frame();
   g_memory.current_series_frame = g_memory.last_series_frame;
   g_memory.next_frame_size = saved_next;
+}
+
+// Bytes that survived in series frames and big buffers, which set the frame reserve.
+size_t live_bytes() {
+  size_t live = 0;
+  for (SeriesFrame* f = g_memory.first_series_frame; f; f = f->next) live += size_t(f->heap - f->area());
+  for (BigBlock* b = g_memory.big_buffers; b; b = b->next) live += b->size;
+  return live;
 }
 
 void release_big_buffers() {
@@ -354,18 +376,18 @@ void gc_collect() {
   mark_roots();
   sweep_resources();
   for (int i = 0; i < g_sweep_callback_count; i++) g_sweep_callbacks[i]();
-  if (g_stress)
+  if (g_stress_move)
     evacuate_frames();
   else
     compact_frames();
   release_big_buffers();
+  update_frame_reserve(live_bytes());
   flush_free_nodes();
   update_node_frames();
   clear_fixed_marks();
   g_memory.collection_count++;
-#if defined(KIV_GC_STRESS)
-  if (int faults = gc_verify()) fatal_exit(kFatalAssertion, faults);
-#endif
+  if (g_stress_move)
+    if (int faults = gc_verify()) fatal_exit(kFatalAssertion, faults);
   g_collecting = false;
   std::atomic_thread_fence(std::memory_order_seq_cst);
 }
@@ -376,14 +398,65 @@ void collect_if_enabled() {
 
 bool collecting_q() { return g_collecting; }
 uint32_t gc_collection_count() { return g_memory.collection_count; }
-void gc_set_stress(bool on) { g_stress = on; }
+void gc_release_free_frames() { memory_release_free_frames(); }
 
-#if defined(KIV_GC_STRESS)
-void gc_stress_point() {
-  g_stress = true;
-  if (g_collector_active && !g_collecting) gc_collect();
+// ---------------------------------------------------------------- stress modes
+
+void gc_set_stress_mode(StressMode mode, uint64_t n) {
+  switch (mode) {
+    case StressMode::kNone:
+      g_stress_move = false;
+      g_fail_countdown = 0;
+      break;
+    case StressMode::kMove:
+      g_stress_move = true;
+      break;
+    case StressMode::kFailAllocation:
+      g_fail_countdown = n;
+      break;
+  }
+  g_stress_armed = g_stress_move || g_fail_countdown != 0;
 }
-#endif
+
+void gc_set_stress(bool on) { gc_set_stress_mode(on ? StressMode::kMove : StressMode::kNone); }
+bool gc_stress_move_q() { return g_stress_move; }
+uint64_t gc_stress_fail_countdown() { return g_fail_countdown; }
+
+bool gc_parse_stress(const char* text) {
+  std::string_view rest(text);
+  if (rest.empty() || rest == "none") return true;
+  bool move = false;
+  uint64_t fail = 0;
+  while (true) {
+    size_t comma = rest.find(',');
+    std::string_view item = rest.substr(0, comma);
+    if (item == "move") {
+      move = true;
+    } else if (item.starts_with("fail:") && item.size() > 5 && item.size() <= 5 + 18) {
+      fail = 0;  // the last count given wins
+      for (char c : item.substr(5)) {
+        if (c < '0' || c > '9') return false;
+        fail = fail * 10 + uint64_t(c - '0');
+      }
+      if (fail == 0) return false;
+    } else {
+      return false;
+    }
+    if (comma == std::string_view::npos) break;
+    rest = rest.substr(comma + 1);
+  }
+  if (move) gc_set_stress_mode(StressMode::kMove);
+  if (fail) gc_set_stress_mode(StressMode::kFailAllocation, fail);
+  return true;
+}
+
+void gc_stress_allocation() {
+  if (g_fail_countdown && --g_fail_countdown == 0) {
+    g_stress_armed = g_stress_move;
+    raise_error(kErrInternalNoMemory);
+  }
+  if (g_stress_move && g_collector_active && !g_collecting) gc_collect();
+}
 
 // ---------------------------------------------------------------- verification
 

@@ -31,16 +31,39 @@ bool collecting_q();
 // Number of collections so far.
 uint32_t gc_collection_count();
 
-// Called at the start of every series allocation: in a stress build it collects
-// (moving every live buffer) each time, so a missing root shows up at once.
-#if defined(KIV_GC_STRESS)
-void gc_stress_point();
-#else
-inline void gc_stress_point() {}
-#endif
-// Stress modes switched on at run time (debug aid; the KIV_GC_STRESS build turns
-// on "move" for the whole run): collect and move every live buffer at every allocation.
+// ---------------------------------------------------------------- stress modes
+// Debug aids switched on at run time; the KIV_GC_STRESS build starts with kMove
+// on. The modes form a set:
+//   kMove            collect at every series allocation, moving every live
+//                    buffer to other frames and poisoning the old ones, so a
+//                    pointer kept across an allocation is caught at once;
+//   kFailAllocation  series allocation number n, counted from the call, raises
+//                    internal no-memory as an exhausted heap does, and the mode
+//                    switches itself off.
+enum class StressMode { kNone, kMove, kFailAllocation };
+// Switches [mode] on, with its count [n] for kFailAllocation (0 disarms it);
+// kNone switches every mode off.
+void gc_set_stress_mode(StressMode mode, uint64_t n = 0);
+// kMove on, or every mode off.
 void gc_set_stress(bool on);
+bool gc_stress_move_q();
+// Series allocations left up to and including the one that fails; 0 when none is armed.
+uint64_t gc_stress_fail_countdown();
+// Switches modes on from text (the KIV_GC_STRESS environment variable): "move",
+// "fail:N", or both joined by a comma; "" and "none" switch none on. Other text
+// changes nothing and gives false.
+bool gc_parse_stress(const char* text);
+
+extern bool g_stress_armed;  // some stress mode is on
+void gc_stress_allocation();
+// Called at the start of every series allocation. MAY COLLECT; MAY RAISE internal no-memory.
+inline void gc_stress_point() {
+  if (g_stress_armed) gc_stress_allocation();
+}
+
+// Unmaps the free series frames the collector keeps for reuse (recycle calls
+// this after its collection, to give the memory back now).
+void gc_release_free_frames();
 
 // Keeps the collector from running on allocation for the guard's lifetime (an
 // explicit gc_collect still collects); restored on every exit, errors included.

@@ -635,6 +635,7 @@ uint32_t hashtable_bucket_flag(Node table, uint32_t i) {
 
 Node hashtable_init(uint32_t size, Node block, HashKind kind, uint32_t record_cells) {
   if (kind == kHashSymbols && size >= 4000) size = uint32_t(std::min<uint64_t>(uint64_t(size) * 2, UINT32_MAX));
+  if (kTinySizes) size = 4;  // every table grows from the minimum
   uint32_t n = std::max(size, 4u);
   uint32_t buckets = creation_buckets(n);
   Node values = kind < kHashRecords ? block : 0;
@@ -1070,7 +1071,7 @@ int64_t inthash_probe(const IntHash* t, uint32_t key, int64_t* free, bool* from_
 IntHash* inthash_new(uint32_t size) {
   auto* t = static_cast<IntHash*>(heap_alloc(sizeof(IntHash)));
   *t = IntHash{};
-  inthash_arrays(t, creation_buckets(size));
+  inthash_arrays(t, creation_buckets(kTinySizes ? 4 : size));
   t->upper = creation_upper(t->buckets);
   return t;
 }

@@ -1,12 +1,14 @@
 // Node frames, series frames, big and fixed buffers; allocation, growth and copying.
 //
 // Invariants: a node in use points at a buffer whose node field names it back;
-// series frames are kept in ascending address order; big buffers are on one
+// series frames, and the free frames kept for reuse, are kept in ascending
+// address order; a free frame is empty and poisoned; big buffers are on one
 // list in allocation order; every capacity is a multiple of 16.
 #include "runtime/memory.h"
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -94,6 +96,7 @@ void memory_free_all() {
     memory_free_pages(f);
   }
   g_memory.current_series_frame = g_memory.last_series_frame = nullptr;
+  memory_release_free_frames();
   while (g_memory.big_buffers) {
     BigBlock* b = g_memory.big_buffers;
     g_memory.big_buffers = b->next;
@@ -132,6 +135,7 @@ void memory_init() {
   g_memory.initial_frame_size = kSeriesFrameSize;
   g_memory.next_frame_size = kSeriesFrameSize;
   g_memory.max_frame_size = kSeriesFrameMax;
+  g_memory.frame_watermark = g_memory.frame_budget = kFrameReserveMin;
 }
 
 NodeFrame* init_node_frame(uint32_t n) {
@@ -144,6 +148,7 @@ NodeFrame* init_node_frame(uint32_t n) {
   f->first = chunk * kNodeFrameSize + 1;
   f->capacity = n;
   f->stamp = g_memory.collection_count;
+  f->used_stamp = ~0u;  // not chosen yet
   // Thread every slot into the free list in address order.
   NodeEntry* slots = g_node_table + f->first;
   for (uint32_t k = 0; k + 1 < n; k++) slots[k] = free_link(f->first + k + 1);
@@ -158,14 +163,23 @@ NodeFrame* init_node_frame(uint32_t n) {
   return f;
 }
 
-Node alloc_node() {
-  NodeFrame* f = g_memory.current_node_frame;
-  if (!f || f->free_head == 0 || f->retired) {
-    f = g_memory.first_node_frame;
-    while (f && (f->free_head == 0 || f->retired)) f = f->next;
-    if (!f) f = init_node_frame(kNodeFrameSize);
-  }
+namespace {
+
+// The current node frame is full (or retired): the first frame with a free
+// node becomes current, or a new one.
+[[gnu::noinline]] NodeFrame* switch_node_frame() {
+  NodeFrame* f = g_memory.first_node_frame;
+  while (f && (f->free_head == 0 || f->retired)) f = f->next;
+  if (!f) f = init_node_frame(kNodeFrameSize);
+  f->used_stamp = g_memory.collection_count;
   g_memory.current_node_frame = f;
+  return f;
+}
+
+[[gnu::always_inline]] inline Node take_node() {
+  NodeFrame* f = g_memory.current_node_frame;
+  if (!f || f->free_head == 0 || f->retired) [[unlikely]]
+    f = switch_node_frame();
   Node n = f->free_head;
   f->free_head = uint32_t(g_node_table[n] >> 1);
   g_node_table[n] = 0;
@@ -173,13 +187,11 @@ Node alloc_node() {
   return n;
 }
 
-NodeFrame* node_frame_of(Node node) { return g_chunk_frames[(node - 1) / kNodeFrameSize]; }
+}  // namespace
 
-void free_node(NodeFrame* frame, Node node) {
-  g_node_table[node] = free_link(frame->free_head);
-  frame->free_head = node;
-  frame->in_use--;
-}
+Node alloc_node() { return take_node(); }
+
+NodeFrame* node_frame_of(Node node) { return g_chunk_frames[(node - 1) / kNodeFrameSize]; }
 
 void release_node_frame(NodeFrame* f) {
   if (f->prev)
@@ -192,20 +204,29 @@ void release_node_frame(NodeFrame* f) {
     g_memory.last_node_frame = f->prev;
   if (g_memory.current_node_frame == f) g_memory.current_node_frame = g_memory.last_node_frame;
   uint32_t chunk = (f->first - 1) / kNodeFrameSize;
-  os_discard_pages(g_node_table + f->first, kNodeFrameSize * sizeof(NodeEntry));
+  // Only the whole pages inside the chunk's slots go back; its neighbours share the rest.
+  uintptr_t begin = reinterpret_cast<uintptr_t>(g_node_table + f->first);
+  uintptr_t end = begin + kNodeFrameSize * sizeof(NodeEntry);
+  begin = (begin + kPageSize - 1) & ~uintptr_t(kPageSize - 1);
+  end &= ~uintptr_t(kPageSize - 1);
+  if (end > begin) os_discard_pages(reinterpret_cast<void*>(begin), end - begin);
   g_chunk_frames[chunk] = nullptr;
   heap_free(f);
 }
 
 void update_node_frames() {
   bool current_chosen = false;
+  uint32_t now = g_memory.collection_count;
   for (NodeFrame* f = g_memory.first_node_frame; f;) {
     NodeFrame* next = f->next;
-    if (f->in_use == 0 || f->retired) {
+    // An empty frame that handed out nodes since the last collection stays for
+    // the next cycle, which likely needs as many: making it again costs more.
+    if (f->retired || (f->in_use == 0 && f->used_stamp != now)) {
       release_node_frame(f);
     } else {
       if (!current_chosen && f->in_use < f->capacity) {
         g_memory.current_node_frame = f;
+        f->used_stamp = now + 1;  // current from the next cycle on
         current_chosen = true;
       }
       f->history = (f->history << 1) | (f->in_use == f->prev_in_use ? 1u : 0u);
@@ -215,14 +236,10 @@ void update_node_frames() {
   }
 }
 
-SeriesFrame* init_series_frame() {
-  uint32_t s = g_memory.next_frame_size;
-  if (s < g_memory.max_frame_size) g_memory.next_frame_size = 2 * s;
-  auto* f = static_cast<SeriesFrame*>(memory_alloc_pages(s + SeriesFrame::kSeriesFrameHeader));
-  f->size = s + SeriesFrame::kSeriesFrameHeader;
-  f->heap = f->area();
-  f->end = f->area() + s;
-  KIV_POISON(f->area(), s);
+namespace {
+
+// Links [f] into the frame list in ascending address order.
+void link_series_frame(SeriesFrame* f) {
   f->next = f->prev = nullptr;
   SeriesFrame* first = g_memory.first_series_frame;
   if (!first || f < first) {
@@ -244,10 +261,9 @@ SeriesFrame* init_series_frame() {
       g_memory.last_series_frame = f;
     after->next = f;
   }
-  return f;
 }
 
-void release_series_frame(SeriesFrame* f) {
+void unlink_series_frame(SeriesFrame* f) {
   if (f->prev)
     f->prev->next = f->next;
   else
@@ -257,7 +273,95 @@ void release_series_frame(SeriesFrame* f) {
   else
     g_memory.last_series_frame = f->prev;
   if (g_memory.current_series_frame == f) g_memory.current_series_frame = g_memory.last_series_frame;
+}
+
+// Puts an empty frame, already off the frame list, on the free-frame list
+// (singly linked through next, ascending addresses).
+void push_free_frame(SeriesFrame* f) {
+  f->heap = f->area();
+  f->prev = nullptr;
+  KIV_POISON(f->area(), size_t(f->end - f->area()));
+  SeriesFrame** link = &g_memory.free_series_frames;
+  while (*link && *link < f) link = &(*link)->next;
+  f->next = *link;
+  *link = f;
+  g_memory.free_frame_bytes += f->size;
+}
+
+// Unlinks the free frame at [link].
+SeriesFrame* pop_free_frame(SeriesFrame** link) {
+  SeriesFrame* f = *link;
+  *link = f->next;
+  g_memory.free_frame_bytes -= f->size;
+  return f;
+}
+
+// Pays part of the debt: unmaps the free frame of highest address, unless the
+// debt is smaller than that frame (which would then be missed at once).
+void repay_frame_debt() {
+  if (!g_memory.free_series_frames) {
+    g_memory.frame_debt = 0;
+    return;
+  }
+  SeriesFrame** link = &g_memory.free_series_frames;
+  while ((*link)->next) link = &(*link)->next;
+  if ((*link)->size > g_memory.frame_debt) return;
+  SeriesFrame* f = pop_free_frame(link);
+  g_memory.frame_debt = g_memory.free_series_frames ? g_memory.frame_debt - f->size : 0;
   memory_free_pages(f);
+}
+
+}  // namespace
+
+SeriesFrame* init_series_frame(uint32_t needed) {
+  if (needed >= g_memory.next_frame_size) g_memory.next_frame_size = g_memory.max_frame_size;
+  SeriesFrame* f = nullptr;
+  for (SeriesFrame** link = &g_memory.free_series_frames; *link; link = &(*link)->next)
+    if (size_t((*link)->end - (*link)->area()) > needed) {
+      f = pop_free_frame(link);
+      if (g_memory.frame_debt) repay_frame_debt();
+      break;
+    }
+  if (!f) {
+    uint32_t s = g_memory.next_frame_size;
+    if (s < g_memory.max_frame_size) g_memory.next_frame_size = 2 * s;
+    f = static_cast<SeriesFrame*>(memory_alloc_pages(s + SeriesFrame::kSeriesFrameHeader));
+    f->size = s + SeriesFrame::kSeriesFrameHeader;
+    f->heap = f->area();
+    f->end = f->area() + s;
+    KIV_POISON(f->area(), s);
+    g_memory.frame_budget = g_memory.frame_budget > f->size ? g_memory.frame_budget - f->size : 0;
+  }
+  link_series_frame(f);
+  return f;
+}
+
+void release_series_frame(SeriesFrame* f) {
+  unlink_series_frame(f);
+  memory_free_pages(f);
+}
+
+void keep_free_series_frame(SeriesFrame* f) {
+  unlink_series_frame(f);
+  push_free_frame(f);
+}
+
+void keep_detached_series_frame(SeriesFrame* f) { push_free_frame(f); }
+
+void update_frame_reserve(size_t live) {
+  size_t mark = live > kFrameReserveMin ? live : kFrameReserveMin;
+  // Room left in the frames in use counts towards the reserve, but only free frames can be given back.
+  size_t free = g_memory.free_frame_bytes;
+  for (SeriesFrame* f = g_memory.first_series_frame; f; f = f->next) free += size_t(f->end - f->heap);
+  g_memory.frame_watermark = mark;
+  g_memory.frame_debt = free > mark ? std::min(free - mark, g_memory.free_frame_bytes) : 0;
+  g_memory.frame_budget = free < mark ? mark - free : 0;
+}
+
+void memory_release_free_frames() {
+  while (g_memory.free_series_frames) memory_free_pages(pop_free_frame(&g_memory.free_series_frames));
+  g_memory.frame_debt = 0;
+  g_memory.frame_budget = g_memory.frame_watermark;
 }
 
 SeriesFrame* find_series_frame(uint32_t bytes) {
@@ -268,9 +372,55 @@ SeriesFrame* find_series_frame(uint32_t bytes) {
 
 // ---------------------------------------------------------------- buffers
 
-SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t head_offset) {
+namespace {
+
+// A frame with room for [needed] bytes and enough left to be worth refilling.
+SeriesFrame* frame_with_room(uint32_t needed) {
+  for (SeriesFrame* f = g_memory.first_series_frame; f; f = f->next) {
+    size_t room = size_t(f->end - f->heap);
+    if (room > needed && room >= kFrameRefillMin) return f;
+  }
+  return nullptr;
+}
+
+bool free_frame_fits(uint32_t needed) {
+  for (SeriesFrame* f = g_memory.free_series_frames; f; f = f->next)
+    if (size_t(f->end - f->area()) > needed) return true;
+  return false;
+}
+
+// MAY COLLECT. The current frame is full: makes current a frame with room for
+// [needed] bytes. Collects only when no frame has room, no free frame fits and
+// the budget for new frames is spent.
+[[gnu::noinline]] SeriesFrame* switch_series_frame(uint32_t needed) {
+  SeriesFrame* f = frame_with_room(needed);
+  if (!f && !free_frame_fits(needed) && g_memory.frame_budget == 0) {
+    collect_if_enabled();
+    f = frame_with_room(needed);
+  }
+  if (!f) f = init_series_frame(needed);
+  g_memory.current_series_frame = f;
+  return f;
+}
+
+// MAY COLLECT. A big buffer's page block, appended to the big-buffer list.
+[[gnu::noinline]] SeriesBuffer* alloc_big_buffer(uint32_t needed) {
+  collect_if_enabled();
+  auto* block = static_cast<BigBlock*>(memory_alloc_pages(sizeof(BigBlock) + needed));
+  block->next = nullptr;
+  block->size = needed;
+  BigBlock** tail = &g_memory.big_buffers;
+  while (*tail) tail = &(*tail)->next;
+  *tail = block;
+  return block->buffer();
+}
+
+// The allocation itself, inlined into series_alloc: carving from the current
+// frame is a few instructions, everything else is out of line.
+[[gnu::always_inline]] inline SeriesBuffer* carve_buffer(uint32_t count, uint32_t unit, int32_t head_offset) {
   uint64_t bytes = uint64_t(count) * unit;
-  if (bytes > kMaxCapacity) raise_error(kErrInternalNoMemory);
+  if (bytes > kMaxCapacity) [[unlikely]]
+    raise_error(kErrInternalNoMemory);
   uint32_t capacity = round16(bytes);
   uint32_t needed = capacity + kBufferOverhead;
   SeriesBuffer* b;
@@ -278,30 +428,13 @@ SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t head_of
   // A caller holding raw pointers it declared must not move: a rooting fault.
   fatal_assert(g_no_gc_depth == 0);
   gc_stress_point();
-  if (needed >= kSeriesFrameMax) {
-    collect_if_enabled();
-    auto* block = static_cast<BigBlock*>(memory_alloc_pages(sizeof(BigBlock) + needed));
-    block->next = nullptr;
-    block->size = needed;
-    BigBlock** tail = &g_memory.big_buffers;
-    while (*tail) tail = &(*tail)->next;
-    *tail = block;
-    b = block->buffer();
+  if (needed >= kSeriesFrameMax) [[unlikely]] {
+    b = alloc_big_buffer(needed);
     flags |= kSeriesBig;
   } else {
     SeriesFrame* f = g_memory.current_series_frame;
-    if (!f || f->heap + needed >= f->end) {
-      f = find_series_frame(needed);
-      if (!f) {
-        collect_if_enabled();
-        f = find_series_frame(needed);
-      }
-      if (!f || uint32_t(f->end - f->heap) < kFrameRefillMin) {
-        if (needed >= g_memory.next_frame_size) g_memory.next_frame_size = g_memory.max_frame_size;
-        f = init_series_frame();
-      }
-      g_memory.current_series_frame = f;
-    }
+    if (!f || f->heap + needed >= f->end) [[unlikely]]
+      f = switch_series_frame(needed);
     b = reinterpret_cast<SeriesBuffer*>(f->heap);
     KIV_UNPOISON(b, needed);
     f->heap += needed;
@@ -321,12 +454,49 @@ SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t head_of
   return b;
 }
 
-Node series_alloc(uint32_t count, uint32_t unit, int32_t head_offset) {
-  SeriesBuffer* b = alloc_series_buffer(count, unit, head_offset);
-  // alloc_node never collects, so b stays put.
-  Node n = alloc_node();
+}  // namespace
+
+SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t head_offset) {
+  return carve_buffer(count, unit, head_offset);
+}
+
+namespace {
+
+// series_alloc in full: stress modes, frame switches, big buffers, node frames.
+[[gnu::noinline]] Node series_alloc_slow(uint32_t count, uint32_t unit, int32_t head_offset) {
+  SeriesBuffer* b = carve_buffer(count, unit, head_offset);
+  // Taking a node never collects, so b stays put.
+  Node n = take_node();
   b->node = n;
   g_node_table[n] = reinterpret_cast<NodeEntry>(b);
+  return n;
+}
+
+}  // namespace
+
+// The common case makes no call, so it needs no saved registers: a small
+// buffer from the current frame and a node from the current node frame.
+Node series_alloc(uint32_t count, uint32_t unit, int32_t head_offset) {
+  uint64_t bytes = uint64_t(count) * unit;
+  SeriesFrame* f = g_memory.current_series_frame;
+  NodeFrame* nodes = g_memory.current_node_frame;
+  uint32_t capacity = round16(bytes);
+  uint32_t needed = capacity + kBufferOverhead;
+  if (g_stress_armed || bytes >= kSeriesFrameMax || !f || f->heap + needed >= f->end || !nodes ||
+      nodes->free_head == 0 || nodes->retired || head_offset == kHeadMiddle) [[unlikely]]
+    return series_alloc_slow(count, unit, head_offset);
+  auto* b = reinterpret_cast<SeriesBuffer*>(f->heap);
+  KIV_UNPOISON(b, needed);
+  f->heap += needed;
+  Node n = nodes->free_head;
+  nodes->free_head = uint32_t(g_node_table[n] >> 1);
+  nodes->in_use++;
+  g_node_table[n] = reinterpret_cast<NodeEntry>(b);
+  b->flags = unit | kSeriesInUse | kSeriesAlloc;
+  b->node = n;
+  b->capacity = capacity;
+  b->head = b->tail = uint32_t(head_offset) <= capacity ? uint32_t(head_offset) : capacity;
+  b->unused = 0;
   return n;
 }
 

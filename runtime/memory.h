@@ -44,12 +44,24 @@ inline constexpr uint32_t kSeriesInUse = 0x80000000u;       // cleared when the 
 // Flags a copy of a buffer never inherits from its source.
 inline constexpr uint32_t kSeriesPlacementFlags = kSeriesFixed | kSeriesBig | kSeriesMark | kSeriesInUse;
 
+// A KIV_TINY_SIZES build starts with small frames (and the hash tables at
+// their minimum), so ordinary tests go through every growth path.
+#if defined(KIV_TINY_SIZES)
+inline constexpr bool kTinySizes = true;
+#else
+inline constexpr bool kTinySizes = false;
+#endif
+
 inline constexpr uint32_t kBufferOverhead = 24;          // per-buffer bytes besides the capacity
-inline constexpr uint32_t kSeriesFrameSize = 0x100000;   // first series frame: 1 MB
+inline constexpr uint32_t kSeriesFrameSize = kTinySizes ? 0x10000 : 0x100000;  // first series frame: 1 MB (tiny: 64 KB)
 inline constexpr uint32_t kSeriesFrameMax = 0x200000;    // largest frame; big-buffer threshold
 inline constexpr uint32_t kFrameRefillMin = 0xCCCC;      // below this, a new frame beats refilling
-inline constexpr uint32_t kNodeFrameSize = 10000;        // nodes per node frame
+inline constexpr uint32_t kNodeFrameSize = kTinySizes ? 64 : 10000;  // nodes per node frame
 inline constexpr uint32_t kMaxCapacity = 0x7FFFFF00u;    // largest data area a buffer may have
+// Free frame space kept for reuse however little is live (see MemoryState);
+// 0 in a tiny build, where the live bytes alone set it, so tests collect often.
+inline constexpr size_t kFrameReserveMin = kTinySizes ? 0 : 4 * size_t(kSeriesFrameMax);
+static_assert(kSeriesFrameSize <= kSeriesFrameMax && kSeriesFrameSize % 16 == 0);
 
 // The data area a buffer of [capacity] bytes grows to when it must hold [need]
 // bytes: twice the capacity, or the need when that is more, but at most
@@ -109,6 +121,7 @@ struct NodeFrame {
   uint32_t prev_in_use;  // nodes in use at the previous collection
   uint32_t history;      // shifted at each collection; bit 0: in-use count unchanged
   uint32_t retired;      // gives out no nodes; released after the next collection
+  uint32_t used_stamp;   // collection count when last chosen to hand out nodes
 };
 
 // A series frame: a page block whose area buffers are carved from, bump-pointer style.
@@ -131,6 +144,19 @@ struct BigBlock {
 static_assert(sizeof(BigBlock) == 16);
 
 // The collector parameters record.
+//
+// Frame reserve: the collector does not unmap the series frames its compaction
+// empties; they wait, poisoned, on free_series_frames (ascending addresses,
+// off the frame list) and the allocator takes them before it maps new pages.
+// After each collection the watermark is set to the bytes that survived in
+// frames and big buffers, at least kFrameReserveMin: free frames up to it are
+// kept, and so is room to map new frames up to it (frame_budget) before the
+// allocator asks for the next collection, so a collection comes once per
+// watermark's worth of allocation. Free frames beyond the watermark (after a
+// burst of garbage) are owed back (frame_debt): each time the allocator takes
+// a free frame it unmaps another while the debt lasts, so the burst's pages
+// go back over the following allocations instead of inside the collection
+// that found them empty. memory_release_free_frames gives all of them back.
 struct MemoryState {
   size_t total_pages;  // bytes currently held in page blocks
   NodeFrame* first_node_frame;
@@ -144,6 +170,11 @@ struct MemoryState {
   uint32_t max_frame_size;
   BigBlock* big_buffers;
   uint32_t collection_count;
+  SeriesFrame* free_series_frames;  // emptied frames kept for reuse, ascending addresses
+  size_t free_frame_bytes;          // their block sizes, summed
+  size_t frame_watermark;           // free frame bytes kept; set by each collection
+  size_t frame_debt;                // free frame bytes beyond the watermark still to unmap
+  size_t frame_budget;              // bytes of new frames the allocator may map before collecting
 };
 extern MemoryState g_memory;
 
@@ -170,14 +201,30 @@ void memory_init();
 NodeFrame* init_node_frame(uint32_t n);
 // Takes a node (never collects; makes a node frame when every frame is full).
 Node alloc_node();
-void free_node(NodeFrame* frame, Node node);
+// Gives [node] back to [frame] (the collector frees dead nodes in batches, so this is inline).
+inline void free_node(NodeFrame* frame, Node node) {
+  g_node_table[node] = (NodeEntry(frame->free_head) << 1) | 1;
+  frame->free_head = node;
+  frame->in_use--;
+}
 // The node frame a handle belongs to.
 NodeFrame* node_frame_of(Node node);
 void release_node_frame(NodeFrame* frame);
-// After a collection: releases empty or retired node frames, picks the current one, updates histories.
+// After a collection: releases retired node frames and empty ones that handed
+// out no node since the previous collection, picks the current one, updates histories.
 void update_node_frames();
-SeriesFrame* init_series_frame();
+// A frame with room for a buffer of [needed] bytes, linked in address order: a
+// free frame when one is big enough, else new pages of the next frame size.
+SeriesFrame* init_series_frame(uint32_t needed = 0);
 void release_series_frame(SeriesFrame* frame);
+// Unlinks an emptied frame and keeps it on the free-frame list, poisoned.
+void keep_free_series_frame(SeriesFrame* frame);
+// The same for a frame already off the frame list (the collector's evacuation).
+void keep_detached_series_frame(SeriesFrame* frame);
+// After a compaction: sets the watermark from the [live] bytes, the debt and the budget.
+void update_frame_reserve(size_t live);
+// Unmaps every kept free frame.
+void memory_release_free_frames();
 // The first frame with room for [bytes] below its end, or null.
 SeriesFrame* find_series_frame(uint32_t bytes);
 

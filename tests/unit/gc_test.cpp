@@ -283,3 +283,84 @@ TEST(Collector, OwnerTableForgetsDeadSeriesAndOwners) {
 
 }  // namespace
 }  // namespace kiv
+
+namespace kiv {
+namespace {
+
+size_t free_frame_count() {
+  size_t n = 0;
+  for (SeriesFrame* f = g_memory.free_series_frames; f; f = f->next) {
+    if (f->next) {
+      EXPECT_LT(f, f->next);  // ascending addresses
+    }
+    EXPECT_EQ(f->heap, f->area());
+    n++;
+  }
+  return n;
+}
+
+// Makes [bytes] of unreachable 1,000-byte series without collecting.
+void make_garbage(size_t bytes) {
+  CollectorPause pause;
+  for (size_t made = 0; made < bytes; made += 1000 + kBufferOverhead) series_alloc_bytes(1000);
+}
+
+TEST(Collector, EmptiedFramesAreKeptForReuseAndReleasedOnRequest) {
+  gc_collect();
+  gc_release_free_frames();
+  make_garbage(3 * kSeriesFrameMax);
+  size_t pages = g_memory.total_pages;
+  gc_collect();
+  // The emptied frames stay mapped, off the frame list. (Under the move stress
+  // mode the collection may map a frame to move the live buffers into.)
+  EXPECT_GE(free_frame_count(), 2u);
+  EXPECT_GE(g_memory.total_pages, pages);
+  for (SeriesFrame* f = g_memory.free_series_frames; f; f = f->next)
+    for (SeriesFrame* g = g_memory.first_series_frame; g; g = g->next) ASSERT_NE(f, g);
+  // New series fill them, once the room left in the frames in use is gone,
+  // before any page is mapped.
+  pages = g_memory.total_pages;
+  size_t kept = g_memory.free_frame_bytes;
+  size_t room = 0;
+  for (SeriesFrame* f = g_memory.first_series_frame; f; f = f->next) room += size_t(f->end - f->heap);
+  make_garbage(room + kept / 2);
+  EXPECT_LT(g_memory.free_frame_bytes, kept);
+  EXPECT_LE(g_memory.total_pages, pages);  // less when some were beyond the watermark
+  gc_collect();
+  size_t free_bytes = g_memory.free_frame_bytes;
+  pages = g_memory.total_pages;
+  gc_release_free_frames();
+  EXPECT_EQ(free_frame_count(), 0u);
+  EXPECT_EQ(g_memory.free_frame_bytes, 0u);
+  EXPECT_LE(g_memory.total_pages + free_bytes, pages);  // page records round each block up
+  EXPECT_EQ(gc_verify(), 0);
+}
+
+// A burst of garbage well past the watermark: the collection that empties its
+// frames keeps them all; the allocator then unmaps one for each it reuses,
+// until what is left is within the watermark.
+TEST(Collector, BurstBeyondTheWatermarkIsGivenBackAsFramesAreReused) {
+  gc_collect();
+  gc_release_free_frames();
+  size_t burst = g_memory.frame_watermark + 8 * size_t(kSeriesFrameMax);
+  make_garbage(burst);
+  size_t pages = g_memory.total_pages;
+  gc_collect();
+  EXPECT_GE(g_memory.total_pages, pages);
+  EXPECT_GT(g_memory.frame_debt, g_memory.free_frame_bytes / 2);
+  EXPECT_EQ(g_memory.frame_budget, 0u);
+  pages = g_memory.total_pages;
+  size_t free_before = g_memory.free_frame_bytes;
+  make_garbage(2 * size_t(kSeriesFrameMax));
+  EXPECT_LT(g_memory.total_pages, pages);
+  // A frame taken from the list costs the list a second one.
+  EXPECT_LT(g_memory.free_frame_bytes + 2 * size_t(kSeriesFrameMax), free_before);
+  make_garbage(burst);
+  EXPECT_EQ(g_memory.frame_debt, 0u);
+  EXPECT_EQ(g_memory.free_series_frames, nullptr);
+  gc_collect();
+  EXPECT_EQ(gc_verify(), 0);
+}
+
+}  // namespace
+}  // namespace kiv
