@@ -12,13 +12,12 @@
 
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include "runtime/cell.h"
 
 namespace kiv {
 
-// The empty typeset!.
-inline Cell typeset_cell() { return make_cell(kTypeTypeset); }
 // True when the typeset! [set] holds type [t].
 inline bool typeset_has_q(const Cell* set, TypeId t) {
   uint8_t map[12];
@@ -31,6 +30,12 @@ inline void typeset_add(Cell* set, TypeId t) {
   std::memcpy(map, &set->data1, sizeof map);
   map[t / 8] |= uint8_t(0x80u >> (t % 8));
   std::memcpy(&set->data1, map, sizeof map);
+}
+// The typeset! holding [types] (none: the empty typeset).
+inline Cell typeset_cell(std::initializer_list<TypeId> types = {}) {
+  Cell set = make_cell(kTypeTypeset);
+  for (TypeId t : types) typeset_add(&set, t);
+  return set;
 }
 
 }  // namespace kiv
