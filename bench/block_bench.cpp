@@ -103,7 +103,7 @@ void append_kiv(benchmark::State& state) {
     Cell* series = init_block(stack_push(), 1);
     Cell* value = stack_push_value(integer_cell(0));
     for (int32_t i = 0; i < kAppendCount; i++) {
-      value->data2 = uint32_t(i);
+      integer_set(value, i);
       block_insert(series, value, nullptr, false, nullptr, true);
     }
     if (block_total_length(series) != kAppendCount) state.SkipWithError("wrong length");
@@ -154,7 +154,7 @@ void sort_kiv(benchmark::State& state) {
   }
   const Cell* cells = series_buffer(series->node())->head_cell();
   for (int32_t i = 1; i < kSortCount; i++)
-    if (int32_t(cells[i - 1].data2) > int32_t(cells[i].data2)) state.SkipWithError("not sorted");
+    if (integer_get(&cells[i - 1]) > integer_get(&cells[i])) state.SkipWithError("not sorted");
   state.SetItemsProcessed(int64_t(state.iterations()) * kSortCount);
 }
 
@@ -218,7 +218,7 @@ void insert_kiv(benchmark::State& state) {
     state.ResumeTiming();
     for (int32_t i = 0; i < kInsertCount; i++) {
       *series = *block;  // insert moves the head past the new cell
-      value->data2 = uint32_t(i);
+      integer_set(value, i);
       block_insert(series, value, nullptr, false, nullptr, false);
     }
     if (block_total_length(block) != kInsertBase + kInsertCount) state.SkipWithError("wrong length");

@@ -32,12 +32,12 @@ void BM_FullCollection(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     g_collector_active = false;
-    Root live(make_cell(kTypeBlock, 0, series_alloc_cells(kLiveSeries)));
+    Root live(series_cell(kTypeBlock, series_alloc_cells(kLiveSeries)));
     for (uint32_t i = 0; i < kLiveSeries; i++) {
       for (uint32_t g = 0; g < kGarbagePerLive; g++) series_alloc_bytes(kLiveBytes);
       Node bytes = series_alloc_bytes(kLiveBytes);
       reserve_tail(bytes, kLiveBytes);
-      *append_cell(live.node()) = make_cell(kTypeBinary, 0, bytes);
+      *append_cell(live.node()) = series_cell(kTypeBinary, bytes);
     }
     state.ResumeTiming();
     gc_collect();

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "boot/init.h"
+#include "datatypes/map.h"
 #include "datatypes/symbol.h"
 #include "runtime/collector.h"
 #include "runtime/gc_root.h"
@@ -68,9 +69,9 @@ void BM_SymbolFind(benchmark::State& state, bool shuffled) {
   uint64_t checksum = 0;
   for (auto _ : state) {
     g_collector_active = false;
-    Root records(make_cell(kTypeBlock, 0, series_alloc_cells(kStartupSymbols)));
-    Root table(make_cell(kTypeMap, 0, records.node(), hashtable_init(kStartupSymbols, records.node(), kHashSymbols)));
-    Node t = table->data3;
+    Root records(series_cell(kTypeBlock, series_alloc_cells(kStartupSymbols)));
+    Root table(map_cell(records.node(), hashtable_init(kStartupSymbols, records.node(), kHashSymbols)));
+    Node t = map_table(table.get());
     for (const std::string& n : w.names)
       symbol_find(t, reinterpret_cast<const uint8_t*>(n.data()), uint32_t(n.size()), false);
     for (uint32_t i : order) {

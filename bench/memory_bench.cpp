@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "boot/init.h"
+#include "datatypes/integer.h"
 #include "runtime/cell.h"
 #include "runtime/memory.h"
 
@@ -17,7 +18,7 @@ void BM_AppendCell(benchmark::State& state) {
   const auto n = uint32_t(state.range(0));
   for (auto _ : state) {
     kiv::Node block = kiv::series_alloc_cells(1);
-    for (uint32_t i = 0; i < n; i++) kiv::append_cell(block)->data2 = i;
+    for (uint32_t i = 0; i < n; i++) *kiv::append_cell(block) = kiv::integer_cell(int32_t(i));
     benchmark::DoNotOptimize(kiv::series_buffer(block)->tail);
   }
   state.SetItemsProcessed(int64_t(state.iterations()) * n);
@@ -27,7 +28,7 @@ void BM_VectorPushBack(benchmark::State& state) {
   const auto n = uint32_t(state.range(0));
   for (auto _ : state) {
     std::vector<Cell> v;
-    for (uint32_t i = 0; i < n; i++) v.push_back(kiv::make_cell(kiv::kTypeUnset, 0, i));
+    for (uint32_t i = 0; i < n; i++) v.push_back(kiv::integer_cell(int32_t(i)));
     benchmark::DoNotOptimize(v.data());
   }
   state.SetItemsProcessed(int64_t(state.iterations()) * n);

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "boot/init.h"
+#include "datatypes/char.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "runtime/stack.h"
@@ -82,7 +83,7 @@ kiv::Cell* kiv_text() {
     kiv::runtime_init();
     const std::string& t = multilingual_text();
     kiv::Cell* c = kiv::stack_push_value(kiv::make_cell(kiv::kTypeUnset));
-    *c = kiv::make_cell(kiv::kTypeString, 0, kiv::load_utf8_new(t.data(), uint32_t(t.size())), 0);
+    *c = kiv::series_cell(kiv::kTypeString, kiv::load_utf8_new(t.data(), uint32_t(t.size())));
     return c;
   }();
   return cell;
@@ -144,10 +145,10 @@ void BM_KivAppendChars(benchmark::State& state) {
     kiv::StackSave save;
     kiv::gc_collect();  // the previous round's string goes
     kiv::Cell* s = kiv::string_make_at(kiv::stack_push(), 0);
-    kiv::Cell* c = kiv::stack_push_value(kiv::make_cell(kiv::kTypeChar));
+    kiv::Cell* c = kiv::stack_push_value(kiv::char_cell(0));
     state.ResumeTiming();
     for (int64_t i = 0; i < n; i++) {
-      c->data2 = nth_char(i);
+      kiv::char_set(c, nth_char(i));
       kiv::string_insert(s, c, nullptr, false, nullptr, true);
     }
     if (kiv::string_length(s) != n) state.SkipWithError("wrong length");

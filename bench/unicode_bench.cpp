@@ -126,7 +126,7 @@ void BM_KivEncode(benchmark::State& state) {
   const std::string& text = multilingual_text();
   kiv::StackSave save;
   kiv::Cell* s = kiv::stack_push_value(kiv::make_cell(kiv::kTypeString));
-  *s = kiv::make_cell(kiv::kTypeString, 0, kiv::load_utf8_new(text.data(), uint32_t(text.size())), 0);
+  *s = kiv::series_cell(kiv::kTypeString, kiv::load_utf8_new(text.data(), uint32_t(text.size())));
   if (kiv::string_unit(s) != 4) state.SkipWithError("the text should widen to 4-byte units");
   int32_t length = -1;
   char* out = kiv::to_utf8(s, &length);

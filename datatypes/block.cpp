@@ -5,7 +5,7 @@
 // operations in datatypes/block_search.cpp; all are registered here.
 //
 // Positions inside this file are absolute cell indexes counted from the
-// buffer's first cell; a value's head is read through clamp_head(), so no
+// buffer's first cell; a value's head is read through series_clamp_head(), so no
 // access ever leaves 0..tail whatever head a value carries. A Cell* into a
 // block buffer is re-derived after every call that may allocate or run Kiv
 // code; elements handed to other handlers are first copied to the data stack.
@@ -16,11 +16,13 @@
 
 #include "datatypes/block_modify.h"
 #include "datatypes/datatype.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "datatypes/actions.h"
 #include "runtime/stack.h"
@@ -38,18 +40,8 @@ namespace kiv {
 
 namespace {
 
-inline SeriesBuffer* buffer_of(const Cell* v) { return series_buffer(v->node()); }
-inline int32_t total_of(const Cell* v) { return int32_t(buffer_of(v)->length()); }
 // Short-lived: the cell at absolute index [i].
-inline Cell* cell_at(const Cell* v, int32_t i) { return buffer_of(v)->head_cell() + i; }
-
-// The head clamped into 0..[total].
-inline int32_t clamp_head(const Cell* v, int32_t total) {
-  int32_t h = v->head();
-  return h < 0 ? 0 : h > total ? total : h;
-}
-
-inline bool indexed_q(const Cell* v) { return v->is(kTypeHash) && v->data3 != 0; }
+inline Cell* cell_at(const Cell* v, int32_t i) { return series_cells(v->node()) + i; }
 
 // MAY ALLOCATE. Makes room for [n] more cells after the tail of [node]: a
 // short buffer grows to twice the needed size. Raises internal no-memory when
@@ -69,7 +61,7 @@ void reserve_cells(Node node, int64_t n) {
 // index them and skip the real values).
 int32_t open_gap(const Cell* v, int32_t pos, int32_t n) {
   reserve_cells(v->node(), n);
-  SeriesBuffer* b = buffer_of(v);
+  SeriesBuffer* b = series_buffer_of(v);
   int32_t total = int32_t(b->length());
   Cell* at = b->head_cell() + pos;
   std::memmove(at + n, at, size_t(total - pos) * sizeof(Cell));
@@ -90,16 +82,8 @@ void close_gap(const Cell* v, int32_t pos, int32_t n, int32_t moved) {
 // elements and datatype words as blocks.
 [[noreturn]] void body_not_done() { raise_error(kErrInternalNotDone); }
 
-// True when the typeset! [set] holds type [t]: bit 0x80 >> (t mod 8) of byte
-// t / 8 of the 12-byte map held in words 1 to 3, in memory order.
-bool typeset_has_q(const Cell* set, TypeId t) {
-  uint8_t map[12];
-  std::memcpy(map, &set->data1, 12);
-  return map[t / 8] & (0x80u >> (t % 8));
-}
-
 bool types_match_q(const Cell* types, TypeId t) {
-  if (types->is(kTypeDatatype)) return types->data1 == t;
+  if (types->is(kTypeDatatype)) return datatype_type(types) == t;
   if (types->is(kTypeTypeset)) return typeset_has_q(types, t);
   return false;
 }
@@ -111,17 +95,17 @@ bool number_q(TypeId t) { return t == kTypeInteger || t == kTypeFloat || t == kT
 
 // ---------------------------------------------------------------- raw accessors
 
-int32_t block_total_length(const Cell* value) { return total_of(value); }
+int32_t block_total_length(const Cell* value) { return series_total_length(value); }
 
 int32_t block_ks_length_q(Cell* value) { return series_length_clamped(value, false); }
 
 Cell* block_ks_head(Cell* value) {
-  int32_t total = total_of(value);
+  int32_t total = series_total_length(value);
   if (value->head() > total) value->set_head(total);
-  return cell_at(value, clamp_head(value, total));
+  return cell_at(value, series_clamp_head(value, total));
 }
 
-Cell* block_ks_tail(const Cell* value) { return buffer_of(value)->tail_cell(); }
+Cell* block_ks_tail(const Cell* value) { return series_buffer_of(value)->tail_cell(); }
 
 bool block_ks_tail_q(const Cell* value) { return series_at_tail_q(value); }
 
@@ -130,28 +114,30 @@ Cell* block_ks_abs_at(const Cell* value, int32_t i) { return cell_at(value, i); 
 bool block_advance(Cell* value) { return series_advance(value, 1); }
 
 void block_truncate(Cell* value, int32_t i) {
-  int32_t total = total_of(value);
+  int32_t total = series_total_length(value);
   i = std::clamp(i, 0, total);
   if (i == total) return;
   series_hash_unindex(value, i, total - i);
-  SeriesBuffer* b = buffer_of(value);
+  SeriesBuffer* b = series_buffer_of(value);
   b->tail = b->head + uint32_t(i) * sizeof(Cell);
 }
 
-void block_truncate_at_head(Cell* value) { block_truncate(value, clamp_head(value, total_of(value))); }
+void block_truncate_at_head(Cell* value) {
+  block_truncate(value, series_clamp_head(value, series_total_length(value)));
+}
 
 void block_remove_last(Cell* value) {
-  int32_t total = total_of(value);
+  int32_t total = series_total_length(value);
   if (total == 0) return;
   series_hash_unindex(value, total - 1, 1);
-  buffer_of(value)->tail -= sizeof(Cell);
+  series_buffer_of(value)->tail -= sizeof(Cell);
   if (value->head() > total - 1) value->set_head(total - 1);
 }
 
 Cell* block_append_value(const Cell* block, const Cell* cell) {
   Cell b = *block;
   Cell c = *cell;
-  int32_t pos = total_of(&b);
+  int32_t pos = series_total_length(&b);
   *append_cell(b.node()) = c;
   series_hash_index(&b, pos, 1);
   return cell_at(&b, pos);
@@ -160,12 +146,12 @@ Cell* block_append_value(const Cell* block, const Cell* cell) {
 const Cell* block_append_all(const Cell* block, const Cell* source) {
   Cell b = *block;
   Cell s = *source;
-  int32_t stotal = total_of(&s);
-  int32_t from = clamp_head(&s, stotal);
+  int32_t stotal = series_total_length(&s);
+  int32_t from = series_clamp_head(&s, stotal);
   int32_t n = stotal - from;
   if (n == 0) return block;
   reserve_cells(b.node(), n);
-  SeriesBuffer* dst = buffer_of(&b);
+  SeriesBuffer* dst = series_buffer_of(&b);
   int32_t pos = int32_t(dst->length());
   // Re-derived after the growth: [source] may be the same buffer.
   std::memmove(dst->tail_cell(), cell_at(&s, from), size_t(n) * sizeof(Cell));
@@ -176,9 +162,9 @@ const Cell* block_append_all(const Cell* block, const Cell* source) {
 
 Cell* block_insert_value(Cell* block, const Cell* cell, bool advance, bool at_start) {
   Cell c = *cell;
-  int32_t total = total_of(block);
+  int32_t total = series_total_length(block);
   if (block->head() > total) block->set_head(total);
-  int32_t pos = at_start ? 0 : clamp_head(block, total);
+  int32_t pos = at_start ? 0 : series_clamp_head(block, total);
   int32_t moved = open_gap(block, pos, 1);
   *cell_at(block, pos) = c;
   close_gap(block, pos, 1, moved);
@@ -190,13 +176,13 @@ void block_insert_all(Cell* block, const Cell* source) {
   StackSave save;
   // A source sharing the buffer is read from a snapshot: the gap moves its cells.
   const Cell* from = source->node() == block->node() ? block_clone(source, false, false) : source;
-  int32_t stotal = total_of(from);
-  int32_t s = clamp_head(from, stotal);
+  int32_t stotal = series_total_length(from);
+  int32_t s = series_clamp_head(from, stotal);
   int32_t n = stotal - s;
-  int32_t total = total_of(block);
+  int32_t total = series_total_length(block);
   if (block->head() > total) block->set_head(total);
   if (n == 0) return;
-  int32_t pos = clamp_head(block, total);
+  int32_t pos = series_clamp_head(block, total);
   int32_t moved = open_gap(block, pos, n);
   std::memcpy(cell_at(block, pos), cell_at(from, s), size_t(n) * sizeof(Cell));
   close_gap(block, pos, n, moved);
@@ -217,7 +203,7 @@ int32_t find_equal(const Cell* block, const Cell* value, int32_t from) {
   StackSave save;
   Cell* key = stack_push_value(*value);
   Cell* item = stack_push();
-  for (int32_t i = from; i < total_of(block); i++) {
+  for (int32_t i = from; i < series_total_length(block); i++) {
     *item = *cell_at(block, i);
     if (action_compare_values(item, key, kCmpFindEqual) == 0) return i;
   }
@@ -227,32 +213,32 @@ int32_t find_equal(const Cell* block, const Cell* value, int32_t from) {
 }  // namespace
 
 Cell block_select_value(const Cell* block, const Cell* value) {
-  int32_t i = find_equal(block, value, clamp_head(block, total_of(block)));
-  if (i < 0 || i + 1 >= total_of(block)) return kNoneCell;
+  int32_t i = find_equal(block, value, series_clamp_head(block, series_total_length(block)));
+  if (i < 0 || i + 1 >= series_total_length(block)) return kNoneCell;
   return *cell_at(block, i + 1);
 }
 
 bool block_remove_value(Cell* block, const Cell* value, bool from_start) {
-  int32_t i = find_equal(block, value, from_start ? 0 : clamp_head(block, total_of(block)));
+  int32_t i = find_equal(block, value, from_start ? 0 : series_clamp_head(block, series_total_length(block)));
   if (i < 0) return false;
-  int32_t total = total_of(block);
+  int32_t total = series_total_length(block);
   if (i >= total) return false;  // the comparison's code shortened the block
   series_hash_unindex(block, i, 1);
   Cell* at = cell_at(block, i);
   std::memmove(at, at + 1, size_t(total - i - 1) * sizeof(Cell));
-  buffer_of(block)->tail -= sizeof(Cell);
+  series_buffer_of(block)->tail -= sizeof(Cell);
   series_hash_shift(block, i, 1, total - i - 1, true);
   return i <= block->head();
 }
 
 Cell block_select_word(const Cell* block, const Cell* word, bool strict) {
-  int32_t total = total_of(block);
-  int32_t symbol = int32_t(word->data2);
+  int32_t total = series_total_length(block);
+  int32_t symbol = word_symbol(word);
   int32_t canon = strict ? symbol : symbol_resolve(symbol);
-  for (int32_t i = clamp_head(block, total); i < total; i++) {
+  for (int32_t i = series_clamp_head(block, total); i < total; i++) {
     const Cell* c = cell_at(block, i);
     if (c->type() < kTypeWord || c->type() > kTypeGetWord) continue;
-    int32_t s = int32_t(c->data2);
+    int32_t s = word_symbol(c);
     if (strict ? s == symbol : symbol_resolve(s) == canon) {
       return i + 1 < total ? *cell_at(block, i + 1) : kNoneCell;
     }
@@ -265,7 +251,7 @@ Cell block_select_word(const Cell* block, const Cell* word, bool strict) {
 Cell* init_block(Cell* cell, int32_t n) {
   *cell = kUnsetCell;
   Node node = series_alloc_cells(uint32_t(std::max(n, 1)));
-  *cell = make_cell(kTypeBlock, 0, node, 0);
+  *cell = series_cell(kTypeBlock, node);
   return cell;
 }
 
@@ -273,7 +259,7 @@ Cell* block_init_ext(Cell* cell, int32_t n, bool fixed) {
   *cell = kUnsetCell;
   uint32_t count = uint32_t(std::max(n, 1));
   Node node = fixed ? series_alloc_fixed(count, sizeof(Cell), 0) : series_alloc_cells_unset(count);
-  *cell = make_cell(kTypeBlock, 0, node, 0);
+  *cell = series_cell(kTypeBlock, node);
   return cell;
 }
 
@@ -286,15 +272,15 @@ Cell* new_block_in(const Cell* parent, int32_t n, uint32_t slot, bool fixed) {
     fatal_assert(slot < kRootSlotCount);
     Node node = fixed ? series_alloc_fixed(count, sizeof(Cell), 0) : series_alloc_cells(count);
     Cell* c = root_slot(RootSlot(slot));
-    *c = make_cell(kTypeBlock, 0, node, 0);
+    *c = series_cell(kTypeBlock, node);
     return c;
   }
   Cell p = *parent;
   // The slot exists (unset!) before the new buffer is allocated.
-  int32_t pos = total_of(&p);
+  int32_t pos = series_total_length(&p);
   append_cell(p.node());
   Node node = fixed ? series_alloc_fixed(count, sizeof(Cell), 0) : series_alloc_cells(count);
-  *cell_at(&p, pos) = make_cell(kTypeBlock, 0, node, 0);
+  *cell_at(&p, pos) = series_cell(kTypeBlock, node);
   series_hash_index(&p, pos, 1);
   return cell_at(&p, pos);
 }
@@ -312,13 +298,13 @@ Cell* block_push_only(int32_t n) { return init_block(stack_push(), n); }
 Cell* block_clone(const Cell* value, bool deep, bool any_block) {
   Cell* result = stack_push();
   Cell* source = stack_push_value(*value);
-  int32_t total = total_of(source);
-  int32_t from = clamp_head(source, total);
+  int32_t total = series_total_length(source);
+  int32_t from = series_clamp_head(source, total);
   int32_t n = total - from;
   Node node = series_alloc_cells(uint32_t(std::max(n, 1)));
-  *result = make_cell(source->type(), 0, node, 0);
-  std::memcpy(buffer_of(result)->head_cell(), cell_at(source, from), size_t(n) * sizeof(Cell));
-  buffer_of(result)->tail += uint32_t(n) * sizeof(Cell);
+  *result = series_cell(source->type(), node);
+  std::memcpy(series_buffer_of(result)->head_cell(), cell_at(source, from), size_t(n) * sizeof(Cell));
+  series_buffer_of(result)->tail += uint32_t(n) * sizeof(Cell);
   if (deep) {
     CycleGuard guard(source->node());
     for (int32_t i = 0; i < n; i++) {
@@ -327,10 +313,11 @@ Cell* block_clone(const Cell* value, bool deep, bool any_block) {
       if (!(t == kTypeBlock || (any_block && is_any_block(t) && t != kTypeHash))) continue;
       if (cycle_stack_find(c.node())) raise_no_cycle();
       Cell* copy = block_clone(&c, true, any_block);
+      // The slot takes the copy, keeping its own header (the new-line marker).
       Cell* slot = cell_at(result, i);
-      slot->data1 = copy->data1;
-      slot->data2 = copy->data2;
-      slot->data3 = copy->data3;
+      uint32_t header = slot->header;
+      *slot = *copy;
+      slot->header = header;
       stack_pop(1);
     }
   }
@@ -341,12 +328,12 @@ Cell* block_clone(const Cell* value, bool deep, bool any_block) {
 
 void block_deep_copy_types(Node node, int32_t first, int32_t end, int32_t step, bool deep, const Cell* types) {
   StackSave save;
-  Cell* block = stack_push_value(make_cell(kTypeBlock, 0, node, 0));
+  Cell* block = stack_push_value(series_cell(kTypeBlock, node));
   Cell* kind = stack_push_value(*types);
   Cell* item = stack_push();
   Cell* result = stack_push();
   if (step < 1) step = 1;
-  for (int64_t i = std::max(first, 0); i < end && i < total_of(block); i += step) {
+  for (int64_t i = std::max(first, 0); i < end && i < series_total_length(block); i += step) {
     *item = *cell_at(block, int32_t(i));
     TypeId t = item->type();
     bool copyable = is_series_type(t) || t == kTypeBitset || t == kTypeObject || t == kTypeError || t == kTypeMap;
@@ -354,7 +341,7 @@ void block_deep_copy_types(Node node, int32_t first, int32_t end, int32_t step, 
     if (is_any_block(t) && cycle_stack_find(item->node())) raise_no_cycle();
     *result = kNoneCell;
     Cell* copy = action_copy(item, result, nullptr, deep, deep ? kind : nullptr);
-    if (i >= total_of(block)) break;
+    if (i >= series_total_length(block)) break;
     Cell* slot = cell_at(block, int32_t(i));
     uint32_t flags = slot->header & ~kTypeMask;
     *slot = *copy;
@@ -370,7 +357,7 @@ namespace {
 Cell* push_copy_as(const Cell* spec, TypeId type) {
   Cell* copy = block_clone(spec, false, false);
   copy->set_header(type);
-  copy->data3 = 0;
+  block_set_hash_index(copy, 0);
   series_hash_index_new(copy);
   return copy;
 }
@@ -429,11 +416,11 @@ int32_t block_form(Cell* value, Cell* buffer, Cell* arg, int32_t limit) {
   CycleGuard guard(value->node());
   StackSave save;
   Cell* item = stack_push();
-  for (int32_t i = clamp_head(value, total_of(value)); i < total_of(value); i++) {
+  for (int32_t i = series_clamp_head(value, series_total_length(value)); i < series_total_length(value); i++) {
     if (arg && limit < 1) break;
     *item = *cell_at(value, i);
     limit = action_form(item, buffer, arg, limit);
-    if (i + 1 >= total_of(value)) break;
+    if (i + 1 >= series_total_length(value)) break;
     int32_t written = string_total_length(buffer);
     uint32_t last = written > 0 ? string_char_at(buffer, uint32_t(written - 1)) : 0;
     if (last != '\t' && last != '\n' && last != '\r') limit -= string_append_c_string(buffer, " ");
@@ -448,8 +435,8 @@ int32_t block_mold_each(Cell* value, Cell* buffer, bool only, bool all, bool fla
   Cell* item = stack_push();
   int32_t level = indent;
   bool broken = false;
-  int32_t first = clamp_head(value, total_of(value));
-  for (int32_t i = first; i < total_of(value); i++) {
+  int32_t first = series_clamp_head(value, series_total_length(value));
+  for (int32_t i = first; i < series_total_length(value); i++) {
     if (arg && limit < 1) break;
     *item = *cell_at(value, i);
     if (!flat && item->new_line()) {
@@ -486,7 +473,7 @@ Cell* block_eval_path(const EvalPathArgs& args) {
   Cell* parent = stack_push_value(*args.parent);
   Cell* element = args.element;
   if (element->is(kTypeInteger)) {
-    int32_t index = int32_t(element->data2);
+    int32_t index = integer_get(element);
     if (!args.value) return KIV_GET_ACTION(parent->type(), Pick, pick)(parent, index, element);
     return action_poke(parent, index, args.value, element);
   }
@@ -503,10 +490,10 @@ Cell* block_eval_path(const EvalPathArgs& args) {
     Cell path = args.path ? *args.path : kNoneCell;
     raise_error(kErrScriptBadPathSet, &path, &kNoneCell);
   }
-  int32_t total = total_of(found);
-  int32_t key = clamp_head(found, total);
+  int32_t total = series_total_length(found);
+  int32_t key = series_clamp_head(found, total);
   if (key + 1 < total) {
-    Cell boxed = make_cell(kTypeInteger, 0, 2);
+    Cell boxed = integer_cell(2);
     Cell* index = stack_push_value(boxed);
     action_poke(found, 2, args.value, index);
     return args.value;
@@ -537,8 +524,8 @@ int block_compare_each(Cell* value, Cell* other, CompareOp op) {
   if (value->node() == other->node() && value->head() == other->head()) return 0;
   if (op == kCmpSame) return -1;
   if (cycle_stack_find(value->node())) return cycle_stack_find(other->node()) ? 0 : -1;
-  int32_t ta = total_of(value), tb = total_of(other);
-  int32_t ha = clamp_head(value, ta), hb = clamp_head(other, tb);
+  int32_t ta = series_total_length(value), tb = series_total_length(other);
+  int32_t ha = series_clamp_head(value, ta), hb = series_clamp_head(other, tb);
   int32_t la = ta - ha, lb = tb - hb;
   if (la != lb && equality_op_q(op)) return 1;
   CycleGuard guard_a(value->node());
@@ -549,7 +536,7 @@ int block_compare_each(Cell* value, Cell* other, CompareOp op) {
   int32_t n = std::min(la, lb);
   for (int32_t i = 0; i < n; i++) {
     // A compare handler may run Kiv code that shortens either block.
-    if (ha + i >= total_of(value) || hb + i >= total_of(other)) break;
+    if (ha + i >= series_total_length(value) || hb + i >= series_total_length(other)) break;
     *x = *cell_at(value, ha + i);
     *y = *cell_at(other, hb + i);
     TypeId tx = x->type(), ty = y->type();
@@ -581,7 +568,10 @@ void block_mark(const Cell* value) { gc_mark_block(value->node()); }
 
 // The position and the buffer: blocks in a hash index are the same value only
 // at the same position of the same series.
-uint32_t block_hash(const Cell* value) { return hash_murmur3(&value->data1, 8); }
+uint32_t block_hash(const Cell* value) {
+  uint32_t w[2] = {uint32_t(value->head()), value->node()};
+  return hash_murmur3(w, sizeof w);
+}
 
 // paren! and the path types share these through their parents.
 constexpr TypeHooks kBlockHooks{.mark = block_mark, .hash = block_hash};

@@ -3,8 +3,8 @@
 //
 // Positions here are absolute cell indexes counted from the buffer's first
 // cell (SeriesBuffer::head); every cell read or written lies below the tail.
-// A value's head is used through clamp_head(): a negative head reads as 0, a
-// head past the tail as the tail. Counts are formed in 64 bits and checked
+// A value's head is used through series_clamp_head(): a negative head reads as
+// 0, a head past the tail as the tail. Counts are formed in 64 bits and checked
 // against the largest buffer before anything changes.
 //
 // Every writer runs in the same order: check the arguments (raising before
@@ -23,6 +23,7 @@
 #include <cstring>
 
 #include "datatypes/block.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
@@ -40,40 +41,26 @@ namespace kiv {
 
 namespace {
 
-// Short-lived: the buffer and cells of a block value.
-inline SeriesBuffer* buffer_of(const Cell* v) { return series_buffer(v->node()); }
-inline Cell* cells_of(Node node) { return series_buffer(node)->head_cell(); }
-// Cells from the first to the tail (block-family buffers have 16-byte units).
-inline int32_t count_of(const SeriesBuffer* b) { return int32_t(b->used() / sizeof(Cell)); }
-inline int32_t total_of(const Cell* v) { return count_of(buffer_of(v)); }
-inline int32_t clamp_head(const Cell* v, int32_t total) {
-  int32_t h = v->head();
-  return h < 0 ? 0 : h > total ? total : h;
-}
-inline int32_t integer_of(const Cell* c) { return int32_t(c->data2); }
-
 // The most cells a buffer may hold.
 constexpr int64_t kMaxCells = kMaxCapacity / sizeof(Cell);
-
-bool indexed_q(const Cell* v) { return v->is(kTypeHash) && v->data3 != 0; }
 
 // MAY ALLOCATE, MAY RUN KIV CODE. After [n] cells were inserted at [pos] of
 // [v] (already in place) ahead of [moved] cells that used to start at [pos]:
 // shifts their stored indexes and indexes the new cells, or rebuilds the
 // index when the shift declines.
 void hash_after_insert(const Cell* v, int32_t pos, int32_t n, int32_t moved) {
-  if (!indexed_q(v) || n <= 0) return;
-  if (hashtable_refresh(v->data3, pos, n, moved, false)) {
-    hashtable_rebuild(v->data3, uint32_t(total_of(v)));
+  if (!block_indexed_q(v) || n <= 0) return;
+  if (hashtable_refresh(block_hash_index(v), pos, n, moved, false)) {
+    hashtable_rebuild(block_hash_index(v), uint32_t(series_total_cells(v)));
     return;
   }
   for (int32_t i = 0; i < n; i++)
-    if (hashtable_put_value_status(v->data3, pos + i) == kPutRebuilt) return;  // the whole block is indexed
+    if (hashtable_put_value_status(block_hash_index(v), pos + i) == kPutRebuilt) return;  // the whole block is indexed
 }
 
 // MAY ALLOCATE, MAY RUN KIV CODE. A new index over every cell of [v].
 void hash_rebuild(const Cell* v) {
-  if (indexed_q(v)) hashtable_rebuild(v->data3, uint32_t(total_of(v)));
+  if (block_indexed_q(v)) hashtable_rebuild(block_hash_index(v), uint32_t(series_total_cells(v)));
 }
 
 // True for the values a deep copy replaces by their own copies.
@@ -86,8 +73,8 @@ bool deep_copied_q(TypeId t) {
 // of the block [block] (a stable cell) by its deep copy, keeping each cell's
 // new-line marker.
 void deep_copy_cells(const Cell* block) {
-  for (int32_t i = 0; i < total_of(block); i++) {
-    Cell c = cells_of(block->node())[i];
+  for (int32_t i = 0; i < series_total_cells(block); i++) {
+    Cell c = series_cells(block->node())[i];
     if (!deep_copied_q(c.type())) continue;
     StackSave save;
     Cell* item = stack_push_value(c);
@@ -96,7 +83,7 @@ void deep_copy_cells(const Cell* block) {
     Cell out = *copy;
     out.header = (out.header & ~kFlagNewLine) | (c.header & kFlagNewLine);
     // The block itself is never shortened by a copy, but stay inside it regardless.
-    if (i < total_of(block)) cells_of(block->node())[i] = out;
+    if (i < series_total_cells(block)) series_cells(block->node())[i] = out;
   }
 }
 
@@ -116,8 +103,8 @@ struct Source {
 // any other value, the value itself.
 Source source_of(const Cell* value, bool only) {
   if (!only && is_any_block(value->type())) {
-    int32_t total = total_of(value);
-    int32_t from = clamp_head(value, total);
+    int32_t total = series_total_cells(value);
+    int32_t from = series_clamp_head(value, total);
     return {value->node(), from, total - from, nullptr};
   }
   return {0, 0, 1, value};
@@ -128,7 +115,7 @@ Source source_of(const Cell* value, bool only) {
 void detach_source(Source* src, Node target) {
   if (src->node != target || src->count == 0) return;
   Node copy = series_copy_part(src->node, uint32_t(src->from), uint32_t(src->count));
-  stack_push_value(make_cell(kTypeBlock, 0, copy));
+  stack_push_value(series_cell(kTypeBlock, copy));
   src->node = copy;
   src->from = 0;
 }
@@ -138,8 +125,8 @@ void detach_source(Source* src, Node target) {
 // size, twice that with [doubled]. The gap keeps stale cells for the caller
 // to overwrite at once. The caller has checked that the new length fits.
 void open_gap(const Cell* v, int32_t pos, int32_t n, bool doubled) {
-  SeriesBuffer* b = buffer_of(v);
-  uint64_t length = uint64_t(count_of(b));
+  SeriesBuffer* b = series_buffer_of(v);
+  uint64_t length = uint64_t(int32_t(b->cell_count()));
   uint64_t need = (length + uint64_t(n)) * sizeof(Cell);
   if (b->head + need > b->capacity) {
     uint64_t size = doubled ? std::min<uint64_t>(2 * need, kMaxCapacity) : need;
@@ -153,9 +140,9 @@ void open_gap(const Cell* v, int32_t pos, int32_t n, bool doubled) {
 // Writes [src] (its [count] first cells) at [pos] of [v], then repeats that
 // stretch until [n] cells are written. Never allocates.
 void fill_cells(const Cell* v, int32_t pos, const Source& src, int32_t count, int32_t n) {
-  Cell* dst = cells_of(v->node()) + pos;
+  Cell* dst = series_cells(v->node()) + pos;
   if (src.node)
-    std::memcpy(dst, cells_of(src.node) + src.from, size_t(count) * sizeof(Cell));
+    std::memcpy(dst, series_cells(src.node) + src.from, size_t(count) * sizeof(Cell));
   else
     dst[0] = *src.value;
   // Each round doubles the stretch already written.
@@ -170,7 +157,7 @@ void fill_cells(const Cell* v, int32_t pos, const Source& src, int32_t count, in
 int64_t dup_count(const Cell* dup) {
   if (!dup) return 1;
   if (!dup->is(kTypeInteger)) raise_error(kErrScriptInvalidArg, dup);
-  return integer_of(dup);
+  return integer_get(dup);
 }
 
 // The /part count of insert, change and the other writers: an integer!, or a
@@ -191,9 +178,9 @@ InsertPlan plan_insert(Cell* series, const Cell* value, int64_t part, bool only,
   InsertPlan p{source_of(value, only), 0, 0, 0};
   int64_t count = p.src.count;
   if (part >= 0 && part < count) count = part;
-  int32_t total = total_of(series);
+  int32_t total = series_total_cells(series);
   if (series->head() > total) series->set_head(total);
-  p.pos = append ? total : clamp_head(series, total);
+  p.pos = append ? total : series_clamp_head(series, total);
   if (count <= 0 || times < 1) return p;
   int64_t n = count * times;  // both below 2^31: no overflow in 64 bits
   if (n > kMaxCells - total) raise_error(kErrInternalNoMemory);
@@ -207,15 +194,15 @@ InsertPlan plan_insert(Cell* series, const Cell* value, int64_t part, bool only,
 Cell* block_insert(Cell* series, Cell* value, Cell* part, bool only, Cell* dup, bool append) {
   // The common case first: one cell, no /part or /dup, no owner to tell.
   if (!part && !dup && (only || !is_any_block(value->type())) &&
-      !(buffer_of(series)->flags & kSeriesOwned)) {
-    SeriesBuffer* b = buffer_of(series);
-    int32_t total = count_of(b);
+      !(series_buffer_of(series)->flags & kSeriesOwned)) {
+    SeriesBuffer* b = series_buffer_of(series);
+    int32_t total = int32_t(b->cell_count());
     if (series->head() > total) series->set_head(total);
-    int32_t pos = append ? total : clamp_head(series, total);
+    int32_t pos = append ? total : series_clamp_head(series, total);
     if (total >= kMaxCells) raise_error(kErrInternalNoMemory);
     if (b->tail + sizeof(Cell) > b->capacity) {
       open_gap(series, pos, 1, true);
-      b = buffer_of(series);
+      b = series_buffer_of(series);
     } else {
       Cell* cells = b->head_cell();
       if (pos < total) std::memmove(cells + pos + 1, cells + pos, size_t(total - pos) * sizeof(Cell));
@@ -236,13 +223,13 @@ Cell* block_insert(Cell* series, Cell* value, Cell* part, bool only, Cell* dup, 
   if (p.n > 0) {
     StackSave save;
     detach_source(&p.src, series->node());
-    int32_t moved = total_of(series) - p.pos;
+    int32_t moved = series_total_cells(series) - p.pos;
     open_gap(series, p.pos, p.n, times < 5);
     fill_cells(series, p.pos, p.src, p.count, p.n);
     hash_after_insert(series, p.pos, p.n, moved);
   }
   owner_notify_after(series, word, p.pos, p.n, value);
-  if (!append) series->set_head(std::min(p.pos + p.n, total_of(series)));
+  if (!append) series->set_head(std::min(p.pos + p.n, series_total_cells(series)));
   return series;
 }
 
@@ -259,9 +246,9 @@ struct ChangePlan {
 
 ChangePlan plan_change(Cell* series, const Cell* value, const Cell* part, bool only, int64_t times) {
   ChangePlan p{source_of(value, only), 0, 0, 0, 0};
-  int32_t total = total_of(series);
+  int32_t total = series_total_cells(series);
   if (series->head() > total) series->set_head(total);
-  p.head = clamp_head(series, total);
+  p.head = series_clamp_head(series, total);
   int64_t n = times < 1 ? 0 : int64_t(p.src.count) * times;
   int64_t room = total - p.head;
   int64_t replaced = part ? part_count(series, part) : n;
@@ -283,9 +270,9 @@ Cell* block_change(Cell* series, Cell* value, Cell* part, bool only, Cell* dup) 
   if (p.n > 0 || p.replaced > 0) {
     StackSave save;
     detach_source(&p.src, series->node());
-    int32_t total = total_of(series);
+    int32_t total = series_total_cells(series);
     int64_t size = int64_t(total) + p.n - p.replaced;
-    SeriesBuffer* b = buffer_of(series);
+    SeriesBuffer* b = series_buffer_of(series);
     if (b->head + uint64_t(size) * sizeof(Cell) > b->capacity)
       b = series_expand(series->node(), size * int64_t(sizeof(Cell)));
     Cell* cells = b->head_cell();
@@ -296,7 +283,7 @@ Cell* block_change(Cell* series, Cell* value, Cell* part, bool only, Cell* dup) 
     hash_rebuild(series);
   }
   owner_notify_after(series, kOwnerChange, p.head, p.n, value);
-  series->set_head(std::min(p.head + p.n, total_of(series)));
+  series->set_head(std::min(p.head + p.n, series_total_cells(series)));
   return series;
 }
 
@@ -308,16 +295,16 @@ Cell* block_put(Cell* series, Cell* key, Cell* value, bool case_) {
   args.only = true;
   args.case_ = case_;
   Cell* found = block_find(stack_push_value(*series), key, args);
-  int32_t total = total_of(series);
-  int32_t at = found->is(kTypeNone) ? -1 : clamp_head(found, total);
+  int32_t total = series_total_cells(series);
+  int32_t at = found->is(kTypeNone) ? -1 : series_clamp_head(found, total);
   if (at >= 0 && at + 1 < total) {
-    Cell* old = stack_push_value(cells_of(series->node())[at + 1]);
+    Cell* old = stack_push_value(series_cells(series->node())[at + 1]);
     if (action_compare_values(old, value, kCmpFindEqual) == 0) return value;
     owner_notify_before(series, kOwnerPut, at + 1, 1, value);
-    if (at + 1 < total_of(series)) {
-      if (indexed_q(series)) hashtable_delete_value(series->data3, at + 1);
-      cells_of(series->node())[at + 1] = *value;
-      if (indexed_q(series)) hashtable_put_value(series->data3, at + 1);
+    if (at + 1 < series_total_cells(series)) {
+      if (block_indexed_q(series)) hashtable_delete_value(block_hash_index(series), at + 1);
+      series_cells(series->node())[at + 1] = *value;
+      if (block_indexed_q(series)) hashtable_put_value(block_hash_index(series), at + 1);
     }
     owner_notify_after(series, kOwnerPut, at + 1, 1, value);
     return value;
@@ -326,10 +313,10 @@ Cell* block_put(Cell* series, Cell* key, Cell* value, bool case_) {
   int32_t n = at < 0 ? 2 : 1;
   if (n > kMaxCells - total) raise_error(kErrInternalNoMemory);
   owner_notify_before(series, kOwnerPut, total, n, value);
-  total = total_of(series);
+  total = series_total_cells(series);
   if (n > kMaxCells - total) raise_error(kErrInternalNoMemory);
   open_gap(series, total, n, true);
-  Cell* cells = cells_of(series->node()) + total;
+  Cell* cells = series_cells(series->node()) + total;
   if (n == 2) *cells++ = *key;
   *cells = *value;
   hash_after_insert(series, total, n, 0);
@@ -341,30 +328,30 @@ Cell* block_put(Cell* series, Cell* key, Cell* value, bool case_) {
 
 Cell* block_swap(Cell* a, Cell* b) {
   if (!is_any_block(b->type())) raise_error(kErrScriptInvalidArg, b);
-  auto at_tail = [](const Cell* v) { return std::max(v->head(), 0) >= total_of(v); };
+  auto at_tail = [](const Cell* v) { return std::max(v->head(), 0) >= series_total_cells(v); };
   if (at_tail(a) || at_tail(b)) return a;
-  owner_notify_before(a, kOwnerSwap, clamp_head(a, total_of(a)), 1, b);
-  owner_notify_before(b, kOwnerSwap, clamp_head(b, total_of(b)), 1, a);
-  int32_t ia = clamp_head(a, total_of(a));
-  int32_t ib = clamp_head(b, total_of(b));
+  owner_notify_before(a, kOwnerSwap, series_clamp_head(a, series_total_cells(a)), 1, b);
+  owner_notify_before(b, kOwnerSwap, series_clamp_head(b, series_total_cells(b)), 1, a);
+  int32_t ia = series_clamp_head(a, series_total_cells(a));
+  int32_t ib = series_clamp_head(b, series_total_cells(b));
   bool live = !at_tail(a) && !at_tail(b);
   if (live) {
     // The positions each indexed side sees change: both when the two share a buffer.
     bool shared = a->node() == b->node();
     const Cell* sides[2] = {a, b};
     for (const Cell* v : sides) {
-      if (!indexed_q(v)) continue;
-      hashtable_delete_value(v->data3, v == a ? ia : ib);
-      if (shared) hashtable_delete_value(v->data3, v == a ? ib : ia);
+      if (!block_indexed_q(v)) continue;
+      hashtable_delete_value(block_hash_index(v), v == a ? ia : ib);
+      if (shared) hashtable_delete_value(block_hash_index(v), v == a ? ib : ia);
     }
-    std::swap(cells_of(a->node())[ia], cells_of(b->node())[ib]);
+    std::swap(series_cells(a->node())[ia], series_cells(b->node())[ib]);
     Node done = 0;  // a table already brought up to date
     for (const Cell* v : sides) {
-      if (!indexed_q(v) || v->data3 == done) continue;
+      if (!block_indexed_q(v) || block_hash_index(v) == done) continue;
       int32_t own = v == a ? ia : ib, other = v == a ? ib : ia;
-      bool rebuilt = hashtable_put_value_status(v->data3, own) == kPutRebuilt;
-      if (!rebuilt && shared && other != own) hashtable_put_value_status(v->data3, other);
-      done = v->data3;
+      bool rebuilt = hashtable_put_value_status(block_hash_index(v), own) == kPutRebuilt;
+      if (!rebuilt && shared && other != own) hashtable_put_value_status(block_hash_index(v), other);
+      done = block_hash_index(v);
     }
   }
   owner_notify_after(a, kOwnerSwap, ia, live ? 1 : 0, b);
@@ -379,15 +366,15 @@ namespace {
 // The cells series_take takes from [v] (same rules): [from, from + n).
 // False when it takes nothing but answers none (empty from the head).
 bool take_range(const Cell* v, const Cell* part, bool last, int64_t* from, int64_t* n) {
-  int32_t total = total_of(v);
-  int32_t head = clamp_head(v, total);
+  int32_t total = series_total_cells(v);
+  int32_t head = series_clamp_head(v, total);
   if (head >= total) return false;
   int64_t count = 1;
   if (part) {
     if (part->is(kTypeInteger))
-      count = integer_of(part);
+      count = integer_get(part);
     else if (part->type() == v->type() && part->node() == v->node())
-      count = last ? total - clamp_head(part, total) : int64_t(part->head()) - v->head();
+      count = last ? total - series_clamp_head(part, total) : int64_t(part->head()) - v->head();
     else
       raise_refine_arg("part", part);
   }
@@ -414,7 +401,7 @@ Cell* block_take(Cell* series, Cell* part, bool deep, bool last) {
   int64_t from = 0, n = 0;
   if (deep && take_range(series, part, last, &from, &n) && n > 0) {
     Node node = series_copy_part(series->node(), uint32_t(from), uint32_t(n));
-    copies = stack_push_value(make_cell(kTypeBlock, 0, node));
+    copies = stack_push_value(series_cell(kTypeBlock, node));
     deep_copy_cells(copies);
   }
   Cell* taken = series_take(series, part, false, last);
@@ -423,14 +410,14 @@ Cell* block_take(Cell* series, Cell* part, bool deep, bool last) {
     return series;
   }
   if (deep) {
-    if (copies && total_of(taken) == n)
-      std::memcpy(cells_of(taken->node()), cells_of(copies->node()), size_t(n) * sizeof(Cell));
+    if (copies && series_total_cells(taken) == n)
+      std::memcpy(series_cells(taken->node()), series_cells(copies->node()), size_t(n) * sizeof(Cell));
     else
       deep_copy_cells(taken);  // the owner's handler changed the block in between
     hash_rebuild(taken);
   }
-  if (!part && total_of(taken) == 1)
-    *series = cells_of(taken->node())[0];
+  if (!part && series_total_cells(taken) == 1)
+    *series = series_cells(taken->node())[0];
   else
     *series = *taken;
   return series;
@@ -440,18 +427,18 @@ Cell* block_take(Cell* series, Cell* part, bool deep, bool last) {
 
 Cell* block_trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
   auto nones_after_head = [series] {
-    int32_t total = total_of(series);
-    const Cell* cells = cells_of(series->node());
+    int32_t total = series_total_cells(series);
+    const Cell* cells = series_cells(series->node());
     int32_t n = 0;
-    for (int32_t i = clamp_head(series, total); i < total; i++) n += cells[i].is(kTypeNone);
+    for (int32_t i = series_clamp_head(series, total); i < total; i++) n += cells[i].is(kTypeNone);
     return n;
   };
   if (nones_after_head() == 0) return series;
-  int32_t head = clamp_head(series, total_of(series));
-  owner_notify_before(series, kOwnerTrim, head, total_of(series) - head);
-  int32_t total = total_of(series);
-  head = clamp_head(series, total);
-  SeriesBuffer* b = buffer_of(series);
+  int32_t head = series_clamp_head(series, series_total_cells(series));
+  owner_notify_before(series, kOwnerTrim, head, series_total_cells(series) - head);
+  int32_t total = series_total_cells(series);
+  head = series_clamp_head(series, total);
+  SeriesBuffer* b = series_buffer_of(series);
   Cell* cells = b->head_cell();
   int32_t kept = head;
   for (int32_t i = head; i < total; i++)
@@ -472,15 +459,15 @@ Cell* block_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) 
   if (!deep && !types) return result;
   if (result->is(kTypeHash)) {
     result->set_type(kTypeBlock);
-    result->data3 = 0;
+    block_set_hash_index(result, 0);
   }
   if (!deep) {
-    block_deep_copy_types(result->node(), 0, total_of(result), 1, false, types);
+    block_deep_copy_types(result->node(), 0, series_total_cells(result), 1, false, types);
     return result;
   }
   CycleGuard guard(value->node());
   if (types)
-    block_deep_copy_types(result->node(), 0, total_of(result), 1, true, types);
+    block_deep_copy_types(result->node(), 0, series_total_cells(result), 1, true, types);
   else
     deep_copy_cells(result);
   return result;
@@ -521,7 +508,7 @@ void* locate_records(intptr_t owner, size_t n, size_t width) {
 // script past-end when the block was cut below it.
 void load_cell(const SortState& s, int64_t i, Cell* out) {
   SeriesBuffer* b = series_buffer(s.node);
-  if (i >= count_of(b)) raise_error(kErrScriptPastEnd);
+  if (i >= int32_t(b->cell_count())) raise_error(kErrScriptPastEnd);
   *out = b->head_cell()[i];
 }
 
@@ -536,8 +523,8 @@ int order_cells(const SortState& s) {
 // The ordering a comparator function's answer stands for.
 int function_order(const Cell* answer) {
   switch (answer->type()) {
-    case kTypeLogic: return answer->data1 == 1 ? 1 : -1;
-    case kTypeInteger: return integer_of(answer) < 0 ? -1 : integer_of(answer) > 0 ? 1 : 0;
+    case kTypeLogic: return logic_get(answer) == 1 ? 1 : -1;
+    case kTypeInteger: return integer_get(answer) < 0 ? -1 : integer_get(answer) > 0 ? 1 : 0;
     case kTypeFloat: {
       double d = float_get(answer);
       return d > 0.0 ? 1 : d < 0.0 ? -1 : 0;
@@ -597,7 +584,7 @@ int compare_records(const void* a, const void* b, intptr_t context, uint32_t) {
     *s.right = y[s.offset];
     return order_cells(s);
   }
-  const Cell* base = cells_of(s.node);
+  const Cell* base = series_cells(s.node);
   int64_t ia = x - base, ib = y - base;
   if (s.function) return order_by_function(s, ia, ib);
   for (int32_t j = 0; j < s.size; j++) {
@@ -663,7 +650,7 @@ bool plain_key_q(TypeId t) {
 // have one type that the compare action hands straight to the type's own
 // handler (every plain type but logic!), that handler goes into [s].direct.
 bool plain_keys_q(SortState* s, int64_t records) {
-  const Cell* cells = cells_of(s->node) + s->start;
+  const Cell* cells = series_cells(s->node) + s->start;
   TypeId first = records > 0 ? cells[s->all ? 0 : s->offset].type() : kTypeNil;
   bool one_type = true;
   auto check = [&](TypeId t) {
@@ -690,8 +677,8 @@ bool function_q(TypeId t) {
 }  // namespace
 
 Cell* block_sort(Cell* series, const SortArgs& args) {
-  int32_t total = total_of(series);
-  int32_t head = clamp_head(series, total);
+  int32_t total = series_total_cells(series);
+  int32_t head = series_clamp_head(series, total);
   int64_t start = head, count = total - head;
   if (args.part) {
     int64_t n = part_count(series, args.part);
@@ -705,8 +692,8 @@ Cell* block_sort(Cell* series, const SortArgs& args) {
   }
   int64_t size = 1;
   if (args.skip) {
-    if (!args.skip->is(kTypeInteger) || integer_of(args.skip) < 1) raise_refine_arg("skip", args.skip);
-    size = integer_of(args.skip);
+    if (!args.skip->is(kTypeInteger) || integer_get(args.skip) < 1) raise_refine_arg("skip", args.skip);
+    size = integer_get(args.skip);
   }
   if (args.all && !args.skip) raise_error(kErrScriptBadRefines);
   int32_t offset = 0;
@@ -714,7 +701,7 @@ Cell* block_sort(Cell* series, const SortArgs& args) {
   if (args.compare) {
     if (args.compare->is(kTypeInteger)) {
       if (!args.skip || args.all) raise_error(kErrScriptBadRefines);
-      int32_t at = integer_of(args.compare);
+      int32_t at = integer_get(args.compare);
       if (at < 1 || at > size) raise_error(kErrScriptOutOfRange, args.compare);
       offset = at - 1;
     } else if (function_q(args.compare->type())) {
@@ -729,7 +716,7 @@ Cell* block_sort(Cell* series, const SortArgs& args) {
 
   owner_notify_before(series, kOwnerSort, int32_t(start), int32_t(count));
   // Whole records only, should the owner's handler have cut the block.
-  total = total_of(series);
+  total = series_total_cells(series);
   count = std::clamp<int64_t>(total - start, 0, count) / size * size;
   if (count / size >= 2) {
     StackSave save;
@@ -754,7 +741,7 @@ Cell* block_sort(Cell* series, const SortArgs& args) {
     size_t records = size_t(count / size), width = size_t(size) * sizeof(Cell);
     intptr_t context = reinterpret_cast<intptr_t>(&s);
     if (!function && plain_keys_q(&s, int64_t(records))) {
-      void* base = cells_of(s.node) + s.start;
+      void* base = series_cells(s.node) + s.start;
       SortComparator compare = compare_plain_records;
       if (s.direct && !s.all) compare = s.reverse ? compare_direct_keys<true> : compare_direct_keys<false>;
       if (args.stable)
@@ -768,11 +755,11 @@ Cell* block_sort(Cell* series, const SortArgs& args) {
       else
         sort_adaptive_movable(array, context, 0, compare_records);
     }
-    if (indexed_q(series)) {
+    if (block_indexed_q(series)) {
       // The sorted cells' entries are stale: index the cells from the start again.
-      int32_t now = total_of(series);
-      hashtable_remove_range(series->data3, int32_t(start), now - int32_t(start));
-      hashtable_put_block(series->data3, int32_t(start), 1);
+      int32_t now = series_total_cells(series);
+      hashtable_remove_range(block_hash_index(series), int32_t(start), now - int32_t(start));
+      hashtable_put_block(block_hash_index(series), int32_t(start), 1);
     }
   }
   owner_notify_after(series, kOwnerSort, int32_t(start), int32_t(count));

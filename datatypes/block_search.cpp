@@ -27,8 +27,11 @@
 
 #include "datatypes/block.h"
 #include "datatypes/block_modify.h"
+#include "datatypes/datatype.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
+#include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "datatypes/actions.h"
 #include "runtime/stack.h"
@@ -40,25 +43,6 @@
 namespace kiv {
 
 namespace {
-
-// Short-lived: the cells of a block's buffer.
-inline Cell* cells_of(Node node) { return series_buffer(node)->head_cell(); }
-// Cells from the first to the tail (block-family buffers have 16-byte units).
-inline int32_t count_in(Node node) { return int32_t(series_buffer(node)->used() / sizeof(Cell)); }
-inline int32_t total_of(const Cell* v) { return count_in(v->node()); }
-inline int32_t clamp_head(const Cell* v, int32_t total) {
-  int32_t h = v->head();
-  return h < 0 ? 0 : h > total ? total : h;
-}
-inline int32_t integer_of(const Cell* c) { return int32_t(c->data2); }
-
-// Whether the typeset! [set] holds type [t]: the bit of t is in byte t / 8 of
-// payload words 1-3 (in memory order), most significant bit first.
-bool typeset_has_q(const Cell* set, TypeId t) {
-  uint8_t bytes[12];
-  std::memcpy(bytes, &set->data1, sizeof bytes);
-  return bytes[t / 8] & (0x80u >> (t % 8));
-}
 
 // ---------------------------------------------------------------- the searched-for value
 
@@ -85,10 +69,10 @@ Needle needle_of(Cell* value, const FindArgs& args) {
   } else if (value->is(kTypeTypeset)) {
     n.kind = NeedleKind::kTypeset;
   } else if (is_any_block(value->type())) {
-    int32_t total = total_of(value);
+    int32_t total = series_total_cells(value);
     n.kind = NeedleKind::kSequence;
     n.node = value->node();
-    n.from = clamp_head(value, total);
+    n.from = series_clamp_head(value, total);
     n.length = total - n.from;
   }
   return n;
@@ -106,16 +90,17 @@ inline bool equal_q(Cell* a, Cell* b, CompareOp op) { return action_compare_valu
 // MAY RUN KIV CODE. Whether the needle matches at absolute [p] of the block
 // [node] (a compare handler may change the block: every read checks the tail).
 bool match_at(Node node, int64_t p, const Needle& n, const Scratch& s) {
-  if (p + n.length > int64_t(count_in(node))) return false;
+  if (p + n.length > int64_t(series_cell_count(node))) return false;
   switch (n.kind) {
-    case NeedleKind::kType: return cells_of(node)[p].type() == TypeId(n.value->data1);
-    case NeedleKind::kTypeset: return typeset_has_q(n.value, cells_of(node)[p].type());
-    case NeedleKind::kValue: *s.cell = cells_of(node)[p]; return equal_q(s.cell, n.value, n.op);
+    case NeedleKind::kType: return series_cells(node)[p].type() == datatype_type(n.value);
+    case NeedleKind::kTypeset: return typeset_has_q(n.value, series_cells(node)[p].type());
+    case NeedleKind::kValue: *s.cell = series_cells(node)[p]; return equal_q(s.cell, n.value, n.op);
     case NeedleKind::kSequence:
       for (int32_t j = 0; j < n.length; j++) {
-        if (p + j >= int64_t(count_in(node)) || n.from + j >= count_in(n.node)) return false;
-        *s.cell = cells_of(node)[p + j];
-        *s.other = cells_of(n.node)[n.from + j];
+        if (p + j >= int64_t(series_cell_count(node)) || n.from + j >= int32_t(series_cell_count(n.node)))
+          return false;
+        *s.cell = series_cells(node)[p + j];
+        *s.other = series_cells(n.node)[n.from + j];
         if (!equal_q(s.cell, s.other, n.op)) return false;
       }
       return true;
@@ -135,7 +120,7 @@ struct Found {
 
 // Whether the index of [series] can answer for [n].
 bool index_usable_q(const Cell* series, const Needle& n, const FindArgs& args) {
-  if (!series->is(kTypeHash) || series->data3 == 0 || args.match || n.kind != NeedleKind::kValue)
+  if (!block_indexed_q(series) || args.match || n.kind != NeedleKind::kValue)
     return false;
   TypeId t = n.value->type();
   if (t == kTypeDatatype || t == kTypeTypeset) return false;
@@ -146,15 +131,15 @@ bool index_usable_q(const Cell* series, const Needle& n, const FindArgs& args) {
 // MAY ALLOCATE, MAY RUN KIV CODE. The search shared by find and select.
 Found find_core(Cell* series, Cell* value, const FindArgs& args) {
   Found f;
-  const int32_t total = total_of(series);
+  const int32_t total = series_total_cells(series);
   int64_t head = std::max(series->head(), 0);
   if (total == 0 || (!args.reverse && head >= total)) return f;
   head = std::min<int64_t>(head, total);
 
   if (args.skip) {
     if (!args.skip->is(kTypeInteger)) raise_refine_arg("skip", args.skip);
-    if (integer_of(args.skip) < 1) raise_error(kErrScriptOutOfRange, args.skip);
-    f.step = integer_of(args.skip);
+    if (integer_get(args.skip) < 1) raise_error(kErrScriptOutOfRange, args.skip);
+    f.step = integer_get(args.skip);
   }
   const int64_t room = args.reverse ? head : total - head;
   int64_t count = room;
@@ -175,7 +160,7 @@ Found find_core(Cell* series, Cell* value, const FindArgs& args) {
   const int64_t step = f.step;
 
   if (index_usable_q(series, n, args)) {
-    Node table = series->data3;
+    Node table = block_hash_index(series);
     int32_t i = -1;
     if (!f.backward) {
       i = hashtable_find(table, n.value, int32_t(head), int32_t(step), n.op, false, false);
@@ -257,7 +242,7 @@ Cell* block_find(Cell* series, Cell* value, const FindArgs& args) {
       at += f.needle.length;
     else
       at += f.backward ? 1 : f.step;
-    at = std::min<int64_t>(at, total_of(series));
+    at = std::min<int64_t>(at, series_total_cells(series));
   }
   series->set_head(int32_t(at));
   return series;
@@ -268,11 +253,11 @@ Cell* block_select(Cell* series, Cell* value, const FindArgs& args) {
   a.tail = a.match = false;
   Found f = find_core(series, value, a);
   int64_t after = f.at + (f.needle.kind == NeedleKind::kSequence ? f.needle.length : 1);
-  if (f.at < 0 || after >= total_of(series)) {
+  if (f.at < 0 || after >= series_total_cells(series)) {
     *series = kNoneCell;
     return series;
   }
-  *series = cells_of(series->node())[after];
+  *series = series_cells(series->node())[after];
   return series;
 }
 
@@ -293,13 +278,14 @@ struct SetSide {
 // when it is an indexed hash!, else a new one, rooted by a hash! cell pushed
 // on the data stack.
 void index_side(SetSide* side, const Cell* value) {
-  if (value->is(kTypeHash) && value->data3 != 0) {
-    side->table = value->data3;
+  if (block_indexed_q(value)) {
+    side->table = block_hash_index(value);
     return;
   }
-  Cell* holder = stack_push_value(make_cell(kTypeHash, 0, side->node, 0));
-  holder->data3 = hashtable_init(uint32_t(std::max(total_of(holder), 1)), side->node, kHashBlock);
-  side->table = holder->data3;
+  Cell* holder = stack_push_value(series_cell(kTypeHash, side->node));
+  Node table = hashtable_init(uint32_t(std::max(series_total_cells(holder), 1)), side->node, kHashBlock);
+  block_set_hash_index(holder, table);
+  side->table = block_hash_index(holder);
 }
 
 struct SetOpRun {
@@ -314,8 +300,8 @@ struct SetOpRun {
   bool member_q(const SetSide& side) {
     if (is_any_block(key->type())) {
       for (int64_t p = side.head; p < int64_t(side.head) + side.length; p += size) {
-        if (p >= int64_t(count_in(side.node))) break;
-        *scratch.cell = cells_of(side.node)[p];
+        if (p >= int64_t(series_cell_count(side.node))) break;
+        *scratch.cell = series_cells(side.node)[p];
         if (equal_q(scratch.cell, key, find_op)) return true;
       }
       return false;
@@ -326,28 +312,28 @@ struct SetOpRun {
   // MAY ALLOCATE, MAY RUN KIV CODE. Adds the record at [p] of [side] (up to
   // [size] cells) to the result and indexes it.
   void add(const SetSide& side, int64_t p) {
-    int64_t end = std::min<int64_t>(int64_t(side.head) + side.length, count_in(side.node));
+    int64_t end = std::min<int64_t>(int64_t(side.head) + side.length, int32_t(series_cell_count(side.node)));
     int32_t n = int32_t(std::min<int64_t>(size, end - p));
     if (n <= 0) return;
     Node out = result->node();
-    int32_t at = count_in(out);
+    int32_t at = int32_t(series_cell_count(out));
     uint8_t* dst = reserve_tail(out, uint32_t(n) * sizeof(Cell));
-    std::memcpy(dst, cells_of(side.node) + p, size_t(n) * sizeof(Cell));
+    std::memcpy(dst, series_cells(side.node) + p, size_t(n) * sizeof(Cell));
     for (int32_t i = 0; i < n; i++)
-      if (hashtable_put_value_status(result->data3, at + i) == kPutRebuilt) break;
+      if (hashtable_put_value_status(block_hash_index(result), at + i) == kPutRebuilt) break;
   }
 
   // MAY ALLOCATE, MAY RUN KIV CODE. Adds each record of [from] whose first
   // value is new to the result and, with [other], is in it ([keep_present])
   // or not.
   void pass(const SetSide& from, const SetSide* other, bool keep_present) {
-    SetSide in_result{result->node(), 0, 0, result->data3};
+    SetSide in_result{result->node(), 0, 0, block_hash_index(result)};
     for (int64_t p = from.head; p < int64_t(from.head) + from.length; p += size) {
       // A compare handler may have cut the block: stay below its tail.
-      if (p >= int64_t(count_in(from.node))) break;
-      *key = cells_of(from.node)[p];
+      if (p >= int64_t(series_cell_count(from.node))) break;
+      *key = series_cells(from.node)[p];
       if (other && member_q(*other) != keep_present) continue;
-      in_result.length = count_in(in_result.node);
+      in_result.length = int32_t(series_cell_count(in_result.node));
       if (member_q(in_result)) continue;
       add(from, p);
     }
@@ -360,8 +346,8 @@ Cell* block_set_op(Cell* set1, Cell* set2, bool case_, Cell* skip, SetOp op) {
   if (op < kSetUnique || op > kSetDifference) fatal_no_switch();
   int64_t size = 1;
   if (skip) {
-    if (!skip->is(kTypeInteger) || integer_of(skip) < 1) raise_refine_arg("skip", skip);
-    size = integer_of(skip);
+    if (!skip->is(kTypeInteger) || integer_get(skip) < 1) raise_refine_arg("skip", skip);
+    size = integer_get(skip);
   }
   if (!is_any_block(set1->type())) raise_error(kErrScriptInvalidArg, set1);
   bool two = op != kSetUnique;
@@ -369,9 +355,9 @@ Cell* block_set_op(Cell* set1, Cell* set2, bool case_, Cell* skip, SetOp op) {
 
   // Heads past their tails are set to the tails; a negative head reads as 0.
   auto side_of = [](Cell* v) {
-    int32_t total = total_of(v);
+    int32_t total = series_total_cells(v);
     if (v->head() > total) v->set_head(total);
-    int32_t head = clamp_head(v, total);
+    int32_t head = series_clamp_head(v, total);
     return SetSide{v->node(), head, total - head, 0};
   };
   SetSide a = side_of(set1);
@@ -385,8 +371,8 @@ Cell* block_set_op(Cell* set1, Cell* set2, bool case_, Cell* skip, SetOp op) {
   run.mode = case_ ? kCmpStrictEqual : kCmpEqual;
   run.find_op = case_ ? kCmpStrictEqual : kCmpFindEqual;
   // Built as a hash! so the cell roots its index; retyped at the end.
-  run.result = stack_push_value(make_cell(kTypeHash, 0, series_alloc_cells(uint32_t(room)), 0));
-  run.result->data3 = hashtable_init(uint32_t(room), run.result->node(), kHashBlock);
+  run.result = stack_push_value(series_cell(kTypeHash, series_alloc_cells(uint32_t(room))));
+  block_set_hash_index(run.result, hashtable_init(uint32_t(room), run.result->node(), kHashBlock));
   run.key = stack_push();
   run.scratch = {stack_push(), stack_push()};
 
@@ -412,7 +398,7 @@ Cell* block_set_op(Cell* set1, Cell* set2, bool case_, Cell* skip, SetOp op) {
   bool hashed = set1->is(kTypeHash) || (two && set2->is(kTypeHash));
   if (!hashed) {
     result.set_type(kTypeBlock);
-    result.data3 = 0;
+    block_set_hash_index(&result, 0);
   }
   *set1 = result;
   return set1;

@@ -90,13 +90,13 @@ Cell* char_make(Cell* result, Cell* spec, TypeId) {
 }
 
 int32_t char_form(Cell* value, Cell* buffer, Cell*, int32_t limit) {
-  append_char(buffer->node(), value->data2);
+  append_char(buffer->node(), char_get(value));
   return limit - 1;
 }
 
 int32_t char_mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t limit, int32_t) {
   string_append_c_string(buffer, "#\"");
-  string_mold_char(buffer, value->data2, kMoldCharEscape, all);
+  string_mold_char(buffer, char_get(value), kMoldCharEscape, all);
   string_append_c_string(buffer, "\"");
   return limit - 4;
 }
@@ -132,7 +132,7 @@ Cell* char_do_math(Cell* left, Cell* right, int op) {
   Cell scratch = integer_cell(0);
   int32_t n = integer_do_math(integer_get(left), operand, op, op == kMathDivide ? nullptr : &scratch);
   if (!scratch.is(kTypeInteger) || !code_point_q(n)) raise_error(kErrMathOverflow);
-  left->data2 = uint32_t(n);
+  char_set(left, uint32_t(n));
   return left;
 }
 

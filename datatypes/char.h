@@ -21,6 +21,8 @@ namespace kiv {
 inline Cell char_cell(uint32_t code_point) { return make_cell(kTypeChar, 0, code_point); }
 // The code point of a char!.
 inline uint32_t char_get(const Cell* c) { return c->data2; }
+// Replaces the code point of a char! cell, leaving its header alone.
+inline void char_set(Cell* c, uint32_t code_point) { c->data2 = code_point; }
 
 // MAY ALLOCATE. Appends a char! at the tail of [block]; returns the new cell.
 Cell* char_make_at(const Cell* block, uint32_t code_point);

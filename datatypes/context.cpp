@@ -33,13 +33,8 @@ ObjectOnChangeFn g_object_on_change = nullptr;
 
 namespace {
 
-
-// The cells of a block node. Short-lived.
-inline Cell* cells_of(Node block) { return series_buffer(block)->head_cell(); }
-inline uint32_t cell_count(Node block) { return series_buffer(block)->length(); }
-
 // The word at [position] of [ctx]'s words block. Short-lived.
-inline Cell* word_at(Node ctx, int32_t position) { return cells_of(context_words(ctx)) + position; }
+inline Cell* word_at(Node ctx, int32_t position) { return series_cells(context_words(ctx)) + position; }
 
 // The words deep binding binds: every word type but issue!.
 inline bool bindable_word_q(TypeId t) { return is_all_word(t) && t != kTypeIssue; }
@@ -60,14 +55,14 @@ int32_t slot_of_position(Node ctx, int32_t position) {
 void extend_values(Node ctx, uint32_t count) {
   if (context_stack_q(ctx)) return;
   Node values = context_values(ctx);
-  while (cell_count(values) < count) append_cell(values);
+  while (series_length(values) < count) append_cell(values);
 }
 
 // Points every word of the words block of [ctx] at [ctx].
 void rebind_words(Node ctx) {
   Node words = context_words(ctx);
-  Cell* w = cells_of(words);
-  for (uint32_t i = 0, n = cell_count(words); i < n; i++) word_set_context(w + i, ctx);
+  Cell* w = series_cells(words);
+  for (uint32_t i = 0, n = series_length(words); i < n; i++) word_set_context(w + i, ctx);
 }
 
 // What a probe of a word table looks for.
@@ -80,7 +75,7 @@ struct WordProbe {
 
 bool word_matches(int32_t key, void* context) {
   auto* p = static_cast<WordProbe*>(context);
-  int32_t s = word_symbol(cells_of(p->words) + key);
+  int32_t s = word_symbol(series_cells(p->words) + key);
   return p->by_alias ? symbol_resolve(s) == p->canonical : s == p->symbol;
 }
 
@@ -112,8 +107,8 @@ Cell* value_cell(Node ctx, int32_t i) {
   if (i < 0) return nullptr;
   uint32_t values = c->data2;
   if (c->header & kFlagStackValues) return values ? stack_at(values - 1 + uint32_t(i)) : nullptr;
-  if (!values || uint32_t(i) >= cell_count(values)) return nullptr;
-  return cells_of(values) + i;
+  if (!values || uint32_t(i) >= series_length(values)) return nullptr;
+  return series_cells(values) + i;
 }
 
 // Heap value #[i] for the slot accessors; script not-defined with word #[i] without one.
@@ -143,14 +138,14 @@ int32_t context_words_find_or_add(Node table, int32_t symbol, bool by_alias, Nod
   HashSlot slot = hashtable_probe(table, hash_int32(uint32_t(canonical)), word_matches, &p);
   if (slot.found >= 0) return hashtable_found_key(table, slot);
   if (!context) return -1;
-  uint32_t index = cell_count(p.words);
+  uint32_t index = series_length(p.words);
   *append_cell(p.words) = word_cell(kTypeWord, context, symbol, int32_t(index));
   hashtable_insert_key(table, slot, int32_t(index));
   if (new_index) *new_index = int32_t(index);
   return -1;
 }
 
-uint32_t context_word_count(Node ctx) { return cell_count(context_words(ctx)); }
+uint32_t context_word_count(Node ctx) { return series_length(context_words(ctx)); }
 
 void global_context_init() {
   if (g_global_context) return;
@@ -188,11 +183,11 @@ Node context_from_spec(const Cell* spec, bool stack, bool self, ContextKind kind
   Root block(*spec);
   Node node = block->node();
   int32_t start = std::max(block->head(), 0);
-  int32_t total = int32_t(cell_count(node));
+  int32_t total = int32_t(series_length(node));
   Node ctx = context_create(uint32_t(std::max(total - start, 0)), stack, self, 0, kind);
   Root keep(context_view(ctx));
-  for (int32_t i = start; i < int32_t(cell_count(node)); i++) {
-    Cell c = cells_of(node)[i];
+  for (int32_t i = start; i < int32_t(series_length(node)); i++) {
+    Cell c = series_cells(node)[i];
     TypeId t = c.type();
     if (t == kTypeWord || t == kTypeGetWord || t == kTypeLitWord || t == kTypeRefinement)
       context_add_word_unset(ctx, &c);
@@ -340,7 +335,7 @@ Cell* context_set_in(Cell* word, const Cell* value, Node ctx, bool fire) {
     *slot = v;
     return slot;
   }
-  if (uint32_t(index) >= cell_count(context_values(ctx))) extend_values(ctx, uint32_t(index) + 1);
+  if (uint32_t(index) >= series_length(context_values(ctx))) extend_values(ctx, uint32_t(index) + 1);
   if (context_kind(ctx) == kContextObject) {
     mark_field_set(ctx, index);
     Cell self = *context_self_cell(ctx);
@@ -421,12 +416,12 @@ Cell* context_bind_block(Cell* block, Node ctx, bool self) {
 
 bool context_collect_set_words(Node ctx, Cell* block) {
   Node node = block->node();
-  int32_t total = int32_t(cell_count(node));
+  int32_t total = int32_t(series_length(node));
   if (block->head() > total) block->set_head(total);
   int32_t start = std::max(block->head(), 0);
   uint32_t before = context_word_count(ctx);
-  for (int32_t i = start; i < int32_t(cell_count(node)); i++) {
-    Cell c = cells_of(node)[i];
+  for (int32_t i = start; i < int32_t(series_length(node)); i++) {
+    Cell c = series_cells(node)[i];
     if (c.is(kTypeSetWord)) context_add_word_unset(ctx, &c);
   }
   return context_word_count(ctx) > before;
@@ -436,7 +431,7 @@ bool context_collect_set_words(Node ctx, Cell* block) {
 
 Cell context_node_word_at(Node ctx, int32_t i) { return *word_at(ctx, i); }
 
-Cell* word_get_in(Node ctx, int32_t i) { return cells_of(context_values(ctx)) + i; }
+Cell* word_get_in(Node ctx, int32_t i) { return series_cells(context_values(ctx)) + i; }
 
 Cell* push_context_value(Node ctx, int32_t i) {
   Cell* v = value_cell(ctx, i);

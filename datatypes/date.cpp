@@ -1,6 +1,7 @@
-// date!: payload word 1 the packed date (year, month, day, zone, has-time
-// flag), words 2-3 the time of day in UTC as a double of seconds. Only the
-// registration stands here so far; the default hash covers all three words.
+// date!: the registration (the payload is laid out in datatypes/date.h). The
+// default hash covers all three words.
+#include "datatypes/date.h"
+
 #include "datatypes/registry.h"
 
 namespace kiv {

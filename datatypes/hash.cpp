@@ -16,7 +16,10 @@ void hash_mark(const Cell* value) {
 }
 
 // As block!'s: the position and the buffer.
-uint32_t hash_hash(const Cell* value) { return hash_murmur3(&value->data1, 8); }
+uint32_t hash_hash(const Cell* value) {
+  uint32_t w[2] = {uint32_t(value->head()), value->node()};
+  return hash_murmur3(w, sizeof w);
+}
 
 constexpr TypeHooks kHashHooks{.mark = hash_mark, .hash = hash_hash};
 

@@ -45,7 +45,7 @@ Cell* integer_box(int32_t value) {
 
 Cell* integer_set_cell(Cell* cell, int32_t value) {
   cell->set_type(kTypeInteger);
-  cell->data2 = uint32_t(value);
+  integer_set(cell, value);
   return cell;
 }
 
@@ -126,7 +126,7 @@ int32_t integer_do_math(int32_t left, int32_t right, int op, Cell* result) {
     case kMathXor: value = left ^ right; break;
     default: fatal_no_switch();
   }
-  if (result) result->data2 = uint32_t(value);
+  if (result) integer_set(result, value);
   return value;
 }
 
@@ -245,34 +245,34 @@ Cell* integer_xor_t(Cell* a, Cell* b) { return integer_math_op(a, b, kMathXor); 
 // ---------------------------------------------------------------- unary handlers
 
 Cell* integer_absolute(Cell* value) {
-  value->data2 = uint32_t(integer_abs(integer_get(value)));
+  integer_set(value, integer_abs(integer_get(value)));
   return value;
 }
 
 Cell* integer_negate(Cell* value) {
   int32_t n = integer_get(value);
   if (n == INT32_MIN) raise_error(kErrMathOverflow);
-  value->data2 = uint32_t(-n);
+  integer_set(value, -n);
   return value;
 }
 
 Cell* integer_complement(Cell* value) {
-  value->data2 = ~value->data2;
+  integer_set(value, ~integer_get(value));
   return value;
 }
 
-bool integer_even_q(Cell* value) { return (value->data2 & 1) == 0; }
-bool integer_odd_q(Cell* value) { return (value->data2 & 1) == 1; }
+bool integer_even_q(Cell* value) { return (integer_get(value) & 1) == 0; }
+bool integer_odd_q(Cell* value) { return (integer_get(value) & 1) == 1; }
 
 // Random keeps the header: a char! stays a char!.
 Cell* integer_random(Cell* value, bool seed, bool secure, bool) {
   if (seed) {
-    random_seed(value->data2);
+    random_seed(uint32_t(integer_get(value)));
     *value = kUnsetCell;
     return value;
   }
   int32_t n = integer_get(value);
-  if (n != 0) value->data2 = uint32_t(random_integer(secure, n));
+  if (n != 0) integer_set(value, random_integer(secure, n));
   return value;
 }
 
@@ -344,7 +344,7 @@ bool scan_decimal(const Cell* spec, int32_t* out) {
 
 // An issue! name read as 1 to 8 hexadecimal digits.
 int32_t integer_from_issue(const Cell* spec) {
-  std::string_view name = symbol_name(int32_t(spec->data2));
+  std::string_view name = symbol_name(word_symbol(spec));
   if (name.empty() || name.size() > 8) raise_error(kErrScriptInvalidData, spec);
   uint32_t value = 0;
   for (char ch : name) {
@@ -408,7 +408,7 @@ Cell* integer_to(Cell* result, Cell* spec, TypeId) {
 
 Cell* integer_make(Cell* result, Cell* spec, TypeId type) {
   if (spec->is(kTypeLogic)) {
-    *result = integer_cell(int32_t(spec->data1));
+    *result = integer_cell(int32_t(logic_get(spec)));
     return result;
   }
   return integer_to(result, spec, type);
@@ -517,7 +517,7 @@ Cell* integer_round(Cell* value, Cell* scale, bool even, bool down, bool half_do
   else result = away;
   // Only the magnitude rounded away from zero can leave the range.
   if (result > INT32_MAX || result < INT32_MIN) raise_error(kErrMathOverflow);
-  value->data2 = uint32_t(int32_t(result));
+  integer_set(value, int32_t(result));
   return value;
 }
 

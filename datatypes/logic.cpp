@@ -3,6 +3,7 @@
 #include "datatypes/float.h"
 
 #include "datatypes/datatype.h"
+#include "datatypes/integer.h"
 #include "datatypes/registry.h"
 #include "runtime/murmur3.h"
 #include "datatypes/string.h"
@@ -53,7 +54,7 @@ Cell* logic_to(Cell*, Cell* spec, TypeId) {
 Cell* logic_make(Cell* proto, Cell* spec, TypeId t) {
   switch (spec->type()) {
     case kTypeInteger:
-      return stack_push_value(logic_cell(spec->data2 != 0));
+      return stack_push_value(logic_cell(integer_get(spec) != 0));
     case kTypeFloat:
     case kTypePercent:
       // A NaN is not equal to 0.0, so it gives true.

@@ -1,5 +1,6 @@
-// pair!: payload word 2 is x and word 3 is y (32-bit signed); word 1 is
-// unused. Only storage and hashing stand here so far.
+// pair!: storage and hashing (the payload is laid out in datatypes/pair.h).
+#include "datatypes/pair.h"
+
 #include "datatypes/registry.h"
 #include "runtime/murmur3.h"
 
@@ -7,6 +8,7 @@ namespace kiv {
 
 namespace {
 
+// x and y, the two words in memory order.
 uint32_t pair_hash(const Cell* v) { return hash_murmur3(&v->data2, 8); }
 
 constexpr TypeHooks kPairHooks{.hash = pair_hash};

@@ -14,6 +14,7 @@
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/registry.h"
+#include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/actions.h"
 #include "runtime/stack.h"
@@ -25,13 +26,6 @@
 namespace kiv {
 
 namespace {
-
-inline SeriesBuffer* buffer_of(const Cell* v) { return series_buffer(v->node()); }
-inline int32_t total_of(const Cell* v) { return int32_t(buffer_of(v)->length()); }
-inline int32_t clamp_head(const Cell* v, int32_t total) {
-  int32_t h = v->head();
-  return h < 0 ? 0 : h > total ? total : h;
-}
 
 Cell* push_retyped(Cell* cell, TypeId type) {
   cell->set_header(type);
@@ -56,8 +50,8 @@ int32_t path_walk(Cell* value, Cell* buffer, bool molding, bool only, bool all, 
   CycleGuard guard(value->node());
   StackSave save;
   Cell* item = stack_push();
-  int32_t first = clamp_head(value, total_of(value));
-  for (int32_t i = first; i < total_of(value); i++) {
+  int32_t first = series_clamp_head(value, series_total_length(value));
+  for (int32_t i = first; i < series_total_length(value); i++) {
     if (i != first) limit -= string_append_c_string(buffer, "/");
     *item = *block_ks_abs_at(value, i);
     limit = molding ? action_mold(item, buffer, only, all, flat, arg, limit, 0) : action_form(item, buffer, arg, limit);

@@ -1,6 +1,7 @@
-// point2D! and point3D!: coordinates as IEEE single-precision floats in
-// payload words 1-2 (point2D!: x, y) or 1-3 (point3D!: x, y, z). Only storage
-// and hashing stand here so far.
+// point2D! and point3D!: storage and hashing (the payload is laid out in
+// datatypes/point.h). The hashes read the coordinates' bits.
+#include "datatypes/point.h"
+
 #include "datatypes/registry.h"
 #include "runtime/murmur3.h"
 

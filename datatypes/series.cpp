@@ -3,9 +3,9 @@
 // Positions inside this file are absolute unit indexes counted from the
 // buffer's first unit (SeriesBuffer::head): unit i lives at
 // head_ptr() + i * unit, and 0 <= i < total length for every unit read or
-// written. A value's head is used only through clamp_head(), so a negative
-// head reads as 0 and a head past the tail as the tail; sums of heads and
-// counts are formed in 64 bits before they are clamped.
+// written. A value's head is used only through series_clamp_head(), so a
+// negative head reads as 0 and a head past the tail as the tail; sums of heads
+// and counts are formed in 64 bits before they are clamped.
 //
 // Every writer follows the same order: check the arguments (raising before
 // anything changes), tell the owner "before", recompute its range (the
@@ -17,10 +17,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "datatypes/block.h"
+#include "datatypes/char.h"
 #include "datatypes/datatype.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/pair.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "datatypes/actions.h"
 #include "runtime/stack.h"
@@ -38,20 +43,8 @@ namespace kiv {
 
 namespace {
 
-inline SeriesBuffer* buffer_of(const Cell* v) { return series_buffer(v->node()); }
-inline uint8_t* unit_at(SeriesBuffer* b, int64_t i) { return b->head_ptr() + uint64_t(i) * b->unit(); }
-inline int32_t total_of(const Cell* v) { return int32_t(buffer_of(v)->length()); }
-
-// The head clamped into 0..[total].
-inline int32_t clamp_head(const Cell* v, int32_t total) {
-  int32_t h = v->head();
-  return h < 0 ? 0 : h > total ? total : h;
-}
-
+// [x] clamped into [lo]..[hi].
 inline int32_t clamp(int64_t x, int32_t lo, int32_t hi) { return int32_t(x < lo ? lo : x > hi ? hi : x); }
-
-inline Cell integer_cell(int32_t n) { return make_cell(kTypeInteger, 0, uint32_t(n)); }
-inline int32_t integer_of(const Cell* c) { return int32_t(c->data2); }
 
 // ---------------------------------------------------------------- ownership
 //
@@ -73,35 +66,33 @@ void ownership_placeholder_set(const Cell*, const Cell*, const Cell*) {}
 
 // ---------------------------------------------------------------- hash! index upkeep
 
-bool indexed_q(const Cell* v) { return v->is(kTypeHash) && v->data3 != 0; }
-
 // MAY ALLOCATE. Unindexes the [n] cells at [pos] of a hash! before they leave it.
 void hash_unindex(const Cell* v, int32_t pos, int32_t n) {
-  if (indexed_q(v) && n > 0) hashtable_remove_range(v->data3, pos, n);
+  if (block_indexed_q(v) && n > 0) hashtable_remove_range(block_hash_index(v), pos, n);
 }
 
 // MAY ALLOCATE, MAY RUN KIV CODE. Indexes the [n] cells at [pos] of a hash!.
 void hash_index(const Cell* v, int32_t pos, int32_t n) {
-  if (!indexed_q(v)) return;
+  if (!block_indexed_q(v)) return;
   for (int32_t i = 0; i < n; i++)
-    if (hashtable_put_value_status(v->data3, pos + i) == kPutRebuilt) return;  // the whole block is indexed
+    if (hashtable_put_value_status(block_hash_index(v), pos + i) == kPutRebuilt) return;  // the whole block is indexed
 }
 
 // MAY ALLOCATE, MAY RUN KIV CODE. After [offset] cells were inserted at [pos]
 // (or removed from it, [removing]): shifts the indexes of the [count] cells
 // that follow them, rebuilding the index when the shift declines.
 void hash_shift(const Cell* v, int32_t pos, int32_t offset, int32_t count, bool removing) {
-  if (!indexed_q(v) || offset == 0) return;
-  if (hashtable_refresh(v->data3, pos, offset, count, removing))
-    hashtable_rebuild(v->data3, uint32_t(total_of(v)));
+  if (!block_indexed_q(v) || offset == 0) return;
+  if (hashtable_refresh(block_hash_index(v), pos, offset, count, removing))
+    hashtable_rebuild(block_hash_index(v), uint32_t(series_total_length(v)));
 }
 
 // MAY ALLOCATE, MAY RUN KIV CODE. Gives the hash! [v] (rooted) a new index over its cells.
 void hash_index_new(Cell* v) {
   if (!v->is(kTypeHash)) return;
-  v->data3 = 0;
-  Node table = hashtable_init(uint32_t(std::max(total_of(v), 1)), v->node(), kHashBlock);
-  v->data3 = table;
+  block_set_hash_index(v, 0);
+  Node table = hashtable_init(uint32_t(std::max(series_total_length(v), 1)), v->node(), kHashBlock);
+  block_set_hash_index(v, table);
 }
 
 }  // namespace
@@ -118,20 +109,18 @@ void series_hash_index_new(Cell* value) { hash_index_new(value); }
 // ---------------------------------------------------------------- helpers
 
 bool series_at_tail_q(const Cell* value) {
-  return std::max(value->head(), 0) >= total_of(value);
+  return std::max(value->head(), 0) >= series_total_length(value);
 }
 
-int32_t series_total_length(const Cell* value) { return total_of(value); }
-
 bool series_advance(Cell* value, int32_t n) {
-  int32_t total = total_of(value);
+  int32_t total = series_total_length(value);
   int64_t pos = int64_t(value->head()) + n;
   if (pos <= total && pos >= INT32_MIN) value->set_head(int32_t(pos));
   return pos >= total;
 }
 
 int32_t series_length_clamped(Cell* value, bool from_start) {
-  int32_t total = total_of(value);
+  int32_t total = series_total_length(value);
   if (from_start) return total;
   int32_t h = value->head();
   if (h < 0) return total;
@@ -144,9 +133,9 @@ int32_t series_length_clamped(Cell* value, bool from_start) {
 
 int32_t series_index_arg(const Cell* value, const Cell* arg, int32_t offset_base) {
   if (!arg->is(kTypeInteger)) raise_error(kErrScriptInvalidArg, arg);
-  int64_t n = integer_of(arg);
+  int64_t n = integer_get(arg);
   int64_t pos = int64_t(value->head()) + n + (n >= 1 ? offset_base : 0);
-  return clamp(pos, 0, total_of(value));
+  return clamp(pos, 0, series_total_length(value));
 }
 
 SeriesElement series_element_kind(TypeId type) {
@@ -165,20 +154,19 @@ namespace {
 // over a buffer whose unit is not a cell is a corrupted heap (fatal 101).
 SeriesElement element_kind_of(const Cell* v) {
   SeriesElement kind = series_element_kind(v->type());
-  if (kind == SeriesElement::kCell && buffer_of(v)->unit() != sizeof(Cell)) fatal_no_switch();
+  if (kind == SeriesElement::kCell && series_buffer_of(v)->unit() != sizeof(Cell)) fatal_no_switch();
   return kind;
 }
 
 // The byte a binary! takes for [v]: an integer! in -128..255 (a negative one
 // stores its two's-complement low byte) or a char! up to 255.
 bool byte_of(const Cell* v, uint8_t* out) {
-  int32_t n = int32_t(v->data2);
-  if (v->is(kTypeInteger) && n >= -128 && n <= 255) {
-    *out = uint8_t(n);
+  if (v->is(kTypeInteger) && integer_get(v) >= -128 && integer_get(v) <= 255) {
+    *out = uint8_t(integer_get(v));
     return true;
   }
-  if (v->is(kTypeChar) && v->data2 <= 0xFF) {
-    *out = uint8_t(v->data2);
+  if (v->is(kTypeChar) && char_get(v) <= 0xFF) {
+    *out = uint8_t(char_get(v));
     return true;
   }
   return false;
@@ -194,13 +182,13 @@ int64_t pick_position(const Cell* v, int32_t index) {
 }  // namespace
 
 void series_element_at(const Cell* series, int32_t index, Cell* out) {
-  SeriesBuffer* b = buffer_of(series);
-  const uint8_t* p = unit_at(b, index);
+  SeriesBuffer* b = series_buffer_of(series);
+  const uint8_t* p = series_unit_at(b, index);
   switch (element_kind_of(series)) {
     case SeriesElement::kCell: *out = *reinterpret_cast<const Cell*>(p); return;
     case SeriesElement::kByte: *out = integer_cell(*p); return;
     case SeriesElement::kVector: vector_element_not_done();
-    case SeriesElement::kCodePoint: *out = make_cell(kTypeChar, 0, unit_get(p, b->unit())); return;
+    case SeriesElement::kCodePoint: *out = char_cell(unit_get(p, b->unit())); return;
   }
   fatal_no_switch();
 }
@@ -213,13 +201,13 @@ Cell* series_head(Cell* value) {
 }
 
 Cell* series_tail(Cell* value) {
-  value->set_head(total_of(value));
+  value->set_head(series_total_length(value));
   return value;
 }
 
 Cell* series_next(Cell* value) {
   int64_t pos = int64_t(value->head()) + 1;
-  if (pos <= total_of(value)) value->set_head(int32_t(pos));
+  if (pos <= series_total_length(value)) value->set_head(int32_t(pos));
   return value;
 }
 
@@ -261,7 +249,7 @@ int32_t series_length_q(Cell* value) { return series_length_clamped(value, false
 
 Cell* series_pick(Cell* value, int32_t index, Cell*) {
   int64_t pos = pick_position(value, index);
-  if (pos < 0 || pos >= total_of(value)) {
+  if (pos < 0 || pos >= series_total_length(value)) {
     *value = kNoneCell;
     return value;
   }
@@ -272,7 +260,7 @@ Cell* series_pick(Cell* value, int32_t index, Cell*) {
 Cell* series_poke(Cell* value, int32_t index, Cell* new_value, Cell*) {
   Cell boxed = integer_cell(index);
   int64_t pos = pick_position(value, index);
-  if (pos < 0 || pos >= total_of(value)) raise_error(kErrScriptOutOfRange, &boxed);
+  if (pos < 0 || pos >= series_total_length(value)) raise_error(kErrScriptOutOfRange, &boxed);
   SeriesElement kind = element_kind_of(value);
   uint8_t byte = 0;
   switch (kind) {
@@ -282,23 +270,23 @@ Cell* series_poke(Cell* value, int32_t index, Cell* new_value, Cell*) {
       break;
     case SeriesElement::kVector: vector_element_not_done();
     case SeriesElement::kCodePoint:
-      if (!new_value->is(kTypeChar) || new_value->data2 > kMaxCodePoint)
+      if (!new_value->is(kTypeChar) || char_get(new_value) > kMaxCodePoint)
         raise_error(kErrScriptInvalidArg, new_value);
       break;
   }
   int32_t at = int32_t(pos);
   owner_notify_before(value, kOwnerPoke, at, 1, new_value);
   // The owner's handler may have cut the series.
-  if (at >= total_of(value)) raise_error(kErrScriptOutOfRange, &boxed);
+  if (at >= series_total_length(value)) raise_error(kErrScriptOutOfRange, &boxed);
   switch (kind) {
     case SeriesElement::kCell:
-      if (indexed_q(value)) hashtable_delete_value(value->data3, at);
-      *reinterpret_cast<Cell*>(unit_at(buffer_of(value), at)) = *new_value;
+      if (block_indexed_q(value)) hashtable_delete_value(block_hash_index(value), at);
+      *reinterpret_cast<Cell*>(series_unit_at(series_buffer_of(value), at)) = *new_value;
       hash_index(value, at, 1);
       break;
-    case SeriesElement::kByte: *unit_at(buffer_of(value), at) = byte; break;
+    case SeriesElement::kByte: *series_unit_at(series_buffer_of(value), at) = byte; break;
     case SeriesElement::kVector: vector_element_not_done();
-    case SeriesElement::kCodePoint: string_write_char(value->node(), uint32_t(at), new_value->data2); break;
+    case SeriesElement::kCodePoint: string_write_char(value->node(), uint32_t(at), char_get(new_value)); break;
   }
   owner_notify_after(value, kOwnerPoke, at, 1, new_value);
   return new_value;
@@ -307,11 +295,11 @@ Cell* series_poke(Cell* value, int32_t index, Cell* new_value, Cell*) {
 // ---------------------------------------------------------------- random
 
 Cell* series_random(Cell* value, bool seed, bool secure, bool only) {
-  int32_t total = total_of(value);
-  int32_t head = clamp_head(value, total);
+  int32_t total = series_total_length(value);
+  int32_t head = series_clamp_head(value, total);
   if (seed) {
-    SeriesBuffer* b = buffer_of(value);
-    random_seed(hash_murmur3(unit_at(b, head), size_t(total - head) * b->unit()));
+    SeriesBuffer* b = series_buffer_of(value);
+    random_seed(hash_murmur3(series_unit_at(b, head), size_t(total - head) * b->unit()));
     *value = kUnsetCell;
     return value;
   }
@@ -326,8 +314,8 @@ Cell* series_random(Cell* value, bool seed, bool secure, bool only) {
   }
   if (head >= total) return value;
   owner_notify_before(value, kOwnerRandom, head, total - head);
-  total = total_of(value);
-  head = clamp_head(value, total);
+  total = series_total_length(value);
+  head = series_clamp_head(value, total);
   int32_t length = total - head;
   hash_unindex(value, head, length);
   // Fisher-Yates: each position from the head takes a unit drawn among the
@@ -335,9 +323,9 @@ Cell* series_random(Cell* value, bool seed, bool secure, bool only) {
   for (int32_t i = 0; i < length - 1; i++) {
     int32_t j = i + random_integer(secure, length - i) - 1;
     if (j == i) continue;
-    SeriesBuffer* b = buffer_of(value);
-    uint8_t* p = unit_at(b, head + i);
-    std::swap_ranges(p, p + b->unit(), unit_at(b, head + j));
+    SeriesBuffer* b = series_buffer_of(value);
+    uint8_t* p = series_unit_at(b, head + i);
+    std::swap_ranges(p, p + b->unit(), series_unit_at(b, head + j));
   }
   hash_index(value, head, length);
   owner_notify_after(value, kOwnerRandom, head, length);
@@ -354,18 +342,18 @@ Cell* series_reflect(Cell* value, uint32_t field) {
 
 Cell* series_modify(Cell* value, Cell* field, Cell* new_value, bool) {
   bool field_word = is_all_word(field->type());
-  if (!field_word || !owned_field_q(field->data2)) return new_value;
+  if (!field_word || !owned_field_q(uint32_t(word_symbol(field)))) return new_value;
   if (new_value->is(kTypeNone)) {
     ownership_placeholder_unset(value);
     return new_value;
   }
   // [object word]: the series becomes owned by that object's field.
   if (!new_value->is(kTypeBlock)) raise_error(kErrScriptInvalidArg, new_value);
-  int32_t total = total_of(new_value);
-  int32_t head = clamp_head(new_value, total);
+  int32_t total = series_total_length(new_value);
+  int32_t head = series_clamp_head(new_value, total);
   if (total - head < 2) raise_error(kErrScriptInvalidArg, new_value);
-  Cell* object = stack_push_value(*reinterpret_cast<Cell*>(unit_at(buffer_of(new_value), head)));
-  Cell* word = stack_push_value(*reinterpret_cast<Cell*>(unit_at(buffer_of(new_value), head + 1)));
+  Cell* object = stack_push_value(*reinterpret_cast<Cell*>(series_unit_at(series_buffer_of(new_value), head)));
+  Cell* word = stack_push_value(*reinterpret_cast<Cell*>(series_unit_at(series_buffer_of(new_value), head + 1)));
   if (!object->is(kTypeObject) || !word->is(kTypeWord)) raise_error(kErrScriptInvalidArg, new_value);
   ownership_placeholder_set(value, object, word);
   return new_value;
@@ -379,7 +367,7 @@ namespace {
 // position in the same series (same type, same buffer) its head less [v]'s.
 // Anything else raises script invalid-refine-arg with the word part.
 int64_t part_count(const Cell* v, const Cell* part) {
-  if (part->is(kTypeInteger)) return integer_of(part);
+  if (part->is(kTypeInteger)) return integer_get(part);
   if (part->type() == v->type() && part->node() == v->node()) return int64_t(part->head()) - v->head();
   raise_refine_arg("part", part);
 }
@@ -387,14 +375,14 @@ int64_t part_count(const Cell* v, const Cell* part) {
 // Closes the [n] units at [pos] of [v] (moving the rest down) and keeps a
 // hash! index in step. MAY ALLOCATE, MAY RUN KIV CODE (hash! upkeep).
 void close_units(const Cell* v, int32_t pos, int32_t n) {
-  int32_t total = total_of(v);
+  int32_t total = series_total_length(v);
   pos = std::min(pos, total);
   n = std::min(n, total - pos);
   if (n <= 0) return;
   hash_unindex(v, pos, n);
-  SeriesBuffer* b = buffer_of(v);
+  SeriesBuffer* b = series_buffer_of(v);
   int32_t rest = total - pos - n;
-  uint8_t* p = unit_at(b, pos);
+  uint8_t* p = series_unit_at(b, pos);
   std::memmove(p, p + size_t(n) * b->unit(), size_t(rest) * b->unit());
   b->tail -= uint32_t(n) * b->unit();
   hash_shift(v, pos, n, rest, true);
@@ -403,15 +391,15 @@ void close_units(const Cell* v, int32_t pos, int32_t n) {
 }  // namespace
 
 Cell* series_clear(Cell* value) {
-  int32_t total = total_of(value);
-  int32_t head = clamp_head(value, total);
+  int32_t total = series_total_length(value);
+  int32_t head = series_clamp_head(value, total);
   if (head >= total) return value;
   owner_notify_before(value, kOwnerClear, head, total - head);
-  total = total_of(value);
-  head = clamp_head(value, total);
+  total = series_total_length(value);
+  head = series_clamp_head(value, total);
   if (head < total) {
     hash_unindex(value, head, total - head);
-    SeriesBuffer* b = buffer_of(value);
+    SeriesBuffer* b = series_buffer_of(value);
     b->tail = b->head + uint32_t(head) * b->unit();
   }
   owner_notify_after(value, kOwnerClear, head, total - head);
@@ -424,7 +412,7 @@ Cell* series_remove(Cell* value, Cell* part, Cell* key) {
     count = part_count(value, part);
     if (count < 1) return value;
   }
-  int32_t start = clamp_head(value, total_of(value));
+  int32_t start = series_clamp_head(value, series_total_length(value));
   if (key) {
     // The key and the value after it go: found case-sensitively from the head.
     FindArgs args{};
@@ -435,13 +423,13 @@ Cell* series_remove(Cell* value, Cell* part, Cell* key) {
       *value = kNoneCell;
       return value;
     }
-    start = clamp_head(found, total_of(value));
+    start = series_clamp_head(found, series_total_length(value));
     count += 1;
   }
-  int32_t total = total_of(value);
+  int32_t total = series_total_length(value);
   if (start < total) {
     owner_notify_before(value, kOwnerRemove, start, clamp(count, 0, total - start));
-    total = total_of(value);
+    total = series_total_length(value);
     if (start > total) start = total;
     int32_t n = clamp(count, 0, total - start);
     if (n > 0) close_units(value, start, n);
@@ -452,8 +440,8 @@ Cell* series_remove(Cell* value, Cell* part, Cell* key) {
 }
 
 Cell* series_reverse(Cell* value, Cell* part, Cell* skip) {
-  int32_t total = total_of(value);
-  int32_t head = clamp_head(value, total);
+  int32_t total = series_total_length(value);
+  int32_t head = series_clamp_head(value, total);
   if (head >= total) return value;
   int64_t count = total - head;
   if (part) {
@@ -464,23 +452,23 @@ Cell* series_reverse(Cell* value, Cell* part, Cell* skip) {
   int64_t size = 1;
   if (skip) {
     if (!skip->is(kTypeInteger)) raise_refine_arg("skip", skip);
-    size = integer_of(skip);
+    size = integer_get(skip);
     if (size == count) return value;
     if (size < 1) raise_error(kErrScriptOutOfRange, skip);
     if (count < size || count % size != 0) raise_refine_arg("skip", skip);
   }
   owner_notify_before(value, kOwnerReverse, head, int32_t(count));
-  total = total_of(value);
-  head = clamp_head(value, total);
+  total = series_total_length(value);
+  head = series_clamp_head(value, total);
   // Whole records only, should the owner's handler have shortened the series.
   count = std::min<int64_t>(count, total - head) / size * size;
   int32_t n = int32_t(count);
   hash_unindex(value, head, n);
-  SeriesBuffer* b = buffer_of(value);
+  SeriesBuffer* b = series_buffer_of(value);
   size_t record = size_t(size) * b->unit();
   if (n > 0) {
-    uint8_t* lo = unit_at(b, head);
-    uint8_t* hi = unit_at(b, head + n - int32_t(size));
+    uint8_t* lo = series_unit_at(b, head);
+    uint8_t* hi = series_unit_at(b, head + n - int32_t(size));
     for (; lo < hi; lo += record, hi -= record) std::swap_ranges(lo, lo + record, hi);
   }
   hash_index(value, head, n);
@@ -511,15 +499,23 @@ void copy_units(Node source, int32_t pos, int32_t n, Node target) {
   SeriesBuffer* src = series_buffer(source);
   SeriesBuffer* dst = series_buffer(target);
   size_t bytes = size_t(n) * src->unit();
-  std::memcpy(dst->head_ptr(), unit_at(src, pos), bytes);
+  std::memcpy(dst->head_ptr(), series_unit_at(src, pos), bytes);
   dst->tail = dst->head + uint32_t(bytes);
+}
+
+// A series of [v]'s type over [node] at head 0: word 3 clear, but for a
+// vector!, which keeps its element type.
+Cell series_like(const Cell* v, Node node) {
+  Cell c = series_cell(v->type(), node);
+  if (v->is(kTypeVector)) vector_set_element_type(&c, vector_element_type(v));
+  return c;
 }
 
 // MAY ALLOCATE. Pushes a new series of [v]'s type holding a copy of the [n]
 // units at [pos] (a vector! keeps its element type, a hash! gets an index).
 Cell* push_part(const Cell* v, int32_t pos, int32_t n) {
   Node node = new_buffer_like(v->node(), n);
-  Cell* result = stack_push_value(make_cell(v->type(), 0, node, v->is(kTypeVector) ? v->data3 : 0));
+  Cell* result = stack_push_value(series_like(v, node));
   copy_units(v->node(), pos, n, node);
   hash_index_new(result);
   return result;
@@ -528,15 +524,15 @@ Cell* push_part(const Cell* v, int32_t pos, int32_t n) {
 }  // namespace
 
 Cell* series_take(Cell* value, Cell* part, bool, bool last) {
-  int32_t total = total_of(value);
-  int32_t head = clamp_head(value, total);
+  int32_t total = series_total_length(value);
+  int32_t head = series_clamp_head(value, total);
   if (head >= total) return stack_push_value(kNoneCell);
   int64_t count = 1;
   if (part) {
     if (part->is(kTypeInteger)) {
-      count = integer_of(part);
+      count = integer_get(part);
     } else if (part->type() == value->type() && part->node() == value->node()) {
-      count = last ? total - clamp_head(part, total) : int64_t(part->head()) - value->head();
+      count = last ? total - series_clamp_head(part, total) : int64_t(part->head()) - value->head();
     } else {
       raise_refine_arg("part", part);
     }
@@ -554,7 +550,7 @@ Cell* series_take(Cell* value, Cell* part, bool, bool last) {
   }
   if (n == 0) return push_part(value, head, 0);
   owner_notify_before(value, kOwnerTake, int32_t(from), int32_t(n));
-  total = total_of(value);
+  total = series_total_length(value);
   from = std::min<int64_t>(from, total);
   n = std::min<int64_t>(n, total - from);
   Cell* result = push_part(value, int32_t(from), int32_t(n));
@@ -564,15 +560,15 @@ Cell* series_take(Cell* value, Cell* part, bool, bool last) {
 }
 
 Cell* series_copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
-  int32_t total = total_of(value);
+  int32_t total = series_total_length(value);
   int64_t offset = value->head();
   int64_t count = std::max<int64_t>(total - offset, 0);
   if (part) {
     if (part->is(kTypeInteger)) {
-      count = integer_of(part);
+      count = integer_get(part);
     } else if (part->is(kTypePair)) {
       // x by y: from unit x (1-based, or x back for a negative x) up to unit y.
-      int64_t x = int32_t(part->data2), y = int32_t(part->data3);
+      int64_t x = pair_x(part), y = pair_y(part);
       offset = std::max<int64_t>(x < 0 ? offset + x : offset + x - 1, 0);
       count = y < x ? 0 : y - x;
     } else if (is_series_type(part->type()) && !part->is(kTypeImage) && !part->is(kTypeMap) &&
@@ -591,7 +587,7 @@ Cell* series_copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
   int32_t from = clamp(offset, 0, total);
   int32_t n = clamp(count, 0, total - from);
   Node node = new_buffer_like(value->node(), n);
-  *result = make_cell(value->type(), 0, node, value->is(kTypeVector) ? value->data3 : 0);
+  *result = series_like(value, node);
   result->header |= value->header & kFlagNewLine;
   copy_units(value->node(), from, n, node);
   return result;
@@ -617,11 +613,12 @@ MoveKind move_kind(TypeId t) {
 bool move_compatible_q(const Cell* origin, const Cell* target) {
   MoveKind a = move_kind(origin->type()), b = move_kind(target->type());
   if (a == MoveKind::kNone || b == MoveKind::kNone) return false;
-  if (a == MoveKind::kBytes && b == MoveKind::kText) return buffer_of(target)->unit() == 1;
-  if (a == MoveKind::kText && b == MoveKind::kBytes) return buffer_of(origin)->unit() == 1;
+  if (a == MoveKind::kBytes && b == MoveKind::kText) return series_buffer_of(target)->unit() == 1;
+  if (a == MoveKind::kText && b == MoveKind::kBytes) return series_buffer_of(origin)->unit() == 1;
   if (a != b) return false;
   if (a == MoveKind::kVector)
-    return origin->data3 == target->data3 && buffer_of(origin)->unit() == buffer_of(target)->unit();
+    return vector_element_type(origin) == vector_element_type(target) &&
+           series_buffer_of(origin)->unit() == series_buffer_of(target)->unit();
   return true;
 }
 
@@ -634,17 +631,18 @@ bool move_compatible_q(const Cell* origin, const Cell* target) {
 // Moves [n] units from [s] to the head of another series [target].
 void move_between(Cell* origin, Cell* target, int32_t s, int32_t n) {
   owner_notify_before(origin, kOwnerMove, s, n);
-  owner_notify_before(target, kOwnerMove, clamp_head(target, total_of(target)), n, origin);
+  owner_notify_before(target, kOwnerMove, series_clamp_head(target, series_total_length(target)), n, origin);
   // Recomputed: the owners' handlers may have changed either series.
   if (!move_compatible_q(origin, target)) raise_move_bad(origin, target);
-  int32_t total = total_of(origin);
+  int32_t total = series_total_length(origin);
   s = std::min(s, total);
   n = std::min(n, total - s);
   if (n == 0) return;
   Node tnode = target->node();
   // Text: the target takes the wider unit first; narrower units are widened as they are copied.
-  uint32_t su = buffer_of(origin)->unit();
-  if (move_kind(target->type()) == MoveKind::kText && su > buffer_of(target)->unit()) widen_series(tnode, su, uint32_t(n));
+  uint32_t su = series_buffer_of(origin)->unit();
+  if (move_kind(target->type()) == MoveKind::kText && su > series_buffer_of(target)->unit())
+    widen_series(tnode, su, uint32_t(n));
   SeriesBuffer* tb = series_buffer(tnode);
   uint32_t tu = tb->unit();
   uint64_t need = uint64_t(tb->head) + (uint64_t(tb->length()) + uint64_t(n)) * tu;
@@ -656,19 +654,19 @@ void move_between(Cell* origin, Cell* target, int32_t s, int32_t n) {
   hash_unindex(origin, s, n);
   tb = series_buffer(tnode);
   int32_t ttotal = int32_t(tb->length());
-  int32_t t = clamp_head(target, ttotal);
-  SeriesBuffer* ob = buffer_of(origin);
-  uint8_t* gap = unit_at(tb, t);
+  int32_t t = series_clamp_head(target, ttotal);
+  SeriesBuffer* ob = series_buffer_of(origin);
+  uint8_t* gap = series_unit_at(tb, t);
   std::memmove(gap + size_t(n) * tu, gap, size_t(ttotal - t) * tu);
   if (su == tu) {
-    std::memcpy(gap, unit_at(ob, s), size_t(n) * tu);
+    std::memcpy(gap, series_unit_at(ob, s), size_t(n) * tu);
   } else {
-    const uint8_t* from = unit_at(ob, s);
+    const uint8_t* from = series_unit_at(ob, s);
     for (int32_t i = 0; i < n; i++) unit_put(gap + size_t(i) * tu, tu, unit_get(from + size_t(i) * su, su));
   }
   tb->tail += uint32_t(n) * tu;
   int32_t rest = int32_t(ob->length()) - s - n;
-  uint8_t* p = unit_at(ob, s);
+  uint8_t* p = series_unit_at(ob, s);
   std::memmove(p, p + size_t(n) * su, size_t(rest) * su);
   ob->tail -= uint32_t(n) * su;
   hash_shift(origin, s, n, rest, true);
@@ -682,8 +680,8 @@ void move_between(Cell* origin, Cell* target, int32_t s, int32_t n) {
 // backwards they land at the target; forwards, after the unit there (at the
 // end when the target is the tail).
 void move_within(Cell* origin, Cell* target, int32_t s, int32_t n) {
-  int32_t total = total_of(origin);
-  int32_t t = clamp_head(target, total);
+  int32_t total = series_total_length(origin);
+  int32_t t = series_clamp_head(target, total);
   if (t >= s && t < s + n) return;
   int32_t lo, mid, hi, landed;
   if (t < s) {
@@ -691,9 +689,9 @@ void move_within(Cell* origin, Cell* target, int32_t s, int32_t n) {
   } else {
     lo = s, mid = s + n, hi = t >= total - 1 ? total : t + 1, landed = hi - n;
   }
-  SeriesBuffer* b = buffer_of(origin);
-  std::rotate(unit_at(b, lo), unit_at(b, mid), unit_at(b, hi));
-  if (indexed_q(origin)) hashtable_move_range(origin->data3, s, landed, n);
+  SeriesBuffer* b = series_buffer_of(origin);
+  std::rotate(series_unit_at(b, lo), series_unit_at(b, mid), series_unit_at(b, hi));
+  if (block_indexed_q(origin)) hashtable_move_range(block_hash_index(origin), s, landed, n);
   owner_notify_after(origin, kOwnerMove, landed, n);
 }
 
@@ -710,10 +708,10 @@ Cell* series_move(Cell* origin, Cell* target, Cell* part) {
   int64_t count = 1;
   if (part) {
     if (!part->is(kTypeInteger)) raise_refine_arg("part", part);
-    count = integer_of(part);
+    count = integer_get(part);
   }
-  int32_t total = total_of(origin);
-  int32_t s = clamp_head(origin, total);
+  int32_t total = series_total_length(origin);
+  int32_t s = series_clamp_head(origin, total);
   if (s >= total || count < 1) return target;
   if (!move_compatible_q(origin, target)) raise_move_bad(origin, target);
   int32_t n = int32_t(std::min<int64_t>(count, total - s));
@@ -752,7 +750,7 @@ void series_datatype_init() {
 }
 
 int64_t series_part_count(const Cell* series, const Cell* part, int64_t head, bool backward) {
-  if (part->is(kTypeInteger)) return int32_t(part->data2);
+  if (part->is(kTypeInteger)) return integer_get(part);
   if (part->type() == series->type() && part->node() == series->node()) {
     int64_t at = part->head();
     return backward ? head - at : at - head;

@@ -30,16 +30,31 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/memory.h"
 #include "runtime/typesets.h"
 
 namespace kiv {
 
 // ---------------------------------------------------------------- helpers
 
+// Short-lived. The buffer of the series [value].
+inline SeriesBuffer* series_buffer_of(const Cell* value) { return series_buffer(value->node()); }
+// Short-lived. The address of unit [i] of [b], counted from its first unit.
+inline uint8_t* series_unit_at(SeriesBuffer* b, int64_t i) { return b->head_ptr() + uint64_t(i) * b->unit(); }
+// Units from the buffer's first unit to the tail, whatever the head.
+inline int32_t series_total_length(const Cell* value) { return int32_t(series_buffer_of(value)->length()); }
+// Cells from the buffer's first cell to the tail, whatever the head: the bytes
+// in use over 16 whatever the unit, so series_total_length for a buffer of
+// cells. The block family's modify and search handlers count with it.
+inline int32_t series_total_cells(const Cell* value) { return int32_t(series_buffer_of(value)->cell_count()); }
+// The head read into 0..[total]: a negative head as 0, one past [total] as [total].
+inline int32_t series_clamp_head(const Cell* value, int32_t total) {
+  int32_t h = value->head();
+  return h < 0 ? 0 : h > total ? total : h;
+}
+
 // True when the head (a negative one read as 0) is at or past the tail.
 bool series_at_tail_q(const Cell* value);
-// Units from the buffer's first unit to the tail, whatever the head.
-int32_t series_total_length(const Cell* value);
 // Adds [n] to the head only when the new position is not past the tail;
 // true when that new position is at or past the tail.
 bool series_advance(Cell* value, int32_t n);

@@ -14,7 +14,9 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/char.h"
 #include "datatypes/datatype.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
 #include "datatypes/actions.h"
@@ -42,7 +44,7 @@ Cell* string_init_unit(Cell* out, uint32_t n, uint32_t unit) {
 
 Cell* push_string(const Cell* str) {
   Cell* c = stack_push_cell(str);
-  c->data3 = 0;
+  string_set_conversion_node(c, 0);
   return c;
 }
 
@@ -421,7 +423,7 @@ int string_compare_core(const Cell* a, const Cell* b, CompareOp op, int match_mo
 void string_poke_char(Cell* series, int64_t index, Cell* value, const Cell* boxed) {
   if (!value->is(kTypeChar)) raise_error(kErrScriptInvalidArg, value);
   if (index < 0 || index >= string_total_length(series)) raise_error(kErrScriptOutOfRange, boxed);
-  uint32_t cp = value->data2;
+  uint32_t cp = char_get(value);
   if (cp > kMaxCodePoint) raise_error(kErrScriptInvalidChar, value);
   owner_notify_before(series, kOwnerPoke, int32_t(index), 1, value);
   // The owner's handler may have shortened the text.
@@ -531,7 +533,7 @@ Cell* string_eval_path(const EvalPathArgs& a) {
   Cell* series = stack_push_cell(a.parent);
   Cell* key = stack_push_cell(a.element);
   if (key->is(kTypeInteger)) {
-    int32_t index = int32_t(key->data2);
+    int32_t index = integer_get(key);
     if (!a.value) return KIV_GET_ACTION(series->type(), Pick, pick)(series, index, key);
     return KIV_GET_ACTION(series->type(), Poke, poke)(series, index, a.value, key);
   }
@@ -540,7 +542,7 @@ Cell* string_eval_path(const EvalPathArgs& a) {
   if (!a.value) return KIV_GET_ACTION(series->type(), Select, select)(series, key, args);
   Cell* found = KIV_GET_ACTION(series->type(), Find, find)(series, key, args);
   if (found->is(kTypeNone)) raise_error(kErrScriptBadPathSet, where, a.element);
-  Cell boxed = make_cell(kTypeInteger, 0, 2);
+  Cell boxed = integer_cell(2);
   string_poke_char(found, int64_t(found->head()) + 1, a.value, &boxed);
   return a.value;
 }

@@ -17,10 +17,13 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/char.h"
 #include "datatypes/logic.h"
 #include "datatypes/float.h"
+#include "datatypes/integer.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "datatypes/actions.h"
 #include "runtime/stack.h"
@@ -45,7 +48,6 @@ bool string_whitespace_q(uint32_t cp) {
 
 namespace {
 
-inline int32_t integer_of(const Cell* c) { return int32_t(c->data2); }
 
 // The blanks plain trim removes around line feeds: space, tab and the
 // non-ASCII whitespace, not the other controls.
@@ -95,7 +97,7 @@ int64_t part_limit(const Cell* value, const Cell* part) {
   if (!part) return -1;
   int64_t n;
   if (part->is(kTypeInteger)) {
-    n = integer_of(part);
+    n = integer_get(part);
   } else if (part->type() == value->type() && part->node() == value->node()) {
     n = int64_t(part->head()) - value->head();
   } else {
@@ -116,7 +118,7 @@ AddedText added_text(Cell* value, int64_t limit, bool only, PartRule rule) {
   AddedText t;
   TypeId type = value->type();
   if (type == kTypeChar) {
-    t.cp = value->data2;
+    t.cp = char_get(value);
     if (t.cp > kMaxCodePoint) raise_error(kErrScriptInvalidChar, value);
     t.count = 1;
     return t;
@@ -165,7 +167,7 @@ AddedText added_text(Cell* value, int64_t limit, bool only, PartRule rule) {
 uint32_t dup_count(const Cell* dup) {
   if (!dup) return 1;
   if (!dup->is(kTypeInteger)) raise_error(kErrScriptInvalidArg, dup);
-  return uint32_t(std::max(integer_of(dup), 0));
+  return uint32_t(std::max(integer_get(dup), 0));
 }
 
 // Raises internal no-memory unless [node] can take [added] units of [unit] in
@@ -217,7 +219,7 @@ uint32_t splice_text(Node node, uint32_t index, uint32_t replaced, const AddedTe
 Cell* string_insert(Cell* series, Cell* value, Cell* part, bool only, Cell* dup_arg, bool append) {
   if (append && !part && !dup_arg && value->is(kTypeChar)) {
     // The common case, kept short: one code point at the tail.
-    uint32_t cp = value->data2;
+    uint32_t cp = char_get(value);
     if (cp > kMaxCodePoint) raise_error(kErrScriptInvalidChar, value);
     const Node node = series->node();
     const bool owned = series_buffer(node)->flags & kSeriesOwned;
@@ -265,7 +267,7 @@ Cell* string_change(Cell* series, Cell* value, Cell* part, bool only, Cell* dup_
   int64_t replace = -1;
   if (part) {
     if (part->is(kTypeInteger)) {
-      replace = integer_of(part);
+      replace = integer_get(part);
     } else if (part->type() == series->type() && part->node() == node) {
       replace = int64_t(part->head()) - head;
     } else {
@@ -307,7 +309,7 @@ Cell* string_swap(Cell* series1, Cell* series2) {
   auto check_fits = [](const Cell* target, const Cell* source) {
     uint32_t cp = string_char_at(source, uint32_t(string_head_index(source)));
     if (target->is(kTypeBinary) && cp > 0xFF) {
-      Cell c = make_cell(kTypeChar, 0, cp);
+      Cell c = char_cell(cp);
       raise_error(kErrScriptInvalidArg, &c);
     }
   };
@@ -344,9 +346,9 @@ std::vector<uint32_t> trim_set(Cell* with) {
     uint32_t head = uint32_t(string_head_index(with)), n = uint32_t(string_length(with));
     for (uint32_t i = 0; i < n; i++) set.push_back(string_char_at_node(node, head + i));
   } else if (with->is(kTypeChar)) {
-    set.push_back(with->data2);
+    set.push_back(char_get(with));
   } else if (with->is(kTypeInteger)) {
-    if (integer_of(with) >= 0) set.push_back(uint32_t(integer_of(with)));
+    if (integer_get(with) >= 0) set.push_back(uint32_t(integer_get(with)));
   } else {
     raise_refine_arg("with", with);
   }
@@ -448,7 +450,7 @@ enum class KeyKind : uint8_t { kText, kBytes, kSigned, kFloat };
 KeyKind key_kind(const Cell* series) {
   if (series->is(kTypeBinary)) return KeyKind::kBytes;
   if (series->is(kTypeVector)) {
-    TypeId element = TypeId(series->data3);
+    TypeId element = vector_element_type(series);
     return element == kTypeFloat || element == kTypePercent ? KeyKind::kFloat : KeyKind::kSigned;
   }
   return KeyKind::kText;
@@ -546,7 +548,7 @@ void* locate_records(intptr_t owner, size_t n, size_t width) {
 struct FunctionSort {
   Cell* function;
   TypeId type;       // the sorted series' type
-  uint32_t vector;   // its word 3 (a vector's element type)
+  TypeId element;    // a vector's element type (nil for other series)
   uint32_t unit;
   uint32_t record;   // units per record
   bool whole;        // /all with /skip: records go to the function as strings
@@ -561,9 +563,9 @@ Cell* call_sort_function(Cell* function, Cell* first, Cell* second) { raise_erro
 // The order a comparison function's [result] gives "x against y".
 int function_order(const Cell* result) {
   switch (result->type()) {
-    case kTypeLogic: return result->data1 == 1 ? 1 : -1;
+    case kTypeLogic: return logic_get(result) == 1 ? 1 : -1;
     case kTypeInteger: {
-      int32_t n = integer_of(result);
+      int32_t n = integer_get(result);
       return n > 0 ? -1 : n < 0 ? 1 : 0;
     }
     case kTypeFloat: {
@@ -590,7 +592,8 @@ int compare_with_function(const void* a, const void* b, intptr_t context, uint32
     // its first unit stands for.
     values[i] = stack_push();
     Node copy = series_alloc_units(f.whole ? f.record : 1, f.unit);
-    *values[i] = make_cell(f.type, 0, copy, f.type == kTypeVector ? f.vector : 0);
+    *values[i] = series_cell(f.type, copy);
+    if (f.type == kTypeVector) vector_set_element_type(values[i], f.element);
     SeriesBuffer* s = series_buffer(copy);
     size_t bytes = f.whole ? width : f.unit;
     std::memcpy(s->head_ptr(), records.data() + i * width, bytes);
@@ -624,8 +627,8 @@ Cell* string_sort(Cell* series, const SortArgs& args) {
   }
   int64_t size = 1;
   if (args.skip) {
-    if (!args.skip->is(kTypeInteger) || integer_of(args.skip) < 1) raise_refine_arg("skip", args.skip);
-    size = integer_of(args.skip);
+    if (!args.skip->is(kTypeInteger) || integer_get(args.skip) < 1) raise_refine_arg("skip", args.skip);
+    size = integer_get(args.skip);
   }
   if (args.all && !args.skip) raise_error(kErrScriptBadRefines);
   int64_t offset = 0;
@@ -633,7 +636,7 @@ Cell* string_sort(Cell* series, const SortArgs& args) {
   if (args.compare) {
     if (args.compare->is(kTypeInteger)) {
       if (!args.skip || args.all) raise_error(kErrScriptBadRefines);
-      offset = int64_t(integer_of(args.compare)) - 1;
+      offset = int64_t(integer_get(args.compare)) - 1;
       if (offset < 0 || offset >= size) raise_error(kErrScriptOutOfRange, args.compare);
     } else if (function_q(args.compare->type())) {
       function = true;
@@ -654,7 +657,8 @@ Cell* string_sort(Cell* series, const SortArgs& args) {
   const KeyKind kind = key_kind(series);
   if (function) {
     SortPlace place{node, unit, uint32_t(start)};
-    FunctionSort f{args.compare, series->type(), series->data3, unit, uint32_t(size), args.all, args.reverse};
+    TypeId element = series->is(kTypeVector) ? vector_element_type(series) : kTypeNil;
+    FunctionSort f{args.compare, series->type(), element, unit, uint32_t(size), args.all, args.reverse};
     SortArray array{locate_records, reinterpret_cast<intptr_t>(&place), records, width};
     if (args.stable)
       sort_merge_movable(array, reinterpret_cast<intptr_t>(&f), 0, compare_with_function);
@@ -683,7 +687,7 @@ Cell* string_sort(Cell* series, const SortArgs& args) {
 
 Cell* change_case(Cell* value, Cell* part, bool upper) {
   if (value->is(kTypeChar)) {
-    value->data2 = case_map(value->data2, upper);
+    char_set(value, case_map(char_get(value), upper));
     return value;
   }
   if (!is_any_string(value->type())) raise_error(kErrScriptInvalidArg, value);
@@ -693,7 +697,7 @@ Cell* change_case(Cell* value, Cell* part, bool upper) {
   if (part) {
     int64_t p;
     if (part->is(kTypeInteger)) {
-      p = integer_of(part);
+      p = integer_get(part);
     } else if (part->type() == value->type() && part->node() == node) {
       p = int64_t(part->head()) - value->head();
     } else {

@@ -12,6 +12,7 @@
 // append may move both buffers); it is never widened or changed.
 #include <algorithm>
 
+#include "datatypes/integer.h"
 #include "datatypes/string.h"
 
 namespace kiv {
@@ -58,7 +59,7 @@ int32_t string_mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell* arg, 
   int32_t length = string_length(value);
   uint32_t head = uint32_t(string_head_index(value));
   uint32_t n = uint32_t(length);
-  if (arg && !(arg->is(kTypeInteger) && arg->data2 == 0)) n = uint32_t(std::clamp(limit, 0, length));
+  if (arg && !(arg->is(kTypeInteger) && integer_get(arg) == 0)) n = uint32_t(std::clamp(limit, 0, length));
   Node src = value->node();
 
   uint32_t quotes = 0, line_feeds = 0;

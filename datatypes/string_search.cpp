@@ -25,10 +25,13 @@
 #include <emmintrin.h>
 #endif
 
+#include "datatypes/char.h"
 #include "datatypes/logic.h"
 #include "datatypes/float.h"
+#include "datatypes/integer.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "datatypes/actions.h"
 #include "runtime/stack.h"
@@ -39,8 +42,6 @@
 namespace kiv {
 
 namespace {
-
-inline int32_t integer_of(const Cell* c) { return int32_t(c->data2); }
 
 // How the units of a searched buffer read.
 enum class HayKind : uint8_t {
@@ -53,7 +54,7 @@ enum class HayKind : uint8_t {
 HayKind hay_kind(const Cell* series) {
   if (series->is(kTypeBinary)) return HayKind::kBytes;
   if (series->is(kTypeVector)) {
-    TypeId element = TypeId(series->data3);
+    TypeId element = vector_element_type(series);
     return element == kTypeFloat || element == kTypePercent ? HayKind::kVectorFloat : HayKind::kVectorInt;
   }
   return HayKind::kText;
@@ -96,17 +97,14 @@ Cell string_element_at(const Cell* series, uint32_t index) {
   uint32_t unit = b->unit();
   const uint8_t* base = b->head_ptr();
   switch (hay_kind(series)) {
-    case HayKind::kText: return make_cell(kTypeChar, 0, unit_get(base + size_t(index) * unit, unit));
-    case HayKind::kBytes: return make_cell(kTypeInteger, 0, base[index]);
+    case HayKind::kText: return char_cell(unit_get(base + size_t(index) * unit, unit));
+    case HayKind::kBytes: return integer_cell(base[index]);
     case HayKind::kVectorInt: {
-      TypeId element = TypeId(series->data3) == kTypeChar ? kTypeChar : kTypeInteger;
-      return make_cell(element, 0, uint32_t(int32_t(vector_element(base, index, unit, HayKind::kVectorInt))));
+      int32_t n = int32_t(vector_element(base, index, unit, HayKind::kVectorInt));
+      return vector_element_type(series) == kTypeChar ? char_cell(uint32_t(n)) : integer_cell(n);
     }
-    case HayKind::kVectorFloat: {
-      Cell c = make_cell(TypeId(series->data3));
-      float_set(&c, vector_element(base, index, unit, HayKind::kVectorFloat));
-      return c;
-    }
+    case HayKind::kVectorFloat:
+      return float_cell(vector_element(base, index, unit, HayKind::kVectorFloat), vector_element_type(series));
   }
   fatal_no_switch();
 }
@@ -247,9 +245,9 @@ Pattern make_pattern(const Cell* series, Cell* value) {
     case kTypeChar:
       if (hay == HayKind::kVectorInt || hay == HayKind::kVectorFloat) {
         p.kind = PatternKind::kNumber;
-        p.number = double(value->data2);
+        p.number = double(char_get(value));
       } else {
-        p.units.assign(1, value->data2);
+        p.units.assign(1, char_get(value));
       }
       return p;
     case kTypeBitset:
@@ -261,7 +259,7 @@ Pattern make_pattern(const Cell* series, Cell* value) {
     case kTypePercent:
       if (hay != HayKind::kText && (hay != HayKind::kBytes || !value->is(kTypePercent))) {
         p.kind = PatternKind::kNumber;
-        p.number = value->is(kTypeInteger) ? double(integer_of(value)) : float_get(value);
+        p.number = value->is(kTypeInteger) ? double(integer_get(value)) : float_get(value);
         return p;
       }
       break;
@@ -504,7 +502,7 @@ Match find_core(Cell* series, Cell* value, const FindArgs& args) {
   int64_t step = 1;
   if (args.skip) {
     if (!args.skip->is(kTypeInteger)) raise_refine_arg("skip", args.skip);
-    step = integer_of(args.skip);
+    step = integer_get(args.skip);
     if (step < 1) raise_error(kErrScriptOutOfRange, args.skip);
   }
 
@@ -584,8 +582,8 @@ Cell* string_set_op(Cell* a, const Cell* b, bool case_sensitive, const Cell* ski
   if (op < kUnique || op > kDifference) fatal_no_switch();
   int64_t size = 1;
   if (skip) {
-    if (!skip->is(kTypeInteger) || integer_of(skip) < 1) raise_refine_arg("skip", skip);
-    size = integer_of(skip);
+    if (!skip->is(kTypeInteger) || integer_get(skip) < 1) raise_refine_arg("skip", skip);
+    size = integer_get(skip);
   }
   // Text goes with text, bytes with bytes: a result never mixes the two.
   auto text_q = [](const Cell* v) { return is_any_string(v->type()) || v->is(kTypeBinary); };
@@ -656,7 +654,7 @@ Cell* string_set_op(Cell* a, const Cell* b, bool case_sensitive, const Cell* ski
       break;
     }
   }
-  *a = make_cell(a->type(), 0, out, 0);
+  *a = series_cell(a->type(), out);
   return a;
 }
 
@@ -681,7 +679,7 @@ bool string_match_head_q(const Cell* str, const Cell* value, CompareOp op) {
   if (value->is(kTypeChar)) {
     if (string_at_tail_q(str)) return false;
     uint32_t c = string_char_at(str, uint32_t(string_head_index(str)));
-    uint32_t v = value->data2;
+    uint32_t v = char_get(value);
     return c == v || (!case_sensitive && case_map_upper(c) == case_map_upper(v));
   }
   if (value->is(kTypeTag)) return string_tag_brackets_q(str, value, case_sensitive);

@@ -1,7 +1,7 @@
-// vector!: a series of numbers of one element type. Payload word 1 the head
-// index in elements, word 2 the buffer node (unit: the element size), word 3
-// the element type id (char!, integer!, float! or percent!). Only storage and
-// the collector hooks stand here so far.
+// vector!: storage and the collector hooks (the payload is laid out in
+// datatypes/vector.h).
+#include "datatypes/vector.h"
+
 #include "datatypes/registry.h"
 #include "runtime/collector.h"
 

@@ -110,7 +110,7 @@ Cell* push_word_name(const Cell* word) {
   Cell* out = stack_push();
   Node cached = symbol_cache_string(symbol);
   Node copy = series_copy_buffer(cached);
-  *out = make_cell(kTypeString, 0, copy, 0);
+  *out = series_cell(kTypeString, copy);
   return out;
 }
 

@@ -46,8 +46,6 @@ constexpr uint32_t kRefreshScratchSize = 700;  // 1,024 buckets
 inline HashHeader* hdr(Node t) { return reinterpret_cast<HashHeader*>(series_buffer(t)->head_ptr()); }
 inline uint8_t* flags_of(const HashHeader* h) { return series_buffer(h->flags)->head_ptr(); }
 inline int32_t* keys_of(const HashHeader* h) { return reinterpret_cast<int32_t*>(series_buffer(h->keys)->head_ptr()); }
-inline Cell* cells_of(Node block) { return series_buffer(block)->head_cell(); }
-inline uint32_t cell_count(Node block) { return series_buffer(block)->used() / sizeof(Cell); }
 inline int32_t* ints_of(Node array) { return reinterpret_cast<int32_t*>(series_buffer(array)->head_ptr()); }
 inline uint32_t int_count(Node array) { return series_buffer(array)->used() / 4; }
 
@@ -130,15 +128,15 @@ uint32_t entry_hash(const HashHeader* h, int32_t key) {
   switch (h->kind) {
     case kHashBlock: {
       int32_t i = key >= 0 ? key : ints_of(chain_node(h, -key))[0];
-      return hash_value(cells_of(h->values) + i);
+      return hash_value(series_cells(h->values) + i);
     }
     case kHashMap:
-      return hash_value(cells_of(h->values) + key);
+      return hash_value(series_cells(h->values) + key);
     case kHashSymbols:
-      return g_symbol_entry_hash(cells_of(h->values) + key);
+      return g_symbol_entry_hash(series_cells(h->values) + key);
     default: {
       auto* rec = reinterpret_cast<const Cell*>(series_buffer(h->values)->head_ptr() + key);
-      return hash_int32(rec->data1);
+      return hash_int32(hashtable_record_key(rec));
     }
   }
 }
@@ -232,7 +230,7 @@ void resize_in_place(Node t, uint64_t number) {
   HashHeader* h = hdr(t);
   // The hash of every entry, taken in block order: records and their names lie
   // in that order, while the buckets visit them at random.
-  uint32_t entries = cell_count(h->values);
+  uint32_t entries = series_cell_count(h->values);
   auto* hashes = static_cast<uint32_t*>(heap_alloc(std::max(entries, 1u) * sizeof(uint32_t)));
   for (uint32_t e = 0; e < entries; e += h->kind == kHashMap ? 2 : 1) hashes[e] = entry_hash(h, int32_t(e));
   uint8_t* old_flags = flags_of(h);
@@ -291,7 +289,7 @@ void rebuild_records(Node t, uint64_t number) {
     auto* rec = reinterpret_cast<const Cell*>(src->data() + off);
     if (!rec->is(kTypeUnset)) continue;
     std::memcpy(dst->data() + out, rec, record_bytes);
-    uint32_t i = hash_int32(rec->data1) & mask;
+    uint32_t i = hash_int32(hashtable_record_key(rec)) & mask;
     for (uint32_t step = 1; flag_at(f, i) != kBucketEmpty; step++) i = (i + step) & mask;
     set_flag(f, i, kBucketLive);
     keys[i] = int32_t(out);
@@ -375,11 +373,11 @@ std::vector<int32_t> bucket_values(const HashHeader* h, int32_t key) {
 bool block_insert(Node t, int32_t i, bool room) {
   ensure_index_map(t, uint32_t(i) + 1);
   if (ints_of(hdr(t)->index_map)[i] >= 0) return true;  // already indexed
-  Cell v = cells_of(hdr(t)->values)[i];
+  Cell v = series_cells(hdr(t)->values)[i];
   ProbeResult r = probe(t, hash_value(&v), [&](int32_t key) {
     HashHeader* h = hdr(t);
     int32_t rep = key >= 0 ? key : ints_of(chain_node(h, -key))[0];
-    Cell other = cells_of(h->values)[rep];
+    Cell other = series_cells(h->values)[rep];
     return other.type() == v.type() && compare_cells(other, v, kCmpEqual) == 0;
   });
   int64_t b = r.found;
@@ -412,17 +410,17 @@ struct MapPut {
 // pair needs no index fix-up.
 MapPut map_insert(Node t, int32_t i, bool later_unindexed) {
   Node values = hdr(t)->values;
-  if (i < 0 || uint32_t(i) + 1 >= cell_count(values)) return {-1, false};
-  Cell* kc = cells_of(values) + i;
+  if (i < 0 || uint32_t(i) + 1 >= series_cell_count(values)) return {-1, false};
+  Cell* kc = series_cells(values) + i;
   if (is_any_word(kc->type())) kc->header = kTypeSetWord;
   grow_if_full(t);
-  Cell key = cells_of(values)[i];
+  Cell key = series_cells(values)[i];
   ProbeResult r = probe(t, hash_value(&key), [&](int32_t j) {
-    Cell other = cells_of(values)[j];
+    Cell other = series_cells(values)[j];
     return other.type() == key.type() && compare_cells(other, key, kCmpStrictEqual) == 0;
   });
   HashHeader* h = hdr(t);
-  Cell* cells = cells_of(values);
+  Cell* cells = series_cells(values);
   if (r.found < 0) {
     take_bucket(t, r, i);
     if (cells[i + 1].header != 0) h->size++;
@@ -460,7 +458,7 @@ void symbols_insert(Node t, int32_t i) {
 // bucket once the table is at its upper bound (a map! grows as it goes).
 bool index_all(Node t) {
   HashKind kind = HashKind(hdr(t)->kind);
-  for (int32_t i = 0; uint32_t(i) < cell_count(hdr(t)->values);) {
+  for (int32_t i = 0; uint32_t(i) < series_cell_count(hdr(t)->values);) {
     if (kind == kHashBlock) {
       HashHeader* h = hdr(t);
       if (!block_insert(t, i, h->occupied < h->upper)) return false;
@@ -539,19 +537,19 @@ int32_t match_bucket(Node t, uint32_t b, Cell* key, const HashFind& s) {
   Node values = h->values;
   int32_t stored = keys_of(h)[b];
   if (h->kind == kHashMap) {
-    Cell other = cells_of(values)[stored];
+    Cell other = series_cells(values)[stored];
     if (other.type() != key->type() || compare_cells(other, *key, s.mode) != 0) return -1;
-    return cells_of(values)[stored + 1].header != 0 ? stored : -1;
+    return series_cells(values)[stored + 1].header != 0 ? stored : -1;
   }
   std::vector<int32_t> group = bucket_values(h, stored);
-  Cell rep = cells_of(values)[group[0]];
+  Cell rep = series_cells(values)[group[0]];
   if (rep.type() != key->type() || compare_cells(rep, *key, kCmpEqual) != 0) return -1;
   int32_t best = -1;
   for (int32_t i : group) {
     if (!position_ok(i, s)) continue;
     bool better = best < 0 || ((s.last || s.reverse) ? i > best : i < best);
     if (!better) continue;
-    if (s.mode != kCmpEqual && compare_cells(cells_of(values)[i], *key, s.mode) != 0) continue;
+    if (s.mode != kCmpEqual && compare_cells(series_cells(values)[i], *key, s.mode) != 0) continue;
     best = i;
   }
   return best;
@@ -583,7 +581,7 @@ int32_t find_from(Node t, const Cell& key_in, HashFind& s) {
 ProbeResult probe_record(Node t, uint32_t key) {
   return probe(t, hash_int32(key), [&](int32_t off) {
     auto* rec = reinterpret_cast<const Cell*>(series_buffer(hdr(t)->values)->head_ptr() + off);
-    return rec->data1 == key;
+    return hashtable_record_key(rec) == key;
   });
 }
 
@@ -704,7 +702,7 @@ void hashtable_clear(Node table) {
 
 int hashtable_put_value_status(Node table, int32_t index) {
   HashHeader* h = hdr(table);
-  if (index < 0 || uint32_t(index) >= cell_count(h->values)) return 0;
+  if (index < 0 || uint32_t(index) >= series_cell_count(h->values)) return 0;
   if (h->kind == kHashBlock) {
     if (h->occupied >= h->upper) {
       hashtable_rebuild(table, uint32_t(growth_number(h)));
@@ -719,7 +717,7 @@ int hashtable_put_value_status(Node table, int32_t index) {
 
 int32_t hashtable_put_value(Node table, int32_t index) {
   HashHeader* h = hdr(table);
-  if (index < 0 || uint32_t(index) >= cell_count(h->values)) return -1;
+  if (index < 0 || uint32_t(index) >= series_cell_count(h->values)) return -1;
   if (h->kind == kHashMap) return map_insert(table, index, false).index;
   if (h->kind != kHashBlock) return -1;
   return hashtable_put_value_status(table, index) == kPutRebuilt ? -1 : index;
@@ -728,7 +726,7 @@ int32_t hashtable_put_value(Node table, int32_t index) {
 void hashtable_put_block(Node table, int32_t start, int32_t skip) {
   if (skip < 1) skip = 1;
   HashKind kind = HashKind(hdr(table)->kind);
-  for (int32_t i = std::max(start, 0); uint32_t(i) < cell_count(hdr(table)->values);) {
+  for (int32_t i = std::max(start, 0); uint32_t(i) < series_cell_count(hdr(table)->values);) {
     switch (kind) {
       case kHashBlock:
         if (hashtable_put_value_status(table, i) == kPutRebuilt) return;
@@ -776,8 +774,8 @@ void hashtable_delete_value(Node table, int32_t index) {
   HashHeader* h = hdr(table);
   if (index < 0) return;
   if (h->kind == kHashMap) {
-    if (uint32_t(index) + 1 >= cell_count(h->values)) return;
-    Cell* value = cells_of(h->values) + index + 1;
+    if (uint32_t(index) + 1 >= series_cell_count(h->values)) return;
+    Cell* value = series_cells(h->values) + index + 1;
     if (value->header == 0) return;
     value->header = 0;
     h->size--;
@@ -807,7 +805,7 @@ void hashtable_delete_value(Node table, int32_t index) {
 void hashtable_remove_range(Node table, int32_t position, int32_t n) {
   HashHeader* h = hdr(table);
   if (h->kind != kHashBlock && h->kind != kHashMap) return;
-  int32_t count = int32_t(cell_count(h->values));
+  int32_t count = int32_t(series_cell_count(h->values));
   int32_t from = std::max(position, 0);
   int32_t to = int32_t(std::min<int64_t>(int64_t(position) + n, count));
   if (from >= to) return;
@@ -820,12 +818,12 @@ void hashtable_remove_range(Node table, int32_t position, int32_t n) {
     return;
   }
   for (int32_t i = from + (from & 1); i < to; i += 2) {
-    Cell key = cells_of(h->values)[i];
+    Cell key = series_cells(h->values)[i];
     ProbeResult r = probe(table, hash_value(&key), [&](int32_t j) { return j == i; });
     if (r.found < 0) continue;
     h = hdr(table);
     set_flag(flags_of(h), uint32_t(r.found), kBucketDeleted);
-    if (uint32_t(i) + 1 < uint32_t(count) && cells_of(h->values)[i + 1].header != 0) h->size--;
+    if (uint32_t(i) + 1 < uint32_t(count) && series_cells(h->values)[i + 1].header != 0) h->size--;
   }
 }
 
@@ -877,7 +875,7 @@ void hashtable_rebuild(Node table, uint32_t number) {
     node = new_keys(buckets);
     hdr(table)->keys = node;
     if (kind == kHashBlock) {
-      node = array_make(cell_count(hdr(table)->values), 4);
+      node = array_make(series_cell_count(hdr(table)->values), 4);
       hdr(table)->index_map = node;
       node = new_chain_store();
       hdr(table)->chains = node;
@@ -956,7 +954,7 @@ bool hashtable_remove_key(Node table, uint32_t key) {
   return true;
 }
 
-Cell* hashtable_record(Node table, int32_t position) { return cells_of(hdr(table)->values) + position; }
+Cell* hashtable_record(Node table, int32_t position) { return series_cells(hdr(table)->values) + position; }
 
 // ---------------------------------------------------------------- collector hooks
 
@@ -991,11 +989,12 @@ void hashtable_mark(Node table, const HashMarkHooks& hooks) {
       for (uint32_t off = vb->head; off + h->record_bytes <= vb->tail; off += h->record_bytes) {
         auto* rec = reinterpret_cast<const Cell*>(vb->data() + off);
         if (!rec->is(kTypeUnset)) continue;
-        if (node_in_use(rec->data1)) {
-          if (series_buffer(rec->data1)->unit() == sizeof(Cell))
-            hooks.mark_block(rec->data1);
+        Node key = hashtable_record_key(rec);
+        if (node_in_use(key)) {
+          if (series_buffer(key)->unit() == sizeof(Cell))
+            hooks.mark_block(key);
           else
-            hooks.mark_series(rec->data1);
+            hooks.mark_series(key);
         }
         for (uint32_t c = 1; c < cells_per_record; c++) hooks.mark_cell(rec + c);
       }
@@ -1018,7 +1017,7 @@ void hashtable_sweep(Node table, bool (*is_live)(Node)) {
   for (uint32_t b = 0; b < h->buckets; b++) {
     if (flag_at(flags, b) != kBucketLive) continue;
     auto* rec = reinterpret_cast<Cell*>(base + keys[b]);
-    bool dead = !live(rec->data1);
+    bool dead = !live(hashtable_record_key(rec));
     if (!dead && h->kind == kHashOwners) {
       if (cells_per_record > 2) dead = !gc_cell_refs_q(rec + 2, is_live);
       if (!dead && cells_per_record > 3) dead = !gc_cell_refs_q(rec + 3, is_live);

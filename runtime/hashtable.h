@@ -225,6 +225,8 @@ int32_t hashtable_get(Node table, uint32_t key);
 bool hashtable_remove_key(Node table, uint32_t key);
 // The cells of the record whose key cell is at [position]. Short-lived.
 Cell* hashtable_record(Node table, int32_t position);
+// The key a record's key cell holds (its word 1).
+inline uint32_t hashtable_record_key(const Cell* key_cell) { return key_cell->data1; }
 
 // ---------------------------------------------------------------- collector hooks
 

@@ -88,6 +88,9 @@ struct SeriesBuffer {
   uint32_t used() const { return tail - head; }
   // Units from the head to the tail.
   uint32_t length() const { return (tail - head) / unit(); }
+  // Cells from the head to the tail: the bytes in use over 16, whatever the
+  // unit (length() for a buffer of cells).
+  uint32_t cell_count() const { return used() / sizeof(Cell); }
   Cell* cells() { return reinterpret_cast<Cell*>(data()); }
   Cell* head_cell() { return reinterpret_cast<Cell*>(head_ptr()); }
   Cell* tail_cell() { return reinterpret_cast<Cell*>(tail_ptr()); }
@@ -108,6 +111,12 @@ static_assert(sizeof(NodeEntry) == 8, "node entries hold 64-bit buffer addresses
 // The buffer of a live series node. Short-lived: see the header comment.
 inline SeriesBuffer* series_buffer(Node n) { return reinterpret_cast<SeriesBuffer*>(g_node_table[n]); }
 inline bool node_in_use(Node n) { return n != 0 && (g_node_table[n] & 1) == 0 && g_node_table[n] != 0; }
+// Short-lived. The cell at the head of the buffer of cells [n]: its first cell.
+inline Cell* series_cells(Node n) { return series_buffer(n)->head_cell(); }
+// Units from the head to the tail of [n] (SeriesBuffer::length).
+inline uint32_t series_length(Node n) { return series_buffer(n)->length(); }
+// Cells from the head to the tail of [n], in 16-byte steps (SeriesBuffer::cell_count).
+inline uint32_t series_cell_count(Node n) { return series_buffer(n)->cell_count(); }
 
 // A node frame: a chunk of kNodeFrameSize consecutive handles.
 struct NodeFrame {

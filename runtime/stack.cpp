@@ -98,9 +98,9 @@ void stack_pop_frames_to(CallFrame* frame) {
 
 void stack_init() {
   Cell* data = root_slot(kRootDataStack);
-  *data = make_cell(kTypeBlock, 0, series_alloc_fixed(kDataStackCells, sizeof(Cell), 0));
+  *data = series_cell(kTypeBlock, series_alloc_fixed(kDataStackCells, sizeof(Cell), 0));
   Cell* calls = root_slot(kRootCallStack);
-  *calls = make_cell(kTypeBlock, 0, series_alloc_fixed(kCallStackCells, sizeof(Cell), 0));
+  *calls = series_cell(kTypeBlock, series_alloc_fixed(kCallStackCells, sizeof(Cell), 0));
   SeriesBuffer* d = series_buffer(root_slot(kRootDataStack)->node());
   SeriesBuffer* c = series_buffer(root_slot(kRootCallStack)->node());
   g_stack.bottom = d->cells();

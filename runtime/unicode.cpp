@@ -303,7 +303,7 @@ void raise_invalid_utf8(const uint8_t* p, uint32_t available) {
   SeriesBuffer* b = series_buffer(bin);
   std::memcpy(b->head_ptr(), bytes, n);
   b->tail = b->head + n;
-  Cell c = make_cell(kTypeBinary, 0, bin, 0);
+  Cell c = series_cell(kTypeBinary, bin);
   raise_error(kErrAccessInvalidUtf8, &c);
 }
 

@@ -15,7 +15,7 @@ namespace {
 
 Node rooted_array(uint32_t n, uint32_t unit) {
   Node a = array_make(n, unit);
-  stack_push_value(make_cell(kTypeBinary, 0, a));
+  stack_push_value(series_cell(kTypeBinary, a));
   return a;
 }
 
@@ -94,7 +94,7 @@ TEST(Array, TruncateClearAndCopy) {
   EXPECT_EQ(ints(a), (std::vector<int32_t>{1, 2, 3}));
 
   Node copy = array_copy(a);
-  stack_push_value(make_cell(kTypeBinary, 0, copy));
+  stack_push_value(series_cell(kTypeBinary, copy));
   EXPECT_EQ(array_flags(copy) & kSeriesUnitMask, 4u);
   array_truncate(a, 1);
   EXPECT_EQ(array_length(a), 0u);

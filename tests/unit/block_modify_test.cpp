@@ -23,6 +23,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "runtime/cycle.h"
 #include "runtime/hashtable.h"
@@ -37,7 +38,6 @@ using test::call;
 using test::call_action;
 using test::call_action_with;
 using test::catch_error;
-using test::integer_cell;
 using test::kNoError;
 using test::mold;
 using test::text_cell;
@@ -114,7 +114,7 @@ Cell* blk(const char* text, int32_t head = 0) {
 // Makes the block [b] a hash! with its own index.
 void make_hash(Cell* b) {
   b->set_type(kTypeHash);
-  b->data3 = hashtable_init(uint32_t(std::max(block_total_length(b), 1)), b->node(), kHashBlock);
+  block_set_hash_index(b, hashtable_init(uint32_t(std::max(block_total_length(b), 1)), b->node(), kHashBlock));
 }
 
 Cell* hsh(const char* text, int32_t head = 0) {
@@ -143,10 +143,10 @@ std::string whole(Cell v) {
 void expect_index_in_step(const Cell* h) {
   ASSERT_TRUE(h->is(kTypeHash));
   int32_t total = block_total_length(h);
-  EXPECT_EQ(hashtable_size(h->data3), uint32_t(total));
+  EXPECT_EQ(hashtable_size(block_hash_index(h)), uint32_t(total));
   for (int32_t i = 0; i < total; i++) {
     Cell key = *block_ks_abs_at(h, i);
-    EXPECT_EQ(hashtable_find(h->data3, &key, i, 1, kCmpEqual, false, false), i) << "cell " << i;
+    EXPECT_EQ(hashtable_find(block_hash_index(h), &key, i, 1, kCmpEqual, false, false), i) << "cell " << i;
   }
 }
 
@@ -286,8 +286,7 @@ TEST_F(BlockModifyTest, FindSameAndTypeset) {
   block_append_value(b, text);
   EXPECT_EQ(show(run_find(kActionFind, b, *text, {.same = true})), "3 [\"x\"]");
   EXPECT_EQ(show(run_find(kActionFind, b, val("\"x\""), {.same = true})), "none");
-  // A typeset! of integer! and string!: bits 11 and 7.
-  Cell numbers = make_cell(kTypeTypeset, 0x00001001u, 0, 0);
+  Cell numbers = typeset_cell({kTypeInteger, kTypeString});
   EXPECT_EQ(show(run_find(kActionFind, b, numbers, {})), "2 [1 \"x\"]");
   EXPECT_EQ(show(run_find(kActionFind, b, numbers, {.last = true})), "3 [\"x\"]");
 }
@@ -455,7 +454,7 @@ TEST_F(BlockModifyTest, SelfInsertionCopiesTheSourceFirst) {
   run_insert(false, *big, at_head(big, 1000));
   ASSERT_EQ(block_total_length(big), 5000);
   for (int32_t i = 0; i < 5000; i++)
-    ASSERT_EQ(int32_t(block_ks_abs_at(big, i)->data2), i < 2000 ? i + 1000 : i - 2000) << i;
+    ASSERT_EQ(integer_get(block_ks_abs_at(big, i)), i < 2000 ? i + 1000 : i - 2000) << i;
 }
 
 TEST_F(BlockModifyTest, InsertErrorsChangeNothing) {
@@ -486,8 +485,8 @@ TEST_F(BlockModifyTest, LargeAppendAndInsert) {
   ASSERT_EQ(block_total_length(b), 200000);
   Cell* front = blk("");
   for (int32_t i = 0; i < 2000; i++) run_insert(false, *front, integer_cell(i));
-  for (int32_t i = 0; i < 200000; i += 997) ASSERT_EQ(int32_t(block_ks_abs_at(b, i)->data2), i);
-  for (int32_t i = 0; i < 2000; i++) ASSERT_EQ(int32_t(block_ks_abs_at(front, i)->data2), 1999 - i);
+  for (int32_t i = 0; i < 200000; i += 997) ASSERT_EQ(integer_get(block_ks_abs_at(b, i)), i);
+  for (int32_t i = 0; i < 2000; i++) ASSERT_EQ(integer_get(block_ks_abs_at(front, i)), 1999 - i);
   Cell* dup = blk("a");
   run_insert(true, *dup, val("[x y z]"), -1, false, 100000);
   EXPECT_EQ(block_total_length(dup), 300001);
@@ -861,7 +860,7 @@ TEST_F(BlockModifyTest, SortLargeAgainstTheLibrary) {
     else
       std::sort(expected.begin(), expected.end());
     for (size_t i = 0; i < values.size(); i++)
-      ASSERT_EQ(int32_t(block_ks_abs_at(b, int32_t(i))->data2), expected[i]) << i;
+      ASSERT_EQ(integer_get(block_ks_abs_at(b, int32_t(i))), expected[i]) << i;
   }
 }
 
@@ -887,7 +886,7 @@ TEST_F(BlockModifyTest, SortLargeByIndex) {
       std::sort(expected.begin(), expected.end());
     for (size_t i = 0; i < values.size(); i++) {
       Cell key = *block_ks_abs_at(b, int32_t(i));
-      ASSERT_EQ(int32_t(block_ks_abs_at(&key, 0)->data2), expected[i]) << i;
+      ASSERT_EQ(integer_get(block_ks_abs_at(&key, 0)), expected[i]) << i;
     }
   }
 }

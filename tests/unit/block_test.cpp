@@ -32,7 +32,6 @@ using test::call;
 using test::call_action;
 using test::catch_error;
 using test::form_of;
-using test::integer_cell;
 using test::kNoError;
 using test::make;
 using test::mold;
@@ -51,7 +50,7 @@ class BlockTest : public ::testing::Test {
   }
 
   static bool compare(Cell a, Cell b, CompareOp op) {
-    return call_action(kActionCompare, {a, b, integer_cell(op)}).data1 == 1;
+    return test::logic_of(call_action(kActionCompare, {a, b, integer_cell(op)})) == 1;
   }
 
   // Path access: get when [value] is null.
@@ -175,7 +174,7 @@ TEST_F(BlockTest, DeepNestingAndLargeBlocks) {
   EXPECT_TRUE(compare(*copy, *big, kCmpLesser));
   block_append_all(big, big);
   EXPECT_EQ(block_total_length(big), 200000);
-  EXPECT_EQ(block_ks_abs_at(big, 150000)->data2, 50000u);
+  EXPECT_EQ(integer_get(block_ks_abs_at(big, 150000)), 50000);
   EXPECT_EQ(gc_verify(), 0);
 }
 
@@ -274,21 +273,18 @@ TEST_F(BlockTest, MakeAndTo) {
   // A copy is a new series: changing it leaves the source alone.
   Cell* copy = make(kTypeBlock, *src);
   EXPECT_NE(copy->node(), src->node());
-  block_ks_abs_at(copy, 0)->data2 = 9;
+  integer_set(block_ks_abs_at(copy, 0), 9);
   EXPECT_EQ(mold(*src), "[1\n2]");
   // Room for the count asked.
   Cell* roomy = make(kTypeBlock, integer_cell(100));
   EXPECT_GE(series_buffer(roomy->node())->capacity, 100u * sizeof(Cell));
-  Cell fl = make_cell(kTypeFloat);
-  float_set(&fl, 20.9);
+  Cell fl = float_cell(20.9);
   EXPECT_GE(series_buffer(make(kTypeBlock, fl)->node())->capacity, 20u * sizeof(Cell));
 }
 
 TEST_F(BlockTest, MakeAndToErrors) {
-  Cell huge = make_cell(kTypeFloat);
-  float_set(&huge, 1e10);
-  Cell nan = make_cell(kTypeFloat);
-  float_set(&nan, std::nan(""));
+  Cell huge = float_cell(1e10);
+  Cell nan = float_cell(std::nan(""));
   struct Case {
     const char* name;
     bool make;
@@ -311,7 +307,7 @@ TEST_F(BlockTest, MakeAndToErrors) {
   Cell spec = text_cell("a");
   catch_error([&] { make(kTypeBlock, spec); });
   EXPECT_TRUE(last_raised_error().args[0].is(kTypeDatatype));
-  EXPECT_EQ(last_raised_error().args[0].data1, uint32_t(kTypeBlock));
+  EXPECT_EQ(datatype_type(&last_raised_error().args[0]), kTypeBlock);
   EXPECT_EQ(last_raised_error().args[1].node(), spec.node());
 }
 
@@ -347,10 +343,10 @@ TEST_F(BlockTest, PathGet) {
 TEST_F(BlockTest, PathSet) {
   Cell nine = integer_cell(9);
   Cell* b = block_of({word("a"), integer_cell(1), word("b")});
-  EXPECT_EQ(path_step(*b, integer_cell(2), &nine)->data2, 9u);
+  EXPECT_EQ(integer_get(path_step(*b, integer_cell(2), &nine)), 9);
   EXPECT_EQ(mold(*b), "[a 9 b]");
   Cell* r = path_step(*b, word("a"), &nine);
-  EXPECT_EQ(r->data2, 9u);
+  EXPECT_EQ(integer_get(r), 9);
   EXPECT_EQ(mold(*b), "[a 9 b]");
   // The key is last: its value is appended.
   path_step(*b, word("b"), &nine);
@@ -376,7 +372,7 @@ TEST_F(BlockTest, RawAccessorsStayWithinBounds) {
   EXPECT_TRUE(block_ks_tail_q(&past2));
   Cell neg = at_head(b, -4);
   EXPECT_EQ(block_ks_length_q(&neg), 3);
-  EXPECT_EQ(block_ks_head(&neg)->data2, 1u);
+  EXPECT_EQ(integer_get(block_ks_head(&neg)), 1);
 
   Cell walk = *b;
   EXPECT_FALSE(block_advance(&walk));
@@ -431,7 +427,7 @@ TEST_F(BlockTest, RawInsertAndAppend) {
     block_insert_value(g, &n, true, false);
   }
   EXPECT_EQ(block_total_length(g), 1000);
-  for (int i = 0; i < 1000; i++) ASSERT_EQ(block_ks_abs_at(g, i)->data2, uint32_t(i));
+  for (int i = 0; i < 1000; i++) ASSERT_EQ(integer_get(block_ks_abs_at(g, i)), i);
 
   // Stack forms: argument into the block just below the arguments base.
   StackSave save;
@@ -540,7 +536,7 @@ TEST_F(BlockTest, DeepCopyTypes) {
 TEST_F(BlockTest, HashIndexFollowsRawWriters) {
   Cell* h = block_of({integer_cell(5), integer_cell(6), integer_cell(7)});
   h->set_header(kTypeHash);
-  h->data3 = hashtable_init(3, h->node(), kHashBlock);
+  block_set_hash_index(h, hashtable_init(3, h->node(), kHashBlock));
   Cell eight = integer_cell(8), nine = integer_cell(9), six = integer_cell(6);
   Cell* pos = stack_push_value(at_head(h, 1));
   block_insert_value(pos, &eight, true, false);  // 5 8 6 7
@@ -554,12 +550,12 @@ TEST_F(BlockTest, HashIndexFollowsRawWriters) {
   ASSERT_EQ(block_total_length(h), 7);
   for (int32_t i = 0; i < 7; i++) {
     Cell key = integer_cell(expected[i]);
-    EXPECT_EQ(hashtable_find(h->data3, &key, i, 1, kCmpEqual, false, false), i) << i;
+    EXPECT_EQ(hashtable_find(block_hash_index(h), &key, i, 1, kCmpEqual, false, false), i) << i;
   }
   Cell gone = integer_cell(9);
-  EXPECT_EQ(hashtable_find(h->data3, &gone, 0, 1, kCmpEqual, false, false), -1);
+  EXPECT_EQ(hashtable_find(block_hash_index(h), &gone, 0, 1, kCmpEqual, false, false), -1);
   block_truncate(h, 2);
-  EXPECT_EQ(hashtable_size(h->data3), 2u);
+  EXPECT_EQ(hashtable_size(block_hash_index(h)), 2u);
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ using test::push_text;
 
 void expect_char(const Cell& c, uint32_t cp) {
   EXPECT_TRUE(c.is(kTypeChar)) << "type " << int(c.type());
-  EXPECT_EQ(c.data2, cp);
+  EXPECT_EQ(char_get(&c), cp);
 }
 
 TEST(CharTest, Arithmetic) {
@@ -87,12 +87,12 @@ TEST(CharTest, ArithmeticErrors) {
 
 TEST(CharTest, InheritedAndUnsupportedActions) {
   expect_char(call_action(kActionAbsolute, {char_cell('a')}), 'a');
-  EXPECT_EQ(call_action(kActionEvenQ, {char_cell('b')}).data1, 1u);
-  EXPECT_EQ(call_action(kActionOddQ, {char_cell('a')}).data1, 1u);
+  EXPECT_EQ(test::logic_of(call_action(kActionEvenQ, {char_cell('b')})), 1u);
+  EXPECT_EQ(test::logic_of(call_action(kActionOddQ, {char_cell('a')})), 1u);
   for (int i = 0; i < 200; i++) {
     Cell r = call_action(kActionRandom, {char_cell('z')});
     ASSERT_TRUE(r.is(kTypeChar));
-    ASSERT_TRUE(r.data2 >= 1 && r.data2 <= 'z') << r.data2;
+    ASSERT_TRUE(char_get(&r) >= 1 && char_get(&r) <= 'z') << char_get(&r);
   }
   expect_char(call_action(kActionRandom, {char_cell(0)}), 0);
   for (ActionId id : {kActionNegate, kActionComplement, kActionRound}) {
@@ -166,9 +166,9 @@ TEST(CharTest, MakeAndToErrors) {
   }
   // out-of-range names the value; bad-to-arg names char! and the value.
   catch_error([] { call_action(kActionTo, {datatype_cell(kTypeChar), integer_cell(-1)}); });
-  EXPECT_EQ(int32_t(last_raised_error().args[0].data2), -1);
+  EXPECT_EQ(integer_get(&last_raised_error().args[0]), -1);
   catch_error([] { call_action(kActionMake, {datatype_cell(kTypeChar), kNoneCell}); });
-  EXPECT_EQ(last_raised_error().args[0].data1, uint32_t(kTypeChar));
+  EXPECT_EQ(datatype_type(&last_raised_error().args[0]), kTypeChar);
   EXPECT_TRUE(last_raised_error().args[1].is(kTypeNone));
 }
 
@@ -190,7 +190,7 @@ TEST(CharTest, Compare) {
       {char_cell('a'), kNoneCell, kCmpNotEqual, true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.a.data2 << " op " << int(c.op) << " type " << int(c.b.type()));
+    SCOPED_TRACE(testing::Message() << char_get(&c.a) << " op " << int(c.op) << " type " << int(c.b.type()));
     EXPECT_EQ(compare(c.a, c.b, c.op), c.truth);
   }
   StackSave save;

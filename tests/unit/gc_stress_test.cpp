@@ -7,6 +7,7 @@
 
 #include "kiv_test.h"
 #include "runtime/collector.h"
+#include "datatypes/integer.h"
 #include "runtime/gc_root.h"
 #include "runtime/memory.h"
 
@@ -14,7 +15,6 @@ namespace kiv {
 namespace {
 
 using test::catch_error;
-using test::integer_cell;
 
 // Puts back the stress modes a test changes (a KIV_GC_STRESS build runs with move on).
 class SavedStressModes {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/handle.h"
+#include "datatypes/object.h"
 #include "kiv_test.h"
 #include "runtime/collector.h"
 #include "evaluator/memory_stats.h"
@@ -41,7 +43,7 @@ void dump(const Cell& c, std::set<Node>& seen, std::string& out) {
       break;
     }
     default:
-      out += std::to_string(c.data2);
+      out += std::to_string(integer_get(&c));
   }
 }
 
@@ -65,15 +67,15 @@ void build_graph(RootedCells& pool, std::mt19937& rng, int count) {
     if (rng() % 3 == 0) {
       Node bytes = series_alloc_bytes(rng() % 300);
       uint32_t len = rng() % 40;
-      pool.push(make_cell(kTypeBinary, 0, bytes));
+      pool.push(series_cell(kTypeBinary, bytes));
       uint8_t* p = reserve_tail(bytes, len);
       for (uint32_t k = 0; k < len; k++) p[k] = uint8_t('a' + (i + k) % 26);
     } else {
       Node block = series_alloc_cells(1 + rng() % 8);
-      pool.push(make_cell(kTypeBlock, 0, block));
+      pool.push(series_cell(kTypeBlock, block));
       uint32_t len = rng() % 12;
       for (uint32_t k = 0; k < len; k++) {
-        Cell v = rng() % 4 == 0 || pool.size() < 2 ? make_cell(kTypeInteger, 0, rng() % 1000)
+        Cell v = rng() % 4 == 0 || pool.size() < 2 ? integer_cell(rng() % 1000)
                                                    : pool[rng() % pool.size()];
         *append_cell(block) = v;  // append_cell may move the block; v is a copy
       }
@@ -114,7 +116,7 @@ TEST(Collector, UnreachableSeriesAreReclaimed) {
   uint32_t base = nodes_in_use();
   {
     RootedCells pool;
-    for (int i = 0; i < 5000; i++) pool.push(make_cell(kTypeBinary, 0, series_alloc_bytes(64)));
+    for (int i = 0; i < 5000; i++) pool.push(series_cell(kTypeBinary, series_alloc_bytes(64)));
     gc_collect();
     EXPECT_GE(nodes_in_use(), base + 5000);
   }
@@ -131,22 +133,22 @@ int big_buffer_count() {
 TEST(Collector, AbandonedBuffersAndBigBuffersAreReclaimed) {
   gc_collect();
   const int bigs_before = big_buffer_count();  // big buffers other tests keep alive
-  Root block(make_cell(kTypeBlock, 0, series_alloc_cells(1)));
-  for (int i = 0; i < 20000; i++) *append_cell(block.node()) = make_cell(kTypeInteger, 0, uint32_t(i));
+  Root block(series_cell(kTypeBlock, series_alloc_cells(1)));
+  for (int i = 0; i < 20000; i++) *append_cell(block.node()) = integer_cell(i);
   {
-    Root big(make_cell(kTypeBinary, 0, series_alloc_bytes(3 << 20)));
+    Root big(series_cell(kTypeBinary, series_alloc_bytes(3 << 20)));
     EXPECT_TRUE(series_buffer(big.node())->flags & kSeriesBig);
   }
   gc_collect();
   EXPECT_EQ(big_buffer_count(), bigs_before);
   SeriesBuffer* b = series_buffer(block.node());
   ASSERT_EQ(b->length(), 20000u);
-  for (uint32_t i = 0; i < 20000; i++) ASSERT_EQ(b->head_cell()[i].data2, i);
+  for (int32_t i = 0; i < 20000; i++) ASSERT_EQ(integer_get(&b->head_cell()[i]), i);
 }
 
 TEST(Collector, DataStackAndFramesAreRoots) {
   StackSave save;
-  Cell* cell = stack_push_value(make_cell(kTypeBinary, 0, series_alloc_bytes(16)));
+  Cell* cell = stack_push_value(series_cell(kTypeBinary, series_alloc_bytes(16)));
   std::memcpy(reserve_tail(cell->node(), 3), "abc", 3);
   for (int i = 0; i < 3; i++) gc_collect();
   EXPECT_EQ(std::string(reinterpret_cast<char*>(series_buffer(cell->node())->head_ptr()), 3), "abc");
@@ -161,7 +163,7 @@ TEST(Collector, UnmarkedResourcesAreReleasedOnce) {
   uint32_t kept = register_resource(1, cls);
   uint32_t dropped = register_resource(2, cls);
   // A handle! cell marks its resource through word 3.
-  Root handle(make_cell(kTypeHandle, 0, 0, kept));
+  Root handle(handle_cell(0, 0, kept));
   gc_collect();
   EXPECT_EQ(g_released, 1);
   EXPECT_TRUE(resource_at(dropped).class_word & kResourceFree);
@@ -226,7 +228,7 @@ namespace kiv {
 namespace {
 
 TEST(Collector, MemoryStats) {
-  Root result(make_cell(kTypeBlock, 0, series_alloc_cells(4)));
+  Root result(series_cell(kTypeBlock, series_alloc_cells(4)));
   double used = memory_stats(result.get(), 1);
   EXPECT_GT(used, 0);
   EXPECT_EQ(series_buffer(result.node())->length(), 0u);  // mode 1 appends nothing
@@ -245,7 +247,7 @@ TEST(Collector, MemoryStats) {
   SeriesBuffer* triple = series_buffer(first.node());
   ASSERT_EQ(triple->length(), 3u);
   Cell* t = triple->head_cell();
-  EXPECT_EQ(int32_t(t[0].data2) + int32_t(t[1].data2), int32_t(t[2].data2));  // free + used = area
+  EXPECT_EQ(integer_get(&t[0]) + integer_get(&t[1]), integer_get(&t[2]));  // free + used = area
 }
 
 }  // namespace
@@ -259,11 +261,11 @@ namespace {
 
 TEST(Collector, OwnerTableForgetsDeadSeriesAndOwners) {
   Node table = owner_table();
-  Root owner_context(make_cell(kTypeBlock, 0, series_alloc_cells(2)));
-  Root kept(make_cell(kTypeBinary, 0, series_alloc_bytes(8)));
+  Root owner_context(series_cell(kTypeBlock, series_alloc_cells(2)));
+  Root kept(series_cell(kTypeBinary, series_alloc_bytes(8)));
   Node dropped = series_alloc_bytes(8);
   Node orphan = series_alloc_bytes(8);  // its owner dies
-  Root orphan_root(make_cell(kTypeBinary, 0, orphan));
+  Root orphan_root(series_cell(kTypeBinary, orphan));
   Node dead_owner = series_alloc_cells(2);
   struct Rec {
     Node series, owner;
@@ -271,8 +273,8 @@ TEST(Collector, OwnerTableForgetsDeadSeriesAndOwners) {
   for (const Rec& r : recs) {
     int32_t at = hashtable_put(table, r.series);
     Cell* rec = hashtable_record(table, at);
-    rec[1] = make_cell(kTypeBinary, 0, r.series);
-    rec[2] = make_cell(kTypeObject, r.owner);
+    rec[1] = series_cell(kTypeBinary, r.series);
+    rec[2] = object_cell(r.owner);
   }
   gc_collect();
   EXPECT_GE(hashtable_get(table, kept.node()), 0);

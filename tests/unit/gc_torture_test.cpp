@@ -26,8 +26,8 @@ const uint32_t kCodePoints[] = {'a', 0xE9, 0x4E2D, 0x1F600, '"', '^', 0x7F};
 // A new value of a random scalar or series type (MAY ALLOCATE); series come out empty or short.
 Cell random_leaf(std::mt19937& rng) {
   switch (rng() % 8) {
-    case 0: return make_cell(kTypeInteger, 0, uint32_t(int32_t(rng() % 2001) - 1000));
-    case 1: return make_cell(kTypeChar, 0, kCodePoints[rng() % 7]);
+    case 0: return integer_cell(int32_t(rng() % 2001) - 1000);
+    case 1: return char_cell(kCodePoints[rng() % 7]);
     case 2: return logic_cell(rng() & 1);
     case 3: return kNoneCell;
     case 4: {
@@ -59,12 +59,12 @@ void build(RootedCells& pool, std::mt19937& rng, int count) {
     }
     static const TypeId kinds[] = {kTypeBlock, kTypeBlock, kTypeParen, kTypePath};
     TypeId t = kinds[rng() % 4];
-    pool.push(make_cell(t, 0, series_alloc_cells(2)));
+    pool.push(series_cell(t, series_alloc_cells(2)));
     size_t self = pool.size() - 1;
     uint32_t n = 1 + rng() % 6;
     for (uint32_t k = 0; k < n; k++) {
       Cell v = pool[rng() % pool.size()];
-      if (t == kTypePath && !v.is(kTypeWord) && !v.is(kTypeInteger)) v = make_cell(kTypeInteger, 0, k);
+      if (t == kTypePath && !v.is(kTypeWord) && !v.is(kTypeInteger)) v = integer_cell(k);
       *append_cell(pool[self].node()) = v;
     }
     if (rng() % 10 == 0) *append_cell(pool[self].node()) = pool[self];  // a block inside itself
@@ -98,7 +98,7 @@ TEST(CollectorTorture, SurvivorsMoldAsBefore) {
     for (size_t i = 0; i < keep.size(); i++) ASSERT_EQ(test::mold_of(keep[i]), before[i]) << i;
     // Grow the survivors (moving them) and collect again.
     for (size_t i = 0; i < keep.size(); i++)
-      if (keep[i].is(kTypeBlock)) *append_cell(keep[i].node()) = make_cell(kTypeInteger, 0, 7);
+      if (keep[i].is(kTypeBlock)) *append_cell(keep[i].node()) = integer_cell(7);
     before.clear();
     for (size_t i = 0; i < keep.size(); i++) before.push_back(test::mold_of(keep[i]));
     gc_collect();

@@ -25,6 +25,8 @@
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "datatypes/float.h"
+#include "datatypes/object.h"
+#include "datatypes/point.h"
 #include "runtime/stack.h"
 #include "kiv_test.h"
 #include "runtime/array.h"
@@ -36,7 +38,7 @@
 namespace kiv {
 namespace {
 
-using test::integer_cell;
+using test::integer_of;
 
 // ---------------------------------------------------------------- collector wiring
 
@@ -62,7 +64,7 @@ Node keep(Node table) {
 
 int compare_integer(Cell* a, Cell* b, CompareOp) {
   if (!b->is(kTypeInteger)) return kNotComparable;
-  int32_t x = int32_t(a->data2), y = int32_t(b->data2);
+  int32_t x = integer_get(a), y = integer_get(b);
   return (x > y) - (x < y);
 }
 
@@ -92,7 +94,7 @@ int compare_string(Cell* a, Cell* b, CompareOp op) {
 
 // Exact symbols under strict equality, canonical symbols otherwise.
 int compare_word(Cell* a, Cell* b, CompareOp op) {
-  int32_t x = int32_t(a->data2), y = int32_t(b->data2);
+  int32_t x = word_symbol(a), y = word_symbol(b);
   if (op != kCmpStrictEqual) {
     x = symbol_resolve(x);
     y = symbol_resolve(y);
@@ -113,7 +115,7 @@ Cell string_cell(const std::u32string& text, uint32_t unit = 1) {
     std::memcpy(b->data() + i * unit, &cp, unit);
   }
   b->tail = uint32_t(text.size()) * unit;
-  Cell c = make_cell(kTypeString, 0, n);
+  Cell c = series_cell(kTypeString, n);
   stack_push_value(c);
   return c;
 }
@@ -121,7 +123,7 @@ Cell string_cell(const std::u32string& text, uint32_t unit = 1) {
 // A block of [cells], rooted on the data stack.
 Node block_of(const std::vector<Cell>& cells, uint32_t extra = 0) {
   Node n = series_alloc_cells(uint32_t(cells.size()) + extra + 1);
-  stack_push_value(make_cell(kTypeBlock, 0, n));
+  stack_push_value(series_cell(kTypeBlock, n));
   SeriesBuffer* b = series_buffer(n);
   for (size_t i = 0; i < cells.size(); i++) b->cells()[i] = cells[i];
   b->tail = uint32_t(cells.size() * sizeof(Cell));
@@ -136,6 +138,11 @@ std::vector<Cell> ints(std::initializer_list<int32_t> values) {
 
 uint32_t length_of(Node block) { return series_buffer(block)->length(); }
 Cell cell_at(Node block, uint32_t i) { return series_buffer(block)->head_cell()[i]; }
+// The alias (a canonical id, or -1) of symbol record [i] of [records].
+int32_t alias_at(Node records, uint32_t i) {
+  Cell record = cell_at(records, i);
+  return symbol_record_alias(&record);
+}
 
 class HashTableTest : public ::testing::Test {
  protected:
@@ -167,10 +174,8 @@ class HashTableTest : public ::testing::Test {
   // runtime's (root slot kRootSymbolTable) so words hash by canonical symbol.
   Node install_symbols(uint32_t size = 100) {
     Node records = series_alloc_cells(16);
-    *root_slot(kRootSymbolTable) = make_cell(kTypeBlock, 0, records);
-    Node t = keep(hashtable_init(size, records, kHashSymbols));
-    root_slot(kRootSymbolTable)->data3 = t;
-    return t;
+    *root_slot(kRootSymbolTable) = series_cell(kTypeBlock, records);
+    return keep(hashtable_init(size, records, kHashSymbols));
   }
 
   int32_t intern(Node symbols, const std::string& name, bool ignore_case = false) {
@@ -230,33 +235,22 @@ TEST_F(HashTableTest, HashesByType) {
   Cell none = make_cell(kTypeNone), unset = make_cell(kTypeUnset);
   EXPECT_EQ(hash_value(&none), uint32_t(-1));
   EXPECT_EQ(hash_value(&unset), uint32_t(-2));
-  Cell bitset = make_cell(kTypeBitset, 0, 5);
+  Cell bitset = series_cell(kTypeBitset, 5);
   EXPECT_EQ(hash_value(&bitset), 0u);
 
   auto same = [](Cell a, Cell b) { return hash_value(&a) == hash_value(&b); };
-  auto with_float = [](TypeId t, double d) {
-    Cell c = make_cell(t);
-    float_set(&c, d);
-    return c;
-  };
   for (TypeId t : {kTypeFloat, kTypePercent, kTypeTime}) {
-    EXPECT_TRUE(same(with_float(t, 0.0), with_float(t, -0.0))) << int(t);
-    EXPECT_FALSE(same(with_float(t, 1.5), with_float(t, -1.5))) << int(t);
+    EXPECT_TRUE(same(float_cell(0.0, t), float_cell(-0.0, t))) << int(t);
+    EXPECT_FALSE(same(float_cell(1.5, t), float_cell(-1.5, t))) << int(t);
   }
-  auto f32 = [](float f) {
-    uint32_t w;
-    std::memcpy(&w, &f, 4);
-    return w;
-  };
-  // Points: every coordinate counts (x is word 1), and -0.0 is 0.0.
-  EXPECT_FALSE(same(make_cell(kTypePoint3D, f32(1), f32(2), f32(3)), make_cell(kTypePoint3D, f32(9), f32(2), f32(3))));
-  EXPECT_FALSE(same(make_cell(kTypePoint3D, f32(1), f32(2), f32(3)), make_cell(kTypePoint3D, f32(1), f32(2), f32(9))));
-  EXPECT_TRUE(
-      same(make_cell(kTypePoint3D, f32(-0.0f), f32(2), f32(3)), make_cell(kTypePoint3D, f32(0), f32(2), f32(3))));
-  EXPECT_TRUE(same(make_cell(kTypePoint2D, f32(1), f32(-0.0f)), make_cell(kTypePoint2D, f32(1), f32(0))));
-  EXPECT_FALSE(same(make_cell(kTypePoint2D, f32(1), f32(2)), make_cell(kTypePoint2D, f32(2), f32(1))));
+  // Points: every coordinate counts, and -0.0 is 0.0.
+  EXPECT_FALSE(same(point3d_cell(1, 2, 3), point3d_cell(9, 2, 3)));
+  EXPECT_FALSE(same(point3d_cell(1, 2, 3), point3d_cell(1, 2, 9)));
+  EXPECT_TRUE(same(point3d_cell(-0.0f, 2, 3), point3d_cell(0, 2, 3)));
+  EXPECT_TRUE(same(point2d_cell(1, -0.0f), point2d_cell(1, 0)));
+  EXPECT_FALSE(same(point2d_cell(1, 2), point2d_cell(2, 1)));
 
-  // A tuple hashes only the bytes its length names.
+  // Raw cells: a tuple hashes only the bytes its length names, whatever the others hold.
   Cell t3 = make_cell(kTypeTuple, 0x030201, 0, 0);
   t3.header |= 3u << 19;
   Cell t3x = t3;
@@ -267,7 +261,7 @@ TEST_F(HashTableTest, HashesByType) {
   t4.data1 |= 0x04000000;
   EXPECT_FALSE(same(t3, t4));
 
-  // money!: the sign of zero and the new-line flag do not count; the sign of an amount does.
+  // money! (raw cells): the sign of zero and the new-line flag do not count; the sign of an amount does.
   Cell zero = make_cell(kTypeMoney, 0x00000001u, 0, 0);  // currency 1, all digits 0
   Cell minus_zero = zero;
   minus_zero.header |= 0x4000 | kFlagNewLine;
@@ -305,9 +299,9 @@ TEST_F(HashTableTest, StringsHashByCodePointsFromTheirPosition) {
 
   // binary!: the bytes from the position.
   Node bytes = array_make(8, 1);
-  stack_push_value(make_cell(kTypeBinary, 0, bytes));
+  stack_push_value(series_cell(kTypeBinary, bytes));
   array_append_bytes(bytes, "..abc", 5);
-  Cell bin = make_cell(kTypeBinary, 2, bytes);
+  Cell bin = series_cell(kTypeBinary, bytes, 2);
   EXPECT_EQ(hash_value(&bin), hash_murmur3("abc", 3));
 }
 
@@ -317,12 +311,12 @@ TEST_F(HashTableTest, WordsHashByCanonicalSymbol) {
   int32_t foo_upper = intern(symbols, "FOO");
   int32_t bar = intern(symbols, "bar");
   ASSERT_NE(foo, foo_upper);
-  Cell base = make_cell(kTypeWord, 0, uint32_t(foo));
+  Cell base = word_cell(kTypeWord, 0, foo, 0);
   for (TypeId t : {kTypeWord, kTypeSetWord, kTypeLitWord, kTypeGetWord, kTypeRefinement, kTypeIssue}) {
-    Cell w = make_cell(t, 0, uint32_t(foo_upper));
+    Cell w = word_cell(t, 0, foo_upper, 0);
     EXPECT_EQ(hash_value(&w), hash_value(&base)) << int(t);
   }
-  Cell other = make_cell(kTypeWord, 0, uint32_t(bar));
+  Cell other = word_cell(kTypeWord, 0, bar, 0);
   EXPECT_NE(hash_value(&other), hash_value(&base));
   // A symbol! record hashes its name with ASCII letters lowered.
   Node records = hashtable_header(symbols).values;
@@ -490,7 +484,7 @@ TEST_F(HashTableTest, HashRemoveAllResetsCopyAndClear) {
   Node block = block_of(ints({1, 2, 2, 3}));
   Node t = keep(hashtable_init(4, block, kHashBlock));
   Node copy_block = series_copy_buffer(block);
-  stack_push_value(make_cell(kTypeBlock, 0, copy_block));
+  stack_push_value(series_cell(kTypeBlock, copy_block));
   Node copy = keep(hashtable_copy(t, copy_block));
   hashtable_delete_value(t, 1);  // the original's chain changes, the copy's does not
   Cell two = integer_cell(2);
@@ -545,7 +539,7 @@ TEST_F(HashTableTest, MapLaterDuplicateWinsAndLeavesTheBlock) {
   Node block = block_of({k1, integer_cell(1), k2, integer_cell(2), k1, integer_cell(3), k1_upper, integer_cell(4)});
   Node t = keep(hashtable_init(4, block, kHashMap));
   ASSERT_EQ(length_of(block), 6u);  // the second "one" pair is gone
-  EXPECT_EQ(cell_at(block, 1).data2, 3u);
+  EXPECT_EQ(integer_of(cell_at(block, 1)), 3);
   EXPECT_EQ(hashtable_size(t), 3u);
   EXPECT_EQ(hashtable_find(t, &k1, 0, 1, kCmpStrictEqual, false, false), 0);
   EXPECT_EQ(hashtable_find(t, &k1_upper, 0, 1, kCmpStrictEqual, false, false), 4);
@@ -556,7 +550,7 @@ TEST_F(HashTableTest, MapLaterDuplicateWinsAndLeavesTheBlock) {
   *append_cell(block) = integer_cell(22);
   EXPECT_EQ(hashtable_put_value(t, 6), 2);
   EXPECT_EQ(length_of(block), 6u);
-  EXPECT_EQ(cell_at(block, 3).data2, 22u);
+  EXPECT_EQ(integer_of(cell_at(block, 3)), 22);
   // Re-keying a pair to a key held by a later pair merges them and keeps the
   // later keys' positions in step.
   Cell k3 = string_cell(U"three");
@@ -568,7 +562,7 @@ TEST_F(HashTableTest, MapLaterDuplicateWinsAndLeavesTheBlock) {
   series_buffer(block)->head_cell()[2] = k3;
   EXPECT_EQ(hashtable_put_value(t, 2), 4);  // the "three" pair, moved down from 6
   ASSERT_EQ(length_of(block), 6u);
-  EXPECT_EQ(cell_at(block, 5).data2, 22u);
+  EXPECT_EQ(integer_of(cell_at(block, 5)), 22);
   EXPECT_EQ(hashtable_size(t), 3u);
   EXPECT_EQ(hashtable_find(t, &k3, 0, 1, kCmpStrictEqual, false, false), 4);
   EXPECT_EQ(hashtable_find(t, &k1_upper, 0, 1, kCmpStrictEqual, false, false), 2);
@@ -579,19 +573,19 @@ TEST_F(HashTableTest, MapLaterDuplicateWinsAndLeavesTheBlock) {
 TEST_F(HashTableTest, MapWordKeysAreOneKeyInFourForms) {
   Node symbols = install_symbols();
   int32_t a = intern(symbols, "a"), b = intern(symbols, "b"), a_upper = intern(symbols, "A");
-  Node block = block_of({make_cell(kTypeWord, 0, uint32_t(a)), integer_cell(1), make_cell(kTypeSetWord, 0, uint32_t(b)),
-                         integer_cell(2), make_cell(kTypeLitWord, 0, uint32_t(a)), integer_cell(3)});
+  Node block = block_of({word_cell(kTypeWord, 0, a, 0), integer_cell(1), word_cell(kTypeSetWord, 0, b, 0),
+                         integer_cell(2), word_cell(kTypeLitWord, 0, a, 0), integer_cell(3)});
   Node t = keep(hashtable_init(3, block, kHashMap));
   ASSERT_EQ(length_of(block), 4u);
   EXPECT_EQ(cell_at(block, 0).header, uint32_t(kTypeSetWord));  // stored as a set-word!
-  EXPECT_EQ(cell_at(block, 1).data2, 3u);
+  EXPECT_EQ(integer_of(cell_at(block, 1)), 3);
   for (TypeId form : {kTypeWord, kTypeSetWord, kTypeLitWord, kTypeGetWord}) {
-    Cell key = make_cell(form, 0, uint32_t(a));
+    Cell key = word_cell(form, 0, a, 0);
     EXPECT_EQ(hashtable_find(t, &key, 0, 1, kCmpStrictEqual, false, false), 0) << int(form);
   }
-  Cell refinement = make_cell(kTypeRefinement, 0, uint32_t(a));
+  Cell refinement = word_cell(kTypeRefinement, 0, a, 0);
   EXPECT_EQ(hashtable_find(t, &refinement, 0, 1, kCmpEqual, false, false), -1);
-  Cell alias = make_cell(kTypeWord, 0, uint32_t(a_upper));
+  Cell alias = word_cell(kTypeWord, 0, a_upper, 0);
   EXPECT_EQ(hashtable_find(t, &alias, 0, 1, kCmpStrictEqual, false, false), -1);
   EXPECT_EQ(hashtable_find(t, &alias, 0, 1, kCmpEqual, false, false), 0);
 }
@@ -620,7 +614,7 @@ TEST_F(HashTableTest, MapEmptiedPairsAndFindNext) {
   *append_cell(block) = integer_cell(10);
   EXPECT_EQ(hashtable_put_value(t, 6), 0);
   EXPECT_EQ(hashtable_size(t), 3u);
-  EXPECT_EQ(cell_at(block, 1).data2, 10u);
+  EXPECT_EQ(integer_of(cell_at(block, 1)), 10);
 }
 
 TEST_F(HashTableTest, MapAlwaysDoubles) {
@@ -655,14 +649,14 @@ TEST_F(HashTableTest, SymbolsInternWithCanonicalAliases) {
   EXPECT_EQ(foo2, 2);
   EXPECT_EQ(foo3, 3);
   Node records = hashtable_header(symbols).values;
-  EXPECT_EQ(int32_t(cell_at(records, 0).data1), -1);
-  EXPECT_EQ(int32_t(cell_at(records, 1).data1), foo);
-  EXPECT_EQ(int32_t(cell_at(records, 2).data1), foo);  // the first spelling, not the second
+  EXPECT_EQ(alias_at(records, 0), -1);
+  EXPECT_EQ(alias_at(records, 1), foo);
+  EXPECT_EQ(alias_at(records, 2), foo);  // the first spelling, not the second
   EXPECT_EQ(symbol_resolve(foo3), foo);
   EXPECT_EQ(intern(symbols, "fOo", true), foo);  // caseless: nothing new
   EXPECT_EQ(length_of(records), 3u);
   int32_t bar = intern(symbols, "BAR", true);  // caseless and new: canonical
-  EXPECT_EQ(int32_t(cell_at(records, uint32_t(bar - 1)).data1), -1);
+  EXPECT_EQ(alias_at(records, uint32_t(bar - 1)), -1);
   EXPECT_EQ(intern(symbols, "bar"), bar + 1);
 
   // Only ASCII letters fold: e-acute in two cases are two canonical symbols.
@@ -673,8 +667,8 @@ TEST_F(HashTableTest, SymbolsInternWithCanonicalAliases) {
   // The name: the bytes up to the tail, then a NUL.
   Cell rec = cell_at(records, uint32_t(foo2 - 1));
   EXPECT_TRUE(rec.is(kTypeSymbol));
-  EXPECT_EQ(rec.data2, 0u);
-  SeriesBuffer* name = series_buffer(rec.data3);
+  EXPECT_EQ(symbol_record_string(&rec), 0u);
+  SeriesBuffer* name = series_buffer(symbol_record_name(&rec));
   EXPECT_EQ(std::string(reinterpret_cast<char*>(name->head_ptr()), name->used()), "Foo");
   EXPECT_EQ(name->tail_ptr()[0], 0);
   EXPECT_EQ(intern(symbols, ""), intern(symbols, ""));
@@ -701,8 +695,8 @@ TEST_F(HashTableTest, AliasRecordedAfterAResizeIsCanonical) {
   int32_t third = intern(symbols, mixed);
   EXPECT_EQ(hashtable_header(symbols).buckets, 256u);
   Node records = hashtable_header(symbols).values;
-  EXPECT_EQ(int32_t(cell_at(records, uint32_t(second - 1)).data1), first);
-  EXPECT_EQ(int32_t(cell_at(records, uint32_t(third - 1)).data1), first);
+  EXPECT_EQ(alias_at(records, uint32_t(second - 1)), first);
+  EXPECT_EQ(alias_at(records, uint32_t(third - 1)), first);
   EXPECT_EQ(intern(symbols, mixed), third);
   EXPECT_EQ(intern(symbols, upper, true), first);
 }
@@ -726,9 +720,9 @@ TEST_F(HashTableTest, SymbolAliasesStayCanonicalUnderGrowth) {
   }
   Node records = hashtable_header(symbols).values;
   for (uint32_t i = 0; i < length_of(records); i++) {
-    int32_t alias = int32_t(cell_at(records, i).data1);
+    int32_t alias = alias_at(records, i);
     if (alias > 0) {
-      EXPECT_EQ(int32_t(cell_at(records, uint32_t(alias - 1)).data1), -1) << i;
+      EXPECT_EQ(alias_at(records, uint32_t(alias - 1)), -1) << i;
     }
   }
   EXPECT_EQ(hashtable_header(symbols).buckets, 8u * 32 * 32);  // grew in place twice
@@ -751,9 +745,9 @@ TEST_F(HashTableTest, ContextWordsByIdOrCanonicalId) {
   EXPECT_EQ(index, 0);
   Cell w = cell_at(words, 0);
   EXPECT_EQ(w.header, uint32_t(kTypeWord));
-  EXPECT_EQ(w.data1, context);
-  EXPECT_EQ(w.data2, uint32_t(foo));
-  EXPECT_EQ(w.data3, 0u);
+  EXPECT_EQ(word_context(&w), context);
+  EXPECT_EQ(word_symbol(&w), foo);
+  EXPECT_EQ(word_index(&w), 0);
   EXPECT_EQ(context_words_find_or_add(t, foo, false, context, &index), 0);
   EXPECT_EQ(context_words_find_or_add(t, foo_upper, false, 0, &index), -1);
   EXPECT_EQ(context_words_find_or_add(t, foo_upper, true, 0, &index), 0);
@@ -794,7 +788,7 @@ TEST_F(HashTableTest, RecordsPutGetRemoveAndCompactOnGrowth) {
   EXPECT_FALSE(added);
   Cell* rec = hashtable_record(t, first);
   EXPECT_EQ(rec[0].header, uint32_t(kTypeUnset));
-  EXPECT_EQ(rec[0].data1, 1001u);
+  EXPECT_EQ(hashtable_record_key(rec), 1001u);
   EXPECT_TRUE(rec[1].is(kTypeUnset) && rec[2].is(kTypeUnset));
   EXPECT_EQ(hashtable_put(t, 1002), 3);  // the next record, 3 cells on
 
@@ -819,8 +813,8 @@ TEST_F(HashTableTest, RecordsPutGetRemoveAndCompactOnGrowth) {
   for (auto [k, v] : value_of) {
     int32_t at = hashtable_get(t, k);
     ASSERT_GE(at, 0) << k;
-    EXPECT_EQ(hashtable_record(t, at)[0].data1, k);
-    EXPECT_EQ(int32_t(hashtable_record(t, at)[1].data2), v);
+    EXPECT_EQ(hashtable_record_key(hashtable_record(t, at)), k);
+    EXPECT_EQ(integer_get(&hashtable_record(t, at)[1]), v);
   }
   hashtable_clear(t);
   EXPECT_EQ(hashtable_get(t, 1), -1);
@@ -835,7 +829,7 @@ bool count_series(Node n) {
   return true;
 }
 void count_block(Node n) { g_marked_blocks.push_back(n); }
-void count_cell(const Cell* c) { g_marked_cells.push_back(c->data2); }
+void count_cell(const Cell* c) { g_marked_cells.push_back(uint32_t(integer_get(c))); }
 
 // Element 0 of the chain store heads its free list; chain 1 is element 1.
 Node first_chain(const HashHeader& h) { return array_pick_handle(h.chains, 2); }
@@ -844,7 +838,7 @@ bool contains(const std::vector<Node>& v, Node n) { return std::find(v.begin(), 
 
 TEST_F(HashTableTest, MarkingByKind) {
   Node key_bytes = array_make(4, 1);
-  stack_push_value(make_cell(kTypeBinary, 0, key_bytes));
+  stack_push_value(series_cell(kTypeBinary, key_bytes));
   Node key_block = block_of({});
   HashMarkHooks hooks{count_series, count_block, count_cell};
   for (HashKind kind : {kHashRecords, kHashOwners}) {
@@ -889,7 +883,7 @@ TEST_F(HashTableTest, OwnerSweepDropsRecordsNamingDeadNodes) {
   for (int i = 0; i < 9; i++) {
     bool cells = i >= 5;
     n.push_back(cells ? series_alloc_cells(2) : array_make(4, 1));
-    stack_push_value(make_cell(cells ? kTypeBlock : kTypeBinary, 0, n.back()));
+    stack_push_value(series_cell(cells ? kTypeBlock : kTypeBinary, n.back()));
   }
   Node owner = n[5], dead_owner = n[6], context = n[7], dead_context = n[8];
   struct Row {
@@ -905,9 +899,9 @@ TEST_F(HashTableTest, OwnerSweepDropsRecordsNamingDeadNodes) {
   g_live = {n[0], n[2], n[3], n[4], owner, context};
   for (const Row& r : rows) {
     Cell* rec = hashtable_record(t, hashtable_put(t, r.key));
-    rec[1] = make_cell(kTypeBinary, 0, r.key);
-    rec[2] = make_cell(kTypeObject, r.owner);
-    rec[3] = make_cell(kTypeWord, r.field_context, 1, 0);
+    rec[1] = series_cell(kTypeBinary, r.key);
+    rec[2] = object_cell(r.owner);
+    rec[3] = word_cell(kTypeWord, r.field_context, 1, 0);
   }
   hashtable_sweep(t, in_live_set);
   for (const Row& r : rows) EXPECT_EQ(hashtable_get(t, r.key) >= 0, r.kept) << r.key;
@@ -925,12 +919,12 @@ TEST_F(HashTableTest, OwnerTableIsWeakUnderTheCollector) {
   Node t = keep(hashtable_init(8, 0, kHashOwners, 3));
   Node owner_block = block_of({});  // stands in for the owner's context
   Node kept = array_make(4, 1);
-  stack_push_value(make_cell(kTypeBinary, 0, kept));
+  stack_push_value(series_cell(kTypeBinary, kept));
   Node dropped = array_make(4, 1);  // unreachable once the collection runs
   for (Node key : {kept, dropped}) {
     Cell* rec = hashtable_record(t, hashtable_put(t, key));
-    rec[1] = make_cell(kTypeBinary, 0, key);
-    rec[2] = make_cell(kTypeObject, owner_block);
+    rec[1] = series_cell(kTypeBinary, key);
+    rec[2] = object_cell(owner_block);
   }
   g_swept_table = t;
   gc_collect();

@@ -10,7 +10,9 @@
 
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
 #include "datatypes/logic.h"
+#include "datatypes/pair.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "kiv_test.h"
@@ -25,6 +27,8 @@ using test::call_action;
 using test::catch_error;
 using test::compare;
 using test::form_of;
+using test::integer_of;
+using test::logic_of;
 using test::mold_of;
 using test::push_binary;
 using test::push_text;
@@ -42,7 +46,7 @@ Cell typed_float(TypeId t, double d) {
 // Expects [c] to be the integer [n].
 void expect_integer(const Cell& c, int32_t n) {
   EXPECT_TRUE(c.is(kTypeInteger)) << "type " << int(c.type());
-  EXPECT_EQ(int32_t(c.data2), n);
+  EXPECT_EQ(integer_get(&c), n);
 }
 
 void expect_float(const Cell& c, double d) {
@@ -106,12 +110,12 @@ TEST(IntegerTest, ArithmeticErrors) {
       {kActionAdd, integer_cell(1), kTrueCell, kErrScriptInvalidType},
       {kActionMultiply, integer_cell(1), datatype_cell(kTypeInteger), kErrScriptInvalidType},
       // The types integer! hands over to refuse what they have no handler for.
-      {kActionAdd, integer_cell(1), make_cell(kTypePair, 3, 4), kErrScriptInvalidType},
+      {kActionAdd, integer_cell(1), pair_cell(3, 4), kErrScriptInvalidType},
       {kActionAdd, integer_cell(1), make_cell(kTypeMoney), kErrScriptInvalidType},
       {kActionAdd, integer_cell(1), make_cell(kTypeDate), kErrScriptInvalidType},
       // Operations without a swapped form.
-      {kActionDivide, integer_cell(1), make_cell(kTypePair, 3, 4), kErrScriptNotRelated},
-      {kActionRemainder, integer_cell(1), make_cell(kTypePair, 3, 4), kErrScriptNotRelated},
+      {kActionDivide, integer_cell(1), pair_cell(3, 4), kErrScriptNotRelated},
+      {kActionRemainder, integer_cell(1), pair_cell(3, 4), kErrScriptNotRelated},
       {kActionSubtract, integer_cell(1), make_cell(kTypeTuple), kErrScriptNotRelated},
       {kActionDivide, integer_cell(1), make_cell(kTypeTuple), kErrScriptNotRelated},
       {kActionSubtract, integer_cell(1), make_cell(kTypeVector), kErrScriptNotRelated},
@@ -124,7 +128,7 @@ TEST(IntegerTest, ArithmeticErrors) {
   }
   // The refused operation names itself, not another action.
   catch_error([] { call_action(kActionMultiply, {integer_cell(1), make_cell(kTypeDate)}); });
-  EXPECT_EQ(last_raised_error().args[1].data1, uint32_t(kTypeInteger));
+  EXPECT_EQ(datatype_type(&last_raised_error().args[1]), kTypeInteger);
 }
 
 TEST(IntegerTest, DoMathWithoutResultCellTruncatesAndWraps) {
@@ -135,26 +139,26 @@ TEST(IntegerTest, DoMathWithoutResultCellTruncatesAndWraps) {
   Cell c = char_cell(0);
   EXPECT_EQ(integer_do_math(60, 5, kMathAdd, &c), 65);
   EXPECT_TRUE(c.is(kTypeChar));
-  EXPECT_EQ(c.data2, 65u);
+  EXPECT_EQ(char_get(&c), 65u);
 }
 
-// Stand-ins for a scalar pair type (x in word 1, y in word 2) and for float!,
-// to check what integer! hands over and in which operand order.
+// Stand-ins for the arithmetic of pair! and float!, to check what integer!
+// hands over and in which operand order.
 Cell* fake_pair_add(Cell* a, Cell* b) {
   EXPECT_TRUE(a->is(kTypePair));
   EXPECT_TRUE(b->is(kTypeInteger));
-  a->data1 += b->data2;
-  a->data2 += b->data2;
+  pair_set_x(a, pair_x(a) + integer_get(b));
+  pair_set_y(a, pair_y(a) + integer_get(b));
   return a;
 }
 Cell* fake_pair_multiply(Cell* a, Cell* b) {
-  a->data1 *= b->data2;
-  a->data2 *= b->data2;
+  pair_set_x(a, pair_x(a) * integer_get(b));
+  pair_set_y(a, pair_y(a) * integer_get(b));
   return a;
 }
 Cell* fake_pair_negate(Cell* a) {
-  a->data1 = -a->data1;
-  a->data2 = -a->data2;
+  pair_set_x(a, -pair_x(a));
+  pair_set_y(a, -pair_y(a));
   return a;
 }
 Cell* fake_float_subtract(Cell* a, Cell* b) {
@@ -167,7 +171,7 @@ Cell* fake_float_subtract(Cell* a, Cell* b) {
 Cell* fake_date_add(Cell* a, Cell* b) {
   EXPECT_TRUE(a->is(kTypeDate));
   EXPECT_TRUE(b->is(kTypeInteger));
-  return stack_push_value(make_cell(kTypeDate, a->data1 + b->data2));
+  return stack_push_value(date_cell(date_packed(a) + uint32_t(integer_get(b))));
 }
 
 TEST(IntegerTest, HandsOverToTheOtherOperandsType) {
@@ -182,21 +186,21 @@ TEST(IntegerTest, HandsOverToTheOtherOperandsType) {
   ScopedHandlers p(kTypePair, pair), f(kTypeFloat, flt), d(kTypeDate, date);
 
   // 10 - 3x4 is -(3x4) + 10; 2 * 3x4 is 3x4 * 2.
-  Cell r = call_action(kActionSubtract, {integer_cell(10), make_cell(kTypePair, 3, 4)});
+  Cell r = call_action(kActionSubtract, {integer_cell(10), pair_cell(3, 4)});
   EXPECT_TRUE(r.is(kTypePair));
-  EXPECT_EQ(int32_t(r.data1), 7);
-  EXPECT_EQ(int32_t(r.data2), 6);
-  r = call_action(kActionMultiply, {integer_cell(2), make_cell(kTypePair, 3, 4)});
-  EXPECT_EQ(int32_t(r.data1), 6);
-  EXPECT_EQ(int32_t(r.data2), 8);
+  EXPECT_EQ(pair_x(&r), 7);
+  EXPECT_EQ(pair_y(&r), 6);
+  r = call_action(kActionMultiply, {integer_cell(2), pair_cell(3, 4)});
+  EXPECT_EQ(pair_x(&r), 6);
+  EXPECT_EQ(pair_y(&r), 8);
   // float!, percent! and time! operands go to float!'s handler, integer first.
   expect_float(call_action(kActionSubtract, {integer_cell(1), float_cell(0.25)}), 0.75);
   expect_float(call_action(kActionSubtract, {integer_cell(1), typed_float(kTypePercent, 0.5)}), 0.5);
   EXPECT_EQ(catch_error([] { call_action(kActionAdd, {integer_cell(1), float_cell(1)}); }), kErrScriptInvalidType);
   // 3 + a date is that date plus 3; the handler's result lands in the result slot.
-  r = call_action(kActionAdd, {integer_cell(3), make_cell(kTypeDate, 100)});
+  r = call_action(kActionAdd, {integer_cell(3), date_cell(100)});
   EXPECT_TRUE(r.is(kTypeDate));
-  EXPECT_EQ(r.data1, 103u);
+  EXPECT_EQ(date_packed(&r), 103u);
 }
 
 TEST(IntegerTest, UnaryActions) {
@@ -210,8 +214,8 @@ TEST(IntegerTest, UnaryActions) {
   EXPECT_EQ(catch_error([] { call_action(kActionAbsolute, {integer_cell(kMin)}); }), kErrMathOverflow);
   for (int32_t n : {-3, -2, 0, 1, 4, kMin, kMax}) {
     bool even = n % 2 == 0;
-    EXPECT_EQ(call_action(kActionEvenQ, {integer_cell(n)}).data1, even ? 1u : 0u) << n;
-    EXPECT_EQ(call_action(kActionOddQ, {integer_cell(n)}).data1, even ? 0u : 1u) << n;
+    EXPECT_EQ(logic_of(call_action(kActionEvenQ, {integer_cell(n)})), even ? 1u : 0u) << n;
+    EXPECT_EQ(logic_of(call_action(kActionOddQ, {integer_cell(n)})), even ? 0u : 1u) << n;
   }
 }
 
@@ -300,7 +304,7 @@ TEST(IntegerTest, MakeAndToErrors) {
   }
   // bad-to-arg names integer! and the value converted.
   catch_error([&] { call_action(kActionTo, {integer, kNoneCell}); });
-  EXPECT_EQ(last_raised_error().args[0].data1, uint32_t(kTypeInteger));
+  EXPECT_EQ(datatype_type(&last_raised_error().args[0]), kTypeInteger);
   EXPECT_TRUE(last_raised_error().args[1].is(kTypeNone));
 }
 
@@ -308,7 +312,7 @@ TEST(IntegerTest, MakeAndToErrors) {
 // does not yet survive the stress build's collection at every allocation.
 Cell issue_cell(const char* name) {
   CollectorPause pause;
-  return make_cell(kTypeIssue, 0, uint32_t(symbol_make(name)), uint32_t(-1));
+  return word_cell(kTypeIssue, 0, symbol_make(name), -1);
 }
 
 TEST(IntegerTest, ToFromIssueReadsHexadecimal) {
@@ -353,7 +357,7 @@ TEST(IntegerTest, Compare) {
       {integer_cell(1), float_cell(1.0), kCmpStrictEqual, false},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << int32_t(c.a.data2) << " op " << int(c.op) << " type " << int(c.b.type()));
+    SCOPED_TRACE(testing::Message() << integer_get(&c.a) << " op " << int(c.op) << " type " << int(c.b.type()));
     EXPECT_EQ(compare(c.a, c.b, c.op), c.truth);
   }
   EXPECT_EQ(catch_error([] { compare(integer_cell(1), kNoneCell, kCmpLesser); }), kErrScriptInvalidCompare);
@@ -388,7 +392,7 @@ TEST(IntegerTest, Power) {
       {4, float_cell(0.5), true, 2.0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.base << " ** " << int32_t(c.exponent.data2));
+    SCOPED_TRACE(testing::Message() << c.base << " ** " << integer_get(&c.exponent));
     Cell r = call_action(kActionPower, {integer_cell(c.base), c.exponent});
     if (c.is_float) expect_float(r, c.expected);
     else expect_integer(r, int32_t(c.expected));
@@ -480,19 +484,19 @@ TEST(IntegerTest, Random) {
   expect_integer(call_action(kActionRandom, {integer_cell(0)}), 0);
   bool seen_low = false, seen_high = false;
   for (int i = 0; i < 2000; i++) {
-    int32_t n = int32_t(call_action(kActionRandom, {integer_cell(6)}).data2);
+    int32_t n = integer_of(call_action(kActionRandom, {integer_cell(6)}));
     ASSERT_TRUE(n >= 1 && n <= 6) << n;
     seen_low |= n == 1;
     seen_high |= n == 6;
-    int32_t m = int32_t(call_action(kActionRandom, {integer_cell(-3)}, {-1, 0, -1}).data2);
+    int32_t m = integer_of(call_action(kActionRandom, {integer_cell(-3)}, {-1, 0, -1}));
     ASSERT_TRUE(m >= -3 && m <= -1) << m;
   }
   EXPECT_TRUE(seen_low && seen_high);
   // /seed gives unset! and restarts the sequence.
   EXPECT_TRUE(call_action(kActionRandom, {integer_cell(5)}, {0, -1, -1}).is(kTypeUnset));
-  int32_t first = int32_t(call_action(kActionRandom, {integer_cell(kMax)}).data2);
+  int32_t first = integer_of(call_action(kActionRandom, {integer_cell(kMax)}));
   call_action(kActionRandom, {integer_cell(5)}, {0, -1, -1});
-  EXPECT_EQ(int32_t(call_action(kActionRandom, {integer_cell(kMax)}).data2), first);
+  EXPECT_EQ(integer_of(call_action(kActionRandom, {integer_cell(kMax)})), first);
 }
 
 TEST(IntegerTest, Helpers) {

@@ -21,8 +21,11 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/char.h"
 #include "datatypes/float.h"
 #include "datatypes/datatype.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
@@ -52,9 +55,6 @@ inline ErrorId catch_error(const std::function<void()>& body) {
   }
   return kNoError;
 }
-
-// An integer! cell.
-inline Cell integer_cell(int32_t n) { return make_cell(kTypeInteger, 0, uint32_t(n)); }
 
 // ---------------------------------------------------------------- calling actions
 
@@ -121,6 +121,16 @@ inline std::string mold(Cell v, bool only = false, bool all = false, bool flat =
 
 // The double of a float! result.
 inline double float_of(const Cell& c) { return float_get(&c); }
+// The value of an integer! result.
+inline int32_t integer_of(const Cell& c) { return integer_get(&c); }
+// The code point of a char! result.
+inline uint32_t char_of(const Cell& c) { return char_get(&c); }
+// The flag of a logic! result (1 for true).
+inline uint32_t logic_of(const Cell& c) { return logic_get(&c); }
+// The type a datatype! result stands for.
+inline TypeId datatype_of(const Cell& c) { return datatype_type(&c); }
+// The symbol id of a word result.
+inline int32_t symbol_of(const Cell& w) { return word_symbol(&w); }
 
 // A word of [type] spelled [name], made from text (bound in the global context) and retyped.
 inline Cell word(const char* name, TypeId type = kTypeWord) {
@@ -141,7 +151,7 @@ inline Cell text_cell(std::string_view text, uint32_t unit = 1) { return *push_t
 
 // A binary! on the data stack holding [bytes], at [head].
 inline Cell* push_binary(std::initializer_list<uint8_t> bytes, int32_t head = 0) {
-  Cell* b = stack_push_value(make_cell(kTypeBinary, uint32_t(head), series_alloc_bytes(uint32_t(bytes.size()))));
+  Cell* b = stack_push_value(series_cell(kTypeBinary, series_alloc_bytes(uint32_t(bytes.size())), head));
   for (uint8_t x : bytes) *reserve_tail(b->node(), 1) = x;
   return b;
 }

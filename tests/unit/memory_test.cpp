@@ -14,7 +14,7 @@ namespace {
 
 // Keeps a raw series alive: binary! cells mark their node whatever its unit.
 Node rooted(RootedCells& roots, Node n) {
-  roots.push(make_cell(kTypeBinary, 0, n));
+  roots.push(series_cell(kTypeBinary, n));
   return n;
 }
 

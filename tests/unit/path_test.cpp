@@ -13,6 +13,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/triple.h"
+#include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "runtime/cycle.h"
 #include "tests/unit/kiv_test.h"
@@ -25,8 +26,8 @@ using test::call;
 using test::call_action;
 using test::catch_error;
 using test::form_of;
-using test::integer_cell;
 using test::kNoError;
+using test::logic_of;
 using test::make;
 using test::mold;
 using test::text_cell;
@@ -123,7 +124,7 @@ TEST_F(PathTest, MakeAndTo) {
   EXPECT_GE(series_buffer(make(kTypePath, integer_cell(40))->node())->capacity, 40u * sizeof(Cell));
   EXPECT_GE(series_buffer(make(kTypePath, integer_cell(-1))->node())->capacity, sizeof(Cell));
   // A typeset! becomes the single element of a path.
-  Cell typeset = make_cell(kTypeTypeset, 0x1000, 0, 0);
+  Cell typeset = typeset_cell({kTypeInteger});
   Cell* r = to(kTypePath, typeset);
   ASSERT_EQ(block_total_length(r), 1);
   EXPECT_TRUE(block_ks_abs_at(r, 0)->is(kTypeTypeset));
@@ -155,7 +156,7 @@ TEST_F(PathTest, Errors) {
   }
   // What they inherit from block! works.
   EXPECT_EQ(catch_error([&] { call(kActionRandom, {*paren}); }), kNoError);
-  EXPECT_EQ(call(kActionLengthQ, {*p})->data2, 1u);
+  EXPECT_EQ(integer_get(call(kActionLengthQ, {*p})), 1);
   EXPECT_EQ(mold(*call(kActionPick, {*paren, integer_cell(1)})), "a");
   EXPECT_EQ(mold(*call(kActionNext, {*block_of({word("a"), word("b")}, kTypeGetPath)})), ":b");
 }
@@ -165,7 +166,7 @@ TEST_F(PathTest, PathCompare) {
   Cell b = *block_of({word("a"), word("b")}, kTypeLitPath);
   Cell c = *block_of({word("a"), word("b")}, kTypePath);
   auto cmp = [](Cell x, Cell y, CompareOp op) {
-    return call_action(kActionCompare, {x, y, integer_cell(op)}).data1 == 1;
+    return logic_of(call_action(kActionCompare, {x, y, integer_cell(op)})) == 1;
   };
   EXPECT_TRUE(cmp(a, c, kCmpEqual));
   EXPECT_FALSE(cmp(a, b, kCmpEqual));

@@ -35,7 +35,7 @@ TEST(Regression, Utf16LoadIntoANarrowerUnitStaysInsideItsBuffer) {
 
 TEST(Regression, AppendingOddByteCountsToAWideArray) {
   StackSave save;
-  Cell* a = stack_push_value(make_cell(kTypeBinary, 0, array_make(4, 4)));
+  Cell* a = stack_push_value(series_cell(kTypeBinary, array_make(4, 4)));
   for (int i = 0; i < 4; i++) array_append_int(a->node(), i);
   char data[17];
   std::memset(data, 'x', sizeof data);
@@ -50,23 +50,23 @@ TEST(Regression, AppendingOddByteCountsToAWideArray) {
 TEST(Regression, HashInsertBeforeManyCellsIsFound) {
   StackSave save;
   Cell* h = block_push_only(40001);
-  for (int i = 0; i < 40000; i++) *append_cell(h->node()) = make_cell(kTypeInteger, 0, uint32_t(i));
+  for (int i = 0; i < 40000; i++) *append_cell(h->node()) = integer_cell(i);
   h->set_header(kTypeHash);
   series_hash_index_new(h);
-  Cell* v = stack_push_value(make_cell(kTypeInteger, 0, 999999));
+  Cell* v = stack_push_value(integer_cell(999999));
   block_insert_value(h, v, false, true);
-  EXPECT_EQ(hashtable_find(h->data3, v, 0, 1, kCmpEqual, false, false), 0);
-  Cell* old = stack_push_value(make_cell(kTypeInteger, 0, 39999));
-  EXPECT_EQ(hashtable_find(h->data3, old, 0, 1, kCmpEqual, false, false), 40000);
+  EXPECT_EQ(hashtable_find(block_hash_index(h), v, 0, 1, kCmpEqual, false, false), 0);
+  Cell* old = stack_push_value(integer_cell(39999));
+  EXPECT_EQ(hashtable_find(block_hash_index(h), old, 0, 1, kCmpEqual, false, false), 40000);
   Cell* unset = stack_push_value(kUnsetCell);
-  EXPECT_EQ(hashtable_find(h->data3, unset, 0, 1, kCmpEqual, false, false), -1);
+  EXPECT_EQ(hashtable_find(block_hash_index(h), unset, 0, 1, kCmpEqual, false, false), -1);
 }
 
 // Hostile heads in the /part arithmetic of insert no longer overflow.
 TEST(Regression, InsertPartWithHostileHeads) {
   StackSave save;
   Cell* block = block_push_only(4);
-  for (int i = 0; i < 3; i++) *append_cell(block->node()) = make_cell(kTypeInteger, 0, uint32_t(i));
+  for (int i = 0; i < 3; i++) *append_cell(block->node()) = integer_cell(i);
   Cell target = *block_push_only(4);
   Cell value = *block;
   value.set_head(-2000000000);
@@ -107,7 +107,7 @@ TEST(Regression, BlockPastHalfTheLimitStillGrows) {
   for (const auto& c : cases) EXPECT_EQ(series_grown_capacity(c.capacity, c.need), c.grown) << c.capacity;
   // A need past the limit is still refused, before anything is allocated.
   StackSave save;
-  Cell* bin = stack_push_value(make_cell(kTypeBinary, 0, series_alloc_bytes(16)));
+  Cell* bin = stack_push_value(series_cell(kTypeBinary, series_alloc_bytes(16)));
   reserve_tail(bin->node(), 16);
   EXPECT_EQ(test::catch_error([&] { reserve_tail(bin->node(), kMaxCapacity - 15); }), kErrInternalNoMemory);
   EXPECT_EQ(series_buffer(bin->node())->used(), 16u);
@@ -141,7 +141,7 @@ TEST(Regression, RoundToScalesTheSmallestInteger) {
     SCOPED_TRACE(testing::Message() << "scale " << c.scale << " mode " << int(c.mode));
     int32_t refs[] = {1, -1, -1, -1, -1, -1, -1};
     if (c.mode != kNearest) refs[c.mode] = 0;
-    Cell args[] = {test::integer_cell(INT32_MIN), test::integer_cell(c.scale)};
+    Cell args[] = {integer_cell(INT32_MIN), integer_cell(c.scale)};
     Cell r{};
     EXPECT_EQ(test::catch_error([&] { r = test::call_action_with(kActionRound, args, refs); }), c.error);
     if (c.error == test::kNoError) {
@@ -164,7 +164,7 @@ TEST(Regression, Utf8LoaderRefusesOverlongForms) {
               kErrAccessInvalidUtf8);
   }
   // C0 80 still loads as U+0000.
-  Cell* s = stack_push_value(make_cell(kTypeString, 0, load_utf8_new("a\xC0\x80" "b", 4), 0));
+  Cell* s = stack_push_value(series_cell(kTypeString, load_utf8_new("a\xC0\x80" "b", 4)));
   EXPECT_EQ(test::text_of(*s), std::string("a\0b", 3));
 }
 
@@ -182,7 +182,7 @@ int resizing_compare(Cell* a, Cell* b, CompareOp) {
   static const uint32_t kSizes[] = {20000, 60, 60};  // grow, then shrink under the probe
   if (g_resizes < 3) hashtable_rebuild(g_resized_table, kSizes[g_resizes++]);
   if (!b->is(kTypeInteger)) return kNotComparable;
-  return int32_t(a->data2) < int32_t(b->data2) ? -1 : int32_t(a->data2) > int32_t(b->data2);
+  return integer_get(a) < integer_get(b) ? -1 : integer_get(a) > integer_get(b);
 }
 
 // A probe whose comparison resizes the table starts over on the new buckets
@@ -190,15 +190,15 @@ int resizing_compare(Cell* a, Cell* b, CompareOp) {
 TEST(Regression, HashProbeSurvivesATableResizedByItsComparison) {
   StackSave save;
   Cell* h = block_push_only(64);
-  for (int i = 0; i < 50; i++) *append_cell(h->node()) = make_cell(kTypeInteger, 0, uint32_t(i % 7));
+  for (int i = 0; i < 50; i++) *append_cell(h->node()) = integer_cell(i % 7);
   h->set_header(kTypeHash);
   series_hash_index_new(h);
   CompareFn saved = g_action_table[kTypeInteger].compare;
   g_action_table[kTypeInteger].compare = resizing_compare;
-  g_resized_table = h->data3;
+  g_resized_table = block_hash_index(h);
   g_resizes = 0;
-  Cell* key = stack_push_value(make_cell(kTypeInteger, 0, 5));
-  int32_t at = hashtable_find(h->data3, key, 0, 1, kCmpEqual, false, false);
+  Cell* key = stack_push_value(integer_cell(5));
+  int32_t at = hashtable_find(block_hash_index(h), key, 0, 1, kCmpEqual, false, false);
   g_action_table[kTypeInteger].compare = saved;
   EXPECT_EQ(at, 5);
   EXPECT_EQ(g_resizes, 3);

@@ -14,7 +14,7 @@ using test::call_action;
 using test::catch_error;
 using test::compare;
 using test::form_of;
-using test::integer_cell;
+using test::logic_of;
 using test::mold_of;
 
 TEST(Scalars, FormAndMold) {
@@ -78,24 +78,22 @@ TEST(Scalars, MakeAndToLogic) {
       {kTrueCell, true, true},        {kFalseCell, false, false},     {datatype_cell(kTypeNone), true, true},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(call_action(kActionMake, {logic, c.spec}).data1, c.make ? 1u : 0u);
-    EXPECT_EQ(call_action(kActionTo, {logic, c.spec}).data1, c.to ? 1u : 0u);
+    EXPECT_EQ(logic_of(call_action(kActionMake, {logic, c.spec})), c.make ? 1u : 0u);
+    EXPECT_EQ(logic_of(call_action(kActionTo, {logic, c.spec})), c.to ? 1u : 0u);
   }
-  Cell zero = make_cell(kTypeFloat);
-  float_set(&zero, 0.0);
-  Cell nan = make_cell(kTypeFloat);
-  float_set(&nan, __builtin_nan(""));
-  EXPECT_EQ(call_action(kActionMake, {logic, zero}).data1, 0u);
-  EXPECT_EQ(call_action(kActionMake, {logic, nan}).data1, 1u);
+  Cell zero = float_cell(0.0);
+  Cell nan = float_cell(__builtin_nan(""));
+  EXPECT_EQ(logic_of(call_action(kActionMake, {logic, zero})), 0u);
+  EXPECT_EQ(logic_of(call_action(kActionMake, {logic, nan})), 1u);
   EXPECT_TRUE(call_action(kActionMake, {datatype_cell(kTypeUnset), integer_cell(1)}).is(kTypeUnset));
   EXPECT_TRUE(call_action(kActionTo, {datatype_cell(kTypeNone), integer_cell(1)}).is(kTypeNone));
 }
 
 TEST(Scalars, LogicBitwise) {
-  EXPECT_EQ(call_action(kActionXorT, {kTrueCell, kTrueCell}).data1, 0u);
-  EXPECT_EQ(call_action(kActionOrT, {kFalseCell, kTrueCell}).data1, 1u);
-  EXPECT_EQ(call_action(kActionAndT, {kTrueCell, kFalseCell}).data1, 0u);
-  EXPECT_EQ(call_action(kActionComplement, {kTrueCell}).data1, 0u);
+  EXPECT_EQ(logic_of(call_action(kActionXorT, {kTrueCell, kTrueCell})), 0u);
+  EXPECT_EQ(logic_of(call_action(kActionOrT, {kFalseCell, kTrueCell})), 1u);
+  EXPECT_EQ(logic_of(call_action(kActionAndT, {kTrueCell, kFalseCell})), 0u);
+  EXPECT_EQ(logic_of(call_action(kActionComplement, {kTrueCell})), 0u);
   EXPECT_EQ(catch_error([] { call_action(kActionAndT, {kTrueCell, integer_cell(1)}); }), kErrScriptExpectArg);
 }
 
@@ -111,7 +109,7 @@ TEST(Scalars, UnsupportedActionNamesTypeAndArgument) {
   const RaisedError& e = last_raised_error();
   EXPECT_EQ(e.argc, 3);
   EXPECT_TRUE(e.args[1].is(kTypeDatatype));
-  EXPECT_EQ(e.args[1].data1, uint32_t(kTypeLogic));
+  EXPECT_EQ(datatype_type(&e.args[1]), kTypeLogic);
   EXPECT_EQ(catch_error([] { call_action(kActionMake, {datatype_cell(kTypeDatatype), kNoneCell}); }),
             kErrScriptExpectArg);
 }
@@ -119,7 +117,8 @@ TEST(Scalars, UnsupportedActionNamesTypeAndArgument) {
 TEST(Scalars, RandomLogicIsFair) {
   for (bool secure : {false, true}) {
     int trues = 0;
-    for (int i = 0; i < 4000; i++) trues += call_action(kActionRandom, {kFalseCell}, {-1, secure ? 0 : -1, -1}).data1;
+    for (int i = 0; i < 4000; i++)
+      trues += logic_of(call_action(kActionRandom, {kFalseCell}, {-1, secure ? 0 : -1, -1}));
     EXPECT_GT(trues, 1700) << secure;
     EXPECT_LT(trues, 2300) << secure;
   }
@@ -137,6 +136,7 @@ TEST(Scalars, Truth) {
     Cell value;
     bool truth;
   } cases[] = {{kNoneCell, false}, {kFalseCell, false}, {kTrueCell, true}, {integer_cell(0), true},
+               // A malformed logic!: any word 1 other than 1 reads as false.
                {make_cell(kTypeLogic, 2), false}, {datatype_cell(kTypeNone), true}};
   for (const Case& c : cases) {
     *stack_push() = c.value;

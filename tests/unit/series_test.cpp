@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "datatypes/logic.h"
+#include "datatypes/pair.h"
 #include "datatypes/registry.h"
+#include "datatypes/vector.h"
 #include "kiv_test.h"
 #include "runtime/collector.h"
 #include "runtime/hashtable.h"
@@ -29,21 +31,26 @@ using test::at_head;
 using test::call;
 using test::call_action;
 using test::catch_error;
-using test::integer_cell;
+using test::char_of;
+using test::integer_of;
 using test::kNoError;
+using test::logic_of;
+
+// The number an element stands for: an integer!'s value, a char!'s code point.
+int64_t element_number(const Cell& c) { return c.is(kTypeChar) ? int64_t(char_get(&c)) : integer_get(&c); }
 
 int integer_compare(Cell* a, Cell* b, CompareOp) {
   if (!b->is(kTypeInteger)) return kNotComparable;
-  int32_t x = int32_t(a->data2), y = int32_t(b->data2);
+  int32_t x = integer_get(a), y = integer_get(b);
   return x < y ? -1 : x > y ? 1 : 0;
 }
 
-// A minimal block find for remove/key: the first cell equal in type and payload word 2.
+// A minimal block find for remove/key: the first cell equal in type and integer value.
 Cell* block_find(Cell* series, Cell* value, const FindArgs&) {
   int32_t total = series_total_length(series);
   Cell* cells = series_buffer(series->node())->head_cell();
   for (int32_t i = std::max(series->head(), 0); i < total; i++) {
-    if (cells[i].type() == value->type() && cells[i].data2 == value->data2) {
+    if (cells[i].type() == value->type() && integer_get(&cells[i]) == integer_get(value)) {
       series->set_head(i);
       return series;
     }
@@ -84,7 +91,7 @@ class SeriesTest : public ::testing::Test {
   // or raw numbers for units up to 8, integer! cells for 16.
   static Cell* push_series(TypeId type, uint32_t unit, const std::vector<int64_t>& values) {
     Node node = series_alloc_units(uint32_t(values.size()), unit);
-    Cell* c = stack_push_value(make_cell(type, 0, node, type == kTypeVector ? kTypeFloat : 0));
+    Cell* c = stack_push_value(type == kTypeVector ? vector_cell(node, kTypeFloat) : series_cell(type, node));
     SeriesBuffer* b = series_buffer(node);
     uint8_t* p = b->head_ptr();
     for (int64_t v : values) {
@@ -104,7 +111,7 @@ class SeriesTest : public ::testing::Test {
   }
   static Cell* push_hash(const std::vector<int64_t>& values) {
     Cell* h = push_series(kTypeHash, 16, values);
-    h->data3 = hashtable_init(uint32_t(values.size()), h->node(), kHashBlock);
+    block_set_hash_index(h, hashtable_init(uint32_t(values.size()), h->node(), kHashBlock));
     return h;
   }
 
@@ -115,7 +122,7 @@ class SeriesTest : public ::testing::Test {
     for (uint8_t* p = b->head_ptr(); p < b->tail_ptr(); p += b->unit()) {
       int64_t v = 0;
       if (b->unit() == 16)
-        v = int32_t(reinterpret_cast<Cell*>(p)->data2);
+        v = integer_get(reinterpret_cast<Cell*>(p));
       else
         std::memcpy(&v, p, b->unit());
       out.push_back(v);
@@ -126,13 +133,13 @@ class SeriesTest : public ::testing::Test {
   // Every cell of a hash! is found through its index at its own position.
   static void expect_indexed(const Cell* h) {
     std::vector<int64_t> v = units(h);
-    ASSERT_EQ(hashtable_size(h->data3), v.size());
+    ASSERT_EQ(hashtable_size(block_hash_index(h)), v.size());
     for (size_t i = 0; i < v.size(); i++) {
       Cell key = integer_cell(int32_t(v[i]));
-      int32_t first = hashtable_find(h->data3, &key, 0, 1, kCmpEqual, false, false);
+      int32_t first = hashtable_find(block_hash_index(h), &key, 0, 1, kCmpEqual, false, false);
       // With duplicates the first is at or before i; from i on, i itself.
       EXPECT_LE(first, int32_t(i));
-      EXPECT_EQ(hashtable_find(h->data3, &key, int32_t(i), 1, kCmpEqual, false, false), int32_t(i));
+      EXPECT_EQ(hashtable_find(block_hash_index(h), &key, int32_t(i), 1, kCmpEqual, false, false), int32_t(i));
     }
   }
 
@@ -170,7 +177,7 @@ TEST_F(SeriesTest, NavigationStaysWithinBoundsForEveryUnit) {
       EXPECT_EQ(r.type(), s.type);
     }
     EXPECT_EQ(catch_error([&] { call_action(kActionAt, {*v, kNoneCell}); }), kErrScriptInvalidArg);
-    EXPECT_EQ(catch_error([&] { call_action(kActionSkip, {*v, make_cell(kTypeChar, 0, 1)}); }),
+    EXPECT_EQ(catch_error([&] { call_action(kActionSkip, {*v, char_cell(1)}); }),
               kErrScriptInvalidArg);
   }
 }
@@ -188,10 +195,10 @@ TEST_F(SeriesTest, QueriesAndHostileHeads) {
     };
     for (const Case& c : cases) {
       Cell x = at_head(v, c.head);
-      EXPECT_TRUE(call_action(kActionHeadQ, {x}).data1 == (c.head_q ? 1u : 0u)) << c.head;
-      EXPECT_TRUE(call_action(kActionTailQ, {x}).data1 == (c.tail_q ? 1u : 0u)) << c.head;
-      EXPECT_EQ(int32_t(call_action(kActionIndexQ, {x}).data2), c.index) << c.head;
-      EXPECT_EQ(int32_t(call_action(kActionLengthQ, {x}).data2), c.length) << c.head;
+      EXPECT_TRUE(logic_of(call_action(kActionHeadQ, {x})) == (c.head_q ? 1u : 0u)) << c.head;
+      EXPECT_TRUE(logic_of(call_action(kActionTailQ, {x})) == (c.tail_q ? 1u : 0u)) << c.head;
+      EXPECT_EQ(integer_of(call_action(kActionIndexQ, {x})), c.index) << c.head;
+      EXPECT_EQ(integer_of(call_action(kActionLengthQ, {x})), c.length) << c.head;
     }
     // length? pulls a head past the tail back to the tail; index? reports the stored head.
     Cell past = at_head(v, 8);
@@ -245,21 +252,21 @@ TEST_F(SeriesTest, PickGivesTheElementOrNone) {
         continue;
       }
       EXPECT_TRUE(r.is(s.unit == 16 ? kTypeInteger : kTypeChar)) << s.unit;
-      EXPECT_EQ(int64_t(r.data2), c.expect) << "unit " << s.unit << " head " << c.head << " index " << c.index;
+      EXPECT_EQ(element_number(r), c.expect) << "unit " << s.unit << " head " << c.head << " index " << c.index;
     }
   }
   // binary! gives integers; logic indexes pick the first and second.
   Cell* bin = push_series(kTypeBinary, 1, {0xFF, 2});
   Cell r = call_action(kActionPick, {*bin, integer_cell(1)});
   EXPECT_TRUE(r.is(kTypeInteger));
-  EXPECT_EQ(r.data2, 255u);
-  EXPECT_EQ(call_action(kActionPick, {*bin, kFalseCell}).data2, 2u);
+  EXPECT_EQ(integer_get(&r), 255);
+  EXPECT_EQ(integer_of(call_action(kActionPick, {*bin, kFalseCell})), 2);
   Cell* vec = push_shape({kTypeVector, 8}, {1});
   EXPECT_EQ(catch_error([&] { call_action(kActionPick, {*vec, integer_cell(1)}); }), kErrInternalNotDone);
 }
 
 TEST_F(SeriesTest, PokeChecksBeforeWriting) {
-  Cell ch = make_cell(kTypeChar, 0, 'z');
+  Cell ch = char_cell('z');
   for (const Shape& s : kShapes) {
     if (s.type == kTypeVector) continue;
     Cell* v = push_shape(s, {10, 20, 30});
@@ -268,16 +275,16 @@ TEST_F(SeriesTest, PokeChecksBeforeWriting) {
       EXPECT_EQ(catch_error([&] { call_action(kActionPoke, {*v, integer_cell(index), value}); }),
                 kErrScriptOutOfRange)
           << index;
-      EXPECT_EQ(last_raised_error().args[0].data2, uint32_t(index));
+      EXPECT_EQ(integer_get(&last_raised_error().args[0]), index);
     }
     Cell r = call_action(kActionPoke, {at_head(v, 1), integer_cell(-1), value});
-    EXPECT_EQ(r.data2, value.data2);
-    EXPECT_EQ(units(v), (std::vector<int64_t>{int64_t(value.data2), 20, 30})) << s.unit;
+    EXPECT_EQ(element_number(r), element_number(value));
+    EXPECT_EQ(units(v), (std::vector<int64_t>{element_number(value), 20, 30})) << s.unit;
   }
   Cell* text = push_shape({kTypeString, 1}, {'a', 'b', 'c'});
   EXPECT_EQ(catch_error([&] { call_action(kActionPoke, {*text, integer_cell(1), integer_cell(65)}); }),
             kErrScriptInvalidArg);
-  EXPECT_EQ(catch_error([&] { call_action(kActionPoke, {*text, integer_cell(1), make_cell(kTypeChar, 0, 0x110000)}); }),
+  EXPECT_EQ(catch_error([&] { call_action(kActionPoke, {*text, integer_cell(1), char_cell(0x110000)}); }),
             kErrScriptInvalidArg);
   EXPECT_EQ(units(text), (std::vector<int64_t>{'a', 'b', 'c'}));
 }
@@ -285,24 +292,24 @@ TEST_F(SeriesTest, PokeChecksBeforeWriting) {
 TEST_F(SeriesTest, PokeWidensText) {
   Cell* text = push_shape({kTypeString, 1}, {'a', 'b', 'c'});
   Cell* other = stack_push_value(at_head(text, 2));  // another value on the same buffer
-  call_action(kActionPoke, {*text, integer_cell(2), make_cell(kTypeChar, 0, 0xE9)});
+  call_action(kActionPoke, {*text, integer_cell(2), char_cell(0xE9)});
   EXPECT_EQ(series_buffer(text->node())->unit(), 1u);  // U+00E9 fits one byte
-  call_action(kActionPoke, {*text, integer_cell(2), make_cell(kTypeChar, 0, 0x20AC)});
+  call_action(kActionPoke, {*text, integer_cell(2), char_cell(0x20AC)});
   EXPECT_EQ(series_buffer(text->node())->unit(), 2u);
   EXPECT_EQ(units(text), (std::vector<int64_t>{'a', 0x20AC, 'c'}));
-  call_action(kActionPoke, {*text, integer_cell(3), make_cell(kTypeChar, 0, 0x1F600)});
+  call_action(kActionPoke, {*text, integer_cell(3), char_cell(0x1F600)});
   EXPECT_EQ(series_buffer(text->node())->unit(), 4u);
   EXPECT_EQ(units(text), (std::vector<int64_t>{'a', 0x20AC, 0x1F600}));
-  EXPECT_EQ(call_action(kActionPick, {*other, integer_cell(1)}).data2, 0x1F600u);
+  EXPECT_EQ(char_of(call_action(kActionPick, {*other, integer_cell(1)})), 0x1F600u);
 }
 
 TEST_F(SeriesTest, PokeBytesAndVectors) {
   Cell* bin = push_series(kTypeBinary, 1, {0, 0, 0});
   call_action(kActionPoke, {*bin, integer_cell(1), integer_cell(255)});
   call_action(kActionPoke, {*bin, integer_cell(2), integer_cell(-1)});
-  call_action(kActionPoke, {*bin, integer_cell(3), make_cell(kTypeChar, 0, 'A')});
+  call_action(kActionPoke, {*bin, integer_cell(3), char_cell('A')});
   EXPECT_EQ(units(bin), (std::vector<int64_t>{255, 255, 'A'}));
-  for (Cell bad : {integer_cell(256), integer_cell(-129), make_cell(kTypeChar, 0, 0x100), kNoneCell})
+  for (Cell bad : {integer_cell(256), integer_cell(-129), char_cell(0x100), kNoneCell})
     EXPECT_EQ(catch_error([&] { call_action(kActionPoke, {*bin, integer_cell(1), bad}); }), kErrScriptInvalidArg);
   EXPECT_EQ(units(bin), (std::vector<int64_t>{255, 255, 'A'}));
   Cell* vec = push_shape({kTypeVector, 8}, {1});
@@ -439,7 +446,7 @@ TEST_F(SeriesTest, TakeFromHeadOrTail) {
         EXPECT_EQ(series_buffer(r->node())->unit(), s.unit);
         EXPECT_EQ(units(r), c.taken) << where;
         if (s.type == kTypeVector) {
-          EXPECT_EQ(r->data3, uint32_t(kTypeFloat));
+          EXPECT_EQ(vector_element_type(r), kTypeFloat);
         }
       }
       EXPECT_EQ(units(v), c.rest) << where;
@@ -468,10 +475,10 @@ TEST_F(SeriesTest, CopyRanges) {
       {1, integer_cell(99), {2, 3, 4, 5}},
       {3, integer_cell(-2), {2, 3}},
       {1, integer_cell(-9), {1}},
-      {0, make_cell(kTypePair, 0, 2, 4), {2, 3}},
-      {1, make_cell(kTypePair, 0, -1, 1), {1, 2}},
-      {0, make_cell(kTypePair, 0, 4, 2), {}},
-      {0, make_cell(kTypePair, 0, uint32_t(INT32_MIN), uint32_t(INT32_MAX)), {1, 2, 3, 4, 5}},
+      {0, pair_cell(2, 4), {2, 3}},
+      {1, pair_cell(-1, 1), {1, 2}},
+      {0, pair_cell(4, 2), {}},
+      {0, pair_cell(INT32_MIN, INT32_MAX), {1, 2, 3, 4, 5}},
       {4, integer_cell(INT32_MIN), {1, 2, 3, 4}},
   };
   for (const Shape& s : kShapes) {
@@ -497,14 +504,14 @@ TEST_F(SeriesTest, CopyKeepsTypeFlagsButNeverOwnership) {
   series_set_flags(v->node(), kSeriesOwned);
   Cell* r = call(kActionCopy, {*v});
   EXPECT_TRUE(r->new_line());
-  EXPECT_EQ(r->data3, uint32_t(kTypeFloat));
+  EXPECT_EQ(vector_element_type(r), kTypeFloat);
   EXPECT_EQ(series_buffer(r->node())->flags & kSeriesOwned, 0u);
   EXPECT_EQ(series_buffer(r->node())->unit(), 8u);
   series_buffer(v->node())->flags &= ~kSeriesOwned;
   // A string's conversion buffer is its own: the copy starts without one.
   Cell* text = push_shape({kTypeString, 2}, {'a'});
-  text->data3 = text->node();
-  EXPECT_EQ(call(kActionCopy, {*text})->data3, 0u);
+  string_set_conversion_node(text, text->node());
+  EXPECT_EQ(string_conversion_node(call(kActionCopy, {*text})), 0u);
 }
 
 // ---------------------------------------------------------------- move
@@ -574,7 +581,7 @@ TEST_F(SeriesTest, MoveTextWidensAndRefusesOtherKinds) {
 
   Cell* block = push_shape({kTypeBlock, 16}, {1, 2});
   Cell* vec4 = push_series(kTypeVector, 8, {1});
-  vec4->data3 = kTypeInteger;  // same size, another element type
+  vector_set_element_type(vec4, kTypeInteger);  // same size, another element type
   Cell* vec8 = push_shape({kTypeVector, 8}, {2});
   struct Case {
     Cell *from, *to;
@@ -610,7 +617,7 @@ TEST_F(SeriesTest, RandomShufflesPicksAndSeeds) {
     EXPECT_EQ(after, values);
     if (s.type == kTypeVector) continue;
     Cell one = call_action(kActionRandom, {at_head(v, 39)}, {-1, -1, 0});
-    EXPECT_EQ(int64_t(one.data2), units(v)[39]);
+    EXPECT_EQ(element_number(one), units(v)[39]);
     EXPECT_TRUE(call_action(kActionRandom, {at_head(v, 40)}, {-1, -1, 0}).is(kTypeNone));
   }
   // The same bytes seed the same sequence.
@@ -653,7 +660,7 @@ TEST_F(SeriesTest, HashIndexFollowsEveryWriter) {
   expect_indexed(b);
   Cell* taken = call(kActionTake, {*b, integer_cell(3)}, {1, -1, -1});
   ASSERT_TRUE(taken->is(kTypeHash));
-  ASSERT_NE(taken->data3, 0u);
+  ASSERT_NE(block_hash_index(taken), 0u);
   expect_indexed(taken);
   expect_indexed(b);
 }
@@ -662,17 +669,17 @@ TEST_F(SeriesTest, HashIndexFollowsEveryWriter) {
 
 TEST_F(SeriesTest, ReflectAndModifyOtherFields) {
   Cell* v = push_shape({kTypeBlock, 16}, {1});
-  Cell field = make_cell(kTypeWord, 0, 12345, 0);
+  Cell field = word_cell(kTypeWord, 0, 12345, 0);
   EXPECT_EQ(catch_error([&] { call_action(kActionReflect, {*v, field}); }), kErrInternalNotDone);
   Cell r = call_action(kActionModify, {*v, field, integer_cell(5)});
-  EXPECT_EQ(r.data2, 5u);
+  EXPECT_EQ(integer_get(&r), 5);
   EXPECT_EQ(units(v), (std::vector<int64_t>{1}));
 }
 
 TEST_F(SeriesTest, OwnedFieldOfAnUnownedSeries) {
   if (!runtime_words_ready()) GTEST_SKIP() << "the runtime words are not made at start-up yet";
   Cell* v = push_shape({kTypeBlock, 16}, {1});
-  Cell owned = make_cell(kTypeWord, 0, uint32_t(runtime_symbol(kSymOwned)), 0);
+  Cell owned = word_cell(kTypeWord, 0, runtime_symbol(kSymOwned), 0);
   EXPECT_TRUE(call_action(kActionReflect, {*v, owned}).is(kTypeNone));
   EXPECT_TRUE(call_action(kActionModify, {*v, owned, kNoneCell}).is(kTypeNone));
   EXPECT_EQ(catch_error([&] { call_action(kActionModify, {*v, owned, integer_cell(1)}); }), kErrScriptInvalidArg);

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "datatypes/context.h"
 #include "datatypes/logic.h"
 #include "runtime/stack.h"
 #include "boot/start.h"
@@ -14,7 +15,6 @@ namespace kiv {
 namespace {
 
 using test::catch_error;
-using test::integer_cell;
 
 TEST(Stack, PopAndLastValue) {
   StackSave save;
@@ -22,7 +22,7 @@ TEST(Stack, PopAndLastValue) {
   EXPECT_EQ(stack_last_value(), g_stack.bottom);  // empty: the bottom cell
   stack_push_value(integer_cell(1));
   stack_push_value(integer_cell(2));
-  EXPECT_EQ(stack_last_value()->data2, 2u);
+  EXPECT_EQ(integer_get(stack_last_value()), 2);
   EXPECT_EQ(stack_last_type(), kTypeInteger);
   stack_pop(5);  // more than are pushed
   EXPECT_EQ(g_stack.top, g_stack.bottom);
@@ -36,10 +36,10 @@ TEST(Stack, ResultSlotHelpers) {
   Cell nine = integer_cell(9);
   stack_reset_to_value(&nine);
   EXPECT_EQ(g_stack.top, g_stack.arguments + 1);
-  EXPECT_EQ(g_stack.arguments->data2, 9u);
+  EXPECT_EQ(integer_get(g_stack.arguments), 9);
   stack_push_value(integer_cell(3));
   stack_collapse_last();
-  EXPECT_EQ(stack_last_value()->data2, 3u);
+  EXPECT_EQ(integer_get(stack_last_value()), 3);
   EXPECT_EQ(g_stack.top - g_stack.arguments, 1);
   EXPECT_EQ(stack_reset(), g_stack.top);
 }
@@ -57,7 +57,7 @@ TEST(Stack, FramesAndUnwinding) {
   stack_unwind_last();
   EXPECT_EQ(g_stack.arguments, caller);
   EXPECT_EQ(g_stack.top, callee + 1);
-  EXPECT_EQ(caller->data2, 42u);
+  EXPECT_EQ(integer_get(caller), 42);
 
   open_native_frame({});
   stack_push_value(integer_cell(7));
@@ -118,7 +118,7 @@ TEST(Stack, BreakFindsTheLoop) {
   EXPECT_EQ(g_stack.frames_top, frames + 1);  // the loop frame stays on top
   EXPECT_EQ(g_stack.arguments, loop_args);
   EXPECT_EQ(g_stack.top, loop_args);
-  EXPECT_EQ(loop_args->data2, 5u);
+  EXPECT_EQ(integer_get(loop_args), 5);
   // continue, and a plain break, leave unset!.
   EXPECT_EQ(run_in_frames({}, [] { return stack_throw_break(false, true); }), kThrowContinue);
   EXPECT_TRUE(loop_args->is(kTypeUnset));
@@ -134,7 +134,7 @@ TEST(Stack, ReturnFindsTheBody) {
     return stack_throw_return(true);
   });
   EXPECT_EQ(status, kThrowReturn);
-  EXPECT_EQ(body_args->data2, 8u);
+  EXPECT_EQ(integer_get(body_args), 8);
   EXPECT_EQ(run_in_frames({}, [] { return stack_throw_return(false); }), kThrowExit);
   EXPECT_TRUE(body_args->is(kTypeUnset));
 }
@@ -177,7 +177,7 @@ TEST(Stack, ThrowReachesTheCatchFrame) {
     EXPECT_EQ(t.code, kThrowThrow);
   }
   EXPECT_EQ(g_stack.arguments, catch_args);
-  EXPECT_EQ(catch_args[0].data2, 11u);
+  EXPECT_EQ(integer_get(&catch_args[0]), 11);
   EXPECT_TRUE(catch_args[1].is(kTypeUnset));  // no name
   g_stack.throw_origin = nullptr;
 }

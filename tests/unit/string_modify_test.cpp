@@ -17,6 +17,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/vector.h"
 #include "kiv_test.h"
 #include "runtime/case_fold.h"
 #include "runtime/memory.h"
@@ -27,7 +28,6 @@ namespace {
 using test::call_action_with;
 using test::catch_error;
 using test::code_points;
-using test::integer_cell;
 using test::kNoError;
 using test::push_text;
 using test::text_cell;
@@ -56,11 +56,12 @@ class StringModifyTest : public ::testing::Test {
 // A tag! holding [t], on the data stack.
 Cell tag(std::string_view t) { return *push_text(t, 1, kTypeTag); }
 
-// A series of [type] with raw units of [unit] bytes (binary!, vector!).
+// A series of [type] with raw units of [unit] bytes (binary!, or vector! of
+// [element] type).
 template <class T>
-Cell raw_series(TypeId type, const std::vector<T>& units, uint32_t element = 0) {
+Cell raw_series(TypeId type, const std::vector<T>& units, TypeId element = kTypeNil) {
   Node node = series_alloc_units(uint32_t(units.size()), sizeof(T));
-  Cell* c = stack_push_value(make_cell(type, 0, node, element));
+  Cell* c = stack_push_value(type == kTypeVector ? vector_cell(node, element) : series_cell(type, node));
   SeriesBuffer* b = series_buffer(node);
   std::memcpy(b->head_ptr(), units.data(), units.size() * sizeof(T));
   b->tail = b->head + uint32_t(units.size() * sizeof(T));
@@ -220,11 +221,11 @@ TEST_F(StringModifyTest, SelectAnswersTheElementAfterTheMatch) {
   Cell hay = text_cell("abc漢😀");
   Cell* r = Act(kActionSelect, {hay, char_cell('a')}).run();
   ASSERT_TRUE(r->is(kTypeChar));
-  EXPECT_EQ(r->data2, uint32_t('b'));
+  EXPECT_EQ(char_get(r), uint32_t('b'));
   EXPECT_TRUE(Act(kActionSelect, {text_cell("abc"), text_cell("bc")}).run()->is(kTypeNone));
-  EXPECT_EQ(Act(kActionSelect, {hay, text_cell("C漢")}).run()->data2, 0x1F600u);
-  EXPECT_EQ(Act(kActionSelect, {text_cell("x<b>y"), tag("b")}).run()->data2, uint32_t('y'));
-  EXPECT_EQ(Act(kActionSelect, {hay, char_cell('b')}).flag(kLast).run()->data2, uint32_t('c'));
+  EXPECT_EQ(char_get(Act(kActionSelect, {hay, text_cell("C漢")}).run()), 0x1F600u);
+  EXPECT_EQ(char_get(Act(kActionSelect, {text_cell("x<b>y"), tag("b")}).run()), uint32_t('y'));
+  EXPECT_EQ(char_get(Act(kActionSelect, {hay, char_cell('b')}).flag(kLast).run()), uint32_t('c'));
 }
 
 // Naive search of [needle] in [hay] from [from], folded to upper case or exact.
@@ -289,15 +290,14 @@ TEST_F(StringModifyTest, FindAndSelectInBytesAndVectors) {
   EXPECT_EQ(Act(kActionFind, {bytes, text_cell("aA")}).run()->head(), 1);
   Cell* after = Act(kActionSelect, {bytes, integer_cell(200)}).run();
   ASSERT_TRUE(after->is(kTypeInteger));
-  EXPECT_EQ(after->data2, 7u);
+  EXPECT_EQ(integer_get(after), 7);
   Cell ints = raw_series<int16_t>(kTypeVector, {5, -3, 300, -3}, kTypeInteger);
   EXPECT_EQ(Act(kActionFind, {ints, integer_cell(-3)}).flag(kLast).run()->head(), 3);
   Cell* next = Act(kActionSelect, {ints, integer_cell(-3)}).run();
   ASSERT_TRUE(next->is(kTypeInteger));
-  EXPECT_EQ(int32_t(next->data2), 300);
+  EXPECT_EQ(integer_get(next), 300);
   Cell floats = raw_series<double>(kTypeVector, {0.5, 2.25, -1.0}, kTypeFloat);
-  Cell quarter = make_cell(kTypeFloat);
-  float_set(&quarter, 2.25);
+  Cell quarter = float_cell(2.25);
   EXPECT_EQ(Act(kActionFind, {floats, quarter}).run()->head(), 1);
   Cell* f = Act(kActionSelect, {floats, quarter}).run();
   ASSERT_TRUE(f->is(kTypeFloat));
@@ -442,7 +442,7 @@ TEST_F(StringModifyTest, OwnedStringsTakeTheSamePaths) {
   Act(kActionSwap, {s, t}).run();
   EXPECT_EQ(whole(s) + whole(t), "qcx");
   change_case(&s, nullptr, true);
-  EXPECT_EQ(Act(kActionTake, {s}).flag(kTakeLast).run()->data2, uint32_t('C'));
+  EXPECT_EQ(char_get(Act(kActionTake, {s}).flag(kTakeLast).run()), uint32_t('C'));
   EXPECT_EQ(whole(s), "Q");
 }
 
@@ -453,9 +453,9 @@ TEST_F(StringModifyTest, TakeGivesAnElementOrAString) {
   Cell s = text_cell("a漢😀");
   Cell* first = Act(kActionTake, {s}).run();
   ASSERT_TRUE(first->is(kTypeChar));
-  EXPECT_EQ(first->data2, uint32_t('a'));
+  EXPECT_EQ(char_get(first), uint32_t('a'));
   Cell* last = Act(kActionTake, {s}).flag(kTakeLast).run();
-  EXPECT_EQ(last->data2, 0x1F600u);
+  EXPECT_EQ(char_get(last), 0x1F600u);
   EXPECT_EQ(whole(s), "漢");
   Cell* part = Act(kActionTake, {s}).arg(kTakePart, integer_cell(1)).run();
   ASSERT_TRUE(part->is(kTypeString));
@@ -464,7 +464,7 @@ TEST_F(StringModifyTest, TakeGivesAnElementOrAString) {
   Cell bytes = raw_series<uint8_t>(kTypeBinary, {9, 8});
   Cell* byte = Act(kActionTake, {bytes}).run();
   ASSERT_TRUE(byte->is(kTypeInteger));
-  EXPECT_EQ(byte->data2, 9u);
+  EXPECT_EQ(integer_get(byte), 9);
 }
 
 TEST_F(StringModifyTest, SwapExchangesTheHeadCodePoints) {
@@ -705,9 +705,9 @@ TEST_F(StringModifyTest, ChangeCase) {
   change_case(deseret, nullptr, true);
   EXPECT_EQ(code_points(*deseret), (std::vector<uint32_t>{0x10400, 0x1E900}));
   Cell dz = char_cell(0x1C5);
-  EXPECT_EQ(change_case(&dz, nullptr, true)->data2, 0x1C4u);
+  EXPECT_EQ(char_get(change_case(&dz, nullptr, true)), 0x1C4u);
   dz = char_cell(0x1C5);
-  EXPECT_EQ(change_case(&dz, nullptr, false)->data2, 0x1C6u);
+  EXPECT_EQ(char_get(change_case(&dz, nullptr, false)), 0x1C6u);
 }
 
 TEST_F(StringModifyTest, ParseHeadTests) {

@@ -27,7 +27,6 @@ using test::catch_error;
 using test::code_points;
 using test::compare;
 using test::form_of;
-using test::integer_cell;
 using test::mold;
 using test::mold_of;
 using test::push_text;
@@ -178,7 +177,7 @@ TEST(StringTest, MakeAndTo) {
   EXPECT_EQ(text_of(copy), "bc\xE2\x82\xAC");
   EXPECT_NE(copy.node(), src->node());
 
-  Cell bin = make_cell(kTypeBinary, 0, series_alloc(16, 1, 0), 0);
+  Cell bin = series_cell(kTypeBinary, series_alloc(16, 1, 0));
   const char utf8[] = "x\xE6\xBC\xA2\xF0\x9F\x98\x80";
   std::memcpy(reserve_tail(bin.node(), sizeof utf8 - 1), utf8, sizeof utf8 - 1);
   Cell* binary = stack_push_value(bin);
@@ -193,7 +192,7 @@ TEST(StringTest, MakeAndTo) {
   EXPECT_EQ(text_of(call_action(kActionTo, {string_type, kTrueCell})), "true");
 
   // A block: each value formed, nothing between them.
-  Cell* block = stack_push_value(make_cell(kTypeBlock, 0, series_alloc_cells(4), 0));
+  Cell* block = stack_push_value(series_cell(kTypeBlock, series_alloc_cells(4)));
   *block_append_cell(block) = text_cell("a");
   *block_append_cell(block) = kNoneCell;
   *block_append_cell(block) = text_cell("\xC3\xA9");
@@ -226,7 +225,7 @@ TEST(StringTest, Compare) {
       {abc, text_cell("abc"), kCmpSame, false},
       {text_cell("Stra\xC3\x9F" "e"), text_cell("STRASE"), kCmpEqual, true},  // folded to upper case
       {text_cell("\xC3\xA9t\xC3\xA9"), text_cell("\xC3\x89T\xC3\x89", 2), kCmpEqual, true},
-      {text_cell("abc"), make_cell(kTypeInteger, 0, 1), kCmpEqual, false},
+      {text_cell("abc"), integer_cell(1), kCmpEqual, false},
   };
   for (const Case& c : cases)
     EXPECT_EQ(compare(c.a, c.b, c.op), c.truth) << text_of(c.a) << " op " << int(c.op) << " " << text_of(c.b);
@@ -251,7 +250,7 @@ TEST(StringTest, PathAccess) {
   EXPECT_EQ(catch_error([&] { get(make_cell(kTypeWord)); }), kErrScriptInvalidPath);
   Cell b = get(integer_cell(2));
   EXPECT_TRUE(b.is(kTypeChar));
-  EXPECT_EQ(b.data2, uint32_t('b'));
+  EXPECT_EQ(char_get(&b), uint32_t('b'));
   EXPECT_TRUE(get(integer_cell(4)).is(kTypeNone));
   // Setting through an integer stores the char!, widening the buffer.
   Cell* euro = stack_push_value(char_cell(0x20AC));

@@ -76,7 +76,7 @@ TEST(SymbolTest, NamesEndWithANulPastTheTail) {
     int32_t id = symbol_make(name);
     Cell record = *(series_buffer(root_slot(kRootSymbolTable)->node())->cells() + (id - 1));
     EXPECT_TRUE(record.is(kTypeSymbol));
-    SeriesBuffer* b = series_buffer(record.data3);
+    SeriesBuffer* b = series_buffer(symbol_record_name(&record));
     EXPECT_EQ(b->used(), std::strlen(name));
     EXPECT_EQ(b->tail_ptr()[0], 0);
     EXPECT_STREQ(symbol_c_name(id), name);
@@ -86,11 +86,11 @@ TEST(SymbolTest, NamesEndWithANulPastTheTail) {
 TEST(SymbolTest, CachedNameStringIsMadeOnceOnDemand) {
   int32_t id = symbol_make("h\xC3\xA9llo-\xCF\x88");  // héllo-ψ
   Cell before = *(series_buffer(root_slot(kRootSymbolTable)->node())->cells() + (id - 1));
-  EXPECT_EQ(before.data2, 0u);
+  EXPECT_EQ(symbol_record_string(&before), 0u);
   Cell record = symbol_get_record(id);
-  ASSERT_NE(record.data2, 0u);
-  EXPECT_EQ(symbol_cache_string(id), record.data2);
-  Cell str = make_cell(kTypeString, 0, record.data2, 0);
+  ASSERT_NE(symbol_record_string(&record), 0u);
+  EXPECT_EQ(symbol_cache_string(id), symbol_record_string(&record));
+  Cell str = series_cell(kTypeString, symbol_record_string(&record));
   EXPECT_EQ(string_length(&str), 7);
   EXPECT_EQ(string_to_utf8(&str), "h\xC3\xA9llo-\xCF\x88");
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "runtime/stack.h"
 #include "kiv_test.h"
@@ -34,7 +35,7 @@ std::vector<uint32_t> code_points(Node node) {
   return out;
 }
 
-Cell* push_text(Node node) { return stack_push_value(make_cell(kTypeString, 0, node, 0)); }
+Cell* push_text(Node node) { return stack_push_value(series_cell(kTypeString, node)); }
 
 // A strict reference decoder: the code point and the bytes the table-driven
 // scanner should use (an invalid lead uses 1 byte; a bad continuation byte is
@@ -123,7 +124,7 @@ TEST(Utf8Encode, SizesAndBoundedWrites) {
     EXPECT_EQ(utf8_encode(cp, out), size) << cp;
   }
   EXPECT_EQ(catch_error([] { utf8_char_size(0x110000); }), kErrScriptInvalidChar);
-  EXPECT_EQ(last_raised_error().args[0].data2, 0x110000u);
+  EXPECT_EQ(integer_get(&last_raised_error().args[0]), 0x110000);
   uint8_t out[4];
   EXPECT_EQ(catch_error([&] { utf8_encode(0x110000, out); }), kErrScriptInvalidChar);
 
@@ -302,7 +303,7 @@ TEST(Utf8Load, MultilingualTextRoundTrips) {
 TEST(Utf8Load, SourceInsideASeriesSurvivesWidening) {
   StackSave save;
   std::string text = std::string(200, 'x') + kLatin1 + kCjk + kEmoji + std::string(200, 'y');
-  Cell* bin = stack_push_value(make_cell(kTypeBinary, 0, series_alloc(uint32_t(text.size()), 1, 0), 0));
+  Cell* bin = stack_push_value(series_cell(kTypeBinary, series_alloc(uint32_t(text.size()), 1, 0)));
   std::memcpy(reserve_tail(bin->node(), uint32_t(text.size())), text.data(), text.size());
   Cell* s = push_text(load_utf8(ByteSource::series(bin->node(), 0), uint32_t(text.size()), 0, nullptr, false));
   EXPECT_EQ(test::text_of(*s), text);
@@ -317,12 +318,12 @@ TEST(Utf8Output, ConversionBufferLimitsAndCrlf) {
   int32_t length = -1;
   EXPECT_STREQ(to_utf8(s, &length), "a\nb\xC3\xA9");
   EXPECT_EQ(length, 5);
-  Node conversion = s->data3;
+  Node conversion = string_conversion_node(s);
   EXPECT_NE(conversion, 0u);
   length = 2;
   EXPECT_STREQ(to_utf8_crlf(s, &length, true), "a\r\n");
   EXPECT_EQ(length, 3);
-  EXPECT_EQ(s->data3, conversion);  // reused, not remade
+  EXPECT_EQ(string_conversion_node(s), conversion);  // reused, not remade
   s->set_head(1);
   length = 100;
   EXPECT_STREQ(to_utf8(s, &length), "\nb\xC3\xA9");

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "datatypes/logic.h"
+#include "datatypes/object.h"
 #include "kiv_test.h"
 #include "runtime/cycle.h"
 #include "datatypes/float.h"
@@ -36,7 +37,7 @@ TEST(CycleStack, ElisionTexts) {
     for (bool molding : {true, false}) {
       StackSave save;
       cycle_stack_reset();
-      Cell value = c.type == kTypeObject ? make_cell(c.type, 77) : make_cell(c.type, 0, 77);
+      Cell value = c.type == kTypeObject ? object_cell(77) : series_cell(c.type, 77);
       Cell* out = string_make_at(stack_push(), 16);
       int32_t remaining = 100;
       EXPECT_FALSE(cycle_elide(&value, out, &remaining, molding));
@@ -62,7 +63,7 @@ TEST(Utilities, FloatToInt) {
   EXPECT_EQ(float_to_int(&c), -1);
   EXPECT_EQ(test::catch_error([&] { float_to_int(&big); }), kErrScriptOutOfRange);
   EXPECT_EQ(test::catch_error([&] { float_to_int(&nan); }), kErrScriptOutOfRange);
-  Cell i = test::integer_cell(-7);
+  Cell i = integer_cell(-7);
   EXPECT_EQ(float_to_int(&i), -7);
   EXPECT_EQ(double_to_int32(std::nan("")), INT32_MIN);
   EXPECT_EQ(double_to_int32(1e10), INT32_MIN);

@@ -76,7 +76,7 @@ TEST(WordTest, AffixIsWrittenEvenWhenTheBudgetIsUsedUp) {
     SCOPED_TRACE(c.text);
     StackSave save;
     Cell* value = stack_push_value(word("abc", c.type));
-    Cell* limit = stack_push_value(test::integer_cell(c.limit));
+    Cell* limit = stack_push_value(integer_cell(c.limit));
     Cell* buffer = string_make_at(stack_push(), 16);
     EXPECT_EQ(action_mold(value, buffer, false, false, false, limit, c.limit, 0), c.remaining);
     EXPECT_EQ(text_of(*buffer), c.text);
@@ -85,7 +85,7 @@ TEST(WordTest, AffixIsWrittenEvenWhenTheBudgetIsUsedUp) {
 
 TEST(WordTest, MoldPartThroughTheEntryCutsTheText) {
   Cell w = word("abcdef", kTypeLitWord);
-  Cell m = call_action(kActionMold, {w, test::integer_cell(3)}, {-1, -1, -1, 1});
+  Cell m = call_action(kActionMold, {w, integer_cell(3)}, {-1, -1, -1, 1});
   EXPECT_EQ(text_of(m), "'ab");
 }
 
@@ -93,7 +93,7 @@ TEST(WordTest, MoldPartThroughTheEntryCutsTheText) {
 
 TEST(WordTest, CompareOperators) {
   Node other_ctx = context_create(4, false, false, 0, kContextPlain);
-  Root keep(make_cell(kTypeBlock, 0, other_ctx));
+  Root keep(series_cell(kTypeBlock, other_ctx));
   Cell bound_elsewhere = word("cmp-a");
   ASSERT_GE(context_add_word_unset(other_ctx, &bound_elsewhere), 0);
   context_bind_word(other_ctx, &bound_elsewhere);
@@ -122,7 +122,7 @@ TEST(WordTest, CompareOperators) {
       {"word vs issue", word("cmp-a"), word("cmp-a", kTypeIssue), kCmpEqual, kNotComparable},
       {"issue vs issue", word("cmp-a", kTypeIssue), word("CMP-A", kTypeIssue), kCmpEqual, 0},
       {"refinement vs word", word("cmp-a", kTypeRefinement), word("cmp-a"), kCmpEqual, 0},
-      {"word vs integer", word("cmp-a"), test::integer_cell(1), kCmpEqual, kNotComparable},
+      {"word vs integer", word("cmp-a"), integer_cell(1), kCmpEqual, kNotComparable},
       {"apple < Banana", word("apple"), word("Banana"), kCmpLesser, -1},
       {"sort folds case", word("apple"), word("Banana"), kCmpSort, -1},
       {"case sort does not", word("apple"), word("Banana"), kCmpCaseSort, 1},
@@ -160,14 +160,14 @@ TEST(WordTest, MakeAndToFromEachKindOfSpec) {
       {kTypeWord, word("abc", kTypeIssue), "abc"},
       {kTypeGetWord, word("abc", kTypeRefinement), ":abc"},
       {kTypeRefinement, text_cell("x"), "/x"},
-      {kTypeGetWord, make_cell(kTypeChar, 0, 'a'), ":a"},
+      {kTypeGetWord, char_cell('a'), ":a"},
       {kTypeWord, datatype_cell(kTypeInteger), "integer!"},
       {kTypeWord, kTrueCell, "true"},
       {kTypeSetWord, kFalseCell, "false:"},
       {kTypeIssue, text_cell("12"), "#12"},
       {kTypeIssue, text_cell("a b"), "#a b"},
       {kTypeIssue, word("abc", kTypeSetWord), "#abc"},
-      {kTypeIssue, make_cell(kTypeChar, 0, 0x3C8), "#ψ"},
+      {kTypeIssue, char_cell(0x3C8), "#ψ"},
       {kTypeIssue, datatype_cell(kTypeBlock), "#block!"},
       {kTypeIssue, kTrueCell, "#true"},
   };
@@ -201,12 +201,12 @@ TEST(WordTest, MakeRefusesWhatIsNotAWord) {
       {kTypeWord, text_cell("\"s\""), kErrScriptInvalidChars},
       {kTypeWord, text_cell(":a:"), kErrScriptInvalidChars},
       {kTypeWord, text_cell("'a:"), kErrScriptInvalidChars},
-      {kTypeWord, make_cell(kTypeChar, 0, ':'), kErrScriptInvalidChars},
+      {kTypeWord, char_cell(':'), kErrScriptInvalidChars},
       {kTypeWord, *make(kTypeIssue, text_cell("12")), kErrScriptBadToArg},
       {kTypeWord, *make(kTypeIssue, text_cell(":a")), kErrScriptBadToArg},
       {kTypeWord, *make(kTypeIssue, text_cell("a:")), kErrScriptBadToArg},
-      {kTypeWord, test::integer_cell(3), kErrScriptBadToArg},
-      {kTypeIssue, test::integer_cell(3), kErrScriptBadToArg},
+      {kTypeWord, integer_cell(3), kErrScriptBadToArg},
+      {kTypeIssue, integer_cell(3), kErrScriptBadToArg},
       {kTypeRefinement, kNoneCell, kErrScriptBadToArg},
   };
   for (Case& c : cases) {
@@ -214,33 +214,33 @@ TEST(WordTest, MakeRefusesWhatIsNotAWord) {
     EXPECT_EQ(catch_error([&] { make(c.type, c.spec); }), c.error);
   }
   // bad-to-arg names the target type and the spec.
-  Cell spec = test::integer_cell(3);
+  Cell spec = integer_cell(3);
   catch_error([&] { make(kTypeSetWord, spec); });
   EXPECT_EQ(mold_of(last_raised_error().args[0]), "set-word!");
-  EXPECT_EQ(last_raised_error().args[1].data2, 3u);
+  EXPECT_EQ(integer_get(&last_raised_error().args[1]), 3);
 }
 
 TEST(WordTest, MadeWordsAreBoundInTheGlobalContext) {
   Cell w = *make(kTypeWord, text_cell("made-global"));
-  EXPECT_EQ(w.data1, g_global_context);
-  EXPECT_EQ(int32_t(w.data3), context_find_symbol(g_global_context, int32_t(w.data2), false));
+  EXPECT_EQ(word_context(&w), g_global_context);
+  EXPECT_EQ(word_index(&w), context_find_symbol(g_global_context, word_symbol(&w), false));
   // A word retyped from an issue binds when its name is a global word.
   Cell issue = *make(kTypeIssue, text_cell("made-global"));
-  EXPECT_EQ(int32_t(issue.data3), -1);
+  EXPECT_EQ(word_index(&issue), -1);
   Cell back = *make(kTypeWord, issue);
-  EXPECT_EQ(back.data3, w.data3);
+  EXPECT_EQ(word_index(&back), word_index(&w));
 }
 
 // ---------------------------------------------------------------- index?, names, values
 
 TEST(WordTest, IndexQ) {
   Node ctx = context_create(4, false, false, 0, kContextPlain);
-  Root keep(make_cell(kTypeBlock, 0, ctx));
+  Root keep(series_cell(kTypeBlock, ctx));
   Cell first = word("idx-first");
   context_add_word_unset(ctx, &first);
   context_bind_word(ctx, &first);
-  EXPECT_EQ(call_action(kActionIndexQ, {first}).data2, 1u);
-  Cell unresolved = make_cell(kTypeLitWord, g_global_context, first.data2, uint32_t(-1));
+  EXPECT_EQ(test::integer_of(call_action(kActionIndexQ, {first})), 1);
+  Cell unresolved = word_cell(kTypeLitWord, g_global_context, word_symbol(&first), -1);
   EXPECT_TRUE(call_action(kActionIndexQ, {unresolved}).is(kTypeNone));
   EXPECT_EQ(catch_error([&] { call_action(kActionIndexQ, {word("x", kTypeRefinement)}); }), kErrScriptExpectArg);
   EXPECT_EQ(catch_error([&] { call_action(kActionIndexQ, {word("x", kTypeIssue)}); }), kErrScriptExpectArg);
@@ -252,7 +252,7 @@ TEST(WordTest, PushWordNameGivesACopy) {
   EXPECT_EQ(text_of(*name), "name-copy");
   string_append_c_string(name, "-changed");
   EXPECT_EQ(form_of(w), "name-copy");
-  EXPECT_EQ(symbol_name(int32_t(w.data2)), "name-copy");
+  EXPECT_EQ(symbol_name(word_symbol(&w)), "name-copy");
 }
 
 TEST(WordTest, GetAndSetThroughWords) {
@@ -265,13 +265,13 @@ TEST(WordTest, GetAndSetThroughWords) {
     StackSave save;
     open_native_frame({});
     stack_push_value(*w);
-    stack_push_value(test::integer_cell(42));
+    stack_push_value(integer_cell(42));
     Cell* result = set_word();
-    EXPECT_EQ(result->data2, 42u);
+    EXPECT_EQ(integer_get(result), 42);
   }
-  EXPECT_EQ(word_get(w)->data2, 42u);
+  EXPECT_EQ(integer_get(word_get(w)), 42);
   Cell upper = word("VALUE-HOLDER");
-  EXPECT_EQ(word_get(&upper)->data2, 42u);
+  EXPECT_EQ(integer_get(word_get(&upper)), 42);
 
   EXPECT_EQ(catch_error([&] {
               open_native_frame({});
@@ -280,13 +280,13 @@ TEST(WordTest, GetAndSetThroughWords) {
               set_word();
             }),
             kErrScriptNeedValue);
-  EXPECT_EQ(word_get(w)->data2, 42u);
+  EXPECT_EQ(integer_get(word_get(w)), 42);
 }
 
 TEST(WordTest, NameAndWhereWords) {
   Cell n = name_word_cell("value2");
   EXPECT_TRUE(n.is(kTypeWord));
-  EXPECT_EQ(n.data1, g_global_context);
+  EXPECT_EQ(word_context(&n), g_global_context);
   EXPECT_EQ(mold_of(n), "value2");
 
   EXPECT_EQ(mold_of(where_word_cell()), "<not-found>");
@@ -300,18 +300,18 @@ TEST(WordTest, NameAndWhereWords) {
 
 TEST(WordTest, LoadedRefinementsAndIssues) {
   Cell r = load_refinement("opt-a");
-  EXPECT_EQ(r.data1, 0u);
+  EXPECT_EQ(word_context(&r), 0u);
   EXPECT_EQ(mold_of(r), "/opt-a");
   Cell* i = issue_init_cell(stack_push(), "tag-1");
   EXPECT_EQ(mold_of(*i), "#tag-1");
-  EXPECT_EQ(int32_t(i->data3), -1);
+  EXPECT_EQ(word_index(i), -1);
 
-  Cell* block = stack_push_value(make_cell(kTypeBlock, 0, series_alloc_cells(1)));
+  Cell* block = stack_push_value(series_cell(kTypeBlock, series_alloc_cells(1)));
   issue_make_at("first", block);
   issue_make_at("second", block);
   SeriesBuffer* b = series_buffer(block->node());
   ASSERT_EQ(b->length(), 2u);
-  EXPECT_EQ(symbol_name(int32_t(b->cells()[1].data2)), "second");
+  EXPECT_EQ(symbol_name(word_symbol(&b->cells()[1])), "second");
 }
 
 // ---------------------------------------------------------------- word syntax
@@ -370,12 +370,12 @@ TEST(WordTest, RuntimeValuesAreGlobalWordsInOrder) {
     Cell c = runtime_value(v);
     std::string text = runtime_value_text(v);
     SCOPED_TRACE(text);
-    EXPECT_EQ(symbol_name(int32_t(c.data2)), text);
+    EXPECT_EQ(symbol_name(word_symbol(&c)), text);
     // The block held by the root slot carries the same cells.
     const Cell& kept = series_buffer(root_slot(kRootWordCache)->node())->cells()[i];
     EXPECT_EQ(std::memcmp(&kept, &c, sizeof c), 0);
     if (c.is(kTypeRefinement)) {
-      EXPECT_EQ(c.data1, 0u);
+      EXPECT_EQ(word_context(&c), 0u);
       continue;
     }
     if (c.is(kTypeIssue)) {
@@ -383,9 +383,9 @@ TEST(WordTest, RuntimeValuesAreGlobalWordsInOrder) {
       continue;
     }
     ASSERT_TRUE(c.is(kTypeWord));
-    EXPECT_EQ(c.data1, g_global_context);
-    EXPECT_GT(int32_t(c.data3), previous_slot);
-    previous_slot = int32_t(c.data3);
+    EXPECT_EQ(word_context(&c), g_global_context);
+    EXPECT_GT(word_index(&c), previous_slot);
+    previous_slot = word_index(&c);
   }
   EXPECT_EQ(mold_of(runtime_value(kRefinementPart)), "/part");
   EXPECT_EQ(mold_of(runtime_value(kWordPutEd)), "put-ed");
@@ -400,7 +400,7 @@ TEST(WordTest, WordsFromSymbolsShareTheCachedSymbol) {
                {kWordSet, kSymSet},       {kWordCase, kSymCase},     {kWordEnd, kSymEnd},
                {kWordLinux, kSymLinux},   {kWordMacOS, kSymMacOS},   {kWordBar, kSymBar},
                {kWordChange, kSymChange}};
-  for (const Pair& p : pairs) EXPECT_EQ(int32_t(runtime_value(p.word).data2), runtime_symbol(p.symbol));
+  for (const Pair& p : pairs) EXPECT_EQ(test::symbol_of(runtime_value(p.word)), runtime_symbol(p.symbol));
 }
 
 TEST(WordTest, RuntimeSymbolsMatchIgnoringCase) {
