@@ -101,10 +101,12 @@ void append_kiv(benchmark::State& state) {
   for (auto _ : state) {
     StackSave save;
     Cell* series = init_block(stack_push(), 1);
-    Cell* value = stack_push_value(integer_cell(0));
+    InsertArgs append;
+    append.value = stack_push_value(integer_cell(0));
+    append.append = true;
     for (int32_t i = 0; i < kAppendCount; i++) {
-      integer_set(value, i);
-      block_insert(series, value, nullptr, false, nullptr, true);
+      integer_set(append.value, i);
+      block_insert(series, append);
     }
     if (block_total_length(series) != kAppendCount) state.SkipWithError("wrong length");
   }
@@ -166,7 +168,7 @@ void sort_std(benchmark::State& state) {
     state.PauseTiming();
     v = vector_of(random_values());
     state.ResumeTiming();
-    std::sort(v.begin(), v.end(), [compare](Cell& a, Cell& b) { return compare(&a, &b, kCmpSort) < 0; });
+    std::sort(v.begin(), v.end(), [compare](Cell& a, Cell& b) { return compare(&a, {&b, kCmpSort}) < 0; });
   }
   benchmark::DoNotOptimize(v.data());
   state.SetItemsProcessed(int64_t(state.iterations()) * kSortCount);
@@ -180,10 +182,11 @@ void find_kiv(benchmark::State& state) {
   Cell* block =
       push_block_of(std::vector<int32_t>(random_values().begin(), random_values().begin() + kFindCount));
   Cell* series = stack_push();
-  Cell* missing = stack_push_value(integer_cell(-1));
+  FindArgs find;
+  find.value = stack_push_value(integer_cell(-1));
   for (auto _ : state) {
     *series = *block;
-    block_find(series, missing, FindArgs{});
+    block_find(series, find);
     if (!series->is(kTypeNone)) state.SkipWithError("found a missing value");
   }
   state.SetItemsProcessed(int64_t(state.iterations()) * kFindCount);
@@ -197,7 +200,7 @@ void find_std(benchmark::State& state) {
   Cell missing = integer_cell(-1);
   for (auto _ : state) {
     auto it =
-        std::find_if(v.begin(), v.end(), [&](Cell& c) { return compare(&c, &missing, kCmpFindEqual) == 0; });
+        std::find_if(v.begin(), v.end(), [&](Cell& c) { return compare(&c, {&missing, kCmpFindEqual}) == 0; });
     if (it != v.end()) state.SkipWithError("found a missing value");
     benchmark::DoNotOptimize(it);
   }
@@ -214,12 +217,13 @@ void insert_kiv(benchmark::State& state) {
     Cell* block =
         push_block_of(std::vector<int32_t>(random_values().begin(), random_values().begin() + kInsertBase));
     Cell* series = stack_push();
-    Cell* value = stack_push_value(integer_cell(0));
+    InsertArgs insert;
+    insert.value = stack_push_value(integer_cell(0));
     state.ResumeTiming();
     for (int32_t i = 0; i < kInsertCount; i++) {
       *series = *block;  // insert moves the head past the new cell
-      integer_set(value, i);
-      block_insert(series, value, nullptr, false, nullptr, false);
+      integer_set(insert.value, i);
+      block_insert(series, insert);
     }
     if (block_total_length(block) != kInsertBase + kInsertCount) state.SkipWithError("wrong length");
   }

@@ -115,11 +115,12 @@ void kiv_find(benchmark::State& state, bool case_sensitive) {
   kiv::string_append_utf8(needle, utf8);
   // The answer must be where the plain search puts it.
   const size_t want = text32().find(decode(utf8));
-  kiv::FindArgs args{};
+  kiv::FindArgs args;
+  args.value = needle;
   args.case_ = case_sensitive;
   for (auto _ : state) {
     kiv::Cell* series = kiv::stack_push_cell(hay);
-    kiv::string_find(series, needle, args);
+    kiv::string_find(series, args);
     if (size_t(series->head()) != want) state.SkipWithError("find answered another position");
     kiv::stack_pop(1);
   }
@@ -145,11 +146,13 @@ void BM_KivAppendChars(benchmark::State& state) {
     kiv::StackSave save;
     kiv::gc_collect();  // the previous round's string goes
     kiv::Cell* s = kiv::string_make_at(kiv::stack_push(), 0);
-    kiv::Cell* c = kiv::stack_push_value(kiv::char_cell(0));
+    kiv::InsertArgs append;
+    append.value = kiv::stack_push_value(kiv::char_cell(0));
+    append.append = true;
     state.ResumeTiming();
     for (int64_t i = 0; i < n; i++) {
-      kiv::char_set(c, nth_char(i));
-      kiv::string_insert(s, c, nullptr, false, nullptr, true);
+      kiv::char_set(append.value, nth_char(i));
+      kiv::string_insert(s, append);
     }
     if (kiv::string_length(s) != n) state.SkipWithError("wrong length");
   }

@@ -1,8 +1,15 @@
-// The handler signature of each action slot, and the row of 62 handlers a datatype registers.
+// What an action handler receives and the row of 62 handlers a datatype registers.
 //
-// Handlers receive cells on the data stack (stable addresses: the data stack
-// never moves) and a null Cell* for an absent refinement. A handler that
-// "writes the first slot" overwrites its first argument and returns it.
+// Every handler has the one shape Result (*)(Cell* first, const XArgs& args):
+// [first] is the first argument, also the result slot, and XArgs is the
+// argument struct generated from the action's line in actions.def, one named
+// field per argument and refinement (a null Cell* or false for an absent one).
+// Argument cells live on the data stack (stable addresses: the data stack never
+// moves). A handler that "writes the first slot" overwrites [first] and returns it.
+//
+// The entry (datatypes/actions.cpp) reads and normalises the shared refinement
+// arguments once, before the handler runs: /part into a PartLimit, /skip into
+// a RecordSize, sort's refinements into a SortPlan.
 #pragma once
 
 #include <cstdint>
@@ -14,115 +21,124 @@
 namespace kiv {
 
 enum ActionId : uint8_t {
-#define DEF(id, ident, member, word, refinements, arg) kAction##ident = id,
+#define ARGS(Name, params)
+#define ACTION(id, ident, member, word, first, Result, ArgsName) kAction##ident = id,
 #include "datatypes/actions.def"
-#undef DEF
+#undef ARGS
+#undef ACTION
 };
-inline constexpr int kActionCount = 62;
+// The number of actions: the ACTION lines of actions.def, which list the ids in order.
+inline constexpr int kActionCount = 0
+#define ARGS(Name, params)
+#define ACTION(id, ident, member, word, first, Result, ArgsName) +1
+#include "datatypes/actions.def"
+#undef ARGS
+#undef ACTION
+    ;
+static_assert(kActionCount == 62 && kActionWrite == kActionCount, "actions.def lists the ids 1..62 in order");
 
-// Arguments of path evaluation; [value] is null for a get.
-struct EvalPathArgs {
-  Cell* parent;
-  Cell* element;
-  Cell* value;
-  Cell* path;
-  int32_t index;  // element index within the path
-  bool case_;
-};
+// ---------------------------------------------------------------- normalised refinements
 
-// Refinements of find and select (select never sets tail or match).
-struct FindArgs {
-  Cell* part;
-  bool only, case_, same, any;
-  Cell* with;
-  Cell* skip;
-  bool last, reverse, tail, match;
-};
-
-struct SortArgs {
-  bool case_;
-  Cell* skip;
-  Cell* compare;
-  Cell* part;
-  bool all, reverse, stable;
+// A /part limit as the entry read it. One reading serves every action: an
+// integer! is a count, a position in the same series (same type and buffer)
+// is its head's distance from the reference value's head; anything else
+// raises script invalid-refine-arg. The count may be negative: units before
+// the head. The entry reads the count only when the reference is a series
+// with a buffer; for other values (a port, an image) [arg] is left to the handler.
+struct PartLimit {
+  Cell* arg = nullptr;    // the argument as given; null without /part
+  int64_t count = 0;      // the signed count, read against the reference value
+  bool position = false;  // the argument was a position, not a count
+  explicit operator bool() const { return arg != nullptr; }
 };
 
-using MakeFn = Cell* (*)(Cell* proto, Cell* spec, TypeId type);  // make and to: the new value
-using RandomFn = Cell* (*)(Cell* value, bool seed, bool secure, bool only);
-using ReflectFn = Cell* (*)(Cell* value, uint32_t field);  // field: the word's symbol id
-using ToFn = MakeFn;
-using FormFn = int32_t (*)(Cell* value, Cell* buffer, Cell* arg, int32_t limit);
-using MoldFn = int32_t (*)(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg,
-                           int32_t limit, int32_t indent);
-using EvalPathFn = Cell* (*)(const EvalPathArgs& args);
-using EmptyFn = void (*)();
-using CompareFn = int (*)(Cell* value, Cell* other, CompareOp op);
-using UnaryFn = Cell* (*)(Cell* value);
-using BinaryFn = Cell* (*)(Cell* value1, Cell* value2);
-using AbsoluteFn = UnaryFn;
-using AddFn = BinaryFn;
-using DivideFn = BinaryFn;
-using MultiplyFn = BinaryFn;
-using NegateFn = UnaryFn;
-using PowerFn = BinaryFn;
-using RemainderFn = BinaryFn;
-using RoundFn = Cell* (*)(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
-                          bool ceiling, bool half_ceiling);
-using SubtractFn = BinaryFn;
-using EvenQFn = bool (*)(Cell* value);
-using OddQFn = EvenQFn;
-using AndTFn = BinaryFn;
-using ComplementFn = UnaryFn;
-using OrTFn = BinaryFn;
-using XorTFn = BinaryFn;
-// append and insert share the handler shape; [append] tells them apart.
-using AppendFn = Cell* (*)(Cell* series, Cell* value, Cell* part, bool only, Cell* dup, bool append);
-using AtFn = BinaryFn;
-using BackFn = UnaryFn;
-using ChangeFn = Cell* (*)(Cell* series, Cell* value, Cell* part, bool only, Cell* dup);
-using ClearFn = UnaryFn;
-using CopyFn = Cell* (*)(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
-using FindFn = Cell* (*)(Cell* series, Cell* value, const FindArgs& args);
-using HeadFn = UnaryFn;
-using HeadQFn = UnaryFn;
-using IndexQFn = UnaryFn;
-using InsertFn = AppendFn;
-using LengthQFn = int32_t (*)(Cell* series);  // -1: no length (none!)
-using MoveFn = Cell* (*)(Cell* origin, Cell* target, Cell* part);
-using NextFn = UnaryFn;
-// pick and poke get the normalised index and the index argument itself.
-using PickFn = Cell* (*)(Cell* series, int32_t index, Cell* boxed);
-using PokeFn = Cell* (*)(Cell* series, int32_t index, Cell* value, Cell* boxed);
-using PutFn = Cell* (*)(Cell* series, Cell* key, Cell* value, bool case_);
-using RemoveFn = Cell* (*)(Cell* series, Cell* part, Cell* key);
-using ReverseFn = Cell* (*)(Cell* series, Cell* part, Cell* skip);
-using SelectFn = FindFn;
-using SortFn = Cell* (*)(Cell* series, const SortArgs& args);
-using SkipFn = BinaryFn;
-using SwapFn = BinaryFn;
-using TailFn = UnaryFn;
-using TailQFn = UnaryFn;
-using TakeFn = Cell* (*)(Cell* series, Cell* part, bool deep, bool last);
-using TrimFn = Cell* (*)(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
-using CreateFn = UnaryFn;
-using CloseFn = UnaryFn;
-using DeleteFn = UnaryFn;
-using ModifyFn = Cell* (*)(Cell* target, Cell* field, Cell* value, bool case_);
-using OpenFn = Cell* (*)(Cell* spec, bool new_, bool read, bool write, bool seek, Cell* allow);
-using OpenQFn = UnaryFn;
-using QueryFn = UnaryFn;
-using ReadFn = Cell* (*)(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
-using RenameFn = BinaryFn;
-using UpdateFn = UnaryFn;
-using WriteFn = Cell* (*)(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append,
-                          Cell* part, Cell* seek, Cell* allow, Cell* as);
+// A /skip record size: the argument, checked to be an integer!, and its value
+// (1 without /skip). The range an action accepts is the action's to check.
+struct RecordSize {
+  Cell* arg = nullptr;
+  int64_t size = 1;
+  explicit operator bool() const { return arg != nullptr; }
+};
+
+// What sort sorts and how, planned by the entry from the refinements before
+// anything changes: [count] units from [start] (absolute units, a /part before
+// the head included), as records of [record] units compared on their unit
+// [offset] (or all of them with [all]), through [comparator] (a function
+// value) when given. A count of 0 sorts nothing.
+struct SortPlan {
+  int32_t start = 0;
+  int32_t count = 0;
+  int32_t record = 1;
+  int32_t offset = 0;
+  Cell* comparator = nullptr;
+};
+
+// ---------------------------------------------------------------- argument structs
+
+#define ARG(name) Cell* name = nullptr;
+#define REF(member, word) bool member = false;
+#define REF_ARG(member, word, argument, Type) Type member{};
+#define EXTRA(Type, name) Type name{};
+#define ARGS(Name, params) \
+  struct Name##Args {      \
+    params                 \
+  };
+#define ACTION(id, ident, member, word, first, Result, ArgsName)
+#include "datatypes/actions.def"
+#undef ARG
+#undef REF
+#undef REF_ARG
+#undef EXTRA
+#undef ARGS
+#undef ACTION
+
+// find's arguments as select gives them (select never sets tail or match).
+inline FindArgs find_args_of(const SelectArgs& s) {
+  FindArgs f;
+  f.value = s.value;
+  f.part = s.part;
+  f.only = s.only;
+  f.case_ = s.case_;
+  f.same = s.same;
+  f.any = s.any;
+  f.with = s.with;
+  f.skip = s.skip;
+  f.last = s.last;
+  f.reverse = s.reverse;
+  return f;
+}
+
+// form's arguments within a mold: the same buffer, /part argument and limit.
+inline FormArgs form_args_of(const MoldArgs& m) {
+  FormArgs f;
+  f.part = m.part;
+  f.buffer = m.buffer;
+  f.limit = m.limit;
+  return f;
+}
+
+// ---------------------------------------------------------------- handler types and rows
+
+#define ARGS(Name, params)
+#define ACTION(id, ident, member, word, first, Result, ArgsName) \
+  using ident##Fn = Result (*)(Cell* first_arg, const ArgsName##Args& args);
+#include "datatypes/actions.def"
+#undef ARGS
+#undef ACTION
+
+// The shapes several slots share: the arithmetic and bitwise actions, and the
+// actions that take nothing but their first argument.
+using BinaryFn = AddFn;
+using UnaryFn = Cell* (*)(Cell* first_arg, const NoneArgs& args);
 
 // One datatype's handlers, a member per slot in slot order. A null member is
 // "not supported"; kInherit takes the parent's handler at registration.
 struct ActionSlots {
-#define DEF(id, ident, member, word, refinements, arg) ident##Fn member = nullptr;
+#define ARGS(Name, params)
+#define ACTION(id, ident, member, word, first, Result, ArgsName) ident##Fn member = nullptr;
 #include "datatypes/actions.def"
-#undef DEF
+#undef ARGS
+#undef ACTION
 };
 
 // Stands in for any handler type: resolved to the parent's handler at registration.
@@ -134,13 +150,26 @@ template <class R, class... A>
 using HandlerPtr = R (*)(A...);
 struct InheritMarker {
   template <class R, class... A>
-  constexpr operator HandlerPtr<R, A...>() const { return &InheritStub<R, A...>::call; }
+  constexpr operator HandlerPtr<R, A...>() const {
+    return &InheritStub<R, A...>::call;
+  }
 };
 inline constexpr InheritMarker kInherit{};
 
 template <class R, class... A>
 constexpr bool is_inherit_marker(R (*fn)(A...)) {
   return fn == &InheritStub<R, A...>::call;
+}
+
+// A row whose every slot takes the parent's handler.
+inline ActionSlots inherit_all_slots() {
+  ActionSlots s;
+#define ARGS(Name, params)
+#define ACTION(id, ident, member, word, first, Result, ArgsName) s.member = kInherit;
+#include "datatypes/actions.def"
+#undef ARGS
+#undef ACTION
+  return s;
 }
 
 }  // namespace kiv

@@ -3,11 +3,13 @@
 // An entry reads its arguments at the arguments base of the data stack and
 // takes, for each refinement of the action's spec in order, the index of the
 // refinement's first argument among the call's arguments or -1 when absent.
-// It looks up the handler the first argument's datatype registered for the
-// action and leaves the result in the first argument slot.
+// It fills the action's argument struct (datatypes/action_slots.h) by name,
+// normalises the shared refinements (/part, /skip, sort's plan) once, looks up
+// the handler the first argument's datatype registered for the action and
+// leaves the result in the first argument slot.
 //
-// Typed workers (action_form, action_mold, ...) are the same dispatch with
-// plain C++ arguments, for runtime code that calls an action directly.
+// Typed workers (action_form, action_mold, ...) are the same dispatch with an
+// argument struct built in C++, for runtime code that calls an action directly.
 #pragma once
 
 #include <cstdint>
@@ -21,16 +23,27 @@ namespace kiv {
 // Entry point of an action: [refinements] holds one argument index (or -1) per refinement slot.
 using ActionEntry = void (*)(const int32_t* refinements);
 
+// A refinement of an action's spec: its word and, when it takes one, the word
+// of its argument (null for a plain refinement).
+struct RefinementInfo {
+  const char* word;
+  const char* argument;
+};
+
 struct ActionInfo {
   ActionId id;
-  const char* word;       // "" for the slots without a word (7, 8, 9)
-  int refinement_slots;
-  const char* first_arg;  // name of the first argument, for the unsupported-action error
-  ActionEntry entry;      // null for slot 8
+  const char* word;                    // "" for the slots without a word (7, 8, 9)
+  const char* first_arg;               // name of the first argument, for the unsupported-action error
+  const RefinementInfo* refinements;   // in spec order, which is the order of the refinement slots
+  int refinement_count;
+  ActionEntry entry;
 };
 
 // Slot n of the actions table: the action with id n (entry 0 is unused).
 extern const ActionInfo g_actions_table[kActionCount + 1];
+
+// The refinement slot of [word] ("part", "case", ...) in action [id]'s spec, or -1.
+int action_refinement_slot(ActionId id, const char* word);
 
 inline constexpr int32_t kNoRefinement = -1;
 inline constexpr int32_t kNoLimit = 2147483647;
@@ -43,40 +56,53 @@ inline constexpr int32_t kNoLimit = 2147483647;
 // /compare...) and its bad argument.
 [[noreturn]] void raise_refine_arg(const char* refinement, const Cell* arg);
 
-// The handler of [type] for the action slot [member], raising the unsupported
-// error when the type registered none.
-#define KIV_GET_ACTION(type, Ident, member)                                          \
-  ([](TypeId t_) {                                                                   \
-    auto h_ = ::kiv::actions_of(t_).member;                                          \
-    if (!h_) ::kiv::raise_unsupported_action(t_, ::kiv::kAction##Ident);             \
-    return h_;                                                                       \
-  }(type))
+// The handler of [type] in the slot [Member] of action [id], raising the
+// unsupported error when the type registered none.
+template <auto Member>
+auto action_handler(TypeId type, ActionId id) {
+  auto h = actions_of(type).*Member;
+  if (!h) raise_unsupported_action(type, id);
+  return h;
+}
+
+// ---------------------------------------------------------------- shared refinements
+
+// True for the values append/insert/copy take as a series with a buffer.
+bool is_series_type(TypeId t);
+
+// The /part reading every action shares (see PartLimit): [arg] against the
+// series value [reference]. A null [arg] gives an absent limit.
+PartLimit part_limit_of(const Cell* reference, Cell* arg);
+// A /skip argument checked to be an integer! (invalid-refine-arg naming skip otherwise).
+RecordSize record_size_of(Cell* arg);
+
+// The pick/poke index of an index argument: an integer as it is, a char! its
+// code point, true 1 and false 2, anything else 0.
+int32_t action_index_arg(const Cell* index);
 
 // ---------------------------------------------------------------- typed workers
 
 // MAY ALLOCATE. make and to: [proto] is a datatype! naming the type, or an example value.
 Cell* action_make(Cell* proto, Cell* spec);
 Cell* action_to(Cell* proto, Cell* spec);
-// MAY ALLOCATE. Appends the form of [value] to the string [buffer] within
-// [limit] code points; returns the remaining limit.
-int32_t action_form(Cell* value, Cell* buffer, Cell* arg, int32_t limit);
+// The type make and to make: the one a datatype! names, else [proto]'s own.
+TypeId make_target_type(const Cell* proto);
+// MAY ALLOCATE. Appends the form of [value] to the string args.buffer within
+// args.limit code points; returns the remaining limit.
+int32_t action_form(Cell* value, const FormArgs& args);
 // MAY ALLOCATE. The same for mold.
-int32_t action_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t limit,
-                    int32_t indent);
+int32_t action_mold(Cell* value, const MoldArgs& args);
 // The truth of comparing two values under [op]. MAY RUN KIV CODE (through handlers).
 bool action_compare(Cell* value, Cell* other, CompareOp op);
 // The raw answer -1, 0, 1 or -2 (not comparable), for block elements and sorting.
 int action_compare_values(Cell* value, Cell* other, CompareOp op);
-Cell* action_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
-Cell* action_find(Cell* series, Cell* value, const FindArgs& args);
-Cell* action_poke(Cell* series, int32_t index, Cell* value, Cell* boxed);
-Cell* action_eval_path(const EvalPathArgs& args);
-
-// The pick/poke index of an index argument: an integer as it is, a char! its
-// code point, true 1 and false 2, anything else 0.
-int32_t action_index_arg(const Cell* index);
-
-// True for the values append/insert/copy take as a series with a buffer.
-bool is_series_type(TypeId t);
+// MAY ALLOCATE. copy into args.result.
+Cell* action_copy(Cell* value, const CopyArgs& args);
+// MAY ALLOCATE, MAY RUN KIV CODE. find: the series at the match, or none.
+Cell* action_find(Cell* series, const FindArgs& args);
+// MAY ALLOCATE, MAY RUN KIV CODE. poke at args.position.
+Cell* action_poke(Cell* series, const PokeArgs& args);
+// MAY ALLOCATE, MAY RUN KIV CODE. One step of a path on [parent].
+Cell* action_eval_path(Cell* parent, const EvalPathArgs& args);
 
 }  // namespace kiv

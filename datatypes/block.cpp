@@ -340,7 +340,11 @@ void block_deep_copy_types(Node node, int32_t first, int32_t end, int32_t step, 
     if (!copyable || !types_match_q(kind, t)) continue;
     if (is_any_block(t) && cycle_stack_find(item->node())) raise_no_cycle();
     *result = kNoneCell;
-    Cell* copy = action_copy(item, result, nullptr, deep, deep ? kind : nullptr);
+    CopyArgs copy_args;
+    copy_args.deep = deep;
+    copy_args.types = deep ? kind : nullptr;
+    copy_args.result = result;
+    Cell* copy = action_copy(item, copy_args);
     if (i >= series_total_length(block)) break;
     Cell* slot = cell_at(block, int32_t(i));
     uint32_t flags = slot->header & ~kTypeMask;
@@ -377,22 +381,24 @@ Cell* push_empty_as(int32_t n, TypeId type) {
 
 }  // namespace
 
-Cell* block_make(Cell*, Cell* spec, TypeId type) {
-  TypeId t = spec->type();
-  if (is_any_block(t)) return push_copy_as(spec, type);
+Cell* block_make(Cell* proto, const MakeArgs& args) {
+  TypeId type = make_target_type(proto);
+  TypeId t = args.spec->type();
+  if (is_any_block(t)) return push_copy_as(args.spec, type);
   switch (t) {
     case kTypeInteger:
-    case kTypeFloat: return push_empty_as(float_to_int(spec), type);
+    case kTypeFloat: return push_empty_as(float_to_int(args.spec), type);
     case kTypeObject:
     case kTypeMap:
     case kTypeVector: body_not_done();
-    default: raise_bad_make_arg(type, spec);
+    default: raise_bad_make_arg(type, args.spec);
   }
 }
 
-Cell* block_to(Cell*, Cell* spec, TypeId type) {
-  TypeId t = spec->type();
-  if (is_any_block(t)) return push_copy_as(spec, type);
+Cell* block_to(Cell* proto, const MakeArgs& args) {
+  TypeId type = make_target_type(proto);
+  TypeId t = args.spec->type();
+  if (is_any_block(t)) return push_copy_as(args.spec, type);
   switch (t) {
     case kTypeObject:
     case kTypeMap:
@@ -403,7 +409,7 @@ Cell* block_to(Cell*, Cell* spec, TypeId type) {
     default: break;
   }
   Cell* c = push_empty_as(1, type);
-  Cell one = *spec;
+  Cell one = *args.spec;
   one.clear_new_line();
   block_append_value(c, &one);
   return c;
@@ -411,81 +417,104 @@ Cell* block_to(Cell*, Cell* spec, TypeId type) {
 
 // ---------------------------------------------------------------- form and mold
 
-int32_t block_form(Cell* value, Cell* buffer, Cell* arg, int32_t limit) {
-  if (cycle_elide(value, buffer, &limit, false)) return limit;
+int32_t block_form(Cell* value, const FormArgs& args) {
+  int32_t limit = args.limit;
+  if (cycle_elide(value, args.buffer, &limit, false)) return limit;
   CycleGuard guard(value->node());
   StackSave save;
   Cell* item = stack_push();
+  FormArgs each = args;
   for (int32_t i = series_clamp_head(value, series_total_length(value)); i < series_total_length(value); i++) {
-    if (arg && limit < 1) break;
+    if (args.part && limit < 1) break;
     *item = *cell_at(value, i);
-    limit = action_form(item, buffer, arg, limit);
+    each.limit = limit;
+    limit = action_form(item, each);
     if (i + 1 >= series_total_length(value)) break;
-    int32_t written = string_total_length(buffer);
-    uint32_t last = written > 0 ? string_char_at(buffer, uint32_t(written - 1)) : 0;
-    if (last != '\t' && last != '\n' && last != '\r') limit -= string_append_c_string(buffer, " ");
+    int32_t written = string_total_length(args.buffer);
+    uint32_t last = written > 0 ? string_char_at(args.buffer, uint32_t(written - 1)) : 0;
+    if (last != '\t' && last != '\n' && last != '\r') limit -= string_append_c_string(args.buffer, " ");
   }
   return limit;
 }
 
-int32_t block_mold_each(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t limit,
-                        int32_t indent) {
+int32_t block_mold_each(Cell* value, const MoldArgs& args) {
   CycleGuard guard(value->node());
   StackSave save;
   Cell* item = stack_push();
-  int32_t level = indent;
+  Cell* buffer = args.buffer;
+  int32_t limit = args.limit;
+  int32_t level = args.indent;
   bool broken = false;
+  MoldArgs each = args;
+  each.only = false;
   int32_t first = series_clamp_head(value, series_total_length(value));
   for (int32_t i = first; i < series_total_length(value); i++) {
-    if (arg && limit < 1) break;
+    if (args.part && limit < 1) break;
     *item = *cell_at(value, i);
-    if (!flat && item->new_line()) {
-      if (i == first && !only) {
+    if (!args.flat && item->new_line()) {
+      if (i == first && !args.only) {
         level++;
         broken = true;
       }
-      if (!(i == first && only)) limit -= string_append_c_string(buffer, "\n");
+      if (!(i == first && args.only)) limit -= string_append_c_string(buffer, "\n");
       limit = mold_indent(buffer, level, limit);
     } else if (i != first) {
       limit -= string_append_c_string(buffer, " ");
     }
-    limit = action_mold(item, buffer, false, all, flat, arg, limit, level);
+    each.limit = limit;
+    each.indent = level;
+    limit = action_mold(item, each);
   }
   if (broken) {
     limit -= string_append_c_string(buffer, "\n");
-    limit = mold_indent(buffer, indent, limit);
+    limit = mold_indent(buffer, args.indent, limit);
   }
   return limit;
 }
 
-int32_t block_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t limit,
-                   int32_t indent) {
-  if (cycle_elide(value, buffer, &limit, true)) return limit;
-  if (!only) limit -= string_append_c_string(buffer, "[");
-  limit = block_mold_each(value, buffer, only, all, flat, arg, limit, indent);
-  if (!only) limit -= string_append_c_string(buffer, "]");
+int32_t block_mold(Cell* value, const MoldArgs& args) {
+  int32_t limit = args.limit;
+  if (cycle_elide(value, args.buffer, &limit, true)) return limit;
+  if (!args.only) limit -= string_append_c_string(args.buffer, "[");
+  MoldArgs inner = args;
+  inner.limit = limit;
+  limit = block_mold_each(value, inner);
+  if (!args.only) limit -= string_append_c_string(args.buffer, "]");
   return limit;
 }
 
 // ---------------------------------------------------------------- path access
 
-Cell* block_eval_path(const EvalPathArgs& args) {
-  Cell* parent = stack_push_value(*args.parent);
+Cell* block_eval_path(Cell* parent_arg, const EvalPathArgs& args) {
+  Cell* parent = stack_push_value(*parent_arg);
   Cell* element = args.element;
   if (element->is(kTypeInteger)) {
-    int32_t index = integer_get(element);
-    if (!args.value) return KIV_GET_ACTION(parent->type(), Pick, pick)(parent, index, element);
-    return action_poke(parent, index, args.value, element);
+    if (!args.value) {
+      PickArgs pick;
+      pick.index = element;
+      pick.position = integer_get(element);
+      return action_handler<&ActionSlots::pick>(parent->type(), kActionPick)(parent, pick);
+    }
+    PokeArgs poke;
+    poke.index = element;
+    poke.value = args.value;
+    poke.position = integer_get(element);
+    return action_poke(parent, poke);
   }
-  FindArgs find{};
-  find.only = true;
-  find.case_ = args.case_;
   if (!args.value) {
     if (element->is(kTypeWord) && !parent->is(kTypeHash))
       return stack_push_value(block_select_word(parent, element, args.case_));
-    return KIV_GET_ACTION(parent->type(), Select, select)(parent, element, find);
+    SelectArgs select;
+    select.value = element;
+    select.only = true;
+    select.case_ = args.case_;
+    return action_handler<&ActionSlots::select>(parent->type(), kActionSelect)(parent, select);
   }
-  Cell* found = action_find(parent, element, find);
+  FindArgs find;
+  find.value = element;
+  find.only = true;
+  find.case_ = args.case_;
+  Cell* found = action_find(parent, find);
   if (found->is(kTypeNone)) {
     Cell path = args.path ? *args.path : kNoneCell;
     raise_error(kErrScriptBadPathSet, &path, &kNoneCell);
@@ -493,15 +522,17 @@ Cell* block_eval_path(const EvalPathArgs& args) {
   int32_t total = series_total_length(found);
   int32_t key = series_clamp_head(found, total);
   if (key + 1 < total) {
-    Cell boxed = integer_cell(2);
-    Cell* index = stack_push_value(boxed);
-    action_poke(found, 2, args.value, index);
+    PokeArgs poke;
+    poke.index = stack_push_value(integer_cell(2));
+    poke.value = args.value;
+    poke.position = 2;
+    action_poke(found, poke);
     return args.value;
   }
   // The key is the last cell: its value is appended.
-  owner_notify_before(found, kOwnerAppend, total, 1, args.value);
+  SeriesChange change(found, kOwnerAppend, total, 1, args.value);
   block_append_value(found, args.value);
-  owner_notify_after(found, kOwnerAppend, total, 1, args.value);
+  change.done(total, 1, args.value);
   return args.value;
 }
 
@@ -550,14 +581,14 @@ int block_compare_each(Cell* value, Cell* other, CompareOp op) {
 
 }  // namespace
 
-int block_compare(Cell* value, Cell* other, CompareOp op) {
-  TypeId ta = value->type(), tb = other->type();
+int block_compare(Cell* value, const CompareArgs& args) {
+  TypeId ta = value->type(), tb = args.value2->type();
   if (ta != tb) {
-    bool word_op = op == kCmpWordEqual || op == kCmpWordCanonEqual;
+    bool word_op = args.op == kCmpWordEqual || args.op == kCmpWordCanonEqual;
     bool path_pair = (ta == kTypePath && tb == kTypeLitPath) || (ta == kTypeLitPath && tb == kTypePath);
     if (!(word_op && path_pair)) return kNotComparable;
   }
-  return block_compare_each(value, other, op);
+  return block_compare_each(value, args.value2, args.op);
 }
 
 // ---------------------------------------------------------------- registration

@@ -147,23 +147,21 @@ void block_deep_copy_types(Node node, int32_t first, int32_t end, int32_t step, 
 // MAY ALLOCATE. make block! [spec]: a block-family spec gives a shallow copy
 // retyped; a number an empty block with room for it; raises script
 // bad-make-arg otherwise. Writes the first slot.
-Cell* block_make(Cell* proto, Cell* spec, TypeId type);
+Cell* block_make(Cell* proto, const MakeArgs& args);
 // MAY ALLOCATE. to block! [value].
-Cell* block_to(Cell* proto, Cell* spec, TypeId type);
+Cell* block_to(Cell* proto, const MakeArgs& args);
 // MAY ALLOCATE. Forms the elements from the head separated by spaces.
-int32_t block_form(Cell* value, Cell* buffer, Cell* arg, int32_t limit);
+int32_t block_form(Cell* value, const FormArgs& args);
 // MAY ALLOCATE. "[" the elements "]" with new-line markers and indentation.
-int32_t block_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t limit,
-                   int32_t indent);
+int32_t block_mold(Cell* value, const MoldArgs& args);
 // MAY ALLOCATE. The cells of [value] from the head, molded with spaces or the
 // line breaks and indentation their markers ask for (no brackets); returns the
 // remaining limit. Shared by paren!.
-int32_t block_mold_each(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg,
-                        int32_t limit, int32_t indent);
+int32_t block_mold_each(Cell* value, const MoldArgs& args);
 // MAY ALLOCATE, MAY RUN KIV CODE. Path step on a block: get or set.
-Cell* block_eval_path(const EvalPathArgs& args);
+Cell* block_eval_path(Cell* parent, const EvalPathArgs& args);
 // MAY RUN KIV CODE. -1, 0, 1, or kNotComparable for different types.
-int block_compare(Cell* value, Cell* other, CompareOp op);
+int block_compare(Cell* value, const CompareArgs& args);
 
 // Registers block! (parent series!).
 void block_datatype_init();
@@ -180,25 +178,20 @@ Cell* push_paren(Cell* cell);
 // MAY ALLOCATE. Makes [cell] an empty path! with room for [n] cells (at least 1).
 Cell* path_init(Cell* cell, int32_t n);
 
-Cell* path_make(Cell* proto, Cell* spec, TypeId type);  // MAY ALLOCATE
-Cell* path_to(Cell* proto, Cell* spec, TypeId type);    // MAY ALLOCATE
+Cell* path_make(Cell* proto, const MakeArgs& args);  // MAY ALLOCATE
+Cell* path_to(Cell* proto, const MakeArgs& args);    // MAY ALLOCATE
 // MAY ALLOCATE. The elements formed with "/" between them.
-int32_t path_form(Cell* value, Cell* buffer, Cell* arg, int32_t limit);
+int32_t path_form(Cell* value, const FormArgs& args);
 // MAY ALLOCATE. The elements molded with "/" between them; lit-path! adds a
 // leading "'", set-path! a trailing ":", get-path! a leading ":".
-int32_t path_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t limit,
-                  int32_t indent);
-int32_t lit_path_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t limit,
-                      int32_t indent);
-int32_t set_path_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t limit,
-                      int32_t indent);
-int32_t get_path_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t limit,
-                      int32_t indent);
+int32_t path_mold(Cell* value, const MoldArgs& args);
+int32_t lit_path_mold(Cell* value, const MoldArgs& args);
+int32_t set_path_mold(Cell* value, const MoldArgs& args);
+int32_t get_path_mold(Cell* value, const MoldArgs& args);
 // MAY ALLOCATE. "(" the cells ")" as block_mold_each writes them.
-int32_t paren_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t limit,
-                   int32_t indent);
+int32_t paren_mold(Cell* value, const MoldArgs& args);
 // MAY ALLOCATE. block!'s copy with the same arguments.
-Cell* path_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* path_copy(Cell* value, const CopyArgs& args);
 
 // Register paren! (parent block!), path! (parent block!) and lit-path!,
 // set-path!, get-path! (parent path!), in that order after block!.

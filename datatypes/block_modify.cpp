@@ -78,9 +78,10 @@ void deep_copy_cells(const Cell* block) {
     if (!deep_copied_q(c.type())) continue;
     StackSave save;
     Cell* item = stack_push_value(c);
-    Cell* copy = stack_push_value(kNoneCell);
-    action_copy(item, copy, nullptr, true, nullptr);
-    Cell out = *copy;
+    CopyArgs deep;
+    deep.deep = true;
+    deep.result = stack_push_value(kNoneCell);
+    Cell out = *action_copy(item, deep);
     out.header = (out.header & ~kFlagNewLine) | (c.header & kFlagNewLine);
     // The block itself is never shortened by a copy, but stay inside it regardless.
     if (i < series_total_cells(block)) series_cells(block->node())[i] = out;
@@ -160,10 +161,6 @@ int64_t dup_count(const Cell* dup) {
   return integer_get(dup);
 }
 
-// The /part count of insert, change and the other writers: an integer!, or a
-// position in the same series as [of] (its head less [of]'s).
-int64_t part_count(const Cell* of, const Cell* part) { return series_part_count(of, part, of->head(), false); }
-
 // An insertion planned against the block as it is now.
 struct InsertPlan {
   Source src;
@@ -191,14 +188,14 @@ InsertPlan plan_insert(Cell* series, const Cell* value, int64_t part, bool only,
 
 }  // namespace
 
-Cell* block_insert(Cell* series, Cell* value, Cell* part, bool only, Cell* dup, bool append) {
+Cell* block_insert(Cell* series, const InsertArgs& args) {
   // The common case first: one cell, no /part or /dup, no owner to tell.
-  if (!part && !dup && (only || !is_any_block(value->type())) &&
+  if (!args.part && !args.dup && (args.only || !is_any_block(args.value->type())) &&
       !(series_buffer_of(series)->flags & kSeriesOwned)) {
     SeriesBuffer* b = series_buffer_of(series);
     int32_t total = int32_t(b->cell_count());
     if (series->head() > total) series->set_head(total);
-    int32_t pos = append ? total : series_clamp_head(series, total);
+    int32_t pos = args.append ? total : series_clamp_head(series, total);
     if (total >= kMaxCells) raise_error(kErrInternalNoMemory);
     if (b->tail + sizeof(Cell) > b->capacity) {
       open_gap(series, pos, 1, true);
@@ -208,18 +205,17 @@ Cell* block_insert(Cell* series, Cell* value, Cell* part, bool only, Cell* dup, 
       if (pos < total) std::memmove(cells + pos + 1, cells + pos, size_t(total - pos) * sizeof(Cell));
       b->tail += sizeof(Cell);
     }
-    b->head_cell()[pos] = *value;
+    b->head_cell()[pos] = *args.value;
     hash_after_insert(series, pos, 1, total - pos);
-    if (!append) series->set_head(pos + 1);
+    if (!args.append) series->set_head(pos + 1);
     return series;
   }
-  int64_t limit = part ? part_count(value, part) : -1;
-  int64_t times = dup_count(dup);
-  InsertPlan p = plan_insert(series, value, limit, only, times, append);
+  int64_t limit = args.part ? args.part.count : -1;
+  int64_t times = dup_count(args.dup);
+  InsertPlan p = plan_insert(series, args.value, limit, args.only, times, args.append);
   if (p.n == 0) return series;
-  OwnerWord word = append ? kOwnerAppend : kOwnerInsert;
-  owner_notify_before(series, word, p.pos, p.n, value);
-  p = plan_insert(series, value, limit, only, times, append);
+  SeriesChange change(series, args.append ? kOwnerAppend : kOwnerInsert, p.pos, p.n, args.value);
+  p = plan_insert(series, args.value, limit, args.only, times, args.append);
   if (p.n > 0) {
     StackSave save;
     detach_source(&p.src, series->node());
@@ -228,8 +224,8 @@ Cell* block_insert(Cell* series, Cell* value, Cell* part, bool only, Cell* dup, 
     fill_cells(series, p.pos, p.src, p.count, p.n);
     hash_after_insert(series, p.pos, p.n, moved);
   }
-  owner_notify_after(series, word, p.pos, p.n, value);
-  if (!append) series->set_head(std::min(p.pos + p.n, series_total_cells(series)));
+  change.done(p.pos, p.n, args.value);
+  if (!args.append) series->set_head(std::min(p.pos + p.n, series_total_cells(series)));
   return series;
 }
 
@@ -244,14 +240,14 @@ struct ChangePlan {
   int32_t replaced;  // cells replaced from the head
 };
 
-ChangePlan plan_change(Cell* series, const Cell* value, const Cell* part, bool only, int64_t times) {
+ChangePlan plan_change(Cell* series, const Cell* value, const PartLimit& part, bool only, int64_t times) {
   ChangePlan p{source_of(value, only), 0, 0, 0, 0};
   int32_t total = series_total_cells(series);
   if (series->head() > total) series->set_head(total);
   p.head = series_clamp_head(series, total);
   int64_t n = times < 1 ? 0 : int64_t(p.src.count) * times;
   int64_t room = total - p.head;
-  int64_t replaced = part ? part_count(series, part) : n;
+  int64_t replaced = part ? part.count : n;
   p.replaced = int32_t(std::clamp<int64_t>(replaced, 0, room));
   if (n - p.replaced > kMaxCells - total) raise_error(kErrInternalNoMemory);
   p.count = n > 0 ? p.src.count : 0;
@@ -261,12 +257,12 @@ ChangePlan plan_change(Cell* series, const Cell* value, const Cell* part, bool o
 
 }  // namespace
 
-Cell* block_change(Cell* series, Cell* value, Cell* part, bool only, Cell* dup) {
-  int64_t times = dup_count(dup);
-  ChangePlan p = plan_change(series, value, part, only, times);
+Cell* block_change(Cell* series, const ChangeArgs& args) {
+  int64_t times = dup_count(args.dup);
+  ChangePlan p = plan_change(series, args.value, args.part, args.only, times);
   if (p.n == 0 && p.replaced == 0) return series;
-  owner_notify_before(series, kOwnerChange, p.head, p.n, value);
-  p = plan_change(series, value, part, only, times);
+  SeriesChange change(series, kOwnerChange, p.head, p.n, args.value);
+  p = plan_change(series, args.value, args.part, args.only, times);
   if (p.n > 0 || p.replaced > 0) {
     StackSave save;
     detach_source(&p.src, series->node());
@@ -282,69 +278,71 @@ Cell* block_change(Cell* series, Cell* value, Cell* part, bool only, Cell* dup) 
     if (p.n > 0) fill_cells(series, p.head, p.src, p.count, p.n);
     hash_rebuild(series);
   }
-  owner_notify_after(series, kOwnerChange, p.head, p.n, value);
+  change.done(p.head, p.n, args.value);
   series->set_head(std::min(p.head + p.n, series_total_cells(series)));
   return series;
 }
 
 // ---------------------------------------------------------------- put
 
-Cell* block_put(Cell* series, Cell* key, Cell* value, bool case_) {
+Cell* block_put(Cell* series, const PutArgs& args) {
   // The key is one value: a block or a datatype is looked for as itself.
-  FindArgs args{};
-  args.only = true;
-  args.case_ = case_;
-  Cell* found = block_find(stack_push_value(*series), key, args);
+  FindArgs find;
+  find.value = args.key;
+  find.only = true;
+  find.case_ = args.case_;
+  Cell* found = block_find(stack_push_value(*series), find);
   int32_t total = series_total_cells(series);
   int32_t at = found->is(kTypeNone) ? -1 : series_clamp_head(found, total);
   if (at >= 0 && at + 1 < total) {
     Cell* old = stack_push_value(series_cells(series->node())[at + 1]);
-    if (action_compare_values(old, value, kCmpFindEqual) == 0) return value;
-    owner_notify_before(series, kOwnerPut, at + 1, 1, value);
+    if (action_compare_values(old, args.value, kCmpFindEqual) == 0) return args.value;
+    SeriesChange change(series, kOwnerPut, at + 1, 1, args.value);
     if (at + 1 < series_total_cells(series)) {
       if (block_indexed_q(series)) hashtable_delete_value(block_hash_index(series), at + 1);
-      series_cells(series->node())[at + 1] = *value;
+      series_cells(series->node())[at + 1] = *args.value;
       if (block_indexed_q(series)) hashtable_put_value(block_hash_index(series), at + 1);
     }
-    owner_notify_after(series, kOwnerPut, at + 1, 1, value);
-    return value;
+    change.done(at + 1, 1, args.value);
+    return args.value;
   }
   // Missing key: key and value at the tail; the key as last cell: the value after it.
   int32_t n = at < 0 ? 2 : 1;
   if (n > kMaxCells - total) raise_error(kErrInternalNoMemory);
-  owner_notify_before(series, kOwnerPut, total, n, value);
+  SeriesChange change(series, kOwnerPut, total, n, args.value);
   total = series_total_cells(series);
   if (n > kMaxCells - total) raise_error(kErrInternalNoMemory);
   open_gap(series, total, n, true);
   Cell* cells = series_cells(series->node()) + total;
-  if (n == 2) *cells++ = *key;
-  *cells = *value;
+  if (n == 2) *cells++ = *args.key;
+  *cells = *args.value;
   hash_after_insert(series, total, n, 0);
-  owner_notify_after(series, kOwnerPut, total, n, value);
-  return value;
+  change.done(total, n, args.value);
+  return args.value;
 }
 
 // ---------------------------------------------------------------- swap
 
-Cell* block_swap(Cell* a, Cell* b) {
-  if (!is_any_block(b->type())) raise_error(kErrScriptInvalidArg, b);
+Cell* block_swap(Cell* a, const SwapArgs& args) {
+  if (!is_any_block(args.series2->type())) raise_error(kErrScriptInvalidArg, args.series2);
   auto at_tail = [](const Cell* v) { return std::max(v->head(), 0) >= series_total_cells(v); };
-  if (at_tail(a) || at_tail(b)) return a;
-  owner_notify_before(a, kOwnerSwap, series_clamp_head(a, series_total_cells(a)), 1, b);
-  owner_notify_before(b, kOwnerSwap, series_clamp_head(b, series_total_cells(b)), 1, a);
+  if (at_tail(a) || at_tail(args.series2)) return a;
+  SeriesChange change_a(a, kOwnerSwap, series_clamp_head(a, series_total_cells(a)), 1, args.series2);
+  SeriesChange change_b(args.series2, kOwnerSwap, series_clamp_head(args.series2, series_total_cells(args.series2)), 1,
+                        a);
   int32_t ia = series_clamp_head(a, series_total_cells(a));
-  int32_t ib = series_clamp_head(b, series_total_cells(b));
-  bool live = !at_tail(a) && !at_tail(b);
+  int32_t ib = series_clamp_head(args.series2, series_total_cells(args.series2));
+  bool live = !at_tail(a) && !at_tail(args.series2);
   if (live) {
     // The positions each indexed side sees change: both when the two share a buffer.
-    bool shared = a->node() == b->node();
-    const Cell* sides[2] = {a, b};
+    bool shared = a->node() == args.series2->node();
+    const Cell* sides[2] = {a, args.series2};
     for (const Cell* v : sides) {
       if (!block_indexed_q(v)) continue;
       hashtable_delete_value(block_hash_index(v), v == a ? ia : ib);
       if (shared) hashtable_delete_value(block_hash_index(v), v == a ? ib : ia);
     }
-    std::swap(series_cells(a->node())[ia], series_cells(b->node())[ib]);
+    std::swap(series_cells(a->node())[ia], series_cells(args.series2->node())[ib]);
     Node done = 0;  // a table already brought up to date
     for (const Cell* v : sides) {
       if (!block_indexed_q(v) || block_hash_index(v) == done) continue;
@@ -354,69 +352,39 @@ Cell* block_swap(Cell* a, Cell* b) {
       done = block_hash_index(v);
     }
   }
-  owner_notify_after(a, kOwnerSwap, ia, live ? 1 : 0, b);
-  owner_notify_after(b, kOwnerSwap, ib, live ? 1 : 0, a);
+  change_a.done(ia, live ? 1 : 0, args.series2);
+  change_b.done(ib, live ? 1 : 0, a);
   return a;
 }
 
 // ---------------------------------------------------------------- take
 
-namespace {
-
-// The cells series_take takes from [v] (same rules): [from, from + n).
-// False when it takes nothing but answers none (empty from the head).
-bool take_range(const Cell* v, const Cell* part, bool last, int64_t* from, int64_t* n) {
-  int32_t total = series_total_cells(v);
-  int32_t head = series_clamp_head(v, total);
-  if (head >= total) return false;
-  int64_t count = 1;
-  if (part) {
-    if (part->is(kTypeInteger))
-      count = integer_get(part);
-    else if (part->type() == v->type() && part->node() == v->node())
-      count = last ? total - series_clamp_head(part, total) : int64_t(part->head()) - v->head();
-    else
-      raise_refine_arg("part", part);
-  }
-  if (last) {
-    *n = count < 1 ? 0 : std::min<int64_t>(count, total - head);
-    *from = total - *n;
-  } else if (count < 0) {
-    *from = std::max<int64_t>(head + count, 0);
-    *n = head - *from;
-  } else {
-    *from = head;
-    *n = std::min<int64_t>(count, total - head);
-  }
-  return true;
-}
-
-}  // namespace
-
-Cell* block_take(Cell* series, Cell* part, bool deep, bool last) {
+Cell* block_take(Cell* series, const TakeArgs& args) {
   StackSave save;
   // With /deep the copies are made before anything leaves the block: a copy
   // that fails (a cycle, a value that cannot be copied) then loses nothing.
   Cell* copies = nullptr;
   int64_t from = 0, n = 0;
-  if (deep && take_range(series, part, last, &from, &n) && n > 0) {
+  if (args.deep && series_take_range(series, args, &from, &n) && n > 0) {
     Node node = series_copy_part(series->node(), uint32_t(from), uint32_t(n));
     copies = stack_push_value(series_cell(kTypeBlock, node));
     deep_copy_cells(copies);
   }
-  Cell* taken = series_take(series, part, false, last);
+  TakeArgs shallow = args;
+  shallow.deep = false;
+  Cell* taken = series_take(series, shallow);
   if (taken->is(kTypeNone)) {
     *series = kNoneCell;
     return series;
   }
-  if (deep) {
+  if (args.deep) {
     if (copies && series_total_cells(taken) == n)
       std::memcpy(series_cells(taken->node()), series_cells(copies->node()), size_t(n) * sizeof(Cell));
     else
       deep_copy_cells(taken);  // the owner's handler changed the block in between
     hash_rebuild(taken);
   }
-  if (!part && series_total_cells(taken) == 1)
+  if (!args.part && series_total_cells(taken) == 1)
     *series = series_cells(taken->node())[0];
   else
     *series = *taken;
@@ -425,7 +393,7 @@ Cell* block_take(Cell* series, Cell* part, bool deep, bool last) {
 
 // ---------------------------------------------------------------- trim
 
-Cell* block_trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
+Cell* block_trim(Cell* series, const TrimArgs& args) {
   auto nones_after_head = [series] {
     int32_t total = series_total_cells(series);
     const Cell* cells = series_cells(series->node());
@@ -435,7 +403,7 @@ Cell* block_trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
   };
   if (nones_after_head() == 0) return series;
   int32_t head = series_clamp_head(series, series_total_cells(series));
-  owner_notify_before(series, kOwnerTrim, head, series_total_cells(series) - head);
+  SeriesChange change(series, kOwnerTrim, head, series_total_cells(series) - head);
   int32_t total = series_total_cells(series);
   head = series_clamp_head(series, total);
   SeriesBuffer* b = series_buffer_of(series);
@@ -445,32 +413,32 @@ Cell* block_trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
     if (!cells[i].is(kTypeNone)) cells[kept++] = cells[i];
   b->tail = b->head + uint32_t(kept) * sizeof(Cell);
   if (kept < total) hash_rebuild(series);
-  owner_notify_after(series, kOwnerTrim, head, kept - head);
+  change.done(head, kept - head);
   return series;
 }
 
 // ---------------------------------------------------------------- copy
 
-Cell* block_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
-  if (types && !types->is(kTypeDatatype) && !types->is(kTypeTypeset))
-    raise_error(kErrScriptInvalidArg, types);
-  if (deep && cycle_stack_find(value->node())) raise_error(kErrInternalNoCycle);
-  series_copy(value, result, part, deep, types);
-  if (!deep && !types) return result;
-  if (result->is(kTypeHash)) {
-    result->set_type(kTypeBlock);
-    block_set_hash_index(result, 0);
+Cell* block_copy(Cell* value, const CopyArgs& args) {
+  if (args.types && !args.types->is(kTypeDatatype) && !args.types->is(kTypeTypeset))
+    raise_error(kErrScriptInvalidArg, args.types);
+  if (args.deep && cycle_stack_find(value->node())) raise_error(kErrInternalNoCycle);
+  series_copy(value, args);
+  if (!args.deep && !args.types) return args.result;
+  if (args.result->is(kTypeHash)) {
+    args.result->set_type(kTypeBlock);
+    block_set_hash_index(args.result, 0);
   }
-  if (!deep) {
-    block_deep_copy_types(result->node(), 0, series_total_cells(result), 1, false, types);
-    return result;
+  if (!args.deep) {
+    block_deep_copy_types(args.result->node(), 0, series_total_cells(args.result), 1, false, args.types);
+    return args.result;
   }
   CycleGuard guard(value->node());
-  if (types)
-    block_deep_copy_types(result->node(), 0, series_total_cells(result), 1, true, types);
+  if (args.types)
+    block_deep_copy_types(args.result->node(), 0, series_total_cells(args.result), 1, true, args.types);
   else
-    deep_copy_cells(result);
-  return result;
+    deep_copy_cells(args.result);
+  return args.result;
 }
 
 // ---------------------------------------------------------------- sort
@@ -600,7 +568,7 @@ int compare_records(const void* a, const void* b, intptr_t context, uint32_t) {
 inline int order_plain(const SortState& s, const Cell* x, const Cell* y) {
   Cell* a = const_cast<Cell*>(x);
   Cell* b = const_cast<Cell*>(y);
-  int r = s.direct ? s.direct(a, b, s.op) : action_compare_values(a, b, s.op);
+  int r = s.direct ? s.direct(a, CompareArgs{b, s.op}) : action_compare_values(a, b, s.op);
   if (r == kNotComparable) r = int(x->type()) - int(y->type());
   return s.reverse ? -r : r;
 }
@@ -624,7 +592,7 @@ int compare_direct_keys(const void* a, const void* b, intptr_t context, uint32_t
   const SortState& s = *reinterpret_cast<const SortState*>(context);
   Cell* x = const_cast<Cell*>(static_cast<const Cell*>(a)) + s.offset;
   Cell* y = const_cast<Cell*>(static_cast<const Cell*>(b)) + s.offset;
-  int r = s.direct(x, y, s.op);
+  int r = s.direct(x, CompareArgs{y, s.op});
   if (__builtin_expect(r == kNotComparable, 0)) r = int(x->type()) - int(y->type());
   return Reverse ? -r : r;
 }
@@ -670,53 +638,17 @@ bool plain_keys_q(SortState* s, int64_t records) {
   return true;
 }
 
-bool function_q(TypeId t) {
-  return t == kTypeFunction || t == kTypeNative || t == kTypeAction || t == kTypeOp || t == kTypeRoutine;
-}
-
 }  // namespace
 
 Cell* block_sort(Cell* series, const SortArgs& args) {
-  int32_t total = series_total_cells(series);
-  int32_t head = series_clamp_head(series, total);
-  int64_t start = head, count = total - head;
-  if (args.part) {
-    int64_t n = part_count(series, args.part);
-    if (n < 0) {
-      // The cells before the head.
-      start = std::max<int64_t>(head + n, 0);
-      count = head - start;
-    } else {
-      count = std::min<int64_t>(n, total - head);
-    }
-  }
-  int64_t size = 1;
-  if (args.skip) {
-    if (!args.skip->is(kTypeInteger) || integer_get(args.skip) < 1) raise_refine_arg("skip", args.skip);
-    size = integer_get(args.skip);
-  }
-  if (args.all && !args.skip) raise_error(kErrScriptBadRefines);
-  int32_t offset = 0;
-  const Cell* function = nullptr;
-  if (args.compare) {
-    if (args.compare->is(kTypeInteger)) {
-      if (!args.skip || args.all) raise_error(kErrScriptBadRefines);
-      int32_t at = integer_get(args.compare);
-      if (at < 1 || at > size) raise_error(kErrScriptOutOfRange, args.compare);
-      offset = at - 1;
-    } else if (function_q(args.compare->type())) {
-      function = args.compare;
-    } else {
-      raise_refine_arg("compare", args.compare);
-    }
-  }
-  if (count == 0) return series;
-  if (count < size || count % size != 0) raise_refine_arg("skip", args.skip);
+  const SortPlan& plan = args.plan;
+  int64_t start = plan.start, count = plan.count, size = plan.record;
+  const Cell* function = plan.comparator;
   if (count / size < 2) return series;
 
-  owner_notify_before(series, kOwnerSort, int32_t(start), int32_t(count));
+  SeriesChange change(series, kOwnerSort, int32_t(start), int32_t(count));
   // Whole records only, should the owner's handler have cut the block.
-  total = series_total_cells(series);
+  int32_t total = series_total_cells(series);
   count = std::clamp<int64_t>(total - start, 0, count) / size * size;
   if (count / size >= 2) {
     StackSave save;
@@ -724,7 +656,7 @@ Cell* block_sort(Cell* series, const SortArgs& args) {
     s.node = series->node();
     s.start = int32_t(start);
     s.size = int32_t(size);
-    s.offset = offset;
+    s.offset = plan.offset;
     s.all = args.all;
     s.reverse = args.reverse;
     s.op = args.case_ ? kCmpCaseSort : kCmpSort;
@@ -762,7 +694,7 @@ Cell* block_sort(Cell* series, const SortArgs& args) {
       hashtable_put_block(block_hash_index(series), int32_t(start), 1);
     }
   }
-  owner_notify_after(series, kOwnerSort, int32_t(start), int32_t(count));
+  change.done(int32_t(start), int32_t(count));
   return series;
 }
 

@@ -18,6 +18,7 @@
 #include <cstdint>
 
 #include "datatypes/action_slots.h"
+#include "datatypes/series.h"
 #include "runtime/cell.h"
 
 namespace kiv {
@@ -30,12 +31,12 @@ namespace kiv {
 // normalised by the entry; negative or larger: all), [dup] times (an
 // integer!; below 1 adds nothing). append leaves the head where it was;
 // insert moves it past the new cells. Returns [series].
-Cell* block_insert(Cell* series, Cell* value, Cell* part, bool only, Cell* dup, bool append);
+Cell* block_insert(Cell* series, const InsertArgs& args);
 // MAY ALLOCATE, MAY RUN KIV CODE. change: replaces cells from the head with
 // the value's cells (or the value, [only]) repeated [dup] times; [part] (an
 // integer!) says how many cells go, else as many as come in. The head ends
 // past the new cells. Returns [series].
-Cell* block_change(Cell* series, Cell* value, Cell* part, bool only, Cell* dup);
+Cell* block_change(Cell* series, const ChangeArgs& args);
 // MAY ALLOCATE, MAY RUN KIV CODE (copies of nested values). copy: series!'s
 // copy of the cells (/part), then with [deep] every nested series replaced by
 // its deep copy, or with [types] only the values of the datatype! or typeset!
@@ -43,11 +44,11 @@ Cell* block_change(Cell* series, Cell* value, Cell* part, bool only, Cell* dup);
 // no-cycle. A hash! copied with [deep] or [types] becomes a block!; otherwise
 // it stays a hash! without an index yet (hash!'s own copy gives it one).
 // Writes [result] and returns it.
-Cell* block_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* block_copy(Cell* value, const CopyArgs& args);
 // MAY ALLOCATE, MAY RUN KIV CODE. put: sets the value after [key] (found from
 // the head as one value, as find/only does, case-sensitively with [case_]) to
 // [value], or appends the key and the value. Returns [value].
-Cell* block_put(Cell* series, Cell* key, Cell* value, bool case_);
+Cell* block_put(Cell* series, const PutArgs& args);
 // MAY ALLOCATE, MAY RUN KIV CODE. sort of the cells (or /skip records) from
 // the head: /part, /case, /reverse, /all, /stable, /compare with the offset
 // of the cell to compare in each record. /compare with a function raises
@@ -55,41 +56,32 @@ Cell* block_put(Cell* series, Cell* key, Cell* value, bool case_);
 Cell* block_sort(Cell* series, const SortArgs& args);
 // MAY RUN KIV CODE. swap: exchanges the head cells of [a] and of the
 // block-family [b]. Returns [a].
-Cell* block_swap(Cell* a, Cell* b);
+Cell* block_swap(Cell* a, const SwapArgs& args);
 // MAY ALLOCATE, MAY RUN KIV CODE. take: series!'s take; [deep] replaces every
 // series taken by its deep copy; without [part] a single cell taken comes back
 // as its value. Returns the result (none when the block is empty from its head).
-Cell* block_take(Cell* series, Cell* part, bool deep, bool last);
+Cell* block_take(Cell* series, const TakeArgs& args);
 // MAY RUN KIV CODE. trim: removes every none! cell from the head on; the
 // refinements change nothing for blocks. Returns [series].
-Cell* block_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+Cell* block_trim(Cell* series, const TrimArgs& args);
 
 // ---------------------------------------------------------------- search (block_search.cpp)
 
 // MAY ALLOCATE, MAY RUN KIV CODE. find with every refinement: writes the first
 // slot with the series at the match (after it with /tail), or none.
-Cell* block_find(Cell* series, Cell* value, const FindArgs& args);
+Cell* block_find(Cell* series, const FindArgs& args);
 // MAY ALLOCATE, MAY RUN KIV CODE. select: the cell after the match (after the
 // whole sequence for a block-family value without /only), or none, in the
 // first slot.
-Cell* block_select(Cell* series, Cell* value, const FindArgs& args);
+Cell* block_select(Cell* series, const SelectArgs& select_args);
 
-// The set-operation codes shared with string!, typeset! and bitset!.
-enum SetOp : int32_t {
-  kSetUnique = 8,
-  kSetUnion = 9,
-  kSetIntersect = 10,
-  kSetExclude = 11,
-  kSetDifference = 12,
-};
-
-// MAY ALLOCATE, MAY RUN KIV CODE. The set operation [op] on the cells from the
-// heads of the block-family [set1] and [set2] ([set2] unused by unique), in
-// records of [skip] cells (null: 1) identified by their first cell, matched
-// case-sensitively with [case_]. Each record whose first cell is not yet in
-// the result is added whole. The result (a hash! with its index when [set1],
-// or for the two-block operations [set2], is a hash!; else a block!) at head 0
-// replaces [set1], which is returned.
-Cell* block_set_op(Cell* set1, Cell* set2, bool case_, Cell* skip, SetOp op);
+// MAY ALLOCATE, MAY RUN KIV CODE. The set operation on the cells from the heads
+// of the block-family [set1] and [set2] ([set2] unused by unique), in records
+// of args.skip cells identified by their first cell, matched case-sensitively
+// with args.case_. Each record whose first cell is not yet in the result is
+// added whole. The result (a hash! with its index when [set1], or for the
+// two-block operations [set2], is a hash!; else a block!) at head 0 replaces
+// [set1], which is returned. Called through series_set_op.
+Cell* block_set_op(Cell* set1, Cell* set2, const SetOpArgs& args);
 
 }  // namespace kiv

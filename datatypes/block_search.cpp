@@ -136,15 +136,11 @@ Found find_core(Cell* series, Cell* value, const FindArgs& args) {
   if (total == 0 || (!args.reverse && head >= total)) return f;
   head = std::min<int64_t>(head, total);
 
-  if (args.skip) {
-    if (!args.skip->is(kTypeInteger)) raise_refine_arg("skip", args.skip);
-    if (integer_get(args.skip) < 1) raise_error(kErrScriptOutOfRange, args.skip);
-    f.step = integer_get(args.skip);
-  }
+  f.step = args.skip.size;
   const int64_t room = args.reverse ? head : total - head;
   int64_t count = room;
   if (args.part) {
-    count = series_part_count(series, args.part, head, args.reverse);
+    count = args.part.count;
     if (count < 1) return f;
     count = std::min(count, room);
   }
@@ -230,8 +226,8 @@ Found find_core(Cell* series, Cell* value, const FindArgs& args) {
 
 // ---------------------------------------------------------------- find and select
 
-Cell* block_find(Cell* series, Cell* value, const FindArgs& args) {
-  Found f = find_core(series, value, args);
+Cell* block_find(Cell* series, const FindArgs& args) {
+  Found f = find_core(series, args.value, args);
   if (f.at < 0) {
     *series = kNoneCell;
     return series;
@@ -248,10 +244,9 @@ Cell* block_find(Cell* series, Cell* value, const FindArgs& args) {
   return series;
 }
 
-Cell* block_select(Cell* series, Cell* value, const FindArgs& args) {
-  FindArgs a = args;
-  a.tail = a.match = false;
-  Found f = find_core(series, value, a);
+Cell* block_select(Cell* series, const SelectArgs& args) {
+  const FindArgs find = find_args_of(args);
+  Found f = find_core(series, find.value, find);
   int64_t after = f.at + (f.needle.kind == NeedleKind::kSequence ? f.needle.length : 1);
   if (f.at < 0 || after >= series_total_cells(series)) {
     *series = kNoneCell;
@@ -342,13 +337,10 @@ struct SetOpRun {
 
 }  // namespace
 
-Cell* block_set_op(Cell* set1, Cell* set2, bool case_, Cell* skip, SetOp op) {
-  if (op < kSetUnique || op > kSetDifference) fatal_no_switch();
-  int64_t size = 1;
-  if (skip) {
-    if (!skip->is(kTypeInteger) || integer_get(skip) < 1) raise_refine_arg("skip", skip);
-    size = integer_get(skip);
-  }
+Cell* block_set_op(Cell* set1, Cell* set2, const SetOpArgs& args) {
+  const SetOp op = args.op;
+  const bool case_ = args.case_;
+  const int64_t size = args.skip.size;
   if (!is_any_block(set1->type())) raise_error(kErrScriptInvalidArg, set1);
   bool two = op != kSetUnique;
   if (two && (!set2 || !is_any_block(set2->type()))) raise_error(kErrScriptInvalidArg, set2);

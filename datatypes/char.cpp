@@ -51,22 +51,22 @@ int32_t char_from_binary(const Cell* spec) {
 }
 
 // make and to: the result is written into [result].
-Cell* char_make(Cell* result, Cell* spec, TypeId) {
+Cell* char_make(Cell* result, const MakeArgs& args) {
   int32_t cp;
-  switch (spec->type()) {
+  switch (args.spec->type()) {
     case kTypeChar:
     case kTypeInteger:
-      cp = integer_get(spec);
-      if (!code_point_q(cp)) raise_error(kErrScriptOutOfRange, spec);
+      cp = integer_get(args.spec);
+      if (!code_point_q(cp)) raise_error(kErrScriptOutOfRange, args.spec);
       break;
     case kTypeFloat:
     case kTypePercent:
       // NaN and values outside int32 come back as INT32_MIN: out of range too.
-      cp = double_to_int32(float_get(spec));
-      if (!code_point_q(cp)) raise_error(kErrScriptOutOfRange, spec);
+      cp = double_to_int32(float_get(args.spec));
+      if (!code_point_q(cp)) raise_error(kErrScriptOutOfRange, args.spec);
       break;
     case kTypeBinary:
-      cp = char_from_binary(spec);
+      cp = char_from_binary(args.spec);
       break;
     case kTypeString:
     case kTypeFile:
@@ -74,38 +74,38 @@ Cell* char_make(Cell* result, Cell* spec, TypeId) {
     case kTypeTag:
     case kTypeEmail:
     case kTypeRef: {
-      SeriesBuffer* b = series_buffer(spec->node());
-      int32_t head = spec->head() < 0 ? 0 : spec->head();
-      if (head >= int32_t(b->length())) raise_bad_to_arg(spec);
+      SeriesBuffer* b = series_buffer(args.spec->node());
+      int32_t head = args.spec->head() < 0 ? 0 : args.spec->head();
+      if (head >= int32_t(b->length())) raise_bad_to_arg(args.spec);
       uint32_t unit = b->unit();
       check_text_unit(unit);
       cp = int32_t(unit_get(b->head_ptr() + uint32_t(head) * unit, unit));
       break;
     }
     default:
-      raise_bad_to_arg(spec);
+      raise_bad_to_arg(args.spec);
   }
   *result = char_cell(uint32_t(cp));
   return result;
 }
 
-int32_t char_form(Cell* value, Cell* buffer, Cell*, int32_t limit) {
-  append_char(buffer->node(), char_get(value));
-  return limit - 1;
+int32_t char_form(Cell* value, const FormArgs& args) {
+  append_char(args.buffer->node(), char_get(value));
+  return args.limit - 1;
 }
 
-int32_t char_mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t limit, int32_t) {
-  string_append_c_string(buffer, "#\"");
-  string_mold_char(buffer, char_get(value), kMoldCharEscape, all);
-  string_append_c_string(buffer, "\"");
-  return limit - 4;
+int32_t char_mold(Cell* value, const MoldArgs& args) {
+  string_append_c_string(args.buffer, "#\"");
+  string_mold_char(args.buffer, char_get(value), kMoldCharEscape, args.all);
+  string_append_c_string(args.buffer, "\"");
+  return args.limit - 4;
 }
 
 // Letter case matters: no folding.
-int char_compare(Cell* value, Cell* other, CompareOp op) {
-  if ((op == kCmpStrictEqual || op == kCmpFindEqual) && !other->is(kTypeChar)) return 1;
-  if (!other->is(kTypeChar) && !other->is(kTypeInteger)) return kNotComparable;
-  int32_t a = integer_get(value), b = integer_get(other);
+int char_compare(Cell* value, const CompareArgs& args) {
+  if ((args.op == kCmpStrictEqual || args.op == kCmpFindEqual) && !args.value2->is(kTypeChar)) return 1;
+  if (!args.value2->is(kTypeChar) && !args.value2->is(kTypeInteger)) return kNotComparable;
+  int32_t a = integer_get(value), b = integer_get(args.value2);
   return a < b ? -1 : a > b ? 1 : 0;
 }
 
@@ -136,14 +136,14 @@ Cell* char_do_math(Cell* left, Cell* right, int op) {
   return left;
 }
 
-Cell* char_add(Cell* a, Cell* b) { return char_do_math(a, b, kMathAdd); }
-Cell* char_subtract(Cell* a, Cell* b) { return char_do_math(a, b, kMathSubtract); }
-Cell* char_multiply(Cell* a, Cell* b) { return char_do_math(a, b, kMathMultiply); }
-Cell* char_divide(Cell* a, Cell* b) { return char_do_math(a, b, kMathDivide); }
-Cell* char_remainder(Cell* a, Cell* b) { return char_do_math(a, b, kMathRemainder); }
-Cell* char_or_t(Cell* a, Cell* b) { return char_do_math(a, b, kMathOr); }
-Cell* char_and_t(Cell* a, Cell* b) { return char_do_math(a, b, kMathAnd); }
-Cell* char_xor_t(Cell* a, Cell* b) { return char_do_math(a, b, kMathXor); }
+Cell* char_add(Cell* a, const BinaryArgs& args) { return char_do_math(a, args.value2, kMathAdd); }
+Cell* char_subtract(Cell* a, const BinaryArgs& args) { return char_do_math(a, args.value2, kMathSubtract); }
+Cell* char_multiply(Cell* a, const BinaryArgs& args) { return char_do_math(a, args.value2, kMathMultiply); }
+Cell* char_divide(Cell* a, const BinaryArgs& args) { return char_do_math(a, args.value2, kMathDivide); }
+Cell* char_remainder(Cell* a, const BinaryArgs& args) { return char_do_math(a, args.value2, kMathRemainder); }
+Cell* char_or_t(Cell* a, const BinaryArgs& args) { return char_do_math(a, args.value2, kMathOr); }
+Cell* char_and_t(Cell* a, const BinaryArgs& args) { return char_do_math(a, args.value2, kMathAnd); }
+Cell* char_xor_t(Cell* a, const BinaryArgs& args) { return char_do_math(a, args.value2, kMathXor); }
 
 }  // namespace
 

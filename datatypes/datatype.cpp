@@ -19,27 +19,28 @@ Cell* datatype_push(TypeId t) { return stack_push_value(datatype_cell(t)); }
 
 namespace {
 
-int32_t datatype_form(Cell* value, Cell* buffer, Cell*, int32_t limit) {
+int32_t datatype_form(Cell* value, const FormArgs& args) {
   const TypeNameEntry& e = g_type_names[value->data1];
-  return limit - string_append_c_string(buffer, std::string_view(e.name, e.length));
+  return args.limit - string_append_c_string(args.buffer, std::string_view(e.name, e.length));
 }
 
-int32_t datatype_mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t limit, int32_t) {
+int32_t datatype_mold(Cell* value, const MoldArgs& args) {
+  int32_t limit = args.limit;
   const char* name = g_type_names[value->data1].name;
-  if (all) limit -= string_append_c_string(buffer, "#(");
-  limit -= string_append_c_string(buffer, name);
-  if (all) limit -= string_append_c_string(buffer, ")");
+  if (args.all) limit -= string_append_c_string(args.buffer, "#(");
+  limit -= string_append_c_string(args.buffer, name);
+  if (args.all) limit -= string_append_c_string(args.buffer, ")");
   return limit;
 }
 
-int datatype_compare(Cell* value, Cell* other, CompareOp op) {
-  switch (op) {
+int datatype_compare(Cell* value, const CompareArgs& args) {
+  switch (args.op) {
     case kCmpEqual:
     case kCmpNotEqual:
     case kCmpStrictEqual:
     case kCmpSame:
     case kCmpFindEqual:
-      return other->is(kTypeDatatype) && other->data1 == value->data1 ? 0 : 1;
+      return args.value2->is(kTypeDatatype) && args.value2->data1 == value->data1 ? 0 : 1;
     default:
       return kNotComparable;
   }

@@ -16,11 +16,27 @@ int32_t mold_indent(Cell* out, int32_t levels, int32_t remaining) {
   return remaining - 4 * (levels > 0 ? levels : 0);
 }
 
+void form_whole(Cell* value, Cell* out) {
+  FormArgs args;
+  args.buffer = out;
+  args.limit = kNoLimit;
+  action_form(value, args);
+}
+
+void mold_whole(Cell* value, Cell* out) {
+  MoldArgs args;
+  args.buffer = out;
+  args.limit = kNoLimit;
+  action_mold(value, args);
+}
+
 Cell* form_to_new_string(Cell* value, int32_t limit) {
-  Cell* out = string_make_at(stack_push(), 16);
-  action_form(value, out, nullptr, limit > 0 ? limit : kNoLimit);
-  if (limit > 0) string_truncate(out, limit);
-  return out;
+  FormArgs args;
+  args.buffer = string_make_at(stack_push(), 16);
+  args.limit = limit > 0 ? limit : kNoLimit;
+  action_form(value, args);
+  if (limit > 0) string_truncate(args.buffer, limit);
+  return args.buffer;
 }
 
 Node cycle_node_of(const Cell* value) { return value->is(kTypeObject) ? object_context(value) : value->node(); }
@@ -48,10 +64,13 @@ namespace {
 std::string mold_flat(Cell value, int32_t limit) {
   StackSave save;
   Cell* v = stack_push_value(value);
-  Cell* buffer = string_make_at(stack_push(), 16);
-  action_mold(v, buffer, false, false, true, nullptr, limit, 0);
-  string_truncate(buffer, limit);
-  return string_to_utf8(buffer);
+  MoldArgs args;
+  args.flat = true;
+  args.buffer = string_make_at(stack_push(), 16);
+  args.limit = limit;
+  action_mold(v, args);
+  string_truncate(args.buffer, limit);
+  return string_to_utf8(args.buffer);
 }
 
 }  // namespace

@@ -15,6 +15,10 @@ namespace kiv {
 // [remaining] less 4 x levels.
 int32_t mold_indent(Cell* out, int32_t levels, int32_t remaining);
 
+// MAY ALLOCATE. Appends the whole form (or mold) of [value] to the string [out].
+void form_whole(Cell* value, Cell* out);
+void mold_whole(Cell* value, Cell* out);
+
 // MAY ALLOCATE. Pushes a new string holding the form of [value], cut to [limit]
 // code points when the limit is positive.
 Cell* form_to_new_string(Cell* value, int32_t limit);

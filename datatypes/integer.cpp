@@ -172,8 +172,9 @@ namespace {
 // a type that registered no handler refuses [offender].
 Cell* run_hand_over(BinaryFn handler, Cell* left, Cell* right, const Cell* offender) {
   if (!handler) raise_invalid_type(offender);
-  Cell* result = handler(left, right);
-  copy_cell(left, result);
+  BinaryArgs args;
+  args.value2 = right;
+  copy_cell(left, handler(left, args));
   return left;
 }
 
@@ -194,7 +195,7 @@ Cell* math_hand_over_swapped(Cell* left, Cell* right, int op) {
   UnaryFn negate = actions_of(other).negate;
   if (!handler || (op == kMathSubtract && !negate)) raise_invalid_type(right);
   swap_cells(left, right);
-  if (op == kMathSubtract) copy_cell(left, negate(left));
+  if (op == kMathSubtract) copy_cell(left, negate(left, NoneArgs{}));
   return run_hand_over(handler, left, right, left);
 }
 
@@ -233,57 +234,57 @@ Cell* integer_math_op(Cell* left, Cell* right, int op) {
   }
 }
 
-Cell* integer_add(Cell* a, Cell* b) { return integer_math_op(a, b, kMathAdd); }
-Cell* integer_subtract(Cell* a, Cell* b) { return integer_math_op(a, b, kMathSubtract); }
-Cell* integer_multiply(Cell* a, Cell* b) { return integer_math_op(a, b, kMathMultiply); }
-Cell* integer_divide(Cell* a, Cell* b) { return integer_math_op(a, b, kMathDivide); }
-Cell* integer_remainder(Cell* a, Cell* b) { return integer_math_op(a, b, kMathRemainder); }
-Cell* integer_or_t(Cell* a, Cell* b) { return integer_math_op(a, b, kMathOr); }
-Cell* integer_and_t(Cell* a, Cell* b) { return integer_math_op(a, b, kMathAnd); }
-Cell* integer_xor_t(Cell* a, Cell* b) { return integer_math_op(a, b, kMathXor); }
+Cell* integer_add(Cell* a, const BinaryArgs& args) { return integer_math_op(a, args.value2, kMathAdd); }
+Cell* integer_subtract(Cell* a, const BinaryArgs& args) { return integer_math_op(a, args.value2, kMathSubtract); }
+Cell* integer_multiply(Cell* a, const BinaryArgs& args) { return integer_math_op(a, args.value2, kMathMultiply); }
+Cell* integer_divide(Cell* a, const BinaryArgs& args) { return integer_math_op(a, args.value2, kMathDivide); }
+Cell* integer_remainder(Cell* a, const BinaryArgs& args) { return integer_math_op(a, args.value2, kMathRemainder); }
+Cell* integer_or_t(Cell* a, const BinaryArgs& args) { return integer_math_op(a, args.value2, kMathOr); }
+Cell* integer_and_t(Cell* a, const BinaryArgs& args) { return integer_math_op(a, args.value2, kMathAnd); }
+Cell* integer_xor_t(Cell* a, const BinaryArgs& args) { return integer_math_op(a, args.value2, kMathXor); }
 
 // ---------------------------------------------------------------- unary handlers
 
-Cell* integer_absolute(Cell* value) {
+Cell* integer_absolute(Cell* value, const NoneArgs& args) {
   integer_set(value, integer_abs(integer_get(value)));
   return value;
 }
 
-Cell* integer_negate(Cell* value) {
+Cell* integer_negate(Cell* value, const NoneArgs& args) {
   int32_t n = integer_get(value);
   if (n == INT32_MIN) raise_error(kErrMathOverflow);
   integer_set(value, -n);
   return value;
 }
 
-Cell* integer_complement(Cell* value) {
+Cell* integer_complement(Cell* value, const NoneArgs& args) {
   integer_set(value, ~integer_get(value));
   return value;
 }
 
-bool integer_even_q(Cell* value) { return (integer_get(value) & 1) == 0; }
-bool integer_odd_q(Cell* value) { return (integer_get(value) & 1) == 1; }
+bool integer_even_q(Cell* value, const NoneArgs& args) { return (integer_get(value) & 1) == 0; }
+bool integer_odd_q(Cell* value, const NoneArgs& args) { return (integer_get(value) & 1) == 1; }
 
 // Random keeps the header: a char! stays a char!.
-Cell* integer_random(Cell* value, bool seed, bool secure, bool) {
-  if (seed) {
+Cell* integer_random(Cell* value, const RandomArgs& args) {
+  if (args.seed) {
     random_seed(uint32_t(integer_get(value)));
     *value = kUnsetCell;
     return value;
   }
   int32_t n = integer_get(value);
-  if (n != 0) integer_set(value, random_integer(secure, n));
+  if (n != 0) integer_set(value, random_integer(args.secure, n));
   return value;
 }
 
 // ---------------------------------------------------------------- text
 
-int32_t integer_form(Cell* value, Cell* buffer, Cell*, int32_t limit) {
-  return limit - string_append_c_string(buffer, integer_to_text(integer_get(value)));
+int32_t integer_form(Cell* value, const FormArgs& args) {
+  return args.limit - string_append_c_string(args.buffer, integer_to_text(integer_get(value)));
 }
 
-int32_t integer_mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t limit, int32_t) {
-  return integer_form(value, buffer, arg, limit);
+int32_t integer_mold(Cell* value, const MoldArgs& args) {
+  return args.limit - string_append_c_string(args.buffer, integer_to_text(integer_get(value)));
 }
 
 // ---------------------------------------------------------------- make and to
@@ -359,24 +360,24 @@ int32_t integer_from_issue(const Cell* spec) {
   return int32_t(value);
 }
 
-Cell* integer_to(Cell* result, Cell* spec, TypeId) {
+Cell* integer_to(Cell* result, const MakeArgs& args) {
   int32_t value;
-  switch (spec->type()) {
+  switch (args.spec->type()) {
     case kTypeInteger:
-      copy_cell(result, spec);
+      copy_cell(result, args.spec);
       return result;
     case kTypeChar:
-      value = integer_get(spec);
+      value = integer_get(args.spec);
       break;
     case kTypeFloat:
     case kTypePercent:
-      if (integer_float_out_of_range_q(spec)) raise_type_limit();
-      value = double_to_int32(float_get(spec));
+      if (integer_float_out_of_range_q(args.spec)) raise_type_limit();
+      value = double_to_int32(float_get(args.spec));
       break;
     case kTypeTime: {
       // Rounded half up by adding 0.5 and truncating: 1.5 s gives 2, -1.5 s gives -1.
-      Cell seconds = *spec;
-      float_set(&seconds, float_get(spec) + 0.5);
+      Cell seconds = *args.spec;
+      float_set(&seconds, float_get(args.spec) + 0.5);
       if (integer_float_out_of_range_q(&seconds)) raise_type_limit();
       value = double_to_int32(float_get(&seconds));
       break;
@@ -386,10 +387,10 @@ Cell* integer_to(Cell* result, Cell* spec, TypeId) {
       // Seconds since the epoch and the money amount need those types' own code.
       raise_error(kErrInternalNotDone);
     case kTypeBinary:
-      value = integer_from_binary(spec);
+      value = integer_from_binary(args.spec);
       break;
     case kTypeIssue:
-      value = integer_from_issue(spec);
+      value = integer_from_issue(args.spec);
       break;
     case kTypeString:
     case kTypeFile:
@@ -397,31 +398,31 @@ Cell* integer_to(Cell* result, Cell* spec, TypeId) {
     case kTypeTag:
     case kTypeEmail:
     case kTypeRef:
-      if (!scan_decimal(spec, &value)) raise_bad_to_arg(spec);
+      if (!scan_decimal(args.spec, &value)) raise_bad_to_arg(args.spec);
       break;
     default:
-      raise_bad_to_arg(spec);
+      raise_bad_to_arg(args.spec);
   }
   *result = integer_cell(value);
   return result;
 }
 
-Cell* integer_make(Cell* result, Cell* spec, TypeId type) {
-  if (spec->is(kTypeLogic)) {
-    *result = integer_cell(int32_t(logic_get(spec)));
+Cell* integer_make(Cell* result, const MakeArgs& args) {
+  if (args.spec->is(kTypeLogic)) {
+    *result = integer_cell(int32_t(logic_get(args.spec)));
     return result;
   }
-  return integer_to(result, spec, type);
+  return integer_to(result, args);
 }
 
 // ---------------------------------------------------------------- compare
 
-int integer_compare(Cell* value, Cell* other, CompareOp op) {
-  if ((op == kCmpStrictEqual || op == kCmpFindEqual) && !other->is(kTypeInteger)) return 1;
-  switch (other->type()) {
+int integer_compare(Cell* value, const CompareArgs& args) {
+  if ((args.op == kCmpStrictEqual || args.op == kCmpFindEqual) && !args.value2->is(kTypeInteger)) return 1;
+  switch (args.value2->type()) {
     case kTypeInteger:
     case kTypeChar: {
-      int32_t a = integer_get(value), b = integer_get(other);
+      int32_t a = integer_get(value), b = integer_get(args.value2);
       return a < b ? -1 : a > b ? 1 : 0;
     }
     case kTypeMoney: {
@@ -429,9 +430,10 @@ int integer_compare(Cell* value, Cell* other, CompareOp op) {
       if (!money.make || !money.compare) return kNotComparable;
       StackSave save;
       Cell* proto = stack_push_value(datatype_cell(kTypeMoney));
-      Cell* spec = stack_push_value(*value);
-      Cell* amount = stack_push_value(*money.make(proto, spec, kTypeMoney));
-      return money.compare(amount, other, op);
+      MakeArgs make;
+      make.spec = stack_push_value(*value);
+      Cell* amount = stack_push_value(*money.make(proto, make));
+      return money.compare(amount, args);
     }
     case kTypeFloat:
     case kTypePercent:
@@ -441,7 +443,7 @@ int integer_compare(Cell* value, Cell* other, CompareOp op) {
       StackSave save;
       Cell* number = stack_push();
       *number = float_cell(double(integer_get(value)));
-      return compare(number, other, op);
+      return compare(number, args);
     }
     default:
       return kNotComparable;
@@ -457,44 +459,43 @@ Cell* float_power(Cell* base, const Cell* exponent) {
   return base;
 }
 
-Cell* integer_power(Cell* base, Cell* exponent) {
-  if (!exponent->is(kTypeInteger) && !exponent->is(kTypeFloat)) {
+Cell* integer_power(Cell* base, const PowerArgs& args) {
+  if (!args.exponent->is(kTypeInteger) && !args.exponent->is(kTypeFloat)) {
     Cell where = where_word_cell();
-    Cell datatype = datatype_cell(exponent->type());
+    Cell datatype = datatype_cell(args.exponent->type());
     Cell argument = name_word_cell("exponent");
     raise_error(kErrScriptExpectArg, &where, &datatype, &argument);
   }
-  if (exponent->is(kTypeFloat) || integer_get(exponent) < 0) return float_power(base, exponent);
+  if (args.exponent->is(kTypeFloat) || integer_get(args.exponent) < 0) return float_power(base, args.exponent);
   int32_t b = integer_get(base);
-  uint32_t e = uint32_t(integer_get(exponent));
+  uint32_t e = uint32_t(integer_get(args.exponent));
   int32_t result = 1;
   while (e != 0) {
-    if ((e & 1) && __builtin_mul_overflow(result, b, &result)) return float_power(base, exponent);
+    if ((e & 1) && __builtin_mul_overflow(result, b, &result)) return float_power(base, args.exponent);
     e >>= 1;
-    if (e != 0 && __builtin_mul_overflow(b, b, &b)) return float_power(base, exponent);
+    if (e != 0 && __builtin_mul_overflow(b, b, &b)) return float_power(base, args.exponent);
   }
   *base = integer_cell(result);
   return base;
 }
 
-Cell* integer_round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-                    bool half_ceiling) {
-  if (scale && scale->is(kTypeMoney)) {
+Cell* integer_round(Cell* value, const RoundArgs& args) {
+  if (args.to && args.to->is(kTypeMoney)) {
     Cell where = where_word_cell();
     Cell datatype = datatype_cell(kTypeMoney);
     raise_error(kErrScriptNotRelated, &where, &datatype);
   }
   int32_t n = integer_get(value);
   int64_t s = 1;
-  if (scale) {
-    if (!scale->is(kTypeInteger)) {
+  if (args.to) {
+    if (!args.to->is(kTypeInteger)) {
       RoundFn round = actions_of(kTypeFloat).round;
-      if (!round) raise_invalid_type(scale);
+      if (!round) raise_invalid_type(args.to);
       *value = float_cell(double(n));
-      copy_cell(value, round(value, scale, even, down, half_down, floor, ceiling, half_ceiling));
+      copy_cell(value, round(value, args));
       return value;
     }
-    s = integer_abs(integer_get(scale));
+    s = integer_abs(integer_get(args.to));
   }
   if (s == 0) return value;
   int64_t a = n < 0 ? -int64_t(n) : n;
@@ -506,14 +507,14 @@ Cell* integer_round(Cell* value, Cell* scale, bool even, bool down, bool half_do
   int64_t toward = positive ? a - r : r - a;  // rounded toward zero
   int64_t away = positive ? up : -up;         // rounded away from zero
   int64_t result;
-  if (down) result = toward;
-  else if (floor) result = positive ? toward : -up;
-  else if (ceiling) result = positive ? up : r - a;
+  if (args.down) result = toward;
+  else if (args.floor) result = positive ? toward : -up;
+  else if (args.ceiling) result = positive ? up : r - a;
   else if (r < d) result = toward;
   else if (r > d) result = away;
-  else if (even) result = (a / s) % 2 == 0 ? toward : away;
-  else if (half_down) result = toward;
-  else if (half_ceiling) result = positive ? up : r - a;
+  else if (args.even) result = (a / s) % 2 == 0 ? toward : away;
+  else if (args.half_down) result = toward;
+  else if (args.half_ceiling) result = positive ? up : r - a;
   else result = away;
   // Only the magnitude rounded away from zero can leave the range.
   if (result > INT32_MAX || result < INT32_MIN) raise_error(kErrMathOverflow);

@@ -46,50 +46,50 @@ bool logic_top_true_q() { return !logic_top_false_q(); }
 
 namespace {
 
-Cell* logic_to(Cell*, Cell* spec, TypeId) {
-  if (spec->is(kTypeLogic)) return spec;
-  return stack_push_value(spec->is(kTypeNone) ? kFalseCell : kTrueCell);
+Cell* logic_to(Cell*, const MakeArgs& args) {
+  if (args.spec->is(kTypeLogic)) return args.spec;
+  return stack_push_value(args.spec->is(kTypeNone) ? kFalseCell : kTrueCell);
 }
 
-Cell* logic_make(Cell* proto, Cell* spec, TypeId t) {
-  switch (spec->type()) {
+Cell* logic_make(Cell* proto, const MakeArgs& args) {
+  switch (args.spec->type()) {
     case kTypeInteger:
-      return stack_push_value(logic_cell(integer_get(spec) != 0));
+      return stack_push_value(logic_cell(integer_get(args.spec) != 0));
     case kTypeFloat:
     case kTypePercent:
       // A NaN is not equal to 0.0, so it gives true.
-      return stack_push_value(logic_cell(!(float_get(spec) == 0.0)));
+      return stack_push_value(logic_cell(!(float_get(args.spec) == 0.0)));
     default:
-      return logic_to(proto, spec, t);
+      return logic_to(proto, args);
   }
 }
 
-Cell* logic_random(Cell* value, bool seed, bool secure, bool) {
-  if (seed) {
+Cell* logic_random(Cell* value, const RandomArgs& args) {
+  if (args.seed) {
     random_seed(value->data1);
     *value = kUnsetCell;
     return value;
   }
-  int32_t draw = secure ? random_next_secure() : random_next();
+  int32_t draw = args.secure ? random_next_secure() : random_next();
   *value = logic_cell(draw > 0x3FFFFFFF);
   return value;
 }
 
-int32_t logic_form(Cell* value, Cell* buffer, Cell*, int32_t limit) {
-  return limit - string_append_c_string(buffer, value->data1 == 1 ? "true" : "false");
+int32_t logic_form(Cell* value, const FormArgs& args) {
+  return args.limit - string_append_c_string(args.buffer, value->data1 == 1 ? "true" : "false");
 }
 
-int32_t logic_mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t limit, int32_t) {
+int32_t logic_mold(Cell* value, const MoldArgs& args) {
   bool t = value->data1 == 1;
-  return limit - string_append_c_string(buffer, all ? (t ? "#(true)" : "#(false)") : (t ? "true" : "false"));
+  return args.limit - string_append_c_string(args.buffer, args.all ? (t ? "#(true)" : "#(false)") : (t ? "true" : "false"));
 }
 
-int logic_compare(Cell* value, Cell* other, CompareOp op) {
-  if (!other->is(kTypeLogic)) return kNotComparable;
-  switch (op) {
+int logic_compare(Cell* value, const CompareArgs& args) {
+  if (!args.value2->is(kTypeLogic)) return kNotComparable;
+  switch (args.op) {
     case kCmpEqual: case kCmpNotEqual: case kCmpStrictEqual: case kCmpSort: case kCmpCaseSort:
     case kCmpSame: case kCmpFindEqual: {
-      int d = int(value->data1) - int(other->data1);
+      int d = int(value->data1) - int(args.value2->data1);
       return d < 0 ? -1 : d > 0 ? 1 : 0;
     }
     default:
@@ -97,7 +97,7 @@ int logic_compare(Cell* value, Cell* other, CompareOp op) {
   }
 }
 
-Cell* logic_complement(Cell* value) {
+Cell* logic_complement(Cell* value, const NoneArgs& args) {
   value->data1 ^= 1;
   return value;
 }
@@ -118,9 +118,9 @@ Cell* logic_bitwise_op(Cell* value, Cell* other, int op) {
   return value;
 }
 
-Cell* logic_or(Cell* a, Cell* b) { return logic_bitwise_op(a, b, 5); }
-Cell* logic_and(Cell* a, Cell* b) { return logic_bitwise_op(a, b, 6); }
-Cell* logic_xor(Cell* a, Cell* b) { return logic_bitwise_op(a, b, 7); }
+Cell* logic_or(Cell* a, const BinaryArgs& args) { return logic_bitwise_op(a, args.value2, 5); }
+Cell* logic_and(Cell* a, const BinaryArgs& args) { return logic_bitwise_op(a, args.value2, 6); }
+Cell* logic_xor(Cell* a, const BinaryArgs& args) { return logic_bitwise_op(a, args.value2, 7); }
 
 }  // namespace
 

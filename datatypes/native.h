@@ -24,6 +24,13 @@ namespace kiv {
 inline uint32_t native_id(const Cell* value) { return value->data1; }
 inline Node native_spec(const Cell* value) { return value->data2; }
 inline Node native_more(const Cell* value) { return value->data3; }
+// The order of two values of one callable type (native!, action!, op!,
+// function!, routine!) by identity: 0 when they are the same value (same code
+// or body), else -1 or 1, fixed for the pair.
+inline int callable_identity_order(const Cell* a, const Cell* b) {
+  if (a->data1 == b->data1 && a->data2 == b->data2 && a->data3 == b->data3) return 0;
+  return a->data3 < b->data3 ? -1 : 1;
+}
 // The type of the value an op! calls.
 inline TypeId op_underlying_type(const Cell* op) { return TypeId((op->header >> 16) & 0xFF); }
 

@@ -22,19 +22,19 @@ Cell* push_none() { return stack_push_value(kNoneCell); }
 
 namespace {
 
-Cell* none_make(Cell*, Cell*, TypeId) { return push_none(); }
+Cell* none_make(Cell*, const MakeArgs&) { return push_none(); }
 
-int32_t none_form(Cell*, Cell* buffer, Cell*, int32_t limit) {
-  return limit - string_append_c_string(buffer, "none");
+int32_t none_form(Cell*, const FormArgs& args) {
+  return args.limit - string_append_c_string(args.buffer, "none");
 }
 
-int32_t none_mold(Cell*, Cell* buffer, bool, bool all, bool, Cell*, int32_t limit, int32_t) {
-  return limit - string_append_c_string(buffer, all ? "#(none)" : "none");
+int32_t none_mold(Cell*, const MoldArgs& args) {
+  return args.limit - string_append_c_string(args.buffer, args.all ? "#(none)" : "none");
 }
 
-int none_compare(Cell*, Cell* other, CompareOp op) {
-  if (!other->is(kTypeNone)) return kNotComparable;
-  switch (op) {
+int none_compare(Cell*, const CompareArgs& args) {
+  if (!args.value2->is(kTypeNone)) return kNotComparable;
+  switch (args.op) {
     case kCmpEqual: case kCmpNotEqual: case kCmpStrictEqual: case kCmpSort: case kCmpCaseSort:
     case kCmpSame: case kCmpFindEqual:
       return 0;
@@ -43,11 +43,12 @@ int none_compare(Cell*, Cell* other, CompareOp op) {
   }
 }
 
-Cell* none_to_none(Cell*) { return set_result_none(); }
-Cell* none_find(Cell*, Cell*, const FindArgs&) { return set_result_none(); }
-Cell* none_remove(Cell*, Cell*, Cell*) { return set_result_none(); }
-Cell* none_take(Cell*, Cell*, bool, bool) { return set_result_none(); }
-int32_t none_length_q(Cell*) { return -1; }
+// The series actions on none answer none, whatever their arguments.
+template <class Args>
+Cell* none_answer(Cell*, const Args&) {
+  return set_result_none();
+}
+int32_t none_length_q(Cell*, const NoneArgs&) { return -1; }
 
 }  // namespace
 
@@ -60,9 +61,9 @@ constexpr TypeHooks kNoneHooks{.hash = [](const Cell*) { return uint32_t(-1); }}
 void none_datatype_init() {
   register_datatype({kTypeNone, kTypeNil, "none!", kActionCount,
                      {.make = none_make, .to = none_make, .form = none_form, .mold = none_mold,
-                      .compare = none_compare, .clear = none_to_none, .find = none_find,
-                      .length_q = none_length_q, .remove = none_remove, .select = none_find,
-                      .take = none_take}, &kNoneHooks});
+                      .compare = none_compare, .clear = none_answer<NoneArgs>, .find = none_answer<FindArgs>,
+                      .length_q = none_length_q, .remove = none_answer<RemoveArgs>,
+                      .select = none_answer<SelectArgs>, .take = none_answer<TakeArgs>}, &kNoneHooks});
 }
 
 }  // namespace kiv

@@ -32,30 +32,25 @@ Cell* push_retyped(Cell* cell, TypeId type) {
   return stack_push_cell(cell);
 }
 
-// A row whose every slot takes the parent's handler.
-ActionSlots inherit_all() {
-  ActionSlots s;
-#define DEF(id, ident, member, word, refinements, arg) s.member = kInherit;
-#include "datatypes/actions.def"
-#undef DEF
-  return s;
-}
 
 // MAY ALLOCATE. The elements from the head, formed or molded, "/" between
 // them. With an active /part limit the walk stops after the element that
 // brings the remaining limit below 1.
-int32_t path_walk(Cell* value, Cell* buffer, bool molding, bool only, bool all, bool flat, Cell* arg,
-                  int32_t limit) {
-  if (cycle_elide(value, buffer, &limit, molding)) return limit;
+int32_t path_walk(Cell* value, const MoldArgs& args, bool molding) {
+  int32_t limit = args.limit;
+  if (cycle_elide(value, args.buffer, &limit, molding)) return limit;
   CycleGuard guard(value->node());
   StackSave save;
   Cell* item = stack_push();
+  MoldArgs each = args;
+  each.indent = 0;
   int32_t first = series_clamp_head(value, series_total_length(value));
   for (int32_t i = first; i < series_total_length(value); i++) {
-    if (i != first) limit -= string_append_c_string(buffer, "/");
+    if (i != first) limit -= string_append_c_string(args.buffer, "/");
     *item = *block_ks_abs_at(value, i);
-    limit = molding ? action_mold(item, buffer, only, all, flat, arg, limit, 0) : action_form(item, buffer, arg, limit);
-    if (arg && limit < 1) break;
+    each.limit = limit;
+    limit = molding ? action_mold(item, each) : action_form(item, form_args_of(each));
+    if (args.part && limit < 1) break;
   }
   return limit;
 }
@@ -78,88 +73,93 @@ Cell* path_init(Cell* cell, int32_t n) {
 
 // ---------------------------------------------------------------- make and to
 
-Cell* path_make(Cell* proto, Cell* spec, TypeId type) {
-  TypeId t = spec->type();
-  if (is_any_block(t)) return block_to(proto, spec, type);
+Cell* path_make(Cell* proto, const MakeArgs& args) {
+  TypeId type = make_target_type(proto);
+  TypeId t = args.spec->type();
+  if (is_any_block(t)) return block_to(proto, args);
   if (t == kTypeInteger || t == kTypeFloat || t == kTypePercent) {
-    Cell* c = block_push_only(float_to_int(spec));
+    Cell* c = block_push_only(float_to_int(args.spec));
     c->set_header(type);
     return c;
   }
   Cell datatype = datatype_cell(type);
-  raise_error(kErrScriptBadMakeArg, &datatype, spec);
+  raise_error(kErrScriptBadMakeArg, &datatype, args.spec);
 }
 
-Cell* path_to(Cell* proto, Cell* spec, TypeId type) {
-  TypeId t = spec->type();
+Cell* path_to(Cell* proto, const MakeArgs& args) {
+  TypeId type = make_target_type(proto);
+  TypeId t = args.spec->type();
   if (t == kTypeObject || t == kTypeTypeset || t == kTypeMap) {
     Cell* c = block_push_only(1);
     c->set_header(type);
-    Cell one = *spec;
+    Cell one = *args.spec;
     one.clear_new_line();
     block_append_value(c, &one);
     return c;
   }
-  return block_to(proto, spec, type);
+  return block_to(proto, args);
 }
 
 // ---------------------------------------------------------------- form and mold
 
-int32_t path_form(Cell* value, Cell* buffer, Cell* arg, int32_t limit) {
-  return path_walk(value, buffer, false, false, false, false, arg, limit);
+int32_t path_form(Cell* value, const FormArgs& args) {
+  MoldArgs walk;
+  walk.part = args.part;
+  walk.buffer = args.buffer;
+  walk.limit = args.limit;
+  return path_walk(value, walk, false);
 }
 
-int32_t path_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t limit, int32_t) {
-  return path_walk(value, buffer, true, only, all, flat, arg, limit);
+int32_t path_mold(Cell* value, const MoldArgs& args) { return path_walk(value, args, true); }
+
+namespace {
+
+// A prefix or suffix ("'" for lit-path!, ":" for set- and get-path!) around the path.
+int32_t mold_affixed(Cell* value, const MoldArgs& args, const char* prefix, const char* suffix) {
+  MoldArgs inner = args;
+  if (prefix) inner.limit -= string_append_c_string(args.buffer, prefix);
+  inner.limit = path_mold(value, inner);
+  if (suffix) inner.limit -= string_append_c_string(args.buffer, suffix);
+  return inner.limit;
 }
 
-int32_t lit_path_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t limit,
-                      int32_t indent) {
-  limit -= string_append_c_string(buffer, "'");
-  return path_mold(value, buffer, only, all, flat, arg, limit, indent);
-}
+}  // namespace
 
-int32_t set_path_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t limit,
-                      int32_t indent) {
-  limit = path_mold(value, buffer, only, all, flat, arg, limit, indent);
-  return limit - string_append_c_string(buffer, ":");
-}
+int32_t lit_path_mold(Cell* value, const MoldArgs& args) { return mold_affixed(value, args, "'", nullptr); }
+int32_t set_path_mold(Cell* value, const MoldArgs& args) { return mold_affixed(value, args, nullptr, ":"); }
+int32_t get_path_mold(Cell* value, const MoldArgs& args) { return mold_affixed(value, args, ":", nullptr); }
 
-int32_t get_path_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t limit,
-                      int32_t indent) {
-  limit -= string_append_c_string(buffer, ":");
-  return path_mold(value, buffer, only, all, flat, arg, limit, indent);
-}
-
-int32_t paren_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t limit,
-                   int32_t indent) {
+int32_t paren_mold(Cell* value, const MoldArgs& args) {
+  int32_t limit = args.limit;
   // A paren inside itself is elided like a block, not recursed into.
-  if (cycle_elide(value, buffer, &limit, true)) return limit;
-  if (!only) limit -= string_append_c_string(buffer, "(");
-  limit = block_mold_each(value, buffer, only, all, flat, arg, limit, indent);
-  if (!only) limit -= string_append_c_string(buffer, ")");
+  if (cycle_elide(value, args.buffer, &limit, true)) return limit;
+  if (!args.only) limit -= string_append_c_string(args.buffer, "(");
+  MoldArgs inner = args;
+  inner.limit = limit;
+  limit = block_mold_each(value, inner);
+  if (!args.only) limit -= string_append_c_string(args.buffer, ")");
   return limit;
 }
 
 // ---------------------------------------------------------------- copy
 
-Cell* path_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
+Cell* path_copy(Cell* value, const CopyArgs& args) {
   CopyFn copy = actions_of(kTypeBlock).copy;
   if (!copy) raise_unsupported_action(value->type(), kActionCopy);
-  return copy(value, result, part, deep, types);
+  return copy(value, args);
 }
 
 // ---------------------------------------------------------------- registration
 
 void paren_datatype_init() {
-  ActionSlots s = inherit_all();
+  ActionSlots s = inherit_all_slots();
   s.mold = paren_mold;
   s.trim = nullptr;
   register_datatype({kTypeParen, kTypeBlock, "paren!", kActionCount, s});
 }
 
 void path_datatype_init() {
-  ActionSlots s = inherit_all();
+  ActionSlots s = inherit_all_slots();
   s.make = path_make;
   s.to = path_to;
   s.form = path_form;
@@ -172,19 +172,19 @@ void path_datatype_init() {
 }
 
 void lit_path_datatype_init() {
-  ActionSlots s = inherit_all();
+  ActionSlots s = inherit_all_slots();
   s.mold = lit_path_mold;
   register_datatype({kTypeLitPath, kTypePath, "lit-path!", kActionCount, s});
 }
 
 void set_path_datatype_init() {
-  ActionSlots s = inherit_all();
+  ActionSlots s = inherit_all_slots();
   s.mold = set_path_mold;
   register_datatype({kTypeSetPath, kTypePath, "set-path!", kActionCount, s});
 }
 
 void get_path_datatype_init() {
-  ActionSlots s = inherit_all();
+  ActionSlots s = inherit_all_slots();
   s.mold = get_path_mold;
   register_datatype({kTypeGetPath, kTypePath, "get-path!", kActionCount, s});
 }

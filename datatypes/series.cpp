@@ -14,6 +14,8 @@
 // SeriesBuffer* is re-derived after each step that may allocate.
 #include "datatypes/series.h"
 
+#include "datatypes/block_modify.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -48,8 +50,7 @@ inline int32_t clamp(int64_t x, int32_t lo, int32_t hi) { return int32_t(x < lo 
 
 // ---------------------------------------------------------------- ownership
 //
-// Change notification goes through runtime/ownership.h (owner_notify_before
-// and owner_notify_after). The owner lookup, set and unset that reflect and
+// Change notification goes through runtime/ownership.h (SeriesChange). The owner lookup, set and unset that reflect and
 // modify need are not there yet: the PLACEHOLDERS below stand where they are
 // called.
 
@@ -195,60 +196,60 @@ void series_element_at(const Cell* series, int32_t index, Cell* out) {
 
 // ---------------------------------------------------------------- navigation
 
-Cell* series_head(Cell* value) {
+Cell* series_head(Cell* value, const NoneArgs& args) {
   value->set_head(0);
   return value;
 }
 
-Cell* series_tail(Cell* value) {
+Cell* series_tail(Cell* value, const NoneArgs& args) {
   value->set_head(series_total_length(value));
   return value;
 }
 
-Cell* series_next(Cell* value) {
+Cell* series_next(Cell* value, const NoneArgs& args) {
   int64_t pos = int64_t(value->head()) + 1;
   if (pos <= series_total_length(value)) value->set_head(int32_t(pos));
   return value;
 }
 
-Cell* series_back(Cell* value) {
+Cell* series_back(Cell* value, const NoneArgs& args) {
   if (value->head() > 0) value->set_head(value->head() - 1);
   return value;
 }
 
-Cell* series_at(Cell* value, Cell* index) {
-  value->set_head(series_index_arg(value, index, -1));
+Cell* series_at(Cell* value, const AtArgs& args) {
+  value->set_head(series_index_arg(value, args.index, -1));
   return value;
 }
 
-Cell* series_skip(Cell* value, Cell* offset) {
-  value->set_head(series_index_arg(value, offset, 0));
+Cell* series_skip(Cell* value, const SkipArgs& args) {
+  value->set_head(series_index_arg(value, args.offset, 0));
   return value;
 }
 
-Cell* series_head_q(Cell* value) {
+Cell* series_head_q(Cell* value, const NoneArgs& args) {
   *value = logic_cell(value->head() == 0);
   return value;
 }
 
-Cell* series_tail_q(Cell* value) {
+Cell* series_tail_q(Cell* value, const NoneArgs& args) {
   *value = logic_cell(series_at_tail_q(value));
   return value;
 }
 
-Cell* series_index_q(Cell* value) {
+Cell* series_index_q(Cell* value, const NoneArgs& args) {
   // A head of 2^31 - 1 has no index: no buffer holds that many units.
   if (value->head() == INT32_MAX) raise_error(kErrScriptOutOfRange, value);
   *value = integer_cell(value->head() + 1);
   return value;
 }
 
-int32_t series_length_q(Cell* value) { return series_length_clamped(value, false); }
+int32_t series_length_q(Cell* value, const NoneArgs& args) { return series_length_clamped(value, false); }
 
 // ---------------------------------------------------------------- pick and poke
 
-Cell* series_pick(Cell* value, int32_t index, Cell*) {
-  int64_t pos = pick_position(value, index);
+Cell* series_pick(Cell* value, const PickArgs& args) {
+  int64_t pos = pick_position(value, args.position);
   if (pos < 0 || pos >= series_total_length(value)) {
     *value = kNoneCell;
     return value;
@@ -257,63 +258,63 @@ Cell* series_pick(Cell* value, int32_t index, Cell*) {
   return value;
 }
 
-Cell* series_poke(Cell* value, int32_t index, Cell* new_value, Cell*) {
-  Cell boxed = integer_cell(index);
-  int64_t pos = pick_position(value, index);
+Cell* series_poke(Cell* value, const PokeArgs& args) {
+  Cell boxed = integer_cell(args.position);
+  int64_t pos = pick_position(value, args.position);
   if (pos < 0 || pos >= series_total_length(value)) raise_error(kErrScriptOutOfRange, &boxed);
   SeriesElement kind = element_kind_of(value);
   uint8_t byte = 0;
   switch (kind) {
     case SeriesElement::kCell: break;
     case SeriesElement::kByte:
-      if (!byte_of(new_value, &byte)) raise_error(kErrScriptInvalidArg, new_value);
+      if (!byte_of(args.value, &byte)) raise_error(kErrScriptInvalidArg, args.value);
       break;
     case SeriesElement::kVector: vector_element_not_done();
     case SeriesElement::kCodePoint:
-      if (!new_value->is(kTypeChar) || char_get(new_value) > kMaxCodePoint)
-        raise_error(kErrScriptInvalidArg, new_value);
+      if (!args.value->is(kTypeChar) || char_get(args.value) > kMaxCodePoint)
+        raise_error(kErrScriptInvalidArg, args.value);
       break;
   }
   int32_t at = int32_t(pos);
-  owner_notify_before(value, kOwnerPoke, at, 1, new_value);
+  SeriesChange change(value, kOwnerPoke, at, 1, args.value);
   // The owner's handler may have cut the series.
   if (at >= series_total_length(value)) raise_error(kErrScriptOutOfRange, &boxed);
   switch (kind) {
     case SeriesElement::kCell:
       if (block_indexed_q(value)) hashtable_delete_value(block_hash_index(value), at);
-      *reinterpret_cast<Cell*>(series_unit_at(series_buffer_of(value), at)) = *new_value;
+      *reinterpret_cast<Cell*>(series_unit_at(series_buffer_of(value), at)) = *args.value;
       hash_index(value, at, 1);
       break;
     case SeriesElement::kByte: *series_unit_at(series_buffer_of(value), at) = byte; break;
     case SeriesElement::kVector: vector_element_not_done();
-    case SeriesElement::kCodePoint: string_write_char(value->node(), uint32_t(at), char_get(new_value)); break;
+    case SeriesElement::kCodePoint: string_write_char(value->node(), uint32_t(at), char_get(args.value)); break;
   }
-  owner_notify_after(value, kOwnerPoke, at, 1, new_value);
-  return new_value;
+  change.done(at, 1, args.value);
+  return args.value;
 }
 
 // ---------------------------------------------------------------- random
 
-Cell* series_random(Cell* value, bool seed, bool secure, bool only) {
+Cell* series_random(Cell* value, const RandomArgs& args) {
   int32_t total = series_total_length(value);
   int32_t head = series_clamp_head(value, total);
-  if (seed) {
+  if (args.seed) {
     SeriesBuffer* b = series_buffer_of(value);
     random_seed(hash_murmur3(series_unit_at(b, head), size_t(total - head) * b->unit()));
     *value = kUnsetCell;
     return value;
   }
-  if (only) {
+  if (args.only) {
     if (head >= total) {
       *value = kNoneCell;
       return value;
     }
-    int32_t pos = head + random_integer(secure, total - head) - 1;
+    int32_t pos = head + random_integer(args.secure, total - head) - 1;
     series_element_at(value, pos, value);
     return value;
   }
   if (head >= total) return value;
-  owner_notify_before(value, kOwnerRandom, head, total - head);
+  SeriesChange change(value, kOwnerRandom, head, total - head);
   total = series_total_length(value);
   head = series_clamp_head(value, total);
   int32_t length = total - head;
@@ -321,56 +322,48 @@ Cell* series_random(Cell* value, bool seed, bool secure, bool only) {
   // Fisher-Yates: each position from the head takes a unit drawn among the
   // remaining ones, itself included.
   for (int32_t i = 0; i < length - 1; i++) {
-    int32_t j = i + random_integer(secure, length - i) - 1;
+    int32_t j = i + random_integer(args.secure, length - i) - 1;
     if (j == i) continue;
     SeriesBuffer* b = series_buffer_of(value);
     uint8_t* p = series_unit_at(b, head + i);
     std::swap_ranges(p, p + b->unit(), series_unit_at(b, head + j));
   }
   hash_index(value, head, length);
-  owner_notify_after(value, kOwnerRandom, head, length);
+  change.done(head, length);
   return value;
 }
 
 // ---------------------------------------------------------------- reflect and modify
 
-Cell* series_reflect(Cell* value, uint32_t field) {
+Cell* series_reflect(Cell* value, const ReflectArgs& args) {
+  uint32_t field = uint32_t(word_symbol(args.field));
   if (!owned_field_q(field)) raise_error(kErrInternalNotDone);
   *value = ownership_placeholder_owner_of(value);
   return value;
 }
 
-Cell* series_modify(Cell* value, Cell* field, Cell* new_value, bool) {
-  bool field_word = is_all_word(field->type());
-  if (!field_word || !owned_field_q(uint32_t(word_symbol(field)))) return new_value;
-  if (new_value->is(kTypeNone)) {
+Cell* series_modify(Cell* value, const ModifyArgs& args) {
+  bool field_word = is_all_word(args.field->type());
+  if (!field_word || !owned_field_q(uint32_t(word_symbol(args.field)))) return args.value;
+  if (args.value->is(kTypeNone)) {
     ownership_placeholder_unset(value);
-    return new_value;
+    return args.value;
   }
   // [object word]: the series becomes owned by that object's field.
-  if (!new_value->is(kTypeBlock)) raise_error(kErrScriptInvalidArg, new_value);
-  int32_t total = series_total_length(new_value);
-  int32_t head = series_clamp_head(new_value, total);
-  if (total - head < 2) raise_error(kErrScriptInvalidArg, new_value);
-  Cell* object = stack_push_value(*reinterpret_cast<Cell*>(series_unit_at(series_buffer_of(new_value), head)));
-  Cell* word = stack_push_value(*reinterpret_cast<Cell*>(series_unit_at(series_buffer_of(new_value), head + 1)));
-  if (!object->is(kTypeObject) || !word->is(kTypeWord)) raise_error(kErrScriptInvalidArg, new_value);
+  if (!args.value->is(kTypeBlock)) raise_error(kErrScriptInvalidArg, args.value);
+  int32_t total = series_total_length(args.value);
+  int32_t head = series_clamp_head(args.value, total);
+  if (total - head < 2) raise_error(kErrScriptInvalidArg, args.value);
+  Cell* object = stack_push_value(*reinterpret_cast<Cell*>(series_unit_at(series_buffer_of(args.value), head)));
+  Cell* word = stack_push_value(*reinterpret_cast<Cell*>(series_unit_at(series_buffer_of(args.value), head + 1)));
+  if (!object->is(kTypeObject) || !word->is(kTypeWord)) raise_error(kErrScriptInvalidArg, args.value);
   ownership_placeholder_set(value, object, word);
-  return new_value;
+  return args.value;
 }
 
 // ---------------------------------------------------------------- clear, remove, reverse
 
 namespace {
-
-// The count a /part argument gives against [v]: an integer! as it is, a
-// position in the same series (same type, same buffer) its head less [v]'s.
-// Anything else raises script invalid-refine-arg with the word part.
-int64_t part_count(const Cell* v, const Cell* part) {
-  if (part->is(kTypeInteger)) return integer_get(part);
-  if (part->type() == v->type() && part->node() == v->node()) return int64_t(part->head()) - v->head();
-  raise_refine_arg("part", part);
-}
 
 // Closes the [n] units at [pos] of [v] (moving the rest down) and keeps a
 // hash! index in step. MAY ALLOCATE, MAY RUN KIV CODE (hash! upkeep).
@@ -390,11 +383,11 @@ void close_units(const Cell* v, int32_t pos, int32_t n) {
 
 }  // namespace
 
-Cell* series_clear(Cell* value) {
+Cell* series_clear(Cell* value, const NoneArgs&) {
   int32_t total = series_total_length(value);
   int32_t head = series_clamp_head(value, total);
   if (head >= total) return value;
-  owner_notify_before(value, kOwnerClear, head, total - head);
+  SeriesChange change(value, kOwnerClear, head, total - head);
   total = series_total_length(value);
   head = series_clamp_head(value, total);
   if (head < total) {
@@ -402,23 +395,21 @@ Cell* series_clear(Cell* value) {
     SeriesBuffer* b = series_buffer_of(value);
     b->tail = b->head + uint32_t(head) * b->unit();
   }
-  owner_notify_after(value, kOwnerClear, head, total - head);
+  change.done(head, total - head);
   return value;
 }
 
-Cell* series_remove(Cell* value, Cell* part, Cell* key) {
-  int64_t count = 1;
-  if (part) {
-    count = part_count(value, part);
-    if (count < 1) return value;
-  }
+Cell* series_remove(Cell* value, const RemoveArgs& args) {
+  int64_t count = args.part ? args.part.count : 1;
+  if (count < 1) return value;
   int32_t start = series_clamp_head(value, series_total_length(value));
-  if (key) {
+  if (args.key) {
     // The key and the value after it go: found case-sensitively from the head.
-    FindArgs args{};
-    args.case_ = true;
+    FindArgs find;
+    find.value = args.key;
+    find.case_ = true;
     Cell* probe = stack_push_value(*value);
-    Cell* found = action_find(probe, key, args);
+    Cell* found = action_find(probe, find);
     if (found->is(kTypeNone) || found->node() != value->node()) {
       *value = kNoneCell;
       return value;
@@ -428,36 +419,34 @@ Cell* series_remove(Cell* value, Cell* part, Cell* key) {
   }
   int32_t total = series_total_length(value);
   if (start < total) {
-    owner_notify_before(value, kOwnerRemove, start, clamp(count, 0, total - start));
+    SeriesChange change(value, kOwnerRemove, start, clamp(count, 0, total - start));
     total = series_total_length(value);
     if (start > total) start = total;
     int32_t n = clamp(count, 0, total - start);
     if (n > 0) close_units(value, start, n);
-    owner_notify_after(value, kOwnerRemove, start, n);
+    change.done(start, n);
   }
-  if (key) value->set_head(start);
+  if (args.key) value->set_head(start);
   return value;
 }
 
-Cell* series_reverse(Cell* value, Cell* part, Cell* skip) {
+Cell* series_reverse(Cell* value, const ReverseArgs& args) {
   int32_t total = series_total_length(value);
   int32_t head = series_clamp_head(value, total);
   if (head >= total) return value;
   int64_t count = total - head;
-  if (part) {
-    count = part_count(value, part);
+  if (args.part) {
+    count = args.part.count;
     if (count < 1) return value;
     count = std::min<int64_t>(count, total - head);
   }
-  int64_t size = 1;
-  if (skip) {
-    if (!skip->is(kTypeInteger)) raise_refine_arg("skip", skip);
-    size = integer_get(skip);
+  int64_t size = args.skip.size;
+  if (args.skip) {
     if (size == count) return value;
-    if (size < 1) raise_error(kErrScriptOutOfRange, skip);
-    if (count < size || count % size != 0) raise_refine_arg("skip", skip);
+    if (size < 1) raise_error(kErrScriptOutOfRange, args.skip.arg);
+    if (count < size || count % size != 0) raise_refine_arg("skip", args.skip.arg);
   }
-  owner_notify_before(value, kOwnerReverse, head, int32_t(count));
+  SeriesChange change(value, kOwnerReverse, head, int32_t(count));
   total = series_total_length(value);
   head = series_clamp_head(value, total);
   // Whole records only, should the owner's handler have shortened the series.
@@ -472,7 +461,7 @@ Cell* series_reverse(Cell* value, Cell* part, Cell* skip) {
     for (; lo < hi; lo += record, hi -= record) std::swap_ranges(lo, lo + record, hi);
   }
   hash_index(value, head, n);
-  owner_notify_after(value, kOwnerReverse, head, n);
+  change.done(head, n);
   return value;
 }
 
@@ -523,60 +512,49 @@ Cell* push_part(const Cell* v, int32_t pos, int32_t n) {
 
 }  // namespace
 
-Cell* series_take(Cell* value, Cell* part, bool, bool last) {
+bool series_take_range(const Cell* value, const TakeArgs& args, int64_t* from, int64_t* n) {
   int32_t total = series_total_length(value);
   int32_t head = series_clamp_head(value, total);
-  if (head >= total) return stack_push_value(kNoneCell);
-  int64_t count = 1;
-  if (part) {
-    if (part->is(kTypeInteger)) {
-      count = integer_get(part);
-    } else if (part->type() == value->type() && part->node() == value->node()) {
-      count = last ? total - series_clamp_head(part, total) : int64_t(part->head()) - value->head();
-    } else {
-      raise_refine_arg("part", part);
-    }
-  }
-  // The range taken: [from, from + n).
-  int64_t from = head, n = 0;
-  if (last) {
-    n = count < 1 ? 0 : std::min<int64_t>(count, total - head);
-    from = total - n;
+  if (head >= total) return false;
+  int64_t count = args.part ? args.part.count : 1;
+  if (args.last) {
+    *n = count < 1 ? 0 : std::min<int64_t>(count, total - head);
+    *from = total - *n;
   } else if (count < 0) {
-    from = std::max<int64_t>(head + count, 0);
-    n = head - from;
+    *from = std::max<int64_t>(head + count, 0);
+    *n = head - *from;
   } else {
-    n = std::min<int64_t>(count, total - head);
+    *from = head;
+    *n = std::min<int64_t>(count, total - head);
   }
-  if (n == 0) return push_part(value, head, 0);
-  owner_notify_before(value, kOwnerTake, int32_t(from), int32_t(n));
-  total = series_total_length(value);
+  return true;
+}
+
+Cell* series_take(Cell* value, const TakeArgs& args) {
+  int64_t from = 0, n = 0;
+  if (!series_take_range(value, args, &from, &n)) return stack_push_value(kNoneCell);
+  if (n == 0) return push_part(value, series_clamp_head(value, series_total_length(value)), 0);
+  SeriesChange change(value, kOwnerTake, int32_t(from), int32_t(n));
+  int32_t total = series_total_length(value);
   from = std::min<int64_t>(from, total);
   n = std::min<int64_t>(n, total - from);
   Cell* result = push_part(value, int32_t(from), int32_t(n));
   close_units(value, int32_t(from), int32_t(n));
-  owner_notify_after(value, kOwnerTake, int32_t(from), int32_t(n));
+  change.done(int32_t(from), int32_t(n));
   return result;
 }
 
-Cell* series_copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
+Cell* series_copy(Cell* value, const CopyArgs& args) {
   int32_t total = series_total_length(value);
   int64_t offset = value->head();
   int64_t count = std::max<int64_t>(total - offset, 0);
-  if (part) {
-    if (part->is(kTypeInteger)) {
-      count = integer_get(part);
-    } else if (part->is(kTypePair)) {
-      // x by y: from unit x (1-based, or x back for a negative x) up to unit y.
-      int64_t x = pair_x(part), y = pair_y(part);
-      offset = std::max<int64_t>(x < 0 ? offset + x : offset + x - 1, 0);
-      count = y < x ? 0 : y - x;
-    } else if (is_series_type(part->type()) && !part->is(kTypeImage) && !part->is(kTypeMap) &&
-               part->node() == value->node()) {
-      count = int64_t(part->head()) - offset;
-    } else {
-      raise_refine_arg("part", part);
-    }
+  if (args.part && args.part.arg->is(kTypePair)) {
+    // x by y: from unit x (1-based, or x back for a negative x) up to unit y.
+    int64_t x = pair_x(args.part.arg), y = pair_y(args.part.arg);
+    offset = std::max<int64_t>(x < 0 ? offset + x : offset + x - 1, 0);
+    count = y < x ? 0 : y - x;
+  } else if (args.part) {
+    count = args.part.count;
   }
   if (count < 0) {
     // The units before the head, down to the first unit at most.
@@ -587,10 +565,10 @@ Cell* series_copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
   int32_t from = clamp(offset, 0, total);
   int32_t n = clamp(count, 0, total - from);
   Node node = new_buffer_like(value->node(), n);
-  *result = series_like(value, node);
-  result->header |= value->header & kFlagNewLine;
+  *args.result = series_like(value, node);
+  args.result->header |= value->header & kFlagNewLine;
   copy_units(value->node(), from, n, node);
-  return result;
+  return args.result;
 }
 
 // ---------------------------------------------------------------- move
@@ -630,14 +608,18 @@ bool move_compatible_q(const Cell* origin, const Cell* target) {
 
 // Moves [n] units from [s] to the head of another series [target].
 void move_between(Cell* origin, Cell* target, int32_t s, int32_t n) {
-  owner_notify_before(origin, kOwnerMove, s, n);
-  owner_notify_before(target, kOwnerMove, series_clamp_head(target, series_total_length(target)), n, origin);
+  SeriesChange origin_change(origin, kOwnerMove, s, n);
+  SeriesChange target_change(target, kOwnerMove, series_clamp_head(target, series_total_length(target)), n, origin);
   // Recomputed: the owners' handlers may have changed either series.
   if (!move_compatible_q(origin, target)) raise_move_bad(origin, target);
   int32_t total = series_total_length(origin);
   s = std::min(s, total);
   n = std::min(n, total - s);
-  if (n == 0) return;
+  if (n == 0) {
+    origin_change.done(s, 0);
+    target_change.done(series_clamp_head(target, series_total_length(target)), 0, origin);
+    return;
+  }
   Node tnode = target->node();
   // Text: the target takes the wider unit first; narrower units are widened as they are copied.
   uint32_t su = series_buffer_of(origin)->unit();
@@ -672,8 +654,8 @@ void move_between(Cell* origin, Cell* target, int32_t s, int32_t n) {
   hash_shift(origin, s, n, rest, true);
   hash_shift(target, t, n, ttotal - t, false);
   hash_index(target, t, n);
-  owner_notify_after(origin, kOwnerMove, s, n);
-  owner_notify_after(target, kOwnerMove, t, n, origin);
+  origin_change.done(s, n);
+  target_change.done(t, n, origin);
 }
 
 // Moves [n] units from [s] to the head of [target] within the same buffer:
@@ -692,34 +674,42 @@ void move_within(Cell* origin, Cell* target, int32_t s, int32_t n) {
   SeriesBuffer* b = series_buffer_of(origin);
   std::rotate(series_unit_at(b, lo), series_unit_at(b, mid), series_unit_at(b, hi));
   if (block_indexed_q(origin)) hashtable_move_range(block_hash_index(origin), s, landed, n);
+  // Within one series the owner hears only where the units landed.
   owner_notify_after(origin, kOwnerMove, landed, n);
 }
 
 }  // namespace
 
-Cell* series_move(Cell* origin, Cell* target, Cell* part) {
-  MoveKind tk = move_kind(target->type());
-  if (tk == MoveKind::kNone && !target->is(kTypeImage)) {
+Cell* series_move(Cell* origin, const MoveArgs& args) {
+  MoveKind tk = move_kind(args.target->type());
+  if (tk == MoveKind::kNone && !args.target->is(kTypeImage)) {
     Cell where = where_word_cell();
-    Cell datatype = datatype_cell(target->type());
+    Cell datatype = datatype_cell(args.target->type());
     Cell argument = name_word_cell("target");
     raise_error(kErrScriptExpectArg, &where, &datatype, &argument);
   }
-  int64_t count = 1;
-  if (part) {
-    if (!part->is(kTypeInteger)) raise_refine_arg("part", part);
-    count = integer_get(part);
-  }
+  int64_t count = args.part ? args.part.count : 1;
   int32_t total = series_total_length(origin);
   int32_t s = series_clamp_head(origin, total);
-  if (s >= total || count < 1) return target;
-  if (!move_compatible_q(origin, target)) raise_move_bad(origin, target);
+  if (s >= total || count < 1) return args.target;
+  if (!move_compatible_q(origin, args.target)) raise_move_bad(origin, args.target);
   int32_t n = int32_t(std::min<int64_t>(count, total - s));
-  if (origin->node() == target->node())
-    move_within(origin, target, s, n);
+  if (origin->node() == args.target->node())
+    move_within(origin, args.target, s, n);
   else
-    move_between(origin, target, s, n);
-  return target;
+    move_between(origin, args.target, s, n);
+  return args.target;
+}
+
+// ---------------------------------------------------------------- set operations
+
+Cell* series_set_op(Cell* set1, Cell* set2, SetOpArgs args) {
+  if (args.op < kSetUnique || args.op > kSetDifference) fatal_no_switch();
+  args.skip = record_size_of(args.skip.arg);
+  if (args.skip.size < 1) raise_refine_arg("skip", args.skip.arg);
+  if (is_any_block(set1->type())) return block_set_op(set1, set2, args);
+  if (is_any_string(set1->type()) || set1->is(kTypeBinary)) return string_set_op(set1, set2, args);
+  raise_error(kErrScriptInvalidArg, set1);
 }
 
 // ---------------------------------------------------------------- registration
@@ -749,13 +739,5 @@ void series_datatype_init() {
                       .modify = series_modify}});
 }
 
-int64_t series_part_count(const Cell* series, const Cell* part, int64_t head, bool backward) {
-  if (part->is(kTypeInteger)) return integer_get(part);
-  if (part->type() == series->type() && part->node() == series->node()) {
-    int64_t at = part->head();
-    return backward ? head - at : at - head;
-  }
-  raise_refine_arg("part", part);
-}
 
 }  // namespace kiv

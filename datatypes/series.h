@@ -29,6 +29,7 @@
 
 #include <cstdint>
 
+#include "datatypes/action_slots.h"
 #include "runtime/cell.h"
 #include "runtime/memory.h"
 #include "runtime/typesets.h"
@@ -82,6 +83,31 @@ SeriesElement series_element_kind(TypeId type);
 // Raises internal not-done for vector! elements (not built yet).
 void series_element_at(const Cell* series, int32_t index, Cell* out);
 
+// ---------------------------------------------------------------- set operations
+
+// The set operations behind the natives unique, union, intersect, exclude and
+// difference (codes shared with typeset! and bitset!).
+enum SetOp : int32_t {
+  kSetUnique = 8,
+  kSetUnion = 9,
+  kSetIntersect = 10,
+  kSetExclude = 11,
+  kSetDifference = 12,
+};
+
+struct SetOpArgs {
+  SetOp op = kSetUnique;
+  bool case_ = false;   // case-sensitive matching
+  RecordSize skip;      // record size, 1 without /skip
+};
+
+// MAY ALLOCATE, MAY RUN KIV CODE. The set operation args.op on two series of
+// the block family or of text (and bytes); [set2] is unused by unique. Reads
+// /skip (an integer! of 1 or more, else script invalid-refine-arg) and hands
+// over to block_set_op or string_set_op; any other series raises script
+// invalid-arg. The result replaces [set1], which is returned.
+Cell* series_set_op(Cell* set1, Cell* set2, SetOpArgs args);
+
 // ---------------------------------------------------------------- hash! index upkeep
 // Each does nothing unless [value] is a hash! with an index table. Positions
 // are absolute cell indexes.
@@ -100,55 +126,54 @@ void series_hash_index_new(Cell* value);
 
 // ---------------------------------------------------------------- handlers of series!
 
-// The /part count of [series] from index [head]: an integer as it is, a
-// position in the same buffer as its distance from the head (counted toward
-// the buffer's start with [backward]); anything else raises invalid-refine-arg.
-int64_t series_part_count(const Cell* series, const Cell* part, int64_t head, bool backward);
-
 // MAY RUN KIV CODE (owner notification). /seed seeds the generator from the
 // bytes from the head to the tail (the result is unset!); /only picks one
 // element (none when empty); else the units from the head are shuffled in place.
-Cell* series_random(Cell* value, bool seed, bool secure, bool only);
+Cell* series_random(Cell* value, const RandomArgs& args);
 // Field `owned`: the owner object or none. Any other field raises internal not-done.
-Cell* series_reflect(Cell* value, uint32_t field);
-Cell* series_at(Cell* value, Cell* index);
-Cell* series_back(Cell* value);
+Cell* series_reflect(Cell* value, const ReflectArgs& args);
+Cell* series_at(Cell* value, const AtArgs& args);
+Cell* series_back(Cell* value, const NoneArgs& args);
 // MAY RUN KIV CODE. Cuts the tail at the head.
-Cell* series_clear(Cell* value);
+Cell* series_clear(Cell* value, const NoneArgs& args);
 // MAY ALLOCATE. The generic copy (strings, binaries, vectors): the units from
 // the head, or the /part range (integer, pair! x by y, or a position in the
 // same buffer), into a new buffer of the same unit written to *[result].
 // Word 3 of the result is 0 except for vector! (its element type): a hash!
 // result has no index yet, which hash!'s own copy gives it.
-Cell* series_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
-Cell* series_head(Cell* value);
-Cell* series_head_q(Cell* value);
-Cell* series_index_q(Cell* value);
-int32_t series_length_q(Cell* value);
+Cell* series_copy(Cell* value, const CopyArgs& args);
+Cell* series_head(Cell* value, const NoneArgs& args);
+Cell* series_head_q(Cell* value, const NoneArgs& args);
+Cell* series_index_q(Cell* value, const NoneArgs& args);
+int32_t series_length_q(Cell* value, const NoneArgs& args);
 // MAY ALLOCATE, MAY RUN KIV CODE. Moves 1 (or /part) units from [origin]'s
 // head to [target]'s head, within one buffer or between two. Returns [target].
-Cell* series_move(Cell* origin, Cell* target, Cell* part);
-Cell* series_next(Cell* value);
+Cell* series_move(Cell* origin, const MoveArgs& args);
+Cell* series_next(Cell* value, const NoneArgs& args);
 // Overwrites [value] with the element at [index] (1 is the head, -1 the unit
 // before it) or none when out of range, and returns it.
-Cell* series_pick(Cell* value, int32_t index, Cell* boxed);
+Cell* series_pick(Cell* value, const PickArgs& args);
 // MAY ALLOCATE (string widening), MAY RUN KIV CODE. Stores [new_value] at
 // [index]; returns [new_value].
-Cell* series_poke(Cell* value, int32_t index, Cell* new_value, Cell* boxed);
+Cell* series_poke(Cell* value, const PokeArgs& args);
 // MAY RUN KIV CODE (owner notification; /key runs the type's find).
-Cell* series_remove(Cell* value, Cell* part, Cell* key);
+Cell* series_remove(Cell* value, const RemoveArgs& args);
 // MAY RUN KIV CODE.
-Cell* series_reverse(Cell* value, Cell* part, Cell* skip);
-Cell* series_skip(Cell* value, Cell* offset);
-Cell* series_tail(Cell* value);
-Cell* series_tail_q(Cell* value);
+Cell* series_reverse(Cell* value, const ReverseArgs& args);
+Cell* series_skip(Cell* value, const SkipArgs& args);
+Cell* series_tail(Cell* value, const NoneArgs& args);
+Cell* series_tail_q(Cell* value, const NoneArgs& args);
+// The units take takes from [value]: [*from, *from + *count) in absolute
+// units, from the head (a negative /part count: before it) or from the tail
+// with /last. False when the value is empty from its head (take answers none).
+bool series_take_range(const Cell* value, const TakeArgs& args, int64_t* from, int64_t* count);
 // MAY ALLOCATE, MAY RUN KIV CODE. The core of take that block! and string!
 // wrap: pushes and returns none (empty from the head) or a new series of the
 // value's type holding the taken units; the units leave [value]'s buffer.
-Cell* series_take(Cell* value, Cell* part, bool deep, bool last);
+Cell* series_take(Cell* value, const TakeArgs& args);
 // MAY ALLOCATE, MAY RUN KIV CODE. Field `owned`: none releases ownership, a
 // block [object word] makes the series owned. Returns [new_value].
-Cell* series_modify(Cell* value, Cell* field, Cell* new_value, bool case_);
+Cell* series_modify(Cell* value, const ModifyArgs& args);
 
 // Registers series! (type 42, no parent).
 void series_datatype_init();

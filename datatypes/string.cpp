@@ -27,6 +27,7 @@
 #include "runtime/hashtable.h"
 #include "runtime/ownership.h"
 #include "datatypes/float.h"
+#include "datatypes/form.h"
 
 namespace kiv {
 
@@ -425,126 +426,139 @@ void string_poke_char(Cell* series, int64_t index, Cell* value, const Cell* boxe
   if (index < 0 || index >= string_total_length(series)) raise_error(kErrScriptOutOfRange, boxed);
   uint32_t cp = char_get(value);
   if (cp > kMaxCodePoint) raise_error(kErrScriptInvalidChar, value);
-  owner_notify_before(series, kOwnerPoke, int32_t(index), 1, value);
+  SeriesChange change(series, kOwnerPoke, int32_t(index), 1, value);
   // The owner's handler may have shortened the text.
   if (index >= string_total_length(series)) raise_error(kErrScriptOutOfRange, boxed);
   string_write_char(series->node(), uint32_t(index), cp);
-  owner_notify_after(series, kOwnerPoke, int32_t(index), 1, value);
+  change.done(int32_t(index), 1, value);
 }
 
 namespace {
-
-bool block_family_q(TypeId t) { return t == kTypeBlock || t == kTypeParen || t == kTypeHash; }
 
 // A new string! of 16 units pushed on the data stack.
 Cell* push_new_string() { return string_make_at(stack_push(), 16); }
 
 // ---------------------------------------------------------------- make and to
 
-Cell* string_to(Cell*, Cell* spec, TypeId type) {
+Cell* string_to(Cell* proto, const MakeArgs& args) {
+  TypeId type = make_target_type(proto);
   Cell* out;
-  TypeId from = spec->type();
+  TypeId from = args.spec->type();
   if (is_any_string(from)) {
     out = stack_push_value(kUnsetCell);
-    uint32_t head = uint32_t(string_head_index(spec));
-    uint32_t count = uint32_t(string_length(spec));
-    uint32_t unit = string_unit(spec);
+    uint32_t head = uint32_t(string_head_index(args.spec));
+    uint32_t count = uint32_t(string_length(args.spec));
+    uint32_t unit = string_unit(args.spec);
     Node copy = series_alloc(count ? count : 1, unit, 0);
-    SeriesBuffer* source = series_buffer(spec->node());
+    SeriesBuffer* source = series_buffer(args.spec->node());
     SeriesBuffer* target = series_buffer(copy);
     std::memcpy(target->head_ptr(), source->head_ptr() + size_t(head) * unit, size_t(count) * unit);
     target->tail = target->head + count * unit;
     *out = make_cell(kTypeString, 0, copy, 0);
   } else if (from == kTypeBinary) {
     out = stack_push_value(kUnsetCell);
-    SeriesBuffer* b = series_buffer(spec->node());
-    int64_t head = spec->head() < 0 ? 0 : spec->head();
+    SeriesBuffer* b = series_buffer(args.spec->node());
+    int64_t head = args.spec->head() < 0 ? 0 : args.spec->head();
     uint32_t total = b->tail - b->head;
     uint32_t start = head > total ? total : uint32_t(head);
     uint32_t remaining = 0;
-    Node node = load_utf8(ByteSource::series(spec->node(), start), total - start, 0, &remaining, false);
+    Node node = load_utf8(ByteSource::series(args.spec->node(), start), total - start, 0, &remaining, false);
     *out = make_cell(kTypeString, 0, node, 0);
     if (remaining) {
-      b = series_buffer(spec->node());
+      b = series_buffer(args.spec->node());
       raise_invalid_utf8(b->tail_ptr() - remaining, remaining);
     }
-  } else if (block_family_q(from)) {
+  } else if (is_any_list(from)) {
     out = push_new_string();
-    Node block = spec->node();
-    int32_t head = spec->head() < 0 ? 0 : spec->head();
+    Node block = args.spec->node();
+    int32_t head = args.spec->head() < 0 ? 0 : args.spec->head();
     // Each value formed in turn, nothing between them; the block may move meanwhile.
     for (uint32_t i = uint32_t(head);; i++) {
       SeriesBuffer* b = series_buffer(block);
       if (i >= b->tail / sizeof(Cell) - b->head / sizeof(Cell)) break;
       StackSave save;
       Cell* item = stack_push_value(b->head_cell()[i]);
-      action_form(item, out, nullptr, kNoLimit);
+      form_whole(item, out);
     }
   } else if (from == kTypeRefinement) {
     out = push_new_string();
     if (type == kTypeString)
-      action_form(spec, out, nullptr, kNoLimit);
+      form_whole(args.spec, out);
     else
-      action_mold(spec, out, false, false, false, nullptr, kNoLimit, 0);
+      mold_whole(args.spec, out);
   } else if (from == kTypeNone) {
     Cell datatype = datatype_cell(type);
-    raise_error(kErrScriptBadToArg, &datatype, spec);
+    raise_error(kErrScriptBadToArg, &datatype, args.spec);
   } else {
     out = push_new_string();
-    action_form(spec, out, nullptr, kNoLimit);
+    form_whole(args.spec, out);
   }
   out->set_type(type);
   return out;
 }
 
-Cell* string_make(Cell* proto, Cell* spec, TypeId type) {
-  if (spec->is(kTypeInteger) || spec->is(kTypeFloat)) {
-    int32_t n = float_to_int(spec);
-    if (n < 0) raise_error(kErrScriptOutOfRange, spec);
+Cell* string_make(Cell* proto, const MakeArgs& args) {
+  TypeId type = make_target_type(proto);
+  if (args.spec->is(kTypeInteger) || args.spec->is(kTypeFloat)) {
+    int32_t n = float_to_int(args.spec);
+    if (n < 0) raise_error(kErrScriptOutOfRange, args.spec);
     Cell* out = string_make_at(stack_push(), uint32_t(n));
     out->set_type(type);
     return out;
   }
   if (type == kTypeBinary) {
-    if (spec->is(kTypeMoney)) {
+    if (args.spec->is(kTypeMoney)) {
       Cell datatype = datatype_cell(type);
-      raise_error(kErrScriptBadMakeArg, &datatype, spec);
+      raise_error(kErrScriptBadMakeArg, &datatype, args.spec);
     }
-    return KIV_GET_ACTION(kTypeBinary, To, to)(proto, spec, type);
+    return action_handler<&ActionSlots::to>(kTypeBinary, kActionTo)(proto, args);
   }
-  return string_to(proto, spec, type);
+  return string_to(proto, args);
 }
 
 // ---------------------------------------------------------------- compare and path access
 
-int string_compare(Cell* value, Cell* other, CompareOp op) {
-  if (value->type() != other->type()) {
-    if (is_any_string(other->type()) && (op == kCmpEqual || op == kCmpNotEqual))
-      return string_compare_core(value, other, op, 0);
+int string_compare(Cell* value, const CompareArgs& args) {
+  if (value->type() != args.value2->type()) {
+    if (is_any_string(args.value2->type()) && (args.op == kCmpEqual || args.op == kCmpNotEqual))
+      return string_compare_core(value, args.value2, args.op, 0);
     return kNotComparable;
   }
-  return string_compare_core(value, other, op, 0);
+  return string_compare_core(value, args.value2, args.op, 0);
 }
 
-Cell* string_eval_path(const EvalPathArgs& a) {
-  const Cell* where = a.path ? a.path : a.parent;
-  if (a.element->is(kTypeWord)) raise_error(kErrScriptInvalidPath, where, a.element);
+Cell* string_eval_path(Cell* parent, const EvalPathArgs& args) {
+  const Cell* where = args.path ? args.path : parent;
+  if (args.element->is(kTypeWord)) raise_error(kErrScriptInvalidPath, where, args.element);
   // The handlers below overwrite their first argument: they get copies.
-  Cell* series = stack_push_cell(a.parent);
-  Cell* key = stack_push_cell(a.element);
+  Cell* series = stack_push_cell(parent);
+  Cell* key = stack_push_cell(args.element);
   if (key->is(kTypeInteger)) {
-    int32_t index = integer_get(key);
-    if (!a.value) return KIV_GET_ACTION(series->type(), Pick, pick)(series, index, key);
-    return KIV_GET_ACTION(series->type(), Poke, poke)(series, index, a.value, key);
+    if (!args.value) {
+      PickArgs pick;
+      pick.index = key;
+      pick.position = integer_get(key);
+      return action_handler<&ActionSlots::pick>(series->type(), kActionPick)(series, pick);
+    }
+    PokeArgs poke;
+    poke.index = key;
+    poke.value = args.value;
+    poke.position = integer_get(key);
+    return action_poke(series, poke);
   }
   // Any other element: the code point after a match of it.
-  FindArgs args{};
-  if (!a.value) return KIV_GET_ACTION(series->type(), Select, select)(series, key, args);
-  Cell* found = KIV_GET_ACTION(series->type(), Find, find)(series, key, args);
-  if (found->is(kTypeNone)) raise_error(kErrScriptBadPathSet, where, a.element);
+  if (!args.value) {
+    SelectArgs select;
+    select.value = key;
+    return action_handler<&ActionSlots::select>(series->type(), kActionSelect)(series, select);
+  }
+  FindArgs find;
+  find.value = key;
+  Cell* found = action_find(series, find);
+  if (found->is(kTypeNone)) raise_error(kErrScriptBadPathSet, where, args.element);
   Cell boxed = integer_cell(2);
-  string_poke_char(found, int64_t(found->head()) + 1, a.value, &boxed);
-  return a.value;
+  string_poke_char(found, int64_t(found->head()) + 1, args.value, &boxed);
+  return args.value;
 }
 
 }  // namespace

@@ -29,6 +29,7 @@
 #include <string_view>
 
 #include "datatypes/action_slots.h"
+#include "datatypes/series.h"
 #include "runtime/cell.h"
 #include "runtime/memory.h"
 #include "runtime/typesets.h"
@@ -189,11 +190,10 @@ inline constexpr int kMoldCharEscape = 253;
 // MAY ALLOCATE. Appends the text from [value]'s head to [buffer] (at most
 // [limit] code points when [arg], the /part argument, is present); returns
 // [limit] less the value's length from its head.
-int32_t string_form(Cell* value, Cell* buffer, Cell* arg, int32_t limit);
+int32_t string_form(Cell* value, const FormArgs& args);
 // MAY ALLOCATE. Appends the molded text ("..." or {...}); returns [limit] less
 // the code points molded, less 2 for the delimiters.
-int32_t string_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t limit,
-                    int32_t indent);
+int32_t string_mold(Cell* value, const MoldArgs& args);
 // MAY ALLOCATE. Appends [cp] in its molded form: ^(hex) for 30, 128-159 and with
 // [all] everything from 128; in mode kMoldCharEscape also ^letter for control
 // characters, ^" and ^^, and ^~ for 127. Returns the code points appended.
@@ -211,15 +211,15 @@ int32_t string_mold_char(Cell* buffer, uint32_t cp, int mode, bool all);
 Cell string_element_at(const Cell* series, uint32_t index);
 // MAY ALLOCATE (a formed search value). find: writes the first slot with the
 // series at the match (or after it with /tail), or none.
-Cell* string_find(Cell* series, Cell* value, const FindArgs& args);
+Cell* string_find(Cell* series, const FindArgs& args);
 // MAY ALLOCATE. select: the element after the match, or none, in the first slot.
-Cell* string_select(Cell* series, Cell* value, const FindArgs& args);
-// MAY ALLOCATE. The set operation [op] (8 unique, 9 union, 10 intersect, 11
-// exclude, 12 difference) of the texts from the heads of [a] and [b] ([b] is
-// unused by unique), in records of [skip] units (null: 1) identified by their
-// first code point, folded unless [case_sensitive]. The result, a new text of
-// [a]'s type at head 0, replaces [a], which is returned.
-Cell* string_set_op(Cell* a, const Cell* b, bool case_sensitive, const Cell* skip, int32_t op);
+Cell* string_select(Cell* series, const SelectArgs& select_args);
+// MAY ALLOCATE. The set operation on the texts (or bytes) from the heads of [a]
+// and [b] ([b] unused by unique), in records of args.skip units identified by
+// their first code point, folded unless args.case_. The result, a new text of
+// [a]'s type at head 0, replaces [a], which is returned. Called through
+// series_set_op.
+Cell* string_set_op(Cell* a, Cell* b, const SetOpArgs& args);
 // PARSE: whether [value] matches at [str]'s head: a char! its code point (folded
 // unless [op] is strict-equal), a tag! its bracketed text, other string-like
 // values their text (string_compare_core in match mode).
@@ -242,18 +242,18 @@ bool bitset_bit_q(Node bits, uint32_t n);
 // [part] limits the text added (see string_modify.cpp), [dup] repeats it (an
 // integer!; below 1 adds nothing). append answers the series at head 0, insert
 // the position after the inserted text.
-Cell* string_insert(Cell* series, Cell* value, Cell* part, bool only, Cell* dup, bool append);
+Cell* string_insert(Cell* series, const InsertArgs& args);
 // MAY ALLOCATE, MAY RUN KIV CODE. change: overwrites from the head (or replaces
 // exactly [part] units) with the value's whole text; answers the position after it.
-Cell* string_change(Cell* series, Cell* value, Cell* part, bool only, Cell* dup);
+Cell* string_change(Cell* series, const ChangeArgs& args);
 // MAY ALLOCATE, MAY RUN KIV CODE. take: series! take; without /part a single
 // unit taken comes back as its element.
-Cell* string_take(Cell* series, Cell* part, bool deep, bool last);
+Cell* string_take(Cell* series, const TakeArgs& args);
 // MAY ALLOCATE, MAY RUN KIV CODE. swap: exchanges the code points at the two
 // heads (either buffer may widen); answers [series1].
-Cell* string_swap(Cell* series1, Cell* series2);
+Cell* string_swap(Cell* series1, const SwapArgs& args);
 // MAY RUN KIV CODE. trim: removes whitespace (or the /with set) from the head on.
-Cell* string_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+Cell* string_trim(Cell* series, const TrimArgs& args);
 // MAY ALLOCATE, MAY RUN KIV CODE. sort: sorts the units (or records) from the head.
 Cell* string_sort(Cell* series, const SortArgs& args);
 // MAY ALLOCATE, MAY RUN KIV CODE. uppercase ([upper]) and lowercase: maps a

@@ -22,6 +22,7 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/series.h"
+#include "datatypes/form.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
@@ -89,23 +90,6 @@ void refresh_text(AddedText* t) {
 
 enum class PartRule : uint8_t { kAppend, kInsert, kChange };
 
-bool spread_q(TypeId t) { return t == kTypeBlock || t == kTypeParen || t == kTypeHash; }
-
-// The /part limit of append and insert, counted against the added [value]: -1
-// (no limit) when absent or negative.
-int64_t part_limit(const Cell* value, const Cell* part) {
-  if (!part) return -1;
-  int64_t n;
-  if (part->is(kTypeInteger)) {
-    n = integer_get(part);
-  } else if (part->type() == value->type() && part->node() == value->node()) {
-    n = int64_t(part->head()) - value->head();
-  } else {
-    raise_refine_arg("part", part);
-  }
-  return n < 0 ? -1 : n;
-}
-
 // MAY ALLOCATE. The text [value] adds under [rule] and the /part [limit]:
 // - char!: its code point; string-like values: their text from the head, cut
 //   to the limit (never for change);
@@ -137,7 +121,7 @@ AddedText added_text(Cell* value, int64_t limit, bool only, PartRule rule) {
     append_char(scratch->node(), '<');
     string_concatenate(scratch, value, -1, 0, ConcatMode::kAppend);
     append_char(scratch->node(), '>');
-  } else if (spread_q(type)) {
+  } else if (is_any_list(type)) {
     const bool count_values = rule == PartRule::kAppend && !only;
     if (count_values) cut = false;
     const Node block = value->node();
@@ -150,11 +134,11 @@ AddedText added_text(Cell* value, int64_t limit, bool only, PartRule rule) {
       if (limited && !count_values && string_length(scratch) >= limit) break;
       StackSave save;
       Cell* item = stack_push_value(b->head_cell()[i]);
-      action_form(item, scratch, nullptr, kNoLimit);
+      form_whole(item, scratch);
     }
   } else {
     if (rule == PartRule::kAppend && !only) cut = false;
-    action_form(value, scratch, nullptr, kNoLimit);
+    form_whole(value, scratch);
   }
   t.node = scratch->node();
   t.start = 0;
@@ -216,95 +200,84 @@ uint32_t splice_text(Node node, uint32_t index, uint32_t replaced, const AddedTe
 
 // ---------------------------------------------------------------- append, insert, change
 
-Cell* string_insert(Cell* series, Cell* value, Cell* part, bool only, Cell* dup_arg, bool append) {
-  if (append && !part && !dup_arg && value->is(kTypeChar)) {
+Cell* string_insert(Cell* series, const InsertArgs& args) {
+  if (args.append && !args.part && !args.dup && args.value->is(kTypeChar)) {
     // The common case, kept short: one code point at the tail.
-    uint32_t cp = char_get(value);
-    if (cp > kMaxCodePoint) raise_error(kErrScriptInvalidChar, value);
+    uint32_t cp = char_get(args.value);
+    if (cp > kMaxCodePoint) raise_error(kErrScriptInvalidChar, args.value);
     const Node node = series->node();
-    const bool owned = series_buffer(node)->flags & kSeriesOwned;
-    if (owned) owner_notify_before(series, kOwnerAppend, string_total_length(series), 1);
+    SeriesChange change(series, kOwnerAppend, string_total_length(series), 1);
     append_char(node, cp);
-    if (owned) owner_notify_after(series, kOwnerAppend, string_total_length(series) - 1, 1);
+    change.done(string_total_length(series) - 1, 1);
     series->set_head(0);
     return series;
   }
-  const int64_t limit = part_limit(value, part);
-  const uint32_t dup = dup_count(dup_arg);
+  // The entry has read /part against the value: a count of 0 or more.
+  const int64_t limit = args.part ? args.part.count : -1;
+  const uint32_t dup = dup_count(args.dup);
   const Node node = series->node();
   int32_t head = string_head_index(series);
   if (dup == 0) {
-    if (!append) series->set_head(head);
+    if (!args.append) series->set_head(head);
     return series;
   }
-  AddedText text = added_text(value, limit, only, append ? PartRule::kAppend : PartRule::kInsert);
+  AddedText text = added_text(args.value, limit, args.only, args.append ? PartRule::kAppend : PartRule::kInsert);
   uint64_t added = uint64_t(text.count) * dup;
   if (added == 0) {
-    if (!append) series->set_head(head);
+    if (!args.append) series->set_head(head);
     return series;
   }
   check_room(node, 0, added, text_unit(text));
-  const OwnerWord word = append ? kOwnerAppend : kOwnerInsert;
-  int32_t index = append ? string_total_length(series) : head;
-  owner_notify_before(series, word, index, int32_t(added));
+  int32_t index = args.append ? string_total_length(series) : head;
+  SeriesChange change(series, args.append ? kOwnerAppend : kOwnerInsert, index, int32_t(added));
   int32_t total = string_total_length(series);
-  index = append ? total : std::min(index, total);
+  index = args.append ? total : std::min(index, total);
   refresh_text(&text);
-  if (!text.node && dup == 1 && append) {
+  if (!text.node && dup == 1 && args.append) {
     append_char(node, text.cp);
     added = 1;
   } else {
     added = splice_text(node, uint32_t(index), 0, text, dup);
   }
-  owner_notify_after(series, word, index, int32_t(added));
-  series->set_head(append ? 0 : index + int32_t(added));
+  change.done(index, int32_t(added));
+  series->set_head(args.append ? 0 : index + int32_t(added));
   return series;
 }
 
-Cell* string_change(Cell* series, Cell* value, Cell* part, bool only, Cell* dup_arg) {
+Cell* string_change(Cell* series, const ChangeArgs& args) {
   const Node node = series->node();
   int32_t head = string_clamp_head(series);
-  int64_t replace = -1;
-  if (part) {
-    if (part->is(kTypeInteger)) {
-      replace = integer_get(part);
-    } else if (part->type() == series->type() && part->node() == node) {
-      replace = int64_t(part->head()) - head;
-    } else {
-      raise_refine_arg("part", part);
-    }
-    replace = std::max<int64_t>(replace, 0);
-  }
-  const uint32_t dup = dup_count(dup_arg);
-  AddedText text = added_text(value, -1, only, PartRule::kChange);
+  const int64_t replace = args.part ? std::max<int64_t>(args.part.count, 0) : -1;
+  const uint32_t dup = dup_count(args.dup);
+  AddedText text = added_text(args.value, -1, args.only, PartRule::kChange);
   const uint64_t added = uint64_t(text.count) * dup;
   int32_t total = string_total_length(series);
   int64_t remaining = total - head;
-  uint32_t replaced = uint32_t(part ? std::min(replace, remaining) : std::min<int64_t>(added, remaining));
+  uint32_t replaced = uint32_t(args.part ? std::min(replace, remaining) : std::min<int64_t>(added, remaining));
   if (added == 0 && replaced == 0) return series;
   check_room(node, replaced, added, text_unit(text));
-  owner_notify_before(series, kOwnerChange, head, int32_t(replaced));
+  SeriesChange change(series, kOwnerChange, head, int32_t(replaced));
   total = string_total_length(series);
   head = std::min(head, total);
   replaced = std::min<uint32_t>(replaced, uint32_t(total - head));
   refresh_text(&text);
   uint32_t n = splice_text(node, uint32_t(head), replaced, text, dup);
-  owner_notify_after(series, kOwnerChange, head, int32_t(n));
+  change.done(head, int32_t(n));
   series->set_head(head + int32_t(n));
   return series;
 }
 
 // ---------------------------------------------------------------- take and swap
 
-Cell* string_take(Cell* series, Cell* part, bool deep, bool last) {
-  Cell* result = series_take(series, part, deep, last);
-  if (!part && !result->is(kTypeNone) && series_total_length(result) == 1) *result = string_element_at(result, 0);
+Cell* string_take(Cell* series, const TakeArgs& args) {
+  Cell* result = series_take(series, args);
+  if (!args.part && !result->is(kTypeNone) && series_total_length(result) == 1) *result = string_element_at(result, 0);
   *series = *result;
   return series;
 }
 
-Cell* string_swap(Cell* series1, Cell* series2) {
-  if (!is_any_string(series2->type()) && !series2->is(kTypeBinary)) raise_error(kErrScriptInvalidArg, series2);
+Cell* string_swap(Cell* series1, const SwapArgs& args) {
+  if (!is_any_string(args.series2->type()) && !args.series2->is(kTypeBinary)) raise_error(kErrScriptInvalidArg, args.series2);
   // A binary! holds bytes only: a wider code point for it is refused, not stored.
   auto check_fits = [](const Cell* target, const Cell* source) {
     uint32_t cp = string_char_at(source, uint32_t(string_head_index(source)));
@@ -314,21 +287,25 @@ Cell* string_swap(Cell* series1, Cell* series2) {
     }
   };
   auto ready = [&] {
-    if (string_at_tail_q(series1) || string_at_tail_q(series2)) return false;
-    check_fits(series1, series2);
-    check_fits(series2, series1);
+    if (string_at_tail_q(series1) || string_at_tail_q(args.series2)) return false;
+    check_fits(series1, args.series2);
+    check_fits(args.series2, series1);
     return true;
   };
   if (!ready()) return series1;
-  owner_notify_before(series1, kOwnerSwap, string_head_index(series1), 1);
-  owner_notify_before(series2, kOwnerSwap, string_head_index(series2), 1);
-  if (!ready()) return series1;
-  uint32_t i1 = uint32_t(string_head_index(series1)), i2 = uint32_t(string_head_index(series2));
-  uint32_t c1 = string_char_at(series1, i1), c2 = string_char_at(series2, i2);
+  SeriesChange change1(series1, kOwnerSwap, string_head_index(series1), 1);
+  SeriesChange change2(args.series2, kOwnerSwap, string_head_index(args.series2), 1);
+  if (!ready()) {
+    change1.done(string_head_index(series1), 0);
+    change2.done(string_head_index(args.series2), 0);
+    return series1;
+  }
+  uint32_t i1 = uint32_t(string_head_index(series1)), i2 = uint32_t(string_head_index(args.series2));
+  uint32_t c1 = string_char_at(series1, i1), c2 = string_char_at(args.series2, i2);
   string_write_char(series1->node(), i1, c2);
-  string_write_char(series2->node(), i2, c1);
-  owner_notify_after(series1, kOwnerSwap, int32_t(i1), 1);
-  owner_notify_after(series2, kOwnerSwap, int32_t(i2), 1);
+  string_write_char(args.series2->node(), i2, c1);
+  change1.done(int32_t(i1), 1);
+  change2.done(int32_t(i2), 1);
   return series1;
 }
 
@@ -420,24 +397,24 @@ uint32_t trim_units(Node node, uint32_t head, bool trim_head, bool trim_tail, bo
 
 }  // namespace
 
-Cell* string_trim(Cell* series, bool head_only, bool tail_only, bool auto_, bool lines, bool all, Cell* with) {
+Cell* string_trim(Cell* series, const TrimArgs& args) {
   std::vector<uint32_t> set;
-  const bool remove_set = all || with;
-  if (remove_set) set = trim_set(with);
-  else if (auto_) raise_error(kErrInternalNotDone);
+  const bool remove_set = args.all || args.with;
+  if (remove_set) set = trim_set(args.with);
+  else if (args.auto_) raise_error(kErrInternalNotDone);
   if (remove_set && set.empty()) return series;
   int32_t head = string_head_index(series);
   int32_t total = string_total_length(series);
   if (head >= total) return series;
-  owner_notify_before(series, kOwnerTrim, head, total - head);
+  SeriesChange change(series, kOwnerTrim, head, total - head);
   head = string_head_index(series);
   total = string_total_length(series);
   // /head alone keeps the end, /tail alone the start; neither also trims inside.
-  uint32_t end = trim_units(series->node(), uint32_t(head), !tail_only || head_only, !head_only || tail_only,
-                            !head_only && !tail_only, lines, remove_set ? &set : nullptr);
+  uint32_t end = trim_units(series->node(), uint32_t(head), !args.tail || args.head, !args.head || args.tail,
+                            !args.head && !args.tail, args.lines, remove_set ? &set : nullptr);
   SeriesBuffer* b = series_buffer(series->node());
   b->tail = b->head + end * b->unit();
-  owner_notify_after(series, kOwnerTrim, head, int32_t(end) - head);
+  change.done(head, int32_t(end) - head);
   return series;
 }
 
@@ -606,49 +583,19 @@ int compare_with_function(const void* a, const void* b, intptr_t context, uint32
   return function_order(result);
 }
 
-bool function_q(TypeId t) {
-  return t == kTypeFunction || t == kTypeNative || t == kTypeAction || t == kTypeOp || t == kTypeRoutine;
-}
-
 }  // namespace
 
 Cell* string_sort(Cell* series, const SortArgs& args) {
   const Node node = series->node();
-  const int32_t total = string_total_length(series);
-  const int32_t head = string_head_index(series);
-  int64_t count = total - head;
-  if (args.part) count = series_part_count(series, args.part, head, false);
-  int64_t start = head;
-  if (count < 0) {
-    start = std::max<int64_t>(head + count, 0);
-    count = head - start;
-  } else {
-    count = std::min<int64_t>(count, total - head);
-  }
-  int64_t size = 1;
-  if (args.skip) {
-    if (!args.skip->is(kTypeInteger) || integer_get(args.skip) < 1) raise_refine_arg("skip", args.skip);
-    size = integer_get(args.skip);
-  }
-  if (args.all && !args.skip) raise_error(kErrScriptBadRefines);
-  int64_t offset = 0;
-  bool function = false;
-  if (args.compare) {
-    if (args.compare->is(kTypeInteger)) {
-      if (!args.skip || args.all) raise_error(kErrScriptBadRefines);
-      offset = int64_t(integer_get(args.compare)) - 1;
-      if (offset < 0 || offset >= size) raise_error(kErrScriptOutOfRange, args.compare);
-    } else if (function_q(args.compare->type())) {
-      function = true;
-    } else {
-      raise_refine_arg("compare", args.compare);
-    }
-  }
-  if (count > 0 && (size > count || count % size != 0)) raise_refine_arg("skip", args.skip);
-  if (start != head) series->set_head(int32_t(start));
+  const SortPlan& plan = args.plan;
+  const int64_t start = plan.start, size = plan.record, offset = plan.offset;
+  int64_t count = plan.count;
+  const bool function = plan.comparator != nullptr;
+  // A /part before the head sorts from there: the head moves back to it.
+  if (start != string_head_index(series)) series->set_head(int32_t(start));
   if (count == 0) return series;
 
-  owner_notify_before(series, kOwnerSort, int32_t(start), int32_t(count));
+  SeriesChange change(series, kOwnerSort, int32_t(start), int32_t(count));
   // The owner's handler may have cut the text: whole records that remain.
   count = std::max<int64_t>(std::min<int64_t>(count, string_total_length(series) - start), 0) / size * size;
   const uint32_t unit = series_buffer(node)->unit();
@@ -658,7 +605,7 @@ Cell* string_sort(Cell* series, const SortArgs& args) {
   if (function) {
     SortPlace place{node, unit, uint32_t(start)};
     TypeId element = series->is(kTypeVector) ? vector_element_type(series) : kTypeNil;
-    FunctionSort f{args.compare, series->type(), element, unit, uint32_t(size), args.all, args.reverse};
+    FunctionSort f{plan.comparator, series->type(), element, unit, uint32_t(size), args.all, args.reverse};
     SortArray array{locate_records, reinterpret_cast<intptr_t>(&place), records, width};
     if (args.stable)
       sort_merge_movable(array, reinterpret_cast<intptr_t>(&f), 0, compare_with_function);
@@ -679,7 +626,7 @@ Cell* string_sort(Cell* series, const SortArgs& args) {
     else
       sort_adaptive(base, records, width, reinterpret_cast<intptr_t>(&key), 0, cmp);
   }
-  owner_notify_after(series, kOwnerSort, int32_t(start), int32_t(count));
+  change.done(int32_t(start), int32_t(count));
   return series;
 }
 
@@ -694,17 +641,7 @@ Cell* change_case(Cell* value, Cell* part, bool upper) {
   const Node node = value->node();
   const int32_t head = string_clamp_head(value);
   int64_t n = string_total_length(value) - head;
-  if (part) {
-    int64_t p;
-    if (part->is(kTypeInteger)) {
-      p = integer_get(part);
-    } else if (part->type() == value->type() && part->node() == node) {
-      p = int64_t(part->head()) - value->head();
-    } else {
-      raise_refine_arg("part", part);
-    }
-    n = std::clamp<int64_t>(p, 0, n);
-  }
+  if (part) n = std::clamp<int64_t>(part_limit_of(value, part).count, 0, n);
   const uint32_t end = uint32_t(head + n);
   for (uint32_t i = uint32_t(head); i < end;) {
     SeriesBuffer* b = series_buffer(node);

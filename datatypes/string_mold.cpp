@@ -48,18 +48,20 @@ int32_t string_mold_char(Cell* buffer, uint32_t cp, int mode, bool all) {
   return 1;
 }
 
-int32_t string_form(Cell* value, Cell* buffer, Cell* arg, int32_t limit) {
+int32_t string_form(Cell* value, const FormArgs& args) {
+  int32_t limit = args.limit;
   int32_t length = string_length(value);
-  int32_t n = arg ? std::clamp(limit, 0, length) : length;
-  string_concatenate(buffer, value, n, 0, ConcatMode::kAppend);
+  int32_t n = args.part ? std::clamp(limit, 0, length) : length;
+  string_concatenate(args.buffer, value, n, 0, ConcatMode::kAppend);
   return limit - length;
 }
 
-int32_t string_mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell* arg, int32_t limit, int32_t) {
+int32_t string_mold(Cell* value, const MoldArgs& args) {
+  int32_t limit = args.limit;
   int32_t length = string_length(value);
   uint32_t head = uint32_t(string_head_index(value));
   uint32_t n = uint32_t(length);
-  if (arg && !(arg->is(kTypeInteger) && integer_get(arg) == 0)) n = uint32_t(std::clamp(limit, 0, length));
+  if (args.part && !(args.part->is(kTypeInteger) && integer_get(args.part) == 0)) n = uint32_t(std::clamp(limit, 0, length));
   Node src = value->node();
 
   uint32_t quotes = 0, line_feeds = 0;
@@ -69,11 +71,11 @@ int32_t string_mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell* arg, 
     line_feeds += c == '\n';
   }
   bool braces = line_feeds >= 3 || quotes > 0 || length >= 50;
-  Node out = buffer->node();
+  Node out = args.buffer->node();
   append_char(out, braces ? '{' : '"');
 
   if (!braces) {
-    for (uint32_t i = 0; i < n; i++) string_mold_char(buffer, string_char_at_node(src, head + i), kMoldCharEscape, all);
+    for (uint32_t i = 0; i < n; i++) string_mold_char(args.buffer, string_char_at_node(src, head + i), kMoldCharEscape, args.all);
   } else {
     bool balanced = true;
     int64_t open = 0;
@@ -102,12 +104,12 @@ int32_t string_mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell* arg, 
             open++;
             append_char(out, '{');
           } else {
-            string_append_c_string(buffer, "^{");
+            string_append_c_string(args.buffer, "^{");
           }
           break;
         case '}':
           if (open < 1) {
-            string_append_c_string(buffer, "^}");
+            string_append_c_string(args.buffer, "^}");
           } else {
             open--;
             append_char(out, '}');
@@ -117,10 +119,10 @@ int32_t string_mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell* arg, 
           append_char(out, '"');
           break;
         case '^':
-          string_append_c_string(buffer, "^^");
+          string_append_c_string(args.buffer, "^^");
           break;
         default:
-          string_mold_char(buffer, c, kMoldCharEscape, all);
+          string_mold_char(args.buffer, c, kMoldCharEscape, args.all);
       }
     }
   }

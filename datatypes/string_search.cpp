@@ -499,19 +499,14 @@ Match find_core(Cell* series, Cell* value, const FindArgs& args) {
   if (total == 0 || (!args.reverse && head >= total)) return none;
   if (args.any || args.with) raise_error(kErrInternalNotDone);
 
-  int64_t step = 1;
-  if (args.skip) {
-    if (!args.skip->is(kTypeInteger)) raise_refine_arg("skip", args.skip);
-    step = integer_get(args.skip);
-    if (step < 1) raise_error(kErrScriptOutOfRange, args.skip);
-  }
+  const int64_t step = args.skip.size;
 
   // The units the window may take: after the head, or before it with /reverse.
   const int64_t room = args.reverse ? head : total - head;
   int64_t count = room;
   if (args.part) {
     // A position ends the window (begins it with /reverse).
-    count = series_part_count(series, args.part, head, args.reverse);
+    count = args.part.count;
     if (count < 1) return none;
     count = std::min(count, room);
   }
@@ -552,8 +547,8 @@ Match find_core(Cell* series, Cell* value, const FindArgs& args) {
 
 // ---------------------------------------------------------------- find and select
 
-Cell* string_find(Cell* series, Cell* value, const FindArgs& args) {
-  Match m = find_core(series, value, args);
+Cell* string_find(Cell* series, const FindArgs& args) {
+  Match m = find_core(series, args.value, args);
   if (m.start < 0) {
     *series = kNoneCell;
     return series;
@@ -562,10 +557,9 @@ Cell* string_find(Cell* series, Cell* value, const FindArgs& args) {
   return series;
 }
 
-Cell* string_select(Cell* series, Cell* value, const FindArgs& args) {
-  FindArgs a = args;
-  a.tail = a.match = false;
-  Match m = find_core(series, value, a);
+Cell* string_select(Cell* series, const SelectArgs& args) {
+  const FindArgs find = find_args_of(args);
+  Match m = find_core(series, find.value, find);
   int64_t after = m.start + m.length;
   if (m.start < 0 || after >= string_total_length(series)) {
     *series = kNoneCell;
@@ -577,18 +571,14 @@ Cell* string_select(Cell* series, Cell* value, const FindArgs& args) {
 
 // ---------------------------------------------------------------- set operations
 
-Cell* string_set_op(Cell* a, const Cell* b, bool case_sensitive, const Cell* skip, int32_t op) {
-  constexpr int32_t kUnique = 8, kUnion = 9, kIntersect = 10, kDifference = 12;
-  if (op < kUnique || op > kDifference) fatal_no_switch();
-  int64_t size = 1;
-  if (skip) {
-    if (!skip->is(kTypeInteger) || integer_get(skip) < 1) raise_refine_arg("skip", skip);
-    size = integer_get(skip);
-  }
+Cell* string_set_op(Cell* a, Cell* b, const SetOpArgs& args) {
+  const SetOp op = args.op;
+  const bool case_sensitive = args.case_;
+  const int64_t size = args.skip.size;
   // Text goes with text, bytes with bytes: a result never mixes the two.
   auto text_q = [](const Cell* v) { return is_any_string(v->type()) || v->is(kTypeBinary); };
   if (!text_q(a)) raise_error(kErrScriptInvalidArg, a);
-  if (op != kUnique && (!b || !text_q(b) || b->is(kTypeBinary) != a->is(kTypeBinary)))
+  if (op != kSetUnique && (!b || !text_q(b) || b->is(kTypeBinary) != a->is(kTypeBinary)))
     raise_error(kErrScriptInvalidArg, b);
   const bool fold = !case_sensitive && is_any_string(a->type());
 
@@ -598,9 +588,9 @@ Cell* string_set_op(Cell* a, const Cell* b, bool case_sensitive, const Cell* ski
   };
   Source sa{a->node(), uint32_t(string_head_index(a)), uint32_t(string_length(a))};
   Source sb{0, 0, 0};
-  if (op != kUnique) sb = {b->node(), uint32_t(string_head_index(b)), uint32_t(string_length(b))};
+  if (op != kSetUnique) sb = {b->node(), uint32_t(string_head_index(b)), uint32_t(string_length(b))};
 
-  uint64_t room = sa.length + ((op == kUnion || op == kDifference) ? sb.length : 0);
+  uint64_t room = sa.length + ((op == kSetUnion || op == kSetDifference) ? sb.length : 0);
   uint32_t unit = series_buffer(sa.node)->unit();
   if (sb.node) unit = std::max(unit, series_buffer(sb.node)->unit());
   check_text_unit(unit);
@@ -632,17 +622,17 @@ Cell* string_set_op(Cell* a, const Cell* b, bool case_sensitive, const Cell* ski
     }
   };
   switch (op) {
-    case kUnique: pass(sa, nullptr, true); break;
-    case kUnion:
+    case kSetUnique: pass(sa, nullptr, true); break;
+    case kSetUnion:
       pass(sa, nullptr, true);
       pass(sb, nullptr, true);
       break;
-    case kIntersect: {
+    case kSetIntersect: {
       auto in_b = first_units(sb);
       pass(sa, &in_b, true);
       break;
     }
-    case kDifference: {
+    case kSetDifference: {
       auto in_a = first_units(sa), in_b = first_units(sb);
       pass(sa, &in_b, false);
       pass(sb, &in_a, false);

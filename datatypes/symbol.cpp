@@ -213,17 +213,17 @@ Node record_name_string(const Cell& rec) {
 }
 
 // Symbols compare by the text of their names; sameness is the same record.
-int symbol_compare(Cell* value, Cell* other, CompareOp op) {
-  if (!other->is(kTypeSymbol)) return kNotComparable;
-  if (op == kCmpSame) return symbol_record_name(value) == symbol_record_name(other) ? 0 : 1;
+int symbol_compare(Cell* value, const CompareArgs& args) {
+  if (!args.value2->is(kTypeSymbol)) return kNotComparable;
+  if (args.op == kCmpSame) return symbol_record_name(value) == symbol_record_name(args.value2) ? 0 : 1;
   StackSave save;
   Cell* a = stack_push();
   Cell* b = stack_push();
   Node na = record_name_string(*value);
   *a = series_cell(kTypeString, na);
-  Node nb = record_name_string(*other);
+  Node nb = record_name_string(*args.value2);
   *b = series_cell(kTypeString, nb);
-  return string_compare_core(a, b, op, 0);
+  return string_compare_core(a, b, args.op, 0);
 }
 
 }  // namespace

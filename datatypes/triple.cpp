@@ -7,19 +7,19 @@
 
 namespace kiv {
 
-int32_t triple_form(Cell* value, Cell* buffer, Cell*, int32_t limit) {
-  int32_t n = string_append_c_string(buffer, "make triple! [");
-  n += string_append_c_string(buffer, integer_to_text(int32_t(value->data1)));
-  n += string_append_c_string(buffer, " ");
-  n += string_append_c_string(buffer, integer_to_text(int32_t(value->data2)));
-  n += string_append_c_string(buffer, " ");
-  n += string_append_c_string(buffer, integer_to_text(int32_t(value->data3)));
-  n += string_append_c_string(buffer, "]");
-  return limit - n;
+int32_t triple_form(Cell* value, const FormArgs& args) {
+  int32_t n = string_append_c_string(args.buffer, "make triple! [");
+  n += string_append_c_string(args.buffer, integer_to_text(int32_t(value->data1)));
+  n += string_append_c_string(args.buffer, " ");
+  n += string_append_c_string(args.buffer, integer_to_text(int32_t(value->data2)));
+  n += string_append_c_string(args.buffer, " ");
+  n += string_append_c_string(args.buffer, integer_to_text(int32_t(value->data3)));
+  n += string_append_c_string(args.buffer, "]");
+  return args.limit - n;
 }
 
-int32_t triple_mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t limit, int32_t) {
-  return triple_form(value, buffer, arg, limit);
+int32_t triple_mold(Cell* value, const MoldArgs& args) {
+  return triple_form(value, form_args_of(args));
 }
 
 void triple_datatype_init() {

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 
+#include "datatypes/action_slots.h"
 #include "runtime/cell.h"
 
 namespace kiv {
@@ -23,10 +24,9 @@ inline Cell triple_cell(int32_t a, int32_t b, int32_t c) {
 
 // MAY ALLOCATE. Appends "make triple! [a b c]"; returns [limit] less the
 // characters appended.
-int32_t triple_form(Cell* value, Cell* buffer, Cell* arg, int32_t limit);
+int32_t triple_form(Cell* value, const FormArgs& args);
 // MAY ALLOCATE. The same text as triple_form, whatever the refinements.
-int32_t triple_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t limit,
-                    int32_t indent);
+int32_t triple_mold(Cell* value, const MoldArgs& args);
 
 // Registers triple! (no parent).
 void triple_datatype_init();

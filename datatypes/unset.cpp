@@ -22,17 +22,18 @@ Cell* push_unset() { return stack_push_value(kUnsetCell); }
 
 namespace {
 
-Cell* unset_make(Cell*, Cell*, TypeId) { return push_unset(); }
+Cell* unset_make(Cell*, const MakeArgs& args) { return push_unset(); }
 
-int32_t unset_form(Cell*, Cell*, Cell*, int32_t limit) { return limit; }
+int32_t unset_form(Cell*, const FormArgs& args) {
+  int32_t limit = args.limit; return limit; }
 
-int32_t unset_mold(Cell*, Cell* buffer, bool, bool all, bool, Cell*, int32_t limit, int32_t) {
-  return limit - string_append_c_string(buffer, all ? "#(unset)" : "unset");
+int32_t unset_mold(Cell*, const MoldArgs& args) {
+  return args.limit - string_append_c_string(args.buffer, args.all ? "#(unset)" : "unset");
 }
 
-int unset_compare(Cell*, Cell* other, CompareOp op) {
-  if (!other->is(kTypeUnset)) return kNotComparable;
-  switch (op) {
+int unset_compare(Cell*, const CompareArgs& args) {
+  if (!args.value2->is(kTypeUnset)) return kNotComparable;
+  switch (args.op) {
     case kCmpEqual: case kCmpNotEqual: case kCmpStrictEqual: case kCmpSort: case kCmpCaseSort:
     case kCmpSame: case kCmpFindEqual:
       return 0;

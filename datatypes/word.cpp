@@ -224,52 +224,52 @@ namespace {
 
 // MAY ALLOCATE. Appends the name of [symbol] within the budget; returns the
 // budget less the name's length.
-int32_t form_name(int32_t symbol, Cell* buffer, Cell* arg, int32_t limit) {
+int32_t form_name(int32_t symbol, const FormArgs& args) {
   StackSave save;
   Cell* name = stack_push();
   *name = symbol_name_view(symbol);
-  return string_form(name, buffer, arg, limit);
+  return string_form(name, args);
 }
 
 }  // namespace
 
-int32_t word_form(Cell* value, Cell* buffer, Cell* arg, int32_t limit) {
-  return form_name(word_symbol(value), buffer, arg, limit);
+int32_t word_form(Cell* value, const FormArgs& args) {
+  return form_name(word_symbol(value), args);
 }
 
 namespace {
 
 // A prefix or suffix character is always written and takes one unit of the budget.
-int32_t mold_affixed(Cell* value, Cell* buffer, Cell* arg, int32_t limit, const char* prefix, const char* suffix) {
-  int32_t symbol = word_symbol(value);
-  if (prefix) limit -= string_append_c_string(buffer, prefix);
-  limit = form_name(symbol, buffer, arg, limit);
-  if (suffix) limit -= string_append_c_string(buffer, suffix);
-  return limit;
+int32_t mold_affixed(Cell* value, const MoldArgs& args, const char* prefix, const char* suffix) {
+  FormArgs form = form_args_of(args);
+  if (prefix) form.limit -= string_append_c_string(form.buffer, prefix);
+  form.limit = form_name(word_symbol(value), form);
+  if (suffix) form.limit -= string_append_c_string(form.buffer, suffix);
+  return form.limit;
 }
 
-int32_t word_mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t limit, int32_t) {
-  return word_form(value, buffer, arg, limit);
+int32_t word_mold(Cell* value, const MoldArgs& args) {
+  return word_form(value, form_args_of(args));
 }
 
-int32_t lit_word_mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t limit, int32_t) {
-  return mold_affixed(value, buffer, arg, limit, "'", nullptr);
+int32_t lit_word_mold(Cell* value, const MoldArgs& args) {
+  return mold_affixed(value, args, "'", nullptr);
 }
 
-int32_t set_word_mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t limit, int32_t) {
-  return mold_affixed(value, buffer, arg, limit, nullptr, ":");
+int32_t set_word_mold(Cell* value, const MoldArgs& args) {
+  return mold_affixed(value, args, nullptr, ":");
 }
 
-int32_t get_word_mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t limit, int32_t) {
-  return mold_affixed(value, buffer, arg, limit, ":", nullptr);
+int32_t get_word_mold(Cell* value, const MoldArgs& args) {
+  return mold_affixed(value, args, ":", nullptr);
 }
 
-int32_t refinement_mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t limit, int32_t) {
-  return mold_affixed(value, buffer, arg, limit, "/", nullptr);
+int32_t refinement_mold(Cell* value, const MoldArgs& args) {
+  return mold_affixed(value, args, "/", nullptr);
 }
 
-int32_t issue_mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t limit, int32_t) {
-  return mold_affixed(value, buffer, arg, limit, "#", nullptr);
+int32_t issue_mold(Cell* value, const MoldArgs& args) {
+  return mold_affixed(value, args, "#", nullptr);
 }
 
 // ---------------------------------------------------------------- make and to
@@ -337,34 +337,36 @@ Cell word_value_for(Cell* spec, TypeId type) {
   }
 }
 
-Cell* word_make(Cell*, Cell* spec, TypeId type) {
-  Cell word = word_value_for(spec, type);
+Cell* word_make(Cell* proto, const MakeArgs& args) {
+  TypeId type = make_target_type(proto);
+  Cell word = word_value_for(args.spec, type);
   word.set_header(type);
   return stack_push_value(word);
 }
 
-Cell* issue_make(Cell*, Cell* spec, TypeId type) {
+Cell* issue_make(Cell* proto, const MakeArgs& args) {
+  TypeId type = make_target_type(proto);
   Cell issue;
-  switch (spec->type()) {
+  switch (args.spec->type()) {
     case kTypeWord:
     case kTypeSetWord:
     case kTypeGetWord:
     case kTypeLitWord:
     case kTypeRefinement:
     case kTypeIssue:
-      issue = *spec;
+      issue = *args.spec;
       break;
     case kTypeString:
-      issue = word_cell(kTypeIssue, 0, symbol_from_string(spec), -1);
+      issue = word_cell(kTypeIssue, 0, symbol_from_string(args.spec), -1);
       break;
     case kTypeChar: {
-      std::string text = char_text(spec);
+      std::string text = char_text(args.spec);
       issue = word_cell(kTypeIssue, 0,
                         symbol_make_sized(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size())), -1);
       break;
     }
     default:
-      issue = word_value_for(spec, type);
+      issue = word_value_for(args.spec, type);
       break;
   }
   // Issues are never bound to a slot.
@@ -387,12 +389,12 @@ inline bool word_lit_pair_q(TypeId a, TypeId b) {
   return (a == kTypeWord && b == kTypeLitWord) || (a == kTypeLitWord && b == kTypeWord);
 }
 
-int word_compare(Cell* value, Cell* other, CompareOp op) {
-  TypeId ta = value->type(), tb = other->type();
+int word_compare(Cell* value, const CompareArgs& args) {
+  TypeId ta = value->type(), tb = args.value2->type();
   if (!is_all_word(tb) || (tb == kTypeIssue && ta != kTypeIssue)) return kNotComparable;
-  int32_t sa = word_symbol(value), sb = word_symbol(other);
+  int32_t sa = word_symbol(value), sb = word_symbol(args.value2);
   auto result = [](bool equal) { return equal ? 0 : 1; };
-  switch (op) {
+  switch (args.op) {
     case kCmpEqual:
     case kCmpNotEqual:
     case kCmpFindEqual:
@@ -400,7 +402,7 @@ int word_compare(Cell* value, Cell* other, CompareOp op) {
     case kCmpStrictEqual:
       return result(ta == tb && sa == sb);
     case kCmpSame:
-      return result(ta == tb && sa == sb && word_context(value) == word_context(other));
+      return result(ta == tb && sa == sb && word_context(value) == word_context(args.value2));
     case kCmpWordEqual:
       return result((word_lit_pair_q(ta, tb) || ta == tb) && sa == sb);
     case kCmpWordCanonEqual:
@@ -411,18 +413,18 @@ int word_compare(Cell* value, Cell* other, CompareOp op) {
     case kCmpGreaterOrEqual:
     case kCmpSort:
     case kCmpCaseSort:
-      return compare_names(sa, sb, op);
+      return compare_names(sa, sb, args.op);
     default:
       return kNotComparable;
   }
 }
 
-int issue_compare(Cell* value, Cell* other, CompareOp op) {
-  if (!other->is(kTypeIssue)) return kNotComparable;
-  return word_compare(value, other, op);
+int issue_compare(Cell* value, const CompareArgs& args) {
+  if (!args.value2->is(kTypeIssue)) return kNotComparable;
+  return word_compare(value, args);
 }
 
-Cell* word_index_q(Cell* value) {
+Cell* word_index_q(Cell* value, const NoneArgs& args) {
   int32_t index = word_index(value);
   *value = index < 0 ? kNoneCell : integer_cell(index + 1);
   return value;

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "datatypes/action_slots.h"
 #include "runtime/cell.h"
 #include "runtime/memory.h"
 #include "runtime/stack.h"
@@ -120,6 +121,6 @@ Cell* set_word();
 
 // MAY ALLOCATE. The form of a word (its name, under the /part [limit] when
 // [arg] is given); returns the limit less the name's length.
-int32_t word_form(Cell* value, Cell* buffer, Cell* arg, int32_t limit);
+int32_t word_form(Cell* value, const FormArgs& args);
 
 }  // namespace kiv

@@ -7,14 +7,18 @@
 // owner table and the object side (who owns what, the deep-change handler) are
 // not built yet: for now an owned series is not reported to anyone.
 //
-// Usage in a handler (before the first change, after the last):
-//   owner_notify_before(series, kOwnerPoke, index, 1);
-//   ... change ...
-//   owner_notify_after(series, kOwnerPoke, index, 1);    // sends "poked"
+// Every writer follows one protocol, which SeriesChange carries: check the
+// arguments (raising before anything changes), tell the owner "before", re-plan
+// (the owner's handler runs Kiv code and may have changed the series), change
+// the buffer and keep a hash! index in step, then tell the owner "after":
+//   SeriesChange change(series, kOwnerPoke, index, 1);   // sends "poke"
+//   ... re-read the series, change it ...
+//   change.done(index, 1);                                // sends "poked"
 // Path assignment and uppercase/lowercase send one word once, with notify_owner.
 #pragma once
 
 #include <cstdint>
+#include <exception>
 
 #include "runtime/cell.h"
 #include "runtime/fatal.h"
@@ -69,5 +73,31 @@ inline void owner_notify_after(const Cell* series, OwnerWord action, int32_t ind
   fatal_assert(action < kOwnerSetPath && action % 2 == 0);
   notify_owner(series, OwnerWord(action + 1), index, count, new_value);
 }
+
+// One change to a series, told to its owner: the constructor sends [action]'s
+// word, done() its past tense. A writer that leaves by an error sends nothing
+// more; one that returns without done() is a fault (fatal assertion), so no
+// change goes untold. MAY RUN KIV CODE (both notifications).
+class SeriesChange {
+ public:
+  SeriesChange(const Cell* series, OwnerWord action, int32_t index, int32_t count, const Cell* value = nullptr)
+      : series_(series), action_(action), errors_(std::uncaught_exceptions()) {
+    owner_notify_before(series, action, index, count, value);
+  }
+  // The change is made: tells the owner where it landed and how much it was.
+  void done(int32_t index, int32_t count, const Cell* value = nullptr) {
+    done_ = true;
+    owner_notify_after(series_, action_, index, count, value);
+  }
+  ~SeriesChange() { fatal_assert(done_ || std::uncaught_exceptions() > errors_); }
+  SeriesChange(const SeriesChange&) = delete;
+  SeriesChange& operator=(const SeriesChange&) = delete;
+
+ private:
+  const Cell* series_;
+  OwnerWord action_;
+  int errors_;
+  bool done_ = false;
+};
 
 }  // namespace kiv

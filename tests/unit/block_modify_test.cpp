@@ -898,7 +898,7 @@ Cell run_set_op(SetOp op, Cell a, Cell b, bool case_ = false, const char* skip =
   Cell* x = stack_push_value(a);
   Cell* y = stack_push_value(b);
   Cell* s = skip ? stack_push_value(val(skip)) : nullptr;
-  return *block_set_op(x, y, case_, s, op);
+  return *series_set_op(x, y, {op, case_, {s}});
 }
 
 TEST_F(BlockModifyTest, SetOperationTable) {

@@ -58,8 +58,12 @@ class BlockTest : public ::testing::Test {
     Cell* p = stack_push_value(parent);
     Cell* e = stack_push_value(element);
     Cell* v = value ? stack_push_value(*value) : nullptr;
-    Cell* path = stack_push_value(make_cell(kTypeNone));
-    Cell r = *action_eval_path({p, e, v, path, 0, case_});
+    EvalPathArgs args;
+    args.element = e;
+    args.value = v;
+    args.path = stack_push_value(make_cell(kTypeNone));
+    args.case_ = case_;
+    Cell r = *action_eval_path(p, args);
     return stack_push_value(r);
   }
 };
@@ -220,9 +224,9 @@ TEST_F(BlockTest, CompareTable) {
     EXPECT_EQ(compare(c.a, c.b, c.op), c.expected);
   }
   // The raw answers for sorting.
-  EXPECT_EQ(block_compare(block_of({}), one_two, kCmpSort), -1);
-  EXPECT_EQ(block_compare(one_two, block_of({integer_cell(1), text_cell("a")}), kCmpSort), 1);
-  EXPECT_EQ(block_compare(block_of({}), block_of({}), kCmpSort), 0);
+  EXPECT_EQ(block_compare(block_of({}), {one_two, kCmpSort}), -1);
+  EXPECT_EQ(block_compare(one_two, {block_of({integer_cell(1), text_cell("a")}), kCmpSort}), 1);
+  EXPECT_EQ(block_compare(block_of({}), {block_of({}), kCmpSort}), 0);
   // Orderings between different types are refused.
   Cell paren = *block_of({integer_cell(1)}, kTypeParen);
   EXPECT_EQ(catch_error([&] { compare(*one_two, paren, kCmpLesser); }), kErrScriptInvalidCompare);

@@ -247,10 +247,10 @@ TEST(CharTest, MoldAppendsInTheBuffersUnit) {
   Cell* euro = stack_push_value(char_cell(0x20AC));
   Cell* a = stack_push_value(char_cell('a'));
   Cell* big = stack_push_value(char_cell(0x10FFFF));
-  action_mold(euro, buffer, false, false, false, nullptr, kNoLimit, 0);
-  action_form(a, buffer, nullptr, kNoLimit);
-  action_mold(big, buffer, false, true, false, nullptr, kNoLimit, 0);
-  action_form(big, buffer, nullptr, kNoLimit);
+  action_mold(euro, test::mold_into(buffer));
+  action_form(a, test::form_into(buffer));
+  action_mold(big, test::mold_into(buffer, kNoLimit, nullptr, true));
+  action_form(big, test::form_into(buffer));
   EXPECT_EQ(string_to_utf8(buffer), "#\"\u20AC\"a#\"^(10FFFF)\"\U0010FFFF");
 }
 

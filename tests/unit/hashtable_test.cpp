@@ -62,7 +62,8 @@ Node keep(Node table) {
 
 // ---------------------------------------------------------------- test compare handlers
 
-int compare_integer(Cell* a, Cell* b, CompareOp) {
+int compare_integer(Cell* a, const CompareArgs& args) {
+  Cell* b = args.value2;
   if (!b->is(kTypeInteger)) return kNotComparable;
   int32_t x = integer_get(a), y = integer_get(b);
   return (x > y) - (x < y);
@@ -81,7 +82,9 @@ std::u32string code_points(const Cell* s) {
 }
 
 // Ignores ASCII case except under strict equality.
-int compare_string(Cell* a, Cell* b, CompareOp op) {
+int compare_string(Cell* a, const CompareArgs& args) {
+  Cell* b = args.value2;
+  CompareOp op = args.op;
   if (!b->is(kTypeString)) return kNotComparable;
   std::u32string x = code_points(a), y = code_points(b);
   if (op != kCmpStrictEqual) {
@@ -93,7 +96,9 @@ int compare_string(Cell* a, Cell* b, CompareOp op) {
 }
 
 // Exact symbols under strict equality, canonical symbols otherwise.
-int compare_word(Cell* a, Cell* b, CompareOp op) {
+int compare_word(Cell* a, const CompareArgs& args) {
+  Cell* b = args.value2;
+  CompareOp op = args.op;
   int32_t x = word_symbol(a), y = word_symbol(b);
   if (op != kCmpStrictEqual) {
     x = symbol_resolve(x);

@@ -144,31 +144,35 @@ TEST(IntegerTest, DoMathWithoutResultCellTruncatesAndWraps) {
 
 // Stand-ins for the arithmetic of pair! and float!, to check what integer!
 // hands over and in which operand order.
-Cell* fake_pair_add(Cell* a, Cell* b) {
+Cell* fake_pair_add(Cell* a, const BinaryArgs& args) {
+  Cell* b = args.value2;
   EXPECT_TRUE(a->is(kTypePair));
   EXPECT_TRUE(b->is(kTypeInteger));
   pair_set_x(a, pair_x(a) + integer_get(b));
   pair_set_y(a, pair_y(a) + integer_get(b));
   return a;
 }
-Cell* fake_pair_multiply(Cell* a, Cell* b) {
+Cell* fake_pair_multiply(Cell* a, const BinaryArgs& args) {
+  Cell* b = args.value2;
   pair_set_x(a, pair_x(a) * integer_get(b));
   pair_set_y(a, pair_y(a) * integer_get(b));
   return a;
 }
-Cell* fake_pair_negate(Cell* a) {
+Cell* fake_pair_negate(Cell* a, const NoneArgs&) {
   pair_set_x(a, -pair_x(a));
   pair_set_y(a, -pair_y(a));
   return a;
 }
-Cell* fake_float_subtract(Cell* a, Cell* b) {
+Cell* fake_float_subtract(Cell* a, const BinaryArgs& args) {
+  Cell* b = args.value2;
   EXPECT_TRUE(a->is(kTypeInteger));
   double r = double(integer_get(a)) - float_get(b);
   *a = float_cell(r);
   return a;
 }
 // Answers from a result cell that is not the first argument.
-Cell* fake_date_add(Cell* a, Cell* b) {
+Cell* fake_date_add(Cell* a, const BinaryArgs& args) {
+  Cell* b = args.value2;
   EXPECT_TRUE(a->is(kTypeDate));
   EXPECT_TRUE(b->is(kTypeInteger));
   return stack_push_value(date_cell(date_packed(a) + uint32_t(integer_get(b))));
@@ -329,7 +333,8 @@ TEST(IntegerTest, ToFromIssueReadsHexadecimal) {
   }
 }
 
-int fake_float_compare(Cell* a, Cell* b, CompareOp) {
+int fake_float_compare(Cell* a, const CompareArgs& args) {
+  Cell* b = args.value2;
   EXPECT_TRUE(a->is(kTypeFloat));
   double x = float_get(a), y = float_get(b);
   return x < y ? -1 : x > y ? 1 : 0;

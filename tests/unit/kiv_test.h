@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <functional>
 #include <initializer_list>
@@ -84,6 +85,42 @@ inline Cell* call(ActionId id, std::initializer_list<Cell> args, std::initialize
   return stack_push_value(r);
 }
 
+// One action call by name: the arguments in spec order, then refinements by
+// their spec words, with the argument they take:
+//   Act(kActionFind, {hay, needle}).ref("part", integer_cell(2)).ref("reverse").run()
+class Act {
+ public:
+  Act(ActionId id, std::initializer_list<Cell> args) : id_(id), args_(args) { refs_.fill(kNoRefinement); }
+  // The refinement [word] of the action's spec, without an argument.
+  Act& ref(const char* word) {
+    refs_[slot_of(word)] = 0;
+    return *this;
+  }
+  // The refinement [word] with its argument [value].
+  Act& ref(const char* word, Cell value) {
+    args_.push_back(value);
+    refs_[slot_of(word)] = int32_t(args_.size() - 1);
+    return *this;
+  }
+  // Runs the action; its result is pushed on the caller's stack, so it stays rooted.
+  Cell* run() const { return stack_push_value(call_action_with(id_, args_, refs_)); }
+  // The result as a copy (not rooted).
+  Cell value() const { return call_action_with(id_, args_, refs_); }
+  ErrorId error() const {
+    return catch_error([&] { run(); });
+  }
+
+ private:
+  size_t slot_of(const char* word) const {
+    int slot = action_refinement_slot(id_, word);
+    if (slot < 0) ADD_FAILURE() << "no refinement /" << word << " in " << g_actions_table[id_].word;
+    return size_t(std::max(slot, 0));
+  }
+  ActionId id_;
+  std::vector<Cell> args_;
+  std::array<int32_t, 16> refs_;
+};
+
 // make and to of [type] from [spec]; the result is pushed.
 inline Cell* make(TypeId type, Cell spec) { return call(kActionMake, {datatype_cell(type), spec}); }
 inline Cell* to(TypeId type, Cell spec) { return call(kActionTo, {datatype_cell(type), spec}); }
@@ -98,23 +135,47 @@ inline bool compare(Cell a, Cell b, CompareOp op) {
 
 // ---------------------------------------------------------------- text
 
+// The arguments of a form or mold into [buffer] within [limit], with the /part
+// argument [part] (null: none) and, for mold, /all when [all].
+inline FormArgs form_into(Cell* buffer, int32_t limit = kNoLimit, Cell* part = nullptr) {
+  FormArgs a;
+  a.buffer = buffer;
+  a.limit = limit;
+  a.part = part;
+  return a;
+}
+inline MoldArgs mold_into(Cell* buffer, int32_t limit = kNoLimit, Cell* part = nullptr, bool all = false) {
+  MoldArgs a;
+  a.buffer = buffer;
+  a.limit = limit;
+  a.part = part;
+  a.all = all;
+  return a;
+}
+
 // The text of a string! cell.
 inline std::string text_of(const Cell& c) { return string_to_utf8(&c); }
 
 // form, with /part [part] when [part] >= 0.
 inline std::string form_of(Cell v, int32_t part = -1) {
-  if (part >= 0) return text_of(call_action(kActionForm, {v, integer_cell(part)}, {1}));
-  return text_of(call_action(kActionForm, {v}));
+  Act form(kActionForm, {v});
+  if (part >= 0) form.ref("part", integer_cell(part));
+  return text_of(form.value());
 }
 // mold, with /all when [all].
 inline std::string mold_of(Cell v, bool all = false) {
-  return all ? text_of(call_action(kActionMold, {v}, {-1, 0, -1, -1})) : text_of(call_action(kActionMold, {v}));
+  Act mold(kActionMold, {v});
+  if (all) mold.ref("all");
+  return text_of(mold.value());
 }
 // mold with any of /only, /all, /flat, and /part [part] when [part] >= 0.
 inline std::string mold(Cell v, bool only = false, bool all = false, bool flat = false, int32_t part = -1) {
-  int32_t o = only ? 0 : -1, a = all ? 0 : -1, f = flat ? 0 : -1;
-  if (part >= 0) return text_of(call_action(kActionMold, {v, integer_cell(part)}, {o, a, f, 1}));
-  return text_of(call_action(kActionMold, {v}, {o, a, f, -1}));
+  Act mold(kActionMold, {v});
+  if (only) mold.ref("only");
+  if (all) mold.ref("all");
+  if (flat) mold.ref("flat");
+  if (part >= 0) mold.ref("part", integer_cell(part));
+  return text_of(mold.value());
 }
 
 // ---------------------------------------------------------------- values

@@ -37,9 +37,9 @@ TEST(Registry, NamesAndParentsOfAllTypes) {
   }
 }
 
-int32_t form_a(Cell*, Cell*, Cell*, int32_t limit) { return limit - 1; }
-int32_t form_b(Cell*, Cell*, Cell*, int32_t limit) { return limit - 2; }
-Cell* head_a(Cell* v) { return v; }
+int32_t form_a(Cell*, const FormArgs& args) { return args.limit - 1; }
+int32_t form_b(Cell*, const FormArgs& args) { return args.limit - 2; }
+Cell* head_a(Cell* v, const NoneArgs&) { return v; }
 
 TEST(Registry, InheritanceResolvesAtRegistration) {
   // Spare rows 55 and 56 serve as a parent and a child.

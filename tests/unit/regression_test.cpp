@@ -178,7 +178,8 @@ Node g_resized_table = 0;
 int g_resizes = 0;
 
 // An integer compare that, like code run by a comparison, resizes the table it searches.
-int resizing_compare(Cell* a, Cell* b, CompareOp) {
+int resizing_compare(Cell* a, const CompareArgs& args) {
+  Cell* b = args.value2;
   static const uint32_t kSizes[] = {20000, 60, 60};  // grow, then shrink under the probe
   if (g_resizes < 3) hashtable_rebuild(g_resized_table, kSizes[g_resizes++]);
   if (!b->is(kTypeInteger)) return kNotComparable;

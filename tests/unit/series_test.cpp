@@ -39,14 +39,16 @@ using test::logic_of;
 // The number an element stands for: an integer!'s value, a char!'s code point.
 int64_t element_number(const Cell& c) { return c.is(kTypeChar) ? int64_t(char_get(&c)) : integer_get(&c); }
 
-int integer_compare(Cell* a, Cell* b, CompareOp) {
+int integer_compare(Cell* a, const CompareArgs& args) {
+  Cell* b = args.value2;
   if (!b->is(kTypeInteger)) return kNotComparable;
   int32_t x = integer_get(a), y = integer_get(b);
   return x < y ? -1 : x > y ? 1 : 0;
 }
 
 // A minimal block find for remove/key: the first cell equal in type and integer value.
-Cell* block_find(Cell* series, Cell* value, const FindArgs&) {
+Cell* block_find(Cell* series, const FindArgs& args) {
+  const Cell* value = args.value;
   int32_t total = series_total_length(series);
   Cell* cells = series_buffer(series->node())->head_cell();
   for (int32_t i = std::max(series->head(), 0); i < total; i++) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@ namespace kiv {
 namespace {
 
 using test::call_action_with;
+using test::Act;
 using test::catch_error;
 using test::code_points;
 using test::kNoError;
@@ -74,38 +76,6 @@ std::string whole(Cell s) {
   return text_of(s);
 }
 
-// One action call: arguments, and refinements either as flags or with an argument.
-class Act {
- public:
-  Act(ActionId id, std::initializer_list<Cell> args) : id_(id), args_(args) { refs_.fill(kNoRefinement); }
-  Act& flag(int slot) {
-    refs_[size_t(slot)] = 0;
-    return *this;
-  }
-  Act& arg(int slot, Cell value) {
-    args_.push_back(value);
-    refs_[size_t(slot)] = int32_t(args_.size() - 1);
-    return *this;
-  }
-  // Runs the action; its result is pushed on the caller's stack, so it stays rooted.
-  Cell* run() const { return stack_push_value(call_action_with(id_, args_, refs_)); }
-  ErrorId error() const {
-    return catch_error([&] { run(); });
-  }
-
- private:
-  ActionId id_;
-  std::vector<Cell> args_;
-  std::array<int32_t, 16> refs_;
-};
-
-// Refinement slots, in the order each action declares its refinements.
-enum FindSlot { kPart, kOnly, kCase, kSame, kAny, kWith, kSkip, kLast, kReverse, kTail, kMatch };
-enum InsertSlot { kInsPart, kInsOnly, kInsDup };
-enum SortSlot { kSortCase, kSortSkip, kSortCompare, kSortPart, kSortAll, kSortReverse, kSortStable };
-enum TakeSlot { kTakePart, kTakeDeep, kTakeLast };
-enum TrimSlot { kTrimHead, kTrimTail, kTrimAuto, kTrimLines, kTrimAll, kTrimWith };
-
 constexpr const char* kNone = "#none";
 // The text from a result's head, or "#none".
 std::string shown(const Cell* r) { return r->is(kTypeNone) ? kNone : text_of(*r); }
@@ -115,15 +85,12 @@ std::string shown(const Cell* r) { return r->is(kTypeNone) ? kNone : text_of(*r)
 // Refinements named in [refs] ("last tail", "part", ...); part and skip take [n].
 Act find_call(ActionId id, Cell hay, Cell value, const char* refs, int32_t n) {
   Act a(id, {hay, value});
-  static const char* const kNames[] = {"part", "only", "case", "same", "any", "with",
-                                       "skip", "last", "reverse", "tail", "match"};
-  std::string list = std::string(" ") + refs + " ";
-  for (int slot = 0; slot < 11; slot++) {
-    if (list.find(std::string(" ") + kNames[slot] + " ") == std::string::npos) continue;
-    if (slot == kPart || slot == kSkip)
-      a.arg(slot, integer_cell(n));
+  std::istringstream words(refs);
+  for (std::string word; words >> word;) {
+    if (word == "part" || word == "skip")
+      a.ref(word.c_str(), integer_cell(n));
     else
-      a.flag(slot);
+      a.ref(word.c_str());
   }
   return a;
 }
@@ -203,17 +170,17 @@ TEST_F(StringModifyTest, FindValueKindsAndErrors) {
   EXPECT_EQ(Act(kActionFind, {hay, bytes}).error(), kErrScriptInvalidArg);
   EXPECT_EQ(find_call(kActionFind, hay, char_cell('b'), "skip", 0).error(), kErrScriptOutOfRange);
   EXPECT_EQ(find_call(kActionFind, hay, char_cell('b'), "any", 0).error(), kErrInternalNotDone);
-  EXPECT_EQ(Act(kActionFind, {hay, char_cell('b')}).arg(kPart, text_cell("b")).error(), kErrScriptInvalidRefineArg);
+  EXPECT_EQ(Act(kActionFind, {hay, char_cell('b')}).ref("part", text_cell("b")).error(), kErrScriptInvalidRefineArg);
   // /part as a position in the same text.
   Cell end = hay;
   end.set_head(3);
-  EXPECT_EQ(shown(Act(kActionFind, {hay, char_cell('b')}).arg(kPart, end).run()), "b>12 %x <i>");
-  EXPECT_EQ(shown(Act(kActionFind, {hay, char_cell('2')}).arg(kPart, end).run()), kNone);
+  EXPECT_EQ(shown(Act(kActionFind, {hay, char_cell('b')}).ref("part", end).run()), "b>12 %x <i>");
+  EXPECT_EQ(shown(Act(kActionFind, {hay, char_cell('2')}).ref("part", end).run()), kNone);
   // A head past a cut tail reads as the tail.
   Cell cut = text_cell("abc");
   cut.set_head(9);
   EXPECT_EQ(shown(Act(kActionFind, {cut, char_cell('c')}).run()), kNone);
-  EXPECT_EQ(shown(Act(kActionFind, {cut, char_cell('c')}).flag(kReverse).run()), "c");
+  EXPECT_EQ(shown(Act(kActionFind, {cut, char_cell('c')}).ref("reverse").run()), "c");
 }
 
 TEST_F(StringModifyTest, SelectAnswersTheElementAfterTheMatch) {
@@ -225,7 +192,7 @@ TEST_F(StringModifyTest, SelectAnswersTheElementAfterTheMatch) {
   EXPECT_TRUE(Act(kActionSelect, {text_cell("abc"), text_cell("bc")}).run()->is(kTypeNone));
   EXPECT_EQ(char_get(Act(kActionSelect, {hay, text_cell("C漢")}).run()), 0x1F600u);
   EXPECT_EQ(char_get(Act(kActionSelect, {text_cell("x<b>y"), tag("b")}).run()), uint32_t('y'));
-  EXPECT_EQ(char_get(Act(kActionSelect, {hay, char_cell('b')}).flag(kLast).run()), uint32_t('c'));
+  EXPECT_EQ(char_get(Act(kActionSelect, {hay, char_cell('b')}).ref("last").run()), uint32_t('c'));
 }
 
 // Naive search of [needle] in [hay] from [from], folded to upper case or exact.
@@ -273,8 +240,8 @@ TEST_F(StringModifyTest, FindAgreesWithANaiveSearchOnRandomText) {
     for (int mode = 0; mode < 4; mode++) {
       bool exact = mode & 1, last = mode & 2;
       Act call(kActionFind, {*h, *v});
-      if (exact) call.flag(kCase);
-      if (last) call.flag(kLast);
+      if (exact) call.ref("case");
+      if (last) call.ref("last");
       Cell* r = call.run();
       int64_t want = reference_find(hay, needle, !exact, last);
       EXPECT_EQ(r->is(kTypeNone) ? -1 : int64_t(r->head()), want) << "round " << round << " mode " << mode;
@@ -292,7 +259,7 @@ TEST_F(StringModifyTest, FindAndSelectInBytesAndVectors) {
   ASSERT_TRUE(after->is(kTypeInteger));
   EXPECT_EQ(integer_get(after), 7);
   Cell ints = raw_series<int16_t>(kTypeVector, {5, -3, 300, -3}, kTypeInteger);
-  EXPECT_EQ(Act(kActionFind, {ints, integer_cell(-3)}).flag(kLast).run()->head(), 3);
+  EXPECT_EQ(Act(kActionFind, {ints, integer_cell(-3)}).ref("last").run()->head(), 3);
   Cell* next = Act(kActionSelect, {ints, integer_cell(-3)}).run();
   ASSERT_TRUE(next->is(kTypeInteger));
   EXPECT_EQ(integer_get(next), 300);
@@ -367,9 +334,9 @@ TEST_F(StringModifyTest, AppendInsertAndChangeTable) {
       Cell s = text_cell(c.series, unit);
       s.set_head(c.head);
       Act call(c.id, {s, c.value});
-      if (c.part >= 0) call.arg(kInsPart, integer_cell(c.part));
-      if (c.only) call.flag(kInsOnly);
-      if (c.dup) call.arg(kInsDup, integer_cell(c.dup));
+      if (c.part >= 0) call.ref("part", integer_cell(c.part));
+      if (c.only) call.ref("only");
+      if (c.dup) call.ref("dup", integer_cell(c.dup));
       Cell* r = call.run();
       EXPECT_EQ(whole(*r), c.whole) << g_actions_table[c.id].word << " \"" << c.series << "\", unit " << unit;
       EXPECT_EQ(text_of(*r), c.result) << g_actions_table[c.id].word << " \"" << c.series << "\", unit " << unit;
@@ -396,7 +363,7 @@ TEST_F(StringModifyTest, AddingAStringToItselfReadsItAsItWas) {
   Cell w = text_cell("ab漢");
   Cell w2 = w;
   w2.set_head(2);
-  EXPECT_EQ(whole(*Act(kActionInsert, {w, w2}).arg(kInsDup, integer_cell(2)).run()), "漢漢ab漢");
+  EXPECT_EQ(whole(*Act(kActionInsert, {w, w2}).ref("dup", integer_cell(2)).run()), "漢漢ab漢");
 }
 
 TEST_F(StringModifyTest, WideningFollowsTheAddedText) {
@@ -416,9 +383,9 @@ TEST_F(StringModifyTest, OversizedTextsRaiseNoMemoryAndChangeNothing) {
   StackSave save;
   Cell s = text_cell("abc");
   Cell big = text_cell("xyz");
-  EXPECT_EQ(Act(kActionAppend, {s, big}).arg(kInsDup, integer_cell(1 << 30)).error(), kErrInternalNoMemory);
-  EXPECT_EQ(Act(kActionChange, {s, big}).arg(kInsDup, integer_cell(1 << 30)).error(), kErrInternalNoMemory);
-  EXPECT_EQ(Act(kActionAppend, {s, text_cell("x")}).arg(kInsDup, text_cell("2")).error(), kErrScriptInvalidArg);
+  EXPECT_EQ(Act(kActionAppend, {s, big}).ref("dup", integer_cell(1 << 30)).error(), kErrInternalNoMemory);
+  EXPECT_EQ(Act(kActionChange, {s, big}).ref("dup", integer_cell(1 << 30)).error(), kErrInternalNoMemory);
+  EXPECT_EQ(Act(kActionAppend, {s, text_cell("x")}).ref("dup", text_cell("2")).error(), kErrScriptInvalidArg);
   EXPECT_EQ(whole(s), "abc");
 }
 
@@ -433,16 +400,16 @@ TEST_F(StringModifyTest, OwnedStringsTakeTheSamePaths) {
   Cell s = owned("ab");
   Act(kActionAppend, {s, char_cell('c')}).run();
   Act(kActionInsert, {s, text_cell("漢")}).run();
-  Act(kActionChange, {s, char_cell('x')}).arg(kInsPart, integer_cell(2)).run();
+  Act(kActionChange, {s, char_cell('x')}).ref("part", integer_cell(2)).run();
   EXPECT_EQ(whole(s), "xbc");
-  Act(kActionSort, {s}).flag(kSortReverse).run();
-  Act(kActionTrim, {s}).arg(kTrimWith, char_cell('b')).run();
+  Act(kActionSort, {s}).ref("reverse").run();
+  Act(kActionTrim, {s}).ref("with", char_cell('b')).run();
   EXPECT_EQ(whole(s), "xc");
   Cell t = owned("q");
   Act(kActionSwap, {s, t}).run();
   EXPECT_EQ(whole(s) + whole(t), "qcx");
   change_case(&s, nullptr, true);
-  EXPECT_EQ(char_get(Act(kActionTake, {s}).flag(kTakeLast).run()), uint32_t('C'));
+  EXPECT_EQ(char_get(Act(kActionTake, {s}).ref("last").run()), uint32_t('C'));
   EXPECT_EQ(whole(s), "Q");
 }
 
@@ -454,10 +421,10 @@ TEST_F(StringModifyTest, TakeGivesAnElementOrAString) {
   Cell* first = Act(kActionTake, {s}).run();
   ASSERT_TRUE(first->is(kTypeChar));
   EXPECT_EQ(char_get(first), uint32_t('a'));
-  Cell* last = Act(kActionTake, {s}).flag(kTakeLast).run();
+  Cell* last = Act(kActionTake, {s}).ref("last").run();
   EXPECT_EQ(char_get(last), 0x1F600u);
   EXPECT_EQ(whole(s), "漢");
-  Cell* part = Act(kActionTake, {s}).arg(kTakePart, integer_cell(1)).run();
+  Cell* part = Act(kActionTake, {s}).ref("part", integer_cell(1)).run();
   ASSERT_TRUE(part->is(kTypeString));
   EXPECT_EQ(text_of(*part), "漢");
   EXPECT_TRUE(Act(kActionTake, {s}).run()->is(kTypeNone));
@@ -493,7 +460,7 @@ TEST_F(StringModifyTest, SwapExchangesTheHeadCodePoints) {
 TEST_F(StringModifyTest, TrimTable) {
   struct Case {
     const char* in;
-    std::vector<int> flags;
+    std::vector<const char*> flags;
     const char* with;  // the /with text, or null
     const char* want;
   };
@@ -503,15 +470,15 @@ TEST_F(StringModifyTest, TrimTable) {
       {" a \t\n\tb\r\n c ", {}, nullptr, "a\nb\r\nc"},  // CR is no blank: it stays before the line feed
       {"\n\n a\n  \n", {}, nullptr, "a\n"},            // a line feed cut from the end leaves one
       {"\u3000a\u00A0b\u2003", {}, nullptr, "a\u00A0b"},
-      {"  a \n b  ", {kTrimLines}, nullptr, "a b"},
-      {"x\u3000\u3000y\n", {kTrimLines}, nullptr, "x y"},
-      {" a\tb\r\nc \u00A0", {kTrimAll}, nullptr, "abc\u00A0"},
+      {"  a \n b  ", {"lines"}, nullptr, "a b"},
+      {"x\u3000\u3000y\n", {"lines"}, nullptr, "x y"},
+      {" a\tb\r\nc \u00A0", {"all"}, nullptr, "abc\u00A0"},
       {"abca", {}, "a", "bc"},
       {"a漢b😀c", {}, "漢😀", "abc"},
       {"abc", {}, "", "abc"},
-      {"  a  ", {kTrimHead}, nullptr, "a  "},
-      {"  a  ", {kTrimTail}, nullptr, "  a"},
-      {" \n a \n ", {kTrimHead, kTrimTail}, nullptr, "a"},
+      {"  a  ", {"head"}, nullptr, "a  "},
+      {"  a  ", {"tail"}, nullptr, "  a"},
+      {" \n a \n ", {"head", "tail"}, nullptr, "a"},
       {"", {}, nullptr, ""},
   };
   for (const Case& c : cases) {
@@ -519,8 +486,8 @@ TEST_F(StringModifyTest, TrimTable) {
       StackSave save;
       Cell s = text_cell(c.in, unit);
       Act call(kActionTrim, {s});
-      for (int f : c.flags) call.flag(f);
-      if (c.with) call.arg(kTrimWith, text_cell(c.with));
+      for (const char* f : c.flags) call.ref(f);
+      if (c.with) call.ref("with", text_cell(c.with));
       EXPECT_EQ(text_of(*call.run()), c.want) << "trim \"" << c.in << "\", unit " << unit;
     }
   }
@@ -529,9 +496,9 @@ TEST_F(StringModifyTest, TrimTable) {
   s.set_head(2);  // trims from the head only
   Act(kActionTrim, {s}).run();
   EXPECT_EQ(whole(s), "  xyz");
-  EXPECT_EQ(Act(kActionTrim, {s}).flag(kTrimAuto).error(), kErrInternalNotDone);
-  EXPECT_EQ(text_of(*Act(kActionTrim, {text_cell("x-y")}).arg(kTrimWith, char_cell('-')).run()), "xy");
-  EXPECT_EQ(Act(kActionTrim, {s}).arg(kTrimWith, make_cell(kTypeNone)).error(), kErrScriptInvalidRefineArg);
+  EXPECT_EQ(Act(kActionTrim, {s}).ref("auto").error(), kErrInternalNotDone);
+  EXPECT_EQ(text_of(*Act(kActionTrim, {text_cell("x-y")}).ref("with", char_cell('-')).run()), "xy");
+  EXPECT_EQ(Act(kActionTrim, {s}).ref("with", make_cell(kTypeNone)).error(), kErrScriptInvalidRefineArg);
 }
 
 // ---------------------------------------------------------------- sort
@@ -539,21 +506,21 @@ TEST_F(StringModifyTest, TrimTable) {
 TEST_F(StringModifyTest, SortTable) {
   struct Case {
     const char* in;
-    std::vector<int> flags;
+    std::vector<const char*> flags;
     int32_t skip;     // 0: none
     int32_t compare;  // 0: none
     const char* want;
   };
   const Case cases[] = {
       {"cBa", {}, 0, 0, "aBc"},
-      {"cBa", {kSortCase}, 0, 0, "Bac"},
-      {"abc", {kSortReverse}, 0, 0, "cba"},
+      {"cBa", {"case"}, 0, 0, "Bac"},
+      {"abc", {"reverse"}, 0, 0, "cba"},
       {"b1a2", {}, 2, 0, "a2b1"},
       {"a2b1", {}, 2, 2, "b1a2"},
-      {"b2b1a3", {kSortAll}, 2, 0, "a3b1b2"},
-      {"bAaB", {kSortStable}, 0, 0, "AabB"},  // equal keys keep their order
-      {"bAaB", {kSortStable, kSortReverse}, 0, 0, "bBAa"},
-      {"bAaB", {kSortStable, kSortCase}, 0, 0, "ABab"},
+      {"b2b1a3", {"all"}, 2, 0, "a3b1b2"},
+      {"bAaB", {"stable"}, 0, 0, "AabB"},  // equal keys keep their order
+      {"bAaB", {"stable", "reverse"}, 0, 0, "bBAa"},
+      {"bAaB", {"stable", "case"}, 0, 0, "ABab"},
       {"èÉ", {}, 0, 0, "èÉ"},  // folded to lower case at every width: è before é
       {"😀漢zé", {}, 0, 0, "zé漢😀"},
       {"ΣβΑ", {}, 0, 0, "ΑβΣ"},
@@ -564,9 +531,9 @@ TEST_F(StringModifyTest, SortTable) {
       StackSave save;
       Cell s = text_cell(c.in, unit);
       Act call(kActionSort, {s});
-      for (int f : c.flags) call.flag(f);
-      if (c.skip) call.arg(kSortSkip, integer_cell(c.skip));
-      if (c.compare) call.arg(kSortCompare, integer_cell(c.compare));
+      for (const char* f : c.flags) call.ref(f);
+      if (c.skip) call.ref("skip", integer_cell(c.skip));
+      if (c.compare) call.ref("compare", integer_cell(c.compare));
       EXPECT_EQ(text_of(*call.run()), c.want) << "sort \"" << c.in << "\", unit " << unit;
     }
   }
@@ -576,25 +543,25 @@ TEST_F(StringModifyTest, SortPartsAndErrors) {
   StackSave save;
   Cell s = text_cell("dcba");
   s.set_head(3);
-  Cell* r = Act(kActionSort, {s}).arg(kSortPart, integer_cell(-2)).run();  // the two before the head
+  Cell* r = Act(kActionSort, {s}).ref("part", integer_cell(-2)).run();  // the two before the head
   EXPECT_EQ(r->head(), 1);
   EXPECT_EQ(whole(*r), "dbca");
   Cell t = text_cell("dcba");
   Cell end = t;
   end.set_head(3);
-  EXPECT_EQ(whole(*Act(kActionSort, {t}).arg(kSortPart, end).run()), "bcda");
+  EXPECT_EQ(whole(*Act(kActionSort, {t}).ref("part", end).run()), "bcda");
   Cell u = text_cell("dcba");
-  EXPECT_EQ(Act(kActionSort, {u}).flag(kSortAll).error(), kErrScriptBadRefines);
-  EXPECT_EQ(Act(kActionSort, {u}).arg(kSortSkip, integer_cell(3)).error(), kErrScriptInvalidRefineArg);
-  EXPECT_EQ(Act(kActionSort, {u}).arg(kSortSkip, integer_cell(0)).error(), kErrScriptInvalidRefineArg);
-  EXPECT_EQ(Act(kActionSort, {u}).arg(kSortCompare, integer_cell(1)).error(), kErrScriptBadRefines);
-  EXPECT_EQ(Act(kActionSort, {u}).arg(kSortSkip, integer_cell(2)).arg(kSortCompare, integer_cell(3)).error(),
+  EXPECT_EQ(Act(kActionSort, {u}).ref("all").error(), kErrScriptBadRefines);
+  EXPECT_EQ(Act(kActionSort, {u}).ref("skip", integer_cell(3)).error(), kErrScriptInvalidRefineArg);
+  EXPECT_EQ(Act(kActionSort, {u}).ref("skip", integer_cell(0)).error(), kErrScriptInvalidRefineArg);
+  EXPECT_EQ(Act(kActionSort, {u}).ref("compare", integer_cell(1)).error(), kErrScriptBadRefines);
+  EXPECT_EQ(Act(kActionSort, {u}).ref("skip", integer_cell(2)).ref("compare", integer_cell(3)).error(),
             kErrScriptOutOfRange);
-  EXPECT_EQ(Act(kActionSort, {u}).arg(kSortCompare, text_cell("x")).error(), kErrScriptInvalidRefineArg);
-  EXPECT_EQ(Act(kActionSort, {u}).arg(kSortPart, text_cell("x")).error(), kErrScriptInvalidRefineArg);
+  EXPECT_EQ(Act(kActionSort, {u}).ref("compare", text_cell("x")).error(), kErrScriptInvalidRefineArg);
+  EXPECT_EQ(Act(kActionSort, {u}).ref("part", text_cell("x")).error(), kErrScriptInvalidRefineArg);
   // A comparison function needs the interpreter: not done yet, and the text stays as it was.
-  EXPECT_EQ(Act(kActionSort, {u}).arg(kSortCompare, make_cell(kTypeFunction)).error(), kErrInternalNotDone);
-  EXPECT_EQ(Act(kActionSort, {u}).flag(kSortStable).arg(kSortCompare, make_cell(kTypeFunction)).error(),
+  EXPECT_EQ(Act(kActionSort, {u}).ref("compare", make_cell(kTypeFunction)).error(), kErrInternalNotDone);
+  EXPECT_EQ(Act(kActionSort, {u}).ref("stable").ref("compare", make_cell(kTypeFunction)).error(),
             kErrInternalNotDone);
   EXPECT_EQ(whole(u), "dcba");
 }
@@ -610,7 +577,7 @@ TEST_F(StringModifyTest, SortBytesAndVectors) {
   std::memcpy(got, series_buffer(ints.node())->head_ptr(), sizeof got);
   EXPECT_EQ(std::vector<int16_t>(got, got + 4), (std::vector<int16_t>{-300, -5, 7, 300}));
   Cell floats = raw_series<float>(kTypeVector, {1.5f, -2.0f, 0.25f}, kTypeFloat);
-  Act(kActionSort, {floats}).flag(kSortReverse).run();
+  Act(kActionSort, {floats}).ref("reverse").run();
   float f[3];
   std::memcpy(f, series_buffer(floats.node())->head_ptr(), sizeof f);
   EXPECT_EQ(std::vector<float>(f, f + 3), (std::vector<float>{1.5f, 0.25f, -2.0f}));
@@ -625,7 +592,7 @@ TEST_F(StringModifyTest, StableSortKeepsTheOrderOfEqualKeysOnLongTexts) {
   for (uint32_t& c : in) c = (rng() % 2 ? 'a' : 'A') + rng() % 26;
   Cell* s = string_init_unit(stack_push(), 16, 2);
   for (uint32_t c : in) append_char(s->node(), c);
-  Act(kActionSort, {*s}).flag(kSortStable).run();
+  Act(kActionSort, {*s}).ref("stable").run();
   std::vector<uint32_t> want = in;
   std::stable_sort(want.begin(), want.end(), [](uint32_t x, uint32_t y) { return case_map_lower(x) < case_map_lower(y); });
   EXPECT_EQ(code_points(*s), want);
@@ -661,18 +628,18 @@ TEST_F(StringModifyTest, SetOperations) {
     Cell* a = push_text(c.a);
     Cell* b = push_text(c.b);
     Cell skip = integer_cell(c.skip);
-    string_set_op(a, b, c.case_sensitive, c.skip ? &skip : nullptr, c.op);
+    series_set_op(a, b, {SetOp(c.op), c.case_sensitive, {c.skip ? &skip : nullptr}});
     EXPECT_EQ(text_of(*a), c.want) << c.op << " \"" << c.a << "\" \"" << c.b << "\"";
     EXPECT_EQ(a->head(), 0);
   }
   StackSave save;
   Cell* a = push_text("ab");
   Cell zero = integer_cell(0);
-  EXPECT_EQ(catch_error([&] { string_set_op(a, a, false, &zero, 8); }), kErrScriptInvalidRefineArg);
+  EXPECT_EQ(catch_error([&] { series_set_op(a, a, {kSetUnique, false, {&zero}}); }), kErrScriptInvalidRefineArg);
   Cell bytes = raw_series<uint8_t>(kTypeBinary, {1});
-  EXPECT_EQ(catch_error([&] { string_set_op(a, &bytes, false, nullptr, 9); }), kErrScriptInvalidArg);
+  EXPECT_EQ(catch_error([&] { series_set_op(a, &bytes, {kSetUnion}); }), kErrScriptInvalidArg);
   Cell* file = push_text("x", 1, kTypeFile);
-  string_set_op(file, a, false, nullptr, 9);
+  series_set_op(file, a, {kSetUnion});
   EXPECT_TRUE(file->is(kTypeFile));
   EXPECT_EQ(text_of(*file), "xab");
 }

@@ -166,7 +166,9 @@ TEST(StringTest, MakeAndTo) {
   EXPECT_EQ(catch_error([&] { call_action(kActionMake, {string_type, integer_cell(-1)}); }), kErrScriptOutOfRange);
   // The other text types make through string!'s handler with their own type.
   Cell* file_type = stack_push_value(datatype_cell(kTypeFile));
-  EXPECT_TRUE(actions_of(kTypeString).make(file_type, stack_push_value(integer_cell(10)), kTypeFile)->is(kTypeFile));
+  MakeArgs ten;
+  ten.spec = stack_push_value(integer_cell(10));
+  EXPECT_TRUE(actions_of(kTypeString).make(file_type, ten)->is(kTypeFile));
 
   // A copy of another text type's text from its head, retyped.
   Cell* src = push_text("abc\xE2\x82\xAC");
@@ -243,10 +245,13 @@ TEST(StringTest, Compare) {
 TEST(StringTest, PathAccess) {
   StackSave save;
   Cell* s = push_text("abc");
-  auto get = [&](Cell element) {
-    EvalPathArgs a{s, stack_push_value(element), nullptr, nullptr, 0, false};
-    return *action_eval_path(a);
+  auto step = [&](Cell element, Cell* value) {
+    EvalPathArgs a;
+    a.element = stack_push_value(element);
+    a.value = value;
+    return *action_eval_path(s, a);
   };
+  auto get = [&](Cell element) { return step(element, nullptr); };
   EXPECT_EQ(catch_error([&] { get(make_cell(kTypeWord)); }), kErrScriptInvalidPath);
   Cell b = get(integer_cell(2));
   EXPECT_TRUE(b.is(kTypeChar));
@@ -254,12 +259,10 @@ TEST(StringTest, PathAccess) {
   EXPECT_TRUE(get(integer_cell(4)).is(kTypeNone));
   // Setting through an integer stores the char!, widening the buffer.
   Cell* euro = stack_push_value(char_cell(0x20AC));
-  EvalPathArgs set{s, stack_push_value(integer_cell(2)), euro, nullptr, 0, false};
-  action_eval_path(set);
+  step(integer_cell(2), euro);
   EXPECT_EQ(text_of(*s), "a\xE2\x82\xAC" "c");
   EXPECT_EQ(string_unit(s), 2u);
-  EvalPathArgs bad{s, stack_push_value(integer_cell(9)), euro, nullptr, 0, false};
-  EXPECT_EQ(catch_error([&] { action_eval_path(bad); }), kErrScriptOutOfRange);
+  EXPECT_EQ(catch_error([&] { step(integer_cell(9), euro); }), kErrScriptOutOfRange);
   // The poke helper the set path ends in checks the value and the range first.
   Cell* two = stack_push_value(integer_cell(2));
   Cell* not_char = stack_push_value(integer_cell(65));
@@ -327,8 +330,8 @@ TEST(StringTest, FormAndMoldPart) {
   // The handlers' budgets: limit less the length, less 2 for mold.
   Cell* s = push_text("abcdef");
   Cell* out = string_make_at(stack_push(), 16);
-  EXPECT_EQ(string_form(s, out, nullptr, 100), 94);
-  EXPECT_EQ(string_mold(s, out, false, false, false, nullptr, 100, 0), 92);
+  EXPECT_EQ(string_form(s, test::form_into(out, 100)), 94);
+  EXPECT_EQ(string_mold(s, test::mold_into(out, 100)), 92);
 }
 
 }  // namespace

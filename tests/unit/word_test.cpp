@@ -78,7 +78,7 @@ TEST(WordTest, AffixIsWrittenEvenWhenTheBudgetIsUsedUp) {
     Cell* value = stack_push_value(word("abc", c.type));
     Cell* limit = stack_push_value(integer_cell(c.limit));
     Cell* buffer = string_make_at(stack_push(), 16);
-    EXPECT_EQ(action_mold(value, buffer, false, false, false, limit, c.limit, 0), c.remaining);
+    EXPECT_EQ(action_mold(value, test::mold_into(buffer, c.limit, limit)), c.remaining);
     EXPECT_EQ(text_of(*buffer), c.text);
   }
 }
