@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/float.h"
 #include "datatypes/context.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -254,6 +255,27 @@ TEST(Regression, BreakOutOfAFunctionRestoresItsContext) {
   open_native_frame({});  // break itself
   EXPECT_EQ(stack_throw_break(false, false), kThrowBreak);
   EXPECT_EQ(context_values(f.ctx), before);
+}
+
+}  // namespace
+}  // namespace kiv
+
+namespace kiv {
+namespace {
+
+// form/part and mold/part read their limit as an integer without checking
+// its type: a float gave "", a string the whole text.
+TEST(Regression, FormAndMoldPartTakeOnlyAnInteger) {
+  StackSave save;
+  Cell text = test::text_cell("abcdef");
+  for (ActionId id : {kActionForm, kActionMold}) {
+    for (Cell limit : {float_cell(2.0), test::text_cell("x"), kNoneCell}) {
+      EXPECT_EQ(test::Act(id, {text}).ref("part", limit).error(), kErrScriptInvalidRefineArg);
+    }
+    EXPECT_EQ(test::text_of(test::Act(id, {text}).ref("part", integer_cell(0)).value()), "");
+  }
+  EXPECT_EQ(test::form_of(text, 3), "abc");
+  EXPECT_EQ(test::mold(text, false, false, false, 3), "\"ab");
 }
 
 }  // namespace
