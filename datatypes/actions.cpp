@@ -119,27 +119,21 @@ int32_t action_mold(Cell* value, const MoldArgs& args) {
 }
 
 int action_compare_values(Cell* value, Cell* other, CompareOp op) {
-  switch (value->type()) {
-    case kTypeLogic:
-      if (!other->is(kTypeLogic)) return kNotComparable;
-      return int(logic_get(value)) - int(logic_get(other));
-    case kTypeNative:
-    case kTypeAction:
-    case kTypeOp:
-    case kTypeFunction:
-    case kTypeRoutine:
-      // Same code or body: the same value.
-      if (value->type() != other->type()) return kNotComparable;
-      return callable_identity_order(value, other);
-    default: {
-      CompareFn h = actions_of(value->type()).compare;
-      if (!h) return kNotComparable;
-      CompareArgs args;
-      args.value2 = other;
-      args.op = op;
-      return h(value, args);
-    }
+  if (value->is(kTypeLogic)) {
+    if (!other->is(kTypeLogic)) return kNotComparable;
+    return int(logic_get(value)) - int(logic_get(other));
   }
+  if (is_any_function(value->type())) {
+    // Same code or body: the same value.
+    if (value->type() != other->type()) return kNotComparable;
+    return callable_identity_order(value, other);
+  }
+  CompareFn h = actions_of(value->type()).compare;
+  if (!h) return kNotComparable;
+  CompareArgs args;
+  args.value2 = other;
+  args.op = op;
+  return h(value, args);
 }
 
 bool action_compare(Cell* value, Cell* other, CompareOp op) {

@@ -53,7 +53,8 @@ int32_t char_from_binary(const Cell* spec) {
 // make and to: the result is written into [result].
 Cell* char_make(Cell* result, const MakeArgs& args) {
   int32_t cp;
-  switch (args.spec->type()) {
+  // Every text type reads as string!.
+  switch (is_any_string(args.spec->type()) ? kTypeString : args.spec->type()) {
     case kTypeChar:
     case kTypeInteger:
       cp = integer_get(args.spec);
@@ -68,12 +69,7 @@ Cell* char_make(Cell* result, const MakeArgs& args) {
     case kTypeBinary:
       cp = char_from_binary(args.spec);
       break;
-    case kTypeString:
-    case kTypeFile:
-    case kTypeUrl:
-    case kTypeTag:
-    case kTypeEmail:
-    case kTypeRef: {
+    case kTypeString: {
       SeriesBuffer* b = series_buffer(args.spec->node());
       int32_t head = args.spec->head() < 0 ? 0 : args.spec->head();
       if (head >= int32_t(b->length())) raise_bad_to_arg(args.spec);

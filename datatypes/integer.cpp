@@ -362,7 +362,8 @@ int32_t integer_from_issue(const Cell* spec) {
 
 Cell* integer_to(Cell* result, const MakeArgs& args) {
   int32_t value;
-  switch (args.spec->type()) {
+  // Every text type reads as string!.
+  switch (is_any_string(args.spec->type()) ? kTypeString : args.spec->type()) {
     case kTypeInteger:
       copy_cell(result, args.spec);
       return result;
@@ -393,11 +394,6 @@ Cell* integer_to(Cell* result, const MakeArgs& args) {
       value = integer_from_issue(args.spec);
       break;
     case kTypeString:
-    case kTypeFile:
-    case kTypeUrl:
-    case kTypeTag:
-    case kTypeEmail:
-    case kTypeRef:
       if (!scan_decimal(args.spec, &value)) raise_bad_to_arg(args.spec);
       break;
     default:

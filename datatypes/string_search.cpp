@@ -241,7 +241,9 @@ Pattern make_pattern(const Cell* series, Cell* value) {
   StackSave save;  // scratch strings made here are dropped once copied out
   HayKind hay = hay_kind(series);
   Pattern p;
-  switch (value->type()) {
+  // Every text type but tag! reads as string!.
+  const TypeId type = value->type();
+  switch (is_any_string(type) && type != kTypeTag ? kTypeString : type) {
     case kTypeChar:
       if (hay == HayKind::kVectorInt || hay == HayKind::kVectorFloat) {
         p.kind = PatternKind::kNumber;
@@ -271,10 +273,6 @@ Pattern make_pattern(const Cell* series, Cell* value) {
       read_text_value(value, &p.units);
       return p;
     case kTypeString:
-    case kTypeFile:
-    case kTypeUrl:
-    case kTypeEmail:
-    case kTypeRef:
       read_text_value(value, &p.units);
       return p;
     case kTypeTag:

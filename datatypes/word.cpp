@@ -299,12 +299,8 @@ std::string char_text(const Cell* c) {
 
 // MAY ALLOCATE. The word a make or to of a word type gives for [spec], before retyping.
 Cell word_value_for(Cell* spec, TypeId type) {
+  if (is_any_word(spec->type())) return *spec;
   switch (spec->type()) {
-    case kTypeWord:
-    case kTypeSetWord:
-    case kTypeGetWord:
-    case kTypeLitWord:
-      return *spec;
     case kTypeIssue:
     case kTypeRefinement: {
       // Only a name that reads back as a plain word makes a word: anything
@@ -347,15 +343,9 @@ Cell* word_make(Cell* proto, const MakeArgs& args) {
 Cell* issue_make(Cell* proto, const MakeArgs& args) {
   TypeId type = make_target_type(proto);
   Cell issue;
-  switch (args.spec->type()) {
-    case kTypeWord:
-    case kTypeSetWord:
-    case kTypeGetWord:
-    case kTypeLitWord:
-    case kTypeRefinement:
-    case kTypeIssue:
-      issue = *args.spec;
-      break;
+  if (is_all_word(args.spec->type())) {
+    issue = *args.spec;
+  } else switch (args.spec->type()) {
     case kTypeString:
       issue = word_cell(kTypeIssue, 0, symbol_from_string(args.spec), -1);
       break;

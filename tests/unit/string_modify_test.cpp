@@ -637,9 +637,9 @@ TEST_F(StringModifyTest, SetOperations) {
   Cell zero = integer_cell(0);
   EXPECT_EQ(catch_error([&] { series_set_op(a, a, {kSetUnique, false, {&zero}}); }), kErrScriptInvalidRefineArg);
   Cell bytes = raw_series<uint8_t>(kTypeBinary, {1});
-  EXPECT_EQ(catch_error([&] { series_set_op(a, &bytes, {kSetUnion}); }), kErrScriptInvalidArg);
+  EXPECT_EQ(catch_error([&] { series_set_op(a, &bytes, {kSetUnion, false, {}}); }), kErrScriptInvalidArg);
   Cell* file = push_text("x", 1, kTypeFile);
-  series_set_op(file, a, {kSetUnion});
+  series_set_op(file, a, {kSetUnion, false, {}});
   EXPECT_TRUE(file->is(kTypeFile));
   EXPECT_EQ(text_of(*file), "xab");
 }
