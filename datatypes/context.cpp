@@ -65,19 +65,19 @@ void rebind_words(Node ctx) {
   for (uint32_t i = 0, n = series_length(words); i < n; i++) word_set_context(w + i, ctx);
 }
 
-// What a probe of a word table looks for.
+// What a probe of a word table looks for. [words] is read in place: nothing
+// allocates during a probe.
 struct WordProbe {
-  Node words;
+  const Cell* words;
   int32_t symbol;
   int32_t canonical;
   bool by_alias;
-};
 
-bool word_matches(int32_t key, void* context) {
-  auto* p = static_cast<WordProbe*>(context);
-  int32_t s = word_symbol(series_cells(p->words) + key);
-  return p->by_alias ? symbol_resolve(s) == p->canonical : s == p->symbol;
-}
+  bool matches(int32_t key) const {
+    int32_t s = word_symbol(words + key);
+    return by_alias ? symbol_resolve(s) == canonical : s == symbol;
+  }
+};
 
 // The stack's view of a function context's values reference.
 constexpr FrameContextOps kFrameContextOps{
@@ -134,12 +134,17 @@ Node context_words(Node ctx) { return hashtable_values(context_table(ctx)); }
 int32_t context_words_find_or_add(Node table, int32_t symbol, bool by_alias, Node context, int32_t* new_index) {
   if (context && hashtable_full_q(table)) hashtable_make_room(table);
   int32_t canonical = symbol_resolve(symbol);
-  WordProbe p{hashtable_values(table), symbol, canonical, by_alias};
-  HashSlot slot = hashtable_probe(table, hash_int32(uint32_t(canonical)), word_matches, &p);
+  Node words = hashtable_values(table);
+  const WordProbe p{series_cells(words), symbol, canonical, by_alias};
+  HashSlot slot;
+  {
+    NoGcScope no_gc;
+    slot = hashtable_probe(table, hash_int32(uint32_t(canonical)), [&p](int32_t key) { return p.matches(key); });
+  }
   if (slot.found >= 0) return hashtable_found_key(table, slot);
   if (!context) return -1;
-  uint32_t index = series_length(p.words);
-  *append_cell(p.words) = word_cell(kTypeWord, context, symbol, int32_t(index));
+  uint32_t index = series_length(words);
+  *append_cell(words) = word_cell(kTypeWord, context, symbol, int32_t(index));
   hashtable_insert_key(table, slot, int32_t(index));
   if (new_index) *new_index = int32_t(index);
   return -1;

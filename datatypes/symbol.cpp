@@ -14,6 +14,7 @@
 #include "runtime/stack.h"
 #include "datatypes/word.h"
 #include "runtime/collector.h"
+#include "runtime/gc_root.h"
 #include "runtime/hashtable.h"
 #include "runtime/murmur3.h"
 #include "runtime/memory.h"
@@ -66,28 +67,27 @@ inline int32_t canonical_of_record(const Cell* records, int32_t r) {
 }
 
 // What a probe of the name index looks for, and the first spelling it met
-// that is equal ignoring ASCII case.
+// that is equal ignoring ASCII case. [records] is read in place: nothing
+// allocates during a probe.
 struct NameProbe {
   const uint8_t* name;
   uint32_t length;
   bool ignore_case;
-  Node records;
+  const Cell* records;
   int32_t caseless = -1;
-};
 
-bool name_matches(int32_t key, void* context) {
-  auto* p = static_cast<NameProbe*>(context);
-  const Cell* records = series_buffer(p->records)->head_cell();
-  SeriesBuffer* nb = series_buffer(symbol_record_name(records + key));
-  if (nb->used() != p->length) return false;
-  const uint8_t* s = nb->head_ptr();
-  if (!p->ignore_case && (p->length == 0 || std::memcmp(s, p->name, p->length) == 0)) return true;
-  if (p->caseless < 0 && ascii_caseless_equal(s, p->name, p->length)) {
-    if (p->ignore_case) return true;
-    p->caseless = key;
+  bool matches(int32_t key) {
+    SeriesBuffer* nb = series_buffer(symbol_record_name(records + key));
+    if (nb->used() != length) return false;
+    const uint8_t* s = nb->head_ptr();
+    if (!ignore_case && (length == 0 || std::memcmp(s, name, length) == 0)) return true;
+    if (caseless < 0 && ascii_caseless_equal(s, name, length)) {
+      if (ignore_case) return true;
+      caseless = key;
+    }
+    return false;
   }
-  return false;
-}
+};
 
 // The hash of an entry of a kind-2 table: a symbol record by its name, a word
 // of a context's words block by its canonical symbol.
@@ -114,17 +114,20 @@ uint32_t hash_symbol(const Cell* record) {
 
 int32_t symbol_find(Node table, const uint8_t* name, uint32_t length, bool ignore_case) {
   if (hashtable_full_q(table)) hashtable_make_room(table);
-  NameProbe p{name, length, ignore_case, hashtable_values(table)};
-  HashSlot slot = hashtable_probe(table, hash_symbol_name(name, length), name_matches, &p);
+  Node records = hashtable_values(table);
+  NameProbe p{name, length, ignore_case, series_buffer(records)->head_cell()};
+  HashSlot slot;
+  {
+    NoGcScope no_gc;
+    slot = hashtable_probe(table, hash_symbol_name(name, length), [&p](int32_t key) { return p.matches(key); });
+  }
   if (slot.found >= 0) {
     int32_t key = hashtable_found_key(table, slot);
-    const Cell* records = series_buffer(p.records)->head_cell();
-    return ignore_case ? canonical_of_record(records, key) : key + 1;
+    return ignore_case ? canonical_of_record(p.records, key) : key + 1;
   }
   // After a resize the first caseless match met may be an alias spelling:
   // record its canonical id, never an alias of an alias.
-  int32_t alias = p.caseless >= 0 ? canonical_of_record(series_buffer(p.records)->head_cell(), p.caseless) : -1;
-  Node records = p.records;
+  int32_t alias = p.caseless >= 0 ? canonical_of_record(p.records, p.caseless) : -1;
   uint32_t index = series_buffer(records)->length();
   append_cell(records);  // an unset! placeholder while the name is made
   Node name_node = series_alloc(length + 1, 1, 0);

@@ -49,7 +49,7 @@ inline int32_t* keys_of(const HashHeader* h) { return reinterpret_cast<int32_t*>
 inline int32_t* ints_of(Node array) { return reinterpret_cast<int32_t*>(series_buffer(array)->head_ptr()); }
 inline uint32_t int_count(Node array) { return series_buffer(array)->used() / 4; }
 
-inline uint32_t flag_at(const uint8_t* f, uint32_t i) { return (f[i >> 2] >> ((i & 3) * 2)) & 3u; }
+inline uint32_t flag_at(const uint8_t* f, uint32_t i) { return hashtable_flag_at(f, i); }
 inline void set_flag(uint8_t* f, uint32_t i, uint32_t v) {
   uint32_t shift = (i & 3) * 2;
   f[i >> 2] = uint8_t((f[i >> 2] & ~(3u << shift)) | (v << shift));
@@ -893,9 +893,9 @@ void hashtable_rebuild(Node table, uint32_t number) {
 
 void hashtable_set_symbol_hash(EntryHashFn fn) { g_symbol_entry_hash = fn; }
 
-HashSlot hashtable_probe(Node table, uint32_t hash, HashMatch match, void* context) {
-  ProbeResult r = probe(table, hash, [&](int32_t key) { return match(key, context); });
-  return HashSlot{r.found, r.free, r.free_was_empty};
+HashBuckets hashtable_buckets(Node table) {
+  const HashHeader* h = hdr(table);
+  return HashBuckets{flags_of(h), keys_of(h), h->buckets};
 }
 
 int32_t hashtable_found_key(Node table, const HashSlot& slot) { return keys_of(hdr(table))[slot.found]; }

@@ -191,10 +191,36 @@ struct HashSlot {
   int64_t free = -1;
   bool free_was_empty = false;
 };
-// True when the entry stored under [key] is the one sought. Must not allocate.
-using HashMatch = bool (*)(int32_t key, void* context);
-// Walks the probe sequence of [hash], asking [match] about each live bucket.
-HashSlot hashtable_probe(Node table, uint32_t hash, HashMatch match, void* context);
+// The bucket arrays of a table. Short-lived: valid until the next allocation.
+struct HashBuckets {
+  const uint8_t* flags;
+  const int32_t* keys;
+  uint32_t count;
+};
+HashBuckets hashtable_buckets(Node table);
+// The flag of bucket [i] in a flag array.
+inline uint32_t hashtable_flag_at(const uint8_t* flags, uint32_t i) { return (flags[i >> 2] >> ((i & 3) * 2)) & 3u; }
+
+// Walks the probe sequence of [hash], asking [match](key) about each live
+// bucket; [match] must not allocate (the arrays are read in place).
+template <class Match>
+HashSlot hashtable_probe(Node table, uint32_t hash, Match&& match) {
+  const HashBuckets b = hashtable_buckets(table);
+  const uint32_t mask = b.count - 1;
+  uint32_t i = hash & mask;
+  int64_t deleted = -1;
+  for (uint32_t step = 1; step <= b.count; step++) {
+    uint32_t flag = hashtable_flag_at(b.flags, i);
+    if (flag == kBucketEmpty) return HashSlot{-1, deleted >= 0 ? deleted : int64_t(i), deleted < 0};
+    if (flag == kBucketDeleted) {
+      if (deleted < 0) deleted = i;
+    } else if (match(b.keys[i])) {
+      return HashSlot{int64_t(i), -1, false};
+    }
+    i = (i + step) & mask;
+  }
+  return HashSlot{-1, deleted, false};
+}
 // The key stored in the bucket a probe found.
 int32_t hashtable_found_key(Node table, const HashSlot& slot);
 // Stores [key] in the free bucket of [slot] and counts one more entry. The
