@@ -6,6 +6,7 @@
 // field per argument and refinement (a null Cell* or false for an absent one).
 // Argument cells live on the data stack (stable addresses: the data stack never
 // moves). A handler that "writes the first slot" overwrites [first] and returns it.
+// In a handler's comment [name] is [first] or the field args.name.
 //
 // The entry (datatypes/actions.cpp) reads and normalises the shared refinement
 // arguments once, before the handler runs: /part into a PartLimit, /skip into

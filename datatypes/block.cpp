@@ -153,7 +153,7 @@ const Cell* block_append_all(const Cell* block, const Cell* source) {
   reserve_cells(b.node(), n);
   SeriesBuffer* dst = series_buffer_of(&b);
   int32_t pos = int32_t(dst->length());
-  // Re-derived after the growth: [source] may be the same buffer.
+  // Re-derived after the growth: [s] may share the buffer.
   std::memmove(dst->tail_cell(), cell_at(&s, from), size_t(n) * sizeof(Cell));
   dst->tail += uint32_t(n) * sizeof(Cell);
   series_hash_index(&b, pos, n);

@@ -148,7 +148,7 @@ void block_deep_copy_types(Node node, int32_t first, int32_t end, int32_t step, 
 // retyped; a number an empty block with room for it; raises script
 // bad-make-arg otherwise. Writes the first slot.
 Cell* block_make(Cell* proto, const MakeArgs& args);
-// MAY ALLOCATE. to block! [value].
+// MAY ALLOCATE. to block! [spec].
 Cell* block_to(Cell* proto, const MakeArgs& args);
 // MAY ALLOCATE. Forms the elements from the head separated by spaces.
 int32_t block_form(Cell* value, const FormArgs& args);

@@ -511,7 +511,7 @@ int function_order(const Cell* answer) {
   raise_error(kErrInternalNotDone);
 }
 
-// MAY ALLOCATE. Makes the block [out] hold the [size] cells of the record at [i].
+// MAY ALLOCATE. Makes the block [out] hold the cells of the record at [i].
 void load_record(const SortState& s, int64_t i, Cell* out) {
   block_truncate(out, 0);
   for (int32_t j = 0; j < s.size; j++) {

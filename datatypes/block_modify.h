@@ -54,9 +54,9 @@ Cell* block_put(Cell* series, const PutArgs& args);
 // of the cell to compare in each record. /compare with a function raises
 // internal not-done until the interpreter exists. Returns [series].
 Cell* block_sort(Cell* series, const SortArgs& args);
-// MAY RUN KIV CODE. swap: exchanges the head cells of [a] and of the
-// block-family [b]. Returns [a].
-Cell* block_swap(Cell* a, const SwapArgs& args);
+// MAY RUN KIV CODE. swap: exchanges the head cells of [series1] and of the
+// block-family [series2]. Returns [series1].
+Cell* block_swap(Cell* series1, const SwapArgs& args);
 // MAY ALLOCATE, MAY RUN KIV CODE. take: series!'s take; [deep] replaces every
 // series taken by its deep copy; without [part] a single cell taken comes back
 // as its value. Returns the result (none when the block is empty from its head).

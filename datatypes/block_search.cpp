@@ -305,7 +305,7 @@ struct SetOpRun {
   }
 
   // MAY ALLOCATE, MAY RUN KIV CODE. Adds the record at [p] of [side] (up to
-  // [size] cells) to the result and indexes it.
+  // one record size of cells) to the result and indexes it.
   void add(const SetSide& side, int64_t p) {
     int64_t end = std::min<int64_t>(int64_t(side.head) + side.length, int32_t(series_cell_count(side.node)));
     int32_t n = int32_t(std::min<int64_t>(size, end - p));

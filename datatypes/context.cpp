@@ -1,7 +1,7 @@
 // Contexts: making them, their words and values, global words, getting and
 // setting through words, deep binding, and the accessors by slot.
 //
-// The words live in the kind-2 hash table of the context cell (word 1), which
+// The words live in the kHashSymbols hash table of the context cell (word 1), which
 // owns the words block; this file keeps the values block in step with it.
 // Everything that allocates re-derives the context cell and the blocks from
 // their nodes afterwards.

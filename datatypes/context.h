@@ -5,7 +5,7 @@
 //   word 0  header   context! (14); kFlagStackValues when the values live on the
 //                    data stack; bits 11-12 the kind (ContextKind); bit 24
 //                    (kFlagContextSelf) when the context binds `self`
-//   word 1  the symbol index: a kind-2 hash table (runtime/hashtable.h) owning
+//   word 1  the symbol index: a kHashSymbols hash table (runtime/hashtable.h) owning
 //           the words block, one word! per slot in slot order, each bound to
 //           this context; the table maps a symbol id (exact, or canonical) to
 //           the word's position
@@ -157,7 +157,7 @@ Cell* get_word_value(const Cell* word);
 // hears of the change through g_object_on_change. Returns the slot (short-lived).
 Cell* context_set_in(Cell* word, const Cell* value, Node ctx, bool fire);
 // MAY ALLOCATE, MAY RUN KIV CODE. context_set_in through the word's own
-// context with [fire]; an unbound word raises script not-defined.
+// context, firing the change event; an unbound word raises script not-defined.
 Cell* set_word_value(Cell* word, const Cell* value);
 
 // ---------------------------------------------------------------- binding
@@ -180,7 +180,7 @@ bool context_collect_set_words(Node ctx, Cell* block);
 // ---------------------------------------------------------------- word tables
 
 // MAY ALLOCATE when [context] is given. The position of the word for [symbol]
-// in a context word table (kind 2 over a words block of word cells): the same
+// in a context word table (kHashSymbols over a words block of word cells): the same
 // id, or with [by_alias] the same canonical id. When it is missing and
 // [context] is not 0, a word! cell bound to [context] with its own position as
 // index is appended and indexed, its position is written to [*new_index] and

@@ -58,12 +58,11 @@ inline int32_t clamp(int64_t x, int32_t lo, int32_t hi) { return int32_t(x < lo 
 bool owned_field_q(uint32_t symbol) {
   return runtime_words_ready() && runtime_symbol_q(int32_t(symbol), kSymOwned);
 }
-// The owner object of [series], or none.
-Cell ownership_placeholder_owner_of(const Cell*) { return kNoneCell; }
-// Releases [series] from its owner.
-void ownership_placeholder_unset(const Cell*) {}
-// Makes [series] owned by [object] under the field [word].
-void ownership_placeholder_set(const Cell*, const Cell*, const Cell*) {}
+// Until objects exist no series has an owner: the owner is none, and
+// releasing or setting one does nothing.
+Cell ownership_placeholder_owner_of(const Cell* /*series*/) { return kNoneCell; }
+void ownership_placeholder_unset(const Cell* /*series*/) {}
+void ownership_placeholder_set(const Cell* /*series*/, const Cell* /*object*/, const Cell* /*word*/) {}
 
 // ---------------------------------------------------------------- hash! index upkeep
 

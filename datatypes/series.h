@@ -138,7 +138,7 @@ Cell* series_back(Cell* value, const NoneArgs& args);
 Cell* series_clear(Cell* value, const NoneArgs& args);
 // MAY ALLOCATE. The generic copy (strings, binaries, vectors): the units from
 // the head, or the /part range (integer, pair! x by y, or a position in the
-// same buffer), into a new buffer of the same unit written to *[result].
+// same buffer), into a new buffer of the same unit written to [result].
 // Word 3 of the result is 0 except for vector! (its element type): a hash!
 // result has no index yet, which hash!'s own copy gives it.
 Cell* series_copy(Cell* value, const CopyArgs& args);
@@ -153,8 +153,8 @@ Cell* series_next(Cell* value, const NoneArgs& args);
 // Overwrites [value] with the element at [index] (1 is the head, -1 the unit
 // before it) or none when out of range, and returns it.
 Cell* series_pick(Cell* value, const PickArgs& args);
-// MAY ALLOCATE (string widening), MAY RUN KIV CODE. Stores [new_value] at
-// [index]; returns [new_value].
+// MAY ALLOCATE (string widening), MAY RUN KIV CODE. Stores [value] at
+// [index]; returns [value].
 Cell* series_poke(Cell* value, const PokeArgs& args);
 // MAY RUN KIV CODE (owner notification; /key runs the type's find).
 Cell* series_remove(Cell* value, const RemoveArgs& args);
@@ -172,7 +172,7 @@ bool series_take_range(const Cell* value, const TakeArgs& args, int64_t* from, i
 // value's type holding the taken units; the units leave [value]'s buffer.
 Cell* series_take(Cell* value, const TakeArgs& args);
 // MAY ALLOCATE, MAY RUN KIV CODE. Field `owned`: none releases ownership, a
-// block [object word] makes the series owned. Returns [new_value].
+// block [object word] makes the series owned. Returns [value].
 Cell* series_modify(Cell* value, const ModifyArgs& args);
 
 // Registers series! (type 42, no parent).

@@ -8,8 +8,6 @@
 // between the buffer's head and its tail, whatever head index a cell carries.
 #include "datatypes/string.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -28,6 +26,7 @@
 #include "runtime/ownership.h"
 #include "datatypes/float.h"
 #include "datatypes/form.h"
+#include "platform/process.h"
 
 namespace kiv {
 
@@ -52,8 +51,7 @@ Cell* push_string(const Cell* str) {
 Cell* load_string(ByteSource src, uint32_t n, Cell* out, int32_t encoding) {
   if (encoding != kEncodingUtf8 && encoding != kEncodingUtf16le) {
     static const char kMessage[] = "*** Loading Error: input encoding unsupported\n";
-    ssize_t ignored = write(1, kMessage, sizeof kMessage - 1);
-    (void)ignored;
+    write_all(1, kMessage, sizeof kMessage - 1);
     fatal_exit(kFatalSilent, 0);
   }
   if (!out) out = stack_push();

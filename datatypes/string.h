@@ -188,8 +188,8 @@ void string_poke_char(Cell* series, int64_t index, Cell* value, const Cell* boxe
 inline constexpr int kMoldCharEscape = 253;
 
 // MAY ALLOCATE. Appends the text from [value]'s head to [buffer] (at most
-// [limit] code points when [arg], the /part argument, is present); returns
-// [limit] less the value's length from its head.
+// [limit] code points under /part); returns [limit] less the value's length
+// from its head.
 int32_t string_form(Cell* value, const FormArgs& args);
 // MAY ALLOCATE. Appends the molded text ("..." or {...}); returns [limit] less
 // the code points molded, less 2 for the delimiters.

@@ -89,7 +89,7 @@ struct NameProbe {
   }
 };
 
-// The hash of an entry of a kind-2 table: a symbol record by its name, a word
+// The hash of an entry of a kHashSymbols table: a symbol record by its name, a word
 // of a context's words block by its canonical symbol.
 uint32_t symbol_entry_hash(const Cell* entry) {
   if (entry->is(kTypeSymbol)) return hash_symbol(entry);

@@ -15,12 +15,12 @@
 //           just past the tail
 //
 // The records block lives in root slot kRootSymbolTable (a block! cell), its
-// name index (a kind-2 hash table over it) in root slot kRootSymbolIndex.
+// name index (a kHashSymbols hash table over it) in root table kRootTableSymbolIndex.
 // Records are only ever added. symbol_resolve, symbol_alias and the name
 // readers answer for an id outside the table as for a canonical symbol with
 // an empty name; the cached-string readers trust their ids.
 //
-// Interning walks the name index (runtime/hashtable.h, kind 2) through its
+// Interning walks the name index (runtime/hashtable.h, kHashSymbols) through its
 // generic probe: the index keeps buckets, this unit reads the records. The
 // same kind serves the word tables of contexts (datatypes/context.h), whose
 // entries are word cells; symbol_datatype_init installs the hash of both.
@@ -49,7 +49,7 @@ uint32_t hash_symbol(const Cell* record);
 
 // MAY ALLOCATE. The id (1-based record position) of the symbol spelled by the
 // [length] UTF-8 bytes at [name] (not inside a series) in the symbol table
-// [table] (kind 2 over the records block). Exact: a spelling equal byte for
+// [table] (kHashSymbols over the records block). Exact: a spelling equal byte for
 // byte, else a new record whose alias is the canonical id of a spelling equal
 // ignoring ASCII case (or -1). [ignore_case]: the canonical id of any
 // spelling equal ignoring ASCII case, else a new canonical record.

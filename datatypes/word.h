@@ -119,8 +119,8 @@ Cell* push_word_value(const Cell* word);
 // which is returned. Script need-value with the word when argument 2 is unset!.
 Cell* set_word();
 
-// MAY ALLOCATE. The form of a word (its name, under the /part [limit] when
-// [arg] is given); returns the limit less the name's length.
+// MAY ALLOCATE. The form of a word (its name, cut to [limit] code points
+// under /part); returns the limit less the name's length.
 int32_t word_form(Cell* value, const FormArgs& args);
 
 }  // namespace kiv

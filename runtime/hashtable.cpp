@@ -197,7 +197,7 @@ ProbeResult probe(Node t, uint32_t hash, Visit&& visit) {
   }
 }
 
-// Takes bucket [b] of a probe result for [key].
+// Stores [key] in the free bucket of the probe result [r].
 void take_bucket(Node t, const ProbeResult& r, int32_t key) {
   fatal_assert(r.free >= 0);
   HashHeader* h = hdr(t);

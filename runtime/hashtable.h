@@ -29,10 +29,10 @@
 // the table's own included; hold the table node, never a HashHeader*. A table
 // returned by hashtable_init or hashtable_copy must be rooted by the caller
 // (in a hash!/map! cell, a context cell, a root table or a NodeRoot) before
-// its next allocation. Functions that compare values (kinds 0 and 1) call the
+// its next allocation. Functions that compare values (kHashBlock and kHashMap) call the
 // datatypes' comparison (g_compare_values) with rooted copies of the cells;
 // they are marked MAY RUN KIV CODE. Values are hashed through their types'
-// hooks (hash_value, runtime/type_hooks.h); kind 2's entries through the hash
+// hooks (hash_value, runtime/type_hooks.h); kHashSymbols entries through the hash
 // that symbol! installs. The table reads no payload of a value itself.
 #pragma once
 
@@ -179,7 +179,7 @@ void hashtable_move_range(Node table, int32_t source, int32_t target, int32_t n)
 // block indexed again.
 void hashtable_rebuild(Node table, uint32_t number);
 
-// ---------------------------------------------------------------- keys the client reads (kind 2)
+// ---------------------------------------------------------------- keys the client reads (kHashSymbols)
 // Kind 2 stores positions in its values block whose entries (a symbol record,
 // a word of a context) the client interprets: the client hashes and matches
 // them, the table keeps the buckets.
@@ -237,7 +237,7 @@ Node hashtable_values(Node table);
 using EntryHashFn = uint32_t (*)(const Cell* entry);
 void hashtable_set_symbol_hash(EntryHashFn fn);
 
-// ---------------------------------------------------------------- records (kinds 3 and 4)
+// ---------------------------------------------------------------- records (kHashRecords and kHashOwners)
 
 // MAY ALLOCATE. The record of [key] (a node handle), appended with unset!
 // cells when missing ([*added] tells which, may be null). Records are runs of
