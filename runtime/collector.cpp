@@ -1,6 +1,14 @@
 // The collector: marking from the roots, sweeping of dead references,
 // compaction of the series frames, release of dead big buffers and nodes.
 //
+// A collection runs in phases: marking sets the mark bit of each reachable
+// node in the node table; the sweep callbacks drop what refers to unmarked
+// nodes; the node sweep walks the node table, frees every unmarked node and
+// lists the buffers of the marked ones; the compaction moves those buffers,
+// frame by frame in address order. A dead buffer is never read: only the live
+// buffers' headers and the dense node table are touched, however much garbage
+// the frames hold. Outside a collection no node is marked.
+//
 // Marking uses an explicit work list (platform heap), so deeply nested data
 // never deepens the C++ stack. Nothing here allocates a series.
 #include "runtime/collector.h"
@@ -66,29 +74,36 @@ void work_push(Node node) {
   g_work[g_work_count++] = node;
 }
 
-// ---------------------------------------------------------------- node-free queue
+// ---------------------------------------------------------------- scratch arrays
 
-constexpr size_t kFreeQueueSize = 20000;
-Node g_free_queue[kFreeQueueSize];
-size_t g_free_count = 0;
+// A platform-heap array kept from one collection to the next.
+template <typename T>
+struct ScratchArray {
+  T* items = nullptr;
+  size_t count = 0;
+  size_t capacity = 0;
 
-// Node frames are found by handle arithmetic, so the batch needs no sorting:
-// consecutive dead buffers mostly share a frame, which the cache below reuses.
-void flush_free_nodes() {
-  NodeFrame* frame = nullptr;
-  for (size_t i = 0; i < g_free_count; i++) {
-    Node n = g_free_queue[i];
-    if (!frame || n < frame->first || n >= frame->first + frame->capacity) frame = node_frame_of(n);
-    free_node(frame, n);
+  void reserve(size_t n) {
+    if (n <= capacity) return;
+    size_t c = capacity ? capacity : 1024;
+    while (c < n) c *= 2;
+    items = static_cast<T*>(heap_realloc(items, c * sizeof(T)));
+    capacity = c;
   }
-  g_free_count = 0;
-}
-
-void queue_free_node(Node n) {
-  if (n == 0) return;
-  if (g_free_count == kFreeQueueSize) flush_free_nodes();
-  g_free_queue[g_free_count++] = n;
-}
+  void push(T value) {
+    if (count == capacity) reserve(count + 1);
+    items[count++] = value;
+  }
+  // Gives the memory back when it is far more than [used] items need, so a
+  // burst of live data does not hold it until the process ends.
+  void trim(size_t used) {
+    if (capacity <= 1024 || capacity / 4 <= used) return;
+    heap_free(items);
+    items = nullptr;
+    capacity = 0;
+  }
+  T& operator[](size_t i) { return items[i]; }
+};
 
 // ---------------------------------------------------------------- marking
 
@@ -114,15 +129,16 @@ void process_work() {
 
 }  // namespace
 
+// Only the node table is touched: a buffer without references is never read.
 bool gc_mark_series(Node node) {
   if (g_mode != MarkMode::kMark) {
     check_handle(node, "cell names a dead series");
     return false;
   }
-  if (!live_node(node)) return false;
-  SeriesBuffer* b = series_buffer(node);
-  if (b->flags & kSeriesMark) return false;
-  b->flags |= kSeriesMark;
+  if (node == 0) return false;
+  NodeEntry e = g_node_table[node];
+  if ((e & (kNodeFree | kNodeMark)) || e == 0) return false;
+  g_node_table[node] = e | kNodeMark;
   return true;
 }
 
@@ -183,7 +199,7 @@ void add_sweep_callback(SweepCallback fn) {
   g_sweep_callbacks[g_sweep_callback_count++] = fn;
 }
 
-bool gc_node_marked(Node node) { return live_node(node) && (series_buffer(node)->flags & kSeriesMark); }
+bool gc_node_marked(Node node) { return node != 0 && (g_node_table[node] & (kNodeFree | kNodeMark)) == kNodeMark; }
 
 bool gc_cell_refs_q(const Cell* cell, bool (*node_ok)(Node)) {
   MarkMode was = g_mode;
@@ -209,6 +225,117 @@ void mark_roots() {
     }
 }
 
+// ---------------------------------------------------------------- node sweep
+
+// The buffers of the marked nodes, in handle order (node sweep), then grouped
+// by series frame, each group in address order (group_live_buffers).
+ScratchArray<SeriesBuffer*> g_live;
+ScratchArray<SeriesBuffer*> g_live_by_frame;
+// The series frames in address order at the start of the compaction, and the
+// group of each: g_frames[k]'s live buffers are g_live_by_frame from
+// g_group_starts[k] up to g_group_starts[k + 1].
+ScratchArray<SeriesFrame*> g_frames;
+ScratchArray<size_t> g_group_starts;
+
+// Fixed buffers are never collected: their nodes are marked, reached or not,
+// so the node sweep keeps them.
+void mark_fixed_nodes() {
+  size_t count;
+  const Node* nodes = fixed_buffer_nodes(&count);
+  for (size_t i = 0; i < count; i++) g_node_table[nodes[i]] |= kNodeMark;
+}
+
+// Unmaps the big buffers whose nodes are not marked (and the abandoned ones).
+// Runs before the node sweep, which frees their nodes and clears the marks of the others.
+void release_big_buffers() {
+  BigBlock** link = &g_memory.big_buffers;
+  while (BigBlock* block = *link) {
+    SeriesBuffer* b = block->buffer();
+    if ((b->flags & kSeriesInUse) && b->node && (g_node_table[b->node] & kNodeMark)) {
+      link = &block->next;
+    } else {
+      *link = block->next;
+      memory_free_pages(block);
+    }
+  }
+}
+
+// Walks every node frame's slots: a node in use without its mark is dead and
+// becomes free, a marked one loses its mark and its buffer goes on g_live.
+// Each frame's free list is rebuilt in ascending handle order, so the nodes
+// handed out next follow the order of the buffers carved for them.
+void sweep_nodes() {
+  g_live.count = 0;
+  for (NodeFrame* f = g_memory.first_node_frame; f; f = f->next) {
+    NodeEntry* slots = g_node_table + f->first;
+    NodeEntry* last_free = nullptr;
+    uint32_t free_head = 0;
+    uint32_t in_use = 0;
+    for (uint32_t k = 0; k < f->capacity; k++) {
+      NodeEntry e = slots[k];
+      if ((e & (kNodeFree | kNodeMark)) == kNodeMark) {
+        slots[k] = e & ~kNodeMark;
+        g_live.push(reinterpret_cast<SeriesBuffer*>(e & ~kNodeMark));
+        in_use++;
+      } else if (e == 0) {
+        in_use++;  // taken, its buffer not yet given
+      } else {
+        if (last_free)
+          *last_free = node_free_entry(f->first + k);
+        else
+          free_head = f->first + k;
+        last_free = &slots[k];
+      }
+    }
+    if (last_free) *last_free = node_free_entry(0);
+    f->free_head = free_head;
+    f->in_use = in_use;
+  }
+}
+
+// The index in g_frames of the frame whose used area holds [b], or
+// g_frames.count for a buffer outside the frames (big and fixed ones). Tries
+// the frame of the previous call first ([hint]): consecutive buffers of
+// g_live mostly share a frame.
+size_t frame_index(const SeriesBuffer* b, size_t& hint) {
+  auto a = reinterpret_cast<uintptr_t>(b);
+  size_t m = g_frames.count;
+  if (hint < m && a > reinterpret_cast<uintptr_t>(g_frames[hint]) &&
+      a < reinterpret_cast<uintptr_t>(g_frames[hint]->heap))
+    return hint;
+  SeriesFrame** first = g_frames.items;
+  SeriesFrame** after = std::upper_bound(first, first + m, a, [](uintptr_t x, const SeriesFrame* f) {
+    return x < reinterpret_cast<uintptr_t>(f);
+  });
+  if (after == first || a >= reinterpret_cast<uintptr_t>(after[-1]->heap)) return m;
+  return hint = size_t(after - 1 - first);
+}
+
+// Groups g_live by frame into g_live_by_frame with a counting sort on the
+// frame index, which keeps handle order inside a group; then puts each group
+// in address order, which it mostly is already, as each frame's free list
+// hands out nodes in handle order.
+void group_live_buffers() {
+  g_frames.count = 0;
+  for (SeriesFrame* f = g_memory.first_series_frame; f; f = f->next) g_frames.push(f);
+  size_t m = g_frames.count;
+  size_t n = g_live.count;
+  g_group_starts.reserve(m + 1);
+  g_live_by_frame.reserve(n);
+  size_t* ends = g_group_starts.items;
+  std::fill(ends, ends + m + 1, size_t(0));
+  size_t hint = m;
+  for (size_t i = 0; i < n; i++) ends[frame_index(g_live[i], hint)]++;
+  for (size_t k = 1; k <= m; k++) ends[k] += ends[k - 1];
+  // Filled from the back, each group keeps its order and its end becomes its start.
+  for (size_t i = n; i-- > 0;) g_live_by_frame[--ends[frame_index(g_live[i], hint)]] = g_live[i];
+  for (size_t k = 0; k < m; k++) {
+    SeriesBuffer** first = g_live_by_frame.items + ends[k];
+    SeriesBuffer** last = g_live_by_frame.items + ends[k + 1];
+    if (!std::is_sorted(first, last, std::less<>())) std::sort(first, last, std::less<>());
+  }
+}
+
 // ---------------------------------------------------------------- compaction
 
 inline uint32_t buffer_span(const SeriesBuffer* b) { return b->capacity + kBufferOverhead; }
@@ -225,34 +352,32 @@ void move_run(uint8_t* from, uint8_t* to, size_t length) {
   }
 }
 
-// Walks a frame: dead buffers give their nodes back, live runs slide down
-// (or into [target]'s free tail while it has room). Returns the frame's new heap.
-void compact_frame(SeriesFrame* frame, SeriesFrame* target) {
-  uint8_t* p = frame->area();
-  uint8_t* dead = nullptr;  // where the next live run goes within this frame
-  while (p < frame->heap) {
-    auto* b = reinterpret_cast<SeriesBuffer*>(p);
-    uint32_t span = buffer_span(b);
-    if (!(b->flags & kSeriesMark)) {
-      if ((b->flags & kSeriesInUse) && b->node) queue_free_node(b->node);
-      if (!dead) dead = p;
-      p += span;
+// Compacts [frame], whose live buffers are [live, live_end) in address order:
+// each run of adjacent live buffers moves into [target]'s free tail while that
+// has room, else slides down over the dead space before it. What lies between
+// live buffers is dead and is never read. Sets the frame's new heap.
+void compact_frame(SeriesFrame* frame, SeriesFrame* target, SeriesBuffer** live, SeriesBuffer** live_end) {
+  uint8_t* dead = nullptr;       // where the next run goes within this frame
+  uint8_t* end = frame->area();  // end of the last run, at its address before the move
+  while (live < live_end) {
+    auto* run = reinterpret_cast<uint8_t*>(*live);
+    if (run != end && !dead) dead = end;
+    // The run ends at a gap, or where the target has no more room.
+    size_t room = target ? size_t(target->end - target->heap) : SIZE_MAX;
+    size_t length = 0;
+    while (live < live_end && reinterpret_cast<uint8_t*>(*live) == run + length) {
+      uint32_t span = buffer_span(*live);
+      if (length + span > room) break;
+      length += span;
+      live++;
+    }
+    if (length == 0) {
+      // The next buffer does not fit the target: it and every later run stay
+      // in this frame, so none jumps ahead of it.
+      target = nullptr;
       continue;
     }
-    // A run of consecutive live buffers.
-    uint8_t* run = p;
-    size_t length = 0;
-    size_t target_room = target ? size_t(target->end - target->heap) : 0;
-    while (p < frame->heap) {
-      auto* r = reinterpret_cast<SeriesBuffer*>(p);
-      if (!(r->flags & kSeriesMark)) break;
-      uint32_t s = buffer_span(r);
-      if (target && length + s > target_room) break;
-      r->flags &= ~kSeriesMark;
-      length += s;
-      p += s;
-    }
-    if (target && length > 0 && length <= target_room) {
+    if (target) {
       move_run(run, target->heap, length);
       target->heap += length;
       if (!dead) dead = run;
@@ -260,40 +385,32 @@ void compact_frame(SeriesFrame* frame, SeriesFrame* target) {
     } else if (dead) {
       move_run(run, dead, length);
       dead += length;
-    } else {
-      target = nullptr;  // the run stays; later runs may not jump ahead of it
     }
-    if (length == 0) {
-      // A single buffer larger than the target's room: clear its mark and slide it.
-      auto* r = reinterpret_cast<SeriesBuffer*>(p);
-      uint32_t s = buffer_span(r);
-      r->flags &= ~kSeriesMark;
-      if (dead) {
-        move_run(p, dead, s);
-        dead += s;
-      }
-      p += s;
-      target = nullptr;
-    }
+    end = run + length;
   }
+  if (!dead && end != frame->heap) dead = end;
   if (dead) {
     KIV_POISON(dead, size_t(frame->heap - dead));
     frame->heap = dead;
   }
 }
 
+SeriesBuffer** frame_live_begin(size_t k) { return g_live_by_frame.items + g_group_starts[k]; }
+SeriesBuffer** frame_live_end(size_t k) { return g_live_by_frame.items + g_group_starts[k + 1]; }
+
+// Compacts the frames in address order, each one moving its live buffers into
+// the previous frame's free tail while that has more than kFrameRefillMin
+// bytes. A frame left empty is kept for reuse, unless it is the last one.
 void compact_frames() {
   SeriesFrame* prev = nullptr;
-  for (SeriesFrame* f = g_memory.first_series_frame; f;) {
-    SeriesFrame* next = f->next;
+  for (size_t k = 0; k < g_frames.count; k++) {
+    SeriesFrame* f = g_frames[k];
     SeriesFrame* target = prev && size_t(prev->end - prev->heap) > kFrameRefillMin ? prev : nullptr;
-    compact_frame(f, target);
-    if (f->heap == f->area() && next) {
+    compact_frame(f, target, frame_live_begin(k), frame_live_end(k));
+    if (f->heap == f->area() && k + 1 < g_frames.count)
       keep_free_series_frame(f);
-    } else {
+    else
       prev = f;
-    }
-    f = next;
   }
   if (!g_memory.current_series_frame) g_memory.current_series_frame = g_memory.last_series_frame;
 }
@@ -301,37 +418,28 @@ void compact_frames() {
 // Stress compaction: every live buffer moves to a new frame, so any pointer
 // into a buffer kept across an allocation points at dead, poisoned memory.
 void evacuate_frames() {
-  SeriesFrame* old_first = g_memory.first_series_frame;
   // Detach the old frames; fresh ones receive every live buffer.
-  SeriesFrame* olds = old_first;
   g_memory.first_series_frame = g_memory.last_series_frame = g_memory.current_series_frame = nullptr;
   uint32_t saved_next = g_memory.next_frame_size;
   g_memory.next_frame_size = kSeriesFrameMax;
   SeriesFrame* dest = nullptr;
-  for (SeriesFrame* f = olds; f; f = f->next) {
-    for (uint8_t* p = f->area(); p < f->heap;) {
-      auto* b = reinterpret_cast<SeriesBuffer*>(p);
+  for (size_t k = 0; k < g_frames.count; k++) {
+    for (SeriesBuffer** live = frame_live_begin(k); live < frame_live_end(k); live++) {
+      SeriesBuffer* b = *live;
       uint32_t span = buffer_span(b);
-      if (b->flags & kSeriesMark) {
-        b->flags &= ~kSeriesMark;
-        if (!dest || dest->heap + span > dest->end) dest = init_series_frame(span);
-        KIV_UNPOISON(dest->heap, span);
-        std::memcpy(dest->heap, b, span);
-        g_node_table[b->node] = reinterpret_cast<NodeEntry>(dest->heap);
-        dest->heap += span;
-      } else if ((b->flags & kSeriesInUse) && b->node) {
-        queue_free_node(b->node);
-      }
-      p += span;
+      if (!dest || dest->heap + span > dest->end) dest = init_series_frame(span);
+      KIV_UNPOISON(dest->heap, span);
+      std::memcpy(dest->heap, b, span);
+      g_node_table[b->node] = reinterpret_cast<NodeEntry>(dest->heap);
+      dest->heap += span;
     }
   }
   // The old frames wait poisoned on the free list, so a stale pointer into
   // them is caught until a later collection hands them out again.
-  for (SeriesFrame* f = olds; f;) {
-    SeriesFrame* next = f->next;
+  for (size_t k = 0; k < g_frames.count; k++) {
+    SeriesFrame* f = g_frames[k];
     std::memset(f->area(), 0xDB, size_t(f->heap - f->area()));
     keep_detached_series_frame(f);
-    f = next;
   }
   if (!g_memory.first_series_frame) init_series_frame();
   g_memory.current_series_frame = g_memory.last_series_frame;
@@ -346,27 +454,6 @@ size_t live_bytes() {
   return live;
 }
 
-void release_big_buffers() {
-  BigBlock** link = &g_memory.big_buffers;
-  while (BigBlock* block = *link) {
-    SeriesBuffer* b = block->buffer();
-    if (b->flags & kSeriesMark) {
-      b->flags &= ~kSeriesMark;
-      link = &block->next;
-    } else {
-      if ((b->flags & kSeriesInUse) && b->node) queue_free_node(b->node);
-      *link = block->next;
-      memory_free_pages(block);
-    }
-  }
-}
-
-void clear_fixed_marks() {
-  size_t count;
-  const Node* nodes = fixed_buffer_nodes(&count);
-  for (size_t i = 0; i < count; i++) series_buffer(nodes[i])->flags &= ~kSeriesMark;
-}
-
 }  // namespace
 
 void gc_collect() {
@@ -376,15 +463,18 @@ void gc_collect() {
   mark_roots();
   sweep_resources();
   for (int i = 0; i < g_sweep_callback_count; i++) g_sweep_callbacks[i]();
+  mark_fixed_nodes();
+  release_big_buffers();
+  sweep_nodes();
+  group_live_buffers();
   if (g_stress_move)
     evacuate_frames();
   else
     compact_frames();
-  release_big_buffers();
   update_frame_reserve(live_bytes());
-  flush_free_nodes();
   update_node_frames();
-  clear_fixed_marks();
+  g_live.trim(g_live.count);
+  g_live_by_frame.trim(g_live.count);
   g_memory.collection_count++;
   if (g_stress_move)
     if (int faults = gc_verify()) fatal_exit(kFatalAssertion, faults);
@@ -466,10 +556,12 @@ int g_faults = 0;
 
 void verify_buffer(SeriesBuffer* b) {
   if (!(b->flags & kSeriesInUse)) return;
-  if (!node_in_use(b->node) || series_buffer(b->node) != b) gc_verify_fault("node does not point back", b->node, 0);
+  if (!node_in_use(b->node) || series_buffer(b->node) != b)
+    gc_verify_fault("node does not point back", b->node, 0);
+  else if (g_node_table[b->node] & kNodeMark)
+    gc_verify_fault("mark left set", b->node, 0);
   if (b->capacity % 16 || b->head > b->tail || b->tail > b->capacity)
     gc_verify_fault("bad extent", b->head, b->tail);
-  if (b->flags & kSeriesMark) gc_verify_fault("mark left set", b->node, 0);
   if (b->unit() == sizeof(Cell)) gc_mark_cells(b->head_cell(), b->tail_cell());
 }
 

@@ -2,10 +2,12 @@
 //
 // Roots, in marking order: the root block, the Root guards and rooted vectors
 // of C++ code, and the registered mark callbacks (the data and call stacks
-// among them). Marking sets the mark bit of each reachable buffer; the
-// compaction then slides live buffers down (or into the previous frame's free
-// tail) and points their nodes at the new addresses. Handles never move, so no
-// cell is rewritten: only the node table. Dead series give their nodes back.
+// among them). Marking sets the mark bit of each reachable node, in its node
+// table entry; a sweep of the node table then frees the nodes left unmarked
+// and lists the buffers of the others, and the compaction slides those buffers
+// down (or into the previous frame's free tail) and points their nodes at the
+// new addresses. Dead buffers are never read. Handles never move, so no cell
+// is rewritten: only the node table.
 // The collector knows no payload layout: a cell's references are marked by its
 // type's mark hook (runtime/type_hooks.h).
 //
@@ -83,8 +85,8 @@ class CollectorPause {
 // They never allocate. During gc_verify they check each handle they are given
 // (0, or a node in use of the right kind) instead of marking it.
 
-// Sets the mark of [node]'s buffer (no references inside it); true when it was
-// not set before. 0 is ignored.
+// Marks [node], a series with no references inside it (its buffer is not
+// read); true when it was not marked before. 0 and free nodes are ignored.
 bool gc_mark_series(Node node);
 // A series of value cells (a block, a context): marks it and, once, every cell
 // from its head to its tail through the cells' hooks.
@@ -109,7 +111,7 @@ void remove_mark_callback(MarkCallback fn);
 // (owner records, resources).
 using SweepCallback = void (*)();
 void add_sweep_callback(SweepCallback fn);
-// During a collection's sweep phase: true when [node]'s buffer is marked.
+// During a collection's sweep phase: true when [node] is marked.
 bool gc_node_marked(Node node);
 // True when [node_ok] accepts every handle [cell]'s mark hook follows (with
 // gc_node_marked during a sweep: a weak record naming the cell may stay).

@@ -34,13 +34,11 @@ NodeFrame* g_chunk_frames[kMaxNodeFrames];
 
 inline uint32_t round16(uint64_t n) { return uint32_t((n + 15) & ~uint64_t(15)); }
 
-inline NodeEntry free_link(uint32_t next) { return (NodeEntry(next) << 1) | 1; }
-
 // Page blocks keep their rounded size in a 16-byte record before the address handed out.
 constexpr size_t kPageRecord = 16;
 
-// Nodes of the fixed buffers, which live outside the frames: the collector
-// clears their marks after each collection.
+// Nodes of the fixed buffers, which live outside the frames and are never
+// collected: the collector marks them all before its node sweep.
 Node* g_fixed = nullptr;
 size_t g_fixed_count = 0;
 size_t g_fixed_capacity = 0;
@@ -151,8 +149,8 @@ NodeFrame* init_node_frame(uint32_t n) {
   f->used_stamp = ~0u;  // not chosen yet
   // Thread every slot into the free list in address order.
   NodeEntry* slots = g_node_table + f->first;
-  for (uint32_t k = 0; k + 1 < n; k++) slots[k] = free_link(f->first + k + 1);
-  slots[n - 1] = free_link(0);
+  for (uint32_t k = 0; k + 1 < n; k++) slots[k] = node_free_entry(f->first + k + 1);
+  slots[n - 1] = node_free_entry(0);
   f->free_head = f->first;
   f->prev = g_memory.last_node_frame;
   if (g_memory.last_node_frame)

@@ -31,18 +31,18 @@
 
 namespace kiv {
 
-// Series buffer flags.
+// Series buffer flags. (The collector's mark is not among them: it is kept in
+// the node table, see kNodeMark.)
 inline constexpr uint32_t kSeriesUnitMask = 0x1Fu;
 inline constexpr uint32_t kSeriesOwned = 0x00020000u;       // owned by an object; copies drop it
 inline constexpr uint32_t kSeriesFixed = 0x00100000u;       // platform-heap buffer, never collected
 inline constexpr uint32_t kSeriesBig = 0x01000000u;         // pages of its own (2 MB or more)
-inline constexpr uint32_t kSeriesMark = 0x08000000u;        // collector mark
 inline constexpr uint32_t kSeriesMiddleHead = 0x10000000u;  // head placed mid-buffer at allocation
 inline constexpr uint32_t kSeriesAlloc = 0x20000000u;       // set on every buffer
 inline constexpr uint32_t kSeriesInUse = 0x80000000u;       // cleared when the series moved away
 
 // Flags a copy of a buffer never inherits from its source.
-inline constexpr uint32_t kSeriesPlacementFlags = kSeriesFixed | kSeriesBig | kSeriesMark | kSeriesInUse;
+inline constexpr uint32_t kSeriesPlacementFlags = kSeriesFixed | kSeriesBig | kSeriesInUse;
 
 // A KIV_TINY_SIZES build starts with small frames (and the hash tables at
 // their minimum), so ordinary tests go through every growth path.
@@ -103,14 +103,21 @@ static_assert(offsetof(SeriesBuffer, flags) == 0 && offsetof(SeriesBuffer, node)
 // ---------------------------------------------------------------- node table
 
 // Node table entry: a buffer address while in use, (next free handle << 1) | 1
-// while free. Handle 0 is never handed out.
+// while free. Handle 0 is never handed out. Buffers are 8-byte aligned, so an
+// entry in use has its low bits free: bit 1 is the collector's mark, set while
+// a collection marks and cleared by its node sweep, so outside a collection
+// every entry in use is the bare address.
 using NodeEntry = uintptr_t;
 extern NodeEntry* g_node_table;
 static_assert(sizeof(NodeEntry) == 8, "node entries hold 64-bit buffer addresses");
+inline constexpr NodeEntry kNodeFree = 1;
+inline constexpr NodeEntry kNodeMark = 2;
 
+// The entry of a free node that links to the free handle [next] (0 ends the list).
+inline NodeEntry node_free_entry(uint32_t next) { return (NodeEntry(next) << 1) | kNodeFree; }
 // The buffer of a live series node. Short-lived: see the header comment.
-inline SeriesBuffer* series_buffer(Node n) { return reinterpret_cast<SeriesBuffer*>(g_node_table[n]); }
-inline bool node_in_use(Node n) { return n != 0 && (g_node_table[n] & 1) == 0 && g_node_table[n] != 0; }
+inline SeriesBuffer* series_buffer(Node n) { return reinterpret_cast<SeriesBuffer*>(g_node_table[n] & ~kNodeMark); }
+inline bool node_in_use(Node n) { return n != 0 && (g_node_table[n] & kNodeFree) == 0 && g_node_table[n] != 0; }
 // Short-lived. The cell at the head of the buffer of cells [n]: its first cell.
 inline Cell* series_cells(Node n) { return series_buffer(n)->head_cell(); }
 // Units from the head to the tail of [n] (SeriesBuffer::length).
@@ -143,6 +150,9 @@ struct SeriesFrame {
   uint8_t* area() { return reinterpret_cast<uint8_t*>(this) + kSeriesFrameHeader; }
   static constexpr size_t kSeriesFrameHeader = 48;
 };
+// Frame buffers start 8-byte aligned (fixed and big ones 16-byte aligned), so
+// a node table entry has its low bits for kNodeFree and kNodeMark.
+static_assert(SeriesFrame::kSeriesFrameHeader % 8 == 0 && kBufferOverhead % 8 == 0);
 
 // A big buffer's page block: this link record, then the series buffer.
 struct BigBlock {
@@ -210,9 +220,10 @@ void memory_init();
 NodeFrame* init_node_frame(uint32_t n);
 // Takes a node (never collects; makes a node frame when every frame is full).
 Node alloc_node();
-// Gives [node] back to [frame] (the collector frees dead nodes in batches, so this is inline).
+// Gives [node] back to [frame]. (The collector frees dead nodes by rebuilding
+// each frame's free list in its node sweep instead.)
 inline void free_node(NodeFrame* frame, Node node) {
-  g_node_table[node] = (NodeEntry(frame->free_head) << 1) | 1;
+  g_node_table[node] = node_free_entry(frame->free_head);
   frame->free_head = node;
   frame->in_use--;
 }
