@@ -33,10 +33,10 @@
 namespace kiv {
 namespace {
 
+using test::Act;
 using test::at_head;
 using test::call;
 using test::call_action;
-using test::call_action_with;
 using test::catch_error;
 using test::kNoError;
 using test::mold;
@@ -174,31 +174,27 @@ struct FindRefs {
 
 // Calls find or select on [series] for [value] with the refinements [r].
 Cell run_find(ActionId id, const Cell* series, Cell value, const FindRefs& r) {
-  std::vector<Cell> args{*series, value};
-  std::vector<int32_t> refs(11, kNoRefinement);
-  auto add_arg = [&](int slot, const char* text) {
-    if (!text) return;
-    Cell c = text[0] == '@' ? at_head(series, std::atoi(text + 1)) : val(text);
-    refs[size_t(slot)] = int32_t(args.size());
-    args.push_back(c);
+  Act act(id, {*series, value});
+  auto with_arg = [&](const char* word, const char* text) {
+    if (text) act.ref(word, text[0] == '@' ? at_head(series, std::atoi(text + 1)) : val(text));
   };
-  auto flag = [&](int slot, bool on) {
-    if (on) refs[size_t(slot)] = 0;
+  auto flag = [&](const char* word, bool on) {
+    if (on) act.ref(word);
   };
-  add_arg(0, r.part);
-  flag(1, r.only);
-  flag(2, r.case_);
-  flag(3, r.same);
-  flag(4, r.any);
-  add_arg(5, r.with);
-  add_arg(6, r.skip);
-  flag(7, r.last);
-  flag(8, r.reverse);
+  with_arg("part", r.part);
+  flag("only", r.only);
+  flag("case", r.case_);
+  flag("same", r.same);
+  flag("any", r.any);
+  with_arg("with", r.with);
+  with_arg("skip", r.skip);
+  flag("last", r.last);
+  flag("reverse", r.reverse);
   if (id == kActionFind) {
-    flag(9, r.tail);
-    flag(10, r.match);
+    flag("tail", r.tail);
+    flag("match", r.match);
   }
-  return call_action_with(id, args, refs);
+  return act.value();
 }
 
 struct FindCase {
@@ -370,17 +366,11 @@ TEST_F(BlockModifyTest, HashFindThroughIndexAgreesWithScan) {
 
 // Calls append or insert with /part [part], /only, /dup [dup] (0: absent).
 Cell run_insert(bool append, Cell series, Cell value, int32_t part = -1, bool only = false, int32_t dup = 0) {
-  std::vector<Cell> args{series, value};
-  int32_t refs[3] = {kNoRefinement, only ? 0 : kNoRefinement, kNoRefinement};
-  if (part >= 0) {
-    refs[0] = int32_t(args.size());
-    args.push_back(integer_cell(part));
-  }
-  if (dup) {
-    refs[2] = int32_t(args.size());
-    args.push_back(integer_cell(dup));
-  }
-  return call_action_with(append ? kActionAppend : kActionInsert, args, refs);
+  Act act(append ? kActionAppend : kActionInsert, {series, value});
+  if (part >= 0) act.ref("part", integer_cell(part));
+  if (only) act.ref("only");
+  if (dup) act.ref("dup", integer_cell(dup));
+  return act.value();
 }
 
 TEST_F(BlockModifyTest, InsertAndAppendTable) {
@@ -459,18 +449,7 @@ TEST_F(BlockModifyTest, SelfInsertionCopiesTheSourceFirst) {
 
 TEST_F(BlockModifyTest, InsertErrorsChangeNothing) {
   Cell* b = blk("1 2");
-  EXPECT_EQ(catch_error([&] {
-              StackSave save;
-              open_native_frame({});
-              stack_push_value(*b);
-              stack_push_value(val("x"));
-              stack_push_value(val("\"no\""));
-              int32_t refs[16];
-              std::fill(refs, refs + 16, kNoRefinement);
-              refs[2] = 2;
-              g_actions_table[kActionInsert].entry(refs);
-            }),
-            kErrScriptInvalidArg);
+  EXPECT_EQ(Act(kActionInsert, {*b, val("x")}).ref("dup", val("\"no\"")).error(), kErrScriptInvalidArg);
   // Sizes past the largest buffer are refused before anything moves.
   EXPECT_EQ(catch_error([&] { run_insert(true, *b, val("[a b]"), -1, false, 2000000000); }),
             kErrInternalNoMemory);
@@ -496,19 +475,11 @@ TEST_F(BlockModifyTest, LargeAppendAndInsert) {
 // ---------------------------------------------------------------- change
 
 Cell run_change(Cell series, Cell value, const char* part = nullptr, bool only = false, int32_t dup = 0) {
-  std::vector<Cell> args{series, value};
-  int32_t refs[16];
-  std::fill(refs, refs + 16, kNoRefinement);
-  if (part) {
-    refs[0] = int32_t(args.size());
-    args.push_back(part[0] == '@' ? at_head(&series, std::atoi(part + 1)) : val(part));
-  }
-  if (only) refs[1] = 0;
-  if (dup) {
-    refs[2] = int32_t(args.size());
-    args.push_back(integer_cell(dup));
-  }
-  return call_action_with(kActionChange, args, refs);
+  Act act(kActionChange, {series, value});
+  if (part) act.ref("part", part[0] == '@' ? at_head(&series, std::atoi(part + 1)) : val(part));
+  if (only) act.ref("only");
+  if (dup) act.ref("dup", integer_cell(dup));
+  return act.value();
 }
 
 TEST_F(BlockModifyTest, ChangeTable) {
@@ -587,7 +558,9 @@ TEST_F(BlockModifyTest, PutTable) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string("put [") + c.block + "] " + c.key);
       Cell* b = hashed ? hsh(c.block) : blk(c.block);
-      Cell r = call_action(kActionPut, {*b, val(c.key), val(c.value)}, {c.case_ ? 0 : -1});
+      Act put(kActionPut, {*b, val(c.key), val(c.value)});
+      if (c.case_) put.ref("case");
+      Cell r = put.value();
       EXPECT_EQ(mold(r), c.value);
       EXPECT_EQ(whole(*b), c.after);
       if (hashed) expect_index_in_step(b);
@@ -655,8 +628,10 @@ TEST_F(BlockModifyTest, TakeTable) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string("take [") + c.block + "]");
       Cell* b = hashed ? hsh(c.block, c.head) : blk(c.block, c.head);
-      Cell r = c.part ? call_action(kActionTake, {*b, val(c.part)}, {1, -1, c.last ? 0 : -1})
-                      : call_action(kActionTake, {*b}, {-1, -1, c.last ? 0 : -1});
+      Act take(kActionTake, {*b});
+      if (c.part) take.ref("part", val(c.part));
+      if (c.last) take.ref("last");
+      Cell r = take.value();
       if (hashed && r.is(kTypeHash)) r.set_type(kTypeBlock);
       EXPECT_EQ(show(r), c.result);
       EXPECT_EQ(whole(*b), c.after);
@@ -670,11 +645,11 @@ TEST_F(BlockModifyTest, TakeDeepCopiesWhatItTakes) {
   Cell* b = blk("");
   block_append_value(b, inner);
   block_append_value(b, inner);
-  Cell* taken = stack_push_value(call_action(kActionTake, {*b}, {-1, 0, -1}));
+  Cell* taken = Act(kActionTake, {*b}).ref("deep").run();
   ASSERT_TRUE(taken->is(kTypeBlock));
   EXPECT_NE(taken->node(), inner->node());
   EXPECT_EQ(mold(*taken), "[1 2]");
-  Cell* part = stack_push_value(call_action(kActionTake, {*b, integer_cell(1)}, {1, 0, -1}));
+  Cell* part = Act(kActionTake, {*b}).ref("part", integer_cell(1)).ref("deep").run();
   EXPECT_NE(block_ks_abs_at(part, 0)->node(), inner->node());
   EXPECT_EQ(mold(*part), "[[1 2]]");
   // A copy that fails takes nothing away.
@@ -682,7 +657,7 @@ TEST_F(BlockModifyTest, TakeDeepCopiesWhatItTakes) {
   block_append_value(cyclic, cyclic);
   Cell* holder = blk("x");
   block_append_value(holder, cyclic);
-  EXPECT_EQ(catch_error([&] { call_action(kActionTake, {*holder}, {-1, 0, 0}); }), kErrInternalNoCycle);
+  EXPECT_EQ(Act(kActionTake, {*holder}).ref("deep").ref("last").error(), kErrInternalNoCycle);
   EXPECT_EQ(block_total_length(holder), 2);
   EXPECT_EQ(cycle_stack_depth(), 0u);
 }
@@ -692,7 +667,7 @@ TEST_F(BlockModifyTest, TakeDeepCopiesWhatItTakes) {
 TEST_F(BlockModifyTest, CopyDeepAndTypes) {
   Cell* b = blk("1 [2 [3]] \"s\" (4)");
   Cell* shallow = call(kActionCopy, {*b});
-  Cell* deep = call(kActionCopy, {*b}, {-1, 0, -1});
+  Cell* deep = Act(kActionCopy, {*b}).ref("deep").run();
   EXPECT_EQ(mold(*deep), "[1 [2 [3]] \"s\" (4)]");
   auto nested = [](const Cell* v, int32_t i) { return block_ks_abs_at(v, i)->node(); };
   EXPECT_EQ(nested(shallow, 1), nested(b, 1));
@@ -702,27 +677,27 @@ TEST_F(BlockModifyTest, CopyDeepAndTypes) {
   Cell deeper = *block_ks_abs_at(deep, 1);
   EXPECT_NE(block_ks_abs_at(&deeper, 1)->node(), block_ks_abs_at(block_ks_abs_at(b, 1), 1)->node());
   // /part, then deep.
-  Cell* part = call(kActionCopy, {*b, integer_cell(2)}, {1, 0, -1});
+  Cell* part = Act(kActionCopy, {*b}).ref("part", integer_cell(2)).ref("deep").run();
   EXPECT_EQ(mold(*part), "[1 [2 [3]]]");
   EXPECT_NE(nested(part, 1), nested(b, 1));
   // /types: only the values of the type given are copied.
-  Cell* typed = call(kActionCopy, {*b, datatype_cell(kTypeString)}, {-1, -1, 1});
+  Cell* typed = Act(kActionCopy, {*b}).ref("types", datatype_cell(kTypeString)).run();
   EXPECT_EQ(nested(typed, 1), nested(b, 1));
   EXPECT_NE(nested(typed, 2), nested(b, 2));
   // A hash! copied deep is a block!.
   Cell* h = hsh("a [b]");
-  EXPECT_TRUE(call(kActionCopy, {*h}, {-1, 0, -1})->is(kTypeBlock));
+  EXPECT_TRUE(Act(kActionCopy, {*h}).ref("deep").run()->is(kTypeBlock));
 }
 
 TEST_F(BlockModifyTest, CopyDeepOfACycleRaisesNoCycle) {
   Cell* b = blk("1 [2]");
   Cell* inner = stack_push_value(*block_ks_abs_at(b, 1));
   block_append_value(inner, b);
-  EXPECT_EQ(catch_error([&] { call_action(kActionCopy, {*b}, {-1, 0, -1}); }), kErrInternalNoCycle);
+  EXPECT_EQ(Act(kActionCopy, {*b}).ref("deep").error(), kErrInternalNoCycle);
   EXPECT_EQ(cycle_stack_depth(), 0u);
   Cell* self = blk("1");
   block_append_value(self, self);
-  EXPECT_EQ(catch_error([&] { call_action(kActionCopy, {*self}, {-1, 0, -1}); }), kErrInternalNoCycle);
+  EXPECT_EQ(Act(kActionCopy, {*self}).ref("deep").error(), kErrInternalNoCycle);
   EXPECT_EQ(catch_error([&] { call_action(kActionCopy, {*self}); }), kNoError);
 }
 
@@ -738,26 +713,19 @@ struct SortRefs {
 };
 
 Cell run_sort(const Cell* series, const SortRefs& r, const Cell* compare = nullptr) {
-  std::vector<Cell> args{*series};
-  int32_t refs[16];
-  std::fill(refs, refs + 16, kNoRefinement);
-  auto add_arg = [&](int slot, const char* text) {
-    if (!text) return;
-    refs[slot] = int32_t(args.size());
-    args.push_back(text[0] == '@' ? at_head(series, std::atoi(text + 1)) : val(text));
+  Act act(kActionSort, {*series});
+  auto with_arg = [&](const char* word, const char* text) {
+    if (text) act.ref(word, text[0] == '@' ? at_head(series, std::atoi(text + 1)) : val(text));
   };
-  if (r.case_) refs[0] = 0;
-  add_arg(1, r.skip);
-  add_arg(2, r.compare);
-  if (compare) {
-    refs[2] = int32_t(args.size());
-    args.push_back(*compare);
-  }
-  add_arg(3, r.part);
-  if (r.all) refs[4] = 0;
-  if (r.reverse) refs[5] = 0;
-  if (r.stable) refs[6] = 0;
-  return call_action_with(kActionSort, args, refs);
+  if (r.case_) act.ref("case");
+  with_arg("skip", r.skip);
+  with_arg("compare", r.compare);
+  if (compare) act.ref("compare", *compare);
+  with_arg("part", r.part);
+  if (r.all) act.ref("all");
+  if (r.reverse) act.ref("reverse");
+  if (r.stable) act.ref("stable");
+  return act.value();
 }
 
 TEST_F(BlockModifyTest, SortTable) {

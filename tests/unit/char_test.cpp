@@ -17,6 +17,7 @@
 namespace kiv {
 namespace {
 
+using test::Act;
 using test::call_action;
 using test::catch_error;
 using test::compare;
@@ -237,7 +238,7 @@ TEST(CharTest, FormAndMold) {
     EXPECT_EQ(mold_of(char_cell(c.cp)), c.mold);
     EXPECT_EQ(mold_of(char_cell(c.cp), true), c.mold_all);
   }
-  EXPECT_EQ(test::text_of(call_action(kActionMold, {char_cell('a'), integer_cell(2)}, {-1, -1, -1, 1})), "#\"");
+  EXPECT_EQ(test::text_of(Act(kActionMold, {char_cell('a')}).ref("part", integer_cell(2)).value()), "#\"");
 }
 
 // Molding into a buffer that already holds wider text keeps that text.

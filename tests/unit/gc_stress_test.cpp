@@ -90,7 +90,7 @@ TEST(CollectorStress, FailedAllocationIsACleanError) {
          Cell* inner = test::block_of({integer_cell(1), test::text_cell("two")});
          Cell* outer = test::block_of({*inner, *inner, integer_cell(3)});
          for (int i = 0; i < 4; i++) outer = test::block_of({*outer, *inner, *outer});
-         test::call(kActionCopy, {*outer}, {-1, 0, -1});
+         test::Act(kActionCopy, {*outer}).ref("deep").run();
        }},
   };
   for (const Case& c : cases) {

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <sstream>
+#include <string>
 
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
@@ -23,6 +25,7 @@
 namespace kiv {
 namespace {
 
+using test::Act;
 using test::call_action;
 using test::catch_error;
 using test::compare;
@@ -233,7 +236,8 @@ TEST(IntegerTest, FormAndMoldAreDecimal) {
     EXPECT_EQ(mold_of(integer_cell(c.n)), c.text);
     EXPECT_EQ(mold_of(integer_cell(c.n), true), c.text);
   }
-  EXPECT_EQ(test::text_of(call_action(kActionForm, {integer_cell(-123456), integer_cell(3)}, {1})), "-12");
+  EXPECT_EQ(test::text_of(Act(kActionForm, {integer_cell(-123456)}).ref("part", integer_cell(3)).value()),
+            "-12");
 }
 
 TEST(IntegerTest, MakeAndTo) {
@@ -407,55 +411,53 @@ TEST(IntegerTest, Power) {
   EXPECT_EQ(catch_error([] { call_action(kActionPower, {integer_cell(2), char_cell(2)}); }), kErrScriptExpectArg);
 }
 
-enum RoundRef { kEven = 1, kDown = 2, kHalfDown = 4, kFloor = 8, kCeiling = 16, kHalfCeiling = 32 };
-
-// round[/to scale] with the refinements in [refs].
-Cell round_of(int32_t n, const Cell* scale, int refs = 0) {
-  auto on = [&](int bit) { return (refs & bit) ? 0 : -1; };
-  std::initializer_list<int32_t> r = {scale ? 1 : -1, on(kEven),    on(kDown),       on(kHalfDown),
-                                      on(kFloor),     on(kCeiling), on(kHalfCeiling)};
-  if (scale) return call_action(kActionRound, {integer_cell(n), *scale}, r);
-  return call_action(kActionRound, {integer_cell(n)}, r);
+// round[/to scale] with the refinements named in [refs] ("down floor").
+Cell round_of(int32_t n, const Cell* scale, const char* refs = "") {
+  Act act(kActionRound, {integer_cell(n)});
+  if (scale) act.ref("to", *scale);
+  std::istringstream words(refs);
+  for (std::string word; words >> word;) act.ref(word.c_str());
+  return act.value();
 }
 
 TEST(IntegerTest, Round) {
   struct Case {
     int32_t n, scale;
-    int refs;
+    const char* refs;
     int32_t expected;
   } cases[] = {
-      {17, 5, 0, 15},
-      {18, 5, 0, 20},
-      {-17, 5, 0, -15},
-      {-18, 5, 0, -20},
-      {15, 10, 0, 20},
-      {-15, 10, 0, -20},
-      {25, 10, kEven, 20},
-      {35, 10, kEven, 40},
-      {-25, 10, kEven, -20},
-      {15, 10, kHalfDown, 10},
-      {-15, 10, kHalfDown, -10},
-      {-15, 10, kHalfCeiling, -10},
-      {15, 10, kHalfCeiling, 20},
-      {-11, 5, kFloor, -15},
-      {11, 5, kFloor, 10},
-      {11, 5, kCeiling, 15},
-      {-11, 5, kCeiling, -10},
-      {19, 5, kDown, 15},
-      {-19, 5, kDown, -15},
-      {19, -5, 0, 20},
-      {7, 0, 0, 7},
-      {40, 10, kCeiling, 40},
+      {17, 5, "", 15},
+      {18, 5, "", 20},
+      {-17, 5, "", -15},
+      {-18, 5, "", -20},
+      {15, 10, "", 20},
+      {-15, 10, "", -20},
+      {25, 10, "even", 20},
+      {35, 10, "even", 40},
+      {-25, 10, "even", -20},
+      {15, 10, "half-down", 10},
+      {-15, 10, "half-down", -10},
+      {-15, 10, "half-ceiling", -10},
+      {15, 10, "half-ceiling", 20},
+      {-11, 5, "floor", -15},
+      {11, 5, "floor", 10},
+      {11, 5, "ceiling", 15},
+      {-11, 5, "ceiling", -10},
+      {19, 5, "down", 15},
+      {-19, 5, "down", -15},
+      {19, -5, "", 20},
+      {7, 0, "", 7},
+      {40, 10, "ceiling", 40},
       // The first refinement in the order down, floor, ceiling decides.
-      {-11, 5, kDown | kFloor, -10},
-      {-11, 5, kFloor | kCeiling, -15},
+      {-11, 5, "down floor", -10},
+      {-11, 5, "floor ceiling", -15},
       // Results at the ends of the range stand when they fit.
-      {kMax, 10, kFloor, 2147483640},
-      {kMax, 10, kDown, 2147483640},
-      {-2147483647, 2, 0, kMin},
-      {-2147483647, 10, kCeiling, -2147483640},
-      {kMin, 7, 0, -2147483646},
-      {kMin, 8, kCeiling, kMin},
+      {kMax, 10, "floor", 2147483640},
+      {kMax, 10, "down", 2147483640},
+      {-2147483647, 2, "", kMin},
+      {-2147483647, 10, "ceiling", -2147483640},
+      {kMin, 7, "", -2147483646},
+      {kMin, 8, "ceiling", kMin},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.n << " to " << c.scale << " refs " << c.refs);
@@ -463,20 +465,20 @@ TEST(IntegerTest, Round) {
     expect_integer(round_of(c.n, &scale, c.refs), c.expected);
   }
   // Without /to the scale is 1: integers are already round.
-  expect_integer(round_of(-7, nullptr, kCeiling), -7);
+  expect_integer(round_of(-7, nullptr, "ceiling"), -7);
   struct Error {
     int32_t n;
     Cell scale;
-    int refs;
+    const char* refs;
     ErrorId error;
   } errors[] = {
-      {kMax, integer_cell(10), 0, kErrMathOverflow},
-      {kMax, integer_cell(10), kCeiling, kErrMathOverflow},
-      {-2147483647, integer_cell(10), 0, kErrMathOverflow},
-      {-2147483647, integer_cell(10), kFloor, kErrMathOverflow},
-      {5, integer_cell(kMin), 0, kErrMathOverflow},
-      {5, make_cell(kTypeMoney), 0, kErrScriptNotRelated},
-      {5, float_cell(0.5), 0, kErrScriptInvalidType},
+      {kMax, integer_cell(10), "", kErrMathOverflow},
+      {kMax, integer_cell(10), "ceiling", kErrMathOverflow},
+      {-2147483647, integer_cell(10), "", kErrMathOverflow},
+      {-2147483647, integer_cell(10), "floor", kErrMathOverflow},
+      {5, integer_cell(kMin), "", kErrMathOverflow},
+      {5, make_cell(kTypeMoney), "", kErrScriptNotRelated},
+      {5, float_cell(0.5), "", kErrScriptInvalidType},
   };
   ScopedHandlers no_float(kTypeFloat, ActionSlots{});
   for (const Error& e : errors) {
@@ -493,14 +495,14 @@ TEST(IntegerTest, Random) {
     ASSERT_TRUE(n >= 1 && n <= 6) << n;
     seen_low |= n == 1;
     seen_high |= n == 6;
-    int32_t m = integer_of(call_action(kActionRandom, {integer_cell(-3)}, {-1, 0, -1}));
+    int32_t m = integer_of(Act(kActionRandom, {integer_cell(-3)}).ref("secure").value());
     ASSERT_TRUE(m >= -3 && m <= -1) << m;
   }
   EXPECT_TRUE(seen_low && seen_high);
   // /seed gives unset! and restarts the sequence.
-  EXPECT_TRUE(call_action(kActionRandom, {integer_cell(5)}, {0, -1, -1}).is(kTypeUnset));
+  EXPECT_TRUE(Act(kActionRandom, {integer_cell(5)}).ref("seed").value().is(kTypeUnset));
   int32_t first = integer_of(call_action(kActionRandom, {integer_cell(kMax)}));
-  call_action(kActionRandom, {integer_cell(5)}, {0, -1, -1});
+  Act(kActionRandom, {integer_cell(5)}).ref("seed").value();
   EXPECT_EQ(integer_of(call_action(kActionRandom, {integer_cell(kMax)})), first);
 }
 

@@ -21,6 +21,7 @@
 namespace kiv {
 namespace {
 
+using test::Act;
 using test::block_of;
 using test::call;
 using test::call_action;
@@ -212,7 +213,7 @@ TEST_F(PathTest, TripleText) {
   for (const Case& c : cases) {
     EXPECT_EQ(form_of(c.value), c.text);
     EXPECT_EQ(mold(c.value), c.text);
-    EXPECT_EQ(text_of(call_action(kActionMold, {c.value}, {0, 0, 0, -1})), c.text);
+    EXPECT_EQ(text_of(Act(kActionMold, {c.value}).ref("only").ref("all").ref("flat").value()), c.text);
   }
   EXPECT_EQ(mold(*block_of({triple_cell(4, 5, 6)}, kTypeBlock)), "[make triple! [4 5 6]]");
 }

@@ -73,7 +73,7 @@ TEST(Regression, InsertPartWithHostileHeads) {
   value.set_head(-2000000000);
   Cell part = *block;
   part.set_head(2000000000);
-  Cell r = test::call_action(kActionInsert, {target, value, part}, {2, -1, -1});
+  Cell r = test::Act(kActionInsert, {target, value}).ref("part", part).value();
   EXPECT_TRUE(r.is(kTypeBlock));
 }
 
@@ -117,34 +117,33 @@ TEST(Regression, BlockPastHalfTheLimitStillGrows) {
 // integer round returned -2147483648 unchanged before looking at the scale, so
 // round/to gave it back whatever the scale and mode.
 TEST(Regression, RoundToScalesTheSmallestInteger) {
-  enum Mode { kNearest, kEven, kDown, kHalfDown, kFloor, kCeiling, kHalfCeiling };
   struct Case {
     int32_t scale;
-    Mode mode;
+    const char* mode;  // a refinement of round, or null: to the nearest
     int32_t expected;
     ErrorId error = test::kNoError;
   } cases[] = {
-      {10, kDown, -2147483640},
-      {10, kCeiling, -2147483640},
-      {-10, kDown, -2147483640},
-      {7, kNearest, -2147483646},  // 2147483648 = 7 * 306783378 + 2: below the half
-      {7, kFloor, 0, kErrMathOverflow},
-      {3, kHalfDown, 0, kErrMathOverflow},  // above the half: away from zero
-      {1000, kDown, -2147483000},
-      {1000, kCeiling, -2147483000},
-      {10, kNearest, 0, kErrMathOverflow},
-      {10, kEven, 0, kErrMathOverflow},
-      {8, kFloor, INT32_MIN},  // a multiple of the scale stands
-      {1, kNearest, INT32_MIN},
-      {0, kFloor, INT32_MIN},
+      {10, "down", -2147483640},
+      {10, "ceiling", -2147483640},
+      {-10, "down", -2147483640},
+      {7, nullptr, -2147483646},  // 2147483648 = 7 * 306783378 + 2: below the half
+      {7, "floor", 0, kErrMathOverflow},
+      {3, "half-down", 0, kErrMathOverflow},  // above the half: away from zero
+      {1000, "down", -2147483000},
+      {1000, "ceiling", -2147483000},
+      {10, nullptr, 0, kErrMathOverflow},
+      {10, "even", 0, kErrMathOverflow},
+      {8, "floor", INT32_MIN},  // a multiple of the scale stands
+      {1, nullptr, INT32_MIN},
+      {0, "floor", INT32_MIN},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "scale " << c.scale << " mode " << int(c.mode));
-    int32_t refs[] = {1, -1, -1, -1, -1, -1, -1};
-    if (c.mode != kNearest) refs[c.mode] = 0;
-    Cell args[] = {integer_cell(INT32_MIN), integer_cell(c.scale)};
+    SCOPED_TRACE(testing::Message() << "scale " << c.scale << " mode " << (c.mode ? c.mode : "nearest"));
+    test::Act act(kActionRound, {integer_cell(INT32_MIN)});
+    act.ref("to", integer_cell(c.scale));
+    if (c.mode) act.ref(c.mode);
     Cell r{};
-    EXPECT_EQ(test::catch_error([&] { r = test::call_action_with(kActionRound, args, refs); }), c.error);
+    EXPECT_EQ(test::catch_error([&] { r = act.value(); }), c.error);
     if (c.error == test::kNoError) {
       EXPECT_TRUE(r.is(kTypeInteger));
       EXPECT_EQ(integer_get(&r), c.expected);

@@ -10,6 +10,7 @@
 namespace kiv {
 namespace {
 
+using test::Act;
 using test::call_action;
 using test::catch_error;
 using test::compare;
@@ -38,9 +39,9 @@ TEST(Scalars, FormAndMold) {
 
 TEST(Scalars, FormPartLimits) {
   // form/part 0 gives "" without calling the handler; a positive limit cuts.
-  EXPECT_EQ(test::text_of(call_action(kActionForm, {kFalseCell, integer_cell(0)}, {1})), "");
-  EXPECT_EQ(test::text_of(call_action(kActionForm, {kFalseCell, integer_cell(3)}, {1})), "fal");
-  EXPECT_EQ(test::text_of(call_action(kActionMold, {datatype_cell(kTypeBlock), integer_cell(2)}, {-1, -1, -1, 1})),
+  EXPECT_EQ(test::text_of(Act(kActionForm, {kFalseCell}).ref("part", integer_cell(0)).value()), "");
+  EXPECT_EQ(test::text_of(Act(kActionForm, {kFalseCell}).ref("part", integer_cell(3)).value()), "fal");
+  EXPECT_EQ(test::text_of(Act(kActionMold, {datatype_cell(kTypeBlock)}).ref("part", integer_cell(2)).value()),
             "bl");
 }
 
@@ -117,15 +118,16 @@ TEST(Scalars, UnsupportedActionNamesTypeAndArgument) {
 TEST(Scalars, RandomLogicIsFair) {
   for (bool secure : {false, true}) {
     int trues = 0;
-    for (int i = 0; i < 4000; i++)
-      trues += logic_of(call_action(kActionRandom, {kFalseCell}, {-1, secure ? 0 : -1, -1}));
+    Act act(kActionRandom, {kFalseCell});
+    if (secure) act.ref("secure");
+    for (int i = 0; i < 4000; i++) trues += logic_of(act.value());
     EXPECT_GT(trues, 1700) << secure;
     EXPECT_LT(trues, 2300) << secure;
   }
   // /seed makes the value unset and restarts the generator.
-  EXPECT_TRUE(call_action(kActionRandom, {kTrueCell}, {0, -1, -1}).is(kTypeUnset));
+  EXPECT_TRUE(Act(kActionRandom, {kTrueCell}).ref("seed").value().is(kTypeUnset));
   int32_t a = random_next();
-  call_action(kActionRandom, {kTrueCell}, {0, -1, -1});
+  Act(kActionRandom, {kTrueCell}).ref("seed").value();
   EXPECT_EQ(random_next(), a);
 }
 

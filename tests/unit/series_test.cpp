@@ -27,6 +27,7 @@
 namespace kiv {
 namespace {
 
+using test::Act;
 using test::at_head;
 using test::call;
 using test::call_action;
@@ -350,28 +351,29 @@ TEST_F(SeriesTest, RemoveCountsAndPositions) {
   for (const Shape& s : kShapes) {
     for (const Case& c : cases) {
       Cell* v = push_shape(s, {1, 2, 3, 4, 5});
-      Cell r = c.part == INT32_MIN ? call_action(kActionRemove, {at_head(v, c.head)})
-                                   : call_action(kActionRemove, {at_head(v, c.head), integer_cell(c.part)}, {1});
+      Act remove(kActionRemove, {at_head(v, c.head)});
+      if (c.part != INT32_MIN) remove.ref("part", integer_cell(c.part));
+      Cell r = remove.value();
       EXPECT_EQ(r.head(), c.head);
       EXPECT_EQ(units(v), c.expect) << "unit " << s.unit << " head " << c.head << " part " << c.part;
     }
     // A position in the same series ends the removal; one elsewhere is refused.
     Cell* v = push_shape(s, {1, 2, 3, 4, 5});
-    call_action(kActionRemove, {at_head(v, 1), at_head(v, 3)}, {1});
+    Act(kActionRemove, {at_head(v, 1)}).ref("part", at_head(v, 3)).value();
     EXPECT_EQ(units(v), (std::vector<int64_t>{1, 4, 5}));
     Cell* w = push_shape(s, {1, 2});
-    EXPECT_EQ(catch_error([&] { call_action(kActionRemove, {*v, *w}, {1}); }), kErrScriptInvalidRefineArg);
-    EXPECT_EQ(catch_error([&] { call_action(kActionRemove, {*v, kNoneCell}, {1}); }), kErrScriptInvalidRefineArg);
+    EXPECT_EQ(Act(kActionRemove, {*v}).ref("part", *w).error(), kErrScriptInvalidRefineArg);
+    EXPECT_EQ(Act(kActionRemove, {*v}).ref("part", kNoneCell).error(), kErrScriptInvalidRefineArg);
     EXPECT_EQ(units(v), (std::vector<int64_t>{1, 4, 5}));
   }
 }
 
 TEST_F(SeriesTest, RemoveKeyTakesTheKeyAndItsValue) {
   Cell* v = push_series(kTypeBlock, 16, {1, 10, 2, 20, 3, 30});
-  Cell r = call_action(kActionRemove, {*v, integer_cell(2)}, {-1, 1});
+  Cell r = Act(kActionRemove, {*v}).ref("key", integer_cell(2)).value();
   EXPECT_EQ(units(v), (std::vector<int64_t>{1, 10, 3, 30}));
   EXPECT_EQ(r.head(), 2);  // where the key was
-  EXPECT_TRUE(call_action(kActionRemove, {*v, integer_cell(7)}, {-1, 1}).is(kTypeNone));
+  EXPECT_TRUE(Act(kActionRemove, {*v}).ref("key", integer_cell(7)).value().is(kTypeNone));
   EXPECT_EQ(units(v).size(), 4u);
 }
 
@@ -396,22 +398,17 @@ TEST_F(SeriesTest, ReverseRecords) {
     for (const Case& c : cases) {
       Cell* v = push_shape(s, {1, 2, 3, 4, 5, 6});
       ErrorId e = catch_error([&] {
-        Cell x = at_head(v, c.head);
-        if (c.part && c.skip)
-          call_action(kActionReverse, {x, integer_cell(c.part), integer_cell(c.skip)}, {1, 2});
-        else if (c.part)
-          call_action(kActionReverse, {x, integer_cell(c.part)}, {1, -1});
-        else if (c.skip)
-          call_action(kActionReverse, {x, integer_cell(c.skip)}, {-1, 1});
-        else
-          call_action(kActionReverse, {x});
+        Act reverse(kActionReverse, {at_head(v, c.head)});
+        if (c.part) reverse.ref("part", integer_cell(c.part));
+        if (c.skip) reverse.ref("skip", integer_cell(c.skip));
+        reverse.value();
       });
       EXPECT_EQ(e, c.error) << "unit " << s.unit << " part " << c.part << " skip " << c.skip;
       EXPECT_EQ(units(v), c.expect) << "unit " << s.unit << " part " << c.part << " skip " << c.skip;
     }
   }
   Cell* v = push_shape({kTypeString, 1}, {1, 2});
-  EXPECT_EQ(catch_error([&] { call_action(kActionReverse, {*v, kNoneCell}, {-1, 1}); }), kErrScriptInvalidRefineArg);
+  EXPECT_EQ(Act(kActionReverse, {*v}).ref("skip", kNoneCell).error(), kErrScriptInvalidRefineArg);
 }
 
 // ---------------------------------------------------------------- take and copy
@@ -435,9 +432,10 @@ TEST_F(SeriesTest, TakeFromHeadOrTail) {
   for (const Shape& s : kShapes) {
     for (const Case& c : cases) {
       Cell* v = push_shape(s, {1, 2, 3, 4, 5});
-      Cell x = at_head(v, c.head);
-      Cell* r = c.part == INT32_MIN ? call(kActionTake, {x}, {-1, -1, c.last ? 0 : -1})
-                                    : call(kActionTake, {x, integer_cell(c.part)}, {1, -1, c.last ? 0 : -1});
+      Act take(kActionTake, {at_head(v, c.head)});
+      if (c.part != INT32_MIN) take.ref("part", integer_cell(c.part));
+      if (c.last) take.ref("last");
+      Cell* r = take.run();
       std::string where = "unit " + std::to_string(s.unit) + " head " + std::to_string(c.head) + " part " +
                           std::to_string(c.part) + (c.last ? " last" : "");
       if (c.taken == std::vector<int64_t>{-1}) {
@@ -455,11 +453,12 @@ TEST_F(SeriesTest, TakeFromHeadOrTail) {
     }
     // /part with a position: up to it, or with /last from it to the tail.
     Cell* v = push_shape(s, {1, 2, 3, 4, 5});
-    EXPECT_EQ(units(call(kActionTake, {at_head(v, 1), at_head(v, 3)}, {1, -1, -1})), (std::vector<int64_t>{2, 3}));
-    EXPECT_EQ(units(call(kActionTake, {*v, at_head(v, 1)}, {1, -1, 0})), (std::vector<int64_t>{4, 5}));
+    EXPECT_EQ(units(Act(kActionTake, {at_head(v, 1)}).ref("part", at_head(v, 3)).run()),
+              (std::vector<int64_t>{2, 3}));
+    EXPECT_EQ(units(Act(kActionTake, {*v}).ref("part", at_head(v, 1)).ref("last").run()),
+              (std::vector<int64_t>{4, 5}));
     EXPECT_EQ(units(v), (std::vector<int64_t>{1}));
-    EXPECT_EQ(catch_error([&] { call_action(kActionTake, {*v, kTrueCell}, {1, -1, -1}); }),
-              kErrScriptInvalidRefineArg);
+    EXPECT_EQ(Act(kActionTake, {*v}).ref("part", kTrueCell).error(), kErrScriptInvalidRefineArg);
   }
 }
 
@@ -487,15 +486,17 @@ TEST_F(SeriesTest, CopyRanges) {
     Cell* v = push_shape(s, {1, 2, 3, 4, 5});
     for (const Case& c : cases) {
       Cell x = at_head(v, c.head);
-      Cell* r = c.part.is(kTypeNone) ? call(kActionCopy, {x}) : call(kActionCopy, {x, c.part}, {1, -1, -1});
+      Act copy(kActionCopy, {x});
+      if (!c.part.is(kTypeNone)) copy.ref("part", c.part);
+      Cell* r = copy.run();
       EXPECT_EQ(r->type(), s.type);
       EXPECT_EQ(r->head(), 0);
       EXPECT_NE(r->node(), v->node());
       EXPECT_EQ(units(r), c.expect) << "unit " << s.unit << " head " << c.head << " part type " << int(c.part.type());
     }
-    EXPECT_EQ(units(call(kActionCopy, {at_head(v, 1), at_head(v, 3)}, {1, -1, -1})), (std::vector<int64_t>{2, 3}));
-    EXPECT_EQ(catch_error([&] { call_action(kActionCopy, {*v, kTrueCell}, {1, -1, -1}); }),
-              kErrScriptInvalidRefineArg);
+    EXPECT_EQ(units(Act(kActionCopy, {at_head(v, 1)}).ref("part", at_head(v, 3)).run()),
+              (std::vector<int64_t>{2, 3}));
+    EXPECT_EQ(Act(kActionCopy, {*v}).ref("part", kTrueCell).error(), kErrScriptInvalidRefineArg);
     EXPECT_EQ(units(v), (std::vector<int64_t>{1, 2, 3, 4, 5}));
   }
 }
@@ -533,7 +534,7 @@ TEST_F(SeriesTest, MoveWithinOneBuffer) {
     for (const Case& c : cases) {
       Cell* v = push_shape(s, {1, 2, 3, 4, 5});
       Cell target = at_head(v, c.to);
-      Cell r = call_action(kActionMove, {at_head(v, c.from), target, integer_cell(c.part)}, {2});
+      Cell r = Act(kActionMove, {at_head(v, c.from), target}).ref("part", integer_cell(c.part)).value();
       EXPECT_EQ(r.head(), c.to);
       EXPECT_EQ(units(v), c.expect) << "unit " << s.unit << " from " << c.from << " to " << c.to << " part "
                                     << c.part;
@@ -545,10 +546,11 @@ TEST_F(SeriesTest, MoveBetweenBuffers) {
   for (const Shape& s : kShapes) {
     Cell* a = push_shape(s, {1, 2, 3, 4});
     Cell* b = push_shape(s, {7, 8});
-    call_action(kActionMove, {at_head(a, 1), at_head(b, 1), integer_cell(2)}, {2});
+    Act(kActionMove, {at_head(a, 1), at_head(b, 1)}).ref("part", integer_cell(2)).value();
     EXPECT_EQ(units(a), (std::vector<int64_t>{1, 4})) << s.unit;
     EXPECT_EQ(units(b), (std::vector<int64_t>{7, 2, 3, 8})) << s.unit;
-    call_action(kActionMove, {*a, at_head(b, 99), integer_cell(99)}, {2});  // to the tail, all that is left
+    // To the tail, all that is left.
+    Act(kActionMove, {*a, at_head(b, 99)}).ref("part", integer_cell(99)).value();
     EXPECT_EQ(units(a), (std::vector<int64_t>{}));
     EXPECT_EQ(units(b), (std::vector<int64_t>{7, 2, 3, 8, 1, 4}));
     call_action(kActionMove, {*a, *b});  // from the tail: nothing
@@ -557,7 +559,7 @@ TEST_F(SeriesTest, MoveBetweenBuffers) {
     std::vector<int64_t> many(300);
     for (int i = 0; i < 300; i++) many[size_t(i)] = i % 250 + 1;
     Cell* big = push_shape(s, many);
-    call_action(kActionMove, {*big, *a, integer_cell(300)}, {2});
+    Act(kActionMove, {*big, *a}).ref("part", integer_cell(300)).value();
     EXPECT_EQ(units(a), many);
   }
 }
@@ -565,10 +567,11 @@ TEST_F(SeriesTest, MoveBetweenBuffers) {
 TEST_F(SeriesTest, MoveTextWidensAndRefusesOtherKinds) {
   Cell* wide = push_shape({kTypeString, 4}, {'a', 0x1F600});
   Cell* narrow = push_shape({kTypeFile, 1}, {'x', 'y'});
-  call_action(kActionMove, {*wide, at_head(narrow, 1), integer_cell(2)}, {2});
+  Act(kActionMove, {*wide, at_head(narrow, 1)}).ref("part", integer_cell(2)).value();
   EXPECT_EQ(series_buffer(narrow->node())->unit(), 4u);
   EXPECT_EQ(units(narrow), (std::vector<int64_t>{'x', 'a', 0x1F600, 'y'}));
-  call_action(kActionMove, {*narrow, *wide, integer_cell(2)}, {2});  // 4 bytes into an empty 4-byte string
+  // 4 bytes into an empty 4-byte string.
+  Act(kActionMove, {*narrow, *wide}).ref("part", integer_cell(2)).value();
   EXPECT_EQ(units(wide), (std::vector<int64_t>{'x', 'a'}));
   Cell* latin = push_shape({kTypeString, 1}, {'q'});
   call_action(kActionMove, {*latin, *narrow});  // narrower units widen as they arrive
@@ -600,8 +603,7 @@ TEST_F(SeriesTest, MoveTextWidensAndRefusesOtherKinds) {
     EXPECT_EQ(units(c.to), before_to);
   }
   EXPECT_EQ(catch_error([&] { call_action(kActionMove, {*block, integer_cell(1)}); }), kErrScriptExpectArg);
-  EXPECT_EQ(catch_error([&] { call_action(kActionMove, {*block, *block, kNoneCell}, {2}); }),
-            kErrScriptInvalidRefineArg);
+  EXPECT_EQ(Act(kActionMove, {*block, *block}).ref("part", kNoneCell).error(), kErrScriptInvalidRefineArg);
 }
 
 // ---------------------------------------------------------------- random
@@ -618,15 +620,15 @@ TEST_F(SeriesTest, RandomShufflesPicksAndSeeds) {
     std::sort(after.begin(), after.end());
     EXPECT_EQ(after, values);
     if (s.type == kTypeVector) continue;
-    Cell one = call_action(kActionRandom, {at_head(v, 39)}, {-1, -1, 0});
+    Cell one = Act(kActionRandom, {at_head(v, 39)}).ref("only").value();
     EXPECT_EQ(element_number(one), units(v)[39]);
-    EXPECT_TRUE(call_action(kActionRandom, {at_head(v, 40)}, {-1, -1, 0}).is(kTypeNone));
+    EXPECT_TRUE(Act(kActionRandom, {at_head(v, 40)}).ref("only").value().is(kTypeNone));
   }
   // The same bytes seed the same sequence.
   Cell* seed = push_shape({kTypeString, 1}, {'k', 'i', 'v'});
-  EXPECT_TRUE(call_action(kActionRandom, {*seed}, {0, -1, -1}).is(kTypeUnset));
+  EXPECT_TRUE(Act(kActionRandom, {*seed}).ref("seed").value().is(kTypeUnset));
   int32_t first = random_integer(false, 1000000);
-  call_action(kActionRandom, {*seed}, {0, -1, -1});
+  Act(kActionRandom, {*seed}).ref("seed").value();
   EXPECT_EQ(random_integer(false, 1000000), first);
 }
 
@@ -638,13 +640,14 @@ TEST_F(SeriesTest, HashIndexFollowsEveryWriter) {
     std::function<void(Cell*)> run;
   } steps[] = {
       {"poke", [](Cell* h) { call_action(kActionPoke, {*h, integer_cell(2), integer_cell(7)}); }},
-      {"remove", [](Cell* h) { call_action(kActionRemove, {at_head(h, 1), integer_cell(2)}, {1}); }},
-      {"take", [](Cell* h) { call_action(kActionTake, {at_head(h, 1), integer_cell(2)}, {1, -1, -1}); }},
-      {"take/last", [](Cell* h) { call_action(kActionTake, {*h}, {-1, -1, 0}); }},
+      {"remove", [](Cell* h) { Act(kActionRemove, {at_head(h, 1)}).ref("part", integer_cell(2)).value(); }},
+      {"take", [](Cell* h) { Act(kActionTake, {at_head(h, 1)}).ref("part", integer_cell(2)).value(); }},
+      {"take/last", [](Cell* h) { Act(kActionTake, {*h}).ref("last").value(); }},
       {"reverse", [](Cell* h) { call_action(kActionReverse, {at_head(h, 1)}); }},
-      {"reverse/skip", [](Cell* h) { call_action(kActionReverse, {*h, integer_cell(3)}, {-1, 1}); }},
+      {"reverse/skip", [](Cell* h) { Act(kActionReverse, {*h}).ref("skip", integer_cell(3)).value(); }},
       {"clear", [](Cell* h) { call_action(kActionClear, {at_head(h, 4)}); }},
-      {"move within", [](Cell* h) { call_action(kActionMove, {*h, at_head(h, 3), integer_cell(2)}, {2}); }},
+      {"move within",
+       [](Cell* h) { Act(kActionMove, {*h, at_head(h, 3)}).ref("part", integer_cell(2)).value(); }},
       {"move back", [](Cell* h) { call_action(kActionMove, {at_head(h, 4), at_head(h, 1)}); }},
       {"random", [](Cell* h) { call_action(kActionRandom, {*h}); }},
   };
@@ -657,10 +660,10 @@ TEST_F(SeriesTest, HashIndexFollowsEveryWriter) {
   // Moves between two hash!es re-index both sides; a taken part gets an index of its own.
   Cell* a = push_hash({1, 2, 3, 4});
   Cell* b = push_hash({9, 8});
-  call_action(kActionMove, {at_head(a, 1), at_head(b, 1), integer_cell(2)}, {2});
+  Act(kActionMove, {at_head(a, 1), at_head(b, 1)}).ref("part", integer_cell(2)).value();
   expect_indexed(a);
   expect_indexed(b);
-  Cell* taken = call(kActionTake, {*b, integer_cell(3)}, {1, -1, -1});
+  Cell* taken = Act(kActionTake, {*b}).ref("part", integer_cell(3)).run();
   ASSERT_TRUE(taken->is(kTypeHash));
   ASSERT_NE(block_hash_index(taken), 0u);
   expect_indexed(taken);
@@ -696,11 +699,11 @@ TEST_F(SeriesTest, WritersLeaveASoundHeap) {
     Cell* v = push_shape(s, {1, 2, 3, 4, 5, 6});
     Cell* w = push_shape(s, {});
     for (int i = 0; i < 20; i++) {
-      Cell* taken = call(kActionTake, {at_head(v, 1), integer_cell(2)}, {1, -1, -1});
-      call_action(kActionMove, {*taken, *v, integer_cell(2)}, {2});
-      call(kActionCopy, {*v, integer_cell(3)}, {1, -1, -1});
-      call_action(kActionMove, {*v, *w, integer_cell(2)}, {2});
-      call_action(kActionMove, {*w, *v, integer_cell(2)}, {2});
+      Cell* taken = Act(kActionTake, {at_head(v, 1)}).ref("part", integer_cell(2)).run();
+      Act(kActionMove, {*taken, *v}).ref("part", integer_cell(2)).value();
+      Act(kActionCopy, {*v}).ref("part", integer_cell(3)).run();
+      Act(kActionMove, {*v, *w}).ref("part", integer_cell(2)).value();
+      Act(kActionMove, {*w, *v}).ref("part", integer_cell(2)).value();
     }
     EXPECT_EQ(units(v).size() + units(w).size(), 6u);
   }

@@ -25,6 +25,7 @@
 namespace kiv {
 namespace {
 
+using test::Act;
 using test::call_action;
 using test::catch_error;
 using test::form_of;
@@ -85,7 +86,7 @@ TEST(WordTest, AffixIsWrittenEvenWhenTheBudgetIsUsedUp) {
 
 TEST(WordTest, MoldPartThroughTheEntryCutsTheText) {
   Cell w = word("abcdef", kTypeLitWord);
-  Cell m = call_action(kActionMold, {w, integer_cell(3)}, {-1, -1, -1, 1});
+  Cell m = Act(kActionMold, {w}).ref("part", integer_cell(3)).value();
   EXPECT_EQ(text_of(m), "'ab");
 }
 
