@@ -264,32 +264,6 @@ void insert_vector(benchmark::State& state) {
   state.SetItemsProcessed(int64_t(state.iterations()) * kInsertCount);
 }
 
-// Console output as usual, then each Kiv run's median as a ratio of its reference.
-class RatioReporter : public MedianReporter {
- public:
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    struct Row {
-      const char* kiv;
-      const char* reference;
-      const char* target;
-    } rows[] = {
-        {"append/kiv", "append/vector", "1.5"},
-        {"append/kiv_entry", "append/vector", "-"},
-        {"sort/kiv", "sort/std_sort", "1.5"},
-        {"find/kiv", "find/std_find_if", "2"},
-        {"insert_head/kiv", "insert_head/vector", "O(n)"},
-        {"insert_head/kiv_entry", "insert_head/vector", "-"},
-    };
-    std::printf("\n%-24s %12s %12s %7s %7s\n", "kiv run", "kiv ms", "reference", "ratio", "target");
-    for (const Row& r : rows) {
-      double k = medians_.count(r.kiv) ? medians_[r.kiv] : 0.0;
-      double ref = medians_.count(r.reference) ? medians_[r.reference] : 0.0;
-      std::printf("%-24s %12.2f %12.2f %7.2f %7s\n", r.kiv, k, ref, ref > 0 ? k / ref : 0.0, r.target);
-    }
-  }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -310,10 +284,13 @@ int main(int argc, char** argv) {
   };
   for (const Entry& e : entries)
     benchmark::RegisterBenchmark(e.name, e.fn)->Unit(benchmark::kMillisecond)->UseRealTime();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  RatioReporter reporter({
+      {"append/kiv", "append/vector", "1.5"},
+      {"append/kiv_entry", "append/vector", "-"},
+      {"sort/kiv", "sort/std_sort", "1.5"},
+      {"find/kiv", "find/std_find_if", "2"},
+      {"insert_head/kiv", "insert_head/vector", "O(n)"},
+      {"insert_head/kiv_entry", "insert_head/vector", "-"},
+  });
+  return run_benchmarks(argc, argv, reporter);
 }

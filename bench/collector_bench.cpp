@@ -83,35 +83,12 @@ BENCHMARK(BM_MemcpyLiveBytes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AllocateSmallSeries);
 BENCHMARK(BM_MallocFreeSmall);
 
-// Console output as usual, then each Kiv run's median as a ratio of its reference.
-class RatioReporter : public MedianReporter {
- public:
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    struct Row {
-      const char* kiv;
-      const char* reference;
-      const char* target;
-    } rows[] = {
-        {"BM_FullCollection", "BM_MemcpyLiveBytes", "3"},
-        {"BM_AllocateSmallSeries", "BM_MallocFreeSmall", "1.2"},
-    };
-    std::printf("\n%-24s %12s %12s %7s %7s\n", "kiv run", "kiv", "reference", "ratio", "target");
-    for (const Row& r : rows) {
-      double k = medians_.count(r.kiv) ? medians_[r.kiv] : 0.0;
-      double ref = medians_.count(r.reference) ? medians_[r.reference] : 0.0;
-      std::printf("%-24s %12.3g %12.3g %7.2f %7s\n", r.kiv, k, ref, ref > 0 ? k / ref : 0.0, r.target);
-    }
-  }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  RatioReporter reporter({
+      {"BM_FullCollection", "BM_MemcpyLiveBytes", "3"},
+      {"BM_AllocateSmallSeries", "BM_MallocFreeSmall", "1.2"},
+  });
+  return run_benchmarks(argc, argv, reporter);
 }

@@ -113,7 +113,7 @@ void BM_UnorderedMap(benchmark::State& state, bool shuffled) {
 }
 
 // Console output as usual, then the ratio of the two medians.
-class RatioReporter : public MedianReporter {
+class LookupReporter : public MedianReporter {
  public:
   void Finalize() override {
     ConsoleReporter::Finalize();
@@ -125,7 +125,6 @@ class RatioReporter : public MedianReporter {
       std::printf("%-36s %11.1f ms %13.1f ms %7.2f\n", order, kiv, std_map, std_map > 0 ? kiv / std_map : 0.0);
     }
   }
-
 };
 
 }  // namespace
@@ -140,10 +139,6 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();
   }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  LookupReporter reporter;
+  return run_benchmarks(argc, argv, reporter);
 }

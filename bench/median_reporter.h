@@ -4,6 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -24,3 +25,46 @@ class MedianReporter : public benchmark::ConsoleReporter {
  protected:
   std::map<std::string, double> medians_;
 };
+
+// One line of a ratio table: a Kiv run, the reference it is measured against
+// and the ratio the project aims for ("-" when none).
+struct RatioRow {
+  const char* kiv;
+  const char* reference;
+  const char* target;
+};
+
+// Console output as usual, then each Kiv run's median as a ratio of its
+// reference's, in the benchmarks' own time unit.
+class RatioReporter : public MedianReporter {
+ public:
+  explicit RatioReporter(std::vector<RatioRow> rows) : rows_(std::move(rows)) {}
+
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    std::printf("\n%-24s %12s %12s %7s %7s\n", "kiv run", "kiv", "reference", "ratio", "target");
+    for (const RatioRow& r : rows_) {
+      double k = median(r.kiv), ref = median(r.reference);
+      std::printf("%-24s %12.4g %12.4g %7.2f %7s\n", r.kiv, k, ref, ref > 0 ? k / ref : 0.0, r.target);
+    }
+  }
+
+ protected:
+  double median(const std::string& name) const {
+    auto it = medians_.find(name);
+    return it == medians_.end() ? 0.0 : it->second;
+  }
+
+ private:
+  std::vector<RatioRow> rows_;
+};
+
+// Runs the registered benchmarks through [reporter]: the body of every
+// benchmark program's main.
+inline int run_benchmarks(int argc, char** argv, benchmark::BenchmarkReporter& reporter) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}

@@ -89,7 +89,7 @@ void run_sort(benchmark::State& state, const std::string& shape, Engine engine) 
 }
 
 // Console output as usual, and a table of median ratios at the end.
-class RatioReporter : public MedianReporter {
+class SortReporter : public MedianReporter {
  public:
   void Finalize() override {
     ConsoleReporter::Finalize();
@@ -109,7 +109,6 @@ class RatioReporter : public MedianReporter {
                   ss > 0 ? ka / ss : 0.0, km, st, st > 0 ? km / st : 0.0);
     }
   }
-
 };
 
 }  // namespace
@@ -125,10 +124,6 @@ int main(int argc, char** argv) {
           ->UseRealTime();
     }
   }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  SortReporter reporter;
+  return run_benchmarks(argc, argv, reporter);
 }

@@ -22,19 +22,13 @@
 namespace kiv {
 
 enum ActionId : uint8_t {
-#define ARGS(Name, params)
 #define ACTION(id, ident, member, word, first, Result, ArgsName) kAction##ident = id,
 #include "datatypes/actions.def"
-#undef ARGS
-#undef ACTION
 };
 // The number of actions: the ACTION lines of actions.def, which list the ids in order.
 inline constexpr int kActionCount = 0
-#define ARGS(Name, params)
 #define ACTION(id, ident, member, word, first, Result, ArgsName) +1
 #include "datatypes/actions.def"
-#undef ARGS
-#undef ACTION
     ;
 static_assert(kActionCount == 62 && kActionWrite == kActionCount, "actions.def lists the ids 1..62 in order");
 
@@ -84,14 +78,7 @@ struct SortPlan {
   struct Name##Args {      \
     params                 \
   };
-#define ACTION(id, ident, member, word, first, Result, ArgsName)
 #include "datatypes/actions.def"
-#undef ARG
-#undef REF
-#undef REF_ARG
-#undef EXTRA
-#undef ARGS
-#undef ACTION
 
 // find's arguments as select gives them (select never sets tail or match).
 inline FindArgs find_args_of(const SelectArgs& s) {
@@ -120,12 +107,9 @@ inline FormArgs form_args_of(const MoldArgs& m) {
 
 // ---------------------------------------------------------------- handler types and rows
 
-#define ARGS(Name, params)
 #define ACTION(id, ident, member, word, first, Result, ArgsName) \
   using ident##Fn = Result (*)(Cell* first_arg, const ArgsName##Args& args);
 #include "datatypes/actions.def"
-#undef ARGS
-#undef ACTION
 
 // The shapes several slots share: the arithmetic and bitwise actions, and the
 // actions that take nothing but their first argument.
@@ -135,11 +119,8 @@ using UnaryFn = Cell* (*)(Cell* first_arg, const NoneArgs& args);
 // One datatype's handlers, a member per slot in slot order. A null member is
 // "not supported"; kInherit takes the parent's handler at registration.
 struct ActionSlots {
-#define ARGS(Name, params)
 #define ACTION(id, ident, member, word, first, Result, ArgsName) ident##Fn member = nullptr;
 #include "datatypes/actions.def"
-#undef ARGS
-#undef ACTION
 };
 
 // Stands in for any handler type: resolved to the parent's handler at registration.
@@ -165,11 +146,8 @@ constexpr bool is_inherit_marker(R (*fn)(A...)) {
 // A row whose every slot takes the parent's handler.
 inline ActionSlots inherit_all_slots() {
   ActionSlots s;
-#define ARGS(Name, params)
 #define ACTION(id, ident, member, word, first, Result, ArgsName) s.member = kInherit;
 #include "datatypes/actions.def"
-#undef ARGS
-#undef ACTION
   return s;
 }
 

@@ -175,6 +175,20 @@ Cell* action_poke(Cell* series, const PokeArgs& args) {
   return action_handler<&ActionSlots::poke>(series->type(), kActionPoke)(series, args);
 }
 
+Cell* action_pick_or_poke(Cell* series, Cell* index, Cell* value) {
+  if (!value) {
+    PickArgs pick;
+    pick.index = index;
+    pick.position = integer_get(index);
+    return action_handler<&ActionSlots::pick>(series->type(), kActionPick)(series, pick);
+  }
+  PokeArgs poke;
+  poke.index = index;
+  poke.value = value;
+  poke.position = integer_get(index);
+  return action_poke(series, poke);
+}
+
 Cell* action_eval_path(Cell* parent, const EvalPathArgs& args) {
   EvalPathFn h = actions_of(parent->type()).eval_path;
   if (!h) {
@@ -215,7 +229,6 @@ RecordSize refinement_value<RecordSize>(int32_t slot) {
 #define ARG(name) a.name = arg(next_arg++);
 #define REF(member, word) a.member = r[next_ref++] >= 0;
 #define REF_ARG(member, word, argument, Type) a.member = refinement_value<Type>(r[next_ref++]);
-#define EXTRA(Type, name)
 #define ARGS(Name, params)                                  \
   [[maybe_unused]] void read_args(Name##Args& a, const int32_t* r) { \
     [[maybe_unused]] uint32_t next_arg = 1;                  \
@@ -224,14 +237,7 @@ RecordSize refinement_value<RecordSize>(int32_t slot) {
     (void)r;                                                \
     params                                                  \
   }
-#define ACTION(id, ident, member, word, first, Result, ArgsName)
 #include "datatypes/actions.def"
-#undef ARG
-#undef REF
-#undef REF_ARG
-#undef EXTRA
-#undef ARGS
-#undef ACTION
 
 // ---------------------------------------------------------------- normalising
 
@@ -247,10 +253,15 @@ void read_part(const Cell* reference, PartLimit& part) {
   if (part && part_reference_q(reference)) part = part_limit_of(reference, part.arg);
 }
 
+// Each action's arguments are normalised by the prepare overload for its
+// argument struct, before the handler runs; most need nothing.
+template <class Args>
+void prepare(Cell*, Args&) {}
+
 // append and insert read /part against the value inserted, and a negative
 // count moves the value's start back (not before its first unit), counting
 // forward from there.
-void prepare_insert(Cell*, InsertArgs& a) {
+void prepare(Cell*, InsertArgs& a) {
   if (a.part) {
     Cell* value = a.value;
     if (!part_reference_q(value)) raise_error(kErrScriptInvalidPart, a.part.arg);
@@ -268,7 +279,7 @@ void prepare_insert(Cell*, InsertArgs& a) {
 
 // change reads /part against the series changed; a port! or image! takes its
 // argument as given.
-void prepare_change(Cell* first, ChangeArgs& a) {
+void prepare(Cell* first, ChangeArgs& a) {
   if (!a.part || first->is(kTypePort) || first->is(kTypeImage)) return;
   read_part(first, a.part);
   a.part.count = std::clamp<int64_t>(a.part.count, INT32_MIN, INT32_MAX);
@@ -276,7 +287,7 @@ void prepare_change(Cell* first, ChangeArgs& a) {
 
 // copy reads /part against the value copied; a pair! range is copy's own form,
 // read by the handler.
-void prepare_copy(Cell* first, CopyArgs& a) {
+void prepare(Cell* first, CopyArgs& a) {
   if (a.part && !a.part.arg->is(kTypePair)) read_part(first, a.part);
   if (a.types && !a.types->is(kTypeDatatype) && !a.types->is(kTypeTypeset)) {
     Cell where = where_word_cell();
@@ -299,18 +310,24 @@ void prepare_search(Cell* first, Args& a) {
   a.skip = record_size_of(a.skip.arg);
   if (a.skip && a.skip.size < 1) raise_error(kErrScriptOutOfRange, a.skip.arg);
 }
+void prepare(Cell* first, FindArgs& a) { prepare_search(first, a); }
 
-void prepare_remove(Cell* first, RemoveArgs& a) { read_part(first, a.part); }
+// pick and poke read the index as a position.
+void prepare(Cell*, PickArgs& a) { a.position = action_index_arg(a.index); }
+void prepare(Cell*, PokeArgs& a) { a.position = action_index_arg(a.index); }
+void prepare(Cell* first, SelectArgs& a) { prepare_search(first, a); }
 
-void prepare_reverse(Cell* first, ReverseArgs& a) {
+void prepare(Cell* first, RemoveArgs& a) { read_part(first, a.part); }
+
+void prepare(Cell* first, ReverseArgs& a) {
   read_part(first, a.part);
   a.skip = record_size_of(a.skip.arg);
 }
 
-void prepare_move(Cell* first, MoveArgs& a) { read_part(first, a.part); }
+void prepare(Cell* first, MoveArgs& a) { read_part(first, a.part); }
 
 // take/last with a position takes from that position to the tail.
-void prepare_take(Cell* first, TakeArgs& a) {
+void prepare(Cell* first, TakeArgs& a) {
   read_part(first, a.part);
   if (a.last && a.part.position) {
     int32_t total = series_total_length(first);
@@ -321,7 +338,7 @@ void prepare_take(Cell* first, TakeArgs& a) {
 // The plan of a sort: the range from the head (/part, before the head for a
 // negative count), the records (/skip), the compared unit or function
 // (/compare), checked before anything changes.
-void prepare_sort(Cell* first, SortArgs& a) {
+void prepare(Cell* first, SortArgs& a) {
   a.skip = record_size_of(a.skip.arg);
   if (!part_reference_q(first)) return;
   read_part(first, a.part);
@@ -362,13 +379,14 @@ inline TypeId first_type() { return stack_arg(0)->type(); }
 inline void set_result(const Cell* c) { stack_set_last(c); }
 
 // The entry of an action whose handler's Cell* result becomes the call's
-// result: reads the arguments, runs [prepare] when given, dispatches.
+// result: reads the arguments, prepares them, dispatches. Every action's
+// entry unless it has its own (SPECIAL below).
 template <auto Member, ActionId Id, class Args>
-void dispatch(const int32_t* r, void (*prepare)(Cell*, Args&) = nullptr) {
+void dispatch(const int32_t* r) {
   Args a;
   read_args(a, r);
   Cell* first = stack_arg(0);
-  if (prepare) prepare(first, a);
+  prepare(first, a);
   set_result(action_handler<Member>(first->type(), Id)(first, a));
 }
 
@@ -419,7 +437,7 @@ void entry_compare(const int32_t*) {
 void entry_copy(const int32_t* r) {
   CopyArgs a;
   read_args(a, r);
-  prepare_copy(arg(0), a);
+  prepare(arg(0), a);
   a.result = stack_push_value(kNoneCell);
   set_result(action_copy(arg(0), a));
 }
@@ -430,25 +448,11 @@ void entry_length_q(const int32_t*) {
   set_result(&result);
 }
 
-void entry_pick(const int32_t* r) {
-  PickArgs a;
-  read_args(a, r);
-  a.position = action_index_arg(a.index);
-  set_result(action_handler<&ActionSlots::pick>(first_type(), kActionPick)(arg(0), a));
-}
-
-void entry_poke(const int32_t* r) {
-  PokeArgs a;
-  read_args(a, r);
-  a.position = action_index_arg(a.index);
-  set_result(action_poke(arg(0), a));
-}
-
 template <bool Append>
 void insert_entry(const int32_t* r) {
   InsertArgs a;
   read_args(a, r);
-  prepare_insert(arg(0), a);
+  prepare(arg(0), a);
   a.append = Append;
   if (Append)
     set_result(action_handler<&ActionSlots::append>(first_type(), kActionAppend)(arg(0), a));
@@ -456,98 +460,51 @@ void insert_entry(const int32_t* r) {
     set_result(action_handler<&ActionSlots::insert>(first_type(), kActionInsert)(arg(0), a));
 }
 
-void entry_append(const int32_t* r) { insert_entry<true>(r); }
-void entry_insert(const int32_t* r) { insert_entry<false>(r); }
+// The entry of action [Id]: dispatch unless specialised below. A
+// specialisation never instantiates dispatch, whose handler type may differ.
+template <ActionId Id>
+struct Entry {
+  template <auto Member, class Args>
+  static constexpr ActionEntry of = &dispatch<Member, Id, Args>;
+};
+#define SPECIAL(Ident, entry)                     \
+  template <>                                      \
+  struct Entry<kAction##Ident> {                   \
+    template <auto, class>                         \
+    static constexpr ActionEntry of = entry;       \
+  };
 
-#define SLOT(member) &ActionSlots::member
-#define ENTRY(member, Ident, Args) \
-  void entry_##member(const int32_t* r) { dispatch<SLOT(member), kAction##Ident, Args>(r); }
-#define PREPARED(member, Ident, Args, prepare) \
-  void entry_##member(const int32_t* r) { dispatch<SLOT(member), kAction##Ident, Args>(r, prepare); }
-
-ENTRY(random, Random, RandomArgs)
-ENTRY(reflect, Reflect, ReflectArgs)
-ENTRY(absolute, Absolute, NoneArgs)
-ENTRY(add, Add, BinaryArgs)
-ENTRY(divide, Divide, BinaryArgs)
-ENTRY(multiply, Multiply, BinaryArgs)
-ENTRY(negate, Negate, NoneArgs)
-ENTRY(power, Power, PowerArgs)
-ENTRY(remainder, Remainder, BinaryArgs)
-ENTRY(round, Round, RoundArgs)
-ENTRY(subtract, Subtract, BinaryArgs)
-ENTRY(and_t, AndT, BinaryArgs)
-ENTRY(complement, Complement, NoneArgs)
-ENTRY(or_t, OrT, BinaryArgs)
-ENTRY(xor_t, XorT, BinaryArgs)
-ENTRY(at, At, AtArgs)
-ENTRY(back, Back, NoneArgs)
-PREPARED(change, Change, ChangeArgs, prepare_change)
-ENTRY(clear, Clear, NoneArgs)
-PREPARED(find, Find, FindArgs, prepare_search<FindArgs>)
-ENTRY(head, Head, NoneArgs)
-ENTRY(head_q, HeadQ, NoneArgs)
-ENTRY(index_q, IndexQ, NoneArgs)
-PREPARED(move, Move, MoveArgs, prepare_move)
-ENTRY(next, Next, NoneArgs)
-ENTRY(put, Put, PutArgs)
-PREPARED(remove, Remove, RemoveArgs, prepare_remove)
-PREPARED(reverse, Reverse, ReverseArgs, prepare_reverse)
-PREPARED(select, Select, SelectArgs, prepare_search<SelectArgs>)
-PREPARED(sort, Sort, SortArgs, prepare_sort)
-ENTRY(skip, Skip, SkipArgs)
-ENTRY(swap, Swap, SwapArgs)
-ENTRY(tail, Tail, NoneArgs)
-ENTRY(tail_q, TailQ, NoneArgs)
-PREPARED(take, Take, TakeArgs, prepare_take)
-ENTRY(trim, Trim, TrimArgs)
-ENTRY(create, Create, NoneArgs)
-ENTRY(close, Close, NoneArgs)
-ENTRY(delete_, Delete, NoneArgs)
-ENTRY(modify, Modify, ModifyArgs)
-ENTRY(open, Open, OpenArgs)
-ENTRY(open_q, OpenQ, NoneArgs)
-ENTRY(query, Query, NoneArgs)
-ENTRY(read, Read, ReadArgs)
-ENTRY(rename, Rename, RenameArgs)
-ENTRY(update, Update, NoneArgs)
-ENTRY(write, Write, WriteArgs)
-
-#undef ENTRY
-#undef PREPARED
-
-void entry_even_q(const int32_t* r) { truth_entry<SLOT(even_q), kActionEvenQ>(r); }
-void entry_odd_q(const int32_t* r) { truth_entry<SLOT(odd_q), kActionOddQ>(r); }
-
-#undef SLOT
+SPECIAL(Make, entry_make)
+SPECIAL(To, entry_to)
+SPECIAL(Form, entry_form)
+SPECIAL(Mold, entry_mold)
+SPECIAL(EvalPath, entry_eval_path)
+SPECIAL(Empty, entry_empty)
+SPECIAL(Compare, entry_compare)
+SPECIAL(Copy, entry_copy)
+SPECIAL(LengthQ, entry_length_q)
+SPECIAL(Append, insert_entry<true>)
+SPECIAL(Insert, insert_entry<false>)
+SPECIAL(EvenQ, (truth_entry<&ActionSlots::even_q, kActionEvenQ>))
+SPECIAL(OddQ, (truth_entry<&ActionSlots::odd_q, kActionOddQ>))
+#undef SPECIAL
 
 // ---------------------------------------------------------------- refinement tables
 
-#define ARG(name)
 #define REF(member, word) {word, nullptr},
 #define REF_ARG(member, word, argument, Type) {word, argument},
-#define EXTRA(Type, name)
 #define ARGS(Name, params) constexpr RefinementInfo k##Name##Refinements[] = {params{nullptr, nullptr}};
-#define ACTION(id, ident, member, word, first, Result, ArgsName)
 #include "datatypes/actions.def"
-#undef ARG
-#undef REF
-#undef REF_ARG
-#undef EXTRA
-#undef ARGS
-#undef ACTION
 
 }  // namespace
 
 const ActionInfo g_actions_table[kActionCount + 1] = {
     {ActionId(0), "", "", nullptr, 0, nullptr},
-#define ARGS(Name, params)
 #define ACTION(id, ident, member, word, first, Result, ArgsName)                                  \
   {kAction##ident, word, first, k##ArgsName##Refinements,                                        \
-   int(sizeof k##ArgsName##Refinements / sizeof(RefinementInfo)) - 1, &entry_##member},
+   int(sizeof k##ArgsName##Refinements / sizeof(RefinementInfo)) - 1,                          \
+   Entry<kAction##ident>::of<&ActionSlots::member, ArgsName##Args>},
 #include "datatypes/actions.def"
-#undef ARGS
-#undef ACTION
 };
 
 int action_refinement_slot(ActionId id, const char* word) {

@@ -102,6 +102,9 @@ Cell* action_copy(Cell* value, const CopyArgs& args);
 Cell* action_find(Cell* series, const FindArgs& args);
 // MAY ALLOCATE, MAY RUN KIV CODE. poke at args.position.
 Cell* action_poke(Cell* series, const PokeArgs& args);
+// MAY ALLOCATE, MAY RUN KIV CODE. An integer path element [index] on
+// [series]: pick without [value] (null), poke [value] with it.
+Cell* action_pick_or_poke(Cell* series, Cell* index, Cell* value);
 // MAY ALLOCATE, MAY RUN KIV CODE. One step of a path on [parent].
 Cell* action_eval_path(Cell* parent, const EvalPathArgs& args);
 

@@ -437,6 +437,9 @@ int32_t block_form(Cell* value, const FormArgs& args) {
   return limit;
 }
 
+namespace {
+
+// The cells of [value] from the head, without delimiters.
 int32_t block_mold_each(Cell* value, const MoldArgs& args) {
   CycleGuard guard(value->node());
   StackSave save;
@@ -472,35 +475,27 @@ int32_t block_mold_each(Cell* value, const MoldArgs& args) {
   return limit;
 }
 
-int32_t block_mold(Cell* value, const MoldArgs& args) {
+}  // namespace
+
+int32_t block_mold_between(Cell* value, const MoldArgs& args, const char* open, const char* close) {
   int32_t limit = args.limit;
   if (cycle_elide(value, args.buffer, &limit, true)) return limit;
-  if (!args.only) limit -= string_append_c_string(args.buffer, "[");
+  if (!args.only) limit -= string_append_c_string(args.buffer, open);
   MoldArgs inner = args;
   inner.limit = limit;
   limit = block_mold_each(value, inner);
-  if (!args.only) limit -= string_append_c_string(args.buffer, "]");
+  if (!args.only) limit -= string_append_c_string(args.buffer, close);
   return limit;
 }
+
+int32_t block_mold(Cell* value, const MoldArgs& args) { return block_mold_between(value, args, "[", "]"); }
 
 // ---------------------------------------------------------------- path access
 
 Cell* block_eval_path(Cell* parent_arg, const EvalPathArgs& args) {
   Cell* parent = stack_push_value(*parent_arg);
   Cell* element = args.element;
-  if (element->is(kTypeInteger)) {
-    if (!args.value) {
-      PickArgs pick;
-      pick.index = element;
-      pick.position = integer_get(element);
-      return action_handler<&ActionSlots::pick>(parent->type(), kActionPick)(parent, pick);
-    }
-    PokeArgs poke;
-    poke.index = element;
-    poke.value = args.value;
-    poke.position = integer_get(element);
-    return action_poke(parent, poke);
-  }
+  if (element->is(kTypeInteger)) return action_pick_or_poke(parent, element, args.value);
   if (!args.value) {
     if (element->is(kTypeWord) && !parent->is(kTypeHash))
       return stack_push_value(block_select_word(parent, element, args.case_));

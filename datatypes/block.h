@@ -154,10 +154,11 @@ Cell* block_to(Cell* proto, const MakeArgs& args);
 int32_t block_form(Cell* value, const FormArgs& args);
 // MAY ALLOCATE. "[" the elements "]" with new-line markers and indentation.
 int32_t block_mold(Cell* value, const MoldArgs& args);
-// MAY ALLOCATE. The cells of [value] from the head, molded with spaces or the
-// line breaks and indentation their markers ask for (no brackets); returns the
-// remaining limit. Shared by paren!.
-int32_t block_mold_each(Cell* value, const MoldArgs& args);
+// MAY ALLOCATE. The cells of [value] from the head between [open] and [close]
+// (left out with /only), molded with spaces or the line breaks and
+// indentation their markers ask for; a value inside itself is elided. Returns
+// the remaining limit. Shared by paren!.
+int32_t block_mold_between(Cell* value, const MoldArgs& args, const char* open, const char* close);
 // MAY ALLOCATE, MAY RUN KIV CODE. Path step on a block: get or set.
 Cell* block_eval_path(Cell* parent, const EvalPathArgs& args);
 // MAY RUN KIV CODE. -1, 0, 1, or kNotComparable for different types.
@@ -188,7 +189,7 @@ int32_t path_mold(Cell* value, const MoldArgs& args);
 int32_t lit_path_mold(Cell* value, const MoldArgs& args);
 int32_t set_path_mold(Cell* value, const MoldArgs& args);
 int32_t get_path_mold(Cell* value, const MoldArgs& args);
-// MAY ALLOCATE. "(" the cells ")" as block_mold_each writes them.
+// MAY ALLOCATE. "(" the cells ")" as block_mold_between writes them.
 int32_t paren_mold(Cell* value, const MoldArgs& args);
 // MAY ALLOCATE. block!'s copy with the same arguments.
 Cell* path_copy(Cell* value, const CopyArgs& args);

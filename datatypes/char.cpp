@@ -132,15 +132,6 @@ Cell* char_do_math(Cell* left, Cell* right, int op) {
   return left;
 }
 
-Cell* char_add(Cell* a, const BinaryArgs& args) { return char_do_math(a, args.value2, kMathAdd); }
-Cell* char_subtract(Cell* a, const BinaryArgs& args) { return char_do_math(a, args.value2, kMathSubtract); }
-Cell* char_multiply(Cell* a, const BinaryArgs& args) { return char_do_math(a, args.value2, kMathMultiply); }
-Cell* char_divide(Cell* a, const BinaryArgs& args) { return char_do_math(a, args.value2, kMathDivide); }
-Cell* char_remainder(Cell* a, const BinaryArgs& args) { return char_do_math(a, args.value2, kMathRemainder); }
-Cell* char_or_t(Cell* a, const BinaryArgs& args) { return char_do_math(a, args.value2, kMathOr); }
-Cell* char_and_t(Cell* a, const BinaryArgs& args) { return char_do_math(a, args.value2, kMathAnd); }
-Cell* char_xor_t(Cell* a, const BinaryArgs& args) { return char_do_math(a, args.value2, kMathXor); }
-
 }  // namespace
 
 void char_datatype_init() {
@@ -156,16 +147,16 @@ void char_datatype_init() {
                          .mold = char_mold,
                          .compare = char_compare,
                          .absolute = kInherit,
-                         .add = char_add,
-                         .divide = char_divide,
-                         .multiply = char_multiply,
-                         .remainder = char_remainder,
-                         .subtract = char_subtract,
+                         .add = math_handler<char_do_math, kMathAdd>,
+                         .divide = math_handler<char_do_math, kMathDivide>,
+                         .multiply = math_handler<char_do_math, kMathMultiply>,
+                         .remainder = math_handler<char_do_math, kMathRemainder>,
+                         .subtract = math_handler<char_do_math, kMathSubtract>,
                          .even_q = kInherit,
                          .odd_q = kInherit,
-                         .and_t = char_and_t,
-                         .or_t = char_or_t,
-                         .xor_t = char_xor_t,
+                         .and_t = math_handler<char_do_math, kMathAnd>,
+                         .or_t = math_handler<char_do_math, kMathOr>,
+                         .xor_t = math_handler<char_do_math, kMathXor>,
                      }});
 }
 

@@ -81,7 +81,6 @@ bool integer_float_out_of_range_q(const Cell* cell) {
   return std::isnan(d) || d > 2147483647.0 || d < -2147483648.0;
 }
 
-
 int32_t integer_do_math(int32_t left, int32_t right, int op, Cell* result) {
   int32_t value;
   bool overflow;
@@ -233,15 +232,6 @@ Cell* integer_math_op(Cell* left, Cell* right, int op) {
       raise_invalid_type(right);
   }
 }
-
-Cell* integer_add(Cell* a, const BinaryArgs& args) { return integer_math_op(a, args.value2, kMathAdd); }
-Cell* integer_subtract(Cell* a, const BinaryArgs& args) { return integer_math_op(a, args.value2, kMathSubtract); }
-Cell* integer_multiply(Cell* a, const BinaryArgs& args) { return integer_math_op(a, args.value2, kMathMultiply); }
-Cell* integer_divide(Cell* a, const BinaryArgs& args) { return integer_math_op(a, args.value2, kMathDivide); }
-Cell* integer_remainder(Cell* a, const BinaryArgs& args) { return integer_math_op(a, args.value2, kMathRemainder); }
-Cell* integer_or_t(Cell* a, const BinaryArgs& args) { return integer_math_op(a, args.value2, kMathOr); }
-Cell* integer_and_t(Cell* a, const BinaryArgs& args) { return integer_math_op(a, args.value2, kMathAnd); }
-Cell* integer_xor_t(Cell* a, const BinaryArgs& args) { return integer_math_op(a, args.value2, kMathXor); }
 
 // ---------------------------------------------------------------- unary handlers
 
@@ -540,20 +530,20 @@ void integer_datatype_init() {
                          .mold = integer_mold,
                          .compare = integer_compare,
                          .absolute = integer_absolute,
-                         .add = integer_add,
-                         .divide = integer_divide,
-                         .multiply = integer_multiply,
+                         .add = math_handler<integer_math_op, kMathAdd>,
+                         .divide = math_handler<integer_math_op, kMathDivide>,
+                         .multiply = math_handler<integer_math_op, kMathMultiply>,
                          .negate = integer_negate,
                          .power = integer_power,
-                         .remainder = integer_remainder,
+                         .remainder = math_handler<integer_math_op, kMathRemainder>,
                          .round = integer_round,
-                         .subtract = integer_subtract,
+                         .subtract = math_handler<integer_math_op, kMathSubtract>,
                          .even_q = integer_even_q,
                          .odd_q = integer_odd_q,
-                         .and_t = integer_and_t,
+                         .and_t = math_handler<integer_math_op, kMathAnd>,
                          .complement = integer_complement,
-                         .or_t = integer_or_t,
-                         .xor_t = integer_xor_t,
+                         .or_t = math_handler<integer_math_op, kMathOr>,
+                         .xor_t = math_handler<integer_math_op, kMathXor>,
                      }, &kIntegerHooks});
 }
 

@@ -34,6 +34,13 @@ enum MathOp : int {
   kMathXor = 7,
 };
 
+// The binary action handler of arithmetic [Op] through a type's do-math
+// routine [Math]: one template serves add through xor for every number type.
+template <Cell* (*Math)(Cell* left, Cell* right, int op), MathOp Op>
+Cell* math_handler(Cell* left, const BinaryArgs& args) {
+  return Math(left, args.value2, Op);
+}
+
 inline Cell integer_cell(int32_t n) { return make_cell(kTypeInteger, 0, uint32_t(n)); }
 
 // The value of an integer! (word 2).

@@ -129,17 +129,7 @@ int32_t lit_path_mold(Cell* value, const MoldArgs& args) { return mold_affixed(v
 int32_t set_path_mold(Cell* value, const MoldArgs& args) { return mold_affixed(value, args, nullptr, ":"); }
 int32_t get_path_mold(Cell* value, const MoldArgs& args) { return mold_affixed(value, args, ":", nullptr); }
 
-int32_t paren_mold(Cell* value, const MoldArgs& args) {
-  int32_t limit = args.limit;
-  // A paren inside itself is elided like a block, not recursed into.
-  if (cycle_elide(value, args.buffer, &limit, true)) return limit;
-  if (!args.only) limit -= string_append_c_string(args.buffer, "(");
-  MoldArgs inner = args;
-  inner.limit = limit;
-  limit = block_mold_each(value, inner);
-  if (!args.only) limit -= string_append_c_string(args.buffer, ")");
-  return limit;
-}
+int32_t paren_mold(Cell* value, const MoldArgs& args) { return block_mold_between(value, args, "(", ")"); }
 
 // ---------------------------------------------------------------- copy
 

@@ -53,12 +53,9 @@ void register_datatype(const DatatypeRecord& r) {
   }
   const ActionSlots& parent = g_action_table[r.parent];
   ActionSlots row = r.slots;
-#define ARGS(Name, params)
 #define ACTION(id, ident, member, word, first, Result, ArgsName) \
   if (is_inherit_marker(row.member)) row.member = r.parent ? parent.member : nullptr;
 #include "datatypes/actions.def"
-#undef ARGS
-#undef ACTION
   g_action_table[r.id] = row;
   g_type_hooks[r.id] = r.hooks ? *r.hooks : g_type_hooks[r.parent];
 }

@@ -531,19 +531,7 @@ Cell* string_eval_path(Cell* parent, const EvalPathArgs& args) {
   // The handlers below overwrite their first argument: they get copies.
   Cell* series = stack_push_cell(parent);
   Cell* key = stack_push_cell(args.element);
-  if (key->is(kTypeInteger)) {
-    if (!args.value) {
-      PickArgs pick;
-      pick.index = key;
-      pick.position = integer_get(key);
-      return action_handler<&ActionSlots::pick>(series->type(), kActionPick)(series, pick);
-    }
-    PokeArgs poke;
-    poke.index = key;
-    poke.value = args.value;
-    poke.position = integer_get(key);
-    return action_poke(series, poke);
-  }
+  if (key->is(kTypeInteger)) return action_pick_or_poke(series, key, args.value);
   // Any other element: the code point after a match of it.
   if (!args.value) {
     SelectArgs select;
