@@ -17,8 +17,6 @@
 //   bench/block_bench [--benchmark_repetitions=N]
 #include <benchmark/benchmark.h>
 
-#include "median_reporter.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -28,15 +26,16 @@
 #include <vector>
 
 #include "boot/init.h"
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/block_modify.h"
 #include "datatypes/integer.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
-#include "datatypes/actions.h"
-#include "runtime/stack.h"
+#include "median_reporter.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 
 namespace {
 
@@ -199,8 +198,9 @@ void find_std(benchmark::State& state) {
       vector_of(std::vector<int32_t>(random_values().begin(), random_values().begin() + kFindCount));
   Cell missing = integer_cell(-1);
   for (auto _ : state) {
-    auto it =
-        std::find_if(v.begin(), v.end(), [&](Cell& c) { return compare(&c, {&missing, kCmpFindEqual}) == 0; });
+    auto it = std::find_if(v.begin(), v.end(), [&](Cell& c) {
+      return compare(&c, {&missing, kCmpFindEqual}) == 0;
+    });
     if (it != v.end()) state.SkipWithError("found a missing value");
     benchmark::DoNotOptimize(it);
   }

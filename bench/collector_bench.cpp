@@ -7,14 +7,13 @@
 //   bench/collector_bench [--benchmark_repetitions=N]
 #include <benchmark/benchmark.h>
 
-#include "median_reporter.h"
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "boot/init.h"
+#include "median_reporter.h"
 #include "runtime/collector.h"
 #include "runtime/gc_root.h"
 #include "runtime/memory.h"

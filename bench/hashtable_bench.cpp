@@ -12,8 +12,6 @@
 //   bench/hashtable_bench [--benchmark_repetitions=N]
 #include <benchmark/benchmark.h>
 
-#include "median_reporter.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -25,6 +23,7 @@
 #include "boot/init.h"
 #include "datatypes/map.h"
 #include "datatypes/symbol.h"
+#include "median_reporter.h"
 #include "runtime/collector.h"
 #include "runtime/gc_root.h"
 #include "runtime/hashtable.h"
@@ -76,7 +75,8 @@ void BM_SymbolFind(benchmark::State& state, bool shuffled) {
       symbol_find(t, reinterpret_cast<const uint8_t*>(n.data()), uint32_t(n.size()), false);
     for (uint32_t i : order) {
       const std::string& n = w.names[i];
-      checksum += uint32_t(symbol_find(t, reinterpret_cast<const uint8_t*>(n.data()), uint32_t(n.size()), false));
+      checksum +=
+          uint32_t(symbol_find(t, reinterpret_cast<const uint8_t*>(n.data()), uint32_t(n.size()), false));
     }
     state.PauseTiming();
     if (hashtable_size(t) != kNames) state.SkipWithError("wrong symbol count");
@@ -108,7 +108,8 @@ void BM_UnorderedMap(benchmark::State& state, bool shuffled) {
     state.ResumeTiming();
   }
   benchmark::DoNotOptimize(checksum);
-  if (checksum != uint64_t(state.iterations()) * kNames * (kNames + 1) / 2) state.SkipWithError("wrong values");
+  if (checksum != uint64_t(state.iterations()) * kNames * (kNames + 1) / 2)
+    state.SkipWithError("wrong values");
   state.SetItemsProcessed(int64_t(state.iterations()) * 2 * kNames);
 }
 
@@ -117,12 +118,13 @@ class LookupReporter : public MedianReporter {
  public:
   void Finalize() override {
     ConsoleReporter::Finalize();
-    std::printf("\n%-36s %14s %16s %7s\n", "1M names interned, then 1M lookups", "symbol_find", "unordered_map",
-                "ratio");
+    std::printf("\n%-36s %14s %16s %7s\n", "1M names interned, then 1M lookups", "symbol_find",
+                "unordered_map", "ratio");
     for (const char* order : {"in-order", "shuffled"}) {
       double kiv = medians_[std::string("symbol_find/") + order];
       double std_map = medians_[std::string("unordered_map/") + order];
-      std::printf("%-36s %11.1f ms %13.1f ms %7.2f\n", order, kiv, std_map, std_map > 0 ? kiv / std_map : 0.0);
+      std::printf("%-36s %11.1f ms %13.1f ms %7.2f\n", order, kiv, std_map,
+                  std_map > 0 ? kiv / std_map : 0.0);
     }
   }
 };

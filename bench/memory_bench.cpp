@@ -34,8 +34,18 @@ void BM_VectorPushBack(benchmark::State& state) {
   state.SetItemsProcessed(int64_t(state.iterations()) * n);
 }
 
-BENCHMARK(BM_AppendCell)->Arg(100000)->Arg(1000000)->Arg(10000000)->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_VectorPushBack)->Arg(100000)->Arg(1000000)->Arg(10000000)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AppendCell)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Arg(10000000)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_VectorPushBack)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Arg(10000000)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -9,8 +9,6 @@
 //   bench/sort_bench [--benchmark_filter=random] [--benchmark_repetitions=N]
 #include <benchmark/benchmark.h>
 
-#include "median_reporter.h"
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "median_reporter.h"
 #include "runtime/sort.h"
 
 namespace {
@@ -93,8 +92,8 @@ class SortReporter : public MedianReporter {
  public:
   void Finalize() override {
     ConsoleReporter::Finalize();
-    std::printf("\n%-16s %12s %12s %7s %12s %12s %7s\n", "input (1M int32)", "adaptive ms",
-                "std::sort", "ratio", "merge ms", "stable_sort", "ratio");
+    std::printf("\n%-16s %12s %12s %7s %12s %12s %7s\n", "input (1M int32)", "adaptive ms", "std::sort",
+                "ratio", "merge ms", "stable_sort", "ratio");
     std::map<std::string, std::map<std::string, double>> by_shape;
     for (const auto& [name, t] : medians_) {
       size_t a = name.find('/'), b = name.rfind('/');

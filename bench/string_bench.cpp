@@ -20,9 +20,9 @@
 #include "datatypes/char.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace {
@@ -31,18 +31,39 @@ constexpr size_t kTextBytes = 50u << 20;
 
 const char* const kNeedles[] = {
     "Quintessential caf\xC3\xA9 \xE6\xBC\xA2\xE5\xAD\x97 \xF0\x9F\x98\x80 end-marker",  // rare first letter
-    "the lazy caf\xC3\xA9 \xE6\xBC\xA2\xE5\xAD\x97 \xF0\x9F\x8E\x89 end-marker",         // common first letter
+    "the lazy caf\xC3\xA9 \xE6\xBC\xA2\xE5\xAD\x97 \xF0\x9F\x8E\x89 end-marker",        // common first letter
 };
 
 // The text with both needles planted at 97% of its length.
 const std::string& multilingual_text() {
   static const std::string text = [] {
     const char* words[] = {
-        "the ", "quick ", "brown ", "fox ", "jumps ", "over ", "a ", "lazy ", "dog, ", "and ", "then ",
-        "stops.\n", "text ", "of ", "many ", "words ",
-        "Gr\xC3\xBC\xC3\x9F" "e ", "caf\xC3\xA9 ", "na\xC3\xAFve ", "\xC3\xA0 ",                     // Latin-1
-        "\xE6\xBC\xA2\xE5\xAD\x97 ", "\xE6\x9D\xB1\xE4\xBA\xAC ", "\xE3\x81\x8B\xE3\x81\xAA ",          // CJK
-        "\xF0\x9F\x98\x80 ", "\xF0\x9F\x8E\x89 ",                                                     // emoji
+        "the ",
+        "quick ",
+        "brown ",
+        "fox ",
+        "jumps ",
+        "over ",
+        "a ",
+        "lazy ",
+        "dog, ",
+        "and ",
+        "then ",
+        "stops.\n",
+        "text ",
+        "of ",
+        "many ",
+        "words ",
+        "Gr\xC3\xBC\xC3\x9F"
+        "e ",
+        "caf\xC3\xA9 ",
+        "na\xC3\xAFve ",
+        "\xC3\xA0 ",  // Latin-1
+        "\xE6\xBC\xA2\xE5\xAD\x97 ",
+        "\xE6\x9D\xB1\xE4\xBA\xAC ",
+        "\xE3\x81\x8B\xE3\x81\xAA ",  // CJK
+        "\xF0\x9F\x98\x80 ",
+        "\xF0\x9F\x8E\x89 ",  // emoji
     };
     std::mt19937 rng(12345);
     std::string out;
@@ -157,8 +178,8 @@ void BM_KivAppendChars(benchmark::State& state) {
     if (kiv::string_length(s) != n) state.SkipWithError("wrong length");
   }
   state.SetItemsProcessed(int64_t(state.iterations()) * n);
-  state.counters["ns_per_char"] = benchmark::Counter(double(n) * 1e-9, benchmark::Counter::kIsIterationInvariantRate |
-                                                                          benchmark::Counter::kInvert);
+  state.counters["ns_per_char"] = benchmark::Counter(
+      double(n) * 1e-9, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void BM_StdU32PushBack(benchmark::State& state) {
@@ -169,8 +190,8 @@ void BM_StdU32PushBack(benchmark::State& state) {
     benchmark::DoNotOptimize(s.data());
   }
   state.SetItemsProcessed(int64_t(state.iterations()) * n);
-  state.counters["ns_per_char"] = benchmark::Counter(double(n) * 1e-9, benchmark::Counter::kIsIterationInvariantRate |
-                                                                          benchmark::Counter::kInvert);
+  state.counters["ns_per_char"] = benchmark::Counter(
+      double(n) * 1e-9, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 BENCHMARK(BM_StdStringFind)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);

@@ -10,9 +10,9 @@
 
 #include "boot/init.h"
 #include "datatypes/string.h"
-#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace {
@@ -22,11 +22,32 @@ constexpr size_t kTextBytes = 50u << 20;
 const std::string& multilingual_text() {
   static const std::string text = [] {
     const char* words[] = {
-        "the ",     "quick ",          "brown ",         "fox ",   "jumps ", "over ", "a ", "lazy ", "dog, ",
-        "and ",     "then ",           "stops.\n",       "text ",  "of ",    "many ", "words ",
-        "Gr\xC3\xBC\xC3\x9F" "e ",  "caf\xC3\xA9 ",      "na\xC3\xAFve ",  "\xC3\xA0 ",                  // Latin-1
-        "\xE6\xBC\xA2\xE5\xAD\x97 ", "\xE6\x9D\xB1\xE4\xBA\xAC ", "\xE3\x81\x8B\xE3\x81\xAA ",       // CJK
-        "\xF0\x9F\x98\x80 ", "\xF0\x9F\x8E\x89 ",                                                  // emoji
+        "the ",
+        "quick ",
+        "brown ",
+        "fox ",
+        "jumps ",
+        "over ",
+        "a ",
+        "lazy ",
+        "dog, ",
+        "and ",
+        "then ",
+        "stops.\n",
+        "text ",
+        "of ",
+        "many ",
+        "words ",
+        "Gr\xC3\xBC\xC3\x9F"
+        "e ",
+        "caf\xC3\xA9 ",
+        "na\xC3\xAFve ",
+        "\xC3\xA0 ",  // Latin-1
+        "\xE6\xBC\xA2\xE5\xAD\x97 ",
+        "\xE6\x9D\xB1\xE4\xBA\xAC ",
+        "\xE3\x81\x8B\xE3\x81\xAA ",  // CJK
+        "\xF0\x9F\x98\x80 ",
+        "\xF0\x9F\x8E\x89 ",  // emoji
     };
     std::mt19937 rng(12345);
     std::string out;
@@ -48,11 +69,16 @@ std::u32string plain_decode(const std::string& in) {
     unsigned char b = *p;
     char32_t cp;
     int n;
-    if (b < 0x80) cp = b, n = 1;
-    else if ((b & 0xE0) == 0xC0) cp = b & 0x1F, n = 2;
-    else if ((b & 0xF0) == 0xE0) cp = b & 0x0F, n = 3;
-    else if ((b & 0xF8) == 0xF0) cp = b & 0x07, n = 4;
-    else throw std::runtime_error("invalid UTF-8");
+    if (b < 0x80)
+      cp = b, n = 1;
+    else if ((b & 0xE0) == 0xC0)
+      cp = b & 0x1F, n = 2;
+    else if ((b & 0xF0) == 0xE0)
+      cp = b & 0x0F, n = 3;
+    else if ((b & 0xF8) == 0xF0)
+      cp = b & 0x07, n = 4;
+    else
+      throw std::runtime_error("invalid UTF-8");
     if (end - p < n) throw std::runtime_error("truncated UTF-8");
     for (int k = 1; k < n; k++) {
       if ((p[k] & 0xC0) != 0x80) throw std::runtime_error("invalid UTF-8");

@@ -4,18 +4,18 @@
 
 #include "datatypes/context.h"
 #include "datatypes/registry.h"
+#include "datatypes/runtime_words.h"
 #include "datatypes/symbol.h"
-#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/cycle.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
+#include "runtime/random.h"
 #include "runtime/resources.h"
 #include "runtime/root_block.h"
-#include "datatypes/runtime_words.h"
-#include "runtime/random.h"
+#include "runtime/stack.h"
 
 namespace kiv {
 

@@ -34,7 +34,8 @@ int run(void* p) {
     runtime_init();
     // KIV_GC_STRESS=move or fail:N turns a collector stress mode on for this run.
     if (const char* stress = std::getenv("KIV_GC_STRESS"); stress && !gc_parse_stress(stress))
-      std::fprintf(stderr, "KIV_GC_STRESS: expected move, fail:N or both joined by a comma, not %s\n", stress);
+      std::fprintf(stderr, "KIV_GC_STRESS: expected move, fail:N or both joined by a comma, not %s\n",
+                   stress);
     g_collector_active = true;
   });
   return 0;

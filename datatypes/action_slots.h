@@ -108,7 +108,7 @@ inline FormArgs form_args_of(const MoldArgs& m) {
 // ---------------------------------------------------------------- handler types and rows
 
 #define ACTION(id, ident, member, word, first, Result, ArgsName) \
-  using ident##Fn = Result (*)(Cell* first_arg, const ArgsName##Args& args);
+  using ident##Fn = Result (*)(Cell * first_arg, const ArgsName##Args& args);
 #include "datatypes/actions.def"
 
 // The shapes several slots share: the arithmetic and bitwise actions, and the

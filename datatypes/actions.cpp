@@ -42,7 +42,9 @@ void raise_refine_arg(const char* refinement, const Cell* arg) {
   static constexpr struct {
     const char* name;
     RuntimeValue value;
-  } kKnown[] = {{"part", kRefinementPart}, {"skip", kRefinementSkip}, {"with", kRefinementWith},
+  } kKnown[] = {{"part", kRefinementPart},
+                {"skip", kRefinementSkip},
+                {"with", kRefinementWith},
                 {"compare", kRefinementCompare}};
   Cell word = kNoneCell;
   for (const auto& k : kKnown)
@@ -143,17 +145,23 @@ bool action_compare(Cell* value, Cell* other, CompareOp op) {
   int r = action_handler<&ActionSlots::compare>(value->type(), kActionCompare)(value, args);
   if (r == kNotComparable) {
     switch (op) {
-      case kCmpEqual: case kCmpNotEqual: case kCmpStrictEqual: case kCmpSame:
-      case kCmpWordEqual: case kCmpWordCanonEqual: case kCmpFindEqual:
-        return op == kCmpNotEqual;
-      default:
-        raise_error(kErrScriptInvalidCompare, value, other);
+      case kCmpEqual:
+      case kCmpNotEqual:
+      case kCmpStrictEqual:
+      case kCmpSame:
+      case kCmpWordEqual:
+      case kCmpWordCanonEqual:
+      case kCmpFindEqual: return op == kCmpNotEqual;
+      default: raise_error(kErrScriptInvalidCompare, value, other);
     }
   }
   switch (op) {
-    case kCmpEqual: case kCmpStrictEqual: case kCmpSame: case kCmpWordEqual:
-    case kCmpWordCanonEqual: case kCmpFindEqual:
-      return r == 0;
+    case kCmpEqual:
+    case kCmpStrictEqual:
+    case kCmpSame:
+    case kCmpWordEqual:
+    case kCmpWordCanonEqual:
+    case kCmpFindEqual: return r == 0;
     case kCmpNotEqual: return r != 0;
     case kCmpLesser: return r < 0;
     case kCmpLesserOrEqual: return r < 1;
@@ -229,13 +237,13 @@ RecordSize refinement_value<RecordSize>(int32_t slot) {
 #define ARG(name) a.name = arg(next_arg++);
 #define REF(member, word) a.member = r[next_ref++] >= 0;
 #define REF_ARG(member, word, argument, Type) a.member = refinement_value<Type>(r[next_ref++]);
-#define ARGS(Name, params)                                  \
+#define ARGS(Name, params)                                           \
   [[maybe_unused]] void read_args(Name##Args& a, const int32_t* r) { \
-    [[maybe_unused]] uint32_t next_arg = 1;                  \
-    [[maybe_unused]] int next_ref = 0;                       \
-    (void)a;                                                \
-    (void)r;                                                \
-    params                                                  \
+    [[maybe_unused]] uint32_t next_arg = 1;                          \
+    [[maybe_unused]] int next_ref = 0;                               \
+    (void)a;                                                         \
+    (void)r;                                                         \
+    params                                                           \
   }
 #include "datatypes/actions.def"
 
@@ -467,11 +475,11 @@ struct Entry {
   template <auto Member, class Args>
   static constexpr ActionEntry of = &dispatch<Member, Id, Args>;
 };
-#define SPECIAL(Ident, entry)                     \
-  template <>                                      \
-  struct Entry<kAction##Ident> {                   \
-    template <auto, class>                         \
-    static constexpr ActionEntry of = entry;       \
+#define SPECIAL(Ident, entry)                \
+  template <>                                \
+  struct Entry<kAction##Ident> {             \
+    template <auto, class>                   \
+    static constexpr ActionEntry of = entry; \
   };
 
 SPECIAL(Make, entry_make)
@@ -500,9 +508,12 @@ SPECIAL(OddQ, (truth_entry<&ActionSlots::odd_q, kActionOddQ>))
 
 const ActionInfo g_actions_table[kActionCount + 1] = {
     {ActionId(0), "", "", nullptr, 0, nullptr},
-#define ACTION(id, ident, member, word, first, Result, ArgsName)                                  \
-  {kAction##ident, word, first, k##ArgsName##Refinements,                                        \
-   int(sizeof k##ArgsName##Refinements / sizeof(RefinementInfo)) - 1,                          \
+#define ACTION(id, ident, member, word, first, Result, ArgsName)      \
+  {kAction##ident,                                                    \
+   word,                                                              \
+   first,                                                             \
+   k##ArgsName##Refinements,                                          \
+   int(sizeof k##ArgsName##Refinements / sizeof(RefinementInfo)) - 1, \
    Entry<kAction##ident>::of<&ActionSlots::member, ArgsName##Args>},
 #include "datatypes/actions.def"
 };

@@ -32,9 +32,9 @@ struct RefinementInfo {
 
 struct ActionInfo {
   ActionId id;
-  const char* word;                    // "" for the slots without a word (7, 8, 9)
-  const char* first_arg;               // name of the first argument, for the unsupported-action error
-  const RefinementInfo* refinements;   // in spec order, which is the order of the refinement slots
+  const char* word;                   // "" for the slots without a word (7, 8, 9)
+  const char* first_arg;              // name of the first argument, for the unsupported-action error
+  const RefinementInfo* refinements;  // in spec order, which is the order of the refinement slots
   int refinement_count;
   ActionEntry entry;
 };

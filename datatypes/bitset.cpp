@@ -16,6 +16,8 @@ constexpr TypeHooks kBitsetHooks{.mark = bitset_mark, .hash = [](const Cell*) { 
 
 }  // namespace
 
-void bitset_datatype_init() { register_datatype({kTypeBitset, kTypeNil, "bitset!", kActionCount, {}, &kBitsetHooks}); }
+void bitset_datatype_init() {
+  register_datatype({kTypeBitset, kTypeNil, "bitset!", kActionCount, {}, &kBitsetHooks});
+}
 
 }  // namespace kiv

@@ -14,8 +14,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "datatypes/actions.h"
 #include "datatypes/block_modify.h"
 #include "datatypes/datatype.h"
+#include "datatypes/float.h"
+#include "datatypes/form.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
@@ -24,17 +27,14 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
-#include "runtime/stack.h"
-#include "runtime/cycle.h"
 #include "runtime/collector.h"
+#include "runtime/cycle.h"
 #include "runtime/errors.h"
-#include "runtime/murmur3.h"
 #include "runtime/fatal.h"
+#include "runtime/murmur3.h"
 #include "runtime/ownership.h"
 #include "runtime/root_block.h"
-#include "datatypes/float.h"
-#include "datatypes/form.h"
+#include "runtime/stack.h"
 
 namespace kiv {
 
@@ -91,7 +91,6 @@ bool types_match_q(const Cell* types, TypeId t) {
 bool number_q(TypeId t) { return t == kTypeInteger || t == kTypeFloat || t == kTypePercent; }
 
 }  // namespace
-
 
 // ---------------------------------------------------------------- raw accessors
 
@@ -289,7 +288,9 @@ Cell* new_block_in(const Cell* parent, int32_t n, uint32_t slot, bool fixed) {
 
 Cell* block_new(const Cell* parent, int32_t n, uint32_t slot) { return new_block_in(parent, n, slot, false); }
 
-Cell* block_new_ext(const Cell* parent, int32_t n, uint32_t slot) { return new_block_in(parent, n, slot, true); }
+Cell* block_new_ext(const Cell* parent, int32_t n, uint32_t slot) {
+  return new_block_in(parent, n, slot, true);
+}
 
 Cell* push_block(const Cell* cell) { return stack_push_cell(cell); }
 
@@ -326,7 +327,8 @@ Cell* block_clone(const Cell* value, bool deep, bool any_block) {
   return result;
 }
 
-void block_deep_copy_types(Node node, int32_t first, int32_t end, int32_t step, bool deep, const Cell* types) {
+void block_deep_copy_types(Node node, int32_t first, int32_t end, int32_t step, bool deep,
+                           const Cell* types) {
   StackSave save;
   Cell* block = stack_push_value(series_cell(kTypeBlock, node));
   Cell* kind = stack_push_value(*types);
@@ -336,7 +338,8 @@ void block_deep_copy_types(Node node, int32_t first, int32_t end, int32_t step, 
   for (int64_t i = std::max(first, 0); i < end && i < series_total_length(block); i += step) {
     *item = *cell_at(block, int32_t(i));
     TypeId t = item->type();
-    bool copyable = is_series_type(t) || t == kTypeBitset || t == kTypeObject || t == kTypeError || t == kTypeMap;
+    bool copyable =
+        is_series_type(t) || t == kTypeBitset || t == kTypeObject || t == kTypeError || t == kTypeMap;
     if (!copyable || !types_match_q(kind, t)) continue;
     if (is_any_block(t) && cycle_stack_find(item->node())) raise_no_cycle();
     *result = kNoneCell;
@@ -424,7 +427,8 @@ int32_t block_form(Cell* value, const FormArgs& args) {
   StackSave save;
   Cell* item = stack_push();
   FormArgs each = args;
-  for (int32_t i = series_clamp_head(value, series_total_length(value)); i < series_total_length(value); i++) {
+  for (int32_t i = series_clamp_head(value, series_total_length(value)); i < series_total_length(value);
+       i++) {
     if (args.part && limit < 1) break;
     *item = *cell_at(value, i);
     each.limit = limit;
@@ -537,11 +541,13 @@ namespace {
 
 bool equality_op_q(CompareOp op) {
   switch (op) {
-    case kCmpEqual: case kCmpNotEqual: case kCmpStrictEqual: case kCmpWordEqual: case kCmpWordCanonEqual:
-    case kCmpFindEqual:
-      return true;
-    default:
-      return false;
+    case kCmpEqual:
+    case kCmpNotEqual:
+    case kCmpStrictEqual:
+    case kCmpWordEqual:
+    case kCmpWordCanonEqual:
+    case kCmpFindEqual: return true;
+    default: return false;
   }
 }
 
@@ -605,7 +611,10 @@ constexpr TypeHooks kBlockHooks{.mark = block_mark, .hash = block_hash};
 }  // namespace
 
 void block_datatype_init() {
-  register_datatype({kTypeBlock, kTypeSeries, "block!", kActionCount,
+  register_datatype({kTypeBlock,
+                     kTypeSeries,
+                     "block!",
+                     kActionCount,
                      {.make = block_make,
                       .random = kInherit,
                       .reflect = kInherit,
@@ -641,7 +650,8 @@ void block_datatype_init() {
                       .tail_q = kInherit,
                       .take = block_take,
                       .trim = block_trim,
-                      .modify = kInherit}, &kBlockHooks});
+                      .modify = kInherit},
+                     &kBlockHooks});
 }
 
 }  // namespace kiv

@@ -33,7 +33,6 @@
 
 namespace kiv {
 
-
 // ---------------------------------------------------------------- the cell
 
 // Word 3 of a hash!: the node of its index table (runtime/hashtable.h, kind 0),

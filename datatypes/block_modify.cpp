@@ -17,25 +17,25 @@
 // scratch block on the data stack before the destination's cells move, so
 // insert, append and change read it as it was before the call.
 #include "datatypes/block_modify.h"
-#include "datatypes/float.h"
 
 #include <algorithm>
 #include <cstring>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
+#include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
-#include "runtime/stack.h"
 #include "runtime/cycle.h"
 #include "runtime/errors.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
 #include "runtime/sort.h"
+#include "runtime/stack.h"
 
 namespace kiv {
 
@@ -55,7 +55,8 @@ void hash_after_insert(const Cell* v, int32_t pos, int32_t n, int32_t moved) {
     return;
   }
   for (int32_t i = 0; i < n; i++)
-    if (hashtable_put_value_status(block_hash_index(v), pos + i) == kPutRebuilt) return;  // the whole block is indexed
+    if (hashtable_put_value_status(block_hash_index(v), pos + i) == kPutRebuilt)
+      return;  // the whole block is indexed
 }
 
 // MAY ALLOCATE, MAY RUN KIV CODE. A new index over every cell of [v].
@@ -65,8 +66,7 @@ void hash_rebuild(const Cell* v) {
 
 // True for the values a deep copy replaces by their own copies.
 bool deep_copied_q(TypeId t) {
-  return is_any_block(t) || is_any_string(t) || t == kTypeBinary || t == kTypeVector ||
-         t == kTypeImage;
+  return is_any_block(t) || is_any_string(t) || t == kTypeBinary || t == kTypeVector || t == kTypeImage;
 }
 
 // MAY ALLOCATE, MAY RUN KIV CODE. Replaces every series value among the cells
@@ -328,8 +328,8 @@ Cell* block_swap(Cell* a, const SwapArgs& args) {
   auto at_tail = [](const Cell* v) { return std::max(v->head(), 0) >= series_total_cells(v); };
   if (at_tail(a) || at_tail(args.series2)) return a;
   SeriesChange change_a(a, kOwnerSwap, series_clamp_head(a, series_total_cells(a)), 1, args.series2);
-  SeriesChange change_b(args.series2, kOwnerSwap, series_clamp_head(args.series2, series_total_cells(args.series2)), 1,
-                        a);
+  SeriesChange change_b(args.series2, kOwnerSwap,
+                        series_clamp_head(args.series2, series_total_cells(args.series2)), 1, a);
   int32_t ia = series_clamp_head(a, series_total_cells(a));
   int32_t ib = series_clamp_head(args.series2, series_total_cells(args.series2));
   bool live = !at_tail(a) && !at_tail(args.series2);

@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/block_modify.h"
 #include "datatypes/datatype.h"
@@ -33,12 +34,11 @@
 #include "datatypes/series.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
-#include "runtime/stack.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 
 namespace kiv {
 
@@ -120,8 +120,7 @@ struct Found {
 
 // Whether the index of [series] can answer for [n].
 bool index_usable_q(const Cell* series, const Needle& n, const FindArgs& args) {
-  if (!block_indexed_q(series) || args.match || n.kind != NeedleKind::kValue)
-    return false;
+  if (!block_indexed_q(series) || args.match || n.kind != NeedleKind::kValue) return false;
   TypeId t = n.value->type();
   if (t == kTypeDatatype || t == kTypeTypeset) return false;
   if (!args.same && (t == kTypeObject || is_any_block(t))) return false;

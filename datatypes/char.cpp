@@ -1,19 +1,19 @@
 // char!: make and to, form, mold with the escapes of text literals (string!'s
 // string_mold_char), compare, and arithmetic through integer!'s do-math.
 #include "datatypes/char.h"
-#include "datatypes/float.h"
 
 #include <cstring>
 
 #include "datatypes/datatype.h"
+#include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "runtime/stack.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
-#include "runtime/unicode.h"
 #include "runtime/numbers.h"
+#include "runtime/stack.h"
+#include "runtime/unicode.h"
 
 namespace kiv {
 
@@ -66,9 +66,7 @@ Cell* char_make(Cell* result, const MakeArgs& args) {
       cp = double_to_int32(float_get(args.spec));
       if (!code_point_q(cp)) raise_error(kErrScriptOutOfRange, args.spec);
       break;
-    case kTypeBinary:
-      cp = char_from_binary(args.spec);
-      break;
+    case kTypeBinary: cp = char_from_binary(args.spec); break;
     case kTypeString: {
       SeriesBuffer* b = series_buffer(args.spec->node());
       int32_t head = args.spec->head() < 0 ? 0 : args.spec->head();
@@ -78,8 +76,7 @@ Cell* char_make(Cell* result, const MakeArgs& args) {
       cp = int32_t(unit_get(b->head_ptr() + uint32_t(head) * unit, unit));
       break;
     }
-    default:
-      raise_bad_to_arg(args.spec);
+    default: raise_bad_to_arg(args.spec);
   }
   *result = char_cell(uint32_t(cp));
   return result;
@@ -111,15 +108,12 @@ Cell* char_do_math(Cell* left, Cell* right, int op) {
   int32_t operand;
   switch (right->type()) {
     case kTypeChar:
-    case kTypeInteger:
-      operand = integer_get(right);
-      break;
+    case kTypeInteger: operand = integer_get(right); break;
     case kTypeFloat:
       if (integer_float_out_of_range_q(right)) raise_error(kErrMathOverflow);
       operand = double_to_int32(float_get(right));
       break;
-    case kTypeVector:
-      return math_hand_over_swapped(left, right, op);
+    case kTypeVector: return math_hand_over_swapped(left, right, op);
     default: {
       Cell datatype = datatype_cell(right->type());
       raise_error(kErrScriptInvalidType, &datatype);

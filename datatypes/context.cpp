@@ -17,13 +17,13 @@
 #include "datatypes/runtime_words.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/gc_root.h"
 #include "runtime/hashtable.h"
 #include "runtime/murmur3.h"
 #include "runtime/root_block.h"
+#include "runtime/stack.h"
 #include "runtime/typesets.h"
 
 namespace kiv {
@@ -39,7 +39,9 @@ inline Cell* word_at(Node ctx, int32_t position) { return series_cells(context_w
 // The words deep binding binds: every word type but issue!.
 inline bool bindable_word_q(TypeId t) { return is_all_word(t) && t != kTypeIssue; }
 
-inline bool self_word_q(const Cell* word) { return g_self_symbol && uint32_t(word_symbol(word)) == g_self_symbol; }
+inline bool self_word_q(const Cell* word) {
+  return g_self_symbol && uint32_t(word_symbol(word)) == g_self_symbol;
+}
 
 // The position of [symbol] in [ctx]'s words block, or -1. Never allocates.
 int32_t find_position(Node ctx, int32_t symbol, bool canonical) {
@@ -116,7 +118,8 @@ Cell* heap_value_or_raise(Node ctx, int32_t i) {
   Cell* c = context_cell(ctx);
   Cell* v = (c->header & kFlagStackValues) ? nullptr : value_cell(ctx, i);
   if (!v) {
-    Cell word = i >= 0 && uint32_t(i) < context_word_count(ctx) ? context_node_word_at(ctx, i) : make_cell(kTypeNone);
+    Cell word =
+        i >= 0 && uint32_t(i) < context_word_count(ctx) ? context_node_word_at(ctx, i) : make_cell(kTypeNone);
     raise_error(kErrScriptNotDefined, &word);
   }
   return v;
@@ -131,7 +134,8 @@ void mark_field_set(Node ctx, int32_t i) {
 
 Node context_words(Node ctx) { return hashtable_values(context_table(ctx)); }
 
-int32_t context_words_find_or_add(Node table, int32_t symbol, bool by_alias, Node context, int32_t* new_index) {
+int32_t context_words_find_or_add(Node table, int32_t symbol, bool by_alias, Node context,
+                                  int32_t* new_index) {
   if (context && hashtable_full_q(table)) hashtable_make_room(table);
   int32_t canonical = symbol_resolve(symbol);
   Node words = hashtable_values(table);
@@ -139,7 +143,8 @@ int32_t context_words_find_or_add(Node table, int32_t symbol, bool by_alias, Nod
   HashSlot slot;
   {
     NoGcScope no_gc;
-    slot = hashtable_probe(table, hash_int32(uint32_t(canonical)), [&p](int32_t key) { return p.matches(key); });
+    slot =
+        hashtable_probe(table, hash_int32(uint32_t(canonical)), [&p](int32_t key) { return p.matches(key); });
   }
   if (slot.found >= 0) return hashtable_found_key(table, slot);
   if (!context) return -1;
@@ -206,7 +211,8 @@ Node context_clone(Cell* object, ContextKind kind) {
   Node ctx = series_alloc_cells(2);
   SeriesBuffer* b = series_buffer(ctx);
   Cell oc = *context_cell(old);
-  uint32_t header = (oc.header & ~kContextKindMask) | ((uint32_t(kind) << kContextKindShift) & kContextKindMask);
+  uint32_t header =
+      (oc.header & ~kContextKindMask) | ((uint32_t(kind) << kContextKindShift) & kContextKindMask);
   b->cells()[0] = Cell{header, 0, 0, 0};
   b->cells()[1] = make_cell(kTypeUnset);
   b->tail = 2 * sizeof(Cell);
@@ -441,7 +447,8 @@ Cell* word_get_in(Node ctx, int32_t i) { return series_cells(context_values(ctx)
 Cell* push_context_value(Node ctx, int32_t i) {
   Cell* v = value_cell(ctx, i);
   if (!v) {
-    Cell word = i >= 0 && uint32_t(i) < context_word_count(ctx) ? context_node_word_at(ctx, i) : make_cell(kTypeNone);
+    Cell word =
+        i >= 0 && uint32_t(i) < context_word_count(ctx) ? context_node_word_at(ctx, i) : make_cell(kTypeNone);
     raise_error(kErrScriptNotDefined, &word);
   }
   return stack_push_cell(v);

@@ -185,7 +185,8 @@ bool context_collect_set_words(Node ctx, Cell* block);
 // [context] is not 0, a word! cell bound to [context] with its own position as
 // index is appended and indexed, its position is written to [*new_index] and
 // -1 is returned; without [context], -1.
-int32_t context_words_find_or_add(Node table, int32_t symbol, bool by_alias, Node context, int32_t* new_index);
+int32_t context_words_find_or_add(Node table, int32_t symbol, bool by_alias, Node context,
+                                  int32_t* new_index);
 
 // ---------------------------------------------------------------- access by slot
 

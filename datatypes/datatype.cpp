@@ -2,10 +2,10 @@
 #include "datatypes/datatype.h"
 
 #include "datatypes/registry.h"
-#include "runtime/murmur3.h"
 #include "datatypes/string.h"
-#include "runtime/stack.h"
 #include "runtime/memory.h"
+#include "runtime/murmur3.h"
+#include "runtime/stack.h"
 
 namespace kiv {
 
@@ -39,10 +39,8 @@ int datatype_compare(Cell* value, const CompareArgs& args) {
     case kCmpNotEqual:
     case kCmpStrictEqual:
     case kCmpSame:
-    case kCmpFindEqual:
-      return args.value2->is(kTypeDatatype) && args.value2->data1 == value->data1 ? 0 : 1;
-    default:
-      return kNotComparable;
+    case kCmpFindEqual: return args.value2->is(kTypeDatatype) && args.value2->data1 == value->data1 ? 0 : 1;
+    default: return kNotComparable;
   }
 }
 
@@ -55,8 +53,12 @@ constexpr TypeHooks kDatatypeHooks{.hash = [](const Cell* v) { return hash_int32
 }  // namespace
 
 void datatype_datatype_init() {
-  register_datatype({kTypeDatatype, kTypeNil, "datatype!", kActionCount,
-                     {.form = datatype_form, .mold = datatype_mold, .compare = datatype_compare}, &kDatatypeHooks});
+  register_datatype({kTypeDatatype,
+                     kTypeNil,
+                     "datatype!",
+                     kActionCount,
+                     {.form = datatype_form, .mold = datatype_mold, .compare = datatype_compare},
+                     &kDatatypeHooks});
 }
 
 }  // namespace kiv

@@ -14,6 +14,8 @@ constexpr TypeHooks kEventHooks{.hash = event_hash};
 
 }  // namespace
 
-void event_datatype_init() { register_datatype({kTypeEvent, kTypeNil, "event!", kActionCount, {}, &kEventHooks}); }
+void event_datatype_init() {
+  register_datatype({kTypeEvent, kTypeNil, "event!", kActionCount, {}, &kEventHooks});
+}
 
 }  // namespace kiv

@@ -31,6 +31,8 @@ constexpr TypeHooks kFloatHooks{.hash = float_hash};
 }  // namespace
 
 // percent! and time! share the row through their parent.
-void float_datatype_init() { register_datatype({kTypeFloat, kTypeNil, "float!", kActionCount, {}, &kFloatHooks}); }
+void float_datatype_init() {
+  register_datatype({kTypeFloat, kTypeNil, "float!", kActionCount, {}, &kFloatHooks});
+}
 
 }  // namespace kiv

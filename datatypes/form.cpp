@@ -39,7 +39,9 @@ Cell* form_to_new_string(Cell* value, int32_t limit) {
   return args.buffer;
 }
 
-Node cycle_node_of(const Cell* value) { return value->is(kTypeObject) ? object_context(value) : value->node(); }
+Node cycle_node_of(const Cell* value) {
+  return value->is(kTypeObject) ? object_context(value) : value->node();
+}
 
 bool cycle_elide(const Cell* value, Cell* out, int32_t* remaining, bool molding) {
   if (!cycle_stack_find(cycle_node_of(value))) return false;

@@ -23,6 +23,8 @@ void function_datatype_init() {
   register_datatype({kTypeFunction, kTypeContext, "function!", kActionCount, {}, &kFunctionHooks});
 }
 
-void routine_datatype_init() { register_datatype({kTypeRoutine, kTypeFunction, "routine!", kActionCount, {}}); }
+void routine_datatype_init() {
+  register_datatype({kTypeRoutine, kTypeFunction, "routine!", kActionCount, {}});
+}
 
 }  // namespace kiv

@@ -25,6 +25,8 @@ constexpr TypeHooks kHashHooks{.mark = hash_mark, .hash = hash_hash};
 
 }  // namespace
 
-void hash_datatype_init() { register_datatype({kTypeHash, kTypeBlock, "hash!", kActionCount, {}, &kHashHooks}); }
+void hash_datatype_init() {
+  register_datatype({kTypeHash, kTypeBlock, "hash!", kActionCount, {}, &kHashHooks});
+}
 
 }  // namespace kiv

@@ -15,6 +15,8 @@ constexpr TypeHooks kImageHooks{.hash = image_hash};
 
 }  // namespace
 
-void image_datatype_init() { register_datatype({kTypeImage, kTypeSeries, "image!", kActionCount, {}, &kImageHooks}); }
+void image_datatype_init() {
+  register_datatype({kTypeImage, kTypeSeries, "image!", kActionCount, {}, &kImageHooks});
+}
 
 }  // namespace kiv

@@ -7,25 +7,25 @@
 // handler the other operand's type registered; while that type has none, the
 // operation raises script invalid-type with that operand's datatype.
 #include "datatypes/integer.h"
-#include "datatypes/float.h"
 
 #include <cmath>
 
+#include "datatypes/actions.h"
 #include "datatypes/datatype.h"
+#include "datatypes/float.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
-#include "runtime/murmur3.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
-#include "runtime/stack.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
-#include "runtime/unicode.h"
+#include "runtime/murmur3.h"
 #include "runtime/numbers.h"
 #include "runtime/random.h"
+#include "runtime/stack.h"
+#include "runtime/unicode.h"
 
 namespace kiv {
 
@@ -204,22 +204,18 @@ namespace {
 Cell* integer_math_op(Cell* left, Cell* right, int op) {
   switch (right->type()) {
     case kTypeInteger:
-    case kTypeChar:
-      integer_do_math(integer_get(left), integer_get(right), op, left);
-      return left;
+    case kTypeChar: integer_do_math(integer_get(left), integer_get(right), op, left); return left;
     case kTypeFloat:
     case kTypePercent:
     case kTypeTime:
       // float!'s arithmetic takes an integer left operand.
       return run_hand_over(math_action_handler(kTypeFloat, op), left, right, right);
-    case kTypeMoney:
-      return run_hand_over(math_action_handler(kTypeMoney, op), left, right, right);
+    case kTypeMoney: return run_hand_over(math_action_handler(kTypeMoney, op), left, right, right);
     case kTypePair:
     case kTypeTuple:
     case kTypePoint2D:
     case kTypePoint3D:
-    case kTypeVector:
-      return math_hand_over_swapped(left, right, op);
+    case kTypeVector: return math_hand_over_swapped(left, right, op);
     case kTypeDate: {
       // Only addition commutes with a date: 3 + a date is that date plus 3 days.
       if (op != kMathAdd) raise_not_related(math_action_id(op), kTypeInteger);
@@ -228,8 +224,7 @@ Cell* integer_math_op(Cell* left, Cell* right, int op) {
       swap_cells(left, right);
       return run_hand_over(handler, left, right, left);
     }
-    default:
-      raise_invalid_type(right);
+    default: raise_invalid_type(right);
   }
 }
 
@@ -341,10 +336,14 @@ int32_t integer_from_issue(const Cell* spec) {
   for (char ch : name) {
     uint8_t c = uint8_t(ch);
     uint32_t digit;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    else raise_error(kErrScriptInvalidData, spec);
+    if (c >= '0' && c <= '9')
+      digit = c - '0';
+    else if (c >= 'A' && c <= 'F')
+      digit = c - 'A' + 10;
+    else if (c >= 'a' && c <= 'f')
+      digit = c - 'a' + 10;
+    else
+      raise_error(kErrScriptInvalidData, spec);
     value = value << 4 | digit;
   }
   return int32_t(value);
@@ -354,12 +353,8 @@ Cell* integer_to(Cell* result, const MakeArgs& args) {
   int32_t value;
   // Every text type reads as string!.
   switch (is_any_string(args.spec->type()) ? kTypeString : args.spec->type()) {
-    case kTypeInteger:
-      copy_cell(result, args.spec);
-      return result;
-    case kTypeChar:
-      value = integer_get(args.spec);
-      break;
+    case kTypeInteger: copy_cell(result, args.spec); return result;
+    case kTypeChar: value = integer_get(args.spec); break;
     case kTypeFloat:
     case kTypePercent:
       if (integer_float_out_of_range_q(args.spec)) raise_type_limit();
@@ -377,17 +372,12 @@ Cell* integer_to(Cell* result, const MakeArgs& args) {
     case kTypeMoney:
       // Seconds since the epoch and the money amount need those types' own code.
       raise_error(kErrInternalNotDone);
-    case kTypeBinary:
-      value = integer_from_binary(args.spec);
-      break;
-    case kTypeIssue:
-      value = integer_from_issue(args.spec);
-      break;
+    case kTypeBinary: value = integer_from_binary(args.spec); break;
+    case kTypeIssue: value = integer_from_issue(args.spec); break;
     case kTypeString:
       if (!scan_decimal(args.spec, &value)) raise_bad_to_arg(args.spec);
       break;
-    default:
-      raise_bad_to_arg(args.spec);
+    default: raise_bad_to_arg(args.spec);
   }
   *result = integer_cell(value);
   return result;
@@ -431,8 +421,7 @@ int integer_compare(Cell* value, const CompareArgs& args) {
       *number = float_cell(double(integer_get(value)));
       return compare(number, args);
     }
-    default:
-      return kNotComparable;
+    default: return kNotComparable;
   }
 }
 
@@ -452,7 +441,8 @@ Cell* integer_power(Cell* base, const PowerArgs& args) {
     Cell argument = name_word_cell("exponent");
     raise_error(kErrScriptExpectArg, &where, &datatype, &argument);
   }
-  if (args.exponent->is(kTypeFloat) || integer_get(args.exponent) < 0) return float_power(base, args.exponent);
+  if (args.exponent->is(kTypeFloat) || integer_get(args.exponent) < 0)
+    return float_power(base, args.exponent);
   int32_t b = integer_get(base);
   uint32_t e = uint32_t(integer_get(args.exponent));
   int32_t result = 1;
@@ -493,15 +483,24 @@ Cell* integer_round(Cell* value, const RoundArgs& args) {
   int64_t toward = positive ? a - r : r - a;  // rounded toward zero
   int64_t away = positive ? up : -up;         // rounded away from zero
   int64_t result;
-  if (args.down) result = toward;
-  else if (args.floor) result = positive ? toward : -up;
-  else if (args.ceiling) result = positive ? up : r - a;
-  else if (r < d) result = toward;
-  else if (r > d) result = away;
-  else if (args.even) result = (a / s) % 2 == 0 ? toward : away;
-  else if (args.half_down) result = toward;
-  else if (args.half_ceiling) result = positive ? up : r - a;
-  else result = away;
+  if (args.down)
+    result = toward;
+  else if (args.floor)
+    result = positive ? toward : -up;
+  else if (args.ceiling)
+    result = positive ? up : r - a;
+  else if (r < d)
+    result = toward;
+  else if (r > d)
+    result = away;
+  else if (args.even)
+    result = (a / s) % 2 == 0 ? toward : away;
+  else if (args.half_down)
+    result = toward;
+  else if (args.half_ceiling)
+    result = positive ? up : r - a;
+  else
+    result = away;
   // Only the magnitude rounded away from zero can leave the range.
   if (result > INT32_MAX || result < INT32_MIN) raise_error(kErrMathOverflow);
   integer_set(value, int32_t(result));
@@ -544,7 +543,8 @@ void integer_datatype_init() {
                          .complement = integer_complement,
                          .or_t = math_handler<integer_math_op, kMathOr>,
                          .xor_t = math_handler<integer_math_op, kMathXor>,
-                     }, &kIntegerHooks});
+                     },
+                     &kIntegerHooks});
 }
 
 }  // namespace kiv

@@ -1,17 +1,17 @@
 // logic!: make, to, random, form, mold, compare and the bitwise actions; the truth tests.
 #include "datatypes/logic.h"
-#include "datatypes/float.h"
 
 #include "datatypes/datatype.h"
+#include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/registry.h"
-#include "runtime/murmur3.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "runtime/stack.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
+#include "runtime/murmur3.h"
 #include "runtime/random.h"
+#include "runtime/stack.h"
 
 namespace kiv {
 
@@ -53,14 +53,12 @@ Cell* logic_to(Cell*, const MakeArgs& args) {
 
 Cell* logic_make(Cell* proto, const MakeArgs& args) {
   switch (args.spec->type()) {
-    case kTypeInteger:
-      return stack_push_value(logic_cell(integer_get(args.spec) != 0));
+    case kTypeInteger: return stack_push_value(logic_cell(integer_get(args.spec) != 0));
     case kTypeFloat:
     case kTypePercent:
       // A NaN is not equal to 0.0, so it gives true.
       return stack_push_value(logic_cell(!(float_get(args.spec) == 0.0)));
-    default:
-      return logic_to(proto, args);
+    default: return logic_to(proto, args);
   }
 }
 
@@ -81,19 +79,24 @@ int32_t logic_form(Cell* value, const FormArgs& args) {
 
 int32_t logic_mold(Cell* value, const MoldArgs& args) {
   bool t = value->data1 == 1;
-  return args.limit - string_append_c_string(args.buffer, args.all ? (t ? "#(true)" : "#(false)") : (t ? "true" : "false"));
+  return args.limit - string_append_c_string(
+                          args.buffer, args.all ? (t ? "#(true)" : "#(false)") : (t ? "true" : "false"));
 }
 
 int logic_compare(Cell* value, const CompareArgs& args) {
   if (!args.value2->is(kTypeLogic)) return kNotComparable;
   switch (args.op) {
-    case kCmpEqual: case kCmpNotEqual: case kCmpStrictEqual: case kCmpSort: case kCmpCaseSort:
-    case kCmpSame: case kCmpFindEqual: {
+    case kCmpEqual:
+    case kCmpNotEqual:
+    case kCmpStrictEqual:
+    case kCmpSort:
+    case kCmpCaseSort:
+    case kCmpSame:
+    case kCmpFindEqual: {
       int d = int(value->data1) - int(args.value2->data1);
       return d < 0 ? -1 : d > 0 ? 1 : 0;
     }
-    default:
-      return kNotComparable;
+    default: return kNotComparable;
   }
 }
 
@@ -131,10 +134,21 @@ constexpr TypeHooks kLogicHooks{.hash = [](const Cell* v) { return hash_int32(lo
 }  // namespace
 
 void logic_datatype_init() {
-  register_datatype({kTypeLogic, kTypeNil, "logic!", kActionCount,
-                     {.make = logic_make, .random = logic_random, .to = logic_to, .form = logic_form,
-                      .mold = logic_mold, .compare = logic_compare, .and_t = logic_and,
-                      .complement = logic_complement, .or_t = logic_or, .xor_t = logic_xor}, &kLogicHooks});
+  register_datatype({kTypeLogic,
+                     kTypeNil,
+                     "logic!",
+                     kActionCount,
+                     {.make = logic_make,
+                      .random = logic_random,
+                      .to = logic_to,
+                      .form = logic_form,
+                      .mold = logic_mold,
+                      .compare = logic_compare,
+                      .and_t = logic_and,
+                      .complement = logic_complement,
+                      .or_t = logic_or,
+                      .xor_t = logic_xor},
+                     &kLogicHooks});
 }
 
 }  // namespace kiv

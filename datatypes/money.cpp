@@ -19,6 +19,8 @@ constexpr TypeHooks kMoneyHooks{.hash = money_hash};
 
 }  // namespace
 
-void money_datatype_init() { register_datatype({kTypeMoney, kTypeNil, "money!", kActionCount, {}, &kMoneyHooks}); }
+void money_datatype_init() {
+  register_datatype({kTypeMoney, kTypeNil, "money!", kActionCount, {}, &kMoneyHooks});
+}
 
 }  // namespace kiv

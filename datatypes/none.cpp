@@ -2,8 +2,8 @@
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "runtime/stack.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 
 namespace kiv {
 
@@ -35,11 +35,14 @@ int32_t none_mold(Cell*, const MoldArgs& args) {
 int none_compare(Cell*, const CompareArgs& args) {
   if (!args.value2->is(kTypeNone)) return kNotComparable;
   switch (args.op) {
-    case kCmpEqual: case kCmpNotEqual: case kCmpStrictEqual: case kCmpSort: case kCmpCaseSort:
-    case kCmpSame: case kCmpFindEqual:
-      return 0;
-    default:
-      return kNotComparable;
+    case kCmpEqual:
+    case kCmpNotEqual:
+    case kCmpStrictEqual:
+    case kCmpSort:
+    case kCmpCaseSort:
+    case kCmpSame:
+    case kCmpFindEqual: return 0;
+    default: return kNotComparable;
   }
 }
 
@@ -59,11 +62,22 @@ constexpr TypeHooks kNoneHooks{.hash = [](const Cell*) { return uint32_t(-1); }}
 }  // namespace
 
 void none_datatype_init() {
-  register_datatype({kTypeNone, kTypeNil, "none!", kActionCount,
-                     {.make = none_make, .to = none_make, .form = none_form, .mold = none_mold,
-                      .compare = none_compare, .clear = none_answer<NoneArgs>, .find = none_answer<FindArgs>,
-                      .length_q = none_length_q, .remove = none_answer<RemoveArgs>,
-                      .select = none_answer<SelectArgs>, .take = none_answer<TakeArgs>}, &kNoneHooks});
+  register_datatype({kTypeNone,
+                     kTypeNil,
+                     "none!",
+                     kActionCount,
+                     {.make = none_make,
+                      .to = none_make,
+                      .form = none_form,
+                      .mold = none_mold,
+                      .compare = none_compare,
+                      .clear = none_answer<NoneArgs>,
+                      .find = none_answer<FindArgs>,
+                      .length_q = none_length_q,
+                      .remove = none_answer<RemoveArgs>,
+                      .select = none_answer<SelectArgs>,
+                      .take = none_answer<TakeArgs>},
+                     &kNoneHooks});
 }
 
 }  // namespace kiv

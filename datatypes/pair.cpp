@@ -15,6 +15,8 @@ constexpr TypeHooks kPairHooks{.hash = pair_hash};
 
 }  // namespace
 
-void pair_datatype_init() { register_datatype({kTypePair, kTypeNil, "pair!", kActionCount, {}, &kPairHooks}); }
+void pair_datatype_init() {
+  register_datatype({kTypePair, kTypeNil, "pair!", kActionCount, {}, &kPairHooks});
+}
 
 }  // namespace kiv

@@ -11,17 +11,17 @@
 // ")", with block!'s spacing, line breaks and indentation.
 #include <algorithm>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/float.h"
+#include "datatypes/form.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "datatypes/actions.h"
-#include "runtime/stack.h"
 #include "runtime/cycle.h"
 #include "runtime/errors.h"
-#include "datatypes/float.h"
-#include "datatypes/form.h"
+#include "runtime/stack.h"
 
 namespace kiv {
 
@@ -31,7 +31,6 @@ Cell* push_retyped(Cell* cell, TypeId type) {
   cell->set_header(type);
   return stack_push_cell(cell);
 }
-
 
 // MAY ALLOCATE. The elements from the head, formed or molded, "/" between
 // them. With an active /part limit the walk stops after the element that

@@ -20,7 +20,8 @@ inline Cell point2d_cell(float x, float y) {
   return make_cell(kTypePoint2D, std::bit_cast<uint32_t>(x), std::bit_cast<uint32_t>(y));
 }
 inline Cell point3d_cell(float x, float y, float z) {
-  return make_cell(kTypePoint3D, std::bit_cast<uint32_t>(x), std::bit_cast<uint32_t>(y), std::bit_cast<uint32_t>(z));
+  return make_cell(kTypePoint3D, std::bit_cast<uint32_t>(x), std::bit_cast<uint32_t>(y),
+                   std::bit_cast<uint32_t>(z));
 }
 inline float point_x(const Cell* point) { return std::bit_cast<float>(point->data1); }
 inline float point_y(const Cell* point) { return std::bit_cast<float>(point->data2); }

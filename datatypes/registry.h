@@ -31,9 +31,9 @@ struct DatatypeRecord {
 };
 
 struct TypeNameEntry {
-  const char* name;     // static text with the trailing "!"
-  uint32_t length;      // characters before the trailing "!"
-  Cell word;            // the name as a word of the global context, once loaded
+  const char* name;  // static text with the trailing "!"
+  uint32_t length;   // characters before the trailing "!"
+  Cell word;         // the name as a word of the global context, once loaded
 };
 
 extern ActionSlots g_action_table[kTypeTableRows];

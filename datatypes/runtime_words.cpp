@@ -8,9 +8,9 @@
 #include "datatypes/context.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "runtime/stack.h"
 #include "runtime/memory.h"
 #include "runtime/root_block.h"
+#include "runtime/stack.h"
 
 namespace kiv {
 
@@ -51,14 +51,10 @@ constexpr ValueEntry kValueEntries[kRuntimeValueCount] = {
 // MAY ALLOCATE. The value of entry [e].
 Cell make_value(const ValueEntry& e) {
   switch (e.kind) {
-    case EntryKind::kWord:
-      return load_word(e.text);
-    case EntryKind::kFromSymbol:
-      return context_global_word(g_runtime_symbols[e.symbol]);
-    case EntryKind::kRefinement:
-      return load_refinement(e.text);
-    case EntryKind::kIssue:
-      return load_issue(e.text);
+    case EntryKind::kWord: return load_word(e.text);
+    case EntryKind::kFromSymbol: return context_global_word(g_runtime_symbols[e.symbol]);
+    case EntryKind::kRefinement: return load_refinement(e.text);
+    case EntryKind::kIssue: return load_issue(e.text);
   }
   return make_cell(kTypeNone);
 }

@@ -21,6 +21,7 @@
 namespace kiv {
 
 // SYM(Ident, "text"): a symbol made from the text.
+// clang-format off
 #define KIV_RUNTIME_SYMBOLS(SYM)                                                                      \
   /* reflection keys */                                                                             \
   SYM(Spec, "spec") SYM(Body, "body") SYM(Words, "words") SYM(Class, "class")                       \
@@ -147,6 +148,7 @@ namespace kiv {
   REFINEMENT(Part, "part") REFINEMENT(Skip, "skip") REFINEMENT(With, "with")                        \
   /* issues */                                                                                      \
   ISSUE(Ooo, "ooo")
+// clang-format on
 
 enum RuntimeSymbol : uint16_t {
 #define KIV_SYM(ident, text) kSym##ident,

@@ -14,32 +14,31 @@
 // SeriesBuffer* is re-derived after each step that may allocate.
 #include "datatypes/series.h"
 
-#include "datatypes/block_modify.h"
-
 #include <algorithm>
 #include <cstring>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
+#include "datatypes/block_modify.h"
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/pair.h"
 #include "datatypes/registry.h"
+#include "datatypes/runtime_words.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
-#include "runtime/stack.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
 #include "runtime/murmur3.h"
 #include "runtime/ownership.h"
-#include "datatypes/runtime_words.h"
-#include "runtime/unicode.h"
 #include "runtime/random.h"
+#include "runtime/stack.h"
+#include "runtime/unicode.h"
 
 namespace kiv {
 
@@ -50,9 +49,8 @@ inline int32_t clamp(int64_t x, int32_t lo, int32_t hi) { return int32_t(x < lo 
 
 // ---------------------------------------------------------------- ownership
 //
-// Change notification goes through runtime/ownership.h (SeriesChange). The owner lookup, set and unset that reflect and
-// modify need are not there yet: the PLACEHOLDERS below stand where they are
-// called.
+// Change notification goes through runtime/ownership.h (SeriesChange). The owner lookup, set and unset that
+// reflect and modify need are not there yet: the PLACEHOLDERS below stand where they are called.
 
 // True when [symbol] is the field word `owned` (letter case ignored).
 bool owned_field_q(uint32_t symbol) {
@@ -75,7 +73,8 @@ void hash_unindex(const Cell* v, int32_t pos, int32_t n) {
 void hash_index(const Cell* v, int32_t pos, int32_t n) {
   if (!block_indexed_q(v)) return;
   for (int32_t i = 0; i < n; i++)
-    if (hashtable_put_value_status(block_hash_index(v), pos + i) == kPutRebuilt) return;  // the whole block is indexed
+    if (hashtable_put_value_status(block_hash_index(v), pos + i) == kPutRebuilt)
+      return;  // the whole block is indexed
 }
 
 // MAY ALLOCATE, MAY RUN KIV CODE. After [offset] cells were inserted at [pos]
@@ -108,9 +107,7 @@ void series_hash_index_new(Cell* value) { hash_index_new(value); }
 
 // ---------------------------------------------------------------- helpers
 
-bool series_at_tail_q(const Cell* value) {
-  return std::max(value->head(), 0) >= series_total_length(value);
-}
+bool series_at_tail_q(const Cell* value) { return std::max(value->head(), 0) >= series_total_length(value); }
 
 bool series_advance(Cell* value, int32_t n) {
   int32_t total = series_total_length(value);
@@ -286,7 +283,9 @@ Cell* series_poke(Cell* value, const PokeArgs& args) {
       break;
     case SeriesElement::kByte: *series_unit_at(series_buffer_of(value), at) = byte; break;
     case SeriesElement::kVector: vector_element_not_done();
-    case SeriesElement::kCodePoint: string_write_char(value->node(), uint32_t(at), char_get(args.value)); break;
+    case SeriesElement::kCodePoint:
+      string_write_char(value->node(), uint32_t(at), char_get(args.value));
+      break;
   }
   change.done(at, 1, args.value);
   return args.value;
@@ -353,8 +352,10 @@ Cell* series_modify(Cell* value, const ModifyArgs& args) {
   int32_t total = series_total_length(args.value);
   int32_t head = series_clamp_head(args.value, total);
   if (total - head < 2) raise_error(kErrScriptInvalidArg, args.value);
-  Cell* object = stack_push_value(*reinterpret_cast<Cell*>(series_unit_at(series_buffer_of(args.value), head)));
-  Cell* word = stack_push_value(*reinterpret_cast<Cell*>(series_unit_at(series_buffer_of(args.value), head + 1)));
+  Cell* object =
+      stack_push_value(*reinterpret_cast<Cell*>(series_unit_at(series_buffer_of(args.value), head)));
+  Cell* word =
+      stack_push_value(*reinterpret_cast<Cell*>(series_unit_at(series_buffer_of(args.value), head + 1)));
   if (!object->is(kTypeObject) || !word->is(kTypeWord)) raise_error(kErrScriptInvalidArg, args.value);
   ownership_placeholder_set(value, object, word);
   return args.value;
@@ -608,7 +609,8 @@ bool move_compatible_q(const Cell* origin, const Cell* target) {
 // Moves [n] units from [s] to the head of another series [target].
 void move_between(Cell* origin, Cell* target, int32_t s, int32_t n) {
   SeriesChange origin_change(origin, kOwnerMove, s, n);
-  SeriesChange target_change(target, kOwnerMove, series_clamp_head(target, series_total_length(target)), n, origin);
+  SeriesChange target_change(target, kOwnerMove, series_clamp_head(target, series_total_length(target)), n,
+                             origin);
   // Recomputed: the owners' handlers may have changed either series.
   if (!move_compatible_q(origin, target)) raise_move_bad(origin, target);
   int32_t total = series_total_length(origin);
@@ -714,7 +716,10 @@ Cell* series_set_op(Cell* set1, Cell* set2, SetOpArgs args) {
 // ---------------------------------------------------------------- registration
 
 void series_datatype_init() {
-  register_datatype({kTypeSeries, kTypeNil, "series!", kActionCount,
+  register_datatype({kTypeSeries,
+                     kTypeNil,
+                     "series!",
+                     kActionCount,
                      {.random = series_random,
                       .reflect = series_reflect,
                       .at = series_at,
@@ -737,6 +742,5 @@ void series_datatype_init() {
                       .take = series_take,
                       .modify = series_modify}});
 }
-
 
 }  // namespace kiv

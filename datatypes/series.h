@@ -47,7 +47,9 @@ inline int32_t series_total_length(const Cell* value) { return int32_t(series_bu
 // Cells from the buffer's first cell to the tail, whatever the head: the bytes
 // in use over 16 whatever the unit, so series_total_length for a buffer of
 // cells. The block family's modify and search handlers count with it.
-inline int32_t series_total_cells(const Cell* value) { return int32_t(series_buffer_of(value)->cell_count()); }
+inline int32_t series_total_cells(const Cell* value) {
+  return int32_t(series_buffer_of(value)->cell_count());
+}
 // The head read into 0..[total]: a negative head as 0, one past [total] as [total].
 inline int32_t series_clamp_head(const Cell* value, int32_t total) {
   int32_t h = value->head();
@@ -97,8 +99,8 @@ enum SetOp : int32_t {
 
 struct SetOpArgs {
   SetOp op = kSetUnique;
-  bool case_ = false;   // case-sensitive matching
-  RecordSize skip;      // record size, 1 without /skip
+  bool case_ = false;  // case-sensitive matching
+  RecordSize skip;     // record size, 1 without /skip
 };
 
 // MAY ALLOCATE, MAY RUN KIV CODE. The set operation args.op on two series of

@@ -12,21 +12,21 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/actions.h"
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
+#include "datatypes/float.h"
+#include "datatypes/form.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
-#include "datatypes/actions.h"
-#include "runtime/stack.h"
+#include "platform/process.h"
 #include "runtime/case_fold.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/hashtable.h"
 #include "runtime/ownership.h"
-#include "datatypes/float.h"
-#include "datatypes/form.h"
-#include "platform/process.h"
+#include "runtime/stack.h"
 
 namespace kiv {
 
@@ -153,7 +153,8 @@ SeriesBuffer* string_reserve(Node node, uint64_t extra, uint32_t unit) {
   uint64_t length = (b->tail - b->head) / old;
   uint64_t need = (length + extra) * wide;
   if (need > kMaxCapacity) raise_error(kErrInternalNoMemory);
-  if (b->head + need > b->capacity) b = series_expand(node, int64_t(series_grown_capacity(b->capacity, need)));
+  if (b->head + need > b->capacity)
+    b = series_expand(node, int64_t(series_grown_capacity(b->capacity, need)));
   // The room is there now, so the widening copies in place without growing.
   if (wide > old) b = widen_series(node, wide, uint32_t(extra));
   return b;
@@ -287,7 +288,8 @@ int32_t string_concatenate(Cell* dst, const Cell* src, int32_t part, int32_t off
     b = string_reserve(to, end > total ? end - total : 0, src_unit);
   }
   uint32_t u = b->unit();
-  const uint8_t* s = aside.empty() ? series_buffer(from)->head_ptr() + size_t(src_head) * src_unit : aside.data();
+  const uint8_t* s =
+      aside.empty() ? series_buffer(from)->head_ptr() + size_t(src_head) * src_unit : aside.data();
   copy_units(b->head_ptr() + size_t(pos) * u, u, s, src_unit, n);
   if (mode != ConcatMode::kInsert) {
     uint32_t end = b->head + uint32_t(pos + n) * u;
@@ -572,7 +574,10 @@ constexpr TypeHooks kStringHooks{.mark = string_mark, .hash = string_hash, .veri
 }  // namespace
 
 void string_datatype_init() {
-  register_datatype({kTypeString, kTypeSeries, "string!", kActionCount,
+  register_datatype({kTypeString,
+                     kTypeSeries,
+                     "string!",
+                     kActionCount,
                      {.make = string_make,
                       .random = kInherit,
                       .reflect = kInherit,
@@ -609,7 +614,8 @@ void string_datatype_init() {
                       .tail_q = kInherit,
                       .take = string_take,
                       .trim = string_trim,
-                      .modify = kInherit}, &kStringHooks});
+                      .modify = kInherit},
+                     &kStringHooks});
 }
 
 }  // namespace kiv

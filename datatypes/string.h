@@ -37,7 +37,6 @@
 
 namespace kiv {
 
-
 // ---------------------------------------------------------------- construction
 // Each constructor marks its cell unset! before allocating, so a collection never
 // sees a half-made value.
@@ -87,7 +86,9 @@ inline uint32_t string_char_at_node(Node node, uint32_t index) {
   return unit_get(b->head_ptr() + size_t(index) * unit, unit);
 }
 // The code point at absolute [index] of [str]'s buffer.
-inline uint32_t string_char_at(const Cell* str, uint32_t index) { return string_char_at_node(str->node(), index); }
+inline uint32_t string_char_at(const Cell* str, uint32_t index) {
+  return string_char_at_node(str->node(), index);
+}
 // Offset from the head of the first [cp] (exact match), or -1.
 int32_t string_find_char(const Cell* str, uint32_t cp);
 // True when the code points from the head equal the bytes of [text] one by one

@@ -17,21 +17,21 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/actions.h"
 #include "datatypes/char.h"
-#include "datatypes/logic.h"
 #include "datatypes/float.h"
-#include "datatypes/integer.h"
-#include "datatypes/series.h"
 #include "datatypes/form.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
-#include "runtime/stack.h"
 #include "runtime/case_fold.h"
 #include "runtime/errors.h"
 #include "runtime/ownership.h"
 #include "runtime/sort.h"
+#include "runtime/stack.h"
 
 namespace kiv {
 
@@ -39,16 +39,20 @@ bool string_whitespace_q(uint32_t cp) {
   if (cp >= 1 && cp <= 32) return true;
   if (cp < 0x85) return false;
   switch (cp) {
-    case 0x85: case 0xA0: case 0x1680: case 0x180E: case 0x2028: case 0x2029: case 0x202F: case 0x205F:
-    case 0x3000:
-      return true;
-    default:
-      return cp >= 0x2000 && cp <= 0x200A;
+    case 0x85:
+    case 0xA0:
+    case 0x1680:
+    case 0x180E:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000: return true;
+    default: return cp >= 0x2000 && cp <= 0x200A;
   }
 }
 
 namespace {
-
 
 // The blanks plain trim removes around line feeds: space, tab and the
 // non-ASCII whitespace, not the other controls.
@@ -187,7 +191,8 @@ uint32_t splice_text(Node node, uint32_t index, uint32_t replaced, const AddedTe
     if (!text.node) {
       unit_put(at, u, text.cp);
     } else {
-      const uint8_t* src = own ? aside.data() : series_buffer(text.node)->head_ptr() + size_t(text.start) * src_unit;
+      const uint8_t* src =
+          own ? aside.data() : series_buffer(text.node)->head_ptr() + size_t(text.start) * src_unit;
       copy_units(at, u, src, src_unit, text.count);
     }
     if (dup > 1) fill_pattern(at, text.count * u, dup);
@@ -221,7 +226,8 @@ Cell* string_insert(Cell* series, const InsertArgs& args) {
     if (!args.append) series->set_head(head);
     return series;
   }
-  AddedText text = added_text(args.value, limit, args.only, args.append ? PartRule::kAppend : PartRule::kInsert);
+  AddedText text =
+      added_text(args.value, limit, args.only, args.append ? PartRule::kAppend : PartRule::kInsert);
   uint64_t added = uint64_t(text.count) * dup;
   if (added == 0) {
     if (!args.append) series->set_head(head);
@@ -253,7 +259,8 @@ Cell* string_change(Cell* series, const ChangeArgs& args) {
   const uint64_t added = uint64_t(text.count) * dup;
   int32_t total = string_total_length(series);
   int64_t remaining = total - head;
-  uint32_t replaced = uint32_t(args.part ? std::min(replace, remaining) : std::min<int64_t>(added, remaining));
+  uint32_t replaced =
+      uint32_t(args.part ? std::min(replace, remaining) : std::min<int64_t>(added, remaining));
   if (added == 0 && replaced == 0) return series;
   check_room(node, replaced, added, text_unit(text));
   SeriesChange change(series, kOwnerChange, head, int32_t(replaced));
@@ -271,13 +278,15 @@ Cell* string_change(Cell* series, const ChangeArgs& args) {
 
 Cell* string_take(Cell* series, const TakeArgs& args) {
   Cell* result = series_take(series, args);
-  if (!args.part && !result->is(kTypeNone) && series_total_length(result) == 1) *result = string_element_at(result, 0);
+  if (!args.part && !result->is(kTypeNone) && series_total_length(result) == 1)
+    *result = string_element_at(result, 0);
   *series = *result;
   return series;
 }
 
 Cell* string_swap(Cell* series1, const SwapArgs& args) {
-  if (!is_any_string(args.series2->type()) && !args.series2->is(kTypeBinary)) raise_error(kErrScriptInvalidArg, args.series2);
+  if (!is_any_string(args.series2->type()) && !args.series2->is(kTypeBinary))
+    raise_error(kErrScriptInvalidArg, args.series2);
   // A binary! holds bytes only: a wider code point for it is refused, not stored.
   auto check_fits = [](const Cell* target, const Cell* source) {
     uint32_t cp = string_char_at(source, uint32_t(string_head_index(source)));
@@ -400,8 +409,10 @@ uint32_t trim_units(Node node, uint32_t head, bool trim_head, bool trim_tail, bo
 Cell* string_trim(Cell* series, const TrimArgs& args) {
   std::vector<uint32_t> set;
   const bool remove_set = args.all || args.with;
-  if (remove_set) set = trim_set(args.with);
-  else if (args.auto_) raise_error(kErrInternalNotDone);
+  if (remove_set)
+    set = trim_set(args.with);
+  else if (args.auto_)
+    raise_error(kErrInternalNotDone);
   if (remove_set && set.empty()) return series;
   int32_t head = string_head_index(series);
   int32_t total = string_total_length(series);
@@ -524,11 +535,11 @@ void* locate_records(intptr_t owner, size_t n, size_t width) {
 
 struct FunctionSort {
   Cell* function;
-  TypeId type;       // the sorted series' type
-  TypeId element;    // a vector's element type (nil for other series)
+  TypeId type;     // the sorted series' type
+  TypeId element;  // a vector's element type (nil for other series)
   uint32_t unit;
-  uint32_t record;   // units per record
-  bool whole;        // /all with /skip: records go to the function as strings
+  uint32_t record;  // units per record
+  bool whole;       // /all with /skip: records go to the function as strings
   bool reverse;
 };
 
@@ -612,8 +623,12 @@ Cell* string_sort(Cell* series, const SortArgs& args) {
     else
       sort_adaptive_movable(array, reinterpret_cast<intptr_t>(&f), 0, compare_with_function);
   } else {
-    SortKey key{unit, uint32_t(offset), args.all ? uint32_t(size) : 1, kind,
-                kind == KeyKind::kText && !args.case_, args.reverse};
+    SortKey key{unit,
+                uint32_t(offset),
+                args.all ? uint32_t(size) : 1,
+                kind,
+                kind == KeyKind::kText && !args.case_,
+                args.reverse};
     SortComparator cmp = compare_records;
     if (size == 1 && (kind == KeyKind::kText || kind == KeyKind::kBytes)) {
       cmp = with_text_unit(unit, [&](auto* tag) {

@@ -21,12 +21,12 @@ namespace {
 
 // The letter written after "^" for code points 0-94 (0: no escape).
 constexpr char kMoldEscape[95] = {
-    '@', 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', '-', '/', 'K', 'L', 'M', 'N', 'O',  // 0-15
+    '@', 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', '-', '/', 'K', 'L',  'M', 'N', 'O',  // 0-15
     'P', 'Q', 'R', 'S', 'T', 'U', 'V', 'W', 'X', 'Y', 'Z', '[', '\\', ']', '^', '_',  // 16-31
-    0,   0,   '"', 0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,    // 32-47
-    0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,    // 48-63
-    0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,    // 64-79
-    0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   '^',        // 80-94
+    0,   0,   '"', 0,   0,   0,   0,   0,   0,   0,   0,   0,   0,    0,   0,   0,    // 32-47
+    0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,    0,   0,   0,    // 48-63
+    0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,    0,   0,   0,    // 64-79
+    0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,    0,   '^',       // 80-94
 };
 
 }  // namespace
@@ -61,7 +61,8 @@ int32_t string_mold(Cell* value, const MoldArgs& args) {
   int32_t length = string_length(value);
   uint32_t head = uint32_t(string_head_index(value));
   uint32_t n = uint32_t(length);
-  if (args.part && !(args.part->is(kTypeInteger) && integer_get(args.part) == 0)) n = uint32_t(std::clamp(limit, 0, length));
+  if (args.part && !(args.part->is(kTypeInteger) && integer_get(args.part) == 0))
+    n = uint32_t(std::clamp(limit, 0, length));
   Node src = value->node();
 
   uint32_t quotes = 0, line_feeds = 0;
@@ -75,7 +76,8 @@ int32_t string_mold(Cell* value, const MoldArgs& args) {
   append_char(out, braces ? '{' : '"');
 
   if (!braces) {
-    for (uint32_t i = 0; i < n; i++) string_mold_char(args.buffer, string_char_at_node(src, head + i), kMoldCharEscape, args.all);
+    for (uint32_t i = 0; i < n; i++)
+      string_mold_char(args.buffer, string_char_at_node(src, head + i), kMoldCharEscape, args.all);
   } else {
     bool balanced = true;
     int64_t open = 0;
@@ -115,14 +117,9 @@ int32_t string_mold(Cell* value, const MoldArgs& args) {
             append_char(out, '}');
           }
           break;
-        case '"':
-          append_char(out, '"');
-          break;
-        case '^':
-          string_append_c_string(args.buffer, "^^");
-          break;
-        default:
-          string_mold_char(args.buffer, c, kMoldCharEscape, args.all);
+        case '"': append_char(out, '"'); break;
+        case '^': string_append_c_string(args.buffer, "^^"); break;
+        default: string_mold_char(args.buffer, c, kMoldCharEscape, args.all);
       }
     }
   }

@@ -25,19 +25,19 @@
 #include <emmintrin.h>
 #endif
 
+#include "datatypes/actions.h"
 #include "datatypes/char.h"
-#include "datatypes/logic.h"
 #include "datatypes/float.h"
+#include "datatypes/form.h"
 #include "datatypes/integer.h"
+#include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
-#include "runtime/stack.h"
 #include "runtime/case_fold.h"
 #include "runtime/errors.h"
-#include "datatypes/form.h"
+#include "runtime/stack.h"
 
 namespace kiv {
 
@@ -104,7 +104,8 @@ Cell string_element_at(const Cell* series, uint32_t index) {
       return vector_element_type(series) == kTypeChar ? char_cell(uint32_t(n)) : integer_cell(n);
     }
     case HayKind::kVectorFloat:
-      return float_cell(vector_element(base, index, unit, HayKind::kVectorFloat), vector_element_type(series));
+      return float_cell(vector_element(base, index, unit, HayKind::kVectorFloat),
+                        vector_element_type(series));
   }
   fatal_no_switch();
 }
@@ -265,24 +266,19 @@ Pattern make_pattern(const Cell* series, Cell* value) {
         return p;
       }
       break;
-    case kTypeWord:
-      read_text_value(push_word_name(value), &p.units);
-      return p;
+    case kTypeWord: read_text_value(push_word_name(value), &p.units); return p;
     case kTypeBinary:
       if (hay == HayKind::kText) raise_error(kErrScriptInvalidArg, value);
       read_text_value(value, &p.units);
       return p;
-    case kTypeString:
-      read_text_value(value, &p.units);
-      return p;
+    case kTypeString: read_text_value(value, &p.units); return p;
     case kTypeTag:
       // A tag is looked for with its angle brackets.
       read_text_value(value, &p.units);
       p.units.insert(p.units.begin(), '<');
       p.units.push_back('>');
       return p;
-    default:
-      break;
+    default: break;
   }
   read_text_value(form_to_new_string(value, 0), &p.units);
   return p;
@@ -346,7 +342,8 @@ int64_t scan_forward_fast(const uint8_t* base, int64_t from, int64_t hi, const s
     }
   }
   auto matches_at = [&](int64_t p) {
-    if (!fold) return std::memcmp(base + p * int64_t(sizeof(U)), exact.data(), size_t(length) * sizeof(U)) == 0;
+    if (!fold)
+      return std::memcmp(base + p * int64_t(sizeof(U)), exact.data(), size_t(length) * sizeof(U)) == 0;
     for (int64_t k = 1; k < length - 1; k++) {
       uint32_t c = load<U>(base, p + k);
       if (c != raw[size_t(k)] && case_map_upper(c) != folded[size_t(k)]) return false;
@@ -366,7 +363,9 @@ int64_t scan_forward_fast(const uint8_t* base, int64_t from, int64_t hi, const s
   auto load16 = [&](int64_t at) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + at * int64_t(sizeof(U))));
   };
-  auto lanes = [&](int64_t at) { return _mm_and_si128(first.lanes(load16(at)), ending.lanes(load16(at + shift))); };
+  auto lanes = [&](int64_t at) {
+    return _mm_and_si128(first.lanes(load16(at)), ending.lanes(load16(at + shift)));
+  };
   auto bits = [](__m128i m) { return uint64_t(uint32_t(_mm_movemask_epi8(m))); };
   // Checks the starts from [at] whose lanes are set in [mask], a unit taking sizeof(U) bits.
   auto check = [&](int64_t at, uint64_t mask) -> int64_t {
@@ -428,12 +427,12 @@ int64_t scan_series(const Cell* series, const Pattern& pat, const Scan& scan, bo
       return vector_element(base, i, unit, hay) == want;
     };
     switch (pat.kind) {
-      case PatternKind::kNumber:
-        return run_scan(scan, 1, [&](int64_t p) { return equal(p, pat.number); });
+      case PatternKind::kNumber: return run_scan(scan, 1, [&](int64_t p) { return equal(p, pat.number); });
       case PatternKind::kBitset:
         return run_scan(scan, 1, [&](int64_t p) {
           double v = vector_element(base, p, unit, hay);
-          return v >= 0 && v < 4294967296.0 && v == double(uint32_t(v)) && bitset_bit_q(pat.bits, uint32_t(v));
+          return v >= 0 && v < 4294967296.0 && v == double(uint32_t(v)) &&
+                 bitset_bit_q(pat.bits, uint32_t(v));
         });
       case PatternKind::kText:
         return run_scan(scan, length, [&](int64_t p) {
@@ -600,7 +599,8 @@ Cell* string_set_op(Cell* a, Cell* b, const SetOpArgs& args) {
   auto key = [&](uint32_t cp) { return fold ? case_map_upper(cp) : cp; };
   auto first_units = [&](const Source& s) {
     std::unordered_set<uint32_t> set;
-    for (uint64_t i = 0; i < s.length; i += uint64_t(size)) set.insert(key(string_char_at_node(s.node, s.head + uint32_t(i))));
+    for (uint64_t i = 0; i < s.length; i += uint64_t(size))
+      set.insert(key(string_char_at_node(s.node, s.head + uint32_t(i))));
     return set;
   };
   std::unordered_set<uint32_t> taken;

@@ -11,14 +11,14 @@
 
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "runtime/stack.h"
 #include "datatypes/word.h"
 #include "runtime/collector.h"
 #include "runtime/gc_root.h"
 #include "runtime/hashtable.h"
-#include "runtime/murmur3.h"
 #include "runtime/memory.h"
+#include "runtime/murmur3.h"
 #include "runtime/root_block.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kiv {
@@ -119,7 +119,8 @@ int32_t symbol_find(Node table, const uint8_t* name, uint32_t length, bool ignor
   HashSlot slot;
   {
     NoGcScope no_gc;
-    slot = hashtable_probe(table, hash_symbol_name(name, length), [&p](int32_t key) { return p.matches(key); });
+    slot =
+        hashtable_probe(table, hash_symbol_name(name, length), [&p](int32_t key) { return p.matches(key); });
   }
   if (slot.found >= 0) {
     int32_t key = hashtable_found_key(table, slot);
@@ -232,7 +233,8 @@ int symbol_compare(Cell* value, const CompareArgs& args) {
 }  // namespace
 
 void symbol_datatype_init() {
-  register_datatype({kTypeSymbol, kTypeNil, "symbol!", kActionCount, {.compare = symbol_compare}, &kSymbolHooks});
+  register_datatype(
+      {kTypeSymbol, kTypeNil, "symbol!", kActionCount, {.compare = symbol_compare}, &kSymbolHooks});
   hashtable_set_symbol_hash(symbol_entry_hash);
 }
 

@@ -42,7 +42,9 @@ inline int32_t symbol_record_alias(const Cell* record) { return int32_t(record->
 inline Node symbol_record_string(const Cell* record) { return record->data2; }
 inline Node symbol_record_name(const Cell* record) { return record->data3; }
 inline void symbol_record_set_string(Cell* record, Node str) { record->data2 = str; }
-inline Cell symbol_record(int32_t alias, Node name) { return make_cell(kTypeSymbol, uint32_t(alias), 0, name); }
+inline Cell symbol_record(int32_t alias, Node name) {
+  return make_cell(kTypeSymbol, uint32_t(alias), 0, name);
+}
 
 // The hash of a record: its name (hash_symbol_name).
 uint32_t hash_symbol(const Cell* record);

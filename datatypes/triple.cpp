@@ -18,12 +18,11 @@ int32_t triple_form(Cell* value, const FormArgs& args) {
   return args.limit - n;
 }
 
-int32_t triple_mold(Cell* value, const MoldArgs& args) {
-  return triple_form(value, form_args_of(args));
-}
+int32_t triple_mold(Cell* value, const MoldArgs& args) { return triple_form(value, form_args_of(args)); }
 
 void triple_datatype_init() {
-  register_datatype({kTypeTriple, kTypeNil, "triple!", kActionCount, {.form = triple_form, .mold = triple_mold}});
+  register_datatype(
+      {kTypeTriple, kTypeNil, "triple!", kActionCount, {.form = triple_form, .mold = triple_mold}});
 }
 
 }  // namespace kiv

@@ -15,6 +15,8 @@ constexpr TypeHooks kTupleHooks{.hash = tuple_hash};
 
 }  // namespace
 
-void tuple_datatype_init() { register_datatype({kTypeTuple, kTypeNil, "tuple!", kActionCount, {}, &kTupleHooks}); }
+void tuple_datatype_init() {
+  register_datatype({kTypeTuple, kTypeNil, "tuple!", kActionCount, {}, &kTupleHooks});
+}
 
 }  // namespace kiv

@@ -19,6 +19,8 @@ inline uint32_t tuple_length(const Cell* tuple) {
   return n < 12 ? n : 12;
 }
 // The bytes, in order. Valid while [tuple] is.
-inline const uint8_t* tuple_bytes(const Cell* tuple) { return reinterpret_cast<const uint8_t*>(&tuple->data1); }
+inline const uint8_t* tuple_bytes(const Cell* tuple) {
+  return reinterpret_cast<const uint8_t*>(&tuple->data1);
+}
 
 }  // namespace kiv

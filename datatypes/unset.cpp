@@ -2,8 +2,8 @@
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "runtime/stack.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 
 namespace kiv {
 
@@ -25,7 +25,9 @@ namespace {
 Cell* unset_make(Cell*, const MakeArgs& args) { return push_unset(); }
 
 int32_t unset_form(Cell*, const FormArgs& args) {
-  int32_t limit = args.limit; return limit; }
+  int32_t limit = args.limit;
+  return limit;
+}
 
 int32_t unset_mold(Cell*, const MoldArgs& args) {
   return args.limit - string_append_c_string(args.buffer, args.all ? "#(unset)" : "unset");
@@ -34,11 +36,14 @@ int32_t unset_mold(Cell*, const MoldArgs& args) {
 int unset_compare(Cell*, const CompareArgs& args) {
   if (!args.value2->is(kTypeUnset)) return kNotComparable;
   switch (args.op) {
-    case kCmpEqual: case kCmpNotEqual: case kCmpStrictEqual: case kCmpSort: case kCmpCaseSort:
-    case kCmpSame: case kCmpFindEqual:
-      return 0;
-    default:
-      return kNotComparable;
+    case kCmpEqual:
+    case kCmpNotEqual:
+    case kCmpStrictEqual:
+    case kCmpSort:
+    case kCmpCaseSort:
+    case kCmpSame:
+    case kCmpFindEqual: return 0;
+    default: return kNotComparable;
   }
 }
 
@@ -51,9 +56,16 @@ constexpr TypeHooks kUnsetHooks{.hash = [](const Cell*) { return uint32_t(-2); }
 }  // namespace
 
 void unset_datatype_init() {
-  register_datatype({kTypeUnset, kTypeNil, "unset!", kActionCount,
-                     {.make = unset_make, .to = unset_make, .form = unset_form, .mold = unset_mold,
-                      .compare = unset_compare}, &kUnsetHooks});
+  register_datatype({kTypeUnset,
+                     kTypeNil,
+                     "unset!",
+                     kActionCount,
+                     {.make = unset_make,
+                      .to = unset_make,
+                      .form = unset_form,
+                      .mold = unset_mold,
+                      .compare = unset_compare},
+                     &kUnsetHooks});
 }
 
 }  // namespace kiv

@@ -10,20 +10,20 @@
 #include <algorithm>
 #include <string>
 
-#include "datatypes/context.h"
-#include "datatypes/datatype.h"
-#include "datatypes/logic.h"
-#include "datatypes/registry.h"
-#include "datatypes/string.h"
-#include "datatypes/symbol.h"
 #include "datatypes/actions.h"
 #include "datatypes/char.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
 #include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/registry.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "runtime/collector.h"
+#include "runtime/errors.h"
 #include "runtime/murmur3.h"
 #include "runtime/stack.h"
-#include "runtime/errors.h"
-#include "datatypes/runtime_words.h"
 #include "runtime/unicode.h"
 
 namespace kiv {
@@ -62,7 +62,9 @@ Cell* push_get_word(const Cell* word) { return push_retyped(*word, kTypeGetWord)
 Cell* push_refinement(const Cell* word) { return push_retyped(*word, kTypeRefinement); }
 Cell* push_issue(const Cell* word) { return push_retyped(*word, kTypeIssue); }
 
-Cell* push_context_get_word(Node ctx, int32_t i) { return push_retyped(context_node_word_at(ctx, i), kTypeGetWord); }
+Cell* push_context_get_word(Node ctx, int32_t i) {
+  return push_retyped(context_node_word_at(ctx, i), kTypeGetWord);
+}
 
 Cell* push_context_refinement(Node ctx, int32_t i) {
   return push_retyped(context_node_word_at(ctx, i), kTypeRefinement);
@@ -122,14 +124,8 @@ inline bool ascii_digit_q(char c) { return c >= '0' && c <= '9'; }
 
 // Bytes that end a token or mark another datatype wherever they stand in a word.
 bool word_byte_ok(unsigned char c) {
-  if (c <= ' ' || c == 0x7F) return false;
-  switch (c) {
-    case '[': case ']': case '(': case ')': case '{': case '}': case '"': case ';': case ',':
-    case '\\': case '@': case '%': case '$': case '^': case ':': case '#': case '\'': case '/':
-      return false;
-    default:
-      return true;
-  }
+  constexpr std::string_view kDelimiters = "[](){}\";,\\@%$^:#'/";
+  return c > ' ' && c != 0x7F && kDelimiters.find(char(c)) == std::string_view::npos;
 }
 
 // Upper-case hexadecimal digits followed by "h" read as an integer (or an
@@ -164,7 +160,9 @@ bool loose_body_q(std::string_view b) {
   return true;
 }
 
-bool all_slashes_q(std::string_view t) { return !t.empty() && t.find_first_not_of('/') == std::string_view::npos; }
+bool all_slashes_q(std::string_view t) {
+  return !t.empty() && t.find_first_not_of('/') == std::string_view::npos;
+}
 
 }  // namespace
 
@@ -179,19 +177,16 @@ bool scan_word_text(std::string_view text, WordScan* out) {
   };
   if (all_slashes_q(t)) return take(kTypeWord, 0, t.size());  // "/" and "//" are words
   switch (t[0]) {
-    case '/':
-      return loose_body_q(t.substr(1)) && take(kTypeRefinement, 1, t.size() - 1);
+    case '/': return loose_body_q(t.substr(1)) && take(kTypeRefinement, 1, t.size() - 1);
     case '#':
       if (t.size() > 1 && (t[1] == '(' || t[1] == '[' || t[1] == '{' || t[1] == '"')) return false;
       return loose_body_q(t.substr(1)) && take(kTypeIssue, 1, t.size() - 1);
-    case '\'':
-      return plain_word_body_q(t.substr(1)) && take(kTypeLitWord, 1, t.size() - 1);
-    case ':':
-      return plain_word_body_q(t.substr(1)) && take(kTypeGetWord, 1, t.size() - 1);
-    default:
-      break;
+    case '\'': return plain_word_body_q(t.substr(1)) && take(kTypeLitWord, 1, t.size() - 1);
+    case ':': return plain_word_body_q(t.substr(1)) && take(kTypeGetWord, 1, t.size() - 1);
+    default: break;
   }
-  if (t.back() == ':') return plain_word_body_q(t.substr(0, t.size() - 1)) && take(kTypeSetWord, 0, t.size() - 1);
+  if (t.back() == ':')
+    return plain_word_body_q(t.substr(0, t.size() - 1)) && take(kTypeSetWord, 0, t.size() - 1);
   return plain_word_body_q(t) && take(kTypeWord, 0, t.size());
 }
 
@@ -233,9 +228,7 @@ int32_t form_name(int32_t symbol, const FormArgs& args) {
 
 }  // namespace
 
-int32_t word_form(Cell* value, const FormArgs& args) {
-  return form_name(word_symbol(value), args);
-}
+int32_t word_form(Cell* value, const FormArgs& args) { return form_name(word_symbol(value), args); }
 
 namespace {
 
@@ -248,29 +241,17 @@ int32_t mold_affixed(Cell* value, const MoldArgs& args, const char* prefix, cons
   return form.limit;
 }
 
-int32_t word_mold(Cell* value, const MoldArgs& args) {
-  return word_form(value, form_args_of(args));
-}
+int32_t word_mold(Cell* value, const MoldArgs& args) { return word_form(value, form_args_of(args)); }
 
-int32_t lit_word_mold(Cell* value, const MoldArgs& args) {
-  return mold_affixed(value, args, "'", nullptr);
-}
+int32_t lit_word_mold(Cell* value, const MoldArgs& args) { return mold_affixed(value, args, "'", nullptr); }
 
-int32_t set_word_mold(Cell* value, const MoldArgs& args) {
-  return mold_affixed(value, args, nullptr, ":");
-}
+int32_t set_word_mold(Cell* value, const MoldArgs& args) { return mold_affixed(value, args, nullptr, ":"); }
 
-int32_t get_word_mold(Cell* value, const MoldArgs& args) {
-  return mold_affixed(value, args, ":", nullptr);
-}
+int32_t get_word_mold(Cell* value, const MoldArgs& args) { return mold_affixed(value, args, ":", nullptr); }
 
-int32_t refinement_mold(Cell* value, const MoldArgs& args) {
-  return mold_affixed(value, args, "/", nullptr);
-}
+int32_t refinement_mold(Cell* value, const MoldArgs& args) { return mold_affixed(value, args, "/", nullptr); }
 
-int32_t issue_mold(Cell* value, const MoldArgs& args) {
-  return mold_affixed(value, args, "#", nullptr);
-}
+int32_t issue_mold(Cell* value, const MoldArgs& args) { return mold_affixed(value, args, "#", nullptr); }
 
 // ---------------------------------------------------------------- make and to
 
@@ -317,19 +298,15 @@ Cell word_value_for(Cell* spec, TypeId type) {
       }
       return word;
     }
-    case kTypeString:
-      return word_from_text(string_to_utf8(spec));
-    case kTypeChar:
-      return word_from_text(char_text(spec));
+    case kTypeString: return word_from_text(string_to_utf8(spec));
+    case kTypeChar: return word_from_text(char_text(spec));
     case kTypeDatatype: {
       TypeId t = datatype_type(spec);
       if (t >= 1 && t <= kMaxTypeId && g_type_names[t].word.type() == kTypeWord) return g_type_names[t].word;
       return load_word(type_name(t));
     }
-    case kTypeLogic:
-      return load_word(logic_get(spec) ? "true" : "false");
-    default:
-      raise_bad_to_arg(type, spec);
+    case kTypeLogic: return load_word(logic_get(spec) ? "true" : "false");
+    default: raise_bad_to_arg(type, spec);
   }
 }
 
@@ -345,20 +322,18 @@ Cell* issue_make(Cell* proto, const MakeArgs& args) {
   Cell issue;
   if (is_all_word(args.spec->type())) {
     issue = *args.spec;
-  } else switch (args.spec->type()) {
-    case kTypeString:
-      issue = word_cell(kTypeIssue, 0, symbol_from_string(args.spec), -1);
-      break;
-    case kTypeChar: {
-      std::string text = char_text(args.spec);
-      issue = word_cell(kTypeIssue, 0,
-                        symbol_make_sized(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size())), -1);
-      break;
+  } else
+    switch (args.spec->type()) {
+      case kTypeString: issue = word_cell(kTypeIssue, 0, symbol_from_string(args.spec), -1); break;
+      case kTypeChar: {
+        std::string text = char_text(args.spec);
+        issue = word_cell(
+            kTypeIssue, 0,
+            symbol_make_sized(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size())), -1);
+        break;
+      }
+      default: issue = word_value_for(args.spec, type); break;
     }
-    default:
-      issue = word_value_for(args.spec, type);
-      break;
-  }
   // Issues are never bound to a slot.
   return stack_push_value(word_cell(kTypeIssue, g_global_context, word_symbol(&issue), -1));
 }
@@ -387,14 +362,10 @@ int word_compare(Cell* value, const CompareArgs& args) {
   switch (args.op) {
     case kCmpEqual:
     case kCmpNotEqual:
-    case kCmpFindEqual:
-      return result(symbol_resolve(sa) == symbol_resolve(sb));
-    case kCmpStrictEqual:
-      return result(ta == tb && sa == sb);
-    case kCmpSame:
-      return result(ta == tb && sa == sb && word_context(value) == word_context(args.value2));
-    case kCmpWordEqual:
-      return result((word_lit_pair_q(ta, tb) || ta == tb) && sa == sb);
+    case kCmpFindEqual: return result(symbol_resolve(sa) == symbol_resolve(sb));
+    case kCmpStrictEqual: return result(ta == tb && sa == sb);
+    case kCmpSame: return result(ta == tb && sa == sb && word_context(value) == word_context(args.value2));
+    case kCmpWordEqual: return result((word_lit_pair_q(ta, tb) || ta == tb) && sa == sb);
     case kCmpWordCanonEqual:
       return result((word_lit_pair_q(ta, tb) || ta == tb) && symbol_resolve(sa) == symbol_resolve(sb));
     case kCmpLesser:
@@ -402,10 +373,8 @@ int word_compare(Cell* value, const CompareArgs& args) {
     case kCmpGreater:
     case kCmpGreaterOrEqual:
     case kCmpSort:
-    case kCmpCaseSort:
-      return compare_names(sa, sb, args.op);
-    default:
-      return kNotComparable;
+    case kCmpCaseSort: return compare_names(sa, sb, args.op);
+    default: return kNotComparable;
   }
 }
 
@@ -439,39 +408,76 @@ constexpr TypeHooks kWordHooks{.mark = word_mark, .hash = word_hash};
 }  // namespace
 
 void word_datatype_init() {
-  register_datatype({kTypeWord, kTypeSymbol, "word!", kActionCount,
-                     {.make = word_make, .to = word_make, .form = word_form, .mold = word_mold,
-                      .compare = word_compare, .index_q = word_index_q},
+  register_datatype({kTypeWord,
+                     kTypeSymbol,
+                     "word!",
+                     kActionCount,
+                     {.make = word_make,
+                      .to = word_make,
+                      .form = word_form,
+                      .mold = word_mold,
+                      .compare = word_compare,
+                      .index_q = word_index_q},
                      &kWordHooks});
 }
 
 void lit_word_datatype_init() {
-  register_datatype({kTypeLitWord, kTypeWord, "lit-word!", kActionCount,
-                     {.make = kInherit, .to = kInherit, .form = kInherit, .mold = lit_word_mold,
-                      .compare = kInherit, .index_q = kInherit}});
+  register_datatype({kTypeLitWord,
+                     kTypeWord,
+                     "lit-word!",
+                     kActionCount,
+                     {.make = kInherit,
+                      .to = kInherit,
+                      .form = kInherit,
+                      .mold = lit_word_mold,
+                      .compare = kInherit,
+                      .index_q = kInherit}});
 }
 
 void set_word_datatype_init() {
-  register_datatype({kTypeSetWord, kTypeWord, "set-word!", kActionCount,
-                     {.make = kInherit, .to = kInherit, .form = kInherit, .mold = set_word_mold,
-                      .compare = kInherit, .index_q = kInherit}});
+  register_datatype({kTypeSetWord,
+                     kTypeWord,
+                     "set-word!",
+                     kActionCount,
+                     {.make = kInherit,
+                      .to = kInherit,
+                      .form = kInherit,
+                      .mold = set_word_mold,
+                      .compare = kInherit,
+                      .index_q = kInherit}});
 }
 
 void get_word_datatype_init() {
-  register_datatype({kTypeGetWord, kTypeWord, "get-word!", kActionCount,
-                     {.make = kInherit, .to = kInherit, .form = kInherit, .mold = get_word_mold,
-                      .compare = kInherit, .index_q = kInherit}});
+  register_datatype({kTypeGetWord,
+                     kTypeWord,
+                     "get-word!",
+                     kActionCount,
+                     {.make = kInherit,
+                      .to = kInherit,
+                      .form = kInherit,
+                      .mold = get_word_mold,
+                      .compare = kInherit,
+                      .index_q = kInherit}});
 }
 
 void refinement_datatype_init() {
-  register_datatype({kTypeRefinement, kTypeWord, "refinement!", kActionCount,
-                     {.make = kInherit, .to = kInherit, .form = kInherit, .mold = refinement_mold,
-                      .compare = kInherit}});
+  register_datatype(
+      {kTypeRefinement,
+       kTypeWord,
+       "refinement!",
+       kActionCount,
+       {.make = kInherit, .to = kInherit, .form = kInherit, .mold = refinement_mold, .compare = kInherit}});
 }
 
 void issue_datatype_init() {
-  register_datatype({kTypeIssue, kTypeWord, "issue!", kActionCount,
-                     {.make = issue_make, .to = issue_make, .form = kInherit, .mold = issue_mold,
+  register_datatype({kTypeIssue,
+                     kTypeWord,
+                     "issue!",
+                     kActionCount,
+                     {.make = issue_make,
+                      .to = issue_make,
+                      .form = kInherit,
+                      .mold = issue_mold,
                       .compare = issue_compare}});
 }
 

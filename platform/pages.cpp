@@ -13,8 +13,7 @@ void* os_alloc_pages(size_t size) {
 bool os_free_pages(void* address, size_t size) { return munmap(address, size) == 0; }
 
 void* os_reserve_lazy(size_t size) {
-  void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
-                 -1, 0);
+  void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   return p == MAP_FAILED ? nullptr : p;
 }
 

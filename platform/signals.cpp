@@ -125,22 +125,14 @@ void install(int signo, const sigset_t& blocked, int extra_flags) {
 
 int fatal_number_for_signal(int signo, int si_code, uintptr_t fault_address, uintptr_t stack_pointer) {
   switch (signo) {
-    case SIGSEGV:
-      return segv_number(si_code, fault_address, stack_pointer);
-    case SIGBUS:
-      return number_for_code(kBusNumbers, si_code, 34);
-    case SIGFPE:
-      return number_for_code(kFpeNumbers, si_code, 33);
-    case SIGILL:
-      return number_for_code(kIllNumbers, si_code, 17);
-    case SIGTRAP:
-      return si_code == TRAP_TRACE ? 4 : 3;
-    case SIGABRT:
-      return kSignalAssertion;
-    case SIGINT:
-      return kSignalSilent;
-    default:
-      return kSignalUnknown;
+    case SIGSEGV: return segv_number(si_code, fault_address, stack_pointer);
+    case SIGBUS: return number_for_code(kBusNumbers, si_code, 34);
+    case SIGFPE: return number_for_code(kFpeNumbers, si_code, 33);
+    case SIGILL: return number_for_code(kIllNumbers, si_code, 17);
+    case SIGTRAP: return si_code == TRAP_TRACE ? 4 : 3;
+    case SIGABRT: return kSignalAssertion;
+    case SIGINT: return kSignalSilent;
+    default: return kSignalUnknown;
   }
 }
 

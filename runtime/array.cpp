@@ -82,7 +82,9 @@ int32_t array_find_handle(Node array, uint32_t handle) { return find_word(array,
 int32_t array_pick_int(Node array, uint32_t index) { return int32_t(pick_word(array, index)); }
 uint32_t array_pick_handle(Node array, uint32_t index) { return pick_word(array, index); }
 
-bool array_poke_handle(Node array, uint32_t index, uint32_t handle) { return poke_word(array, index, handle); }
+bool array_poke_handle(Node array, uint32_t index, uint32_t handle) {
+  return poke_word(array, index, handle);
+}
 
 int32_t array_remove_handle(Node array, uint32_t handle) {
   int32_t at = find_word(array, handle);

@@ -41,19 +41,14 @@ inline uint32_t case_map_with(const uint8_t* index, uint32_t cp) {
 // [cp] in upper case ([upper] true) or lower case; a code point without that case
 // mapping (any value, including ones past U+10FFFF) comes back unchanged.
 inline uint32_t case_map(uint32_t cp, bool upper) {
-  return case_map_with(upper ? kCaseUpperIndex : kCaseLowerIndex,
-                               cp);
+  return case_map_with(upper ? kCaseUpperIndex : kCaseLowerIndex, cp);
 }
 
 // [cp] folded to upper case: the fold of case-insensitive hashing and comparison.
-inline uint32_t case_map_upper(uint32_t cp) {
-  return case_map_with(kCaseUpperIndex, cp);
-}
+inline uint32_t case_map_upper(uint32_t cp) { return case_map_with(kCaseUpperIndex, cp); }
 
 // [cp] in lower case.
-inline uint32_t case_map_lower(uint32_t cp) {
-  return case_map_with(kCaseLowerIndex, cp);
-}
+inline uint32_t case_map_lower(uint32_t cp) { return case_map_with(kCaseLowerIndex, cp); }
 
 // Maps in place the [count] code points stored at [units] in units of [unit_size]
 // bytes (1, 2 or 4, native byte order), to upper case when [upper], else to lower.

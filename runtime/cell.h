@@ -71,8 +71,8 @@ struct Cell {
 };
 
 static_assert(sizeof(Cell) == 16, "a value cell is exactly 16 bytes");
-static_assert(offsetof(Cell, header) == 0 && offsetof(Cell, data1) == 4 &&
-              offsetof(Cell, data2) == 8 && offsetof(Cell, data3) == 12);
+static_assert(offsetof(Cell, header) == 0 && offsetof(Cell, data1) == 4 && offsetof(Cell, data2) == 8 &&
+              offsetof(Cell, data3) == 12);
 
 // Copies the four words unless source and destination are the same cell.
 inline void copy_cell(Cell* dst, const Cell* src) {

@@ -199,7 +199,9 @@ void add_sweep_callback(SweepCallback fn) {
   g_sweep_callbacks[g_sweep_callback_count++] = fn;
 }
 
-bool gc_node_marked(Node node) { return node != 0 && (g_node_table[node] & (kNodeFree | kNodeMark)) == kNodeMark; }
+bool gc_node_marked(Node node) {
+  return node != 0 && (g_node_table[node] & (kNodeFree | kNodeMark)) == kNodeMark;
+}
 
 bool gc_cell_refs_q(const Cell* cell, bool (*node_ok)(Node)) {
   MarkMode was = g_mode;
@@ -498,12 +500,8 @@ void gc_set_stress_mode(StressMode mode, uint64_t n) {
       g_stress_move = false;
       g_fail_countdown = 0;
       break;
-    case StressMode::kMove:
-      g_stress_move = true;
-      break;
-    case StressMode::kFailAllocation:
-      g_fail_countdown = n;
-      break;
+    case StressMode::kMove: g_stress_move = true; break;
+    case StressMode::kFailAllocation: g_fail_countdown = n; break;
   }
   g_stress_armed = g_stress_move || g_fail_countdown != 0;
 }
@@ -570,7 +568,8 @@ void verify_buffer(SeriesBuffer* b) {
 bool gc_verifying_q() { return g_mode == MarkMode::kVerify; }
 
 void gc_verify_fault(const char* what, uintptr_t a, uintptr_t b) {
-  if (g_faults++ < 5) std::fprintf(stderr, "gc_verify: %s (%lx, %lx)\n", what, (unsigned long)a, (unsigned long)b);
+  if (g_faults++ < 5)
+    std::fprintf(stderr, "gc_verify: %s (%lx, %lx)\n", what, (unsigned long)a, (unsigned long)b);
 }
 
 int gc_verify() {

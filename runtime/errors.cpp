@@ -63,8 +63,7 @@ void raise_error(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg
   g_raised.id = id;
   g_raised.argc = arg3 ? 3 : arg2 ? 2 : arg1 ? 1 : 0;
   const Cell* args[3] = {arg1, arg2, arg3};
-  for (int i = 0; i < 3; i++)
-    g_raised.args[i] = args[i] ? *args[i] : make_cell(kTypeNone);
+  for (int i = 0; i < 3; i++) g_raised.args[i] = args[i] ? *args[i] : make_cell(kTypeNone);
   // The nearest try frame's catch point restores its own saved stack
   // positions; an error nothing catches reaches the outermost catch point.
   throw_code(kThrowError);

@@ -45,7 +45,9 @@ constexpr uint32_t kRefreshScratchSize = 700;  // 1,024 buckets
 
 inline HashHeader* hdr(Node t) { return reinterpret_cast<HashHeader*>(series_buffer(t)->head_ptr()); }
 inline uint8_t* flags_of(const HashHeader* h) { return series_buffer(h->flags)->head_ptr(); }
-inline int32_t* keys_of(const HashHeader* h) { return reinterpret_cast<int32_t*>(series_buffer(h->keys)->head_ptr()); }
+inline int32_t* keys_of(const HashHeader* h) {
+  return reinterpret_cast<int32_t*>(series_buffer(h->keys)->head_ptr());
+}
 inline int32_t* ints_of(Node array) { return reinterpret_cast<int32_t*>(series_buffer(array)->head_ptr()); }
 inline uint32_t int_count(Node array) { return series_buffer(array)->used() / 4; }
 
@@ -130,10 +132,8 @@ uint32_t entry_hash(const HashHeader* h, int32_t key) {
       int32_t i = key >= 0 ? key : ints_of(chain_node(h, -key))[0];
       return hash_value(series_cells(h->values) + i);
     }
-    case kHashMap:
-      return hash_value(series_cells(h->values) + key);
-    case kHashSymbols:
-      return g_symbol_entry_hash(series_cells(h->values) + key);
+    case kHashMap: return hash_value(series_cells(h->values) + key);
+    case kHashSymbols: return g_symbol_entry_hash(series_cells(h->values) + key);
     default: {
       auto* rec = reinterpret_cast<const Cell*>(series_buffer(h->values)->head_ptr() + key);
       return hash_int32(hashtable_record_key(rec));
@@ -208,9 +208,7 @@ void take_bucket(Node t, const ProbeResult& r, int32_t key) {
 }
 
 // The insertion bucket for a key known to be absent (no comparisons).
-ProbeResult free_bucket(Node t, uint32_t hash) {
-  return probe(t, hash, NoMatch{});
-}
+ProbeResult free_bucket(Node t, uint32_t hash) { return probe(t, hash, NoMatch{}); }
 
 // ---------------------------------------------------------------- growth
 
@@ -309,18 +307,11 @@ void grow_if_full(Node t) {
   HashHeader* h = hdr(t);
   if (h->occupied < h->upper) return;
   switch (h->kind) {
-    case kHashMap:
-      resize_in_place(t, uint64_t(h->buckets) + 1);
-      break;
-    case kHashSymbols:
-      resize_in_place(t, growth_number(h) * 16);
-      break;
+    case kHashMap: resize_in_place(t, uint64_t(h->buckets) + 1); break;
+    case kHashSymbols: resize_in_place(t, growth_number(h) * 16); break;
     case kHashRecords:
-    case kHashOwners:
-      rebuild_records(t, growth_number(h));
-      break;
-    default:
-      break;
+    case kHashOwners: rebuild_records(t, growth_number(h)); break;
+    default: break;
   }
 }
 
@@ -632,7 +623,8 @@ uint32_t hashtable_bucket_flag(Node table, uint32_t i) {
 }
 
 Node hashtable_init(uint32_t size, Node block, HashKind kind, uint32_t record_cells) {
-  if (kind == kHashSymbols && size >= 4000) size = uint32_t(std::min<uint64_t>(uint64_t(size) * 2, UINT32_MAX));
+  if (kind == kHashSymbols && size >= 4000)
+    size = uint32_t(std::min<uint64_t>(uint64_t(size) * 2, UINT32_MAX));
   if (kTinySizes) size = 4;  // every table grows from the minimum
   uint32_t n = std::max(size, 4u);
   uint32_t buckets = creation_buckets(n);
@@ -651,7 +643,8 @@ Node hashtable_init(uint32_t size, Node block, HashKind kind, uint32_t record_ce
   h->kind = kind;
   h->buckets = buckets;
   h->upper = creation_upper(buckets);
-  if (kind == kHashRecords || kind == kHashOwners) h->record_bytes = uint32_t(sizeof(Cell)) * (1 + record_cells);
+  if (kind == kHashRecords || kind == kHashOwners)
+    h->record_bytes = uint32_t(sizeof(Cell)) * (1 + record_cells);
   NodeRoot table_root(t, NodeRoot::kTable);
   Node flags = new_flags(buckets);
   hdr(t)->flags = flags;
@@ -739,8 +732,7 @@ void hashtable_put_block(Node table, int32_t start, int32_t skip) {
         symbols_insert(table, i);
         i += skip;
         break;
-      default:
-        return;
+      default: return;
     }
   }
 }
@@ -950,7 +942,8 @@ bool hashtable_remove_key(Node table, uint32_t key) {
   uint32_t b = uint32_t(r.found);
   set_flag(flags_of(h), b, kBucketDeleted);
   h->size--;
-  clear_record(reinterpret_cast<Cell*>(series_buffer(h->values)->head_ptr() + keys_of(h)[b]), h->record_bytes);
+  clear_record(reinterpret_cast<Cell*>(series_buffer(h->values)->head_ptr() + keys_of(h)[b]),
+               h->record_bytes);
   return true;
 }
 
@@ -1000,9 +993,7 @@ void hashtable_mark(Node table, const HashMarkHooks& hooks) {
       }
       break;
     }
-    default:
-      mark(h->values);
-      break;
+    default: mark(h->values); break;
   }
 }
 

@@ -199,7 +199,9 @@ struct HashBuckets {
 };
 HashBuckets hashtable_buckets(Node table);
 // The flag of bucket [i] in a flag array.
-inline uint32_t hashtable_flag_at(const uint8_t* flags, uint32_t i) { return (flags[i >> 2] >> ((i & 3) * 2)) & 3u; }
+inline uint32_t hashtable_flag_at(const uint8_t* flags, uint32_t i) {
+  return (flags[i >> 2] >> ((i & 3) * 2)) & 3u;
+}
 
 // Walks the probe sequence of [hash], asking [match](key) about each live
 // bucket; [match] must not allocate (the arrays are read in place).

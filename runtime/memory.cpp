@@ -528,9 +528,7 @@ Node series_alloc_cells_unset(uint32_t n) {
 
 Node series_alloc_bytes(uint32_t n) { return series_alloc(n == 0 ? 16 : n, 1, 0); }
 
-Node series_alloc_units(uint32_t n, uint32_t unit) {
-  return series_alloc(n == 0 ? 16 / unit : n, unit, 0);
-}
+Node series_alloc_units(uint32_t n, uint32_t unit) { return series_alloc(n == 0 ? 16 / unit : n, unit, 0); }
 
 Node series_alloc_bytes_filled(uint32_t n, uint8_t byte) {
   Node node = series_alloc_bytes(n);

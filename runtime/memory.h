@@ -52,12 +52,13 @@ inline constexpr bool kTinySizes = true;
 inline constexpr bool kTinySizes = false;
 #endif
 
-inline constexpr uint32_t kBufferOverhead = 24;          // per-buffer bytes besides the capacity
-inline constexpr uint32_t kSeriesFrameSize = kTinySizes ? 0x10000 : 0x100000;  // first series frame: 1 MB (tiny: 64 KB)
-inline constexpr uint32_t kSeriesFrameMax = 0x200000;    // largest frame; big-buffer threshold
-inline constexpr uint32_t kFrameRefillMin = 0xCCCC;      // below this, a new frame beats refilling
+inline constexpr uint32_t kBufferOverhead = 24;  // per-buffer bytes besides the capacity
+inline constexpr uint32_t kSeriesFrameSize =
+    kTinySizes ? 0x10000 : 0x100000;                   // first series frame: 1 MB (tiny: 64 KB)
+inline constexpr uint32_t kSeriesFrameMax = 0x200000;  // largest frame; big-buffer threshold
+inline constexpr uint32_t kFrameRefillMin = 0xCCCC;    // below this, a new frame beats refilling
 inline constexpr uint32_t kNodeFrameSize = kTinySizes ? 64 : 10000;  // nodes per node frame
-inline constexpr uint32_t kMaxCapacity = 0x7FFFFF00u;    // largest data area a buffer may have
+inline constexpr uint32_t kMaxCapacity = 0x7FFFFF00u;                // largest data area a buffer may have
 // Free frame space kept for reuse however little is live (see MemoryState);
 // 0 in a tiny build, where the live bytes alone set it, so tests collect often.
 inline constexpr size_t kFrameReserveMin = kTinySizes ? 0 : 4 * size_t(kSeriesFrameMax);
@@ -116,8 +117,12 @@ inline constexpr NodeEntry kNodeMark = 2;
 // The entry of a free node that links to the free handle [next] (0 ends the list).
 inline NodeEntry node_free_entry(uint32_t next) { return (NodeEntry(next) << 1) | kNodeFree; }
 // The buffer of a live series node. Short-lived: see the header comment.
-inline SeriesBuffer* series_buffer(Node n) { return reinterpret_cast<SeriesBuffer*>(g_node_table[n] & ~kNodeMark); }
-inline bool node_in_use(Node n) { return n != 0 && (g_node_table[n] & kNodeFree) == 0 && g_node_table[n] != 0; }
+inline SeriesBuffer* series_buffer(Node n) {
+  return reinterpret_cast<SeriesBuffer*>(g_node_table[n] & ~kNodeMark);
+}
+inline bool node_in_use(Node n) {
+  return n != 0 && (g_node_table[n] & kNodeFree) == 0 && g_node_table[n] != 0;
+}
 // Short-lived. The cell at the head of the buffer of cells [n]: its first cell.
 inline Cell* series_cells(Node n) { return series_buffer(n)->head_cell(); }
 // Units from the head to the tail of [n] (SeriesBuffer::length).
@@ -259,10 +264,10 @@ SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t head_of
 Node series_alloc(uint32_t count, uint32_t unit, int32_t head_offset);
 // MAY ALLOCATE. A permanent buffer outside the collected frames (platform heap).
 Node series_alloc_fixed(uint32_t count, uint32_t unit, int32_t head_offset);
-Node series_alloc_cells(uint32_t n);        // MAY ALLOCATE
-Node series_alloc_cells_unset(uint32_t n);  // MAY ALLOCATE; every cell of the capacity unset!
-Node series_alloc_bytes(uint32_t n);        // MAY ALLOCATE; 0 gives 16 bytes
-Node series_alloc_units(uint32_t n, uint32_t unit);  // MAY ALLOCATE; 0 gives 16 bytes' worth
+Node series_alloc_cells(uint32_t n);                       // MAY ALLOCATE
+Node series_alloc_cells_unset(uint32_t n);                 // MAY ALLOCATE; every cell of the capacity unset!
+Node series_alloc_bytes(uint32_t n);                       // MAY ALLOCATE; 0 gives 16 bytes
+Node series_alloc_units(uint32_t n, uint32_t unit);        // MAY ALLOCATE; 0 gives 16 bytes' worth
 Node series_alloc_bytes_filled(uint32_t n, uint8_t byte);  // MAY ALLOCATE
 void series_set_flags(Node node, uint32_t bits);
 // The nodes of every fixed buffer (root block, stacks, other permanent blocks).

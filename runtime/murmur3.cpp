@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-
 namespace kiv {
 
 namespace {
@@ -38,22 +37,18 @@ uint32_t murmur(const void* data, size_t length, uint32_t seed) {
   uint32_t k = 0;
   auto byte = [&](size_t i) -> uint32_t { return kLower ? lower1(tail[i]) : tail[i]; };
   switch (length & 3) {
-    case 3:
-      k ^= byte(2) << 16;
-      [[fallthrough]];
-    case 2:
-      k ^= byte(1) << 8;
-      [[fallthrough]];
-    case 1:
-      k ^= byte(0);
-      h ^= murmur3_scramble(k);
+    case 3: k ^= byte(2) << 16; [[fallthrough]];
+    case 2: k ^= byte(1) << 8; [[fallthrough]];
+    case 1: k ^= byte(0); h ^= murmur3_scramble(k);
   }
   return murmur3_finish(h, uint32_t(length));
 }
 
 }  // namespace
 
-uint32_t murmur3_x86_32(const void* data, size_t length, uint32_t seed) { return murmur<false>(data, length, seed); }
+uint32_t murmur3_x86_32(const void* data, size_t length, uint32_t seed) {
+  return murmur<false>(data, length, seed);
+}
 
 uint32_t murmur3_x86_32_lower(const void* data, size_t length, uint32_t seed) {
   return murmur<true>(data, length, seed);

@@ -33,6 +33,7 @@ Node owner_table();
 
 // The words sent to an owner. Each action's word is followed by its past-tense
 // word (the spellings "put-ed" and "swaped" are the words' own).
+// clang-format off
 #define KIV_OWNER_WORDS(X)                                                                              \
   X(Clear, "clear") X(Cleared, "cleared") X(Poke, "poke") X(Poked, "poked") X(Remove, "remove")        \
   X(Removed, "removed") X(Random, "random") X(Randomized, "randomized") X(Reverse, "reverse")           \
@@ -41,6 +42,7 @@ Node owner_table();
   X(Trimmed, "trimmed") X(Change, "change") X(Changed, "changed") X(Append, "append")                  \
   X(Appended, "appended") X(Insert, "insert") X(Inserted, "inserted") X(Put, "put") X(PutEd, "put-ed") \
   X(SetPath, "set-path") X(Uppercase, "uppercase") X(Lowercase, "lowercase")
+// clang-format on
 
 enum OwnerWord : uint8_t {
 #define KIV_OWNER_WORD_ENUM(ident, text) kOwner##ident,
@@ -80,7 +82,8 @@ inline void owner_notify_after(const Cell* series, OwnerWord action, int32_t ind
 // change goes untold. MAY RUN KIV CODE (both notifications).
 class SeriesChange {
  public:
-  SeriesChange(const Cell* series, OwnerWord action, int32_t index, int32_t count, const Cell* value = nullptr)
+  SeriesChange(const Cell* series, OwnerWord action, int32_t index, int32_t count,
+               const Cell* value = nullptr)
       : series_(series), action_(action), errors_(std::uncaught_exceptions()) {
     owner_notify_before(series, action, index, count, value);
   }

@@ -26,9 +26,7 @@ void regenerate() {
 
 }  // namespace
 
-void random_init() {
-  random_seed(kDefaultRandomSeed);
-}
+void random_init() { random_seed(kDefaultRandomSeed); }
 
 void random_seed(uint32_t seed) {
   g_state[0] = int32_t(seed);

@@ -48,7 +48,8 @@ uint32_t register_resource(Node node, uint32_t class_id) {
     // Double the table: the new half follows the head on the free list.
     uint32_t old = g_capacity;
     g_capacity *= 2;
-    g_instances = static_cast<ResourceInstance*>(heap_realloc(g_instances, sizeof(ResourceInstance) * g_capacity));
+    g_instances =
+        static_cast<ResourceInstance*>(heap_realloc(g_instances, sizeof(ResourceInstance) * g_capacity));
     chain_free(old, g_capacity);
     g_instances[g_free_head].next = int32_t(old);
   }

@@ -97,17 +97,16 @@ void with_records(size_t width, F&& f) {
   }
 }
 
-constexpr size_t kInsertionMax = 7;  // sort_quick sorts this many records or fewer by insertion
-constexpr size_t kSampleStep = 97;   // sort_adaptive samples every 97th pair after the leading run
+constexpr size_t kInsertionMax = 7;            // sort_quick sorts this many records or fewer by insertion
+constexpr size_t kSampleStep = 97;             // sort_adaptive samples every 97th pair after the leading run
 constexpr size_t kNearlyOrderedDivisor = 512;  // nearly ordered when |net| > n / 512
-constexpr size_t kPivotNintherMin =
-    511;                               // above this many records the pivot is a median of medians
-constexpr size_t kRepairStep = 10;     // the repair pass checks its budget every 10 records
-constexpr size_t kRepairStretch = 4;   // a record that belongs 4 or more places back is set aside
-constexpr size_t kMinRun = 32;         // sort_merge extends shorter natural runs by insertion
-constexpr size_t kGallop = 7;          // a merge searches for the end of a streak of this many wins
-constexpr size_t kStackBuffer = 4096;  // bytes of C++ stack sort_quick merges and rotates through
-constexpr size_t kMaxPendingRuns = 128;  // merge stack (run powers are below 64, so depth < 65)
+constexpr size_t kPivotNintherMin = 511;       // above this many records the pivot is a median of medians
+constexpr size_t kRepairStep = 10;             // the repair pass checks its budget every 10 records
+constexpr size_t kRepairStretch = 4;           // a record that belongs 4 or more places back is set aside
+constexpr size_t kMinRun = 32;                 // sort_merge extends shorter natural runs by insertion
+constexpr size_t kGallop = 7;                  // a merge searches for the end of a streak of this many wins
+constexpr size_t kStackBuffer = 4096;          // bytes of C++ stack sort_quick merges and rotates through
+constexpr size_t kMaxPendingRuns = 128;        // merge stack (run powers are below 64, so depth < 65)
 
 struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
@@ -415,8 +414,7 @@ class Sorter {
         num_r += cmp(at(last), pivot, context, flags) < 0;  // below: belongs on the left
       }
       size_t num = std::min(num_l, num_r);
-      for (size_t k = 0; k < num; k++)
-        swap(base_l + offsets_l[start_l + k], base_r - offsets_r[start_r + k]);
+      for (size_t k = 0; k < num; k++) swap(base_l + offsets_l[start_l + k], base_r - offsets_r[start_r + k]);
       num_l -= num;
       num_r -= num;
       start_l += num;
@@ -573,15 +571,15 @@ class Sorter {
       if (wins_l) {
         // Left records that do not go after the right one.
         size_t n = size_t(left_end - left) / w;
-        count = first_true_gallop(
-            0, n, [&](size_t x) { return cmp(left + x * w, right, context, flags) > 0; });
+        count =
+            first_true_gallop(0, n, [&](size_t x) { return cmp(left + x * w, right, context, flags) > 0; });
         std::memcpy(out, left, count * w);
         left += count * w;
       } else {
         // Right records that go before the left one.
         size_t n = size_t(right_end - right) / w;
-        count = first_true_gallop(
-            0, n, [&](size_t x) { return cmp(left, right + x * w, context, flags) <= 0; });
+        count =
+            first_true_gallop(0, n, [&](size_t x) { return cmp(left, right + x * w, context, flags) <= 0; });
         std::memmove(out, right, count * w);
         right += count * w;
       }
@@ -625,9 +623,8 @@ class Sorter {
         // Left records that go after the right one.
         size_t n = size_t(left - left_begin) / w;
         const char* key = right - w;
-        count = n - first_true_gallop_back(0, n, [&](size_t x) {
-                  return cmp(left_begin + x * w, key, context, flags) > 0;
-                });
+        count = n - first_true_gallop_back(
+                        0, n, [&](size_t x) { return cmp(left_begin + x * w, key, context, flags) > 0; });
         left -= count * w;
         std::memmove(out - count * w, left, count * w);
       } else {
@@ -655,8 +652,7 @@ class Sorter {
     lo = first_true_gallop(lo, mid, [&](size_t k) { return compare_ptr(at(k), first_right) > 0; });
     if (lo == mid) return;
     const char* last_left = at(mid - 1);
-    hi = first_true_gallop_back(mid, hi,
-                                [&](size_t k) { return compare_ptr(last_left, at(k)) <= 0; });
+    hi = first_true_gallop_back(mid, hi, [&](size_t k) { return compare_ptr(last_left, at(k)) <= 0; });
     if (mid == hi) return;
     if (mid - lo <= hi - mid)
       merge_low(lo, mid, hi, buf);
@@ -836,8 +832,7 @@ void sort_by_index(const SortArray& array, intptr_t context, uint32_t flags, Sor
   }
 
   IndexedSort state{&array, cmp, context};
-  Sorter<FixedRecords<4>> sorter({}, order, reinterpret_cast<intptr_t>(&state), flags,
-                                 compare_indexed);
+  Sorter<FixedRecords<4>> sorter({}, order, reinterpret_cast<intptr_t>(&state), flags, compare_indexed);
   if (stable)
     sorter.merge_sort(n);
   else
@@ -875,38 +870,33 @@ void sort_by_index(const SortArray& array, intptr_t context, uint32_t flags, Sor
 
 }  // namespace
 
-void sort_adaptive(void* base, size_t n, size_t width, intptr_t context, uint32_t flags,
-                   SortComparator cmp) {
+void sort_adaptive(void* base, size_t n, size_t width, intptr_t context, uint32_t flags, SortComparator cmp) {
   if (n < 2 || width == 0) return;
   with_records(width, [&](auto rec) {
     Sorter<decltype(rec)>(rec, static_cast<char*>(base), context, flags, cmp).adaptive(n);
   });
 }
 
-void sort_merge(void* base, size_t n, size_t width, intptr_t context, uint32_t flags,
-                SortComparator cmp) {
+void sort_merge(void* base, size_t n, size_t width, intptr_t context, uint32_t flags, SortComparator cmp) {
   if (n < 2 || width == 0) return;
   with_records(width, [&](auto rec) {
     Sorter<decltype(rec)>(rec, static_cast<char*>(base), context, flags, cmp).merge_sort(n);
   });
 }
 
-void sort_quick(void* base, size_t presorted, size_t n, size_t width, intptr_t context,
-                uint32_t flags, SortComparator cmp) {
+void sort_quick(void* base, size_t presorted, size_t n, size_t width, intptr_t context, uint32_t flags,
+                SortComparator cmp) {
   if (n < 2 || width == 0) return;
   with_records(width, [&](auto rec) {
-    Sorter<decltype(rec)>(rec, static_cast<char*>(base), context, flags, cmp)
-        .quick_hinted(presorted, n);
+    Sorter<decltype(rec)>(rec, static_cast<char*>(base), context, flags, cmp).quick_hinted(presorted, n);
   });
 }
 
-void sort_adaptive_movable(const SortArray& array, intptr_t context, uint32_t flags,
-                           SortComparator cmp) {
+void sort_adaptive_movable(const SortArray& array, intptr_t context, uint32_t flags, SortComparator cmp) {
   sort_by_index(array, context, flags, cmp, false);
 }
 
-void sort_merge_movable(const SortArray& array, intptr_t context, uint32_t flags,
-                        SortComparator cmp) {
+void sort_merge_movable(const SortArray& array, intptr_t context, uint32_t flags, SortComparator cmp) {
   sort_by_index(array, context, flags, cmp, true);
 }
 

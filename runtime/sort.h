@@ -38,8 +38,7 @@ using SortComparator = int (*)(const void* a, const void* b, intptr_t context, u
 // nothing. Ordered or nearly ordered input (either direction) is recognised from
 // its leading run and a sample of every 97th pair and repaired by run reversal and
 // merging; the rest goes to sort_quick.
-void sort_adaptive(void* base, size_t n, size_t width, intptr_t context, uint32_t flags,
-                   SortComparator cmp);
+void sort_adaptive(void* base, size_t n, size_t width, intptr_t context, uint32_t flags, SortComparator cmp);
 
 // Stable sort: records that compare at most 0 keep their input order. Natural runs
 // (strictly descending ones reversed) merged through a heap buffer of
@@ -47,8 +46,7 @@ void sort_adaptive(void* base, size_t n, size_t width, intptr_t context, uint32_
 // takes n - 1 comparisons.
 // Raises script too-long when that size exceeds 32 bits, internal no-memory when
 // malloc refuses it.
-void sort_merge(void* base, size_t n, size_t width, intptr_t context, uint32_t flags,
-                SortComparator cmp);
+void sort_merge(void* base, size_t n, size_t width, intptr_t context, uint32_t flags, SortComparator cmp);
 
 // In-place unstable sort, told that the first [presorted] records are already in
 // order (0 or 1 when nothing is known; the hint is trusted). Quicksort with
@@ -57,8 +55,8 @@ void sort_merge(void* base, size_t n, size_t width, intptr_t context, uint32_t f
 // limit; with a hint of 2 or more the unsorted tail is sorted and then merged in
 // place with the ordered front. Allocates nothing (merges through a 4 KB stack
 // buffer and rotations).
-void sort_quick(void* base, size_t presorted, size_t n, size_t width, intptr_t context,
-                uint32_t flags, SortComparator cmp);
+void sort_quick(void* base, size_t presorted, size_t n, size_t width, intptr_t context, uint32_t flags,
+                SortComparator cmp);
 
 // Movable arrays: records in a buffer that the comparator may move or shrink
 // (comparators that run Kiv code can allocate, and allocation can move every
@@ -95,11 +93,9 @@ struct SortArray {
 };
 
 // sort_adaptive over a movable array. MAY RUN KIV CODE (through [cmp]).
-void sort_adaptive_movable(const SortArray& array, intptr_t context, uint32_t flags,
-                           SortComparator cmp);
+void sort_adaptive_movable(const SortArray& array, intptr_t context, uint32_t flags, SortComparator cmp);
 
 // sort_merge over a movable array. MAY RUN KIV CODE (through [cmp]).
-void sort_merge_movable(const SortArray& array, intptr_t context, uint32_t flags,
-                        SortComparator cmp);
+void sort_merge_movable(const SortArray& array, intptr_t context, uint32_t flags, SortComparator cmp);
 
 }  // namespace kiv

@@ -116,8 +116,8 @@ void stack_init() {
 // ---------------------------------------------------------------- data stack
 
 void stack_overflow() {
-  g_stack.top = g_stack.top - kOverflowHeadroom > g_stack.bottom ? g_stack.top - kOverflowHeadroom
-                                                                  : g_stack.bottom;
+  g_stack.top =
+      g_stack.top - kOverflowHeadroom > g_stack.bottom ? g_stack.top - kOverflowHeadroom : g_stack.bottom;
   if (g_stack.arguments > g_stack.top) g_stack.arguments = g_stack.top;
   cycle_stack_reset();
   raise_error(kErrInternalStackOverflow);

@@ -49,11 +49,11 @@ struct FrameName {
 };
 
 struct CallFrame {
-  uint32_t header;         // symbol id << 8 | kind << 24 | flags
-  uint32_t prev_args;      // the caller's arguments base, as a data-stack index
-  uint32_t word_context;   // context node of the naming word (a block for `self`)
-  uint32_t fn_context;     // context node of the called function, or 0
-  uint32_t saved_values;   // that context's values reference before the call, or 0
+  uint32_t header;        // symbol id << 8 | kind << 24 | flags
+  uint32_t prev_args;     // the caller's arguments base, as a data-stack index
+  uint32_t word_context;  // context node of the naming word (a block for `self`)
+  uint32_t fn_context;    // context node of the called function, or 0
+  uint32_t saved_values;  // that context's values reference before the call, or 0
 
   FrameKind kind() const { return FrameKind((header >> 24) & 0xF); }
   uint32_t symbol() const { return (header >> 8) & 0xFFFF; }
@@ -63,9 +63,9 @@ static_assert(sizeof(CallFrame) == 20);
 
 // How frames read and write the values reference of a function's context.
 struct FrameContextOps {
-  uint32_t (*values)(Node context);                    // the current values reference
-  void (*set_values)(Node context, uint32_t values);   // replaces it
-  bool (*heap_values_q)(Node context);                 // values in a block (a node), not on this stack
+  uint32_t (*values)(Node context);                   // the current values reference
+  void (*set_values)(Node context, uint32_t values);  // replaces it
+  bool (*heap_values_q)(Node context);                // values in a block (a node), not on this stack
 };
 // Installed by context! at registration.
 void stack_set_context_ops(const FrameContextOps& ops);

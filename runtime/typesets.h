@@ -51,7 +51,7 @@ static_assert(kMaxTypeId < 64, "a Typeset holds every type id");
 constexpr Typeset typeset_listed_in(uint32_t family) {
   uint64_t bits = 0;
 #define DEF(id, ident, lower, name, parent, families) \
-  if ((families) & family) bits |= uint64_t(1) << id;
+  if ((families)&family) bits |= uint64_t(1) << id;
 #include "runtime/types.def"
 #undef DEF
   return Typeset(bits);

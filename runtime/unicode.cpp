@@ -10,14 +10,13 @@
 #include <bit>
 #include <cstring>
 
+#include "runtime/errors.h"
 #include "runtime/gc_root.h"
 #include "runtime/typesets.h"
-#include "runtime/errors.h"
 
 namespace kiv {
 
 static_assert(std::endian::native == std::endian::little, "text units are stored little-endian");
-
 
 // clang-format off
 const uint8_t kUtf8DecodeTable[364] = {
@@ -56,7 +55,6 @@ const uint8_t* utf8_fast_decode_char(const uint8_t* p, const uint8_t* end, int32
   *cp = state == 0 ? int32_t(code) : -1;
   return p;
 }
-
 
 int32_t utf8_count_chars(const uint8_t* start, const uint8_t* end) {
   int32_t n = 0;
@@ -244,7 +242,8 @@ uint32_t to_utf8_bounded(const Cell* str, uint8_t* dst, uint32_t room, int32_t n
   const uint8_t* src = series_buffer(str->node())->head_ptr() + r.offset;
   uint32_t written = 0;
   for (uint32_t i = 0; i < r.count && written < room; i++)
-    written += uint32_t(utf8_encode_bounded(unit_get(src + i * r.unit, r.unit), dst + written, room - written));
+    written +=
+        uint32_t(utf8_encode_bounded(unit_get(src + i * r.unit, r.unit), dst + written, room - written));
   if (nul) dst[written] = 0;
   return written;
 }
@@ -381,9 +380,12 @@ void widen_copy_as(uint8_t* dst, const uint8_t* src, uint32_t n) {
 
 // Copies [n] units of width [from] at [src] to [dst] as units of the wider [to].
 void widen_copy(uint8_t* dst, uint32_t to, const uint8_t* src, uint32_t from, uint32_t n) {
-  if (from == 1 && to == 2) widen_copy_as<uint8_t, uint16_t>(dst, src, n);
-  else if (from == 1) widen_copy_as<uint8_t, uint32_t>(dst, src, n);
-  else widen_copy_as<uint16_t, uint32_t>(dst, src, n);
+  if (from == 1 && to == 2)
+    widen_copy_as<uint8_t, uint16_t>(dst, src, n);
+  else if (from == 1)
+    widen_copy_as<uint8_t, uint32_t>(dst, src, n);
+  else
+    widen_copy_as<uint16_t, uint32_t>(dst, src, n);
 }
 
 }  // namespace
@@ -426,13 +428,11 @@ Node load_utf8(ByteSource src, uint32_t length, Node target, uint32_t* remaining
     });
     b->tail = b->head + w * unit;
     switch (stop) {
-      case Stop::kEnd:
-        return node;
+      case Stop::kEnd: return node;
       case Stop::kCutOff:
         if (remaining) *remaining = length - pos;
         return node;
-      case Stop::kInvalid:
-        raise_invalid_utf8(s + pos, length - pos);
+      case Stop::kInvalid: raise_invalid_utf8(s + pos, length - pos);
       case Stop::kWiden: {
         uint32_t wide = unit_for_code_point(pending);
         if (own) {
@@ -469,7 +469,9 @@ Node load_utf8_new(ByteSource src, uint32_t length) { return load_utf8(src, leng
 
 namespace {
 
-inline uint32_t utf16_unit_at(const uint8_t* s, uint32_t i) { return uint32_t(s[2 * i]) | uint32_t(s[2 * i + 1]) << 8; }
+inline uint32_t utf16_unit_at(const uint8_t* s, uint32_t i) {
+  return uint32_t(s[2 * i]) | uint32_t(s[2 * i + 1]) << 8;
+}
 
 }  // namespace
 
@@ -641,9 +643,12 @@ SeriesBuffer* widen_series(Node node, uint32_t unit, uint32_t extra_units) {
   if (size > kMaxCapacity) raise_error(kErrInternalNoMemory);
   if (uint64_t(b->head) + size > b->capacity) b = series_expand(node, int64_t(size));
   uint8_t* base = b->head_ptr();
-  if (old == 1 && unit == 2) widen_units<uint8_t, uint16_t>(base, n);
-  else if (old == 1) widen_units<uint8_t, uint32_t>(base, n);
-  else widen_units<uint16_t, uint32_t>(base, n);
+  if (old == 1 && unit == 2)
+    widen_units<uint8_t, uint16_t>(base, n);
+  else if (old == 1)
+    widen_units<uint8_t, uint32_t>(base, n);
+  else
+    widen_units<uint16_t, uint32_t>(base, n);
   b->tail = b->head + n * unit;
   b->flags = (b->flags & ~kSeriesUnitMask) | unit;
   return b;

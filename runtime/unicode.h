@@ -47,8 +47,16 @@ inline uint32_t unit_get(const uint8_t* p, uint32_t unit) {
 inline void unit_put(uint8_t* p, uint32_t unit, uint32_t cp) {
   switch (unit) {
     case 1: p[0] = uint8_t(cp); return;
-    case 2: p[0] = uint8_t(cp); p[1] = uint8_t(cp >> 8); return;
-    case 4: p[0] = uint8_t(cp); p[1] = uint8_t(cp >> 8); p[2] = uint8_t(cp >> 16); p[3] = uint8_t(cp >> 24); return;
+    case 2:
+      p[0] = uint8_t(cp);
+      p[1] = uint8_t(cp >> 8);
+      return;
+    case 4:
+      p[0] = uint8_t(cp);
+      p[1] = uint8_t(cp >> 8);
+      p[2] = uint8_t(cp >> 16);
+      p[3] = uint8_t(cp >> 24);
+      return;
     default: fatal_no_switch();
   }
 }

@@ -7,8 +7,8 @@
 
 #include <vector>
 
-#include "runtime/stack.h"
 #include "runtime/collector.h"
+#include "runtime/stack.h"
 
 namespace kiv {
 namespace {

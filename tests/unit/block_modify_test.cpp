@@ -114,7 +114,8 @@ Cell* blk(const char* text, int32_t head = 0) {
 // Makes the block [b] a hash! with its own index.
 void make_hash(Cell* b) {
   b->set_type(kTypeHash);
-  block_set_hash_index(b, hashtable_init(uint32_t(std::max(block_total_length(b), 1)), b->node(), kHashBlock));
+  block_set_hash_index(b,
+                       hashtable_init(uint32_t(std::max(block_total_length(b), 1)), b->node(), kHashBlock));
 }
 
 Cell* hsh(const char* text, int32_t head = 0) {
@@ -152,9 +153,7 @@ void expect_index_in_step(const Cell* h) {
 
 class BlockModifyTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    test::register_test_row(kTypeHash, kTypeBlock, g_action_table[kTypeBlock]);
-  }
+  void SetUp() override { test::register_test_row(kTypeHash, kTypeBlock, g_action_table[kTypeBlock]); }
   void TearDown() override { EXPECT_EQ(cycle_stack_depth(), 0u); }
 
  private:

@@ -3,7 +3,6 @@
 // entry points. The fixture checks that every test leaves the cycle stack
 // empty.
 #include "datatypes/block.h"
-#include "datatypes/float.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "datatypes/datatype.h"
+#include "datatypes/float.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
@@ -82,19 +82,21 @@ TEST_F(BlockTest, MoldTable) {
       {"plain", *block_of({integer_cell(1), integer_cell(2)}), false, false, -1, "[1 2]"},
       {"only", *block_of({integer_cell(1), integer_cell(2)}), true, false, -1, "1 2"},
       {"empty", *block_of({}), false, false, -1, "[]"},
-      {"nested", *block_of({integer_cell(1), *block_of({integer_cell(2), integer_cell(3)}), text_cell("a")}), false,
-       false, -1, R"([1 [2 3] "a"])"},
-      {"words", *block_of({word("a", kTypeSetWord), word("b", kTypeLitWord), word("c", kTypeGetWord)}), false, false,
-       -1, "[a: 'b :c]"},
+      {"nested", *block_of({integer_cell(1), *block_of({integer_cell(2), integer_cell(3)}), text_cell("a")}),
+       false, false, -1, R"([1 [2 3] "a"])"},
+      {"words", *block_of({word("a", kTypeSetWord), word("b", kTypeLitWord), word("c", kTypeGetWord)}), false,
+       false, -1, "[a: 'b :c]"},
       {"second marked", *block_of({a, nl(b)}), false, false, -1, "[a\nb]"},
       {"first marked", *block_of({nl(a), b}), false, false, -1, "[\n    a b\n]"},
       {"all marked", *block_of({nl(a), nl(b)}), false, false, -1, "[\n    a\n    b\n]"},
-      {"nested marked", *block_of({nl(*block_of({nl(x)}))}), false, false, -1, "[\n    [\n        x\n    ]\n]"},
-      {"inner marked only", *block_of({a, *block_of({nl(x), nl(x)})}), false, false, -1, "[a [\n    x\n    x\n]]"},
+      {"nested marked", *block_of({nl(*block_of({nl(x)}))}), false, false, -1,
+       "[\n    [\n        x\n    ]\n]"},
+      {"inner marked only", *block_of({a, *block_of({nl(x), nl(x)})}), false, false, -1,
+       "[a [\n    x\n    x\n]]"},
       {"flat ignores markers", *block_of({nl(a), nl(*block_of({nl(x)}))}), false, true, -1, "[a [x]]"},
       {"only with markers", *block_of({nl(a), nl(b)}), true, false, -1, "a\nb"},
-      {"paren inside", *block_of({*block_of({integer_cell(1), word("+"), integer_cell(2)}, kTypeParen)}), false, false,
-       -1, "[(1 + 2)]"},
+      {"paren inside", *block_of({*block_of({integer_cell(1), word("+"), integer_cell(2)}, kTypeParen)}),
+       false, false, -1, "[(1 + 2)]"},
       {"part cuts", *block_of({integer_cell(1), integer_cell(2), integer_cell(3)}), false, false, 4, "[1 2"},
       {"part zero", *block_of({integer_cell(1)}), false, false, 0, ""},
       {"part past end", *block_of({integer_cell(1)}), false, false, 10, "[1]"},
@@ -115,8 +117,8 @@ TEST_F(BlockTest, FormTable) {
     int32_t part;
     const char* expected;
   } cases[] = {
-      {"nested", *block_of({integer_cell(1), *block_of({integer_cell(2), integer_cell(3)}), text_cell("a")}), -1,
-       "1 2 3 a"},
+      {"nested", *block_of({integer_cell(1), *block_of({integer_cell(2), integer_cell(3)}), text_cell("a")}),
+       -1, "1 2 3 a"},
       {"empty", *block_of({}), -1, ""},
       {"no space after line feed", *block_of({text_cell("a\n"), word("b"), text_cell("c\t"), word("d")}), -1,
        "a\nb c\td"},
@@ -195,7 +197,8 @@ TEST_F(BlockTest, CompareTable) {
       {"equal", *one_two, *block_of({integer_cell(1), integer_cell(2)}), kCmpEqual, true},
       {"differ", *one_two, *block_of({integer_cell(1), integer_cell(3)}), kCmpEqual, false},
       {"not-equal", *one_two, *block_of({integer_cell(1), integer_cell(3)}), kCmpNotEqual, true},
-      {"lengths differ", *one_two, *block_of({integer_cell(1), integer_cell(2), integer_cell(3)}), kCmpEqual, false},
+      {"lengths differ", *one_two, *block_of({integer_cell(1), integer_cell(2), integer_cell(3)}), kCmpEqual,
+       false},
       {"lesser by element", *one_two, *block_of({integer_cell(1), integer_cell(3)}), kCmpLesser, true},
       {"greater by element", *one_two, *block_of({integer_cell(1), integer_cell(3)}), kCmpGreater, false},
       {"string before integer", *block_of({integer_cell(1), text_cell("a")}), *one_two, kCmpLesser, true},
@@ -203,17 +206,21 @@ TEST_F(BlockTest, CompareTable) {
       {"shorter is lesser", *block_of({integer_cell(1)}), *one_two, kCmpLesser, true},
       {"longer is greater", *one_two, *block_of({integer_cell(1)}), kCmpGreaterOrEqual, true},
       {"empty equals empty", *block_of({}), *block_of({}), kCmpEqual, true},
-      {"from the heads", at_head(block_of({integer_cell(0), integer_cell(1), integer_cell(2)}), 1), *one_two, kCmpEqual,
-       true},
+      {"from the heads", at_head(block_of({integer_cell(0), integer_cell(1), integer_cell(2)}), 1), *one_two,
+       kCmpEqual, true},
       {"words ignore case", *block_of({word("abc")}), *block_of({word("ABC")}), kCmpEqual, true},
       {"strict words keep case", *block_of({word("abc")}), *block_of({word("ABC")}), kCmpStrictEqual, false},
-      {"word kinds are comparable", *block_of({word("a")}), *block_of({word("a", kTypeSetWord)}), kCmpEqual, true},
+      {"word kinds are comparable", *block_of({word("a")}), *block_of({word("a", kTypeSetWord)}), kCmpEqual,
+       true},
       {"texts ignore case", *block_of({text_cell("Ab")}), *block_of({text_cell("aB")}), kCmpEqual, true},
-      {"nested", *block_of({*block_of({integer_cell(1)})}), *block_of({*block_of({integer_cell(1)})}), kCmpEqual, true},
-      {"same needs the same series", *one_two, *block_of({integer_cell(1), integer_cell(2)}), kCmpSame, false},
+      {"nested", *block_of({*block_of({integer_cell(1)})}), *block_of({*block_of({integer_cell(1)})}),
+       kCmpEqual, true},
+      {"same needs the same series", *one_two, *block_of({integer_cell(1), integer_cell(2)}), kCmpSame,
+       false},
       {"same series same head", *one_two, *one_two, kCmpSame, true},
       {"same series other head", *one_two, at_head(one_two, 1), kCmpSame, false},
-      {"block is not paren", *one_two, *block_of({integer_cell(1), integer_cell(2)}, kTypeParen), kCmpEqual, false},
+      {"block is not paren", *one_two, *block_of({integer_cell(1), integer_cell(2)}, kTypeParen), kCmpEqual,
+       false},
       {"path and lit-path: word-equal", *block_of({word("a"), word("b")}, kTypePath),
        *block_of({word("a"), word("b")}, kTypeLitPath), kCmpWordEqual, true},
       {"path and lit-path: equal", *block_of({word("a"), word("b")}, kTypePath),
@@ -318,7 +325,8 @@ TEST_F(BlockTest, MakeAndToErrors) {
 // ---------------------------------------------------------------- path access
 
 TEST_F(BlockTest, PathGet) {
-  Cell* b = block_of({word("a"), integer_cell(1), word("B", kTypeSetWord), integer_cell(2), text_cell("k"), word("v")});
+  Cell* b = block_of(
+      {word("a"), integer_cell(1), word("B", kTypeSetWord), integer_cell(2), text_cell("k"), word("v")});
   struct Case {
     const char* name;
     Cell parent, element;

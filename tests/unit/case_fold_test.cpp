@@ -64,28 +64,28 @@ TEST(CaseFold, SingleCodePointMappings) {
   };
   const Case cases[] = {
       // Upper case with several code points: the first one.
-      {0x00DF, true, 'S'},        // sharp s
-      {0x0149, true, 0x02BC},     // n preceded by apostrophe
-      {0xFB00, true, 'F'},        // ff ligature
-      {0x1F80, true, 0x1F08},     // alpha with psili and ypogegrammeni
-      {0x1FB3, true, 0x0391},     // alpha with ypogegrammeni
-      {0x01F0, true, 'J'},        // j with caron
-      {0x0390, true, 0x0399},     // iota with dialytika and tonos
+      {0x00DF, true, 'S'},     // sharp s
+      {0x0149, true, 0x02BC},  // n preceded by apostrophe
+      {0xFB00, true, 'F'},     // ff ligature
+      {0x1F80, true, 0x1F08},  // alpha with psili and ypogegrammeni
+      {0x1FB3, true, 0x0391},  // alpha with ypogegrammeni
+      {0x01F0, true, 'J'},     // j with caron
+      {0x0390, true, 0x0399},  // iota with dialytika and tonos
       // Title case maps both ways; title case letters are not their own upper case.
       {0x01C5, true, 0x01C4},
       {0x01C5, false, 0x01C6},
       {0x01C6, true, 0x01C4},
       {0x01C4, false, 0x01C6},
       // Lower case of letters with no lower-case partner of their own.
-      {0x1E9E, false, 0x00DF},    // capital sharp s
-      {0x0130, false, 'i'},       // I with dot above
-      {0x212A, false, 'k'},       // Kelvin sign
-      {0x2126, false, 0x03C9},    // Ohm sign
+      {0x1E9E, false, 0x00DF},  // capital sharp s
+      {0x0130, false, 'i'},     // I with dot above
+      {0x212A, false, 'k'},     // Kelvin sign
+      {0x2126, false, 0x03C9},  // Ohm sign
       // Many-to-one upper case.
-      {0x0131, true, 'I'},        // dotless i
-      {0x017F, true, 'S'},        // long s
-      {0x03C2, true, 0x03A3},     // final sigma
-      {0x0345, true, 0x0399},     // combining ypogegrammeni
+      {0x0131, true, 'I'},     // dotless i
+      {0x017F, true, 'S'},     // long s
+      {0x03C2, true, 0x03A3},  // final sigma
+      {0x0345, true, 0x0399},  // combining ypogegrammeni
       // Latin-1 letters whose upper case lies above U+00FF.
       {0x00FF, true, 0x0178},
       {0x00B5, true, 0x039C},
@@ -120,8 +120,7 @@ TEST(CaseFold, SingleCodePointMappings) {
   for (const Case& c : cases) {
     EXPECT_EQ(case_map(c.cp, c.upper), c.expected)
         << std::hex << "U+" << c.cp << (c.upper ? " to upper" : " to lower");
-    EXPECT_EQ(c.upper ? case_map_upper(c.cp) : case_map_lower(c.cp), c.expected)
-        << std::hex << "U+" << c.cp;
+    EXPECT_EQ(c.upper ? case_map_upper(c.cp) : case_map_lower(c.cp), c.expected) << std::hex << "U+" << c.cp;
   }
 }
 

@@ -99,7 +99,10 @@ TEST(CharTest, InheritedAndUnsupportedActions) {
   for (ActionId id : {kActionNegate, kActionComplement, kActionRound}) {
     EXPECT_EQ(catch_error([&] { call_action(id, {char_cell('a')}); }), kErrScriptExpectArg) << int(id);
   }
-  EXPECT_EQ(catch_error([] { call_action(kActionPower, {char_cell('a'), integer_cell(2)}); }), kErrScriptExpectArg);
+  EXPECT_EQ(catch_error([] {
+              call_action(kActionPower, {char_cell('a'), integer_cell(2)});
+            }),
+            kErrScriptExpectArg);
 }
 
 TEST(CharTest, MakeAndTo) {

@@ -3,20 +3,21 @@
 // fields and their change hook), deep binding (nested, shared and
 // self-containing blocks, positions, self), set-word collection, contexts
 // from specs, clones and the accessors by slot.
+#include "datatypes/context.h"
+
 #include <gtest/gtest.h>
 
 #include <initializer_list>
 #include <string>
 #include <vector>
 
-#include "datatypes/context.h"
 #include "datatypes/logic.h"
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 #include "tests/unit/kiv_test.h"
 
 namespace kiv {
@@ -111,9 +112,9 @@ TEST_F(ContextTest, BindsNestedBlocksDeeply) {
   Cell* inner1 = block_of({word("bd-b"), *paren, *inner2});
   Cell* path = block_of({word("bd-a"), word("bd-b")}, kTypePath);
   Cell* hash = block_of({word("bd-a", kTypeSetWord)}, kTypeHash);
-  Cell* top = block_of({word("bd-a", kTypeLitWord), word("bd-a", kTypeGetWord), word("BD-A", kTypeSetWord),
-                        word("bd-a", kTypeRefinement), load_issue("bd-a"), word("bd-a"), *inner1, *path,
-                        *hash});
+  Cell* top =
+      block_of({word("bd-a", kTypeLitWord), word("bd-a", kTypeGetWord), word("BD-A", kTypeSetWord),
+                word("bd-a", kTypeRefinement), load_issue("bd-a"), word("bd-a"), *inner1, *path, *hash});
   context_bind_block(top, ctx, false);
 
   auto bound = [&](const Cell* c, int32_t slot) { return word_context(c) == ctx && word_index(c) == slot; };
@@ -339,8 +340,9 @@ TEST_F(ContextTest, AddWordKeepsAndSetOrAddOverwrites) {
 
 TEST_F(ContextTest, CollectSetWords) {
   Node ctx = rooted(context_create(2, false, false, 0, kContextPlain));
-  Cell* block = block_of({word("sw-a", kTypeSetWord), integer_cell(1), word("sw-b", kTypeSetWord),
-                          word("sw-c", kTypeSetWord), word("sw-d", kTypeLitWord), word("SW-B", kTypeSetWord)});
+  Cell* block =
+      block_of({word("sw-a", kTypeSetWord), integer_cell(1), word("sw-b", kTypeSetWord),
+                word("sw-c", kTypeSetWord), word("sw-d", kTypeLitWord), word("SW-B", kTypeSetWord)});
   block->set_head(1);
   EXPECT_TRUE(context_collect_set_words(ctx, block));
   EXPECT_EQ(context_word_count(ctx), 2u);

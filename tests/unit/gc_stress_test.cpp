@@ -5,9 +5,9 @@
 #include <functional>
 #include <string>
 
+#include "datatypes/integer.h"
 #include "kiv_test.h"
 #include "runtime/collector.h"
-#include "datatypes/integer.h"
 #include "runtime/gc_root.h"
 #include "runtime/memory.h"
 
@@ -75,18 +75,21 @@ TEST(CollectorStress, FailedAllocationIsACleanError) {
     const char* name;
     std::function<void()> body;
   } cases[] = {
-      {"string grows", [] {
+      {"string grows",
+       [] {
          Cell* s = test::push_text("");
          for (int i = 0; i < 100; i++) string_append_utf8(s, "abcdefghijklmnopq");
        }},
-      {"block grows", [] {
+      {"block grows",
+       [] {
          Cell* b = test::block_of({});
          for (int32_t i = 0; i < 200; i++) {
            Cell v = integer_cell(i);
            block_append_value(b, &v);
          }
        }},
-      {"deep copy", [] {
+      {"deep copy",
+       [] {
          Cell* inner = test::block_of({integer_cell(1), test::text_cell("two")});
          Cell* outer = test::block_of({*inner, *inner, integer_cell(3)});
          for (int i = 0; i < 4; i++) outer = test::block_of({*outer, *inner, *outer});

@@ -10,9 +10,9 @@
 
 #include "datatypes/handle.h"
 #include "datatypes/object.h"
+#include "evaluator/memory_stats.h"
 #include "kiv_test.h"
 #include "runtime/collector.h"
-#include "evaluator/memory_stats.h"
 #include "runtime/gc_root.h"
 #include "runtime/memory.h"
 #include "runtime/resources.h"
@@ -42,8 +42,7 @@ void dump(const Cell& c, std::set<Node>& seen, std::string& out) {
       out += "#{" + std::string(reinterpret_cast<char*>(b->head_ptr()), b->used()) + "}";
       break;
     }
-    default:
-      out += std::to_string(integer_get(&c));
+    default: out += std::to_string(integer_get(&c));
   }
 }
 
@@ -75,8 +74,7 @@ void build_graph(RootedCells& pool, std::mt19937& rng, int count) {
       pool.push(series_cell(kTypeBlock, block));
       uint32_t len = rng() % 12;
       for (uint32_t k = 0; k < len; k++) {
-        Cell v = rng() % 4 == 0 || pool.size() < 2 ? integer_cell(rng() % 1000)
-                                                   : pool[rng() % pool.size()];
+        Cell v = rng() % 4 == 0 || pool.size() < 2 ? integer_cell(rng() % 1000) : pool[rng() % pool.size()];
         *append_cell(block) = v;  // append_cell may move the block; v is a copy
       }
     }
@@ -496,7 +494,8 @@ TEST(Collector, BuffersOutOfHandleOrderCompact) {
   second.clear();
   gc_collect();
   ASSERT_EQ(gc_verify(), 0);
-  for (size_t i = 0; i < survivors.size(); i++) ASSERT_EQ(bytes_of(survivors[i].node()), survivor_bytes[i]) << i;
+  for (size_t i = 0; i < survivors.size(); i++)
+    ASSERT_EQ(bytes_of(survivors[i].node()), survivor_bytes[i]) << i;
   expect_node_frames_swept();
 }
 

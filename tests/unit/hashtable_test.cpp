@@ -22,18 +22,18 @@
 #include <vector>
 
 #include "datatypes/context.h"
-#include "datatypes/registry.h"
-#include "datatypes/symbol.h"
 #include "datatypes/float.h"
 #include "datatypes/object.h"
 #include "datatypes/point.h"
-#include "runtime/stack.h"
+#include "datatypes/registry.h"
+#include "datatypes/symbol.h"
 #include "kiv_test.h"
 #include "runtime/array.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
 #include "runtime/murmur3.h"
 #include "runtime/root_block.h"
+#include "runtime/stack.h"
 
 namespace kiv {
 namespace {
@@ -107,7 +107,8 @@ int compare_word(Cell* a, const CompareArgs& args) {
   return (x > y) - (x < y);
 }
 
-constexpr TypeId kHandledTypes[] = {kTypeInteger, kTypeString, kTypeWord, kTypeSetWord, kTypeLitWord, kTypeGetWord};
+constexpr TypeId kHandledTypes[] = {kTypeInteger, kTypeString,  kTypeWord,
+                                    kTypeSetWord, kTypeLitWord, kTypeGetWord};
 
 // ---------------------------------------------------------------- values
 
@@ -164,7 +165,8 @@ class HashTableTest : public ::testing::Test {
     for (TypeId t : kHandledTypes) saved_[t] = g_action_table[t].compare;
     g_action_table[kTypeInteger].compare = compare_integer;
     g_action_table[kTypeString].compare = compare_string;
-    for (TypeId t : {kTypeWord, kTypeSetWord, kTypeLitWord, kTypeGetWord}) g_action_table[t].compare = compare_word;
+    for (TypeId t : {kTypeWord, kTypeSetWord, kTypeLitWord, kTypeGetWord})
+      g_action_table[t].compare = compare_word;
     saved_symbols_ = *root_slot(kRootSymbolTable);
   }
 
@@ -184,7 +186,8 @@ class HashTableTest : public ::testing::Test {
   }
 
   int32_t intern(Node symbols, const std::string& name, bool ignore_case = false) {
-    return symbol_find(symbols, reinterpret_cast<const uint8_t*>(name.data()), uint32_t(name.size()), ignore_case);
+    return symbol_find(symbols, reinterpret_cast<const uint8_t*>(name.data()), uint32_t(name.size()),
+                       ignore_case);
   }
 
   CompareFn saved_[kTypeTableRows] = {};
@@ -541,7 +544,8 @@ TEST_F(HashTableTest, HashRebuildSizesFromTheNumber) {
 
 TEST_F(HashTableTest, MapLaterDuplicateWinsAndLeavesTheBlock) {
   Cell k1 = string_cell(U"one"), k2 = string_cell(U"two"), k1_upper = string_cell(U"ONE");
-  Node block = block_of({k1, integer_cell(1), k2, integer_cell(2), k1, integer_cell(3), k1_upper, integer_cell(4)});
+  Node block =
+      block_of({k1, integer_cell(1), k2, integer_cell(2), k1, integer_cell(3), k1_upper, integer_cell(4)});
   Node t = keep(hashtable_init(4, block, kHashMap));
   ASSERT_EQ(length_of(block), 6u);  // the second "one" pair is gone
   EXPECT_EQ(integer_of(cell_at(block, 1)), 3);
@@ -872,7 +876,8 @@ TEST_F(HashTableTest, MarkingByKind) {
   g_marked_series.clear(), g_marked_blocks.clear();
   hashtable_mark(t, hooks);
   HashHeader h = hashtable_header(t);
-  for (Node n : {t, h.flags, h.keys, h.index_map, h.chains, first_chain(h)}) EXPECT_TRUE(contains(g_marked_series, n));
+  for (Node n : {t, h.flags, h.keys, h.index_map, h.chains, first_chain(h)})
+    EXPECT_TRUE(contains(g_marked_series, n));
   EXPECT_EQ(g_marked_blocks, std::vector<Node>{block});
 }
 

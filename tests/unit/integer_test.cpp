@@ -2,7 +2,6 @@
 // conversions, compare, power, round, random and text, through the action
 // entry points.
 #include "datatypes/integer.h"
-#include "datatypes/float.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +12,7 @@
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
 #include "datatypes/date.h"
+#include "datatypes/float.h"
 #include "datatypes/logic.h"
 #include "datatypes/pair.h"
 #include "datatypes/registry.h"
@@ -89,8 +89,10 @@ TEST(IntegerTest, ArithmeticStaysIntegerOrBecomesFloat) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << int(c.action) << " " << c.a << " " << c.b);
     Cell r = call_action(c.action, {integer_cell(c.a), integer_cell(c.b)});
-    if (c.is_float) expect_float(r, c.expected);
-    else expect_integer(r, int32_t(c.expected));
+    if (c.is_float)
+      expect_float(r, c.expected);
+    else
+      expect_integer(r, int32_t(c.expected));
   }
   // A char! operand counts as its code point.
   expect_integer(call_action(kActionAdd, {integer_cell(3), char_cell('A')}), 68);
@@ -203,7 +205,10 @@ TEST(IntegerTest, HandsOverToTheOtherOperandsType) {
   // float!, percent! and time! operands go to float!'s handler, integer first.
   expect_float(call_action(kActionSubtract, {integer_cell(1), float_cell(0.25)}), 0.75);
   expect_float(call_action(kActionSubtract, {integer_cell(1), typed_float(kTypePercent, 0.5)}), 0.5);
-  EXPECT_EQ(catch_error([] { call_action(kActionAdd, {integer_cell(1), float_cell(1)}); }), kErrScriptInvalidType);
+  EXPECT_EQ(catch_error([] {
+              call_action(kActionAdd, {integer_cell(1), float_cell(1)});
+            }),
+            kErrScriptInvalidType);
   // 3 + a date is that date plus 3; the handler's result lands in the result slot.
   r = call_action(kActionAdd, {integer_cell(3), date_cell(100)});
   EXPECT_TRUE(r.is(kTypeDate));
@@ -230,7 +235,8 @@ TEST(IntegerTest, FormAndMoldAreDecimal) {
   struct Case {
     int32_t n;
     const char* text;
-  } cases[] = {{0, "0"}, {7, "7"}, {-5, "-5"}, {1000000, "1000000"}, {kMax, "2147483647"}, {kMin, "-2147483648"}};
+  } cases[] = {
+      {0, "0"}, {7, "7"}, {-5, "-5"}, {1000000, "1000000"}, {kMax, "2147483647"}, {kMin, "-2147483648"}};
   for (const Case& c : cases) {
     EXPECT_EQ(form_of(integer_cell(c.n)), c.text);
     EXPECT_EQ(mold_of(integer_cell(c.n)), c.text);
@@ -329,9 +335,13 @@ TEST(IntegerTest, ToFromIssueReadsHexadecimal) {
     const char* name;
     int32_t expected;
   } cases[] = {{"FF", 255}, {"ffffffff", -1}, {"7fffFFFF", kMax}, {"0", 0}, {"00000010", 16}};
-  for (const Case& c : cases) expect_integer(call_action(kActionTo, {integer, issue_cell(c.name)}), c.expected);
+  for (const Case& c : cases)
+    expect_integer(call_action(kActionTo, {integer, issue_cell(c.name)}), c.expected);
   for (const char* bad : {"123456789", "FG", "-1", "1 "}) {
-    EXPECT_EQ(catch_error([&] { call_action(kActionTo, {integer, issue_cell(bad)}); }), kErrScriptInvalidData)
+    EXPECT_EQ(catch_error([&] {
+                call_action(kActionTo, {integer, issue_cell(bad)});
+              }),
+              kErrScriptInvalidData)
         << bad;
     EXPECT_TRUE(last_raised_error().args[0].is(kTypeIssue));
   }
@@ -366,7 +376,8 @@ TEST(IntegerTest, Compare) {
       {integer_cell(1), float_cell(1.0), kCmpStrictEqual, false},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << integer_get(&c.a) << " op " << int(c.op) << " type " << int(c.b.type()));
+    SCOPED_TRACE(testing::Message() << integer_get(&c.a) << " op " << int(c.op) << " type "
+                                    << int(c.b.type()));
     EXPECT_EQ(compare(c.a, c.b, c.op), c.truth);
   }
   EXPECT_EQ(catch_error([] { compare(integer_cell(1), kNoneCell, kCmpLesser); }), kErrScriptInvalidCompare);
@@ -403,12 +414,20 @@ TEST(IntegerTest, Power) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.base << " ** " << integer_get(&c.exponent));
     Cell r = call_action(kActionPower, {integer_cell(c.base), c.exponent});
-    if (c.is_float) expect_float(r, c.expected);
-    else expect_integer(r, int32_t(c.expected));
+    if (c.is_float)
+      expect_float(r, c.expected);
+    else
+      expect_integer(r, int32_t(c.expected));
   }
   EXPECT_TRUE(std::isinf(test::float_of(call_action(kActionPower, {integer_cell(0), integer_cell(-1)}))));
-  EXPECT_EQ(catch_error([] { call_action(kActionPower, {integer_cell(2), kNoneCell}); }), kErrScriptExpectArg);
-  EXPECT_EQ(catch_error([] { call_action(kActionPower, {integer_cell(2), char_cell(2)}); }), kErrScriptExpectArg);
+  EXPECT_EQ(catch_error([] {
+              call_action(kActionPower, {integer_cell(2), kNoneCell});
+            }),
+            kErrScriptExpectArg);
+  EXPECT_EQ(catch_error([] {
+              call_action(kActionPower, {integer_cell(2), char_cell(2)});
+            }),
+            kErrScriptExpectArg);
 }
 
 // round[/to scale] with the refinements named in [refs] ("down floor").

@@ -21,21 +21,21 @@
 #include <string_view>
 #include <vector>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
-#include "datatypes/float.h"
 #include "datatypes/datatype.h"
+#include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "datatypes/actions.h"
-#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 
 namespace kiv::test {
 
@@ -74,7 +74,8 @@ inline Cell call_action_with(ActionId id, std::span<const Cell> args, std::span<
 }
 
 // call_action_with for lists written in place.
-inline Cell call_action(ActionId id, std::initializer_list<Cell> args, std::initializer_list<int32_t> refs = {}) {
+inline Cell call_action(ActionId id, std::initializer_list<Cell> args,
+                        std::initializer_list<int32_t> refs = {}) {
   return call_action_with(id, std::span<const Cell>(args.begin(), args.size()),
                           std::span<const int32_t>(refs.begin(), refs.size()));
 }

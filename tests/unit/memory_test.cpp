@@ -1,12 +1,13 @@
 // Series allocation, growth and copying; node and series frames.
+#include "runtime/memory.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
+#include "kiv_test.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
-#include "runtime/memory.h"
-#include "kiv_test.h"
 #include "runtime/gc_root.h"
 
 namespace kiv {

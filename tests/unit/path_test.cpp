@@ -7,8 +7,8 @@
 #include <string>
 
 #include "datatypes/block.h"
-#include "datatypes/float.h"
 #include "datatypes/datatype.h"
+#include "datatypes/float.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
@@ -63,9 +63,11 @@ TEST_F(PathTest, FormAndMoldTable) {
       {"paren", *block_of({integer_cell(1), word("+"), integer_cell(2)}, kTypeParen), "(1 + 2)", "1 + 2"},
       {"empty paren", *block_of({}, kTypeParen), "()", ""},
       {"paren with a marker", *block_of({word("a"), marked}, kTypeParen), "(a\nb)", "a b"},
-      {"paren in a path", *block_of({word("a"), *block_of({word("i")}, kTypeParen)}, kTypePath), "a/(i)", "a/i"},
-      {"path in a block", *block_of({*block_of({word("a"), word("b")}, kTypeSetPath), integer_cell(1)}, kTypeBlock),
-       "[a/b: 1]", "a/b 1"},
+      {"paren in a path", *block_of({word("a"), *block_of({word("i")}, kTypeParen)}, kTypePath), "a/(i)",
+       "a/i"},
+      {"path in a block",
+       *block_of({*block_of({word("a"), word("b")}, kTypeSetPath), integer_cell(1)}, kTypeBlock), "[a/b: 1]",
+       "a/b 1"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -224,11 +226,23 @@ TEST_F(PathTest, TripleRefusesEverythingElse) {
     const char* name;
     std::function<void()> run;
   } cases[] = {
-      {"make", [&] { call(kActionMake, {datatype_cell(kTypeTriple), integer_cell(1)}); }},
-      {"to", [&] { call(kActionTo, {datatype_cell(kTypeTriple), integer_cell(1)}); }},
-      {"pick", [&] { call(kActionPick, {t, integer_cell(1)}); }},
+      {"make",
+       [&] {
+         call(kActionMake, {datatype_cell(kTypeTriple), integer_cell(1)});
+       }},
+      {"to",
+       [&] {
+         call(kActionTo, {datatype_cell(kTypeTriple), integer_cell(1)});
+       }},
+      {"pick",
+       [&] {
+         call(kActionPick, {t, integer_cell(1)});
+       }},
       {"length?", [&] { call(kActionLengthQ, {t}); }},
-      {"add", [&] { call(kActionAdd, {t, t}); }},
+      {"add",
+       [&] {
+         call(kActionAdd, {t, t});
+       }},
       {"random", [&] { call(kActionRandom, {t}); }},
   };
   for (const Case& c : cases) {

@@ -1,11 +1,11 @@
 // The datatype registry: names, parents, handler rows and inheritance.
+#include "datatypes/registry.h"
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
-
-#include "datatypes/registry.h"
 
 namespace kiv {
 namespace {
@@ -16,13 +16,13 @@ TEST(Registry, NamesAndParentsOfAllTypes) {
     const char* name;
     TypeId parent;
   } cases[] = {
-      {kTypeDatatype, "datatype!", kTypeNil}, {kTypeBlock, "block!", kTypeSeries},
-      {kTypeParen, "paren!", kTypeBlock},     {kTypeFile, "file!", kTypeUrl},
-      {kTypeChar, "char!", kTypeInteger},     {kTypeRefinement, "refinement!", kTypeWord},
+      {kTypeDatatype, "datatype!", kTypeNil},    {kTypeBlock, "block!", kTypeSeries},
+      {kTypeParen, "paren!", kTypeBlock},        {kTypeFile, "file!", kTypeUrl},
+      {kTypeChar, "char!", kTypeInteger},        {kTypeRefinement, "refinement!", kTypeWord},
       {kTypeRoutine, "routine!", kTypeFunction}, {kTypeError, "error!", kTypeObject},
-      {kTypeVector, "vector!", kTypeString},  {kTypeTime, "time!", kTypeFloat},
-      {kTypeHandle, "handle!", kTypeInteger}, {kTypePoint2D, "point2D!", kTypeNil},
-      {kTypeImage, "image!", kTypeSeries},    {kTypeEvent, "event!", kTypeNil},
+      {kTypeVector, "vector!", kTypeString},     {kTypeTime, "time!", kTypeFloat},
+      {kTypeHandle, "handle!", kTypeInteger},    {kTypePoint2D, "point2D!", kTypeNil},
+      {kTypeImage, "image!", kTypeSeries},       {kTypeEvent, "event!", kTypeNil},
   };
   for (const Case& c : cases) {
     EXPECT_STREQ(type_name(c.id), c.name);
@@ -46,8 +46,8 @@ TEST(Registry, InheritanceResolvesAtRegistration) {
   const TypeId parent = TypeId(55), child = TypeId(56);
   const int saved_max = g_max_type_id;
   register_datatype({parent, kTypeNil, "parent-test!", kActionCount, {.form = form_a, .head = head_a}});
-  register_datatype({child, parent, "child-test!", kActionCount,
-                     {.form = kInherit, .mold = kInherit, .head = kInherit}});
+  register_datatype(
+      {child, parent, "child-test!", kActionCount, {.form = kInherit, .mold = kInherit, .head = kInherit}});
   EXPECT_EQ(actions_of(child).form, &form_a);
   EXPECT_EQ(actions_of(child).head, &head_a);
   EXPECT_EQ(actions_of(child).mold, nullptr);  // parent has none: unsupported

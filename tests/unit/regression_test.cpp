@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "datatypes/block.h"
-#include "datatypes/float.h"
 #include "datatypes/context.h"
+#include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
@@ -158,13 +158,17 @@ TEST(Regression, Utf8LoaderRefusesOverlongForms) {
   for (std::string overlong : {"\xC0\xAF", "\xE0\x80\xAF", "\xF0\x80\x80\xAF"}) {
     std::string in = "a" + overlong + "b";
     SCOPED_TRACE(testing::PrintToString(in));
-    EXPECT_EQ(test::catch_error([&] { load_utf8_new(in.data(), uint32_t(in.size())); }), kErrAccessInvalidUtf8);
+    EXPECT_EQ(test::catch_error([&] { load_utf8_new(in.data(), uint32_t(in.size())); }),
+              kErrAccessInvalidUtf8);
     uint32_t count = uint32_t(overlong.size());
-    EXPECT_EQ(test::catch_error([&] { utf8_decode_char(reinterpret_cast<const uint8_t*>(overlong.data()), &count); }),
+    EXPECT_EQ(test::catch_error(
+                  [&] { utf8_decode_char(reinterpret_cast<const uint8_t*>(overlong.data()), &count); }),
               kErrAccessInvalidUtf8);
   }
   // C0 80 still loads as U+0000.
-  Cell* s = stack_push_value(series_cell(kTypeString, load_utf8_new("a\xC0\x80" "b", 4)));
+  Cell* s = stack_push_value(series_cell(kTypeString, load_utf8_new("a\xC0\x80"
+                                                                    "b",
+                                                                    4)));
   EXPECT_EQ(test::text_of(*s), std::string("a\0b", 3));
 }
 

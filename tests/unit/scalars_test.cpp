@@ -111,7 +111,9 @@ TEST(Scalars, UnsupportedActionNamesTypeAndArgument) {
   EXPECT_EQ(e.argc, 3);
   EXPECT_TRUE(e.args[1].is(kTypeDatatype));
   EXPECT_EQ(datatype_type(&e.args[1]), kTypeLogic);
-  EXPECT_EQ(catch_error([] { call_action(kActionMake, {datatype_cell(kTypeDatatype), kNoneCell}); }),
+  EXPECT_EQ(catch_error([] {
+              call_action(kActionMake, {datatype_cell(kTypeDatatype), kNoneCell});
+            }),
             kErrScriptExpectArg);
 }
 
@@ -137,9 +139,13 @@ TEST(Scalars, Truth) {
   struct Case {
     Cell value;
     bool truth;
-  } cases[] = {{kNoneCell, false}, {kFalseCell, false}, {kTrueCell, true}, {integer_cell(0), true},
+  } cases[] = {{kNoneCell, false},
+               {kFalseCell, false},
+               {kTrueCell, true},
+               {integer_cell(0), true},
                // A malformed logic!: any word 1 other than 1 reads as false.
-               {make_cell(kTypeLogic, 2), false}, {datatype_cell(kTypeNone), true}};
+               {make_cell(kTypeLogic, 2), false},
+               {datatype_cell(kTypeNone), true}};
   for (const Case& c : cases) {
     *stack_push() = c.value;
     EXPECT_EQ(true_value_q(), c.truth);

@@ -9,19 +9,19 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "datatypes/logic.h"
 #include "datatypes/pair.h"
 #include "datatypes/registry.h"
+#include "datatypes/runtime_words.h"
 #include "datatypes/vector.h"
 #include "kiv_test.h"
 #include "runtime/collector.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
-#include "datatypes/runtime_words.h"
 #include "runtime/random.h"
 
 namespace kiv {
@@ -74,11 +74,26 @@ const Shape kShapes[] = {
 class SeriesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const ActionSlots inherit_all{.random = kInherit, .reflect = kInherit, .at = kInherit, .back = kInherit,
-                                  .clear = kInherit, .copy = kInherit, .head = kInherit, .head_q = kInherit,
-                                  .index_q = kInherit, .length_q = kInherit, .move = kInherit, .next = kInherit,
-                                  .pick = kInherit, .poke = kInherit, .remove = kInherit, .reverse = kInherit,
-                                  .skip = kInherit, .tail = kInherit, .tail_q = kInherit, .take = kInherit,
+    const ActionSlots inherit_all{.random = kInherit,
+                                  .reflect = kInherit,
+                                  .at = kInherit,
+                                  .back = kInherit,
+                                  .clear = kInherit,
+                                  .copy = kInherit,
+                                  .head = kInherit,
+                                  .head_q = kInherit,
+                                  .index_q = kInherit,
+                                  .length_q = kInherit,
+                                  .move = kInherit,
+                                  .next = kInherit,
+                                  .pick = kInherit,
+                                  .poke = kInherit,
+                                  .remove = kInherit,
+                                  .reverse = kInherit,
+                                  .skip = kInherit,
+                                  .tail = kInherit,
+                                  .tail_q = kInherit,
+                                  .take = kInherit,
                                   .modify = kInherit};
     ActionSlots block = inherit_all;
     block.find = block_find;
@@ -142,7 +157,8 @@ class SeriesTest : public ::testing::Test {
       int32_t first = hashtable_find(block_hash_index(h), &key, 0, 1, kCmpEqual, false, false);
       // With duplicates the first is at or before i; from i on, i itself.
       EXPECT_LE(first, int32_t(i));
-      EXPECT_EQ(hashtable_find(block_hash_index(h), &key, int32_t(i), 1, kCmpEqual, false, false), int32_t(i));
+      EXPECT_EQ(hashtable_find(block_hash_index(h), &key, int32_t(i), 1, kCmpEqual, false, false),
+                int32_t(i));
     }
   }
 
@@ -159,14 +175,14 @@ TEST_F(SeriesTest, NavigationStaysWithinBoundsForEveryUnit) {
     int32_t arg;  // for at and skip
     int32_t expect;
   } cases[] = {
-      {kActionAt, 0, 0, 0},     {kActionAt, 0, 1, 0},      {kActionAt, 0, 5, 3},    {kActionAt, 0, -1, 0},
-      {kActionAt, 2, -1, 1},    {kActionAt, 1, 2, 2},      {kActionAt, 10, 1, 3},   {kActionAt, -5, 2, 0},
-      {kActionAt, 1, INT32_MAX, 3}, {kActionAt, 1, INT32_MIN, 0},
-      {kActionSkip, 1, 1, 2},   {kActionSkip, 1, -1, 0},   {kActionSkip, 1, 0, 1},  {kActionSkip, 2, 9, 3},
-      {kActionSkip, 0, INT32_MIN, 0},
-      {kActionNext, 0, 0, 1},   {kActionNext, 3, 0, 3},    {kActionNext, 7, 0, 7},
-      {kActionBack, 1, 0, 0},   {kActionBack, 0, 0, 0},    {kActionBack, -2, 0, -2},
-      {kActionHead, 2, 0, 0},   {kActionTail, 0, 0, 3},    {kActionTail, 9, 0, 3},
+      {kActionAt, 0, 0, 0},         {kActionAt, 0, 1, 0},   {kActionAt, 0, 5, 3},
+      {kActionAt, 0, -1, 0},        {kActionAt, 2, -1, 1},  {kActionAt, 1, 2, 2},
+      {kActionAt, 10, 1, 3},        {kActionAt, -5, 2, 0},  {kActionAt, 1, INT32_MAX, 3},
+      {kActionAt, 1, INT32_MIN, 0}, {kActionSkip, 1, 1, 2}, {kActionSkip, 1, -1, 0},
+      {kActionSkip, 1, 0, 1},       {kActionSkip, 2, 9, 3}, {kActionSkip, 0, INT32_MIN, 0},
+      {kActionNext, 0, 0, 1},       {kActionNext, 3, 0, 3}, {kActionNext, 7, 0, 7},
+      {kActionBack, 1, 0, 0},       {kActionBack, 0, 0, 0}, {kActionBack, -2, 0, -2},
+      {kActionHead, 2, 0, 0},       {kActionTail, 0, 0, 3}, {kActionTail, 9, 0, 3},
   };
   for (const Shape& s : kShapes) {
     Cell* v = push_shape(s, {7, 8, 9});
@@ -180,8 +196,7 @@ TEST_F(SeriesTest, NavigationStaysWithinBoundsForEveryUnit) {
       EXPECT_EQ(r.type(), s.type);
     }
     EXPECT_EQ(catch_error([&] { call_action(kActionAt, {*v, kNoneCell}); }), kErrScriptInvalidArg);
-    EXPECT_EQ(catch_error([&] { call_action(kActionSkip, {*v, char_cell(1)}); }),
-              kErrScriptInvalidArg);
+    EXPECT_EQ(catch_error([&] { call_action(kActionSkip, {*v, char_cell(1)}); }), kErrScriptInvalidArg);
   }
 }
 
@@ -193,7 +208,7 @@ TEST_F(SeriesTest, QueriesAndHostileHeads) {
       bool head_q, tail_q;
       int32_t index, length;
     } cases[] = {
-        {0, true, false, 1, 3}, {2, false, false, 3, 1},  {3, false, true, 4, 0},
+        {0, true, false, 1, 3}, {2, false, false, 3, 1},   {3, false, true, 4, 0},
         {8, false, true, 9, 0}, {-4, false, false, -3, 3}, {INT32_MIN, false, false, INT32_MIN + 1, 3},
     };
     for (const Case& c : cases) {
@@ -210,7 +225,8 @@ TEST_F(SeriesTest, QueriesAndHostileHeads) {
     past.set_head(8);
     EXPECT_EQ(series_length_clamped(&past, true), 3);
     EXPECT_EQ(past.head(), 8);
-    EXPECT_EQ(catch_error([&] { call_action(kActionIndexQ, {at_head(v, INT32_MAX)}); }), kErrScriptOutOfRange);
+    EXPECT_EQ(catch_error([&] { call_action(kActionIndexQ, {at_head(v, INT32_MAX)}); }),
+              kErrScriptOutOfRange);
   }
 }
 
@@ -241,9 +257,22 @@ TEST_F(SeriesTest, PickGivesTheElementOrNone) {
     int32_t head, index;
     int64_t expect;  // -1: none
   } cases[] = {
-      {0, 0, -1},  {0, -1, -1}, {0, 1, 10},  {0, 3, 30},          {0, 4, -1},          {1, -1, 10},
-      {2, -2, 10}, {2, -3, -1}, {1, 2, 30},  {5, -3, 30},         {-2, 3, 10},         {-2, 2, -1},
-      {1, INT32_MAX, -1}, {2, INT32_MIN, -1}, {INT32_MAX, INT32_MAX, -1}, {INT32_MIN, INT32_MIN, -1},
+      {0, 0, -1},
+      {0, -1, -1},
+      {0, 1, 10},
+      {0, 3, 30},
+      {0, 4, -1},
+      {1, -1, 10},
+      {2, -2, 10},
+      {2, -3, -1},
+      {1, 2, 30},
+      {5, -3, 30},
+      {-2, 3, 10},
+      {-2, 2, -1},
+      {1, INT32_MAX, -1},
+      {2, INT32_MIN, -1},
+      {INT32_MAX, INT32_MAX, -1},
+      {INT32_MIN, INT32_MIN, -1},
   };
   for (const Shape& s : kShapes) {
     if (s.type == kTypeVector) continue;  // vector! elements: not built yet
@@ -255,7 +284,8 @@ TEST_F(SeriesTest, PickGivesTheElementOrNone) {
         continue;
       }
       EXPECT_TRUE(r.is(s.unit == 16 ? kTypeInteger : kTypeChar)) << s.unit;
-      EXPECT_EQ(element_number(r), c.expect) << "unit " << s.unit << " head " << c.head << " index " << c.index;
+      EXPECT_EQ(element_number(r), c.expect)
+          << "unit " << s.unit << " head " << c.head << " index " << c.index;
     }
   }
   // binary! gives integers; logic indexes pick the first and second.
@@ -275,7 +305,9 @@ TEST_F(SeriesTest, PokeChecksBeforeWriting) {
     Cell* v = push_shape(s, {10, 20, 30});
     Cell value = s.unit == 16 ? integer_cell(99) : ch;
     for (int32_t index : {0, 4, -1, INT32_MAX, INT32_MIN}) {
-      EXPECT_EQ(catch_error([&] { call_action(kActionPoke, {*v, integer_cell(index), value}); }),
+      EXPECT_EQ(catch_error([&] {
+                  call_action(kActionPoke, {*v, integer_cell(index), value});
+                }),
                 kErrScriptOutOfRange)
           << index;
       EXPECT_EQ(integer_get(&last_raised_error().args[0]), index);
@@ -285,9 +317,13 @@ TEST_F(SeriesTest, PokeChecksBeforeWriting) {
     EXPECT_EQ(units(v), (std::vector<int64_t>{element_number(value), 20, 30})) << s.unit;
   }
   Cell* text = push_shape({kTypeString, 1}, {'a', 'b', 'c'});
-  EXPECT_EQ(catch_error([&] { call_action(kActionPoke, {*text, integer_cell(1), integer_cell(65)}); }),
+  EXPECT_EQ(catch_error([&] {
+              call_action(kActionPoke, {*text, integer_cell(1), integer_cell(65)});
+            }),
             kErrScriptInvalidArg);
-  EXPECT_EQ(catch_error([&] { call_action(kActionPoke, {*text, integer_cell(1), char_cell(0x110000)}); }),
+  EXPECT_EQ(catch_error([&] {
+              call_action(kActionPoke, {*text, integer_cell(1), char_cell(0x110000)});
+            }),
             kErrScriptInvalidArg);
   EXPECT_EQ(units(text), (std::vector<int64_t>{'a', 'b', 'c'}));
 }
@@ -313,10 +349,15 @@ TEST_F(SeriesTest, PokeBytesAndVectors) {
   call_action(kActionPoke, {*bin, integer_cell(3), char_cell('A')});
   EXPECT_EQ(units(bin), (std::vector<int64_t>{255, 255, 'A'}));
   for (Cell bad : {integer_cell(256), integer_cell(-129), char_cell(0x100), kNoneCell})
-    EXPECT_EQ(catch_error([&] { call_action(kActionPoke, {*bin, integer_cell(1), bad}); }), kErrScriptInvalidArg);
+    EXPECT_EQ(catch_error([&] {
+                call_action(kActionPoke, {*bin, integer_cell(1), bad});
+              }),
+              kErrScriptInvalidArg);
   EXPECT_EQ(units(bin), (std::vector<int64_t>{255, 255, 'A'}));
   Cell* vec = push_shape({kTypeVector, 8}, {1});
-  EXPECT_EQ(catch_error([&] { call_action(kActionPoke, {*vec, integer_cell(1), integer_cell(2)}); }),
+  EXPECT_EQ(catch_error([&] {
+              call_action(kActionPoke, {*vec, integer_cell(1), integer_cell(2)});
+            }),
             kErrInternalNotDone);
 }
 
@@ -343,9 +384,15 @@ TEST_F(SeriesTest, RemoveCountsAndPositions) {
     int32_t part;  // INT32_MIN: no /part
     std::vector<int64_t> expect;
   } cases[] = {
-      {0, INT32_MIN, {2, 3, 4, 5}}, {2, INT32_MIN, {1, 2, 4, 5}}, {2, 2, {1, 2, 5}},
-      {3, 99, {1, 2, 3}},           {1, 0, {1, 2, 3, 4, 5}},      {1, -2, {1, 2, 3, 4, 5}},
-      {5, INT32_MIN, {1, 2, 3, 4, 5}}, {50, 3, {1, 2, 3, 4, 5}},  {-7, 2, {3, 4, 5}},
+      {0, INT32_MIN, {2, 3, 4, 5}},
+      {2, INT32_MIN, {1, 2, 4, 5}},
+      {2, 2, {1, 2, 5}},
+      {3, 99, {1, 2, 3}},
+      {1, 0, {1, 2, 3, 4, 5}},
+      {1, -2, {1, 2, 3, 4, 5}},
+      {5, INT32_MIN, {1, 2, 3, 4, 5}},
+      {50, 3, {1, 2, 3, 4, 5}},
+      {-7, 2, {3, 4, 5}},
       {1, INT32_MAX, {1}},
   };
   for (const Shape& s : kShapes) {
@@ -384,11 +431,16 @@ TEST_F(SeriesTest, ReverseRecords) {
     std::vector<int64_t> expect;
     ErrorId error;
   } cases[] = {
-      {0, 0, 0, {6, 5, 4, 3, 2, 1}, kNoError},  {2, 0, 0, {1, 2, 6, 5, 4, 3}, kNoError},
-      {1, 3, 0, {1, 4, 3, 2, 5, 6}, kNoError},  {0, 0, 2, {5, 6, 3, 4, 1, 2}, kNoError},
-      {0, 0, 3, {4, 5, 6, 1, 2, 3}, kNoError},  {0, 0, 6, {1, 2, 3, 4, 5, 6}, kNoError},
-      {0, 99, 0, {6, 5, 4, 3, 2, 1}, kNoError}, {6, 0, 0, {1, 2, 3, 4, 5, 6}, kNoError},
-      {0, -1, 0, {1, 2, 3, 4, 5, 6}, kNoError}, {-3, 2, 0, {2, 1, 3, 4, 5, 6}, kNoError},
+      {0, 0, 0, {6, 5, 4, 3, 2, 1}, kNoError},
+      {2, 0, 0, {1, 2, 6, 5, 4, 3}, kNoError},
+      {1, 3, 0, {1, 4, 3, 2, 5, 6}, kNoError},
+      {0, 0, 2, {5, 6, 3, 4, 1, 2}, kNoError},
+      {0, 0, 3, {4, 5, 6, 1, 2, 3}, kNoError},
+      {0, 0, 6, {1, 2, 3, 4, 5, 6}, kNoError},
+      {0, 99, 0, {6, 5, 4, 3, 2, 1}, kNoError},
+      {6, 0, 0, {1, 2, 3, 4, 5, 6}, kNoError},
+      {0, -1, 0, {1, 2, 3, 4, 5, 6}, kNoError},
+      {-3, 2, 0, {2, 1, 3, 4, 5, 6}, kNoError},
       {0, 0, 4, {1, 2, 3, 4, 5, 6}, kErrScriptInvalidRefineArg},
       {0, 0, 8, {1, 2, 3, 4, 5, 6}, kErrScriptInvalidRefineArg},
       {0, 0, -1, {1, 2, 3, 4, 5, 6}, kErrScriptOutOfRange},
@@ -420,14 +472,22 @@ TEST_F(SeriesTest, TakeFromHeadOrTail) {
     bool last;
     std::vector<int64_t> taken, rest;  // taken {-1}: none
   } cases[] = {
-      {0, INT32_MIN, false, {1}, {2, 3, 4, 5}},    {0, INT32_MIN, true, {5}, {1, 2, 3, 4}},
-      {1, 2, false, {2, 3}, {1, 4, 5}},            {1, 2, true, {4, 5}, {1, 2, 3}},
-      {2, 99, false, {3, 4, 5}, {1, 2}},           {3, 99, true, {4, 5}, {1, 2, 3}},
-      {3, -2, false, {2, 3}, {1, 4, 5}},           {1, -5, false, {1}, {2, 3, 4, 5}},
-      {0, -1, false, {}, {1, 2, 3, 4, 5}},         {2, 0, false, {}, {1, 2, 3, 4, 5}},
-      {2, -1, true, {}, {1, 2, 3, 4, 5}},          {5, INT32_MIN, false, {-1}, {1, 2, 3, 4, 5}},
-      {9, 2, true, {-1}, {1, 2, 3, 4, 5}},         {-4, 2, false, {1, 2}, {3, 4, 5}},
-      {2, INT32_MIN + 1, false, {1, 2}, {3, 4, 5}}, {1, INT32_MAX, true, {2, 3, 4, 5}, {1}},
+      {0, INT32_MIN, false, {1}, {2, 3, 4, 5}},
+      {0, INT32_MIN, true, {5}, {1, 2, 3, 4}},
+      {1, 2, false, {2, 3}, {1, 4, 5}},
+      {1, 2, true, {4, 5}, {1, 2, 3}},
+      {2, 99, false, {3, 4, 5}, {1, 2}},
+      {3, 99, true, {4, 5}, {1, 2, 3}},
+      {3, -2, false, {2, 3}, {1, 4, 5}},
+      {1, -5, false, {1}, {2, 3, 4, 5}},
+      {0, -1, false, {}, {1, 2, 3, 4, 5}},
+      {2, 0, false, {}, {1, 2, 3, 4, 5}},
+      {2, -1, true, {}, {1, 2, 3, 4, 5}},
+      {5, INT32_MIN, false, {-1}, {1, 2, 3, 4, 5}},
+      {9, 2, true, {-1}, {1, 2, 3, 4, 5}},
+      {-4, 2, false, {1, 2}, {3, 4, 5}},
+      {2, INT32_MIN + 1, false, {1, 2}, {3, 4, 5}},
+      {1, INT32_MAX, true, {2, 3, 4, 5}, {1}},
   };
   for (const Shape& s : kShapes) {
     for (const Case& c : cases) {
@@ -492,7 +552,8 @@ TEST_F(SeriesTest, CopyRanges) {
       EXPECT_EQ(r->type(), s.type);
       EXPECT_EQ(r->head(), 0);
       EXPECT_NE(r->node(), v->node());
-      EXPECT_EQ(units(r), c.expect) << "unit " << s.unit << " head " << c.head << " part type " << int(c.part.type());
+      EXPECT_EQ(units(r), c.expect) << "unit " << s.unit << " head " << c.head << " part type "
+                                    << int(c.part.type());
     }
     EXPECT_EQ(units(Act(kActionCopy, {at_head(v, 1)}).ref("part", at_head(v, 3)).run()),
               (std::vector<int64_t>{2, 3}));
@@ -524,10 +585,10 @@ TEST_F(SeriesTest, MoveWithinOneBuffer) {
     int32_t from, to, part;
     std::vector<int64_t> expect;
   } cases[] = {
-      {0, 2, 1, {2, 3, 1, 4, 5}},  {0, 1, 1, {2, 1, 3, 4, 5}},  {0, 5, 1, {2, 3, 4, 5, 1}},
-      {0, 9, 2, {3, 4, 5, 1, 2}},  {0, 4, 2, {3, 4, 5, 1, 2}},  {0, 2, 2, {3, 1, 2, 4, 5}},
-      {3, 0, 2, {4, 5, 1, 2, 3}},  {4, 1, 1, {1, 5, 2, 3, 4}},  {3, -2, 1, {4, 1, 2, 3, 5}},
-      {1, 1, 1, {1, 2, 3, 4, 5}},  {1, 2, 2, {1, 2, 3, 4, 5}},  {5, 0, 1, {1, 2, 3, 4, 5}},
+      {0, 2, 1, {2, 3, 1, 4, 5}},  {0, 1, 1, {2, 1, 3, 4, 5}}, {0, 5, 1, {2, 3, 4, 5, 1}},
+      {0, 9, 2, {3, 4, 5, 1, 2}},  {0, 4, 2, {3, 4, 5, 1, 2}}, {0, 2, 2, {3, 1, 2, 4, 5}},
+      {3, 0, 2, {4, 5, 1, 2, 3}},  {4, 1, 1, {1, 5, 2, 3, 4}}, {3, -2, 1, {4, 1, 2, 3, 5}},
+      {1, 1, 1, {1, 2, 3, 4, 5}},  {1, 2, 2, {1, 2, 3, 4, 5}}, {5, 0, 1, {1, 2, 3, 4, 5}},
       {2, 0, 99, {3, 4, 5, 1, 2}}, {2, 0, 0, {1, 2, 3, 4, 5}},
   };
   for (const Shape& s : kShapes) {
@@ -592,8 +653,9 @@ TEST_F(SeriesTest, MoveTextWidensAndRefusesOtherKinds) {
     Cell *from, *to;
     ErrorId error;
   } cases[] = {
-      {block, narrow, kErrScriptMoveBad}, {narrow, block, kErrScriptMoveBad}, {bin, wide, kErrScriptMoveBad},
-      {wide, bin, kErrScriptMoveBad},     {vec4, vec8, kErrScriptMoveBad},    {vec8, narrow, kErrScriptMoveBad},
+      {block, narrow, kErrScriptMoveBad}, {narrow, block, kErrScriptMoveBad},
+      {bin, wide, kErrScriptMoveBad},     {wide, bin, kErrScriptMoveBad},
+      {vec4, vec8, kErrScriptMoveBad},    {vec8, narrow, kErrScriptMoveBad},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(type_name(c.from->type())) + " to " + type_name(c.to->type()));
@@ -615,7 +677,8 @@ TEST_F(SeriesTest, RandomShufflesPicksAndSeeds) {
     Cell* v = push_shape(s, values);
     call_action(kActionRandom, {at_head(v, 10)});
     std::vector<int64_t> after = units(v);
-    EXPECT_TRUE(std::equal(values.begin(), values.begin() + 10, after.begin())) << "units before the head stay";
+    EXPECT_TRUE(std::equal(values.begin(), values.begin() + 10, after.begin()))
+        << "units before the head stay";
     EXPECT_NE(after, values) << s.unit;
     std::sort(after.begin(), after.end());
     EXPECT_EQ(after, values);
@@ -639,7 +702,10 @@ TEST_F(SeriesTest, HashIndexFollowsEveryWriter) {
     const char* name;
     std::function<void(Cell*)> run;
   } steps[] = {
-      {"poke", [](Cell* h) { call_action(kActionPoke, {*h, integer_cell(2), integer_cell(7)}); }},
+      {"poke",
+       [](Cell* h) {
+         call_action(kActionPoke, {*h, integer_cell(2), integer_cell(7)});
+       }},
       {"remove", [](Cell* h) { Act(kActionRemove, {at_head(h, 1)}).ref("part", integer_cell(2)).value(); }},
       {"take", [](Cell* h) { Act(kActionTake, {at_head(h, 1)}).ref("part", integer_cell(2)).value(); }},
       {"take/last", [](Cell* h) { Act(kActionTake, {*h}).ref("last").value(); }},
@@ -647,8 +713,13 @@ TEST_F(SeriesTest, HashIndexFollowsEveryWriter) {
       {"reverse/skip", [](Cell* h) { Act(kActionReverse, {*h}).ref("skip", integer_cell(3)).value(); }},
       {"clear", [](Cell* h) { call_action(kActionClear, {at_head(h, 4)}); }},
       {"move within",
-       [](Cell* h) { Act(kActionMove, {*h, at_head(h, 3)}).ref("part", integer_cell(2)).value(); }},
-      {"move back", [](Cell* h) { call_action(kActionMove, {at_head(h, 4), at_head(h, 1)}); }},
+       [](Cell* h) {
+         Act(kActionMove, {*h, at_head(h, 3)}).ref("part", integer_cell(2)).value();
+       }},
+      {"move back",
+       [](Cell* h) {
+         call_action(kActionMove, {at_head(h, 4), at_head(h, 1)});
+       }},
       {"random", [](Cell* h) { call_action(kActionRandom, {*h}); }},
   };
   for (const Step& step : steps) {
@@ -687,7 +758,10 @@ TEST_F(SeriesTest, OwnedFieldOfAnUnownedSeries) {
   Cell owned = word_cell(kTypeWord, 0, runtime_symbol(kSymOwned), 0);
   EXPECT_TRUE(call_action(kActionReflect, {*v, owned}).is(kTypeNone));
   EXPECT_TRUE(call_action(kActionModify, {*v, owned, kNoneCell}).is(kTypeNone));
-  EXPECT_EQ(catch_error([&] { call_action(kActionModify, {*v, owned, integer_cell(1)}); }), kErrScriptInvalidArg);
+  EXPECT_EQ(catch_error([&] {
+              call_action(kActionModify, {*v, owned, integer_cell(1)});
+            }),
+            kErrScriptInvalidArg);
 }
 
 // ---------------------------------------------------------------- collector safety

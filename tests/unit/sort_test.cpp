@@ -152,15 +152,14 @@ std::vector<char> stable_expected(const std::vector<char>& v, size_t width, uint
     return compare_keys(v.data() + a * width, v.data() + b * width, intptr_t(width), flags) < 0;
   });
   std::vector<char> out(v.size());
-  for (size_t i = 0; i < n; i++)
-    std::memcpy(out.data() + i * width, v.data() + idx[i] * width, width);
+  for (size_t i = 0; i < n; i++) std::memcpy(out.data() + i * width, v.data() + idx[i] * width, width);
   return out;
 }
 
 enum class Engine { Adaptive, Merge, Quick, AdaptiveMovable, MergeMovable };
 
-const Engine kAllEngines[] = {Engine::Adaptive, Engine::Merge, Engine::Quick,
-                              Engine::AdaptiveMovable, Engine::MergeMovable};
+const Engine kAllEngines[] = {Engine::Adaptive, Engine::Merge, Engine::Quick, Engine::AdaptiveMovable,
+                              Engine::MergeMovable};
 
 bool is_stable(Engine e) { return e == Engine::Merge || e == Engine::MergeMovable; }
 
@@ -202,8 +201,7 @@ void run_engine(Engine e, std::vector<char>& v, size_t width, intptr_t context, 
 
 // Sorts [v] by key with [e] and checks the result: the stable order for the
 // stable engines, an ordered permutation for the others.
-void check_sort(Engine e, std::vector<char> v, size_t width, uint32_t flags = 0,
-                size_t presorted = 0) {
+void check_sort(Engine e, std::vector<char> v, size_t width, uint32_t flags = 0, size_t presorted = 0) {
   std::vector<char> original = v;
   run_engine(e, v, width, intptr_t(width), flags, compare_keys, presorted);
   size_t n = v.size() / width;
@@ -212,8 +210,7 @@ void check_sort(Engine e, std::vector<char> v, size_t width, uint32_t flags = 0,
         << engine_name(e) << " n=" << n << " width=" << width;
   } else {
     ASSERT_TRUE(is_ordered(v, width, flags)) << engine_name(e) << " n=" << n << " width=" << width;
-    ASSERT_TRUE(same_multiset(v, original, width))
-        << engine_name(e) << " n=" << n << " width=" << width;
+    ASSERT_TRUE(same_multiset(v, original, width)) << engine_name(e) << " n=" << n << " width=" << width;
   }
 }
 
@@ -343,8 +340,7 @@ TEST(Sort, ComparatorAnsweringZeroLeavesInputUnchanged) {
   for (size_t width : {1, 2, 3, 4, 16, 48}) {
     for (size_t n : {2, 7, 8, 100, 5000}) {
       std::vector<char> v = make_records(n, width, 1000, rng), copy = v;
-      for (Engine e :
-           {Engine::Merge, Engine::MergeMovable, Engine::Adaptive, Engine::AdaptiveMovable}) {
+      for (Engine e : {Engine::Merge, Engine::MergeMovable, Engine::Adaptive, Engine::AdaptiveMovable}) {
         run_engine(e, v, width, intptr_t(width), 0, compare_nothing);
         ASSERT_EQ(v, copy) << engine_name(e) << " n=" << n << " width=" << width;
       }
@@ -436,8 +432,8 @@ TEST(Sort, InputShapesSortCorrectlyWithinComparisonBudget) {
 TEST(Sort, NearlyOrderedInputIsRepairedCheaply) {
   std::mt19937 rng(29);
   size_t n = 200000;
-  for (const char* shape : {"nearly-sorted", "nearly-reversed", "sorted-random-tail",
-                            "high-outliers", "low-outliers"}) {
+  for (const char* shape :
+       {"nearly-sorted", "nearly-reversed", "sorted-random-tail", "high-outliers", "low-outliers"}) {
     std::vector<char> v = make_records(n, 4, 1, rng);
     std::vector<int32_t> keys = shaped_keys(shape, n, rng);
     for (size_t i = 0; i < n; i++) {
@@ -535,9 +531,7 @@ TEST(Sort, ComparatorThrowingMidwayLosesNoRecord) {
 std::mt19937 g_chaos(41);
 
 int compare_random(const void*, const void*, intptr_t, uint32_t) { return int(g_chaos() % 3) - 1; }
-int compare_random_sign(const void*, const void*, intptr_t, uint32_t) {
-  return (g_chaos() & 1) ? 1 : -1;
-}
+int compare_random_sign(const void*, const void*, intptr_t, uint32_t) { return (g_chaos() & 1) ? 1 : -1; }
 int compare_always_after(const void*, const void*, intptr_t, uint32_t) { return 1; }
 int compare_always_before(const void*, const void*, intptr_t, uint32_t) { return -1; }
 // Consistent most of the time, which drives the engines deep into their paths.
@@ -609,8 +603,7 @@ void move_block(MovingOwner& o, size_t new_count) {
 
 bool inside(const MovingOwner& o, const void* p) {
   auto* c = static_cast<const char*>(p);
-  return c >= o.data && c + o.width <= o.data + o.count * o.width &&
-         size_t(c - o.data) % o.width == 0;
+  return c >= o.data && c + o.width <= o.data + o.count * o.width && size_t(c - o.data) % o.width == 0;
 }
 
 // Reads both records, then (like Kiv code that allocates) moves the buffer.

@@ -1,13 +1,13 @@
 // Data and call stacks: pushes, frames, unwinding, exit searches and overflow.
+#include "runtime/stack.h"
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "datatypes/context.h"
-#include "datatypes/logic.h"
-#include "runtime/stack.h"
 #include "boot/start.h"
 #include "datatypes/context.h"
+#include "datatypes/logic.h"
 #include "kiv_test.h"
 #include "runtime/memory.h"
 

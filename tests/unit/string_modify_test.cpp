@@ -26,8 +26,8 @@
 namespace kiv {
 namespace {
 
-using test::call_action_with;
 using test::Act;
+using test::call_action_with;
 using test::catch_error;
 using test::code_points;
 using test::kNoError;
@@ -41,9 +41,17 @@ class StringModifyTest : public ::testing::Test {
  protected:
   void SetUp() override {
     // Children as their own datatypes will register them: every slot used here from string!.
-    const ActionSlots inherit{.form = kInherit, .append = kInherit, .change = kInherit, .copy = kInherit,
-                              .find = kInherit, .insert = kInherit, .select = kInherit, .sort = kInherit,
-                              .swap = kInherit, .take = kInherit, .trim = kInherit};
+    const ActionSlots inherit{.form = kInherit,
+                              .append = kInherit,
+                              .change = kInherit,
+                              .copy = kInherit,
+                              .find = kInherit,
+                              .insert = kInherit,
+                              .select = kInherit,
+                              .sort = kInherit,
+                              .swap = kInherit,
+                              .take = kInherit,
+                              .trim = kInherit};
     test::register_test_row(kTypeFile, kTypeString, inherit);
     test::register_test_row(kTypeTag, kTypeString, inherit);
     test::register_test_row(kTypeBinary, kTypeString, inherit);
@@ -117,8 +125,8 @@ const FindCase kFindCases[] = {
     {"ABC", 0, nullptr, 'b', "case", 0, kNone},
     {"ABC", 0, nullptr, 'b', "same", 0, kNone},
     {"a_b", 0, "A", 0, "", 0, "a_b"},
-    {"abcabc", 0, "bc", 0, "reverse", 0, kNone},     // from the head: nothing before it
-    {"abcabc", 3, "bc", 0, "reverse", 0, "bcabc"},   // ends just before the head
+    {"abcabc", 0, "bc", 0, "reverse", 0, kNone},       // from the head: nothing before it
+    {"abcabc", 3, "bc", 0, "reverse", 0, "bcabc"},     // ends just before the head
     {"abcabc", 3, "bc", 0, "reverse part", 1, kNone},  // one unit before the head: too short
     {"abcabc", 3, "c", 0, "reverse part", 1, "cabc"},
     {"abcabc", 6, nullptr, 'a', "reverse tail", 0, "bc"},
@@ -134,7 +142,7 @@ const FindCase kFindCases[] = {
     // Letter case: both sides fold to upper case, over every width.
     {"Straße 漢字", 0, "STRASE", 0, "", 0, "Straße 漢字"},  // ß folds to S alone
     {"Straße 漢字", 0, "STRASSE", 0, "", 0, kNone},
-    {"xſtop", 0, "STOP", 0, "", 0, "ſtop"},        // U+017F folds to S
+    {"xſtop", 0, "STOP", 0, "", 0, "ſtop"},  // U+017F folds to S
     {"xſtop", 0, "STOP", 0, "case", 0, kNone},
     {"ΣΊΣΥΦΟς!", 0, nullptr, 0x3C3, "last", 0, "ς!"},  // final sigma folds like σ and Σ
     {"Grüße 漢字 😀 end", 0, "漢字", 0, "", 0, "漢字 😀 end"},
@@ -154,7 +162,8 @@ TEST_F(StringModifyTest, FindTableAtEveryWidth) {
       hay.set_head(c.head);
       Cell value = c.needle ? text_cell(c.needle) : char_cell(c.cp);
       Cell* r = find_call(kActionFind, hay, value, c.refs, c.n).run();
-      EXPECT_EQ(shown(r), c.want) << "find/" << c.refs << " \"" << c.hay << "\" at " << c.head << ", unit " << unit;
+      EXPECT_EQ(shown(r), c.want) << "find/" << c.refs << " \"" << c.hay << "\" at " << c.head << ", unit "
+                                  << unit;
     }
   }
 }
@@ -170,7 +179,8 @@ TEST_F(StringModifyTest, FindValueKindsAndErrors) {
   EXPECT_EQ(Act(kActionFind, {hay, bytes}).error(), kErrScriptInvalidArg);
   EXPECT_EQ(find_call(kActionFind, hay, char_cell('b'), "skip", 0).error(), kErrScriptOutOfRange);
   EXPECT_EQ(find_call(kActionFind, hay, char_cell('b'), "any", 0).error(), kErrInternalNotDone);
-  EXPECT_EQ(Act(kActionFind, {hay, char_cell('b')}).ref("part", text_cell("b")).error(), kErrScriptInvalidRefineArg);
+  EXPECT_EQ(Act(kActionFind, {hay, char_cell('b')}).ref("part", text_cell("b")).error(),
+            kErrScriptInvalidRefineArg);
   // /part as a position in the same text.
   Cell end = hay;
   end.set_head(3);
@@ -215,8 +225,8 @@ int64_t reference_find(const std::vector<uint32_t>& hay, const std::vector<uint3
 TEST_F(StringModifyTest, FindAgreesWithANaiveSearchOnRandomText) {
   // Letters with several case spellings, over texts long enough that the vector
   // scan, its 64-byte rounds (sparse and dense) and the scalar tail all see matches.
-  const uint32_t kAlphabet[] = {'a', 'A', 's', 'S', 0x17F, 'k', 'K', 0x212A, 0xDF, 0xE9, 0xC9,
-                                0x3A3, 0x3C3, 0x3C2, 0x6F22, 0x1F600, 0x10428, 0x10400, ' '};
+  const uint32_t kAlphabet[] = {'a',  'A',   's',   'S',   0x17F,  'k',     'K',     0x212A,  0xDF, 0xE9,
+                                0xC9, 0x3A3, 0x3C3, 0x3C2, 0x6F22, 0x1F600, 0x10428, 0x10400, ' '};
   std::mt19937 rng(7);
   for (int round = 0; round < 300; round++) {
     StackSave save;
@@ -306,8 +316,8 @@ TEST_F(StringModifyTest, AppendInsertAndChangeTable) {
       {kActionAppend, "a", 0, text_cell("xy"), -1, -2, false, "a", "a"},  // a /dup below 1 adds nothing
       {kActionAppend, "ab", 0, text_cell("cdef"), 2, 0, false, "abcd", "abcd"},
       {kActionAppend, "", 0, block, -1, 0, false, "abcdef", "abcdef"},
-      {kActionAppend, "", 0, block, 1, 0, false, "abc", "abc"},    // counts values
-      {kActionAppend, "", 0, block, 4, 0, true, "abcd", "abcd"},   // /only: counts code points
+      {kActionAppend, "", 0, block, 1, 0, false, "abc", "abc"},   // counts values
+      {kActionAppend, "", 0, block, 4, 0, true, "abcd", "abcd"},  // /only: counts code points
       {kActionAppend, "x", 0, integer_cell(12), -1, 0, false, "x12", "x12"},
       {kActionAppend, "a", 0, tag("bc"), -1, 0, false, "a<bc>", "a<bc>"},
       {kActionAppend, "a", 0, tag("bc"), 3, 0, false, "a<bc", "a<bc"},
@@ -316,8 +326,8 @@ TEST_F(StringModifyTest, AppendInsertAndChangeTable) {
       {kActionInsert, "abc", 1, char_cell('-'), -1, 3, false, "a---bc", "bc"},
       {kActionInsert, "abc", 3, text_cell("XY"), -1, 0, false, "abcXY", ""},
       {kActionInsert, "abc", 9, text_cell("XY"), -1, 0, false, "abcXY", ""},  // a head past the tail
-      {kActionInsert, "z", 0, block, 1, 0, false, "az", "z"},   // insert counts code points
-      {kActionInsert, "", 0, block, 4, 0, false, "abcd", ""},   // also at the tail
+      {kActionInsert, "z", 0, block, 1, 0, false, "az", "z"},                 // insert counts code points
+      {kActionInsert, "", 0, block, 4, 0, false, "abcd", ""},                 // also at the tail
       {kActionInsert, "ab", 1, char_cell(0x1F600), -1, 0, false, "a😀b", "b"},
       {kActionChange, "abcdef", 0, text_cell("XY"), -1, 0, false, "XYcdef", "cdef"},
       {kActionChange, "abcdef", 0, text_cell("XY"), 4, 0, false, "XYef", "ef"},
@@ -339,7 +349,8 @@ TEST_F(StringModifyTest, AppendInsertAndChangeTable) {
       if (c.dup) call.ref("dup", integer_cell(c.dup));
       Cell* r = call.run();
       EXPECT_EQ(whole(*r), c.whole) << g_actions_table[c.id].word << " \"" << c.series << "\", unit " << unit;
-      EXPECT_EQ(text_of(*r), c.result) << g_actions_table[c.id].word << " \"" << c.series << "\", unit " << unit;
+      EXPECT_EQ(text_of(*r), c.result)
+          << g_actions_table[c.id].word << " \"" << c.series << "\", unit " << unit;
     }
   }
 }
@@ -468,7 +479,7 @@ TEST_F(StringModifyTest, TrimTable) {
       {"  a  b  ", {}, nullptr, "a  b"},
       {"  a  \n  b  ", {}, nullptr, "a\nb"},
       {" a \t\n\tb\r\n c ", {}, nullptr, "a\nb\r\nc"},  // CR is no blank: it stays before the line feed
-      {"\n\n a\n  \n", {}, nullptr, "a\n"},            // a line feed cut from the end leaves one
+      {"\n\n a\n  \n", {}, nullptr, "a\n"},             // a line feed cut from the end leaves one
       {"\u3000a\u00A0b\u2003", {}, nullptr, "a\u00A0b"},
       {"  a \n b  ", {"lines"}, nullptr, "a b"},
       {"x\u3000\u3000y\n", {"lines"}, nullptr, "x y"},
@@ -594,7 +605,8 @@ TEST_F(StringModifyTest, StableSortKeepsTheOrderOfEqualKeysOnLongTexts) {
   for (uint32_t c : in) append_char(s->node(), c);
   Act(kActionSort, {*s}).ref("stable").run();
   std::vector<uint32_t> want = in;
-  std::stable_sort(want.begin(), want.end(), [](uint32_t x, uint32_t y) { return case_map_lower(x) < case_map_lower(y); });
+  std::stable_sort(want.begin(), want.end(),
+                   [](uint32_t x, uint32_t y) { return case_map_lower(x) < case_map_lower(y); });
   EXPECT_EQ(code_points(*s), want);
 }
 
@@ -610,18 +622,12 @@ TEST_F(StringModifyTest, SetOperations) {
     const char* want;
   };
   const Case cases[] = {
-      {8, "aAbB", "", false, 0, "ab"},
-      {8, "aAbB", "", true, 0, "aAbB"},
-      {9, "ab", "bc", false, 0, "abc"},
-      {9, "ab", "BC", false, 0, "abC"},
-      {10, "abc", "cb", false, 0, "bc"},
-      {11, "abc", "B", false, 0, "ac"},
-      {11, "abc", "B", true, 0, "abc"},
-      {12, "ab", "bc", false, 0, "ac"},
-      {8, "a1a2b3", "", false, 2, "a1b3"},
-      {9, "a1", "b2a3c", false, 2, "a1b2c"},
-      {9, "ab", "漢😀", false, 0, "ab漢😀"},
-      {12, "Straße", "STRASS", false, 0, "e"},  // ß folds to S
+      {8, "aAbB", "", false, 0, "ab"},     {8, "aAbB", "", true, 0, "aAbB"},
+      {9, "ab", "bc", false, 0, "abc"},    {9, "ab", "BC", false, 0, "abC"},
+      {10, "abc", "cb", false, 0, "bc"},   {11, "abc", "B", false, 0, "ac"},
+      {11, "abc", "B", true, 0, "abc"},    {12, "ab", "bc", false, 0, "ac"},
+      {8, "a1a2b3", "", false, 2, "a1b3"}, {9, "a1", "b2a3c", false, 2, "a1b2c"},
+      {9, "ab", "漢😀", false, 0, "ab漢😀"}, {12, "Straße", "STRASS", false, 0, "e"},  // ß folds to S
   };
   for (const Case& c : cases) {
     StackSave save;
@@ -635,7 +641,10 @@ TEST_F(StringModifyTest, SetOperations) {
   StackSave save;
   Cell* a = push_text("ab");
   Cell zero = integer_cell(0);
-  EXPECT_EQ(catch_error([&] { series_set_op(a, a, {kSetUnique, false, {&zero}}); }), kErrScriptInvalidRefineArg);
+  EXPECT_EQ(catch_error([&] {
+              series_set_op(a, a, {kSetUnique, false, {&zero}});
+            }),
+            kErrScriptInvalidRefineArg);
   Cell bytes = raw_series<uint8_t>(kTypeBinary, {1});
   EXPECT_EQ(catch_error([&] { series_set_op(a, &bytes, {kSetUnion, false, {}}); }), kErrScriptInvalidArg);
   Cell* file = push_text("x", 1, kTypeFile);

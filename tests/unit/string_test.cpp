@@ -1,18 +1,19 @@
 // string!: the storage writers and their widening, concatenation, make, to,
 // compare and path access, and form and mold, through the action entry points
 // where there is one.
+#include "datatypes/string.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "datatypes/char.h"
-#include "datatypes/float.h"
 #include "datatypes/datatype.h"
+#include "datatypes/float.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
-#include "datatypes/string.h"
 #include "kiv_test.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -48,7 +49,9 @@ TEST(StringTest, SingleCodePointWritersWidenByTheirThresholds) {
   Cell* u = push_text("abc");
   string_write_char(u->node(), 1, 0xE9);  // storing keeps unit 1 up to U+00FF
   EXPECT_EQ(string_unit(u), 1u);
-  EXPECT_EQ(text_of(*u), "a\xC3\xA9" "c");
+  EXPECT_EQ(text_of(*u),
+            "a\xC3\xA9"
+            "c");
   string_write_char(u->node(), 2, 0x1F600);
   EXPECT_EQ(string_unit(u), 4u);
   EXPECT_EQ(code_points(*u), (std::vector<uint32_t>{'a', 0xE9, 0x1F600}));
@@ -57,7 +60,9 @@ TEST(StringTest, SingleCodePointWritersWidenByTheirThresholds) {
   string_insert_char(v->node(), 1, 0x20AC);
   string_insert_char(v->node(), 0, '>');
   string_overwrite_char(v->node(), 4, '!');  // at the tail: extends
-  EXPECT_EQ(text_of(*v), ">a\xE2\x82\xAC" "c!");
+  EXPECT_EQ(text_of(*v),
+            ">a\xE2\x82\xAC"
+            "c!");
   EXPECT_EQ(string_unit(v), 2u);
   string_remove_part(v->node(), 1, 2);
   EXPECT_EQ(text_of(*v), ">c!");
@@ -163,7 +168,10 @@ TEST(StringTest, MakeAndTo) {
   Cell two = make_cell(kTypeFloat);
   float_set(&two, 2.7);
   EXPECT_EQ(string_length(&(made = call_action(kActionMake, {string_type, two}))), 0);
-  EXPECT_EQ(catch_error([&] { call_action(kActionMake, {string_type, integer_cell(-1)}); }), kErrScriptOutOfRange);
+  EXPECT_EQ(catch_error([&] {
+              call_action(kActionMake, {string_type, integer_cell(-1)});
+            }),
+            kErrScriptOutOfRange);
   // The other text types make through string!'s handler with their own type.
   Cell* file_type = stack_push_value(datatype_cell(kTypeFile));
   MakeArgs ten;
@@ -225,7 +233,9 @@ TEST(StringTest, Compare) {
       {abc, file_abc, kCmpStrictEqual, false},
       {abc, abc, kCmpSame, true},
       {abc, text_cell("abc"), kCmpSame, false},
-      {text_cell("Stra\xC3\x9F" "e"), text_cell("STRASE"), kCmpEqual, true},  // folded to upper case
+      {text_cell("Stra\xC3\x9F"
+                 "e"),
+       text_cell("STRASE"), kCmpEqual, true},  // folded to upper case
       {text_cell("\xC3\xA9t\xC3\xA9"), text_cell("\xC3\x89T\xC3\x89", 2), kCmpEqual, true},
       {text_cell("abc"), integer_cell(1), kCmpEqual, false},
   };
@@ -260,7 +270,9 @@ TEST(StringTest, PathAccess) {
   // Setting through an integer stores the char!, widening the buffer.
   Cell* euro = stack_push_value(char_cell(0x20AC));
   step(integer_cell(2), euro);
-  EXPECT_EQ(text_of(*s), "a\xE2\x82\xAC" "c");
+  EXPECT_EQ(text_of(*s),
+            "a\xE2\x82\xAC"
+            "c");
   EXPECT_EQ(string_unit(s), 2u);
   EXPECT_EQ(catch_error([&] { step(integer_cell(9), euro); }), kErrScriptOutOfRange);
   // The poke helper the set path ends in checks the value and the range first.
@@ -268,13 +280,17 @@ TEST(StringTest, PathAccess) {
   Cell* not_char = stack_push_value(integer_cell(65));
   EXPECT_EQ(catch_error([&] { string_poke_char(s, 1, not_char, two); }), kErrScriptInvalidArg);
   EXPECT_EQ(catch_error([&] { string_poke_char(s, 3, euro, two); }), kErrScriptOutOfRange);
-  EXPECT_EQ(text_of(*s), "a\xE2\x82\xAC" "c");
+  EXPECT_EQ(text_of(*s),
+            "a\xE2\x82\xAC"
+            "c");
   // An owned string goes through the notification hook and is still changed.
   series_buffer(s->node())->flags |= kSeriesOwned;
   EXPECT_TRUE(series_owned_q(s));
   Cell* z = stack_push_value(char_cell('z'));
   string_poke_char(s, 0, z, two);
-  EXPECT_EQ(text_of(*s), "z\xE2\x82\xAC" "c");
+  EXPECT_EQ(text_of(*s),
+            "z\xE2\x82\xAC"
+            "c");
 }
 
 // ---------------------------------------------------------------- form and mold

@@ -2,20 +2,21 @@
 // interned wins, aliases never point at aliases, also after the name index
 // grows), ASCII-only folding, NUL-terminated names, cached name strings, names
 // read from inside a series, and the compare handler of symbol!.
+#include "datatypes/symbol.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "datatypes/string.h"
-#include "datatypes/symbol.h"
-#include "datatypes/word.h"
 #include "datatypes/actions.h"
-#include "runtime/stack.h"
+#include "datatypes/string.h"
+#include "datatypes/word.h"
 #include "runtime/collector.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
 #include "runtime/root_block.h"
+#include "runtime/stack.h"
 #include "tests/unit/kiv_test.h"
 
 namespace kiv {
@@ -147,9 +148,9 @@ TEST(SymbolTest, SymbolRecordsCompareByText) {
     CompareOp op;
     int expected;
   } cases[] = {
-      {"cmp-apple", "cmp-Banana", kCmpSort, -1},  {"cmp-apple", "cmp-Banana", kCmpCaseSort, 1},
-      {"cmp-same", "CMP-SAME", kCmpEqual, 0},     {"cmp-same", "CMP-SAME", kCmpStrictEqual, 1},
-      {"cmp-same", "cmp-same", kCmpSame, 0},      {"cmp-same", "CMP-SAME", kCmpSame, 1},
+      {"cmp-apple", "cmp-Banana", kCmpSort, -1}, {"cmp-apple", "cmp-Banana", kCmpCaseSort, 1},
+      {"cmp-same", "CMP-SAME", kCmpEqual, 0},    {"cmp-same", "CMP-SAME", kCmpStrictEqual, 1},
+      {"cmp-same", "cmp-same", kCmpSame, 0},     {"cmp-same", "CMP-SAME", kCmpSame, 1},
       {"cmp-b", "cmp-a", kCmpGreater, 1},
   };
   for (const Case& c : cases) {

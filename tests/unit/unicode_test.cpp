@@ -2,6 +2,8 @@
 // validating decoder and its error, the UTF-8 and UTF-16LE loaders (units,
 // widening, BOM, CR, cut-off input, heads placed mid-buffer), and the output
 // conversions into the per-cell conversion buffer.
+#include "runtime/unicode.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,11 +12,10 @@
 
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
-#include "runtime/stack.h"
 #include "kiv_test.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
-#include "runtime/unicode.h"
+#include "runtime/stack.h"
 
 namespace kiv {
 namespace {
@@ -23,15 +24,18 @@ using test::catch_error;
 using Bytes = std::vector<uint8_t>;
 
 // Multilingual text: Latin-1, CJK and emoji above U+FFFF.
-const char kLatin1[] = "Gr\xC3\xBC\xC3\x9F" "e, caf\xC3\xA9 \xC3\xA0 la cr\xC3\xA8me";  // Grüße, café à la crème
-const char kCjk[] = "\xE6\xBC\xA2\xE5\xAD\x97\xE3\x81\xA8\xE3\x81\x8B\xE3\x81\xAA";      // 漢字とかな
-const char kEmoji[] = "\xF0\x9F\x98\x80 \xF0\x9F\x8E\x89";                               // 😀 🎉
+const char kLatin1[] =
+    "Gr\xC3\xBC\xC3\x9F"
+    "e, caf\xC3\xA9 \xC3\xA0 la cr\xC3\xA8me";  // Grüße, café à la crème
+const char kCjk[] = "\xE6\xBC\xA2\xE5\xAD\x97\xE3\x81\xA8\xE3\x81\x8B\xE3\x81\xAA";  // 漢字とかな
+const char kEmoji[] = "\xF0\x9F\x98\x80 \xF0\x9F\x8E\x89";                           // 😀 🎉
 
 // The code points of a text series from its buffer head.
 std::vector<uint32_t> code_points(Node node) {
   SeriesBuffer* b = series_buffer(node);
   std::vector<uint32_t> out;
-  for (uint32_t i = 0; i < b->length(); i++) out.push_back(unit_get(b->head_ptr() + i * b->unit(), b->unit()));
+  for (uint32_t i = 0; i < b->length(); i++)
+    out.push_back(unit_get(b->head_ptr() + i * b->unit(), b->unit()));
   return out;
 }
 
@@ -46,10 +50,14 @@ std::pair<int32_t, size_t> reference_decode(const uint8_t* p, size_t n) {
   int need;
   uint32_t cp;
   uint8_t lo = 0x80, hi = 0xBF;
-  if (b0 >= 0xC2 && b0 <= 0xDF) need = 1, cp = b0 & 0x1F;
-  else if (b0 >= 0xE0 && b0 <= 0xEF) need = 2, cp = b0 & 0x0F, lo = b0 == 0xE0 ? 0xA0 : 0x80, hi = b0 == 0xED ? 0x9F : 0xBF;
-  else if (b0 >= 0xF0 && b0 <= 0xF4) need = 3, cp = b0 & 0x07, lo = b0 == 0xF0 ? 0x90 : 0x80, hi = b0 == 0xF4 ? 0x8F : 0xBF;
-  else return {-1, 1};
+  if (b0 >= 0xC2 && b0 <= 0xDF)
+    need = 1, cp = b0 & 0x1F;
+  else if (b0 >= 0xE0 && b0 <= 0xEF)
+    need = 2, cp = b0 & 0x0F, lo = b0 == 0xE0 ? 0xA0 : 0x80, hi = b0 == 0xED ? 0x9F : 0xBF;
+  else if (b0 >= 0xF0 && b0 <= 0xF4)
+    need = 3, cp = b0 & 0x07, lo = b0 == 0xF0 ? 0x90 : 0x80, hi = b0 == 0xF4 ? 0x8F : 0xBF;
+  else
+    return {-1, 1};
   for (int k = 1; k <= need; k++) {
     if (size_t(k) >= n) return {-1, n};
     uint8_t c = p[k];
@@ -63,7 +71,8 @@ void expect_scan(const uint8_t* p, size_t n) {
   auto [want_cp, want_used] = reference_decode(p, n);
   int32_t cp = 0;
   const uint8_t* end = utf8_fast_decode_char(p, p + n, &cp);
-  ASSERT_EQ(cp, want_cp) << std::hex << int(p[0]) << " " << int(n > 1 ? p[1] : 0) << " " << int(n > 2 ? p[2] : 0);
+  ASSERT_EQ(cp, want_cp) << std::hex << int(p[0]) << " " << int(n > 1 ? p[1] : 0) << " "
+                         << int(n > 2 ? p[2] : 0);
   ASSERT_EQ(size_t(end - p), want_used) << std::hex << int(p[0]) << " " << int(n > 1 ? p[1] : 0);
 }
 
@@ -111,14 +120,29 @@ TEST(Utf8Scan, EdgeCasesCountSkipAndSeqLength) {
   EXPECT_EQ(utf8_skip_chars(p, end, 100), end);
   EXPECT_EQ(utf8_skip_chars(p, end, -3), p);
 
-  for (auto [lead, len] : std::vector<std::pair<int, int>>{{0x41, 0}, {0x80, 0}, {0xBF, 0}, {0xC0, 2}, {0xDF, 2},
-                                                            {0xE0, 3}, {0xEF, 3}, {0xF0, 4}, {0xF8, 4}, {0xFF, 4}})
+  for (auto [lead, len] : std::vector<std::pair<int, int>>{{0x41, 0},
+                                                           {0x80, 0},
+                                                           {0xBF, 0},
+                                                           {0xC0, 2},
+                                                           {0xDF, 2},
+                                                           {0xE0, 3},
+                                                           {0xEF, 3},
+                                                           {0xF0, 4},
+                                                           {0xF8, 4},
+                                                           {0xFF, 4}})
     EXPECT_EQ(utf8_seq_length(uint8_t(lead)), len) << lead;
 }
 
 TEST(Utf8Encode, SizesAndBoundedWrites) {
-  for (auto [cp, size] : std::vector<std::pair<uint32_t, int>>{
-           {0, 1}, {0x7F, 1}, {0x80, 2}, {0x7FF, 2}, {0x800, 3}, {0xD800, 3}, {0xFFFF, 3}, {0x10000, 4}, {0x10FFFF, 4}}) {
+  for (auto [cp, size] : std::vector<std::pair<uint32_t, int>>{{0, 1},
+                                                               {0x7F, 1},
+                                                               {0x80, 2},
+                                                               {0x7FF, 2},
+                                                               {0x800, 3},
+                                                               {0xD800, 3},
+                                                               {0xFFFF, 3},
+                                                               {0x10000, 4},
+                                                               {0x10FFFF, 4}}) {
     EXPECT_EQ(utf8_char_size(cp), size) << cp;
     uint8_t out[4];
     EXPECT_EQ(utf8_encode(cp, out), size) << cp;
@@ -135,7 +159,8 @@ TEST(Utf8Encode, SizesAndBoundedWrites) {
   EXPECT_EQ(euro[2], 0);
 
   const uint32_t wide[] = {'a', 0xE9, 0x20AC, 0x1F600};
-  EXPECT_EQ(utf8_size_of_chars(reinterpret_cast<const uint8_t*>(wide), reinterpret_cast<const uint8_t*>(wide + 4), 4),
+  EXPECT_EQ(utf8_size_of_chars(reinterpret_cast<const uint8_t*>(wide),
+                               reinterpret_cast<const uint8_t*>(wide + 4), 4),
             10u);
 }
 
@@ -144,14 +169,14 @@ TEST(Utf8Encode, SizesAndBoundedWrites) {
 TEST(Utf8Decode, ValidatingDecoderTable) {
   struct Case {
     Bytes in;
-    int32_t cp;      // -1: cut off
+    int32_t cp;  // -1: cut off
     uint32_t used;
     bool invalid;
   } cases[] = {
       {{0x41}, 0x41, 1, false},
       {{0xC3, 0xA9}, 0xE9, 2, false},
-      {{0xC0, 0x80}, 0, 2, false},              // the one overlong form kept: U+0000
-      {{0xED, 0xA0, 0x80}, 0xD800, 3, false},   // surrogates outside DC00-DCFF pass
+      {{0xC0, 0x80}, 0, 2, false},             // the one overlong form kept: U+0000
+      {{0xED, 0xA0, 0x80}, 0xD800, 3, false},  // surrogates outside DC00-DCFF pass
       // The shortest form of each length passes; the longest overlong below it does not.
       {{0xC2, 0x80}, 0x80, 2, false},
       {{0xE0, 0xA0, 0x80}, 0x800, 3, false},
@@ -159,14 +184,14 @@ TEST(Utf8Decode, ValidatingDecoderTable) {
       {{0xC1, 0xBF}, 0, 0, true},
       {{0xE0, 0x9F, 0xBF}, 0, 0, true},
       {{0xF0, 0x8F, 0xBF, 0xBF}, 0, 0, true},
-      {{0xE0, 0x80, 0x80}, 0, 0, true},         // U+0000 in three bytes
-      {{0xF0, 0x8F, 0xBF, 0xBE}, 0, 0, true},   // U+FFFE in four bytes
+      {{0xE0, 0x80, 0x80}, 0, 0, true},        // U+0000 in three bytes
+      {{0xF0, 0x8F, 0xBF, 0xBE}, 0, 0, true},  // U+FFFE in four bytes
       {{0xF0, 0x9F, 0x98, 0x80}, 0x1F600, 4, false},
-      {{0xE2, 0x82}, -1, 0, false},             // cut off: nothing used
+      {{0xE2, 0x82}, -1, 0, false},  // cut off: nothing used
       {{0xF0}, -1, 0, false},
-      {{0xED, 0xB0, 0x80}, 0, 0, true},         // U+DC00
-      {{0xEF, 0xBF, 0xBE}, 0, 0, true},         // U+FFFE marks invalid input
-      {{0xF4, 0x90, 0x80, 0x80}, 0, 0, true},   // above U+10FFFF
+      {{0xED, 0xB0, 0x80}, 0, 0, true},        // U+DC00
+      {{0xEF, 0xBF, 0xBE}, 0, 0, true},        // U+FFFE marks invalid input
+      {{0xF4, 0x90, 0x80, 0x80}, 0, 0, true},  // above U+10FFFF
       {{0x80}, 0, 0, true},
       {{0xF8, 0x80, 0x80, 0x80}, 0, 0, true},
       {{0xC3, 0x41}, 0, 0, true},
@@ -209,9 +234,18 @@ TEST(Utf8Load, UnitsWideningBomAndCr) {
       {"\xC3\xA9", false, {0xE9}, 1},
       {"\xC4\x80", false, {0x100}, 2},
       {"\xF0\x9F\x98\x80", false, {0x1F600}, 4},
-      {"ab\xC4\x80" "cd\xF0\x9F\x98\x80" "e", false, {'a', 'b', 0x100, 'c', 'd', 0x1F600, 'e'}, 4},
+      {"ab\xC4\x80"
+       "cd\xF0\x9F\x98\x80"
+       "e",
+       false,
+       {'a', 'b', 0x100, 'c', 'd', 0x1F600, 'e'},
+       4},
       {"\xEF\xBB\xBF", false, {}, 1},
-      {"\xEF\xBB\xBF" "a", false, {'a'}, 1},
+      {"\xEF\xBB\xBF"
+       "a",
+       false,
+       {'a'},
+       1},
       {"a\r\nb\rc", true, {'a', '\n', 'b', '\n', 'c'}, 1},
       {"a\r\nb\rc", false, {'a', '\r', '\n', 'b', '\r', 'c'}, 1},
       {"\r", true, {'\n'}, 1},
@@ -225,9 +259,14 @@ TEST(Utf8Load, UnitsWideningBomAndCr) {
   }
   // ASCII runs (copied eight bytes at a time) around a widening.
   StackSave save;
-  Cell* s = push_text(load_utf8("0123456789abcdef\xE2\x82\xAC" "0123456789abcdef", 35, 0, nullptr, false));
+  Cell* s =
+      push_text(load_utf8("0123456789abcdef\xE2\x82\xAC"
+                          "0123456789abcdef",
+                          35, 0, nullptr, false));
   EXPECT_EQ(string_unit(s), 2u);
-  EXPECT_EQ(test::text_of(*s), "0123456789abcdef\xE2\x82\xAC" "0123456789abcdef");
+  EXPECT_EQ(test::text_of(*s),
+            "0123456789abcdef\xE2\x82\xAC"
+            "0123456789abcdef");
 }
 
 TEST(Utf8Load, CutOffInputReportsTheRest) {
@@ -285,18 +324,21 @@ TEST(Utf8Load, IntoTargetReplacesContentAndMeasuresRoomFromTheHead) {
 }
 
 TEST(Utf8Load, MultilingualTextRoundTrips) {
-  for (std::string text : {std::string(kLatin1), std::string(kLatin1) + kCjk, std::string(kLatin1) + kCjk + kEmoji,
-                           std::string(kEmoji) + kLatin1}) {
+  for (std::string text : {std::string(kLatin1), std::string(kLatin1) + kCjk,
+                           std::string(kLatin1) + kCjk + kEmoji, std::string(kEmoji) + kLatin1}) {
     StackSave save;
     Cell* s = push_text(load_utf8_new(text.c_str(), uint32_t(text.size())));
-    uint32_t unit = text.find('\xF0') != std::string::npos ? 4 : text.find('\xE6') != std::string::npos ? 2 : 1;
+    uint32_t unit = text.find('\xF0') != std::string::npos   ? 4
+                    : text.find('\xE6') != std::string::npos ? 2
+                                                             : 1;
     EXPECT_EQ(string_unit(s), unit) << text;
     int32_t length = -1;
     char* utf8 = to_utf8(s, &length);
     EXPECT_EQ(std::string(utf8, size_t(length)), text);
     EXPECT_EQ(utf8[length], 0);
-    EXPECT_EQ(utf8_size_of_chars(series_buffer(s->node())->head_ptr(), series_buffer(s->node())->tail_ptr(), unit),
-              text.size());
+    EXPECT_EQ(
+        utf8_size_of_chars(series_buffer(s->node())->head_ptr(), series_buffer(s->node())->tail_ptr(), unit),
+        text.size());
   }
 }
 
@@ -305,7 +347,8 @@ TEST(Utf8Load, SourceInsideASeriesSurvivesWidening) {
   std::string text = std::string(200, 'x') + kLatin1 + kCjk + kEmoji + std::string(200, 'y');
   Cell* bin = stack_push_value(series_cell(kTypeBinary, series_alloc(uint32_t(text.size()), 1, 0)));
   std::memcpy(reserve_tail(bin->node(), uint32_t(text.size())), text.data(), text.size());
-  Cell* s = push_text(load_utf8(ByteSource::series(bin->node(), 0), uint32_t(text.size()), 0, nullptr, false));
+  Cell* s =
+      push_text(load_utf8(ByteSource::series(bin->node(), 0), uint32_t(text.size()), 0, nullptr, false));
   EXPECT_EQ(test::text_of(*s), text);
 }
 
@@ -353,7 +396,7 @@ TEST(Utf16, LoadUnitsPairsAndLoneSurrogates) {
       {{0x3D, 0xD8, 0x00, 0xDE}, false, {0x1F600}, 4},
       {{0x3D, 0xD8, 0x41, 0x00}, false, {0xD83D, 'A'}, 4},  // unpaired high surrogate kept
       {{0x41, 0x00, 0x3D, 0xD8}, false, {'A', 0xD83D}, 4},  // ... also at the very end
-      {{0x00, 0xDC}, false, {0xDC00}, 4},                    // lone low surrogate kept
+      {{0x00, 0xDC}, false, {0xDC00}, 4},                   // lone low surrogate kept
       {{0x61, 0, 0x0D, 0, 0x0A, 0}, true, {'a', '\n'}, 1},
       {{0x0D, 0, 0xAC, 0x20}, true, {0x20AC}, 2},
       {{0x0D, 0, 0x3D, 0xD8, 0x00, 0xDE}, true, {0x1F600}, 4},

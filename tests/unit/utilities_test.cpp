@@ -3,12 +3,12 @@
 
 #include <cmath>
 
+#include "datatypes/float.h"
+#include "datatypes/form.h"
 #include "datatypes/logic.h"
 #include "datatypes/object.h"
 #include "kiv_test.h"
 #include "runtime/cycle.h"
-#include "datatypes/float.h"
-#include "datatypes/form.h"
 #include "runtime/numbers.h"
 
 namespace kiv {
@@ -30,9 +30,13 @@ TEST(CycleStack, ElisionTexts) {
   struct Case {
     TypeId type;
     const char *mold, *form;
-  } cases[] = {{kTypeBlock, "[...]", "..."}, {kTypeHash, "[...]", "..."}, {kTypeParen, "(...)", "..."},
-               {kTypeMap, "#[...]", "..."}, {kTypeObject, "make object! [...]", "..."},
-               {kTypePath, "...", "..."},   {kTypeSetPath, "...", "..."}};
+  } cases[] = {{kTypeBlock, "[...]", "..."},
+               {kTypeHash, "[...]", "..."},
+               {kTypeParen, "(...)", "..."},
+               {kTypeMap, "#[...]", "..."},
+               {kTypeObject, "make object! [...]", "..."},
+               {kTypePath, "...", "..."},
+               {kTypeSetPath, "...", "..."}};
   for (const Case& c : cases) {
     for (bool molding : {true, false}) {
       StackSave save;

@@ -2,24 +2,25 @@
 // mold with their prefixes and the /part budget, the compare operators,
 // index?, names, getting and setting through words, the word syntax check,
 // and the runtime word cache (its order, spellings and frame names).
+#include "datatypes/word.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "datatypes/actions.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
+#include "datatypes/runtime_words.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "datatypes/word.h"
-#include "datatypes/actions.h"
-#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/gc_root.h"
 #include "runtime/root_block.h"
-#include "datatypes/runtime_words.h"
+#include "runtime/stack.h"
 #include "tests/unit/kiv_test.h"
 
 namespace kiv {
@@ -69,9 +70,9 @@ TEST(WordTest, AffixIsWrittenEvenWhenTheBudgetIsUsedUp) {
     const char* text;
     int32_t remaining;
   } cases[] = {
-      {kTypeLitWord, 0, "'", -4},      {kTypeGetWord, 2, ":a", -2}, {kTypeRefinement, 1, "/", -3},
-      {kTypeIssue, 0, "#", -4},        {kTypeSetWord, 0, ":", -4},  {kTypeSetWord, 2, "ab:", -2},
-      {kTypeWord, 2, "ab", -1},        {kTypeLitWord, 10, "'abc", 6},
+      {kTypeLitWord, 0, "'", -4}, {kTypeGetWord, 2, ":a", -2},   {kTypeRefinement, 1, "/", -3},
+      {kTypeIssue, 0, "#", -4},   {kTypeSetWord, 0, ":", -4},    {kTypeSetWord, 2, "ab:", -2},
+      {kTypeWord, 2, "ab", -1},   {kTypeLitWord, 10, "'abc", 6},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -243,7 +244,8 @@ TEST(WordTest, IndexQ) {
   EXPECT_EQ(test::integer_of(call_action(kActionIndexQ, {first})), 1);
   Cell unresolved = word_cell(kTypeLitWord, g_global_context, word_symbol(&first), -1);
   EXPECT_TRUE(call_action(kActionIndexQ, {unresolved}).is(kTypeNone));
-  EXPECT_EQ(catch_error([&] { call_action(kActionIndexQ, {word("x", kTypeRefinement)}); }), kErrScriptExpectArg);
+  EXPECT_EQ(catch_error([&] { call_action(kActionIndexQ, {word("x", kTypeRefinement)}); }),
+            kErrScriptExpectArg);
   EXPECT_EQ(catch_error([&] { call_action(kActionIndexQ, {word("x", kTypeIssue)}); }), kErrScriptExpectArg);
 }
 
@@ -323,15 +325,33 @@ TEST(WordTest, ScanWordText) {
     TypeId type;  // kTypeNil: not a word
     const char* name;
   } cases[] = {
-      {"abc", kTypeWord, "abc"},         {"abc:", kTypeSetWord, "abc"},   {":abc", kTypeGetWord, "abc"},
-      {"'abc", kTypeLitWord, "abc"},     {"/abc", kTypeRefinement, "abc"}, {"/1", kTypeRefinement, "1"},
-      {"#12", kTypeIssue, "12"},         {"//", kTypeWord, "//"},         {"+", kTypeWord, "+"},
-      {"...", kTypeWord, "..."},         {"<>", kTypeWord, "<>"},         {"->", kTypeWord, "->"},
-      {"é", kTypeWord, "é"},             {"Ah", kTypeNil, ""},         {"0Fh", kTypeNil, ""},
-      {"ABh", kTypeNil, ""},             {"#(true)", kTypeNil, ""},       {"#[map]", kTypeNil, ""},
-      {"1x2", kTypeNil, ""},             {"%file", kTypeNil, ""},         {"a,b", kTypeNil, ""},
-      {"[a]", kTypeNil, ""},             {"a;b", kTypeNil, ""},           {"", kTypeNil, ""},
-      {"a:b", kTypeNil, ""},             {"'", kTypeNil, ""},             {":", kTypeNil, ""},
+      {"abc", kTypeWord, "abc"},
+      {"abc:", kTypeSetWord, "abc"},
+      {":abc", kTypeGetWord, "abc"},
+      {"'abc", kTypeLitWord, "abc"},
+      {"/abc", kTypeRefinement, "abc"},
+      {"/1", kTypeRefinement, "1"},
+      {"#12", kTypeIssue, "12"},
+      {"//", kTypeWord, "//"},
+      {"+", kTypeWord, "+"},
+      {"...", kTypeWord, "..."},
+      {"<>", kTypeWord, "<>"},
+      {"->", kTypeWord, "->"},
+      {"é", kTypeWord, "é"},
+      {"Ah", kTypeNil, ""},
+      {"0Fh", kTypeNil, ""},
+      {"ABh", kTypeNil, ""},
+      {"#(true)", kTypeNil, ""},
+      {"#[map]", kTypeNil, ""},
+      {"1x2", kTypeNil, ""},
+      {"%file", kTypeNil, ""},
+      {"a,b", kTypeNil, ""},
+      {"[a]", kTypeNil, ""},
+      {"a;b", kTypeNil, ""},
+      {"", kTypeNil, ""},
+      {"a:b", kTypeNil, ""},
+      {"'", kTypeNil, ""},
+      {":", kTypeNil, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
