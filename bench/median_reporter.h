@@ -45,7 +45,10 @@ class RatioReporter : public MedianReporter {
     std::printf("\n%-24s %12s %12s %7s %7s\n", "kiv run", "kiv", "reference", "ratio", "target");
     for (const RatioRow& r : rows_) {
       double k = median(r.kiv), ref = median(r.reference);
-      std::printf("%-24s %12.4g %12.4g %7.2f %7s\n", r.kiv, k, ref, ref > 0 ? k / ref : 0.0, r.target);
+      if (k > 0 && ref > 0)
+        std::printf("%-24s %12.4g %12.4g %7.2f %7s\n", r.kiv, k, ref, k / ref, r.target);
+      else  // a run that was filtered out or failed (its error is printed above)
+        std::printf("%-24s %12s %12s %7s %7s\n", r.kiv, k > 0 ? "" : "-", ref > 0 ? "" : "-", "-", r.target);
     }
   }
 

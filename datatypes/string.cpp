@@ -82,14 +82,6 @@ Cell* string_load_append(const Cell* block, ByteSource src, uint32_t n, int32_t 
 
 // ---------------------------------------------------------------- reading
 
-int32_t string_total_length(const Cell* str) { return int32_t(series_buffer(str->node())->length()); }
-
-int32_t string_head_index(const Cell* str) {
-  int32_t total = string_total_length(str);
-  int32_t head = str->head();
-  return head < 0 ? 0 : head > total ? total : head;
-}
-
 int32_t string_length(const Cell* str) { return string_total_length(str) - string_head_index(str); }
 
 int32_t string_clamp_head(Cell* str) {

@@ -211,9 +211,13 @@ Cell* string_insert(Cell* series, const InsertArgs& args) {
     uint32_t cp = char_get(args.value);
     if (cp > kMaxCodePoint) raise_error(kErrScriptInvalidChar, args.value);
     const Node node = series->node();
-    SeriesChange change(series, kOwnerAppend, string_total_length(series), 1);
-    append_char(node, cp);
-    change.done(string_total_length(series) - 1, 1);
+    if (series_owned_q(series)) {
+      SeriesChange change(series, kOwnerAppend, string_total_length(series), 1);
+      append_char(node, cp);
+      change.done(string_total_length(series) - 1, 1);
+    } else {
+      append_char(node, cp);  // no owner to tell: the loop of appends stays short
+    }
     series->set_head(0);
     return series;
   }

@@ -24,6 +24,7 @@
 // ALLOCATE) or run Kiv code. Keep the node and re-derive.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -87,8 +88,12 @@ struct SeriesBuffer {
   uint8_t* tail_ptr() { return data() + tail; }
   uint8_t* end_ptr() { return data() + capacity; }
   uint32_t used() const { return tail - head; }
-  // Units from the head to the tail.
-  uint32_t length() const { return (tail - head) / unit(); }
+  // Units from the head to the tail. Text and cell units are powers of two:
+  // a shift, where a record width divides.
+  uint32_t length() const {
+    uint32_t u = unit();
+    return (u & (u - 1)) == 0 ? used() >> std::countr_zero(u) : used() / u;
+  }
   // Cells from the head to the tail: the bytes in use over 16, whatever the
   // unit (length() for a buffer of cells).
   uint32_t cell_count() const { return used() / sizeof(Cell); }

@@ -22,11 +22,6 @@ constexpr const char* kOwnerWordTexts[kOwnerWordCount] = {
 
 const char* owner_word_text(OwnerWord word) { return word < kOwnerWordCount ? kOwnerWordTexts[word] : ""; }
 
-bool series_owned_q(const Cell* series) {
-  Node node = series->node();
-  return node_in_use(node) && (series_buffer(node)->flags & kSeriesOwned);
-}
-
 void notify_owner(const Cell* series, OwnerWord, int32_t, int32_t, const Cell*) {
   if (!series_owned_q(series)) return;
   // The owner lookup and the deep-change call come with the owner table.

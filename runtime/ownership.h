@@ -22,6 +22,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/fatal.h"
+#include "runtime/memory.h"
 
 namespace kiv {
 
@@ -55,7 +56,10 @@ enum OwnerWord : uint8_t {
 const char* owner_word_text(OwnerWord word);
 
 // True when [series] (a series value cell) is owned by an object.
-bool series_owned_q(const Cell* series);
+inline bool series_owned_q(const Cell* series) {
+  Node node = series->node();
+  return node_in_use(node) && (series_buffer(node)->flags & kSeriesOwned);
+}
 
 // MAY RUN KIV CODE. Tells the owner of [series], if it has one, that [word]
 // happens to [count] units from unit [index] (counted from the buffer's first
@@ -66,14 +70,14 @@ void notify_owner(const Cell* series, OwnerWord word, int32_t index, int32_t cou
 // MAY RUN KIV CODE. notify_owner with [action]'s own word (kOwnerPoke, ...).
 inline void owner_notify_before(const Cell* series, OwnerWord action, int32_t index, int32_t count,
                                 const Cell* new_value = nullptr) {
-  notify_owner(series, action, index, count, new_value);
+  if (series_owned_q(series)) notify_owner(series, action, index, count, new_value);
 }
 // MAY RUN KIV CODE. notify_owner with the past-tense word of [action] (kOwnerPoke sends
 // "poked"); [action] is one of the paired words, kOwnerClear to kOwnerPut.
 inline void owner_notify_after(const Cell* series, OwnerWord action, int32_t index, int32_t count,
                                const Cell* new_value = nullptr) {
   fatal_assert(action < kOwnerSetPath && action % 2 == 0);
-  notify_owner(series, OwnerWord(action + 1), index, count, new_value);
+  if (series_owned_q(series)) notify_owner(series, OwnerWord(action + 1), index, count, new_value);
 }
 
 // One change to a series, told to its owner: the constructor sends [action]'s
@@ -84,7 +88,7 @@ class SeriesChange {
  public:
   SeriesChange(const Cell* series, OwnerWord action, int32_t index, int32_t count,
                const Cell* value = nullptr)
-      : series_(series), action_(action), errors_(std::uncaught_exceptions()) {
+      : series_(series), action_(action) {
     owner_notify_before(series, action, index, count, value);
   }
   // The change is made: tells the owner where it landed and how much it was.
@@ -92,14 +96,17 @@ class SeriesChange {
     done_ = true;
     owner_notify_after(series_, action_, index, count, value);
   }
-  ~SeriesChange() { fatal_assert(done_ || std::uncaught_exceptions() > errors_); }
+  // Only an error may leave without done(); the count of exceptions in
+  // flight is read on that path alone, so a writer pays nothing for it.
+  ~SeriesChange() {
+    if (!done_) fatal_assert(std::uncaught_exceptions() > 0);
+  }
   SeriesChange(const SeriesChange&) = delete;
   SeriesChange& operator=(const SeriesChange&) = delete;
 
  private:
   const Cell* series_;
   OwnerWord action_;
-  int errors_;
   bool done_ = false;
 };
 
