@@ -15,6 +15,7 @@
 
 #include <cstdint>
 
+#include "datatypes/named_args.h"
 #include "runtime/cell.h"
 #include "runtime/compare.h"
 #include "runtime/fatal.h"
@@ -70,15 +71,9 @@ struct SortPlan {
 
 // ---------------------------------------------------------------- argument structs
 
-#define ARG(name) Cell* name = nullptr;
-#define REF(member, word) bool member = false;
-#define REF_ARG(member, word, argument, Type) Type member{};
-#define EXTRA(Type, name) Type name{};
-#define ARGS(Name, params) \
-  struct Name##Args {      \
-    params                 \
-  };
-#include "datatypes/actions.def"
+#define KIV_ARGS_FILE "datatypes/actions.def"
+#define KIV_ARGS_STRUCTS
+#include "datatypes/named_args.inc"
 
 // find's arguments as select gives them (select never sets tail or match).
 inline FindArgs find_args_of(const SelectArgs& s) {

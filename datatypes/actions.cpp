@@ -213,39 +213,9 @@ namespace {
 
 inline Cell* arg(uint32_t i) { return stack_arg(i); }
 
-template <class T>
-T refinement_value(int32_t slot);
-template <>
-Cell* refinement_value<Cell*>(int32_t slot) {
-  return slot < 0 ? nullptr : arg(uint32_t(slot));
-}
-template <>
-PartLimit refinement_value<PartLimit>(int32_t slot) {
-  PartLimit p;
-  p.arg = refinement_value<Cell*>(slot);
-  return p;
-}
-template <>
-RecordSize refinement_value<RecordSize>(int32_t slot) {
-  RecordSize s;
-  s.arg = refinement_value<Cell*>(slot);
-  return s;
-}
-
-// One reader per argument struct: the arguments after the first in spec order,
-// then a refinement slot per refinement.
-#define ARG(name) a.name = arg(next_arg++);
-#define REF(member, word) a.member = r[next_ref++] >= 0;
-#define REF_ARG(member, word, argument, Type) a.member = refinement_value<Type>(r[next_ref++]);
-#define ARGS(Name, params)                                           \
-  [[maybe_unused]] void read_args(Name##Args& a, const int32_t* r) { \
-    [[maybe_unused]] uint32_t next_arg = 1;                          \
-    [[maybe_unused]] int next_ref = 0;                               \
-    (void)a;                                                         \
-    (void)r;                                                         \
-    params                                                           \
-  }
-#include "datatypes/actions.def"
+#define KIV_ARGS_FILE "datatypes/actions.def"
+#define KIV_ARGS_READERS
+#include "datatypes/named_args.inc"
 
 // ---------------------------------------------------------------- normalising
 
@@ -496,13 +466,6 @@ SPECIAL(Insert, insert_entry<false>)
 SPECIAL(EvenQ, (truth_entry<&ActionSlots::even_q, kActionEvenQ>))
 SPECIAL(OddQ, (truth_entry<&ActionSlots::odd_q, kActionOddQ>))
 #undef SPECIAL
-
-// ---------------------------------------------------------------- refinement tables
-
-#define REF(member, word) {word, nullptr},
-#define REF_ARG(member, word, argument, Type) {word, argument},
-#define ARGS(Name, params) constexpr RefinementInfo k##Name##Refinements[] = {params{nullptr, nullptr}};
-#include "datatypes/actions.def"
 
 }  // namespace
 

@@ -23,13 +23,6 @@ namespace kiv {
 // Entry point of an action: [refinements] holds one argument index (or -1) per refinement slot.
 using ActionEntry = void (*)(const int32_t* refinements);
 
-// A refinement of an action's spec: its word and, when it takes one, the word
-// of its argument (null for a plain refinement).
-struct RefinementInfo {
-  const char* word;
-  const char* argument;
-};
-
 struct ActionInfo {
   ActionId id;
   const char* word;                   // "" for the slots without a word (7, 8, 9)
