@@ -1,14 +1,30 @@
-// float!: storage, hashing and the conversion to an integer.
+// float!: the 64-bit double, and the handlers percent! and time! inherit.
 #include "datatypes/float.h"
 
 #include <cmath>
 
+#include "datatypes/block.h"
 #include "datatypes/integer.h"
 #include "datatypes/registry.h"
 #include "runtime/errors.h"
 #include "runtime/murmur3.h"
+#include "runtime/stack.h"
 
 namespace kiv {
+
+bool g_float_pretty = true;
+
+Cell* float_push(double d) { return stack_push_value(float_cell(d)); }
+
+Cell* float_make_at(const Cell* block, double d) {
+  Cell* c = block_append_cell(block);
+  *c = float_cell(d);
+  return c;
+}
+
+bool float_nan_q(double d) { return std::isnan(d); }
+bool float32_nan_q(float f) { return std::isnan(f); }
+bool float_special_q(double d) { return !std::isfinite(d); }
 
 int32_t float_to_int(const Cell* value) {
   if (!value->is(kTypeFloat) && !value->is(kTypePercent)) return integer_get(value);
