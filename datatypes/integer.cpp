@@ -14,6 +14,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/logic.h"
+#include "datatypes/money.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -369,9 +370,9 @@ Cell* integer_to(Cell* result, const MakeArgs& args) {
       break;
     }
     case kTypeDate:
-    case kTypeMoney:
-      // Seconds since the epoch and the money amount need those types' own code.
+      // Seconds since the epoch need date!'s own code.
       raise_error(kErrInternalNotDone);
+    case kTypeMoney: value = money_to_integer(args.spec); break;
     case kTypeBinary: value = integer_from_binary(args.spec); break;
     case kTypeIssue: value = integer_from_issue(args.spec); break;
     case kTypeString:

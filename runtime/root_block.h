@@ -16,7 +16,8 @@ enum RootSlot : uint32_t {
   kRootCallStack,
   kRootSymbolTable,
   kRootGlobalContext,
-  kRootWordCache,  // block of the runtime word cache's word, refinement and issue cells
+  kRootWordCache,     // block of the runtime word cache's word, refinement and issue cells
+  kRootCurrencyList,  // block of money!'s currency words (system/locale/currencies/list)
   kRootSlotCount
 };
 
