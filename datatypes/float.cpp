@@ -253,6 +253,8 @@ double float_from_binary(const Cell* spec) {
   return d;
 }
 
+bool is_float_like(TypeId t) { return t == kTypeFloat || t == kTypePercent || t == kTypeTime; }
+
 double number_of(const Cell* c) { return c->is(kTypeInteger) ? double(integer_get(c)) : float_get(c); }
 
 // [mantissa exponent]: mantissa x 10 ^ exponent, the exponent truncated to an integer.
@@ -458,23 +460,34 @@ Cell* float_random(Cell* value, const RandomArgs& args) {
 
 Cell* float_round(Cell* value, const RoundArgs& args) {
   if (args.to && args.to->is(kTypeMoney)) raise_not_related(kActionRound, kTypeMoney);
+  if (args.to && !args.to->is(kTypeInteger) && !is_float_like(args.to->type())) {
+    Cell where = where_word_cell();
+    Cell datatype = datatype_cell(args.to->type());
+    Cell argument = name_word_cell("scale");
+    raise_error(kErrScriptExpectArg, &where, &datatype, &argument);
+  }
   const bool percent = value->is(kTypePercent);
   double f = float_get(value);
   double sc = percent ? 0.01 : 1.0;
   if (args.to) {
     sc = std::fabs(args.to->is(kTypeInteger) ? double(integer_get(args.to)) : float_get(args.to));
-    if (percent) sc /= 100.0;
+    // A number scale counts in percent; a percent! scale is a fraction already.
+    if (percent && !args.to->is(kTypePercent)) sc /= 100.0;
   }
-  if (!(sc < std::fabs(f) * 0x1p-53)) {
+  // A scale too fine to change the value: the value as it is.
+  if (sc < std::fabs(f) * 0x1p-53) return value;
+  {
     int e = 0;
     double dec;
     if (sc >= 1.0) {
       dec = f / sc;
     } else {
+      // A subnormal scale: both sides are scaled up by 2^-e first, so that
+      // 1.0 / sc stays finite, and the result scaled back.
       double m = std::frexp(sc, &e);
       if (e <= -1022) {
         sc = m;
-        f = std::ldexp(f, e);
+        f = std::ldexp(f, -e);
       } else {
         e = 0;
       }
