@@ -60,14 +60,17 @@ DecimalDigits float_to_decimal(double value, int digits, bool zero_fraction) {
       digits <= 0 ? std::to_chars(sci, sci + sizeof sci, magnitude, std::chars_format::scientific)
                   : std::to_chars(sci, sci + sizeof sci, magnitude, std::chars_format::scientific,
                                   std::min(digits, kMaxDigits) - 1);
-  const char* p = sci;
+  // "d", or "d.ddd", then "e", a sign and the exponent's digits.
   const char* end = r.ptr;
-  int count = 0;
+  const char* e = end - 3;  // at least a sign and two exponent digits follow the "e"
+  while (*e != 'e') e--;
   d.buffer[0] = '-';
-  for (; p < end && *p != 'e'; p++)
-    if (digit_q(*p)) d.buffer[1 + count++] = *p;
+  d.buffer[1] = sci[0];
+  int count = 1;
+  for (const char* q = sci + 2; q < e; q++) d.buffer[1 + count++] = *q;
   int exponent = 0;
-  std::from_chars(p + 1 + (p[1] == '+'), end, exponent);
+  for (const char* q = e + 2; q < end; q++) exponent = exponent * 10 + (*q - '0');
+  if (e[1] == '-') exponent = -exponent;
   while (count > 1 && d.buffer[count] == '0') count--;  // no trailing zeros
   d.count = count;
   d.point = exponent + 1;
