@@ -155,28 +155,6 @@ namespace {
 
 // ---------------------------------------------------------------- hand-over to other types
 
-[[noreturn]] void raise_invalid_type(const Cell* operand) {
-  Cell datatype = datatype_cell(operand->type());
-  raise_error(kErrScriptInvalidType, &datatype);
-}
-
-// script not-related with the word of [action] and the datatype [type].
-[[noreturn]] void raise_not_related(ActionId action, TypeId type) {
-  Cell word = name_word_cell(g_actions_table[action].word);
-  Cell datatype = datatype_cell(type);
-  raise_error(kErrScriptNotRelated, &word, &datatype);
-}
-
-// Runs [handler] on the two argument cells and leaves its result in [left];
-// a type that registered no handler refuses [offender].
-Cell* run_hand_over(BinaryFn handler, Cell* left, Cell* right, const Cell* offender) {
-  if (!handler) raise_invalid_type(offender);
-  BinaryArgs args;
-  args.value2 = right;
-  copy_cell(left, handler(left, args));
-  return left;
-}
-
 void swap_cells(Cell* a, Cell* b) {
   Cell t = *a;
   *a = *b;
@@ -184,6 +162,25 @@ void swap_cells(Cell* a, Cell* b) {
 }
 
 }  // namespace
+
+[[noreturn]] void raise_invalid_type(const Cell* operand) {
+  Cell datatype = datatype_cell(operand->type());
+  raise_error(kErrScriptInvalidType, &datatype);
+}
+
+[[noreturn]] void raise_not_related(ActionId action, TypeId type) {
+  Cell word = name_word_cell(g_actions_table[action].word);
+  Cell datatype = datatype_cell(type);
+  raise_error(kErrScriptNotRelated, &word, &datatype);
+}
+
+Cell* run_hand_over(BinaryFn handler, Cell* left, Cell* right, const Cell* offender) {
+  if (!handler) raise_invalid_type(offender);
+  BinaryArgs args;
+  args.value2 = right;
+  copy_cell(left, handler(left, args));
+  return left;
+}
 
 Cell* math_hand_over_swapped(Cell* left, Cell* right, int op) {
   TypeId other = right->type();
@@ -431,11 +428,10 @@ int integer_compare(Cell* value, const CompareArgs& args) {
 
 // ---------------------------------------------------------------- power and round
 
-// The float! power of [base] and [exponent] (an integer! or float!) into [base].
-Cell* float_power(Cell* base, const Cell* exponent) {
-  double e = exponent->is(kTypeFloat) ? float_get(exponent) : double(integer_get(exponent));
-  *base = float_cell(std::pow(double(integer_get(base)), e));
-  return base;
+// The base becomes a float! and float!'s power decides.
+Cell* power_as_float(Cell* base, const PowerArgs& args) {
+  *base = float_cell(double(integer_get(base)));
+  return float_power(base, args);
 }
 
 Cell* integer_power(Cell* base, const PowerArgs& args) {
@@ -445,15 +441,14 @@ Cell* integer_power(Cell* base, const PowerArgs& args) {
     Cell argument = name_word_cell("exponent");
     raise_error(kErrScriptExpectArg, &where, &datatype, &argument);
   }
-  if (args.exponent->is(kTypeFloat) || integer_get(args.exponent) < 0)
-    return float_power(base, args.exponent);
+  if (args.exponent->is(kTypeFloat) || integer_get(args.exponent) < 0) return power_as_float(base, args);
   int32_t b = integer_get(base);
   uint32_t e = uint32_t(integer_get(args.exponent));
   int32_t result = 1;
   while (e != 0) {
-    if ((e & 1) && __builtin_mul_overflow(result, b, &result)) return float_power(base, args.exponent);
+    if ((e & 1) && __builtin_mul_overflow(result, b, &result)) return power_as_float(base, args);
     e >>= 1;
-    if (e != 0 && __builtin_mul_overflow(b, b, &b)) return float_power(base, args.exponent);
+    if (e != 0 && __builtin_mul_overflow(b, b, &b)) return power_as_float(base, args);
   }
   *base = integer_cell(result);
   return base;
