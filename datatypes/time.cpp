@@ -254,36 +254,23 @@ Cell* time_pick(Cell* value, const PickArgs& args) {
 
 // ---------------------------------------------------------------- arithmetic
 
-// script not-related with the word of [action] and time!.
-[[noreturn]] void raise_not_related(ActionId action) {
-  Cell word = name_word_cell(g_actions_table[action].word);
-  Cell datatype = datatype_cell(kTypeTime);
-  raise_error(kErrScriptNotRelated, &word, &datatype);
-}
-
 // A time plus a date is the date plus the time: the date becomes the first
 // operand and date!'s addition runs.
 Cell* time_add_to_date(Cell* left, Cell* right) {
   BinaryFn add = math_action_handler(kTypeDate, kMathAdd);
-  if (!add) {
-    Cell datatype = datatype_cell(kTypeDate);
-    raise_error(kErrScriptInvalidType, &datatype);
-  }
+  if (!add) raise_invalid_type(right);
   Cell time = *left;
   *left = *right;
   *right = time;
-  BinaryArgs args;
-  args.value2 = right;
-  copy_cell(left, add(left, args));
-  return left;
+  return run_hand_over(add, left, right, left);
 }
 
 // L is the time at [left], R the other operand.
 Cell* time_do_math(Cell* left, Cell* right, int op) {
   TypeId other = right->type();
   if (op == kMathAdd && other == kTypeDate) return time_add_to_date(left, right);
-  if (op == kMathSubtract && other == kTypeDate) raise_not_related(kActionSubtract);
-  if (op == kMathMultiply && other == kTypeTime) raise_not_related(kActionMultiply);
+  if (op == kMathSubtract && other == kTypeDate) raise_not_related(kActionSubtract, kTypeTime);
+  if (op == kMathMultiply && other == kTypeTime) raise_not_related(kActionMultiply, kTypeTime);
   Cell* result = float_do_math(left, right, op);
   // A time over a time is their ratio.
   if (op == kMathDivide && other == kTypeTime) *result = float_cell(float_get(result));
@@ -294,12 +281,9 @@ Cell* time_do_math(Cell* left, Cell* right, int op) {
 
 // float!'s round on the seconds, always giving a time!. An integer! scale is
 // taken as that many seconds, so the result never passes through an int32.
+// float_round refuses a money! scale (not-related) and any scale that is not
+// a number.
 Cell* time_round(Cell* value, const RoundArgs& args) {
-  if (args.to && args.to->is(kTypeMoney)) {
-    Cell where = where_word_cell();
-    Cell datatype = datatype_cell(kTypeMoney);
-    raise_error(kErrScriptNotRelated, &where, &datatype);
-  }
   RoundArgs a = args;
   Cell scale;
   if (args.to && args.to->is(kTypeInteger)) {
