@@ -110,11 +110,11 @@ int32_t time_format(double seconds, Cell* buffer, int32_t limit) {
   // Seconds: "00" below a microsecond; else six significant digits, which
   // may round up to "60" and then carry into the minutes and hours.
   FloatText second_text{};
-  bool whole_minute = p.seconds < 0.000001;
-  if (!whole_minute) {
+  bool zero_seconds = p.seconds < 0.000001;
+  if (!zero_seconds) {
     second_text = float_form(p.seconds, kFormSeconds);
-    if (second_text.view() == "60") whole_minute = true;
-    if (whole_minute) {
+    if (second_text.view() == "60") {
+      zero_seconds = true;
       p.minutes += 1;
       if (p.minutes == 60) {
         p.minutes = 0;
@@ -122,6 +122,7 @@ int32_t time_format(double seconds, Cell* buffer, int32_t limit) {
       }
     }
   }
+  // Hours past int32 are written from the double, digit for digit.
   if (p.hours < 2147483648.0)
     n += string_append_c_string(buffer, integer_to_text(double_to_int32(p.hours)));
   else
@@ -130,7 +131,7 @@ int32_t time_format(double seconds, Cell* buffer, int32_t limit) {
   n += string_append_c_string(buffer, minutes < 10 ? ":0" : ":");
   n += string_append_c_string(buffer, integer_to_text(minutes));
   n += string_append_c_string(buffer, ":");
-  std::string_view text = whole_minute ? std::string_view("00") : second_text.view();
+  std::string_view text = zero_seconds ? std::string_view("00") : second_text.view();
   if (text.size() == 1 || text[1] == '.') n += string_append_c_string(buffer, "0");
   n += string_append_c_string(buffer, text);
   return limit - n;
