@@ -358,11 +358,15 @@ Cell* integer_to(Cell* result, const MakeArgs& args) {
       value = double_to_int32(float_get(args.spec));
       break;
     case kTypeTime: {
-      // Rounded half up by adding 0.5 and truncating: 1.5 s gives 2, -1.5 s gives -1.
-      Cell seconds = *args.spec;
-      float_set(&seconds, float_get(args.spec) + 0.5);
-      if (integer_float_out_of_range_q(&seconds)) raise_type_limit();
-      value = double_to_int32(float_get(&seconds));
+      // Rounded half up: 1.5 s gives 2, -1.5 s gives -1, -2 s stays -2 (adding
+      // 0.5 and truncating toward zero would give -1; adding 0.5 at all would
+      // round 0.49999999999999994 up). The range is that of the rounded
+      // seconds, so every time that rounds to an int32 converts.
+      double t = float_get(args.spec);
+      double seconds = std::floor(t);
+      if (t - seconds >= 0.5) seconds += 1;
+      if (!(seconds >= -2147483648.0 && seconds <= 2147483647.0)) raise_type_limit();
+      value = double_to_int32(seconds);
       break;
     }
     case kTypeDate:
