@@ -358,7 +358,14 @@ Cell* tuple_reverse(Cell* value, const ReverseArgs& args) {
 }
 
 // The bytes in use; the rest of the payload does not count.
-uint32_t tuple_hash(const Cell* value) { return hash_murmur3(tuple_bytes(value), tuple_length(value)); }
+// Trailing zero bytes are left out: 1.2.3 and 1.2.3.0 are equal, so they
+// must hash alike.
+uint32_t tuple_hash(const Cell* value) {
+  const uint8_t* bytes = tuple_bytes(value);
+  size_t n = tuple_length(value);
+  while (n > 0 && bytes[n - 1] == 0) n--;
+  return hash_murmur3(bytes, n);
+}
 
 constexpr TypeHooks kTupleHooks{.hash = tuple_hash};
 
