@@ -156,28 +156,6 @@ namespace {
 
 // ---------------------------------------------------------------- hand-over to other types
 
-[[noreturn]] void raise_invalid_type(const Cell* operand) {
-  Cell datatype = datatype_cell(operand->type());
-  raise_error(kErrScriptInvalidType, &datatype);
-}
-
-// script not-related with the word of [action] and the datatype [type].
-[[noreturn]] void raise_not_related(ActionId action, TypeId type) {
-  Cell word = name_word_cell(g_actions_table[action].word);
-  Cell datatype = datatype_cell(type);
-  raise_error(kErrScriptNotRelated, &word, &datatype);
-}
-
-// Runs [handler] on the two argument cells and leaves its result in [left];
-// a type that registered no handler refuses [offender].
-Cell* run_hand_over(BinaryFn handler, Cell* left, Cell* right, const Cell* offender) {
-  if (!handler) raise_invalid_type(offender);
-  BinaryArgs args;
-  args.value2 = right;
-  copy_cell(left, handler(left, args));
-  return left;
-}
-
 void swap_cells(Cell* a, Cell* b) {
   Cell t = *a;
   *a = *b;
@@ -185,6 +163,25 @@ void swap_cells(Cell* a, Cell* b) {
 }
 
 }  // namespace
+
+[[noreturn]] void raise_invalid_type(const Cell* operand) {
+  Cell datatype = datatype_cell(operand->type());
+  raise_error(kErrScriptInvalidType, &datatype);
+}
+
+[[noreturn]] void raise_not_related(ActionId action, TypeId type) {
+  Cell word = name_word_cell(g_actions_table[action].word);
+  Cell datatype = datatype_cell(type);
+  raise_error(kErrScriptNotRelated, &word, &datatype);
+}
+
+Cell* run_hand_over(BinaryFn handler, Cell* left, Cell* right, const Cell* offender) {
+  if (!handler) raise_invalid_type(offender);
+  BinaryArgs args;
+  args.value2 = right;
+  copy_cell(left, handler(left, args));
+  return left;
+}
 
 Cell* math_hand_over_swapped(Cell* left, Cell* right, int op) {
   TypeId other = right->type();
@@ -362,11 +359,15 @@ Cell* integer_to(Cell* result, const MakeArgs& args) {
       value = double_to_int32(float_get(args.spec));
       break;
     case kTypeTime: {
-      // Rounded half up by adding 0.5 and truncating: 1.5 s gives 2, -1.5 s gives -1.
-      Cell seconds = *args.spec;
-      float_set(&seconds, float_get(args.spec) + 0.5);
-      if (integer_float_out_of_range_q(&seconds)) raise_type_limit();
-      value = double_to_int32(float_get(&seconds));
+      // Rounded half up: 1.5 s gives 2, -1.5 s gives -1, -2 s stays -2 (adding
+      // 0.5 and truncating toward zero would give -1; adding 0.5 at all would
+      // round 0.49999999999999994 up). The range is that of the rounded
+      // seconds, so every time that rounds to an int32 converts.
+      double t = float_get(args.spec);
+      double seconds = std::floor(t);
+      if (t - seconds >= 0.5) seconds += 1;
+      if (!(seconds >= -2147483648.0 && seconds <= 2147483647.0)) raise_type_limit();
+      value = double_to_int32(seconds);
       break;
     }
     case kTypeDate:
@@ -428,11 +429,10 @@ int integer_compare(Cell* value, const CompareArgs& args) {
 
 // ---------------------------------------------------------------- power and round
 
-// The float! power of [base] and [exponent] (an integer! or float!) into [base].
-Cell* float_power(Cell* base, const Cell* exponent) {
-  double e = exponent->is(kTypeFloat) ? float_get(exponent) : double(integer_get(exponent));
-  *base = float_cell(std::pow(double(integer_get(base)), e));
-  return base;
+// The base becomes a float! and float!'s power decides.
+Cell* power_as_float(Cell* base, const PowerArgs& args) {
+  *base = float_cell(double(integer_get(base)));
+  return float_power(base, args);
 }
 
 Cell* integer_power(Cell* base, const PowerArgs& args) {
@@ -442,15 +442,14 @@ Cell* integer_power(Cell* base, const PowerArgs& args) {
     Cell argument = name_word_cell("exponent");
     raise_error(kErrScriptExpectArg, &where, &datatype, &argument);
   }
-  if (args.exponent->is(kTypeFloat) || integer_get(args.exponent) < 0)
-    return float_power(base, args.exponent);
+  if (args.exponent->is(kTypeFloat) || integer_get(args.exponent) < 0) return power_as_float(base, args);
   int32_t b = integer_get(base);
   uint32_t e = uint32_t(integer_get(args.exponent));
   int32_t result = 1;
   while (e != 0) {
-    if ((e & 1) && __builtin_mul_overflow(result, b, &result)) return float_power(base, args.exponent);
+    if ((e & 1) && __builtin_mul_overflow(result, b, &result)) return power_as_float(base, args);
     e >>= 1;
-    if (e != 0 && __builtin_mul_overflow(b, b, &b)) return float_power(base, args.exponent);
+    if (e != 0 && __builtin_mul_overflow(b, b, &b)) return power_as_float(base, args);
   }
   *base = integer_cell(result);
   return base;

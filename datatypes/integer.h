@@ -83,6 +83,15 @@ bool integer_float_out_of_range_q(const Cell* cell);
 // left as it was). Any other op is fatal runtime error 101.
 int32_t integer_do_math(int32_t left, int32_t right, int op, Cell* result);
 
+// ---------------------------------------------------------------- hand-over between number types
+
+// script invalid-type with [operand]'s datatype.
+[[noreturn]] void raise_invalid_type(const Cell* operand);
+// script not-related with the word of [action] and the datatype [type].
+[[noreturn]] void raise_not_related(ActionId action, TypeId type);
+// MAY RUN KIV CODE. Runs [handler] on the two argument cells and leaves its
+// result in [left]; a type that registered no handler refuses [offender].
+Cell* run_hand_over(BinaryFn handler, Cell* left, Cell* right, const Cell* offender);
 // The handler [type] registered for the action of arithmetic [op], or null.
 BinaryFn math_action_handler(TypeId type, int op);
 // The action id of arithmetic [op].

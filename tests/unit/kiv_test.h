@@ -179,6 +179,19 @@ inline std::string mold(Cell v, bool only = false, bool all = false, bool flat =
   return text_of(mold.value());
 }
 
+// What a computation answers, for tables of cases: the mold of the value
+// [body] returns, or "!" and the error's id word ("!zero-divide") when it raises.
+inline std::string outcome(const std::function<Cell()>& body) {
+  std::string text;
+  ErrorId e = catch_error([&] { text = mold_of(body()); });
+  return e == kNoError ? text : std::string("!") + error_info(e).word;
+}
+// The outcome of action [id] on [args] (no refinements).
+inline std::string outcome(ActionId id, std::initializer_list<Cell> args) {
+  std::vector<Cell> list(args);
+  return outcome([&] { return call_action_with(id, list, {}); });
+}
+
 // ---------------------------------------------------------------- values
 
 // The double of a float! result.
