@@ -3,10 +3,10 @@
 //
 // Arithmetic unpacks the 22 digits of each operand into a row of one digit
 // per byte (index 0 = position 1), works on magnitudes with a separate sign,
-// and packs the result back. Nothing here allocates but the text writers,
-// make from a block (reading it) and the sort order of two currencies (their
-// names). Results are fresh cells: header flags clear but the sign, which is
-// kept clear on a zero result.
+// and packs the result back. Arithmetic, compare and round never allocate
+// collector memory (raising an error aside); the text writers, the currency
+// list and the sort order of two currencies (by name) may. Results are fresh
+// cells: header flags clear but the sign, which is kept clear on a zero result.
 #include "datatypes/money.h"
 
 #include <array>

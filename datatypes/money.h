@@ -14,7 +14,7 @@
 // equals every other zero.
 //
 // The currency list is a block of words held by root slot kRootCurrencyList;
-// the options object makes it system/locale/currencies/list. A cell stores
+// the system object shows it as system/locale/currencies/list. A cell stores
 // the 1-based position of its currency's word, so an index stays meaningful
 // only while the list keeps its order.
 //
@@ -158,7 +158,8 @@ int money_compare_values(const Cell* a, const Cell* b);
 // bad-make-arg, as do NaN) and the amounts are compared. A float! compared
 // with a money! answers the negation of this.
 int money_compare_float(const Cell* money, double x);
-// The compare handler (value2 money!, integer! or float!; others not comparable).
+// The compare handler (value2 money!, integer! or float!; others not
+// comparable). MAY ALLOCATE under the sort ops: two currencies order by name.
 int money_compare(Cell* value, const CompareArgs& args);
 
 // MAY ALLOCATE. Appends the text of [money] to the string [buffer]: "-",

@@ -207,6 +207,9 @@ TEST(MoneyTest, ArithmeticCases) {
       {"currency on the right", kActionAdd, M("$1"), usd1, "USD$2.00000"},
       {"integer plus money", kActionAdd, integer_cell(2), usd1, "USD$3.00000"},
       {"integer minus money", kActionSubtract, integer_cell(2), M("$5"), "-$3.00000"},
+      {"float plus money", kActionAdd, float_cell(1.5), usd1, "USD$2.50000"},
+      {"float times money", kActionMultiply, float_cell(0.5), M("$3"), "$1.50000"},
+      {"float divided by money", kActionDivide, float_cell(10), M("$4"), "", kErrScriptInvalidType},
       {"unsupported operand", kActionAdd, M("$1"), kNoneCell, "", kErrScriptInvalidType},
       {"time operand", kActionAdd, M("$1"), float_cell(1, kTypeTime), "", kErrScriptInvalidType},
   };
@@ -289,6 +292,12 @@ TEST(MoneyTest, Compare) {
       // integer! compares through money.
       {"integer against money", integer_cell(2), M("$1.5"), kCmpGreater, true},
       {"integer equal to money", integer_cell(-3), M("-$3.00"), kCmpEqual, true},
+      // float! compares through money, the answer turned around.
+      {"float against money", float_cell(2.5), M("$2.5"), kCmpEqual, true},
+      {"float below money", float_cell(2.25), M("$2.5"), kCmpLesser, true},
+      {"tiny float above zero", float_cell(0.000001), M("$0"), kCmpGreater, true},
+      {"tiny float below an amount", float_cell(0.000001), M("$0.00001"), kCmpLesser, true},
+      {"huge float above an amount", float_cell(1e20), M("$1"), kCmpGreater, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
