@@ -13,6 +13,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/money.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -285,7 +286,7 @@ Cell* float_make(Cell* proto, const MakeArgs& args) {
     case kTypeFloat:
     case kTypePercent:
     case kTypeTime: d = float_get(spec); break;
-    case kTypeMoney: raise_error(kErrInternalNotDone);
+    case kTypeMoney: d = money_to_float(spec); break;
     case kTypeString: {
       std::string text = string_to_utf8(spec);
       bool ok = target == kTypePercent ? scan_percent(text, &d) : scan_float(text, 0, &d);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "datatypes/logic.h"
+#include "datatypes/money.h"
 #include "kiv_test.h"
 #include "runtime/random.h"
 
@@ -119,6 +120,8 @@ TEST_F(FloatTest, MakeAndTo) {
       {kTypeFloat, *test::block_of({i(1), i(2), i(3)}), "!bad-to-arg"},
       {kTypeFloat, *test::block_of({i(1), push_text("x")[0]}), "!bad-to-arg"},
       {kTypeFloat, logic_cell(true), "!bad-to-arg"},
+      {kTypeFloat, money_from_float(-12.5, false), "-12.5"},
+      {kTypePercent, money_from_integer(3), "300%"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(outcome([&] { return *test::to(c.type, c.spec); }), c.result) << mold_of(c.spec);
