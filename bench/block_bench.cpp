@@ -269,10 +269,7 @@ void insert_vector(benchmark::State& state) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  struct Entry {
-    const char* name;
-    void (*fn)(benchmark::State&);
-  } entries[] = {
+  register_benchmarks({
       {"append/kiv", append_kiv},
       {"append/kiv_entry", append_kiv_entry},
       {"append/vector", append_vector},
@@ -283,9 +280,7 @@ int main(int argc, char** argv) {
       {"insert_head/kiv", insert_kiv},
       {"insert_head/kiv_entry", insert_kiv_entry},
       {"insert_head/vector", insert_vector},
-  };
-  for (const Entry& e : entries)
-    benchmark::RegisterBenchmark(e.name, e.fn)->Unit(benchmark::kMillisecond)->UseRealTime();
+  });
   RatioReporter reporter({
       {"append/kiv", "append/vector", "1.5"},
       {"append/kiv_entry", "append/vector", "-"},

@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -61,6 +62,16 @@ class RatioReporter : public MedianReporter {
  private:
   std::vector<RatioRow> rows_;
 };
+
+// A benchmark function under its name, timed in real milliseconds.
+struct BenchEntry {
+  const char* name;
+  void (*fn)(benchmark::State&);
+};
+inline void register_benchmarks(std::initializer_list<BenchEntry> entries) {
+  for (const BenchEntry& e : entries)
+    benchmark::RegisterBenchmark(e.name, e.fn)->Unit(benchmark::kMillisecond)->UseRealTime();
+}
 
 // Runs the registered benchmarks through [reporter]: the body of every
 // benchmark program's main.

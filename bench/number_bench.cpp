@@ -140,16 +140,14 @@ void add_std(benchmark::State& state) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  struct Entry {
-    const char* name;
-    void (*fn)(benchmark::State&);
-  } entries[] = {
-      {"format/kiv", format_kiv}, {"format/to_chars", format_std},
-      {"parse/kiv", parse_kiv},   {"parse/from_chars", parse_std},
-      {"add/kiv", add_kiv},       {"add/cpp", add_std},
-  };
-  for (const Entry& e : entries)
-    benchmark::RegisterBenchmark(e.name, e.fn)->Unit(benchmark::kMillisecond)->UseRealTime();
+  register_benchmarks({
+      {"format/kiv", format_kiv},
+      {"format/to_chars", format_std},
+      {"parse/kiv", parse_kiv},
+      {"parse/from_chars", parse_std},
+      {"add/kiv", add_kiv},
+      {"add/cpp", add_std},
+  });
   RatioReporter reporter({
       {"format/kiv", "format/to_chars", "1.5"},
       {"parse/kiv", "parse/from_chars", "1.5"},
