@@ -475,8 +475,8 @@ Cell* float_round(Cell* value, const RoundArgs& args) {
     // A number scale counts in percent; a percent! scale is a fraction already.
     if (percent && !args.to->is(kTypePercent)) sc /= 100.0;
   }
-  // A scale too fine to change the value: the value as it is.
-  if (sc < std::fabs(f) * 0x1p-53) return value;
+  // A scale too fine to change the value, or none at all: the value as it is.
+  if (sc == 0 || sc < std::fabs(f) * 0x1p-53) return value;
   {
     int e = 0;
     double dec;
