@@ -143,6 +143,17 @@ double decimal_to_float(const char* start, const char* end, int exponent_adjust,
       return negative ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
     }
   }
+  // The common case: the standard reader takes the same syntax once the
+  // sign is read and no adjustment is asked for (it stops where we stop).
+  if (exponent_adjust == 0 && p < end && (digit_q(*p) || *p == '.')) {
+    const char* first = p - (leading_zeros ? 1 : 0);
+    double value;
+    std::from_chars_result r = std::from_chars(first, end, value, std::chars_format::general);
+    if (r.ec == std::errc()) {
+      if (remaining) *remaining = size_t(end - r.ptr);
+      return negative ? -value : value;
+    }
+  }
   // The extent of the number: digits, "." digits, then an exponent when it
   // has digits.
   const char* int_start = p;
