@@ -21,6 +21,7 @@
 #include "datatypes/form.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -78,7 +79,7 @@ void close_gap(const Cell* v, int32_t pos, int32_t n, int32_t moved) {
 
 [[noreturn]] void raise_no_cycle() { raise_error(kErrInternalNoCycle); }
 
-// PLACEHOLDER until object!, map!, vector! and typeset! exist: their bodies,
+// PLACEHOLDER until map!, vector! and typeset! exist: their bodies,
 // elements and datatype words as blocks.
 [[noreturn]] void body_not_done() { raise_error(kErrInternalNotDone); }
 
@@ -377,6 +378,13 @@ Cell* push_empty_as(int32_t n, TypeId type) {
   return c;
 }
 
+// MAY ALLOCATE. The new block [c] (on the data stack) as [type], indexed when a hash!.
+Cell* retype_new(Cell* c, TypeId type) {
+  c->set_header(type);
+  series_hash_index_new(c);
+  return c;
+}
+
 [[noreturn]] void raise_bad_make_arg(TypeId type, const Cell* spec) {
   Cell datatype = datatype_cell(type);
   raise_error(kErrScriptBadMakeArg, &datatype, spec);
@@ -391,7 +399,7 @@ Cell* block_make(Cell* proto, const MakeArgs& args) {
   switch (t) {
     case kTypeInteger:
     case kTypeFloat: return push_empty_as(float_to_int(args.spec), type);
-    case kTypeObject:
+    case kTypeObject: return retype_new(object_body(args.spec), type);
     case kTypeMap:
     case kTypeVector: body_not_done();
     default: raise_bad_make_arg(type, args.spec);
@@ -403,7 +411,7 @@ Cell* block_to(Cell* proto, const MakeArgs& args) {
   TypeId t = args.spec->type();
   if (is_any_block(t)) return push_copy_as(args.spec, type);
   switch (t) {
-    case kTypeObject:
+    case kTypeObject: return retype_new(object_body(args.spec), type);
     case kTypeMap:
     case kTypeVector:
     case kTypeTypeset: body_not_done();

@@ -8,6 +8,7 @@
 #include "datatypes/string.h"
 #include "runtime/cycle.h"
 #include "runtime/stack.h"
+#include "runtime/typesets.h"
 
 namespace kiv {
 
@@ -40,7 +41,7 @@ Cell* form_to_new_string(Cell* value, int32_t limit) {
 }
 
 Node cycle_node_of(const Cell* value) {
-  return value->is(kTypeObject) ? object_context(value) : value->node();
+  return is_any_object(value->type()) ? object_context(value) : value->node();
 }
 
 bool cycle_elide(const Cell* value, Cell* out, int32_t* remaining, bool molding) {

@@ -24,6 +24,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/owner.h"
 #include "datatypes/pair.h"
 #include "datatypes/registry.h"
 #include "datatypes/runtime_words.h"
@@ -49,18 +50,13 @@ inline int32_t clamp(int64_t x, int32_t lo, int32_t hi) { return int32_t(x < lo 
 
 // ---------------------------------------------------------------- ownership
 //
-// Change notification goes through runtime/ownership.h (SeriesChange). The owner lookup, set and unset that
-// reflect and modify need are not there yet: the PLACEHOLDERS below stand where they are called.
+// Change notification goes through runtime/ownership.h (SeriesChange); the
+// owner lookup, set and unset that reflect and modify need through datatypes/owner.h.
 
 // True when [symbol] is the field word `owned` (letter case ignored).
 bool owned_field_q(uint32_t symbol) {
   return runtime_words_ready() && runtime_symbol_q(int32_t(symbol), kSymOwned);
 }
-// Until objects exist no series has an owner: the owner is none, and
-// releasing or setting one does nothing.
-Cell ownership_placeholder_owner_of(const Cell* /*series*/) { return kNoneCell; }
-void ownership_placeholder_unset(const Cell* /*series*/) {}
-void ownership_placeholder_set(const Cell* /*series*/, const Cell* /*object*/, const Cell* /*word*/) {}
 
 // ---------------------------------------------------------------- hash! index upkeep
 
@@ -336,7 +332,7 @@ Cell* series_random(Cell* value, const RandomArgs& args) {
 Cell* series_reflect(Cell* value, const ReflectArgs& args) {
   uint32_t field = uint32_t(word_symbol(args.field));
   if (!owned_field_q(field)) raise_error(kErrInternalNotDone);
-  *value = ownership_placeholder_owner_of(value);
+  *value = owner_lookup(value->node());
   return value;
 }
 
@@ -344,7 +340,7 @@ Cell* series_modify(Cell* value, const ModifyArgs& args) {
   bool field_word = is_all_word(args.field->type());
   if (!field_word || !owned_field_q(uint32_t(word_symbol(args.field)))) return args.value;
   if (args.value->is(kTypeNone)) {
-    ownership_placeholder_unset(value);
+    owner_unset(value);
     return args.value;
   }
   // [object word]: the series becomes owned by that object's field.
@@ -357,7 +353,7 @@ Cell* series_modify(Cell* value, const ModifyArgs& args) {
   Cell* word =
       stack_push_value(*reinterpret_cast<Cell*>(series_unit_at(series_buffer_of(args.value), head + 1)));
   if (!object->is(kTypeObject) || !word->is(kTypeWord)) raise_error(kErrScriptInvalidArg, args.value);
-  ownership_placeholder_set(value, object, word);
+  owner_set(value, object, word);
   return args.value;
 }
 

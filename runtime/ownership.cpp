@@ -1,6 +1,6 @@
 // The owner table and the owner-notification hook. The table is weak: the
-// collector drops a record once its series or its owner is dead. Until
-// objects can hear about changes, an owned series is reported to nobody.
+// collector drops a record once its series, its owner or its field word's
+// context is dead.
 #include "runtime/ownership.h"
 
 #include "runtime/collector.h"
@@ -22,10 +22,33 @@ constexpr const char* kOwnerWordTexts[kOwnerWordCount] = {
 
 const char* owner_word_text(OwnerWord word) { return word < kOwnerWordCount ? kOwnerWordTexts[word] : ""; }
 
-void notify_owner(const Cell* series, OwnerWord, int32_t, int32_t, const Cell*) {
-  if (!series_owned_q(series)) return;
-  // The owner lookup and the deep-change call come with the owner table.
+OwnerCheckFn g_owner_check = nullptr;
+
+bool notify_owner(const Cell* series, OwnerWord word, int32_t index, int32_t count, const Cell* new_value) {
+  if (!series_owned_q(series) || !g_owner_check) return false;
+  return g_owner_check(series, word, index, count, new_value);
 }
+
+void owner_record_put(Node node, const OwnerRecord& record) {
+  OwnerRecord copy = record;
+  Node table = owner_table();
+  int32_t at = hashtable_put(table, node);
+  Cell* cells = hashtable_record(table, at);
+  cells[1] = copy.value;
+  cells[2] = copy.owner;
+  cells[3] = copy.word;
+}
+
+bool owner_record_get(Node node, OwnerRecord* out) {
+  Node table = owner_table();
+  int32_t at = hashtable_get(table, node);
+  if (at < 0) return false;
+  const Cell* cells = hashtable_record(table, at);
+  *out = OwnerRecord{cells[1], cells[2], cells[3]};
+  return true;
+}
+
+bool owner_record_remove(Node node) { return hashtable_remove_key(owner_table(), node); }
 
 namespace {
 

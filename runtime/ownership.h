@@ -3,9 +3,11 @@
 // its fields) hears which action changed it, where and how much.
 //
 // A series is owned when its buffer carries kSeriesOwned. While it does not, a
-// notification returns at once, having read nothing but the buffer's flags. The
-// owner table and the object side (who owns what, the deep-change handler) are
-// not built yet: for now an owned series is not reported to anyone.
+// notification returns at once, having read nothing but the buffer's flags.
+// The owner table (here) maps an owned series' node to its record: the value
+// as it was owned, the owner object and the field word. The object side (who
+// owns what, calling the owner's on-deep-change* handler) is object!'s, which
+// installs g_owner_check; until it does, an owned series is reported to nobody.
 //
 // Every writer follows one protocol, which SeriesChange carries: check the
 // arguments (raising before anything changes), tell the owner "before", re-plan
@@ -31,6 +33,25 @@ namespace kiv {
 void owner_table_init();
 // The owner table's node.
 Node owner_table();
+
+// ---------------------------------------------------------------- owner records
+
+// What the owner table holds for one owned series.
+struct OwnerRecord {
+  Cell value;  // the owned value as it was when ownership was set
+  Cell owner;  // the owner object
+  Cell word;   // the owner's field word the series lives under
+};
+
+// MAY ALLOCATE. Records the series [node] as owned: [record] becomes its
+// record, replacing any earlier one. The cells are copied before anything
+// allocates.
+void owner_record_put(Node node, const OwnerRecord& record);
+// The record of [node] copied to *[out]; false when it has none.
+bool owner_record_get(Node node, OwnerRecord* out);
+// Drops the record of [node] (its cells unset!); false when it had none.
+// Never allocates.
+bool owner_record_remove(Node node);
 
 // The words sent to an owner. Each action's word is followed by its past-tense
 // word (the spellings "put-ed" and "swaped" are the words' own).
@@ -61,10 +82,18 @@ inline bool series_owned_q(const Cell* series) {
   return node_in_use(node) && (series_buffer(node)->flags & kSeriesOwned);
 }
 
+// What notify_owner calls for an owned series (installed by object!): tells
+// the owner, when it has one with an on-deep-change* handler; true when a
+// notification was sent. MAY RUN KIV CODE.
+using OwnerCheckFn = bool (*)(const Cell* series, OwnerWord word, int32_t index, int32_t count,
+                              const Cell* new_value);
+extern OwnerCheckFn g_owner_check;
+
 // MAY RUN KIV CODE. Tells the owner of [series], if it has one, that [word]
 // happens to [count] units from unit [index] (counted from the buffer's first
-// unit); [new_value] is the value being stored, when there is one.
-void notify_owner(const Cell* series, OwnerWord word, int32_t index, int32_t count,
+// unit); [new_value] is the value being stored, when there is one. True when
+// an owner was told.
+bool notify_owner(const Cell* series, OwnerWord word, int32_t index, int32_t count,
                   const Cell* new_value = nullptr);
 
 // MAY RUN KIV CODE. notify_owner with [action]'s own word (kOwnerPoke, ...).

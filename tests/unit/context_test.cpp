@@ -279,7 +279,7 @@ TEST_F(ContextTest, ObjectFieldsAreMarkedAndNotify) {
   ObjectOnChangeFn saved = g_object_on_change;
   g_object_on_change = record_change;
   g_hook = {};
-  Node events = series_alloc_bytes(16);
+  Node events = series_alloc_cells(2);  // an event record is a series of cells
   *context_self_cell(ctx) = object_cell(ctx, 0, events);
   set_word_value(wg, stack_push_value(integer_cell(2)));
   set_word_value(wg, stack_push_value(integer_cell(3)));
