@@ -138,9 +138,13 @@ Cell* object_eval_path(Cell* object, const EvalPathArgs& args) {
     if (v->is(kTypeUnset) || v->header == 0) return absent_field(args);
     return stack_push_cell(v);
   }
-  Cell* old_value = object_events(object) ? stack_push_cell(word_get_in(ctx, i)) : nullptr;
+  // The object as last finished: a copy of it made before (a `self` taken
+  // while it was being made) may lack its event record.
+  Cell* current = stack_push_cell(object);
+  if (is_any_object(context_self_cell(ctx)->type())) *current = *context_self_cell(ctx);
+  Cell* old_value = object_events(current) ? stack_push_cell(word_get_in(ctx, i)) : nullptr;
   context_set_in(element, args.value, ctx, false);
-  if (old_value) object_on_change(object, element, old_value, args.value);
+  if (old_value) object_on_change(current, element, old_value, args.value);
   return args.value;
 }
 

@@ -69,10 +69,26 @@ void walk_object(const Cell* value, Each&& each) {
   }
 }
 
+// The owner as its records keep it: without its event record, which a later
+// finish of the object replaces (a record naming a dead event record would be
+// swept). The object as it stands is read from its context's self cell.
+Cell recorded_owner(const Cell* owner) {
+  Cell o = *owner;
+  if (is_any_object(o.type())) object_set_events(&o, 0);
+  return o;
+}
+
+// The owner object of [record] as it stands now.
+Cell current_owner(const OwnerRecord& record) {
+  if (!is_any_object(record.owner.type())) return record.owner;
+  Cell self = *context_self_cell(object_context(&record.owner));
+  return is_any_object(self.type()) ? self : record.owner;
+}
+
 }  // namespace
 
 void owner_set(const Cell* value, const Cell* owner, const Cell* word) {
-  const Cell v = *value, o = *owner, w = *word;
+  const Cell v = *value, o = recorded_owner(owner), w = *word;
   TypeId t = v.type();
   if (ownable_q(t) && node_in_use(v.node())) {
     SeriesBuffer* b = series_buffer(v.node());
@@ -118,16 +134,17 @@ void owner_unset_range(Node node, int32_t index, int32_t count) {
 
 Cell owner_lookup(Node node) {
   OwnerRecord record;
-  return node && owner_record_get(node, &record) ? record.owner : kNoneCell;
+  return node && owner_record_get(node, &record) ? current_owner(record) : kNoneCell;
 }
 
 bool owner_check(const Cell* series, OwnerWord action, int32_t index, int32_t count, const Cell* new_value) {
   Node node = series->is(kTypeObject) ? object_context(series) : series->node();
   OwnerRecord record;
   if (!node || !owner_record_get(node, &record)) return false;
-  if (!is_any_object(record.owner.type()) || !object_events(&record.owner)) return false;
+  Cell current = current_owner(record);
+  if (!is_any_object(current.type()) || !object_events(&current)) return false;
   StackSave save;
-  Cell* owner = stack_push_value(record.owner);
+  Cell* owner = stack_push_value(current);
   Cell* word = stack_push_value(record.word);
   Cell* target = stack_push_cell(series);
   Cell* verb = stack_push_value(runtime_value(kOwnerWordValues[action]));

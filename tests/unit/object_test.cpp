@@ -716,6 +716,19 @@ TEST_F(ObjectTest, WhatAnObjectOwns) {
   EXPECT_EQ(test::outcome(kActionModify, {*loose, word("owned"), integer_cell(1)}), "!invalid-arg");
 }
 
+TEST_F(ObjectTest, ADerivedOwnerKeepsHearingAfterACollection) {
+  // Making from a prototype finishes the object twice; the records of its
+  // series must name the object, not the event record of the first finish.
+  Cell* proto = owner_object();
+  Cell* derived = test::call(kActionMake, {*proto, *block_of({sw("x"), integer_cell(1)})});
+  gc_collect();
+  call_action(kActionAppend, {*field(derived, "blk"), integer_cell(4)});
+  ASSERT_EQ(g_calls.size(), 2u);
+  EXPECT_EQ(g_calls[0].object, object_context(derived));
+  EXPECT_EQ(object_context(stack_push_value(owner_lookup(field(derived, "blk")->node()))),
+            object_context(derived));
+}
+
 TEST_F(ObjectTest, OwnerRecordsDieWithTheirOwner) {
   Cell* kept = block_of({integer_cell(1)});
   {
