@@ -218,7 +218,7 @@ bool scan_float(std::string_view text, int exponent_adjust, double* out) {
     bool between_digits = i > 0 && i + 1 < text.size() && std::isdigit(uint8_t(text[i - 1])) &&
                           std::isdigit(uint8_t(text[i + 1]));
     if (c == '\'' && between_digits) continue;
-    digits += c;
+    digits += c == ',' ? '.' : c;  // a decimal comma reads as a point
   }
   bool has_digit = false;
   for (char c : digits) has_digit |= std::isdigit(uint8_t(c)) != 0;

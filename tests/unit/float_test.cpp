@@ -105,6 +105,7 @@ TEST_F(FloatTest, MakeAndTo) {
       {kTypeFloat, *push_text("1.5"), "1.5"},
       {kTypeFloat, *push_text("-1'000.25"), "-1000.25"},
       {kTypeFloat, *push_text("1e3"), "1000.0"},
+      {kTypeFloat, *push_text("2,5"), "2.5"},
       {kTypePercent, *push_text("50%"), "50%"},
       {kTypePercent, *push_text("0.5"), "50%"},
       {kTypePercent, *push_text(" 12.5% "), "12.5%"},
