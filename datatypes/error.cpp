@@ -17,6 +17,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "platform/process.h"
 #include "runtime/root_block.h"
@@ -243,6 +244,27 @@ int32_t error_id_symbol(const Cell* error) { return word_symbol_or_zero(field_sl
 [[noreturn]] void raise_bad_make_arg(TypeId type, const Cell* spec) {
   Cell datatype = datatype_cell(type);
   raise_error(kErrScriptBadMakeArg, &datatype, spec);
+}
+
+// ---------------------------------------------------------------- argument checks
+
+namespace {
+
+[[noreturn]] void raise_expect_arg(const Cell* function, TypeId type, const Cell* argument) {
+  Cell datatype = datatype_cell(type);
+  raise_error(kErrScriptExpectArg, function, &datatype, argument);
+}
+
+}  // namespace
+
+const Cell* check_arg_type(const Cell* function, const Cell* argument, const Cell* types, const Cell* value) {
+  if (!typeset_has_q(types, value->type())) raise_expect_arg(function, value->type(), argument);
+  return value;
+}
+
+const Cell* check_arg_not_unset(const Cell* function, const Cell* argument, const Cell* value) {
+  if (value->is(kTypeUnset)) raise_expect_arg(function, kTypeUnset, argument);
+  return value;
 }
 
 // ---------------------------------------------------------------- the call stack

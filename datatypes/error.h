@@ -79,6 +79,14 @@ void print_error(ErrorId id, const Cell* arg1 = nullptr, const Cell* arg2 = null
 // script bad-make-arg with the datatype of [type] and the spec.
 [[noreturn]] void raise_bad_make_arg(TypeId type, const Cell* spec);
 
+// ---------------------------------------------------------------- argument checks
+
+// [value] when its type is in the typeset! [types]; else script expect-arg
+// with [function] (the function's name), the value's datatype and [argument].
+const Cell* check_arg_type(const Cell* function, const Cell* argument, const Cell* types, const Cell* value);
+// [value] unless it is unset!: script expect-arg with [function], unset! and [argument].
+const Cell* check_arg_not_unset(const Cell* function, const Cell* argument, const Cell* value);
+
 // ---------------------------------------------------------------- handlers
 
 Cell* error_make(Cell* proto, const MakeArgs& args);

@@ -10,6 +10,7 @@
 #include "datatypes/context.h"
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
 #include "kiv_test.h"
 
 namespace kiv {
@@ -195,6 +196,18 @@ TEST_F(ErrorTest, StackOverflowIsMadeAtTheCatchPoint) {
   Cell error = raised_error_value();
   ASSERT_TRUE(error.is(kTypeError));
   EXPECT_EQ(report(error).substr(0, 34), "*** Internal Error: stack overflow");
+}
+
+TEST_F(ErrorTest, ArgumentChecks) {
+  Cell fn = word("add"), arg = word("value");
+  Cell numbers = typeset_cell(kTypesetNumber);
+  Cell one = integer_cell(1), text = *push_text("x");
+  EXPECT_EQ(check_arg_type(&fn, &arg, &numbers, &one), &one);
+  std::string text_report = report_of([&] { check_arg_type(&fn, &arg, &numbers, &text); });
+  EXPECT_EQ(text_report.substr(0, text_report.find('\n')),
+            "*** Script Error: add does not allow string! for its value argument");
+  EXPECT_EQ(check_arg_not_unset(&fn, &arg, &one), &one);
+  EXPECT_EQ(catch_error([&] { check_arg_not_unset(&fn, &arg, &kUnsetCell); }), kErrScriptExpectArg);
 }
 
 TEST_F(ErrorTest, PrintErrorWritesTheReport) {
