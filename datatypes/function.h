@@ -113,6 +113,9 @@ Cell* function_collect_locals(Cell* spec, const Cell* body);
 // word!; the word <anon> when [value] is not function-like or the spec has
 // fewer words. Error messages name arguments with it.
 Cell function_arg_word(const Cell* value, int32_t n);
+// function_arg_word of the value named by the innermost named call frame
+// (the running function): the word <anon> when there is none.
+Cell running_function_arg_word(int32_t n);
 
 // ---------------------------------------------------------------- handlers
 

@@ -347,4 +347,14 @@ Cell function_arg_word(const Cell* value, int32_t n) {
   return runtime_value(kWordAnon);
 }
 
+Cell running_function_arg_word(int32_t n) {
+  for (CallFrame* f = g_stack.frames_top - 1; g_stack.frames_base && f >= g_stack.frames_base; f--) {
+    uint32_t s = f->symbol();
+    if (s == 0 || s == g_stack.body_symbol || s == g_stack.anon_symbol) continue;
+    const Cell* value = context_find_value(int32_t(s), f->word_context ? f->word_context : g_global_context);
+    return value ? function_arg_word(value, n) : runtime_value(kWordAnon);
+  }
+  return runtime_value(kWordAnon);
+}
+
 }  // namespace kiv

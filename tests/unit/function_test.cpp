@@ -449,6 +449,21 @@ TEST_F(FunctionTest, ArgumentWords) {
   EXPECT_EQ(mold_of(function_arg_word(native, 1)), "only");
   Cell* op = test::make(kTypeOp, *make_function("x y", "x"));
   EXPECT_EQ(mold_of(function_arg_word(op, 1)), "y");
+
+  // The running function's words: the value of the innermost named frame's word.
+  EXPECT_EQ(mold_of(running_function_arg_word(1)), "<anon>");
+  set("raise-to", *make_function("base exponent", ""));
+  StackSave save;
+  Cell name = test::word("raise-to");
+  open_function_frame(frame_name_of(&name), 0);
+  open_native_frame({});
+  EXPECT_EQ(mold_of(running_function_arg_word(1)), "exponent");
+  Cell text = *test::push_text("x");
+  EXPECT_EQ(test::catch_error([&] {
+              test::call_action(kActionPower, {integer_cell(2), text});
+            }),
+            kErrScriptExpectArg);
+  EXPECT_EQ(mold_of(last_raised_error().args[2]), "exponent");
 }
 
 TEST_F(FunctionTest, ValuesSurviveCollection) {
