@@ -541,7 +541,9 @@ int32_t error_mold(Cell* value, const MoldArgs& args) {
     limit -= string_append_c_string(args.buffer, "\n");
     limit = mold_indent(args.buffer, args.indent + 1, limit);
     Cell word = context_node_word_at(ctx, int32_t(k));
-    limit -= string_append_c_string(args.buffer, symbol_name(word_symbol(&word)));
+    // The name is copied out first: appending may move the symbol's storage.
+    std::string name(symbol_name(word_symbol(&word)));
+    limit -= string_append_c_string(args.buffer, name);
     limit -= string_append_c_string(args.buffer, ": ");
     *item = *word_get_in(ctx, int32_t(k));
     MoldArgs each = args;

@@ -56,7 +56,7 @@ TEST_F(ErrorTest, CatalogueMatchesTheIdList) {
     Node category = object_context(word_get_in(errors, info.category));
     Cell field = context_node_word_at(category, info.field);
     EXPECT_EQ(symbol_name(word_symbol(&field)), info.word);
-    Cell error = error_create(ErrorId(id));
+    Cell& error = *stack_push_value(error_create(ErrorId(id)));
     EXPECT_EQ(test::integer_of(error_field(&error, kErrorCode)), error_code(ErrorId(id)));
   }
 }
@@ -82,12 +82,12 @@ TEST_F(ErrorTest, ReportOfEachKindOfMessage) {
       {kErrInternalDeprecated, &foo, &one, "*** Internal Error: foo is DEPRECATED, please use 1 instead"},
   };
   for (const Case& c : cases) {
-    std::string text = report(error_create(c.id, c.a1, c.a2));
+    std::string text = report(*stack_push_value(error_create(c.id, c.a1, c.a2)));
     EXPECT_EQ(text, std::string(c.message) + "\n*** Where: ???\n*** Near : none") << error_info(c.id).word;
   }
   // An argument longer than 80 characters is cut.
   Cell long_text = *push_text(std::string(100, 'x'));
-  std::string cut = report(error_create(kErrScriptInvalidArg, &long_text));
+  std::string cut = report(*stack_push_value(error_create(kErrScriptInvalidArg, &long_text)));
   EXPECT_NE(cut.find("invalid argument: {" + std::string(79, 'x') + "\n"), std::string::npos) << cut;
 }
 
@@ -130,19 +130,19 @@ TEST_F(ErrorTest, MakeByCodeBlockAndText) {
 }
 
 TEST_F(ErrorTest, FieldsThatAreNotInTheCatalogue) {
-  Cell error = error_create(kErrScriptNoValue);
+  Cell& error = *stack_push_value(error_create(kErrScriptNoValue));
   Cell bogus = word("bogus");
   error_set_field(&error, kErrorId, &bogus);
   EXPECT_EQ(report(error).substr(0, report(error).find('\n')),
             "*** Internal Error: invalid error object field value: bogus");
-  Cell error2 = error_create(kErrScriptNoValue);
+  Cell& error2 = *stack_push_value(error_create(kErrScriptNoValue));
   error_set_field(&error2, kErrorType, &bogus);
   EXPECT_EQ(report(error2).substr(0, report(error2).find('\n')),
             "*** Internal Error: invalid error object field value: bogus");
 }
 
 TEST_F(ErrorTest, WhereNearStackAndFiles) {
-  Cell error = error_create(kErrMathOverflow);
+  Cell& error = *stack_push_value(error_create(kErrMathOverflow));
   Cell fn = word("my-function");
   error_set_where(&error, &fn);
   Cell other = word("other");
@@ -179,7 +179,7 @@ TEST_F(ErrorTest, WhereNearStackAndFiles) {
 
 TEST_F(ErrorTest, MoldListsTheFields) {
   Cell one = integer_cell(1);
-  Cell error = error_create(kErrScriptInvalidArg, &one);
+  Cell& error = *stack_push_value(error_create(kErrScriptInvalidArg, &one));
   std::string text = mold_of(error);
   EXPECT_EQ(text.substr(0, 36), "make error! [\n    code: 309\n    type") << text;
   EXPECT_NE(text.find("\n    arg1: 1\n    arg2: none\n"), std::string::npos) << text;
