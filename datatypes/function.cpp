@@ -206,19 +206,9 @@ int32_t routine_mold(Cell* value, const MoldArgs& args) {
 
 int function_compare(Cell* value, const CompareArgs& args) {
   if (args.value2->type() != value->type()) return kNotComparable;
-  switch (args.op) {
-    case kCmpEqual:
-    case kCmpNotEqual:
-    case kCmpStrictEqual:
-    case kCmpSort:
-    case kCmpCaseSort:
-    case kCmpSame:
-    case kCmpFindEqual: {
-      int32_t a = int32_t(function_more(value)), b = int32_t(function_more(args.value2));
-      return (a > b) - (a < b);
-    }
-    default: return kNotComparable;
-  }
+  if (!equality_or_sort_op_q(args.op)) return kNotComparable;
+  int32_t a = int32_t(function_more(value)), b = int32_t(function_more(args.value2));
+  return (a > b) - (a < b);
 }
 
 // ---------------------------------------------------------------- registration

@@ -245,23 +245,13 @@ int32_t op_mold(Cell* value, const MoldArgs& args) {
 
 int native_compare(Cell* value, const CompareArgs& args) {
   if (args.value2->type() != value->type()) return kNotComparable;
-  switch (args.op) {
-    case kCmpEqual:
-    case kCmpNotEqual:
-    case kCmpStrictEqual:
-    case kCmpSort:
-    case kCmpCaseSort:
-    case kCmpSame:
-    case kCmpFindEqual: {
-      // Ops over different kinds of value are told apart first: an id and a
-      // function's context node may be the same number.
-      if (value->is(kTypeOp) && op_underlying_type(value) != op_underlying_type(args.value2))
-        return op_underlying_type(value) < op_underlying_type(args.value2) ? -1 : 1;
-      int32_t a = int32_t(native_id(value)), b = int32_t(native_id(args.value2));
-      return (a > b) - (a < b);
-    }
-    default: return kNotComparable;
-  }
+  if (!equality_or_sort_op_q(args.op)) return kNotComparable;
+  // Ops over different kinds of value are told apart first: an id and a
+  // function's context node may be the same number.
+  if (value->is(kTypeOp) && op_underlying_type(value) != op_underlying_type(args.value2))
+    return op_underlying_type(value) < op_underlying_type(args.value2) ? -1 : 1;
+  int32_t a = int32_t(native_id(value)), b = int32_t(native_id(args.value2));
+  return (a > b) - (a < b);
 }
 
 // ---------------------------------------------------------------- registration
