@@ -3,6 +3,7 @@
 #include "boot/init.h"
 
 #include "datatypes/context.h"
+#include "datatypes/error.h"
 #include "datatypes/money.h"
 #include "datatypes/registry.h"
 #include "datatypes/runtime_words.h"
@@ -43,6 +44,7 @@ constexpr void (*kInitSteps[])() = {
     cycle_stack_reset,
     load_type_words,
     runtime_words_init,
+    error_catalog_init,
     money_currencies_init,
     owner_table_init,
 };

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "boot/init.h"
-#include "datatypes/form.h"
+#include "datatypes/error.h"
 #include "platform/process.h"
 #include "platform/signals.h"
 #include "platform/thread.h"
@@ -49,7 +49,10 @@ void run_outermost(const std::function<void()>& body) {
   } catch (KivThrow& t) {
     if (t.code != kThrowError) main_catch(t.code);
     g_last_throw_code = 0;
-    std::string report = form_raised_error(last_raised_error()) + "\n";
+    Cell error = raised_error_value();
+    std::string report =
+        (error.is(kTypeError) ? error_report(&error) : error_info(last_raised_error().id).word) +
+        std::string("\n");
     write_all(1, report.data(), report.size());
     process_exit(kUncaughtErrorStatus);
   }

@@ -16,7 +16,6 @@
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
-#include "datatypes/native.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -124,11 +123,6 @@ int action_compare_values(Cell* value, Cell* other, CompareOp op) {
   if (value->is(kTypeLogic)) {
     if (!other->is(kTypeLogic)) return kNotComparable;
     return int(logic_get(value)) - int(logic_get(other));
-  }
-  if (is_any_function(value->type())) {
-    // Same code or body: the same value.
-    if (value->type() != other->type()) return kNotComparable;
-    return callable_identity_order(value, other);
   }
   CompareFn h = actions_of(value->type()).compare;
   if (!h) return kNotComparable;

@@ -79,8 +79,7 @@ void close_gap(const Cell* v, int32_t pos, int32_t n, int32_t moved) {
 
 [[noreturn]] void raise_no_cycle() { raise_error(kErrInternalNoCycle); }
 
-// PLACEHOLDER until map!, vector! and typeset! exist: their bodies,
-// elements and datatype words as blocks.
+// PLACEHOLDER until map! and vector! exist: their bodies and elements as blocks.
 [[noreturn]] void body_not_done() { raise_error(kErrInternalNotDone); }
 
 bool types_match_q(const Cell* types, TypeId t) {
@@ -413,8 +412,13 @@ Cell* block_to(Cell* proto, const MakeArgs& args) {
   switch (t) {
     case kTypeObject: return retype_new(object_body(args.spec), type);
     case kTypeMap:
-    case kTypeVector:
-    case kTypeTypeset: body_not_done();
+    case kTypeVector: body_not_done();
+    case kTypeTypeset: {
+      Cell* c = typeset_to_block(args.spec, stack_push());
+      c->set_header(type);
+      series_hash_index_new(c);
+      return c;
+    }
     // PLACEHOLDER until the lexer exists: text is loaded into values.
     case kTypeString: raise_error(kErrInternalNotDone);
     default: break;

@@ -11,6 +11,7 @@
 #include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/money.h"
@@ -218,7 +219,7 @@ bool scan_float(std::string_view text, int exponent_adjust, double* out) {
     bool between_digits = i > 0 && i + 1 < text.size() && std::isdigit(uint8_t(text[i - 1])) &&
                           std::isdigit(uint8_t(text[i + 1]));
     if (c == '\'' && between_digits) continue;
-    digits += c;
+    digits += c == ',' ? '.' : c;  // a decimal comma reads as a point
   }
   bool has_digit = false;
   for (char c : digits) has_digit |= std::isdigit(uint8_t(c)) != 0;
@@ -429,7 +430,7 @@ Cell* float_power(Cell* value, const PowerArgs& args) {
   if (!e->is(kTypeInteger) && !e->is(kTypeFloat)) {
     Cell where = where_word_cell();
     Cell datatype = datatype_cell(e->type());
-    Cell argument = name_word_cell("exponent");
+    Cell argument = running_function_arg_word(1);
     raise_error(kErrScriptExpectArg, &where, &datatype, &argument);
   }
   float_set(value, std::pow(float_get(value), number_of(e)));

@@ -32,6 +32,5 @@ bool cycle_elide(const Cell* value, Cell* out, int32_t* remaining, bool molding)
 
 // MAY ALLOCATE. The report of an error as the console prints it:
 // "*** " title ": " message with the arguments molded in, then the Where line.
-std::string form_raised_error(const RaisedError& e);
 
 }  // namespace kiv

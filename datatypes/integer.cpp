@@ -13,6 +13,7 @@
 #include "datatypes/actions.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
+#include "datatypes/function.h"
 #include "datatypes/logic.h"
 #include "datatypes/money.h"
 #include "datatypes/registry.h"
@@ -439,7 +440,7 @@ Cell* integer_power(Cell* base, const PowerArgs& args) {
   if (!args.exponent->is(kTypeInteger) && !args.exponent->is(kTypeFloat)) {
     Cell where = where_word_cell();
     Cell datatype = datatype_cell(args.exponent->type());
-    Cell argument = name_word_cell("exponent");
+    Cell argument = running_function_arg_word(1);
     raise_error(kErrScriptExpectArg, &where, &datatype, &argument);
   }
   if (args.exponent->is(kTypeFloat) || integer_get(args.exponent) < 0) return power_as_float(base, args);

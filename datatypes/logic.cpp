@@ -85,19 +85,9 @@ int32_t logic_mold(Cell* value, const MoldArgs& args) {
 
 int logic_compare(Cell* value, const CompareArgs& args) {
   if (!args.value2->is(kTypeLogic)) return kNotComparable;
-  switch (args.op) {
-    case kCmpEqual:
-    case kCmpNotEqual:
-    case kCmpStrictEqual:
-    case kCmpSort:
-    case kCmpCaseSort:
-    case kCmpSame:
-    case kCmpFindEqual: {
-      int d = int(value->data1) - int(args.value2->data1);
-      return d < 0 ? -1 : d > 0 ? 1 : 0;
-    }
-    default: return kNotComparable;
-  }
+  if (!equality_or_sort_op_q(args.op)) return kNotComparable;
+  int d = int(value->data1) - int(args.value2->data1);
+  return d < 0 ? -1 : d > 0 ? 1 : 0;
 }
 
 Cell* logic_complement(Cell* value, const NoneArgs& args) {

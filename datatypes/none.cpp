@@ -34,16 +34,8 @@ int32_t none_mold(Cell*, const MoldArgs& args) {
 
 int none_compare(Cell*, const CompareArgs& args) {
   if (!args.value2->is(kTypeNone)) return kNotComparable;
-  switch (args.op) {
-    case kCmpEqual:
-    case kCmpNotEqual:
-    case kCmpStrictEqual:
-    case kCmpSort:
-    case kCmpCaseSort:
-    case kCmpSame:
-    case kCmpFindEqual: return 0;
-    default: return kNotComparable;
-  }
+  if (!equality_or_sort_op_q(args.op)) return kNotComparable;
+  return 0;
 }
 
 // The series actions on none answer none, whatever their arguments.

@@ -106,7 +106,8 @@ void run_handler(Cell* handler, Node ctx, RuntimeValue name, uint32_t flags,
   Cell* word = stack_push_value(runtime_value(name));
   open_function_frame(frame_name_of(word), function_context(fn));
   for (Cell* a : args) stack_push_cell(a);
-  g_object_invoke_handler(fn, ctx, word, flags, locals);
+  init_locals(locals);
+  g_object_invoke_handler(fn, ctx, word, flags);
   stack_unwind_function();
 }
 
@@ -125,12 +126,12 @@ void remake_function(Node ctx, int32_t i) {
   Cell spec_view = series_cell(kTypeBlock, spec_node);
   Cell* spec = block_clone(&spec_view, false, false);
   Cell* body = stack_push_value(kNoneCell);
-  Cell old_body = node_in_use(more) && series_length(more) > 0 ? series_cells(more)[0] : kNoneCell;
+  Cell old_body = node_in_use(more) ? function_body(fn) : kNoneCell;
   if (old_body.is(kTypeBlock)) {
     *body = *block_clone(&old_body, true, true);
     context_bind_block(body, ctx, true);
   }
-  uint32_t flags = fn->header & ~(kTypeMask | kFlagNewLine);
+  uint32_t flags = fn->header & (kFlagFunctionTrace | kFlagFunctionNoTrace);
   make_function_value(spec, body, 0, 0, 0, flags);
   *word_get_in(ctx, i) = *stack_last_value();
 }

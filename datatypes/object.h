@@ -69,15 +69,14 @@ inline constexpr uint32_t kHandlerOnDeepChange = 16;
 using ObjectEvalBlockFn = void (*)(Cell* block);
 extern ObjectEvalBlockFn g_object_eval_block;
 
-// Runs a change handler. Called with a function call frame open for
-// [handler] (a function!, stable), named by [name] (the word `on-change*` or
-// `on-deep-change*`), and the handler's arguments pushed from the arguments
-// base; fills its [locals] local slots (init-locals) when [locals] is above 0
-// and invokes it for the object whose context is [object_context] with
-// [flags] (kHandlerOnChange, kHandlerOnDeepChange). The caller closes the
-// frame. MAY RUN KIV CODE.
-using ObjectInvokeHandlerFn = void (*)(Cell* handler, Node object_context, const Cell* name, uint32_t flags,
-                                       int32_t locals);
+// Runs a change handler (the evaluator's invoke-function). Called with a
+// function call frame open for [handler] (a function!, stable), named by
+// [name] (the word `on-change*` or `on-deep-change*`), its arguments pushed
+// from the arguments base and its locals after them (init_locals); invokes
+// it for the object whose context is [object_context] with [flags]
+// (kHandlerOnChange, kHandlerOnDeepChange), leaving its result as the last
+// pushed value. The caller closes the frame. MAY RUN KIV CODE.
+using ObjectInvokeHandlerFn = void (*)(Cell* handler, Node object_context, const Cell* name, uint32_t flags);
 extern ObjectInvokeHandlerFn g_object_invoke_handler;
 
 // ---------------------------------------------------------------- making objects

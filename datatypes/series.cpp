@@ -29,6 +29,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/string.h"
+#include "datatypes/typeset.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "runtime/errors.h"
@@ -702,6 +703,7 @@ Cell* series_move(Cell* origin, const MoveArgs& args) {
 
 Cell* series_set_op(Cell* set1, Cell* set2, SetOpArgs args) {
   if (args.op < kSetUnique || args.op > kSetDifference) fatal_no_switch();
+  if (set1->is(kTypeTypeset)) return typeset_set_op(set1, set2, args.op);
   args.skip = record_size_of(args.skip.arg);
   if (args.skip.size < 1) raise_refine_arg("skip", args.skip.arg);
   if (is_any_block(set1->type())) return block_set_op(set1, set2, args);

@@ -30,6 +30,21 @@ enum CompareOp : int32_t {
 // A compare handler's answer when the values cannot be ordered.
 inline constexpr int kNotComparable = -2;
 
+// The operators that only ask for equality or a sort order: the ones a type
+// without an order of its own (none!, logic!, the callables) still answers.
+inline bool equality_or_sort_op_q(CompareOp op) {
+  switch (op) {
+    case kCmpEqual:
+    case kCmpNotEqual:
+    case kCmpStrictEqual:
+    case kCmpSort:
+    case kCmpCaseSort:
+    case kCmpSame:
+    case kCmpFindEqual: return true;
+    default: return false;
+  }
+}
+
 // -1, 0, 1 or kNotComparable for two values under [op]. MAY RUN KIV CODE.
 // [value] and [other] are stable cells (data stack, Root).
 using CompareValuesFn = int (*)(Cell* value, Cell* other, CompareOp op);

@@ -3,6 +3,8 @@
 
 #include "runtime/collector.h"
 #include "runtime/exits.h"
+#include "runtime/gc_root.h"
+#include "runtime/stack.h"
 
 namespace kiv {
 
@@ -53,17 +55,49 @@ int error_code(ErrorId id) {
 
 const RaisedError& last_raised_error() { return g_raised; }
 
+MakeRaisedErrorFn g_make_raised_error = nullptr;
+
 namespace {
-void mark_raised_error() { gc_mark_cells(g_raised.args, g_raised.args + 3); }
+void mark_raised_error() {
+  gc_mark_cells(g_raised.args, g_raised.args + 3);
+  gc_mark_cells(&g_raised.error, &g_raised.error + 1);
+}
 }  // namespace
 
-void raised_error_init() { add_mark_callback(mark_raised_error); }
+void raised_error_init() {
+  g_raised.error = make_cell(kTypeNone);
+  add_mark_callback(mark_raised_error);
+}
+
+Cell raised_error_value() {
+  if (g_raised.error.is(kTypeNone) && g_make_raised_error) g_raised.error = g_make_raised_error(g_raised);
+  return g_raised.error;
+}
+
+void set_raised_error(const Cell* error) { g_raised.error = *error; }
 
 void raise_error(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
+  // The arguments are copied before anything can allocate.
   g_raised.id = id;
   g_raised.argc = arg3 ? 3 : arg2 ? 2 : arg1 ? 1 : 0;
   const Cell* args[3] = {arg1, arg2, arg3};
   for (int i = 0; i < 3; i++) g_raised.args[i] = args[i] ? *args[i] : make_cell(kTypeNone);
+  const bool stacks = g_stack.frames_base != nullptr;  // not yet during early start-up
+  g_raised.frame_depth = stacks ? uint32_t(g_stack.frames_top - g_stack.frames_base) : 0;
+  g_raised.where = stacks ? stack_where_symbol() : 0;
+  g_raised.error = make_cell(kTypeNone);
+  // Making the error! value allocates and pushes; it waits for the catch point
+  // (raised_error_value) when collection is forbidden here, when the data
+  // stack is what overflowed, or when this error was raised while making
+  // another one (which it then replaces).
+  static bool making = false;
+  if (g_make_raised_error && g_no_gc_depth == 0 && id != kErrInternalStackOverflow && !making) {
+    making = true;
+    struct Done {
+      ~Done() { making = false; }
+    } done;
+    g_raised.error = g_make_raised_error(g_raised);
+  }
   // The nearest try frame's catch point restores its own saved stack
   // positions; an error nothing catches reaches the outermost catch point.
   throw_code(kThrowError);

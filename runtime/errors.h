@@ -53,14 +53,30 @@ int error_code(ErrorId id);
 [[noreturn]] void raise_error(ErrorId id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,
                               const Cell* arg3 = nullptr);
 
-// The most recently raised error, until error! values exist to carry it.
+// The most recently raised error: what raise_error was given and where the
+// call stack stood, and the error! value made of it (none until made).
 struct RaisedError {
   ErrorId id;
   int argc;
   Cell args[3];
+  uint32_t frame_depth;  // call frames in use when it was raised
+  uint32_t where;        // symbol of the innermost named call frame, or 0
+  Cell error;            // the error! value, or none! until it is made
 };
 const RaisedError& last_raised_error();
-// Keeps the arguments of the last raised error reachable. Called once at start-up.
+// Keeps the cells of the last raised error reachable. Called once at start-up.
 void raised_error_init();
+
+// Makes the error! value of g_raised (installed by error!). raise_error calls
+// it before throwing unless collection is forbidden just then (NoGcScope);
+// the error is then made when first asked for (raised_error_value).
+using MakeRaisedErrorFn = Cell (*)(const RaisedError& raised);
+extern MakeRaisedErrorFn g_make_raised_error;
+// The error! value of the last raised error, made now when it was not made
+// at the raise; none! before error! is registered. MAY ALLOCATE.
+Cell raised_error_value();
+// Makes [error] (an error! value, e.g. one a script throws again) the last
+// raised error, as raise_error would have made it.
+void set_raised_error(const Cell* error);
 
 }  // namespace kiv

@@ -16,8 +16,10 @@ enum RootSlot : uint32_t {
   kRootCallStack,
   kRootSymbolTable,
   kRootGlobalContext,
-  kRootWordCache,     // block of the runtime word cache's word, refinement and issue cells
-  kRootCurrencyList,  // block of money!'s currency words (system/locale/currencies/list)
+  kRootWordCache,       // block of the runtime word cache's word, refinement and issue cells
+  kRootCurrencyList,    // block of money!'s currency words (system/locale/currencies/list)
+  kRootErrorCatalog,    // the error catalogue object (system/catalog/errors)
+  kRootErrorPrototype,  // the error! every new error copies
   kRootSlotCount
 };
 

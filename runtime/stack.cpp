@@ -346,7 +346,7 @@ uint32_t stack_where_symbol() {
   g_stack.throw_origin = nullptr;
   for (; f >= g_stack.frames_base; f--) {
     uint32_t s = f->symbol();
-    if (s != g_stack.body_symbol && s != g_stack.anon_symbol) return s;
+    if (s != 0 && s != g_stack.body_symbol && s != g_stack.anon_symbol) return s;
   }
   return 0;
 }

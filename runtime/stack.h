@@ -180,7 +180,7 @@ uint32_t stack_throw_return(bool has_value);
 
 // At the end of a try: an error! last pushed becomes the call's result.
 void stack_try_result();
-// Symbol id of the innermost frame not named <body> or <anon>, or 0.
+// Symbol id of the innermost named frame, not named <body> or <anon>, or 0.
 uint32_t stack_where_symbol();
 
 // Pops every frame above [frame] (the new top frame, or frames_base for

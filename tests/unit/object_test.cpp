@@ -81,12 +81,19 @@ std::string symbol_text(int32_t symbol) {
   return form_of(w);
 }
 
-void record_handler(Cell* handler, Node object, const Cell* name, uint32_t flags, int32_t locals) {
+void record_handler(Cell* handler, Node object, const Cell* name, uint32_t flags) {
   EXPECT_TRUE(handler->is(kTypeFunction));
   EXPECT_EQ(stack_top_frame()->kind(), kFrameFunction);
   EXPECT_EQ(stack_top_frame()->symbol(), uint32_t(word_symbol(name)) & 0xFFFF);
+  // The arguments, then the locals: false for /local, none for each word.
+  int32_t argc = flags == kHandlerOnChange ? 3 : 7;
+  int32_t locals = int32_t(g_stack.top - g_stack.arguments) - argc;
+  if (locals > 0) {
+    EXPECT_TRUE(g_stack.arguments[argc].is(kTypeLogic));
+    for (int32_t i = 1; i < locals; i++) EXPECT_TRUE(g_stack.arguments[argc + i].is(kTypeNone));
+  }
   std::string args;
-  for (Cell* a = g_stack.arguments; a < g_stack.top; a++) {
+  for (Cell* a = g_stack.arguments; a < g_stack.arguments + argc; a++) {
     if (!args.empty()) args += ' ';
     args += is_any_object(a->type()) ? "<object>" : mold_of(*a);
   }
