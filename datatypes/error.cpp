@@ -26,7 +26,6 @@
 namespace kiv {
 
 int32_t g_stack_trace_level = 0;
-EvalBoundBlockFn g_error_eval_spec = nullptr;
 
 namespace {
 
@@ -496,13 +495,13 @@ Cell* error_make(Cell* proto, const MakeArgs& args) {
       }
       error = push_error_of(c, i);
     } else if (first.is(kTypeSetWord)) {
-      if (!g_error_eval_spec) raise_error(kErrInternalNotDone);
+      if (!g_object_eval_block) raise_error(kErrInternalNotDone);
       Cell* copy = stack_push_value(*root_slot(kRootErrorPrototype));
       Node ctx = context_clone(copy, kContextObject);
       error = stack_push_value(object_of(ctx, kTypeError));
       Cell* body = stack_push_cell(spec);
       context_bind_block(body, ctx, true);
-      g_error_eval_spec(body);
+      g_object_eval_block(body);
       int32_t c = field_of_symbol(catalog_context(), error_type_symbol(error));
       if (c < 0) {
         Cell type = name_word_cell("type");
@@ -531,30 +530,7 @@ int32_t error_form(Cell* value, const FormArgs& args) {
   return args.limit - string_append_utf8(args.buffer, error_report(value));
 }
 
-int32_t error_mold(Cell* value, const MoldArgs& args) {
-  int32_t limit = args.limit - string_append_c_string(args.buffer, "make error! [");
-  Node ctx = error_context(value);
-  uint32_t n = context_word_count(ctx);
-  StackSave save;
-  Cell* item = stack_push();
-  for (uint32_t k = 0; k < n; k++) {
-    limit -= string_append_c_string(args.buffer, "\n");
-    limit = mold_indent(args.buffer, args.indent + 1, limit);
-    Cell word = context_node_word_at(ctx, int32_t(k));
-    // The name is copied out first: appending may move the symbol's storage.
-    std::string name(symbol_name(word_symbol(&word)));
-    limit -= string_append_c_string(args.buffer, name);
-    limit -= string_append_c_string(args.buffer, ": ");
-    *item = *word_get_in(ctx, int32_t(k));
-    MoldArgs each = args;
-    each.limit = limit;
-    each.indent = args.indent + 1;
-    limit = action_mold(item, each);
-  }
-  limit -= string_append_c_string(args.buffer, "\n");
-  limit = mold_indent(args.buffer, args.indent, limit);
-  return limit - string_append_c_string(args.buffer, "]");
-}
+int32_t error_mold(Cell* value, const MoldArgs& args) { return object_mold_as(value, args, "make error! ["); }
 
 Cell* error_eval_path(Cell* parent, const EvalPathArgs& args) {
   EvalPathFn object_step = actions_of(kTypeObject).eval_path;

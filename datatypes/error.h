@@ -95,9 +95,4 @@ int32_t error_mold(Cell* value, const MoldArgs& args);
 Cell* error_eval_path(Cell* parent, const EvalPathArgs& args);
 int error_compare(Cell* value, const CompareArgs& args);
 
-// Evaluates a block bound to an error (make error! [type: 'script ...]); the
-// evaluator installs it. Null until then: such a spec raises internal not-done.
-using EvalBoundBlockFn = void (*)(Cell* block);
-extern EvalBoundBlockFn g_error_eval_spec;
-
 }  // namespace kiv

@@ -210,5 +210,9 @@ int32_t object_mold(Cell* object, const MoldArgs& args);
 // space with args.flat, else a newline. Stops once args.part is given and
 // the budget is used up. Returns the remaining budget of args.limit.
 int32_t object_mold_fields(Cell* object, const MoldArgs& args, int32_t level);
+// MAY ALLOCATE. object!'s mold behind [opening] ("make object! [" for
+// object!, "make error! [" for error!): the fields on their own lines, or on
+// one with /flat or /only (no brackets with /only), then "]".
+int32_t object_mold_as(Cell* object, const MoldArgs& args, const char* opening);
 
 }  // namespace kiv

@@ -79,11 +79,15 @@ int32_t object_form(Cell* object, const FormArgs& args) {
 }
 
 int32_t object_mold(Cell* object, const MoldArgs& args) {
+  return object_mold_as(object, args, "make object! [");
+}
+
+int32_t object_mold_as(Cell* object, const MoldArgs& args, const char* opening) {
   int32_t limit = args.limit;
   Cell* buffer = args.buffer;
   if (cycle_elide(object, buffer, &limit, true)) return limit;
   CycleGuard guard(object_context(object));
-  if (!args.only) limit -= string_append_c_string(buffer, "make object! [");
+  if (!args.only) limit -= string_append_c_string(buffer, opening);
   MoldArgs fields = args;
   if (args.flat || args.only) {
     fields.limit = limit;

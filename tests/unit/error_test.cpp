@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
@@ -127,6 +128,40 @@ TEST_F(ErrorTest, MakeByCodeBlockAndText) {
   Cell made = *test::make(kTypeError, integer_cell(401));
   EXPECT_EQ(test::integer_of(error_field(&made, kErrorCode)), 401);
   EXPECT_EQ(symbol_name(error_type_symbol(&made)), "math");
+}
+
+// A stand-in for the evaluator: set-word value pairs, a lit-word evaluating
+// to its word.
+void pairs_eval(Cell* block) {
+  StackSave save;
+  int32_t n = block_total_length(block);
+  for (int32_t i = series_clamp_head(block, n); i + 1 < n; i += 2) {
+    Cell* target = stack_push_cell(block_ks_abs_at(block, i));
+    Cell* value = stack_push_cell(block_ks_abs_at(block, i + 1));
+    if (value->is(kTypeLitWord)) value->set_type(kTypeWord);
+    set_word_value(target, value);
+  }
+}
+
+TEST_F(ErrorTest, MakeFromASpecEvaluatedInTheError) {
+  ObjectEvalBlockFn saved = g_object_eval_block;
+  g_object_eval_block = pairs_eval;
+  Cell* made = test::make(
+      kTypeError, *block_of({word("type", kTypeSetWord), word("math", kTypeLitWord), word("id", kTypeSetWord),
+                             word("overflow", kTypeLitWord), word("arg1", kTypeSetWord), integer_cell(5)}));
+  EXPECT_EQ(test::integer_of(error_field(made, kErrorCode)), 401);
+  EXPECT_EQ(report(*made).substr(0, 39), "*** Math Error: math or number overflow");
+  EXPECT_EQ(test::integer_of(error_field(made, kErrorArg1)), 5);
+  EXPECT_EQ(
+      outcome([] {
+        return *test::make(kTypeError, *block_of({word("id", kTypeSetWord), word("overflow", kTypeLitWord)}));
+      }),
+      "!invalid-spec-field");
+  g_object_eval_block = saved;
+  // Path access and compare go through object!.
+  EXPECT_EQ(mold_of(*test::call(kActionEvalPath, {*made, word("id")})), "overflow");
+  EXPECT_TRUE(test::compare(*made, *made, kCmpEqual));
+  EXPECT_FALSE(test::compare(*made, integer_cell(1), kCmpEqual));
 }
 
 TEST_F(ErrorTest, FieldsThatAreNotInTheCatalogue) {
