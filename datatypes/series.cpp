@@ -332,8 +332,8 @@ Cell* series_random(Cell* value, const RandomArgs& args) {
 // ---------------------------------------------------------------- reflect and modify
 
 Cell* series_reflect(Cell* value, const ReflectArgs& args) {
-  uint32_t field = uint32_t(word_symbol(args.field));
-  if (!owned_field_q(field)) raise_error(kErrInternalNotDone);
+  if (!is_any_word(args.field->type()) || !owned_field_q(uint32_t(word_symbol(args.field))))
+    raise_error(kErrInternalNotDone);
   *value = owner_lookup(value->node());
   return value;
 }

@@ -747,6 +747,8 @@ TEST_F(SeriesTest, ReflectAndModifyOtherFields) {
   Cell* v = push_shape({kTypeBlock, 16}, {1});
   Cell field = word_cell(kTypeWord, 0, 12345, 0);
   EXPECT_EQ(catch_error([&] { call_action(kActionReflect, {*v, field}); }), kErrInternalNotDone);
+  // A field that is not a word is refused before its payload is read as a symbol.
+  EXPECT_EQ(catch_error([&] { call_action(kActionReflect, {*v, integer_cell(7)}); }), kErrInternalNotDone);
   Cell r = call_action(kActionModify, {*v, field, integer_cell(5)});
   EXPECT_EQ(integer_get(&r), 5);
   EXPECT_EQ(units(v), (std::vector<int64_t>{1}));
