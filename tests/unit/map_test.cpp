@@ -153,6 +153,11 @@ TEST_F(MapTest, PutAndPathSteps) {
   EXPECT_EQ(flat(*m), "#[a: 5 b: 2 A: 6]");
   EXPECT_EQ(path(m, word("b")), "2");
   EXPECT_EQ(path(m, word("zz")), "none");
+  // An integer element is a key like another, not a position.
+  EXPECT_EQ(path(m, integer_cell(1)), "none");
+  EXPECT_EQ(path(m, integer_cell(1), stack_push_value(word("one"))), "one");
+  EXPECT_EQ(path(m, integer_cell(1)), "one");
+  Act(kActionRemove, {*m}).ref("key", integer_cell(1)).run();
   EXPECT_EQ(path(m, word("A"), nullptr, true), "6");
   // none is a value like another: the pair stays.
   EXPECT_EQ(path(m, word("b"), stack_push_value(kNoneCell)), "none");
