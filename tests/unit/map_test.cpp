@@ -199,6 +199,20 @@ TEST_F(MapTest, SeriesKeysAreCopies) {
   EXPECT_EQ(flat(*from_block), "#[\"k\" 1]");
 }
 
+TEST_F(MapTest, TextKeysOfEachType) {
+  for (TypeId t : {kTypeString, kTypeFile, kTypeUrl, kTypeTag, kTypeEmail, kTypeRef}) {
+    SCOPED_TRACE(type_name(t));
+    Cell* m = map_of("");
+    Act(kActionPut, {*m, *push_text("Ab", 1, t), integer_cell(1)}).run();
+    EXPECT_EQ(mold_of(select(*m, *push_text("aB", 1, t))), "1");
+    EXPECT_EQ(mold_of(Act(kActionSelect, {*m, *push_text("aB", 1, t)}).ref("case").value()), "none");
+    // Another text type is another key.
+    TypeId other = t == kTypeString ? kTypeFile : kTypeString;
+    EXPECT_EQ(mold_of(select(*m, *push_text("Ab", 1, other))), "none");
+    EXPECT_EQ(test::call_action(kActionFind, {*m, *push_text("ab", 1, t)}).type(), t);
+  }
+}
+
 TEST_F(MapTest, RemoveEmptiesAndSettingRevives) {
   Cell* m = map_of("a 1 b 2 c 3");
   Act(kActionRemove, {*m}).ref("key", word("b")).run();
