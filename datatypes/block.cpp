@@ -21,6 +21,7 @@
 #include "datatypes/form.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
@@ -79,7 +80,7 @@ void close_gap(const Cell* v, int32_t pos, int32_t n, int32_t moved) {
 
 [[noreturn]] void raise_no_cycle() { raise_error(kErrInternalNoCycle); }
 
-// PLACEHOLDER until map! and vector! exist: their bodies and elements as blocks.
+// PLACEHOLDER until vector! exists: its elements as a block.
 [[noreturn]] void body_not_done() { raise_error(kErrInternalNotDone); }
 
 bool types_match_q(const Cell* types, TypeId t) {
@@ -399,7 +400,7 @@ Cell* block_make(Cell* proto, const MakeArgs& args) {
     case kTypeInteger:
     case kTypeFloat: return push_empty_as(float_to_int(args.spec), type);
     case kTypeObject: return retype_new(object_body(args.spec), type);
-    case kTypeMap:
+    case kTypeMap: return retype_new(map_body(args.spec), type);
     case kTypeVector: body_not_done();
     default: raise_bad_make_arg(type, args.spec);
   }
@@ -411,7 +412,7 @@ Cell* block_to(Cell* proto, const MakeArgs& args) {
   if (is_any_block(t)) return push_copy_as(args.spec, type);
   switch (t) {
     case kTypeObject: return retype_new(object_body(args.spec), type);
-    case kTypeMap:
+    case kTypeMap: return retype_new(map_body(args.spec), type);
     case kTypeVector: body_not_done();
     case kTypeTypeset: {
       Cell* c = typeset_to_block(args.spec, stack_push());

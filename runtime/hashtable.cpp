@@ -426,7 +426,9 @@ MapPut map_insert(Node t, int32_t i, bool later_unindexed) {
   uint32_t count = vb->used() / sizeof(Cell);
   std::memmove(cells + i, cells + i + 2, (count - uint32_t(i) - 2) * sizeof(Cell));
   vb->tail -= 2 * sizeof(Cell);
-  if (!later_unindexed) {
+  // Stored key indexes above [i] move down by one pair; none lie there when
+  // the dropped pair was the last (a revived key set again).
+  if (!later_unindexed && uint32_t(i) + 2 < count) {
     uint8_t* f = flags_of(h);
     int32_t* keys = keys_of(h);
     for (uint32_t b = 0; b < h->buckets; b++)
