@@ -27,6 +27,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "runtime/collector.h"
 #include "runtime/cycle.h"
@@ -79,7 +80,7 @@ void close_gap(const Cell* v, int32_t pos, int32_t n, int32_t moved) {
 
 [[noreturn]] void raise_no_cycle() { raise_error(kErrInternalNoCycle); }
 
-// PLACEHOLDER until map! and vector! exist: their bodies and elements as blocks.
+// PLACEHOLDER until map! exists: its body as a block.
 [[noreturn]] void body_not_done() { raise_error(kErrInternalNotDone); }
 
 bool types_match_q(const Cell* types, TypeId t) {
@@ -399,8 +400,8 @@ Cell* block_make(Cell* proto, const MakeArgs& args) {
     case kTypeInteger:
     case kTypeFloat: return push_empty_as(float_to_int(args.spec), type);
     case kTypeObject: return retype_new(object_body(args.spec), type);
-    case kTypeMap:
-    case kTypeVector: body_not_done();
+    case kTypeMap: body_not_done();
+    case kTypeVector: return retype_new(vector_to_block(args.spec), type);
     default: raise_bad_make_arg(type, args.spec);
   }
 }
@@ -411,8 +412,8 @@ Cell* block_to(Cell* proto, const MakeArgs& args) {
   if (is_any_block(t)) return push_copy_as(args.spec, type);
   switch (t) {
     case kTypeObject: return retype_new(object_body(args.spec), type);
-    case kTypeMap:
-    case kTypeVector: body_not_done();
+    case kTypeMap: body_not_done();
+    case kTypeVector: return retype_new(vector_to_block(args.spec), type);
     case kTypeTypeset: {
       Cell* c = typeset_to_block(args.spec, stack_push());
       c->set_header(type);
