@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "datatypes/actions.h"
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/block_modify.h"
 #include "datatypes/char.h"
@@ -701,6 +702,7 @@ Cell* series_move(Cell* origin, const MoveArgs& args) {
 Cell* series_set_op(Cell* set1, Cell* set2, SetOpArgs args) {
   if (args.op < kSetUnique || args.op > kSetDifference) fatal_no_switch();
   if (set1->is(kTypeTypeset)) return typeset_set_op(set1, set2, args.op);
+  if (set1->is(kTypeBitset)) return bitset_set_op(set1, set2, args.op);
   args.skip = record_size_of(args.skip.arg);
   if (args.skip.size < 1) raise_refine_arg("skip", args.skip.arg);
   if (is_any_block(set1->type())) return block_set_op(set1, set2, args);

@@ -106,8 +106,9 @@ struct SetOpArgs {
 // the block family or of text (and bytes); [set2] is unused by unique. Reads
 // /skip (an integer! of 1 or more, else script invalid-refine-arg) and hands
 // over to block_set_op or string_set_op; any other series raises script
-// invalid-arg. A typeset! [set1] goes to typeset_set_op, /case and /skip
-// unread. The result replaces [set1], which is returned.
+// invalid-arg. A typeset! [set1] goes to typeset_set_op and a bitset! to
+// bitset_set_op, /case and /skip unread. The result replaces [set1], which
+// is returned.
 Cell* series_set_op(Cell* set1, Cell* set2, SetOpArgs args);
 
 // ---------------------------------------------------------------- hash! index upkeep

@@ -233,8 +233,6 @@ bool string_tag_brackets_q(const Cell* str, const Cell* tag, bool case_sensitive
 // PARSE: whether the code point at [str]'s head is in the bitset! [bitset]
 // (beyond its bits: the complement flag); false at the tail.
 bool string_head_in_bitset_q(const Cell* str, const Cell* bitset);
-// Whether bit [n] of the bitset series [bits] is set; beyond its bytes, its complement flag.
-bool bitset_bit_q(Node bits, uint32_t n);
 
 // ---------------------------------------------------------------- modification (string_modify.cpp)
 // Every writer checks its arguments before anything changes, tells an owning

@@ -26,6 +26,7 @@
 #endif
 
 #include "datatypes/actions.h"
+#include "datatypes/bitset.h"
 #include "datatypes/char.h"
 #include "datatypes/float.h"
 #include "datatypes/form.h"
@@ -90,14 +91,6 @@ double vector_element(const uint8_t* base, int64_t i, uint32_t unit, HayKind kin
 }
 
 }  // namespace
-
-bool bitset_bit_q(Node bits, uint32_t n) {
-  constexpr uint32_t kBitsetComplement = 0x80000;
-  SeriesBuffer* b = series_buffer(bits);
-  uint32_t bytes = b->tail - b->head;
-  if (n / 8 >= bytes) return (b->flags & kBitsetComplement) != 0;
-  return (b->head_ptr()[n / 8] & (0x80u >> (n % 8))) != 0;
-}
 
 Cell string_element_at(const Cell* series, uint32_t index) {
   SeriesBuffer* b = series_buffer(series->node());

@@ -22,7 +22,7 @@ int32_t g_used_head = -1;
 
 void chain_free(uint32_t from, uint32_t to) {
   for (uint32_t i = from; i < to; i++)
-    g_instances[i] = ResourceInstance{kResourceFree, 0, i + 1 < to ? int32_t(i + 1) : -1};
+    g_instances[i] = ResourceInstance{kResourceFree, 0, i + 1 < to ? int32_t(i + 1) : -1, 0};
 }
 
 }  // namespace
@@ -56,7 +56,7 @@ uint32_t register_resource(Node node, uint32_t class_id) {
   int32_t index = g_free_head;
   ResourceInstance& e = g_instances[index];
   g_free_head = e.next;
-  e = ResourceInstance{class_id, node, g_used_head};
+  e = ResourceInstance{class_id, node, g_used_head, e.generation + 1};
   g_used_head = index;
   return uint32_t(index);
 }
@@ -81,7 +81,7 @@ void unlink_used(int32_t index, int32_t prev) {
     g_used_head = g_instances[index].next;
   else
     g_instances[prev].next = g_instances[index].next;
-  g_instances[index] = ResourceInstance{kResourceFree, 0, g_free_head};
+  g_instances[index] = ResourceInstance{kResourceFree, 0, g_free_head, g_instances[index].generation};
   g_free_head = index;
 }
 
@@ -123,6 +123,12 @@ void sweep_resources() {
 void for_each_resource(uint32_t class_id, void (*callback)(uint32_t, Node)) {
   for (int32_t i = g_used_head; i >= 0; i = g_instances[i].next)
     if ((g_instances[i].class_word & 0xFF) == class_id) callback(class_id, g_instances[i].node);
+}
+
+bool resource_live_q(uint32_t index, uint32_t generation) {
+  if (index >= g_capacity) return false;
+  const ResourceInstance& e = g_instances[index];
+  return !(e.class_word & kResourceFree) && e.generation == generation;
 }
 
 uint32_t resource_capacity() { return g_capacity; }

@@ -22,7 +22,9 @@ inline constexpr uint32_t kResourceMark = 0x80000000u;  // collector mark
 struct ResourceInstance {
   uint32_t class_word;  // bits 0-7 class id
   Node node;
-  int32_t next;  // next entry on the same list, -1 ends it
+  int32_t next;         // next entry on the same list, -1 ends it
+  uint32_t generation;  // counts the instances the entry has held: a value
+                        // naming an older one names a resource that is gone
 };
 
 void resource_tables_init();
@@ -38,6 +40,10 @@ bool mark_resource(uint32_t index, Node node);
 // Releases every unmarked instance and clears the marks of the others.
 void sweep_resources();
 void for_each_resource(uint32_t class_id, void (*callback)(uint32_t class_id, Node node));
+
+// True when entry [index] holds the instance of [generation] (not freed,
+// not reused since).
+bool resource_live_q(uint32_t index, uint32_t generation);
 
 // Inspection, for the collector's statistics and tests.
 uint32_t resource_capacity();

@@ -160,8 +160,8 @@ TEST(Collector, UnmarkedResourcesAreReleasedOnce) {
   g_released = 0;
   uint32_t kept = register_resource(1, cls);
   uint32_t dropped = register_resource(2, cls);
-  // A handle! cell marks its resource through word 3.
-  Root handle(handle_cell(0, 0, kept));
+  // A handle! naming a registry entry marks its resource.
+  Root handle(handle_of_resource(0, kept));
   gc_collect();
   EXPECT_EQ(g_released, 1);
   EXPECT_TRUE(resource_at(dropped).class_word & kResourceFree);
