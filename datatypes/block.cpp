@@ -28,6 +28,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "runtime/collector.h"
 #include "runtime/cycle.h"
@@ -80,8 +81,6 @@ void close_gap(const Cell* v, int32_t pos, int32_t n, int32_t moved) {
 
 [[noreturn]] void raise_no_cycle() { raise_error(kErrInternalNoCycle); }
 
-// PLACEHOLDER until vector! exists: its elements as a block.
-[[noreturn]] void body_not_done() { raise_error(kErrInternalNotDone); }
 
 bool types_match_q(const Cell* types, TypeId t) {
   if (types->is(kTypeDatatype)) return datatype_type(types) == t;
@@ -401,7 +400,7 @@ Cell* block_make(Cell* proto, const MakeArgs& args) {
     case kTypeFloat: return push_empty_as(float_to_int(args.spec), type);
     case kTypeObject: return retype_new(object_body(args.spec), type);
     case kTypeMap: return retype_new(map_body(args.spec), type);
-    case kTypeVector: body_not_done();
+    case kTypeVector: return retype_new(vector_to_block(args.spec), type);
     default: raise_bad_make_arg(type, args.spec);
   }
 }
@@ -413,7 +412,7 @@ Cell* block_to(Cell* proto, const MakeArgs& args) {
   switch (t) {
     case kTypeObject: return retype_new(object_body(args.spec), type);
     case kTypeMap: return retype_new(map_body(args.spec), type);
-    case kTypeVector: body_not_done();
+    case kTypeVector: return retype_new(vector_to_block(args.spec), type);
     case kTypeTypeset: {
       Cell* c = typeset_to_block(args.spec, stack_push());
       c->set_header(type);

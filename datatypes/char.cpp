@@ -113,7 +113,7 @@ Cell* char_do_math(Cell* left, Cell* right, int op) {
       if (integer_float_out_of_range_q(right)) raise_error(kErrMathOverflow);
       operand = double_to_int32(float_get(right));
       break;
-    case kTypeVector: return math_hand_over_swapped(left, right, op);
+    case kTypeVector: return run_hand_over(math_action_handler(kTypeVector, op), left, right, right);
     default: {
       Cell datatype = datatype_cell(right->type());
       raise_error(kErrScriptInvalidType, &datatype);

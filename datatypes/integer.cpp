@@ -213,8 +213,9 @@ Cell* integer_math_op(Cell* left, Cell* right, int op) {
     case kTypePair:
     case kTypeTuple:
     case kTypePoint2D:
-    case kTypePoint3D:
-    case kTypeVector: return math_hand_over_swapped(left, right, op);
+    case kTypePoint3D: return math_hand_over_swapped(left, right, op);
+    // vector! takes the number as its left operand itself.
+    case kTypeVector: return run_hand_over(math_action_handler(kTypeVector, op), left, right, right);
     case kTypeDate: {
       // Only addition commutes with a date: 3 + a date is that date plus 3 days.
       if (op != kMathAdd) raise_not_related(math_action_id(op), kTypeInteger);

@@ -96,7 +96,7 @@ Cell* run_hand_over(BinaryFn handler, Cell* left, Cell* right, const Cell* offen
 BinaryFn math_action_handler(TypeId type, int op);
 // The action id of arithmetic [op].
 ActionId math_action_id(int op);
-// A number [op] R for a pair!, tuple!, point2D!, point3D! or vector! R at
+// A number [op] R for a pair!, tuple!, point2D! or point3D! R at
 // [right]: the operands are swapped and R's own arithmetic handler runs, its
 // result left in [left]. Subtraction becomes -R + L where R's type negates
 // (pairs and points); division and remainder, and subtraction otherwise, have

@@ -142,9 +142,6 @@ SeriesElement series_element_kind(TypeId type) {
 
 namespace {
 
-// PLACEHOLDER until vector! exists: its element reads and writes.
-[[noreturn]] void vector_element_not_done() { raise_error(kErrInternalNotDone); }
-
 // The element kind of [v], checked against its buffer: a block-family value
 // over a buffer whose unit is not a cell is a corrupted heap (fatal 101).
 SeriesElement element_kind_of(const Cell* v) {
@@ -182,7 +179,7 @@ void series_element_at(const Cell* series, int32_t index, Cell* out) {
   switch (element_kind_of(series)) {
     case SeriesElement::kCell: *out = *reinterpret_cast<const Cell*>(p); return;
     case SeriesElement::kByte: *out = integer_cell(*p); return;
-    case SeriesElement::kVector: vector_element_not_done();
+    case SeriesElement::kVector: *out = vector_element_at(series, index); return;
     case SeriesElement::kCodePoint: *out = char_cell(unit_get(p, b->unit())); return;
   }
   fatal_no_switch();
@@ -263,7 +260,7 @@ Cell* series_poke(Cell* value, const PokeArgs& args) {
     case SeriesElement::kByte:
       if (!byte_of(args.value, &byte)) raise_error(kErrScriptInvalidArg, args.value);
       break;
-    case SeriesElement::kVector: vector_element_not_done();
+    case SeriesElement::kVector: vector_check_value(value, args.value); break;
     case SeriesElement::kCodePoint:
       if (!args.value->is(kTypeChar) || char_get(args.value) > kMaxCodePoint)
         raise_error(kErrScriptInvalidArg, args.value);
@@ -280,7 +277,7 @@ Cell* series_poke(Cell* value, const PokeArgs& args) {
       hash_index(value, at, 1);
       break;
     case SeriesElement::kByte: *series_unit_at(series_buffer_of(value), at) = byte; break;
-    case SeriesElement::kVector: vector_element_not_done();
+    case SeriesElement::kVector: vector_store_at(value, at, args.value); break;
     case SeriesElement::kCodePoint:
       string_write_char(value->node(), uint32_t(at), char_get(args.value));
       break;

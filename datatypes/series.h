@@ -82,7 +82,6 @@ SeriesElement series_element_kind(TypeId type);
 
 // Writes into *[out] the element of [series] at unit [index], counted from
 // the buffer's first unit; the caller has checked 0 <= index < total length.
-// Raises internal not-done for vector! elements (not built yet).
 void series_element_at(const Cell* series, int32_t index, Cell* out);
 
 // ---------------------------------------------------------------- set operations

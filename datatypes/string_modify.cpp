@@ -443,6 +443,7 @@ KeyKind key_kind(const Cell* series) {
   if (series->is(kTypeBinary)) return KeyKind::kBytes;
   if (series->is(kTypeVector)) {
     TypeId element = vector_element_type(series);
+    if (element == kTypeChar) return KeyKind::kBytes;  // code points, unsigned
     return element == kTypeFloat || element == kTypePercent ? KeyKind::kFloat : KeyKind::kSigned;
   }
   return KeyKind::kText;

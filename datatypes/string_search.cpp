@@ -3,7 +3,7 @@
 //
 // Search model: a haystack is the buffer of the searched value, read in its own
 // units (text: code points of 1, 2 or 4 bytes; binary!: bytes; vector!: signed
-// integers or floats); the pattern is an array of code points copied out of the
+// integers, code points or floats); the pattern is an array of code points copied out of the
 // searched-for value before the scan starts, so the scan itself never
 // allocates and reads only units inside the window. Positions here are absolute
 // unit indexes from the buffer's first unit; a value's head is read through
@@ -48,14 +48,20 @@ namespace {
 enum class HayKind : uint8_t {
   kText,         // string family: code points, foldable
   kBytes,        // binary!: bytes, never folded
-  kVectorInt,    // vector! of char! or integer!: signed 8-, 16- or 32-bit
+  kVectorInt,    // vector! of integer!: signed 8-, 16- or 32-bit
+  kVectorChar,   // vector! of char!: unsigned 8-, 16- or 32-bit
   kVectorFloat,  // vector! of float! or percent!: 32- or 64-bit floats
 };
+
+bool vector_hay_q(HayKind kind) {
+  return kind == HayKind::kVectorInt || kind == HayKind::kVectorChar || kind == HayKind::kVectorFloat;
+}
 
 HayKind hay_kind(const Cell* series) {
   if (series->is(kTypeBinary)) return HayKind::kBytes;
   if (series->is(kTypeVector)) {
     TypeId element = vector_element_type(series);
+    if (element == kTypeChar) return HayKind::kVectorChar;
     return element == kTypeFloat || element == kTypePercent ? HayKind::kVectorFloat : HayKind::kVectorInt;
   }
   return HayKind::kText;
@@ -69,12 +75,13 @@ inline U load(const uint8_t* base, int64_t i) {
   return v;
 }
 
-// The value of vector element [i] as a double (signed integers, or floats).
+// The value of vector element [i] as a double (signed integers, code points, or floats).
 double vector_element(const uint8_t* base, int64_t i, uint32_t unit, HayKind kind) {
   if (kind == HayKind::kVectorFloat) {
     if (unit == 4) return double(load<float>(base, i));
     return load<double>(base, i);
   }
+  if (kind == HayKind::kVectorChar) return double(unit_get(base + i * unit, unit));
   switch (unit) {
     case 1: return double(load<int8_t>(base, i));
     case 2: return double(load<int16_t>(base, i));
@@ -92,13 +99,9 @@ Cell string_element_at(const Cell* series, uint32_t index) {
   switch (hay_kind(series)) {
     case HayKind::kText: return char_cell(unit_get(base + size_t(index) * unit, unit));
     case HayKind::kBytes: return integer_cell(base[index]);
-    case HayKind::kVectorInt: {
-      int32_t n = int32_t(vector_element(base, index, unit, HayKind::kVectorInt));
-      return vector_element_type(series) == kTypeChar ? char_cell(uint32_t(n)) : integer_cell(n);
-    }
-    case HayKind::kVectorFloat:
-      return float_cell(vector_element(base, index, unit, HayKind::kVectorFloat),
-                        vector_element_type(series));
+    case HayKind::kVectorInt:
+    case HayKind::kVectorChar:
+    case HayKind::kVectorFloat: return vector_element_at(series, int32_t(index));
   }
   fatal_no_switch();
 }
@@ -239,7 +242,7 @@ Pattern make_pattern(const Cell* series, Cell* value) {
   const TypeId type = value->type();
   switch (is_any_string(type) && type != kTypeTag ? kTypeString : type) {
     case kTypeChar:
-      if (hay == HayKind::kVectorInt || hay == HayKind::kVectorFloat) {
+      if (vector_hay_q(hay)) {
         p.kind = PatternKind::kNumber;
         p.number = double(char_get(value));
       } else {
@@ -413,7 +416,7 @@ int64_t scan_series(const Cell* series, const Pattern& pat, const Scan& scan, bo
   const int64_t length = pat.length();
   if (length == 0) return -1;
 
-  if (hay == HayKind::kVectorInt || hay == HayKind::kVectorFloat) {
+  if (vector_hay_q(hay)) {
     const bool single_float = hay == HayKind::kVectorFloat && unit == 4;
     auto equal = [&](int64_t i, double want) {
       if (single_float) return load<float>(base, i) == float(want);

@@ -123,7 +123,6 @@ TEST(IntegerTest, ArithmeticErrors) {
       {kActionRemainder, integer_cell(1), pair_cell(3, 4), kErrScriptNotRelated},
       {kActionSubtract, integer_cell(1), make_cell(kTypeTuple), kErrScriptNotRelated},
       {kActionDivide, integer_cell(1), make_cell(kTypeTuple), kErrScriptNotRelated},
-      {kActionSubtract, integer_cell(1), make_cell(kTypeVector), kErrScriptNotRelated},
       {kActionSubtract, integer_cell(1), make_cell(kTypeDate), kErrScriptNotRelated},
       {kActionMultiply, integer_cell(1), make_cell(kTypeDate), kErrScriptNotRelated},
   };

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -275,7 +276,7 @@ TEST_F(SeriesTest, PickGivesTheElementOrNone) {
       {INT32_MIN, INT32_MIN, -1},
   };
   for (const Shape& s : kShapes) {
-    if (s.type == kTypeVector) continue;  // vector! elements: not built yet
+    if (s.type == kTypeVector) continue;  // its units are raw doubles: below
     Cell* v = push_shape(s, {10, 20, 30});
     for (const Case& c : cases) {
       Cell r = call_action(kActionPick, {at_head(v, c.head), integer_cell(c.index)});
@@ -294,8 +295,11 @@ TEST_F(SeriesTest, PickGivesTheElementOrNone) {
   EXPECT_TRUE(r.is(kTypeInteger));
   EXPECT_EQ(integer_get(&r), 255);
   EXPECT_EQ(integer_of(call_action(kActionPick, {*bin, kFalseCell})), 2);
-  Cell* vec = push_shape({kTypeVector, 8}, {1});
-  EXPECT_EQ(catch_error([&] { call_action(kActionPick, {*vec, integer_cell(1)}); }), kErrInternalNotDone);
+  // A vector of float! elements gives float! values.
+  Cell* vec = push_shape({kTypeVector, 8}, {std::bit_cast<int64_t>(2.5)});
+  r = call_action(kActionPick, {*vec, integer_cell(1)});
+  EXPECT_TRUE(r.is(kTypeFloat));
+  EXPECT_EQ(float_get(&r), 2.5);
 }
 
 TEST_F(SeriesTest, PokeChecksBeforeWriting) {
@@ -354,11 +358,15 @@ TEST_F(SeriesTest, PokeBytesAndVectors) {
               }),
               kErrScriptInvalidArg);
   EXPECT_EQ(units(bin), (std::vector<int64_t>{255, 255, 'A'}));
-  Cell* vec = push_shape({kTypeVector, 8}, {1});
+  // A vector takes values of its element type only.
+  Cell* vec = push_shape({kTypeVector, 8}, {0});
+  call_action(kActionPoke, {*vec, integer_cell(1), float_cell(2.5)});
+  EXPECT_EQ(units(vec), (std::vector<int64_t>{std::bit_cast<int64_t>(2.5)}));
   EXPECT_EQ(catch_error([&] {
               call_action(kActionPoke, {*vec, integer_cell(1), integer_cell(2)});
             }),
-            kErrInternalNotDone);
+            kErrScriptInvalidArg);
+  EXPECT_EQ(units(vec), (std::vector<int64_t>{std::bit_cast<int64_t>(2.5)}));
 }
 
 // ---------------------------------------------------------------- clear, remove, reverse
@@ -647,7 +655,7 @@ TEST_F(SeriesTest, MoveTextWidensAndRefusesOtherKinds) {
 
   Cell* block = push_shape({kTypeBlock, 16}, {1, 2});
   Cell* vec4 = push_series(kTypeVector, 8, {1});
-  vector_set_element_type(vec4, kTypeInteger);  // same size, another element type
+  vector_set_element_type(vec4, kTypePercent);  // same size, another element type
   Cell* vec8 = push_shape({kTypeVector, 8}, {2});
   struct Case {
     Cell *from, *to;
