@@ -81,7 +81,6 @@ void close_gap(const Cell* v, int32_t pos, int32_t n, int32_t moved) {
 
 [[noreturn]] void raise_no_cycle() { raise_error(kErrInternalNoCycle); }
 
-
 bool types_match_q(const Cell* types, TypeId t) {
   if (types->is(kTypeDatatype)) return datatype_type(types) == t;
   if (types->is(kTypeTypeset)) return typeset_has_q(types, t);
