@@ -44,6 +44,15 @@ constexpr std::array<uint8_t, 128> make_alphabet_table(const char* alphabet, int
 }
 
 constexpr auto kHexTable = make_hex_table();
+
+// Two base-64 characters for every 12-bit value, first character first in memory.
+constexpr std::array<std::array<uint8_t, 2>, 4096> make_base64_pairs() {
+  std::array<std::array<uint8_t, 2>, 4096> t{};
+  for (uint32_t v = 0; v < 4096; ++v)
+    t[v] = {uint8_t(kBase64Alphabet[v >> 6]), uint8_t(kBase64Alphabet[v & 63])};
+  return t;
+}
+constexpr auto kBase64Pairs = make_base64_pairs();
 constexpr auto kBase58Table = make_alphabet_table(kBase58Alphabet, 58);
 constexpr auto kBase64Table = make_alphabet_table(kBase64Alphabet, 64);
 
@@ -297,10 +306,8 @@ uint8_t* encode_base64(uint8_t* out, const uint8_t* in, size_t n) {
   size_t i = 0;
   for (; i + 3 <= n; i += 3) {
     uint32_t group = uint32_t(in[i]) << 16 | uint32_t(in[i + 1]) << 8 | in[i + 2];
-    out[0] = uint8_t(kBase64Alphabet[group >> 18]);
-    out[1] = uint8_t(kBase64Alphabet[(group >> 12) & 63]);
-    out[2] = uint8_t(kBase64Alphabet[(group >> 6) & 63]);
-    out[3] = uint8_t(kBase64Alphabet[group & 63]);
+    std::memcpy(out, kBase64Pairs[group >> 12].data(), 2);
+    std::memcpy(out + 2, kBase64Pairs[group & 0xFFF].data(), 2);
     out += 4;
   }
   if (n - i == 1) {
