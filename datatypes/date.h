@@ -106,6 +106,11 @@ int32_t date_jan1_days(uint32_t word);
 int32_t date_yearday(uint32_t word);
 // The weekday of a day number: 1 Monday to 7 Sunday.
 int32_t date_weekday_of_days(int64_t days);
+// The stored UTC time of [date]; for a date without a time, that of its
+// local midnight.
+double date_utc_time(const Cell* date);
+// The local time of day of [date]; 0 for a date without a time.
+double date_local_time(const Cell* date);
 // The UTC instant of [date] in seconds since 1970-01-01, fractions kept.
 double date_to_epoch(const Cell* date);
 // Day number x 86400 + [time].
