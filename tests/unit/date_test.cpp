@@ -12,6 +12,7 @@
 #include "datatypes/time.h"
 #include "kiv_test.h"
 #include "runtime/root_block.h"
+#include "runtime/type_hooks.h"
 
 namespace kiv {
 namespace {
@@ -179,7 +180,7 @@ TEST(DateTest, FormAndMold) {
 
 TEST(DateTest, MonthNamesComeFromTheLocale) {
   StackSave save;
-  Cell saved = *root_slot(kRootMonthNames);
+  Cell saved = *stack_push_value(*root_slot(kRootMonthNames));  // rooted while replaced
   Cell d = make_date(2000, 3, 1);
   *root_slot(kRootMonthNames) =
       *block_of({test::text_cell("Janvier"), test::text_cell("Fevrier"), test::text_cell("Mars")});
@@ -283,6 +284,11 @@ TEST(DateTest, CompareByUtcInstant) {
   for (const Case& c : cases)
     EXPECT_EQ(test::compare(c.a, c.b, c.op), c.result)
         << mold_of(c.a) << " " << int(c.op) << " " << mold_of(c.b);
+  // Equal dates hash alike, whatever their zones.
+  Cell a = make_date(2000, 1, 2, kHour, 2), b = make_date(2000, 1, 1, 23 * kHour), c = make_date(2000, 1, 2);
+  Cell c0 = make_date(2000, 1, 2, 0);
+  EXPECT_EQ(hash_value(&a), hash_value(&b));
+  EXPECT_EQ(hash_value(&c), hash_value(&c0));
   StackSave save;
   CompareArgs args;
   args.value2 = stack_push_value(integer_cell(730425));
