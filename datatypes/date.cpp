@@ -9,6 +9,7 @@
 // outside the 15-bit field raise type-limit instead of wrapping.
 #include "datatypes/date.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -379,6 +380,10 @@ std::string two_digits(int32_t n) { return (n < 10 ? "0" : "") + std::string(int
 
 }  // namespace
 
+// The latest local time of day that six significant digits of seconds write
+// without carrying into the next day: 23:59:59.9999.
+constexpr double kLastWrittenInstant = 86399.9999;
+
 int32_t date_format(const Cell* date, Cell* buffer, int32_t limit) {
   uint32_t word = date_packed(date);
   double local = date_local_time(date);
@@ -398,7 +403,10 @@ int32_t date_format(const Cell* date, Cell* buffer, int32_t limit) {
   }
   if (!date_word_has_time(word)) return limit - n;
   n += string_append_c_string(buffer, "/");
-  limit = time_format(local, buffer, limit);
+  // Six significant digits of seconds would round the last instants of a day
+  // up to "24:00:00", which is no time of a date: such a time is written as
+  // the last one the digits can show.
+  limit = time_format(std::min(local, kLastWrittenInstant), buffer, limit);
   int32_t zone = date_zone_seconds(date_word_zone(word));
   if (zone != 0) {
     int32_t magnitude = zone < 0 ? -zone : zone;

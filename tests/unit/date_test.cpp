@@ -167,6 +167,8 @@ TEST(DateTest, FormAndMold) {
       {make_date(2000, 1, 1, 10 * kHour + 30 * kMinute, -8, 0), "1-Jan-2000/10:30:00-8:00"},
       {make_date(2000, 1, 1, 23 * kHour, 12, 45), "1-Jan-2000/23:00:00+12:45"},
       {make_date(2000, 1, 1, 23 * kHour, 0, -15), "1-Jan-2000/23:00:00-0:15"},
+      // The last instants of a day never round up to a 24th hour.
+      {make_date(2000, 1, 1, 86400 - 1e-7), "1-Jan-2000/23:59:59.9999"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(mold_of(c.date), c.text);
