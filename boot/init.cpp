@@ -8,6 +8,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/symbol.h"
+#include "evaluator/lexer.h"
 #include "runtime/collector.h"
 #include "runtime/cycle.h"
 #include "runtime/errors.h"
@@ -47,6 +48,7 @@ constexpr void (*kInitSteps[])() = {
     error_catalog_init,
     money_currencies_init,
     owner_table_init,
+    lexer_init,
 };
 
 }  // namespace
