@@ -1,25 +1,36 @@
 #pragma once
 #include <cstdint>
+
 #include "runtime/cell.h"
 namespace kiv {
 // Character flags of a token: the OR of the flag bits of its bytes.
 enum LexFlag : uint32_t {
-  kLexGt = 0x80000, kLexPercent = 0x40000, kLexLt = 0x100000, kLexSign = 0x200000,
-  kLexNul = 0x400000, kLexHash = 0x800000, kLexExp = 0x1000000, kLexQuote = 0x2000000,
-  kLexColon = 0x4000000, kLexComma = 0x8000000, kLexDot = 0x10000000, kLexCaret = 0x20000000,
-  kLexUtf8Wide = 0x40000000, kLexUtf8Four = 0x80000000,
+  kLexGt = 0x80000,
+  kLexPercent = 0x40000,
+  kLexLt = 0x100000,
+  kLexSign = 0x200000,
+  kLexNul = 0x400000,
+  kLexHash = 0x800000,
+  kLexExp = 0x1000000,
+  kLexQuote = 0x2000000,
+  kLexColon = 0x4000000,
+  kLexComma = 0x8000000,
+  kLexDot = 0x10000000,
+  kLexCaret = 0x20000000,
+  kLexUtf8Wide = 0x40000000,
+  kLexUtf8Four = 0x80000000,
 };
 // One token handed to a loader.
 struct LexToken {
-  const uint8_t* start;    // first byte of the token
-  const uint8_t* end;      // one past its last byte
-  uint32_t flags;          // LexFlag bits of its bytes
-  int kind;                // token kind 13..35 (see the token kind table)
-  int32_t type;            // in: the datatype id the state machine gave; out: the datatype
-                           // decided (word kinds), or on failure the datatype to report
-  int32_t fault;           // out on failure: 0 = `invalid` with `type`, -1 = bad-char, -2 = malconstruct
-  const uint8_t* resume;   // out: where scanning resumes when the loader ended the token
-                           // early (a word ends at a Unicode blank); null = at `end`
+  const uint8_t* start;   // first byte of the token
+  const uint8_t* end;     // one past its last byte
+  uint32_t flags;         // LexFlag bits of its bytes
+  int kind;               // token kind 13..35 (see the token kind table)
+  int32_t type;           // in: the datatype id the state machine gave; out: the datatype
+                          // decided (word kinds), or on failure the datatype to report
+  int32_t fault;          // out on failure: 0 = `invalid` with `type`, -1 = bad-char, -2 = malconstruct
+  const uint8_t* resume;  // out: where scanning resumes when the loader ended the token
+                          // early (a word ends at a Unicode blank); null = at `end`
 };
 // Checks (load false) or loads (load true) the token. On load, writes the value into
 // *out: a cell of the lexer's value buffer, which stays put across collections (the
