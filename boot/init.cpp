@@ -3,6 +3,7 @@
 #include "boot/init.h"
 
 #include "datatypes/context.h"
+#include "datatypes/date.h"
 #include "datatypes/error.h"
 #include "datatypes/money.h"
 #include "datatypes/registry.h"
@@ -47,6 +48,7 @@ constexpr void (*kInitSteps[])() = {
     runtime_words_init,
     error_catalog_init,
     money_currencies_init,
+    date_months_init,
     owner_table_init,
     lexer_init,
 };

@@ -12,6 +12,7 @@
 
 #include "datatypes/actions.h"
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
@@ -372,9 +373,14 @@ Cell* integer_to(Cell* result, const MakeArgs& args) {
       value = double_to_int32(seconds);
       break;
     }
-    case kTypeDate:
-      // Seconds since the epoch need date!'s own code.
-      raise_error(kErrInternalNotDone);
+    case kTypeDate: {
+      // Seconds since the epoch, rounded half up like time!'s: 31-Dec-1969/23:59:59
+      // gives -1, not 0.
+      double seconds = std::floor(date_to_epoch(args.spec) + 0.5);
+      if (!(seconds >= -2147483648.0 && seconds <= 2147483647.0)) raise_type_limit();
+      value = double_to_int32(seconds);
+      break;
+    }
     case kTypeMoney: value = money_to_integer(args.spec); break;
     case kTypeBinary: value = integer_from_binary(args.spec); break;
     case kTypeIssue: value = integer_from_issue(args.spec); break;

@@ -20,6 +20,7 @@ enum RootSlot : uint32_t {
   kRootCurrencyList,    // block of money!'s currency words (system/locale/currencies/list)
   kRootErrorCatalog,    // the error catalogue object (system/catalog/errors)
   kRootErrorPrototype,  // the error! every new error copies
+  kRootMonthNames,      // block of the month names' strings (system/locale/months)
   kRootSlotCount
 };
 
