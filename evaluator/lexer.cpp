@@ -89,8 +89,8 @@ uint32_t g_scratch_cursor = 0;
 constexpr uint32_t kScratchBytes = kTinySizes ? 64 : 100000;
 
 const char* const kDefaultExitStates[kLexExitStateCount] = {
-    "eof",    "error!", "block!", "block!",    "paren!",  "paren!", "string!",
-    "string!", "map!",  "path!",  "construct", "comment", "comma"};
+    "eof",     "error!", "block!", "block!",    "paren!",  "paren!", "string!",
+    "string!", "map!",   "path!",  "construct", "comment", "comma"};
 
 void lexer_gc_mark() {
   for (LexerState* s = g_lexer_top; s; s = s->outer) {
@@ -309,7 +309,9 @@ bool lexer_close_level(LexerState* s, int32_t type) {
   Cell* made = stack_push();
   Node node = series_alloc_cells(count ? count : 1);
   *made = series_cell(kTypeBlock, node);
-  if (count) std::memcpy(reserve_tail(node, count * uint32_t(sizeof(Cell))), &g_values[s->level], count * sizeof(Cell));
+  if (count)
+    std::memcpy(reserve_tail(node, count * uint32_t(sizeof(Cell))), &g_values[s->level],
+                count * sizeof(Cell));
   if (type == kTypeMap) {
     map_make_at(made, node, 0);
   } else {
@@ -331,7 +333,8 @@ bool lexer_close_level(LexerState* s, int32_t type) {
 // MAY ALLOCATE, MAY RUN KIV CODE. A "]" ([type] block!) or ")" (paren!).
 bool lexer_close_nest(LexerState* s, int32_t type) {
   int32_t open = s->level_type;
-  if (s->level == s->head) return lexer_error(s, kFaultMissing, type == kTypeParen ? "(" : "[", s->token_start, s->token_line);
+  if (s->level == s->head)
+    return lexer_error(s, kFaultMissing, type == kTypeParen ? "(" : "[", s->token_start, s->token_line);
   if (!lexer_event(s, kLexEventClose, open, nullptr, s->token_start)) {
     s->start_state = kStateBlank;
     return true;
@@ -349,7 +352,8 @@ bool lexer_close_nest(LexerState* s, int32_t type) {
 
 // MAY ALLOCATE, MAY RUN KIV CODE. A token of kinds 13-35 between [start] and
 // [end]: checked, and loaded when the scan asks for it (events included).
-bool lexer_literal(LexerState* s, int kind, const uint8_t* start, const uint8_t* end, uint32_t flags, int32_t type) {
+bool lexer_literal(LexerState* s, int kind, const uint8_t* start, const uint8_t* end, uint32_t flags,
+                   int32_t type) {
   LexToken token{start, end, flags, kind, type, 0, nullptr};
   Cell scratch = make_cell(kTypeUnset);
   bool load;
@@ -418,6 +422,13 @@ bool delimiter_byte(const uint8_t* p, const uint8_t* end) {
   }
 }
 
+// True when no path element can start at [p]: the end, a blank, a "/" or a
+// delimiter other than "(" and a double quote.
+bool no_element_at(const uint8_t* p, const uint8_t* end) {
+  if (p >= end || *p == '/') return true;
+  return delimiter_byte(p, end) && *p != '(' && *p != '"';
+}
+
 // MAY ALLOCATE, MAY RUN KIV CODE. A "{": the braced string up to its
 // matching "}" (nested braces balanced, "^" escaping the next byte), loaded
 // as a string!; open and close events go out for the outer braces.
@@ -451,7 +462,7 @@ bool lexer_braced_string(LexerState* s) {
   }
   s->token_end = s->pos = p + 1;
   s->line += lines;
-  if (!lexer_literal(s, kLexString, open, p + 1, flags_of(open, p + 1), kTypeString)) return false;
+  if (!lexer_literal(s, kKindString, open, p + 1, flags_of(open, p + 1), kTypeString)) return false;
   lexer_event(s, kLexEventClose, kTypeString, nullptr, p);
   return true;
 }
@@ -479,7 +490,7 @@ bool lexer_raw_string(LexerState* s) {
   if (!close) return token_error(s, kTypeString);
   s->token_end = s->pos = close;
   if (s->callback && !s->load_raise) lexer_event(s, kLexEventOpen, kTypeString, nullptr, start);
-  bool ok = lexer_literal(s, kLexRawString, start, close, flags_of(start, close), kTypeString);
+  bool ok = lexer_literal(s, kKindRawString, start, close, flags_of(start, close), kTypeString);
   if (ok && s->callback && !s->load_raise) lexer_event(s, kLexEventClose, kTypeString, nullptr, close);
   return ok;
 }
@@ -491,7 +502,8 @@ bool point_syntax_check(const uint8_t* p, const uint8_t* end) {
   for (; p < end; p++) {
     uint8_t c = *p;
     if (c == ',') return true;
-    bool number = (c >= '0' && c <= '9') || c == '\t' || c == ' ' || c == '+' || c == '-' || c == '.' || c == '#';
+    bool number =
+        (c >= '0' && c <= '9') || c == '\t' || c == ' ' || c == '+' || c == '-' || c == '.' || c == '#';
     switch (c | 0x20) {
       case 'a':
       case 'e':
@@ -512,7 +524,7 @@ bool lexer_paren_open(LexerState* s) {
     while (p < s->end && *p != ')' && *p != '\n') p++;
     if (p >= s->end || *p != ')') return token_error(s, kTypePoint2D);
     s->token_end = s->pos = p + 1;
-    return lexer_literal(s, kLexPoint, s->token_start, p + 1, flags_of(s->token_start, p + 1), kTypePoint2D);
+    return lexer_literal(s, kKindPoint, s->token_start, p + 1, flags_of(s->token_start, p + 1), kTypePoint2D);
   }
   if (!lexer_open_nest(s, kTypeParen, s->token_start)) s->start_state = kStateBlank;
   return true;
@@ -573,13 +585,13 @@ bool lexer_path_start(LexerState* s, uint32_t flags) {
   if (*start == ':') type = kTypeGetPath;
   if (!lexer_open_nest(s, type, start)) return true;
   const uint8_t* word = type == kTypePath ? start : start + 1;
-  if (!lexer_literal(s, kLexWord, word, s->token_end, flags_of(word, s->token_end), kTypeWord)) return false;
+  if (!lexer_literal(s, kKindWord, word, s->token_end, flags_of(word, s->token_end), kTypeWord)) return false;
   if (s->tail > s->level && !g_values[s->tail - 1].is(kTypeWord))
     return lexer_error(s, kTypePath, "", start, s->token_line);
   s->pos = s->token_end + 1;  // the "/"
   s->start_state = kStatePath;
   s->path_token = true;
-  if (delimiter_byte(s->pos, s->end) || *s->pos == '/') return lexer_error(s, kTypePath, "", start, s->token_line);
+  if (no_element_at(s->pos, s->end)) return lexer_error(s, kTypePath, "", start, s->token_line);
   return true;
 }
 
@@ -590,13 +602,13 @@ bool lexer_path_next(LexerState* s) {
   const uint8_t* p = s->pos;
   if (p < s->end && *p == '/') {
     s->pos = p + 1;
-    if (delimiter_byte(s->pos, s->end) || *s->pos == '/')
-      return lexer_error(s, kTypePath, "", opening, s->token_line);
+    if (no_element_at(s->pos, s->end)) return lexer_error(s, kTypePath, "", opening, s->token_line);
     return true;
   }
   int32_t type = s->level_type;
   if (p < s->end && *p == ':') {
-    if (type != kTypePath || (p + 1 < s->end && p[1] == '/')) return lexer_error(s, kTypePath, "", opening, s->token_line);
+    if (type != kTypePath || (p + 1 < s->end && p[1] == '/'))
+      return lexer_error(s, kTypePath, "", opening, s->token_line);
     s->pos = p + 1;
     type = kTypeSetPath;
   }
@@ -670,9 +682,9 @@ void lexer_scan(LexerState* s) {
     s->token_line = s->line;
     s->path_token = false;
     int kind = lexer_next_token(s, &flags, &last);
-    int32_t type = kind == kLexError ? g_lex_state_types[last] : kLexKindTypes[kind];
+    int32_t type = kind == kKindError ? g_lex_state_types[last] : kLexKindTypes[kind];
     s->token_type = type;
-    if (kind == kLexEnd) {
+    if (kind == kKindEnd) {
       s->pos = s->token_start;
       s->ended = true;
       return;
@@ -684,37 +696,40 @@ void lexer_scan(LexerState* s) {
       go_on = lexer_event(s, kLexEventPrescan, type ? type : -kind - 1, nullptr,
                           type ? s->token_end : s->token_start);
     } else if (!s->full_scan) {
-      go_on = kind <= kLexString;
+      go_on = kind <= kKindString;
     }
     if (s->stopped) return;
     if (go_on) {
       bool ok = true;
       switch (kind) {
-        case kLexError: ok = lexer_error(s, type ? type : int32_t(kFaultBadChar), "", inside_path ? level_opening(s) : s->token_start, s->token_line); break;
-        case kLexBlockOpen:
+        case kKindError:
+          ok = lexer_error(s, type ? type : int32_t(kFaultBadChar), "",
+                           inside_path ? level_opening(s) : s->token_start, s->token_line);
+          break;
+        case kKindBlockOpen:
           if (!lexer_open_nest(s, kTypeBlock, s->token_start)) s->start_state = kStateBlank;
           break;
-        case kLexMapOpen:
+        case kKindMapOpen:
           if (!lexer_open_nest(s, kTypeMap, s->token_start)) s->start_state = kStateBlank;
           break;
-        case kLexParenOpen: ok = lexer_paren_open(s); break;
-        case kLexBlockClose: ok = lexer_close_nest(s, kTypeBlock); break;
-        case kLexParenClose: ok = lexer_close_nest(s, kTypeParen); break;
-        case kLexBraceOpen: ok = lexer_braced_string(s); break;
-        case kLexBraceClose: ok = token_error(s, kFaultBadChar); break;
-        case kLexPathStart: ok = lexer_path_start(s, flags); break;
-        case kLexConstruct: ok = lexer_construct(s); break;
-        case kLexComment: break;
-        case kLexComma: ok = token_error(s, kTypePoint2D); break;
-        case kLexRawString: ok = lexer_raw_string(s); break;
+        case kKindParenOpen: ok = lexer_paren_open(s); break;
+        case kKindBlockClose: ok = lexer_close_nest(s, kTypeBlock); break;
+        case kKindParenClose: ok = lexer_close_nest(s, kTypeParen); break;
+        case kKindBraceOpen: ok = lexer_braced_string(s); break;
+        case kKindBraceClose: ok = token_error(s, kFaultBadChar); break;
+        case kKindPathStart: ok = lexer_path_start(s, flags); break;
+        case kKindConstruct: ok = lexer_construct(s); break;
+        case kKindComment: break;
+        case kKindComma: ok = token_error(s, kTypePoint2D); break;
+        case kKindRawString: ok = lexer_raw_string(s); break;
         default:
           if (s->full_scan) ok = lexer_literal(s, kind, s->token_start, s->token_end, flags, type);
           break;
       }
       if (!ok || s->stopped) return;
       // Path continuation after an element.
-      if (s->start_state == kStatePath && !s->path_token && kind != kLexError &&
-          (inside_path || kind == kLexParenClose)) {
+      if (s->start_state == kStatePath && !s->path_token && kind != kKindError &&
+          (inside_path || kind == kKindParenClose)) {
         if (!lexer_path_next(s) || s->stopped) return;
       }
     }
@@ -748,7 +763,8 @@ void lexer_make_series(Cell* out, uint32_t first, uint32_t count, Cell* target) 
   }
   Node node = series_alloc_cells(count ? count : 1);
   *out = series_cell(kTypeBlock, node);
-  if (count) std::memcpy(reserve_tail(node, count * uint32_t(sizeof(Cell))), &g_values[first], count * sizeof(Cell));
+  if (count)
+    std::memcpy(reserve_tail(node, count * uint32_t(sizeof(Cell))), &g_values[first], count * sizeof(Cell));
 }
 
 }  // namespace
@@ -814,7 +830,8 @@ int32_t transcode_input(Cell* out, const TranscodeRequest& request, uint32_t* co
   return result;
 }
 
-int32_t lexer_load_string(Cell* out, const Cell* str, int32_t length, TranscodeRequest request, uint32_t* consumed) {
+int32_t lexer_load_string(Cell* out, const Cell* str, int32_t length, TranscodeRequest request,
+                          uint32_t* consumed) {
   Cell text = *str;
   int32_t available = string_length(&text);
   if (length < 0 || length > available) length = available;

@@ -28,43 +28,43 @@ namespace kiv {
 
 // Token kinds handled by the core; kinds 13-35 go to lexer_load_token.
 enum LexKind : int {
-  kLexEnd = 0,
-  kLexError = 1,
-  kLexBlockOpen = 2,
-  kLexBlockClose = 3,
-  kLexParenOpen = 4,
-  kLexParenClose = 5,
-  kLexBraceOpen = 6,
-  kLexBraceClose = 7,
-  kLexMapOpen = 8,
-  kLexPathStart = 9,
-  kLexConstruct = 10,
-  kLexComment = 11,
-  kLexComma = 12,
-  kLexString = 13,
-  kLexWord = 14,
-  kLexIssue = 15,
-  kLexInteger = 16,
-  kLexRefinement = 17,
-  kLexChar = 18,
-  kLexFile = 19,
-  kLexBinary = 20,
-  kLexPercent = 21,
-  kLexFloat = 22,
-  kLexSpecialFloat = 23,
-  kLexTuple = 24,
-  kLexDate = 25,
-  kLexPair = 26,
-  kLexPoint = 27,
-  kLexTime = 28,
-  kLexMoney = 29,
-  kLexTag = 30,
-  kLexUrl = 31,
-  kLexEmail = 32,
-  kLexHex = 33,
-  kLexRawString = 34,
-  kLexRef = 35,
-  kLexKindCount = 36
+  kKindEnd = 0,
+  kKindError = 1,
+  kKindBlockOpen = 2,
+  kKindBlockClose = 3,
+  kKindParenOpen = 4,
+  kKindParenClose = 5,
+  kKindBraceOpen = 6,
+  kKindBraceClose = 7,
+  kKindMapOpen = 8,
+  kKindPathStart = 9,
+  kKindConstruct = 10,
+  kKindComment = 11,
+  kKindComma = 12,
+  kKindString = 13,
+  kKindWord = 14,
+  kKindIssue = 15,
+  kKindInteger = 16,
+  kKindRefinement = 17,
+  kKindChar = 18,
+  kKindFile = 19,
+  kKindBinary = 20,
+  kKindPercent = 21,
+  kKindFloat = 22,
+  kKindSpecialFloat = 23,
+  kKindTuple = 24,
+  kKindDate = 25,
+  kKindPair = 26,
+  kKindPoint = 27,
+  kKindTime = 28,
+  kKindMoney = 29,
+  kKindTag = 30,
+  kKindUrl = 31,
+  kKindEmail = 32,
+  kKindHex = 33,
+  kKindRawString = 34,
+  kKindRef = 35,
+  kKindKindCount = 36
 };
 
 // Lexer events: the bits of a callback's event mask.
@@ -140,9 +140,9 @@ struct TranscodeArgs {
   bool one = false;
   bool prescan = false;
   bool scan = false;
-  const Cell* part = nullptr;         // /part length: integer! or a position of the source's type
-  const Cell* into = nullptr;         // /into target block
-  LexerCallback* trace = nullptr;     // /trace callback
+  const Cell* part = nullptr;      // /part length: integer! or a position of the source's type
+  const Cell* into = nullptr;      // /into target block
+  LexerCallback* trace = nullptr;  // /trace callback
 };
 
 // MAY ALLOCATE, MAY RUN KIV CODE. The transcode native on [source] (a string!

@@ -8,6 +8,7 @@
 #include <array>
 #include <initializer_list>
 
+#include "evaluator/lexer.h"
 #include "evaluator/lexer_load.h"
 #include "runtime/cell.h"
 
@@ -19,7 +20,7 @@ constexpr std::array<uint32_t, 256> make_classes() {
   std::array<uint32_t, 256> t{};
   for (int b = 0; b < 256; b++) t[b] = kClassLetter;
   for (int b = 1; b < 32; b++) t[b] = kClassControl;
-  t[0] = kClassNul | kLexNul;
+  t[0] = uint32_t(kClassNul) | kLexNul;
   t['\t'] = t['\r'] = t[' '] = kClassBlank;
   t['\n'] = kClassLf;
   for (int b = '1'; b <= '9'; b++) t[b] = kClassDigit;
@@ -31,37 +32,37 @@ constexpr std::array<uint32_t, 256> make_classes() {
   t['{'] = kClassBraceOpen;
   t['}'] = kClassBraceClose;
   t['"'] = kClassDoubleQuote;
-  t['#'] = kClassHash | kLexHash;
-  t['\''] = kClassQuote | kLexQuote;
-  t[':'] = kClassColon | kLexColon;
+  t['#'] = uint32_t(kClassHash) | kLexHash;
+  t['\''] = uint32_t(kClassQuote) | kLexQuote;
+  t[':'] = uint32_t(kClassColon) | kLexColon;
   t['x'] = t['X'] = kClassX;
   t['T'] = kClassT;
   t['h'] = kClassH;
-  t['e'] = kClassLowerE | kLexExp;
-  t['E'] = kClassUpperE | kLexExp;
+  t['e'] = uint32_t(kClassLowerE) | kLexExp;
+  t['E'] = uint32_t(kClassUpperE) | kLexExp;
   for (int b = 'a'; b <= 'd'; b++) t[b] = kClassLowerHex;
   t['f'] = kClassLowerHex;
   for (int b = 'A'; b <= 'D'; b++) t[b] = kClassUpperHex;
   t['F'] = kClassUpperHex;
   t['/'] = kClassSlash;
   t['\\'] = kClassBackslash;
-  t['<'] = kClassLt | kLexLt;
-  t['>'] = kClassGt | kLexGt;
+  t['<'] = uint32_t(kClassLt) | kLexLt;
+  t['>'] = uint32_t(kClassGt) | kLexGt;
   t['='] = kClassEqual;
-  t['%'] = kClassPercent | kLexPercent;
-  t[','] = kClassComma | kLexComma;
+  t['%'] = uint32_t(kClassPercent) | kLexPercent;
+  t[','] = uint32_t(kClassComma) | kLexComma;
   t[';'] = kClassSemicolon;
   t['@'] = kClassAt;
-  t['.'] = kClassDot | kLexDot;
+  t['.'] = uint32_t(kClassDot) | kLexDot;
   t['$'] = kClassDollar;
-  t['+'] = kClassPlus | kLexSign;
-  t['-'] = kClassMinus | kLexSign;
-  t['^'] = kClassCaret | kLexCaret;
+  t['+'] = uint32_t(kClassPlus) | kLexSign;
+  t['-'] = uint32_t(kClassMinus) | kLexSign;
+  t['^'] = uint32_t(kClassCaret) | kLexCaret;
   t[0x7F] = kClassContinuation;
   for (int b = 0x80; b <= 0xBF; b++) t[b] = kClassContinuation;
   t[0xC0] = t[0xC1] = kClassInvalid;
-  for (int b = 0xC2; b <= 0xEF; b++) t[b] = kClassLetter | kLexUtf8Wide;
-  for (int b = 0xF0; b <= 0xF7; b++) t[b] = kClassLetter | kLexUtf8Four;
+  for (int b = 0xC2; b <= 0xEF; b++) t[b] = uint32_t(kClassLetter) | kLexUtf8Wide;
+  for (int b = 0xF0; b <= 0xF7; b++) t[b] = uint32_t(kClassLetter) | kLexUtf8Four;
   for (int b = 0xF8; b <= 0xFF; b++) t[b] = kClassInvalid;
   return t;
 }
@@ -72,19 +73,19 @@ using Classes = std::initializer_list<int>;
 
 // Bytes that end most tokens: blanks, line ends, brackets, parens, braces, a
 // double quote, a comma, a semicolon and the end of input.
-constexpr Classes kDelimiters = {kClassBlank,      kClassLf,         kClassBracketOpen, kClassBracketClose,
-                                 kClassParenOpen,  kClassParenClose, kClassBraceOpen,   kClassBraceClose,
-                                 kClassDoubleQuote, kClassComma,     kClassSemicolon,   kClassNul};
+constexpr Classes kDelimiters = {kClassBlank,       kClassLf,         kClassBracketOpen, kClassBracketClose,
+                                 kClassParenOpen,   kClassParenClose, kClassBraceOpen,   kClassBraceClose,
+                                 kClassDoubleQuote, kClassComma,      kClassSemicolon,   kClassNul};
 // Bytes no token outside a string may hold.
 constexpr Classes kBadBytes = {kClassBackslash, kClassControl, kClassInvalid};
 constexpr Classes kDigits = {kClassDigit, kClassZero};
 constexpr Classes kUpperHexLetters = {kClassUpperHex, kClassUpperE};
 // The characters a word is made of, besides the ones that change its kind
 // (":", "/", "@", "$").
-constexpr Classes kWordChars = {kClassDigit,    kClassZero,     kClassHash,     kClassQuote,    kClassX,
-                                kClassT,        kClassH,        kClassLowerE,   kClassUpperE,   kClassLowerHex,
-                                kClassUpperHex, kClassLt,       kClassGt,       kClassEqual,    kClassPercent,
-                                kClassDot,      kClassPlus,     kClassMinus,    kClassCaret,    kClassContinuation,
+constexpr Classes kWordChars = {kClassDigit,    kClassZero, kClassHash,   kClassQuote,  kClassX,
+                                kClassT,        kClassH,    kClassLowerE, kClassUpperE, kClassLowerHex,
+                                kClassUpperHex, kClassLt,   kClassGt,     kClassEqual,  kClassPercent,
+                                kClassDot,      kClassPlus, kClassMinus,  kClassCaret,  kClassContinuation,
                                 kClassLetter};
 
 constexpr int final_of(int kind) { return kLexFinal + kind; }
@@ -104,21 +105,21 @@ struct Builder {
   void body(int state, int kind, TypeId type) {
     all(state, state);
     set(state, kDelimiters, final_of(kind));
-    set(state, kBadBytes, final_of(kLexError));
+    set(state, kBadBytes, final_of(kKindError));
     types[state] = type;
   }
   // A state that accepts nothing but what is set after it: all else is an error.
   void strict(int state, TypeId type) {
-    all(state, final_of(kLexError));
+    all(state, final_of(kKindError));
     types[state] = type;
   }
   // The word row: word characters stay, ":" "/" "@" "$" change the kind.
   void word(int state, TypeId type) {
     strict(state, type);
     set(state, kWordChars, kStateWord);
-    set(state, kDelimiters, final_of(kLexWord));
+    set(state, kDelimiters, final_of(kKindWord));
     set(state, {kClassColon}, kStateWordColon);
-    set(state, {kClassSlash}, final_of(kLexPathStart));
+    set(state, {kClassSlash}, final_of(kKindPathStart));
     set(state, {kClassAt}, kStateEmail);
     set(state, {kClassDollar}, kStateMoney);
   }
@@ -127,10 +128,10 @@ struct Builder {
     all(state, state);
     set(state, {kClassDoubleQuote}, end);
     set(state, {kClassCaret}, escape);
-    set(state, {kClassLf, kClassNul, kClassInvalid}, final_of(kLexError));
+    set(state, {kClassLf, kClassNul, kClassInvalid}, final_of(kKindError));
     types[state] = type;
     all(escape, state);
-    set(escape, {kClassLf, kClassNul, kClassInvalid}, final_of(kLexError));
+    set(escape, {kClassLf, kClassNul, kClassInvalid}, final_of(kKindError));
     types[escape] = type;
   }
 };
@@ -149,27 +150,57 @@ const uint32_t kLexClasses[256] = {
 uint8_t g_lex_transitions[kStateCount][kClassCount];
 uint8_t g_lex_state_types[kStateCount];
 
-const uint8_t kLexKindTypes[36] = {
-    0,          kTypeError,   0,          0,          0,           0,          0,           kTypeString,
-    0,          0,            0,          0,          0,           kTypeString, kTypeWord,  kTypeIssue,
-    kTypeInteger, kTypeRefinement, kTypeChar, kTypeFile, kTypeBinary, kTypePercent, kTypeFloat, kTypeFloat,
-    kTypeTuple, kTypeDate,    kTypePair,  kTypePoint2D, kTypeTime, kTypeMoney,  kTypeTag,   kTypeUrl,
-    kTypeEmail, kTypeInteger, kTypeString, kTypeRef};
+const uint8_t kLexKindTypes[36] = {0,
+                                   kTypeError,
+                                   0,
+                                   0,
+                                   0,
+                                   0,
+                                   0,
+                                   kTypeString,
+                                   0,
+                                   0,
+                                   0,
+                                   0,
+                                   0,
+                                   kTypeString,
+                                   kTypeWord,
+                                   kTypeIssue,
+                                   kTypeInteger,
+                                   kTypeRefinement,
+                                   kTypeChar,
+                                   kTypeFile,
+                                   kTypeBinary,
+                                   kTypePercent,
+                                   kTypeFloat,
+                                   kTypeFloat,
+                                   kTypeTuple,
+                                   kTypeDate,
+                                   kTypePair,
+                                   kTypePoint2D,
+                                   kTypeTime,
+                                   kTypeMoney,
+                                   kTypeTag,
+                                   kTypeUrl,
+                                   kTypeEmail,
+                                   kTypeInteger,
+                                   kTypeString,
+                                   kTypeRef};
 
 void lexer_tables_init() {
   Builder b{g_lex_transitions, g_lex_state_types};
-  const int error = final_of(kLexError);
+  const int error = final_of(kKindError);
 
   // The blank state: where every token starts.
   b.strict(kStateBlank, kTypeNil);
   b.set(kStateBlank, {kClassBlank, kClassLf, kClassControl}, kStateBlank);
-  b.set(kStateBlank, {kClassNul}, final_of(kLexEnd));
-  b.set(kStateBlank, {kClassBracketOpen}, final_of(kLexBlockOpen));
-  b.set(kStateBlank, {kClassBracketClose}, final_of(kLexBlockClose));
-  b.set(kStateBlank, {kClassParenOpen}, final_of(kLexParenOpen));
-  b.set(kStateBlank, {kClassParenClose}, final_of(kLexParenClose));
-  b.set(kStateBlank, {kClassBraceOpen}, final_of(kLexBraceOpen));
-  b.set(kStateBlank, {kClassComma}, final_of(kLexComma));
+  b.set(kStateBlank, {kClassNul}, final_of(kKindEnd));
+  b.set(kStateBlank, {kClassBracketOpen}, final_of(kKindBlockOpen));
+  b.set(kStateBlank, {kClassBracketClose}, final_of(kKindBlockClose));
+  b.set(kStateBlank, {kClassParenOpen}, final_of(kKindParenOpen));
+  b.set(kStateBlank, {kClassParenClose}, final_of(kKindParenClose));
+  b.set(kStateBlank, {kClassBraceOpen}, final_of(kKindBraceOpen));
+  b.set(kStateBlank, {kClassComma}, final_of(kKindComma));
   b.set(kStateBlank, kDigits, kStateNumber);
   b.set(kStateBlank, {kClassDoubleQuote}, kStateString);
   b.set(kStateBlank, {kClassSemicolon}, kStateComment);
@@ -183,8 +214,9 @@ void lexer_tables_init() {
   b.set(kStateBlank, {kClassQuote}, kStateLitStart);
   b.set(kStateBlank, {kClassColon}, kStateGetStart);
   b.set(kStateBlank, {kClassSlash}, kStateSlash);
-  b.set(kStateBlank, {kClassX, kClassT, kClassH, kClassLowerE, kClassLowerHex, kClassGt, kClassEqual, kClassCaret,
-                      kClassLetter},
+  b.set(kStateBlank,
+        {kClassX, kClassT, kClassH, kClassLowerE, kClassLowerHex, kClassGt, kClassEqual, kClassCaret,
+         kClassLetter},
         kStateWord);
   b.set(kStateBlank, kUpperHexLetters, kStateWordHex);
 
@@ -195,9 +227,9 @@ void lexer_tables_init() {
   b.set(kStateWordHex, kUpperHexLetters, kStateWordHex);
   b.set(kStateWordHex, {kClassH}, kStateWordHexH);
   b.word(kStateWordHexH, kTypeWord);
-  b.set(kStateWordHexH, kDelimiters, final_of(kLexHex));
+  b.set(kStateWordHexH, kDelimiters, final_of(kKindHex));
   // "a:" then a delimiter is a set-word; anything else makes a url.
-  b.body(kStateWordColon, kLexWord, kTypeUrl);
+  b.body(kStateWordColon, kKindWord, kTypeUrl);
   for (int c = 0; c < kClassCount; c++)
     if (b.rows[kStateWordColon][c] == kStateWordColon) b.rows[kStateWordColon][c] = kStateUrl;
   b.word(kStateLitStart, kTypeLitWord);
@@ -214,25 +246,25 @@ void lexer_tables_init() {
   b.word(kStateDot, kTypeWord);
   b.set(kStateDot, kDigits, kStateFraction);
   b.strict(kStateSlash, kTypeRefinement);
-  b.set(kStateSlash, kDelimiters, final_of(kLexWord));
+  b.set(kStateSlash, kDelimiters, final_of(kKindWord));
   b.set(kStateSlash, {kClassSlash}, kStateSlashes);
   b.set(kStateSlash, kWordChars, kStateRefinement);
   b.set(kStateSlash, {kClassColon}, kStateRefinement);
   b.strict(kStateSlashes, kTypeWord);
-  b.set(kStateSlashes, kDelimiters, final_of(kLexWord));
+  b.set(kStateSlashes, kDelimiters, final_of(kKindWord));
   b.set(kStateSlashes, {kClassSlash}, kStateSlashes);
   b.strict(kStateRefinement, kTypeRefinement);
-  b.set(kStateRefinement, kDelimiters, final_of(kLexRefinement));
+  b.set(kStateRefinement, kDelimiters, final_of(kKindRefinement));
   b.set(kStateRefinement, kWordChars, kStateRefinement);
   b.set(kStateRefinement, {kClassColon, kClassAt, kClassDollar}, kStateRefinement);
 
   // "<": a word ("<", "<=", "<>", "<<") or a tag.
   b.strict(kStateLt, kTypeTag);
-  b.set(kStateLt, kDelimiters, final_of(kLexWord));
+  b.set(kStateLt, kDelimiters, final_of(kKindWord));
   b.all(kStateTag, kStateTag);
   for (int c = 0; c < kClassCount; c++)
     if (b.rows[kStateBlank][c] != error) b.rows[kStateLt][c] = kStateTag;
-  b.set(kStateLt, kDelimiters, final_of(kLexWord));
+  b.set(kStateLt, kDelimiters, final_of(kKindWord));
   b.set(kStateLt, {kClassEqual, kClassLt, kClassGt}, kStateWord);
   b.set(kStateLt, kBadBytes, error);
   b.types[kStateTag] = kTypeTag;
@@ -249,11 +281,11 @@ void lexer_tables_init() {
   b.set(kStateTagSingle, {kClassLf, kClassNul, kClassInvalid}, error);
   b.types[kStateTagSingle] = kTypeTag;
   b.strict(kStateTagEnd, kTypeTag);
-  b.set(kStateTagEnd, kDelimiters, final_of(kLexTag));
+  b.set(kStateTagEnd, kDelimiters, final_of(kKindTag));
 
   // Numbers: integers, then what the next character turns them into.
   b.strict(kStateNumber, kTypeInteger);
-  b.set(kStateNumber, kDelimiters, final_of(kLexInteger));
+  b.set(kStateNumber, kDelimiters, final_of(kKindInteger));
   b.set(kStateNumber, kDigits, kStateNumber);
   b.set(kStateNumber, {kClassQuote}, kStateNumber);
   b.set(kStateNumber, {kClassDot}, kStateNumberDot);
@@ -270,7 +302,7 @@ void lexer_tables_init() {
   b.set(kStateNumber, {kClassAt}, kStateEmail);
 
   b.strict(kStateNumberDot, kTypeFloat);
-  b.set(kStateNumberDot, kDelimiters, final_of(kLexFloat));
+  b.set(kStateNumberDot, kDelimiters, final_of(kKindFloat));
   b.set(kStateNumberDot, kDigits, kStateFraction);
   b.set(kStateNumberDot, {kClassHash}, kStateSpecial);
   b.set(kStateNumberDot, {kClassLowerE, kClassUpperE}, kStateExponent);
@@ -279,11 +311,11 @@ void lexer_tables_init() {
   b.set(kStateNumberDot, {kClassDot}, kStateTuple);
 
   b.strict(kStateNumberComma, kTypeFloat);
-  b.set(kStateNumberComma, kDelimiters, final_of(kLexFloat));
+  b.set(kStateNumberComma, kDelimiters, final_of(kKindFloat));
   b.set(kStateNumberComma, kDigits, kStateFraction);
 
   b.strict(kStateFraction, kTypeFloat);
-  b.set(kStateFraction, kDelimiters, final_of(kLexFloat));
+  b.set(kStateFraction, kDelimiters, final_of(kKindFloat));
   b.set(kStateFraction, kDigits, kStateFraction);
   b.set(kStateFraction, {kClassQuote}, kStateFraction);
   b.set(kStateFraction, {kClassDot}, kStateTuple);
@@ -297,7 +329,7 @@ void lexer_tables_init() {
   b.strict(kStateExpSign, kTypeFloat);
   b.set(kStateExpSign, kDigits, kStateExpDigits);
   b.strict(kStateExpDigits, kTypeFloat);
-  b.set(kStateExpDigits, kDelimiters, final_of(kLexFloat));
+  b.set(kStateExpDigits, kDelimiters, final_of(kKindFloat));
   b.set(kStateExpDigits, kDigits, kStateExpDigits);
   b.set(kStateExpDigits, {kClassPercent}, kStatePercentEnd);
 
@@ -308,7 +340,7 @@ void lexer_tables_init() {
   b.set(kStateExpOrHex, kUpperHexLetters, kStateHexNumber);
   b.set(kStateExpOrHex, {kClassH}, kStateHexH);
   b.strict(kStateExpOrHexDigits, kTypeFloat);
-  b.set(kStateExpOrHexDigits, kDelimiters, final_of(kLexFloat));
+  b.set(kStateExpOrHexDigits, kDelimiters, final_of(kKindFloat));
   b.set(kStateExpOrHexDigits, kDigits, kStateExpOrHexDigits);
   b.set(kStateExpOrHexDigits, kUpperHexLetters, kStateHexNumber);
   b.set(kStateExpOrHexDigits, {kClassH}, kStateHexH);
@@ -319,7 +351,7 @@ void lexer_tables_init() {
   b.set(kStateHexNumber, kUpperHexLetters, kStateHexNumber);
   b.set(kStateHexNumber, {kClassH}, kStateHexH);
   b.strict(kStateHexH, kTypeInteger);
-  b.set(kStateHexH, kDelimiters, final_of(kLexHex));
+  b.set(kStateHexH, kDelimiters, final_of(kKindHex));
 
   b.strict(kStatePairX, kTypePair);
   b.set(kStatePairX, kDigits, kStatePair);
@@ -327,53 +359,53 @@ void lexer_tables_init() {
   b.strict(kStatePairSign, kTypePair);
   b.set(kStatePairSign, kDigits, kStatePair);
   b.strict(kStatePair, kTypePair);
-  b.set(kStatePair, kDelimiters, final_of(kLexPair));
+  b.set(kStatePair, kDelimiters, final_of(kKindPair));
   b.set(kStatePair, kDigits, kStatePair);
   b.set(kStatePair, {kClassDot, kClassQuote, kClassLowerE, kClassUpperE}, kStatePair);
 
   b.strict(kStateTuple, kTypeTuple);
-  b.set(kStateTuple, kDelimiters, final_of(kLexTuple));
+  b.set(kStateTuple, kDelimiters, final_of(kKindTuple));
   b.set(kStateTuple, kDigits, kStateTuple);
   b.set(kStateTuple, {kClassDot}, kStateTuple);
 
   b.strict(kStateSpecial, kTypeFloat);
-  b.set(kStateSpecial, kDelimiters, final_of(kLexSpecialFloat));
+  b.set(kStateSpecial, kDelimiters, final_of(kKindSpecialFloat));
   b.set(kStateSpecial, kWordChars, kStateSpecial);
 
   b.strict(kStatePercentEnd, kTypePercent);
-  b.set(kStatePercentEnd, kDelimiters, final_of(kLexPercent));
+  b.set(kStatePercentEnd, kDelimiters, final_of(kKindPercent));
 
   b.strict(kStateTime, kTypeTime);
-  b.set(kStateTime, kDelimiters, final_of(kLexTime));
+  b.set(kStateTime, kDelimiters, final_of(kKindTime));
   b.set(kStateTime, kDigits, kStateTime);
   b.set(kStateTime, {kClassColon, kClassDot, kClassQuote, kClassLowerE, kClassUpperE}, kStateTime);
   // A comma inside a time is its decimal mark only when a digit follows;
   // the loader sees the whole text either way.
   b.set(kStateTime, {kClassComma}, kStateTime);
 
-  b.body(kStateDate, kLexDate, kTypeDate);
+  b.body(kStateDate, kKindDate, kTypeDate);
   b.set(kStateDate, {kClassQuote, kClassHash, kClassAt, kClassDollar, kClassCaret, kClassPercent}, error);
 
   b.strict(kStateNumberHash, kTypeBinary);
   b.set(kStateNumberHash, {kClassBraceOpen}, kStateBinary);
 
   b.strict(kStateMoney, kTypeMoney);
-  b.set(kStateMoney, kDelimiters, final_of(kLexMoney));
+  b.set(kStateMoney, kDelimiters, final_of(kKindMoney));
   b.set(kStateMoney, kDigits, kStateMoney);
   b.set(kStateMoney, {kClassQuote, kClassDot}, kStateMoney);
   b.set(kStateMoney, {kClassComma}, kStateMoney);
 
   // Texts that run to the next delimiter.
-  b.body(kStateEmail, kLexEmail, kTypeEmail);
-  b.body(kStateUrl, kLexUrl, kTypeUrl);
-  b.body(kStateRef, kLexRef, kTypeRef);
-  b.body(kStateIssue, kLexIssue, kTypeIssue);
-  b.body(kStateFile, kLexFile, kTypeFile);
+  b.body(kStateEmail, kKindEmail, kTypeEmail);
+  b.body(kStateUrl, kKindUrl, kTypeUrl);
+  b.body(kStateRef, kKindRef, kTypeRef);
+  b.body(kStateIssue, kKindIssue, kTypeIssue);
+  b.body(kStateFile, kKindFile, kTypeFile);
   b.set(kStateFile, {kClassBackslash}, kStateFile);
 
   // "#": issue, char, binary, construction or map.
-  b.body(kStateHash, kLexIssue, kTypeIssue);
-  b.set(kStateHash, kDelimiters, final_of(kLexIssue));
+  b.body(kStateHash, kKindIssue, kTypeIssue);
+  b.set(kStateHash, kDelimiters, final_of(kKindIssue));
   for (int c = 0; c < kClassCount; c++)
     if (b.rows[kStateHash][c] == kStateHash) b.rows[kStateHash][c] = kStateIssue;
   b.set(kStateHash, {kClassDoubleQuote}, kStateChar);
@@ -381,7 +413,7 @@ void lexer_tables_init() {
   b.set(kStateHash, {kClassParenOpen}, kStateConstruct);
   b.set(kStateHash, {kClassBracketOpen}, kStateMapOpen);
   b.quoted(kStateChar, kStateCharEscape, kStateCharEnd, kTypeChar);
-  b.all(kStateCharEnd, final_of(kLexChar));
+  b.all(kStateCharEnd, final_of(kKindChar));
   b.types[kStateCharEnd] = kTypeChar;
 
   b.all(kStateBinary, kStateBinary);
@@ -394,41 +426,41 @@ void lexer_tables_init() {
   b.set(kStateBinaryComment, {kClassNul}, error);
   b.types[kStateBinaryComment] = kTypeBinary;
   b.strict(kStateBinaryEnd, kTypeBinary);
-  b.set(kStateBinaryEnd, kDelimiters, final_of(kLexBinary));
+  b.set(kStateBinaryEnd, kDelimiters, final_of(kKindBinary));
 
   // "#(" name ")": the handler checks the name; a line end or the end of
   // input before ")" ends the token as it is, for the handler to refuse.
   b.all(kStateConstruct, kStateConstruct);
   b.set(kStateConstruct, {kClassParenClose}, kStateConstructEnd);
-  b.set(kStateConstruct, {kClassLf, kClassNul}, final_of(kLexConstruct));
+  b.set(kStateConstruct, {kClassLf, kClassNul}, final_of(kKindConstruct));
   b.types[kStateConstruct] = kTypeNil;
-  b.all(kStateConstructEnd, final_of(kLexConstruct));
-  b.all(kStateMapOpen, final_of(kLexMapOpen));
+  b.all(kStateConstructEnd, final_of(kKindConstruct));
+  b.all(kStateMapOpen, final_of(kKindMapOpen));
 
   b.quoted(kStateString, kStateStringEscape, kStateStringEnd, kTypeString);
-  b.all(kStateStringEnd, final_of(kLexString));
+  b.all(kStateStringEnd, final_of(kKindString));
   b.types[kStateStringEnd] = kTypeString;
 
   // "%": a file, a quoted file, or the "%{" / "%%{" opening of a raw string
   // (whose content the raw-string handler finds).
-  b.body(kStateFileStart, kLexFile, kTypeFile);
+  b.body(kStateFileStart, kKindFile, kTypeFile);
   for (int c = 0; c < kClassCount; c++)
     if (b.rows[kStateFileStart][c] == kStateFileStart) b.rows[kStateFileStart][c] = kStateFile;
   b.set(kStateFileStart, {kClassBackslash}, kStateFile);
   b.set(kStateFileStart, {kClassDoubleQuote}, kStateFileQuoted);
-  b.set(kStateFileStart, {kClassBraceOpen}, final_of(kLexRawString));
+  b.set(kStateFileStart, {kClassBraceOpen}, final_of(kKindRawString));
   b.set(kStateFileStart, {kClassPercent}, kStatePercents);
-  b.body(kStatePercents, kLexFile, kTypeFile);
+  b.body(kStatePercents, kKindFile, kTypeFile);
   for (int c = 0; c < kClassCount; c++)
     if (b.rows[kStatePercents][c] == kStatePercents) b.rows[kStatePercents][c] = kStateFile;
   b.set(kStatePercents, {kClassPercent}, kStatePercents);
-  b.set(kStatePercents, {kClassBraceOpen}, final_of(kLexRawString));
+  b.set(kStatePercents, {kClassBraceOpen}, final_of(kKindRawString));
   b.quoted(kStateFileQuoted, kStateFileQuotedEscape, kStateFileQuotedEnd, kTypeFile);
-  b.all(kStateFileQuotedEnd, final_of(kLexFile));
+  b.all(kStateFileQuotedEnd, final_of(kKindFile));
   b.types[kStateFileQuotedEnd] = kTypeFile;
 
   b.all(kStateComment, kStateComment);
-  b.set(kStateComment, {kClassLf, kClassNul}, final_of(kLexComment));
+  b.set(kStateComment, {kClassLf, kClassNul}, final_of(kKindComment));
   b.types[kStateComment] = kTypeNil;
 
   // Path elements, after a "/": words, get-words, integers, parens and strings.
@@ -436,21 +468,21 @@ void lexer_tables_init() {
   b.set(kStatePath, kWordChars, kStatePathWord);
   b.set(kStatePath, kDigits, kStatePathNumber);
   b.set(kStatePath, {kClassColon}, kStatePathGet);
-  b.set(kStatePath, {kClassParenOpen}, final_of(kLexParenOpen));
+  b.set(kStatePath, {kClassParenOpen}, final_of(kKindParenOpen));
   b.set(kStatePath, {kClassDoubleQuote}, kStateString);
   b.set(kStatePath, {kClassAt, kClassDollar}, kStatePathWord);
   b.strict(kStatePathWord, kTypeWord);
   b.set(kStatePathWord, kWordChars, kStatePathWord);
   b.set(kStatePathWord, {kClassAt, kClassDollar}, kStatePathWord);
-  b.set(kStatePathWord, kDelimiters, final_of(kLexWord));
-  b.set(kStatePathWord, {kClassColon, kClassSlash}, final_of(kLexWord));
+  b.set(kStatePathWord, kDelimiters, final_of(kKindWord));
+  b.set(kStatePathWord, {kClassColon, kClassSlash}, final_of(kKindWord));
   b.strict(kStatePathGet, kTypeGetWord);
   b.set(kStatePathGet, kWordChars, kStatePathWord);
   b.strict(kStatePathNumber, kTypeInteger);
   b.set(kStatePathNumber, kDigits, kStatePathNumber);
   b.set(kStatePathNumber, {kClassQuote}, kStatePathNumber);
-  b.set(kStatePathNumber, kDelimiters, final_of(kLexInteger));
-  b.set(kStatePathNumber, {kClassColon, kClassSlash}, final_of(kLexInteger));
+  b.set(kStatePathNumber, kDelimiters, final_of(kKindInteger));
+  b.set(kStatePathNumber, {kClassColon, kClassSlash}, final_of(kKindInteger));
 }
 
 }  // namespace kiv

@@ -126,9 +126,9 @@ enum LexState : uint8_t {
   kStateFileQuotedEscape,
   kStateFileQuotedEnd,
   kStateComment,
-  kStatePathWord,     // a word element of a path
-  kStatePathGet,      // ":" element start
-  kStatePathNumber,   // an integer element
+  kStatePathWord,    // a word element of a path
+  kStatePathGet,     // ":" element start
+  kStatePathNumber,  // an integer element
   kStateCount
 };
 
