@@ -466,3 +466,65 @@ TEST(LexerLoadTest, Money) {
 
 }  // namespace
 }  // namespace kiv
+
+namespace kiv {
+namespace {
+
+TEST(LexerLoadTest, Dates) {
+  run({
+      {kDate, "1-Jan-2024", "1-Jan-2024"},
+      {kDate, "1/1/2024", "1-Jan-2024"},
+      {kDate, "2024-01-15", "15-Jan-2024"},
+      {kDate, "2024/1/15", "15-Jan-2024"},
+      {kDate, "15-january-2024", "15-Jan-2024"},
+      {kDate, "15-SEPT-2024", "15-Sep-2024"},
+      {kDate, "1-Ja-2024", "!date!"},
+      {kDate, "1-Janu-2024", "1-Jan-2024"},
+      {kDate, "1-Januaryx-2024", "!date!"},
+      {kDate, "1-Jan-24", "1-Jan-2024"},
+      {kDate, "1-Jan-50", "1-Jan-1950"},
+      {kDate, "1-Jan-0099", "1-Jan-0099"},
+      {kDate, "1/Jan/-44", "1/Jan/-44"},
+      {kDate, "1-Feb-2023", "1-Feb-2023"},
+      {kDate, "29-Feb-2023", "!date!"},
+      {kDate, "29-Feb-2024", "29-Feb-2024"},
+      {kDate, "29-Feb-2000", "29-Feb-2000"},
+      {kDate, "29-Feb-1900", "!date!"},
+      {kDate, "31-Apr-2024", "!date!"},
+      {kDate, "0-Jan-2024", "!date!"},
+      {kDate, "1-13-2024", "!date!"},
+      {kDate, "1-Jan/2024", "!date!"},
+      {kDate, "1-Jan-10000", "!date!"},
+      {kDate, "2024-W05-3", "31-Jan-2024"},
+      {kDate, "2024-W01", "1-Jan-2024"},
+      {kDate, "2021-W01-1", "4-Jan-2021"},
+      {kDate, "2024-W54", "!date!"},
+      {kDate, "2024-W05-8", "!date!"},
+      {kDate, "2024-032", "1-Feb-2024"},
+      {kDate, "2024-366", "31-Dec-2024"},
+      {kDate, "2023-366", "!date!"},
+      {kDate, "20240115T1030", "15-Jan-2024/10:30:00"},
+      {kDate, "20240115T103015Z", "15-Jan-2024/10:30:15"},
+      {kDate, "20240115T1030+0200", "15-Jan-2024/10:30:00+2:00"},
+      {kDate, "20240115", "!date!"},
+      {kDate, "1-Jan-2024/10:00", "1-Jan-2024/10:00:00"},
+      {kDate, "1-Jan-2024/10:00:30.5", "1-Jan-2024/10:00:30.5"},
+      {kDate, "1-Jan-2024/10:00:00+2:00", "1-Jan-2024/10:00:00+2:00"},
+      {kDate, "1-Jan-2024/10:00:00+02:00", "1-Jan-2024/10:00:00+2:00"},
+      {kDate, "1-Jan-2024/10:00:00-05:30", "1-Jan-2024/10:00:00-5:30"},
+      {kDate, "1-Jan-2024/10:00:00-0:30", "1-Jan-2024/10:00:00-0:30"},
+      {kDate, "1-Jan-2024/10:00+0530", "1-Jan-2024/10:00:00+5:30"},
+      {kDate, "1-Jan-2024/10:00Z", "1-Jan-2024/10:00:00"},
+      {kDate, "2024-01-15T10:30:00Z", "15-Jan-2024/10:30:00"},
+      {kDate, "1-Jan-2024/10:00:60", "!date!"},
+      {kDate, "1-Jan-2024/24:00", "!date!"},
+      {kDate, "1-Jan-2024/10:60", "!date!"},
+      {kDate, "1-Jan-2024/10:00+16:00", "!date!"},
+      {kDate, "1-Jan-2024/10:00+2:0", "!date!"},
+      {kDate, "1-Jan-2024/", "!date!"},
+      {kDate, "1-Jan-2024/10", "!date!"},
+  });
+}
+
+}  // namespace
+}  // namespace kiv
