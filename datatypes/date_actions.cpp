@@ -20,9 +20,11 @@
 #include "datatypes/series.h"
 #include "datatypes/time.h"
 #include "runtime/errors.h"
+#include "runtime/murmur3.h"
 #include "runtime/numbers.h"
 #include "runtime/random.h"
 #include "runtime/stack.h"
+#include "runtime/type_hooks.h"
 
 namespace kiv {
 
@@ -308,10 +310,29 @@ Cell* date_random(Cell* value, const RandomArgs& args) {
                              : 0;
   bool has_time = date_word_has_time(word);
   uint32_t zone = has_time ? uint32_t(random_next()) & kDateZoneMask : date_word_zone(word);
+  if ((zone & ~kDateZoneNegative) == 0) zone = 0;  // no "-0:00"
   *value = date_cell(days_to_date(drawn, zone, has_time));
   if (has_time) date_set_time(value, double(random_integer(args.secure, 86400) - 1), true);
   return value;
 }
+
+// ---------------------------------------------------------------- hash
+
+// Dates equal as compare sees them share their UTC day (the times only
+// compare within float!'s tolerance), so the hash is that day's.
+// Never raises: a time that is not finite hashes by the local day alone.
+uint32_t date_hash(const Cell* value) {
+  int64_t days = date_to_days(date_packed(value));
+  double time = date_utc_time(value);
+  if (std::isfinite(time) && std::fabs(time) < 1e15) {
+    double m = std::floor(time / 86400.0);
+    time -= m * 86400.0;
+    days += int64_t(m) - (time < 0 ? 1 : 0) + (time >= 86400.0 ? 1 : 0);
+  }
+  return hash_int32(uint32_t(days));
+}
+
+constexpr TypeHooks kDateHooks{.hash = date_hash};
 
 }  // namespace
 
@@ -331,7 +352,8 @@ void date_datatype_init() {
                          .add = math_handler<date_do_math, kMathAdd>,
                          .subtract = math_handler<date_do_math, kMathSubtract>,
                          .pick = date_pick,
-                     }});
+                     },
+                     &kDateHooks});
 }
 
 }  // namespace kiv
