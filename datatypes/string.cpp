@@ -537,6 +537,16 @@ Cell* string_eval_path(Cell* parent, const EvalPathArgs& args) {
   Cell* found = action_find(series, find);
   if (found->is(kTypeNone)) raise_error(kErrScriptBadPathSet, where, args.element);
   Cell boxed = integer_cell(2);
+  if (found->is(kTypeBinary)) {
+    // A byte, through series! poke: a binary! never takes a code point, which
+    // would widen its buffer.
+    PokeArgs poke;
+    poke.index = &boxed;
+    poke.value = args.value;
+    poke.position = 2;
+    series_poke(found, poke);
+    return args.value;
+  }
   string_poke_char(found, int64_t(found->head()) + 1, args.value, &boxed);
   return args.value;
 }
