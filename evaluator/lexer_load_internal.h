@@ -2,9 +2,9 @@
 // range of a token, the failure report, and the number scanners several
 // loaders use. Nothing here allocates unless it says so.
 //
-// Token bytes may lie in a collected series (a binary! being scanned): a
-// loader reads everything it needs from them before its first allocation,
-// or copies them first.
+// Token bytes never lie in a collected series (the lexer copies or converts
+// its input first, evaluator/lexer.h), so they stay put while a loader
+// allocates.
 #pragma once
 
 #include <cstdint>

@@ -1,11 +1,11 @@
 // Loaders of the text literals: strings ("..." and {...}), raw strings
 // (%{...}%), chars, files, urls, emails, tags, refs, and binaries.
 //
-// Every text literal is decoded into code points first, straight from the
-// token's bytes, and only then is its series allocated, once, with the unit
-// its widest code point needs; so nothing reads the token after an
-// allocation. Escapes ("^") are decoded in strings, chars and quoted files
-// only; "%XX" sequences in urls and unquoted files.
+// A text literal of plain ASCII with nothing to decode is copied into a
+// unit-1 series as it stands; any other is decoded into code points first
+// and its series then allocated once, with the unit its widest code point
+// needs. Escapes ("^") are decoded in strings, chars and quoted files only;
+// "%XX" sequences in urls and unquoted files.
 #include <cstring>
 
 #include "datatypes/binary.h"
@@ -99,6 +99,20 @@ bool delimited(const LexToken& token, uint8_t open, uint8_t close, const uint8_t
 // Decodes [p, end) and, with [load], writes the text value.
 bool finish_text(LexToken& token, bool load, Cell* out, TypeId type, const uint8_t* p, const uint8_t* end,
                  bool escapes, bool percent) {
+  // Plain ASCII with nothing to decode is copied as it stands.
+  const uint8_t* q = p;
+  while (q < end && *q < 0x80 && !(escapes && *q == '^') && !(percent && *q == '%')) q++;
+  if (q == end) {
+    if (load) {
+      uint32_t n = uint32_t(end - p);
+      Node node = series_alloc_units(n, 1);
+      SeriesBuffer* b = series_buffer(node);
+      if (n != 0) std::memcpy(b->head_ptr(), p, n);
+      b->tail = b->head + n;
+      put(out, series_cell(type, node));
+    }
+    return true;
+  }
   std::u32string text;
   if (!decode_text(p, end, escapes, percent, &text)) return fail(token, type);
   if (load) make_text(out, type, text);
