@@ -9,6 +9,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/symbol.h"
+#include "evaluator/lexer.h"
 #include "runtime/collector.h"
 #include "runtime/cycle.h"
 #include "runtime/errors.h"
@@ -49,6 +50,7 @@ constexpr void (*kInitSteps[])() = {
     money_currencies_init,
     date_months_init,
     owner_table_init,
+    lexer_init,
 };
 
 }  // namespace

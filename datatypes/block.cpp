@@ -27,6 +27,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/text_load.h"
 #include "datatypes/typeset.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
@@ -418,8 +419,14 @@ Cell* block_to(Cell* proto, const MakeArgs& args) {
       series_hash_index_new(c);
       return c;
     }
-    // PLACEHOLDER until the lexer exists: text is loaded into values.
-    case kTypeString: raise_error(kErrInternalNotDone);
+    case kTypeString: {
+      // The text loaded into values.
+      Cell* c = stack_push();
+      text_load_block(args.spec, c);
+      c->set_header(type);
+      series_hash_index_new(c);
+      return c;
+    }
     default: break;
   }
   Cell* c = push_empty_as(1, type);

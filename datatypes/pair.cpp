@@ -19,6 +19,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/string.h"
+#include "datatypes/text_load.h"
 #include "datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/murmur3.h"
@@ -247,8 +248,20 @@ Cell* pair_make(Cell* proto, const MakeArgs& args) {
       return proto;
     }
     case kTypeBlock: *proto = pair_from_block(spec); return proto;
-    // PLACEHOLDER until the lexer exists: the text is read as one value.
-    case kTypeString: raise_error(kErrInternalNotDone);
+    case kTypeString: {
+      // The text read as one value, which must be a pair!.
+      StackSave save;
+      Cell* text = stack_push_cell(spec);
+      Cell* value = stack_push();
+      transcode_one_value_into(text, value);
+      if (!value->is(kTypePair)) {
+        Cell datatype = datatype_cell(kTypePair);
+        raise_error(kErrScriptBadToArg, &datatype, text);
+      }
+      *proto = *value;
+      proto->clear_new_line();
+      return proto;
+    }
     default: {
       Cell datatype = datatype_cell(kTypePair);
       raise_error(kErrScriptBadToArg, &datatype, spec);

@@ -23,6 +23,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/string.h"
+#include "datatypes/text_load.h"
 #include "datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/murmur3.h"
@@ -265,8 +266,17 @@ Cell* point_make(Cell* proto, const MakeArgs& args) {
       }
       break;
     }
-    // PLACEHOLDER until the lexer exists: the text is read as one value.
-    case kTypeString: raise_error(kErrInternalNotDone);
+    case kTypeString: {
+      // The text read as one value, which must be a point of this type.
+      StackSave save;
+      Cell* text = stack_push_cell(spec);
+      Cell* value = stack_push();
+      transcode_one_value_into(text, value);
+      if (!value->is(Type)) raise_bad_to_arg(Type, text);
+      *proto = *value;
+      proto->clear_new_line();
+      return proto;
+    }
     case kTypeInteger:
     case kTypeFloat: c.v[0] = c.v[1] = c.v[2] = point_number_to_float32(spec); break;
     case kTypePair:

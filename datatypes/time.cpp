@@ -21,6 +21,7 @@
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/text_load.h"
 #include "datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/numbers.h"
@@ -187,8 +188,13 @@ Cell* time_make(Cell* result, const MakeArgs& args) {
   if (is_any_list(t)) {
     seconds = time_from_block(spec);
   } else if (is_any_string(t)) {
-    // PLACEHOLDER until the lexer exists: a time read from text.
-    raise_error(kErrInternalNotDone);
+    // The text read as one value, which must be a time!.
+    StackSave save;
+    Cell* text = stack_push_cell(spec);
+    Cell* value = stack_push();
+    transcode_one_value_into(text, value);
+    if (!value->is(kTypeTime)) raise_bad_to_arg(text);
+    seconds = float_get(value);
   } else {
     switch (t) {
       case kTypeTime:

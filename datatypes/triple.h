@@ -21,6 +21,9 @@ namespace kiv {
 inline Cell triple_cell(int32_t a, int32_t b, int32_t c) {
   return make_cell(kTypeTriple, uint32_t(a), uint32_t(b), uint32_t(c));
 }
+inline int32_t triple_first(const Cell* t) { return int32_t(t->data1); }
+inline int32_t triple_second(const Cell* t) { return int32_t(t->data2); }
+inline int32_t triple_third(const Cell* t) { return int32_t(t->data3); }
 
 // MAY ALLOCATE. Appends "make triple! [a b c]"; returns [limit] less the
 // characters appended.

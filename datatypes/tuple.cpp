@@ -22,6 +22,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/text_load.h"
 #include "datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
@@ -217,8 +218,17 @@ Cell tuple_from_block(const Cell* spec) {
 Cell* tuple_to(Cell* result, const MakeArgs& args) {
   const Cell* spec = args.spec;
   Cell t;
-  // PLACEHOLDER until the lexer exists: text is read as one value, which must be a tuple.
-  if (is_any_string(spec->type())) raise_error(kErrInternalNotDone);
+  if (is_any_string(spec->type())) {
+    // The text read as one value, which must be a tuple!.
+    StackSave save;
+    Cell* text = stack_push_cell(spec);
+    Cell* value = stack_push();
+    transcode_one_value_into(text, value);
+    if (!value->is(kTypeTuple)) raise_bad_to_arg(text);
+    *result = *value;
+    result->clear_new_line();
+    return result;
+  }
   switch (spec->type()) {
     case kTypeTuple: t = *spec; break;
     case kTypeBlock:

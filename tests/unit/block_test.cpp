@@ -308,7 +308,7 @@ TEST_F(BlockTest, MakeAndToErrors) {
       {"make from a huge float", true, huge, kErrScriptOutOfRange},
       {"make from NaN", true, nan, kErrScriptOutOfRange},
       {"make past the largest buffer", true, integer_cell(2000000000), kErrInternalNoMemory},
-      {"to from text needs the lexer", false, text_cell("a b"), kErrInternalNotDone},
+      {"to from text that does not load", false, text_cell("a ]"), kErrSyntaxMissing},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -146,7 +146,9 @@ TEST(PairTest, MakeAndTo) {
       {float_cell(0.5, kTypePercent), "!bad-to-arg"},
       {kNoneCell, "!bad-to-arg"},
       // PLACEHOLDER until the lexer exists.
-      {*push_text("3x4"), "!not-done"},
+      {*push_text("3x4"), "3x4"},
+      {*push_text("3"), "!bad-to-arg"},
+      {*push_text("3x"), "!invalid"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(outcome([&] { return *test::to(kTypePair, c.spec); }), c.result) << mold_of(c.spec);

@@ -146,7 +146,7 @@ TEST_F(PathTest, Errors) {
       {"make path from text", [] { make(kTypePath, text_cell("a")); }, kErrScriptBadMakeArg},
       {"make set-path from a word", [] { make(kTypeSetPath, word("a")); }, kErrScriptBadMakeArg},
       {"make path from a huge float", [&] { make(kTypePath, huge); }, kErrScriptOutOfRange},
-      {"to path from text needs the lexer", [] { to(kTypePath, text_cell("a/b")); }, kErrInternalNotDone},
+      {"to path from text that does not load", [] { to(kTypePath, text_cell("a/b [")); }, kErrSyntaxMissing},
       {"random on a path", [&] { call(kActionRandom, {*p}); }, kErrScriptExpectArg},
       {"sort on a path", [&] { call(kActionSort, {*p}); }, kErrScriptExpectArg},
       {"trim on a path", [&] { call(kActionTrim, {*p}); }, kErrScriptExpectArg},

@@ -60,7 +60,9 @@ TEST(PointTest, MakeAndTo) {
       {kTypePoint2D, float_cell(0.5, kTypePercent), "!bad-to-arg"},
       {kTypePoint3D, kNoneCell, "!bad-to-arg"},
       // PLACEHOLDER until the lexer exists.
-      {kTypePoint2D, *push_text("(1, 2)"), "!not-done"},
+      {kTypePoint2D, *push_text("(1, 2)"), "(1, 2)"},
+      {kTypePoint3D, *push_text("(1, 2)"), "!bad-to-arg"},
+      {kTypePoint3D, *push_text("(1, 2, 3)"), "(1, 2, 3)"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(outcome([&] { return *test::to(c.type, c.spec); }), c.result) << mold_of(c.spec);

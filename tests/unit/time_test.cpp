@@ -147,11 +147,12 @@ TEST(TimeTest, MakeAndToErrors) {
   }
   // Three values after the position are enough.
   expect_time(call_action(kActionTo, {datatype_cell(kTypeTime), test::at_head(four, 1)}), 3723);
-  // Text waits for the lexer's reader.
+  // Text is read as one value, which must be a time!.
+  expect_time(call_action(kActionTo, {datatype_cell(kTypeTime), *push_text("1:30")}), 5400);
   EXPECT_EQ(catch_error([] {
-              call_action(kActionTo, {datatype_cell(kTypeTime), *push_text("1:30")});
+              call_action(kActionTo, {datatype_cell(kTypeTime), *push_text("1x30")});
             }),
-            kErrInternalNotDone);
+            kErrScriptBadToArg);
 }
 
 // ---------------------------------------------------------------- fields

@@ -88,7 +88,9 @@ TEST(TupleTest, MakeAndTo) {
       {"tuple itself", tup({1, 2, 3, 4}), "1.2.3.4"},
       {"integer", integer_cell(1), "!bad-to-arg"},
       {"none", kNoneCell, "!bad-to-arg"},
-      {"text needs the lexer", *push_text("1.2.3"), "!not-done"},
+      {"text", *push_text(" 1.2.3 "), "1.2.3"},
+      {"text of another value", *push_text("1.2"), "!bad-to-arg"},
+      {"text of two values", *push_text("1.2.3 4"), "!bad-to-arg"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(outcome(kActionTo, {type, c.spec}), c.expected) << c.name;
