@@ -384,7 +384,7 @@ std::string two_digits(int32_t n) { return (n < 10 ? "0" : "") + std::string(int
 // without carrying into the next day: 23:59:59.9999.
 constexpr double kLastWrittenInstant = 86399.9999;
 
-int32_t date_format(const Cell* date, Cell* buffer, int32_t limit) {
+int32_t date_format(const Cell* date, Cell* buffer, int32_t limit, bool exact) {
   uint32_t word = date_packed(date);
   double local = date_local_time(date);
   int32_t year = date_word_year(word);
@@ -406,7 +406,7 @@ int32_t date_format(const Cell* date, Cell* buffer, int32_t limit) {
   // Six significant digits of seconds would round the last instants of a day
   // up to "24:00:00", which is no time of a date: such a time is written as
   // the last one the digits can show.
-  limit = time_format(std::min(local, kLastWrittenInstant), buffer, limit);
+  limit = time_format(exact ? local : std::min(local, kLastWrittenInstant), buffer, limit, exact);
   int32_t zone = date_zone_seconds(date_word_zone(word));
   if (zone != 0) {
     int32_t magnitude = zone < 0 ? -zone : zone;

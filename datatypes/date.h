@@ -209,7 +209,7 @@ Cell* date_do_math(Cell* left, Cell* right, int op);
 // Month names come from system/locale/months; script invalid-months when
 // that list is short or holds something else than strings. Returns [limit]
 // less the characters written.
-int32_t date_format(const Cell* date, Cell* buffer, int32_t limit);
+int32_t date_format(const Cell* date, Cell* buffer, int32_t limit, bool exact = false);
 
 // MAY ALLOCATE. Makes system/locale/months (the root slot kRootMonthNames).
 void date_months_init();

@@ -160,7 +160,9 @@ Cell* date_to(Cell* result, const MakeArgs& args) { return date_make_or_to(resul
 // ---------------------------------------------------------------- form and mold
 
 int32_t date_form(Cell* value, const FormArgs& args) { return date_format(value, args.buffer, args.limit); }
-int32_t date_mold(Cell* value, const MoldArgs& args) { return date_format(value, args.buffer, args.limit); }
+int32_t date_mold(Cell* value, const MoldArgs& args) {
+  return date_format(value, args.buffer, args.limit, args.all);
+}
 
 // ---------------------------------------------------------------- path access and pick
 

@@ -40,6 +40,7 @@ constexpr CharTable table_of(const char* extra) {
 }
 
 constexpr CharTable kFileChars = table_of("!#$&'()*+,-./:=?@_~");
+constexpr CharTable kMoldChars = table_of("!#$&'*+-./:=?@_~");
 constexpr CharTable kUrlChars = table_of("-._~");
 
 // The value of the hexadecimal digit [cp], or -1.
@@ -100,7 +101,12 @@ int sequence_length(int lead) {
 
 bool url_char_q(UrlTable table, uint32_t cp) {
   if (cp >= 128) return false;
-  return (table == UrlTable::kFile ? kFileChars : kUrlChars)[cp];
+  switch (table) {
+    case UrlTable::kFile: return kFileChars[cp];
+    case UrlTable::kUrl: return kUrlChars[cp];
+    case UrlTable::kMold: return kMoldChars[cp];
+  }
+  return false;
 }
 
 int32_t url_encode_byte(Cell* out, UrlTable table, uint8_t byte) {
@@ -197,18 +203,21 @@ namespace {
 
 // ---------------------------------------------------------------- molds
 
-// A url! writes its UTF-8 bytes escaped through the file table, without
+// A url! writes its UTF-8 bytes escaped through the mold table, without
 // delimiters; under /part it stops once [limit] code points are written.
 int32_t url_mold(Cell* value, const MoldArgs& args) {
-  std::string text = encoded_text(value, UrlTable::kFile);
+  std::string text = encoded_text(value, UrlTable::kMold);
   if (args.part) text.resize(size_t(std::clamp<int64_t>(args.limit, 0, int64_t(text.size()))));
   return args.limit - string_append_c_string(args.buffer, text);
 }
 
 // Whether the code point [cp] of a file's text calls for quotes: a character
-// below 127 outside the file table, or a control character (127-159), which
-// is then written as a string escape.
-bool file_quote_q(uint32_t cp) { return cp < 127 ? !kFileChars[cp] : cp < 160; }
+// below 127 outside the mold table, a control character (127-159) or a code
+// point UTF-8 text may not carry, which are then written as string escapes,
+// or a blank from beyond ASCII, which would end the file's text when loaded.
+bool file_quote_q(uint32_t cp) {
+  return cp < 127 ? !kMoldChars[cp] : cp < 160 || utf8_refused_q(cp) || unicode_blank_q(cp);
+}
 
 // A file! writes "%" and its text (the range cut by /part as string!'s mold
 // cuts it); between double quotes, with double quotes, carets and control

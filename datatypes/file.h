@@ -27,11 +27,14 @@ namespace kiv {
 
 // The character tables of percent-encoding.
 enum class UrlTable : uint8_t {
-  // Letters, digits and "!#$&'()*+,-./:=?@_~": what a molded file! writes
-  // without quotes, a molded url! and enhex of a non-string! value without escapes.
+  // Letters, digits and "!#$&'()*+,-./:=?@_~": what enhex of a non-string!
+  // value writes without escapes.
   kFile,
   // Letters, digits and "-._~": what enhex of a string! writes without escapes.
   kUrl,
+  // The file table without "(", ")" and ",", which end a literal when loaded:
+  // what a molded file! writes without quotes and a molded url! without escapes.
+  kMold,
 };
 
 // Whether [cp] is in [table] (never for code points from 128 up).

@@ -10,6 +10,7 @@
 // any. The hashes read the coordinates' bits.
 #include "datatypes/point.h"
 
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -222,20 +223,43 @@ Cell* point_random(Cell* point, const RandomArgs& args) {
 
 // ---------------------------------------------------------------- text
 
-// "(x, y)" or "(x, y, z)", each coordinate in float!'s point text.
-int32_t point_form(Cell* point, const FormArgs& args) {
-  Coordinates c = point_read(point);
-  int32_t n = string_append_c_string(args.buffer, "(");
-  for (int i = 0; i < c.count; i++) {
-    if (i > 0) n += string_append_c_string(args.buffer, ", ");
-    FloatText text = float_form(c.v[i], kFormPoint);
-    n += string_append_c_string(args.buffer, text.view());
-  }
-  n += string_append_c_string(args.buffer, ")");
-  return args.limit - n;
+namespace {
+
+// The shortest digits that read back to the 32-bit coordinate [x] (for
+// mold/all: the point's text of 7 digits rounds).
+FloatText exact_coordinate_text(float x) {
+  if (!std::isfinite(x)) return float_form(x, kFormPoint);
+  char digits[kFloatTextMax];
+  std::string_view text(digits, size_t(std::to_chars(digits, digits + sizeof digits, x).ptr - digits));
+  FloatText t;
+  for (char c : text)
+    if (!(c == '+' && t.length > 0 && t.text[t.length - 1] == 'e'))
+      t.text[t.length++] = c;  // "1e+10" -> "1e10"
+  return t;
 }
 
-int32_t point_mold(Cell* point, const MoldArgs& args) { return point_form(point, form_args_of(args)); }
+// "(x, y)" or "(x, y, z)", each coordinate in float!'s point text, or exact.
+int32_t point_text(Cell* point, Cell* buffer, int32_t limit, bool exact) {
+  Coordinates c = point_read(point);
+  int32_t n = string_append_c_string(buffer, "(");
+  for (int i = 0; i < c.count; i++) {
+    if (i > 0) n += string_append_c_string(buffer, ", ");
+    FloatText text = exact ? exact_coordinate_text(c.v[i]) : float_form(c.v[i], kFormPoint);
+    n += string_append_c_string(buffer, text.view());
+  }
+  n += string_append_c_string(buffer, ")");
+  return limit - n;
+}
+
+}  // namespace
+
+int32_t point_form(Cell* point, const FormArgs& args) {
+  return point_text(point, args.buffer, args.limit, false);
+}
+
+int32_t point_mold(Cell* point, const MoldArgs& args) {
+  return point_text(point, args.buffer, args.limit, args.all);
+}
 
 // ---------------------------------------------------------------- make and to
 

@@ -14,6 +14,7 @@
 
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
+#include "runtime/unicode.h"
 
 namespace kiv {
 
@@ -33,7 +34,9 @@ constexpr char kMoldEscape[95] = {
 
 int32_t string_mold_char(Cell* buffer, uint32_t cp, int mode, bool all) {
   Node out = buffer->node();
-  if (cp == 30 || (cp >= 128 && cp <= 159) || (all && cp >= 128)) {
+  // Code points that UTF-8 text may not carry are escaped too, so that the
+  // mold loads back.
+  if (cp == 30 || (cp >= 128 && cp <= 159) || (all && cp >= 128) || utf8_refused_q(cp)) {
     int32_t n = string_append_c_string(buffer, "^(");
     n += string_append_c_string(buffer, string_int_to_hex(int32_t(cp), true).view());
     return n + string_append_c_string(buffer, ")");

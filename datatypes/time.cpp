@@ -10,6 +10,7 @@
 // 3599.9999999999995 seconds).
 #include "datatypes/time.h"
 
+#include <charconv>
 #include <cmath>
 #include <string_view>
 
@@ -100,7 +101,22 @@ double time_set_field(double seconds, TimeField field, double value) {
 
 // ---------------------------------------------------------------- text
 
-int32_t time_format(double seconds, Cell* buffer, int32_t limit) {
+namespace {
+
+// The seconds of a minute (below 60) in the shortest digits that read back
+// to them, without an exponent, as a time literal needs; seconds too small
+// for that in a float's text keep the six-digit form.
+FloatText exact_seconds_text(double seconds) {
+  FloatText t;
+  std::to_chars_result r = std::to_chars(t.text, t.text + kFloatTextMax, seconds, std::chars_format::fixed);
+  if (r.ec != std::errc()) return float_form(seconds, kFormSeconds);
+  t.length = uint8_t(r.ptr - t.text);
+  return t;
+}
+
+}  // namespace
+
+int32_t time_format(double seconds, Cell* buffer, int32_t limit, bool exact) {
   int32_t n = 0;
   if (seconds < 0) n += string_append_c_string(buffer, "-");
   if (!std::isfinite(seconds)) {
@@ -111,9 +127,9 @@ int32_t time_format(double seconds, Cell* buffer, int32_t limit) {
   // Seconds: "00" below a microsecond; else six significant digits, which
   // may round up to "60" and then carry into the minutes and hours.
   FloatText second_text{};
-  bool zero_seconds = p.seconds < 0.000001;
+  bool zero_seconds = exact ? p.seconds == 0 : p.seconds < 0.000001;
   if (!zero_seconds) {
-    second_text = float_form(p.seconds, kFormSeconds);
+    second_text = exact ? exact_seconds_text(p.seconds) : float_form(p.seconds, kFormSeconds);
     if (second_text.view() == "60") {
       zero_seconds = true;
       p.minutes += 1;
@@ -145,7 +161,7 @@ int32_t time_form(Cell* value, const FormArgs& args) {
 }
 
 int32_t time_mold(Cell* value, const MoldArgs& args) {
-  return time_format(time_get(value), args.buffer, args.limit);
+  return time_format(time_get(value), args.buffer, args.limit, args.all);
 }
 
 // ---------------------------------------------------------------- make and to

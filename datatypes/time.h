@@ -52,8 +52,9 @@ double time_set_field(double seconds, TimeField field, double value);
 // "00" below a microsecond, else at most six significant digits and at least
 // two before any "." ("1:02:03.5", "0:00:12.3457", "-0:00:01"). Seconds that
 // round up to 60 carry into the minutes. A time that is not finite writes
-// float!'s special text after the sign. Returns [limit] less the characters
-// written.
-int32_t time_format(double seconds, Cell* buffer, int32_t limit);
+// float!'s special text after the sign. With [exact] (mold/all) the seconds
+// take the shortest digits that read back to the same time instead. Returns
+// [limit] less the characters written.
+int32_t time_format(double seconds, Cell* buffer, int32_t limit, bool exact = false);
 
 }  // namespace kiv

@@ -142,8 +142,7 @@ bool lexer_unicode_blank(const uint8_t* p, const uint8_t* end, int* length) {
   if (p >= end || *p < 0xC2) return false;
   int32_t cp;
   const uint8_t* next = utf8_fast_decode_char(p, end, &cp);
-  bool blank = cp == 0x85 || cp == 0xA0 || cp == 0x1680 || (cp >= 0x2000 && cp <= 0x200B) || cp == 0x2028 ||
-               cp == 0x2029 || cp == 0x202F || cp == 0x205F || cp == 0x3000 || cp == 0x180E;
+  bool blank = cp >= 0 && unicode_blank_q(uint32_t(cp));
   if (blank) *length = int(next - p);
   return blank;
 }

@@ -236,7 +236,11 @@ bool parse_date(const uint8_t* p, const uint8_t* end, DateParts* d) {
 bool load_date(LexToken& token, bool load, Cell* out) {
   DateParts d;
   if (!parse_date(token.start, token.end, &d)) return fail(token, kTypeDate);
-  if (d.year < -9999 || d.year > 9999 || d.month < 1 || d.month > 12 || d.day < 1 ||
+  // Every year a date! holds loads (mold writes them all); week and ordinal
+  // dates, which may move into the next year, stay four digits.
+  bool moves = d.week || d.yearday;
+  int32_t min_year = moves ? -9999 : kDateMinYear, max_year = moves ? 9999 : kDateMaxYear;
+  if (d.year < min_year || d.year > max_year || d.month < 1 || d.month > 12 || d.day < 1 ||
       d.day > month_length(d.year, d.month))
     return fail(token, kTypeDate);
   if (!load) return true;

@@ -52,8 +52,10 @@ bool float_syntax_check(const uint8_t* p, const uint8_t* end);
 
 // Reads the decimal float [p, end) (at most 312 characters, float_syntax_check
 // passed): separators dropped, "," read as ".". *[ok] false when the text is
-// malformed or too long, or the number overflows to infinity.
-double scan_float(const uint8_t* p, const uint8_t* end, bool* ok);
+// malformed or too long, or the number overflows to infinity. The decimal
+// exponent is moved by [exponent_adjust] before rounding ("50" with -2 reads
+// 0.5, correctly rounded).
+double scan_float(const uint8_t* p, const uint8_t* end, bool* ok, int exponent_adjust = 0);
 
 // Reads "1.#INF", "-1.#INF", "1.#NaN" (any case after "#", optional sign).
 bool scan_special_float(const uint8_t* p, const uint8_t* end, double* out);

@@ -89,7 +89,7 @@ bool float_syntax_check(const uint8_t* p, const uint8_t* end) {
   return true;
 }
 
-double scan_float(const uint8_t* p, const uint8_t* end, bool* ok) {
+double scan_float(const uint8_t* p, const uint8_t* end, bool* ok, int exponent_adjust) {
   *ok = false;
   if (end - p > kFloatTextLimit || !float_syntax_check(p, end)) return 0;
   // The text as the converter reads it: "'" dropped, "," made ".", and a
@@ -108,7 +108,7 @@ double scan_float(const uint8_t* p, const uint8_t* end, bool* ok) {
     text.push_back(char(c));
   }
   size_t remaining = 0;
-  double d = decimal_to_float(text.data(), text.data() + text.size(), 0, &remaining);
+  double d = decimal_to_float(text.data(), text.data() + text.size(), exponent_adjust, &remaining);
   if (remaining != 0 || std::isinf(d) || std::isnan(d)) return 0;
   *ok = true;
   return d;
@@ -172,13 +172,14 @@ bool load_hex(LexToken& token, bool load, Cell* out) {
   return true;
 }
 
-// A number and "%": the number divided by 100.
+// A number and "%": the number divided by 100, read as one decimal (the
+// exponent moved by two) so that it is rounded once, as mold/all wrote it.
 bool load_percent(LexToken& token, bool load, Cell* out) {
   if (token.end - token.start < 2 || token.end[-1] != '%') return fail(token, kTypePercent);
   bool ok;
-  double d = scan_float(token.start, token.end - 1, &ok);
+  double d = scan_float(token.start, token.end - 1, &ok, -2);
   if (!ok) return fail(token, kTypePercent);
-  if (load) put(out, float_cell(d / 100, kTypePercent));
+  if (load) put(out, float_cell(d, kTypePercent));
   return true;
 }
 

@@ -79,7 +79,10 @@ DecimalDigits float_to_decimal(double value, int digits, bool zero_fraction) {
 }
 
 FloatText float_to_text(double value, int digits, bool zero_fraction) {
-  DecimalDigits d = float_to_decimal(value, digits, zero_fraction);
+  return decimal_to_text(float_to_decimal(value, digits, zero_fraction), zero_fraction);
+}
+
+FloatText decimal_to_text(const DecimalDigits& d, bool zero_fraction) {
   FloatText t;
   char* out = t.text;
   if (d.point > kPointSpecial - 2) {

@@ -45,6 +45,8 @@ struct FloatText {
   std::string_view view() const { return {text, length}; }
 };
 FloatText float_to_text(double value, int digits, bool zero_fraction);
+// The text of [d], laid out as float_to_text lays out a double's digits.
+FloatText decimal_to_text(const DecimalDigits& d, bool zero_fraction);
 
 // Reads a number from [start, end): optional sign, digits, optional "." and
 // digits, optional "e"/"E", sign and digits; or the specials "1.#INF",

@@ -279,7 +279,7 @@ inline int32_t decode_checked(const uint8_t* p, uint32_t available, uint32_t* us
     uint32_t b1 = p[1], b2 = p[2];
     if ((b1 & 0xC0) != 0x80 || (b2 & 0xC0) != 0x80) return kInvalid;
     uint32_t cp = (b0 - 0xE0) << 12 | (b1 - 0x80) << 6 | (b2 - 0x80);
-    if (cp < 0x800 || (cp >= 0xDC00 && cp <= 0xDCFF) || cp == 0xFFFE) return kInvalid;
+    if (cp < 0x800 || utf8_refused_q(cp)) return kInvalid;
     *used = 3;
     return int32_t(cp);
   }

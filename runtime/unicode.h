@@ -29,6 +29,15 @@
 namespace kiv {
 
 inline constexpr uint32_t kMaxCodePoint = 0x10FFFF;
+// The code points below kMaxCodePoint that UTF-8 text may not carry: the
+// decoder refuses U+FFFE and U+DC00..U+DCFF. Molds escape them.
+inline constexpr bool utf8_refused_q(uint32_t cp) { return cp == 0xFFFE || (cp >= 0xDC00 && cp <= 0xDCFF); }
+// The code points from 0x80 up that separate values in source text as a
+// space does.
+inline constexpr bool unicode_blank_q(uint32_t cp) {
+  return cp == 0x85 || cp == 0xA0 || cp == 0x1680 || (cp >= 0x2000 && cp <= 0x200B) || cp == 0x2028 ||
+         cp == 0x2029 || cp == 0x202F || cp == 0x205F || cp == 0x3000 || cp == 0x180E;
+}
 
 // The narrowest storage unit that holds [cp]: 1, 2 or 4 bytes.
 constexpr uint32_t unit_for_code_point(uint32_t cp) { return cp <= 0xFF ? 1 : cp <= 0xFFFF ? 2 : 4; }

@@ -42,7 +42,9 @@ TEST(FileTest, FileMoldQuotesAndEscapesWhatWouldNotLoadBack) {
       {"/", "%/"},
       {"", "%\"\""},
       {"\xC3\xA9.txt", "%\xC3\xA9.txt"},  // non-ASCII text needs no quotes
-      {"a!#$&'()*+,-.:=?@_~z", "%a!#$&'()*+,-.:=?@_~z"},
+      {"a!#$&'*+-.:=?@_~z", "%a!#$&'*+-.:=?@_~z"},
+      // "(", ")" and "," would end the text when loaded.
+      {"a(b),c", "%\"a(b),c\""},
       {"a b", "%\"a b\""},
       {"50%", "%\"50%\""},
       {"a;b[c]{d}<e>|f\\g`h", "%\"a;b[c]{d}<e>|f\\g`h\""},

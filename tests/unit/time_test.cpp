@@ -67,8 +67,20 @@ TEST(TimeTest, FormAndMold) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(form_of(time_cell(c.seconds)), c.text);
     EXPECT_EQ(mold_of(time_cell(c.seconds)), c.text);
-    EXPECT_EQ(test::mold(time_cell(c.seconds), true, true, true), c.text);
   }
+  // mold/all writes the seconds' shortest exact digits.
+  struct Exact {
+    double seconds;
+    const char* text;
+  } exact[] = {
+      {12.3456789, "0:00:12.3456789"},
+      {0.0000001, "0:00:00.0000001"},
+      {59.9999999, "0:00:59.9999999"},
+      {-1.5, "-0:00:01.5"},
+      {0, "0:00:00"},
+      {5415, "1:30:15"},
+  };
+  for (const Exact& c : exact) EXPECT_EQ(test::mold(time_cell(c.seconds), true, true, true), c.text);
   EXPECT_EQ(form_of(time_cell(5415), 4), "1:30");
 }
 
