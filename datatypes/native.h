@@ -53,8 +53,10 @@ inline constexpr int32_t kNativeTableSize = 120;
 // The entry point of a native: [check] asks it to test its arguments against
 // their typesets first (calls from compiled code); [refinements] holds one
 // argument index (or -1 when absent) per refinement of its spec, in spec order.
-// Arguments and result are on the data stack as for actions.
-using NativeEntry = void (*)(bool check, const int32_t* refinements);
+// Arguments and result are on the data stack as for actions. It returns a
+// status: 0, or the code of a break, continue, return or exit on its way
+// (evaluator/interpreter.h).
+using NativeEntry = uint32_t (*)(bool check, const int32_t* refinements);
 
 // The entry of native [id], or null for an id outside 1..kNativeTableSize and
 // for a slot no native fills.

@@ -443,9 +443,10 @@ TEST_F(FunctionTest, ArgumentWords) {
   }
   EXPECT_EQ(mold_of(function_arg_word(fn, -1)), "<anon>");
   EXPECT_EQ(mold_of(function_arg_word(test::block_of({}), 0)), "<anon>");
-  native_table_set(3, [](bool, const int32_t*) {});
+  NativeEntry saved = native_entry(3);
+  native_table_set(3, [](bool, const int32_t*) { return 0u; });
   Cell* native = test::make(kTypeNative, *test::block_of({*read_block("value /only"), integer_cell(3)}));
-  native_table_set(3, nullptr);
+  native_table_set(3, saved);
   EXPECT_EQ(mold_of(function_arg_word(native, 1)), "only");
   Cell* op = test::make(kTypeOp, *make_function("x y", "x"));
   EXPECT_EQ(mold_of(function_arg_word(op, 1)), "y");

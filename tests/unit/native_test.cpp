@@ -21,7 +21,7 @@ using test::mold_of;
 using test::outcome;
 using test::read_block;
 
-void test_native_entry(bool, const int32_t*) {}
+uint32_t test_native_entry(bool, const int32_t*) { return 0; }
 
 // The ids the tests fill in the natives table (the evaluator fills the rest).
 constexpr int32_t kTestNative = 5;
@@ -32,13 +32,16 @@ constexpr int32_t kAddAction = kActionAdd;
 class NativeTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    saved_[0] = native_entry(kTestNative);
+    saved_[1] = native_entry(kOtherNative);
     native_table_set(kTestNative, test_native_entry);
     native_table_set(kOtherNative, test_native_entry);
   }
   void TearDown() override {
-    native_table_set(kTestNative, nullptr);
-    native_table_set(kOtherNative, nullptr);
+    native_table_set(kTestNative, saved_[0]);
+    native_table_set(kOtherNative, saved_[1]);
   }
+  NativeEntry saved_[2] = {};
 };
 
 // make [type] from the block holding the spec block read from [spec] and [id].

@@ -1,0 +1,200 @@
+// The interpreter: blocks of values run as code.
+//
+// A block runs expression by expression. The interpreter holds the block as
+// (series, index) and re-reads the series' tail before every expression and
+// every argument, so code that clears, grows or inserts into the block it is
+// running never reads past its tail or from a moved buffer. Values go through
+// the data stack (runtime/stack.h): arguments are pushed from a call's
+// arguments base, and a call's result is its first argument slot.
+//
+// Statuses. break, continue, return and exit travel as a Status that every
+// native entry, block evaluation and call hands back (kStatusOk otherwise).
+// The native that raises one (break, return, ...) has already left the
+// stacks settled on the exit's target frame (stack_throw_break,
+// stack_throw_return); every level in between returns the status at once,
+// touching neither stack, up to the target, which acts on it. Errors and
+// throw travel as a KivThrow (runtime/exits.h) to catch points that restore
+// their saved stack positions (StackSave).
+//
+// Where C++ code that cannot pass a status on runs Kiv code (a sort
+// comparator, a change handler), call_value turns a status into a KivThrow
+// carrying the same code; the target native, running its Kiv code under
+// catch_exit_status, gets it back as a status.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/exits.h"
+#include "runtime/stack.h"
+
+namespace kiv {
+
+// ---------------------------------------------------------------- statuses
+
+using Status = uint32_t;
+inline constexpr Status kStatusOk = 0;
+// Any other status is one of kThrowBreak, kThrowContinue, kThrowReturn, kThrowExit.
+
+// True for a status a loop acts on (break or continue).
+inline bool loop_status_q(Status s) { return s == kThrowBreak || s == kThrowContinue; }
+// True for a status a function body acts on (return or exit).
+inline bool return_status_q(Status s) { return s == kThrowReturn || s == kThrowExit; }
+
+// Runs [body] (returning a Status) and returns its status. A break, continue,
+// return or exit that arrives as a KivThrow (raised through C++ code that
+// could not pass a status on) is returned as its status, with the stacks as
+// the exit's target search left them when the top frame at this call is its
+// target: that frame on top, the stack top at its arguments base, which
+// holds the exit's value. Errors and throw pass on. The targets of these
+// exits (loops, function bodies, `do`) run their Kiv code under it, with
+// their own frame on top.
+template <class F>
+Status catch_exit_status(F&& body) {
+  Cell* arguments = g_stack.arguments;
+  CallFrame* frames = g_stack.frames_top;
+  try {
+    return body();
+  } catch (KivThrow& t) {
+    if (!loop_status_q(t.code) && !return_status_q(t.code)) throw;
+    // The exit's search settled the target's result into its slot before the
+    // throw; the frames above it were popped then, so none is restored here.
+    if (g_stack.frames_top > frames) stack_pop_frames_to(frames);
+    g_stack.frames_top = frames;
+    g_stack.arguments = arguments;
+    g_stack.top = arguments;
+    g_last_throw_code = 0;
+    return t.code;
+  }
+}
+
+// ---------------------------------------------------------------- evaluating
+
+// MAY RUN KIV CODE. Evaluates the block [block] (any block type; a stable
+// cell or a copy whose series is held elsewhere) from its index to its tail
+// inside a block-evaluation frame. The value of the last expression (unset!
+// for an empty block) becomes the caller's last pushed value; with [chain]
+// it is also copied into the current call's result slot.
+Status eval_block(const Cell* block, bool chain);
+
+// MAY RUN KIV CODE. Evaluates the block and writes its value into [*out]
+// (a stable cell: the data stack or a Root). The stack top is put back.
+Status do_block(const Cell* block, Cell* out);
+
+// MAY RUN KIV CODE. Evaluates the one expression of [block] that starts at
+// [*index] (an index into the series, as Cell::head() counts), with infix
+// operators, inside a native frame named <body>, and sets [*index] past it.
+// The value is pushed ([push]) or written into the current call's result
+// slot. At or past the tail the value is unset! and [*index] is unchanged.
+// Used by reduce, any, all, case and the like.
+Status eval_next(const Cell* block, int32_t* index, bool push);
+
+// MAY RUN KIV CODE. do/next: evaluates the expression at the index of
+// [block] (unset! at its tail) into the current call's result slot and
+// returns the index after it through [*next].
+Status eval_next_at(const Cell* block, int32_t* next);
+
+// ---------------------------------------------------------------- calling
+
+// How arguments are taken from the code (apply spreads a block with them).
+enum CallMode : uint32_t {
+  kCallCode = 0,      // from the code that follows, refinements from a path
+  kCallApplyAll = 1,  // apply/all: every spec item in order, refinements as truth values
+  kCallApply = 2,     // apply: the plain arguments, refinements from a path
+  kCallSafer = 4,     // with apply: one value per refinement argument, inactive ones skipped
+};
+
+// What a call reads its arguments from and how.
+struct CallSource {
+  const Cell* block = nullptr;  // the code (a stable cell), or null for no more values
+  int32_t* index = nullptr;     // position in it; moved past the last argument
+  const Cell* name = nullptr;   // the naming word (frames, errors), or null for <anon>
+  const Cell* path = nullptr;   // refinements: path elements after [path_index], or null
+  int32_t path_index = 0;
+  uint32_t mode = kCallCode;
+};
+
+// MAY RUN KIV CODE. Calls the native!, action!, op! (as its underlying
+// value), function! or routine! [fn] with arguments fetched from [source]
+// (see CallSource) and pushes its result ([push]) or writes it into the
+// current call's result slot. [fn] is copied first.
+Status eval_call(const Cell* fn, const CallSource& source, bool push);
+
+// MAY RUN KIV CODE. Calls the function-like [fn] with the [argc] values
+// [args] (copied first) as its leading arguments and every refinement
+// absent; writes the result into [*result] (a stable cell). A break,
+// continue, return or exit escaping the call becomes a KivThrow with its
+// code (see catch_exit_status): for C++ code that cannot pass a status on.
+// Script expect-arg for an argument its spec refuses, no-arg when [argc] is
+// short.
+void call_value(const Cell* fn, const Cell* args, int argc, Cell* result);
+
+// ---------------------------------------------------------------- paths
+
+// MAY RUN KIV CODE. Evaluates the path!, get-path! or set-path! [path] (at
+// its index) found at [*index] of [block] (the code a function reached by
+// the path fetches its arguments from; may be null): a get-path! never
+// calls the function it reaches; a set-path! stores [value]. The result is
+// pushed ([push]) or written into the current call's result slot.
+Status eval_path(const Cell* path, const Cell* block, int32_t* index, const Cell* value, bool push);
+
+// ---------------------------------------------------------------- words
+
+// MAY RUN KIV CODE. Evaluates a single value as an expression would (a word
+// its value, a function called without arguments, a paren evaluated, ...)
+// and pushes the result.
+Status eval_value(const Cell* value);
+
+// ---------------------------------------------------------------- tracing
+
+// Trace events, one bit each.
+enum TraceEvent : uint32_t {
+  kTraceInit = 1,
+  kTraceEnd = 2,
+  kTraceProlog = 4,
+  kTraceEpilog = 8,
+  kTraceEnter = 16,
+  kTraceExit = 32,
+  kTraceOpen = 64,
+  kTraceReturn = 128,
+  kTraceFetch = 256,
+  kTracePush = 512,
+  kTraceSet = 1024,
+  kTraceCall = 2048,
+  kTraceError = 4096,
+  kTraceThrow = 8192,
+  kTraceCatch = 16384,
+  kTraceExpr = 32768,
+  kTraceAll = 0x1FFFF,
+};
+
+struct InterpState {
+  bool tracing = false;    // events are sent
+  uint32_t trace_mask = 0;  // the events the tracer asked for
+  uint32_t depth = 0;       // nested evaluations now running (the native depth check)
+};
+extern InterpState g_interp;
+
+// The mask a tracer function asks for: the event words of the block that
+// opens its body, or kTraceAll without one.
+uint32_t trace_mask_of(const Cell* tracer);
+// MAY ALLOCATE. Makes [tracer] (a function!, or none to stop) the tracer and
+// switches tracing on (off for none). Used by do/trace.
+void trace_set(const Cell* tracer);
+// MAY RUN KIV CODE. Sends [event] to the tracer when tracing and the mask
+// has it: the code block (null: none), the position in it (-1 when
+// unknown), the value (null: none) and the reference (null: none). The
+// stacks are left exactly as they were.
+void trace_event(TraceEvent event, const Cell* code, int32_t position, const Cell* value, const Cell* reference);
+
+// ---------------------------------------------------------------- set-up
+
+// MAY ALLOCATE. Makes the interpreter's cells and installs the hooks the
+// datatypes call back through (object make and change handlers, sort
+// comparators). Once, in start-up.
+void interp_init();
+
+// The most nested evaluations that may run before stack-overflow is raised.
+inline constexpr uint32_t kMaxEvalDepth = 100000;
+
+}  // namespace kiv

@@ -1,0 +1,132 @@
+// Natives: the 107 built-in functions that are not actions, and how each is
+// written, registered and called.
+//
+// Adding a native (family helpers): the native's line is in natives.def
+// already (id, word, spec, and the ARGS line naming its struct). In the
+// family's file, evaluator/natives_<family>.cpp, write its implementation
+// with KIV_NATIVE and add one line to that file's register function:
+//
+//   KIV_NATIVE(If) {                        // Status native_If(const IfArgs& a)
+//     if (!truthy(a.cond)) return native_result(kNoneCell);
+//     return eval_block(a.then_blk, true);  // the block's value is the result
+//   }
+//   ...
+//   void natives_control_register() {
+//     KIV_REGISTER(If);
+//   }
+//
+// A native not registered raises internal not-done when called.
+//
+// Calling convention. The caller opens a native frame and pushes every
+// argument from the arguments base in spec order, the arguments of each
+// refinement in their fixed slots (none! when the refinement is absent). The
+// entry receives a check flag and one integer per refinement in spec order:
+// -1 when absent, else the slot of its first argument (or, for a refinement
+// without arguments, any value from 0). The interpreter checks the argument
+// types itself and passes check = false; other callers pass true and the
+// entry checks each plain argument, and each argument of a present
+// refinement, against its spec (script expect-arg). The generated struct
+// then names every argument (a Cell* into the data stack: stable) and every
+// refinement (bool, or the Cell* of its argument, null when absent).
+//
+// Result: the first argument slot (stack_arg(0), which is also the first
+// argument's cell, or the slot at the arguments base for a native without
+// arguments). native_result writes it. A native with nothing to return
+// leaves unset! there (the caller clears the slot to unset! before the call
+// for a native without arguments).
+//
+// Status: kStatusOk, or a break/continue/return/exit status passed on from
+// the interpreter or raised by the native itself (see evaluator/interpreter.h);
+// a native that receives a status from Kiv code it runs returns it at once
+// unless it is that exit's target. Errors and throw travel as KivThrow.
+#pragma once
+
+#include <cstdint>
+
+#include "datatypes/named_args.h"
+#include "datatypes/native.h"
+#include "evaluator/interpreter.h"
+#include "runtime/cell.h"
+#include "runtime/stack.h"
+
+namespace kiv {
+
+enum NativeId : uint8_t {
+#define NATIVE(id, Ident, word, spec) kNative##Ident = id,
+#include "evaluator/natives.def"
+};
+// The natives.def lines list the ids 1..107 in order.
+inline constexpr int kNativeDefCount = 0
+#define NATIVE(id, Ident, word, spec) +1
+#include "evaluator/natives.def"
+    ;
+static_assert(kNativeDefCount == kNativeCount, "natives.def lists every native");
+
+// ---------------------------------------------------------------- argument structs
+
+#define KIV_ARGS_FILE "evaluator/natives.def"
+#define KIV_ARGS_STRUCTS
+#include "datatypes/named_args.inc"
+
+// Reads the struct of each native from the data stack and the refinement slots.
+#define ARGS(Name, params) void read_args(Name##Args& a, const int32_t* r);
+#include "evaluator/natives.def"
+
+// ---------------------------------------------------------------- the table
+
+struct NativeInfo {
+  NativeId id;
+  const char* word;
+  const char* spec;                   // the spec block as text
+  const RefinementInfo* refinements;  // in spec order, ending in {null, null}
+  int refinement_count;
+};
+// Row n describes native n (row 0 is unused).
+extern const NativeInfo g_natives_info[kNativeCount + 1];
+
+// The implementations, one per native; a family file defines those it registers.
+#define NATIVE(id, Ident, word, spec) Status native_##Ident(const Ident##Args& a);
+#include "evaluator/natives.def"
+
+#define KIV_NATIVE(Ident) Status native_##Ident([[maybe_unused]] const Ident##Args& a)
+
+// Script expect-arg for the first argument of native [id]'s call that its
+// spec refuses (plain arguments, and those of present refinements [r]).
+void native_check_args(NativeId id, const int32_t* r);
+
+// The entry point the natives table holds for an implementation.
+template <class Args, Status (*Impl)(const Args&), NativeId Id>
+Status native_entry_of(bool check, const int32_t* r) {
+  if (check) native_check_args(Id, r);
+  Args a;
+  read_args(a, r);
+  return Impl(a);
+}
+
+// Fills native [id]'s slot of the natives table.
+void native_register(NativeId id, NativeEntry entry);
+#define KIV_REGISTER(Ident) \
+  native_register(kNative##Ident, &native_entry_of<Ident##Args, native_##Ident, kNative##Ident>)
+
+// Each family file's register function (called by natives_init).
+void natives_control_register();   // natives_control.cpp: if ... remove-each, switch, case
+void natives_eval_register();      // natives_eval.cpp: do, reduce, compose, get, set, ..., try, catch, throw, break, ...
+void natives_function_register();  // natives_function.cpp: func, function, does, has
+void natives_math_register();      // natives_math.cpp: comparison, logic, sets, sign tests, max/min, shift, trig, logs
+void natives_convert_register();   // natives_convert.cpp: dehex ... new-line?, transcode
+
+// MAY ALLOCATE. Fills the natives table: every native's entry, the registered
+// implementation or one raising internal not-done.
+void natives_init();
+
+// ---------------------------------------------------------------- helpers for implementations
+
+// Writes [value] into the current call's result slot; kStatusOk.
+inline Status native_result(const Cell& value) {
+  *stack_arg(0) = value;
+  return kStatusOk;
+}
+// The truth of a value: false only for none! and false (unset! is truthy).
+bool truthy(const Cell* value);
+
+}  // namespace kiv
