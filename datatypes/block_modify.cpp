@@ -17,6 +17,7 @@
 // scratch block on the data stack before the destination's cells move, so
 // insert, append and change read it as it was before the call.
 #include "datatypes/block_modify.h"
+#include "datatypes/function.h"
 
 #include <algorithm>
 #include <cstring>
@@ -502,13 +503,14 @@ int function_order(const Cell* answer) {
   }
 }
 
-// PLACEHOLDER until the interpreter exists: calls the comparator function
-// [function] with [first] and [second] (stable cells) and writes its answer
-// into [answer]. MAY RUN KIV CODE once built; it may then move or cut the
-// block being sorted, which the movable-array sort and load_cell allow for.
-[[noreturn]] void call_sort_function(const Cell* function, Cell* first, Cell* second, Cell* answer) {
-  (void)function, (void)first, (void)second, (void)answer;
-  raise_error(kErrInternalNotDone);
+// Calls the comparator function [function] with [first] and [second]
+// (stable cells) and writes its answer into [answer]. MAY RUN KIV CODE: it
+// may move or cut the block being sorted, which the movable-array sort and
+// load_cell allow for.
+void call_sort_function(const Cell* function, Cell* first, Cell* second, Cell* answer) {
+  if (!g_call_value) raise_error(kErrInternalNotDone);
+  Cell args[2] = {*first, *second};
+  g_call_value(function, args, 2, answer);
 }
 
 // MAY ALLOCATE. Makes the block [out] hold the cells of the record at [i].

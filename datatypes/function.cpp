@@ -26,6 +26,8 @@
 
 namespace kiv {
 
+CallValueFn g_call_value = nullptr;
+
 namespace {
 
 // ---------------------------------------------------------------- hooks

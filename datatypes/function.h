@@ -63,6 +63,16 @@ inline Cell function_body(const Cell* value) { return function_more_cell(value, 
 // an op! made from it finds it.
 void function_keep_op_copy(const Cell* value);
 
+// ---------------------------------------------------------------- calling
+
+// Calls the function-like [fn] with the [argc] values [args] as its leading
+// arguments (taken as they are, every refinement absent) and writes its
+// result into [*result] (a stable cell). A break, continue, return or exit
+// that leaves the call travels as a KivThrow with its code. Installed by the
+// evaluator; null until then. MAY RUN KIV CODE.
+using CallValueFn = void (*)(const Cell* fn, const Cell* args, int argc, Cell* result);
+extern CallValueFn g_call_value;
+
 // ---------------------------------------------------------------- making
 
 // MAY ALLOCATE. Pushes a new function! made from the block [spec] and [body]

@@ -19,6 +19,7 @@
 
 #include "datatypes/actions.h"
 #include "datatypes/char.h"
+#include "datatypes/function.h"
 #include "datatypes/float.h"
 #include "datatypes/form.h"
 #include "datatypes/integer.h"
@@ -548,10 +549,15 @@ struct FunctionSort {
   bool reverse;
 };
 
-// MAY RUN KIV CODE. The hook that calls a comparison function with [first] and
-// [second] and answers its result. Function calls need the interpreter, which
-// is not there yet.
-Cell* call_sort_function(Cell* function, Cell* first, Cell* second) { raise_error(kErrInternalNotDone); }
+// MAY RUN KIV CODE. Calls the comparison function with [first] and [second]
+// and answers its result (pushed).
+Cell* call_sort_function(Cell* function, Cell* first, Cell* second) {
+  if (!g_call_value) raise_error(kErrInternalNotDone);
+  Cell args[2] = {*first, *second};
+  Cell* result = stack_push();
+  g_call_value(function, args, 2, result);
+  return result;
+}
 
 // The order a comparison function's [result] gives "x against y".
 int function_order(const Cell* result) {

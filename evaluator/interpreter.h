@@ -41,22 +41,27 @@ inline bool loop_status_q(Status s) { return s == kThrowBreak || s == kThrowCont
 // True for a status a function body acts on (return or exit).
 inline bool return_status_q(Status s) { return s == kThrowReturn || s == kThrowExit; }
 
-// Runs [body] (returning a Status) and returns its status. A break, continue,
-// return or exit that arrives as a KivThrow (raised through C++ code that
+// Runs [body] (returning a Status) and returns its status. A break or
+// continue (for a loop [target]), a return or exit (for a function body)
+// that arrives as a KivThrow (raised through C++ code that
 // could not pass a status on) is returned as its status, with the stacks as
 // the exit's target search left them when the top frame at this call is its
 // target: that frame on top, the stack top at its arguments base, which
 // holds the exit's value. Errors and throw pass on. The targets of these
 // exits (loops, function bodies, `do`) run their Kiv code under it, with
 // their own frame on top.
+enum ExitTarget : uint32_t {
+  kExitTargetLoop,      // takes break and continue
+  kExitTargetFunction,  // takes return and exit
+};
 template <class F>
-Status catch_exit_status(F&& body) {
+Status catch_exit_status(ExitTarget target, F&& body) {
   Cell* arguments = g_stack.arguments;
   CallFrame* frames = g_stack.frames_top;
   try {
     return body();
   } catch (KivThrow& t) {
-    if (!loop_status_q(t.code) && !return_status_q(t.code)) throw;
+    if (target == kExitTargetLoop ? !loop_status_q(t.code) : !return_status_q(t.code)) throw;
     // The exit's search settled the target's result into its slot before the
     // throw; the frames above it were popped then, so none is restored here.
     if (g_stack.frames_top > frames) stack_pop_frames_to(frames);
@@ -102,6 +107,7 @@ enum CallMode : uint32_t {
   kCallApplyAll = 1,  // apply/all: every spec item in order, refinements as truth values
   kCallApply = 2,     // apply: the plain arguments, refinements from a path
   kCallSafer = 4,     // with apply: one value per refinement argument, inactive ones skipped
+  kCallLiteral = 8,   // every argument the next value as it is (call_value)
 };
 
 // What a call reads its arguments from and how.

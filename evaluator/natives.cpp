@@ -15,10 +15,12 @@ namespace kiv {
 
 // ---------------------------------------------------------------- readers and rows
 
+namespace native_args {
 #define KIV_ARGS_FILE "evaluator/natives.def"
 #define KIV_ARGS_READERS
 #define KIV_ARGS_FIRST_SLOT 0
 #include "datatypes/named_args.inc"
+}  // namespace native_args
 
 namespace {
 
@@ -34,7 +36,7 @@ constexpr int refinement_count(const RefinementInfo* list) {
 const NativeInfo g_natives_info[kNativeCount + 1] = {
     {NativeId(0), "", "", nullptr, 0},
 #define NATIVE(id, Ident, word, spec) \
-  {kNative##Ident, word, spec, k##Ident##Refinements, refinement_count(k##Ident##Refinements)},
+  {kNative##Ident, word, spec, native_args::k##Ident##Refinements, refinement_count(native_args::k##Ident##Refinements)},
 #include "evaluator/natives.def"
 };
 

@@ -64,6 +64,9 @@ static_assert(kNativeDefCount == kNativeCount, "natives.def lists every native")
 
 // ---------------------------------------------------------------- argument structs
 
+// In their own namespace: some natives share a name with a C++ worker's
+// argument struct (transcode).
+namespace native_args {
 #define KIV_ARGS_FILE "evaluator/natives.def"
 #define KIV_ARGS_STRUCTS
 #include "datatypes/named_args.inc"
@@ -71,6 +74,7 @@ static_assert(kNativeDefCount == kNativeCount, "natives.def lists every native")
 // Reads the struct of each native from the data stack and the refinement slots.
 #define ARGS(Name, params) void read_args(Name##Args& a, const int32_t* r);
 #include "evaluator/natives.def"
+}  // namespace native_args
 
 // ---------------------------------------------------------------- the table
 
@@ -85,10 +89,10 @@ struct NativeInfo {
 extern const NativeInfo g_natives_info[kNativeCount + 1];
 
 // The implementations, one per native; a family file defines those it registers.
-#define NATIVE(id, Ident, word, spec) Status native_##Ident(const Ident##Args& a);
+#define NATIVE(id, Ident, word, spec) Status native_##Ident(const native_args::Ident##Args& a);
 #include "evaluator/natives.def"
 
-#define KIV_NATIVE(Ident) Status native_##Ident([[maybe_unused]] const Ident##Args& a)
+#define KIV_NATIVE(Ident) Status native_##Ident([[maybe_unused]] const native_args::Ident##Args& a)
 
 // Script expect-arg for the first argument of native [id]'s call that its
 // spec refuses (plain arguments, and those of present refinements [r]).
@@ -99,14 +103,14 @@ template <class Args, Status (*Impl)(const Args&), NativeId Id>
 Status native_entry_of(bool check, const int32_t* r) {
   if (check) native_check_args(Id, r);
   Args a;
-  read_args(a, r);
+  native_args::read_args(a, r);
   return Impl(a);
 }
 
 // Fills native [id]'s slot of the natives table.
 void native_register(NativeId id, NativeEntry entry);
 #define KIV_REGISTER(Ident) \
-  native_register(kNative##Ident, &native_entry_of<Ident##Args, native_##Ident, kNative##Ident>)
+  native_register(kNative##Ident, &native_entry_of<native_args::Ident##Args, native_##Ident, kNative##Ident>)
 
 // Each family file's register function (called by natives_init).
 void natives_control_register();   // natives_control.cpp: if ... remove-each, switch, case

@@ -21,6 +21,8 @@ enum RootSlot : uint32_t {
   kRootErrorCatalog,    // the error catalogue object (system/catalog/errors)
   kRootErrorPrototype,  // the error! every new error copies
   kRootMonthNames,      // block of the month names' strings (system/locale/months)
+  kRootNatives,         // block of the native! values by id (the natives' own argument checks)
+  kRootInterp,          // block of the interpreter's cells: the tracer
   kRootSlotCount
 };
 

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "datatypes/error.h"
+#include "evaluator/base_env.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "kiv_test.h"
 #include "runtime/errors.h"
@@ -69,10 +71,37 @@ std::string load_outcome(const std::string& source) {
   return report.substr(0, report.find('\n'));
 }
 
-class KivLoadFile : public ::testing::TestWithParam<std::string> {};
+// What evaluating [source] as a block gives: the mold of its value (empty
+// for unset!), the first line of the error report, or with [by_id] the
+// error's "!category id".
+std::string eval_outcome(const std::string& source, bool by_id) {
+  StackSave save;
+  std::string text;
+  ErrorId e = test::catch_error([&] {
+    Cell* code = stack_push();
+    lexer_load_utf8(code, reinterpret_cast<const uint8_t*>(source.data()), uint32_t(source.size()));
+    Cell* out = stack_push();
+    Status s = do_block(code, out);
+    if (s) {
+      text = "status " + std::to_string(s);
+      return;
+    }
+    text = out->is(kTypeUnset) ? "" : test::mold(*out, false);
+  });
+  if (e == test::kNoError) return text;
+  if (by_id) {
+    const ErrorInfo& info = error_info(e);
+    return std::string("!") + category_info(info.category).word + " " + info.word;
+  }
+  Cell error = raised_error_value();
+  Cell* rooted = stack_push_value(error);
+  std::string report = error_report(rooted);
+  return report.substr(0, report.find('\n'));
+}
 
-TEST_P(KivLoadFile, Cases) {
-  fs::path path = fs::path(KIV_SOURCE_DIR) / "tests" / "kiv" / "load" / (GetParam() + ".kiv");
+// Runs every case of the table [path] through [outcome].
+template <class Outcome>
+void run_cases(const fs::path& path, Outcome outcome) {
   std::ifstream in(path);
   ASSERT_TRUE(in) << path;
   std::string line;
@@ -89,19 +118,40 @@ TEST_P(KivLoadFile, Cases) {
     std::string source = unescape_source(trim(line.substr(0, arrow)));
     std::string expected = arrow + 5 <= line.size() ? unescape_source(trim(line.substr(arrow + 5))) : "";
     cases++;
-    EXPECT_EQ(load_outcome(source), expected)
+    EXPECT_EQ(outcome(source, expected), expected)
         << path.filename() << ":" << number << ": " << trim(line.substr(0, arrow));
   }
   EXPECT_GT(cases, 0) << path;
 }
 
-INSTANTIATE_TEST_SUITE_P(Load, KivLoadFile, ::testing::ValuesIn(kiv_files("load")),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                           std::string name = info.param;
-                           for (char& c : name)
-                             if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-                           return name;
-                         });
+class KivLoadFile : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(KivLoadFile, Cases) {
+  run_cases(fs::path(KIV_SOURCE_DIR) / "tests" / "kiv" / "load" / (GetParam() + ".kiv"),
+            [](const std::string& source, const std::string&) { return load_outcome(source); });
+}
+
+class KivEvalFile : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override { base_environment_init(); }
+};
+
+TEST_P(KivEvalFile, Cases) {
+  run_cases(fs::path(KIV_SOURCE_DIR) / "tests" / "kiv" / "eval" / (GetParam() + ".kiv"),
+            [](const std::string& source, const std::string& expected) {
+              return eval_outcome(source, !expected.empty() && expected[0] == '!');
+            });
+}
+
+std::string file_test_name(const ::testing::TestParamInfo<std::string>& info) {
+  std::string name = info.param;
+  for (char& c : name)
+    if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Load, KivLoadFile, ::testing::ValuesIn(kiv_files("load")), file_test_name);
+INSTANTIATE_TEST_SUITE_P(Eval, KivEvalFile, ::testing::ValuesIn(kiv_files("eval")), file_test_name);
 
 }  // namespace
 }  // namespace kiv

@@ -1,0 +1,148 @@
+// Building the cached argument lists (arglist.h) and the type check of
+// natives called with the check flag.
+#include "evaluator/arglist.h"
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/function.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/native.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "datatypes/word.h"
+#include "evaluator/natives.h"
+#include "runtime/errors.h"
+#include "runtime/gc_root.h"
+#include "runtime/memory.h"
+#include "runtime/root_block.h"
+#include "runtime/stack.h"
+
+namespace kiv {
+
+namespace {
+
+// The spec and more nodes of a function-like value (an op! as its underlying value).
+Node spec_node(const Cell* fn) {
+  TypeId t = fn->is(kTypeOp) ? op_underlying_type(fn) : fn->type();
+  return t == kTypeFunction || t == kTypeRoutine ? function_spec(fn) : native_spec(fn);
+}
+Node more_node(const Cell* fn) { return fn->is(kTypeFunction) || fn->is(kTypeRoutine) ? function_more(fn) : native_more(fn); }
+bool function_kind_q(const Cell* fn) {
+  TypeId t = fn->is(kTypeOp) ? op_underlying_type(fn) : fn->type();
+  return t == kTypeFunction || t == kTypeRoutine;
+}
+
+constexpr int32_t kArglistCell = 1;  // cell of the more block holding the list
+
+// MAY ALLOCATE. Builds the list of [fn] (stable) into a new block.
+Node build(const Cell* fn) {
+  Node spec = spec_node(fn);
+  const bool is_function = function_kind_q(fn);
+  Root list(series_cell(kTypeBlock, series_alloc_cells(8)));
+  int32_t refinements = 0;
+  int32_t locals = 0;
+  int32_t n = int32_t(series_length(spec));
+  for (int32_t i = 0; i < n; i++) {
+    Cell c = series_cells(spec)[i];
+    switch (c.type()) {
+      case kTypeWord:
+      case kTypeGetWord:
+      case kTypeLitWord: {
+        ArgMode mode = c.is(kTypeWord) ? kArgEvaluated : c.is(kTypeGetWord) ? kArgLiteral : kArgSoftQuoted;
+        Cell set = kTypesetAllButUnsetCell;
+        if (i + 1 < int32_t(series_length(spec))) {
+          Cell next = series_cells(spec)[i + 1];
+          if (next.is(kTypeBlock) && next.node() && series_cell_count(next.node()) > uint32_t(std::max(next.head(), 0))) {
+            Root types(next);
+            set = function_type_block_typeset(types.get());
+          }
+        }
+        set.header = kTypeTypeset | (uint32_t(mode) << kArgModeShift);
+        block_append_value(list.get(), &set);
+        break;
+      }
+      case kTypeRefinement: {
+        Cell local = runtime_value(kRefinementLocal);
+        if (symbol_same_name_q(word_symbol(&c), word_symbol(&local))) {
+          if (is_function) locals = function_count_locals(spec, i, false);
+          i = n;  // /local and what follows are not parameters
+          break;
+        }
+        Cell r = c;
+        r.data3 = uint32_t(++refinements);
+        block_append_value(list.get(), &r);
+        break;
+      }
+      case kTypeSetWord:
+        if (!runtime_symbol_q(word_symbol(&c), kSymReturn)) {
+          Cell spec_block = series_cell(kTypeBlock, spec);
+          raise_error(kErrScriptBadFuncDef, &spec_block);
+        }
+        i++;  // its type block
+        break;
+      default: break;
+    }
+  }
+  Cell tail = integer_cell(is_function ? locals : refinements);
+  block_append_value(list.get(), &tail);
+  return list.node();
+}
+
+}  // namespace
+
+Node arglist_of(const Cell* fn) {
+  Node more = more_node(fn);
+  Cell cached = series_cells(more)[kArglistCell];
+  if (cached.is(kTypeBlock)) return cached.node();
+  Node list = build(fn);
+  series_cells(more)[kArglistCell] = series_cell(kTypeBlock, list);
+  return list;
+}
+
+// ---------------------------------------------------------------- natives called with the check flag
+
+void arglist_keep_native(int32_t id, const Cell* native) {
+  Cell* slot = root_slot(kRootNatives);
+  if (!slot->is(kTypeBlock)) {
+    Node block = series_alloc_cells_unset(uint32_t(kNativeTableSize));
+    slot = root_slot(kRootNatives);
+    *slot = series_cell(kTypeBlock, block);
+    SeriesBuffer* b = series_buffer(block);
+    b->tail = b->head + uint32_t(kNativeTableSize) * sizeof(Cell);
+  }
+  series_cells(slot->node())[id - 1] = *native;
+}
+
+void arglist_check_native(int32_t id, const int32_t* r) {
+  Cell* slot = root_slot(kRootNatives);
+  if (!slot->is(kTypeBlock)) return;
+  Cell* native = stack_push_value(series_cells(slot->node())[id - 1]);
+  if (!native->is(kTypeNative)) return;
+  Node list = arglist_of(native);
+  Cell* base = g_stack.arguments;
+  int32_t n = int32_t(series_length(list)) - 1;
+  int32_t slot_index = 0;
+  bool active = true;
+  int32_t ordinal = -1;
+  for (int32_t i = 0; i < n; i++) {
+    Cell item = series_cells(list)[i];
+    if (item.is(kTypeRefinement)) {
+      ordinal++;
+      active = r[ordinal] >= 0;
+      continue;
+    }
+    Cell* arg = base + slot_index++;
+    if (active && !typeset_has_q(&item, arg->type())) {
+      Cell fn_word = name_word_cell(g_natives_info[id].word);
+      Cell datatype = datatype_cell(arg->type());
+      Cell param = function_arg_word(native, i);
+      raise_error(kErrScriptExpectArg, &fn_word, &datatype, &param);
+    }
+  }
+  g_stack.top = native;
+}
+
+}  // namespace kiv

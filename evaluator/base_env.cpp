@@ -1,0 +1,173 @@
+// The base environment (base_env.h): typesets first (the specs' type blocks
+// name them), then constants, natives, actions and operators.
+#include "evaluator/base_env.h"
+
+#include <cstring>
+
+#include "datatypes/actions.h"
+#include "datatypes/block.h"
+#include "datatypes/char.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/native.h"
+#include "datatypes/registry.h"
+#include "datatypes/typeset.h"
+#include "datatypes/word.h"
+#include "evaluator/arglist.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/lexer.h"
+#include "evaluator/natives.h"
+#include "runtime/gc_root.h"
+#include "runtime/stack.h"
+#include "runtime/typesets.h"
+
+namespace kiv {
+
+namespace {
+
+bool g_base_ready = false;
+
+// MAY ALLOCATE. Binds [name] in the global context to [value].
+void bind_global(const char* name, const Cell& value) {
+  Root word(load_word(name));
+  set_word_value(word.get(), &value);
+}
+
+// MAY ALLOCATE. Pushes the block loaded from the UTF-8 [text].
+Cell* push_loaded(const char* text) {
+  Cell* out = stack_push();
+  lexer_load_utf8(out, reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)));
+  return out;
+}
+
+// MAY ALLOCATE. Pushes a native! or action! of [type] made from [spec] and [id].
+Cell* push_callable(TypeId type, const char* spec, int32_t id) {
+  StackSave save;
+  Cell* make_spec = stack_push_value(series_cell(kTypeBlock, series_alloc_cells(2)));
+  Cell* spec_block = push_loaded(spec);
+  block_append_value(make_spec, spec_block);
+  Cell id_cell = integer_cell(id);
+  block_append_value(make_spec, &id_cell);
+  Cell* proto = stack_push_value(datatype_cell(type));
+  MakeArgs args;
+  args.spec = make_spec;
+  Cell made = *(type == kTypeNative ? native_make(proto, args) : action_value_make(proto, args));
+  save.restore();
+  return stack_push_value(made);
+}
+
+void bind_datatypes() {
+  for (int t = 1; t <= kMaxTypeId; t++)
+    if (type_name(TypeId(t))) bind_global(type_name(TypeId(t)), datatype_cell(TypeId(t)));
+}
+
+void bind_typesets() {
+  struct Named {
+    const char* name;
+    Typeset types;
+  };
+  const Named kTypesets[] = {
+      {"internal!", kTypesetInternal},         {"external!", kTypesetExternal},
+      {"number!", kTypesetNumber},             {"planar!", kTypesetPlanar},
+      {"any-point!", kTypesetAnyPoint},        {"scalar!", kTypesetScalar},
+      {"any-word!", kTypesetAnyWord},          {"all-word!", kTypesetAllWord},
+      {"any-list!", kTypesetAnyList},          {"any-path!", kTypesetAnyPath},
+      {"any-block!", kTypesetAnyBlock},        {"any-function!", kTypesetAnyFunction},
+      {"any-object!", kTypesetAnyObject},      {"any-string!", kTypesetAnyString},
+      {"series!", kTypesetSeries},             {"immediate!", kTypesetImmediate},
+      {"default!", kTypesetDefault},           {"any-type!", kTypesetDefault | kTypesetInternal},
+  };
+  for (const Named& t : kTypesets) bind_global(t.name, typeset_cell(t.types));
+}
+
+void bind_constants() {
+  bind_global("none", kNoneCell);
+  for (const char* w : {"true", "on", "yes"}) bind_global(w, kTrueCell);
+  for (const char* w : {"false", "off", "no"}) bind_global(w, kFalseCell);
+  struct NamedChar {
+    const char* name;
+    uint32_t code;
+  };
+  const NamedChar kChars[] = {{"tab", 9},      {"cr", 13},    {"lf", 10},        {"newline", 10},
+                              {"escape", 27},  {"slash", '/'}, {"space", ' '},    {"sp", ' '},
+                              {"null", 0},     {"enter", 13}, {"dot", '.'},      {"comma", ','},
+                              {"dbl-quote", '"'}};
+  for (const NamedChar& c : kChars) bind_global(c.name, char_cell(c.code));
+  bind_global("pi", float_cell(3.141592653589793));
+}
+
+void bind_natives() {
+  for (int32_t id = 1; id <= kNativeCount; id++) {
+    StackSave save;
+    Cell* native = push_callable(kTypeNative, g_natives_info[id].spec, id);
+    arglist_keep_native(id, native);
+    bind_global(g_natives_info[id].word, *native);
+  }
+}
+
+void bind_actions() {
+#define ACTION_SPEC(id, spec)                                     \
+  {                                                               \
+    StackSave save;                                               \
+    Cell* action = push_callable(kTypeAction, spec, id);          \
+    bind_global(g_actions_table[id].word, *action);               \
+  }
+#include "evaluator/action_specs.inc"
+#undef ACTION_SPEC
+}
+
+// The operators whose functions exist now (modulo and the shift routines
+// come with the library).
+void bind_operators() {
+  struct Op {
+    const char* name;
+    const char* from;
+  };
+  const Op kOps[] = {{"+", "add"},
+                     {"-", "subtract"},
+                     {"*", "multiply"},
+                     {"/", "divide"},
+                     {"%", "remainder"},
+                     {"=", "equal?"},
+                     {"<>", "not-equal?"},
+                     {"==", "strict-equal?"},
+                     {"=?", "same?"},
+                     {"<", "lesser?"},
+                     {">", "greater?"},
+                     {"<=", "lesser-or-equal?"},
+                     {">=", "greater-or-equal?"},
+                     {"**", "power"},
+                     {"and", "and~"},
+                     {"or", "or~"},
+                     {"xor", "xor~"}};
+  for (const Op& op : kOps) {
+    StackSave save;
+    Root from(load_word(op.from));
+    Cell* value = stack_push_cell(get_word_value(from.get()));
+    Cell* proto = stack_push_value(datatype_cell(kTypeOp));
+    MakeArgs args;
+    args.spec = value;
+    Cell made = *op_make(proto, args);
+    bind_global(op.name, made);
+  }
+}
+
+}  // namespace
+
+void base_environment_init() {
+  if (g_base_ready) return;
+  g_base_ready = true;
+  natives_init();
+  interp_init();
+  bind_datatypes();
+  bind_typesets();
+  bind_constants();
+  bind_actions();
+  bind_natives();
+  bind_operators();
+}
+
+}  // namespace kiv

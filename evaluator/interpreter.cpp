@@ -1,0 +1,923 @@
+// The interpreter: expressions, calls and argument fetching.
+//
+// Invariants:
+// - A running block is held as (node, index), never as a Cell* into it: the
+//   tail is re-read before every expression and every argument, so code that
+//   changes the block it runs reads neither past its tail nor a moved buffer.
+//   The node is kept alive by the frame evaluating it: block-evaluation
+//   frames are named <body> and carry the block's node where other frames
+//   carry the naming word's context (the collector marks it as a block; every
+//   frame listing skips <body> frames).
+// - Every expression's value is pushed; a caller that wants it as its result
+//   moves it into its result slot.
+// - A call lays out [function value][arguments...] from the function value's
+//   cell: the value stays rooted for the call and the result replaces it.
+// - A non-zero status returns at once, leaving the stacks as the exit left them.
+#include "evaluator/interpreter.h"
+
+#include <algorithm>
+
+#include "datatypes/actions.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/function.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/native.h"
+#include "datatypes/object.h"
+#include "datatypes/pair.h"
+#include "datatypes/runtime_words.h"
+#include "datatypes/series.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "datatypes/word.h"
+#include "evaluator/arglist.h"
+#include "platform/thread.h"
+#include "runtime/errors.h"
+#include "runtime/fatal.h"
+#include "runtime/gc_root.h"
+#include "runtime/memory.h"
+#include "runtime/ownership.h"
+#include "runtime/root_block.h"
+#include "runtime/typesets.h"
+
+namespace kiv {
+
+InterpState g_interp{};
+
+namespace {
+
+// ---------------------------------------------------------------- reading code
+
+// The cell at index [i] of the block [node] into [*out]; false past the tail.
+inline bool code_at(Node node, int32_t i, Cell* out) {
+  SeriesBuffer* b = series_buffer(node);
+  if (i < 0 || uint32_t(i) >= b->cell_count()) return false;
+  *out = b->head_cell()[i];
+  return true;
+}
+inline bool code_end_q(Node node, int32_t i) { return i < 0 || uint32_t(i) >= series_cell_count(node); }
+
+// The block running now and the position of its current expression: the
+// `near` of an error raised there. The frame evaluating it keeps it alive.
+struct CurrentCode {
+  Node node = 0;
+  int32_t index = 0;
+};
+CurrentCode g_current{};
+
+// Puts the current code back when a block's evaluation ends, however it ends.
+class CurrentCodeScope {
+ public:
+  explicit CurrentCodeScope(Node node) : saved_(g_current) { g_current = {node, 0}; }
+  ~CurrentCodeScope() { g_current = saved_; }
+
+ private:
+  CurrentCode saved_;
+};
+
+// ---------------------------------------------------------------- depth
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr size_t kStackMargin = size_t{2} << 20;
+#else
+constexpr size_t kStackMargin = size_t{256} << 10;
+#endif
+
+// Counts one level of nested evaluation; stack-overflow before the native
+// stack or the level count runs out.
+class DepthGuard {
+ public:
+  DepthGuard() {
+    if (g_interp.depth >= kMaxEvalDepth || native_stack_low(kStackMargin)) raise_error(kErrInternalStackOverflow);
+    g_interp.depth++;
+  }
+  ~DepthGuard() { g_interp.depth--; }
+  DepthGuard(const DepthGuard&) = delete;
+  DepthGuard& operator=(const DepthGuard&) = delete;
+};
+
+// ---------------------------------------------------------------- names and errors
+
+FrameName body_frame_name(Node block) { return FrameName{g_stack.body_symbol, block}; }
+
+// The word naming a call: [name] when it is a word, else <anon>.
+Cell call_word(const Cell* name) {
+  if (name && is_any_word(name->type())) {
+    Cell w = *name;
+    w.set_header(kTypeWord);
+    return w;
+  }
+  return runtime_value(kWordAnon);
+}
+
+bool function_value_q(TypeId t) {
+  return t == kTypeNative || t == kTypeAction || t == kTypeFunction || t == kTypeRoutine;
+}
+
+// The value of [word] when its context holds values now, else null. Raises nothing.
+Cell* peek_word_value(const Cell* word) {
+  Node ctx = word_context(word);
+  int32_t index = word_index(word);
+  if (!ctx || index < 0) return nullptr;
+  uint32_t values = context_values(ctx);
+  if (!values) return nullptr;
+  if (context_stack_q(ctx)) return stack_at(values - 1 + uint32_t(index));
+  if (uint32_t(index) >= series_cell_count(values)) return nullptr;
+  return word_get_in(ctx, index);
+}
+
+// ---------------------------------------------------------------- tracing
+
+void trace_value_event(TraceEvent event, Node node, int32_t index, const Cell* value) {
+  if (!(g_interp.trace_mask & event)) return;
+  Cell code = series_cell(kTypeBlock, node);
+  trace_event(event, node ? &code : nullptr, index, value, nullptr);
+}
+
+// ---------------------------------------------------------------- forward
+
+Status eval_expr(Node node, int32_t* index, bool infix_operand);
+Status call_at(Cell* fn_slot, const CallSource& source, bool infix);
+
+// ---------------------------------------------------------------- argument fetching
+
+// Fetches one argument of [mode] from [source] and pushes it; false at the
+// end of the code (nothing pushed).
+bool fetch_argument(ArgMode mode, const CallSource& source, bool infix, Status* status) {
+  if (!source.block) return false;
+  Node node = source.block->node();
+  Cell v;
+  if (!code_at(node, *source.index, &v)) return false;
+  if (source.mode & kCallLiteral) mode = kArgLiteral;
+  switch (mode) {
+    case kArgEvaluated:
+      *status = eval_expr(node, source.index, infix);
+      return true;
+    case kArgLiteral:
+      (*source.index)++;
+      stack_push_value(v);
+      return true;
+    case kArgSoftQuoted:
+      (*source.index)++;
+      if (v.is(kTypeParen)) {
+        *status = eval_block(&v, false);
+      } else if (v.is(kTypeGetWord)) {
+        stack_push_cell(get_word_value(&v));
+      } else if (v.is(kTypeGetPath)) {
+        *status = eval_path(&v, source.block, source.index, nullptr, true);
+      } else {
+        stack_push_value(v);
+      }
+      return true;
+  }
+  return false;
+}
+
+[[noreturn]] void raise_expect_arg(const Cell* fn, const CallSource& source, const Cell* value, int32_t item) {
+  Cell word = call_word(source.name);
+  Cell datatype = datatype_cell(value->type());
+  Cell param = function_arg_word(fn, item);
+  raise_error(kErrScriptExpectArg, &word, &datatype, &param);
+}
+
+[[noreturn]] void raise_no_arg(const Cell* fn, const CallSource& source, int32_t item) {
+  Cell word = call_word(source.name);
+  Cell param = function_arg_word(fn, item);
+  raise_error(kErrScriptNoArg, &word, &param);
+}
+
+// Fetches the argument of list item [item] (a typeset) into the stack slot
+// [slot]: pushed, checked, moved into place. At the end of the code a
+// soft-quoted parameter that takes unset! gets it; else script no-arg.
+Status fetch_into(const Cell* fn, Node list, int32_t item, const CallSource& source, bool infix, Cell* slot) {
+  Cell param = series_cells(list)[item];
+  Status s = kStatusOk;
+  Cell* pushed = g_stack.top;
+  if (!fetch_argument(arg_mode(&param), source, infix, &s)) {
+    if (arg_mode(&param) == kArgSoftQuoted && typeset_has_q(&param, kTypeUnset)) {
+      stack_push();
+    } else {
+      raise_no_arg(fn, source, item);
+    }
+  }
+  if (s) return s;
+  if (!typeset_has_q(&param, pushed->type())) raise_expect_arg(fn, source, pushed, item);
+  if (slot != pushed) {
+    *slot = *pushed;
+    g_stack.top = pushed;
+  }
+  return kStatusOk;
+}
+
+// The refinement of list [list] that the path element [element] names, as
+// its item index; script no-refine, bad-refine as the rules say.
+int32_t find_refinement(const Cell* fn, Node list, int32_t items, const Cell* element, const CallSource& source) {
+  if (!element->is(kTypeWord) && !element->is(kTypeRefinement) && !element->is(kTypeGetWord)) {
+    Cell word = call_word(source.name);
+    raise_error(kErrScriptBadRefine, &word, element);
+  }
+  int32_t wanted = symbol_resolve(word_symbol(element));
+  for (int32_t i = 0; i < items; i++) {
+    Cell item = series_cells(list)[i];
+    if (item.is(kTypeRefinement) && symbol_resolve(word_symbol(&item)) == wanted) return i;
+  }
+  Cell word = call_word(source.name);
+  Cell ref = *element;
+  ref.set_header(kTypeRefinement);
+  (void)fn;
+  raise_error(kErrScriptNoRefine, &word, &ref);
+}
+
+// The stack slot (from the arguments base) item [item] of the list takes:
+// parameters one each, refinements one each for functions.
+int32_t slot_of_item(Node list, int32_t item, bool is_function) {
+  int32_t slot = 0;
+  for (int32_t i = 0; i < item; i++)
+    if (!series_cells(list)[i].is(kTypeRefinement) || is_function) slot++;
+  return slot;
+}
+
+// eval-arguments: fetches every argument of [fn] (at fn_slot, frame open,
+// arguments base = fn_slot + 1) and fills the refinement slots [refs].
+Status fetch_arguments(Cell* fn_slot, const CallSource& source, bool infix, int32_t* refs, int32_t* ref_count,
+                       int32_t* locals) {
+  Cell* base = g_stack.arguments;
+  Node list = arglist_of(fn_slot);
+  const bool is_function = fn_slot->is(kTypeFunction) || fn_slot->is(kTypeRoutine);
+  const int32_t items = int32_t(series_cell_count(list)) - 1;
+  const bool apply_all = source.mode & kCallApplyAll;
+  const bool safer = source.mode & kCallSafer;
+  int32_t refinement = 0;
+  bool active = true;
+  for (int32_t i = 0; i < items; i++) {
+    Cell item = series_cells(list)[i];
+    if (item.is(kTypeRefinement)) {
+      if (apply_all) {
+        // apply/all: the refinement's state is the truth of the next value.
+        Cell* pushed = g_stack.top;
+        Status s = kStatusOk;
+        bool on = false;
+        if (fetch_argument(kArgEvaluated, source, false, &s)) {
+          if (s) return s;
+          on = !(pushed->is(kTypeNone) || (pushed->is(kTypeLogic) && !logic_get(pushed)));
+          g_stack.top = pushed;
+        }
+        active = on;
+        if (is_function)
+          stack_push_value(logic_cell(on));
+        else if (on)
+          refs[refinement] = int32_t(g_stack.top - base);
+        refinement++;
+        continue;
+      }
+      active = false;
+      if (is_function) stack_push_value(kFalseCell);
+      refinement++;
+      continue;
+    }
+    if (!active) {
+      // An inactive refinement's parameter: none, and apply/all consumes its value.
+      if (apply_all && source.block && !code_end_q(source.block->node(), *source.index)) {
+        if (safer) {
+          (*source.index)++;
+        } else {
+          Cell* pushed = g_stack.top;
+          Status s = kStatusOk;
+          fetch_argument(kArgEvaluated, source, false, &s);
+          if (s) return s;
+          g_stack.top = pushed;
+        }
+      }
+      stack_push_value(kNoneCell);
+      continue;
+    }
+    if (infix && i == 0) {
+      // The left operand is in place already.
+      g_stack.top = base + 1;
+      if (!typeset_has_q(&item, base->type())) raise_expect_arg(fn_slot, source, base, i);
+      continue;
+    }
+    if (apply_all && (!source.block || code_end_q(source.block->node(), *source.index))) {
+      stack_push_value(kNoneCell);  // a short apply/all block completes with none
+      continue;
+    }
+    Status s = fetch_into(fn_slot, list, i, source, infix, g_stack.top);
+    if (s) return s;
+  }
+  *ref_count = refinement;
+  *locals = integer_get(&series_cells(list)[items]);
+
+  // Refinements named by a path, in the path's order.
+  if (source.path) {
+    Node path = source.path->node();
+    uint32_t used[4] = {0, 0, 0, 0};  // bit per refinement ordinal (up to 128)
+    for (int32_t p = source.path_index; !code_end_q(path, p); p++) {
+      Cell element = series_cells(path)[p];
+      int32_t item = find_refinement(fn_slot, list, items, &element, source);
+      int32_t ordinal = int32_t(series_cells(list)[item].data3) - 1;
+      if (ordinal < 128) {
+        if (used[ordinal / 32] & (1u << (ordinal % 32))) {
+          Cell word = call_word(source.name);
+          raise_error(kErrScriptDupRefine, &word, &element);
+        }
+        used[ordinal / 32] |= 1u << (ordinal % 32);
+      }
+      bool on = true;
+      if (element.is(kTypeGetWord)) {
+        Cell* v = get_word_value(&element);
+        on = !(v->is(kTypeNone) || (v->is(kTypeLogic) && !logic_get(v)));
+      }
+      int32_t slot = slot_of_item(list, item, is_function);
+      if (is_function) {
+        base[slot] = logic_cell(on);
+        slot++;
+      } else if (on) {
+        refs[ordinal] = slot;
+      }
+      if (!on) continue;
+      for (int32_t j = item + 1; j < items && !series_cells(list)[j].is(kTypeRefinement); j++, slot++) {
+        Status s = fetch_into(fn_slot, list, j, source, infix, base + slot);
+        if (s) return s;
+      }
+    }
+  }
+  return kStatusOk;
+}
+
+// ---------------------------------------------------------------- running a function!
+
+Status invoke_function(Cell* fn_slot) {
+  Node ctx = function_context(fn_slot);
+  context_set_values(ctx, stack_index(g_stack.arguments) + 1);
+  stack_set_body_flag(true);
+  Cell body = function_body(fn_slot);
+  if (!body.is(kTypeBlock)) {
+    *g_stack.arguments = make_cell(kTypeUnset);
+    g_stack.top = g_stack.arguments + 1;
+    return kStatusOk;
+  }
+  uint32_t saved_mask = g_interp.trace_mask;
+  bool saved_tracing = g_interp.tracing;
+  if (fn_slot->header & kFlagFunctionNoTrace) g_interp.tracing = false;
+  if (g_interp.tracing) trace_event(kTraceProlog, &body, 0, nullptr, fn_slot);
+  Status s = catch_exit_status(kExitTargetFunction, [&] { return eval_block(&body, true); });
+  g_interp.tracing = saved_tracing;
+  g_interp.trace_mask = saved_mask;
+  if (return_status_q(s)) {
+    // The result is in the arguments base, where return put it.
+    g_stack.top = g_stack.arguments + 1;
+    s = kStatusOk;
+  }
+  if (s) return s;
+  if (g_interp.tracing) trace_event(kTraceEpilog, &body, -1, g_stack.arguments, fn_slot);
+  stack_set_body_flag(false);
+  return kStatusOk;
+}
+
+// ---------------------------------------------------------------- calling
+
+// Calls the function-like value at [fn_slot] (an op! already retyped to its
+// underlying type); for an infix call its left operand is at fn_slot + 1 and
+// the stack top past it. The result replaces the function value and is the
+// last pushed value.
+Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
+  DepthGuard depth;
+  Cell name = call_word(source.name);
+  if (g_interp.tracing) trace_event(kTraceOpen, source.block, source.index ? *source.index : -1, fn_slot, nullptr);
+  g_stack.top = fn_slot + 1;
+  TypeId type = fn_slot->type();
+  int32_t refs[64];
+  int32_t ref_count = 0;
+  int32_t locals = 0;
+  Status s;
+  if (type == kTypeFunction || type == kTypeRoutine) {
+    open_function_frame(frame_name_of(&name), type == kTypeFunction ? function_context(fn_slot) : 0);
+    stack_set_interp_flag();
+    if (infix) g_stack.top = g_stack.arguments + 1;
+    s = fetch_arguments(fn_slot, source, infix, refs, &ref_count, &locals);
+    if (s) return s;
+    if (g_interp.tracing) trace_event(kTraceCall, source.block, -1, nullptr, fn_slot);
+    if (type == kTypeRoutine) raise_error(kErrInternalNotDone);
+    init_locals(locals);
+    s = invoke_function(fn_slot);
+    if (s) return s;
+    stack_unwind_function();
+  } else if (type == kTypeNative || type == kTypeAction) {
+    stack_mark_interp_native(frame_name_of(&name));
+    if (infix) g_stack.top = g_stack.arguments + 1;
+    std::fill(refs, refs + 64, -1);
+    s = fetch_arguments(fn_slot, source, infix, refs, &ref_count, &locals);
+    if (s) return s;
+    if (g_interp.tracing) trace_event(kTraceCall, source.block, -1, nullptr, fn_slot);
+    if (g_stack.top == g_stack.arguments) stack_push();  // the result slot of a native without arguments
+    if (type == kTypeNative) {
+      NativeEntry entry = native_entry(int32_t(native_id(fn_slot)));
+      if (!entry) raise_error(kErrInternalNotDone);
+      s = entry(false, refs);
+      if (s) return s;
+    } else {
+      g_actions_table[native_id(fn_slot)].entry(refs);
+    }
+    stack_unwind();
+  } else {
+    fatal_no_switch();
+  }
+  // The result replaces the function value.
+  *fn_slot = fn_slot[1];
+  g_stack.top = fn_slot + 1;
+  if (g_interp.tracing) trace_event(kTraceReturn, source.block, -1, fn_slot, nullptr);
+  return kStatusOk;
+}
+
+// Pushes a copy of [fn] retyped to what it calls and calls it.
+Status call_value_at_top(const Cell* fn, const CallSource& source) {
+  Cell* slot = stack_push_value(*fn);
+  if (slot->is(kTypeOp)) slot->set_header(op_underlying_type(slot));
+  return call_at(slot, source, false);
+}
+
+// ---------------------------------------------------------------- expressions
+
+// The op! value of the word at [index] of [node] when the next value is an
+// operator word; its word into [*word].
+bool next_op(Node node, int32_t index, Cell* word, Cell* op) {
+  if (!code_at(node, index, word) || !word->is(kTypeWord)) return false;
+  Cell* v = peek_word_value(word);
+  if (!v || !v->is(kTypeOp)) return false;
+  *op = *v;
+  return true;
+}
+
+Status eval_infix(Node node, int32_t* index, Cell* left) {
+  Cell word, op;
+  Cell code = series_cell(kTypeBlock, node);
+  while (next_op(node, *index, &word, &op)) {
+    if (g_interp.tracing) trace_value_event(kTraceFetch, node, *index, &word);
+    (*index)++;
+    // [op][left] from the left operand's cell.
+    g_stack.top = left + 1;
+    stack_push_value(*left);
+    *left = op;
+    left->set_header(op_underlying_type(&op));
+    CallSource source;
+    source.block = &code;
+    source.index = index;
+    source.name = &word;
+    Status s = call_at(left, source, true);
+    if (s) return s;
+  }
+  return kStatusOk;
+}
+
+// Evaluates the expression at [*index] of [node] (not at its end) and pushes
+// its value; [infix_operand]: an operator's right operand, no lookahead.
+Status eval_expr(Node node, int32_t* index, bool infix_operand) {
+  Cell v;
+  if (!code_at(node, *index, &v)) {
+    stack_push();
+    return kStatusOk;
+  }
+  const int32_t at = *index;
+  (*index)++;
+  Cell* start = g_stack.top;
+  Status s = kStatusOk;
+  if (g_interp.tracing) trace_value_event(kTraceFetch, node, at, &v);
+  switch (v.type()) {
+    case kTypeWord: {
+      Cell* value = get_word_value(&v);
+      TypeId t = value->type();
+      if (function_value_q(t)) {
+        Cell code = series_cell(kTypeBlock, node);
+        CallSource source;
+        source.block = &code;
+        source.index = index;
+        source.name = &v;
+        s = call_value_at_top(value, source);
+      } else if (t == kTypeUnset) {
+        raise_error(kErrScriptNoValue, &v);
+      } else if (t == kTypeOp) {
+        raise_error(kErrScriptNoOpArg, &v);
+      } else {
+        stack_push_cell(value);
+      }
+      break;
+    }
+    case kTypeSetWord: {
+      if (code_end_q(node, *index)) raise_error(kErrScriptNeedValue, &v);
+      s = eval_expr(node, index, false);
+      if (s) return s;
+      if (g_interp.tracing) trace_event(kTraceSet, nullptr, at, start, &v);
+      Cell* word = stack_push_value(v);
+      set_word_value(word, start);
+      g_stack.top = start + 1;
+      break;
+    }
+    case kTypeGetWord: stack_push_cell(get_word_value(&v)); break;
+    case kTypeLitWord: {
+      Cell* w = stack_push_value(v);
+      w->set_type(kTypeWord);
+      break;
+    }
+    case kTypeParen: s = eval_block(&v, false); break;
+    case kTypePath:
+    case kTypeGetPath: {
+      Cell code = series_cell(kTypeBlock, node);
+      Cell* path = stack_push_value(v);
+      s = eval_path(path, &code, index, nullptr, true);
+      if (s) return s;
+      *start = g_stack.top[-1];
+      g_stack.top = start + 1;
+      break;
+    }
+    case kTypeSetPath: {
+      if (code_end_q(node, *index)) raise_error(kErrScriptNeedValue, &v);
+      Cell* path = stack_push_value(v);
+      s = eval_expr(node, index, false);
+      if (s) return s;
+      if (g_interp.tracing) trace_event(kTraceSet, nullptr, at, path + 1, &v);
+      s = eval_path(path, nullptr, nullptr, path + 1, true);
+      if (s) return s;
+      *start = path[1];
+      g_stack.top = start + 1;
+      break;
+    }
+    case kTypeLitPath: {
+      Cell* p = stack_push_value(v);
+      p->set_type(kTypePath);
+      break;
+    }
+    case kTypeOp: raise_error(kErrInternalNotDone);
+    case kTypeNative:
+    case kTypeAction:
+    case kTypeFunction:
+    case kTypeRoutine: {
+      Cell code = series_cell(kTypeBlock, node);
+      CallSource source;
+      source.block = &code;
+      source.index = index;
+      s = call_value_at_top(&v, source);
+      break;
+    }
+    case kTypeIssue: {
+      Cell next;
+      if (code_at(node, *index, &next) && next.is(kTypeBlock)) {
+        std::string_view name = symbol_name(word_symbol(&v));
+        if (name == "system" || name == "system-global") raise_error(kErrInternalKivSystem);
+      }
+      stack_push_value(v);
+      break;
+    }
+    default: stack_push_value(v); break;
+  }
+  if (s) return s;
+  if (g_interp.tracing) trace_value_event(kTracePush, node, *index, start);
+  if (!infix_operand) {
+    s = eval_infix(node, index, start);
+    if (s) return s;
+    if (g_interp.tracing) trace_value_event(kTraceExpr, node, *index, start);
+  }
+  return kStatusOk;
+}
+
+// ---------------------------------------------------------------- paths
+
+bool scalar_parent_q(TypeId t) {
+  return !(is_series(t) || is_any_object(t) || t == kTypeMap || t == kTypeBitset || t == kTypeTypeset ||
+           is_any_function(t) || t == kTypeNone || t == kTypeDatatype);
+}
+
+// A step of a path on the stack: the parent value and the element that selected it.
+struct PathStep {
+  Cell* parent;
+  Cell* element;
+};
+
+// After a set-path changed the immediate value at step [k] in place, stores
+// it back where it came from: the head word, or the step before (an object
+// field fires its change handler; a block slot tells the block's owner
+// with the word set-path).
+void write_back(PathStep* steps, int32_t k, Cell* head_word, const Cell* path) {
+  for (; k >= 0; k--) {
+    Cell* changed = steps[k].parent;
+    if (k == 0) {
+      set_word_value(head_word, changed);
+      return;
+    }
+    Cell* holder = steps[k - 1].parent;
+    Cell* element = steps[k].element;
+    if (is_any_block(holder->type()) && element->is(kTypeInteger)) {
+      int32_t total = series_total_cells(holder);
+      int32_t at = series_clamp_head(holder, total) + integer_get(element) - 1;
+      if (integer_get(element) < 1 || at >= total) return;
+      series_cells(holder->node())[at] = *changed;
+      if (series_owned_q(holder)) notify_owner(holder, kOwnerSetPath, at, 1, changed);
+      return;
+    }
+    EvalPathArgs a;
+    a.element = element;
+    a.value = changed;
+    a.path = const_cast<Cell*>(path);
+    a.index = k;
+    action_eval_path(holder, a);
+    if (!scalar_parent_q(holder->type())) return;
+  }
+}
+
+constexpr int32_t kMaxPathSteps = 64;
+
+}  // namespace
+
+Status eval_path(const Cell* path_arg, const Cell* block, int32_t* index, const Cell* value, bool push) {
+  Cell* start = g_stack.top;
+  Cell* path = stack_push_cell(path_arg);
+  const bool set = path->is(kTypeSetPath);
+  const bool get = path->is(kTypeGetPath);
+  Node node = path->node();
+  int32_t head = std::max(path->head(), 0);
+  if (code_end_q(node, head)) raise_error(kErrScriptEmptyPath, path);
+  if (g_interp.tracing) {
+    trace_event(kTraceEnter, path, head, nullptr, nullptr);
+    trace_value_event(kTraceFetch, node, head, &series_cells(node)[head]);
+  }
+  Cell* head_word = stack_push_value(series_cells(node)[head]);
+  if (!head_word->is(kTypeWord) && !head_word->is(kTypeGetWord)) raise_error(kErrScriptWordFirst, path);
+  head_word->set_type(kTypeWord);
+  Cell* v = get_word_value(head_word);
+  if (v->is(kTypeUnset)) raise_error(kErrScriptUnsetPath, head_word, path);
+  Status s;
+  if (function_value_q(v->type())) {
+    if (set) raise_error(kErrScriptInvalidPathSet, path);
+    if (get) raise_error(kErrScriptInvalidPathGet, path);
+    CallSource source;
+    source.block = block;
+    source.index = index;
+    source.name = head_word;
+    source.path = path;
+    source.path_index = head + 1;
+    s = call_value_at_top(v, source);
+    if (s) return s;
+  } else {
+    PathStep steps[kMaxPathSteps];
+    int32_t count = 0;
+    Cell* parent = stack_push_cell(v);
+    steps[count++] = {parent, head_word};
+    if (g_interp.tracing) trace_value_event(kTracePush, node, head, parent);
+    for (int32_t i = head + 1; !code_end_q(node, i); i++) {
+      Cell el = series_cells(node)[i];
+      if (g_interp.tracing) trace_value_event(kTraceFetch, node, i, &el);
+      Cell* element;
+      if (el.is(kTypeGetWord)) {
+        element = stack_push_cell(get_word_value(&el));
+      } else if (el.is(kTypeParen)) {
+        s = eval_block(&el, false);
+        if (s) return s;
+        element = g_stack.top - 1;
+      } else {
+        element = stack_push_value(el);
+      }
+      if (element->is(kTypeUnset)) raise_error(kErrScriptInvalidPath, path, &el);
+      const bool last = code_end_q(node, i + 1);
+      EvalPathArgs a;
+      a.element = element;
+      a.value = set && last ? const_cast<Cell*>(value) : nullptr;
+      a.path = path;
+      a.index = i - head;
+      Cell* result = action_eval_path(parent, a);
+      if (set && last) {
+        if (scalar_parent_q(parent->type())) write_back(steps, count - 1, head_word, path);
+        parent = stack_push_cell(value);
+        break;
+      }
+      parent = stack_push_cell(result);
+      if (count < kMaxPathSteps) steps[count++] = {parent, element};
+      if (g_interp.tracing) trace_value_event(kTracePush, node, i, parent);
+      if (!get && !set && function_value_q(parent->type())) {
+        CallSource source;
+        source.block = block;
+        source.index = index;
+        source.name = el.is(kTypeWord) ? &el : nullptr;
+        source.path = path;
+        source.path_index = i + 1;
+        Cell fn = *parent;
+        s = call_value_at_top(&fn, source);
+        if (s) return s;
+        break;
+      }
+    }
+  }
+  Cell result = g_stack.top[-1];
+  if (g_interp.tracing) trace_event(kTraceExit, path, -1, &result, nullptr);
+  g_stack.top = start;
+  if (push)
+    stack_push_value(result);
+  else
+    stack_reset_to_value(&result);
+  return kStatusOk;
+}
+
+// ---------------------------------------------------------------- blocks
+
+Status eval_block(const Cell* block, bool chain) {
+  DepthGuard depth;
+  const Node node = block->node();
+  int32_t index = std::max(block->head(), 0);
+  stack_mark_eval_block(body_frame_name(node));
+  CurrentCodeScope current(node);
+  if (g_interp.tracing) trace_event(kTraceEnter, block, index, nullptr, nullptr);
+  stack_push();  // unset! for an empty block
+  while (!code_end_q(node, index)) {
+    g_current.index = index;
+    g_stack.top = g_stack.arguments;
+    Status s = eval_expr(node, &index, false);
+    if (s) return s;
+  }
+  if (g_interp.tracing) trace_event(kTraceExit, block, index, g_stack.arguments, nullptr);
+  if (chain)
+    stack_unwind_last();
+  else
+    stack_unwind();
+  return kStatusOk;
+}
+
+Status do_block(const Cell* block, Cell* out) {
+  Cell* top = g_stack.top;
+  Status s = eval_block(block, false);
+  if (s) return s;
+  *out = g_stack.top[-1];
+  g_stack.top = top;
+  return kStatusOk;
+}
+
+Status eval_next(const Cell* block, int32_t* index, bool push) {
+  Node node = block->node();
+  if (code_end_q(node, *index)) {
+    Cell unset = make_cell(kTypeUnset);
+    if (push)
+      stack_push_value(unset);
+    else
+      stack_set_last(&unset);
+    return kStatusOk;
+  }
+  open_native_frame(body_frame_name(node));
+  CurrentCodeScope current(node);
+  g_current.index = *index;
+  Status s = eval_expr(node, index, false);
+  if (s) return s;
+  stack_unwind();
+  if (!push) {
+    Cell v = g_stack.top[-1];
+    g_stack.top--;
+    stack_set_last(&v);
+  }
+  return kStatusOk;
+}
+
+Status eval_next_at(const Cell* block, int32_t* next) {
+  int32_t index = std::max(block->head(), 0);
+  Status s = eval_next(block, &index, false);
+  *next = index;
+  return s;
+}
+
+Status eval_call(const Cell* fn, const CallSource& source, bool push) {
+  Status s = call_value_at_top(fn, source);
+  if (s) return s;
+  if (!push) {
+    Cell v = g_stack.top[-1];
+    g_stack.top--;
+    stack_set_last(&v);
+  }
+  return kStatusOk;
+}
+
+void call_value(const Cell* fn, const Cell* args, int argc, Cell* result) {
+  // The arguments become the code the call takes its arguments from, each as it is.
+  Cell* code = stack_push_value(series_cell(kTypeBlock, series_alloc_cells(uint32_t(std::max(argc, 1)))));
+  for (int i = 0; i < argc; i++) block_append_value(code, &args[i]);
+  int32_t index = 0;
+  Cell name = runtime_value(kWordAnon);
+  CallSource source;
+  source.block = code;
+  source.index = &index;
+  source.name = &name;
+  source.mode = kCallLiteral;
+  Status s = call_value_at_top(fn, source);
+  if (s) throw_code(s);
+  *result = g_stack.top[-1];
+  g_stack.top = code;
+}
+
+Status eval_value(const Cell* value) {
+  Cell* code = stack_push_value(series_cell(kTypeBlock, series_alloc_cells(1)));
+  block_append_value(code, value);
+  Status s = eval_block(code, false);
+  if (s) return s;
+  *code = g_stack.top[-1];
+  g_stack.top = code + 1;
+  return kStatusOk;
+}
+
+// ---------------------------------------------------------------- tracing
+
+uint32_t trace_mask_of(const Cell* tracer) {
+  if (!tracer->is(kTypeFunction)) return 0;
+  Cell body = function_body(tracer);
+  if (!body.is(kTypeBlock) || code_end_q(body.node(), std::max(body.head(), 0))) return kTraceAll;
+  Cell first = series_cells(body.node())[std::max(body.head(), 0)];
+  if (!first.is(kTypeBlock)) return kTraceAll;
+  static constexpr const char* kNames[] = {"init",  "end",  "prolog", "epilog", "enter", "exit",
+                                           "open",  "return", "fetch", "push",  "set",   "call",
+                                           "error", "throw", "catch", "expr"};
+  uint32_t mask = 0;
+  for (int32_t i = std::max(first.head(), 0); !code_end_q(first.node(), i); i++) {
+    Cell w = series_cells(first.node())[i];
+    if (!w.is(kTypeWord)) continue;
+    std::string_view name = symbol_name(word_symbol(&w));
+    for (uint32_t b = 0; b < 16; b++)
+      if (name.size() == std::char_traits<char>::length(kNames[b]) &&
+          std::equal(name.begin(), name.end(), kNames[b], [](char x, char y) { return (x | 0x20) == y; }))
+        mask |= 1u << b;
+  }
+  return mask;
+}
+
+void trace_set(const Cell* tracer) {
+  Cell* cells = series_cells(root_slot(kRootInterp)->node());
+  cells[0] = tracer->is(kTypeFunction) ? *tracer : kNoneCell;
+  g_interp.tracing = tracer->is(kTypeFunction);
+  g_interp.trace_mask = trace_mask_of(tracer);
+}
+
+void trace_event(TraceEvent event, const Cell* code, int32_t position, const Cell* value, const Cell* reference) {
+  if (!g_interp.tracing || !(g_interp.trace_mask & event)) return;
+  Cell tracer = series_cells(root_slot(kRootInterp)->node())[0];
+  if (!tracer.is(kTypeFunction)) return;
+  static constexpr const char* kNames[] = {"init",  "end",  "prolog", "epilog", "enter", "exit",
+                                           "open",  "return", "fetch", "push",  "set",   "call",
+                                           "error", "throw", "catch", "expr"};
+  uint32_t bit = 0;
+  while (bit < 16 && (1u << bit) != event) bit++;
+  // The tracer runs with tracing off; the stacks come back exactly.
+  Cell* top = g_stack.top;
+  CallFrame* frames = g_stack.frames_top;
+  Cell* arguments = g_stack.arguments;
+  g_interp.tracing = false;
+  struct Restore {
+    Cell* top;
+    CallFrame* frames;
+    Cell* arguments;
+    ~Restore() {
+      g_interp.tracing = true;
+      g_stack.top = top;
+      g_stack.frames_top = frames;
+      g_stack.arguments = arguments;
+    }
+  } restore{top, frames, arguments};
+  Cell args[6];
+  args[0] = load_word(kNames[bit]);
+  args[1] = code ? *code : kNoneCell;
+  args[2] = integer_cell(code ? position : -1);
+  args[3] = value && !value->is(kTypeUnset) ? *value : kNoneCell;
+  args[4] = reference && (event & (kTraceSet | kTraceEpilog | kTraceProlog | kTraceReturn | kTraceCall))
+                ? *reference
+                : kNoneCell;
+  args[5] = pair_cell(int32_t(stack_index(arguments)), int32_t(stack_index(top)));
+  Cell* result = stack_push();
+  call_value(&tracer, args, 6, result);
+}
+
+// ---------------------------------------------------------------- set-up
+
+namespace {
+
+void object_eval_block_hook(Cell* block) {
+  Cell* top = g_stack.top;
+  Status s = eval_block(block, false);
+  if (s) throw_code(s);
+  g_stack.top = top;
+}
+
+void object_invoke_handler_hook(Cell* handler, Node, const Cell*, uint32_t) {
+  Status s = invoke_function(handler);
+  if (s) throw_code(s);
+}
+
+}  // namespace
+
+void interp_init() {
+  register_this_thread_stack();
+  if (!root_slot(kRootInterp)->is(kTypeBlock)) {
+    Node cells = series_alloc_cells_unset(2);
+    SeriesBuffer* b = series_buffer(cells);
+    b->tail = b->head + 2 * sizeof(Cell);
+    *root_slot(kRootInterp) = series_cell(kTypeBlock, cells);
+  }
+  g_interp = InterpState{};
+  g_object_eval_block = object_eval_block_hook;
+  g_object_invoke_handler = object_invoke_handler_hook;
+  g_call_value = call_value;
+}
+
+}  // namespace kiv
