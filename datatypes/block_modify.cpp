@@ -17,7 +17,6 @@
 // scratch block on the data stack before the destination's cells move, so
 // insert, append and change read it as it was before the call.
 #include "datatypes/block_modify.h"
-#include "datatypes/function.h"
 
 #include <algorithm>
 #include <cstring>
@@ -25,6 +24,7 @@
 #include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/float.h"
+#include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"

@@ -19,9 +19,9 @@
 
 #include "datatypes/actions.h"
 #include "datatypes/char.h"
-#include "datatypes/function.h"
 #include "datatypes/float.h"
 #include "datatypes/form.h"
+#include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"

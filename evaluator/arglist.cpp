@@ -29,7 +29,9 @@ Node spec_node(const Cell* fn) {
   TypeId t = fn->is(kTypeOp) ? op_underlying_type(fn) : fn->type();
   return t == kTypeFunction || t == kTypeRoutine ? function_spec(fn) : native_spec(fn);
 }
-Node more_node(const Cell* fn) { return fn->is(kTypeFunction) || fn->is(kTypeRoutine) ? function_more(fn) : native_more(fn); }
+Node more_node(const Cell* fn) {
+  return fn->is(kTypeFunction) || fn->is(kTypeRoutine) ? function_more(fn) : native_more(fn);
+}
 bool function_kind_q(const Cell* fn) {
   TypeId t = fn->is(kTypeOp) ? op_underlying_type(fn) : fn->type();
   return t == kTypeFunction || t == kTypeRoutine;
@@ -55,7 +57,8 @@ Node build(const Cell* fn) {
         Cell set = kTypesetAllButUnsetCell;
         if (i + 1 < int32_t(series_length(spec))) {
           Cell next = series_cells(spec)[i + 1];
-          if (next.is(kTypeBlock) && next.node() && series_cell_count(next.node()) > uint32_t(std::max(next.head(), 0))) {
+          if (next.is(kTypeBlock) && next.node() &&
+              series_cell_count(next.node()) > uint32_t(std::max(next.head(), 0))) {
             Root types(next);
             set = function_type_block_typeset(types.get());
           }
@@ -72,7 +75,7 @@ Node build(const Cell* fn) {
           break;
         }
         Cell r = c;
-        r.data3 = uint32_t(++refinements);
+        word_set_index(&r, ++refinements);
         block_append_value(list.get(), &r);
         break;
       }

@@ -5,7 +5,7 @@
 //   typeset!     a parameter: the types it accepts (from its type block when
 //                that is not empty, else every type but unset!), its fetch
 //                mode (ArgMode) in header bits 20-21
-//   refinement!  a refinement; word 3 its ordinal (1, 2, ...)
+//   refinement!  a refinement; its word index its ordinal (1, 2, ...)
 // then an integer!: for a function! or routine! the locals count from /local
 // (function_count_locals), for a native! or action! its number of
 // refinements. Item n of the list is word n of the spec as

@@ -70,15 +70,15 @@ void bind_typesets() {
     Typeset types;
   };
   const Named kTypesets[] = {
-      {"internal!", kTypesetInternal},         {"external!", kTypesetExternal},
-      {"number!", kTypesetNumber},             {"planar!", kTypesetPlanar},
-      {"any-point!", kTypesetAnyPoint},        {"scalar!", kTypesetScalar},
-      {"any-word!", kTypesetAnyWord},          {"all-word!", kTypesetAllWord},
-      {"any-list!", kTypesetAnyList},          {"any-path!", kTypesetAnyPath},
-      {"any-block!", kTypesetAnyBlock},        {"any-function!", kTypesetAnyFunction},
-      {"any-object!", kTypesetAnyObject},      {"any-string!", kTypesetAnyString},
-      {"series!", kTypesetSeries},             {"immediate!", kTypesetImmediate},
-      {"default!", kTypesetDefault},           {"any-type!", kTypesetDefault | kTypesetInternal},
+      {"internal!", kTypesetInternal},    {"external!", kTypesetExternal},
+      {"number!", kTypesetNumber},        {"planar!", kTypesetPlanar},
+      {"any-point!", kTypesetAnyPoint},   {"scalar!", kTypesetScalar},
+      {"any-word!", kTypesetAnyWord},     {"all-word!", kTypesetAllWord},
+      {"any-list!", kTypesetAnyList},     {"any-path!", kTypesetAnyPath},
+      {"any-block!", kTypesetAnyBlock},   {"any-function!", kTypesetAnyFunction},
+      {"any-object!", kTypesetAnyObject}, {"any-string!", kTypesetAnyString},
+      {"series!", kTypesetSeries},        {"immediate!", kTypesetImmediate},
+      {"default!", kTypesetDefault},      {"any-type!", kTypesetDefault | kTypesetInternal},
   };
   for (const Named& t : kTypesets) bind_global(t.name, typeset_cell(t.types));
 }
@@ -91,9 +91,9 @@ void bind_constants() {
     const char* name;
     uint32_t code;
   };
-  const NamedChar kChars[] = {{"tab", 9},      {"cr", 13},    {"lf", 10},        {"newline", 10},
-                              {"escape", 27},  {"slash", '/'}, {"space", ' '},    {"sp", ' '},
-                              {"null", 0},     {"enter", 13}, {"dot", '.'},      {"comma", ','},
+  const NamedChar kChars[] = {{"tab", 9},        {"cr", 13},     {"lf", 10},     {"newline", 10},
+                              {"escape", 27},    {"slash", '/'}, {"space", ' '}, {"sp", ' '},
+                              {"null", 0},       {"enter", 13},  {"dot", '.'},   {"comma", ','},
                               {"dbl-quote", '"'}};
   for (const NamedChar& c : kChars) bind_global(c.name, char_cell(c.code));
   bind_global("pi", float_cell(3.141592653589793));
@@ -109,11 +109,11 @@ void bind_natives() {
 }
 
 void bind_actions() {
-#define ACTION_SPEC(id, spec)                                     \
-  {                                                               \
-    StackSave save;                                               \
-    Cell* action = push_callable(kTypeAction, spec, id);          \
-    bind_global(g_actions_table[id].word, *action);               \
+#define ACTION_SPEC(id, spec)                            \
+  {                                                      \
+    StackSave save;                                      \
+    Cell* action = push_callable(kTypeAction, spec, id); \
+    bind_global(g_actions_table[id].word, *action);      \
   }
 #include "evaluator/action_specs.inc"
 #undef ACTION_SPEC

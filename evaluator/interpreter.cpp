@@ -90,7 +90,8 @@ constexpr size_t kStackMargin = size_t{256} << 10;
 class DepthGuard {
  public:
   DepthGuard() {
-    if (g_interp.depth >= kMaxEvalDepth || native_stack_low(kStackMargin)) raise_error(kErrInternalStackOverflow);
+    if (g_interp.depth >= kMaxEvalDepth || native_stack_low(kStackMargin))
+      raise_error(kErrInternalStackOverflow);
     g_interp.depth++;
   }
   ~DepthGuard() { g_interp.depth--; }
@@ -152,9 +153,7 @@ bool fetch_argument(ArgMode mode, const CallSource& source, bool infix, Status* 
   if (!code_at(node, *source.index, &v)) return false;
   if (source.mode & kCallLiteral) mode = kArgLiteral;
   switch (mode) {
-    case kArgEvaluated:
-      *status = eval_expr(node, source.index, infix);
-      return true;
+    case kArgEvaluated: *status = eval_expr(node, source.index, infix); return true;
     case kArgLiteral:
       (*source.index)++;
       stack_push_value(v);
@@ -175,7 +174,8 @@ bool fetch_argument(ArgMode mode, const CallSource& source, bool infix, Status* 
   return false;
 }
 
-[[noreturn]] void raise_expect_arg(const Cell* fn, const CallSource& source, const Cell* value, int32_t item) {
+[[noreturn]] void raise_expect_arg(const Cell* fn, const CallSource& source, const Cell* value,
+                                   int32_t item) {
   Cell word = call_word(source.name);
   Cell datatype = datatype_cell(value->type());
   Cell param = function_arg_word(fn, item);
@@ -213,7 +213,8 @@ Status fetch_into(const Cell* fn, Node list, int32_t item, const CallSource& sou
 
 // The refinement of list [list] that the path element [element] names, as
 // its item index; script no-refine, bad-refine as the rules say.
-int32_t find_refinement(const Cell* fn, Node list, int32_t items, const Cell* element, const CallSource& source) {
+int32_t find_refinement(const Cell* fn, Node list, int32_t items, const Cell* element,
+                        const CallSource& source) {
   if (!element->is(kTypeWord) && !element->is(kTypeRefinement) && !element->is(kTypeGetWord)) {
     Cell word = call_word(source.name);
     raise_error(kErrScriptBadRefine, &word, element);
@@ -316,7 +317,7 @@ Status fetch_arguments(Cell* fn_slot, const CallSource& source, bool infix, int3
     for (int32_t p = source.path_index; !code_end_q(path, p); p++) {
       Cell element = series_cells(path)[p];
       int32_t item = find_refinement(fn_slot, list, items, &element, source);
-      int32_t ordinal = int32_t(series_cells(list)[item].data3) - 1;
+      int32_t ordinal = word_index(&series_cells(list)[item]) - 1;
       if (ordinal < 128) {
         if (used[ordinal / 32] & (1u << (ordinal % 32))) {
           Cell word = call_word(source.name);
@@ -385,7 +386,8 @@ Status invoke_function(Cell* fn_slot) {
 Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
   DepthGuard depth;
   Cell name = call_word(source.name);
-  if (g_interp.tracing) trace_event(kTraceOpen, source.block, source.index ? *source.index : -1, fn_slot, nullptr);
+  if (g_interp.tracing)
+    trace_event(kTraceOpen, source.block, source.index ? *source.index : -1, fn_slot, nullptr);
   g_stack.top = fn_slot + 1;
   TypeId type = fn_slot->type();
   int32_t refs[64];
@@ -827,9 +829,9 @@ uint32_t trace_mask_of(const Cell* tracer) {
   if (!body.is(kTypeBlock) || code_end_q(body.node(), std::max(body.head(), 0))) return kTraceAll;
   Cell first = series_cells(body.node())[std::max(body.head(), 0)];
   if (!first.is(kTypeBlock)) return kTraceAll;
-  static constexpr const char* kNames[] = {"init",  "end",  "prolog", "epilog", "enter", "exit",
-                                           "open",  "return", "fetch", "push",  "set",   "call",
-                                           "error", "throw", "catch", "expr"};
+  static constexpr const char* kNames[] = {"init",  "end",    "prolog", "epilog", "enter", "exit",
+                                           "open",  "return", "fetch",  "push",   "set",   "call",
+                                           "error", "throw",  "catch",  "expr"};
   uint32_t mask = 0;
   for (int32_t i = std::max(first.head(), 0); !code_end_q(first.node(), i); i++) {
     Cell w = series_cells(first.node())[i];
@@ -850,13 +852,14 @@ void trace_set(const Cell* tracer) {
   g_interp.trace_mask = trace_mask_of(tracer);
 }
 
-void trace_event(TraceEvent event, const Cell* code, int32_t position, const Cell* value, const Cell* reference) {
+void trace_event(TraceEvent event, const Cell* code, int32_t position, const Cell* value,
+                 const Cell* reference) {
   if (!g_interp.tracing || !(g_interp.trace_mask & event)) return;
   Cell tracer = series_cells(root_slot(kRootInterp)->node())[0];
   if (!tracer.is(kTypeFunction)) return;
-  static constexpr const char* kNames[] = {"init",  "end",  "prolog", "epilog", "enter", "exit",
-                                           "open",  "return", "fetch", "push",  "set",   "call",
-                                           "error", "throw", "catch", "expr"};
+  static constexpr const char* kNames[] = {"init",  "end",    "prolog", "epilog", "enter", "exit",
+                                           "open",  "return", "fetch",  "push",   "set",   "call",
+                                           "error", "throw",  "catch",  "expr"};
   uint32_t bit = 0;
   while (bit < 16 && (1u << bit) != event) bit++;
   // The tracer runs with tracing off; the stacks come back exactly.

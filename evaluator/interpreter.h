@@ -175,7 +175,7 @@ enum TraceEvent : uint32_t {
 };
 
 struct InterpState {
-  bool tracing = false;    // events are sent
+  bool tracing = false;     // events are sent
   uint32_t trace_mask = 0;  // the events the tracer asked for
   uint32_t depth = 0;       // nested evaluations now running (the native depth check)
 };
@@ -191,7 +191,8 @@ void trace_set(const Cell* tracer);
 // has it: the code block (null: none), the position in it (-1 when
 // unknown), the value (null: none) and the reference (null: none). The
 // stacks are left exactly as they were.
-void trace_event(TraceEvent event, const Cell* code, int32_t position, const Cell* value, const Cell* reference);
+void trace_event(TraceEvent event, const Cell* code, int32_t position, const Cell* value,
+                 const Cell* reference);
 
 // ---------------------------------------------------------------- set-up
 

@@ -35,8 +35,9 @@ constexpr int refinement_count(const RefinementInfo* list) {
 
 const NativeInfo g_natives_info[kNativeCount + 1] = {
     {NativeId(0), "", "", nullptr, 0},
-#define NATIVE(id, Ident, word, spec) \
-  {kNative##Ident, word, spec, native_args::k##Ident##Refinements, refinement_count(native_args::k##Ident##Refinements)},
+#define NATIVE(id, Ident, word, spec)                              \
+  {kNative##Ident, word, spec, native_args::k##Ident##Refinements, \
+   refinement_count(native_args::k##Ident##Refinements)},
 #include "evaluator/natives.def"
 };
 

@@ -114,10 +114,12 @@ void native_register(NativeId id, NativeEntry entry);
 
 // Each family file's register function (called by natives_init).
 void natives_control_register();   // natives_control.cpp: if ... remove-each, switch, case
-void natives_eval_register();      // natives_eval.cpp: do, reduce, compose, get, set, ..., try, catch, throw, break, ...
+void natives_eval_register();      // natives_eval.cpp: do, reduce, compose, get, set, ..., try, catch, throw,
+                                   // break, ...
 void natives_function_register();  // natives_function.cpp: func, function, does, has
-void natives_math_register();      // natives_math.cpp: comparison, logic, sets, sign tests, max/min, shift, trig, logs
-void natives_convert_register();   // natives_convert.cpp: dehex ... new-line?, transcode
+void natives_math_register();  // natives_math.cpp: comparison, logic, sets, sign tests, max/min, shift, trig,
+                               // logs
+void natives_convert_register();  // natives_convert.cpp: dehex ... new-line?, transcode
 
 // MAY ALLOCATE. Fills the natives table: every native's entry, the registered
 // implementation or one raising internal not-done.

@@ -342,7 +342,10 @@ void stack_try_result() {
 }
 
 uint32_t stack_where_symbol() {
-  CallFrame* f = g_stack.throw_origin ? g_stack.throw_origin : g_stack.frames_top - 1;
+  // An origin at or above the top names a frame popped since: ignored.
+  CallFrame* origin =
+      g_stack.throw_origin && g_stack.throw_origin < g_stack.frames_top ? g_stack.throw_origin : nullptr;
+  CallFrame* f = origin ? origin : g_stack.frames_top - 1;
   g_stack.throw_origin = nullptr;
   for (; f >= g_stack.frames_base; f--) {
     uint32_t s = f->symbol();
