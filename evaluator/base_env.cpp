@@ -158,9 +158,10 @@ void bind_operators() {
 }  // namespace
 
 void base_environment_init() {
-  if (g_base_ready) return;
-  g_base_ready = true;
-  natives_init();
+  if (!g_base_ready) {
+    g_base_ready = true;
+    natives_init();
+  }
   interp_init();
   bind_datatypes();
   bind_typesets();

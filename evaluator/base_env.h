@@ -5,8 +5,9 @@
 
 namespace kiv {
 
-// MAY ALLOCATE. Fills the natives table, brings the interpreter up and binds
-// the base environment in the global context. Once; later calls do nothing.
+// MAY ALLOCATE. Fills the natives table (once), brings the interpreter up
+// and binds the base environment in the global context (again on every
+// call: the test runners start each table from it).
 void base_environment_init();
 
 }  // namespace kiv

@@ -19,6 +19,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/function.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
@@ -796,9 +797,14 @@ TEST_F(BlockModifyTest, SortRefinementErrors) {
   }
 }
 
-// A comparator function needs the interpreter: the sort stops with the block intact.
+// Without the interpreter a comparator function is not done: the sort stops with the block intact.
 TEST_F(BlockModifyTest, SortWithAFunctionLosesNothing) {
   Cell fn = make_cell(kTypeFunction);
+  struct NoInterpreter {
+    CallValueFn saved = g_call_value;
+    NoInterpreter() { g_call_value = nullptr; }
+    ~NoInterpreter() { g_call_value = saved; }
+  } no_interpreter;
   for (bool stable : {false, true}) {
     Cell* b = blk("3 1 2 5 4");
     EXPECT_EQ(catch_error([&] { run_sort(b, {.stable = stable}, &fn); }), kErrInternalNotDone);

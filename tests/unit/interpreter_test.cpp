@@ -18,7 +18,9 @@ namespace {
 
 class InterpreterTest : public ::testing::Test {
  protected:
-  void SetUp() override { base_environment_init(); }
+  void SetUp() override {
+    base_environment_init();  // again: other suites may have changed words or hooks
+  }
 
   // The mold of what [source] evaluates to, "" for unset!, or "!id" of the error raised.
   std::string run(const std::string& source) {

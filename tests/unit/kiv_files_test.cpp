@@ -133,7 +133,9 @@ TEST_P(KivLoadFile, Cases) {
 
 class KivEvalFile : public ::testing::TestWithParam<std::string> {
  protected:
-  void SetUp() override { base_environment_init(); }
+  void SetUp() override {
+    base_environment_init();  // again: other suites may have changed words or hooks
+  }
 };
 
 TEST_P(KivEvalFile, Cases) {
