@@ -278,7 +278,8 @@ void action_datatype_init() {
                       .reflect = kInherit,
                       .form = action_value_form,
                       .mold = action_value_mold,
-                      .compare = native_compare}});
+                      .compare = native_compare},
+                     &kNativeHooks});
 }
 
 void op_datatype_init() {
