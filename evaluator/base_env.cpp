@@ -32,8 +32,10 @@ bool g_base_ready = false;
 
 // MAY ALLOCATE. Binds [name] in the global context to [value].
 void bind_global(const char* name, const Cell& value) {
+  StackSave save;
+  Cell* held = stack_push_cell(&value);  // [value] may be a C++ local
   Root word(load_word(name));
-  set_word_value(word.get(), &value);
+  set_word_value(word.get(), held);
 }
 
 // MAY ALLOCATE. Pushes the block loaded from the UTF-8 [text].
@@ -45,17 +47,21 @@ Cell* push_loaded(const char* text) {
 
 // MAY ALLOCATE. Pushes a native! or action! of [type] made from [spec] and [id].
 Cell* push_callable(TypeId type, const char* spec, int32_t id) {
-  StackSave save;
-  Cell* make_spec = stack_push_value(series_cell(kTypeBlock, series_alloc_cells(2)));
-  Cell* spec_block = push_loaded(spec);
-  block_append_value(make_spec, spec_block);
-  Cell id_cell = integer_cell(id);
-  block_append_value(make_spec, &id_cell);
-  Cell* proto = stack_push_value(datatype_cell(type));
-  MakeArgs args;
-  args.spec = make_spec;
-  Cell made = *(type == kTypeNative ? native_make(proto, args) : action_value_make(proto, args));
-  save.restore();
+  Cell made;
+  {
+    // The scratch cells go before the value is pushed: a StackSave alive at
+    // the return would pop it again.
+    StackSave save;
+    Cell* make_spec = stack_push_value(series_cell(kTypeBlock, series_alloc_cells(2)));
+    Cell* spec_block = push_loaded(spec);
+    block_append_value(make_spec, spec_block);
+    Cell id_cell = integer_cell(id);
+    block_append_value(make_spec, &id_cell);
+    Cell* proto = stack_push_value(datatype_cell(type));
+    MakeArgs args;
+    args.spec = make_spec;
+    made = *(type == kTypeNative ? native_make(proto, args) : action_value_make(proto, args));
+  }
   return stack_push_value(made);
 }
 
