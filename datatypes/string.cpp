@@ -519,23 +519,8 @@ int string_compare(Cell* value, const CompareArgs& args) {
   return string_compare_core(value, args.value2, args.op, 0);
 }
 
-Cell* string_eval_path(Cell* parent, const EvalPathArgs& args) {
-  const Cell* where = args.path ? args.path : parent;
-  if (args.element->is(kTypeWord)) raise_error(kErrScriptInvalidPath, where, args.element);
-  // The handlers below overwrite their first argument: they get copies.
-  Cell* series = stack_push_cell(parent);
-  Cell* key = stack_push_cell(args.element);
-  if (key->is(kTypeInteger)) return action_pick_or_poke(series, key, args.value);
-  // Any other element: the code point after a match of it.
-  if (!args.value) {
-    SelectArgs select;
-    select.value = key;
-    return action_handler<&ActionSlots::select>(series->type(), kActionSelect)(series, select);
-  }
-  FindArgs find;
-  find.value = key;
-  Cell* found = action_find(series, find);
-  if (found->is(kTypeNone)) raise_error(kErrScriptBadPathSet, where, args.element);
+// The code point (a byte in a binary!) after the match's first one.
+Cell* string_set_after(Cell* found, const EvalPathArgs& args) {
   Cell boxed = integer_cell(2);
   if (found->is(kTypeBinary)) {
     // A byte, through series! poke: a binary! never takes a code point, which
@@ -549,6 +534,11 @@ Cell* string_eval_path(Cell* parent, const EvalPathArgs& args) {
   }
   string_poke_char(found, int64_t(found->head()) + 1, args.value, &boxed);
   return args.value;
+}
+
+// Any element but an integer reads or sets the code point after a match of it.
+Cell* string_eval_path(Cell* parent, const EvalPathArgs& args) {
+  return action_eval_path_by_key(parent, args, string_set_after);
 }
 
 }  // namespace

@@ -368,30 +368,19 @@ int vector_compare(Cell* value, const CompareArgs& args) {
 
 // ---------------------------------------------------------------- path access
 
-// MAY ALLOCATE, MAY RUN KIV CODE. An integer picks or pokes; any other value
-// reads the element after a match of it, or sets that element.
-Cell* vector_eval_path(Cell* parent, const EvalPathArgs& args) {
-  const Cell* where = args.path ? args.path : parent;
-  if (args.element->is(kTypeWord)) raise_error(kErrScriptInvalidPath, where, args.element);
-  // The handlers below overwrite their first argument: they get copies.
-  Cell* series = stack_push_cell(parent);
-  Cell* key = stack_push_cell(args.element);
-  if (key->is(kTypeInteger)) return action_pick_or_poke(series, key, args.value);
-  if (!args.value) {
-    SelectArgs select;
-    select.value = key;
-    return action_handler<&ActionSlots::select>(series->type(), kActionSelect)(series, select);
-  }
-  FindArgs find;
-  find.value = key;
-  Cell* found = action_find(series, find);
-  if (found->is(kTypeNone)) raise_error(kErrScriptBadPathSet, where, args.element);
-  // The element after the match's first one, stored as poke stores it.
+// The element after the match's first one, stored as poke stores it.
+Cell* vector_set_after(Cell* found, const EvalPathArgs& args) {
   PokeArgs poke;
   poke.index = stack_push_value(integer_cell(2));
   poke.value = args.value;
   poke.position = 2;
   return action_poke(found, poke);
+}
+
+// MAY ALLOCATE, MAY RUN KIV CODE. An integer picks or pokes; any other value
+// reads the element after a match of it, or sets that element.
+Cell* vector_eval_path(Cell* parent, const EvalPathArgs& args) {
+  return action_eval_path_by_key(parent, args, vector_set_after);
 }
 
 // ---------------------------------------------------------------- hooks
