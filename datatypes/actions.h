@@ -58,6 +58,17 @@ auto action_handler(TypeId type, ActionId id) {
   return h;
 }
 
+// A form handler that writes what [Mold] writes: the same buffer, limit and
+// /part, no other refinement.
+template <int32_t (*Mold)(Cell*, const MoldArgs&)>
+int32_t form_as_mold(Cell* value, const FormArgs& args) {
+  MoldArgs m;
+  m.part = args.part;
+  m.buffer = args.buffer;
+  m.limit = args.limit;
+  return Mold(value, m);
+}
+
 // ---------------------------------------------------------------- shared refinements
 
 // True for the values append/insert/copy take as a series with a buffer.

@@ -336,14 +336,6 @@ int32_t bitset_mold(Cell* value, const MoldArgs& args) {
   return limit;
 }
 
-int32_t bitset_form(Cell* value, const FormArgs& args) {
-  MoldArgs m;
-  m.part = args.part;
-  m.buffer = args.buffer;
-  m.limit = args.limit;
-  return bitset_mold(value, m);
-}
-
 // ---------------------------------------------------------------- compare
 
 // Another type is not comparable; same? asks for one buffer. Otherwise the
@@ -527,7 +519,7 @@ void bitset_datatype_init() {
                      {.make = bitset_make,
                       .reflect = bitset_reflect,
                       .to = bitset_to,
-                      .form = bitset_form,
+                      .form = form_as_mold<bitset_mold>,
                       .mold = bitset_mold,
                       .eval_path = bitset_eval_path,
                       .compare = bitset_compare,

@@ -11,6 +11,7 @@
 
 #include <array>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
@@ -218,15 +219,6 @@ int32_t typeset_mold(Cell* value, const MoldArgs& args) {
   return limit;
 }
 
-// The same text as mold.
-int32_t typeset_form(Cell* value, const FormArgs& args) {
-  MoldArgs m;
-  m.part = args.part;
-  m.buffer = args.buffer;
-  m.limit = args.limit;
-  return typeset_mold(value, m);
-}
-
 // Equal when all 96 bits are; sorting orders by the number of types.
 // Typesets have no order otherwise.
 int typeset_compare(Cell* value, const CompareArgs& args) {
@@ -276,7 +268,7 @@ void typeset_datatype_init() {
                      kActionCount,
                      {.make = typeset_make,
                       .to = typeset_make,
-                      .form = typeset_form,
+                      .form = form_as_mold<typeset_mold>,
                       .mold = typeset_mold,
                       .compare = typeset_compare,
                       .and_t = typeset_and_t,
