@@ -566,48 +566,26 @@ constexpr TypeHooks kStringHooks{.mark = string_mark, .hash = string_hash, .veri
 }  // namespace
 
 void string_datatype_init() {
-  register_datatype({kTypeString,
-                     kTypeSeries,
-                     "string!",
-                     kActionCount,
-                     {.make = string_make,
-                      .random = kInherit,
-                      .reflect = kInherit,
-                      .to = string_to,
-                      .form = string_form,
-                      .mold = string_mold,
-                      .eval_path = string_eval_path,
-                      .compare = string_compare,
-                      // append, change, find, insert, select, sort, swap, take and trim
-                      // come from datatypes/string_search.cpp and datatypes/string_modify.cpp.
-                      .append = string_insert,
-                      .at = kInherit,
-                      .back = kInherit,
-                      .change = string_change,
-                      .clear = kInherit,
-                      .copy = kInherit,
-                      .find = string_find,
-                      .head = kInherit,
-                      .head_q = kInherit,
-                      .index_q = kInherit,
-                      .insert = string_insert,
-                      .length_q = kInherit,
-                      .move = kInherit,
-                      .next = kInherit,
-                      .pick = kInherit,
-                      .poke = kInherit,
-                      .remove = kInherit,
-                      .reverse = kInherit,
-                      .select = string_select,
-                      .sort = string_sort,
-                      .skip = kInherit,
-                      .swap = string_swap,
-                      .tail = kInherit,
-                      .tail_q = kInherit,
-                      .take = string_take,
-                      .trim = string_trim,
-                      .modify = kInherit},
-                     &kStringHooks});
+  // series! gives the navigation and the generic modifiers; these are string!'s own.
+  ActionSlots s = inherit_all_slots();
+  s.make = string_make;
+  s.to = string_to;
+  s.form = string_form;
+  s.mold = string_mold;
+  s.eval_path = string_eval_path;
+  s.compare = string_compare;
+  // append, change, find, insert, select, sort, swap, take and trim come from
+  // datatypes/string_search.cpp and datatypes/string_modify.cpp.
+  s.append = string_insert;
+  s.change = string_change;
+  s.find = string_find;
+  s.insert = string_insert;
+  s.select = string_select;
+  s.sort = string_sort;
+  s.swap = string_swap;
+  s.take = string_take;
+  s.trim = string_trim;
+  register_datatype({kTypeString, kTypeSeries, "string!", kActionCount, s, &kStringHooks});
 }
 
 }  // namespace kiv

@@ -432,51 +432,30 @@ constexpr TypeHooks kVectorHooks{.mark = vector_mark, .hash = vector_hash, .veri
 // ---------------------------------------------------------------- registration
 
 void vector_datatype_init() {
-  register_datatype({kTypeVector,
-                     kTypeString,
-                     "vector!",
-                     kActionCount,
-                     {.make = vector_make,
-                      .random = kInherit,
-                      .reflect = kInherit,
-                      .form = vector_form,
-                      .mold = vector_mold,
-                      .eval_path = vector_eval_path,
-                      .compare = vector_compare,
-                      .add = math_handler<vector_do_math, kMathAdd>,
-                      .divide = math_handler<vector_do_math, kMathDivide>,
-                      .multiply = math_handler<vector_do_math, kMathMultiply>,
-                      .remainder = math_handler<vector_do_math, kMathRemainder>,
-                      .subtract = math_handler<vector_do_math, kMathSubtract>,
-                      .and_t = math_handler<vector_do_math, kMathAnd>,
-                      .or_t = math_handler<vector_do_math, kMathOr>,
-                      .xor_t = math_handler<vector_do_math, kMathXor>,
-                      .append = vector_insert,
-                      .at = kInherit,
-                      .back = kInherit,
-                      .change = vector_change,
-                      .clear = kInherit,
-                      .copy = kInherit,
-                      .find = kInherit,
-                      .head = kInherit,
-                      .head_q = kInherit,
-                      .index_q = kInherit,
-                      .insert = vector_insert,
-                      .length_q = kInherit,
-                      .move = kInherit,
-                      .next = kInherit,
-                      .pick = kInherit,
-                      .poke = kInherit,
-                      .remove = kInherit,
-                      .reverse = kInherit,
-                      .select = kInherit,
-                      .sort = kInherit,
-                      .skip = kInherit,
-                      .tail = kInherit,
-                      .tail_q = kInherit,
-                      .take = kInherit,
-                      .modify = kInherit},
-                     &kVectorHooks});
+  // string!'s row, with vector!'s own construction, text, path access,
+  // comparison, element-wise math and modifiers; to, swap and trim are not
+  // supported.
+  ActionSlots s = inherit_all_slots();
+  s.make = vector_make;
+  s.form = vector_form;
+  s.mold = vector_mold;
+  s.eval_path = vector_eval_path;
+  s.compare = vector_compare;
+  s.add = math_handler<vector_do_math, kMathAdd>;
+  s.divide = math_handler<vector_do_math, kMathDivide>;
+  s.multiply = math_handler<vector_do_math, kMathMultiply>;
+  s.remainder = math_handler<vector_do_math, kMathRemainder>;
+  s.subtract = math_handler<vector_do_math, kMathSubtract>;
+  s.and_t = math_handler<vector_do_math, kMathAnd>;
+  s.or_t = math_handler<vector_do_math, kMathOr>;
+  s.xor_t = math_handler<vector_do_math, kMathXor>;
+  s.append = vector_insert;
+  s.change = vector_change;
+  s.insert = vector_insert;
+  s.to = nullptr;
+  s.swap = nullptr;
+  s.trim = nullptr;
+  register_datatype({kTypeVector, kTypeString, "vector!", kActionCount, s, &kVectorHooks});
 }
 
 }  // namespace kiv
