@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 namespace kiv {
@@ -226,40 +227,18 @@ bool base64_decode_unit(const uint8_t* text, size_t count, uint8_t* out, size_t*
   return true;
 }
 
-template <template <uint32_t> class Decoder>
-bool dispatch_unit(const uint8_t* text, size_t count, uint32_t unit, uint8_t* out, size_t* written) {
+// Calls [decode] with the code unit size [unit] (1, 2 or 4 bytes) as a
+// std::integral_constant, so it can pick the decoder instance for it; any
+// other size fails.
+template <class Decode>
+bool dispatch_unit(uint32_t unit, Decode decode) {
   switch (unit) {
-    case 1: return Decoder<1>::run(text, count, out, written);
-    case 2: return Decoder<2>::run(text, count, out, written);
-    case 4: return Decoder<4>::run(text, count, out, written);
+    case 1: return decode(std::integral_constant<uint32_t, 1>{});
+    case 2: return decode(std::integral_constant<uint32_t, 2>{});
+    case 4: return decode(std::integral_constant<uint32_t, 4>{});
     default: return false;
   }
 }
-
-template <uint32_t U>
-struct Base2Decoder {
-  static bool run(const uint8_t* t, size_t n, uint8_t* o, size_t* w) {
-    return base2_decode_unit<U>(t, n, o, w);
-  }
-};
-template <uint32_t U>
-struct Base16Decoder {
-  static bool run(const uint8_t* t, size_t n, uint8_t* o, size_t* w) {
-    return base16_decode_unit<U>(t, n, o, w);
-  }
-};
-template <uint32_t U>
-struct Base58Decoder {
-  static bool run(const uint8_t* t, size_t n, uint8_t* o, size_t* w) {
-    return base58_decode_unit<U>(t, n, o, w);
-  }
-};
-template <uint32_t U>
-struct Base64Decoder {
-  static bool run(const uint8_t* t, size_t n, uint8_t* o, size_t* w) {
-    return base64_decode_unit<U>(t, n, o, w);
-  }
-};
 
 }  // namespace
 
@@ -329,19 +308,23 @@ uint8_t* encode_base64(uint8_t* out, const uint8_t* in, size_t n) {
 // ---------------------------------------------------------------- decoders
 
 bool decode_base2(const uint8_t* text, size_t count, uint32_t unit, uint8_t* out, size_t* written) {
-  return dispatch_unit<Base2Decoder>(text, count, unit, out, written);
+  return dispatch_unit(
+      unit, [&](auto u) { return base2_decode_unit<decltype(u)::value>(text, count, out, written); });
 }
 
 bool decode_base16(const uint8_t* text, size_t count, uint32_t unit, uint8_t* out, size_t* written) {
-  return dispatch_unit<Base16Decoder>(text, count, unit, out, written);
+  return dispatch_unit(
+      unit, [&](auto u) { return base16_decode_unit<decltype(u)::value>(text, count, out, written); });
 }
 
 bool decode_base58(const uint8_t* text, size_t count, uint32_t unit, uint8_t* out, size_t* written) {
-  return dispatch_unit<Base58Decoder>(text, count, unit, out, written);
+  return dispatch_unit(
+      unit, [&](auto u) { return base58_decode_unit<decltype(u)::value>(text, count, out, written); });
 }
 
 bool decode_base64(const uint8_t* text, size_t count, uint32_t unit, uint8_t* out, size_t* written) {
-  return dispatch_unit<Base64Decoder>(text, count, unit, out, written);
+  return dispatch_unit(
+      unit, [&](auto u) { return base64_decode_unit<decltype(u)::value>(text, count, out, written); });
 }
 
 // ---------------------------------------------------------------- by base number
