@@ -588,4 +588,12 @@ void string_datatype_init() {
   register_datatype({kTypeString, kTypeSeries, "string!", kActionCount, s, &kStringHooks});
 }
 
+ActionSlots string_text_slots() {
+  ActionSlots s = inherit_all_slots();
+  s.random = nullptr;
+  s.sort = nullptr;
+  s.trim = nullptr;
+  return s;
+}
+
 }  // namespace kiv
