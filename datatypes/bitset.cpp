@@ -470,32 +470,12 @@ constexpr TypeHooks kBitsetHooks{
 }  // namespace
 
 Cell* bitset_set_op(Cell* a, const Cell* b, int32_t op) {
-  switch (op) {
-    case kSetUnique: return a;
-    case kMathOr:
-    case kMathAnd:
-    case kMathXor:
-    case kSetUnion:
-    case kSetIntersect:
-    case kSetExclude:
-    case kSetDifference: break;
-    default: fatal_no_switch();
-  }
+  if (set_op_unique_q(op)) return a;
   if (!b->is(kTypeBitset)) {
     Cell datatype = datatype_cell(b->type());
     raise_error(kErrScriptInvalidType, &datatype);
   }
-  auto combine = [op](uint8_t x, uint8_t y) -> uint8_t {
-    switch (op) {
-      case kMathOr:
-      case kSetUnion: return x | y;
-      case kMathAnd:
-      case kSetIntersect: return x & y;
-      case kMathXor:
-      case kSetDifference: return x ^ y;
-      default: return x & uint8_t(~y);  // kSetExclude
-    }
-  };
+  auto combine = [op](uint8_t x, uint8_t y) { return set_op_combine(op, x, y); };
   uint32_t la = bitset_byte_count(a), lb = bitset_byte_count(b);
   bool complement = combine(bitset_complement_q(a) ? 1 : 0, bitset_complement_q(b) ? 1 : 0) & 1;
   Node node = bitset_alloc(std::max(la, lb), 0, complement);

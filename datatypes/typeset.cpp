@@ -136,17 +136,7 @@ int typeset_count(const Cell* set) {
 // ---------------------------------------------------------------- set operations
 
 Cell* typeset_set_op(Cell* a, const Cell* b, int32_t op) {
-  switch (op) {
-    case kSetUnique: return a;
-    case kMathOr:
-    case kMathAnd:
-    case kMathXor:
-    case kSetUnion:
-    case kSetIntersect:
-    case kSetExclude:
-    case kSetDifference: break;
-    default: fatal_no_switch();
-  }
+  if (set_op_unique_q(op)) return a;
   Cell other = typeset_cell();
   if (b->is(kTypeTypeset)) {
     other = *b;
@@ -156,17 +146,7 @@ Cell* typeset_set_op(Cell* a, const Cell* b, int32_t op) {
     raise_error(kErrScriptInvalidArg, b);
   }
   Map x = map_of(a), y = map_of(&other), r{};
-  for (int i = 0; i < 3; i++) {
-    switch (op) {
-      case kMathOr:
-      case kSetUnion: r[i] = x[i] | y[i]; break;
-      case kMathAnd:
-      case kSetIntersect: r[i] = x[i] & y[i]; break;
-      case kMathXor:
-      case kSetDifference: r[i] = x[i] ^ y[i]; break;
-      default: r[i] = x[i] & ~y[i]; break;  // kSetExclude
-    }
-  }
+  for (int i = 0; i < 3; i++) r[i] = set_op_combine(op, x[i], y[i]);
   *a = typeset_of_map(r);
   return a;
 }
