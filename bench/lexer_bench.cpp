@@ -18,47 +18,46 @@ namespace {
 
 constexpr size_t kTargetBytes = 20u << 20;
 
-// A deterministic mix: words, set-words, integers, floats, strings, paths,
-// pairs, times, issues, files, urls, and blocks nested a few levels deep.
-std::string kiv_source() {
+// Items of eight entries each, [item_prefix] N [item_open] ... "]", up to
+// kTargetBytes; [entry] appends one entry line to the text, drawing its
+// numbers from the generator it is given, which is seeded alike for both
+// languages.
+template <class Entry>
+std::string generated_source(const char* item_prefix, const char* item_open, Entry entry) {
   std::string s;
   s.reserve(kTargetBytes + 4096);
   uint32_t seed = 12345;
   auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
   int n = 0;
   while (s.size() < kTargetBytes) {
-    s += "item-" + std::to_string(n++) + ": [\n";
-    for (int i = 0; i < 8; i++) {
-      s += "    name \"entry number " + std::to_string(next()) + "\" count " + std::to_string(next());
-      s += " ratio " + std::to_string(next()) + "." + std::to_string(next() % 100);
-      s += " size 640x480 at 12:30:45 tag #key-" + std::to_string(next() % 97);
-      s += " file %docs/readme.txt link http://example.com/p?q=" + std::to_string(next());
-      s += " sub [a/b/c (1 + 2) [x y z]]\n";
-    }
+    s += item_prefix + std::to_string(n++) + item_open;
+    for (int i = 0; i < 8; i++) entry(s, next);
     s += "]\n";
   }
   return s;
 }
 
+// A deterministic mix: words, set-words, integers, floats, strings, paths,
+// pairs, times, issues, files, urls, and blocks nested a few levels deep.
+std::string kiv_source() {
+  return generated_source("item-", ": [\n", [](std::string& s, auto& next) {
+    s += "    name \"entry number " + std::to_string(next()) + "\" count " + std::to_string(next());
+    s += " ratio " + std::to_string(next()) + "." + std::to_string(next() % 100);
+    s += " size 640x480 at 12:30:45 tag #key-" + std::to_string(next() % 97);
+    s += " file %docs/readme.txt link http://example.com/p?q=" + std::to_string(next());
+    s += " sub [a/b/c (1 + 2) [x y z]]\n";
+  });
+}
+
 // The same shape in Python: a dict literal per item.
 std::string python_source() {
-  std::string s;
-  s.reserve(kTargetBytes + 4096);
-  uint32_t seed = 12345;
-  auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
-  int n = 0;
-  while (s.size() < kTargetBytes) {
-    s += "item_" + std::to_string(n++) + " = [\n";
-    for (int i = 0; i < 8; i++) {
-      s += "    {'name': \"entry number " + std::to_string(next()) + "\", 'count': " + std::to_string(next());
-      s += ", 'ratio': " + std::to_string(next()) + "." + std::to_string(next() % 100);
-      s += ", 'size': (640, 480), 'at': time(12, 30, 45), 'tag': key_" + std::to_string(next() % 97);
-      s += ", 'file': \"docs/readme.txt\", 'link': \"http://example.com/p?q=" + std::to_string(next()) + "\"";
-      s += ", 'sub': [a.b.c, (1 + 2), [x, y, z]]},\n";
-    }
-    s += "]\n";
-  }
-  return s;
+  return generated_source("item_", " = [\n", [](std::string& s, auto& next) {
+    s += "    {'name': \"entry number " + std::to_string(next()) + "\", 'count': " + std::to_string(next());
+    s += ", 'ratio': " + std::to_string(next()) + "." + std::to_string(next() % 100);
+    s += ", 'size': (640, 480), 'at': time(12, 30, 45), 'tag': key_" + std::to_string(next() % 97);
+    s += ", 'file': \"docs/readme.txt\", 'link': \"http://example.com/p?q=" + std::to_string(next()) + "\"";
+    s += ", 'sub': [a.b.c, (1 + 2), [x, y, z]]},\n";
+  });
 }
 
 double mb(size_t bytes) { return double(bytes) / (1024.0 * 1024.0); }

@@ -191,6 +191,25 @@ Cell* action_pick_or_poke(Cell* series, Cell* index, Cell* value) {
   return action_poke(series, poke);
 }
 
+Cell* action_eval_path_by_key(Cell* parent, const EvalPathArgs& args, PathSetAfterFn set_after) {
+  const Cell* where = args.path ? args.path : parent;
+  if (args.element->is(kTypeWord)) raise_error(kErrScriptInvalidPath, where, args.element);
+  // The handlers below overwrite their first argument: they get copies.
+  Cell* series = stack_push_cell(parent);
+  Cell* key = stack_push_cell(args.element);
+  if (key->is(kTypeInteger)) return action_pick_or_poke(series, key, args.value);
+  if (!args.value) {
+    SelectArgs select;
+    select.value = key;
+    return action_handler<&ActionSlots::select>(series->type(), kActionSelect)(series, select);
+  }
+  FindArgs find;
+  find.value = key;
+  Cell* found = action_find(series, find);
+  if (found->is(kTypeNone)) raise_error(kErrScriptBadPathSet, where, args.element);
+  return set_after(found, args);
+}
+
 Cell* action_eval_path(Cell* parent, const EvalPathArgs& args) {
   EvalPathFn h = actions_of(parent->type()).eval_path;
   if (!h) {

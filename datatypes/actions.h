@@ -58,6 +58,17 @@ auto action_handler(TypeId type, ActionId id) {
   return h;
 }
 
+// A form handler that writes what [Mold] writes: the same buffer, limit and
+// /part, no other refinement.
+template <int32_t (*Mold)(Cell*, const MoldArgs&)>
+int32_t form_as_mold(Cell* value, const FormArgs& args) {
+  MoldArgs m;
+  m.part = args.part;
+  m.buffer = args.buffer;
+  m.limit = args.limit;
+  return Mold(value, m);
+}
+
 // ---------------------------------------------------------------- shared refinements
 
 // True for the values append/insert/copy take as a series with a buffer.
@@ -98,6 +109,14 @@ Cell* action_poke(Cell* series, const PokeArgs& args);
 // MAY ALLOCATE, MAY RUN KIV CODE. An integer path element [index] on
 // [series]: pick without [value] (null), poke [value] with it.
 Cell* action_pick_or_poke(Cell* series, Cell* index, Cell* value);
+// What a keyed path step sets: [found] is the series at the match of the key.
+using PathSetAfterFn = Cell* (*)(Cell* found, const EvalPathArgs& args);
+// MAY ALLOCATE, MAY RUN KIV CODE. One path step on a series of scalar elements
+// (any-string!, vector!): a word element is an invalid path; an integer picks
+// or pokes; any other element selects the element after a match of it, or,
+// with a value to set, hands the series at the match to [set_after] (no match
+// raises bad-path-set).
+Cell* action_eval_path_by_key(Cell* parent, const EvalPathArgs& args, PathSetAfterFn set_after);
 // MAY ALLOCATE, MAY RUN KIV CODE. One step of a path on [parent].
 Cell* action_eval_path(Cell* parent, const EvalPathArgs& args);
 

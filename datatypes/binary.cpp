@@ -446,50 +446,22 @@ constexpr TypeHooks kBinaryHooks{.mark = binary_mark, .hash = binary_hash};
 }  // namespace
 
 void binary_datatype_init() {
-  register_datatype({kTypeBinary,
-                     kTypeString,
-                     "binary!",
-                     kActionCount,
-                     {.make = kInherit,
-                      .random = kInherit,
-                      .reflect = kInherit,
-                      .to = binary_to,
-                      .form = binary_form,
-                      .mold = binary_mold,
-                      .eval_path = kInherit,
-                      .compare = binary_compare,
-                      .and_t = binary_and,
-                      .complement = binary_complement,
-                      .or_t = binary_or,
-                      .xor_t = binary_xor,
-                      .append = binary_insert,
-                      .at = kInherit,
-                      .back = kInherit,
-                      .change = binary_change,
-                      .clear = kInherit,
-                      .copy = kInherit,
-                      .find = kInherit,
-                      .head = kInherit,
-                      .head_q = kInherit,
-                      .index_q = kInherit,
-                      .insert = binary_insert,
-                      .length_q = kInherit,
-                      .move = kInherit,
-                      .next = kInherit,
-                      .pick = kInherit,
-                      .poke = kInherit,
-                      .remove = kInherit,
-                      .reverse = kInherit,
-                      .select = kInherit,
-                      .sort = kInherit,
-                      .skip = kInherit,
-                      .swap = kInherit,
-                      .tail = kInherit,
-                      .tail_q = kInherit,
-                      .take = kInherit,
-                      .trim = binary_trim,
-                      .modify = kInherit},
-                     &kBinaryHooks});
+  // string!'s row, with a byte's conversions, text, comparison, bitwise
+  // actions and modifiers.
+  ActionSlots s = inherit_all_slots();
+  s.to = binary_to;
+  s.form = binary_form;
+  s.mold = binary_mold;
+  s.compare = binary_compare;
+  s.and_t = binary_and;
+  s.complement = binary_complement;
+  s.or_t = binary_or;
+  s.xor_t = binary_xor;
+  s.append = binary_insert;
+  s.change = binary_change;
+  s.insert = binary_insert;
+  s.trim = binary_trim;
+  register_datatype({kTypeBinary, kTypeString, "binary!", kActionCount, s, &kBinaryHooks});
 }
 
 }  // namespace kiv

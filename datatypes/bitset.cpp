@@ -336,14 +336,6 @@ int32_t bitset_mold(Cell* value, const MoldArgs& args) {
   return limit;
 }
 
-int32_t bitset_form(Cell* value, const FormArgs& args) {
-  MoldArgs m;
-  m.part = args.part;
-  m.buffer = args.buffer;
-  m.limit = args.limit;
-  return bitset_mold(value, m);
-}
-
 // ---------------------------------------------------------------- compare
 
 // Another type is not comparable; same? asks for one buffer. Otherwise the
@@ -478,32 +470,12 @@ constexpr TypeHooks kBitsetHooks{
 }  // namespace
 
 Cell* bitset_set_op(Cell* a, const Cell* b, int32_t op) {
-  switch (op) {
-    case kSetUnique: return a;
-    case kMathOr:
-    case kMathAnd:
-    case kMathXor:
-    case kSetUnion:
-    case kSetIntersect:
-    case kSetExclude:
-    case kSetDifference: break;
-    default: fatal_no_switch();
-  }
+  if (set_op_unique_q(op)) return a;
   if (!b->is(kTypeBitset)) {
     Cell datatype = datatype_cell(b->type());
     raise_error(kErrScriptInvalidType, &datatype);
   }
-  auto combine = [op](uint8_t x, uint8_t y) -> uint8_t {
-    switch (op) {
-      case kMathOr:
-      case kSetUnion: return x | y;
-      case kMathAnd:
-      case kSetIntersect: return x & y;
-      case kMathXor:
-      case kSetDifference: return x ^ y;
-      default: return x & uint8_t(~y);  // kSetExclude
-    }
-  };
+  auto combine = [op](uint8_t x, uint8_t y) { return set_op_combine(op, x, y); };
   uint32_t la = bitset_byte_count(a), lb = bitset_byte_count(b);
   bool complement = combine(bitset_complement_q(a) ? 1 : 0, bitset_complement_q(b) ? 1 : 0) & 1;
   Node node = bitset_alloc(std::max(la, lb), 0, complement);
@@ -527,7 +499,7 @@ void bitset_datatype_init() {
                      {.make = bitset_make,
                       .reflect = bitset_reflect,
                       .to = bitset_to,
-                      .form = bitset_form,
+                      .form = form_as_mold<bitset_mold>,
                       .mold = bitset_mold,
                       .eval_path = bitset_eval_path,
                       .compare = bitset_compare,

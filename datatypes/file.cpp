@@ -328,13 +328,10 @@ Cell* url_eval_path(Cell* url, const EvalPathArgs& args) {
 // ---------------------------------------------------------------- registration
 
 void url_datatype_init() {
-  // string!'s row but random, reflect, sort and trim (its unsupported slots
-  // stay unsupported), with its own make, to, mold and path access.
-  ActionSlots slots = inherit_all_slots();
-  slots.random = nullptr;
+  // The text types' row without reflect, with its own make, to, mold and
+  // path access.
+  ActionSlots slots = string_text_slots();
   slots.reflect = nullptr;
-  slots.sort = nullptr;
-  slots.trim = nullptr;
   slots.make = url_make;
   slots.to = url_to;
   slots.mold = url_mold;

@@ -699,6 +699,20 @@ Cell* series_move(Cell* origin, const MoveArgs& args) {
 
 // ---------------------------------------------------------------- set operations
 
+bool set_op_unique_q(int32_t op) {
+  switch (op) {
+    case kSetUnique: return true;
+    case kMathOr:
+    case kMathAnd:
+    case kMathXor:
+    case kSetUnion:
+    case kSetIntersect:
+    case kSetExclude:
+    case kSetDifference: return false;
+    default: fatal_no_switch();
+  }
+}
+
 Cell* series_set_op(Cell* set1, Cell* set2, SetOpArgs args) {
   if (args.op < kSetUnique || args.op > kSetDifference) fatal_no_switch();
   if (set1->is(kTypeTypeset)) return typeset_set_op(set1, set2, args.op);

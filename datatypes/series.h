@@ -30,6 +30,7 @@
 #include <cstdint>
 
 #include "datatypes/action_slots.h"
+#include "datatypes/integer.h"
 #include "runtime/cell.h"
 #include "runtime/memory.h"
 #include "runtime/typesets.h"
@@ -95,6 +96,28 @@ enum SetOp : int32_t {
   kSetExclude = 11,
   kSetDifference = 12,
 };
+
+// For the sets held as bits (typeset!, bitset!), which also take kMathAnd,
+// kMathOr and kMathXor: checks [op] is one of those or a SetOp (a fault
+// otherwise) and answers true for kSetUnique, which leaves a set as it is.
+bool set_op_unique_q(int32_t op);
+
+// One word of members of two bit sets under [op] (not kSetUnique): kSetUnion
+// and kMathOr join, kSetIntersect and kMathAnd intersect, kSetDifference and
+// kMathXor keep the members of one only, kSetExclude keeps [x]'s members that
+// are not [y]'s.
+template <class Word>
+constexpr Word set_op_combine(int32_t op, Word x, Word y) {
+  switch (op) {
+    case kMathOr:
+    case kSetUnion: return Word(x | y);
+    case kMathAnd:
+    case kSetIntersect: return Word(x & y);
+    case kMathXor:
+    case kSetDifference: return Word(x ^ y);
+    default: return Word(x & Word(~y));  // kSetExclude
+  }
+}
 
 struct SetOpArgs {
   SetOp op = kSetUnique;

@@ -519,23 +519,8 @@ int string_compare(Cell* value, const CompareArgs& args) {
   return string_compare_core(value, args.value2, args.op, 0);
 }
 
-Cell* string_eval_path(Cell* parent, const EvalPathArgs& args) {
-  const Cell* where = args.path ? args.path : parent;
-  if (args.element->is(kTypeWord)) raise_error(kErrScriptInvalidPath, where, args.element);
-  // The handlers below overwrite their first argument: they get copies.
-  Cell* series = stack_push_cell(parent);
-  Cell* key = stack_push_cell(args.element);
-  if (key->is(kTypeInteger)) return action_pick_or_poke(series, key, args.value);
-  // Any other element: the code point after a match of it.
-  if (!args.value) {
-    SelectArgs select;
-    select.value = key;
-    return action_handler<&ActionSlots::select>(series->type(), kActionSelect)(series, select);
-  }
-  FindArgs find;
-  find.value = key;
-  Cell* found = action_find(series, find);
-  if (found->is(kTypeNone)) raise_error(kErrScriptBadPathSet, where, args.element);
+// The code point (a byte in a binary!) after the match's first one.
+Cell* string_set_after(Cell* found, const EvalPathArgs& args) {
   Cell boxed = integer_cell(2);
   if (found->is(kTypeBinary)) {
     // A byte, through series! poke: a binary! never takes a code point, which
@@ -549,6 +534,11 @@ Cell* string_eval_path(Cell* parent, const EvalPathArgs& args) {
   }
   string_poke_char(found, int64_t(found->head()) + 1, args.value, &boxed);
   return args.value;
+}
+
+// Any element but an integer reads or sets the code point after a match of it.
+Cell* string_eval_path(Cell* parent, const EvalPathArgs& args) {
+  return action_eval_path_by_key(parent, args, string_set_after);
 }
 
 }  // namespace
@@ -576,48 +566,34 @@ constexpr TypeHooks kStringHooks{.mark = string_mark, .hash = string_hash, .veri
 }  // namespace
 
 void string_datatype_init() {
-  register_datatype({kTypeString,
-                     kTypeSeries,
-                     "string!",
-                     kActionCount,
-                     {.make = string_make,
-                      .random = kInherit,
-                      .reflect = kInherit,
-                      .to = string_to,
-                      .form = string_form,
-                      .mold = string_mold,
-                      .eval_path = string_eval_path,
-                      .compare = string_compare,
-                      // append, change, find, insert, select, sort, swap, take and trim
-                      // come from datatypes/string_search.cpp and datatypes/string_modify.cpp.
-                      .append = string_insert,
-                      .at = kInherit,
-                      .back = kInherit,
-                      .change = string_change,
-                      .clear = kInherit,
-                      .copy = kInherit,
-                      .find = string_find,
-                      .head = kInherit,
-                      .head_q = kInherit,
-                      .index_q = kInherit,
-                      .insert = string_insert,
-                      .length_q = kInherit,
-                      .move = kInherit,
-                      .next = kInherit,
-                      .pick = kInherit,
-                      .poke = kInherit,
-                      .remove = kInherit,
-                      .reverse = kInherit,
-                      .select = string_select,
-                      .sort = string_sort,
-                      .skip = kInherit,
-                      .swap = string_swap,
-                      .tail = kInherit,
-                      .tail_q = kInherit,
-                      .take = string_take,
-                      .trim = string_trim,
-                      .modify = kInherit},
-                     &kStringHooks});
+  // series! gives the navigation and the generic modifiers; these are string!'s own.
+  ActionSlots s = inherit_all_slots();
+  s.make = string_make;
+  s.to = string_to;
+  s.form = string_form;
+  s.mold = string_mold;
+  s.eval_path = string_eval_path;
+  s.compare = string_compare;
+  // append, change, find, insert, select, sort, swap, take and trim come from
+  // datatypes/string_search.cpp and datatypes/string_modify.cpp.
+  s.append = string_insert;
+  s.change = string_change;
+  s.find = string_find;
+  s.insert = string_insert;
+  s.select = string_select;
+  s.sort = string_sort;
+  s.swap = string_swap;
+  s.take = string_take;
+  s.trim = string_trim;
+  register_datatype({kTypeString, kTypeSeries, "string!", kActionCount, s, &kStringHooks});
+}
+
+ActionSlots string_text_slots() {
+  ActionSlots s = inherit_all_slots();
+  s.random = nullptr;
+  s.sort = nullptr;
+  s.trim = nullptr;
+  return s;
 }
 
 }  // namespace kiv

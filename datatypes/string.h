@@ -267,4 +267,12 @@ Cell* change_case(Cell* value, Cell* part, bool upper);
 // U+2000-U+200A, U+2028, U+2029, U+202F, U+205F and U+3000.
 bool string_whitespace_q(uint32_t cp);
 
+// ---------------------------------------------------------------- registration
+
+// string!'s row for the text types that are strings in storage (url!, tag!,
+// email!, ref!): every slot inherited but random, sort and trim, which they do
+// not take (string!'s unsupported slots, put and the math among them, stay
+// unsupported).
+ActionSlots string_text_slots();
+
 }  // namespace kiv

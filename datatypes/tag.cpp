@@ -112,36 +112,22 @@ Cell* email_eval_path(Cell* email, const EvalPathArgs& args) {
 
 // ---------------------------------------------------------------- registration
 
-namespace {
-
-// string!'s row without random, sort and trim: what the three types share
-// (string!'s unsupported slots, put and the math among them, stay unsupported).
-ActionSlots text_slots() {
-  ActionSlots s = inherit_all_slots();
-  s.random = nullptr;
-  s.sort = nullptr;
-  s.trim = nullptr;
-  return s;
-}
-
-}  // namespace
-
 void tag_datatype_init() {
-  ActionSlots slots = text_slots();
+  ActionSlots slots = string_text_slots();
   slots.form = tag_form;
   slots.mold = tag_mold;
   register_datatype({kTypeTag, kTypeString, "tag!", kActionCount, slots});
 }
 
 void email_datatype_init() {
-  ActionSlots slots = text_slots();
+  ActionSlots slots = string_text_slots();
   slots.mold = email_mold;
   slots.eval_path = email_eval_path;
   register_datatype({kTypeEmail, kTypeString, "email!", kActionCount, slots});
 }
 
 void ref_datatype_init() {
-  ActionSlots slots = text_slots();
+  ActionSlots slots = string_text_slots();
   slots.mold = ref_mold;
   slots.eval_path = nullptr;
   slots.append = nullptr;

@@ -11,6 +11,7 @@
 
 #include <array>
 
+#include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
@@ -135,17 +136,7 @@ int typeset_count(const Cell* set) {
 // ---------------------------------------------------------------- set operations
 
 Cell* typeset_set_op(Cell* a, const Cell* b, int32_t op) {
-  switch (op) {
-    case kSetUnique: return a;
-    case kMathOr:
-    case kMathAnd:
-    case kMathXor:
-    case kSetUnion:
-    case kSetIntersect:
-    case kSetExclude:
-    case kSetDifference: break;
-    default: fatal_no_switch();
-  }
+  if (set_op_unique_q(op)) return a;
   Cell other = typeset_cell();
   if (b->is(kTypeTypeset)) {
     other = *b;
@@ -155,17 +146,7 @@ Cell* typeset_set_op(Cell* a, const Cell* b, int32_t op) {
     raise_error(kErrScriptInvalidArg, b);
   }
   Map x = map_of(a), y = map_of(&other), r{};
-  for (int i = 0; i < 3; i++) {
-    switch (op) {
-      case kMathOr:
-      case kSetUnion: r[i] = x[i] | y[i]; break;
-      case kMathAnd:
-      case kSetIntersect: r[i] = x[i] & y[i]; break;
-      case kMathXor:
-      case kSetDifference: r[i] = x[i] ^ y[i]; break;
-      default: r[i] = x[i] & ~y[i]; break;  // kSetExclude
-    }
-  }
+  for (int i = 0; i < 3; i++) r[i] = set_op_combine(op, x[i], y[i]);
   *a = typeset_of_map(r);
   return a;
 }
@@ -218,15 +199,6 @@ int32_t typeset_mold(Cell* value, const MoldArgs& args) {
   return limit;
 }
 
-// The same text as mold.
-int32_t typeset_form(Cell* value, const FormArgs& args) {
-  MoldArgs m;
-  m.part = args.part;
-  m.buffer = args.buffer;
-  m.limit = args.limit;
-  return typeset_mold(value, m);
-}
-
 // Equal when all 96 bits are; sorting orders by the number of types.
 // Typesets have no order otherwise.
 int typeset_compare(Cell* value, const CompareArgs& args) {
@@ -276,7 +248,7 @@ void typeset_datatype_init() {
                      kActionCount,
                      {.make = typeset_make,
                       .to = typeset_make,
-                      .form = typeset_form,
+                      .form = form_as_mold<typeset_mold>,
                       .mold = typeset_mold,
                       .compare = typeset_compare,
                       .and_t = typeset_and_t,

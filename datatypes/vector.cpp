@@ -368,30 +368,19 @@ int vector_compare(Cell* value, const CompareArgs& args) {
 
 // ---------------------------------------------------------------- path access
 
-// MAY ALLOCATE, MAY RUN KIV CODE. An integer picks or pokes; any other value
-// reads the element after a match of it, or sets that element.
-Cell* vector_eval_path(Cell* parent, const EvalPathArgs& args) {
-  const Cell* where = args.path ? args.path : parent;
-  if (args.element->is(kTypeWord)) raise_error(kErrScriptInvalidPath, where, args.element);
-  // The handlers below overwrite their first argument: they get copies.
-  Cell* series = stack_push_cell(parent);
-  Cell* key = stack_push_cell(args.element);
-  if (key->is(kTypeInteger)) return action_pick_or_poke(series, key, args.value);
-  if (!args.value) {
-    SelectArgs select;
-    select.value = key;
-    return action_handler<&ActionSlots::select>(series->type(), kActionSelect)(series, select);
-  }
-  FindArgs find;
-  find.value = key;
-  Cell* found = action_find(series, find);
-  if (found->is(kTypeNone)) raise_error(kErrScriptBadPathSet, where, args.element);
-  // The element after the match's first one, stored as poke stores it.
+// The element after the match's first one, stored as poke stores it.
+Cell* vector_set_after(Cell* found, const EvalPathArgs& args) {
   PokeArgs poke;
   poke.index = stack_push_value(integer_cell(2));
   poke.value = args.value;
   poke.position = 2;
   return action_poke(found, poke);
+}
+
+// MAY ALLOCATE, MAY RUN KIV CODE. An integer picks or pokes; any other value
+// reads the element after a match of it, or sets that element.
+Cell* vector_eval_path(Cell* parent, const EvalPathArgs& args) {
+  return action_eval_path_by_key(parent, args, vector_set_after);
 }
 
 // ---------------------------------------------------------------- hooks
@@ -443,51 +432,30 @@ constexpr TypeHooks kVectorHooks{.mark = vector_mark, .hash = vector_hash, .veri
 // ---------------------------------------------------------------- registration
 
 void vector_datatype_init() {
-  register_datatype({kTypeVector,
-                     kTypeString,
-                     "vector!",
-                     kActionCount,
-                     {.make = vector_make,
-                      .random = kInherit,
-                      .reflect = kInherit,
-                      .form = vector_form,
-                      .mold = vector_mold,
-                      .eval_path = vector_eval_path,
-                      .compare = vector_compare,
-                      .add = math_handler<vector_do_math, kMathAdd>,
-                      .divide = math_handler<vector_do_math, kMathDivide>,
-                      .multiply = math_handler<vector_do_math, kMathMultiply>,
-                      .remainder = math_handler<vector_do_math, kMathRemainder>,
-                      .subtract = math_handler<vector_do_math, kMathSubtract>,
-                      .and_t = math_handler<vector_do_math, kMathAnd>,
-                      .or_t = math_handler<vector_do_math, kMathOr>,
-                      .xor_t = math_handler<vector_do_math, kMathXor>,
-                      .append = vector_insert,
-                      .at = kInherit,
-                      .back = kInherit,
-                      .change = vector_change,
-                      .clear = kInherit,
-                      .copy = kInherit,
-                      .find = kInherit,
-                      .head = kInherit,
-                      .head_q = kInherit,
-                      .index_q = kInherit,
-                      .insert = vector_insert,
-                      .length_q = kInherit,
-                      .move = kInherit,
-                      .next = kInherit,
-                      .pick = kInherit,
-                      .poke = kInherit,
-                      .remove = kInherit,
-                      .reverse = kInherit,
-                      .select = kInherit,
-                      .sort = kInherit,
-                      .skip = kInherit,
-                      .tail = kInherit,
-                      .tail_q = kInherit,
-                      .take = kInherit,
-                      .modify = kInherit},
-                     &kVectorHooks});
+  // string!'s row, with vector!'s own construction, text, path access,
+  // comparison, element-wise math and modifiers; to, swap and trim are not
+  // supported.
+  ActionSlots s = inherit_all_slots();
+  s.make = vector_make;
+  s.form = vector_form;
+  s.mold = vector_mold;
+  s.eval_path = vector_eval_path;
+  s.compare = vector_compare;
+  s.add = math_handler<vector_do_math, kMathAdd>;
+  s.divide = math_handler<vector_do_math, kMathDivide>;
+  s.multiply = math_handler<vector_do_math, kMathMultiply>;
+  s.remainder = math_handler<vector_do_math, kMathRemainder>;
+  s.subtract = math_handler<vector_do_math, kMathSubtract>;
+  s.and_t = math_handler<vector_do_math, kMathAnd>;
+  s.or_t = math_handler<vector_do_math, kMathOr>;
+  s.xor_t = math_handler<vector_do_math, kMathXor>;
+  s.append = vector_insert;
+  s.change = vector_change;
+  s.insert = vector_insert;
+  s.to = nullptr;
+  s.swap = nullptr;
+  s.trim = nullptr;
+  register_datatype({kTypeVector, kTypeString, "vector!", kActionCount, s, &kVectorHooks});
 }
 
 }  // namespace kiv

@@ -22,50 +22,10 @@
 
 #include <cstdint>
 
+#include "evaluator/lexer_load.h"
 #include "runtime/cell.h"
 
 namespace kiv {
-
-// Token kinds handled by the core; kinds 13-35 go to lexer_load_token.
-enum LexKind : int {
-  kKindEnd = 0,
-  kKindError = 1,
-  kKindBlockOpen = 2,
-  kKindBlockClose = 3,
-  kKindParenOpen = 4,
-  kKindParenClose = 5,
-  kKindBraceOpen = 6,
-  kKindBraceClose = 7,
-  kKindMapOpen = 8,
-  kKindPathStart = 9,
-  kKindConstruct = 10,
-  kKindComment = 11,
-  kKindComma = 12,
-  kKindString = 13,
-  kKindWord = 14,
-  kKindIssue = 15,
-  kKindInteger = 16,
-  kKindRefinement = 17,
-  kKindChar = 18,
-  kKindFile = 19,
-  kKindBinary = 20,
-  kKindPercent = 21,
-  kKindFloat = 22,
-  kKindSpecialFloat = 23,
-  kKindTuple = 24,
-  kKindDate = 25,
-  kKindPair = 26,
-  kKindPoint = 27,
-  kKindTime = 28,
-  kKindMoney = 29,
-  kKindTag = 30,
-  kKindUrl = 31,
-  kKindEmail = 32,
-  kKindHex = 33,
-  kKindRawString = 34,
-  kKindRef = 35,
-  kKindKindCount = 36
-};
 
 // Lexer events: the bits of a callback's event mask.
 enum LexEvent : uint32_t {

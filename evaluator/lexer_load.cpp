@@ -22,33 +22,6 @@ namespace {
 using lexload::fail;
 using lexload::put;
 
-// Token kinds handed to the loaders.
-enum TokenKind : int {
-  kKindString = 13,
-  kKindWord = 14,
-  kKindIssue = 15,
-  kKindInteger = 16,
-  kKindRefinement = 17,
-  kKindChar = 18,
-  kKindFile = 19,
-  kKindBinary = 20,
-  kKindPercent = 21,
-  kKindFloat = 22,
-  kKindSpecialFloat = 23,
-  kKindTuple = 24,
-  kKindDate = 25,
-  kKindPair = 26,
-  kKindPoint = 27,
-  kKindTime = 28,
-  kKindMoney = 29,
-  kKindTag = 30,
-  kKindUrl = 31,
-  kKindEmail = 32,
-  kKindHex = 33,
-  kKindRawString = 34,
-  kKindRef = 35,
-};
-
 bool colon_in_q(const uint8_t* p, const uint8_t* end) {
   for (; p < end; p++)
     if (*p == ':') return true;

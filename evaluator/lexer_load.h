@@ -3,6 +3,48 @@
 
 #include "runtime/cell.h"
 namespace kiv {
+// Token kinds of the state machine. Kinds 0-12 are structure the lexer core
+// handles itself; kinds 13-35 are literals it hands to lexer_load_token.
+enum LexKind : int {
+  kKindEnd = 0,
+  kKindError = 1,
+  kKindBlockOpen = 2,
+  kKindBlockClose = 3,
+  kKindParenOpen = 4,
+  kKindParenClose = 5,
+  kKindBraceOpen = 6,
+  kKindBraceClose = 7,
+  kKindMapOpen = 8,
+  kKindPathStart = 9,
+  kKindConstruct = 10,
+  kKindComment = 11,
+  kKindComma = 12,
+  kKindString = 13,
+  kKindWord = 14,
+  kKindIssue = 15,
+  kKindInteger = 16,
+  kKindRefinement = 17,
+  kKindChar = 18,
+  kKindFile = 19,
+  kKindBinary = 20,
+  kKindPercent = 21,
+  kKindFloat = 22,
+  kKindSpecialFloat = 23,
+  kKindTuple = 24,
+  kKindDate = 25,
+  kKindPair = 26,
+  kKindPoint = 27,
+  kKindTime = 28,
+  kKindMoney = 29,
+  kKindTag = 30,
+  kKindUrl = 31,
+  kKindEmail = 32,
+  kKindHex = 33,
+  kKindRawString = 34,
+  kKindRef = 35,
+  kKindKindCount = 36
+};
+
 // Character flags of a token: the OR of the flag bits of its bytes.
 enum LexFlag : uint32_t {
   kLexGt = 0x80000,
@@ -25,7 +67,7 @@ struct LexToken {
   const uint8_t* start;   // first byte of the token
   const uint8_t* end;     // one past its last byte
   uint32_t flags;         // LexFlag bits of its bytes
-  int kind;               // token kind 13..35 (see the token kind table)
+  int kind;               // token kind, kKindString..kKindRef
   int32_t type;           // in: the datatype id the state machine gave; out: the datatype
                           // decided (word kinds), or on failure the datatype to report
   int32_t fault;          // out on failure: 0 = `invalid` with `type`, -1 = bad-char, -2 = malconstruct

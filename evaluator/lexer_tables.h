@@ -12,6 +12,8 @@
 
 #include <cstdint>
 
+#include "evaluator/lexer_load.h"
+
 namespace kiv {
 
 // Character classes (the low byte of a class table entry); the high bits are
@@ -142,7 +144,7 @@ extern uint8_t g_lex_transitions[kStateCount][kClassCount];
 // The datatype reported when a token ends in error in this state (0: bad-char).
 extern uint8_t g_lex_state_types[kStateCount];
 // The datatype of each token kind (0: none).
-extern const uint8_t kLexKindTypes[36];
+extern const uint8_t kLexKindTypes[kKindKindCount];
 
 // Builds the transition and type tables. Idempotent.
 void lexer_tables_init();

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 namespace kiv {
@@ -119,6 +120,27 @@ bool base16_decode_unit(const uint8_t* text, size_t count, uint8_t* out, size_t*
   return true;
 }
 
+// Converts the big-endian number [in] of [n] digits in base From into base To
+// digits at the end of [out] (room for [size] digits, which must be enough);
+// returns how many digits it wrote there. Leading zero digits of [in] add
+// nothing: the callers count them apart.
+template <uint32_t From, uint32_t To>
+size_t convert_radix(const uint8_t* in, size_t n, uint8_t* out, size_t size) {
+  size_t used = 0;  // significant digits at the end of [out]
+  for (size_t k = 0; k < n; ++k) {
+    uint32_t carry = in[k];
+    size_t j = 0;
+    for (; j < used || carry; ++j) {
+      uint8_t& d = out[size - 1 - j];
+      carry += From * d;
+      d = uint8_t(carry % To);
+      carry /= To;
+    }
+    used = j;
+  }
+  return used;
+}
+
 template <uint32_t Unit>
 bool base58_decode_unit(const uint8_t* text, size_t count, uint8_t* out, size_t* written) {
   std::vector<uint8_t> digits;
@@ -141,18 +163,7 @@ bool base58_decode_unit(const uint8_t* text, size_t count, uint8_t* out, size_t*
   // (58^k < 256^k), so the whole result fits the capacity of [count] bytes.
   size_t size = m - zeros;
   std::vector<uint8_t> bytes(size);
-  size_t used = 0;  // significant bytes at the end of [bytes]
-  for (size_t d = zeros; d < m; ++d) {
-    uint32_t carry = digits[d];
-    size_t j = 0;
-    for (; j < used || carry; ++j) {
-      uint8_t& b = bytes[size - 1 - j];
-      carry += 58u * b;
-      b = uint8_t(carry);
-      carry >>= 8;
-    }
-    used = j;
-  }
+  size_t used = convert_radix<58, 256>(digits.data() + zeros, m - zeros, bytes.data(), size);
   std::memset(out, 0, zeros);
   if (used) std::memcpy(out + zeros, bytes.data() + size - used, used);
   *written = zeros + used;
@@ -226,40 +237,18 @@ bool base64_decode_unit(const uint8_t* text, size_t count, uint8_t* out, size_t*
   return true;
 }
 
-template <template <uint32_t> class Decoder>
-bool dispatch_unit(const uint8_t* text, size_t count, uint32_t unit, uint8_t* out, size_t* written) {
+// Calls [decode] with the code unit size [unit] (1, 2 or 4 bytes) as a
+// std::integral_constant, so it can pick the decoder instance for it; any
+// other size fails.
+template <class Decode>
+bool dispatch_unit(uint32_t unit, Decode decode) {
   switch (unit) {
-    case 1: return Decoder<1>::run(text, count, out, written);
-    case 2: return Decoder<2>::run(text, count, out, written);
-    case 4: return Decoder<4>::run(text, count, out, written);
+    case 1: return decode(std::integral_constant<uint32_t, 1>{});
+    case 2: return decode(std::integral_constant<uint32_t, 2>{});
+    case 4: return decode(std::integral_constant<uint32_t, 4>{});
     default: return false;
   }
 }
-
-template <uint32_t U>
-struct Base2Decoder {
-  static bool run(const uint8_t* t, size_t n, uint8_t* o, size_t* w) {
-    return base2_decode_unit<U>(t, n, o, w);
-  }
-};
-template <uint32_t U>
-struct Base16Decoder {
-  static bool run(const uint8_t* t, size_t n, uint8_t* o, size_t* w) {
-    return base16_decode_unit<U>(t, n, o, w);
-  }
-};
-template <uint32_t U>
-struct Base58Decoder {
-  static bool run(const uint8_t* t, size_t n, uint8_t* o, size_t* w) {
-    return base58_decode_unit<U>(t, n, o, w);
-  }
-};
-template <uint32_t U>
-struct Base64Decoder {
-  static bool run(const uint8_t* t, size_t n, uint8_t* o, size_t* w) {
-    return base64_decode_unit<U>(t, n, o, w);
-  }
-};
 
 }  // namespace
 
@@ -285,18 +274,7 @@ uint8_t* encode_base58(uint8_t* out, const uint8_t* in, size_t n) {
   // log(256) / log(58) < 1.38: room for every base-58 digit of the rest.
   size_t size = (n - zeros) * 138 / 100 + 1;
   std::vector<uint8_t> digits(size);
-  size_t used = 0;  // significant digits at the end of [digits]
-  for (size_t k = zeros; k < n; ++k) {
-    uint32_t carry = in[k];
-    size_t j = 0;
-    for (; j < used || carry; ++j) {
-      uint8_t& d = digits[size - 1 - j];
-      carry += 256u * d;
-      d = uint8_t(carry % 58);
-      carry /= 58;
-    }
-    used = j;
-  }
+  size_t used = convert_radix<256, 58>(in + zeros, n - zeros, digits.data(), size);
   for (size_t k = 0; k < zeros; ++k) *out++ = '1';
   for (size_t j = size - used; j < size; ++j) *out++ = uint8_t(kBase58Alphabet[digits[j]]);
   return out;
@@ -329,19 +307,23 @@ uint8_t* encode_base64(uint8_t* out, const uint8_t* in, size_t n) {
 // ---------------------------------------------------------------- decoders
 
 bool decode_base2(const uint8_t* text, size_t count, uint32_t unit, uint8_t* out, size_t* written) {
-  return dispatch_unit<Base2Decoder>(text, count, unit, out, written);
+  return dispatch_unit(
+      unit, [&](auto u) { return base2_decode_unit<decltype(u)::value>(text, count, out, written); });
 }
 
 bool decode_base16(const uint8_t* text, size_t count, uint32_t unit, uint8_t* out, size_t* written) {
-  return dispatch_unit<Base16Decoder>(text, count, unit, out, written);
+  return dispatch_unit(
+      unit, [&](auto u) { return base16_decode_unit<decltype(u)::value>(text, count, out, written); });
 }
 
 bool decode_base58(const uint8_t* text, size_t count, uint32_t unit, uint8_t* out, size_t* written) {
-  return dispatch_unit<Base58Decoder>(text, count, unit, out, written);
+  return dispatch_unit(
+      unit, [&](auto u) { return base58_decode_unit<decltype(u)::value>(text, count, out, written); });
 }
 
 bool decode_base64(const uint8_t* text, size_t count, uint32_t unit, uint8_t* out, size_t* written) {
-  return dispatch_unit<Base64Decoder>(text, count, unit, out, written);
+  return dispatch_unit(
+      unit, [&](auto u) { return base64_decode_unit<decltype(u)::value>(text, count, out, written); });
 }
 
 // ---------------------------------------------------------------- by base number

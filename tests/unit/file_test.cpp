@@ -19,6 +19,7 @@ using test::block_of;
 using test::call_action;
 using test::catch_error;
 using test::compare;
+using test::eval_path;
 using test::form_of;
 using test::mold;
 using test::mold_of;
@@ -325,13 +326,6 @@ TEST(FileTest, MakeAndTo) {
 }
 
 // ---------------------------------------------------------------- path access
-
-Cell eval_path(Cell* parent, Cell element, const Cell* value = nullptr) {
-  EvalPathArgs a;
-  a.element = stack_push_value(element);
-  a.value = value ? stack_push_value(*value) : nullptr;
-  return *action_eval_path(parent, a);
-}
 
 TEST(FileTest, PathAccessJoinsWithOneSlash) {
   struct Case {

@@ -127,6 +127,14 @@ inline Cell* make(TypeId type, Cell spec) { return call(kActionMake, {datatype_c
 inline Cell* to(TypeId type, Cell spec) { return call(kActionTo, {datatype_cell(type), spec}); }
 
 // The compare action's truth under [op], as `=`, `<` and friends see it.
+// Path access, called as the evaluator will: get, or set with a value.
+inline Cell eval_path(Cell* parent, Cell element, const Cell* value = nullptr) {
+  EvalPathArgs a;
+  a.element = stack_push_value(element);
+  a.value = value ? stack_push_value(*value) : nullptr;
+  return *action_eval_path(parent, a);
+}
+
 inline bool compare(Cell a, Cell b, CompareOp op) {
   StackSave save;
   Cell* x = stack_push_value(a);

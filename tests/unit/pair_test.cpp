@@ -18,6 +18,7 @@ namespace {
 using test::Act;
 using test::call_action;
 using test::compare;
+using test::eval_path;
 using test::form_of;
 using test::mold_of;
 using test::outcome;
@@ -224,14 +225,6 @@ TEST(PairTest, Pick) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(outcome(kActionPick, {p(3, 4), c.index}), c.result) << mold_of(c.index);
-}
-
-// Path access, called as the evaluator will: get, or set with a value.
-Cell eval_path(Cell* pair, Cell element, const Cell* value = nullptr) {
-  EvalPathArgs a;
-  a.element = stack_push_value(element);
-  a.value = value ? stack_push_value(*value) : nullptr;
-  return *action_eval_path(pair, a);
 }
 
 TEST(PairTest, PathAccess) {

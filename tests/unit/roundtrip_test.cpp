@@ -90,14 +90,14 @@ class RoundTrip {
   std::mt19937 random_;
 };
 
-// Loads [text] (one value expected) onto the stack; null when it did not
-// load as exactly one value.
+// Loads [text] (one value expected) and pushes the value; null when it did
+// not load as exactly one value.
 Cell* load_one(const std::string& text) {
   Cell* out = stack_push();
   ErrorId e = test::catch_error(
       [&] { lexer_load_utf8(out, reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size())); });
   if (e != test::kNoError || block_total_length(out) != 1) return nullptr;
-  return block_ks_abs_at(out, 0);
+  return stack_push_value(*block_ks_abs_at(out, 0));  // a stack copy stays put when the buffer moves
 }
 
 // Molds [value] (rooted by the caller) both ways and checks what loads back.

@@ -13,6 +13,7 @@ namespace {
 using test::Act;
 using test::call_action;
 using test::catch_error;
+using test::eval_path;
 using test::form_of;
 using test::mold;
 using test::mold_of;
@@ -61,14 +62,6 @@ TEST(TagTest, DelimitersTakeTheirShareOfThePartBudget) {
   MoldArgs margs = test::mold_into(string_make_at(stack_push(), 16), 3, stack_push_value(integer_cell(3)));
   EXPECT_EQ(action_mold(push_text("xyz", 1, kTypeRef), margs), -1);
   EXPECT_EQ(mold_of(*block), "[<abc> @xyz]");
-}
-
-// Path access, called as the evaluator will: get, or set with a value.
-Cell eval_path(Cell* parent, Cell element, const Cell* value = nullptr) {
-  EvalPathArgs a;
-  a.element = stack_push_value(element);
-  a.value = value ? stack_push_value(*value) : nullptr;
-  return *action_eval_path(parent, a);
 }
 
 TEST(TagTest, EmailUserAndHost) {
