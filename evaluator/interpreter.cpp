@@ -794,12 +794,12 @@ Status eval_call(const Cell* fn, const CallSource& source, bool push) {
   return kStatusOk;
 }
 
-void call_value(const Cell* fn, const Cell* args, int argc, Cell* result) {
+void call_value(const Cell* fn, const Cell* args, int argc, Cell* result, const Cell* name_word) {
   // The arguments become the code the call takes its arguments from, each as it is.
   Cell* code = stack_push_value(series_cell(kTypeBlock, series_alloc_cells(uint32_t(std::max(argc, 1)))));
   for (int i = 0; i < argc; i++) block_append_value(code, &args[i]);
   int32_t index = 0;
-  Cell name = runtime_value(kWordAnon);
+  Cell name = name_word ? *name_word : runtime_value(kWordAnon);
   CallSource source;
   source.block = code;
   source.index = &index;
@@ -920,7 +920,9 @@ void interp_init() {
   g_interp = InterpState{};
   g_object_eval_block = object_eval_block_hook;
   g_object_invoke_handler = object_invoke_handler_hook;
-  g_call_value = call_value;
+  g_call_value = [](const Cell* fn, const Cell* args, int argc, Cell* result) {
+    call_value(fn, args, argc, result);
+  };
 }
 
 }  // namespace kiv
