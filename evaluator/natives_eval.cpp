@@ -74,6 +74,13 @@ void append_one(Cell* out, const Cell* value) {
   block_insert(out, ia);
 }
 
+// Inserts the values of the block [values] at [out]'s head, moving it past them.
+void insert_all(Cell* out, const Cell* values) {
+  InsertArgs ia;
+  ia.value = const_cast<Cell*>(values);
+  block_insert(out, ia);
+}
+
 // The block at [value]'s position clamped into 0..tail, on the stack.
 Cell* push_clamped_block(const Cell* value) {
   Cell* b = stack_push_cell(value);
@@ -156,9 +163,16 @@ KIV_NATIVE(Do) {
     TraceOwner owner(a.trace);
     trace_event(kTraceInit, nullptr, -1, nullptr, nullptr);
     Status s = do_value(a);
-    if (s) return s;
-    Cell result = *stack_arg(0);
-    Cell* held = stack_push_value(result);
+    if (s) {
+      // The exit's value sits at the stack top on its target: held while the
+      // tracer runs, then put back as the exit left it.
+      Cell* held = stack_push_value(*g_stack.top);
+      trace_event(kTraceEnd, nullptr, -1, nullptr, nullptr);
+      owner.stop();
+      g_stack.top = held;
+      return s;
+    }
+    Cell* held = stack_push_value(*stack_arg(0));
     trace_event(kTraceEnd, nullptr, -1, held, nullptr);
     owner.stop();
     g_stack.top = g_stack.arguments + 1;
@@ -183,8 +197,10 @@ KIV_NATIVE(Reduce) {
     return native_result(*a.into);
   }
   Cell* source = push_clamped_block(a.value);
-  Cell* out = a.into;
-  if (!out) out = block_push_only(series_total_cells(source) - source->head());
+  // Inserting into the block being reduced would move its unread values on
+  // ahead of the reading: such a target gets the values once all are made.
+  const bool direct = a.into && a.into->node() != source->node();
+  Cell* out = direct ? a.into : block_push_only(series_total_cells(source) - source->head());
   Cell* base = g_stack.top;
   int32_t index = source->head();
   while (index < series_total_cells(source)) {
@@ -192,13 +208,14 @@ KIV_NATIVE(Reduce) {
     if (s) return s;
     Cell* v = g_stack.top - 1;
     v->clear_new_line();
-    if (a.into)
+    if (direct)
       insert_one(out, v);
     else
       append_one(out, v);
     g_stack.top = base;
   }
-  return native_result(*out);
+  if (a.into && !direct) insert_all(a.into, out);
+  return native_result(a.into ? *a.into : *out);
 }
 
 namespace {
@@ -268,7 +285,7 @@ KIV_NATIVE(Compose) {
   }
   Cell* source = push_clamped_block(a.value);
   ComposeMode mode{a.deep, a.only};
-  if (a.into) {
+  if (a.into && a.into->node() != source->node()) {
     Status s = compose_into(source, a.into, mode, false);
     if (s) return s;
     return native_result(*a.into);
@@ -276,7 +293,10 @@ KIV_NATIVE(Compose) {
   Cell* out = block_push_only(series_total_cells(source) - source->head());
   Status s = compose_into(source, out, mode, true);
   if (s) return s;
-  return native_result(*out);
+  if (!a.into) return native_result(*out);
+  // Composed into itself: the values go in once all are made (see reduce).
+  insert_all(a.into, out);
+  return native_result(*a.into);
 }
 
 // ---------------------------------------------------------------- words and contexts
@@ -513,10 +533,14 @@ KIV_NATIVE(Try) {
     if (s) return s;
   } catch (KivThrow& t) {
     if (t.code != kThrowError) throw;
-    // The frames of the raise are still in place: the stack is captured first.
-    Cell* error = stack_push_value(raised_error_value());
-    if (a.keep && error->is(kTypeError)) error_capture_stack(error);
-    point.resume_with(*error);
+    // The data stack may be full (stack-overflow): the error is made from
+    // this call's result slot on, while the frames of the raise stay in
+    // place for /keep to capture.
+    g_stack.arguments = point.arguments;
+    g_stack.top = point.arguments + 1;
+    *point.arguments = raised_error_value();
+    if (a.keep && point.arguments->is(kTypeError)) error_capture_stack(point.arguments);
+    point.resume_with(*point.arguments);
     return kStatusOk;
   }
   point.resume_with(g_stack.top[-1]);
