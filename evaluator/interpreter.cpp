@@ -68,6 +68,12 @@ struct CurrentCode {
 };
 CurrentCode g_current{};
 
+// g_current_code: the current code at its expression, none! outside any.
+Cell current_code_cell() {
+  if (!g_current.node) return make_cell(kTypeNone);
+  return series_cell(kTypeBlock, g_current.node, g_current.index);
+}
+
 // Puts the current code back when a block's evaluation ends, however it ends.
 class CurrentCodeScope {
  public:
@@ -140,7 +146,7 @@ void trace_value_event(TraceEvent event, Node node, int32_t index, const Cell* v
 
 // ---------------------------------------------------------------- forward
 
-Status eval_expr(Node node, int32_t* index, bool infix_operand);
+Status eval_expr(Node node, int32_t* index, bool infix_operand, bool whole = false);
 Status call_at(Cell* fn_slot, const CallSource& source, bool infix);
 
 // ---------------------------------------------------------------- argument fetching
@@ -537,8 +543,10 @@ Status eval_infix(Node node, int32_t* index, Cell* left) {
 }
 
 // Evaluates the expression at [*index] of [node] (not at its end) and pushes
-// its value; [infix_operand]: an operator's right operand, no lookahead.
-Status eval_expr(Node node, int32_t* index, bool infix_operand) {
+// its value; [infix_operand]: an operator's right operand, no lookahead;
+// [whole]: an expression of its own (not an argument or an assigned
+// value), which the expr trace event reports.
+Status eval_expr(Node node, int32_t* index, bool infix_operand, bool whole) {
   Cell v;
   if (!code_at(node, *index, &v)) {
     stack_push();
@@ -641,7 +649,7 @@ Status eval_expr(Node node, int32_t* index, bool infix_operand) {
   if (!infix_operand) {
     s = eval_infix(node, index, start);
     if (s) return s;
-    if (g_interp.tracing) trace_value_event(kTraceExpr, node, *index, start);
+    if (g_interp.tracing && whole) trace_value_event(kTraceExpr, node, *index, start);
   }
   return kStatusOk;
 }
@@ -795,7 +803,7 @@ Status eval_block(const Cell* block, bool chain) {
   while (!code_end_q(node, index)) {
     g_current.index = index;
     g_stack.top = g_stack.arguments;
-    Status s = eval_expr(node, &index, false);
+    Status s = eval_expr(node, &index, false, true);
     if (s) return s;
   }
   if (g_interp.tracing) trace_event(kTraceExit, block, index, g_stack.arguments, nullptr);
@@ -828,7 +836,7 @@ Status eval_next(const Cell* block, int32_t* index, bool push) {
   open_native_frame(body_frame_name(node));
   CurrentCodeScope current(node);
   g_current.index = *index;
-  Status s = eval_expr(node, index, false);
+  Status s = eval_expr(node, index, false, true);
   if (s) return s;
   stack_unwind();
   if (!push) {
@@ -984,6 +992,7 @@ void interp_init() {
   g_object_eval_block = object_eval_block_hook;
   g_object_invoke_handler = object_invoke_handler_hook;
   g_call_value = call_value;
+  g_current_code = current_code_cell;
 }
 
 }  // namespace kiv
