@@ -223,5 +223,16 @@ TEST_F(InterpreterTest, TracerSeesEventsInOrder) {
   EXPECT_EQ(run("clear log 1 + 2 log"), "[]");
 }
 
+TEST(CompareActionDeathTest, SortCodesEndTheProcess) {
+  // The sort codes ask for an order only the value comparison gives; through
+  // the compare action they are an impossible case (fatal 101), so sort and
+  // the natives never pass them there.
+  Cell one = integer_cell(1);
+  Cell two = integer_cell(2);
+  EXPECT_EQ(action_compare_values(&one, &two, kCmpSort), -1);
+  EXPECT_EXIT(action_compare(&one, &two, kCmpSort), ::testing::ExitedWithCode(101), "");
+  EXPECT_EXIT(action_compare(&one, &two, kCmpCaseSort), ::testing::ExitedWithCode(101), "");
+}
+
 }  // namespace
 }  // namespace kiv
