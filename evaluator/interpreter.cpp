@@ -133,7 +133,7 @@ Cell* peek_word_value(const Cell* word) {
   if (!values) return nullptr;
   if (context_stack_q(ctx)) return stack_at(values - 1 + uint32_t(index));
   if (uint32_t(index) >= series_cell_count(values)) return nullptr;
-  return word_get_in(ctx, index);
+  return series_cells(values) + index;
 }
 
 // ---------------------------------------------------------------- tracing
@@ -559,7 +559,9 @@ Status eval_expr(Node node, int32_t* index, bool infix_operand, bool whole) {
   if (g_interp.tracing) trace_value_event(kTraceFetch, node, at, &v);
   switch (v.type()) {
     case kTypeWord: {
-      Cell* value = get_word_value(&v);
+      // The common case inline; get_word_value raises for the others.
+      Cell* value = peek_word_value(&v);
+      if (!value) value = get_word_value(&v);
       TypeId t = value->type();
       if (function_value_q(t)) {
         Cell code = series_cell(kTypeBlock, node);
