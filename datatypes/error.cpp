@@ -176,6 +176,7 @@ void error_catalog_init() {
     Cell* error = stack_push_value(e);
     Cell depth = integer_cell(int32_t(r.frame_depth));
     error_set_field(error, kErrorStack, &depth);
+    error_set_field(error, kErrorNear, &r.near);
     if (r.where && r.where <= symbol_count()) {
       Cell where = context_global_word(int32_t(r.where));
       error_set_field(error, kErrorWhere, &where);
@@ -224,6 +225,10 @@ Cell error_create(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* ar
   for (int k = 0; k < 3; k++) error_set_field(error, ErrorField(kErrorArg1 + k), kept + k);
   Cell depth = integer_cell(int32_t(g_stack.frames_top - g_stack.frames_base));
   error_set_field(error, kErrorStack, &depth);
+  if (g_current_code) {
+    Cell near = g_current_code();
+    error_set_field(error, kErrorNear, &near);
+  }
   return *error;
 }
 

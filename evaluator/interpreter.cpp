@@ -33,6 +33,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "evaluator/arglist.h"
+#include "evaluator/natives.h"
 #include "platform/thread.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
@@ -66,6 +67,12 @@ struct CurrentCode {
   int32_t index = 0;
 };
 CurrentCode g_current{};
+
+// g_current_code: the current code at its expression, none! outside any.
+Cell current_code_cell() {
+  if (!g_current.node) return make_cell(kTypeNone);
+  return series_cell(kTypeBlock, g_current.node, g_current.index);
+}
 
 // Puts the current code back when a block's evaluation ends, however it ends.
 class CurrentCodeScope {
@@ -126,7 +133,7 @@ Cell* peek_word_value(const Cell* word) {
   if (!values) return nullptr;
   if (context_stack_q(ctx)) return stack_at(values - 1 + uint32_t(index));
   if (uint32_t(index) >= series_cell_count(values)) return nullptr;
-  return word_get_in(ctx, index);
+  return series_cells(values) + index;
 }
 
 // ---------------------------------------------------------------- tracing
@@ -139,7 +146,7 @@ void trace_value_event(TraceEvent event, Node node, int32_t index, const Cell* v
 
 // ---------------------------------------------------------------- forward
 
-Status eval_expr(Node node, int32_t* index, bool infix_operand);
+Status eval_expr(Node node, int32_t* index, bool infix_operand, bool whole = false);
 Status call_at(Cell* fn_slot, const CallSource& source, bool infix);
 
 // ---------------------------------------------------------------- argument fetching
@@ -192,18 +199,19 @@ bool fetch_argument(ArgMode mode, const CallSource& source, bool infix, Status* 
 // [slot]: pushed, checked, moved into place. At the end of the code a
 // soft-quoted parameter that takes unset! gets it; else script no-arg.
 Status fetch_into(const Cell* fn, Node list, int32_t item, const CallSource& source, bool infix, Cell* slot) {
-  Cell param = series_cells(list)[item];
+  const ArgMode mode = arg_mode(&series_cells(list)[item]);
   Status s = kStatusOk;
   Cell* pushed = g_stack.top;
-  if (!fetch_argument(arg_mode(&param), source, infix, &s)) {
-    if (arg_mode(&param) == kArgSoftQuoted && typeset_has_q(&param, kTypeUnset)) {
+  if (!fetch_argument(mode, source, infix, &s)) {
+    if (mode == kArgSoftQuoted && typeset_has_q(&series_cells(list)[item], kTypeUnset)) {
       stack_push();
     } else {
       raise_no_arg(fn, source, item);
     }
   }
   if (s) return s;
-  if (!typeset_has_q(&param, pushed->type())) raise_expect_arg(fn, source, pushed, item);
+  // Read again: the fetch may have moved the list's buffer.
+  if (!typeset_has_q(&series_cells(list)[item], pushed->type())) raise_expect_arg(fn, source, pushed, item);
   if (slot != pushed) {
     *slot = *pushed;
     g_stack.top = pushed;
@@ -250,6 +258,7 @@ Status fetch_arguments(Cell* fn_slot, const CallSource& source, bool infix, int3
   const int32_t items = int32_t(series_cell_count(list)) - 1;
   const bool apply_all = source.mode & kCallApplyAll;
   const bool safer = source.mode & kCallSafer;
+  if (!is_function) std::fill(refs, refs + std::min(integer_get(&series_cells(list)[items]), 64), -1);
   int32_t refinement = 0;
   bool active = true;
   for (int32_t i = 0; i < items; i++) {
@@ -409,7 +418,6 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
   } else if (type == kTypeNative || type == kTypeAction) {
     stack_mark_interp_native(frame_name_of(&name));
     if (infix) g_stack.top = g_stack.arguments + 1;
-    std::fill(refs, refs + 64, -1);
     s = fetch_arguments(fn_slot, source, infix, refs, &ref_count, &locals);
     if (s) return s;
     if (g_interp.tracing) trace_event(kTraceCall, source.block, -1, nullptr, fn_slot);
@@ -452,12 +460,73 @@ bool next_op(Node node, int32_t index, Cell* word, Cell* op) {
   return true;
 }
 
+// The right operand at [index] of [node] when it is an integer! that takes
+// no evaluation with effects to read: an integer literal, or a word! whose
+// context holds values now and whose value is an integer.
+bool integer_operand_at(Node node, int32_t index, int32_t* out) {
+  Cell v;
+  if (!code_at(node, index, &v)) return false;
+  if (v.is(kTypeInteger)) {
+    *out = integer_get(&v);
+    return true;
+  }
+  if (!v.is(kTypeWord)) return false;
+  const Cell* value = peek_word_value(&v);
+  if (!value || !value->is(kTypeInteger)) return false;
+  *out = integer_get(value);
+  return true;
+}
+
+// The commonest operators on two integers, computed in place into [*out]:
+// add, subtract and multiply without overflow and the seven comparisons,
+// exactly as their generic entries compute them. False (nothing written) for
+// every other operator or an overflow, which the generic entry then handles.
+bool integer_infix(const Cell& op, int32_t x, int32_t y, Cell* out) {
+  int32_t r;
+  if (op_underlying_type(&op) == kTypeAction) {
+    switch (native_id(&op)) {
+      case kActionAdd:
+        if (__builtin_add_overflow(x, y, &r)) return false;
+        break;
+      case kActionSubtract:
+        if (__builtin_sub_overflow(x, y, &r)) return false;
+        break;
+      case kActionMultiply:
+        if (__builtin_mul_overflow(x, y, &r)) return false;
+        break;
+      default: return false;
+    }
+    *out = integer_cell(r);
+    return true;
+  }
+  if (op_underlying_type(&op) != kTypeNative) return false;
+  bool truth;
+  switch (native_id(&op)) {
+    case kNativeEqualQ:
+    case kNativeStrictEqualQ: truth = x == y; break;
+    case kNativeNotEqualQ: truth = x != y; break;
+    case kNativeLesserQ: truth = x < y; break;
+    case kNativeGreaterQ: truth = x > y; break;
+    case kNativeLesserOrEqualQ: truth = x <= y; break;
+    case kNativeGreaterOrEqualQ: truth = x >= y; break;
+    default: return false;
+  }
+  *out = logic_cell(truth);
+  return true;
+}
+
 Status eval_infix(Node node, int32_t* index, Cell* left) {
   Cell word, op;
   Cell code = series_cell(kTypeBlock, node);
   while (next_op(node, *index, &word, &op)) {
     if (g_interp.tracing) trace_value_event(kTraceFetch, node, *index, &word);
     (*index)++;
+    int32_t right;
+    if (!g_interp.tracing && left->is(kTypeInteger) && integer_operand_at(node, *index, &right) &&
+        integer_infix(op, integer_get(left), right, left)) {
+      (*index)++;
+      continue;
+    }
     // [op][left] from the left operand's cell.
     g_stack.top = left + 1;
     stack_push_value(*left);
@@ -474,8 +543,10 @@ Status eval_infix(Node node, int32_t* index, Cell* left) {
 }
 
 // Evaluates the expression at [*index] of [node] (not at its end) and pushes
-// its value; [infix_operand]: an operator's right operand, no lookahead.
-Status eval_expr(Node node, int32_t* index, bool infix_operand) {
+// its value; [infix_operand]: an operator's right operand, no lookahead;
+// [whole]: an expression of its own (not an argument or an assigned
+// value), which the expr trace event reports.
+Status eval_expr(Node node, int32_t* index, bool infix_operand, bool whole) {
   Cell v;
   if (!code_at(node, *index, &v)) {
     stack_push();
@@ -488,7 +559,9 @@ Status eval_expr(Node node, int32_t* index, bool infix_operand) {
   if (g_interp.tracing) trace_value_event(kTraceFetch, node, at, &v);
   switch (v.type()) {
     case kTypeWord: {
-      Cell* value = get_word_value(&v);
+      // The common case inline; get_word_value raises for the others.
+      Cell* value = peek_word_value(&v);
+      if (!value) value = get_word_value(&v);
       TypeId t = value->type();
       if (function_value_q(t)) {
         Cell code = series_cell(kTypeBlock, node);
@@ -578,7 +651,7 @@ Status eval_expr(Node node, int32_t* index, bool infix_operand) {
   if (!infix_operand) {
     s = eval_infix(node, index, start);
     if (s) return s;
-    if (g_interp.tracing) trace_value_event(kTraceExpr, node, *index, start);
+    if (g_interp.tracing && whole) trace_value_event(kTraceExpr, node, *index, start);
   }
   return kStatusOk;
 }
@@ -732,7 +805,7 @@ Status eval_block(const Cell* block, bool chain) {
   while (!code_end_q(node, index)) {
     g_current.index = index;
     g_stack.top = g_stack.arguments;
-    Status s = eval_expr(node, &index, false);
+    Status s = eval_expr(node, &index, false, true);
     if (s) return s;
   }
   if (g_interp.tracing) trace_event(kTraceExit, block, index, g_stack.arguments, nullptr);
@@ -765,7 +838,7 @@ Status eval_next(const Cell* block, int32_t* index, bool push) {
   open_native_frame(body_frame_name(node));
   CurrentCodeScope current(node);
   g_current.index = *index;
-  Status s = eval_expr(node, index, false);
+  Status s = eval_expr(node, index, false, true);
   if (s) return s;
   stack_unwind();
   if (!push) {
@@ -923,6 +996,7 @@ void interp_init() {
   g_call_value = [](const Cell* fn, const Cell* args, int argc, Cell* result) {
     call_value(fn, args, argc, result);
   };
+  g_current_code = current_code_cell;
 }
 
 }  // namespace kiv

@@ -56,16 +56,19 @@ int error_code(ErrorId id) {
 const RaisedError& last_raised_error() { return g_raised; }
 
 MakeRaisedErrorFn g_make_raised_error = nullptr;
+CurrentCodeFn g_current_code = nullptr;
 
 namespace {
 void mark_raised_error() {
   gc_mark_cells(g_raised.args, g_raised.args + 3);
   gc_mark_cells(&g_raised.error, &g_raised.error + 1);
+  gc_mark_cells(&g_raised.near, &g_raised.near + 1);
 }
 }  // namespace
 
 void raised_error_init() {
   g_raised.error = make_cell(kTypeNone);
+  g_raised.near = make_cell(kTypeNone);
   add_mark_callback(mark_raised_error);
 }
 
@@ -85,6 +88,7 @@ void raise_error(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg
   const bool stacks = g_stack.frames_base != nullptr;  // not yet during early start-up
   g_raised.frame_depth = stacks ? uint32_t(g_stack.frames_top - g_stack.frames_base) : 0;
   g_raised.where = stacks ? stack_where_symbol() : 0;
+  g_raised.near = g_current_code ? g_current_code() : make_cell(kTypeNone);
   g_raised.error = make_cell(kTypeNone);
   // Making the error! value allocates and pushes; it waits for the catch point
   // (raised_error_value) when collection is forbidden here, when the data

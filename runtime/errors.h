@@ -61,6 +61,7 @@ struct RaisedError {
   Cell args[3];
   uint32_t frame_depth;  // call frames in use when it was raised
   uint32_t where;        // symbol of the innermost named call frame, or 0
+  Cell near;             // the code being evaluated at the raise (g_current_code), or none!
   Cell error;            // the error! value, or none! until it is made
 };
 const RaisedError& last_raised_error();
@@ -72,6 +73,11 @@ void raised_error_init();
 // the error is then made when first asked for (raised_error_value).
 using MakeRaisedErrorFn = Cell (*)(const RaisedError& raised);
 extern MakeRaisedErrorFn g_make_raised_error;
+// The code being evaluated now as a block! value at the current expression,
+// or none!: what an error raised or made now records as its `near`. Installed
+// by the interpreter; raises nothing and allocates nothing.
+using CurrentCodeFn = Cell (*)();
+extern CurrentCodeFn g_current_code;
 // The error! value of the last raised error, made now when it was not made
 // at the raise; none! before error! is registered. MAY ALLOCATE.
 Cell raised_error_value();

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ cmake ninja-build ccache clang-format libgtest-dev libbenchmark-dev libssl-dev)
+packages=(g++ cmake ninja-build ccache clang-format libgtest-dev libbenchmark-dev libssl-dev lua5.4 time)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
