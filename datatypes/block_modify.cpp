@@ -489,20 +489,6 @@ int order_cells(const SortState& s) {
   return s.reverse ? -r : r;
 }
 
-// The ordering a comparator function's answer stands for.
-int function_order(const Cell* answer) {
-  switch (answer->type()) {
-    case kTypeLogic: return logic_get(answer) == 1 ? 1 : -1;
-    case kTypeInteger: return integer_get(answer) < 0 ? -1 : integer_get(answer) > 0 ? 1 : 0;
-    case kTypeFloat: {
-      double d = float_get(answer);
-      return d > 0.0 ? 1 : d < 0.0 ? -1 : 0;
-    }
-    case kTypeNone: return -1;
-    default: return 1;
-  }
-}
-
 // Calls the comparator function [function] with [first] and [second]
 // (stable cells) and writes its answer into [answer]. MAY RUN KIV CODE: it
 // may move or cut the block being sorted, which the movable-array sort and
@@ -540,7 +526,7 @@ int order_by_function(const SortState& s, int64_t ia, int64_t ib) {
     call_sort_function(s.function, a, b, s.result);
   else
     call_sort_function(s.function, b, a, s.result);
-  return function_order(s.result);
+  return sort_answer_order(s.result);
 }
 
 // The sort engines' comparator: records [a] and [b] point into the block's

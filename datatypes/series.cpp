@@ -23,6 +23,7 @@
 #include "datatypes/block_modify.h"
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
+#include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/owner.h"
@@ -698,6 +699,22 @@ Cell* series_move(Cell* origin, const MoveArgs& args) {
 }
 
 // ---------------------------------------------------------------- set operations
+
+int sort_answer_order(const Cell* answer) {
+  switch (answer->type()) {
+    case kTypeLogic: return logic_get(answer) == 1 ? 1 : -1;
+    case kTypeInteger: {
+      int32_t n = integer_get(answer);
+      return n > 0 ? -1 : n < 0 ? 1 : 0;
+    }
+    case kTypeFloat: {
+      double f = float_get(answer);
+      return f > 0 ? -1 : f < 0 ? 1 : 0;
+    }
+    case kTypeNone: return -1;
+    default: return 1;
+  }
+}
 
 bool set_op_unique_q(int32_t op) {
   switch (op) {

@@ -102,6 +102,13 @@ enum SetOp : int32_t {
 // otherwise) and answers true for kSetUnique, which leaves a set as it is.
 bool set_op_unique_q(int32_t op);
 
+// The order a sort comparator's answer gives its first record against its
+// second, when the comparator was given the second record's value first:
+// true and a positive number put the first record after the second, false,
+// none and a negative number before it, zero keeps them equal; any other
+// value counts as after. Blocks and strings sort by this one rule.
+int sort_answer_order(const Cell* answer);
+
 // One word of members of two bit sets under [op] (not kSetUnique): kSetUnion
 // and kMathOr join, kSetIntersect and kMathAnd intersect, kSetDifference and
 // kMathXor keep the members of one only, kSetExclude keeps [x]'s members that

@@ -559,23 +559,6 @@ Cell* call_sort_function(Cell* function, Cell* first, Cell* second) {
   return result;
 }
 
-// The order a comparison function's [result] gives "x against y".
-int function_order(const Cell* result) {
-  switch (result->type()) {
-    case kTypeLogic: return logic_get(result) == 1 ? 1 : -1;
-    case kTypeInteger: {
-      int32_t n = integer_get(result);
-      return n > 0 ? -1 : n < 0 ? 1 : 0;
-    }
-    case kTypeFloat: {
-      double f = float_get(result);
-      return f > 0 ? -1 : f < 0 ? 1 : 0;
-    }
-    case kTypeNone: return -1;
-    default: return 1;
-  }
-}
-
 // MAY RUN KIV CODE. Comparator of the movable sort: copies both records out
 // of the buffer (the pointers die at the first allocation), makes them values
 // and asks the function.
@@ -602,7 +585,7 @@ int compare_with_function(const void* a, const void* b, intptr_t context, uint32
   // "x against y" asks the function about y then x (x then y under /reverse).
   Cell* result = f.reverse ? call_sort_function(f.function, values[0], values[1])
                            : call_sort_function(f.function, values[1], values[0]);
-  return function_order(result);
+  return sort_answer_order(result);
 }
 
 }  // namespace

@@ -87,7 +87,9 @@ TEST_F(InterpreterTest, SortComparatorRunsKivCode) {
                 "sort/compare b func [x y] [append/dup junk x 50 append b 0 x < y] 0 < length? junk"),
             "true");
   EXPECT_EQ(run("n: 0 while [true] [n: n + 1 sort/compare [2 1] func [x y] [break] n: 100] n"), "1");
-  EXPECT_EQ(run("sorter: func [] [sort/compare [2 1] func [x y] [return 5]] sorter"), "[1 2]");
+  // return ends the comparator, not sorter: its -5 (given the second value
+  // first) puts the first value after the second.
+  EXPECT_EQ(run("sorter: func [] [sort/compare [2 1] func [x y] [return -5]] sorter"), "[1 2]");
 }
 
 TEST_F(InterpreterTest, MakeObjectRunsItsSpec) {
