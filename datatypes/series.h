@@ -102,11 +102,11 @@ enum SetOp : int32_t {
 // otherwise) and answers true for kSetUnique, which leaves a set as it is.
 bool set_op_unique_q(int32_t op);
 
-// The order a sort comparator's answer gives its first record against its
-// second, when the comparator was given the second record's value first:
-// true and a positive number put the first record after the second, false,
-// none and a negative number before it, zero keeps them equal; any other
-// value counts as after. Blocks and strings sort by this one rule.
+// The order of a sort's first record against its second from the answer of
+// a comparator called with the second record's value first (as f y x): true
+// or a negative number puts the first record after the second; false, none
+// or a positive number before it; zero keeps them equal; any other value
+// counts as after. Blocks and strings sort by this one rule.
 int sort_answer_order(const Cell* answer);
 
 // One word of members of two bit sets under [op] (not kSetUnique): kSetUnion
