@@ -34,6 +34,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 
 namespace kiv {
 
@@ -67,6 +68,33 @@ inline ContextKind context_kind(Node ctx) {
   return ContextKind((context_cell(ctx)->header & kContextKindMask) >> kContextKindShift);
 }
 inline bool context_stack_q(Node ctx) { return context_cell(ctx)->header & kFlagStackValues; }
+// The hot paths of word reads and writes, inline: a few loads, no call.
+// The value slot [index] of [ctx] when the context holds values now and has
+// that slot, else null. Raises nothing. Short-lived for heap contexts.
+[[gnu::always_inline]] inline Cell* context_peek_slot(Node ctx, int32_t index) {
+  if (!ctx || index < 0) return nullptr;
+  const Cell* c = context_cell(ctx);
+  const uint32_t values = c->data2;
+  if (!values) return nullptr;
+  if (c->header & kFlagStackValues) return stack_at(values - 1 + uint32_t(index));
+  SeriesBuffer* b = series_buffer(values);
+  if (uint32_t(index) >= b->cell_count()) return nullptr;
+  return b->head_cell() + index;
+}
+// The slot a store into slot [index] of [ctx] writes and nothing more (no
+// object field flag, no change event, no growth), else null: context_set_in
+// does the rest. Short-lived for heap contexts.
+[[gnu::always_inline]] inline Cell* context_plain_store_slot(Node ctx, int32_t index) {
+  if (!ctx || index < 0) return nullptr;
+  const Cell* c = context_cell(ctx);
+  const uint32_t values = c->data2;
+  if (!values) return nullptr;
+  if (c->header & kFlagStackValues) return stack_at(values - 1 + uint32_t(index));
+  if (((c->header & kContextKindMask) >> kContextKindShift) == kContextObject) return nullptr;
+  SeriesBuffer* b = series_buffer(values);
+  if (uint32_t(index) >= b->cell_count()) return nullptr;
+  return b->head_cell() + index;
+}
 // The words block of [ctx].
 Node context_words(Node ctx);
 // Number of words (slots) of [ctx].

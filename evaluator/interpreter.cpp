@@ -125,15 +125,8 @@ bool function_value_q(TypeId t) {
 }
 
 // The value of [word] when its context holds values now, else null. Raises nothing.
-Cell* peek_word_value(const Cell* word) {
-  Node ctx = word_context(word);
-  int32_t index = word_index(word);
-  if (!ctx || index < 0) return nullptr;
-  uint32_t values = context_values(ctx);
-  if (!values) return nullptr;
-  if (context_stack_q(ctx)) return stack_at(values - 1 + uint32_t(index));
-  if (uint32_t(index) >= series_cell_count(values)) return nullptr;
-  return series_cells(values) + index;
+[[gnu::always_inline]] inline Cell* peek_word_value(const Cell* word) {
+  return context_peek_slot(word_context(word), word_index(word));
 }
 
 // ---------------------------------------------------------------- tracing
@@ -496,7 +489,7 @@ bool integer_infix(const Cell& op, int32_t x, int32_t y, Cell* out) {
         break;
       default: return false;
     }
-    *out = integer_cell(r);
+    store_cell_whole(out, integer_cell(r));
     return true;
   }
   if (op_underlying_type(&op) != kTypeNative) return false;
@@ -584,8 +577,14 @@ Status eval_expr(Node node, int32_t* index, bool infix_operand, bool whole) {
       s = eval_expr(node, index, false);
       if (s) return s;
       if (g_interp.tracing) trace_event(kTraceSet, nullptr, at, start, &v);
-      Cell* word = stack_push_value(v);
-      set_word_value(word, start);
+      // A plain store in place; set_word_value for the rest (object fields,
+      // growth, unbound words and the errors).
+      if (Cell* slot = context_plain_store_slot(word_context(&v), word_index(&v))) {
+        *slot = *start;
+      } else {
+        Cell* word = stack_push_value(v);
+        set_word_value(word, start);
+      }
       g_stack.top = start + 1;
       break;
     }

@@ -83,6 +83,15 @@ inline Cell make_cell(TypeId t, uint32_t w1 = 0, uint32_t w2 = 0, uint32_t w3 = 
   return Cell{t, w1, w2, w3};
 }
 
+// Writes [v] into [*dst] as one 16-byte store: a cell written in pieces and
+// then read whole (by the next copy of it) stalls that load until the stores
+// drain. For hot paths that build a cell and copy it on at once.
+[[gnu::always_inline]] inline void store_cell_whole(Cell* dst, const Cell& v) {
+  using Words = uint32_t __attribute__((vector_size(16)));
+  Words w = {v.header, v.data1, v.data2, v.data3};
+  __builtin_memcpy(dst, &w, sizeof w);
+}
+
 // A series value of type [t] over [node] at [head], word 3 clear.
 inline Cell series_cell(TypeId t, Node node, int32_t head = 0) { return Cell{t, uint32_t(head), node, 0}; }
 
