@@ -29,6 +29,7 @@
 namespace kiv {
 
 Node g_global_context = 0;
+Node g_global_values = 0;
 ObjectOnChangeFn g_object_on_change = nullptr;
 
 namespace {
@@ -162,6 +163,7 @@ void global_context_init() {
   Node ctx = context_create(kGlobalContextSlots, false, false, 0, kContextPlain);
   *root_slot(kRootGlobalContext) = context_view(ctx);  // the root block keeps it
   g_global_context = ctx;
+  g_global_values = context_values(ctx);
 }
 
 // ---------------------------------------------------------------- making contexts

@@ -68,11 +68,20 @@ inline ContextKind context_kind(Node ctx) {
   return ContextKind((context_cell(ctx)->header & kContextKindMask) >> kContextKindShift);
 }
 inline bool context_stack_q(Node ctx) { return context_cell(ctx)->header & kFlagStackValues; }
+// The global context's node (0 before global_context_init).
+extern Node g_global_context;
+// Its values block, made with it and never replaced (it only grows in place
+// or moves under the same node): word reads skip the context cell.
+extern Node g_global_values;
 // The hot paths of word reads and writes, inline: a few loads, no call.
 // The value slot [index] of [ctx] when the context holds values now and has
 // that slot, else null. Raises nothing. Short-lived for heap contexts.
 [[gnu::always_inline]] inline Cell* context_peek_slot(Node ctx, int32_t index) {
   if (!ctx || index < 0) return nullptr;
+  if (ctx == g_global_context) {
+    SeriesBuffer* g = series_buffer(g_global_values);
+    return uint32_t(index) < g->cell_count() ? g->head_cell() + index : nullptr;
+  }
   const Cell* c = context_cell(ctx);
   const uint32_t values = c->data2;
   if (!values) return nullptr;
@@ -86,6 +95,10 @@ inline bool context_stack_q(Node ctx) { return context_cell(ctx)->header & kFlag
 // does the rest. Short-lived for heap contexts.
 [[gnu::always_inline]] inline Cell* context_plain_store_slot(Node ctx, int32_t index) {
   if (!ctx || index < 0) return nullptr;
+  if (ctx == g_global_context) {
+    SeriesBuffer* g = series_buffer(g_global_values);
+    return uint32_t(index) < g->cell_count() ? g->head_cell() + index : nullptr;
+  }
   const Cell* c = context_cell(ctx);
   const uint32_t values = c->data2;
   if (!values) return nullptr;
@@ -100,8 +113,6 @@ Node context_words(Node ctx);
 // Number of words (slots) of [ctx].
 uint32_t context_word_count(Node ctx);
 
-// The global context's node (0 before global_context_init).
-extern Node g_global_context;
 // MAY ALLOCATE. Makes the global context (once; later calls do nothing). Needs
 // the symbol table.
 void global_context_init();
