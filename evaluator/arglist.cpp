@@ -14,6 +14,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "evaluator/natives.h"
+#include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/gc_root.h"
 #include "runtime/memory.h"
@@ -94,15 +95,46 @@ Node build(const Cell* fn) {
   return list.node();
 }
 
+// A direct-mapped cache from a more node to the list its cell 1 holds, so a
+// call skips reading the more block. Nodes are freed (and reused) only by a
+// collection, which empties it; a more block's list, once built, is never
+// replaced.
+struct ArglistCacheEntry {
+  Node more;
+  Node list;
+};
+constexpr uint32_t kArglistCacheSize = 256;
+ArglistCacheEntry g_arglist_cache[kArglistCacheSize];
+
+void arglist_cache_clear() {
+  for (ArglistCacheEntry& e : g_arglist_cache) e = {0, 0};
+}
+
 }  // namespace
 
 Node arglist_of(const Cell* fn) {
   Node more = more_node(fn);
+  ArglistCacheEntry& entry = g_arglist_cache[more % kArglistCacheSize];
+  if (entry.more == more && more) return entry.list;
   Cell cached = series_cells(more)[kArglistCell];
-  if (cached.is(kTypeBlock)) return cached.node();
-  Node list = build(fn);
-  series_cells(more)[kArglistCell] = series_cell(kTypeBlock, list);
+  Node list;
+  if (cached.is(kTypeBlock)) {
+    list = cached.node();
+  } else {
+    list = build(fn);
+    series_cells(more)[kArglistCell] = series_cell(kTypeBlock, list);
+  }
+  // Filled after the build: a collection during it empties the cache.
+  g_arglist_cache[more % kArglistCacheSize] = {more, list};
   return list;
+}
+
+void arglist_cache_init() {
+  static bool registered = false;
+  arglist_cache_clear();
+  if (registered) return;
+  registered = true;
+  add_sweep_callback(arglist_cache_clear);
 }
 
 // ---------------------------------------------------------------- natives called with the check flag

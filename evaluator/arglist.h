@@ -31,6 +31,10 @@ inline ArgMode arg_mode(const Cell* param) { return ArgMode((param->header >> kA
 // use. Script bad-func-def for a set-word in the spec other than `return:`.
 Node arglist_of(const Cell* fn);
 
+// Empties the cache of argument lists by function value and has every
+// collection empty it. Once in start-up (interp_init); again does no harm.
+void arglist_cache_init();
+
 // Script expect-arg for the first argument of native [id]'s current call
 // (arguments at the arguments base, refinement slots [r]) that its spec
 // refuses; nothing before the natives have their values.

@@ -990,6 +990,7 @@ void interp_init() {
     *root_slot(kRootInterp) = series_cell(kTypeBlock, cells);
   }
   g_interp = InterpState{};
+  arglist_cache_init();
   g_object_eval_block = object_eval_block_hook;
   g_object_invoke_handler = object_invoke_handler_hook;
   g_call_value = [](const Cell* fn, const Cell* args, int argc, Cell* result) {
