@@ -120,6 +120,13 @@ Cell call_word(const Cell* name) {
   return runtime_value(kWordAnon);
 }
 
+// The frame name of a call named by [name] (call_word's word), without making the word.
+inline FrameName call_frame_name(const Cell* name) {
+  if (name && is_any_word(name->type())) return frame_name_of(name);
+  Cell anon = runtime_value(kWordAnon);
+  return frame_name_of(&anon);
+}
+
 bool function_value_q(TypeId t) {
   return t == kTypeNative || t == kTypeAction || t == kTypeFunction || t == kTypeRoutine;
 }
@@ -146,7 +153,8 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix);
 
 // Fetches one argument of [mode] from [source] and pushes it; false at the
 // end of the code (nothing pushed).
-bool fetch_argument(ArgMode mode, const CallSource& source, bool infix, Status* status) {
+[[gnu::always_inline]] inline bool fetch_argument(ArgMode mode, const CallSource& source, bool infix,
+                                                  Status* status) {
   if (!source.block) return false;
   Node node = source.block->node();
   Cell v;
@@ -191,7 +199,8 @@ bool fetch_argument(ArgMode mode, const CallSource& source, bool infix, Status* 
 // Fetches the argument of list item [item] (a typeset) into the stack slot
 // [slot]: pushed, checked, moved into place. At the end of the code a
 // soft-quoted parameter that takes unset! gets it; else script no-arg.
-Status fetch_into(const Cell* fn, Node list, int32_t item, const CallSource& source, bool infix, Cell* slot) {
+[[gnu::always_inline]] inline Status fetch_into(const Cell* fn, Node list, int32_t item,
+                                                const CallSource& source, bool infix, Cell* slot) {
   const ArgMode mode = arg_mode(&series_cells(list)[item]);
   Status s = kStatusOk;
   Cell* pushed = g_stack.top;
@@ -387,7 +396,7 @@ Status invoke_function(Cell* fn_slot) {
 // last pushed value.
 Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
   DepthGuard depth;
-  Cell name = call_word(source.name);
+  const FrameName name = call_frame_name(source.name);
   if (g_interp.tracing)
     trace_event(kTraceOpen, source.block, source.index ? *source.index : -1, fn_slot, nullptr);
   g_stack.top = fn_slot + 1;
@@ -397,7 +406,7 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
   int32_t locals = 0;
   Status s;
   if (type == kTypeFunction || type == kTypeRoutine) {
-    open_function_frame(frame_name_of(&name), type == kTypeFunction ? function_context(fn_slot) : 0);
+    open_function_frame(name, type == kTypeFunction ? function_context(fn_slot) : 0);
     stack_set_interp_flag();
     if (infix) g_stack.top = g_stack.arguments + 1;
     s = fetch_arguments(fn_slot, source, infix, refs, &ref_count, &locals);
@@ -409,7 +418,7 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
     if (s) return s;
     stack_unwind_function();
   } else if (type == kTypeNative || type == kTypeAction) {
-    stack_mark_interp_native(frame_name_of(&name));
+    stack_mark_interp_native(name);
     if (infix) g_stack.top = g_stack.arguments + 1;
     s = fetch_arguments(fn_slot, source, infix, refs, &ref_count, &locals);
     if (s) return s;
