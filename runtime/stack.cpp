@@ -18,33 +18,9 @@
 namespace kiv {
 
 StackState g_stack{};
-
-namespace {
-
 FrameContextOps g_context_ops{};
 
-CallFrame* push_frame(FrameName name, uint32_t flags) {
-  if (g_stack.frames_top >= g_stack.frames_end) stack_overflow();
-  CallFrame* f = g_stack.frames_top++;
-  f->header = ((name.symbol & 0xFFFF) << 8) | flags;
-  f->prev_args = stack_index(g_stack.arguments);
-  f->word_context = name.context;
-  f->fn_context = 0;
-  f->saved_values = 0;
-  g_stack.arguments = g_stack.top;
-  return f;
-}
-
-void restore_function_context(const CallFrame* f) {
-  if (f->fn_context) g_context_ops.set_values(f->fn_context, f->saved_values);
-}
-
-// Pops the top frame; returns it (its memory stays readable until the next push).
-CallFrame* pop_frame(bool restore) {
-  CallFrame* f = --g_stack.frames_top;
-  if (restore) restore_function_context(f);
-  return f;
-}
+namespace {
 
 // The arguments base that was current while [f] was the top frame.
 Cell* own_arguments(const CallFrame* f) {
@@ -172,8 +148,6 @@ void stack_mark_try(FrameName name) { push_frame(name, kFrameTry << 24); }
 void stack_mark_try_all(FrameName name) { push_frame(name, kFrameTryAll << 24); }
 void stack_mark_catch(FrameName name) { push_frame(name, kFrameCatch << 24); }
 void stack_mark_loop(FrameName name) { push_frame(name, kFrameLoop << 24); }
-void stack_mark_eval_block(FrameName name) { push_frame(name, (kFrameEvalBlock << 24) | kFrameInterpFlag); }
-void stack_mark_interp_native(FrameName name) { push_frame(name, (kFrameNative << 24) | kFrameInterpFlag); }
 void stack_mark_interp_function(FrameName name) {
   push_frame(name, (kFrameFunction << 24) | kFrameInterpFlag);
 }
@@ -226,14 +200,6 @@ void stack_rename_frame(uint32_t symbol) {
 
 namespace {
 
-void close_frame(bool restore, bool copy_result) {
-  Cell* callee = g_stack.arguments;
-  CallFrame* f = pop_frame(restore);
-  g_stack.arguments = stack_at(f->prev_args);
-  g_stack.top = callee + 1;
-  if (copy_result) copy_cell(g_stack.arguments, callee);
-}
-
 void drop_frame(int below) {
   Cell* callee = g_stack.arguments;
   CallFrame* f = g_stack.frames_top - 1;
@@ -248,10 +214,8 @@ void drop_frame(int below) {
 
 }  // namespace
 
-void stack_unwind() { close_frame(false, false); }
-void stack_unwind_function() { close_frame(true, false); }
-void stack_unwind_last() { close_frame(false, true); }
-void stack_unwind_function_last() { close_frame(true, true); }
+void stack_unwind_function() { stack_close_frame(true, false); }
+void stack_unwind_function_last() { stack_close_frame(true, true); }
 
 void stack_unwind_reset() {
   CallFrame* f = pop_frame(false);

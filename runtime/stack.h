@@ -69,6 +69,7 @@ struct FrameContextOps {
 };
 // Installed by context! at registration.
 void stack_set_context_ops(const FrameContextOps& ops);
+extern FrameContextOps g_context_ops;
 
 struct StackState {
   Cell* bottom;
@@ -126,6 +127,31 @@ inline Cell* stack_at(uint32_t index) { return g_stack.bottom + index; }
 
 // ---------------------------------------------------------------- frames
 
+// Pushes a frame with header [flags] (kind and flags) for [name]: the
+// arguments base becomes the current top. Inline, with the pop and close
+// below: every call and block evaluation opens and closes one.
+inline CallFrame* push_frame(FrameName name, uint32_t flags) {
+  if (g_stack.frames_top >= g_stack.frames_end) stack_overflow();
+  CallFrame* f = g_stack.frames_top++;
+  f->header = ((name.symbol & 0xFFFF) << 8) | flags;
+  f->prev_args = stack_index(g_stack.arguments);
+  f->word_context = name.context;
+  f->fn_context = 0;
+  f->saved_values = 0;
+  g_stack.arguments = g_stack.top;
+  return f;
+}
+// Puts back the values reference a function frame saved.
+inline void restore_function_context(const CallFrame* f) {
+  if (f->fn_context) g_context_ops.set_values(f->fn_context, f->saved_values);
+}
+// Pops the top frame; returns it (its memory stays readable until the next push).
+inline CallFrame* pop_frame(bool restore) {
+  CallFrame* f = --g_stack.frames_top;
+  if (restore) restore_function_context(f);
+  return f;
+}
+
 // Each opener checks for overflow, fills the frame from the naming word's
 // [name] ({} for an anonymous frame) and makes the arguments base the current top.
 void open_native_frame(FrameName name);
@@ -135,8 +161,12 @@ void stack_mark_try(FrameName name);
 void stack_mark_try_all(FrameName name);
 void stack_mark_catch(FrameName name);
 void stack_mark_loop(FrameName name);
-void stack_mark_eval_block(FrameName name);
-void stack_mark_interp_native(FrameName name);
+inline void stack_mark_eval_block(FrameName name) {
+  push_frame(name, (kFrameEvalBlock << 24) | kFrameInterpFlag);
+}
+inline void stack_mark_interp_native(FrameName name) {
+  push_frame(name, (kFrameNative << 24) | kFrameInterpFlag);
+}
 void stack_mark_interp_function(FrameName name);
 void stack_mark_no_user(FrameName name);
 
@@ -154,9 +184,19 @@ void stack_rename_frame(uint32_t symbol);
 // Closing frames (see the table in stack.cpp). "function" variants restore the
 // values reference of a function frame's context; the others leave it to
 // their caller.
-void stack_unwind();
+// Pops the top frame ([restore]: putting back a function frame's context
+// values); the callee's result stays last pushed and, with [copy_result],
+// is also copied into the caller's slot.
+inline void stack_close_frame(bool restore, bool copy_result) {
+  Cell* callee = g_stack.arguments;
+  CallFrame* f = pop_frame(restore);
+  g_stack.arguments = stack_at(f->prev_args);
+  g_stack.top = callee + 1;
+  if (copy_result) copy_cell(g_stack.arguments, callee);
+}
+inline void stack_unwind() { stack_close_frame(false, false); }
 void stack_unwind_function();
-void stack_unwind_last();
+inline void stack_unwind_last() { stack_close_frame(false, true); }
 void stack_unwind_function_last();
 void stack_unwind_reset();
 void stack_unwind_function_reset();
