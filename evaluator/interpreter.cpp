@@ -363,7 +363,7 @@ Status fetch_arguments(Cell* fn_slot, const CallSource& source, bool infix, int3
 Status invoke_function(Cell* fn_slot) {
   Node ctx = function_context(fn_slot);
   context_set_values(ctx, stack_index(g_stack.arguments) + 1);
-  stack_set_body_flag(true);
+  stack_top_frame()->header |= kFrameBodyFlag;
   Cell body = function_body(fn_slot);
   if (!body.is(kTypeBlock)) {
     *g_stack.arguments = make_cell(kTypeUnset);
@@ -384,7 +384,7 @@ Status invoke_function(Cell* fn_slot) {
   }
   if (s) return s;
   if (g_interp.tracing) trace_event(kTraceEpilog, &body, -1, g_stack.arguments, fn_slot);
-  stack_set_body_flag(false);
+  stack_top_frame()->header &= ~kFrameBodyFlag;
   return kStatusOk;
 }
 
@@ -406,8 +406,12 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
   int32_t locals = 0;
   Status s;
   if (type == kTypeFunction || type == kTypeRoutine) {
-    open_function_frame(name, type == kTypeFunction ? function_context(fn_slot) : 0);
-    stack_set_interp_flag();
+    // open_function_frame with the interpreter's flag, inline.
+    CallFrame* frame = push_frame(name, (kFrameFunction << 24) | kFrameInterpFlag);
+    if (type == kTypeFunction) {
+      frame->fn_context = function_context(fn_slot);
+      frame->saved_values = context_values(frame->fn_context);
+    }
     if (infix) g_stack.top = g_stack.arguments + 1;
     s = fetch_arguments(fn_slot, source, infix, refs, &ref_count, &locals);
     if (s) return s;
