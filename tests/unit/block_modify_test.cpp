@@ -154,6 +154,7 @@ void expect_index_in_step(const Cell* h) {
 
 class BlockModifyTest : public ::testing::Test {
  protected:
+  test::RegistrySnapshot registry_;  // the rows below go back afterwards
   void SetUp() override { test::register_test_row(kTypeHash, kTypeBlock, g_action_table[kTypeBlock]); }
   void TearDown() override { EXPECT_EQ(cycle_stack_depth(), 0u); }
 

@@ -12,6 +12,7 @@
 #include "datatypes/error.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
+#include "eval_test.h"
 #include "evaluator/base_env.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
@@ -32,10 +33,8 @@ class InterpreterTest : public ::testing::Test {
     StackSave save;
     std::string text;
     ErrorId e = test::catch_error([&] {
-      Cell* code = stack_push();
-      lexer_load_utf8(code, reinterpret_cast<const uint8_t*>(source.data()), uint32_t(source.size()));
-      Cell* out = stack_push();
-      Status s = do_block(code, out);
+      Cell* out;
+      Status s = test::evaluate(source, &out);
       text = s ? "status" : out->is(kTypeUnset) ? "" : test::mold(*out, false);
     });
     return e == test::kNoError ? text : std::string("!") + error_info(e).word;

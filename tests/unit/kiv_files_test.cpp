@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/context.h"
 #include "datatypes/error.h"
+#include "eval_test.h"
 #include "evaluator/base_env.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
@@ -78,10 +80,8 @@ std::string eval_outcome(const std::string& source, bool by_id) {
   StackSave save;
   std::string text;
   ErrorId e = test::catch_error([&] {
-    Cell* code = stack_push();
-    lexer_load_utf8(code, reinterpret_cast<const uint8_t*>(source.data()), uint32_t(source.size()));
-    Cell* out = stack_push();
-    Status s = do_block(code, out);
+    Cell* out;
+    Status s = test::evaluate(source, &out);
     if (s) {
       text = "status " + std::to_string(s);
       return;
@@ -134,7 +134,11 @@ TEST_P(KivLoadFile, Cases) {
 class KivEvalFile : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
-    base_environment_init();  // again: other suites may have changed words or hooks
+    // Each file starts from the base environment alone: the words earlier
+    // files and suites set are emptied first.
+    Node values = context_values(g_global_context);
+    for (uint32_t i = 0; i < series_length(values); i++) series_cells(values)[i] = make_cell(kTypeUnset);
+    base_environment_init();
   }
 };
 

@@ -301,8 +301,33 @@ class SavedRegistry {
   int max_;
 };
 
+// The whole registry (handler rows, names with their loaded words, hook
+// rows), put back when it goes: a fixture that registers test rows holds one,
+// so the suites after it see the real rows.
+class RegistrySnapshot {
+ public:
+  RegistrySnapshot() {
+    std::copy(std::begin(g_action_table), std::end(g_action_table), std::begin(actions_));
+    std::copy(std::begin(g_type_names), std::end(g_type_names), std::begin(names_));
+    std::copy(std::begin(g_type_hooks), std::end(g_type_hooks), std::begin(hooks_));
+  }
+  ~RegistrySnapshot() {
+    std::copy(std::begin(actions_), std::end(actions_), std::begin(g_action_table));
+    std::copy(std::begin(names_), std::end(names_), std::begin(g_type_names));
+    std::copy(std::begin(hooks_), std::end(hooks_), std::begin(g_type_hooks));
+  }
+  RegistrySnapshot(const RegistrySnapshot&) = delete;
+  RegistrySnapshot& operator=(const RegistrySnapshot&) = delete;
+
+ private:
+  ActionSlots actions_[kTypeTableRows];
+  TypeNameEntry names_[kTypeTableRows];
+  TypeHooks hooks_[kTypeTableRows];
+};
+
 // Registers a test row of handlers for the built-in type [id] under [parent],
 // keeping the type's hooks: its cells are still marked and hashed as its own.
+// The fixture holds a RegistrySnapshot to have the real row back afterwards.
 inline void register_test_row(TypeId id, TypeId parent, const ActionSlots& slots) {
   TypeHooks keep = g_type_hooks[id];
   register_datatype({id, parent, type_name(id), kActionCount, slots, &keep});

@@ -74,6 +74,7 @@ const Shape kShapes[] = {
 
 class SeriesTest : public ::testing::Test {
  protected:
+  test::RegistrySnapshot registry_;  // the rows below go back afterwards
   void SetUp() override {
     const ActionSlots inherit_all{.random = kInherit,
                                   .reflect = kInherit,

@@ -40,6 +40,7 @@ using test::text_of;
 
 class StringModifyTest : public ::testing::Test {
  protected:
+  test::RegistrySnapshot registry_;  // the rows below go back afterwards
   void SetUp() override {
     // Children as their own datatypes will register them: every slot used here from string!.
     const ActionSlots inherit{.form = kInherit,

@@ -1,0 +1,22 @@
+// What the evaluator's tests share: evaluating Kiv source text.
+#pragma once
+
+#include <string_view>
+
+#include "evaluator/interpreter.h"
+#include "evaluator/lexer.h"
+#include "runtime/stack.h"
+
+namespace kiv::test {
+
+// MAY RUN KIV CODE. Loads [source] and evaluates it as a block; its value
+// goes to a cell pushed on the data stack, which *[out] points at. Returns
+// the status the block ended with (break, return... at the top level).
+inline Status evaluate(std::string_view source, Cell** out) {
+  Cell* code = stack_push();
+  lexer_load_utf8(code, reinterpret_cast<const uint8_t*>(source.data()), uint32_t(source.size()));
+  *out = stack_push();
+  return do_block(code, *out);
+}
+
+}  // namespace kiv::test
