@@ -879,7 +879,8 @@ Status eval_call(const Cell* fn, const CallSource& source, bool push) {
   return kStatusOk;
 }
 
-void call_value(const Cell* fn, const Cell* args, int argc, Cell* result, const Cell* name_word) {
+void call_value(const Cell* fn, const Cell* args, int argc, Cell* result, const Cell* name_word,
+                Cell* args_after) {
   // The arguments become the code the call takes its arguments from, each as it is.
   Cell* code = stack_push_value(series_cell(kTypeBlock, series_alloc_cells(uint32_t(std::max(argc, 1)))));
   for (int i = 0; i < argc; i++) block_append_value(code, &args[i]);
@@ -890,8 +891,18 @@ void call_value(const Cell* fn, const Cell* args, int argc, Cell* result, const 
   source.index = &index;
   source.name = &name;
   source.mode = kCallLiteral;
+  // How many arguments the call takes: its parameters before any refinement.
+  int taken = 0;
+  if (args_after) {
+    Node list = arglist_of(fn);
+    while (taken < std::min(argc, int(series_length(list))) && series_cells(list)[taken].is(kTypeTypeset))
+      taken++;
+  }
   Status s = call_value_at_top(fn, source);
   if (s) throw_code(s);
+  // The call closed with its result in its function's slot (code + 1) and
+  // left the cells of the parameters it took above it, untouched since.
+  for (int i = 1; i < taken; i++) args_after[i] = code[2 + i];
   *result = g_stack.top[-1];
   g_stack.top = code;
 }

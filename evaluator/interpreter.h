@@ -132,8 +132,12 @@ Status eval_call(const Cell* fn, const CallSource& source, bool push);
 // continue, return or exit escaping the call becomes a KivThrow with its
 // code (see catch_exit_status): for C++ code that cannot pass a status on.
 // Script expect-arg for an argument its spec refuses, no-arg when [argc] is
-// short. The call's frame is named by the word [name] (null: <anon>).
-void call_value(const Cell* fn, const Cell* args, int argc, Cell* result, const Cell* name = nullptr);
+// short. The call's frame is named by the word [name] (null: <anon>). With
+// [args_after], the arguments after the first are copied there as the call
+// left them (a function may have set its argument words), from index 1; the
+// first one's slot held the result.
+void call_value(const Cell* fn, const Cell* args, int argc, Cell* result, const Cell* name = nullptr,
+                Cell* args_after = nullptr);
 
 // ---------------------------------------------------------------- paths
 

@@ -215,8 +215,13 @@ class FunctionLexerCallback : public LexerCallback {
     stack_push_value(integer_cell(line));
     stack_push_cell(token);
     Cell* result = stack_push();
+    Cell* after = stack_push();  // the arguments as the callback left them
+    for (int i = 1; i < 5; i++) stack_push();
     Cell name = runtime_value(kWordLexerCallback);
-    call_value(fn_, args, 5, result, &name);
+    call_value(fn_, args, 5, result, &name, after);
+    // A callback that moved its input (input: skip input 2) moves the scan.
+    const Cell& moved = after[1];
+    if (moved.type() == input->type() && moved.node() == input->node()) input->set_head(moved.head());
     return truthy(result);
   }
 
