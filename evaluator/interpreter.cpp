@@ -898,10 +898,22 @@ void call_value(const Cell* fn, const Cell* args, int argc, Cell* result, const 
     while (taken < std::min(argc, int(series_length(list))) && series_cells(list)[taken].is(kTypeTypeset))
       taken++;
   }
-  Status s = call_value_at_top(fn, source);
+  // Calls made on the runtime's behalf (comparators, change handlers, the
+  // lexer's callbacks) run untraced, whichever way they end.
+  struct Untraced {
+    bool saved = g_interp.tracing;
+    Untraced() { g_interp.tracing = false; }
+    ~Untraced() { g_interp.tracing = saved; }
+  };
+  Status s;
+  {
+    Untraced untraced;
+    s = call_value_at_top(fn, source);
+  }
   if (s) throw_code(s);
   // The call closed with its result in its function's slot (code + 1) and
-  // left the cells of the parameters it took above it, untouched since.
+  // left the cells of the parameters it took above it, untouched since (no
+  // tracer ran in between).
   for (int i = 1; i < taken; i++) args_after[i] = code[2 + i];
   *result = g_stack.top[-1];
   g_stack.top = code;
