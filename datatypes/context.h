@@ -94,19 +94,12 @@ extern Node g_global_values;
 // object field flag, no change event, no growth), else null: context_set_in
 // does the rest. Short-lived for heap contexts.
 [[gnu::always_inline]] inline Cell* context_plain_store_slot(Node ctx, int32_t index) {
-  if (!ctx || index < 0) return nullptr;
-  if (ctx == g_global_context) {
-    SeriesBuffer* g = series_buffer(g_global_values);
-    return uint32_t(index) < g->cell_count() ? g->head_cell() + index : nullptr;
+  if (ctx && ctx != g_global_context) {
+    const Cell* c = context_cell(ctx);
+    const bool object = ((c->header & kContextKindMask) >> kContextKindShift) == kContextObject;
+    if (object && !(c->header & kFlagStackValues)) return nullptr;
   }
-  const Cell* c = context_cell(ctx);
-  const uint32_t values = c->data2;
-  if (!values) return nullptr;
-  if (c->header & kFlagStackValues) return stack_at(values - 1 + uint32_t(index));
-  if (((c->header & kContextKindMask) >> kContextKindShift) == kContextObject) return nullptr;
-  SeriesBuffer* b = series_buffer(values);
-  if (uint32_t(index) >= b->cell_count()) return nullptr;
-  return b->head_cell() + index;
+  return context_peek_slot(ctx, index);
 }
 // The words block of [ctx].
 Node context_words(Node ctx);
