@@ -1,0 +1,28 @@
+// clock_gettime(CLOCK_REALTIME) for the moment, the tm_gmtoff of localtime_r
+// for the zone, nanosleep for waiting.
+#include "platform/clock.h"
+
+#include <time.h>
+
+#include <cerrno>
+
+namespace kiv {
+
+ClockReading os_clock_now() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  ClockReading r{int64_t(ts.tv_sec), int32_t(ts.tv_nsec), 0};
+  time_t t = ts.tv_sec;
+  tm local{};
+  if (localtime_r(&t, &local)) r.zone_offset = int32_t(local.tm_gmtoff);
+  return r;
+}
+
+void os_sleep_ms(int64_t milliseconds) {
+  if (milliseconds <= 0) return;
+  timespec left{time_t(milliseconds / 1000), long(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace kiv

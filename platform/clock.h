@@ -1,0 +1,20 @@
+// The wall clock and sleeping: clock_gettime, localtime_r and nanosleep.
+#pragma once
+
+#include <cstdint>
+
+namespace kiv {
+
+// The current moment: seconds and nanoseconds since the Unix epoch (UTC), and
+// the local zone's offset from UTC in seconds at that moment.
+struct ClockReading {
+  int64_t seconds;
+  int32_t nanoseconds;
+  int32_t zone_offset;
+};
+ClockReading os_clock_now();
+
+// Sleeps for [milliseconds], resuming after signals until the time has passed.
+void os_sleep_ms(int64_t milliseconds);
+
+}  // namespace kiv
