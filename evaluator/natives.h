@@ -119,6 +119,7 @@ void natives_eval_register();      // natives_eval.cpp: do, reduce, compose, get
 void natives_function_register();  // natives_function.cpp: func, function, does, has
 void natives_math_register();  // natives_math.cpp: comparison, logic, sets, sign tests, max/min, shift, trig,
                                // logs
+void natives_output_register();   // natives_output.cpp: print, prin
 void natives_convert_register();  // natives_convert.cpp: dehex ... new-line?, transcode
 
 // MAY ALLOCATE. Fills the natives table: every native's entry, the registered
