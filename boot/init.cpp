@@ -20,6 +20,8 @@
 #include "runtime/resources.h"
 #include "runtime/root_block.h"
 #include "runtime/stack.h"
+#include "services/console_output.h"
+#include "services/print_hooks.h"
 
 namespace kiv {
 
@@ -33,6 +35,8 @@ void first_frames() {
 }
 
 constexpr void (*kInitSteps[])() = {
+    init_print_hooks,
+    [] { conout_init(1); },
     random_init,
     memory_init,
     raised_error_init,

@@ -59,6 +59,7 @@ void natives_init() {
   natives_math_register();
   natives_convert_register();
   natives_system_register();
+  natives_output_register();
 }
 
 // ---------------------------------------------------------------- checking

@@ -121,6 +121,7 @@ void natives_math_register();  // natives_math.cpp: comparison, logic, sets, sig
                                // logs
 void natives_system_register();  // natives_system.cpp: now, wait, get-env, set-env, list-env, size?, recycle,
                                  // stats
+void natives_output_register();  // natives_output.cpp: print, prin
 void natives_convert_register();  // natives_convert.cpp: dehex ... new-line?, transcode
 
 // MAY ALLOCATE. Fills the natives table: every native's entry, the registered

@@ -23,6 +23,7 @@ enum RootSlot : uint32_t {
   kRootMonthNames,      // block of the month names' strings (system/locale/months)
   kRootNatives,         // block of the native! values by id (the natives' own argument checks)
   kRootInterp,          // block of the interpreter's cells: the tracer
+  kRootPrintScratch,    // block print and prin reduce their block arguments into
   kRootSlotCount
 };
 

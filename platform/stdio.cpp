@@ -1,0 +1,25 @@
+// Standard output as a file descriptor (stdio.h).
+#include "platform/stdio.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace kiv {
+
+bool fd_is_terminal(int fd) { return isatty(fd) == 1; }
+
+void fd_write_all(int fd, const void* bytes, size_t n) {
+  const char* p = static_cast<const char*>(bytes);
+  while (n > 0) {
+    ssize_t k = write(fd, p, n);
+    if (k < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    p += k;
+    n -= size_t(k);
+  }
+}
+
+}  // namespace kiv

@@ -1,0 +1,25 @@
+// Console output: text to standard output. On a pipe or a file the text goes
+// out as UTF-8 with LF line ends, escape sequences unchanged. On a terminal
+// ESC [ sequences are read by the console's own state machine and written
+// again as standard terminal sequences; others print as text.
+#pragma once
+
+#include <cstddef>
+
+#include "runtime/cell.h"
+
+namespace kiv {
+
+// Sends output to [fd] (standard output at start-up) and decides once
+// whether it is a terminal.
+void conout_init(int fd = 1);
+// The descriptor output goes to.
+int conout_fd();
+
+// [text] (a string!) from its head; a line end after it when [newline].
+void conout_write_string(const Cell* text, bool newline);
+// The runtime's byte-text output: [text] as it stands (UTF-8), then to the
+// text printers.
+const char* conout_write_cstring(const char* text);
+
+}  // namespace kiv
