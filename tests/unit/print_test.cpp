@@ -1,7 +1,10 @@
 // print and prin: the formed text that reaches the string printers, the
-// scratch block left as it was, and the default printer's bytes on a pipe.
+// scratch block left as it was, and the default printer's bytes on a pipe
+// and on a pseudo-terminal.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <string>
@@ -144,6 +147,75 @@ TEST_F(ConsoleOutput, PipeGetsUtf8WithLfAndEscapesUnchanged) {
   ASSERT_EQ(big.size(), 6001u);
   EXPECT_EQ(big.substr(0, 2), "\xC3\xA9");
   EXPECT_EQ(big.back(), '\n');
+}
+
+// The bytes that reach the master side of a pseudo-terminal when the
+// default printer writes [source] to its slave side (raw mode: no line-end
+// translation). Reads until [want] bytes came, then briefly for any more.
+std::string on_terminal(std::string_view source, size_t want) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  EXPECT_GE(master, 0);
+  if (master < 0) return "";
+  EXPECT_EQ(grantpt(master), 0);
+  EXPECT_EQ(unlockpt(master), 0);
+  int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+  EXPECT_GE(slave, 0);
+  termios mode;
+  EXPECT_EQ(tcgetattr(slave, &mode), 0);
+  cfmakeraw(&mode);
+  EXPECT_EQ(tcsetattr(slave, TCSANOW, &mode), 0);
+  int old_fd = conout_fd();
+  conout_init(slave);
+  Cell* base = g_stack.top;
+  Cell* out;
+  EXPECT_EQ(test::evaluate(source, &out), 0) << source;
+  g_stack.top = base;
+  conout_init(old_fd);
+  std::string bytes;
+  char chunk[4096];
+  pollfd ready = {master, POLLIN, 0};
+  while (poll(&ready, 1, bytes.size() < want ? 2000 : 50) > 0) {
+    ssize_t n = read(master, chunk, sizeof chunk);
+    if (n <= 0) break;
+    bytes.append(chunk, size_t(n));
+  }
+  close(slave);
+  close(master);
+  return bytes;
+}
+
+TEST_F(ConsoleOutput, TerminalGetsStandardSequences) {
+  // Attributes start as light grey on black; each case starts afresh.
+  struct Case {
+    const char* text;  // Kiv string contents, ^(1B) for ESC
+    std::string out;
+  } cases[] = {
+      {"a^(e9)^(1B)[31mX", "a\xC3\xA9\x1b[0;31mX"},
+      {"^(1B)[44m^(1B)[7m", "\x1b[0;44m\x1b[0;34;47m"},
+      {"^(1B)[7m", "\x1b[0;30;47m"},
+      // Attributes build on the previous sequence; 1 also brightens the
+      // background, as the console attribute it sets does.
+      {"^(1B)[31m^(1B)[44mZ^(1B)[0m", "\x1b[0;31m\x1b[0;31;44mZ\x1b[0m"},
+      {"^(1B)[1;32m", "\x1b[0;1;32;100m"},
+      {"^(1B)[1;31;44m", "\x1b[0;1;31;104m"},
+      {"^(1B)[4m", "\x1b[0;4m"},
+      {"^(1B)[3A^(1B)[12B^(1B)[2C^(1B)[1D^(1B)[0A", "\x1b[3A\x1b[12B\x1b[2C\x1b[1D"},
+      // Column first, 0-based; terminals take row first, 1-based.
+      {"^(1B)[5;10H^(1B)[H^(1B)[f^(1B)[0;0f", "\x1b[11;6H\x1b[H\x1b[H\x1b[1;1H"},
+      {"^(1B)[s^(1B)[u",
+       "\x1b"
+       "7\x1b"
+       "8"},
+      {"^(1B)[J^(1B)[1J^(1B)[2J", "\x1b[J\x1b[1J\x1b[2J\x1b[H"},
+      {"^(1B)[K^(1B)[1K^(1B)[2K^(1B)[3J^(1B)[3K", "\x1b[K\x1b[1K\r\x1b[2K\r"},
+      // Not ESC [: printed; unknown final: consumed and dropped; cut off.
+      {"^(1B)x^(1B)[5Zok^(1B)[12", "\x1bxok"},
+  };
+  for (const Case& c : cases) {
+    std::string source = std::string("prin \"") + c.text + "\"";
+    EXPECT_EQ(on_terminal(source, c.out.size()), c.out) << c.text;
+  }
+  EXPECT_EQ(on_terminal(R"(print "a" print "b")", 4), "a\nb\n");
 }
 
 }  // namespace
