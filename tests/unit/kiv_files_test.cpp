@@ -1,7 +1,8 @@
 // The runner of the Kiv-text case tables in tests/kiv/ (format in
 // tests/kiv/README.md): one test per file. Each case's source is loaded
 // whole by the lexer; the result is compared with the mold/only of the
-// block, or with the first line of the report of the error raised.
+// block, or with the first line of the report of the error raised. What
+// eval cases print is captured, and compared when a case expects it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 
 #include "datatypes/context.h"
 #include "datatypes/error.h"
+#include "datatypes/string.h"
 #include "eval_test.h"
 #include "evaluator/base_env.h"
 #include "evaluator/interpreter.h"
@@ -19,6 +21,7 @@
 #include "kiv_test.h"
 #include "runtime/errors.h"
 #include "runtime/stack.h"
+#include "services/print_hooks.h"
 
 namespace kiv {
 namespace {
@@ -99,6 +102,27 @@ std::string eval_outcome(const std::string& source, bool by_id) {
   return report.substr(0, report.find('\n'));
 }
 
+// The text printed while an eval case runs.
+std::string g_printed;
+
+void capture_print(const Cell* text, bool newline) {
+  g_printed += string_to_utf8(text);
+  if (newline) g_printed += "\n";
+}
+
+// Evaluates a case with its printed output captured instead of written out:
+// the printed text when [expected] begins with "prints ", else the outcome.
+std::string eval_case(const std::string& source, const std::string& expected) {
+  const std::string prints = "prints ";
+  g_printed.clear();
+  remove_print_hooks(print_string_stdout, nullptr);
+  add_print_hooks(capture_print, nullptr);
+  std::string result = eval_outcome(source, !expected.empty() && expected[0] == '!');
+  remove_print_hooks(capture_print, nullptr);
+  add_print_hooks(print_string_stdout, nullptr);
+  return expected.compare(0, prints.size(), prints) == 0 ? prints + g_printed : result;
+}
+
 // Runs every case of the table [path] through [outcome].
 template <class Outcome>
 void run_cases(const fs::path& path, Outcome outcome) {
@@ -143,10 +167,7 @@ class KivEvalFile : public ::testing::TestWithParam<std::string> {
 };
 
 TEST_P(KivEvalFile, Cases) {
-  run_cases(fs::path(KIV_SOURCE_DIR) / "tests" / "kiv" / "eval" / (GetParam() + ".kiv"),
-            [](const std::string& source, const std::string& expected) {
-              return eval_outcome(source, !expected.empty() && expected[0] == '!');
-            });
+  run_cases(fs::path(KIV_SOURCE_DIR) / "tests" / "kiv" / "eval" / (GetParam() + ".kiv"), eval_case);
 }
 
 std::string file_test_name(const ::testing::TestParamInfo<std::string>& info) {
