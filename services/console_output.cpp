@@ -68,13 +68,16 @@ void emit_attribute(uint16_t a) {
 
 uint16_t sgr(uint16_t a, uint32_t p) {
   if (p == 0) return kInitialAttribute;
-  if (p == 1) return a | 0x08 | 0x80;
+  // Bold brightens the text only, and 39 and 49 give the default text and
+  // background colours back, as terminals read them (setting intensity bits
+  // there would turn the background grey).
+  if (p == 1) return a | 0x08;
   if (p == 4) return a | 0x8000;
   if (p == 7) return uint16_t(((a & 0xF0) >> 4) | ((a & 0x0F) << 4));
   if (p >= 30 && p <= 37) return uint16_t((a & 0xF8) | console_colour(int(p - 30)));
-  if (p == 39) return a | 0x08;
+  if (p == 39) return uint16_t((a & ~0x07) | (kInitialAttribute & 0x07));
   if (p >= 40 && p <= 47) return uint16_t((a & 0x8F) | (console_colour(int(p - 40)) << 4));
-  if (p == 49) return a | 0x80;
+  if (p == 49) return uint16_t((a & ~0xF0) | (kInitialAttribute & 0xF0));
   return a;  // other parameters leave the attribute alone
 }
 

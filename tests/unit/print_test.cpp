@@ -193,11 +193,12 @@ TEST_F(ConsoleOutput, TerminalGetsStandardSequences) {
       {"a^(e9)^(1B)[31mX", "a\xC3\xA9\x1b[0;31mX"},
       {"^(1B)[44m^(1B)[7m", "\x1b[0;44m\x1b[0;34;47m"},
       {"^(1B)[7m", "\x1b[0;30;47m"},
-      // Attributes build on the previous sequence; 1 also brightens the
-      // background, as the console attribute it sets does.
+      // Attributes build on the previous sequence; 1 brightens the text
+      // only; 39 and 49 give the default colours back.
       {"^(1B)[31m^(1B)[44mZ^(1B)[0m", "\x1b[0;31m\x1b[0;31;44mZ\x1b[0m"},
-      {"^(1B)[1;32m", "\x1b[0;1;32;100m"},
-      {"^(1B)[1;31;44m", "\x1b[0;1;31;104m"},
+      {"^(1B)[1;32m", "\x1b[0;1;32m"},
+      {"^(1B)[1;31;44m", "\x1b[0;1;31;44m"},
+      {"^(1B)[31;44m^(1B)[39m^(1B)[49m", "\x1b[0;31;44m\x1b[0;44m\x1b[0m"},
       {"^(1B)[4m", "\x1b[0;4m"},
       {"^(1B)[3A^(1B)[12B^(1B)[2C^(1B)[1D^(1B)[0A", "\x1b[3A\x1b[12B\x1b[2C\x1b[1D"},
       // Column first, 0-based; terminals take row first, 1-based.
