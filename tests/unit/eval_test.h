@@ -1,10 +1,12 @@
 // What the evaluator's tests share: evaluating Kiv source text.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
+#include "kiv_test.h"
 #include "runtime/stack.h"
 
 namespace kiv::test {
@@ -17,6 +19,19 @@ inline Status evaluate(std::string_view source, Cell** out) {
   lexer_load_utf8(code, reinterpret_cast<const uint8_t*>(source.data()), uint32_t(source.size()));
   *out = stack_push();
   return do_block(code, *out);
+}
+
+// MAY RUN KIV CODE. The mold of what [source] evaluates to, "" for unset!,
+// "status" for a break, return... at the top level, or "!id" of the error raised.
+inline std::string eval_mold(const std::string& source) {
+  StackSave save;
+  std::string text;
+  ErrorId e = catch_error([&] {
+    Cell* out;
+    Status s = evaluate(source, &out);
+    text = s ? "status" : out->is(kTypeUnset) ? "" : mold(*out, false);
+  });
+  return e == kNoError ? text : std::string("!") + error_info(e).word;
 }
 
 }  // namespace kiv::test

@@ -29,16 +29,7 @@ class InterpreterTest : public ::testing::Test {
   }
 
   // The mold of what [source] evaluates to, "" for unset!, or "!id" of the error raised.
-  std::string run(const std::string& source) {
-    StackSave save;
-    std::string text;
-    ErrorId e = test::catch_error([&] {
-      Cell* out;
-      Status s = test::evaluate(source, &out);
-      text = s ? "status" : out->is(kTypeUnset) ? "" : test::mold(*out, false);
-    });
-    return e == test::kNoError ? text : std::string("!") + error_info(e).word;
-  }
+  std::string run(const std::string& source) { return test::eval_mold(source); }
 };
 
 TEST_F(InterpreterTest, BlockChangedWhileItRuns) {

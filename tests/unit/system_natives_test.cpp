@@ -27,16 +27,7 @@ class SystemNativesTest : public ::testing::Test {
   void SetUp() override { base_environment_init(); }
 
   // What [source] evaluates to, or "!id" of the error raised, as mold text.
-  std::string run(const std::string& source) {
-    StackSave save;
-    std::string text;
-    ErrorId e = test::catch_error([&] {
-      Cell* out;
-      Status s = test::evaluate(source, &out);
-      text = s ? "status" : out->is(kTypeUnset) ? "" : test::mold(*out, false);
-    });
-    return e == test::kNoError ? text : std::string("!") + error_info(e).word;
-  }
+  std::string run(const std::string& source) { return test::eval_mold(source); }
 
   // The value [source] evaluates to (no error expected).
   Cell value_of(const std::string& source) {
