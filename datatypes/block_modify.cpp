@@ -489,16 +489,6 @@ int order_cells(const SortState& s) {
   return s.reverse ? -r : r;
 }
 
-// Calls the comparator function [function] with [first] and [second]
-// (stable cells) and writes its answer into [answer]. MAY RUN KIV CODE: it
-// may move or cut the block being sorted, which the movable-array sort and
-// load_cell allow for.
-void call_sort_function(const Cell* function, Cell* first, Cell* second, Cell* answer) {
-  if (!g_call_value) raise_error(kErrInternalNotDone);
-  Cell args[2] = {*first, *second};
-  g_call_value(function, args, 2, answer);
-}
-
 // MAY ALLOCATE. Makes the block [out] hold the cells of the record at [i].
 void load_record(const SortState& s, int64_t i, Cell* out) {
   block_truncate(out, 0);
@@ -522,11 +512,7 @@ int order_by_function(const SortState& s, int64_t ia, int64_t ib) {
     load_cell(s, ia + s.offset, s.left);
     load_cell(s, ib + s.offset, s.right);
   }
-  if (s.reverse)
-    call_sort_function(s.function, a, b, s.result);
-  else
-    call_sort_function(s.function, b, a, s.result);
-  return sort_answer_order(s.result);
+  return sort_compare_by_function(s.function, s.reverse ? a : b, s.reverse ? b : a, s.result);
 }
 
 // The sort engines' comparator: records [a] and [b] point into the block's

@@ -24,6 +24,7 @@
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
+#include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/owner.h"
@@ -714,6 +715,14 @@ int sort_answer_order(const Cell* answer) {
     case kTypeNone: return -1;
     default: return 1;
   }
+}
+
+int sort_compare_by_function(const Cell* function, const Cell* given_first, const Cell* given_second,
+                             Cell* answer) {
+  if (!g_call_value) raise_error(kErrInternalNotDone);
+  Cell args[2] = {*given_first, *given_second};
+  g_call_value(function, args, 2, answer);
+  return sort_answer_order(answer);
 }
 
 bool set_op_unique_q(int32_t op) {

@@ -108,6 +108,13 @@ bool set_op_unique_q(int32_t op);
 // or a positive number before it; zero keeps them equal; any other value
 // counts as after. Blocks and strings sort by this one rule.
 int sort_answer_order(const Cell* answer);
+// MAY RUN KIV CODE. Calls the sort comparator [function] with [given_first]
+// and [given_second] (stable cells; a sort gives the second record first, the
+// first under /reverse), writes its answer into [answer] (a stable cell) and
+// returns sort_answer_order of it. The comparator may move or cut the series
+// being sorted; the sorts read records by index afterwards.
+int sort_compare_by_function(const Cell* function, const Cell* given_first, const Cell* given_second,
+                             Cell* answer);
 
 // One word of members of two bit sets under [op] (not kSetUnique): kSetUnion
 // and kMathOr join, kSetIntersect and kMathAnd intersect, kSetDifference and

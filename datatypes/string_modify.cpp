@@ -549,16 +549,6 @@ struct FunctionSort {
   bool reverse;
 };
 
-// MAY RUN KIV CODE. Calls the comparison function with [first] and [second]
-// and answers its result (pushed).
-Cell* call_sort_function(Cell* function, Cell* first, Cell* second) {
-  if (!g_call_value) raise_error(kErrInternalNotDone);
-  Cell args[2] = {*first, *second};
-  Cell* result = stack_push();
-  g_call_value(function, args, 2, result);
-  return result;
-}
-
 // MAY RUN KIV CODE. Comparator of the movable sort: copies both records out
 // of the buffer (the pointers die at the first allocation), makes them values
 // and asks the function.
@@ -583,9 +573,8 @@ int compare_with_function(const void* a, const void* b, intptr_t context, uint32
     if (!f.whole) *values[i] = string_element_at(values[i], 0);
   }
   // "x against y" asks the function about y then x (x then y under /reverse).
-  Cell* result = f.reverse ? call_sort_function(f.function, values[0], values[1])
-                           : call_sort_function(f.function, values[1], values[0]);
-  return sort_answer_order(result);
+  return sort_compare_by_function(f.function, f.reverse ? values[0] : values[1],
+                                  f.reverse ? values[1] : values[0], stack_push());
 }
 
 }  // namespace

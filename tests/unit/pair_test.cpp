@@ -146,7 +146,7 @@ TEST(PairTest, MakeAndTo) {
       {point3d_cell(1, 2, 3), "!bad-to-arg"},
       {float_cell(0.5, kTypePercent), "!bad-to-arg"},
       {kNoneCell, "!bad-to-arg"},
-      // PLACEHOLDER until the lexer exists.
+      // Text loads through the lexer.
       {*push_text("3x4"), "3x4"},
       {*push_text("3"), "!bad-to-arg"},
       {*push_text("3x"), "!invalid"},
