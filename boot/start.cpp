@@ -4,9 +4,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "boot/init.h"
+#include "datatypes/block.h"
 #include "datatypes/error.h"
+#include "datatypes/file.h"
+#include "datatypes/string.h"
+#include "evaluator/base_env.h"
+#include "library/library.h"
+#include "library/system_object.h"
 #include "platform/process.h"
 #include "platform/signals.h"
 #include "platform/thread.h"
@@ -14,6 +21,7 @@
 #include "runtime/errors.h"
 #include "runtime/exits.h"
 #include "runtime/fatal.h"
+#include "runtime/stack.h"
 
 namespace kiv {
 
@@ -27,16 +35,50 @@ struct StartArgs {
   char** argv;
 };
 
+// Runs the script the command line names: the first argument that is not an
+// option ("--" and what starts with it, up to a bare "--"); what follows it
+// are the script's own arguments. Without one, says how to run a script.
+void launch(int argc, char** argv) {
+  int i = 1;
+  while (i < argc && std::string_view(argv[i]).substr(0, 2) == "--") {
+    if (std::string_view(argv[i]) == "--") {
+      i++;
+      break;
+    }
+    i++;
+  }
+  if (i >= argc) {
+    std::string text = "Kiv " + std::string(kKivVersion) +
+                       ": the interactive console is not part of this build yet.\n"
+                       "Run a script with: kiv script.kiv [arguments]\n";
+    write_all(1, text.data(), text.size());
+    return;
+  }
+  StackSave save;
+  Cell* script = stack_push_value(*file_from_os_path(argv[i]));
+  Cell* list = block_push_only(argc - i);
+  for (int a = i + 1; a < argc; a++) {
+    std::string_view arg = argv[a];
+    string_load_append(list, ByteSource(reinterpret_cast<const uint8_t*>(arg.data())), uint32_t(arg.size()),
+                       kEncodingUtf8);
+  }
+  system_set_script(script, list);
+  library_eval("do-file system/options/script none none");
+}
+
 int run(void* p) {
   auto* args = static_cast<StartArgs*>(p);
-  (void)args;
-  run_outermost([] {
+  run_outermost([args] {
     runtime_init();
     // KIV_GC_STRESS=move or fail:N turns a collector stress mode on for this run.
     if (const char* stress = std::getenv("KIV_GC_STRESS"); stress && !gc_parse_stress(stress))
       std::fprintf(stderr, "KIV_GC_STRESS: expected move, fail:N or both joined by a comma, not %s\n",
                    stress);
     g_collector_active = true;
+    base_environment_init();
+    library_init();
+    system_set_command_line(args->argc, args->argv);
+    launch(args->argc, args->argv);
   });
   return 0;
 }

@@ -34,6 +34,7 @@
 #include "datatypes/word.h"
 #include "evaluator/arglist.h"
 #include "evaluator/natives.h"
+#include "evaluator/routines.h"
 #include "platform/thread.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
@@ -388,6 +389,17 @@ Status invoke_function(Cell* fn_slot) {
   return kStatusOk;
 }
 
+// Runs the C++ entry of the routine! at [fn_slot]; its result goes to the
+// arguments base, the last pushed value.
+void invoke_routine(const Cell* fn_slot) {
+  Cell code = function_more_cell(fn_slot, kFunctionMoreCode);
+  RoutineEntry entry = code.is(kTypeInteger) ? routine_entry(integer_get(&code)) : nullptr;
+  if (!entry) raise_error(kErrInternalRoutines, block_push_only(1));
+  if (g_stack.top == g_stack.arguments) stack_push();  // the result slot of a routine without arguments
+  entry(g_stack.arguments);
+  g_stack.top = g_stack.arguments + 1;
+}
+
 // ---------------------------------------------------------------- calling
 
 // Calls the function-like value at [fn_slot] (an op! already retyped to its
@@ -416,11 +428,15 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
     s = fetch_arguments(fn_slot, source, infix, refs, &ref_count, &locals);
     if (s) return s;
     if (g_interp.tracing) trace_event(kTraceCall, source.block, -1, nullptr, fn_slot);
-    if (type == kTypeRoutine) raise_error(kErrInternalNotDone);
-    init_locals(locals);
-    s = invoke_function(fn_slot);
-    if (s) return s;
-    stack_unwind_function();
+    if (type == kTypeRoutine) {
+      invoke_routine(fn_slot);
+      stack_unwind();
+    } else {
+      init_locals(locals);
+      s = invoke_function(fn_slot);
+      if (s) return s;
+      stack_unwind_function();
+    }
   } else if (type == kTypeNative || type == kTypeAction) {
     stack_mark_interp_native(name);
     if (infix) g_stack.top = g_stack.arguments + 1;

@@ -28,6 +28,7 @@
 #include "platform/thread.h"
 #include "runtime/cycle.h"
 #include "runtime/errors.h"
+#include "runtime/gc_root.h"
 #include "runtime/typesets.h"
 
 namespace kiv {
@@ -144,7 +145,16 @@ Status do_value(const native_args::DoArgs& a) {
     }
     case kTypePath: return eval_path(value, nullptr, nullptr, nullptr, false);
     case kTypeFile:
-    case kTypeUrl: raise_error(kErrInternalNotDone);
+    case kTypeUrl: {
+      // A script: the library's do-file runs it (file, trace callback, args).
+      Cell* call = stack_push_value(*value);
+      stack_push_value(a.trace ? *a.trace : kNoneCell);
+      stack_push_value(a.args ? *a.args : kNoneCell);
+      Root word(load_word("do-file"));
+      Cell* fn = stack_push_cell(get_word_value(word.get()));
+      call_value(fn, call, 3, call, word.get());
+      return native_result(*call);
+    }
     case kTypeError: raise_error_value(value);
     default: {
       Status s = eval_value(value);

@@ -2,6 +2,7 @@
 #include "platform/environment.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,6 +62,19 @@ int64_t os_file_size(const std::string& path) {
   if (fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode)) size = int64_t(st.st_size);
   close(fd);
   return size;
+}
+
+bool os_home_dir(std::string* out) {
+  if (os_get_env("HOME", out) && !out->empty()) return true;
+  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::string buffer(size > 0 ? size_t(size) : 16384, '\0');
+  struct passwd entry;
+  struct passwd* found = nullptr;
+  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found || !found->pw_dir ||
+      !*found->pw_dir)
+    return false;
+  *out = found->pw_dir;
+  return true;
 }
 
 }  // namespace kiv

@@ -18,6 +18,10 @@ bool os_set_env(const std::string& name, const std::string* value);
 // Every variable as (name, value), in the environment's order.
 std::vector<std::pair<std::string, std::string>> os_list_env();
 
+// The user's home directory: $HOME when set and not empty, else the
+// password database's entry for the user; false when neither gives one.
+bool os_home_dir(std::string* out);
+
 // The size in bytes of the regular file at [path] that can be opened for
 // reading, or -1 (missing, unreadable, a directory, a NUL byte in the path).
 int64_t os_file_size(const std::string& path);

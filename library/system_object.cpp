@@ -1,0 +1,142 @@
+// The parts of the system object made in C++ (system_object.h).
+#include "library/system_object.h"
+
+#include <string>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/file.h"
+#include "datatypes/logic.h"
+#include "datatypes/money.h"
+#include "datatypes/object.h"
+#include "datatypes/string.h"
+#include "datatypes/word.h"
+#include "evaluator/interpreter.h"
+#include "library/library.h"
+#include "platform/environment.h"
+#include "runtime/errors.h"
+#include "runtime/fatal.h"
+#include "runtime/gc_root.h"
+#include "runtime/stack.h"
+
+namespace kiv {
+
+namespace {
+
+// MAY ALLOCATE. Pushes the value of the global word [name].
+Cell* push_global(const char* name) {
+  Root word(load_word(name));
+  return stack_push_cell(get_word_value(word.get()));
+}
+
+// MAY ALLOCATE. Sets field [name] of the object [object] (a stable cell) to
+// [value] (a stable cell), without change events: the object is being built.
+void set_field(const Cell* object, const char* name, const Cell* value) {
+  Root word(load_word(name));
+  int32_t i = object_field_index(object, word.get());
+  if (i < 0) fatal_no_switch();
+  object_get_values(object)[i] = *value;
+}
+
+// MAY ALLOCATE. Pushes the value of field [name] of [object] (a stable cell).
+Cell* push_field(const Cell* object, const char* name) {
+  Root word(load_word(name));
+  int32_t i = object_field_index(object, word.get());
+  if (i < 0) fatal_no_switch();
+  return stack_push_cell(&object_get_values(object)[i]);
+}
+
+// The error catalogue as Kiv source: an object of one object per category,
+// each with its code, its title and one message per id.
+std::string catalog_source() {
+  std::string text = "context [\n";
+  for (int c = 0; c < kErrCategoryCount; c++) {
+    const CategoryInfo& cat = category_info(ErrorCategory(c));
+    text += std::string(cat.word) + ": context [code: " + std::to_string(cat.code) + " type: \"" + cat.title +
+            "\"";
+    for (int id = 0; id < kErrorIdCount; id++) {
+      const ErrorInfo& e = error_info(ErrorId(id));
+      if (e.category != c) continue;
+      std::string message = e.message;
+      bool one_string =
+          message.size() >= 2 && message.front() == '"' && message.find('"', 1) == message.size() - 1;
+      text += std::string("\n  ") + e.word + ": " + (one_string ? message : "[" + message + "]");
+    }
+    text += "]\n";
+  }
+  return text + "]";
+}
+
+}  // namespace
+
+void system_object_finish() {
+  StackSave save;
+  Cell* system = push_global("system");
+  Cell* catalog = push_field(system, "catalog");
+  Cell* errors = library_eval(catalog_source());
+  set_field(catalog, "errors", errors);
+
+  // system/words is the global context seen as an object.
+  Cell* words = stack_push_value(object_cell(g_global_context, object_new_class()));
+  *context_self_cell(g_global_context) = *words;
+  set_field(system, "words", words);
+
+  Cell* locale = push_field(system, "locale");
+  Cell* currencies = push_field(locale, "currencies");
+  Cell* list = stack_push_value(money_currency_list());
+  set_field(currencies, "list", list);
+
+  // The settings and cache directory: $APPDATA/Kiv/, else ~/.kiv/; none
+  // without a home.
+  std::string dir;
+  std::string suffix = "/Kiv/";
+  if (!os_get_env("APPDATA", &dir) || dir.empty()) {
+    suffix = "/.kiv/";
+    if (!os_home_dir(&dir)) dir.clear();
+  }
+  Cell* options = push_field(system, "options");
+  Cell* cache = stack_push_value(kNoneCell);
+  if (!dir.empty()) *cache = *file_from_os_path(dir + suffix);
+  set_field(options, "cache", cache);
+}
+
+void system_set_command_line(int argc, char** argv) {
+  StackSave save;
+  // The raw command line: the arguments joined by blanks, each holding a
+  // blank, a tab or nothing in double quotes.
+  std::string raw;
+  for (int i = 0; i < argc; i++) {
+    std::string arg = argv[i];
+    if (i) raw += ' ';
+    bool quote = arg.empty() || arg.find_first_of(" \t") != std::string::npos;
+    raw += quote ? "\"" + arg + "\"" : arg;
+  }
+  Cell* system = push_global("system");
+  Cell* script = push_field(system, "script");
+  Cell* args = stack_push();
+  load_string(ByteSource(reinterpret_cast<const uint8_t*>(raw.data())), uint32_t(raw.size()), args,
+              kEncodingUtf8);
+  set_field(script, "args", args);
+  library_eval("extract-boot-args");
+
+  // The arguments as the OS gave them: the joined text cannot carry a double
+  // quote inside an argument back out.
+  Cell* list = block_push_only(argc);
+  for (int i = 1; i < argc; i++) {
+    std::string_view arg = argv[i];
+    string_load_append(list, ByteSource(reinterpret_cast<const uint8_t*>(arg.data())), uint32_t(arg.size()),
+                       kEncodingUtf8);
+  }
+  Cell* options = push_field(system, "options");
+  set_field(options, "args", list);
+}
+
+void system_set_script(const Cell* script, const Cell* args) {
+  StackSave save;
+  Cell* system = push_global("system");
+  Cell* options = push_field(system, "options");
+  set_field(options, "script", script);
+  set_field(options, "args", args);
+}
+
+}  // namespace kiv
