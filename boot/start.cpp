@@ -1,6 +1,7 @@
 // Process start and the outermost catch point.
 #include "boot/start.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -33,6 +34,7 @@ constexpr int kUncaughtErrorStatus = 254;
 struct StartArgs {
   int argc;
   char** argv;
+  std::chrono::steady_clock::time_point started;
 };
 
 // Runs the script the command line names: the first argument that is not an
@@ -75,9 +77,20 @@ int run(void* p) {
       std::fprintf(stderr, "KIV_GC_STRESS: expected move, fail:N or both joined by a comma, not %s\n",
                    stress);
     g_collector_active = true;
+    auto after_runtime = std::chrono::steady_clock::now();
     base_environment_init();
+    auto after_base = std::chrono::steady_clock::now();
     library_init();
+    auto after_library = std::chrono::steady_clock::now();
     system_set_command_line(args->argc, args->argv);
+    // KIV_BOOT_TIMES=1 reports how long each step of start-up took.
+    if (std::getenv("KIV_BOOT_TIMES")) {
+      auto us = [](auto a, auto b) {
+        return (long long)std::chrono::duration_cast<std::chrono::microseconds>(b - a).count();
+      };
+      std::fprintf(stderr, "start-up: runtime %lld us, base environment %lld us, library %lld us\n",
+                   us(args->started, after_runtime), us(after_runtime, after_base), us(after_base, after_library));
+    }
     launch(args->argc, args->argv);
   });
   return 0;
@@ -103,7 +116,7 @@ void run_outermost(const std::function<void()>& body) {
 int start(int argc, char** argv) {
   install_fatal_handlers(fatal_exit_from_signal);
   platform_fpu_init();
-  StartArgs args{argc, argv};
+  StartArgs args{argc, argv, std::chrono::steady_clock::now()};
   return run_on_large_stack(kInterpreterStackReserve, run, &args);
 }
 

@@ -1,0 +1,82 @@
+// Whole runs of the kiv executable on the scripts in tests/scripts/: what
+// they print on standard output and how the process ends.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "run_kiv.h"
+
+namespace kiv {
+namespace {
+
+const std::string kScripts = std::string(KIV_SOURCE_DIR) + "/tests/scripts/";
+
+struct ScriptCase {
+  std::vector<std::string> args;  // after the executable; a leading "@" stands for the scripts folder
+  std::string output;
+  int status;
+};
+
+std::vector<std::string> expand(const std::vector<std::string>& args) {
+  std::vector<std::string> out;
+  for (const std::string& a : args) out.push_back(!a.empty() && a[0] == '@' ? kScripts + a.substr(1) : a);
+  return out;
+}
+
+TEST(KivScript, RunsAndEndsAsTheCommandLineAsks) {
+  const ScriptCase kCases[] = {
+      // The arguments as given, quotes and blanks kept; the raw text after the script.
+      {{"@args.kiv", "a", "b c", "", "d\"e"},
+       "[\"a\" \"b c\" \"\" {d\"e}]\n\"a \\\"b c\\\" \\\"\\\" d\\\"e\"\n\"arguments\"\ntrue\n",
+       0},
+      {{"@quit.kiv"}, "leaving\n", 300 % 256},
+      {{"@halt.kiv"}, "1\n(halted)\n", 0},
+      {{"@output.kiv"},
+       "x: 1\nundefined-here: unset!\n[a \"é\" 1.5]\nno newline3 ∑\n",
+       0},
+  };
+  for (const ScriptCase& c : kCases) {
+    test::KivRun run = test::run_kiv(expand(c.args));
+    EXPECT_EQ(run.output, c.output) << c.args[0];
+    EXPECT_EQ(run.status, c.status) << c.args[0];
+  }
+}
+
+// A script that fails prints the error's report and ends with 254.
+TEST(KivScript, FailuresPrintTheErrorAndEndWith254) {
+  const ScriptCase kCases[] = {
+      {{"@error.kiv"}, "before\n*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : x / 0\n", 254},
+      {{"@no-header.kiv"}, "*** Syntax Error: script is missing a Kiv header:", 254},
+      {{"@lower-header.kiv"}, "*** Syntax Error: script is missing a Kiv header:", 254},
+      {{"@system-header.kiv"}, "*** Internal Error: contains Kiv/System code which requires compilation", 254},
+      {{"missing/x.kiv"}, "*** Access Error: cannot open: %missing/x.kiv", 254},
+  };
+  for (const ScriptCase& c : kCases) {
+    test::KivRun run = test::run_kiv(expand(c.args));
+    EXPECT_EQ(run.output.substr(0, c.output.size()), c.output) << c.args[0] << "\n" << run.output;
+    EXPECT_EQ(run.status, c.status) << c.args[0];
+  }
+}
+
+// Nested scripts: each sees its own header and parent and runs in its own
+// folder; the folder and the list of running files come back, also after an
+// error.
+TEST(KivScript, NestedScriptsRestoreTheirState) {
+  test::KivRun run = test::run_kiv({kScripts + "nested.kiv"});
+  EXPECT_EQ(run.output, "inner\nouter\nsub/\n" + kScripts + "sub/inner.kiv\ninner result\ntrue\nouter\ntrue\n");
+  EXPECT_EQ(run.status, 0);
+  run = test::run_kiv({kScripts + "nested-error.kiv"});
+  EXPECT_EQ(run.output, "true\ntrue\ntrue\n");
+  EXPECT_EQ(run.status, 0);
+}
+
+// Without a script, kiv says how to run one and ends normally.
+TEST(KivScript, NoScriptSaysHowToRunOne) {
+  test::KivRun run = test::run_kiv({});
+  EXPECT_NE(run.output.find("kiv script.kiv"), std::string::npos) << run.output;
+  EXPECT_EQ(run.status, 0);
+}
+
+}  // namespace
+}  // namespace kiv
