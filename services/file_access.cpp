@@ -147,7 +147,10 @@ Cell* file_read_value(const Cell* file, const Cell* part, const Cell* seek, bool
   const int64_t seek_n = refinement_integer("seek", seek);
   const std::string path = file_to_os_path(file);
   std::string bytes;
-  if (!os_read_file(path, seek_n, part_n, &bytes)) raise_cannot_open(file);
+  // A value holds at most 2^31 - 1 bytes: one byte more tells a file too long.
+  const int64_t most = int64_t(INT32_MAX) + 1;
+  if (!os_read_file(path, seek_n, part_n < 0 ? most : std::min(part_n, most), &bytes))
+    raise_cannot_open(file);
   if (bytes.size() > size_t(INT32_MAX)) raise_error(kErrScriptTooLong);
   if (bytes.empty()) return push_empty(binary);
   if (binary) return binary_load_push(reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()));
