@@ -21,6 +21,7 @@
 #include "runtime/root_block.h"
 #include "runtime/stack.h"
 #include "services/console_output.h"
+#include "services/file_access.h"
 #include "services/print_hooks.h"
 
 namespace kiv {
@@ -42,6 +43,7 @@ constexpr void (*kInitSteps[])() = {
     raised_error_init,
     resource_tables_init,
     register_all_datatypes,
+    file_access_init,
     first_frames,
     [] { root_block_init(64); },
     stack_init,

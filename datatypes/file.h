@@ -12,9 +12,9 @@
 // delimiters; a file! as "%" and its text, between double quotes (with string
 // escapes) when the text holds a character outside the file character table.
 //
-// Not handled here yet: the file and network actions (read, write, open,
-// delete, query, rename) that hand over to the file services and the HTTP
-// client; their slots stay unsupported until those services exist.
+// file!'s read, write, delete, query and rename are put in its row at
+// start-up by the file services (services/file_access.h). url!'s network
+// actions and open stay unsupported until the HTTP client exists.
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,59 @@
+// Files and directories through POSIX calls: whole-file reads, descriptors
+// opened for writing, directory listings, stat, mkdir, unlink, rmdir, rename
+// and chdir. Paths are UTF-8 bytes as the OS takes them; every call here
+// closes what it opened before returning, on failure too.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kiv {
+
+// Reads the file at [path] from byte [seek] (0 when negative) to its end, or at
+// most [part] bytes when [part] >= 0, into [out]. Files that report no size
+// (pipes, /proc) are read to their end. False when the path cannot be opened
+// for reading or a read fails (a directory fails too).
+bool os_read_file(const std::string& path, int64_t seek, int64_t part, std::string* out);
+
+// Opens [path] for writing, creating it (mode 0666 less the umask): with
+// [keep] an existing file keeps its content, else it is truncated. With
+// [append] the position moves to the end, else with [seek] > 0 to that byte.
+// The descriptor, or -1.
+int os_open_for_write(const std::string& path, bool keep, bool append, int64_t seek);
+// Writes the [n] bytes at [bytes] to [fd], going on after short writes and
+// interrupted calls. False when a write fails.
+bool os_write_all(int fd, const void* bytes, size_t n);
+// Closes [fd]; false when the close reports a failure (data not stored).
+bool os_close(int fd);
+
+struct DirEntry {
+  std::string name;
+  bool directory;  // a directory, or a link to one
+};
+// The entries of the directory [path] without "." and "..", sorted by their
+// bytes. False when it cannot be opened as a directory.
+bool os_list_dir(const std::string& path, std::vector<DirEntry>* out);
+
+struct FileStat {
+  int64_t modified_seconds;  // last write, since the Unix epoch (UTC)
+  int32_t modified_nanoseconds;
+  bool directory;
+};
+// The status of what [path] names (links followed); false when there is nothing.
+bool os_stat(const std::string& path, FileStat* out);
+
+// Makes the directory [path] (mode 0777 less the umask); 0, or the errno.
+int os_make_dir(const std::string& path);
+// Removes the file (not a directory) [path]; false on failure.
+bool os_remove_file(const std::string& path);
+// Removes the empty directory [path]; false on failure.
+bool os_remove_dir(const std::string& path);
+// Renames [from] to [to] without replacing anything already named [to];
+// false on failure or when [to] exists.
+bool os_rename(const std::string& from, const std::string& to);
+// Makes [path] the current directory; false on failure.
+bool os_set_current_dir(const std::string& path);
+
+}  // namespace kiv

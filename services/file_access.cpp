@@ -1,0 +1,282 @@
+// File and directory access over the POSIX calls of platform/files.h.
+//
+// Bytes cross from the OS into std::string buffers outside collected memory,
+// so no raw pointer into a series is held while anything allocates; values
+// made here live on the data stack until they are returned.
+#include "services/file_access.h"
+
+#include <algorithm>
+#include <climits>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "datatypes/actions.h"
+#include "datatypes/binary.h"
+#include "datatypes/block.h"
+#include "datatypes/date.h"
+#include "datatypes/file.h"
+#include "datatypes/form.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/registry.h"
+#include "datatypes/string.h"
+#include "platform/files.h"
+#include "runtime/errors.h"
+#include "runtime/stack.h"
+#include "services/console_output.h"
+
+namespace kiv {
+
+namespace {
+
+// [file]'s OS path, or false when it holds a NUL byte (no such path can exist).
+bool os_path_of(const Cell* file, std::string* out) {
+  if (string_find_char(file, 0) >= 0) return false;
+  *out = string_to_utf8(file);
+  return true;
+}
+
+// The integer of a /part or /seek value; script invalid-refine-arg for
+// anything else. Absent gives -1.
+int64_t refinement_integer(const char* refinement, const Cell* value) {
+  if (!value) return -1;
+  if (!value->is(kTypeInteger)) raise_refine_arg(refinement, value);
+  return integer_get(value);
+}
+
+[[noreturn]] void raise_cannot_open(const Cell* file) {
+  raise_error(kErrAccessCannotOpen, file ? file : &kNoneCell);
+}
+
+Cell* push_empty(bool binary) {
+  return binary ? binary_make_at(stack_push(), 0) : string_make_at(stack_push(), 0);
+}
+
+// Cuts the UTF-8 [text] after [count] code points.
+void cut_code_points(std::string* text, int64_t count) {
+  size_t i = 0;
+  for (; i < text->size(); i++)
+    if ((uint8_t((*text)[i]) & 0xC0) != 0x80 && count-- == 0) break;
+  text->resize(i);
+}
+
+// MAY ALLOCATE. The bytes written for [value]: a string!'s UTF-8, a binary!'s
+// bytes from its head, or the UTF-8 of any other value's mold, cut to [limit]
+// characters (bytes for a binary!) when the limit is 0 or more.
+std::string value_bytes(const Cell* value, int64_t limit) {
+  if (value->is(kTypeBinary)) {
+    Cell bin = *value;
+    int64_t n = binary_length(&bin);
+    if (limit >= 0) n = std::min(n, limit);
+    return std::string(reinterpret_cast<const char*>(binary_head_ptr(&bin)), size_t(n));
+  }
+  std::string text;
+  if (value->is(kTypeString)) {
+    text = string_to_utf8(value);
+  } else {
+    StackSave save;
+    Cell* copy = stack_push_value(*value);
+    Cell* out = string_make_at(stack_push(), 64);
+    mold_whole(copy, out);
+    text = string_to_utf8(out);
+  }
+  if (limit >= 0) cut_code_points(&text, limit);
+  return text;
+}
+
+// MAY ALLOCATE. Pushes the block of string! lines of the UTF-8 [bytes].
+Cell* push_lines(const std::string& bytes) {
+  const int32_t count =
+      int32_t(std::min<size_t>(std::count(bytes.begin(), bytes.end(), '\n') + 1, INT32_MAX));
+  Cell* block = block_push_only(count);
+  size_t start = 0;
+  while (start < bytes.size()) {
+    size_t end = bytes.find('\n', start);
+    size_t next = end == std::string::npos ? bytes.size() : end + 1;
+    if (end == std::string::npos)
+      end = bytes.size();
+    else if (end > start && bytes[end - 1] == '\r')
+      end--;
+    string_load_append(block, ByteSource(bytes.data() + start), uint32_t(end - start), kEncodingUtf8);
+    start = next;
+  }
+  return block;
+}
+
+// ---------------------------------------------------------------- action handlers
+
+Cell* file_read(Cell* file, const ReadArgs& a) {
+  if (a.as) raise_error(kErrInternalNotDone);
+  return file_read_value(file, a.part, a.seek, a.binary, a.lines);
+}
+
+Cell* file_write(Cell* file, const WriteArgs& a) {
+  if (a.allow || a.as) raise_error(kErrInternalNotDone);
+  const int32_t count = file_write_value(file, a.data, a.part, a.seek, a.binary, a.append, a.lines);
+  return stack_push_value(integer_cell(count));
+}
+
+Cell* file_delete_action(Cell* file, const NoneArgs&) {
+  return stack_push_value(logic_cell(file_delete(file)));
+}
+
+Cell* file_query_action(Cell* file, const NoneArgs&) { return file_query(file); }
+
+Cell* file_rename_action(Cell* file, const RenameArgs& a) {
+  return stack_push_value(logic_cell(file_rename(file, a.to)));
+}
+
+}  // namespace
+
+bool file_dir_path_q(const Cell* file) {
+  const int32_t n = string_length(file);
+  if (n <= 0) return false;
+  const uint32_t head = uint32_t(string_head_index(file));
+  auto at = [&](int32_t back) { return n > back ? string_char_at(file, head + uint32_t(n - 1 - back)) : 0u; };
+  if (at(0) == '/') return true;
+  if (at(0) != '.') return false;
+  // "." or "x/." ; ".." or "x/..".
+  if (n == 1 || at(1) == '/') return true;
+  return at(1) == '.' && (n == 2 || at(2) == '/');
+}
+
+Cell* file_read_value(const Cell* file, const Cell* part, const Cell* seek, bool binary, bool lines) {
+  if (file_dir_path_q(file)) return file_read_dir(file);
+  const int64_t part_n = refinement_integer("part", part);
+  const int64_t seek_n = refinement_integer("seek", seek);
+  const std::string path = file_to_os_path(file);
+  std::string bytes;
+  // A value holds at most 2^31 - 1 bytes: one byte more tells a file too long.
+  const int64_t most = int64_t(INT32_MAX) + 1;
+  if (!os_read_file(path, seek_n, part_n < 0 ? most : std::min(part_n, most), &bytes))
+    raise_cannot_open(file);
+  if (bytes.size() > size_t(INT32_MAX)) raise_error(kErrScriptTooLong);
+  if (bytes.empty()) return push_empty(binary);
+  if (binary) return binary_load_push(reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()));
+  if (lines) return push_lines(bytes);
+  return string_load_push(ByteSource(bytes.data()), uint32_t(bytes.size()), kEncodingUtf8);
+}
+
+Cell* file_read_dir(const Cell* file) {
+  std::vector<DirEntry> entries;
+  std::string path;
+  if (!os_path_of(file, &path) || !os_list_dir(path, &entries)) raise_cannot_open(file);
+  Cell* block = block_push_only(int32_t(std::min<size_t>(entries.size(), INT32_MAX)));
+  for (const DirEntry& e : entries) {
+    StackSave save;
+    Cell* name = file_from_os_path(e.directory ? e.name + "/" : e.name);
+    Cell* slot = block_append_cell(block);
+    *slot = *name;
+  }
+  return block;
+}
+
+int32_t file_write_value(const Cell* file, const Cell* value, const Cell* part, const Cell* seek, bool binary,
+                         bool append, bool lines) {
+  (void)binary;  // LF is written as it stands with or without it
+  const int64_t limit = refinement_integer("part", part);
+  if (part && limit < 0) raise_refine_arg("part", part);
+  const int64_t at = refinement_integer("seek", seek);
+  if (seek && at < 0) raise_refine_arg("seek", seek);
+
+  // Everything to write, as pieces, made before the file is touched.
+  std::vector<std::string> pieces;
+  if (lines && value->is(kTypeBlock)) {
+    const Cell block = *value;
+    const uint32_t head = uint32_t(std::max(block.head(), 0));
+    for (uint32_t i = head; i < series_buffer(block.node())->length(); i++) {
+      const Cell item = series_buffer(block.node())->head_cell()[i];
+      pieces.push_back(value_bytes(&item, -1));
+      pieces.emplace_back("\n");
+    }
+  } else {
+    pieces.push_back(value_bytes(value, limit));
+    if (lines) pieces.emplace_back("\n");
+  }
+
+  int fd = conout_fd();
+  if (file) {
+    const std::string path = file_to_os_path(file);
+    fd = os_open_for_write(path, append || seek, append, at);
+    if (fd < 0) raise_cannot_open(file);
+  }
+  int64_t last = 0;
+  bool written = true;
+  for (const std::string& piece : pieces) {
+    if (!os_write_all(fd, piece.data(), piece.size())) {
+      written = false;
+      break;
+    }
+    last = int64_t(piece.size());
+  }
+  if (file && !os_close(fd)) written = false;
+  if (!written) raise_cannot_open(file);
+  return int32_t(std::min<int64_t>(last, INT32_MAX));
+}
+
+bool file_delete(const Cell* file) {
+  std::string path;
+  if (!os_path_of(file, &path)) return false;
+  return file_dir_path_q(file) ? os_remove_dir(path) : os_remove_file(path);
+}
+
+Cell* file_query(const Cell* file) {
+  std::string path;
+  FileStat st;
+  if (!os_path_of(file, &path) || !os_stat(path, &st)) return stack_push_value(kNoneCell);
+  const int32_t n = string_length(file);
+  if (!st.directory && string_char_at(file, uint32_t(string_head_index(file) + n - 1)) == '/')
+    return stack_push_value(kNoneCell);
+  const time_t seconds = time_t(st.modified_seconds);
+  struct tm parts;
+  if (!gmtime_r(&seconds, &parts) || parts.tm_year + 1900 < kDateMinYear ||
+      parts.tm_year + 1900 > kDateMaxYear)
+    return stack_push_value(kNoneCell);
+  return date_from_parts(stack_push(), parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
+                         parts.tm_min, parts.tm_sec, st.modified_nanoseconds);
+}
+
+bool file_rename(const Cell* from, const Cell* to) {
+  if (!to->is(kTypeFile) && !to->is(kTypeString)) raise_error(kErrScriptInvalidArg, to);
+  std::string old_path, new_path;
+  if (!os_path_of(from, &old_path) || !os_path_of(to, &new_path)) return false;
+  return os_rename(old_path, new_path);
+}
+
+bool file_exists(const Cell* file) {
+  std::string path;
+  FileStat st;
+  return os_path_of(file, &path) && os_stat(path, &st);
+}
+
+bool make_directory(const Cell* file) {
+  std::string path;
+  if (!os_path_of(file, &path)) raise_error(kErrAccessNoCreate, file);
+  if (os_make_dir(path) == 0) return true;
+  FileStat st;
+  if (os_stat(path, &st) && st.directory) return false;
+  raise_error(kErrAccessNoCreate, file);
+}
+
+Cell* current_dir_file() {
+  Cell* dir = file_get_current_dir();
+  dir->set_type(kTypeFile);
+  return dir;
+}
+
+bool set_current_dir(const Cell* file) {
+  std::string path;
+  return os_path_of(file, &path) && os_set_current_dir(path);
+}
+
+void file_access_init() {
+  ActionSlots& row = g_action_table[kTypeFile];
+  row.read = file_read;
+  row.write = file_write;
+  row.delete_ = file_delete_action;
+  row.query = file_query_action;
+  row.rename = file_rename_action;
+}
+
+}  // namespace kiv
