@@ -3,8 +3,8 @@
 // local) against the same programs in Debian's /usr/bin/python3 and lua5.4,
 // in one run, and the start-up of an empty script against `python3 -c pass`
 // and `lua5.4 -e ''`. Each program runs as a whole process (the kiv
-// executable on a script, start-up included), best of three; the report gives the times, the peak resident memory (from
-// /usr/bin/time -v) and the ratios. Not a timed test.
+// executable on a script, start-up included), best of three; the report gives the times, the peak resident
+// memory (from /usr/bin/time -v) and the ratios. Not a timed test.
 //
 //   interp_bench            runs every program in the three languages
 //   interp_bench NAME       runs one Kiv program in this process, prints its value (for profiling)
@@ -211,7 +211,8 @@ int run_all() {
     std::string py = write_temp(p.name, ".py", p.python);
     std::string lua = write_temp(p.name, ".lua", p.lua);
     // The three in turn, so that a machine whose speed drifts slows all alike.
-    std::string kiv = write_temp(p.name, ".kiv", (std::string("Kiv []\nprint do [\n") + p.kiv + "\n]\n").c_str());
+    std::string kiv =
+        write_temp(p.name, ".kiv", (std::string("Kiv []\nprint do [\n") + p.kiv + "\n]\n").c_str());
     Measure k, y, l;
     for (int r = 0; r < runs; r++) {
       keep_best(&k, measure_once({KIV_EXECUTABLE, kiv}));
@@ -238,10 +239,11 @@ int run_all() {
     keep_best(&l, measure_once({"/usr/bin/lua5.4", "-e", ""}));
   }
   std::remove(empty.c_str());
-  std::printf("%-10s %10.4f %10.4f %10.4f %8.2f %8.2f %9.1f %9.1f %9.1f %8.2f %8.2f  (best of 20)%s\n", "start-up",
-              k.seconds, y.seconds, l.seconds, k.seconds / y.seconds, k.seconds / l.seconds, double(k.peak_kb) / 1024,
-              double(y.peak_kb) / 1024, double(l.peak_kb) / 1024, double(k.peak_kb) / double(y.peak_kb),
-              double(k.peak_kb) / double(l.peak_kb), k.ok && y.ok && l.ok ? "" : "  (a run failed)");
+  std::printf("%-10s %10.4f %10.4f %10.4f %8.2f %8.2f %9.1f %9.1f %9.1f %8.2f %8.2f  (best of 20)%s\n",
+              "start-up", k.seconds, y.seconds, l.seconds, k.seconds / y.seconds, k.seconds / l.seconds,
+              double(k.peak_kb) / 1024, double(y.peak_kb) / 1024, double(l.peak_kb) / 1024,
+              double(k.peak_kb) / double(y.peak_kb), double(k.peak_kb) / double(l.peak_kb),
+              k.ok && y.ok && l.ok ? "" : "  (a run failed)");
   return 0;
 }
 

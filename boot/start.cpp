@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "boot/init.h"
 #include "datatypes/block.h"
@@ -23,6 +24,7 @@
 #include "runtime/exits.h"
 #include "runtime/fatal.h"
 #include "runtime/stack.h"
+#include "services/os_services.h"
 
 namespace kiv {
 
@@ -64,8 +66,11 @@ void launch(int argc, char** argv) {
     string_load_append(list, ByteSource(reinterpret_cast<const uint8_t*>(arg.data())), uint32_t(arg.size()),
                        kEncodingUtf8);
   }
-  system_set_script(script, list);
-  library_eval("do-file system/options/script none none");
+  std::string raw = command_line_text(std::vector<std::string>(argv + i + 1, argv + argc));
+  Cell* raw_args = load_string(ByteSource(reinterpret_cast<const uint8_t*>(raw.data())), uint32_t(raw.size()),
+                               nullptr, kEncodingUtf8);
+  system_set_script(script, list, raw_args);
+  library_eval("do-file system/options/script none system/script/args");
 }
 
 int run(void* p) {
@@ -89,7 +94,8 @@ int run(void* p) {
         return (long long)std::chrono::duration_cast<std::chrono::microseconds>(b - a).count();
       };
       std::fprintf(stderr, "start-up: runtime %lld us, base environment %lld us, library %lld us\n",
-                   us(args->started, after_runtime), us(after_runtime, after_base), us(after_base, after_library));
+                   us(args->started, after_runtime), us(after_runtime, after_base),
+                   us(after_base, after_library));
     }
     launch(args->argc, args->argv);
   });

@@ -396,7 +396,8 @@ void invoke_routine(const Cell* fn_slot) {
   RoutineEntry entry = code.is(kTypeInteger) ? routine_entry(integer_get(&code)) : nullptr;
   if (!entry) raise_error(kErrInternalRoutines, block_push_only(1));
   if (g_stack.top == g_stack.arguments) stack_push();  // the result slot of a routine without arguments
-  entry(g_stack.arguments);
+  Cell extra = function_more_cell(fn_slot, kFunctionMoreExtra);
+  entry(g_stack.arguments, extra.is(kTypeInteger) ? integer_get(&extra) : 0);
   g_stack.top = g_stack.arguments + 1;
 }
 

@@ -2,7 +2,8 @@
 // keeps its spec and a body block that is only shown; the code id in it picks
 // the C++ entry registered here. An entry finds its arguments from the call's
 // arguments base on (one cell per word of the spec, already type-checked) and
-// leaves its result in the first of them.
+// leaves its result in the first of them. [extra] is the number the routine
+// was made with, so one entry can serve a family of routines.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +12,7 @@
 
 namespace kiv {
 
-using RoutineEntry = void (*)(Cell* args);
+using RoutineEntry = void (*)(Cell* args, int32_t extra);
 
 // The highest code id a routine may have.
 inline constexpr int32_t kRoutineCodeMax = 255;

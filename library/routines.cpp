@@ -3,6 +3,7 @@
 #include "library/routines.h"
 
 #include <cstring>
+#include <string>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -10,38 +11,65 @@
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/registry.h"
+#include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "evaluator/lexer.h"
 #include "evaluator/routines.h"
-#include "platform/directory.h"
 #include "platform/process.h"
 #include "runtime/errors.h"
 #include "runtime/gc_root.h"
 #include "runtime/stack.h"
+#include "services/file_access.h"
+#include "services/os_services.h"
 
 namespace kiv {
 
 namespace {
 
-void quit_return(Cell* args) { process_exit(integer_get(&args[0])); }
+void quit_return(Cell* args, int32_t) { process_exit(integer_get(&args[0])); }
 
-void get_current_dir(Cell* args) {
-  Cell* dir = file_get_current_dir();
-  dir->set_type(kTypeFile);
-  args[0] = *dir;
-}
+void get_current_dir(Cell* args, int32_t) { args[0] = *current_dir_file(); }
 
-void set_current_dir(Cell* args) {
-  if (!os_set_current_dir(file_to_os_path(&args[0]))) raise_error(kErrAccessCannotOpen, &args[0]);
+void set_current_dir(Cell* args, int32_t) {
+  if (!kiv::set_current_dir(&args[0])) raise_error(kErrAccessCannotOpen, &args[0]);
   args[0] = kUnsetCell;
 }
 
-void create_dir(Cell* args) {
-  if (!os_make_dir(file_to_os_path(&args[0]))) raise_error(kErrAccessNoCreate, &args[0]);
+void create_dir(Cell* args, int32_t) {
+  // A directory that stood there already is refused too.
+  if (!make_directory(&args[0])) raise_error(kErrAccessNoCreate, &args[0]);
   args[0] = kUnsetCell;
 }
 
-void exists_q(Cell* args) { args[0] = logic_cell(os_path_exists(file_to_os_path(&args[0]))); }
+void exists_q(Cell* args, int32_t) { args[0] = logic_cell(file_exists(&args[0])); }
+
+void os_info(Cell* args, int32_t) { args[0] = *os_info_object(); }
+
+// A datatype predicate: [type] is the type id it answers for.
+void type_q(Cell* args, int32_t type) { args[0] = logic_cell(args[0].type() == type); }
+
+// The datatype predicates, each the name of its datatype with "?" for "!".
+const char* const kTypePredicates[] = {
+    "bitset?",   "binary?", "block?",    "char?",     "email?",    "file?",       "float?",    "get-path?",
+    "get-word?", "hash?",   "integer?",  "issue?",    "lit-path?", "lit-word?",   "logic?",    "map?",
+    "none?",     "pair?",   "paren?",    "path?",     "percent?",  "refinement?", "set-path?", "set-word?",
+    "string?",   "tag?",    "time?",     "typeset?",  "tuple?",    "unset?",      "url?",      "word?",
+    "image?",    "date?",   "money?",    "ref?",      "point2D?",  "point3D?",    "handle?",   "error?",
+    "action?",   "native?", "datatype?", "function?", "object?",   "op?",         "routine?",  "vector?"};
+
+// The typesets of the typeset predicates, by their index.
+const char* const kPredicateTypesets[] = {
+    "any-list!", "any-block!", "any-function!", "any-object!", "any-path!", "any-string!", "any-word!",
+    "series!",   "number!",    "immediate!",    "scalar!",     "all-word!", "any-point!",  "planar!"};
+
+// A typeset predicate: the typeset word is read at each call, so a typeset
+// redefined changes the answer.
+void typeset_q(Cell* args, int32_t index) {
+  Root word(load_word(kPredicateTypesets[index]));
+  const Cell* types = get_word_value(word.get());
+  args[0] = logic_cell(types->is(kTypeTypeset) && typeset_has_q(types, args[0].type()));
+}
 
 struct RoutineRow {
   const char* word;
@@ -60,6 +88,7 @@ const RoutineRow kRoutines[] = {
     {"set-current-dir", R"(["Sets the platform's current process directory" path [file!]])", set_current_dir},
     {"create-dir", R"(["Create the given directory" path [file!]])", create_dir},
     {"exists?", R"(["Returns TRUE if the file exists" path [file!] return: [logic!]])", exists_q},
+    {"os-info", R"(["Returns detailed operating system version information"])", os_info},
 };
 
 // MAY ALLOCATE. Pushes the block loaded from the UTF-8 [text].
@@ -68,21 +97,50 @@ Cell* push_loaded(const char* text) {
   return lexer_load_utf8(out, reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)));
 }
 
+// MAY ALLOCATE. Binds [word] to a routine made from [spec] (Kiv text), code
+// [code_id] and [extra].
+void bind_routine(const char* word_name, const char* spec_text, int32_t code_id, int32_t extra) {
+  StackSave save;
+  Cell* spec = push_loaded(spec_text);
+  *spec = series_cells(spec->node())[0];  // the loaded text is one block
+  Cell* body = push_loaded(kRoutineBody);
+  *body = series_cells(body->node())[0];
+  Cell* routine = make_routine_value(spec, body, code_id, extra, false);
+  Root word(load_word(word_name));
+  set_word_value(word.get(), routine);
+}
+
 }  // namespace
 
 void routines_init() {
   int32_t code_id = 0;
   for (const RoutineRow& row : kRoutines) {
-    code_id++;
-    routine_register(code_id, row.entry);
-    StackSave save;
-    Cell* spec = push_loaded(row.spec);
-    *spec = series_cells(spec->node())[0];  // the loaded text is one block
-    Cell* body = push_loaded(kRoutineBody);
-    *body = series_cells(body->node())[0];
-    Cell* routine = make_routine_value(spec, body, code_id, 0, false);
-    Root word(load_word(row.word));
-    set_word_value(word.get(), routine);
+    routine_register(++code_id, row.entry);
+    bind_routine(row.word, row.spec, code_id, 0);
+  }
+  // The datatype predicates, in binding order.
+  routine_register(++code_id, type_q);
+  for (const char* predicate : kTypePredicates) {
+    std::string name = predicate;
+    name.back() = '!';
+    for (int t = 1; t <= kMaxTypeId; t++) {
+      const char* type = type_name(TypeId(t));
+      if (!type || name != type) continue;
+      bind_routine(predicate,
+                   R"(["Returns true if the value is this type" value [any-type!] return: [logic!]])",
+                   code_id, t);
+    }
+  }
+  routine_register(++code_id, typeset_q);
+  int32_t index = 0;
+  for (const char* typeset : kPredicateTypesets) {
+    std::string word = typeset;
+    word.back() = '?';
+    std::string bare = typeset;
+    bare.pop_back();
+    std::string spec =
+        "[\"Returns true if the value is any type of " + bare + "\" value [any-type!] return: [logic!]]";
+    bind_routine(word.c_str(), spec.c_str(), code_id, index++);
   }
 }
 

@@ -2,6 +2,7 @@
 #include "library/system_object.h"
 
 #include <string>
+#include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -18,6 +19,7 @@
 #include "runtime/fatal.h"
 #include "runtime/gc_root.h"
 #include "runtime/stack.h"
+#include "services/os_services.h"
 
 namespace kiv {
 
@@ -102,15 +104,8 @@ void system_object_finish() {
 
 void system_set_command_line(int argc, char** argv) {
   StackSave save;
-  // The raw command line: the arguments joined by blanks, each holding a
-  // blank, a tab or nothing in double quotes.
-  std::string raw;
-  for (int i = 0; i < argc; i++) {
-    std::string arg = argv[i];
-    if (i) raw += ' ';
-    bool quote = arg.empty() || arg.find_first_of(" \t") != std::string::npos;
-    raw += quote ? "\"" + arg + "\"" : arg;
-  }
+  std::vector<std::string> all(argv, argv + argc);
+  std::string raw = command_line_text(all);
   Cell* system = push_global("system");
   Cell* script = push_field(system, "script");
   Cell* args = stack_push();
@@ -131,12 +126,14 @@ void system_set_command_line(int argc, char** argv) {
   set_field(options, "args", list);
 }
 
-void system_set_script(const Cell* script, const Cell* args) {
+void system_set_script(const Cell* script, const Cell* args, const Cell* raw) {
   StackSave save;
   Cell* system = push_global("system");
   Cell* options = push_field(system, "options");
   set_field(options, "script", script);
   set_field(options, "args", args);
+  Cell* script_object = push_field(system, "script");
+  set_field(script_object, "args", raw);
 }
 
 }  // namespace kiv

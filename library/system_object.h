@@ -21,7 +21,7 @@ inline constexpr const char* kKivVersion = "0.6.6";
 
 // MAY ALLOCATE. Records the script the command line runs: system/options/script
 // is [script] (a file!), system/options/args the block [args] of its own
-// arguments (both stable cells).
-void system_set_script(const Cell* script, const Cell* args);
+// arguments, system/script/args their raw text [raw] (all stable cells).
+void system_set_script(const Cell* script, const Cell* args, const Cell* raw);
 
 }  // namespace kiv

@@ -169,7 +169,8 @@ void run_table(const char* area, const std::string& name, bool load) {
   }
   test::KivRun run = test::run_kiv({script.string()});
   EXPECT_EQ(run.status, 0) << path.filename() << ": kiv ended with " << run.status << "\n" << run.output;
-  EXPECT_NE(run.output.find('\5'), std::string::npos) << path.filename() << ": the table did not run to its end";
+  EXPECT_NE(run.output.find('\5'), std::string::npos)
+      << path.filename() << ": the table did not run to its end";
   // The outputs of the cases, in order: the text after each \1.
   std::vector<std::string> outs;
   size_t at = run.output.find('\1');
