@@ -74,6 +74,15 @@ TEST(KivScript, NestedScriptsRestoreTheirState) {
   EXPECT_EQ(run.status, 0);
 }
 
+// The global context holds its words in the same order on every run.
+TEST(KivScript, GlobalWordsComeInTheSameOrder) {
+  test::KivRun first = test::run_kiv({kScripts + "words.kiv"});
+  test::KivRun second = test::run_kiv({kScripts + "words.kiv"});
+  EXPECT_EQ(first.status, 0);
+  EXPECT_GT(first.output.size(), 1000u);
+  EXPECT_EQ(first.output, second.output);
+}
+
 // Without a script, kiv says how to run one and ends normally.
 TEST(KivScript, NoScriptSaysHowToRunOne) {
   test::KivRun run = test::run_kiv({});
