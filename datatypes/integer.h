@@ -61,6 +61,14 @@ Cell* integer_make_at(const Cell* block, int32_t value);
 Cell* integer_push(int32_t value);
 
 // -1, 0 or 1.
+// [data] shifted by [bits] (negative counts as 0): left, right keeping the
+// sign, or right filling with zeros ([logical]); 32 bits or more shift all out.
+inline int32_t integer_shift(int32_t data, int32_t bits, bool left, bool logical) {
+  if (bits < 0) bits = 0;
+  if (left) return bits > 31 ? 0 : int32_t(uint32_t(data) << bits);
+  if (logical) return bits > 31 ? 0 : int32_t(uint32_t(data) >> bits);
+  return bits > 31 ? (data < 0 ? -1 : 0) : data >> bits;
+}
 inline int32_t integer_sign(int32_t value) { return value < 0 ? -1 : value > 0 ? 1 : 0; }
 // |value|; INT32_MIN raises math overflow.
 int32_t integer_abs(int32_t value);

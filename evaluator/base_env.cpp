@@ -10,6 +10,7 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
+#include "datatypes/handle.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
@@ -103,6 +104,7 @@ void bind_constants() {
                               {"dbl-quote", '"'}};
   for (const NamedChar& c : kChars) bind_global(c.name, char_cell(c.code));
   bind_global("pi", float_cell(3.141592653589793));
+  bind_global("null-handle", handle_cell(0, 0));
 }
 
 void bind_natives() {

@@ -304,16 +304,7 @@ KIV_NATIVE(Max) { return max_min(a.value1, a.value2, true); }
 KIV_NATIVE(Min) { return max_min(a.value1, a.value2, false); }
 
 KIV_NATIVE(Shift) {
-  int32_t data = integer_get(a.data);
-  int32_t bits = std::max(integer_get(a.bits), 0);
-  int32_t r;
-  if (a.left)
-    r = bits > 31 ? 0 : int32_t(uint32_t(data) << bits);
-  else if (a.logical)
-    r = bits > 31 ? 0 : int32_t(uint32_t(data) >> bits);
-  else
-    r = bits > 31 ? (data < 0 ? -1 : 0) : data >> bits;
-  return native_result(integer_cell(r));
+  return native_result(integer_cell(integer_shift(integer_get(a.data), integer_get(a.bits), a.left, a.logical)));
 }
 
 KIV_NATIVE(Sine) {

@@ -46,6 +46,11 @@ void exists_q(Cell* args, int32_t) { args[0] = logic_cell(file_exists(&args[0]))
 
 void os_info(Cell* args, int32_t) { args[0] = *os_info_object(); }
 
+// The shifts: [kind] 0 right, 1 left, 2 logical right.
+void shift(Cell* args, int32_t kind) {
+  args[0] = integer_cell(integer_shift(integer_get(&args[0]), integer_get(&args[1]), kind == 1, kind == 2));
+}
+
 // A datatype predicate: [type] is the type id it answers for.
 void type_q(Cell* args, int32_t type) { args[0] = logic_cell(args[0].type() == type); }
 
@@ -75,6 +80,7 @@ struct RoutineRow {
   const char* word;
   const char* spec;
   RoutineEntry entry;
+  int32_t extra = 0;
 };
 
 // The body every routine shows: its code is the interpreter's own.
@@ -83,6 +89,10 @@ constexpr const char* kRoutineBody = "[]";
 const RoutineRow kRoutines[] = {
     {"quit-return", R"(["Stops evaluation and exits the program with a given status" status [integer!]])",
      quit_return},
+    {"shift-right", R"(["Shift bits to the right" data [integer!] bits [integer!] return: [integer!]])", shift, 0},
+    {"shift-left", R"(["Shift bits to the left" data [integer!] bits [integer!] return: [integer!]])", shift, 1},
+    {"shift-logical", R"s(["Shift bits to the right (unsigned)" data [integer!] bits [integer!] return: [integer!]])s",
+     shift, 2},
     {"get-current-dir", R"(["Returns the platform's current directory for the process" return: [file!]])",
      get_current_dir},
     {"set-current-dir", R"(["Sets the platform's current process directory" path [file!]])", set_current_dir},
@@ -116,7 +126,7 @@ void routines_init() {
   int32_t code_id = 0;
   for (const RoutineRow& row : kRoutines) {
     routine_register(++code_id, row.entry);
-    bind_routine(row.word, row.spec, code_id, 0);
+    bind_routine(row.word, row.spec, code_id, row.extra);
   }
   // The datatype predicates, in binding order.
   routine_register(++code_id, type_q);
