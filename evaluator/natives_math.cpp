@@ -304,7 +304,8 @@ KIV_NATIVE(Max) { return max_min(a.value1, a.value2, true); }
 KIV_NATIVE(Min) { return max_min(a.value1, a.value2, false); }
 
 KIV_NATIVE(Shift) {
-  return native_result(integer_cell(integer_shift(integer_get(a.data), integer_get(a.bits), a.left, a.logical)));
+  return native_result(
+      integer_cell(integer_shift(integer_get(a.data), integer_get(a.bits), a.left, a.logical)));
 }
 
 KIV_NATIVE(Sine) {

@@ -11,12 +11,14 @@
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "evaluator/lexer.h"
 #include "evaluator/routines.h"
 #include "platform/process.h"
+#include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/gc_root.h"
 #include "runtime/stack.h"
@@ -49,6 +51,12 @@ void os_info(Cell* args, int32_t) { args[0] = *os_info_object(); }
 // The shifts: [kind] 0 right, 1 left, 2 logical right.
 void shift(Cell* args, int32_t kind) {
   args[0] = integer_cell(integer_shift(integer_get(&args[0]), integer_get(&args[1]), kind == 1, kind == 2));
+}
+
+// system/state/GC: [which] 0 asks whether the collector runs, 1 and 2 count
+// the collections (each one compacts the series and the nodes alike).
+void gc_state(Cell* args, int32_t which) {
+  args[0] = which == 0 ? logic_cell(g_collector_active) : integer_cell(int32_t(gc_collection_count()));
 }
 
 // A datatype predicate: [type] is the type id it answers for.
@@ -89,10 +97,13 @@ constexpr const char* kRoutineBody = "[]";
 const RoutineRow kRoutines[] = {
     {"quit-return", R"(["Stops evaluation and exits the program with a given status" status [integer!]])",
      quit_return},
-    {"shift-right", R"(["Shift bits to the right" data [integer!] bits [integer!] return: [integer!]])", shift, 0},
-    {"shift-left", R"(["Shift bits to the left" data [integer!] bits [integer!] return: [integer!]])", shift, 1},
-    {"shift-logical", R"s(["Shift bits to the right (unsigned)" data [integer!] bits [integer!] return: [integer!]])s",
-     shift, 2},
+    {"shift-right", R"(["Shift bits to the right" data [integer!] bits [integer!] return: [integer!]])",
+     shift, 0},
+    {"shift-left", R"(["Shift bits to the left" data [integer!] bits [integer!] return: [integer!]])", shift,
+     1},
+    {"shift-logical",
+     R"s(["Shift bits to the right (unsigned)" data [integer!] bits [integer!] return: [integer!]])s", shift,
+     2},
     {"get-current-dir", R"(["Returns the platform's current directory for the process" return: [file!]])",
      get_current_dir},
     {"set-current-dir", R"(["Sets the platform's current process directory" path [file!]])", set_current_dir},
@@ -107,15 +118,34 @@ Cell* push_loaded(const char* text) {
   return lexer_load_utf8(out, reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)));
 }
 
-// MAY ALLOCATE. Binds [word] to a routine made from [spec] (Kiv text), code
-// [code_id] and [extra].
+// The routines that are fields of system/state/GC.
+const RoutineRow kGcRoutines[] = {
+    {"active?", R"(["Returns TRUE if the collector is on" return: [logic!]])", gc_state, 0},
+    {"series-cycles", R"(["Returns the number of series collections" return: [integer!]])", gc_state, 1},
+    {"nodes-cycles", R"(["Returns the number of node collections" return: [integer!]])", gc_state, 2},
+};
+
+int32_t g_gc_code_id = 0;
+
+// MAY ALLOCATE. A routine made from [spec] (Kiv text), code [code_id] and
+// [extra], pushed.
+Cell* push_routine(const char* spec_text, int32_t code_id, int32_t extra) {
+  Cell made;
+  {
+    StackSave save;
+    Cell* spec = push_loaded(spec_text);
+    *spec = series_cells(spec->node())[0];  // the loaded text is one block
+    Cell* body = push_loaded(kRoutineBody);
+    *body = series_cells(body->node())[0];
+    made = *make_routine_value(spec, body, code_id, extra, false);
+  }
+  return stack_push_value(made);
+}
+
+// MAY ALLOCATE. Binds [word] to a routine made as push_routine makes it.
 void bind_routine(const char* word_name, const char* spec_text, int32_t code_id, int32_t extra) {
   StackSave save;
-  Cell* spec = push_loaded(spec_text);
-  *spec = series_cells(spec->node())[0];  // the loaded text is one block
-  Cell* body = push_loaded(kRoutineBody);
-  *body = series_cells(body->node())[0];
-  Cell* routine = make_routine_value(spec, body, code_id, extra, false);
+  Cell* routine = push_routine(spec_text, code_id, extra);
   Root word(load_word(word_name));
   set_word_value(word.get(), routine);
 }
@@ -151,6 +181,17 @@ void routines_init() {
     std::string spec =
         "[\"Returns true if the value is any type of " + bare + "\" value [any-type!] return: [logic!]]";
     bind_routine(word.c_str(), spec.c_str(), code_id, index++);
+  }
+  routine_register(g_gc_code_id = ++code_id, gc_state);
+}
+
+void gc_routines_into(const Cell* gc_object) {
+  for (const RoutineRow& row : kGcRoutines) {
+    StackSave save;
+    Cell* routine = push_routine(row.spec, g_gc_code_id, row.extra);
+    Root word(load_word(row.word));
+    int32_t i = object_field_index(gc_object, word.get());
+    if (i >= 0) object_get_values(gc_object)[i] = *routine;
   }
 }
 

@@ -14,6 +14,7 @@
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "library/library.h"
+#include "library/routines.h"
 #include "platform/environment.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
@@ -82,6 +83,10 @@ void system_object_finish() {
   Cell* words = stack_push_value(object_cell(g_global_context, object_new_class()));
   *context_self_cell(g_global_context) = *words;
   set_field(system, "words", words);
+
+  Cell* state = push_field(system, "state");
+  Cell* gc = push_field(state, "GC");
+  gc_routines_into(gc);
 
   Cell* locale = push_field(system, "locale");
   Cell* currencies = push_field(locale, "currencies");
