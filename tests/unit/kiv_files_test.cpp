@@ -160,7 +160,7 @@ void run_table(const char* area, const std::string& name, bool load) {
   fs::path path = fs::path(KIV_SOURCE_DIR) / "tests" / "kiv" / area / (name + ".kiv");
   std::vector<Case> cases = read_cases(path);
   ASSERT_FALSE(cases.empty()) << path;
-  fs::path dir = fs::current_path() / "kiv-tables";
+  fs::path dir = fs::temp_directory_path() / ("kiv-tables-" + std::to_string(getpid()));
   fs::create_directories(dir);
   fs::path script = dir / (std::string(area) + "-" + name + ".kiv");
   {
@@ -168,6 +168,8 @@ void run_table(const char* area, const std::string& name, bool load) {
     out << table_script(cases, load);
   }
   test::KivRun run = test::run_kiv({script.string()});
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
   EXPECT_EQ(run.status, 0) << path.filename() << ": kiv ended with " << run.status << "\n" << run.output;
   EXPECT_NE(run.output.find('\5'), std::string::npos)
       << path.filename() << ": the table did not run to its end";
