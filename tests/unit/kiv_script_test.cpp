@@ -66,8 +66,7 @@ TEST(KivScript, FailuresPrintTheErrorAndEndWith254) {
 // error.
 TEST(KivScript, NestedScriptsRestoreTheirState) {
   test::KivRun run = test::run_kiv({kScripts + "nested.kiv"});
-  EXPECT_EQ(run.output,
-            "inner\nouter\nsub/\n" + kScripts + "sub/inner.kiv\ninner result\ntrue\nouter\ntrue\n");
+  EXPECT_EQ(run.output, "inner\nouter\nsub/\nsub/inner.kiv\ninner result\ntrue\nouter\n1\n");
   EXPECT_EQ(run.status, 0);
   run = test::run_kiv({kScripts + "nested-error.kiv"});
   EXPECT_EQ(run.output, "true\ntrue\n1\n");
