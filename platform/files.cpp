@@ -80,18 +80,6 @@ int os_open_for_write(const std::string& path, bool keep, bool append, int64_t s
   return fd;
 }
 
-bool os_write_all(int fd, const void* bytes, size_t n) {
-  const char* p = static_cast<const char*>(bytes);
-  while (n > 0) {
-    ssize_t done = write(fd, p, n);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    p += done;
-    n -= size_t(done);
-  }
-  return true;
-}
-
 bool os_close(int fd) { return close(fd) == 0 || errno == EINTR; }
 
 bool os_list_dir(const std::string& path, std::vector<DirEntry>* out) {

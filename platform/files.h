@@ -22,9 +22,6 @@ bool os_read_file(const std::string& path, int64_t seek, int64_t part, std::stri
 // [append] the position moves to the end, else with [seek] > 0 to that byte.
 // The descriptor, or -1.
 int os_open_for_write(const std::string& path, bool keep, bool append, int64_t seek);
-// Writes the [n] bytes at [bytes] to [fd], going on after short writes and
-// interrupted calls. False when a write fails.
-bool os_write_all(int fd, const void* bytes, size_t n);
 // Closes [fd]; false when the close reports a failure (data not stored).
 bool os_close(int fd);
 

@@ -22,6 +22,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "runtime/errors.h"
 #include "runtime/stack.h"
 #include "services/console_output.h"
@@ -204,7 +205,7 @@ int32_t file_write_value(const Cell* file, const Cell* value, const Cell* part, 
   int64_t last = 0;
   bool written = true;
   for (const std::string& piece : pieces) {
-    if (!os_write_all(fd, piece.data(), piece.size())) {
+    if (!write_all(fd, piece.data(), piece.size())) {
       written = false;
       break;
     }
