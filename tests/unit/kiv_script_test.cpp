@@ -73,6 +73,26 @@ TEST(KivScript, NestedScriptsRestoreTheirState) {
   EXPECT_EQ(run.status, 0);
 }
 
+// A script header's currencies join the currency list once each.
+TEST(KivScript, HeaderCurrenciesJoinTheListOnce) {
+  test::KivRun run = test::run_kiv({kScripts + "currencies.kiv"});
+  EXPECT_EQ(run.output, "true\ntrue\n");
+  EXPECT_EQ(run.status, 0);
+}
+
+// The settings and cache folder: $APPDATA/Kiv/, else .kiv/ in the home
+// folder; never a shared folder such as /tmp.
+TEST(KivScript, CacheFolderComesFromTheEnvironment) {
+  test::KivRun run = test::run_kiv({kScripts + "cache.kiv"}, "", {"APPDATA=/data/app"});
+  EXPECT_EQ(run.output, "%/data/app/Kiv/\n");
+  run = test::run_kiv({kScripts + "cache.kiv"}, "", {"APPDATA", "HOME=/home/someone"});
+  EXPECT_EQ(run.output, "%/home/someone/.kiv/\n");
+  // Without HOME the password database names the home folder.
+  run = test::run_kiv({kScripts + "cache.kiv"}, "", {"APPDATA", "HOME"});
+  EXPECT_EQ(run.output.find("%/tmp"), std::string::npos) << run.output;
+  EXPECT_EQ(run.status, 0);
+}
+
 // The global context holds its words in the same order on every run.
 TEST(KivScript, GlobalWordsComeInTheSameOrder) {
   test::KivRun first = test::run_kiv({kScripts + "words.kiv"});

@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -32,8 +34,10 @@ inline void read_all(int fd, std::string* out) {
 }
 
 // Runs kiv with [args] in the directory [dir] (the current one when empty);
-// standard input is /dev/null.
-inline KivRun run_kiv(const std::vector<std::string>& args, const std::string& dir = "") {
+// standard input is /dev/null. [env] holds "NAME=value" to set and "NAME" to
+// remove in the child's environment.
+inline KivRun run_kiv(const std::vector<std::string>& args, const std::string& dir = "",
+                      const std::vector<std::string>& env = {}) {
   KivRun run;
   int out[2], err[2];
   if (pipe(out) != 0) return run;
@@ -47,6 +51,13 @@ inline KivRun run_kiv(const std::vector<std::string>& args, const std::string& d
     close(out[0]);
     close(err[0]);
     if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(126);
+    for (const std::string& e : env) {
+      size_t eq = e.find('=');
+      if (eq == std::string::npos)
+        unsetenv(e.c_str());
+      else
+        setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
+    }
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(KIV_EXECUTABLE));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
