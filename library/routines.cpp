@@ -141,22 +141,16 @@ void frame_index_q(Cell* args, int32_t) { args[0] = integer_cell(int32_t(stack_t
 // MAY ALLOCATE. For each named frame under the routine's own, from the
 // bottom: the word naming it and its arguments base.
 void collect_calls(Cell* args, int32_t) {
-  const Cell* block = &args[0];
-  CallFrame* own = stack_top_frame();
-  for (CallFrame* f = g_stack.frames_base; f < own; f++) {
-    // Frames are read by index: appending may run Kiv code that pushes frames.
-    const uint32_t i = uint32_t(f - g_stack.frames_base);
+  // The call stack is a fixed buffer: frame pointers outlast the appends.
+  const CallFrame* own = stack_top_frame();
+  for (const CallFrame* f = g_stack.frames_base; f < own; f++) {
     const uint32_t s = f->symbol();
     if (s == 0 || s == g_stack.body_symbol || s == g_stack.anon_symbol) continue;
     // The frame above holds this one's arguments base as its caller's.
-    const uint32_t base = (f + 1)->prev_args;
-    Node ctx = s == g_self_symbol ? 0 : f->word_context;
-    Cell word = context_word_or_global(ctx, int32_t(s));
-    block_append_value(block, &word);
-    Cell position = integer_cell(int32_t(base));
-    block_append_value(block, &position);
-    f = g_stack.frames_base + i;
-    own = stack_top_frame();
+    Cell position = integer_cell(int32_t((f + 1)->prev_args));
+    Cell word = context_word_or_global(s == g_self_symbol ? 0 : f->word_context, int32_t(s));
+    block_append_value(&args[0], &word);
+    block_append_value(&args[0], &position);
   }
   args[0] = kUnsetCell;
 }
