@@ -924,12 +924,19 @@ Cell* transcode(Cell* out, const Cell* source, const TranscodeArgs& args) {
     Cell* pinned = stack_push_cell(&src);
     type = lexer_load_string(values, pinned, length, request, &consumed);
   }
-  if (args.prescan || args.scan) {
+  bool typed = args.prescan || args.scan;
+  if (typed && !args.next) {
     *out = type ? datatype_cell(TypeId(type)) : kNoneCell;
   } else if (args.next) {
+    // With /next the result pairs the value (the type found, when only
+    // scanning) with the input after it.
     Cell* pair = block_push_only(2);
     Cell value = kNoneCell;
-    if (values->is(kTypeBlock) && block_ks_length_q(values) > 0) value = *block_ks_head(values);
+    if (typed) {
+      if (type) value = datatype_cell(TypeId(type));
+    } else if (values->is(kTypeBlock) && block_ks_length_q(values) > 0) {
+      value = *block_ks_head(values);
+    }
     value.clear_new_line();
     block_append_value(pair, &value);
     Cell rest = src;
