@@ -116,9 +116,13 @@ namespace {
 const std::vector<std::pair<uint32_t, uint32_t>>& fold_inverse() {
   static const std::vector<std::pair<uint32_t, uint32_t>> table = [] {
     std::vector<std::pair<uint32_t, uint32_t>> t;
-    for (uint32_t cp = 0; cp < kCaseLimit; cp++) {
-      uint32_t up = case_map_upper(cp);
-      if (up != cp) t.emplace_back(up, cp);
+    // Only blocks with a row of their own hold mappings (row 0 is all zeros).
+    for (uint32_t block = 0; block < kCaseIndexSize; block++) {
+      if (kCaseUpperIndex[block] == 0) continue;
+      for (uint32_t cp = block << kCaseBlockBits; cp < (block + 1) << kCaseBlockBits; cp++) {
+        uint32_t up = case_map_upper(cp);
+        if (up != cp) t.emplace_back(up, cp);
+      }
     }
     std::sort(t.begin(), t.end());
     return t;
