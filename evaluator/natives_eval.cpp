@@ -121,7 +121,13 @@ class TraceOwner {
 
 // do of a block (or of the block loaded from a string) at [block], a stack cell.
 Status do_block_value(Cell* block, const native_args::DoArgs& a) {
-  if (a.expand) raise_error(kErrInternalNotDone);
+  if (a.expand) {
+    // The library's expand-directives rewrites the block in place first.
+    Root word(load_word("expand-directives"));
+    Cell* fn = stack_push_cell(get_word_value(word.get()));
+    Cell* result = stack_push();
+    call_value(fn, block, 1, result, word.get());
+  }
   if (!a.next) return eval_block(block, true);
   int32_t next = 0;
   Status s = eval_next_at(block, &next);

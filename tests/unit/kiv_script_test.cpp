@@ -102,6 +102,20 @@ TEST(KivScript, GlobalWordsComeInTheSameOrder) {
   EXPECT_EQ(first.output, second.output);
 }
 
+// Scripts are preprocessed before they run: directives and macros are
+// resolved, an #include of a sibling runs it at run time from the script's
+// folder, and a malformed directive stops the script before it runs.
+TEST(KivScript, ScriptsArePreprocessed) {
+  test::KivRun run = test::run_kiv({kScripts + "include/main.kiv"});
+  EXPECT_EQ(run.output, "sibling\n7\n3 3\nlinux\nlimit\ntwo\n");
+  EXPECT_EQ(run.status, 0);
+  run = test::run_kiv({kScripts + "include/bad.kiv"});
+  EXPECT_EQ(run.output.substr(0, 59), "*** Preprocessor Error: Syntax error\n*** Where: #if true 5\n")
+      << run.output;
+  EXPECT_EQ(run.output.find("never"), std::string::npos) << run.output;
+  EXPECT_EQ(run.status, 254);
+}
+
 // Without a script, kiv says how to run one and ends normally.
 TEST(KivScript, NoScriptSaysHowToRunOne) {
   test::KivRun run = test::run_kiv({});
