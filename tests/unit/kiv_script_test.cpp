@@ -102,11 +102,13 @@ TEST(KivScript, GlobalWordsComeInTheSameOrder) {
   EXPECT_EQ(first.output, second.output);
 }
 
-// Scripts are preprocessed before they run: directives and macros are
-// resolved, an #include of a sibling runs it at run time from the script's
-// folder, and a malformed directive stops the script before it runs.
+// Scripts are preprocessed before they run, in their own folder: directives
+// and macros are resolved, an #include finds the file beside the script
+// wherever kiv runs from, and a malformed directive stops the script before
+// it runs.
 TEST(KivScript, ScriptsArePreprocessed) {
-  test::KivRun run = test::run_kiv({kScripts + "include/main.kiv"});
+  // Run from elsewhere: #include finds the file beside the script.
+  test::KivRun run = test::run_kiv({kScripts + "include/main.kiv"}, "/");
   EXPECT_EQ(run.output, "sibling\n7\n3 3\nlinux\nlimit\ntwo\n");
   EXPECT_EQ(run.status, 0);
   run = test::run_kiv({kScripts + "include/bad.kiv"});
