@@ -31,6 +31,7 @@
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "evaluator/lexer.h"
@@ -83,6 +84,24 @@ InputKind input_kind_of(TypeId t) {
   if (is_any_block(t)) return kInputBlock;
   if (t == kTypeBinary) return kInputBinary;
   return kInputString;
+}
+
+// The keyword a word names (its RuntimeSymbol, from kSymAny to kSymChange),
+// or -1. The resolved symbols of the keywords are read once.
+int32_t keyword_of(const Cell* word) {
+  static int32_t resolved[kSymChange + 1];
+  static bool ready = false;
+  if (!ready) {
+    for (int s = kSymAny; s <= kSymChange; s++)
+      resolved[s] = symbol_resolve(runtime_symbol(RuntimeSymbol(s)));
+    ready = true;
+  }
+  int32_t sym = word_symbol(word);
+  if (sym <= 0) return -1;
+  sym = symbol_resolve(sym);
+  for (int s = kSymAny; s <= kSymChange; s++)
+    if (resolved[s] == sym && s != kSymMinus) return s;
+  return -1;
 }
 
 // Cells of all running parse calls' stacks.
@@ -510,14 +529,10 @@ State Engine::to_thru_value(const Cell* value) {
 }
 
 State Engine::dispatch() {
-  send(kWordFetch);
   switch (cur_->type()) {
     case kTypeWord: {
-      const Cell* c = cur_;
-      for (int s = kSymAny; s <= kSymChange; s++) {
-        if (s == kSymMinus) continue;
-        if (runtime_symbol_q(word_symbol(c), RuntimeSymbol(s))) return keyword(s);
-      }
+      int32_t k = keyword_of(cur_);
+      if (k >= 0) return keyword(k);
       Cell w = *cur_;
       Cell v = *get_word_value(&w);
       if (v.is(kTypeUnset)) raise_error(kErrScriptParseRule, &w);
@@ -544,7 +559,6 @@ State Engine::dispatch() {
       int32_t n = match_type_at(pos_, cur_);
       match_ = n >= 0;
       if (match_) pos_ += n;
-      send(kWordMatch);
       return kRoute;
     }
     case kTypeSetWord: {
@@ -572,10 +586,7 @@ State Engine::dispatch() {
       Cell next = rule_at(ri_);
       if (next.is(kTypeWord)) {
         Cell w = next;
-        bool keyword_q = false;
-        for (int s = kSymAny; s <= kSymChange; s++)
-          if (runtime_symbol_q(word_symbol(&w), RuntimeSymbol(s))) keyword_q = true;
-        if (!keyword_q && word_context(&w)) {
+        if (keyword_of(&w) < 0 && word_context(&w)) {
           Cell v = *get_word_value(&w);
           if (v.is(kTypeInteger)) next = v;
         }
@@ -729,9 +740,7 @@ State Engine::keyword(int32_t sym) {
       if (ri_ < rules_tail()) {
         Cell next = rule_at(ri_);
         if (next.is(kTypeWord) && word_context(&next)) {
-          bool kw = false;
-          for (int s = kSymAny; s <= kSymChange; s++)
-            if (runtime_symbol_q(word_symbol(&next), RuntimeSymbol(s))) kw = true;
+          bool kw = keyword_of(&next) >= 0;
           Cell v = kw ? kNoneCell : *get_word_value(&next);
           if (!kw && input_position_q(&v)) {
             ri_++;
@@ -852,7 +861,9 @@ State Engine::finish() {
       int32_t succeeded = f.count - 1;
       if (match_) {
         succeeded = f.count;
-        bool progress = pos_ != f.start || input_length() > f.start_len;
+        // A removal that leaves the index in place is progress too: the input
+        // shrinks, so the loop still ends.
+        bool progress = pos_ != f.start || input_length() != f.start_len;
         if ((f.max < 0 || f.count < f.max) && (f.code == kCmdWhile || progress)) {
           f.count++;
           f.start = pos_;
@@ -962,7 +973,9 @@ State Engine::finish() {
         for (size_t i = 0; i < fi; i++)
           if (frames_[i].code == kCmdCollect) nested = true;
         if (nested) {
-          keep_value(tmp_);  // the enclosing collect is below this frame
+          // Into the enclosing collect's block, below this frame.
+          frames_[fi].code = kBlockFrame;
+          keep_value(tmp_);
         } else {
           *collected_ = *tmp_;
           result_collected_ = true;
@@ -1012,6 +1025,7 @@ Status Engine::run() {
           }
           as_arg_ = false;
           *cur_ = rule_at(ri_++);
+          send(kWordFetch);
           state = kDispatch;
           break;
         case kArg:
