@@ -89,19 +89,19 @@ InputKind input_kind_of(TypeId t) {
 // The keyword a word names (its RuntimeSymbol, from kSymAny to kSymChange),
 // or -1. The resolved symbols of the keywords are read once.
 int32_t keyword_of(const Cell* word) {
-  static int32_t resolved[kSymChange + 1];
-  static bool ready = false;
-  if (!ready) {
-    for (int s = kSymAny; s <= kSymChange; s++)
-      resolved[s] = symbol_resolve(runtime_symbol(RuntimeSymbol(s)));
-    ready = true;
-  }
+  // By symbol id: -2 not looked up yet.
+  static std::vector<int8_t> cache;
   int32_t sym = word_symbol(word);
   if (sym <= 0) return -1;
-  sym = symbol_resolve(sym);
-  for (int s = kSymAny; s <= kSymChange; s++)
-    if (resolved[s] == sym && s != kSymMinus) return s;
-  return -1;
+  if (size_t(sym) >= cache.size()) cache.resize(size_t(sym) * 2 + 64, -2);
+  int8_t& k = cache[size_t(sym)];
+  if (k == -2) {
+    k = -1;
+    int32_t resolved = symbol_resolve(sym);
+    for (int s = kSymAny; s <= kSymChange; s++)
+      if (s != kSymMinus && symbol_resolve(runtime_symbol(RuntimeSymbol(s))) == resolved) k = int8_t(s);
+  }
+  return k;
 }
 
 // Cells of all running parse calls' stacks.
@@ -179,14 +179,18 @@ class Engine {
   Cell* frame_cell(size_t frame, int i) { return block_ks_abs_at(stack_, int32_t(frame * 3 + i)); }
   void push_frame(const Frame& f) {
     check_stack(3);
-    for (int i = 0; i < 3; i++) block_append_value(stack_, &kNoneCell);
+    // Cells past the frames in use are reused; the block is cut to the
+    // frames in use before the trace callback sees it.
+    int32_t at = int32_t(frames_.size() * 3);
+    if (block_total_length(stack_) < at + 3)
+      for (int i = 0; i < 3; i++) block_append_value(stack_, &kNoneCell);
+    for (int i = 0; i < 3; i++) *block_ks_abs_at(stack_, at + i) = kNoneCell;
     frames_.push_back(f);
     g_parse_cells += 3;
     cells_held_ += 3;
   }
   void pop_frame() {
     frames_.pop_back();
-    block_truncate(stack_, int32_t(frames_.size() * 3));
     g_parse_cells -= 3;
     cells_held_ -= 3;
   }
@@ -194,6 +198,7 @@ class Engine {
   // ------------------------------------------------ events
   void send(RuntimeValue event) {
     if (!callback_) return;
+    block_truncate(stack_, int32_t(frames_.size() * 3));
     Cell* args = stack_push();
     *args = runtime_value(event);
     *stack_push() = logic_cell(match_);
@@ -481,6 +486,16 @@ State Engine::repeat_value(const Cell* value) {
   Frame& f = top();
   int32_t count = 0;
   int32_t p = pos_;
+  if (kind_ == kInputString && value->is(kTypeBitset)) {
+    // Characters of a bitset: read in place, nothing runs in between.
+    int32_t end = input_end();
+    Node bits = value->node();
+    while (p < end && (f.max < 0 || count < f.max) &&
+           bitset_bit_q(bits, string_char_at(input_, uint32_t(p)))) {
+      p++;
+      count++;
+    }
+  }
   while (f.max < 0 || count < f.max) {
     int32_t n = match_literal_at(p, value);
     if (n < 0) break;
