@@ -156,12 +156,15 @@ class Engine {
 
   // ------------------------------------------------ rules
   int32_t rules_tail() const { return block_total_length(rules_); }
-  Cell rule_at(int32_t i) const { return *block_ks_abs_at(rules_, i); }
+  // The rule element at [i]; none past the tail (a paren may have cut the block).
+  Cell rule_at(int32_t i) const {
+    return i >= 0 && i < rules_tail() ? *block_ks_abs_at(rules_, i) : kNoneCell;
+  }
   // Reads the rule element at [ri_] into [*out] and steps past it; at the
   // tail raises parse-end naming the keyword at [keyword].
   void next_arg(Cell* out, int32_t keyword) {
     if (ri_ >= rules_tail()) {
-      Cell k = keyword >= 0 && keyword < rules_tail() ? rule_at(keyword) : kNoneCell;
+      Cell k = rule_at(keyword);
       raise_error(kErrScriptParseEnd, &k);
     }
     *out = rule_at(ri_++);
