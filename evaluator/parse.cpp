@@ -89,19 +89,30 @@ InputKind input_kind_of(TypeId t) {
 // The keyword a word names (its RuntimeSymbol, from kSymAny to kSymChange),
 // or -1. The resolved symbols of the keywords are read once.
 int32_t keyword_of(const Cell* word) {
-  // By symbol id: -2 not looked up yet.
-  static std::vector<int8_t> cache;
+  // By symbol id, with the symbol it resolved to when looked up, so that a
+  // runtime started anew (its symbols renumbered) is never answered from an
+  // old entry; the cache is dropped when the symbol table shrinks.
+  struct Entry {
+    int32_t resolved = 0;
+    int8_t keyword = -1;
+  };
+  static std::vector<Entry> cache;
+  static uint32_t symbols_seen = 0;
+  if (symbol_count() < symbols_seen) cache.clear();
+  symbols_seen = symbol_count();
   int32_t sym = word_symbol(word);
   if (sym <= 0) return -1;
-  if (size_t(sym) >= cache.size()) cache.resize(size_t(sym) * 2 + 64, -2);
-  int8_t& k = cache[size_t(sym)];
-  if (k == -2) {
-    k = -1;
-    int32_t resolved = symbol_resolve(sym);
+  if (size_t(sym) >= cache.size()) cache.resize(size_t(sym) * 2 + 64);
+  int32_t resolved = symbol_resolve(sym);
+  Entry& e = cache[size_t(sym)];
+  if (e.resolved != resolved) {
+    e.resolved = resolved;
+    e.keyword = -1;
     for (int s = kSymAny; s <= kSymChange; s++)
-      if (s != kSymMinus && symbol_resolve(runtime_symbol(RuntimeSymbol(s))) == resolved) k = int8_t(s);
+      if (s != kSymMinus && symbol_resolve(runtime_symbol(RuntimeSymbol(s))) == resolved)
+        e.keyword = int8_t(s);
   }
-  return k;
+  return e.keyword;
 }
 
 // Cells of all running parse calls' stacks.
