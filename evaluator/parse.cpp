@@ -324,7 +324,8 @@ int32_t Engine::match_text_at(int32_t at, const Cell* value) {
   }
   if (!is_any_string(t) && t != kTypeBinary) return -1;
   // Stored bytes: a wide string's units count as their bytes.
-  int32_t n = series_length_clamped(const_cast<Cell*>(value), false) * int32_t(series_buffer_of(value)->unit());
+  int32_t n =
+      series_length_clamped(const_cast<Cell*>(value), false) * int32_t(series_buffer_of(value)->unit());
   if (at + n > end) return -1;
   return binary_match_value_q(tmp3_, value) ? n : -1;
 }
