@@ -879,7 +879,6 @@ State Engine::keyword(int32_t sym) {
 State Engine::finish() {
   Frame& f = top();
   size_t fi = frames_.size() - 1;
-  bool ended = true;
   switch (f.code) {
     case kCmdRepeat:
     case kCmdWhile: {
@@ -992,13 +991,11 @@ State Engine::finish() {
         set_word_value(&w, tmp_);
       } else if (target == kCollectInto || target == kCollectAfter) {
         Cell* series = stack_push_cell(get_word_value(&w));
-        int32_t head = series->head();
         if (target == kCollectAfter) series->set_head(series_total_length(series));
         InsertArgs ia;
         ia.value = tmp_;
         action_handler<&ActionSlots::insert>(series->type(), kActionInsert)(series, ia);
         g_stack.top = series;
-        (void)head;
       } else {
         bool nested = false;
         for (size_t i = 0; i < fi; i++)
@@ -1020,7 +1017,6 @@ State Engine::finish() {
     case kCmdCase: case_ = f.aux != 0; break;
     default: break;
   }
-  (void)ended;
   send(kWordPop);
   pop_frame();
   return kRoute;
