@@ -847,6 +847,8 @@ State Engine::keyword(int32_t sym) {
       State s = start_command(kCmdCollect, at);
       top().aux = target;
       *frame_cell(frames_.size() - 1, 0) = word;
+      if (target == kCollectInto || target == kCollectAfter)
+        *frame_cell(frames_.size() - 1, 2) = *get_word_value(&word);
       init_block(tmp_, 4);
       *frame_cell(frames_.size() - 1, 1) = *tmp_;
       collect_depth_++;
@@ -990,7 +992,10 @@ State Engine::finish() {
       if (target == kCollectSet) {
         set_word_value(&w, tmp_);
       } else if (target == kCollectInto || target == kCollectAfter) {
-        Cell* series = stack_push_cell(get_word_value(&w));
+        // The target as it was when the collect started; its word is set
+        // back to that position afterwards.
+        Cell* series = stack_push_cell(frame_cell(fi, 2));
+        set_word_value(&w, series);
         if (target == kCollectAfter) series->set_head(series_total_length(series));
         InsertArgs ia;
         ia.value = tmp_;
