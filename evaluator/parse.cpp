@@ -31,6 +31,7 @@
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "evaluator/lexer.h"
@@ -85,6 +86,35 @@ InputKind input_kind_of(TypeId t) {
   return kInputString;
 }
 
+// The keyword a word names (its RuntimeSymbol, from kSymAny to kSymChange),
+// or -1. The resolved symbols of the keywords are read once.
+int32_t keyword_of(const Cell* word) {
+  // By symbol id, with the symbol it resolved to when looked up, so that a
+  // runtime started anew (its symbols renumbered) is never answered from an
+  // old entry; the cache is dropped when the symbol table shrinks.
+  struct Entry {
+    int32_t resolved = 0;
+    int8_t keyword = -1;
+  };
+  static std::vector<Entry> cache;
+  static uint32_t symbols_seen = 0;
+  if (symbol_count() < symbols_seen) cache.clear();
+  symbols_seen = symbol_count();
+  int32_t sym = word_symbol(word);
+  if (sym <= 0) return -1;
+  if (size_t(sym) >= cache.size()) cache.resize(size_t(sym) * 2 + 64);
+  int32_t resolved = symbol_resolve(sym);
+  Entry& e = cache[size_t(sym)];
+  if (e.resolved != resolved) {
+    e.resolved = resolved;
+    e.keyword = -1;
+    for (int s = kSymAny; s <= kSymChange; s++)
+      if (s != kSymMinus && symbol_resolve(runtime_symbol(RuntimeSymbol(s))) == resolved)
+        e.keyword = int8_t(s);
+  }
+  return e.keyword;
+}
+
 // Cells of all running parse calls' stacks.
 int32_t g_parse_cells = 0;
 
@@ -137,12 +167,15 @@ class Engine {
 
   // ------------------------------------------------ rules
   int32_t rules_tail() const { return block_total_length(rules_); }
-  Cell rule_at(int32_t i) const { return *block_ks_abs_at(rules_, i); }
+  // The rule element at [i]; none past the tail (a paren may have cut the block).
+  Cell rule_at(int32_t i) const {
+    return i >= 0 && i < rules_tail() ? *block_ks_abs_at(rules_, i) : kNoneCell;
+  }
   // Reads the rule element at [ri_] into [*out] and steps past it; at the
   // tail raises parse-end naming the keyword at [keyword].
   void next_arg(Cell* out, int32_t keyword) {
     if (ri_ >= rules_tail()) {
-      Cell k = keyword >= 0 && keyword < rules_tail() ? rule_at(keyword) : kNoneCell;
+      Cell k = rule_at(keyword);
       raise_error(kErrScriptParseEnd, &k);
     }
     *out = rule_at(ri_++);
@@ -160,14 +193,18 @@ class Engine {
   Cell* frame_cell(size_t frame, int i) { return block_ks_abs_at(stack_, int32_t(frame * 3 + i)); }
   void push_frame(const Frame& f) {
     check_stack(3);
-    for (int i = 0; i < 3; i++) block_append_value(stack_, &kNoneCell);
+    // Cells past the frames in use are reused; the block is cut to the
+    // frames in use before the trace callback sees it.
+    int32_t at = int32_t(frames_.size() * 3);
+    if (block_total_length(stack_) < at + 3)
+      for (int i = 0; i < 3; i++) block_append_value(stack_, &kNoneCell);
+    for (int i = 0; i < 3; i++) *block_ks_abs_at(stack_, at + i) = kNoneCell;
     frames_.push_back(f);
     g_parse_cells += 3;
     cells_held_ += 3;
   }
   void pop_frame() {
     frames_.pop_back();
-    block_truncate(stack_, int32_t(frames_.size() * 3));
     g_parse_cells -= 3;
     cells_held_ -= 3;
   }
@@ -175,6 +212,7 @@ class Engine {
   // ------------------------------------------------ events
   void send(RuntimeValue event) {
     if (!callback_) return;
+    block_truncate(stack_, int32_t(frames_.size() * 3));
     Cell* args = stack_push();
     *args = runtime_value(event);
     *stack_push() = logic_cell(match_);
@@ -285,7 +323,9 @@ int32_t Engine::match_text_at(int32_t at, const Cell* value) {
     return *series_unit_at(series_buffer_of(input_), at) == b ? 1 : -1;
   }
   if (!is_any_string(t) && t != kTypeBinary) return -1;
-  int32_t n = series_length_clamped(const_cast<Cell*>(value), false);
+  // Stored bytes: a wide string's units count as their bytes.
+  int32_t n =
+      series_length_clamped(const_cast<Cell*>(value), false) * int32_t(series_buffer_of(value)->unit());
   if (at + n > end) return -1;
   return binary_match_value_q(tmp3_, value) ? n : -1;
 }
@@ -462,6 +502,16 @@ State Engine::repeat_value(const Cell* value) {
   Frame& f = top();
   int32_t count = 0;
   int32_t p = pos_;
+  if (kind_ == kInputString && value->is(kTypeBitset)) {
+    // Characters of a bitset: read in place, nothing runs in between.
+    int32_t end = input_end();
+    Node bits = value->node();
+    while (p < end && (f.max < 0 || count < f.max) &&
+           bitset_bit_q(bits, string_char_at(input_, uint32_t(p)))) {
+      p++;
+      count++;
+    }
+  }
   while (f.max < 0 || count < f.max) {
     int32_t n = match_literal_at(p, value);
     if (n < 0) break;
@@ -510,14 +560,10 @@ State Engine::to_thru_value(const Cell* value) {
 }
 
 State Engine::dispatch() {
-  send(kWordFetch);
   switch (cur_->type()) {
     case kTypeWord: {
-      const Cell* c = cur_;
-      for (int s = kSymAny; s <= kSymChange; s++) {
-        if (s == kSymMinus) continue;
-        if (runtime_symbol_q(word_symbol(c), RuntimeSymbol(s))) return keyword(s);
-      }
+      int32_t k = keyword_of(cur_);
+      if (k >= 0) return keyword(k);
       Cell w = *cur_;
       Cell v = *get_word_value(&w);
       if (v.is(kTypeUnset)) raise_error(kErrScriptParseRule, &w);
@@ -544,7 +590,6 @@ State Engine::dispatch() {
       int32_t n = match_type_at(pos_, cur_);
       match_ = n >= 0;
       if (match_) pos_ += n;
-      send(kWordMatch);
       return kRoute;
     }
     case kTypeSetWord: {
@@ -572,10 +617,7 @@ State Engine::dispatch() {
       Cell next = rule_at(ri_);
       if (next.is(kTypeWord)) {
         Cell w = next;
-        bool keyword_q = false;
-        for (int s = kSymAny; s <= kSymChange; s++)
-          if (runtime_symbol_q(word_symbol(&w), RuntimeSymbol(s))) keyword_q = true;
-        if (!keyword_q && word_context(&w)) {
+        if (keyword_of(&w) < 0 && word_context(&w)) {
           Cell v = *get_word_value(&w);
           if (v.is(kTypeInteger)) next = v;
         }
@@ -729,9 +771,7 @@ State Engine::keyword(int32_t sym) {
       if (ri_ < rules_tail()) {
         Cell next = rule_at(ri_);
         if (next.is(kTypeWord) && word_context(&next)) {
-          bool kw = false;
-          for (int s = kSymAny; s <= kSymChange; s++)
-            if (runtime_symbol_q(word_symbol(&next), RuntimeSymbol(s))) kw = true;
+          bool kw = keyword_of(&next) >= 0;
           Cell v = kw ? kNoneCell : *get_word_value(&next);
           if (!kw && input_position_q(&v)) {
             ri_++;
@@ -807,6 +847,8 @@ State Engine::keyword(int32_t sym) {
       State s = start_command(kCmdCollect, at);
       top().aux = target;
       *frame_cell(frames_.size() - 1, 0) = word;
+      if (target == kCollectInto || target == kCollectAfter)
+        *frame_cell(frames_.size() - 1, 2) = *get_word_value(&word);
       init_block(tmp_, 4);
       *frame_cell(frames_.size() - 1, 1) = *tmp_;
       collect_depth_++;
@@ -839,7 +881,6 @@ State Engine::keyword(int32_t sym) {
 State Engine::finish() {
   Frame& f = top();
   size_t fi = frames_.size() - 1;
-  bool ended = true;
   switch (f.code) {
     case kCmdRepeat:
     case kCmdWhile: {
@@ -852,7 +893,9 @@ State Engine::finish() {
       int32_t succeeded = f.count - 1;
       if (match_) {
         succeeded = f.count;
-        bool progress = pos_ != f.start || input_length() > f.start_len;
+        // A removal that leaves the index in place is progress too: the input
+        // shrinks, so the loop still ends.
+        bool progress = pos_ != f.start || input_length() != f.start_len;
         if ((f.max < 0 || f.count < f.max) && (f.code == kCmdWhile || progress)) {
           f.count++;
           f.start = pos_;
@@ -949,20 +992,23 @@ State Engine::finish() {
       if (target == kCollectSet) {
         set_word_value(&w, tmp_);
       } else if (target == kCollectInto || target == kCollectAfter) {
-        Cell* series = stack_push_cell(get_word_value(&w));
-        int32_t head = series->head();
+        // The target as it was when the collect started; its word is set
+        // back to that position afterwards.
+        Cell* series = stack_push_cell(frame_cell(fi, 2));
+        set_word_value(&w, series);
         if (target == kCollectAfter) series->set_head(series_total_length(series));
         InsertArgs ia;
         ia.value = tmp_;
         action_handler<&ActionSlots::insert>(series->type(), kActionInsert)(series, ia);
         g_stack.top = series;
-        (void)head;
       } else {
         bool nested = false;
         for (size_t i = 0; i < fi; i++)
           if (frames_[i].code == kCmdCollect) nested = true;
         if (nested) {
-          keep_value(tmp_);  // the enclosing collect is below this frame
+          // Into the enclosing collect's block, below this frame.
+          frames_[fi].code = kBlockFrame;
+          keep_value(tmp_);
         } else {
           *collected_ = *tmp_;
           result_collected_ = true;
@@ -976,7 +1022,6 @@ State Engine::finish() {
     case kCmdCase: case_ = f.aux != 0; break;
     default: break;
   }
-  (void)ended;
   send(kWordPop);
   pop_frame();
   return kRoute;
@@ -1012,6 +1057,7 @@ Status Engine::run() {
           }
           as_arg_ = false;
           *cur_ = rule_at(ri_++);
+          send(kWordFetch);
           state = kDispatch;
           break;
         case kArg:
