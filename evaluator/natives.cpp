@@ -58,6 +58,7 @@ void natives_init() {
   natives_function_register();
   natives_math_register();
   natives_convert_register();
+  natives_parse_register();
   natives_system_register();
   natives_output_register();
 }

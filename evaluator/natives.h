@@ -123,6 +123,7 @@ void natives_system_register();  // natives_system.cpp: now, wait, get-env, set-
                                  // stats
 void natives_output_register();  // natives_output.cpp: print, prin
 void natives_convert_register();  // natives_convert.cpp: dehex ... new-line?, transcode
+void natives_parse_register();    // parse.cpp: parse
 
 // MAY ALLOCATE. Fills the natives table: every native's entry, the registered
 // implementation or one raising internal not-done.

@@ -199,6 +199,10 @@ class KivLibraryFile : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(KivLibraryFile, Cases) { run_table("library", GetParam(), false); }
 
+class KivParseFile : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(KivParseFile, Cases) { run_table("parse", GetParam(), false); }
+
 std::string file_test_name(const ::testing::TestParamInfo<std::string>& info) {
   std::string name = info.param;
   for (char& c : name)
@@ -209,6 +213,7 @@ std::string file_test_name(const ::testing::TestParamInfo<std::string>& info) {
 INSTANTIATE_TEST_SUITE_P(Load, KivLoadFile, ::testing::ValuesIn(kiv_files("load")), file_test_name);
 INSTANTIATE_TEST_SUITE_P(Eval, KivEvalFile, ::testing::ValuesIn(kiv_files("eval")), file_test_name);
 INSTANTIATE_TEST_SUITE_P(Library, KivLibraryFile, ::testing::ValuesIn(kiv_files("library")), file_test_name);
+INSTANTIATE_TEST_SUITE_P(Parse, KivParseFile, ::testing::ValuesIn(kiv_files("parse")), file_test_name);
 
 }  // namespace
 }  // namespace kiv
