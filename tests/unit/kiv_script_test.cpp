@@ -32,6 +32,50 @@ TEST(KivScript, RunsAndEndsAsTheCommandLineAsks) {
        0},
       {{"@quit.kiv"}, "leaving\n", 300 % 256},
       {{"@halt.kiv"}, "1\n(halted)\n", 0},
+      // Each event of a traced parse, one indentation step per nested rule;
+      // a call cut short by an error leaves no indentation to the next.
+      {{"@parse-trace.kiv"},
+       " -->\n"
+       "   input: \"ab\" \n"
+       "   match: [[\"b\" | \"c\"]] \n"
+       "  \n"
+       "   ==> matched\n"
+       "   input: \"b\" \n"
+       "   match: [] \n"
+       "  \n"
+       "   -->\n"
+       "     input: \"b\" \n"
+       "     match: [| \"c\"] \n"
+       "    \n"
+       "     ==> matched\n"
+       "     input: \"\" \n"
+       "     match: [\"c\"] \n"
+       "    \n"
+       "   <--\n"
+       " <--\n"
+       "return: true\n"
+       "true\n"
+       " -->\n"
+       "   input: \"x\" \n"
+       "   match: [] \n"
+       "  \n"
+       "   -->\n"
+       "     input: \"x\" \n"
+       "     match: [(1 / 0)] \n"
+       "    \n"
+       "     ==> matched\n"
+       "     input: \"\" \n"
+       "     match: [] \n"
+       "    \n"
+       " -->\n"
+       "   input: \"Ab\" \n"
+       "   match: [] \n"
+       "  \n"
+       "   ==> not matched\n"
+       " <--\n"
+       "return: false\n"
+       "false\n",
+       0},
       {{"@output.kiv"}, "x: 1\nundefined-here: unset!\n[a \"é\" 1.5]\nno newline3 ∑\n", 0},
   };
   for (const ScriptCase& c : kCases) {
