@@ -30,6 +30,7 @@
 #include "runtime/collector.h"
 #include "runtime/fatal.h"
 #include "runtime/stack.h"
+#include "whole_process.h"
 
 namespace {
 
@@ -146,56 +147,11 @@ int run_one(const char* name) {
 
 // ---------------------------------------------------------------- the driver
 
-struct Measure {
-  double seconds = 0;  // best wall time
-  long peak_kb = 0;    // peak resident set of that run
-  std::string output;  // what the program printed (first line)
-  bool ok = false;
-};
+using bench::keep_best;
+using bench::Measure;
 
-// Runs [argv] once under /usr/bin/time -v: its wall time, peak memory and
-// first line of output.
-Measure measure_once(const std::vector<std::string>& argv) {
-  const std::string out_file = "/tmp/interp_bench_out." + std::to_string(getpid());
-  const std::string time_file = "/tmp/interp_bench_time." + std::to_string(getpid());
-  std::vector<std::string> full = {"/usr/bin/time", "-v", "-o", time_file};
-  full.insert(full.end(), argv.begin(), argv.end());
-  std::vector<char*> args;
-  for (std::string& a : full) args.push_back(a.data());
-  args.push_back(nullptr);
-  std::fflush(stdout);  // the child must not write the parent's buffered text again
-  auto start = std::chrono::steady_clock::now();
-  pid_t pid = fork();
-  if (pid == 0) {
-    FILE* f = std::freopen(out_file.c_str(), "w", stdout);
-    (void)f;
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  Measure m;
-  m.seconds = seconds;
-  m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  std::ifstream out(out_file);
-  std::getline(out, m.output);
-  std::ifstream tf(time_file);
-  std::string line;
-  while (std::getline(tf, line)) {
-    const char* key = "Maximum resident set size (kbytes): ";
-    size_t at = line.find(key);
-    if (at != std::string::npos) m.peak_kb = std::atol(line.c_str() + at + std::strlen(key));
-  }
-  std::remove(out_file.c_str());
-  std::remove(time_file.c_str());
-  return m;
-}
-
-// Keeps the better of [best] and [m].
-void keep_best(Measure* best, const Measure& m) {
-  if (!best->ok || (m.ok && m.seconds < best->seconds)) *best = m;
-}
+// Runs [argv] once: wall time, peak memory and first line of output.
+Measure measure_once(const std::vector<std::string>& argv) { return bench::measure_once("/tmp", argv); }
 
 std::string write_temp(const char* name, const char* ext, const char* text) {
   std::string path = std::string("/tmp/interp_bench_") + name + "." + std::to_string(getpid()) + ext;

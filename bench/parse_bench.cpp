@@ -7,7 +7,6 @@
 //             hand-written Kiv loop doing the same count, with the cost of
 //             building the block alone as a baseline.
 // Prints times and ratios. Not a timed test.
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,49 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "whole_process.h"
+
 namespace {
 
-struct Measure {
-  double seconds = 0;
-  std::string output;
-  bool ok = false;
-};
-
-// Runs [argv] once: its wall time and first line of output.
-Measure measure_once(const std::string& dir, const std::vector<std::string>& argv) {
-  const std::string out_file = dir + "/out.txt";
-  std::vector<std::string> full = argv;
-  std::vector<char*> args;
-  for (std::string& a : full) args.push_back(a.data());
-  args.push_back(nullptr);
-  std::fflush(stdout);
-  auto start = std::chrono::steady_clock::now();
-  pid_t pid = fork();
-  if (pid == 0) {
-    FILE* f = std::freopen(out_file.c_str(), "w", stdout);
-    (void)f;
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  Measure m;
-  m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  std::ifstream out(out_file);
-  std::getline(out, m.output);
-  std::remove(out_file.c_str());
-  return m;
-}
-
-Measure best_of(const std::string& dir, const std::vector<std::string>& argv, int runs) {
-  Measure best;
-  for (int i = 0; i < runs; i++) {
-    Measure m = measure_once(dir, argv);
-    if (!best.ok || (m.ok && m.seconds < best.seconds)) best = m;
-  }
-  return best;
-}
+using bench::best_of;
+using bench::Measure;
 
 std::string write_file(const std::string& dir, const char* name, const std::string& text) {
   std::string path = dir + "/" + name;
