@@ -6,13 +6,9 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "boot/init.h"
-#include "datatypes/block.h"
 #include "datatypes/error.h"
-#include "datatypes/file.h"
-#include "datatypes/string.h"
 #include "evaluator/base_env.h"
 #include "library/library.h"
 #include "library/system_object.h"
@@ -24,7 +20,6 @@
 #include "runtime/exits.h"
 #include "runtime/fatal.h"
 #include "runtime/stack.h"
-#include "services/os_services.h"
 
 namespace kiv {
 
@@ -59,17 +54,7 @@ void launch(int argc, char** argv) {
     return;
   }
   StackSave save;
-  Cell* script = stack_push_value(*file_from_os_path(argv[i]));
-  Cell* list = block_push_only(argc - i);
-  for (int a = i + 1; a < argc; a++) {
-    std::string_view arg = argv[a];
-    string_load_append(list, ByteSource(reinterpret_cast<const uint8_t*>(arg.data())), uint32_t(arg.size()),
-                       kEncodingUtf8);
-  }
-  std::string raw = command_line_text(std::vector<std::string>(argv + i + 1, argv + argc));
-  Cell* raw_args = load_string(ByteSource(reinterpret_cast<const uint8_t*>(raw.data())), uint32_t(raw.size()),
-                               nullptr, kEncodingUtf8);
-  system_set_script(script, list, raw_args);
+  system_set_script(argv[i], argv + i + 1, argv + argc);
   library_eval("do-file system/options/script none system/script/args");
 }
 

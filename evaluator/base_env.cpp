@@ -2,8 +2,6 @@
 // name them), then constants, natives, actions and operators.
 #include "evaluator/base_env.h"
 
-#include <cstring>
-
 #include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
@@ -39,13 +37,6 @@ void bind_global(const char* name, const Cell& value) {
   set_word_value(word.get(), held);
 }
 
-// MAY ALLOCATE. Pushes the block loaded from the UTF-8 [text].
-Cell* push_loaded(const char* text) {
-  Cell* out = stack_push();
-  lexer_load_utf8(out, reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)));
-  return out;
-}
-
 // MAY ALLOCATE. Pushes a native! or action! of [type] made from [spec] and [id].
 Cell* push_callable(TypeId type, const char* spec, int32_t id) {
   Cell made;
@@ -54,7 +45,7 @@ Cell* push_callable(TypeId type, const char* spec, int32_t id) {
     // the return would pop it again.
     StackSave save;
     Cell* make_spec = stack_push_value(series_cell(kTypeBlock, series_alloc_cells(2)));
-    Cell* spec_block = push_loaded(spec);
+    Cell* spec_block = lexer_push_utf8(spec);
     block_append_value(make_spec, spec_block);
     Cell id_cell = integer_cell(id);
     block_append_value(make_spec, &id_cell);

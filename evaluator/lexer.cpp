@@ -875,6 +875,10 @@ Cell* lexer_load_utf8(Cell* out, const uint8_t* text, uint32_t length) {
   return out;
 }
 
+Cell* lexer_push_utf8(std::string_view text) {
+  return lexer_load_utf8(stack_push(), reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
+}
+
 Cell* transcode(Cell* out, const Cell* source, const TranscodeArgs& args) {
   TypeId t = source->type();
   bool binary = t == kTypeBinary;

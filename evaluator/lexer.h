@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "evaluator/lexer_load.h"
 #include "runtime/cell.h"
@@ -93,6 +94,8 @@ int32_t lexer_load_string(Cell* out, const Cell* str, int32_t length, TranscodeR
 // MAY ALLOCATE. The values of UTF-8 [text] as a new block! in *[out] (a stable
 // cell); syntax errors are raised.
 Cell* lexer_load_utf8(Cell* out, const uint8_t* text, uint32_t length);
+// MAY ALLOCATE. lexer_load_utf8 into a new cell pushed on the data stack.
+Cell* lexer_push_utf8(std::string_view text);
 
 // The refinements of the transcode native.
 struct TranscodeArgs {

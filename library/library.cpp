@@ -17,9 +17,22 @@
 
 namespace kiv {
 
+namespace {
+
+// MAY RUN KIV CODE. Evaluates the block at [code], a stack cell that the
+// value then replaces as the last pushed cell.
+Cell* run_pushed(Cell* code) {
+  Cell* result = stack_push();
+  if (do_block(code, result) != kStatusOk) raise_error(kErrThrowReturn);
+  *code = *result;
+  g_stack.top = code + 1;
+  return code;
+}
+
+}  // namespace
+
 void library_run_text(const char* name, const unsigned char* text, uint32_t length) {
-  Cell* code = stack_push();
-  lexer_load_utf8(code, text, length);
+  Cell* code = lexer_push_utf8(std::string_view(reinterpret_cast<const char*>(text), length));
   // Every source starts with its header: the word Kiv and a block.
   const Cell* cells = series_cells(code->node());
   if (series_length(code->node()) < 2 || !cells[0].is(kTypeWord) ||
@@ -28,21 +41,10 @@ void library_run_text(const char* name, const unsigned char* text, uint32_t leng
                                                    uint32_t(std::strlen(name)), kEncodingUtf8));
   }
   code->set_head(2);
-  Cell* result = stack_push();
-  if (do_block(code, result) != kStatusOk) raise_error(kErrThrowReturn);
-  *code = *result;
-  g_stack.top = code + 1;
+  run_pushed(code);
 }
 
-Cell* library_eval(std::string_view text) {
-  Cell* code = stack_push();
-  lexer_load_utf8(code, reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
-  Cell* result = stack_push();
-  if (do_block(code, result) != kStatusOk) raise_error(kErrThrowReturn);
-  *code = *result;
-  g_stack.top = code + 1;
-  return code;
-}
+Cell* library_eval(std::string_view text) { return run_pushed(lexer_push_utf8(text)); }
 
 void library_init() {
   routines_init();

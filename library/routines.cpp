@@ -2,7 +2,6 @@
 // Kiv text and its C++ entry. A row's place in the table is its code id.
 #include "library/routines.h"
 
-#include <cstring>
 #include <string>
 
 #include "datatypes/binary.h"
@@ -277,12 +276,6 @@ const RoutineRow kRoutines[] = {
     {"write-stdout", R"(["Write data to STDOUT" data [any-type!]])", write_stdout},
 };
 
-// MAY ALLOCATE. Pushes the block loaded from the UTF-8 [text].
-Cell* push_loaded(const char* text) {
-  Cell* out = stack_push();
-  return lexer_load_utf8(out, reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)));
-}
-
 // The routines that are fields of system/state/GC.
 const RoutineRow kGcRoutines[] = {
     {"active?", R"(["Returns TRUE if the collector is on" return: [logic!]])", gc_state, 0},
@@ -298,9 +291,9 @@ Cell* push_routine(const char* spec_text, int32_t code_id, int32_t extra) {
   Cell made;
   {
     StackSave save;
-    Cell* spec = push_loaded(spec_text);
+    Cell* spec = lexer_push_utf8(spec_text);
     *spec = series_cells(spec->node())[0];  // the loaded text is one block
-    Cell* body = push_loaded(kRoutineBody);
+    Cell* body = lexer_push_utf8(kRoutineBody);
     *body = series_cells(body->node())[0];
     made = *make_routine_value(spec, body, code_id, extra, false);
   }

@@ -1,6 +1,7 @@
 // The parts of the system object made in C++ (system_object.h).
 #include "library/system_object.h"
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
 #include "runtime/gc_root.h"
+#include "runtime/root_block.h"
 #include "runtime/stack.h"
 #include "services/os_services.h"
 
@@ -49,25 +51,21 @@ Cell* push_field(const Cell* object, const char* name) {
   return stack_push_cell(&object_get_values(object)[i]);
 }
 
-// The error catalogue as Kiv source: an object of one object per category,
-// each with its code, its title and one message per id.
-std::string catalog_source() {
-  std::string text = "context [\n";
-  for (int c = 0; c < kErrCategoryCount; c++) {
-    const CategoryInfo& cat = category_info(ErrorCategory(c));
-    text += std::string(cat.word) + ": context [code: " + std::to_string(cat.code) + " type: \"" + cat.title +
-            "\"";
-    for (int id = 0; id < kErrorIdCount; id++) {
-      const ErrorInfo& e = error_info(ErrorId(id));
-      if (e.category != c) continue;
-      std::string message = e.message;
-      bool one_string =
-          message.size() >= 2 && message.front() == '"' && message.find('"', 1) == message.size() - 1;
-      text += std::string("\n  ") + e.word + ": " + (one_string ? message : "[" + message + "]");
-    }
-    text += "]\n";
-  }
-  return text + "]";
+// MAY ALLOCATE. Pushes the block of the arguments [first, last) as strings.
+Cell* push_arguments(char** first, char** last) {
+  Cell* list = block_push_only(int32_t(last - first));
+  for (char** a = first; a < last; a++)
+    string_load_append(list, ByteSource(reinterpret_cast<const uint8_t*>(*a)), uint32_t(std::strlen(*a)),
+                       kEncodingUtf8);
+  return list;
+}
+
+// MAY ALLOCATE. Pushes the raw text of the arguments [first, last): joined by
+// blanks, an argument holding a blank or nothing between double quotes.
+Cell* push_raw_arguments(char** first, char** last) {
+  std::string raw = command_line_text(std::vector<std::string>(first, last));
+  return load_string(ByteSource(reinterpret_cast<const uint8_t*>(raw.data())), uint32_t(raw.size()), nullptr,
+                     kEncodingUtf8);
 }
 
 }  // namespace
@@ -76,8 +74,8 @@ void system_object_finish() {
   StackSave save;
   Cell* system = push_global("system");
   Cell* catalog = push_field(system, "catalog");
-  Cell* errors = library_eval(catalog_source());
-  set_field(catalog, "errors", errors);
+  // The catalogue the error reports are formed from.
+  set_field(catalog, "errors", root_slot(kRootErrorCatalog));
 
   // system/words is the global context seen as an object.
   Cell* words = stack_push_value(object_cell(g_global_context, object_new_class()));
@@ -92,6 +90,8 @@ void system_object_finish() {
   Cell* currencies = push_field(locale, "currencies");
   Cell* list = stack_push_value(money_currency_list());
   set_field(currencies, "list", list);
+  // The month names dates are read and written with.
+  set_field(locale, "months", root_slot(kRootMonthNames));
 
   // The settings and cache directory: $APPDATA/Kiv/, else ~/.kiv/; none
   // without a home.
@@ -109,36 +109,24 @@ void system_object_finish() {
 
 void system_set_command_line(int argc, char** argv) {
   StackSave save;
-  std::vector<std::string> all(argv, argv + argc);
-  std::string raw = command_line_text(all);
   Cell* system = push_global("system");
   Cell* script = push_field(system, "script");
-  Cell* args = stack_push();
-  load_string(ByteSource(reinterpret_cast<const uint8_t*>(raw.data())), uint32_t(raw.size()), args,
-              kEncodingUtf8);
-  set_field(script, "args", args);
+  set_field(script, "args", push_raw_arguments(argv, argv + argc));
   library_eval("extract-boot-args");
-
   // The arguments as the OS gave them: the joined text cannot carry a double
   // quote inside an argument back out.
-  Cell* list = block_push_only(argc);
-  for (int i = 1; i < argc; i++) {
-    std::string_view arg = argv[i];
-    string_load_append(list, ByteSource(reinterpret_cast<const uint8_t*>(arg.data())), uint32_t(arg.size()),
-                       kEncodingUtf8);
-  }
   Cell* options = push_field(system, "options");
-  set_field(options, "args", list);
+  set_field(options, "args", push_arguments(argv + 1, argv + argc));
 }
 
-void system_set_script(const Cell* script, const Cell* args, const Cell* raw) {
+void system_set_script(const char* script, char** first, char** last) {
   StackSave save;
   Cell* system = push_global("system");
   Cell* options = push_field(system, "options");
-  set_field(options, "script", script);
-  set_field(options, "args", args);
+  set_field(options, "script", stack_push_value(*file_from_os_path(script)));
+  set_field(options, "args", push_arguments(first, last));
   Cell* script_object = push_field(system, "script");
-  set_field(script_object, "args", raw);
+  set_field(script_object, "args", push_raw_arguments(first, last));
 }
 
 }  // namespace kiv

@@ -1,14 +1,15 @@
 // What the system object gets from C++ once the library's Kiv sources have
-// built it: the error catalogue, the object over the global context, the
-// currency list, the cache directory and the command line.
+// built it: the runtime's error catalogue, month names and currency list, the
+// object over the global context, the cache directory and the command line.
 #pragma once
 
 #include "runtime/cell.h"
 
 namespace kiv {
 
-// MAY RUN KIV CODE. Fills system/catalog/errors, system/words,
-// system/locale/currencies/list and system/options/cache.
+// MAY ALLOCATE. Fills system/catalog/errors, system/words,
+// system/state/GC, system/locale/months and currencies/list, and
+// system/options/cache with what the runtime holds.
 void system_object_finish();
 
 // MAY RUN KIV CODE. Puts the command line into the system object:
@@ -20,8 +21,8 @@ void system_set_command_line(int argc, char** argv);
 inline constexpr const char* kKivVersion = "0.6.6";
 
 // MAY ALLOCATE. Records the script the command line runs: system/options/script
-// is [script] (a file!), system/options/args the block [args] of its own
-// arguments, system/script/args their raw text [raw] (all stable cells).
-void system_set_script(const Cell* script, const Cell* args, const Cell* raw);
+// is the file of the OS path [script], system/options/args the block of its
+// own arguments [first, last), system/script/args their raw text.
+void system_set_script(const char* script, char** first, char** last);
 
 }  // namespace kiv
