@@ -222,7 +222,8 @@ bool file_quote_q(uint32_t cp) {
 // A file! writes "%" and its text (the range cut by /part as string!'s mold
 // cuts it); between double quotes, with double quotes, carets and control
 // characters escaped as in a string!, when any code point calls for quotes.
-// An empty file is %"".
+// An empty file is %"" and the file ":" is %":", since a bare "%" loads as
+// the remainder operator's word and "%:" as its set-word.
 int32_t file_mold(Cell* value, const MoldArgs& args) {
   const int32_t before = string_total_length(args.buffer);
   const int32_t length = string_length(value);
@@ -230,7 +231,7 @@ int32_t file_mold(Cell* value, const MoldArgs& args) {
   uint32_t n = uint32_t(length);
   if (args.part && !(args.part->is(kTypeInteger) && integer_get(args.part) == 0))
     n = uint32_t(std::clamp(args.limit, 0, length));
-  bool quotes = length == 0;
+  bool quotes = length == 0 || (n == 1 && string_char_at(value, head) == ':');
   for (uint32_t i = 0; i < n && !quotes; i++) quotes = file_quote_q(string_char_at(value, head + i));
   append_char(args.buffer->node(), '%');
   if (!quotes) {

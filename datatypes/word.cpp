@@ -122,9 +122,10 @@ namespace {
 
 inline bool ascii_digit_q(char c) { return c >= '0' && c <= '9'; }
 
-// Bytes that end a token or mark another datatype wherever they stand in a word.
+// Bytes that end a token or mark another datatype wherever they stand in a
+// word ("%" only marks a file at the start of a name, see plain_word_body_q).
 bool word_byte_ok(unsigned char c) {
-  constexpr std::string_view kDelimiters = "[](){}\";,\\@%$^:#'/";
+  constexpr std::string_view kDelimiters = "[](){}\";,\\@$^:#'/";
   return c > ' ' && c != 0x7F && kDelimiters.find(char(c)) == std::string_view::npos;
 }
 
@@ -142,7 +143,8 @@ bool plain_word_body_q(std::string_view b) {
   if (b.empty()) return false;
   for (unsigned char c : b)
     if (!word_byte_ok(c)) return false;
-  if (ascii_digit_q(b[0])) return false;  // a number, date, time, pair, tuple...
+  if (ascii_digit_q(b[0])) return false;          // a number, date, time, pair, tuple...
+  if (b[0] == '%' && b.size() > 1) return false;  // a file; "%" alone is the word
   if ((b[0] == '+' || b[0] == '-' || b[0] == '.') && b.size() > 1) {
     size_t i = 1;
     if (b[0] != '.' && b[1] == '.' && b.size() > 2) i = 2;

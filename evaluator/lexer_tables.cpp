@@ -442,11 +442,19 @@ void lexer_tables_init() {
   b.types[kStateStringEnd] = kTypeString;
 
   // "%": a file, a quoted file, or the "%{" / "%%{" opening of a raw string
-  // (whose content the raw-string handler finds).
+  // (whose content the raw-string handler finds). A "%" or "%:" that a
+  // delimiter ends is the word "%" (the remainder operator) or its set-word;
+  // the empty file is written %"".
   b.body(kStateFileStart, kKindFile, kTypeFile);
   for (int c = 0; c < kClassCount; c++)
     if (b.rows[kStateFileStart][c] == kStateFileStart) b.rows[kStateFileStart][c] = kStateFile;
   b.set(kStateFileStart, {kClassBackslash}, kStateFile);
+  b.set(kStateFileStart, kDelimiters, final_of(kKindWord));
+  b.set(kStateFileStart, {kClassColon}, kStatePercentColon);
+  b.body(kStatePercentColon, kKindWord, kTypeFile);
+  for (int c = 0; c < kClassCount; c++)
+    if (b.rows[kStatePercentColon][c] == kStatePercentColon) b.rows[kStatePercentColon][c] = kStateFile;
+  b.set(kStatePercentColon, {kClassBackslash}, kStateFile);
   b.set(kStateFileStart, {kClassDoubleQuote}, kStateFileQuoted);
   b.set(kStateFileStart, {kClassBraceOpen}, final_of(kKindRawString));
   b.set(kStateFileStart, {kClassPercent}, kStatePercents);

@@ -121,8 +121,9 @@ enum LexState : uint8_t {
   kStateString,
   kStateStringEscape,
   kStateStringEnd,
-  kStateFileStart,  // "%"
-  kStatePercents,   // "%%"
+  kStateFileStart,     // "%"
+  kStatePercentColon,  // "%:"
+  kStatePercents,      // "%%"
   kStateFile,
   kStateFileQuoted,
   kStateFileQuotedEscape,

@@ -42,6 +42,7 @@ TEST(FileTest, FileMoldQuotesAndEscapesWhatWouldNotLoadBack) {
       {"dir/sub/a.txt", "%dir/sub/a.txt"},
       {"/", "%/"},
       {"", "%\"\""},
+      {":", "%\":\""},                    // %: is the set-word of the operator %
       {"\xC3\xA9.txt", "%\xC3\xA9.txt"},  // non-ASCII text needs no quotes
       {"a!#$&'*+-.:=?@_~z", "%a!#$&'*+-.:=?@_~z"},
       // "(", ")" and "," would end the text when loaded.
