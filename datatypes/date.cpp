@@ -411,8 +411,8 @@ int32_t date_format(const Cell* date, Cell* buffer, int32_t limit, bool exact) {
   if (zone != 0) {
     int32_t magnitude = zone < 0 ? -zone : zone;
     n += string_append_c_string(buffer, zone < 0 ? "-" : "+");
-    n += string_append_c_string(buffer, integer_to_text(magnitude / 3600));
-    n += string_append_c_string(buffer, ":" + two_digits(magnitude % 3600 / 60));
+    n += string_append_c_string(buffer,
+                                two_digits(magnitude / 3600) + ":" + two_digits(magnitude % 3600 / 60));
   }
   return limit - n;
 }

@@ -205,7 +205,7 @@ Cell* date_do_math(Cell* left, Cell* right, int op);
 // ---------------------------------------------------------------- text
 
 // MAY ALLOCATE. Appends the text of [date] (form and mold alike) to the
-// string [buffer]: "1-Jan-2000", "1/Jan/-44", "1-Jan-2000/10:30:00+5:30".
+// string [buffer]: "1-Jan-2000", "1/Jan/-44", "1-Jan-2000/10:30:00+05:30".
 // Month names come from system/locale/months; script invalid-months when
 // that list is short or holds something else than strings. Returns [limit]
 // less the characters written.
