@@ -437,11 +437,17 @@ Cell money_from_integer(int32_t n) {
   return amount_cell({n < 0, row}, 0);
 }
 
-Cell money_from_float(double x, bool strict) {
+namespace {
+
+// The amount of [x] with its fraction cut to 5 digits; *[cut] tells whether
+// digits were dropped. Raises bad-make-arg for the floats money cannot hold.
+Cell money_from_float_cut(double x, bool* cut) {
   Cell number = float_cell(x);
   if (float_special_q(x) || money_float_tiny_q(x) || money_float_huge_q(x))
     raise_bad_make_arg(kTypeMoney, &number);
-  FloatText text = float_to_text(x, kMoneyDigitCount, true);
+  // The shortest digits that read back to x: the decimal the user wrote
+  // (1.15, not 1.149999999999999911182).
+  FloatText text = float_to_text(x, 0, true);
   std::string_view t = text.view();
   bool negative = !t.empty() && t[0] == '-';
   if (negative) t.remove_prefix(1);
@@ -449,9 +455,21 @@ Cell money_from_float(double x, bool strict) {
   // Within the range checked above the text is always plain: digits "." digits.
   if (point == std::string_view::npos || t.find_first_not_of("0123456789.") != std::string_view::npos)
     raise_bad_make_arg(kTypeMoney, &number);
-  if (strict && t.size() - point - 1 > size_t(kMoneyFractionDigits)) raise_bad_make_arg(kTypeMoney, &number);
+  *cut = t.size() - point - 1 > size_t(kMoneyFractionDigits);
   Cell out;
   if (!money_from_text(&out, negative, 0, t)) raise_bad_make_arg(kTypeMoney, &number);
+  return out;
+}
+
+}  // namespace
+
+Cell money_from_float(double x, bool strict) {
+  bool cut = false;
+  Cell out = money_from_float_cut(x, &cut);
+  if (strict && cut) {
+    Cell number = float_cell(x);
+    raise_bad_make_arg(kTypeMoney, &number);
+  }
   return out;
 }
 
@@ -555,8 +573,13 @@ int money_compare_float(const Cell* money, double x) {
     return s != 0 ? s : x > 0 ? -1 : 1;
   }
   if (money_float_huge_q(x)) return x > 0 ? -1 : 1;
-  Cell amount = money_from_float(x, true);
-  return money_compare_values(money, &amount);
+  bool cut = false;
+  Cell amount = money_from_float_cut(x, &cut);
+  int c = money_compare_values(money, &amount);
+  // A float with more fraction digits than money holds lies strictly beyond
+  // its cut amount, away from zero: it equals no amount.
+  if (c == 0 && cut) return x > 0 ? -1 : 1;
+  return c;
 }
 
 namespace {

@@ -96,11 +96,12 @@ bool money_scan(const Cell* text, Cell* out);
 
 // The amount of [n], no currency.
 Cell money_from_integer(int32_t n);
-// The amount of [x], no currency, read from its text of 22 significant digits.
-// Raises script bad-make-arg (money!, [x]) for infinity and NaN, for
-// 0 < |x| < 1e-5 and for |x| >= 1e17, and with [strict] when that text has
-// more than 5 fraction digits (0.1 is refused, 0.5 is not); without [strict]
-// the digits past the fifth are dropped.
+// The amount of [x], no currency, read from its shortest round-trip digits
+// (0.1 reads "0.1", 1.15 "1.15"). Raises script bad-make-arg (money!, [x])
+// for infinity and NaN, for 0 < |x| < 1e-5 and for |x| >= 1e17, and with
+// [strict] when those digits have more than 5 fraction digits (0.123456 is
+// refused, 13.56 is not); without [strict] the digits past the fifth are
+// dropped.
 Cell money_from_float(double x, bool strict);
 // True for a float money cannot hold (see kMoneyFloatTiny, kMoneyFloatHuge):
 // the two cases comparisons answer by sign alone.
@@ -154,9 +155,10 @@ Cell* money_do_math(Cell* left, Cell* right, int op);
 int money_compare_values(const Cell* a, const Cell* b);
 // The amount of [money] against the float [x]: a tiny x answers the sign of
 // a nonzero amount, else the opposite of x's sign; a huge x the opposite of
-// its own sign; any other x is converted strictly (so 0.1 raises script
-// bad-make-arg, as do NaN) and the amounts are compared. A float! compared
-// with a money! answers the negation of this.
+// its own sign; NaN raises script bad-make-arg; any other x is compared
+// exactly as the decimal of its shortest digits (13.56 equals $13.56,
+// 0.123456 lies between $0.12345 and $0.12346). A float! compared with a
+// money! answers the negation of this.
 int money_compare_float(const Cell* money, double x);
 // The compare handler (value2 money!, integer! or float!; others not
 // comparable). MAY ALLOCATE under the sort ops: two currencies order by name.
