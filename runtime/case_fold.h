@@ -2,10 +2,12 @@
 // lowercase, and behind every case-insensitive comparison, search and hash of text
 // (which fold both sides to upper case).
 //
-// A code point maps to exactly one code point, never to several: to upper is the
-// first code point of the full upper-case mapping (U+00DF gives "S", U+FB00 "F",
-// U+1F80 U+1F08), to lower the simple lower-case mapping; title-case letters map
-// both ways (U+01C5: upper U+01C4, lower U+01C6). The mapping set is Unicode 11.0's.
+// A code point maps to exactly one code point, never to several: both directions
+// are the simple case mappings, so a letter whose full upper case is several code
+// points keeps itself (U+00DF, U+0149, U+FB00) or takes its title-case letter
+// (U+1F80 gives U+1F88), and changing case never drops a letter; title-case letters
+// map both ways (U+01C5: upper U+01C4, lower U+01C6). The mapping set is Unicode
+// 11.0's.
 //
 // Tables (constant data in runtime/case_tables.inc, made by tools/gen_case_tables.py;
 // nothing to initialise at start-up): code points below kCaseLimit are cut into

@@ -3,7 +3,7 @@
 
 Run by hand when the tables must change; the build only reads the committed output.
 Input: the Unicode character database as Debian's unicode-data package installs it
-(/usr/share/unicode: UnicodeData.txt, SpecialCasing.txt, DerivedAge.txt):
+(/usr/share/unicode: UnicodeData.txt, DerivedAge.txt):
 
     apt-get install -y unicode-data
     /usr/bin/python3 tools/gen_case_tables.py
@@ -15,11 +15,13 @@ in DerivedAge.txt). Case pairs are stable across versions, so this reproduces th
 later (U+0282, U+1D8E, U+A794, whose capitals came in 12.0) are left unmapped, as
 they were in 11.0.
 
-Mappings, one code point to one code point:
-  to upper: the first code point of the full upper-case mapping (the unconditional
-            entries of SpecialCasing.txt, else the simple mapping of UnicodeData.txt),
-            so U+00DF gives U+0053 and U+1F80 gives U+1F08;
-  to lower: the simple lower-case mapping of UnicodeData.txt.
+Mappings, one code point to one code point, both the simple mappings of
+UnicodeData.txt:
+  to upper: the simple upper-case mapping (field 12). A letter whose full upper case
+            is several code points keeps itself (U+00DF, U+0149, U+FB00) or takes its
+            title-case letter (U+1F80 gives U+1F88, U+1FB3 U+1FBC), so changing case
+            never drops a letter;
+  to lower: the simple lower-case mapping (field 13).
 
 Output layout (see runtime/case_fold.h): code points below kCaseLimit (0x20000) are
 split into blocks of 256; a per-direction index gives each block's row in a shared
@@ -93,17 +95,6 @@ def read_simple_mappings(path):
     return upper, lower
 
 
-def read_full_upper_firsts(path):
-    """First code point of each unconditional full upper-case mapping in SpecialCasing.txt."""
-    firsts = {}
-    for fields in data_lines(path):
-        condition = fields[4] if len(fields) > 4 else ""
-        if condition:
-            continue  # language- or context-dependent: not part of the default mapping
-        firsts[int(fields[0], 16)] = int(fields[3].split()[0], 16)
-    return firsts
-
-
 def frozen_pairs(mapping, ages):
     """Sorted (from, to) pairs of [mapping] whose both ends were assigned by FROZEN_VERSION."""
     def assigned(cp):
@@ -150,7 +141,7 @@ def render(version, upper_pairs, lower_pairs, pool, upper_index, lower_index):
          "do not edit by hand." % version)
     emit("// Mapping set of Unicode %d.%d: pairs whose both code points were assigned by %d.%d."
          % (FROZEN_VERSION + FROZEN_VERSION))
-    emit("// To upper: %d pairs in the BMP, %d above it (first code point of the full mapping)."
+    emit("// To upper: %d pairs in the BMP, %d above it (simple mapping)."
          % (up_bmp, up_supp))
     emit("// To lower: %d pairs in the BMP, %d above it (simple mapping)." % (low_bmp, low_supp))
     emit("// Included by runtime/case_fold.cpp only; the layout is described in runtime/case_fold.h.")
@@ -191,10 +182,8 @@ def main():
     version = read_database_version(os.path.join(args.data, "DerivedAge.txt"))
     ages = read_ages(os.path.join(args.data, "DerivedAge.txt"))
     simple_upper, simple_lower = read_simple_mappings(os.path.join(args.data, "UnicodeData.txt"))
-    full_upper = dict(simple_upper)
-    full_upper.update(read_full_upper_firsts(os.path.join(args.data, "SpecialCasing.txt")))
 
-    upper_pairs = frozen_pairs(full_upper, ages)
+    upper_pairs = frozen_pairs(simple_upper, ages)
     lower_pairs = frozen_pairs(simple_lower, ages)
     pool, upper_index, lower_index = build_tables(upper_pairs, lower_pairs)
     text = render(version, upper_pairs, lower_pairs, pool, upper_index, lower_index)

@@ -1,6 +1,6 @@
 // Unit tests of the case tables (runtime/case_fold.h): the size and ends of the
-// Unicode 11.0 mapping set, the mappings that are easy to get wrong (first code
-// point of a multi-code-point upper case, title case, singular lower cases, letters
+// Unicode 11.0 mapping set, the mappings that are easy to get wrong (letters whose
+// full upper case is several code points, title case, singular lower cases, letters
 // from before and after 11.0), and the in-place mapping of 1-, 2- and 4-byte units.
 #include "runtime/case_fold.h"
 
@@ -34,7 +34,7 @@ TEST(CaseFold, MappingSetHasTheUnicode11Size) {
   MappedRange upper_supp = mapped_in(0x10000, 0x10FFFF, true);
   MappedRange lower_supp = mapped_in(0x10000, 0x10FFFF, false);
 
-  EXPECT_EQ(upper_bmp.count, 1250u);
+  EXPECT_EQ(upper_bmp.count, 1175u);
   EXPECT_EQ(lower_bmp.count, 1158u);
   EXPECT_EQ(upper_supp.count, 225u);
   EXPECT_EQ(lower_supp.count, 225u);
@@ -63,14 +63,31 @@ TEST(CaseFold, SingleCodePointMappings) {
     uint32_t expected;
   };
   const Case cases[] = {
-      // Upper case with several code points: the first one.
-      {0x00DF, true, 'S'},     // sharp s
-      {0x0149, true, 0x02BC},  // n preceded by apostrophe
-      {0xFB00, true, 'F'},     // ff ligature
-      {0x1F80, true, 0x1F08},  // alpha with psili and ypogegrammeni
-      {0x1FB3, true, 0x0391},  // alpha with ypogegrammeni
-      {0x01F0, true, 'J'},     // j with caron
-      {0x0390, true, 0x0399},  // iota with dialytika and tonos
+      // Upper case with several code points: the letter keeps itself...
+      {0x00DF, true, 0x00DF},  // sharp s
+      {0x0149, true, 0x0149},  // n preceded by apostrophe
+      {0x01F0, true, 0x01F0},  // j with caron
+      {0x0390, true, 0x0390},  // iota with dialytika and tonos
+      {0x03B0, true, 0x03B0},  // upsilon with dialytika and tonos
+      {0x0587, true, 0x0587},  // Armenian ech-yiwn ligature
+      {0x1E96, true, 0x1E96},  // h with line below
+      {0x1E9A, true, 0x1E9A},  // a with right half ring
+      {0x1F50, true, 0x1F50},  // upsilon with psili
+      {0xFB00, true, 0xFB00},  // ff ligature
+      {0xFB06, true, 0xFB06},  // st ligature
+      {0xFB13, true, 0xFB13},  // Armenian men-now ligature
+      {0xFB17, true, 0xFB17},  // Armenian men-xeh ligature
+      {0x1FBC, true, 0x1FBC},  // title-case alpha with prosgegrammeni
+      // ... or takes its title-case letter, which is its own upper case.
+      {0x1F80, true, 0x1F88},  // alpha with psili and ypogegrammeni
+      {0x1F88, true, 0x1F88},
+      {0x1F88, false, 0x1F80},
+      {0x1FAF, true, 0x1FAF},
+      {0x1FA7, true, 0x1FAF},
+      {0x1FB3, true, 0x1FBC},  // alpha with ypogegrammeni
+      {0x1FC3, true, 0x1FCC},  // eta with ypogegrammeni
+      {0x1FF3, true, 0x1FFC},  // omega with ypogegrammeni
+      {0x1FBC, false, 0x1FB3},
       // Title case maps both ways; title case letters are not their own upper case.
       {0x01C5, true, 0x01C4},
       {0x01C5, false, 0x01C6},
@@ -124,21 +141,35 @@ TEST(CaseFold, SingleCodePointMappings) {
   }
 }
 
-// Case-insensitive comparison folds both sides to upper case, so a sharp s equals a
-// single S under it.
-TEST(CaseFold, UpperFoldMatchesSharpSWithS) {
+// Case-insensitive comparison folds both sides to upper case: a sharp s folds to
+// itself, never to an S.
+TEST(CaseFold, UpperFoldKeepsSharpS) {
   const std::vector<uint32_t> mixed = {'S', 't', 'r', 'a', 0xDF, 'e'};
-  const std::vector<uint32_t> capitals = {'S', 'T', 'R', 'A', 'S', 'E'};
+  const std::vector<uint32_t> capitals = {'S', 'T', 'R', 'A', 0xDF, 'E'};
   ASSERT_EQ(mixed.size(), capitals.size());
   for (size_t i = 0; i < mixed.size(); ++i) EXPECT_EQ(case_map_upper(mixed[i]), case_map_upper(capitals[i]));
+  EXPECT_NE(case_map_upper(0xDF), case_map_upper('S'));
+}
+
+// The upper-case fold is stable (a mapped code point is its own upper case), and
+// a code point it moves lower-cases to one of the same fold: uppercase then
+// lowercase keeps a text equal under case-insensitive comparison.
+TEST(CaseFold, UpperCaseIsStableAndReversible) {
+  for (uint32_t cp = 0; cp < kCaseLimit; ++cp) {
+    uint32_t up = case_map_upper(cp);
+    EXPECT_EQ(case_map_upper(up), up) << std::hex << "U+" << cp;
+    if (up != cp) {
+      EXPECT_EQ(case_map_upper(case_map_lower(up)), up) << std::hex << "U+" << cp;
+    }
+  }
 }
 
 TEST(CaseFold, MapUnitsInPlace) {
   uint8_t latin[] = {'s', 't', 'r', 'a', 0xDF, 'e'};
   EXPECT_EQ(case_map_units(latin, 1, 6, true), 6u);
-  EXPECT_EQ(std::vector<uint8_t>(latin, latin + 6), (std::vector<uint8_t>{'S', 'T', 'R', 'A', 'S', 'E'}));
+  EXPECT_EQ(std::vector<uint8_t>(latin, latin + 6), (std::vector<uint8_t>{'S', 'T', 'R', 'A', 0xDF, 'E'}));
   EXPECT_EQ(case_map_units(latin, 1, 3, false), 3u);
-  EXPECT_EQ(std::vector<uint8_t>(latin, latin + 6), (std::vector<uint8_t>{'s', 't', 'r', 'A', 'S', 'E'}));
+  EXPECT_EQ(std::vector<uint8_t>(latin, latin + 6), (std::vector<uint8_t>{'s', 't', 'r', 'A', 0xDF, 'E'}));
 
   uint16_t bmp[] = {'a', 0xFF, 0x01C5, 0x10D0, 0x4E00};
   EXPECT_EQ(case_map_units(bmp, 2, 5, true), 5u);

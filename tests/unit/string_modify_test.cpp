@@ -142,9 +142,11 @@ const FindCase kFindCases[] = {
     {"abc", 3, "c", 0, "", 0, kNone},  // at the tail
     {"abc", 0, "", 0, "", 0, kNone},   // an empty pattern finds nothing
     // Letter case: both sides fold to upper case, over every width.
-    {"Straße 漢字", 0, "STRASE", 0, "", 0, "Straße 漢字"},  // ß folds to S alone
+    {"Straße 漢字", 0, "STRAßE", 0, "", 0, "Straße 漢字"},  // ß has no upper case of its own
+    {"Straße 漢字", 0, "STRASE", 0, "", 0, kNone},
     {"Straße 漢字", 0, "STRASSE", 0, "", 0, kNone},
-    {"xſtop", 0, "STOP", 0, "", 0, "ſtop"},  // U+017F folds to S
+    {"xᾈᾀ", 0, nullptr, 0x1F80, "", 0, "ᾈᾀ"},  // U+1F80 folds to its title case U+1F88
+    {"xſtop", 0, "STOP", 0, "", 0, "ſtop"},    // U+017F folds to S
     {"xſtop", 0, "STOP", 0, "case", 0, kNone},
     {"ΣΊΣΥΦΟς!", 0, nullptr, 0x3C3, "last", 0, "ς!"},  // final sigma folds like σ and Σ
     {"Grüße 漢字 😀 end", 0, "漢字", 0, "", 0, "漢字 😀 end"},
@@ -632,7 +634,7 @@ TEST_F(StringModifyTest, SetOperations) {
       {10, "abc", "cb", false, 0, "bc"},   {11, "abc", "B", false, 0, "ac"},
       {11, "abc", "B", true, 0, "abc"},    {12, "ab", "bc", false, 0, "ac"},
       {8, "a1a2b3", "", false, 2, "a1b3"}, {9, "a1", "b2a3c", false, 2, "a1b2c"},
-      {9, "ab", "漢😀", false, 0, "ab漢😀"}, {12, "Straße", "STRASS", false, 0, "e"},  // ß folds to S
+      {9, "ab", "漢😀", false, 0, "ab漢😀"}, {12, "Straße", "STRAßS", false, 0, "e"},  // ß folds to itself
   };
   for (const Case& c : cases) {
     StackSave save;
@@ -662,9 +664,13 @@ TEST_F(StringModifyTest, SetOperations) {
 
 TEST_F(StringModifyTest, ChangeCase) {
   StackSave save;
-  Cell* s = push_text("straße");
+  // A letter whose upper case is several letters keeps itself, or takes its
+  // title-case form: no letter is dropped.
+  Cell* s = push_text("straße ﬀ ᾀ");
   change_case(s, nullptr, true);
-  EXPECT_EQ(text_of(*s), "STRASE");
+  EXPECT_EQ(text_of(*s), "STRAßE ﬀ ᾈ");
+  change_case(s, nullptr, false);
+  EXPECT_EQ(text_of(*s), "straße ﬀ ᾀ");
   Cell* y = push_text("aÿ");
   ASSERT_EQ(string_unit(y), 1u);
   change_case(y, nullptr, true);

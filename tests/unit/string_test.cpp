@@ -235,7 +235,12 @@ TEST(StringTest, Compare) {
       {abc, text_cell("abc"), kCmpSame, false},
       {text_cell("Stra\xC3\x9F"
                  "e"),
-       text_cell("STRASE"), kCmpEqual, true},  // folded to upper case
+       text_cell("STRA\xC3\x9F"
+                 "E"),
+       kCmpEqual, true},  // folded to upper case; ß has no upper case of its own
+      {text_cell("Stra\xC3\x9F"
+                 "e"),
+       text_cell("STRASE"), kCmpEqual, false},
       {text_cell("\xC3\xA9t\xC3\xA9"), text_cell("\xC3\x89T\xC3\x89", 2), kCmpEqual, true},
       {text_cell("abc"), integer_cell(1), kCmpEqual, false},
   };
