@@ -55,7 +55,7 @@ void launch(int argc, char** argv) {
   }
   StackSave save;
   system_set_script(argv[i], argv + i + 1, argv + argc);
-  library_eval("do-file system/options/script none system/script/args");
+  library_eval_in_library("do-file system/options/script none system/script/args");
 }
 
 int run(void* p) {

@@ -24,6 +24,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/lexer.h"
+#include "evaluator/library_calls.h"
 #include "evaluator/natives.h"
 #include "platform/thread.h"
 #include "runtime/cycle.h"
@@ -123,10 +124,8 @@ class TraceOwner {
 Status do_block_value(Cell* block, const native_args::DoArgs& a) {
   if (a.expand) {
     // The library's expand-directives rewrites the block in place first.
-    Root word(load_word("expand-directives"));
-    Cell* fn = stack_push_cell(get_word_value(word.get()));
     Cell* result = stack_push();
-    call_value(fn, block, 1, result, word.get());
+    call_library(LibraryCall::kExpandDirectives, block, 1, result);
   }
   if (!a.next) return eval_block(block, true);
   int32_t next = 0;
@@ -156,9 +155,7 @@ Status do_value(const native_args::DoArgs& a) {
       Cell* call = stack_push_value(*value);
       stack_push_value(a.trace ? *a.trace : kNoneCell);
       stack_push_value(a.args ? *a.args : kNoneCell);
-      Root word(load_word("do-file"));
-      Cell* fn = stack_push_cell(get_word_value(word.get()));
-      call_value(fn, call, 3, call, word.get());
+      call_library(LibraryCall::kDoFile, call, 3, call);
       return native_result(*call);
     }
     case kTypeError: raise_error_value(value);

@@ -1,18 +1,39 @@
 // Making the library at start-up (library.h).
+//
+// Library code is immune to a script's global assignments: when the sources
+// have run, library_seal copies the global context into the library's own
+// context (same slots, same values) and rebinds the words of every library
+// function's body that were bound to the global context to that copy. After
+// `any: 5` a script's own `any` changes; `split` still calls the native.
+// Left bound to the global context: words that had no value when start-up
+// ended (defined later by the script or a later layer). Library state that
+// scripts share lives in objects (`system` and the rest): both contexts
+// hold the same object, so everything reached through it stays shared.
 #include "library/library.h"
 
 #include <cstring>
+#include <unordered_set>
+#include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/function.h"
+#include "datatypes/map.h"
+#include "datatypes/native.h"
+#include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
+#include "evaluator/library_calls.h"
 #include "library/library_texts.h"
 #include "library/routines.h"
 #include "library/system_object.h"
 #include "runtime/errors.h"
+#include "runtime/fatal.h"
+#include "runtime/gc_root.h"
+#include "runtime/root_block.h"
 #include "runtime/stack.h"
 
 namespace kiv {
@@ -27,6 +48,129 @@ Cell* run_pushed(Cell* code) {
   *code = *result;
   g_stack.top = code + 1;
   return code;
+}
+
+// Walks every library function reachable from the values [values] (the
+// global context's values when start-up ends): through object fields, map
+// values, blocks, and function bodies, each series once. For each word cell
+// of a function body (at any depth of blocks, parens and paths) calls
+// [on_word]. Allocates nothing: [on_word] may only rewrite the cell.
+template <typename OnWord>
+class LibraryWalk {
+ public:
+  explicit LibraryWalk(OnWord on_word) : on_word_(on_word) {}
+
+  void values(const Cell* cells, uint32_t count) {
+    for (uint32_t i = 0; i < count; i++) value(cells[i]);
+    drain();
+  }
+
+ private:
+  struct Item {
+    Node node;
+    bool body;
+  };
+
+  void value(const Cell& v) {
+    TypeId t = v.type();
+    if (t == kTypeFunction || (t == kTypeOp && op_over_function_q(&v))) {
+      Cell body = function_body(&v);
+      if (body.is(kTypeBlock)) series(body.node(), true);
+    } else if (is_any_object(t)) {
+      if (contexts_.insert(object_context(&v)).second) {
+        const Cell* fields = object_get_values(&v);
+        uint32_t n = object_field_count(&v);
+        if (fields)
+          for (uint32_t i = 0; i < n; i++) pending_values_.push_back(fields[i]);
+      }
+    } else if (t == kTypeMap) {
+      series(map_pairs(&v), false);
+    } else if (is_any_block(t)) {
+      series(v.node(), false);
+    }
+  }
+
+  void series(Node node, bool body) {
+    if (!node) return;
+    if (!(body ? bodies_ : data_).insert(node).second) return;
+    work_.push_back({node, body});
+  }
+
+  void drain() {
+    while (!work_.empty() || !pending_values_.empty()) {
+      if (!pending_values_.empty()) {
+        Cell v = pending_values_.back();
+        pending_values_.pop_back();
+        value(v);
+        continue;
+      }
+      Item item = work_.back();
+      work_.pop_back();
+      SeriesBuffer* b = series_buffer(item.node);
+      if (b->unit() != sizeof(Cell)) continue;
+      for (uint32_t i = 0; i < b->length(); i++) {
+        Cell* c = b->head_cell() + i;
+        TypeId t = c->type();
+        if (item.body && is_any_word(t)) {
+          on_word_(c);
+        } else if (item.body && is_any_block(t)) {
+          series(c->node(), true);
+        } else {
+          value(*c);
+        }
+      }
+    }
+  }
+
+  OnWord on_word_;
+  std::vector<Item> work_;
+  std::vector<Cell> pending_values_;
+  std::unordered_set<Node> bodies_, data_, contexts_;
+};
+
+template <typename OnWord>
+void walk_library(const Cell* values, uint32_t count, OnWord on_word) {
+  LibraryWalk<OnWord> walk(on_word);
+  walk.values(values, count);
+}
+
+// MAY ALLOCATE. Makes the library's own context and binds library code to it
+// (see the top of this file), then fills the table of library functions that
+// C++ code calls from it.
+void library_seal() {
+  Node global = g_global_context;
+  uint32_t count = context_word_count(global);
+  Node lib = context_create(count, false, false, global, kContextPlain);
+  *root_slot(kRootLibraryContext) = context_view(lib);
+  {
+    const Cell* from = series_cells(g_global_values);
+    Cell* to = series_cells(context_values(lib));
+    for (uint32_t i = 0; i < count; i++) to[i] = from[i];
+  }
+  NoGcScope no_gc;
+  const Cell* values = series_cells(context_values(lib));
+  walk_library(values, count, [&](Cell* word) {
+    if (word->is(kTypeIssue) || word_context(word) != global) return;
+    int32_t index = word_index(word);
+    if (index < 0 || uint32_t(index) >= count) return;
+    if (values[index].is(kTypeUnset)) return;
+    word_bind(word, lib, index);
+  });
+}
+
+// MAY ALLOCATE. Fills the table of library functions C++ calls from the
+// library's own context; a missing one is a fault of the build.
+void library_calls_fill() {
+  Node lib = root_slot(kRootLibraryContext)->node();
+  for (uint32_t i = 0; i < kLibraryCallCount; i++) {
+    LibraryCall call = LibraryCall(i);
+    int32_t symbol = symbol_make(library_call_name(call));
+    int32_t slot = context_find_symbol(lib, symbol, true);
+    const Cell* value = slot >= 0 ? word_get_in(lib, slot) : nullptr;
+    fatal_assert(value && value->is(kTypeFunction));
+    Cell copy = *value;
+    library_calls_set(call, &copy);
+  }
 }
 
 }  // namespace
@@ -46,6 +190,13 @@ void library_run_text(const char* name, const unsigned char* text, uint32_t leng
 
 Cell* library_eval(std::string_view text) { return run_pushed(lexer_push_utf8(text)); }
 
+Cell* library_eval_in_library(std::string_view text) {
+  Cell* code = lexer_push_utf8(text);
+  const Cell* lib = root_slot(kRootLibraryContext);
+  if (lib->is(kTypeBlock)) context_bind_block(code, lib->node(), false);
+  return run_pushed(code);
+}
+
 void library_init() {
   routines_init();
   for (int i = 0; i < g_library_text_count; i++) {
@@ -54,6 +205,8 @@ void library_init() {
     library_run_text(t.name, t.text, t.length);
   }
   system_object_finish();
+  library_seal();
+  library_calls_fill();
 }
 
 }  // namespace kiv

@@ -23,4 +23,9 @@ void library_run_text(const char* name, const unsigned char* text, uint32_t leng
 // evaluates it in the global context; its value is pushed.
 Cell* library_eval(std::string_view text);
 
+// MAY RUN KIV CODE. library_eval with the loaded words bound to the
+// library's own context (after start-up), so that the text calls what
+// start-up made whatever the script has set since.
+Cell* library_eval_in_library(std::string_view text);
+
 }  // namespace kiv

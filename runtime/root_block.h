@@ -24,6 +24,8 @@ enum RootSlot : uint32_t {
   kRootNatives,         // block of the native! values by id (the natives' own argument checks)
   kRootInterp,          // block of the interpreter's cells: the tracer
   kRootPrintScratch,    // block print and prin reduce their block arguments into
+  kRootLibraryContext,  // the library's own context (a block! view), once start-up has made it
+  kRootLibraryCalls,    // block of the library functions C++ code calls (evaluator/library_calls.h)
   kRootSlotCount
 };
 

@@ -1,0 +1,42 @@
+// The library functions written in Kiv that C++ code calls: one declared list.
+//
+// C++ below the library (the `do` native, start-up) calls a few functions the
+// library defines in Kiv. It never reaches them through the global words a
+// script can set: when start-up ends, the library fills this table with the
+// values it made (library_calls_set), checked to be functions, and C++ calls
+// go to those values for the rest of the run. Before then, a call finds the
+// global word's value.
+#pragma once
+
+#include "runtime/cell.h"
+
+namespace kiv {
+
+#define KIV_LIBRARY_CALLS(X) \
+  X(DoFile, "do-file")       \
+  X(ExpandDirectives, "expand-directives")
+
+enum class LibraryCall : uint32_t {
+#define KIV_LIBRARY_CALL_ENUM(id, name) k##id,
+  KIV_LIBRARY_CALLS(KIV_LIBRARY_CALL_ENUM)
+#undef KIV_LIBRARY_CALL_ENUM
+      kCount
+};
+inline constexpr uint32_t kLibraryCallCount = uint32_t(LibraryCall::kCount);
+
+// The word the library defines [call] under.
+const char* library_call_name(LibraryCall call);
+
+// MAY ALLOCATE. Stores [value] as the function C++ calls for [call].
+void library_calls_set(LibraryCall call, const Cell* value);
+
+// MAY ALLOCATE. Pushes the function for [call] and returns it (a stable
+// stack cell): the value start-up stored, or before then the global word's.
+Cell* push_library_call(LibraryCall call);
+
+// MAY RUN KIV CODE. Calls the library function [call] with the [argc]
+// values [args] (every refinement absent) and writes its result into
+// [*result] (a stable cell); the call's frame is named for the function.
+void call_library(LibraryCall call, const Cell* args, int argc, Cell* result);
+
+}  // namespace kiv

@@ -1,0 +1,37 @@
+// Library code calls the functions start-up made: a script's global
+// assignments change the script's own words only, and never whether an
+// uncaught error is reported or how the process ends.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "run_kiv.h"
+
+namespace kiv {
+namespace {
+
+const std::string kImmunity = std::string(KIV_SOURCE_DIR) + "/tests/scripts/immunity/";
+
+TEST(LibraryImmunity, LibraryCallsIgnoreTheScriptsWords) {
+  test::KivRun run = test::run_kiv({kImmunity + "calls.kiv"});
+  EXPECT_EQ(run.output,
+            "[\"a\" \"b\"]\n"
+            "[1 [2]]\n"
+            "sub ran\n"
+            "unset\n"
+            "3\n"
+            "true\n");
+  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(LibraryImmunity, UncaughtErrorsAreReportedWhateverTheScriptSet) {
+  test::KivRun run = test::run_kiv({kImmunity + "report.kiv"});
+  EXPECT_EQ(run.output.substr(0, 7), "before\n");
+  EXPECT_NE(run.output.find("*** Math Error: attempt to divide by zero"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("\nnot reached\n"), std::string::npos);
+  EXPECT_EQ(run.status, 254);
+}
+
+}  // namespace
+}  // namespace kiv
