@@ -87,19 +87,12 @@ class CurrentCodeScope {
 
 // ---------------------------------------------------------------- depth
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr size_t kStackMargin = size_t{2} << 20;
-#else
-constexpr size_t kStackMargin = size_t{256} << 10;
-#endif
-
 // Counts one level of nested evaluation; stack-overflow before the native
-// stack or the level count runs out.
+// stack runs out.
 class DepthGuard {
  public:
   DepthGuard() {
-    if (g_interp.depth >= kMaxEvalDepth || native_stack_low(kStackMargin))
-      raise_error(kErrInternalStackOverflow);
+    if (native_stack_low(kNativeStackMargin)) raise_error(kErrInternalStackOverflow);
     g_interp.depth++;
   }
   ~DepthGuard() { g_interp.depth--; }

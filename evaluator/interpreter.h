@@ -205,7 +205,4 @@ void trace_event(TraceEvent event, const Cell* code, int32_t position, const Cel
 // comparators). Once, in start-up.
 void interp_init();
 
-// The most nested evaluations that may run before stack-overflow is raised.
-inline constexpr uint32_t kMaxEvalDepth = 100000;
-
 }  // namespace kiv

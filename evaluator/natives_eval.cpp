@@ -249,7 +249,7 @@ void compose_put(Cell* out, const Cell* value, bool append) {
 // Composes the block [source] (a stack cell) into [out] (a stack cell).
 Status compose_into(Cell* source, Cell* out, ComposeMode mode, bool append) {
   if (cycle_stack_find(source->node())) raise_error(kErrInternalNoCycle);
-  if (native_stack_low(size_t{256} << 10)) raise_error(kErrInternalStackOverflow);
+  if (native_stack_low(kNativeStackMargin)) raise_error(kErrInternalStackOverflow);
   CycleGuard guard(source->node());
   Cell* base = g_stack.top;
   for (int32_t i = source->head(); i < series_total_cells(source); i++) {

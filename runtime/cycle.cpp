@@ -1,6 +1,7 @@
 // The cycle stack and its elision texts.
 #include "runtime/cycle.h"
 
+#include "platform/thread.h"
 #include "runtime/errors.h"
 
 namespace kiv {
@@ -11,6 +12,11 @@ uint32_t g_cycle_top = 0;
 }  // namespace
 
 void cycle_stack_push(Node node) {
+  // Each level of a nested walk is a level of C++ recursion too.
+  if (native_stack_low(kNativeStackMargin)) {
+    g_cycle_top = 0;
+    raise_error(kErrInternalStackOverflow);
+  }
   g_cycle[g_cycle_top++] = node;
   if (g_cycle_top == kCycleStackSize) {
     g_cycle_top = 0;

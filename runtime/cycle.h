@@ -1,6 +1,7 @@
 // The cycle stack: nodes of the series a nested walk (form, mold, compare,
 // copy) is inside of, so a series met again inside itself is elided instead
 // of recursed into. At most 999 nodes: the 1,000th push raises internal too-deep.
+// A push with the native stack running low raises internal stack-overflow.
 #pragma once
 
 #include <cstdint>

@@ -516,6 +516,23 @@ Node series_alloc_fixed(uint32_t count, uint32_t unit, int32_t head_offset) {
   return n;
 }
 
+Node series_alloc_reserved(uint32_t count, uint32_t unit) {
+  uint64_t bytes = uint64_t(count) * unit;
+  if (bytes > kMaxCapacity) raise_error(kErrInternalNoMemory);
+  uint32_t capacity = round16(bytes);
+  auto* b = static_cast<SeriesBuffer*>(os_reserve_lazy(size_t(capacity) + kBufferOverhead));
+  if (!b) raise_error(kErrInternalNoMemory);
+  b->flags = unit | kSeriesInUse | kSeriesAlloc | kSeriesFixed | kSeriesReserved;
+  b->capacity = capacity;
+  b->head = b->tail = 0;
+  b->unused = 0;
+  Node n = alloc_node();
+  b->node = n;
+  g_node_table[n] = reinterpret_cast<NodeEntry>(b);
+  track_fixed(n);
+  return n;
+}
+
 Node series_alloc_cells(uint32_t n) { return series_alloc(n, sizeof(Cell), 0); }
 
 Node series_alloc_cells_unset(uint32_t n) {
@@ -562,7 +579,11 @@ SeriesBuffer* move_series(Node node, int64_t new_size, bool copy) {
   fresh->head = 0;
   fresh->tail = length <= fresh->capacity ? length : fresh->capacity;
   g_node_table[node] = reinterpret_cast<NodeEntry>(fresh);
-  if (old->flags & kSeriesFixed) {
+  if (old->flags & kSeriesReserved) {
+    // Its reservation is never unmapped; its pages go back to the OS.
+    untrack_fixed(node);
+    os_discard_pages(old, size_t(old->capacity) + kBufferOverhead);
+  } else if (old->flags & kSeriesFixed) {
     untrack_fixed(node);
     heap_free(old);
   } else {

@@ -37,13 +37,14 @@ namespace kiv {
 inline constexpr uint32_t kSeriesUnitMask = 0x1Fu;
 inline constexpr uint32_t kSeriesOwned = 0x00020000u;       // owned by an object; copies drop it
 inline constexpr uint32_t kSeriesFixed = 0x00100000u;       // platform-heap buffer, never collected
+inline constexpr uint32_t kSeriesReserved = 0x00200000u;    // fixed, in address space of its own
 inline constexpr uint32_t kSeriesBig = 0x01000000u;         // pages of its own (2 MB or more)
 inline constexpr uint32_t kSeriesMiddleHead = 0x10000000u;  // head placed mid-buffer at allocation
 inline constexpr uint32_t kSeriesAlloc = 0x20000000u;       // set on every buffer
 inline constexpr uint32_t kSeriesInUse = 0x80000000u;       // cleared when the series moved away
 
 // Flags a copy of a buffer never inherits from its source.
-inline constexpr uint32_t kSeriesPlacementFlags = kSeriesFixed | kSeriesBig | kSeriesInUse;
+inline constexpr uint32_t kSeriesPlacementFlags = kSeriesFixed | kSeriesReserved | kSeriesBig | kSeriesInUse;
 
 // A KIV_TINY_SIZES build starts with small frames (and the hash tables at
 // their minimum), so ordinary tests go through every growth path.
@@ -269,6 +270,11 @@ SeriesBuffer* alloc_series_buffer(uint32_t count, uint32_t unit, int32_t head_of
 Node series_alloc(uint32_t count, uint32_t unit, int32_t head_offset);
 // MAY ALLOCATE. A permanent buffer outside the collected frames (platform heap).
 Node series_alloc_fixed(uint32_t count, uint32_t unit, int32_t head_offset);
+// MAY ALLOCATE (a node). A permanent buffer of [count] units in address space
+// reserved for it alone and committed page by page as it is written, so a
+// large capacity costs memory only as far as it is used. Like a fixed buffer it
+// is never collected or moved; its reservation stays for the life of the process.
+Node series_alloc_reserved(uint32_t count, uint32_t unit);
 Node series_alloc_cells(uint32_t n);                       // MAY ALLOCATE
 Node series_alloc_cells_unset(uint32_t n);                 // MAY ALLOCATE; every cell of the capacity unset!
 Node series_alloc_bytes(uint32_t n);                       // MAY ALLOCATE; 0 gives 16 bytes

@@ -72,11 +72,15 @@ void stack_pop_frames_to(CallFrame* frame) {
   while (g_stack.frames_top > frame && g_stack.frames_top > g_stack.frames_base) pop_frame(true);
 }
 
+// The call stack's frames fill a block of whole cells.
+constexpr uint32_t kCallStackCells = kCallStackFrames * sizeof(CallFrame) / sizeof(Cell);
+static_assert(kCallStackFrames * sizeof(CallFrame) % sizeof(Cell) == 0);
+
 void stack_init() {
   Cell* data = root_slot(kRootDataStack);
-  *data = series_cell(kTypeBlock, series_alloc_fixed(kDataStackCells, sizeof(Cell), 0));
+  *data = series_cell(kTypeBlock, series_alloc_reserved(kDataStackCells, sizeof(Cell)));
   Cell* calls = root_slot(kRootCallStack);
-  *calls = series_cell(kTypeBlock, series_alloc_fixed(kCallStackCells, sizeof(Cell), 0));
+  *calls = series_cell(kTypeBlock, series_alloc_reserved(kCallStackCells, sizeof(Cell)));
   SeriesBuffer* d = series_buffer(root_slot(kRootDataStack)->node());
   SeriesBuffer* c = series_buffer(root_slot(kRootCallStack)->node());
   g_stack.bottom = d->cells();

@@ -367,8 +367,7 @@ TEST(FatalStack, FallsBackToTheCallingThread) {
     if (pages == 0 || setrlimit(RLIMIT_AS, &limit) != 0) _exit(201);
     static pthread_t caller = pthread_self();
     _exit(run_on_large_stack(
-        kInterpreterStackReserve, [](void*) { return pthread_equal(pthread_self(), caller) ? 7 : 8; },
-        nullptr));
+        size_t{1} << 30, [](void*) { return pthread_equal(pthread_self(), caller) ? 7 : 8; }, nullptr));
   });
   EXPECT_TRUE(run.exited);
   EXPECT_EQ(run.status, 7);

@@ -1,7 +1,10 @@
 // Whole runs of the kiv executable on the scripts in tests/scripts/: what
 // they print on standard output and how the process ends.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -9,6 +12,8 @@
 
 namespace kiv {
 namespace {
+
+namespace fs = std::filesystem;
 
 const std::string kScripts = std::string(KIV_SOURCE_DIR) + "/tests/scripts/";
 
@@ -97,6 +102,7 @@ TEST(KivScript, FailuresPrintTheErrorAndEndWith254) {
        "*** Internal Error: contains Kiv/System code which requires compilation",
        254},
       {{"missing/x.kiv"}, "*** Access Error: cannot open: %missing/x.kiv", 254},
+      {{"@overflow.kiv"}, "before\n*** Internal Error: stack overflow\n", 254},
   };
   for (const ScriptCase& c : kCases) {
     test::KivRun run = test::run_kiv(expand(c.args));
@@ -160,6 +166,45 @@ TEST(KivScript, ScriptsArePreprocessed) {
       << run.output;
   EXPECT_EQ(run.output.find("never"), std::string::npos) << run.output;
   EXPECT_EQ(run.status, 254);
+}
+
+// How deep the tests below go. With the address sanitizer every native frame
+// is several times larger and its stack smaller (platform/thread.h), and the
+// stress build collects at every allocation, walking all of both stacks: the
+// depths there are smaller, though still past what the stacks once held.
+#if defined(__SANITIZE_ADDRESS__) || defined(KIV_GC_STRESS)
+constexpr int kRecursionDepth = 5000;
+constexpr int kNestingDepth = 1500;
+#else
+constexpr int kRecursionDepth = 100000;
+constexpr int kNestingDepth = 10000;
+#endif
+
+// Recursion as deep as asked returns; endless recursion ends in a
+// stack-overflow error that try catches, and the script goes on.
+TEST(KivScript, DeepRecursionRunsAndEndlessRecursionIsAnError) {
+  test::KivRun run = test::run_kiv({kScripts + "recursion.kiv", std::to_string(kRecursionDepth)});
+  EXPECT_EQ(run.output, std::to_string(kRecursionDepth) + "\nstack-overflow\nstack-overflow\n1000\n");
+  EXPECT_EQ(run.status, 0) << run.errors;
+}
+
+// A script whose source nests blocks and parens kNestingDepth deep, with a
+// directive at the innermost level of each, is read, preprocessed and run.
+TEST(KivScript, DeeplyNestedScriptRuns) {
+  const std::string open_blocks(kNestingDepth, '['), close_blocks(kNestingDepth, ']');
+  const std::string open_parens(kNestingDepth, '('), close_parens(kNestingDepth, ')');
+  const std::string text = "Kiv []\nx: " + open_blocks + "#if true [42]" + close_blocks + "\nb: x loop " +
+                           std::to_string(kNestingDepth - 1) + " [b: first b]\nprint mold b\nprint " +
+                           open_parens + "#either false [1] [2]" + close_parens + "\n";
+  fs::path dir = fs::temp_directory_path() / ("kiv-nested-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  fs::path script = dir / "nested.kiv";
+  std::ofstream(script, std::ios::binary) << text;
+  test::KivRun run = test::run_kiv({script.string()});
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+  EXPECT_EQ(run.output, "[42]\n2\n");
+  EXPECT_EQ(run.status, 0) << run.errors;
 }
 
 // Without a script, kiv says how to run one and ends normally.

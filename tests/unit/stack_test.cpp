@@ -9,7 +9,9 @@
 #include "datatypes/context.h"
 #include "datatypes/logic.h"
 #include "kiv_test.h"
+#include "runtime/collector.h"
 #include "runtime/memory.h"
+#include "runtime/root_block.h"
 
 namespace kiv {
 namespace {
@@ -202,8 +204,8 @@ TEST(Stack, CallStackOverflow) {
               }
             }),
             kErrInternalStackOverflow);
-  EXPECT_EQ(top, g_stack.frames_end);  // 12,000 frames fit, the next one raised
-  EXPECT_EQ(g_stack.frames_end - g_stack.frames_base, 12000);
+  EXPECT_EQ(top, g_stack.frames_end);  // every frame fits, the next one raised
+  EXPECT_EQ(g_stack.frames_end - g_stack.frames_base, kCallStackFrames);
 }
 
 TEST(Stack, DataStackHandsOutAllButTheLastCell) {
@@ -224,6 +226,29 @@ TEST(Stack, DataStackHandsOutAllButTheLastCell) {
 
 // An error no try frame catches reaches the outermost catch point, which
 // prints it and ends the process with -2 as an 8-bit status.
+// Both stacks sit in reservations of their own: a collection that moves
+// every other buffer leaves them where they are, and what is pushed far up
+// the data stack is still marked from there.
+TEST(Stack, StacksStayPutAcrossCollections) {
+  StackSave save;
+  Cell* bottom = g_stack.bottom;
+  CallFrame* frames = g_stack.frames_base;
+  EXPECT_TRUE(series_buffer(root_slot(kRootDataStack)->node())->flags & kSeriesReserved);
+  EXPECT_TRUE(series_buffer(root_slot(kRootCallStack)->node())->flags & kSeriesReserved);
+  EXPECT_EQ(g_stack.end - g_stack.bottom, kDataStackCells);
+  bool stress = gc_stress_move_q();
+  gc_set_stress(true);
+  while (g_stack.top < g_stack.bottom + 1000000) stack_push_value(kNoneCell);
+  uint32_t at = stack_index(test::push_text("kept"));
+  gc_collect();
+  gc_collect();
+  gc_set_stress(stress);
+  EXPECT_EQ(g_stack.bottom, bottom);
+  EXPECT_EQ(g_stack.frames_base, frames);
+  EXPECT_EQ(series_buffer(root_slot(kRootDataStack)->node())->cells(), bottom);
+  EXPECT_EQ(test::text_of(*stack_at(at)), "kept");
+}
+
 TEST(Stack, UncaughtErrorExits254) {
   int out[2];
   ASSERT_EQ(pipe(out), 0);

@@ -8,6 +8,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/object.h"
 #include "kiv_test.h"
+#include "platform/thread.h"
 #include "runtime/cycle.h"
 #include "runtime/numbers.h"
 
@@ -23,6 +24,28 @@ TEST(CycleStack, NestsTo999AndRaisesAtTheThousandth) {
   EXPECT_EQ(test::catch_error([] { cycle_stack_push(1000); }), kErrInternalTooDeep);
   EXPECT_EQ(cycle_stack_depth(), 0u);  // emptied
   cycle_stack_pop();                   // popping an empty stack is harmless
+  EXPECT_EQ(cycle_stack_depth(), 0u);
+}
+
+// Takes 4 KB of native stack per level until the depth check reports the
+// stack low, then tries one more level of a nested walk.
+__attribute__((noinline)) ErrorId push_with_the_stack_low() {
+  char pad[4096];
+  asm volatile("" : : "r"(pad) : "memory");  // the array escapes: all of it is laid out
+  ErrorId id = native_stack_low(kNativeStackMargin) ? test::catch_error([] { cycle_stack_push(2); })
+                                                    : push_with_the_stack_low();
+  asm volatile("" : : "r"(pad) : "memory");  // and stays live across the call
+  return id;
+}
+
+// Every level of a nested walk (mold, compare, copy) is a level of C++
+// recursion: one begun with the native stack low raises stack-overflow
+// instead of running into the end of the stack.
+TEST(CycleStack, RaisesStackOverflowWhenTheNativeStackRunsLow) {
+  ASSERT_GT(this_thread_stack_bounds().limit, 0u) << "the test's thread has no known stack bounds";
+  cycle_stack_reset();
+  cycle_stack_push(1);
+  EXPECT_EQ(push_with_the_stack_low(), kErrInternalStackOverflow);
   EXPECT_EQ(cycle_stack_depth(), 0u);
 }
 
