@@ -26,7 +26,6 @@
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
 #include "platform/thread.h"
-#include "runtime/cycle.h"
 #include "runtime/errors.h"
 #include "runtime/gc_root.h"
 #include "runtime/typesets.h"
@@ -249,11 +248,22 @@ void compose_put(Cell* out, const Cell* value, bool append) {
     insert_one(out, value);
 }
 
-// Composes the block [source] (a stack cell) into [out] (a stack cell).
-Status compose_into(Cell* source, Cell* out, ComposeMode mode, bool append) {
-  if (cycle_stack_find(source->node())) raise_error(kErrInternalNoCycle);
+// The blocks a /deep descent is inside of, innermost first: a block met again
+// on its own path is a cycle. The chain belongs to one compose call, so a
+// paren that runs compose again (even on the same block) starts a chain of
+// its own.
+struct ComposeDescent {
+  Node node;
+  const ComposeDescent* outer;
+};
+
+// Composes the block [source] (a stack cell) into [out] (a stack cell);
+// [outer] is the descent it was reached by (null for the block composed).
+Status compose_into(Cell* source, Cell* out, ComposeMode mode, bool append, const ComposeDescent* outer) {
+  for (const ComposeDescent* d = outer; d; d = d->outer)
+    if (d->node == source->node()) raise_error(kErrInternalNoCycle);
   if (native_stack_low(size_t{256} << 10)) raise_error(kErrInternalStackOverflow);
-  CycleGuard guard(source->node());
+  const ComposeDescent here{source->node(), outer};
   Cell* base = g_stack.top;
   for (int32_t i = source->head(); i < series_total_cells(source); i++) {
     g_stack.top = base;
@@ -277,7 +287,7 @@ Status compose_into(Cell* source, Cell* out, ComposeMode mode, bool append) {
       Cell* copy =
           block_push_only(series_total_cells(item) - series_clamp_head(item, series_total_cells(item)));
       item->set_head(series_clamp_head(item, series_total_cells(item)));
-      Status s = compose_into(item, copy, mode, true);
+      Status s = compose_into(item, copy, mode, true, &here);
       if (s) return s;
       copy->header |= item->header & kFlagNewLine;
       compose_put(out, copy, append);
@@ -302,12 +312,12 @@ KIV_NATIVE(Compose) {
   Cell* source = push_clamped_block(a.value);
   ComposeMode mode{a.deep, a.only};
   if (a.into && a.into->node() != source->node()) {
-    Status s = compose_into(source, a.into, mode, false);
+    Status s = compose_into(source, a.into, mode, false, nullptr);
     if (s) return s;
     return native_result(*a.into);
   }
   Cell* out = block_push_only(series_total_cells(source) - source->head());
-  Status s = compose_into(source, out, mode, true);
+  Status s = compose_into(source, out, mode, true, nullptr);
   if (s) return s;
   if (!a.into) return native_result(*out);
   // Composed into itself: the values go in once all are made (see reduce).
