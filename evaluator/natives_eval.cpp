@@ -19,6 +19,7 @@
 #include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
@@ -330,11 +331,11 @@ KIV_NATIVE(Compose) {
 namespace {
 
 // The path [path] retyped [type], evaluated into the result slot (set mode
-// stores [value]).
-Status path_as(const Cell* path, TypeId type, const Cell* value) {
+// stores [value]); [case_sensitive] from /case.
+Status path_as(const Cell* path, TypeId type, const Cell* value, bool case_sensitive) {
   Cell* p = stack_push_cell(path);
   p->set_type(type);
-  return eval_path(p, nullptr, nullptr, value, false);
+  return eval_path(p, nullptr, nullptr, value, false, case_sensitive);
 }
 
 bool block_like_q(TypeId t) { return is_any_block(t); }
@@ -350,10 +351,24 @@ Cell value_at(const Cell* values, int32_t i) {
   return at < total ? series_cells(values->node())[at] : kNoneCell;
 }
 
+// MAY ALLOCATE. The pairs of the map! [map] as a new block on the stack:
+// key, value, ..., a word key as word! (as foreach gives it).
+Cell* push_map_spread(const Cell* map) {
+  Cell* body = map_body(map);
+  int32_t total = series_total_cells(body);
+  Cell* cells = series_cells(body->node());
+  for (int32_t i = 0; i < total; i += 2) {
+    if (cells[i].is(kTypeSetWord)) cells[i].set_type(kTypeWord);
+    cells[i].clear_new_line();
+  }
+  return body;
+}
+
 // Sets the words of the block [words] from [values] (see set): a block-like
-// [values] gives one value to each word, anything else (or with [only]) is
-// given whole to every word.
+// [values] gives one value to each word, a map! its keys and values in
+// turn; anything else (or with [only]) is given whole to every word.
 void native_set_words(Cell* words, Cell* values, bool any, bool only, bool some) {
+  if (values->is(kTypeMap) && !only) values = push_map_spread(values);
   const bool spread = block_like_q(values->type()) && !only;
   int32_t count = series_total_cells(words) - series_clamp_head(words, series_total_cells(words));
   if (spread) {
@@ -400,7 +415,7 @@ Node in_target(const Cell* value) {
 // an object's values.
 KIV_NATIVE(Get) {
   TypeId t = a.word->type();
-  if (is_any_path(t)) return path_as(a.word, kTypeGetPath, nullptr);
+  if (is_any_path(t)) return path_as(a.word, kTypeGetPath, nullptr, a.case_);
   if (is_any_object(t)) {
     Cell* field = stack_push_value(load_word("values"));
     ReflectArgs ra;
@@ -420,7 +435,7 @@ KIV_NATIVE(Set) {
   Cell* value = stack_push_cell(a.value);
   TypeId t = a.word->type();
   if (is_any_path(t)) {
-    Status s = path_as(a.word, kTypeSetPath, value);
+    Status s = path_as(a.word, kTypeSetPath, value, a.case_);
     if (s) return s;
   } else if (is_any_object(t)) {
     object_set_fields(a.word, value, a.any, a.some);
