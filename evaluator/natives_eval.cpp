@@ -170,15 +170,32 @@ Status do_value(const native_args::DoArgs& a) {
   }
 }
 
+// do/trace's evaluation: a traced body. return and exit inside it go to the
+// function around, as without /trace; with none to take them (or a try/all in
+// the way) this call's frame is their target and the traced evaluation ends
+// with their value.
+Status do_traced_body(const native_args::DoArgs& a) {
+  if (stack_return_target_q()) return do_value(a);
+  CallFrame* own = stack_top_frame();
+  stack_set_body_flag(true);
+  Status s = catch_exit_status(kExitTargetFunction, [&] { return do_value(a); });
+  stack_clear_body_flag(own);
+  if (!return_status_q(s)) return s;
+  // return settled on this frame: its value is in the result slot.
+  g_stack.top = g_stack.arguments + 1;
+  return kStatusOk;
+}
+
 }  // namespace
 
 // do: a block's (or a string's) code, a path, an error raised again, or one
 // value evaluated. break, continue, return and exit pass on to their targets.
 KIV_NATIVE(Do) {
-  if (a.trace && !g_interp.tracing) {
+  if (a.trace && g_interp.tracing) return do_traced_body(a);
+  if (a.trace) {
     TraceOwner owner(a.trace);
     trace_event(kTraceInit, nullptr, -1, nullptr, nullptr);
-    Status s = do_value(a);
+    Status s = do_traced_body(a);
     if (s) {
       // The exit's value sits at the stack top on its target: held while the
       // tracer runs, then put back as the exit left it.
