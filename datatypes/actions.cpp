@@ -201,10 +201,12 @@ Cell* action_eval_path_by_key(Cell* parent, const EvalPathArgs& args, PathSetAft
   if (!args.value) {
     SelectArgs select;
     select.value = key;
+    select.case_ = args.case_;
     return action_handler<&ActionSlots::select>(series->type(), kActionSelect)(series, select);
   }
   FindArgs find;
   find.value = key;
+  find.case_ = args.case_;
   Cell* found = action_find(series, find);
   if (found->is(kTypeNone)) raise_error(kErrScriptBadPathSet, where, args.element);
   return set_after(found, args);

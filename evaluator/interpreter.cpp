@@ -695,7 +695,7 @@ struct PathStep {
 // it back where it came from: the head word, or the step before (an object
 // field fires its change handler; a block slot tells the block's owner
 // with the word set-path).
-void write_back(PathStep* steps, int32_t k, Cell* head_word, const Cell* path) {
+void write_back(PathStep* steps, int32_t k, Cell* head_word, const Cell* path, bool case_sensitive) {
   for (; k >= 0; k--) {
     Cell* changed = steps[k].parent;
     if (k == 0) {
@@ -714,6 +714,7 @@ void write_back(PathStep* steps, int32_t k, Cell* head_word, const Cell* path) {
     }
     EvalPathArgs a;
     a.element = element;
+    a.case_ = case_sensitive;
     a.value = changed;
     a.path = const_cast<Cell*>(path);
     a.index = k;
@@ -726,7 +727,8 @@ constexpr int32_t kMaxPathSteps = 64;
 
 }  // namespace
 
-Status eval_path(const Cell* path_arg, const Cell* block, int32_t* index, const Cell* value, bool push) {
+Status eval_path(const Cell* path_arg, const Cell* block, int32_t* index, const Cell* value, bool push,
+                 bool case_sensitive) {
   Cell* start = g_stack.top;
   Cell* path = stack_push_cell(path_arg);
   const bool set = path->is(kTypeSetPath);
@@ -778,12 +780,13 @@ Status eval_path(const Cell* path_arg, const Cell* block, int32_t* index, const 
       const bool last = code_end_q(node, i + 1);
       EvalPathArgs a;
       a.element = element;
+      a.case_ = case_sensitive;
       a.value = set && last ? const_cast<Cell*>(value) : nullptr;
       a.path = path;
       a.index = i - head;
       Cell* result = action_eval_path(parent, a);
       if (set && last) {
-        if (scalar_parent_q(parent->type())) write_back(steps, count - 1, head_word, path);
+        if (scalar_parent_q(parent->type())) write_back(steps, count - 1, head_word, path, case_sensitive);
         parent = stack_push_cell(value);
         break;
       }

@@ -145,8 +145,11 @@ void call_value(const Cell* fn, const Cell* args, int argc, Cell* result, const 
 // its index) found at [*index] of [block] (the code a function reached by
 // the path fetches its arguments from; may be null): a get-path! never
 // calls the function it reaches; a set-path! stores [value]. The result is
-// pushed ([push]) or written into the current call's result slot.
-Status eval_path(const Cell* path, const Cell* block, int32_t* index, const Cell* value, bool push);
+// pushed ([push]) or written into the current call's result slot. With
+// [case_sensitive] each step selects by key with letter case (get/case and
+// set/case).
+Status eval_path(const Cell* path, const Cell* block, int32_t* index, const Cell* value, bool push,
+                 bool case_sensitive = false);
 
 // ---------------------------------------------------------------- words
 

@@ -19,6 +19,7 @@
 #include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
@@ -27,7 +28,6 @@
 #include "evaluator/library_calls.h"
 #include "evaluator/natives.h"
 #include "platform/thread.h"
-#include "runtime/cycle.h"
 #include "runtime/errors.h"
 #include "runtime/gc_root.h"
 #include "runtime/typesets.h"
@@ -167,15 +167,32 @@ Status do_value(const native_args::DoArgs& a) {
   }
 }
 
+// do/trace's evaluation: a traced body. return and exit inside it go to the
+// function around, as without /trace; with none to take them (or a try/all in
+// the way) this call's frame is their target and the traced evaluation ends
+// with their value.
+Status do_traced_body(const native_args::DoArgs& a) {
+  if (stack_return_target_q()) return do_value(a);
+  CallFrame* own = stack_top_frame();
+  stack_set_body_flag(true);
+  Status s = catch_exit_status(kExitTargetFunction, [&] { return do_value(a); });
+  stack_clear_body_flag(own);
+  if (!return_status_q(s)) return s;
+  // return settled on this frame: its value is in the result slot.
+  g_stack.top = g_stack.arguments + 1;
+  return kStatusOk;
+}
+
 }  // namespace
 
 // do: a block's (or a string's) code, a path, an error raised again, or one
 // value evaluated. break, continue, return and exit pass on to their targets.
 KIV_NATIVE(Do) {
-  if (a.trace && !g_interp.tracing) {
+  if (a.trace && g_interp.tracing) return do_traced_body(a);
+  if (a.trace) {
     TraceOwner owner(a.trace);
     trace_event(kTraceInit, nullptr, -1, nullptr, nullptr);
-    Status s = do_value(a);
+    Status s = do_traced_body(a);
     if (s) {
       // The exit's value sits at the stack top on its target: held while the
       // tracer runs, then put back as the exit left it.
@@ -246,11 +263,22 @@ void compose_put(Cell* out, const Cell* value, bool append) {
     insert_one(out, value);
 }
 
-// Composes the block [source] (a stack cell) into [out] (a stack cell).
-Status compose_into(Cell* source, Cell* out, ComposeMode mode, bool append) {
-  if (cycle_stack_find(source->node())) raise_error(kErrInternalNoCycle);
+// The blocks a /deep descent is inside of, innermost first: a block met again
+// on its own path is a cycle. The chain belongs to one compose call, so a
+// paren that runs compose again (even on the same block) starts a chain of
+// its own.
+struct ComposeDescent {
+  Node node;
+  const ComposeDescent* outer;
+};
+
+// Composes the block [source] (a stack cell) into [out] (a stack cell);
+// [outer] is the descent it was reached by (null for the block composed).
+Status compose_into(Cell* source, Cell* out, ComposeMode mode, bool append, const ComposeDescent* outer) {
+  for (const ComposeDescent* d = outer; d; d = d->outer)
+    if (d->node == source->node()) raise_error(kErrInternalNoCycle);
   if (native_stack_low(kNativeStackMargin)) raise_error(kErrInternalStackOverflow);
-  CycleGuard guard(source->node());
+  const ComposeDescent here{source->node(), outer};
   Cell* base = g_stack.top;
   for (int32_t i = source->head(); i < series_total_cells(source); i++) {
     g_stack.top = base;
@@ -274,7 +302,7 @@ Status compose_into(Cell* source, Cell* out, ComposeMode mode, bool append) {
       Cell* copy =
           block_push_only(series_total_cells(item) - series_clamp_head(item, series_total_cells(item)));
       item->set_head(series_clamp_head(item, series_total_cells(item)));
-      Status s = compose_into(item, copy, mode, true);
+      Status s = compose_into(item, copy, mode, true, &here);
       if (s) return s;
       copy->header |= item->header & kFlagNewLine;
       compose_put(out, copy, append);
@@ -299,12 +327,12 @@ KIV_NATIVE(Compose) {
   Cell* source = push_clamped_block(a.value);
   ComposeMode mode{a.deep, a.only};
   if (a.into && a.into->node() != source->node()) {
-    Status s = compose_into(source, a.into, mode, false);
+    Status s = compose_into(source, a.into, mode, false, nullptr);
     if (s) return s;
     return native_result(*a.into);
   }
   Cell* out = block_push_only(series_total_cells(source) - source->head());
-  Status s = compose_into(source, out, mode, true);
+  Status s = compose_into(source, out, mode, true, nullptr);
   if (s) return s;
   if (!a.into) return native_result(*out);
   // Composed into itself: the values go in once all are made (see reduce).
@@ -317,11 +345,11 @@ KIV_NATIVE(Compose) {
 namespace {
 
 // The path [path] retyped [type], evaluated into the result slot (set mode
-// stores [value]).
-Status path_as(const Cell* path, TypeId type, const Cell* value) {
+// stores [value]); [case_sensitive] from /case.
+Status path_as(const Cell* path, TypeId type, const Cell* value, bool case_sensitive) {
   Cell* p = stack_push_cell(path);
   p->set_type(type);
-  return eval_path(p, nullptr, nullptr, value, false);
+  return eval_path(p, nullptr, nullptr, value, false, case_sensitive);
 }
 
 bool block_like_q(TypeId t) { return is_any_block(t); }
@@ -337,10 +365,24 @@ Cell value_at(const Cell* values, int32_t i) {
   return at < total ? series_cells(values->node())[at] : kNoneCell;
 }
 
+// MAY ALLOCATE. The pairs of the map! [map] as a new block on the stack:
+// key, value, ..., a word key as word! (as foreach gives it).
+Cell* push_map_spread(const Cell* map) {
+  Cell* body = map_body(map);
+  int32_t total = series_total_cells(body);
+  Cell* cells = series_cells(body->node());
+  for (int32_t i = 0; i < total; i += 2) {
+    if (cells[i].is(kTypeSetWord)) cells[i].set_type(kTypeWord);
+    cells[i].clear_new_line();
+  }
+  return body;
+}
+
 // Sets the words of the block [words] from [values] (see set): a block-like
-// [values] gives one value to each word, anything else (or with [only]) is
-// given whole to every word.
+// [values] gives one value to each word, a map! its keys and values in
+// turn; anything else (or with [only]) is given whole to every word.
 void native_set_words(Cell* words, Cell* values, bool any, bool only, bool some) {
+  if (values->is(kTypeMap) && !only) values = push_map_spread(values);
   const bool spread = block_like_q(values->type()) && !only;
   int32_t count = series_total_cells(words) - series_clamp_head(words, series_total_cells(words));
   if (spread) {
@@ -387,7 +429,7 @@ Node in_target(const Cell* value) {
 // an object's values.
 KIV_NATIVE(Get) {
   TypeId t = a.word->type();
-  if (is_any_path(t)) return path_as(a.word, kTypeGetPath, nullptr);
+  if (is_any_path(t)) return path_as(a.word, kTypeGetPath, nullptr, a.case_);
   if (is_any_object(t)) {
     Cell* field = stack_push_value(load_word("values"));
     ReflectArgs ra;
@@ -407,7 +449,7 @@ KIV_NATIVE(Set) {
   Cell* value = stack_push_cell(a.value);
   TypeId t = a.word->type();
   if (is_any_path(t)) {
-    Status s = path_as(a.word, kTypeSetPath, value);
+    Status s = path_as(a.word, kTypeSetPath, value, a.case_);
     if (s) return s;
   } else if (is_any_object(t)) {
     object_set_fields(a.word, value, a.any, a.some);

@@ -893,9 +893,10 @@ State Engine::finish() {
       int32_t succeeded = f.count - 1;
       if (match_) {
         succeeded = f.count;
-        // A removal that leaves the index in place is progress too: the input
-        // shrinks, so the loop still ends.
-        bool progress = pos_ != f.start || input_length() != f.start_len;
+        // Progress: the index moved, or the input grew (an insertion before
+        // the index). A removal that leaves the index in place is none: the
+        // loop ends, and `while` is the loop for removals.
+        bool progress = pos_ != f.start || input_length() > f.start_len;
         if ((f.max < 0 || f.count < f.max) && (f.code == kCmdWhile || progress)) {
           f.count++;
           f.start = pos_;

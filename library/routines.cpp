@@ -24,6 +24,7 @@
 #include "evaluator/lexer.h"
 #include "evaluator/print_output.h"
 #include "evaluator/routines.h"
+#include "library/series_replace.h"
 #include "platform/process.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
@@ -274,6 +275,10 @@ const RoutineRow kRoutines[] = {
     {"write-clipboard", R"(["Write content to the system clipboard" data [any-type!] return: [logic!]])",
      write_clipboard},
     {"write-stdout", R"(["Write data to STDOUT" data [any-type!]])", write_stdout},
+    {"replace-found*",
+     R"(["Internal Use Only" series [series!] pattern [any-type!] value [any-type!] size [integer!] all [logic! none!] case [logic! none!]])",
+     replace_found},
+    {"replace-marked*", R"(["Internal Use Only" marks [block!] value [any-type!]])", replace_marked},
 };
 
 // The routines that are fields of system/state/GC.

@@ -292,6 +292,8 @@ uint32_t stack_throw_return(bool has_value) {
   return has_value ? kThrowReturn : kThrowExit;
 }
 
+bool stack_return_target_q() { return find_target(0) != nullptr; }
+
 void stack_throw_value(uint32_t code) {
   if (!g_stack.throw_origin && !stack_frames_empty()) g_stack.throw_origin = g_stack.frames_top - 1;
   Cell value = *g_stack.arguments;

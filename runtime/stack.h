@@ -221,6 +221,9 @@ inline void stack_unwind_to_loop(bool keep) { stack_unwind_to_kind(kFrameLoop, k
 uint32_t stack_throw_break(bool has_value, bool is_continue);
 // return (with a value) and exit: the same for the nearest body frame.
 uint32_t stack_throw_return(bool has_value);
+// True when a return or exit raised by the top frame's callee would find a
+// body frame below the top frame (no try/all frame in the way).
+bool stack_return_target_q();
 // throw: finds the catch frame, pushes the thrown value and its name there and
 // throws [code] as a KivThrow.
 [[noreturn]] void stack_throw_value(uint32_t code);
