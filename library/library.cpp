@@ -52,7 +52,8 @@ Cell* run_pushed(Cell* code) {
 
 // Walks every library function reachable from the values [values] (the
 // global context's values when start-up ends): through object fields, map
-// values, blocks, and function bodies, each series once. For each word cell
+// values, blocks, function bodies and the private contexts their words are
+// bound to, each series and context once. For each word cell
 // of a function body (at any depth of blocks, parens and paths) calls
 // [on_word]. Allocates nothing: [on_word] may only rewrite the cell.
 template <typename OnWord>
@@ -77,17 +78,22 @@ class LibraryWalk {
       Cell body = function_body(&v);
       if (body.is(kTypeBlock)) series(body.node(), true);
     } else if (is_any_object(t)) {
-      if (contexts_.insert(object_context(&v)).second) {
-        const Cell* fields = object_get_values(&v);
-        uint32_t n = object_field_count(&v);
-        if (fields)
-          for (uint32_t i = 0; i < n; i++) pending_values_.push_back(fields[i]);
-      }
+      context(object_context(&v));
     } else if (t == kTypeMap) {
       series(map_pairs(&v), false);
     } else if (is_any_block(t)) {
       series(v.node(), false);
     }
+  }
+
+  // The values of a context with values of its own (an object's, or a
+  // private context a library body's words are bound to).
+  void context(Node ctx) {
+    if (!ctx || ctx == g_global_context || context_stack_q(ctx) || !context_values(ctx)) return;
+    if (!contexts_.insert(ctx).second) return;
+    const Cell* values = series_cells(context_values(ctx));
+    uint32_t n = std::min(context_word_count(ctx), series_length(context_values(ctx)));
+    for (uint32_t i = 0; i < n; i++) pending_values_.push_back(values[i]);
   }
 
   void series(Node node, bool body) {
@@ -112,6 +118,7 @@ class LibraryWalk {
         Cell* c = b->head_cell() + i;
         TypeId t = c->type();
         if (item.body && is_any_word(t)) {
+          context(word_context(c));
           on_word_(c);
         } else if (item.body && is_any_block(t)) {
           series(c->node(), true);

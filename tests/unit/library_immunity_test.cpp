@@ -17,6 +17,8 @@ TEST(LibraryImmunity, LibraryCallsIgnoreTheScriptsWords) {
   EXPECT_EQ(run.output,
             "[\"a\" \"b\"]\n"
             "[1 [2]]\n"
+            "\"a+b+c\"\n"
+            "\"bAb\"\n"
             "sub ran\n"
             "unset\n"
             "3\n"
