@@ -927,7 +927,7 @@ void call_value(const Cell* fn, const Cell* args, int argc, Cell* result, const 
     Untraced untraced;
     s = call_value_at_top(fn, source);
   }
-  if (s) throw_code(s);
+  if (s) stack_throw_settled(s);
   // The call closed with its result in its function's slot (code + 1) and
   // left the cells of the parameters it took above it, untouched since (no
   // tracer ran in between).
@@ -998,6 +998,7 @@ void trace_event(TraceEvent event, const Cell* code, int32_t position, const Cel
     Cell* arguments;
     ~Restore() {
       g_interp.tracing = true;
+      if (!stack_restore_allowed_q(frames)) return;
       g_stack.top = top;
       g_stack.frames_top = frames;
       g_stack.arguments = arguments;
@@ -1023,13 +1024,13 @@ namespace {
 void object_eval_block_hook(Cell* block) {
   Cell* top = g_stack.top;
   Status s = eval_block(block, false);
-  if (s) throw_code(s);
+  if (s) stack_throw_settled(s);
   g_stack.top = top;
 }
 
 void object_invoke_handler_hook(Cell* handler, Node, const Cell*, uint32_t) {
   Status s = invoke_function(handler);
-  if (s) throw_code(s);
+  if (s) stack_throw_settled(s);
 }
 
 }  // namespace

@@ -54,6 +54,7 @@ struct CatchPoint {
     *arguments = value;
     g_last_throw_code = 0;
     g_stack.throw_origin = nullptr;
+    stack_exit_taken();
   }
 };
 
@@ -116,6 +117,7 @@ class TraceOwner {
 // Raises the error! [error] again, as if raised here.
 [[noreturn]] void raise_error_value(const Cell* error) {
   set_raised_error(error);
+  stack_exit_taken();
   throw_code(kThrowError);
 }
 

@@ -90,6 +90,8 @@ void raise_error(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg
   g_raised.where = stacks ? stack_where_symbol() : 0;
   g_raised.near = g_current_code ? g_current_code() : make_cell(kTypeNone);
   g_raised.error = make_cell(kTypeNone);
+  // An error settles nothing: every catch point it passes restores its own.
+  stack_exit_taken();
   // Making the error! value allocates and pushes; it waits for the catch point
   // (raised_error_value) when collection is forbidden here, when the data
   // stack is what overflowed, or when this error was raised while making

@@ -4,8 +4,11 @@
 // break, continue, return and exit leave the target frame on top with its
 // result slot filled and hand back a status code: every level between passes
 // the status on without touching the stacks, and the target (loop or function
-// body) continues from the state left here. Errors and throw travel as a
-// KivThrow; their catch points restore their own saved positions (StackSave).
+// body) continues from the state left here. Errors travel as a KivThrow; their
+// catch points restore their own saved positions (StackSave). A throw settles
+// on its catch frame first and then travels as a KivThrow, as do the status
+// exits out of Kiv code that C++ code ran (stack_throw_settled): no guard on
+// the way out moves the stacks back above where such an exit left them.
 #include "runtime/stack.h"
 
 #include "runtime/collector.h"
@@ -86,6 +89,7 @@ void stack_init() {
   g_stack.frames_end = g_stack.frames_base + c->capacity / sizeof(CallFrame);
   g_stack.frames_top = g_stack.frames_base;
   g_stack.throw_origin = nullptr;
+  g_stack.settled = nullptr;
   add_mark_callback(mark_stacks);
 }
 
@@ -297,6 +301,11 @@ void stack_throw_value(uint32_t code) {
   settle_on(target);
   stack_push_value(value);
   stack_push_value(name);
+  stack_throw_settled(code);
+}
+
+void stack_throw_settled(uint32_t code) {
+  g_stack.settled = g_stack.frames_top;
   throw_code(code);
 }
 

@@ -80,6 +80,7 @@ struct StackState {
   CallFrame* frames_end;
   CallFrame* frames_top;
   CallFrame* throw_origin;  // frame a throw search started from, or null
+  CallFrame* settled;       // frame top a settled exit in flight left (see StackSave), or null
   uint32_t body_symbol;     // frames named <body> or <anon> are never listed
   uint32_t anon_symbol;
 };
@@ -215,8 +216,16 @@ uint32_t stack_throw_break(bool has_value, bool is_continue);
 // return (with a value) and exit: the same for the nearest body frame.
 uint32_t stack_throw_return(bool has_value);
 // throw: finds the catch frame, pushes the thrown value and its name there and
-// throws [code] as a KivThrow.
+// throws [code] as a KivThrow (stack_throw_settled).
 [[noreturn]] void stack_throw_value(uint32_t code);
+// Throws [code] as a KivThrow for an exit that has already settled the stacks
+// on its target: a throw on its catch frame, or a break, continue, return or
+// exit on its own target, raised where C++ code that cannot pass a status on
+// ran Kiv code. The frame top it left is recorded in g_stack.settled until the
+// target takes the exit (stack_exit_taken) or an error starts.
+[[noreturn]] void stack_throw_settled(uint32_t code);
+// The target of a settled exit has taken it: guards restore again.
+inline void stack_exit_taken() { g_stack.settled = nullptr; }
 
 // At the end of a try: an error! last pushed becomes the call's result.
 void stack_try_result();
@@ -228,13 +237,24 @@ uint32_t stack_where_symbol();
 // innermost first. The data stack positions are the caller's.
 void stack_pop_frames_to(CallFrame* frame);
 
+// The one rule of every guard that puts stack positions back on scope exit:
+// an exit that has settled the stacks on its target is never undone on its
+// way out. A guard whose saved frame top [frames] is at or above the one
+// that exit left was made inside its target, below which the exit has
+// already popped and settled everything: it leaves the stacks alone.
+inline bool stack_restore_allowed_q(const CallFrame* frames) {
+  return !g_stack.settled || frames < g_stack.settled;
+}
+
 // Restores the three stack positions on scope exit: the catch-point guard.
-// Frames pushed since are popped through stack_pop_frames_to.
+// Frames pushed since are popped through stack_pop_frames_to. Follows
+// stack_restore_allowed_q.
 class StackSave {
  public:
   StackSave() : arguments_(g_stack.arguments), top_(g_stack.top), frames_(g_stack.frames_top) {}
   ~StackSave() { restore(); }
   void restore() {
+    if (!stack_restore_allowed_q(frames_)) return;
     if (g_stack.frames_top > frames_) stack_pop_frames_to(frames_);
     g_stack.frames_top = frames_;
     g_stack.arguments = arguments_;

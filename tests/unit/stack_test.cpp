@@ -180,6 +180,43 @@ TEST(Stack, ThrowReachesTheCatchFrame) {
   EXPECT_EQ(integer_get(&catch_args[0]), 11);
   EXPECT_TRUE(catch_args[1].is(kTypeUnset));  // no name
   g_stack.throw_origin = nullptr;
+  stack_exit_taken();
+}
+
+// A guard made inside the catch (as C++ code that runs a callback holds one)
+// does not move the stacks back above where the throw settled them; guards
+// made outside the catch, and any guard once the catch took the throw,
+// restore as before.
+TEST(Stack, GuardsNeverUndoASettledThrow) {
+  StackSave outer;
+  stack_push_value(integer_cell(1));
+  stack_mark_catch({});
+  Cell* catch_args = g_stack.arguments;
+  CallFrame* catch_top = g_stack.frames_top;
+  try {
+    StackSave inside_catch;
+    open_native_frame({});
+    stack_push_value(integer_cell(2));
+    StackSave callback_guard;
+    open_native_frame({});
+    stack_push_value(integer_cell(12));
+    stack_throw_value(kThrowThrow);
+  } catch (KivThrow& t) {
+    EXPECT_EQ(t.code, kThrowThrow);
+  }
+  EXPECT_EQ(g_stack.settled, catch_top);
+  EXPECT_EQ(g_stack.frames_top, catch_top);
+  EXPECT_EQ(g_stack.arguments, catch_args);
+  EXPECT_EQ(g_stack.top, catch_args + 2);
+  EXPECT_EQ(integer_get(&catch_args[0]), 12);
+  // The catch takes it: guards restore again.
+  stack_exit_taken();
+  g_stack.throw_origin = nullptr;
+  {
+    StackSave again;
+    stack_push_value(kNoneCell);
+  }
+  EXPECT_EQ(g_stack.top, catch_args + 2);
 }
 
 TEST(Stack, DataStackOverflowLeavesHeadroom) {

@@ -36,6 +36,7 @@ class FreshStacksAndSoundHeap : public ::testing::EmptyTestEventListener {
     kiv::g_stack.arguments = kiv::g_stack.top = kiv::g_stack.bottom;
     kiv::g_stack.frames_top = kiv::g_stack.frames_base;
     kiv::g_stack.throw_origin = nullptr;
+    kiv::g_stack.settled = nullptr;
     kiv::g_last_throw_code = 0;
     kiv::cycle_stack_reset();
     kiv::stack_mark_try({});
