@@ -260,13 +260,13 @@ TEST(Stack, DataStackHandsOutAllButTheLastCell) {
 }
 
 // An error no try frame catches reaches the outermost catch point, which
-// prints it and ends the process with -2 as an 8-bit status.
+// reports it on standard error and ends the process with -2 as an 8-bit status.
 TEST(Stack, UncaughtErrorExits254) {
   int out[2];
   ASSERT_EQ(pipe(out), 0);
   pid_t pid = fork();
   if (pid == 0) {
-    dup2(out[1], 1);
+    dup2(out[1], 2);
     g_stack.frames_top = g_stack.frames_base;
     run_outermost([] {
       open_native_frame({});  // frames, but no try frame among them
@@ -284,6 +284,34 @@ TEST(Stack, UncaughtErrorExits254) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 254);
   EXPECT_EQ(text.rfind("*** Script Error: invalid argument: true\n", 0), 0u) << text;
+}
+
+// The report of an uncaught error is guarded: when forming it fails (here the
+// error! value cannot even be made), a plain report still says what the
+// error was, and the status is still 254.
+TEST(Stack, UncaughtErrorWhoseReportFailsStillReports) {
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 2);
+    g_stack.frames_top = g_stack.frames_base;
+    g_make_raised_error = [](const RaisedError&) -> Cell { throw_code(kThrowError); };
+    run_outermost([] {
+      Cell arg = kTrueCell;
+      raise_error(kErrScriptInvalidArg, &arg);
+    });
+    _exit(0);
+  }
+  close(out[1]);
+  std::string text;
+  char buf[256];
+  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) text.append(buf, size_t(n));
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 254);
+  EXPECT_EQ(text, "*** Script Error: invalid-arg\n");
 }
 
 }  // namespace
