@@ -656,6 +656,12 @@ Cell* error_make(Cell* proto, const MakeArgs& args) {
   } else {
     raise_bad_make_arg(kTypeError, spec);
   }
+  // Where it was made, as the runtime's own errors record it (unless the
+  // spec set it).
+  if (field_slot(error, kErrorNear)->is(kTypeNone) && g_current_code) {
+    Cell near = g_current_code();
+    error_set_field(error, kErrorNear, &near);
+  }
   *proto = *error;
   return proto;
 }

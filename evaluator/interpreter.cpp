@@ -63,6 +63,10 @@ inline bool code_end_q(Node node, int32_t i) { return i < 0 || uint32_t(i) >= se
 
 // The block running now and the position of its current expression: the
 // `near` of an error raised there. The frame evaluating it keeps it alive.
+//
+// Library code (block_library_code_q) is seen from outside, as one call: while it
+// runs, the current code stays the code outside that called it, and the
+// frames it pushes carry kFrameLibraryFlag, which the where search skips.
 struct CurrentCode {
   Node node = 0;
   int32_t index = 0;
@@ -75,14 +79,29 @@ Cell current_code_cell() {
   return series_cell(kTypeBlock, g_current.node, g_current.index);
 }
 
-// Puts the current code back when a block's evaluation ends, however it ends.
+// Makes [node] the current code (unless it is library code) while a block's
+// evaluation runs, and puts the current code and the frame marks back when
+// it ends, however it ends.
 class CurrentCodeScope {
  public:
-  explicit CurrentCodeScope(Node node) : saved_(g_current) { g_current = {node, 0}; }
-  ~CurrentCodeScope() { g_current = saved_; }
+  explicit CurrentCodeScope(Node node)
+      : saved_(g_current), saved_marks_(g_stack.frame_marks), library_(block_library_code_q(node)) {
+    g_stack.frame_marks = library_ ? kFrameLibraryFlag : 0;
+    if (!library_) g_current = {node, 0};
+  }
+  ~CurrentCodeScope() {
+    g_current = saved_;
+    g_stack.frame_marks = saved_marks_;
+  }
+  // The expression at [index] of the block starts.
+  void at(int32_t index) const {
+    if (!library_) g_current.index = index;
+  }
 
  private:
   CurrentCode saved_;
+  uint32_t saved_marks_;
+  bool library_;
 };
 
 // ---------------------------------------------------------------- depth
@@ -364,8 +383,14 @@ Status fetch_arguments(Cell* fn_slot, const CallSource& source, bool infix, int3
 Status invoke_function(Cell* fn_slot) {
   Node ctx = function_context(fn_slot);
   context_set_values(ctx, stack_index(g_stack.arguments) + 1);
-  stack_top_frame()->header |= kFrameBodyFlag;
   Cell body = function_body(fn_slot);
+  // The frame is a library function's exactly when its body is library code.
+  CallFrame* frame = stack_top_frame();
+  frame->header |= kFrameBodyFlag;
+  if (body.is(kTypeBlock) && block_library_code_q(body.node()))
+    frame->header |= kFrameLibraryFlag;
+  else
+    frame->header &= ~kFrameLibraryFlag;
   if (!body.is(kTypeBlock)) {
     *g_stack.arguments = make_cell(kTypeUnset);
     g_stack.top = g_stack.arguments + 1;
@@ -827,12 +852,12 @@ Status eval_block(const Cell* block, bool chain) {
   DepthGuard depth;
   const Node node = block->node();
   int32_t index = std::max(block->head(), 0);
-  stack_mark_eval_block(body_frame_name(node));
   CurrentCodeScope current(node);
+  stack_mark_eval_block(body_frame_name(node));
   if (g_interp.tracing) trace_event(kTraceEnter, block, index, nullptr, nullptr);
   stack_push();  // unset! for an empty block
   while (!code_end_q(node, index)) {
-    g_current.index = index;
+    current.at(index);
     g_stack.top = g_stack.arguments;
     Status s = eval_expr(node, &index, false, true);
     if (s) return s;
@@ -864,9 +889,9 @@ Status eval_next(const Cell* block, int32_t* index, bool push) {
       stack_set_last(&unset);
     return kStatusOk;
   }
-  open_native_frame(body_frame_name(node));
   CurrentCodeScope current(node);
-  g_current.index = *index;
+  open_native_frame(body_frame_name(node));
+  current.at(*index);
   Status s = eval_expr(node, index, false, true);
   if (s) return s;
   stack_unwind();
