@@ -3,8 +3,8 @@
 //
 // Every handled signal but SIGTERM and SIGHUP ends the process through the
 // fault handler given to install_fatal_handlers, with the number below and
-// the interrupted instruction's address. The handler runs on the thread's alternate stack, so a stack
-// overflow is still reported.
+// the interrupted instruction's address. The handler runs on the thread's
+// alternate stack, so a stack overflow is still reported.
 //
 //   SIGSEGV  19 when the fault address or the stack pointer lies in the guard
 //              region of the thread's registered stack or up to
