@@ -1,6 +1,7 @@
 // Process start and the outermost catch point.
 #include "boot/start.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,14 +20,13 @@
 #include "runtime/errors.h"
 #include "runtime/exits.h"
 #include "runtime/fatal.h"
+#include "runtime/gc_root.h"
 #include "runtime/stack.h"
+#include "services/console_output.h"
 
 namespace kiv {
 
 namespace {
-
-// An uncaught error's exit status: -2 as an 8-bit status.
-constexpr int kUncaughtErrorStatus = 254;
 
 struct StartArgs {
   int argc;
@@ -50,7 +50,7 @@ void launch(int argc, char** argv) {
     std::string text = "Kiv " + std::string(kKivVersion) +
                        ": the interactive console is not part of this build yet.\n"
                        "Run a script with: kiv script.kiv [arguments]\n";
-    write_all(1, text.data(), text.size());
+    if (!write_all(1, text.data(), text.size())) conout_lost(errno ? errno : EIO);
     return;
   }
   StackSave save;
@@ -83,8 +83,27 @@ int run(void* p) {
                    us(after_base, after_library));
     }
     launch(args->argc, args->argv);
+    conout_finish();
   });
   return 0;
+}
+
+// The report of the error nothing caught. Forming it runs code the script
+// can reach (the mold of its arguments, the catalogue it may have changed),
+// so a failure there still gives a plain report, made in C++ from the
+// error's category and id or, failing that, from what the raise recorded.
+std::string uncaught_error_report() {
+  const ErrorInfo& raised = error_info(last_raised_error().id);
+  Root error(make_cell(kTypeNone));
+  try {
+    *error = raised_error_value();
+    if (error->is(kTypeError)) return error_report(error.get());
+  } catch (KivThrow&) {
+    g_last_throw_code = 0;
+    stack_exit_taken();
+  }
+  if (error->is(kTypeError)) return error_plain_report(error.get());
+  return std::string("*** ") + category_info(raised.category).title + ": " + raised.word;
 }
 
 }  // namespace
@@ -95,16 +114,16 @@ void run_outermost(const std::function<void()>& body) {
   } catch (KivThrow& t) {
     if (t.code != kThrowError) main_catch(t.code);
     g_last_throw_code = 0;
-    Cell error = raised_error_value();
-    std::string report =
-        (error.is(kTypeError) ? error_report(&error) : error_info(last_raised_error().id).word) +
-        std::string("\n");
-    write_all(1, report.data(), report.size());
-    process_exit(kUncaughtErrorStatus);
+    stack_exit_taken();
+    std::string report = uncaught_error_report() + "\n";
+    write_all(2, report.data(), report.size());
+    conout_finish();
+    process_exit(kExitUncaughtError);
   }
 }
 
 int start(int argc, char** argv) {
+  process_hold_standard_fds();
   install_fatal_handlers(fatal_exit_from_signal);
   platform_fpu_init();
   StartArgs args{argc, argv, std::chrono::steady_clock::now()};

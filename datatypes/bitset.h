@@ -29,8 +29,8 @@ namespace kiv {
 
 // Series buffer flag: the bitset is complemented.
 inline constexpr uint32_t kBitsetComplement = 0x00080000u;
-static_assert((kBitsetComplement & (kSeriesUnitMask | kSeriesOwned | kSeriesFixed | kSeriesBig |
-                                    kSeriesMiddleHead | kSeriesAlloc | kSeriesInUse)) == 0,
+static_assert((kBitsetComplement & (kSeriesUnitMask | kSeriesOwned | kSeriesLibraryCode | kSeriesFixed |
+                                    kSeriesBig | kSeriesMiddleHead | kSeriesAlloc | kSeriesInUse)) == 0,
               "the complement flag is a buffer flag of its own");
 
 // A bitset! over the bits of [node].

@@ -327,6 +327,17 @@ Cell* block_clone(const Cell* value, bool deep, bool any_block) {
   return result;
 }
 
+void block_mark_library_code(const Cell* block) {
+  Node node = block->node();
+  if (block_library_code_q(node)) return;  // done already (or a block that holds itself)
+  series_set_flags(node, kSeriesLibraryCode);
+  uint32_t n = series_cell_count(node);
+  for (uint32_t i = 0; i < n; i++) {
+    Cell c = series_buffer(node)->head_cell()[i];
+    if (is_any_block(c.type())) block_mark_library_code(&c);
+  }
+}
+
 void block_deep_copy_types(Node node, int32_t first, int32_t end, int32_t step, bool deep,
                            const Cell* types) {
   StackSave save;

@@ -134,6 +134,17 @@ Cell* block_push_only(int32_t n);
 // each cell keeping its header. A block met again inside itself raises
 // internal no-cycle.
 Cell* block_clone(const Cell* value, bool deep, bool any_block);
+
+// Marks the block [block] and every block, paren and path in it, deep, as
+// the library's own code (kSeriesLibraryCode). The interpreter sees its
+// evaluation from outside, as one call: an error raised inside takes its
+// `near` from the code outside that called the library, and its `where`
+// from the frames outside (stack_error_where_symbol). Copies (block_clone) drop
+// the mark; a function made from such a body marks its own copy. Allocates
+// nothing.
+void block_mark_library_code(const Cell* block);
+// True when the block series [node] is library code.
+inline bool block_library_code_q(Node node) { return series_buffer(node)->flags & kSeriesLibraryCode; }
 // MAY ALLOCATE. In the block [node], for each cell at absolute index first,
 // first + step, ... below [end], whose type matches [types] (a datatype! or
 // typeset!) and that is a series or an object-like value (bitset!, object!,

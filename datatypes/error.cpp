@@ -114,25 +114,109 @@ void add_field(Node ctx, const char* name, const Cell* value) {
 // the caller's reach through [holder] once stored.
 Node new_object_context(uint32_t slots) { return context_create(slots, false, true, 0, kContextObject); }
 
-// The context of a category object (none: 0).
+// ---------------------------------------------------------------- reading the catalogue
+//
+// Errors are made from, and reported with, the catalogue scripts see as
+// system/catalog/errors, and a script may change it. So what is read there is
+// checked first: a category is an object! whose field 0 (code) is an integer!
+// and field 1 (type, the title) a string!; a message is a field from 2 on
+// holding a string!, a block!, or a word! that names arg1-arg3 or another
+// field holding a string! or a block!. A category or id that fails the check
+// is taken from the runtime's own catalogue (errors.def, kEntries), which no
+// script reaches: the error's type and id are then global words.
+
+// The category at field [category_index] of the catalogue when it is one
+// (see above), else 0.
 Node category_context(int32_t category_index) {
   Node errors = catalog_context();
   if (!errors || category_index < 0 || uint32_t(category_index) >= context_word_count(errors)) return 0;
   Cell* c = word_get_in(errors, category_index);
-  return c->is(kTypeObject) ? object_context(c) : 0;
+  if (!c->is(kTypeObject)) return 0;
+  Node category = object_context(c);
+  if (context_word_count(category) < 2 || !word_get_in(category, 0)->is(kTypeInteger) ||
+      !word_get_in(category, 1)->is(kTypeString))
+    return 0;
+  return category;
+}
+
+// The slot of the field spelled like [symbol] in the object context [ctx], or -1.
+int32_t field_of_symbol(Node ctx, int32_t symbol) {
+  return ctx && symbol ? context_find_symbol(ctx, symbol, true) : -1;
+}
+
+int32_t word_symbol_or_zero(const Cell* c) { return is_any_word(c->type()) ? word_symbol(c) : 0; }
+
+bool text_template_q(const Cell* c) { return c->is(kTypeString) || c->is(kTypeBlock); }
+
+// MAY ALLOCATE. True when field [i] of the category [category] holds a
+// message the report can write (see above).
+bool message_q(Node category, int32_t i) {
+  if (i < 2 || uint32_t(i) >= context_word_count(category)) return false;
+  Cell message = *word_get_in(category, i);
+  if (text_template_q(&message)) return true;
+  if (!message.is(kTypeWord)) return false;
+  int32_t symbol = symbol_resolve(word_symbol(&message));
+  for (const char* arg : {"arg1", "arg2", "arg3"})
+    if (symbol == symbol_make_caseless(arg)) return true;
+  int32_t other = field_of_symbol(category, symbol);
+  return other >= 2 && text_template_q(word_get_in(category, other));
+}
+
+// The catalogue's category named by [type_symbol] and its field named by
+// [id_symbol], when both can be read (see above).
+struct CatalogPlace {
+  int32_t category_index = -1;
+  Node category = 0;
+  int32_t field = -1;
+};
+// MAY ALLOCATE.
+bool catalog_place(int32_t type_symbol, int32_t id_symbol, CatalogPlace* out) {
+  out->category_index = field_of_symbol(catalog_context(), type_symbol);
+  out->category = category_context(out->category_index);
+  if (!out->category) return false;
+  out->field = field_of_symbol(out->category, id_symbol);
+  return message_q(out->category, out->field);
+}
+
+// True when the symbol [symbol] is spelled [name], ignoring ASCII case.
+bool symbol_spelled_q(int32_t symbol, std::string_view name) {
+  std::string_view s = symbol ? symbol_name(symbol) : std::string_view();
+  return s.size() == name.size() && std::equal(s.begin(), s.end(), name.begin(), [](char a, char b) {
+           return (a >= 'A' && a <= 'Z' ? a | 0x20 : a) == (b >= 'A' && b <= 'Z' ? b | 0x20 : b);
+         });
+}
+
+// The runtime's own entry named [type_symbol] and [id_symbol], or kErrorIdCount.
+ErrorId own_error_named(int32_t type_symbol, int32_t id_symbol) {
+  for (int id = 0; id < kErrorIdCount; id++) {
+    const ErrorInfo& e = error_info(ErrorId(id));
+    if (symbol_spelled_q(id_symbol, e.word) && symbol_spelled_q(type_symbol, category_info(e.category).word))
+      return ErrorId(id);
+  }
+  return kErrorIdCount;
+}
+
+// True when [type_symbol] names a category of the catalogue or of the runtime's own.
+bool category_known_q(int32_t type_symbol) {
+  if (category_context(field_of_symbol(catalog_context(), type_symbol))) return true;
+  for (int c = 0; c < kErrCategoryCount; c++)
+    if (symbol_spelled_q(type_symbol, category_info(ErrorCategory(c)).word)) return true;
+  return false;
+}
+
+// The runtime's own entry at category [c] and field [field], or kErrorIdCount.
+ErrorId own_error_at(int32_t c, int32_t field) {
+  for (int id = 0; id < kErrorIdCount; id++) {
+    const ErrorInfo& e = error_info(ErrorId(id));
+    if (e.category == c && e.field == field) return ErrorId(id);
+  }
+  return kErrorIdCount;
 }
 
 Node error_context(const Cell* error) { return object_context(error); }
 
 // The field slot [field] of [error]'s context. Short-lived.
 Cell* field_slot(const Cell* error, int32_t field) { return word_get_in(error_context(error), field); }
-
-// The slot of the field spelled like [symbol] in the object context [ctx], or -1.
-int32_t field_of_symbol(Node ctx, int32_t symbol) {
-  return ctx ? context_find_symbol(ctx, symbol, true) : -1;
-}
-
-int32_t word_symbol_or_zero(const Cell* c) { return is_any_word(c->type()) ? word_symbol(c) : 0; }
 
 }  // namespace
 
@@ -194,25 +278,44 @@ Cell error_catalog() {
 
 namespace {
 
-// MAY ALLOCATE. A copy of the prototype with code, type and id set for
-// category [c] and field [i] of that category. Pushed.
-Cell* push_error_of(int32_t c, int32_t i) {
+// MAY ALLOCATE. A copy of the prototype with [code] and the category and id
+// of [place] (words bound to the catalogue) set. Pushed.
+Cell* push_error_at(const CatalogPlace& place, int32_t code) {
   Cell* proto = stack_push_value(*root_slot(kRootErrorPrototype));
   Node ctx = context_clone(proto, kContextObject);
   Cell* error = stack_push_value(object_of(ctx, kTypeError));
-  Cell code = integer_cell(category_info(ErrorCategory(c)).code + i - 2);
-  error_set_field(error, kErrorCode, &code);
-  Cell type = context_node_word_at(catalog_context(), c);
+  Cell code_cell = integer_cell(code);
+  error_set_field(error, kErrorCode, &code_cell);
+  Cell type = context_node_word_at(catalog_context(), place.category_index);
   error_set_field(error, kErrorType, &type);
-  Cell id = context_node_word_at(category_context(c), i);
+  Cell id = context_node_word_at(place.category, place.field);
   error_set_field(error, kErrorId, &id);
+  return error;
+}
+
+// MAY ALLOCATE. A copy of the prototype for the runtime's entry [id]: its
+// category and id as the catalogue holds them, or (when it cannot be read
+// there) as global words of the runtime's own catalogue. Pushed.
+Cell* push_error_of(ErrorId id) {
+  const ErrorInfo& info = error_info(id);
+  CatalogPlace place;
+  if (catalog_place(symbol_make(category_info(info.category).word), symbol_make(info.word), &place))
+    return push_error_at(place, error_code(id));
+  Cell* proto = stack_push_value(*root_slot(kRootErrorPrototype));
+  Node ctx = context_clone(proto, kContextObject);
+  Cell* error = stack_push_value(object_of(ctx, kTypeError));
+  Cell code = integer_cell(error_code(id));
+  error_set_field(error, kErrorCode, &code);
+  Cell type = load_word(category_info(info.category).word);
+  error_set_field(error, kErrorType, &type);
+  Cell id_word = load_word(info.word);
+  error_set_field(error, kErrorId, &id_word);
   return error;
 }
 
 }  // namespace
 
 Cell error_create(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
-  const ErrorInfo& info = error_info(id);
   // The arguments may sit anywhere: copied before the first allocation.
   Cell args[3];
   const Cell* given[3] = {arg1, arg2, arg3};
@@ -221,7 +324,7 @@ Cell error_create(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* ar
   Cell* kept = stack_push_value(args[0]);
   stack_push_value(args[1]);
   stack_push_value(args[2]);
-  Cell* error = push_error_of(info.category, info.field);
+  Cell* error = push_error_of(id);
   for (int k = 0; k < 3; k++) error_set_field(error, ErrorField(kErrorArg1 + k), kept + k);
   Cell depth = integer_cell(int32_t(g_stack.frames_top - g_stack.frames_base));
   error_set_field(error, kErrorStack, &depth);
@@ -349,40 +452,42 @@ bool arg_symbol_q(int32_t symbol, int32_t* field) {
 void make_invalid(Cell* error, const Cell* offender) {
   StackSave save;
   Cell* bad = stack_push_cell(offender);
-  Cell* fixed = push_error_of(kErrCatInternal, error_info(kErrInternalInvalidError).field);
+  Cell* fixed = push_error_of(kErrInternalInvalidError);
   error_set_field(error, kErrorType, field_slot(fixed, kErrorType));
   error_set_field(error, kErrorId, field_slot(fixed, kErrorId));
   error_set_field(error, kErrorCode, field_slot(fixed, kErrorCode));
   error_set_field(error, kErrorArg1, bad);
 }
 
-// The category context and template of [error], turning it into internal
-// invalid-error when the catalogue has neither. The template is pushed.
-Node resolve_template(Cell* error, Cell** templ) {
-  for (int attempt = 0; attempt < 3; attempt++) {
-    Node category = 0;
-    int32_t c = field_of_symbol(catalog_context(), error_type_symbol(error));
-    if (c >= 0) category = category_context(c);
-    if (!category) {
-      make_invalid(error, field_slot(error, kErrorType));
-      continue;
+// The title and template of [error]'s category and id, read from the
+// catalogue or, when it cannot be read there, from the runtime's own; an
+// error neither knows becomes internal invalid-error. Both are pushed.
+void resolve_template(Cell* error, Cell** title, Cell** templ) {
+  for (;;) {
+    int32_t type_symbol = error_type_symbol(error);
+    int32_t id_symbol = error_id_symbol(error);
+    CatalogPlace place;
+    if (catalog_place(type_symbol, id_symbol, &place)) {
+      *title = stack_push_cell(word_get_in(place.category, 1));
+      *templ = stack_push_cell(word_get_in(place.category, place.field));
+      int32_t field;
+      // A template naming another field of the category is that field's value;
+      // arg1, arg2 and arg3 are the error's own (the user message).
+      if ((*templ)->is(kTypeWord) && !arg_symbol_q(word_symbol(*templ), &field)) {
+        int32_t other = field_of_symbol(place.category, word_symbol(*templ));
+        **templ = *word_get_in(place.category, other);
+      }
+      return;
     }
-    int32_t i = field_of_symbol(category, error_id_symbol(error));
-    if (i < 2) {
-      make_invalid(error, field_slot(error, kErrorId));
-      continue;
+    ErrorId own = own_error_named(type_symbol, id_symbol);
+    if (own != kErrorIdCount) {
+      *title = push_utf8(category_info(error_info(own).category).title);
+      *templ = push_template(error_info(own).message);
+      return;
     }
-    *templ = stack_push_cell(word_get_in(category, i));
-    int32_t field;
-    // A template naming another field of the category is that field's value;
-    // arg1, arg2 and arg3 are the error's own (the user message).
-    if ((*templ)->is(kTypeWord) && !arg_symbol_q(word_symbol(*templ), &field)) {
-      int32_t other = field_of_symbol(category, word_symbol(*templ));
-      if (other >= 0) **templ = *word_get_in(category, other);
-    }
-    return category;
+    // The next round finds internal invalid-error, in one catalogue or the other.
+    make_invalid(error, field_slot(error, category_known_q(type_symbol) ? kErrorId : kErrorType));
   }
-  return 0;
 }
 
 }  // namespace
@@ -391,11 +496,10 @@ std::string error_report(const Cell* error_arg, int32_t limit) {
   StackSave save;
   Cell* error = stack_push_cell(error_arg);
   std::string out = "*** ";
+  Cell* title = nullptr;
   Cell* templ = nullptr;
-  Node category = resolve_template(error, &templ);
-  if (!category) return out;
-  Cell* title = word_get_in(category, 1);
-  out += title->is(kTypeString) ? string_to_utf8(title) : "";
+  resolve_template(error, &title, &templ);
+  out += string_to_utf8(title);
   out += ": ";
   const bool syntax = error_type_symbol(error) == symbol_make("syntax");
   auto argument = [&](int32_t symbol) -> std::string {
@@ -459,6 +563,16 @@ std::string error_report(const Cell* error_arg, int32_t limit) {
   return out;
 }
 
+std::string error_plain_report(const Cell* error) {
+  int32_t type = error_type_symbol(error);
+  int32_t id = error_id_symbol(error);
+  std::string title = type ? std::string(symbol_name(type)) + " error" : "Error";
+  for (int c = 0; c < kErrCategoryCount; c++)
+    if (symbol_spelled_q(type, category_info(ErrorCategory(c)).word))
+      title = category_info(ErrorCategory(c)).title;
+  return "*** " + title + ": " + (id ? std::string(symbol_name(id)) : std::string("unknown error"));
+}
+
 void print_error(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
   StackSave save;
   Cell* error = stack_push_value(error_create(id, arg1, arg2, arg3));
@@ -468,37 +582,58 @@ void print_error(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg
 
 // ---------------------------------------------------------------- handlers
 
+namespace {
+
+// MAY ALLOCATE. Finds the category and id named [type_symbol] and
+// [id_symbol]: in the catalogue (fills [*place], true) or else in the
+// runtime's own (sets [*own], false). Neither: script invalid-spec-field
+// with the word type, or id when the category is known.
+bool find_named(int32_t type_symbol, int32_t id_symbol, CatalogPlace* place, ErrorId* own) {
+  if (catalog_place(type_symbol, id_symbol, place)) return true;
+  *own = own_error_named(type_symbol, id_symbol);
+  if (*own != kErrorIdCount) return false;
+  Cell field = name_word_cell(category_known_q(type_symbol) ? "id" : "type");
+  raise_error(kErrScriptInvalidSpecField, &field);
+}
+
+}  // namespace
+
 Cell* error_make(Cell* proto, const MakeArgs& args) {
   const Cell* spec = args.spec;
   StackSave save;
   Cell* error = nullptr;
   if (spec->is(kTypeInteger)) {
     int32_t n = integer_get(spec);
-    int32_t c = n / 100;
-    Node category = category_context(c);
-    int32_t i = (n % 100 + 100) % 100 + 2;
-    if (n < 0 || !category || uint32_t(i) >= context_word_count(category))
-      raise_error(kErrScriptOutOfRange, spec);
-    error = push_error_of(c, i);
-    error_set_field(error, kErrorCode, spec);
+    if (n < 0) raise_error(kErrScriptOutOfRange, spec);
+    CatalogPlace place;
+    place.category_index = n / 100;
+    place.category = category_context(place.category_index);
+    place.field = n % 100 + 2;
+    if (place.category && message_q(place.category, place.field)) {
+      error = push_error_at(place, n);
+    } else {
+      ErrorId own = own_error_at(place.category_index, place.field);
+      if (own == kErrorIdCount) raise_error(kErrScriptOutOfRange, spec);
+      error = push_error_of(own);
+      error_set_field(error, kErrorCode, spec);
+    }
   } else if (spec->is(kTypeBlock)) {
     int32_t n = block_total_length(spec);
     int32_t head = series_clamp_head(spec, n);
     Cell first = head < n ? *block_ks_abs_at(spec, head) : make_cell(kTypeNone);
     if (first.is(kTypeWord)) {
-      int32_t c = field_of_symbol(catalog_context(), word_symbol(&first));
-      if (c < 0) {
+      if (!category_known_q(word_symbol(&first))) {
         Cell type = name_word_cell("type");
         raise_error(kErrScriptInvalidSpecField, &type);
       }
       Cell second = head + 1 < n ? *block_ks_abs_at(spec, head + 1) : make_cell(kTypeNone);
       if (!second.is(kTypeNone) && !second.is(kTypeWord)) raise_error(kErrScriptInvalidArg, &second);
-      int32_t i = second.is(kTypeWord) ? field_of_symbol(category_context(c), word_symbol(&second)) : -1;
-      if (i < 2) {
-        Cell id = name_word_cell("id");
-        raise_error(kErrScriptInvalidSpecField, &id);
-      }
-      error = push_error_of(c, i);
+      CatalogPlace place;
+      ErrorId own = kErrorIdCount;
+      if (find_named(word_symbol(&first), word_symbol_or_zero(&second), &place, &own))
+        error = push_error_at(place, place.category_index * 100 + place.field - 2);
+      else
+        error = push_error_of(own);
     } else if (first.is(kTypeSetWord)) {
       if (!g_object_eval_block) raise_error(kErrInternalNotDone);
       Cell* copy = stack_push_value(*root_slot(kRootErrorPrototype));
@@ -507,17 +642,11 @@ Cell* error_make(Cell* proto, const MakeArgs& args) {
       Cell* body = stack_push_cell(spec);
       context_bind_block(body, ctx, true);
       g_object_eval_block(body);
-      int32_t c = field_of_symbol(catalog_context(), error_type_symbol(error));
-      if (c < 0) {
-        Cell type = name_word_cell("type");
-        raise_error(kErrScriptInvalidSpecField, &type);
-      }
-      int32_t i = field_of_symbol(category_context(c), error_id_symbol(error));
-      if (i < 2) {
-        Cell id = name_word_cell("id");
-        raise_error(kErrScriptInvalidSpecField, &id);
-      }
-      Cell code = integer_cell(category_info(ErrorCategory(c)).code + i - 2);
+      CatalogPlace place;
+      ErrorId own = kErrorIdCount;
+      Cell code = integer_cell(find_named(error_type_symbol(error), error_id_symbol(error), &place, &own)
+                                   ? place.category_index * 100 + place.field - 2
+                                   : error_code(own));
       error_set_field(error, kErrorCode, &code);
     } else {
       raise_error(kErrInternalInvalidError);
@@ -526,6 +655,12 @@ Cell* error_make(Cell* proto, const MakeArgs& args) {
     error = stack_push_value(error_create(kErrUserMessage, spec));
   } else {
     raise_bad_make_arg(kTypeError, spec);
+  }
+  // Where it was made, as the runtime's own errors record it (unless the
+  // spec set it).
+  if (field_slot(error, kErrorNear)->is(kTypeNone) && g_current_code) {
+    Cell near = g_current_code();
+    error_set_field(error, kErrorNear, &near);
   }
   *proto = *error;
   return proto;

@@ -72,6 +72,12 @@ extern int32_t g_stack_trace_level;
 // [limit] code points.
 std::string error_report(const Cell* error, int32_t limit = kNoLimit);
 
+// The first line of [error]'s report as far as it can be had without running
+// anything or reading the catalogue: "*** " and the title of its category in
+// the runtime's own catalogue (else its type word), ": " and its id word.
+// Allocates nothing: for when the report itself failed.
+std::string error_plain_report(const Cell* error);
+
 // MAY ALLOCATE. Writes the report of [id] with its arguments to standard output
 // and returns without throwing.
 void print_error(ErrorId id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,

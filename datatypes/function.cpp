@@ -101,7 +101,9 @@ Node make_function_value(const Cell* spec_arg, const Cell* body_arg, Node given,
   Cell* body = stack_push_value(body_arg && body_arg->is(kTypeBlock) ? *body_arg : kNoneCell);
   if (body->is(kTypeBlock)) {
     body->set_head(series_clamp_head(body, series_total_length(body)));
+    bool library = block_library_code_q(body->node());
     body = block_clone(body, true, true);
+    if (library) block_mark_library_code(body);
   }
   Node ctx = given ? given : context_from_spec(spec, true, false, kContextFunction);
   stack_push_value(context_view(ctx));

@@ -63,6 +63,10 @@ inline bool code_end_q(Node node, int32_t i) { return i < 0 || uint32_t(i) >= se
 
 // The block running now and the position of its current expression: the
 // `near` of an error raised there. The frame evaluating it keeps it alive.
+//
+// Library code (block_library_code_q) is seen from outside, as one call: while it
+// runs, the current code stays the code outside that called it, and the
+// frames it pushes carry kFrameLibraryFlag, which the where search skips.
 struct CurrentCode {
   Node node = 0;
   int32_t index = 0;
@@ -75,14 +79,29 @@ Cell current_code_cell() {
   return series_cell(kTypeBlock, g_current.node, g_current.index);
 }
 
-// Puts the current code back when a block's evaluation ends, however it ends.
+// Makes [node] the current code (unless it is library code) while a block's
+// evaluation runs, and puts the current code and the frame marks back when
+// it ends, however it ends.
 class CurrentCodeScope {
  public:
-  explicit CurrentCodeScope(Node node) : saved_(g_current) { g_current = {node, 0}; }
-  ~CurrentCodeScope() { g_current = saved_; }
+  explicit CurrentCodeScope(Node node)
+      : saved_(g_current), saved_marks_(g_stack.frame_marks), library_(block_library_code_q(node)) {
+    g_stack.frame_marks = library_ ? kFrameLibraryFlag : 0;
+    if (!library_) g_current = {node, 0};
+  }
+  ~CurrentCodeScope() {
+    g_current = saved_;
+    g_stack.frame_marks = saved_marks_;
+  }
+  // The expression at [index] of the block starts.
+  void at(int32_t index) const {
+    if (!library_) g_current.index = index;
+  }
 
  private:
   CurrentCode saved_;
+  uint32_t saved_marks_;
+  bool library_;
 };
 
 // ---------------------------------------------------------------- depth
@@ -357,8 +376,14 @@ Status fetch_arguments(Cell* fn_slot, const CallSource& source, bool infix, int3
 Status invoke_function(Cell* fn_slot) {
   Node ctx = function_context(fn_slot);
   context_set_values(ctx, stack_index(g_stack.arguments) + 1);
-  stack_top_frame()->header |= kFrameBodyFlag;
   Cell body = function_body(fn_slot);
+  // The frame is a library function's exactly when its body is library code.
+  CallFrame* frame = stack_top_frame();
+  frame->header |= kFrameBodyFlag;
+  if (body.is(kTypeBlock) && block_library_code_q(body.node()))
+    frame->header |= kFrameLibraryFlag;
+  else
+    frame->header &= ~kFrameLibraryFlag;
   if (!body.is(kTypeBlock)) {
     *g_stack.arguments = make_cell(kTypeUnset);
     g_stack.top = g_stack.arguments + 1;
@@ -823,12 +848,12 @@ Status eval_block(const Cell* block, bool chain) {
   DepthGuard depth;
   const Node node = block->node();
   int32_t index = std::max(block->head(), 0);
-  stack_mark_eval_block(body_frame_name(node));
   CurrentCodeScope current(node);
+  stack_mark_eval_block(body_frame_name(node));
   if (g_interp.tracing) trace_event(kTraceEnter, block, index, nullptr, nullptr);
   stack_push();  // unset! for an empty block
   while (!code_end_q(node, index)) {
-    g_current.index = index;
+    current.at(index);
     g_stack.top = g_stack.arguments;
     Status s = eval_expr(node, &index, false, true);
     if (s) return s;
@@ -860,9 +885,9 @@ Status eval_next(const Cell* block, int32_t* index, bool push) {
       stack_set_last(&unset);
     return kStatusOk;
   }
-  open_native_frame(body_frame_name(node));
   CurrentCodeScope current(node);
-  g_current.index = *index;
+  open_native_frame(body_frame_name(node));
+  current.at(*index);
   Status s = eval_expr(node, index, false, true);
   if (s) return s;
   stack_unwind();
@@ -923,7 +948,7 @@ void call_value(const Cell* fn, const Cell* args, int argc, Cell* result, const 
     Untraced untraced;
     s = call_value_at_top(fn, source);
   }
-  if (s) throw_code(s);
+  if (s) stack_throw_settled(s);
   // The call closed with its result in its function's slot (code + 1) and
   // left the cells of the parameters it took above it, untouched since (no
   // tracer ran in between).
@@ -994,6 +1019,7 @@ void trace_event(TraceEvent event, const Cell* code, int32_t position, const Cel
     Cell* arguments;
     ~Restore() {
       g_interp.tracing = true;
+      if (!stack_restore_allowed_q(frames)) return;
       g_stack.top = top;
       g_stack.frames_top = frames;
       g_stack.arguments = arguments;
@@ -1019,13 +1045,13 @@ namespace {
 void object_eval_block_hook(Cell* block) {
   Cell* top = g_stack.top;
   Status s = eval_block(block, false);
-  if (s) throw_code(s);
+  if (s) stack_throw_settled(s);
   g_stack.top = top;
 }
 
 void object_invoke_handler_hook(Cell* handler, Node, const Cell*, uint32_t) {
   Status s = invoke_function(handler);
-  if (s) throw_code(s);
+  if (s) stack_throw_settled(s);
 }
 
 }  // namespace

@@ -69,6 +69,7 @@ Status catch_exit_status(ExitTarget target, F&& body) {
     g_stack.arguments = arguments;
     g_stack.top = arguments;
     g_last_throw_code = 0;
+    stack_exit_taken();
     return t.code;
   }
 }

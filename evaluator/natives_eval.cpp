@@ -55,6 +55,7 @@ struct CatchPoint {
     *arguments = value;
     g_last_throw_code = 0;
     g_stack.throw_origin = nullptr;
+    stack_exit_taken();
   }
 };
 
@@ -114,9 +115,24 @@ class TraceOwner {
   bool active_ = false;
 };
 
-// Raises the error! [error] again, as if raised here.
+// Raises the error! [error] (a stable cell) again, as if raised here: like
+// an error the runtime raises, it gets the position it lacks: `where` the
+// word stack_error_where_symbol names, `near` the current code, and `stack` the
+// call depth for try/keep to list (fields already set are kept, so an
+// error caught and raised again still tells where it first was).
 [[noreturn]] void raise_error_value(const Cell* error) {
+  Cell where = where_word_cell(true);
+  error_set_where(error, &where);
+  if (error_field(error, kErrorNear).is(kTypeNone) && g_current_code) {
+    Cell near = g_current_code();
+    error_set_field(error, kErrorNear, &near);
+  }
+  if (!error_field(error, kErrorStack).is(kTypeBlock)) {
+    Cell depth = integer_cell(int32_t(g_stack.frames_top - g_stack.frames_base));
+    error_set_field(error, kErrorStack, &depth);
+  }
   set_raised_error(error);
+  stack_exit_taken();
   throw_code(kThrowError);
 }
 
@@ -334,6 +350,9 @@ KIV_NATIVE(Compose) {
   Cell* out = block_push_only(series_total_cells(source) - source->head());
   Status s = compose_into(source, out, mode, true, nullptr);
   if (s) return s;
+  // Code the library composes from its own is the library's (the block
+  // itself: what the parens put in it stays whose it was).
+  if (block_library_code_q(source->node())) series_set_flags(out->node(), kSeriesLibraryCode);
   if (!a.into) return native_result(*out);
   // Composed into itself: the values go in once all are made (see reduce).
   insert_all(a.into, out);

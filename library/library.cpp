@@ -192,10 +192,15 @@ void library_run_text(const char* name, const unsigned char* text, uint32_t leng
                                                    uint32_t(std::strlen(name)), kEncodingUtf8));
   }
   code->set_head(2);
+  block_mark_library_code(code);
   run_pushed(code);
 }
 
-Cell* library_eval(std::string_view text) { return run_pushed(lexer_push_utf8(text)); }
+Cell* library_eval(std::string_view text) {
+  Cell* code = lexer_push_utf8(text);
+  block_mark_library_code(code);
+  return run_pushed(code);
+}
 
 Cell* library_eval_in_library(std::string_view text) {
   Cell* code = lexer_push_utf8(text);

@@ -33,6 +33,7 @@
 #include "runtime/typesets.h"
 #include "runtime/unicode.h"
 #include "services/clipboard.h"
+#include "services/console_output.h"
 #include "services/file_access.h"
 #include "services/os_services.h"
 
@@ -40,7 +41,11 @@ namespace kiv {
 
 namespace {
 
-void quit_return(Cell* args, int32_t) { process_exit(integer_get(&args[0])); }
+// Output still held is written out and checked first (conout_finish).
+void quit_return(Cell* args, int32_t) {
+  conout_finish();
+  process_exit(integer_get(&args[0]));
+}
 
 // Raises script expect-arg for the value [given] of the argument [argument]
 // of the routine running.
@@ -186,6 +191,11 @@ void write_stdout(Cell* args, int32_t) {
   args[0] = kUnsetCell;
 }
 
+void write_stderr(Cell* args, int32_t) {
+  file_write_stderr(&args[0]);
+  args[0] = kUnsetCell;
+}
+
 // The shifts: [kind] 0 right, 1 left, 2 logical right.
 void shift(Cell* args, int32_t kind) {
   args[0] = integer_cell(integer_shift(integer_get(&args[0]), integer_get(&args[1]), kind == 1, kind == 2));
@@ -279,6 +289,7 @@ const RoutineRow kRoutines[] = {
      R"(["Internal Use Only" series [series!] pattern [any-type!] value [any-type!] size [integer!] all [logic! none!] case [logic! none!]])",
      replace_found},
     {"replace-marked*", R"(["Internal Use Only" marks [block!] value [any-type!]])", replace_marked},
+    {"write-stderr", R"(["Write data to STDERR" data [any-type!]])", write_stderr},
 };
 
 // The routines that are fields of system/state/GC.

@@ -1,9 +1,12 @@
-// process_exit and write_all over the POSIX calls.
+// process_exit, the ends by signal and write_all over the POSIX calls.
 #include "platform/process.h"
 
+#include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 
 namespace kiv {
@@ -17,6 +20,32 @@ void process_exit(int status) {
 }
 
 void process_exit_unflushed(int status) { _exit(status & 0xFF); }
+
+void process_end_by_signal(int signo) {
+  if (g_before_exit) g_before_exit();
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signo, &action, nullptr);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signo);
+  // Blocked in this thread (a handler's mask) or not, it is delivered here.
+  pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  raise(signo);
+  _exit((128 + signo) & 0xFF);
+}
+
+void process_hold_standard_fds() {
+  for (int fd = 0; fd <= 2; fd++) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    int held = open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+    if (held >= 0 && held != fd) {
+      dup2(held, fd);
+      close(held);
+    }
+  }
+}
 
 bool write_all(int fd, const void* data, size_t size) {
   const char* p = static_cast<const char*>(data);

@@ -11,6 +11,9 @@
 
 namespace kiv {
 
+// The status of a run that ended in an error nothing caught: -2 as an 8-bit status.
+inline constexpr int kExitUncaughtError = 254;
+
 // Runs first on every exit, signals included; must be async-signal-safe. May be null.
 extern void (*g_before_exit)();
 
@@ -19,6 +22,17 @@ extern void (*g_before_exit)();
 // Ends the process with [status] mod 256 at once: no hook, no stdio flush.
 // Async-signal-safe; the caller has run g_before_exit itself when it should.
 [[noreturn]] void process_exit_unflushed(int status);
+// Ends the process as the default action of signal [signo] does (a shell
+// sees status 128 + signo), quietly: runs g_before_exit, resets the
+// signal's disposition, unblocks it and raises it. Async-signal-safe; should
+// the signal not end the process, it exits with 128 + signo.
+[[noreturn]] void process_end_by_signal(int signo);
+
+// Keeps the numbers of the standard descriptors 0, 1 and 2 taken: one that is
+// closed at start-up gets /dev/null opened the other way round (write-only
+// for 0, read-only for 1 and 2), so that reads or writes through it still
+// fail with EBADF and no file the process opens later takes its number.
+void process_hold_standard_fds();
 
 // Writes all [size] bytes of [data] to [fd], retrying after EINTR and short
 // writes. False when the descriptor refuses them (closed pipe, full disk): the

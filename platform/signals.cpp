@@ -13,6 +13,7 @@
 #include <csignal>
 
 #include "platform/pages.h"
+#include "platform/process.h"
 #include "platform/thread.h"
 
 namespace kiv {
@@ -95,6 +96,8 @@ int number_for_code(const CodeNumber (&table)[N], int si_code, int fallback) {
 }
 
 void on_fatal_signal(int signo, siginfo_t* info, void* context) {
+  // Requests to end are no failure: no report, the signal's own status.
+  if (signo == SIGTERM || signo == SIGHUP) process_end_by_signal(signo);
   uintptr_t pc = 0;
   uintptr_t sp = 0;
   uintptr_t fp = 0;

@@ -1,10 +1,10 @@
 // Fault handling: signals mapped to runtime error numbers, the alternate signal
 // stack the handler runs on, and the floating-point environment.
 //
-// Every handled signal ends the process through the fault handler given to
-// install_fatal_handlers, with the number below and the interrupted
-// instruction's address. The handler runs on the thread's alternate stack, so a stack
-// overflow is still reported.
+// Every handled signal but SIGTERM and SIGHUP ends the process through the
+// fault handler given to install_fatal_handlers, with the number below and
+// the interrupted instruction's address. The handler runs on the thread's
+// alternate stack, so a stack overflow is still reported.
 //
 //   SIGSEGV  19 when the fault address or the stack pointer lies in the guard
 //              region of the thread's registered stack or up to
@@ -21,7 +21,10 @@
 //   SIGTRAP  TRAP_TRACE 4 "single step", else 3 "breakpoint"
 //   SIGABRT  98 "assertion failed" (abort: failed library checks, terminate)
 //   SIGINT   0: silent, exit status 0
-//   SIGTERM, SIGHUP, SIGQUIT, SIGSYS, SIGXCPU, SIGXFSZ   99 "unknown error"
+//   SIGTERM, SIGHUP   no number: the process ends quietly by the signal
+//              itself, as its default action would, after g_before_exit
+//              (process_end_by_signal)
+//   SIGQUIT, SIGSYS, SIGXCPU, SIGXFSZ   99 "unknown error"
 //   SIGPIPE  ignored: a write to a closed pipe fails with EPIPE instead
 //
 // SIGINT, SIGTERM, SIGHUP and SIGQUIT keep an inherited "ignore" disposition.

@@ -9,17 +9,19 @@ namespace kiv {
 
 bool fd_is_terminal(int fd) { return isatty(fd) == 1; }
 
-void fd_write_all(int fd, const void* bytes, size_t n) {
+int fd_write_all(int fd, const void* bytes, size_t n) {
   const char* p = static_cast<const char*>(bytes);
   while (n > 0) {
     ssize_t k = write(fd, p, n);
     if (k < 0) {
       if (errno == EINTR) continue;
-      return;
+      return errno;
     }
+    if (k == 0) return EIO;  // a write that takes nothing would never end
     p += k;
     n -= size_t(k);
   }
+  return 0;
 }
 
 }  // namespace kiv

@@ -10,7 +10,8 @@ namespace kiv {
 bool fd_is_terminal(int fd);
 
 // Writes the [n] bytes at [bytes] to [fd], going on after short writes and
-// interrupted calls; a failed write drops the rest silently.
-void fd_write_all(int fd, const void* bytes, size_t n);
+// interrupted calls. Returns 0, or the errno of the write that failed (the
+// rest is not written).
+int fd_write_all(int fd, const void* bytes, size_t n);
 
 }  // namespace kiv

@@ -43,6 +43,13 @@ constexpr auto kErrors = build_errors();
 
 RaisedError g_raised{};
 
+// Where the throw in flight started (raised_error_note_throw_start).
+struct ThrowStart {
+  uint32_t where = 0;
+  Cell near;
+};
+ThrowStart g_throw_start{};
+
 }  // namespace
 
 const ErrorInfo& error_info(ErrorId id) { return kErrors.e[id]; }
@@ -63,12 +70,14 @@ void mark_raised_error() {
   gc_mark_cells(g_raised.args, g_raised.args + 3);
   gc_mark_cells(&g_raised.error, &g_raised.error + 1);
   gc_mark_cells(&g_raised.near, &g_raised.near + 1);
+  gc_mark_cells(&g_throw_start.near, &g_throw_start.near + 1);
 }
 }  // namespace
 
 void raised_error_init() {
   g_raised.error = make_cell(kTypeNone);
   g_raised.near = make_cell(kTypeNone);
+  g_throw_start.near = make_cell(kTypeNone);
   add_mark_callback(mark_raised_error);
 }
 
@@ -79,6 +88,11 @@ Cell raised_error_value() {
 
 void set_raised_error(const Cell* error) { g_raised.error = *error; }
 
+void raised_error_note_throw_start(uint32_t where) {
+  g_throw_start.where = where;
+  g_throw_start.near = g_current_code ? g_current_code() : make_cell(kTypeNone);
+}
+
 void raise_error(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
   // The arguments are copied before anything can allocate.
   g_raised.id = id;
@@ -86,10 +100,18 @@ void raise_error(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg
   const Cell* args[3] = {arg1, arg2, arg3};
   for (int i = 0; i < 3; i++) g_raised.args[i] = args[i] ? *args[i] : make_cell(kTypeNone);
   const bool stacks = g_stack.frames_base != nullptr;  // not yet during early start-up
+  // A throw that found no catch is reported where it started.
+  const bool from_throw = id == kErrThrowThrow && stacks && g_stack.throw_origin;
   g_raised.frame_depth = stacks ? uint32_t(g_stack.frames_top - g_stack.frames_base) : 0;
-  g_raised.where = stacks ? stack_where_symbol() : 0;
+  g_raised.where = stacks ? stack_error_where_symbol() : 0;
   g_raised.near = g_current_code ? g_current_code() : make_cell(kTypeNone);
+  if (from_throw) {
+    g_raised.where = g_throw_start.where;
+    g_raised.near = g_throw_start.near;
+  }
   g_raised.error = make_cell(kTypeNone);
+  // An error settles nothing: every catch point it passes restores its own.
+  stack_exit_taken();
   // Making the error! value allocates and pushes; it waits for the catch point
   // (raised_error_value) when collection is forbidden here, when the data
   // stack is what overflowed, or when this error was raised while making

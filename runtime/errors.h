@@ -84,5 +84,11 @@ Cell raised_error_value();
 // Makes [error] (an error! value, e.g. one a script throws again) the last
 // raised error, as raise_error would have made it.
 void set_raised_error(const Cell* error);
+// A throw starts its search: notes the `where` symbol [where] and the
+// current code, which the error "no catch for throw" reports when the
+// search ends without a catch, however far the throw travelled (catches
+// with other names it passed, library code). Valid while the throw's origin
+// frame (g_stack.throw_origin) is set.
+void raised_error_note_throw_start(uint32_t where);
 
 }  // namespace kiv

@@ -35,13 +35,14 @@ namespace kiv {
 // Series buffer flags. (The collector's mark is not among them: it is kept in
 // the node table, see kNodeMark.)
 inline constexpr uint32_t kSeriesUnitMask = 0x1Fu;
-inline constexpr uint32_t kSeriesOwned = 0x00020000u;       // owned by an object; copies drop it
-inline constexpr uint32_t kSeriesFixed = 0x00100000u;       // platform-heap buffer, never collected
-inline constexpr uint32_t kSeriesReserved = 0x00200000u;    // fixed, in address space of its own
-inline constexpr uint32_t kSeriesBig = 0x01000000u;         // pages of its own (2 MB or more)
-inline constexpr uint32_t kSeriesMiddleHead = 0x10000000u;  // head placed mid-buffer at allocation
-inline constexpr uint32_t kSeriesAlloc = 0x20000000u;       // set on every buffer
-inline constexpr uint32_t kSeriesInUse = 0x80000000u;       // cleared when the series moved away
+inline constexpr uint32_t kSeriesOwned = 0x00020000u;        // owned by an object; copies drop it
+inline constexpr uint32_t kSeriesLibraryCode = 0x00040000u;  // library code: block_mark_library_code
+inline constexpr uint32_t kSeriesFixed = 0x00100000u;        // platform-heap buffer, never collected
+inline constexpr uint32_t kSeriesReserved = 0x00200000u;     // fixed, in address space of its own
+inline constexpr uint32_t kSeriesBig = 0x01000000u;          // pages of its own (2 MB or more)
+inline constexpr uint32_t kSeriesMiddleHead = 0x10000000u;   // head placed mid-buffer at allocation
+inline constexpr uint32_t kSeriesAlloc = 0x20000000u;        // set on every buffer
+inline constexpr uint32_t kSeriesInUse = 0x80000000u;        // cleared when the series moved away
 
 // Flags a copy of a buffer never inherits from its source.
 inline constexpr uint32_t kSeriesPlacementFlags = kSeriesFixed | kSeriesReserved | kSeriesBig | kSeriesInUse;

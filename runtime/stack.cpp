@@ -4,8 +4,11 @@
 // break, continue, return and exit leave the target frame on top with its
 // result slot filled and hand back a status code: every level between passes
 // the status on without touching the stacks, and the target (loop or function
-// body) continues from the state left here. Errors and throw travel as a
-// KivThrow; their catch points restore their own saved positions (StackSave).
+// body) continues from the state left here. Errors travel as a KivThrow; their
+// catch points restore their own saved positions (StackSave). A throw settles
+// on its catch frame first and then travels as a KivThrow, as do the status
+// exits out of Kiv code that C++ code ran (stack_throw_settled): no guard on
+// the way out moves the stacks back above where such an exit left them.
 #include "runtime/stack.h"
 
 #include "runtime/collector.h"
@@ -90,6 +93,8 @@ void stack_init() {
   g_stack.frames_end = g_stack.frames_base + c->capacity / sizeof(CallFrame);
   g_stack.frames_top = g_stack.frames_base;
   g_stack.throw_origin = nullptr;
+  g_stack.settled = nullptr;
+  g_stack.frame_marks = 0;
   add_mark_callback(mark_stacks);
 }
 
@@ -295,7 +300,10 @@ uint32_t stack_throw_return(bool has_value) {
 bool stack_return_target_q() { return find_target(0) != nullptr; }
 
 void stack_throw_value(uint32_t code) {
-  if (!g_stack.throw_origin && !stack_frames_empty()) g_stack.throw_origin = g_stack.frames_top - 1;
+  if (!g_stack.throw_origin && !stack_frames_empty()) {
+    raised_error_note_throw_start(stack_error_where_symbol());
+    g_stack.throw_origin = g_stack.frames_top - 1;
+  }
   Cell value = *g_stack.arguments;
   Cell name = g_stack.top - g_stack.arguments > 1 ? g_stack.arguments[1] : make_cell(kTypeUnset);
   CallFrame* target = find_target(kFrameCatch);
@@ -303,6 +311,11 @@ void stack_throw_value(uint32_t code) {
   settle_on(target);
   stack_push_value(value);
   stack_push_value(name);
+  stack_throw_settled(code);
+}
+
+void stack_throw_settled(uint32_t code) {
+  g_stack.settled = g_stack.frames_top;
   throw_code(code);
 }
 
@@ -311,17 +324,45 @@ void stack_try_result() {
   g_stack.top = g_stack.arguments + 1;
 }
 
-uint32_t stack_where_symbol() {
+namespace {
+
+// The frame the where searches start from: the throw origin when set (and
+// not popped since), else the top frame. Clears the origin.
+CallFrame* where_search_start() {
   // An origin at or above the top names a frame popped since: ignored.
   CallFrame* origin =
       g_stack.throw_origin && g_stack.throw_origin < g_stack.frames_top ? g_stack.throw_origin : nullptr;
-  CallFrame* f = origin ? origin : g_stack.frames_top - 1;
   g_stack.throw_origin = nullptr;
-  for (; f >= g_stack.frames_base; f--) {
-    uint32_t s = f->symbol();
-    if (s != 0 && s != g_stack.body_symbol && s != g_stack.anon_symbol) return s;
-  }
+  return origin ? origin : g_stack.frames_top - 1;
+}
+
+bool named_frame_q(const CallFrame* f) {
+  uint32_t s = f->symbol();
+  return s != 0 && s != g_stack.body_symbol && s != g_stack.anon_symbol;
+}
+
+bool library_frame_q(const CallFrame* f) { return (f->header & kFrameLibraryFlag) != 0; }
+
+}  // namespace
+
+uint32_t stack_where_symbol() {
+  for (CallFrame* f = where_search_start(); f >= g_stack.frames_base; f--)
+    if (named_frame_q(f)) return f->symbol();
   return 0;
+}
+
+uint32_t stack_error_where_symbol() {
+  uint32_t entry = 0;  // the innermost library function the code outside called
+  for (CallFrame* f = where_search_start(); f >= g_stack.frames_base; f--) {
+    if (!library_frame_q(f)) {
+      if (named_frame_q(f)) return f->symbol();
+      continue;
+    }
+    if (!entry && f->kind() == kFrameFunction && named_frame_q(f) &&
+        (f == g_stack.frames_base || !library_frame_q(f - 1)))
+      entry = f->symbol();
+  }
+  return entry;
 }
 
 }  // namespace kiv

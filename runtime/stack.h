@@ -45,8 +45,9 @@ enum FrameKind : uint32_t {
   kFrameLoop = 8,
   kFrameNoUser = 9,  // a frame error reports never name
 };
-inline constexpr uint32_t kFrameBodyFlag = 0x10000000u;    // target of return and exit
-inline constexpr uint32_t kFrameInterpFlag = 0x80000000u;  // pushed by the interpreter
+inline constexpr uint32_t kFrameBodyFlag = 0x10000000u;     // target of return and exit
+inline constexpr uint32_t kFrameLibraryFlag = 0x20000000u;  // a library function's, or pushed by library code
+inline constexpr uint32_t kFrameInterpFlag = 0x80000000u;   // pushed by the interpreter
 
 // Who a frame is named for: the naming word's symbol id and the node of its
 // context (datatypes/word.h makes one from a word). {} names nothing.
@@ -87,6 +88,8 @@ struct StackState {
   CallFrame* frames_end;
   CallFrame* frames_top;
   CallFrame* throw_origin;  // frame a throw search started from, or null
+  CallFrame* settled;       // frame top a settled exit in flight left (see StackSave), or null
+  uint32_t frame_marks;     // header flags every pushed frame gets: kFrameLibraryFlag while library code runs
   uint32_t body_symbol;     // frames named <body> or <anon> are never listed
   uint32_t anon_symbol;
 };
@@ -140,7 +143,7 @@ inline Cell* stack_at(uint32_t index) { return g_stack.bottom + index; }
 inline CallFrame* push_frame(FrameName name, uint32_t flags) {
   if (g_stack.frames_top >= g_stack.frames_end) stack_overflow();
   CallFrame* f = g_stack.frames_top++;
-  f->header = ((name.symbol & 0xFFFF) << 8) | flags;
+  f->header = ((name.symbol & 0xFFFF) << 8) | flags | g_stack.frame_marks;
   f->prev_args = stack_index(g_stack.arguments);
   f->word_context = name.context;
   f->fn_context = 0;
@@ -225,26 +228,52 @@ uint32_t stack_throw_return(bool has_value);
 // body frame below the top frame (no try/all frame in the way).
 bool stack_return_target_q();
 // throw: finds the catch frame, pushes the thrown value and its name there and
-// throws [code] as a KivThrow.
+// throws [code] as a KivThrow (stack_throw_settled).
 [[noreturn]] void stack_throw_value(uint32_t code);
+// Throws [code] as a KivThrow for an exit that has already settled the stacks
+// on its target: a throw on its catch frame, or a break, continue, return or
+// exit on its own target, raised where C++ code that cannot pass a status on
+// ran Kiv code. The frame top it left is recorded in g_stack.settled until the
+// target takes the exit (stack_exit_taken) or an error starts.
+[[noreturn]] void stack_throw_settled(uint32_t code);
+// The target of a settled exit has taken it: guards restore again.
+inline void stack_exit_taken() { g_stack.settled = nullptr; }
 
 // At the end of a try: an error! last pushed becomes the call's result.
 void stack_try_result();
-// Symbol id of the innermost named frame, not named <body> or <anon>, or 0.
+// Symbol id of the innermost named frame, not named <body> or <anon>, or 0:
+// the function an argument error names. Searched from the throw origin when
+// that is set (which it clears).
 uint32_t stack_where_symbol();
+// The `where` of an error raised now: as stack_where_symbol, but library code
+// is seen from outside, as one call: the frames of library functions and
+// those library code pushed (kFrameLibraryFlag) are passed over; with no
+// other named frame, the library function the code outside called.
+uint32_t stack_error_where_symbol();
 
 // Pops every frame above [frame] (the new top frame, or frames_base for
 // none), putting back the values reference of each function frame's context,
 // innermost first. The data stack positions are the caller's.
 void stack_pop_frames_to(CallFrame* frame);
 
+// The one rule of every guard that puts stack positions back on scope exit:
+// an exit that has settled the stacks on its target is never undone on its
+// way out. A guard whose saved frame top [frames] is at or above the one
+// that exit left was made inside its target, below which the exit has
+// already popped and settled everything: it leaves the stacks alone.
+inline bool stack_restore_allowed_q(const CallFrame* frames) {
+  return !g_stack.settled || frames < g_stack.settled;
+}
+
 // Restores the three stack positions on scope exit: the catch-point guard.
-// Frames pushed since are popped through stack_pop_frames_to.
+// Frames pushed since are popped through stack_pop_frames_to. Follows
+// stack_restore_allowed_q.
 class StackSave {
  public:
   StackSave() : arguments_(g_stack.arguments), top_(g_stack.top), frames_(g_stack.frames_top) {}
   ~StackSave() { restore(); }
   void restore() {
+    if (!stack_restore_allowed_q(frames_)) return;
     if (g_stack.frames_top > frames_) stack_pop_frames_to(frames_);
     g_stack.frames_top = frames_;
     g_stack.arguments = arguments_;

@@ -5,11 +5,15 @@
 // as standard terminal sequences.
 #include "services/console_output.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "datatypes/string.h"
+#include "platform/process.h"
 #include "platform/stdio.h"
 #include "runtime/unicode.h"
 #include "services/print_hooks.h"
@@ -29,8 +33,9 @@ size_t g_used = 0;
 uint16_t g_attribute = kInitialAttribute;
 
 void flush() {
-  if (g_used) fd_write_all(g_fd, g_buffer, g_used);
+  size_t used = g_used;
   g_used = 0;
+  if (int error = used ? fd_write_all(g_fd, g_buffer, used) : 0) conout_lost(error);
 }
 
 void put_code_point(uint32_t cp) {
@@ -206,9 +211,23 @@ void conout_write_string(const Cell* text, bool newline) {
 const char* conout_write_cstring(const char* text) {
   size_t n = std::strlen(text);
   flush();
-  fd_write_all(g_fd, text, n);
+  if (int error = fd_write_all(g_fd, text, n)) conout_lost(error);
   call_text_printers(text, n, 0);
   return text;
+}
+
+void conout_lost(int error) {
+  if (error == EPIPE) process_end_by_signal(SIGPIPE);
+  std::string report = "*** Access Error: cannot write to standard output: ";
+  report += std::strerror(error);
+  report += "\n";
+  write_all(2, report.data(), report.size());
+  process_exit(kExitUncaughtError);
+}
+
+void conout_finish() {
+  flush();
+  if (std::fflush(stdout) != 0) conout_lost(errno);
 }
 
 }  // namespace kiv

@@ -22,4 +22,16 @@ void conout_write_string(const Cell* text, bool newline);
 // text printers.
 const char* conout_write_cstring(const char* text);
 
+// Output that cannot be written is lost, and the run must not look as if it
+// succeeded: a failed write to the output ends the process. EPIPE (the
+// reader went away: `kiv s.kiv | head -1`) ends it at once and quietly, as
+// the default action of SIGPIPE would (status 141; SIGPIPE itself stays
+// ignored for child processes and sockets); any other failure (ENOSPC,
+// EBADF, EIO...) with a report on standard error and status 254.
+// [error] is the failed write's errno.
+[[noreturn]] void conout_lost(int error);
+// Writes out anything still held and checks it (conout_lost on failure):
+// called once the script ends normally.
+void conout_finish();
+
 }  // namespace kiv

@@ -6,6 +6,7 @@
 #include "services/file_access.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <ctime>
 #include <string>
@@ -206,6 +207,9 @@ int32_t file_write_value(const Cell* file, const Cell* value, const Cell* part, 
   bool written = true;
   for (const std::string& piece : pieces) {
     if (!write_all(fd, piece.data(), piece.size())) {
+      // Standard output refusing the data ends the run (conout_lost); a file
+      // or another pipe refusing it is an ordinary error.
+      if (!file) conout_lost(errno ? errno : EIO);
       written = false;
       break;
     }
@@ -214,6 +218,11 @@ int32_t file_write_value(const Cell* file, const Cell* value, const Cell* part, 
   if (file && !os_close(fd)) written = false;
   if (!written) raise_cannot_open(file);
   return int32_t(std::min<int64_t>(last, INT32_MAX));
+}
+
+void file_write_stderr(const Cell* value) {
+  const std::string bytes = value_bytes(value, -1);
+  write_all(2, bytes.data(), bytes.size());
 }
 
 bool file_delete(const Cell* file) {

@@ -1,6 +1,6 @@
 // Files and directories for the file! actions (read, write, delete, query,
 // rename) and the routines built on them (exists?, create-dir, write-stdout,
-// the current directory).
+// write-stderr, the current directory).
 //
 // A file! names its path from its head, handed to the OS as it stands
 // (file_to_os_path); a relative path is taken from the current directory.
@@ -49,6 +49,11 @@ Cell* file_read_dir(const Cell* file);
 // nothing here: text is written with LF line ends either way.
 int32_t file_write_value(const Cell* file, const Cell* value, const Cell* part, const Cell* seek, bool binary,
                          bool append, bool lines);
+
+// MAY ALLOCATE. Writes [value] to standard error as write-stdout writes to
+// standard output (a string! as UTF-8, anything else molded). Reports go
+// there; one standard error refuses is lost: nothing is raised.
+void file_write_stderr(const Cell* value);
 
 // MAY ALLOCATE. Removes the directory [file] names when it has the directory
 // form (it must be empty), else the file it names; true when it was removed.

@@ -155,7 +155,7 @@ const FatalCase kFatalCases[] = {
     {"FloatDivideTrapped", float_divide_by_zero_trapped, 7, REPORT(7, "float divide by zero")},
     {"IllegalInstruction", [] { __builtin_trap(); }, 17, REPORT(17, "illegal instruction")},
     {"Abort", [] { std::abort(); }, 98, REPORT(98, "assertion failed")},
-    {"Terminate", [] { raise(SIGTERM); }, 99, REPORT(99, "unknown error")},
+    {"Quit", [] { raise(SIGQUIT); }, 99, REPORT(99, "unknown error")},
     {"ControlC", [] { raise(SIGINT); }, 0, ""},
     {"StackOverflowOnLargeStack", [] { run_on_large_stack(1 << 20, recurse_on_stack, nullptr); }, 19,
      REPORT(19, "stack error or overflow")},
@@ -219,6 +219,33 @@ INSTANTIATE_TEST_SUITE_P(Fatal, FatalExitTest, ::testing::ValuesIn(kFatalCases),
                          [](const ::testing::TestParamInfo<FatalCase>& info) {
                            return std::string(info.param.name);
                          });
+
+// SIGTERM and SIGHUP ask the process to end; that is no failure: it ends by
+// the signal itself, as the default action would, with no report, after the
+// terminal hook.
+TEST(FatalEndSignals, EndQuietlyByTheSignal) {
+  struct Row {
+    int signo;
+    void (*body)();
+  } const rows[] = {
+      {SIGTERM,
+       [] {
+         g_before_exit = [] { write_marker("B"); };
+         raise(SIGTERM);
+       }},
+      {SIGHUP,
+       [] {
+         g_before_exit = [] { write_marker("B"); };
+         raise(SIGHUP);
+       }},
+  };
+  for (const Row& row : rows) {
+    ChildRun run = run_child(row.body);
+    EXPECT_FALSE(run.exited) << "signal " << row.signo << " exited with " << run.status;
+    EXPECT_EQ(run.status, row.signo);
+    EXPECT_EQ(run.output, "B") << "signal " << row.signo;
+  }
+}
 
 // The reported address is the faulting instruction, inside the function that divides.
 TEST(FatalAddress, DivideReportsTheFaultingInstruction) {

@@ -1,8 +1,10 @@
 // Whole runs of the kiv executable on the scripts in tests/scripts/: what
-// they print on standard output and how the process ends.
+// they print on standard output and on standard error, and how the process
+// ends.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -86,28 +88,42 @@ TEST(KivScript, RunsAndEndsAsTheCommandLineAsks) {
   for (const ScriptCase& c : kCases) {
     test::KivRun run = test::run_kiv(expand(c.args));
     EXPECT_EQ(run.output, c.output) << c.args[0];
+    EXPECT_EQ(run.errors, "") << c.args[0];
     EXPECT_EQ(run.status, c.status) << c.args[0];
   }
 }
 
-// A script that fails prints the error's report and ends with 254.
-TEST(KivScript, FailuresPrintTheErrorAndEndWith254) {
-  const ScriptCase kCases[] = {
+// A script that fails ends with 254 and the error's report on standard
+// error; what it printed itself before stays on standard output.
+TEST(KivScript, FailuresReportOnStandardErrorAndEndWith254) {
+  struct FailureCase {
+    std::vector<std::string> args;
+    std::string output;
+    std::string report;  // the start of standard error
+  } const kCases[] = {
       {{"@error.kiv"},
-       "before\n*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : x / 0\n",
-       254},
-      {{"@no-header.kiv"}, "*** Syntax Error: script is missing a Kiv header:", 254},
-      {{"@lower-header.kiv"}, "*** Syntax Error: script is missing a Kiv header:", 254},
-      {{"@system-header.kiv"},
-       "*** Internal Error: contains Kiv/System code which requires compilation",
-       254},
-      {{"missing/x.kiv"}, "*** Access Error: cannot open: %missing/x.kiv", 254},
-      {{"@overflow.kiv"}, "before\n*** Internal Error: stack overflow\n", 254},
+       "before\n",
+       "*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : x / 0\n"},
+      {{"@no-header.kiv"}, "", "*** Syntax Error: script is missing a Kiv header:"},
+      {{"@lower-header.kiv"}, "", "*** Syntax Error: script is missing a Kiv header:"},
+      {{"@system-header.kiv"}, "", "*** Internal Error: contains Kiv/System code which requires compilation"},
+      {{"@syntax-error.kiv"}, "", "*** Syntax Error: (line 3) missing ] at "},
+      {{"missing/x.kiv"}, "", "*** Access Error: cannot open: %missing/x.kiv"},
+      // Where and near: the script's own code, never the library's.
+      {{"@cause-error.kiv"},
+       "before\n",
+       "*** User Error: x\n*** Where: f\n*** Near : cause-error 'user 'message [\"x\"]\n"},
+      {{"@throw.kiv"}, "", "*** Throw Error: no catch for throw: 5\n*** Where: throw\n*** Near : throw 5\n"},
+      // A catalogue the script broke: the runtime's own entries report.
+      {{"@catalog-none.kiv"}, "before\n", "*** Math Error: attempt to divide by zero\n"},
+      {{"@catalog-empty.kiv"}, "before\n", "*** Math Error: attempt to divide by zero\n"},
+      {{"@overflow.kiv"}, "before\n", "*** Internal Error: stack overflow\n"},
   };
-  for (const ScriptCase& c : kCases) {
+  for (const FailureCase& c : kCases) {
     test::KivRun run = test::run_kiv(expand(c.args));
-    EXPECT_EQ(run.output.substr(0, c.output.size()), c.output) << c.args[0] << "\n" << run.output;
-    EXPECT_EQ(run.status, c.status) << c.args[0];
+    EXPECT_EQ(run.output, c.output) << c.args[0];
+    EXPECT_EQ(run.errors.substr(0, c.report.size()), c.report) << c.args[0] << "\n" << run.errors;
+    EXPECT_EQ(run.status, 254) << c.args[0];
   }
 }
 
@@ -161,11 +177,126 @@ TEST(KivScript, ScriptsArePreprocessed) {
   test::KivRun run = test::run_kiv({kScripts + "include/main.kiv"}, "/");
   EXPECT_EQ(run.output, "sibling\n7\n3 3\nlinux\nlimit\ntwo\n");
   EXPECT_EQ(run.status, 0);
-  run = test::run_kiv({kScripts + "include/bad.kiv"});
-  EXPECT_EQ(run.output.substr(0, 59), "*** Preprocessor Error: Syntax error\n*** Where: #if true 5\n")
-      << run.output;
-  EXPECT_EQ(run.output.find("never"), std::string::npos) << run.output;
-  EXPECT_EQ(run.status, 254);
+}
+
+// A failing directive or macro reports itself once, on standard error, and
+// stops the run before the script runs, with the status of an uncaught
+// error; a script that runs such a script stops with it.
+TEST(KivScript, PreprocessorFailuresReportOnceAndEndWith254) {
+  const struct {
+    const char* script;
+    std::string output;
+    std::string errors;
+  } kCases[] = {
+      {"include/bad.kiv", "", "*** Preprocessor Error: Syntax error\n*** Where: #if true 5\n"},
+      {"include/bad-do.kiv", "",
+       "*** Preprocessor Error in #do\n*** Math Error: attempt to divide by zero\n*** Where: ???\n"
+       "*** Near : 1 / 0\n"},
+      {"include/bad-macro.kiv", "", "*** Macro Error: no value returned by nothing macro\n"},
+      {"include/runs-bad.kiv", "outer\n", "*** Preprocessor Error: Syntax error\n*** Where: #if true 5\n"},
+  };
+  for (const auto& c : kCases) {
+    test::KivRun run = test::run_kiv({kScripts + c.script});
+    EXPECT_EQ(run.output, c.output) << c.script;
+    EXPECT_EQ(run.errors, c.errors) << c.script;
+    EXPECT_EQ(run.status, 254) << c.script;
+  }
+}
+
+// The reports of failing directives and macros, in full: each goes to
+// standard error and halts, and the catch the script set takes the halt.
+TEST(KivScript, PreprocessorReportsGoToStandardError) {
+  test::KivRun run = test::run_kiv({kScripts + "preprocessor-reports.kiv"});
+  std::string halts;
+  for (int i = 0; i < 14; i++) halts += "halt-request\n";
+  EXPECT_EQ(run.output, halts);
+  EXPECT_EQ(run.errors,
+            "*** Preprocessor Error: Syntax error\n*** Where: #if true 5\n"
+            "*** Preprocessor Error: Syntax error\n*** Where: #either true [a] b\n"
+            "*** Preprocessor Error: Syntax error\n*** Where: #trace maybe\n"
+            "*** Preprocessor Error: Syntax error\n*** Where: #process 1\n"
+            "*** Preprocessor Error: Syntax error\n*** Where: #do 1\n"
+            "*** Preprocessor Error: Syntax error\n*** Where: #macro foo: bar [x] [x]\n"
+            "*** Preprocessor Error in #if\n*** Math Error: attempt to divide by zero\n*** Where: ???\n"
+            "*** Near : 1 / 0\n"
+            "*** Macro Error: unknown refinement\n*** Where: x/q\n"
+            "*** Macro Error: invalid specification\n*** Where: [[integer!] func [s]]\n"
+            "*** Macro Error: invalid specification\n*** Where: [[] func [s e]]\n"
+            "*** Macro Error: invalid specification\n*** Where: [m: func [/r x]]\n"
+            "*** Macro Error: no value returned by nothing macro\n"
+            "*** Macro Error: [manual] macro not returning a position\n"
+            "*** Where: [func [[manual] s e][[a b]] s e]\n"
+            "*** Preprocessor Error in #macro\n*** Math Error: attempt to divide by zero\n*** Where: ???\n"
+            "*** Near : 1 / 0\n");
+  EXPECT_EQ(run.status, 0);
+}
+
+// Output that cannot be written makes the run fail. A reader that went away
+// (EPIPE) ends it at once and quietly, as SIGPIPE would (141); a full disk
+// or a closed standard output ends it with a report and 254, also when the
+// only output is the last piece written; a broken pipe that is not standard
+// output is an ordinary error.
+TEST(KivScript, LostOutputIsAFailure) {
+  using test::KivOutput;
+  const struct {
+    const char* script;
+    KivOutput output;
+    int status;
+    std::string errors;
+  } kCases[] = {
+      {"print-last.kiv", KivOutput::kDevFull, 254,
+       "*** Access Error: cannot write to standard output: No space left on device\n"},
+      {"print-last.kiv", KivOutput::kClosed, 254,
+       "*** Access Error: cannot write to standard output: Bad file descriptor\n"},
+      {"print-many.kiv", KivOutput::kBrokenPipe, 141, ""},
+      {"print-last.kiv", KivOutput::kBrokenPipe, 141, ""},
+      {"write-stdout.kiv", KivOutput::kDevFull, 254,
+       "*** Access Error: cannot write to standard output: No space left on device\n"},
+      {"quit.kiv", KivOutput::kDevFull, 254,
+       "*** Access Error: cannot write to standard output: No space left on device\n"},
+  };
+  for (const auto& c : kCases) {
+    test::KivRunOptions options;
+    options.output = c.output;
+    test::KivRun run = test::run_kiv_with({kScripts + c.script}, options);
+    EXPECT_EQ(run.status, c.status) << c.script << " " << int(c.output);
+    EXPECT_EQ(run.errors, c.errors) << c.script << " " << int(c.output);
+  }
+  // Without a script: the usage text is lost too.
+  test::KivRunOptions full;
+  full.output = KivOutput::kDevFull;
+  EXPECT_EQ(test::run_kiv_with({}, full).status, 254);
+  // EPIPE on standard error, reached as a file, is an error the script catches.
+  test::KivRunOptions broken;
+  broken.broken_errors = true;
+  test::KivRun run = test::run_kiv_with({kScripts + "write-stderr-file.kiv"}, broken);
+  EXPECT_EQ(run.output, "access cannot-open\nafter\n");
+  EXPECT_EQ(run.status, 0);
+}
+
+// SIGTERM and SIGHUP end the run quietly, by the signal itself (a shell sees
+// 128 + the signal); Ctrl-C ends it silently with 0; SIGQUIT is a runtime
+// error with its report.
+TEST(KivScript, EndSignalsEndTheRunQuietly) {
+  const struct {
+    int signo;
+    int status;
+    std::string output;
+  } kCases[] = {
+      {SIGTERM, 128 + SIGTERM, "ready\n"},
+      {SIGHUP, 128 + SIGHUP, "ready\n"},
+      {SIGINT, 0, "ready\n"},
+      {SIGQUIT, 99, "ready\n\n*** Runtime Error 99: unknown error\n*** at: "},
+  };
+  for (const auto& c : kCases) {
+    test::KivRunOptions options;
+    options.signal = c.signo;
+    options.signal_after = "ready\n";
+    test::KivRun run = test::run_kiv_with({kScripts + "wait-forever.kiv"}, options);
+    EXPECT_EQ(run.status, c.status) << "signal " << c.signo;
+    EXPECT_EQ(run.output.substr(0, c.output.size()), c.output) << "signal " << c.signo;
+    EXPECT_EQ(run.errors, "") << "signal " << c.signo;
+  }
 }
 
 // How deep the tests below go. With the address sanitizer every native frame

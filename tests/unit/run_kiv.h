@@ -3,10 +3,12 @@
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -19,39 +21,84 @@ struct KivRun {
   std::string errors;  // standard error
 };
 
-// Reads [fd] to its end into [*out].
-inline void read_all(int fd, std::string* out) {
+// Where the child's standard output goes.
+enum class KivOutput {
+  kPipe,        // a pipe the parent reads (KivRun::output)
+  kDevFull,     // /dev/full: every write fails with ENOSPC
+  kClosed,      // no descriptor 1 at all
+  kBrokenPipe,  // a pipe whose reading end is already closed: EPIPE
+};
+
+struct KivRunOptions {
+  std::string dir;               // the directory to run in; the current one when empty
+  std::vector<std::string> env;  // "NAME=value" to set, "NAME" to remove
+  KivOutput output = KivOutput::kPipe;
+  bool broken_errors = false;  // standard error a pipe whose reading end is closed (KivRun::errors empty)
+  int signal = 0;              // sent to the child once its standard output shows [signal_after]
+  std::string signal_after;
+};
+
+// Reads [out_fd] (may be -1) and [err_fd] to their ends into [*out] and
+// [*err], both at once, so that a child filling one pipe never waits on the
+// other. [on_output] runs after each piece of standard output.
+template <class OnOutput>
+void read_both(int out_fd, int err_fd, std::string* out, std::string* err, OnOutput on_output) {
+  pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+  std::string* into[2] = {out, err};
+  int open_count = (out_fd >= 0) + (err_fd >= 0);
   char buffer[65536];
-  for (;;) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n > 0) {
-      out->append(buffer, size_t(n));
-      continue;
+  while (open_count > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
     }
-    if (n < 0 && errno == EINTR) continue;
-    break;
+    for (int i = 0; i < 2; i++) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        into[i]->append(buffer, size_t(n));
+        if (i == 0) on_output();
+      } else if (n == 0 || errno != EINTR) {
+        fds[i].fd = -1;
+        open_count--;
+      }
+    }
   }
 }
 
-// Runs kiv with [args] in the directory [dir] (the current one when empty);
-// standard input is /dev/null. [env] holds "NAME=value" to set and "NAME" to
-// remove in the child's environment.
-inline KivRun run_kiv(const std::vector<std::string>& args, const std::string& dir = "",
-                      const std::vector<std::string>& env = {}) {
+// Runs kiv with [args] as [options] say; standard input is /dev/null.
+inline KivRun run_kiv_with(const std::vector<std::string>& args, const KivRunOptions& options) {
   KivRun run;
   int out[2], err[2];
   if (pipe(out) != 0) return run;
   if (pipe(err) != 0) return run;
+  if (options.output == KivOutput::kBrokenPipe) {
+    close(out[0]);
+    out[0] = -1;
+  }
+  if (options.broken_errors) {
+    close(err[0]);
+    err[0] = -1;
+  }
   pid_t pid = fork();
   if (pid == 0) {
     int in = open("/dev/null", O_RDONLY);
     dup2(in, 0);
-    dup2(out[1], 1);
+    switch (options.output) {
+      case KivOutput::kPipe:
+      case KivOutput::kBrokenPipe: dup2(out[1], 1); break;
+      case KivOutput::kDevFull: dup2(open("/dev/full", O_WRONLY), 1); break;
+      case KivOutput::kClosed: close(1); break;
+    }
     dup2(err[1], 2);
-    close(out[0]);
-    close(err[0]);
-    if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(126);
-    for (const std::string& e : env) {
+    if (out[0] >= 0) close(out[0]);
+    close(out[1]);
+    if (err[0] >= 0) close(err[0]);
+    close(err[1]);
+    // The signals a test sends act as they would from a shell with job control.
+    for (int signo : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE}) signal(signo, SIG_DFL);
+    if (!options.dir.empty() && chdir(options.dir.c_str()) != 0) _exit(126);
+    for (const std::string& e : options.env) {
       size_t eq = e.find('=');
       if (eq == std::string::npos)
         unsetenv(e.c_str());
@@ -67,16 +114,30 @@ inline KivRun run_kiv(const std::vector<std::string>& args, const std::string& d
   }
   close(out[1]);
   close(err[1]);
-  // Standard error is small (a child writes reports to standard output), so
-  // reading it after standard output cannot dead-lock on a full pipe.
-  read_all(out[0], &run.output);
-  read_all(err[0], &run.errors);
-  close(out[0]);
-  close(err[0]);
+  bool signalled = false;
+  read_both(out[0], err[0], &run.output, &run.errors, [&] {
+    if (options.signal && !signalled && run.output.find(options.signal_after) != std::string::npos) {
+      kill(pid, options.signal);
+      signalled = true;
+    }
+  });
+  if (out[0] >= 0) close(out[0]);
+  if (err[0] >= 0) close(err[0]);
   int status = 0;
   waitpid(pid, &status, 0);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return run;
+}
+
+// Runs kiv with [args] in the directory [dir] (the current one when empty);
+// standard input is /dev/null, standard output and error are read. [env]
+// holds "NAME=value" to set and "NAME" to remove in the child's environment.
+inline KivRun run_kiv(const std::vector<std::string>& args, const std::string& dir = "",
+                      const std::vector<std::string>& env = {}) {
+  KivRunOptions options;
+  options.dir = dir;
+  options.env = env;
+  return run_kiv_with(args, options);
 }
 
 }  // namespace kiv::test

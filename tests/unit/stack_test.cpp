@@ -182,6 +182,43 @@ TEST(Stack, ThrowReachesTheCatchFrame) {
   EXPECT_EQ(integer_get(&catch_args[0]), 11);
   EXPECT_TRUE(catch_args[1].is(kTypeUnset));  // no name
   g_stack.throw_origin = nullptr;
+  stack_exit_taken();
+}
+
+// A guard made inside the catch (as C++ code that runs a callback holds one)
+// does not move the stacks back above where the throw settled them; guards
+// made outside the catch, and any guard once the catch took the throw,
+// restore as before.
+TEST(Stack, GuardsNeverUndoASettledThrow) {
+  StackSave outer;
+  stack_push_value(integer_cell(1));
+  stack_mark_catch({});
+  Cell* catch_args = g_stack.arguments;
+  CallFrame* catch_top = g_stack.frames_top;
+  try {
+    StackSave inside_catch;
+    open_native_frame({});
+    stack_push_value(integer_cell(2));
+    StackSave callback_guard;
+    open_native_frame({});
+    stack_push_value(integer_cell(12));
+    stack_throw_value(kThrowThrow);
+  } catch (KivThrow& t) {
+    EXPECT_EQ(t.code, kThrowThrow);
+  }
+  EXPECT_EQ(g_stack.settled, catch_top);
+  EXPECT_EQ(g_stack.frames_top, catch_top);
+  EXPECT_EQ(g_stack.arguments, catch_args);
+  EXPECT_EQ(g_stack.top, catch_args + 2);
+  EXPECT_EQ(integer_get(&catch_args[0]), 12);
+  // The catch takes it: guards restore again.
+  stack_exit_taken();
+  g_stack.throw_origin = nullptr;
+  {
+    StackSave again;
+    stack_push_value(kNoneCell);
+  }
+  EXPECT_EQ(g_stack.top, catch_args + 2);
 }
 
 TEST(Stack, DataStackOverflowLeavesHeadroom) {
@@ -224,8 +261,6 @@ TEST(Stack, DataStackHandsOutAllButTheLastCell) {
   EXPECT_EQ(pushed, kDataStackCells - 1);
 }
 
-// An error no try frame catches reaches the outermost catch point, which
-// prints it and ends the process with -2 as an 8-bit status.
 // Both stacks sit in reservations of their own: a collection that moves
 // every other buffer leaves them where they are, and what is pushed far up
 // the data stack is still marked from there.
@@ -249,12 +284,14 @@ TEST(Stack, StacksStayPutAcrossCollections) {
   EXPECT_EQ(test::text_of(*stack_at(at)), "kept");
 }
 
+// An error no try frame catches reaches the outermost catch point, which
+// reports it on standard error and ends the process with -2 as an 8-bit status.
 TEST(Stack, UncaughtErrorExits254) {
   int out[2];
   ASSERT_EQ(pipe(out), 0);
   pid_t pid = fork();
   if (pid == 0) {
-    dup2(out[1], 1);
+    dup2(out[1], 2);
     g_stack.frames_top = g_stack.frames_base;
     run_outermost([] {
       open_native_frame({});  // frames, but no try frame among them
@@ -272,6 +309,34 @@ TEST(Stack, UncaughtErrorExits254) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 254);
   EXPECT_EQ(text.rfind("*** Script Error: invalid argument: true\n", 0), 0u) << text;
+}
+
+// The report of an uncaught error is guarded: when forming it fails (here the
+// error! value cannot even be made), a plain report still says what the
+// error was, and the status is still 254.
+TEST(Stack, UncaughtErrorWhoseReportFailsStillReports) {
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 2);
+    g_stack.frames_top = g_stack.frames_base;
+    g_make_raised_error = [](const RaisedError&) -> Cell { throw_code(kThrowError); };
+    run_outermost([] {
+      Cell arg = kTrueCell;
+      raise_error(kErrScriptInvalidArg, &arg);
+    });
+    _exit(0);
+  }
+  close(out[1]);
+  std::string text;
+  char buf[256];
+  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) text.append(buf, size_t(n));
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 254);
+  EXPECT_EQ(text, "*** Script Error: invalid-arg\n");
 }
 
 }  // namespace
