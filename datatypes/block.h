@@ -136,10 +136,9 @@ Cell* block_push_only(int32_t n);
 Cell* block_clone(const Cell* value, bool deep, bool any_block);
 
 // Marks the block [block] and every block, paren and path in it, deep, as
-// the library's own code (kSeriesLibraryCode). The interpreter sees its
-// evaluation from outside, as one call: an error raised inside takes its
-// `near` from the code outside that called the library, and its `where`
-// from the frames outside (stack_error_where_symbol). Copies (block_clone) drop
+// the library's own code (kSeriesLibraryCode). Its evaluation does not move
+// the current code: an error raised inside takes its `near` from the code
+// outside that called the library. Copies (block_clone) drop
 // the mark; a function made from such a body marks its own copy. Allocates
 // nothing.
 void block_mark_library_code(const Cell* block);

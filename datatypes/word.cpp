@@ -96,9 +96,9 @@ Cell name_word_cell(const char* name) {
   return load_word(name);
 }
 
-Cell where_word_cell(bool error_where) {
+Cell where_word_cell() {
   if (!symbol_table_ready() || !g_global_context) return make_cell(kTypeNone);
-  uint32_t symbol = error_where ? stack_error_where_symbol() : stack_where_symbol();
+  uint32_t symbol = stack_where_symbol();
   if (symbol == 0 || symbol > symbol_count()) {
     return runtime_words_ready() ? runtime_value(kWordNotFound) : make_cell(kTypeNone);
   }

@@ -83,11 +83,10 @@ Cell* issue_make_at(const char* name, const Cell* block);
 // The word of [name] in the global context, or none! while the symbol table
 // or the global context does not exist yet (early start-up). MAY ALLOCATE.
 Cell name_word_cell(const char* name);
-// MAY ALLOCATE. The word naming the innermost listed call frame (the
-// function an argument error names; with [error_where], the "where" of an
-// error, stack_error_where_symbol): that frame's symbol as a global word,
-// else the runtime word <not-found>; none! during early start-up.
-Cell where_word_cell(bool error_where = false);
+// MAY ALLOCATE. The word naming the innermost listed call frame (an error's
+// "where", and the function an argument error names): that frame's symbol as
+// a global word, else the runtime word <not-found>; none! during early start-up.
+Cell where_word_cell();
 
 // ---------------------------------------------------------------- names
 

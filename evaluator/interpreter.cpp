@@ -64,9 +64,8 @@ inline bool code_end_q(Node node, int32_t i) { return i < 0 || uint32_t(i) >= se
 // The block running now and the position of its current expression: the
 // `near` of an error raised there. The frame evaluating it keeps it alive.
 //
-// Library code (block_library_code_q) is seen from outside, as one call: while it
-// runs, the current code stays the code outside that called it, and the
-// frames it pushes carry kFrameLibraryFlag, which the where search skips.
+// Library code (block_library_code_q) does not move it: while library code
+// runs, the current code stays the code outside that called it.
 struct CurrentCode {
   Node node = 0;
   int32_t index = 0;
@@ -80,19 +79,14 @@ Cell current_code_cell() {
 }
 
 // Makes [node] the current code (unless it is library code) while a block's
-// evaluation runs, and puts the current code and the frame marks back when
-// it ends, however it ends.
+// evaluation runs, and puts the current code back when it ends, however it ends.
 class CurrentCodeScope {
  public:
   explicit CurrentCodeScope(Node node)
-      : saved_(g_current), saved_marks_(g_stack.frame_marks), library_(block_library_code_q(node)) {
-    g_stack.frame_marks = library_ ? kFrameLibraryFlag : 0;
+      : saved_(g_current), library_(block_library_code_q(node)) {
     if (!library_) g_current = {node, 0};
   }
-  ~CurrentCodeScope() {
-    g_current = saved_;
-    g_stack.frame_marks = saved_marks_;
-  }
+  ~CurrentCodeScope() { g_current = saved_; }
   // The expression at [index] of the block starts.
   void at(int32_t index) const {
     if (!library_) g_current.index = index;
@@ -377,13 +371,7 @@ Status invoke_function(Cell* fn_slot) {
   Node ctx = function_context(fn_slot);
   context_set_values(ctx, stack_index(g_stack.arguments) + 1);
   Cell body = function_body(fn_slot);
-  // The frame is a library function's exactly when its body is library code.
-  CallFrame* frame = stack_top_frame();
-  frame->header |= kFrameBodyFlag;
-  if (body.is(kTypeBlock) && block_library_code_q(body.node()))
-    frame->header |= kFrameLibraryFlag;
-  else
-    frame->header &= ~kFrameLibraryFlag;
+  stack_top_frame()->header |= kFrameBodyFlag;
   if (!body.is(kTypeBlock)) {
     *g_stack.arguments = make_cell(kTypeUnset);
     g_stack.top = g_stack.arguments + 1;

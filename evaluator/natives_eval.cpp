@@ -117,11 +117,11 @@ class TraceOwner {
 
 // Raises the error! [error] (a stable cell) again, as if raised here: like
 // an error the runtime raises, it gets the position it lacks: `where` the
-// word stack_error_where_symbol names, `near` the current code, and `stack` the
+// innermost named frame, `near` the current code, and `stack` the
 // call depth for try/keep to list (fields already set are kept, so an
 // error caught and raised again still tells where it first was).
 [[noreturn]] void raise_error_value(const Cell* error) {
-  Cell where = where_word_cell(true);
+  Cell where = where_word_cell();
   error_set_where(error, &where);
   if (error_field(error, kErrorNear).is(kTypeNone) && g_current_code) {
     Cell near = g_current_code();

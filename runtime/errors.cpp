@@ -103,7 +103,7 @@ void raise_error(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg
   // A throw that found no catch is reported where it started.
   const bool from_throw = id == kErrThrowThrow && stacks && g_stack.throw_origin;
   g_raised.frame_depth = stacks ? uint32_t(g_stack.frames_top - g_stack.frames_base) : 0;
-  g_raised.where = stacks ? stack_error_where_symbol() : 0;
+  g_raised.where = stacks ? stack_where_symbol() : 0;
   g_raised.near = g_current_code ? g_current_code() : make_cell(kTypeNone);
   if (from_throw) {
     g_raised.where = g_throw_start.where;

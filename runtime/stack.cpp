@@ -94,7 +94,6 @@ void stack_init() {
   g_stack.frames_top = g_stack.frames_base;
   g_stack.throw_origin = nullptr;
   g_stack.settled = nullptr;
-  g_stack.frame_marks = 0;
   add_mark_callback(mark_stacks);
 }
 
@@ -301,7 +300,7 @@ bool stack_return_target_q() { return find_target(0) != nullptr; }
 
 void stack_throw_value(uint32_t code) {
   if (!g_stack.throw_origin && !stack_frames_empty()) {
-    raised_error_note_throw_start(stack_error_where_symbol());
+    raised_error_note_throw_start(stack_where_symbol());
     g_stack.throw_origin = g_stack.frames_top - 1;
   }
   Cell value = *g_stack.arguments;
@@ -341,28 +340,12 @@ bool named_frame_q(const CallFrame* f) {
   return s != 0 && s != g_stack.body_symbol && s != g_stack.anon_symbol;
 }
 
-bool library_frame_q(const CallFrame* f) { return (f->header & kFrameLibraryFlag) != 0; }
-
 }  // namespace
 
 uint32_t stack_where_symbol() {
   for (CallFrame* f = where_search_start(); f >= g_stack.frames_base; f--)
     if (named_frame_q(f)) return f->symbol();
   return 0;
-}
-
-uint32_t stack_error_where_symbol() {
-  uint32_t entry = 0;  // the innermost library function the code outside called
-  for (CallFrame* f = where_search_start(); f >= g_stack.frames_base; f--) {
-    if (!library_frame_q(f)) {
-      if (named_frame_q(f)) return f->symbol();
-      continue;
-    }
-    if (!entry && f->kind() == kFrameFunction && named_frame_q(f) &&
-        (f == g_stack.frames_base || !library_frame_q(f - 1)))
-      entry = f->symbol();
-  }
-  return entry;
 }
 
 }  // namespace kiv

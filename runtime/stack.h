@@ -45,9 +45,8 @@ enum FrameKind : uint32_t {
   kFrameLoop = 8,
   kFrameNoUser = 9,  // a frame error reports never name
 };
-inline constexpr uint32_t kFrameBodyFlag = 0x10000000u;     // target of return and exit
-inline constexpr uint32_t kFrameLibraryFlag = 0x20000000u;  // a library function's, or pushed by library code
-inline constexpr uint32_t kFrameInterpFlag = 0x80000000u;   // pushed by the interpreter
+inline constexpr uint32_t kFrameBodyFlag = 0x10000000u;    // target of return and exit
+inline constexpr uint32_t kFrameInterpFlag = 0x80000000u;  // pushed by the interpreter
 
 // Who a frame is named for: the naming word's symbol id and the node of its
 // context (datatypes/word.h makes one from a word). {} names nothing.
@@ -89,7 +88,6 @@ struct StackState {
   CallFrame* frames_top;
   CallFrame* throw_origin;  // frame a throw search started from, or null
   CallFrame* settled;       // frame top a settled exit in flight left (see StackSave), or null
-  uint32_t frame_marks;     // header flags every pushed frame gets: kFrameLibraryFlag while library code runs
   uint32_t body_symbol;     // frames named <body> or <anon> are never listed
   uint32_t anon_symbol;
 };
@@ -143,7 +141,7 @@ inline Cell* stack_at(uint32_t index) { return g_stack.bottom + index; }
 inline CallFrame* push_frame(FrameName name, uint32_t flags) {
   if (g_stack.frames_top >= g_stack.frames_end) stack_overflow();
   CallFrame* f = g_stack.frames_top++;
-  f->header = ((name.symbol & 0xFFFF) << 8) | flags | g_stack.frame_marks;
+  f->header = ((name.symbol & 0xFFFF) << 8) | flags;
   f->prev_args = stack_index(g_stack.arguments);
   f->word_context = name.context;
   f->fn_context = 0;
@@ -242,14 +240,9 @@ inline void stack_exit_taken() { g_stack.settled = nullptr; }
 // At the end of a try: an error! last pushed becomes the call's result.
 void stack_try_result();
 // Symbol id of the innermost named frame, not named <body> or <anon>, or 0:
-// the function an argument error names. Searched from the throw origin when
-// that is set (which it clears).
+// an error's `where`, and the function an argument error names. Searched
+// from the throw origin when that is set (which it clears).
 uint32_t stack_where_symbol();
-// The `where` of an error raised now: as stack_where_symbol, but library code
-// is seen from outside, as one call: the frames of library functions and
-// those library code pushed (kFrameLibraryFlag) are passed over; with no
-// other named frame, the library function the code outside called.
-uint32_t stack_error_where_symbol();
 
 // Pops every frame above [frame] (the new top frame, or frames_base for
 // none), putting back the values reference of each function frame's context,

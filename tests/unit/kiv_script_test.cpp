@@ -109,10 +109,10 @@ TEST(KivScript, FailuresReportOnStandardErrorAndEndWith254) {
       {{"@system-header.kiv"}, "", "*** Internal Error: contains Kiv/System code which requires compilation"},
       {{"@syntax-error.kiv"}, "", "*** Syntax Error: (line 3) missing ] at "},
       {{"missing/x.kiv"}, "", "*** Access Error: cannot open: %missing/x.kiv"},
-      // Where and near: the script's own code, never the library's.
+      // Near: the script's own code, never the library's.
       {{"@cause-error.kiv"},
        "before\n",
-       "*** User Error: x\n*** Where: f\n*** Near : cause-error 'user 'message [\"x\"]\n"},
+       "*** User Error: x\n*** Where: do\n*** Near : cause-error 'user 'message [\"x\"]\n"},
       {{"@throw.kiv"}, "", "*** Throw Error: no catch for throw: 5\n*** Where: throw\n*** Near : throw 5\n"},
       // A catalogue the script broke: the runtime's own entries report.
       {{"@catalog-none.kiv"}, "before\n", "*** Math Error: attempt to divide by zero\n"},

@@ -41,7 +41,6 @@ class FreshStacksAndSoundHeap : public ::testing::EmptyTestEventListener {
     kiv::g_stack.frames_top = kiv::g_stack.frames_base;
     kiv::g_stack.throw_origin = nullptr;
     kiv::g_stack.settled = nullptr;
-    kiv::g_stack.frame_marks = 0;
     kiv::g_last_throw_code = 0;
     kiv::cycle_stack_reset();
     kiv::stack_mark_try({});
