@@ -82,8 +82,7 @@ Cell current_code_cell() {
 // evaluation runs, and puts the current code back when it ends, however it ends.
 class CurrentCodeScope {
  public:
-  explicit CurrentCodeScope(Node node)
-      : saved_(g_current), library_(block_library_code_q(node)) {
+  explicit CurrentCodeScope(Node node) : saved_(g_current), library_(block_library_code_q(node)) {
     if (!library_) g_current = {node, 0};
   }
   ~CurrentCodeScope() { g_current = saved_; }
