@@ -498,16 +498,13 @@ Node series_alloc(uint32_t count, uint32_t unit, int32_t head_offset) {
   return n;
 }
 
-Node series_alloc_fixed(uint32_t count, uint32_t unit, int32_t head_offset) {
-  uint64_t bytes = uint64_t(count) * unit;
-  if (bytes > kMaxCapacity) raise_error(kErrInternalNoMemory);
-  uint32_t capacity = round16(bytes);
-  auto* b = static_cast<SeriesBuffer*>(heap_alloc(capacity + kBufferOverhead));
-  b->flags = unit | kSeriesInUse | kSeriesAlloc | kSeriesFixed;
+// MAY ALLOCATE (a node). Gives the buffer [b], allocated outside the
+// collected frames, a node, as a fixed series with [flags] (unit included),
+// [capacity] bytes and its head and tail at [offset].
+Node adopt_fixed(SeriesBuffer* b, uint32_t flags, uint32_t capacity, uint32_t offset) {
+  b->flags = flags | kSeriesInUse | kSeriesAlloc | kSeriesFixed;
   b->capacity = capacity;
-  uint32_t offset = head_offset == kHeadMiddle ? capacity / 2 : uint32_t(head_offset);
-  if (head_offset == kHeadMiddle) b->flags |= kSeriesMiddleHead;
-  b->head = b->tail = offset <= capacity ? offset : capacity;
+  b->head = b->tail = offset;
   b->unused = 0;
   Node n = alloc_node();
   b->node = n;
@@ -516,21 +513,23 @@ Node series_alloc_fixed(uint32_t count, uint32_t unit, int32_t head_offset) {
   return n;
 }
 
+Node series_alloc_fixed(uint32_t count, uint32_t unit, int32_t head_offset) {
+  uint64_t bytes = uint64_t(count) * unit;
+  if (bytes > kMaxCapacity) raise_error(kErrInternalNoMemory);
+  uint32_t capacity = round16(bytes);
+  auto* b = static_cast<SeriesBuffer*>(heap_alloc(capacity + kBufferOverhead));
+  uint32_t offset = head_offset == kHeadMiddle ? capacity / 2 : uint32_t(head_offset);
+  uint32_t flags = head_offset == kHeadMiddle ? kSeriesMiddleHead : 0;
+  return adopt_fixed(b, unit | flags, capacity, offset <= capacity ? offset : capacity);
+}
+
 Node series_alloc_reserved(uint32_t count, uint32_t unit) {
   uint64_t bytes = uint64_t(count) * unit;
   if (bytes > kMaxCapacity) raise_error(kErrInternalNoMemory);
   uint32_t capacity = round16(bytes);
   auto* b = static_cast<SeriesBuffer*>(os_reserve_lazy(size_t(capacity) + kBufferOverhead));
   if (!b) raise_error(kErrInternalNoMemory);
-  b->flags = unit | kSeriesInUse | kSeriesAlloc | kSeriesFixed | kSeriesReserved;
-  b->capacity = capacity;
-  b->head = b->tail = 0;
-  b->unused = 0;
-  Node n = alloc_node();
-  b->node = n;
-  g_node_table[n] = reinterpret_cast<NodeEntry>(b);
-  track_fixed(n);
-  return n;
+  return adopt_fixed(b, unit | kSeriesReserved, capacity, 0);
 }
 
 Node series_alloc_cells(uint32_t n) { return series_alloc(n, sizeof(Cell), 0); }

@@ -284,17 +284,20 @@ TEST(Stack, StacksStayPutAcrossCollections) {
   EXPECT_EQ(test::text_of(*stack_at(at)), "kept");
 }
 
-// An error no try frame catches reaches the outermost catch point, which
-// reports it on standard error and ends the process with -2 as an 8-bit status.
-TEST(Stack, UncaughtErrorExits254) {
+// Raises an error in a child process under the outermost catch point, with
+// an empty call stack (with [frames], one native frame on it) after running
+// [prepare], and returns what the child wrote on standard error; the child
+// must end with status 254.
+std::string uncaught_report(bool frames, void (*prepare)()) {
   int out[2];
-  ASSERT_EQ(pipe(out), 0);
+  EXPECT_EQ(pipe(out), 0);
   pid_t pid = fork();
   if (pid == 0) {
     dup2(out[1], 2);
     g_stack.frames_top = g_stack.frames_base;
-    run_outermost([] {
-      open_native_frame({});  // frames, but no try frame among them
+    if (prepare) prepare();
+    run_outermost([frames] {
+      if (frames) open_native_frame({});  // frames, but no try frame among them
       Cell arg = kTrueCell;
       raise_error(kErrScriptInvalidArg, &arg);
     });
@@ -304,10 +307,18 @@ TEST(Stack, UncaughtErrorExits254) {
   std::string text;
   char buf[256];
   for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) text.append(buf, size_t(n));
+  close(out[0]);
   int status = 0;
   waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 254);
+  return text;
+}
+
+// An error no try frame catches reaches the outermost catch point, which
+// reports it on standard error and ends the process with -2 as an 8-bit status.
+TEST(Stack, UncaughtErrorExits254) {
+  std::string text = uncaught_report(true, nullptr);
   EXPECT_EQ(text.rfind("*** Script Error: invalid argument: true\n", 0), 0u) << text;
 }
 
@@ -315,27 +326,8 @@ TEST(Stack, UncaughtErrorExits254) {
 // error! value cannot even be made), a plain report still says what the
 // error was, and the status is still 254.
 TEST(Stack, UncaughtErrorWhoseReportFailsStillReports) {
-  int out[2];
-  ASSERT_EQ(pipe(out), 0);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], 2);
-    g_stack.frames_top = g_stack.frames_base;
-    g_make_raised_error = [](const RaisedError&) -> Cell { throw_code(kThrowError); };
-    run_outermost([] {
-      Cell arg = kTrueCell;
-      raise_error(kErrScriptInvalidArg, &arg);
-    });
-    _exit(0);
-  }
-  close(out[1]);
-  std::string text;
-  char buf[256];
-  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) text.append(buf, size_t(n));
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 254);
+  std::string text = uncaught_report(
+      false, [] { g_make_raised_error = [](const RaisedError&) -> Cell { throw_code(kThrowError); }; });
   EXPECT_EQ(text, "*** Script Error: invalid-arg\n");
 }
 
