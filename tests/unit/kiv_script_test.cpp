@@ -190,7 +190,7 @@ TEST(KivScript, PreprocessorFailuresReportOnceAndEndWith254) {
   } kCases[] = {
       {"include/bad.kiv", "", "*** Preprocessor Error: Syntax error\n*** Where: #if true 5\n"},
       {"include/bad-do.kiv", "",
-       "*** Preprocessor Error in #do\n*** Math Error: attempt to divide by zero\n*** Where: ???\n"
+       "*** Preprocessor Error in #do\n*** Math Error: attempt to divide by zero\n*** Where: #do\n"
        "*** Near : 1 / 0\n"},
       {"include/bad-macro.kiv", "", "*** Macro Error: no value returned by nothing macro\n"},
       {"include/runs-bad.kiv", "outer\n", "*** Preprocessor Error: Syntax error\n*** Where: #if true 5\n"},
@@ -217,7 +217,7 @@ TEST(KivScript, PreprocessorReportsGoToStandardError) {
             "*** Preprocessor Error: Syntax error\n*** Where: #process 1\n"
             "*** Preprocessor Error: Syntax error\n*** Where: #do 1\n"
             "*** Preprocessor Error: Syntax error\n*** Where: #macro foo: bar [x] [x]\n"
-            "*** Preprocessor Error in #if\n*** Math Error: attempt to divide by zero\n*** Where: ???\n"
+            "*** Preprocessor Error in #if\n*** Math Error: attempt to divide by zero\n*** Where: #if\n"
             "*** Near : 1 / 0\n"
             "*** Macro Error: unknown refinement\n*** Where: x/q\n"
             "*** Macro Error: invalid specification\n*** Where: [[integer!] func [s]]\n"
@@ -226,7 +226,7 @@ TEST(KivScript, PreprocessorReportsGoToStandardError) {
             "*** Macro Error: no value returned by nothing macro\n"
             "*** Macro Error: [manual] macro not returning a position\n"
             "*** Where: [func [[manual] s e][[a b]] s e]\n"
-            "*** Preprocessor Error in #macro\n*** Math Error: attempt to divide by zero\n*** Where: ???\n"
+            "*** Preprocessor Error in #macro\n*** Math Error: attempt to divide by zero\n*** Where: #macro\n"
             "*** Near : 1 / 0\n");
   EXPECT_EQ(run.status, 0);
 }
