@@ -61,39 +61,30 @@ inline bool code_at(Node node, int32_t i, Cell* out) {
 }
 inline bool code_end_q(Node node, int32_t i) { return i < 0 || uint32_t(i) >= series_cell_count(node); }
 
-// The block running now and the position of its current expression: the
-// `near` of an error raised there. The frame evaluating it keeps it alive.
-//
-// Library code (block_library_code_q) does not move it: while library code
-// runs, the current code stays the code outside that called it.
-struct CurrentCode {
-  Node node = 0;
-  int32_t index = 0;
-};
-CurrentCode g_current{};
-
-// g_current_code: the current code at its expression, none! outside any.
+// g_current_code: the current code (g_interp.current) at its expression,
+// none! outside any.
 Cell current_code_cell() {
-  if (!g_current.node) return make_cell(kTypeNone);
-  return series_cell(kTypeBlock, g_current.node, g_current.index);
+  const CurrentCode& current = g_interp.current;
+  if (!current.node) return make_cell(kTypeNone);
+  return series_cell(kTypeBlock, current.node, current.index);
 }
 
-// Makes [node] the current code (unless it is library code) while a block's
-// evaluation runs, and puts the current code back when it ends, however it ends.
+// Makes [node] the current code (unless it is library code:
+// block_library_code_q) while a block's evaluation runs, and puts the
+// current code back when it ends, however it ends.
 class CurrentCodeScope {
  public:
-  explicit CurrentCodeScope(Node node) : saved_(g_current), library_(block_library_code_q(node)) {
-    if (!library_) g_current = {node, 0};
+  explicit CurrentCodeScope(Node node) : saved_(g_interp.current), library_(block_library_code_q(node)) {
+    if (!library_) g_interp.current = {node, 0};
   }
-  ~CurrentCodeScope() { g_current = saved_; }
+  ~CurrentCodeScope() { g_interp.current = saved_; }
   // The expression at [index] of the block starts.
   void at(int32_t index) const {
-    if (!library_) g_current.index = index;
+    if (!library_) g_interp.current.index = index;
   }
 
  private:
   CurrentCode saved_;
-  uint32_t saved_marks_;
   bool library_;
 };
 
@@ -376,13 +367,12 @@ Status invoke_function(Cell* fn_slot) {
     g_stack.top = g_stack.arguments + 1;
     return kStatusOk;
   }
-  uint32_t saved_mask = g_interp.trace_mask;
-  bool saved_tracing = g_interp.tracing;
-  if (fn_slot->header & kFlagFunctionNoTrace) g_interp.tracing = false;
-  if (g_interp.tracing) trace_event(kTraceProlog, &body, 0, nullptr, fn_slot);
-  Status s = catch_exit_status(kExitTargetFunction, [&] { return eval_block(&body, true); });
-  g_interp.tracing = saved_tracing;
-  g_interp.trace_mask = saved_mask;
+  // The body's catch point puts tracing back however the body ends.
+  Status s = catch_exit_status(kExitTargetFunction, [&] {
+    if (fn_slot->header & kFlagFunctionNoTrace) g_interp.tracing = false;
+    if (g_interp.tracing) trace_event(kTraceProlog, &body, 0, nullptr, fn_slot);
+    return eval_block(&body, true);
+  });
   if (return_status_q(s)) {
     // The result is in the arguments base, where return put it.
     g_stack.top = g_stack.arguments + 1;

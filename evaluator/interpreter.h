@@ -13,8 +13,8 @@
 // stacks settled on the exit's target frame (stack_throw_break,
 // stack_throw_return); every level in between returns the status at once,
 // touching neither stack, up to the target, which acts on it. Errors and
-// throw travel as a KivThrow (runtime/exits.h) to catch points that restore
-// their saved stack positions (StackSave).
+// throw travel as a KivThrow (runtime/exits.h) to catch points, each of
+// which restores the interpreter state it saved through one guard (CatchPoint).
 //
 // Where C++ code that cannot pass a status on runs Kiv code (a sort
 // comparator, a change handler), call_value turns a status into a KivThrow
@@ -41,35 +41,115 @@ inline bool loop_status_q(Status s) { return s == kThrowBreak || s == kThrowCont
 // True for a status a function body acts on (return or exit).
 inline bool return_status_q(Status s) { return s == kThrowReturn || s == kThrowExit; }
 
-// Runs [body] (returning a Status) and returns its status. A break or
-// continue (for a loop [target]), a return or exit (for a function body)
-// that arrives as a KivThrow (raised through C++ code that
-// could not pass a status on) is returned as its status, with the stacks as
-// the exit's target search left them when the top frame at this call is its
-// target: that frame on top, the stack top at its arguments base, which
-// holds the exit's value. Errors and throw pass on. The targets of these
-// exits (loops, function bodies, `do`) run their Kiv code under it, with
-// their own frame on top.
+// ---------------------------------------------------------------- interpreter state
+
+// The block running now and the position of its current expression: the
+// `near` of an error raised there (node 0 outside any). The frame evaluating
+// it keeps it alive. Library code does not move it: while library code runs,
+// the current code stays the code outside that called it.
+struct CurrentCode {
+  Node node = 0;
+  int32_t index = 0;
+};
+
+struct InterpState {
+  bool tracing = false;     // events are sent
+  uint32_t trace_mask = 0;  // the events the tracer asked for
+  uint32_t depth = 0;       // nested evaluations now running (the native depth check)
+  CurrentCode current{};    // the code running now
+};
+extern InterpState g_interp;
+
+// ---------------------------------------------------------------- catch points
+
+// The interpreter state a catch point restores, saved when it is made: both
+// stacks (the arguments base, the top, the frame top; popping the frames
+// pushed since puts back the values reference of each running function's
+// context), the current code, tracing, and the throw state.
+//
+// Tracing and the current code go back when the guard goes, on every path
+// (a normal end, a status, an exit passing through or taken here): a
+// [no-trace] function that an error leaves switches tracing back on. The
+// stacks and the throw state go back only when the exit ends here (take):
+// an exit passing on finds the stacks as its own search left them (a throw
+// or a settled exit on its target below, an error's frames listed by
+// try/keep), so the guard never moves them back above where a settled exit
+// left them. Inline and a few words: every function call makes one.
+class CatchPoint {
+ public:
+  CatchPoint()
+      : arguments_(g_stack.arguments),
+        top_(g_stack.top),
+        frames_(g_stack.frames_top),
+        current_(g_interp.current),
+        trace_mask_(g_interp.trace_mask),
+        tracing_(g_interp.tracing) {}
+  ~CatchPoint() {
+    g_interp.tracing = tracing_;
+    g_interp.trace_mask = trace_mask_;
+    g_interp.current = current_;
+  }
+  CatchPoint(const CatchPoint&) = delete;
+  CatchPoint& operator=(const CatchPoint&) = delete;
+
+  Cell* arguments() const { return arguments_; }
+  Cell* top() const { return top_; }
+  CallFrame* frames() const { return frames_; }
+
+  // The data stack as it was, with [kept] cells above the arguments base;
+  // the frames stay. Returns the arguments base.
+  Cell* data_stack_back(uint32_t kept) {
+    g_stack.arguments = arguments_;
+    g_stack.top = arguments_ + kept;
+    return arguments_;
+  }
+  // The exit ends here: the frames pushed since are popped, the data stack
+  // goes back with [kept] cells above the arguments base, and no exit is in
+  // flight any more (the throw code, the throw origin and the settled mark
+  // cleared). Returns the arguments base.
+  Cell* take(uint32_t kept) {
+    stack_exit_taken();
+    if (g_stack.frames_top > frames_) stack_pop_frames_to(frames_);
+    g_stack.frames_top = frames_;
+    g_last_throw_code = 0;
+    g_stack.throw_origin = nullptr;
+    return data_stack_back(kept);
+  }
+  // take(1) with [value] as the call's result.
+  void resume_with(Cell value) { *take(1) = value; }
+
+ private:
+  Cell* arguments_;
+  Cell* top_;
+  CallFrame* frames_;
+  CurrentCode current_;
+  uint32_t trace_mask_;
+  bool tracing_;
+};
+
+// Runs [body] (returning a Status) under a catch point and returns its
+// status. A break or continue (for a loop [target]), a return or exit (for
+// a function body) that arrives as a KivThrow (raised through C++ code that
+// could not pass a status on) is taken and returned as its status, with the
+// stacks as the exit's target search left them when the top frame at this
+// call is its target: that frame on top, the stack top at its arguments
+// base, which holds the exit's value. Errors and throw pass on. The targets
+// of these exits (loops, function bodies, `do`) run their Kiv code under
+// it, with their own frame on top.
 enum ExitTarget : uint32_t {
   kExitTargetLoop,      // takes break and continue
   kExitTargetFunction,  // takes return and exit
 };
 template <class F>
 Status catch_exit_status(ExitTarget target, F&& body) {
-  Cell* arguments = g_stack.arguments;
-  CallFrame* frames = g_stack.frames_top;
+  CatchPoint point;
   try {
     return body();
   } catch (KivThrow& t) {
     if (target == kExitTargetLoop ? !loop_status_q(t.code) : !return_status_q(t.code)) throw;
     // The exit's search settled the target's result into its slot before the
     // throw; the frames above it were popped then, so none is restored here.
-    if (g_stack.frames_top > frames) stack_pop_frames_to(frames);
-    g_stack.frames_top = frames;
-    g_stack.arguments = arguments;
-    g_stack.top = arguments;
-    g_last_throw_code = 0;
-    stack_exit_taken();
+    point.take(0);
     return t.code;
   }
 }
@@ -181,13 +261,6 @@ enum TraceEvent : uint32_t {
   kTraceExpr = 32768,
   kTraceAll = 0x1FFFF,
 };
-
-struct InterpState {
-  bool tracing = false;     // events are sent
-  uint32_t trace_mask = 0;  // the events the tracer asked for
-  uint32_t depth = 0;       // nested evaluations now running (the native depth check)
-};
-extern InterpState g_interp;
 
 // The mask a tracer function asks for: the event words of the block that
 // opens its body, or kTraceAll without one.

@@ -2,12 +2,13 @@
 // value?, bind, in, context?, construct, apply, try, catch, throw, break,
 // continue, exit, return.
 //
-// Catch points. try and catch take errors and throws as a KivThrow. A throw
-// has already settled the stacks on its target catch frame when it arrives
-// (stack_throw_value), and an exit passed on must find them as its own search
-// left them: so neither native restores the stacks by RAII; each puts back
-// its own saved positions only on the paths where it takes the exit.
-// break, continue, return and exit reach them as statuses and pass on.
+// Catch points. try and catch take errors and throws as a KivThrow, each
+// under a CatchPoint (evaluator/interpreter.h), which puts tracing and the
+// current code back however the block ends. A throw has already settled the
+// stacks on its target catch frame when it arrives (stack_throw_value), and
+// an exit passed on must find them as its own search left them: the stacks
+// go back (CatchPoint::take) only on the paths where the native takes the
+// exit. break, continue, return and exit reach them as statuses and pass on.
 //
 // Collector safety: every value a native builds or holds across evaluation
 // lives on the data stack; series are re-read by (cell, index) after every
@@ -39,25 +40,6 @@ namespace {
 bool function_like_q(TypeId t) {
   return t == kTypeNative || t == kTypeAction || t == kTypeOp || t == kTypeFunction || t == kTypeRoutine;
 }
-
-// The saved stack positions of a catch point, put back by hand (see the top).
-struct CatchPoint {
-  Cell* arguments = g_stack.arguments;
-  Cell* top = g_stack.top;
-  CallFrame* frames = g_stack.frames_top;
-
-  // Pops the frames pushed since and leaves [value] as the call's result.
-  void resume_with(const Cell& value) const {
-    stack_pop_frames_to(frames);
-    g_stack.frames_top = frames;
-    g_stack.arguments = arguments;
-    g_stack.top = arguments + 1;
-    *arguments = value;
-    g_last_throw_code = 0;
-    g_stack.throw_origin = nullptr;
-    stack_exit_taken();
-  }
-};
 
 // Inserts [value] at [out]'s head as one value, moving the head past it, with
 // the owner told as insert tells it. [out] stable.
@@ -610,11 +592,10 @@ KIV_NATIVE(Try) {
     // The data stack may be full (stack-overflow): the error is made from
     // this call's result slot on, while the frames of the raise stay in
     // place for /keep to capture.
-    g_stack.arguments = point.arguments;
-    g_stack.top = point.arguments + 1;
-    *point.arguments = raised_error_value();
-    if (a.keep && point.arguments->is(kTypeError)) error_capture_stack(point.arguments);
-    point.resume_with(*point.arguments);
+    Cell* result = point.data_stack_back(1);
+    *result = raised_error_value();
+    if (a.keep && result->is(kTypeError)) error_capture_stack(result);
+    point.resume_with(*result);
     return kStatusOk;
   }
   point.resume_with(g_stack.top[-1]);
