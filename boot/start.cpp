@@ -10,6 +10,7 @@
 
 #include "boot/init.h"
 #include "datatypes/error.h"
+#include "datatypes/registry.h"
 #include "evaluator/base_env.h"
 #include "library/library.h"
 #include "library/system_object.h"
@@ -71,6 +72,7 @@ int run(void* p) {
     base_environment_init();
     auto after_base = std::chrono::steady_clock::now();
     library_init();
+    registry_seal();  // start-up is over: the handler rows are final
     auto after_library = std::chrono::steady_clock::now();
     system_set_command_line(args->argc, args->argv);
     // KIV_BOOT_TIMES=1 reports how long each step of start-up took.

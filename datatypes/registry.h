@@ -7,6 +7,13 @@
 // row the same way: a child shares its parent's payload layout unless it gives
 // hooks of its own. The tables are not collector memory.
 //
+// A layer above the datatypes (a service, the library, the console) adds or
+// overrides handlers through registry_install alone, during start-up: it
+// never writes a row itself. The registry remembers which slots each type
+// took by kInherit, so an install reaches the children that inherit the
+// slot. Once start-up is over (registry_seal) the rows are final: a later
+// registration or install ends the process with a report.
+//
 // Adding a datatype: a line in runtime/types.def (id, name, parent, families),
 // its own unit in datatypes/ (payload layout and accessors in its header,
 // handlers, hooks and its <lower>_datatype_init registering them), and a call
@@ -47,6 +54,18 @@ void register_datatype(const DatatypeRecord& record);
 // Registers every built-in datatype in parent-first order, then installs the
 // comparison the runtime's searches call (g_compare_values).
 void register_all_datatypes();
+
+// The one way a layer above the datatypes changes handlers, at start-up:
+// each non-null slot of [slots] becomes [type]'s handler (kInherit takes its
+// parent's handler again, as a registration would), and every registered
+// type below it that took that slot by kInherit, directly or through its
+// parent, takes the new handler too. Null slots are left as they are. After
+// registry_seal it writes the three-line datatype error naming the type and
+// ends the process with 1.
+void registry_install(TypeId type, const ActionSlots& slots);
+// Start-up is over: the handler rows are final.
+void registry_seal();
+bool registry_sealed_q();
 // Loads each registered type's name as a word. Needs symbols and the global context.
 void load_type_words();
 

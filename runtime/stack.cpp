@@ -4,8 +4,9 @@
 // break, continue, return and exit leave the target frame on top with its
 // result slot filled and hand back a status code: every level between passes
 // the status on without touching the stacks, and the target (loop or function
-// body) continues from the state left here. Errors travel as a KivThrow; their
-// catch points restore their own saved positions (StackSave). A throw settles
+// body) continues from the state left here. Errors travel as a KivThrow; the
+// catch point that takes one puts its saved positions back (the evaluator's
+// CatchPoint), and scratch scopes theirs on the way (StackSave). A throw settles
 // on its catch frame first and then travels as a KivThrow, as do the status
 // exits out of Kiv code that C++ code ran (stack_throw_settled): no guard on
 // the way out moves the stacks back above where such an exit left them.

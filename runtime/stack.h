@@ -13,7 +13,7 @@
 //
 // A function frame records the values reference its function's context had
 // when the call began; every path that pops the frame (return, unwind, a catch
-// point's StackSave, break out of it) puts that reference back, so the context
+// point taking an exit, a StackSave, break out of it) puts that reference back, so the context
 // never keeps pointing at a dead call's slots. The stack reaches the context
 // through FrameContextOps, which context! installs (the stack knows no payload
 // layout). The collector reaches both stacks through a mark callback.
@@ -258,7 +258,8 @@ inline bool stack_restore_allowed_q(const CallFrame* frames) {
   return !g_stack.settled || frames < g_stack.settled;
 }
 
-// Restores the three stack positions on scope exit: the catch-point guard.
+// Restores the three stack positions on scope exit: the guard of a scope
+// that pushes scratch values or frames.
 // Frames pushed since are popped through stack_pop_frames_to. Follows
 // stack_restore_allowed_q.
 class StackSave {

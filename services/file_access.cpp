@@ -281,12 +281,11 @@ bool set_current_dir(const Cell* file) {
 }
 
 void file_access_init() {
-  ActionSlots& row = g_action_table[kTypeFile];
-  row.read = file_read;
-  row.write = file_write;
-  row.delete_ = file_delete_action;
-  row.query = file_query_action;
-  row.rename = file_rename_action;
+  registry_install(kTypeFile, {.delete_ = file_delete_action,
+                               .query = file_query_action,
+                               .read = file_read,
+                               .rename = file_rename_action,
+                               .write = file_write});
 }
 
 }  // namespace kiv

@@ -77,8 +77,8 @@ Cell* current_dir_file();
 // MAY ALLOCATE. Makes [file] the process's current directory; false on failure.
 bool set_current_dir(const Cell* file);
 
-// Puts the handlers of read, write, delete, query and rename in file!'s row of
-// the action table. Runs once at start-up, after the datatypes are registered.
+// Installs file!'s handlers of read, write, delete, query and rename
+// (registry_install). Runs once at start-up, after the datatypes are registered.
 void file_access_init();
 
 }  // namespace kiv

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "kiv_test.h"
+
 namespace kiv {
 namespace {
 
@@ -60,25 +62,88 @@ TEST(Registry, InheritanceResolvesAtRegistration) {
   g_action_table[parent] = g_action_table[child] = ActionSlots{};
 }
 
-TEST(Registry, WrongActionCountEndsTheProcess) {
+// Runs [body] in a child process; its standard output and exit status.
+struct ChildRun {
+  std::string out;
+  int status = -1;
+};
+template <class F>
+ChildRun run_in_child(F body) {
   int out[2];
-  ASSERT_EQ(pipe(out), 0);
+  if (pipe(out) != 0) return {};
   pid_t pid = fork();
   if (pid == 0) {
     dup2(out[1], 1);
-    register_datatype({kTypeString, kTypeSeries, "string!", 61, {}});
+    body();
     _exit(77);
   }
   close(out[1]);
-  std::string text;
+  ChildRun run;
   char buf[256];
-  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) text.append(buf, size_t(n));
+  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) run.out.append(buf, size_t(n));
   close(out[0]);
   int status = 0;
   waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 1);
-  EXPECT_EQ(text, "*** Datatype Error: invalid actions count for type: 7\n*** Found: 61\n*** Expected: 62\n");
+  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  return run;
+}
+
+TEST(Registry, WrongActionCountEndsTheProcess) {
+  ChildRun run = run_in_child([] { register_datatype({kTypeString, kTypeSeries, "string!", 61, {}}); });
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out,
+            "*** Datatype Error: invalid actions count for type: 7\n*** Found: 61\n*** Expected: 62\n");
+}
+
+Cell* copy_a(Cell* v, const CopyArgs&) { return v; }
+Cell* copy_b(Cell* v, const CopyArgs&) { return v; }
+Cell* copy_c(Cell* v, const CopyArgs&) { return v; }
+
+// An install from above reaches every type that inherits the slot, through
+// any number of levels, and stops at a type with a handler of its own.
+TEST(Registry, InstallFillsTheChildrenThatInherit) {
+  test::RegistrySnapshot snapshot;
+  const CopyFn series_copy = actions_of(kTypeSeries).copy;
+  const CopyFn block_copy = actions_of(kTypeBlock).copy;
+  const CopyFn path_copy = actions_of(kTypePath).copy;
+  const TypeId inheriting[] = {kTypeString, kTypeUrl, kTypeFile, kTypeVector, kTypeBinary, kTypeTag};
+  for (TypeId t : inheriting) ASSERT_EQ(actions_of(t).copy, series_copy) << type_name(t);
+  ASSERT_NE(block_copy, series_copy);
+  ASSERT_NE(path_copy, block_copy);
+  const HeadFn head = actions_of(kTypeFile).head;
+
+  registry_install(kTypeSeries, {.copy = copy_a});
+  EXPECT_EQ(actions_of(kTypeSeries).copy, &copy_a);
+  for (TypeId t : inheriting) EXPECT_EQ(actions_of(t).copy, &copy_a) << type_name(t);
+  // Own handlers stay, and so do their heirs' (paren! through block!, lit-path! through path!).
+  EXPECT_EQ(actions_of(kTypeBlock).copy, block_copy);
+  EXPECT_EQ(actions_of(kTypeParen).copy, block_copy);
+  EXPECT_EQ(actions_of(kTypePath).copy, path_copy);
+  EXPECT_EQ(actions_of(kTypeLitPath).copy, path_copy);
+  // Null slots are left as they are.
+  EXPECT_EQ(actions_of(kTypeFile).head, head);
+
+  // A handler of file!'s own cuts it off from url!; kInherit joins it again.
+  registry_install(kTypeFile, {.copy = copy_b});
+  registry_install(kTypeSeries, {.copy = copy_c});
+  EXPECT_EQ(actions_of(kTypeUrl).copy, &copy_c);
+  EXPECT_EQ(actions_of(kTypeFile).copy, &copy_b);
+  registry_install(kTypeFile, {.copy = kInherit});
+  EXPECT_EQ(actions_of(kTypeFile).copy, &copy_c);
+  registry_install(kTypeSeries, {.copy = series_copy});
+  for (TypeId t : inheriting) EXPECT_EQ(actions_of(t).copy, series_copy) << type_name(t);
+}
+
+TEST(Registry, InstallAfterStartUpEndsTheProcess) {
+  ChildRun run = run_in_child([] {
+    registry_install(kTypeFile, {.copy = copy_a});  // still starting up: taken
+    if (actions_of(kTypeFile).copy != &copy_a) _exit(78);
+    registry_seal();
+    registry_install(kTypeFile, {.copy = copy_b});
+  });
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "*** Datatype Error: handlers changed after start-up for type: 8\n");
+  EXPECT_FALSE(registry_sealed_q());  // the child's seal stayed in the child
 }
 
 }  // namespace
