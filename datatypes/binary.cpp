@@ -443,6 +443,24 @@ uint32_t binary_hash(const Cell* value) {
 
 constexpr TypeHooks kBinaryHooks{.mark = binary_mark, .hash = binary_hash};
 
+Cell binary_unit_value(const Cell* bytes, int32_t index) {
+  return integer_cell(series_buffer(bytes->node())->head_ptr()[index]);
+}
+
+void binary_unit_check(const Cell*, const Cell* value) { binary_byte_of(value); }
+
+void binary_unit_store(const Cell* bytes, int32_t index, const Cell* value) {
+  uint8_t byte = binary_byte_of(value);
+  series_buffer(bytes->node())->head_ptr()[index] = byte;
+}
+
+// The units are bytes; the set operations are text's, on bytes.
+constexpr TypeSlots kBinaryTypeSlots{.element = SeriesElement::kByte,
+                                     .unit_value = binary_unit_value,
+                                     .unit_check = binary_unit_check,
+                                     .unit_store = binary_unit_store,
+                                     .set_op = string_set_op};
+
 }  // namespace
 
 void binary_datatype_init() {
@@ -461,7 +479,7 @@ void binary_datatype_init() {
   s.change = binary_change;
   s.insert = binary_insert;
   s.trim = binary_trim;
-  register_datatype({kTypeBinary, kTypeString, "binary!", kActionCount, s, &kBinaryHooks});
+  register_datatype({kTypeBinary, kTypeString, "binary!", kActionCount, s, &kBinaryHooks, &kBinaryTypeSlots});
 }
 
 }  // namespace kiv

@@ -491,6 +491,14 @@ Cell* bitset_set_op(Cell* a, const Cell* b, int32_t op) {
   return a;
 }
 
+namespace {
+
+// The set operations through the type slots.
+constexpr TypeSlots kBitsetTypeSlots{
+    .set_op = [](Cell* a, Cell* b, const SetOpArgs& args) { return bitset_set_op(a, b, args.op); }};
+
+}  // namespace
+
 void bitset_datatype_init() {
   register_datatype({kTypeBitset,
                      kTypeNil,
@@ -518,7 +526,8 @@ void bitset_datatype_init() {
                       .poke = bitset_poke,
                       .remove = bitset_remove,
                       .modify = series_modify},
-                     &kBitsetHooks});
+                     &kBitsetHooks,
+                     &kBitsetTypeSlots});
 }
 
 }  // namespace kiv

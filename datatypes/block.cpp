@@ -35,6 +35,7 @@
 #include "runtime/cycle.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
+#include "runtime/hashtable.h"
 #include "runtime/murmur3.h"
 #include "runtime/ownership.h"
 #include "runtime/root_block.h"
@@ -349,9 +350,8 @@ void block_deep_copy_types(Node node, int32_t first, int32_t end, int32_t step, 
   for (int64_t i = std::max(first, 0); i < end && i < series_total_length(block); i += step) {
     *item = *cell_at(block, int32_t(i));
     TypeId t = item->type();
-    bool copyable =
-        is_series_type(t) || t == kTypeBitset || t == kTypeObject || t == kTypeError || t == kTypeMap;
-    if (!copyable || !types_match_q(kind, t)) continue;
+    // The values deep copies reach: those whose type copies.
+    if (!actions_of(t).copy || !types_match_q(kind, t)) continue;
     if (is_any_block(t) && cycle_stack_find(item->node())) raise_no_cycle();
     *result = kNoneCell;
     CopyArgs copy_args;
@@ -637,6 +637,30 @@ uint32_t block_hash(const Cell* value) {
 // paren! and the path types share these through their parents.
 constexpr TypeHooks kBlockHooks{.mark = block_mark, .hash = block_hash};
 
+// A cell of a block-family value, whose buffer must hold cells: any other
+// unit is a corrupted heap (fatal 101).
+Cell* unit_cell(const Cell* block, int32_t index) {
+  SeriesBuffer* b = series_buffer_of(block);
+  if (b->unit() != sizeof(Cell)) fatal_no_switch();
+  return b->head_cell() + index;
+}
+
+Cell block_unit_value(const Cell* block, int32_t index) { return *unit_cell(block, index); }
+
+// MAY ALLOCATE, MAY RUN KIV CODE (a hash! index). Any value goes in as it is.
+void block_unit_store(const Cell* block, int32_t index, const Cell* value) {
+  if (block_indexed_q(block)) hashtable_delete_value(block_hash_index(block), index);
+  *unit_cell(block, index) = *value;
+  series_hash_index(block, index, 1);
+}
+
+// The units of the block family are cells; paren!, hash! and the path types
+// share this row through their parents.
+constexpr TypeSlots kBlockTypeSlots{.element = SeriesElement::kCell,
+                                    .unit_value = block_unit_value,
+                                    .unit_store = block_unit_store,
+                                    .set_op = block_set_op};
+
 }  // namespace
 
 void block_datatype_init() {
@@ -680,7 +704,8 @@ void block_datatype_init() {
                       .take = block_take,
                       .trim = block_trim,
                       .modify = kInherit},
-                     &kBlockHooks});
+                     &kBlockHooks,
+                     &kBlockTypeSlots});
 }
 
 }  // namespace kiv

@@ -14,6 +14,7 @@
 namespace kiv {
 
 ActionSlots g_action_table[kTypeTableRows];
+TypeSlots g_type_slots[kTypeTableRows];
 // Every type id has its name from the start, so a datatype! forms and molds
 // even before (or without) its type's handlers being registered.
 TypeNameEntry g_type_names[kTypeTableRows] = {
@@ -115,6 +116,7 @@ void register_datatype(const DatatypeRecord& r) {
   g_action_table[r.id] = row;
   g_origins[r.id] = origin;
   g_type_hooks[r.id] = r.hooks ? *r.hooks : g_type_hooks[r.parent];
+  g_type_slots[r.id] = r.type_slots ? *r.type_slots : g_type_slots[r.parent];
 }
 
 void registry_install(TypeId type, const ActionSlots& slots) {

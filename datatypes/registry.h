@@ -1,11 +1,14 @@
-// The datatype registry: per type id its name, its row of action handlers and
-// its row of runtime hooks (mark, hash, verify: runtime/type_hooks.h).
+// The datatype registry: per type id its name, its row of action handlers,
+// its row of what generic code reaches beyond the actions (TypeSlots:
+// datatypes/type_slots.h) and its row of runtime hooks (mark, hash, verify:
+// runtime/type_hooks.h).
 //
 // Each datatype registers once, parents before children; a kInherit slot takes
 // the parent's handler as it stands at that moment, so rows are resolved once
 // and never linked afterwards. A record without hooks takes its parent's hook
-// row the same way: a child shares its parent's payload layout unless it gives
-// hooks of its own. The tables are not collector memory.
+// row the same way, and one without type slots its parent's type slots: a
+// child shares its parent's payload layout and units unless it gives rows of
+// its own. The tables are not collector memory.
 //
 // A layer above the datatypes (a service, the library, the console) adds or
 // overrides handlers through registry_install alone, during start-up: it
@@ -23,6 +26,7 @@
 #include <cstdint>
 
 #include "datatypes/action_slots.h"
+#include "datatypes/type_slots.h"
 #include "runtime/cell.h"
 #include "runtime/type_hooks.h"
 
@@ -34,7 +38,8 @@ struct DatatypeRecord {
   const char* name;  // "block!"
   int count;         // action entries given; anything but kActionCount is refused
   ActionSlots slots;
-  const TypeHooks* hooks = nullptr;  // null: the parent's hook row
+  const TypeHooks* hooks = nullptr;       // null: the parent's hook row
+  const TypeSlots* type_slots = nullptr;  // null: the parent's type slots
 };
 
 struct TypeNameEntry {
@@ -70,6 +75,8 @@ bool registry_sealed_q();
 void load_type_words();
 
 inline const ActionSlots& actions_of(TypeId t) { return g_action_table[t]; }
+extern TypeSlots g_type_slots[kTypeTableRows];
+inline const TypeSlots& type_slots_of(TypeId t) { return g_type_slots[t]; }
 inline const char* type_name(TypeId t) { return g_type_names[t].name; }
 // The parent type of [t] as the type list declares it.
 TypeId type_parent(TypeId t);

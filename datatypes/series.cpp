@@ -18,10 +18,7 @@
 #include <cstring>
 
 #include "datatypes/actions.h"
-#include "datatypes/bitset.h"
 #include "datatypes/block.h"
-#include "datatypes/block_modify.h"
-#include "datatypes/char.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
@@ -31,9 +28,6 @@
 #include "datatypes/pair.h"
 #include "datatypes/registry.h"
 #include "datatypes/runtime_words.h"
-#include "datatypes/string.h"
-#include "datatypes/typeset.h"
-#include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
@@ -135,36 +129,20 @@ int32_t series_index_arg(const Cell* value, const Cell* arg, int32_t offset_base
   return clamp(pos, 0, series_total_length(value));
 }
 
-SeriesElement series_element_kind(TypeId type) {
-  if (is_any_block(type)) return SeriesElement::kCell;
-  if (type == kTypeBinary) return SeriesElement::kByte;
-  if (type == kTypeVector) return SeriesElement::kVector;
-  return SeriesElement::kCodePoint;
+SeriesElement series_element_kind(TypeId type) { return type_slots_of(type).element; }
+
+bool series_text_or_bytes_q(TypeId type) {
+  SeriesElement e = series_element_kind(type);
+  return e == SeriesElement::kCodePoint || e == SeriesElement::kByte;
+}
+
+Cell series_like(const Cell* value, Node node) {
+  Cell c = series_cell(value->type(), node);
+  if (auto keep = type_slots_of(value->type()).keep_kind) keep(value, &c);
+  return c;
 }
 
 namespace {
-
-// The element kind of [v], checked against its buffer: a block-family value
-// over a buffer whose unit is not a cell is a corrupted heap (fatal 101).
-SeriesElement element_kind_of(const Cell* v) {
-  SeriesElement kind = series_element_kind(v->type());
-  if (kind == SeriesElement::kCell && series_buffer_of(v)->unit() != sizeof(Cell)) fatal_no_switch();
-  return kind;
-}
-
-// The byte a binary! takes for [v]: an integer! in -128..255 (a negative one
-// stores its two's-complement low byte) or a char! up to 255.
-bool byte_of(const Cell* v, uint8_t* out) {
-  if (v->is(kTypeInteger) && integer_get(v) >= -128 && integer_get(v) <= 255) {
-    *out = uint8_t(integer_get(v));
-    return true;
-  }
-  if (v->is(kTypeChar) && char_get(v) <= 0xFF) {
-    *out = uint8_t(char_get(v));
-    return true;
-  }
-  return false;
-}
 
 // The unit a pick/poke index names: head + index - 1 for a positive index,
 // head + index for a negative one; -1 for index 0.
@@ -176,15 +154,9 @@ int64_t pick_position(const Cell* v, int32_t index) {
 }  // namespace
 
 void series_element_at(const Cell* series, int32_t index, Cell* out) {
-  SeriesBuffer* b = series_buffer_of(series);
-  const uint8_t* p = series_unit_at(b, index);
-  switch (element_kind_of(series)) {
-    case SeriesElement::kCell: *out = *reinterpret_cast<const Cell*>(p); return;
-    case SeriesElement::kByte: *out = integer_cell(*p); return;
-    case SeriesElement::kVector: *out = vector_element_at(series, index); return;
-    case SeriesElement::kCodePoint: *out = char_cell(unit_get(p, b->unit())); return;
-  }
-  fatal_no_switch();
+  auto unit_value = type_slots_of(series->type()).unit_value;
+  if (!unit_value) raise_error(kErrInternalNotDone);
+  *out = unit_value(series, index);
 }
 
 // ---------------------------------------------------------------- navigation
@@ -255,35 +227,14 @@ Cell* series_poke(Cell* value, const PokeArgs& args) {
   Cell boxed = integer_cell(args.position);
   int64_t pos = pick_position(value, args.position);
   if (pos < 0 || pos >= series_total_length(value)) raise_error(kErrScriptOutOfRange, &boxed);
-  SeriesElement kind = element_kind_of(value);
-  uint8_t byte = 0;
-  switch (kind) {
-    case SeriesElement::kCell: break;
-    case SeriesElement::kByte:
-      if (!byte_of(args.value, &byte)) raise_error(kErrScriptInvalidArg, args.value);
-      break;
-    case SeriesElement::kVector: vector_check_value(value, args.value); break;
-    case SeriesElement::kCodePoint:
-      if (!args.value->is(kTypeChar) || char_get(args.value) > kMaxCodePoint)
-        raise_error(kErrScriptInvalidArg, args.value);
-      break;
-  }
+  const TypeSlots& units = type_slots_of(value->type());
+  if (!units.unit_store) raise_error(kErrInternalNotDone);
+  if (units.unit_check) units.unit_check(value, args.value);
   int32_t at = int32_t(pos);
   SeriesChange change(value, kOwnerPoke, at, 1, args.value);
   // The owner's handler may have cut the series.
   if (at >= series_total_length(value)) raise_error(kErrScriptOutOfRange, &boxed);
-  switch (kind) {
-    case SeriesElement::kCell:
-      if (block_indexed_q(value)) hashtable_delete_value(block_hash_index(value), at);
-      *reinterpret_cast<Cell*>(series_unit_at(series_buffer_of(value), at)) = *args.value;
-      hash_index(value, at, 1);
-      break;
-    case SeriesElement::kByte: *series_unit_at(series_buffer_of(value), at) = byte; break;
-    case SeriesElement::kVector: vector_store_at(value, at, args.value); break;
-    case SeriesElement::kCodePoint:
-      string_write_char(value->node(), uint32_t(at), char_get(args.value));
-      break;
-  }
+  units.unit_store(value, at, args.value);
   change.done(at, 1, args.value);
   return args.value;
 }
@@ -489,14 +440,6 @@ void copy_units(Node source, int32_t pos, int32_t n, Node target) {
   dst->tail = dst->head + uint32_t(bytes);
 }
 
-// A series of [v]'s type over [node] at head 0: word 3 clear, but for a
-// vector!, which keeps its element type.
-Cell series_like(const Cell* v, Node node) {
-  Cell c = series_cell(v->type(), node);
-  if (v->is(kTypeVector)) vector_set_element_type(&c, vector_element_type(v));
-  return c;
-}
-
 // MAY ALLOCATE. Pushes a new series of [v]'s type holding a copy of the [n]
 // units at [pos] (a vector! keeps its element type, a hash! gets an index).
 Cell* push_part(const Cell* v, int32_t pos, int32_t n) {
@@ -572,29 +515,18 @@ Cell* series_copy(Cell* value, const CopyArgs& args) {
 
 namespace {
 
-// Which series may exchange units with which (move): the block family with
-// itself, text with text, binary! with binary! or with 1-byte text, vector!
-// with a vector! of the same element type and size.
-enum class MoveKind { kCells, kText, kBytes, kVector, kNone };
-
-MoveKind move_kind(TypeId t) {
-  if (is_any_block(t)) return MoveKind::kCells;
-  if (is_any_string(t)) return MoveKind::kText;
-  if (t == kTypeBinary) return MoveKind::kBytes;
-  if (t == kTypeVector) return MoveKind::kVector;
-  return MoveKind::kNone;
-}
-
+// Which series may exchange units with which (move), by their element
+// kinds: cells with cells, text with text, bytes with bytes or with 1-byte
+// text, vector elements with a vector of the same units (same_units_q).
 bool move_compatible_q(const Cell* origin, const Cell* target) {
-  MoveKind a = move_kind(origin->type()), b = move_kind(target->type());
-  if (a == MoveKind::kNone || b == MoveKind::kNone) return false;
-  if (a == MoveKind::kBytes && b == MoveKind::kText) return series_buffer_of(target)->unit() == 1;
-  if (a == MoveKind::kText && b == MoveKind::kBytes) return series_buffer_of(origin)->unit() == 1;
+  using E = SeriesElement;
+  E a = series_element_kind(origin->type()), b = series_element_kind(target->type());
+  if (a == E::kNone || b == E::kNone) return false;
+  if (a == E::kByte && b == E::kCodePoint) return series_buffer_of(target)->unit() == 1;
+  if (a == E::kCodePoint && b == E::kByte) return series_buffer_of(origin)->unit() == 1;
   if (a != b) return false;
-  if (a == MoveKind::kVector)
-    return vector_element_type(origin) == vector_element_type(target) &&
-           series_buffer_of(origin)->unit() == series_buffer_of(target)->unit();
-  return true;
+  auto same_units = type_slots_of(origin->type()).same_units_q;
+  return !same_units || same_units(origin, target);
 }
 
 [[noreturn]] void raise_move_bad(const Cell* origin, const Cell* target) {
@@ -621,7 +553,8 @@ void move_between(Cell* origin, Cell* target, int32_t s, int32_t n) {
   Node tnode = target->node();
   // Text: the target takes the wider unit first; narrower units are widened as they are copied.
   uint32_t su = series_buffer_of(origin)->unit();
-  if (move_kind(target->type()) == MoveKind::kText && su > series_buffer_of(target)->unit())
+  if (series_element_kind(target->type()) == SeriesElement::kCodePoint &&
+      su > series_buffer_of(target)->unit())
     widen_series(tnode, su, uint32_t(n));
   SeriesBuffer* tb = series_buffer(tnode);
   uint32_t tu = tb->unit();
@@ -679,8 +612,8 @@ void move_within(Cell* origin, Cell* target, int32_t s, int32_t n) {
 }  // namespace
 
 Cell* series_move(Cell* origin, const MoveArgs& args) {
-  MoveKind tk = move_kind(args.target->type());
-  if (tk == MoveKind::kNone && !args.target->is(kTypeImage)) {
+  // Any series is a target move may refuse as bad; anything else is the wrong argument.
+  if (!is_series(args.target->type())) {
     Cell where = where_word_cell();
     Cell datatype = datatype_cell(args.target->type());
     Cell argument = name_word_cell("target");
@@ -741,13 +674,14 @@ bool set_op_unique_q(int32_t op) {
 
 Cell* series_set_op(Cell* set1, Cell* set2, SetOpArgs args) {
   if (args.op < kSetUnique || args.op > kSetDifference) fatal_no_switch();
-  if (set1->is(kTypeTypeset)) return typeset_set_op(set1, set2, args.op);
-  if (set1->is(kTypeBitset)) return bitset_set_op(set1, set2, args.op);
-  args.skip = record_size_of(args.skip.arg);
-  if (args.skip.size < 1) raise_refine_arg("skip", args.skip.arg);
-  if (is_any_block(set1->type())) return block_set_op(set1, set2, args);
-  if (is_any_string(set1->type()) || set1->is(kTypeBinary)) return string_set_op(set1, set2, args);
-  raise_error(kErrScriptInvalidArg, set1);
+  const TypeSlots& slots = type_slots_of(set1->type());
+  if (!slots.set_op) raise_error(kErrScriptInvalidArg, set1);
+  // Records are a series' matter: the sets held as bits leave /skip unread.
+  if (slots.element != SeriesElement::kNone) {
+    args.skip = record_size_of(args.skip.arg);
+    if (args.skip.size < 1) raise_refine_arg("skip", args.skip.arg);
+  }
+  return slots.set_op(set1, set2, args);
 }
 
 // ---------------------------------------------------------------- registration

@@ -12,9 +12,10 @@
 //           a string's conversion buffer; 0 otherwise
 //
 // One implementation serves every unit size. Where the element matters it
-// goes by the value's type: the block family gives and takes cells, binary!
-// bytes as integer!, vector! its element values, the string family code
-// points as char!.
+// goes through the type's row of type slots (datatypes/type_slots.h), never
+// by type id: the block family gives and takes cells, binary! bytes as
+// integer!, vector! its element values, the string family code points as
+// char!.
 //
 // Invariants kept by every handler here: no read or write ever leaves the
 // units between the buffer's first unit and its tail, whatever head a value
@@ -31,6 +32,7 @@
 
 #include "datatypes/action_slots.h"
 #include "datatypes/integer.h"
+#include "datatypes/type_slots.h"
 #include "runtime/cell.h"
 #include "runtime/memory.h"
 #include "runtime/typesets.h"
@@ -72,18 +74,21 @@ int32_t series_length_clamped(Cell* value, bool from_start);
 // when it is not an integer!.
 int32_t series_index_arg(const Cell* value, const Cell* arg, int32_t offset_base);
 
-// Element kinds, by the value's type.
-enum class SeriesElement : uint8_t {
-  kCell,       // block!, paren!, path!, lit-path!, set-path!, get-path!, hash!
-  kByte,       // binary!: an integer! 0..255
-  kVector,     // vector!: a value of the vector's element type
-  kCodePoint,  // every other series: a char!
-};
+// What a unit of a series of [type] is as a value (its type slots); kNone
+// for a type that is not a series.
 SeriesElement series_element_kind(TypeId type);
+// True for the series whose units are code points or bytes: the text family
+// and binary!.
+bool series_text_or_bytes_q(TypeId type);
 
 // Writes into *[out] the element of [series] at unit [index], counted from
 // the buffer's first unit; the caller has checked 0 <= index < total length.
+// Raises internal not-done for a series without readable units.
 void series_element_at(const Cell* series, int32_t index, Cell* out);
+
+// A series of [value]'s type over [node] at head 0, with what of [value]'s
+// payload a copy keeps (vector!: its element type); word 3 is 0 otherwise.
+Cell series_like(const Cell* value, Node node);
 
 // ---------------------------------------------------------------- set operations
 
@@ -139,13 +144,13 @@ struct SetOpArgs {
   RecordSize skip;     // record size, 1 without /skip
 };
 
-// MAY ALLOCATE, MAY RUN KIV CODE. The set operation args.op on two series of
-// the block family or of text (and bytes); [set2] is unused by unique. Reads
-// /skip (an integer! of 1 or more, else script invalid-refine-arg) and hands
-// over to block_set_op or string_set_op; any other series raises script
-// invalid-arg. A typeset! [set1] goes to typeset_set_op and a bitset! to
-// bitset_set_op, /case and /skip unread. The result replaces [set1], which
-// is returned.
+// MAY ALLOCATE, MAY RUN KIV CODE. The set operation args.op through [set1]'s
+// type slots: block_set_op (the block family), string_set_op (text and
+// bytes), bitset_set_op, typeset_set_op; [set2] is unused by unique. For a
+// series it first reads /skip (an integer! of 1 or more, else script
+// invalid-refine-arg); the sets held as bits leave /case and /skip unread. A
+// type without set operations raises script invalid-arg. The result
+// replaces [set1], which is returned.
 Cell* series_set_op(Cell* set1, Cell* set2, SetOpArgs args);
 
 // ---------------------------------------------------------------- hash! index upkeep

@@ -563,6 +563,28 @@ void string_verify(const Cell* value) {
 // file!, url!, tag!, email! and ref! share these through their parent.
 constexpr TypeHooks kStringHooks{.mark = string_mark, .hash = string_hash, .verify = string_verify};
 
+Cell string_unit_value(const Cell* text, int32_t index) {
+  return char_cell(string_char_at(text, uint32_t(index)));
+}
+
+// A unit of text takes a char! that is a code point.
+void string_unit_check(const Cell*, const Cell* value) {
+  if (!value->is(kTypeChar) || char_get(value) > kMaxCodePoint) raise_error(kErrScriptInvalidArg, value);
+}
+
+// MAY ALLOCATE (widening the text for a wider code point).
+void string_unit_store(const Cell* text, int32_t index, const Cell* value) {
+  string_write_char(text->node(), uint32_t(index), char_get(value));
+}
+
+// The units of the text family are code points; file!, url!, tag!, email!
+// and ref! share this row through their parent.
+constexpr TypeSlots kStringTypeSlots{.element = SeriesElement::kCodePoint,
+                                     .unit_value = string_unit_value,
+                                     .unit_check = string_unit_check,
+                                     .unit_store = string_unit_store,
+                                     .set_op = string_set_op};
+
 }  // namespace
 
 void string_datatype_init() {
@@ -585,7 +607,7 @@ void string_datatype_init() {
   s.swap = string_swap;
   s.take = string_take;
   s.trim = string_trim;
-  register_datatype({kTypeString, kTypeSeries, "string!", kActionCount, s, &kStringHooks});
+  register_datatype({kTypeString, kTypeSeries, "string!", kActionCount, s, &kStringHooks, &kStringTypeSlots});
 }
 
 ActionSlots string_text_slots() {

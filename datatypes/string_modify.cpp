@@ -290,12 +290,11 @@ Cell* string_take(Cell* series, const TakeArgs& args) {
 }
 
 Cell* string_swap(Cell* series1, const SwapArgs& args) {
-  if (!is_any_string(args.series2->type()) && !args.series2->is(kTypeBinary))
-    raise_error(kErrScriptInvalidArg, args.series2);
+  if (!series_text_or_bytes_q(args.series2->type())) raise_error(kErrScriptInvalidArg, args.series2);
   // A binary! holds bytes only: a wider code point for it is refused, not stored.
   auto check_fits = [](const Cell* target, const Cell* source) {
     uint32_t cp = string_char_at(source, uint32_t(string_head_index(source)));
-    if (target->is(kTypeBinary) && cp > 0xFF) {
+    if (series_element_kind(target->type()) == SeriesElement::kByte && cp > 0xFF) {
       Cell c = char_cell(cp);
       raise_error(kErrScriptInvalidArg, &c);
     }
@@ -332,7 +331,7 @@ std::vector<uint32_t> trim_set(Cell* with) {
   std::vector<uint32_t> set;
   if (!with) {
     set = {'\t', '\n', '\r', ' '};
-  } else if (is_any_string(with->type()) || with->is(kTypeBinary)) {
+  } else if (series_text_or_bytes_q(with->type())) {
     Node node = with->node();
     uint32_t head = uint32_t(string_head_index(with)), n = uint32_t(string_length(with));
     for (uint32_t i = 0; i < n; i++) set.push_back(string_char_at_node(node, head + i));
@@ -440,14 +439,17 @@ namespace {
 
 enum class KeyKind : uint8_t { kText, kBytes, kSigned, kFloat };
 
+// By the units its type slots give it.
 KeyKind key_kind(const Cell* series) {
-  if (series->is(kTypeBinary)) return KeyKind::kBytes;
-  if (series->is(kTypeVector)) {
-    TypeId element = vector_element_type(series);
-    if (element == kTypeChar) return KeyKind::kBytes;  // code points, unsigned
-    return element == kTypeFloat || element == kTypePercent ? KeyKind::kFloat : KeyKind::kSigned;
+  switch (series_element_kind(series->type())) {
+    case SeriesElement::kByte: return KeyKind::kBytes;
+    case SeriesElement::kVector: {
+      TypeId element = vector_element_type(series);
+      if (element == kTypeChar) return KeyKind::kBytes;  // code points, unsigned
+      return element == kTypeFloat || element == kTypePercent ? KeyKind::kFloat : KeyKind::kSigned;
+    }
+    default: return KeyKind::kText;
   }
-  return KeyKind::kText;
 }
 
 // How two records compare: [compared] units from unit [offset] of each.
@@ -541,8 +543,7 @@ void* locate_records(intptr_t owner, size_t n, size_t width) {
 
 struct FunctionSort {
   Cell* function;
-  TypeId type;     // the sorted series' type
-  TypeId element;  // a vector's element type (nil for other series)
+  Cell sorted;  // the sorted series; series_like reads only its type and element kind
   uint32_t unit;
   uint32_t record;  // units per record
   bool whole;       // /all with /skip: records go to the function as strings
@@ -564,8 +565,7 @@ int compare_with_function(const void* a, const void* b, intptr_t context, uint32
     // its first unit stands for.
     values[i] = stack_push();
     Node copy = series_alloc_units(f.whole ? f.record : 1, f.unit);
-    *values[i] = series_cell(f.type, copy);
-    if (f.type == kTypeVector) vector_set_element_type(values[i], f.element);
+    *values[i] = series_like(&f.sorted, copy);
     SeriesBuffer* s = series_buffer(copy);
     size_t bytes = f.whole ? width : f.unit;
     std::memcpy(s->head_ptr(), records.data() + i * width, bytes);
@@ -598,8 +598,7 @@ Cell* string_sort(Cell* series, const SortArgs& args) {
   const KeyKind kind = key_kind(series);
   if (function) {
     SortPlace place{node, unit, uint32_t(start)};
-    TypeId element = series->is(kTypeVector) ? vector_element_type(series) : kTypeNil;
-    FunctionSort f{plan.comparator, series->type(), element, unit, uint32_t(size), args.all, args.reverse};
+    FunctionSort f{plan.comparator, *series, unit, uint32_t(size), args.all, args.reverse};
     SortArray array{locate_records, reinterpret_cast<intptr_t>(&place), records, width};
     if (args.stable)
       sort_merge_movable(array, reinterpret_cast<intptr_t>(&f), 0, compare_with_function);

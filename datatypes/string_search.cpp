@@ -57,14 +57,17 @@ bool vector_hay_q(HayKind kind) {
   return kind == HayKind::kVectorInt || kind == HayKind::kVectorChar || kind == HayKind::kVectorFloat;
 }
 
+// By the units its type slots give it.
 HayKind hay_kind(const Cell* series) {
-  if (series->is(kTypeBinary)) return HayKind::kBytes;
-  if (series->is(kTypeVector)) {
-    TypeId element = vector_element_type(series);
-    if (element == kTypeChar) return HayKind::kVectorChar;
-    return element == kTypeFloat || element == kTypePercent ? HayKind::kVectorFloat : HayKind::kVectorInt;
+  switch (series_element_kind(series->type())) {
+    case SeriesElement::kByte: return HayKind::kBytes;
+    case SeriesElement::kVector: {
+      TypeId element = vector_element_type(series);
+      if (element == kTypeChar) return HayKind::kVectorChar;
+      return element == kTypeFloat || element == kTypePercent ? HayKind::kVectorFloat : HayKind::kVectorInt;
+    }
+    default: return HayKind::kText;
   }
-  return HayKind::kText;
 }
 
 // Units of width [U] read from an address of any alignment.
@@ -93,17 +96,9 @@ double vector_element(const uint8_t* base, int64_t i, uint32_t unit, HayKind kin
 }  // namespace
 
 Cell string_element_at(const Cell* series, uint32_t index) {
-  SeriesBuffer* b = series_buffer(series->node());
-  uint32_t unit = b->unit();
-  const uint8_t* base = b->head_ptr();
-  switch (hay_kind(series)) {
-    case HayKind::kText: return char_cell(unit_get(base + size_t(index) * unit, unit));
-    case HayKind::kBytes: return integer_cell(base[index]);
-    case HayKind::kVectorInt:
-    case HayKind::kVectorChar:
-    case HayKind::kVectorFloat: return vector_element_at(series, int32_t(index));
-  }
-  fatal_no_switch();
+  Cell element;
+  series_element_at(series, int32_t(index), &element);
+  return element;
 }
 
 namespace {
@@ -573,11 +568,11 @@ Cell* string_set_op(Cell* a, Cell* b, const SetOpArgs& args) {
   const bool case_sensitive = args.case_;
   const int64_t size = args.skip.size;
   // Text goes with text, bytes with bytes: a result never mixes the two.
-  auto text_q = [](const Cell* v) { return is_any_string(v->type()) || v->is(kTypeBinary); };
-  if (!text_q(a)) raise_error(kErrScriptInvalidArg, a);
-  if (op != kSetUnique && (!b || !text_q(b) || b->is(kTypeBinary) != a->is(kTypeBinary)))
+  auto units = [](const Cell* v) { return series_element_kind(v->type()); };
+  if (!series_text_or_bytes_q(a->type())) raise_error(kErrScriptInvalidArg, a);
+  if (op != kSetUnique && (!b || !series_text_or_bytes_q(b->type()) || units(b) != units(a)))
     raise_error(kErrScriptInvalidArg, b);
-  const bool fold = !case_sensitive && is_any_string(a->type());
+  const bool fold = !case_sensitive && units(a) == SeriesElement::kCodePoint;
 
   struct Source {
     Node node;

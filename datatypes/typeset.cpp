@@ -241,6 +241,14 @@ Cell* typeset_find(Cell* set, const FindArgs& args) {
 
 }  // namespace
 
+namespace {
+
+// The set operations through the type slots.
+constexpr TypeSlots kTypesetTypeSlots{
+    .set_op = [](Cell* a, Cell* b, const SetOpArgs& args) { return typeset_set_op(a, b, args.op); }};
+
+}  // namespace
+
 void typeset_datatype_init() {
   register_datatype({kTypeTypeset,
                      kTypeNil,
@@ -255,7 +263,9 @@ void typeset_datatype_init() {
                       .complement = typeset_complement,
                       .or_t = typeset_or_t,
                       .xor_t = typeset_xor_t,
-                      .find = typeset_find}});
+                      .find = typeset_find},
+                     nullptr,
+                     &kTypesetTypeSlots});
 }
 
 }  // namespace kiv

@@ -427,6 +427,24 @@ void vector_verify(const Cell* value) {
 
 constexpr TypeHooks kVectorHooks{.mark = vector_mark, .hash = vector_hash, .verify = vector_verify};
 
+// A copy of a vector holds elements of its type.
+void vector_keep_kind(const Cell* vector, Cell* copy) {
+  vector_set_element_type(copy, vector_element_type(vector));
+}
+
+bool vector_same_units_q(const Cell* a, const Cell* b) {
+  return vector_element_type(a) == vector_element_type(b) &&
+         series_buffer(a->node())->unit() == series_buffer(b->node())->unit();
+}
+
+// The units are elements of the vector's type; no set operations.
+constexpr TypeSlots kVectorTypeSlots{.element = SeriesElement::kVector,
+                                     .unit_value = vector_element_at,
+                                     .unit_check = vector_check_value,
+                                     .unit_store = vector_store_at,
+                                     .keep_kind = vector_keep_kind,
+                                     .same_units_q = vector_same_units_q};
+
 }  // namespace
 
 // ---------------------------------------------------------------- registration
@@ -455,7 +473,7 @@ void vector_datatype_init() {
   s.to = nullptr;
   s.swap = nullptr;
   s.trim = nullptr;
-  register_datatype({kTypeVector, kTypeString, "vector!", kActionCount, s, &kVectorHooks});
+  register_datatype({kTypeVector, kTypeString, "vector!", kActionCount, s, &kVectorHooks, &kVectorTypeSlots});
 }
 
 }  // namespace kiv

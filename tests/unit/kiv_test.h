@@ -286,10 +286,12 @@ class SavedRegistry {
   SavedRegistry() : max_(g_max_type_id) {
     std::copy(std::begin(g_action_table), std::end(g_action_table), saved_);
     std::copy(std::begin(g_type_hooks), std::end(g_type_hooks), hooks_);
+    std::copy(std::begin(g_type_slots), std::end(g_type_slots), type_slots_);
   }
   ~SavedRegistry() {
     std::copy(std::begin(saved_), std::end(saved_), g_action_table);
     std::copy(std::begin(hooks_), std::end(hooks_), g_type_hooks);
+    std::copy(std::begin(type_slots_), std::end(type_slots_), g_type_slots);
     g_max_type_id = max_;
   }
   SavedRegistry(const SavedRegistry&) = delete;
@@ -298,6 +300,7 @@ class SavedRegistry {
  private:
   ActionSlots saved_[kTypeTableRows];
   TypeHooks hooks_[kTypeTableRows];
+  TypeSlots type_slots_[kTypeTableRows];
   int max_;
 };
 
@@ -310,11 +313,13 @@ class RegistrySnapshot {
     std::copy(std::begin(g_action_table), std::end(g_action_table), std::begin(actions_));
     std::copy(std::begin(g_type_names), std::end(g_type_names), std::begin(names_));
     std::copy(std::begin(g_type_hooks), std::end(g_type_hooks), std::begin(hooks_));
+    std::copy(std::begin(g_type_slots), std::end(g_type_slots), std::begin(type_slots_));
   }
   ~RegistrySnapshot() {
     std::copy(std::begin(actions_), std::end(actions_), std::begin(g_action_table));
     std::copy(std::begin(names_), std::end(names_), std::begin(g_type_names));
     std::copy(std::begin(hooks_), std::end(hooks_), std::begin(g_type_hooks));
+    std::copy(std::begin(type_slots_), std::end(type_slots_), std::begin(g_type_slots));
   }
   RegistrySnapshot(const RegistrySnapshot&) = delete;
   RegistrySnapshot& operator=(const RegistrySnapshot&) = delete;
@@ -323,14 +328,17 @@ class RegistrySnapshot {
   ActionSlots actions_[kTypeTableRows];
   TypeNameEntry names_[kTypeTableRows];
   TypeHooks hooks_[kTypeTableRows];
+  TypeSlots type_slots_[kTypeTableRows];
 };
 
 // Registers a test row of handlers for the built-in type [id] under [parent],
-// keeping the type's hooks: its cells are still marked and hashed as its own.
+// keeping the type's hooks and type slots: its cells are still marked,
+// hashed and read unit by unit as its own.
 // The fixture holds a RegistrySnapshot to have the real row back afterwards.
 inline void register_test_row(TypeId id, TypeId parent, const ActionSlots& slots) {
   TypeHooks keep = g_type_hooks[id];
-  register_datatype({id, parent, type_name(id), kActionCount, slots, &keep});
+  TypeSlots keep_slots = g_type_slots[id];
+  register_datatype({id, parent, type_name(id), kActionCount, slots, &keep, &keep_slots});
 }
 
 }  // namespace kiv::test

@@ -7,6 +7,9 @@
 
 #include <string>
 
+#include "datatypes/char.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
 #include "kiv_test.h"
 
 namespace kiv {
@@ -132,6 +135,49 @@ TEST(Registry, InstallFillsTheChildrenThatInherit) {
   EXPECT_EQ(actions_of(kTypeFile).copy, &copy_c);
   registry_install(kTypeSeries, {.copy = series_copy});
   for (TypeId t : inheriting) EXPECT_EQ(actions_of(t).copy, series_copy) << type_name(t);
+}
+
+// A series type the series! handlers have never heard of: its units read
+// as integers 1000 above the code points stored, and take integers only.
+Cell plus_thousand(const Cell* s, int32_t i) {
+  return integer_cell(int32_t(string_char_at(s, uint32_t(i))) + 1000);
+}
+void integers_only(const Cell*, const Cell* v) {
+  if (!v->is(kTypeInteger)) raise_error(kErrScriptInvalidArg, v);
+}
+void minus_thousand(const Cell* s, int32_t i, const Cell* v) {
+  string_write_char(s->node(), uint32_t(i), uint32_t(integer_get(v) - 1000));
+}
+
+TEST(Registry, SeriesHandlersReachTheUnitsThroughTypeSlots) {
+  test::RegistrySnapshot snapshot;
+  const int saved_max = g_max_type_id;
+  const TypeId units = TypeId(55);
+  constexpr TypeSlots kSlots{.element = SeriesElement::kCodePoint,
+                             .unit_value = plus_thousand,
+                             .unit_check = integers_only,
+                             .unit_store = minus_thousand};
+  register_datatype({units, kTypeSeries, "units-test!", kActionCount, inherit_all_slots(), nullptr, &kSlots});
+  StackSave save;
+  Cell* text = test::push_text("abc");
+  Cell* series = stack_push_value(*text);
+  series->set_type(units);
+  EXPECT_EQ(series_element_kind(units), SeriesElement::kCodePoint);
+
+  Cell* picked = stack_push_value(*series);
+  PickArgs pick;
+  pick.position = 2;
+  EXPECT_EQ(integer_get(actions_of(units).pick(picked, pick)), 1000 + 'b');
+
+  PokeArgs poke;
+  poke.position = 1;
+  poke.value = stack_push_value(integer_cell(1000 + 'Z'));
+  actions_of(units).poke(series, poke);
+  EXPECT_EQ(test::text_of(*text), "Zbc");
+  poke.value = stack_push_value(char_cell('Y'));
+  EXPECT_EQ(test::catch_error([&] { actions_of(units).poke(series, poke); }), kErrScriptInvalidArg);
+  EXPECT_EQ(test::text_of(*text), "Zbc");
+  g_max_type_id = saved_max;
 }
 
 TEST(Registry, InstallAfterStartUpEndsTheProcess) {
