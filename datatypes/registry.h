@@ -5,7 +5,8 @@
 //
 // Each datatype registers once, parents before children; a kInherit slot takes
 // the parent's handler as it stands at that moment, so rows are resolved once
-// and never linked afterwards. A record without hooks takes its parent's hook
+// (only registry_install follows an inherited slot down afterwards, at
+// start-up). A record without hooks takes its parent's hook
 // row the same way, and one without type slots its parent's type slots: a
 // child shares its parent's payload layout and units unless it gives rows of
 // its own. The tables are not collector memory.
@@ -18,9 +19,10 @@
 // registration or install ends the process with a report.
 //
 // Adding a datatype: a line in runtime/types.def (id, name, parent, families),
-// its own unit in datatypes/ (payload layout and accessors in its header,
-// handlers, hooks and its <lower>_datatype_init registering them), and a call
-// in register_all_datatypes.
+// and its own unit in datatypes/: payload layout and accessors in its header;
+// handlers, hooks, type slots (for a series or a set) and its
+// <lower>_datatype_init registering them, which register_all_datatypes calls
+// from the types.def line.
 #pragma once
 
 #include <cstdint>
