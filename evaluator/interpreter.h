@@ -71,9 +71,9 @@ extern InterpState g_interp;
 // ---------------------------------------------------------------- catch points
 
 // The interpreter state a catch point restores, saved when it is made: both
-// stacks (the arguments base, the top, the frame top; popping the frames
-// pushed since puts back the values reference of each running function's
-// context), the current code, tracing, and the throw state.
+// stacks (the arguments base and the frame top; popping the frames pushed
+// since puts back the values reference of each running function's context),
+// the current code, tracing, and the throw state (no exit in flight).
 //
 // Tracing and the current code go back when the guard goes, on every path
 // (a normal end, a status, an exit passing through or taken here): a
@@ -89,9 +89,6 @@ class CatchPoint {
   ~CatchPoint() { static_cast<CatchState&>(g_interp) = state_; }
   CatchPoint(const CatchPoint&) = delete;
   CatchPoint& operator=(const CatchPoint&) = delete;
-
-  Cell* arguments() const { return arguments_; }
-  CallFrame* frames() const { return frames_; }
 
   // The data stack as it was, with [kept] cells above the arguments base;
   // the frames stay. Returns the arguments base.
