@@ -14,6 +14,7 @@
 
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/runtime_words.h"
@@ -30,10 +31,8 @@ namespace kiv {
 // ---------------------------------------------------------------- errors
 
 [[noreturn]] void raise_unsupported_action(TypeId type, ActionId id) {
-  Cell where = where_word_cell();
-  Cell datatype = datatype_cell(type);
   Cell argument = name_word_cell(g_actions_table[id].first_arg);
-  raise_error(kErrScriptExpectArg, &where, &datatype, &argument);
+  raise_expect_arg(nullptr, type, &argument);
 }
 
 void raise_refine_arg(const char* refinement, const Cell* arg) {
@@ -283,10 +282,8 @@ void prepare(Cell* first, ChangeArgs& a) {
 void prepare(Cell* first, CopyArgs& a) {
   if (a.part && !a.part.arg->is(kTypePair)) read_part(first, a.part);
   if (a.types && !a.types->is(kTypeDatatype) && !a.types->is(kTypeTypeset)) {
-    Cell where = where_word_cell();
-    Cell datatype = datatype_cell(a.types->type());
     Cell argument = name_word_cell("kind");
-    raise_error(kErrScriptExpectArg, &where, &datatype, &argument);
+    raise_expect_arg(nullptr, a.types->type(), &argument);
   }
 }
 
@@ -485,13 +482,15 @@ SPECIAL(OddQ, (truth_entry<&ActionSlots::odd_q, kActionOddQ>))
 }  // namespace
 
 const ActionInfo g_actions_table[kActionCount + 1] = {
-    {ActionId(0), "", "", nullptr, 0, nullptr},
-#define ACTION(id, ident, member, word, first, Result, ArgsName)      \
-  {kAction##ident,                                                    \
-   word,                                                              \
-   first,                                                             \
-   k##ArgsName##Refinements,                                          \
-   int(sizeof k##ArgsName##Refinements / sizeof(RefinementInfo)) - 1, \
+    {ActionId(0), "", "", "", nullptr, nullptr, 0, nullptr},
+#define ACTION(id, ident, member, word, first, Result, ArgsName, spec) \
+  {kAction##ident,                                                     \
+   word,                                                               \
+   first,                                                              \
+   spec,                                                               \
+   k##ArgsName##Params,                                                \
+   k##ArgsName##Refinements,                                           \
+   k##ArgsName##RefinementCount,                                       \
    Entry<kAction##ident>::of<&ActionSlots::member, ArgsName##Args>},
 #include "datatypes/actions.def"
 };

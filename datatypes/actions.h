@@ -27,6 +27,8 @@ struct ActionInfo {
   ActionId id;
   const char* word;                   // "" for the slots without a word (7, 8, 9)
   const char* first_arg;              // name of the first argument, for the unsupported-action error
+  const char* spec;                   // the spec block of its action! value as text ("" without a word)
+  const DeclaredParam* params;        // the arguments after the first and the refinements, in spec order
   const RefinementInfo* refinements;  // in spec order, which is the order of the refinement slots
   int refinement_count;
   ActionEntry entry;

@@ -3,7 +3,9 @@
 //
 // A native or action value names its code by id only; a make that names an
 // entry no value can call (an empty natives slot, the actions without a word)
-// is refused, so every native! and action! calls real code. An op copies the
+// is refused, so every native! and action! calls real code, and so is one
+// whose spec does not fit the entry's own (datatypes/builtin_spec.h), so the
+// code finds every argument and refinement slot it reads filled. An op copies the
 // payload of the value it is made from; over a function it shares that
 // function's context and more block, and the more block keeps the function.
 #include "datatypes/native.h"
@@ -12,6 +14,7 @@
 
 #include "datatypes/actions.h"
 #include "datatypes/block.h"
+#include "datatypes/builtin_spec.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/function.h"
@@ -71,6 +74,7 @@ bool spelled_q(const Cell* c, RuntimeValue v) {
 }
 
 // make native! and make action!: [spec id] from the make block's position.
+// The spec must fit the entry's own (builtin_spec.h).
 Cell* make_by_id(const MakeArgs& args, TypeId type, bool (*callable)(int32_t)) {
   Cell* make_spec = args.spec;
   if (!make_spec->is(kTypeBlock)) raise_bad_make(type, make_spec);
@@ -88,6 +92,8 @@ Cell* make_by_id(const MakeArgs& args, TypeId type, bool (*callable)(int32_t)) {
   spec->set_head(series_clamp_head(spec, spec_total));
   // The spec is held at index 0: one given at a later position is copied from there.
   if (spec->head() != 0) spec = block_clone(spec, false, false);
+  const Builtin kind = type == kTypeNative ? Builtin::kNative : Builtin::kAction;
+  if (!builtin_spec_fits(kind, integer_get(&id_value), spec)) raise_bad_make(type, make_spec);
   Node ctx = context_from_spec(spec, true, false, kContextFunction);
   Root keep(context_view(ctx));
   Cell* more = block_push_only(kNativeMoreCells);
@@ -127,7 +133,7 @@ NativeEntry native_entry(int32_t id) {
 }
 
 void native_table_set(int32_t id, NativeEntry entry) {
-  fatal_assert(id >= 1 && id <= kNativeCount);
+  fatal_assert(id >= 1 && id <= kNativeTableSize);
   g_natives_table[size_t(id - 1)] = entry;
 }
 

@@ -53,7 +53,7 @@ void register_datatype(const DatatypeRecord& r) {
   }
   const ActionSlots& parent = g_action_table[r.parent];
   ActionSlots row = r.slots;
-#define ACTION(id, ident, member, word, first, Result, ArgsName) \
+#define ACTION(id, ident, member, word, first, Result, ArgsName, spec) \
   if (is_inherit_marker(row.member)) row.member = r.parent ? parent.member : nullptr;
 #include "datatypes/actions.def"
   g_action_table[r.id] = row;

@@ -23,6 +23,7 @@
 #include "datatypes/block_modify.h"
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
@@ -681,10 +682,8 @@ void move_within(Cell* origin, Cell* target, int32_t s, int32_t n) {
 Cell* series_move(Cell* origin, const MoveArgs& args) {
   MoveKind tk = move_kind(args.target->type());
   if (tk == MoveKind::kNone && !args.target->is(kTypeImage)) {
-    Cell where = where_word_cell();
-    Cell datatype = datatype_cell(args.target->type());
     Cell argument = name_word_cell("target");
-    raise_error(kErrScriptExpectArg, &where, &datatype, &argument);
+    raise_expect_arg(nullptr, args.target->type(), &argument);
   }
   int64_t count = args.part ? args.part.count : 1;
   int32_t total = series_total_length(origin);

@@ -21,6 +21,7 @@
 #include "datatypes/actions.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -438,9 +439,8 @@ KIV_NATIVE(Forall) {
   Cell* start = stack_push_cell(get_word_value(word));
   if (!forall_series_q(start->type())) {
     Cell name = load_word("forall");
-    Cell* datatype = stack_push_value(datatype_cell(start->type()));
     Cell param = load_word("word");
-    raise_error(kErrScriptExpectArg, &name, datatype, &param);
+    raise_expect_arg(&name, start->type(), &param);
   }
   Cell* slot = open_loop_frame();
   bool broke = false;

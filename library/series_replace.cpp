@@ -176,15 +176,15 @@ void splice_spans(const Cell* series_cell, std::vector<Span> spans, Cell* value,
 
 }  // namespace
 
-void replace_found(Cell* args, int32_t) {
-  Cell* series = &args[0];
-  Cell* pattern = &args[1];
-  Cell* value = &args[2];
-  const int32_t size = std::max(integer_get(&args[3]), 0);
-  const bool all = truthy(&args[4]);
+KIV_ROUTINE(ReplaceFound) {
+  Cell* series = a.series;
+  Cell* pattern = a.pattern;
+  Cell* value = a.value;
+  const int32_t size = std::max(integer_get(a.size), 0);
+  const bool all = truthy(a.all);
   FindArgs find;
   find.value = pattern;
-  find.case_ = truthy(&args[5]);
+  find.case_ = truthy(a.case_);
   if (!replaceable_q(series->type())) raise_error(kErrScriptInvalidArg, series);
   std::vector<Span> spans;
   int32_t from = series_clamp_head(series, total_units(series));
@@ -206,12 +206,12 @@ void replace_found(Cell* args, int32_t) {
     const Cell* values = active_q(value) ? push_called_values(value, &spans) : nullptr;
     splice_spans(series, std::move(spans), value, values);
   }
-  args[0] = kUnsetCell;
+  return native_result(kUnsetCell);
 }
 
-void replace_marked(Cell* args, int32_t) {
-  Cell* marks = &args[0];
-  Cell* value = &args[1];
+KIV_ROUTINE(ReplaceMarked) {
+  Cell* marks = a.marks;
+  Cell* value = a.value;
   // The series the marks name, in the order first met, and each one's spans;
   // [order] lists the spans taken (series, span) in the order found.
   struct Marked {
@@ -252,7 +252,7 @@ void replace_marked(Cell* args, int32_t) {
     *series = marked[k].series;
     splice_spans(series, std::move(marked[k].spans), value, values);
   }
-  args[0] = kUnsetCell;
+  return native_result(kUnsetCell);
 }
 
 }  // namespace kiv
