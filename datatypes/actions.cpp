@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
@@ -494,6 +495,42 @@ const ActionInfo g_actions_table[kActionCount + 1] = {
    Entry<kAction##ident>::of<&ActionSlots::member, ArgsName##Args>},
 #include "datatypes/actions.def"
 };
+
+// ---------------------------------------------------------------- calls from C++
+
+ActionCall::ActionCall(ActionId id) : id_(id) {
+  std::fill(std::begin(refs_), std::end(refs_), kNoRefinement);
+  open_native_frame({});
+}
+
+ActionCall& ActionCall::arg(const Cell& value) {
+  fatal_assert(!refinement_args_);  // the arguments of refinements come after every other
+  stack_push_value(value);
+  return *this;
+}
+
+int32_t& ActionCall::slot_of(const char* word) {
+  int slot = action_refinement_slot(id_, word);
+  fatal_assert(slot >= 0);
+  return refs_[slot];
+}
+
+ActionCall& ActionCall::ref(const char* word) {
+  slot_of(word) = 0;
+  return *this;
+}
+
+ActionCall& ActionCall::ref(const char* word, const Cell& value) {
+  slot_of(word) = int32_t(stack_push_value(value) - g_stack.arguments);
+  refinement_args_ = true;
+  return *this;
+}
+
+Cell* ActionCall::run() {
+  g_actions_table[id_].entry(refs_);
+  stack_unwind();
+  return g_stack.top - 1;
+}
 
 int action_refinement_slot(ActionId id, const char* word) {
   const ActionInfo& info = g_actions_table[id];

@@ -111,10 +111,8 @@ void append_units(Cell* out, Cell* src, int32_t from, int32_t count) {
 // kind (pushed).
 Cell* push_replacement(const Cell* series, Cell* value) {
   Cell* scratch = push_gathering(series, 0);
-  ChangeArgs change;
-  change.value = value;
-  action_handler<&ActionSlots::change>(scratch->type(), kActionChange)(scratch, change);
-  scratch->set_head(0);
+  ActionCall(kActionChange).arg(*scratch).arg(*value).run();
+  g_stack.top = scratch + 1;
   return scratch;
 }
 
@@ -166,12 +164,7 @@ void splice_spans(const Cell* series_cell, std::vector<Span> spans, Cell* value,
     at = span.end;
   }
   series->set_head(first);
-  Cell* part = stack_push_value(integer_cell(last - first));
-  ChangeArgs change;
-  change.value = out;
-  change.part.arg = part;
-  change.part.count = last - first;
-  action_handler<&ActionSlots::change>(series->type(), kActionChange)(series, change);
+  ActionCall(kActionChange).arg(*series).arg(*out).ref("part", integer_cell(last - first)).run();
 }
 
 }  // namespace
@@ -182,17 +175,18 @@ KIV_ROUTINE(ReplaceFound) {
   Cell* value = a.value;
   const int32_t size = std::max(integer_get(a.size), 0);
   const bool all = truthy(a.all);
-  FindArgs find;
-  find.value = pattern;
-  find.case_ = truthy(a.case_);
+  const bool case_sensitive = truthy(a.case_);
   if (!replaceable_q(series->type())) raise_error(kErrScriptInvalidArg, series);
   std::vector<Span> spans;
   int32_t from = series_clamp_head(series, total_units(series));
   for (;;) {
     StackSave save;
-    Cell* probe = stack_push_value(*series);
-    probe->set_head(from);
-    const Cell found = *action_find(probe, find);
+    Cell probe = *series;
+    probe.set_head(from);
+    ActionCall find(kActionFind);
+    find.arg(probe).arg(*pattern);
+    if (case_sensitive) find.ref("case");
+    const Cell found = *find.run();
     if (found.type() != series->type()) break;
     const int32_t total = total_units(&found);
     const int32_t end = std::min(found.head() + size, total);
