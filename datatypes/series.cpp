@@ -719,7 +719,9 @@ int sort_answer_order(const Cell* answer) {
 int sort_compare_by_function(const Cell* function, const Cell* given_first, const Cell* given_second,
                              Cell* answer) {
   if (!g_call_value) raise_error(kErrInternalNotDone);
-  Cell args[2] = {*given_first, *given_second};
+  StackSave save;
+  Cell* args = stack_push_cell(given_first);
+  stack_push_cell(given_second);
   g_call_value(function, args, 2, answer);
   return sort_answer_order(answer);
 }

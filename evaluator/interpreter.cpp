@@ -923,11 +923,17 @@ Status eval_call(const Cell* fn, const CallSource& source, bool push) {
 
 void call_value(const Cell* fn, const Cell* args, int argc, Cell* result, const Cell* name_word,
                 Cell* args_after) {
+  // Everything the call is given is copied onto the data stack before
+  // anything allocates: the caller's cells need not stay in place.
+  Cell* held = g_stack.top;
+  Cell* function = stack_push_cell(fn);
+  for (int i = 0; i < argc; i++) stack_push_cell(&args[i]);
+  const Cell* copies = function + 1;
+  Cell name = name_word ? *name_word : runtime_value(kWordAnon);
   // The arguments become the code the call takes its arguments from, each as it is.
   Cell* code = stack_push_value(series_cell(kTypeBlock, series_alloc_cells(uint32_t(std::max(argc, 1)))));
-  for (int i = 0; i < argc; i++) block_append_value(code, &args[i]);
+  for (int i = 0; i < argc; i++) block_append_value(code, &copies[i]);
   int32_t index = 0;
-  Cell name = name_word ? *name_word : runtime_value(kWordAnon);
   CallSource source;
   source.block = code;
   source.index = &index;
@@ -936,7 +942,7 @@ void call_value(const Cell* fn, const Cell* args, int argc, Cell* result, const 
   // How many arguments the call takes: its parameters before any refinement.
   int taken = 0;
   if (args_after) {
-    Node list = arglist_of(fn);
+    Node list = arglist_of(function);
     while (taken < std::min(argc, int(series_length(list))) && series_cells(list)[taken].is(kTypeTypeset))
       taken++;
   }
@@ -950,7 +956,7 @@ void call_value(const Cell* fn, const Cell* args, int argc, Cell* result, const 
   Status s;
   {
     Untraced untraced;
-    s = call_value_at_top(fn, source);
+    s = call_value_at_top(function, source);
   }
   if (s) stack_throw_settled(s);
   // The call closed with its result in its function's slot (code + 1) and
@@ -958,7 +964,7 @@ void call_value(const Cell* fn, const Cell* args, int argc, Cell* result, const 
   // tracer ran in between).
   for (int i = 1; i < taken; i++) args_after[i] = code[2 + i];
   *result = g_stack.top[-1];
-  g_stack.top = code;
+  g_stack.top = held;
 }
 
 Status eval_value(const Cell* value) {
@@ -1029,15 +1035,18 @@ void trace_event(TraceEvent event, const Cell* code, int32_t position, const Cel
       g_stack.arguments = arguments;
     }
   } restore{top, frames, arguments};
-  Cell args[6];
-  args[0] = load_word(kNames[bit]);
-  args[1] = code ? *code : kNoneCell;
-  args[2] = integer_cell(code ? position : -1);
-  args[3] = value && !value->is(kTypeUnset) ? *value : kNoneCell;
-  args[4] = reference && (event & (kTraceSet | kTraceEpilog | kTraceProlog | kTraceReturn | kTraceCall))
-                ? *reference
-                : kNoneCell;
-  args[5] = pair_cell(int32_t(stack_index(arguments)), int32_t(stack_index(top)));
+  // The arguments go on the data stack, the caller's cells (which may lie in
+  // a series buffer) copied before the event word's making can allocate.
+  Cell* args = stack_push();
+  stack_push_value(code ? *code : kNoneCell);
+  stack_push_value(integer_cell(code ? position : -1));
+  stack_push_value(value && !value->is(kTypeUnset) ? *value : kNoneCell);
+  stack_push_value(reference &&
+                           (event & (kTraceSet | kTraceEpilog | kTraceProlog | kTraceReturn | kTraceCall))
+                       ? *reference
+                       : kNoneCell);
+  stack_push_value(pair_cell(int32_t(stack_index(arguments)), int32_t(stack_index(top))));
+  *args = load_word(kNames[bit]);
   Cell* result = stack_push();
   call_value(&tracer, args, 6, result);
 }
