@@ -81,14 +81,6 @@ std::vector<SpecItem> spec_items(Node spec) {
   return items;
 }
 
-// True when every type [inner] holds, [outer] holds too (the bits that name
-// no type aside: an argument without a type block has them).
-bool typeset_within_q(const Cell& inner, const Cell& outer) {
-  for (int t = 1; t <= kMaxTypeId; t++)
-    if (typeset_has_q(&inner, TypeId(t)) && !typeset_has_q(&outer, TypeId(t))) return false;
-  return true;
-}
-
 struct OwnSpec {
   const char* word = nullptr;  // null: no own spec
   std::vector<SpecItem> items;
@@ -96,43 +88,85 @@ struct OwnSpec {
 
 std::array<std::array<OwnSpec, kBuiltinIdMax + 1>, 3> g_own{};
 
-OwnSpec* own_of(Builtin kind, int32_t id) {
+const OwnSpec* own_of(Builtin kind, int32_t id) {
   if (id < 1 || id > kBuiltinIdMax) return nullptr;
-  OwnSpec& own = g_own[size_t(kind)][size_t(id)];
+  const OwnSpec& own = g_own[size_t(kind)][size_t(id)];
   return own.word ? &own : nullptr;
 }
 
-// The spelling a declared C++ name stands for: - for _, no trailing _.
-std::string spec_spelling(const char* declared) {
-  std::string s = declared;
-  while (!s.empty() && s.back() == '_') s.pop_back();
-  for (char& ch : s)
-    if (ch == '_') ch = '-';
-  return s;
+// True when [word], as a spec spells it, is what the declared C++ name
+// [declared] stands for: - for _, no trailing _.
+bool spelled_as_q(std::string_view word, const char* declared) {
+  std::string_view d = declared;
+  while (!d.empty() && d.back() == '_') d.remove_suffix(1);
+  if (word.size() != d.size()) return false;
+  for (size_t i = 0; i < d.size(); i++)
+    if (word[i] != (d[i] == '_' ? '-' : d[i])) return false;
+  return true;
 }
 
+// How an item reads in a report: /word for a refinement.
 std::string item_text(bool refinement, std::string_view word) {
   return (refinement ? "/" : "") + std::string(word);
+}
+
+// True when [items] (as many) fit the own spec [own].
+template <class ItemAt>
+bool items_fit_q(const OwnSpec& own, size_t count, ItemAt item_at) {
+  if (count != own.items.size()) return false;
+  for (size_t i = 0; i < count; i++) {
+    const SpecItem given = item_at(i);
+    const SpecItem& wanted = own.items[i];
+    if (given.refinement != wanted.refinement) return false;
+    if (given.refinement ? !symbol_same_name_q(given.symbol, wanted.symbol)
+                         : !typeset_within_q(&given.types, &wanted.types))
+      return false;
+  }
+  return true;
 }
 
 }  // namespace
 
 std::string builtin_spec_disagreement(const Cell* spec, const char* first, const DeclaredParam* declared) {
-  // The declared items in order, the first argument ahead of them.
-  std::vector<std::pair<bool, std::string>> wanted;
-  if (first) wanted.emplace_back(false, spec_spelling(first));
-  for (const DeclaredParam* p = declared; p->kind != DeclaredParam::kEnd; p++)
-    wanted.emplace_back(p->kind == DeclaredParam::kRefinement, spec_spelling(p->word));
-  std::vector<std::pair<bool, std::string>> found;
-  walk_spec(spec->node(), [&found](const Cell& c, const Cell*) {
-    found.emplace_back(c.is(kTypeRefinement), std::string(symbol_name(word_symbol(&c))));
+  // Declared item [i], the first argument ahead of the line's; null past the end.
+  auto declared_at = [first, declared](size_t i, bool* refinement) -> const char* {
+    *refinement = false;
+    if (first) {
+      if (i == 0) return first;
+      i--;
+    }
+    for (const DeclaredParam* p = declared; p->kind != DeclaredParam::kEnd; p++, i--) {
+      if (i == 0) {
+        *refinement = p->kind == DeclaredParam::kRefinement;
+        return p->word;
+      }
+    }
+    return nullptr;
+  };
+  auto shown = [](bool refinement, const char* declared_word) {
+    if (!declared_word) return std::string("nothing more");
+    std::string s = item_text(refinement, declared_word);
+    while (s.back() == '_') s.pop_back();
+    for (char& ch : s)
+      if (ch == '_') ch = '-';
+    return s;
+  };
+  size_t at = 0;
+  std::string disagreement;
+  walk_spec(spec->node(), [&](const Cell& c, const Cell*) {
+    if (!disagreement.empty()) return;
+    const bool refinement = c.is(kTypeRefinement);
+    bool wanted_refinement;
+    const char* wanted = declared_at(at++, &wanted_refinement);
+    const std::string_view name = symbol_name(word_symbol(&c));
+    if (wanted && wanted_refinement == refinement && spelled_as_q(name, wanted)) return;
+    disagreement = "its spec has " + item_text(refinement, name) + " where its line declares " +
+                   shown(wanted_refinement, wanted);
   });
-  for (size_t i = 0; i < std::max(wanted.size(), found.size()); i++) {
-    std::string has = i < found.size() ? item_text(found[i].first, found[i].second) : "nothing more";
-    std::string declares = i < wanted.size() ? item_text(wanted[i].first, wanted[i].second) : "nothing more";
-    if (has != declares) return "its spec has " + has + " where its line declares " + declares;
-  }
-  return "";
+  bool wanted_refinement;
+  if (const char* wanted = declared_at(at, &wanted_refinement); disagreement.empty() && wanted)
+    disagreement = "its spec has nothing more where its line declares " + shown(wanted_refinement, wanted);
+  return disagreement;
 }
 
 void builtin_keep_own_spec(Builtin kind, int32_t id, const char* word, const Cell* spec, const char* first,
@@ -155,15 +189,22 @@ bool builtin_spec_fits(Builtin kind, int32_t id, const Cell* spec) {
   const OwnSpec* own = own_of(kind, id);
   if (!own) return false;
   std::vector<SpecItem> items = spec_items(spec->node());
-  if (items.size() != own->items.size()) return false;
-  for (size_t i = 0; i < items.size(); i++) {
-    const SpecItem &given = items[i], &wanted = own->items[i];
-    if (given.refinement != wanted.refinement) return false;
-    if (given.refinement ? !symbol_same_name_q(given.symbol, wanted.symbol)
-                         : !typeset_within_q(given.types, wanted.types))
-      return false;
-  }
-  return true;
+  return items_fit_q(*own, items.size(), [&items](size_t i) { return items[i]; });
+}
+
+bool builtin_list_fits(Builtin kind, int32_t id, Node list, int32_t count) {
+  const OwnSpec* own = own_of(kind, id);
+  if (!own) return false;
+  return items_fit_q(*own, size_t(count), [list](size_t i) {
+    const Cell c = series_cells(list)[i];
+    SpecItem item;
+    item.refinement = c.is(kTypeRefinement);
+    if (item.refinement)
+      item.symbol = word_symbol(&c);
+    else
+      item.types = c;
+    return item;
+  });
 }
 
 void builtin_check_args(Builtin kind, int32_t id, const int32_t* r) {

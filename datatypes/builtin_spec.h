@@ -52,6 +52,11 @@ void builtin_keep_own_spec(Builtin kind, int32_t id, const char* word, const Cel
 // bad type block.
 bool builtin_spec_fits(Builtin kind, int32_t id, const Cell* spec);
 
+// The same for an argument list (evaluator/arglist.h): its first [count]
+// cells, a typeset! for each argument (the types it accepts) and a
+// refinement! for each refinement, in spec order.
+bool builtin_list_fits(Builtin kind, int32_t id, Node list, int32_t count);
+
 // For calls that come from elsewhere than the interpreter, which checks the
 // types itself: script expect-arg for the first argument of the running call
 // of [kind] [id] (arguments from the arguments base, refinement slots [r])

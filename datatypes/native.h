@@ -80,6 +80,10 @@ bool action_callable_q(int32_t id);
 Cell* native_make(Cell* proto, const MakeArgs& args);
 // MAY ALLOCATE. The same for action! with an id that action_callable_q takes.
 Cell* action_value_make(Cell* proto, const MakeArgs& args);
+// MAY ALLOCATE. Start-up: pushes the native! or action! [id] (of [type]) made
+// from the spec block [spec] that builtin_keep_own_spec has just kept as the
+// code's own, which fits it without a check.
+Cell* native_make_own(TypeId type, const Cell* spec, int32_t id);
 // MAY ALLOCATE. make op! from an action!, native!, function! or routine!
 // whose spec has exactly two leading arguments: a copy of it as an op!.
 // Script invalid-type with the value's datatype for other values; script

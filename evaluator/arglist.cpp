@@ -39,10 +39,11 @@ bool function_kind_q(const Cell* fn) {
 
 constexpr int32_t kArglistCell = 1;  // cell of the more block holding the list
 
-// MAY ALLOCATE. Script bad-func-def with the spec of [fn] (stable) when it
-// calls built-in code (a native!, action! or routine! with an entry) and its
-// spec does not fit that code's own: changed since the value was made.
-void check_builtin_fits(const Cell* fn) {
+// Script bad-func-def with the spec of [fn] when it calls built-in code (a
+// native!, action! or routine! with an entry) and its argument list, the
+// first [count] cells of [list], does not fit that code's own spec: the spec
+// was changed after the value was made.
+void check_builtin_fits(const Cell* fn, Node list, int32_t count) {
   TypeId t = fn->is(kTypeOp) ? op_underlying_type(fn) : fn->type();
   Builtin kind;
   int32_t id;
@@ -57,14 +58,13 @@ void check_builtin_fits(const Cell* fn) {
   } else {
     return;
   }
-  Cell* spec = stack_push_value(series_cell(kTypeBlock, spec_node(fn)));
-  if (!builtin_spec_fits(kind, id, spec)) raise_error(kErrScriptBadFuncDef, spec);
-  stack_pop(1);
+  if (builtin_list_fits(kind, id, list, count)) return;
+  Cell spec = series_cell(kTypeBlock, spec_node(fn));
+  raise_error(kErrScriptBadFuncDef, &spec);
 }
 
 // MAY ALLOCATE. Builds the list of [fn] (stable) into a new block.
 Node build(const Cell* fn) {
-  check_builtin_fits(fn);
   Node spec = spec_node(fn);
   const bool is_function = function_kind_q(fn);
   Root list(series_cell(kTypeBlock, series_alloc_cells(8)));
@@ -113,6 +113,7 @@ Node build(const Cell* fn) {
       default: break;
     }
   }
+  check_builtin_fits(fn, list.node(), int32_t(series_length(list.node())));
   Cell tail = integer_cell(is_function ? locals : refinements);
   block_append_value(list.get(), &tail);
   return list.node();

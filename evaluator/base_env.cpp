@@ -47,15 +47,10 @@ Cell* push_builtin(TypeId type, int32_t id, const char* word, const char* spec, 
     // The scratch cells go before the value is pushed: a StackSave alive at
     // the return would pop it again.
     StackSave save;
-    Cell* make_spec = stack_push_value(series_cell(kTypeBlock, series_alloc_cells(2)));
     Cell* spec_block = lexer_push_utf8(spec);
     builtin_keep_own_spec(type == kTypeNative ? Builtin::kNative : Builtin::kAction, id, word, spec_block,
                           first, params);
-    block_append_value(make_spec, spec_block);
-    Cell id_cell = integer_cell(id);
-    block_append_value(make_spec, &id_cell);
-    Cell* proto = stack_push_value(datatype_cell(type));
-    made = *action_make(proto, make_spec);
+    made = *native_make_own(type, spec_block, id);
   }
   return stack_push_value(made);
 }
