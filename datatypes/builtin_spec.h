@@ -27,13 +27,14 @@ enum class Builtin : uint8_t { kNative, kAction, kRoutine };
 // Ids of every kind run from 1 to this.
 inline constexpr int32_t kBuiltinIdMax = 255;
 
-// "" when the spec block [spec] (from its head) lists exactly [first] (an
-// argument's word, or null for none) and then the arguments and refinements
-// of [declared], in order and by word; else a line saying where the two part.
-// Spec items are its word!, lit-word! and get-word! cells (arguments) and its
-// refinement! cells up to /local; doc strings, type blocks and return: are
-// not compared. A declared argument's C++ name reads with - for _ and
-// without a trailing _ (then_blk, then-blk).
+// "" when the spec block [spec] (from its first cell, where a callable holds
+// its spec) lists exactly [first] (an argument's word, or null for none) and
+// then the arguments and refinements of [declared], in order and by word;
+// else a line saying where the two part. Spec items are its word!, lit-word!
+// and get-word! cells (arguments) and its refinement! cells up to /local;
+// doc strings, type blocks and return: are not compared. A declared
+// argument's C++ name reads with - for _ and without a trailing _
+// (then_blk, then-blk).
 std::string builtin_spec_disagreement(const Cell* spec, const char* first, const DeclaredParam* declared);
 
 // MAY ALLOCATE. Start-up, for the built-in [kind] [id] called [word]: checks
@@ -44,12 +45,12 @@ std::string builtin_spec_disagreement(const Cell* spec, const char* first, const
 void builtin_keep_own_spec(Builtin kind, int32_t id, const char* word, const Cell* spec, const char* first,
                            const DeclaredParam* declared);
 
-// MAY ALLOCATE. True when the spec block [spec] (from its head) fits the own
-// spec of [kind] [id]: as many arguments, the same refinements (by word,
-// letter case aside) in the same places, and no argument accepting a type its
-// own refuses; argument names, fetch modes, doc strings and return: are free.
-// False when [id] has no own spec. Script no-value or invalid-type-spec for a
-// bad type block.
+// MAY ALLOCATE. True when the spec block [spec] (from its first cell) fits
+// the own spec of [kind] [id]: as many arguments, the same refinements (by
+// word, letter case aside) in the same places, and no argument accepting a
+// type its own refuses; argument names, fetch modes, doc strings and return:
+// are free. False when [id] has no own spec. Script no-value or
+// invalid-type-spec for a bad type block.
 bool builtin_spec_fits(Builtin kind, int32_t id, const Cell* spec);
 
 // The same for an argument list (evaluator/arglist.h): its first [count]
