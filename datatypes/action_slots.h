@@ -13,6 +13,7 @@
 // a RecordSize, sort's refinements into a SortPlan.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "datatypes/named_args.h"
@@ -23,12 +24,12 @@
 namespace kiv {
 
 enum ActionId : uint8_t {
-#define ACTION(id, ident, member, word, first, Result, ArgsName) kAction##ident = id,
+#define ACTION(id, ident, member, word, first, Result, ArgsName, spec) kAction##ident = id,
 #include "datatypes/actions.def"
 };
 // The number of actions: the ACTION lines of actions.def, which list the ids in order.
 inline constexpr int kActionCount = 0
-#define ACTION(id, ident, member, word, first, Result, ArgsName) +1
+#define ACTION(id, ident, member, word, first, Result, ArgsName, spec) +1
 #include "datatypes/actions.def"
     ;
 static_assert(kActionCount == 62 && kActionWrite == kActionCount, "actions.def lists the ids 1..62 in order");
@@ -75,6 +76,13 @@ struct SortPlan {
 #define KIV_ARGS_STRUCTS
 #include "datatypes/named_args.inc"
 
+// The most refinements an action takes: how many refinement slots a call of
+// any action fills.
+inline constexpr int kActionMaxRefinements = std::max({0
+#define ACTION(id, ident, member, word, first, Result, ArgsName, spec) , k##ArgsName##RefinementCount
+#include "datatypes/actions.def"
+});
+
 // find's arguments as select gives them (select never sets tail or match).
 inline FindArgs find_args_of(const SelectArgs& s) {
   FindArgs f;
@@ -102,7 +110,7 @@ inline FormArgs form_args_of(const MoldArgs& m) {
 
 // ---------------------------------------------------------------- handler types and rows
 
-#define ACTION(id, ident, member, word, first, Result, ArgsName) \
+#define ACTION(id, ident, member, word, first, Result, ArgsName, spec) \
   using ident##Fn = Result (*)(Cell * first_arg, const ArgsName##Args& args);
 #include "datatypes/actions.def"
 
@@ -114,7 +122,7 @@ using UnaryFn = Cell* (*)(Cell* first_arg, const NoneArgs& args);
 // One datatype's handlers, a member per slot in slot order. A null member is
 // "not supported"; kInherit takes the parent's handler at registration.
 struct ActionSlots {
-#define ACTION(id, ident, member, word, first, Result, ArgsName) ident##Fn member = nullptr;
+#define ACTION(id, ident, member, word, first, Result, ArgsName, spec) ident##Fn member = nullptr;
 #include "datatypes/actions.def"
 };
 
@@ -141,7 +149,7 @@ constexpr bool is_inherit_marker(R (*fn)(A...)) {
 // A row whose every slot takes the parent's handler.
 inline ActionSlots inherit_all_slots() {
   ActionSlots s;
-#define ACTION(id, ident, member, word, first, Result, ArgsName) s.member = kInherit;
+#define ACTION(id, ident, member, word, first, Result, ArgsName, spec) s.member = kInherit;
 #include "datatypes/actions.def"
   return s;
 }

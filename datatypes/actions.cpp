@@ -11,9 +11,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/runtime_words.h"
@@ -30,10 +32,8 @@ namespace kiv {
 // ---------------------------------------------------------------- errors
 
 [[noreturn]] void raise_unsupported_action(TypeId type, ActionId id) {
-  Cell where = where_word_cell();
-  Cell datatype = datatype_cell(type);
   Cell argument = name_word_cell(g_actions_table[id].first_arg);
-  raise_error(kErrScriptExpectArg, &where, &datatype, &argument);
+  raise_expect_arg(nullptr, type, &argument);
 }
 
 void raise_refine_arg(const char* refinement, const Cell* arg) {
@@ -283,10 +283,8 @@ void prepare(Cell* first, ChangeArgs& a) {
 void prepare(Cell* first, CopyArgs& a) {
   if (a.part && !a.part.arg->is(kTypePair)) read_part(first, a.part);
   if (a.types && !a.types->is(kTypeDatatype) && !a.types->is(kTypeTypeset)) {
-    Cell where = where_word_cell();
-    Cell datatype = datatype_cell(a.types->type());
     Cell argument = name_word_cell("kind");
-    raise_error(kErrScriptExpectArg, &where, &datatype, &argument);
+    raise_expect_arg(nullptr, a.types->type(), &argument);
   }
 }
 
@@ -485,16 +483,54 @@ SPECIAL(OddQ, (truth_entry<&ActionSlots::odd_q, kActionOddQ>))
 }  // namespace
 
 const ActionInfo g_actions_table[kActionCount + 1] = {
-    {ActionId(0), "", "", nullptr, 0, nullptr},
-#define ACTION(id, ident, member, word, first, Result, ArgsName)      \
-  {kAction##ident,                                                    \
-   word,                                                              \
-   first,                                                             \
-   k##ArgsName##Refinements,                                          \
-   int(sizeof k##ArgsName##Refinements / sizeof(RefinementInfo)) - 1, \
+    {ActionId(0), "", "", "", nullptr, nullptr, 0, nullptr},
+#define ACTION(id, ident, member, word, first, Result, ArgsName, spec) \
+  {kAction##ident,                                                     \
+   word,                                                               \
+   first,                                                              \
+   spec,                                                               \
+   k##ArgsName##Params,                                                \
+   k##ArgsName##Refinements,                                           \
+   k##ArgsName##RefinementCount,                                       \
    Entry<kAction##ident>::of<&ActionSlots::member, ArgsName##Args>},
 #include "datatypes/actions.def"
 };
+
+// ---------------------------------------------------------------- calls from C++
+
+ActionCall::ActionCall(ActionId id) : id_(id) {
+  std::fill(std::begin(refs_), std::end(refs_), kNoRefinement);
+  open_native_frame({});
+}
+
+ActionCall& ActionCall::arg(const Cell& value) {
+  fatal_assert(!refinement_args_);  // the arguments of refinements come after every other
+  stack_push_value(value);
+  return *this;
+}
+
+int32_t& ActionCall::slot_of(const char* word) {
+  int slot = action_refinement_slot(id_, word);
+  fatal_assert(slot >= 0);
+  return refs_[slot];
+}
+
+ActionCall& ActionCall::ref(const char* word) {
+  slot_of(word) = 0;
+  return *this;
+}
+
+ActionCall& ActionCall::ref(const char* word, const Cell& value) {
+  slot_of(word) = int32_t(stack_push_value(value) - g_stack.arguments);
+  refinement_args_ = true;
+  return *this;
+}
+
+Cell* ActionCall::run() {
+  g_actions_table[id_].entry(refs_);
+  stack_unwind();
+  return g_stack.top - 1;
+}
 
 int action_refinement_slot(ActionId id, const char* word) {
   const ActionInfo& info = g_actions_table[id];

@@ -27,6 +27,8 @@ struct ActionInfo {
   ActionId id;
   const char* word;                   // "" for the slots without a word (7, 8, 9)
   const char* first_arg;              // name of the first argument, for the unsupported-action error
+  const char* spec;                   // the spec block of its action! value as text ("" without a word)
+  const DeclaredParam* params;        // the arguments after the first and the refinements, in spec order
   const RefinementInfo* refinements;  // in spec order, which is the order of the refinement slots
   int refinement_count;
   ActionEntry entry;
@@ -83,6 +85,38 @@ RecordSize record_size_of(Cell* arg);
 // The pick/poke index of an index argument: an integer as it is, a char! its
 // code point, true 1 and false 2, anything else 0.
 int32_t action_index_arg(const Cell* index);
+
+// ---------------------------------------------------------------- calling an action from C++
+
+// A call of action [id] from C++ through its entry, as the interpreter makes
+// one: its arguments in spec order from the first, then its refinements by
+// word, each with its argument when it takes one. The entry reads them and
+// normalises them once (/part, /skip, sort's plan and the rest, with the
+// errors a script's call would raise) and dispatches on the first argument's
+// type. The call opens an unnamed frame when made: an error raised in it
+// names the function running now. Built and run in one go:
+//
+//   Cell* found = ActionCall(kActionFind).arg(*series).arg(*pattern).ref("case").run();
+class ActionCall {
+ public:
+  explicit ActionCall(ActionId id);
+  ActionCall(const ActionCall&) = delete;
+  ActionCall& operator=(const ActionCall&) = delete;
+  // The next argument, copied onto the data stack at once.
+  ActionCall& arg(const Cell& value);
+  // The refinement [word] of the action's spec, without an argument / with [value].
+  ActionCall& ref(const char* word);
+  ActionCall& ref(const char* word, const Cell& value);
+  // MAY ALLOCATE, MAY RUN KIV CODE. Calls the entry and closes the frame;
+  // returns the result, pushed where the first argument was.
+  Cell* run();
+
+ private:
+  int32_t& slot_of(const char* word);
+  ActionId id_;
+  bool refinement_args_ = false;
+  int32_t refs_[kActionMaxRefinements];
+};
 
 // ---------------------------------------------------------------- typed workers
 

@@ -355,14 +355,11 @@ int32_t error_id_symbol(const Cell* error) { return word_symbol_or_zero(field_sl
 
 // ---------------------------------------------------------------- argument checks
 
-namespace {
-
-[[noreturn]] void raise_expect_arg(const Cell* function, TypeId type, const Cell* argument) {
+void raise_expect_arg(const Cell* function, TypeId type, const Cell* argument) {
+  Cell where = function ? *function : where_word_cell();
   Cell datatype = datatype_cell(type);
-  raise_error(kErrScriptExpectArg, function, &datatype, argument);
+  raise_error(kErrScriptExpectArg, &where, &datatype, argument);
 }
-
-}  // namespace
 
 const Cell* check_arg_type(const Cell* function, const Cell* argument, const Cell* types, const Cell* value) {
   if (!typeset_has_q(types, value->type())) raise_expect_arg(function, value->type(), argument);

@@ -87,6 +87,12 @@ void print_error(ErrorId id, const Cell* arg1 = nullptr, const Cell* arg2 = null
 
 // ---------------------------------------------------------------- argument checks
 
+// MAY ALLOCATE. Script expect-arg: [function] (a word naming the callable;
+// null: the running function, where_word_cell) does not allow [type] for its
+// [argument] (a word) argument. Every argument error of the system is built
+// here: the natives', the actions', the routines' and the argument checks'.
+[[noreturn]] void raise_expect_arg(const Cell* function, TypeId type, const Cell* argument);
+
 // [value] when its type is in the typeset! [types]; else script expect-arg
 // with [function] (the function's name), the value's datatype and [argument].
 const Cell* check_arg_type(const Cell* function, const Cell* argument, const Cell* types, const Cell* value);

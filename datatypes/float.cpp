@@ -11,6 +11,7 @@
 #include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -428,10 +429,8 @@ Cell* float_negate(Cell* value, const NoneArgs&) {
 Cell* float_power(Cell* value, const PowerArgs& args) {
   const Cell* e = args.exponent;
   if (!e->is(kTypeInteger) && !e->is(kTypeFloat)) {
-    Cell where = where_word_cell();
-    Cell datatype = datatype_cell(e->type());
     Cell argument = running_function_arg_word(1);
-    raise_error(kErrScriptExpectArg, &where, &datatype, &argument);
+    raise_expect_arg(nullptr, e->type(), &argument);
   }
   float_set(value, std::pow(float_get(value), number_of(e)));
   return value;
@@ -463,10 +462,8 @@ Cell* float_random(Cell* value, const RandomArgs& args) {
 Cell* float_round(Cell* value, const RoundArgs& args) {
   if (args.to && args.to->is(kTypeMoney)) raise_not_related(kActionRound, kTypeMoney);
   if (args.to && !args.to->is(kTypeInteger) && !is_float_like(args.to->type())) {
-    Cell where = where_word_cell();
-    Cell datatype = datatype_cell(args.to->type());
     Cell argument = name_word_cell("scale");
-    raise_error(kErrScriptExpectArg, &where, &datatype, &argument);
+    raise_expect_arg(nullptr, args.to->type(), &argument);
   }
   const bool percent = value->is(kTypePercent);
   double f = float_get(value);

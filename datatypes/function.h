@@ -67,9 +67,11 @@ void function_keep_op_copy(const Cell* value);
 
 // Calls the function-like [fn] with the [argc] values [args] as its leading
 // arguments (taken as they are, every refinement absent) and writes its
-// result into [*result] (a stable cell). A break, continue, return or exit
-// that leaves the call travels as a KivThrow with its code. Installed by the
-// evaluator; null until then. MAY RUN KIV CODE.
+// result into [*result] (a stable cell). The caller pushes [args] on the data
+// stack (runtime/gc_root.h rule 4); [fn] and [args] are copied before
+// anything allocates. A break, continue, return or exit that leaves the call
+// travels as a KivThrow with its code. Installed by the evaluator; null until
+// then. MAY RUN KIV CODE.
 using CallValueFn = void (*)(const Cell* fn, const Cell* args, int argc, Cell* result);
 extern CallValueFn g_call_value;
 

@@ -182,8 +182,7 @@ Cell function_type_block_typeset(const Cell* types_arg) {
     if (value.is(kTypeDatatype)) {
       typeset_add(&set, datatype_type(&value));
     } else if (value.is(kTypeTypeset)) {
-      for (int t = 1; t <= kMaxTypeId; t++)
-        if (typeset_has_q(&value, TypeId(t))) typeset_add(&set, TypeId(t));
+      typeset_add_types(&set, &value);
     } else {
       Cell bad = bare(entry);
       raise_error(kErrScriptInvalidTypeSpec, &bad);

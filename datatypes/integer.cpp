@@ -13,6 +13,7 @@
 #include "datatypes/actions.h"
 #include "datatypes/datatype.h"
 #include "datatypes/date.h"
+#include "datatypes/error.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
@@ -445,10 +446,8 @@ Cell* power_as_float(Cell* base, const PowerArgs& args) {
 
 Cell* integer_power(Cell* base, const PowerArgs& args) {
   if (!args.exponent->is(kTypeInteger) && !args.exponent->is(kTypeFloat)) {
-    Cell where = where_word_cell();
-    Cell datatype = datatype_cell(args.exponent->type());
     Cell argument = running_function_arg_word(1);
-    raise_error(kErrScriptExpectArg, &where, &datatype, &argument);
+    raise_expect_arg(nullptr, args.exponent->type(), &argument);
   }
   if (args.exponent->is(kTypeFloat) || integer_get(args.exponent) < 0) return power_as_float(base, args);
   int32_t b = integer_get(base);

@@ -2,6 +2,7 @@
 #include "datatypes/logic.h"
 
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/registry.h"
@@ -98,10 +99,8 @@ Cell* logic_complement(Cell* value, const NoneArgs& args) {
 // Operation codes: 5 or, 6 and, 7 xor.
 Cell* logic_bitwise_op(Cell* value, Cell* other, int op) {
   if (!other->is(kTypeLogic)) {
-    Cell where = where_word_cell();
-    Cell datatype = datatype_cell(other->type());
     Cell argument = name_word_cell("value2");
-    raise_error(kErrScriptExpectArg, &where, &datatype, &argument);
+    raise_expect_arg(nullptr, other->type(), &argument);
   }
   switch (op) {
     case 5: value->data1 |= other->data1; break;

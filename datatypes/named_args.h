@@ -1,22 +1,23 @@
 // Named arguments: the scheme actions use, ready for natives and routines.
 //
 // A .def file lists argument structs in ARGS lines (see datatypes/actions.def
-// for the notation: ARG, REF, REF_ARG, EXTRA) beside its own lines, which
-// name a struct per callable. datatypes/named_args.inc turns those ARGS lines
-// into code:
+// for the notation: ARG, REF, REF_ARG, EXTRA), or lines of its own that stand
+// for ARGS lines when the includer does not ask for them (natives.def,
+// routines.def). datatypes/named_args.inc turns those lines into code:
 //
 //   #define KIV_ARGS_FILE "evaluator/natives.def"
-//   #define KIV_ARGS_STRUCTS      // struct NameArgs, one named field each
-//   #include "datatypes/named_args.inc"
+//   #define KIV_ARGS_STRUCTS      // struct NameArgs, one named field each,
+//   #include "datatypes/named_args.inc"  // and kNameRefinementCount
 //
 //   #define KIV_ARGS_FILE "evaluator/natives.def"
-//   #define KIV_ARGS_READERS      // read_args(NameArgs&, slots), kNameRefinements
-//   #include "datatypes/named_args.inc"
+//   #define KIV_ARGS_READERS      // read_args(NameArgs&, slots), kNameRefinements,
+//   #include "datatypes/named_args.inc"  // kNameParams
 //
 // A .def file follows actions.def's convention: it gives every macro it uses
 // a default that expands to nothing and undefines them all at its end.
 #pragma once
 
+#include <cstdint>
 #include <type_traits>
 
 #include "runtime/cell.h"
@@ -28,6 +29,16 @@ namespace kiv {
 struct RefinementInfo {
   const char* word;
   const char* argument;
+};
+
+// One item of the arguments a .def line declares, in spec order: an
+// argument (by its C++ name, then_blk, which the spec spells then-blk) or a
+// refinement (by its word). A list ends in {kEnd, nullptr}. Start-up checks
+// every spec text against its line's list (datatypes/builtin_spec.h).
+struct DeclaredParam {
+  enum Kind : uint8_t { kEnd, kArgument, kRefinement };
+  Kind kind;
+  const char* word;
 };
 
 // The field a refinement's argument fills: the cell itself, or a struct the

@@ -3,7 +3,9 @@
 //
 // A native or action value names its code by id only; a make that names an
 // entry no value can call (an empty natives slot, the actions without a word)
-// is refused, so every native! and action! calls real code. An op copies the
+// is refused, so every native! and action! calls real code, and so is one
+// whose spec does not fit the entry's own (datatypes/builtin_spec.h), so the
+// code finds every argument and refinement slot it reads filled. An op copies the
 // payload of the value it is made from; over a function it shares that
 // function's context and more block, and the more block keeps the function.
 #include "datatypes/native.h"
@@ -12,6 +14,7 @@
 
 #include "datatypes/actions.h"
 #include "datatypes/block.h"
+#include "datatypes/builtin_spec.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/function.h"
@@ -70,7 +73,33 @@ bool spelled_q(const Cell* c, RuntimeValue v) {
   return symbol_same_name_q(word_symbol(c), word_symbol(&name));
 }
 
+// MAY ALLOCATE. The native! or action! of [type] with code [id] and the
+// spec block [spec_value] (from its position), pushed; [fits] checks the
+// spec against the code's own (builtin_spec.h), false to refuse it.
+Cell* push_by_id(TypeId type, const Cell& spec_value, int32_t id,
+                 bool (*fits)(TypeId, int32_t, const Cell*)) {
+  Cell* result = stack_push();
+  Cell* spec = stack_push_value(spec_value);
+  int32_t spec_total = series_total_length(spec);
+  spec->set_head(series_clamp_head(spec, spec_total));
+  // The spec is held at index 0: one given at a later position is copied from there.
+  if (spec->head() != 0) spec = block_clone(spec, false, false);
+  if (!fits(type, id, spec)) return nullptr;
+  Node ctx = context_from_spec(spec, true, false, kContextFunction);
+  Root keep(context_view(ctx));
+  Cell* more = block_push_only(kNativeMoreCells);
+  Cell context = *context_cell(ctx);
+  block_append_value(more, &context);
+  block_append_value(more, &kNoneCell);
+  *result = make_cell(type, uint32_t(id), spec->node(), more->node());
+  stack_pop(uint32_t(g_stack.top - (result + 1)));
+  return result;
+}
+
+Builtin builtin_of(TypeId type) { return type == kTypeNative ? Builtin::kNative : Builtin::kAction; }
+
 // make native! and make action!: [spec id] from the make block's position.
+// The spec must fit the entry's own (builtin_spec.h).
 Cell* make_by_id(const MakeArgs& args, TypeId type, bool (*callable)(int32_t)) {
   Cell* make_spec = args.spec;
   if (!make_spec->is(kTypeBlock)) raise_bad_make(type, make_spec);
@@ -81,22 +110,11 @@ Cell* make_by_id(const MakeArgs& args, TypeId type, bool (*callable)(int32_t)) {
   Cell id_value = series_cells(make_spec->node())[head + 1];
   if (!spec_value.is(kTypeBlock) || !id_value.is(kTypeInteger) || !callable(integer_get(&id_value)))
     raise_bad_make(type, make_spec);
-
-  Cell* result = stack_push();
-  Cell* spec = stack_push_value(spec_value);
-  int32_t spec_total = series_total_length(spec);
-  spec->set_head(series_clamp_head(spec, spec_total));
-  // The spec is held at index 0: one given at a later position is copied from there.
-  if (spec->head() != 0) spec = block_clone(spec, false, false);
-  Node ctx = context_from_spec(spec, true, false, kContextFunction);
-  Root keep(context_view(ctx));
-  Cell* more = block_push_only(kNativeMoreCells);
-  Cell context = *context_cell(ctx);
-  block_append_value(more, &context);
-  block_append_value(more, &kNoneCell);
-  *result = make_cell(type, uint32_t(integer_get(&id_value)), spec->node(), more->node());
-  stack_pop(uint32_t(g_stack.top - (result + 1)));
-  return result;
+  Cell* made = push_by_id(
+      type, spec_value, integer_get(&id_value),
+      [](TypeId t, int32_t id, const Cell* spec) { return builtin_spec_fits(builtin_of(t), id, spec); });
+  if (!made) raise_bad_make(type, make_spec);
+  return made;
 }
 
 // ---------------------------------------------------------------- text
@@ -127,12 +145,17 @@ NativeEntry native_entry(int32_t id) {
 }
 
 void native_table_set(int32_t id, NativeEntry entry) {
-  fatal_assert(id >= 1 && id <= kNativeCount);
+  fatal_assert(id >= 1 && id <= kNativeTableSize);
   g_natives_table[size_t(id - 1)] = entry;
 }
 
 bool action_callable_q(int32_t id) {
   return id >= 1 && id <= kActionCount && g_actions_table[id].word[0] != '\0';
+}
+
+Cell* native_make_own(TypeId type, const Cell* spec, int32_t id) {
+  fatal_assert(type == kTypeNative ? native_callable_q(id) : action_callable_q(id));
+  return push_by_id(type, *spec, id, [](TypeId, int32_t, const Cell*) { return true; });
 }
 
 // ---------------------------------------------------------------- handlers

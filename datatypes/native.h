@@ -45,9 +45,8 @@ inline constexpr int32_t kNativeMoreCells = 2;
 
 // ---------------------------------------------------------------- the natives table
 
-// Ids 1..kNativeCount name natives; the table has kNativeTableSize entries, the
-// ids past kNativeCount being slots no native fills.
-inline constexpr int32_t kNativeCount = 107;
+// The table has kNativeTableSize entries; the natives fill the first ones
+// (evaluator/natives.def), the slots past them stay empty.
 inline constexpr int32_t kNativeTableSize = 120;
 
 // The entry point of a native: [check] asks it to test its arguments against
@@ -61,8 +60,8 @@ using NativeEntry = uint32_t (*)(bool check, const int32_t* refinements);
 // The entry of native [id], or null for an id outside 1..kNativeTableSize and
 // for a slot no native fills.
 NativeEntry native_entry(int32_t id);
-// Fills slot [id] (1..kNativeCount) with [entry], or empties it with null; the
-// evaluator fills the table at start-up. Any other id is a fatal assertion.
+// Fills slot [id] (1..kNativeTableSize) with [entry], or empties it with null;
+// the evaluator fills the table at start-up. Any other id is a fatal assertion.
 void native_table_set(int32_t id, NativeEntry entry);
 // True when native [id] has an entry a native! value can call.
 inline bool native_callable_q(int32_t id) { return native_entry(id) != nullptr; }
@@ -74,12 +73,17 @@ bool action_callable_q(int32_t id);
 
 // MAY ALLOCATE. make native! from [spec ... id]: a block! of exactly two values
 // from its position, a spec block and an integer! id naming a filled slot of
-// the natives table; script bad-make-arg with native! and the make spec
-// otherwise. Pushes the native!: its spec is the spec block (copied from its
-// position when that is not its head), its context holds the spec's words.
+// the natives table, the spec fitting the entry's own (builtin_spec_fits);
+// script bad-make-arg with native! and the make spec otherwise. Pushes the
+// native!: its spec is the spec block (copied from its position when that is
+// not its head), its context holds the spec's words.
 Cell* native_make(Cell* proto, const MakeArgs& args);
 // MAY ALLOCATE. The same for action! with an id that action_callable_q takes.
 Cell* action_value_make(Cell* proto, const MakeArgs& args);
+// MAY ALLOCATE. Start-up: pushes the native! or action! [id] (of [type]) made
+// from the spec block [spec] that builtin_keep_own_spec has just kept as the
+// code's own, which fits it without a check.
+Cell* native_make_own(TypeId type, const Cell* spec, int32_t id);
 // MAY ALLOCATE. make op! from an action!, native!, function! or routine!
 // whose spec has exactly two leading arguments: a copy of it as an op!.
 // Script invalid-type with the value's datatype for other values; script

@@ -20,6 +20,7 @@
 #include "datatypes/actions.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
@@ -614,10 +615,8 @@ void move_within(Cell* origin, Cell* target, int32_t s, int32_t n) {
 Cell* series_move(Cell* origin, const MoveArgs& args) {
   // Any series is a target move may refuse as bad; anything else is the wrong argument.
   if (!is_series(args.target->type())) {
-    Cell where = where_word_cell();
-    Cell datatype = datatype_cell(args.target->type());
     Cell argument = name_word_cell("target");
-    raise_error(kErrScriptExpectArg, &where, &datatype, &argument);
+    raise_expect_arg(nullptr, args.target->type(), &argument);
   }
   int64_t count = args.part ? args.part.count : 1;
   int32_t total = series_total_length(origin);
@@ -653,7 +652,9 @@ int sort_answer_order(const Cell* answer) {
 int sort_compare_by_function(const Cell* function, const Cell* given_first, const Cell* given_second,
                              Cell* answer) {
   if (!g_call_value) raise_error(kErrInternalNotDone);
-  Cell args[2] = {*given_first, *given_second};
+  StackSave save;
+  Cell* args = stack_push_cell(given_first);
+  stack_push_cell(given_second);
   g_call_value(function, args, 2, answer);
   return sort_answer_order(answer);
 }

@@ -72,6 +72,30 @@ inline Cell typeset_cell(Typeset types) {
     if (types.has(TypeId(t))) typeset_add(&set, TypeId(t));
   return set;
 }
+// The typeset! of every type id, 1 to kMaxTypeId, and no other bit.
+constexpr Cell typeset_every_type_cell() {
+  uint32_t words[3] = {0, 0, 0};
+  for (int t = 1; t <= kMaxTypeId; t++) {
+    const int byte = t / 8;
+    words[byte / 4] |= uint32_t(0x80u >> (t % 8)) << (8 * (byte % 4));
+  }
+  return Cell{kTypeTypeset, words[0], words[1], words[2]};
+}
+inline constexpr Cell kTypesetEveryTypeCell = typeset_every_type_cell();
+// Adds to the typeset! [set] every type the typeset! [other] holds (the bits
+// that name no type are left out).
+inline void typeset_add_types(Cell* set, const Cell* other) {
+  set->data1 |= other->data1 & kTypesetEveryTypeCell.data1;
+  set->data2 |= other->data2 & kTypesetEveryTypeCell.data2;
+  set->data3 |= other->data3 & kTypesetEveryTypeCell.data3;
+}
+// True when every type the typeset! [inner] holds, [outer] holds too (the
+// bits that name no type are not compared).
+inline bool typeset_within_q(const Cell* inner, const Cell* outer) {
+  return (inner->data1 & kTypesetEveryTypeCell.data1 & ~outer->data1) == 0 &&
+         (inner->data2 & kTypesetEveryTypeCell.data2 & ~outer->data2) == 0 &&
+         (inner->data3 & kTypesetEveryTypeCell.data3 & ~outer->data3) == 0;
+}
 // Every type but unset!, and the 41 bits that name no type: the typeset of a
 // function argument without a type block.
 inline constexpr Cell kTypesetAllButUnsetCell{kTypeTypeset, 0xFFFFFFDFu, 0xFFFFFFFFu, 0xFFFFFFFFu};

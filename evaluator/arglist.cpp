@@ -1,8 +1,8 @@
-// Building the cached argument lists (arglist.h) and the type check of
-// natives called with the check flag.
+// Building the cached argument lists (arglist.h).
 #include "evaluator/arglist.h"
 
 #include "datatypes/block.h"
+#include "datatypes/builtin_spec.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/function.h"
@@ -13,12 +13,11 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "evaluator/natives.h"
+#include "evaluator/routines.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/gc_root.h"
 #include "runtime/memory.h"
-#include "runtime/root_block.h"
 #include "runtime/stack.h"
 
 namespace kiv {
@@ -39,6 +38,30 @@ bool function_kind_q(const Cell* fn) {
 }
 
 constexpr int32_t kArglistCell = 1;  // cell of the more block holding the list
+
+// Script bad-func-def with the spec of [fn] when it calls built-in code (a
+// native!, action! or routine! with an entry) and its argument list, the
+// first [count] cells of [list], does not fit that code's own spec: the spec
+// was changed after the value was made.
+void check_builtin_fits(const Cell* fn, Node list, int32_t count) {
+  TypeId t = fn->is(kTypeOp) ? op_underlying_type(fn) : fn->type();
+  Builtin kind;
+  int32_t id;
+  if (t == kTypeNative || t == kTypeAction) {
+    kind = t == kTypeNative ? Builtin::kNative : Builtin::kAction;
+    id = int32_t(native_id(fn));
+  } else if (t == kTypeRoutine) {
+    Cell code = function_more_cell(fn, kFunctionMoreCode);
+    if (!code.is(kTypeInteger) || !routine_entry(integer_get(&code))) return;
+    kind = Builtin::kRoutine;
+    id = integer_get(&code);
+  } else {
+    return;
+  }
+  if (builtin_list_fits(kind, id, list, count)) return;
+  Cell spec = series_cell(kTypeBlock, spec_node(fn));
+  raise_error(kErrScriptBadFuncDef, &spec);
+}
 
 // MAY ALLOCATE. Builds the list of [fn] (stable) into a new block.
 Node build(const Cell* fn) {
@@ -90,6 +113,7 @@ Node build(const Cell* fn) {
       default: break;
     }
   }
+  check_builtin_fits(fn, list.node(), int32_t(series_length(list.node())));
   Cell tail = integer_cell(is_function ? locals : refinements);
   block_append_value(list.get(), &tail);
   return list.node();
@@ -135,49 +159,6 @@ void arglist_cache_init() {
   if (registered) return;
   registered = true;
   add_sweep_callback(arglist_cache_clear);
-}
-
-// ---------------------------------------------------------------- natives called with the check flag
-
-void arglist_keep_native(int32_t id, const Cell* native) {
-  Cell* slot = root_slot(kRootNatives);
-  if (!slot->is(kTypeBlock)) {
-    Node block = series_alloc_cells_unset(uint32_t(kNativeTableSize));
-    slot = root_slot(kRootNatives);
-    *slot = series_cell(kTypeBlock, block);
-    SeriesBuffer* b = series_buffer(block);
-    b->tail = b->head + uint32_t(kNativeTableSize) * sizeof(Cell);
-  }
-  series_cells(slot->node())[id - 1] = *native;
-}
-
-void arglist_check_native(int32_t id, const int32_t* r) {
-  Cell* slot = root_slot(kRootNatives);
-  if (!slot->is(kTypeBlock)) return;
-  Cell* native = stack_push_value(series_cells(slot->node())[id - 1]);
-  if (!native->is(kTypeNative)) return;
-  Node list = arglist_of(native);
-  Cell* base = g_stack.arguments;
-  int32_t n = int32_t(series_length(list)) - 1;
-  int32_t slot_index = 0;
-  bool active = true;
-  int32_t ordinal = -1;
-  for (int32_t i = 0; i < n; i++) {
-    Cell item = series_cells(list)[i];
-    if (item.is(kTypeRefinement)) {
-      ordinal++;
-      active = r[ordinal] >= 0;
-      continue;
-    }
-    Cell* arg = base + slot_index++;
-    if (active && !typeset_has_q(&item, arg->type())) {
-      Cell fn_word = name_word_cell(g_natives_info[id].word);
-      Cell datatype = datatype_cell(arg->type());
-      Cell param = function_arg_word(native, i);
-      raise_error(kErrScriptExpectArg, &fn_word, &datatype, &param);
-    }
-  }
-  g_stack.top = native;
 }
 
 }  // namespace kiv

@@ -28,20 +28,13 @@ inline ArgMode arg_mode(const Cell* param) { return ArgMode((param->header >> kA
 
 // MAY ALLOCATE. The node of the argument list of the function-like [fn]
 // (native!, action!, op!, function!, routine!; a stable cell), built on first
-// use. Script bad-func-def for a set-word in the spec other than `return:`.
+// use. Script bad-func-def for a set-word in the spec other than `return:`,
+// and for a spec of built-in code that no longer fits the code's own
+// (datatypes/builtin_spec.h: a spec changed after the value was made).
 Node arglist_of(const Cell* fn);
 
 // Empties the cache of argument lists by function value and has every
 // collection empty it. Once in start-up (interp_init); again does no harm.
 void arglist_cache_init();
-
-// Script expect-arg for the first argument of native [id]'s current call
-// (arguments at the arguments base, refinement slots [r]) that its spec
-// refuses; nothing before the natives have their values.
-void arglist_check_native(int32_t id, const int32_t* r);
-
-// Keeps the native! value of every native, by id, for arglist_check_native
-// (the base environment fills it).
-void arglist_keep_native(int32_t id, const Cell* native);
 
 }  // namespace kiv

@@ -4,6 +4,7 @@
 
 #include "datatypes/actions.h"
 #include "datatypes/block.h"
+#include "datatypes/builtin_spec.h"
 #include "datatypes/char.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -15,7 +16,6 @@
 #include "datatypes/registry.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "evaluator/arglist.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
@@ -37,22 +37,20 @@ void bind_global(const char* name, const Cell& value) {
   set_word_value(word.get(), held);
 }
 
-// MAY ALLOCATE. Pushes a native! or action! of [type] made from [spec] and [id].
-Cell* push_callable(TypeId type, const char* spec, int32_t id) {
+// MAY ALLOCATE. Pushes the native! or action! [id] of [type] called [word],
+// made from its spec text [spec]: checked first against its line ([first]
+// argument, [params]) and kept as the spec its code reads (builtin_spec.h).
+Cell* push_builtin(TypeId type, int32_t id, const char* word, const char* spec, const char* first,
+                   const DeclaredParam* params) {
   Cell made;
   {
     // The scratch cells go before the value is pushed: a StackSave alive at
     // the return would pop it again.
     StackSave save;
-    Cell* make_spec = stack_push_value(series_cell(kTypeBlock, series_alloc_cells(2)));
     Cell* spec_block = lexer_push_utf8(spec);
-    block_append_value(make_spec, spec_block);
-    Cell id_cell = integer_cell(id);
-    block_append_value(make_spec, &id_cell);
-    Cell* proto = stack_push_value(datatype_cell(type));
-    MakeArgs args;
-    args.spec = make_spec;
-    made = *(type == kTypeNative ? native_make(proto, args) : action_value_make(proto, args));
+    builtin_keep_own_spec(type == kTypeNative ? Builtin::kNative : Builtin::kAction, id, word, spec_block,
+                          first, params);
+    made = *native_make_own(type, spec_block, id);
   }
   return stack_push_value(made);
 }
@@ -101,21 +99,20 @@ void bind_constants() {
 void bind_natives() {
   for (int32_t id = 1; id <= kNativeCount; id++) {
     StackSave save;
-    Cell* native = push_callable(kTypeNative, g_natives_info[id].spec, id);
-    arglist_keep_native(id, native);
-    bind_global(g_natives_info[id].word, *native);
+    const NativeInfo& info = g_natives_info[id];
+    Cell* native = push_builtin(kTypeNative, id, info.word, info.spec, nullptr, info.params);
+    bind_global(info.word, *native);
   }
 }
 
 void bind_actions() {
-#define ACTION_SPEC(id, spec)                            \
-  {                                                      \
-    StackSave save;                                      \
-    Cell* action = push_callable(kTypeAction, spec, id); \
-    bind_global(g_actions_table[id].word, *action);      \
+  for (int32_t id = 1; id <= kActionCount; id++) {
+    const ActionInfo& info = g_actions_table[id];
+    if (!action_callable_q(id)) continue;
+    StackSave save;
+    Cell* action = push_builtin(kTypeAction, id, info.word, info.spec, info.first_arg, info.params);
+    bind_global(info.word, *action);
   }
-#include "evaluator/action_specs.inc"
-#undef ACTION_SPEC
 }
 
 // The operators whose functions exist now (modulo and the shift routines
@@ -147,9 +144,7 @@ void bind_operators() {
     Root from(load_word(op.from));
     Cell* value = stack_push_cell(get_word_value(from.get()));
     Cell* proto = stack_push_value(datatype_cell(kTypeOp));
-    MakeArgs args;
-    args.spec = value;
-    Cell made = *op_make(proto, args);
+    Cell made = *action_make(proto, value);
     bind_global(op.name, made);
   }
 }

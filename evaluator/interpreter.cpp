@@ -21,6 +21,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -148,6 +149,10 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix);
 
 // ---------------------------------------------------------------- argument fetching
 
+// The refinement slots of a call: as many as the native or action with the
+// most refinements takes (routines take none; functions keep theirs on the stack).
+constexpr int32_t kMaxRefinementSlots = std::max(kNativeMaxRefinements, kActionMaxRefinements);
+
 // Fetches one argument of [mode] from [source] and pushes it; false at the
 // end of the code (nothing pushed).
 [[gnu::always_inline]] inline bool fetch_argument(ArgMode mode, const CallSource& source, bool infix,
@@ -179,12 +184,12 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix);
   return false;
 }
 
-[[noreturn]] void raise_expect_arg(const Cell* fn, const CallSource& source, const Cell* value,
-                                   int32_t item) {
+// Script expect-arg: the call of [fn] named by [source] does not take
+// [value] for the parameter of list item [item].
+[[noreturn]] void refuse_arg(const Cell* fn, const CallSource& source, const Cell* value, int32_t item) {
   Cell word = call_word(source.name);
-  Cell datatype = datatype_cell(value->type());
   Cell param = function_arg_word(fn, item);
-  raise_error(kErrScriptExpectArg, &word, &datatype, &param);
+  raise_expect_arg(&word, value->type(), &param);
 }
 
 [[noreturn]] void raise_no_arg(const Cell* fn, const CallSource& source, int32_t item) {
@@ -210,7 +215,7 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix);
   }
   if (s) return s;
   // Read again: the fetch may have moved the list's buffer.
-  if (!typeset_has_q(&series_cells(list)[item], pushed->type())) raise_expect_arg(fn, source, pushed, item);
+  if (!typeset_has_q(&series_cells(list)[item], pushed->type())) refuse_arg(fn, source, pushed, item);
   if (slot != pushed) {
     *slot = *pushed;
     g_stack.top = pushed;
@@ -257,7 +262,16 @@ Status fetch_arguments(Cell* fn_slot, const CallSource& source, bool infix, int3
   const int32_t items = int32_t(series_cell_count(list)) - 1;
   const bool apply_all = source.mode & kCallApplyAll;
   const bool safer = source.mode & kCallSafer;
-  if (!is_function) std::fill(refs, refs + std::min(integer_get(&series_cells(list)[items]), 64), -1);
+  if (!is_function) {
+    // A native's or action's spec fits its code's own (arglist_of), so its
+    // refinements fit the slots; a list that did not is refused, never written past.
+    const int32_t count = integer_get(&series_cells(list)[items]);
+    if (count < 0 || count > kMaxRefinementSlots) {
+      Cell spec = series_cell(kTypeBlock, native_spec(fn_slot));
+      raise_error(kErrScriptBadFuncDef, &spec);
+    }
+    std::fill(refs, refs + count, -1);
+  }
   int32_t refinement = 0;
   bool active = true;
   for (int32_t i = 0; i < items; i++) {
@@ -305,7 +319,7 @@ Status fetch_arguments(Cell* fn_slot, const CallSource& source, bool infix, int3
     if (infix && i == 0) {
       // The left operand is in place already.
       g_stack.top = base + 1;
-      if (!typeset_has_q(&item, base->type())) raise_expect_arg(fn_slot, source, base, i);
+      if (!typeset_has_q(&item, base->type())) refuse_arg(fn_slot, source, base, i);
       continue;
     }
     if (apply_all && (!source.block || code_end_q(source.block->node(), *source.index))) {
@@ -384,16 +398,18 @@ Status invoke_function(Cell* fn_slot) {
   return kStatusOk;
 }
 
-// Runs the C++ entry of the routine! at [fn_slot]; its result goes to the
-// arguments base, the last pushed value.
-void invoke_routine(const Cell* fn_slot) {
+// Runs the C++ entry of the routine! at [fn_slot] (its arguments fetched and
+// checked); its result goes to the arguments base, the last pushed value.
+// Routines take no refinements (library/routines.def): [refs] is not read.
+Status invoke_routine(const Cell* fn_slot, const int32_t* refs) {
   Cell code = function_more_cell(fn_slot, kFunctionMoreCode);
   RoutineEntry entry = code.is(kTypeInteger) ? routine_entry(integer_get(&code)) : nullptr;
   if (!entry) raise_error(kErrInternalRoutines, block_push_only(1));
   if (g_stack.top == g_stack.arguments) stack_push();  // the result slot of a routine without arguments
-  Cell extra = function_more_cell(fn_slot, kFunctionMoreExtra);
-  entry(g_stack.arguments, extra.is(kTypeInteger) ? integer_get(&extra) : 0);
+  Status s = entry(false, refs);
+  if (s) return s;
   g_stack.top = g_stack.arguments + 1;
+  return kStatusOk;
 }
 
 // ---------------------------------------------------------------- calling
@@ -409,7 +425,7 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
     trace_event(kTraceOpen, source.block, source.index ? *source.index : -1, fn_slot, nullptr);
   g_stack.top = fn_slot + 1;
   TypeId type = fn_slot->type();
-  int32_t refs[64];
+  int32_t refs[kMaxRefinementSlots];
   int32_t ref_count = 0;
   int32_t locals = 0;
   Status s;
@@ -425,7 +441,8 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
     if (s) return s;
     if (g_interp.tracing) trace_event(kTraceCall, source.block, -1, nullptr, fn_slot);
     if (type == kTypeRoutine) {
-      invoke_routine(fn_slot);
+      s = invoke_routine(fn_slot, refs);
+      if (s) return s;
       stack_unwind();
     } else {
       init_locals(locals);
@@ -896,11 +913,17 @@ Status eval_call(const Cell* fn, const CallSource& source, bool push) {
 
 void call_value(const Cell* fn, const Cell* args, int argc, Cell* result, const Cell* name_word,
                 Cell* args_after) {
+  // Everything the call is given is copied onto the data stack before
+  // anything allocates: the caller's cells need not stay in place.
+  Cell* held = g_stack.top;
+  Cell* function = stack_push_cell(fn);
+  for (int i = 0; i < argc; i++) stack_push_cell(&args[i]);
+  const Cell* copies = function + 1;
+  Cell name = name_word ? *name_word : runtime_value(kWordAnon);
   // The arguments become the code the call takes its arguments from, each as it is.
   Cell* code = stack_push_value(series_cell(kTypeBlock, series_alloc_cells(uint32_t(std::max(argc, 1)))));
-  for (int i = 0; i < argc; i++) block_append_value(code, &args[i]);
+  for (int i = 0; i < argc; i++) block_append_value(code, &copies[i]);
   int32_t index = 0;
-  Cell name = name_word ? *name_word : runtime_value(kWordAnon);
   CallSource source;
   source.block = code;
   source.index = &index;
@@ -909,7 +932,7 @@ void call_value(const Cell* fn, const Cell* args, int argc, Cell* result, const 
   // How many arguments the call takes: its parameters before any refinement.
   int taken = 0;
   if (args_after) {
-    Node list = arglist_of(fn);
+    Node list = arglist_of(function);
     while (taken < std::min(argc, int(series_length(list))) && series_cells(list)[taken].is(kTypeTypeset))
       taken++;
   }
@@ -923,7 +946,7 @@ void call_value(const Cell* fn, const Cell* args, int argc, Cell* result, const 
   Status s;
   {
     Untraced untraced;
-    s = call_value_at_top(fn, source);
+    s = call_value_at_top(function, source);
   }
   if (s) stack_throw_settled(s);
   // The call closed with its result in its function's slot (code + 1) and
@@ -931,7 +954,7 @@ void call_value(const Cell* fn, const Cell* args, int argc, Cell* result, const 
   // tracer ran in between).
   for (int i = 1; i < taken; i++) args_after[i] = code[2 + i];
   *result = g_stack.top[-1];
-  g_stack.top = code;
+  g_stack.top = held;
 }
 
 Status eval_value(const Cell* value) {
@@ -1002,15 +1025,18 @@ void trace_event(TraceEvent event, const Cell* code, int32_t position, const Cel
       g_stack.arguments = arguments;
     }
   } restore{top, frames, arguments};
-  Cell args[6];
-  args[0] = load_word(kNames[bit]);
-  args[1] = code ? *code : kNoneCell;
-  args[2] = integer_cell(code ? position : -1);
-  args[3] = value && !value->is(kTypeUnset) ? *value : kNoneCell;
-  args[4] = reference && (event & (kTraceSet | kTraceEpilog | kTraceProlog | kTraceReturn | kTraceCall))
-                ? *reference
-                : kNoneCell;
-  args[5] = pair_cell(int32_t(stack_index(arguments)), int32_t(stack_index(top)));
+  // The arguments go on the data stack, the caller's cells (which may lie in
+  // a series buffer) copied before the event word's making can allocate.
+  Cell* args = stack_push();
+  stack_push_value(code ? *code : kNoneCell);
+  stack_push_value(integer_cell(code ? position : -1));
+  stack_push_value(value && !value->is(kTypeUnset) ? *value : kNoneCell);
+  stack_push_value(reference &&
+                           (event & (kTraceSet | kTraceEpilog | kTraceProlog | kTraceReturn | kTraceCall))
+                       ? *reference
+                       : kNoneCell);
+  stack_push_value(pair_cell(int32_t(stack_index(arguments)), int32_t(stack_index(top))));
+  *args = load_word(kNames[bit]);
   Cell* result = stack_push();
   call_value(&tracer, args, 6, result);
 }

@@ -199,12 +199,12 @@ struct CallSource {
 Status eval_call(const Cell* fn, const CallSource& source, bool push);
 
 // MAY RUN KIV CODE. Calls the function-like [fn] with the [argc] values
-// [args] (copied first) as its leading arguments and every refinement
-// absent; writes the result into [*result] (a stable cell). A break,
-// continue, return or exit escaping the call becomes a KivThrow with its
-// code (see catch_exit_status): for C++ code that cannot pass a status on.
-// Script expect-arg for an argument its spec refuses, no-arg when [argc] is
-// short. The call's frame is named by the word [name] (null: <anon>). With
+// [args] as its leading arguments and every refinement absent: the caller
+// pushes [args] on the data stack (runtime/gc_root.h rule 4), and [fn],
+// [args] and [name] are copied onto it before anything allocates; writes the result into [*result] (a stable
+// cell). A break, continue, return or exit escaping the call becomes a KivThrow with its code (see
+// catch_exit_status): for C++ code that cannot pass a status on. Script expect-arg for an argument its spec
+// refuses, no-arg when [argc] is short. The call's frame is named by the word [name] (null: <anon>). With
 // [args_after], the arguments after the first are copied there as the call
 // left them (a function may have set its argument words), from index 1; the
 // first one's slot held the result.

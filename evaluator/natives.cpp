@@ -1,5 +1,4 @@
-// The natives table: every native's entry point, the argument readers and
-// the check of arguments for callers other than the interpreter.
+// The natives table: every native's entry point and the argument readers.
 //
 // Each family file registers the natives it implements (natives.h); the
 // slots left empty get an entry that raises internal not-done, so every id
@@ -7,7 +6,6 @@
 #include "evaluator/natives.h"
 
 #include "datatypes/logic.h"
-#include "evaluator/arglist.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
 
@@ -22,22 +20,9 @@ namespace native_args {
 #include "datatypes/named_args.inc"
 }  // namespace native_args
 
-namespace {
-
-// The number of refinements of [list] (ending in {null, null}).
-constexpr int refinement_count(const RefinementInfo* list) {
-  int n = 0;
-  while (list[n].word) n++;
-  return n;
-}
-
-}  // namespace
-
 const NativeInfo g_natives_info[kNativeCount + 1] = {
-    {NativeId(0), "", "", nullptr, 0},
-#define NATIVE(id, Ident, word, spec)                              \
-  {kNative##Ident, word, spec, native_args::k##Ident##Refinements, \
-   refinement_count(native_args::k##Ident##Refinements)},
+    {NativeId(0), "", "", nullptr},
+#define NATIVE(id, Ident, word, params, spec) {kNative##Ident, word, spec, native_args::k##Ident##Params},
 #include "evaluator/natives.def"
 };
 
@@ -62,10 +47,6 @@ void natives_init() {
   natives_system_register();
   natives_output_register();
 }
-
-// ---------------------------------------------------------------- checking
-
-void native_check_args(NativeId id, const int32_t* r) { arglist_check_native(id, r); }
 
 bool truthy(const Cell* value) {
   TypeId t = value->type();

@@ -2,7 +2,7 @@
 // written, registered and called.
 //
 // Adding a native (family helpers): the native's line is in natives.def
-// already (id, word, spec, and the ARGS line naming its struct). In the
+// already (id, word, its arguments for the struct, and its spec). In the
 // family's file, evaluator/natives_<family>.cpp, write its implementation
 // with KIV_NATIVE and add one line to that file's register function:
 //
@@ -25,7 +25,8 @@
 // without arguments, any value from 0). The interpreter checks the argument
 // types itself and passes check = false; other callers pass true and the
 // entry checks each plain argument, and each argument of a present
-// refinement, against its spec (script expect-arg). The generated struct
+// refinement, against the native's own spec (script expect-arg,
+// datatypes/builtin_spec.h). The generated struct
 // then names every argument (a Cell* into the data stack: stable) and every
 // refinement (bool, or the Cell* of its argument, null when absent).
 //
@@ -41,8 +42,10 @@
 // unless it is that exit's target. Errors and throw travel as KivThrow.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
+#include "datatypes/builtin_spec.h"
 #include "datatypes/named_args.h"
 #include "datatypes/native.h"
 #include "evaluator/interpreter.h"
@@ -52,15 +55,18 @@
 namespace kiv {
 
 enum NativeId : uint8_t {
-#define NATIVE(id, Ident, word, spec) kNative##Ident = id,
+#define NATIVE(id, Ident, word, params, spec) kNative##Ident = id,
 #include "evaluator/natives.def"
 };
-// The natives.def lines list the ids 1..107 in order.
-inline constexpr int kNativeDefCount = 0
-#define NATIVE(id, Ident, word, spec) +1
+// The number of natives: the lines of natives.def, which list the ids 1..107
+// in order.
+inline constexpr int32_t kNativeCount = 0
+#define NATIVE(id, Ident, word, params, spec) +1
 #include "evaluator/natives.def"
     ;
-static_assert(kNativeDefCount == kNativeCount, "natives.def lists every native");
+static_assert(kNativeCount == 107 && kNativeApply == kNativeCount,
+              "natives.def lists the ids 1..107 in order");
+static_assert(kNativeCount <= kNativeTableSize, "the natives table holds every native");
 
 // ---------------------------------------------------------------- argument structs
 
@@ -72,36 +78,39 @@ namespace native_args {
 #include "datatypes/named_args.inc"
 
 // Reads the struct of each native from the data stack and the refinement slots.
-#define ARGS(Name, params) void read_args(Name##Args& a, const int32_t* r);
+#define ARGS(Name, ...) void read_args(Name##Args& a, const int32_t* r);
 #include "evaluator/natives.def"
 }  // namespace native_args
+
+// The most refinements a native takes: how many refinement slots a call of
+// any native fills.
+inline constexpr int kNativeMaxRefinements = std::max({0
+#define NATIVE(id, Ident, word, params, spec) , native_args::k##Ident##RefinementCount
+#include "evaluator/natives.def"
+});
 
 // ---------------------------------------------------------------- the table
 
 struct NativeInfo {
   NativeId id;
   const char* word;
-  const char* spec;                   // the spec block as text
-  const RefinementInfo* refinements;  // in spec order, ending in {null, null}
-  int refinement_count;
+  const char* spec;             // the spec block as text
+  const DeclaredParam* params;  // its arguments and refinements as its line declares them
 };
 // Row n describes native n (row 0 is unused).
 extern const NativeInfo g_natives_info[kNativeCount + 1];
 
 // The implementations, one per native; a family file defines those it registers.
-#define NATIVE(id, Ident, word, spec) Status native_##Ident(const native_args::Ident##Args& a);
+#define NATIVE(id, Ident, word, params, spec) Status native_##Ident(const native_args::Ident##Args& a);
 #include "evaluator/natives.def"
 
 #define KIV_NATIVE(Ident) Status native_##Ident([[maybe_unused]] const native_args::Ident##Args& a)
 
-// Script expect-arg for the first argument of native [id]'s call that its
-// spec refuses (plain arguments, and those of present refinements [r]).
-void native_check_args(NativeId id, const int32_t* r);
-
-// The entry point the natives table holds for an implementation.
+// The entry point the natives table holds for an implementation: with
+// [check], the argument check of its own spec first (builtin_check_args).
 template <class Args, Status (*Impl)(const Args&), NativeId Id>
 Status native_entry_of(bool check, const int32_t* r) {
-  if (check) native_check_args(Id, r);
+  if (check) builtin_check_args(Builtin::kNative, Id, r);
   Args a;
   native_args::read_args(a, r);
   return Impl(a);

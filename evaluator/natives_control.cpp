@@ -21,6 +21,7 @@
 #include "datatypes/actions.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -198,18 +199,16 @@ bool foreach_next(Cell* series, const Cell* words, int32_t size, int32_t* map_po
 
 // MAY RUN KIV CODE. After a remove-each body whose value is truthy: moves the
 // series copy back by [size] and removes [size] units there, the copy left
-// at the position of the removal. [scratch] is two stable cells.
-void remove_each_apply(Cell* series, int32_t size, Cell* scratch) {
+// at the position of the removal.
+void remove_each_apply(Cell* series, int32_t size) {
   int32_t at = std::max(series->head(), 0) - size;
   series->set_head(std::max(at, 0));
-  scratch[0] = *series;
-  RemoveArgs remove;
-  if (size > 1) {
-    scratch[1] = integer_cell(size);
-    remove.part.arg = &scratch[1];
-    remove.part.count = size;
-  }
-  action_handler<&ActionSlots::remove>(series->type(), kActionRemove)(&scratch[0], remove);
+  Cell* top = g_stack.top;
+  ActionCall remove(kActionRemove);
+  remove.arg(*series);
+  if (size > 1) remove.ref("part", integer_cell(size));
+  remove.run();
+  g_stack.top = top;
 }
 
 }  // namespace
@@ -438,9 +437,8 @@ KIV_NATIVE(Forall) {
   Cell* start = stack_push_cell(get_word_value(word));
   if (!forall_series_q(start->type())) {
     Cell name = load_word("forall");
-    Cell* datatype = stack_push_value(datatype_cell(start->type()));
     Cell param = load_word("word");
-    raise_error(kErrScriptExpectArg, &name, datatype, &param);
+    raise_expect_arg(&name, start->type(), &param);
   }
   Cell* slot = open_loop_frame();
   bool broke = false;
@@ -490,9 +488,7 @@ KIV_NATIVE(RemoveEach) {
     if (s == kThrowContinue) continue;
     if (s) return s;
     if (!truthy(slot)) continue;
-    scratch = stack_push();
-    stack_push();
-    remove_each_apply(series, size, scratch);
+    remove_each_apply(series, size);
   }
   *slot = *a.data;
   return close_loop_frame(slot);

@@ -18,6 +18,7 @@
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
 #include "datatypes/date.h"
+#include "datatypes/error.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -41,11 +42,10 @@ namespace {
 
 // Script expect-arg: native [id] does not take [value]'s type for its
 // argument [param].
-[[noreturn]] void raise_expect_arg(NativeId id, const Cell* value, const char* param) {
+[[noreturn]] void refuse_arg(NativeId id, const Cell* value, const char* param) {
   Cell fn_word = name_word_cell(g_natives_info[id].word);
-  Cell datatype = datatype_cell(value->type());
   Cell param_word = name_word_cell(param);
-  raise_error(kErrScriptExpectArg, &fn_word, &datatype, &param_word);
+  raise_expect_arg(&fn_word, value->type(), &param_word);
 }
 
 Status logic_result(bool b) { return native_result(logic_cell(b)); }
@@ -85,7 +85,7 @@ Status set_op_result(NativeId id, SetOp op, Cell* set1, Cell* set2, bool case_, 
     return kStatusOk;
   }
   if (t1 != kTypeBlock && t1 != kTypeHash && t1 != kTypeString && t1 != kTypeBitset && t1 != kTypeTypeset)
-    raise_expect_arg(id, set1, op == kSetUnique ? "set" : "set1");
+    refuse_arg(id, set1, op == kSetUnique ? "set" : "set1");
   SetOpArgs args;
   args.op = op;
   args.case_ = case_;
@@ -108,7 +108,7 @@ int sign_of(NativeId id, const Cell* value) {
       double d = float_get(value);
       return d > 0.0 ? 1 : d < 0.0 ? -1 : 0;
     }
-    default: raise_expect_arg(id, value, "number");
+    default: refuse_arg(id, value, "number");
   }
 }
 
@@ -294,7 +294,7 @@ KIV_NATIVE(ZeroQ) {
     case kTypePoint2D: return logic_result(point_x(v) == 0.0f && point_y(v) == 0.0f);
     case kTypePoint3D: return logic_result(point_x(v) == 0.0f && point_y(v) == 0.0f && point_z(v) == 0.0f);
     case kTypeTuple: return logic_result(tuple_zero_q(v));
-    default: raise_expect_arg(kNativeZeroQ, v, "value");
+    default: refuse_arg(kNativeZeroQ, v, "value");
   }
 }
 

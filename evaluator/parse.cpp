@@ -400,26 +400,16 @@ void Engine::keep_range(int32_t from, int32_t to, bool pick) {
     return;
   }
   input_at(tmp_, from);
-  CopyArgs ca;
-  Cell* n = stack_push_value(integer_cell(to - from));
-  ca.part.arg = n;
-  ca.part.count = to - from;
-  Cell* result = stack_push();
-  ca.result = result;
-  action_copy(tmp_, ca);
+  Cell* result = ActionCall(kActionCopy).arg(*tmp_).ref("part", integer_cell(to - from)).run();
   keep_value(result);
-  g_stack.top = n;
+  g_stack.top = result;
 }
 
 void Engine::modify_remove(int32_t from, int32_t n) {
   if (n <= 0) return;
   Cell* s = stack_push();
   input_at(s, from);
-  RemoveArgs ra;
-  Cell* c = stack_push_value(integer_cell(n));
-  ra.part.arg = c;
-  ra.part.count = n;
-  action_handler<&ActionSlots::remove>(s->type(), kActionRemove)(s, ra);
+  ActionCall(kActionRemove).arg(*s).ref("part", integer_cell(n)).run();
   g_stack.top = s;
 }
 
@@ -427,11 +417,10 @@ int32_t Engine::modify_insert(int32_t at, const Cell* value, bool only) {
   int32_t before = input_length();
   Cell* s = stack_push();
   input_at(s, std::clamp(at, 0, before));
-  Cell* v = stack_push_cell(value);
-  InsertArgs ia;
-  ia.value = v;
-  ia.only = only;
-  action_handler<&ActionSlots::insert>(s->type(), kActionInsert)(s, ia);
+  ActionCall insert(kActionInsert);
+  insert.arg(*s).arg(*value);
+  if (only) insert.ref("only");
+  insert.run();
   g_stack.top = s;
   return input_length() - before;
 }
@@ -440,14 +429,10 @@ int32_t Engine::modify_change(int32_t at, int32_t n, const Cell* value, bool onl
   int32_t before = input_length();
   Cell* s = stack_push();
   input_at(s, std::clamp(at, 0, before));
-  Cell* v = stack_push_cell(value);
-  ChangeArgs ca;
-  ca.value = v;
-  ca.only = only;
-  Cell* c = stack_push_value(integer_cell(n));
-  ca.part.arg = c;
-  ca.part.count = n;
-  action_handler<&ActionSlots::change>(s->type(), kActionChange)(s, ca);
+  ActionCall change(kActionChange);
+  change.arg(*s).arg(*value);
+  if (only) change.ref("only");
+  change.ref("part", integer_cell(n)).run();
   g_stack.top = s;
   return input_length() - before + n;
 }
@@ -931,16 +916,11 @@ State Engine::finish() {
     case kCmdCopy:
       if (match_) {
         input_at(tmp_, f.origin);
-        CopyArgs ca;
-        Cell* n = stack_push_value(integer_cell(pos_ - f.origin));
-        ca.part.arg = n;
-        ca.part.count = std::max(0, pos_ - f.origin);
-        Cell* result = stack_push();
-        ca.result = result;
-        action_copy(tmp_, ca);
+        Cell* result =
+            ActionCall(kActionCopy).arg(*tmp_).ref("part", integer_cell(std::max(0, pos_ - f.origin))).run();
         Cell w = *frame_cell(fi, 0);
         set_word_value(&w, result);
-        g_stack.top = n;
+        g_stack.top = result;
       }
       break;
     case kCmdSet:
@@ -998,9 +978,7 @@ State Engine::finish() {
         Cell* series = stack_push_cell(frame_cell(fi, 2));
         set_word_value(&w, series);
         if (target == kCollectAfter) series->set_head(series_total_length(series));
-        InsertArgs ia;
-        ia.value = tmp_;
-        action_handler<&ActionSlots::insert>(series->type(), kActionInsert)(series, ia);
+        ActionCall(kActionInsert).arg(*series).arg(*tmp_).run();
         g_stack.top = series;
       } else {
         bool nested = false;

@@ -1,12 +1,80 @@
 // The routines of the library: each a Kiv spec, a body that is only shown,
-// and a C++ entry (evaluator/routines.h).
+// and a C++ entry (evaluator/routines.h), declared once by its line in
+// library/routines.def.
+//
+// Adding a routine: its line in routines.def (a new id after the last; ids
+// never move), then its implementation with KIV_ROUTINE, in routines.cpp or
+// the file of its concern:
+//
+//   KIV_ROUTINE(ExistsQ) {            // Status routine_ExistsQ(const ExistsQArgs& a)
+//     return native_result(logic_cell(file_exists(a.path)));
+//   }
+//
+// routines_init registers every entry under its id and binds its value.
 #pragma once
 
+#include <cstdint>
+
+#include "evaluator/natives.h"
 #include "runtime/cell.h"
 
 namespace kiv {
 
-// MAY ALLOCATE. Registers every routine's entry and binds a routine! value
+enum RoutineId : uint8_t {
+#define ROUTINE(id, Ident, word, params, spec) kRoutine##Ident = id,
+#define STATE_ROUTINE(id, Ident, word, params, spec) kRoutine##Ident = id,
+#define TYPE_PREDICATE(id, Ident, word, Type) kRoutine##Ident = id,
+#define TYPESET_PREDICATE(id, Ident, word, typeset) kRoutine##Ident = id,
+#include "library/routines.def"
+};
+// The number of routines: the lines of routines.def, which list the ids in order.
+inline constexpr int32_t kRoutineCount = 0
+#define ROUTINE(...) +1
+#define STATE_ROUTINE(...) +1
+#define TYPE_PREDICATE(...) +1
+#define TYPESET_PREDICATE(...) +1
+#include "library/routines.def"
+    ;
+static_assert(kRoutineCount == kRoutineNodesCycles, "routines.def lists the ids 1..n in order");
+
+// ---------------------------------------------------------------- argument structs
+
+namespace routine_args {
+#define KIV_ARGS_FILE "library/routines.def"
+#define KIV_ARGS_STRUCTS
+#include "datatypes/named_args.inc"
+
+// Every predicate of a family takes the family's struct.
+#define TYPE_PREDICATE(id, Ident, word, Type) using Ident##Args = PredicateArgs;
+#define TYPESET_PREDICATE(id, Ident, word, typeset) using Ident##Args = PredicateArgs;
+#include "library/routines.def"
+
+// Routines take no refinements: their frames give a refinement a slot of
+// its own, which the readers do not read.
+#define ROUTINE(id, Ident, word, params, spec) static_assert(k##Ident##RefinementCount == 0);
+#define STATE_ROUTINE(id, Ident, word, params, spec) static_assert(k##Ident##RefinementCount == 0);
+#include "library/routines.def"
+
+// Reads the struct of each routine from the data stack.
+#define ARGS(Name, ...) void read_args(Name##Args& a, const int32_t* r);
+#include "library/routines.def"
+}  // namespace routine_args
+
+// ---------------------------------------------------------------- entries
+
+// The implementations, one per routine.
+#define ROUTINE(id, Ident, word, params, spec) Status routine_##Ident(const routine_args::Ident##Args& a);
+#define STATE_ROUTINE(id, Ident, word, params, spec) \
+  Status routine_##Ident(const routine_args::Ident##Args& a);
+#define TYPE_PREDICATE(id, Ident, word, Type) Status routine_##Ident(const routine_args::Ident##Args& a);
+#define TYPESET_PREDICATE(id, Ident, word, typeset) \
+  Status routine_##Ident(const routine_args::Ident##Args& a);
+#include "library/routines.def"
+
+#define KIV_ROUTINE(Ident) Status routine_##Ident([[maybe_unused]] const routine_args::Ident##Args& a)
+
+// MAY ALLOCATE. Registers every routine's entry under its id, checks each
+// spec against its line (datatypes/builtin_spec.h) and binds a routine! value
 // for each in the global context.
 void routines_init();
 

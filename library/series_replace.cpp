@@ -111,10 +111,8 @@ void append_units(Cell* out, Cell* src, int32_t from, int32_t count) {
 // kind (pushed).
 Cell* push_replacement(const Cell* series, Cell* value) {
   Cell* scratch = push_gathering(series, 0);
-  ChangeArgs change;
-  change.value = value;
-  action_handler<&ActionSlots::change>(scratch->type(), kActionChange)(scratch, change);
-  scratch->set_head(0);
+  ActionCall(kActionChange).arg(*scratch).arg(*value).run();
+  g_stack.top = scratch + 1;
   return scratch;
 }
 
@@ -166,33 +164,29 @@ void splice_spans(const Cell* series_cell, std::vector<Span> spans, Cell* value,
     at = span.end;
   }
   series->set_head(first);
-  Cell* part = stack_push_value(integer_cell(last - first));
-  ChangeArgs change;
-  change.value = out;
-  change.part.arg = part;
-  change.part.count = last - first;
-  action_handler<&ActionSlots::change>(series->type(), kActionChange)(series, change);
+  ActionCall(kActionChange).arg(*series).arg(*out).ref("part", integer_cell(last - first)).run();
 }
 
 }  // namespace
 
-void replace_found(Cell* args, int32_t) {
-  Cell* series = &args[0];
-  Cell* pattern = &args[1];
-  Cell* value = &args[2];
-  const int32_t size = std::max(integer_get(&args[3]), 0);
-  const bool all = truthy(&args[4]);
-  FindArgs find;
-  find.value = pattern;
-  find.case_ = truthy(&args[5]);
+KIV_ROUTINE(ReplaceFound) {
+  Cell* series = a.series;
+  Cell* pattern = a.pattern;
+  Cell* value = a.value;
+  const int32_t size = std::max(integer_get(a.size), 0);
+  const bool all = truthy(a.all);
+  const bool case_sensitive = truthy(a.case_);
   if (!replaceable_q(series->type())) raise_error(kErrScriptInvalidArg, series);
   std::vector<Span> spans;
   int32_t from = series_clamp_head(series, total_units(series));
   for (;;) {
     StackSave save;
-    Cell* probe = stack_push_value(*series);
-    probe->set_head(from);
-    const Cell found = *action_find(probe, find);
+    Cell probe = *series;
+    probe.set_head(from);
+    ActionCall find(kActionFind);
+    find.arg(probe).arg(*pattern);
+    if (case_sensitive) find.ref("case");
+    const Cell found = *find.run();
     if (found.type() != series->type()) break;
     const int32_t total = total_units(&found);
     const int32_t end = std::min(found.head() + size, total);
@@ -206,12 +200,12 @@ void replace_found(Cell* args, int32_t) {
     const Cell* values = active_q(value) ? push_called_values(value, &spans) : nullptr;
     splice_spans(series, std::move(spans), value, values);
   }
-  args[0] = kUnsetCell;
+  return native_result(kUnsetCell);
 }
 
-void replace_marked(Cell* args, int32_t) {
-  Cell* marks = &args[0];
-  Cell* value = &args[1];
+KIV_ROUTINE(ReplaceMarked) {
+  Cell* marks = a.marks;
+  Cell* value = a.value;
   // The series the marks name, in the order first met, and each one's spans;
   // [order] lists the spans taken (series, span) in the order found.
   struct Marked {
@@ -252,7 +246,7 @@ void replace_marked(Cell* args, int32_t) {
     *series = marked[k].series;
     splice_spans(series, std::move(marked[k].spans), value, values);
   }
-  args[0] = kUnsetCell;
+  return native_result(kUnsetCell);
 }
 
 }  // namespace kiv

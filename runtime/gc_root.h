@@ -1,24 +1,39 @@
-// Keeping values alive and buffers in place across allocations: the one
-// rooting rule of the C++ code, and the guards that implement it.
+// Keeping values alive and buffers in place across allocations: the rooting
+// rules of the C++ code, as the code relies on them, and the guards that
+// implement them.
 //
 // Any call marked MAY ALLOCATE (or MAY RUN KIV CODE) may collect, which frees
-// every series no root reaches and moves every live buffer. So, by situation:
+// every series no root reaches and moves every live buffer. A cell itself
+// never moves with a collection: it holds handles, not addresses, so a copy
+// of one stays valid exactly as long as the nodes it names live. So, by
+// situation:
 //
 //   1. Arguments and results of a call, and the values a handler makes on the
 //      way, live on the data stack (runtime/stack.h): stack_push and the
-//      argument slots. A StackSave puts the stack back when the scope ends.
-//   2. A value that lives only in a C++ local across an allocation, outside
-//      any call's stack discipline: a Root (one value) or RootedCells (many).
-//      A bare node that no cell names yet (a hash table or array the runtime
-//      is building): a NodeRoot.
+//      argument slots. The data stack never moves, so a Cell* into it stays
+//      valid while the cell is on it. A StackSave puts the stack back when
+//      the scope ends.
+//   2. A C++ local cell (a copy of a slot, a stack cell or a root) is safe
+//      across an allocation while the nodes it names are reachable elsewhere:
+//      from the stack, a root, or a value that is. A value whose nodes only
+//      the local holds (one just made, or copied out of a series that may
+//      drop it) is pushed on the data stack, or held in a Root (one value)
+//      or RootedCells (many), before the next allocation. A bare node that
+//      no cell names yet (a hash table or array the runtime is building): a
+//      NodeRoot.
 //   3. A raw Cell* or uint8_t* into a series buffer is valid only until the
-//      next allocation. Code that holds one across a stretch of work that must
-//      not allocate says so with a NoGcScope: an allocation inside it is a
-//      fatal assertion, not a silent dangling pointer.
-//   4. Work that must allocate without collecting (building a statistics
+//      next allocation: copy the cell out, or keep (handle, index), before
+//      anything allocates. Code that holds one across a stretch of work that
+//      must not allocate says so with a NoGcScope: an allocation inside it is
+//      a fatal assertion, not a silent dangling pointer.
+//   4. C++ code that calls Kiv code (call_value, the sort comparator, the
+//      tracer, the lexer's and PARSE's callbacks, the library calls) pushes
+//      the arguments on the data stack and passes them from there; the call
+//      copies the function and the arguments before anything allocates.
+//   5. Work that must allocate without collecting (building a statistics
 //      block while walking the frames) runs under a CollectorPause
 //      (runtime/collector.h).
-//   5. A C++ static that names a series is a registered root: a root block
+//   6. A C++ static that names a series is a registered root: a root block
 //      slot or root table (runtime/root_block.h), or a mark callback.
 //
 // Root and RootedCells nest strictly (LIFO); a guard destroyed out of order is

@@ -21,7 +21,6 @@ enum RootSlot : uint32_t {
   kRootErrorCatalog,    // the error catalogue object (system/catalog/errors)
   kRootErrorPrototype,  // the error! every new error copies
   kRootMonthNames,      // block of the month names' strings (system/locale/months)
-  kRootNatives,         // block of the native! values by id (the natives' own argument checks)
   kRootInterp,          // block of the interpreter's cells: the tracer
   kRootPrintScratch,    // block print and prin reduce their block arguments into
   kRootLibraryContext,  // the library's own context (a block! view), once start-up has made it

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "block_reader.h"
+#include "datatypes/builtin_spec.h"
 #include "datatypes/context.h"
 #include "datatypes/native.h"
 #include "datatypes/typeset.h"
@@ -443,10 +444,15 @@ TEST_F(FunctionTest, ArgumentWords) {
   }
   EXPECT_EQ(mold_of(function_arg_word(fn, -1)), "<anon>");
   EXPECT_EQ(mold_of(function_arg_word(test::block_of({}), 0)), "<anon>");
-  NativeEntry saved = native_entry(3);
-  native_table_set(3, [](bool, const int32_t*) { return 0u; });
-  Cell* native = test::make(kTypeNative, *test::block_of({*read_block("value /only"), integer_cell(3)}));
-  native_table_set(3, saved);
+  // A native of a slot no native fills, its spec kept as that slot's own.
+  const int32_t id = kNativeTableSize;
+  native_table_set(id, [](bool, const int32_t*) { return 0u; });
+  const DeclaredParam declared[] = {{DeclaredParam::kArgument, "value"},
+                                    {DeclaredParam::kRefinement, "only"},
+                                    {DeclaredParam::kEnd, nullptr}};
+  builtin_keep_own_spec(Builtin::kNative, id, "test-native", read_block("value /only"), nullptr, declared);
+  Cell* native = test::make(kTypeNative, *test::block_of({*read_block("value /only"), integer_cell(id)}));
+  native_table_set(id, nullptr);
   EXPECT_EQ(mold_of(function_arg_word(native, 1)), "only");
   Cell* op = test::make(kTypeOp, *make_function("x y", "x"));
   EXPECT_EQ(mold_of(function_arg_word(op, 1)), "y");

@@ -144,7 +144,7 @@ TEST_F(InterpreterTest, NativeEntryChecksArgumentsWhenAsked) {
       if (entry)
         native_entry(id)(true, r);
       else
-        native_check_args(id, r);
+        builtin_check_args(Builtin::kNative, id, r);
     });
     return e == test::kNoError ? text : std::string("!") + error_info(e).word;
   };

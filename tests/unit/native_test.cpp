@@ -4,10 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <string>
+#include <vector>
+
 #include "block_reader.h"
+#include "datatypes/builtin_spec.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
 #include "datatypes/runtime_words.h"
+#include "evaluator/base_env.h"
+#include "evaluator/natives.h"
 #include "kiv_test.h"
 
 namespace kiv {
@@ -23,26 +30,49 @@ using test::read_block;
 
 uint32_t test_native_entry(bool, const int32_t*) { return 0; }
 
-// The ids the tests fill in the natives table (the evaluator fills the rest).
-constexpr int32_t kTestNative = 5;
-constexpr int32_t kOtherNative = 6;
-// An action the tests use: add.
+// The slots the tests fill in the natives table: two no native fills.
+constexpr int32_t kTestNative = kNativeTableSize - 2;
+constexpr int32_t kOtherNative = kNativeTableSize - 1;
+static_assert(kOtherNative > kNativeCount);
+// An action the tests use: add, whose own spec takes two scalar! or vector!.
 constexpr int32_t kAddAction = kActionAdd;
 
 class NativeTest : public ::testing::Test {
  protected:
+  // The base environment keeps the own spec of every native and action.
   void SetUp() override {
-    saved_[0] = native_entry(kTestNative);
-    saved_[1] = native_entry(kOtherNative);
+    base_environment_init();
     native_table_set(kTestNative, test_native_entry);
     native_table_set(kOtherNative, test_native_entry);
   }
   void TearDown() override {
-    native_table_set(kTestNative, saved_[0]);
-    native_table_set(kOtherNative, saved_[1]);
+    native_table_set(kTestNative, nullptr);
+    native_table_set(kOtherNative, nullptr);
   }
-  NativeEntry saved_[2] = {};
 };
+
+// MAY ALLOCATE. Keeps the spec [spec] as the own spec of the test native
+// [id], its line declaring what the spec lists: a spec of that shape may
+// then be made for [id].
+void keep_own_native(const char* spec, int32_t id) {
+  ASSERT_TRUE(id == kTestNative || id == kOtherNative);
+  Cell* block = read_block(spec);
+  std::deque<std::string> words;  // stable addresses for the declared items
+  std::vector<DeclaredParam> declared;
+  for (uint32_t i = 0; i < series_length(block->node()); i++) {
+    Cell c = series_cells(block->node())[i];
+    if (c.is(kTypeSetWord)) i++;
+    const bool refinement = c.is(kTypeRefinement);
+    if (refinement && mold_of(c) == "/local") break;
+    if (!refinement && !c.is(kTypeWord) && !c.is(kTypeLitWord) && !c.is(kTypeGetWord)) continue;
+    c.set_type(kTypeWord);
+    words.push_back(mold_of(c));
+    declared.push_back(
+        {refinement ? DeclaredParam::kRefinement : DeclaredParam::kArgument, words.back().c_str()});
+  }
+  declared.push_back({DeclaredParam::kEnd, nullptr});
+  builtin_keep_own_spec(Builtin::kNative, id, "test-native", block, nullptr, declared.data());
+}
 
 // make [type] from the block holding the spec block read from [spec] and [id].
 Cell* make_by_id(TypeId type, const char* spec, int32_t id) {
@@ -50,7 +80,12 @@ Cell* make_by_id(TypeId type, const char* spec, int32_t id) {
   return test::make(type, *make_spec);
 }
 
-Cell* make_native(const char* spec, int32_t id = kTestNative) { return make_by_id(kTypeNative, spec, id); }
+// A test native made from [spec], kept first as its own.
+Cell* make_native(const char* spec, int32_t id = kTestNative) {
+  keep_own_native(spec, id);
+  return make_by_id(kTypeNative, spec, id);
+}
+// An action made from [spec], which must fit the action's own.
 Cell* make_action(const char* spec, int32_t id = kAddAction) { return make_by_id(kTypeAction, spec, id); }
 
 Cell* make_op(const Cell& from) { return test::make(kTypeOp, from); }
@@ -69,23 +104,25 @@ TEST_F(NativeTest, MakeByIdTakesOnlyCallableEntries) {
     int32_t id;
     const char* outcome;
   } cases[] = {
-      {kTypeNative, kTestNative, "make native! [[a b]]"},
+      {kTypeNative, kTestNative, "make native! [[a [any-type!] b [any-type!]]]"},
       {kTypeNative, kNativeCount + 1, "!bad-make-arg"},  // slots past the natives stay empty
       {kTypeNative, kNativeTableSize, "!bad-make-arg"},
       {kTypeNative, kNativeTableSize + 1, "!bad-make-arg"},
       {kTypeNative, 0, "!bad-make-arg"},
       {kTypeNative, -1, "!bad-make-arg"},
-      {kTypeAction, kActionMake, "make action! [[a b]]"},
-      {kTypeAction, kActionWrite, "make action! [[a b]]"},
+      {kTypeAction, kActionMake, "make action! [[a [any-type!] b [any-type!]]]"},
+      {kTypeAction, kActionTo, "make action! [[a [any-type!] b [any-type!]]]"},
+      {kTypeAction, kActionWrite, "!bad-make-arg"},     // a spec unlike its own
       {kTypeAction, kActionEvalPath, "!bad-make-arg"},  // path evaluation: no word, other arguments
       {kTypeAction, kActionEmpty, "!bad-make-arg"},
       {kTypeAction, kActionCompare, "!bad-make-arg"},
       {kTypeAction, 0, "!bad-make-arg"},
       {kTypeAction, kActionCount + 1, "!bad-make-arg"},
   };
+  keep_own_native("a [any-type!] b [any-type!]", kTestNative);
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << type_name(c.type) << " " << c.id);
-    EXPECT_EQ(outcome([&] { return *make_by_id(c.type, "a b", c.id); }), c.outcome);
+    EXPECT_EQ(outcome([&] { return *make_by_id(c.type, "a [any-type!] b [any-type!]", c.id); }), c.outcome);
   }
 }
 
@@ -114,6 +151,7 @@ TEST_F(NativeTest, MakeRefusesOtherMakeSpecs) {
 
 TEST_F(NativeTest, MakeReadsFromThePositionAndHoldsTheSpecAtItsHead) {
   // [junk [x y] 5] from its second value; the spec [pre a b] from its second.
+  keep_own_native("a b", kTestNative);
   Cell* spec = read_block("pre a b");
   Cell* make_spec = test::block_of({test::word("junk"), test::at_head(spec, 1), integer_cell(kTestNative)});
   Cell* native = test::make(kTypeNative, test::at_head(make_spec, 1));
@@ -122,14 +160,14 @@ TEST_F(NativeTest, MakeReadsFromThePositionAndHoldsTheSpecAtItsHead) {
   EXPECT_EQ(held->head(), 0);
   EXPECT_NE(held->node(), spec->node());
   // A spec at its head is the caller's block itself.
-  Cell* direct = make_native("a b");
+  Cell* direct = make_by_id(kTypeNative, "a b", kTestNative);
   Cell* direct_spec = reflect(*direct, "spec");
   EXPECT_EQ(direct_spec->node(), native_spec(direct));
 }
 
 TEST_F(NativeTest, Reflect) {
   Cell* native = make_native("value [integer!]");
-  Cell* action = make_action("value1 value2");
+  Cell* action = make_action("value1 [integer!] value2 [integer!]");
   EXPECT_EQ(mold_of(*reflect(*native, "spec")), "[value [integer!]]");
   EXPECT_EQ(test::integer_of(*reflect(*native, "body")), kTestNative);
   EXPECT_EQ(test::integer_of(*reflect(*action, "body")), kAddAction);
@@ -144,14 +182,14 @@ TEST_F(NativeTest, Reflect) {
 
 TEST_F(NativeTest, FormAndMold) {
   Cell* native = make_native("a [integer!] \"doc\"");
-  Cell* action = make_action("value1 value2");
+  Cell* action = make_action("value1 [integer!] value2 [integer!]");
   Cell* op = make_op(*action);
   EXPECT_EQ(form_of(*native), "?native?");
   EXPECT_EQ(form_of(*action), "?action?");
   EXPECT_EQ(form_of(*op), "?op?");
   EXPECT_EQ(mold_of(*native), "make native! [[a [integer!] \"doc\"]]");
-  EXPECT_EQ(mold_of(*action), "make action! [[value1 value2]]");
-  EXPECT_EQ(mold_of(*op), "make op! [[value1 value2]]");
+  EXPECT_EQ(mold_of(*action), "make action! [[value1 [integer!] value2 [integer!]]]");
+  EXPECT_EQ(mold_of(*op), "make op! [[value1 [integer!] value2 [integer!]]]");
   EXPECT_EQ(mold(*native, true), "make native! [a [integer!] \"doc\"]");
   EXPECT_EQ(mold(*native, false, false, false, 16), "make native! [[a");
   // Inside a block the budget runs on past each value.
@@ -161,11 +199,14 @@ TEST_F(NativeTest, FormAndMold) {
 }
 
 TEST_F(NativeTest, CompareById) {
-  Cell* a = make_native("a");
-  Cell* same_id = make_native("x y z");
+  keep_own_native("a", kTestNative);
+  Cell* a = make_by_id(kTypeNative, "a", kTestNative);
+  Cell* same_id = make_by_id(kTypeNative, "x [integer!]", kTestNative);
   Cell* other = make_native("a", kOtherNative);
   Cell* op = make_op(*make_native("a b"));
-  Cell* action = make_action("a b", kTestNative);
+  // The native and the action with id 11, each from its own spec.
+  Cell* native_11 = make_by_id(kTypeNative, g_natives_info[kAddAction].spec, kAddAction);
+  Cell* action = make_action("a [integer!] b [integer!]");
   EXPECT_TRUE(compare(*a, *same_id, kCmpEqual));  // whatever their specs
   EXPECT_TRUE(compare(*a, *same_id, kCmpSame));
   EXPECT_TRUE(compare(*a, *other, kCmpNotEqual));
@@ -176,7 +217,7 @@ TEST_F(NativeTest, CompareById) {
   // A native and an op made from it, a native and an action of the same id.
   EXPECT_EQ(action_compare_values(a, op, kCmpEqual), kNotComparable);
   EXPECT_FALSE(compare(*a, *op, kCmpEqual));
-  EXPECT_FALSE(compare(*a, *action, kCmpEqual));
+  EXPECT_FALSE(compare(*native_11, *action, kCmpEqual));
   // No order for < and friends.
   EXPECT_EQ(catch_error([&] { compare(*a, *other, kCmpLesser); }), kErrScriptInvalidCompare);
   EXPECT_EQ(catch_error([&] { compare(*a, *op, kCmpGreater); }), kErrScriptInvalidCompare);
@@ -207,10 +248,11 @@ TEST_F(NativeTest, OpOverEachKindOfValue) {
   struct Case {
     Cell from;
     const char* mold;
-    const char* body;
+    std::string body;
   } cases[] = {
-      {*make_native("a b"), "make op! [[a b]]", "5"},
-      {*make_action("value1 value2"), "make op! [[value1 value2]]", "11"},
+      {*make_native("a b"), "make op! [[a b]]", std::to_string(kTestNative)},
+      {*make_action("value1 [integer!] value2 [integer!]"),
+       "make op! [[value1 [integer!] value2 [integer!]]]", "11"},
       {*function, "make op! func [a b][add a b]", "[add a b]"},
       {*routine, "make op! [[a b]]", "[a + b]"},
   };
@@ -280,10 +322,10 @@ TEST_F(NativeTest, OpSpecsMustHaveTwoLeadingArguments) {
 
 TEST_F(NativeTest, ValuesSurviveCollection) {
   Cell* native = make_native("a b");
-  Cell* action = make_action("a b");
+  Cell* action = make_action("a [integer!] b [integer!]");
   gc_collect();
   EXPECT_EQ(mold_of(*native), "make native! [[a b]]");
-  EXPECT_EQ(mold_of(*action), "make action! [[a b]]");
+  EXPECT_EQ(mold_of(*action), "make action! [[a [integer!] b [integer!]]]");
 }
 
 }  // namespace

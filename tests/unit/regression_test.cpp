@@ -11,8 +11,11 @@
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "eval_test.h"
+#include "evaluator/base_env.h"
 #include "kiv_test.h"
 #include "runtime/array.h"
+#include "runtime/collector.h"
 #include "runtime/gc_root.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
@@ -279,6 +282,36 @@ TEST(Regression, FormAndMoldPartTakeOnlyAnInteger) {
   }
   EXPECT_EQ(test::form_of(text, 3), "abc");
   EXPECT_EQ(test::mold(text, false, false, false, 3), "\"ab");
+}
+
+}  // namespace
+}  // namespace kiv
+
+namespace kiv {
+namespace {
+
+// call_value allocated the block of a call's arguments before it copied
+// them: a function or an argument that only the caller's C++ local held was
+// freed by the collection that allocation could run.
+TEST(Regression, CallValueHoldsWhatItIsGivenBeforeItAllocates) {
+  base_environment_init();
+  Cell fn, block;
+  {
+    StackSave save;
+    Cell* out;
+    ASSERT_EQ(test::evaluate("func [b] [length? b]", &out), kStatusOk);
+    fn = *out;
+    ASSERT_EQ(test::evaluate("append copy [] [1 2 3]", &out), kStatusOk);
+    block = *out;
+  }
+  // Only the locals name the two now; every allocation collects and moves.
+  const bool stressed = gc_stress_move_q();
+  gc_set_stress(true);
+  StackSave save;
+  Cell* result = stack_push();
+  call_value(&fn, &block, 1, result);
+  gc_set_stress(stressed);
+  EXPECT_EQ(test::integer_of(*result), 3);
 }
 
 }  // namespace
