@@ -72,12 +72,6 @@ struct CurrentCode {
 };
 CurrentCode g_current{};
 
-// g_current_code: the current code at its expression, none! outside any.
-Cell current_code_cell() {
-  if (!g_current.node) return make_cell(kTypeNone);
-  return series_cell(kTypeBlock, g_current.node, g_current.index);
-}
-
 // Makes [node] the current code (unless it is library code) while a block's
 // evaluation runs, and puts the current code back when it ends, however it ends.
 class CurrentCodeScope {
@@ -1025,9 +1019,16 @@ void trace_event(TraceEvent event, const Cell* code, int32_t position, const Cel
   call_value(&tracer, args, 6, result);
 }
 
-// ---------------------------------------------------------------- set-up
+// ---------------------------------------------------------------- the core's hooks
 
-namespace {
+Cell current_code_cell() {
+  if (!g_current.node) return make_cell(kTypeNone);
+  return series_cell(kTypeBlock, g_current.node, g_current.index);
+}
+
+void call_value_hook(const Cell* fn, const Cell* args, int argc, Cell* result) {
+  call_value(fn, args, argc, result);
+}
 
 void object_eval_block_hook(Cell* block) {
   Cell* top = g_stack.top;
@@ -1041,7 +1042,7 @@ void object_invoke_handler_hook(Cell* handler, Node, const Cell*, uint32_t) {
   if (s) stack_throw_settled(s);
 }
 
-}  // namespace
+// ---------------------------------------------------------------- set-up
 
 void interp_init() {
   register_this_thread_stack();
@@ -1053,12 +1054,6 @@ void interp_init() {
   }
   g_interp = InterpState{};
   arglist_cache_init();
-  g_object_eval_block = object_eval_block_hook;
-  g_object_invoke_handler = object_invoke_handler_hook;
-  g_call_value = [](const Cell* fn, const Cell* args, int argc, Cell* result) {
-    call_value(fn, args, argc, result);
-  };
-  g_current_code = current_code_cell;
 }
 
 }  // namespace kiv

@@ -953,9 +953,6 @@ Cell* transcode(Cell* out, const Cell* source, const TranscodeArgs& args) {
   return out;
 }
 
-namespace {
-
-// The text hooks of the datatypes.
 void text_load_block_hook(const Cell* str, Cell* out) {
   TranscodeRequest request;
   lexer_load_string(out, str, -1, request);
@@ -986,8 +983,6 @@ void text_load_one_hook(const Cell* str, Cell* out) {
   *out = *result;
 }
 
-}  // namespace
-
 void lexer_init() {
   lexer_tables_init();
   if (!g_values) {
@@ -998,8 +993,6 @@ void lexer_init() {
     g_scratch_cursor = 0;
     add_mark_callback(lexer_gc_mark);
   }
-  g_text_load.block = text_load_block_hook;
-  g_text_load.one_value = text_load_one_hook;
 }
 
 }  // namespace kiv

@@ -27,6 +27,7 @@
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
 #include "runtime/gc_root.h"
+#include "runtime/hooks.h"
 #include "runtime/memory.h"
 #include "runtime/murmur3.h"
 #include "runtime/root_block.h"
@@ -111,7 +112,7 @@ EntryHashFn g_symbol_entry_hash = nullptr;
 int compare_cells(const Cell& a, const Cell& b, CompareOp op) {
   Root x(a);
   Root y(b);
-  return g_compare_values(x.get(), y.get(), op);
+  return g_hooks.compare_values(x.get(), y.get(), op);
 }
 
 // A map! key as it is looked up: the four word forms as a set-word!.

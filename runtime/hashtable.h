@@ -30,7 +30,7 @@
 // returned by hashtable_init or hashtable_copy must be rooted by the caller
 // (in a hash!/map! cell, a context cell, a root table or a NodeRoot) before
 // its next allocation. Functions that compare values (kHashBlock and kHashMap) call the
-// datatypes' comparison (g_compare_values) with rooted copies of the cells;
+// datatypes' comparison (the compare_values hook) with rooted copies of the cells;
 // they are marked MAY RUN KIV CODE. Values are hashed through their types'
 // hooks (hash_value, runtime/type_hooks.h); kHashSymbols entries through the hash
 // that symbol! installs. The table reads no payload of a value itself.
