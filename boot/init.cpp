@@ -44,6 +44,7 @@ CoreHooks core_hooks() {
       .make_raised_error = error_make_raised,
       .current_code = current_code_cell,
       .owner_check = owner_check,
+      .symbol_entry_hash = symbol_entry_hash,
       .context_ops = kContextFrameOps,
       .call_value = call_value_hook,
       .object_eval_block = object_eval_block_hook,

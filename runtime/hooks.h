@@ -48,6 +48,10 @@ using CurrentCodeFn = Cell (*)();
 using OwnerCheckFn = bool (*)(const Cell* series, OwnerWord word, int32_t index, int32_t count,
                               const Cell* new_value);
 
+// The hash of a stored entry of a kHashSymbols table (runtime/hashtable.h),
+// for rehashing: a symbol record by its name, a word by its canonical symbol.
+using EntryHashFn = uint32_t (*)(const Cell* entry);
+
 // How call frames read and write the values reference of a function's
 // context (runtime/stack.h): context! answers them.
 struct FrameContextOps {
@@ -104,6 +108,7 @@ struct CoreHooks {
   MakeRaisedErrorFn make_raised_error;
   CurrentCodeFn current_code;
   OwnerCheckFn owner_check;
+  EntryHashFn symbol_entry_hash;
   FrameContextOps context_ops;
 
   // datatypes/

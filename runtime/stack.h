@@ -15,8 +15,8 @@
 // when the call began; every path that pops the frame (return, unwind, a catch
 // point's StackSave, break out of it) puts that reference back, so the context
 // never keeps pointing at a dead call's slots. The stack reaches the context
-// through FrameContextOps, which context! installs (the stack knows no payload
-// layout). The collector reaches both stacks through a mark callback.
+// through the context_ops hook (runtime/hooks.h), which context! answers (the
+// stack knows no payload layout). The collector reaches both stacks through a mark callback.
 #pragma once
 
 #include <cstdint>
