@@ -4,14 +4,20 @@
 // hook costs what a call through a global pointer does. Start-up fills the
 // whole struct in one place (boot/init.cpp) and installs it with hooks_install
 // before any other step; nothing else writes it, apart from tests that swap a
-// hook for the length of a case and put it back. A hook that is null is
-// skipped or answered as each caller says (a null text or evaluation hook
-// raises internal not-done, a null compare is never reached once the
-// datatypes are registered).
+// hook for the length of a case and put it back. Start-up answers every hook
+// but before_exit. Nothing reaches a hook before the start-up step its answer
+// needs: no Kiv code runs, no text loads and no values compare before the
+// datatypes, the lexer and the interpreter are up; the hooks any raise
+// reaches answer from the start (current_code none! outside any code,
+// make_raised_error none! until the error catalogue exists). A caller that
+// finds a hook null (a test took it away) skips it or raises internal
+// not-done, as its comment says.
 //
 // The other ways up are registrations, not hooks: a datatype's row in the
 // registry (its action handlers and its mark, hash and verify hooks), the
-// collector's mark and sweep callbacks, and the print hooks of the services.
+// collector's mark and sweep callbacks, the resource classes' release
+// functions, the print hooks of the services, and the fault handler start-up
+// gives install_fatal_handlers.
 #pragma once
 
 #include <cstdint>
