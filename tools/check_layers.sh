@@ -21,6 +21,7 @@
 #   - declare extern a name that a higher layer declares or defines;
 #   - name the table of action handlers outside datatypes/ (kActionTableUsers
 #     below lists the files that still do; it only shrinks).
+# And the layers listed here are the build's (KIV_LAYERS in CMakeLists.txt).
 #
 # Usage: tools/check_layers.sh [ROOT] (default: this tree). Outside a git
 # work tree the files are found with find, build*/ and .git/ left out.
@@ -41,6 +42,16 @@ kActionTableUsers=(
   services/file_access.cpp
 )
 action_table_names='g_action_table|ActionSlots|action_handler|actions_of'
+
+# The build makes one library per layer from its own list (CMakeLists.txt):
+# the two lists are the same, in the same order.
+if [ -f CMakeLists.txt ]; then
+  built=$(sed -n -E 's/^set\(KIV_LAYERS (.*)\)$/\1/p' CMakeLists.txt)
+  if [ "$built" != "${layers[*]}" ]; then
+    echo "CMakeLists.txt: KIV_LAYERS is '$built', but tools/check_layers.sh checks '${layers[*]}'"
+    exit 1
+  fi
+fi
 
 declare -A rank=()
 for i in "${!layers[@]}"; do rank[${layers[$i]}]=$i; done

@@ -2,7 +2,8 @@
 # Plants each kind of reference up the layers in a scratch copy of the tree's
 # layer folders and expects tools/check_layers.sh to fail, naming each planted
 # file, line and reason; the copy passes before and after. Every plant is in a
-# file of its own, so one run of the check must report them all.
+# file of its own, so one run of the check must report them all. Last, the
+# build's list of layers is put out of step with the check's.
 # Usage: check_layers_test.sh [SOURCE_DIR]
 set -euo pipefail
 src=$(cd "${1:-"$(dirname "$0")/../.."}" && pwd)
@@ -13,7 +14,7 @@ folders=()
 for d in platform runtime datatypes evaluator services library console view tui boot tools; do
   [ -d "$src/$d" ] && folders+=("$d")
 done
-tar -C "$src" --exclude='build*' -cf - "${folders[@]}" | tar -C "$scratch" -xf -
+tar -C "$src" --exclude='build*' -cf - "${folders[@]}" CMakeLists.txt | tar -C "$scratch" -xf -
 check="$scratch/tools/check_layers.sh"
 
 failures=0
@@ -122,4 +123,15 @@ for f in "${planted[@]}"; do rm -f "$scratch/$f"; done
 rm -rf "$scratch/gadgets"
 [ -n "$listed" ] && mv "$scratch/$listed.kept" "$scratch/$listed"
 passes "the tree put back"
+
+# The build's list of layers and the check's are the same list.
+sed -i -E 's/^set\(KIV_LAYERS platform runtime /set(KIV_LAYERS runtime platform /' "$scratch/CMakeLists.txt"
+run_check
+if [ "$status" -ne 0 ] && grep -qF "CMakeLists.txt: KIV_LAYERS is 'runtime platform " <<<"$out"; then
+  echo "ok   the build's layers in another order"
+else
+  echo "FAIL the build's layers in another order: status $status, the check said:"
+  echo "$out"
+  failures=$((failures + 1))
+fi
 [ "$failures" -eq 0 ] || { echo "$failures case(s) failed"; exit 1; }
