@@ -1,19 +1,24 @@
 // The start-up order. Every step runs once, in this order; nothing here is a
-// static constructor.
+// static constructor. The core's hooks are filled here, in one struct, and
+// installed before the first step.
 #include "boot/init.h"
 
+#include "datatypes/actions.h"
 #include "datatypes/context.h"
 #include "datatypes/date.h"
 #include "datatypes/error.h"
 #include "datatypes/money.h"
+#include "datatypes/object.h"
+#include "datatypes/owner.h"
 #include "datatypes/registry.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/symbol.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "runtime/collector.h"
 #include "runtime/cycle.h"
 #include "runtime/errors.h"
-#include "runtime/fatal.h"
+#include "runtime/hooks.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
 #include "runtime/random.h"
@@ -29,6 +34,27 @@ namespace kiv {
 namespace {
 
 bool g_initialised = false;
+
+// Every hook of the core with the function of the higher layer that answers it.
+CoreHooks core_hooks() {
+  return CoreHooks{
+      .before_exit = nullptr,  // the console, once it has a terminal to put back
+      .release_runtime_memory = runtime_memory_release,
+      .compare_values = action_compare_values,
+      .make_raised_error = error_make_raised,
+      .current_code = current_code_cell,
+      .owner_check = owner_check,
+      .symbol_entry_hash = symbol_entry_hash,
+      .context_ops = kContextFrameOps,
+      .call_value = call_value_hook,
+      .object_eval_block = object_eval_block_hook,
+      .object_invoke_handler = object_invoke_handler_hook,
+      .object_on_change = object_on_change,
+      .text_load_block = text_load_block_hook,
+      .text_load_one_value = text_load_one_hook,
+      .print_output = call_string_printers,
+  };
+}
 
 void first_frames() {
   init_node_frame(kNodeFrameSize);
@@ -64,7 +90,7 @@ constexpr void (*kInitSteps[])() = {
 void runtime_init() {
   if (g_initialised) return;
   g_initialised = true;
-  g_release_runtime_memory = runtime_memory_release;
+  hooks_install(core_hooks());
   for (auto step : kInitSteps) step();
 }
 

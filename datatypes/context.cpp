@@ -21,6 +21,7 @@
 #include "runtime/errors.h"
 #include "runtime/gc_root.h"
 #include "runtime/hashtable.h"
+#include "runtime/hooks.h"
 #include "runtime/murmur3.h"
 #include "runtime/root_block.h"
 #include "runtime/stack.h"
@@ -30,7 +31,6 @@ namespace kiv {
 
 Node g_global_context = 0;
 Node g_global_values = 0;
-ObjectOnChangeFn g_object_on_change = nullptr;
 
 namespace {
 
@@ -82,12 +82,15 @@ struct WordProbe {
   }
 };
 
-// The stack's view of a function context's values reference.
-constexpr FrameContextOps kFrameContextOps{
+}  // namespace
+
+const FrameContextOps kContextFrameOps{
     .values = context_values,
     .set_values = context_set_values,
     .heap_values_q = [](Node ctx) { return !context_stack_q(ctx); },
 };
+
+namespace {
 
 // The context cell: its word table and, unless they live on the data stack,
 // its values. The self cell beside it is marked as any cell.
@@ -352,14 +355,14 @@ Cell* context_set_in(Cell* word, const Cell* value, Node ctx, bool fire) {
   if (context_kind(ctx) == kContextObject) {
     mark_field_set(ctx, index);
     Cell self = *context_self_cell(ctx);
-    if (fire && g_object_on_change && is_any_object(self.type()) && object_events(&self)) {
+    if (fire && g_hooks.object_on_change && is_any_object(self.type()) && object_events(&self)) {
       StackSave save;
       Cell* object = stack_push_value(self);
       Cell* w = stack_push_cell(word);
       Cell* old_value = stack_push_value(*value_cell(ctx, index));
       Cell* new_value = stack_push_value(v);
       *value_cell(ctx, index) = v;
-      g_object_on_change(object, w, old_value, new_value);
+      g_hooks.object_on_change(object, w, old_value, new_value);
       return value_cell(ctx, index);
     }
   }
@@ -475,7 +478,6 @@ void set_context_word_keep(Node ctx, int32_t i) {
 
 void context_datatype_init() {
   register_datatype({kTypeContext, kTypeNil, "context!", kActionCount, {}, &kContextHooks});
-  stack_set_context_ops(kFrameContextOps);
 }
 
 }  // namespace kiv

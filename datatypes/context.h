@@ -33,6 +33,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/hooks.h"
 #include "runtime/memory.h"
 #include "runtime/stack.h"
 
@@ -110,11 +111,9 @@ uint32_t context_word_count(Node ctx);
 // the symbol table.
 void global_context_init();
 
-// Called by context_set_in for a field of an object that has an event record
-// (object! word 3 not 0): [object], [word], [old_value] and [new_value] are
-// data-stack cells. Installed by object!; null until then. MAY RUN KIV CODE.
-using ObjectOnChangeFn = void (*)(Cell* object, Cell* word, Cell* old_value, Cell* new_value);
-extern ObjectOnChangeFn g_object_on_change;
+// The stack's view of a function context's values reference: context!'s
+// answer to the context_ops hook (runtime/hooks.h).
+extern const FrameContextOps kContextFrameOps;
 
 // ---------------------------------------------------------------- making contexts
 
@@ -186,7 +185,7 @@ Cell* get_word_value(const Cell* word);
 // (canonical), and the slot written back into [word] (stable). Raises script
 // not-defined when the context has no values. In an object context the
 // field's word gets kFlagFieldSet; with [fire] an object with an event record
-// hears of the change through g_object_on_change. Returns the slot (short-lived).
+// hears of the change through the object_on_change hook. Returns the slot (short-lived).
 Cell* context_set_in(Cell* word, const Cell* value, Node ctx, bool fire);
 // MAY ALLOCATE, MAY RUN KIV CODE. context_set_in through the word's own
 // context, firing the change event; an unbound word raises script not-defined.

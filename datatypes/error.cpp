@@ -20,6 +20,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "platform/process.h"
+#include "runtime/hooks.h"
 #include "runtime/root_block.h"
 #include "runtime/stack.h"
 
@@ -254,19 +255,21 @@ void error_catalog_init() {
   *root_slot(kRootErrorPrototype) = object_of(proto, kTypeError);
   Cell none = make_cell(kTypeNone);
   for (const char* name : kFieldNames) add_field(proto, name, &none);
-  g_make_raised_error = [](const RaisedError& r) {
-    Cell e = error_create(r.id, &r.args[0], &r.args[1], &r.args[2]);
-    StackSave save;
-    Cell* error = stack_push_value(e);
-    Cell depth = integer_cell(int32_t(r.frame_depth));
-    error_set_field(error, kErrorStack, &depth);
-    error_set_field(error, kErrorNear, &r.near);
-    if (r.where && r.where <= symbol_count()) {
-      Cell where = context_global_word(int32_t(r.where));
-      error_set_field(error, kErrorWhere, &where);
-    }
-    return *error;
-  };
+}
+
+Cell error_make_raised(const RaisedError& r) {
+  if (!root_slot(kRootErrorPrototype)->is(kTypeError)) return make_cell(kTypeNone);
+  Cell e = error_create(r.id, &r.args[0], &r.args[1], &r.args[2]);
+  StackSave save;
+  Cell* error = stack_push_value(e);
+  Cell depth = integer_cell(int32_t(r.frame_depth));
+  error_set_field(error, kErrorStack, &depth);
+  error_set_field(error, kErrorNear, &r.near);
+  if (r.where && r.where <= symbol_count()) {
+    Cell where = context_global_word(int32_t(r.where));
+    error_set_field(error, kErrorWhere, &where);
+  }
+  return *error;
 }
 
 Cell error_catalog() {
@@ -328,8 +331,8 @@ Cell error_create(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* ar
   for (int k = 0; k < 3; k++) error_set_field(error, ErrorField(kErrorArg1 + k), kept + k);
   Cell depth = integer_cell(int32_t(g_stack.frames_top - g_stack.frames_base));
   error_set_field(error, kErrorStack, &depth);
-  if (g_current_code) {
-    Cell near = g_current_code();
+  if (g_hooks.current_code) {
+    Cell near = g_hooks.current_code();
     error_set_field(error, kErrorNear, &near);
   }
   return *error;
@@ -632,13 +635,13 @@ Cell* error_make(Cell* proto, const MakeArgs& args) {
       else
         error = push_error_of(own);
     } else if (first.is(kTypeSetWord)) {
-      if (!g_object_eval_block) raise_error(kErrInternalNotDone);
+      if (!g_hooks.object_eval_block) raise_error(kErrInternalNotDone);
       Cell* copy = stack_push_value(*root_slot(kRootErrorPrototype));
       Node ctx = context_clone(copy, kContextObject);
       error = stack_push_value(object_of(ctx, kTypeError));
       Cell* body = stack_push_cell(spec);
       context_bind_block(body, ctx, true);
-      g_object_eval_block(body);
+      g_hooks.object_eval_block(body);
       CatalogPlace place;
       ErrorId own = kErrorIdCount;
       Cell code = integer_cell(find_named(error_type_symbol(error), error_id_symbol(error), &place, &own)
@@ -655,8 +658,8 @@ Cell* error_make(Cell* proto, const MakeArgs& args) {
   }
   // Where it was made, as the runtime's own errors record it (unless the
   // spec set it).
-  if (field_slot(error, kErrorNear)->is(kTypeNone) && g_current_code) {
-    Cell near = g_current_code();
+  if (field_slot(error, kErrorNear)->is(kTypeNone) && g_hooks.current_code) {
+    Cell near = g_hooks.current_code();
     error_set_field(error, kErrorNear, &near);
   }
   *proto = *error;

@@ -46,6 +46,10 @@ enum ErrorField : int32_t {
 void error_catalog_init();
 // The catalogue object (system/catalog/errors), none! before error_catalog_init.
 Cell error_catalog();
+// MAY ALLOCATE. error!'s answer to the make_raised_error hook
+// (runtime/hooks.h): the error! value of [raised], with its depth, near and
+// where; none! before error_catalog_init.
+Cell error_make_raised(const RaisedError& raised);
 
 // MAY ALLOCATE. A new error! of catalogue entry [id] with up to three
 // arguments (null: none). `stack` holds the current call depth.

@@ -26,8 +26,6 @@
 
 namespace kiv {
 
-CallValueFn g_call_value = nullptr;
-
 namespace {
 
 // ---------------------------------------------------------------- hooks

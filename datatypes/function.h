@@ -29,6 +29,7 @@
 
 #include "datatypes/action_slots.h"
 #include "runtime/cell.h"
+#include "runtime/hooks.h"
 
 namespace kiv {
 
@@ -65,15 +66,9 @@ void function_keep_op_copy(const Cell* value);
 
 // ---------------------------------------------------------------- calling
 
-// Calls the function-like [fn] with the [argc] values [args] as its leading
-// arguments (taken as they are, every refinement absent) and writes its
-// result into [*result] (a stable cell). The caller pushes [args] on the data
-// stack (runtime/gc_root.h rule 4); [fn] and [args] are copied before
-// anything allocates. A break, continue, return or exit that leaves the call
-// travels as a KivThrow with its code. Installed by the evaluator; null until
-// then. MAY RUN KIV CODE.
-using CallValueFn = void (*)(const Cell* fn, const Cell* args, int argc, Cell* result);
-extern CallValueFn g_call_value;
+// Code of this layer calls a function-like value through the evaluator's
+// call_value hook (runtime/hooks.h); without it the call raises internal
+// not-done.
 
 // ---------------------------------------------------------------- making
 

@@ -28,15 +28,13 @@
 #include "runtime/collector.h"
 #include "runtime/cycle.h"
 #include "runtime/errors.h"
+#include "runtime/hooks.h"
 #include "runtime/memory.h"
 #include "runtime/murmur3.h"
 #include "runtime/stack.h"
 #include "runtime/typesets.h"
 
 namespace kiv {
-
-ObjectEvalBlockFn g_object_eval_block = nullptr;
-ObjectInvokeHandlerFn g_object_invoke_handler = nullptr;
 
 namespace {
 
@@ -100,14 +98,14 @@ int32_t symbol_of_value(RuntimeValue v) {
 // argument cells [args] in a frame named by the runtime word [name].
 void run_handler(Cell* handler, Node ctx, RuntimeValue name, uint32_t flags,
                  std::initializer_list<Cell*> args, int32_t locals) {
-  if (!g_object_invoke_handler) raise_error(kErrInternalNotDone);
+  if (!g_hooks.object_invoke_handler) raise_error(kErrInternalNotDone);
   StackSave save;
   Cell* fn = stack_push_cell(handler);
   Cell* word = stack_push_value(runtime_value(name));
   open_function_frame(frame_name_of(word), function_context(fn));
   for (Cell* a : args) stack_push_cell(a);
   init_locals(locals);
-  g_object_invoke_handler(fn, ctx, word, flags);
+  g_hooks.object_invoke_handler(fn, ctx, word, flags);
   stack_unwind_function();
 }
 
@@ -344,8 +342,8 @@ Cell* object_make(Cell* proto, const MakeArgs& args) {
     context_bind_block(body, ctx, true);
     object_set_class(result, derived && !added ? object_class(proto) : object_new_class());
     *context_self_cell(ctx) = *result;
-    if (!g_object_eval_block) raise_error(kErrInternalNotDone);
-    g_object_eval_block(body);
+    if (!g_hooks.object_eval_block) raise_error(kErrInternalNotDone);
+    g_hooks.object_eval_block(body);
     clear_field_marks(ctx);
     clear_value_new_lines(ctx);
   }
@@ -532,8 +530,6 @@ void object_datatype_init() {
   slots.select = object_select;
   slots.modify = object_modify;
   register_datatype({kTypeObject, kTypeNil, "object!", kActionCount, slots, &kObjectHooks});
-  g_object_on_change = object_on_change;
-  g_owner_check = owner_check;
 }
 
 }  // namespace kiv

@@ -23,10 +23,10 @@
 // whenever the field is assigned, cleared after make evaluates its spec and by
 // modify of `changed`; reflect of `changed` lists the marked fields.
 //
-// Kiv code runs through two hooks the evaluator installs (null until then:
-// making an object from a block, or calling a change handler, raises
-// internal not-done): g_object_eval_block evaluates a make spec and
-// g_object_invoke_handler runs a handler function.
+// Kiv code runs through two of the evaluator's hooks (runtime/hooks.h;
+// without them making an object from a block, or calling a change handler,
+// raises internal not-done): object_eval_block evaluates a make spec and
+// object_invoke_handler runs a handler function.
 //
 // Collector safety: object cells passed to anything marked MAY ALLOCATE must
 // be stable (data stack, Root); Cell* results into a values block are short-lived.
@@ -37,6 +37,7 @@
 #include "datatypes/action_slots.h"
 #include "datatypes/context.h"
 #include "runtime/cell.h"
+#include "runtime/hooks.h"
 
 namespace kiv {
 
@@ -60,24 +61,9 @@ inline void object_set_owner(Node ctx, bool on) {
 
 // ---------------------------------------------------------------- hooks
 
-// The flags word a handler call is invoked with.
+// The flags word the object_invoke_handler hook is called with.
 inline constexpr uint32_t kHandlerOnChange = 8;
 inline constexpr uint32_t kHandlerOnDeepChange = 16;
-
-// Evaluates the block [block] (a stable cell, already bound), expression by
-// expression; the value it leaves is dropped. MAY RUN KIV CODE.
-using ObjectEvalBlockFn = void (*)(Cell* block);
-extern ObjectEvalBlockFn g_object_eval_block;
-
-// Runs a change handler (the evaluator's invoke-function). Called with a
-// function call frame open for [handler] (a function!, stable), named by
-// [name] (the word `on-change*` or `on-deep-change*`), its arguments pushed
-// from the arguments base and its locals after them (init_locals); invokes
-// it for the object whose context is [object_context] with [flags]
-// (kHandlerOnChange, kHandlerOnDeepChange), leaving its result as the last
-// pushed value. The caller closes the frame. MAY RUN KIV CODE.
-using ObjectInvokeHandlerFn = void (*)(Cell* handler, Node object_context, const Cell* name, uint32_t flags);
-extern ObjectInvokeHandlerFn g_object_invoke_handler;
 
 // ---------------------------------------------------------------- making objects
 

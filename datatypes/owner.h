@@ -1,6 +1,6 @@
 // Which series an object owns: marking values as owned by an object's field
 // and releasing them, and the check every change of an owned series runs
-// (installed as runtime/ownership.h's g_owner_check by object!).
+// (owner_check, object!'s answer to the core's owner_check hook).
 //
 // Owned series: block!, paren!, hash!, the path types, string!, file!, url!,
 // tag!, email!, ref!, binary!, vector! and bitset! (their buffers carry

@@ -164,7 +164,6 @@ constexpr std::array<TypeId, kMaxTypeId> kInitOrder = [] {
 void register_all_datatypes() {
   for (TypeId t : kInitOrder)
     if (t != kTypeEvent) kInits[t]();
-  g_compare_values = action_compare_values;
 }
 
 // Type names become words once the symbol table and the global context exist.

@@ -58,8 +58,7 @@ extern int g_max_type_id;
 // record whose count is not 62 prints the three-line datatype error and ends
 // the process with 1.
 void register_datatype(const DatatypeRecord& record);
-// Registers every built-in datatype in parent-first order, then installs the
-// comparison the runtime's searches call (g_compare_values).
+// Registers every built-in datatype in parent-first order.
 void register_all_datatypes();
 
 // The one way a layer above the datatypes changes handlers, at start-up:

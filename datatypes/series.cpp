@@ -33,6 +33,7 @@
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
 #include "runtime/hashtable.h"
+#include "runtime/hooks.h"
 #include "runtime/memory.h"
 #include "runtime/murmur3.h"
 #include "runtime/ownership.h"
@@ -651,11 +652,11 @@ int sort_answer_order(const Cell* answer) {
 
 int sort_compare_by_function(const Cell* function, const Cell* given_first, const Cell* given_second,
                              Cell* answer) {
-  if (!g_call_value) raise_error(kErrInternalNotDone);
+  if (!g_hooks.call_value) raise_error(kErrInternalNotDone);
   StackSave save;
   Cell* args = stack_push_cell(given_first);
   stack_push_cell(given_second);
-  g_call_value(function, args, 2, answer);
+  g_hooks.call_value(function, args, 2, answer);
   return sort_answer_order(answer);
 }
 

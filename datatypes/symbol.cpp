@@ -89,13 +89,6 @@ struct NameProbe {
   }
 };
 
-// The hash of an entry of a kHashSymbols table: a symbol record by its name, a word
-// of a context's words block by its canonical symbol.
-uint32_t symbol_entry_hash(const Cell* entry) {
-  if (entry->is(kTypeSymbol)) return hash_symbol(entry);
-  return hash_int32(uint32_t(symbol_resolve(word_symbol(entry))));
-}
-
 void symbol_mark(const Cell* value) {
   gc_mark_series(symbol_record_name(value));
   gc_mark_series(symbol_record_string(value));
@@ -235,7 +228,11 @@ int symbol_compare(Cell* value, const CompareArgs& args) {
 void symbol_datatype_init() {
   register_datatype(
       {kTypeSymbol, kTypeNil, "symbol!", kActionCount, {.compare = symbol_compare}, &kSymbolHooks});
-  hashtable_set_symbol_hash(symbol_entry_hash);
+}
+
+uint32_t symbol_entry_hash(const Cell* entry) {
+  if (entry->is(kTypeSymbol)) return hash_symbol(entry);
+  return hash_int32(uint32_t(symbol_resolve(word_symbol(entry))));
 }
 
 }  // namespace kiv

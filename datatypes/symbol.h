@@ -23,7 +23,8 @@
 // Interning walks the name index (runtime/hashtable.h, kHashSymbols) through its
 // generic probe: the index keeps buckets, this unit reads the records. The
 // same kind serves the word tables of contexts (datatypes/context.h), whose
-// entries are word cells; symbol_datatype_init installs the hash of both.
+// entries are word cells; symbol_entry_hash hashes both (the core's
+// symbol_entry_hash hook).
 #pragma once
 
 #include <cstdint>
@@ -48,6 +49,10 @@ inline Cell symbol_record(int32_t alias, Node name) {
 
 // The hash of a record: its name (hash_symbol_name).
 uint32_t hash_symbol(const Cell* record);
+// The hash of an entry of a kHashSymbols table: a symbol record by its name, a
+// word of a context's words block by its canonical symbol. symbol!'s answer
+// to the symbol_entry_hash hook (runtime/hooks.h).
+uint32_t symbol_entry_hash(const Cell* entry);
 
 // MAY ALLOCATE. The id (1-based record position) of the symbol spelled by the
 // [length] UTF-8 bytes at [name] (not inside a series) in the symbol table

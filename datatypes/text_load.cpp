@@ -2,19 +2,18 @@
 #include "datatypes/text_load.h"
 
 #include "runtime/errors.h"
+#include "runtime/hooks.h"
 
 namespace kiv {
 
-TextLoadHooks g_text_load = {nullptr, nullptr};
-
 void text_load_block(const Cell* str, Cell* out) {
-  if (!g_text_load.block) raise_error(kErrInternalNotDone);
-  g_text_load.block(str, out);
+  if (!g_hooks.text_load_block) raise_error(kErrInternalNotDone);
+  g_hooks.text_load_block(str, out);
 }
 
 void transcode_one_value_into(const Cell* str, Cell* out) {
-  if (!g_text_load.one_value) raise_error(kErrInternalNotDone);
-  g_text_load.one_value(str, out);
+  if (!g_hooks.text_load_one_value) raise_error(kErrInternalNotDone);
+  g_hooks.text_load_one_value(str, out);
 }
 
 }  // namespace kiv

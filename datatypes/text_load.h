@@ -1,19 +1,13 @@
 // Text loading for the datatypes: the lexer lives above this layer, so the
 // conversions that read values out of text (to block! of a string, to pair!,
 // time!, tuple!, point2D!, point3D! of text) reach it through these hooks,
-// which the lexer installs at start-up. Before that they raise internal
-// not-done.
+// the text_load_block and text_load_one_value hooks (runtime/hooks.h).
+// Without them they raise internal not-done.
 #pragma once
 
 #include "runtime/cell.h"
 
 namespace kiv {
-
-struct TextLoadHooks {
-  void (*block)(const Cell* str, Cell* out);
-  void (*one_value)(const Cell* str, Cell* out);
-};
-extern TextLoadHooks g_text_load;
 
 // MAY ALLOCATE. The values of the text of [str] (from its head) as a new
 // block! in *[out] (a stable cell). Syntax errors are raised.

@@ -62,14 +62,6 @@ inline bool code_at(Node node, int32_t i, Cell* out) {
 }
 inline bool code_end_q(Node node, int32_t i) { return i < 0 || uint32_t(i) >= series_cell_count(node); }
 
-// g_current_code: the current code (g_interp.current) at its expression,
-// none! outside any.
-Cell current_code_cell() {
-  const CurrentCode& current = g_interp.current;
-  if (!current.node) return make_cell(kTypeNone);
-  return series_cell(kTypeBlock, current.node, current.index);
-}
-
 // Makes [node] the current code (unless it is library code:
 // block_library_code_q) while a block's evaluation runs, and puts the
 // current code back when it ends, however it ends.
@@ -1041,9 +1033,17 @@ void trace_event(TraceEvent event, const Cell* code, int32_t position, const Cel
   call_value(&tracer, args, 6, result);
 }
 
-// ---------------------------------------------------------------- set-up
+// ---------------------------------------------------------------- the core's hooks
 
-namespace {
+Cell current_code_cell() {
+  const CurrentCode& current = g_interp.current;
+  if (!current.node) return make_cell(kTypeNone);
+  return series_cell(kTypeBlock, current.node, current.index);
+}
+
+void call_value_hook(const Cell* fn, const Cell* args, int argc, Cell* result) {
+  call_value(fn, args, argc, result);
+}
 
 void object_eval_block_hook(Cell* block) {
   Cell* top = g_stack.top;
@@ -1057,7 +1057,7 @@ void object_invoke_handler_hook(Cell* handler, Node, const Cell*, uint32_t) {
   if (s) stack_throw_settled(s);
 }
 
-}  // namespace
+// ---------------------------------------------------------------- set-up
 
 void interp_init() {
   register_this_thread_stack();
@@ -1069,12 +1069,6 @@ void interp_init() {
   }
   g_interp = InterpState{};
   arglist_cache_init();
-  g_object_eval_block = object_eval_block_hook;
-  g_object_invoke_handler = object_invoke_handler_hook;
-  g_call_value = [](const Cell* fn, const Cell* args, int argc, Cell* result) {
-    call_value(fn, args, argc, result);
-  };
-  g_current_code = current_code_cell;
 }
 
 }  // namespace kiv

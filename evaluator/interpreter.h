@@ -268,9 +268,17 @@ void trace_event(TraceEvent event, const Cell* code, int32_t position, const Cel
 
 // ---------------------------------------------------------------- set-up
 
-// MAY ALLOCATE. Makes the interpreter's cells and installs the hooks the
-// datatypes call back through (object make and change handlers, sort
-// comparators). Once, in start-up.
+// ---------------------------------------------------------------- the core's hooks
+
+// The evaluator's answers to the core's hooks (runtime/hooks.h), which
+// start-up installs: current_code, call_value, object_eval_block and
+// object_invoke_handler. All but the first MAY RUN KIV CODE.
+Cell current_code_cell();
+void call_value_hook(const Cell* fn, const Cell* args, int argc, Cell* result);
+void object_eval_block_hook(Cell* block);
+void object_invoke_handler_hook(Cell* handler, Node object_context, const Cell* name, uint32_t flags);
+
+// MAY ALLOCATE. Makes the interpreter's cells. In start-up, before any Kiv code runs.
 void interp_init();
 
 }  // namespace kiv

@@ -30,6 +30,7 @@
 #include "datatypes/word.h"
 #include "evaluator/lexer_load.h"
 #include "evaluator/lexer_tables.h"
+#include "runtime/array.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/gc_root.h"
@@ -79,9 +80,11 @@ struct LexerState {
 
 LexerState* g_lexer_top = nullptr;  // innermost live scan
 
-Cell* g_values = nullptr;
-uint32_t g_values_capacity = 0;
+// The values the live scans have read, one stretch per scan from its head to
+// its tail (the innermost scan's tail is the top): the array's count is unused.
 constexpr uint32_t kValueBufferCells = kTinySizes ? 8 : 1000;
+constexpr uint32_t kValueBufferMax = 0x7FFFFFF;
+HeapArray<Cell, kValueBufferCells> g_values;
 
 uint8_t* g_scratch = nullptr;
 uint32_t g_scratch_size = 0;
@@ -94,7 +97,7 @@ const char* const kDefaultExitStates[kLexExitStateCount] = {
 
 void lexer_gc_mark() {
   for (LexerState* s = g_lexer_top; s; s = s->outer) {
-    gc_mark_cells(g_values + s->head, g_values + s->tail);
+    gc_mark_cells(g_values.items + s->head, g_values.items + s->tail);
     gc_mark_cell(&s->source);
     if (s->callback) s->callback->mark();
   }
@@ -103,11 +106,9 @@ void lexer_gc_mark() {
 // MAY ALLOCATE (only the platform heap). The next free cell of [s], unset!,
 // with the new-line marker when a line break preceded the token.
 Cell* lexer_alloc_cell(LexerState* s) {
-  if (s->tail >= g_values_capacity) {
-    uint64_t grown = uint64_t(g_values_capacity) * 2;
-    if (grown > 0x7FFFFFF) raise_error(kErrInternalNoMemory);
-    g_values = static_cast<Cell*>(heap_realloc(g_values, size_t(grown) * sizeof(Cell)));
-    g_values_capacity = uint32_t(grown);
+  if (s->tail >= g_values.capacity) {
+    if (2 * g_values.capacity > kValueBufferMax) raise_error(kErrInternalNoMemory);
+    g_values.reserve(size_t(s->tail) + 1);
   }
   Cell* c = &g_values[s->tail++];
   *c = make_cell(kTypeUnset);
@@ -953,9 +954,6 @@ Cell* transcode(Cell* out, const Cell* source, const TranscodeArgs& args) {
   return out;
 }
 
-namespace {
-
-// The text hooks of the datatypes.
 void text_load_block_hook(const Cell* str, Cell* out) {
   TranscodeRequest request;
   lexer_load_string(out, str, -1, request);
@@ -986,20 +984,15 @@ void text_load_one_hook(const Cell* str, Cell* out) {
   *out = *result;
 }
 
-}  // namespace
-
 void lexer_init() {
   lexer_tables_init();
-  if (!g_values) {
-    g_values = static_cast<Cell*>(heap_alloc(kValueBufferCells * sizeof(Cell)));
-    g_values_capacity = kValueBufferCells;
+  if (!g_values.items) {
+    g_values.reserve(kValueBufferCells);
     g_scratch = static_cast<uint8_t*>(heap_alloc(kScratchBytes));
     g_scratch_size = kScratchBytes;
     g_scratch_cursor = 0;
     add_mark_callback(lexer_gc_mark);
   }
-  g_text_load.block = text_load_block_hook;
-  g_text_load.one_value = text_load_one_hook;
 }
 
 }  // namespace kiv

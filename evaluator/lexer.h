@@ -122,8 +122,13 @@ Cell* transcode(Cell* out, const Cell* source, const TranscodeArgs& args);
 extern const char* const* g_lexer_exit_states;
 inline constexpr int kLexExitStateCount = 13;
 
-// Start-up: sizes the value buffer and the scratch buffer, registers the mark
-// callback and installs the text-loading hook of the datatypes.
+// Start-up: sizes the value buffer and the scratch buffer and registers the mark callback.
 void lexer_init();
+
+// The lexer's answers to the text-loading hooks of the datatypes
+// (runtime/hooks.h: text_load_block, text_load_one_value; datatypes/text_load.h).
+// MAY ALLOCATE.
+void text_load_block_hook(const Cell* str, Cell* out);
+void text_load_one_hook(const Cell* str, Cell* out);
 
 }  // namespace kiv

@@ -31,6 +31,7 @@
 #include "platform/thread.h"
 #include "runtime/errors.h"
 #include "runtime/gc_root.h"
+#include "runtime/hooks.h"
 #include "runtime/typesets.h"
 
 namespace kiv {
@@ -105,8 +106,8 @@ class TraceOwner {
 [[noreturn]] void raise_error_value(const Cell* error) {
   Cell where = where_word_cell();
   error_set_where(error, &where);
-  if (error_field(error, kErrorNear).is(kTypeNone) && g_current_code) {
-    Cell near = g_current_code();
+  if (error_field(error, kErrorNear).is(kTypeNone) && g_hooks.current_code) {
+    Cell near = g_hooks.current_code();
     error_set_field(error, kErrorNear, &near);
   }
   if (!error_field(error, kErrorStack).is(kTypeBlock)) {

@@ -16,6 +16,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/print_output.h"
+#include "runtime/hooks.h"
 #include "runtime/root_block.h"
 #include "runtime/stack.h"
 
@@ -24,8 +25,6 @@ namespace kiv {
 int g_last_newline = 0;
 
 namespace {
-
-PrintOutputHook g_print_output = nullptr;
 
 // Moves the scratch block's head to its tail for one print; cuts the block
 // back and restores its head on every exit.
@@ -85,7 +84,7 @@ Status print_value(const Cell* value, bool newline) {
     Cell* view = stack_push_cell(root_slot(kRootPrintScratch));
     view->set_head(use.start());
     text = form_to_new_string(view, 0);
-    if (g_print_output) g_print_output(text, newline);
+    if (g_hooks.print_output) g_hooks.print_output(text, newline);
   } else {
     if (value->is(kTypeString)) {
       text = stack_push_cell(value);
@@ -93,7 +92,7 @@ Status print_value(const Cell* value, bool newline) {
     } else {
       text = form_to_new_string(const_cast<Cell*>(value), 0);
     }
-    if (g_print_output) g_print_output(text, newline);
+    if (g_hooks.print_output) g_hooks.print_output(text, newline);
   }
   g_stack.top = base;
   g_last_newline = newline ? 1 : 0;
@@ -101,9 +100,6 @@ Status print_value(const Cell* value, bool newline) {
 }
 
 }  // namespace
-
-void set_print_output_hook(PrintOutputHook hook) { g_print_output = hook; }
-PrintOutputHook print_output_hook() { return g_print_output; }
 
 KIV_NATIVE(Print) {
   Status s = print_value(a.value, true);

@@ -11,10 +11,18 @@
 
 namespace kiv {
 
+namespace {
 void (*g_before_exit)() = nullptr;
+}  // namespace
+
+void process_set_before_exit(void (*before_exit)()) { g_before_exit = before_exit; }
+
+void process_run_before_exit() {
+  if (g_before_exit) g_before_exit();
+}
 
 void process_exit(int status) {
-  if (g_before_exit) g_before_exit();
+  process_run_before_exit();
   std::fflush(nullptr);
   _exit(status & 0xFF);
 }
@@ -22,7 +30,7 @@ void process_exit(int status) {
 void process_exit_unflushed(int status) { _exit(status & 0xFF); }
 
 void process_end_by_signal(int signo) {
-  if (g_before_exit) g_before_exit();
+  process_run_before_exit();
   struct sigaction action {};
   action.sa_handler = SIG_DFL;
   sigemptyset(&action.sa_mask);

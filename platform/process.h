@@ -1,8 +1,8 @@
 // Ending the process and writing to file descriptors: the one place that calls
 // _exit and loops over write(2).
 //
-// Every exit path runs g_before_exit first (the console puts the terminal back
-// in its normal mode there). process_exit also flushes stdio output; the fatal
+// Every exit path runs the before-exit hook first (the console puts the
+// terminal back in its normal mode there). process_exit also flushes stdio output; the fatal
 // report path, which may run in a signal handler, uses process_exit_unflushed.
 // Exit statuses are 8-bit: the status given is taken mod 256.
 #pragma once
@@ -14,16 +14,20 @@ namespace kiv {
 // The status of a run that ended in an error nothing caught: -2 as an 8-bit status.
 inline constexpr int kExitUncaughtError = 254;
 
-// Runs first on every exit, signals included; must be async-signal-safe. May be null.
-extern void (*g_before_exit)();
+// Sets the function every exit runs first, signals included (null: none); it
+// must be async-signal-safe. The core's hooks pass theirs down
+// (runtime/hooks.h: hooks_install).
+void process_set_before_exit(void (*before_exit)());
+// Runs that function, when there is one. Async-signal-safe.
+void process_run_before_exit();
 
-// Runs g_before_exit, flushes stdio output, and ends the process with [status] mod 256.
+// Runs the before-exit hook, flushes stdio output, and ends the process with [status] mod 256.
 [[noreturn]] void process_exit(int status);
 // Ends the process with [status] mod 256 at once: no hook, no stdio flush.
-// Async-signal-safe; the caller has run g_before_exit itself when it should.
+// Async-signal-safe; the caller has run the before-exit hook itself when it should.
 [[noreturn]] void process_exit_unflushed(int status);
 // Ends the process as the default action of signal [signo] does (a shell
-// sees status 128 + signo), quietly: runs g_before_exit, resets the
+// sees status 128 + signo), quietly: runs the before-exit hook, resets the
 // signal's disposition, unblocks it and raises it. Async-signal-safe; should
 // the signal not end the process, it exits with 128 + signo.
 [[noreturn]] void process_end_by_signal(int signo);

@@ -22,7 +22,7 @@
 //   SIGABRT  98 "assertion failed" (abort: failed library checks, terminate)
 //   SIGINT   0: silent, exit status 0
 //   SIGTERM, SIGHUP   no number: the process ends quietly by the signal
-//              itself, as its default action would, after g_before_exit
+//              itself, as its default action would, after the before-exit hook
 //              (process_end_by_signal)
 //   SIGQUIT, SIGSYS, SIGXCPU, SIGXFSZ   99 "unknown error"
 //   SIGPIPE  ignored: a write to a closed pipe fails with EPIPE instead

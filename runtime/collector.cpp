@@ -19,6 +19,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "runtime/array.h"
 #include "runtime/asan.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
@@ -62,48 +63,15 @@ int g_sweep_callback_count = 0;
 // ---------------------------------------------------------------- work list
 
 // Blocks marked but whose cells are not marked yet.
-Node* g_work = nullptr;
-size_t g_work_count = 0;
-size_t g_work_capacity = 0;
+HeapArray<Node, 4096> g_work;
 
-void work_push(Node node) {
-  if (g_work_count == g_work_capacity) {
-    g_work_capacity = g_work_capacity ? 2 * g_work_capacity : 4096;
-    g_work = static_cast<Node*>(heap_realloc(g_work, g_work_capacity * sizeof(Node)));
-  }
-  g_work[g_work_count++] = node;
-}
+void work_push(Node node) { g_work.push(node); }
 
 // ---------------------------------------------------------------- scratch arrays
 
 // A platform-heap array kept from one collection to the next.
 template <typename T>
-struct ScratchArray {
-  T* items = nullptr;
-  size_t count = 0;
-  size_t capacity = 0;
-
-  void reserve(size_t n) {
-    if (n <= capacity) return;
-    size_t c = capacity ? capacity : 1024;
-    while (c < n) c *= 2;
-    items = static_cast<T*>(heap_realloc(items, c * sizeof(T)));
-    capacity = c;
-  }
-  void push(T value) {
-    if (count == capacity) reserve(count + 1);
-    items[count++] = value;
-  }
-  // Gives the memory back when it is far more than [used] items need, so a
-  // burst of live data does not hold it until the process ends.
-  void trim(size_t used) {
-    if (capacity <= 1024 || capacity / 4 <= used) return;
-    heap_free(items);
-    items = nullptr;
-    capacity = 0;
-  }
-  T& operator[](size_t i) { return items[i]; }
-};
+using ScratchArray = HeapArray<T, 1024>;
 
 // ---------------------------------------------------------------- marking
 
@@ -121,8 +89,8 @@ bool check_handle(Node n, const char* what) {
 }
 
 void process_work() {
-  while (g_work_count > 0) {
-    SeriesBuffer* b = series_buffer(g_work[--g_work_count]);
+  while (g_work.count > 0) {
+    SeriesBuffer* b = series_buffer(g_work.pop());
     gc_mark_cells(b->head_cell(), b->tail_cell());
   }
 }

@@ -2,7 +2,7 @@
 //
 // Values are compared by their datatypes (the compare action); the runtime
 // below the datatypes (hash tables, sorting helpers) reaches that comparison
-// through g_compare_values, which the action dispatch installs at start-up.
+// through the compare_values hook (runtime/hooks.h).
 #pragma once
 
 #include <cstdint>
@@ -44,10 +44,5 @@ inline bool equality_or_sort_op_q(CompareOp op) {
     default: return false;
   }
 }
-
-// -1, 0, 1 or kNotComparable for two values under [op]. MAY RUN KIV CODE.
-// [value] and [other] are stable cells (data stack, Root).
-using CompareValuesFn = int (*)(Cell* value, Cell* other, CompareOp op);
-extern CompareValuesFn g_compare_values;
 
 }  // namespace kiv

@@ -4,6 +4,7 @@
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/gc_root.h"
+#include "runtime/hooks.h"
 #include "runtime/stack.h"
 
 namespace kiv {
@@ -62,9 +63,6 @@ int error_code(ErrorId id) {
 
 const RaisedError& last_raised_error() { return g_raised; }
 
-MakeRaisedErrorFn g_make_raised_error = nullptr;
-CurrentCodeFn g_current_code = nullptr;
-
 namespace {
 void mark_raised_error() {
   gc_mark_cells(g_raised.args, g_raised.args + 3);
@@ -82,7 +80,8 @@ void raised_error_init() {
 }
 
 Cell raised_error_value() {
-  if (g_raised.error.is(kTypeNone) && g_make_raised_error) g_raised.error = g_make_raised_error(g_raised);
+  if (g_raised.error.is(kTypeNone) && g_hooks.make_raised_error)
+    g_raised.error = g_hooks.make_raised_error(g_raised);
   return g_raised.error;
 }
 
@@ -90,7 +89,7 @@ void set_raised_error(const Cell* error) { g_raised.error = *error; }
 
 void raised_error_note_throw_start(uint32_t where) {
   g_throw_start.where = where;
-  g_throw_start.near = g_current_code ? g_current_code() : make_cell(kTypeNone);
+  g_throw_start.near = g_hooks.current_code ? g_hooks.current_code() : make_cell(kTypeNone);
 }
 
 void raise_error(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
@@ -104,7 +103,7 @@ void raise_error(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg
   const bool from_throw = id == kErrThrowThrow && stacks && g_stack.throw_origin;
   g_raised.frame_depth = stacks ? uint32_t(g_stack.frames_top - g_stack.frames_base) : 0;
   g_raised.where = stacks ? stack_where_symbol() : 0;
-  g_raised.near = g_current_code ? g_current_code() : make_cell(kTypeNone);
+  g_raised.near = g_hooks.current_code ? g_hooks.current_code() : make_cell(kTypeNone);
   if (from_throw) {
     g_raised.where = g_throw_start.where;
     g_raised.near = g_throw_start.near;
@@ -117,12 +116,12 @@ void raise_error(ErrorId id, const Cell* arg1, const Cell* arg2, const Cell* arg
   // stack is what overflowed, or when this error was raised while making
   // another one (which it then replaces).
   static bool making = false;
-  if (g_make_raised_error && g_no_gc_depth == 0 && id != kErrInternalStackOverflow && !making) {
+  if (g_hooks.make_raised_error && g_no_gc_depth == 0 && id != kErrInternalStackOverflow && !making) {
     making = true;
     struct Done {
       ~Done() { making = false; }
     } done;
-    g_raised.error = g_make_raised_error(g_raised);
+    g_raised.error = g_hooks.make_raised_error(g_raised);
   }
   // The nearest try frame's catch point restores its own saved stack
   // positions; an error nothing catches reaches the outermost catch point.

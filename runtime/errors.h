@@ -61,23 +61,17 @@ struct RaisedError {
   Cell args[3];
   uint32_t frame_depth;  // call frames in use when it was raised
   uint32_t where;        // symbol of the innermost named call frame, or 0
-  Cell near;             // the code being evaluated at the raise (g_current_code), or none!
+  Cell near;             // the code being evaluated at the raise (the current_code hook), or none!
   Cell error;            // the error! value, or none! until it is made
 };
 const RaisedError& last_raised_error();
 // Keeps the cells of the last raised error reachable. Called once at start-up.
 void raised_error_init();
 
-// Makes the error! value of g_raised (installed by error!). raise_error calls
-// it before throwing unless collection is forbidden just then (NoGcScope);
-// the error is then made when first asked for (raised_error_value).
-using MakeRaisedErrorFn = Cell (*)(const RaisedError& raised);
-extern MakeRaisedErrorFn g_make_raised_error;
-// The code being evaluated now as a block! value at the current expression,
-// or none!: what an error raised or made now records as its `near`. Installed
-// by the interpreter; raises nothing and allocates nothing.
-using CurrentCodeFn = Cell (*)();
-extern CurrentCodeFn g_current_code;
+// The error! value is made by the make_raised_error hook (error!'s,
+// runtime/hooks.h). raise_error calls it before throwing unless collection is
+// forbidden just then (NoGcScope); the error is then made when first asked
+// for (raised_error_value). Its `near` is what the current_code hook answers.
 // The error! value of the last raised error, made now when it was not made
 // at the raise; none! before error! is registered. MAY ALLOCATE.
 Cell raised_error_value();

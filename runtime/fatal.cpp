@@ -8,10 +8,9 @@
 
 #include "platform/process.h"
 #include "runtime/exits.h"
+#include "runtime/hooks.h"
 
 namespace kiv {
-
-void (*g_release_runtime_memory)() = nullptr;
 
 namespace {
 
@@ -118,9 +117,9 @@ static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_alw
   }
   g_first_number.store(number);
   g_first_address.store(address);
-  if (g_before_exit) g_before_exit();
+  process_run_before_exit();
   if (!g_reported.exchange(true)) write_report(number, address);
-  if (release_memory && g_release_runtime_memory) g_release_runtime_memory();
+  if (release_memory && g_hooks.release_runtime_memory) g_hooks.release_runtime_memory();
   process_exit_unflushed(fatal_exit_status(number));
 }
 

@@ -38,12 +38,11 @@ enum FatalError : int {
   kFatalNoSwitch = 101,
 };
 
-// g_before_exit (platform/process.h) runs first on every fatal path, signals
-// included, before the report.
-// Frees the runtime's platform-heap blocks. Runs after the report on the paths
-// that do not come from a signal (a signal may have interrupted the allocator,
-// and the OS reclaims the memory at exit anyway). May be null.
-extern void (*g_release_runtime_memory)();
+// The before_exit hook (runtime/hooks.h) runs first on every fatal path,
+// signals included, before the report. The release_runtime_memory hook frees
+// the runtime's platform-heap blocks after the report on the paths that do not
+// come from a signal (a signal may have interrupted the allocator, and the OS
+// reclaims the memory at exit anyway).
 
 // The message of runtime error [number]; "unknown error code!" for a number
 // without one. Number 0 has none and gives the empty string.
@@ -59,11 +58,12 @@ size_t format_fatal_report(int number, uintptr_t address, char (&out)[kFatalRepo
 // The exit status of runtime error [number] (see the invariants above).
 int fatal_exit_status(int number);
 
-// Ends the process with runtime error [number] at code [address]: runs
-// g_before_exit, writes the report (none for 0), runs g_release_runtime_memory,
-// then ends the process with fatal_exit_status(number).
+// Ends the process with runtime error [number] at code [address]: runs the
+// before_exit hook, writes the report (none for 0), runs the
+// release_runtime_memory hook, then ends the process with
+// fatal_exit_status(number).
 [[noreturn]] void fatal_exit(int number, uintptr_t address);
-// fatal_exit for signal handlers: the same, minus g_release_runtime_memory.
+// fatal_exit for signal handlers: the same, minus release_runtime_memory.
 [[noreturn]] void fatal_exit_from_signal(int number, uintptr_t address);
 
 // The handler of the outermost catch point: the quiet code 0x0BADCAFE exits 0

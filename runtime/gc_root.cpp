@@ -36,15 +36,7 @@ RootedCells::~RootedCells() {
   fatal_assert(g_rooted == this);
   g_rooted = prev_;
   g_depth--;
-  heap_free(cells_);
-}
-
-void RootedCells::push(const Cell& c) {
-  if (size_ == capacity_) {
-    capacity_ = capacity_ ? 2 * capacity_ : 16;
-    cells_ = static_cast<Cell*>(heap_realloc(cells_, capacity_ * sizeof(Cell)));
-  }
-  cells_[size_++] = c;
+  cells_.release();
 }
 
 NodeRoot::NodeRoot(Node node, Kind kind) : node_(node), kind_(kind), prev_(g_node_roots) {
@@ -60,7 +52,7 @@ NodeRoot::~NodeRoot() {
 
 void mark_root_guards() {
   for (Root* r = g_roots; r; r = r->prev_) gc_mark_cell(&r->cell_);
-  for (RootedCells* v = g_rooted; v; v = v->prev_) gc_mark_cells(v->cells_, v->cells_ + v->size_);
+  for (RootedCells* v = g_rooted; v; v = v->prev_) gc_mark_cells(v->cells_.begin(), v->cells_.end());
   for (NodeRoot* n = g_node_roots; n; n = n->prev_) {
     switch (n->kind_) {
       case NodeRoot::kSeries: gc_mark_series(n->node_); break;

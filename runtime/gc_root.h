@@ -44,6 +44,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/array.h"
 #include "runtime/cell.h"
 
 namespace kiv {
@@ -74,16 +75,14 @@ class RootedCells {
   RootedCells(const RootedCells&) = delete;
   RootedCells& operator=(const RootedCells&) = delete;
 
-  void push(const Cell& c);
+  void push(const Cell& c) { cells_.push(c); }
   Cell& operator[](size_t i) { return cells_[i]; }
-  size_t size() const { return size_; }
-  void clear() { size_ = 0; }
+  size_t size() const { return cells_.count; }
+  void clear() { cells_.clear(); }
 
  private:
   friend void mark_root_guards();
-  Cell* cells_ = nullptr;
-  size_t size_ = 0;
-  size_t capacity_ = 0;
+  HeapArray<Cell> cells_;
   RootedCells* prev_;
 };
 

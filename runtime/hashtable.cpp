@@ -27,6 +27,7 @@
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
 #include "runtime/gc_root.h"
+#include "runtime/hooks.h"
 #include "runtime/memory.h"
 #include "runtime/murmur3.h"
 #include "runtime/root_block.h"
@@ -105,13 +106,11 @@ Node new_chain_store() {
 
 // ---------------------------------------------------------------- comparing
 
-EntryHashFn g_symbol_entry_hash = nullptr;
-
 // MAY RUN KIV CODE. The compare answer for rooted copies of [a] and [b].
 int compare_cells(const Cell& a, const Cell& b, CompareOp op) {
   Root x(a);
   Root y(b);
-  return g_compare_values(x.get(), y.get(), op);
+  return g_hooks.compare_values(x.get(), y.get(), op);
 }
 
 // A map! key as it is looked up: the four word forms as a set-word!.
@@ -133,7 +132,7 @@ uint32_t entry_hash(const HashHeader* h, int32_t key) {
       return hash_value(series_cells(h->values) + i);
     }
     case kHashMap: return hash_value(series_cells(h->values) + key);
-    case kHashSymbols: return g_symbol_entry_hash(series_cells(h->values) + key);
+    case kHashSymbols: return g_hooks.symbol_entry_hash(series_cells(h->values) + key);
     default: {
       auto* rec = reinterpret_cast<const Cell*>(series_buffer(h->values)->head_ptr() + key);
       return hash_int32(hashtable_record_key(rec));
@@ -884,8 +883,6 @@ void hashtable_rebuild(Node table, uint32_t number) {
 }
 
 // ---------------------------------------------------------------- keys the client reads (kind 2)
-
-void hashtable_set_symbol_hash(EntryHashFn fn) { g_symbol_entry_hash = fn; }
 
 HashBuckets hashtable_buckets(Node table) {
   const HashHeader* h = hdr(table);

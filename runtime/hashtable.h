@@ -30,10 +30,10 @@
 // returned by hashtable_init or hashtable_copy must be rooted by the caller
 // (in a hash!/map! cell, a context cell, a root table or a NodeRoot) before
 // its next allocation. Functions that compare values (kHashBlock and kHashMap) call the
-// datatypes' comparison (g_compare_values) with rooted copies of the cells;
+// datatypes' comparison (the compare_values hook) with rooted copies of the cells;
 // they are marked MAY RUN KIV CODE. Values are hashed through their types'
-// hooks (hash_value, runtime/type_hooks.h); kHashSymbols entries through the hash
-// that symbol! installs. The table reads no payload of a value itself.
+// hooks (hash_value, runtime/type_hooks.h); kHashSymbols entries through the
+// symbol_entry_hash hook. The table reads no payload of a value itself.
 #pragma once
 
 #include <cstdint>
@@ -235,9 +235,8 @@ void hashtable_make_room(Node table);
 bool hashtable_full_q(Node table);
 // The node of the table's values block.
 Node hashtable_values(Node table);
-// Kind 2: the hash of a stored entry, for rehashing; installed by symbol!.
-using EntryHashFn = uint32_t (*)(const Cell* entry);
-void hashtable_set_symbol_hash(EntryHashFn fn);
+// Kind 2 hashes a stored entry, for rehashing, through the symbol_entry_hash
+// hook (runtime/hooks.h), which symbol! answers.
 
 // ---------------------------------------------------------------- records (kHashRecords and kHashOwners)
 

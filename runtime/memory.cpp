@@ -14,6 +14,7 @@
 #include <new>
 
 #include "platform/pages.h"
+#include "runtime/array.h"
 #include "runtime/asan.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
@@ -39,22 +40,14 @@ constexpr size_t kPageRecord = 16;
 
 // Nodes of the fixed buffers, which live outside the frames and are never
 // collected: the collector marks them all before its node sweep.
-Node* g_fixed = nullptr;
-size_t g_fixed_count = 0;
-size_t g_fixed_capacity = 0;
+HeapArray<Node, 64> g_fixed;
 
-void track_fixed(Node n) {
-  if (g_fixed_count == g_fixed_capacity) {
-    g_fixed_capacity = g_fixed_capacity ? 2 * g_fixed_capacity : 64;
-    g_fixed = static_cast<Node*>(heap_realloc(g_fixed, g_fixed_capacity * sizeof(Node)));
-  }
-  g_fixed[g_fixed_count++] = n;
-}
+void track_fixed(Node n) { g_fixed.push(n); }
 
 void untrack_fixed(Node n) {
-  for (size_t i = 0; i < g_fixed_count; i++)
+  for (size_t i = 0; i < g_fixed.count; i++)
     if (g_fixed[i] == n) {
-      g_fixed[i] = g_fixed[--g_fixed_count];
+      g_fixed.remove_unordered(i);
       return;
     }
 }
@@ -62,8 +55,8 @@ void untrack_fixed(Node n) {
 }  // namespace
 
 const Node* fixed_buffer_nodes(size_t* count) {
-  *count = g_fixed_count;
-  return g_fixed;
+  *count = g_fixed.count;
+  return g_fixed.items;
 }
 
 // ---------------------------------------------------------------- page blocks

@@ -5,6 +5,7 @@
 
 #include "runtime/collector.h"
 #include "runtime/hashtable.h"
+#include "runtime/hooks.h"
 #include "runtime/memory.h"
 #include "runtime/root_block.h"
 
@@ -22,11 +23,9 @@ constexpr const char* kOwnerWordTexts[kOwnerWordCount] = {
 
 const char* owner_word_text(OwnerWord word) { return word < kOwnerWordCount ? kOwnerWordTexts[word] : ""; }
 
-OwnerCheckFn g_owner_check = nullptr;
-
 bool notify_owner(const Cell* series, OwnerWord word, int32_t index, int32_t count, const Cell* new_value) {
-  if (!series_owned_q(series) || !g_owner_check) return false;
-  return g_owner_check(series, word, index, count, new_value);
+  if (!series_owned_q(series) || !g_hooks.owner_check) return false;
+  return g_hooks.owner_check(series, word, index, count, new_value);
 }
 
 void owner_record_put(Node node, const OwnerRecord& record) {

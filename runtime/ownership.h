@@ -6,8 +6,9 @@
 // notification returns at once, having read nothing but the buffer's flags.
 // The owner table (here) maps an owned series' node to its record: the value
 // as it was owned, the owner object and the field word. The object side (who
-// owns what, calling the owner's on-deep-change* handler) is object!'s, which
-// installs g_owner_check; until it does, an owned series is reported to nobody.
+// owns what, calling the owner's on-deep-change* handler) is object!'s: the
+// owner_check hook (runtime/hooks.h); without it an owned series is reported
+// to nobody.
 //
 // Every writer follows one protocol, which SeriesChange carries: check the
 // arguments (raising before anything changes), tell the owner "before", re-plan
@@ -81,13 +82,6 @@ inline bool series_owned_q(const Cell* series) {
   Node node = series->node();
   return node_in_use(node) && (series_buffer(node)->flags & kSeriesOwned);
 }
-
-// What notify_owner calls for an owned series (installed by object!): tells
-// the owner, when it has one with an on-deep-change* handler; true when a
-// notification was sent. MAY RUN KIV CODE.
-using OwnerCheckFn = bool (*)(const Cell* series, OwnerWord word, int32_t index, int32_t count,
-                              const Cell* new_value);
-extern OwnerCheckFn g_owner_check;
 
 // MAY RUN KIV CODE. Tells the owner of [series], if it has one, that [word]
 // happens to [count] units from unit [index] (counted from the buffer's first

@@ -1,6 +1,7 @@
 // The external-resource tables, on the platform heap.
 #include "runtime/resources.h"
 
+#include "runtime/array.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
 
@@ -15,8 +16,8 @@ struct ResourceClass {
 
 ResourceClass g_classes[kResourceClassMax];
 uint32_t g_class_count = 0;
-ResourceInstance* g_instances = nullptr;
-uint32_t g_capacity = 0;
+// Every entry, free or used: free ones chain from g_free_head, used ones from g_used_head.
+HeapArray<ResourceInstance, kResourceInitial> g_instances;
 int32_t g_free_head = 0;
 int32_t g_used_head = -1;
 
@@ -29,10 +30,9 @@ void chain_free(uint32_t from, uint32_t to) {
 
 void resource_tables_init() {
   g_class_count = 0;
-  if (g_instances) heap_free(g_instances);
-  g_capacity = kResourceInitial;
-  g_instances = static_cast<ResourceInstance*>(heap_alloc(sizeof(ResourceInstance) * g_capacity));
-  chain_free(0, g_capacity);
+  g_instances.release();
+  g_instances.resize(kResourceInitial);
+  chain_free(0, kResourceInitial);
   g_free_head = 0;
   g_used_head = -1;
 }
@@ -46,11 +46,9 @@ uint32_t register_resource_class(const char* name, ResourceRelease release) {
 uint32_t register_resource(Node node, uint32_t class_id) {
   if (g_instances[g_free_head].next == -1) {
     // Double the table: the new half follows the head on the free list.
-    uint32_t old = g_capacity;
-    g_capacity *= 2;
-    g_instances =
-        static_cast<ResourceInstance*>(heap_realloc(g_instances, sizeof(ResourceInstance) * g_capacity));
-    chain_free(old, g_capacity);
+    uint32_t old = resource_capacity();
+    g_instances.resize(2 * size_t(old));
+    chain_free(old, resource_capacity());
     g_instances[g_free_head].next = int32_t(old);
   }
   int32_t index = g_free_head;
@@ -126,12 +124,12 @@ void for_each_resource(uint32_t class_id, void (*callback)(uint32_t, Node)) {
 }
 
 bool resource_live_q(uint32_t index, uint32_t generation) {
-  if (index >= g_capacity) return false;
+  if (index >= resource_capacity()) return false;
   const ResourceInstance& e = g_instances[index];
   return !(e.class_word & kResourceFree) && e.generation == generation;
 }
 
-uint32_t resource_capacity() { return g_capacity; }
+uint32_t resource_capacity() { return uint32_t(g_instances.count); }
 const ResourceInstance& resource_at(uint32_t index) { return g_instances[index]; }
 int32_t resource_used_head() { return g_used_head; }
 

@@ -22,7 +22,6 @@
 namespace kiv {
 
 StackState g_stack{};
-FrameContextOps g_context_ops{};
 
 namespace {
 
@@ -63,14 +62,12 @@ void mark_stacks() {
     gc_mark_block(f->word_context);
     if (f->fn_context) {
       gc_mark_block(f->fn_context);
-      if (f->saved_values && g_context_ops.heap_values_q(f->fn_context)) gc_mark_block(f->saved_values);
+      if (f->saved_values && g_hooks.context_ops.heap_values_q(f->fn_context)) gc_mark_block(f->saved_values);
     }
   }
 }
 
 }  // namespace
-
-void stack_set_context_ops(const FrameContextOps& ops) { g_context_ops = ops; }
 
 void stack_pop_frames_to(CallFrame* frame) {
   while (g_stack.frames_top > frame && g_stack.frames_top > g_stack.frames_base) pop_frame(true);
@@ -145,11 +142,11 @@ void open_native_frame(FrameName name) { push_frame(name, kFrameNative << 24); }
 void open_function_frame(FrameName name, Node fn_context) {
   CallFrame* f = push_frame(name, kFrameFunction << 24);
   f->fn_context = fn_context;
-  f->saved_values = fn_context ? g_context_ops.values(fn_context) : 0;
+  f->saved_values = fn_context ? g_hooks.context_ops.values(fn_context) : 0;
 }
 
 void stack_mark_function_body(FrameName name, Node fn_context) {
-  g_context_ops.set_values(fn_context, stack_index(g_stack.arguments) + 1);
+  g_hooks.context_ops.set_values(fn_context, stack_index(g_stack.arguments) + 1);
   push_frame(name, (kFrameNative << 24) | kFrameBodyFlag);
 }
 

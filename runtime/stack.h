@@ -15,13 +15,14 @@
 // when the call began; every path that pops the frame (return, unwind, a catch
 // point taking an exit, a StackSave, break out of it) puts that reference back, so the context
 // never keeps pointing at a dead call's slots. The stack reaches the context
-// through FrameContextOps, which context! installs (the stack knows no payload
-// layout). The collector reaches both stacks through a mark callback.
+// through the context_ops hook (runtime/hooks.h), which context! answers (the
+// stack knows no payload layout). The collector reaches both stacks through a mark callback.
 #pragma once
 
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/hooks.h"
 
 namespace kiv {
 
@@ -67,16 +68,6 @@ struct CallFrame {
   bool body() const { return header & kFrameBodyFlag; }
 };
 static_assert(sizeof(CallFrame) == 20);
-
-// How frames read and write the values reference of a function's context.
-struct FrameContextOps {
-  uint32_t (*values)(Node context);                   // the current values reference
-  void (*set_values)(Node context, uint32_t values);  // replaces it
-  bool (*heap_values_q)(Node context);                // values in a block (a node), not on this stack
-};
-// Installed by context! at registration.
-void stack_set_context_ops(const FrameContextOps& ops);
-extern FrameContextOps g_context_ops;
 
 struct StackState {
   Cell* bottom;
@@ -151,7 +142,7 @@ inline CallFrame* push_frame(FrameName name, uint32_t flags) {
 }
 // Puts back the values reference a function frame saved.
 inline void restore_function_context(const CallFrame* f) {
-  if (f->fn_context) g_context_ops.set_values(f->fn_context, f->saved_values);
+  if (f->fn_context) g_hooks.context_ops.set_values(f->fn_context, f->saved_values);
 }
 // Pops the top frame; returns it (its memory stays readable until the next push).
 inline CallFrame* pop_frame(bool restore) {

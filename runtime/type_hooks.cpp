@@ -7,7 +7,6 @@
 namespace kiv {
 
 TypeHooks g_type_hooks[kTypeTableRows];
-CompareValuesFn g_compare_values = nullptr;
 
 uint32_t hash_value(const Cell* value) {
   TypeId t = value->type();

@@ -29,7 +29,6 @@ void init_print_hooks() {
   g_string_printers.reserve(5);
   g_text_printers.reserve(5);
   g_string_printers.push_back(print_string_stdout);
-  set_print_output_hook(call_string_printers);
 }
 
 void add_print_hooks(StringPrinter string_printer, TextPrinter text_printer) {

@@ -16,7 +16,7 @@ using StringPrinter = void (*)(const Cell* text, bool newline);
 using TextPrinter = void (*)(const char* text, size_t n, int flag);
 
 // Empties both lists, registers print_string_stdout as the only string
-// printer and sets the evaluator's print output hook to call_string_printers.
+// printer. call_string_printers answers the evaluator's print_output hook.
 void init_print_hooks();
 // Appends each printer given (non-null) to its list.
 void add_print_hooks(StringPrinter string_printer, TextPrinter text_printer);

@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs (only those missing), then
 # configures and builds Kiv in build/ (or the directory given as $1 with the
-# CMake options that follow).
+# CMake options that follow). The build runs CMAKE_BUILD_PARALLEL_LEVEL jobs
+# when it is set, else one per processor.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+jobs=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
+if ! [[ "$jobs" =~ ^[1-9][0-9]*$ ]]; then
+  echo "setup.sh: CMAKE_BUILD_PARALLEL_LEVEL must be a positive whole number, not '$jobs'" >&2
+  exit 2
+fi
 
 packages=(g++ cmake ninja-build ccache clang-format libgtest-dev libbenchmark-dev libssl-dev lua5.4 time)
 missing=()
@@ -21,4 +28,4 @@ fi
 build_dir=${1:-build}
 shift || true
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-ninja -C "$build_dir" -j "$(nproc)"
+ninja -C "$build_dir" -j "$jobs"

@@ -1,6 +1,8 @@
 // Raw arrays: growth keeps the elements, finds and removals by value, 1-based
 // picks and pokes, truncation, and the bounds that keep every access inside
 // head..tail. Arrays stay rooted through a binary! cell on the data stack.
+// Platform-heap arrays: growth from the first capacity keeps the elements,
+// unordered removal, trimming, and every block given back.
 #include "runtime/array.h"
 
 #include <gtest/gtest.h>
@@ -105,6 +107,61 @@ TEST(Array, TruncateClearAndCopy) {
   array_append_int(a, 8);
   array_clear(a);
   EXPECT_EQ(array_length(a), 0u);
+}
+
+// ---------------------------------------------------------------- HeapArray
+
+TEST(HeapArray, GrowsByDoublingFromItsFirstCapacityAndKeepsEveryElement) {
+  size_t blocks = heap_block_count();
+  HeapArray<uint32_t, 4> a;
+  EXPECT_EQ(a.capacity, 0u);  // zero is empty: no block until the first push
+  std::vector<size_t> capacities;
+  for (uint32_t i = 0; i < 37; i++) {
+    a.push(i * 7);
+    if (capacities.empty() || capacities.back() != a.capacity) capacities.push_back(a.capacity);
+  }
+  EXPECT_EQ(capacities, (std::vector<size_t>{4, 8, 16, 32, 64}));
+  ASSERT_EQ(a.count, 37u);
+  for (uint32_t i = 0; i < 37; i++) EXPECT_EQ(a[i], i * 7);
+  EXPECT_EQ(heap_block_count(), blocks + 1);
+
+  a.reserve(200);  // straight to the first doubling that holds it
+  EXPECT_EQ(a.capacity, 256u);
+  EXPECT_EQ(a[36], 252u);
+  a.release();
+  EXPECT_EQ(a.count + a.capacity, 0u);
+  EXPECT_EQ(a.items, nullptr);
+  EXPECT_EQ(heap_block_count(), blocks);
+}
+
+TEST(HeapArray, PopRemoveUnorderedAndResize) {
+  HeapArray<int32_t> a;
+  for (int32_t v : {10, 20, 30, 40}) a.push(v);
+  a.remove_unordered(1);  // the last one takes its place
+  EXPECT_EQ(std::vector<int32_t>(a.begin(), a.end()), (std::vector<int32_t>{10, 40, 30}));
+  EXPECT_EQ(a.pop(), 30);
+  a.remove_unordered(1);  // the last one itself
+  EXPECT_EQ(std::vector<int32_t>(a.begin(), a.end()), (std::vector<int32_t>{10}));
+  a.resize(40);
+  EXPECT_EQ(a.count, 40u);
+  EXPECT_EQ(a[0], 10);
+  a.clear();
+  EXPECT_EQ(a.count, 0u);
+  EXPECT_EQ(a.capacity, 64u);  // clearing keeps the memory
+  a.release();
+}
+
+TEST(HeapArray, TrimGivesBackOnlyWhatFarExceedsTheUse) {
+  HeapArray<uint64_t, 8> a;
+  a.resize(8);
+  a.trim(0);  // never below the first capacity
+  EXPECT_EQ(a.capacity, 8u);
+  a.resize(100);
+  a.trim(32);  // 128 / 4 is not more than 32
+  EXPECT_EQ(a.capacity, 128u);
+  a.trim(31);
+  EXPECT_EQ(a.capacity, 0u);
+  EXPECT_EQ(a.count, 0u);
 }
 
 }  // namespace

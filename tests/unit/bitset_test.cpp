@@ -322,8 +322,8 @@ bool record_owner_check(const Cell*, OwnerWord word, int32_t, int32_t, const Cel
 // Puts back the owner check a test replaced.
 class ScopedOwnerCheck {
  public:
-  explicit ScopedOwnerCheck(OwnerCheckFn check) : saved_(g_owner_check) { g_owner_check = check; }
-  ~ScopedOwnerCheck() { g_owner_check = saved_; }
+  explicit ScopedOwnerCheck(OwnerCheckFn check) : saved_(g_hooks.owner_check) { g_hooks.owner_check = check; }
+  ~ScopedOwnerCheck() { g_hooks.owner_check = saved_; }
   ScopedOwnerCheck(const ScopedOwnerCheck&) = delete;
   ScopedOwnerCheck& operator=(const ScopedOwnerCheck&) = delete;
 

@@ -802,9 +802,9 @@ TEST_F(BlockModifyTest, SortRefinementErrors) {
 TEST_F(BlockModifyTest, SortWithAFunctionLosesNothing) {
   Cell fn = make_cell(kTypeFunction);
   struct NoInterpreter {
-    CallValueFn saved = g_call_value;
-    NoInterpreter() { g_call_value = nullptr; }
-    ~NoInterpreter() { g_call_value = saved; }
+    CallValueFn saved = g_hooks.call_value;
+    NoInterpreter() { g_hooks.call_value = nullptr; }
+    ~NoInterpreter() { g_hooks.call_value = saved; }
   } no_interpreter;
   for (bool stable : {false, true}) {
     Cell* b = blk("3 1 2 5 4");

@@ -276,15 +276,15 @@ TEST_F(ContextTest, ObjectFieldsAreMarkedAndNotify) {
   EXPECT_FALSE(context_node_word_at(ctx, sg).header & kFlagFieldSet);
 
   // An object with an event record hears of each change, old and new value.
-  ObjectOnChangeFn saved = g_object_on_change;
-  g_object_on_change = record_change;
+  ObjectOnChangeFn saved = g_hooks.object_on_change;
+  g_hooks.object_on_change = record_change;
   g_hook = {};
   Node events = series_alloc_cells(2);  // an event record is a series of cells
   *context_self_cell(ctx) = object_cell(ctx, 0, events);
   set_word_value(wg, stack_push_value(integer_cell(2)));
   set_word_value(wg, stack_push_value(integer_cell(3)));
   context_set_in(wg, stack_push_value(integer_cell(4)), ctx, false);  // no fire
-  g_object_on_change = saved;
+  g_hooks.object_on_change = saved;
   EXPECT_EQ(g_hook.calls, 2);
   EXPECT_EQ(word_symbol(&g_hook.word), word_symbol(&g));
   EXPECT_EQ(integer_get(&g_hook.old_value), 2);

@@ -144,8 +144,8 @@ void pairs_eval(Cell* block) {
 }
 
 TEST_F(ErrorTest, MakeFromASpecEvaluatedInTheError) {
-  ObjectEvalBlockFn saved = g_object_eval_block;
-  g_object_eval_block = pairs_eval;
+  ObjectEvalBlockFn saved = g_hooks.object_eval_block;
+  g_hooks.object_eval_block = pairs_eval;
   Cell* made = test::make(
       kTypeError, *block_of({word("type", kTypeSetWord), word("math", kTypeLitWord), word("id", kTypeSetWord),
                              word("overflow", kTypeLitWord), word("arg1", kTypeSetWord), integer_cell(5)}));
@@ -157,7 +157,7 @@ TEST_F(ErrorTest, MakeFromASpecEvaluatedInTheError) {
         return *test::make(kTypeError, *block_of({word("id", kTypeSetWord), word("overflow", kTypeLitWord)}));
       }),
       "!invalid-spec-field");
-  g_object_eval_block = saved;
+  g_hooks.object_eval_block = saved;
   // Path access and compare go through object!.
   EXPECT_EQ(mold_of(*test::call(kActionEvalPath, {*made, word("id")})), "overflow");
   EXPECT_TRUE(test::compare(*made, *made, kCmpEqual));

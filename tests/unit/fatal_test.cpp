@@ -24,6 +24,7 @@
 #include "platform/signals.h"
 #include "platform/thread.h"
 #include "runtime/exits.h"
+#include "runtime/hooks.h"
 
 namespace kiv {
 namespace {
@@ -103,6 +104,15 @@ void write_marker(const char* text) {
   (void)ignored;
 }
 
+// Makes [before_exit] and [release_memory] the core's exit hooks, the other
+// hooks as they are (in the child process a case runs in).
+void set_exit_hooks(void (*before_exit)(), void (*release_memory)() = g_hooks.release_runtime_memory) {
+  CoreHooks hooks = g_hooks;
+  hooks.before_exit = before_exit;
+  hooks.release_runtime_memory = release_memory;
+  hooks_install(hooks);
+}
+
 // ---------------------------------------------------------------- triggers
 // The faults must reach the processor: the sanitizers would otherwise report
 // them first, and the compiler must not see through the operands.
@@ -173,29 +183,26 @@ const FatalCase kFatalCases[] = {
     // never the memory hook on a signal path.
     {"HooksOnFatalExit",
      [] {
-       g_before_exit = [] { write_marker("B"); };
-       g_release_runtime_memory = [] { write_marker("R"); };
+       set_exit_hooks([] { write_marker("B"); }, [] { write_marker("R"); });
        fatal_exit(95, 0xABC);
      },
      95, "B" REPORT(95, "no CATCH for THROW") "R"},
     {"HooksOnSilentExit",
      [] {
-       g_before_exit = [] { write_marker("B"); };
-       g_release_runtime_memory = [] { write_marker("R"); };
+       set_exit_hooks([] { write_marker("B"); }, [] { write_marker("R"); });
        fatal_exit(0, 0);
      },
      0, "BR"},
     {"HooksOnSignal",
      [] {
-       g_before_exit = [] { write_marker("B"); };
-       g_release_runtime_memory = [] { write_marker("R"); };
+       set_exit_hooks([] { write_marker("B"); }, [] { write_marker("R"); });
        divide_by_zero();
      },
      13, "B" REPORT(13, "integer divide by zero")},
     // A hook that faults: the first error is still the one reported and returned.
     {"FaultingHook",
      [] {
-       g_before_exit = write_null;
+       set_exit_hooks(write_null);
        fatal_exit(102, 0x1234);
      },
      102, "\n*** Runtime Error 102: unknown error code!\n*** at: 00001234h\n"},
@@ -230,12 +237,12 @@ TEST(FatalEndSignals, EndQuietlyByTheSignal) {
   } const rows[] = {
       {SIGTERM,
        [] {
-         g_before_exit = [] { write_marker("B"); };
+         set_exit_hooks([] { write_marker("B"); });
          raise(SIGTERM);
        }},
       {SIGHUP,
        [] {
-         g_before_exit = [] { write_marker("B"); };
+         set_exit_hooks([] { write_marker("B"); });
          raise(SIGHUP);
        }},
   };

@@ -103,15 +103,15 @@ void record_handler(Cell* handler, Node object, const Cell* name, uint32_t flags
 class ObjectTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_eval_ = g_object_eval_block;
-    saved_invoke_ = g_object_invoke_handler;
-    g_object_eval_block = set_words_eval;
-    g_object_invoke_handler = record_handler;
+    saved_eval_ = g_hooks.object_eval_block;
+    saved_invoke_ = g_hooks.object_invoke_handler;
+    g_hooks.object_eval_block = set_words_eval;
+    g_hooks.object_invoke_handler = record_handler;
     g_calls.clear();
   }
   void TearDown() override {
-    g_object_eval_block = saved_eval_;
-    g_object_invoke_handler = saved_invoke_;
+    g_hooks.object_eval_block = saved_eval_;
+    g_hooks.object_invoke_handler = saved_invoke_;
   }
 
   static Cell sw(const char* name) { return word(name, kTypeSetWord); }
@@ -186,7 +186,7 @@ TEST_F(ObjectTest, MakeErrors) {
   EXPECT_EQ(catch_error([] { test::make(kTypeObject, integer_cell(1)); }), kErrSyntaxMalconstruct);
   EXPECT_EQ(catch_error([] { object({sw("on-change*"), integer_cell(1)}); }), kErrScriptBadFieldSet);
   EXPECT_EQ(catch_error([] { object({sw("on-deep-change*"), text_cell("x")}); }), kErrScriptBadFieldSet);
-  g_object_eval_block = nullptr;
+  g_hooks.object_eval_block = nullptr;
   EXPECT_EQ(catch_error([] { object({sw("a"), integer_cell(1)}); }), kErrInternalNotDone);
 }
 
@@ -352,7 +352,7 @@ TEST_F(ObjectTest, OnChangeHearsFieldsSetByPathAndByWord) {
   // A handler field that holds no function fails at the next change.
   context_set_in(h, stack_push_value(integer_cell(1)), ctx, false);
   EXPECT_EQ(catch_error([&] { path(o, "a", stack_push_value(integer_cell(6))); }), kErrScriptInvalidObjEvt);
-  g_object_invoke_handler = nullptr;
+  g_hooks.object_invoke_handler = nullptr;
   context_set_in(h, on_change(), ctx, false);
   EXPECT_EQ(catch_error([&] { path(o, "a", stack_push_value(integer_cell(7))); }), kErrInternalNotDone);
 }

@@ -327,7 +327,7 @@ TEST(Stack, UncaughtErrorExits254) {
 // error was, and the status is still 254.
 TEST(Stack, UncaughtErrorWhoseReportFailsStillReports) {
   std::string text = uncaught_report(
-      false, [] { g_make_raised_error = [](const RaisedError&) -> Cell { throw_code(kThrowError); }; });
+      false, [] { g_hooks.make_raised_error = [](const RaisedError&) -> Cell { throw_code(kThrowError); }; });
   EXPECT_EQ(text, "*** Script Error: invalid-arg\n");
 }
 

@@ -575,12 +575,12 @@ TEST_F(StringModifyTest, SortPartsAndErrors) {
   EXPECT_EQ(Act(kActionSort, {u}).ref("compare", text_cell("x")).error(), kErrScriptInvalidRefineArg);
   EXPECT_EQ(Act(kActionSort, {u}).ref("part", text_cell("x")).error(), kErrScriptInvalidRefineArg);
   // Without the interpreter a comparison function is not done, and the text stays as it was.
-  CallValueFn saved = g_call_value;
-  g_call_value = nullptr;
+  CallValueFn saved = g_hooks.call_value;
+  g_hooks.call_value = nullptr;
   EXPECT_EQ(Act(kActionSort, {u}).ref("compare", make_cell(kTypeFunction)).error(), kErrInternalNotDone);
   EXPECT_EQ(Act(kActionSort, {u}).ref("stable").ref("compare", make_cell(kTypeFunction)).error(),
             kErrInternalNotDone);
-  g_call_value = saved;
+  g_hooks.call_value = saved;
   EXPECT_EQ(whole(u), "dcba");
 }
 
