@@ -23,6 +23,7 @@
 
 #include "datatypes/action_slots.h"
 #include "runtime/cell.h"
+#include "runtime/exits.h"
 
 namespace kiv {
 
@@ -55,7 +56,7 @@ inline constexpr int32_t kNativeTableSize = 120;
 // Arguments and result are on the data stack as for actions. It returns a
 // status: 0, or the code of a break, continue, return or exit on its way
 // (evaluator/interpreter.h).
-using NativeEntry = uint32_t (*)(bool check, const int32_t* refinements);
+using NativeEntry = Status (*)(bool check, const int32_t* refinements);
 
 // The entry of native [id], or null for an id outside 1..kNativeTableSize and
 // for a slot no native fills.

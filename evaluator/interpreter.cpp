@@ -205,7 +205,7 @@ constexpr int32_t kMaxRefinementSlots = std::max(kNativeMaxRefinements, kActionM
       raise_no_arg(fn, source, item);
     }
   }
-  if (s) return s;
+  if (s != kStatusOk) return s;
   // Read again: the fetch may have moved the list's buffer.
   if (!typeset_has_q(&series_cells(list)[item], pushed->type())) refuse_arg(fn, source, pushed, item);
   if (slot != pushed) {
@@ -275,7 +275,7 @@ Status fetch_arguments(Cell* fn_slot, const CallSource& source, bool infix, int3
         Status s = kStatusOk;
         bool on = false;
         if (fetch_argument(kArgEvaluated, source, false, &s)) {
-          if (s) return s;
+          if (s != kStatusOk) return s;
           on = !(pushed->is(kTypeNone) || (pushed->is(kTypeLogic) && !logic_get(pushed)));
           g_stack.top = pushed;
         }
@@ -301,7 +301,7 @@ Status fetch_arguments(Cell* fn_slot, const CallSource& source, bool infix, int3
           Cell* pushed = g_stack.top;
           Status s = kStatusOk;
           fetch_argument(kArgEvaluated, source, false, &s);
-          if (s) return s;
+          if (s != kStatusOk) return s;
           g_stack.top = pushed;
         }
       }
@@ -319,7 +319,7 @@ Status fetch_arguments(Cell* fn_slot, const CallSource& source, bool infix, int3
       continue;
     }
     Status s = fetch_into(fn_slot, list, i, source, infix, g_stack.top);
-    if (s) return s;
+    if (s != kStatusOk) return s;
   }
   *ref_count = refinement;
   *locals = integer_get(&series_cells(list)[items]);
@@ -354,7 +354,7 @@ Status fetch_arguments(Cell* fn_slot, const CallSource& source, bool infix, int3
       if (!on) continue;
       for (int32_t j = item + 1; j < items && !series_cells(list)[j].is(kTypeRefinement); j++, slot++) {
         Status s = fetch_into(fn_slot, list, j, source, infix, base + slot);
-        if (s) return s;
+        if (s != kStatusOk) return s;
       }
     }
   }
@@ -384,7 +384,7 @@ Status invoke_function(Cell* fn_slot) {
     g_stack.top = g_stack.arguments + 1;
     s = kStatusOk;
   }
-  if (s) return s;
+  if (s != kStatusOk) return s;
   if (g_interp.tracing) trace_event(kTraceEpilog, &body, -1, g_stack.arguments, fn_slot);
   stack_top_frame()->header &= ~kFrameBodyFlag;
   return kStatusOk;
@@ -399,7 +399,7 @@ Status invoke_routine(const Cell* fn_slot, const int32_t* refs) {
   if (!entry) raise_error(kErrInternalRoutines, block_push_only(1));
   if (g_stack.top == g_stack.arguments) stack_push();  // the result slot of a routine without arguments
   Status s = entry(false, refs);
-  if (s) return s;
+  if (s != kStatusOk) return s;
   g_stack.top = g_stack.arguments + 1;
   return kStatusOk;
 }
@@ -430,30 +430,30 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
     }
     if (infix) g_stack.top = g_stack.arguments + 1;
     s = fetch_arguments(fn_slot, source, infix, refs, &ref_count, &locals);
-    if (s) return s;
+    if (s != kStatusOk) return s;
     if (g_interp.tracing) trace_event(kTraceCall, source.block, -1, nullptr, fn_slot);
     if (type == kTypeRoutine) {
       s = invoke_routine(fn_slot, refs);
-      if (s) return s;
+      if (s != kStatusOk) return s;
       stack_unwind();
     } else {
       init_locals(locals);
       s = invoke_function(fn_slot);
-      if (s) return s;
+      if (s != kStatusOk) return s;
       stack_unwind_function();
     }
   } else if (type == kTypeNative || type == kTypeAction) {
     stack_mark_interp_native(name);
     if (infix) g_stack.top = g_stack.arguments + 1;
     s = fetch_arguments(fn_slot, source, infix, refs, &ref_count, &locals);
-    if (s) return s;
+    if (s != kStatusOk) return s;
     if (g_interp.tracing) trace_event(kTraceCall, source.block, -1, nullptr, fn_slot);
     if (g_stack.top == g_stack.arguments) stack_push();  // the result slot of a native without arguments
     if (type == kTypeNative) {
       NativeEntry entry = native_entry(int32_t(native_id(fn_slot)));
       if (!entry) raise_error(kErrInternalNotDone);
       s = entry(false, refs);
-      if (s) return s;
+      if (s != kStatusOk) return s;
     } else {
       g_actions_table[native_id(fn_slot)].entry(refs);
     }
@@ -564,7 +564,7 @@ Status eval_infix(Node node, int32_t* index, Cell* left) {
     source.index = index;
     source.name = &word;
     Status s = call_at(left, source, true);
-    if (s) return s;
+    if (s != kStatusOk) return s;
   }
   return kStatusOk;
 }
@@ -609,7 +609,7 @@ Status eval_expr(Node node, int32_t* index, bool infix_operand, bool whole) {
     case kTypeSetWord: {
       if (code_end_q(node, *index)) raise_error(kErrScriptNeedValue, &v);
       s = eval_expr(node, index, false);
-      if (s) return s;
+      if (s != kStatusOk) return s;
       if (g_interp.tracing) trace_event(kTraceSet, nullptr, at, start, &v);
       // A plain store in place; set_word_value for the rest (object fields,
       // growth, unbound words and the errors).
@@ -634,7 +634,7 @@ Status eval_expr(Node node, int32_t* index, bool infix_operand, bool whole) {
       Cell code = series_cell(kTypeBlock, node);
       Cell* path = stack_push_value(v);
       s = eval_path(path, &code, index, nullptr, true);
-      if (s) return s;
+      if (s != kStatusOk) return s;
       *start = g_stack.top[-1];
       g_stack.top = start + 1;
       break;
@@ -643,10 +643,10 @@ Status eval_expr(Node node, int32_t* index, bool infix_operand, bool whole) {
       if (code_end_q(node, *index)) raise_error(kErrScriptNeedValue, &v);
       Cell* path = stack_push_value(v);
       s = eval_expr(node, index, false);
-      if (s) return s;
+      if (s != kStatusOk) return s;
       if (g_interp.tracing) trace_event(kTraceSet, nullptr, at, path + 1, &v);
       s = eval_path(path, nullptr, nullptr, path + 1, true);
-      if (s) return s;
+      if (s != kStatusOk) return s;
       *start = path[1];
       g_stack.top = start + 1;
       break;
@@ -679,11 +679,11 @@ Status eval_expr(Node node, int32_t* index, bool infix_operand, bool whole) {
     }
     default: stack_push_value(v); break;
   }
-  if (s) return s;
+  if (s != kStatusOk) return s;
   if (g_interp.tracing) trace_value_event(kTracePush, node, *index, start);
   if (!infix_operand) {
     s = eval_infix(node, index, start);
-    if (s) return s;
+    if (s != kStatusOk) return s;
     if (g_interp.tracing && whole) trace_value_event(kTraceExpr, node, *index, start);
   }
   return kStatusOk;
@@ -767,7 +767,7 @@ Status eval_path(const Cell* path_arg, const Cell* block, int32_t* index, const 
     source.path = path;
     source.path_index = head + 1;
     s = call_value_at_top(v, source);
-    if (s) return s;
+    if (s != kStatusOk) return s;
   } else {
     PathStep steps[kMaxPathSteps];
     int32_t count = 0;
@@ -782,7 +782,7 @@ Status eval_path(const Cell* path_arg, const Cell* block, int32_t* index, const 
         element = stack_push_cell(get_word_value(&el));
       } else if (el.is(kTypeParen)) {
         s = eval_block(&el, false);
-        if (s) return s;
+        if (s != kStatusOk) return s;
         element = g_stack.top - 1;
       } else {
         element = stack_push_value(el);
@@ -813,7 +813,7 @@ Status eval_path(const Cell* path_arg, const Cell* block, int32_t* index, const 
         source.path_index = i + 1;
         Cell fn = *parent;
         s = call_value_at_top(&fn, source);
-        if (s) return s;
+        if (s != kStatusOk) return s;
         break;
       }
     }
@@ -842,7 +842,7 @@ Status eval_block(const Cell* block, bool chain) {
     current.at(index);
     g_stack.top = g_stack.arguments;
     Status s = eval_expr(node, &index, false, true);
-    if (s) return s;
+    if (s != kStatusOk) return s;
   }
   if (g_interp.tracing) trace_event(kTraceExit, block, index, g_stack.arguments, nullptr);
   if (chain)
@@ -855,7 +855,7 @@ Status eval_block(const Cell* block, bool chain) {
 Status do_block(const Cell* block, Cell* out) {
   Cell* top = g_stack.top;
   Status s = eval_block(block, false);
-  if (s) return s;
+  if (s != kStatusOk) return s;
   *out = g_stack.top[-1];
   g_stack.top = top;
   return kStatusOk;
@@ -875,7 +875,7 @@ Status eval_next(const Cell* block, int32_t* index, bool push) {
   open_native_frame(body_frame_name(node));
   current.at(*index);
   Status s = eval_expr(node, index, false, true);
-  if (s) return s;
+  if (s != kStatusOk) return s;
   stack_unwind();
   if (!push) {
     Cell v = g_stack.top[-1];
@@ -894,7 +894,7 @@ Status eval_next_at(const Cell* block, int32_t* next) {
 
 Status eval_call(const Cell* fn, const CallSource& source, bool push) {
   Status s = call_value_at_top(fn, source);
-  if (s) return s;
+  if (s != kStatusOk) return s;
   if (!push) {
     Cell v = g_stack.top[-1];
     g_stack.top--;
@@ -940,7 +940,7 @@ void call_value(const Cell* fn, const Cell* args, int argc, Cell* result, const 
     Untraced untraced;
     s = call_value_at_top(function, source);
   }
-  if (s) stack_throw_settled(s);
+  if (s != kStatusOk) stack_throw_settled(s);
   // The call closed with its result in its function's slot (code + 1) and
   // left the cells of the parameters it took above it, untouched since (no
   // tracer ran in between).
@@ -953,7 +953,7 @@ Status eval_value(const Cell* value) {
   Cell* code = stack_push_value(series_cell(kTypeBlock, series_alloc_cells(1)));
   block_append_value(code, value);
   Status s = eval_block(code, false);
-  if (s) return s;
+  if (s != kStatusOk) return s;
   *code = g_stack.top[-1];
   g_stack.top = code + 1;
   return kStatusOk;
@@ -1048,13 +1048,13 @@ void call_value_hook(const Cell* fn, const Cell* args, int argc, Cell* result) {
 void object_eval_block_hook(Cell* block) {
   Cell* top = g_stack.top;
   Status s = eval_block(block, false);
-  if (s) stack_throw_settled(s);
+  if (s != kStatusOk) stack_throw_settled(s);
   g_stack.top = top;
 }
 
 void object_invoke_handler_hook(Cell* handler, Node, const Cell*, uint32_t) {
   Status s = invoke_function(handler);
-  if (s) stack_throw_settled(s);
+  if (s != kStatusOk) stack_throw_settled(s);
 }
 
 // ---------------------------------------------------------------- set-up

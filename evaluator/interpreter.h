@@ -32,14 +32,11 @@ namespace kiv {
 
 // ---------------------------------------------------------------- statuses
 
-using Status = uint32_t;
-inline constexpr Status kStatusOk = 0;
-// Any other status is one of kThrowBreak, kThrowContinue, kThrowReturn, kThrowExit.
-
+// Status (runtime/exits.h): how a piece of Kiv code ended.
 // True for a status a loop acts on (break or continue).
-inline bool loop_status_q(Status s) { return s == kThrowBreak || s == kThrowContinue; }
+inline bool loop_status_q(Status s) { return s == Status::kBreak || s == Status::kContinue; }
 // True for a status a function body acts on (return or exit).
-inline bool return_status_q(Status s) { return s == kThrowReturn || s == kThrowExit; }
+inline bool return_status_q(Status s) { return s == Status::kReturn || s == Status::kExit; }
 
 // ---------------------------------------------------------------- interpreter state
 
@@ -137,11 +134,12 @@ Status catch_exit_status(ExitTarget target, F&& body) {
   try {
     return body();
   } catch (KivThrow& t) {
-    if (target == kExitTargetLoop ? !loop_status_q(t.code) : !return_status_q(t.code)) throw;
+    const Status s = status_of(t.code);
+    if (target == kExitTargetLoop ? !loop_status_q(s) : !return_status_q(s)) throw;
     // The exit's search settled the target's result into its slot before the
     // throw; the frames above it were popped then, so none is restored here.
     point.take(0);
-    return t.code;
+    return s;
   }
 }
 

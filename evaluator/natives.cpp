@@ -30,7 +30,7 @@ const NativeInfo g_natives_info[kNativeCount + 1] = {
 
 namespace {
 
-uint32_t native_not_done(bool, const int32_t*) { raise_error(kErrInternalNotDone); }
+Status native_not_done(bool, const int32_t*) { raise_error(kErrInternalNotDone); }
 
 }  // namespace
 

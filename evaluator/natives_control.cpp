@@ -234,7 +234,7 @@ KIV_NATIVE(Any) {
   while (index < series_total_length(a.conds)) {
     g_stack.top = mark;
     Status s = eval_next(a.conds, &index, true);
-    if (s) return s;
+    if (s != kStatusOk) return s;
     if (truthy(mark)) return native_result(*mark);
   }
   return native_result(kNoneCell);
@@ -249,7 +249,7 @@ KIV_NATIVE(All) {
   while (index < series_total_length(a.conds)) {
     g_stack.top = mark;
     Status s = eval_next(a.conds, &index, true);
-    if (s) return s;
+    if (s != kStatusOk) return s;
     if (!truthy(mark)) return native_result(kNoneCell);
   }
   return native_result(*mark);
@@ -298,7 +298,7 @@ KIV_NATIVE(Case) {
     passed = false;
     g_stack.top = slot + 1;
     Status s = eval_next(a.cases, &index, true);
-    if (s) return s;
+    if (s != kStatusOk) return s;
     if (index >= series_total_length(a.cases)) {
       Cell word = runtime_value(kWordCase);
       raise_error(kErrScriptNeedValue, &word);
@@ -316,7 +316,7 @@ KIV_NATIVE(Case) {
     } else {
       s = eval_next(a.cases, &index, false);
     }
-    if (s) return s;
+    if (s != kStatusOk) return s;
     passed = true;
     if (!a.all) break;
   }
@@ -340,11 +340,11 @@ KIV_NATIVE(While) {
       g_stack.top = slot + 1;
       raise_error(kErrThrowWhileCond);
     }
-    if (c) return c;
+    if (c != kStatusOk) return c;
     if (!strict_truthy(g_stack.top - 1)) break;
     Status s = run_loop_body(slot, a.body);
-    if (s == kThrowBreak) break;
-    if (s && s != kThrowContinue) return s;
+    if (s == Status::kBreak) break;
+    if (s != kStatusOk && s != Status::kContinue) return s;
   }
   *slot = make_cell(kTypeUnset);
   return close_loop_frame(slot);
@@ -355,9 +355,9 @@ KIV_NATIVE(Until) {
   Cell* slot = open_loop_frame();
   for (;;) {
     Status s = run_loop_body(slot, a.body);
-    if (s == kThrowBreak) break;
-    if (s == kThrowContinue) continue;
-    if (s) return s;
+    if (s == Status::kBreak) break;
+    if (s == Status::kContinue) continue;
+    if (s != kStatusOk) return s;
     if (strict_truthy(slot)) break;
   }
   return close_loop_frame(slot);
@@ -369,8 +369,8 @@ KIV_NATIVE(Loop) {
   Cell* slot = open_loop_frame();
   for (int32_t i = 0; i < count; i++) {
     Status s = run_loop_body(slot, a.body);
-    if (s == kThrowBreak) break;
-    if (s && s != kThrowContinue) return s;
+    if (s == Status::kBreak) break;
+    if (s != kStatusOk && s != Status::kContinue) return s;
   }
   return close_loop_frame(slot);
 }
@@ -387,8 +387,8 @@ KIV_NATIVE(Repeat) {
     g_stack.top = slot + 1;
     set_word_value(a.word, counter);
     Status s = run_loop_body(slot, a.body);
-    if (s == kThrowBreak) break;
-    if (s && s != kThrowContinue) return s;
+    if (s == Status::kBreak) break;
+    if (s != kStatusOk && s != Status::kContinue) return s;
     if (i == count) break;
   }
   return close_loop_frame(slot);
@@ -398,8 +398,8 @@ KIV_NATIVE(Forever) {
   Cell* slot = open_loop_frame();
   for (;;) {
     Status s = run_loop_body(slot, a.body);
-    if (s == kThrowBreak) break;
-    if (s && s != kThrowContinue) return s;
+    if (s == Status::kBreak) break;
+    if (s != kStatusOk && s != Status::kContinue) return s;
   }
   return close_loop_frame(slot);
 }
@@ -423,8 +423,8 @@ KIV_NATIVE(Foreach) {
                      : foreach_next_one(series, words, scratch);
     if (!more) break;
     Status s = run_loop_body(slot, a.body);
-    if (s == kThrowBreak) break;
-    if (s && s != kThrowContinue) return s;
+    if (s == Status::kBreak) break;
+    if (s != kStatusOk && s != Status::kContinue) return s;
   }
   g_stack.top = slot + 1;
   return close_loop_frame(slot);
@@ -444,11 +444,11 @@ KIV_NATIVE(Forall) {
   bool broke = false;
   while (loop_has_more_q(get_word_value(word))) {
     Status s = run_loop_body(slot, a.body);
-    if (s == kThrowBreak) {
+    if (s == Status::kBreak) {
       broke = true;
       break;
     }
-    if (s && s != kThrowContinue) return s;
+    if (s != kStatusOk && s != Status::kContinue) return s;
     Cell* now = get_word_value(word);
     if (!forall_series_q(now->type()) || now->node() != start->node()) {
       Cell* value = stack_push_cell(now);
@@ -484,9 +484,9 @@ KIV_NATIVE(RemoveEach) {
                                       : foreach_next_one(series, words, scratch);
     if (!more) break;
     Status s = run_loop_body(slot, a.body);
-    if (s == kThrowBreak) break;
-    if (s == kThrowContinue) continue;
-    if (s) return s;
+    if (s == Status::kBreak) break;
+    if (s == Status::kContinue) continue;
+    if (s != kStatusOk) return s;
     if (!truthy(slot)) continue;
     remove_each_apply(series, size);
   }

@@ -129,7 +129,7 @@ Status do_block_value(Cell* block, const native_args::DoArgs& a) {
   if (!a.next) return eval_block(block, true);
   int32_t next = 0;
   Status s = eval_next_at(block, &next);
-  if (s) return s;
+  if (s != kStatusOk) return s;
   block->set_head(next);
   set_word_value(a.next, block);
   g_stack.top = g_stack.arguments + 1;
@@ -160,7 +160,7 @@ Status do_value(const native_args::DoArgs& a) {
     case kTypeError: raise_error_value(value);
     default: {
       Status s = eval_value(value);
-      if (s) return s;
+      if (s != kStatusOk) return s;
       return native_result(g_stack.top[-1]);
     }
   }
@@ -192,7 +192,7 @@ KIV_NATIVE(Do) {
     TraceOwner owner(a.trace);
     trace_event(kTraceInit, nullptr, -1, nullptr, nullptr);
     Status s = do_traced_body(a);
-    if (s) {
+    if (s != kStatusOk) {
       // The exit's value sits at the stack top on its target: held while the
       // tracer runs, then put back as the exit left it.
       Cell* held = stack_push_value(*g_stack.top);
@@ -220,7 +220,7 @@ KIV_NATIVE(Reduce) {
   if (function_like_q(t)) return kStatusOk;
   if (t != kTypeBlock) {
     Status s = eval_value(a.value);
-    if (s) return s;
+    if (s != kStatusOk) return s;
     if (!a.into) return native_result(g_stack.top[-1]);
     insert_one(a.into, g_stack.top - 1);
     return native_result(*a.into);
@@ -234,7 +234,7 @@ KIV_NATIVE(Reduce) {
   int32_t index = source->head();
   while (index < series_total_cells(source)) {
     Status s = eval_next(source, &index, true);
-    if (s) return s;
+    if (s != kStatusOk) return s;
     Cell* v = g_stack.top - 1;
     v->clear_new_line();
     if (direct)
@@ -285,7 +285,7 @@ Status compose_into(Cell* source, Cell* out, ComposeMode mode, bool append, cons
     if (item->is(kTypeParen)) {
       if (series_at_tail_q(item)) continue;
       Status s = eval_block(item, false);
-      if (s) return s;
+      if (s != kStatusOk) return s;
       Cell* v = g_stack.top - 1;
       if (v->is(kTypeUnset)) continue;
       if (v->is(kTypeBlock) && !mode.only) {
@@ -302,7 +302,7 @@ Status compose_into(Cell* source, Cell* out, ComposeMode mode, bool append, cons
           block_push_only(series_total_cells(item) - series_clamp_head(item, series_total_cells(item)));
       item->set_head(series_clamp_head(item, series_total_cells(item)));
       Status s = compose_into(item, copy, mode, true, &here);
-      if (s) return s;
+      if (s != kStatusOk) return s;
       copy->header |= item->header & kFlagNewLine;
       compose_put(out, copy, append);
     } else {
@@ -327,12 +327,12 @@ KIV_NATIVE(Compose) {
   ComposeMode mode{a.deep, a.only};
   if (a.into && a.into->node() != source->node()) {
     Status s = compose_into(source, a.into, mode, false, nullptr);
-    if (s) return s;
+    if (s != kStatusOk) return s;
     return native_result(*a.into);
   }
   Cell* out = block_push_only(series_total_cells(source) - source->head());
   Status s = compose_into(source, out, mode, true, nullptr);
-  if (s) return s;
+  if (s != kStatusOk) return s;
   // Code the library composes from its own is the library's (the block
   // itself: what the parens put in it stays whose it was).
   if (block_library_code_q(source->node())) series_set_flags(out->node(), kSeriesLibraryCode);
@@ -452,7 +452,7 @@ KIV_NATIVE(Set) {
   TypeId t = a.word->type();
   if (is_any_path(t)) {
     Status s = path_as(a.word, kTypeSetPath, value, a.case_);
-    if (s) return s;
+    if (s != kStatusOk) return s;
   } else if (is_any_object(t)) {
     object_set_fields(a.word, value, a.any, a.some);
   } else if (t == kTypeBlock) {
@@ -568,7 +568,7 @@ KIV_NATIVE(Apply) {
   }
   source.mode = uint32_t(a.all ? kCallApplyAll : kCallApply) | uint32_t(a.safer ? kCallSafer : 0u);
   Status s = eval_call(fn, source, false);
-  if (s) return s;
+  if (s != kStatusOk) return s;
   g_stack.top = g_stack.arguments + 1;
   return kStatusOk;
 }
@@ -587,7 +587,7 @@ KIV_NATIVE(Try) {
     stack_mark_try(frame_name_of(&try_word));
   try {
     Status s = eval_block(a.block, false);
-    if (s) return s;
+    if (s != kStatusOk) return s;
   } catch (KivThrow& t) {
     if (t.code != kThrowError) throw;
     // The data stack may be full (stack-overflow): the error is made from
@@ -635,7 +635,7 @@ KIV_NATIVE(Catch) {
   CallFrame* own = g_stack.frames_top - 1;
   try {
     Status s = eval_block(a.block, false);
-    if (s) return s;
+    if (s != kStatusOk) return s;
   } catch (KivThrow& t) {
     if (t.code != kThrowThrow || g_stack.frames_top - 1 != own) throw;
     // The throw settled on this frame: its value and name are at its base.

@@ -72,7 +72,7 @@ Status print_value(const Cell* value, bool newline) {
     while (index < series_total_cells(source)) {
       Cell* mark = g_stack.top;
       Status s = eval_next(source, &index, true);
-      if (s) {
+      if (s != kStatusOk) {
         g_stack.top = base;
         return s;
       }
@@ -103,13 +103,13 @@ Status print_value(const Cell* value, bool newline) {
 
 KIV_NATIVE(Print) {
   Status s = print_value(a.value, true);
-  if (s) return s;
+  if (s != kStatusOk) return s;
   return native_result(kUnsetCell);
 }
 
 KIV_NATIVE(Prin) {
   Status s = print_value(a.value, false);
-  if (s) return s;
+  if (s != kStatusOk) return s;
   return native_result(kUnsetCell);
 }
 

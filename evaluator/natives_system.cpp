@@ -145,9 +145,8 @@ KIV_NATIVE(Wait) {
   constexpr double kLongest = 9.2e15;  // far beyond any wait, and within int64
   if (ms > kLongest) ms = kLongest;
   if (ms < 1) ms = 1;
-  native_result(kNoneCell);
   os_sleep_ms(int64_t(ms));
-  return kStatusOk;
+  return native_result(kNoneCell);
 }
 
 // ---------------------------------------------------------------- environment

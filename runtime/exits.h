@@ -22,6 +22,19 @@ enum ThrowCode : uint32_t {
   kThrowQuiet = 0x0BADCAFE,  // ends the process with 0 when nothing catches it
 };
 
+// How a piece of Kiv code ended: normally, or by one of the exits that travel
+// as statuses (their values are those exits' throw codes). A status is never
+// dropped: the enum is [[nodiscard]], so every function returning one is.
+enum class [[nodiscard]] Status : uint32_t{
+    kOk = kThrowNone,       kBreak = kThrowBreak, kContinue = kThrowContinue,
+    kReturn = kThrowReturn, kExit = kThrowExit,
+};
+inline constexpr Status kStatusOk = Status::kOk;
+// The status of the exit with throw code [code] (one of the four above).
+constexpr Status status_of(uint32_t code) { return Status(code); }
+// The throw code an exit travels with outside Kiv code.
+constexpr uint32_t status_code(Status s) { return uint32_t(s); }
+
 struct KivThrow {
   uint32_t code;
 };

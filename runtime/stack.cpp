@@ -276,22 +276,22 @@ void stack_unwind_to_function() {
 
 // ---------------------------------------------------------------- non-local exits
 
-uint32_t stack_throw_break(bool has_value, bool is_continue) {
+Status stack_throw_break(bool has_value, bool is_continue) {
   CallFrame* loop = find_target(kFrameLoop);
   if (!loop) raise_error(is_continue ? kErrThrowContinue : kErrThrowBreak);
   Cell value = has_value && !is_continue ? *g_stack.arguments : make_cell(kTypeUnset);
   Cell* slot = settle_on(loop);
   *slot = value;
-  return is_continue ? kThrowContinue : kThrowBreak;
+  return is_continue ? Status::kContinue : Status::kBreak;
 }
 
-uint32_t stack_throw_return(bool has_value) {
+Status stack_throw_return(bool has_value) {
   CallFrame* body = find_target(0);
   if (!body) raise_error(kErrThrowReturn);
   Cell value = has_value ? *g_stack.arguments : make_cell(kTypeUnset);
   Cell* slot = settle_on(body);
   *slot = value;
-  return has_value ? kThrowReturn : kThrowExit;
+  return has_value ? Status::kReturn : Status::kExit;
 }
 
 bool stack_return_target_q() { return find_target(0) != nullptr; }

@@ -22,6 +22,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/exits.h"
 #include "runtime/hooks.h"
 
 namespace kiv {
@@ -210,9 +211,9 @@ inline void stack_unwind_to_loop(bool keep) { stack_unwind_to_kind(kFrameLoop, k
 // break and continue: finds the loop frame (raising throw break/continue when
 // there is none or a try/all frame is in the way), leaves the loop frame on top
 // with its result slot set, and returns the status code for the caller to pass on.
-uint32_t stack_throw_break(bool has_value, bool is_continue);
+Status stack_throw_break(bool has_value, bool is_continue);
 // return (with a value) and exit: the same for the nearest body frame.
-uint32_t stack_throw_return(bool has_value);
+Status stack_throw_return(bool has_value);
 // True when a return or exit raised by the top frame's callee would find a
 // body frame below the top frame (no try/all frame in the way).
 bool stack_return_target_q();
@@ -225,6 +226,7 @@ bool stack_return_target_q();
 // ran Kiv code. The frame top it left is recorded in g_stack.settled until the
 // target takes the exit (stack_exit_taken) or an error starts.
 [[noreturn]] void stack_throw_settled(uint32_t code);
+[[noreturn]] inline void stack_throw_settled(Status s) { stack_throw_settled(status_code(s)); }
 // The target of a settled exit has taken it: guards restore again.
 inline void stack_exit_taken() { g_stack.settled = nullptr; }
 

@@ -125,7 +125,7 @@ TEST_F(BuiltinSpecTest, ARoutineChecksItsArgumentsWhenAsked) {
       open_native_frame({});
       for (const Cell& c : args) stack_push_value(c);
       int32_t none = -1;
-      routine_entry(kRoutineAsColor)(true, &none);
+      EXPECT_EQ(routine_entry(kRoutineAsColor)(true, &none), kStatusOk);
       return *g_stack.arguments;
     });
   };

@@ -29,7 +29,7 @@ inline std::string eval_mold(const std::string& source) {
   ErrorId e = catch_error([&] {
     Cell* out;
     Status s = evaluate(source, &out);
-    text = s ? "status" : out->is(kTypeUnset) ? "" : mold(*out, false);
+    text = s != kStatusOk ? "status" : out->is(kTypeUnset) ? "" : mold(*out, false);
   });
   return e == kNoError ? text : std::string("!") + error_info(e).word;
 }

@@ -446,7 +446,7 @@ TEST_F(FunctionTest, ArgumentWords) {
   EXPECT_EQ(mold_of(function_arg_word(test::block_of({}), 0)), "<anon>");
   // A native of a slot no native fills, its spec kept as that slot's own.
   const int32_t id = kNativeTableSize;
-  native_table_set(id, [](bool, const int32_t*) { return 0u; });
+  native_table_set(id, [](bool, const int32_t*) { return kStatusOk; });
   const DeclaredParam declared[] = {{DeclaredParam::kArgument, "value"},
                                     {DeclaredParam::kRefinement, "only"},
                                     {DeclaredParam::kEnd, nullptr}};

@@ -28,7 +28,7 @@ using test::mold_of;
 using test::outcome;
 using test::read_block;
 
-uint32_t test_native_entry(bool, const int32_t*) { return 0; }
+Status test_native_entry(bool, const int32_t*) { return kStatusOk; }
 
 // The slots the tests fill in the natives table: two no native fills.
 constexpr int32_t kTestNative = kNativeTableSize - 2;

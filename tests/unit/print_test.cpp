@@ -36,7 +36,7 @@ std::string printed(std::string_view source) {
   add_print_hooks(capture, nullptr);
   Cell* out;
   std::string error = test::outcome([&] {
-    test::evaluate(source, &out);
+    EXPECT_EQ(test::evaluate(source, &out), kStatusOk);
     return kNoneCell;
   });
   remove_print_hooks(capture, nullptr);
@@ -104,14 +104,14 @@ TEST_F(PrintHooks, PrintersRunInOrderAndRemoveTakesTheFirst) {
   add_print_hooks(capture, nullptr);
   add_print_hooks(capture, nullptr);
   Cell* out;
-  test::evaluate(R"(prin "ab")", &out);
+  EXPECT_EQ(test::evaluate(R"(prin "ab")", &out), kStatusOk);
   EXPECT_EQ(g_captured, "abab");
   remove_print_hooks(capture, nullptr);
-  test::evaluate(R"(prin "c")", &out);
+  EXPECT_EQ(test::evaluate(R"(prin "c")", &out), kStatusOk);
   EXPECT_EQ(g_captured, "ababc");
   remove_print_hooks(capture, nullptr);
   remove_print_hooks(capture, nullptr);  // absent: no change
-  test::evaluate(R"(prin "d")", &out);
+  EXPECT_EQ(test::evaluate(R"(prin "d")", &out), kStatusOk);
   EXPECT_EQ(g_captured, "ababc");
   add_print_hooks(print_string_stdout, nullptr);
   g_stack.top -= 6;
@@ -125,7 +125,7 @@ std::string piped(std::string_view source) {
   conout_init(fds[1]);
   Cell* base = g_stack.top;
   Cell* out;
-  test::evaluate(source, &out);
+  EXPECT_EQ(test::evaluate(source, &out), kStatusOk) << source;
   g_stack.top = base;
   conout_init(old_fd);
   close(fds[1]);
@@ -168,7 +168,7 @@ std::string on_terminal(std::string_view source, size_t want) {
   conout_init(slave);
   Cell* base = g_stack.top;
   Cell* out;
-  EXPECT_EQ(test::evaluate(source, &out), 0) << source;
+  EXPECT_EQ(test::evaluate(source, &out), kStatusOk) << source;
   g_stack.top = base;
   conout_init(old_fd);
   std::string bytes;

@@ -259,7 +259,7 @@ TEST(Regression, BreakOutOfAFunctionRestoresItsContext) {
   stack_mark_loop({});
   f.enter();
   open_native_frame({});  // break itself
-  EXPECT_EQ(stack_throw_break(false, false), kThrowBreak);
+  EXPECT_EQ(stack_throw_break(false, false), Status::kBreak);
   EXPECT_EQ(context_values(f.ctx), before);
 }
 

@@ -91,7 +91,7 @@ TEST(Stack, FunctionFramesRestoreTheirContext) {
 
 // Runs [body] as a native inside the frames [kinds] (outermost first) and
 // returns the status it gave.
-uint32_t run_in_frames(std::initializer_list<FrameKind> kinds, const std::function<uint32_t()>& body) {
+Status run_in_frames(std::initializer_list<FrameKind> kinds, const std::function<Status()>& body) {
   for (FrameKind k : kinds) {
     switch (k) {
       case kFrameLoop: stack_mark_loop({}); break;
@@ -112,17 +112,17 @@ TEST(Stack, BreakFindsTheLoop) {
   CallFrame* frames = g_stack.frames_top;
   stack_mark_loop({});
   Cell* loop_args = g_stack.arguments;
-  uint32_t status = run_in_frames({kFrameEvalBlock}, [] {
+  Status status = run_in_frames({kFrameEvalBlock}, [] {
     stack_push_value(integer_cell(5));  // break/return 5
     return stack_throw_break(true, false);
   });
-  EXPECT_EQ(status, kThrowBreak);
+  EXPECT_EQ(status, Status::kBreak);
   EXPECT_EQ(g_stack.frames_top, frames + 1);  // the loop frame stays on top
   EXPECT_EQ(g_stack.arguments, loop_args);
   EXPECT_EQ(g_stack.top, loop_args);
   EXPECT_EQ(integer_get(loop_args), 5);
   // continue, and a plain break, leave unset!.
-  EXPECT_EQ(run_in_frames({}, [] { return stack_throw_break(false, true); }), kThrowContinue);
+  EXPECT_EQ(run_in_frames({}, [] { return stack_throw_break(false, true); }), Status::kContinue);
   EXPECT_TRUE(loop_args->is(kTypeUnset));
 }
 
@@ -131,20 +131,20 @@ TEST(Stack, ReturnFindsTheBody) {
   open_native_frame({});
   stack_set_body_flag(true);
   Cell* body_args = g_stack.arguments;
-  uint32_t status = run_in_frames({kFrameLoop, kFrameEvalBlock}, [] {
+  Status status = run_in_frames({kFrameLoop, kFrameEvalBlock}, [] {
     stack_push_value(integer_cell(8));
     return stack_throw_return(true);
   });
-  EXPECT_EQ(status, kThrowReturn);
+  EXPECT_EQ(status, Status::kReturn);
   EXPECT_EQ(integer_get(body_args), 8);
-  EXPECT_EQ(run_in_frames({}, [] { return stack_throw_return(false); }), kThrowExit);
+  EXPECT_EQ(run_in_frames({}, [] { return stack_throw_return(false); }), Status::kExit);
   EXPECT_TRUE(body_args->is(kTypeUnset));
 }
 
 TEST(Stack, ExitsWithoutTargetOrAcrossTryAllAreErrors) {
   struct Case {
     std::initializer_list<FrameKind> frames;
-    std::function<uint32_t()> exit;
+    std::function<Status()> exit;
     ErrorId error;
   } cases[] = {
       {{}, [] { return stack_throw_break(false, false); }, kErrThrowBreak},
@@ -152,7 +152,7 @@ TEST(Stack, ExitsWithoutTargetOrAcrossTryAllAreErrors) {
       {{kFrameLoop, kFrameTryAll}, [] { return stack_throw_break(false, true); }, kErrThrowContinue},
       {{kFrameFunction}, [] { return stack_throw_return(true); }, kErrThrowReturn},
       {{kFrameCatch, kFrameTryAll},
-       []() -> uint32_t {
+       []() -> Status {
          stack_push_value(kNoneCell);
          stack_throw_value(kThrowThrow);
        },
@@ -161,7 +161,7 @@ TEST(Stack, ExitsWithoutTargetOrAcrossTryAllAreErrors) {
   for (const Case& c : cases) {
     StackSave save;
     // (A function frame without the body flag is no return target.)
-    EXPECT_EQ(catch_error([&] { run_in_frames(c.frames, c.exit); }), c.error);
+    EXPECT_EQ(catch_error([&] { (void)run_in_frames(c.frames, c.exit); }), c.error);
   }
 }
 
@@ -170,7 +170,7 @@ TEST(Stack, ThrowReachesTheCatchFrame) {
   stack_mark_catch({});
   Cell* catch_args = g_stack.arguments;
   try {
-    run_in_frames({kFrameLoop}, []() -> uint32_t {
+    (void)run_in_frames({kFrameLoop}, []() -> Status {
       stack_push_value(integer_cell(11));
       stack_throw_value(kThrowThrow);
     });

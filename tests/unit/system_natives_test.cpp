@@ -35,7 +35,7 @@ class SystemNativesTest : public ::testing::Test {
     Cell result = kNoneCell;
     ErrorId e = test::catch_error([&] {
       Cell* out;
-      test::evaluate(source, &out);
+      EXPECT_EQ(test::evaluate(source, &out), kStatusOk);
       result = *out;
     });
     EXPECT_EQ(e, test::kNoError) << source;
