@@ -35,7 +35,20 @@ inline constexpr int32_t kRoutineCount = 0
 #define TYPESET_PREDICATE(...) +1
 #include "library/routines.def"
     ;
-static_assert(kRoutineCount == kRoutineNodesCycles, "routines.def lists the ids 1..n in order");
+// The ids as listed, so the check below needs no edit when a line is added.
+inline constexpr uint8_t kRoutineIdsListed[] = {
+#define ROUTINE(id, ...) id,
+#define STATE_ROUTINE(id, ...) id,
+#define TYPE_PREDICATE(id, ...) id,
+#define TYPESET_PREDICATE(id, ...) id,
+#include "library/routines.def"
+};
+constexpr bool routine_ids_run_in_order() {
+  for (int32_t i = 0; i < kRoutineCount; ++i)
+    if (kRoutineIdsListed[i] != i + 1) return false;
+  return true;
+}
+static_assert(routine_ids_run_in_order(), "routines.def lists the ids 1..n in order");
 
 // ---------------------------------------------------------------- argument structs
 
