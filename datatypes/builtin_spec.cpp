@@ -2,7 +2,7 @@
 // of each spec text against its .def line, the kept specs, the fit of
 // another spec and the argument check for callers other than the interpreter.
 //
-// A spec is read as the argument lists read it (evaluator/arglist.h): from
+// A spec is read as the argument lists read it (datatypes/arglist.h): from
 // cell 0, each word!, lit-word! and get-word! an argument whose types are its
 // type block (when the next cell is a block not empty from its position), else
 // every type but unset!; each refinement! a refinement, /local ending the

@@ -9,7 +9,7 @@
 // change them. A value that calls the same code must fit it: make native!
 // and make action! refuse a spec that does not (script bad-make-arg), and so
 // does the first call of a value whose spec was changed since it was made
-// (its argument list is built then, evaluator/arglist.h). So the code never
+// (its argument list is built then, datatypes/arglist.h). So the code never
 // reads an argument slot the call did not fill, nor a value of a type its own
 // spec refuses.
 #pragma once
@@ -53,7 +53,7 @@ void builtin_keep_own_spec(Builtin kind, int32_t id, const char* word, const Cel
 // invalid-type-spec for a bad type block.
 bool builtin_spec_fits(Builtin kind, int32_t id, const Cell* spec);
 
-// The same for an argument list (evaluator/arglist.h): its first [count]
+// The same for an argument list (datatypes/arglist.h): its first [count]
 // cells, a typeset! for each argument (the types it accepts) and a
 // refinement! for each refinement, in spec order.
 bool builtin_list_fits(Builtin kind, int32_t id, Node list, int32_t count);

@@ -7,7 +7,9 @@
 // The spec checks and the locals helpers are in function_spec.cpp.
 #include "datatypes/function.h"
 
+
 #include "datatypes/actions.h"
+#include "datatypes/arglist.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -113,6 +115,7 @@ Node make_function_value(const Cell* spec_arg, const Cell* body_arg, Node given,
   result->header |= flags & ~kTypeMask;
   *context_self_cell(ctx) = *result;
   keep_on_top(result);
+  arglist_attach(result);
   return ctx;
 }
 
@@ -135,6 +138,7 @@ Cell* make_routine_value(const Cell* spec_arg, const Cell* body_arg, int32_t cod
   if (marked) result->header |= kFlagRoutineMarked;
   *context_self_cell(ctx) = *result;
   keep_on_top(result);
+  arglist_attach(result);
   return result;
 }
 

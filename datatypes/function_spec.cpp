@@ -26,6 +26,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "runtime/errors.h"
+#include "runtime/hashtable.h"
 #include "runtime/stack.h"
 #include "runtime/typesets.h"
 
@@ -330,14 +331,23 @@ Cell* function_collect_locals(Cell* spec, const Cell* body_arg) {
 // ---------------------------------------------------------------- naming arguments
 
 Cell function_arg_word(const Cell* value, int32_t n) {
+  // The words of the value's context, made from the spec it was made from:
+  // its argument list was built from the same spec, whatever the spec block
+  // holds now.
   TypeId t = value->type();
-  if (is_any_function(t) && n >= 0) {
-    Node spec = t == kTypeFunction || t == kTypeRoutine ? function_spec(value) : native_spec(value);
-    int32_t seen = 0;
-    for (uint32_t i = 0; i < series_length(spec); i++) {
-      Cell c = cell_of(spec, int32_t(i));
-      if (!spec_word_q(c.type())) continue;
-      if (seen++ == n) {
+  if (t == kTypeOp) t = op_underlying_type(value);
+  if (is_any_function(t) && t != kTypeOp && n >= 0) {
+    Node table = 0;
+    if (t == kTypeFunction || t == kTypeRoutine) {
+      table = context_table(function_context(value));
+    } else if (series_length(native_more(value)) > 0) {
+      const Cell* context = series_cells(native_more(value));
+      if (context->is(kTypeContext)) table = context->data1;
+    }
+    if (table) {
+      Node words = hashtable_values(table);
+      if (uint32_t(n) < series_length(words)) {
+        Cell c = series_cells(words)[n];
         c.set_header(kTypeWord);
         return c;
       }

@@ -13,6 +13,7 @@
 #include <array>
 
 #include "datatypes/actions.h"
+#include "datatypes/arglist.h"
 #include "datatypes/block.h"
 #include "datatypes/builtin_spec.h"
 #include "datatypes/context.h"
@@ -114,6 +115,7 @@ Cell* make_by_id(const MakeArgs& args, TypeId type, bool (*callable)(int32_t)) {
       type, spec_value, integer_get(&id_value),
       [](TypeId t, int32_t id, const Cell* spec) { return builtin_spec_fits(builtin_of(t), id, spec); });
   if (!made) raise_bad_make(type, make_spec);
+  arglist_attach(made);
   return made;
 }
 

@@ -33,7 +33,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "evaluator/arglist.h"
+#include "datatypes/arglist.h"
 #include "evaluator/natives.h"
 #include "evaluator/routines.h"
 #include "platform/thread.h"

@@ -1,5 +1,5 @@
 // Building the cached argument lists (arglist.h).
-#include "evaluator/arglist.h"
+#include "datatypes/arglist.h"
 
 #include "datatypes/block.h"
 #include "datatypes/builtin_spec.h"
@@ -13,7 +13,6 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "evaluator/routines.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/gc_root.h"
@@ -40,25 +39,14 @@ bool function_kind_q(const Cell* fn) {
 constexpr int32_t kArglistCell = 1;  // cell of the more block holding the list
 
 // Script bad-func-def with the spec of [fn] when it calls built-in code (a
-// native!, action! or routine! with an entry) and its argument list, the
-// first [count] cells of [list], does not fit that code's own spec: the spec
-// was changed after the value was made.
+// native! or action!) and its argument list, the first [count] cells of
+// [list], does not fit that code's own spec. (A routine! is made only from
+// its own spec.)
 void check_builtin_fits(const Cell* fn, Node list, int32_t count) {
   TypeId t = fn->is(kTypeOp) ? op_underlying_type(fn) : fn->type();
-  Builtin kind;
-  int32_t id;
-  if (t == kTypeNative || t == kTypeAction) {
-    kind = t == kTypeNative ? Builtin::kNative : Builtin::kAction;
-    id = int32_t(native_id(fn));
-  } else if (t == kTypeRoutine) {
-    Cell code = function_more_cell(fn, kFunctionMoreCode);
-    if (!code.is(kTypeInteger) || !routine_entry(integer_get(&code))) return;
-    kind = Builtin::kRoutine;
-    id = integer_get(&code);
-  } else {
-    return;
-  }
-  if (builtin_list_fits(kind, id, list, count)) return;
+  if (t != kTypeNative && t != kTypeAction) return;
+  const Builtin kind = t == kTypeNative ? Builtin::kNative : Builtin::kAction;
+  if (builtin_list_fits(kind, int32_t(native_id(fn)), list, count)) return;
   Cell spec = series_cell(kTypeBlock, spec_node(fn));
   raise_error(kErrScriptBadFuncDef, &spec);
 }
@@ -70,6 +58,8 @@ Node build(const Cell* fn) {
   Root list(series_cell(kTypeBlock, series_alloc_cells(8)));
   int32_t refinements = 0;
   int32_t locals = 0;
+  int32_t params = -1;  // leading parameters: set at the first refinement
+  bool plain = true;
   int32_t n = int32_t(series_length(spec));
   for (int32_t i = 0; i < n; i++) {
     Cell c = series_cells(spec)[i];
@@ -78,6 +68,7 @@ Node build(const Cell* fn) {
       case kTypeGetWord:
       case kTypeLitWord: {
         ArgMode mode = c.is(kTypeWord) ? kArgEvaluated : c.is(kTypeGetWord) ? kArgLiteral : kArgSoftQuoted;
+        if (params < 0 && mode != kArgEvaluated) plain = false;
         Cell set = kTypesetAllButUnsetCell;
         if (i + 1 < int32_t(series_length(spec))) {
           Cell next = series_cells(spec)[i + 1];
@@ -98,6 +89,7 @@ Node build(const Cell* fn) {
           i = n;  // /local and what follows are not parameters
           break;
         }
+        if (params < 0) params = int32_t(series_length(list.node()));
         Cell r = c;
         word_set_index(&r, ++refinements);
         block_append_value(list.get(), &r);
@@ -114,7 +106,10 @@ Node build(const Cell* fn) {
     }
   }
   check_builtin_fits(fn, list.node(), int32_t(series_length(list.node())));
+  if (params < 0) params = int32_t(series_length(list.node()));
   Cell tail = integer_cell(is_function ? locals : refinements);
+  tail.data1 = uint32_t(params);
+  tail.data3 = plain ? kShapePlain : 0;
   block_append_value(list.get(), &tail);
   return list.node();
 }
@@ -151,6 +146,11 @@ Node arglist_of(const Cell* fn) {
   // Filled after the build: a collection during it empties the cache.
   g_arglist_cache[more % kArglistCacheSize] = {more, list};
   return list;
+}
+
+void arglist_attach(const Cell* fn) {
+  Node list = build(fn);
+  series_cells(more_node(fn))[kArglistCell] = series_cell(kTypeBlock, list);
 }
 
 void arglist_cache_init() {
