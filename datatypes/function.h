@@ -115,10 +115,11 @@ void init_locals(int32_t count);
 // script bad-func-extern with a value a spec with /extern may not hold.
 Cell* function_collect_locals(Cell* spec, const Cell* body);
 
-// Word [n] (from 0) of the spec of the function-like value
-// [value], counting word!, lit-word!, get-word! and refinement! cells, as a
-// word!; the word <anon> when [value] is not function-like or the spec has
-// fewer words. Error messages name arguments with it.
+// Word [n] (from 0) of the spec the function-like value [value] was made
+// from, counting word!, lit-word!, get-word! and refinement! cells (read from
+// its context's words, so a later change of the spec block changes nothing),
+// as a word!; the word <anon> when [value] is not function-like or has fewer
+// words. Error messages name arguments with it.
 Cell function_arg_word(const Cell* value, int32_t n);
 // function_arg_word of the value named by the innermost named call frame
 // (the running function): the word <anon> when there is none.
