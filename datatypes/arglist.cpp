@@ -13,7 +13,6 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/gc_root.h"
 #include "runtime/memory.h"
@@ -35,8 +34,6 @@ bool function_kind_q(const Cell* fn) {
   TypeId t = fn->is(kTypeOp) ? op_underlying_type(fn) : fn->type();
   return t == kTypeFunction || t == kTypeRoutine;
 }
-
-constexpr int32_t kArglistCell = 1;  // cell of the more block holding the list
 
 // Script bad-func-def with the spec of [fn] when it calls built-in code (a
 // native! or action!) and its argument list, the first [count] cells of
@@ -114,51 +111,14 @@ Node build(const Cell* fn) {
   return list.node();
 }
 
-// A direct-mapped cache from a more node to the list its cell 1 holds, so a
-// call skips reading the more block. Nodes are freed (and reused) only by a
-// collection, which empties it; a more block's list, once built, is never
-// replaced.
-struct ArglistCacheEntry {
-  Node more;
-  Node list;
-};
-constexpr uint32_t kArglistCacheSize = 256;
-ArglistCacheEntry g_arglist_cache[kArglistCacheSize];
-
-void arglist_cache_clear() {
-  for (ArglistCacheEntry& e : g_arglist_cache) e = {0, 0};
-}
-
 }  // namespace
 
-Node arglist_of(const Cell* fn) {
-  Node more = more_node(fn);
-  ArglistCacheEntry& entry = g_arglist_cache[more % kArglistCacheSize];
-  if (entry.more == more && more) return entry.list;
-  Cell cached = series_cells(more)[kArglistCell];
-  Node list;
-  if (cached.is(kTypeBlock)) {
-    list = cached.node();
-  } else {
-    list = build(fn);
-    series_cells(more)[kArglistCell] = series_cell(kTypeBlock, list);
-  }
-  // Filled after the build: a collection during it empties the cache.
-  g_arglist_cache[more % kArglistCacheSize] = {more, list};
+Node arglist_build_into(const Cell* fn) {
+  Node list = build(fn);
+  series_cells(more_node(fn))[kArglistCell] = series_cell(kTypeBlock, list);
   return list;
 }
 
-void arglist_attach(const Cell* fn) {
-  Node list = build(fn);
-  series_cells(more_node(fn))[kArglistCell] = series_cell(kTypeBlock, list);
-}
-
-void arglist_cache_init() {
-  static bool registered = false;
-  arglist_cache_clear();
-  if (registered) return;
-  registered = true;
-  add_sweep_callback(arglist_cache_clear);
-}
+void arglist_attach(const Cell* fn) { (void)arglist_build_into(fn); }
 
 }  // namespace kiv

@@ -45,22 +45,30 @@ inline CallShape call_shape(Node list) {
   return CallShape{items, int32_t(tail.data1), int32_t(tail.data2), (tail.data3 & kShapePlain) != 0};
 }
 
+// MAY ALLOCATE. Builds the list of [fn] from its spec, keeps it with the
+// value and returns it.
+Node arglist_build_into(const Cell* fn);
+
+// The cell of a function-like value's more block that holds its list (word 3
+// of every function-like value is its more node).
+inline constexpr int32_t kArglistCell = 1;
+
 // MAY ALLOCATE. The node of the argument list of the function-like [fn]
-// (native!, action!, op!, function!, routine!; a stable cell). Every value is
-// given its list when it is made (arglist_attach), from the spec it was made
-// from, so a later change of its spec block moves no argument. Script
-// bad-func-def for a set-word in the spec other than `return:`, and for a
-// spec of a native! or action! that does not fit the code's own
+// (native!, action!, op!, function!, routine!; a stable cell). Every value
+// made by a script is given its list when it is made (arglist_attach), from
+// the spec it was made from, so a later change of its spec block moves no
+// argument; the natives and actions start-up makes get theirs at their first
+// call. Script bad-func-def for a set-word in the spec other than `return:`,
+// and for a spec of a native! or action! that does not fit the code's own
 // (datatypes/builtin_spec.h).
-Node arglist_of(const Cell* fn);
+inline Node arglist_of(const Cell* fn) {
+  const Cell& kept = series_cells(fn->data3)[kArglistCell];
+  return kept.is(kTypeBlock) ? kept.node() : arglist_build_into(fn);
+}
 
 // MAY ALLOCATE. Builds the list of the new function-like value [fn] (a
 // stable cell) from its spec and keeps it with the value: called by every
 // maker of such values.
 void arglist_attach(const Cell* fn);
-
-// Empties the cache of argument lists by function value and has every
-// collection empty it. Once in start-up (interp_init); again does no harm.
-void arglist_cache_init();
 
 }  // namespace kiv

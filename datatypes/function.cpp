@@ -7,7 +7,6 @@
 // The spec checks and the locals helpers are in function_spec.cpp.
 #include "datatypes/function.h"
 
-
 #include "datatypes/actions.h"
 #include "datatypes/arglist.h"
 #include "datatypes/block.h"

@@ -18,6 +18,7 @@
 #include <algorithm>
 
 #include "datatypes/actions.h"
+#include "datatypes/arglist.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -33,7 +34,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "datatypes/arglist.h"
+#include "evaluator/library_calls.h"
 #include "evaluator/natives.h"
 #include "evaluator/routines.h"
 #include "platform/thread.h"
@@ -246,10 +247,8 @@ int32_t slot_of_item(Node list, int32_t item, bool is_function) {
 
 // eval-arguments: fetches every argument of [fn] (at fn_slot, frame open,
 // arguments base = fn_slot + 1) and fills the refinement slots [refs].
-Status fetch_arguments(Cell* fn_slot, const CallSource& source, bool infix, int32_t* refs, int32_t* ref_count,
-                       int32_t* locals) {
+Status fetch_arguments(Cell* fn_slot, Node list, const CallSource& source, bool infix, int32_t* refs) {
   Cell* base = g_stack.arguments;
-  Node list = arglist_of(fn_slot);
   const bool is_function = fn_slot->is(kTypeFunction) || fn_slot->is(kTypeRoutine);
   const int32_t items = int32_t(series_cell_count(list)) - 1;
   const bool apply_all = source.mode & kCallApplyAll;
@@ -321,8 +320,6 @@ Status fetch_arguments(Cell* fn_slot, const CallSource& source, bool infix, int3
     Status s = fetch_into(fn_slot, list, i, source, infix, g_stack.top);
     if (s != kStatusOk) return s;
   }
-  *ref_count = refinement;
-  *locals = integer_get(&series_cells(list)[items]);
 
   // Refinements named by a path, in the path's order.
   if (source.path) {
@@ -359,6 +356,100 @@ Status fetch_arguments(Cell* fn_slot, const CallSource& source, bool infix, int3
     }
   }
   return kStatusOk;
+}
+
+// The common call: arguments from the code that follows (no path, no
+// apply) of a function whose leading parameters are all evaluated. Fetches
+// them straight into place, one type test each (the left operand of an
+// infix call is in place already), then gives every refinement and its
+// arguments their absent values: none for each argument, and false for the
+// refinement itself when a function! keeps it on the stack. The refinement
+// slots of a native or action are the caller's.
+Status fetch_plain(Cell* fn_slot, Node list, const CallShape& shape, const CallSource& source, bool infix,
+                   bool is_function) {
+  const Node node = source.block->node();
+  int32_t i = 0;
+  if (infix && shape.params > 0) {
+    if (!typeset_has_q(&series_cells(list)[0], g_stack.arguments->type()))
+      refuse_arg(fn_slot, source, g_stack.arguments, 0);
+    i = 1;
+  }
+  for (; i < shape.params; i++) {
+    if (code_end_q(node, *source.index)) raise_no_arg(fn_slot, source, i);
+    Cell* pushed = g_stack.top;
+    Status s = eval_expr(node, source.index, infix);
+    if (s != kStatusOk) return s;
+    // Read the list again: the evaluation may have moved its buffer.
+    if (!typeset_has_q(&series_cells(list)[i], pushed->type())) refuse_arg(fn_slot, source, pushed, i);
+  }
+  for (; i < shape.items; i++) {
+    if (!series_cells(list)[i].is(kTypeRefinement))
+      stack_push_value(kNoneCell);
+    else if (is_function)
+      stack_push_value(kFalseCell);
+  }
+  return kStatusOk;
+}
+
+// The arithmetic and comparisons of two integers that the actions and
+// natives below compute, done in place into [*out] exactly as their entries
+// would: false (nothing written) for any other callee, and wherever the
+// entry gives something else than an integer or a logic (an overflow gives a
+// float!, an inexact division a float!) or raises (division by zero).
+bool integer_builtin(TypeId type, uint32_t id, int32_t x, int32_t y, Cell* out) {
+  int32_t r;
+  if (type == kTypeAction) {
+    switch (id) {
+      case kActionAdd:
+        if (__builtin_add_overflow(x, y, &r)) return false;
+        break;
+      case kActionSubtract:
+        if (__builtin_sub_overflow(x, y, &r)) return false;
+        break;
+      case kActionMultiply:
+        if (__builtin_mul_overflow(x, y, &r)) return false;
+        break;
+      case kActionRemainder:
+        if (y == 0 || (x == INT32_MIN && y == -1)) return false;
+        r = x % y;
+        break;
+      case kActionDivide:
+        if (y == 0 || (x == INT32_MIN && y == -1) || x % y != 0) return false;
+        r = x / y;
+        break;
+      default: return false;
+    }
+    store_cell_whole(out, integer_cell(r));
+    return true;
+  }
+  if (type != kTypeNative) return false;
+  bool truth;
+  switch (id) {
+    case kNativeEqualQ:
+    case kNativeStrictEqualQ:
+    case kNativeSameQ: truth = x == y; break;
+    case kNativeNotEqualQ: truth = x != y; break;
+    case kNativeLesserQ: truth = x < y; break;
+    case kNativeGreaterQ: truth = x > y; break;
+    case kNativeLesserOrEqualQ: truth = x <= y; break;
+    case kNativeGreaterOrEqualQ: truth = x >= y; break;
+    default: return false;
+  }
+  store_cell_whole(out, logic_cell(truth));
+  return true;
+}
+
+// The library's modulo on two integers, as its Kiv code computes it, for
+// operands whose every intermediate sum fits (the code's own overflow errors
+// stay with the code): the remainder of [x] by |[y]|, made non-negative.
+bool integer_modulo(int32_t x, int32_t y, Cell* out) {
+  constexpr int32_t kLimit = 1 << 29;
+  if (y == 0 || x <= -kLimit || x >= kLimit || y <= -kLimit || y >= kLimit) return false;
+  const int32_t b = y < 0 ? -y : y;
+  int32_t r = x % b;
+  if (r < 0) r += b;
+  store_cell_whole(out, integer_cell(r));
+  return true;
 }
 
 // ---------------------------------------------------------------- running a function!
@@ -412,14 +503,15 @@ Status invoke_routine(const Cell* fn_slot, const int32_t* refs) {
 // last pushed value.
 Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
   DepthGuard depth;
-  const FrameName name = call_frame_name(source.name);
   if (g_interp.tracing)
     trace_event(kTraceOpen, source.block, source.index ? *source.index : -1, fn_slot, nullptr);
   g_stack.top = fn_slot + 1;
-  TypeId type = fn_slot->type();
+  const TypeId type = fn_slot->type();
+  const FrameName name = call_frame_name(source.name);
+  const Node list = arglist_of(fn_slot);
+  const CallShape shape = call_shape(list);
+  const bool plain = shape.plain && source.mode == kCallCode && !source.path && source.block;
   int32_t refs[kMaxRefinementSlots];
-  int32_t ref_count = 0;
-  int32_t locals = 0;
   Status s;
   if (type == kTypeFunction || type == kTypeRoutine) {
     // open_function_frame with the interpreter's flag, inline.
@@ -429,7 +521,8 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
       frame->saved_values = context_values(frame->fn_context);
     }
     if (infix) g_stack.top = g_stack.arguments + 1;
-    s = fetch_arguments(fn_slot, source, infix, refs, &ref_count, &locals);
+    s = plain ? fetch_plain(fn_slot, list, shape, source, infix, true)
+              : fetch_arguments(fn_slot, list, source, infix, refs);
     if (s != kStatusOk) return s;
     if (g_interp.tracing) trace_event(kTraceCall, source.block, -1, nullptr, fn_slot);
     if (type == kTypeRoutine) {
@@ -437,7 +530,7 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
       if (s != kStatusOk) return s;
       stack_unwind();
     } else {
-      init_locals(locals);
+      init_locals(shape.count);
       s = invoke_function(fn_slot);
       if (s != kStatusOk) return s;
       stack_unwind_function();
@@ -445,10 +538,30 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
   } else if (type == kTypeNative || type == kTypeAction) {
     stack_mark_interp_native(name);
     if (infix) g_stack.top = g_stack.arguments + 1;
-    s = fetch_arguments(fn_slot, source, infix, refs, &ref_count, &locals);
+    if (plain) {
+      // A native's or action's list fits its code's own (arglist_of), so
+      // its refinements fit the slots.
+      if (shape.count > kMaxRefinementSlots) {
+        Cell spec = series_cell(kTypeBlock, native_spec(fn_slot));
+        raise_error(kErrScriptBadFuncDef, &spec);
+      }
+      std::fill(refs, refs + shape.count, -1);
+      s = fetch_plain(fn_slot, list, shape, source, infix, false);
+    } else {
+      s = fetch_arguments(fn_slot, list, source, infix, refs);
+    }
     if (s != kStatusOk) return s;
     if (g_interp.tracing) trace_event(kTraceCall, source.block, -1, nullptr, fn_slot);
-    if (g_stack.top == g_stack.arguments) stack_push();  // the result slot of a native without arguments
+    Cell* args = g_stack.arguments;
+    if (shape.params == 2 && args[0].is(kTypeInteger) && args[1].is(kTypeInteger) && !g_interp.tracing &&
+        integer_builtin(type, native_id(fn_slot), integer_get(&args[0]), integer_get(&args[1]), fn_slot)) {
+      // Computed in place; the frame goes as stack_unwind would take it.
+      CallFrame* f = pop_frame(false);
+      g_stack.arguments = stack_at(f->prev_args);
+      g_stack.top = fn_slot + 1;
+      return kStatusOk;
+    }
+    if (g_stack.top == args) stack_push();  // the result slot of a native without arguments
     if (type == kTypeNative) {
       NativeEntry entry = native_entry(int32_t(native_id(fn_slot)));
       if (!entry) raise_error(kErrInternalNotDone);
@@ -504,42 +617,13 @@ bool integer_operand_at(Node node, int32_t index, int32_t* out) {
   return true;
 }
 
-// The commonest operators on two integers, computed in place into [*out]:
-// add, subtract and multiply without overflow and the seven comparisons,
-// exactly as their generic entries compute them. False (nothing written) for
-// every other operator or an overflow, which the generic entry then handles.
+// An operator on two integers computed in place into [*out], as its callee
+// would compute it (integer_builtin; modulo for `//`): false (nothing
+// written) otherwise.
 bool integer_infix(const Cell& op, int32_t x, int32_t y, Cell* out) {
-  int32_t r;
-  if (op_underlying_type(&op) == kTypeAction) {
-    switch (native_id(&op)) {
-      case kActionAdd:
-        if (__builtin_add_overflow(x, y, &r)) return false;
-        break;
-      case kActionSubtract:
-        if (__builtin_sub_overflow(x, y, &r)) return false;
-        break;
-      case kActionMultiply:
-        if (__builtin_mul_overflow(x, y, &r)) return false;
-        break;
-      default: return false;
-    }
-    store_cell_whole(out, integer_cell(r));
-    return true;
-  }
-  if (op_underlying_type(&op) != kTypeNative) return false;
-  bool truth;
-  switch (native_id(&op)) {
-    case kNativeEqualQ:
-    case kNativeStrictEqualQ: truth = x == y; break;
-    case kNativeNotEqualQ: truth = x != y; break;
-    case kNativeLesserQ: truth = x < y; break;
-    case kNativeGreaterQ: truth = x > y; break;
-    case kNativeLesserOrEqualQ: truth = x <= y; break;
-    case kNativeGreaterOrEqualQ: truth = x >= y; break;
-    default: return false;
-  }
-  *out = logic_cell(truth);
-  return true;
+  const TypeId type = op_underlying_type(&op);
+  if (type == kTypeFunction) return library_call_q(LibraryCall::kModulo, &op) && integer_modulo(x, y, out);
+  return integer_builtin(type, native_id(&op), x, y, out);
 }
 
 Status eval_infix(Node node, int32_t* index, Cell* left) {
@@ -1068,7 +1152,6 @@ void interp_init() {
     *root_slot(kRootInterp) = series_cell(kTypeBlock, cells);
   }
   g_interp = InterpState{};
-  arglist_cache_init();
 }
 
 }  // namespace kiv

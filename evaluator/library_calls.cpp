@@ -49,6 +49,11 @@ Cell* push_library_call(LibraryCall call) {
   return stack_push_cell(get_word_value(word.get()));
 }
 
+bool library_call_q(LibraryCall call, const Cell* fn) {
+  const Cell* c = stored(call);
+  return c && c->is(kTypeFunction) && c->data3 == fn->data3 && c->data1 == fn->data1;
+}
+
 void call_library(LibraryCall call, const Cell* args, int argc, Cell* result) {
   Cell* fn = push_library_call(call);
   Cell* name = stack_push_value(load_word(library_call_name(call)));

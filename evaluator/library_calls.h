@@ -12,9 +12,10 @@
 
 namespace kiv {
 
-#define KIV_LIBRARY_CALLS(X) \
-  X(DoFile, "do-file")       \
-  X(ExpandDirectives, "expand-directives")
+#define KIV_LIBRARY_CALLS(X)               \
+  X(DoFile, "do-file")                     \
+  X(ExpandDirectives, "expand-directives") \
+  X(Modulo, "modulo")
 
 enum class LibraryCall : uint32_t {
 #define KIV_LIBRARY_CALL_ENUM(id, name) k##id,
@@ -33,6 +34,11 @@ void library_calls_set(LibraryCall call, const Cell* value);
 // MAY ALLOCATE. Pushes the function for [call] and returns it (a stable
 // stack cell): the value start-up stored, or before then the global word's.
 Cell* push_library_call(LibraryCall call);
+
+// True when [fn] (a function! or an op! over one) is the function start-up
+// stored for [call]: the interpreter runs a few of them as native
+// translations with the same results (modulo's integer case).
+bool library_call_q(LibraryCall call, const Cell* fn);
 
 // MAY RUN KIV CODE. Calls the library function [call] with the [argc]
 // values [args] (every refinement absent) and writes its result into
