@@ -240,6 +240,17 @@ int32_t context_find_symbol(Node ctx, int32_t symbol, bool canonical) {
   return slot_of_position(ctx, find_position(ctx, symbol, canonical));
 }
 
+int32_t context_find_symbol_hinted(Node ctx, int32_t symbol, int32_t hint) {
+  if (hint >= 0 && ctx != g_global_context) {
+    Node words = context_words(ctx);
+    if (uint32_t(hint) < series_length(words)) {
+      const Cell* w = series_cells(words) + hint;
+      if (word_symbol(w) == symbol) return word_index(w);
+    }
+  }
+  return context_find_symbol(ctx, symbol, true);
+}
+
 int32_t context_add_symbol(Node ctx, int32_t symbol, bool canonical, int32_t* new_index) {
   int32_t added = -1;
   int32_t position = context_words_find_or_add(context_table(ctx), symbol, canonical, ctx, &added);
@@ -368,6 +379,13 @@ Cell* context_set_in(Cell* word, const Cell* value, Node ctx, bool fire) {
   }
   Cell* slot = value_cell(ctx, index);
   *slot = v;
+  return slot;
+}
+
+Cell* context_field_store_slot(Node ctx, int32_t i) {
+  if (context_stack_q(ctx)) return nullptr;
+  Cell* slot = value_cell(ctx, i);
+  if (slot) mark_field_set(ctx, i);
   return slot;
 }
 

@@ -151,6 +151,12 @@ int32_t context_add_word(Node ctx, const Cell* word, const Cell* value);
 // MAY ALLOCATE. Adds [word] with a copy of [value], or overwrites its existing
 // slot with it. Returns the slot.
 int32_t context_set_or_add(Node ctx, const Cell* word, const Cell* value);
+// The slot of [symbol] in [ctx] (canonical match), or -1, looking first at
+// the word at position [hint] of its words block (-1: none): a context other
+// than the global one holds one word per canonical spelling, at the position
+// equal to its slot, so a word there spelled exactly [symbol] is the one the
+// table would find. Allocates nothing, raises nothing.
+int32_t context_find_symbol_hinted(Node ctx, int32_t symbol, int32_t hint);
 // The value cell of [symbol] (canonical match) in [ctx], or in the global
 // context when [ctx] is a stack context; null when absent. Short-lived.
 Cell* context_find_value(int32_t symbol, Node ctx);
@@ -187,6 +193,10 @@ Cell* get_word_value(const Cell* word);
 // field's word gets kFlagFieldSet; with [fire] an object with an event record
 // hears of the change through the object_on_change hook. Returns the slot (short-lived).
 Cell* context_set_in(Cell* word, const Cell* value, Node ctx, bool fire);
+// The heap value cell of slot [i] of [ctx] for a store of a field that
+// notifies nobody, the word marked with kFlagFieldSet in an object context;
+// null (nothing marked) when [ctx] has no such heap value. Short-lived.
+Cell* context_field_store_slot(Node ctx, int32_t i);
 // MAY ALLOCATE, MAY RUN KIV CODE. context_set_in through the word's own
 // context, firing the change event; an unbound word raises script not-defined.
 Cell* set_word_value(Cell* word, const Cell* value);

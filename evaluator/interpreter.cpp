@@ -36,6 +36,7 @@
 #include "datatypes/word.h"
 #include "evaluator/library_calls.h"
 #include "evaluator/natives.h"
+#include "evaluator/path_fast.h"
 #include "evaluator/routines.h"
 #include "platform/thread.h"
 #include "runtime/errors.h"
@@ -824,6 +825,7 @@ constexpr int32_t kMaxPathSteps = 64;
 
 Status eval_path(const Cell* path_arg, const Cell* block, int32_t* index, const Cell* value, bool push,
                  bool case_sensitive) {
+  if (path_fast_try(path_arg, value, push)) return kStatusOk;
   Cell* start = g_stack.top;
   Cell* path = stack_push_cell(path_arg);
   const bool set = path->is(kTypeSetPath);
