@@ -140,6 +140,29 @@ void trace_value_event(TraceEvent event, Node node, int32_t index, const Cell* v
 
 Status eval_expr(Node node, int32_t* index, bool infix_operand, bool whole = false);
 Status call_at(Cell* fn_slot, const CallSource& source, bool infix);
+Status eval_infix_general(Node node, int32_t* index, Cell* left);
+Status eval_expr_general(Node node, int32_t* index, bool infix_operand, bool whole);
+
+// ---------------------------------------------------------------- simple operands
+
+// The types whose values evaluate to themselves in code: every type but the
+// words, paths, parens, functions and issue! (which eval_expr looks at).
+constexpr uint64_t kSelfEvaluatingTypes = [] {
+  uint64_t bits = ~uint64_t(0);
+  for (TypeId t : {kTypeWord, kTypeSetWord, kTypeGetWord, kTypeLitWord, kTypeParen, kTypePath, kTypeGetPath,
+                   kTypeSetPath, kTypeLitPath, kTypeOp, kTypeNative, kTypeAction, kTypeFunction, kTypeRoutine,
+                   kTypeIssue, kTypeUnset})
+    bits &= ~(uint64_t(1) << t);
+  return bits;
+}();
+// The types a word's value may have to be pushed as it is.
+constexpr uint64_t kPlainValueTypes = [] {
+  uint64_t bits = ~uint64_t(0);
+  for (TypeId t : {kTypeOp, kTypeNative, kTypeAction, kTypeFunction, kTypeRoutine, kTypeUnset})
+    bits &= ~(uint64_t(1) << t);
+  return bits;
+}();
+static_assert(kMaxTypeId < 64);
 
 // ---------------------------------------------------------------- argument fetching
 
@@ -397,7 +420,8 @@ Status fetch_plain(Cell* fn_slot, Node list, const CallShape& shape, const CallS
 // would: false (nothing written) for any other callee, and wherever the
 // entry gives something else than an integer or a logic (an overflow gives a
 // float!, an inexact division a float!) or raises (division by zero).
-bool integer_builtin(TypeId type, uint32_t id, int32_t x, int32_t y, Cell* out) {
+[[gnu::always_inline]] inline bool integer_builtin(TypeId type, uint32_t id, int32_t x, int32_t y,
+                                                   Cell* out) {
   int32_t r;
   if (type == kTypeAction) {
     switch (id) {
@@ -621,13 +645,39 @@ bool integer_operand_at(Node node, int32_t index, int32_t* out) {
 // An operator on two integers computed in place into [*out], as its callee
 // would compute it (integer_builtin; modulo for `//`): false (nothing
 // written) otherwise.
-bool integer_infix(const Cell& op, int32_t x, int32_t y, Cell* out) {
+[[gnu::always_inline]] inline bool integer_infix(const Cell& op, int32_t x, int32_t y, Cell* out) {
   const TypeId type = op_underlying_type(&op);
   if (type == kTypeFunction) return library_call_q(LibraryCall::kModulo, &op) && integer_modulo(x, y, out);
   return integer_builtin(type, native_id(&op), x, y, out);
 }
 
-Status eval_infix(Node node, int32_t* index, Cell* left) {
+// The operators after the value at [left], when the next value is an
+// operator word (eval_infix_general): most expressions have none, which
+// this finds in a few loads, and an integer operator on an integer operand
+// that needs no evaluation is computed here.
+[[gnu::always_inline]] inline Status eval_infix(Node node, int32_t* index, Cell* left) {
+  for (;;) {
+    SeriesBuffer* b = series_buffer(node);
+    const uint32_t i = uint32_t(*index);
+    const uint32_t count = b->cell_count();
+    if (i >= count) return kStatusOk;
+    const Cell* next = b->head_cell() + i;
+    if (!next->is(kTypeWord)) return kStatusOk;
+    const Cell* op = peek_word_value(next);
+    if (!op || !op->is(kTypeOp)) return kStatusOk;
+    if (g_interp.tracing || !left->is(kTypeInteger) || i + 1 >= count) break;
+    const Cell* right = next + 1;
+    if (right->is(kTypeWord)) {
+      right = peek_word_value(right);
+      if (!right) break;
+    }
+    if (!right->is(kTypeInteger) || !integer_infix(*op, integer_get(left), integer_get(right), left)) break;
+    *index = int32_t(i + 2);
+  }
+  return eval_infix_general(node, index, left);
+}
+
+Status eval_infix_general(Node node, int32_t* index, Cell* left) {
   Cell word, op;
   Cell code = series_cell(kTypeBlock, node);
   while (next_op(node, *index, &word, &op)) {
@@ -658,7 +708,7 @@ Status eval_infix(Node node, int32_t* index, Cell* left) {
 // its value; [infix_operand]: an operator's right operand, no lookahead;
 // [whole]: an expression of its own (not an argument or an assigned
 // value), which the expr trace event reports.
-Status eval_expr(Node node, int32_t* index, bool infix_operand, bool whole) {
+[[gnu::noinline]] Status eval_expr_general(Node node, int32_t* index, bool infix_operand, bool whole) {
   Cell v;
   if (!code_at(node, *index, &v)) {
     stack_push();
@@ -772,6 +822,65 @@ Status eval_expr(Node node, int32_t* index, bool infix_operand, bool whole) {
     if (g_interp.tracing && whole) trace_value_event(kTraceExpr, node, *index, start);
   }
   return kStatusOk;
+}
+
+// Evaluates the expression at [*index] of [node] and pushes its value (see
+// eval_expr_general), taking the common operands on the spot: a value that
+// evaluates to itself, or a word holding a plain value, then the operators
+// after it unless [infix_operand]. Everything else, and everything while
+// tracing, goes to eval_expr_general.
+Status eval_expr(Node node, int32_t* index, bool infix_operand, bool whole) {
+  if (!g_interp.tracing) {
+    SeriesBuffer* b = series_buffer(node);
+    const uint32_t i = uint32_t(*index);
+    if (i < b->cell_count()) {
+      const Cell* code = b->head_cell() + i;
+      const Cell* value = code;
+      bool simple = (kSelfEvaluatingTypes >> code->type()) & 1;
+      if (!simple && code->is(kTypeWord)) {
+        value = peek_word_value(code);
+        simple = value && ((kPlainValueTypes >> value->type()) & 1);
+      }
+      if (simple) {
+        Cell* pushed = stack_push_value(*value);
+        *index = int32_t(i + 1);
+        return infix_operand ? kStatusOk : eval_infix(node, index, pushed);
+      }
+      if (value && value != code && function_value_q(value->type())) {
+        // A word naming a function: the call, as eval_expr_general makes it.
+        const Cell word = *code;
+        const Cell block = series_cell(kTypeBlock, node);
+        Cell* start = g_stack.top;
+        *index = int32_t(i + 1);
+        CallSource source;
+        source.block = &block;
+        source.index = index;
+        source.name = &word;
+        Status s = call_value_at_top(value, source);
+        if (s != kStatusOk) return s;
+        return infix_operand ? kStatusOk : eval_infix(node, index, start);
+      }
+      if (code->is(kTypeSetWord) && i + 1 < b->cell_count()) {
+        // A set-word with its value after it, stored in place as
+        // eval_expr_general stores it.
+        const Cell word = *code;
+        Cell* start = g_stack.top;
+        *index = int32_t(i + 1);
+        Status s = eval_expr(node, index, false);
+        if (s != kStatusOk) return s;
+        if (g_interp.tracing) trace_event(kTraceSet, nullptr, int32_t(i), start, &word);
+        if (Cell* slot = context_plain_store_slot(word_context(&word), word_index(&word))) {
+          *slot = *start;
+        } else {
+          Cell* w = stack_push_value(word);
+          set_word_value(w, start);
+        }
+        g_stack.top = start + 1;
+        return infix_operand ? kStatusOk : eval_infix(node, index, start);
+      }
+    }
+  }
+  return eval_expr_general(node, index, infix_operand, whole);
 }
 
 // ---------------------------------------------------------------- paths
