@@ -651,6 +651,41 @@ bool integer_operand_at(Node node, int32_t index, int32_t* out) {
   return integer_builtin(type, native_id(&op), x, y, out);
 }
 
+// The integer an operand cell gives without evaluation with effects: an
+// integer! literal, or a word whose context holds an integer! now.
+[[gnu::always_inline]] inline const Cell* integer_operand(const Cell* c) {
+  if (c->is(kTypeWord)) c = peek_word_value(c);
+  return c && c->is(kTypeInteger) ? c : nullptr;
+}
+// True when the value at [i] of [b] is an operator word.
+[[gnu::always_inline]] inline bool op_word_at(SeriesBuffer* b, uint32_t i) {
+  if (i >= b->cell_count()) return false;
+  const Cell* c = b->head_cell() + i;
+  if (!c->is(kTypeWord)) return false;
+  const Cell* v = peek_word_value(c);
+  return v && v->is(kTypeOp);
+}
+// The call of the action! or native! [fn] whose word is at [i] of the code
+// [b], on the two operands after it, computed into [*out] without a call when integer_builtin computes it: both
+// operands integers (integer_operand), no operator after the second (which
+// would make it part of an expression), and the callee's argument list
+// already built, plain, with two leading parameters that take integer!.
+// False (nothing written) otherwise. Nothing here allocates or raises.
+[[gnu::always_inline]] inline bool integer_call(const Cell* fn, SeriesBuffer* b, uint32_t i, Cell* out) {
+  const Cell* code = b->head_cell() + i;
+  const Cell* x = integer_operand(code + 1);
+  if (!x) return false;
+  const Cell* y = integer_operand(code + 2);
+  if (!y || op_word_at(b, i + 3)) return false;
+  const Cell& kept = series_cells(fn->data3)[kArglistCell];
+  if (!kept.is(kTypeBlock)) return false;
+  const CallShape shape = call_shape(kept.node());
+  if (shape.params != 2 || !shape.plain) return false;
+  const Cell* params = series_cells(kept.node());
+  if (!typeset_has_q(&params[0], kTypeInteger) || !typeset_has_q(&params[1], kTypeInteger)) return false;
+  return integer_builtin(fn->type(), native_id(fn), integer_get(x), integer_get(y), out);
+}
+
 // The operators after the value at [left], when the next value is an
 // operator word (eval_infix_general): most expressions have none, which
 // this finds in a few loads, and an integer operator on an integer operand
@@ -842,9 +877,20 @@ Status eval_expr(Node node, int32_t* index, bool infix_operand, bool whole) {
         simple = value && ((kPlainValueTypes >> value->type()) & 1);
       }
       if (simple) {
-        Cell* pushed = stack_push_value(*value);
+        Cell* pushed = stack_push_cell(value);
         *index = int32_t(i + 1);
         return infix_operand ? kStatusOk : eval_infix(node, index, pushed);
+      }
+      if (value && value != code && (value->is(kTypeAction) || value->is(kTypeNative)) && i + 2 < b->cell_count()) {
+        // A built-in arithmetic or comparison on two integers that need no
+        // evaluation and that no operator follows: computed here when the
+        // callee's list (already built) takes integers in both places.
+        Cell* out = stack_push();
+        if (integer_call(value, b, i, out)) {
+          *index = int32_t(i + 3);
+          return infix_operand ? kStatusOk : eval_infix(node, index, out);
+        }
+        g_stack.top = out;
       }
       if (value && value != code && function_value_q(value->type())) {
         // A word naming a function: the call, as eval_expr_general makes it.
