@@ -141,6 +141,7 @@ void trace_value_event(TraceEvent event, Node node, int32_t index, const Cell* v
 Status eval_expr(Node node, int32_t* index, bool infix_operand, bool whole = false);
 Status call_at(Cell* fn_slot, const CallSource& source, bool infix);
 Status eval_infix_general(Node node, int32_t* index, Cell* left);
+[[gnu::always_inline]] inline Status eval_infix(Node node, int32_t* index, Cell* left);
 Status eval_expr_general(Node node, int32_t* index, bool infix_operand, bool whole);
 
 // ---------------------------------------------------------------- simple operands
@@ -399,10 +400,30 @@ Status fetch_plain(Cell* fn_slot, Node list, const CallShape& shape, const CallS
     i = 1;
   }
   for (; i < shape.params; i++) {
-    if (code_end_q(node, *source.index)) raise_no_arg(fn_slot, source, i);
+    SeriesBuffer* b = series_buffer(node);
+    const uint32_t at = uint32_t(*source.index);
+    if (at >= b->cell_count()) raise_no_arg(fn_slot, source, i);
     Cell* pushed = g_stack.top;
-    Status s = eval_expr(node, source.index, infix);
-    if (s != kStatusOk) return s;
+    // A value that evaluates to itself, or a word holding a plain value, is
+    // taken here (as eval_expr would take it); the rest goes to eval_expr.
+    const Cell* code = b->head_cell() + at;
+    const Cell* value = code;
+    bool simple = !g_interp.tracing && ((kSelfEvaluatingTypes >> code->type()) & 1);
+    if (!simple && code->is(kTypeWord) && !g_interp.tracing) {
+      value = peek_word_value(code);
+      simple = value && ((kPlainValueTypes >> value->type()) & 1);
+    }
+    if (simple) {
+      stack_push_cell(value);
+      *source.index = int32_t(at + 1);
+      if (!infix) {
+        Status s = eval_infix(node, source.index, pushed);
+        if (s != kStatusOk) return s;
+      }
+    } else {
+      Status s = eval_expr(node, source.index, infix);
+      if (s != kStatusOk) return s;
+    }
     // Read the list again: the evaluation may have moved its buffer.
     if (!typeset_has_q(&series_cells(list)[i], pushed->type())) refuse_arg(fn_slot, source, pushed, i);
   }
@@ -493,7 +514,9 @@ Status invoke_function(Cell* fn_slot) {
   Status s = catch_exit_status(kExitTargetFunction, [&] {
     if (fn_slot->header & kFlagFunctionNoTrace) g_interp.tracing = false;
     if (g_interp.tracing) trace_event(kTraceProlog, &body, 0, nullptr, fn_slot);
-    return eval_block(&body, true);
+    // The function's frame stands for its body: held on the stack, the body
+    // runs without a frame of its own.
+    return eval_block_here(stack_push_cell(&body), true);
   });
   if (return_status_q(s)) {
     // The result is in the arguments base, where return put it.
@@ -558,7 +581,12 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
       init_locals(shape.count);
       s = invoke_function(fn_slot);
       if (s != kStatusOk) return s;
-      stack_unwind_function();
+      // stack_unwind_function, the context's values put back directly.
+      Cell* callee = g_stack.arguments;
+      CallFrame* f = pop_frame(false);
+      if (f->fn_context) context_set_values(f->fn_context, f->saved_values);
+      g_stack.arguments = stack_at(f->prev_args);
+      g_stack.top = callee + 1;
     }
   } else if (type == kTypeNative || type == kTypeAction) {
     stack_mark_interp_native(name);
@@ -666,11 +694,10 @@ bool integer_operand_at(Node node, int32_t index, int32_t* out) {
   return v && v->is(kTypeOp);
 }
 // The call of the action! or native! [fn] whose word is at [i] of the code
-// [b], on the two operands after it, computed into [*out] without a call when integer_builtin computes it: both
-// operands integers (integer_operand), no operator after the second (which
-// would make it part of an expression), and the callee's argument list
-// already built, plain, with two leading parameters that take integer!.
-// False (nothing written) otherwise. Nothing here allocates or raises.
+// [b], on the two operands after it, computed into [*out] without a call when integer_builtin computes it:
+// both operands integers (integer_operand), no operator after the second (which would make it part of an
+// expression), and the callee's argument list already built, plain, with two leading parameters that take
+// integer!. False (nothing written) otherwise. Nothing here allocates or raises.
 [[gnu::always_inline]] inline bool integer_call(const Cell* fn, SeriesBuffer* b, uint32_t i, Cell* out) {
   const Cell* code = b->head_cell() + i;
   const Cell* x = integer_operand(code + 1);
@@ -881,7 +908,8 @@ Status eval_expr(Node node, int32_t* index, bool infix_operand, bool whole) {
         *index = int32_t(i + 1);
         return infix_operand ? kStatusOk : eval_infix(node, index, pushed);
       }
-      if (value && value != code && (value->is(kTypeAction) || value->is(kTypeNative)) && i + 2 < b->cell_count()) {
+      if (value && value != code && (value->is(kTypeAction) || value->is(kTypeNative)) &&
+          i + 2 < b->cell_count()) {
         // A built-in arithmetic or comparison on two integers that need no
         // evaluation and that no operator follows: computed here when the
         // callee's list (already built) takes integers in both places.
@@ -905,6 +933,16 @@ Status eval_expr(Node node, int32_t* index, bool infix_operand, bool whole) {
         Status s = call_value_at_top(value, source);
         if (s != kStatusOk) return s;
         return infix_operand ? kStatusOk : eval_infix(node, index, start);
+      }
+      if (code->is(kTypeParen)) {
+        // A paren, held on the stack while it runs, its value in its place.
+        Cell* held = stack_push_cell(code);
+        *index = int32_t(i + 1);
+        Status s = eval_block_here(held, false);
+        if (s != kStatusOk) return s;
+        *held = held[1];
+        g_stack.top = held + 1;
+        return infix_operand ? kStatusOk : eval_infix(node, index, held);
       }
       if (code->is(kTypeSetWord) && i + 1 < b->cell_count()) {
         // A set-word with its value after it, stored in place as
@@ -1090,6 +1128,24 @@ Status eval_block(const Cell* block, bool chain) {
     stack_unwind_last();
   else
     stack_unwind();
+  return kStatusOk;
+}
+
+Status eval_block_here(const Cell* block, bool chain) {
+  if (g_interp.tracing) return eval_block(block, chain);
+  DepthGuard depth;
+  const Node node = block->node();
+  int32_t index = std::max(block->head(), 0);
+  CurrentCodeScope current(node);
+  Cell* base = stack_push();  // unset! for an empty block
+  while (!code_end_q(node, index)) {
+    current.at(index);
+    g_stack.top = base;
+    Status s = eval_expr(node, &index, false, true);
+    if (s != kStatusOk) return s;
+  }
+  g_stack.top = base + 1;
+  if (chain) copy_cell(g_stack.arguments, base);
   return kStatusOk;
 }
 

@@ -152,6 +152,14 @@ Status catch_exit_status(ExitTarget target, F&& body) {
 // it is also copied into the current call's result slot.
 Status eval_block(const Cell* block, bool chain);
 
+// MAY RUN KIV CODE. eval_block without a frame of its own, for a block that
+// runs inside a frame that already stands for it: the frame of the native
+// running it (if, either, the loops), or none for a paren. [block] must stay
+// reachable while it runs (a stack cell or a cell of a rooted series); with
+// [chain] its value also goes into the current call's result slot. While
+// tracing, exactly eval_block (whose enter and exit events the tracer sees).
+Status eval_block_here(const Cell* block, bool chain);
+
 // MAY RUN KIV CODE. Evaluates the block and writes its value into [*out]
 // (a stable cell: the data stack or a Root). The stack top is put back.
 Status do_block(const Cell* block, Cell* out);

@@ -74,7 +74,7 @@ Cell* open_loop_frame() {
 Status run_loop_body(Cell* slot, const Cell* body) {
   Status s = catch_exit_status(kExitTargetLoop, [&]() -> Status {
     g_stack.top = slot + 1;
-    return eval_block(body, true);
+    return eval_block_here(body, true);
   });
   if (s == kStatusOk || loop_status_q(s)) g_stack.top = slot + 1;
   return s;
@@ -217,15 +217,15 @@ void remove_each_apply(Cell* series, int32_t size) {
 
 KIV_NATIVE(If) {
   if (!truthy(a.cond)) return native_result(kNoneCell);
-  return eval_block(a.then_blk, true);
+  return eval_block_here(a.then_blk, true);
 }
 
 KIV_NATIVE(Unless) {
   if (truthy(a.cond)) return native_result(kNoneCell);
-  return eval_block(a.then_blk, true);
+  return eval_block_here(a.then_blk, true);
 }
 
-KIV_NATIVE(Either) { return eval_block(strict_truthy(a.cond) ? a.true_blk : a.false_blk, true); }
+KIV_NATIVE(Either) { return eval_block_here(strict_truthy(a.cond) ? a.true_blk : a.false_blk, true); }
 
 // any: the first truthy expression value, evaluating no further; none! else.
 KIV_NATIVE(Any) {
@@ -334,7 +334,7 @@ KIV_NATIVE(While) {
   for (;;) {
     Status c = catch_exit_status(kExitTargetLoop, [&]() -> Status {
       g_stack.top = slot + 1;
-      return eval_block(a.cond, false);
+      return eval_block_here(a.cond, false);
     });
     if (loop_status_q(c)) {
       g_stack.top = slot + 1;
