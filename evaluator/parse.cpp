@@ -166,10 +166,22 @@ class Engine {
   }
 
   // ------------------------------------------------ rules
-  int32_t rules_tail() const { return block_total_length(rules_); }
+  int32_t rules_tail() const { return series_total_length(rules_); }
   // The rule element at [i]; none past the tail (a paren may have cut the block).
   Cell rule_at(int32_t i) const {
-    return i >= 0 && i < rules_tail() ? *block_ks_abs_at(rules_, i) : kNoneCell;
+    SeriesBuffer* b = series_buffer_of(rules_);
+    return i >= 0 && uint32_t(i) < b->cell_count() ? b->head_cell()[i] : kNoneCell;
+  }
+  // The keyword [word] names (keyword_of), remembered for this call: the
+  // symbols of the rules stay what they are while the engine runs.
+  int32_t keyword_of_word(const Cell* word) {
+    int32_t sym = word_symbol(word);
+    KeywordEntry& e = keywords_[uint32_t(sym) % kKeywordSlots];
+    if (e.symbol != sym || sym <= 0) {
+      e.symbol = sym;
+      e.keyword = keyword_of(word);
+    }
+    return e.keyword;
   }
   // Reads the rule element at [ri_] into [*out] and steps past it; at the
   // tail raises parse-end naming the keyword at [keyword].
@@ -190,15 +202,16 @@ class Engine {
   }
   Frame& top() { return frames_.back(); }
   bool command_on_top() const { return !frames_.empty() && frames_.back().code != kBlockFrame; }
-  Cell* frame_cell(size_t frame, int i) { return block_ks_abs_at(stack_, int32_t(frame * 3 + i)); }
+  Cell* frame_cell(size_t frame, int i) { return series_cells(stack_->node()) + (frame * 3 + size_t(i)); }
   void push_frame(const Frame& f) {
     check_stack(3);
     // Cells past the frames in use are reused; the block is cut to the
     // frames in use before the trace callback sees it.
     int32_t at = int32_t(frames_.size() * 3);
-    if (block_total_length(stack_) < at + 3)
+    if (series_total_length(stack_) < at + 3)
       for (int i = 0; i < 3; i++) block_append_value(stack_, &kNoneCell);
-    for (int i = 0; i < 3; i++) *block_ks_abs_at(stack_, at + i) = kNoneCell;
+    Cell* cells = series_cells(stack_->node()) + at;
+    for (int i = 0; i < 3; i++) cells[i] = kNoneCell;
     frames_.push_back(f);
     g_parse_cells += 3;
     cells_held_ += 3;
@@ -287,6 +300,12 @@ class Engine {
   int32_t cells_held_ = 0;
   Status pending_ = kStatusOk;
   std::vector<Frame> frames_;
+  struct KeywordEntry {
+    int32_t symbol = 0;
+    int32_t keyword = -1;
+  };
+  static constexpr uint32_t kKeywordSlots = 32;
+  KeywordEntry keywords_[kKeywordSlots];
 };
 
 int32_t Engine::match_text_at(int32_t at, const Cell* value) {
@@ -488,21 +507,19 @@ State Engine::repeat_value(const Cell* value) {
   int32_t count = 0;
   int32_t p = pos_;
   if (kind_ == kInputString && value->is(kTypeBitset)) {
-    // Characters of a bitset: read in place, nothing runs in between.
-    int32_t end = input_end();
-    Node bits = value->node();
-    while (p < end && (f.max < 0 || count < f.max) &&
-           bitset_bit_q(bits, string_char_at(input_, uint32_t(p)))) {
-      p++;
+    // Characters of a bitset: read in place, nothing runs in between. The
+    // run ends at a code point outside the bitset, the end or the bound,
+    // where one more match would fail too.
+    count = bitset_span(value->node(), input_->node(), p, input_end(), f.max);
+    p += count;
+  } else {
+    while (f.max < 0 || count < f.max) {
+      int32_t n = match_literal_at(p, value);
+      if (n < 0) break;
       count++;
+      if (n == 0) break;
+      p += n;
     }
-  }
-  while (f.max < 0 || count < f.max) {
-    int32_t n = match_literal_at(p, value);
-    if (n < 0) break;
-    count++;
-    if (n == 0) break;
-    p += n;
   }
   match_ = count >= f.min;
   if (match_) pos_ = p;
@@ -547,7 +564,7 @@ State Engine::to_thru_value(const Cell* value) {
 State Engine::dispatch() {
   switch (cur_->type()) {
     case kTypeWord: {
-      int32_t k = keyword_of(cur_);
+      int32_t k = keyword_of_word(cur_);
       if (k >= 0) return keyword(k);
       Cell w = *cur_;
       Cell v = *get_word_value(&w);
@@ -602,7 +619,7 @@ State Engine::dispatch() {
       Cell next = rule_at(ri_);
       if (next.is(kTypeWord)) {
         Cell w = next;
-        if (keyword_of(&w) < 0 && word_context(&w)) {
+        if (keyword_of_word(&w) < 0 && word_context(&w)) {
           Cell v = *get_word_value(&w);
           if (v.is(kTypeInteger)) next = v;
         }
@@ -756,7 +773,7 @@ State Engine::keyword(int32_t sym) {
       if (ri_ < rules_tail()) {
         Cell next = rule_at(ri_);
         if (next.is(kTypeWord) && word_context(&next)) {
-          bool kw = keyword_of(&next) >= 0;
+          bool kw = keyword_of_word(&next) >= 0;
           Cell v = kw ? kNoneCell : *get_word_value(&next);
           if (!kw && input_position_q(&v)) {
             ri_++;
@@ -916,11 +933,20 @@ State Engine::finish() {
     case kCmdCopy:
       if (match_) {
         input_at(tmp_, f.origin);
-        Cell* result =
-            ActionCall(kActionCopy).arg(*tmp_).ref("part", integer_cell(std::max(0, pos_ - f.origin))).run();
-        Cell w = *frame_cell(fi, 0);
-        set_word_value(&w, result);
-        g_stack.top = result;
+        int32_t n = std::max(0, pos_ - f.origin);
+        if (kind_ != kInputBlock) {
+          // Text and bytes copy by units: the range is in the buffer, as
+          // copy/part would clamp it.
+          int32_t from = std::min(f.origin, input_length());
+          series_copy_units(tmp_, from, std::min(n, input_length() - from), tmp2_);
+          Cell w = *frame_cell(fi, 0);
+          set_word_value(&w, tmp2_);
+        } else {
+          Cell* result = ActionCall(kActionCopy).arg(*tmp_).ref("part", integer_cell(n)).run();
+          Cell w = *frame_cell(fi, 0);
+          set_word_value(&w, result);
+          g_stack.top = result;
+        }
       }
       break;
     case kCmdSet:
