@@ -417,7 +417,8 @@ int string_compare_core(const Cell* a, const Cell* b, CompareOp op, int match_mo
   uint32_t ua = ba->unit(), ub = bb->unit();
   const uint8_t* pa = ba->head_ptr() + size_t(string_head_index(a)) * ua;
   const uint8_t* pb = bb->head_ptr() + size_t(string_head_index(b)) * ub;
-  int order = ua == 1 && ub == 1 ? compare_units<1, 1>(pa, pb, n, fold) : compare_units<0, 0>(pa, pb, n, fold, ua, ub);
+  int order = ua == 1 && ub == 1 ? compare_units<1, 1>(pa, pb, n, fold)
+                                 : compare_units<0, 0>(pa, pb, n, fold, ua, ub);
   if (order != 0) return order;
   if (match_mode == 0 && la != lb) return la < lb ? -1 : 1;
   return 0;

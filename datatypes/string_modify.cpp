@@ -244,8 +244,7 @@ Cell* string_insert(Cell* series, const InsertArgs& args) {
     series->set_head(0);
     return series;
   }
-  if (args.append && !args.part && !args.dup && !series_owned_q(series) &&
-      append_text_q(series, args.value))
+  if (args.append && !args.part && !args.dup && !series_owned_q(series) && append_text_q(series, args.value))
     return series;
   // The entry has read /part against the value: a count of 0 or more.
   const int64_t limit = args.part ? args.part.count : -1;
