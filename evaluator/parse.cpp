@@ -1175,7 +1175,7 @@ Status Engine::run() {
           int32_t bar = -1;
           for (int32_t i = ri_; i < tail; i++) {
             Cell c = rule_at(i);
-            if (word_q(&c, kSymBar)) {
+            if (c.is(kTypeWord) && keyword_of_word(&c) == kSymBar) {
               bar = i;
               break;
             }
