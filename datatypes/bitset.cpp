@@ -44,6 +44,7 @@
 #include "runtime/ownership.h"
 #include "runtime/stack.h"
 #include "runtime/typesets.h"
+#include "runtime/unicode.h"
 
 namespace kiv {
 
@@ -51,6 +52,38 @@ bool bitset_bit_q(Node bits, uint32_t n) {
   SeriesBuffer* b = series_buffer(bits);
   if (n / 8 >= b->used()) return (b->flags & kBitsetComplement) != 0;
   return (b->head_ptr()[n / 8] & (0x80u >> (n % 8))) != 0;
+}
+
+namespace {
+
+// bitset_span over text units of [Unit] bytes.
+template <uint32_t Unit>
+int32_t span_units(const uint8_t* bits, uint32_t bytes, bool complement, const uint8_t* text, int32_t from,
+                   int32_t end) {
+  int32_t i = from;
+  for (; i < end; i++) {
+    uint32_t n = unit_get(text + size_t(i) * Unit, Unit);
+    bool in = n / 8 < bytes ? (bits[n / 8] & (0x80u >> (n % 8))) != 0 : complement;
+    if (!in) break;
+  }
+  return i - from;
+}
+
+}  // namespace
+
+int32_t bitset_span(Node bits, Node text, int32_t from, int32_t end, int32_t max) {
+  if (max >= 0 && int64_t(end) - from > max) end = from + max;
+  if (from >= end) return 0;
+  SeriesBuffer* b = series_buffer(bits);
+  SeriesBuffer* t = series_buffer(text);
+  const uint8_t* stored = b->head_ptr();
+  bool complement = (b->flags & kBitsetComplement) != 0;
+  switch (t->unit()) {
+    case 1: return span_units<1>(stored, b->used(), complement, t->head_ptr(), from, end);
+    case 2: return span_units<2>(stored, b->used(), complement, t->head_ptr(), from, end);
+    case 4: return span_units<4>(stored, b->used(), complement, t->head_ptr(), from, end);
+    default: fatal_no_switch();
+  }
 }
 
 namespace {

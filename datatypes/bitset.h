@@ -50,6 +50,13 @@ inline bool bitset_complement_q(const Cell* bitset) {
 // bit, or the complement flag past the stored bytes. Never allocates.
 bool bitset_bit_q(Node bits, uint32_t n);
 
+// How many code points of the text buffer [text] from absolute unit [from]
+// (inclusive) up to [end] (exclusive, within the buffer) are members of the
+// bitset whose buffer is [bits], one after another: the length of the run of
+// members there, at most [max] units unless [max] is negative. Reads both
+// buffers in place; never allocates.
+int32_t bitset_span(Node bits, Node text, int32_t from, int32_t end, int32_t max);
+
 // MAY ALLOCATE. The set operation [op] on the bitset! [a] and [b]; a new
 // bitset replaces [a], which is returned. [op] is one of the shared codes:
 // kSetUnique leaves [a] as it is; kSetUnion and kMathOr join, kSetIntersect

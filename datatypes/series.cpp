@@ -506,11 +506,15 @@ Cell* series_copy(Cell* value, const CopyArgs& args) {
   }
   int32_t from = clamp(offset, 0, total);
   int32_t n = clamp(count, 0, total - from);
-  Node node = new_buffer_like(value->node(), n);
-  *args.result = series_like(value, node);
-  args.result->header |= value->header & kFlagNewLine;
-  copy_units(value->node(), from, n, node);
+  series_copy_units(value, from, n, args.result);
   return args.result;
+}
+
+void series_copy_units(const Cell* value, int32_t from, int32_t n, Cell* out) {
+  Node node = new_buffer_like(value->node(), n);
+  *out = series_like(value, node);
+  out->header |= value->header & kFlagNewLine;
+  copy_units(value->node(), from, n, node);
 }
 
 // ---------------------------------------------------------------- move

@@ -187,6 +187,10 @@ Cell* series_clear(Cell* value, const NoneArgs& args);
 // Word 3 of the result is 0 except for vector! (its element type): a hash!
 // result has no index yet, which hash!'s own copy gives it.
 Cell* series_copy(Cell* value, const CopyArgs& args);
+// MAY ALLOCATE. What series_copy makes of the [n] units at absolute [from] of
+// [value]'s buffer (0 <= from, from + n <= its total length), written to
+// [*out]. [value] and [out] are stable cells.
+void series_copy_units(const Cell* value, int32_t from, int32_t n, Cell* out);
 Cell* series_head(Cell* value, const NoneArgs& args);
 Cell* series_head_q(Cell* value, const NoneArgs& args);
 Cell* series_index_q(Cell* value, const NoneArgs& args);

@@ -82,8 +82,6 @@ Cell* string_load_append(const Cell* block, ByteSource src, uint32_t n, int32_t 
 
 // ---------------------------------------------------------------- reading
 
-int32_t string_length(const Cell* str) { return string_total_length(str) - string_head_index(str); }
-
 int32_t string_clamp_head(Cell* str) {
   int32_t head = string_head_index(str);
   if (str->head() > head) str->set_head(head);
@@ -369,6 +367,29 @@ std::string string_to_utf8(const Cell* str) {
 
 // ---------------------------------------------------------------- comparison
 
+namespace {
+
+// -1, 0 or 1 comparing the [n] code points at [pa] and [pb], units of [UA]
+// and [UB] bytes (0: of [ua] and [ub] bytes), folded to upper case when [fold].
+template <uint32_t UA, uint32_t UB>
+int compare_units(const uint8_t* pa, const uint8_t* pb, uint32_t n, bool fold, uint32_t ua = UA,
+                  uint32_t ub = UB) {
+  for (uint32_t i = 0; i < n; i++) {
+    uint32_t ca = unit_get(pa + size_t(i) * ua, ua);
+    uint32_t cb = unit_get(pb + size_t(i) * ub, ub);
+    if (ca == cb) continue;
+    if (fold) {
+      ca = case_map_upper(ca);
+      cb = case_map_upper(cb);
+      if (ca == cb) continue;
+    }
+    return ca < cb ? -1 : 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
 int string_compare_core(const Cell* a, const Cell* b, CompareOp op, int match_mode) {
   bool same = a->node() == b->node() && a->head() == b->head();
   if (op == kCmpSame) return same ? 0 : -1;
@@ -396,17 +417,9 @@ int string_compare_core(const Cell* a, const Cell* b, CompareOp op, int match_mo
   uint32_t ua = ba->unit(), ub = bb->unit();
   const uint8_t* pa = ba->head_ptr() + size_t(string_head_index(a)) * ua;
   const uint8_t* pb = bb->head_ptr() + size_t(string_head_index(b)) * ub;
-  for (uint32_t i = 0; i < n; i++) {
-    uint32_t ca = unit_get(pa + size_t(i) * ua, ua);
-    uint32_t cb = unit_get(pb + size_t(i) * ub, ub);
-    if (ca == cb) continue;
-    if (fold) {
-      ca = case_map_upper(ca);
-      cb = case_map_upper(cb);
-      if (ca == cb) continue;
-    }
-    return ca < cb ? -1 : 1;
-  }
+  int order = ua == 1 && ub == 1 ? compare_units<1, 1>(pa, pb, n, fold)
+                                 : compare_units<0, 0>(pa, pb, n, fold, ua, ub);
+  if (order != 0) return order;
   if (match_mode == 0 && la != lb) return la < lb ? -1 : 1;
   return 0;
 }

@@ -64,12 +64,6 @@ Cell* string_load_append(const Cell* block, ByteSource src, uint32_t n, int32_t 
 
 // ---------------------------------------------------------------- reading
 
-// Code points from the head to the tail (0 for a head past the tail).
-int32_t string_length(const Cell* str);
-// string_length, and a head past the tail is pulled back to the tail.
-int32_t string_length_clamped(Cell* str);
-// The head index clamped to 0..total length, written back into [str].
-int32_t string_clamp_head(Cell* str);
 // Code points from the buffer's head to the tail, ignoring the cell's head.
 inline int32_t string_total_length(const Cell* str) { return int32_t(series_length(str->node())); }
 // The head index read as 0..total length (the cell is left alone).
@@ -77,6 +71,15 @@ inline int32_t string_head_index(const Cell* str) {
   int32_t total = string_total_length(str), head = str->head();
   return head < 0 ? 0 : head > total ? total : head;
 }
+// Code points from the head to the tail (0 for a head past the tail).
+inline int32_t string_length(const Cell* str) {
+  int32_t total = string_total_length(str), head = str->head();
+  return head < 0 ? total : head > total ? 0 : total - head;
+}
+// string_length, and a head past the tail is pulled back to the tail.
+int32_t string_length_clamped(Cell* str);
+// The head index clamped to 0..total length, written back into [str].
+int32_t string_clamp_head(Cell* str);
 bool string_at_tail_q(const Cell* str);
 // The unit (1, 2 or 4) of the text buffer of [str].
 inline uint32_t string_unit(const Cell* str) { return series_buffer(str->node())->unit(); }

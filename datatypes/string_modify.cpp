@@ -202,6 +202,28 @@ uint32_t splice_text(Node node, uint32_t index, uint32_t replaced, const AddedTe
   return uint32_t(added);
 }
 
+// MAY ALLOCATE. The common case of append, kept short: the text of a
+// string-like [value] (not a tag!) from another buffer added at the tail of
+// [series], which no owner watches. False, with nothing changed, for any other
+// value.
+bool append_text_q(Cell* series, const Cell* value) {
+  TypeId type = value->type();
+  if (!is_any_string(type) || type == kTypeTag) return false;
+  const Node node = series->node(), from = value->node();
+  if (from == node) return false;
+  const uint32_t start = uint32_t(string_head_index(value));
+  const uint32_t count = uint32_t(series_buffer(from)->length()) - start;
+  if (count == 0) return true;
+  const uint32_t from_unit = series_buffer(from)->unit();
+  check_room(node, 0, count, from_unit);
+  SeriesBuffer* b = string_reserve(node, count, from_unit);
+  const uint32_t u = b->unit();
+  copy_units(b->tail_ptr(), u, series_buffer(from)->head_ptr() + size_t(start) * from_unit, from_unit, count);
+  b->tail += count * u;
+  series->set_head(0);
+  return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- append, insert, change
@@ -222,6 +244,8 @@ Cell* string_insert(Cell* series, const InsertArgs& args) {
     series->set_head(0);
     return series;
   }
+  if (args.append && !args.part && !args.dup && !series_owned_q(series) && append_text_q(series, args.value))
+    return series;
   // The entry has read /part against the value: a count of 0 or more.
   const int64_t limit = args.part ? args.part.count : -1;
   const uint32_t dup = dup_count(args.dup);

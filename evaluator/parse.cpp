@@ -166,10 +166,22 @@ class Engine {
   }
 
   // ------------------------------------------------ rules
-  int32_t rules_tail() const { return block_total_length(rules_); }
+  int32_t rules_tail() const { return series_total_length(rules_); }
   // The rule element at [i]; none past the tail (a paren may have cut the block).
   Cell rule_at(int32_t i) const {
-    return i >= 0 && i < rules_tail() ? *block_ks_abs_at(rules_, i) : kNoneCell;
+    SeriesBuffer* b = series_buffer_of(rules_);
+    return i >= 0 && uint32_t(i) < b->cell_count() ? b->head_cell()[i] : kNoneCell;
+  }
+  // The keyword [word] names (keyword_of), remembered for this call: the
+  // symbols of the rules stay what they are while the engine runs.
+  int32_t keyword_of_word(const Cell* word) {
+    int32_t sym = word_symbol(word);
+    KeywordEntry& e = keywords_[uint32_t(sym) % kKeywordSlots];
+    if (e.symbol != sym || sym <= 0) {
+      e.symbol = sym;
+      e.keyword = keyword_of(word);
+    }
+    return e.keyword;
   }
   // Reads the rule element at [ri_] into [*out] and steps past it; at the
   // tail raises parse-end naming the keyword at [keyword].
@@ -190,15 +202,16 @@ class Engine {
   }
   Frame& top() { return frames_.back(); }
   bool command_on_top() const { return !frames_.empty() && frames_.back().code != kBlockFrame; }
-  Cell* frame_cell(size_t frame, int i) { return block_ks_abs_at(stack_, int32_t(frame * 3 + i)); }
+  Cell* frame_cell(size_t frame, int i) { return series_cells(stack_->node()) + (frame * 3 + size_t(i)); }
   void push_frame(const Frame& f) {
     check_stack(3);
     // Cells past the frames in use are reused; the block is cut to the
     // frames in use before the trace callback sees it.
     int32_t at = int32_t(frames_.size() * 3);
-    if (block_total_length(stack_) < at + 3)
+    if (series_total_length(stack_) < at + 3)
       for (int i = 0; i < 3; i++) block_append_value(stack_, &kNoneCell);
-    for (int i = 0; i < 3; i++) *block_ks_abs_at(stack_, at + i) = kNoneCell;
+    Cell* cells = series_cells(stack_->node()) + at;
+    for (int i = 0; i < 3; i++) cells[i] = kNoneCell;
     frames_.push_back(f);
     g_parse_cells += 3;
     cells_held_ += 3;
@@ -246,6 +259,11 @@ class Engine {
   State start_command(int32_t code, int32_t keyword, int32_t min = 0, int32_t max = 0);
   State to_thru_value(const Cell* value);
   State repeat_value(const Cell* value);
+  void repeat_count(const Cell* value, int32_t min, int32_t max);
+  bool simple_value_at(int32_t i, int32_t frame, Cell* out);
+  bool repeat_in_place(int32_t min, int32_t max);
+  bool copy_in_place(const Cell* word);
+  void copy_to_word(const Cell* word, int32_t origin);
   State after_paren(Status s);
   State do_break(bool reject);
   Status eval_paren(const Cell* paren, Cell* result);
@@ -287,6 +305,12 @@ class Engine {
   int32_t cells_held_ = 0;
   Status pending_ = kStatusOk;
   std::vector<Frame> frames_;
+  struct KeywordEntry {
+    int32_t symbol = 0;
+    int32_t keyword = -1;
+  };
+  static constexpr uint32_t kKeywordSlots = 32;
+  KeywordEntry keywords_[kKeywordSlots];
 };
 
 int32_t Engine::match_text_at(int32_t at, const Cell* value) {
@@ -484,32 +508,116 @@ State Engine::do_break(bool reject) {
 
 // Repetition of a literal value: counted in place, no frame per iteration.
 State Engine::repeat_value(const Cell* value) {
-  Frame& f = top();
-  int32_t count = 0;
-  int32_t p = pos_;
-  if (kind_ == kInputString && value->is(kTypeBitset)) {
-    // Characters of a bitset: read in place, nothing runs in between.
-    int32_t end = input_end();
-    Node bits = value->node();
-    while (p < end && (f.max < 0 || count < f.max) &&
-           bitset_bit_q(bits, string_char_at(input_, uint32_t(p)))) {
-      p++;
-      count++;
-    }
-  }
-  while (f.max < 0 || count < f.max) {
-    int32_t n = match_literal_at(p, value);
-    if (n < 0) break;
-    count++;
-    if (n == 0) break;
-    p += n;
-  }
-  match_ = count >= f.min;
-  if (match_) pos_ = p;
+  repeat_count(value, top().min, top().max);
   send(kWordMatch);
   send(kWordPop);
   pop_frame();
   return kRoute;
+}
+
+// Matches [value] between [min] and [max] times (max negative: no bound)
+// from the index: sets the match flag, and the index past the matches.
+void Engine::repeat_count(const Cell* value, int32_t min, int32_t max) {
+  int32_t count = 0;
+  int32_t p = pos_;
+  if (kind_ == kInputString && value->is(kTypeBitset)) {
+    // Characters of a bitset: read in place, nothing runs in between. The
+    // run ends at a code point outside the bitset, the end or the bound,
+    // where one more match would fail too.
+    count = bitset_span(value->node(), input_->node(), p, input_end(), max);
+    p += count;
+  } else {
+    while (max < 0 || count < max) {
+      int32_t n = match_literal_at(p, value);
+      if (n < 0) break;
+      count++;
+      if (n == 0) break;
+      p += n;
+    }
+  }
+  match_ = count >= min;
+  if (match_) pos_ = p;
+}
+
+// A repetition of a charset, a character or a text, named by the rule at
+// the index or by a word there, runs at once without a frame of its own when
+// nothing traces the engine: what the frame would do, from the same lookup.
+// False, with nothing changed, for any other rule.
+bool Engine::repeat_in_place(int32_t min, int32_t max) {
+  if (callback_ || ri_ >= rules_tail() || !simple_value_at(ri_, 3, cur_)) return false;
+  ri_++;
+  repeat_count(cur_, min, max);
+  return true;
+}
+
+// The rule at [i] (below the tail) when it is a charset, a character or a
+// text, or a word not a keyword that holds one: that value in [*out]; false
+// for any other. A [frame] of cells that would run it is checked against the
+// stack limit as its push would be.
+bool Engine::simple_value_at(int32_t i, int32_t frame, Cell* out) {
+  Cell arg = rule_at(i);
+  if (arg.is(kTypeWord)) {
+    if (keyword_of_word(&arg) >= 0 || !word_context(&arg)) return false;
+    if (frame) check_stack(frame);
+    arg = *get_word_value(&arg);
+  }
+  TypeId t = arg.type();
+  if (t != kTypeBitset && t != kTypeChar && !is_any_string(t)) return false;
+  if (frame) check_stack(frame);
+  *out = arg;
+  return true;
+}
+
+// copy [word] followed by a charset, a character or a text, alone or after
+// any, some or opt, runs at once when nothing traces the engine, as its
+// frames would. False, with nothing changed, for any other rule.
+bool Engine::copy_in_place(const Cell* word) {
+  int32_t tail = rules_tail();
+  if (callback_ || ri_ >= tail) return false;
+  int32_t i = ri_, min = 1, max = 1, frame = 0;
+  Cell r = rule_at(i);
+  if (r.is(kTypeWord)) {
+    int32_t k = keyword_of_word(&r);
+    if (k == kSymSome || k == kSymAny || k == kSymOpt) {
+      min = k == kSymSome ? 1 : 0;
+      max = k == kSymOpt ? 1 : -1;
+      frame = 3;
+      if (++i >= tail) return false;
+    } else if (k >= 0) {
+      return false;
+    }
+  }
+  // The copy's own frame counts while its rule is read.
+  check_stack(3);
+  g_parse_cells += 3;
+  cells_held_ += 3;
+  bool simple = simple_value_at(i, frame, cur_);
+  g_parse_cells -= 3;
+  cells_held_ -= 3;
+  if (!simple) return false;
+  ri_ = i + 1;
+  int32_t origin = pos_;
+  repeat_count(cur_, min, max);
+  if (match_) copy_to_word(word, origin);
+  return true;
+}
+
+// Sets [word] to a copy of the input from [origin] to the index.
+void Engine::copy_to_word(const Cell* word, int32_t origin) {
+  input_at(tmp_, origin);
+  int32_t n = std::max(0, pos_ - origin);
+  Cell w = *word;
+  if (kind_ != kInputBlock) {
+    // Text and bytes copy by units: the range is in the buffer, as copy/part
+    // would clamp it.
+    int32_t from = std::min(origin, input_length());
+    series_copy_units(tmp_, from, std::min(n, input_length() - from), tmp2_);
+    set_word_value(&w, tmp2_);
+  } else {
+    Cell* result = ActionCall(kActionCopy).arg(*tmp_).ref("part", integer_cell(n)).run();
+    set_word_value(&w, result);
+    g_stack.top = result;
+  }
 }
 
 // to/thru with a value: searched from the index.
@@ -547,7 +655,7 @@ State Engine::to_thru_value(const Cell* value) {
 State Engine::dispatch() {
   switch (cur_->type()) {
     case kTypeWord: {
-      int32_t k = keyword_of(cur_);
+      int32_t k = keyword_of_word(cur_);
       if (k >= 0) return keyword(k);
       Cell w = *cur_;
       Cell v = *get_word_value(&w);
@@ -602,7 +710,7 @@ State Engine::dispatch() {
       Cell next = rule_at(ri_);
       if (next.is(kTypeWord)) {
         Cell w = next;
-        if (keyword_of(&w) < 0 && word_context(&w)) {
+        if (keyword_of_word(&w) < 0 && word_context(&w)) {
           Cell v = *get_word_value(&w);
           if (v.is(kTypeInteger)) next = v;
         }
@@ -619,6 +727,7 @@ State Engine::dispatch() {
         match_ = true;
         return kRoute;
       }
+      if (repeat_in_place(n, m)) return kRoute;
       return start_command(kCmdRepeat, keyword_at, n, m);
     }
     case kTypeParen: {
@@ -659,9 +768,13 @@ State Engine::keyword(int32_t sym) {
       match_ = !at_end();
       if (match_) pos_++;
       return kRoute;
-    case kSymAny: return start_command(kCmdRepeat, at, 0, -1);
-    case kSymSome: return start_command(kCmdRepeat, at, 1, -1);
-    case kSymOpt: return start_command(kCmdRepeat, at, 0, 1);
+    case kSymAny:
+    case kSymSome:
+    case kSymOpt: {
+      int32_t min = sym == kSymSome ? 1 : 0, max = sym == kSymOpt ? 1 : -1;
+      if (repeat_in_place(min, max)) return kRoute;
+      return start_command(kCmdRepeat, at, min, max);
+    }
     case kSymWhile: return start_command(kCmdWhile, at, 0, -1);
     case kSymTo:
     case kSymThru: {
@@ -716,6 +829,7 @@ State Engine::keyword(int32_t sym) {
       next_arg(tmp_, at);
       if (!tmp_->is(kTypeWord)) raise_error(kErrScriptParseRule, tmp_);
       Cell w = *tmp_;
+      if (sym == kSymCopy && copy_in_place(&w)) return kRoute;
       State s = start_command(sym == kSymCopy ? kCmdCopy : kCmdSet, at);
       *frame_cell(frames_.size() - 1, 0) = w;
       return s;
@@ -756,7 +870,7 @@ State Engine::keyword(int32_t sym) {
       if (ri_ < rules_tail()) {
         Cell next = rule_at(ri_);
         if (next.is(kTypeWord) && word_context(&next)) {
-          bool kw = keyword_of(&next) >= 0;
+          bool kw = keyword_of_word(&next) >= 0;
           Cell v = kw ? kNoneCell : *get_word_value(&next);
           if (!kw && input_position_q(&v)) {
             ri_++;
@@ -915,12 +1029,8 @@ State Engine::finish() {
       break;
     case kCmdCopy:
       if (match_) {
-        input_at(tmp_, f.origin);
-        Cell* result =
-            ActionCall(kActionCopy).arg(*tmp_).ref("part", integer_cell(std::max(0, pos_ - f.origin))).run();
         Cell w = *frame_cell(fi, 0);
-        set_word_value(&w, result);
-        g_stack.top = result;
+        copy_to_word(&w, f.origin);
       }
       break;
     case kCmdSet:
@@ -1065,7 +1175,7 @@ Status Engine::run() {
           int32_t bar = -1;
           for (int32_t i = ri_; i < tail; i++) {
             Cell c = rule_at(i);
-            if (word_q(&c, kSymBar)) {
+            if (c.is(kTypeWord) && keyword_of_word(&c) == kSymBar) {
               bar = i;
               break;
             }
