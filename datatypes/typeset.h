@@ -44,10 +44,14 @@ inline Cell typeset_words_cell(uint32_t w1, uint32_t w2, uint32_t w3) {
 
 // True when the typeset! [set] holds type [t].
 inline bool typeset_has_q(const Cell* set, TypeId t) {
-  if (t >= kTypesetBits) return false;
-  uint8_t map[12];
-  std::memcpy(map, &set->data1, sizeof map);
-  return map[t / 8] & (0x80u >> (t % 8));
+  // Every type id is below 64, so its bit lies in the first 8 bytes of the
+  // map: byte t / 8, bit 0x80 >> t % 8, which is bit t ^ 7 of those bytes
+  // read as one little-endian word.
+  static_assert(kMaxTypeId < 64 && std::endian::native == std::endian::little);
+  if (t >= 64) return false;
+  uint64_t low;
+  std::memcpy(&low, &set->data1, sizeof low);
+  return (low >> (t ^ 7)) & 1;
 }
 // Adds type [t] to the typeset! [set]; an id that names no type (0, or past
 // the last type id) is left out.
