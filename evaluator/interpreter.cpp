@@ -1169,6 +1169,12 @@ Status eval_next(const Cell* block, int32_t* index, bool push) {
     return kStatusOk;
   }
   CurrentCodeScope current(node);
+  if (push && !g_interp.tracing) {
+    // The caller's frame stands for the block: the value is pushed where a
+    // frame of its own would leave it.
+    current.at(*index);
+    return eval_expr(node, index, false, true);
+  }
   open_native_frame(body_frame_name(node));
   current.at(*index);
   Status s = eval_expr(node, index, false, true);
