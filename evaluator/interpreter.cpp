@@ -886,6 +886,36 @@ Status eval_infix_general(Node node, int32_t* index, Cell* left) {
   return kStatusOk;
 }
 
+// eval_expr for a path!, get-path! or set-path! at [*index] of [node]: an
+// object field read or stored the quick way (path_fast_try), else as
+// eval_expr_general does it. Out of line, so eval_expr stays small.
+[[gnu::noinline]] Status eval_path_expr(Node node, int32_t* index, bool infix_operand, bool whole) {
+  SeriesBuffer* b = series_buffer(node);
+  const uint32_t i = uint32_t(*index);
+  const Cell* code = b->head_cell() + i;
+  if (code->is(kTypePath) || code->is(kTypeGetPath)) {
+    if (path_fast_try(code, nullptr, true)) {
+      *index = int32_t(i + 1);
+      return infix_operand ? kStatusOk : eval_infix(node, index, g_stack.top - 1);
+    }
+  } else if (i + 1 < b->cell_count()) {
+    // The path held on the stack, then its value, then the store.
+    Cell* path = stack_push_cell(code);
+    *index = int32_t(i + 1);
+    Status s = eval_expr(node, index, false);
+    if (s != kStatusOk) return s;
+    if (g_interp.tracing) trace_event(kTraceSet, nullptr, int32_t(i), path + 1, path);
+    if (!path_fast_try(path, path + 1, true)) {
+      s = eval_path(path, nullptr, nullptr, path + 1, true);
+      if (s != kStatusOk) return s;
+    }
+    *path = path[1];
+    g_stack.top = path + 1;
+    return infix_operand ? kStatusOk : eval_infix(node, index, path);
+  }
+  return eval_expr_general(node, index, infix_operand, whole);
+}
+
 // Evaluates the expression at [*index] of [node] and pushes its value (see
 // eval_expr_general), taking the common operands on the spot: a value that
 // evaluates to itself, or a word holding a plain value, then the operators
@@ -934,6 +964,8 @@ Status eval_expr(Node node, int32_t* index, bool infix_operand, bool whole) {
         if (s != kStatusOk) return s;
         return infix_operand ? kStatusOk : eval_infix(node, index, start);
       }
+      if (code->is(kTypePath) || code->is(kTypeGetPath) || code->is(kTypeSetPath))
+        return eval_path_expr(node, index, infix_operand, whole);
       if (code->is(kTypeParen)) {
         // A paren, held on the stack while it runs, its value in its place.
         Cell* held = stack_push_cell(code);
