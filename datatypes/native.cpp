@@ -39,9 +39,6 @@ namespace kiv {
 
 namespace {
 
-// Slot id - 1 holds native id's entry; not collector memory.
-std::array<NativeEntry, kNativeTableSize> g_natives_table{};
-
 // ---------------------------------------------------------------- hooks
 
 void native_mark(const Cell* value) {
@@ -142,9 +139,7 @@ int32_t mold_as_make(Cell* value, const MoldArgs& args, const char* opening) {
 
 // ---------------------------------------------------------------- the natives table
 
-NativeEntry native_entry(int32_t id) {
-  return id >= 1 && id <= kNativeTableSize ? g_natives_table[size_t(id - 1)] : nullptr;
-}
+std::array<NativeEntry, kNativeTableSize> g_natives_table{};
 
 void native_table_set(int32_t id, NativeEntry entry) {
   fatal_assert(id >= 1 && id <= kNativeTableSize);

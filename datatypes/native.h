@@ -19,6 +19,7 @@
 // whatever their specs; ops must also call the same kind of value.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "datatypes/action_slots.h"
@@ -58,9 +59,13 @@ inline constexpr int32_t kNativeTableSize = 120;
 // (evaluator/interpreter.h).
 using NativeEntry = Status (*)(bool check, const int32_t* refinements);
 
+// Slot id - 1 holds native id's entry; not collector memory.
+extern std::array<NativeEntry, kNativeTableSize> g_natives_table;
 // The entry of native [id], or null for an id outside 1..kNativeTableSize and
 // for a slot no native fills.
-NativeEntry native_entry(int32_t id);
+inline NativeEntry native_entry(int32_t id) {
+  return id >= 1 && id <= kNativeTableSize ? g_natives_table[size_t(id - 1)] : nullptr;
+}
 // Fills slot [id] (1..kNativeTableSize) with [entry], or empties it with null;
 // the evaluator fills the table at start-up. Any other id is a fatal assertion.
 void native_table_set(int32_t id, NativeEntry entry);

@@ -13,13 +13,6 @@ namespace kiv {
 
 // ---------------------------------------------------------------- readers and rows
 
-namespace native_args {
-#define KIV_ARGS_FILE "evaluator/natives.def"
-#define KIV_ARGS_READERS
-#define KIV_ARGS_FIRST_SLOT 0
-#include "datatypes/named_args.inc"
-}  // namespace native_args
-
 const NativeInfo g_natives_info[kNativeCount + 1] = {
     {NativeId(0), "", "", nullptr},
 #define NATIVE(id, Ident, word, params, spec) {kNative##Ident, word, spec, native_args::k##Ident##Params},
@@ -46,11 +39,6 @@ void natives_init() {
   natives_parse_register();
   natives_system_register();
   natives_output_register();
-}
-
-bool truthy(const Cell* value) {
-  TypeId t = value->type();
-  return !(t == kTypeNone || (t == kTypeLogic && !logic_get(value)));
 }
 
 }  // namespace kiv

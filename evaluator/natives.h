@@ -46,6 +46,7 @@
 #include <cstdint>
 
 #include "datatypes/builtin_spec.h"
+#include "datatypes/logic.h"
 #include "datatypes/named_args.h"
 #include "datatypes/native.h"
 #include "evaluator/interpreter.h"
@@ -77,9 +78,13 @@ namespace native_args {
 #define KIV_ARGS_STRUCTS
 #include "datatypes/named_args.inc"
 
-// Reads the struct of each native from the data stack and the refinement slots.
-#define ARGS(Name, ...) void read_args(Name##Args& a, const int32_t* r);
-#include "evaluator/natives.def"
+// Reads the struct of each native from the data stack and the refinement
+// slots (read_args), inline in each native's entry; the rows of declared
+// refinements and parameters.
+#define KIV_ARGS_FILE "evaluator/natives.def"
+#define KIV_ARGS_READERS
+#define KIV_ARGS_FIRST_SLOT 0
+#include "datatypes/named_args.inc"
 }  // namespace native_args
 
 // The most refinements a native takes: how many refinement slots a call of
@@ -146,6 +151,9 @@ inline Status native_result(const Cell& value) {
   return kStatusOk;
 }
 // The truth of a value: false only for none! and false (unset! is truthy).
-bool truthy(const Cell* value);
+inline bool truthy(const Cell* value) {
+  TypeId t = value->type();
+  return !(t == kTypeNone || (t == kTypeLogic && !logic_get(value)));
+}
 
 }  // namespace kiv
