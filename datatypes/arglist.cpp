@@ -105,8 +105,11 @@ Node build(const Cell* fn) {
   check_builtin_fits(fn, list.node(), int32_t(series_length(list.node())));
   if (params < 0) params = int32_t(series_length(list.node()));
   Cell tail = integer_cell(is_function ? locals : refinements);
-  tail.data1 = uint32_t(params);
-  tail.data3 = plain ? kShapePlain : 0;
+  if (params > int32_t(kShapeParamsMax)) {
+    params = 0;
+    plain = false;
+  }
+  tail.header |= (uint32_t(params) << kShapeParamsShift) | (plain ? kShapePlain : 0);
   block_append_value(list.get(), &tail);
   return list.node();
 }

@@ -14,6 +14,8 @@
 
 #include <cstdint>
 
+#include "datatypes/function.h"
+#include "datatypes/integer.h"
 #include "runtime/cell.h"
 #include "runtime/memory.h"
 
@@ -27,11 +29,14 @@ enum ArgMode : uint32_t {
 inline constexpr uint32_t kArgModeShift = 20;
 inline ArgMode arg_mode(const Cell* param) { return ArgMode((param->header >> kArgModeShift) & 3); }
 
-// The shape of a call, kept in the list's last cell beside its count (words
-// 1 and 3 of that integer!, which an integer leaves unused), so a call reads
-// it with the list: how many leading parameters (those before the first
-// refinement) a plain call fetches, and whether each of them is evaluated.
-inline constexpr uint32_t kShapePlain = 1;  // every leading parameter is a word! (evaluated)
+// The shape of a call, kept in the header flags of the list's last cell (an
+// integer! whose value is the count), so a call reads it with the list: how
+// many leading parameters (those before the first refinement) a plain call
+// fetches, and whether each of them is evaluated. A list with more leading
+// parameters than the field holds is never plain.
+inline constexpr uint32_t kShapeParamsShift = 8;
+inline constexpr uint32_t kShapeParamsMax = 0xFFF;    // bits 8-19
+inline constexpr uint32_t kShapePlain = 0x00100000u;  // bit 20: every leading parameter is a word!
 struct CallShape {
   int32_t items;   // parameters and refinements in the list
   int32_t params;  // leading parameters, before the first refinement
@@ -41,8 +46,9 @@ struct CallShape {
 inline CallShape call_shape(Node list) {
   SeriesBuffer* b = series_buffer(list);
   const int32_t items = int32_t(b->cell_count()) - 1;
-  const Cell& tail = b->head_cell()[items];
-  return CallShape{items, int32_t(tail.data1), int32_t(tail.data2), (tail.data3 & kShapePlain) != 0};
+  const Cell* tail = b->head_cell() + items;
+  return CallShape{items, int32_t((tail->header >> kShapeParamsShift) & kShapeParamsMax), integer_get(tail),
+                   (tail->header & kShapePlain) != 0};
 }
 
 // MAY ALLOCATE. Builds the list of [fn] from its spec, keeps it with the
@@ -62,7 +68,7 @@ inline constexpr int32_t kArglistCell = 1;
 // and for a spec of a native! or action! that does not fit the code's own
 // (datatypes/builtin_spec.h).
 inline Node arglist_of(const Cell* fn) {
-  const Cell& kept = series_cells(fn->data3)[kArglistCell];
+  const Cell& kept = series_cells(function_like_more(fn))[kArglistCell];
   return kept.is(kTypeBlock) ? kept.node() : arglist_build_into(fn);
 }
 

@@ -57,6 +57,8 @@ inline constexpr uint32_t kGlobalContextSlots = 4000;
 inline Cell* context_cell(Node ctx) { return series_buffer(ctx)->cells(); }
 // Word 1 of the context cell: the symbol index table.
 inline Node context_table(Node ctx) { return context_cell(ctx)->data1; }
+// The symbol table of the context! cell [cell] (a context's cell 0, or a copy of it).
+inline Node context_cell_table(const Cell* cell) { return cell->data1; }
 // Word 2 of the context cell: the values reference (a block node, or for a
 // stack context a data-stack index + 1; 0 while none).
 inline uint32_t context_values(Node ctx) { return context_cell(ctx)->data2; }

@@ -44,6 +44,9 @@ inline constexpr uint32_t kRoutineArgCountMax = 31;  // bits 25-29
 inline Node function_context(const Cell* value) { return value->data1; }
 inline Node function_spec(const Cell* value) { return value->data2; }
 inline Node function_more(const Cell* value) { return value->data3; }
+// The more node of any function-like value (native!, action!, op!,
+// function!, routine!): word 3 in every one of them.
+inline Node function_like_more(const Cell* value) { return value->data3; }
 // The number of word! arguments of a routine!'s spec.
 inline int32_t routine_arg_count(const Cell* routine) {
   return int32_t((routine->header >> kRoutineArgCountShift) & kRoutineArgCountMax);

@@ -342,7 +342,7 @@ Cell function_arg_word(const Cell* value, int32_t n) {
       table = context_table(function_context(value));
     } else if (series_length(native_more(value)) > 0) {
       const Cell* context = series_cells(native_more(value));
-      if (context->is(kTypeContext)) table = context->data1;
+      if (context->is(kTypeContext)) table = context_cell_table(context);
     }
     if (table) {
       Node words = hashtable_values(table);

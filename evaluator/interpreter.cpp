@@ -704,7 +704,7 @@ bool integer_operand_at(Node node, int32_t index, int32_t* out) {
   if (!x) return false;
   const Cell* y = integer_operand(code + 2);
   if (!y || op_word_at(b, i + 3)) return false;
-  const Cell& kept = series_cells(fn->data3)[kArglistCell];
+  const Cell& kept = series_cells(function_like_more(fn))[kArglistCell];
   if (!kept.is(kTypeBlock)) return false;
   const CallShape shape = call_shape(kept.node());
   if (shape.params != 2 || !shape.plain) return false;

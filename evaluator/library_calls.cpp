@@ -3,6 +3,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/function.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "runtime/gc_root.h"
@@ -51,7 +52,8 @@ Cell* push_library_call(LibraryCall call) {
 
 bool library_call_q(LibraryCall call, const Cell* fn) {
   const Cell* c = stored(call);
-  return c && c->is(kTypeFunction) && c->data3 == fn->data3 && c->data1 == fn->data1;
+  return c && c->is(kTypeFunction) && function_more(c) == function_more(fn) &&
+         function_context(c) == function_context(fn);
 }
 
 void call_library(LibraryCall call, const Cell* args, int argc, Cell* result) {
