@@ -120,11 +120,13 @@ void normalize_block(const Cell* block, bool copy_series) {
 }
 
 // MAY ALLOCATE, MAY RUN KIV CODE. Indexes the pair block of the stable block
-// cell [cell] (keys normalised), which becomes the map!.
+// cell [cell] (keys normalised), which becomes the map!, with room for the
+// pairs of [size] cells.
 Cell* index_block(Cell* cell, int32_t size) {
   Node pairs = cell->node();
   int32_t count = int32_t(series_cell_count(pairs));
-  Node table = hashtable_init(uint32_t(std::max({count, size, 2})), pairs, kHashMap);
+  // The table counts pairs, the block and [size] cells.
+  Node table = hashtable_init(uint32_t(std::max({count, size, 2}) / 2), pairs, kHashMap);
   *cell = map_cell(pairs, table);
   return cell;
 }

@@ -3,9 +3,10 @@
 //
 // A table is a node whose buffer holds an 11-word HashHeader. Its arrays are
 // series of their own: the flags (two bits per bucket), the keys (one 32-bit
-// word per bucket) and, for hash!, the value-to-bucket array and the
-// duplicate-chain store. Keys never copy values: they hold positions in the
-// table's values block.
+// word per bucket; for hash! and map! two: the key, then the hash of its
+// value, which a probe compares before it compares values and growth reuses)
+// and, for hash!, the value-to-bucket array and the duplicate-chain store.
+// Keys never copy values: they hold positions in the table's values block.
 //
 // Kinds and what a key holds:
 //   0 hash!    the index of a value in the hash!'s block; -k names duplicate
@@ -70,7 +71,7 @@ struct HashHeader {
   };
   Node chains;        // hash!: duplicate-chain store (see hashtable.cpp)
   Node flags;         // buckets / 4 bytes
-  Node keys;          // buckets x 4 bytes
+  Node keys;          // buckets x 4 bytes (kinds 0-1: x 8, key and hash)
   Node values;        // the values block
   uint32_t occupied;  // live plus deleted buckets
   uint32_t buckets;
@@ -133,6 +134,7 @@ struct HashFind {
   CompareOp mode = kCmpEqual;
   bool last = false;
   bool reverse = false;
+  uint32_t hash = 0;     // the key's hash
   uint32_t buckets = 0;  // table size the state belongs to
   uint32_t bucket = 0;
   uint32_t step = 0;
