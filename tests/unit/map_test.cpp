@@ -424,6 +424,40 @@ TEST_F(MapTest, GrowsAndKeepsEveryKey) {
   EXPECT_EQ(hashtable_size(map_table(m)), uint32_t(length_of(*m)));
 }
 
+TEST_F(MapTest, KeysOfOneHashStayApart) {
+  // The 256 letter-case spellings of "abcdefgh" share one hash: put/case
+  // makes 256 keys probed past each other, each found only by itself.
+  Cell* m = map_of("");
+  auto spelling = [](int bits) {
+    std::string k = "abcdefgh";
+    for (int b = 0; b < 8; b++)
+      if (bits >> b & 1) k[size_t(b)] = char(k[size_t(b)] - 32);
+    return k;
+  };
+  for (int i = 0; i < 256; i++)
+    Act(kActionPut, {*m, *push_text(spelling(i)), integer_cell(i)}).ref("case").run();
+  EXPECT_EQ(length_of(*m), 256);
+  for (int i = 0; i < 256; i += 5) {
+    Cell v = *Act(kActionSelect, {*m, *push_text(spelling(i))}).ref("case").run();
+    ASSERT_EQ(mold_of(v), std::to_string(i)) << spelling(i);
+  }
+  for (int i = 0; i < 256; i += 2) Act(kActionRemove, {*m}).ref("key", *push_text(spelling(i))).run();
+  EXPECT_EQ(length_of(*m), 128);
+  // Without /case any spelling finds one of the pairs left: an odd one.
+  Cell any = select(*m, text_cell("abcdefgh"));
+  ASSERT_TRUE(any.is(kTypeInteger));
+  EXPECT_EQ(integer_get(&any) % 2, 1);
+  EXPECT_EQ(mold_of(*Act(kActionSelect, {*m, *push_text(spelling(7))}).ref("case").run()), "7");
+  EXPECT_EQ(mold_of(*Act(kActionSelect, {*m, *push_text(spelling(8))}).ref("case").run()), "none");
+}
+
+TEST_F(MapTest, MakeSizesItsIndexForPairs) {
+  if (kTinySizes) GTEST_SKIP() << "a tiny build starts every table at the minimum";
+  // Room for 1,000 pairs: trunc(1,000 / 0.77) = 1,298 -> 2,048 buckets.
+  Cell* m = test::make(kTypeMap, integer_cell(1000));
+  EXPECT_EQ(hashtable_header(map_table(m)).buckets, 2048u);
+}
+
 TEST_F(MapTest, MakeAt) {
   // The pairs are handed over: keys normalised in place, no copies.
   Cell* b = read_block("x 1 'y 2 x 3");
