@@ -620,6 +620,24 @@ uint32_t hash_symbol_name(const uint8_t* name, uint32_t length) {
   return murmur3_x86_32_lower(name, length, kHashSeed);
 }
 
+namespace {
+
+// The MurmurHash3 state after mixing the [count] units of width [Unit] at
+// [p], each folded to upper case unless [Case].
+template <uint32_t Unit, bool Case>
+uint32_t mix_units(uint32_t h, const uint8_t* p, uint32_t count) {
+  for (uint32_t i = 0; i < count; i++, p += Unit) {
+    uint32_t cp = Unit == 1   ? *p
+                  : Unit == 2 ? uint32_t(p[0] | p[1] << 8)
+                              : uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24);
+    if (!Case) cp = cp < 0x80 ? (cp - 'a' < 26u ? cp - 32 : cp) : case_map_upper(cp);
+    h = murmur3_mix(h, cp);
+  }
+  return h;
+}
+
+}  // namespace
+
 uint32_t hash_string(const Cell* str, bool case_sensitive) {
   uint32_t h = kHashSeed;
   uint32_t count = 0;
@@ -629,12 +647,14 @@ uint32_t hash_string(const Cell* str, bool case_sensitive) {
     if (unit != 1 && unit != 2 && unit != 4) fatal_no_switch();
     uint64_t start = uint64_t(b->head) + uint64_t(std::max(str->head(), 0)) * unit;
     const uint8_t* p = b->data() + std::min<uint64_t>(start, b->tail);
-    const uint8_t* end = b->tail_ptr();
-    for (; p < end; p += unit, count++) {
-      uint32_t cp = unit == 1   ? *p
-                    : unit == 2 ? uint32_t(p[0] | p[1] << 8)
-                                : uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24);
-      h = murmur3_mix(h, case_sensitive ? cp : case_map_upper(cp));
+    count = uint32_t(b->tail_ptr() - p) / unit;
+    switch (unit * 2 + case_sensitive) {
+      case 2: h = mix_units<1, false>(h, p, count); break;
+      case 3: h = mix_units<1, true>(h, p, count); break;
+      case 4: h = mix_units<2, false>(h, p, count); break;
+      case 5: h = mix_units<2, true>(h, p, count); break;
+      case 8: h = mix_units<4, false>(h, p, count); break;
+      default: h = mix_units<4, true>(h, p, count); break;
     }
   }
   return murmur3_finish(h, 4 * count);
