@@ -50,7 +50,7 @@ inline int32_t* keys_of(const HashHeader* h) {
   return reinterpret_cast<int32_t*>(series_buffer(h->keys)->head_ptr());
 }
 // Kinds 0 and 1 keep each key's hash in the word after it: a probe compares
-// hashes before it compares values, and growth never rehashes a value.
+// hashes before it compares values, and a map! grows without rehashing one.
 inline bool hashed_kind(uint32_t kind) { return kind == kHashBlock || kind == kHashMap; }
 inline uint32_t key_stride(const HashHeader* h) { return hashed_kind(h->kind) ? 2 : 1; }
 inline int32_t& key_at(const HashHeader* h, uint32_t b) { return keys_of(h)[b * key_stride(h)]; }

@@ -4,9 +4,10 @@
 // A table is a node whose buffer holds an 11-word HashHeader. Its arrays are
 // series of their own: the flags (two bits per bucket), the keys (one 32-bit
 // word per bucket; for hash! and map! two: the key, then the hash of its
-// value, which a probe compares before it compares values and growth reuses)
-// and, for hash!, the value-to-bucket array and the duplicate-chain store.
-// Keys never copy values: they hold positions in the table's values block.
+// value, which a probe compares before it compares values and a map!'s
+// growth reuses) and, for hash!, the value-to-bucket array and the
+// duplicate-chain store. Keys never copy values: they hold positions in the
+// table's values block.
 //
 // Kinds and what a key holds:
 //   0 hash!    the index of a value in the hash!'s block; -k names duplicate
