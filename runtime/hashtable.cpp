@@ -129,6 +129,20 @@ Cell map_key(const Cell& k) {
   return c;
 }
 
+// A map! key in the map!'s own form: an unset! cell.
+inline bool packed_key_q(const Cell& k) { return k.is(kTypeUnset); }
+
+// The hash of a map! key of either form.
+uint32_t map_key_hash(const Cell& k) { return packed_key_q(k) ? g_hooks.map_key_hash(&k) : hash_value(&k); }
+
+// MAY RUN KIV CODE. True when the map! keys [stored] and [key] (either form)
+// match under the equality [op].
+bool map_keys_match(const Cell& stored, const Cell& key, CompareOp op) {
+  if (packed_key_q(stored)) return g_hooks.map_key_match(&stored, &key, op);
+  if (packed_key_q(key)) return g_hooks.map_key_match(&key, &stored, op);
+  return stored.type() == key.type() && compare_cells(stored, key, op) == 0;
+}
+
 // ---------------------------------------------------------------- hashing entries
 
 Node chain_node(const HashHeader* h, int32_t k) { return Node(ints_of(h->chains)[k]); }
@@ -140,7 +154,7 @@ uint32_t entry_hash(const HashHeader* h, int32_t key) {
       int32_t i = key >= 0 ? key : ints_of(chain_node(h, -key))[0];
       return hash_value(series_cells(h->values) + i);
     }
-    case kHashMap: return hash_value(series_cells(h->values) + key);
+    case kHashMap: return map_key_hash(series_cells(h->values)[key]);
     case kHashSymbols: return g_hooks.symbol_entry_hash(series_cells(h->values) + key);
     default: {
       auto* rec = reinterpret_cast<const Cell*>(series_buffer(h->values)->head_ptr() + key);
@@ -432,10 +446,10 @@ MapPut map_insert(Node t, int32_t i, bool later_unindexed) {
   if (is_any_word(kc->type())) kc->header = kTypeSetWord;
   grow_if_full(t);
   Cell key = series_cells(values)[i];
-  const uint32_t hash = hash_value(&key);
+  const uint32_t hash = map_key_hash(key);
   ProbeResult r = probe(t, hash, [&](int32_t j) {
     Cell other = series_cells(values)[j];
-    return other.type() == key.type() && compare_cells(other, key, kCmpStrictEqual) == 0;
+    return map_keys_match(other, key, kCmpStrictEqual);
   });
   HashHeader* h = hdr(t);
   Cell* cells = series_cells(values);
@@ -558,7 +572,7 @@ int32_t match_bucket(Node t, uint32_t b, Cell* key, const HashFind& s) {
   int32_t stored = key_at(h, b);
   if (h->kind == kHashMap) {
     Cell other = series_cells(values)[stored];
-    if (other.type() != key->type() || compare_cells(other, *key, s.mode) != 0) return -1;
+    if (!map_keys_match(other, *key, s.mode)) return -1;
     return series_cells(values)[stored + 1].header != 0 ? stored : -1;
   }
   std::vector<int32_t> group = bucket_values(h, stored);
@@ -637,6 +651,10 @@ uint32_t mix_units(uint32_t h, const uint8_t* p, uint32_t count) {
 }
 
 }  // namespace
+
+uint32_t hash_latin1_text(const uint8_t* text, uint32_t count) {
+  return murmur3_finish(mix_units<1, false>(kHashSeed, text, count), 4 * count);
+}
 
 uint32_t hash_string(const Cell* str, bool case_sensitive) {
   uint32_t h = kHashSeed;
@@ -798,6 +816,8 @@ int32_t hashtable_find(Node table, const Cell* key, int32_t start, int32_t skip,
   s.last = last;
   s.reverse = reverse;
   if (h->kind != kHashBlock && h->kind != kHashMap) return -1;
+  // No map! key is unset!: that form is the map!'s own.
+  if (h->kind == kHashMap && packed_key_q(*key)) return -1;
   Cell k = h->kind == kHashMap ? map_key(*key) : *key;
   s.buckets = h->buckets;
   s.hash = hash_value(&k);
@@ -861,7 +881,7 @@ void hashtable_remove_range(Node table, int32_t position, int32_t n) {
   }
   for (int32_t i = from + (from & 1); i < to; i += 2) {
     Cell key = series_cells(h->values)[i];
-    ProbeResult r = probe(table, hash_value(&key), [&](int32_t j) { return j == i; });
+    ProbeResult r = probe(table, map_key_hash(key), [&](int32_t j) { return j == i; });
     if (r.found < 0) continue;
     h = hdr(table);
     set_flag(flags_of(h), uint32_t(r.found), kBucketDeleted);

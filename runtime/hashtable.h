@@ -33,7 +33,9 @@
 // (in a hash!/map! cell, a context cell, a root table or a NodeRoot) before
 // its next allocation. Functions that compare values (kHashBlock and kHashMap) call the
 // datatypes' comparison (the compare_values hook) with rooted copies of the cells;
-// they are marked MAY RUN KIV CODE. Values are hashed through their types'
+// they are marked MAY RUN KIV CODE. A map! key kept in the map!'s own form (an
+// unset! cell) is hashed and compared through the map_key_hash and
+// map_key_match hooks. Values are hashed through their types'
 // hooks (hash_value, runtime/type_hooks.h); kHashSymbols entries through the
 // symbol_entry_hash hook. The table reads no payload of a value itself.
 #pragma once
@@ -96,6 +98,9 @@ uint32_t hashtable_bucket_flag(Node table, uint32_t i);
 uint32_t hash_string(const Cell* str, bool case_sensitive);
 // The hash of a symbol's name: its UTF-8 bytes with A-Z read as a-z.
 uint32_t hash_symbol_name(const uint8_t* name, uint32_t length);
+// hash_string of a text of [count] code points below 256, one a byte at [text],
+// folded to upper case.
+uint32_t hash_latin1_text(const uint8_t* text, uint32_t count);
 
 // ---------------------------------------------------------------- tables
 
