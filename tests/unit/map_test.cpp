@@ -451,6 +451,65 @@ TEST_F(MapTest, KeysOfOneHashStayApart) {
   EXPECT_EQ(mold_of(*Act(kActionSelect, {*m, *push_text(spelling(8))}).ref("case").run()), "none");
 }
 
+TEST_F(MapTest, ShortTextKeysArePackedUntilTakenAsValues) {
+  Cell* m = map_of("");
+  auto put = [&](Cell key, int32_t v) { Act(kActionPut, {*m, key, integer_cell(v)}).run(); };
+  auto key_cell = [&](int32_t pair) { return series_cells(map_pairs(m))[2 * pair]; };
+  put(text_cell("eleven-char"), 1);            // 11 code points: packed
+  put(text_cell("twelve-chars"), 2);           // 12: a series
+  put(text_cell("\xC3\xBF", 2), 3);            // U+00FF, from a wide buffer: packed
+  put(text_cell("\xC4\x80"), 4);               // U+0100: a series
+  put(test::at_head(push_text("xyz"), 1), 5);  // from its position: "yz", packed
+  put(text_cell(""), 6);
+  const TypeId stored[] = {kTypeUnset, kTypeString, kTypeUnset, kTypeString, kTypeUnset, kTypeUnset};
+  for (int32_t i = 0; i < 6; i++) EXPECT_EQ(key_cell(i).type(), stored[i]) << "pair " << i;
+  struct Case {
+    Cell key;
+    bool case_sensitive;
+    const char* value;
+  };
+  const Case cases[] = {
+      {text_cell("ELEVEN-CHAR"), false, "1"},
+      {text_cell("ELEVEN-CHAR"), true, "none"},
+      {text_cell("Twelve-Chars"), false, "2"},
+      {text_cell("\xC5\xB8"), false, "3"},  // U+0178 folds with U+00FF
+      {text_cell("\xC5\xB8"), true, "none"},
+      {text_cell("\xC4\x80"), true, "4"},
+      {text_cell("YZ"), false, "5"},
+      {text_cell(""), false, "6"},
+      {text_cell("eleven-cha"), false, "none"},
+      {*push_text("yz", 1, kTypeFile), false, "none"},
+      {kUnsetCell, false, "none"},  // an unset! lookup is no packed key
+  };
+  for (const Case& c : cases) {
+    Act select(kActionSelect, {*m, c.key});
+    if (c.case_sensitive) select.ref("case");
+    EXPECT_EQ(mold_of(*select.run()), c.value) << mold_of(c.key) << (c.case_sensitive ? " /case" : "");
+  }
+  EXPECT_EQ(flat(*m),
+            "#[\"eleven-char\" 1 \"twelve-chars\" 2 \"\xC3\xBF\" 3 \"\xC4\x80\" 4 \"yz\" 5 \"\" 6]");
+  EXPECT_EQ(key_cell(0).type(), kTypeUnset) << "molding gives a packed key no series";
+  // find gives the key a series of its own, kept in its place: the same
+  // series every time, found by /same.
+  Cell found = *Act(kActionFind, {*m, text_cell("Eleven-Char")}).run();
+  EXPECT_EQ(key_cell(0).type(), kTypeString);
+  EXPECT_EQ(key_cell(0).node(), found.node());
+  EXPECT_EQ(Act(kActionFind, {*m, text_cell("eleven-char")}).run()->node(), found.node());
+  EXPECT_EQ(mold_of(*Act(kActionSelect, {*m, found}).ref("same").run()), "1");
+  EXPECT_EQ(mold_of(*Act(kActionSelect, {*m, text_cell("yz")}).ref("same").run()), "none");
+  // A copy shares its keys as series; a deep copy has its own.
+  Cell copy = *Act(kActionCopy, {*m}).run();
+  Cell deep = *Act(kActionCopy, {*m}).ref("deep").run();
+  Cell yz = *Act(kActionFind, {*m, text_cell("yz")}).run();
+  EXPECT_EQ(Act(kActionFind, {copy, text_cell("yz")}).run()->node(), yz.node());
+  EXPECT_NE(Act(kActionFind, {deep, text_cell("yz")}).run()->node(), yz.node());
+  EXPECT_TRUE(compare(copy, *m, kCmpStrictEqual));
+  EXPECT_TRUE(compare(deep, *m, kCmpStrictEqual));
+  EXPECT_TRUE(compare(
+      *m, *map_of("\"ELEVEN-CHAR\" 1 \"twelve-chars\" 2 \"\xC3\xBF\" 3 \"\xC4\x80\" 4 \"yz\" 5 \"\" 6"),
+      kCmpEqual));
+}
+
 TEST_F(MapTest, MakeSizesItsIndexForPairs) {
   if (kTinySizes) GTEST_SKIP() << "a tiny build starts every table at the minimum";
   // Room for 1,000 pairs: trunc(1,000 / 0.77) = 1,298 -> 2,048 buckets.
