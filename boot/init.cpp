@@ -7,6 +7,7 @@
 #include "datatypes/context.h"
 #include "datatypes/date.h"
 #include "datatypes/error.h"
+#include "datatypes/map.h"
 #include "datatypes/money.h"
 #include "datatypes/object.h"
 #include "datatypes/owner.h"
@@ -45,6 +46,8 @@ CoreHooks core_hooks() {
       .current_code = current_code_cell,
       .owner_check = owner_check,
       .symbol_entry_hash = symbol_entry_hash,
+      .map_key_hash = map_packed_key_hash,
+      .map_key_match = map_packed_key_match,
       .context_ops = kContextFrameOps,
       .call_value = call_value_hook,
       .object_eval_block = object_eval_block_hook,

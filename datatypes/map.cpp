@@ -14,6 +14,7 @@
 #include "datatypes/map.h"
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 
 #include "datatypes/actions.h"
@@ -29,6 +30,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
+#include "runtime/case_fold.h"
 #include "runtime/collector.h"
 #include "runtime/cycle.h"
 #include "runtime/errors.h"
@@ -56,6 +58,74 @@ int32_t next_live(const Cell* map, int32_t i) {
   for (; i + 1 < pair_total(map); i += 2)
     if (live_q(map, i)) return i;
   return -1;
+}
+
+// ---------------------------------------------------------------- packed keys
+
+// The text of a packed key: its length, then its code points, one a byte.
+struct PackedText {
+  uint8_t length;
+  uint8_t text[kMapPackedMax];
+};
+static_assert(sizeof(PackedText) == 12, "a packed key fills the payload words");
+
+inline bool packed_q(const Cell& key) { return key.is(kTypeUnset); }
+
+PackedText packed_text(const Cell& key) {
+  PackedText p;
+  std::memcpy(&p, &key.data1, sizeof p);
+  return p;
+}
+
+// The packed form of the string! [key] when it fits (kMapPackedMax code
+// points at most, each below 256), else the key itself.
+Cell pack_key(const Cell& key) {
+  if (!key.is(kTypeString)) return key;
+  int32_t n = string_length(&key);
+  if (n > int32_t(kMapPackedMax)) return key;
+  PackedText p{};
+  p.length = uint8_t(n);
+  uint32_t head = uint32_t(string_head_index(&key));
+  for (int32_t i = 0; i < n; i++) {
+    uint32_t cp = string_char_at(&key, head + uint32_t(i));
+    if (cp > 0xFF) return key;
+    p.text[i] = uint8_t(cp);
+  }
+  Cell c = make_cell(kTypeUnset);
+  std::memcpy(&c.data1, &p, sizeof p);
+  return c;
+}
+
+// MAY ALLOCATE. Makes the stable [out] a new string! holding the text of the
+// packed key [key].
+void unpack_key(Cell key, Cell* out) {
+  PackedText p = packed_text(key);
+  string_make_at(out, p.length);
+  for (uint32_t i = 0; i < p.length; i++) append_char(out->node(), p.text[i]);
+}
+
+// MAY ALLOCATE. The stored key of the pair at [i] of the stable map! [m]: a
+// packed key becomes a string! of its own first, kept in its place, so that
+// it is one and the same series for every reader from then on.
+Cell stored_key(const Cell* m, int32_t i) {
+  Cell key = pair_cells(m)[i];
+  if (!packed_q(key)) return key;
+  StackSave save;
+  Cell* text = stack_push();
+  unpack_key(key, text);
+  pair_cells(m)[i] = *text;
+  return *text;
+}
+
+// MAY ALLOCATE. The key of the pair at [i] of the stable map! [m] as a value
+// into the stable [out], without giving a packed key an identity: a packed
+// key reads as a new string!.
+void key_value(const Cell* m, int32_t i, Cell* out) {
+  Cell key = pair_cells(m)[i];
+  if (packed_q(key))
+    unpack_key(key, out);
+  else
+    *out = key;
 }
 
 // The lookup mode of the refinements /same and /case.
@@ -120,11 +190,13 @@ void normalize_block(const Cell* block, bool copy_series) {
 }
 
 // MAY ALLOCATE, MAY RUN KIV CODE. Indexes the pair block of the stable block
-// cell [cell] (keys normalised), which becomes the map!.
+// cell [cell] (keys normalised), which becomes the map!, with room for the
+// pairs of [size] cells.
 Cell* index_block(Cell* cell, int32_t size) {
   Node pairs = cell->node();
   int32_t count = int32_t(series_cell_count(pairs));
-  Node table = hashtable_init(uint32_t(std::max({count, size, 2})), pairs, kHashMap);
+  // The table counts pairs, the block and [size] cells.
+  Node table = hashtable_init(uint32_t(std::max({count, size, 2}) / 2), pairs, kHashMap);
   *cell = map_cell(pairs, table);
   return cell;
 }
@@ -163,7 +235,7 @@ Cell* push_part_of_pairs(const Cell* map, bool keys) {
   Cell* m = stack_push_value(*map);
   Cell* block = block_push_only(map_pair_count(m));
   for (int32_t i = next_live(m, 0); i >= 0; i = next_live(m, i + 2)) {
-    Cell c = keys ? key_out(pair_cells(m)[i]) : pair_cells(m)[i + 1];
+    Cell c = keys ? key_out(stored_key(m, i)) : pair_cells(m)[i + 1];
     block_append_value(block, &c);
   }
   *result = *block;
@@ -187,7 +259,7 @@ int32_t write_pairs(Cell* map, const MoldArgs& args, bool indented, int32_t leve
   for (int32_t i = next_live(m, 0); i >= 0;) {
     if (args.part && limit <= 0) break;
     if (indented) limit = mold_indent(args.buffer, level, limit);
-    *item = pair_cells(m)[i];
+    key_value(m, i, item);
     each.limit = limit;
     limit = action_mold(item, each);
     limit -= string_append_c_string(args.buffer, " ");
@@ -234,7 +306,7 @@ int map_equal(Cell* a, Cell* b, CompareOp op) {
   bool strict = op == kCmpStrictEqual;
   CompareOp mode = strict ? kCmpStrictEqual : kCmpEqual;
   for (int32_t i = next_live(ma, 0); i >= 0; i = next_live(ma, i + 2)) {
-    *key = pair_cells(ma)[i];
+    key_value(ma, i, key);
     *va = pair_cells(ma)[i + 1];
     // Every pair of [mb] whose key matches, until one holds an equal value.
     HashFind state;
@@ -335,7 +407,12 @@ void map_normalize_key(Cell* key, const Cell* path) {
   }
   key->clear_new_line();
   if (!is_any_string(t) && t != kTypeBinary) return;
-  // The caller's series may change later: the key is a copy from its position.
+  // The caller's series may change later: the key is a copy from its
+  // position, packed when it fits.
+  if (Cell packed = pack_key(*key); packed_q(packed)) {
+    *key = packed;
+    return;
+  }
   StackSave save;
   CopyArgs copy;
   copy.result = stack_push();
@@ -344,6 +421,32 @@ void map_normalize_key(Cell* key, const Cell* path) {
 }
 
 int32_t map_pair_count(const Cell* map) { return int32_t(hashtable_size(map_table(map))); }
+
+uint32_t map_packed_key_hash(const Cell* packed) {
+  PackedText p = packed_text(*packed);
+  return hash_latin1_text(p.text, p.length);
+}
+
+bool map_packed_key_match(const Cell* packed, const Cell* key, CompareOp op) {
+  if (op == kCmpSame) return false;
+  const bool fold = op != kCmpStrictEqual;
+  PackedText a = packed_text(*packed);
+  auto same_char = [fold](uint32_t x, uint32_t y) {
+    return x == y || (fold && case_map_upper(x) == case_map_upper(y));
+  };
+  if (packed_q(*key)) {
+    PackedText b = packed_text(*key);
+    if (a.length != b.length) return false;
+    for (uint32_t i = 0; i < a.length; i++)
+      if (!same_char(a.text[i], b.text[i])) return false;
+    return true;
+  }
+  if (!key->is(kTypeString) || string_length(key) != int32_t(a.length)) return false;
+  uint32_t head = uint32_t(string_head_index(key));
+  for (uint32_t i = 0; i < a.length; i++)
+    if (!same_char(a.text[i], string_char_at(key, head + i))) return false;
+  return true;
+}
 
 // ---------------------------------------------------------------- interfaces
 
@@ -414,7 +517,7 @@ bool map_foreach_next(const Cell* map, int32_t* position, const Cell* words) {
     if (j % 2 == 0)
       while (pos % 2 == 0 && pos + 1 < pair_total(m) && !live_q(m, pos)) pos += 2;
     if (pos < pair_total(m)) {
-      *value = pair_cells(m)[pos];
+      *value = pos % 2 == 0 ? stored_key(m, pos) : pair_cells(m)[pos];
       if (value->header == 0) *value = kNoneCell;  // a pair emptied meanwhile
       if (pos % 2 == 0) *value = key_out(*value);
       pos++;
@@ -435,7 +538,7 @@ Cell* map_body(const Cell* map) {
   Cell* m = stack_push_value(*map);
   Cell* block = block_push_only(2 * map_pair_count(m));
   for (int32_t i = next_live(m, 0); i >= 0; i = next_live(m, i + 2)) {
-    Cell key = pair_cells(m)[i];
+    Cell key = stored_key(m, i);
     key.header |= kFlagNewLine;
     block_append_value(block, &key);
     Cell value = pair_cells(m)[i + 1];
@@ -541,6 +644,10 @@ Cell* map_copy(Cell* map, const CopyArgs& args) {
   if (typed_deep) guard.emplace(map_pairs(map));
   StackSave save;
   Cell* source = stack_push_value(*map);
+  // A copy that shares the key series shares them as series: packed keys
+  // take their identity first.
+  if (!args.deep || args.types)
+    for (int32_t i = 0; i + 1 < pair_total(source); i += 2) stored_key(source, i);
   Cell* pairs = stack_push_value(series_cell(kTypeBlock, map_pairs(map)));
   CopyArgs block_args;
   block_args.deep = args.deep && !args.types;
@@ -556,7 +663,7 @@ Cell* map_find(Cell* map, const FindArgs& args) {
   StackSave save;
   Cell* m = stack_push_value(*map);
   int32_t i = lookup(m, args.value, lookup_mode(args.same, args.case_));
-  *map = i >= 0 && live_q(m, i) ? key_out(pair_cells(m)[i]) : kNoneCell;
+  *map = i >= 0 && live_q(m, i) ? key_out(stored_key(m, i)) : kNoneCell;
   return map;
 }
 

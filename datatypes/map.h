@@ -12,7 +12,14 @@
 //
 // Keys are normalised once, when their pair is made (map_normalize_key): a
 // series key is replaced by a copy from its position, the four word kinds
-// become set-word!, the other key types are kept as they are. A pair keeps its
+// become set-word!, the other key types are kept as they are. A string! key
+// of up to kMapPackedMax code points below 256 is copied into its key cell
+// itself (packed): an unset! cell, which no key otherwise is, holding the
+// length in its first payload byte and the code points in the bytes after.
+// It needs no series; the first reader that takes the key as a value (find,
+// words, body, foreach, copy) turns it into a string! kept in its place, so
+// the key is one series from then on. Lookups hash and compare packed keys
+// through the map_key_hash and map_key_match hooks (runtime/hooks.h). A pair keeps its
 // place until clear: removing empties it, setting its key again revives it.
 //
 // Lookups: letters compared without case by default (kCmpEqual), with case
@@ -28,6 +35,7 @@
 
 #include "datatypes/action_slots.h"
 #include "runtime/cell.h"
+#include "runtime/compare.h"
 
 namespace kiv {
 
@@ -35,10 +43,19 @@ inline Node map_pairs(const Cell* map) { return map->data2; }
 inline Node map_table(const Cell* map) { return map->data3; }
 inline Cell map_cell(Node pairs, Node table) { return make_cell(kTypeMap, 0, pairs, table); }
 
+// The longest string! key kept packed, in code points.
+inline constexpr uint32_t kMapPackedMax = 11;
+// The map_key_hash hook: a packed key's hash, that of the string! it stands for.
+uint32_t map_packed_key_hash(const Cell* packed);
+// The map_key_match hook: true when the packed key [packed] matches [key]
+// (packed, or a string! from its position) under [op]: letter case ignored
+// but under kCmpStrictEqual; never under kCmpSame (a packed key is no series).
+bool map_packed_key_match(const Cell* packed, const Cell* key, CompareOp op);
+
 // True for the types a key may have.
 bool map_valid_key_type_q(TypeId t);
 // MAY ALLOCATE. Normalises the key in the stable cell [key] as a new pair
-// stores it. A key of another type raises script invalid-path with [path]
+// stores it (a string! that fits is packed). A key of another type raises script invalid-path with [path]
 // (none when null) and the key's datatype.
 void map_normalize_key(Cell* key, const Cell* path);
 // The number of live pairs.

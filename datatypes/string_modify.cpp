@@ -70,18 +70,22 @@ void copy_units(uint8_t* dst, uint32_t to, const uint8_t* src, uint32_t from, ui
 
 // ---------------------------------------------------------------- the text to add
 
-// One code point, or [count] units of the text series [node] from absolute [start].
+// One code point, [count] ASCII bytes held here (an integer's digits), or
+// [count] units of the text series [node] from absolute [start].
 struct AddedText {
-  Node node = 0;  // 0: the code point [cp]
+  Node node = 0;  // 0: the code point [cp], or the [ascii] bytes
   uint32_t start = 0;
   uint32_t count = 0;
   uint32_t cp = 0;
+  bool inline_q = false;  // the text is [ascii]
+  char ascii[12] = {};    // "-2147483648" at most
 };
 
 // The unit a destination takes on for [t]: the text's own unit, and for a code
 // point 1 below U+0080, 2 below U+10000, else 4.
 uint32_t text_unit(const AddedText& t) {
   if (t.node) return series_buffer(t.node)->unit();
+  if (t.inline_q) return 1;
   return t.cp < 0x80 ? 1 : t.cp < 0x10000 ? 2 : 4;
 }
 
@@ -120,8 +124,18 @@ AddedText added_text(Cell* value, int64_t limit, bool only, PartRule rule) {
     if (limited) t.count = uint32_t(std::min<int64_t>(t.count, limit));
     return t;
   }
-  Cell* scratch = string_make_at(stack_push(), 16);
   bool cut = limited;
+  if (type == kTypeInteger) {
+    // The formed digits, without a scratch string.
+    if (rule == PartRule::kAppend && !only) cut = false;
+    const char* digits = integer_to_text(integer_get(value));
+    t.count = uint32_t(std::strlen(digits));
+    std::memcpy(t.ascii, digits, t.count);
+    t.inline_q = true;
+    if (cut) t.count = uint32_t(std::min<int64_t>(t.count, limit));
+    return t;
+  }
+  Cell* scratch = string_make_at(stack_push(), 16);
   if (type == kTypeTag) {
     append_char(scratch->node(), '<');
     string_concatenate(scratch, value, -1, 0, ConcatMode::kAppend);
@@ -189,7 +203,9 @@ uint32_t splice_text(Node node, uint32_t index, uint32_t replaced, const AddedTe
   uint8_t* at = b->head_ptr() + size_t(index) * u;
   std::memmove(at + added * u, at + size_t(replaced) * u, size_t(total - index - replaced) * u);
   if (added) {
-    if (!text.node) {
+    if (text.inline_q) {
+      copy_units(at, u, reinterpret_cast<const uint8_t*>(text.ascii), 1, text.count);
+    } else if (!text.node) {
       unit_put(at, u, text.cp);
     } else {
       const uint8_t* src =
@@ -268,7 +284,7 @@ Cell* string_insert(Cell* series, const InsertArgs& args) {
   int32_t total = string_total_length(series);
   index = args.append ? total : std::min(index, total);
   refresh_text(&text);
-  if (!text.node && dup == 1 && args.append) {
+  if (!text.node && !text.inline_q && dup == 1 && args.append) {
     append_char(node, text.cp);
     added = 1;
   } else {

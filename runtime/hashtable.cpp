@@ -49,6 +49,13 @@ inline uint8_t* flags_of(const HashHeader* h) { return series_buffer(h->flags)->
 inline int32_t* keys_of(const HashHeader* h) {
   return reinterpret_cast<int32_t*>(series_buffer(h->keys)->head_ptr());
 }
+// Kinds 0 and 1 keep each key's hash in the word after it: a probe compares
+// hashes before it compares values, and a map! grows without rehashing one.
+inline bool hashed_kind(uint32_t kind) { return kind == kHashBlock || kind == kHashMap; }
+inline uint32_t key_stride(const HashHeader* h) { return hashed_kind(h->kind) ? 2 : 1; }
+inline int32_t& key_at(const HashHeader* h, uint32_t b) { return keys_of(h)[b * key_stride(h)]; }
+// The hash stored in bucket [b] of a kind 0 or 1 table.
+inline uint32_t hash_at(const HashHeader* h, uint32_t b) { return uint32_t(keys_of(h)[2 * b + 1]); }
 inline int32_t* ints_of(Node array) { return reinterpret_cast<int32_t*>(series_buffer(array)->head_ptr()); }
 inline uint32_t int_count(Node array) { return series_buffer(array)->used() / 4; }
 
@@ -88,12 +95,14 @@ Node new_flags(uint32_t buckets) {
   return n;
 }
 
-// MAY ALLOCATE. A key array of [buckets] zero words.
-Node new_keys(uint32_t buckets) {
-  Node n = series_alloc(buckets, 4, 0);
+// MAY ALLOCATE. A key array of [buckets] zeroed units: one word each for
+// [kind] 2-4, a key and its hash for kinds 0 and 1.
+Node new_keys(uint32_t buckets, uint32_t kind) {
+  uint32_t unit = hashed_kind(kind) ? 8 : 4;
+  Node n = series_alloc(buckets, unit, 0);
   SeriesBuffer* b = series_buffer(n);
   std::memset(b->data(), 0, b->capacity);
-  b->tail = buckets * 4;
+  b->tail = buckets * unit;
   return n;
 }
 
@@ -120,6 +129,20 @@ Cell map_key(const Cell& k) {
   return c;
 }
 
+// A map! key in the map!'s own form: an unset! cell.
+inline bool packed_key_q(const Cell& k) { return k.is(kTypeUnset); }
+
+// The hash of a map! key of either form.
+uint32_t map_key_hash(const Cell& k) { return packed_key_q(k) ? g_hooks.map_key_hash(&k) : hash_value(&k); }
+
+// MAY RUN KIV CODE. True when the map! keys [stored] and [key] (either form)
+// match under the equality [op].
+bool map_keys_match(const Cell& stored, const Cell& key, CompareOp op) {
+  if (packed_key_q(stored)) return g_hooks.map_key_match(&stored, &key, op);
+  if (packed_key_q(key)) return g_hooks.map_key_match(&key, &stored, op);
+  return stored.type() == key.type() && compare_cells(stored, key, op) == 0;
+}
+
 // ---------------------------------------------------------------- hashing entries
 
 Node chain_node(const HashHeader* h, int32_t k) { return Node(ints_of(h->chains)[k]); }
@@ -131,7 +154,7 @@ uint32_t entry_hash(const HashHeader* h, int32_t key) {
       int32_t i = key >= 0 ? key : ints_of(chain_node(h, -key))[0];
       return hash_value(series_cells(h->values) + i);
     }
-    case kHashMap: return hash_value(series_cells(h->values) + key);
+    case kHashMap: return map_key_hash(series_cells(h->values)[key]);
     case kHashSymbols: return g_hooks.symbol_entry_hash(series_cells(h->values) + key);
     default: {
       auto* rec = reinterpret_cast<const Cell*>(series_buffer(h->values)->head_ptr() + key);
@@ -154,7 +177,8 @@ struct NoMatch {
 };
 
 // Walks the probe sequence of [hash]; [visit](key) is asked about each live
-// bucket. The header is re-derived at every step, so [visit] may allocate;
+// bucket (kinds 0 and 1: each whose stored hash is [hash]). The header is
+// re-derived at every step, so [visit] may allocate;
 // should it resize the table (a comparison running code that changes it),
 // the walk starts over on the new buckets rather than read past them.
 template <class Visit>
@@ -163,6 +187,7 @@ ProbeResult probe(Node t, uint32_t hash, Visit&& visit) {
   for (int attempt = 0;; attempt++) {
     ProbeResult r;
     uint32_t buckets = hdr(t)->buckets;
+    const bool hashed = hashed_kind(hdr(t)->kind);
     uint32_t mask = buckets - 1;
     uint32_t i = hash & mask;
     int64_t deleted = -1;
@@ -177,7 +202,9 @@ ProbeResult probe(Node t, uint32_t hash, Visit&& visit) {
       }
       if (f == kBucketDeleted) {
         if (deleted < 0) deleted = i;
-      } else if (visit(keys_of(h)[i])) {
+      } else if (hashed && hash_at(h, i) != hash) {
+        // another key's bucket: nothing to compare
+      } else if (visit(key_at(h, i))) {
         r.found = i;
         return r;
       } else if (hdr(t)->buckets != buckets) {
@@ -196,13 +223,15 @@ ProbeResult probe(Node t, uint32_t hash, Visit&& visit) {
   }
 }
 
-// Stores [key] in the free bucket of the probe result [r].
-void take_bucket(Node t, const ProbeResult& r, int32_t key) {
+// Stores [key] (kinds 0 and 1: with its [hash]) in the free bucket of the
+// probe result [r].
+void take_bucket(Node t, const ProbeResult& r, int32_t key, uint32_t hash = 0) {
   fatal_assert(r.free >= 0);
   HashHeader* h = hdr(t);
   uint32_t b = uint32_t(r.free);
   set_flag(flags_of(h), b, kBucketLive);
-  keys_of(h)[b] = key;
+  key_at(h, b) = key;
+  if (hashed_kind(h->kind)) keys_of(h)[2 * b + 1] = int32_t(hash);
   if (r.free_was_empty) h->occupied++;
 }
 
@@ -213,23 +242,28 @@ ProbeResult free_bucket(Node t, uint32_t hash) { return probe(t, hash, NoMatch{}
 
 // MAY ALLOCATE. Kinds 1 and 2: grows the table to the next power of two of
 // [number] buckets, re-inserting every live key into a new flag array while
-// displacing the keys of the old array in place.
+// displacing the keys of the old array in place. A map! key carries its
+// stored hash along; a kind 2 entry is hashed once more.
 void resize_in_place(Node t, uint64_t number) {
   uint32_t old_buckets = hdr(t)->buckets;
   uint32_t buckets = std::max(next_pow2(number), old_buckets);
+  const uint32_t stride = key_stride(hdr(t));
   if (buckets > old_buckets) {
     Node keys = hdr(t)->keys;
-    series_expand(keys, int64_t(buckets) * 4);
-    series_buffer(keys)->tail = buckets * 4;
+    series_expand(keys, int64_t(buckets) * 4 * stride);
+    series_buffer(keys)->tail = buckets * 4 * stride;
   }
   Node fresh = new_flags(buckets);
   NoGcScope no_gc;  // [fresh] and the header pointer stay put: nothing below allocates series
   HashHeader* h = hdr(t);
-  // The hash of every entry, taken in block order: records and their names lie
-  // in that order, while the buckets visit them at random.
-  uint32_t entries = series_cell_count(h->values);
-  auto* hashes = static_cast<uint32_t*>(heap_alloc(std::max(entries, 1u) * sizeof(uint32_t)));
-  for (uint32_t e = 0; e < entries; e += h->kind == kHashMap ? 2 : 1) hashes[e] = entry_hash(h, int32_t(e));
+  // Kind 2: the hash of every entry, taken in block order: records and their
+  // names lie in that order, while the buckets visit them at random.
+  uint32_t* hashes = nullptr;
+  if (stride == 1) {
+    uint32_t entries = series_cell_count(h->values);
+    hashes = static_cast<uint32_t*>(heap_alloc(std::max(entries, 1u) * sizeof(uint32_t)));
+    for (uint32_t e = 0; e < entries; e++) hashes[e] = entry_hash(h, int32_t(e));
+  }
   uint8_t* old_flags = flags_of(h);
   uint8_t* flags = series_buffer(fresh)->head_ptr();
   int32_t* keys = keys_of(h);
@@ -237,21 +271,26 @@ void resize_in_place(Node t, uint64_t number) {
   uint32_t live = 0;
   for (uint32_t j = 0; j < old_buckets; j++) {
     if (flag_at(old_flags, j) != kBucketLive) continue;
-    int32_t key = keys[j];
+    int32_t key = keys[j * stride];
+    uint32_t hash = stride == 2 ? uint32_t(keys[2 * j + 1]) : hashes[key];
     set_flag(old_flags, j, kBucketDeleted);  // taken out
     for (;;) {
-      uint32_t i = hashes[key] & mask;
+      uint32_t i = hash & mask;
       for (uint32_t step = 1; flag_at(flags, i) != kBucketEmpty; step++) i = (i + step) & mask;
       set_flag(flags, i, kBucketLive);
       live++;
-      if (i < old_buckets && flag_at(old_flags, i) == kBucketLive) {
-        // An old key not yet moved sits there: place ours, carry it on.
-        std::swap(key, keys[i]);
-        set_flag(old_flags, i, kBucketDeleted);
-      } else {
-        keys[i] = key;
-        break;
+      bool carry = i < old_buckets && flag_at(old_flags, i) == kBucketLive;
+      // An old key not yet moved may sit there: place ours, carry it on.
+      std::swap(key, keys[i * stride]);
+      if (stride == 2) {
+        uint32_t stored = uint32_t(keys[2 * i + 1]);
+        keys[2 * i + 1] = int32_t(hash);
+        hash = stored;
+      } else if (carry) {
+        hash = hashes[key];
       }
+      if (!carry) break;
+      set_flag(old_flags, i, kBucketDeleted);
     }
   }
   heap_free(hashes);
@@ -267,13 +306,14 @@ void rebuild_records(Node t, uint64_t number) {
   HashHeader* h = hdr(t);
   uint32_t record_bytes = h->record_bytes;
   uint32_t in_use = h->size;
+  uint32_t kind = h->kind;
   uint32_t buckets = next_pow2(number);
   while (creation_upper(buckets) <= in_use) buckets = next_pow2(uint64_t(buckets) * 2);
   Node block = series_alloc_cells(std::max(in_use, 1u) * (record_bytes / sizeof(Cell)));
   NodeRoot block_root(block, NodeRoot::kBlock);
   Node flags = new_flags(buckets);
   NodeRoot flags_root(flags, NodeRoot::kSeries);
-  Node keys_node = new_keys(buckets);
+  Node keys_node = new_keys(buckets, kind);
   NoGcScope no_gc;  // [keys_node] and the buffer pointers stay put: nothing below allocates
   h = hdr(t);
   SeriesBuffer* src = series_buffer(h->values);
@@ -364,7 +404,8 @@ bool block_insert(Node t, int32_t i, bool room) {
   ensure_index_map(t, uint32_t(i) + 1);
   if (ints_of(hdr(t)->index_map)[i] >= 0) return true;  // already indexed
   Cell v = series_cells(hdr(t)->values)[i];
-  ProbeResult r = probe(t, hash_value(&v), [&](int32_t key) {
+  const uint32_t hash = hash_value(&v);
+  ProbeResult r = probe(t, hash, [&](int32_t key) {
     HashHeader* h = hdr(t);
     int32_t rep = key >= 0 ? key : ints_of(chain_node(h, -key))[0];
     Cell other = series_cells(h->values)[rep];
@@ -372,16 +413,16 @@ bool block_insert(Node t, int32_t i, bool room) {
   });
   int64_t b = r.found;
   if (b >= 0) {
-    int32_t key = keys_of(hdr(t))[b];
+    int32_t key = key_at(hdr(t), uint32_t(b));
     if (key >= 0) {
       int32_t k = chain_new(t, key, i);
-      keys_of(hdr(t))[b] = -k;
+      key_at(hdr(t), uint32_t(b)) = -k;
     } else {
       array_append_int(chain_node(hdr(t), -key), i);
     }
   } else {
     if (!room) return false;
-    take_bucket(t, r, i);
+    take_bucket(t, r, i, hash);
     b = r.free;
   }
   HashHeader* h = hdr(t);
@@ -405,18 +446,19 @@ MapPut map_insert(Node t, int32_t i, bool later_unindexed) {
   if (is_any_word(kc->type())) kc->header = kTypeSetWord;
   grow_if_full(t);
   Cell key = series_cells(values)[i];
-  ProbeResult r = probe(t, hash_value(&key), [&](int32_t j) {
+  const uint32_t hash = map_key_hash(key);
+  ProbeResult r = probe(t, hash, [&](int32_t j) {
     Cell other = series_cells(values)[j];
-    return other.type() == key.type() && compare_cells(other, key, kCmpStrictEqual) == 0;
+    return map_keys_match(other, key, kCmpStrictEqual);
   });
   HashHeader* h = hdr(t);
   Cell* cells = series_cells(values);
   if (r.found < 0) {
-    take_bucket(t, r, i);
+    take_bucket(t, r, i, hash);
     if (cells[i + 1].header != 0) h->size++;
     return {i, false};
   }
-  int32_t j = keys_of(h)[r.found];
+  int32_t j = key_at(h, uint32_t(r.found));
   bool was_live = cells[j + 1].header != 0;
   cells[j + 1] = cells[i + 1];
   bool live = cells[j + 1].header != 0;
@@ -431,7 +473,7 @@ MapPut map_insert(Node t, int32_t i, bool later_unindexed) {
     uint8_t* f = flags_of(h);
     int32_t* keys = keys_of(h);
     for (uint32_t b = 0; b < h->buckets; b++)
-      if (flag_at(f, b) != kBucketEmpty && keys[b] > i) keys[b] -= 2;
+      if (flag_at(f, b) != kBucketEmpty && keys[2 * b] > i) keys[2 * b] -= 2;
     if (j > i) j -= 2;
   }
   return {j, true};
@@ -499,9 +541,9 @@ void remap_indexes(Node t, int32_t lo, int32_t hi, Map&& map) {
     HashHeader* h = hdr(t);
     int32_t b = ints_of(h->index_map)[i];
     if (b < 0) continue;
-    int32_t key = keys_of(h)[b];
+    int32_t key = key_at(h, uint32_t(b));
     if (key >= 0) {
-      keys_of(h)[b] = map(key);
+      key_at(h, uint32_t(b)) = map(key);
       continue;
     }
     Node chain = chain_node(h, -key);
@@ -527,10 +569,10 @@ bool position_ok(int32_t i, const HashFind& s) {
 int32_t match_bucket(Node t, uint32_t b, Cell* key, const HashFind& s) {
   HashHeader* h = hdr(t);
   Node values = h->values;
-  int32_t stored = keys_of(h)[b];
+  int32_t stored = key_at(h, b);
   if (h->kind == kHashMap) {
     Cell other = series_cells(values)[stored];
-    if (other.type() != key->type() || compare_cells(other, *key, s.mode) != 0) return -1;
+    if (!map_keys_match(other, *key, s.mode)) return -1;
     return series_cells(values)[stored + 1].header != 0 ? stored : -1;
   }
   std::vector<int32_t> group = bucket_values(h, stored);
@@ -560,7 +602,7 @@ int32_t find_from(Node t, const Cell& key_in, HashFind& s) {
     s.probes++;
     uint32_t f = flag_at(flags_of(h), b);
     if (f == kBucketEmpty) break;
-    if (f == kBucketDeleted) continue;
+    if (f == kBucketDeleted || hash_at(h, b) != s.hash) continue;
     int32_t found = match_bucket(t, b, key, s);
     if (found >= 0) return found;
   }
@@ -592,6 +634,28 @@ uint32_t hash_symbol_name(const uint8_t* name, uint32_t length) {
   return murmur3_x86_32_lower(name, length, kHashSeed);
 }
 
+namespace {
+
+// The MurmurHash3 state after mixing the [count] units of width [Unit] at
+// [p], each folded to upper case unless [Case].
+template <uint32_t Unit, bool Case>
+uint32_t mix_units(uint32_t h, const uint8_t* p, uint32_t count) {
+  for (uint32_t i = 0; i < count; i++, p += Unit) {
+    uint32_t cp = Unit == 1   ? *p
+                  : Unit == 2 ? uint32_t(p[0] | p[1] << 8)
+                              : uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24);
+    if (!Case) cp = cp < 0x80 ? (cp - 'a' < 26u ? cp - 32 : cp) : case_map_upper(cp);
+    h = murmur3_mix(h, cp);
+  }
+  return h;
+}
+
+}  // namespace
+
+uint32_t hash_latin1_text(const uint8_t* text, uint32_t count) {
+  return murmur3_finish(mix_units<1, false>(kHashSeed, text, count), 4 * count);
+}
+
 uint32_t hash_string(const Cell* str, bool case_sensitive) {
   uint32_t h = kHashSeed;
   uint32_t count = 0;
@@ -601,12 +665,14 @@ uint32_t hash_string(const Cell* str, bool case_sensitive) {
     if (unit != 1 && unit != 2 && unit != 4) fatal_no_switch();
     uint64_t start = uint64_t(b->head) + uint64_t(std::max(str->head(), 0)) * unit;
     const uint8_t* p = b->data() + std::min<uint64_t>(start, b->tail);
-    const uint8_t* end = b->tail_ptr();
-    for (; p < end; p += unit, count++) {
-      uint32_t cp = unit == 1   ? *p
-                    : unit == 2 ? uint32_t(p[0] | p[1] << 8)
-                                : uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24);
-      h = murmur3_mix(h, case_sensitive ? cp : case_map_upper(cp));
+    count = uint32_t(b->tail_ptr() - p) / unit;
+    switch (unit * 2 + case_sensitive) {
+      case 2: h = mix_units<1, false>(h, p, count); break;
+      case 3: h = mix_units<1, true>(h, p, count); break;
+      case 4: h = mix_units<2, false>(h, p, count); break;
+      case 5: h = mix_units<2, true>(h, p, count); break;
+      case 8: h = mix_units<4, false>(h, p, count); break;
+      default: h = mix_units<4, true>(h, p, count); break;
     }
   }
   return murmur3_finish(h, 4 * count);
@@ -649,7 +715,7 @@ Node hashtable_init(uint32_t size, Node block, HashKind kind, uint32_t record_ce
   NodeRoot table_root(t, NodeRoot::kTable);
   Node flags = new_flags(buckets);
   hdr(t)->flags = flags;
-  Node keys = new_keys(buckets);
+  Node keys = new_keys(buckets, kind);
   hdr(t)->keys = keys;
   if (kind == kHashBlock) {
     Node map = array_make(n, 4);
@@ -750,9 +816,12 @@ int32_t hashtable_find(Node table, const Cell* key, int32_t start, int32_t skip,
   s.last = last;
   s.reverse = reverse;
   if (h->kind != kHashBlock && h->kind != kHashMap) return -1;
+  // No map! key is unset!: that form is the map!'s own.
+  if (h->kind == kHashMap && packed_key_q(*key)) return -1;
   Cell k = h->kind == kHashMap ? map_key(*key) : *key;
   s.buckets = h->buckets;
-  s.bucket = hash_value(&k) & (h->buckets - 1);
+  s.hash = hash_value(&k);
+  s.bucket = s.hash & (h->buckets - 1);
   s.step = 1;
   s.done = false;
   return find_from(table, k, s);
@@ -780,17 +849,17 @@ void hashtable_delete_value(Node table, int32_t index) {
   if (b < 0) return;
   map[index] = -1;
   h->size--;
-  int32_t* keys = keys_of(h);
-  if (keys[b] >= 0) {
+  int32_t& key = key_at(h, uint32_t(b));
+  if (key >= 0) {
     set_flag(flags_of(h), uint32_t(b), kBucketDeleted);
     return;
   }
-  int32_t k = -keys[b];
+  int32_t k = -key;
   Node chain = chain_node(h, k);
   int32_t at = array_find_int(chain, index);
   if (at >= 0) array_remove_bytes(chain, uint32_t(at), 4);
   if (int_count(chain) == 1) {
-    keys[b] = ints_of(chain)[0];
+    key_at(hdr(table), uint32_t(b)) = ints_of(chain)[0];
     chain_free(table, k);
   }
 }
@@ -812,7 +881,7 @@ void hashtable_remove_range(Node table, int32_t position, int32_t n) {
   }
   for (int32_t i = from + (from & 1); i < to; i += 2) {
     Cell key = series_cells(h->values)[i];
-    ProbeResult r = probe(table, hash_value(&key), [&](int32_t j) { return j == i; });
+    ProbeResult r = probe(table, map_key_hash(key), [&](int32_t j) { return j == i; });
     if (r.found < 0) continue;
     h = hdr(table);
     set_flag(flags_of(h), uint32_t(r.found), kBucketDeleted);
@@ -865,7 +934,7 @@ void hashtable_rebuild(Node table, uint32_t number) {
     // Each new array goes into the header at once, so the table roots it.
     Node node = new_flags(buckets);
     hdr(table)->flags = node;
-    node = new_keys(buckets);
+    node = new_keys(buckets, kind);
     hdr(table)->keys = node;
     if (kind == kHashBlock) {
       node = array_make(series_cell_count(hdr(table)->values), 4);

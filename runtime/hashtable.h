@@ -3,7 +3,9 @@
 //
 // A table is a node whose buffer holds an 11-word HashHeader. Its arrays are
 // series of their own: the flags (two bits per bucket), the keys (one 32-bit
-// word per bucket) and, for hash!, the value-to-bucket array and the
+// word per bucket; for hash! and map! two: the key, then the hash of its
+// value, which a probe compares before it compares values and a map!'s
+// growth reuses) and, for hash!, the value-to-bucket array and the
 // duplicate-chain store. Keys never copy values: they hold positions in the
 // table's values block.
 //
@@ -31,7 +33,9 @@
 // (in a hash!/map! cell, a context cell, a root table or a NodeRoot) before
 // its next allocation. Functions that compare values (kHashBlock and kHashMap) call the
 // datatypes' comparison (the compare_values hook) with rooted copies of the cells;
-// they are marked MAY RUN KIV CODE. Values are hashed through their types'
+// they are marked MAY RUN KIV CODE. A map! key kept in the map!'s own form (an
+// unset! cell) is hashed and compared through the map_key_hash and
+// map_key_match hooks. Values are hashed through their types'
 // hooks (hash_value, runtime/type_hooks.h); kHashSymbols entries through the
 // symbol_entry_hash hook. The table reads no payload of a value itself.
 #pragma once
@@ -70,7 +74,7 @@ struct HashHeader {
   };
   Node chains;        // hash!: duplicate-chain store (see hashtable.cpp)
   Node flags;         // buckets / 4 bytes
-  Node keys;          // buckets x 4 bytes
+  Node keys;          // buckets x 4 bytes (kinds 0-1: x 8, key and hash)
   Node values;        // the values block
   uint32_t occupied;  // live plus deleted buckets
   uint32_t buckets;
@@ -94,6 +98,9 @@ uint32_t hashtable_bucket_flag(Node table, uint32_t i);
 uint32_t hash_string(const Cell* str, bool case_sensitive);
 // The hash of a symbol's name: its UTF-8 bytes with A-Z read as a-z.
 uint32_t hash_symbol_name(const uint8_t* name, uint32_t length);
+// hash_string of a text of [count] code points below 256, one a byte at [text],
+// folded to upper case.
+uint32_t hash_latin1_text(const uint8_t* text, uint32_t count);
 
 // ---------------------------------------------------------------- tables
 
@@ -133,6 +140,7 @@ struct HashFind {
   CompareOp mode = kCmpEqual;
   bool last = false;
   bool reverse = false;
+  uint32_t hash = 0;     // the key's hash
   uint32_t buckets = 0;  // table size the state belongs to
   uint32_t bucket = 0;
   uint32_t step = 0;

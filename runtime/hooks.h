@@ -58,6 +58,14 @@ using OwnerCheckFn = bool (*)(const Cell* series, OwnerWord word, int32_t index,
 // for rehashing: a symbol record by its name, a word by its canonical symbol.
 using EntryHashFn = uint32_t (*)(const Cell* entry);
 
+// A map! may keep a key in its pair block in a form of its own, an unset!
+// cell (no key is ever unset!). MapKeyHashFn: such a key's hash, the
+// hash_value of the key it stands for. MapKeyMatchFn: true when such a key
+// [packed] matches [key] (of either form) under the equality [op], the type
+// check included. Neither allocates or runs Kiv code.
+using MapKeyHashFn = uint32_t (*)(const Cell* packed);
+using MapKeyMatchFn = bool (*)(const Cell* packed, const Cell* key, CompareOp op);
+
 // How call frames read and write the values reference of a function's
 // context (runtime/stack.h): context! answers them.
 struct FrameContextOps {
@@ -117,6 +125,8 @@ struct CoreHooks {
   CurrentCodeFn current_code;
   OwnerCheckFn owner_check;
   EntryHashFn symbol_entry_hash;
+  MapKeyHashFn map_key_hash;
+  MapKeyMatchFn map_key_match;
   FrameContextOps context_ops;
 
   // datatypes/

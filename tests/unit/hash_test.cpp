@@ -101,6 +101,29 @@ TEST_F(HashTest, FindsThroughTheIndex) {
   EXPECT_EQ(hashtable_size(block_hash_index(h)), 4u);
 }
 
+TEST_F(HashTest, TextTypesShareAHashButNotABucket) {
+  // Every text type hashes its letters alike: the buckets of "abc", %abc
+  // and <abc> hold the same hash, and a probe tells them apart by type.
+  auto text = [](const char* letters, TypeId type) {
+    Cell c = test::text_cell(letters);
+    c.set_type(type);
+    return c;
+  };
+  Cell* block = read_block("");
+  for (Cell c : {text("abc", kTypeString), text("abc", kTypeFile), text("abc", kTypeTag),
+                 text("ABC", kTypeString), text("ABC", kTypeFile), text("abc@x", kTypeEmail)})
+    block_append_value(block, &c);
+  Cell* h = test::make(kTypeHash, *block);
+  auto index_of = [&](Act a) { return mold_of(Act(kActionIndexQ, {*a.run()}).value()); };
+  EXPECT_EQ(index_of(Act(kActionFind, {*h, text("ABC", kTypeFile)})), "2");
+  EXPECT_EQ(index_of(Act(kActionFind, {*h, text("ABC", kTypeTag)})), "3");
+  EXPECT_EQ(index_of(Act(kActionFind, {*h, text("ABC", kTypeFile)}).ref("case")), "5");
+  EXPECT_EQ(index_of(Act(kActionFind, {*h, text("abc", kTypeString)}).ref("last")), "4");
+  EXPECT_EQ(index_of(Act(kActionFind, {*h, text("ABC@x", kTypeEmail)})), "6");
+  EXPECT_EQ(mold_of(Act(kActionFind, {*h, text("abc", kTypeUrl)}).value()), "none");
+  expect_in_step(h);
+}
+
 TEST_F(HashTest, CopiesHaveTablesOfTheirOwn) {
   Cell* h = hash_of("a 1 b 2");
   Cell* c = Act(kActionCopy, {*h}).run();

@@ -10,7 +10,7 @@ TEST(CoreHooks, StartUpAnswersEveryHookButTheConsoles) {
   const CoreHooks& h = g_hooks;
   EXPECT_EQ(h.before_exit, nullptr) << "no layer puts a terminal back yet";
   // Every field but before_exit; a hook added to the struct is added here.
-  constexpr size_t kAnswered = 16;
+  constexpr size_t kAnswered = 18;
   static_assert(sizeof(CoreHooks) == sizeof(void*) * (kAnswered + 1));
   const void* answered[kAnswered] = {
       reinterpret_cast<const void*>(h.release_runtime_memory),
@@ -19,6 +19,8 @@ TEST(CoreHooks, StartUpAnswersEveryHookButTheConsoles) {
       reinterpret_cast<const void*>(h.current_code),
       reinterpret_cast<const void*>(h.owner_check),
       reinterpret_cast<const void*>(h.symbol_entry_hash),
+      reinterpret_cast<const void*>(h.map_key_hash),
+      reinterpret_cast<const void*>(h.map_key_match),
       reinterpret_cast<const void*>(h.context_ops.values),
       reinterpret_cast<const void*>(h.context_ops.set_values),
       reinterpret_cast<const void*>(h.context_ops.heap_values_q),

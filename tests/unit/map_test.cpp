@@ -424,6 +424,99 @@ TEST_F(MapTest, GrowsAndKeepsEveryKey) {
   EXPECT_EQ(hashtable_size(map_table(m)), uint32_t(length_of(*m)));
 }
 
+TEST_F(MapTest, KeysOfOneHashStayApart) {
+  // The 256 letter-case spellings of "abcdefgh" share one hash: put/case
+  // makes 256 keys probed past each other, each found only by itself.
+  Cell* m = map_of("");
+  auto spelling = [](int bits) {
+    std::string k = "abcdefgh";
+    for (int b = 0; b < 8; b++)
+      if (bits >> b & 1) k[size_t(b)] = char(k[size_t(b)] - 32);
+    return k;
+  };
+  for (int i = 0; i < 256; i++)
+    Act(kActionPut, {*m, *push_text(spelling(i)), integer_cell(i)}).ref("case").run();
+  EXPECT_EQ(length_of(*m), 256);
+  for (int i = 0; i < 256; i += 5) {
+    Cell v = *Act(kActionSelect, {*m, *push_text(spelling(i))}).ref("case").run();
+    ASSERT_EQ(mold_of(v), std::to_string(i)) << spelling(i);
+  }
+  for (int i = 0; i < 256; i += 2) Act(kActionRemove, {*m}).ref("key", *push_text(spelling(i))).run();
+  EXPECT_EQ(length_of(*m), 128);
+  // Without /case any spelling finds one of the pairs left: an odd one.
+  Cell any = select(*m, text_cell("abcdefgh"));
+  ASSERT_TRUE(any.is(kTypeInteger));
+  EXPECT_EQ(integer_get(&any) % 2, 1);
+  EXPECT_EQ(mold_of(*Act(kActionSelect, {*m, *push_text(spelling(7))}).ref("case").run()), "7");
+  EXPECT_EQ(mold_of(*Act(kActionSelect, {*m, *push_text(spelling(8))}).ref("case").run()), "none");
+}
+
+TEST_F(MapTest, ShortTextKeysArePackedUntilTakenAsValues) {
+  Cell* m = map_of("");
+  auto put = [&](Cell key, int32_t v) { Act(kActionPut, {*m, key, integer_cell(v)}).run(); };
+  auto key_cell = [&](int32_t pair) { return series_cells(map_pairs(m))[2 * pair]; };
+  put(text_cell("eleven-char"), 1);            // 11 code points: packed
+  put(text_cell("twelve-chars"), 2);           // 12: a series
+  put(text_cell("\xC3\xBF", 2), 3);            // U+00FF, from a wide buffer: packed
+  put(text_cell("\xC4\x80"), 4);               // U+0100: a series
+  put(test::at_head(push_text("xyz"), 1), 5);  // from its position: "yz", packed
+  put(text_cell(""), 6);
+  const TypeId stored[] = {kTypeUnset, kTypeString, kTypeUnset, kTypeString, kTypeUnset, kTypeUnset};
+  for (int32_t i = 0; i < 6; i++) EXPECT_EQ(key_cell(i).type(), stored[i]) << "pair " << i;
+  struct Case {
+    Cell key;
+    bool case_sensitive;
+    const char* value;
+  };
+  const Case cases[] = {
+      {text_cell("ELEVEN-CHAR"), false, "1"},
+      {text_cell("ELEVEN-CHAR"), true, "none"},
+      {text_cell("Twelve-Chars"), false, "2"},
+      {text_cell("\xC5\xB8"), false, "3"},  // U+0178 folds with U+00FF
+      {text_cell("\xC5\xB8"), true, "none"},
+      {text_cell("\xC4\x80"), true, "4"},
+      {text_cell("YZ"), false, "5"},
+      {text_cell(""), false, "6"},
+      {text_cell("eleven-cha"), false, "none"},
+      {*push_text("yz", 1, kTypeFile), false, "none"},
+      {kUnsetCell, false, "none"},  // an unset! lookup is no packed key
+  };
+  for (const Case& c : cases) {
+    Act select(kActionSelect, {*m, c.key});
+    if (c.case_sensitive) select.ref("case");
+    EXPECT_EQ(mold_of(*select.run()), c.value) << mold_of(c.key) << (c.case_sensitive ? " /case" : "");
+  }
+  EXPECT_EQ(flat(*m),
+            "#[\"eleven-char\" 1 \"twelve-chars\" 2 \"\xC3\xBF\" 3 \"\xC4\x80\" 4 \"yz\" 5 \"\" 6]");
+  EXPECT_EQ(key_cell(0).type(), kTypeUnset) << "molding gives a packed key no series";
+  // find gives the key a series of its own, kept in its place: the same
+  // series every time, found by /same.
+  Cell found = *Act(kActionFind, {*m, text_cell("Eleven-Char")}).run();
+  EXPECT_EQ(key_cell(0).type(), kTypeString);
+  EXPECT_EQ(key_cell(0).node(), found.node());
+  EXPECT_EQ(Act(kActionFind, {*m, text_cell("eleven-char")}).run()->node(), found.node());
+  EXPECT_EQ(mold_of(*Act(kActionSelect, {*m, found}).ref("same").run()), "1");
+  EXPECT_EQ(mold_of(*Act(kActionSelect, {*m, text_cell("yz")}).ref("same").run()), "none");
+  // A copy shares its keys as series; a deep copy has its own.
+  Cell copy = *Act(kActionCopy, {*m}).run();
+  Cell deep = *Act(kActionCopy, {*m}).ref("deep").run();
+  Cell yz = *Act(kActionFind, {*m, text_cell("yz")}).run();
+  EXPECT_EQ(Act(kActionFind, {copy, text_cell("yz")}).run()->node(), yz.node());
+  EXPECT_NE(Act(kActionFind, {deep, text_cell("yz")}).run()->node(), yz.node());
+  EXPECT_TRUE(compare(copy, *m, kCmpStrictEqual));
+  EXPECT_TRUE(compare(deep, *m, kCmpStrictEqual));
+  EXPECT_TRUE(compare(
+      *m, *map_of("\"ELEVEN-CHAR\" 1 \"twelve-chars\" 2 \"\xC3\xBF\" 3 \"\xC4\x80\" 4 \"yz\" 5 \"\" 6"),
+      kCmpEqual));
+}
+
+TEST_F(MapTest, MakeSizesItsIndexForPairs) {
+  if (kTinySizes) GTEST_SKIP() << "a tiny build starts every table at the minimum";
+  // Room for 1,000 pairs: trunc(1,000 / 0.77) = 1,298 -> 2,048 buckets.
+  Cell* m = test::make(kTypeMap, integer_cell(1000));
+  EXPECT_EQ(hashtable_header(map_table(m)).buckets, 2048u);
+}
+
 TEST_F(MapTest, MakeAt) {
   // The pairs are handed over: keys normalised in place, no copies.
   Cell* b = read_block("x 1 'y 2 x 3");

@@ -323,6 +323,12 @@ TEST_F(StringModifyTest, AppendInsertAndChangeTable) {
       {kActionAppend, "", 0, block, 1, 0, false, "abc", "abc"},   // counts values
       {kActionAppend, "", 0, block, 4, 0, true, "abcd", "abcd"},  // /only: counts code points
       {kActionAppend, "x", 0, integer_cell(12), -1, 0, false, "x12", "x12"},
+      // An integer's digits go straight in: every rule of formed text holds.
+      {kActionAppend, "x", 0, integer_cell(INT32_MIN), -1, 0, false, "x-2147483648", "x-2147483648"},
+      {kActionAppend, "漢", 0, integer_cell(70), -1, 2, false, "漢7070", "漢7070"},
+      {kActionInsert, "ab", 1, integer_cell(7), -1, 3, false, "a777b", "b"},
+      {kActionChange, "abcdef", 1, integer_cell(42), 3, 0, false, "a42ef", "ef"},
+      {kActionChange, "😀x", 0, integer_cell(0), -1, 0, false, "0x", "x"},
       {kActionAppend, "a", 0, tag("bc"), -1, 0, false, "a<bc>", "a<bc>"},
       {kActionAppend, "a", 0, tag("bc"), 3, 0, false, "a<bc", "a<bc"},
       {kActionAppend, "漢", 0, text_cell("😀x"), -1, 2, false, "漢😀x😀x", "漢😀x😀x"},
