@@ -1,8 +1,8 @@
 // The natives table: every native's entry point and the argument readers.
 //
 // Each family file registers the natives it implements, and the services
-// install theirs from start-up (natives.h); the slots left empty get an entry that raises internal not-done, so every id
-// 1..107 names a callable slot and `make native!` accepts it.
+// install theirs from start-up (natives.h); the slots left empty get an entry that raises internal not-done,
+// so every id 1..107 names a callable slot and `make native!` accepts it.
 #include "evaluator/natives.h"
 
 #include <cstdio>

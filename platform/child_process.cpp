@@ -165,7 +165,8 @@ void serve_pipes(Fd* in, std::string_view input, Fd* out, ChildBytes* out_bytes,
       if (!revents) continue;
       int i = which[k];
       if (i == 0) {
-        ssize_t n = write(in->get(), input.data() + written, std::min<size_t>(input.size() - written, 1 << 20));
+        ssize_t n =
+            write(in->get(), input.data() + written, std::min<size_t>(input.size() - written, 1 << 20));
         if (n > 0) {
           written += size_t(n);
           if (written == input.size()) in->reset();

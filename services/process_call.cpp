@@ -22,13 +22,17 @@ namespace {
 // may hold, or 0: no overlong form, surrogate, U+FFFE or value past U+10FFFF.
 size_t valid_sequence(const uint8_t* p, const uint8_t* end) {
   uint8_t b = p[0];
-  size_t n = b < 0x80 ? 1 : (b >= 0xC2 && b < 0xE0) ? 2 : (b >= 0xE0 && b < 0xF0) ? 3 : (b >= 0xF0 && b < 0xF5) ? 4 : 0;
+  size_t n = b < 0x80                  ? 1
+             : (b >= 0xC2 && b < 0xE0) ? 2
+             : (b >= 0xE0 && b < 0xF0) ? 3
+             : (b >= 0xF0 && b < 0xF5) ? 4
+                                       : 0;
   if (n == 0 || size_t(end - p) < n) return 0;
   for (size_t k = 1; k < n; k++)
     if ((p[k] & 0xC0) != 0x80) return 0;
   if (n == 3) {
     if ((b == 0xE0 && p[1] < 0xA0) || (b == 0xED && p[1] >= 0xA0)) return 0;  // overlong, surrogate
-    if (b == 0xEF && p[1] == 0xBF && p[2] == 0xBE) return 0;                   // U+FFFE
+    if (b == 0xEF && p[1] == 0xBF && p[2] == 0xBE) return 0;                  // U+FFFE
   }
   if (n == 4 && ((b == 0xF0 && p[1] < 0x90) || (b == 0xF4 && p[1] >= 0x90))) return 0;
   return n;
@@ -89,9 +93,10 @@ void deliver(Cell* target, const ChildBytes& bytes, bool lenient) {
   ActionCall(kActionAppend).arg(*target).arg(*made).run();
 }
 
-// [path] as one word for the shell: between single quotes.
+// [path] as one command word for the shell: between single quotes, and
+// from "./" when it names no folder (the shell would search PATH for it).
 std::string shell_quoted(const std::string& path) {
-  std::string out = "'";
+  std::string out = path.find('/') == std::string::npos ? "'./" : "'";
   for (char c : path) {
     if (c == '\'')
       out += "'\\''";
