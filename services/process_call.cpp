@@ -11,6 +11,7 @@
 #include "evaluator/natives.h"
 #include "platform/child_process.h"
 #include "runtime/errors.h"
+#include "runtime/ownership.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
 
@@ -72,7 +73,17 @@ void deliver(Cell* target, const ChildBytes& bytes, bool lenient) {
   if (bytes.size() == 0) return;
   StackSave save;
   if (target->is(kTypeBinary)) {
-    Cell* made = binary_load_push(bytes.data(), uint32_t(bytes.size()));
+    auto n = int32_t(bytes.size());
+    if (binary_at_tail_q(target)) {
+      // At its tail (the usual empty target) the bytes are copied once.
+      int32_t index = series_total_length(target);
+      SeriesChange change(target, kOwnerInsert, index, n);
+      index = series_total_length(target);
+      binary_append_bytes(target, bytes.data(), uint32_t(n));
+      change.done(index, n);
+      return;
+    }
+    Cell* made = binary_load_push(bytes.data(), uint32_t(n));
     ActionCall(kActionInsert).arg(*target).arg(*made).run();
     return;
   }
