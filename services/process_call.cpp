@@ -97,6 +97,7 @@ void deliver(Cell* target, const ChildBytes& bytes, bool lenient) {
       size = fixed.size();
     }
   }
+  if (size > kChildCaptureMax) raise_error(kErrScriptTooLong);
   uint32_t cut_off = 0;
   Node node = load_utf8(ByteSource(text), uint32_t(size), 0, &cut_off, true);
   Cell* made = stack_push_value(series_cell(kTypeString, node));
