@@ -29,6 +29,7 @@
 #include "services/console_output.h"
 #include "services/file_access.h"
 #include "services/print_hooks.h"
+#include "services/process_call.h"
 
 namespace kiv {
 
@@ -73,6 +74,7 @@ constexpr void (*kInitSteps[])() = {
     resource_tables_init,
     register_all_datatypes,
     file_access_init,
+    process_call_init,
     first_frames,
     [] { root_block_init(64); },
     stack_init,

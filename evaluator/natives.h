@@ -15,7 +15,10 @@
 //     KIV_REGISTER(If);
 //   }
 //
-// A native not registered raises internal not-done when called.
+// A native implemented above the evaluator (a service: call, browse) is
+// written the same way in its service's file and installed from its
+// start-up step with KIV_INSTALL (below) instead. A native neither
+// registered nor installed raises internal not-done when called.
 //
 // Calling convention. The caller opens a native frame and pushes every
 // argument from the arguments base in spec order, the arguments of each
@@ -126,6 +129,15 @@ void native_register(NativeId id, NativeEntry entry);
 #define KIV_REGISTER(Ident) \
   native_register(kNative##Ident, &native_entry_of<native_args::Ident##Args, native_##Ident, kNative##Ident>)
 
+// Fills native [id]'s slot from a layer above the evaluator (a service),
+// during start-up, as registry_install does for action handlers: the entry
+// is kept and natives_init puts it in the table after the families' own, or
+// at once when the table is filled already. Once start-up is over
+// (registry_seal) an install ends the process with a report.
+void native_install(NativeId id, NativeEntry entry);
+#define KIV_INSTALL(Ident) \
+  native_install(kNative##Ident, &native_entry_of<native_args::Ident##Args, native_##Ident, kNative##Ident>)
+
 // Each family file's register function (called by natives_init).
 void natives_control_register();   // natives_control.cpp: if ... remove-each, switch, case
 void natives_eval_register();      // natives_eval.cpp: do, reduce, compose, get, set, ..., try, catch, throw,
@@ -140,7 +152,7 @@ void natives_convert_register();  // natives_convert.cpp: dehex ... new-line?, t
 void natives_parse_register();    // parse.cpp: parse
 
 // MAY ALLOCATE. Fills the natives table: every native's entry, the registered
-// implementation or one raising internal not-done.
+// or installed implementation or one raising internal not-done.
 void natives_init();
 
 // ---------------------------------------------------------------- helpers for implementations

@@ -13,6 +13,7 @@ if ! [[ "$jobs" =~ ^[1-9][0-9]*$ ]]; then
 fi
 
 packages=(g++ cmake ninja-build ccache clang-format libgtest-dev libbenchmark-dev libssl-dev lua5.4 time)
+packages+=(xdg-utils)  # browse opens URLs and files through xdg-open
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
