@@ -713,6 +713,63 @@ bool integer_operand_at(Node node, int32_t index, int32_t* out) {
   return integer_builtin(fn->type(), native_id(fn), integer_get(x), integer_get(y), out);
 }
 
+// The infix call of the built-in operator at [fn_slot] (retyped to its
+// native! or action!) on the integer left operand at fn_slot + 1 whose right
+// operand needs evaluating: the operator's frame is opened and the left
+// operand checked as call_at would, the right operand evaluated in that
+// frame, and two integers computed on the spot (integer_builtin); for any
+// other right operand the call goes on as call_at makes it. Everything else
+// (a function behind the operator, a list not plain or not yet built) is
+// call_at's.
+Status call_integer_op(Cell* fn_slot, const CallSource& source) {
+  const TypeId type = fn_slot->type();
+  if (type != kTypeNative && type != kTypeAction) return call_at(fn_slot, source, true);
+  const Cell& kept = series_cells(function_like_more(fn_slot))[kArglistCell];
+  if (!kept.is(kTypeBlock)) return call_at(fn_slot, source, true);
+  const Node list = kept.node();
+  const CallShape shape = call_shape(list);
+  const Node node = source.block->node();
+  if (!shape.plain || shape.params != 2 || shape.count > kMaxRefinementSlots ||
+      code_end_q(node, *source.index))
+    return call_at(fn_slot, source, true);
+  DepthGuard depth;
+  // The frame as call_at opens it: its arguments from the left operand on.
+  g_stack.top = fn_slot + 1;
+  stack_mark_interp_native(call_frame_name(source.name));
+  Cell* args = g_stack.arguments;
+  g_stack.top = args + 1;
+  if (!typeset_has_q(&series_cells(list)[0], kTypeInteger)) refuse_arg(fn_slot, source, args, 0);
+  Status s = eval_expr(node, source.index, true);
+  if (s != kStatusOk) return s;
+  if (!typeset_has_q(&series_cells(list)[1], args[1].type())) refuse_arg(fn_slot, source, args + 1, 1);
+  for (int32_t i = 2; i < shape.items; i++)
+    if (!series_cells(list)[i].is(kTypeRefinement)) stack_push_value(kNoneCell);
+  if (g_interp.tracing || !args[1].is(kTypeInteger) ||
+      !integer_builtin(type, native_id(fn_slot), integer_get(&args[0]), integer_get(&args[1]), fn_slot)) {
+    if (g_interp.tracing) trace_event(kTraceCall, source.block, -1, nullptr, fn_slot);
+    int32_t refs[kMaxRefinementSlots];
+    std::fill(refs, refs + shape.count, -1);
+    if (type == kTypeNative) {
+      NativeEntry entry = native_entry(int32_t(native_id(fn_slot)));
+      if (!entry) raise_error(kErrInternalNotDone);
+      s = entry(false, refs);
+      if (s != kStatusOk) return s;
+    } else {
+      g_actions_table[native_id(fn_slot)].entry(refs);
+    }
+    stack_unwind();
+    *fn_slot = fn_slot[1];
+    g_stack.top = fn_slot + 1;
+    if (g_interp.tracing) trace_event(kTraceReturn, source.block, -1, fn_slot, nullptr);
+    return kStatusOk;
+  }
+  // Computed in place; the frame goes as stack_unwind would take it.
+  CallFrame* f = pop_frame(false);
+  g_stack.arguments = stack_at(f->prev_args);
+  g_stack.top = fn_slot + 1;
+  return kStatusOk;
+}
+
 // The operators after the value at [left], when the next value is an
 // operator word (eval_infix_general): most expressions have none, which
 // this finds in a few loads, and an integer operator on an integer operand
@@ -760,7 +817,8 @@ Status eval_infix_general(Node node, int32_t* index, Cell* left) {
     source.block = &code;
     source.index = index;
     source.name = &word;
-    Status s = call_at(left, source, true);
+    Status s = left[1].is(kTypeInteger) && !g_interp.tracing ? call_integer_op(left, source)
+                                                             : call_at(left, source, true);
     if (s != kStatusOk) return s;
   }
   return kStatusOk;
