@@ -12,7 +12,7 @@ if ! [[ "$jobs" =~ ^[1-9][0-9]*$ ]]; then
   exit 2
 fi
 
-packages=(g++ cmake ninja-build ccache clang-format libgtest-dev libbenchmark-dev libssl-dev lua5.4 time)
+packages=(g++ cmake ninja-build ccache clang-format libgtest-dev libbenchmark-dev libssl-dev lua5.4 time xvfb xclip)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
