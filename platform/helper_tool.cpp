@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -138,6 +139,13 @@ ToolResult tool_run(const ToolRequest& request) {
   size_t written = 0;
   if (size == 0) close_fd(&in[1]);
   std::string* into[3] = {nullptr, &result.output, &result.errors};
+  // SIGPIPE is held back on this thread while the input is written, so that a
+  // tool that stops reading gives EPIPE whatever the process does with it.
+  sigset_t pipe_signal, mask;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe_signal, &mask);
+  bool broken_pipe = false;
   char buffer[65536];
   int64_t last = now_ms();
   bool failed = false, timed_out = false;
@@ -162,6 +170,7 @@ ToolResult tool_run(const ToolRequest& request) {
         if (written == size) close_fd(&in[1]);
       } else if (!(w < 0 && (errno == EAGAIN || errno == EINTR))) {
         // EPIPE: the tool stopped reading; what it did with the rest shows in its status.
+        broken_pipe |= errno == EPIPE;
         close_fd(&in[1]);
       }
     }
@@ -181,6 +190,11 @@ ToolResult tool_run(const ToolRequest& request) {
     }
   }
   close_all();
+  if (broken_pipe && !sigismember(&mask, SIGPIPE)) {
+    const timespec now{0, 0};
+    sigtimedwait(&pipe_signal, nullptr, &now);
+  }
+  pthread_sigmask(SIG_SETMASK, &mask, nullptr);
   if (timed_out || failed) {
     kill_and_reap(pid);
     result.end = timed_out ? ToolEnd::kTimedOut : ToolEnd::kFailed;

@@ -41,8 +41,8 @@ struct ToolResult {
 };
 
 // Runs the tool [request] names and waits for it. A tool that stops reading
-// its input early only ends the writing (the process ignores SIGPIPE, so the
-// write sees EPIPE). A tool that leaves a child of its own behind holding the
+// its input early only ends the writing (SIGPIPE is held back meanwhile, so
+// the write sees EPIPE). A tool that leaves a child of its own behind holding the
 // captured pipes (one that forks to serve a selection) would be waited for:
 // such tools are run with the pipes they keep pointed at /dev/null.
 ToolResult tool_run(const ToolRequest& request);

@@ -347,7 +347,7 @@ TEST(Clipboard, AToolThatNeverAnswersIsKilledAfterTwoSeconds) {
     EXPECT_EQ(run.output, "false\nfalse\n") << wayland;
     EXPECT_EQ(run.status, 0);
     EXPECT_GE(seconds, 3.9);
-    EXPECT_LT(seconds, 30.0);
+    EXPECT_LT(seconds, 120.0);  // far below the stand-ins' 300 s sleeps, with room for slow builds
     // The tools and the children they started are gone.
     std::istringstream pids(tools.stored("pids"));
     int count = 0;
