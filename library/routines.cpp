@@ -2,6 +2,7 @@
 // each under its id (library/routines.def) and binds its value.
 #include "library/routines.h"
 
+#include <climits>
 #include <string>
 
 #include "datatypes/binary.h"
@@ -202,6 +203,7 @@ KIV_ROUTINE(ReadClipboard) {
   switch (data.kind) {
     case ClipboardKind::kNothing: return native_result(kNoneCell);
     case ClipboardKind::kText:
+      if (data.text.size() > size_t(INT32_MAX)) raise_error(kErrScriptTooLong);
       load_string(reinterpret_cast<const uint8_t*>(data.text.data()), uint32_t(data.text.size()),
                   stack_arg(0), kEncodingUtf8);
       return kStatusOk;

@@ -28,7 +28,7 @@ ClipboardTool clipboard_tool();
 enum class ClipboardKind {
   kNothing,  // empty, or nothing offered in a type read here
   kText,     // ClipboardData::text
-  kFiles,    // ClipboardData::files
+  kFiles,    // ClipboardData::files (empty when a list offered names no local file)
 };
 
 struct ClipboardData {
