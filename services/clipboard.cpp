@@ -4,8 +4,11 @@
 // data, so the collector never sees it.
 #include "services/clipboard.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <thread>
 
 #include "platform/helper_tool.h"
 
@@ -163,13 +166,26 @@ bool write_wayland(const ClipboardData& data) {
   return false;
 }
 
-// xclip cannot give the selection up: empty text stands for nothing.
+// xclip cannot give the selection up: empty text stands for nothing. It
+// forks before it takes the selection, so when it returns the selection may
+// still be another's; a read right after the write would see the old content.
+// The write is settled once the selection serves what was put (or another
+// program has taken it for the whole time limit).
 bool write_x11(const ClipboardData& data) {
-  if (data.kind == ClipboardKind::kFiles)
-    return put({"xclip", "-selection", "clipboard", "-t", kUriList, "-i"}, clipboard_uri_list(data.files));
-  const std::string nothing;
-  return put({"xclip", "-selection", "clipboard", "-t", kX11Text, "-i"},
-             data.kind == ClipboardKind::kText ? data.text : nothing);
+  const bool files = data.kind == ClipboardKind::kFiles;
+  const char* type = files ? kUriList : kX11Text;
+  const std::string bytes = files                               ? clipboard_uri_list(data.files)
+                            : data.kind == ClipboardKind::kText ? data.text
+                                                                : std::string();
+  if (!put({"xclip", "-selection", "clipboard", "-t", type, "-i"}, bytes)) return false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kToolSilenceMs);
+  for (auto pause = std::chrono::milliseconds(1);;
+       pause = std::min(pause * 2, std::chrono::milliseconds(50))) {
+    ToolResult served = xclip_fetch(type);
+    if (served.ok() && served.output == bytes) return true;
+    if (std::chrono::steady_clock::now() + pause > deadline) return true;
+    std::this_thread::sleep_for(pause);
+  }
 }
 
 // ---------------------------------------------------------------- formats
