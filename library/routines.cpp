@@ -2,6 +2,7 @@
 // each under its id (library/routines.def) and binds its value.
 #include "library/routines.h"
 
+#include <climits>
 #include <string>
 
 #include "datatypes/binary.h"
@@ -194,30 +195,64 @@ KIV_ROUTINE(CollectCalls) {
 
 KIV_ROUTINE(TracingQ) { return native_result(logic_cell(g_interp.tracing)); }
 
-// MAY ALLOCATE. The clipboard's text as a string!, none when empty, false
-// when it cannot be read.
+// MAY ALLOCATE. The clipboard's content: a string!, a block! of file!
+// values, none when it offers nothing read here, false when it cannot be read.
 KIV_ROUTINE(ReadClipboard) {
-  std::string text;
-  switch (clipboard_read(&text)) {
-    case ClipboardRead::kFailed: return native_result(kFalseCell);
-    case ClipboardRead::kEmpty: return native_result(kNoneCell);
-    case ClipboardRead::kText: break;
+  ClipboardData data;
+  if (!clipboard_read(&data)) return native_result(kFalseCell);
+  switch (data.kind) {
+    case ClipboardKind::kNothing: return native_result(kNoneCell);
+    case ClipboardKind::kText:
+      if (data.text.size() > size_t(INT32_MAX)) raise_error(kErrScriptTooLong);
+      load_string(reinterpret_cast<const uint8_t*>(data.text.data()), uint32_t(data.text.size()),
+                  stack_arg(0), kEncodingUtf8);
+      return kStatusOk;
+    case ClipboardKind::kFiles: break;
   }
-  load_string(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), stack_arg(0),
-              kEncodingUtf8);
-  return kStatusOk;
+  Cell* block = block_push_only(int32_t(data.files.size()));
+  for (const std::string& path : data.files) {
+    StackSave save;
+    Cell* file = file_from_os_path(path);
+    *block_append_cell(block) = *file;
+  }
+  return native_result(*block);
 }
 
-// A string! is put on the clipboard, none clears it; other values are refused.
+// MAY ALLOCATE. A string! is put on the clipboard as text, a block! of file!
+// values as a list of files (relative paths taken from the current
+// directory), none clears it. Every value of a block is checked, and every
+// path (a NUL in one raises invalid-arg), before the clipboard is touched.
 KIV_ROUTINE(WriteClipboard) {
-  bool done = false;
+  ClipboardData data;
   if (a.data->is(kTypeString)) {
-    std::string text = string_to_utf8(a.data);
-    done = clipboard_write(&text);
-  } else if (a.data->is(kTypeNone)) {
-    done = clipboard_write(nullptr);
+    data.kind = ClipboardKind::kText;
+    data.text = string_to_utf8(a.data);
+  } else if (a.data->is(kTypeBlock)) {
+    data.kind = ClipboardKind::kFiles;
+    const int32_t n = block_ks_length_q(a.data);
+    for (int32_t i = 0; i < n; i++) {
+      const Cell* value = block_ks_head(a.data) + i;
+      if (!value->is(kTypeFile)) raise_error(kErrScriptInvalidArg, stack_push_value(*value));
+    }
+    for (int32_t i = 0; i < n; i++) {
+      StackSave save;
+      data.files.push_back(file_to_os_path(stack_push_value(block_ks_head(a.data)[i])));
+    }
+    bool relative = false;
+    for (const std::string& path : data.files) relative |= path.empty() || path[0] != '/';
+    if (relative) {
+      StackSave save;
+      const std::string dir = string_to_utf8(file_get_current_dir());
+      for (std::string& path : data.files)
+        if (path.empty() || path[0] != '/') path.insert(0, dir);
+    }
+  } else if (a.data->is(kTypeImage)) {
+    // Images go on the clipboard once image! holds pixels: as PNG and as a bitmap.
+    raise_error(kErrInternalNotDone);
+  } else if (!a.data->is(kTypeNone)) {
+    raise_error(kErrScriptInvalidArg, a.data);
   }
-  return native_result(logic_cell(done));
+  return native_result(logic_cell(clipboard_write(data)));
 }
 
 KIV_ROUTINE(WriteStdout) {

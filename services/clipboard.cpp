@@ -1,156 +1,342 @@
-// The clipboard (clipboard.h): the helper tools are run with their standard
-// streams on pipes or /dev/null, and waited for; the in-process clipboard is a
-// plain C++ string, so the collector never sees it.
+// The clipboard (clipboard.h): the helper tools' commands, the offered types
+// and the choice among them, the text/uri-list format and the lenient UTF-8
+// of what other programs put there. The in-process clipboard is plain C++
+// data, so the collector never sees it.
 #include "services/clipboard.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <cstdlib>
-#include <cstring>
-#include <vector>
+#include <thread>
 
-#include "platform/process.h"
-
-extern char** environ;
+#include "platform/helper_tool.h"
 
 namespace kiv {
 
 namespace {
 
-std::string g_text;
-bool g_filled = false;
+ClipboardData g_kept;
+
+constexpr const char* kUtf8Text = "text/plain;charset=utf-8";
+constexpr const char* kX11Text = "UTF8_STRING";
+constexpr const char* kUriList = "text/uri-list";
 
 bool env_set_q(const char* name) {
   const char* v = std::getenv(name);
   return v && *v;
 }
 
-// True when [tool] is an executable file in one of PATH's directories.
-bool on_path_q(const char* tool) {
-  const char* path = std::getenv("PATH");
-  if (!path) return false;
-  for (const char* p = path;; p++) {
-    const char* end = std::strchr(p, ':');
-    if (!end) end = p + std::strlen(p);
-    // An empty entry is the current directory.
-    std::string file = end == p ? std::string("./") : std::string(p, size_t(end - p)) + '/';
-    file.append(tool);
-    if (access(file.c_str(), X_OK) == 0) return true;
-    if (!*end) return false;
-    p = end;
+char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
+
+// [s] lower-cased without blanks and quotes: the types "text/plain;
+// charset=UTF-8" and "text/plain;charset=\"utf-8\"" compare equal to kUtf8Text.
+std::string type_key(std::string_view s) {
+  std::string key;
+  for (char c : s)
+    if (c != ' ' && c != '\t' && c != '"') key += lower(c);
+  return key;
+}
+
+bool contains_q(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+
+// ---------------------------------------------------------------- choosing a type
+
+enum class Wanted { kText, kFiles };
+
+struct Choice {
+  std::string type;  // empty: none of the offered types is read here
+  Wanted wanted = Wanted::kText;
+};
+
+// The offered type to fetch from the tool's list [listed] (one type a line):
+// text first (UTF-8 text, then plain text, read as UTF-8), then files.
+// Images will come after files: "image/png" and the other image types are
+// left alone until image! can hold them.
+Choice choose_type(const std::string& listed) {
+  std::vector<std::string> types;
+  size_t at = 0;
+  while (at < listed.size()) {
+    size_t end = listed.find('\n', at);
+    if (end == std::string::npos) end = listed.size();
+    std::string line = listed.substr(at, end - at);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    if (!line.empty()) types.push_back(line);
+    at = end + 1;
+  }
+  auto offered = [&](auto match) -> std::string {
+    for (const std::string& t : types)
+      if (match(t)) return t;
+    return std::string();
+  };
+  std::string type = offered([](const std::string& t) { return type_key(t) == kUtf8Text || t == kX11Text; });
+  if (type.empty()) type = offered([](const std::string& t) { return type_key(t) == "text/plain"; });
+  if (!type.empty()) return {type, Wanted::kText};
+  type = offered([](const std::string& t) { return type_key(t) == kUriList; });
+  if (!type.empty()) return {type, Wanted::kFiles};
+  return {};
+}
+
+// Turns the fetched bytes [bytes] of the kind [wanted] into *[data].
+void take(Wanted wanted, const std::string& bytes, ClipboardData* data) {
+  if (wanted == Wanted::kFiles) {
+    data->kind = ClipboardKind::kFiles;
+    data->files = clipboard_parse_uri_list(bytes);
+    return;
+  }
+  data->text = clipboard_repair_utf8(bytes);
+  data->kind = data->text.empty() ? ClipboardKind::kNothing : ClipboardKind::kText;
+}
+
+ToolResult run(std::vector<std::string> argv, bool capture_errors) {
+  ToolRequest request;
+  request.argv = std::move(argv);
+  request.capture_output = true;
+  request.capture_errors = capture_errors;
+  return tool_run(request);
+}
+
+// ---------------------------------------------------------------- reading
+
+// wl-paste lists the types, then fetches the one chosen. With nothing
+// copied, listing fails with a message saying so.
+bool read_wayland(ClipboardData* data) {
+  ToolResult listed = run({"wl-paste", "--list-types"}, true);
+  if (!listed.ok()) {
+    const bool empty = listed.end == ToolEnd::kExited && (contains_q(listed.errors, "No selection") ||
+                                                          contains_q(listed.errors, "Nothing is copied"));
+    return empty;
+  }
+  Choice choice = choose_type(listed.output);
+  if (choice.type.empty()) return true;
+  ToolResult fetched = run({"wl-paste", "--no-newline", "--type", choice.type}, false);
+  if (!fetched.ok()) return false;
+  take(choice.wanted, fetched.output, data);
+  return true;
+}
+
+// xclip fetches one target of the clipboard selection; "not available" in its
+// error text means the selection has no owner or the owner refuses the target.
+ToolResult xclip_fetch(const std::string& target) {
+  return run({"xclip", "-selection", "clipboard", "-o", "-t", target}, true);
+}
+
+bool refused_q(const ToolResult& r) {
+  return r.end == ToolEnd::kExited && contains_q(r.errors, "not available");
+}
+
+bool read_x11(ClipboardData* data) {
+  ToolResult listed = xclip_fetch("TARGETS");
+  if (!listed.ok()) {
+    if (!refused_q(listed)) return false;
+    // No owner, or one too old to list its targets: ask for UTF-8 text once.
+    ToolResult text = xclip_fetch(kX11Text);
+    if (text.ok()) take(Wanted::kText, text.output, data);
+    return text.ok() || refused_q(text);
+  }
+  Choice choice = choose_type(listed.output);
+  if (choice.type.empty()) return true;
+  ToolResult fetched = xclip_fetch(choice.type);
+  if (!fetched.ok()) return false;
+  take(choice.wanted, fetched.output, data);
+  return true;
+}
+
+// ---------------------------------------------------------------- writing
+
+// The tools stay behind to serve the clipboard (they fork): their output and
+// error streams go to /dev/null, so that nothing here waits on them.
+bool put(std::vector<std::string> argv, const std::string& input) {
+  ToolRequest request;
+  request.argv = std::move(argv);
+  request.input = &input;
+  return tool_run(request).ok();
+}
+
+bool write_wayland(const ClipboardData& data) {
+  switch (data.kind) {
+    case ClipboardKind::kNothing: {
+      ToolRequest request;
+      request.argv = {"wl-copy", "--clear"};
+      return tool_run(request).ok();
+    }
+    case ClipboardKind::kText: return put({"wl-copy", "--type", kUtf8Text}, data.text);
+    case ClipboardKind::kFiles: return put({"wl-copy", "--type", kUriList}, clipboard_uri_list(data.files));
+  }
+  return false;
+}
+
+// xclip cannot give the selection up: empty text stands for nothing. It
+// forks before it takes the selection, so when it returns the selection may
+// still be another's; a read right after the write would see the old content.
+// The write is settled once the selection serves what was put (or another
+// program has taken it for the whole time limit).
+bool write_x11(const ClipboardData& data) {
+  const bool files = data.kind == ClipboardKind::kFiles;
+  const char* type = files ? kUriList : kX11Text;
+  const std::string bytes = files                               ? clipboard_uri_list(data.files)
+                            : data.kind == ClipboardKind::kText ? data.text
+                                                                : std::string();
+  if (!put({"xclip", "-selection", "clipboard", "-t", type, "-i"}, bytes)) return false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kToolSilenceMs);
+  for (auto pause = std::chrono::milliseconds(1);;
+       pause = std::min(pause * 2, std::chrono::milliseconds(50))) {
+    ToolResult served = xclip_fetch(type);
+    if (served.ok() && served.output == bytes) return true;
+    if (std::chrono::steady_clock::now() + pause > deadline) return true;
+    std::this_thread::sleep_for(pause);
   }
 }
 
-// Runs [argv] with [input] on its standard input (when not null) and its
-// standard output read into *[output] (when not null); the streams not used
-// are /dev/null. True when the tool ran and exited with status 0.
-bool run_tool(const std::vector<const char*>& argv, const std::string* input, std::string* output) {
-  int in[2] = {-1, -1}, out[2] = {-1, -1};
-  auto close_all = [&] {
-    for (int fd : {in[0], in[1], out[0], out[1]})
-      if (fd >= 0) close(fd);
-  };
-  if ((input && pipe2(in, O_CLOEXEC) != 0) || (output && pipe2(out, O_CLOEXEC) != 0)) {
-    close_all();
-    return false;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (input)
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-  else
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  if (output)
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  else
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  std::vector<char*> args;
-  for (const char* a : argv) args.push_back(const_cast<char*>(a));
-  args.push_back(nullptr);
-  pid_t pid = 0;
-  int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  // The child's ends are closed here so that EOF reaches each side.
-  for (int* fd : {&in[0], &out[1]}) {
-    if (*fd >= 0) close(*fd);
-    *fd = -1;
-  }
-  if (spawned != 0) {
-    close_all();
-    return false;
-  }
-  bool ok = true;
-  if (input) {
-    // SIGPIPE is ignored by the process: a tool that quits early gives EPIPE.
-    ok = write_all(in[1], input->data(), input->size());
-    close(in[1]);
-    in[1] = -1;
-  }
-  if (output) {
-    char buffer[65536];
-    for (;;) {
-      ssize_t n = read(out[0], buffer, sizeof buffer);
-      if (n > 0) {
-        output->append(buffer, size_t(n));
-        continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) ok = false;
-      break;
+// ---------------------------------------------------------------- formats
+
+constexpr char kReplacement[] = "\xEF\xBF\xBD";
+
+bool unreserved_q(uint8_t c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+         c == '_' || c == '~' || c == '/';
+}
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  c = lower(c);
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// [s] with each "%" and two hexadecimal digits turned into its byte; any
+// other "%" stays as it is.
+std::string percent_decode(std::string_view s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); i++) {
+    int hi = -1, lo = -1;
+    if (s[i] == '%' && i + 2 < s.size() && (hi = hex_value(s[i + 1])) >= 0 &&
+        (lo = hex_value(s[i + 2])) >= 0) {
+      out += char(hi << 4 | lo);
+      i += 2;
+    } else {
+      out += s[i];
     }
   }
-  close_all();
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return false;
-  }
-  return ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return out;
 }
 
 }  // namespace
 
 ClipboardTool clipboard_tool() {
-  if (env_set_q("WAYLAND_DISPLAY") && on_path_q("wl-copy") && on_path_q("wl-paste"))
+  if (env_set_q("WAYLAND_DISPLAY") && tool_on_path_q("wl-copy") && tool_on_path_q("wl-paste"))
     return ClipboardTool::kWayland;
-  if (env_set_q("DISPLAY") && on_path_q("xclip")) return ClipboardTool::kX11;
+  if (env_set_q("DISPLAY") && tool_on_path_q("xclip")) return ClipboardTool::kX11;
   return ClipboardTool::kInProcess;
 }
 
-ClipboardRead clipboard_read(std::string* text) {
-  text->clear();
+bool clipboard_read(ClipboardData* data) {
+  *data = ClipboardData();
   switch (clipboard_tool()) {
-    case ClipboardTool::kWayland:
-      if (!run_tool({"wl-paste", "--no-newline"}, nullptr, text)) return ClipboardRead::kFailed;
-      break;
-    case ClipboardTool::kX11:
-      if (!run_tool({"xclip", "-selection", "clipboard", "-o"}, nullptr, text)) return ClipboardRead::kFailed;
-      break;
-    case ClipboardTool::kInProcess:
-      if (g_filled) *text = g_text;
-      break;
+    case ClipboardTool::kWayland: return read_wayland(data);
+    case ClipboardTool::kX11: return read_x11(data);
+    case ClipboardTool::kInProcess: *data = g_kept; return true;
   }
-  return text->empty() ? ClipboardRead::kEmpty : ClipboardRead::kText;
+  return false;
 }
 
-bool clipboard_write(const std::string* text) {
-  const std::string nothing;
+bool clipboard_write(const ClipboardData& data) {
   switch (clipboard_tool()) {
-    case ClipboardTool::kWayland:
-      if (!text) return run_tool({"wl-copy", "--clear"}, nullptr, nullptr);
-      return run_tool({"wl-copy"}, text, nullptr);
-    case ClipboardTool::kX11:
-      return run_tool({"xclip", "-selection", "clipboard", "-i"}, text ? text : &nothing, nullptr);
+    case ClipboardTool::kWayland: return write_wayland(data);
+    case ClipboardTool::kX11: return write_x11(data);
     case ClipboardTool::kInProcess:
-      g_filled = text != nullptr;
-      g_text = text ? *text : std::string();
+      g_kept = data;
+      if (g_kept.kind == ClipboardKind::kText && g_kept.text.empty()) g_kept.kind = ClipboardKind::kNothing;
       return true;
   }
   return false;
+}
+
+std::string clipboard_repair_utf8(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  size_t i = 0;
+  while (i < s.size()) {
+    const uint8_t c = uint8_t(s[i]);
+    if (c < 0x80) {
+      out += char(c);
+      i++;
+      continue;
+    }
+    size_t n = 0;  // continuation bytes
+    uint32_t cp = 0, least = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+      n = 1, cp = c & 0x1Fu, least = 0x80;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      n = 2, cp = c & 0x0Fu, least = 0x800;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      n = 3, cp = c & 0x07u, least = 0x10000;
+    } else {
+      out += kReplacement;
+      i++;
+      continue;
+    }
+    size_t j = 1;
+    for (; j <= n && i + j < s.size() && (uint8_t(s[i + j]) & 0xC0) == 0x80; j++)
+      cp = cp << 6 | (s[i + j] & 0x3Fu);
+    const bool whole = j > n;
+    const bool valid =
+        whole && cp >= least && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF) && cp != 0xFFFE;
+    if (valid)
+      out.append(s.substr(i, j));
+    else
+      out += kReplacement;
+    i += j;
+  }
+  return out;
+}
+
+std::string clipboard_uri_list(const std::vector<std::string>& files) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string list;
+  for (const std::string& path : files) {
+    list += "file://";
+    for (char ch : path) {
+      const uint8_t b = uint8_t(ch);
+      if (unreserved_q(b)) {
+        list += ch;
+      } else {
+        list += '%';
+        list += kHex[b >> 4];
+        list += kHex[b & 15];
+      }
+    }
+    list += "\r\n";
+  }
+  return list;
+}
+
+std::vector<std::string> clipboard_parse_uri_list(std::string_view list) {
+  std::vector<std::string> files;
+  size_t at = 0;
+  while (at < list.size()) {
+    size_t end = list.find('\n', at);
+    if (end == std::string_view::npos) end = list.size();
+    std::string_view line = list.substr(at, end - at);
+    at = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.size() < 5 || line[0] == '#' || type_key(line.substr(0, 5)) != "file:") continue;
+    std::string_view rest = line.substr(5);
+    if (rest.substr(0, 2) == "//") {
+      const size_t path_at = rest.find('/', 2);
+      if (path_at == std::string_view::npos) continue;
+      const std::string host = type_key(rest.substr(2, path_at - 2));
+      if (!host.empty() && host != "localhost") continue;
+      rest = rest.substr(path_at);
+    }
+    // A query or fragment is no part of the path ("?" and "#" in names are escaped).
+    rest = rest.substr(0, rest.find_first_of("?#"));
+    if (rest.empty() || rest[0] != '/') continue;
+    std::string path = percent_decode(rest);
+    if (path.find('\0') != std::string::npos) continue;
+    files.push_back(clipboard_repair_utf8(path));
+  }
+  return files;
 }
 
 }  // namespace kiv

@@ -1,11 +1,22 @@
-// The system clipboard, as text. Under a Wayland display (WAYLAND_DISPLAY set
-// and wl-copy/wl-paste on PATH) it goes through those tools; under an X
-// display (DISPLAY set and xclip on PATH) through `xclip -selection
-// clipboard`; otherwise through a clipboard kept inside the process. The
-// tools run by posix_spawn with pipes, never through a shell.
+// The system clipboard: text and lists of files. Under a Wayland display
+// (WAYLAND_DISPLAY set and wl-copy/wl-paste on PATH) it goes through those
+// tools; under an X display (DISPLAY set and xclip on PATH) through xclip on
+// the `clipboard` selection; otherwise through a clipboard kept inside the
+// process. The tools run without a shell (platform/helper_tool.h), each under
+// a 2 s limit on silence.
+//
+// Text travels as UTF-8 (`text/plain;charset=utf-8` on Wayland, `UTF8_STRING`
+// on X); files as `text/uri-list`, one absolute `file://` URI per line. A
+// read lists the offered types first and takes the first kind present in the
+// order text, files (images will follow them, as a third kind).
+//
+// Nothing here touches Kiv values: the routines convert both ways
+// (library/routines.cpp).
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace kiv {
 
@@ -14,14 +25,45 @@ enum class ClipboardTool { kWayland, kX11, kInProcess };
 // The backend the environment selects now.
 ClipboardTool clipboard_tool();
 
-enum class ClipboardRead { kFailed, kEmpty, kText };
+enum class ClipboardKind {
+  kNothing,  // empty, or nothing offered in a type read here
+  kText,     // ClipboardData::text
+  kFiles,    // ClipboardData::files (empty when a list offered names no local file)
+};
 
-// Reads the clipboard's text into *[text]. kEmpty when it holds nothing,
-// kFailed when the tool could not be run or reported an error.
-ClipboardRead clipboard_read(std::string* text);
+struct ClipboardData {
+  ClipboardKind kind = ClipboardKind::kNothing;
+  std::string text;                // valid UTF-8
+  std::vector<std::string> files;  // absolute OS paths: valid UTF-8, no NUL
+};
 
-// Puts [text] on the clipboard, or clears it when [text] is null. False when
-// the tool could not be run or reported an error.
-bool clipboard_write(const std::string* text);
+// Reads the clipboard into *[data]. False when a tool could not be run,
+// failed or stayed silent past the limit. Text and file names that are not
+// valid UTF-8 have each bad sequence replaced by U+FFFD; empty text reads as
+// nothing.
+bool clipboard_read(ClipboardData* data);
+
+// Puts [data] on the clipboard; kNothing clears it. The file paths must be
+// absolute. False when a tool could not be run, failed or stayed silent past
+// the limit.
+bool clipboard_write(const ClipboardData& data);
+
+// ---------------------------------------------------------------- formats
+
+// [bytes] with every sequence that is not well-formed UTF-8 (overlong forms,
+// surrogates, U+FFFE, values past U+10FFFF, a cut-off tail) replaced by
+// U+FFFD.
+std::string clipboard_repair_utf8(std::string_view bytes);
+
+// The text/uri-list of the absolute paths [files]: "file://" and the path
+// with every byte other than letters, digits, "-._~" and "/" written as "%"
+// and two upper-case hexadecimal digits; each line ends in CR LF.
+std::string clipboard_uri_list(const std::vector<std::string>& files);
+
+// The local paths of a text/uri-list: lines end in LF or CR LF; empty lines
+// and "#" comments are skipped, and so are URIs of other schemes or hosts
+// (only an empty host or "localhost" is local), relative ones and those whose
+// path decodes to a NUL. Escapes are decoded; names are repaired as UTF-8.
+std::vector<std::string> clipboard_parse_uri_list(std::string_view list);
 
 }  // namespace kiv

@@ -13,7 +13,8 @@ if ! [[ "$jobs" =~ ^[1-9][0-9]*$ ]]; then
 fi
 
 packages=(g++ cmake ninja-build ccache clang-format libgtest-dev libbenchmark-dev libssl-dev lua5.4 time)
-packages+=(xdg-utils)  # browse opens URLs and files through xdg-open
+packages+=(xdg-utils)   # browse opens URLs and files through xdg-open
+packages+=(xvfb xclip)  # the clipboard's X test runs its own X server
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
