@@ -161,7 +161,9 @@ Cell* forward_none(Cell* port, const NoneArgs&) {
 }
 
 Cell* forward_at(Cell* port, const AtArgs& a) { return ActorCall(kActionAt, port).value(a.index).run(); }
-Cell* forward_pick(Cell* port, const PickArgs& a) { return ActorCall(kActionPick, port).value(a.index).run(); }
+Cell* forward_pick(Cell* port, const PickArgs& a) {
+  return ActorCall(kActionPick, port).value(a.index).run();
+}
 Cell* forward_skip(Cell* port, const SkipArgs& a) {
   return ActorCall(kActionSkip, port).value(a.offset).run();
 }
