@@ -178,8 +178,9 @@ TEST_F(FileAccessTest, ErrorsNameTheFileAndTouchNothing) {
            {"write @no/such/dir.txt \"x\"", "!cannot-open"},
            {"read/part @f.txt \"2\"", "!expect-arg"},
            {"read/seek @f.txt 1.5", "!invalid-refine-arg"},
-           // A bad /part or /seek leaves the file as it was.
-           {"write/part @f.txt \"x\" -1", "!invalid-refine-arg"},
+           // A bad /part or /seek leaves the file as it was; a negative
+           // /part writes nothing: the file cannot be opened for it.
+           {"write/part @f.txt \"x\" -1", "!cannot-open"},
            {"write/seek @f.txt \"x\" -1", "!invalid-refine-arg"},
            {"write/part @f.txt \"x\" 1.0", "!invalid-refine-arg"},
            {"read/as @f.txt 'utf-8", "!not-done"},
