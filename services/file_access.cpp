@@ -34,7 +34,6 @@ namespace kiv {
 
 namespace {
 
-
 // The integer of a /part or /seek value; script invalid-refine-arg for
 // anything else. Absent gives -1.
 int64_t refinement_integer(const char* refinement, const Cell* value) {
@@ -300,9 +299,7 @@ Cell* current_dir_file() {
   return dir;
 }
 
-bool set_current_dir(const Cell* file) {
-  return os_set_current_dir(file_to_os_path(file));
-}
+bool set_current_dir(const Cell* file) { return os_set_current_dir(file_to_os_path(file)); }
 
 void file_access_init() {
   registry_install(kTypeFile, {.delete_ = file_delete_action,
