@@ -17,6 +17,14 @@ namespace kiv {
 // for reading or a read fails (a directory fails too).
 bool os_read_file(const std::string& path, int64_t seek, int64_t part, std::string* out);
 
+// Opens [path] for reading: the descriptor, or -1 when it cannot be opened or
+// is a directory. [*size] gets a regular file's size, else -1 (pipes and
+// devices, read to their end by os_read_file instead).
+int os_open_for_read(const std::string& path, int64_t* size);
+// Reads up to [n] bytes of [fd] from byte [offset] into [out], repeating until
+// [n] are read or the file ends; [*got] gets the count. False when a read fails.
+bool os_read_at(int fd, int64_t offset, uint8_t* out, size_t n, size_t* got);
+
 // Opens [path] for writing, creating it (mode 0666 less the umask): with
 // [keep] an existing file keeps its content, else it is truncated. With
 // [append] the position moves to the end, else with [seek] > 0 to that byte.

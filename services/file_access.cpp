@@ -24,8 +24,10 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "platform/files.h"
+#include "platform/pages.h"
 #include "platform/process.h"
 #include "runtime/errors.h"
+#include "runtime/memory.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
 #include "services/console_output.h"
@@ -134,6 +136,38 @@ Cell* push_lines(std::string* bytes) {
   return block;
 }
 
+// A descriptor closed when the scope ends, errors included.
+struct ReadDescriptor {
+  int fd;
+  ~ReadDescriptor() {
+    if (fd >= 0) os_close(fd);
+  }
+};
+
+// MAY ALLOCATE. Pushes the binary! of the bytes of the regular file at [path]
+// from byte [seek] (when 0 or more), at most [part] (when 0 or more), read
+// straight into the binary's buffer; null, with nothing pushed, for a file
+// that reports no size (a pipe, a device, /proc), which is read as a stream.
+Cell* read_sized_binary(const Cell* file, const std::string& path, int64_t seek, int64_t part) {
+  int64_t size = -1;
+  ReadDescriptor in{os_open_for_read(path, &size)};
+  if (in.fd < 0) raise_cannot_open(file);
+  if (size <= 0) return nullptr;
+  int64_t n = std::max<int64_t>(size - std::max<int64_t>(seek, 0), 0);
+  if (part >= 0) n = std::min(n, part);
+  if (n > INT32_MAX) raise_error(kErrScriptTooLong);
+  Cell* bin = binary_make_at(stack_push(), uint32_t(n));
+  if (n == 0) return bin;
+  // The buffer holds n bytes: nothing allocates until the reads are done.
+  const Node node = bin->node();
+  uint8_t* at = reserve_tail(node, uint32_t(n));
+  os_advise_huge_pages(at, size_t(n));
+  size_t got = 0;
+  if (!os_read_at(in.fd, std::max<int64_t>(seek, 0), at, size_t(n), &got)) raise_cannot_open(file);
+  series_buffer(node)->tail -= uint32_t(size_t(n) - got);  // the file shrank meanwhile
+  return bin;
+}
+
 // ---------------------------------------------------------------- action handlers
 
 Cell* file_read(Cell* file, const ReadArgs& a) {
@@ -176,6 +210,8 @@ Cell* file_read_value(const Cell* file, const Cell* part, const Cell* seek, bool
   const int64_t part_n = refinement_integer("part", part);
   const int64_t seek_n = refinement_integer("seek", seek);
   const std::string path = file_to_os_path(file);
+  if (binary)
+    if (Cell* bin = read_sized_binary(file, path, seek_n, part_n)) return bin;
   std::string bytes;
   // A value holds at most 2^31 - 1 bytes: one byte more tells a file too long.
   const int64_t most = int64_t(INT32_MAX) + 1;
@@ -210,7 +246,9 @@ int32_t file_write_value(const Cell* file, const Cell* value, const Cell* part, 
   // A negative /part writes nothing: the target is not even opened.
   if (part && limit < 0) raise_cannot_open(file);
 
-  // Everything to write, as pieces, made before the file is touched.
+  // Everything to write, as pieces, made before the file is touched; a
+  // binary! is written from its own buffer.
+  const bool direct = !lines && value->is(kTypeBinary);
   std::vector<std::string> pieces;
   if (lines && value->is(kTypeBlock)) {
     const Cell block = *value;
@@ -220,7 +258,7 @@ int32_t file_write_value(const Cell* file, const Cell* value, const Cell* part, 
       pieces.push_back(value_bytes(&item, -1));
       pieces.emplace_back("\n");
     }
-  } else {
+  } else if (!direct) {
     pieces.push_back(value_bytes(value, limit));
     if (lines) pieces.emplace_back("\n");
   }
@@ -233,6 +271,15 @@ int32_t file_write_value(const Cell* file, const Cell* value, const Cell* part, 
   }
   int64_t last = 0;
   bool written = true;
+  if (direct) {
+    // Nothing allocates between taking the buffer's address and the write.
+    Cell bin = *value;
+    int64_t n = binary_length(&bin);
+    if (limit >= 0) n = std::min(n, limit);
+    written = write_all(fd, binary_head_ptr(&bin), size_t(n));
+    if (!written && !file) conout_lost(errno ? errno : EIO);
+    last = n;
+  }
   for (const std::string& piece : pieces) {
     if (!write_all(fd, piece.data(), piece.size())) {
       // Standard output refusing the data ends the run (conout_lost); a file
