@@ -144,15 +144,10 @@ struct ReadDescriptor {
   }
 };
 
-// MAY ALLOCATE. Pushes the binary! of the bytes of the regular file at [path]
-// from byte [seek] (when 0 or more), at most [part] (when 0 or more), read
-// straight into the binary's buffer; null, with nothing pushed, for a file
-// that reports no size (a pipe, a device, /proc), which is read as a stream.
-Cell* read_sized_binary(const Cell* file, const std::string& path, int64_t seek, int64_t part) {
-  int64_t size = -1;
-  ReadDescriptor in{os_open_for_read(path, &size)};
-  if (in.fd < 0) raise_cannot_open(file);
-  if (size <= 0) return nullptr;
+// MAY ALLOCATE. Pushes the binary! of the [size] bytes of the file open as
+// [fd] from byte [seek] (when 0 or more), at most [part] (when 0 or more),
+// read straight into the binary's buffer.
+Cell* read_sized_binary(const Cell* file, int fd, int64_t size, int64_t seek, int64_t part) {
   int64_t n = std::max<int64_t>(size - std::max<int64_t>(seek, 0), 0);
   if (part >= 0) n = std::min(n, part);
   if (n > INT32_MAX) raise_error(kErrScriptTooLong);
@@ -163,7 +158,7 @@ Cell* read_sized_binary(const Cell* file, const std::string& path, int64_t seek,
   uint8_t* at = reserve_tail(node, uint32_t(n));
   os_advise_huge_pages(at, size_t(n));
   size_t got = 0;
-  if (!os_read_at(in.fd, std::max<int64_t>(seek, 0), at, size_t(n), &got)) raise_cannot_open(file);
+  if (!os_read_at(fd, std::max<int64_t>(seek, 0), at, size_t(n), &got)) raise_cannot_open(file);
   series_buffer(node)->tail -= uint32_t(size_t(n) - got);  // the file shrank meanwhile
   return bin;
 }
@@ -210,12 +205,16 @@ Cell* file_read_value(const Cell* file, const Cell* part, const Cell* seek, bool
   const int64_t part_n = refinement_integer("part", part);
   const int64_t seek_n = refinement_integer("seek", seek);
   const std::string path = file_to_os_path(file);
-  if (binary)
-    if (Cell* bin = read_sized_binary(file, path, seek_n, part_n)) return bin;
+  int64_t size = -1;
+  ReadDescriptor in{os_open_for_read(path, &size)};
+  if (in.fd < 0) raise_cannot_open(file);
+  // A binary of a file of known size is read into its own buffer; text, and
+  // what reports no size (a pipe, /proc), through one string.
+  if (binary && size > 0) return read_sized_binary(file, in.fd, size, seek_n, part_n);
   std::string bytes;
   // A value holds at most 2^31 - 1 bytes: one byte more tells a file too long.
   const int64_t most = int64_t(INT32_MAX) + 1;
-  if (!os_read_file(path, seek_n, part_n < 0 ? most : std::min(part_n, most), &bytes))
+  if (!os_read_from(in.fd, size, seek_n, part_n < 0 ? most : std::min(part_n, most), &bytes))
     raise_cannot_open(file);
   if (bytes.size() > size_t(INT32_MAX)) raise_error(kErrScriptTooLong);
   if (bytes.empty()) return push_empty(binary);
