@@ -29,8 +29,8 @@ std::string write_file(const std::string& dir, const char* name, const std::stri
 }
 
 void report(const char* name, const Measure& m, const Measure& base) {
-  std::printf("%-28s %9.3f s %8.2f %8ld MB  %s%s\n", name, m.seconds, m.seconds / base.seconds, m.peak_kb / 1024,
-              m.output.c_str(), m.ok ? "" : "  (failed)");
+  std::printf("%-28s %9.3f s %8.2f %8ld MB  %s%s\n", name, m.seconds, m.seconds / base.seconds,
+              m.peak_kb / 1024, m.output.c_str(), m.ok ? "" : "  (failed)");
 }
 
 }  // namespace
@@ -99,8 +99,7 @@ int main() {
   const std::string txt = write_file(dir, "text.txt", text);
   text.clear();
   text.shrink_to_fit();
-  const std::string kiv_read =
-      write_file(dir, "read.kiv", "Kiv []\nprint length? read %" + txt + "\n");
+  const std::string kiv_read = write_file(dir, "read.kiv", "Kiv []\nprint length? read %" + txt + "\n");
   const std::string kiv_lines =
       write_file(dir, "lines.kiv", "Kiv []\nprint length? read/lines %" + txt + "\n");
   const std::string py_read =
