@@ -253,8 +253,9 @@ void prepare(Cell*, Args&) {}
 
 // append and insert read /part against the value inserted, and a negative
 // count moves the value's start back (not before its first unit), counting
-// forward from there.
-void prepare(Cell*, InsertArgs& a) {
+// forward from there. A port! takes its arguments as given.
+void prepare(Cell* first, InsertArgs& a) {
+  if (first->is(kTypePort)) return;
   if (a.part) {
     Cell* value = a.value;
     if (!part_reference_q(value)) raise_error(kErrScriptInvalidPart, a.part.arg);

@@ -13,7 +13,7 @@ namespace kiv {
 
 namespace {
 
-constexpr const char* kKindNames[] = {"", "fd", "monitor", "window", "font", "rich-text"};
+constexpr const char* kKindNames[] = {"", "fd", "monitor", "window", "font", "rich-text", "port-actor"};
 
 bool registry_handle_q(const Cell* handle) { return handle_generation(handle) != kHandleNoEntry; }
 

@@ -4,7 +4,7 @@
 //
 // Value cell (handle! 46):
 //   header  type id
-//   word 1  the kind (kHandleNull ... kHandleRichText)
+//   word 1  the kind (kHandleNull ... kHandlePortActor)
 //   word 2  the value: the raw 32-bit handle (a descriptor), or the index of
 //           its external-resource registry entry (runtime/resources.h)
 //   word 3  -1 for a raw handle; for a registry entry its generation, so a
@@ -25,6 +25,7 @@ enum HandleKind : uint32_t {
   kHandleWindow = 3,
   kHandleFont = 4,
   kHandleRichText = 5,
+  kHandlePortActor = 6,  // a native port actor: its number in the registry (datatypes/port.h)
 };
 
 inline constexpr uint32_t kHandleNoEntry = 0xFFFFFFFFu;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "datatypes/actions.h"
 #include "datatypes/word.h"
@@ -124,6 +125,21 @@ void registry_install(TypeId type, const ActionSlots& slots) {
 #define ACTION(id, ident, member, ...) \
   install_slot(type, &ActionSlots::member, slots.member, uint64_t(1) << (id));
 #include "datatypes/actions.def"
+}
+
+namespace {
+// The native port actors, numbered from 1 in the order added.
+std::vector<PortActorFn> g_port_actors;
+}  // namespace
+
+uint32_t registry_add_port_actor(PortActorFn actor) {
+  check_open(kTypePort);
+  g_port_actors.push_back(actor);
+  return uint32_t(g_port_actors.size());
+}
+
+PortActorFn registry_port_actor(uint32_t number) {
+  return number >= 1 && number <= g_port_actors.size() ? g_port_actors[number - 1] : nullptr;
 }
 
 void registry_seal() { g_sealed = true; }

@@ -69,6 +69,19 @@ void register_all_datatypes();
 // registry_seal it writes the three-line datatype error naming the type and
 // ends the process with 1.
 void registry_install(TypeId type, const ActionSlots& slots);
+// A native port actor: C++ code that answers the actions forwarded to a port
+// whose actor is the handle! of kind kHandlePortActor naming it
+// (datatypes/port.h). [action] is the action, [port] the port (stable), and
+// [args] the [count] stable cells the forwarder passes after it, as a Kiv
+// actor function receives them. Returns the action's result, a cell the
+// caller copies at once. MAY ALLOCATE, MAY RUN KIV CODE.
+using PortActorFn = Cell* (*)(ActionId action, Cell* port, Cell* args, int32_t count);
+// Adds a native port actor during start-up and returns its number (from 1),
+// the value of the handle! that names it. After registry_seal it writes the
+// three-line datatype error naming port! and ends the process with 1.
+uint32_t registry_add_port_actor(PortActorFn actor);
+// The native port actor numbered [number], or null when there is none.
+PortActorFn registry_port_actor(uint32_t number);
 // Start-up is over: the handler rows are final.
 void registry_seal();
 bool registry_sealed_q();

@@ -1,4 +1,4 @@
-// POSIX file calls: open, read, write, lseek, fstat, opendir, mkdir, unlink,
+// POSIX file calls: open, read, pread, write, lseek, fstat, opendir, mkdir, unlink,
 // rmdir, renameat2 and chdir. Interrupted calls are repeated.
 #include "platform/files.h"
 
@@ -39,26 +39,56 @@ int open_retrying(const char* path, int flags, mode_t mode) {
 
 }  // namespace
 
-bool os_read_file(const std::string& path, int64_t seek, int64_t part, std::string* out) {
-  out->clear();
-  Descriptor fd(open_retrying(path.c_str(), O_RDONLY, 0));
-  if (fd.get() < 0) return false;
+int os_open_for_read(const std::string& path, int64_t* size) {
+  *size = -1;
+  int fd = open_retrying(path.c_str(), O_RDONLY, 0);
+  if (fd < 0) return -1;
   struct stat st;
-  if (fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    close(fd);
+    return -1;
+  }
+  if (S_ISREG(st.st_mode)) *size = int64_t(st.st_size);
+  return fd;
+}
+
+bool os_read_at(int fd, int64_t offset, uint8_t* out, size_t n, size_t* got) {
+  *got = 0;
+  while (*got < n) {
+    ssize_t r = pread(fd, out + *got, n - *got, off_t(offset + int64_t(*got)));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return false;
+    if (r == 0) break;
+    *got += size_t(r);
+  }
+  return true;
+}
+
+bool os_read_from(int fd, int64_t size, int64_t seek, int64_t part, std::string* out) {
+  out->clear();
   if (seek < 0) seek = 0;
   // Skip the first [seek] bytes: by moving on a seekable file, by reading on
   // anything else.
   int64_t skip = seek;
-  if (skip > 0 && lseek(fd.get(), off_t(skip), SEEK_SET) >= 0) skip = 0;
+  if (skip > 0 && lseek(fd, off_t(skip), SEEK_SET) >= 0) skip = 0;
   int64_t want = part < 0 ? INT64_MAX : part;
-  if (S_ISREG(st.st_mode) && st.st_size > seek)
-    out->reserve(size_t(std::min<int64_t>(st.st_size - seek, want)));
+  if (size > seek) {
+    // A file of known size is read straight into the string; what it grew
+    // by meanwhile is read by the loop below.
+    const int64_t n = std::min<int64_t>(size - seek, want);
+    out->resize(size_t(n));
+    size_t got = 0;
+    if (!os_read_at(fd, seek, reinterpret_cast<uint8_t*>(out->data()), size_t(n), &got)) return false;
+    out->resize(got);
+    if (int64_t(got) < n || lseek(fd, off_t(seek + n), SEEK_SET) < 0) return true;
+    skip = 0;
+  }
   char chunk[65536];
   while (int64_t(out->size()) < want) {
     const int64_t room = want - int64_t(out->size());
     size_t ask = sizeof chunk;
     if (room < int64_t(sizeof chunk) - skip) ask = size_t(room + skip);
-    ssize_t n = read(fd.get(), chunk, ask);
+    ssize_t n = read(fd, chunk, ask);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) break;

@@ -11,11 +11,18 @@
 
 namespace kiv {
 
-// Reads the file at [path] from byte [seek] (0 when negative) to its end, or at
-// most [part] bytes when [part] >= 0, into [out]. Files that report no size
-// (pipes, /proc) are read to their end. False when the path cannot be opened
-// for reading or a read fails (a directory fails too).
-bool os_read_file(const std::string& path, int64_t seek, int64_t part, std::string* out);
+// Opens [path] for reading: the descriptor, or -1 when it cannot be opened or
+// is a directory. [*size] gets a regular file's size, else -1 (pipes and
+// devices).
+int os_open_for_read(const std::string& path, int64_t* size);
+// Reads up to [n] bytes of [fd] from byte [offset] into [out], repeating until
+// [n] are read or the file ends; [*got] gets the count. False when a read fails.
+bool os_read_at(int fd, int64_t offset, uint8_t* out, size_t n, size_t* got);
+// Reads [fd] (from os_open_for_read, with the [size] it gave) from byte
+// [seek] (0 when negative) to its end, or at most [part] bytes when [part] >=
+// 0, into [out]: a file of known size in one piece, anything else (a size of
+// -1 or 0: pipes, /proc) to its end. False when a read fails.
+bool os_read_from(int fd, int64_t size, int64_t seek, int64_t part, std::string* out);
 
 // Opens [path] for writing, creating it (mode 0666 less the umask): with
 // [keep] an existing file keeps its content, else it is truncated. With

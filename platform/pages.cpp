@@ -3,6 +3,8 @@
 
 #include <sys/mman.h>
 
+#include <cstdint>
+
 namespace kiv {
 
 void* os_alloc_pages(size_t size) {
@@ -18,5 +20,12 @@ void* os_reserve_lazy(size_t size) {
 }
 
 void os_discard_pages(void* address, size_t size) { madvise(address, size, MADV_DONTNEED); }
+
+void os_advise_huge_pages(void* address, size_t size) {
+  constexpr uintptr_t kHuge = uintptr_t(2) << 20;
+  const uintptr_t start = (reinterpret_cast<uintptr_t>(address) + kHuge - 1) & ~(kHuge - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(address) + size) & ~(kHuge - 1);
+  if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+}
 
 }  // namespace kiv

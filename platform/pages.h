@@ -17,5 +17,9 @@ bool os_free_pages(void* address, size_t size);
 void* os_reserve_lazy(size_t size);
 // Gives the pages of [address, address + size) back to the OS; they read as zero afterwards.
 void os_discard_pages(void* address, size_t size);
+// Asks for huge pages behind the whole 2 MiB blocks of [address, address +
+// size) of an anonymous mapping about to be filled at once: far fewer page
+// faults. Only advice: nothing changes when the OS declines.
+void os_advise_huge_pages(void* address, size_t size);
 
 }  // namespace kiv

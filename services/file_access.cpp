@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -23,21 +24,17 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "platform/files.h"
+#include "platform/pages.h"
 #include "platform/process.h"
 #include "runtime/errors.h"
+#include "runtime/memory.h"
 #include "runtime/stack.h"
+#include "runtime/unicode.h"
 #include "services/console_output.h"
 
 namespace kiv {
 
 namespace {
-
-// [file]'s OS path, or false when it holds a NUL byte (no such path can exist).
-bool os_path_of(const Cell* file, std::string* out) {
-  if (string_find_char(file, 0) >= 0) return false;
-  *out = string_to_utf8(file);
-  return true;
-}
 
 // The integer of a /part or /seek value; script invalid-refine-arg for
 // anything else. Absent gives -1.
@@ -87,23 +84,83 @@ std::string value_bytes(const Cell* value, int64_t limit) {
   return text;
 }
 
-// MAY ALLOCATE. Pushes the block of string! lines of the UTF-8 [bytes].
-Cell* push_lines(const std::string& bytes) {
-  const int32_t count =
-      int32_t(std::min<size_t>(std::count(bytes.begin(), bytes.end(), '\n') + 1, INT32_MAX));
+// MAY ALLOCATE. Pushes the string! decoded from the UTF-8 [bytes] ([n] of
+// them), a leading byte-order mark skipped; with [cr] a CR LF and a lone CR
+// are read as LF. Access invalid-utf8 for a bad sequence, one cut off by the
+// end of the text included: nothing read is dropped.
+Cell* push_text(const char* bytes, uint32_t n, bool cr) {
+  Cell* out = stack_push();
+  uint32_t remaining = 0;
+  Node node = load_utf8(ByteSource(bytes), n, 0, &remaining, cr);
+  *out = series_cell(kTypeString, node);
+  if (remaining > 0) raise_invalid_utf8(reinterpret_cast<const uint8_t*>(bytes) + (n - remaining), remaining);
+  return out;
+}
+
+// Rewrites the CR LF pairs and lone CRs of [bytes] as LF, in place.
+void cr_to_lf(std::string* bytes) {
+  size_t r = bytes->find('\r');
+  if (r == std::string::npos) return;
+  char* p = bytes->data();
+  const size_t n = bytes->size();
+  size_t w = r;
+  for (; r < n; r++) {
+    char c = p[r];
+    if (c == '\r') {
+      if (r + 1 < n && p[r + 1] == '\n') continue;
+      c = '\n';
+    }
+    p[w++] = c;
+  }
+  bytes->resize(w);
+}
+
+// MAY ALLOCATE. Pushes the block of string! lines of the UTF-8 [bytes]: a
+// line ends at LF, CR LF or a lone CR; no empty line follows a final line
+// end; a leading byte-order mark is skipped.
+Cell* push_lines(std::string* bytes) {
+  cr_to_lf(bytes);
+  const char* p = bytes->data();
+  const size_t n = bytes->size();
+  const int32_t count = int32_t(std::min<size_t>(std::count(p, p + n, '\n') + 1, INT32_MAX));
   Cell* block = block_push_only(count);
   size_t start = 0;
-  while (start < bytes.size()) {
-    size_t end = bytes.find('\n', start);
-    size_t next = end == std::string::npos ? bytes.size() : end + 1;
-    if (end == std::string::npos)
-      end = bytes.size();
-    else if (end > start && bytes[end - 1] == '\r')
-      end--;
-    string_load_append(block, ByteSource(bytes.data() + start), uint32_t(end - start), kEncodingUtf8);
-    start = next;
+  while (start < n) {
+    const char* lf = static_cast<const char*>(std::memchr(p + start, '\n', n - start));
+    const size_t end = lf ? size_t(lf - p) : n;
+    StackSave save;
+    Cell* line = push_text(p + start, uint32_t(end - start), false);
+    *block_append_cell(block) = *line;
+    start = end + 1;
   }
   return block;
+}
+
+// A descriptor closed when the scope ends, errors included.
+struct ReadDescriptor {
+  int fd;
+  ~ReadDescriptor() {
+    if (fd >= 0) os_close(fd);
+  }
+};
+
+// MAY ALLOCATE. Pushes the binary! of the [size] bytes of the file open as
+// [fd] from byte [seek] (when 0 or more), at most [part] (when 0 or more),
+// read straight into the binary's buffer.
+Cell* read_sized_binary(const Cell* file, int fd, int64_t size, int64_t seek, int64_t part) {
+  int64_t n = std::max<int64_t>(size - std::max<int64_t>(seek, 0), 0);
+  if (part >= 0) n = std::min(n, part);
+  if (n > INT32_MAX) raise_error(kErrScriptTooLong);
+  Cell* bin = binary_make_at(stack_push(), uint32_t(n));
+  if (n == 0) return bin;
+  // The buffer holds n bytes: nothing allocates until the reads are done.
+  const Node node = bin->node();
+  uint8_t* at = reserve_tail(node, uint32_t(n));
+  os_advise_huge_pages(at, size_t(n));
+  size_t got = 0;
+  if (!os_read_at(fd, std::max<int64_t>(seek, 0), at, size_t(n), &got)) raise_cannot_open(file);
+  series_buffer(node)->tail -= uint32_t(size_t(n) - got);  // the file shrank meanwhile
+  return bin;
 }
 
 // ---------------------------------------------------------------- action handlers
@@ -148,22 +205,27 @@ Cell* file_read_value(const Cell* file, const Cell* part, const Cell* seek, bool
   const int64_t part_n = refinement_integer("part", part);
   const int64_t seek_n = refinement_integer("seek", seek);
   const std::string path = file_to_os_path(file);
+  int64_t size = -1;
+  ReadDescriptor in{os_open_for_read(path, &size)};
+  if (in.fd < 0) raise_cannot_open(file);
+  // A binary of a file of known size is read into its own buffer; text, and
+  // what reports no size (a pipe, /proc), through one string.
+  if (binary && size > 0) return read_sized_binary(file, in.fd, size, seek_n, part_n);
   std::string bytes;
   // A value holds at most 2^31 - 1 bytes: one byte more tells a file too long.
   const int64_t most = int64_t(INT32_MAX) + 1;
-  if (!os_read_file(path, seek_n, part_n < 0 ? most : std::min(part_n, most), &bytes))
+  if (!os_read_from(in.fd, size, seek_n, part_n < 0 ? most : std::min(part_n, most), &bytes))
     raise_cannot_open(file);
   if (bytes.size() > size_t(INT32_MAX)) raise_error(kErrScriptTooLong);
   if (bytes.empty()) return push_empty(binary);
   if (binary) return binary_load_push(reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()));
-  if (lines) return push_lines(bytes);
-  return string_load_push(ByteSource(bytes.data()), uint32_t(bytes.size()), kEncodingUtf8);
+  if (lines) return push_lines(&bytes);
+  return push_text(bytes.data(), uint32_t(bytes.size()), true);
 }
 
 Cell* file_read_dir(const Cell* file) {
   std::vector<DirEntry> entries;
-  std::string path;
-  if (!os_path_of(file, &path) || !os_list_dir(path, &entries)) raise_cannot_open(file);
+  if (!os_list_dir(file_to_os_path(file), &entries)) raise_cannot_open(file);
   Cell* block = block_push_only(int32_t(std::min<size_t>(entries.size(), INT32_MAX)));
   for (const DirEntry& e : entries) {
     StackSave save;
@@ -178,11 +240,14 @@ int32_t file_write_value(const Cell* file, const Cell* value, const Cell* part, 
                          bool append, bool lines) {
   (void)binary;  // LF is written as it stands with or without it
   const int64_t limit = refinement_integer("part", part);
-  if (part && limit < 0) raise_refine_arg("part", part);
   const int64_t at = refinement_integer("seek", seek);
   if (seek && at < 0) raise_refine_arg("seek", seek);
+  // A negative /part writes nothing: the target is not even opened.
+  if (part && limit < 0) raise_cannot_open(file);
 
-  // Everything to write, as pieces, made before the file is touched.
+  // Everything to write, as pieces, made before the file is touched; a
+  // binary! is written from its own buffer.
+  const bool direct = !lines && value->is(kTypeBinary);
   std::vector<std::string> pieces;
   if (lines && value->is(kTypeBlock)) {
     const Cell block = *value;
@@ -192,7 +257,7 @@ int32_t file_write_value(const Cell* file, const Cell* value, const Cell* part, 
       pieces.push_back(value_bytes(&item, -1));
       pieces.emplace_back("\n");
     }
-  } else {
+  } else if (!direct) {
     pieces.push_back(value_bytes(value, limit));
     if (lines) pieces.emplace_back("\n");
   }
@@ -205,6 +270,15 @@ int32_t file_write_value(const Cell* file, const Cell* value, const Cell* part, 
   }
   int64_t last = 0;
   bool written = true;
+  if (direct) {
+    // Nothing allocates between taking the buffer's address and the write.
+    Cell bin = *value;
+    int64_t n = binary_length(&bin);
+    if (limit >= 0) n = std::min(n, limit);
+    written = write_all(fd, binary_head_ptr(&bin), size_t(n));
+    if (!written && !file) conout_lost(errno ? errno : EIO);
+    last = n;
+  }
   for (const std::string& piece : pieces) {
     if (!write_all(fd, piece.data(), piece.size())) {
       // Standard output refusing the data ends the run (conout_lost); a file
@@ -226,15 +300,13 @@ void file_write_stderr(const Cell* value) {
 }
 
 bool file_delete(const Cell* file) {
-  std::string path;
-  if (!os_path_of(file, &path)) return false;
+  const std::string path = file_to_os_path(file);
   return file_dir_path_q(file) ? os_remove_dir(path) : os_remove_file(path);
 }
 
 Cell* file_query(const Cell* file) {
-  std::string path;
   FileStat st;
-  if (!os_path_of(file, &path) || !os_stat(path, &st)) return stack_push_value(kNoneCell);
+  if (!os_stat(file_to_os_path(file), &st)) return stack_push_value(kNoneCell);
   const int32_t n = string_length(file);
   if (!st.directory && string_char_at(file, uint32_t(string_head_index(file) + n - 1)) == '/')
     return stack_push_value(kNoneCell);
@@ -249,20 +321,18 @@ Cell* file_query(const Cell* file) {
 
 bool file_rename(const Cell* from, const Cell* to) {
   if (!to->is(kTypeFile) && !to->is(kTypeString)) raise_error(kErrScriptInvalidArg, to);
-  std::string old_path, new_path;
-  if (!os_path_of(from, &old_path) || !os_path_of(to, &new_path)) return false;
+  const std::string old_path = file_to_os_path(from);
+  const std::string new_path = file_to_os_path(to);
   return os_rename(old_path, new_path);
 }
 
 bool file_exists(const Cell* file) {
-  std::string path;
   FileStat st;
-  return os_path_of(file, &path) && os_stat(path, &st);
+  return os_stat(file_to_os_path(file), &st);
 }
 
 bool make_directory(const Cell* file) {
-  std::string path;
-  if (!os_path_of(file, &path)) raise_error(kErrAccessNoCreate, file);
+  const std::string path = file_to_os_path(file);
   if (os_make_dir(path) == 0) return true;
   FileStat st;
   if (os_stat(path, &st) && st.directory) return false;
@@ -275,10 +345,7 @@ Cell* current_dir_file() {
   return dir;
 }
 
-bool set_current_dir(const Cell* file) {
-  std::string path;
-  return os_path_of(file, &path) && os_set_current_dir(path);
-}
+bool set_current_dir(const Cell* file) { return os_set_current_dir(file_to_os_path(file)); }
 
 void file_access_init() {
   registry_install(kTypeFile, {.delete_ = file_delete_action,

@@ -6,8 +6,11 @@
 // (file_to_os_path); a relative path is taken from the current directory.
 // The spelling decides between the directory and the file operations: a path
 // ending in "/", or that is "." or "..", or ends in "/." or "/..", is a
-// directory (file_dir_path_q). Text is UTF-8 both ways; line ends written are
-// LF. Every operation closes what it opened before it returns or raises.
+// directory (file_dir_path_q). A path holding NUL raises script invalid-arg
+// with the file before any system call (the OS would cut the name there).
+// Text is UTF-8 both ways; line ends written are LF, and text read takes
+// CR LF and a lone CR as LF. Every operation closes what it opened before it
+// returns or raises.
 #pragma once
 
 #include <cstdint>
@@ -22,13 +25,15 @@ bool file_dir_path_q(const Cell* file);
 // MAY ALLOCATE. Pushes what read of [file] gives. A directory-form path gives
 // the block of its entries (file_read_dir). Otherwise the file's bytes from
 // byte [seek] (when given, an integer!) and at most [part] bytes (when given,
-// an integer!; a negative one reads everything): with [binary] a binary!, with
-// [lines] a block of string! (one per LF, a CR before it dropped, no empty
-// last line after a final LF), else a string! decoded from UTF-8. An empty
+// an integer!; a negative one reads everything): with [binary] a binary!,
+// else text decoded from UTF-8, a byte-order mark at its start skipped and
+// CR LF and a lone CR read as LF: with [lines] a block of string! (one per
+// line end, no empty last line after a final one), else a string!. An empty
 // file, /part 0 and a /seek past the end give "" (an empty binary! with
 // [binary]), with [lines] too. Raises access cannot-open with the file when it
-// cannot be read, access invalid-utf8 for text that is not UTF-8, and script
-// invalid-refine-arg for a /part or /seek that is not an integer!.
+// cannot be read, access invalid-utf8 for text that is not UTF-8 (a sequence
+// cut by the end of what was read included), and script invalid-refine-arg
+// for a /part or /seek that is not an integer!.
 Cell* file_read_value(const Cell* file, const Cell* part, const Cell* seek, bool binary, bool lines);
 
 // MAY ALLOCATE. Pushes a block of file! values: the entries of the directory
@@ -44,8 +49,9 @@ Cell* file_read_dir(const Cell* file);
 // any other value that value and one LF. The file is created or truncated;
 // [append] writes at its end and [seek] (an integer!) from that byte, both
 // keeping the rest. Raises access cannot-open with the file when it cannot be
-// opened or written, and script invalid-refine-arg for a /part that is not an
-// integer! of 0 or more or a /seek that is not an integer!. [binary] changes
+// opened or written or when /part is negative (nothing is written, the file
+// not even opened), and script invalid-refine-arg for a /part that is not an
+// integer! or a /seek that is not an integer! of 0 or more. [binary] changes
 // nothing here: text is written with LF line ends either way.
 int32_t file_write_value(const Cell* file, const Cell* value, const Cell* part, const Cell* seek, bool binary,
                          bool append, bool lines);

@@ -5,7 +5,9 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -178,8 +180,9 @@ TEST_F(FileAccessTest, ErrorsNameTheFileAndTouchNothing) {
            {"write @no/such/dir.txt \"x\"", "!cannot-open"},
            {"read/part @f.txt \"2\"", "!expect-arg"},
            {"read/seek @f.txt 1.5", "!invalid-refine-arg"},
-           // A bad /part or /seek leaves the file as it was.
-           {"write/part @f.txt \"x\" -1", "!invalid-refine-arg"},
+           // A bad /part or /seek leaves the file as it was; a negative
+           // /part writes nothing: the file cannot be opened for it.
+           {"write/part @f.txt \"x\" -1", "!cannot-open"},
            {"write/seek @f.txt \"x\" -1", "!invalid-refine-arg"},
            {"write/part @f.txt \"x\" 1.0", "!invalid-refine-arg"},
            {"read/as @f.txt 'utf-8", "!not-done"},
@@ -222,6 +225,26 @@ TEST_F(FileAccessTest, DirectoriesExistenceAndTheCurrentDirectory) {
   EXPECT_FALSE(set_current_dir(file("missing")));
   ASSERT_TRUE(set_current_dir(before));
   EXPECT_EQ(string_to_utf8(current_dir_file()), old);
+}
+
+TEST_F(FileAccessTest, FilesOfNoSizeAreReadOnceToTheirEnd) {
+  // A pipe is opened once: a second open would lose what the writer sent to
+  // the first and wait for a writer that never comes.
+  const std::string fifo = (dir_ / "fifo").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const pid_t writer = fork();
+  if (writer == 0) {
+    const int fd = ::open(fifo.c_str(), O_WRONLY);
+    const bool ok = fd >= 0 && ::write(fd, "a\r\nb", 4) == 4;
+    _exit(ok ? 0 : 1);
+  }
+  EXPECT_EQ(run("read/binary @fifo"), "#{610D0A62}");
+  int status = 0;
+  waitpid(writer, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  // /proc reports a size of 0 and is read to its end, as text or bytes.
+  EXPECT_EQ(run("parse read %/proc/self/status [\"Name:\" to end]"), "true");
+  EXPECT_EQ(run("read/binary/part %/proc/self/status 5"), "#{4E616D653A}");
 }
 
 TEST_F(FileAccessTest, WritesToStandardOutput) {
