@@ -390,8 +390,8 @@ Status fetch_arguments(Cell* fn_slot, Node list, const CallSource& source, bool 
 // arguments their absent values: none for each argument, and false for the
 // refinement itself when a function! keeps it on the stack. The refinement
 // slots of a native or action are the caller's.
-Status fetch_plain(Cell* fn_slot, Node list, const CallShape& shape, const CallSource& source, bool infix,
-                   bool is_function) {
+[[gnu::always_inline]] inline Status fetch_plain(Cell* fn_slot, Node list, const CallShape& shape,
+                                                 const CallSource& source, bool infix, bool is_function) {
   const Node node = source.block->node();
   int32_t i = 0;
   if (infix && shape.params > 0) {
