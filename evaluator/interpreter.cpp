@@ -545,6 +545,18 @@ Status invoke_routine(const Cell* fn_slot, const int32_t* refs) {
 
 // ---------------------------------------------------------------- calling
 
+// Runs the C++ entry of the native! or action! at [fn_slot], its arguments in
+// place above it and its refinement slots [refs] filled.
+[[gnu::always_inline]] inline Status run_builtin_entry(const Cell* fn_slot, const int32_t* refs) {
+  if (fn_slot->is(kTypeNative)) {
+    NativeEntry entry = native_entry(int32_t(native_id(fn_slot)));
+    if (!entry) raise_error(kErrInternalNotDone);
+    return entry(false, refs);
+  }
+  g_actions_table[native_id(fn_slot)].entry(refs);
+  return kStatusOk;
+}
+
 // Calls the function-like value at [fn_slot] (an op! already retyped to its
 // underlying type); for an infix call its left operand is at fn_slot + 1 and
 // the stack top past it. The result replaces the function value and is the
@@ -615,14 +627,8 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
       return kStatusOk;
     }
     if (g_stack.top == args) stack_push();  // the result slot of a native without arguments
-    if (type == kTypeNative) {
-      NativeEntry entry = native_entry(int32_t(native_id(fn_slot)));
-      if (!entry) raise_error(kErrInternalNotDone);
-      s = entry(false, refs);
-      if (s != kStatusOk) return s;
-    } else {
-      g_actions_table[native_id(fn_slot)].entry(refs);
-    }
+    s = run_builtin_entry(fn_slot, refs);
+    if (s != kStatusOk) return s;
     stack_unwind();
   } else {
     fatal_no_switch();
@@ -749,14 +755,8 @@ Status call_integer_op(Cell* fn_slot, const CallSource& source) {
     if (g_interp.tracing) trace_event(kTraceCall, source.block, -1, nullptr, fn_slot);
     int32_t refs[kMaxRefinementSlots];
     std::fill(refs, refs + shape.count, -1);
-    if (type == kTypeNative) {
-      NativeEntry entry = native_entry(int32_t(native_id(fn_slot)));
-      if (!entry) raise_error(kErrInternalNotDone);
-      s = entry(false, refs);
-      if (s != kStatusOk) return s;
-    } else {
-      g_actions_table[native_id(fn_slot)].entry(refs);
-    }
+    s = run_builtin_entry(fn_slot, refs);
+    if (s != kStatusOk) return s;
     stack_unwind();
     *fn_slot = fn_slot[1];
     g_stack.top = fn_slot + 1;

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "run_kiv.h"
+#include "temp_dir.h"
 
 namespace kiv {
 namespace {
@@ -82,32 +83,11 @@ TEST(ClipboardFormat, OnlyLocalFileUrisAreRead) {
 
 // ---------------------------------------------------------------- whole runs
 
+using test::read_file;
 // A fresh directory removed at the end of the test.
-class TempDir {
- public:
-  TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/kiv-clip-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data())) path_ = fs::canonical(buffer.data()).string();
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
+struct TempDir : test::TempDir {
+  TempDir() : test::TempDir("kiv-clip-") {}
 };
-
-std::string read_file(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 void write_file(const std::string& file, const std::string& text) {
   std::ofstream(file, std::ios::binary) << text;

@@ -17,38 +17,18 @@
 #include <vector>
 
 #include "run_kiv.h"
+#include "temp_dir.h"
 
 namespace kiv {
 namespace {
 
 namespace fs = std::filesystem;
 
+using test::read_file;
 // A fresh directory removed at the end of the test.
-class TempDir {
- public:
-  TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/kiv-call-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data())) path_ = buffer.data();
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
+struct TempDir : test::TempDir {
+  TempDir() : test::TempDir("kiv-call-") {}
 };
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // Writes an executable shell script [name] with [body] into [dir].
 void write_tool(const std::string& dir, const std::string& name, const std::string& body) {
