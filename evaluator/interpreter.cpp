@@ -719,6 +719,40 @@ bool integer_operand_at(Node node, int32_t index, int32_t* out) {
   return integer_builtin(fn->type(), native_id(fn), integer_get(x), integer_get(y), out);
 }
 
+// The call of the native! or action! at [fn_slot] (the stack top) from the
+// code, as call_at makes it when its list is plain and nothing traces, with
+// only what that case needs; call_at for everything else.
+Status call_builtin_plain(Cell* fn_slot, const CallSource& source) {
+  const Cell& kept = series_cells(function_like_more(fn_slot))[kArglistCell];
+  if (!kept.is(kTypeBlock) || g_interp.tracing) return call_at(fn_slot, source, false);
+  const Node list = kept.node();
+  const CallShape shape = call_shape(list);
+  if (!shape.plain || shape.count > kMaxRefinementSlots) return call_at(fn_slot, source, false);
+  DepthGuard depth;
+  stack_mark_interp_native(call_frame_name(source.name));
+  int32_t refs[kMaxRefinementSlots];
+  std::fill(refs, refs + shape.count, -1);
+  Status s = fetch_plain(fn_slot, list, shape, source, false, false);
+  if (s != kStatusOk) return s;
+  Cell* args = g_stack.arguments;
+  if (shape.params == 2 && args[0].is(kTypeInteger) && args[1].is(kTypeInteger) &&
+      integer_builtin(fn_slot->type(), native_id(fn_slot), integer_get(&args[0]), integer_get(&args[1]),
+                      fn_slot)) {
+    // Computed in place; the frame goes as stack_unwind would take it.
+    CallFrame* f = pop_frame(false);
+    g_stack.arguments = stack_at(f->prev_args);
+    g_stack.top = fn_slot + 1;
+    return kStatusOk;
+  }
+  if (g_stack.top == args) stack_push();  // the result slot of a native without arguments
+  s = run_builtin_entry(fn_slot, refs);
+  if (s != kStatusOk) return s;
+  stack_unwind();
+  *fn_slot = fn_slot[1];
+  g_stack.top = fn_slot + 1;
+  return kStatusOk;
+}
+
 // The infix call of the built-in operator at [fn_slot] (retyped to its
 // native! or action!) on the integer left operand at fn_slot + 1 whose right
 // operand needs evaluating: the operator's frame is opened and the left
@@ -1018,7 +1052,9 @@ Status eval_expr(Node node, int32_t* index, bool infix_operand, bool whole) {
         source.block = &block;
         source.index = index;
         source.name = &word;
-        Status s = call_value_at_top(value, source);
+        Cell* slot = stack_push_cell(value);
+        Status s = slot->is(kTypeNative) || slot->is(kTypeAction) ? call_builtin_plain(slot, source)
+                                                                  : call_at(slot, source, false);
         if (s != kStatusOk) return s;
         return infix_operand ? kStatusOk : eval_infix(node, index, start);
       }
