@@ -503,7 +503,9 @@ bool integer_modulo(int32_t x, int32_t y, Cell* out) {
 Status invoke_function(Cell* fn_slot) {
   Node ctx = function_context(fn_slot);
   context_set_values(ctx, stack_index(g_stack.arguments) + 1);
-  Cell body = function_body(fn_slot);
+  const Node more = function_more(fn_slot);
+  const Cell body = series_length(more) > uint32_t(kFunctionMoreBody) ? series_cells(more)[kFunctionMoreBody]
+                                                                      : make_cell(kTypeUnset);
   stack_top_frame()->header |= kFrameBodyFlag;
   if (!body.is(kTypeBlock)) {
     *g_stack.arguments = make_cell(kTypeUnset);
@@ -749,6 +751,34 @@ Status call_builtin_plain(Cell* fn_slot, const CallSource& source) {
   if (s != kStatusOk) return s;
   stack_unwind();
   *fn_slot = fn_slot[1];
+  g_stack.top = fn_slot + 1;
+  return kStatusOk;
+}
+
+// The call of the function! at [fn_slot] (the stack top) from the code, as
+// call_at makes it when its list is plain and nothing traces; call_at for
+// everything else.
+Status call_function_plain(Cell* fn_slot, const CallSource& source) {
+  const Cell& kept = series_cells(function_like_more(fn_slot))[kArglistCell];
+  if (!kept.is(kTypeBlock) || g_interp.tracing) return call_at(fn_slot, source, false);
+  const Node list = kept.node();
+  const CallShape shape = call_shape(list);
+  if (!shape.plain) return call_at(fn_slot, source, false);
+  DepthGuard depth;
+  CallFrame* frame = push_frame(call_frame_name(source.name), (kFrameFunction << 24) | kFrameInterpFlag);
+  frame->fn_context = function_context(fn_slot);
+  frame->saved_values = context_values(frame->fn_context);
+  Status s = fetch_plain(fn_slot, list, shape, source, false, true);
+  if (s != kStatusOk) return s;
+  init_locals(shape.count);
+  s = invoke_function(fn_slot);
+  if (s != kStatusOk) return s;
+  // stack_unwind_function, the context's values put back directly.
+  Cell* callee = g_stack.arguments;
+  CallFrame* f = pop_frame(false);
+  if (f->fn_context) context_set_values(f->fn_context, f->saved_values);
+  g_stack.arguments = stack_at(f->prev_args);
+  *fn_slot = *callee;
   g_stack.top = fn_slot + 1;
   return kStatusOk;
 }
@@ -1053,8 +1083,13 @@ Status eval_expr(Node node, int32_t* index, bool infix_operand, bool whole) {
         source.index = index;
         source.name = &word;
         Cell* slot = stack_push_cell(value);
-        Status s = slot->is(kTypeNative) || slot->is(kTypeAction) ? call_builtin_plain(slot, source)
-                                                                  : call_at(slot, source, false);
+        Status s;
+        if (slot->is(kTypeNative) || slot->is(kTypeAction))
+          s = call_builtin_plain(slot, source);
+        else if (slot->is(kTypeFunction))
+          s = call_function_plain(slot, source);
+        else
+          s = call_at(slot, source, false);
         if (s != kStatusOk) return s;
         return infix_operand ? kStatusOk : eval_infix(node, index, start);
       }
