@@ -385,7 +385,11 @@ KIV_NATIVE(Repeat) {
   for (int32_t i = 1;; i++) {
     *counter = integer_cell(i);
     g_stack.top = slot + 1;
-    set_word_value(a.word, counter);
+    // A plain store in place, as a set-word makes it; set_word_value for the rest.
+    if (Cell* value = context_plain_store_slot(word_context(a.word), word_index(a.word)))
+      *value = *counter;
+    else
+      set_word_value(a.word, counter);
     Status s = run_loop_body(slot, a.body);
     if (s == Status::kBreak) break;
     if (s != kStatusOk && s != Status::kContinue) return s;
