@@ -136,7 +136,6 @@ void mark_field_set(Node ctx, int32_t i) {
 
 }  // namespace
 
-Node context_words(Node ctx) { return hashtable_values(context_table(ctx)); }
 
 int32_t context_words_find_or_add(Node table, int32_t symbol, bool by_alias, Node context,
                                   int32_t* new_index) {

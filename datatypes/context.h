@@ -33,6 +33,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/hashtable.h"
 #include "runtime/hooks.h"
 #include "runtime/memory.h"
 #include "runtime/stack.h"
@@ -105,7 +106,7 @@ extern Node g_global_values;
   return context_peek_slot(ctx, index);
 }
 // The words block of [ctx].
-Node context_words(Node ctx);
+inline Node context_words(Node ctx) { return hashtable_values(context_table(ctx)); }
 // Number of words (slots) of [ctx].
 uint32_t context_word_count(Node ctx);
 

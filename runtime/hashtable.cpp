@@ -969,7 +969,6 @@ void hashtable_make_room(Node table) { grow_if_full(table); }
 
 bool hashtable_full_q(Node table) { return hdr(table)->occupied >= hdr(table)->upper; }
 
-Node hashtable_values(Node table) { return hdr(table)->values; }
 
 // ---------------------------------------------------------------- records (kinds 3 and 4)
 

@@ -44,6 +44,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/compare.h"
+#include "runtime/memory.h"
 
 namespace kiv {
 
@@ -242,7 +243,9 @@ void hashtable_make_room(Node table);
 // True when the next insertion needs hashtable_make_room first.
 bool hashtable_full_q(Node table);
 // The node of the table's values block.
-Node hashtable_values(Node table);
+inline Node hashtable_values(Node table) {
+  return reinterpret_cast<const HashHeader*>(series_buffer(table)->head_ptr())->values;
+}
 // Kind 2 hashes a stored entry, for rehashing, through the symbol_entry_hash
 // hook (runtime/hooks.h), which symbol! answers.
 
