@@ -216,11 +216,16 @@ Cell* file_read_value(const Cell* file, const Cell* part, const Cell* seek, bool
   const int64_t most = int64_t(INT32_MAX) + 1;
   if (!os_read_from(in.fd, size, seek_n, part_n < 0 ? most : std::min(part_n, most), &bytes))
     raise_cannot_open(file);
-  if (bytes.size() > size_t(INT32_MAX)) raise_error(kErrScriptTooLong);
-  if (bytes.empty()) return push_empty(binary);
-  if (binary) return binary_load_push(reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()));
-  if (lines) return push_lines(&bytes);
-  return push_text(bytes.data(), uint32_t(bytes.size()), true);
+  return bytes_to_value(&bytes, binary, lines);
+}
+
+Cell* bytes_to_value(std::string* bytes, bool binary, bool lines) {
+  if (bytes->size() > size_t(INT32_MAX)) raise_error(kErrScriptTooLong);
+  if (bytes->empty()) return push_empty(binary);
+  if (binary)
+    return binary_load_push(reinterpret_cast<const uint8_t*>(bytes->data()), uint32_t(bytes->size()));
+  if (lines) return push_lines(bytes);
+  return push_text(bytes->data(), uint32_t(bytes->size()), true);
 }
 
 Cell* file_read_dir(const Cell* file) {
