@@ -23,6 +23,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "platform/pages.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/stack.h"
@@ -71,8 +72,10 @@ size_t take_body(char* data, size_t size, size_t count, void* user) {
     sink->sized = true;
     curl_off_t length = -1;
     if (curl_easy_getinfo(sink->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
-        length > 0 && uint64_t(length) < sink->limit)
+        length > 0 && uint64_t(length) < sink->limit) {
       sink->body->reserve(size_t(length));
+      os_advise_huge_pages(sink->body->data(), sink->body->capacity());
+    }
   }
   sink->body->append(data, n);
   return n;
