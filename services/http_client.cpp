@@ -51,32 +51,63 @@ struct ListFree {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
-// Where the body goes while it arrives.
+struct MultiFree {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+// The easy handle [easy] added to the multi handle [multi] while this lives.
+struct Added {
+  CURLM* multi;
+  CURL* easy;
+  bool added;
+  ~Added() {
+    if (added) curl_multi_remove_handle(multi, easy);
+  }
+};
+
+// Where the body goes while it arrives: a string, or the room a caller gave.
+// A body that announces its length pauses the transfer at its first bytes
+// until the room is made (outside the callback), then goes straight there.
 struct BodySink {
   std::string* body;
   uint64_t limit;
   CURL* easy;
+  HttpBodyRoom* room_maker;
   bool too_long = false;
   bool sized = false;
+  uint64_t wanted = 0;      // the announced length, while the room is not made
+  uint8_t* room = nullptr;  // made room, [capacity] bytes
+  uint64_t capacity = 0;
+  uint64_t filled = 0;
 };
 
 size_t take_body(char* data, size_t size, size_t count, void* user) {
   auto* sink = static_cast<BodySink*>(user);
   const size_t n = size * count;
-  if (sink->body->size() + n >= sink->limit) {
+  if (sink->filled + sink->body->size() + n >= sink->limit) {
     sink->too_long = true;
     return CURL_WRITEFUNC_ERROR;
   }
   if (!sink->sized) {
-    // A body that announces its length gets its room at once.
     sink->sized = true;
     curl_off_t length = -1;
     if (curl_easy_getinfo(sink->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
         length > 0 && uint64_t(length) < sink->limit) {
+      if (sink->room_maker) {
+        sink->wanted = uint64_t(length);
+        return CURL_WRITEFUNC_PAUSE;  // the same bytes come again once the room is made
+      }
+      // A body that announces its length gets its room at once.
       sink->body->reserve(size_t(length));
       os_advise_huge_pages(sink->body->data(), sink->body->capacity());
     }
   }
+  if (sink->room && sink->body->empty() && sink->filled + n <= sink->capacity) {
+    std::memcpy(sink->room + sink->filled, data, n);
+    sink->filled += n;
+    return n;
+  }
+  // More than was announced: the rest goes to the string, and the caller
+  // joins the two.
   sink->body->append(data, n);
   return n;
 }
@@ -240,13 +271,49 @@ Cell* push_header_map(const std::vector<std::pair<std::string, std::string>>& li
   return map_make_at(map, pairs->node(), 0);
 }
 
+// A binary! made with room for a body of announced length, which libcurl
+// fills in place; it stays on the data stack.
+class BinaryRoom final : public HttpBodyRoom {
+ public:
+  uint8_t* room(uint64_t length) override {
+    // Below the body limit, so below 2^31.
+    const uint32_t n = uint32_t(length);
+    bin_ = binary_make_at(stack_push(), n);
+    uint8_t* at = reserve_tail(bin_->node(), n);
+    os_advise_huge_pages(at, n);
+    capacity_ = n;
+    return at;
+  }
+  // MAY ALLOCATE. The binary! of the body: its filled bytes, then those that
+  // came past the announced length ([rest]).
+  Cell* finish(uint64_t filled, const std::string& rest) {
+    series_buffer(bin_->node())->tail -= uint32_t(capacity_ - filled);
+    if (!rest.empty()) {
+      if (filled + rest.size() > uint64_t(INT32_MAX)) raise_error(kErrScriptTooLong);
+      uint8_t* at = reserve_tail(bin_->node(), uint32_t(rest.size()));
+      std::memcpy(at, rest.data(), rest.size());
+    }
+    return bin_;
+  }
+
+ private:
+  Cell* bin_ = nullptr;
+  uint64_t capacity_ = 0;
+};
+
 // MAY ALLOCATE. Performs [request] for [url] and pushes the answer as
-// [binary], [lines] and [info] ask.
+// [binary], [lines] and [info] ask. A binary body of announced length goes
+// straight into its binary!.
 Cell* answer(const Cell* url, const HttpRequest& request, bool binary, bool lines, bool info) {
-  HttpResponse response = http_perform(request);
+  BinaryRoom room;
+  HttpResponse response = http_perform(request, uint64_t(1) << 31, binary ? &room : nullptr);
   if (response.outcome == HttpOutcome::kTooLong) raise_error(kErrScriptTooLong);
   if (response.outcome != HttpOutcome::kAnswered) raise_error(kErrAccessNoConnect, url);
-  if (!info) return bytes_to_value(&response.body, binary, lines);
+  auto body = [&] {
+    return response.used_room ? room.finish(response.room_filled, response.body)
+                              : bytes_to_value(&response.body, binary, lines);
+  };
+  if (!info) return body();
   Cell* block = block_push_only(3);
   *block_append_cell(block) = integer_cell(int32_t(response.status));
   {
@@ -256,8 +323,8 @@ Cell* answer(const Cell* url, const HttpRequest& request, bool binary, bool line
   }
   {
     StackSave save;
-    Cell* body = bytes_to_value(&response.body, binary, lines);
-    *block_append_cell(block) = *body;
+    Cell* value = body();
+    *block_append_cell(block) = *value;
   }
   return block;
 }
@@ -338,7 +405,7 @@ std::vector<std::pair<std::string, std::string>> http_header_lines(const std::st
   return lines;
 }
 
-HttpResponse http_perform(const HttpRequest& request, uint64_t body_limit) {
+HttpResponse http_perform(const HttpRequest& request, uint64_t body_limit, HttpBodyRoom* room) {
   HttpResponse response;
   if (!curl_ready()) return response;
   std::unique_ptr<CURL, EasyFree> easy(curl_easy_init());
@@ -364,7 +431,7 @@ HttpResponse http_perform(const HttpRequest& request, uint64_t body_limit) {
 
   const std::string url = escaped_url(request.url);
   std::string header_text;
-  BodySink sink{&response.body, body_limit, e};
+  BodySink sink{&response.body, body_limit, e, room};
   bool set = curl_easy_setopt(e, CURLOPT_URL, url.c_str()) == CURLE_OK &&
              curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
              curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
@@ -396,7 +463,27 @@ HttpResponse http_perform(const HttpRequest& request, uint64_t body_limit) {
   }
   if (!set) return response;
 
-  const CURLcode done = curl_easy_perform(e);
+  // The transfer runs through a multi handle so that it can stop, paused,
+  // for the room to be made here, outside libcurl.
+  std::unique_ptr<CURLM, MultiFree> multi(curl_multi_init());
+  if (!multi) return response;
+  Added added{multi.get(), e, curl_multi_add_handle(multi.get(), e) == CURLM_OK};
+  if (!added.added) return response;
+  CURLcode done = CURLE_OK;
+  int running = 1;
+  while (running) {
+    if (curl_multi_perform(multi.get(), &running) != CURLM_OK) return response;
+    if (sink.wanted && !sink.room) {
+      sink.room = room->room(sink.wanted);
+      sink.capacity = sink.wanted;
+      if (curl_easy_pause(e, CURLPAUSE_CONT) != CURLE_OK) return response;
+      continue;
+    }
+    if (running && curl_multi_poll(multi.get(), nullptr, 0, 1000, nullptr) != CURLM_OK) return response;
+  }
+  int left = 0;
+  while (CURLMsg* message = curl_multi_info_read(multi.get(), &left))
+    if (message->msg == CURLMSG_DONE && message->easy_handle == e) done = message->data.result;
   if (sink.too_long) {
     response.outcome = HttpOutcome::kTooLong;
     response.body = std::string();
@@ -406,6 +493,8 @@ HttpResponse http_perform(const HttpRequest& request, uint64_t body_limit) {
     response.body = std::string();
     return response;
   }
+  response.used_room = sink.room != nullptr;
+  response.room_filled = sink.filled;
   curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &response.status);
   response.headers = http_header_lines(header_text);
   response.outcome = HttpOutcome::kAnswered;

@@ -56,13 +56,28 @@ struct HttpResponse {
   long status = 0;
   // The final response's header lines as name and value, in order.
   std::vector<std::pair<std::string, std::string>> headers;
-  std::string body;
+  std::string body;          // the body, unless it went to an HttpBodyRoom
+  uint64_t room_filled = 0;  // the bytes written to the room it gave
+  bool used_room = false;    // the body went to that room (and none to [body])
 };
 
-// Performs [request] (no Kiv value is touched: this allocates nothing
-// collected and raises nothing). A body of [body_limit] bytes or more stops
-// the transfer with kTooLong.
-HttpResponse http_perform(const HttpRequest& request, uint64_t body_limit = uint64_t(1) << 31);
+// Where a body that announces its length may go instead of a string: room()
+// is called at most once per request, with that length, outside libcurl's
+// callbacks (it may raise), and answers [length] writable bytes that stay
+// valid until http_perform returns.
+class HttpBodyRoom {
+ public:
+  virtual uint8_t* room(uint64_t length) = 0;
+
+ protected:
+  ~HttpBodyRoom() = default;
+};
+
+// Performs [request]. No Kiv value is touched and nothing is raised, except
+// by [room] (when given), asked for room for the body. A body of
+// [body_limit] bytes or more stops the transfer with kTooLong.
+HttpResponse http_perform(const HttpRequest& request, uint64_t body_limit = uint64_t(1) << 31,
+                          HttpBodyRoom* room = nullptr);
 
 // Splits the header text [text] (lines ended by CR LF, LF, or the text's end)
 // into name and value pairs: the value starts after the ":" and any blanks
