@@ -85,6 +85,7 @@ info: read/info/binary u/missing
 print mold reduce [first info  select second info 'content-length  third info]
 info: read/info u/redirect
 print [first info  none? select second info 'X-Hop  mold select second info 'Content-Type]
+print copy/part to string! read/binary u/redirect 9
 print mold read u/crlf
 print mold read/lines u/crlf
 print mold read/binary u/crlf
@@ -99,6 +100,7 @@ print mold length? read u/big?n=52428800
             "\"value\"\n"
             "[404 \"8\" #{6E6F742068657265}]\n"
             "200 true \"text/plain\"\n"
+            "GET /echo\n"
             "\"one^/two^/\"\n"
             "[\"one\" \"two\"]\n"
             "#{6F6E650D0A74776F0D0A}\n"
