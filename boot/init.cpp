@@ -28,6 +28,7 @@
 #include "runtime/stack.h"
 #include "services/console_output.h"
 #include "services/file_access.h"
+#include "services/http_client.h"
 #include "services/print_hooks.h"
 #include "services/process_call.h"
 
@@ -75,6 +76,7 @@ constexpr void (*kInitSteps[])() = {
     register_all_datatypes,
     file_access_init,
     process_call_init,
+    http_client_init,
     first_frames,
     [] { root_block_init(64); },
     stack_init,

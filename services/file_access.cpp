@@ -216,11 +216,24 @@ Cell* file_read_value(const Cell* file, const Cell* part, const Cell* seek, bool
   const int64_t most = int64_t(INT32_MAX) + 1;
   if (!os_read_from(in.fd, size, seek_n, part_n < 0 ? most : std::min(part_n, most), &bytes))
     raise_cannot_open(file);
-  if (bytes.size() > size_t(INT32_MAX)) raise_error(kErrScriptTooLong);
-  if (bytes.empty()) return push_empty(binary);
-  if (binary) return binary_load_push(reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()));
-  if (lines) return push_lines(&bytes);
-  return push_text(bytes.data(), uint32_t(bytes.size()), true);
+  return bytes_to_value(&bytes, binary, lines);
+}
+
+Cell* bytes_to_value(std::string* bytes, bool binary, bool lines) {
+  if (bytes->size() > size_t(INT32_MAX)) raise_error(kErrScriptTooLong);
+  if (bytes->empty()) return push_empty(binary);
+  if (binary) {
+    // Copied into a buffer of its full size at once, on huge pages where the
+    // OS gives them: a large body faults in far fewer pages.
+    const uint32_t n = uint32_t(bytes->size());
+    Cell* bin = binary_make_at(stack_push(), n);
+    uint8_t* at = reserve_tail(bin->node(), n);
+    os_advise_huge_pages(at, n);
+    std::memcpy(at, bytes->data(), n);
+    return bin;
+  }
+  if (lines) return push_lines(bytes);
+  return push_text(bytes->data(), uint32_t(bytes->size()), true);
 }
 
 Cell* file_read_dir(const Cell* file) {

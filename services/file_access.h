@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "runtime/cell.h"
 
@@ -35,6 +36,13 @@ bool file_dir_path_q(const Cell* file);
 // cut by the end of what was read included), and script invalid-refine-arg
 // for a /part or /seek that is not an integer!.
 Cell* file_read_value(const Cell* file, const Cell* part, const Cell* seek, bool binary, bool lines);
+
+// MAY ALLOCATE. Pushes what read gives for the [bytes] read whole: with
+// [binary] a binary!, else UTF-8 text as file_read_value decodes it (with
+// [lines] a block of string!). [bytes] may be rewritten. Raises script
+// too-long past 2^31 - 1 bytes and access invalid-utf8 for text that is not
+// UTF-8.
+Cell* bytes_to_value(std::string* bytes, bool binary, bool lines);
 
 // MAY ALLOCATE. Pushes a block of file! values: the entries of the directory
 // [file] sorted by name, a directory's name ending in "/". Raises access

@@ -15,6 +15,7 @@ fi
 packages=(g++ cmake ninja-build ccache clang-format libgtest-dev libbenchmark-dev libssl-dev lua5.4 time)
 packages+=(xdg-utils)   # browse opens URLs and files through xdg-open
 packages+=(xvfb xclip)  # the clipboard's X test runs its own X server
+packages+=(libcurl4-openssl-dev)  # read and write of http(s) URLs go through libcurl
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
