@@ -136,7 +136,6 @@ void mark_field_set(Node ctx, int32_t i) {
 
 }  // namespace
 
-
 int32_t context_words_find_or_add(Node table, int32_t symbol, bool by_alias, Node context,
                                   int32_t* new_index) {
   if (context && hashtable_full_q(table)) hashtable_make_room(table);

@@ -969,7 +969,6 @@ void hashtable_make_room(Node table) { grow_if_full(table); }
 
 bool hashtable_full_q(Node table) { return hdr(table)->occupied >= hdr(table)->upper; }
 
-
 // ---------------------------------------------------------------- records (kinds 3 and 4)
 
 int32_t hashtable_put(Node table, uint32_t key, bool* added) {
