@@ -48,9 +48,9 @@ int main() {
 
   std::printf("%-32s %11s %8s %11s  %s\n", "program", "time", "ratio", "peak", "result");
   for (const char* m : {"md5", "sha1", "sha256", "sha512"}) {
-    std::string script = write_file(dir, std::string(m) + ".kiv",
-                                    std::string("Kiv []\nprint lowercase enbase/base checksum %data.bin '") + m +
-                                        " 16\n");
+    std::string script =
+        write_file(dir, std::string(m) + ".kiv",
+                   std::string("Kiv []\nprint lowercase enbase/base checksum %data.bin '") + m + " 16\n");
     Measure k = best_of(dir, {KIV_EXECUTABLE, script}, runs);
     Measure o = best_of(dir, {"/usr/bin/openssl", "dgst", std::string("-") + m, "-r", file}, runs);
     std::printf("%s of 100 MiB (ratio to openssl dgst)\n", m);
@@ -58,11 +58,12 @@ int main() {
     report("  openssl dgst", o, o);
   }
   for (const char* m : {"crc32", "adler32"}) {
-    std::string script =
-        write_file(dir, std::string(m) + ".kiv", std::string("Kiv []\nprint checksum %data.bin '") + m + "\n");
-    std::string py = write_file(dir, std::string(m) + ".py",
-                                std::string("import zlib\nv = zlib.") + m +
-                                    "(open('data.bin', 'rb').read())\nprint(v - (1 << 32) if v >= 1 << 31 else v)\n");
+    std::string script = write_file(dir, std::string(m) + ".kiv",
+                                    std::string("Kiv []\nprint checksum %data.bin '") + m + "\n");
+    std::string py =
+        write_file(dir, std::string(m) + ".py",
+                   std::string("import zlib\nv = zlib.") + m +
+                       "(open('data.bin', 'rb').read())\nprint(v - (1 << 32) if v >= 1 << 31 else v)\n");
     Measure k = best_of(dir, {KIV_EXECUTABLE, script}, runs);
     Measure p = best_of(dir, {"/usr/bin/python3", py}, runs);
     std::printf("%s of 100 MiB (ratio to python3 zlib)\n", m);

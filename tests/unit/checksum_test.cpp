@@ -88,7 +88,8 @@ constexpr size_t kMiB = 1 << 20;
 // and CRC's 8-byte slices; the last file is all 0xFF, Adler's largest sums.
 TEST(Checksum, Crc32AndAdler32MatchZlib) {
   TempDir dir;
-  const size_t lengths[] = {0, 1, 2, 7, 8, 9, 15, 16, 17, 3853, 3854, 3855, 5551, 5552, 5553, 11105, 65537, kMiB};
+  const size_t lengths[] = {0,    1,    2,    7,    8,    9,    15,    16,    17,
+                            3853, 3854, 3855, 5551, 5552, 5553, 11105, 65537, kMiB};
   std::string names;
   for (size_t i = 0; i < std::size(lengths); i++) {
     write_bytes(dir.path() + "/d" + std::to_string(i), pattern_bytes(lengths[i], uint32_t(i)));
@@ -96,17 +97,19 @@ TEST(Checksum, Crc32AndAdler32MatchZlib) {
   }
   write_bytes(dir.path() + "/ff", std::string(kMiB, '\xFF'));
   names += " %ff";
-  std::string got = kiv_output(dir.path(), "foreach f [" + names +
-                                               "] [d: read/binary f\n"
-                                               "print [checksum f 'crc32 checksum d 'CRC32 checksum d 'adler32]]\n");
-  std::string expected = python_output(dir.path(),
-                                       "import zlib\n"
-                                       "def s(v): return v - (1 << 32) if v >= 1 << 31 else v\n"
-                                       "for f in [w[1:] for w in '''" +
-                                           names +
-                                           "'''.split()]:\n"
-                                           "    b = open(f, 'rb').read()\n"
-                                           "    print(s(zlib.crc32(b)), s(zlib.crc32(b)), s(zlib.adler32(b)))\n");
+  std::string got =
+      kiv_output(dir.path(), "foreach f [" + names +
+                                 "] [d: read/binary f\n"
+                                 "print [checksum f 'crc32 checksum d 'CRC32 checksum d 'adler32]]\n");
+  std::string expected =
+      python_output(dir.path(),
+                    "import zlib\n"
+                    "def s(v): return v - (1 << 32) if v >= 1 << 31 else v\n"
+                    "for f in [w[1:] for w in '''" +
+                        names +
+                        "'''.split()]:\n"
+                        "    b = open(f, 'rb').read()\n"
+                        "    print(s(zlib.crc32(b)), s(zlib.crc32(b)), s(zlib.adler32(b)))\n");
   expect_same_lines(got, expected);
 }
 
@@ -138,8 +141,13 @@ uint16_t reference_internet_checksum(const std::string& bytes) {
 
 TEST(Checksum, TcpMatchesAReferenceSumWithoutLosingCarries) {
   TempDir dir;
-  std::vector<std::string> data = {"", std::string("\x00\x01\xF2", 3), pattern_bytes(1, 1), pattern_bytes(1001, 2),
-                                   pattern_bytes(65536, 3), std::string(128 * 1024, '\xFF'), std::string(kMiB, '\xFF'),
+  std::vector<std::string> data = {"",
+                                   std::string("\x00\x01\xF2", 3),
+                                   pattern_bytes(1, 1),
+                                   pattern_bytes(1001, 2),
+                                   pattern_bytes(65536, 3),
+                                   std::string(128 * 1024, '\xFF'),
+                                   std::string(kMiB, '\xFF'),
                                    std::string(kMiB + 1, '\xFF')};
   std::string expected, names;
   for (size_t i = 0; i < data.size(); i++) {
@@ -170,29 +178,30 @@ TEST(Checksum, DigestsAndHmacMatchHashlib) {
     write_bytes(dir.path() + "/k" + std::to_string(i), pattern_bytes(key_lengths[i], uint32_t(200 + i)));
     key_names += " %k" + std::to_string(i);
   }
-  std::string got = kiv_output(
-      dir.path(), "keys: collect [foreach k [" + key_names +
-                      "] [keep read/binary k]]\n"
-                      "foreach f [" +
-                      data_names +
-                      "] [\n"
-                      "  d: read/binary f\n"
-                      "  foreach m [md5 sha1 sha256 sha384 sha512] [\n"
-                      "    print enbase/base checksum d m 16\n"
-                      "    foreach k keys [print enbase/base checksum/with d m k 16]]]\n");
-  std::string expected = python_output(dir.path(),
-                                       "import hashlib, hmac\n"
-                                       "names = lambda t: [w[1:] for w in t.split()]\n"
-                                       "keys = [open(k, 'rb').read() for k in names('''" +
-                                           key_names +
-                                           "''')]\n"
-                                           "for f in names('''" +
-                                           data_names +
-                                           "'''):\n"
-                                           "    d = open(f, 'rb').read()\n"
-                                           "    for m in ['md5', 'sha1', 'sha256', 'sha384', 'sha512']:\n"
-                                           "        print(hashlib.new(m, d).hexdigest().upper())\n"
-                                           "        for k in keys: print(hmac.new(k, d, m).hexdigest().upper())\n");
+  std::string got =
+      kiv_output(dir.path(), "keys: collect [foreach k [" + key_names +
+                                 "] [keep read/binary k]]\n"
+                                 "foreach f [" +
+                                 data_names +
+                                 "] [\n"
+                                 "  d: read/binary f\n"
+                                 "  foreach m [md5 sha1 sha256 sha384 sha512] [\n"
+                                 "    print enbase/base checksum d m 16\n"
+                                 "    foreach k keys [print enbase/base checksum/with d m k 16]]]\n");
+  std::string expected =
+      python_output(dir.path(),
+                    "import hashlib, hmac\n"
+                    "names = lambda t: [w[1:] for w in t.split()]\n"
+                    "keys = [open(k, 'rb').read() for k in names('''" +
+                        key_names +
+                        "''')]\n"
+                        "for f in names('''" +
+                        data_names +
+                        "'''):\n"
+                        "    d = open(f, 'rb').read()\n"
+                        "    for m in ['md5', 'sha1', 'sha256', 'sha384', 'sha512']:\n"
+                        "        print(hashlib.new(m, d).hexdigest().upper())\n"
+                        "        for k in keys: print(hmac.new(k, d, m).hexdigest().upper())\n");
   expect_same_lines(got, expected);
 }
 
@@ -216,11 +225,12 @@ TEST(Checksum, StringsAreUtf8FromTheirIndex) {
                                "print enbase/base checksum next \"x\u00E9\u20AC\" 'md5 16\n"
                                "print enbase/base checksum/with \"d\" 'sha256 \"k\u00E9\" 16\n"
                                "print checksum skip #{0001F2} 1 'crc32\n");
-  std::string expected = python_output(dir.path(),
-                                       "import hashlib, hmac, zlib\n"
-                                       "print(hashlib.md5('\u00E9\u20AC'.encode()).hexdigest().upper())\n"
-                                       "print(hmac.new('k\u00E9'.encode(), b'd', 'sha256').hexdigest().upper())\n"
-                                       "print(zlib.crc32(bytes([1, 0xF2])))\n");
+  std::string expected =
+      python_output(dir.path(),
+                    "import hashlib, hmac, zlib\n"
+                    "print(hashlib.md5('\u00E9\u20AC'.encode()).hexdigest().upper())\n"
+                    "print(hmac.new('k\u00E9'.encode(), b'd', 'sha256').hexdigest().upper())\n"
+                    "print(zlib.crc32(bytes([1, 0xF2])))\n");
   expect_same_lines(got, expected);
 }
 
@@ -288,11 +298,12 @@ double chi_square_of(const std::string& counts) {
 TEST(Random, SixSidedDrawsAreUniform) {
   TempDir dir;
   for (const char* draw : {"random 6", "random/secure 6"}) {
-    std::string counts = kiv_output(dir.path(), std::string("c: copy [0 0 0 0 0 0]\n"
-                                                            "loop 60000 [n: ") +
-                                                    draw +
-                                                    " if any [n < 1 n > 6] [print [\"out\" n]] poke c n 1 + pick c n]\n"
-                                                    "foreach n c [print n]\n");
+    std::string counts =
+        kiv_output(dir.path(), std::string("c: copy [0 0 0 0 0 0]\n"
+                                           "loop 60000 [n: ") +
+                                   draw +
+                                   " if any [n < 1 n > 6] [print [\"out\" n]] poke c n 1 + pick c n]\n"
+                                   "foreach n c [print n]\n");
     EXPECT_LT(chi_square_of(counts), 25.7) << draw << "\n" << counts;
   }
 }
