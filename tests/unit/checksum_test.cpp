@@ -4,6 +4,11 @@
 #include "services/checksum.h"
 
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 
 #include <cmath>
 #include <cstdio>
@@ -12,8 +17,10 @@
 #include <string>
 #include <vector>
 
+#include "kiv_test.h"
 #include "run_kiv.h"
 #include "runtime/checksums.h"
+#include "runtime/random.h"
 #include "temp_dir.h"
 
 namespace kiv {
@@ -306,6 +313,33 @@ TEST(Random, SixSidedDrawsAreUniform) {
                                    "foreach n c [print n]\n");
     EXPECT_LT(chi_square_of(counts), 25.7) << draw << "\n" << counts;
   }
+}
+
+// A secure draw never falls back to the generator: in a child where getrandom
+// fails (ENOSYS) and no file opens (EACCES), it raises cannot-open.
+TEST(Random, SecureDrawWithoutASourceRaisesCannotOpen) {
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_getrandom, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EACCES),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program = {uint16_t(std::size(filter)), filter};
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+      _exit(3);
+    if (test::catch_error([] { random_next_secure(); }) != kErrAccessCannotOpen) _exit(1);
+    _exit(test::mold_of(last_raised_error().args[0]) == "%/dev/urandom" ? 0 : 2);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: another error or none, 2: another path, 3: no filter";
 }
 
 }  // namespace
