@@ -75,13 +75,20 @@ uint32_t adler32_update(uint32_t adler, const uint8_t* data, size_t n) {
   return s1 | s2 << 16;
 }
 
-uint16_t internet_checksum(const uint8_t* data, size_t n) {
-  uint64_t sum = 0;
+uint64_t internet_sum_update(uint64_t sum, const uint8_t* data, size_t n) {
   size_t i = 0;
   for (; i + 1 < n; i += 2) sum += uint32_t(data[i]) << 8 | data[i + 1];
   if (i < n) sum += uint32_t(data[i]) << 8;
+  return sum;
+}
+
+uint16_t internet_checksum_end(uint64_t sum) {
   while (sum >> 16) sum = (sum >> 16) + (sum & 0xFFFF);
   return uint16_t(~sum & 0xFFFF);
+}
+
+uint16_t internet_checksum(const uint8_t* data, size_t n) {
+  return internet_checksum_end(internet_sum_update(0, data, n));
 }
 
 }  // namespace kiv

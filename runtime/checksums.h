@@ -27,5 +27,10 @@ inline uint32_t adler32_of(const uint8_t* data, size_t n) { return adler32_updat
 // padded with zero). Summed in 64 bits, so no length loses a carry. 0xFFFF
 // for no bytes.
 uint16_t internet_checksum(const uint8_t* data, size_t n);
+// The same in pieces: [sum] is the sum of the words before [data] (0 for
+// none), each piece but the last of even length; internet_checksum_end
+// folds the sum of every piece into the checksum.
+uint64_t internet_sum_update(uint64_t sum, const uint8_t* data, size_t n);
+uint16_t internet_checksum_end(uint64_t sum);
 
 }  // namespace kiv

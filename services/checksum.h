@@ -2,7 +2,9 @@
 // secure random source.
 //
 // checksum takes a string! (its UTF-8 bytes from its index), a binary! (from
-// its index) or a file! (read whole; a directory raises access cannot-open)
+// its index) or a file! (all its bytes: a regular file read a piece at a
+// time, so it may be of any size, anything else read whole; one that cannot
+// be read, and a directory, raise access cannot-open)
 // and a method word, letter case ignored: tcp, crc32 and adler32 give an
 // integer! (the 32-bit result as a signed integer, so a CRC can be
 // negative); md5, sha1, sha256, sha384 and sha512 a binary! digest, through

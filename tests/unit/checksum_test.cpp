@@ -212,15 +212,20 @@ TEST(Checksum, DigestsAndHmacMatchHashlib) {
   expect_same_lines(got, expected);
 }
 
-// A file! is read whole; openssl's digest of the same file agrees.
+// A file! is summed whole, across the pieces it is read in; openssl's
+// digest and HMAC of the same file agree.
 TEST(Checksum, FileDigestsMatchOpensslDgst) {
   TempDir dir;
-  write_bytes(dir.path() + "/big", pattern_bytes(kMiB + 3, 9));
+  write_bytes(dir.path() + "/big", pattern_bytes(2 * kMiB + 3, 9));
   std::string got, expected;
   for (const char* m : {"md5", "sha1", "sha256", "sha384", "sha512"}) {
-    got += kiv_output(dir.path(), std::string("print lowercase enbase/base checksum %big '") + m + " 16\n");
-    std::string line = shell_output(dir.path(), std::string("openssl dgst -") + m + " -r big");
-    expected += line.substr(0, line.find(' ')) + "\n";
+    got += kiv_output(dir.path(), std::string("print lowercase enbase/base checksum %big '") + m +
+                                      " 16\nprint lowercase enbase/base checksum/with %big '" + m +
+                                      " \"k\" 16\n");
+    for (const char* hmac : {"", " -hmac k"}) {
+      std::string line = shell_output(dir.path(), std::string("openssl dgst -") + m + hmac + " -r big");
+      expected += line.substr(0, line.find(' ')) + "\n";
+    }
   }
   expect_same_lines(got, expected);
 }
