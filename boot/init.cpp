@@ -26,6 +26,7 @@
 #include "runtime/resources.h"
 #include "runtime/root_block.h"
 #include "runtime/stack.h"
+#include "services/checksum.h"
 #include "services/console_output.h"
 #include "services/file_access.h"
 #include "services/http_client.h"
@@ -51,6 +52,7 @@ CoreHooks core_hooks() {
       .map_key_hash = map_packed_key_hash,
       .map_key_match = map_packed_key_match,
       .context_ops = kContextFrameOps,
+      .no_secure_random = raise_no_secure_random,
       .call_value = call_value_hook,
       .object_eval_block = object_eval_block_hook,
       .object_invoke_handler = object_invoke_handler_hook,
@@ -77,6 +79,7 @@ constexpr void (*kInitSteps[])() = {
     file_access_init,
     process_call_init,
     http_client_init,
+    checksum_init,
     first_frames,
     [] { root_block_init(64); },
     stack_init,

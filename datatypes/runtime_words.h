@@ -69,6 +69,9 @@ namespace kiv {
   SYM(Second, "second") SYM(Timezone, "timezone")                                                   \
   /* money accessors (with "code" above) */                                                         \
   SYM(Amount, "amount")                                                                             \
+  /* checksum methods */                                                                            \
+  SYM(Tcp, "tcp") SYM(Md5, "md5") SYM(Sha1, "sha1") SYM(Crc32, "crc32") SYM(Adler32, "adler32")    \
+  SYM(Sha256, "sha256") SYM(Sha384, "sha384") SYM(Sha512, "sha512") SYM(Hash, "hash")               \
   /* email accessors */                                                                             \
   SYM(User, "user") SYM(Host, "host")                                                               \
   /* context names */                                                                               \

@@ -5,7 +5,9 @@
 
 namespace kiv {
 
-// Fills [size] bytes at [out] from the OS's secure source; false when it is not available.
-bool os_secure_random(void* out, size_t size);
+// Fills [size] bytes at [out] from the OS's secure source: getrandom(2),
+// else (no such call, or it fails) /dev/urandom. False when neither gives
+// the bytes; [out] is then not to be used.
+bool crypto_random_bytes(void* out, size_t size);
 
 }  // namespace kiv

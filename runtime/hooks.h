@@ -128,6 +128,9 @@ struct CoreHooks {
   MapKeyHashFn map_key_hash;
   MapKeyMatchFn map_key_match;
   FrameContextOps context_ops;
+  // The secure random source gave no bytes: raises access cannot-open with
+  // %/dev/urandom; never returns. Null: the draw raises internal not-done.
+  void (*no_secure_random)();
 
   // datatypes/
   CallValueFn call_value;

@@ -2,6 +2,8 @@
 #include "runtime/random.h"
 
 #include "platform/entropy.h"
+#include "runtime/errors.h"
+#include "runtime/hooks.h"
 
 namespace kiv {
 
@@ -49,8 +51,11 @@ int32_t random_next() {
 
 int32_t random_next_secure() {
   uint32_t v = 0;
-  // No secure source: fall back to the generator rather than hand out a constant.
-  if (!os_secure_random(&v, sizeof v)) return random_next();
+  // No secure source is an error: a secure draw never comes from the generator.
+  if (!crypto_random_bytes(&v, sizeof v)) {
+    if (g_hooks.no_secure_random) g_hooks.no_secure_random();
+    raise_error(kErrInternalNotDone);
+  }
   return int32_t(v & 0x7FFFFFFFu);
 }
 

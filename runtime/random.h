@@ -16,7 +16,8 @@ void random_init();
 void random_seed(uint32_t seed);
 // Next value in 0..2^31 - 1.
 int32_t random_next();
-// 4 bytes from the OS's secure source with bit 31 cleared.
+// 4 bytes from the OS's secure source with bit 31 cleared. Raises access
+// cannot-open (the no_secure_random hook) when the source gives nothing.
 int32_t random_next_secure();
 // A uniformly drawn integer: 1..n for n > 0, n..-1 for n < 0, 0 for 0.
 int32_t random_integer(bool secure, int32_t n);

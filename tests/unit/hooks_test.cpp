@@ -10,7 +10,7 @@ TEST(CoreHooks, StartUpAnswersEveryHookButTheConsoles) {
   const CoreHooks& h = g_hooks;
   EXPECT_EQ(h.before_exit, nullptr) << "no layer puts a terminal back yet";
   // Every field but before_exit; a hook added to the struct is added here.
-  constexpr size_t kAnswered = 18;
+  constexpr size_t kAnswered = 19;
   static_assert(sizeof(CoreHooks) == sizeof(void*) * (kAnswered + 1));
   const void* answered[kAnswered] = {
       reinterpret_cast<const void*>(h.release_runtime_memory),
@@ -24,6 +24,7 @@ TEST(CoreHooks, StartUpAnswersEveryHookButTheConsoles) {
       reinterpret_cast<const void*>(h.context_ops.values),
       reinterpret_cast<const void*>(h.context_ops.set_values),
       reinterpret_cast<const void*>(h.context_ops.heap_values_q),
+      reinterpret_cast<const void*>(h.no_secure_random),
       reinterpret_cast<const void*>(h.call_value),
       reinterpret_cast<const void*>(h.object_eval_block),
       reinterpret_cast<const void*>(h.object_invoke_handler),
