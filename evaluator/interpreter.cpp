@@ -559,6 +559,35 @@ Status invoke_routine(const Cell* fn_slot, const int32_t* refs) {
   return kStatusOk;
 }
 
+// Opens the frame of a call of the function! or routine! at [fn_slot] (the
+// stack top just above it) named [name]; a function's frame keeps its
+// context's values reference to put back.
+[[gnu::always_inline]] inline void open_function_call(const Cell* fn_slot, FrameName name) {
+  CallFrame* frame = push_frame(name, (kFrameFunction << 24) | kFrameInterpFlag);
+  if (fn_slot->is(kTypeFunction)) {
+    frame->fn_context = function_context(fn_slot);
+    frame->saved_values = context_values(frame->fn_context);
+  }
+}
+// Closes the frame of a function call (stack_unwind_function, the context's
+// values put back directly): the result, at the call's arguments base, is
+// left as the last pushed value; returns it.
+[[gnu::always_inline]] inline Cell* close_function_call() {
+  Cell* callee = g_stack.arguments;
+  CallFrame* f = pop_frame(false);
+  if (f->fn_context) context_set_values(f->fn_context, f->saved_values);
+  g_stack.arguments = stack_at(f->prev_args);
+  g_stack.top = callee + 1;
+  return callee;
+}
+// Drops the frame of the native or action call at [fn_slot] whose result is
+// already in place there, as stack_unwind would.
+[[gnu::always_inline]] inline void drop_builtin_call(Cell* fn_slot) {
+  CallFrame* f = pop_frame(false);
+  g_stack.arguments = stack_at(f->prev_args);
+  g_stack.top = fn_slot + 1;
+}
+
 // Calls the function-like value at [fn_slot] (an op! already retyped to its
 // underlying type); for an infix call its left operand is at fn_slot + 1 and
 // the stack top past it. The result replaces the function value and is the
@@ -576,12 +605,7 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
   int32_t refs[kMaxRefinementSlots];
   Status s;
   if (type == kTypeFunction || type == kTypeRoutine) {
-    // open_function_frame with the interpreter's flag, inline.
-    CallFrame* frame = push_frame(name, (kFrameFunction << 24) | kFrameInterpFlag);
-    if (type == kTypeFunction) {
-      frame->fn_context = function_context(fn_slot);
-      frame->saved_values = context_values(frame->fn_context);
-    }
+    open_function_call(fn_slot, name);
     if (infix) g_stack.top = g_stack.arguments + 1;
     s = plain ? fetch_plain(fn_slot, list, shape, source, infix, true)
               : fetch_arguments(fn_slot, list, source, infix, refs);
@@ -595,12 +619,7 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
       init_locals(shape.count);
       s = invoke_function(fn_slot);
       if (s != kStatusOk) return s;
-      // stack_unwind_function, the context's values put back directly.
-      Cell* callee = g_stack.arguments;
-      CallFrame* f = pop_frame(false);
-      if (f->fn_context) context_set_values(f->fn_context, f->saved_values);
-      g_stack.arguments = stack_at(f->prev_args);
-      g_stack.top = callee + 1;
+      close_function_call();
     }
   } else if (type == kTypeNative || type == kTypeAction) {
     stack_mark_interp_native(name);
@@ -622,10 +641,7 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
     Cell* args = g_stack.arguments;
     if (shape.params == 2 && args[0].is(kTypeInteger) && args[1].is(kTypeInteger) && !g_interp.tracing &&
         integer_builtin(type, native_id(fn_slot), integer_get(&args[0]), integer_get(&args[1]), fn_slot)) {
-      // Computed in place; the frame goes as stack_unwind would take it.
-      CallFrame* f = pop_frame(false);
-      g_stack.arguments = stack_at(f->prev_args);
-      g_stack.top = fn_slot + 1;
+      drop_builtin_call(fn_slot);  // computed in place
       return kStatusOk;
     }
     if (g_stack.top == args) stack_push();  // the result slot of a native without arguments
@@ -740,10 +756,7 @@ Status call_builtin_plain(Cell* fn_slot, const CallSource& source) {
   if (shape.params == 2 && args[0].is(kTypeInteger) && args[1].is(kTypeInteger) &&
       integer_builtin(fn_slot->type(), native_id(fn_slot), integer_get(&args[0]), integer_get(&args[1]),
                       fn_slot)) {
-    // Computed in place; the frame goes as stack_unwind would take it.
-    CallFrame* f = pop_frame(false);
-    g_stack.arguments = stack_at(f->prev_args);
-    g_stack.top = fn_slot + 1;
+    drop_builtin_call(fn_slot);  // computed in place
     return kStatusOk;
   }
   if (g_stack.top == args) stack_push();  // the result slot of a native without arguments
@@ -765,20 +778,13 @@ Status call_function_plain(Cell* fn_slot, const CallSource& source) {
   const CallShape shape = call_shape(list);
   if (!shape.plain) return call_at(fn_slot, source, false);
   DepthGuard depth;
-  CallFrame* frame = push_frame(call_frame_name(source.name), (kFrameFunction << 24) | kFrameInterpFlag);
-  frame->fn_context = function_context(fn_slot);
-  frame->saved_values = context_values(frame->fn_context);
+  open_function_call(fn_slot, call_frame_name(source.name));
   Status s = fetch_plain(fn_slot, list, shape, source, false, true);
   if (s != kStatusOk) return s;
   init_locals(shape.count);
   s = invoke_function(fn_slot);
   if (s != kStatusOk) return s;
-  // stack_unwind_function, the context's values put back directly.
-  Cell* callee = g_stack.arguments;
-  CallFrame* f = pop_frame(false);
-  if (f->fn_context) context_set_values(f->fn_context, f->saved_values);
-  g_stack.arguments = stack_at(f->prev_args);
-  *fn_slot = *callee;
+  *fn_slot = *close_function_call();
   g_stack.top = fn_slot + 1;
   return kStatusOk;
 }
@@ -827,10 +833,7 @@ Status call_integer_op(Cell* fn_slot, const CallSource& source) {
     if (g_interp.tracing) trace_event(kTraceReturn, source.block, -1, fn_slot, nullptr);
     return kStatusOk;
   }
-  // Computed in place; the frame goes as stack_unwind would take it.
-  CallFrame* f = pop_frame(false);
-  g_stack.arguments = stack_at(f->prev_args);
-  g_stack.top = fn_slot + 1;
+  drop_builtin_call(fn_slot);  // computed in place
   return kStatusOk;
 }
 

@@ -8,6 +8,7 @@
 #include "services/http_client.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cstring>
@@ -36,23 +37,86 @@ namespace {
 
 // ---------------------------------------------------------------- libcurl side
 
+// libcurl is opened at the first request, not linked: linked, the process
+// would load it and the thirty libraries it pulls in at every start-up,
+// which nearly doubles the start-up time of every script.
+struct CurlLibrary {
+  decltype(&::curl_global_init) global_init = nullptr;
+  decltype(&::curl_easy_init) easy_init = nullptr;
+  decltype(&::curl_easy_cleanup) easy_cleanup = nullptr;
+  decltype(&::curl_easy_setopt) easy_setopt = nullptr;
+  decltype(&::curl_easy_getinfo) easy_getinfo = nullptr;
+  decltype(&::curl_easy_pause) easy_pause = nullptr;
+  decltype(&::curl_multi_init) multi_init = nullptr;
+  decltype(&::curl_multi_cleanup) multi_cleanup = nullptr;
+  decltype(&::curl_multi_add_handle) multi_add_handle = nullptr;
+  decltype(&::curl_multi_remove_handle) multi_remove_handle = nullptr;
+  decltype(&::curl_multi_perform) multi_perform = nullptr;
+  decltype(&::curl_multi_poll) multi_poll = nullptr;
+  decltype(&::curl_multi_info_read) multi_info_read = nullptr;
+  decltype(&::curl_slist_append) slist_append = nullptr;
+  decltype(&::curl_slist_free_all) slist_free_all = nullptr;
+};
+CurlLibrary g_curl;
+
+// Opens libcurl and finds its functions; false when it is not there.
+bool load_curl() {
+  void* lib = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+  if (!lib) return false;
+  g_curl.global_init = reinterpret_cast<decltype(g_curl.global_init)>(dlsym(lib, "curl_global_init"));
+  if (!g_curl.global_init) return false;
+  g_curl.easy_init = reinterpret_cast<decltype(g_curl.easy_init)>(dlsym(lib, "curl_easy_init"));
+  if (!g_curl.easy_init) return false;
+  g_curl.easy_cleanup = reinterpret_cast<decltype(g_curl.easy_cleanup)>(dlsym(lib, "curl_easy_cleanup"));
+  if (!g_curl.easy_cleanup) return false;
+  g_curl.easy_setopt = reinterpret_cast<decltype(g_curl.easy_setopt)>(dlsym(lib, "curl_easy_setopt"));
+  if (!g_curl.easy_setopt) return false;
+  g_curl.easy_getinfo = reinterpret_cast<decltype(g_curl.easy_getinfo)>(dlsym(lib, "curl_easy_getinfo"));
+  if (!g_curl.easy_getinfo) return false;
+  g_curl.easy_pause = reinterpret_cast<decltype(g_curl.easy_pause)>(dlsym(lib, "curl_easy_pause"));
+  if (!g_curl.easy_pause) return false;
+  g_curl.multi_init = reinterpret_cast<decltype(g_curl.multi_init)>(dlsym(lib, "curl_multi_init"));
+  if (!g_curl.multi_init) return false;
+  g_curl.multi_cleanup = reinterpret_cast<decltype(g_curl.multi_cleanup)>(dlsym(lib, "curl_multi_cleanup"));
+  if (!g_curl.multi_cleanup) return false;
+  g_curl.multi_add_handle =
+      reinterpret_cast<decltype(g_curl.multi_add_handle)>(dlsym(lib, "curl_multi_add_handle"));
+  if (!g_curl.multi_add_handle) return false;
+  g_curl.multi_remove_handle =
+      reinterpret_cast<decltype(g_curl.multi_remove_handle)>(dlsym(lib, "curl_multi_remove_handle"));
+  if (!g_curl.multi_remove_handle) return false;
+  g_curl.multi_perform = reinterpret_cast<decltype(g_curl.multi_perform)>(dlsym(lib, "curl_multi_perform"));
+  if (!g_curl.multi_perform) return false;
+  g_curl.multi_poll = reinterpret_cast<decltype(g_curl.multi_poll)>(dlsym(lib, "curl_multi_poll"));
+  if (!g_curl.multi_poll) return false;
+  g_curl.multi_info_read =
+      reinterpret_cast<decltype(g_curl.multi_info_read)>(dlsym(lib, "curl_multi_info_read"));
+  if (!g_curl.multi_info_read) return false;
+  g_curl.slist_append = reinterpret_cast<decltype(g_curl.slist_append)>(dlsym(lib, "curl_slist_append"));
+  if (!g_curl.slist_append) return false;
+  g_curl.slist_free_all =
+      reinterpret_cast<decltype(g_curl.slist_free_all)>(dlsym(lib, "curl_slist_free_all"));
+  if (!g_curl.slist_free_all) return false;
+  return true;
+}
+
 bool g_curl_ready = false;
 
-// curl_global_init, once, at the first request.
+// libcurl opened and curl_global_init run, once, at the first request.
 bool curl_ready() {
-  if (!g_curl_ready) g_curl_ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  if (!g_curl_ready) g_curl_ready = load_curl() && g_curl.global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
   return g_curl_ready;
 }
 
 struct EasyFree {
-  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+  void operator()(CURL* easy) const { g_curl.easy_cleanup(easy); }
 };
 struct ListFree {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+  void operator()(curl_slist* list) const { g_curl.slist_free_all(list); }
 };
 
 struct MultiFree {
-  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+  void operator()(CURLM* multi) const { g_curl.multi_cleanup(multi); }
 };
 // The easy handle [easy] added to the multi handle [multi] while this lives.
 struct Added {
@@ -60,7 +124,7 @@ struct Added {
   CURL* easy;
   bool added;
   ~Added() {
-    if (added) curl_multi_remove_handle(multi, easy);
+    if (added) g_curl.multi_remove_handle(multi, easy);
   }
 };
 
@@ -90,7 +154,7 @@ size_t take_body(char* data, size_t size, size_t count, void* user) {
   if (!sink->sized) {
     sink->sized = true;
     curl_off_t length = -1;
-    if (curl_easy_getinfo(sink->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+    if (g_curl.easy_getinfo(sink->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
         length > 0 && uint64_t(length) < sink->limit) {
       if (sink->room_maker) {
         sink->wanted = uint64_t(length);
@@ -408,7 +472,7 @@ std::vector<std::pair<std::string, std::string>> http_header_lines(const std::st
 HttpResponse http_perform(const HttpRequest& request, uint64_t body_limit, HttpBodyRoom* room) {
   HttpResponse response;
   if (!curl_ready()) return response;
-  std::unique_ptr<CURL, EasyFree> easy(curl_easy_init());
+  std::unique_ptr<CURL, EasyFree> easy(g_curl.easy_init());
   if (!easy) return response;
   CURL* e = easy.get();
 
@@ -416,7 +480,7 @@ HttpResponse http_perform(const HttpRequest& request, uint64_t body_limit, HttpB
   // the request does not name itself.
   std::unique_ptr<curl_slist, ListFree> list;
   auto add = [&](const std::string& line) {
-    curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+    curl_slist* grown = g_curl.slist_append(list.get(), line.c_str());
     if (grown) {
       (void)list.release();
       list.reset(grown);
@@ -432,57 +496,57 @@ HttpResponse http_perform(const HttpRequest& request, uint64_t body_limit, HttpB
   const std::string url = escaped_url(request.url);
   std::string header_text;
   BodySink sink{&response.body, body_limit, e, room};
-  bool set = curl_easy_setopt(e, CURLOPT_URL, url.c_str()) == CURLE_OK &&
-             curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
-             curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
-             curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
-             curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, 60L) == CURLE_OK &&
-             curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
-             curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, 30L) == CURLE_OK &&
-             curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
-             curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK &&
-             curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-             curl_easy_setopt(e, CURLOPT_HTTPHEADER, list.get()) == CURLE_OK &&
-             curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, take_body) == CURLE_OK &&
-             curl_easy_setopt(e, CURLOPT_WRITEDATA, &sink) == CURLE_OK &&
-             curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, take_header) == CURLE_OK &&
-             curl_easy_setopt(e, CURLOPT_HEADERDATA, &header_text) == CURLE_OK;
+  bool set = g_curl.easy_setopt(e, CURLOPT_URL, url.c_str()) == CURLE_OK &&
+             g_curl.easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+             g_curl.easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+             g_curl.easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
+             g_curl.easy_setopt(e, CURLOPT_CONNECTTIMEOUT, 60L) == CURLE_OK &&
+             g_curl.easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
+             g_curl.easy_setopt(e, CURLOPT_LOW_SPEED_TIME, 30L) == CURLE_OK &&
+             g_curl.easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
+             g_curl.easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK &&
+             g_curl.easy_setopt(e, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+             g_curl.easy_setopt(e, CURLOPT_HTTPHEADER, list.get()) == CURLE_OK &&
+             g_curl.easy_setopt(e, CURLOPT_WRITEFUNCTION, take_body) == CURLE_OK &&
+             g_curl.easy_setopt(e, CURLOPT_WRITEDATA, &sink) == CURLE_OK &&
+             g_curl.easy_setopt(e, CURLOPT_HEADERFUNCTION, take_header) == CURLE_OK &&
+             g_curl.easy_setopt(e, CURLOPT_HEADERDATA, &header_text) == CURLE_OK;
   if (request.method == "HEAD") {
-    set = set && curl_easy_setopt(e, CURLOPT_NOBODY, 1L) == CURLE_OK;
+    set = set && g_curl.easy_setopt(e, CURLOPT_NOBODY, 1L) == CURLE_OK;
   } else if (request.method == "GET") {
-    set = set && curl_easy_setopt(e, CURLOPT_HTTPGET, 1L) == CURLE_OK;
+    set = set && g_curl.easy_setopt(e, CURLOPT_HTTPGET, 1L) == CURLE_OK;
   } else {
     if (request.method == "POST" || request.has_body) {
       // The body is sent from the request's own string, which outlives the call.
       set = set &&
-            curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body.size())) == CURLE_OK &&
-            curl_easy_setopt(e, CURLOPT_POSTFIELDS, request.body.data()) == CURLE_OK;
+            g_curl.easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body.size())) == CURLE_OK &&
+            g_curl.easy_setopt(e, CURLOPT_POSTFIELDS, request.body.data()) == CURLE_OK;
     }
     if (request.method != "POST")
-      set = set && curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, request.method.c_str()) == CURLE_OK;
+      set = set && g_curl.easy_setopt(e, CURLOPT_CUSTOMREQUEST, request.method.c_str()) == CURLE_OK;
   }
   if (!set) return response;
 
   // The transfer runs through a multi handle so that it can stop, paused,
   // for the room to be made here, outside libcurl.
-  std::unique_ptr<CURLM, MultiFree> multi(curl_multi_init());
+  std::unique_ptr<CURLM, MultiFree> multi(g_curl.multi_init());
   if (!multi) return response;
-  Added added{multi.get(), e, curl_multi_add_handle(multi.get(), e) == CURLM_OK};
+  Added added{multi.get(), e, g_curl.multi_add_handle(multi.get(), e) == CURLM_OK};
   if (!added.added) return response;
   CURLcode done = CURLE_OK;
   int running = 1;
   while (running) {
-    if (curl_multi_perform(multi.get(), &running) != CURLM_OK) return response;
+    if (g_curl.multi_perform(multi.get(), &running) != CURLM_OK) return response;
     if (sink.wanted && !sink.room) {
       sink.room = room->room(sink.wanted);
       sink.capacity = sink.wanted;
-      if (curl_easy_pause(e, CURLPAUSE_CONT) != CURLE_OK) return response;
+      if (g_curl.easy_pause(e, CURLPAUSE_CONT) != CURLE_OK) return response;
       continue;
     }
-    if (running && curl_multi_poll(multi.get(), nullptr, 0, 1000, nullptr) != CURLM_OK) return response;
+    if (running && g_curl.multi_poll(multi.get(), nullptr, 0, 1000, nullptr) != CURLM_OK) return response;
   }
   int left = 0;
-  while (CURLMsg* message = curl_multi_info_read(multi.get(), &left))
+  while (CURLMsg* message = g_curl.multi_info_read(multi.get(), &left))
     if (message->msg == CURLMSG_DONE && message->easy_handle == e) done = message->data.result;
   if (sink.too_long) {
     response.outcome = HttpOutcome::kTooLong;
@@ -495,7 +559,7 @@ HttpResponse http_perform(const HttpRequest& request, uint64_t body_limit, HttpB
   }
   response.used_room = sink.room != nullptr;
   response.room_filled = sink.filled;
-  curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &response.status);
+  g_curl.easy_getinfo(e, CURLINFO_RESPONSE_CODE, &response.status);
   response.headers = http_header_lines(header_text);
   response.outcome = HttpOutcome::kAnswered;
   return response;
