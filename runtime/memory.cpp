@@ -76,6 +76,9 @@ void memory_free_pages(void* address) {
   uint8_t* block = static_cast<uint8_t*>(address) - kPageRecord;
   size_t rounded = *reinterpret_cast<size_t*>(block);
   g_memory.total_pages -= rounded;
+  // Whatever the system maps here next (a library opened later, another
+  // allocator's pages) must not find the poison of a frame released earlier.
+  KIV_UNPOISON(block, rounded);
   if (!os_free_pages(block, rounded)) raise_error(kErrInternalWrongMem);
 }
 
