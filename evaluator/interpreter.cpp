@@ -587,6 +587,27 @@ Status invoke_routine(const Cell* fn_slot, const int32_t* refs) {
   g_stack.arguments = stack_at(f->prev_args);
   g_stack.top = fn_slot + 1;
 }
+// Ends the call of the native or action at [fn_slot] whose arguments are
+// fetched and refinement slots [refs] filled: two integers computed on the
+// spot (integer_builtin) when nothing traces, else its entry. Its frame is
+// closed and its result replaces the function value, the last pushed value.
+[[gnu::always_inline]] inline Status finish_builtin_call(Cell* fn_slot, const CallShape& shape,
+                                                         const int32_t* refs) {
+  Cell* args = g_stack.arguments;
+  if (shape.params == 2 && args[0].is(kTypeInteger) && args[1].is(kTypeInteger) && !g_interp.tracing &&
+      integer_builtin(fn_slot->type(), native_id(fn_slot), integer_get(&args[0]), integer_get(&args[1]),
+                      fn_slot)) {
+    drop_builtin_call(fn_slot);  // computed in place
+    return kStatusOk;
+  }
+  if (g_stack.top == args) stack_push();  // the result slot of a native without arguments
+  Status s = run_builtin_entry(fn_slot, refs);
+  if (s != kStatusOk) return s;
+  stack_unwind();
+  *fn_slot = fn_slot[1];
+  g_stack.top = fn_slot + 1;
+  return kStatusOk;
+}
 
 // Calls the function-like value at [fn_slot] (an op! already retyped to its
 // underlying type); for an infix call its left operand is at fn_slot + 1 and
@@ -621,6 +642,9 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
       if (s != kStatusOk) return s;
       close_function_call();
     }
+    // The result replaces the function value.
+    *fn_slot = fn_slot[1];
+    g_stack.top = fn_slot + 1;
   } else if (type == kTypeNative || type == kTypeAction) {
     stack_mark_interp_native(name);
     if (infix) g_stack.top = g_stack.arguments + 1;
@@ -638,22 +662,11 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
     }
     if (s != kStatusOk) return s;
     if (g_interp.tracing) trace_event(kTraceCall, source.block, -1, nullptr, fn_slot);
-    Cell* args = g_stack.arguments;
-    if (shape.params == 2 && args[0].is(kTypeInteger) && args[1].is(kTypeInteger) && !g_interp.tracing &&
-        integer_builtin(type, native_id(fn_slot), integer_get(&args[0]), integer_get(&args[1]), fn_slot)) {
-      drop_builtin_call(fn_slot);  // computed in place
-      return kStatusOk;
-    }
-    if (g_stack.top == args) stack_push();  // the result slot of a native without arguments
-    s = run_builtin_entry(fn_slot, refs);
+    s = finish_builtin_call(fn_slot, shape, refs);
     if (s != kStatusOk) return s;
-    stack_unwind();
   } else {
     fatal_no_switch();
   }
-  // The result replaces the function value.
-  *fn_slot = fn_slot[1];
-  g_stack.top = fn_slot + 1;
   if (g_interp.tracing) trace_event(kTraceReturn, source.block, -1, fn_slot, nullptr);
   return kStatusOk;
 }
@@ -752,20 +765,7 @@ Status call_builtin_plain(Cell* fn_slot, const CallSource& source) {
   std::fill(refs, refs + shape.count, -1);
   Status s = fetch_plain(fn_slot, list, shape, source, false, false);
   if (s != kStatusOk) return s;
-  Cell* args = g_stack.arguments;
-  if (shape.params == 2 && args[0].is(kTypeInteger) && args[1].is(kTypeInteger) &&
-      integer_builtin(fn_slot->type(), native_id(fn_slot), integer_get(&args[0]), integer_get(&args[1]),
-                      fn_slot)) {
-    drop_builtin_call(fn_slot);  // computed in place
-    return kStatusOk;
-  }
-  if (g_stack.top == args) stack_push();  // the result slot of a native without arguments
-  s = run_builtin_entry(fn_slot, refs);
-  if (s != kStatusOk) return s;
-  stack_unwind();
-  *fn_slot = fn_slot[1];
-  g_stack.top = fn_slot + 1;
-  return kStatusOk;
+  return finish_builtin_call(fn_slot, shape, refs);
 }
 
 // The call of the function! at [fn_slot] (the stack top) from the code, as
