@@ -21,12 +21,7 @@ namespace {
 
 using bench::best_of;
 using bench::Measure;
-
-std::string write_file(const std::string& dir, const char* name, const std::string& text) {
-  std::string path = dir + "/" + name;
-  std::ofstream(path, std::ios::binary) << text;
-  return path;
-}
+using bench::write_file;
 
 void report(const char* name, const Measure& m, const Measure& base) {
   std::printf("%-28s %9.3f s %8.2f %8ld MB  %s%s\n", name, m.seconds, m.seconds / base.seconds,

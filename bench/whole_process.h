@@ -70,6 +70,13 @@ inline Measure best_of(const std::string& dir, const std::vector<std::string>& a
 }
 
 // Keeps the better of [best] and [m].
+// Writes [text] as it is into the file [name] of [dir]; returns its path.
+inline std::string write_file(const std::string& dir, const char* name, const std::string& text) {
+  std::string path = dir + "/" + name;
+  std::ofstream(path, std::ios::binary) << text;
+  return path;
+}
+
 inline void keep_best(Measure* best, const Measure& m) {
   if (!best->ok || (m.ok && m.seconds < best->seconds)) *best = m;
 }
