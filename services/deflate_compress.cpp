@@ -305,13 +305,13 @@ struct Compressor {
   uint16_t lit_len_codes[kFixedLitLenCodes] = {};
   uint16_t distance_codes[kDistanceCodes] = {};
   uint16_t fixed_lit_len_codes[kFixedLitLenCodes] = {};
+  uint8_t fixed_distance_lengths[kDistanceCodes] = {};
   uint16_t fixed_distance_codes[kDistanceCodes] = {};
 
   Compressor(uint8_t* out, size_t capacity) : writer(out, capacity) {
     canonical_codes(kTables.fixed_lit_len.data(), kFixedLitLenCodes, fixed_lit_len_codes);
-    uint8_t five[kDistanceCodes];
-    std::fill(std::begin(five), std::end(five), uint8_t(5));
-    canonical_codes(five, kDistanceCodes, fixed_distance_codes);
+    std::fill(std::begin(fixed_distance_lengths), std::end(fixed_distance_lengths), uint8_t(5));
+    canonical_codes(fixed_distance_lengths, kDistanceCodes, fixed_distance_codes);
   }
 
   void literal(uint8_t byte) {
@@ -408,7 +408,7 @@ void Compressor::write_block(bool final) {
     uint64_t f = distance_freq[s];
     extra += f * kDistanceExtra[s];
     dynamic += f * distance_lengths[s];
-    fixed += f * 5;
+    fixed += f * fixed_distance_lengths[s];
   }
   for (int s = 0; s < kCodeLengthCodes; s++)
     dynamic += uint64_t(cl_freq[s]) * (cl_lengths[s] + kCodeLengthExtraBits[s]);
@@ -441,9 +441,7 @@ void Compressor::write_block(bool final) {
     writer.put(final ? 1 : 0, 1);
     writer.put(1, 2);
     write_symbols(fixed_lit_len_codes, kTables.fixed_lit_len.data(), fixed_distance_codes,
-                  std::array<uint8_t, kDistanceCodes>{5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5,
-                                                      5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5}
-                      .data());
+                  fixed_distance_lengths);
   }
 
   std::fill(std::begin(lit_len_freq), std::end(lit_len_freq), 0u);
@@ -453,8 +451,8 @@ void Compressor::write_block(bool final) {
   block_bytes = 0;
 }
 
-// Moves [base] up so that [position] - base is one window above a multiple of
-// 32,768; entries that fall to 0 or below were a window or more back, which
+// Moves [base] up by a multiple of 32,768, leaving [position] one window above
+// it; entries that fall to 0 or below were a window or more back, which
 // no search reaches, so "none" stands for them exactly.
 void Compressor::rebase(size_t position) {
   size_t relative = position - base;
