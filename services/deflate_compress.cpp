@@ -145,7 +145,7 @@ class BitWriter {
 
   // Appends [n] bytes; the writer must be aligned.
   void put_bytes(const uint8_t* bytes, size_t n) {
-    if (pos_ < capacity_) std::memcpy(out_ + pos_, bytes, std::min(n, capacity_ - pos_));
+    if (n > 0 && pos_ < capacity_) std::memcpy(out_ + pos_, bytes, std::min(n, capacity_ - pos_));
     pos_ += n;
   }
 

@@ -639,7 +639,7 @@ TEST(DeflateCompress, Python3AndGzipInflateOurStreams) {
     auto write = [](const std::string& path, const Bytes& b) {
       FILE* f = std::fopen(path.c_str(), "wb");
       ASSERT_NE(f, nullptr);
-      std::fwrite(b.data(), 1, b.size(), f);
+      if (!b.empty()) std::fwrite(b.data(), 1, b.size(), f);
       std::fclose(f);
     };
     write(base + ".data", in);
