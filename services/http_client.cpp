@@ -278,8 +278,9 @@ Cell* push_header_map(const std::vector<std::pair<std::string, std::string>>& li
   // Grouped first: the names in first-seen order, each with its values.
   std::vector<std::pair<std::string, std::vector<const std::string*>>> groups;
   for (const auto& [name, value] : lines) {
-    auto found = std::find_if(groups.begin(), groups.end(),
-                              [&](const auto& group) { return ascii_equal_caseless(group.first, name); });
+    auto found = std::find_if(groups.begin(), groups.end(), [&name = name](const auto& group) {
+      return ascii_equal_caseless(group.first, name);
+    });
     if (found == groups.end()) {
       groups.push_back({name, {}});
       found = groups.end() - 1;

@@ -9,6 +9,8 @@
 #include "services/lz_codec.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <memory>
 
 namespace kiv {
 
@@ -157,21 +159,25 @@ uint32_t hash4(const uint8_t* p) {
          ((1u << kHash4Bits) - 1);
 }
 
+// Positions are kept plus one, so that 0 (a page the system hands out
+// zeroed, left untouched where no position lands) means none.
 class MatchFinder {
  public:
   MatchFinder(const uint8_t* in, size_t len)
       : in_(in),
         len_(len),
-        head3_(size_t(1) << kHash3Bits, -1),
-        head4_(size_t(1) << kHash4Bits, -1),
-        chain_(kWindow, -1) {}
+        head3_(zeroed(size_t(1) << kHash3Bits)),
+        head4_(zeroed(size_t(1) << kHash4Bits)),
+        chain_(zeroed(kWindow)) {}
+
+  bool ready() const { return head3_ && head4_ && chain_; }
 
   void insert(size_t p) {
-    if (len_ - p >= 3) head3_[hash3(in_ + p)] = int64_t(p);
+    if (len_ - p >= 3) head3_.get()[hash3(in_ + p)] = uint32_t(p + 1);
     if (len_ - p >= 4) {
       uint32_t h = hash4(in_ + p);
-      chain_[p & (kWindow - 1)] = head4_[h];
-      head4_[h] = int64_t(p);
+      chain_.get()[p & (kWindow - 1)] = head4_.get()[h];
+      head4_.get()[h] = uint32_t(p + 1);
     }
   }
 
@@ -189,31 +195,38 @@ class MatchFinder {
         *distance = p - c;
       }
     };
-    auto in_reach = [&](int64_t c) {
-      return c >= int64_t(block_start) && c < int64_t(p) && p - size_t(c) <= kWindow;
+    // [slot] holds a position plus one.
+    auto in_reach = [&](uint32_t slot) {
+      return slot > block_start && slot <= p && p - (slot - 1) <= kWindow;
     };
     if (limit >= 4) {
-      int64_t c = head4_[hash4(in_ + p)];
-      for (unsigned tries = 0; tries < kChainLimit && in_reach(c) && best < limit; tries++) {
-        consider(size_t(c));
-        int64_t next = chain_[size_t(c) & (kWindow - 1)];
-        if (next >= c) break;
-        c = next;
+      uint32_t slot = head4_.get()[hash4(in_ + p)];
+      for (unsigned tries = 0; tries < kChainLimit && in_reach(slot) && best < limit; tries++) {
+        consider(slot - 1);
+        uint32_t next = chain_.get()[(slot - 1) & (kWindow - 1)];
+        if (next >= slot) break;
+        slot = next;
       }
     }
     if (best < kMinMatch) {
-      int64_t c = head3_[hash3(in_ + p)];
-      if (in_reach(c)) consider(size_t(c));
+      uint32_t slot = head3_.get()[hash3(in_ + p)];
+      if (in_reach(slot)) consider(slot - 1);
     }
     return best >= kMinMatch ? best : 0;
   }
 
  private:
+  struct Free {
+    void operator()(uint32_t* p) const { free(p); }
+  };
+  using Table = std::unique_ptr<uint32_t, Free>;
+  static Table zeroed(size_t n) { return Table(static_cast<uint32_t*>(calloc(n, sizeof(uint32_t)))); }
+
   const uint8_t* in_;
   size_t len_;
-  std::vector<int64_t> head3_;
-  std::vector<int64_t> head4_;
-  std::vector<int64_t> chain_;
+  Table head3_;
+  Table head4_;
+  Table chain_;
 };
 
 }  // namespace
@@ -242,10 +255,11 @@ bool lz_decompress(const uint8_t* in, size_t in_len, std::vector<uint8_t>* out) 
 
 int64_t lz_compress(const uint8_t* in, size_t in_len, std::vector<uint8_t>* out) {
   out->clear();
-  if (in_len < kMinInput || in_len > UINT32_MAX) return -1;
+  if (in_len < kMinInput || in_len >= UINT32_MAX) return -1;
   const size_t room = in_len - kHeadSize;
   out->resize(kHeadSize);
   MatchFinder finder(in, in_len);
+  if (!finder.ready()) return out->clear(), -1;
   BitWriter writer(out);
   for (size_t block_start = 0; block_start < in_len; block_start += kMaxBlock) {
     const size_t block_end = std::min(in_len, block_start + kMaxBlock);

@@ -30,7 +30,7 @@ namespace kiv {
 bool lz_decompress(const uint8_t* in, size_t in_len, std::vector<uint8_t>* out);
 
 // Compresses [in] into one stream in [*out] and returns its size; -1 (with
-// [*out] empty) when [in_len] is under 128 bytes or 4 GiB or more, or when the
+// [*out] empty) when [in_len] is under 128 bytes or 2^32 - 1 or more, or when the
 // stream would not fit in [in_len] - 8 bytes.
 int64_t lz_compress(const uint8_t* in, size_t in_len, std::vector<uint8_t>* out);
 
