@@ -218,7 +218,7 @@ class Inflater {
   Inflater(uint8_t* out, size_t cap, const uint8_t* in, size_t in_len)
       : in_start_(in), in_next_(in), in_end_(in + in_len), out_(out), cap_(cap) {}
 
-  // Decodes the whole stream: a DeflateStatus, the bytes produced in [*pos].
+  // Decodes the whole stream; returns a DeflateStatus (produced() counts the bytes).
   int run(InflateEnd* end);
   size_t produced() const { return pos_; }
 
