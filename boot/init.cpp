@@ -27,6 +27,7 @@
 #include "runtime/root_block.h"
 #include "runtime/stack.h"
 #include "services/checksum.h"
+#include "services/compression.h"
 #include "services/console_output.h"
 #include "services/file_access.h"
 #include "services/http_client.h"
@@ -80,6 +81,7 @@ constexpr void (*kInitSteps[])() = {
     process_call_init,
     http_client_init,
     checksum_init,
+    compression_init,
     first_frames,
     [] { root_block_init(64); },
     stack_init,

@@ -72,6 +72,8 @@ namespace kiv {
   /* checksum methods */                                                                            \
   SYM(Tcp, "tcp") SYM(Md5, "md5") SYM(Sha1, "sha1") SYM(Crc32, "crc32") SYM(Adler32, "adler32")    \
   SYM(Sha256, "sha256") SYM(Sha384, "sha384") SYM(Sha512, "sha512") SYM(Hash, "hash")               \
+  /* compression methods */                                                                         \
+  SYM(Zlib, "zlib") SYM(Deflate, "deflate") SYM(Gzip, "gzip")                                       \
   /* email accessors */                                                                             \
   SYM(User, "user") SYM(Host, "host")                                                               \
   /* context names */                                                                               \
