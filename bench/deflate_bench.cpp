@@ -1,11 +1,13 @@
 // DEFLATE on 20 MiB of real text (bench/make_text_corpus.sh, run when the
-// file is missing): Kiv's compressor (services/deflate.h) against zlib's
-// deflate at level 6 on the same data in the same run, then the compressed
-// sizes. Each run's output is checked (a stream by inflating it with zlib),
-// so a wrong codec cannot look fast. An inflater is one more row of kCases.
+// file is missing), in the same run: Kiv's compressor (services/deflate.h)
+// against zlib's deflate at level 6, with the compressed sizes, and Kiv's
+// inflater against zlib's inflate, both reading zlib's stream of the text.
+// Each run's output is checked (a stream by inflating it with zlib, a text
+// against the text), so a wrong codec cannot look fast.
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -82,6 +84,39 @@ bool inflates_to(const Bytes& stream, size_t size, const Bytes& expected) {
 
 bool inflates_to_text(const Bytes& stream, size_t size) { return inflates_to(stream, size, text()); }
 
+// zlib's level-6 raw stream of the text: what both inflaters read.
+const Bytes& zlib_stream() {
+  static const Bytes stream = [] {
+    Bytes out(text().size() + 1024);
+    out.resize(zlib_compress6(text(), &out));
+    return out;
+  }();
+  return stream;
+}
+
+size_t kiv_inflate(const Bytes& in, Bytes* out) {
+  size_t size = out->size();
+  if (kiv::deflate_decompress(out->data(), &size, in.data(), in.size()) != kiv::kDeflateDone) return 0;
+  return size;
+}
+
+size_t zlib_inflate(const Bytes& in, Bytes* out) {
+  z_stream z{};
+  if (inflateInit2(&z, -15) != Z_OK) return 0;
+  z.next_in = const_cast<Bytef*>(in.data());
+  z.avail_in = uInt(in.size());
+  z.next_out = out->data();
+  z.avail_out = uInt(out->size());
+  int r = inflate(&z, Z_FINISH);
+  size_t n = z.total_out;
+  inflateEnd(&z);
+  return r == Z_STREAM_END ? n : 0;
+}
+
+bool is_text(const Bytes& out, size_t size) {
+  return size == text().size() && std::equal(text().begin(), text().end(), out.begin());
+}
+
 // One timed codec: what it reads, what it runs (returning the bytes it wrote,
 // 0 on failure) and the check of its output. An inflater is a row reading
 // zlib's stream of the text and checked against the text.
@@ -95,6 +130,8 @@ struct Case {
 constexpr Case kCases[] = {
     {"compress/kiv", text, kiv_compress, inflates_to_text},
     {"compress/zlib6", text, zlib_compress6, inflates_to_text},
+    {"inflate/kiv", zlib_stream, kiv_inflate, is_text},
+    {"inflate/zlib", zlib_stream, zlib_inflate, is_text},
 };
 
 size_t g_sizes[std::size(kCases)];
@@ -130,11 +167,12 @@ int main(int argc, char** argv) {
   register_cases(std::make_index_sequence<std::size(kCases)>());
   RatioReporter reporter({
       {"compress/kiv", "compress/zlib6", "1.5"},
+      {"inflate/kiv", "inflate/zlib", "1.5"},
   });
   int status = run_benchmarks(argc, argv, reporter);
   std::printf("\n%-24s %12s %9s\n", "output of", "bytes", "of text");
   for (size_t i = 0; i < std::size(kCases); i++)
-    if (g_sizes[i])
+    if (g_sizes[i] && std::string(kCases[i].name).rfind("compress", 0) == 0)
       std::printf("%-24s %12zu %8.2f%%\n", kCases[i].name, g_sizes[i],
                   100.0 * double(g_sizes[i]) / double(text().size()));
   return status;
