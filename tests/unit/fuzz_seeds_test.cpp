@@ -1,4 +1,4 @@
-// Runs the entry functions of the inflate and LZ fuzz targets over their seed
+// Runs the entry functions of the inflate, deflate and LZ fuzz targets over their seed
 // files, so the targets' checks run in every build, not only under clang.
 #include <gtest/gtest.h>
 
@@ -14,6 +14,9 @@
 #undef LLVMFuzzerTestOneInput
 #define LLVMFuzzerTestOneInput kiv_lz_fuzz_entry
 #include "fuzz/lz_fuzz.cpp"
+#undef LLVMFuzzerTestOneInput
+#define LLVMFuzzerTestOneInput kiv_deflate_fuzz_entry
+#include "fuzz/deflate_fuzz.cpp"
 #undef LLVMFuzzerTestOneInput
 
 namespace {
@@ -33,6 +36,8 @@ size_t run_seeds(const char* name, int (*entry)(const uint8_t*, size_t)) {
 }
 
 TEST(FuzzSeeds, Inflate) { EXPECT_GT(run_seeds("inflate_fuzz", kiv_inflate_fuzz_entry), 0u); }
+
+TEST(FuzzSeeds, Deflate) { EXPECT_GT(run_seeds("deflate_fuzz", kiv_deflate_fuzz_entry), 0u); }
 
 TEST(FuzzSeeds, Lz) { EXPECT_GT(run_seeds("lz_fuzz", kiv_lz_fuzz_entry), 0u); }
 
