@@ -62,10 +62,12 @@ int32_t g_free_slot = -1;
 uint32_t g_image_class = 0;
 uint32_t g_live_count = 0;
 size_t g_live_bytes = 0;
-// Bytes of the buffers made since collection number g_bytes_epoch.
+// Bytes of the buffers made since collection number g_bytes_epoch, and the
+// live bytes the first image made after it found.
 size_t g_bytes_since = 0;
+size_t g_bytes_kept = 0;
 uint32_t g_bytes_epoch = 0;
-// Buffers made since the last collection may reach the live image bytes, and
+// Buffers made since the last collection may reach the bytes it kept, and
 // at least this much, before making one more collects first.
 constexpr size_t kImagePressureMin = size_t(64) << 20;
 
@@ -116,17 +118,21 @@ uint32_t* pixels_of(const Cell* image) {
   return s ? s->pixels : nullptr;
 }
 
-// MAY COLLECT. Before [bytes] more of buffers are made: collects when the
-// buffers made since the last collection pass the live bytes (and the floor).
+// MAY COLLECT. Before a buffer of [bytes] is made: collects when the
+// buffers made since the last collection pass what it kept (and the floor).
 void relieve_pressure(size_t bytes) {
   if (gc_collection_count() != g_bytes_epoch) {
+    // Every buffer passes here, so none was made since that collection.
     g_bytes_epoch = gc_collection_count();
+    g_bytes_kept = g_live_bytes;
     g_bytes_since = 0;
   }
   g_bytes_since += bytes;
-  if (g_bytes_since <= std::max(kImagePressureMin, g_live_bytes)) return;
+  if (g_bytes_since <= std::max(kImagePressureMin, g_bytes_kept)) return;
   collect_if_enabled();
+  if (gc_collection_count() == g_bytes_epoch) return;  // the collector is off
   g_bytes_epoch = gc_collection_count();
+  g_bytes_kept = g_live_bytes;
   g_bytes_since = bytes;
 }
 

@@ -20,8 +20,8 @@
 // marks its record and its instance, and the collector releases the buffer
 // of every instance no live value reached. Making images counts the bytes of
 // the buffers made since the last collection and collects first when they
-// pass the live image bytes (at least 64 MiB), so images made and dropped in
-// a loop do not pile up between collections.
+// pass the image bytes that collection kept (and at least 64 MiB), so images
+// made and dropped in a loop do not pile up between collections.
 //
 // Scripts see a pixel as the tuple R.G.B.T, T = 255 - alpha (0 opaque). The
 // sizes are limited by runtime/image_geometry.h: a side of at most 65,535
