@@ -19,7 +19,8 @@ std::vector<uint32_t> pattern(int32_t w, int32_t h) {
   std::vector<uint32_t> p(size_t(w) * h);
   for (int32_t y = 0; y < h; y++)
     for (int32_t x = 0; x < w; x++)
-      p[size_t(y) * w + x] = 0x80000000u | uint32_t(y * 17 + 3) << 16 | uint32_t(x * 29 + 5) << 8 | uint32_t(x + y);
+      p[size_t(y) * w + x] =
+          0x80000000u | uint32_t(y * 17 + 3) << 16 | uint32_t(x * 29 + 5) << 8 | uint32_t(x + y);
   return p;
 }
 
@@ -103,7 +104,8 @@ TEST(ImageGeometry, CopyRectCutsAtTheEdges) {
   };
   for (const Case& c : cases) {
     std::vector<uint32_t> dst(64, 0xDEADBEEF);
-    EXPECT_EQ(image_copy_rect(src.data(), 5, 4, c.x, c.y, c.w, c.h, dst.data()), c.copied) << c.x << "," << c.y;
+    EXPECT_EQ(image_copy_rect(src.data(), 5, 4, c.x, c.y, c.w, c.h, dst.data()), c.copied)
+        << c.x << "," << c.y;
     if (!c.copied) {
       EXPECT_EQ(dst[0], 0xDEADBEEF);
       continue;

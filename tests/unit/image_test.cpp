@@ -35,8 +35,10 @@ TEST(Image, MadeFromPixelsAndViewed) {
   ASSERT_NE(v.pixels, nullptr);
   EXPECT_EQ(v.width, 3);
   EXPECT_EQ(v.height, 2);
-  EXPECT_EQ(std::vector<uint32_t>(v.pixels, v.pixels + 6), std::vector<uint32_t>(std::begin(pixels), std::end(pixels)));
-  EXPECT_EQ(mold_of(*img), "make image! [3x2 #{FF000000FF000000FF123456000000FFFFFF} #{\n    007FFF00FF00\n}]");
+  EXPECT_EQ(std::vector<uint32_t>(v.pixels, v.pixels + 6),
+            std::vector<uint32_t>(std::begin(pixels), std::end(pixels)));
+  EXPECT_EQ(mold_of(*img),
+            "make image! [3x2 #{FF000000FF000000FF123456000000FFFFFF} #{\n    007FFF00FF00\n}]");
   // The pixels are a copy, and writes through the view are the image's.
   v.pixels[0] = 0xFF010203u;
   EXPECT_EQ(mold_of(image_pixel_to_tuple(image_view(img).pixels[0])), "1.2.3.0");
