@@ -2,7 +2,7 @@
 //
 // Value cell (image! 53):
 //   header  type id; kFlagNewLine is kept by copies
-//   word 1  head: a 0-based pixel offset, 0 .. width * height
+//   word 1  head: a 0-based pixel offset, read clamped to 0 .. width * height
 //   word 2  node of the image's record series; 0 for an image without
 //           pixels (a side of 0, or the empty image)
 //   word 3  size: width in bits 0-15, height in bits 16-31
