@@ -270,12 +270,13 @@ size_t image_live_bytes() { return g_live_bytes; }
 // ---------------------------------------------------------------- channels
 
 Cell* image_get_channel(const Cell* image, ImageChannel channel, Cell* out) {
-  Cell held = *image;
+  StackSave save;
+  Cell* held = stack_push_cell(image);
   const uint32_t per_pixel = channel == ImageChannel::kArgb ? 4 : channel == ImageChannel::kRgb ? 3 : 1;
-  const uint32_t n = uint32_t(image_pixel_count(&held));
+  const uint32_t n = uint32_t(image_pixel_count(held));
   // The image's bytes are at most 4 x (2^29 - 1), within a series.
   binary_make_at(out, n * per_pixel);
-  const uint32_t* pixels = pixels_of(&held);
+  const uint32_t* pixels = pixels_of(held);
   if (!pixels) return out;
   SeriesBuffer* b = series_buffer(out->node());
   uint8_t* p = b->head_ptr();

@@ -107,7 +107,7 @@ Cell* image_push_scaled(const Cell* image, int32_t width, int32_t height);
 
 // ---------------------------------------------------------------- channels
 
-// MAY ALLOCATE. Makes *[out] a new binary! of [channel]'s bytes for every
+// MAY ALLOCATE. Makes *[out] (a stable cell) a new binary! of [channel]'s bytes for every
 // pixel from offset 0 (not from the head); returns [out].
 Cell* image_get_channel(const Cell* image, ImageChannel channel, Cell* out);
 // MAY RUN KIV CODE (the owner's handler). Writes [source] into [channel] of
