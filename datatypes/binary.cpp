@@ -18,6 +18,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/form.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
@@ -243,6 +244,7 @@ Cell* binary_to(Cell* proto, const MakeArgs& args) {
       bytes.assign(b->head_ptr(), b->tail_ptr());
       break;
     }
+    case kTypeImage: return image_get_channel(spec, ImageChannel::kArgb, stack_push());
     default:
       if (spec->is(kTypeBinary) || spec->is(kTypeChar) || spec->is(kTypeTuple) || is_any_list(spec->type()) ||
           is_any_string(spec->type())) {

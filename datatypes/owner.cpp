@@ -22,7 +22,8 @@ namespace {
 
 // The types whose buffer can be owned.
 bool ownable_q(TypeId t) {
-  return is_any_block(t) || is_any_string(t) || t == kTypeBinary || t == kTypeVector || t == kTypeBitset;
+  return is_any_block(t) || is_any_string(t) || t == kTypeBinary || t == kTypeVector || t == kTypeBitset ||
+         t == kTypeImage;
 }
 
 // The runtime word sent for each owner word.

@@ -3,8 +3,9 @@
 // (owner_check, object!'s answer to the core's owner_check hook).
 //
 // Owned series: block!, paren!, hash!, the path types, string!, file!, url!,
-// tag!, email!, ref!, binary!, vector! and bitset! (their buffers carry
-// kSeriesOwned and the owner table a record). Blocks are walked into, so a
+// tag!, email!, ref!, binary!, vector!, bitset! and image! (their buffers,
+// for an image its record, carry kSeriesOwned and the owner table a
+// record). Blocks are walked into, so a
 // series nested anywhere in a field belongs to the owner under that field's
 // word; an object that is no owner itself is walked field by field. The cycle
 // stack keeps a block that holds itself from being walked twice.

@@ -19,7 +19,7 @@ struct SetOpArgs;  // datatypes/series.h
 
 // What one unit of a series is as a value.
 enum class SeriesElement : uint8_t {
-  kNone,       // no units to read (every type that is not a series; image! for now)
+  kNone,       // no units to read (every type that is not a series; image!: its own handlers)
   kCell,       // the block family: the cell as it is
   kByte,       // binary!: an integer! 0..255
   kVector,     // vector!: a value of the vector's element type

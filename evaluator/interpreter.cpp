@@ -617,10 +617,12 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
   DepthGuard depth;
   if (g_interp.tracing)
     trace_event(kTraceOpen, source.block, source.index ? *source.index : -1, fn_slot, nullptr);
-  g_stack.top = fn_slot + 1;
+  // An infix call's left operand stays below the top: building the list may collect.
+  g_stack.top = fn_slot + (infix ? 2 : 1);
   const TypeId type = fn_slot->type();
   const FrameName name = call_frame_name(source.name);
   const Node list = arglist_of(fn_slot);
+  g_stack.top = fn_slot + 1;
   const CallShape shape = call_shape(list);
   const bool plain = shape.plain && source.mode == kCallCode && !source.path && source.block;
   int32_t refs[kMaxRefinementSlots];

@@ -23,6 +23,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/float.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
@@ -118,10 +119,9 @@ bool forall_series_q(TypeId t) {
 }
 
 // True while a value exists at the index of [series] (a negative index read
-// as 0). Images have no pixel store to walk yet.
+// as 0). An image's length is its pixel count.
 bool loop_has_more_q(const Cell* series) {
-  if (series->is(kTypeImage)) raise_error(kErrInternalNotDone);
-  int32_t total = series_total_length(series);
+  int32_t total = series->is(kTypeImage) ? image_pixel_count(series) : series_total_length(series);
   return std::max(series->head(), 0) < total;
 }
 

@@ -696,6 +696,14 @@ void* heap_alloc(size_t size) {
   return h + 1;
 }
 
+void* heap_try_alloc(size_t size) {
+  if (size > SIZE_MAX - sizeof(HeapBlock)) return nullptr;
+  auto* h = static_cast<HeapBlock*>(std::malloc(sizeof(HeapBlock) + size));
+  if (!h) return nullptr;
+  heap_link(h, size);
+  return h + 1;
+}
+
 void* heap_realloc(void* block, size_t size) {
   if (!block) return heap_alloc(size);
   HeapBlock* h = static_cast<HeapBlock*>(block) - 1;

@@ -313,6 +313,9 @@ uint8_t* reserve_tail(Node node, uint32_t n);
 // The runtime's own scratch blocks. Every block is on one list, released by
 // runtime_memory_release; an exhausted heap is fatal runtime error 94.
 void* heap_alloc(size_t size);
+// heap_alloc for a block whose size the caller does not bound (an image's
+// pixels): null when the heap cannot give it, for the caller to report.
+void* heap_try_alloc(size_t size);
 void* heap_realloc(void* block, size_t size);
 void heap_free(void* block);
 // Sum of (size + 16) over the live platform-heap blocks.

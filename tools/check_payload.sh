@@ -48,7 +48,7 @@ declare -A allowed=(
   [datatypes/typeset]="typeset!: the type map in words 1-3"
   [datatypes/date]="date!: packed date in word 1, time in words 2-3"
   [datatypes/event]="event! (no header yet: its layout heads event.cpp)"
-  [datatypes/image]="image! (no header yet: its layout heads image.cpp)"
+  [datatypes/image]="image!: head, record node and size"
 
   # TEMPORARY: being rewritten in another change, which drops its local
   # integer_of and integer_cell for the integer.h accessors.

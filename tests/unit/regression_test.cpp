@@ -314,5 +314,20 @@ TEST(Regression, CallValueHoldsWhatItIsGivenBeforeItAllocates) {
   EXPECT_EQ(test::integer_of(*result), 3);
 }
 
+// An infix call set the stack top to the operator's slot while it built the
+// operator's argument list, which allocates on an operator's first call: the
+// left operand, just past the slot, went unmarked, and a series made by the
+// operand (a paren's copy) was freed and its node reused.
+TEST(Regression, AnOperatorsFirstCallKeepsItsLeftOperand) {
+  base_environment_init();
+  const bool stressed = gc_stress_move_q();
+  gc_set_stress(true);
+  std::string got =
+      test::eval_mold("lt: make op! :lesser? reduce [(copy \"ab\") lt \"x\" (copy \"cd\") lt \"c\"]");
+  gc_set_stress(stressed);
+  EXPECT_EQ(got, "[true false]");
+  EXPECT_EQ(gc_verify(), 0);
+}
+
 }  // namespace
 }  // namespace kiv
