@@ -23,7 +23,9 @@ constexpr size_t kFileHeaderSize = 14;
 constexpr size_t kV5HeaderSize = 124;
 
 uint16_t u16_at(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t u32_at(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint32_t u32_at(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
 void put16(uint8_t* p, uint32_t v) { p[0] = uint8_t(v), p[1] = uint8_t(v >> 8); }
 void put32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; i++) p[i] = uint8_t(v >> (8 * i));
@@ -65,7 +67,8 @@ bool read_header(const uint8_t* d, size_t size, BmpHeader* h, std::string* why) 
   if (size < kFileHeaderSize + 4 || d[0] != 'B' || d[1] != 'M') return image_fail(why, "not a BMP file");
   h->pixel_offset = u32_at(d + 10);
   uint32_t header_size = u32_at(d + 14);
-  if (header_size < 12 || header_size > size - kFileHeaderSize) return image_fail(why, "BMP header cut short");
+  if (header_size < 12 || header_size > size - kFileHeaderSize)
+    return image_fail(why, "BMP header cut short");
   const uint8_t* p = d + kFileHeaderSize;
   if (header_size == 12) {
     h->width = u16_at(p + 4);
@@ -260,7 +263,7 @@ void image_bmp_v5_header(uint32_t width, uint32_t height, uint8_t out[124]) {
   put32(out + 48, 0x000000FF);
   put32(out + 52, 0xFF000000);
   put32(out + 56, 0x57696E20);  // "Win "
-  put32(out + 108, 4);           // images
+  put32(out + 108, 4);          // images
 }
 
 bool image_bmp_encode(const PixelImage& image, std::vector<uint8_t>* out, std::string* why) {

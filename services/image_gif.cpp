@@ -64,7 +64,8 @@ bool read_first_frame(GifFileType* gif, size_t size, PixelImage* out, std::strin
       int code = 0;
       GifByteType* block = nullptr;
       if (DGifGetExtension(gif, &code, &block) != GIF_OK) return image_fail(why, "GIF: corrupt extension");
-      if (code == GRAPHICS_EXT_FUNC_CODE && block && block[0] >= 4) transparent = (block[1] & 1) ? block[4] : -1;
+      if (code == GRAPHICS_EXT_FUNC_CODE && block && block[0] >= 4)
+        transparent = (block[1] & 1) ? block[4] : -1;
       while (block) {
         if (DGifGetExtensionNext(gif, &block) != GIF_OK) return image_fail(why, "GIF: corrupt extension");
       }
@@ -107,13 +108,15 @@ bool read_first_frame(GifFileType* gif, size_t size, PixelImage* out, std::strin
     static constexpr uint32_t kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
     for (int pass = 0; pass < 4; pass++) {
       for (uint64_t y = kStart[pass]; y < fh; y += kStep[pass]) {
-        if (DGifGetLine(gif, line.data(), int(fw)) != GIF_OK) return image_fail(why, "GIF: image data cut short or corrupt");
+        if (DGifGetLine(gif, line.data(), int(fw)) != GIF_OK)
+          return image_fail(why, "GIF: image data cut short or corrupt");
         put_row(y);
       }
     }
   } else {
     for (uint64_t y = 0; y < fh; y++) {
-      if (DGifGetLine(gif, line.data(), int(fw)) != GIF_OK) return image_fail(why, "GIF: image data cut short or corrupt");
+      if (DGifGetLine(gif, line.data(), int(fw)) != GIF_OK)
+        return image_fail(why, "GIF: image data cut short or corrupt");
       put_row(y);
     }
   }
@@ -161,7 +164,8 @@ bool write_gif(GifFileType* gif, const PixelImage& image, const ColorMapObject* 
     GifByteType control[4] = {1, 0, 0, GifByteType(transparent)};  // transparent flag, no delay
     if (EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, control) != GIF_OK) return false;
   }
-  if (EGifPutImageDesc(gif, 0, 0, int(image.width), int(image.height), false, nullptr) != GIF_OK) return false;
+  if (EGifPutImageDesc(gif, 0, 0, int(image.width), int(image.height), false, nullptr) != GIF_OK)
+    return false;
   for (uint32_t y = 0; y < image.height; y++) {
     if (EGifPutLine(gif, indexes.data() + size_t(y) * image.width, int(image.width)) != GIF_OK) return false;
   }
@@ -208,7 +212,8 @@ bool image_gif_encode(const PixelImage& image, std::vector<uint8_t>* out, std::s
   palette.resize(size_t(count), 0);
   std::vector<GifColorType> colours(palette.size());
   for (size_t i = 0; i < palette.size(); i++) {
-    colours[i] = GifColorType{GifByteType(palette[i] >> 16), GifByteType(palette[i] >> 8), GifByteType(palette[i])};
+    colours[i] =
+        GifColorType{GifByteType(palette[i] >> 16), GifByteType(palette[i] >> 8), GifByteType(palette[i])};
   }
   ColorMapObject* map = GifMakeMapObject(count, colours.data());
   if (!map) return image_fail(why, "GIF: out of memory");

@@ -200,7 +200,8 @@ bool image_jpeg_encode(const PixelImage& image, std::vector<uint8_t>* out, std::
   job.height = image.height;
   std::vector<JSAMPROW> rows(image.height);
   for (uint32_t y = 0; y < image.height; y++) {
-    rows[y] = reinterpret_cast<JSAMPROW>(const_cast<uint32_t*>(image.pixels.data() + size_t(y) * image.width));
+    rows[y] =
+        reinterpret_cast<JSAMPROW>(const_cast<uint32_t*>(image.pixels.data() + size_t(y) * image.width));
   }
   job.rows = rows.data();
   bool ok = jpeg_write_stages(&job);

@@ -95,8 +95,8 @@ TIFF* tiff_open(TiffMemory* memory, const char* mode) {
   if (!options) return nullptr;
   TIFFOpenOptionsSetErrorHandlerExtR(options, tiff_quiet, nullptr);
   TIFFOpenOptionsSetWarningHandlerExtR(options, tiff_quiet, nullptr);
-  TIFF* tif = TIFFClientOpenExt("memory", mode, memory, tiff_read, tiff_write, tiff_seek, tiff_close, tiff_size,
-                                tiff_map, tiff_unmap, options);
+  TIFF* tif = TIFFClientOpenExt("memory", mode, memory, tiff_read, tiff_write, tiff_seek, tiff_close,
+                                tiff_size, tiff_map, tiff_unmap, options);
   TIFFOpenOptionsFree(options);
   return tif;
 }
@@ -194,8 +194,9 @@ bool read_first_directory(TIFF* tif, size_t size, PixelImage* out, std::string* 
 
 bool write_picture(TIFF* tif, const PixelImage& image) {
   uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
-  if (!TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, image.width) || !TIFFSetField(tif, TIFFTAG_IMAGELENGTH, image.height) ||
-      !TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8) || !TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4) ||
+  if (!TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, image.width) ||
+      !TIFFSetField(tif, TIFFTAG_IMAGELENGTH, image.height) || !TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8) ||
+      !TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4) ||
       !TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) ||
       !TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) ||
       !TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra) ||

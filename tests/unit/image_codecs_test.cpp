@@ -33,7 +33,8 @@ Bytes read_bytes(const std::string& path) {
 }
 
 void write_bytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 std::string oracle_command(const std::string& arguments) {
@@ -76,8 +77,8 @@ std::string compare(const PixelImage& a, const PixelImage& b, int tolerance = 0)
     for (int shift = 0; shift < 32; shift += 8) {
       int d = int((a.pixels[i] >> shift) & 0xFF) - int((b.pixels[i] >> shift) & 0xFF);
       if (std::abs(d) > tolerance) {
-        std::snprintf(text, sizeof text, "pixel %zu (x %zu, y %zu): %08X against %08X", i, i % a.width, i / a.width,
-                      a.pixels[i], b.pixels[i]);
+        std::snprintf(text, sizeof text, "pixel %zu (x %zu, y %zu): %08X against %08X", i, i % a.width,
+                      i / a.width, a.pixels[i], b.pixels[i]);
         return text;
       }
     }
@@ -162,10 +163,18 @@ TEST_F(ImageCodecs, SniffsTheSignaturesInOrder) {
     size_t n;
     std::optional<ImageFormat> format;
   } cases[] = {
-      {"\x89PNG", 4, ImageFormat::kPng},   {"\x89PN", 3, std::nullopt},   {"\xFF\xD8\xFF", 3, ImageFormat::kJpeg},
-      {"\xFF\xD8", 2, std::nullopt},       {"BM", 2, ImageFormat::kBmp},  {"B", 1, std::nullopt},
-      {"GIF87a", 6, ImageFormat::kGif},    {"GIF89a", 6, ImageFormat::kGif}, {"GIF88a", 6, std::nullopt},
-      {"II*\0", 4, ImageFormat::kTiff},    {"MM\0*", 4, ImageFormat::kTiff}, {"II*", 3, std::nullopt},
+      {"\x89PNG", 4, ImageFormat::kPng},
+      {"\x89PN", 3, std::nullopt},
+      {"\xFF\xD8\xFF", 3, ImageFormat::kJpeg},
+      {"\xFF\xD8", 2, std::nullopt},
+      {"BM", 2, ImageFormat::kBmp},
+      {"B", 1, std::nullopt},
+      {"GIF87a", 6, ImageFormat::kGif},
+      {"GIF89a", 6, ImageFormat::kGif},
+      {"GIF88a", 6, std::nullopt},
+      {"II*\0", 4, ImageFormat::kTiff},
+      {"MM\0*", 4, ImageFormat::kTiff},
+      {"II*", 3, std::nullopt},
       {"", 0, std::nullopt},
   };
   for (const Case& c : cases) {
@@ -179,19 +188,42 @@ TEST_F(ImageCodecs, DecodesWhatPilWrites) {
   struct Case {
     const char* file;
     int tolerance;
-    const char* pil_reference = nullptr;  // another fixture whose PIL pixels are expected, when PIL's own are not
+    const char* pil_reference =
+        nullptr;  // another fixture whose PIL pixels are expected, when PIL's own are not
   } cases[] = {
-      {"rgb.png", 0},          {"rgba.png", 0},         {"grey.png", 0},        {"grey_alpha.png", 0},
-      {"palette.png", 0},      {"palette_trns.png", 0}, {"palette4.png", 0},    {"bits1.png", 0},
-      {"grey_trns.png", 0},    {"rgb_trns.png", 0},
+      {"rgb.png", 0},
+      {"rgba.png", 0},
+      {"grey.png", 0},
+      {"grey_alpha.png", 0},
+      {"palette.png", 0},
+      {"palette_trns.png", 0},
+      {"palette4.png", 0},
+      {"bits1.png", 0},
+      {"grey_trns.png", 0},
+      {"rgb_trns.png", 0},
       // PIL clips 16-bit grey to 255 on conversion; the samples are the 8-bit grey times 257.
       {"grey16.png", 0, "grey.png"},
-      {"rgb.jpg", 1},          {"rgb444.jpg", 1},       {"grey.jpg", 1},        {"cmyk.jpg", 1},
-      {"progressive.jpg", 1},  {"interlaced.gif", 0},   {"plain.gif", 0},       {"trns.gif", 0},
-      {"rgb.tif", 0},          {"rgba.tif", 0},         {"grey.tif", 0},        {"palette.tif", 0},
-      {"bits1.tif", 0},        {"lzw.tif", 0},          {"deflate.tif", 0},     {"cmyk.tif", 1},
+      {"rgb.jpg", 1},
+      {"rgb444.jpg", 1},
+      {"grey.jpg", 1},
+      {"cmyk.jpg", 1},
+      {"progressive.jpg", 1},
+      {"interlaced.gif", 0},
+      {"plain.gif", 0},
+      {"trns.gif", 0},
+      {"rgb.tif", 0},
+      {"rgba.tif", 0},
+      {"grey.tif", 0},
+      {"palette.tif", 0},
+      {"bits1.tif", 0},
+      {"lzw.tif", 0},
+      {"deflate.tif", 0},
+      {"cmyk.tif", 1},
       {"grey16.tif", 0, "grey.png"},
-      {"rgb.bmp", 0},          {"palette.bmp", 0},      {"grey.bmp", 0},        {"bits1.bmp", 0},
+      {"rgb.bmp", 0},
+      {"palette.bmp", 0},
+      {"grey.bmp", 0},
+      {"bits1.bmp", 0},
   };
   for (const Case& c : cases) {
     PixelImage ours, pil;
@@ -228,7 +260,8 @@ Bytes libpng_rgba(const PixelImage& image, bool interlaced, bool sixteen) {
       uint32_t p = image.pixels[size_t(y) * image.width + x];
       uint8_t rgba[4] = {uint8_t(p >> 16), uint8_t(p >> 8), uint8_t(p), uint8_t(p >> 24)};
       for (int c = 0; c < 4; c++) {
-        for (size_t k = 0; k < sample; k++) rows[y][(x * 4 + c) * sample + k] = rgba[c];  // v * 257 when 16-bit
+        for (size_t k = 0; k < sample; k++)
+          rows[y][(x * 4 + c) * sample + k] = rgba[c];  // v * 257 when 16-bit
       }
     }
     pointers.push_back(rows[y].data());
@@ -245,13 +278,14 @@ Bytes libpng_rgba(const PixelImage& image, bool interlaced, bool sixteen) {
 Bytes giflib_frame(int sw, int sh, int left, int top, int fw, int fh, bool transparent) {
   Bytes out;
   int error = 0;
-  GifFileType* gif = EGifOpen(&out,
-                              [](GifFileType* g, const GifByteType* d, int n) {
-                                auto* o = static_cast<Bytes*>(g->UserData);
-                                o->insert(o->end(), d, d + n);
-                                return n;
-                              },
-                              &error);
+  GifFileType* gif = EGifOpen(
+      &out,
+      [](GifFileType* g, const GifByteType* d, int n) {
+        auto* o = static_cast<Bytes*>(g->UserData);
+        o->insert(o->end(), d, d + n);
+        return n;
+      },
+      &error);
   GifColorType colours[4] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {10, 20, 30}};
   ColorMapObject* map = GifMakeMapObject(4, colours);
   EGifSetGifVersion(gif, true);
@@ -349,10 +383,13 @@ TEST_F(ImageCodecs, DecodesVariantsBuiltHere) {
   cases.push_back({"interlaced16.png", libpng_rgba(flat, true, true), flat, true});
 
   // 4-bit palette, 3 x 2, bottom-up: rows of 4 bytes.
-  cases.push_back({"palette4.bmp",
-                   bmp_file(40, 3, 2, 4, 0, {}, pal, {0x34, 0x00, 0, 0, 0x12, 0x40, 0, 0}),
-                   {3, 2, {opaque(pal[1]), opaque(pal[2]), opaque(pal[4]), opaque(pal[3]), opaque(pal[4]), opaque(pal[0])}},
-                   true});
+  cases.push_back(
+      {"palette4.bmp",
+       bmp_file(40, 3, 2, 4, 0, {}, pal, {0x34, 0x00, 0, 0, 0x12, 0x40, 0, 0}),
+       {3,
+        2,
+        {opaque(pal[1]), opaque(pal[2]), opaque(pal[4]), opaque(pal[3]), opaque(pal[4]), opaque(pal[0])}},
+       true});
   // 24-bit top-down, 2 x 2.
   cases.push_back({"topdown.bmp",
                    bmp_file(40, 2, -2, 24, 0, {}, {}, {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0}),
@@ -363,43 +400,58 @@ TEST_F(ImageCodecs, DecodesVariantsBuiltHere) {
                    bmp_file(40, 2, 1, 16, 3, {0xF800, 0x07E0, 0x001F}, {}, {0x00, 0xF8, 0xFF, 0x07}),
                    {2, 1, {opaque(0xFF0000), opaque(0x00FFFF)}},
                    true});
-  cases.push_back({"rgb555.bmp", bmp_file(40, 2, 1, 16, 0, {}, {}, {0x1F, 0x00, 0x00, 0x7C}),
-                   {2, 1, {opaque(0x0000FF), opaque(0xFF0000)}}, true});
+  cases.push_back({"rgb555.bmp",
+                   bmp_file(40, 2, 1, 16, 0, {}, {}, {0x1F, 0x00, 0x00, 0x7C}),
+                   {2, 1, {opaque(0x0000FF), opaque(0xFF0000)}},
+                   true});
   // 32-bit bit fields with alpha in a 108-byte header, and alpha bit fields after a 40-byte one.
   cases.push_back({"alpha108.bmp",
                    bmp_file(108, 2, 1, 32, 3, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}, {},
                             {0x10, 0x20, 0x30, 0x80, 0x01, 0x02, 0x03, 0x00}),
                    {2, 1, {0x80302010, 0x00030201}},
                    true});
-  cases.push_back({"alpha40.bmp",
-                   bmp_file(40, 1, 1, 32, 6, {0xFF00, 0xFF0000, 0xFF000000, 0xFF}, {}, {0x40, 0x11, 0x22, 0x33}),
-                   {1, 1, {0x40112233}},
-                   false});
+  cases.push_back(
+      {"alpha40.bmp",
+       bmp_file(40, 1, 1, 32, 6, {0xFF00, 0xFF0000, 0xFF000000, 0xFF}, {}, {0x40, 0x11, 0x22, 0x33}),
+       {1, 1, {0x40112233}},
+       false});
   // The core header, 8-bit palette of 3-byte entries, 2 x 1.
-  cases.push_back({"core.bmp", bmp_file(12, 2, 1, 8, 0, {}, {0x112233, 0x445566}, {1, 0, 0, 0}),
-                   {2, 1, {opaque(0x445566), opaque(0x112233)}}, true});
+  cases.push_back({"core.bmp",
+                   bmp_file(12, 2, 1, 8, 0, {}, {0x112233, 0x445566}, {1, 0, 0, 0}),
+                   {2, 1, {opaque(0x445566), opaque(0x112233)}},
+                   true});
   // RLE8, 5 x 2, bottom-up: a run, an absolute run of 3 (padded), end of
   // line; then a run past the row's end (cut), end of bitmap.
   cases.push_back({"rle8.bmp",
                    bmp_file(40, 5, 2, 8, 1, {}, pal, {2, 1, 0, 3, 2, 3, 4, 0, 0, 0, 7, 0, 0, 1}),
-                   {5, 2, {opaque(pal[0]), opaque(pal[0]), opaque(pal[0]), opaque(pal[0]), opaque(pal[0]),
-                           opaque(pal[1]), opaque(pal[1]), opaque(pal[2]), opaque(pal[3]), opaque(pal[4])}},
+                   {5,
+                    2,
+                    {opaque(pal[0]), opaque(pal[0]), opaque(pal[0]), opaque(pal[0]), opaque(pal[0]),
+                     opaque(pal[1]), opaque(pal[1]), opaque(pal[2]), opaque(pal[3]), opaque(pal[4])}},
                    true});
   // RLE4, 6 x 1: a run of 3 alternating 1 and 2, an absolute run of 3 (3, 4,
   // 0). PIL reads only half the bytes of an odd absolute run and fails.
-  cases.push_back({"rle4.bmp", bmp_file(40, 6, 1, 4, 2, {}, pal, {3, 0x12, 0, 3, 0x34, 0x00, 0, 1}),
-                   {6, 1,
-                    {opaque(pal[1]), opaque(pal[2]), opaque(pal[1]), opaque(pal[3]), opaque(pal[4]), opaque(pal[0])}},
-                   false});
+  cases.push_back(
+      {"rle4.bmp",
+       bmp_file(40, 6, 1, 4, 2, {}, pal, {3, 0x12, 0, 3, 0x34, 0x00, 0, 1}),
+       {6,
+        1,
+        {opaque(pal[1]), opaque(pal[2]), opaque(pal[1]), opaque(pal[3]), opaque(pal[4]), opaque(pal[0])}},
+       false});
   // RLE8 with a delta and an early end: the pixels skipped are transparent.
-  cases.push_back({"rle8_delta.bmp", bmp_file(40, 3, 2, 8, 1, {}, pal, {1, 1, 0, 2, 1, 1, 1, 2, 0, 1}),
-                   {3, 2, {kClear, kClear, opaque(pal[2]), opaque(pal[1]), kClear, kClear}}, false});
+  cases.push_back({"rle8_delta.bmp",
+                   bmp_file(40, 3, 2, 8, 1, {}, pal, {1, 1, 0, 2, 1, 1, 1, 2, 0, 1}),
+                   {3, 2, {kClear, kClear, opaque(pal[2]), opaque(pal[1]), kClear, kClear}},
+                   false});
 
   // A GIF frame of 2 x 2 at (1, 1) on a 3 x 3 screen, and one reaching past a 2 x 1 screen.
   uint32_t r = opaque(0xFF0000), g = opaque(0x00FF00), b = opaque(0x0000FF), t = 0x000A141E;
-  cases.push_back({"inset.gif", giflib_frame(3, 3, 1, 1, 2, 2, true),
-                   {3, 3, {kClear, kClear, kClear, kClear, r, g, kClear, g, b}}, false});
-  cases.push_back({"wider.gif", giflib_frame(2, 1, 0, 0, 4, 2, true), {4, 2, {r, g, b, t, g, b, t, r}}, true});
+  cases.push_back({"inset.gif",
+                   giflib_frame(3, 3, 1, 1, 2, 2, true),
+                   {3, 3, {kClear, kClear, kClear, kClear, r, g, kClear, g, b}},
+                   false});
+  cases.push_back(
+      {"wider.gif", giflib_frame(2, 1, 0, 0, 4, 2, true), {4, 2, {r, g, b, t, g, b, t, r}}, true});
 
   std::vector<std::string> paths;
   for (const Case& c : cases) {
@@ -437,7 +489,8 @@ TEST_F(ImageCodecs, EncodingsReadBackHereAndInPil) {
   PixelImage few_kept = few;
   for (uint32_t& p : few_kept.pixels) p = gif_kept(p);
   PixelImage smooth_alpha = smooth;
-  for (size_t i = 0; i < smooth_alpha.pixels.size(); i++) smooth_alpha.pixels[i] &= uint32_t(i * 7) << 24 | 0xFFFFFF;
+  for (size_t i = 0; i < smooth_alpha.pixels.size(); i++)
+    smooth_alpha.pixels[i] &= uint32_t(i * 7) << 24 | 0xFFFFFF;
 
   struct Case {
     const char* name;
@@ -461,7 +514,8 @@ TEST_F(ImageCodecs, EncodingsReadBackHereAndInPil) {
     std::string why;
     ASSERT_TRUE(image_encode(c.format, *c.image, &encoded, &why)) << c.name << ": " << why;
     ASSERT_EQ(image_sniff(encoded.data(), encoded.size()), c.format) << c.name;
-    ASSERT_TRUE(image_decode(c.format, encoded.data(), encoded.size(), &decoded[c.name], &why)) << c.name << why;
+    ASSERT_TRUE(image_decode(c.format, encoded.data(), encoded.size(), &decoded[c.name], &why))
+        << c.name << why;
     EXPECT_EQ(compare(decoded[c.name], *c.expected, c.tolerance), "") << c.name;
     paths.push_back(path(c.name));
     write_bytes(paths.back(), encoded);
@@ -470,7 +524,8 @@ TEST_F(ImageCodecs, EncodingsReadBackHereAndInPil) {
   for (const Case& c : cases) {
     PixelImage pil;
     ASSERT_TRUE(pil_pixels(path(c.name), &pil)) << c.name;
-    EXPECT_EQ(compare(pil, decoded[c.name], c.format == ImageFormat::kJpeg ? 1 : 0), "") << c.name << " (PIL)";
+    EXPECT_EQ(compare(pil, decoded[c.name], c.format == ImageFormat::kJpeg ? 1 : 0), "")
+        << c.name << " (PIL)";
   }
 
   // PNG: RGB when every pixel is opaque, else RGBA (the colour type byte of IHDR).
@@ -531,7 +586,8 @@ TEST_F(ImageCodecs, EncodingRefusesEmptyAndMismatchedImages) {
       {2, 2, {1, 2, 3}},
       {70000, 1, std::vector<uint32_t>(70000)},
   };
-  for (ImageFormat f : {ImageFormat::kBmp, ImageFormat::kPng, ImageFormat::kGif, ImageFormat::kJpeg, ImageFormat::kTiff}) {
+  for (ImageFormat f :
+       {ImageFormat::kBmp, ImageFormat::kPng, ImageFormat::kGif, ImageFormat::kJpeg, ImageFormat::kTiff}) {
     for (const PixelImage& image : cases) {
       Bytes out = {1, 2, 3};
       std::string why;
@@ -610,9 +666,10 @@ TEST_F(ImageCodecs, RefusesSizesBeforeAllocating) {
 // trailer, the padding of a BMP's last row); a flipped one fails or decodes;
 // nothing reaches stderr.
 TEST_F(ImageCodecs, CorruptInputFailsQuietly) {
-  std::vector<std::string> files = {"rgb.png", "palette_trns.png", "rgb.jpg", "progressive.jpg", "cmyk.jpg",
-                                    "interlaced.gif", "trns.gif", "rgba.tif", "lzw.tif", "palette.tif",
-                                    "rgb.bmp", "bits1.bmp", "rle8.bmp", "rle4.bmp", "ours.tif", "ours.bmp"};
+  std::vector<std::string> files = {"rgb.png",  "palette_trns.png", "rgb.jpg",  "progressive.jpg",
+                                    "cmyk.jpg", "interlaced.gif",   "trns.gif", "rgba.tif",
+                                    "lzw.tif",  "palette.tif",      "rgb.bmp",  "bits1.bmp",
+                                    "rle8.bmp", "rle4.bmp",         "ours.tif", "ours.bmp"};
   PixelImage image = pattern(13, 9, false);
   for (ImageFormat f : {ImageFormat::kTiff, ImageFormat::kBmp}) {
     Bytes encoded;
@@ -621,8 +678,10 @@ TEST_F(ImageCodecs, CorruptInputFailsQuietly) {
     write_bytes(path(f == ImageFormat::kTiff ? "ours.tif" : "ours.bmp"), encoded);
   }
   if (!std::ifstream(path("rle8.bmp"))) {
-    write_bytes(path("rle8.bmp"), bmp_file(40, 5, 2, 8, 1, {}, {1, 2, 3, 4, 5}, {2, 1, 0, 3, 2, 3, 4, 0, 0, 0, 7, 0, 0, 1}));
-    write_bytes(path("rle4.bmp"), bmp_file(40, 6, 1, 4, 2, {}, {1, 2, 3, 4, 5}, {3, 0x12, 0, 3, 0x34, 0, 0, 1}));
+    write_bytes(path("rle8.bmp"),
+                bmp_file(40, 5, 2, 8, 1, {}, {1, 2, 3, 4, 5}, {2, 1, 0, 3, 2, 3, 4, 0, 0, 0, 7, 0, 0, 1}));
+    write_bytes(path("rle4.bmp"),
+                bmp_file(40, 6, 1, 4, 2, {}, {1, 2, 3, 4, 5}, {3, 0x12, 0, 3, 0x34, 0, 0, 1}));
   }
   StderrCapture capture(path("stderr.txt"));
   std::vector<std::string> failures;
