@@ -33,6 +33,7 @@ struct GifInput {
 int gif_read(GifFileType* gif, GifByteType* into, int n) {
   auto* in = static_cast<GifInput*>(gif->UserData);
   size_t count = std::min(size_t(n < 0 ? 0 : n), in->size - in->pos);
+  if (count == 0) return 0;
   std::memcpy(into, in->data + in->pos, count);
   in->pos += count;
   return int(count);

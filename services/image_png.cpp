@@ -48,6 +48,7 @@ void png_on_warning(png_structp, png_const_charp) {}
 void png_read_bytes(png_structp png, png_bytep into, size_t n) {
   auto* job = static_cast<PngJob*>(png_get_io_ptr(png));
   if (job->size - job->pos < n) png_error(png, "data cut short");
+  if (n == 0) return;
   std::memcpy(into, job->data + job->pos, n);
   job->pos += n;
 }
