@@ -1,7 +1,7 @@
 // TIFF through libtiff, from and to memory (TIFFClientOpenExt over a byte
-// range or a growing buffer). Reading takes the first directory: 8-bit RGB
-// and RGBA pictures in strips, samples interleaved and the top row first,
-// are read as stored (decompressed by libtiff), alpha taken as unassociated
+// range or a growing buffer). Reading takes the first directory: 8-bit RGB,
+// RGBA, grey and grey-and-alpha pictures in strips, samples interleaved and
+// the top row first, are read as stored (decompressed by libtiff), alpha taken as unassociated
 // when the extra sample says so or is not described, divided out when it is
 // associated, ignored when it is described as unspecified; everything else
 // goes through libtiff's RGBA reader, whose premultiplied colours are
@@ -113,8 +113,9 @@ uint32_t unpremultiply(uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
 
 enum class Alpha { kNone, kStraight, kAssociated };
 
-// 8-bit RGB(A) strips, interleaved, top row first: read as stored. False
-// with *[direct] false when the picture is of another kind.
+// 8-bit RGB, RGBA, grey and grey-and-alpha strips, interleaved, top row
+// first: read as stored. False with *[direct] false when the picture is of
+// another kind.
 bool read_strips(TIFF* tif, PixelImage* out, bool* direct, std::string* why) {
   *direct = false;
   uint16_t bits = 0, samples = 0, photometric = 0, planar = 0, orientation = 0;
@@ -123,12 +124,13 @@ bool read_strips(TIFF* tif, PixelImage* out, bool* direct, std::string* why) {
   TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
   TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
   if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric)) return false;
-  if (TIFFIsTiled(tif) || bits != 8 || photometric != PHOTOMETRIC_RGB || planar != PLANARCONFIG_CONTIG ||
-      orientation != ORIENTATION_TOPLEFT || (samples != 3 && samples != 4)) {
+  uint16_t colours = photometric == PHOTOMETRIC_RGB ? 3 : photometric == PHOTOMETRIC_MINISBLACK ? 1 : 0;
+  if (TIFFIsTiled(tif) || bits != 8 || colours == 0 || planar != PLANARCONFIG_CONTIG ||
+      orientation != ORIENTATION_TOPLEFT || (samples != colours && samples != colours + 1)) {
     return false;
   }
   Alpha alpha = Alpha::kNone;
-  if (samples == 4) {
+  if (samples > colours) {
     uint16_t count = 0;
     uint16_t* kinds = nullptr;
     alpha = Alpha::kStraight;
@@ -156,13 +158,13 @@ bool read_strips(TIFF* tif, PixelImage* out, bool* direct, std::string* why) {
     uint32_t* dst = out->pixels.data() + size_t(first) * width;
     const uint8_t* src = strip.data();
     for (size_t i = 0; i < size_t(rows) * width; i++, src += samples) {
-      uint32_t r = src[0], g = src[1], b = src[2];
+      uint32_t r = src[0], g = src[colours / 2], b = src[colours - 1];
       if (alpha == Alpha::kNone) {
         dst[i] = 0xFF000000u | r << 16 | g << 8 | b;
       } else if (alpha == Alpha::kStraight) {
-        dst[i] = uint32_t(src[3]) << 24 | r << 16 | g << 8 | b;
+        dst[i] = uint32_t(src[colours]) << 24 | r << 16 | g << 8 | b;
       } else {
-        dst[i] = unpremultiply(r, g, b, src[3]);
+        dst[i] = unpremultiply(r, g, b, src[colours]);
       }
     }
   }

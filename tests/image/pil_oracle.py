@@ -84,6 +84,8 @@ def write_fixtures(d):
         (bits1, "bits1.tif", {}),
         (rgb, "lzw.tif", {"compression": "tiff_lzw"}),
         (rgba, "deflate.tif", {"compression": "tiff_adobe_deflate"}),
+        (rgba.convert("LA"), "grey_alpha.tif", {}),
+        (rgb, "jpeg.tif", {"compression": "jpeg"}),
         (flat.convert("CMYK"), "cmyk.tif", {}),
         (grey16, "grey16.tif", {}),
         (rgb, "rgb.bmp", {}),

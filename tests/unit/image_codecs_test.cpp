@@ -10,6 +10,7 @@
 #include <gif_lib.h>
 #include <gtest/gtest.h>
 #include <png.h>
+#include <tiffio.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -220,6 +221,8 @@ TEST_F(ImageCodecs, DecodesWhatPilWrites) {
       {"deflate.tif", 0},
       {"cmyk.tif", 1},
       {"grey16.tif", 0, "grey.png"},
+      {"grey_alpha.tif", 0},
+      {"jpeg.tif", 1},
       {"rgb.bmp", 0},
       {"palette.bmp", 0},
       {"grey.bmp", 0},
@@ -303,6 +306,31 @@ Bytes giflib_frame(int sw, int sh, int left, int top, int fw, int fh, bool trans
   EGifCloseFile(gif, &error);
   GifFreeMapObject(map);
   return out;
+}
+
+// A TIFF of 8-bit RGBA samples with associated (premultiplied) alpha,
+// written by libtiff to [path]: [image]'s straight pixels multiplied out.
+void libtiff_associated(const std::string& path, const PixelImage& image) {
+  TIFF* tif = TIFFOpen(path.c_str(), "w");
+  uint16_t extra[1] = {EXTRASAMPLE_ASSOCALPHA};
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, image.width);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, image.height);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 1);
+  std::vector<uint8_t> row(image.width * 4);
+  for (uint32_t y = 0; y < image.height; y++) {
+    for (uint32_t x = 0; x < image.width; x++) {
+      uint32_t p = image.pixels[size_t(y) * image.width + x], a = p >> 24;
+      for (int c = 0; c < 3; c++) row[4 * x + c] = uint8_t(((p >> (16 - 8 * c)) & 0xFF) * a / 255);
+      row[4 * x + 3] = uint8_t(a);
+    }
+    TIFFWriteScanline(tif, row.data(), y, 0);
+  }
+  TIFFClose(tif);
 }
 
 void put16(Bytes& b, uint32_t v) {
@@ -453,10 +481,19 @@ TEST_F(ImageCodecs, DecodesVariantsBuiltHere) {
   cases.push_back(
       {"wider.gif", giflib_frame(2, 1, 0, 0, 4, 2, true), {4, 2, {r, g, b, t, g, b, t, r}}, true});
 
+  // Associated alpha, divided out again: alphas 255, 85, 51 and 0 with
+  // colours that multiply out exactly (a transparent pixel keeps no colour).
+  PixelImage straight{4, 1, {0xFF102030, 0x55F03C09, 0x33FA0A32, 0x00000000}};
+  cases.push_back({"associated.tif", {}, straight, true});
+
   std::vector<std::string> paths;
   for (const Case& c : cases) {
     paths.push_back(path(c.name));
-    write_bytes(paths.back(), c.file);
+    if (c.file.empty()) {
+      libtiff_associated(paths.back(), c.expected);
+    } else {
+      write_bytes(paths.back(), c.file);
+    }
   }
   pil_read(paths);
   for (const Case& c : cases) {
