@@ -82,7 +82,6 @@ bool read_first_frame(GifFileType* gif, size_t size, PixelImage* out, std::strin
   uint64_t width = std::max<uint64_t>(uint64_t(gif->SWidth), left + fw);
   uint64_t height = std::max<uint64_t>(uint64_t(gif->SHeight), top + fh);
   if (!image_size_check(width, height, size, why)) return false;
-  if (fw > width || fh > height) return image_fail(why, "GIF: frame outside the picture");
 
   uint32_t palette[256];
   const ColorMapObject* map = frame.ColorMap ? frame.ColorMap : gif->SColorMap;
