@@ -9,6 +9,8 @@
 
 #include <gif_lib.h>
 #include <gtest/gtest.h>
+// jpeglib.h needs stdio.h first.
+#include <jpeglib.h>
 #include <png.h>
 #include <tiffio.h>
 #include <unistd.h>
@@ -333,6 +335,39 @@ void libtiff_associated(const std::string& path, const PixelImage& image) {
   TIFFClose(tif);
 }
 
+// A flat 16 x 16 CMYK JPEG of red ink (magenta and yellow) written by
+// libjpeg; with [adobe] an Adobe marker and the samples inverted, as Adobe's
+// writers store them, else plain.
+Bytes libjpeg_cmyk_red(bool adobe) {
+  jpeg_compress_struct c;
+  jpeg_error_mgr errors;
+  c.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&c);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &buffer, &size);
+  c.image_width = c.image_height = 16;
+  c.input_components = 4;
+  c.in_color_space = JCS_CMYK;
+  jpeg_set_defaults(&c);
+  jpeg_set_colorspace(&c, JCS_CMYK);
+  c.write_Adobe_marker = adobe ? TRUE : FALSE;
+  jpeg_set_quality(&c, 100, TRUE);
+  jpeg_start_compress(&c, TRUE);
+  uint8_t ink[4] = {0, 255, 255, 0};
+  std::vector<uint8_t> row(16 * 4);
+  for (size_t i = 0; i < row.size(); i++) row[i] = adobe ? uint8_t(255 - ink[i % 4]) : ink[i % 4];
+  while (c.next_scanline < c.image_height) {
+    JSAMPROW r = row.data();
+    jpeg_write_scanlines(&c, &r, 1);
+  }
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+  Bytes out(buffer, buffer + size);
+  std::free(buffer);
+  return out;
+}
+
 void put16(Bytes& b, uint32_t v) {
   b.push_back(uint8_t(v));
   b.push_back(uint8_t(v >> 8));
@@ -505,6 +540,24 @@ TEST_F(ImageCodecs, DecodesVariantsBuiltHere) {
       ASSERT_TRUE(pil_pixels(path(c.name), &pil)) << c.name;
       EXPECT_EQ(compare(pil, c.expected), "") << c.name << " (PIL)";
     }
+  }
+}
+
+// CMYK JPEG ink is inverted only under an Adobe marker: both files are red.
+// PIL inverts every CMYK JPEG, so it agrees on the Adobe one alone.
+TEST_F(ImageCodecs, CmykJpegWithAndWithoutAdobeMarker) {
+  PixelImage red{16, 16, std::vector<uint32_t>(256, 0xFFFF0000)};
+  for (bool adobe : {false, true}) {
+    std::string file = path(adobe ? "cmyk_adobe.jpg" : "cmyk_plain.jpg");
+    write_bytes(file, libjpeg_cmyk_red(adobe));
+    PixelImage ours, pil;
+    std::string why;
+    ASSERT_TRUE(decode_file(file, &ours, &why)) << why;
+    EXPECT_EQ(compare(ours, red, 2), "") << adobe;
+    if (!adobe) continue;
+    pil_read({file});
+    ASSERT_TRUE(pil_pixels(file, &pil));
+    EXPECT_EQ(compare(ours, pil, 1), "");
   }
 }
 
@@ -687,6 +740,7 @@ TEST_F(ImageCodecs, RefusesSizesBeforeAllocating) {
       {"gif screen 65535 x 65535", ImageFormat::kGif, gif_screen},
       {"gif screen 20000 x 20000", ImageFormat::kGif, gif_huge},
       {"bmp 65536 wide", ImageFormat::kBmp, bmp_file(40, 65536, 1, 24, 0, {}, {}, Bytes(65536 * 3))},
+      {"bmp -65536 high", ImageFormat::kBmp, bmp_file(40, 1, -65536, 24, 0, {}, {}, Bytes(65536 * 4))},
       {"bmp rle 20000 x 20000", ImageFormat::kBmp, bmp_file(40, 20000, 20000, 8, 1, {}, {0}, {0, 1})},
       {"bmp zero height", ImageFormat::kBmp, bmp_file(40, 3, 0, 24, 0, {}, {}, Bytes(12))},
       {"bmp rows missing", ImageFormat::kBmp, bmp_file(40, 100, 100, 24, 0, {}, {}, Bytes(1000))},
@@ -696,6 +750,11 @@ TEST_F(ImageCodecs, RefusesSizesBeforeAllocating) {
     EXPECT_FALSE(image_decode(c.format, c.file.data(), c.file.size(), &out, &why)) << c.name;
     EXPECT_TRUE(out.pixels.empty()) << c.name;
   }
+  // The largest side itself is read.
+  Bytes widest = bmp_file(40, 65535, -1, 24, 0, {}, {}, Bytes(65536 * 3));
+  PixelImage out;
+  EXPECT_TRUE(image_decode(ImageFormat::kBmp, widest.data(), widest.size(), &out, &why)) << why;
+  EXPECT_EQ(out.width, 65535u);
 }
 
 // Cut and flipped input: a cut file fails, or gives exactly the pixels of the
