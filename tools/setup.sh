@@ -17,6 +17,8 @@ packages+=(xdg-utils)   # browse opens URLs and files through xdg-open
 packages+=(xvfb xclip)  # the clipboard's X test runs its own X server
 packages+=(libcurl4-openssl-dev)  # read and write of http(s) URLs go through libcurl
 packages+=(zlib1g-dev)  # the compression tests and benchmarks use zlib as their oracle
+packages+=(libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev)  # the image codecs
+packages+=(python3-pil)  # the image codec tests and benchmark use PIL as their oracle
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
