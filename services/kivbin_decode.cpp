@@ -927,7 +927,7 @@ int32_t Decoder::error(Node parent, const Lead& lead) {
   if (lead.reference) fail(lead.at);
   const size_t at = pos_;
   const uint32_t code = num();
-  if (code > uint32_t(INT32_MAX)) fail(at);
+  if (code > uint32_t(INT32_MAX) || !error_code_known_q(int32_t(code))) fail(at);
   StackSave save;
   Cell* spec = stack_push_value(integer_cell(int32_t(code)));
   MakeArgs args;
