@@ -9,9 +9,9 @@
 // written as a reference path to its first place, so shared series stay one
 // series and a value holding itself survives the round trip.
 //
-// User mode only here: words bind to the global context, or take the context
-// of an object or function written inline or reached by a reference path.
-// The boot image's rules (definitions, positioned contexts) are refused.
+// The encoder writes user data; the decoder reads user data (the codec) and
+// boot data (start-up's image), whose words bind by position and whose
+// definitions set words.
 //
 // Collector safety: the encoder walks the value without allocating (its
 // output builds in C++ memory, turned into one binary! at the end); the
@@ -50,6 +50,19 @@ Cell* kivbin_encode(const Cell* value, bool compact);
 // kb-invalid-record with the 1-based position of the offending byte counted
 // from the magic. The values appended before an error stay in [target].
 void kivbin_decode(const uint8_t* data, size_t length, const Cell* target, const Cell* argument);
+
+// MAY ALLOCATE, MAY RUN KIV CODE (a definition sets a word). Decodes boot
+// data: the [length] bytes at [data] by the boot rules (a definition sets a
+// word and leaves nothing in the block, a word binds to the context of a
+// value at a position counted from the first cell appended, objects keep
+// their class ids, a native's spec stays after it), appended to the block
+// [target] (a stable cell; the root block at start-up), with the collector
+// switched off for the decode. Input that is not KIVBIN prints "Error: Not a
+// Kivbin file!" and ends the process with status 0, a compressed payload
+// that does not inflate "Error: Kivbin compressed data corrupted!";
+// malformed records raise kb-invalid-record. Returns the index of the first
+// cell appended.
+int32_t kivbin_load_boot_data(const uint8_t* data, size_t length, const Cell* target);
 
 // The payload of a compressed stream, inflated by the LZ codec into [out]:
 // false when [in] is not a valid LZ stream. The LZ codec is not linked in

@@ -1,5 +1,6 @@
-// The KIVBIN decoder (services/kivbin.h), user mode: both forms of records
-// read back into values appended to a target block.
+// The KIVBIN decoder (services/kivbin.h): both forms of records read back
+// into values appended to a target block, by the rules of user data (the
+// codec) or boot data (start-up's image).
 //
 // The input is a private copy, so reads never touch a series and the
 // collector may run at any allocation. Every value is built in place: a
@@ -45,7 +46,10 @@
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "evaluator/natives.h"
+#include "platform/process.h"
+#include "platform/stdio.h"
 #include "platform/thread.h"
+#include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/gc_root.h"
 #include "runtime/stack.h"
@@ -81,6 +85,9 @@ struct Lead {
   size_t at = 0;      // position of the lead byte or header word
 };
 
+// True for the records a boot data definition may prefix: the words.
+bool definable_q(TypeId t) { return t >= kTypeWord && t <= kTypeIssue; }
+
 // True for the types whose records may be given by a reference path.
 bool reference_form_q(TypeId t) {
   return block_family_q(t) || text_family_q(t) || binding_word_q(t) || t == kTypeBinary || t == kTypeVector ||
@@ -89,7 +96,10 @@ bool reference_form_q(TypeId t) {
 
 class Decoder {
  public:
-  Decoder(std::vector<uint8_t> data, const Cell* target) : data_(std::move(data)), target_(target) {}
+  // [user]: user data rules; else boot data rules (definitions, words bound
+  // by the position of a value this decode appended, stored class ids).
+  Decoder(std::vector<uint8_t> data, const Cell* target, bool user)
+      : data_(std::move(data)), target_(target), user_(user) {}
 
   void run();
 
@@ -172,6 +182,8 @@ class Decoder {
   void record(Node parent);
   void record_compact(Node parent);
   void record_plain(Node parent);
+  void define(Node parent, int32_t i);
+  int32_t boot_word(Node parent, const Lead& lead, int32_t sym, TypeId t);
   int32_t typed(Node parent, const Lead& lead);
   int32_t scalar(Node parent, const Lead& lead);
   int32_t block(Node parent, const Lead& lead);
@@ -203,6 +215,10 @@ class Decoder {
 
   std::vector<uint8_t> data_;
   const Cell* target_;
+  bool user_;
+  // Cells the target block held when the decode began (boot data counts its
+  // context positions from there).
+  uint32_t base_ = 0;
   size_t pos_ = 0;
   size_t end_ = 0;
   bool compact_ = false;
@@ -217,6 +233,7 @@ class Decoder {
 // ---------------------------------------------------------------- stream
 
 void Decoder::run() {
+  base_ = series_cell_count(target_->node());
   end_ = data_.size();
   compact_ = data_[7] & kKivbinCompact;
   const bool symbols = data_[7] & kKivbinSymbols;
@@ -254,6 +271,9 @@ void Decoder::symbol_table() {
   if (size > 0 && data_[names_at_ + size - 1] != 0) fail(names_at_ + size - 1);
   pos_ = names_at_ + size;
   ids_.assign(n, 0);
+  // Boot data of the plain form interns every name up front.
+  if (!user_ && !compact_)
+    for (uint32_t k = 0; k < n; k++) symbol(k, offsets_at_ + size_t(k) * 4);
 }
 
 // Each entry is interned once, at its first use.
@@ -300,6 +320,7 @@ void Decoder::record(Node parent) {
 void Decoder::record_compact(Node parent) {
   Lead lead;
   uint8_t b;
+  bool definition = false;
   for (;;) {
     lead.at = pos_;
     b = u8();
@@ -307,11 +328,15 @@ void Decoder::record_compact(Node parent) {
       lead.new_line = true;
     else if (b == kReferencePrefix)
       lead.reference = true;
+    else if (b == kDefinitionPrefix && !user_)
+      definition = true;
     else if (b == kDefinitionPrefix)
       fail(lead.at);  // boot data only
     else
       break;
   }
+  // A definition prefixes a word record only.
+  if (definition && (b >= 0x80 || !definable_q(TypeId(b & kTypeIdMask)))) fail(lead.at);
   int32_t i;
   if (b >= kShortIntegerBase && b < kNewLinePrefix) {
     if (lead.reference) fail(lead.at);
@@ -334,6 +359,7 @@ void Decoder::record_compact(Node parent) {
   } else {
     fail(lead.at);
   }
+  if (definition) return define(parent, i);
   if (lead.new_line) cell_at(parent, i).header |= kFlagNewLine;
 }
 
@@ -360,8 +386,25 @@ void Decoder::record_plain(Node parent) {
     // op!'s wrapped type shares it).
     lead.reference = (h & kPlainRefForm) && reference_form_q(lead.type);
     i = typed(parent, lead);
+    // Boot data: bit 25 of a word record makes it a definition.
+    if (!user_ && definable_q(lead.type) && (h & kPlainGlobalWord)) return define(parent, i);
   }
   if (lead.new_line) cell_at(parent, i).header |= kFlagNewLine;
+}
+
+// Boot data: the word just appended at [i] takes the value of the next
+// record as its value, and neither stays in the block.
+void Decoder::define(Node parent, int32_t i) {
+  record(parent);
+  if (int32_t(series_cell_count(parent)) != i + 2) fail(pos_);
+  StackSave save;
+  Cell* word = stack_push_value(cell_at(parent, i));
+  Cell* value = stack_push_value(cell_at(parent, i + 1));
+  word->clear_new_line();
+  value->clear_new_line();
+  Cell block = series_cell(kTypeBlock, parent);
+  block_truncate(&block, i);
+  set_word_value(word, value);
 }
 
 int32_t Decoder::typed(Node parent, const Lead& lead) {
@@ -556,10 +599,10 @@ int32_t Decoder::text(Node parent, const Lead& lead) {
       length = l >> 2;
     }
   } else {
-    if (t != kTypeBinary) {
-      unit = (lead.bits >> kPlainByteShift) & 0xFF;
-      if (unit != 1 && unit != 2 && unit != 4) fail(lead.at);
-    }
+    unit = (lead.bits >> kPlainByteShift) & 0xFF;
+    // binary! is always of 1-byte units (0 read as 1).
+    if (t == kTypeBinary ? unit > 1 : unit != 1 && unit != 2 && unit != 4) fail(lead.at);
+    if (t == kTypeBinary) unit = 1;
     length = u32();
   }
   if (uint64_t(length) * unit > left()) fail(at);
@@ -788,6 +831,7 @@ Node Decoder::context_of_designated(const Cell& v, size_t at, TypeId want) {
 int32_t Decoder::word(Node parent, const Lead& lead) {
   const TypeId t = lead.type;
   const int32_t sym = read_symbol();
+  if (!user_) return boot_word(parent, lead, sym, t);
   const bool global = compact_ ? !lead.variant : (lead.bits & kPlainGlobalWord) != 0;
   if (global) {
     if (!compact_) u32();  // the slot, which the global context finds again
@@ -821,6 +865,36 @@ int32_t Decoder::word(Node parent, const Lead& lead) {
   if (owner == kTypeObject) return object_body(attach, events, slot_at);
   if (owner == kTypeFunction) return function_body(attach, slot_at);
   fail(at);
+}
+
+// Boot data: global (compact V clear, plain position -1), or bound to the
+// context of the value at a position counted from the first cell this
+// decode appended, at a slot given or (-1) looked up by the symbol.
+int32_t Decoder::boot_word(Node parent, const Lead& lead, int32_t sym, TypeId t) {
+  if (lead.reference) fail(lead.at);
+  const size_t at = pos_;
+  int32_t position = -1, slot = -1;
+  if (compact_) {
+    if (lead.variant) {
+      position = int32_t(varint());
+      slot = unzigzag(varint());
+    }
+  } else {
+    position = int32_t(u32());
+    slot = int32_t(u32());
+  }
+  if (position == -1) {
+    Cell w = context_add_global(sym, false, true);
+    w.set_header(t);
+    return put(parent, w);
+  }
+  const uint32_t count = series_cell_count(target_->node());
+  if (position < 0 || uint64_t(base_) + uint32_t(position) >= count) fail(at);
+  const Cell owner = series_cells(target_->node())[base_ + uint32_t(position)];
+  Node ctx = context_of_designated(owner, at, kTypeNil);
+  if (slot == -1) slot = context_find_symbol(ctx, sym, true);
+  if (slot < 0 || uint32_t(slot) >= context_word_count(ctx)) fail(at);
+  return put(parent, word_cell(t, ctx, sym, slot));
 }
 
 // Appends the new [value] (or, for an inline owner, its word bound to [ctx]).
@@ -888,7 +962,9 @@ int32_t Decoder::object(Node parent, const Lead& lead) {
 }
 
 int32_t Decoder::object_body(const Attach& attach, bool events, size_t at) {
-  snum();  // the class id: a decoded object gets a class of its own
+  // User data: a decoded object gets a class of its own; boot data keeps
+  // the stored one.
+  const int32_t stored_class = snum();
   int32_t handlers[2] = {-1, -1};
   size_t handlers_at = pos_;
   if (events) {
@@ -898,7 +974,7 @@ int32_t Decoder::object_body(const Attach& attach, bool events, size_t at) {
   bool values;
   StackSave save;
   Node ctx = context_record(false, &values);
-  Cell* object = stack_push_value(object_cell(ctx, object_new_class()));
+  Cell* object = stack_push_value(object_cell(ctx, user_ ? object_new_class() : uint32_t(stored_class)));
   *context_self_cell(ctx) = *object;
   const int32_t i = attach_value(attach, *object, ctx);
   const uint32_t n = context_word_count(ctx);
@@ -911,6 +987,8 @@ int32_t Decoder::object_body(const Attach& attach, bool events, size_t at) {
   for (int32_t h : handlers)
     if (h < -1 || h >= int32_t(n)) fail(handlers_at);
   if (handlers[0] >= 0 || handlers[1] >= 0) {
+    // The object is made the last value pushed, which the events attach to.
+    object = stack_push_value(*object);
     object_attach_events(ctx, handlers[0], 0, handlers[1], 0);
     if (attach.word_type == kTypeNil) {
       const uint32_t flags = cell_at(attach.parent, i).header & kFlagNewLine;
@@ -1047,10 +1125,14 @@ int32_t Decoder::native(Node parent, const Lead& lead) {
                          : id <= uint32_t(kActionCount) && action_callable_q(int32_t(id));
   if (!known) fail(at);
   StackSave save;
-  Cell* scratch = block_push_only(1);
+  // User data: the spec is read into a scratch block; boot data: it stays
+  // in the block as the cell after the value.
+  Node spec_block = user_ ? block_push_only(1)->node() : parent;
+  const int32_t i = user_ ? -1 : put(parent, kNoneCell);
   const size_t spec_at = pos_;
-  record(scratch->node());
-  Cell* spec = stack_push_value(series_cells(scratch->node())[0]);
+  record(spec_block);
+  if (!user_ && int32_t(series_cell_count(parent)) != i + 2) fail(spec_at);
+  Cell* spec = stack_push_value(series_cells(spec_block)[user_ ? 0 : i + 1]);
   if (!spec->is(kTypeBlock)) fail(spec_at);
   spec->clear_new_line();
   Cell* make_spec = block_push_only(2);
@@ -1060,7 +1142,9 @@ int32_t Decoder::native(Node parent, const Lead& lead) {
   MakeArgs args;
   args.spec = make_spec;
   Cell* made = lead.type == kTypeNative ? native_make(nullptr, args) : action_value_make(nullptr, args);
-  return put(parent, *made);
+  if (user_) return put(parent, *made);
+  cell_at(parent, i) = *made;
+  return i;
 }
 
 // The record of the value the op! calls is read into the op!'s own place,
@@ -1101,8 +1185,37 @@ void kivbin_decode(const uint8_t* data, size_t length, const Cell* target, const
   }
   // The plain form's root count and data size.
   if (!(input[7] & kKivbinCompact) && input.size() < 16) raise_error(kErrScriptInvalidData, argument);
-  Decoder decoder(std::move(input), target);
+  Decoder decoder(std::move(input), target, true);
   decoder.run();
+}
+
+namespace {
+
+// Prints [message] and ends the process with status 0: how boot data that
+// is not KIVBIN ends start-up.
+[[noreturn]] void boot_data_refused(const char* message) {
+  fd_write_all(1, message, std::strlen(message));
+  process_exit(0);
+}
+
+}  // namespace
+
+int32_t kivbin_load_boot_data(const uint8_t* data, size_t length, const Cell* target) {
+  if (length < 8 || std::memcmp(data, "KIVBIN", 6) != 0) boot_data_refused("Error: Not a Kivbin file!\n");
+  std::vector<uint8_t> input(data, data + length);
+  if (input[7] & kKivbinCompressed) {
+    std::vector<uint8_t> payload;
+    if (!kivbin_lz_inflate(input.data() + 8, input.size() - 8, &payload))
+      boot_data_refused("Error: Kivbin compressed data corrupted!\n");
+    input.resize(8);
+    input.insert(input.end(), payload.begin(), payload.end());
+  }
+  // The thousands of series start-up decodes cannot start a collection.
+  CollectorPause pause;
+  const int32_t base = int32_t(series_cell_count(target->node()));
+  Decoder decoder(std::move(input), target, false);
+  decoder.run();
+  return base;
 }
 
 }  // namespace kiv

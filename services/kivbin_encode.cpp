@@ -7,8 +7,9 @@
 // (by an error too), and only the finished stream becomes a binary!.
 //
 // Reference table: each series node (series), context node (words, objects,
-// errors and functions) met for the first time is stored with its path, the
-// indexes leading to it from the target block the decoder appends to; a
+// errors and functions) met for the first time is stored with its path (a
+// step of a tree, below), the indexes leading to it from the target block the
+// decoder appends to; a
 // second meeting writes that path instead of the content. A value's index is
 // its place within its parent: a cell of a series from the buffer's head, a
 // value slot of an object's context, an error's argument (0 = arg1), a
@@ -128,17 +129,24 @@ class Encoder {
 
   // ------------------------------------------------------------ tables
   uint32_t symbol(int32_t id);
-  // The path of a node recorded before, or null.
-  const Path* recorded(Node n) const {
+  // The path step of a node recorded before, or null.
+  const uint32_t* recorded(Node n) const {
     auto it = refs_.find(n);
     return it == refs_.end() ? nullptr : &it->second;
   }
   // Records [n] with the path of the value at [index] of the current parent.
   void record(Node n, uint32_t index) {
-    Path p = path_;
-    p.push_back(index);
-    refs_.emplace(n, std::move(p));
+    steps_.push_back({top(), index});
+    refs_.emplace(n, uint32_t(steps_.size()));
   }
+  // The step of the innermost enclosing value (0: the target block).
+  uint32_t top() const { return path_.empty() ? 0 : path_.back(); }
+  // Enters the value at [index] of the current parent, and leaves it.
+  void push(uint32_t index) {
+    steps_.push_back({top(), index});
+    path_.push_back(uint32_t(steps_.size()));
+  }
+  void pop() { path_.pop_back(); }
   void path(const Path& p);
 
   // ------------------------------------------------------------ records
@@ -160,9 +168,13 @@ class Encoder {
   void context(Node ctx, uint32_t index);
   void native(const Cell& v, uint32_t index, bool in_op);
   void op(const Cell& v, uint32_t index);
-  // A reference record's path in the record's layout: compact, the path;
+  // The path ending at [step], in the record's layout: compact, the path;
   // plain, the reference body.
-  void ref_path(const Path& p) { path(p); }
+  void ref_path(uint32_t step) {
+    Path p;
+    for (uint32_t s = step; s; s = steps_[s - 1].parent) p.push_back(steps_[s - 1].index);
+    path(Path(p.rbegin(), p.rend()));
+  }
 
   bool compact_;
   bool new_line_ = false;
@@ -171,8 +183,16 @@ class Encoder {
   std::unordered_map<int32_t, uint32_t> symbol_index_;
   std::vector<uint8_t> names_;
   std::vector<uint32_t> offsets_;
-  Path path_;
-  std::unordered_map<Node, Path> refs_;
+  // Paths as a tree of steps: each step its parent step (0: the target
+  // block) and its index, so recording a node costs one step whatever its
+  // depth. path_ holds the steps of the values being written, innermost last.
+  struct Step {
+    uint32_t parent;
+    uint32_t index;
+  };
+  std::vector<Step> steps_;
+  std::vector<uint32_t> path_;
+  std::unordered_map<Node, uint32_t> refs_;
 };
 
 uint32_t Encoder::symbol(int32_t id) {
@@ -418,7 +438,7 @@ void Encoder::block(const Cell& v, uint32_t index) {
   const TypeId t = v.type();
   const Node n = v.node();
   const int32_t head = v.head();
-  const Path* p = recorded(n);
+  const uint32_t* p = recorded(n);
   if (compact_) {
     if (p) byte(kReferencePrefix);
     lead(t, head != 0);
@@ -440,16 +460,16 @@ void Encoder::block_cells(Node n, uint32_t index) {
     varint(count);
   else
     raw32(count);
-  path_.push_back(index);
+  push(index);
   for (uint32_t i = 0; i < count; i++) value(series_cells(n)[i], i);
-  path_.pop_back();
+  pop();
 }
 
 void Encoder::text(const Cell& v, uint32_t index) {
   const TypeId t = v.type();
   const Node n = v.node();
   const int32_t head = v.head();
-  const Path* p = recorded(n);
+  const uint32_t* p = recorded(n);
   SeriesBuffer* b = series_buffer(n);
   const uint32_t unit = t == kTypeBinary ? 1 : b->unit();
   const uint32_t length = t == kTypeBinary ? b->used() : b->length();
@@ -458,7 +478,7 @@ void Encoder::text(const Cell& v, uint32_t index) {
     lead(t, head != 0);
     if (head != 0) varint(uint32_t(head));
   } else {
-    header(t, (t == kTypeBinary ? 0 : unit << kPlainByteShift) | (p ? kPlainRefForm : 0));
+    header(t, unit << kPlainByteShift | (p ? kPlainRefForm : 0));
     raw32(uint32_t(head));
   }
   if (p) return ref_path(*p);
@@ -495,7 +515,7 @@ void Encoder::packed_key(const Cell& key) {
 void Encoder::vector(const Cell& v, uint32_t index) {
   const Node n = v.node();
   const int32_t head = v.head();
-  const Path* p = recorded(n);
+  const uint32_t* p = recorded(n);
   const uint32_t unit = vector_size(&v);
   const uint32_t element = vector_element_type(&v);
   if (compact_) {
@@ -522,7 +542,7 @@ void Encoder::vector(const Cell& v, uint32_t index) {
 
 void Encoder::bitset(const Cell& v, uint32_t index) {
   const Node n = v.node();
-  const Path* p = recorded(n);
+  const uint32_t* p = recorded(n);
   const bool complement = bitset_complement_q(&v);
   if (compact_) {
     if (p) byte(kReferencePrefix);
@@ -545,7 +565,7 @@ void Encoder::bitset(const Cell& v, uint32_t index) {
 // its string!. The pairs are the children, by their place in the record.
 void Encoder::map(const Cell& v, uint32_t index) {
   const Node n = map_pairs(&v);
-  const Path* p = recorded(n);
+  const uint32_t* p = recorded(n);
   if (compact_) {
     if (p) byte(kReferencePrefix);
     lead(kTypeMap, false);
@@ -562,7 +582,7 @@ void Encoder::map(const Cell& v, uint32_t index) {
     varint(live);
   else
     raw32(live);
-  path_.push_back(index);
+  push(index);
   uint32_t k = 0;
   for (uint32_t i = 0; i + 1 < total; i += 2) {
     const Cell key = series_cells(n)[i];
@@ -575,7 +595,7 @@ void Encoder::map(const Cell& v, uint32_t index) {
     value(val, k + 1);
     k += 2;
   }
-  path_.pop_back();
+  pop();
 }
 
 void Encoder::word(const Cell& v, uint32_t index) {
@@ -590,7 +610,7 @@ void Encoder::word(const Cell& v, uint32_t index) {
     if ((self.is(kTypeObject) || self.is(kTypeError)) && object_context(&self) == ctx) owner = self.type();
     if (self.is(kTypeFunction) && function_context(&self) == ctx) owner = kTypeFunction;
   }
-  const Path* p = owner != kTypeNil ? recorded(ctx) : nullptr;
+  const uint32_t* p = owner != kTypeNil ? recorded(ctx) : nullptr;
   // An error's context is carried only once the error is written.
   if (owner == kTypeError && !p) owner = kTypeNil;
   if (owner == kTypeNil) {
@@ -636,7 +656,7 @@ void Encoder::word(const Cell& v, uint32_t index) {
 void Encoder::object(const Cell& v, uint32_t index) {
   const Node ctx = object_context(&v);
   if (ctx == g_global_context) raise_no_codec(kTypeObject);
-  const Path* p = recorded(ctx);
+  const uint32_t* p = recorded(ctx);
   const bool events = object_events(&v) != 0;
   if (compact_) {
     if (p) byte(kReferencePrefix);
@@ -685,14 +705,14 @@ void Encoder::error(const Cell& v, uint32_t index) {
   }
   const Node ctx = object_context(&v);
   if (!recorded(ctx)) record(ctx, index);
-  path_.push_back(index);
+  push(index);
   for (int32_t i = 0; i < 6; i++) value(error_field(&v, ErrorField(kErrorArg1 + i)), uint32_t(i));
-  path_.pop_back();
+  pop();
 }
 
 void Encoder::function(const Cell& v, uint32_t index) {
   const Node ctx = function_context(&v);
-  const Path* p = recorded(ctx);
+  const uint32_t* p = recorded(ctx);
   if (compact_) {
     if (p) byte(kReferencePrefix);
     lead(kTypeFunction, false);
@@ -720,7 +740,7 @@ void Encoder::function_body(const Cell& v, uint32_t index) {
     raw32(body_size);
   }
   context(function_context(&v), index);
-  path_.push_back(index);
+  push(index);
   new_line_ = false;
   block(spec, 0);
   if (body.is(kTypeBlock)) {
@@ -737,7 +757,7 @@ void Encoder::function_body(const Cell& v, uint32_t index) {
       raw32(0);
     }
   }
-  path_.pop_back();
+  pop();
 }
 
 // The context record of [ctx]: kind, flags, its words and, for values not on
@@ -770,9 +790,9 @@ void Encoder::context(Node ctx, uint32_t index) {
   if (!values) return;
   const Node block = Node(context_values(ctx));
   if (series_cell_count(block) != n) raise_no_codec(kTypeObject);
-  path_.push_back(index);
+  push(index);
   for (uint32_t i = 0; i < n; i++) value(series_cells(block)[i], i);
-  path_.pop_back();
+  pop();
 }
 
 // The id, then the spec block, whose cells are the children of the value at
@@ -795,9 +815,9 @@ void Encoder::native(const Cell& v, uint32_t index, bool in_op) {
     raw32(0);
   }
   if (!in_op) return block_cells(native_spec(&v), index);
-  path_.push_back(index);
+  push(index);
   block_cells(native_spec(&v), 0);
-  path_.pop_back();
+  pop();
 }
 
 // The record of the value the op! calls, at the op!'s own place: the op!'s

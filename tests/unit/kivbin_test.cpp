@@ -174,7 +174,7 @@ constexpr Layout kLayouts[] = {
     // 16-bit integers (type 11, unit code 1).
     {.source = "#{CAFE}",
      .compact = "4B495642494E0201 01 04 2902CAFE",
-     .plain = "4B495642494E0200 01000000 10000000 29000000 00000000 02000000 CAFE0000"},
+     .plain = "4B495642494E0200 01000000 10000000 29010000 00000000 02000000 CAFE0000"},
     {.source = "\"^(1F600)\"",
      .compact = "4B495642494E0201 01 06 070600F60100",
      .plain = "4B495642494E0200 01000000 10000000 07040000 00000000 01000000 00F60100"},
@@ -390,6 +390,61 @@ TEST(Kivbin, UncarriedValuesRaiseNoCodec) {
       EXPECT_EQ(datatype_type(&last_raised_error().args[0]), v.type());
     }
     EXPECT_EQ(encode_hex(&one, true), "4B495642494E0201010181");
+  }
+}
+
+// Boot data rules: a definition sets its word and leaves nothing, a word
+// binds to the context of a value by its position from the first cell
+// appended (its slot looked up for -1), a native's spec stays after it, an
+// object keeps its class id; a definition before anything but a word record
+// is refused.
+TEST(Kivbin, BootDataFollowsItsOwnRules) {
+  base_environment_init();
+  StackSave save;
+  Cell* target = block_push_only(4);
+  Cell one = integer_cell(1);
+  block_append_value(target, &one);
+  auto boot = [&](const std::string& symbols, const std::string& records) {
+    std::vector<uint8_t> r = unhex(records);
+    std::vector<uint8_t> s = unhex(symbols.empty() ? "4B495642494E0201 01" : "4B495642494E0205 01");
+    s.push_back(uint8_t(r.size()));
+    std::vector<uint8_t> t = unhex(symbols);
+    s.insert(s.end(), t.begin(), t.end());
+    s.insert(s.end(), r.begin(), r.end());
+    return kivbin_load_boot_data(s.data(), s.size(), target);
+  };
+  // "kivbin-boot": 11 letters and the zero byte.
+  const std::string name = "01 0C 00000000 6B697662696E2D626F6F7400";
+  EXPECT_EQ(boot(name, "C40F00 8B"), 1);
+  EXPECT_EQ(block_total_length(target), 1);
+  EXPECT_EQ(test::eval_mold("kivbin-boot"), "11");
+  // An object, then its word by position 0 and slot -1 (looked up).
+  EXPECT_EQ(boot(name, "2000 0E1A 01 00 85 4F00 00 01"), 1);
+  ASSERT_EQ(block_total_length(target), 3);
+  Cell word = *block_ks_abs_at(target, 2);
+  EXPECT_EQ(word_index(&word), 0);
+  EXPECT_EQ(test::mold(*get_word_value(&word)), "5");
+  auto refused = [&](const std::string& symbols, const std::string& records) {
+    return test::catch_error([&] { boot(symbols, records); });
+  };
+  EXPECT_EQ(refused(name, "4F00 07 01"), kErrScriptKbInvalidRecord);  // no value at position 7
+  EXPECT_EQ(refused(name, "C481"), kErrScriptKbInvalidRecord);
+  EXPECT_EQ(refused(name, "C40F00 C40F00 81"), kErrScriptKbInvalidRecord);
+
+  // What the encoder writes for an action and an object, read as boot data.
+  Cell* append = eval_value(":append");
+  Cell* object = eval_value("make object! [a: 1]");
+  for (Cell* v : {append, object}) {
+    Cell* bin = kivbin_encode(v, true);
+    const int32_t base = kivbin_load_boot_data(binary_head_ptr(bin), size_t(binary_length(bin)), target);
+    Cell decoded = *block_ks_abs_at(target, base);
+    if (v == append) {
+      ASSERT_EQ(block_total_length(target), base + 2);
+      EXPECT_TRUE(decoded.is(kTypeAction));
+      EXPECT_TRUE(block_ks_abs_at(target, base + 1)->is(kTypeBlock));
+    } else {
+      EXPECT_EQ(object_class(&decoded), object_class(object));
+    }
   }
 }
 
