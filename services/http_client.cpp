@@ -277,7 +277,11 @@ std::string method_text(const Cell* method) {
 Cell* push_header_map(const std::vector<std::pair<std::string, std::string>>& lines) {
   // Grouped first: the names in first-seen order, each with its values.
   std::vector<std::pair<std::string, std::vector<const std::string*>>> groups;
-  for (const auto& [name, value] : lines) {
+  for (const auto& line : lines) {
+    // Named members, not a structured binding: clang 14 (the fuzz builds)
+    // cannot capture one in the lambda.
+    const std::string& name = line.first;
+    const std::string& value = line.second;
     auto found = std::find_if(groups.begin(), groups.end(),
                               [&](const auto& group) { return ascii_equal_caseless(group.first, name); });
     if (found == groups.end()) {
