@@ -675,7 +675,9 @@ int32_t Decoder::bitset(Node parent, const Lead& lead) {
 }
 
 // The pairs are decoded into a block of their own and indexed when complete;
-// the map's place holds none until then.
+// until then the map's place holds that block as a block!, so that a path
+// into the pairs (a series shared by two of its values) finds them. A map
+// holding itself is refused: its own record is no map yet.
 int32_t Decoder::map(Node parent, const Lead& lead) {
   if (lead.reference) return series_reference(parent, lead, 0);
   const size_t at = pos_;
@@ -683,7 +685,7 @@ int32_t Decoder::map(Node parent, const Lead& lead) {
   if (n % 2) fail(at);
   StackSave save;
   Cell* pairs = block_push_only(int32_t(n));
-  const int32_t i = put(parent, kNoneCell);
+  const int32_t i = put(parent, series_cell(kTypeBlock, pairs->node()));
   for (uint32_t k = 0; k < n; k++) {
     size_t key_at = pos_;
     record(pairs->node());
