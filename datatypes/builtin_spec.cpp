@@ -95,10 +95,15 @@ const OwnSpec* own_of(Builtin kind, int32_t id) {
 }
 
 // True when [word], as a spec spells it, is what the declared C++ name
-// [declared] stands for: - for _, no trailing _.
+// [declared] stands for: - for _, no trailing _, ? for a trailing _q.
 bool spelled_as_q(std::string_view word, const char* declared) {
   std::string_view d = declared;
   while (!d.empty() && d.back() == '_') d.remove_suffix(1);
+  if (d.size() > 2 && d.ends_with("_q")) {
+    if (word.empty() || word.back() != '?') return false;
+    word.remove_suffix(1);
+    d.remove_suffix(2);
+  }
   if (word.size() != d.size()) return false;
   for (size_t i = 0; i < d.size(); i++)
     if (word[i] != (d[i] == '_' ? '-' : d[i])) return false;

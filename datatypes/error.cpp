@@ -598,6 +598,16 @@ bool find_named(int32_t type_symbol, int32_t id_symbol, CatalogPlace* place, Err
 
 }  // namespace
 
+bool error_code_known_q(int32_t code) {
+  if (code < 0) return false;
+  CatalogPlace place;
+  place.category_index = code / 100;
+  place.category = category_context(place.category_index);
+  place.field = code % 100 + 2;
+  return (place.category && message_q(place.category, place.field)) ||
+         own_error_at(place.category_index, place.field) != kErrorIdCount;
+}
+
 Cell* error_make(Cell* proto, const MakeArgs& args) {
   const Cell* spec = args.spec;
   StackSave save;

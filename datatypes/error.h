@@ -55,6 +55,9 @@ Cell error_make_raised(const RaisedError& raised);
 // arguments (null: none). `stack` holds the current call depth.
 Cell error_create(ErrorId id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,
                   const Cell* arg3 = nullptr);
+// True when make error! takes the integer [code]: a message of the catalogue
+// or one of the runtime's own entries.
+bool error_code_known_q(int32_t code);
 // A copy of field [field] of the error [error].
 Cell error_field(const Cell* error, ErrorField field);
 // Stores [value] in field [field] of [error] (no change event).

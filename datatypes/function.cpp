@@ -21,6 +21,7 @@
 #include "datatypes/word.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
+#include "runtime/gc_root.h"
 #include "runtime/murmur3.h"
 #include "runtime/stack.h"
 #include "runtime/typesets.h"
@@ -116,6 +117,44 @@ Node make_function_value(const Cell* spec_arg, const Cell* body_arg, Node given,
   keep_on_top(result);
   arglist_attach(result);
   return ctx;
+}
+
+Cell* function_push_decoded(Node ctx, Node spec, Node body) {
+  Cell* result = stack_push();
+  Root keep_ctx(context_view(ctx));
+  Root keep_spec(series_cell(kTypeBlock, spec));
+  Root keep_body(series_cell(kTypeBlock, body));
+  Cell* more = push_more(keep_body.get(), &kUnsetCell, &kUnsetCell);
+  *result = make_cell(kTypeFunction, ctx, spec, more->node());
+  *context_self_cell(ctx) = *result;
+  keep_on_top(result);
+  return result;
+}
+
+void function_set_body(const Cell* fn, const Cell* body) {
+  series_cells(function_more(fn))[kFunctionMoreBody] = series_cell(kTypeBlock, body->node(), body->head());
+}
+
+bool function_decoded_finish(Cell* fn) {
+  Cell spec = series_cell(kTypeBlock, function_spec(fn));
+  Root keep(spec);
+  uint32_t flags = function_check_spec(keep.get());
+  Node ctx = function_context(fn);
+  Node node = function_spec(fn);
+  int32_t words = 0;
+  for (uint32_t i = 0; i < series_cell_count(node); i++) {
+    const Cell c = series_cells(node)[i];
+    TypeId t = c.type();
+    if (t != kTypeWord && t != kTypeGetWord && t != kTypeLitWord && t != kTypeRefinement) continue;
+    if (context_find_symbol(ctx, word_symbol(&c), true) != words) return false;
+    words++;
+  }
+  if (uint32_t(words) != context_word_count(ctx)) return false;
+  fn->header = (fn->header & kTypeMask) | (fn->header & kFlagNewLine) | (flags & ~kTypeMask);
+  *context_self_cell(ctx) = *fn;
+  context_self_cell(ctx)->clear_new_line();
+  arglist_attach(fn);
+  return true;
 }
 
 Cell* make_routine_value(const Cell* spec_arg, const Cell* body_arg, int32_t code_id, int32_t extra,

@@ -90,6 +90,20 @@ Node make_function_value(const Cell* spec, const Cell* body, Node ctx, int32_t c
 // the spec when it has more word! arguments than the header can count.
 Cell* make_routine_value(const Cell* spec, const Cell* body, int32_t code_id, int32_t extra, bool marked);
 
+// MAY ALLOCATE. Pushes a function! over the context [ctx] (kind 1, values on
+// the data stack), the spec block [spec] and the body block [body], all taken
+// as they are, for a decoder to fill; its self cell holds it. It has no
+// argument list until function_decoded_finish.
+Cell* function_push_decoded(Node ctx, Node spec, Node body);
+// Makes the block [body] the body of [fn] (every copy of fn sees it).
+void function_set_body(const Cell* fn, const Cell* body);
+// MAY ALLOCATE. Finishes the stable [fn] made by function_push_decoded once its
+// spec block is filled: checks the spec (function_check_spec's errors),
+// takes the header flags it asks for (in [fn] and the self cell) and builds
+// the argument list. False, with the list not built, when the context does
+// not hold exactly the spec's words, in their order.
+bool function_decoded_finish(Cell* fn);
+
 // ---------------------------------------------------------------- specs
 
 // MAY ALLOCATE. Checks the function spec block [spec] from its position and

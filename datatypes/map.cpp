@@ -422,6 +422,13 @@ void map_normalize_key(Cell* key, const Cell* path) {
 
 int32_t map_pair_count(const Cell* map) { return int32_t(hashtable_size(map_table(map))); }
 
+uint32_t map_packed_key_chars(const Cell* key, uint8_t* out) {
+  PackedText p = packed_text(*key);
+  uint32_t n = p.length < kMapPackedMax ? p.length : kMapPackedMax;
+  std::memcpy(out, p.text, n);
+  return n;
+}
+
 uint32_t map_packed_key_hash(const Cell* packed) {
   PackedText p = packed_text(*packed);
   return hash_latin1_text(p.text, p.length);

@@ -52,6 +52,11 @@ uint32_t map_packed_key_hash(const Cell* packed);
 // but under kCmpStrictEqual; never under kCmpSame (a packed key is no series).
 bool map_packed_key_match(const Cell* packed, const Cell* key, CompareOp op);
 
+// True when the key cell [key] of a pair block is a packed string! key.
+inline bool map_packed_key_q(const Cell* key) { return key->is(kTypeUnset); }
+// The code points (each below 256) of the packed key [key] into [out]
+// (room for kMapPackedMax); returns how many. Never allocates.
+uint32_t map_packed_key_chars(const Cell* key, uint8_t* out);
 // True for the types a key may have.
 bool map_valid_key_type_q(TypeId t);
 // MAY ALLOCATE. Normalises the key in the stable cell [key] as a new pair

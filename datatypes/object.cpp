@@ -283,6 +283,14 @@ void object_attach_events(Node ctx, int32_t on_change, int32_t on_change_locals,
   if (on_deep_change >= 0) owner_set_object(object, object, &kNoneCell);
 }
 
+void object_event_slots(const Cell* object, int32_t* on_change, int32_t* on_deep_change) {
+  *on_change = *on_deep_change = -1;
+  Node events = object_events(object);
+  if (!events) return;
+  *on_change = event_slot(event_at(events, kEventOnChange));
+  *on_deep_change = event_slot(event_at(events, kEventOnDeepChange));
+}
+
 void object_finish(Cell* object) {
   Node ctx = object_context(object);
   int32_t slots[2] = {context_find_symbol(ctx, symbol_of_value(kWordOnChangeStar), true),

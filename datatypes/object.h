@@ -83,6 +83,9 @@ Cell* object_from_context(Node ctx, uint32_t class_id);
 // series. The object is stored in the self cell.
 void object_attach_events(Node ctx, int32_t on_change, int32_t on_change_locals, int32_t on_deep_change,
                           int32_t on_deep_change_locals);
+// The context slots the event record of [object] names for on-change* and
+// on-deep-change* (-1 each when absent, and both without an event record).
+void object_event_slots(const Cell* object, int32_t* on_change, int32_t* on_deep_change);
 // A new class id (1, 2, ... in the order asked).
 uint32_t object_new_class();
 

@@ -310,7 +310,7 @@ Status routine_entry_of(bool check, const int32_t* r) {
   return Impl(a);
 }
 
-enum class RoutineKind : uint8_t { kGlobal, kState, kTypePredicate, kTypesetPredicate };
+enum class RoutineKind : uint8_t { kGlobal, kState, kCodec, kTypePredicate, kTypesetPredicate };
 
 struct RoutineRow {
   RoutineId id;
@@ -329,6 +329,9 @@ constexpr RoutineRow kRoutineRows[] = {
    KIV_ROUTINE_ENTRY(Ident)},
 #define STATE_ROUTINE(id, Ident, word, params, spec)                                         \
   {kRoutine##Ident,         RoutineKind::kState, word, spec, routine_args::k##Ident##Params, \
+   KIV_ROUTINE_ENTRY(Ident)},
+#define CODEC_ROUTINE(id, Ident, word, params, spec)                                         \
+  {kRoutine##Ident,         RoutineKind::kCodec, word, spec, routine_args::k##Ident##Params, \
    KIV_ROUTINE_ENTRY(Ident)},
 #define TYPE_PREDICATE(id, Ident, word, Type)             \
   {kRoutine##Ident, RoutineKind::kTypePredicate,    word, \
@@ -377,7 +380,7 @@ Cell* push_routine(const RoutineRow& row) {
 void routines_init() {
   for (const RoutineRow& row : kRoutineRows) {
     routine_register(row.id, row.entry);
-    if (row.kind == RoutineKind::kState) continue;
+    if (row.kind == RoutineKind::kState || row.kind == RoutineKind::kCodec) continue;
     StackSave save;
     Cell* routine = push_routine(row);
     Root word(load_word(row.word));
@@ -385,15 +388,24 @@ void routines_init() {
   }
 }
 
-void gc_routines_into(const Cell* gc_object) {
+namespace {
+
+// MAY ALLOCATE. Sets each field of [object] that a routine of [kind] names.
+void routines_into(const Cell* object, RoutineKind kind) {
   for (const RoutineRow& row : kRoutineRows) {
-    if (row.kind != RoutineKind::kState) continue;
+    if (row.kind != kind) continue;
     StackSave save;
     Cell* routine = push_routine(row);
     Root word(load_word(row.word));
-    int32_t i = object_field_index(gc_object, word.get());
-    if (i >= 0) object_get_values(gc_object)[i] = *routine;
+    int32_t i = object_field_index(object, word.get());
+    if (i >= 0) object_get_values(object)[i] = *routine;
   }
 }
+
+}  // namespace
+
+void gc_routines_into(const Cell* gc_object) { routines_into(gc_object, RoutineKind::kState); }
+
+void codec_routines_into(const Cell* codec) { routines_into(codec, RoutineKind::kCodec); }
 
 }  // namespace kiv

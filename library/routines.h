@@ -23,6 +23,7 @@ namespace kiv {
 enum RoutineId : uint8_t {
 #define ROUTINE(id, Ident, word, params, spec) kRoutine##Ident = id,
 #define STATE_ROUTINE(id, Ident, word, params, spec) kRoutine##Ident = id,
+#define CODEC_ROUTINE(id, Ident, word, params, spec) kRoutine##Ident = id,
 #define TYPE_PREDICATE(id, Ident, word, Type) kRoutine##Ident = id,
 #define TYPESET_PREDICATE(id, Ident, word, typeset) kRoutine##Ident = id,
 #include "library/routines.def"
@@ -31,6 +32,7 @@ enum RoutineId : uint8_t {
 inline constexpr int32_t kRoutineCount = 0
 #define ROUTINE(...) +1
 #define STATE_ROUTINE(...) +1
+#define CODEC_ROUTINE(...) +1
 #define TYPE_PREDICATE(...) +1
 #define TYPESET_PREDICATE(...) +1
 #include "library/routines.def"
@@ -39,6 +41,7 @@ inline constexpr int32_t kRoutineCount = 0
 inline constexpr uint8_t kRoutineIdsListed[] = {
 #define ROUTINE(id, ...) id,
 #define STATE_ROUTINE(id, ...) id,
+#define CODEC_ROUTINE(id, ...) id,
 #define TYPE_PREDICATE(id, ...) id,
 #define TYPESET_PREDICATE(id, ...) id,
 #include "library/routines.def"
@@ -66,6 +69,7 @@ namespace routine_args {
 // its own, which the readers do not read.
 #define ROUTINE(id, Ident, word, params, spec) static_assert(k##Ident##RefinementCount == 0);
 #define STATE_ROUTINE(id, Ident, word, params, spec) static_assert(k##Ident##RefinementCount == 0);
+#define CODEC_ROUTINE(id, Ident, word, params, spec) static_assert(k##Ident##RefinementCount == 0);
 #include "library/routines.def"
 
 // Reads the struct of each routine from the data stack.
@@ -78,6 +82,8 @@ namespace routine_args {
 // The implementations, one per routine.
 #define ROUTINE(id, Ident, word, params, spec) Status routine_##Ident(const routine_args::Ident##Args& a);
 #define STATE_ROUTINE(id, Ident, word, params, spec) \
+  Status routine_##Ident(const routine_args::Ident##Args& a);
+#define CODEC_ROUTINE(id, Ident, word, params, spec) \
   Status routine_##Ident(const routine_args::Ident##Args& a);
 #define TYPE_PREDICATE(id, Ident, word, Type) Status routine_##Ident(const routine_args::Ident##Args& a);
 #define TYPESET_PREDICATE(id, Ident, word, typeset) \
@@ -94,5 +100,9 @@ void routines_init();
 // MAY ALLOCATE. Sets the fields active?, series-cycles and nodes-cycles of
 // the object [gc_object] (a stable cell; system/state/GC) to their routines.
 void gc_routines_into(const Cell* gc_object);
+
+// MAY ALLOCATE. Sets the fields encode* and decode of the kivbin codec object
+// [codec] (a stable cell; system/codecs/kivbin) to their routines.
+void codec_routines_into(const Cell* codec);
 
 }  // namespace kiv

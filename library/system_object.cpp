@@ -86,6 +86,8 @@ void system_object_finish() {
   Cell* gc = push_field(state, "GC");
   gc_routines_into(gc);
 
+  codec_routines_into(library_eval("system/codecs/kivbin"));
+
   Cell* locale = push_field(system, "locale");
   Cell* currencies = push_field(locale, "currencies");
   Cell* list = stack_push_value(money_currency_list());
