@@ -260,7 +260,7 @@ TEST(Kivbin, CompressedPayloadsInflateThroughTheLzCodec) {
     SCOPED_TRACE(compact);
     const std::vector<uint8_t> stream = unhex(encode_hex(v, compact).c_str());
     std::vector<uint8_t> packed(stream.begin(), stream.begin() + 8);
-    packed[7] |= 2;  // compressed
+    packed[7] |= kKivbinCompressed;
     std::vector<uint8_t> payload;
     ASSERT_GT(lz_compress(stream.data() + 8, stream.size() - 8, &payload), 0);
     packed.insert(packed.end(), payload.begin(), payload.end());
