@@ -36,7 +36,7 @@ inline constexpr uint8_t kKivbinVersion = 2;
 
 // MAY ALLOCATE. Pushes a new binary! holding [value] encoded, in the compact
 // form with [compact], else the plain one. A value no record carries
-// (routine!, triple!, handle!, port!, event!, image!, an op! over a routine!)
+// (routine!, triple!, handle!, port!, event!, an op! over a routine!)
 // raises access no-codec with its datatype; nesting deeper than the native
 // stack allows raises internal stack-overflow. Either leaves no state behind.
 Cell* kivbin_encode(const Cell* value, bool compact);

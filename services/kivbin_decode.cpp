@@ -29,6 +29,7 @@
 #include "datatypes/error.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
@@ -52,6 +53,7 @@
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/gc_root.h"
+#include "runtime/image_geometry.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
 #include "services/kivbin.h"
@@ -189,6 +191,7 @@ class Decoder {
   int32_t text(Node parent, const Lead& lead);
   int32_t vector(Node parent, const Lead& lead);
   int32_t bitset(Node parent, const Lead& lead);
+  int32_t image(Node parent, const Lead& lead);
   int32_t map(Node parent, const Lead& lead);
   int32_t word(Node parent, const Lead& lead);
   int32_t object(Node parent, const Lead& lead);
@@ -414,6 +417,7 @@ int32_t Decoder::typed(Node parent, const Lead& lead) {
   switch (t) {
     case kTypeVector: return vector(parent, lead);
     case kTypeBitset: return bitset(parent, lead);
+    case kTypeImage: return image(parent, lead);
     case kTypeMap: return map(parent, lead);
     case kTypeObject: return object(parent, lead);
     case kTypeFunction: return function(parent, lead);
@@ -425,8 +429,7 @@ int32_t Decoder::typed(Node parent, const Lead& lead) {
     case kTypeTriple:
     case kTypeHandle:
     case kTypePort:
-    case kTypeEvent:
-    case kTypeImage: {
+    case kTypeEvent: {
       Cell datatype = datatype_cell(t);
       raise_error(kErrAccessNoCodec, &datatype);
     }
@@ -673,6 +676,35 @@ int32_t Decoder::bitset(Node parent, const Lead& lead) {
   return put(parent, *v);
 }
 
+// The size is checked against the image limits before the pixels are read
+// or anything is allocated.
+int32_t Decoder::image(Node parent, const Lead& lead) {
+  const int32_t head = head_of(lead);
+  if (lead.reference) return series_reference(parent, lead, head);
+  const size_t at = pos_;
+  uint32_t width, height;
+  if (compact_) {
+    width = varint();
+    height = varint();
+  } else {
+    const uint32_t size = u32();
+    width = size & 0xFFFF;
+    height = size >> 16;
+  }
+  if (width > uint32_t(kImageSideMax) || height > uint32_t(kImageSideMax) ||
+      int64_t(width) * height > kImagePixelsMax)
+    fail(at);
+  const size_t count = size_t(width) * height;
+  need(count * 4);
+  std::vector<uint32_t> pixels(count);
+  for (size_t k = 0; k < count; k++) pixels[k] = unit_get(data_.data() + pos_ + 4 * k, 4);
+  pos_ += count * 4;
+  StackSave save;
+  Cell* v = image_push(int32_t(width), int32_t(height), count ? pixels.data() : nullptr);
+  v->set_head(head);
+  return put(parent, *v);
+}
+
 // The pairs are decoded into a block of their own and indexed when complete;
 // until then the map's place holds that block as a block!, so that a path
 // into the pairs (a series shared by two of its values) finds them. A map
@@ -796,6 +828,8 @@ int32_t Decoder::series_reference(Node parent, const Lead& lead, int32_t head) {
     v = binary_cell(d.node(), head);
   } else if (t == dt && t == kTypeVector) {
     v = vector_cell(d.node(), vector_element_type(&d), head);
+  } else if (t == dt && t == kTypeImage) {
+    v = image_cell(d.node(), image_width(&d), image_height(&d), head);
   } else if (t == dt && (t == kTypeBitset || t == kTypeMap)) {
     v = d;
     v.clear_new_line();

@@ -30,6 +30,7 @@
 #include "datatypes/error.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
@@ -158,6 +159,7 @@ class Encoder {
   void packed_key(const Cell& key);
   void vector(const Cell& v, uint32_t index);
   void bitset(const Cell& v, uint32_t index);
+  void image(const Cell& v, uint32_t index);
   void map(const Cell& v, uint32_t index);
   void word(const Cell& v, uint32_t index);
   void object(const Cell& v, uint32_t index);
@@ -258,6 +260,7 @@ void Encoder::value(const Cell& v, uint32_t index) {
     case kTypeBinary: text(v, index); return;
     case kTypeVector: vector(v, index); return;
     case kTypeBitset: bitset(v, index); return;
+    case kTypeImage: image(v, index); return;
     case kTypeMap: map(v, index); return;
     case kTypeWord:
     case kTypeSetWord:
@@ -559,6 +562,38 @@ void Encoder::bitset(const Cell& v, uint32_t index) {
     raw32(count);
   bytes(bitset_bits(&v), count);
   if (!compact_) pad();
+}
+
+// The size, then the pixel words as they lie in memory (B, G, R, A); an
+// image without pixels (a side of 0, or one whose buffer is gone) writes
+// its size and zero pixels. Only an image with a record can be referred to.
+void Encoder::image(const Cell& v, uint32_t index) {
+  const Node n = v.node();
+  const int32_t head = v.head();
+  const uint32_t* p = n ? recorded(n) : nullptr;
+  if (compact_) {
+    if (p) byte(kReferencePrefix);
+    lead(kTypeImage, head != 0);
+    if (head != 0) varint(uint32_t(head));
+  } else {
+    header(kTypeImage, p ? kPlainRefForm : 0);
+    raw32(uint32_t(head));
+  }
+  if (p) return ref_path(*p);
+  if (n) record(n, index);
+  const uint32_t width = uint32_t(image_width(&v)), height = uint32_t(image_height(&v));
+  if (compact_) {
+    varint(width);
+    varint(height);
+  } else {
+    raw32(height << 16 | width);
+  }
+  const size_t size = size_t(width) * height * 4;
+  const ImageView view = image_view(&v);
+  if (view.pixels && view.width == int32_t(width) && view.height == int32_t(height))
+    bytes(reinterpret_cast<const uint8_t*>(view.pixels), size);
+  else
+    out_.insert(out_.end(), size, 0);
 }
 
 // The live pairs, keys and values alternating; a packed key is written as
