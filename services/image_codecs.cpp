@@ -1,7 +1,11 @@
-// Signatures, the size checks every decoder makes before it allocates, and
-// the dispatch to the format units.
+// Signatures, the size checks every decoder makes before it allocates, the
+// opening of the codecs' libraries at first use, and the dispatch to the
+// format units.
 #include "services/image_codecs.h"
 
+#include <dlfcn.h>
+
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -43,6 +47,27 @@ bool image_allocate(PixelImage* out, uint32_t width, uint32_t height, uint32_t f
   out->height = height;
   return true;
 }
+
+bool image_library_ready(ImageLibrary* library, std::string* why) {
+  if (!library->tried) {
+    library->tried = true;
+    void* handle = dlopen(library->soname, RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+      const char* error = dlerror();
+      std::snprintf(library->why, sizeof library->why, "%s: cannot load %s", library->format,
+                    error ? error : library->soname);
+    } else if (const char* missing = library->load(handle)) {
+      std::snprintf(library->why, sizeof library->why, "%s: %s has no function %s", library->format,
+                    library->soname, missing);
+      dlclose(handle);
+    } else {
+      library->ready = true;
+    }
+  }
+  return library->ready || image_fail(why, library->why);
+}
+
+void* image_library_symbol(void* handle, const char* name) { return dlsym(handle, name); }
 
 bool image_decode(ImageFormat format, const uint8_t* data, size_t size, PixelImage* out, std::string* why) {
   *out = PixelImage{};

@@ -1,7 +1,9 @@
 // The image file codecs: PNG, JPEG, GIF, TIFF and BMP between encoded bytes
 // and a plain pixel buffer. PNG goes through libpng, JPEG through
 // libjpeg-turbo, GIF through giflib (its palette quantiser is ours), TIFF
-// through libtiff; BMP is read and written here.
+// through libtiff; BMP is read and written here. Each library is opened at
+// the first decode or encode of its format (none at start-up); one that
+// cannot be opened fails its format, with the reason, from then on.
 //
 // Nothing here touches Kiv values or the collector: the image! datatype, the
 // codec objects and the clipboard wrap these calls.

@@ -28,6 +28,41 @@ bool image_tiff_encode(const PixelImage& image, std::vector<uint8_t>* out, std::
 bool image_bmp_decode(const uint8_t* data, size_t size, PixelImage* out, std::string* why);
 bool image_bmp_encode(const PixelImage& image, std::vector<uint8_t>* out, std::string* why);
 
+// libpng, libjpeg-turbo, giflib and libtiff are opened at the first decode
+// or encode of their format, not linked: linked, every start-up of kiv would
+// load them and the libraries they pull in. Each codec unit names the
+// functions it calls in one X-macro list, from which KIV_IMAGE_FUNCTION
+// declares a pointer each (in a struct of the unit's) and KIV_IMAGE_FIND
+// takes them from the library.
+#define KIV_IMAGE_FUNCTION(name) decltype(&::name) name = nullptr;
+// In a loader with the struct as [functions] and the library as [handle]:
+// returns the name of a function the library does not have.
+#define KIV_IMAGE_FIND(name)                                                                        \
+  functions.name = reinterpret_cast<decltype(functions.name)>(image_library_symbol(handle, #name)); \
+  if (!functions.name) return #name;
+
+// One codec's library: what it is called, and the outcome of opening it,
+// kept from the first use on (kiv runs one interpreter thread).
+struct ImageLibrary {
+  const char* format;  // "PNG", the start of the reasons
+  const char* soname;
+  // Takes the functions from the opened library at [handle]: the name of a
+  // missing one, else nullptr.
+  const char* (*load)(void* handle);
+  bool tried = false;
+  bool ready = false;
+  char why[240] = {0};  // why it is not ready
+};
+
+// True when [library] is open with every function found, opening it at the
+// first call; else false, with the reason in *[why], at that call and every
+// later one.
+bool image_library_ready(ImageLibrary* library, std::string* why);
+
+// The function [name] of the opened library at [handle]; nullptr when it has
+// none.
+void* image_library_symbol(void* handle, const char* name);
+
 // Sizes *[out] to [width] x [height] pixels of [fill]; false (with the
 // reason) when the memory cannot be had. The size is checked already.
 bool image_allocate(PixelImage* out, uint32_t width, uint32_t height, uint32_t fill, std::string* why);

@@ -11,6 +11,8 @@
 // keep their colour without alpha: the exact palette when at most 256
 // colours are used (255 beside a transparent index), else a median-cut
 // palette (services/image_quantise.cpp) without dithering.
+//
+// giflib is opened at the first decode or encode (image_format_codecs.h).
 #include <gif_lib.h>
 
 #include <algorithm>
@@ -23,6 +25,38 @@
 namespace kiv {
 
 namespace {
+
+// The giflib functions the codec calls.
+#define KIV_GIF_FUNCTIONS(X) \
+  X(DGifOpen)                \
+  X(DGifCloseFile)           \
+  X(DGifGetRecordType)       \
+  X(DGifGetExtension)        \
+  X(DGifGetExtensionNext)    \
+  X(DGifGetImageDesc)        \
+  X(DGifGetLine)             \
+  X(EGifOpen)                \
+  X(EGifCloseFile)           \
+  X(EGifSetGifVersion)       \
+  X(EGifPutScreenDesc)       \
+  X(EGifPutExtension)        \
+  X(EGifPutImageDesc)        \
+  X(EGifPutLine)             \
+  X(GifMakeMapObject)        \
+  X(GifFreeMapObject)        \
+  X(GifErrorString)
+struct GifFunctions {
+  KIV_GIF_FUNCTIONS(KIV_IMAGE_FUNCTION)
+};
+GifFunctions g_gif;
+
+const char* gif_load(void* handle) {
+  GifFunctions& functions = g_gif;
+  KIV_GIF_FUNCTIONS(KIV_IMAGE_FIND)
+  return nullptr;
+}
+
+ImageLibrary g_gif_library{"GIF", "libgif.so.7", gif_load};
 
 struct GifInput {
   const uint8_t* data;
@@ -50,7 +84,7 @@ int gif_write(GifFileType* gif, const GifByteType* bytes, int n) {
 }
 
 std::string gif_reason(int code) {
-  const char* text = GifErrorString(code);
+  const char* text = g_gif.GifErrorString(code);
   return std::string("GIF: ") + (text ? text : "error");
 }
 
@@ -59,21 +93,24 @@ bool read_first_frame(GifFileType* gif, size_t size, PixelImage* out, std::strin
   int transparent = -1;
   for (;;) {
     GifRecordType record;
-    if (DGifGetRecordType(gif, &record) != GIF_OK) return image_fail(why, "GIF: data cut short or corrupt");
+    if (g_gif.DGifGetRecordType(gif, &record) != GIF_OK)
+      return image_fail(why, "GIF: data cut short or corrupt");
     if (record == TERMINATE_RECORD_TYPE) return image_fail(why, "GIF: no image in the file");
     if (record == EXTENSION_RECORD_TYPE) {
       int code = 0;
       GifByteType* block = nullptr;
-      if (DGifGetExtension(gif, &code, &block) != GIF_OK) return image_fail(why, "GIF: corrupt extension");
+      if (g_gif.DGifGetExtension(gif, &code, &block) != GIF_OK)
+        return image_fail(why, "GIF: corrupt extension");
       if (code == GRAPHICS_EXT_FUNC_CODE && block && block[0] >= 4)
         transparent = (block[1] & 1) ? block[4] : -1;
       while (block) {
-        if (DGifGetExtensionNext(gif, &block) != GIF_OK) return image_fail(why, "GIF: corrupt extension");
+        if (g_gif.DGifGetExtensionNext(gif, &block) != GIF_OK)
+          return image_fail(why, "GIF: corrupt extension");
       }
       continue;
     }
     if (record != IMAGE_DESC_RECORD_TYPE) continue;
-    if (DGifGetImageDesc(gif) != GIF_OK) return image_fail(why, "GIF: corrupt image descriptor");
+    if (g_gif.DGifGetImageDesc(gif) != GIF_OK) return image_fail(why, "GIF: corrupt image descriptor");
     break;
   }
   const GifImageDesc& frame = gif->Image;
@@ -108,14 +145,14 @@ bool read_first_frame(GifFileType* gif, size_t size, PixelImage* out, std::strin
     static constexpr uint32_t kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
     for (int pass = 0; pass < 4; pass++) {
       for (uint64_t y = kStart[pass]; y < fh; y += kStep[pass]) {
-        if (DGifGetLine(gif, line.data(), int(fw)) != GIF_OK)
+        if (g_gif.DGifGetLine(gif, line.data(), int(fw)) != GIF_OK)
           return image_fail(why, "GIF: image data cut short or corrupt");
         put_row(y);
       }
     }
   } else {
     for (uint64_t y = 0; y < fh; y++) {
-      if (DGifGetLine(gif, line.data(), int(fw)) != GIF_OK)
+      if (g_gif.DGifGetLine(gif, line.data(), int(fw)) != GIF_OK)
         return image_fail(why, "GIF: image data cut short or corrupt");
       put_row(y);
     }
@@ -158,16 +195,17 @@ bool exact_palette(const PixelImage& image, uint32_t limit, std::vector<uint32_t
 
 bool write_gif(GifFileType* gif, const PixelImage& image, const ColorMapObject* map, int transparent,
                std::vector<uint8_t>& indexes) {
-  EGifSetGifVersion(gif, true);
-  if (EGifPutScreenDesc(gif, int(image.width), int(image.height), 8, 0, map) != GIF_OK) return false;
+  g_gif.EGifSetGifVersion(gif, true);
+  if (g_gif.EGifPutScreenDesc(gif, int(image.width), int(image.height), 8, 0, map) != GIF_OK) return false;
   if (transparent >= 0) {
     GifByteType control[4] = {1, 0, 0, GifByteType(transparent)};  // transparent flag, no delay
-    if (EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, control) != GIF_OK) return false;
+    if (g_gif.EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, control) != GIF_OK) return false;
   }
-  if (EGifPutImageDesc(gif, 0, 0, int(image.width), int(image.height), false, nullptr) != GIF_OK)
+  if (g_gif.EGifPutImageDesc(gif, 0, 0, int(image.width), int(image.height), false, nullptr) != GIF_OK)
     return false;
   for (uint32_t y = 0; y < image.height; y++) {
-    if (EGifPutLine(gif, indexes.data() + size_t(y) * image.width, int(image.width)) != GIF_OK) return false;
+    if (g_gif.EGifPutLine(gif, indexes.data() + size_t(y) * image.width, int(image.width)) != GIF_OK)
+      return false;
   }
   return true;
 }
@@ -175,19 +213,21 @@ bool write_gif(GifFileType* gif, const PixelImage& image, const ColorMapObject* 
 }  // namespace
 
 bool image_gif_decode(const uint8_t* data, size_t size, PixelImage* out, std::string* why) {
+  if (!image_library_ready(&g_gif_library, why)) return false;
   GifInput input{data, size, 0};
   int error = 0;
-  GifFileType* gif = DGifOpen(&input, gif_read, &error);
+  GifFileType* gif = g_gif.DGifOpen(&input, gif_read, &error);
   if (!gif) {
     if (why) *why = gif_reason(error);
     return false;
   }
   bool ok = read_first_frame(gif, size, out, why);
-  DGifCloseFile(gif, &error);
+  g_gif.DGifCloseFile(gif, &error);
   return ok;
 }
 
 bool image_gif_encode(const PixelImage& image, std::vector<uint8_t>* out, std::string* why) {
+  if (!image_library_ready(&g_gif_library, why)) return false;
   bool any_transparent = false;
   for (uint32_t p : image.pixels) {
     if ((p >> 24) < 128) {
@@ -215,19 +255,19 @@ bool image_gif_encode(const PixelImage& image, std::vector<uint8_t>* out, std::s
     colours[i] =
         GifColorType{GifByteType(palette[i] >> 16), GifByteType(palette[i] >> 8), GifByteType(palette[i])};
   }
-  ColorMapObject* map = GifMakeMapObject(count, colours.data());
+  ColorMapObject* map = g_gif.GifMakeMapObject(count, colours.data());
   if (!map) return image_fail(why, "GIF: out of memory");
   int error = 0;
-  GifFileType* gif = EGifOpen(out, gif_write, &error);
+  GifFileType* gif = g_gif.EGifOpen(out, gif_write, &error);
   if (!gif) {
-    GifFreeMapObject(map);
+    g_gif.GifFreeMapObject(map);
     if (why) *why = gif_reason(error);
     return false;
   }
   bool ok = write_gif(gif, image, map, transparent, indexes);
   if (!ok) error = gif->Error;
-  GifFreeMapObject(map);
-  if (EGifCloseFile(gif, &error) != GIF_OK) ok = false;
+  g_gif.GifFreeMapObject(map);
+  if (g_gif.EGifCloseFile(gif, &error) != GIF_OK) ok = false;
   if (!ok && why) *why = gif_reason(error);
   return ok;
 }

@@ -10,7 +10,8 @@
 //
 // libjpeg's fatal error exit is a longjmp back to the C-style stage
 // functions below (jpeg_read_stages, jpeg_write_stages), the only frames
-// between it and the library that hold no C++ object.
+// between it and the library that hold no C++ object. libjpeg is opened at
+// the first decode or encode (image_format_codecs.h).
 #include <cstdio>
 // jpeglib.h needs stdio.h first.
 #include <jerror.h>
@@ -26,6 +27,38 @@
 namespace kiv {
 
 namespace {
+
+// The libjpeg functions the codec calls (the error manager's defaults
+// included).
+#define KIV_JPEG_FUNCTIONS(X) \
+  X(jpeg_std_error)           \
+  X(jpeg_CreateDecompress)    \
+  X(jpeg_CreateCompress)      \
+  X(jpeg_destroy_decompress)  \
+  X(jpeg_destroy_compress)    \
+  X(jpeg_read_header)         \
+  X(jpeg_resync_to_restart)   \
+  X(jpeg_start_decompress)    \
+  X(jpeg_read_scanlines)      \
+  X(jpeg_finish_decompress)   \
+  X(jpeg_mem_dest)            \
+  X(jpeg_set_defaults)        \
+  X(jpeg_set_quality)         \
+  X(jpeg_start_compress)      \
+  X(jpeg_write_scanlines)     \
+  X(jpeg_finish_compress)
+struct JpegFunctions {
+  KIV_JPEG_FUNCTIONS(KIV_IMAGE_FUNCTION)
+};
+JpegFunctions g_jpeg;
+
+const char* jpeg_load(void* handle) {
+  JpegFunctions& functions = g_jpeg;
+  KIV_JPEG_FUNCTIONS(KIV_IMAGE_FIND)
+  return nullptr;
+}
+
+ImageLibrary g_jpeg_library{"JPEG", "libjpeg.so.62", jpeg_load};
 
 struct JpegJob {
   jpeg_decompress_struct in;
@@ -87,17 +120,17 @@ bool jpeg_read_stages(JpegJob* job) {
   if (setjmp(job->jump)) return false;
   j_decompress_ptr in = &job->in;
   if (job->stage == 1) {
-    jpeg_create_decompress(in);
+    g_jpeg.jpeg_CreateDecompress(in, JPEG_LIB_VERSION, sizeof(jpeg_decompress_struct));
     in->client_data = job;
     job->source.init_source = source_init;
     job->source.fill_input_buffer = source_fill;
     job->source.skip_input_data = source_skip;
-    job->source.resync_to_restart = jpeg_resync_to_restart;
+    job->source.resync_to_restart = g_jpeg.jpeg_resync_to_restart;
     job->source.term_source = source_term;
     job->source.next_input_byte = job->data;
     job->source.bytes_in_buffer = job->size;
     in->src = &job->source;
-    jpeg_read_header(in, TRUE);
+    g_jpeg.jpeg_read_header(in, TRUE);
     job->width = in->image_width;
     job->height = in->image_height;
     job->cmyk = in->jpeg_color_space == JCS_CMYK || in->jpeg_color_space == JCS_YCCK;
@@ -105,40 +138,40 @@ bool jpeg_read_stages(JpegJob* job) {
     return true;
   }
   in->out_color_space = job->cmyk ? JCS_CMYK : JCS_EXT_BGRA;
-  jpeg_start_decompress(in);
+  g_jpeg.jpeg_start_decompress(in);
   if (in->output_width != job->width || in->output_height != job->height || in->output_components != 4) {
     ERREXIT(in, JERR_CONVERSION_NOTIMPL);
   }
   while (in->output_scanline < in->output_height) {
-    jpeg_read_scanlines(in, job->rows + in->output_scanline, in->output_height - in->output_scanline);
+    g_jpeg.jpeg_read_scanlines(in, job->rows + in->output_scanline, in->output_height - in->output_scanline);
   }
-  jpeg_finish_decompress(in);
+  g_jpeg.jpeg_finish_decompress(in);
   return true;
 }
 
 bool jpeg_write_stages(JpegJob* job) {
   if (setjmp(job->jump)) return false;
   j_compress_ptr out = &job->out;
-  jpeg_create_compress(out);
+  g_jpeg.jpeg_CreateCompress(out, JPEG_LIB_VERSION, sizeof(jpeg_compress_struct));
   out->client_data = job;
-  jpeg_mem_dest(out, &job->encoded, &job->encoded_size);
+  g_jpeg.jpeg_mem_dest(out, &job->encoded, &job->encoded_size);
   out->image_width = job->width;
   out->image_height = job->height;
   out->input_components = 4;
   out->in_color_space = JCS_EXT_BGRX;
-  jpeg_set_defaults(out);
-  jpeg_set_quality(out, 90, TRUE);
-  jpeg_start_compress(out, TRUE);
+  g_jpeg.jpeg_set_defaults(out);
+  g_jpeg.jpeg_set_quality(out, 90, TRUE);
+  g_jpeg.jpeg_start_compress(out, TRUE);
   while (out->next_scanline < out->image_height) {
-    jpeg_write_scanlines(out, job->rows + out->next_scanline, out->image_height - out->next_scanline);
+    g_jpeg.jpeg_write_scanlines(out, job->rows + out->next_scanline, out->image_height - out->next_scanline);
   }
-  jpeg_finish_compress(out);
+  g_jpeg.jpeg_finish_compress(out);
   return true;
 }
 
 void start_job(JpegJob* job) {
   std::memset(job, 0, sizeof *job);
-  jpeg_std_error(&job->errors);
+  g_jpeg.jpeg_std_error(&job->errors);
   job->errors.error_exit = jpeg_on_error;
   job->errors.emit_message = jpeg_on_message;
   job->in.err = &job->errors;
@@ -171,6 +204,7 @@ void convert_cmyk(PixelImage* image, bool inverted) {
 }  // namespace
 
 bool image_jpeg_decode(const uint8_t* data, size_t size, PixelImage* out, std::string* why) {
+  if (!image_library_ready(&g_jpeg_library, why)) return false;
   JpegJob job;
   start_job(&job);
   job.data = data;
@@ -188,12 +222,13 @@ bool image_jpeg_decode(const uint8_t* data, size_t size, PixelImage* out, std::s
     ok = jpeg_read_stages(&job);
   }
   if (!ok && job.message[0] && why) *why = job.message;
-  jpeg_destroy_decompress(&job.in);
+  g_jpeg.jpeg_destroy_decompress(&job.in);
   if (ok && job.cmyk) convert_cmyk(out, job.inverted);
   return ok;
 }
 
 bool image_jpeg_encode(const PixelImage& image, std::vector<uint8_t>* out, std::string* why) {
+  if (!image_library_ready(&g_jpeg_library, why)) return false;
   JpegJob job;
   start_job(&job);
   job.width = image.width;
@@ -205,7 +240,7 @@ bool image_jpeg_encode(const PixelImage& image, std::vector<uint8_t>* out, std::
   }
   job.rows = rows.data();
   bool ok = jpeg_write_stages(&job);
-  jpeg_destroy_compress(&job.out);
+  g_jpeg.jpeg_destroy_compress(&job.out);
   if (ok) {
     try {
       out->assign(job.encoded, job.encoded + job.encoded_size);

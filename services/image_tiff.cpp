@@ -10,7 +10,8 @@
 //
 // libtiff's messages go to handlers given with each open that drop them;
 // the process-wide handlers are silenced too, for the few messages libtiff
-// gives without a handle.
+// gives without a handle. libtiff is opened at the first decode or encode
+// (image_format_codecs.h).
 #include <tiffio.h>
 
 #include <algorithm>
@@ -22,6 +23,43 @@
 namespace kiv {
 
 namespace {
+
+// The libtiff functions the codec calls.
+#define KIV_TIFF_FUNCTIONS(X)             \
+  X(TIFFSetErrorHandler)                  \
+  X(TIFFSetWarningHandler)                \
+  X(TIFFOpenOptionsAlloc)                 \
+  X(TIFFOpenOptionsSetErrorHandlerExtR)   \
+  X(TIFFOpenOptionsSetWarningHandlerExtR) \
+  X(TIFFOpenOptionsFree)                  \
+  X(TIFFClientOpenExt)                    \
+  X(TIFFClose)                            \
+  X(TIFFGetField)                         \
+  X(TIFFGetFieldDefaulted)                \
+  X(TIFFIsTiled)                          \
+  X(TIFFNumberOfStrips)                   \
+  X(TIFFReadEncodedStrip)                 \
+  X(TIFFRGBAImageOK)                      \
+  X(TIFFReadRGBAImageOriented)            \
+  X(TIFFSetField)                         \
+  X(TIFFDefaultStripSize)                 \
+  X(TIFFWriteScanline)                    \
+  X(TIFFFlush)
+struct TiffFunctions {
+  KIV_TIFF_FUNCTIONS(KIV_IMAGE_FUNCTION)
+};
+TiffFunctions g_tiff;
+
+// Also silences the process-wide handlers, once the functions are there.
+const char* tiff_load(void* handle) {
+  TiffFunctions& functions = g_tiff;
+  KIV_TIFF_FUNCTIONS(KIV_IMAGE_FIND)
+  functions.TIFFSetErrorHandler(nullptr);
+  functions.TIFFSetWarningHandler(nullptr);
+  return nullptr;
+}
+
+ImageLibrary g_tiff_library{"TIFF", "libtiff.so.6", tiff_load};
 
 // A byte range being read, or a buffer being written (out set).
 struct TiffMemory {
@@ -85,19 +123,13 @@ int tiff_quiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
 // Opens [memory] in [mode] with silent handlers.
 TIFF* tiff_open(TiffMemory* memory, const char* mode) {
-  static const bool silenced = [] {
-    TIFFSetErrorHandler(nullptr);
-    TIFFSetWarningHandler(nullptr);
-    return true;
-  }();
-  (void)silenced;
-  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  TIFFOpenOptions* options = g_tiff.TIFFOpenOptionsAlloc();
   if (!options) return nullptr;
-  TIFFOpenOptionsSetErrorHandlerExtR(options, tiff_quiet, nullptr);
-  TIFFOpenOptionsSetWarningHandlerExtR(options, tiff_quiet, nullptr);
-  TIFF* tif = TIFFClientOpenExt("memory", mode, memory, tiff_read, tiff_write, tiff_seek, tiff_close,
-                                tiff_size, tiff_map, tiff_unmap, options);
-  TIFFOpenOptionsFree(options);
+  g_tiff.TIFFOpenOptionsSetErrorHandlerExtR(options, tiff_quiet, nullptr);
+  g_tiff.TIFFOpenOptionsSetWarningHandlerExtR(options, tiff_quiet, nullptr);
+  TIFF* tif = g_tiff.TIFFClientOpenExt("memory", mode, memory, tiff_read, tiff_write, tiff_seek, tiff_close,
+                                       tiff_size, tiff_map, tiff_unmap, options);
+  g_tiff.TIFFOpenOptionsFree(options);
   return tif;
 }
 
@@ -119,13 +151,13 @@ enum class Alpha { kNone, kStraight, kAssociated };
 bool read_strips(TIFF* tif, PixelImage* out, bool* direct, std::string* why) {
   *direct = false;
   uint16_t bits = 0, samples = 0, photometric = 0, planar = 0, orientation = 0;
-  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
-  if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric)) return false;
+  g_tiff.TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+  g_tiff.TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  g_tiff.TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+  g_tiff.TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
+  if (!g_tiff.TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric)) return false;
   uint16_t colours = photometric == PHOTOMETRIC_RGB ? 3 : photometric == PHOTOMETRIC_MINISBLACK ? 1 : 0;
-  if (TIFFIsTiled(tif) || bits != 8 || colours == 0 || planar != PLANARCONFIG_CONTIG ||
+  if (g_tiff.TIFFIsTiled(tif) || bits != 8 || colours == 0 || planar != PLANARCONFIG_CONTIG ||
       orientation != ORIENTATION_TOPLEFT || (samples != colours && samples != colours + 1)) {
     return false;
   }
@@ -134,25 +166,25 @@ bool read_strips(TIFF* tif, PixelImage* out, bool* direct, std::string* why) {
     uint16_t count = 0;
     uint16_t* kinds = nullptr;
     alpha = Alpha::kStraight;
-    if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &count, &kinds) && count >= 1 && kinds) {
+    if (g_tiff.TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &count, &kinds) && count >= 1 && kinds) {
       if (kinds[0] == EXTRASAMPLE_ASSOCALPHA) alpha = Alpha::kAssociated;
       if (kinds[0] == EXTRASAMPLE_UNSPECIFIED) alpha = Alpha::kNone;
     }
   }
   *direct = true;
   uint32_t rows_per_strip = 0;
-  TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rows_per_strip);
+  g_tiff.TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rows_per_strip);
   uint32_t height = out->height, width = out->width;
   rows_per_strip = std::clamp<uint32_t>(rows_per_strip, 1, height);
   uint64_t strips = (uint64_t(height) + rows_per_strip - 1) / rows_per_strip;
-  if (TIFFNumberOfStrips(tif) < strips) return image_fail(why, "TIFF: strips missing");
+  if (g_tiff.TIFFNumberOfStrips(tif) < strips) return image_fail(why, "TIFF: strips missing");
   size_t strip_bytes = size_t(rows_per_strip) * width * samples;
   std::vector<uint8_t> strip(strip_bytes);
   for (uint32_t s = 0; s < strips; s++) {
     uint32_t first = s * rows_per_strip;
     uint32_t rows = std::min(rows_per_strip, height - first);
     tmsize_t want = tmsize_t(size_t(rows) * width * samples);
-    if (TIFFReadEncodedStrip(tif, s, strip.data(), want) < want) {
+    if (g_tiff.TIFFReadEncodedStrip(tif, s, strip.data(), want) < want) {
       return image_fail(why, "TIFF: strip data cut short or corrupt");
     }
     uint32_t* dst = out->pixels.data() + size_t(first) * width;
@@ -173,19 +205,20 @@ bool read_strips(TIFF* tif, PixelImage* out, bool* direct, std::string* why) {
 
 bool read_first_directory(TIFF* tif, size_t size, PixelImage* out, std::string* why) {
   uint32_t width = 0, height = 0;
-  if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height)) {
+  if (!g_tiff.TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) ||
+      !g_tiff.TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height)) {
     return image_fail(why, "TIFF: no picture size");
   }
   if (!image_size_check(width, height, size, why)) return false;
   char message[1024] = {0};
-  bool readable = TIFFRGBAImageOK(tif, message) == 1;
+  bool readable = g_tiff.TIFFRGBAImageOK(tif, message) == 1;
   if (!image_allocate(out, width, height, 0, why)) return false;
   bool direct = false;
   if (read_strips(tif, out, &direct, why)) return true;
   if (direct) return false;
   if (!readable) return image_fail(why, "TIFF: unsupported kind of picture");
   // Words of A, B, G, R (R in the low byte), premultiplied.
-  if (!TIFFReadRGBAImageOriented(tif, width, height, out->pixels.data(), ORIENTATION_TOPLEFT, 1)) {
+  if (!g_tiff.TIFFReadRGBAImageOriented(tif, width, height, out->pixels.data(), ORIENTATION_TOPLEFT, 1)) {
     return image_fail(why, "TIFF: picture data cut short or corrupt");
   }
   for (uint32_t& word : out->pixels) {
@@ -196,15 +229,16 @@ bool read_first_directory(TIFF* tif, size_t size, PixelImage* out, std::string* 
 
 bool write_picture(TIFF* tif, const PixelImage& image) {
   uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
-  if (!TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, image.width) ||
-      !TIFFSetField(tif, TIFFTAG_IMAGELENGTH, image.height) || !TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8) ||
-      !TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4) ||
-      !TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) ||
-      !TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) ||
-      !TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra) ||
-      !TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE) ||
-      !TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) ||
-      !TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0))) {
+  if (!g_tiff.TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, image.width) ||
+      !g_tiff.TIFFSetField(tif, TIFFTAG_IMAGELENGTH, image.height) ||
+      !g_tiff.TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8) ||
+      !g_tiff.TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4) ||
+      !g_tiff.TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) ||
+      !g_tiff.TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) ||
+      !g_tiff.TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra) ||
+      !g_tiff.TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE) ||
+      !g_tiff.TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) ||
+      !g_tiff.TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, g_tiff.TIFFDefaultStripSize(tif, 0))) {
     return false;
   }
   std::vector<uint8_t> row(size_t(image.width) * 4);
@@ -215,14 +249,15 @@ bool write_picture(TIFF* tif, const PixelImage& image) {
       row[4 * x] = uint8_t(p >> 16), row[4 * x + 1] = uint8_t(p >> 8), row[4 * x + 2] = uint8_t(p);
       row[4 * x + 3] = uint8_t(p >> 24);
     }
-    if (TIFFWriteScanline(tif, row.data(), y, 0) != 1) return false;
+    if (g_tiff.TIFFWriteScanline(tif, row.data(), y, 0) != 1) return false;
   }
-  return TIFFFlush(tif) == 1;
+  return g_tiff.TIFFFlush(tif) == 1;
 }
 
 }  // namespace
 
 bool image_tiff_decode(const uint8_t* data, size_t size, PixelImage* out, std::string* why) {
+  if (!image_library_ready(&g_tiff_library, why)) return false;
   TiffMemory memory;
   memory.data = data;
   memory.size = size;
@@ -232,14 +267,15 @@ bool image_tiff_decode(const uint8_t* data, size_t size, PixelImage* out, std::s
   try {
     ok = read_first_directory(tif, size, out, why);
   } catch (...) {
-    TIFFClose(tif);
+    g_tiff.TIFFClose(tif);
     throw;
   }
-  TIFFClose(tif);
+  g_tiff.TIFFClose(tif);
   return ok;
 }
 
 bool image_tiff_encode(const PixelImage& image, std::vector<uint8_t>* out, std::string* why) {
+  if (!image_library_ready(&g_tiff_library, why)) return false;
   TiffMemory memory;
   memory.out = out;
   TIFF* tif = tiff_open(&memory, "wm");
@@ -248,10 +284,10 @@ bool image_tiff_encode(const PixelImage& image, std::vector<uint8_t>* out, std::
   try {
     ok = write_picture(tif, image);
   } catch (...) {
-    TIFFClose(tif);
+    g_tiff.TIFFClose(tif);
     throw;
   }
-  TIFFClose(tif);
+  g_tiff.TIFFClose(tif);
   return ok || image_fail(why, "TIFF: the encoder failed");
 }
 
