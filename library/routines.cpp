@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <string>
+#include <vector>
 
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
@@ -13,6 +14,7 @@
 #include "datatypes/error.h"
 #include "datatypes/file.h"
 #include "datatypes/function.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/object.h"
@@ -27,6 +29,7 @@
 #include "evaluator/lexer.h"
 #include "evaluator/print_output.h"
 #include "evaluator/routines.h"
+#include "library/image_codecs.h"
 #include "library/series_replace.h"
 #include "platform/process.h"
 #include "runtime/collector.h"
@@ -196,7 +199,9 @@ KIV_ROUTINE(CollectCalls) {
 KIV_ROUTINE(TracingQ) { return native_result(logic_cell(g_interp.tracing)); }
 
 // MAY ALLOCATE. The clipboard's content: a string!, a block! of file!
-// values, none when it offers nothing read here, false when it cannot be read.
+// values, an image!, none when it offers nothing read here, false when it
+// cannot be read. An image offered that does not decode raises access
+// bad-media.
 KIV_ROUTINE(ReadClipboard) {
   ClipboardData data;
   if (!clipboard_read(&data)) return native_result(kFalseCell);
@@ -208,6 +213,12 @@ KIV_ROUTINE(ReadClipboard) {
                   stack_arg(0), kEncodingUtf8);
       return kStatusOk;
     case ClipboardKind::kFiles: break;
+    case ClipboardKind::kImage: {
+      const std::string bytes = data.image_type == "image/bmp" ? clipboard_bmp_file(data.image) : data.image;
+      Cell* image = image_push_decoded(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+      if (!image) raise_error(kErrAccessBadMedia);
+      return native_result(*image);
+    }
   }
   Cell* block = block_push_only(int32_t(data.files.size()));
   for (const std::string& path : data.files) {
@@ -220,8 +231,9 @@ KIV_ROUTINE(ReadClipboard) {
 
 // MAY ALLOCATE. A string! is put on the clipboard as text, a block! of file!
 // values as a list of files (relative paths taken from the current
-// directory), none clears it. Every value of a block is checked, and every
-// path (a NUL in one raises invalid-arg), before the clipboard is touched.
+// directory), an image! as PNG (one with no pixels clears it, as none
+// does). Every value of a block is checked, and every path (a NUL in one
+// raises invalid-arg), before the clipboard is touched.
 KIV_ROUTINE(WriteClipboard) {
   ClipboardData data;
   if (a.data->is(kTypeString)) {
@@ -247,8 +259,13 @@ KIV_ROUTINE(WriteClipboard) {
         if (path.empty() || path[0] != '/') path.insert(0, dir);
     }
   } else if (a.data->is(kTypeImage)) {
-    // Images go on the clipboard once image! holds pixels: as PNG and as a bitmap.
-    raise_error(kErrInternalNotDone);
+    if (image_pixel_count(a.data) > 0) {
+      std::vector<uint8_t> png;
+      image_encode_value(a.data, ImageFormat::kPng, &png);
+      data.kind = ClipboardKind::kImage;
+      data.image_type = "image/png";
+      data.image.assign(png.begin(), png.end());
+    }
   } else if (!a.data->is(kTypeNone)) {
     raise_error(kErrScriptInvalidArg, a.data);
   }

@@ -1,6 +1,6 @@
 // The clipboard (clipboard.h): the helper tools' commands, the offered types
-// and the choice among them, the text/uri-list format and the lenient UTF-8
-// of what other programs put there. The in-process clipboard is plain C++
+// and the choice among them, the text/uri-list format, the lenient UTF-8 of
+// what other programs put there and the bitmaps they offer bare. The in-process clipboard is plain C++
 // data, so the collector never sees it.
 #include "services/clipboard.h"
 
@@ -21,6 +21,9 @@ ClipboardData g_kept;
 constexpr const char* kUtf8Text = "text/plain;charset=utf-8";
 constexpr const char* kX11Text = "UTF8_STRING";
 constexpr const char* kUriList = "text/uri-list";
+constexpr const char* kPng = "image/png";
+// The image types read, in the order of preference.
+constexpr const char* kImageTypes[] = {kPng, "image/jpeg", "image/gif", "image/bmp"};
 
 bool env_set_q(const char* name) {
   const char* v = std::getenv(name);
@@ -42,7 +45,7 @@ bool contains_q(const std::string& text, const char* part) { return text.find(pa
 
 // ---------------------------------------------------------------- choosing a type
 
-enum class Wanted { kText, kFiles };
+enum class Wanted { kText, kFiles, kImage };
 
 struct Choice {
   std::string type;  // empty: none of the offered types is read here
@@ -50,9 +53,8 @@ struct Choice {
 };
 
 // The offered type to fetch from the tool's list [listed] (one type a line):
-// text first (UTF-8 text, then plain text, read as UTF-8), then files.
-// Images will come after files: "image/png" and the other image types are
-// left alone until image! can hold them.
+// text first (UTF-8 text, then plain text, read as UTF-8), then files, then
+// the first image type of kImageTypes offered.
 Choice choose_type(const std::string& listed) {
   std::vector<std::string> types;
   size_t at = 0;
@@ -74,11 +76,24 @@ Choice choose_type(const std::string& listed) {
   if (!type.empty()) return {type, Wanted::kText};
   type = offered([](const std::string& t) { return type_key(t) == kUriList; });
   if (!type.empty()) return {type, Wanted::kFiles};
+  for (const char* image : kImageTypes) {
+    type = offered([image](const std::string& t) { return type_key(t) == image; });
+    if (!type.empty()) return {type, Wanted::kImage};
+  }
   return {};
 }
 
 // Turns the fetched bytes [bytes] of the kind [wanted] into *[data].
-void take(Wanted wanted, const std::string& bytes, ClipboardData* data) {
+void take(const Choice& choice, std::string& bytes, ClipboardData* data) {
+  const Wanted wanted = choice.wanted;
+  if (wanted == Wanted::kImage) {
+    // Empty bytes are no picture: nothing.
+    if (bytes.empty()) return;
+    data->kind = ClipboardKind::kImage;
+    data->image_type = type_key(choice.type);
+    data->image = std::move(bytes);
+    return;
+  }
   if (wanted == Wanted::kFiles) {
     data->kind = ClipboardKind::kFiles;
     data->files = clipboard_parse_uri_list(bytes);
@@ -111,7 +126,7 @@ bool read_wayland(ClipboardData* data) {
   if (choice.type.empty()) return true;
   ToolResult fetched = run({"wl-paste", "--no-newline", "--type", choice.type}, false);
   if (!fetched.ok()) return false;
-  take(choice.wanted, fetched.output, data);
+  take(choice, fetched.output, data);
   return true;
 }
 
@@ -131,14 +146,14 @@ bool read_x11(ClipboardData* data) {
     if (!refused_q(listed)) return false;
     // No owner, or one too old to list its targets: ask for UTF-8 text once.
     ToolResult text = xclip_fetch(kX11Text);
-    if (text.ok()) take(Wanted::kText, text.output, data);
+    if (text.ok()) take({kX11Text, Wanted::kText}, text.output, data);
     return text.ok() || refused_q(text);
   }
   Choice choice = choose_type(listed.output);
   if (choice.type.empty()) return true;
   ToolResult fetched = xclip_fetch(choice.type);
   if (!fetched.ok()) return false;
-  take(choice.wanted, fetched.output, data);
+  take(choice, fetched.output, data);
   return true;
 }
 
@@ -162,6 +177,7 @@ bool write_wayland(const ClipboardData& data) {
     }
     case ClipboardKind::kText: return put({"wl-copy", "--type", kUtf8Text}, data.text);
     case ClipboardKind::kFiles: return put({"wl-copy", "--type", kUriList}, clipboard_uri_list(data.files));
+    case ClipboardKind::kImage: return put({"wl-copy", "--type", data.image_type}, data.image);
   }
   return false;
 }
@@ -172,11 +188,20 @@ bool write_wayland(const ClipboardData& data) {
 // The write is settled once the selection serves what was put (or another
 // program has taken it for the whole time limit).
 bool write_x11(const ClipboardData& data) {
-  const bool files = data.kind == ClipboardKind::kFiles;
-  const char* type = files ? kUriList : kX11Text;
-  const std::string bytes = files                               ? clipboard_uri_list(data.files)
-                            : data.kind == ClipboardKind::kText ? data.text
-                                                                : std::string();
+  std::string type = kX11Text;
+  std::string bytes;
+  switch (data.kind) {
+    case ClipboardKind::kNothing: break;
+    case ClipboardKind::kText: bytes = data.text; break;
+    case ClipboardKind::kFiles:
+      type = kUriList;
+      bytes = clipboard_uri_list(data.files);
+      break;
+    case ClipboardKind::kImage:
+      type = data.image_type;
+      bytes = data.image;
+      break;
+  }
   if (!put({"xclip", "-selection", "clipboard", "-t", type, "-i"}, bytes)) return false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kToolSilenceMs);
   for (auto pause = std::chrono::milliseconds(1);;
@@ -309,6 +334,34 @@ std::string clipboard_uri_list(const std::vector<std::string>& files) {
     list += "\r\n";
   }
   return list;
+}
+
+std::string clipboard_bmp_file(std::string_view bytes) {
+  auto u16 = [&](size_t at) { return uint32_t(uint8_t(bytes[at])) | uint32_t(uint8_t(bytes[at + 1])) << 8; };
+  auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
+  if (bytes.size() < 16 || bytes.substr(0, 2) == "BM") return std::string(bytes);
+  const uint32_t header = u32(0);
+  const bool core = header == 12;
+  if (!core && header != 40 && header != 52 && header != 56 && header != 108 && header != 124)
+    return std::string(bytes);
+  if (bytes.size() < header) return std::string(bytes);
+  const uint32_t bits = core ? u16(10) : u16(14);
+  uint64_t masks = 0, colours = 0;
+  if (!core) {
+    // A 40-byte header is followed by its bit masks; the longer ones hold them.
+    const uint32_t compression = u32(16);
+    if (header == 40) masks = compression == 3 ? 12 : compression == 6 ? 16 : 0;
+    colours = u32(32);
+  }
+  if (colours == 0 && bits <= 8) colours = uint64_t(1) << bits;
+  const uint64_t offset = 14 + uint64_t(header) + masks + colours * (core ? 3 : 4);
+  const uint64_t total = 14 + uint64_t(bytes.size());
+  if (offset > total || total > UINT32_MAX) return std::string(bytes);
+  std::string file = "BM";
+  for (uint64_t v : {total, uint64_t(0), offset})
+    for (int i = 0; i < 4; i++) file += char(v >> (8 * i) & 0xFF);
+  file.append(bytes);
+  return file;
 }
 
 std::vector<std::string> clipboard_parse_uri_list(std::string_view list) {

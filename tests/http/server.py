@@ -15,11 +15,25 @@ killed. With --tls CERT KEY it serves HTTPS with that certificate.
   /script     a script with a header, CR LF line ends
   /data       loadable data
   /big?n=N    N bytes of "x", streamed (Content-Length given)
+  /picture    a 2x1 PNG (red, then green at half alpha) as image/png;
+              /picture-untyped the same with no Content-Type
 """
 import http.server
 import socketserver
 import ssl
+import struct
 import sys
+import zlib
+
+
+def png_2x1():
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+    header = struct.pack(">IIBBBBB", 2, 1, 8, 6, 0, 0, 0)
+    rows = b"\x00" + bytes([255, 0, 0, 255, 0, 255, 0, 128])
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows))
+            + chunk(b"IEND", b""))
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -64,6 +78,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.reply(200, b'Kiv [title: "served"]\r\nprint "served script ran"\r\n')
         elif path == "/data":
             self.reply(200, b"1 two [3 4]", [("Content-Type", "text/plain")])
+        elif path == "/picture":
+            self.reply(200, png_2x1(), [("Content-Type", "image/png")])
+        elif path == "/picture-untyped":
+            self.reply(200, png_2x1())
         elif path.startswith("/big?n="):
             n = int(path[len("/big?n="):])
             self.send_response(200)

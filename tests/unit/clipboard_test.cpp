@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "run_kiv.h"
+#include "services/image_codecs.h"
 #include "temp_dir.h"
 
 namespace kiv {
@@ -260,7 +261,7 @@ TEST(Clipboard, TheOfferedTypesChooseWhatIsRead) {
       {true, "image/png\ntext/uri-list\n", "file:///a\r\nfile:///b%20c\r\n", "[%/a %\"/b c\"]"},
       {true, "text/plain\nTEXT\n", "plain", "\"plain\""},
       {true, "text/plain;charset=UTF-8\n", "upper", "\"upper\""},
-      {true, "image/png\n", "\x89PNG", "none"},
+      {true, "image/tiff\nimage/webp\n", "II*", "none"},
       {true, "\n", "", "none"},
       {false, "TIMESTAMP\nimage/png\nUTF8_STRING\n", "x", "\"x\""},
       {false, "text/uri-list\n", "# only a comment\r\nhttp://h/x\r\n", "[]"},
@@ -301,6 +302,109 @@ TEST(Clipboard, AToolThatFailsGivesFalse) {
              "#!/bin/sh\n[ \"$1\" = --list-types ] && echo text/uri-list && exit 0\nexit 1\n");
   test::KivRun run = run_code(tools.work(), "print mold read-clipboard\n", tools.env());
   EXPECT_EQ(run.output, "false\n");
+}
+
+// ---------------------------------------------------------------- images
+
+// An image with alpha is written (as PNG) and read back equal; an image
+// with no pixels empties the clipboard, as none does.
+const char* kImageRoundTrip =
+    R"kiv(img: make image! [3x2 #{FF000000FF000000FF102030405060708090} #{00408AC0FF10}]
+print write-clipboard img
+print equal? img read-clipboard
+print write-clipboard make image! 0x0
+print mold read-clipboard
+write-clipboard "x"
+print write-clipboard make image! 0x4
+print mold read-clipboard
+)kiv";
+const char* kImageRoundTripOutput = "true\ntrue\ntrue\nnone\ntrue\nnone\n";
+
+// The 2x1 picture red, half-transparent green, encoded as [format].
+std::string encoded(ImageFormat format) {
+  PixelImage image;
+  image.width = 2;
+  image.height = 1;
+  image.pixels = {0xFFFF0000u, 0x8000FF00u};
+  std::vector<uint8_t> bytes;
+  std::string why;
+  EXPECT_TRUE(image_encode(format, image, &bytes, &why)) << why;
+  return std::string(bytes.begin(), bytes.end());
+}
+
+TEST(ClipboardImage, WithoutADisplayTheProcessKeepsIt) {
+  TempDir dir;
+  test::KivRun run = run_code(dir.path(), kImageRoundTrip, {"DISPLAY", "WAYLAND_DISPLAY"});
+  EXPECT_EQ(run.output, kImageRoundTripOutput);
+  EXPECT_EQ(run.errors, "");
+}
+
+TEST(ClipboardImage, WrittenAsPngOneTypeACall) {
+  for (bool wayland : {true, false}) {
+    FakeTools tools(wayland);
+    test::KivRun run = run_code(tools.work(), kImageRoundTrip, tools.env());
+    EXPECT_EQ(run.output, kImageRoundTripOutput) << wayland;
+    EXPECT_EQ(run.errors, "");
+    const std::string inputs = tools.stored("inputs");
+    EXPECT_EQ(inputs.substr(0, 8), "\x89PNG\r\n\x1A\n");
+    EXPECT_EQ(inputs.substr(inputs.size() - 1), "x");
+    if (wayland) {
+      EXPECT_EQ(tools.stored("calls"),
+                "wl-copy --type image/png\n"
+                "wl-paste --list-types\n"
+                "wl-paste --no-newline --type image/png\n"
+                "wl-copy --clear\n"
+                "wl-paste --list-types\n"
+                "wl-copy --type text/plain;charset=utf-8\n"
+                "wl-copy --clear\n"
+                "wl-paste --list-types\n");
+    } else {
+      // Each write is followed by a fetch of what it put; xclip clears with empty text.
+      const std::string list = "xclip -selection clipboard -o -t TARGETS\n";
+      const std::string png = "xclip -selection clipboard -o -t image/png\n";
+      const std::string text = "xclip -selection clipboard -o -t UTF8_STRING\n";
+      const std::string put_text = "xclip -selection clipboard -t UTF8_STRING -i\n" + text;
+      EXPECT_EQ(tools.stored("calls"), "xclip -selection clipboard -t image/png -i\n" + png + list + png +
+                                           put_text + list + text + put_text + put_text + list + text);
+    }
+  }
+}
+
+TEST(ClipboardImage, OffersAreTakenInOrderAfterTextAndFiles) {
+  const std::string png = encoded(ImageFormat::kPng);
+  const std::string bmp = encoded(ImageFormat::kBmp);
+  struct Case {
+    std::string types, data, fetched, read = "2x1 255.0.0.0 0.255.0.127";
+  } cases[] = {
+      {"image/bmp\nimage/gif\nimage/jpeg\nimage/png\n", png, "image/png"},
+      {"image/bmp\nimage/gif\nIMAGE/JPEG\n", png, "IMAGE/JPEG"},
+      // GIF has no partial transparency: the green is opaque
+      {"image/tiff\nimage/bmp\nimage/gif\n", encoded(ImageFormat::kGif), "image/gif",
+       "2x1 255.0.0.0 0.255.0.0"},
+      {"image/bmp\n", bmp, "image/bmp"},
+      // a bare bitmap (its header and pixels, no file header)
+      {"image/bmp\n", bmp.substr(14), "image/bmp"},
+  };
+  for (bool wayland : {true, false}) {
+    for (const Case& c : cases) {
+      FakeTools tools(wayland);
+      tools.offer(c.types, c.data);
+      test::KivRun run =
+          run_code(tools.work(), "i: read-clipboard print [i/size pick i 1 pick i 2]", tools.env());
+      EXPECT_EQ(run.output, c.read + "\n") << c.types << wayland << run.errors;
+      const std::string calls = tools.stored("calls");
+      const std::string last = wayland ? "wl-paste --no-newline --type " + c.fetched + "\n"
+                                       : "xclip -selection clipboard -o -t " + c.fetched + "\n";
+      EXPECT_TRUE(calls.size() >= last.size() && calls.substr(calls.size() - last.size()) == last) << calls;
+    }
+  }
+  // Text and files come first; an offer that does not decode is bad-media.
+  FakeTools tools(true);
+  tools.offer("image/png\ntext/uri-list\n", "file:///a\r\n");
+  EXPECT_EQ(run_code(tools.work(), "print mold read-clipboard", tools.env()).output, "[%/a]\n");
+  tools.offer("image/png\n", "\x89PNG\r\n");
+  test::KivRun run = run_code(tools.work(), "e: try [read-clipboard] print [e/type e/id]", tools.env());
+  EXPECT_EQ(run.output, "access bad-media\n");
 }
 
 // True when [pid] is gone or a zombie nobody has reaped yet (its parent is
@@ -440,8 +544,15 @@ TEST(Clipboard, RealXThroughXclip) {
   run = run_code(dir.path(), "print mold read-clipboard", env);
   EXPECT_EQ(run.output, "[%/xé %/y/]\n");
   xclip(server.display(), "-t image/png -i", "\x89PNG");
-  run = run_code(dir.path(), "print mold read-clipboard", env);
-  EXPECT_EQ(run.output, "none\n");
+  run = run_code(dir.path(), "e: try [read-clipboard] print e/id", env);
+  EXPECT_EQ(run.output, "bad-media\n");
+
+  // An image goes there as PNG, which other programs read.
+  run = run_code(dir.path(), kImageRoundTrip, env);
+  EXPECT_EQ(run.output, kImageRoundTripOutput);
+  run = run_code(dir.path(), "print write-clipboard make image! [2x1 #{FF000000FF00} #{007F}]", env);
+  EXPECT_EQ(xclip(server.display(), "-o -t TARGETS"), "TARGETS\nimage/png\n");
+  EXPECT_EQ(xclip(server.display(), "-o -t image/png"), encoded(ImageFormat::kPng));
 }
 
 }  // namespace

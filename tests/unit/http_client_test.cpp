@@ -154,6 +154,19 @@ TEST(HttpClient, DoAndLoadOfServedText) {
   EXPECT_EQ(r.output, "served script ran\n[1 two [3 4]]\nnone\n");
 }
 
+// An image answer goes to the codec its MIME type names; without the type,
+// the signature names it.
+TEST(HttpClient, LoadOfServedPictures) {
+  Server server;
+  ASSERT_FALSE(server.port().empty());
+  auto r = run_local(server,
+                     "img: make image! [2x1 #{FF000000FF00} #{007F}]\n"
+                     "print [equal? img load u/picture  equal? img load u/picture-untyped]\n"
+                     "print equal? img load/as u/picture 'jpeg\n");
+  EXPECT_EQ(r.output, "true true\ntrue\n");
+  EXPECT_EQ(r.errors, "");
+}
+
 TEST(HttpClient, Errors) {
   Server server;
   ASSERT_FALSE(server.port().empty());
