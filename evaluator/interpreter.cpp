@@ -34,6 +34,8 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
+#include "evaluator/code_cache.h"
+#include "evaluator/interp_internal.h"
 #include "evaluator/library_calls.h"
 #include "evaluator/natives.h"
 #include "evaluator/path_fast.h"
@@ -51,82 +53,13 @@ namespace kiv {
 
 InterpState g_interp{};
 
-namespace {
+namespace interp {
 
 // ---------------------------------------------------------------- reading code
 
-// The cell at index [i] of the block [node] into [*out]; false past the tail.
-inline bool code_at(Node node, int32_t i, Cell* out) {
-  SeriesBuffer* b = series_buffer(node);
-  if (i < 0 || uint32_t(i) >= b->cell_count()) return false;
-  *out = b->head_cell()[i];
-  return true;
-}
-inline bool code_end_q(Node node, int32_t i) { return i < 0 || uint32_t(i) >= series_cell_count(node); }
-
-// Makes [node] the current code (unless it is library code:
-// block_library_code_q) while a block's evaluation runs, and puts the
-// current code back when it ends, however it ends.
-class CurrentCodeScope {
- public:
-  explicit CurrentCodeScope(Node node) : saved_(g_interp.current), library_(block_library_code_q(node)) {
-    if (!library_) g_interp.current = {node, 0};
-  }
-  ~CurrentCodeScope() { g_interp.current = saved_; }
-  // The expression at [index] of the block starts.
-  void at(int32_t index) const {
-    if (!library_) g_interp.current.index = index;
-  }
-
- private:
-  CurrentCode saved_;
-  bool library_;
-};
-
 // ---------------------------------------------------------------- depth
 
-// Counts one level of nested evaluation; stack-overflow before the native
-// stack runs out.
-class DepthGuard {
- public:
-  DepthGuard() {
-    if (native_stack_low(kNativeStackMargin)) raise_error(kErrInternalStackOverflow);
-    g_interp.depth++;
-  }
-  ~DepthGuard() { g_interp.depth--; }
-  DepthGuard(const DepthGuard&) = delete;
-  DepthGuard& operator=(const DepthGuard&) = delete;
-};
-
 // ---------------------------------------------------------------- names and errors
-
-FrameName body_frame_name(Node block) { return FrameName{g_stack.body_symbol, block}; }
-
-// The word naming a call: [name] when it is a word, else <anon>.
-Cell call_word(const Cell* name) {
-  if (name && is_any_word(name->type())) {
-    Cell w = *name;
-    w.set_header(kTypeWord);
-    return w;
-  }
-  return runtime_value(kWordAnon);
-}
-
-// The frame name of a call named by [name] (call_word's word), without making the word.
-inline FrameName call_frame_name(const Cell* name) {
-  if (name && is_any_word(name->type())) return frame_name_of(name);
-  Cell anon = runtime_value(kWordAnon);
-  return frame_name_of(&anon);
-}
-
-bool function_value_q(TypeId t) {
-  return t == kTypeNative || t == kTypeAction || t == kTypeFunction || t == kTypeRoutine;
-}
-
-// The value of [word] when its context holds values now, else null. Raises nothing.
-[[gnu::always_inline]] inline Cell* peek_word_value(const Cell* word) {
-  return context_peek_slot(word_context(word), word_index(word));
-}
 
 // ---------------------------------------------------------------- tracing
 
@@ -138,69 +71,13 @@ void trace_value_event(TraceEvent event, Node node, int32_t index, const Cell* v
 
 // ---------------------------------------------------------------- forward
 
-Status eval_expr(Node node, int32_t* index, bool infix_operand, bool whole = false);
-Status call_at(Cell* fn_slot, const CallSource& source, bool infix);
-Status eval_infix_general(Node node, int32_t* index, Cell* left);
-[[gnu::always_inline]] inline Status eval_infix(Node node, int32_t* index, Cell* left);
 Status eval_expr_general(Node node, int32_t* index, bool infix_operand, bool whole);
 
 // ---------------------------------------------------------------- simple operands
 
-// The types whose values evaluate to themselves in code: every type but the
-// words, paths, parens, functions and issue! (which eval_expr looks at).
-constexpr uint64_t kSelfEvaluatingTypes = [] {
-  uint64_t bits = ~uint64_t(0);
-  for (TypeId t : {kTypeWord, kTypeSetWord, kTypeGetWord, kTypeLitWord, kTypeParen, kTypePath, kTypeGetPath,
-                   kTypeSetPath, kTypeLitPath, kTypeOp, kTypeNative, kTypeAction, kTypeFunction, kTypeRoutine,
-                   kTypeIssue, kTypeUnset})
-    bits &= ~(uint64_t(1) << t);
-  return bits;
-}();
-// The types a word's value may have to be pushed as it is.
-constexpr uint64_t kPlainValueTypes = [] {
-  uint64_t bits = ~uint64_t(0);
-  for (TypeId t : {kTypeOp, kTypeNative, kTypeAction, kTypeFunction, kTypeRoutine, kTypeUnset})
-    bits &= ~(uint64_t(1) << t);
-  return bits;
-}();
 static_assert(kMaxTypeId < 64);
 
 // ---------------------------------------------------------------- argument fetching
-
-// The refinement slots of a call: as many as the native or action with the
-// most refinements takes (routines take none; functions keep theirs on the stack).
-constexpr int32_t kMaxRefinementSlots = std::max(kNativeMaxRefinements, kActionMaxRefinements);
-
-// Fetches one argument of [mode] from [source] and pushes it; false at the
-// end of the code (nothing pushed).
-[[gnu::always_inline]] inline bool fetch_argument(ArgMode mode, const CallSource& source, bool infix,
-                                                  Status* status) {
-  if (!source.block) return false;
-  Node node = source.block->node();
-  Cell v;
-  if (!code_at(node, *source.index, &v)) return false;
-  if (source.mode & kCallLiteral) mode = kArgLiteral;
-  switch (mode) {
-    case kArgEvaluated: *status = eval_expr(node, source.index, infix); return true;
-    case kArgLiteral:
-      (*source.index)++;
-      stack_push_value(v);
-      return true;
-    case kArgSoftQuoted:
-      (*source.index)++;
-      if (v.is(kTypeParen)) {
-        *status = eval_block(&v, false);
-      } else if (v.is(kTypeGetWord)) {
-        stack_push_cell(get_word_value(&v));
-      } else if (v.is(kTypeGetPath)) {
-        *status = eval_path(&v, source.block, source.index, nullptr, true);
-      } else {
-        stack_push_value(v);
-      }
-      return true;
-  }
-  return false;
-}
 
 // Script expect-arg: the call of [fn] named by [source] does not take
 // [value] for the parameter of list item [item].
@@ -436,55 +313,6 @@ Status fetch_arguments(Cell* fn_slot, Node list, const CallSource& source, bool 
   return kStatusOk;
 }
 
-// The arithmetic and comparisons of two integers that the actions and
-// natives below compute, done in place into [*out] exactly as their entries
-// would: false (nothing written) for any other callee, and wherever the
-// entry gives something else than an integer or a logic (an overflow gives a
-// float!, an inexact division a float!) or raises (division by zero).
-[[gnu::always_inline]] inline bool integer_builtin(TypeId type, uint32_t id, int32_t x, int32_t y,
-                                                   Cell* out) {
-  int32_t r;
-  if (type == kTypeAction) {
-    switch (id) {
-      case kActionAdd:
-        if (__builtin_add_overflow(x, y, &r)) return false;
-        break;
-      case kActionSubtract:
-        if (__builtin_sub_overflow(x, y, &r)) return false;
-        break;
-      case kActionMultiply:
-        if (__builtin_mul_overflow(x, y, &r)) return false;
-        break;
-      case kActionRemainder:
-        if (y == 0 || (x == INT32_MIN && y == -1)) return false;
-        r = x % y;
-        break;
-      case kActionDivide:
-        if (y == 0 || (x == INT32_MIN && y == -1) || x % y != 0) return false;
-        r = x / y;
-        break;
-      default: return false;
-    }
-    store_cell_whole(out, integer_cell(r));
-    return true;
-  }
-  if (type != kTypeNative) return false;
-  bool truth;
-  switch (id) {
-    case kNativeEqualQ:
-    case kNativeStrictEqualQ:
-    case kNativeSameQ: truth = x == y; break;
-    case kNativeNotEqualQ: truth = x != y; break;
-    case kNativeLesserQ: truth = x < y; break;
-    case kNativeGreaterQ: truth = x > y; break;
-    case kNativeLesserOrEqualQ: truth = x <= y; break;
-    case kNativeGreaterOrEqualQ: truth = x >= y; break;
-    default: return false;
-  }
-  store_cell_whole(out, logic_cell(truth));
-  return true;
-}
-
 // The library's modulo on two integers, as its Kiv code computes it, for
 // operands whose every intermediate sum fits (the code's own overflow errors
 // stay with the code): the remainder of [x] by |[y]|, made non-negative.
@@ -546,68 +374,6 @@ Status invoke_routine(const Cell* fn_slot, const int32_t* refs) {
 }
 
 // ---------------------------------------------------------------- calling
-
-// Runs the C++ entry of the native! or action! at [fn_slot], its arguments in
-// place above it and its refinement slots [refs] filled.
-[[gnu::always_inline]] inline Status run_builtin_entry(const Cell* fn_slot, const int32_t* refs) {
-  if (fn_slot->is(kTypeNative)) {
-    NativeEntry entry = native_entry(int32_t(native_id(fn_slot)));
-    if (!entry) raise_error(kErrInternalNotDone);
-    return entry(false, refs);
-  }
-  g_actions_table[native_id(fn_slot)].entry(refs);
-  return kStatusOk;
-}
-
-// Opens the frame of a call of the function! or routine! at [fn_slot] (the
-// stack top just above it) named [name]; a function's frame keeps its
-// context's values reference to put back.
-[[gnu::always_inline]] inline void open_function_call(const Cell* fn_slot, FrameName name) {
-  CallFrame* frame = push_frame(name, (kFrameFunction << 24) | kFrameInterpFlag);
-  if (fn_slot->is(kTypeFunction)) {
-    frame->fn_context = function_context(fn_slot);
-    frame->saved_values = context_values(frame->fn_context);
-  }
-}
-// Closes the frame of a function call (stack_unwind_function, the context's
-// values put back directly): the result, at the call's arguments base, is
-// left as the last pushed value; returns it.
-[[gnu::always_inline]] inline Cell* close_function_call() {
-  Cell* callee = g_stack.arguments;
-  CallFrame* f = pop_frame(false);
-  if (f->fn_context) context_set_values(f->fn_context, f->saved_values);
-  g_stack.arguments = stack_at(f->prev_args);
-  g_stack.top = callee + 1;
-  return callee;
-}
-// Drops the frame of the native or action call at [fn_slot] whose result is
-// already in place there, as stack_unwind would.
-[[gnu::always_inline]] inline void drop_builtin_call(Cell* fn_slot) {
-  CallFrame* f = pop_frame(false);
-  g_stack.arguments = stack_at(f->prev_args);
-  g_stack.top = fn_slot + 1;
-}
-// Ends the call of the native or action at [fn_slot] whose arguments are
-// fetched and refinement slots [refs] filled: two integers computed on the
-// spot (integer_builtin) when nothing traces, else its entry. Its frame is
-// closed and its result replaces the function value, the last pushed value.
-[[gnu::always_inline]] inline Status finish_builtin_call(Cell* fn_slot, const CallShape& shape,
-                                                         const int32_t* refs) {
-  Cell* args = g_stack.arguments;
-  if (shape.params == 2 && args[0].is(kTypeInteger) && args[1].is(kTypeInteger) && !g_interp.tracing &&
-      integer_builtin(fn_slot->type(), native_id(fn_slot), integer_get(&args[0]), integer_get(&args[1]),
-                      fn_slot)) {
-    drop_builtin_call(fn_slot);  // computed in place
-    return kStatusOk;
-  }
-  if (g_stack.top == args) stack_push();  // the result slot of a native without arguments
-  Status s = run_builtin_entry(fn_slot, refs);
-  if (s != kStatusOk) return s;
-  stack_unwind();
-  *fn_slot = fn_slot[1];
-  g_stack.top = fn_slot + 1;
-  return kStatusOk;
-}
 
 // Calls the function-like value at [fn_slot] (an op! already retyped to its
 // underlying type); for an infix call its left operand is at fn_slot + 1 and
@@ -709,29 +475,6 @@ bool integer_operand_at(Node node, int32_t index, int32_t* out) {
   return true;
 }
 
-// An operator on two integers computed in place into [*out], as its callee
-// would compute it (integer_builtin; modulo for `//`): false (nothing
-// written) otherwise.
-[[gnu::always_inline]] inline bool integer_infix(const Cell& op, int32_t x, int32_t y, Cell* out) {
-  const TypeId type = op_underlying_type(&op);
-  if (type == kTypeFunction) return library_call_q(LibraryCall::kModulo, &op) && integer_modulo(x, y, out);
-  return integer_builtin(type, native_id(&op), x, y, out);
-}
-
-// The integer an operand cell gives without evaluation with effects: an
-// integer! literal, or a word whose context holds an integer! now.
-[[gnu::always_inline]] inline const Cell* integer_operand(const Cell* c) {
-  if (c->is(kTypeWord)) c = peek_word_value(c);
-  return c && c->is(kTypeInteger) ? c : nullptr;
-}
-// True when the value at [i] of [b] is an operator word.
-[[gnu::always_inline]] inline bool op_word_at(SeriesBuffer* b, uint32_t i) {
-  if (i >= b->cell_count()) return false;
-  const Cell* c = b->head_cell() + i;
-  if (!c->is(kTypeWord)) return false;
-  const Cell* v = peek_word_value(c);
-  return v && v->is(kTypeOp);
-}
 // The call of the action! or native! [fn] whose word is at [i] of the code
 // [b], on the two operands after it, computed into [*out] without a call when integer_builtin computes it:
 // both operands integers (integer_operand), no operator after the second (which would make it part of an
@@ -837,32 +580,6 @@ Status call_integer_op(Cell* fn_slot, const CallSource& source) {
   }
   drop_builtin_call(fn_slot);  // computed in place
   return kStatusOk;
-}
-
-// The operators after the value at [left], when the next value is an
-// operator word (eval_infix_general): most expressions have none, which
-// this finds in a few loads, and an integer operator on an integer operand
-// that needs no evaluation is computed here.
-[[gnu::always_inline]] inline Status eval_infix(Node node, int32_t* index, Cell* left) {
-  for (;;) {
-    SeriesBuffer* b = series_buffer(node);
-    const uint32_t i = uint32_t(*index);
-    const uint32_t count = b->cell_count();
-    if (i >= count) return kStatusOk;
-    const Cell* next = b->head_cell() + i;
-    if (!next->is(kTypeWord)) return kStatusOk;
-    const Cell* op = peek_word_value(next);
-    if (!op || !op->is(kTypeOp)) return kStatusOk;
-    if (g_interp.tracing || !left->is(kTypeInteger) || i + 1 >= count) break;
-    const Cell* right = next + 1;
-    if (right->is(kTypeWord)) {
-      right = peek_word_value(right);
-      if (!right) break;
-    }
-    if (!right->is(kTypeInteger) || !integer_infix(*op, integer_get(left), integer_get(right), left)) break;
-    *index = int32_t(i + 2);
-  }
-  return eval_infix_general(node, index, left);
 }
 
 Status eval_infix_general(Node node, int32_t* index, Cell* left) {
@@ -1180,7 +897,9 @@ void write_back(PathStep* steps, int32_t k, Cell* head_word, const Cell* path, b
 
 constexpr int32_t kMaxPathSteps = 64;
 
-}  // namespace
+}  // namespace interp
+
+using namespace interp;
 
 Status eval_path(const Cell* path_arg, const Cell* block, int32_t* index, const Cell* value, bool push,
                  bool case_sensitive) {
@@ -1283,12 +1002,8 @@ Status eval_block(const Cell* block, bool chain) {
   stack_mark_eval_block(body_frame_name(node));
   if (g_interp.tracing) trace_event(kTraceEnter, block, index, nullptr, nullptr);
   stack_push();  // unset! for an empty block
-  while (!code_end_q(node, index)) {
-    current.at(index);
-    g_stack.top = g_stack.arguments;
-    Status s = eval_expr(node, &index, false, true);
-    if (s != kStatusOk) return s;
-  }
+  Status s = code_run(node, index, g_stack.arguments, current);
+  if (s != kStatusOk) return s;
   if (g_interp.tracing) trace_event(kTraceExit, block, index, g_stack.arguments, nullptr);
   if (chain)
     stack_unwind_last();
@@ -1304,12 +1019,8 @@ Status eval_block_here(const Cell* block, bool chain) {
   int32_t index = std::max(block->head(), 0);
   CurrentCodeScope current(node);
   Cell* base = stack_push();  // unset! for an empty block
-  while (!code_end_q(node, index)) {
-    current.at(index);
-    g_stack.top = base;
-    Status s = eval_expr(node, &index, false, true);
-    if (s != kStatusOk) return s;
-  }
+  Status s = code_run(node, index, base, current);
+  if (s != kStatusOk) return s;
   g_stack.top = base + 1;
   if (chain) copy_cell(g_stack.arguments, base);
   return kStatusOk;
@@ -1339,7 +1050,7 @@ Status eval_next(const Cell* block, int32_t* index, bool push) {
     // The caller's frame stands for the block: the value is pushed where a
     // frame of its own would leave it.
     current.at(*index);
-    return eval_expr(node, index, false, true);
+    return code_eval_one(node, index);
   }
   open_native_frame(body_frame_name(node));
   current.at(*index);
@@ -1537,6 +1248,7 @@ void interp_init() {
     *root_slot(kRootInterp) = series_cell(kTypeBlock, cells);
   }
   g_interp = InterpState{};
+  code_cache_init();
 }
 
 }  // namespace kiv

@@ -30,6 +30,7 @@
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
 #include "datatypes/word.h"
+#include "evaluator/code_cache.h"
 #include "evaluator/natives.h"
 #include "runtime/errors.h"
 #include "runtime/numbers.h"
@@ -75,7 +76,7 @@ Cell* open_loop_frame() {
 Status run_loop_body(Cell* slot, const Cell* body) {
   Status s = catch_exit_status(kExitTargetLoop, [&]() -> Status {
     g_stack.top = slot + 1;
-    return eval_block_here(body, true);
+    return interp::code_block_here(body, true);
   });
   if (s == kStatusOk || loop_status_q(s)) g_stack.top = slot + 1;
   return s;
@@ -334,7 +335,7 @@ KIV_NATIVE(While) {
   for (;;) {
     Status c = catch_exit_status(kExitTargetLoop, [&]() -> Status {
       g_stack.top = slot + 1;
-      return eval_block_here(a.cond, false);
+      return interp::code_block_here(a.cond, false);
     });
     if (loop_status_q(c)) {
       g_stack.top = slot + 1;

@@ -1,0 +1,1171 @@
+// The compiled form of code blocks (see code_cache.h).
+//
+// Layout. Each block node that runs as code has a CodeCache, made at its
+// first run, which goes the general way; from the second run on, each
+// expression start reached gets an Expr, compiled on arrival. An Expr is a
+// flat array of Ops in preorder: an op's operands follow it, and
+// op + op->size is the op after its whole subtree. Expr arrays never move
+// or shrink once made, so a const Op* stays valid while the cache lives; an
+// Expr compiled again while another C++ frame runs the cache is retired,
+// not freed, until the sweep finds the cache idle.
+//
+// Guards. An Expr keeps a copy of its span: the code cells its ops read
+// (up to the first op left general), with the cell after them when that
+// is no word, or the block's tail when it ended there. When the span holds
+// at the expression's start, the expression runs trusted: each op is at its
+// own position with its own cell, so until something runs Kiv code (a call,
+// a paren, a store with a handler, a general op) the ops skip their own
+// guards. Untrusted, every op checks that it runs at its own position and
+// that the live code cell there is its copy. Whatever the trust, a call or
+// an operator checks that its word still holds its callee (16 bytes): the
+// callee's argument list, fetch modes and accepted types were read from
+// that value, and a value's list never changes. A failed guard evaluates
+// the operand there the general way (eval_expr from the same index, nothing
+// consumed yet) and marks the expression stale, to be compiled again at its
+// next arrival (a few times at most). Values are never cached: words are
+// read through their bindings at each run, and an operator after a value is
+// looked for live unless the span proves there is none (a word may have
+// been made an operator since).
+//
+// Shortcuts. Operators and two-argument built-ins over plain integers
+// (literals, words, object field paths), nested, are computed in one step
+// while trusted, with the general path's own integer arithmetic
+// (integer_infix, integer_builtin); anything else, an overflow or a zero
+// divisor included, goes the ordinary way, which raises what it raises.
+// if, unless, either, any and all run their blocks from the call without
+// their entries, their frame on the stack as the entry would have it.
+//
+// The collector. Nothing here is a root and no series is allocated: caches
+// keep node numbers as keys compared, never followed, and copies of cells.
+// After marking, a sweep callback drops the caches of blocks that died (a
+// node is reused only after that sweep) and disarms every op whose callee
+// died (its nodes could be reused by another function with equal cells).
+#include "evaluator/code_cache.h"
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "datatypes/object.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "evaluator/path_fast.h"
+#include "runtime/collector.h"
+
+namespace kiv::interp {
+
+namespace {
+
+enum OpKind : uint8_t {
+  kOpGeneral,   // evaluated by eval_expr at the current index, no guard
+  kOpConst,     // a value that evaluates to itself
+  kOpWord,      // a word holding a plain value
+  kOpSetWord,   // a set-word; its value's subtree follows
+  kOpParen,     // a paren run as code
+  kOpPath,      // a path! or get-path! (path_fast_try, else the general way)
+  kOpSetPath,   // a set-path!; its value's subtree follows
+  kOpCall,      // a word naming a native!, action! or function!; the arguments' subtrees follow
+  kOpInfix,     // an operand and its operators: the operand's subtree, then kOpOperator subtrees
+  kOpOperator,  // an operator word; its right operand's subtree follows
+};
+
+// How a call or operator ends once its arguments are in place.
+enum CallKind : uint8_t {
+  kCallBuiltin,   // a native's or action's entry (integer_builtin first)
+  kCallFunction,  // a function!'s body
+  kCallIf,        // the natives run here without their entries
+  kCallUnless,
+  kCallEither,
+  kCallAny,
+  kCallAll,
+  kCallGeneral,  // an operator whose function is not built in: call_at
+};
+
+struct Op {
+  OpKind kind = kOpGeneral;
+  bool lookahead = false;  // the operators after the value are taken (eval_infix)
+  CallKind call = kCallBuiltin;
+  bool pure = false;               // a plain value, or operators and two-argument built-ins over pure
+                                   // operands: computed without a call when all are integers (pure_value)
+  uint16_t size = 1;               // ops in this subtree, this one included
+  int16_t params = 0;              // kOpCall: leading parameters fetched
+  int32_t at = -1;                 // the position of [code]
+  int32_t next = -1;               // the position after the operand (its operators included), or -1
+  bool follow_check = true;        // trusted, an operator after it must still be looked for live
+  bool unbuilt = false;            // general because its callee had no argument list yet
+  int16_t items = 0;               // kOpCall, kOpOperator: the list's items
+  int16_t count = 0;               // locals (function!) or refinements (native!, action!)
+  Node list = 0;                   // the callee's argument list
+  uint64_t accept = ~uint64_t(0);  // the types the parameter this value fills accepts
+  uint64_t accept_left = 0;        // kOpOperator: the types its left operand may have
+  FrameName name{};                // kOpCall, kOpOperator: the frame's name
+  Cell code{};                     // the code cell at [at] when compiled
+  Cell callee{};                   // kOpCall, kOpOperator: the word's value when compiled;
+                                   // kOpPath, kOpSetPath (field_path): the path's first word
+  Cell field{};                    // kOpPath, kOpSetPath (field_path): the path's field word
+  bool field_path = false;         // kOpPath, kOpSetPath: `word/field`, read here when it holds
+  mutable int32_t hint = -1;       // field_path: the slot the field was found at last
+};
+
+struct Expr {
+  std::vector<Op> ops;
+  std::vector<Cell> span;  // the code cells from the start that the ops read, as compiled
+  // Their count: at least 1 (an empty span keeps one cell no code cell equals).
+  uint32_t span_cells = 0;
+  int32_t at = 0;          // the expression's start
+  bool tail_end = false;   // the block ended right after the span
+  bool stale = false;      // a guard failed: compile again at the next arrival
+  uint8_t recompiles = 0;  // compiled again this many times (bounded)
+};
+
+constexpr uint8_t kMaxRecompiles = 8;
+// A block is compiled from its second run on: code that runs once (a
+// script's top level, data loaded and done) costs no table.
+constexpr uint32_t kPassesBeforeCompiling = 1;
+
+struct CodeCache {
+  Node node = 0;
+  uint32_t running = 0;                        // C++ frames running its expressions
+  uint32_t passes = 0;                         // runs begun, counted up to kPassesBeforeCompiling
+  int32_t last_one = INT32_MAX;                // the position code_eval_one ran last
+  std::vector<std::unique_ptr<Expr>> entries;  // by expression start
+  std::vector<std::unique_ptr<Expr>> retired;  // compiled again while running; freed when idle
+};
+
+std::vector<CodeCache*> g_by_node;                 // by block node
+std::vector<std::unique_ptr<CodeCache>> g_caches;  // every cache (owned), for the sweep
+bool g_sweep_registered = false;
+
+// The whole 16 bytes of two cells alike (header flags included).
+[[gnu::always_inline]] inline bool same_cell(const Cell& a, const Cell& b) {
+  uint64_t a0, a1, b0, b1;
+  std::memcpy(&a0, &a, 8);
+  std::memcpy(&a1, reinterpret_cast<const char*>(&a) + 8, 8);
+  std::memcpy(&b0, &b, 8);
+  std::memcpy(&b1, reinterpret_cast<const char*>(&b) + 8, 8);
+  return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+}
+
+// ---------------------------------------------------------------- the collector
+
+bool callee_alive(const Op& op) { return gc_cell_refs_q(&op.callee, gc_node_marked); }
+
+void disarm_dead_callees(Expr& e) {
+  bool any = false;
+  for (Op& op : e.ops) {
+    if ((op.kind == kOpCall || op.kind == kOpOperator) && !callee_alive(op)) {
+      op.kind = kOpGeneral;
+      any = true;
+    }
+  }
+  if (any) e.stale = true;
+}
+
+void sweep_caches() {
+  for (size_t k = 0; k < g_caches.size();) {
+    CodeCache* c = g_caches[k].get();
+    if (!c->running && !gc_node_marked(c->node)) {
+      g_by_node[c->node] = nullptr;
+      g_caches[k] = std::move(g_caches.back());
+      g_caches.pop_back();
+      continue;
+    }
+    for (auto& e : c->entries)
+      if (e) disarm_dead_callees(*e);
+    if (!c->running) c->retired.clear();
+    for (auto& e : c->retired) disarm_dead_callees(*e);
+    k++;
+  }
+}
+
+[[gnu::noinline]] CodeCache* cache_new(Node node) {
+  if (node >= g_by_node.size()) g_by_node.resize(std::max<size_t>(node + 1, g_by_node.size() * 2), nullptr);
+  CodeCache*& c = g_by_node[node];
+  if (!c) {
+    g_caches.push_back(std::make_unique<CodeCache>());
+    c = g_caches.back().get();
+    c->node = node;
+  }
+  return c;
+}
+
+[[gnu::always_inline]] inline CodeCache* cache_of(Node node) {
+  if (node < g_by_node.size())
+    if (CodeCache* c = g_by_node[node]) return c;
+  return cache_new(node);
+}
+
+// Counts a C++ frame running [cache]'s expressions (what was retired is
+// freed by the sweep once none does).
+class CacheUse {
+ public:
+  explicit CacheUse(CodeCache* c) : c_(c) { c_->running++; }
+  ~CacheUse() { c_->running--; }
+  CacheUse(const CacheUse&) = delete;
+  CacheUse& operator=(const CacheUse&) = delete;
+
+ private:
+  CodeCache* c_;
+};
+
+// ---------------------------------------------------------------- compiling
+
+// The types a parameter (list item [item]) accepts, as a mask.
+uint64_t accept_mask(const Cell* param) {
+  uint64_t m = 0;
+  for (int t = 0; t <= kMaxTypeId; t++)
+    if (typeset_has_q(param, TypeId(t))) m |= uint64_t(1) << t;
+  return m;
+}
+
+// The argument list of the function-like [fn] when it is built already and
+// its call is plain, into [*shape]; else 0 ([*unbuilt] set when it is not
+// built yet). Reads only.
+Node plain_list(const Cell* fn, CallShape* shape, bool* unbuilt) {
+  const Cell& kept = series_cells(function_like_more(fn))[kArglistCell];
+  if (!kept.is(kTypeBlock)) {
+    *unbuilt = true;
+    return 0;
+  }
+  *shape = call_shape(kept.node());
+  if (!shape->plain || shape->params > 0x7FFF || shape->items > 0x7FFF) return 0;
+  return kept.node();
+}
+
+// Compiles the code of one block from live cells and values. Nothing here
+// allocates series or runs Kiv code.
+class Compiler {
+ public:
+  Compiler(Node node, std::vector<Op>& ops) : node_(node), ops_(ops) {}
+
+  // Set by plain_list when a callee has no argument list yet: the op made
+  // general for it marks the expression stale once it ran (the general
+  // call built the list), so that it is compiled again.
+  bool unbuilt = false;
+  // The position of the first general op, or -1: the ops read the code
+  // from the start up to there as compiled.
+  int32_t first_general = -1;
+
+  // The expression at [at] (with its operators when [lookahead]); returns
+  // the position after it, or -1 when that is unknown (a general op: what
+  // follows is general too).
+  int32_t expression(int32_t at, bool lookahead) {
+    const size_t start = ops_.size();
+    int32_t next = operand(at);
+    if (!lookahead) return next;
+    // The operators that follow now, compiled after an infix op that holds them.
+    bool chain = false;
+    while (next >= 0) {
+      Cell word;
+      if (!code_at(node_, next, &word) || !word.is(kTypeWord) || code_end_q(node_, next + 1)) break;
+      const Cell* v = peek_word_value(&word);
+      if (!v || !v->is(kTypeOp)) break;
+      if (!chain) {
+        ops_.insert(ops_.begin() + ptrdiff_t(start), Op{});
+        ops_[start].kind = kOpInfix;
+        ops_[start].at = ops_[start + 1].at;
+        chain = true;
+      }
+      const size_t me = ops_.size();
+      Op op;
+      op.kind = kOpOperator;
+      op.at = next;
+      op.code = word;
+      op.callee = *v;
+      op.name = frame_name_of(&word);
+      Cell fn = *v;
+      fn.set_header(op_underlying_type(v));
+      const TypeId type = fn.type();
+      CallShape shape{};
+      const Node list = plain_list(&fn, &shape, &unbuilt);
+      if ((type == kTypeNative || type == kTypeAction) && list && shape.params == 2 &&
+          shape.count <= kMaxRefinementSlots) {
+        op.call = kCallBuiltin;
+        op.list = list;
+        op.items = int16_t(shape.items);
+        op.count = int16_t(shape.count);
+        op.accept_left = accept_mask(&series_cells(list)[0]);
+      } else {
+        op.call = kCallGeneral;
+        op.unbuilt = unbuilt;
+      }
+      unbuilt = false;
+      ops_.push_back(op);
+      const size_t right = ops_.size();
+      next = operand(next + 1);
+      if (op.call == kCallBuiltin) ops_[right].accept = accept_mask(&series_cells(list)[1]);
+      ops_[me].size = uint16_t(ops_.size() - me);
+    }
+    if (chain) {
+      Op& infix = ops_[start];
+      infix.size = uint16_t(ops_.size() - start);
+      // Pure when its operand and every right operand is.
+      bool pure = true;
+      const Op* end = &infix + infix.size;
+      for (const Op* o = &infix + 1; o < end && pure; o += o->size) {
+        const Op* operand = o->kind == kOpOperator ? o + 1 : o;
+        pure = pure_q(*operand);
+        if (o->kind == kOpOperator) o = operand;
+      }
+      infix.pure = pure;
+    }
+    ops_[start].lookahead = true;
+    ops_[start].next = next;
+    return next;
+  }
+
+ private:
+  static bool pure_q(const Op& a) { return a.kind == kOpConst || a.kind == kOpWord || a.pure; }
+
+  // One op for the operand at [at] (no operators); returns the position after it or -1.
+  int32_t operand(int32_t at) {
+    const size_t me = ops_.size();
+    ops_.push_back(Op{});
+    Cell code;
+    if (at < 0) return -1;
+    if (!code_at(node_, at, &code)) return general(at);
+    Op op;
+    op.at = at;
+    op.code = code;
+    op.next = at + 1;
+    const TypeId t = code.type();
+    if ((kSelfEvaluatingTypes >> t) & 1) {
+      op.kind = kOpConst;
+    } else if (t == kTypeWord) {
+      const Cell* v = peek_word_value(&code);
+      if (!v) return general(at);
+      if ((kPlainValueTypes >> v->type()) & 1) {
+        op.kind = kOpWord;
+      } else if (v->is(kTypeNative) || v->is(kTypeAction) || v->is(kTypeFunction)) {
+        return call(me, op, *v);
+      } else {
+        return general(at);
+      }
+    } else if (t == kTypeSetWord || t == kTypeSetPath) {
+      if (code_end_q(node_, at + 1)) return general(at);
+      op.kind = t == kTypeSetWord ? kOpSetWord : kOpSetPath;
+      if (t == kTypeSetPath) field_path(op);
+      ops_[me] = op;
+      const int32_t next = expression(at + 1, true);
+      ops_[me].size = uint16_t(ops_.size() - me);
+      ops_[me].next = next;
+      return next;
+    } else if (t == kTypeParen) {
+      op.kind = kOpParen;
+    } else if (t == kTypePath || t == kTypeGetPath) {
+      op.kind = kOpPath;
+      field_path(op);
+      op.pure = op.field_path;
+    } else {
+      return general(at);
+    }
+    ops_[me] = op;
+    return op.next;
+  }
+
+  // A path of a word and a field word (not `self`, which names the object):
+  // its two cells kept for the op to read the field directly.
+  static void field_path(Op& op) {
+    SeriesBuffer* b = series_buffer(op.code.node());
+    const uint32_t head = uint32_t(std::max(op.code.head(), 0));
+    if (b->cell_count() != head + 2) return;
+    const Cell* cells = b->head_cell() + head;
+    if ((!cells[0].is(kTypeWord) && !cells[0].is(kTypeGetWord)) || !cells[1].is(kTypeWord)) return;
+    const int32_t symbol = word_symbol(&cells[1]);
+    if (g_self_symbol && symbol_resolve(symbol) == symbol_resolve(int32_t(g_self_symbol))) return;
+    op.callee = cells[0];
+    op.field = cells[1];
+    op.field_path = true;
+  }
+
+  // The op just pushed stays general, at [at].
+  int32_t general(int32_t at) {
+    if (first_general < 0) first_general = at;
+    return -1;
+  }
+
+  // The call of [fn] named by the word of [op] at ops_[me].
+  int32_t call(size_t me, Op op, const Cell& fn) {
+    CallShape shape{};
+    const Node list = plain_list(&fn, &shape, &unbuilt);
+    const bool builtin = !fn.is(kTypeFunction);
+    if (!list || (builtin && shape.count > kMaxRefinementSlots)) {
+      ops_[me].unbuilt = unbuilt;
+      unbuilt = false;
+      return general(op.at);
+    }
+    op.kind = kOpCall;
+    op.callee = fn;
+    op.name = frame_name_of(&op.code);
+    op.list = list;
+    op.params = int16_t(shape.params);
+    op.items = int16_t(shape.items);
+    op.count = int16_t(shape.count);
+    op.call = builtin ? kCallBuiltin : kCallFunction;
+    if (fn.is(kTypeNative)) {
+      switch (native_id(&fn)) {
+        case kNativeIf: op.call = kCallIf; break;
+        case kNativeUnless: op.call = kCallUnless; break;
+        case kNativeEither: op.call = kCallEither; break;
+        case kNativeAny: op.call = kCallAny; break;
+        case kNativeAll: op.call = kCallAll; break;
+        default: break;
+      }
+    }
+    ops_[me] = op;
+    int32_t next = op.at + 1;
+    for (int32_t p = 0; p < shape.params; p++) {
+      const size_t arg = ops_.size();
+      next = expression(next, true);
+      ops_[arg].accept = accept_mask(&series_cells(list)[p]);
+    }
+    Op& self = ops_[me];
+    self.size = uint16_t(ops_.size() - me);
+    self.next = next;
+    if (builtin && shape.params == 2) {
+      const Op& x = ops_[me + 1];
+      const Op& y = ops_[me + 1 + x.size];
+      self.pure = pure_q(x) && pure_q(y) && ((x.accept & y.accept) >> kTypeInteger & 1);
+    }
+    return next;
+  }
+
+  Node node_;
+  std::vector<Op>& ops_;
+};
+
+std::unique_ptr<Expr> compile(Node node, int32_t at) {
+  auto e = std::make_unique<Expr>();
+  Compiler c(node, e->ops);
+  const int32_t end = c.expression(at, true);
+  e->at = at;
+  if (e->ops.size() > 0xFFFF) {
+    e->ops.assign(1, Op{});
+    e->ops[0].lookahead = true;
+    return e;
+  }
+  // The span: the cells up to the first general op, or up to the end and
+  // the cell after it when that is no word (which no operator can be).
+  SeriesBuffer* b = series_buffer(node);
+  const int32_t count = int32_t(b->cell_count());
+  int32_t span_end = c.first_general >= 0 ? c.first_general : end;
+  if (c.first_general < 0 && end < count && !b->head_cell()[end].is(kTypeWord)) span_end = end + 1;
+  e->tail_end = c.first_general < 0 && end == count;
+  const Cell* cells = b->head_cell();
+  e->span.assign(cells + at, cells + std::max(span_end, at));
+  if (e->span.empty()) {
+    // No cell is trusted: a cell no block holds makes the check fail.
+    Cell never{};
+    never.header = 0xFFFFFFFFu;
+    e->span.push_back(never);
+    e->tail_end = false;
+  }
+  e->span_cells = uint32_t(e->span.size());
+  // Whether each operand that takes operators must look for one live even
+  // while the span holds: the cell after it is in the span and no word, or
+  // is the tail the span ends at, else it must.
+  for (Op& op : e->ops) {
+    if (!op.lookahead) continue;
+    const int32_t n = op.next;
+    op.follow_check =
+        !(n >= 0 && ((e->tail_end && n == span_end) || (n < span_end && !cells[n].is(kTypeWord))));
+  }
+  return e;
+}
+
+// The expression starting at [index] of the cache's block, compiled now
+// when it is not yet or went stale.
+[[gnu::noinline]] Expr* expr_compile_at(CodeCache* c, Node node, int32_t index) {
+  if (size_t(index) >= c->entries.size()) c->entries.resize(size_t(index) + 1);
+  std::unique_ptr<Expr>& slot = c->entries[size_t(index)];
+  if (slot && (!slot->stale || slot->recompiles >= kMaxRecompiles)) return slot.get();
+  uint8_t recompiles = 0;
+  if (slot) {
+    recompiles = uint8_t(slot->recompiles + 1);
+    // This frame runs no op of the cache now; others may.
+    if (c->running > 1) c->retired.push_back(std::move(slot));
+  }
+  slot = compile(node, index);
+  slot->recompiles = recompiles;
+  return slot.get();
+}
+
+[[gnu::always_inline]] inline Expr* expr_at(CodeCache* c, Node node, int32_t index) {
+  if (size_t(index) < c->entries.size()) {
+    Expr* e = c->entries[size_t(index)].get();
+    if (e && (!e->stale || e->recompiles >= kMaxRecompiles)) return e;
+  }
+  return expr_compile_at(c, node, index);
+}
+
+// True when the block's cells from the expression's start are still those
+// it was compiled from (and the block still ends where it ended then):
+// [b] the block's buffer, [count] its cells.
+[[gnu::always_inline]] inline bool span_holds(const Expr* e, SeriesBuffer* b, uint32_t count) {
+  const uint32_t n = e->span_cells;
+  const uint32_t end = uint32_t(e->at) + n;
+  if (e->tail_end ? count != end : count < end) return false;
+  // Whole cells compared 16 bytes at a time; spans are a few cells.
+  using Pair [[gnu::vector_size(16), gnu::may_alias, gnu::aligned(8)]] = uint64_t;
+  const Pair* live = reinterpret_cast<const Pair*>(b->head_cell() + e->at);
+  const Pair* kept = reinterpret_cast<const Pair*>(e->span.data());
+  Pair diff = live[0] ^ kept[0];
+  for (uint32_t k = 1; k < n; k++) diff |= live[k] ^ kept[k];
+  return (diff[0] | diff[1]) == 0;
+}
+
+// ---------------------------------------------------------------- running
+//
+// An expression runs trusted from its start when its span holds: nothing
+// but its own ops has touched the code or run Kiv code since, so each op
+// is at its position with its cell, and only word values (read live) and
+// callees (compared) can differ. Anything that may run Kiv code (a call, a
+// paren, a general op, a store with a handler) ends the trust; the ops
+// after it check their own positions and cells (guard).
+
+struct Run {
+  Node node;
+  int32_t* index;
+  Expr* expr;
+  bool trusted;
+};
+
+[[gnu::always_inline]] inline Status exec(const Op* op, Run& r);
+
+// The general way from here: the operand at the current index.
+[[gnu::noinline]] Status miss(const Op* op, Run& r) {
+  r.expr->stale = true;
+  r.trusted = false;
+  return eval_expr(r.node, r.index, !op->lookahead);
+}
+
+// True when [op] may run here: trusted, or at its position with its cell.
+[[gnu::always_inline]] inline bool guard(const Op* op, const Run& r) {
+  if (r.trusted) return true;
+  SeriesBuffer* b = series_buffer(r.node);
+  const uint32_t i = uint32_t(*r.index);
+  return i == uint32_t(op->at) && i < b->cell_count() && same_cell(b->head_cell()[i], op->code);
+}
+
+// The operators after the value at [left], when [op] takes them and one
+// may follow: looked for live.
+[[gnu::always_inline]] inline Status after(const Op* op, Run& r, Cell* left) {
+  if (!op->lookahead || (r.trusted && !op->follow_check)) return kStatusOk;
+  const int32_t before = *r.index;
+  Status s = eval_infix(r.node, r.index, left);
+  if (*r.index != before) {
+    r.expr->stale = true;
+    r.trusted = false;
+  }
+  return s;
+}
+
+// The value of the leaf [op] (kOpConst, kOpWord) guarded, or null when it
+// must go the general way.
+[[gnu::always_inline]] inline const Cell* leaf_value(const Op* op, const Run& r) {
+  if (!guard(op, r)) return nullptr;
+  if (op->kind == kOpConst) return &op->code;
+  const Cell* v = peek_word_value(&op->code);
+  return v && ((kPlainValueTypes >> v->type()) & 1) ? v : nullptr;
+}
+
+[[gnu::always_inline]] inline Status exec_leaf(const Op* op, Run& r) {
+  const Cell* v = leaf_value(op, r);
+  if (!v) return miss(op, r);
+  Cell* pushed = stack_push_cell(v);
+  *r.index = op->at + 1;
+  return after(op, r, pushed);
+}
+
+[[gnu::always_inline]] inline Status run_expr(Expr* e, Node node, int32_t* index, SeriesBuffer* b,
+                                              uint32_t count);
+
+// The loop of code_run.
+[[gnu::always_inline]] inline Status run_exprs(Node node, int32_t index, Cell* base,
+                                               const CurrentCodeScope& current) {
+  CodeCache* c = cache_of(node);
+  if (c->passes < kPassesBeforeCompiling) {
+    c->passes++;
+    while (!code_end_q(node, index)) {
+      current.at(index);
+      g_stack.top = base;
+      Status s = eval_expr(node, &index, false, true);
+      if (s != kStatusOk) return s;
+    }
+    return kStatusOk;
+  }
+  CacheUse use(c);
+  for (;;) {
+    SeriesBuffer* b = series_buffer(node);
+    const uint32_t count = b->cell_count();
+    if (index < 0 || uint32_t(index) >= count) return kStatusOk;
+    current.at(index);
+    g_stack.top = base;
+    Status s = g_interp.tracing ? eval_expr(node, &index, false, true)
+                                : run_expr(expr_at(c, node, index), node, &index, b, count);
+    if (s != kStatusOk) return s;
+  }
+}
+
+// eval_block_here for a block run inside a call that counted its depth
+// already (a function's body, a chosen branch, a paren): [block] is a stable
+// cell, with [chain] its value goes into the call's result slot too.
+Status run_block_here(const Cell* block, bool chain) {
+  if (g_interp.tracing) return eval_block(block, chain);
+  const Node node = block->node();
+  CurrentCodeScope current(node);
+  Cell* base = stack_push();  // unset! for an empty block
+  Status s = run_exprs(node, std::max(block->head(), 0), base, current);
+  if (s != kStatusOk) return s;
+  g_stack.top = base + 1;
+  if (chain) copy_cell(g_stack.arguments, base);
+  return kStatusOk;
+}
+
+// invoke_function for an untraced call of a function! whose body is a
+// block: the same steps, its body run by run_block_here.
+[[gnu::always_inline]] inline Status invoke_body(Cell* fn_slot) {
+  SeriesBuffer* more = series_buffer(function_more(fn_slot));
+  if (more->cell_count() <= uint32_t(kFunctionMoreBody) || g_interp.tracing ||
+      (fn_slot->header & kFlagFunctionNoTrace) || !more->head_cell()[kFunctionMoreBody].is(kTypeBlock))
+    return invoke_function(fn_slot);
+  const Cell body = more->head_cell()[kFunctionMoreBody];
+  context_set_values(function_context(fn_slot), stack_index(g_stack.arguments) + 1);
+  stack_top_frame()->header |= kFrameBodyFlag;
+  // The body's catch point, as catch_exit_status makes it for a function.
+  Status s;
+  {
+    CatchPoint point;
+    try {
+      s = run_block_here(stack_push_cell(&body), true);
+    } catch (KivThrow& t) {
+      s = status_of(t.code);
+      if (!return_status_q(s)) throw;
+      point.take(0);
+    }
+  }
+  if (return_status_q(s)) {
+    // The result is in the arguments base, where return put it.
+    g_stack.top = g_stack.arguments + 1;
+    s = kStatusOk;
+  }
+  if (s != kStatusOk) return s;
+  stack_top_frame()->header &= ~kFrameBodyFlag;
+  return kStatusOk;
+}
+
+// The one native a call is named for runs here, as its entry would: its
+// arguments in place above [fn_slot], its frame on top.
+[[gnu::always_inline]] inline Status run_choice(CallKind kind, Cell* fn_slot) {
+  Cell* args = g_stack.arguments;
+  const Cell* branch = nullptr;
+  switch (kind) {
+    case kCallIf:
+      if (truthy(args)) branch = args + 1;
+      break;
+    case kCallUnless:
+      if (!truthy(args)) branch = args + 1;
+      break;
+    default:
+      if (args->is(kTypeUnset)) raise_error(kErrScriptNoReturn);
+      branch = truthy(args) ? args + 1 : args + 2;
+      break;
+  }
+  if (branch) {
+    Status s = run_block_here(branch, true);
+    if (s != kStatusOk) return s;
+  } else {
+    *args = kNoneCell;
+  }
+  stack_unwind();
+  *fn_slot = fn_slot[1];
+  g_stack.top = fn_slot + 1;
+  return kStatusOk;
+}
+
+// The integer a leaf operand gives without effects, or null.
+[[gnu::always_inline]] inline const Cell* integer_leaf(const Op* op, const Run& r) {
+  if (r.trusted) {
+    const Cell* v = op->kind == kOpConst ? &op->code : peek_word_value(&op->code);
+    return v && v->is(kTypeInteger) ? v : nullptr;
+  }
+  SeriesBuffer* b = series_buffer(r.node);
+  if (uint32_t(op->at) >= b->cell_count()) return nullptr;
+  return integer_operand(b->head_cell() + op->at);
+}
+
+// any and all run here, as their entries would: the block of conditions
+// above [fn_slot], its frame on top; each condition evaluated as eval_next
+// does (one current-code scope for them all: only the truth test runs in
+// between).
+Status run_any_all(bool all, Cell* fn_slot) {
+  Cell* args = g_stack.arguments;
+  const Cell* conds = args;
+  int32_t index = std::max(conds->head(), 0);
+  Cell result = kNoneCell;
+  if (index < series_total_length(conds)) {
+    const Node node = conds->node();
+    CurrentCodeScope current(node);
+    Cell* mark = g_stack.top;
+    bool decided = false;
+    while (index < series_total_length(conds)) {
+      g_stack.top = mark;
+      current.at(index);
+      Status s = code_eval_one(node, &index);
+      if (s != kStatusOk) return s;
+      if (all ? !truthy(mark) : truthy(mark)) {
+        if (!all) result = *mark;
+        decided = true;
+        break;
+      }
+    }
+    if (!decided && all) result = *mark;
+  }
+  *args = result;
+  stack_unwind();
+  *fn_slot = fn_slot[1];
+  g_stack.top = fn_slot + 1;
+  return kStatusOk;
+}
+
+// Trusted, the value of the pure operand [a] (a plain integer, or
+// operators and two-argument built-ins over such) computed without a call
+// or any effect, as the general path would compute it (integer_infix,
+// integer_builtin), into [*out]; false, having changed nothing, when any
+// part gives other than an integer (or a truth value at the end), a callee
+// changed, or an operator would be taken after a part. Errors (overflow,
+// division by zero) are left for the general evaluation to raise.
+bool pure_tree(const Op* a, const Run& r, Cell* out);
+inline const Cell* field_path_get(const Op* op);
+
+// The integer value of a plain operand, or null.
+[[gnu::always_inline]] inline const Cell* plain_integer(const Op* a) {
+  const Cell* v = a->kind == kOpConst ? &a->code : peek_word_value(&a->code);
+  return v && v->is(kTypeInteger) ? v : nullptr;
+}
+
+// pure_tree with the cases of a plain operand and of one operator between
+// two plain operands inline.
+[[gnu::always_inline]] inline bool pure_value(const Op* a, const Run& r, Cell* out) {
+  if (a->kind == kOpConst || a->kind == kOpWord) {
+    const Cell* v = plain_integer(a);
+    if (!v) return false;
+    *out = *v;
+  } else if (a->kind == kOpInfix && a->size == 4 && (a[1].kind == kOpConst || a[1].kind == kOpWord) &&
+             (a[3].kind == kOpConst || a[3].kind == kOpWord)) {
+    const Cell* x = plain_integer(a + 1);
+    const Cell* y = x ? plain_integer(a + 3) : nullptr;
+    const Op* o = a + 2;
+    const Cell* f = y ? peek_word_value(&o->code) : nullptr;
+    if (!f || o->kind != kOpOperator || !same_cell(*f, o->callee) ||
+        !integer_infix(o->callee, integer_get(x), integer_get(y), out))
+      return false;
+  } else {
+    return pure_tree(a, r, out);
+  }
+  return !a->lookahead || !a->follow_check || !op_word_at(series_buffer(r.node), uint32_t(a->next));
+}
+
+bool pure_tree(const Op* a, const Run& r, Cell* out) {
+  if (a->kind == kOpInfix) {
+    const Op* primary = a + 1;
+    if (!pure_value(primary, r, out)) return false;
+    const Op* end = a + a->size;
+    for (const Op* o = primary + primary->size; o < end; o += o->size) {
+      const Cell* f;
+      Cell right;
+      if (o->kind != kOpOperator || !(f = peek_word_value(&o->code)) || !same_cell(*f, o->callee) ||
+          !out->is(kTypeInteger) || !pure_value(o + 1, r, &right) ||
+          !integer_infix(o->callee, integer_get(out), integer_get(&right), out))
+        return false;
+    }
+  } else if (a->kind == kOpPath) {
+    const Cell* f = field_path_get(a);
+    if (!f || !f->is(kTypeInteger)) return false;
+    *out = *f;
+  } else if (a->kind == kOpCall) {
+    const Cell* f = peek_word_value(&a->code);
+    if (!f || !same_cell(*f, a->callee)) return false;
+    const Op* x = a + 1;
+    const Op* y = x + x->size;
+    Cell p, q;
+    if (!pure_value(x, r, &p) || !pure_value(y, r, &q) || !p.is(kTypeInteger) || !q.is(kTypeInteger) ||
+        !integer_builtin(f->type(), native_id(f), integer_get(&p), integer_get(&q), out))
+      return false;
+  } else {
+    return false;
+  }
+  return !a->lookahead || !a->follow_check || !op_word_at(series_buffer(r.node), uint32_t(a->next));
+}
+
+[[gnu::noinline]] Status exec_infix(const Op* op, Run& r);
+[[gnu::noinline]] Status exec_call_op(const Op* op, Run& r);
+
+// A pure operand whose operands are not all plain (or an operator between
+// two plain ones): computed whole when it can be, else evaluated the usual way.
+[[gnu::always_inline]] inline Status exec_pure(const Op* op, Run& r) {
+  Cell out;
+  if (pure_value(op, r, &out)) {
+    stack_push_value(out);
+    *r.index = op->next;
+    return kStatusOk;
+  }
+  return op->kind == kOpInfix ? exec_infix(op, r) : exec_call_op(op, r);
+}
+
+[[gnu::noinline]] Status exec_call(const Op* op, Run& r, const Cell* callee) {
+  const Node node = r.node;
+  const uint32_t i = uint32_t(op->at);
+  DepthGuard depth;
+  *r.index = int32_t(i + 1);
+  Cell* fn_slot = stack_push_cell(callee);
+  const bool function = op->call == kCallFunction;
+  if (function)
+    open_function_call(fn_slot, op->name);
+  else
+    stack_mark_interp_native(op->name);
+  const Op* arg = op + 1;
+  for (int32_t p = 0; p < op->params; p++) {
+    // Trusted, a compiled argument's cell is in the span; a general one may be past the tail.
+    if ((!r.trusted || arg->kind == kOpGeneral) && code_end_q(node, *r.index)) {
+      CallSource source;
+      source.name = &op->code;
+      raise_no_arg(fn_slot, source, p);
+    }
+    Cell* pushed = g_stack.top;
+    Status s = arg->kind == kOpConst || arg->kind == kOpWord ? exec_leaf(arg, r) : exec(arg, r);
+    if (s != kStatusOk) return s;
+    if (!((arg->accept >> pushed->type()) & 1)) {
+      CallSource source;
+      source.name = &op->code;
+      refuse_arg(fn_slot, source, pushed, p);
+    }
+    arg += arg->size;
+  }
+  for (int32_t k = op->params; k < op->items; k++) {
+    if (!series_cells(op->list)[k].is(kTypeRefinement))
+      stack_push_value(kNoneCell);
+    else if (function)
+      stack_push_value(kFalseCell);
+  }
+  r.trusted = false;
+  Status s;
+  switch (op->call) {
+    case kCallFunction:
+      if (op->count > 0) {
+        stack_push_value(kFalseCell);
+        for (int32_t k = 1; k < op->count; k++) stack_push_value(kNoneCell);
+      }
+      s = invoke_body(fn_slot);
+      if (s != kStatusOk) return s;
+      *fn_slot = *close_function_call();
+      g_stack.top = fn_slot + 1;
+      break;
+    case kCallIf:
+    case kCallUnless:
+    case kCallEither:
+      s = run_choice(op->call, fn_slot);
+      if (s != kStatusOk) return s;
+      break;
+    case kCallAny:
+    case kCallAll:
+      s = run_any_all(op->call == kCallAll, fn_slot);
+      if (s != kStatusOk) return s;
+      break;
+    default: {
+      int32_t refs[kMaxRefinementSlots];
+      std::fill(refs, refs + op->count, -1);
+      const CallShape shape{op->items, op->params, op->count, true};
+      s = finish_builtin_call(fn_slot, shape, refs);
+      if (s != kStatusOk) return s;
+      break;
+    }
+  }
+  return after(op, r, fn_slot);
+}
+
+// The operator [o] (its guards passed, its right operand not at the tail)
+// applied to the value at [left], its right operand compiled.
+[[gnu::always_inline]] inline Status exec_operator(const Op* o, Run& r, Cell* left) {
+  const Op* right = o + 1;
+  const int32_t at = o->at;
+  // The integer case of eval_infix: a plain integer operand on the right.
+  if (left->is(kTypeInteger) && (right->kind == kOpConst || right->kind == kOpWord)) {
+    const Cell* y = integer_leaf(right, r);
+    if (y && integer_infix(o->callee, integer_get(left), integer_get(y), left)) {
+      *r.index = at + 2;
+      return kStatusOk;
+    }
+  }
+  // [op][left] from the left operand's cell, as eval_infix_general lays it out.
+  g_stack.top = left + 1;
+  stack_push_value(*left);
+  *left = o->callee;
+  left->set_header(op_underlying_type(&o->callee));
+  *r.index = at + 1;
+  if (o->call == kCallGeneral) {
+    r.trusted = false;
+    Cell code = series_cell(kTypeBlock, r.node);
+    CallSource source;
+    source.block = &code;
+    source.index = r.index;
+    source.name = &o->code;
+    Status s = call_at(left, source, true);
+    if (o->unbuilt) r.expr->stale = true;  // the call built the list
+    return s;
+  }
+  // A built-in operator: its frame, the left operand checked, the right
+  // operand evaluated in that frame, as call_integer_op and call_at make it.
+  DepthGuard depth;
+  g_stack.top = left + 1;
+  stack_mark_interp_native(o->name);
+  Cell* args = g_stack.arguments;
+  g_stack.top = args + 1;
+  CallSource source;
+  source.name = &o->code;
+  if (!((o->accept_left >> args->type()) & 1)) refuse_arg(left, source, args, 0);
+  Status s = right->kind == kOpConst || right->kind == kOpWord ? exec_leaf(right, r) : exec(right, r);
+  if (s != kStatusOk) return s;
+  if (!((right->accept >> args[1].type()) & 1)) refuse_arg(left, source, args + 1, 1);
+  for (int32_t k = 2; k < o->items; k++)
+    if (!series_cells(o->list)[k].is(kTypeRefinement)) stack_push_value(kNoneCell);
+  if (args[0].is(kTypeInteger) && args[1].is(kTypeInteger) &&
+      integer_builtin(left->type(), native_id(left), integer_get(&args[0]), integer_get(&args[1]), left)) {
+    drop_builtin_call(left);
+    return kStatusOk;
+  }
+  r.trusted = false;
+  int32_t refs[kMaxRefinementSlots];
+  std::fill(refs, refs + o->count, -1);
+  s = run_builtin_entry(left, refs);
+  if (s != kStatusOk) return s;
+  stack_unwind();
+  *left = left[1];
+  g_stack.top = left + 1;
+  return kStatusOk;
+}
+
+[[gnu::noinline]] Status exec_infix(const Op* op, Run& r) {
+  Cell* left = g_stack.top;
+  const Op* primary = op + 1;
+  Status s = primary->kind == kOpConst || primary->kind == kOpWord ? exec_leaf(primary, r) : exec(primary, r);
+  if (s != kStatusOk) return s;
+  const Op* end = op + op->size;
+  for (const Op* o = primary + primary->size; o < end; o += o->size) {
+    const Cell* v;
+    bool ok = o->kind == kOpOperator;
+    if (ok && !r.trusted) {
+      SeriesBuffer* b = series_buffer(r.node);
+      const uint32_t i = uint32_t(*r.index);
+      ok = !g_interp.tracing && i == uint32_t(o->at) && i + 1 < b->cell_count() &&
+           same_cell(b->head_cell()[i], o->code);
+    } else if (ok && o[1].kind == kOpGeneral) {
+      // Trusted, a general right operand may be past the tail.
+      ok = !code_end_q(r.node, o->at + 1);
+    }
+    if (!ok || !(v = peek_word_value(&o->code)) || !same_cell(*v, o->callee)) {
+      r.expr->stale = true;
+      r.trusted = false;
+      return eval_infix(r.node, r.index, left);
+    }
+    s = exec_operator(o, r, left);
+    if (s != kStatusOk) return s;
+  }
+  return after(op, r, left);
+}
+
+[[gnu::noinline]] Status exec_other(const Op* op, Run& r);
+
+// A call: its guard, its callee still the word's value, then exec_call.
+[[gnu::noinline]] Status exec_call_op(const Op* op, Run& r) {
+  const Cell* v;
+  if (!guard(op, r) || !(v = peek_word_value(&op->code)) || !same_cell(*v, op->callee)) return miss(op, r);
+  return exec_call(op, r, v);
+}
+[[gnu::noinline]] Status exec_infix(const Op* op, Run& r);
+
+// The object whose field the field path [op] names, with its context in
+// [*ctx] and the field's slot in [*slot], when the path still holds the two
+// words compiled, the first names an object! and the object has the field:
+// else null (the general way decides). Nothing here allocates or raises.
+[[gnu::always_inline]] inline const Cell* field_path_object(const Op* op, Node* ctx, int32_t* slot) {
+  if (!op->field_path) return nullptr;
+  SeriesBuffer* pb = series_buffer(op->code.node());
+  const uint32_t head = uint32_t(std::max(op->code.head(), 0));
+  if (pb->cell_count() != head + 2) return nullptr;
+  const Cell* cells = pb->head_cell() + head;
+  if (!same_cell(cells[0], op->callee) || !same_cell(cells[1], op->field)) return nullptr;
+  const Cell* object = peek_word_value(&op->callee);
+  if (!object || !object->is(kTypeObject)) return nullptr;
+  *ctx = object_context(object);
+  const int32_t symbol = word_symbol(&op->field);
+  // The slot found last, while the object's word there is spelled so.
+  if (op->hint >= 0) {
+    SeriesBuffer* wb = series_buffer(context_words(*ctx));
+    if (uint32_t(op->hint) < wb->cell_count()) {
+      const Cell* w = wb->head_cell() + op->hint;
+      if (word_symbol(w) == symbol) {
+        *slot = word_index(w);
+        return object;
+      }
+    }
+  }
+  *slot = context_find_symbol(*ctx, symbol, true);
+  if (*slot < 0) return nullptr;
+  op->hint = *slot;
+  return object;
+}
+
+// The field a field path reads, as path_fast_try reads it; null for the general way.
+[[gnu::always_inline]] inline const Cell* field_path_get(const Op* op) {
+  Node ctx;
+  int32_t slot;
+  if (!field_path_object(op, &ctx, &slot)) return nullptr;
+  const Cell* field = context_peek_slot(ctx, slot);
+  if (!field || field->is(kTypeUnset) || field->header == 0) return nullptr;
+  if (op->code.is(kTypePath) && function_value_q(field->type())) return nullptr;
+  return field;
+}
+
+// The field a field set-path stores into when nobody hears of the change,
+// as path_fast_try stores; null for the general way.
+[[gnu::always_inline]] inline Cell* field_path_slot(const Op* op) {
+  Node ctx;
+  int32_t slot;
+  const Cell* object = field_path_object(op, &ctx, &slot);
+  if (!object) return nullptr;
+  const Cell* self = context_self_cell(ctx);
+  if (object_events(is_any_object(self->type()) ? self : object)) return nullptr;
+  return context_field_store_slot(ctx, slot);
+}
+
+// A set-word and its value: guarded, the value compiled, then stored in
+// place as eval_expr stores it (set_word_value for the rest).
+[[gnu::noinline]] Status exec_set_word(const Op* op, Run& r) {
+  if (!guard(op, r)) return miss(op, r);
+  const uint32_t i = uint32_t(op->at);
+  if ((!r.trusted || op[1].kind == kOpGeneral) && code_end_q(r.node, int32_t(i + 1))) return miss(op, r);
+  Cell* start = g_stack.top;
+  *r.index = int32_t(i + 1);
+  Status s = exec(op + 1, r);
+  if (s != kStatusOk) return s;
+  if (Cell* slot = context_plain_store_slot(word_context(&op->code), word_index(&op->code))) {
+    *slot = *start;
+  } else {
+    r.trusted = false;
+    Cell* w = stack_push_value(op->code);
+    set_word_value(w, start);
+  }
+  g_stack.top = start + 1;
+  return r.trusted ? kStatusOk : after(op, r, start);
+}
+
+[[gnu::noinline]] Status exec_other(const Op* op, Run& r) {
+  if (!guard(op, r)) return miss(op, r);
+  const uint32_t i = uint32_t(op->at);
+  switch (op->kind) {
+    case kOpParen: {
+      Cell* held = stack_push_cell(&op->code);
+      *r.index = int32_t(i + 1);
+      r.trusted = false;
+      Status s = run_block_here(held, false);
+      if (s != kStatusOk) return s;
+      *held = held[1];
+      g_stack.top = held + 1;
+      return after(op, r, held);
+    }
+    case kOpPath: {
+      if (const Cell* field = field_path_get(op)) {
+        Cell* pushed = stack_push_cell(field);
+        *r.index = int32_t(i + 1);
+        return after(op, r, pushed);
+      }
+      if (!path_fast_try(&op->code, nullptr, true)) {
+        r.trusted = false;
+        return eval_expr(r.node, r.index, !op->lookahead);
+      }
+      *r.index = int32_t(i + 1);
+      return after(op, r, g_stack.top - 1);
+    }
+    case kOpSetPath: {
+      if ((!r.trusted || op[1].kind == kOpGeneral) && code_end_q(r.node, int32_t(i + 1))) return miss(op, r);
+      Cell* path = stack_push_cell(&op->code);
+      *r.index = int32_t(i + 1);
+      Status s = exec(op + 1, r);
+      if (s != kStatusOk) return s;
+      if (Cell* field = field_path_slot(op)) {
+        *field = path[1];
+      } else if (!path_fast_try(path, path + 1, true)) {
+        r.trusted = false;
+        s = eval_path(path, nullptr, nullptr, path + 1, true);
+        if (s != kStatusOk) return s;
+      }
+      *path = path[1];
+      g_stack.top = path + 1;
+      return r.trusted ? kStatusOk : after(op, r, path);
+    }
+    default: return miss(op, r);
+  }
+}
+
+[[gnu::noinline]] Status exec_general(const Op* op, Run& r) {
+  r.trusted = false;
+  Status s = eval_expr(r.node, r.index, !op->lookahead);
+  if (op->unbuilt) r.expr->stale = true;
+  return s;
+}
+
+[[gnu::always_inline]] inline Status exec(const Op* op, Run& r) {
+  if (g_interp.tracing || op->kind == kOpGeneral) return exec_general(op, r);
+  switch (op->kind) {
+    case kOpConst:
+    case kOpWord: return exec_leaf(op, r);
+    case kOpInfix:
+    case kOpCall:
+      if (op->pure && r.trusted) return exec_pure(op, r);
+      return op->kind == kOpInfix ? exec_infix(op, r) : exec_call_op(op, r);
+    case kOpSetWord: return exec_set_word(op, r);
+    default: return exec_other(op, r);
+  }
+}
+
+// Runs the expression [e] at [*index] of [node], whose buffer is [b] with [count] cells.
+[[gnu::always_inline]] inline Status run_expr(Expr* e, Node node, int32_t* index, SeriesBuffer* b,
+                                              uint32_t count) {
+  Run r{node, index, e, span_holds(e, b, count)};
+  if (!r.trusted) e->stale = true;
+  return exec(e->ops.data(), r);
+}
+
+}  // namespace
+
+Status code_run(Node node, int32_t index, Cell* base, const CurrentCodeScope& current) {
+  return run_exprs(node, index, base, current);
+}
+
+Status code_block_here(const Cell* block, bool chain) { return run_block_here(block, chain); }
+
+Status code_eval_one(Node node, int32_t* index) {
+  CodeCache* c = cache_of(node);
+  if (c->passes < kPassesBeforeCompiling) {
+    // A new pass over the block begins where it does not go on from the last.
+    if (*index <= c->last_one && c->last_one != INT32_MAX) c->passes++;
+    c->last_one = *index;
+    return eval_expr(node, index, false, true);
+  }
+  CacheUse use(c);
+  Expr* e = expr_at(c, node, *index);
+  SeriesBuffer* b = series_buffer(node);
+  return run_expr(e, node, index, b, b->cell_count());
+}
+
+void code_cache_init() {
+  g_caches.clear();
+  g_by_node.clear();
+  if (!g_sweep_registered) {
+    add_sweep_callback(sweep_caches);
+    g_sweep_registered = true;
+  }
+}
+
+}  // namespace kiv::interp

@@ -1,0 +1,44 @@
+// The compiled form of code blocks: a side table per block that runs as
+// code more than once, holding for each expression start the operations
+// the expression resolved to when it was compiled (a word's plain value, a
+// call of a known callee with its argument count and accepted types, the
+// operators that follow, a paren, an object field path), run without
+// re-reading the callee's argument list or re-dispatching on every cell.
+//
+// The general path (interpreter.cpp) stays the reference: an operation is
+// trusted only while its guards hold (the code cells it was compiled from
+// are still there, a callee or operator word still holds the very value it
+// held); any failing guard evaluates the rest of that operand the general
+// way, from the same position, and the expression is compiled again at its
+// next run. Word values are always read live. So a block changed while it
+// runs, a word rebound, a function redefined or an object extended behave
+// exactly as they do uncompiled. While tracing, everything goes the
+// general way.
+#pragma once
+
+#include <cstdint>
+
+#include "evaluator/interp_internal.h"
+
+namespace kiv::interp {
+
+// MAY RUN KIV CODE. Runs the expressions of the block [node] from [index] to
+// its tail, each with the stack top put back to [base] first (where it
+// leaves its value) and [current] moved to it: the loop of eval_block and
+// eval_block_here. While tracing, every expression goes the general way.
+Status code_run(Node node, int32_t index, Cell* base, const CurrentCodeScope& current);
+
+// MAY RUN KIV CODE. eval_block_here for a block run by a caller that
+// counted its depth already (a loop's body, a function's body, a branch).
+Status code_block_here(const Cell* block, bool chain);
+
+// MAY RUN KIV CODE. Evaluates the one expression at [*index] of [node] (not
+// at its tail) with its operators, pushes its value and moves [*index] past
+// it: eval_expr for an expression of its own. Not while tracing.
+Status code_eval_one(Node node, int32_t* index);
+
+// Drops every side table (none may be running) and registers the
+// collector's sweep callback once. Called by interp_init.
+void code_cache_init();
+
+}  // namespace kiv::interp
