@@ -561,6 +561,9 @@ int32_t Decoder::scalar(Node parent, const Lead& lead) {
     }
     case kTypeIssue: {
       int32_t sym = read_symbol();
+      // Boot data leaves the global words word loading would: an issue's
+      // name among them.
+      if (!user_) context_add_global(sym, true, true);
       return put(parent, word_cell(kTypeIssue, g_global_context, sym, -1));
     }
     default: fail(lead.at);
@@ -919,7 +922,9 @@ int32_t Decoder::boot_word(Node parent, const Lead& lead, int32_t sym, TypeId t)
     slot = int32_t(u32());
   }
   if (position == -1) {
-    Cell w = context_add_global(sym, false, true);
+    // As word loading binds: another spelling of a word already there shares
+    // its slot and adds no word of its own.
+    Cell w = context_add_global(sym, true, true);
     w.set_header(t);
     return put(parent, w);
   }
