@@ -12,6 +12,7 @@
 #include "datatypes/error.h"
 #include "datatypes/registry.h"
 #include "evaluator/base_env.h"
+#include "library/boot_image.h"
 #include "library/library.h"
 #include "library/system_object.h"
 #include "platform/process.h"
@@ -80,9 +81,12 @@ int run(void* p) {
       auto us = [](auto a, auto b) {
         return (long long)std::chrono::duration_cast<std::chrono::microseconds>(b - a).count();
       };
-      std::fprintf(stderr, "start-up: runtime %lld us, base environment %lld us, library %lld us\n",
+      std::fprintf(stderr,
+                   "start-up: runtime %lld us, base environment %lld us, library %lld us"
+                   " (reading its sources from the %s %lld us)\n",
                    us(args->started, after_runtime), us(after_runtime, after_base),
-                   us(after_base, after_library));
+                   us(after_base, after_library), library_booted_from_image() ? "boot image" : "text",
+                   library_load_microseconds());
     }
     launch(args->argc, args->argv);
     conout_finish();

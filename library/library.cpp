@@ -11,6 +11,8 @@
 // hold the same object, so everything reached through it stays shared.
 #include "library/library.h"
 
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <unordered_set>
 #include <vector>
@@ -27,6 +29,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/library_calls.h"
+#include "library/boot_image.h"
 #include "library/library_texts.h"
 #include "library/routines.h"
 #include "library/system_object.h"
@@ -35,6 +38,7 @@
 #include "runtime/gc_root.h"
 #include "runtime/root_block.h"
 #include "runtime/stack.h"
+#include "services/kivbin.h"
 
 namespace kiv {
 
@@ -180,10 +184,9 @@ void library_calls_fill() {
   }
 }
 
-}  // namespace
-
-void library_run_text(const char* name, const unsigned char* text, uint32_t length) {
-  Cell* code = lexer_push_utf8(std::string_view(reinterpret_cast<const char*>(text), length));
+// MAY RUN KIV CODE. Runs [code], a pushed block of a library source's values
+// from its header on, in the global context.
+void run_source_block(const char* name, Cell* code) {
   // Every source starts with its header: the word Kiv and a block.
   const Cell* cells = series_cells(code->node());
   if (series_length(code->node()) < 2 || !cells[0].is(kTypeWord) ||
@@ -194,6 +197,40 @@ void library_run_text(const char* name, const unsigned char* text, uint32_t leng
   code->set_head(2);
   block_mark_library_code(code);
   run_pushed(code);
+}
+
+const BootImage* g_image = nullptr;
+long long g_load_us = 0;
+bool g_from_image = false;
+
+// Adds the time since [start] to the time spent reading the sources.
+void count_load(std::chrono::steady_clock::time_point start) {
+  g_load_us +=
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+void library_use_boot_image(const BootImage* image) { g_image = image; }
+
+Cell* library_push_image_file(const uint8_t* data, uint32_t length) {
+  Cell* target = block_push_only(1);
+  kivbin_load_boot_data(data, length, target);
+  if (series_cell_count(target->node()) != 1 || !series_cells(target->node())[0].is(kTypeBlock))
+    raise_error(kErrScriptInvalidData, target);
+  *target = series_cells(target->node())[0];
+  return target;
+}
+
+long long library_load_microseconds() { return g_load_us; }
+
+bool library_booted_from_image() { return g_from_image; }
+
+void library_run_text(const char* name, const unsigned char* text, uint32_t length) {
+  auto start = std::chrono::steady_clock::now();
+  Cell* code = lexer_push_utf8(std::string_view(reinterpret_cast<const char*>(text), length));
+  count_load(start);
+  run_source_block(name, code);
 }
 
 Cell* library_eval(std::string_view text) {
@@ -211,10 +248,24 @@ Cell* library_eval_in_library(std::string_view text) {
 
 void library_init() {
   routines_init();
-  for (int i = 0; i < g_library_text_count; i++) {
-    StackSave save;
-    const LibraryText& t = g_library_texts[i];
-    library_run_text(t.name, t.text, t.length);
+  const char* text_boot = std::getenv("KIV_BOOT_FROM_TEXT");
+  g_from_image = g_image && !(text_boot && *text_boot && std::strcmp(text_boot, "0") != 0);
+  if (g_from_image) {
+    for (int i = 0; i < g_image->file_count; i++) {
+      StackSave save;
+      const BootImageFile& f = g_image->files[i];
+      fatal_assert(uint64_t(f.offset) + f.length <= g_image->size);
+      auto start = std::chrono::steady_clock::now();
+      Cell* code = library_push_image_file(g_image->data + f.offset, f.length);
+      count_load(start);
+      run_source_block(f.name, code);
+    }
+  } else {
+    for (int i = 0; i < g_library_text_count; i++) {
+      StackSave save;
+      const LibraryText& t = g_library_texts[i];
+      library_run_text(t.name, t.text, t.length);
+    }
   }
   system_object_finish();
   library_seal();

@@ -184,7 +184,7 @@ class Decoder {
   void record_compact(Node parent);
   void record_plain(Node parent);
   void define(Node parent, int32_t i);
-  int32_t boot_word(Node parent, const Lead& lead, int32_t sym, TypeId t);
+  int32_t boot_word(Node parent, const Lead& lead, int32_t sym, uint32_t sym_index, TypeId t);
   int32_t typed(Node parent, const Lead& lead);
   int32_t scalar(Node parent, const Lead& lead);
   int32_t block(Node parent, const Lead& lead);
@@ -230,6 +230,7 @@ class Decoder {
   size_t names_at_ = 0;
   uint32_t names_size_ = 0;
   std::vector<int32_t> ids_;
+  std::vector<Cell> globals_;  // boot data: the global word of each name met, by symbol index
 };
 
 // ---------------------------------------------------------------- stream
@@ -561,6 +562,9 @@ int32_t Decoder::scalar(Node parent, const Lead& lead) {
     }
     case kTypeIssue: {
       int32_t sym = read_symbol();
+      // Boot data leaves the global words word loading would: an issue's
+      // name among them.
+      if (!user_) context_add_global(sym, true, true);
       return put(parent, word_cell(kTypeIssue, g_global_context, sym, -1));
     }
     default: fail(lead.at);
@@ -865,8 +869,10 @@ Node Decoder::context_of_designated(const Cell& v, size_t at, TypeId want) {
 
 int32_t Decoder::word(Node parent, const Lead& lead) {
   const TypeId t = lead.type;
-  const int32_t sym = read_symbol();
-  if (!user_) return boot_word(parent, lead, sym, t);
+  const size_t sym_at = pos_;
+  const uint32_t sym_index = num();
+  const int32_t sym = symbol(sym_index, sym_at);
+  if (!user_) return boot_word(parent, lead, sym, sym_index, t);
   const bool global = compact_ ? !lead.variant : (lead.bits & kPlainGlobalWord) != 0;
   if (global) {
     if (!compact_) u32();  // the slot, which the global context finds again
@@ -905,7 +911,7 @@ int32_t Decoder::word(Node parent, const Lead& lead) {
 // Boot data: global (compact V clear, plain position -1), or bound to the
 // context of the value at a position counted from the first cell this
 // decode appended, at a slot given or (-1) looked up by the symbol.
-int32_t Decoder::boot_word(Node parent, const Lead& lead, int32_t sym, TypeId t) {
+int32_t Decoder::boot_word(Node parent, const Lead& lead, int32_t sym, uint32_t sym_index, TypeId t) {
   if (lead.reference) fail(lead.at);
   const size_t at = pos_;
   int32_t position = -1, slot = -1;
@@ -919,7 +925,13 @@ int32_t Decoder::boot_word(Node parent, const Lead& lead, int32_t sym, TypeId t)
     slot = int32_t(u32());
   }
   if (position == -1) {
-    Cell w = context_add_global(sym, false, true);
+    // As word loading binds: another spelling of a word already there shares
+    // its slot and adds no word of its own. A name's global word is looked up
+    // once a decode: its slot stays while the decode adds others.
+    if (globals_.size() <= sym_index) globals_.resize(size_t(symbol_count_), Cell{});
+    Cell& known = globals_[sym_index];
+    if (known.is(kTypeNil)) known = context_add_global(sym, true, true);
+    Cell w = known;
     w.set_header(t);
     return put(parent, w);
   }

@@ -36,6 +36,7 @@ struct KivRunOptions {
   bool broken_errors = false;  // standard error a pipe whose reading end is closed (KivRun::errors empty)
   int signal = 0;              // sent to the child once its standard output shows [signal_after]
   std::string signal_after;
+  std::string program;  // the program to run in place of kiv (kiv-bootgen), when not empty
 };
 
 // Reads [out_fd] (may be -1) and [err_fd] to their ends into [*out] and
@@ -105,11 +106,12 @@ inline KivRun run_kiv_with(const std::vector<std::string>& args, const KivRunOpt
       else
         setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
     }
+    const char* program = options.program.empty() ? KIV_EXECUTABLE : options.program.c_str();
     std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(KIV_EXECUTABLE));
+    argv.push_back(const_cast<char*>(program));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    execv(KIV_EXECUTABLE, argv.data());
+    execv(program, argv.data());
     _exit(127);
   }
   close(out[1]);

@@ -1,0 +1,194 @@
+// The boot image: kiv-bootgen makes the same bytes from the same sources and
+// refuses a source it cannot carry; start-up from the image leaves the state
+// start-up from the text leaves; data that is not an image ends the process.
+#include "library/boot_image.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "datatypes/binary.h"
+#include "datatypes/block.h"
+#include "datatypes/integer.h"
+#include "kiv_test.h"
+#include "run_kiv.h"
+#include "runtime/stack.h"
+#include "services/kivbin.h"
+
+namespace kiv {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> library_sources() {
+  std::vector<std::string> out;
+  std::stringstream list(KIV_LIBRARY_SOURCES);
+  for (std::string s; std::getline(list, s, '|');) out.push_back(s);
+  return out;
+}
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+test::KivRun bootgen(const fs::path& dir, const std::vector<std::string>& sources) {
+  std::vector<std::string> args = {(dir / "kiv.boot").string(), (dir / "boot_image.cpp").string()};
+  args.insert(args.end(), sources.begin(), sources.end());
+  test::KivRunOptions options;
+  options.program = KIV_BOOTGEN;
+  return test::run_kiv_with(args, options);
+}
+
+struct TempDir {
+  fs::path path;
+  explicit TempDir(const char* name) {
+    path = fs::temp_directory_path() / (std::string(name) + "-" + std::to_string(getpid()));
+    fs::remove_all(path);
+    fs::create_directories(path);
+  }
+  ~TempDir() { fs::remove_all(path); }
+};
+
+TEST(BootImage, SameSourcesGiveTheSameBytes) {
+  TempDir a("kiv-bootgen-a"), b("kiv-bootgen-b");
+  for (const fs::path& dir : {a.path, b.path}) {
+    test::KivRun run = bootgen(dir, library_sources());
+    ASSERT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(run.errors, "");
+  }
+  std::string image = read_file(a.path / "kiv.boot");
+  ASSERT_GT(image.size(), 8u);
+  EXPECT_EQ(image.substr(0, 6), "KIVBIN");
+  EXPECT_EQ(image, read_file(b.path / "kiv.boot"));
+  EXPECT_EQ(read_file(a.path / "boot_image.cpp"), read_file(b.path / "boot_image.cpp"));
+#ifdef KIV_BOOT_IMAGE_ON
+  EXPECT_EQ(image, read_file(KIV_BOOT_IMAGE_FILE));
+#endif
+}
+
+TEST(BootImage, BootgenRefusesWhatItCannotCarry) {
+  TempDir dir("kiv-bootgen-bad");
+  struct Case {
+    const char* text;
+    const char* says;  // in the report, after the file's name
+  } kCases[] = {
+      {"Kiv []\nx: 1\ny: [2\n", "(line 3)"},  // a syntax error: its line
+      {"Kiv []\n\nz: #[bad\n", "(line 3)"},   // a malformed construct
+      {"x: 1\n", "does not begin with its Kiv header"},
+      {"Kiv []\nf: :print\n", ""},  // fine: words only, no value is made
+  };
+  for (const Case& c : kCases) {
+    fs::path source = dir.path / "lib.kiv";
+    std::ofstream(source, std::ios::binary) << c.text;
+    test::KivRun run = bootgen(dir.path, {source.string()});
+    if (*c.says == 0) {
+      EXPECT_EQ(run.status, 0) << c.text << run.errors;
+      continue;
+    }
+    EXPECT_EQ(run.status, 1) << c.text;
+    EXPECT_NE(run.errors.find(source.string() + ": "), std::string::npos) << run.errors;
+    EXPECT_NE(run.errors.find(c.says), std::string::npos) << run.errors;
+  }
+  test::KivRun missing = bootgen(dir.path, {(dir.path / "absent.kiv").string()});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.errors.find("absent.kiv: cannot be read"), std::string::npos) << missing.errors;
+}
+
+// Start-up from the image and from the text: the same global words with the
+// same values (mold/all: library specs and bodies included) and every word
+// of every function bound to the same context.
+TEST(BootImage, ImageAndTextStartUpsLeaveTheSameState) {
+#ifndef KIV_BOOT_IMAGE_ON
+  GTEST_SKIP() << "built to start up from text";
+#endif
+  const std::string script = std::string(KIV_SOURCE_DIR) + "/tests/scripts/boot/state.kiv";
+  test::KivRun image = test::run_kiv({script}, "", {"KIV_BOOT_FROM_TEXT"});
+  test::KivRun text = test::run_kiv({script}, "", {"KIV_BOOT_FROM_TEXT=1"});
+  ASSERT_EQ(image.status, 0) << image.errors;
+  ASSERT_EQ(text.status, 0) << text.errors;
+  EXPECT_EQ(image.errors, "");
+  EXPECT_GT(image.output.size(), 10000u);
+  EXPECT_NE(image.output.find("\nsplit func ["), std::string::npos);
+  EXPECT_NE(image.output.find("  binding:"), std::string::npos);
+  if (image.output != text.output) {
+    // The first line that differs says more than two long texts.
+    std::istringstream a(image.output), b(text.output);
+    std::string la, lb;
+    while (std::getline(a, la) && std::getline(b, lb) && la == lb) {
+    }
+    FAIL() << "image: " << la.substr(0, 400) << "\ntext:  " << lb.substr(0, 400);
+  }
+}
+
+TEST(BootImage, TimesSayWhichSourcesStartUpRead) {
+  test::KivRun image = test::run_kiv({std::string(KIV_SOURCE_DIR) + "/tests/scripts/immunity/sub.kiv"}, "",
+                                     {"KIV_BOOT_TIMES=1", "KIV_BOOT_FROM_TEXT"});
+#ifdef KIV_BOOT_IMAGE_ON
+  EXPECT_NE(image.errors.find("from the boot image"), std::string::npos) << image.errors;
+#else
+  EXPECT_NE(image.errors.find("from the text"), std::string::npos) << image.errors;
+#endif
+  test::KivRun text = test::run_kiv({std::string(KIV_SOURCE_DIR) + "/tests/scripts/immunity/sub.kiv"}, "",
+                                    {"KIV_BOOT_TIMES=1", "KIV_BOOT_FROM_TEXT=1"});
+  EXPECT_NE(text.errors.find("from the text"), std::string::npos) << text.errors;
+}
+
+// Boot data that is not KIVBIN, or whose compressed payload does not
+// inflate, ends the process with status 1 and its message on standard output.
+TEST(BootImage, DataThatIsNotAnImageEndsTheProcess) {
+  struct Case {
+    std::vector<uint8_t> data;
+    const char* message;
+  } kCases[] = {
+      {{'K', 'I', 'V', 'B', 'I', 'X', 2, 1, 0, 0}, "Error: Not a Kivbin file!\n"},
+      {{'K', 'I', 'V'}, "Error: Not a Kivbin file!\n"},
+      {{'K', 'I', 'V', 'B', 'I', 'N', 2, 3, 0xFF, 0xFF, 0xFF, 0xFF},
+       "Error: Kivbin compressed data corrupted!\n"},
+  };
+  for (const Case& c : kCases) {
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    std::fflush(stdout);
+    pid_t pid = fork();
+    if (pid == 0) {
+      close(out[0]);
+      dup2(out[1], 1);
+      StackSave save;
+      library_push_image_file(c.data.data(), uint32_t(c.data.size()));
+      _exit(99);  // not reached
+    }
+    close(out[1]);
+    std::string said;
+    char buffer[256];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) said.append(buffer, size_t(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(said, c.message);
+  }
+}
+
+// A stream that decodes to something other than one block is refused with a
+// Kiv error, not run.
+TEST(BootImage, AStreamThatIsNotOneSourceIsRefused) {
+  StackSave save;
+  Cell one = integer_cell(1);
+  Cell* bin = kivbin_encode(&one, true);
+  std::vector<uint8_t> bytes(binary_head_ptr(bin), binary_head_ptr(bin) + binary_length(bin));
+  EXPECT_EQ(test::catch_error([&] { library_push_image_file(bytes.data(), uint32_t(bytes.size())); }),
+            kErrScriptInvalidData);
+}
+
+}  // namespace
+}  // namespace kiv
