@@ -16,27 +16,13 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
+#include "fuzz/guarded.h"
 #include "runtime/cycle.h"
 #include "runtime/exits.h"
 #include "runtime/stack.h"
 #include "services/kivbin.h"
 
 namespace kiv::fuzz {
-
-// Runs [body] under a try frame; false when it raised a Kiv error.
-template <typename F>
-bool kivbin_guarded(F&& body) {
-  StackSave save;
-  stack_mark_try({});
-  try {
-    body();
-  } catch (KivThrow&) {
-    g_last_throw_code = 0;
-    cycle_stack_reset();
-    return false;
-  }
-  return true;
-}
 
 // The mold/all of [value], cut to a budget: a decoded graph may share one
 // block many times over.
@@ -58,13 +44,13 @@ inline std::string kivbin_fuzz_mold(Cell* value) {
 inline bool kivbin_fuzz_round(const uint8_t* data, size_t size) {
   std::string first;
   std::vector<std::vector<uint8_t>> again;
-  bool decoded = kivbin_guarded([&] {
+  bool decoded = fuzz::guarded([&] {
     Cell* out = block_push_only(1);
     Cell arg = kNoneCell;
     kivbin_decode(data, size, out, &arg);
     first = kivbin_fuzz_mold(out);
     for (bool compact : {true, false}) {
-      kivbin_guarded([&] {
+      fuzz::guarded([&] {
         // The decoded values go again in one block: encode one value.
         Cell* bin = kivbin_encode(out, compact);
         const uint8_t* p = binary_head_ptr(bin);
@@ -76,7 +62,7 @@ inline bool kivbin_fuzz_round(const uint8_t* data, size_t size) {
   bool same = true;
   for (const std::vector<uint8_t>& bytes : again) {
     // What the encoder wrote decodes: an error here is a fault too.
-    same &= kivbin_guarded([&] {
+    same &= fuzz::guarded([&] {
       Cell* out = block_push_only(1);
       Cell arg = kNoneCell;
       kivbin_decode(bytes.data(), bytes.size(), out, &arg);

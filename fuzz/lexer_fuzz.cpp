@@ -10,6 +10,7 @@
 #include "datatypes/actions.h"
 #include "datatypes/string.h"
 #include "evaluator/lexer.h"
+#include "fuzz/guarded.h"
 #include "runtime/collector.h"
 #include "runtime/cycle.h"
 #include "runtime/exits.h"
@@ -19,23 +20,8 @@ namespace {
 
 using namespace kiv;
 
-// Runs [body] under a try frame; false when it raised a Kiv error.
-template <typename F>
-bool guarded(F&& body) {
-  StackSave save;
-  stack_mark_try({});
-  try {
-    body();
-  } catch (KivThrow&) {
-    g_last_throw_code = 0;
-    cycle_stack_reset();
-    return false;
-  }
-  return true;
-}
-
 void scan(const uint8_t* data, size_t size, bool full, bool output, bool one) {
-  guarded([&] {
+  fuzz::guarded([&] {
     TranscodeRequest request;
     request.input = data;
     request.length = uint32_t(size);
@@ -59,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   g_stack.arguments = g_stack.top = g_stack.bottom;
   g_stack.frames_top = g_stack.frames_base;
   std::string molded;
-  bool loaded = guarded([&] {
+  bool loaded = fuzz::guarded([&] {
     Cell* out = stack_push();
     lexer_load_utf8(out, data, uint32_t(size));
     Cell* text = stack_push();
@@ -72,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     molded = string_to_utf8(text);
   });
   if (loaded) {
-    guarded([&] {
+    fuzz::guarded([&] {
       Cell* again = stack_push();
       lexer_load_utf8(again, reinterpret_cast<const uint8_t*>(molded.data()), uint32_t(molded.size()));
     });

@@ -27,7 +27,7 @@ TEST(KivbinFuzzSeeds, EachSeedRoundTrips) {
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     StackSave save;
     // A seed is a stream the encoder wrote: it decodes as it is.
-    EXPECT_TRUE(fuzz::kivbin_guarded([&] {
+    EXPECT_TRUE(fuzz::guarded([&] {
       Cell* out = block_push_only(1);
       Cell arg = kNoneCell;
       kivbin_decode(bytes.data(), bytes.size(), out, &arg);
