@@ -17,7 +17,6 @@
 #include <cmath>
 #include <cstring>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "datatypes/binary.h"
@@ -82,6 +81,58 @@ bool short_float(double d, TypeId t, int32_t* n) {
   return true;
 }
 
+// A map from 32-bit keys to 32-bit values by open addressing: no allocation
+// per entry (the encoder records every series and symbol it writes).
+class FlatMap {
+ public:
+  const uint32_t* find(uint32_t key) const {
+    if (slots_.empty()) return nullptr;
+    for (size_t i = slot_of(key);; i = (i + 1) & mask_) {
+      if (!slots_[i].used) return nullptr;
+      if (slots_[i].key == key) return &slots_[i].value;
+    }
+  }
+  // The value of [key], [value] stored for it first when it has none.
+  uint32_t find_or_add(uint32_t key, uint32_t value, bool* added) {
+    if ((count_ + 1) * 2 > slots_.size()) grow();
+    size_t i = slot_of(key);
+    for (; slots_[i].used; i = (i + 1) & mask_) {
+      if (slots_[i].key == key) {
+        *added = false;
+        return slots_[i].value;
+      }
+    }
+    slots_[i] = {key, value, true};
+    count_++;
+    *added = true;
+    return value;
+  }
+
+ private:
+  struct Slot {
+    uint32_t key = 0;
+    uint32_t value = 0;
+    bool used = false;
+  };
+  // Keys are node numbers and symbol ids, mostly dense: taken as they are,
+  // neighbouring keys share cache lines.
+  size_t slot_of(uint32_t key) const { return size_t(key) & mask_; }
+  void grow() {
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(old.empty() ? 64 : old.size() * 2, Slot{});
+    mask_ = slots_.size() - 1;
+    for (const Slot& e : old) {
+      if (!e.used) continue;
+      size_t i = slot_of(e.key);
+      while (slots_[i].used) i = (i + 1) & mask_;
+      slots_[i] = e;
+    }
+  }
+  std::vector<Slot> slots_;
+  size_t mask_ = 0;
+  size_t count_ = 0;
+};
+
 class Encoder {
  public:
   explicit Encoder(bool compact) : compact_(compact) {}
@@ -131,14 +182,12 @@ class Encoder {
   // ------------------------------------------------------------ tables
   uint32_t symbol(int32_t id);
   // The path step of a node recorded before, or null.
-  const uint32_t* recorded(Node n) const {
-    auto it = refs_.find(n);
-    return it == refs_.end() ? nullptr : &it->second;
-  }
+  const uint32_t* recorded(Node n) const { return refs_.find(n); }
   // Records [n] with the path of the value at [index] of the current parent.
   void record(Node n, uint32_t index) {
     steps_.push_back({top(), index});
-    refs_.emplace(n, uint32_t(steps_.size()));
+    bool added;
+    refs_.find_or_add(n, uint32_t(steps_.size()), &added);
   }
   // The step of the innermost enclosing value (0: the target block).
   uint32_t top() const { return path_.empty() ? 0 : path_.back(); }
@@ -182,7 +231,7 @@ class Encoder {
   bool new_line_ = false;
   std::vector<uint8_t> out_;
   std::vector<int32_t> symbols_;
-  std::unordered_map<int32_t, uint32_t> symbol_index_;
+  FlatMap symbol_index_;  // symbol id to its index in symbols_
   std::vector<uint8_t> names_;
   std::vector<uint32_t> offsets_;
   // Paths as a tree of steps: each step its parent step (0: the target
@@ -194,12 +243,13 @@ class Encoder {
   };
   std::vector<Step> steps_;
   std::vector<uint32_t> path_;
-  std::unordered_map<Node, uint32_t> refs_;
+  FlatMap refs_;  // node to its step
 };
 
 uint32_t Encoder::symbol(int32_t id) {
-  auto [it, added] = symbol_index_.emplace(id, uint32_t(symbols_.size()));
-  if (!added) return it->second;
+  bool added;
+  const uint32_t index = symbol_index_.find_or_add(uint32_t(id), uint32_t(symbols_.size()), &added);
+  if (!added) return index;
   symbols_.push_back(id);
   offsets_.push_back(uint32_t(names_.size()));
   std::string_view name = symbol_name(id);
@@ -207,7 +257,7 @@ uint32_t Encoder::symbol(int32_t id) {
   names_.push_back(0);
   if (!compact_)
     while (names_.size() % 4) names_.push_back(0);
-  return it->second;
+  return index;
 }
 
 void Encoder::path(const Path& p) {
