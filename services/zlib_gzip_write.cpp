@@ -27,22 +27,32 @@ void put_le32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; i++) p[i] = uint8_t(v >> (8 * i));
 }
 
+// Writes [header] ([header_size] bytes), then the raw stream of [in], leaving
+// [trailer_size] bytes for the caller's trailer after it: the status, with
+// [*size] the whole size needed and [*trailer_at] where the trailer goes.
+int wrap_stream(uint8_t* out, size_t* size, const uint8_t* in, size_t in_len, const uint8_t* header,
+                size_t header_size, size_t trailer_size, size_t* trailer_at) {
+  const size_t capacity = *size;
+  if (capacity < header_size + trailer_size) {
+    *size = in_len + header_size + trailer_size;
+    return kDeflateBadData;
+  }
+  std::memcpy(out, header, header_size);
+  size_t stream = capacity - header_size;
+  int status = deflate_compress(out + header_size, &stream, in, in_len);
+  *trailer_at = header_size + stream;
+  *size = *trailer_at + trailer_size;
+  if (status != kDeflateDone) return status;
+  return *size > capacity ? kDeflateTooSmall : kDeflateDone;
+}
+
 }  // namespace
 
 int zlib_compress(uint8_t* out, size_t* size, const uint8_t* in, size_t in_len) {
-  const size_t capacity = *size;
-  if (capacity < kZlibHeader + kZlibTrailer) {
-    *size = in_len + kZlibHeader + kZlibTrailer;
-    return kDeflateBadData;
-  }
-  std::memcpy(out, kZlibHeaderBytes, kZlibHeader);
-  size_t stream = capacity - kZlibHeader;
-  int status = deflate_compress(out + kZlibHeader, &stream, in, in_len);
-  size_t total = kZlibHeader + stream + kZlibTrailer;
-  *size = total;
+  size_t at = 0;
+  int status = wrap_stream(out, size, in, in_len, kZlibHeaderBytes, kZlibHeader, kZlibTrailer, &at);
   if (status != kDeflateDone) return status;
-  if (total > capacity) return kDeflateTooSmall;
-  put_be32(out + kZlibHeader + stream, adler32_of(in, in_len));
+  put_be32(out + at, adler32_of(in, in_len));
   return kDeflateDone;
 }
 
@@ -55,19 +65,11 @@ int gzip_compress(uint8_t* out, size_t* size, const uint8_t* in, size_t in_len) 
     std::memmove(out, in, in_len);
     return kDeflateDone;
   }
-  if (capacity < kGzipHeader + kGzipTrailer) {
-    *size = in_len + kGzipHeader + kGzipTrailer;
-    return kDeflateBadData;
-  }
-  std::memcpy(out, kGzipHeaderBytes, kGzipHeader);
-  size_t stream = capacity - kGzipHeader;
-  int status = deflate_compress(out + kGzipHeader, &stream, in, in_len);
-  size_t total = kGzipHeader + stream + kGzipTrailer;
-  *size = total;
+  size_t at = 0;
+  int status = wrap_stream(out, size, in, in_len, kGzipHeaderBytes, kGzipHeader, kGzipTrailer, &at);
   if (status != kDeflateDone) return status;
-  if (total > capacity) return kDeflateTooSmall;
-  put_le32(out + kGzipHeader + stream, crc32_of(in, in_len));
-  put_le32(out + kGzipHeader + stream + 4, uint32_t(in_len));  // ISIZE: the length modulo 2^32
+  put_le32(out + at, crc32_of(in, in_len));
+  put_le32(out + at + 4, uint32_t(in_len));  // ISIZE: the length modulo 2^32
   return kDeflateDone;
 }
 
