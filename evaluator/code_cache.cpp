@@ -813,7 +813,8 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
   return op->kind == kOpInfix ? exec_infix(op, r) : exec_call_op(op, r);
 }
 
-[[gnu::noinline]] Status exec_call(const Op* op, Run& r, const Cell* callee) {
+// [first]: the first argument's value, computed already (choice_condition).
+[[gnu::noinline]] Status exec_call(const Op* op, Run& r, const Cell* callee, const Cell* first = nullptr) {
   const Node node = r.node;
   const uint32_t i = uint32_t(op->at);
   DepthGuard depth;
@@ -833,8 +834,14 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
       raise_no_arg(fn_slot, source, p);
     }
     Cell* pushed = g_stack.top;
-    Status s = arg->kind == kOpConst || arg->kind == kOpWord ? exec_leaf(arg, r) : exec(arg, r);
-    if (s != kStatusOk) return s;
+    if (first) {
+      stack_push_value(*first);
+      *r.index = arg->next;
+      first = nullptr;
+    } else {
+      Status s = arg->kind == kOpConst || arg->kind == kOpWord ? exec_leaf(arg, r) : exec(arg, r);
+      if (s != kStatusOk) return s;
+    }
     if (!((arg->accept >> pushed->type()) & 1)) {
       CallSource source;
       source.name = &op->code;
@@ -976,10 +983,44 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
 
 [[gnu::noinline]] Status exec_other(const Op* op, Run& r);
 
+// Trusted, the condition of an `if` or `unless` computed without effects
+// when it is a plain value or a pure operand and the branch a block
+// literal: into [*value], true. When the condition says the branch is not
+// taken, nothing runs: the caller pushes none and makes no frame; when it is,
+// the call goes on with the value as its first argument. False, having
+// changed nothing, for anything else.
+[[gnu::always_inline]] inline bool choice_condition(const Op* op, const Run& r, Cell* value) {
+  const Op* cond = op + 1;
+  const Op* branch = cond + cond->size;
+  if (branch->kind != kOpConst || !((branch->accept >> branch->code.type()) & 1)) return false;
+  if (cond->kind == kOpConst || cond->kind == kOpWord) {
+    const Cell* v = cond->kind == kOpConst ? &cond->code : peek_word_value(&cond->code);
+    if (!v || !((kPlainValueTypes >> v->type()) & 1)) return false;
+    if (cond->lookahead && cond->follow_check && op_word_at(series_buffer(r.node), uint32_t(cond->next)))
+      return false;
+    *value = *v;
+  } else if (!cond->pure || !pure_value(cond, r, value)) {
+    return false;
+  }
+  return (cond->accept >> value->type()) & 1;
+}
+
 // A call: its guard, its callee still the word's value, then exec_call.
 [[gnu::noinline]] Status exec_call_op(const Op* op, Run& r) {
   const Cell* v;
   if (!guard(op, r) || !(v = peek_word_value(&op->code)) || !same_cell(*v, op->callee)) return miss(op, r);
+  Cell cond;
+  if ((op->call == kCallIf || op->call == kCallUnless) && r.trusted && choice_condition(op, r, &cond)) {
+    const Op* branch = op + 1 + op[1].size;
+    if (truthy(&cond) == (op->call == kCallUnless) &&
+        !(branch->lookahead && branch->follow_check &&
+          op_word_at(series_buffer(r.node), uint32_t(branch->next)))) {
+      stack_push_value(kNoneCell);
+      *r.index = op->next;
+      return after(op, r, g_stack.top - 1);
+    }
+    return exec_call(op, r, v, &cond);
+  }
   return exec_call(op, r, v);
 }
 [[gnu::noinline]] Status exec_infix(const Op* op, Run& r);
