@@ -107,8 +107,31 @@ struct Op {
   mutable int32_t hint = -1;       // field_path: the slot the field was found at last
 };
 
+// The flat form of an expression computed without effects up to one plain
+// store at its end (see flatten): its ops in the order their values are
+// taken, each step reading the op it names.
+enum FlatStep : uint8_t {
+  kStepConst,     // push the op's literal
+  kStepWord,      // push the word's plain value
+  kStepField,     // push the field a field path reads
+  kStepOperator,  // the two values on top through the operator op (integers only)
+  kStepBuiltin,   // the two values on top through the two-argument built-in call op (integers only)
+  kStepFollow,    // no operator word after the op's operand
+  kStepSetWord,   // store the value on top into the set-word's plain slot
+  kStepSetField,  // store it into the field of the field set-path
+};
+
+struct Flat {
+  FlatStep step;
+  const Op* op;
+};
+
+// Values on the flat form's own stack at most.
+constexpr int32_t kFlatDepth = 8;
+
 struct Expr {
   std::vector<Op> ops;
+  std::vector<Flat> flat;  // empty unless the whole expression has a flat form
   std::vector<Cell> span;  // the code cells from the start that the ops read, as compiled
   // Their count: at least 1 (an empty span keeps one cell no code cell equals).
   uint32_t span_cells = 0;
@@ -434,6 +457,57 @@ class Compiler {
   std::vector<Op>& ops_;
 };
 
+// The flat form of the subtree [a] appended to [*out], with [*depth] the
+// values it leaves above [base] at most: false when some part is not a
+// plain value, a field path, or an operator or two-argument built-in call
+// over such (pure).
+bool flatten_value(const Op* a, std::vector<Flat>* out, int32_t base, int32_t* depth) {
+  *depth = std::max(*depth, base + 1);
+  switch (a->kind) {
+    case kOpConst: out->push_back({kStepConst, a}); break;
+    case kOpWord: out->push_back({kStepWord, a}); break;
+    case kOpPath:
+      if (!a->field_path) return false;
+      out->push_back({kStepField, a});
+      break;
+    case kOpInfix: {
+      if (!a->pure || !flatten_value(a + 1, out, base, depth)) return false;
+      const Op* end = a + a->size;
+      for (const Op* o = a + 1 + a[1].size; o < end; o += o->size) {
+        if (o->kind != kOpOperator || !flatten_value(o + 1, out, base + 1, depth)) return false;
+        out->push_back({kStepOperator, o});
+      }
+      break;
+    }
+    case kOpCall: {
+      if (!a->pure) return false;
+      const Op* x = a + 1;
+      if (!flatten_value(x, out, base, depth) || !flatten_value(x + x->size, out, base + 1, depth))
+        return false;
+      out->push_back({kStepBuiltin, a});
+      break;
+    }
+    default: return false;
+  }
+  if (a->lookahead && a->follow_check) out->push_back({kStepFollow, a});
+  return true;
+}
+
+// The flat form of a whole expression [e] (a value, or a set-word or field
+// set-path of one), or nothing.
+void flatten(Expr& e) {
+  const Op* root = e.ops.data();
+  const Op* value = root;
+  if ((root->kind == kOpSetWord || (root->kind == kOpSetPath && root->field_path)) && root->size > 1)
+    value = root + 1;
+  if (root->next < 0) return;
+  int32_t depth = 0;
+  std::vector<Flat> flat;
+  if (!flatten_value(value, &flat, 0, &depth) || depth > kFlatDepth) return;
+  if (value != root) flat.push_back({root->kind == kOpSetWord ? kStepSetWord : kStepSetField, root});
+  e.flat = std::move(flat);
+}
+
 std::unique_ptr<Expr> compile(Node node, int32_t at) {
   auto e = std::make_unique<Expr>();
   Compiler c(node, e->ops);
@@ -470,6 +544,7 @@ std::unique_ptr<Expr> compile(Node node, int32_t at) {
     op.follow_check =
         !(n >= 0 && ((e->tail_end && n == span_end) || (n < span_end && !cells[n].is(kTypeWord))));
   }
+  flatten(*e);
   return e;
 }
 
@@ -813,8 +888,7 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
   return op->kind == kOpInfix ? exec_infix(op, r) : exec_call_op(op, r);
 }
 
-// [first]: the first argument's value, computed already (choice_condition).
-[[gnu::noinline]] Status exec_call(const Op* op, Run& r, const Cell* callee, const Cell* first = nullptr) {
+[[gnu::noinline]] Status exec_call(const Op* op, Run& r, const Cell* callee) {
   const Node node = r.node;
   const uint32_t i = uint32_t(op->at);
   DepthGuard depth;
@@ -834,14 +908,8 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
       raise_no_arg(fn_slot, source, p);
     }
     Cell* pushed = g_stack.top;
-    if (first) {
-      stack_push_value(*first);
-      *r.index = arg->next;
-      first = nullptr;
-    } else {
-      Status s = arg->kind == kOpConst || arg->kind == kOpWord ? exec_leaf(arg, r) : exec(arg, r);
-      if (s != kStatusOk) return s;
-    }
+    Status s = arg->kind == kOpConst || arg->kind == kOpWord ? exec_leaf(arg, r) : exec(arg, r);
+    if (s != kStatusOk) return s;
     if (!((arg->accept >> pushed->type()) & 1)) {
       CallSource source;
       source.name = &op->code;
@@ -1005,22 +1073,42 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
   return (cond->accept >> value->type()) & 1;
 }
 
+// The `if` or `unless` call [op] whose condition [cond] choice_condition
+// computed and which takes its branch: its frame and arguments as exec_call
+// makes them, the branch run by run_choice.
+[[gnu::noinline]] Status exec_choice(const Op* op, Run& r, const Cell* callee, Cell cond) {
+  DepthGuard depth;
+  Cell* fn_slot = stack_push_cell(callee);
+  stack_mark_interp_native(op->name);
+  stack_push_value(cond);
+  stack_push_value(op[1 + op[1].size].code);
+  *r.index = op->next;
+  r.trusted = false;
+  Status s = run_choice(op->call, fn_slot);
+  if (s != kStatusOk) return s;
+  return after(op, r, fn_slot);
+}
+
+// A trusted `if` or `unless` call: passed over, or its branch taken, with
+// its condition computed once when choice_condition can; else exec_call.
+[[gnu::noinline]] Status exec_if(const Op* op, Run& r, const Cell* callee) {
+  Cell cond;
+  if (!choice_condition(op, r, &cond)) return exec_call(op, r, callee);
+  const Op* branch = op + 1 + op[1].size;
+  // An operator word after the branch takes the block as its left operand.
+  if (branch->lookahead && branch->follow_check && op_word_at(series_buffer(r.node), uint32_t(branch->next)))
+    return exec_call(op, r, callee);
+  if (truthy(&cond) != (op->call == kCallUnless)) return exec_choice(op, r, callee, cond);
+  stack_push_value(kNoneCell);
+  *r.index = op->next;
+  return after(op, r, g_stack.top - 1);
+}
+
 // A call: its guard, its callee still the word's value, then exec_call.
 [[gnu::noinline]] Status exec_call_op(const Op* op, Run& r) {
   const Cell* v;
   if (!guard(op, r) || !(v = peek_word_value(&op->code)) || !same_cell(*v, op->callee)) return miss(op, r);
-  Cell cond;
-  if ((op->call == kCallIf || op->call == kCallUnless) && r.trusted && choice_condition(op, r, &cond)) {
-    const Op* branch = op + 1 + op[1].size;
-    if (truthy(&cond) == (op->call == kCallUnless) &&
-        !(branch->lookahead && branch->follow_check &&
-          op_word_at(series_buffer(r.node), uint32_t(branch->next)))) {
-      stack_push_value(kNoneCell);
-      *r.index = op->next;
-      return after(op, r, g_stack.top - 1);
-    }
-    return exec_call(op, r, v, &cond);
-  }
+  if ((op->call == kCallIf || op->call == kCallUnless) && r.trusted) return exec_if(op, r, v);
   return exec_call(op, r, v);
 }
 [[gnu::noinline]] Status exec_infix(const Op* op, Run& r);
@@ -1171,10 +1259,76 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
 }
 
 // Runs the expression [e] at [*index] of [node], whose buffer is [b] with [count] cells.
+// Runs the flat form of [e] (its span holds): true, its value pushed and
+// [*index] past it; false, having changed nothing, when any step finds
+// other than it was compiled for (a value of another type, a callee
+// changed, an operator after an operand, an overflow, a store that needs
+// more than a plain write): the expression then runs the ordinary way.
+[[gnu::always_inline]] inline bool run_flat(const Expr* e, Node node, int32_t* index) {
+  Cell vals[kFlatDepth];
+  Cell* top = vals - 1;
+  for (const Flat& f : e->flat) {
+    const Op* op = f.op;
+    switch (f.step) {
+      case kStepConst: *++top = op->code; break;
+      case kStepWord: {
+        const Cell* v = peek_word_value(&op->code);
+        if (!v || !((kPlainValueTypes >> v->type()) & 1)) return false;
+        *++top = *v;
+        break;
+      }
+      case kStepField: {
+        const Cell* v = field_path_get(op);
+        if (!v) return false;
+        *++top = *v;
+        break;
+      }
+      case kStepOperator: {
+        const Cell* fn = peek_word_value(&op->code);
+        if (!fn || !same_cell(*fn, op->callee) || !top[-1].is(kTypeInteger) || !top[0].is(kTypeInteger) ||
+            !integer_infix(op->callee, integer_get(&top[-1]), integer_get(&top[0]), &top[-1]))
+          return false;
+        top--;
+        break;
+      }
+      case kStepBuiltin: {
+        const Cell* fn = peek_word_value(&op->code);
+        if (!fn || !same_cell(*fn, op->callee) || !top[-1].is(kTypeInteger) || !top[0].is(kTypeInteger) ||
+            !integer_builtin(fn->type(), native_id(fn), integer_get(&top[-1]), integer_get(&top[0]),
+                             &top[-1]))
+          return false;
+        top--;
+        break;
+      }
+      case kStepFollow:
+        if (op_word_at(series_buffer(node), uint32_t(op->next))) return false;
+        break;
+      case kStepSetWord: {
+        Cell* slot = context_plain_store_slot(word_context(&op->code), word_index(&op->code));
+        if (!slot) return false;
+        *slot = *top;
+        break;
+      }
+      case kStepSetField: {
+        Cell* slot = field_path_slot(op);
+        if (!slot) return false;
+        *slot = *top;
+        break;
+      }
+    }
+  }
+  stack_push_value(*top);
+  *index = e->ops[0].next;
+  return true;
+}
+
 [[gnu::always_inline]] inline Status run_expr(Expr* e, Node node, int32_t* index, SeriesBuffer* b,
                                               uint32_t count) {
   Run r{node, index, e, span_holds(e, b, count)};
-  if (!r.trusted) e->stale = true;
+  if (!r.trusted)
+    e->stale = true;
+  else if (!e->flat.empty() && run_flat(e, node, index))
+    return kStatusOk;
   return exec(e->ops.data(), r);
 }
 
