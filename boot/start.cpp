@@ -70,7 +70,13 @@ int run(void* p) {
                    stress);
     g_collector_active = true;
     auto after_runtime = std::chrono::steady_clock::now();
-    base_environment_init();
+    // From the boot image, the natives and actions come with its definitions.
+    const bool image = library_boot_image_chosen();
+    base_environment_init(!image);
+    if (image) {
+      library_load_image();
+      base_environment_bind_operators();
+    }
     auto after_base = std::chrono::steady_clock::now();
     library_init();
     registry_seal();  // start-up is over: the handler rows are final
@@ -81,12 +87,15 @@ int run(void* p) {
       auto us = [](auto a, auto b) {
         return (long long)std::chrono::duration_cast<std::chrono::microseconds>(b - a).count();
       };
+      const LibraryTimes times = library_times();
       std::fprintf(stderr,
                    "start-up: runtime %lld us, base environment %lld us, library %lld us"
-                   " (reading its sources from the %s %lld us)\n",
-                   us(args->started, after_runtime), us(after_runtime, after_base),
-                   us(after_base, after_library), library_booted_from_image() ? "boot image" : "text",
-                   library_load_microseconds());
+                   " (reading its sources from the %s %lld us, running their code %lld us,"
+                   " sealing %lld us)\n",
+                   us(args->started, after_runtime), us(after_runtime, after_base) - (image ? times.read_us : 0),
+                   us(after_base, after_library) + (image ? times.read_us : 0),
+                   library_booted_from_image() ? "boot image" : "text", times.read_us, times.run_us,
+                   times.seal_us);
     }
     launch(args->argc, args->argv);
     conout_finish();

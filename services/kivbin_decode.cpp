@@ -46,6 +46,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
+#include "evaluator/base_env.h"
 #include "evaluator/natives.h"
 #include "platform/process.h"
 #include "platform/stdio.h"
@@ -274,9 +275,12 @@ void Decoder::symbol_table() {
   if (size > 0 && data_[names_at_ + size - 1] != 0) fail(names_at_ + size - 1);
   pos_ = names_at_ + size;
   ids_.assign(n, 0);
-  // Boot data of the plain form interns every name up front.
-  if (!user_ && !compact_)
-    for (uint32_t k = 0; k < n; k++) symbol(k, offsets_at_ + size_t(k) * 4);
+  // Boot data interns every name up front and gives each its global word,
+  // in the table's order: the order start-up from text would add them in.
+  if (!user_) {
+    globals_.assign(n, Cell{});
+    for (uint32_t k = 0; k < n; k++) globals_[k] = context_add_global(symbol(k, offsets_at_ + size_t(k) * 4), true, true);
+  }
 }
 
 // Each entry is interned once, at its first use.
@@ -396,10 +400,11 @@ void Decoder::record_plain(Node parent) {
 }
 
 // Boot data: the word just appended at [i] takes the value of the next
-// record as its value, and neither stays in the block.
+// record as its value, and nothing of either stays in the block.
 void Decoder::define(Node parent, int32_t i) {
   record(parent);
-  if (int32_t(series_cell_count(parent)) != i + 2) fail(pos_);
+  // A native! or action! leaves its spec after it.
+  if (int32_t(series_cell_count(parent)) < i + 2) fail(pos_);
   StackSave save;
   Cell* word = stack_push_value(cell_at(parent, i));
   Cell* value = stack_push_value(cell_at(parent, i + 1));
@@ -578,6 +583,7 @@ int32_t Decoder::block(Node parent, const Lead& lead) {
   if (lead.reference) return series_reference(parent, lead, head);
   const uint32_t n = count();
   Node node = series_alloc_cells(n ? n : 1);
+  if (!user_) series_set_flags(node, kSeriesLibraryCode);
   const int32_t i = put(parent, series_cell(lead.type, node, head));
   for (uint32_t k = 0; k < n; k++) record(node);
   if (lead.type == kTypeHash) {
@@ -757,7 +763,10 @@ Cell Decoder::reference(size_t at) {
 Cell Decoder::resolve(const std::vector<uint32_t>& path, const std::vector<size_t>& at) {
   Cell v = *target_;
   for (size_t k = 0; k < path.size(); k++) {
-    const uint32_t i = path[k];
+    // Boot data counts top-level positions from the first cell it appended.
+    const uint64_t i64 = k == 0 && !user_ ? uint64_t(path[k]) + base_ : path[k];
+    if (i64 > UINT32_MAX) fail(at[k]);
+    const uint32_t i = uint32_t(i64);
     const TypeId t = v.type();
     if (block_family_q(t) || t == kTypeMap) {
       Node n = t == kTypeMap ? map_pairs(&v) : v.node();
@@ -1103,6 +1112,8 @@ int32_t Decoder::function_body(const Attach& attach, size_t at) {
     spec = series_alloc_cells(spec_size ? spec_size : 1);
   stack_push_value(series_cell(kTypeBlock, spec));
   Node body = series_alloc_cells(body_size ? body_size : 1);
+  // Boot data is library code: tracing tools keep out of its blocks.
+  if (!user_) series_set_flags(body, kSeriesLibraryCode);
   stack_push_value(series_cell(kTypeBlock, body));
   Cell* fn = function_push_decoded(ctx, spec, body);
   const int32_t i = attach_value(attach, *fn, ctx);
@@ -1182,6 +1193,11 @@ int32_t Decoder::native(Node parent, const Lead& lead) {
   Cell* spec = stack_push_value(series_cells(spec_block)[user_ ? 0 : i + 1]);
   if (!spec->is(kTypeBlock)) fail(spec_at);
   spec->clear_new_line();
+  if (!user_) {
+    // Boot data: the spec the natives table checks and keeps as its own.
+    cell_at(parent, i) = *base_environment_push_builtin(lead.type, int32_t(id), spec);
+    return i;
+  }
   Cell* make_spec = block_push_only(2);
   block_append_value(make_spec, spec);
   const Cell number = integer_cell(int32_t(id));
@@ -1189,9 +1205,7 @@ int32_t Decoder::native(Node parent, const Lead& lead) {
   MakeArgs args;
   args.spec = make_spec;
   Cell* made = lead.type == kTypeNative ? native_make(nullptr, args) : action_value_make(nullptr, args);
-  if (user_) return put(parent, *made);
-  cell_at(parent, i) = *made;
-  return i;
+  return put(parent, *made);
 }
 
 // The record of the value the op! calls is read into the op!'s own place,
