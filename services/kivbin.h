@@ -80,4 +80,13 @@ void kivbin_decode(const uint8_t* data, size_t length, const Cell* target, const
 // cell appended.
 int32_t kivbin_load_boot_data(const uint8_t* data, size_t length, const Cell* target);
 
+// Microseconds the boot decodes so far spent on their definitions (reading
+// each value's records and making it): of natives and actions, and of the
+// rest (the library's functions).
+struct KivbinBootTimes {
+  long long builtins_us = 0;
+  long long definitions_us = 0;
+};
+KivbinBootTimes kivbin_boot_times();
+
 }  // namespace kiv

@@ -15,6 +15,7 @@
 // every stored code (type ids, code points, dates, money digits, native and
 // action ids) against what the runtime accepts; a fault raises script
 // kb-invalid-record with the 1-based position of the offending byte.
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -95,6 +96,8 @@ bool reference_form_q(TypeId t) {
   return block_family_q(t) || text_family_q(t) || binding_word_q(t) || t == kTypeBinary || t == kTypeVector ||
          t == kTypeBitset || t == kTypeMap || t == kTypeImage || t == kTypeObject || t == kTypeFunction;
 }
+
+KivbinBootTimes g_boot_times;
 
 class Decoder {
  public:
@@ -402,9 +405,14 @@ void Decoder::record_plain(Node parent) {
 // Boot data: the word just appended at [i] takes the value of the next
 // record as its value, and nothing of either stays in the block.
 void Decoder::define(Node parent, int32_t i) {
+  const auto start = std::chrono::steady_clock::now();
   record(parent);
   // A native! or action! leaves its spec after it.
   if (int32_t(series_cell_count(parent)) < i + 2) fail(pos_);
+  const long long us =
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+  const TypeId t = cell_at(parent, i + 1).type();
+  (t == kTypeNative || t == kTypeAction ? g_boot_times.builtins_us : g_boot_times.definitions_us) += us;
   StackSave save;
   Cell* word = stack_push_value(cell_at(parent, i));
   Cell* value = stack_push_value(cell_at(parent, i + 1));
@@ -1260,6 +1268,8 @@ namespace {
 }
 
 }  // namespace
+
+KivbinBootTimes kivbin_boot_times() { return g_boot_times; }
 
 int32_t kivbin_load_boot_data(const uint8_t* data, size_t length, const Cell* target) {
   if (length < 8 || std::memcmp(data, "KIVBIN", 6) != 0) boot_data_refused("Error: Not a Kivbin file!\n");
