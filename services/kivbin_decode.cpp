@@ -76,6 +76,7 @@ struct Attach {
   TypeId word_type = kTypeNil;
   int32_t symbol = 0;
   int32_t slot = 0;
+  size_t slot_at = 0;  // where the slot was read
 };
 
 // A record's lead, in either form.
@@ -919,7 +920,7 @@ int32_t Decoder::word(Node parent, const Lead& lead) {
     events = h & kPlainEvents;
     if (h & kPlainRefForm) fail(at);
   }
-  Attach attach{parent, t, sym, slot};
+  Attach attach{parent, t, sym, slot, slot_at};
   if (owner == kTypeObject) return object_body(attach, events, slot_at);
   if (owner == kTypeFunction) return function_body(attach, slot_at);
   fail(at);
@@ -964,6 +965,9 @@ int32_t Decoder::boot_word(Node parent, const Lead& lead, int32_t sym, uint32_t 
 // Appends the new [value] (or, for an inline owner, its word bound to [ctx]).
 int32_t Decoder::attach_value(const Attach& attach, const Cell& value, Node ctx) {
   if (attach.word_type == kTypeNil) return put(attach.parent, value);
+  // The slot must lie in the new context, as for a word bound by reference.
+  if (attach.slot < -1 || (attach.slot >= 0 && uint32_t(attach.slot) >= context_word_count(ctx)))
+    fail(attach.slot_at);
   return put(attach.parent, word_cell(attach.word_type, ctx, attach.symbol, attach.slot));
 }
 

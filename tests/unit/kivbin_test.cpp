@@ -390,6 +390,7 @@ TEST(Kivbin, SymbolTableAndBindingsAreChecked) {
       {"function context without its spec's word", c(x, "18 0101 0E05 00 0501 0F00 0500"), 19},
       {"function context with a word its spec lacks", c(x, "18 0001 0E05 01 00 0500 0500"), 19},
       {"word inline owner not an object or function", c(x, "4F00 00 05"), 22},
+      {"word slot outside its inline object", c(x, "4F00 04 20 00 0E1A 01 00 81"), 21},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
