@@ -4,7 +4,8 @@
 // (library_load_image): its definitions give the natives, the actions and
 // the library functions the sources define at their top level, already made
 // and bound; its literals, left in the root block, are the rest of each
-// source's code, which library_init runs in place of lexing the text.
+// source's code, which library_init runs in place of lexing the text, and
+// the routines' specs.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +24,7 @@ struct BootImage {
   uint32_t size;
   const BootImageFile* files;  // in start-up order
   int file_count;
+  uint32_t routine_specs;  // the index of the block of the routines' specs (routines.h)
   uint32_t literal_count;
 };
 

@@ -14,7 +14,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <unordered_set>
 #include <vector>
 
 #include "datatypes/block.h"
@@ -94,7 +93,7 @@ class LibraryWalk {
   // private context a library body's words are bound to).
   void context(Node ctx) {
     if (!ctx || ctx == g_global_context || context_stack_q(ctx) || !context_values(ctx)) return;
-    if (!contexts_.insert(ctx).second) return;
+    if (!first_visit(ctx, kContext)) return;
     const Cell* values = series_cells(context_values(ctx));
     uint32_t n = std::min(context_word_count(ctx), series_length(context_values(ctx)));
     for (uint32_t i = 0; i < n; i++) pending_values_.push_back(values[i]);
@@ -102,7 +101,7 @@ class LibraryWalk {
 
   void series(Node node, bool body) {
     if (!node) return;
-    if (!(body ? bodies_ : data_).insert(node).second) return;
+    if (!first_visit(node, body ? kBody : kData)) return;
     work_.push_back({node, body});
   }
 
@@ -133,10 +132,20 @@ class LibraryWalk {
     }
   }
 
+  // Each node is visited once as a body, once as data and once as a
+  // context: a bit of each kind per node number (node numbers are dense).
+  enum Visit : uint8_t { kBody = 1, kData = 2, kContext = 4 };
+  bool first_visit(Node node, Visit kind) {
+    if (node >= visited_.size()) visited_.resize(size_t(node) + 1024, 0);
+    if (visited_[node] & kind) return false;
+    visited_[node] |= kind;
+    return true;
+  }
+
   OnWord on_word_;
   std::vector<Item> work_;
   std::vector<Cell> pending_values_;
-  std::unordered_set<Node> bodies_, data_, contexts_;
+  std::vector<uint8_t> visited_;
 };
 
 template <typename OnWord>
@@ -261,8 +270,12 @@ Cell* library_eval_in_library(std::string_view text) {
 }
 
 void library_init() {
-  routines_init();
   g_from_image = g_image_loaded;
+  if (g_from_image) {
+    fatal_assert(g_image->routine_specs < g_image->literal_count);
+    routines_use_specs(series_cells(g_root_block)[kRootSlotCount + g_image->routine_specs].node());
+  }
+  routines_init();
   if (g_from_image) {
     for (int i = 0; i < g_image->file_count; i++) {
       StackSave save;
