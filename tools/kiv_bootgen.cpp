@@ -117,7 +117,37 @@ struct Image {
   Cell* definitions;
   Cell* literals;
   std::vector<std::string> files;  // the sources' names: literals 0 to files.size() - 1
+  // The global slots that have a value before any library code runs: the
+  // only words a function defined by the image may name in its spec's type
+  // blocks, which start-up checks as it decodes it.
+  std::set<int32_t> base_slots;
 };
+
+// The global slots holding a value now.
+std::set<int32_t> valued_global_slots() {
+  std::set<int32_t> out;
+  const uint32_t n = context_word_count(g_global_context);
+  for (uint32_t i = 0; i < n; i++)
+    if (!word_get_in(g_global_context, int32_t(i))->is(kTypeUnset)) out.insert(int32_t(i));
+  return out;
+}
+
+// True when every word in the type blocks of the spec block [spec] names a
+// value the base environment or the routines made.
+bool spec_types_known(const Image& image, const Cell& spec) {
+  const uint32_t n = series_length(spec.node());
+  for (uint32_t i = 0; i < n; i++) {
+    const Cell c = series_cells(spec.node())[i];
+    if (!c.is(kTypeBlock)) continue;
+    for (uint32_t k = 0; k < series_length(c.node()); k++) {
+      const Cell t = series_cells(c.node())[k];
+      if (!t.is(kTypeWord)) continue;
+      const int32_t slot = context_find_symbol(g_global_context, word_symbol(&t), true);
+      if (!image.base_slots.count(slot)) return false;
+    }
+  }
+  return true;
+}
 
 // The literal after the sources' code: the routines' spec blocks.
 const char* const kRoutineSpecs = "routine specs";
@@ -140,9 +170,10 @@ void add_builtins(Image& image) {
 // MAY ALLOCATE, MAY RUN KIV CODE (the makers). Lexes the source at [path] and
 // adds its top-level function definitions and, as a literal, the rest of its
 // code. A definition is made here only where it surely starts a statement
-// (its set-word begins a line and follows no set-word) and sets a word that
-// has no value yet when the source runs (nor a definition): start-up defines
-// it before any library code runs. Then runs the source.
+// (its set-word begins a line and follows no set-word), sets a word that has
+// no value yet when the source runs (nor a definition) and its spec's types
+// name only what the base environment and the routines made: start-up
+// defines it before any library code runs. Then runs the source.
 void add_source(Image& image, const std::string& path, std::set<int32_t>& defined) {
   std::ifstream in(path, std::ios::binary);
   if (!in) fail(path, "cannot be read");
@@ -171,6 +202,7 @@ void add_source(Image& image, const std::string& path, std::set<int32_t>& define
     bool premade = i >= 2 && c.is(kTypeSetWord) && c.new_line() && blocks > 0 && i + 1 + uint32_t(blocks) < n &&
                    !series_cells(code->node())[i - 1].is(kTypeSetWord);
     for (int k = 0; premade && k < blocks; k++) premade = series_cells(code->node())[i + 2 + k].is(kTypeBlock);
+    if (premade && blocks == 2) premade = spec_types_known(image, series_cells(code->node())[i + 2]);
     if (premade) {
       StackSave probe;
       Cell* w = stack_push_value(c);
@@ -304,7 +336,7 @@ int run(void* p) {
     base_environment_init();
     routines_init();
     StackSave save;
-    Image image{block_push_only(256), block_push_only(16), {}};
+    Image image{block_push_only(256), block_push_only(16), {}, valued_global_slots()};
     add_builtins(image);
     std::set<int32_t> defined;
     for (int i = 4; i < args->argc; i++) add_source(image, args->argv[i], defined);
