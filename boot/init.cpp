@@ -83,7 +83,7 @@ constexpr void (*kInitSteps[])() = {
     checksum_init,
     compression_init,
     first_frames,
-    [] { root_block_init(64); },
+    [] { root_block_init(); },
     stack_init,
     symbol_table_init,
     global_context_init,

@@ -190,6 +190,8 @@ void builtin_keep_own_spec(Builtin kind, int32_t id, const char* word, const Cel
   own.word = word;
 }
 
+bool builtin_has_own_spec(Builtin kind, int32_t id) { return own_of(kind, id) != nullptr; }
+
 bool builtin_spec_fits(Builtin kind, int32_t id, const Cell* spec) {
   const OwnSpec* own = own_of(kind, id);
   if (!own) return false;

@@ -52,6 +52,8 @@ void builtin_keep_own_spec(Builtin kind, int32_t id, const char* word, const Cel
 // are free. False when [id] has no own spec. Script no-value or
 // invalid-type-spec for a bad type block.
 bool builtin_spec_fits(Builtin kind, int32_t id, const Cell* spec);
+// True once builtin_keep_own_spec has kept a spec for [kind] [id].
+bool builtin_has_own_spec(Builtin kind, int32_t id);
 
 // The same for an argument list (datatypes/arglist.h): its first [count]
 // cells, a typeset! for each argument (the types it accepts) and a

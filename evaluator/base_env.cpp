@@ -37,20 +37,16 @@ void bind_global(const char* name, const Cell& value) {
   set_word_value(word.get(), held);
 }
 
-// MAY ALLOCATE. Pushes the native! or action! [id] of [type] called [word],
-// made from its spec text [spec]: checked first against its line ([first]
-// argument, [params]) and kept as the spec its code reads (builtin_spec.h).
-Cell* push_builtin(TypeId type, int32_t id, const char* word, const char* spec, const char* first,
-                   const DeclaredParam* params) {
+// MAY ALLOCATE. Pushes the native! or action! [id] of [type], made from its
+// spec text (builtin_spec.h).
+Cell* push_builtin(TypeId type, int32_t id, const char* spec) {
   Cell made;
   {
     // The scratch cells go before the value is pushed: a StackSave alive at
     // the return would pop it again.
     StackSave save;
     Cell* spec_block = lexer_push_utf8(spec);
-    builtin_keep_own_spec(type == kTypeNative ? Builtin::kNative : Builtin::kAction, id, word, spec_block,
-                          first, params);
-    made = *native_make_own(type, spec_block, id);
+    made = *base_environment_push_builtin(type, id, spec_block);
   }
   return stack_push_value(made);
 }
@@ -100,7 +96,7 @@ void bind_natives() {
   for (int32_t id = 1; id <= kNativeCount; id++) {
     StackSave save;
     const NativeInfo& info = g_natives_info[id];
-    Cell* native = push_builtin(kTypeNative, id, info.word, info.spec, nullptr, info.params);
+    Cell* native = push_builtin(kTypeNative, id, info.spec);
     bind_global(info.word, *native);
   }
 }
@@ -110,14 +106,43 @@ void bind_actions() {
     const ActionInfo& info = g_actions_table[id];
     if (!action_callable_q(id)) continue;
     StackSave save;
-    Cell* action = push_builtin(kTypeAction, id, info.word, info.spec, info.first_arg, info.params);
+    Cell* action = push_builtin(kTypeAction, id, info.spec);
     bind_global(info.word, *action);
   }
 }
 
+}  // namespace
+
+Cell* base_environment_push_builtin(TypeId type, int32_t id, const Cell* spec) {
+  const bool native = type == kTypeNative;
+  const Builtin kind = native ? Builtin::kNative : Builtin::kAction;
+  if (builtin_has_own_spec(kind, id)) {
+    Cell made;
+    {
+      StackSave save;
+      Cell* make_spec = block_push_only(2);
+      block_append_value(make_spec, spec);
+      const Cell number = integer_cell(id);
+      block_append_value(make_spec, &number);
+      MakeArgs args;
+      args.spec = make_spec;
+      made = native ? *native_make(nullptr, args) : *action_value_make(nullptr, args);
+    }
+    return stack_push_value(made);
+  }
+  if (native) {
+    const NativeInfo& info = g_natives_info[id];
+    builtin_keep_own_spec(kind, id, info.word, spec, nullptr, info.params);
+  } else {
+    const ActionInfo& info = g_actions_table[id];
+    builtin_keep_own_spec(kind, id, info.word, spec, info.first_arg, info.params);
+  }
+  return native_make_own(type, spec, id);
+}
+
 // The operators whose functions exist now (modulo and the shift routines
 // come with the library).
-void bind_operators() {
+void base_environment_bind_operators() {
   struct Op {
     const char* name;
     const char* from;
@@ -149,9 +174,7 @@ void bind_operators() {
   }
 }
 
-}  // namespace
-
-void base_environment_init() {
+void base_environment_init(bool builtins) {
   if (!g_base_ready) {
     g_base_ready = true;
     natives_init();
@@ -160,9 +183,10 @@ void base_environment_init() {
   bind_datatypes();
   bind_typesets();
   bind_constants();
+  if (!builtins) return;
   bind_actions();
   bind_natives();
-  bind_operators();
+  base_environment_bind_operators();
 }
 
 }  // namespace kiv

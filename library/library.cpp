@@ -14,7 +14,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <unordered_set>
 #include <vector>
 
 #include "datatypes/block.h"
@@ -94,7 +93,7 @@ class LibraryWalk {
   // private context a library body's words are bound to).
   void context(Node ctx) {
     if (!ctx || ctx == g_global_context || context_stack_q(ctx) || !context_values(ctx)) return;
-    if (!contexts_.insert(ctx).second) return;
+    if (!first_visit(ctx, kContext)) return;
     const Cell* values = series_cells(context_values(ctx));
     uint32_t n = std::min(context_word_count(ctx), series_length(context_values(ctx)));
     for (uint32_t i = 0; i < n; i++) pending_values_.push_back(values[i]);
@@ -102,7 +101,7 @@ class LibraryWalk {
 
   void series(Node node, bool body) {
     if (!node) return;
-    if (!(body ? bodies_ : data_).insert(node).second) return;
+    if (!first_visit(node, body ? kBody : kData)) return;
     work_.push_back({node, body});
   }
 
@@ -133,10 +132,20 @@ class LibraryWalk {
     }
   }
 
+  // Each node is visited once as a body, once as data and once as a
+  // context: a bit of each kind per node number (node numbers are dense).
+  enum Visit : uint8_t { kBody = 1, kData = 2, kContext = 4 };
+  bool first_visit(Node node, Visit kind) {
+    if (node >= visited_.size()) visited_.resize(size_t(node) + 1024, 0);
+    if (visited_[node] & kind) return false;
+    visited_[node] |= kind;
+    return true;
+  }
+
   OnWord on_word_;
   std::vector<Item> work_;
   std::vector<Cell> pending_values_;
-  std::unordered_set<Node> bodies_, data_, contexts_;
+  std::vector<uint8_t> visited_;
 };
 
 template <typename OnWord>
@@ -200,37 +209,51 @@ void run_source_block(const char* name, Cell* code) {
 }
 
 const BootImage* g_image = nullptr;
-long long g_load_us = 0;
 bool g_from_image = false;
+bool g_image_loaded = false;
+LibraryTimes g_times;
 
-// Adds the time since [start] to the time spent reading the sources.
-void count_load(std::chrono::steady_clock::time_point start) {
-  g_load_us +=
-      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+// Microseconds since [start].
+long long since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
 }
 
 }  // namespace
 
 void library_use_boot_image(const BootImage* image) { g_image = image; }
 
-Cell* library_push_image_file(const uint8_t* data, uint32_t length) {
-  Cell* target = block_push_only(1);
-  kivbin_load_boot_data(data, length, target);
-  if (series_cell_count(target->node()) != 1 || !series_cells(target->node())[0].is(kTypeBlock))
-    raise_error(kErrScriptInvalidData, target);
-  *target = series_cells(target->node())[0];
-  return target;
+bool library_boot_image_chosen() {
+  const char* text_boot = std::getenv("KIV_BOOT_FROM_TEXT");
+  return g_image && !(text_boot && *text_boot && std::strcmp(text_boot, "0") != 0);
 }
 
-long long library_load_microseconds() { return g_load_us; }
+void library_load_image() {
+  auto start = std::chrono::steady_clock::now();
+  fatal_assert(g_image && !g_image_loaded);
+  // A definition holds its word, its value and a native's spec at the tail
+  // while it is decoded.
+  fatal_assert(g_image->literal_count + 3 <= root_block_room());
+  StackSave save;
+  Cell* root = stack_push_value(series_cell(kTypeBlock, g_root_block));
+  const int32_t base = kivbin_load_boot_data(g_image->data, g_image->size, root);
+  root_block_assert_fixed();
+  fatal_assert(base == int32_t(kRootSlotCount) &&
+               series_cell_count(g_root_block) == kRootSlotCount + g_image->literal_count);
+  g_image_loaded = true;
+  g_times.read_us += since(start);
+}
+
+LibraryTimes library_times() { return g_times; }
 
 bool library_booted_from_image() { return g_from_image; }
 
 void library_run_text(const char* name, const unsigned char* text, uint32_t length) {
   auto start = std::chrono::steady_clock::now();
   Cell* code = lexer_push_utf8(std::string_view(reinterpret_cast<const char*>(text), length));
-  count_load(start);
+  g_times.read_us += since(start);
+  start = std::chrono::steady_clock::now();
   run_source_block(name, code);
+  g_times.run_us += since(start);
 }
 
 Cell* library_eval(std::string_view text) {
@@ -247,18 +270,24 @@ Cell* library_eval_in_library(std::string_view text) {
 }
 
 void library_init() {
+  g_from_image = g_image_loaded;
+  if (g_from_image) {
+    fatal_assert(g_image->routine_specs < g_image->literal_count);
+    routines_use_specs(series_cells(g_root_block)[kRootSlotCount + g_image->routine_specs].node());
+  }
   routines_init();
-  const char* text_boot = std::getenv("KIV_BOOT_FROM_TEXT");
-  g_from_image = g_image && !(text_boot && *text_boot && std::strcmp(text_boot, "0") != 0);
   if (g_from_image) {
     for (int i = 0; i < g_image->file_count; i++) {
       StackSave save;
       const BootImageFile& f = g_image->files[i];
-      fatal_assert(uint64_t(f.offset) + f.length <= g_image->size);
+      fatal_assert(f.literal < g_image->literal_count);
       auto start = std::chrono::steady_clock::now();
-      Cell* code = library_push_image_file(g_image->data + f.offset, f.length);
-      count_load(start);
+      // Its code is run from a copy of the literal's cell: the run takes
+      // the cell's place for its result.
+      Cell* code = stack_push_value(series_cells(g_root_block)[kRootSlotCount + f.literal]);
+      fatal_assert(code->is(kTypeBlock));
       run_source_block(f.name, code);
+      g_times.run_us += since(start);
     }
   } else {
     for (int i = 0; i < g_library_text_count; i++) {
@@ -267,9 +296,11 @@ void library_init() {
       library_run_text(t.name, t.text, t.length);
     }
   }
+  auto start = std::chrono::steady_clock::now();
   system_object_finish();
   library_seal();
   library_calls_fill();
+  g_times.seal_us += since(start);
 }
 
 }  // namespace kiv

@@ -3,6 +3,7 @@
 #include "library/routines.h"
 
 #include <climits>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,7 @@
 #include "library/image_codecs.h"
 #include "library/series_replace.h"
 #include "platform/process.h"
+#include "runtime/fatal.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/gc_root.h"
@@ -360,8 +362,9 @@ constexpr RoutineRow kRoutineRows[] = {
 };
 #undef KIV_ROUTINE_ENTRY
 
-// The body every routine shows: its code is the interpreter's own.
-constexpr const char* kRoutineBody = "[]";
+// The spec blocks of the routines, by row, when start-up took them from the
+// boot image (a literal the root block holds); 0: each spec is lexed.
+Node g_routine_specs = 0;
 
 // The spec text of [row]: its own, or its family's.
 std::string spec_text(const RoutineRow& row) {
@@ -377,16 +380,28 @@ std::string spec_text(const RoutineRow& row) {
   }
 }
 
+// MAY ALLOCATE. The spec block of [row], pushed: lexed from its text, or
+// the one the boot image gave.
+Cell* push_routine_spec(const RoutineRow& row) {
+  const size_t index = size_t(&row - kRoutineRows);
+  if (g_routine_specs) {
+    const Cell* spec = &series_cells(g_routine_specs)[index];
+    fatal_assert(index < series_cell_count(g_routine_specs) && spec->is(kTypeBlock));
+    return stack_push_value(*spec);
+  }
+  return lexer_push_utf8(spec_text(row).c_str());
+}
+
 // MAY ALLOCATE. The routine of [row], pushed: its spec checked against its
-// line and kept as the spec its entry reads (builtin_spec.h).
+// line and kept as the spec its entry reads (builtin_spec.h). Its body, an
+// empty block, is all it shows: its code is the interpreter's own.
 Cell* push_routine(const RoutineRow& row) {
   Cell made;
   {
     StackSave save;
-    Cell* spec = lexer_push_utf8(spec_text(row).c_str());
+    Cell* spec = push_routine_spec(row);
     builtin_keep_own_spec(Builtin::kRoutine, row.id, row.word, spec, nullptr, row.params);
-    Cell* body = lexer_push_utf8(kRoutineBody);
-    *body = series_cells(body->node())[0];
+    Cell* body = block_push_only(1);
     made = *make_routine_value(spec, body, row.id, 0, false);
   }
   return stack_push_value(made);
@@ -420,6 +435,21 @@ void routines_into(const Cell* object, RoutineKind kind) {
 }
 
 }  // namespace
+
+Cell* routines_push_specs() {
+  Cell* specs = block_push_only(uint32_t(std::size(kRoutineRows)));
+  for (const RoutineRow& row : kRoutineRows) {
+    StackSave save;
+    Cell* spec = push_routine_spec(row);
+    block_append_value(specs, spec);
+  }
+  return specs;
+}
+
+void routines_use_specs(Node specs) {
+  fatal_assert(series_cell_count(specs) == std::size(kRoutineRows));
+  g_routine_specs = specs;
+}
 
 void gc_routines_into(const Cell* gc_object) { routines_into(gc_object, RoutineKind::kState); }
 

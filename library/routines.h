@@ -97,6 +97,15 @@ namespace routine_args {
 // for each in the global context.
 void routines_init();
 
+// MAY ALLOCATE. Pushes a block of the spec block of every routine, in the
+// order of routines.def, each lexed from its text: kiv-bootgen writes it into
+// the boot image.
+Cell* routines_push_specs();
+// Makes the routines take their specs from [specs], such a block that lives
+// for the whole run (the boot image's, in the root block), in place of
+// lexing their texts. Called before routines_init.
+void routines_use_specs(Node specs);
+
 // MAY ALLOCATE. Sets the fields active?, series-cycles and nodes-cycles of
 // the object [gc_object] (a stable cell; system/state/GC) to their routines.
 void gc_routines_into(const Cell* gc_object);

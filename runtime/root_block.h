@@ -36,13 +36,24 @@ enum RootTable : uint32_t {
   kRootTableCount
 };
 
+// Cells the root block keeps after its slots for the boot image's literals
+// (library/boot_image.h), which start-up appends there.
+inline constexpr uint32_t kRootLiteralRoom = 48;
+
 extern Node g_root_block;
 
-// MAY ALLOCATE. Makes the root block with room for [capacity] cells, all none!,
-// and registers the root tables' mark callback.
-void root_block_init(uint32_t capacity);
-// The cell of a root slot. Short-lived: the root buffer is fixed, but growing it moves it.
+// MAY ALLOCATE. Makes the root block, a fixed buffer with room for its slots
+// and kRootLiteralRoom literals, the slots none!, and registers the root
+// tables' mark callback.
+void root_block_init();
+// The cell of a root slot. Short-lived: valid until the next allocation.
 Cell* root_slot(RootSlot slot);
+// Cells that may still be appended to the root block without growing it.
+uint32_t root_block_room();
+// Ends the process as a fault when the root block's buffer is no longer the
+// fixed one it was made with: every slot index and literal index stays a
+// place in one buffer that never moves.
+void root_block_assert_fixed();
 
 // The node of a root table, 0 while it has none.
 Node root_table(RootTable table);

@@ -15,6 +15,7 @@
 // every stored code (type ids, code points, dates, money digits, native and
 // action ids) against what the runtime accepts; a fault raises script
 // kb-invalid-record with the 1-based position of the offending byte.
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -46,6 +47,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
+#include "evaluator/base_env.h"
 #include "evaluator/natives.h"
 #include "platform/process.h"
 #include "platform/stdio.h"
@@ -74,6 +76,7 @@ struct Attach {
   TypeId word_type = kTypeNil;
   int32_t symbol = 0;
   int32_t slot = 0;
+  size_t slot_at = 0;  // where the slot was read
 };
 
 // A record's lead, in either form.
@@ -94,6 +97,8 @@ bool reference_form_q(TypeId t) {
   return block_family_q(t) || text_family_q(t) || binding_word_q(t) || t == kTypeBinary || t == kTypeVector ||
          t == kTypeBitset || t == kTypeMap || t == kTypeImage || t == kTypeObject || t == kTypeFunction;
 }
+
+KivbinBootTimes g_boot_times;
 
 class Decoder {
  public:
@@ -274,9 +279,12 @@ void Decoder::symbol_table() {
   if (size > 0 && data_[names_at_ + size - 1] != 0) fail(names_at_ + size - 1);
   pos_ = names_at_ + size;
   ids_.assign(n, 0);
-  // Boot data of the plain form interns every name up front.
-  if (!user_ && !compact_)
-    for (uint32_t k = 0; k < n; k++) symbol(k, offsets_at_ + size_t(k) * 4);
+  // Boot data interns every name up front and gives each its global word,
+  // in the table's order: the order start-up from text would add them in.
+  if (!user_) {
+    globals_.assign(n, Cell{});
+    for (uint32_t k = 0; k < n; k++) globals_[k] = context_add_global(symbol(k, offsets_at_ + size_t(k) * 4), true, true);
+  }
 }
 
 // Each entry is interned once, at its first use.
@@ -396,10 +404,16 @@ void Decoder::record_plain(Node parent) {
 }
 
 // Boot data: the word just appended at [i] takes the value of the next
-// record as its value, and neither stays in the block.
+// record as its value, and nothing of either stays in the block.
 void Decoder::define(Node parent, int32_t i) {
+  const auto start = std::chrono::steady_clock::now();
   record(parent);
-  if (int32_t(series_cell_count(parent)) != i + 2) fail(pos_);
+  // A native! or action! leaves its spec after it.
+  if (int32_t(series_cell_count(parent)) < i + 2) fail(pos_);
+  const long long us =
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+  const TypeId t = cell_at(parent, i + 1).type();
+  (t == kTypeNative || t == kTypeAction ? g_boot_times.builtins_us : g_boot_times.definitions_us) += us;
   StackSave save;
   Cell* word = stack_push_value(cell_at(parent, i));
   Cell* value = stack_push_value(cell_at(parent, i + 1));
@@ -578,6 +592,7 @@ int32_t Decoder::block(Node parent, const Lead& lead) {
   if (lead.reference) return series_reference(parent, lead, head);
   const uint32_t n = count();
   Node node = series_alloc_cells(n ? n : 1);
+  if (!user_) series_set_flags(node, kSeriesLibraryCode);
   const int32_t i = put(parent, series_cell(lead.type, node, head));
   for (uint32_t k = 0; k < n; k++) record(node);
   if (lead.type == kTypeHash) {
@@ -757,7 +772,10 @@ Cell Decoder::reference(size_t at) {
 Cell Decoder::resolve(const std::vector<uint32_t>& path, const std::vector<size_t>& at) {
   Cell v = *target_;
   for (size_t k = 0; k < path.size(); k++) {
-    const uint32_t i = path[k];
+    // Boot data counts top-level positions from the first cell it appended.
+    const uint64_t i64 = k == 0 && !user_ ? uint64_t(path[k]) + base_ : path[k];
+    if (i64 > UINT32_MAX) fail(at[k]);
+    const uint32_t i = uint32_t(i64);
     const TypeId t = v.type();
     if (block_family_q(t) || t == kTypeMap) {
       Node n = t == kTypeMap ? map_pairs(&v) : v.node();
@@ -902,7 +920,7 @@ int32_t Decoder::word(Node parent, const Lead& lead) {
     events = h & kPlainEvents;
     if (h & kPlainRefForm) fail(at);
   }
-  Attach attach{parent, t, sym, slot};
+  Attach attach{parent, t, sym, slot, slot_at};
   if (owner == kTypeObject) return object_body(attach, events, slot_at);
   if (owner == kTypeFunction) return function_body(attach, slot_at);
   fail(at);
@@ -947,6 +965,9 @@ int32_t Decoder::boot_word(Node parent, const Lead& lead, int32_t sym, uint32_t 
 // Appends the new [value] (or, for an inline owner, its word bound to [ctx]).
 int32_t Decoder::attach_value(const Attach& attach, const Cell& value, Node ctx) {
   if (attach.word_type == kTypeNil) return put(attach.parent, value);
+  // The slot must lie in the new context, as for a word bound by reference.
+  if (attach.slot < -1 || (attach.slot >= 0 && uint32_t(attach.slot) >= context_word_count(ctx)))
+    fail(attach.slot_at);
   return put(attach.parent, word_cell(attach.word_type, ctx, attach.symbol, attach.slot));
 }
 
@@ -1103,6 +1124,8 @@ int32_t Decoder::function_body(const Attach& attach, size_t at) {
     spec = series_alloc_cells(spec_size ? spec_size : 1);
   stack_push_value(series_cell(kTypeBlock, spec));
   Node body = series_alloc_cells(body_size ? body_size : 1);
+  // Boot data is library code: tracing tools keep out of its blocks.
+  if (!user_) series_set_flags(body, kSeriesLibraryCode);
   stack_push_value(series_cell(kTypeBlock, body));
   Cell* fn = function_push_decoded(ctx, spec, body);
   const int32_t i = attach_value(attach, *fn, ctx);
@@ -1182,6 +1205,11 @@ int32_t Decoder::native(Node parent, const Lead& lead) {
   Cell* spec = stack_push_value(series_cells(spec_block)[user_ ? 0 : i + 1]);
   if (!spec->is(kTypeBlock)) fail(spec_at);
   spec->clear_new_line();
+  if (!user_) {
+    // Boot data: the spec the natives table checks and keeps as its own.
+    cell_at(parent, i) = *base_environment_push_builtin(lead.type, int32_t(id), spec);
+    return i;
+  }
   Cell* make_spec = block_push_only(2);
   block_append_value(make_spec, spec);
   const Cell number = integer_cell(int32_t(id));
@@ -1189,9 +1217,7 @@ int32_t Decoder::native(Node parent, const Lead& lead) {
   MakeArgs args;
   args.spec = make_spec;
   Cell* made = lead.type == kTypeNative ? native_make(nullptr, args) : action_value_make(nullptr, args);
-  if (user_) return put(parent, *made);
-  cell_at(parent, i) = *made;
-  return i;
+  return put(parent, *made);
 }
 
 // The record of the value the op! calls is read into the op!'s own place,
@@ -1246,6 +1272,8 @@ namespace {
 }
 
 }  // namespace
+
+KivbinBootTimes kivbin_boot_times() { return g_boot_times; }
 
 int32_t kivbin_load_boot_data(const uint8_t* data, size_t length, const Cell* target) {
   if (length < 8 || std::memcmp(data, "KIVBIN", 6) != 0) boot_data_refused("Error: Not a Kivbin file!\n");

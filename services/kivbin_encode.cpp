@@ -139,6 +139,10 @@ class Encoder {
 
   // Writes the record of [v], the value at [index] of its parent.
   void value(const Cell& v, uint32_t index);
+  // Boot data: the words of [names] in the symbol table first, then the
+  // top-level values of [top], then a definition for each word and value
+  // pair of [definitions].
+  void boot(Node names, Node top, Node definitions);
   // The whole stream: header, counts, symbol table, records.
   std::vector<uint8_t> assemble() const;
 
@@ -227,7 +231,20 @@ class Encoder {
     path(Path(p.rbegin(), p.rend()));
   }
 
+  // Boot data: a word binds globally or by the position of the top-level
+  // value whose context it takes (positions_: context node, position).
+  void boot_word(const Cell& v, TypeId t, uint32_t sym);
+  // Boot data: each top-level value is written with tables of its own, so
+  // that no reference path leads into a definition the decoder has dropped.
+  void reset_references() {
+    refs_ = FlatMap();
+    steps_.clear();
+    path_.clear();
+  }
+
   bool compact_;
+  bool boot_ = false;
+  std::vector<std::pair<Node, uint32_t>> positions_;
   bool new_line_ = false;
   std::vector<uint8_t> out_;
   std::vector<int32_t> symbols_;
@@ -687,6 +704,7 @@ void Encoder::word(const Cell& v, uint32_t index) {
   const TypeId t = v.type();
   const Node ctx = word_context(&v);
   const uint32_t sym = symbol(word_symbol(&v));
+  if (boot_) return boot_word(v, t, sym);
   // The owner of the context: what a decoder can rebuild it from.
   TypeId owner = kTypeNil;
   Cell self{};
@@ -735,6 +753,66 @@ void Encoder::word(const Cell& v, uint32_t index) {
     else
       header(kTypeFunction, 0);
     function_body(self, index);
+  }
+}
+
+void Encoder::boot_word(const Cell& v, TypeId t, uint32_t sym) {
+  const Node ctx = word_context(&v);
+  if (!ctx || ctx == g_global_context) {
+    lead(t, false);
+    varint(sym);
+    return;
+  }
+  for (const auto& [node, position] : positions_) {
+    if (node != ctx) continue;
+    lead(t, true);
+    varint(sym);
+    varint(position);
+    signed_varint(word_index(&v));
+    return;
+  }
+  // Bound to a context no top-level value owns: boot data cannot say which.
+  raise_no_codec(t);
+}
+
+void Encoder::boot(Node names, Node top, Node definitions) {
+  boot_ = true;
+  for (uint32_t i = 0; i < series_cell_count(names); i++) {
+    const Cell w = series_cells(names)[i];
+    if (is_any_word(w.type())) symbol(word_symbol(&w));
+  }
+  // The decoder's cells: a native! or action! leaves its spec after it.
+  uint32_t count = 0;
+  const uint32_t n = series_cell_count(top);
+  for (uint32_t i = 0; i < n; i++) {
+    const Cell v = series_cells(top)[i];
+    if (v.is(kTypeObject)) positions_.push_back({object_context(&v), count});
+    if (v.is(kTypeFunction)) positions_.push_back({function_context(&v), count});
+    count += v.is(kTypeNative) || v.is(kTypeAction) ? 2 : 1;
+  }
+  for (uint32_t i = 0; i < n; i++) {
+    reset_references();
+    value(series_cells(top)[i], i);
+  }
+  // A definition's word lands at the tail, its value after it; the decoder
+  // drops both once the word is set.
+  const uint32_t pairs = series_cell_count(definitions) / 2;
+  for (uint32_t k = 0; k < pairs; k++) {
+    const Cell word = series_cells(definitions)[2 * k];
+    const Cell v = series_cells(definitions)[2 * k + 1];
+    if (!binding_word_q(word.type()) || (word_context(&word) && word_context(&word) != g_global_context))
+      raise_no_codec(word.type());
+    reset_references();
+    byte(kDefinitionPrefix);
+    Cell global = word;
+    global.clear_new_line();
+    value(global, count);
+    const bool owner = v.is(kTypeFunction);
+    if (owner) positions_.push_back({function_context(&v), count + 1});
+    Cell plain = v;
+    plain.clear_new_line();
+    value(plain, count + 1);
+    if (owner) positions_.pop_back();
   }
 }
 
@@ -926,7 +1004,7 @@ void Encoder::op(const Cell& v, uint32_t index) {
 }
 
 std::vector<uint8_t> Encoder::assemble() const {
-  std::vector<uint8_t> s = {'K', 'I', 'V', 'B', 'I', 'N', kKivbinVersion, 0};
+  std::vector<uint8_t> s = {'K', 'I', 'V', 'B', 'I', 'N', boot_ ? kKivbinBootVersion : kKivbinVersion, 0};
   const bool symbols = !symbols_.empty();
   auto put32 = [&s](uint32_t u) {
     for (int i = 0; i < 4; i++) s.push_back(uint8_t(u >> (8 * i)));
@@ -970,6 +1048,17 @@ Cell* kivbin_encode(const Cell* value, bool compact) {
   {
     Encoder encoder(compact);
     encoder.value(*value, 0);
+    stream = encoder.assemble();
+  }
+  if (stream.size() > kMaxCapacity) raise_error(kErrScriptTooLong);
+  return binary_load_push(stream.data(), uint32_t(stream.size()));
+}
+
+Cell* kivbin_encode_boot(const Cell* names, const Cell* top, const Cell* definitions) {
+  std::vector<uint8_t> stream;
+  {
+    Encoder encoder(true);
+    encoder.boot(names->node(), top->node(), definitions->node());
     stream = encoder.assemble();
   }
   if (stream.size() > kMaxCapacity) raise_error(kErrScriptTooLong);

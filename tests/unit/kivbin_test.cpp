@@ -12,8 +12,10 @@
 
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/object.h"
+#include "datatypes/symbol.h"
 #include "datatypes/triple.h"
 #include "datatypes/word.h"
 #include "eval_test.h"
@@ -388,6 +390,7 @@ TEST(Kivbin, SymbolTableAndBindingsAreChecked) {
       {"function context without its spec's word", c(x, "18 0101 0E05 00 0501 0F00 0500"), 19},
       {"function context with a word its spec lacks", c(x, "18 0001 0E05 01 00 0500 0500"), 19},
       {"word inline owner not an object or function", c(x, "4F00 00 05"), 22},
+      {"word slot outside its inline object", c(x, "4F00 04 20 00 0E1A 01 00 81"), 21},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
@@ -468,6 +471,56 @@ TEST(Kivbin, BootDataFollowsItsOwnRules) {
       EXPECT_EQ(object_class(&decoded), object_class(object));
     }
   }
+}
+
+// The boot image's writer: the names given first in the symbol table (each
+// given its global word by the decoder before any record), literals left in
+// the target block, definitions that set their words and leave nothing, a
+// function's words bound to its own context by position; a word bound to a
+// context no top-level value owns cannot be written.
+TEST(Kivbin, BootWriterDefinesAndBindsByPosition) {
+  base_environment_init();
+  StackSave save;
+  Cell* fn = eval_value("func [a /local c] [c: a + kivbin-boot-b reduce [a c]]");
+  Cell* definitions = block_push_only(2);
+  Cell word = load_word("kivbin-boot-f");
+  block_append_value(definitions, &word);
+  block_append_value(definitions, fn);
+  Cell* top = eval_value("[[x #y] 3]");
+  // A name that is no global word yet: an unbound word.
+  Cell* names = block_push_only(1);
+  const int32_t first = symbol_make("kivbin-boot-first");
+  ASSERT_LT(context_find_symbol(g_global_context, first, true), 0);
+  const Cell unbound = word_cell(kTypeWord, 0, first, -1);
+  block_append_value(names, &unbound);
+  Cell* bin = kivbin_encode_boot(names, top, definitions);
+  const std::vector<uint8_t> bytes(binary_head_ptr(bin), binary_head_ptr(bin) + binary_length(bin));
+  ASSERT_GT(bytes.size(), 40u);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 8), std::string("KIVBIN\x01\x05", 8));
+  // Root count 1, the data size, 2 bytes at most: then the table, whose first
+  // name is the one given first.
+  size_t at = 9;
+  while (bytes[at] & 0x80) at++;
+  at++;
+  const uint32_t count = bytes[at];
+  const size_t names_at = at + 2 + size_t(count) * 4;
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data() + names_at)), "kivbin-boot-first");
+
+  Cell* target = block_push_only(4);
+  Cell one = integer_cell(1);
+  block_append_value(target, &one);
+  EXPECT_EQ(kivbin_load_boot_data(bytes.data(), bytes.size(), target), 1);
+  ASSERT_EQ(block_total_length(target), 3);
+  EXPECT_EQ(test::mold(*block_ks_abs_at(target, 1)), "[x #y]");
+  EXPECT_EQ(test::mold(*block_ks_abs_at(target, 2)), "3");
+  EXPECT_EQ(test::eval_mold("kivbin-boot-b: 10 kivbin-boot-f 5"), "[5 15]");
+  EXPECT_EQ(test::eval_mold("mold :kivbin-boot-f"), test::eval_mold("mold " + test::mold(*fn)));
+  EXPECT_GE(context_find_symbol(g_global_context, first, true), 0);
+
+  Cell* bound = eval_value("func [] bind [x] make object! [x: 1]");
+  block_truncate(definitions, 1);
+  block_append_value(definitions, bound);
+  EXPECT_EQ(test::catch_error([&] { kivbin_encode_boot(names, top, definitions); }), kErrAccessNoCodec);
 }
 
 // Nesting deeper than the native stack allows ends in stack-overflow, in
