@@ -37,6 +37,7 @@ struct KivRunOptions {
   int signal = 0;              // sent to the child once its standard output shows [signal_after]
   std::string signal_after;
   std::string program;  // the program to run in place of kiv (kiv-bootgen), when not empty
+  std::string input;    // the file standard input reads; /dev/null when empty
 };
 
 // Reads [out_fd] (may be -1) and [err_fd] to their ends into [*out] and
@@ -67,7 +68,8 @@ void read_both(int out_fd, int err_fd, std::string* out, std::string* err, OnOut
   }
 }
 
-// Runs kiv with [args] as [options] say; standard input is /dev/null.
+// Runs kiv with [args] as [options] say; standard input is /dev/null unless
+// [options.input] names a file.
 inline KivRun run_kiv_with(const std::vector<std::string>& args, const KivRunOptions& options) {
   KivRun run;
   int out[2], err[2];
@@ -83,7 +85,7 @@ inline KivRun run_kiv_with(const std::vector<std::string>& args, const KivRunOpt
   }
   pid_t pid = fork();
   if (pid == 0) {
-    int in = open("/dev/null", O_RDONLY);
+    int in = open(options.input.empty() ? "/dev/null" : options.input.c_str(), O_RDONLY);
     dup2(in, 0);
     switch (options.output) {
       case KivOutput::kPipe:
