@@ -8,7 +8,7 @@
 
 namespace kiv {
 
-// The directory and its missing parents, mode 0700; false when it cannot be
+// The directory, mode 0700, in a parent that stands; false when it cannot be
 // made (no error: the console goes on without its settings).
 KIV_ROUTINE(MakePrivateDir) {
   return native_result(logic_cell(os_make_private_dir(file_to_os_path(a.path))));

@@ -144,14 +144,8 @@ int os_make_dir(const std::string& path) { return mkdir(path.c_str(), 0777) == 0
 
 bool os_make_private_dir(const std::string& path) {
   struct stat st;
-  if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-  if (errno != ENOENT) return false;
-  size_t end = path.find_last_not_of('/');
-  if (end == std::string::npos) return false;
-  size_t slash = path.find_last_of('/', end);
-  if (slash != std::string::npos && slash > 0 && !os_make_private_dir(path.substr(0, slash))) return false;
-  return mkdir(path.c_str(), 0700) == 0 ||
-         (errno == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+  if (mkdir(path.c_str(), 0700) == 0) return true;
+  return errno == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool os_remove_file(const std::string& path) { return unlink(path.c_str()) == 0; }
