@@ -7,6 +7,7 @@
 #include <string>
 
 #include "boot/init.h"
+#include "console/terminal.h"
 #include "datatypes/error.h"
 #include "datatypes/registry.h"
 #include "evaluator/base_env.h"
@@ -55,6 +56,7 @@ int run(void* p) {
     base_environment_init();
     auto after_base = std::chrono::steady_clock::now();
     library_init();
+    console_objects_init();
     registry_seal();  // start-up is over: the handler rows are final
     auto after_library = std::chrono::steady_clock::now();
     system_set_command_line(args->argc, args->argv);
