@@ -37,8 +37,8 @@ struct KivRunOptions {
   bool broken_errors = false;  // standard error a pipe whose reading end is closed (KivRun::errors empty)
   int signal = 0;              // sent to the child once its standard output shows [signal_after]
   std::string signal_after;
-  std::string program;  // the program to run in place of kiv (kiv-bootgen), when not empty
-  std::string input;    // the file standard input reads; /dev/null when empty
+  std::string program;          // the program to run in place of kiv (kiv-bootgen), when not empty
+  std::string input;            // the file standard input reads; /dev/null when empty
   bool has_input_text = false;  // standard input a pipe that gives [input_text], then its end
   std::string input_text;
 };
