@@ -82,8 +82,8 @@ TEST_P(ConsoleStdin, Reads) {
   std::string script = dir.path() + "/t.kiv";
   std::ofstream(script) << "Kiv []\n" << kReadLine << c.code << "\n";
   test::KivRunOptions options;
-  options.has_input = true;
-  options.input = c.input;
+  options.has_input_text = true;
+  options.input_text = c.input;
   test::KivRun run = test::run_kiv_with({script}, options);
   EXPECT_EQ(run.status, 0) << run.errors;
   EXPECT_EQ(run.errors, "");

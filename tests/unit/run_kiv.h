@@ -37,9 +37,10 @@ struct KivRunOptions {
   bool broken_errors = false;  // standard error a pipe whose reading end is closed (KivRun::errors empty)
   int signal = 0;              // sent to the child once its standard output shows [signal_after]
   std::string signal_after;
-  std::string program;     // the program to run in place of kiv (kiv-bootgen), when not empty
-  bool has_input = false;  // standard input is a pipe that gives [input], then its end
-  std::string input;
+  std::string program;          // the program to run in place of kiv (kiv-bootgen), when not empty
+  std::string input;            // the file standard input reads; /dev/null when empty
+  bool has_input_text = false;  // standard input a pipe that gives [input_text], then its end
+  std::string input_text;
 };
 
 // Whether [env] sets or removes HOME or APPDATA.
@@ -80,9 +81,10 @@ void read_both(int out_fd, int err_fd, std::string* out, std::string* err, OnOut
 }
 
 // Runs kiv with [args] as [options] say; standard input is /dev/null unless
-// [options] give it. Unless [options] name HOME or APPDATA, the child's HOME
-// is a fresh directory, removed afterwards, and APPDATA is unset: a run
-// never writes settings into the home of whoever runs the tests.
+// [options] give it (a file or a pipe's text). Unless [options] name HOME or
+// APPDATA, the child's HOME is a fresh directory, removed afterwards, and
+// APPDATA is unset: a run never writes settings into the home of whoever
+// runs the tests.
 inline KivRun run_kiv_with(const std::vector<std::string>& args, const KivRunOptions& options) {
   KivRun run;
   std::string home;
@@ -92,7 +94,7 @@ inline KivRun run_kiv_with(const std::vector<std::string>& args, const KivRunOpt
     home = pattern;
   }
   int in[2] = {-1, -1};
-  if (options.has_input && pipe(in) != 0) return run;
+  if (options.has_input_text && pipe(in) != 0) return run;
   int out[2], err[2];
   if (pipe(out) != 0) return run;
   if (pipe(err) != 0) return run;
@@ -106,12 +108,12 @@ inline KivRun run_kiv_with(const std::vector<std::string>& args, const KivRunOpt
   }
   pid_t pid = fork();
   if (pid == 0) {
-    if (options.has_input) {
+    if (options.has_input_text) {
       dup2(in[0], 0);
       close(in[0]);
       close(in[1]);
     } else {
-      dup2(open("/dev/null", O_RDONLY), 0);
+      dup2(open(options.input.empty() ? "/dev/null" : options.input.c_str(), O_RDONLY), 0);
     }
     switch (options.output) {
       case KivOutput::kPipe:
@@ -148,13 +150,13 @@ inline KivRun run_kiv_with(const std::vector<std::string>& args, const KivRunOpt
   }
   close(out[1]);
   close(err[1]);
-  if (options.has_input) {
+  if (options.has_input_text) {
     // The child reads while it writes: the input goes in first (a pipe's
     // buffer takes the tests' small inputs whole), then its end.
     close(in[0]);
     signal(SIGPIPE, SIG_IGN);
-    for (size_t done = 0; done < options.input.size();) {
-      ssize_t n = write(in[1], options.input.data() + done, options.input.size() - done);
+    for (size_t done = 0; done < options.input_text.size();) {
+      ssize_t n = write(in[1], options.input_text.data() + done, options.input_text.size() - done);
       if (n <= 0) break;
       done += size_t(n);
     }
