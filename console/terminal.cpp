@@ -282,7 +282,7 @@ KIV_ROUTINE(ReadStdin) {
   int32_t total = int32_t(series_length(buffer.node()));
   int32_t at = std::clamp(buffer.head(), 0, total);
   binary_append_bytes(&buffer, bytes.data(), uint32_t(n));
-  uint8_t* base = binary_head_ptr(&buffer) - buffer.head();
+  uint8_t* base = series_buffer_of(&buffer)->head_ptr();
   std::rotate(base + at, base + total, base + total + n);
   return native_result(*a.buffer);
 }

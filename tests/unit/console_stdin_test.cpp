@@ -68,6 +68,11 @@ const StdinCase kCases[] = {
      .input = "abc",
      .code = "b: copy #{} read-stdin b 0 read-stdin b -3 probe b probe input-stdin",
      .output = "#{}\n\"abc\"\n"},
+    {.name = "InitWithoutATerminal",
+     .input = "",
+     .code = "system/console/size: 0x0 system/console/init \"Kiv Console\" "
+             "probe system/console/size probe routine? :system/console/init",
+     .output = "80x50\ntrue\n"},
     {.name = "LinesAndBytesInTurn",
      .input = "line\nrest",
      .code = "read-line b: copy #{} read-stdin b 10 probe to string! b",
