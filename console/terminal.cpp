@@ -8,6 +8,7 @@
 #include "console/terminal.h"
 
 #include <algorithm>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -184,6 +185,11 @@ bool edit_on_terminal(const Cell* prompt, bool hidden) {
   EditEnd end;
   try {
     end = g_editor.edit(host, string_text(prompt), hidden, &g_saved);
+  } catch (const std::bad_alloc&) {
+    // The editor's own text and output buffers: the memory error, the
+    // terminal as it was.
+    raw_mode_off();
+    raise_error(kErrInternalNoMemory);
   } catch (...) {
     host.flush();
     raw_mode_off();
