@@ -2,7 +2,8 @@
 # Installs the Debian packages the build needs (only those missing), then
 # configures and builds Kiv in build/ (or the directory given as $1 with the
 # CMake options that follow). The build runs CMAKE_BUILD_PARALLEL_LEVEL jobs
-# when it is set, else one per processor.
+# when it is set, else one per processor; KIV_TARGETS (blank-separated)
+# builds those targets alone, else everything.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,6 +20,8 @@ packages+=(libcurl4-openssl-dev)  # read and write of http(s) URLs go through li
 packages+=(zlib1g-dev)  # the compression tests and benchmarks use zlib as their oracle
 packages+=(libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev)  # the image codecs
 packages+=(python3-pil)  # the image codec tests and benchmark use PIL as their oracle
+packages+=(pkg-config libvterm-dev tmux python3)  # the console tests: a terminal emulator, tmux, the pty bench
+packages+=(unicode-data)  # tools/make_char_width.py reads its tables
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -34,4 +37,5 @@ fi
 build_dir=${1:-build}
 shift || true
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-ninja -C "$build_dir" -j "$jobs"
+# shellcheck disable=SC2086  # the targets are words
+ninja -C "$build_dir" -j "$jobs" ${KIV_TARGETS:-}
