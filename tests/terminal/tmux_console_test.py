@@ -375,6 +375,56 @@ def screen_report_prints_nothing(p=None):
         p.close()
 
 
+# help and what at the width of the pane: 60 columns, so what's lines are cut
+# to 59 with "..."; the function display is never cut.
+@case
+def help_and_what_in_a_narrow_pane(p=None):
+    p = console("help", width=60, height=40)
+    try:
+        p.text("? append")
+        p.keys("Enter")
+        p.wait_prompt(2)
+        rows = [row.rstrip() for row in p.screen()]
+        start = rows.index(">> ? append") + 1
+        assert rows[start:start + 20] == [
+            "USAGE:",
+            "     APPEND series value",
+            "",
+            "DESCRIPTION:",
+            "     APPEND is an action! value.",
+            "",
+            "ARGUMENTS:",
+            "     series       [series! bitset! port!]",
+            "     value        [any-type!]",
+            "",
+            "REFINEMENTS:",
+            "     /part        =>",
+            "        length       [number! series!]",
+            "     /only        =>",
+            "     /dup         =>",
+            "        count        [integer!]",
+            "",
+            "RETURNS:",
+            "     [series! port! bitset!]",
+            "",
+        ], "\n".join(rows)
+        p.text("what")
+        p.keys("Enter")
+        p.wait("the prompt after the listing",
+               lambda: any(row.startswith("     zero?") for row in p.screen()) and p.screen()[-1].startswith(">>"))
+        # the whole listing, scrolled off the screen included
+        rows = p.tmux("capture-pane", "-p", "-S", "-").rstrip("\n").split("\n")
+        listing = rows[rows.index(">> what") + 1:]
+        listing = listing[:next(i for i, row in enumerate(listing) if row.startswith(">>"))]
+        assert len(listing) > 100, "\n".join(listing)
+        lines = [row for row in listing if row]
+        assert all(len(row) <= 59 for row in lines), [row for row in lines if len(row) > 59]
+        assert "     a-an            function!     Returns the appropria..." in lines
+        assert sum(len(row) == 59 and row.endswith("...") for row in lines) > 50
+    finally:
+        p.close()
+
+
 def main():
     global KIV
     if sys.argv[1:] == ["--list"]:
