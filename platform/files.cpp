@@ -141,6 +141,7 @@ bool os_stat(const std::string& path, FileStat* out) {
 }
 
 int os_make_dir(const std::string& path) { return mkdir(path.c_str(), 0777) == 0 ? 0 : errno; }
+int os_make_private_dir(const std::string& path) { return mkdir(path.c_str(), 0700) == 0 ? 0 : errno; }
 
 bool os_remove_file(const std::string& path) { return unlink(path.c_str()) == 0; }
 
