@@ -154,8 +154,6 @@ TEST(HttpClient, Errors) {
       {"write/seek u/echo \"x\" 1", "internal not-done"},
       {"write/allow u/echo \"x\" [read]", "internal not-done"},
       {"write/as u/echo \"x\" 'utf-8", "internal not-done"},
-      {"read ftp://host/file", "access unknown-scheme ftp://host/file"},
-      {"write ftp://host/file \"x\"", "access unknown-scheme ftp://host/file"},
   };
   std::string script =
       "show: func [code /local e] [\n"
