@@ -21,7 +21,8 @@ Cell* url_to_port(const Cell* url, bool open) {
   make.spec = parts;
   Cell* proto = stack_push_value(kNoneCell);
   Cell* port = port_make(proto, make);
-  if (open) port = ActionCall(kActionOpen).arg(*port).run();
+  // open's own answer is dropped: the port is the result.
+  if (open) ActionCall(kActionOpen).arg(*port).run();
   return port;
 }
 
