@@ -2,14 +2,12 @@
 // /as-records, /flat, /trim and a ";" delimiter; rows read plain are
 // written by to-csv and must read back the same. Every outcome must be a
 // value or a Kiv error: never a crash, a hang or a sanitizer report.
-// tests/unit/data_fuzz_seeds_test.cpp runs the seeds of
+// tests/unit/fuzz_seeds_test.cpp runs the seeds of
 // fuzz/corpus/csv_fuzz/ as ordinary tests.
 #include "fuzz/library_call.h"
 
-namespace kiv::fuzz {
-
-inline void csv_fuzz_one(const uint8_t* data, size_t size) {
-  call_on_text(R"(func [text /local rows][
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  kiv::fuzz::call_on_text(R"(func [text /local rows][
     attempt [load-csv/header text]
     attempt [load-csv/as-records text]
     load-csv/flat text
@@ -22,14 +20,6 @@ inline void csv_fuzz_one(const uint8_t* data, size_t size) {
         rows == load-csv to-csv rows
     ]
 ])",
-               data, size);
-}
-
-}  // namespace kiv::fuzz
-
-#ifndef KIV_FUZZ_BODY_ONLY
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  kiv::fuzz::csv_fuzz_one(data, size);
+                          data, size);
   return 0;
 }
-#endif

@@ -1,27 +1,17 @@
 // libFuzzer target of parse-url: any text is parsed, plain and with
 // /throw-error, as a string! and as a url!; what parses is built back with
 // encode-url. Every outcome must be a value or a Kiv error: never a crash, a
-// hang or a sanitizer report. tests/unit/data_fuzz_seeds_test.cpp runs the
+// hang or a sanitizer report. tests/unit/fuzz_seeds_test.cpp runs the
 // seeds of fuzz/corpus/url_fuzz/ as ordinary tests.
 #include "fuzz/library_call.h"
 
-namespace kiv::fuzz {
-
-inline void url_fuzz_one(const uint8_t* data, size_t size) {
-  call_on_text(R"(func [text /local parts][
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  kiv::fuzz::call_on_text(R"(func [text /local parts][
     parse-url/throw-error to url! text
     parts: parse-url text
     if object? parts [encode-url parts]
     any [none? parts object? parts]
 ])",
-               data, size);
-}
-
-}  // namespace kiv::fuzz
-
-#ifndef KIV_FUZZ_BODY_ONLY
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  kiv::fuzz::url_fuzz_one(data, size);
+                          data, size);
   return 0;
 }
-#endif

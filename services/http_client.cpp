@@ -543,6 +543,8 @@ HttpResponse http_perform(const HttpRequest& request, uint64_t body_limit, HttpB
   return response;
 }
 
-void http_client_init() { registry_install(kTypeUrl, {.open = url_open, .read = url_read, .write = url_write}); }
+void http_client_init() {
+  registry_install(kTypeUrl, {.open = url_open, .read = url_read, .write = url_write});
+}
 
 }  // namespace kiv

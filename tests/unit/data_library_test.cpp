@@ -21,8 +21,8 @@ namespace {
 // its last line sums up, the lines before it name what differs.
 void run_oracle(const char* driver) {
   test::TempDir dir("kiv-oracle-");
-  const std::string command = std::string("/usr/bin/python3 ") + KIV_SOURCE_DIR + "/tests/data/" + driver + " " +
-                              KIV_EXECUTABLE + " " + dir.path() + " 2>&1";
+  const std::string command = std::string("/usr/bin/python3 ") + KIV_SOURCE_DIR + "/tests/data/" + driver +
+                              " " + KIV_EXECUTABLE + " " + dir.path() + " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   std::string output;
@@ -43,9 +43,10 @@ std::string md5_hex(const std::string& text) {
   test::TempDir dir("kiv-md5-");
   const std::string path = dir.path() + "/text";
   std::ofstream(path) << text;
-  const std::string command = "/usr/bin/python3 -c \"import hashlib,sys; "
-                              "print(hashlib.md5(open(sys.argv[1],'rb').read()).hexdigest().upper())\" " +
-                              path;
+  const std::string command =
+      "/usr/bin/python3 -c \"import hashlib,sys; "
+      "print(hashlib.md5(open(sys.argv[1],'rb').read()).hexdigest().upper())\" " +
+      path;
   FILE* pipe = popen(command.c_str(), "r");
   char buffer[64] = {};
   if (!pipe) return "";
@@ -85,8 +86,9 @@ print [exists-thru? u/data exists-thru? u/nothing-yet exists-thru? %t.kiv exists
   const std::string hash = md5_hex(url);
   ASSERT_EQ(hash.size(), 32u);
   const std::string file = app.path() + "/Kiv/cache/" + hash.substr(0, 2) + "/" + hash;
-  EXPECT_EQ(r.output, "\"1 two [3 4]\"\n\"1 two [3 4]\"\n1\n\"1 two [3 4]\"\n2\n#{312074776F205B3320345D}\n%" + file +
-                          "\ntrue false true false\n");
+  EXPECT_EQ(r.output,
+            "\"1 two [3 4]\"\n\"1 two [3 4]\"\n1\n\"1 two [3 4]\"\n2\n#{312074776F205B3320345D}\n%" + file +
+                "\ntrue false true false\n");
   EXPECT_EQ(test::read_file(file), "1 two [3 4]");
   struct stat st;
   ASSERT_EQ(stat((app.path() + "/Kiv/cache").c_str(), &st), 0);
