@@ -81,6 +81,9 @@ print (hits - h - 2)
 print mold read-thru/binary u/data
 print mold path-thru u/data
 print [exists-thru? u/data exists-thru? u/nothing-yet exists-thru? %t.kiv exists-thru? %none-such]
+; text is read as read reads it, CR LF as LF, from the network and the cache alike
+print mold read-thru u/crlf
+print mold read-thru u/crlf
 )");
   ASSERT_EQ(r.status, 0) << r.errors;
   const std::string hash = md5_hex(url);
@@ -88,7 +91,8 @@ print [exists-thru? u/data exists-thru? u/nothing-yet exists-thru? %t.kiv exists
   const std::string file = app.path() + "/Kiv/cache/" + hash.substr(0, 2) + "/" + hash;
   EXPECT_EQ(r.output,
             "\"1 two [3 4]\"\n\"1 two [3 4]\"\n1\n\"1 two [3 4]\"\n2\n#{312074776F205B3320345D}\n%" + file +
-                "\ntrue false true false\n");
+                "\ntrue false true false\n"
+                "\"one^/two^/\"\n\"one^/two^/\"\n");
   EXPECT_EQ(test::read_file(file), "1 two [3 4]");
   struct stat st;
   ASSERT_EQ(stat((app.path() + "/Kiv/cache").c_str(), &st), 0);
