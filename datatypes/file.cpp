@@ -341,9 +341,11 @@ void url_datatype_init() {
 }
 
 void file_datatype_init() {
-  // Everything else as url! has it, unsupported slots included.
+  // Everything else as url! has it, unsupported slots included; open stays
+  // unsupported when url! gets its own (other schemes open through ports).
   ActionSlots slots = inherit_all_slots();
   slots.mold = file_mold;
+  slots.open = nullptr;
   register_datatype({kTypeFile, kTypeUrl, "file!", kActionCount, slots});
 }
 

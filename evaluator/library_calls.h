@@ -15,7 +15,9 @@ namespace kiv {
 #define KIV_LIBRARY_CALLS(X)               \
   X(DoFile, "do-file")                     \
   X(ExpandDirectives, "expand-directives") \
-  X(Modulo, "modulo")
+  X(Modulo, "modulo")                      \
+  X(ParseUrl, "parse-url")                 \
+  X(ShowMemoryStats, "show-memory-stats")
 
 enum class LibraryCall : uint32_t {
 #define KIV_LIBRARY_CALL_ENUM(id, name) k##id,

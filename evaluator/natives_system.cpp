@@ -19,6 +19,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "datatypes/word.h"
+#include "evaluator/library_calls.h"
 #include "evaluator/memory_stats.h"
 #include "evaluator/natives.h"
 #include "platform/clock.h"
@@ -220,11 +221,13 @@ KIV_NATIVE(Recycle) {
 
 KIV_NATIVE(Stats) {
   if (!a.info && !a.show) return native_result(count_cell(memory_stats(nullptr, 1)));
-  // The memory-statistics display belongs to the library, which is not bound yet.
-  if (a.show) raise_error(kErrInternalNotDone);
   Cell* info = block_push_only(5);
   memory_stats(info, 2);
-  return native_result(*info);
+  if (!a.show) return native_result(*info);
+  // The library prints the block; stats/show itself has no value.
+  Cell* printed = stack_push_value(kNoneCell);
+  call_library(LibraryCall::kShowMemoryStats, info, 1, printed);
+  return native_result(kUnsetCell);
 }
 
 void natives_system_register() {

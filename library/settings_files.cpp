@@ -11,7 +11,9 @@ namespace kiv {
 // The directory, mode 0700, in a parent that stands; false when it cannot be
 // made (no error: the console goes on without its settings).
 KIV_ROUTINE(MakePrivateDir) {
-  return native_result(logic_cell(os_make_private_dir(file_to_os_path(a.path))));
+  const std::string path = file_to_os_path(a.path);
+  FileStat st;
+  return native_result(logic_cell(os_make_private_dir(path) == 0 || (os_stat(path, &st) && st.directory)));
 }
 
 // Renames [from] to [to], replacing [to]; false on failure.

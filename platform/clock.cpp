@@ -18,6 +18,12 @@ ClockReading os_clock_now() {
   return r;
 }
 
+int32_t os_zone_offset_at(int64_t epoch_seconds) {
+  time_t t = time_t(epoch_seconds);
+  tm local{};
+  return localtime_r(&t, &local) ? int32_t(local.tm_gmtoff) : 0;
+}
+
 void os_sleep_ms(int64_t milliseconds) {
   if (milliseconds <= 0) return;
   timespec left{time_t(milliseconds / 1000), long(milliseconds % 1000) * 1000000L};

@@ -14,6 +14,10 @@ struct ClockReading {
 };
 ClockReading os_clock_now();
 
+// The local zone's offset from UTC in seconds in force at [epoch_seconds]
+// (summer time included); 0 when the moment is outside what the OS knows.
+int32_t os_zone_offset_at(int64_t epoch_seconds);
+
 // Sleeps for [milliseconds], resuming after signals until the time has passed.
 void os_sleep_ms(int64_t milliseconds);
 

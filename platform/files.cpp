@@ -141,12 +141,7 @@ bool os_stat(const std::string& path, FileStat* out) {
 }
 
 int os_make_dir(const std::string& path) { return mkdir(path.c_str(), 0777) == 0 ? 0 : errno; }
-
-bool os_make_private_dir(const std::string& path) {
-  struct stat st;
-  if (mkdir(path.c_str(), 0700) == 0) return true;
-  return errno == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+int os_make_private_dir(const std::string& path) { return mkdir(path.c_str(), 0700) == 0 ? 0 : errno; }
 
 bool os_remove_file(const std::string& path) { return unlink(path.c_str()) == 0; }
 

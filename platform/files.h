@@ -50,9 +50,8 @@ bool os_stat(const std::string& path, FileStat* out);
 
 // Makes the directory [path] (mode 0777 less the umask); 0, or the errno.
 int os_make_dir(const std::string& path);
-// Makes the directory [path] (its parent stands), open to the user alone
-// (mode 0700); true when it stands there as a directory.
-bool os_make_private_dir(const std::string& path);
+// Makes the directory [path] with mode 0700 (its owner alone); 0, or the errno.
+int os_make_private_dir(const std::string& path);
 // Removes the file (not a directory) [path]; false on failure.
 bool os_remove_file(const std::string& path);
 // Removes the empty directory [path]; false on failure.

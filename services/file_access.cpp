@@ -344,9 +344,9 @@ bool file_exists(const Cell* file) {
   return os_stat(file_to_os_path(file), &st);
 }
 
-bool make_directory(const Cell* file) {
+bool make_directory(const Cell* file, bool owner_only) {
   const std::string path = file_to_os_path(file);
-  if (os_make_dir(path) == 0) return true;
+  if ((owner_only ? os_make_private_dir(path) : os_make_dir(path)) == 0) return true;
   FileStat st;
   if (os_stat(path, &st) && st.directory) return false;
   raise_error(kErrAccessNoCreate, file);

@@ -83,8 +83,9 @@ bool file_rename(const Cell* from, const Cell* to);
 bool file_exists(const Cell* file);
 // MAY ALLOCATE. Makes the directory [file] names: true when it was made, false
 // when a directory stood there already. Raises access no-create with the file
-// otherwise, a file of that name included.
-bool make_directory(const Cell* file);
+// otherwise, a file of that name included. With [owner_only] the directory
+// gets mode 0700.
+bool make_directory(const Cell* file, bool owner_only = false);
 // MAY ALLOCATE. Pushes the process's current directory as a file! ending in
 // "/". Raises access cannot-open when the OS cannot give it.
 Cell* current_dir_file();

@@ -30,6 +30,7 @@
 #include "runtime/stack.h"
 #include "runtime/typesets.h"
 #include "services/file_access.h"
+#include "services/url_port.h"
 
 namespace kiv {
 
@@ -383,13 +384,13 @@ HttpRequest default_request(const Cell* url, std::string method) {
 // ---------------------------------------------------------------- action handlers
 
 Cell* url_read(Cell* url, const ReadArgs& a) {
-  if (!http_url_q(url)) raise_error(kErrAccessUnknownScheme, url);
+  if (!http_url_q(url)) return url_port_read(url, a);
   if (a.part || a.seek || a.as) raise_error(kErrInternalNotDone);
   return answer(url, default_request(url, "GET"), a.binary, a.lines, a.info);
 }
 
 Cell* url_write(Cell* url, const WriteArgs& a) {
-  if (!http_url_q(url)) raise_error(kErrAccessUnknownScheme, url);
+  if (!http_url_q(url)) return url_port_write(url, a);
   if (a.part || a.seek || a.allow || a.as) raise_error(kErrInternalNotDone);
   const Cell data = *a.data;
   HttpRequest request;
@@ -542,6 +543,8 @@ HttpResponse http_perform(const HttpRequest& request, uint64_t body_limit, HttpB
   return response;
 }
 
-void http_client_init() { registry_install(kTypeUrl, {.read = url_read, .write = url_write}); }
+void http_client_init() {
+  registry_install(kTypeUrl, {.open = url_open, .read = url_read, .write = url_write});
+}
 
 }  // namespace kiv

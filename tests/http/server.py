@@ -17,13 +17,19 @@ killed. With --tls CERT KEY it serves HTTPS with that certificate.
   /big?n=N    N bytes of "x", streamed (Content-Length given)
   /picture    a 2x1 PNG (red, then green at half alpha) as image/png;
               /picture-untyped the same with no Content-Type
+  /json       a JSON document as application/json
+  /hits       how many requests the server answered before this one
 """
 import http.server
 import socketserver
 import ssl
 import struct
 import sys
+import threading
 import zlib
+
+hits = 0
+hits_lock = threading.Lock()
 
 
 def png_2x1():
@@ -54,7 +60,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(body)
 
     def serve(self):
+        global hits
         path = self.path
+        with hits_lock:
+            answered = hits
+            hits += 1
         length = int(self.headers.get("Content-Length") or 0)
         body = self.rfile.read(length) if length else b""
         if path == "/echo":
@@ -78,6 +88,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.reply(200, b'Kiv [title: "served"]\r\nprint "served script ran"\r\n')
         elif path == "/data":
             self.reply(200, b"1 two [3 4]", [("Content-Type", "text/plain")])
+        elif path == "/json":
+            self.reply(200, b'{"a": [1, 2.5], "b": null}', [("Content-Type", "application/json")])
+        elif path == "/hits":
+            self.reply(200, str(answered).encode(), [("Content-Type", "text/plain")])
         elif path == "/picture":
             self.reply(200, png_2x1(), [("Content-Type", "image/png")])
         elif path == "/picture-untyped":

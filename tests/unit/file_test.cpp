@@ -388,11 +388,12 @@ TEST(FileTest, StringSlotsAndUnsupportedOnes) {
     for (ActionId id : {kActionRandom, kActionReflect, kActionSort, kActionTrim, kActionPut, kActionOpen,
                         kActionRead, kActionWrite, kActionDelete, kActionQuery, kActionRename, kActionAdd}) {
       // file!'s file actions are wired by the file services (file_access_test.cpp),
-      // url!'s read and write by the HTTP client (http_client_test.cpp).
+      // url!'s read, write and open by the HTTP client and through ports
+      // (http_client_test.cpp, tests/kiv/library/url.kiv).
       if (type == kTypeFile && (id == kActionRead || id == kActionWrite || id == kActionDelete ||
                                 id == kActionQuery || id == kActionRename))
         continue;
-      if (type == kTypeUrl && (id == kActionRead || id == kActionWrite)) continue;
+      if (type == kTypeUrl && (id == kActionRead || id == kActionWrite || id == kActionOpen)) continue;
       SCOPED_TRACE(testing::Message() << int(type) << " " << int(id));
       EXPECT_EQ(catch_error([&] {
                   Cell* v = push_text("a", 1, type);

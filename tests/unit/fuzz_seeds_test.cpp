@@ -1,5 +1,6 @@
-// Runs the entry functions of the inflate, deflate and LZ fuzz targets over their seed
-// files, so the targets' checks run in every build, not only under clang.
+// Runs the entry functions of the inflate, deflate, LZ, JSON, CSV and URL fuzz
+// targets over their seed files, so the targets' checks run in every build,
+// not only under clang.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -17,6 +18,15 @@
 #undef LLVMFuzzerTestOneInput
 #define LLVMFuzzerTestOneInput kiv_deflate_fuzz_entry
 #include "fuzz/deflate_fuzz.cpp"
+#undef LLVMFuzzerTestOneInput
+#define LLVMFuzzerTestOneInput kiv_json_fuzz_entry
+#include "fuzz/json_fuzz.cpp"
+#undef LLVMFuzzerTestOneInput
+#define LLVMFuzzerTestOneInput kiv_csv_fuzz_entry
+#include "fuzz/csv_fuzz.cpp"
+#undef LLVMFuzzerTestOneInput
+#define LLVMFuzzerTestOneInput kiv_url_fuzz_entry
+#include "fuzz/url_fuzz.cpp"
 #undef LLVMFuzzerTestOneInput
 
 namespace {
@@ -40,5 +50,12 @@ TEST(FuzzSeeds, Inflate) { EXPECT_GT(run_seeds("inflate_fuzz", kiv_inflate_fuzz_
 TEST(FuzzSeeds, Deflate) { EXPECT_GT(run_seeds("deflate_fuzz", kiv_deflate_fuzz_entry), 0u); }
 
 TEST(FuzzSeeds, Lz) { EXPECT_GT(run_seeds("lz_fuzz", kiv_lz_fuzz_entry), 0u); }
+
+// The data library's targets start the library in the test's process.
+TEST(FuzzSeeds, Json) { EXPECT_GT(run_seeds("json_fuzz", kiv_json_fuzz_entry), 0u); }
+
+TEST(FuzzSeeds, Csv) { EXPECT_GT(run_seeds("csv_fuzz", kiv_csv_fuzz_entry), 0u); }
+
+TEST(FuzzSeeds, Url) { EXPECT_GT(run_seeds("url_fuzz", kiv_url_fuzz_entry), 0u); }
 
 }  // namespace

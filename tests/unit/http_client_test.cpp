@@ -14,52 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "http_test_server.h"
 #include "run_kiv.h"
 #include "temp_dir.h"
 
 namespace kiv {
 namespace {
 
-// The test server, running while the object lives.
-class Server {
- public:
-  explicit Server(std::vector<std::string> extra = {}) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    std::vector<std::string> args = {"python3", std::string(KIV_SOURCE_DIR) + "/tests/http/server.py"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      close(out[1]);
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execvp("python3", argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
-    close(out[0]);
-    port_ = line;
-  }
-  ~Server() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  Server(const Server&) = delete;
-  Server& operator=(const Server&) = delete;
-  const std::string& port() const { return port_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string port_;
-};
+using Server = test::HttpTestServer;
 
 // Runs [body] as a script in which u is the server's base URL [base].
 test::KivRun run(const std::string& base, const std::string& body) {
@@ -192,8 +154,6 @@ TEST(HttpClient, Errors) {
       {"write/seek u/echo \"x\" 1", "internal not-done"},
       {"write/allow u/echo \"x\" [read]", "internal not-done"},
       {"write/as u/echo \"x\" 'utf-8", "internal not-done"},
-      {"read ftp://host/file", "access unknown-scheme ftp://host/file"},
-      {"write ftp://host/file \"x\"", "access unknown-scheme ftp://host/file"},
   };
   std::string script =
       "show: func [code /local e] [\n"
