@@ -384,7 +384,7 @@ Status invoke_routine(const Cell* fn_slot, const int32_t* refs) {
 Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
   DepthGuard depth;
   if (g_interp.tracing)
-    trace_event(kTraceOpen, source.block, source.index ? *source.index : -1, fn_slot, nullptr);
+    trace_event(kTraceOpen, source.block, source.index ? *source.index : -1, fn_slot, source.name);
   // An infix call's left operand stays below the top: building the list may collect.
   g_stack.top = fn_slot + (infix ? 2 : 1);
   const TypeId type = fn_slot->type();
@@ -1237,7 +1237,7 @@ void trace_event(TraceEvent event, const Cell* code, int32_t position, const Cel
   stack_push_value(integer_cell(code ? position : -1));
   stack_push_value(value && !value->is(kTypeUnset) ? *value : kNoneCell);
   stack_push_value(reference &&
-                           (event & (kTraceSet | kTraceEpilog | kTraceProlog | kTraceReturn | kTraceCall))
+                           (event & (kTraceSet | kTraceEpilog | kTraceProlog | kTraceReturn | kTraceCall | kTraceOpen))
                        ? *reference
                        : kNoneCell);
   stack_push_value(pair_cell(int32_t(stack_index(arguments)), int32_t(stack_index(top))));
