@@ -238,13 +238,18 @@ enum LexFault : int32_t {
 // when it moved the input on, past the token's start, the scan resumes
 // there (true); otherwise it stops quietly (false).
 bool lexer_error(LexerState* s, int32_t detail, const char* missing, const uint8_t* near, int32_t line) {
+  // The type the error event reports: the detail's, the open level's, the
+  // token's, else error!.
+  int32_t type = detail > 0          ? detail
+                 : s->level_type > 0 ? s->level_type
+                 : s->token_type > 0 ? s->token_type
+                                     : kTypeError;
   s->token_type = kTypeError;
   if (!s->load_raise) {
     s->stopped = true;
     return false;
   }
   if (s->callback && (s->mask & kLexEventError)) {
-    int32_t type = detail > 0 ? detail : s->level_type > 0 ? s->level_type : kTypeError;
     if (!lexer_event(s, kLexEventError, type, nullptr, s->token_start)) {
       if (s->moved && s->pos > s->token_start) {
         s->token_end = s->pos;
@@ -468,6 +473,7 @@ bool lexer_braced_string(LexerState* s) {
   }
   if (depth) {
     s->line += lines;
+    s->token_type = kTypeString;
     return lexer_error(s, kFaultMissing, "}", open, s->token_line);
   }
   s->token_end = s->pos = p + 1;

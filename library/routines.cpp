@@ -343,17 +343,7 @@ Status typeset_q(const routine_args::PredicateArgs& a, const char* typeset) {
 
 namespace {
 
-// The entry point the routines table holds for an implementation: with
-// [check], the argument check of its own spec first (builtin_check_args).
-template <class Args, Status (*Impl)(const Args&), RoutineId Id>
-Status routine_entry_of(bool check, const int32_t* r) {
-  if (check) builtin_check_args(Builtin::kRoutine, Id, r);
-  Args a;
-  routine_args::read_args(a, r);
-  return Impl(a);
-}
-
-enum class RoutineKind : uint8_t { kGlobal, kState, kCodec, kTypePredicate, kTypesetPredicate };
+enum class RoutineKind : uint8_t { kGlobal, kState, kCodec, kConsole, kTypePredicate, kTypesetPredicate };
 
 struct RoutineRow {
   RoutineId id;
@@ -361,7 +351,7 @@ struct RoutineRow {
   const char* word;
   const char* spec;  // the spec text; the typeset's word for a typeset predicate
   const DeclaredParam* params;
-  RoutineEntry entry;
+  RoutineEntry entry;  // null: installed from a higher layer (KIV_ROUTINE_INSTALL)
 };
 
 #define KIV_ROUTINE_ENTRY(Ident) \
@@ -376,6 +366,10 @@ constexpr RoutineRow kRoutineRows[] = {
 #define CODEC_ROUTINE(id, Ident, word, params, spec)                                         \
   {kRoutine##Ident,         RoutineKind::kCodec, word, spec, routine_args::k##Ident##Params, \
    KIV_ROUTINE_ENTRY(Ident)},
+#define CONSOLE_ROUTINE(id, Ident, word, params, spec) \
+  {kRoutine##Ident, RoutineKind::kGlobal, word, spec, routine_args::k##Ident##Params, nullptr},
+#define CONSOLE_FIELD_ROUTINE(id, Ident, word, params, spec) \
+  {kRoutine##Ident, RoutineKind::kConsole, word, spec, routine_args::k##Ident##Params, nullptr},
 #define TYPE_PREDICATE(id, Ident, word, Type)             \
   {kRoutine##Ident, RoutineKind::kTypePredicate,    word, \
    nullptr,         routine_args::kPredicateParams, KIV_ROUTINE_ENTRY(Ident)},
@@ -422,8 +416,10 @@ Cell* push_routine(const RoutineRow& row) {
 
 void routines_init() {
   for (const RoutineRow& row : kRoutineRows) {
-    routine_register(row.id, row.entry);
-    if (row.kind == RoutineKind::kState || row.kind == RoutineKind::kCodec) continue;
+    if (row.entry) routine_register(row.id, row.entry);
+    if (row.kind == RoutineKind::kState || row.kind == RoutineKind::kCodec ||
+        row.kind == RoutineKind::kConsole)
+      continue;
     StackSave save;
     Cell* routine = push_routine(row);
     Root word(load_word(row.word));
@@ -450,5 +446,7 @@ void routines_into(const Cell* object, RoutineKind kind) {
 void gc_routines_into(const Cell* gc_object) { routines_into(gc_object, RoutineKind::kState); }
 
 void codec_routines_into(const Cell* codec) { routines_into(codec, RoutineKind::kCodec); }
+
+void console_routines_into(const Cell* console) { routines_into(console, RoutineKind::kConsole); }
 
 }  // namespace kiv

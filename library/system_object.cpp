@@ -123,14 +123,4 @@ void system_set_command_line(int argc, char** argv) {
   set_field(options, "args", push_arguments(argv + 1, argv + argc));
 }
 
-void system_set_script(const char* script, char** first, char** last) {
-  StackSave save;
-  Cell* system = push_global("system");
-  Cell* options = push_field(system, "options");
-  set_field(options, "script", stack_push_value(*file_from_os_path(script)));
-  set_field(options, "args", push_arguments(first, last));
-  Cell* script_object = push_field(system, "script");
-  set_field(script_object, "args", push_raw_arguments(first, last));
-}
-
 }  // namespace kiv
