@@ -35,6 +35,7 @@
 #include "library/image_codecs.h"
 #include "library/series_replace.h"
 #include "platform/process.h"
+#include "platform/stdio.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/gc_root.h"
@@ -209,6 +210,8 @@ KIV_ROUTINE(SetTraceMode) {
 // Library code does not move the current code (CurrentCodeScope): a current
 // block means a script's code is being evaluated below this call.
 KIV_ROUTINE(StackEvalQ) { return native_result(logic_cell(g_interp.current.node != 0)); }
+
+KIV_ROUTINE(StdinTerminalQ) { return native_result(logic_cell(stdin_is_terminal())); }
 
 KIV_ROUTINE(RuntimeSetting) {
   std::string_view name = symbol_name(word_symbol(a.name));

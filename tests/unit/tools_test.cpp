@@ -79,5 +79,44 @@ TEST(TraceTools, ProfileReportRanksFunctions) {
   EXPECT_EQ(tables[1][2].first, "wait");
 }
 
+// The debugger's prompt on a terminal: each command typed at "debug> "
+// (tests/scripts/tools/debug_pty.py types them) and what it shows; the
+// lines typed leave the console history as it was.
+TEST(TraceTools, DebuggerPromptTakesCommandsOnATerminal) {
+  test::KivRunOptions options;
+  options.program = "/usr/bin/python3";
+  test::KivRun run = test::run_kiv_with(
+      {kTools + "debug_pty.py", KIV_EXECUTABLE, kTools + "debug-prompt.kiv"}, options);
+  ASSERT_EQ(run.status, 0) << run.errors;
+  const std::string& out = run.output;
+  auto after = [&](const std::string& typed, const std::string& shown) {
+    size_t at = out.find("debug> " + typed + "\n");
+    ASSERT_NE(at, std::string::npos) << typed << "\n" << out;
+    EXPECT_EQ(out.compare(at + 8 + typed.size(), shown.size(), shown), 0)
+        << typed << "\n" << out.substr(at, 300);
+  };
+  EXPECT_EQ(out.rfind("-----> EVAL y:\nInput: y: x + 1 z: y * 2\n\n-empty stack-\ndebug> \n", 0), 0u) << out;
+  after("", "-----> EVAL x\nInput: x + 1 z: y * 2\n");
+  after("n", "-----> PUSH 5\n");
+  after("?", "\n\t`help` or `?`: print a list of debugger's commands.\n");
+  after(":x", "== 5\n");
+  after(":o/a", "== 7\n");
+  after("w x", "debug> -w x\n");
+  after("+i", "debug> frobnicate\nUnknown command!\n");
+  after("[", "*** Syntax Error: (line 1) missing ] at [\n");
+  after("s", "\nStack: 5\n\n");
+  after("p", "debug> c\n");
+  after("c", "history: [\"older line\"]\n-----> EVAL q1:\n");
+  after("q", "(halted)\n");
+  EXPECT_EQ(out.find("not reached"), std::string::npos);
+}
+
+// Without a terminal the debugger prints its steps and never waits.
+TEST(TraceTools, DebuggerFromAPipeNeverWaits) {
+  test::KivRun run = test::run_kiv({kTools + "debug-steps.kiv"}, kTools);
+  EXPECT_EQ(run.status, 0) << run.errors;
+  EXPECT_EQ(run.output.find("debug> "), std::string::npos);
+}
+
 }  // namespace
 }  // namespace kiv
