@@ -328,6 +328,22 @@ bool integer_modulo(int32_t x, int32_t y, Cell* out) {
 
 // ---------------------------------------------------------------- running a function!
 
+// The call event: the value called, and the word that named it (the value
+// itself for an anonymous call).
+[[gnu::noinline, gnu::cold]] void trace_call_event(const CallSource& source, const Cell* fn_slot) {
+  trace_event(kTraceCall, source.block, -1, fn_slot, source.name ? source.name : fn_slot);
+}
+
+// Tracing, at the start of [fn_slot]'s [body]: library functions, like
+// [no-trace] ones, run their bodies untraced; others send prolog.
+[[gnu::noinline, gnu::cold]] void trace_body_start(const Cell* fn_slot, const Cell* body) {
+  if ((fn_slot->header & kFlagFunctionNoTrace) || block_library_code_q(body->node())) {
+    g_interp.tracing = false;
+    return;
+  }
+  trace_event(kTraceProlog, body, 0, nullptr, fn_slot);
+}
+
 Status invoke_function(Cell* fn_slot) {
   Node ctx = function_context(fn_slot);
   context_set_values(ctx, stack_index(g_stack.arguments) + 1);
@@ -342,10 +358,8 @@ Status invoke_function(Cell* fn_slot) {
   }
   // The body's catch point puts tracing back however the body ends.
   Status s = catch_exit_status(kExitTargetFunction, [&] {
-    // Library functions, like [no-trace] ones, run their bodies untraced.
-    if (g_interp.tracing && ((fn_slot->header & kFlagFunctionNoTrace) || block_library_code_q(body.node())))
-      g_interp.tracing = false;
-    if (g_interp.tracing) trace_event(kTraceProlog, &body, 0, nullptr, fn_slot);
+    if (fn_slot->header & kFlagFunctionNoTrace) g_interp.tracing = false;
+    if (g_interp.tracing) trace_body_start(fn_slot, &body);
     // The function's frame stands for its body: held on the stack, the body
     // runs without a frame of its own.
     return eval_block_here(stack_push_cell(&body), true);
@@ -401,7 +415,7 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
     s = plain ? fetch_plain(fn_slot, list, shape, source, infix, true)
               : fetch_arguments(fn_slot, list, source, infix, refs);
     if (s != kStatusOk) return s;
-    if (g_interp.tracing) trace_event(kTraceCall, source.block, -1, fn_slot, source.name ? source.name : fn_slot);
+    if (g_interp.tracing) trace_call_event(source, fn_slot);
     if (type == kTypeRoutine) {
       s = invoke_routine(fn_slot, refs);
       if (s != kStatusOk) return s;
@@ -431,7 +445,7 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
       s = fetch_arguments(fn_slot, list, source, infix, refs);
     }
     if (s != kStatusOk) return s;
-    if (g_interp.tracing) trace_event(kTraceCall, source.block, -1, fn_slot, source.name ? source.name : fn_slot);
+    if (g_interp.tracing) trace_call_event(source, fn_slot);
     s = finish_builtin_call(fn_slot, shape, refs);
     if (s != kStatusOk) return s;
   } else {
@@ -569,7 +583,7 @@ Status call_integer_op(Cell* fn_slot, const CallSource& source) {
     if (!series_cells(list)[i].is(kTypeRefinement)) stack_push_value(kNoneCell);
   if (g_interp.tracing || !args[1].is(kTypeInteger) ||
       !integer_builtin(type, native_id(fn_slot), integer_get(&args[0]), integer_get(&args[1]), fn_slot)) {
-    if (g_interp.tracing) trace_event(kTraceCall, source.block, -1, fn_slot, source.name ? source.name : fn_slot);
+    if (g_interp.tracing) trace_call_event(source, fn_slot);
     int32_t refs[kMaxRefinementSlots];
     std::fill(refs, refs + shape.count, -1);
     s = run_builtin_entry(fn_slot, refs);
