@@ -20,6 +20,8 @@ packages+=(libcurl4-openssl-dev)  # read and write of http(s) URLs go through li
 packages+=(zlib1g-dev)  # the compression tests and benchmarks use zlib as their oracle
 packages+=(libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev)  # the image codecs
 packages+=(python3-pil)  # the image codec tests and benchmark use PIL as their oracle
+packages+=(pkg-config libvterm-dev tmux python3)  # the console tests: a terminal emulator, tmux, the pty bench
+packages+=(unicode-data)  # tools/make_char_width.py reads its tables
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,4 +1,4 @@
-// The console routines with standard input a file: lines read as UTF-8
+// The console routines with standard input a pipe: lines read as UTF-8
 // without prompt or escape sequences, the end of the input, and bytes read
 // into a binary.
 #include <gtest/gtest.h>
@@ -80,12 +80,10 @@ TEST_P(ConsoleStdin, Reads) {
   const StdinCase& c = GetParam();
   test::TempDir dir;
   std::string script = dir.path() + "/t.kiv";
-  std::string input = dir.path() + "/input";
   std::ofstream(script) << "Kiv []\n" << kReadLine << c.code << "\n";
-  std::ofstream(input, std::ios::binary) << c.input;
   test::KivRunOptions options;
-  options.input = input;
-  options.env = {"HOME=" + dir.path(), "APPDATA"};
+  options.has_input_text = true;
+  options.input_text = c.input;
   test::KivRun run = test::run_kiv_with({script}, options);
   EXPECT_EQ(run.status, 0) << run.errors;
   EXPECT_EQ(run.errors, "");
