@@ -328,10 +328,13 @@ bool integer_modulo(int32_t x, int32_t y, Cell* out) {
 
 // ---------------------------------------------------------------- running a function!
 
-// The call event: the value called, and the word that named it (the value
-// itself for an anonymous call).
-[[gnu::noinline, gnu::cold]] void trace_call_event(const CallSource& source, const Cell* fn_slot) {
-  trace_event(kTraceCall, source.block, -1, fn_slot, source.name ? source.name : fn_slot);
+// The open, call and return events of a call from [source]: the value
+// called (its result at return), and the word that named the call (for an
+// anonymous call, the value itself but at return).
+[[gnu::noinline, gnu::cold]] void trace_named_event(TraceEvent event, const CallSource& source, const Cell* fn_slot) {
+  const Cell* name = source.name ? source.name : event == kTraceReturn ? nullptr : fn_slot;
+  int32_t position = event == kTraceOpen && source.index ? *source.index : -1;
+  trace_event(event, source.block, position, fn_slot, name);
 }
 
 // Tracing, at the start of [fn_slot]'s [body]: library functions, like
@@ -398,7 +401,7 @@ Status invoke_routine(const Cell* fn_slot, const int32_t* refs) {
 Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
   DepthGuard depth;
   if (g_interp.tracing)
-    trace_event(kTraceOpen, source.block, source.index ? *source.index : -1, fn_slot, source.name);
+    trace_named_event(kTraceOpen, source, fn_slot);
   // An infix call's left operand stays below the top: building the list may collect.
   g_stack.top = fn_slot + (infix ? 2 : 1);
   const TypeId type = fn_slot->type();
@@ -415,7 +418,7 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
     s = plain ? fetch_plain(fn_slot, list, shape, source, infix, true)
               : fetch_arguments(fn_slot, list, source, infix, refs);
     if (s != kStatusOk) return s;
-    if (g_interp.tracing) trace_call_event(source, fn_slot);
+    if (g_interp.tracing) trace_named_event(kTraceCall, source, fn_slot);
     if (type == kTypeRoutine) {
       s = invoke_routine(fn_slot, refs);
       if (s != kStatusOk) return s;
@@ -445,13 +448,13 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
       s = fetch_arguments(fn_slot, list, source, infix, refs);
     }
     if (s != kStatusOk) return s;
-    if (g_interp.tracing) trace_call_event(source, fn_slot);
+    if (g_interp.tracing) trace_named_event(kTraceCall, source, fn_slot);
     s = finish_builtin_call(fn_slot, shape, refs);
     if (s != kStatusOk) return s;
   } else {
     fatal_no_switch();
   }
-  if (g_interp.tracing) trace_event(kTraceReturn, source.block, -1, fn_slot, source.name);
+  if (g_interp.tracing) trace_named_event(kTraceReturn, source, fn_slot);
   return kStatusOk;
 }
 
@@ -583,7 +586,7 @@ Status call_integer_op(Cell* fn_slot, const CallSource& source) {
     if (!series_cells(list)[i].is(kTypeRefinement)) stack_push_value(kNoneCell);
   if (g_interp.tracing || !args[1].is(kTypeInteger) ||
       !integer_builtin(type, native_id(fn_slot), integer_get(&args[0]), integer_get(&args[1]), fn_slot)) {
-    if (g_interp.tracing) trace_call_event(source, fn_slot);
+    if (g_interp.tracing) trace_named_event(kTraceCall, source, fn_slot);
     int32_t refs[kMaxRefinementSlots];
     std::fill(refs, refs + shape.count, -1);
     s = run_builtin_entry(fn_slot, refs);
@@ -591,7 +594,7 @@ Status call_integer_op(Cell* fn_slot, const CallSource& source) {
     stack_unwind();
     *fn_slot = fn_slot[1];
     g_stack.top = fn_slot + 1;
-    if (g_interp.tracing) trace_event(kTraceReturn, source.block, -1, fn_slot, source.name);
+    if (g_interp.tracing) trace_named_event(kTraceReturn, source, fn_slot);
     return kStatusOk;
   }
   drop_builtin_call(fn_slot);  // computed in place
