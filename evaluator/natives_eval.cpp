@@ -182,12 +182,23 @@ Status do_traced_body(const native_args::DoArgs& a) {
   return kStatusOk;
 }
 
+// The tracer installed already traces this code too, though it runs from
+// an untraced body (a library function's).
+[[gnu::noinline]] Status do_under_installed_tracer(const native_args::DoArgs& a) {
+  struct TracingOn {
+    bool saved = g_interp.tracing;
+    TracingOn() { g_interp.tracing = true; }
+    ~TracingOn() { g_interp.tracing = saved; }
+  } on;
+  return do_traced_body(a);
+}
+
 }  // namespace
 
 // do: a block's (or a string's) code, a path, an error raised again, or one
 // value evaluated. break, continue, return and exit pass on to their targets.
 KIV_NATIVE(Do) {
-  if (a.trace && g_interp.tracing) return do_traced_body(a);
+  if (a.trace && trace_installed_q()) return do_under_installed_tracer(a);
   if (a.trace) {
     TraceOwner owner(a.trace);
     trace_event(kTraceInit, nullptr, -1, nullptr, nullptr);

@@ -14,15 +14,18 @@
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/file.h"
+#include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/money.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
@@ -33,7 +36,7 @@
 #include "library/image_codecs.h"
 #include "library/series_replace.h"
 #include "platform/process.h"
-#include "runtime/fatal.h"
+#include "platform/stdio.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/gc_root.h"
@@ -198,7 +201,32 @@ KIV_ROUTINE(CollectCalls) {
   return native_result(kUnsetCell);
 }
 
-KIV_ROUTINE(TracingQ) { return native_result(logic_cell(g_interp.tracing)); }
+KIV_ROUTINE(TracingQ) { return native_result(logic_cell(trace_mode_q())); }
+
+KIV_ROUTINE(SetTraceMode) {
+  trace_set_mode(!cell_false(a.on));
+  return native_result(logic_cell(trace_mode_q()));
+}
+
+// Library code does not move the current code (CurrentCodeScope): a current
+// block means a script's code is being evaluated below this call.
+KIV_ROUTINE(StackEvalQ) { return native_result(logic_cell(g_interp.current.node != 0)); }
+
+KIV_ROUTINE(StdinTerminalQ) { return native_result(logic_cell(stdin_is_terminal())); }
+
+KIV_ROUTINE(RuntimeSetting) {
+  std::string_view name = symbol_name(word_symbol(a.name));
+  const bool truthy = !cell_false(a.value);
+  if (name == "pretty?")
+    g_float_pretty = truthy;
+  else if (name == "full?")
+    g_float_full = truthy;
+  else if (name == "money-digits")
+    money_set_digits_option(a.value);
+  else
+    raise_error(kErrScriptInvalidArg, a.name);
+  return native_result(kUnsetCell);
+}
 
 // MAY ALLOCATE. The clipboard's content: a string!, a block! of file!
 // values, an image!, none when it offers nothing read here, false when it

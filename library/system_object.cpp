@@ -92,6 +92,8 @@ void system_object_finish() {
   Cell* currencies = push_field(locale, "currencies");
   Cell* list = stack_push_value(money_currency_list());
   set_field(currencies, "list", list);
+  // Its object guards every change of the list (system.kiv).
+  library_eval("modify system/locale/currencies/list 'owned reduce [system/locale/currencies 'list]");
   // The month names dates are read and written with.
   set_field(locale, "months", root_slot(kRootMonthNames));
 
