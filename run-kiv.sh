@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs Kiv: the console, or the script given with its arguments. Installs and builds what is missing.
+# Runs Kiv: the console, or the script given with its arguments. Installs what
+# is missing and builds the kiv executable alone.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-"$here/tools/setup.sh" build >&2
+KIV_TARGETS=kiv "$here/tools/setup.sh" build >&2
 exec "$here/build/kiv" "$@"

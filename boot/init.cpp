@@ -3,6 +3,7 @@
 // installed before the first step.
 #include "boot/init.h"
 
+#include "console/terminal.h"
 #include "datatypes/actions.h"
 #include "datatypes/context.h"
 #include "datatypes/date.h"
@@ -16,9 +17,11 @@
 #include "datatypes/symbol.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
+#include "platform/terminal_mode.h"
 #include "runtime/collector.h"
 #include "runtime/cycle.h"
 #include "runtime/errors.h"
+#include "runtime/gc_root.h"
 #include "runtime/hooks.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
@@ -40,13 +43,24 @@ namespace {
 
 bool g_initialised = false;
 
+// error!'s answer to make_raised_error, then the error event to the tracer.
+Cell make_raised_error_traced(const RaisedError& raised) {
+  Cell error = error_make_raised(raised);
+  if (g_interp.tracing) {
+    Root held(error);
+    trace_raised_error(held.get());
+    error = *held.get();
+  }
+  return error;
+}
+
 // Every hook of the core with the function of the higher layer that answers it.
 CoreHooks core_hooks() {
   return CoreHooks{
-      .before_exit = nullptr,  // the console, once it has a terminal to put back
+      .before_exit = terminal_restore_for_exit,  // the terminal's saved mode
       .release_runtime_memory = runtime_memory_release,
       .compare_values = action_compare_values,
-      .make_raised_error = error_make_raised,
+      .make_raised_error = make_raised_error_traced,
       .current_code = current_code_cell,
       .owner_check = owner_check,
       .symbol_entry_hash = symbol_entry_hash,
@@ -95,6 +109,7 @@ constexpr void (*kInitSteps[])() = {
     date_months_init,
     owner_table_init,
     lexer_init,
+    console_terminal_init,
 };
 
 }  // namespace

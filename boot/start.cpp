@@ -1,14 +1,13 @@
 // Process start and the outermost catch point.
 #include "boot/start.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <string_view>
 
 #include "boot/init.h"
+#include "console/terminal.h"
 #include "datatypes/error.h"
 #include "datatypes/registry.h"
 #include "evaluator/base_env.h"
@@ -36,28 +35,12 @@ struct StartArgs {
   std::chrono::steady_clock::time_point started;
 };
 
-// Runs the script the command line names: the first argument that is not an
-// option ("--" and what starts with it, up to a bare "--"); what follows it
-// are the script's own arguments. Without one, says how to run a script.
-void launch(int argc, char** argv) {
-  int i = 1;
-  while (i < argc && std::string_view(argv[i]).substr(0, 2) == "--") {
-    if (std::string_view(argv[i]) == "--") {
-      i++;
-      break;
-    }
-    i++;
-  }
-  if (i >= argc) {
-    std::string text = "Kiv " + std::string(kKivVersion) +
-                       ": the interactive console is not part of this build yet.\n"
-                       "Run a script with: kiv script.kiv [arguments]\n";
-    if (!write_all(1, text.data(), text.size())) conout_lost(errno ? errno : EIO);
-    return;
-  }
+// Hands over to the console: it runs the script the command line names
+// (after its own options) or, without one, the read-eval-print loop. The
+// launch is library code, bound to the values start-up made.
+void launch() {
   StackSave save;
-  system_set_script(argv[i], argv + i + 1, argv + argc);
-  library_eval_in_library("do-file system/options/script none system/script/args");
+  library_eval_in_library("cli-console-ctx/launch");
 }
 
 int run(void* p) {
@@ -73,6 +56,7 @@ int run(void* p) {
     base_environment_init();
     auto after_base = std::chrono::steady_clock::now();
     library_init();
+    console_objects_init();
     registry_seal();  // start-up is over: the handler rows are final
     auto after_library = std::chrono::steady_clock::now();
     system_set_command_line(args->argc, args->argv);
@@ -88,7 +72,7 @@ int run(void* p) {
                    us(after_base, after_library), library_booted_from_image() ? "boot image" : "text",
                    library_load_microseconds());
     }
-    launch(args->argc, args->argv);
+    launch();
     conout_finish();
   });
   return 0;

@@ -30,6 +30,7 @@
 namespace kiv {
 
 bool g_float_pretty = true;
+bool g_float_full = false;
 
 Cell* float_push(double d) { return stack_push_value(float_cell(d)); }
 

@@ -80,6 +80,8 @@ enum FloatFormKind : int {
 };
 // The "pretty?" option (system/options/float): on at start.
 extern bool g_float_pretty;
+// The "full?" option (system/options/float): off at start; nothing reads it yet.
+extern bool g_float_full;
 // The form text of [d] as [kind] asks (percent kinds end in "%").
 FloatText float_form(double d, FloatFormKind kind);
 

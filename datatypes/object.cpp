@@ -317,7 +317,12 @@ void object_finish(Cell* object) {
   }
   object_set_events(object, make_events(cells[0], cells[1]));
   *context_self_cell(ctx) = *object;
-  if (slots[1] >= 0) owner_set_object(object, object, &kNoneCell);
+  if (slots[1] >= 0) {
+    // An object made from an owning prototype carries its owner mark
+    // already, which would keep the walk off its own series.
+    object_set_owner(ctx, false);
+    owner_set_object(object, object, &kNoneCell);
+  }
 }
 
 Cell* object_copy_core(const Cell* source, Cell* result, bool deep, const Cell* types) {

@@ -342,7 +342,9 @@ Status invoke_function(Cell* fn_slot) {
   }
   // The body's catch point puts tracing back however the body ends.
   Status s = catch_exit_status(kExitTargetFunction, [&] {
-    if (fn_slot->header & kFlagFunctionNoTrace) g_interp.tracing = false;
+    // Library functions, like [no-trace] ones, run their bodies untraced.
+    if (g_interp.tracing && ((fn_slot->header & kFlagFunctionNoTrace) || block_library_code_q(body.node())))
+      g_interp.tracing = false;
     if (g_interp.tracing) trace_event(kTraceProlog, &body, 0, nullptr, fn_slot);
     // The function's frame stands for its body: held on the stack, the body
     // runs without a frame of its own.
@@ -382,7 +384,7 @@ Status invoke_routine(const Cell* fn_slot, const int32_t* refs) {
 Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
   DepthGuard depth;
   if (g_interp.tracing)
-    trace_event(kTraceOpen, source.block, source.index ? *source.index : -1, fn_slot, nullptr);
+    trace_event(kTraceOpen, source.block, source.index ? *source.index : -1, fn_slot, source.name);
   // An infix call's left operand stays below the top: building the list may collect.
   g_stack.top = fn_slot + (infix ? 2 : 1);
   const TypeId type = fn_slot->type();
@@ -399,7 +401,7 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
     s = plain ? fetch_plain(fn_slot, list, shape, source, infix, true)
               : fetch_arguments(fn_slot, list, source, infix, refs);
     if (s != kStatusOk) return s;
-    if (g_interp.tracing) trace_event(kTraceCall, source.block, -1, nullptr, fn_slot);
+    if (g_interp.tracing) trace_event(kTraceCall, source.block, -1, fn_slot, source.name ? source.name : fn_slot);
     if (type == kTypeRoutine) {
       s = invoke_routine(fn_slot, refs);
       if (s != kStatusOk) return s;
@@ -429,13 +431,13 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
       s = fetch_arguments(fn_slot, list, source, infix, refs);
     }
     if (s != kStatusOk) return s;
-    if (g_interp.tracing) trace_event(kTraceCall, source.block, -1, nullptr, fn_slot);
+    if (g_interp.tracing) trace_event(kTraceCall, source.block, -1, fn_slot, source.name ? source.name : fn_slot);
     s = finish_builtin_call(fn_slot, shape, refs);
     if (s != kStatusOk) return s;
   } else {
     fatal_no_switch();
   }
-  if (g_interp.tracing) trace_event(kTraceReturn, source.block, -1, fn_slot, nullptr);
+  if (g_interp.tracing) trace_event(kTraceReturn, source.block, -1, fn_slot, source.name);
   return kStatusOk;
 }
 
@@ -567,7 +569,7 @@ Status call_integer_op(Cell* fn_slot, const CallSource& source) {
     if (!series_cells(list)[i].is(kTypeRefinement)) stack_push_value(kNoneCell);
   if (g_interp.tracing || !args[1].is(kTypeInteger) ||
       !integer_builtin(type, native_id(fn_slot), integer_get(&args[0]), integer_get(&args[1]), fn_slot)) {
-    if (g_interp.tracing) trace_event(kTraceCall, source.block, -1, nullptr, fn_slot);
+    if (g_interp.tracing) trace_event(kTraceCall, source.block, -1, fn_slot, source.name ? source.name : fn_slot);
     int32_t refs[kMaxRefinementSlots];
     std::fill(refs, refs + shape.count, -1);
     s = run_builtin_entry(fn_slot, refs);
@@ -575,7 +577,7 @@ Status call_integer_op(Cell* fn_slot, const CallSource& source) {
     stack_unwind();
     *fn_slot = fn_slot[1];
     g_stack.top = fn_slot + 1;
-    if (g_interp.tracing) trace_event(kTraceReturn, source.block, -1, fn_slot, nullptr);
+    if (g_interp.tracing) trace_event(kTraceReturn, source.block, -1, fn_slot, source.name);
     return kStatusOk;
   }
   drop_builtin_call(fn_slot);  // computed in place
@@ -1163,16 +1165,47 @@ uint32_t trace_mask_of(const Cell* tracer) {
   return mask;
 }
 
+namespace {
+// The trace mode that `trace` with a logic switches off: events wait while a
+// tracer stays installed.
+bool g_trace_paused = false;
+}  // namespace
+
 void trace_set(const Cell* tracer) {
   Cell* cells = series_cells(root_slot(kRootInterp)->node());
   cells[0] = tracer->is(kTypeFunction) ? *tracer : kNoneCell;
   g_interp.tracing = tracer->is(kTypeFunction);
   g_interp.trace_mask = trace_mask_of(tracer);
+  g_trace_paused = false;
+}
+
+bool trace_installed_q() { return series_cells(root_slot(kRootInterp)->node())[0].is(kTypeFunction); }
+
+bool trace_mode_q() { return trace_installed_q() && !g_trace_paused; }
+
+void trace_set_mode(bool on) { g_trace_paused = !on; }
+
+void trace_raised_error(const Cell* error) {
+  if (!g_interp.tracing || g_trace_paused || !(g_interp.trace_mask & kTraceError)) return;
+  // The tracer may raise and catch errors of its own: the raise in flight
+  // is put back as it was, its cells held on the data stack meanwhile.
+  RaisedError saved = last_raised_error();
+  Cell* held = stack_push_value(*error);
+  stack_push_value(saved.args[0]);
+  stack_push_value(saved.args[1]);
+  stack_push_value(saved.args[2]);
+  stack_push_value(saved.near);
+  trace_event(kTraceError, nullptr, -1, held, nullptr);
+  saved.error = held[0];
+  for (int i = 0; i < 3; i++) saved.args[i] = held[1 + i];
+  saved.near = held[4];
+  g_stack.top = held;
+  raised_error_restore(saved);
 }
 
 void trace_event(TraceEvent event, const Cell* code, int32_t position, const Cell* value,
                  const Cell* reference) {
-  if (!g_interp.tracing || !(g_interp.trace_mask & event)) return;
+  if (!g_interp.tracing || g_trace_paused || !(g_interp.trace_mask & event)) return;
   Cell tracer = series_cells(root_slot(kRootInterp)->node())[0];
   if (!tracer.is(kTypeFunction)) return;
   static constexpr const char* kNames[] = {"init",  "end",    "prolog", "epilog", "enter", "exit",
@@ -1204,7 +1237,7 @@ void trace_event(TraceEvent event, const Cell* code, int32_t position, const Cel
   stack_push_value(integer_cell(code ? position : -1));
   stack_push_value(value && !value->is(kTypeUnset) ? *value : kNoneCell);
   stack_push_value(reference &&
-                           (event & (kTraceSet | kTraceEpilog | kTraceProlog | kTraceReturn | kTraceCall))
+                           (event & (kTraceSet | kTraceEpilog | kTraceProlog | kTraceReturn | kTraceCall | kTraceOpen))
                        ? *reference
                        : kNoneCell);
   stack_push_value(pair_cell(int32_t(stack_index(arguments)), int32_t(stack_index(top))));

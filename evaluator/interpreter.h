@@ -265,6 +265,16 @@ uint32_t trace_mask_of(const Cell* tracer);
 // MAY ALLOCATE. Makes [tracer] (a function!, or none to stop) the tracer and
 // switches tracing on (off for none). Used by do/trace.
 void trace_set(const Cell* tracer);
+// True while a tracer is installed, whether or not events go out now (a
+// library body or a [no-trace] function runs untraced).
+bool trace_installed_q();
+// The trace mode: on while a tracer is installed and not switched off by
+// trace_set_mode (every trace_set switches it back on).
+bool trace_mode_q();
+void trace_set_mode(bool on);
+// MAY RUN KIV CODE. Sends the error event for [error], the error! just made
+// for the raise in flight, which is left as it was.
+void trace_raised_error(const Cell* error);
 // MAY RUN KIV CODE. Sends [event] to the tracer when tracing and the mask
 // has it: the code block (null: none), the position in it (-1 when
 // unknown), the value (null: none) and the reference (null: none). The

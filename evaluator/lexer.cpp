@@ -66,6 +66,7 @@ struct LexerState {
   bool output;
   bool load_raise;  // full scan with output: values are built and errors raised
   bool stopped;     // a malformed token ended the scan quietly
+  bool moved;       // the last event's callback moved the input
   bool path_token;  // the last token opened a path
   bool ended;       // the end of input (or a NUL byte) was reached
   LexerCallback* callback;
@@ -199,8 +200,10 @@ bool lexer_event(LexerState* s, LexEvent event, int32_t type, const Cell* loaded
     *token = pair_cell(first, last);
   }
   bool go_on = s->callback->on_event(event, input, type_cell, s->line, token);
+  s->moved = false;
   if (!s->source.is(kTypeNone) && input->is(s->source.type()) && input->node() == s->source.node() &&
       input->head() != index) {
+    s->moved = true;
     s->pos = lexer_byte_at(s, input->head() - s->source_head);
     if (s->pos < s->token_end) s->token_end = s->pos;
   }
@@ -230,18 +233,29 @@ enum LexFault : int32_t {
 
 // MAY ALLOCATE, MAY RUN KIV CODE. A malformed token: [detail] is a datatype
 // id (`invalid`) or a LexFault; [missing] the closer or opener text of a
-// `missing` error. Without the load-and-raise flag the scan stops quietly;
-// with a callback that does not answer true to the error event, too.
-// Returns false (stop) when it does not raise.
+// `missing` error. Without the load-and-raise flag the scan stops quietly.
+// A callback that does not answer true to the error event raises nothing:
+// when it moved the input on, past the token's start, the scan resumes
+// there (true); otherwise it stops quietly (false).
 bool lexer_error(LexerState* s, int32_t detail, const char* missing, const uint8_t* near, int32_t line) {
+  // The type the error event reports: the detail's, the open level's, the
+  // token's, else error!.
+  int32_t type = detail > 0          ? detail
+                 : s->level_type > 0 ? s->level_type
+                 : s->token_type > 0 ? s->token_type
+                                     : kTypeError;
   s->token_type = kTypeError;
   if (!s->load_raise) {
     s->stopped = true;
     return false;
   }
   if (s->callback && (s->mask & kLexEventError)) {
-    int32_t type = detail > 0 ? detail : s->level_type > 0 ? s->level_type : kTypeError;
     if (!lexer_event(s, kLexEventError, type, nullptr, s->token_start)) {
+      if (s->moved && s->pos > s->token_start) {
+        s->token_end = s->pos;
+        s->start_state = kStateBlank;
+        return true;
+      }
       s->stopped = true;
       return false;
     }
@@ -459,6 +473,7 @@ bool lexer_braced_string(LexerState* s) {
   }
   if (depth) {
     s->line += lines;
+    s->token_type = kTypeString;
     return lexer_error(s, kFaultMissing, "}", open, s->token_line);
   }
   s->token_end = s->pos = p + 1;

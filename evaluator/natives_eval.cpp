@@ -187,7 +187,16 @@ Status do_traced_body(const native_args::DoArgs& a) {
 // do: a block's (or a string's) code, a path, an error raised again, or one
 // value evaluated. break, continue, return and exit pass on to their targets.
 KIV_NATIVE(Do) {
-  if (a.trace && g_interp.tracing) return do_traced_body(a);
+  if (a.trace && trace_installed_q()) {
+    // The tracer installed already traces this code too, though it runs
+    // from an untraced body (a library function's).
+    struct TracingOn {
+      bool saved = g_interp.tracing;
+      TracingOn() { g_interp.tracing = true; }
+      ~TracingOn() { g_interp.tracing = saved; }
+    } on;
+    return do_traced_body(a);
+  }
   if (a.trace) {
     TraceOwner owner(a.trace);
     trace_event(kTraceInit, nullptr, -1, nullptr, nullptr);

@@ -243,6 +243,7 @@ Cell* library_eval_in_library(std::string_view text) {
   Cell* code = lexer_push_utf8(text);
   const Cell* lib = root_slot(kRootLibraryContext);
   if (lib->is(kTypeBlock)) context_bind_block(code, lib->node(), false);
+  block_mark_library_code(code);
   return run_pushed(code);
 }
 

@@ -13,15 +13,18 @@
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/file.h"
+#include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/money.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/runtime_words.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
@@ -196,7 +199,30 @@ KIV_ROUTINE(CollectCalls) {
   return native_result(kUnsetCell);
 }
 
-KIV_ROUTINE(TracingQ) { return native_result(logic_cell(g_interp.tracing)); }
+KIV_ROUTINE(TracingQ) { return native_result(logic_cell(trace_mode_q())); }
+
+KIV_ROUTINE(SetTraceMode) {
+  trace_set_mode(!cell_false(a.on));
+  return native_result(logic_cell(trace_mode_q()));
+}
+
+// Library code does not move the current code (CurrentCodeScope): a current
+// block means a script's code is being evaluated below this call.
+KIV_ROUTINE(StackEvalQ) { return native_result(logic_cell(g_interp.current.node != 0)); }
+
+KIV_ROUTINE(RuntimeSetting) {
+  std::string_view name = symbol_name(word_symbol(a.name));
+  const bool truthy = !cell_false(a.value);
+  if (name == "pretty?")
+    g_float_pretty = truthy;
+  else if (name == "full?")
+    g_float_full = truthy;
+  else if (name == "money-digits")
+    money_set_digits_option(a.value);
+  else
+    raise_error(kErrScriptInvalidArg, a.name);
+  return native_result(kUnsetCell);
+}
 
 // MAY ALLOCATE. The clipboard's content: a string!, a block! of file!
 // values, an image!, none when it offers nothing read here, false when it
@@ -317,17 +343,7 @@ Status typeset_q(const routine_args::PredicateArgs& a, const char* typeset) {
 
 namespace {
 
-// The entry point the routines table holds for an implementation: with
-// [check], the argument check of its own spec first (builtin_check_args).
-template <class Args, Status (*Impl)(const Args&), RoutineId Id>
-Status routine_entry_of(bool check, const int32_t* r) {
-  if (check) builtin_check_args(Builtin::kRoutine, Id, r);
-  Args a;
-  routine_args::read_args(a, r);
-  return Impl(a);
-}
-
-enum class RoutineKind : uint8_t { kGlobal, kState, kCodec, kTypePredicate, kTypesetPredicate };
+enum class RoutineKind : uint8_t { kGlobal, kState, kCodec, kConsole, kTypePredicate, kTypesetPredicate };
 
 struct RoutineRow {
   RoutineId id;
@@ -335,7 +351,7 @@ struct RoutineRow {
   const char* word;
   const char* spec;  // the spec text; the typeset's word for a typeset predicate
   const DeclaredParam* params;
-  RoutineEntry entry;
+  RoutineEntry entry;  // null: installed from a higher layer (KIV_ROUTINE_INSTALL)
 };
 
 #define KIV_ROUTINE_ENTRY(Ident) \
@@ -350,6 +366,10 @@ constexpr RoutineRow kRoutineRows[] = {
 #define CODEC_ROUTINE(id, Ident, word, params, spec)                                         \
   {kRoutine##Ident,         RoutineKind::kCodec, word, spec, routine_args::k##Ident##Params, \
    KIV_ROUTINE_ENTRY(Ident)},
+#define CONSOLE_ROUTINE(id, Ident, word, params, spec) \
+  {kRoutine##Ident, RoutineKind::kGlobal, word, spec, routine_args::k##Ident##Params, nullptr},
+#define CONSOLE_FIELD_ROUTINE(id, Ident, word, params, spec) \
+  {kRoutine##Ident, RoutineKind::kConsole, word, spec, routine_args::k##Ident##Params, nullptr},
 #define TYPE_PREDICATE(id, Ident, word, Type)             \
   {kRoutine##Ident, RoutineKind::kTypePredicate,    word, \
    nullptr,         routine_args::kPredicateParams, KIV_ROUTINE_ENTRY(Ident)},
@@ -396,8 +416,10 @@ Cell* push_routine(const RoutineRow& row) {
 
 void routines_init() {
   for (const RoutineRow& row : kRoutineRows) {
-    routine_register(row.id, row.entry);
-    if (row.kind == RoutineKind::kState || row.kind == RoutineKind::kCodec) continue;
+    if (row.entry) routine_register(row.id, row.entry);
+    if (row.kind == RoutineKind::kState || row.kind == RoutineKind::kCodec ||
+        row.kind == RoutineKind::kConsole)
+      continue;
     StackSave save;
     Cell* routine = push_routine(row);
     Root word(load_word(row.word));
@@ -424,5 +446,7 @@ void routines_into(const Cell* object, RoutineKind kind) {
 void gc_routines_into(const Cell* gc_object) { routines_into(gc_object, RoutineKind::kState); }
 
 void codec_routines_into(const Cell* codec) { routines_into(codec, RoutineKind::kCodec); }
+
+void console_routines_into(const Cell* console) { routines_into(console, RoutineKind::kConsole); }
 
 }  // namespace kiv

@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "evaluator/natives.h"
+#include "evaluator/routines.h"
 #include "runtime/cell.h"
 
 namespace kiv {
@@ -24,6 +25,8 @@ enum RoutineId : uint8_t {
 #define ROUTINE(id, Ident, word, params, spec) kRoutine##Ident = id,
 #define STATE_ROUTINE(id, Ident, word, params, spec) kRoutine##Ident = id,
 #define CODEC_ROUTINE(id, Ident, word, params, spec) kRoutine##Ident = id,
+#define CONSOLE_ROUTINE(id, Ident, word, params, spec) kRoutine##Ident = id,
+#define CONSOLE_FIELD_ROUTINE(id, Ident, word, params, spec) kRoutine##Ident = id,
 #define TYPE_PREDICATE(id, Ident, word, Type) kRoutine##Ident = id,
 #define TYPESET_PREDICATE(id, Ident, word, typeset) kRoutine##Ident = id,
 #include "library/routines.def"
@@ -33,6 +36,8 @@ inline constexpr int32_t kRoutineCount = 0
 #define ROUTINE(...) +1
 #define STATE_ROUTINE(...) +1
 #define CODEC_ROUTINE(...) +1
+#define CONSOLE_ROUTINE(...) +1
+#define CONSOLE_FIELD_ROUTINE(...) +1
 #define TYPE_PREDICATE(...) +1
 #define TYPESET_PREDICATE(...) +1
 #include "library/routines.def"
@@ -42,6 +47,8 @@ inline constexpr uint8_t kRoutineIdsListed[] = {
 #define ROUTINE(id, ...) id,
 #define STATE_ROUTINE(id, ...) id,
 #define CODEC_ROUTINE(id, ...) id,
+#define CONSOLE_ROUTINE(id, ...) id,
+#define CONSOLE_FIELD_ROUTINE(id, ...) id,
 #define TYPE_PREDICATE(id, ...) id,
 #define TYPESET_PREDICATE(id, ...) id,
 #include "library/routines.def"
@@ -70,6 +77,8 @@ namespace routine_args {
 #define ROUTINE(id, Ident, word, params, spec) static_assert(k##Ident##RefinementCount == 0);
 #define STATE_ROUTINE(id, Ident, word, params, spec) static_assert(k##Ident##RefinementCount == 0);
 #define CODEC_ROUTINE(id, Ident, word, params, spec) static_assert(k##Ident##RefinementCount == 0);
+#define CONSOLE_ROUTINE(id, Ident, word, params, spec) static_assert(k##Ident##RefinementCount == 0);
+#define CONSOLE_FIELD_ROUTINE(id, Ident, word, params, spec) static_assert(k##Ident##RefinementCount == 0);
 #include "library/routines.def"
 
 // Reads the struct of each routine from the data stack.
@@ -85,12 +94,33 @@ namespace routine_args {
   Status routine_##Ident(const routine_args::Ident##Args& a);
 #define CODEC_ROUTINE(id, Ident, word, params, spec) \
   Status routine_##Ident(const routine_args::Ident##Args& a);
+#define CONSOLE_ROUTINE(id, Ident, word, params, spec) \
+  Status routine_##Ident(const routine_args::Ident##Args& a);
+#define CONSOLE_FIELD_ROUTINE(id, Ident, word, params, spec) \
+  Status routine_##Ident(const routine_args::Ident##Args& a);
 #define TYPE_PREDICATE(id, Ident, word, Type) Status routine_##Ident(const routine_args::Ident##Args& a);
 #define TYPESET_PREDICATE(id, Ident, word, typeset) \
   Status routine_##Ident(const routine_args::Ident##Args& a);
 #include "library/routines.def"
 
 #define KIV_ROUTINE(Ident) Status routine_##Ident([[maybe_unused]] const routine_args::Ident##Args& a)
+
+// The entry point the routines table holds for an implementation: with
+// [check], the argument check of its own spec first (builtin_check_args).
+template <class Args, Status (*Impl)(const Args&), RoutineId Id>
+Status routine_entry_of(bool check, const int32_t* r) {
+  if (check) builtin_check_args(Builtin::kRoutine, Id, r);
+  Args a;
+  routine_args::read_args(a, r);
+  return Impl(a);
+}
+
+// Registers the entry of a CONSOLE_ROUTINE or CONSOLE_FIELD_ROUTINE, whose
+// implementation lives above this layer; called from that layer's start-up
+// step. Until then such a routine raises the internal error routines.
+#define KIV_ROUTINE_INSTALL(Ident)  \
+  routine_register(kRoutine##Ident, \
+                   &routine_entry_of<routine_args::Ident##Args, routine_##Ident, kRoutine##Ident>)
 
 // MAY ALLOCATE. Registers every routine's entry under its id, checks each
 // spec against its line (datatypes/builtin_spec.h) and binds a routine! value
@@ -104,5 +134,9 @@ void gc_routines_into(const Cell* gc_object);
 // MAY ALLOCATE. Sets the fields encode* and decode of the kivbin codec object
 // [codec] (a stable cell; system/codecs/kivbin) to their routines.
 void codec_routines_into(const Cell* codec);
+
+// MAY ALLOCATE. Sets the field init of the console object [console] (a stable
+// cell; system/console) to its routine, when the object has that field.
+void console_routines_into(const Cell* console);
 
 }  // namespace kiv

@@ -92,6 +92,8 @@ void system_object_finish() {
   Cell* currencies = push_field(locale, "currencies");
   Cell* list = stack_push_value(money_currency_list());
   set_field(currencies, "list", list);
+  // Its object guards every change of the list (system.kiv).
+  library_eval("modify system/locale/currencies/list 'owned reduce [system/locale/currencies 'list]");
   // The month names dates are read and written with.
   set_field(locale, "months", root_slot(kRootMonthNames));
 
@@ -119,16 +121,6 @@ void system_set_command_line(int argc, char** argv) {
   // quote inside an argument back out.
   Cell* options = push_field(system, "options");
   set_field(options, "args", push_arguments(argv + 1, argv + argc));
-}
-
-void system_set_script(const char* script, char** first, char** last) {
-  StackSave save;
-  Cell* system = push_global("system");
-  Cell* options = push_field(system, "options");
-  set_field(options, "script", stack_push_value(*file_from_os_path(script)));
-  set_field(options, "args", push_arguments(first, last));
-  Cell* script_object = push_field(system, "script");
-  set_field(script_object, "args", push_raw_arguments(first, last));
 }
 
 }  // namespace kiv

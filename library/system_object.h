@@ -20,9 +20,4 @@ void system_set_command_line(int argc, char** argv);
 // The version this build reports (system/version, as text).
 inline constexpr const char* kKivVersion = "0.6.6";
 
-// MAY ALLOCATE. Records the script the command line runs: system/options/script
-// is the file of the OS path [script], system/options/args the block of its
-// own arguments [first, last), system/script/args their raw text.
-void system_set_script(const char* script, char** first, char** last);
-
 }  // namespace kiv

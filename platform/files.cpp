@@ -142,6 +142,12 @@ bool os_stat(const std::string& path, FileStat* out) {
 
 int os_make_dir(const std::string& path) { return mkdir(path.c_str(), 0777) == 0 ? 0 : errno; }
 
+bool os_make_private_dir(const std::string& path) {
+  struct stat st;
+  if (mkdir(path.c_str(), 0700) == 0) return true;
+  return errno == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 bool os_remove_file(const std::string& path) { return unlink(path.c_str()) == 0; }
 
 bool os_remove_dir(const std::string& path) { return rmdir(path.c_str()) == 0; }
@@ -152,6 +158,10 @@ bool os_rename(const std::string& from, const std::string& to) {
   if (errno != EINVAL && errno != ENOSYS) return false;
   struct stat st;
   if (lstat(to.c_str(), &st) == 0) return false;
+  return rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool os_replace_file(const std::string& from, const std::string& to) {
   return rename(from.c_str(), to.c_str()) == 0;
 }
 

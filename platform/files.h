@@ -50,6 +50,9 @@ bool os_stat(const std::string& path, FileStat* out);
 
 // Makes the directory [path] (mode 0777 less the umask); 0, or the errno.
 int os_make_dir(const std::string& path);
+// Makes the directory [path] (its parent stands), open to the user alone
+// (mode 0700); true when it stands there as a directory.
+bool os_make_private_dir(const std::string& path);
 // Removes the file (not a directory) [path]; false on failure.
 bool os_remove_file(const std::string& path);
 // Removes the empty directory [path]; false on failure.
@@ -57,6 +60,9 @@ bool os_remove_dir(const std::string& path);
 // Renames [from] to [to] without replacing anything already named [to];
 // false on failure or when [to] exists.
 bool os_rename(const std::string& from, const std::string& to);
+// Renames [from] to [to] in one step, replacing what [to] named; false on
+// failure.
+bool os_replace_file(const std::string& from, const std::string& to);
 // Makes [path] the current directory; false on failure.
 bool os_set_current_dir(const std::string& path);
 

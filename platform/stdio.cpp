@@ -9,6 +9,10 @@ namespace kiv {
 
 bool fd_is_terminal(int fd) { return isatty(fd) == 1; }
 
+bool stdin_is_terminal() { return fd_is_terminal(0); }
+
+bool stdio_are_terminals() { return fd_is_terminal(0) && fd_is_terminal(1); }
+
 int fd_write_all(int fd, const void* bytes, size_t n) {
   const char* p = static_cast<const char*>(bytes);
   while (n > 0) {

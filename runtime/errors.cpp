@@ -63,6 +63,8 @@ int error_code(ErrorId id) {
 
 const RaisedError& last_raised_error() { return g_raised; }
 
+void raised_error_restore(const RaisedError& saved) { g_raised = saved; }
+
 namespace {
 void mark_raised_error() {
   gc_mark_cells(g_raised.args, g_raised.args + 3);

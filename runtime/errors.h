@@ -65,6 +65,9 @@ struct RaisedError {
   Cell error;            // the error! value, or none! until it is made
 };
 const RaisedError& last_raised_error();
+// Puts back [saved], a raise in flight that code run meanwhile (a tracer
+// told of it) may have replaced with raises of its own.
+void raised_error_restore(const RaisedError& saved);
 // Keeps the cells of the last raised error reachable. Called once at start-up.
 void raised_error_init();
 

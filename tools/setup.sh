@@ -2,7 +2,8 @@
 # Installs the Debian packages the build needs (only those missing), then
 # configures and builds Kiv in build/ (or the directory given as $1 with the
 # CMake options that follow). The build runs CMAKE_BUILD_PARALLEL_LEVEL jobs
-# when it is set, else one per processor.
+# when it is set, else one per processor; KIV_TARGETS (blank-separated)
+# builds those targets alone, else everything.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -34,4 +35,5 @@ fi
 build_dir=${1:-build}
 shift || true
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-ninja -C "$build_dir" -j "$jobs"
+# shellcheck disable=SC2086  # the targets are words
+ninja -C "$build_dir" -j "$jobs" ${KIV_TARGETS:-}

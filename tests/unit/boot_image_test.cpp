@@ -111,8 +111,14 @@ TEST(BootImage, ImageAndTextStartUpsLeaveTheSameState) {
   GTEST_SKIP() << "built to start up from text";
 #endif
   const std::string script = std::string(KIV_SOURCE_DIR) + "/tests/scripts/boot/state.kiv";
-  test::KivRun image = test::run_kiv({script}, "", {"KIV_BOOT_FROM_TEXT"});
-  test::KivRun text = test::run_kiv({script}, "", {"KIV_BOOT_FROM_TEXT=1"});
+  // One home for both runs: the console's settings paths are part of the state.
+  char home[] = "/tmp/kiv-boot-home-XXXXXX";
+  ASSERT_NE(mkdtemp(home), nullptr);
+  const std::string home_env = std::string("HOME=") + home;
+  test::KivRun image = test::run_kiv({script}, "", {"KIV_BOOT_FROM_TEXT", "APPDATA", home_env});
+  test::KivRun text = test::run_kiv({script}, "", {"KIV_BOOT_FROM_TEXT=1", "APPDATA", home_env});
+  std::error_code ignored;
+  fs::remove_all(home, ignored);
   ASSERT_EQ(image.status, 0) << image.errors;
   ASSERT_EQ(text.status, 0) << text.errors;
   EXPECT_EQ(image.errors, "");

@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/terminal_mode.h"
+
 namespace kiv {
 namespace {
 
-TEST(CoreHooks, StartUpAnswersEveryHookButTheConsoles) {
+TEST(CoreHooks, StartUpAnswersEveryHook) {
   const CoreHooks& h = g_hooks;
-  EXPECT_EQ(h.before_exit, nullptr) << "no layer puts a terminal back yet";
+  EXPECT_EQ(h.before_exit, &terminal_restore_for_exit) << "every exit puts the terminal's mode back";
   // Every field but before_exit; a hook added to the struct is added here.
   constexpr size_t kAnswered = 19;
   static_assert(sizeof(CoreHooks) == sizeof(void*) * (kAnswered + 1));

@@ -93,37 +93,76 @@ TEST(KivScript, RunsAndEndsAsTheCommandLineAsks) {
   }
 }
 
-// A script that fails ends with 254 and the error's report on standard
-// error; what it printed itself before stays on standard output.
-TEST(KivScript, FailuresReportOnStandardErrorAndEndWith254) {
+// A script that fails ends with 1 and its report on standard error; what it
+// printed itself before stays on standard output.
+TEST(KivScript, FailuresReportOnStandardErrorAndEndWith1) {
   struct FailureCase {
     std::vector<std::string> args;
     std::string output;
-    std::string report;  // the start of standard error
+    std::string report;  // standard error
   } const kCases[] = {
       {{"@error.kiv"},
        "before\n",
        "*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : x / 0\n"},
-      {{"@no-header.kiv"}, "", "*** Syntax Error: script is missing a Kiv header:"},
-      {{"@lower-header.kiv"}, "", "*** Syntax Error: script is missing a Kiv header:"},
-      {{"@system-header.kiv"}, "", "*** Internal Error: contains Kiv/System code which requires compilation"},
-      {{"@syntax-error.kiv"}, "", "*** Syntax Error: (line 3) missing ] at "},
-      {{"missing/x.kiv"}, "", "*** Access Error: cannot open: %missing/x.kiv"},
+      {{"@no-header.kiv"}, "", "*** Error: Kiv header not found!\n"},
+      {{"@lower-header.kiv"}, "", "*** Error: Kiv header not found!\n"},
+      {{"@system-header.kiv"}, "", "*** Error: contains Kiv/System code which requires compilation!\n"},
+      {{"@syntax-error.kiv"},
+       "",
+       "*** Syntax Error: (line 3) missing ] at [1 2\n*** Where: transcode\n*** Near : none\n"},
+      {{"missing/x.kiv"},
+       "",
+       "*** Access Error: cannot open: %missing/x.kiv\n*** Where: read\n*** Near : none\n"},
       // Near: the script's own code, never the library's.
       {{"@cause-error.kiv"},
        "before\n",
        "*** User Error: x\n*** Where: do\n*** Near : cause-error 'user 'message [\"x\"]\n"},
       {{"@throw.kiv"}, "", "*** Throw Error: no catch for throw: 5\n*** Where: throw\n*** Near : throw 5\n"},
       // A catalogue the script broke: the runtime's own entries report.
-      {{"@catalog-none.kiv"}, "before\n", "*** Math Error: attempt to divide by zero\n"},
-      {{"@catalog-empty.kiv"}, "before\n", "*** Math Error: attempt to divide by zero\n"},
-      {{"@overflow.kiv"}, "before\n", "*** Internal Error: stack overflow\n"},
+      {{"@catalog-none.kiv"},
+       "before\n",
+       "*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : 1 / 0\n"},
+      {{"@catalog-empty.kiv"},
+       "before\n",
+       "*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : 1 / 0\n"},
+      {{"@overflow.kiv"},
+       "before\n",
+       "*** Internal Error: stack overflow\n*** Where: g\n*** Near : 1 + g n\n"},
+      // After the script's name, --catch is the script's own argument.
+      {{"@error.kiv", "--catch"},
+       "before\n",
+       "*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : x / 0\n"},
   };
   for (const FailureCase& c : kCases) {
     test::KivRun run = test::run_kiv(expand(c.args));
     EXPECT_EQ(run.output, c.output) << c.args[0];
-    EXPECT_EQ(run.errors.substr(0, c.report.size()), c.report) << c.args[0] << "\n" << run.errors;
-    EXPECT_EQ(run.status, 254) << c.args[0];
+    EXPECT_EQ(run.errors, c.report) << c.args[0];
+    EXPECT_EQ(run.status, 1) << c.args[0];
+  }
+}
+
+// --catch before the script's name keeps the console open after the script,
+// whatever its end; the console's own end (here the end of its input)
+// decides the status. Without a script to read, the console starts with its
+// banner.
+TEST(KivScript, CatchOpensTheConsoleAfterTheScript) {
+  const std::string banner = "--== Kiv 0.6.6 ==-- \nType HELP for starting information. \n\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string output;
+    std::string report;
+  } kCases[] = {
+      {{"--catch", "@error.kiv"}, "before\n", "*** Math Error: attempt to divide by zero\n"},
+      {{"--catch", "@no-header.kiv"}, "", "*** Error: Kiv header not found!\n"},
+      {{"--catch", "@halt.kiv"}, "1\n(halted)\n", ""},
+      {{"--other", "--catch", "@args.kiv", "x"}, "[\"x\"]\n\"x\"\n\"arguments\"\ntrue\n", ""},
+      {{"--catch", "missing.kiv"}, banner, "*** Access Error: cannot open: %missing.kiv\n"},
+  };
+  for (const auto& c : kCases) {
+    test::KivRun run = test::run_kiv(expand(c.args));
+    EXPECT_EQ(run.output, c.output) << c.args[1];
+    EXPECT_EQ(run.errors.substr(0, c.report.size()), c.report) << c.args[1] << "\n" << run.errors;
+    EXPECT_EQ(run.status, 0) << c.args[1];
   }
 }
 
@@ -180,9 +219,9 @@ TEST(KivScript, ScriptsArePreprocessed) {
 }
 
 // A failing directive or macro reports itself once, on standard error, and
-// stops the run before the script runs, with the status of an uncaught
-// error; a script that runs such a script stops with it.
-TEST(KivScript, PreprocessorFailuresReportOnceAndEndWith254) {
+// stops the run before the script runs, with the status of a failed script;
+// a script that runs such a script stops with it.
+TEST(KivScript, PreprocessorFailuresReportOnceAndEndWith1) {
   const struct {
     const char* script;
     std::string output;
@@ -199,7 +238,7 @@ TEST(KivScript, PreprocessorFailuresReportOnceAndEndWith254) {
     test::KivRun run = test::run_kiv({kScripts + c.script});
     EXPECT_EQ(run.output, c.output) << c.script;
     EXPECT_EQ(run.errors, c.errors) << c.script;
-    EXPECT_EQ(run.status, 254) << c.script;
+    EXPECT_EQ(run.status, 1) << c.script;
   }
 }
 
@@ -262,7 +301,7 @@ TEST(KivScript, LostOutputIsAFailure) {
     EXPECT_EQ(run.status, c.status) << c.script << " " << int(c.output);
     EXPECT_EQ(run.errors, c.errors) << c.script << " " << int(c.output);
   }
-  // Without a script: the usage text is lost too.
+  // Without a script: the console's banner is lost too.
   test::KivRunOptions full;
   full.output = KivOutput::kDevFull;
   EXPECT_EQ(test::run_kiv_with({}, full).status, 254);
@@ -338,10 +377,12 @@ TEST(KivScript, DeeplyNestedScriptRuns) {
   EXPECT_EQ(run.status, 0) << run.errors;
 }
 
-// Without a script, kiv says how to run one and ends normally.
-TEST(KivScript, NoScriptSaysHowToRunOne) {
+// Without a script, kiv opens the console: its banner, then (standard
+// input at its end) a normal end.
+TEST(KivScript, WithoutAScriptTheConsoleRuns) {
   test::KivRun run = test::run_kiv({});
-  EXPECT_NE(run.output.find("kiv script.kiv"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output, "--== Kiv 0.6.6 ==-- \nType HELP for starting information. \n\n");
+  EXPECT_EQ(run.errors, "");
   EXPECT_EQ(run.status, 0);
 }
 

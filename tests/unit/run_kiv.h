@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -36,8 +37,20 @@ struct KivRunOptions {
   bool broken_errors = false;  // standard error a pipe whose reading end is closed (KivRun::errors empty)
   int signal = 0;              // sent to the child once its standard output shows [signal_after]
   std::string signal_after;
-  std::string program;  // the program to run in place of kiv (kiv-bootgen), when not empty
+  std::string program;          // the program to run in place of kiv (kiv-bootgen), when not empty
+  std::string input;            // the file standard input reads; /dev/null when empty
+  bool has_input_text = false;  // standard input a pipe that gives [input_text], then its end
+  std::string input_text;
 };
+
+// Whether [env] sets or removes HOME or APPDATA.
+inline bool names_settings_dir(const std::vector<std::string>& env) {
+  for (const std::string& e : env) {
+    std::string name = e.substr(0, e.find('='));
+    if (name == "HOME" || name == "APPDATA") return true;
+  }
+  return false;
+}
 
 // Reads [out_fd] (may be -1) and [err_fd] to their ends into [*out] and
 // [*err], both at once, so that a child filling one pipe never waits on the
@@ -67,9 +80,21 @@ void read_both(int out_fd, int err_fd, std::string* out, std::string* err, OnOut
   }
 }
 
-// Runs kiv with [args] as [options] say; standard input is /dev/null.
+// Runs kiv with [args] as [options] say; standard input is /dev/null unless
+// [options] give it (a file or a pipe's text). Unless [options] name HOME or
+// APPDATA, the child's HOME is a fresh directory, removed afterwards, and
+// APPDATA is unset: a run never writes settings into the home of whoever
+// runs the tests.
 inline KivRun run_kiv_with(const std::vector<std::string>& args, const KivRunOptions& options) {
   KivRun run;
+  std::string home;
+  if (!names_settings_dir(options.env)) {
+    char pattern[] = "/tmp/kiv-home-XXXXXX";
+    if (!mkdtemp(pattern)) return run;
+    home = pattern;
+  }
+  int in[2] = {-1, -1};
+  if (options.has_input_text && pipe(in) != 0) return run;
   int out[2], err[2];
   if (pipe(out) != 0) return run;
   if (pipe(err) != 0) return run;
@@ -83,8 +108,13 @@ inline KivRun run_kiv_with(const std::vector<std::string>& args, const KivRunOpt
   }
   pid_t pid = fork();
   if (pid == 0) {
-    int in = open("/dev/null", O_RDONLY);
-    dup2(in, 0);
+    if (options.has_input_text) {
+      dup2(in[0], 0);
+      close(in[0]);
+      close(in[1]);
+    } else {
+      dup2(open(options.input.empty() ? "/dev/null" : options.input.c_str(), O_RDONLY), 0);
+    }
     switch (options.output) {
       case KivOutput::kPipe:
       case KivOutput::kBrokenPipe: dup2(out[1], 1); break;
@@ -106,6 +136,10 @@ inline KivRun run_kiv_with(const std::vector<std::string>& args, const KivRunOpt
       else
         setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
     }
+    if (!home.empty()) {
+      setenv("HOME", home.c_str(), 1);
+      unsetenv("APPDATA");
+    }
     const char* program = options.program.empty() ? KIV_EXECUTABLE : options.program.c_str();
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program));
@@ -116,6 +150,18 @@ inline KivRun run_kiv_with(const std::vector<std::string>& args, const KivRunOpt
   }
   close(out[1]);
   close(err[1]);
+  if (options.has_input_text) {
+    // The child reads while it writes: the input goes in first (a pipe's
+    // buffer takes the tests' small inputs whole), then its end.
+    close(in[0]);
+    signal(SIGPIPE, SIG_IGN);
+    for (size_t done = 0; done < options.input_text.size();) {
+      ssize_t n = write(in[1], options.input_text.data() + done, options.input_text.size() - done);
+      if (n <= 0) break;
+      done += size_t(n);
+    }
+    close(in[1]);
+  }
   bool signalled = false;
   read_both(out[0], err[0], &run.output, &run.errors, [&] {
     if (options.signal && !signalled && run.output.find(options.signal_after) != std::string::npos) {
@@ -128,6 +174,10 @@ inline KivRun run_kiv_with(const std::vector<std::string>& args, const KivRunOpt
   int status = 0;
   waitpid(pid, &status, 0);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (!home.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(home, ignored);
+  }
   return run;
 }
 

@@ -1,0 +1,83 @@
+// The tracing tools as a user runs them: trace's output against golden
+// files, the profiler's report, and the interactive debugger driven through
+// a pseudo-terminal (and from a pipe, where it never waits).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "run_kiv.h"
+
+namespace kiv {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kTools = std::string(KIV_SOURCE_DIR) + "/tests/scripts/tools/";
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Every tests/scripts/tools/NAME.kiv with a NAME.out prints exactly that.
+TEST(TraceTools, PrintWhatTheGoldenFilesHold) {
+  int checked = 0;
+  for (const auto& entry : fs::directory_iterator(kTools)) {
+    if (entry.path().extension() != ".out") continue;
+    fs::path script = entry.path();
+    script.replace_extension(".kiv");
+    test::KivRun run = test::run_kiv({script.string()}, kTools);
+    EXPECT_EQ(run.output, read_file(entry.path().string())) << script;
+    EXPECT_EQ(run.errors, "") << script;
+    EXPECT_EQ(run.status, 0) << script;
+    checked++;
+  }
+  EXPECT_GT(checked, 0);
+}
+
+// The report: one line per function, ranked, its name, count and duration
+// in padded columns; durations vary from run to run.
+TEST(TraceTools, ProfileReportRanksFunctions) {
+  test::KivRun run = test::run_kiv({kTools + "profile-table.kiv"}, kTools);
+  ASSERT_EQ(run.status, 0) << run.errors;
+  const std::regex row(R"(#(\d+) +(\S+) +\| (\d+) +\| \d+:\d\d:\d\d(\.\d+)? *)");
+  std::vector<std::vector<std::pair<std::string, int>>> tables;
+  std::istringstream lines(run.output);
+  std::string line;
+  std::vector<std::string> heads;
+  while (std::getline(lines, line)) {
+    std::smatch m;
+    if (line.rfind("== ", 0) == 0) {
+      heads.push_back(line);
+      tables.emplace_back();
+    } else if (std::regex_match(line, m, row)) {
+      ASSERT_FALSE(tables.empty());
+      EXPECT_EQ(std::stoi(m[1]), int(tables.back().size()) + 1) << line;
+      tables.back().push_back({m[2], std::stoi(m[3])});
+    } else {
+      EXPECT_EQ(line, "") << run.output;
+    }
+  }
+  ASSERT_EQ(tables.size(), 2u) << run.output;
+  EXPECT_EQ(heads[0], "== 8");
+  // By count: most called first, ties in any order.
+  std::map<std::string, int> counts(tables[0].begin(), tables[0].end());
+  EXPECT_EQ(counts, (std::map<std::string, int>{{"fib", 25}, {"<", 25}, {"either", 25}, {"-", 24}, {"+", 12}}));
+  for (size_t i = 1; i < tables[0].size(); i++) EXPECT_GE(tables[0][i - 1].second, tables[0][i].second);
+  // By time: the calls that hold the wait come first, outermost first.
+  ASSERT_GE(tables[1].size(), 3u);
+  EXPECT_EQ(tables[1][0].first, "do");
+  EXPECT_EQ(tables[1][1].first, "<anon1>");
+  EXPECT_EQ(tables[1][2].first, "wait");
+}
+
+}  // namespace
+}  // namespace kiv
