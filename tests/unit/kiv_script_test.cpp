@@ -127,7 +127,7 @@ TEST(KivScript, FailuresReportOnStandardErrorAndEndWith1) {
        "*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : 1 / 0\n"},
       {{"@overflow.kiv"},
        "before\n",
-       "*** Internal Error: stack overflow\n*** Where: g\n*** Near : 1 + g n\n"},
+       "*** Internal Error: stack overflow\n*** Where: g\n*** Near : g n\n"},
       // After the script's name, --catch is the script's own argument.
       {{"@error.kiv", "--catch"},
        "before\n",
