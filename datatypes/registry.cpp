@@ -176,10 +176,9 @@ constexpr std::array<TypeId, kMaxTypeId> kInitOrder = [] {
 }  // namespace
 
 // Parents before children: a kInherit slot copies the parent's row as it
-// stands. event! is left to the text-mode interface, which registers it.
+// stands.
 void register_all_datatypes() {
-  for (TypeId t : kInitOrder)
-    if (t != kTypeEvent) kInits[t]();
+  for (TypeId t : kInitOrder) kInits[t]();
 }
 
 // Type names become words once the symbol table and the global context exist.

@@ -203,6 +203,10 @@ class KivParseFile : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(KivParseFile, Cases) { run_table("parse", GetParam(), false); }
 
+class KivViewFile : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(KivViewFile, Cases) { run_table("view", GetParam(), false); }
+
 std::string file_test_name(const ::testing::TestParamInfo<std::string>& info) {
   std::string name = info.param;
   for (char& c : name)
@@ -214,6 +218,7 @@ INSTANTIATE_TEST_SUITE_P(Load, KivLoadFile, ::testing::ValuesIn(kiv_files("load"
 INSTANTIATE_TEST_SUITE_P(Eval, KivEvalFile, ::testing::ValuesIn(kiv_files("eval")), file_test_name);
 INSTANTIATE_TEST_SUITE_P(Library, KivLibraryFile, ::testing::ValuesIn(kiv_files("library")), file_test_name);
 INSTANTIATE_TEST_SUITE_P(Parse, KivParseFile, ::testing::ValuesIn(kiv_files("parse")), file_test_name);
+INSTANTIATE_TEST_SUITE_P(View, KivViewFile, ::testing::ValuesIn(kiv_files("view")), file_test_name);
 
 }  // namespace
 }  // namespace kiv

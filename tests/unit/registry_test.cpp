@@ -152,7 +152,7 @@ void minus_thousand(const Cell* s, int32_t i, const Cell* v) {
 TEST(Registry, SeriesHandlersReachTheUnitsThroughTypeSlots) {
   test::RegistrySnapshot snapshot;
   const int saved_max = g_max_type_id;
-  // event! stands in: its row is empty until the text-mode interface registers it.
+  // event! stands in; the snapshot puts its own row back afterwards.
   const TypeId units = kTypeEvent;
   constexpr TypeSlots kSlots{.element = SeriesElement::kCodePoint,
                              .unit_value = plus_thousand,
