@@ -142,7 +142,7 @@ TEST(RemoteCache, NeedsAHome) {
   test::TempDir dir("kiv-thru-");
   std::ofstream(dir.path() + "/t.kiv") << "Kiv []\nsystem/options/cache: none\npath-thru http://h/x\n";
   test::KivRun r = test::run_kiv({dir.path() + "/t.kiv"}, dir.path());
-  EXPECT_EQ(r.status, 254);
+  EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.errors.find("*** Access Error"), std::string::npos) << r.errors;
 }
 
