@@ -86,7 +86,8 @@ int run(void* p) {
                    us(after_base, after_library) + moved, library_booted_from_image() ? "boot image" : "text",
                    read);
       if (image)
-        std::fprintf(stderr, ", of which making the functions it defines %lld us; natives and actions %lld us",
+        std::fprintf(stderr,
+                     ", of which making the functions it defines %lld us; natives and actions %lld us",
                      decode.definitions_us, builtins);
       std::fprintf(stderr, ", running their code %lld us, sealing %lld us)\n", times.run_us, times.seal_us);
     }

@@ -331,7 +331,8 @@ bool integer_modulo(int32_t x, int32_t y, Cell* out) {
 // The open, call and return events of a call from [source]: the value
 // called (its result at return), and the word that named the call (for an
 // anonymous call, the value itself but at return).
-[[gnu::noinline, gnu::cold]] void trace_named_event(TraceEvent event, const CallSource& source, const Cell* fn_slot) {
+[[gnu::noinline, gnu::cold]] void trace_named_event(TraceEvent event, const CallSource& source,
+                                                    const Cell* fn_slot) {
   const Cell* name = source.name ? source.name : event == kTraceReturn ? nullptr : fn_slot;
   int32_t position = event == kTraceOpen && source.index ? *source.index : -1;
   trace_event(event, source.block, position, fn_slot, name);
@@ -400,8 +401,7 @@ Status invoke_routine(const Cell* fn_slot, const int32_t* refs) {
 // last pushed value.
 Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
   DepthGuard depth;
-  if (g_interp.tracing)
-    trace_named_event(kTraceOpen, source, fn_slot);
+  if (g_interp.tracing) trace_named_event(kTraceOpen, source, fn_slot);
   // An infix call's left operand stays below the top: building the list may collect.
   g_stack.top = fn_slot + (infix ? 2 : 1);
   const TypeId type = fn_slot->type();
@@ -1253,8 +1253,8 @@ void trace_event(TraceEvent event, const Cell* code, int32_t position, const Cel
   stack_push_value(code ? *code : kNoneCell);
   stack_push_value(integer_cell(code ? position : -1));
   stack_push_value(value && !value->is(kTypeUnset) ? *value : kNoneCell);
-  stack_push_value(reference &&
-                           (event & (kTraceSet | kTraceEpilog | kTraceProlog | kTraceReturn | kTraceCall | kTraceOpen))
+  stack_push_value(reference && (event & (kTraceSet | kTraceEpilog | kTraceProlog | kTraceReturn |
+                                          kTraceCall | kTraceOpen))
                        ? *reference
                        : kNoneCell);
   stack_push_value(pair_cell(int32_t(stack_index(arguments)), int32_t(stack_index(top))));

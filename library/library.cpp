@@ -215,7 +215,8 @@ LibraryTimes g_times;
 
 // Microseconds since [start].
 long long since(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start)
+      .count();
 }
 
 }  // namespace

@@ -283,7 +283,8 @@ void Decoder::symbol_table() {
   // in the table's order: the order start-up from text would add them in.
   if (!user_) {
     globals_.assign(n, Cell{});
-    for (uint32_t k = 0; k < n; k++) globals_[k] = context_add_global(symbol(k, offsets_at_ + size_t(k) * 4), true, true);
+    for (uint32_t k = 0; k < n; k++)
+      globals_[k] = context_add_global(symbol(k, offsets_at_ + size_t(k) * 4), true, true);
   }
 }
 

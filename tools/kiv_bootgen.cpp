@@ -199,9 +199,10 @@ void add_source(Image& image, const std::string& path, std::set<int32_t>& define
     const Cell c = series_cells(code->node())[i];
     const uint32_t n = series_length(code->node());
     const int blocks = i + 1 < n ? maker_blocks(series_cells(code->node())[i + 1]) : 0;
-    bool premade = i >= 2 && c.is(kTypeSetWord) && c.new_line() && blocks > 0 && i + 1 + uint32_t(blocks) < n &&
-                   !series_cells(code->node())[i - 1].is(kTypeSetWord);
-    for (int k = 0; premade && k < blocks; k++) premade = series_cells(code->node())[i + 2 + k].is(kTypeBlock);
+    bool premade = i >= 2 && c.is(kTypeSetWord) && c.new_line() && blocks > 0 &&
+                   i + 1 + uint32_t(blocks) < n && !series_cells(code->node())[i - 1].is(kTypeSetWord);
+    for (int k = 0; premade && k < blocks; k++)
+      premade = series_cells(code->node())[i + 2 + k].is(kTypeBlock);
     if (premade && blocks == 2) premade = spec_types_known(image, series_cells(code->node())[i + 2]);
     if (premade) {
       StackSave probe;
@@ -251,7 +252,8 @@ void add_source(Image& image, const std::string& path, std::set<int32_t>& define
 void check_round_trip(const Image& image, const std::vector<uint8_t>& bytes) {
   std::vector<std::string> literal_molds, definition_molds;
   const uint32_t literals = series_length(image.literals->node());
-  for (uint32_t i = 0; i < literals; i++) literal_molds.push_back(mold_all(&series_cells(image.literals->node())[i]));
+  for (uint32_t i = 0; i < literals; i++)
+    literal_molds.push_back(mold_all(&series_cells(image.literals->node())[i]));
   const uint32_t pairs = series_length(image.definitions->node()) / 2;
   for (uint32_t k = 0; k < pairs; k++)
     definition_molds.push_back(mold_all(&series_cells(image.definitions->node())[2 * k + 1]));
@@ -302,7 +304,8 @@ std::string header_text(const Image& image) {
     s << "inline constexpr uint32_t k_" << name << " = " << i << ";\n";
   }
   s << "inline constexpr uint32_t kRoutineSpecs = " << image.files.size() << ";\n";
-  s << "inline constexpr uint32_t kCount = " << image.files.size() + 1 << ";\n\n}  // namespace kiv::boot_literal\n";
+  s << "inline constexpr uint32_t kCount = " << image.files.size() + 1
+    << ";\n\n}  // namespace kiv::boot_literal\n";
   return s.str();
 }
 

@@ -70,7 +70,8 @@ TEST(TraceTools, ProfileReportRanksFunctions) {
   EXPECT_EQ(heads[0], "== 8");
   // By count: most called first, ties in any order.
   std::map<std::string, int> counts(tables[0].begin(), tables[0].end());
-  EXPECT_EQ(counts, (std::map<std::string, int>{{"fib", 25}, {"<", 25}, {"either", 25}, {"-", 24}, {"+", 12}}));
+  EXPECT_EQ(counts,
+            (std::map<std::string, int>{{"fib", 25}, {"<", 25}, {"either", 25}, {"-", 24}, {"+", 12}}));
   for (size_t i = 1; i < tables[0].size(); i++) EXPECT_GE(tables[0][i - 1].second, tables[0][i].second);
   // By time: the calls that hold the wait come first, outermost first.
   ASSERT_GE(tables[1].size(), 3u);
@@ -85,15 +86,15 @@ TEST(TraceTools, ProfileReportRanksFunctions) {
 TEST(TraceTools, DebuggerPromptTakesCommandsOnATerminal) {
   test::KivRunOptions options;
   options.program = "/usr/bin/python3";
-  test::KivRun run = test::run_kiv_with(
-      {kTools + "debug_pty.py", KIV_EXECUTABLE, kTools + "debug-prompt.kiv"}, options);
+  test::KivRun run =
+      test::run_kiv_with({kTools + "debug_pty.py", KIV_EXECUTABLE, kTools + "debug-prompt.kiv"}, options);
   ASSERT_EQ(run.status, 0) << run.errors;
   const std::string& out = run.output;
   auto after = [&](const std::string& typed, const std::string& shown) {
     size_t at = out.find("debug> " + typed + "\n");
     ASSERT_NE(at, std::string::npos) << typed << "\n" << out;
-    EXPECT_EQ(out.compare(at + 8 + typed.size(), shown.size(), shown), 0)
-        << typed << "\n" << out.substr(at, 300);
+    EXPECT_EQ(out.compare(at + 8 + typed.size(), shown.size(), shown), 0) << typed << "\n"
+                                                                          << out.substr(at, 300);
   };
   EXPECT_EQ(out.rfind("-----> EVAL y:\nInput: y: x + 1 z: y * 2\n\n-empty stack-\ndebug> \n", 0), 0u) << out;
   after("", "-----> EVAL x\nInput: x + 1 z: y * 2\n");
