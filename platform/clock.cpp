@@ -31,4 +31,10 @@ void os_sleep_ms(int64_t milliseconds) {
   }
 }
 
+int64_t os_monotonic_ms() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
 }  // namespace kiv

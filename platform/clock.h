@@ -18,6 +18,9 @@ ClockReading os_clock_now();
 // (summer time included); 0 when the moment is outside what the OS knows.
 int32_t os_zone_offset_at(int64_t epoch_seconds);
 
+// Milliseconds on the monotonic clock: for deadlines, never for dates.
+int64_t os_monotonic_ms();
+
 // Sleeps for [milliseconds], resuming after signals until the time has passed.
 void os_sleep_ms(int64_t milliseconds);
 

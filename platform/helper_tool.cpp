@@ -19,17 +19,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/clock.h"
+
 extern char** environ;
 
 namespace kiv {
 
 namespace {
-
-int64_t now_ms() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 void close_fd(int* fd) {
   if (*fd >= 0) close(*fd);
@@ -47,12 +43,12 @@ enum class Waited { kEnded, kGone, kStillRunning };
 // Waits up to [ms] for [pid] to end, polling with short pauses (a child is
 // not a descriptor poll can watch); its raw status goes to *[raw].
 Waited wait_for(pid_t pid, int ms, int* raw) {
-  const int64_t deadline = now_ms() + ms;
+  const int64_t deadline = os_monotonic_ms() + ms;
   for (long pause_us = 100;; pause_us = std::min(pause_us * 2, 10000L)) {
     pid_t r = waitpid(pid, raw, WNOHANG);
     if (r == pid) return Waited::kEnded;
     if (r < 0 && errno != EINTR) return Waited::kGone;
-    if (now_ms() >= deadline) return Waited::kStillRunning;
+    if (os_monotonic_ms() >= deadline) return Waited::kStillRunning;
     timespec pause{0, pause_us * 1000};
     nanosleep(&pause, nullptr);
   }
@@ -147,10 +143,10 @@ ToolResult tool_run(const ToolRequest& request) {
   pthread_sigmask(SIG_BLOCK, &pipe_signal, &mask);
   bool broken_pipe = false;
   char buffer[65536];
-  int64_t last = now_ms();
+  int64_t last = os_monotonic_ms();
   bool failed = false, timed_out = false;
   while (in[1] >= 0 || out[0] >= 0 || err[0] >= 0) {
-    const int64_t left = last + request.silence_ms - now_ms();
+    const int64_t left = last + request.silence_ms - os_monotonic_ms();
     if (left <= 0) {
       timed_out = true;
       break;
@@ -166,7 +162,7 @@ ToolResult tool_run(const ToolRequest& request) {
       ssize_t w = write(in[1], data + written, std::min<size_t>(size - written, sizeof buffer));
       if (w > 0) {
         written += size_t(w);
-        last = now_ms();
+        last = os_monotonic_ms();
         if (written == size) close_fd(&in[1]);
       } else if (!(w < 0 && (errno == EAGAIN || errno == EINTR))) {
         // EPIPE: the tool stopped reading; what it did with the rest shows in its status.
@@ -180,7 +176,7 @@ ToolResult tool_run(const ToolRequest& request) {
       ssize_t r = read(*fd, buffer, sizeof buffer);
       if (r > 0) {
         into[k]->append(buffer, size_t(r));
-        last = now_ms();
+        last = os_monotonic_ms();
       } else if (r == 0) {
         close_fd(fd);
       } else if (errno != EAGAIN && errno != EINTR) {

@@ -7,20 +7,13 @@
 #include <cerrno>
 #include <ctime>
 
+#include "platform/clock.h"
 #include "platform/stdio.h"
 #include "platform/terminal_mode.h"
 
 namespace kiv {
 
-namespace {
-
-int64_t now_ms() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 int TerminalInput::fill(int timeout_ms) {
   if (ended_) return -1;
@@ -71,7 +64,7 @@ TerminalInput::Result TerminalInput::read_key(int32_t* key) {
 int TerminalInput::query_cursor_column(int out_fd) {
   static const char kQuery[] = "\x1b[6n";
   if (fd_write_all(out_fd, kQuery, sizeof kQuery - 1) != 0) return 0;
-  int64_t deadline = now_ms() + kPositionWaitMs;
+  int64_t deadline = os_monotonic_ms() + kPositionWaitMs;
   for (;;) {
     int32_t key;
     int row, col;
@@ -81,7 +74,7 @@ int TerminalInput::query_cursor_column(int out_fd) {
       keys_.push_back(key);
       continue;
     }
-    int64_t left = deadline - now_ms();
+    int64_t left = deadline - os_monotonic_ms();
     if (left <= 0) return 0;
     int got = fill(int(left));
     if (got == -1) return 0;
