@@ -22,6 +22,7 @@ packages+=(libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev)  # the image c
 packages+=(python3-pil)  # the image codec tests and benchmark use PIL as their oracle
 packages+=(pkg-config libvterm-dev tmux python3)  # the console tests: a terminal emulator, tmux, the pty bench
 packages+=(unicode-data)  # tools/make_char_width.py reads its tables
+packages+=(tzdata)  # the date tests compare with python3's zoneinfo under named zones
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
