@@ -91,11 +91,15 @@ TEST(TraceTools, ProfileReportRanksFunctions) {
   EXPECT_EQ(counts,
             (std::map<std::string, int>{{"fib", 25}, {"<", 25}, {"either", 25}, {"-", 24}, {"+", 12}}));
   for (size_t i = 1; i < tables[0].size(); i++) EXPECT_GE(tables[0][i - 1].second, tables[0][i].second);
-  // By time: the calls that hold the wait come first, outermost first.
+  // By time: the calls that hold the wait come first, outermost first. In
+  // the sanitizer and collector-stress builds every call is slowed so much
+  // that the recursion outlasts the wait: there only the counts are checked.
   ASSERT_GE(tables[1].size(), 3u);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(KIV_GC_STRESS)
   EXPECT_EQ(tables[1][0].first, "do");
   EXPECT_EQ(tables[1][1].first, "<anon1>");
   EXPECT_EQ(tables[1][2].first, "wait");
+#endif
 }
 
 // The debugger's prompt on a terminal: each command typed at "debug> "
