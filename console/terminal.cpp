@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "console/char_width.h"
 #include "console/line_editor.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
@@ -220,6 +221,7 @@ void console_terminal_init() {
   KIV_ROUTINE_INSTALL(InputStdin);
   KIV_ROUTINE_INSTALL(ReadStdin);
   KIV_ROUTINE_INSTALL(ConsoleInit);
+  KIV_ROUTINE_INSTALL(CellWidth);
 }
 
 void console_objects_init() {
@@ -296,6 +298,14 @@ KIV_ROUTINE(ReadStdin) {
 KIV_ROUTINE(ConsoleInit) {
   console_init_terminal(a.str);
   return native_result(make_cell(kTypeUnset));
+}
+
+// Two cells for a wide character, none for a combining one, from the head.
+KIV_ROUTINE(CellWidth) {
+  int32_t cells = 0;
+  int32_t head = string_head_index(a.text), length = string_length(a.text);
+  for (int32_t i = 0; i < length; i++) cells += char_width(string_char_at(a.text, uint32_t(head + i)));
+  return native_result(integer_cell(cells));
 }
 
 }  // namespace kiv

@@ -319,7 +319,9 @@ void money_currencies_init() {
     size_t end = codes.find(' ');
     std::string code(codes.substr(0, end));
     codes = end == std::string_view::npos ? std::string_view{} : codes.substr(end + 1);
-    Cell word = load_word(code.c_str());
+    // Unbound: a code added to the global context here would give its
+    // spelling to a later word of other case (ALL for all, TRY for try).
+    Cell word = word_cell(kTypeWord, 0, symbol_make(code.c_str()), -1);
     Cell list = *root_slot(kRootCurrencyList);
     block_append_value(&list, &word);
   }

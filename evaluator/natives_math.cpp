@@ -122,7 +122,7 @@ float pick_component(float mine, float other, bool max) {
 }
 
 // max or min of the point2D! or point3D! [point] (in place) with a number or
-// a point of its own kind [other]; false when [other] is neither.
+// a point of its own kind (a point2D! also a pair!) [other]; false otherwise.
 bool point_max_min(Cell* point, const Cell* other, bool max) {
   bool three = point->is(kTypePoint3D);
   float ox, oy, oz;
@@ -132,6 +132,10 @@ bool point_max_min(Cell* point, const Cell* other, bool max) {
     ox = point_x(other);
     oy = point_y(other);
     oz = three ? point_z(other) : 0.0f;
+  } else if (!three && other->is(kTypePair)) {
+    ox = float(pair_x(other));
+    oy = float(pair_y(other));
+    oz = 0.0f;
   } else {
     return false;
   }
