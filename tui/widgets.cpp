@@ -465,7 +465,8 @@ void extend_window_box(WidgetRef ref) {
 
 int32_t rate_interval_ms(const Cell* rate) {
   if (rate->is(kTypeNone)) return 0;
-  if (rate->is(kTypeInteger) && integer_get(rate) > 0) return 1000 / integer_get(rate);
+  // Rates above 1000 a second tick at every step rather than never.
+  if (rate->is(kTypeInteger) && integer_get(rate) > 0) return std::max(1000 / integer_get(rate), 1);
   if (rate->is(kTypeTime) && time_get(rate) > 0) {
     double ms = std::trunc(time_get(rate) * 1000.0);
     return ms >= 2147483647.0 ? 2147483647 : std::max(int32_t(ms), 1);
@@ -1137,7 +1138,7 @@ bool toggle_event(WidgetRef ref, uint32_t type, const EventRecord& record) {
   set_field(face.get(), w.data, value.get(), true);
   widget_update(ref);
   request_redraw();
-  EventRecord change = record;
+  EventRecord change;
   change.face = *face;
   send(ref, kEventChange, change);
   return true;
