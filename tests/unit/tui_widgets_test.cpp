@@ -15,11 +15,14 @@
 #include "eval_test.h"
 #include "evaluator/base_env.h"
 #include "runtime/unicode.h"
+#include "tests/terminal/screen_rows.h"
 #include "tui/draw_hooks.h"
 #include "tui/widgets.h"
 
 namespace kiv {
 namespace {
+
+using test::row_text;
 
 using test::catch_error;
 using test::eval_mold;
@@ -31,22 +34,6 @@ constexpr const char* kFaceFields =
     "enabled?: #(true) color: #(none) font: #(none) para: #(none) options: #(none) image: #(none) draw: "
     "#(none) pane: #(none) "
     "state: #(none) rate: #(none) selected: #(none) parent: #(none) ";
-
-std::string utf8(uint32_t code) {
-  uint8_t bytes[4];
-  uint8_t* end = utf8_put(bytes, code);
-  return std::string(reinterpret_cast<char*>(bytes), size_t(end - bytes));
-}
-
-std::string row_text(ScreenBuffer& s, int32_t y) {
-  std::string text;
-  for (int32_t x = 0; x < s.width; x++) {
-    const ScreenCell& c = *s.at(x, y);
-    if (c.attributes & kAttrContinuation) continue;
-    text += (c.attributes & kAttrPassword) ? std::string("*") : c.code == 0 ? std::string(" ") : utf8(c.code);
-  }
-  return text;
-}
 
 // One character a cell: 'd' dim, 'i' inverse, 'p' password, '.' none of them.
 std::string row_marks(ScreenBuffer& s, int32_t y) {
