@@ -350,7 +350,7 @@ void write_cells(ScreenBuffer& screen, int32_t x, int32_t y, const ScreenRect& c
 
 void screen_write_text(ScreenBuffer& screen, const uint32_t* text, size_t count, int32_t x, int32_t y,
                        const ScreenRect& clip, const RenderRecord& render) {
-  TextReader reader{text, count, render.flags & kRenderEmbeddedSgr};
+  TextReader reader{text, count, (render.flags & kRenderEmbeddedSgr) != 0};
   PenState start{render.foreground, render.background, render.background_set, 0};
   write_cells(screen, x, y, clip, render, start,
               [&](PenState& pen, uint32_t* code, uint32_t* foreground, uint32_t* attributes) {
