@@ -357,5 +357,33 @@ TEST_F(TuiWidgets, DrawAndRichTextHooks) {
   EXPECT_EQ(s.at(0, 2)->attributes, kAttrBold);
 }
 
+// The helpers' texts: a string they answer is drawn, whether or not they
+// attached it themselves; a data they cannot read leaves the face drawn.
+TEST_F(TuiWidgets, ProgressTextFromTheHelper) {
+  eval(
+      "TUI-helpers: make object! [make-progress-ui: func [face][either face/data = 0.5 [\"[##  ]\"][\"[    "
+      "]\"]]]");
+  face("p", "type: 'progress size: 6x1 data: 0.5");
+  face("q", "type: 'progress offset: 0x1 size: 6x1 data: \"x\"");
+  WidgetRef win = window(6, 2, {"p", "q"});
+  ScreenBuffer s = render(win);
+  EXPECT_EQ(row_text(s, 0), "[##  ]");
+  EXPECT_EQ(row_text(s, 1), "[    ]");
+}
+
+// Sizes and offsets far past any terminal: the grid is cut to the console
+// and nothing overflows.
+TEST_F(TuiWidgets, HugeGeometry) {
+  eval("img: make image! 3x3");
+  face("g", "type: 'group-box offset: -5x-5 size: 2147483647x2147483647 text: \"big\" image: img");
+  face("n", "type: 'text offset: 2147483647x2147483647 size: 2147483647x-5 text: \"far\"");
+  WidgetRef win = window(4, 2, {"g", "n"});
+  ScreenBuffer s = render(win);
+  EXPECT_LE(s.width, 200);
+  EXPECT_LE(s.height, 100);
+  EXPECT_LE(widget_get(refs_[0])->image_cells.size(), 500000u);
+  EXPECT_EQ(widget_at(win, 0, 0, nullptr, nullptr), refs_[0]);
+}
+
 }  // namespace
 }  // namespace kiv
