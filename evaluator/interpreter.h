@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "runtime/cell.h"
 #include "runtime/exits.h"
@@ -272,6 +273,18 @@ bool trace_installed_q();
 // trace_set_mode (every trace_set switches it back on).
 bool trace_mode_q();
 void trace_set_mode(bool on);
+// A tracer written in C++ that stands in for a Kiv tracer function: it gets
+// that function's events with the arguments it would get ([value] and
+// [reference] none! where it would get none; [frame_base] and [frame_top]
+// its frame pair). The cells may lie in series buffers: it copies what it
+// keeps before it allocates. MAY ALLOCATE; runs no Kiv code.
+using NativeTracerFn = void (*)(TraceEvent event, const Cell& value, const Cell& reference,
+                                int32_t frame_base, int32_t frame_top);
+// Start-up: while [tracer] (a function!) is the tracer, [fn] gets its events
+// in its place.
+void trace_register_native(const Cell* tracer, NativeTracerFn fn);
+// The event named [name] (ignoring case), or 0.
+uint32_t trace_event_of_name(std::string_view name);
 // MAY RUN KIV CODE. Sends the error event for [error], the error! just made
 // for the raise in flight, which is left as it was.
 void trace_raised_error(const Cell* error);
