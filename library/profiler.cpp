@@ -7,12 +7,15 @@
 // The records are the Kiv ones: system/tools/profiling, three cells each
 // (name, count, duration: the integer 0 until a call finished, then a
 // time!), appended at a function's first call and updated in place. The open
-// calls are kept here: their record's position, their start and end on the
-// monotonic clock in 100 ns steps (the steps of now/precise), and the x of
+// calls are kept here: their record's position, their start and end in
+// nanoseconds on the monotonic clock (finer than now/precise's 100 ns
+// steps, which most native calls take less than), and the x of
 // their call's frame pair, by which a return closes its own call and those an
 // error or a throw left above it. The block of records is held in a root
 // slot while a profile runs, so the code profiled may drop or replace the
-// field; a record the code removed is skipped, never written out of bounds.
+// field. Code that changes the block itself leaves the open calls' record
+// positions unknown: those calls are then not charged, and no cell is
+// written out of place.
 #include "library/profiler.h"
 
 #include <cstdint>
@@ -50,7 +53,7 @@ constexpr int64_t kNoEnd = -1;
 
 struct OpenCall {
   int32_t record;  // cell index of its record in the block of records
-  int64_t start;   // 100 ns steps
+  int64_t start;   // nanoseconds
   int64_t end;     // kNoEnd until its body finished
   int32_t frame;   // the x of its call's frame pair
 };
@@ -59,13 +62,23 @@ std::vector<OpenCall> g_open;
 // The callable types counted (options/profile/types when the run began);
 // none when that was not a typeset: nothing is counted.
 Cell g_types = kNoneCell;
+// The cells of the block of records as this unit left them.
+int32_t g_known_cells = 0;
 // Names the anonymous functions <anon1>, <anon2>...: it grows across runs.
 int32_t g_anon_count = 0;
 
-int64_t now_steps() { return os_monotonic_ns() / 100; }
-
 // The block of records (short-lived cells).
 Cell* records_cell() { return root_slot(kRootProfiler); }
+
+// True when the block of records is one, as this unit left it; else the
+// open calls lose their records.
+bool records_intact() {
+  Cell* records = records_cell();
+  if (records->is(kTypeBlock) && series_total_cells(records) == g_known_cells) return true;
+  for (OpenCall& call : g_open) call.record = -1;
+  g_known_cells = records->is(kTypeBlock) ? series_total_cells(records) : 0;
+  return false;
+}
 
 // MAY ALLOCATE. Pushes system/tools/[field], none when the way there fails.
 Cell* push_tools_field(const char* field) {
@@ -97,6 +110,7 @@ void on_init() {
     Cell* block = push_tools_field("profiling");
     if (block->is(kTypeBlock)) block_truncate(block, block->head());
     *records_cell() = block->is(kTypeBlock) ? *block : kNoneCell;
+    g_known_cells = block->is(kTypeBlock) ? series_total_cells(block) : 0;
   }
   StackSave save;
   Cell* options = push_tools_field("options");
@@ -130,6 +144,7 @@ int32_t find_record(Cell* name) {
 // MAY ALLOCATE. The call of [fn] by [ref] begins.
 void on_call(const Cell& fn, const Cell& ref, int32_t frame) {
   if (!g_types.is(kTypeTypeset) || !typeset_has_q(&g_types, fn.type())) return;
+  records_intact();
   if (!records_cell()->is(kTypeBlock)) return;
   StackSave save;
   Cell* name = stack_push_value(ref);
@@ -154,18 +169,19 @@ void on_call(const Cell& fn, const Cell& ref, int32_t frame) {
     block_append_value(records, name);
     block_append_value(records, &one);
     block_append_value(records, &zero);
+    g_known_cells = series_total_cells(records_cell());
   }
-  g_open.push_back(OpenCall{at, now_steps(), kNoEnd, frame});
+  g_open.push_back(OpenCall{at, os_monotonic_ns(), kNoEnd, frame});
 }
 
 // Charges the last open call its time up to its end (else [now]) and closes it.
 void close_call(int64_t now) {
   OpenCall call = g_open.back();
   g_open.pop_back();
+  if (!records_intact() || call.record < 0) return;
   Cell* records = records_cell();
-  if (!records->is(kTypeBlock) || call.record + kRecordSize > series_total_cells(records)) return;
   Cell* duration = &series_cells(records->node())[call.record + 2];
-  double seconds = double((call.end == kNoEnd ? now : call.end) - call.start) / 1e7;
+  double seconds = double((call.end == kNoEnd ? now : call.end) - call.start) / 1e9;
   if (duration->is(kTypeTime))
     seconds += time_get(duration);
   else if (duration->is(kTypeInteger))
@@ -178,13 +194,13 @@ void profiler_event(TraceEvent event, const Cell& value, const Cell& reference, 
     case kTraceInit: on_init(); break;
     case kTraceCall: on_call(value, reference, frame_base); break;
     case kTraceProlog:
-      if (!g_open.empty()) g_open.back().start = now_steps();
+      if (!g_open.empty()) g_open.back().start = os_monotonic_ns();
       break;
     case kTraceEpilog:
-      if (!g_open.empty()) g_open.back().end = now_steps();
+      if (!g_open.empty()) g_open.back().end = os_monotonic_ns();
       break;
     case kTraceReturn: {
-      int64_t now = now_steps();
+      int64_t now = os_monotonic_ns();
       // the call's own record and any an error or a throw left above it lie
       // above the caller's arguments base
       while (!g_open.empty() && frame_base < g_open.back().frame) close_call(now);
