@@ -80,25 +80,10 @@ bool records_intact() {
   return false;
 }
 
-// MAY ALLOCATE. Pushes system/tools/[field], none when the way there fails.
-Cell* push_tools_field(const char* field) {
-  Cell* value = stack_push_value(load_word("system"));
-  *value = *get_word_value(value);
-  for (const char* name : {"tools", field}) {
-    if (!value->is(kTypeObject)) {
-      *value = kNoneCell;
-      break;
-    }
-    Cell word = load_word(name);
-    *value = *object_field_by_word(value, &word);
-  }
-  return value;
-}
-
 // MAY ALLOCATE. Empties the block system/tools/[field] when it is one.
 void clear_tools_block(const char* field) {
   StackSave save;
-  Cell* block = push_tools_field(field);
+  Cell* block = push_system_value({"tools", field});
   if (block->is(kTypeBlock)) block_truncate(block, block->head());
 }
 
@@ -107,20 +92,14 @@ void on_init() {
   clear_tools_block("fun-stk");
   {
     StackSave save;
-    Cell* block = push_tools_field("profiling");
+    Cell* block = push_system_value({"tools", "profiling"});
     if (block->is(kTypeBlock)) block_truncate(block, block->head());
     *records_cell() = block->is(kTypeBlock) ? *block : kNoneCell;
     g_known_cells = block->is(kTypeBlock) ? series_total_cells(block) : 0;
   }
   StackSave save;
-  Cell* options = push_tools_field("options");
-  g_types = kNoneCell;
-  for (const char* name : {"profile", "types"}) {
-    if (!options->is(kTypeObject)) return;
-    Cell word = load_word(name);
-    *options = *object_field_by_word(options, &word);
-  }
-  if (options->is(kTypeTypeset)) g_types = *options;
+  Cell* types = push_system_value({"tools", "options", "profile", "types"});
+  g_types = types->is(kTypeTypeset) ? *types : kNoneCell;
 }
 
 // The cell index of [name]'s record from the records' head, or -1. MAY RUN
@@ -214,7 +193,7 @@ void profiler_event(TraceEvent event, const Cell& value, const Cell& reference, 
 
 void profiler_init() {
   StackSave save;
-  Cell* profiler = push_tools_field("profiler");
+  Cell* profiler = push_system_value({"tools", "profiler"});
   if (profiler->is(kTypeFunction)) trace_register_native(profiler, profiler_event);
 }
 
