@@ -212,6 +212,31 @@ KIV_ROUTINE(SetTraceMode) {
 // block means a script's code is being evaluated below this call.
 KIV_ROUTINE(StackEvalQ) { return native_result(logic_cell(g_interp.current.node != 0)); }
 
+// catch-named: catch taking every throw, named or not, that tells the name
+// (none for a throw without one) by setting the word [name]: what runs code
+// and then passes its throw on as it came. The throw settles on this frame
+// with its value and name in the first two argument slots.
+KIV_ROUTINE(CatchNamed) {
+  CatchPoint point;
+  Root target(*a.name);
+  Cell own_word = load_word("catch-named");
+  stack_mark_catch(frame_name_of(&own_word));
+  CallFrame* own = g_stack.frames_top - 1;
+  try {
+    Status s = eval_block(a.block, false);
+    if (s != kStatusOk) return s;
+  } catch (KivThrow& t) {
+    if (t.code != kThrowThrow || g_stack.frames_top - 1 != own) throw;
+    Cell value = g_stack.arguments[0];
+    Root name(g_stack.arguments[1].is(kTypeWord) ? g_stack.arguments[1] : kNoneCell);
+    point.resume_with(value);
+    set_word_value(target.get(), name.get());
+    return kStatusOk;
+  }
+  point.resume_with(g_stack.top[-1]);
+  return kStatusOk;
+}
+
 KIV_ROUTINE(StdinTerminalQ) { return native_result(logic_cell(stdin_is_terminal())); }
 
 KIV_ROUTINE(RuntimeSetting) {
