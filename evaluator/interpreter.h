@@ -144,6 +144,15 @@ Status catch_exit_status(ExitTarget target, F&& body) {
   }
 }
 
+// MAY RUN KIV CODE. The catch point of `catch` (and of the routines that
+// catch as it does) in the calling native's frame, which it names
+// [frame_word]: evaluates [block]; a throw that settles on the frame is taken
+// when [names] is null or names it (catch/name's rule), else it goes on. The
+// block's value, or the value of the throw taken, is the native's result;
+// *[taken_name] (when given) gets the taken throw's name, unset! for a throw
+// without one.
+Status catch_throws(const Cell* block, const Cell* frame_word, const Cell* names, Cell* taken_name);
+
 // ---------------------------------------------------------------- evaluating
 
 // MAY RUN KIV CODE. Evaluates the block [block] (any block type; a stable

@@ -213,27 +213,16 @@ KIV_ROUTINE(SetTraceMode) {
 KIV_ROUTINE(StackEvalQ) { return native_result(logic_cell(g_interp.current.node != 0)); }
 
 // catch-named: catch taking every throw, named or not, that tells the name
-// (none for a throw without one) by setting the word [name]: what runs code
-// and then passes its throw on as it came. The throw settles on this frame
-// with its value and name in the first two argument slots.
+// (none for a throw without one, or when nothing was thrown) by setting the
+// word [name]: what runs code and then passes its throw on as it came.
 KIV_ROUTINE(CatchNamed) {
-  CatchPoint point;
   Root target(*a.name);
+  Root name(kUnsetCell);
   Cell own_word = load_word("catch-named");
-  stack_mark_catch(frame_name_of(&own_word));
-  CallFrame* own = g_stack.frames_top - 1;
-  try {
-    Status s = eval_block(a.block, false);
-    if (s != kStatusOk) return s;
-  } catch (KivThrow& t) {
-    if (t.code != kThrowThrow || g_stack.frames_top - 1 != own) throw;
-    Cell value = g_stack.arguments[0];
-    Root name(g_stack.arguments[1].is(kTypeWord) ? g_stack.arguments[1] : kNoneCell);
-    point.resume_with(value);
-    set_word_value(target.get(), name.get());
-    return kStatusOk;
-  }
-  point.resume_with(g_stack.top[-1]);
+  Status s = catch_throws(a.block, &own_word, nullptr, name.get());
+  if (s != kStatusOk) return s;
+  if (!name->is(kTypeWord)) *name = kNoneCell;
+  set_word_value(target.get(), name.get());
   return kStatusOk;
 }
 
