@@ -7,9 +7,10 @@
 // The records are the Kiv ones: system/tools/profiling, three cells each
 // (name, count, duration: the integer 0 until a call finished, then a
 // time!), appended at a function's first call and updated in place. The open
-// calls are kept here: their record's position, their start and end in
-// nanoseconds on the monotonic clock (finer than now/precise's 100 ns
-// steps, which most native calls take less than), and the x of
+// calls are kept here: their record's position, their start and end on the
+// monotonic clock in the 100 ns steps of now/precise (a call shorter than a
+// step is charged a whole step or none, as the clock's reading crosses a
+// step or not: the sums stay true), and the x of
 // their call's frame pair, by which a return closes its own call and those an
 // error or a throw left above it. The block of records is held in a root
 // slot while a profile runs, so the code profiled may drop or replace the
@@ -18,6 +19,7 @@
 // written out of place.
 #include "library/profiler.h"
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -53,7 +55,7 @@ constexpr int64_t kNoEnd = -1;
 
 struct OpenCall {
   int32_t record;  // cell index of its record in the block of records
-  int64_t start;   // nanoseconds
+  int64_t start;   // 100 ns steps
   int64_t end;     // kNoEnd until its body finished
   int32_t frame;   // the x of its call's frame pair
 };
@@ -64,6 +66,8 @@ std::vector<OpenCall> g_open;
 Cell g_types = kNoneCell;
 // The cells of the block of records as this unit left them.
 int32_t g_known_cells = 0;
+int64_t now_steps() { return os_monotonic_ns() / 100; }
+
 // Names the anonymous functions <anon1>, <anon2>...: it grows across runs.
 int32_t g_anon_count = 0;
 
@@ -150,7 +154,7 @@ void on_call(const Cell& fn, const Cell& ref, int32_t frame) {
     block_append_value(records, &zero);
     g_known_cells = series_total_cells(records_cell());
   }
-  g_open.push_back(OpenCall{at, os_monotonic_ns(), kNoEnd, frame});
+  g_open.push_back(OpenCall{at, now_steps(), kNoEnd, frame});
 }
 
 // Charges the last open call its time up to its end (else [now]) and closes it.
@@ -160,12 +164,13 @@ void close_call(int64_t now) {
   if (!records_intact() || call.record < 0) return;
   Cell* records = records_cell();
   Cell* duration = &series_cells(records->node())[call.record + 2];
-  double seconds = double((call.end == kNoEnd ? now : call.end) - call.start) / 1e9;
+  // Added up in whole steps: the sum stays a multiple of a step.
+  double steps = double((call.end == kNoEnd ? now : call.end) - call.start);
   if (duration->is(kTypeTime))
-    seconds += time_get(duration);
+    steps += std::nearbyint(time_get(duration) * 1e7);
   else if (duration->is(kTypeInteger))
-    seconds += integer_get(duration);
-  *duration = time_cell(seconds);
+    steps += double(integer_get(duration)) * 1e7;
+  *duration = time_cell(steps / 1e7);
 }
 
 void profiler_event(TraceEvent event, const Cell& value, const Cell& reference, int32_t frame_base, int32_t) {
@@ -173,13 +178,13 @@ void profiler_event(TraceEvent event, const Cell& value, const Cell& reference, 
     case kTraceInit: on_init(); break;
     case kTraceCall: on_call(value, reference, frame_base); break;
     case kTraceProlog:
-      if (!g_open.empty()) g_open.back().start = os_monotonic_ns();
+      if (!g_open.empty()) g_open.back().start = now_steps();
       break;
     case kTraceEpilog:
-      if (!g_open.empty()) g_open.back().end = os_monotonic_ns();
+      if (!g_open.empty()) g_open.back().end = now_steps();
       break;
     case kTraceReturn: {
-      int64_t now = os_monotonic_ns();
+      int64_t now = now_steps();
       // the call's own record and any an error or a throw left above it lie
       // above the caller's arguments base
       while (!g_open.empty() && frame_base < g_open.back().frame) close_call(now);
