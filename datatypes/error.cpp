@@ -26,8 +26,6 @@
 
 namespace kiv {
 
-int32_t g_stack_trace_level = 0;
-
 namespace {
 
 constexpr const char* kFieldNames[kErrorFieldCount] = {"code", "type", "id",    "arg1",  "arg2",
@@ -394,6 +392,12 @@ void each_listed_frame(int32_t level, uint32_t depth, Each each) {
 
 }  // namespace
 
+int32_t error_stack_trace_level() {
+  StackSave save;
+  Cell* level = push_system_value({"state", "stack-trace"});
+  return level->is(kTypeInteger) ? integer_get(level) : 0;
+}
+
 void error_capture_stack(const Cell* error_arg) {
   StackSave save;
   Cell* error = stack_push_cell(error_arg);
@@ -401,13 +405,16 @@ void error_capture_stack(const Cell* error_arg) {
   Cell depth = *field_slot(error, kErrorStack);
   if (!depth.is(kTypeInteger)) return;
   Cell* block = block_push_only(20);
-  each_listed_frame(g_stack_trace_level > 0 ? g_stack_trace_level : 1, uint32_t(integer_get(&depth)),
-                    [&](uint32_t s) {
-                      StackSave hold;
-                      Cell* word = stack_push_value(context_global_word(int32_t(s)));
-                      block_append_value(block, word);
-                    });
+  const int32_t level = error_stack_trace_level();
+  each_listed_frame(level > 0 ? level : 1, uint32_t(integer_get(&depth)), [&](uint32_t s) {
+    StackSave hold;
+    Cell* word = stack_push_value(context_global_word(int32_t(s)));
+    block_append_value(block, word);
+  });
   error_set_field(error, kErrorStack, block);
+  Cell* files = push_system_value({"state", "source-files"});
+  if (files->is(kTypeBlock) && series_total_cells(files) > files->head())
+    error_set_field(error, kErrorFiles, block_clone(files, false, false));
 }
 
 // ---------------------------------------------------------------- the report
@@ -536,11 +543,12 @@ std::string error_report(const Cell* error_arg, int32_t limit) {
     out += "???";
   out += "\n*** Near : ";
   out += text_of(*field_slot(error, kErrorNear), false, true, 40);
-  if (g_stack_trace_level > 0) {
+  const int32_t level = error_stack_trace_level();
+  if (level > 0) {
     Cell stack = *field_slot(error, kErrorStack);
     if (stack.is(kTypeInteger)) {
       out += "\n*** Stack: ";
-      each_listed_frame(g_stack_trace_level, uint32_t(integer_get(&stack)), [&](uint32_t s) {
+      each_listed_frame(level, uint32_t(integer_get(&stack)), [&](uint32_t s) {
         out += symbol_name(int32_t(s));
         out += ' ';
       });

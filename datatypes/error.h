@@ -68,12 +68,14 @@ void error_set_where(const Cell* error, const Cell* value);
 int32_t error_type_symbol(const Cell* error);
 int32_t error_id_symbol(const Cell* error);
 // MAY ALLOCATE. When `stack` holds a depth, replaces it with a block of the
-// words of the calling frames up to that depth.
+// words of the calling frames up to that depth, and puts a copy of
+// system/state/source-files in `files` when that block is not empty.
 void error_capture_stack(const Cell* error);
 
-// Settings the report reads (system/options until the system object exists):
-// the stack-trace level (a positive level adds the Stack line).
-extern int32_t g_stack_trace_level;
+// MAY ALLOCATE. The stack-trace level, system/state/stack-trace (0 when that
+// is not an integer): a positive level adds the Stack line to the report
+// and is the depth of the capture.
+int32_t error_stack_trace_level();
 
 // MAY ALLOCATE. The report text of an error ("*** Script Error: ..."), cut to
 // [limit] code points.

@@ -467,6 +467,20 @@ Cell object_first_word(const Cell* object) {
 
 uint32_t object_field_count(const Cell* object) { return context_word_count(object_context(object)); }
 
+Cell* push_system_value(std::initializer_list<const char*> names) {
+  Cell* value = stack_push_value(load_word("system"));
+  *value = *get_word_value(value);
+  for (const char* name : names) {
+    if (!value->is(kTypeObject)) {
+      *value = kNoneCell;
+      return value;
+    }
+    Cell word = load_word(name);
+    *value = *object_field_by_word(value, &word);
+  }
+  return value;
+}
+
 bool object_word_class_q(const Cell* word, uint32_t class_id) {
   const Cell* v = get_word_value(word);
   return v->is(kTypeObject) && object_class(v) == class_id;

@@ -33,6 +33,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 
 #include "datatypes/action_slots.h"
 #include "datatypes/context.h"
@@ -133,6 +134,10 @@ Cell* object_get_values(const Cell* object);
 // Word #0 of [object]'s context (none when it has none), and the number of words.
 Cell object_first_word(const Cell* object);
 uint32_t object_field_count(const Cell* object);
+// MAY ALLOCATE. Pushes the value at system/[names...] (a field of a field of
+// the object system...), or none when `system` or a step on the way is not
+// an object or lacks the field: how the runtime follows a system setting.
+Cell* push_system_value(std::initializer_list<const char*> names);
 // True when the value of [word] is an object of class [class_id].
 bool object_word_class_q(const Cell* word, uint32_t class_id);
 // True when value #[i] of the context [ctx] is an object of class [class_id].

@@ -26,23 +26,6 @@ namespace {
 // The fields of a port, in order.
 constexpr const char* kPortFields[] = {"spec", "scheme", "actor", "awake", "state", "data", "extra"};
 
-// MAY ALLOCATE. Pushes the value at system/[names...], or none when `system`
-// or a step on the way is not an object or lacks the field.
-Cell* push_system_value(std::initializer_list<const char*> names) {
-  Cell* value = stack_push_value(load_word("system"));
-  *value = *get_word_value(value);
-  for (const char* name : names) {
-    if (!value->is(kTypeObject)) {
-      *value = kNoneCell;
-      return value;
-    }
-    Cell word = load_word(name);
-    const Cell* field = object_field_by_word(value, &word);
-    *value = *field;
-  }
-  return value;
-}
-
 // MAY ALLOCATE. The slot of field [name] in [object] (stable), or -1.
 int32_t field_slot(const Cell* object, const char* name) {
   Cell word = load_word(name);

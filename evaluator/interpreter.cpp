@@ -1160,33 +1160,46 @@ Status eval_value(const Cell* value) {
 
 // ---------------------------------------------------------------- tracing
 
+namespace {
+
+// The event words, by bit.
+constexpr const char* kTraceEventNames[] = {"init",  "end",    "prolog", "epilog", "enter", "exit",
+                                            "open",  "return", "fetch",  "push",   "set",   "call",
+                                            "error", "throw",  "catch",  "expr"};
+
+// The trace mode that `trace` with a logic switches off: events wait while a
+// tracer stays installed.
+bool g_trace_paused = false;
+
+// The C++ tracer registered for the function in the interpreter's cell 1, and
+// whether it stands in for the tracer installed now.
+NativeTracerFn g_native_tracer_fn = nullptr;
+bool g_native_tracer_on = false;
+
+}  // namespace
+
+uint32_t trace_event_of_name(std::string_view name) {
+  for (uint32_t b = 0; b < 16; b++)
+    if (name.size() == std::char_traits<char>::length(kTraceEventNames[b]) &&
+        std::equal(name.begin(), name.end(), kTraceEventNames[b],
+                   [](char x, char y) { return (x | 0x20) == y; }))
+      return 1u << b;
+  return 0;
+}
+
 uint32_t trace_mask_of(const Cell* tracer) {
   if (!tracer->is(kTypeFunction)) return 0;
   Cell body = function_body(tracer);
   if (!body.is(kTypeBlock) || code_end_q(body.node(), std::max(body.head(), 0))) return kTraceAll;
   Cell first = series_cells(body.node())[std::max(body.head(), 0)];
   if (!first.is(kTypeBlock)) return kTraceAll;
-  static constexpr const char* kNames[] = {"init",  "end",    "prolog", "epilog", "enter", "exit",
-                                           "open",  "return", "fetch",  "push",   "set",   "call",
-                                           "error", "throw",  "catch",  "expr"};
   uint32_t mask = 0;
   for (int32_t i = std::max(first.head(), 0); !code_end_q(first.node(), i); i++) {
     Cell w = series_cells(first.node())[i];
-    if (!w.is(kTypeWord)) continue;
-    std::string_view name = symbol_name(word_symbol(&w));
-    for (uint32_t b = 0; b < 16; b++)
-      if (name.size() == std::char_traits<char>::length(kNames[b]) &&
-          std::equal(name.begin(), name.end(), kNames[b], [](char x, char y) { return (x | 0x20) == y; }))
-        mask |= 1u << b;
+    if (w.is(kTypeWord)) mask |= trace_event_of_name(symbol_name(word_symbol(&w)));
   }
   return mask;
 }
-
-namespace {
-// The trace mode that `trace` with a logic switches off: events wait while a
-// tracer stays installed.
-bool g_trace_paused = false;
-}  // namespace
 
 void trace_set(const Cell* tracer) {
   Cell* cells = series_cells(root_slot(kRootInterp)->node());
@@ -1194,6 +1207,13 @@ void trace_set(const Cell* tracer) {
   g_interp.tracing = tracer->is(kTypeFunction);
   g_interp.trace_mask = trace_mask_of(tracer);
   g_trace_paused = false;
+  g_native_tracer_on = g_native_tracer_fn && tracer->is(kTypeFunction) && cells[1].is(kTypeFunction) &&
+                       function_more(tracer) == function_more(&cells[1]);
+}
+
+void trace_register_native(const Cell* tracer, NativeTracerFn fn) {
+  series_cells(root_slot(kRootInterp)->node())[1] = *tracer;
+  g_native_tracer_fn = fn;
 }
 
 bool trace_installed_q() { return series_cells(root_slot(kRootInterp)->node())[0].is(kTypeFunction); }
@@ -1225,9 +1245,20 @@ void trace_event(TraceEvent event, const Cell* code, int32_t position, const Cel
   if (!g_interp.tracing || g_trace_paused || !(g_interp.trace_mask & event)) return;
   Cell tracer = series_cells(root_slot(kRootInterp)->node())[0];
   if (!tracer.is(kTypeFunction)) return;
-  static constexpr const char* kNames[] = {"init",  "end",    "prolog", "epilog", "enter", "exit",
-                                           "open",  "return", "fetch",  "push",   "set",   "call",
-                                           "error", "throw",  "catch",  "expr"};
+  constexpr uint32_t kWithReference =
+      kTraceSet | kTraceEpilog | kTraceProlog | kTraceReturn | kTraceCall | kTraceOpen;
+  if (g_native_tracer_on) {
+    Cell v = value && !value->is(kTypeUnset) ? *value : kNoneCell;
+    Cell r = reference && (event & kWithReference) ? *reference : kNoneCell;
+    // Like a Kiv tracer, it runs with tracing off (an error it raises sends no event).
+    struct Untraced {
+      Untraced() { g_interp.tracing = false; }
+      ~Untraced() { g_interp.tracing = true; }
+    } untraced;
+    g_native_tracer_fn(event, v, r, int32_t(stack_index(g_stack.arguments)),
+                       int32_t(stack_index(g_stack.top)));
+    return;
+  }
   uint32_t bit = 0;
   while (bit < 16 && (1u << bit) != event) bit++;
   // The tracer runs with tracing off; the stacks come back exactly.
@@ -1253,12 +1284,9 @@ void trace_event(TraceEvent event, const Cell* code, int32_t position, const Cel
   stack_push_value(code ? *code : kNoneCell);
   stack_push_value(integer_cell(code ? position : -1));
   stack_push_value(value && !value->is(kTypeUnset) ? *value : kNoneCell);
-  stack_push_value(reference && (event & (kTraceSet | kTraceEpilog | kTraceProlog | kTraceReturn |
-                                          kTraceCall | kTraceOpen))
-                       ? *reference
-                       : kNoneCell);
+  stack_push_value(reference && (event & kWithReference) ? *reference : kNoneCell);
   stack_push_value(pair_cell(int32_t(stack_index(arguments)), int32_t(stack_index(top))));
-  *args = load_word(kNames[bit]);
+  *args = load_word(kTraceEventNames[bit]);
   Cell* result = stack_push();
   call_value(&tracer, args, 6, result);
 }

@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "runtime/cell.h"
 #include "runtime/exits.h"
@@ -142,6 +143,15 @@ Status catch_exit_status(ExitTarget target, F&& body) {
     return s;
   }
 }
+
+// MAY RUN KIV CODE. The catch point of `catch` (and of the routines that
+// catch as it does) in the calling native's frame, which it names
+// [frame_word]: evaluates [block]; a throw that settles on the frame is taken
+// when [names] is null or names it (catch/name's rule), else it goes on. The
+// block's value, or the value of the throw taken, is the native's result;
+// *[taken_name] (when given) gets the taken throw's name, unset! for a throw
+// without one.
+Status catch_throws(const Cell* block, const Cell* frame_word, const Cell* names, Cell* taken_name);
 
 // ---------------------------------------------------------------- evaluating
 
@@ -272,6 +282,18 @@ bool trace_installed_q();
 // trace_set_mode (every trace_set switches it back on).
 bool trace_mode_q();
 void trace_set_mode(bool on);
+// A tracer written in C++ that stands in for a Kiv tracer function: it gets
+// that function's events with the arguments it would get ([value] and
+// [reference] none! where it would get none; [frame_base] and [frame_top]
+// its frame pair). The cells may lie in series buffers: it copies what it
+// keeps before it allocates. MAY ALLOCATE; runs no Kiv code.
+using NativeTracerFn = void (*)(TraceEvent event, const Cell& value, const Cell& reference,
+                                int32_t frame_base, int32_t frame_top);
+// Start-up: while [tracer] (a function!) is the tracer, [fn] gets its events
+// in its place.
+void trace_register_native(const Cell* tracer, NativeTracerFn fn);
+// The event named [name] (ignoring case), or 0.
+uint32_t trace_event_of_name(std::string_view name);
 // MAY RUN KIV CODE. Sends the error event for [error], the error! just made
 // for the raise in flight, which is left as it was.
 void trace_raised_error(const Cell* error);

@@ -22,6 +22,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
+#include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
@@ -92,9 +93,11 @@ uint32_t g_scratch_size = 0;
 uint32_t g_scratch_cursor = 0;
 constexpr uint32_t kScratchBytes = kTinySizes ? 64 : 100000;
 
+// What system/lexer/exit-states starts with, for the kinds: the names a
+// callback gets before the system object exists.
 const char* const kDefaultExitStates[kLexExitStateCount] = {
     "eof",     "error!", "block!", "block!",    "paren!",  "paren!", "string!",
-    "string!", "map!",   "path!",  "construct", "comment", "comma"};
+    "string!", "map!",   "path!",  "datatype!", "comment", "string!"};
 
 void lexer_gc_mark() {
   for (LexerState* s = g_lexer_top; s; s = s->outer) {
@@ -171,7 +174,17 @@ Cell event_type_cell(int32_t type) {
   if (type == 0) return kNoneCell;
   int kind = -type - 1;
   if (kind >= kLexExitStateCount) return kNoneCell;
-  const char* name = g_lexer_exit_states[kind];
+  {
+    // The entry system/lexer/exit-states holds for the kind, as it is.
+    StackSave save;
+    Cell* states = push_system_value({"lexer", "exit-states"});
+    if (states->is(kTypeBlock)) {
+      int32_t at = states->head() + kind;
+      return at < series_total_cells(states) ? series_cells(states->node())[at] : kNoneCell;
+    }
+  }
+  // Before the system object is made: the runtime's own names.
+  const char* name = kDefaultExitStates[kind];
   size_t n = std::strlen(name);
   if (n > 1 && name[n - 1] == '!') {
     for (int t = 1; t <= g_max_type_id; t++)
@@ -784,8 +797,6 @@ void lexer_make_series(Cell* out, uint32_t first, uint32_t count, Cell* target) 
 }
 
 }  // namespace
-
-const char* const* g_lexer_exit_states = kDefaultExitStates;
 
 const char* lexer_event_name(LexEvent event) {
   switch (event) {

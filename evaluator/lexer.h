@@ -116,10 +116,8 @@ struct TranscodeArgs {
 // another type than the source.
 Cell* transcode(Cell* out, const Cell* source, const TranscodeArgs& args);
 
-// The names reported to callbacks for the token kinds 0-12, which have no
-// datatype (a name ending in "!" stands for that datatype!). Start-up may
-// point this at the names of system/lexer/exit-states.
-extern const char* const* g_lexer_exit_states;
+// The token kinds 0-12 have no datatype: callbacks get for them the entry of
+// system/lexer/exit-states at the kind (counted from 0).
 inline constexpr int kLexExitStateCount = 13;
 
 // Start-up: sizes the value buffer and the scratch buffer and registers the mark callback.

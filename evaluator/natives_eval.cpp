@@ -638,30 +638,35 @@ bool catch_name_matches(const Cell* names, const Cell& name) {
 
 }  // namespace
 
-// catch: the block's value, or the value thrown to it (by name with /name).
-KIV_NATIVE(Catch) {
+Status catch_throws(const Cell* block, const Cell* frame_word, const Cell* names, Cell* taken_name) {
   CatchPoint point;
-  Cell catch_word = load_word("catch");
-  stack_mark_catch(frame_name_of(&catch_word));
+  stack_mark_catch(frame_name_of(frame_word));
   CallFrame* own = g_stack.frames_top - 1;
   try {
-    Status s = eval_block(a.block, false);
+    Status s = eval_block(block, false);
     if (s != kStatusOk) return s;
   } catch (KivThrow& t) {
     if (t.code != kThrowThrow || g_stack.frames_top - 1 != own) throw;
     // The throw settled on this frame: its value and name are at its base.
     Cell value = g_stack.arguments[0];
     Cell name = g_stack.arguments[1];
-    if (a.name && !catch_name_matches(a.name, name)) {
+    if (names && !catch_name_matches(names, name)) {
       g_last_throw_code = 0;
       stack_throw_value(kThrowThrow);  // on to the next catch, with its name
     }
     point.resume_with(value);
+    if (taken_name) *taken_name = name;
     if (g_interp.tracing) trace_event(kTraceCatch, nullptr, -1, stack_arg(0), nullptr);
     return kStatusOk;
   }
   point.resume_with(g_stack.top[-1]);
   return kStatusOk;
+}
+
+// catch: the block's value, or the value thrown to it (by name with /name).
+KIV_NATIVE(Catch) {
+  Cell catch_word = load_word("catch");
+  return catch_throws(a.block, &catch_word, a.name, nullptr);
 }
 
 // throw: the value (and name) to the nearest catch that takes it.

@@ -30,6 +30,7 @@
 #include "evaluator/library_calls.h"
 #include "library/boot_image.h"
 #include "library/library_texts.h"
+#include "library/profiler.h"
 #include "library/routines.h"
 #include "library/system_object.h"
 #include "runtime/errors.h"
@@ -300,6 +301,7 @@ void library_init() {
   }
   auto start = std::chrono::steady_clock::now();
   system_object_finish();
+  profiler_init();
   library_seal();
   library_calls_fill();
   g_times.seal_us += since(start);

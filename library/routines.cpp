@@ -212,6 +212,20 @@ KIV_ROUTINE(SetTraceMode) {
 // block means a script's code is being evaluated below this call.
 KIV_ROUTINE(StackEvalQ) { return native_result(logic_cell(g_interp.current.node != 0)); }
 
+// catch-named: catch taking every throw, named or not, that tells the name
+// (none for a throw without one, or when nothing was thrown) by setting the
+// word [name]: what runs code and then passes its throw on as it came.
+KIV_ROUTINE(CatchNamed) {
+  Root target(*a.name);
+  Root name(kUnsetCell);
+  Cell own_word = load_word("catch-named");
+  Status s = catch_throws(a.block, &own_word, nullptr, name.get());
+  if (s != kStatusOk) return s;
+  if (!name->is(kTypeWord)) *name = kNoneCell;
+  set_word_value(target.get(), name.get());
+  return kStatusOk;
+}
+
 KIV_ROUTINE(StdinTerminalQ) { return native_result(logic_cell(stdin_is_terminal())); }
 
 KIV_ROUTINE(RuntimeSetting) {

@@ -37,4 +37,10 @@ int64_t os_monotonic_ms() {
   return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
+int64_t os_monotonic_ns() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
 }  // namespace kiv

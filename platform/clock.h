@@ -20,6 +20,8 @@ int32_t os_zone_offset_at(int64_t epoch_seconds);
 
 // Milliseconds on the monotonic clock: for deadlines, never for dates.
 int64_t os_monotonic_ms();
+// Nanoseconds on the monotonic clock: for durations.
+int64_t os_monotonic_ns();
 
 // Sleeps for [milliseconds], resuming after signals until the time has passed.
 void os_sleep_ms(int64_t milliseconds);

@@ -21,10 +21,11 @@ enum RootSlot : uint32_t {
   kRootErrorCatalog,    // the error catalogue object (system/catalog/errors)
   kRootErrorPrototype,  // the error! every new error copies
   kRootMonthNames,      // block of the month names' strings (system/locale/months)
-  kRootInterp,          // block of the interpreter's cells: the tracer
+  kRootInterp,          // block of the interpreter's cells: the tracer, the one a C++ tracer stands in for
   kRootPrintScratch,    // block print and prin reduce their block arguments into
   kRootLibraryContext,  // the library's own context (a block! view), once start-up has made it
   kRootLibraryCalls,    // block of the library functions C++ code calls (evaluator/library_calls.h)
+  kRootProfiler,        // the block of the profiler's records while it runs (library/profiler.cpp)
   kRootSlotCount
 };
 

@@ -12,6 +12,8 @@
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
+#include "eval_test.h"
+#include "evaluator/base_env.h"
 #include "kiv_test.h"
 
 namespace kiv {
@@ -26,8 +28,15 @@ using test::word;
 
 class ErrorTest : public ::testing::Test {
  protected:
-  void TearDown() override { g_stack_trace_level = 0; }
+  void TearDown() override { test::eval_mold("unset 'system"); }
 };
+
+// Makes `system` an object whose `state` holds [fields]: the settings the
+// report and the capture read.
+void set_system_state(const std::string& fields) {
+  base_environment_init();
+  EXPECT_EQ(test::eval_mold("system: make object! [state: make object! [" + fields + "]] 1"), "1");
+}
 
 // The report of the error raised by [body].
 std::string report_of(const std::function<void()>& body) {
@@ -204,12 +213,25 @@ TEST_F(ErrorTest, WhereNearStackAndFiles) {
   std::string text = report_of([] { raise_error(kErrMathPositive); });
   EXPECT_EQ(text.find("*** Stack"), std::string::npos);
   EXPECT_NE(text.find("*** Where: inner\n"), std::string::npos) << text;
-  g_stack_trace_level = 1;
+  // system/state/stack-trace as it starts: no Stack line, no files captured.
+  set_system_state("stack-trace: 0 source-files: []");
   text = report_of([] { raise_error(kErrMathPositive); });
-  EXPECT_NE(text.find("\n*** Stack: my-function inner "), std::string::npos) << text;
+  EXPECT_EQ(text.find("*** Stack"), std::string::npos);
   Cell raised = raised_error_value();
   error_capture_stack(&raised);
   EXPECT_EQ(mold_of(error_field(&raised, kErrorStack)), "[my-function inner]");
+  EXPECT_EQ(mold_of(error_field(&raised, kErrorFiles)), "none");
+  // A positive level adds the Stack line; the running scripts are captured
+  // as a copy, kept when the block changes.
+  set_system_state("stack-trace: 1 source-files: [%a.kiv %b.kiv]");
+  text = report_of([] { raise_error(kErrMathPositive); });
+  EXPECT_NE(text.find("\n*** Stack: my-function inner "), std::string::npos) << text;
+  raised = raised_error_value();
+  error_capture_stack(&raised);
+  EXPECT_EQ(mold_of(error_field(&raised, kErrorStack)), "[my-function inner]");
+  test::eval_mold("clear system/state/source-files");
+  EXPECT_EQ(mold_of(error_field(&raised, kErrorFiles)), "[%a.kiv %b.kiv]");
+  EXPECT_NE(report(raised).find("\n*** Files: %a.kiv %b.kiv"), std::string::npos) << report(raised);
 }
 
 TEST_F(ErrorTest, MoldListsTheFields) {

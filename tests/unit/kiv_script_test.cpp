@@ -94,26 +94,36 @@ TEST(KivScript, RunsAndEndsAsTheCommandLineAsks) {
 }
 
 // A script that fails ends with 1 and its report on standard error; what it
-// printed itself before stays on standard output.
+// printed itself before stays on standard output. An error raised while the
+// script runs names it on a Files line (its path cut at 40 characters).
 TEST(KivScript, FailuresReportOnStandardErrorAndEndWith1) {
   struct FailureCase {
     std::vector<std::string> args;
     std::string output;
     std::string report;  // standard error
     bool whole = true;   // else its start
+    bool files = true;   // the script was running: the Files line ends the report
   } const kCases[] = {
       {{"@error.kiv"},
        "before\n",
        "*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : x / 0\n"},
-      {{"@no-header.kiv"}, "", "*** Error: Kiv header not found!\n"},
-      {{"@lower-header.kiv"}, "", "*** Error: Kiv header not found!\n"},
-      {{"@system-header.kiv"}, "", "*** Error: contains Kiv/System code which requires compilation!\n"},
+      {{"@no-header.kiv"}, "", "*** Error: Kiv header not found!\n", true, false},
+      {{"@lower-header.kiv"}, "", "*** Error: Kiv header not found!\n", true, false},
+      {{"@system-header.kiv"},
+       "",
+       "*** Error: contains Kiv/System code which requires compilation!\n",
+       true,
+       false},
       {{"@syntax-error.kiv"},
        "",
-       "*** Syntax Error: (line 3) missing ] at [1 2\n*** Where: transcode\n*** Near : none\n"},
+       "*** Syntax Error: (line 3) missing ] at [1 2\n*** Where: transcode\n*** Near : none\n",
+       true,
+       false},
       {{"missing/x.kiv"},
        "",
-       "*** Access Error: cannot open: %missing/x.kiv\n*** Where: read\n*** Near : none\n"},
+       "*** Access Error: cannot open: %missing/x.kiv\n*** Where: read\n*** Near : none\n",
+       true,
+       false},
       // Near: the script's own code, never the library's.
       {{"@cause-error.kiv"},
        "before\n",
@@ -127,7 +137,7 @@ TEST(KivScript, FailuresReportOnStandardErrorAndEndWith1) {
        "before\n",
        "*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : 1 / 0\n"},
       // Where the stack ends depends on the build: the first line only.
-      {{"@overflow.kiv"}, "before\n", "*** Internal Error: stack overflow\n", false},
+      {{"@overflow.kiv"}, "before\n", "*** Internal Error: stack overflow\n", false, false},
       // After the script's name, --catch is the script's own argument.
       {{"@error.kiv", "--catch"},
        "before\n",
@@ -136,7 +146,9 @@ TEST(KivScript, FailuresReportOnStandardErrorAndEndWith1) {
   for (const FailureCase& c : kCases) {
     test::KivRun run = test::run_kiv(expand(c.args));
     EXPECT_EQ(run.output, c.output) << c.args[0];
-    EXPECT_EQ(c.whole ? run.errors : run.errors.substr(0, c.report.size()), c.report) << c.args[0];
+    std::string report = c.report;
+    if (c.files) report += "*** Files: " + ("%" + expand(c.args)[0]).substr(0, 40) + "\n";
+    EXPECT_EQ(c.whole ? run.errors : run.errors.substr(0, report.size()), report) << c.args[0];
     EXPECT_EQ(run.status, 1) << c.args[0];
   }
 }

@@ -118,7 +118,7 @@ TEST(TraceTools, DebuggerPromptTakesCommandsOnATerminal) {
     EXPECT_EQ(out.compare(at + 8 + typed.size(), shown.size(), shown), 0) << typed << "\n"
                                                                           << out.substr(at, 300);
   };
-  EXPECT_EQ(out.rfind("-----> EVAL y:\nInput: y: x + 1 z: y * 2\n\n-empty stack-\ndebug> \n", 0), 0u) << out;
+  EXPECT_EQ(out.rfind("-----> EVAL y:\nInput: y: x + 1 z: y * 2\n\nStack: y:\n\ndebug> \n", 0), 0u) << out;
   after("", "-----> EVAL x\nInput: x + 1 z: y * 2\n");
   after("n", "-----> PUSH 5\n");
   after("?", "\n\t`help` or `?`: print a list of debugger's commands.\n");
@@ -127,7 +127,7 @@ TEST(TraceTools, DebuggerPromptTakesCommandsOnATerminal) {
   after("w x", "debug> -w x\n");
   after("+i", "debug> frobnicate\nUnknown command!\n");
   after("[", "*** Syntax Error: (line 1) missing ] at [\n");
-  after("s", "\nStack: 5\n\n");
+  after("s", "\nStack: y:\nStack:   5\n\n");
   after("p", "debug> c\n");
   after("c", "history: [\"older line\"]\n-----> EVAL q1:\n");
   after("q", "(halted)\n");
