@@ -700,6 +700,7 @@ Status run_block_here(const Cell* block, bool chain) {
 // invoke_function for an untraced call of a function! whose body is a
 // block: the same steps, its body run by run_block_here.
 [[gnu::always_inline]] inline Status invoke_body(Cell* fn_slot) {
+  if (function_translated(fn_slot)) return kStatusOk;
   SeriesBuffer* more = series_buffer(function_more(fn_slot));
   if (more->cell_count() <= uint32_t(kFunctionMoreBody) || g_interp.tracing ||
       (fn_slot->header & kFlagFunctionNoTrace) || !more->head_cell()[kFunctionMoreBody].is(kTypeBlock))
