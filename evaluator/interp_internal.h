@@ -291,6 +291,21 @@ constexpr int32_t kMaxRefinementSlots = std::max(kNativeMaxRefinements, kActionM
   return kStatusOk;
 }
 
+// The values of a call's parameters after its leading ones (a list of
+// [shape]), pushed when its path names no refinement: none for each
+// refinement's argument and, for a function! or routine! ([is_function]),
+// false for each refinement in its own slot. A native's or action's
+// refinements take no slot, so its nones are counted without reading [list].
+[[gnu::always_inline]] inline void push_absent_arguments(Node list, const CallShape& shape,
+                                                         bool is_function) {
+  if (!is_function) {
+    for (int32_t k = shape.items - shape.params - shape.count; k > 0; k--) stack_push_value(kNoneCell);
+    return;
+  }
+  for (int32_t k = shape.params; k < shape.items; k++)
+    stack_push_value(series_cells(list)[k].is(kTypeRefinement) ? kFalseCell : kNoneCell);
+}
+
 // The library function whose arguments are in place in the function frame
 // on top, run as its native translation when that gives the same result:
 // modulo on two integers (integer_modulo). Its result goes to the arguments

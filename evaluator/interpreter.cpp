@@ -328,12 +328,7 @@ Status fetch_arguments(Cell* fn_slot, Node list, const CallSource& source, bool 
     // Read the list again: the evaluation may have moved its buffer.
     if (!typeset_has_q(&series_cells(list)[i], pushed->type())) refuse_arg(fn_slot, source, pushed, i);
   }
-  for (; i < shape.items; i++) {
-    if (!series_cells(list)[i].is(kTypeRefinement))
-      stack_push_value(kNoneCell);
-    else if (is_function)
-      stack_push_value(kFalseCell);
-  }
+  push_absent_arguments(list, shape, is_function);
   return kStatusOk;
 }
 
@@ -616,8 +611,7 @@ Status call_integer_op(Cell* fn_slot, const CallSource& source) {
   Status s = eval_expr(node, source.index, true);
   if (s != kStatusOk) return s;
   if (!typeset_has_q(&series_cells(list)[1], args[1].type())) refuse_arg(fn_slot, source, args + 1, 1);
-  for (int32_t i = 2; i < shape.items; i++)
-    if (!series_cells(list)[i].is(kTypeRefinement)) stack_push_value(kNoneCell);
+  push_absent_arguments(list, shape, false);
   if (g_interp.tracing || !args[1].is(kTypeInteger) ||
       !integer_builtin(type, native_id(fn_slot), integer_get(&args[0]), integer_get(&args[1]), fn_slot)) {
     if (g_interp.tracing) trace_named_event(kTraceCall, source, fn_slot);
