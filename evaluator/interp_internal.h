@@ -298,6 +298,7 @@ constexpr int32_t kMaxRefinementSlots = std::max(kNativeMaxRefinements, kActionM
 // refinements take no slot, so its nones are counted without reading [list].
 [[gnu::always_inline]] inline void push_absent_arguments(Node list, const CallShape& shape,
                                                          bool is_function) {
+  if (shape.items == shape.params) return;
   if (!is_function) {
     for (int32_t k = shape.items - shape.params - shape.count; k > 0; k--) stack_push_value(kNoneCell);
     return;
@@ -312,6 +313,7 @@ constexpr int32_t kMaxRefinementSlots = std::max(kNativeMaxRefinements, kActionM
 // base, the last pushed value; false (nothing written) for every other call,
 // and while tracing (the call's events stay those of its body).
 [[gnu::always_inline]] inline bool function_translated(const Cell* fn_slot) {
+  if (!library_call_maybe_q(LibraryCall::kModulo, fn_slot)) return false;
   Cell* args = g_stack.arguments;
   if (g_stack.top < args + 2 || !args[0].is(kTypeInteger) || !args[1].is(kTypeInteger) || g_interp.tracing)
     return false;
