@@ -125,11 +125,13 @@ struct FoundRefinement {
   int32_t slot;
 };
 
-// The refinement of list [list] that the path element [element] names, found
-// in one walk of the list that counts the slots on the way: parameters one
-// each, refinements one each for functions ([is_function]). The first
-// refinement whose symbol resolves to the element's matches; the same symbol
-// matches without resolving. Script no-refine, bad-refine as the rules say.
+// The refinement of list [list] that the path element [element] names, with
+// the slot it takes counted on the way: parameters one each, refinements one
+// each for functions ([is_function]). The refinement of the element's own
+// symbol is looked for first, in one walk that resolves no symbol; then the
+// first whose symbol resolves to the element's (a list never holds two
+// names that resolve alike: making it refuses them). Script no-refine,
+// bad-refine as the rules say.
 FoundRefinement find_refinement(Node list, int32_t items, const Cell* element, const CallSource& source,
                                 bool is_function) {
   if (!element->is(kTypeWord) && !element->is(kTypeRefinement) && !element->is(kTypeGetWord)) {
@@ -137,23 +139,19 @@ FoundRefinement find_refinement(Node list, int32_t items, const Cell* element, c
     raise_error(kErrScriptBadRefine, &word, element);
   }
   const int32_t symbol = word_symbol(element);
-  int32_t wanted = 0;  // the element's resolved symbol, once needed
-  int32_t slot = 0;
-  for (int32_t i = 0; i < items; i++) {
-    const Cell* item = series_cells(list) + i;
-    if (!item->is(kTypeRefinement)) {
-      slot++;
-      continue;
-    }
-    const int32_t own = word_symbol(item);
-    if (own != symbol) {
-      if (!wanted) wanted = symbol_resolve(symbol);
-      if (symbol_resolve(own) != wanted) {
-        if (is_function) slot++;
+  for (int pass = 0; pass < 2; pass++) {
+    const int32_t wanted = pass == 0 ? symbol : symbol_resolve(symbol);
+    int32_t slot = 0;
+    for (int32_t i = 0; i < items; i++) {
+      const Cell* item = series_cells(list) + i;
+      if (!item->is(kTypeRefinement)) {
+        slot++;
         continue;
       }
+      const int32_t own = word_symbol(item);
+      if (pass == 0 ? own == wanted : symbol_resolve(own) == wanted) return {i, slot};
+      if (is_function) slot++;
     }
-    return {i, slot};
   }
   Cell word = call_word(source.name);
   Cell ref = *element;
