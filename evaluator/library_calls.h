@@ -44,7 +44,8 @@ Cell* push_library_call(LibraryCall call);
 bool library_call_q(LibraryCall call, const Cell* fn);
 
 // The more node of the function stored for each call (0 for none yet): a
-// first test of library_call_q in a few loads, on every function call.
+// first test of library_call_q in a few loads, on every function call. A key
+// compared, never followed; the table in the root block keeps the node alive.
 extern Node g_library_call_more[kLibraryCallCount];
 inline bool library_call_maybe_q(LibraryCall call, const Cell* fn) {
   return g_library_call_more[uint32_t(call)] == function_more(fn);
