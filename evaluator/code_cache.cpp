@@ -918,7 +918,8 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
     }
     arg += arg->size;
   }
-  push_absent_arguments(op->list, CallShape{op->items, op->params, op->count, true}, function);
+  if (op->items != op->params)
+    push_absent_arguments(op->list, CallShape{op->items, op->params, op->count, true}, function);
   r.trusted = false;
   Status s;
   switch (op->call) {
