@@ -1,6 +1,7 @@
 // The interpreter on small programs (bench/interp_programs.h: recursive fib,
 // while and counting loops, function calls, objects, a word count with PARSE,
-// string building, a map with 1e6 string keys, a sort of 1e6 integers)
+// string building, calls with refinements and modulo, a map with 1e6 string
+// keys, a sort of 1e6 integers)
 // against the same programs in Debian's /usr/bin/python3 and lua5.4, in one
 // run, and the start-up of an empty script against `python3 -c pass` and
 // `lua5.4 -e ''`. Each program runs as a whole process (the kiv executable on

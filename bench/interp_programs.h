@@ -380,6 +380,30 @@ local s = table.concat(t)
 print(string.format("strcat %d %s %s", #s, s:sub(1000000, 1000011), s:sub(-12)))
 )"},
 
+    // 1e6 calls with refinements named by a path (find/last, copy/part) and
+    // of the library's modulo on integers.
+    {"refine",
+     R"(s: "the quick brown fox jumps over the lazy dog" n: 0
+repeat i 1000000 [n: n + (modulo i 7) + length? copy/part find/last s "o" 2]
+print ["refine" n]
+)",
+     R"(def main():
+    s = "the quick brown fox jumps over the lazy dog"
+    n = 0
+    for i in range(1, 1000001):
+        n += i % 7 + len(s[s.rfind("o"):][:2])
+    print("refine", n)
+main()
+)",
+     R"(local s = "the quick brown fox jumps over the lazy dog"
+local n = 0
+for i = 1, 1000000 do
+  local p = s:match(".*()o")
+  n = n + i % 7 + #s:sub(p, p + 1)
+end
+print(string.format("refine %d", n))
+)"},
+
     // 1e6 string keys "k0" ... put into a map, then each looked up in a
     // scrambled order (j steps by 7919 modulo n: a permutation of 0 ... n - 1);
     // checksum s = (31 s + value) modulo 1000003.

@@ -231,7 +231,7 @@ bool append_text_q(Cell* series, const Cell* value) {
   const uint32_t count = uint32_t(series_buffer(from)->length()) - start;
   if (count == 0) return true;
   const uint32_t from_unit = series_buffer(from)->unit();
-  check_room(node, 0, count, from_unit);
+  // string_reserve refuses a length past the limit as check_room would.
   SeriesBuffer* b = string_reserve(node, count, from_unit);
   const uint32_t u = b->unit();
   copy_units(b->tail_ptr(), u, series_buffer(from)->head_ptr() + size_t(start) * from_unit, from_unit, count);

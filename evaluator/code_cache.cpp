@@ -700,6 +700,7 @@ Status run_block_here(const Cell* block, bool chain) {
 // invoke_function for an untraced call of a function! whose body is a
 // block: the same steps, its body run by run_block_here.
 [[gnu::always_inline]] inline Status invoke_body(Cell* fn_slot) {
+  if (function_translated(fn_slot)) return kStatusOk;
   SeriesBuffer* more = series_buffer(function_more(fn_slot));
   if (more->cell_count() <= uint32_t(kFunctionMoreBody) || g_interp.tracing ||
       (fn_slot->header & kFlagFunctionNoTrace) || !more->head_cell()[kFunctionMoreBody].is(kTypeBlock))
@@ -917,12 +918,8 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
     }
     arg += arg->size;
   }
-  for (int32_t k = op->params; k < op->items; k++) {
-    if (!series_cells(op->list)[k].is(kTypeRefinement))
-      stack_push_value(kNoneCell);
-    else if (function)
-      stack_push_value(kFalseCell);
-  }
+  if (op->items != op->params)
+    push_absent_arguments(op->list, CallShape{op->items, op->params, op->count, true}, function);
   r.trusted = false;
   Status s;
   switch (op->call) {
@@ -1002,8 +999,7 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
   Status s = right->kind == kOpConst || right->kind == kOpWord ? exec_leaf(right, r) : exec(right, r);
   if (s != kStatusOk) return s;
   if (!((right->accept >> args[1].type()) & 1)) refuse_arg(left, source, args + 1, 1);
-  for (int32_t k = 2; k < o->items; k++)
-    if (!series_cells(o->list)[k].is(kTypeRefinement)) stack_push_value(kNoneCell);
+  push_absent_arguments(o->list, CallShape{o->items, 2, o->count, true}, false);
   if (args[0].is(kTypeInteger) && args[1].is(kTypeInteger) &&
       integer_builtin(left->type(), native_id(left), integer_get(&args[0]), integer_get(&args[1]), left)) {
     drop_builtin_call(left);

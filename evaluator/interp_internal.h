@@ -291,6 +291,39 @@ constexpr int32_t kMaxRefinementSlots = std::max(kNativeMaxRefinements, kActionM
   return kStatusOk;
 }
 
+// The values of a call's parameters after its leading ones (a list of
+// [shape]), pushed when its path names no refinement: none for each
+// refinement's argument and, for a function! or routine! ([is_function]),
+// false for each refinement in its own slot. A native's or action's
+// refinements take no slot, so its nones are counted without reading [list].
+[[gnu::always_inline]] inline void push_absent_arguments(Node list, const CallShape& shape,
+                                                         bool is_function) {
+  if (shape.items == shape.params) return;
+  if (!is_function) {
+    for (int32_t k = shape.items - shape.params - shape.count; k > 0; k--) stack_push_value(kNoneCell);
+    return;
+  }
+  for (int32_t k = shape.params; k < shape.items; k++)
+    stack_push_value(series_cells(list)[k].is(kTypeRefinement) ? kFalseCell : kNoneCell);
+}
+
+// The library function whose arguments are in place in the function frame
+// on top, run as its native translation when that gives the same result:
+// modulo on two integers (integer_modulo). Its result goes to the arguments
+// base, the last pushed value; false (nothing written) for every other call,
+// and while tracing (the call's events stay those of its body).
+[[gnu::always_inline]] inline bool function_translated(const Cell* fn_slot) {
+  if (!library_call_maybe_q(LibraryCall::kModulo, fn_slot)) return false;
+  Cell* args = g_stack.arguments;
+  if (g_stack.top < args + 2 || !args[0].is(kTypeInteger) || !args[1].is(kTypeInteger) || g_interp.tracing)
+    return false;
+  if (!library_call_q(LibraryCall::kModulo, fn_slot) ||
+      !integer_modulo(integer_get(&args[0]), integer_get(&args[1]), args))
+    return false;
+  g_stack.top = args + 1;
+  return true;
+}
+
 // An operator on two integers computed in place into [*out], as its callee
 // would compute it (integer_builtin; modulo for `//`): false (nothing
 // written) otherwise.

@@ -118,33 +118,87 @@ static_assert(kMaxTypeId < 64);
   return kStatusOk;
 }
 
-// The refinement of list [list] that the path element [element] names, as
-// its item index; script no-refine, bad-refine as the rules say.
-int32_t find_refinement(const Cell* fn, Node list, int32_t items, const Cell* element,
-                        const CallSource& source) {
+// A refinement of a call's list found by a path element: its list item and
+// the stack slot (from the arguments base) that item takes.
+struct FoundRefinement {
+  int32_t item;
+  int32_t slot;
+};
+
+// The refinement of list [list] that the path element [element] names, with
+// the slot it takes counted on the way: parameters one each, refinements one
+// each for functions ([is_function]). The refinement of the element's own
+// symbol is looked for first, in one walk that resolves no symbol; then the
+// first whose symbol resolves to the element's (a list never holds two
+// names that resolve alike: making it refuses them). Script no-refine,
+// bad-refine as the rules say.
+FoundRefinement find_refinement(Node list, int32_t items, const Cell* element, const CallSource& source,
+                                bool is_function) {
   if (!element->is(kTypeWord) && !element->is(kTypeRefinement) && !element->is(kTypeGetWord)) {
     Cell word = call_word(source.name);
     raise_error(kErrScriptBadRefine, &word, element);
   }
-  int32_t wanted = symbol_resolve(word_symbol(element));
-  for (int32_t i = 0; i < items; i++) {
-    Cell item = series_cells(list)[i];
-    if (item.is(kTypeRefinement) && symbol_resolve(word_symbol(&item)) == wanted) return i;
+  const int32_t symbol = word_symbol(element);
+  for (int pass = 0; pass < 2; pass++) {
+    const int32_t wanted = pass == 0 ? symbol : symbol_resolve(symbol);
+    int32_t slot = 0;
+    for (int32_t i = 0; i < items; i++) {
+      const Cell* item = series_cells(list) + i;
+      if (!item->is(kTypeRefinement)) {
+        slot++;
+        continue;
+      }
+      const int32_t own = word_symbol(item);
+      if (pass == 0 ? own == wanted : symbol_resolve(own) == wanted) return {i, slot};
+      if (is_function) slot++;
+    }
   }
   Cell word = call_word(source.name);
   Cell ref = *element;
   ref.set_header(kTypeRefinement);
-  (void)fn;
   raise_error(kErrScriptNoRefine, &word, &ref);
 }
 
-// The stack slot (from the arguments base) item [item] of the list takes:
-// parameters one each, refinements one each for functions.
-int32_t slot_of_item(Node list, int32_t item, bool is_function) {
-  int32_t slot = 0;
-  for (int32_t i = 0; i < item; i++)
-    if (!series_cells(list)[i].is(kTypeRefinement) || is_function) slot++;
-  return slot;
+// The refinements a path names, in the path's order, after every other
+// argument of the call of [fn_slot] (frame open, arguments base = fn_slot +
+// 1) is in place: each one's state (true, or a get-word's truth) into its
+// slot for a function, its slot into [refs] for a native or action, and the
+// arguments of each one that is on fetched into their slots.
+Status fetch_path_refinements(Cell* fn_slot, Node list, int32_t items, const CallSource& source, bool infix,
+                              bool is_function, int32_t* refs) {
+  Cell* base = g_stack.arguments;
+  Node path = source.path->node();
+  uint32_t used[4] = {0, 0, 0, 0};  // bit per refinement ordinal (up to 128)
+  for (int32_t p = source.path_index; !code_end_q(path, p); p++) {
+    Cell element = series_cells(path)[p];
+    const FoundRefinement found = find_refinement(list, items, &element, source, is_function);
+    int32_t ordinal = word_index(&series_cells(list)[found.item]) - 1;
+    if (ordinal < 128) {
+      if (used[ordinal / 32] & (1u << (ordinal % 32))) {
+        Cell word = call_word(source.name);
+        raise_error(kErrScriptDupRefine, &word, &element);
+      }
+      used[ordinal / 32] |= 1u << (ordinal % 32);
+    }
+    bool on = true;
+    if (element.is(kTypeGetWord)) {
+      Cell* v = get_word_value(&element);
+      on = !(v->is(kTypeNone) || (v->is(kTypeLogic) && !logic_get(v)));
+    }
+    int32_t slot = found.slot;
+    if (is_function) {
+      base[slot] = logic_cell(on);
+      slot++;
+    } else if (on) {
+      refs[ordinal] = slot;
+    }
+    if (!on) continue;
+    for (int32_t j = found.item + 1; j < items && !series_cells(list)[j].is(kTypeRefinement); j++, slot++) {
+      Status s = fetch_into(fn_slot, list, j, source, infix, base + slot);
+      if (s != kStatusOk) return s;
+    }
+  }
+  return kStatusOk;
 }
 
 // eval-arguments: fetches every argument of [fn] (at fn_slot, frame open,
@@ -224,39 +278,7 @@ Status fetch_arguments(Cell* fn_slot, Node list, const CallSource& source, bool 
   }
 
   // Refinements named by a path, in the path's order.
-  if (source.path) {
-    Node path = source.path->node();
-    uint32_t used[4] = {0, 0, 0, 0};  // bit per refinement ordinal (up to 128)
-    for (int32_t p = source.path_index; !code_end_q(path, p); p++) {
-      Cell element = series_cells(path)[p];
-      int32_t item = find_refinement(fn_slot, list, items, &element, source);
-      int32_t ordinal = word_index(&series_cells(list)[item]) - 1;
-      if (ordinal < 128) {
-        if (used[ordinal / 32] & (1u << (ordinal % 32))) {
-          Cell word = call_word(source.name);
-          raise_error(kErrScriptDupRefine, &word, &element);
-        }
-        used[ordinal / 32] |= 1u << (ordinal % 32);
-      }
-      bool on = true;
-      if (element.is(kTypeGetWord)) {
-        Cell* v = get_word_value(&element);
-        on = !(v->is(kTypeNone) || (v->is(kTypeLogic) && !logic_get(v)));
-      }
-      int32_t slot = slot_of_item(list, item, is_function);
-      if (is_function) {
-        base[slot] = logic_cell(on);
-        slot++;
-      } else if (on) {
-        refs[ordinal] = slot;
-      }
-      if (!on) continue;
-      for (int32_t j = item + 1; j < items && !series_cells(list)[j].is(kTypeRefinement); j++, slot++) {
-        Status s = fetch_into(fn_slot, list, j, source, infix, base + slot);
-        if (s != kStatusOk) return s;
-      }
-    }
-  }
+  if (source.path) return fetch_path_refinements(fn_slot, list, items, source, infix, is_function, refs);
   return kStatusOk;
 }
 
@@ -304,12 +326,7 @@ Status fetch_arguments(Cell* fn_slot, Node list, const CallSource& source, bool 
     // Read the list again: the evaluation may have moved its buffer.
     if (!typeset_has_q(&series_cells(list)[i], pushed->type())) refuse_arg(fn_slot, source, pushed, i);
   }
-  for (; i < shape.items; i++) {
-    if (!series_cells(list)[i].is(kTypeRefinement))
-      stack_push_value(kNoneCell);
-    else if (is_function)
-      stack_push_value(kFalseCell);
-  }
+  push_absent_arguments(list, shape, is_function);
   return kStatusOk;
 }
 
@@ -349,6 +366,7 @@ bool integer_modulo(int32_t x, int32_t y, Cell* out) {
 }
 
 Status invoke_function(Cell* fn_slot) {
+  if (function_translated(fn_slot)) return kStatusOk;
   Node ctx = function_context(fn_slot);
   context_set_values(ctx, stack_index(g_stack.arguments) + 1);
   const Node more = function_more(fn_slot);
@@ -409,14 +427,21 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
   const Node list = arglist_of(fn_slot);
   g_stack.top = fn_slot + 1;
   const CallShape shape = call_shape(list);
-  const bool plain = shape.plain && source.mode == kCallCode && !source.path && source.block;
+  // From code, with or without refinements named by a path: the leading
+  // parameters the plain way, then the path's refinements.
+  const bool plain = shape.plain && source.mode == kCallCode && source.block;
   int32_t refs[kMaxRefinementSlots];
   Status s;
   if (type == kTypeFunction || type == kTypeRoutine) {
     open_function_call(fn_slot, name);
     if (infix) g_stack.top = g_stack.arguments + 1;
-    s = plain ? fetch_plain(fn_slot, list, shape, source, infix, true)
-              : fetch_arguments(fn_slot, list, source, infix, refs);
+    if (plain) {
+      s = fetch_plain(fn_slot, list, shape, source, infix, true);
+      if (s == kStatusOk && source.path)
+        s = fetch_path_refinements(fn_slot, list, shape.items, source, infix, true, refs);
+    } else {
+      s = fetch_arguments(fn_slot, list, source, infix, refs);
+    }
     if (s != kStatusOk) return s;
     if (g_interp.tracing) trace_named_event(kTraceCall, source, fn_slot);
     if (type == kTypeRoutine) {
@@ -444,6 +469,8 @@ Status call_at(Cell* fn_slot, const CallSource& source, bool infix) {
       }
       std::fill(refs, refs + shape.count, -1);
       s = fetch_plain(fn_slot, list, shape, source, infix, false);
+      if (s == kStatusOk && source.path)
+        s = fetch_path_refinements(fn_slot, list, shape.items, source, infix, false, refs);
     } else {
       s = fetch_arguments(fn_slot, list, source, infix, refs);
     }
@@ -582,8 +609,7 @@ Status call_integer_op(Cell* fn_slot, const CallSource& source) {
   Status s = eval_expr(node, source.index, true);
   if (s != kStatusOk) return s;
   if (!typeset_has_q(&series_cells(list)[1], args[1].type())) refuse_arg(fn_slot, source, args + 1, 1);
-  for (int32_t i = 2; i < shape.items; i++)
-    if (!series_cells(list)[i].is(kTypeRefinement)) stack_push_value(kNoneCell);
+  push_absent_arguments(list, shape, false);
   if (g_interp.tracing || !args[1].is(kTypeInteger) ||
       !integer_builtin(type, native_id(fn_slot), integer_get(&args[0]), integer_get(&args[1]), fn_slot)) {
     if (g_interp.tracing) trace_named_event(kTraceCall, source, fn_slot);
@@ -749,13 +775,46 @@ Status eval_infix_general(Node node, int32_t* index, Cell* left) {
   return kStatusOk;
 }
 
-// eval_expr for a path!, get-path! or set-path! at [*index] of [node]: an
-// object field read or stored the quick way (path_fast_try), else as
-// eval_expr_general does it. Out of line, so eval_expr stays small.
+// The call that the path! at [*index] of [node] makes, its first word
+// naming the function-like [fn] (nothing traces), as eval_expr_general and
+// eval_path make it, the path and its first word held on the stack in their
+// places: no field lookup is tried first.
+[[gnu::noinline]] Status eval_path_call(Node node, int32_t* index, bool infix_operand, const Cell* fn) {
+  const uint32_t i = uint32_t(*index);
+  Cell* start = stack_push_cell(series_buffer(node)->head_cell() + i);
+  Cell* path = stack_push_cell(start);
+  const int32_t head = std::max(path->head(), 0);
+  Cell* head_word = stack_push_value(series_cells(path->node())[head]);
+  *index = int32_t(i + 1);
+  const Cell code = series_cell(kTypeBlock, node);
+  CallSource source;
+  source.block = &code;
+  source.index = index;
+  source.name = head_word;
+  source.path = path;
+  source.path_index = head + 1;
+  Status s = call_value_at_top(fn, source);
+  if (s != kStatusOk) return s;
+  *start = g_stack.top[-1];
+  g_stack.top = start + 1;
+  return infix_operand ? kStatusOk : eval_infix(node, index, start);
+}
+
+// eval_expr for a path!, get-path! or set-path! at [*index] of [node]: a
+// function called with refinements (eval_path_call), an object field read or
+// stored the quick way (path_fast_try), else as eval_expr_general does it.
+// Out of line, so eval_expr stays small.
 [[gnu::noinline]] Status eval_path_expr(Node node, int32_t* index, bool infix_operand, bool whole) {
   SeriesBuffer* b = series_buffer(node);
   const uint32_t i = uint32_t(*index);
   const Cell* code = b->head_cell() + i;
+  if (code->is(kTypePath) && !g_interp.tracing) {
+    SeriesBuffer* p = series_buffer(code->node());
+    const uint32_t head = uint32_t(std::max(code->head(), 0));
+    const Cell* first = head < p->cell_count() ? p->head_cell() + head : nullptr;
+    const Cell* fn = first && first->is(kTypeWord) ? peek_word_value(first) : nullptr;
+    if (fn && function_value_q(fn->type())) return eval_path_call(node, index, infix_operand, fn);
+  }
   if (code->is(kTypePath) || code->is(kTypeGetPath)) {
     if (path_fast_try(code, nullptr, true)) {
       *index = int32_t(i + 1);

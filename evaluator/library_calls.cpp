@@ -31,6 +31,8 @@ Cell* stored(LibraryCall call) {
 
 }  // namespace
 
+Node g_library_call_more[kLibraryCallCount] = {};
+
 const char* library_call_name(LibraryCall call) { return kNames[uint32_t(call)]; }
 
 void library_calls_set(LibraryCall call, const Cell* value) {
@@ -42,6 +44,7 @@ void library_calls_set(LibraryCall call, const Cell* value) {
     series_buffer(table->node())->tail = kLibraryCallCount * sizeof(Cell);
   }
   series_cells(root_slot(kRootLibraryCalls)->node())[uint32_t(call)] = *keep;
+  g_library_call_more[uint32_t(call)] = keep->is(kTypeFunction) ? function_more(keep.get()) : 0;
 }
 
 Cell* push_library_call(LibraryCall call) {

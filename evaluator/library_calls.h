@@ -8,6 +8,7 @@
 // global word's value.
 #pragma once
 
+#include "datatypes/function.h"
 #include "runtime/cell.h"
 
 namespace kiv {
@@ -41,6 +42,14 @@ Cell* push_library_call(LibraryCall call);
 // stored for [call]: the interpreter runs a few of them as native
 // translations with the same results (modulo's integer case).
 bool library_call_q(LibraryCall call, const Cell* fn);
+
+// The more node of the function stored for each call (0 for none yet): a
+// first test of library_call_q in a few loads, on every function call. A key
+// compared, never followed; the table in the root block keeps the node alive.
+extern Node g_library_call_more[kLibraryCallCount];
+inline bool library_call_maybe_q(LibraryCall call, const Cell* fn) {
+  return g_library_call_more[uint32_t(call)] == function_more(fn);
+}
 
 // MAY RUN KIV CODE. Calls the library function [call] with the [argc]
 // values [args] (every refinement absent) and writes its result into
