@@ -146,6 +146,8 @@ constexpr uint8_t kMaxRecompiles = 8;
 // script's top level, data loaded and done) costs no table.
 constexpr uint32_t kPassesBeforeCompiling = 1;
 
+}  // namespace
+
 struct CodeCache {
   Node node = 0;
   uint32_t running = 0;                        // C++ frames running its expressions
@@ -154,6 +156,8 @@ struct CodeCache {
   std::vector<std::unique_ptr<Expr>> entries;  // by expression start
   std::vector<std::unique_ptr<Expr>> retired;  // compiled again while running; freed when idle
 };
+
+namespace {
 
 std::vector<CodeCache*> g_by_node;                 // by block node
 std::vector<std::unique_ptr<CodeCache>> g_caches;  // every cache (owned), for the sweep
@@ -655,10 +659,10 @@ struct Run {
 [[gnu::always_inline]] inline Status run_expr(Expr* e, Node node, int32_t* index, SeriesBuffer* b,
                                               uint32_t count);
 
-// The loop of code_run.
-[[gnu::always_inline]] inline Status run_exprs(Node node, int32_t index, Cell* base,
-                                               const CurrentCodeScope& current) {
-  CodeCache* c = cache_of(node);
+// The loop of code_run over the block [node], whose side table [c] a
+// caller counts as in use.
+[[gnu::always_inline]] inline Status run_exprs_in(CodeCache* c, Node node, int32_t index, Cell* base,
+                                                  const CurrentCodeScope& current) {
   if (c->passes < kPassesBeforeCompiling) {
     c->passes++;
     while (!code_end_q(node, index)) {
@@ -669,7 +673,6 @@ struct Run {
     }
     return kStatusOk;
   }
-  CacheUse use(c);
   for (;;) {
     SeriesBuffer* b = series_buffer(node);
     const uint32_t count = b->cell_count();
@@ -680,6 +683,28 @@ struct Run {
                                 : run_expr(expr_at(c, node, index), node, &index, b, count);
     if (s != kStatusOk) return s;
   }
+}
+
+// The loop of code_run.
+[[gnu::always_inline]] inline Status run_exprs(Node node, int32_t index, Cell* base,
+                                               const CurrentCodeScope& current) {
+  CodeCache* c = cache_of(node);
+  CacheUse use(c);
+  return run_exprs_in(c, node, index, base, current);
+}
+
+// run_block_here for the block [block] whose side table [c] a caller counts
+// as in use.
+[[gnu::always_inline]] inline Status run_block_in(CodeCache* c, const Cell* block, bool chain) {
+  if (g_interp.tracing) return eval_block(block, chain);
+  const Node node = block->node();
+  CurrentCodeScope current(node);
+  Cell* base = stack_push();  // unset! for an empty block
+  Status s = run_exprs_in(c, node, std::max(block->head(), 0), base, current);
+  if (s != kStatusOk) return s;
+  g_stack.top = base + 1;
+  if (chain) copy_cell(g_stack.arguments, base);
+  return kStatusOk;
 }
 
 // eval_block_here for a block run inside a call that counted its depth
@@ -769,6 +794,8 @@ Status run_block_here(const Cell* block, bool chain) {
   return integer_operand(b->head_cell() + op->at);
 }
 
+Status eval_one_in(CodeCache* c, Node node, int32_t* index);
+
 // any and all run here, as their entries would: the block of conditions
 // above [fn_slot], its frame on top; each condition evaluated as eval_next
 // does (one current-code scope for them all: only the truth test runs in
@@ -781,12 +808,14 @@ Status run_any_all(bool all, Cell* fn_slot) {
   if (index < series_total_length(conds)) {
     const Node node = conds->node();
     CurrentCodeScope current(node);
+    CodeCache* c = cache_of(node);
+    CacheUse use(c);
     Cell* mark = g_stack.top;
     bool decided = false;
     while (index < series_total_length(conds)) {
       g_stack.top = mark;
       current.at(index);
-      Status s = code_eval_one(node, &index);
+      Status s = eval_one_in(c, node, &index);
       if (s != kStatusOk) return s;
       if (all ? !truthy(mark) : truthy(mark)) {
         if (!all) result = *mark;
@@ -1332,6 +1361,19 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
   return exec(e->ops.data(), r);
 }
 
+// code_eval_one in the block [node] whose side table [c] a caller counts as in use.
+Status eval_one_in(CodeCache* c, Node node, int32_t* index) {
+  if (c->passes < kPassesBeforeCompiling) {
+    // A new pass over the block begins where it does not go on from the last.
+    if (*index <= c->last_one && c->last_one != INT32_MAX) c->passes++;
+    c->last_one = *index;
+    return eval_expr(node, index, false, true);
+  }
+  Expr* e = expr_at(c, node, *index);
+  SeriesBuffer* b = series_buffer(node);
+  return run_expr(e, node, index, b, b->cell_count());
+}
+
 }  // namespace
 
 Status code_run(Node node, int32_t index, Cell* base, const CurrentCodeScope& current) {
@@ -1340,18 +1382,16 @@ Status code_run(Node node, int32_t index, Cell* base, const CurrentCodeScope& cu
 
 Status code_block_here(const Cell* block, bool chain) { return run_block_here(block, chain); }
 
+LoopBody::LoopBody(const Cell* block) : block_(*block), cache_(cache_of(block->node())) { cache_->running++; }
+
+LoopBody::~LoopBody() { cache_->running--; }
+
+Status LoopBody::run(bool chain) { return run_block_in(cache_, &block_, chain); }
+
 Status code_eval_one(Node node, int32_t* index) {
   CodeCache* c = cache_of(node);
-  if (c->passes < kPassesBeforeCompiling) {
-    // A new pass over the block begins where it does not go on from the last.
-    if (*index <= c->last_one && c->last_one != INT32_MAX) c->passes++;
-    c->last_one = *index;
-    return eval_expr(node, index, false, true);
-  }
   CacheUse use(c);
-  Expr* e = expr_at(c, node, *index);
-  SeriesBuffer* b = series_buffer(node);
-  return run_expr(e, node, index, b, b->cell_count());
+  return eval_one_in(c, node, index);
 }
 
 void code_cache_init() {

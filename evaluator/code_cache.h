@@ -32,6 +32,27 @@ Status code_run(Node node, int32_t index, Cell* base, const CurrentCodeScope& cu
 // counted its depth already (a loop's body, a function's body, a branch).
 Status code_block_here(const Cell* block, bool chain);
 
+struct CodeCache;
+
+// A block run by a loop native round after round as code_block_here runs
+// it, with its side table looked up once for the whole loop and counted as
+// in use until the loop ends. The loop's argument holds the block's series;
+// the cell is copied, as the argument does not change while the loop runs.
+class LoopBody {
+ public:
+  explicit LoopBody(const Cell* block);
+  ~LoopBody();
+  LoopBody(const LoopBody&) = delete;
+  LoopBody& operator=(const LoopBody&) = delete;
+
+  // MAY RUN KIV CODE. One run of the block: code_block_here(block, [chain]).
+  Status run(bool chain);
+
+ private:
+  Cell block_;
+  CodeCache* cache_;
+};
+
 // MAY RUN KIV CODE. Evaluates the one expression at [*index] of [node] (not
 // at its tail) with its operators, pushes its value and moves [*index] past
 // it: eval_expr for an expression of its own. Not while tracing.

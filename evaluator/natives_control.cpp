@@ -73,10 +73,10 @@ Cell* open_loop_frame() {
 // and break and continue leave the stack top just above the slot (the body's
 // value, or what break or continue left, in it); any other status is
 // returned with the stacks untouched.
-Status run_loop_body(Cell* slot, const Cell* body) {
+Status run_loop_body(Cell* slot, interp::LoopBody& body) {
   Status s = catch_exit_status(kExitTargetLoop, [&]() -> Status {
     g_stack.top = slot + 1;
-    return interp::code_block_here(body, true);
+    return body.run(true);
   });
   if (s == kStatusOk || loop_status_q(s)) g_stack.top = slot + 1;
   return s;
@@ -332,10 +332,12 @@ KIV_NATIVE(Case) {
 // it passes; the result is unset!, also after break/return.
 KIV_NATIVE(While) {
   Cell* slot = open_loop_frame();
+  interp::LoopBody cond(a.cond);
+  interp::LoopBody body(a.body);
   for (;;) {
     Status c = catch_exit_status(kExitTargetLoop, [&]() -> Status {
       g_stack.top = slot + 1;
-      return interp::code_block_here(a.cond, false);
+      return cond.run(false);
     });
     if (loop_status_q(c)) {
       g_stack.top = slot + 1;
@@ -343,7 +345,7 @@ KIV_NATIVE(While) {
     }
     if (c != kStatusOk) return c;
     if (!strict_truthy(g_stack.top - 1)) break;
-    Status s = run_loop_body(slot, a.body);
+    Status s = run_loop_body(slot, body);
     if (s == Status::kBreak) break;
     if (s != kStatusOk && s != Status::kContinue) return s;
   }
@@ -354,8 +356,9 @@ KIV_NATIVE(While) {
 // until: the body until its value passes the strict test; continue skips the test.
 KIV_NATIVE(Until) {
   Cell* slot = open_loop_frame();
+  interp::LoopBody body(a.body);
   for (;;) {
-    Status s = run_loop_body(slot, a.body);
+    Status s = run_loop_body(slot, body);
     if (s == Status::kBreak) break;
     if (s == Status::kContinue) continue;
     if (s != kStatusOk) return s;
@@ -368,8 +371,9 @@ KIV_NATIVE(Loop) {
   int32_t count = count_to_integer(a.count);
   if (count <= 0) return native_result(kNoneCell);
   Cell* slot = open_loop_frame();
+  interp::LoopBody body(a.body);
   for (int32_t i = 0; i < count; i++) {
-    Status s = run_loop_body(slot, a.body);
+    Status s = run_loop_body(slot, body);
     if (s == Status::kBreak) break;
     if (s != kStatusOk && s != Status::kContinue) return s;
   }
@@ -383,6 +387,7 @@ KIV_NATIVE(Repeat) {
   if (count <= 0) return native_result(kNoneCell);
   Cell* counter = a.value;
   Cell* slot = open_loop_frame();
+  interp::LoopBody body(a.body);
   for (int32_t i = 1;; i++) {
     *counter = integer_cell(i);
     g_stack.top = slot + 1;
@@ -391,7 +396,7 @@ KIV_NATIVE(Repeat) {
       *value = *counter;
     else
       set_word_value(a.word, counter);
-    Status s = run_loop_body(slot, a.body);
+    Status s = run_loop_body(slot, body);
     if (s == Status::kBreak) break;
     if (s != kStatusOk && s != Status::kContinue) return s;
     if (i == count) break;
@@ -401,8 +406,9 @@ KIV_NATIVE(Repeat) {
 
 KIV_NATIVE(Forever) {
   Cell* slot = open_loop_frame();
+  interp::LoopBody body(a.body);
   for (;;) {
-    Status s = run_loop_body(slot, a.body);
+    Status s = run_loop_body(slot, body);
     if (s == Status::kBreak) break;
     if (s != kStatusOk && s != Status::kContinue) return s;
   }
@@ -421,13 +427,14 @@ KIV_NATIVE(Foreach) {
   }
   int32_t map_position = 0;
   Cell* slot = open_loop_frame();
+  interp::LoopBody body(a.body);
   for (;;) {
     Cell* scratch = stack_push();
     stack_push();
     bool more = size ? foreach_next(series, words, size, &map_position, scratch)
                      : foreach_next_one(series, words, scratch);
     if (!more) break;
-    Status s = run_loop_body(slot, a.body);
+    Status s = run_loop_body(slot, body);
     if (s == Status::kBreak) break;
     if (s != kStatusOk && s != Status::kContinue) return s;
   }
@@ -446,9 +453,10 @@ KIV_NATIVE(Forall) {
     raise_expect_arg(&name, start->type(), &param);
   }
   Cell* slot = open_loop_frame();
+  interp::LoopBody body(a.body);
   bool broke = false;
   while (loop_has_more_q(get_word_value(word))) {
-    Status s = run_loop_body(slot, a.body);
+    Status s = run_loop_body(slot, body);
     if (s == Status::kBreak) {
       broke = true;
       break;
@@ -482,13 +490,14 @@ KIV_NATIVE(RemoveEach) {
   Cell* words = stack_push_cell(a.word);
   int32_t map_position = 0;
   Cell* slot = open_loop_frame();
+  interp::LoopBody body(a.body);
   for (;;) {
     Cell* scratch = stack_push();
     stack_push();
     bool more = words->is(kTypeBlock) ? foreach_next(series, words, size, &map_position, scratch)
                                       : foreach_next_one(series, words, scratch);
     if (!more) break;
-    Status s = run_loop_body(slot, a.body);
+    Status s = run_loop_body(slot, body);
     if (s == Status::kBreak) break;
     if (s == Status::kContinue) continue;
     if (s != kStatusOk) return s;
