@@ -132,6 +132,7 @@ constexpr int32_t kFlatDepth = 8;
 struct Expr {
   std::vector<Op> ops;
   std::vector<Flat> flat;  // empty unless the whole expression has a flat form
+  bool flat_stores = false;  // the flat form ends in a store
   std::vector<Cell> span;  // the code cells from the start that the ops read, as compiled
   // Their count: at least 1 (an empty span keeps one cell no code cell equals).
   uint32_t span_cells = 0;
@@ -510,6 +511,7 @@ void flatten(Expr& e) {
   if (!flatten_value(value, &flat, 0, &depth) || depth > kFlatDepth) return;
   if (value != root) flat.push_back({root->kind == kOpSetWord ? kStepSetWord : kStepSetField, root});
   e.flat = std::move(flat);
+  e.flat_stores = value != root;
 }
 
 std::unique_ptr<Expr> compile(Node node, int32_t at) {
@@ -1086,6 +1088,8 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
 // taken, nothing runs: the caller pushes none and makes no frame; when it is,
 // the call goes on with the value as its first argument. False, having
 // changed nothing, for anything else.
+bool any_all_value(const Op* op, Cell* value);
+
 [[gnu::always_inline]] inline bool choice_condition(const Op* op, const Run& r, Cell* value) {
   const Op* cond = op + 1;
   const Op* branch = cond + cond->size;
@@ -1096,6 +1100,10 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
     if (cond->lookahead && cond->follow_check && op_word_at(series_buffer(r.node), uint32_t(cond->next)))
       return false;
     *value = *v;
+  } else if (cond->kind == kOpCall && (cond->call == kCallAny || cond->call == kCallAll)) {
+    if (!any_all_value(cond, value)) return false;
+    if (cond->lookahead && cond->follow_check && op_word_at(series_buffer(r.node), uint32_t(cond->next)))
+      return false;
   } else if (!cond->pure || !pure_value(cond, r, value)) {
     return false;
   }
@@ -1293,7 +1301,7 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
 // other than it was compiled for (a value of another type, a callee
 // changed, an operator after an operand, an overflow, a store that needs
 // more than a plain write): the expression then runs the ordinary way.
-[[gnu::always_inline]] inline bool run_flat(const Expr* e, Node node, int32_t* index) {
+[[gnu::always_inline]] inline bool flat_steps(const Expr* e, Node node, Cell* out) {
   Cell vals[kFlatDepth];
   Cell* top = vals - 1;
   for (const Flat& f : e->flat) {
@@ -1346,8 +1354,49 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
       }
     }
   }
-  stack_push_value(*top);
+  *out = *top;
+  return true;
+}
+
+[[gnu::always_inline]] inline bool run_flat(const Expr* e, Node node, int32_t* index) {
+  Cell value;
+  if (!flat_steps(e, node, &value)) return false;
+  stack_push_value(value);
   *index = e->ops[0].next;
+  return true;
+}
+
+// Trusted, the value of the `any` or `all` call [op] whose argument is a
+// block literal, computed without a frame when every expression of that
+// block has a flat form that stores nothing and its span holds: into
+// [*value], true. False, having changed nothing (what ran read only), for
+// anything else: the call then runs the ordinary way, which raises what it
+// raises.
+bool any_all_value(const Op* op, Cell* value) {
+  const Op* arg = op + 1;
+  if (arg->kind != kOpConst || !arg->code.is(kTypeBlock)) return false;
+  const Cell* fn = peek_word_value(&op->code);
+  if (!fn || !same_cell(*fn, op->callee)) return false;
+  const Node node = arg->code.node();
+  CodeCache* c = cache_of(node);
+  if (c->passes < kPassesBeforeCompiling) return false;
+  CacheUse use(c);
+  const bool all = op->call == kCallAll;
+  int32_t index = std::max(arg->code.head(), 0);
+  SeriesBuffer* b = series_buffer(node);
+  const uint32_t count = b->cell_count();
+  Cell last = kNoneCell;
+  while (uint32_t(index) < count) {
+    const Expr* e = expr_at(c, node, index);
+    if (e->flat.empty() || e->flat_stores || !span_holds(e, b, count) || !flat_steps(e, node, &last))
+      return false;
+    index = e->ops[0].next;
+    if (all != truthy(&last)) {
+      *value = all ? kNoneCell : last;
+      return true;
+    }
+  }
+  *value = all ? last : kNoneCell;
   return true;
 }
 
