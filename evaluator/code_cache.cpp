@@ -131,9 +131,9 @@ constexpr int32_t kFlatDepth = 8;
 
 struct Expr {
   std::vector<Op> ops;
-  std::vector<Flat> flat;  // empty unless the whole expression has a flat form
+  std::vector<Flat> flat;    // empty unless the whole expression has a flat form
   bool flat_stores = false;  // the flat form ends in a store
-  std::vector<Cell> span;  // the code cells from the start that the ops read, as compiled
+  std::vector<Cell> span;    // the code cells from the start that the ops read, as compiled
   // Their count: at least 1 (an empty span keeps one cell no code cell equals).
   uint32_t span_cells = 0;
   int32_t at = 0;          // the expression's start
