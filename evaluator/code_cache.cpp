@@ -140,6 +140,7 @@ struct Expr {
   bool tail_end = false;   // the block ended right after the span
   bool stale = false;      // a guard failed: compile again at the next arrival
   uint8_t recompiles = 0;  // compiled again this many times (bounded)
+  uint64_t seen = 0;       // the code epoch at which the span was last found to hold
 };
 
 constexpr uint8_t kMaxRecompiles = 8;
@@ -163,6 +164,26 @@ namespace {
 std::vector<CodeCache*> g_by_node;                 // by block node
 std::vector<std::unique_ptr<CodeCache>> g_caches;  // every cache (owned), for the sweep
 bool g_sweep_registered = false;
+
+// The code epoch. It moves on whenever C++ outside the compiled forms may
+// have run since it last moved: after every call out of compiled code (a
+// builtin's entry, the general evaluator, a path or store that may run a
+// handler), on every way into compiled code from elsewhere, and after the
+// loop natives' own changes to a series between rounds. The compiled forms
+// themselves change no code cells (their stores go to context slots). So a
+// span found to hold at some epoch still holds while the epoch stays the
+// same, and an expression runs trusted without comparing its span again.
+uint64_t g_code_epoch = 1;
+
+// Moves the code epoch on when it goes, also when an error or a throw
+// passes: what ran inside may have changed code cells.
+class EpochAfter {
+ public:
+  EpochAfter() = default;
+  ~EpochAfter() { g_code_epoch++; }
+  EpochAfter(const EpochAfter&) = delete;
+  EpochAfter& operator=(const EpochAfter&) = delete;
+};
 
 // The whole 16 bytes of two cells alike (header flags included).
 [[gnu::always_inline]] inline bool same_cell(const Cell& a, const Cell& b) {
@@ -595,6 +616,22 @@ std::unique_ptr<Expr> compile(Node node, int32_t at) {
   return (diff[0] | diff[1]) == 0;
 }
 
+// span_holds, taken as known while the code epoch has not moved since the
+// span was last found to hold. Builds that check the epoch compare the span
+// anyway and stop at the first that no longer holds: a change of code cells
+// that did not move the epoch.
+[[gnu::always_inline]] inline bool span_trusted(Expr* e, SeriesBuffer* b, uint32_t count) {
+  if (e->seen == g_code_epoch) {
+#ifdef KIV_CODE_EPOCH_CHECK
+    fatal_assert(span_holds(e, b, count));
+#endif
+    return true;
+  }
+  if (!span_holds(e, b, count)) return false;
+  e->seen = g_code_epoch;
+  return true;
+}
+
 // ---------------------------------------------------------------- running
 //
 // An expression runs trusted from its start when its span holds: nothing
@@ -617,6 +654,7 @@ struct Run {
 [[gnu::noinline]] Status miss(const Op* op, Run& r) {
   r.expr->stale = true;
   r.trusted = false;
+  EpochAfter epoch;
   return eval_expr(r.node, r.index, !op->lookahead);
 }
 
@@ -633,7 +671,11 @@ struct Run {
 [[gnu::always_inline]] inline Status after(const Op* op, Run& r, Cell* left) {
   if (!op->lookahead || (r.trusted && !op->follow_check)) return kStatusOk;
   const int32_t before = *r.index;
-  Status s = eval_infix(r.node, r.index, left);
+  Status s;
+  {
+    EpochAfter epoch;
+    s = eval_infix(r.node, r.index, left);
+  }
   if (*r.index != before) {
     r.expr->stale = true;
     r.trusted = false;
@@ -661,6 +703,18 @@ struct Run {
 [[gnu::always_inline]] inline Status run_expr(Expr* e, Node node, int32_t* index, SeriesBuffer* b,
                                               uint32_t count);
 
+// eval_expr for an expression run while tracing.
+[[gnu::noinline]] Status eval_traced(Node node, int32_t* index) {
+  EpochAfter epoch;
+  return eval_expr(node, index, false, true);
+}
+
+// eval_block while tracing.
+[[gnu::noinline]] Status eval_block_traced(const Cell* block, bool chain) {
+  EpochAfter epoch;
+  return eval_block(block, chain);
+}
+
 // The loop of code_run over the block [node], whose side table [c] a
 // caller counts as in use.
 [[gnu::always_inline]] inline Status run_exprs_in(CodeCache* c, Node node, int32_t index, Cell* base,
@@ -670,6 +724,7 @@ struct Run {
     while (!code_end_q(node, index)) {
       current.at(index);
       g_stack.top = base;
+      EpochAfter epoch;
       Status s = eval_expr(node, &index, false, true);
       if (s != kStatusOk) return s;
     }
@@ -681,7 +736,7 @@ struct Run {
     if (index < 0 || uint32_t(index) >= count) return kStatusOk;
     current.at(index);
     g_stack.top = base;
-    Status s = g_interp.tracing ? eval_expr(node, &index, false, true)
+    Status s = g_interp.tracing ? eval_traced(node, &index)
                                 : run_expr(expr_at(c, node, index), node, &index, b, count);
     if (s != kStatusOk) return s;
   }
@@ -698,7 +753,7 @@ struct Run {
 // run_block_here for the block [block] whose side table [c] a caller counts
 // as in use.
 [[gnu::always_inline]] inline Status run_block_in(CodeCache* c, const Cell* block, bool chain) {
-  if (g_interp.tracing) return eval_block(block, chain);
+  if (g_interp.tracing) return eval_block_traced(block, chain);
   const Node node = block->node();
   CurrentCodeScope current(node);
   Cell* base = stack_push();  // unset! for an empty block
@@ -713,7 +768,7 @@ struct Run {
 // already (a function's body, a chosen branch, a paren): [block] is a stable
 // cell, with [chain] its value goes into the call's result slot too.
 Status run_block_here(const Cell* block, bool chain) {
-  if (g_interp.tracing) return eval_block(block, chain);
+  if (g_interp.tracing) return eval_block_traced(block, chain);
   const Node node = block->node();
   CurrentCodeScope current(node);
   Cell* base = stack_push();  // unset! for an empty block
@@ -729,8 +784,10 @@ Status run_block_here(const Cell* block, bool chain) {
 [[gnu::always_inline]] inline Status invoke_body(Cell* fn_slot) {
   SeriesBuffer* more = series_buffer(function_more(fn_slot));
   if (more->cell_count() <= uint32_t(kFunctionMoreBody) || g_interp.tracing ||
-      (fn_slot->header & kFlagFunctionNoTrace) || !more->head_cell()[kFunctionMoreBody].is(kTypeBlock))
+      (fn_slot->header & kFlagFunctionNoTrace) || !more->head_cell()[kFunctionMoreBody].is(kTypeBlock)) {
+    EpochAfter epoch;
     return invoke_function(fn_slot);
+  }
   const Cell body = more->head_cell()[kFunctionMoreBody];
   context_set_values(function_context(fn_slot), stack_index(g_stack.arguments) + 1);
   stack_top_frame()->header |= kFrameBodyFlag;
@@ -982,6 +1039,7 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
       int32_t refs[kMaxRefinementSlots];
       std::fill(refs, refs + op->count, -1);
       const CallShape shape{op->items, op->params, op->count, true};
+      EpochAfter epoch;
       s = finish_builtin_call(fn_slot, shape, refs);
       if (s != kStatusOk) return s;
       break;
@@ -1016,6 +1074,7 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
     source.block = &code;
     source.index = r.index;
     source.name = &o->code;
+    EpochAfter epoch;
     Status s = call_at(left, source, true);
     if (o->unbuilt) r.expr->stale = true;  // the call built the list
     return s;
@@ -1043,7 +1102,10 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
   r.trusted = false;
   int32_t refs[kMaxRefinementSlots];
   std::fill(refs, refs + o->count, -1);
-  s = run_builtin_entry(left, refs);
+  {
+    EpochAfter epoch;
+    s = run_builtin_entry(left, refs);
+  }
   if (s != kStatusOk) return s;
   stack_unwind();
   *left = left[1];
@@ -1072,6 +1134,7 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
     if (!ok || !(v = peek_word_value(&o->code)) || !same_cell(*v, o->callee)) {
       r.expr->stale = true;
       r.trusted = false;
+      EpochAfter epoch;
       return eval_infix(r.node, r.index, left);
     }
     s = exec_operator(o, r, left);
@@ -1220,6 +1283,7 @@ bool any_all_value(const Op* op, Cell* value);
   } else {
     r.trusted = false;
     Cell* w = stack_push_value(op->code);
+    EpochAfter epoch;
     set_word_value(w, start);
   }
   g_stack.top = start + 1;
@@ -1246,6 +1310,7 @@ bool any_all_value(const Op* op, Cell* value);
         *r.index = int32_t(i + 1);
         return after(op, r, pushed);
       }
+      EpochAfter epoch;
       if (!path_fast_try(&op->code, nullptr, true)) {
         r.trusted = false;
         return eval_expr(r.node, r.index, !op->lookahead);
@@ -1261,10 +1326,13 @@ bool any_all_value(const Op* op, Cell* value);
       if (s != kStatusOk) return s;
       if (Cell* field = field_path_slot(op)) {
         *field = path[1];
-      } else if (!path_fast_try(path, path + 1, true)) {
-        r.trusted = false;
-        s = eval_path(path, nullptr, nullptr, path + 1, true);
-        if (s != kStatusOk) return s;
+      } else {
+        EpochAfter epoch;
+        if (!path_fast_try(path, path + 1, true)) {
+          r.trusted = false;
+          s = eval_path(path, nullptr, nullptr, path + 1, true);
+          if (s != kStatusOk) return s;
+        }
       }
       *path = path[1];
       g_stack.top = path + 1;
@@ -1276,6 +1344,7 @@ bool any_all_value(const Op* op, Cell* value);
 
 [[gnu::noinline]] Status exec_general(const Op* op, Run& r) {
   r.trusted = false;
+  EpochAfter epoch;
   Status s = eval_expr(r.node, r.index, !op->lookahead);
   if (op->unbuilt) r.expr->stale = true;
   return s;
@@ -1387,8 +1456,8 @@ bool any_all_value(const Op* op, Cell* value) {
   const uint32_t count = b->cell_count();
   Cell last = kNoneCell;
   while (uint32_t(index) < count) {
-    const Expr* e = expr_at(c, node, index);
-    if (e->flat.empty() || e->flat_stores || !span_holds(e, b, count) || !flat_steps(e, node, &last))
+    Expr* e = expr_at(c, node, index);
+    if (e->flat.empty() || e->flat_stores || !span_trusted(e, b, count) || !flat_steps(e, node, &last))
       return false;
     index = e->ops[0].next;
     if (all != truthy(&last)) {
@@ -1402,7 +1471,7 @@ bool any_all_value(const Op* op, Cell* value) {
 
 [[gnu::always_inline]] inline Status run_expr(Expr* e, Node node, int32_t* index, SeriesBuffer* b,
                                               uint32_t count) {
-  Run r{node, index, e, span_holds(e, b, count)};
+  Run r{node, index, e, span_trusted(e, b, count)};
   if (!r.trusted)
     e->stale = true;
   else if (!e->flat.empty() && run_flat(e, node, index))
@@ -1416,6 +1485,7 @@ Status eval_one_in(CodeCache* c, Node node, int32_t* index) {
     // A new pass over the block begins where it does not go on from the last.
     if (*index <= c->last_one && c->last_one != INT32_MAX) c->passes++;
     c->last_one = *index;
+    EpochAfter epoch;
     return eval_expr(node, index, false, true);
   }
   Expr* e = expr_at(c, node, *index);
@@ -1426,10 +1496,16 @@ Status eval_one_in(CodeCache* c, Node node, int32_t* index) {
 }  // namespace
 
 Status code_run(Node node, int32_t index, Cell* base, const CurrentCodeScope& current) {
+  g_code_epoch++;
   return run_exprs(node, index, base, current);
 }
 
-Status code_block_here(const Cell* block, bool chain) { return run_block_here(block, chain); }
+Status code_block_here(const Cell* block, bool chain) {
+  g_code_epoch++;
+  return run_block_here(block, chain);
+}
+
+void code_changed() { g_code_epoch++; }
 
 LoopBody::LoopBody(const Cell* block) : block_(*block), cache_(cache_of(block->node())) { cache_->running++; }
 
@@ -1438,6 +1514,7 @@ LoopBody::~LoopBody() { cache_->running--; }
 Status LoopBody::run(bool chain) { return run_block_in(cache_, &block_, chain); }
 
 Status code_eval_one(Node node, int32_t* index) {
+  g_code_epoch++;
   CodeCache* c = cache_of(node);
   CacheUse use(c);
   return eval_one_in(c, node, index);

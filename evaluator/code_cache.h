@@ -58,6 +58,11 @@ class LoopBody {
 // it: eval_expr for an expression of its own. Not while tracing.
 Status code_eval_one(Node node, int32_t* index);
 
+// Tells the compiled forms that code cells may have changed: for C++ that
+// changes a series between two runs of a LoopBody (and runs no Kiv code
+// after that change before the next run).
+void code_changed();
+
 // Drops every side table (none may be running) and registers the
 // collector's sweep callback once. Called by interp_init.
 void code_cache_init();

@@ -503,6 +503,7 @@ KIV_NATIVE(RemoveEach) {
     if (s != kStatusOk) return s;
     if (!truthy(slot)) continue;
     remove_each_apply(series, size);
+    interp::code_changed();
   }
   *slot = *a.data;
   return close_loop_frame(slot);
