@@ -180,9 +180,16 @@ uint64_t g_code_epoch = 1;
 class EpochAfter {
  public:
   EpochAfter() = default;
-  ~EpochAfter() { g_code_epoch++; }
+  ~EpochAfter() {
+    if (!kept_) g_code_epoch++;
+  }
   EpochAfter(const EpochAfter&) = delete;
   EpochAfter& operator=(const EpochAfter&) = delete;
+  // Nothing ran after all: the epoch stays.
+  void keep() { kept_ = true; }
+
+ private:
+  bool kept_ = false;
 };
 
 // The whole 16 bytes of two cells alike (header flags included).
@@ -673,8 +680,10 @@ struct Run {
   const int32_t before = *r.index;
   Status s;
   {
+    // No operator there: eval_infix read a word and ran nothing.
     EpochAfter epoch;
     s = eval_infix(r.node, r.index, left);
+    if (*r.index == before) epoch.keep();
   }
   if (*r.index != before) {
     r.expr->stale = true;
