@@ -149,6 +149,16 @@ void loop_advance(Cell* series, int32_t n) {
   series->set_head(int32_t(std::min<int64_t>(int64_t(std::max(series->head(), 0)) + n, INT32_MAX)));
 }
 
+// MAY RUN KIV CODE (a change handler). Sets the loop word [word] to
+// [value]: a plain store in place, as a set-word makes it, where nobody
+// hears of it; set_word_value for the rest.
+void store_loop_word(Cell* word, Cell* value) {
+  if (Cell* slot = context_plain_store_slot(word_context(word), word_index(word)))
+    *slot = *value;
+  else
+    set_word_value(word, value);
+}
+
 // MAY RUN KIV CODE. One step of a one-word loop over the series copy
 // [series]: sets [word] to the value at its index and advances it by 1;
 // false at the tail. [scratch] is a stable cell.
@@ -156,7 +166,7 @@ bool foreach_next_one(Cell* series, Cell* word, Cell* scratch) {
   if (!loop_has_more_q(series)) return false;
   loop_element(series, 0, scratch);
   loop_advance(series, 1);
-  set_word_value(word, scratch);
+  store_loop_word(word, scratch);
   return true;
 }
 
@@ -391,11 +401,7 @@ KIV_NATIVE(Repeat) {
   for (int32_t i = 1;; i++) {
     *counter = integer_cell(i);
     g_stack.top = slot + 1;
-    // A plain store in place, as a set-word makes it; set_word_value for the rest.
-    if (Cell* value = context_plain_store_slot(word_context(a.word), word_index(a.word)))
-      *value = *counter;
-    else
-      set_word_value(a.word, counter);
+    store_loop_word(a.word, counter);
     Status s = run_loop_body(slot, body);
     if (s == Status::kBreak) break;
     if (s != kStatusOk && s != Status::kContinue) return s;
