@@ -1319,9 +1319,10 @@ bool any_all_value(const Op* op, Cell* value);
         *r.index = int32_t(i + 1);
         return after(op, r, pushed);
       }
-      EpochAfter epoch;
+      // path_fast_try reads an object's field and runs nothing.
       if (!path_fast_try(&op->code, nullptr, true)) {
         r.trusted = false;
+        EpochAfter epoch;
         return eval_expr(r.node, r.index, !op->lookahead);
       }
       *r.index = int32_t(i + 1);
@@ -1335,13 +1336,12 @@ bool any_all_value(const Op* op, Cell* value);
       if (s != kStatusOk) return s;
       if (Cell* field = field_path_slot(op)) {
         *field = path[1];
-      } else {
+      } else if (!path_fast_try(path, path + 1, true)) {
+        // path_fast_try stores into an object's field and runs nothing.
+        r.trusted = false;
         EpochAfter epoch;
-        if (!path_fast_try(path, path + 1, true)) {
-          r.trusted = false;
-          s = eval_path(path, nullptr, nullptr, path + 1, true);
-          if (s != kStatusOk) return s;
-        }
+        s = eval_path(path, nullptr, nullptr, path + 1, true);
+        if (s != kStatusOk) return s;
       }
       *path = path[1];
       g_stack.top = path + 1;
