@@ -131,9 +131,10 @@ constexpr int32_t kFlatDepth = 8;
 
 struct Expr {
   std::vector<Op> ops;
-  std::vector<Flat> flat;    // empty unless the whole expression has a flat form
-  bool flat_stores = false;  // the flat form ends in a store
-  std::vector<Cell> span;    // the code cells from the start that the ops read, as compiled
+  std::vector<Flat> flat;       // empty unless the whole expression has a flat form
+  bool flat_stores = false;     // the flat form ends in a store
+  std::vector<Flat> cond_flat;  // an `if` or `unless` at the start: its condition's flat form, or empty
+  std::vector<Cell> span;       // the code cells from the start that the ops read, as compiled
   // Their count: at least 1 (an empty span keeps one cell no code cell equals).
   uint32_t span_cells = 0;
   int32_t at = 0;          // the expression's start
@@ -530,6 +531,12 @@ bool flatten_value(const Op* a, std::vector<Flat>* out, int32_t base, int32_t* d
 // set-path of one), or nothing.
 void flatten(Expr& e) {
   const Op* root = e.ops.data();
+  if (root->kind == kOpCall && (root->call == kCallIf || root->call == kCallUnless) && root->size > 1 &&
+      root[1].pure) {
+    int32_t depth = 0;
+    std::vector<Flat> cond;
+    if (flatten_value(root + 1, &cond, 0, &depth) && depth <= kFlatDepth) e.cond_flat = std::move(cond);
+  }
   const Op* value = root;
   if ((root->kind == kOpSetWord || (root->kind == kOpSetPath && root->field_path)) && root->size > 1)
     value = root + 1;
@@ -1161,6 +1168,7 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
 // the call goes on with the value as its first argument. False, having
 // changed nothing, for anything else.
 bool any_all_value(const Op* op, Cell* value);
+bool flat_cond(const Expr* e, Node node, Cell* value);
 
 [[gnu::always_inline]] inline bool choice_condition(const Op* op, const Run& r, Cell* value) {
   const Op* cond = op + 1;
@@ -1172,6 +1180,8 @@ bool any_all_value(const Op* op, Cell* value);
     if (cond->lookahead && cond->follow_check && op_word_at(series_buffer(r.node), uint32_t(cond->next)))
       return false;
     *value = *v;
+  } else if (op == r.expr->ops.data() && !r.expr->cond_flat.empty()) {
+    if (!flat_cond(r.expr, r.node, value)) return false;
   } else if (cond->kind == kOpCall && (cond->call == kCallAny || cond->call == kCallAll)) {
     if (!any_all_value(cond, value)) return false;
     if (cond->lookahead && cond->follow_check && op_word_at(series_buffer(r.node), uint32_t(cond->next)))
@@ -1379,10 +1389,10 @@ bool any_all_value(const Op* op, Cell* value);
 // other than it was compiled for (a value of another type, a callee
 // changed, an operator after an operand, an overflow, a store that needs
 // more than a plain write): the expression then runs the ordinary way.
-[[gnu::always_inline]] inline bool flat_steps(const Expr* e, Node node, Cell* out) {
+[[gnu::always_inline]] inline bool flat_run(const std::vector<Flat>& steps, Node node, Cell* out) {
   Cell vals[kFlatDepth];
   Cell* top = vals - 1;
-  for (const Flat& f : e->flat) {
+  for (const Flat& f : steps) {
     const Op* op = f.op;
     switch (f.step) {
       case kStepConst: *++top = op->code; break;
@@ -1436,6 +1446,10 @@ bool any_all_value(const Op* op, Cell* value);
   return true;
 }
 
+[[gnu::always_inline]] inline bool flat_steps(const Expr* e, Node node, Cell* out) {
+  return flat_run(e->flat, node, out);
+}
+
 [[gnu::always_inline]] inline bool run_flat(const Expr* e, Node node, int32_t* index) {
   Cell value;
   if (!flat_steps(e, node, &value)) return false;
@@ -1443,6 +1457,10 @@ bool any_all_value(const Op* op, Cell* value);
   *index = e->ops[0].next;
   return true;
 }
+
+// Trusted, the value of the condition of the `if` or `unless` that starts
+// [e], by its flat form.
+bool flat_cond(const Expr* e, Node node, Cell* value) { return flat_run(e->cond_flat, node, value); }
 
 // Trusted, the value of the `any` or `all` call [op] whose argument is a
 // block literal, computed without a frame when every expression of that
