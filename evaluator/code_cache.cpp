@@ -1389,15 +1389,44 @@ bool flat_cond(const Expr* e, Node node, Cell* value);
 // other than it was compiled for (a value of another type, a callee
 // changed, an operator after an operand, an overflow, a store that needs
 // more than a plain write): the expression then runs the ordinary way.
+// The global context's values, found once for a run of steps that neither
+// allocates nor runs Kiv code (so the buffer stays where it is): a global
+// word's value is read without looking its context up again.
+class GlobalSlots {
+ public:
+  GlobalSlots() {
+    SeriesBuffer* b = series_buffer(g_global_values);
+    cells_ = b->head_cell();
+    count_ = b->cell_count();
+  }
+  // peek_word_value.
+  [[gnu::always_inline]] Cell* value(const Cell* word) const {
+    if (word_context(word) != g_global_context) return peek_word_value(word);
+    const uint32_t i = uint32_t(word_index(word));
+    return i < count_ ? cells_ + i : nullptr;
+  }
+  // context_plain_store_slot for the word's own slot.
+  [[gnu::always_inline]] Cell* store_slot(const Cell* word) const {
+    if (word_context(word) != g_global_context)
+      return context_plain_store_slot(word_context(word), word_index(word));
+    return value(word);
+  }
+
+ private:
+  Cell* cells_;
+  uint32_t count_;
+};
+
 [[gnu::always_inline]] inline bool flat_run(const std::vector<Flat>& steps, Node node, Cell* out) {
   Cell vals[kFlatDepth];
   Cell* top = vals - 1;
+  GlobalSlots globals;
   for (const Flat& f : steps) {
     const Op* op = f.op;
     switch (f.step) {
       case kStepConst: *++top = op->code; break;
       case kStepWord: {
-        const Cell* v = peek_word_value(&op->code);
+        const Cell* v = globals.value(&op->code);
         if (!v || !((kPlainValueTypes >> v->type()) & 1)) return false;
         *++top = *v;
         break;
@@ -1409,7 +1438,7 @@ bool flat_cond(const Expr* e, Node node, Cell* value);
         break;
       }
       case kStepOperator: {
-        const Cell* fn = peek_word_value(&op->code);
+        const Cell* fn = globals.value(&op->code);
         if (!fn || !same_cell(*fn, op->callee) || !top[-1].is(kTypeInteger) || !top[0].is(kTypeInteger) ||
             !integer_infix(op->callee, integer_get(&top[-1]), integer_get(&top[0]), &top[-1]))
           return false;
@@ -1417,7 +1446,7 @@ bool flat_cond(const Expr* e, Node node, Cell* value);
         break;
       }
       case kStepBuiltin: {
-        const Cell* fn = peek_word_value(&op->code);
+        const Cell* fn = globals.value(&op->code);
         if (!fn || !same_cell(*fn, op->callee) || !top[-1].is(kTypeInteger) || !top[0].is(kTypeInteger) ||
             !integer_builtin(fn->type(), native_id(fn), integer_get(&top[-1]), integer_get(&top[0]),
                              &top[-1]))
@@ -1429,7 +1458,7 @@ bool flat_cond(const Expr* e, Node node, Cell* value);
         if (op_word_at(series_buffer(node), uint32_t(op->next))) return false;
         break;
       case kStepSetWord: {
-        Cell* slot = context_plain_store_slot(word_context(&op->code), word_index(&op->code));
+        Cell* slot = globals.store_slot(&op->code);
         if (!slot) return false;
         *slot = *top;
         break;
