@@ -11,7 +11,9 @@
 //
 // Guards. An Expr keeps a copy of its span: the code cells its ops read
 // (up to the first op left general), with the cell after them when that
-// is no word, or the block's tail when it ended there. When the span holds
+// is no word, or the block's tail when it ended there. A span found to hold
+// is not compared again while the code epoch stays where it was then (see
+// g_code_epoch). When the span holds
 // at the expression's start, the expression runs trusted: each op is at its
 // own position with its own cell, so until something runs Kiv code (a call,
 // a paren, a store with a handler, a general op) the ops skip their own
@@ -1554,11 +1556,6 @@ Status eval_one_in(CodeCache* c, Node node, int32_t* index) {
 Status code_run(Node node, int32_t index, Cell* base, const CurrentCodeScope& current) {
   g_code_epoch++;
   return run_exprs(node, index, base, current);
-}
-
-Status code_block_here(const Cell* block, bool chain) {
-  g_code_epoch++;
-  return run_block_here(block, chain);
 }
 
 void code_changed() { g_code_epoch++; }

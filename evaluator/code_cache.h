@@ -28,16 +28,13 @@ namespace kiv::interp {
 // eval_block_here. While tracing, every expression goes the general way.
 Status code_run(Node node, int32_t index, Cell* base, const CurrentCodeScope& current);
 
-// MAY RUN KIV CODE. eval_block_here for a block run by a caller that
-// counted its depth already (a loop's body, a function's body, a branch).
-Status code_block_here(const Cell* block, bool chain);
-
 struct CodeCache;
 
-// A block run by a loop native round after round as code_block_here runs
-// it, with its side table looked up once for the whole loop and counted as
-// in use until the loop ends. The loop's argument holds the block's series;
-// the cell is copied, as the argument does not change while the loop runs.
+// A block run by a loop native round after round, each run eval_block_here
+// for a caller that counted its depth already, with the block's side table
+// looked up once for the whole loop and counted as in use until the loop
+// ends. The loop's argument holds the block's series; the cell is copied,
+// as the argument does not change while the loop runs.
 class LoopBody {
  public:
   explicit LoopBody(const Cell* block);
@@ -45,7 +42,8 @@ class LoopBody {
   LoopBody(const LoopBody&) = delete;
   LoopBody& operator=(const LoopBody&) = delete;
 
-  // MAY RUN KIV CODE. One run of the block: code_block_here(block, [chain]).
+  // MAY RUN KIV CODE. One run of the block; with [chain] its value goes
+  // into the call's result slot too.
   Status run(bool chain);
 
  private:
