@@ -13,8 +13,8 @@
 // (up to the first op left general), with the cell after them when that
 // is no word, or the block's tail when it ended there. A span found to hold
 // is not compared again while the code epoch stays where it was then (see
-// g_code_epoch). When the span holds
-// at the expression's start, the expression runs trusted: each op is at its
+// g_code_epoch). When the span holds at the expression's start, the
+// expression runs trusted: each op is at its
 // own position with its own cell, so until something runs Kiv code (a call,
 // a paren, a store with a handler, a general op) the ops skip their own
 // guards. Untrusted, every op checks that it runs at its own position and
