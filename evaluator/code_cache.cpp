@@ -11,8 +11,10 @@
 //
 // Guards. An Expr keeps a copy of its span: the code cells its ops read
 // (up to the first op left general), with the cell after them when that
-// is no word, or the block's tail when it ended there. When the span holds
-// at the expression's start, the expression runs trusted: each op is at its
+// is no word, or the block's tail when it ended there. A span found to hold
+// is not compared again while the code epoch stays where it was then (see
+// g_code_epoch). When the span holds at the expression's start, the
+// expression runs trusted: each op is at its
 // own position with its own cell, so until something runs Kiv code (a call,
 // a paren, a store with a handler, a general op) the ops skip their own
 // guards. Untrusted, every op checks that it runs at its own position and
@@ -131,20 +133,25 @@ constexpr int32_t kFlatDepth = 8;
 
 struct Expr {
   std::vector<Op> ops;
-  std::vector<Flat> flat;  // empty unless the whole expression has a flat form
-  std::vector<Cell> span;  // the code cells from the start that the ops read, as compiled
+  std::vector<Flat> flat;       // empty unless the whole expression has a flat form
+  bool flat_stores = false;     // the flat form ends in a store
+  std::vector<Flat> cond_flat;  // an `if` or `unless` at the start: its condition's flat form, or empty
+  std::vector<Cell> span;       // the code cells from the start that the ops read, as compiled
   // Their count: at least 1 (an empty span keeps one cell no code cell equals).
   uint32_t span_cells = 0;
   int32_t at = 0;          // the expression's start
   bool tail_end = false;   // the block ended right after the span
   bool stale = false;      // a guard failed: compile again at the next arrival
   uint8_t recompiles = 0;  // compiled again this many times (bounded)
+  uint64_t seen = 0;       // the code epoch at which the span was last found to hold
 };
 
 constexpr uint8_t kMaxRecompiles = 8;
 // A block is compiled from its second run on: code that runs once (a
 // script's top level, data loaded and done) costs no table.
 constexpr uint32_t kPassesBeforeCompiling = 1;
+
+}  // namespace
 
 struct CodeCache {
   Node node = 0;
@@ -155,9 +162,38 @@ struct CodeCache {
   std::vector<std::unique_ptr<Expr>> retired;  // compiled again while running; freed when idle
 };
 
+namespace {
+
 std::vector<CodeCache*> g_by_node;                 // by block node
 std::vector<std::unique_ptr<CodeCache>> g_caches;  // every cache (owned), for the sweep
 bool g_sweep_registered = false;
+
+// The code epoch. It moves on whenever C++ outside the compiled forms may
+// have run since it last moved: after every call out of compiled code (a
+// builtin's entry, the general evaluator, a path or store that may run a
+// handler), on every way into compiled code from elsewhere, and after the
+// loop natives' own changes to a series between rounds. The compiled forms
+// themselves change no code cells (their stores go to context slots). So a
+// span found to hold at some epoch still holds while the epoch stays the
+// same, and an expression runs trusted without comparing its span again.
+uint64_t g_code_epoch = 1;
+
+// Moves the code epoch on when it goes, also when an error or a throw
+// passes: what ran inside may have changed code cells.
+class EpochAfter {
+ public:
+  EpochAfter() = default;
+  ~EpochAfter() {
+    if (!kept_) g_code_epoch++;
+  }
+  EpochAfter(const EpochAfter&) = delete;
+  EpochAfter& operator=(const EpochAfter&) = delete;
+  // Nothing ran after all: the epoch stays.
+  void keep() { kept_ = true; }
+
+ private:
+  bool kept_ = false;
+};
 
 // The whole 16 bytes of two cells alike (header flags included).
 [[gnu::always_inline]] inline bool same_cell(const Cell& a, const Cell& b) {
@@ -497,6 +533,12 @@ bool flatten_value(const Op* a, std::vector<Flat>* out, int32_t base, int32_t* d
 // set-path of one), or nothing.
 void flatten(Expr& e) {
   const Op* root = e.ops.data();
+  if (root->kind == kOpCall && (root->call == kCallIf || root->call == kCallUnless) && root->size > 1 &&
+      root[1].pure) {
+    int32_t depth = 0;
+    std::vector<Flat> cond;
+    if (flatten_value(root + 1, &cond, 0, &depth) && depth <= kFlatDepth) e.cond_flat = std::move(cond);
+  }
   const Op* value = root;
   if ((root->kind == kOpSetWord || (root->kind == kOpSetPath && root->field_path)) && root->size > 1)
     value = root + 1;
@@ -506,6 +548,7 @@ void flatten(Expr& e) {
   if (!flatten_value(value, &flat, 0, &depth) || depth > kFlatDepth) return;
   if (value != root) flat.push_back({root->kind == kOpSetWord ? kStepSetWord : kStepSetField, root});
   e.flat = std::move(flat);
+  e.flat_stores = value != root;
 }
 
 std::unique_ptr<Expr> compile(Node node, int32_t at) {
@@ -589,6 +632,22 @@ std::unique_ptr<Expr> compile(Node node, int32_t at) {
   return (diff[0] | diff[1]) == 0;
 }
 
+// span_holds, taken as known while the code epoch has not moved since the
+// span was last found to hold. Builds that check the epoch compare the span
+// anyway and stop at the first that no longer holds: a change of code cells
+// that did not move the epoch.
+[[gnu::always_inline]] inline bool span_trusted(Expr* e, SeriesBuffer* b, uint32_t count) {
+  if (e->seen == g_code_epoch) {
+#ifdef KIV_CODE_EPOCH_CHECK
+    fatal_assert(span_holds(e, b, count));
+#endif
+    return true;
+  }
+  if (!span_holds(e, b, count)) return false;
+  e->seen = g_code_epoch;
+  return true;
+}
+
 // ---------------------------------------------------------------- running
 //
 // An expression runs trusted from its start when its span holds: nothing
@@ -611,6 +670,7 @@ struct Run {
 [[gnu::noinline]] Status miss(const Op* op, Run& r) {
   r.expr->stale = true;
   r.trusted = false;
+  EpochAfter epoch;
   return eval_expr(r.node, r.index, !op->lookahead);
 }
 
@@ -627,7 +687,13 @@ struct Run {
 [[gnu::always_inline]] inline Status after(const Op* op, Run& r, Cell* left) {
   if (!op->lookahead || (r.trusted && !op->follow_check)) return kStatusOk;
   const int32_t before = *r.index;
-  Status s = eval_infix(r.node, r.index, left);
+  Status s;
+  {
+    // No operator there: eval_infix read a word and ran nothing.
+    EpochAfter epoch;
+    s = eval_infix(r.node, r.index, left);
+    if (*r.index == before) epoch.keep();
+  }
   if (*r.index != before) {
     r.expr->stale = true;
     r.trusted = false;
@@ -655,38 +721,72 @@ struct Run {
 [[gnu::always_inline]] inline Status run_expr(Expr* e, Node node, int32_t* index, SeriesBuffer* b,
                                               uint32_t count);
 
-// The loop of code_run.
-[[gnu::always_inline]] inline Status run_exprs(Node node, int32_t index, Cell* base,
-                                               const CurrentCodeScope& current) {
-  CodeCache* c = cache_of(node);
+// eval_expr for an expression run while tracing.
+[[gnu::noinline]] Status eval_traced(Node node, int32_t* index) {
+  EpochAfter epoch;
+  return eval_expr(node, index, false, true);
+}
+
+// eval_block while tracing.
+[[gnu::noinline]] Status eval_block_traced(const Cell* block, bool chain) {
+  EpochAfter epoch;
+  return eval_block(block, chain);
+}
+
+// The loop of code_run over the block [node], whose side table [c] a
+// caller counts as in use.
+[[gnu::always_inline]] inline Status run_exprs_in(CodeCache* c, Node node, int32_t index, Cell* base,
+                                                  const CurrentCodeScope& current) {
   if (c->passes < kPassesBeforeCompiling) {
     c->passes++;
     while (!code_end_q(node, index)) {
       current.at(index);
       g_stack.top = base;
+      EpochAfter epoch;
       Status s = eval_expr(node, &index, false, true);
       if (s != kStatusOk) return s;
     }
     return kStatusOk;
   }
-  CacheUse use(c);
   for (;;) {
     SeriesBuffer* b = series_buffer(node);
     const uint32_t count = b->cell_count();
     if (index < 0 || uint32_t(index) >= count) return kStatusOk;
     current.at(index);
     g_stack.top = base;
-    Status s = g_interp.tracing ? eval_expr(node, &index, false, true)
+    Status s = g_interp.tracing ? eval_traced(node, &index)
                                 : run_expr(expr_at(c, node, index), node, &index, b, count);
     if (s != kStatusOk) return s;
   }
+}
+
+// The loop of code_run.
+[[gnu::always_inline]] inline Status run_exprs(Node node, int32_t index, Cell* base,
+                                               const CurrentCodeScope& current) {
+  CodeCache* c = cache_of(node);
+  CacheUse use(c);
+  return run_exprs_in(c, node, index, base, current);
+}
+
+// run_block_here for the block [block] whose side table [c] a caller counts
+// as in use.
+[[gnu::always_inline]] inline Status run_block_in(CodeCache* c, const Cell* block, bool chain) {
+  if (g_interp.tracing) return eval_block_traced(block, chain);
+  const Node node = block->node();
+  CurrentCodeScope current(node);
+  Cell* base = stack_push();  // unset! for an empty block
+  Status s = run_exprs_in(c, node, std::max(block->head(), 0), base, current);
+  if (s != kStatusOk) return s;
+  g_stack.top = base + 1;
+  if (chain) copy_cell(g_stack.arguments, base);
+  return kStatusOk;
 }
 
 // eval_block_here for a block run inside a call that counted its depth
 // already (a function's body, a chosen branch, a paren): [block] is a stable
 // cell, with [chain] its value goes into the call's result slot too.
 Status run_block_here(const Cell* block, bool chain) {
-  if (g_interp.tracing) return eval_block(block, chain);
+  if (g_interp.tracing) return eval_block_traced(block, chain);
   const Node node = block->node();
   CurrentCodeScope current(node);
   Cell* base = stack_push();  // unset! for an empty block
@@ -703,8 +803,10 @@ Status run_block_here(const Cell* block, bool chain) {
   if (function_translated(fn_slot)) return kStatusOk;
   SeriesBuffer* more = series_buffer(function_more(fn_slot));
   if (more->cell_count() <= uint32_t(kFunctionMoreBody) || g_interp.tracing ||
-      (fn_slot->header & kFlagFunctionNoTrace) || !more->head_cell()[kFunctionMoreBody].is(kTypeBlock))
+      (fn_slot->header & kFlagFunctionNoTrace) || !more->head_cell()[kFunctionMoreBody].is(kTypeBlock)) {
+    EpochAfter epoch;
     return invoke_function(fn_slot);
+  }
   const Cell body = more->head_cell()[kFunctionMoreBody];
   context_set_values(function_context(fn_slot), stack_index(g_stack.arguments) + 1);
   stack_top_frame()->header |= kFrameBodyFlag;
@@ -770,6 +872,8 @@ Status run_block_here(const Cell* block, bool chain) {
   return integer_operand(b->head_cell() + op->at);
 }
 
+Status eval_one_in(CodeCache* c, Node node, int32_t* index);
+
 // any and all run here, as their entries would: the block of conditions
 // above [fn_slot], its frame on top; each condition evaluated as eval_next
 // does (one current-code scope for them all: only the truth test runs in
@@ -782,12 +886,14 @@ Status run_any_all(bool all, Cell* fn_slot) {
   if (index < series_total_length(conds)) {
     const Node node = conds->node();
     CurrentCodeScope current(node);
+    CodeCache* c = cache_of(node);
+    CacheUse use(c);
     Cell* mark = g_stack.top;
     bool decided = false;
     while (index < series_total_length(conds)) {
       g_stack.top = mark;
       current.at(index);
-      Status s = code_eval_one(node, &index);
+      Status s = eval_one_in(c, node, &index);
       if (s != kStatusOk) return s;
       if (all ? !truthy(mark) : truthy(mark)) {
         if (!all) result = *mark;
@@ -948,6 +1054,7 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
       int32_t refs[kMaxRefinementSlots];
       std::fill(refs, refs + op->count, -1);
       const CallShape shape{op->items, op->params, op->count, true};
+      EpochAfter epoch;
       s = finish_builtin_call(fn_slot, shape, refs);
       if (s != kStatusOk) return s;
       break;
@@ -982,6 +1089,7 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
     source.block = &code;
     source.index = r.index;
     source.name = &o->code;
+    EpochAfter epoch;
     Status s = call_at(left, source, true);
     if (o->unbuilt) r.expr->stale = true;  // the call built the list
     return s;
@@ -1008,7 +1116,10 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
   r.trusted = false;
   int32_t refs[kMaxRefinementSlots];
   std::fill(refs, refs + o->count, -1);
-  s = run_builtin_entry(left, refs);
+  {
+    EpochAfter epoch;
+    s = run_builtin_entry(left, refs);
+  }
   if (s != kStatusOk) return s;
   stack_unwind();
   *left = left[1];
@@ -1037,6 +1148,7 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
     if (!ok || !(v = peek_word_value(&o->code)) || !same_cell(*v, o->callee)) {
       r.expr->stale = true;
       r.trusted = false;
+      EpochAfter epoch;
       return eval_infix(r.node, r.index, left);
     }
     s = exec_operator(o, r, left);
@@ -1053,6 +1165,9 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
 // taken, nothing runs: the caller pushes none and makes no frame; when it is,
 // the call goes on with the value as its first argument. False, having
 // changed nothing, for anything else.
+bool any_all_value(const Op* op, Cell* value);
+bool flat_cond(const Expr* e, Node node, Cell* value);
+
 [[gnu::always_inline]] inline bool choice_condition(const Op* op, const Run& r, Cell* value) {
   const Op* cond = op + 1;
   const Op* branch = cond + cond->size;
@@ -1063,6 +1178,12 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
     if (cond->lookahead && cond->follow_check && op_word_at(series_buffer(r.node), uint32_t(cond->next)))
       return false;
     *value = *v;
+  } else if (op == r.expr->ops.data() && !r.expr->cond_flat.empty()) {
+    if (!flat_cond(r.expr, r.node, value)) return false;
+  } else if (cond->kind == kOpCall && (cond->call == kCallAny || cond->call == kCallAll)) {
+    if (!any_all_value(cond, value)) return false;
+    if (cond->lookahead && cond->follow_check && op_word_at(series_buffer(r.node), uint32_t(cond->next)))
+      return false;
   } else if (!cond->pure || !pure_value(cond, r, value)) {
     return false;
   }
@@ -1179,6 +1300,7 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
   } else {
     r.trusted = false;
     Cell* w = stack_push_value(op->code);
+    EpochAfter epoch;
     set_word_value(w, start);
   }
   g_stack.top = start + 1;
@@ -1205,8 +1327,10 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
         *r.index = int32_t(i + 1);
         return after(op, r, pushed);
       }
+      // path_fast_try reads an object's field and runs nothing.
       if (!path_fast_try(&op->code, nullptr, true)) {
         r.trusted = false;
+        EpochAfter epoch;
         return eval_expr(r.node, r.index, !op->lookahead);
       }
       *r.index = int32_t(i + 1);
@@ -1221,7 +1345,9 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
       if (Cell* field = field_path_slot(op)) {
         *field = path[1];
       } else if (!path_fast_try(path, path + 1, true)) {
+        // path_fast_try stores into an object's field and runs nothing.
         r.trusted = false;
+        EpochAfter epoch;
         s = eval_path(path, nullptr, nullptr, path + 1, true);
         if (s != kStatusOk) return s;
       }
@@ -1235,6 +1361,7 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
 
 [[gnu::noinline]] Status exec_general(const Op* op, Run& r) {
   r.trusted = false;
+  EpochAfter epoch;
   Status s = eval_expr(r.node, r.index, !op->lookahead);
   if (op->unbuilt) r.expr->stale = true;
   return s;
@@ -1260,15 +1387,44 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
 // other than it was compiled for (a value of another type, a callee
 // changed, an operator after an operand, an overflow, a store that needs
 // more than a plain write): the expression then runs the ordinary way.
-[[gnu::always_inline]] inline bool run_flat(const Expr* e, Node node, int32_t* index) {
+// The global context's values, found once for a run of steps that neither
+// allocates nor runs Kiv code (so the buffer stays where it is): a global
+// word's value is read without looking its context up again.
+class GlobalSlots {
+ public:
+  GlobalSlots() {
+    SeriesBuffer* b = series_buffer(g_global_values);
+    cells_ = b->head_cell();
+    count_ = b->cell_count();
+  }
+  // peek_word_value.
+  [[gnu::always_inline]] Cell* value(const Cell* word) const {
+    if (word_context(word) != g_global_context) return peek_word_value(word);
+    const uint32_t i = uint32_t(word_index(word));
+    return i < count_ ? cells_ + i : nullptr;
+  }
+  // context_plain_store_slot for the word's own slot.
+  [[gnu::always_inline]] Cell* store_slot(const Cell* word) const {
+    if (word_context(word) != g_global_context)
+      return context_plain_store_slot(word_context(word), word_index(word));
+    return value(word);
+  }
+
+ private:
+  Cell* cells_;
+  uint32_t count_;
+};
+
+[[gnu::always_inline]] inline bool flat_run(const std::vector<Flat>& steps, Node node, Cell* out) {
   Cell vals[kFlatDepth];
   Cell* top = vals - 1;
-  for (const Flat& f : e->flat) {
+  GlobalSlots globals;
+  for (const Flat& f : steps) {
     const Op* op = f.op;
     switch (f.step) {
       case kStepConst: *++top = op->code; break;
       case kStepWord: {
-        const Cell* v = peek_word_value(&op->code);
+        const Cell* v = globals.value(&op->code);
         if (!v || !((kPlainValueTypes >> v->type()) & 1)) return false;
         *++top = *v;
         break;
@@ -1280,7 +1436,7 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
         break;
       }
       case kStepOperator: {
-        const Cell* fn = peek_word_value(&op->code);
+        const Cell* fn = globals.value(&op->code);
         if (!fn || !same_cell(*fn, op->callee) || !top[-1].is(kTypeInteger) || !top[0].is(kTypeInteger) ||
             !integer_infix(op->callee, integer_get(&top[-1]), integer_get(&top[0]), &top[-1]))
           return false;
@@ -1288,7 +1444,7 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
         break;
       }
       case kStepBuiltin: {
-        const Cell* fn = peek_word_value(&op->code);
+        const Cell* fn = globals.value(&op->code);
         if (!fn || !same_cell(*fn, op->callee) || !top[-1].is(kTypeInteger) || !top[0].is(kTypeInteger) ||
             !integer_builtin(fn->type(), native_id(fn), integer_get(&top[-1]), integer_get(&top[0]),
                              &top[-1]))
@@ -1300,7 +1456,7 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
         if (op_word_at(series_buffer(node), uint32_t(op->next))) return false;
         break;
       case kStepSetWord: {
-        Cell* slot = context_plain_store_slot(word_context(&op->code), word_index(&op->code));
+        Cell* slot = globals.store_slot(&op->code);
         if (!slot) return false;
         *slot = *top;
         break;
@@ -1313,14 +1469,63 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
       }
     }
   }
-  stack_push_value(*top);
+  *out = *top;
+  return true;
+}
+
+[[gnu::always_inline]] inline bool flat_steps(const Expr* e, Node node, Cell* out) {
+  return flat_run(e->flat, node, out);
+}
+
+[[gnu::always_inline]] inline bool run_flat(const Expr* e, Node node, int32_t* index) {
+  Cell value;
+  if (!flat_steps(e, node, &value)) return false;
+  stack_push_value(value);
   *index = e->ops[0].next;
+  return true;
+}
+
+// Trusted, the value of the condition of the `if` or `unless` that starts
+// [e], by its flat form.
+bool flat_cond(const Expr* e, Node node, Cell* value) { return flat_run(e->cond_flat, node, value); }
+
+// Trusted, the value of the `any` or `all` call [op] whose argument is a
+// block literal, computed without a frame when every expression of that
+// block has a flat form that stores nothing and its span holds: into
+// [*value], true. False, having changed nothing (what ran read only), for
+// anything else: the call then runs the ordinary way, which raises what it
+// raises.
+bool any_all_value(const Op* op, Cell* value) {
+  const Op* arg = op + 1;
+  if (arg->kind != kOpConst || !arg->code.is(kTypeBlock)) return false;
+  const Cell* fn = peek_word_value(&op->code);
+  if (!fn || !same_cell(*fn, op->callee)) return false;
+  const Node node = arg->code.node();
+  CodeCache* c = cache_of(node);
+  if (c->passes < kPassesBeforeCompiling) return false;
+  CacheUse use(c);
+  const bool all = op->call == kCallAll;
+  int32_t index = std::max(arg->code.head(), 0);
+  SeriesBuffer* b = series_buffer(node);
+  const uint32_t count = b->cell_count();
+  Cell last = kNoneCell;
+  while (uint32_t(index) < count) {
+    Expr* e = expr_at(c, node, index);
+    if (e->flat.empty() || e->flat_stores || !span_trusted(e, b, count) || !flat_steps(e, node, &last))
+      return false;
+    index = e->ops[0].next;
+    if (all != truthy(&last)) {
+      *value = all ? kNoneCell : last;
+      return true;
+    }
+  }
+  *value = all ? last : kNoneCell;
   return true;
 }
 
 [[gnu::always_inline]] inline Status run_expr(Expr* e, Node node, int32_t* index, SeriesBuffer* b,
                                               uint32_t count) {
-  Run r{node, index, e, span_holds(e, b, count)};
+  Run r{node, index, e, span_trusted(e, b, count)};
   if (!r.trusted)
     e->stale = true;
   else if (!e->flat.empty() && run_flat(e, node, index))
@@ -1328,26 +1533,40 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
   return exec(e->ops.data(), r);
 }
 
-}  // namespace
-
-Status code_run(Node node, int32_t index, Cell* base, const CurrentCodeScope& current) {
-  return run_exprs(node, index, base, current);
-}
-
-Status code_block_here(const Cell* block, bool chain) { return run_block_here(block, chain); }
-
-Status code_eval_one(Node node, int32_t* index) {
-  CodeCache* c = cache_of(node);
+// code_eval_one in the block [node] whose side table [c] a caller counts as in use.
+Status eval_one_in(CodeCache* c, Node node, int32_t* index) {
   if (c->passes < kPassesBeforeCompiling) {
     // A new pass over the block begins where it does not go on from the last.
     if (*index <= c->last_one && c->last_one != INT32_MAX) c->passes++;
     c->last_one = *index;
+    EpochAfter epoch;
     return eval_expr(node, index, false, true);
   }
-  CacheUse use(c);
   Expr* e = expr_at(c, node, *index);
   SeriesBuffer* b = series_buffer(node);
   return run_expr(e, node, index, b, b->cell_count());
+}
+
+}  // namespace
+
+Status code_run(Node node, int32_t index, Cell* base, const CurrentCodeScope& current) {
+  g_code_epoch++;
+  return run_exprs(node, index, base, current);
+}
+
+void code_changed() { g_code_epoch++; }
+
+LoopBody::LoopBody(const Cell* block) : block_(*block), cache_(cache_of(block->node())) { cache_->running++; }
+
+LoopBody::~LoopBody() { cache_->running--; }
+
+Status LoopBody::run(bool chain) { return run_block_in(cache_, &block_, chain); }
+
+Status code_eval_one(Node node, int32_t* index) {
+  g_code_epoch++;
+  CodeCache* c = cache_of(node);
+  CacheUse use(c);
+  return eval_one_in(c, node, index);
 }
 
 void code_cache_init() {

@@ -28,14 +28,38 @@ namespace kiv::interp {
 // eval_block_here. While tracing, every expression goes the general way.
 Status code_run(Node node, int32_t index, Cell* base, const CurrentCodeScope& current);
 
-// MAY RUN KIV CODE. eval_block_here for a block run by a caller that
-// counted its depth already (a loop's body, a function's body, a branch).
-Status code_block_here(const Cell* block, bool chain);
+struct CodeCache;
+
+// A block run by a loop native round after round, each run eval_block_here
+// for a caller that counted its depth already, with the block's side table
+// looked up once for the whole loop and counted as in use until the loop
+// ends. The loop's argument holds the block's series; the cell is copied,
+// as the argument does not change while the loop runs.
+class LoopBody {
+ public:
+  explicit LoopBody(const Cell* block);
+  ~LoopBody();
+  LoopBody(const LoopBody&) = delete;
+  LoopBody& operator=(const LoopBody&) = delete;
+
+  // MAY RUN KIV CODE. One run of the block; with [chain] its value goes
+  // into the call's result slot too.
+  Status run(bool chain);
+
+ private:
+  Cell block_;
+  CodeCache* cache_;
+};
 
 // MAY RUN KIV CODE. Evaluates the one expression at [*index] of [node] (not
 // at its tail) with its operators, pushes its value and moves [*index] past
 // it: eval_expr for an expression of its own. Not while tracing.
 Status code_eval_one(Node node, int32_t* index);
+
+// Tells the compiled forms that code cells may have changed: for C++ that
+// changes a series between two runs of a LoopBody (and runs no Kiv code
+// after that change before the next run).
+void code_changed();
 
 // Drops every side table (none may be running) and registers the
 // collector's sweep callback once. Called by interp_init.

@@ -73,10 +73,10 @@ Cell* open_loop_frame() {
 // and break and continue leave the stack top just above the slot (the body's
 // value, or what break or continue left, in it); any other status is
 // returned with the stacks untouched.
-Status run_loop_body(Cell* slot, const Cell* body) {
+Status run_loop_body(Cell* slot, interp::LoopBody& body) {
   Status s = catch_exit_status(kExitTargetLoop, [&]() -> Status {
     g_stack.top = slot + 1;
-    return interp::code_block_here(body, true);
+    return body.run(true);
   });
   if (s == kStatusOk || loop_status_q(s)) g_stack.top = slot + 1;
   return s;
@@ -149,6 +149,16 @@ void loop_advance(Cell* series, int32_t n) {
   series->set_head(int32_t(std::min<int64_t>(int64_t(std::max(series->head(), 0)) + n, INT32_MAX)));
 }
 
+// MAY RUN KIV CODE (a change handler). Sets the loop word [word] to
+// [value]: a plain store in place, as a set-word makes it, where nobody
+// hears of it; set_word_value for the rest.
+void store_loop_word(Cell* word, Cell* value) {
+  if (Cell* slot = context_plain_store_slot(word_context(word), word_index(word)))
+    *slot = *value;
+  else
+    set_word_value(word, value);
+}
+
 // MAY RUN KIV CODE. One step of a one-word loop over the series copy
 // [series]: sets [word] to the value at its index and advances it by 1;
 // false at the tail. [scratch] is a stable cell.
@@ -156,7 +166,7 @@ bool foreach_next_one(Cell* series, Cell* word, Cell* scratch) {
   if (!loop_has_more_q(series)) return false;
   loop_element(series, 0, scratch);
   loop_advance(series, 1);
-  set_word_value(word, scratch);
+  store_loop_word(word, scratch);
   return true;
 }
 
@@ -332,10 +342,12 @@ KIV_NATIVE(Case) {
 // it passes; the result is unset!, also after break/return.
 KIV_NATIVE(While) {
   Cell* slot = open_loop_frame();
+  interp::LoopBody cond(a.cond);
+  interp::LoopBody body(a.body);
   for (;;) {
     Status c = catch_exit_status(kExitTargetLoop, [&]() -> Status {
       g_stack.top = slot + 1;
-      return interp::code_block_here(a.cond, false);
+      return cond.run(false);
     });
     if (loop_status_q(c)) {
       g_stack.top = slot + 1;
@@ -343,7 +355,7 @@ KIV_NATIVE(While) {
     }
     if (c != kStatusOk) return c;
     if (!strict_truthy(g_stack.top - 1)) break;
-    Status s = run_loop_body(slot, a.body);
+    Status s = run_loop_body(slot, body);
     if (s == Status::kBreak) break;
     if (s != kStatusOk && s != Status::kContinue) return s;
   }
@@ -354,8 +366,9 @@ KIV_NATIVE(While) {
 // until: the body until its value passes the strict test; continue skips the test.
 KIV_NATIVE(Until) {
   Cell* slot = open_loop_frame();
+  interp::LoopBody body(a.body);
   for (;;) {
-    Status s = run_loop_body(slot, a.body);
+    Status s = run_loop_body(slot, body);
     if (s == Status::kBreak) break;
     if (s == Status::kContinue) continue;
     if (s != kStatusOk) return s;
@@ -368,8 +381,9 @@ KIV_NATIVE(Loop) {
   int32_t count = count_to_integer(a.count);
   if (count <= 0) return native_result(kNoneCell);
   Cell* slot = open_loop_frame();
+  interp::LoopBody body(a.body);
   for (int32_t i = 0; i < count; i++) {
-    Status s = run_loop_body(slot, a.body);
+    Status s = run_loop_body(slot, body);
     if (s == Status::kBreak) break;
     if (s != kStatusOk && s != Status::kContinue) return s;
   }
@@ -383,15 +397,12 @@ KIV_NATIVE(Repeat) {
   if (count <= 0) return native_result(kNoneCell);
   Cell* counter = a.value;
   Cell* slot = open_loop_frame();
+  interp::LoopBody body(a.body);
   for (int32_t i = 1;; i++) {
     *counter = integer_cell(i);
     g_stack.top = slot + 1;
-    // A plain store in place, as a set-word makes it; set_word_value for the rest.
-    if (Cell* value = context_plain_store_slot(word_context(a.word), word_index(a.word)))
-      *value = *counter;
-    else
-      set_word_value(a.word, counter);
-    Status s = run_loop_body(slot, a.body);
+    store_loop_word(a.word, counter);
+    Status s = run_loop_body(slot, body);
     if (s == Status::kBreak) break;
     if (s != kStatusOk && s != Status::kContinue) return s;
     if (i == count) break;
@@ -401,8 +412,9 @@ KIV_NATIVE(Repeat) {
 
 KIV_NATIVE(Forever) {
   Cell* slot = open_loop_frame();
+  interp::LoopBody body(a.body);
   for (;;) {
-    Status s = run_loop_body(slot, a.body);
+    Status s = run_loop_body(slot, body);
     if (s == Status::kBreak) break;
     if (s != kStatusOk && s != Status::kContinue) return s;
   }
@@ -421,13 +433,14 @@ KIV_NATIVE(Foreach) {
   }
   int32_t map_position = 0;
   Cell* slot = open_loop_frame();
+  interp::LoopBody body(a.body);
   for (;;) {
     Cell* scratch = stack_push();
     stack_push();
     bool more = size ? foreach_next(series, words, size, &map_position, scratch)
                      : foreach_next_one(series, words, scratch);
     if (!more) break;
-    Status s = run_loop_body(slot, a.body);
+    Status s = run_loop_body(slot, body);
     if (s == Status::kBreak) break;
     if (s != kStatusOk && s != Status::kContinue) return s;
   }
@@ -446,9 +459,10 @@ KIV_NATIVE(Forall) {
     raise_expect_arg(&name, start->type(), &param);
   }
   Cell* slot = open_loop_frame();
+  interp::LoopBody body(a.body);
   bool broke = false;
   while (loop_has_more_q(get_word_value(word))) {
-    Status s = run_loop_body(slot, a.body);
+    Status s = run_loop_body(slot, body);
     if (s == Status::kBreak) {
       broke = true;
       break;
@@ -482,18 +496,20 @@ KIV_NATIVE(RemoveEach) {
   Cell* words = stack_push_cell(a.word);
   int32_t map_position = 0;
   Cell* slot = open_loop_frame();
+  interp::LoopBody body(a.body);
   for (;;) {
     Cell* scratch = stack_push();
     stack_push();
     bool more = words->is(kTypeBlock) ? foreach_next(series, words, size, &map_position, scratch)
                                       : foreach_next_one(series, words, scratch);
     if (!more) break;
-    Status s = run_loop_body(slot, a.body);
+    Status s = run_loop_body(slot, body);
     if (s == Status::kBreak) break;
     if (s == Status::kContinue) continue;
     if (s != kStatusOk) return s;
     if (!truthy(slot)) continue;
     remove_each_apply(series, size);
+    interp::code_changed();
   }
   *slot = *a.data;
   return close_loop_frame(slot);
