@@ -36,6 +36,7 @@
 #include "services/http_client.h"
 #include "services/print_hooks.h"
 #include "services/process_call.h"
+#include "tui/draw/draw_init.h"
 
 namespace kiv {
 
@@ -110,6 +111,7 @@ constexpr void (*kInitSteps[])() = {
     owner_table_init,
     lexer_init,
     console_terminal_init,
+    tui_draw_init,
 };
 
 }  // namespace
