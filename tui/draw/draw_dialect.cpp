@@ -97,8 +97,7 @@ bool colour_tuple_q(const Cell& value) {
 }
 
 uint32_t colour_of_tuple(const Cell& tuple) {
-  const uint8_t* b = tuple_bytes(&tuple);
-  return draw_colour_of_rgb(b[0], b[1], b[2], tuple_length(&tuple) == 4 ? b[3] : 0);
+  return draw_colour_of_tuple(tuple_bytes(&tuple), tuple_length(&tuple));
 }
 
 int32_t coordinate(float v) { return double_to_int32(double(v)); }
@@ -526,7 +525,7 @@ void DrawInterpreter::pen_spec(Cursor& c, bool fill) {
       if (!block.is(kTypeBlock)) c.invalid();
       c.skip();
       // The pattern's commands are checked, never painted.
-      DrawPainter silent(nullptr, 0, 0, DrawRect{0, 0, 0, 0});
+      DrawPainter silent;
       DrawPainter* outer = painter_;
       painter_ = &silent;
       struct Back {
@@ -662,15 +661,15 @@ void DrawInterpreter::text_styles(const Cell& block, int32_t text_length, DrawTe
         if (!take_colour(c, &colour)) c.invalid();
         out.backdrop(start, length, colour);
         break;
-      case kDrawBold: out.attribute(start, length, kDrawAttrBold); break;
-      case kDrawItalic: out.attribute(start, length, kDrawAttrItalic); break;
+      case kDrawBold: out.attribute(start, length, kAttrBold); break;
+      case kDrawItalic: out.attribute(start, length, kAttrItalic); break;
       case kDrawUnderline:
       case kDrawStrike:
       case kDrawBorder:
         take_colour(c);
         take_type(c, kTypeLitWord);
-        if (word == kDrawUnderline) out.attribute(start, length, kDrawAttrUnderline);
-        if (word == kDrawStrike) out.attribute(start, length, kDrawAttrStrike);
+        if (word == kDrawUnderline) out.attribute(start, length, kAttrUnderline);
+        if (word == kDrawStrike) out.attribute(start, length, kAttrStrike);
         break;
       default: c.invalid_at(c.index() - 1);
     }
@@ -692,18 +691,20 @@ bool view_silent_q() {
   return silent;
 }
 
-// The draw run's catch: true when the block ran to its end; false, with the
-// error dealt with as [mode] asks, when it raised one. [report] gets the
-// error's report when it was to be printed.
-bool run_caught(DrawPainter& painter, const Cell* commands, DrawErrorMode mode, std::string* report) {
+// Runs [body] (which walks the block [block]) under the draw run's catch:
+// true when it ran to its end; false, with the error dealt with as [mode]
+// asks, when it raised one. [report] gets the error's report when it is to
+// be printed.
+template <class Body>
+bool run_caught(const Cell* block, DrawErrorMode mode, std::string* report, Body body) {
   const uint32_t cycle_depth = cycle_stack_depth();
   const uint32_t kept = uint32_t(g_stack.top - g_stack.arguments);
-  Root block(*commands);
+  Root held(*block);
   RaisedError raised;
   {
     CatchPoint point;
     try {
-      DrawInterpreter(painter).run(*block);
+      body(*held);
       return true;
     } catch (KivThrow& t) {
       if (t.code != kThrowError) throw;
@@ -727,13 +728,19 @@ void print_report(const std::string& report) {
   conout_write_cstring("\n");
 }
 
-// The faces whose draw block printed an error: the block and the report.
-struct PrintedFailure {
-  Node draw;
-  std::string report;
-};
-std::unordered_map<Node, PrintedFailure> g_printed;
+// The reports printed for the draw blocks of faces, by block: a block that
+// fails the same way again prints nothing.
+std::unordered_map<Node, std::string> g_printed;
 constexpr size_t kPrintedLimit = 4096;
+
+// Prints [report] for the face block [block] unless it was printed last time.
+void print_once(Node block, const std::string& report) {
+  auto found = g_printed.find(block);
+  if (found != g_printed.end() && found->second == report) return;
+  if (g_printed.size() >= kPrintedLimit) g_printed.clear();
+  g_printed[block] = report;
+  print_report(report);
+}
 
 }  // namespace
 
@@ -752,32 +759,72 @@ void draw_dialect_init() {
 
 bool draw_run(DrawPainter& painter, const Cell* commands, DrawErrorMode mode) {
   std::string report;
-  if (run_caught(painter, commands, mode, &report)) return true;
+  if (run_caught(commands, mode, &report, [&](const Cell& block) { DrawInterpreter(painter).run(block); }))
+    return true;
   if (!report.empty()) print_report(report);
   return false;
 }
 
-bool draw_run_face(DrawPainter& painter, const Cell* face, const Cell* commands) {
-  const Node key = object_context(face);
-  const Node draw = commands->node();
+bool draw_run_face(DrawPainter& painter, const Cell* commands) {
+  const Node block = commands->node();
   std::string report;
-  if (run_caught(painter, commands, DrawErrorMode::kPrint, &report)) {
-    g_printed.erase(key);
+  if (run_caught(commands, DrawErrorMode::kPrint, &report,
+                 [&](const Cell& held) { DrawInterpreter(painter).run(held); })) {
+    g_printed.erase(block);
     return true;
   }
-  if (report.empty()) return false;
-  auto found = g_printed.find(key);
-  if (found != g_printed.end() && found->second.draw == draw && found->second.report == report) return false;
-  if (g_printed.size() >= kPrintedLimit) g_printed.clear();
-  g_printed[key] = PrintedFailure{draw, report};
-  print_report(report);
+  if (!report.empty()) print_once(block, report);
   return false;
 }
 
+void draw_face_block(ScreenBuffer& screen, const ScreenRect& clip, int32_t x, int32_t y,
+                     const Cell* commands) {
+  if (!commands->is(kTypeBlock)) return;
+  DrawPainter painter(&screen, x, y, clip);
+  (void)draw_run_face(painter, commands);
+}
+
 void draw_text_styles(const Cell* styles, int32_t text_length, DrawTextStyles& out) {
-  DrawPainter none(nullptr, 0, 0, DrawRect{0, 0, 0, 0});
+  DrawPainter none;
   Root block(*styles);
   DrawInterpreter(none).text_styles(*block, text_length, out);
+}
+
+namespace {
+
+// The styles of a rich-text block on its cell array, one cell a character.
+class RichCellStyles : public DrawTextStyles {
+ public:
+  explicit RichCellStyles(std::vector<RichCell>& cells) : cells_(cells) {}
+  void colour(int32_t start, int32_t length, uint32_t colour) override {
+    for (int32_t i = start; i < start + length; i++) cells_[size_t(i)].foreground = colour;
+  }
+  // The cell array keeps no background of its own.
+  void backdrop(int32_t, int32_t, uint32_t) override {}
+  void attribute(int32_t start, int32_t length, uint32_t bits) override {
+    for (int32_t i = start; i < start + length; i++) cells_[size_t(i)].attributes |= bits;
+  }
+
+ private:
+  std::vector<RichCell>& cells_;
+};
+
+}  // namespace
+
+void draw_style_rich_text(std::vector<RichCell>& cells, const Cell* styles) {
+  if (!styles->is(kTypeBlock)) return;
+  const Node block = styles->node();
+  std::string report;
+  RichCellStyles out(cells);
+  const int32_t length = int32_t(cells.size());
+  if (run_caught(styles, DrawErrorMode::kPrint, &report, [&](const Cell& held) {
+        DrawPainter none;
+        DrawInterpreter(none).text_styles(held, length, out);
+      })) {
+    g_printed.erase(block);
+    return;
+  }
+  if (!report.empty()) print_once(block, report);
 }
 
 }  // namespace kiv

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "runtime/cell.h"
 #include "tui/draw/draw_paint.h"
@@ -30,16 +31,22 @@ enum class DrawErrorMode : uint8_t {
 // end; false when an error stopped it quietly or was printed.
 bool draw_run(DrawPainter& painter, const Cell* commands, DrawErrorMode mode);
 
-// MAY RUN KIV CODE. draw_run for the draw facet [commands] of the face [face]
-// in print mode, printing an error only once while the face keeps the same
-// draw block failing the same way (a view redraws many times a second).
-bool draw_run_face(DrawPainter& painter, const Cell* face, const Cell* commands);
+// MAY RUN KIV CODE. draw_run for the draw facet [commands] of a face, in
+// print mode, printing an error only once while the same block fails the
+// same way (a view redraws many times a second, and printing asks for a
+// redraw); a block that ran cleanly prints its next error again.
+bool draw_run_face(DrawPainter& painter, const Cell* commands);
 
-// The attribute bits the rich-text styles set on a cell.
-inline constexpr uint32_t kDrawAttrBold = 0x2;
-inline constexpr uint32_t kDrawAttrItalic = 0x100;
-inline constexpr uint32_t kDrawAttrUnderline = 0x10;
-inline constexpr uint32_t kDrawAttrStrike = 0x40;
+// MAY RUN KIV CODE. The renderer's draw step: the face's draw block
+// [commands] (a stable cell; anything but a block draws nothing) into
+// [screen] over [clip], the face at [x], [y] absolute.
+void draw_face_block(ScreenBuffer& screen, const ScreenRect& clip, int32_t x, int32_t y,
+                     const Cell* commands);
+
+// MAY RUN KIV CODE. The renderer's rich-text step: the style block [styles]
+// (a stable cell) on [cells], one per character of the face's text; an
+// error is printed once, as for draw_run_face.
+void draw_style_rich_text(std::vector<RichCell>& cells, const Cell* styles);
 
 // Where the styles of a rich-text block go: a range of characters of the
 // face's text ([start] 0-based, [length] already cut to the text).

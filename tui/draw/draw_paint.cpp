@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "console/char_width.h"
-
 namespace kiv {
 
 namespace {
@@ -16,43 +14,24 @@ constexpr int64_t kLimit = kDrawCoordinateLimit;
 
 int64_t cut(int64_t v) { return std::clamp<int64_t>(v, -kLimit, kLimit); }
 
-// The level of the 6x6x6 cube nearest to the component [v].
-uint32_t cube_level(uint32_t v) { return v < 48 ? 0 : v <= 114 ? 1 : (v - 35) / 40; }
-uint32_t cube_value(uint32_t level) { return level == 0 ? 0 : 55 + 40 * level; }
-
-uint32_t distance(uint32_t r, uint32_t g, uint32_t b, uint32_t pr, uint32_t pg, uint32_t pb) {
-  auto sq = [](int32_t d) { return uint32_t(d * d); };
-  return sq(int32_t(r) - int32_t(pr)) + sq(int32_t(g) - int32_t(pg)) + sq(int32_t(b) - int32_t(pb));
-}
-
-constexpr uint32_t kPaletteKind = 2u << 24;
-
 }  // namespace
 
-uint32_t draw_colour_of_rgb(uint32_t r, uint32_t g, uint32_t b, uint32_t t) {
-  if (t == 255) return kDrawDefaultColour;
-  const uint32_t lr = cube_level(r), lg = cube_level(g), lb = cube_level(b);
-  const uint32_t cube = 16 + 36 * lr + 6 * lg + lb;
-  const uint32_t average = (r + g + b) / 3;
-  const uint32_t step = average > 238 ? 23 : average < 3 ? 0 : (average - 3) / 10;
-  const uint32_t grey_value = 8 + 10 * step;
-  const uint32_t cube_distance = distance(r, g, b, cube_value(lr), cube_value(lg), cube_value(lb));
-  const uint32_t grey_distance = distance(r, g, b, grey_value, grey_value, grey_value);
-  return kPaletteKind | (grey_distance < cube_distance ? 232 + step : cube);
+uint32_t draw_colour_of_tuple(const uint8_t* bytes, uint32_t length) {
+  const uint32_t alpha = length >= 4 ? bytes[3] : 0;
+  return color_of_packed(uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
+                         alpha << 24);
 }
 
-DrawPainter::DrawPainter(DrawSink* sink, int32_t origin_x, int32_t origin_y, DrawRect clip)
-    : sink_(sink), origin_x_(origin_x), origin_y_(origin_y), clip_(clip) {
-  if (sink_) {
-    clip_.x1 = std::max(clip_.x1, 0);
-    clip_.y1 = std::max(clip_.y1, 0);
-    clip_.x2 = std::min(clip_.x2, sink_->width());
-    clip_.y2 = std::min(clip_.y2, sink_->height());
-  } else {
-    clip_ = DrawRect{0, 0, 0, 0};
+DrawPainter::DrawPainter(ScreenBuffer* screen, int32_t origin_x, int32_t origin_y, ScreenRect clip,
+                         uint32_t render_flags)
+    : screen_(screen), origin_x_(origin_x), origin_y_(origin_y), clip_(clip), render_flags_(render_flags) {
+  if (screen_) {
+    clip_.left = std::max(clip_.left, 0);
+    clip_.top = std::max(clip_.top, 0);
+    clip_.right = std::min(clip_.right, screen_->width);
+    clip_.bottom = std::min(clip_.bottom, screen_->height);
   }
-  if (clip_.x2 < clip_.x1) clip_.x2 = clip_.x1;
-  if (clip_.y2 < clip_.y1) clip_.y2 = clip_.y1;
+  if (!screen_ || clip_.empty()) clip_ = ScreenRect{};
 }
 
 void DrawPainter::set_pen(uint32_t colour) {
@@ -71,40 +50,45 @@ void DrawPainter::set_font_colour(bool set, uint32_t colour) {
 }
 
 void DrawPainter::plot(int64_t x, int64_t y) {
-  if (inside(x, y)) sink_->put_glyph(int32_t(x), int32_t(y), kGlyphFullBlock, state_.pen);
+  if (inside(x, y)) glyph(x, y, kGlyphFullBlock);
 }
 
 void DrawPainter::fill_span(int64_t y, int64_t xa, int64_t xb) {
-  if (y < clip_.y1 || y >= clip_.y2) return;
-  const int64_t from = std::max<int64_t>(std::min(xa, xb), clip_.x1);
-  const int64_t to = std::min<int64_t>(std::max(xa, xb), clip_.x2 - 1);
-  for (int64_t x = from; x <= to; x++) sink_->put_fill(int32_t(x), int32_t(y), state_.fill);
+  if (y < clip_.top || y >= clip_.bottom) return;
+  const int64_t from = std::max<int64_t>(std::min(xa, xb), clip_.left);
+  const int64_t to = std::min<int64_t>(std::max(xa, xb), clip_.right - 1);
+  for (int64_t x = from; x <= to; x++) {
+    ScreenCell* cell = screen_->at(int32_t(x), int32_t(y));
+    cell->code = ' ';
+    cell->background = state_.fill;
+    cell->attributes &= ~kAttrContinuation;
+  }
 }
 
 void DrawPainter::box(int32_t ax, int32_t ay, int32_t bx, int32_t by) {
-  if (!sink_) return;
+  if (!screen_) return;
   const int64_t x1 = cut(std::min(ax, bx) + origin_x_), x2 = cut(std::max(ax, bx) + origin_x_);
   const int64_t y1 = cut(std::min(ay, by) + origin_y_), y2 = cut(std::max(ay, by) + origin_y_);
-  if (x2 < clip_.x1 || x1 >= clip_.x2 || y2 < clip_.y1 || y1 >= clip_.y2) return;
-  const int64_t left = std::max<int64_t>(x1, clip_.x1), right = std::min<int64_t>(x2, clip_.x2 - 1);
-  const int64_t top = std::max<int64_t>(y1, clip_.y1), bottom = std::min<int64_t>(y2, clip_.y2 - 1);
+  if (x2 < clip_.left || x1 >= clip_.right || y2 < clip_.top || y1 >= clip_.bottom) return;
+  const int64_t left = std::max<int64_t>(x1, clip_.left), right = std::min<int64_t>(x2, clip_.right - 1);
+  const int64_t top = std::max<int64_t>(y1, clip_.top), bottom = std::min<int64_t>(y2, clip_.bottom - 1);
   if (state_.fill_on)
     for (int64_t y = top; y <= bottom; y++) fill_span(y, left, right);
   if (!state_.pen_on) return;
   auto edge = [&](int64_t x, int64_t y) {
     if (x < left || x > right) return;
-    uint32_t glyph = kGlyphBoxHorizontal;
+    uint32_t code = kGlyphBoxHorizontal;
     if (y == y1 && x == x1)
-      glyph = kGlyphBoxTopLeft;
+      code = kGlyphBoxTopLeft;
     else if (y == y1 && x == x2)
-      glyph = kGlyphBoxTopRight;
+      code = kGlyphBoxTopRight;
     else if (y == y2 && x == x1)
-      glyph = kGlyphBoxBottomLeft;
+      code = kGlyphBoxBottomLeft;
     else if (y == y2 && x == x2)
-      glyph = kGlyphBoxBottomRight;
+      code = kGlyphBoxBottomRight;
     else if (x == x1 || x == x2)
-      glyph = kGlyphBoxVertical;
-    sink_->put_glyph(int32_t(x), int32_t(y), glyph, state_.pen);
+      code = kGlyphBoxVertical;
+    this->glyph(x, y, code);
   };
   for (int64_t y = top; y <= bottom; y++) {
     if (y == y1 || y == y2) {
@@ -165,12 +149,12 @@ void DrawPainter::segment(int64_t x0, int64_t y0, int64_t x1, int64_t y1) {
 }
 
 void DrawPainter::line(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
-  if (!sink_) return;
+  if (!screen_) return;
   segment(x0 + origin_x_, y0 + origin_y_, x1 + origin_x_, y1 + origin_y_);
 }
 
 void DrawPainter::triangle(int32_t ax, int32_t ay, int32_t bx, int32_t by, int32_t cx, int32_t cy) {
-  if (!sink_) return;
+  if (!screen_) return;
   struct P {
     int64_t x, y;
   };
@@ -183,8 +167,8 @@ void DrawPainter::triangle(int32_t ax, int32_t ay, int32_t bx, int32_t by, int32
   const P& bottom = p[2];
   if (state_.fill_on) {
     const int64_t total = bottom.y - top.y;
-    const int64_t first = std::max<int64_t>(0, clip_.y1 - top.y);
-    const int64_t last = std::min<int64_t>(total - 1, clip_.y2 - 1 - top.y);
+    const int64_t first = std::max<int64_t>(0, clip_.top - top.y);
+    const int64_t last = std::min<int64_t>(total - 1, clip_.bottom - 1 - top.y);
     const int64_t upper = middle.y - top.y;
     for (int64_t i = first; i <= last; i++) {
       const int64_t xa = top.x + (bottom.x - top.x) * i / total;
@@ -234,45 +218,27 @@ void DrawPainter::ellipse_at(int64_t xm, int64_t ym, int64_t a, int64_t b) {
 }
 
 void DrawPainter::circle(int32_t cx, int32_t cy, int32_t radius) {
-  if (!sink_ || radius <= 0) return;
+  if (!screen_ || radius <= 0) return;
   const int64_t r = std::min<int64_t>(radius, kLimit / 2);
   ellipse_at(cut(cx + origin_x_), cut(cy + origin_y_), 2 * r, r);
 }
 
 void DrawPainter::ellipse(int32_t x, int32_t y, int32_t width, int32_t height) {
-  if (!sink_ || width < 1 || height < 1) return;
+  if (!screen_ || width < 1 || height < 1) return;
   const int64_t rx = std::min<int64_t>(width / 2, kLimit), ry = std::min<int64_t>(height / 2, kLimit);
   ellipse_at(cut(x + origin_x_ + rx), cut(y + origin_y_ + ry), rx, ry);
 }
 
 void DrawPainter::text(int32_t x, int32_t y, const uint32_t* text, int32_t length) {
-  if (!sink_) return;
-  const uint32_t colour = state_.font_colour_set ? state_.font_colour
-                          : state_.pen_on        ? state_.pen
-                                                 : kDrawDefaultColour;
-  const int64_t start = int64_t(x) + origin_x_;
-  int64_t column = start, row = int64_t(y) + origin_y_;
-  for (int32_t i = 0; i < length && row < clip_.y2; i++) {
-    const uint32_t cp = text[i];
-    if (cp == '\n') {
-      column = start;
-      row++;
-      continue;
-    }
-    const int width = char_width(cp);
-    if (width <= 0) continue;
-    if (column + width > clip_.x2) {
-      if (column == start) continue;  // wider than the whole row: dropped
-      column = start;
-      row++;
-      if (row >= clip_.y2) break;
-    }
-    if (row >= clip_.y1 && column >= clip_.x1) {
-      sink_->put_glyph(int32_t(column), int32_t(row), cp, colour);
-      if (width == 2) sink_->put_continuation(int32_t(column + 1), int32_t(row));
-    }
-    column += width;
-  }
+  if (!screen_ || clip_.empty()) return;
+  RenderRecord render;
+  render.flags = render_flags_ | kRenderEmbeddedSgr;
+  render.para = kParaWrap;
+  render.foreground = state_.font_colour_set ? state_.font_colour
+                      : state_.pen_on        ? state_.pen
+                                             : kDrawDefaultColour;
+  screen_write_text(*screen_, text, size_t(length), int32_t(cut(x + origin_x_)), int32_t(cut(y + origin_y_)),
+                    clip_, render);
 }
 
 }  // namespace kiv

@@ -27,7 +27,7 @@ KIV_ROUTINE(DrawImage) {
   Root commands(*a.cmds);
   const int32_t pixels = image_pixel_count(image.get());
   if (pixels == 0 || series_at_tail_q(commands.get())) return native_result(*image);
-  DrawPainter painter(nullptr, 0, 0, DrawRect{0, 0, 0, 0});
+  DrawPainter painter;
   if (!draw_run(painter, commands.get(), DrawErrorMode::kRaise)) return native_result(*image);
   owner_notify_after(image.get(), kOwnerPoke, 0, pixels);
   return native_result(*image);
