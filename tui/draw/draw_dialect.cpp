@@ -637,9 +637,11 @@ void DrawInterpreter::text_styles(const Cell& block, int32_t text_length, DrawTe
     if (v.is(kTypePair)) {
       c.skip();
       range = true;
-      const int64_t first = std::max<int64_t>(int64_t(pair_x(&v)) - 1, 0);
-      start = int32_t(std::min<int64_t>(first, text_length));
-      length = int32_t(std::clamp<int64_t>(pair_y(&v), 0, text_length - start));
+      // The range [start - 1, start - 1 + length) cut to the text.
+      const int64_t first = int64_t(pair_x(&v)) - 1;
+      const int64_t end = std::clamp<int64_t>(first + std::max<int64_t>(pair_y(&v), 0), 0, text_length);
+      start = int32_t(std::clamp<int64_t>(first, 0, text_length));
+      length = int32_t(std::max<int64_t>(end - start, 0));
       continue;
     }
     if (!range) c.invalid();
