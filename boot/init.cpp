@@ -37,6 +37,7 @@
 #include "services/print_hooks.h"
 #include "services/process_call.h"
 #include "tui/draw/draw_init.h"
+#include "tui/widgets.h"
 
 namespace kiv {
 
@@ -111,6 +112,7 @@ constexpr void (*kInitSteps[])() = {
     owner_table_init,
     lexer_init,
     console_terminal_init,
+    widgets_init,
     tui_draw_init,
 };
 

@@ -10,6 +10,7 @@
 #include "runtime/stack.h"
 #include "tui/draw/draw_dialect.h"
 #include "tui/draw/draw_init.h"
+#include "tui/draw_hooks.h"
 
 namespace kiv {
 
@@ -36,6 +37,8 @@ KIV_ROUTINE(DrawImage) {
 void tui_draw_init() {
   draw_dialect_init();
   KIV_ROUTINE_INSTALL(DrawImage);
+  tui_draw_hooks().draw_block = draw_face_block;
+  tui_draw_hooks().style_rich_text = draw_style_rich_text;
 }
 
 }  // namespace kiv
