@@ -137,19 +137,18 @@ class DrawInterpreter {
   void run(const Cell& block) {
     CycleGuard guard(block.node());
     Cursor c(block);
-    commands(c);
+    walk(c, false);
   }
 
   // The styles of a rich-text block.
   void text_styles(const Cell& block, int32_t text_length, DrawTextStyles& out);
 
  private:
-  void commands(Cursor& c);
+  void walk(Cursor& c, bool shape);
   void command(Cursor& c, DrawWord word);
   // The nested block [block] (found at the index before [c]'s), with the pen
   // state saved and restored around it when [save].
   void nested(Cursor& c, const Cell& block, bool save, bool shape);
-  void shape_commands(Cursor& c);
   void shape_command(Cursor& c, DrawWord word);
   void pen_spec(Cursor& c, bool fill);
   void gradient(Cursor& c, DrawWord kind);
@@ -281,20 +280,21 @@ void DrawInterpreter::nested(Cursor& c, const Cell& block, bool save, bool shape
     }
   } saved{painter_, painter_->state(), save};
   Cursor inner(block);
-  if (shape)
-    shape_commands(inner);
-  else
-    commands(inner);
+  walk(inner, shape);
 }
 
-void DrawInterpreter::commands(Cursor& c) {
+// A command block, or with [shape] a SHAPE block: set-words and nested
+// blocks work alike in both.
+void DrawInterpreter::walk(Cursor& c, bool shape) {
   while (!c.at_end()) {
     Cell v = c.peek();
     c.skip();
     if (v.is(kTypeSetWord)) {
       set_word(c, v);
     } else if (v.is(kTypeBlock)) {
-      nested(c, v, false, false);
+      nested(c, v, false, shape);
+    } else if (shape) {
+      shape_command(c, keyword_of(v));
     } else {
       DrawWord word = v.is(kTypeWord) ? keyword_of(v) : kNotKeyword;
       if (word == kNotKeyword || word >= kFirstArgumentWord) c.invalid_at(c.index() - 1);
@@ -588,20 +588,6 @@ void DrawInterpreter::gradient(Cursor& c, DrawWord kind) {
       break;
   }
   take_any_keyword(c, {kDrawPad, kDrawRepeat, kDrawReflect});
-}
-
-void DrawInterpreter::shape_commands(Cursor& c) {
-  while (!c.at_end()) {
-    Cell v = c.peek();
-    c.skip();
-    if (v.is(kTypeSetWord)) {
-      set_word(c, v);
-    } else if (v.is(kTypeBlock)) {
-      nested(c, v, false, true);
-    } else {
-      shape_command(c, keyword_of(v));
-    }
-  }
 }
 
 void DrawInterpreter::shape_command(Cursor& c, DrawWord word) {
