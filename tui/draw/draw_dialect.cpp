@@ -703,6 +703,12 @@ bool run_caught(const Cell* block, DrawErrorMode mode, std::string* report, Body
   // Every guard unwound; this puts the stack back even when a raise came
   // from a deeper walk that left it otherwise.
   if (cycle_stack_depth() > cycle_depth) cycle_stack_drop(cycle_stack_depth() - cycle_depth);
+  // The raise's cells stay alive while system/view is read, which may raise
+  // and catch errors of its own.
+  RootedCells kept_cells;
+  for (const Cell& cell : raised.args) kept_cells.push(cell);
+  kept_cells.push(raised.near);
+  kept_cells.push(raised.error);
   if (view_silent_q()) return false;
   raised_error_restore(raised);
   if (mode == DrawErrorMode::kRaise) throw_code(kThrowError);
