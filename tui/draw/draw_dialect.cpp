@@ -27,8 +27,6 @@
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/natives.h"
-#include "library/library.h"
 #include "runtime/cycle.h"
 #include "runtime/errors.h"
 #include "runtime/exits.h"
@@ -78,6 +76,9 @@ constexpr DrawWord kFirstArgumentWord = kDrawOff;
 std::unordered_map<int32_t, DrawWord> g_keywords;  // resolved symbol -> keyword
 int32_t g_color_symbol = 0;
 int32_t g_text_symbol = 0;
+int32_t g_system_symbol = 0;
+int32_t g_view_symbol = 0;
+int32_t g_silent_symbol = 0;
 
 DrawWord keyword_of(const Cell& value) {
   if (!value.is(kTypeWord) && !value.is(kTypeLitWord)) return kNotKeyword;
@@ -665,18 +666,16 @@ void DrawInterpreter::text_styles(const Cell& block, int32_t text_length, DrawTe
 }
 
 // True when system/view/silent? is true; false when it cannot be read.
+// Reads the fields without running Kiv code.
 bool view_silent_q() {
-  StackSave save;
-  bool silent = false;
-  CatchPoint point;
-  try {
-    Cell* value = library_eval_in_library("all [object? system/view true = system/view/silent?]");
-    silent = truthy(value);
-  } catch (KivThrow& t) {
-    if (t.code != kThrowError) throw;
-    point.take(0);
-  }
-  return silent;
+  const Cell* system = context_find_value(g_system_symbol, g_global_context);
+  if (!system || !system->is(kTypeObject)) return false;
+  Cell view_word = word_cell(kTypeWord, 0, g_view_symbol, -1);
+  Cell view = *object_field_by_word(system, &view_word);
+  if (!view.is(kTypeObject)) return false;
+  Cell silent_word = word_cell(kTypeWord, 0, g_silent_symbol, -1);
+  const Cell* silent = object_field_by_word(&view, &silent_word);
+  return silent->is(kTypeLogic) && logic_get(silent);
 }
 
 // Runs [body] (which walks the block [block]) under the draw run's catch:
@@ -703,12 +702,6 @@ bool run_caught(const Cell* block, DrawErrorMode mode, std::string* report, Body
   // Every guard unwound; this puts the stack back even when a raise came
   // from a deeper walk that left it otherwise.
   if (cycle_stack_depth() > cycle_depth) cycle_stack_drop(cycle_stack_depth() - cycle_depth);
-  // The raise's cells stay alive while system/view is read, which may raise
-  // and catch errors of its own.
-  RootedCells kept_cells;
-  for (const Cell& cell : raised.args) kept_cells.push(cell);
-  kept_cells.push(raised.near);
-  kept_cells.push(raised.error);
   if (view_silent_q()) return false;
   raised_error_restore(raised);
   if (mode == DrawErrorMode::kRaise) throw_code(kThrowError);
@@ -749,6 +742,9 @@ void draw_dialect_init() {
     g_keywords[symbol_resolve(symbol_make(kNames[i]))] = DrawWord(i);
   g_color_symbol = symbol_make("color");
   g_text_symbol = symbol_make("text");
+  g_system_symbol = symbol_make("system");
+  g_view_symbol = symbol_make("view");
+  g_silent_symbol = symbol_make("silent?");
 }
 
 bool draw_run(DrawPainter& painter, const Cell* commands, DrawErrorMode mode) {
