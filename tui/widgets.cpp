@@ -147,6 +147,15 @@ const Words& words() {
 
 bool same_symbol(int32_t a, int32_t b) { return symbol_same_name_q(a, b); }
 
+// A cell coordinate or extent of a float, rounded down and kept within
+// +-kCellLimit (no terminal is near it), so that sums of them never overflow.
+constexpr int32_t kCellLimit = 1000000;
+int32_t cells(float v) {
+  if (!(v == v)) return 0;
+  float f = std::floor(v);
+  return f >= float(kCellLimit) ? kCellLimit : f <= -float(kCellLimit) ? -kCellLimit : int32_t(f);
+}
+
 // ---------------------------------------------------------------- face access
 
 // A copy of the field [symbol] of the object [face]; none when absent.
@@ -390,11 +399,12 @@ void make_image_cells(Widget* widget, const Cell& image, int32_t depth) {
   widget->image_cells.clear();
   widget->image_width = widget->image_height = 0;
   ImageView view = image_view(&image);
-  int32_t width = int32_t(widget->x2 - widget->x1);
-  int32_t height = int32_t(widget->y2 - widget->y1);
+  int32_t width = cells(widget->x2 - widget->x1);
+  int32_t height = cells(widget->y2 - widget->y1);
   if (!view.pixels || view.width <= 0 || view.height <= 0 || width <= 0 || height <= 0) return;
-  width = std::min(width, 4096);
-  height = std::min(height, 4096);
+  // Cells for no more than a very large terminal.
+  width = std::min(width, 1000);
+  height = std::min(height, 500);
   widget->image_cells.resize(size_t(width) * height);
   widget->image_width = width;
   widget->image_height = height;
@@ -465,7 +475,8 @@ void extend_window_box(WidgetRef ref) {
 
 int32_t rate_interval_ms(const Cell* rate) {
   if (rate->is(kTypeNone)) return 0;
-  if (rate->is(kTypeInteger) && integer_get(rate) > 0) return 1000 / integer_get(rate);
+  // Rates above 1000 a second tick at every step rather than never.
+  if (rate->is(kTypeInteger) && integer_get(rate) > 0) return std::max(1000 / integer_get(rate), 1);
   if (rate->is(kTypeTime) && time_get(rate) > 0) {
     double ms = std::trunc(time_get(rate) * 1000.0);
     return ms >= 2147483647.0 ? 2147483647 : std::max(int32_t(ms), 1);
@@ -651,20 +662,25 @@ void widget_update(WidgetRef ref) {
   }
   widget = widget_get(ref);
   if (!widget) return;
-  Root result;
+  // The helpers attach their text through set-face-ui; a string they
+  // answer is taken as the UI text too, so the text shows however the
+  // helpers reach the widget.
+  int32_t helper = 0;
   switch (widget->kind) {
-    case WidgetKind::kProgress: call_helper(w.make_progress_ui, face.get(), result.get()); break;
-    case WidgetKind::kTextList: call_helper(w.make_text_list_ui, face.get(), result.get()); break;
-    case WidgetKind::kCheck:
-    case WidgetKind::kRadio:
-      call_helper(widget->kind == WidgetKind::kCheck ? w.make_checkbox_ui : w.make_radio_ui, face.get(),
-                  result.get());
-      if (Widget* again = widget_get(ref); again && kTypesetAnyString.has(result->type()))
-        again->ui_text = *result;
-      break;
-    case WidgetKind::kRichText: rebuild_rich(ref, face.get()); break;
+    case WidgetKind::kProgress: helper = w.make_progress_ui; break;
+    case WidgetKind::kTextList: helper = w.make_text_list_ui; break;
+    case WidgetKind::kCheck: helper = w.make_checkbox_ui; break;
+    case WidgetKind::kRadio: helper = w.make_radio_ui; break;
     default: break;
   }
+  Root result;
+  if (helper) {
+    call_helper(helper, face.get(), result.get());
+    if (Widget* again = widget_get(ref); again && kTypesetAnyString.has(result->type()))
+      again->ui_text = *result;
+  }
+  widget = widget_get(ref);
+  if (widget && widget->kind == WidgetKind::kRichText) rebuild_rich(ref, face.get());
   request_redraw();
 }
 
@@ -695,8 +711,8 @@ void widget_origin(WidgetRef ref, int32_t* x, int32_t* y) {
     fx += w->x1;
     fy += w->y1;
   }
-  *x = int32_t(std::floor(fx));
-  *y = int32_t(std::floor(fy));
+  *x = cells(fx);
+  *y = cells(fy);
 }
 
 namespace {
@@ -712,8 +728,8 @@ bool walk_panes(const Cell* face, int32_t x, int32_t y, Visit& visit) {
     WidgetRef ref = widget_of_face(child.get());
     Widget* w = widget_get(ref);
     if (!w || (w->flags & kWidgetHidden)) continue;
-    int32_t cx = x + int32_t(std::floor(w->x1));
-    int32_t cy = y + int32_t(std::floor(w->y1));
+    int32_t cx = int32_t(std::clamp(int64_t(x) + cells(w->x1), int64_t(-kCellLimit), int64_t(kCellLimit)));
+    int32_t cy = int32_t(std::clamp(int64_t(y) + cells(w->y1), int64_t(-kCellLimit), int64_t(kCellLimit)));
     if (!visit(ref, cx, cy)) return false;
     if (!walk_panes(child.get(), cx, cy, visit)) return false;
   }
@@ -721,7 +737,7 @@ bool walk_panes(const Cell* face, int32_t x, int32_t y, Visit& visit) {
 }
 
 ScreenRect widget_rect_at(const Widget* w, int32_t x, int32_t y) {
-  return ScreenRect{x, y, x + int32_t(w->x2 - w->x1), y + int32_t(w->y2 - w->y1)};
+  return ScreenRect{x, y, x + cells(w->x2 - w->x1), y + cells(w->y2 - w->y1)};
 }
 
 }  // namespace
@@ -786,8 +802,8 @@ ScreenRect clip_of(ScreenBuffer& screen, WidgetRef ref, int32_t x, int32_t y) {
   ScreenRect r = widget_rect_at(w, x, y);
   Widget* parent = widget_get(w->parent);
   if (parent && parent->kind != WidgetKind::kWindow && parent->parent) {
-    int32_t px = x - int32_t(std::floor(w->x1));
-    int32_t py = y - int32_t(std::floor(w->y1));
+    int32_t px = x - cells(w->x1);
+    int32_t py = y - cells(w->y1);
     ScreenRect p = widget_rect_at(parent, px, py);
     r = ScreenRect{std::max(r.left, p.left), std::max(r.top, p.top), std::min(r.right, p.right),
                    std::min(r.bottom, p.bottom)};
@@ -816,8 +832,8 @@ void render_generic(ScreenBuffer& screen, WidgetRef ref, int32_t x, int32_t y, u
   Root face(widget->face);
   ScreenRect clip = clip_of(screen, ref, x, y);
   if (widget->kind == WidgetKind::kField) clip.bottom = std::min(clip.bottom, y + 1);
-  int32_t width = int32_t(widget->x2 - widget->x1);
-  int32_t height = int32_t(widget->y2 - widget->y1);
+  int32_t width = cells(widget->x2 - widget->x1);
+  int32_t height = cells(widget->y2 - widget->y1);
   uint32_t background = color_of_value(field_of(face.get(), w.color), kColorDefault);
   Cell font = field_of(face.get(), w.font);
   uint32_t foreground =
@@ -879,8 +895,8 @@ void render_group_box_border(ScreenBuffer& screen, WidgetRef ref, int32_t x, int
   if (!widget) return;
   Root face(widget->face);
   ScreenRect clip = clip_of(screen, ref, x, y);
-  int32_t right = x + int32_t(widget->x2 - widget->x1) - 1;
-  int32_t bottom = y + int32_t(widget->y2 - widget->y1) - 1;
+  int32_t right = x + cells(widget->x2 - widget->x1) - 1;
+  int32_t bottom = y + cells(widget->y2 - widget->y1) - 1;
   if (right < x || bottom < y) return;
   Cell options = field_of(face.get(), w.options);
   bool round = false;
@@ -892,11 +908,12 @@ void render_group_box_border(ScreenBuffer& screen, WidgetRef ref, int32_t x, int
   auto put = [&](int32_t px, int32_t py, uint32_t code) {
     screen_put(screen, clip, px, py, code, border, 0, 0);
   };
-  for (int32_t px = x + 1; px < right; px++) {
+  // Only the sides' cells inside the clip are visited.
+  for (int32_t px = std::max(x + 1, clip.left); px < std::min(right, clip.right); px++) {
     put(px, y, 0x2500);
     put(px, bottom, 0x2500);
   }
-  for (int32_t py = y + 1; py < bottom; py++) {
+  for (int32_t py = std::max(y + 1, clip.top); py < std::min(bottom, clip.bottom); py++) {
     put(x, py, 0x2502);
     put(right, py, 0x2502);
   }
@@ -1074,7 +1091,7 @@ bool field_event(WidgetRef ref, uint32_t type, const EventRecord& record) {
   int32_t length = int32_t(codes.size());
   caret.index = std::clamp(caret.index, 0, length);
   if (type == kEventClick || type == kEventDown) {
-    int32_t target = int32_t(std::floor(record.x));
+    int32_t target = cells(record.x);
     int32_t i = 0, column = 0;
     while (i < length && column + char_width(codes[size_t(i)]) <= target)
       column += char_width(codes[size_t(i++)]);
@@ -1096,7 +1113,7 @@ bool field_event(WidgetRef ref, uint32_t type, const EventRecord& record) {
         codes.erase(codes.begin() + at);
       }
     } else if (k >= 32 && k != 127 && k <= 0x10FFFF && !(k >= 0xD800 && k <= 0xDFFF)) {
-      int32_t room = int32_t(widget->x2 - widget->x1);
+      int32_t room = cells(widget->x2 - widget->x1);
       if (width_of(codes) + char_width(uint32_t(k)) <= room) {
         int32_t at = caret.index;
         caret.index = at + 1;
@@ -1137,7 +1154,7 @@ bool toggle_event(WidgetRef ref, uint32_t type, const EventRecord& record) {
   set_field(face.get(), w.data, value.get(), true);
   widget_update(ref);
   request_redraw();
-  EventRecord change = record;
+  EventRecord change;
   change.face = *face;
   send(ref, kEventChange, change);
   return true;
@@ -1166,7 +1183,7 @@ bool list_event(WidgetRef ref, uint32_t type, const EventRecord& record) {
   int32_t count = list_count(data);
   Cell selected = field_of(face.get(), w.selected);
   int32_t old = selected.is(kTypeInteger) ? integer_get(&selected) : 0;
-  int32_t rows = std::max(1, int32_t(widget->y2 - widget->y1));
+  int32_t rows = std::max(1, cells(widget->y2 - widget->y1));
   int32_t next = old;
   int32_t scroll = widget->data;
   if (type == kEventKey) {
@@ -1178,7 +1195,7 @@ bool list_event(WidgetRef ref, uint32_t type, const EventRecord& record) {
       return false;
     }
   } else if (type == kEventClick) {
-    int32_t picked = scroll + int32_t(std::floor(record.y)) + 1;
+    int32_t picked = scroll + cells(record.y) + 1;
     if (picked < 1 || picked > count) return true;
     next = picked;
   } else {

@@ -10,29 +10,15 @@
 #include <vector>
 
 #include "runtime/unicode.h"
+#include "tests/terminal/screen_rows.h"
 #include "tui/screen_buffer.h"
 
 namespace kiv {
 namespace {
 
+using test::row_text;
+
 // ---------------------------------------------------------------- helpers
-
-std::string utf8(uint32_t code) {
-  uint8_t bytes[4];
-  uint8_t* end = utf8_put(bytes, code);
-  return std::string(reinterpret_cast<char*>(bytes), size_t(end - bytes));
-}
-
-// Row [y] as text: continuation cells left out, code 0 as a space.
-std::string row_text(ScreenBuffer& s, int32_t y) {
-  std::string text;
-  for (int32_t x = 0; x < s.width; x++) {
-    const ScreenCell& c = *s.at(x, y);
-    if (c.attributes & kAttrContinuation) continue;
-    text += c.code == 0 ? std::string(" ") : utf8(c.code);
-  }
-  return text;
-}
 
 // One character a cell of row [y]: '.' default foreground, 'R' palette 196,
 // 'p' any other palette colour, 'c' a 16-colour, '#' true colour.
