@@ -36,6 +36,7 @@
 #include "services/http_client.h"
 #include "services/print_hooks.h"
 #include "services/process_call.h"
+#include "tui/draw/draw_init.h"
 #include "tui/widgets.h"
 
 namespace kiv {
@@ -112,6 +113,7 @@ constexpr void (*kInitSteps[])() = {
     lexer_init,
     console_terminal_init,
     widgets_init,
+    tui_draw_init,
 };
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Runs the entry functions of the inflate, deflate, LZ, JSON, CSV and URL fuzz
+// Runs the entry functions of the inflate, deflate, LZ, JSON, CSV, URL and DRAW fuzz
 // targets over their seed files, so the targets' checks run in every build,
 // not only under clang.
 #include <gtest/gtest.h>
@@ -27,6 +27,9 @@
 #undef LLVMFuzzerTestOneInput
 #define LLVMFuzzerTestOneInput kiv_url_fuzz_entry
 #include "fuzz/url_fuzz.cpp"
+#undef LLVMFuzzerTestOneInput
+#define LLVMFuzzerTestOneInput kiv_draw_fuzz_entry
+#include "fuzz/draw_fuzz.cpp"
 #undef LLVMFuzzerTestOneInput
 
 namespace {
@@ -57,5 +60,7 @@ TEST(FuzzSeeds, Json) { EXPECT_GT(run_seeds("json_fuzz", kiv_json_fuzz_entry), 0
 TEST(FuzzSeeds, Csv) { EXPECT_GT(run_seeds("csv_fuzz", kiv_csv_fuzz_entry), 0u); }
 
 TEST(FuzzSeeds, Url) { EXPECT_GT(run_seeds("url_fuzz", kiv_url_fuzz_entry), 0u); }
+
+TEST(FuzzSeeds, Draw) { EXPECT_GT(run_seeds("draw_fuzz", kiv_draw_fuzz_entry), 0u); }
 
 }  // namespace
