@@ -1417,39 +1417,39 @@ class GlobalSlots {
 
 [[gnu::always_inline]] inline bool flat_run(const std::vector<Flat>& steps, Node node, Cell* out) {
   Cell vals[kFlatDepth];
-  Cell* top = vals - 1;
+  Cell* sp = vals;  // one past the last value pushed
   GlobalSlots globals;
   for (const Flat& f : steps) {
     const Op* op = f.op;
     switch (f.step) {
-      case kStepConst: *++top = op->code; break;
+      case kStepConst: *sp++ = op->code; break;
       case kStepWord: {
         const Cell* v = globals.value(&op->code);
         if (!v || !((kPlainValueTypes >> v->type()) & 1)) return false;
-        *++top = *v;
+        *sp++ = *v;
         break;
       }
       case kStepField: {
         const Cell* v = field_path_get(op);
         if (!v) return false;
-        *++top = *v;
+        *sp++ = *v;
         break;
       }
       case kStepOperator: {
         const Cell* fn = globals.value(&op->code);
-        if (!fn || !same_cell(*fn, op->callee) || !top[-1].is(kTypeInteger) || !top[0].is(kTypeInteger) ||
-            !integer_infix(op->callee, integer_get(&top[-1]), integer_get(&top[0]), &top[-1]))
+        if (!fn || !same_cell(*fn, op->callee) || !sp[-2].is(kTypeInteger) || !sp[-1].is(kTypeInteger) ||
+            !integer_infix(op->callee, integer_get(&sp[-2]), integer_get(&sp[-1]), &sp[-2]))
           return false;
-        top--;
+        sp--;
         break;
       }
       case kStepBuiltin: {
         const Cell* fn = globals.value(&op->code);
-        if (!fn || !same_cell(*fn, op->callee) || !top[-1].is(kTypeInteger) || !top[0].is(kTypeInteger) ||
-            !integer_builtin(fn->type(), native_id(fn), integer_get(&top[-1]), integer_get(&top[0]),
-                             &top[-1]))
+        if (!fn || !same_cell(*fn, op->callee) || !sp[-2].is(kTypeInteger) || !sp[-1].is(kTypeInteger) ||
+            !integer_builtin(fn->type(), native_id(fn), integer_get(&sp[-2]), integer_get(&sp[-1]),
+                             &sp[-2]))
           return false;
-        top--;
+        sp--;
         break;
       }
       case kStepFollow:
@@ -1458,18 +1458,18 @@ class GlobalSlots {
       case kStepSetWord: {
         Cell* slot = globals.store_slot(&op->code);
         if (!slot) return false;
-        *slot = *top;
+        *slot = sp[-1];
         break;
       }
       case kStepSetField: {
         Cell* slot = field_path_slot(op);
         if (!slot) return false;
-        *slot = *top;
+        *slot = sp[-1];
         break;
       }
     }
   }
-  *out = *top;
+  *out = sp[-1];
   return true;
 }
 
