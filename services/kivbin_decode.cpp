@@ -190,6 +190,7 @@ class Decoder {
   void record_plain(Node parent);
   void define(Node parent, int32_t i);
   int32_t boot_word(Node parent, const Lead& lead, int32_t sym, uint32_t sym_index, TypeId t);
+  int32_t referenced_word(Node parent, TypeId t, int32_t sym);
   int32_t typed(Node parent, const Lead& lead);
   int32_t scalar(Node parent, const Lead& lead);
   int32_t block(Node parent, const Lead& lead);
@@ -899,14 +900,9 @@ int32_t Decoder::word(Node parent, const Lead& lead) {
     w.set_header(t);
     return put(parent, w);
   }
+  if (lead.reference) return referenced_word(parent, t, sym);
   const size_t slot_at = pos_;
   const int32_t slot = snum();
-  if (lead.reference) {
-    const size_t at = pos_;
-    Node ctx = context_of_designated(reference(at), at, kTypeNil);
-    if (slot < -1 || (slot >= 0 && uint32_t(slot) >= context_word_count(ctx))) fail(slot_at);
-    return put(parent, word_cell(t, ctx, sym, slot));
-  }
   // An object or function written inline: the word takes its new context.
   const size_t at = pos_;
   TypeId owner;
@@ -927,11 +923,27 @@ int32_t Decoder::word(Node parent, const Lead& lead) {
   fail(at);
 }
 
+// The slot, then the reference path to a value whose context the word
+// takes (an object's, a function's or another word's).
+int32_t Decoder::referenced_word(Node parent, TypeId t, int32_t sym) {
+  const size_t slot_at = pos_;
+  const int32_t slot = snum();
+  const size_t at = pos_;
+  Node ctx = context_of_designated(reference(at), at, kTypeNil);
+  if (slot < -1 || (slot >= 0 && uint32_t(slot) >= context_word_count(ctx))) fail(slot_at);
+  return put(parent, word_cell(t, ctx, sym, slot));
+}
+
 // Boot data: global (compact V clear, plain position -1), or bound to the
 // context of the value at a position counted from the first cell this
 // decode appended, at a slot given or (-1) looked up by the symbol.
 int32_t Decoder::boot_word(Node parent, const Lead& lead, int32_t sym, uint32_t sym_index, TypeId t) {
-  if (lead.reference) fail(lead.at);
+  // A reference: bound to an object or function met earlier in the same
+  // top-level value.
+  if (lead.reference) {
+    if (compact_ && !lead.variant) fail(lead.at);
+    return referenced_word(parent, t, sym);
+  }
   const size_t at = pos_;
   int32_t position = -1, slot = -1;
   if (compact_) {
@@ -1043,6 +1055,7 @@ int32_t Decoder::object_body(const Attach& attach, bool events, size_t at) {
   bool values;
   StackSave save;
   Node ctx = context_record(false, &values);
+  if (!user_ && stored_class > 0) object_reserve_class(uint32_t(stored_class));
   Cell* object = stack_push_value(object_cell(ctx, user_ ? object_new_class() : uint32_t(stored_class)));
   *context_self_cell(ctx) = *object;
   const int32_t i = attach_value(attach, *object, ctx);
