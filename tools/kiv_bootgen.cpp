@@ -316,13 +316,14 @@ Cell* push_object_maker(const Cell& body) {
 // MAY ALLOCATE, MAY RUN KIV CODE (the makers). The block [body] of an object
 // whose body start-up runs, already bound to it: each plain object maker a
 // set-word takes gives way to the object made here, and each function maker
-// to `first [function]` with the function made here, so that start-up makes
-// neither. [object] is the object the body is bound to.
+// to `pick [function] 1` with the function made here (pick, an action, is
+// there before any library code), so that start-up makes neither. [object]
+// is the object the body is bound to.
 void premake_in_body(const Image& image, const std::string& path, Cell* body, const Cell* object) {
   StackSave save;
   Cell* out = block_push_only(series_length(body->node()));
-  Cell* first = stack_push_value(load_word("first"));
-  const bool first_free = context_find_symbol(object_context(object), word_symbol(first), true) < 0;
+  Cell* pick = stack_push_value(load_word("pick"));
+  const bool pick_free = context_find_symbol(object_context(object), word_symbol(pick), true) < 0;
   uint32_t i = 0;
   while (i < series_length(body->node())) {
     StackSave one;
@@ -345,7 +346,7 @@ void premake_in_body(const Image& image, const std::string& path, Cell* body, co
       continue;
     }
     const int blocks = maker_blocks(c);
-    bool function = first_free && blocks > 0 && i + uint32_t(blocks) < n && callable_now(c);
+    bool function = pick_free && blocks > 0 && i + uint32_t(blocks) < n && callable_now(c);
     for (int k = 1; function && k <= blocks; k++)
       function = series_cells(body->node())[i + uint32_t(k)].is(kTypeBlock);
     if (function && blocks == 2) function = spec_types_known(image, series_cells(body->node())[i + 1]);
@@ -358,11 +359,13 @@ void premake_in_body(const Image& image, const std::string& path, Cell* body, co
     made->clear_new_line();
     Cell* holder = block_push_only(1);
     block_append_value(holder, made);
-    Cell word = *first;
+    Cell word = *pick;
     word.clear_new_line();
     if (c.new_line()) word.header |= kFlagNewLine;
     block_append_value(out, &word);
     block_append_value(out, holder);
+    Cell index = integer_cell(1);
+    block_append_value(out, &index);
     i += 1 + uint32_t(blocks);
   }
   *body = *out;
