@@ -313,6 +313,15 @@ Cell* push_object_maker(const Cell& body) {
   return cells;
 }
 
+// MAY ALLOCATE, MAY RUN KIV CODE (the makers). Pushes the object `make
+// object! [body]` makes, with a new-line marker when [new_line].
+Cell* make_plain_object(const std::string& path, const Cell& body, bool new_line) {
+  Cell* made = make_here(path, push_object_maker(body), 3, kTypeObject);
+  made->clear_new_line();
+  if (new_line) made->header |= kFlagNewLine;
+  return made;
+}
+
 // MAY ALLOCATE, MAY RUN KIV CODE (the makers). The block [body] of an object
 // whose body start-up runs, already bound to it: each plain object maker a
 // set-word takes gives way to the object made here, and each function maker
@@ -337,11 +346,8 @@ void premake_in_body(const Image& image, const std::string& path, Cell* body, co
     }
     const uint32_t object = object_maker_length(series_cells(body->node()), i, n);
     if (object && plain_object_body(image, series_cells(body->node())[i + object - 1])) {
-      Cell* made =
-          make_here(path, push_object_maker(series_cells(body->node())[i + object - 1]), 3, kTypeObject);
-      made->clear_new_line();
-      if (c.new_line()) made->header |= kFlagNewLine;
-      block_append_value(out, made);
+      block_append_value(out,
+                         make_plain_object(path, series_cells(body->node())[i + object - 1], c.new_line()));
       i += object;
       continue;
     }
@@ -425,11 +431,7 @@ void add_source(Image& image, const std::string& path, std::set<int32_t>& define
       const uint32_t object = i >= 2 ? object_maker_length(cells, i, n) : 0;
       if (object && taken && plain_object_body(image, cells[i + object - 1])) {
         StackSave one;
-        Cell* made =
-            make_here(path, push_object_maker(series_cells(code->node())[i + object - 1]), 3, kTypeObject);
-        made->clear_new_line();
-        if (c.new_line()) made->header |= kFlagNewLine;
-        block_append_value(segment, made);
+        block_append_value(segment, make_plain_object(path, cells[i + object - 1], c.new_line()));
         i += object;
         continue;
       }

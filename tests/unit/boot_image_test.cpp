@@ -53,6 +53,17 @@ test::KivRun bootgen(const fs::path& dir, const std::vector<std::string>& source
   return test::run_kiv_with(args, options);
 }
 
+// Runs kiv-bootgen over the one [source] in [dir] and decodes its image,
+// as start-up does, into the block [target].
+void bootgen_and_load(const fs::path& dir, const fs::path& source, const Cell* target) {
+  test::KivRun run = bootgen(dir, {source.string()});
+  ASSERT_EQ(run.status, 0) << run.errors;
+  std::string image = read_file(dir / "kiv.boot");
+  const std::vector<uint8_t> bytes(image.begin(), image.end());
+  ASSERT_EQ(test::catch_error([&] { kivbin_load_boot_data(bytes.data(), bytes.size(), target); }),
+            test::kNoError);
+}
+
 struct TempDir {
   fs::path path;
   explicit TempDir(const char* name) {
@@ -119,14 +130,9 @@ TEST(BootImage, DefinitionsNameOnlyBaseTypes) {
   std::ofstream(source, std::ios::binary) << "Kiv []\nbootgen-t!: make typeset! [integer!]\n"
                                              "bootgen-f: func [x [bootgen-t!]] [x]\n"
                                              "bootgen-g: func [x [integer! block!]] [x]\n";
-  test::KivRun run = bootgen(dir.path, {source.string()});
-  ASSERT_EQ(run.status, 0) << run.errors;
-  std::string image = read_file(dir.path / "kiv.boot");
   StackSave save;
   Cell* target = block_push_only(1);
-  const std::vector<uint8_t> bytes(image.begin(), image.end());
-  EXPECT_EQ(test::catch_error([&] { kivbin_load_boot_data(bytes.data(), bytes.size(), target); }),
-            test::kNoError);
+  ASSERT_NO_FATAL_FAILURE(bootgen_and_load(dir.path, source, target));
   EXPECT_EQ(test::eval_mold("value? 'bootgen-f"), "false");
   EXPECT_EQ(test::eval_mold("bootgen-g 7"), "7");
   // The literals: the source's code without bootgen-g's definition, the
@@ -153,14 +159,9 @@ TEST(BootImage, ObjectsComeMadeOrWithTheirBodiesBound) {
          "]\n"
          "make object! [set 'bootgen-r 5]\n"
          "bootgen-after: bootgen-r + 1\n";
-  test::KivRun run = bootgen(dir.path, {source.string()});
-  ASSERT_EQ(run.status, 0) << run.errors;
-  std::string image = read_file(dir.path / "kiv.boot");
   StackSave save;
   Cell* target = block_push_only(1);
-  const std::vector<uint8_t> bytes(image.begin(), image.end());
-  ASSERT_EQ(test::catch_error([&] { kivbin_load_boot_data(bytes.data(), bytes.size(), target); }),
-            test::kNoError);
+  ASSERT_NO_FATAL_FAILURE(bootgen_and_load(dir.path, source, target));
   // The code, the routines' specs, the objects start-up finishes.
   ASSERT_EQ(block_total_length(target), 3);
   Cell* code = stack_push_value(*block_ks_abs_at(target, 0));
