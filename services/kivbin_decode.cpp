@@ -217,7 +217,8 @@ class Decoder {
 
   // ------------------------------------------------------------ references
   Cell reference(size_t at);
-  Cell resolve(const std::vector<uint32_t>& path, const std::vector<size_t>& at);
+  // The value the [steps] indexes of [path] lead to ([at]: their positions).
+  Cell resolve(const uint32_t* path, const size_t* at, uint32_t steps);
   int32_t series_reference(Node parent, const Lead& lead, int32_t head);
   Node context_of_designated(const Cell& v, size_t at, TypeId want);
 
@@ -762,18 +763,30 @@ Cell Decoder::reference(size_t at) {
   const size_t n_at = pos_;
   const uint32_t n = num();
   if (n == 0 || n > kMaxPathLength || uint64_t(n) > left()) fail(n_at);
-  std::vector<uint32_t> path(n);
-  std::vector<size_t> positions(n);
+  // Paths are short: the steps of most fit here without an allocation.
+  constexpr uint32_t kShortPath = 16;
+  uint32_t short_path[kShortPath];
+  size_t short_positions[kShortPath];
+  std::vector<uint32_t> long_path;
+  std::vector<size_t> long_positions;
+  uint32_t* path = short_path;
+  size_t* positions = short_positions;
+  if (n > kShortPath) {
+    long_path.resize(n);
+    long_positions.resize(n);
+    path = long_path.data();
+    positions = long_positions.data();
+  }
   for (uint32_t k = 0; k < n; k++) {
     positions[k] = pos_;
     path[k] = num();
   }
-  return resolve(path, positions);
+  return resolve(path, positions, n);
 }
 
-Cell Decoder::resolve(const std::vector<uint32_t>& path, const std::vector<size_t>& at) {
+Cell Decoder::resolve(const uint32_t* path, const size_t* at, uint32_t steps) {
   Cell v = *target_;
-  for (size_t k = 0; k < path.size(); k++) {
+  for (size_t k = 0; k < steps; k++) {
     // Boot data counts top-level positions from the first cell it appended.
     const uint64_t i64 = k == 0 && !user_ ? uint64_t(path[k]) + base_ : path[k];
     if (i64 > UINT32_MAX) fail(at[k]);
