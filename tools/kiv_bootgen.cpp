@@ -287,11 +287,12 @@ void add_builtins(Image& image) {
     if (action_callable_q(id)) add(g_actions_table[id].word);
 }
 
-// MAY ALLOCATE, MAY RUN KIV CODE (the makers). Pushes what the [count]
-// cells at [cells] make when run (a maker and its blocks), of the type [type].
-Cell* make_here(const std::string& path, const Cell* cells, uint32_t count, TypeId type) {
-  Cell* call = block_push_only(count);
-  for (uint32_t k = 0; k < count; k++) block_append_value(call, &cells[k]);
+// MAY ALLOCATE, MAY RUN KIV CODE (the makers). Pushes what the cells
+// [cells] make when run (a maker and its blocks), of the type [type]. The
+// cells are copies: the series they name stay held where they came from.
+Cell* make_here(const std::string& path, const std::vector<Cell>& cells, TypeId type) {
+  Cell* call = block_push_only(uint32_t(cells.size()));
+  for (const Cell& c : cells) block_append_value(call, &c);
   block_mark_library_code(call);
   Cell* made = stack_push();
   try {
@@ -305,18 +306,16 @@ Cell* make_here(const std::string& path, const Cell* cells, uint32_t count, Type
   return call;
 }
 
-// MAY ALLOCATE. The three cells `make object! [body]`, pushed.
-Cell* push_object_maker(const Cell& body) {
-  Cell* cells = stack_push_value(load_word("make"));
-  stack_push_value(load_word("object!"));
-  stack_push_value(body);
-  return cells;
+// Copies of the [count] cells from [from] of the block [block].
+std::vector<Cell> cells_of(const Cell* block, uint32_t from, uint32_t count) {
+  const Cell* cells = series_cells(block->node()) + from;
+  return std::vector<Cell>(cells, cells + count);
 }
 
 // MAY ALLOCATE, MAY RUN KIV CODE (the makers). Pushes the object `make
 // object! [body]` makes, with a new-line marker when [new_line].
-Cell* make_plain_object(const std::string& path, const Cell& body, bool new_line) {
-  Cell* made = make_here(path, push_object_maker(body), 3, kTypeObject);
+Cell* make_plain_object(const std::string& path, Cell body, bool new_line) {
+  Cell* made = make_here(path, {load_word("make"), load_word("object!"), body}, kTypeObject);
   made->clear_new_line();
   if (new_line) made->header |= kFlagNewLine;
   return made;
@@ -361,7 +360,7 @@ void premake_in_body(const Image& image, const std::string& path, Cell* body, co
       i++;
       continue;
     }
-    Cell* made = make_here(path, series_cells(body->node()) + i, 1 + uint32_t(blocks), kTypeFunction);
+    Cell* made = make_here(path, cells_of(body, i, 1 + uint32_t(blocks)), kTypeFunction);
     made->clear_new_line();
     Cell* holder = block_push_only(1);
     block_append_value(holder, made);
@@ -467,7 +466,7 @@ void add_source(Image& image, const std::string& path, std::set<int32_t>& define
       continue;
     }
     StackSave one;
-    Cell* made = make_here(path, series_cells(code->node()) + i + 1, 1 + uint32_t(blocks), kTypeFunction);
+    Cell* made = make_here(path, cells_of(code, i + 1, 1 + uint32_t(blocks)), kTypeFunction);
     Cell word = c;
     word.clear_new_line();
     block_append_value(image.definitions, &word);
