@@ -159,12 +159,42 @@ bool word_named(const Cell& c, std::string_view name) {
   return c.is(kTypeWord) && symbol_name(word_symbol(&c)) == name;
 }
 
-// True when the word [c] has a value of one of the callable types now.
-bool callable_now(const Cell& c) {
+// The words whose values made something of the source being added (makers,
+// constants, datatypes), with those values: a value made here from one is
+// what start-up would make only if the word keeps its value while the
+// source runs, which is checked once it has run (check_words_kept).
+std::vector<std::pair<Cell, Cell>> g_words_used;
+
+// The value of the global word [c] now, noted as used; unset for a word
+// bound elsewhere (to a field of the object being made, say).
+Cell value_used(const Cell& c) {
+  if (word_context(&c) != g_global_context) return kUnsetCell;
   StackSave probe;
   Cell* w = stack_push_value(c);
-  const TypeId t = get_word_value(w)->type();
+  const Cell v = *get_word_value(w);
+  g_words_used.push_back({c, v});
+  return v;
+}
+
+// True when the word [c] has a value of one of the callable types now.
+bool callable_now(const Cell& c) {
+  const TypeId t = value_used(c).type();
   return t == kTypeFunction || t == kTypeNative || t == kTypeAction;
+}
+
+// Fails the build when a word noted as used has another value now that the
+// source at [path] has run.
+void check_words_kept(const std::string& path) {
+  for (const auto& [word, value] : g_words_used) {
+    StackSave probe;
+    Cell* w = stack_push_value(word);
+    const Cell now = *get_word_value(w);
+    if (now.type() != value.type() || now.data1 != value.data1 || now.data2 != value.data2 ||
+        now.data3 != value.data3)
+      fail(path, std::string(symbol_name(word_symbol(&word))) +
+                     " changes while the source runs, after values were made with it ahead");
+  }
+  g_words_used.clear();
 }
 
 // The cells an object maker takes at [i] of [cells] (`context [...]`,
@@ -206,9 +236,7 @@ uint32_t constructor_length(const Cell* cells, uint32_t i, uint32_t n) {
                                                "time!",   "integer!", "float!", "tuple!",  "char!"};
   for (std::string_view name : kData) {
     if (!word_named(cells[i + 1], name)) continue;
-    StackSave probe;
-    Cell* w = stack_push_value(cells[i + 1]);
-    return get_word_value(w)->is(kTypeDatatype) && callable_now(c) ? 3 : 0;
+    return value_used(cells[i + 1]).is(kTypeDatatype) && callable_now(c) ? 3 : 0;
   }
   return 0;
 }
@@ -226,9 +254,7 @@ bool plain_expression(const Image& image, const Cell* cells, uint32_t i, uint32_
     static constexpr std::string_view kConstants[] = {"none", "true", "false", "yes", "no", "on", "off"};
     for (std::string_view name : kConstants) {
       if (!word_named(c, name)) continue;
-      StackSave probe;
-      Cell* w = stack_push_value(c);
-      const TypeId v = get_word_value(w)->type();
+      const TypeId v = value_used(c).type();
       return v == kTypeNone || v == kTypeLogic;
     }
     if (uint32_t k = constructor_length(cells, i, n)) {
@@ -331,6 +357,7 @@ void premake_in_body(const Image& image, const std::string& path, Cell* body, co
   StackSave save;
   Cell* out = block_push_only(series_length(body->node()));
   Cell* pick = stack_push_value(load_word("pick"));
+  value_used(*pick);
   const bool pick_free = context_find_symbol(object_context(object), word_symbol(pick), true) < 0;
   uint32_t i = 0;
   while (i < series_length(body->node())) {
@@ -487,6 +514,7 @@ void add_source(Image& image, const std::string& path, std::set<int32_t>& define
     if (t.code != kThrowError) throw;
     fail(path, caught_error());
   }
+  check_words_kept(path);
 }
 
 // MAY ALLOCATE. Decodes [bytes] back by the boot rules and compares every

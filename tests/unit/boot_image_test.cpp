@@ -102,6 +102,8 @@ TEST(BootImage, BootgenRefusesWhatItCannotCarry) {
       {"Kiv []\n\nz: #[bad\n", "(line 3)"},   // a malformed construct
       {"x: 1\n", "does not begin with its Kiv header"},
       {"Kiv []\nf: :print\n", ""},  // fine: words only, no value is made
+      // An object made ahead with copy, which the source then changes.
+      {"Kiv []\nbootgen-o: make object! [a: copy \"x\"]\ncopy: 5\n", "copy changes while the source runs"},
   };
   for (const Case& c : kCases) {
     fs::path source = dir.path / "lib.kiv";
