@@ -250,6 +250,8 @@ constexpr TypeHooks kObjectHooks{.mark = object_mark, .hash = object_hash};
 
 uint32_t object_new_class() { return ++g_class_counter; }
 
+void object_reserve_class(uint32_t class_id) { g_class_counter = std::max(g_class_counter, class_id); }
+
 // ---------------------------------------------------------------- making objects
 
 Cell* object_init_cell(Cell* cell, uint32_t n) {
@@ -329,6 +331,23 @@ Cell* object_copy_core(const Cell* source, Cell* result, bool deep, const Cell* 
   return copy_object(source, result, deep, types, kCopiedKinds, false);
 }
 
+namespace {
+
+// MAY RUN KIV CODE. Runs [body], bound to [object]'s new context, and
+// finishes the object: the last step of make object! over a block.
+void run_body(Cell* object, Cell* body) {
+  Node ctx = object_context(object);
+  object->clear_new_line();
+  *context_self_cell(ctx) = *object;
+  if (!g_hooks.object_eval_block) raise_error(kErrInternalNotDone);
+  g_hooks.object_eval_block(body);
+  clear_field_marks(ctx);
+  clear_value_new_lines(ctx);
+  object_finish(object);
+}
+
+}  // namespace
+
 Cell* object_make(Cell* proto, const MakeArgs& args) {
   TypeId spec_type = args.spec->type();
   if (spec_type != kTypeBlock && spec_type != kTypeObject) raise_error(kErrSyntaxMalconstruct, args.spec);
@@ -354,15 +373,24 @@ Cell* object_make(Cell* proto, const MakeArgs& args) {
     bool added = context_collect_set_words(ctx, body);
     context_bind_block(body, ctx, true);
     object_set_class(result, derived && !added ? object_class(proto) : object_new_class());
-    *context_self_cell(ctx) = *result;
-    if (!g_hooks.object_eval_block) raise_error(kErrInternalNotDone);
-    g_hooks.object_eval_block(body);
-    clear_field_marks(ctx);
-    clear_value_new_lines(ctx);
+    run_body(result, body);
+    return result;
   }
   object_finish(result);
   return result;
 }
+
+Cell* object_make_unrun(Cell* body) {
+  Cell* result = stack_push();
+  start_object(nullptr, false, result);
+  context_collect_set_words(object_context(result), body);
+  context_bind_block(body, object_context(result), true);
+  object_set_class(result, object_new_class());
+  *context_self_cell(object_context(result)) = *result;
+  return result;
+}
+
+void object_make_run(Cell* object, Cell* body) { run_body(object, body); }
 
 Cell* object_construct(const Cell* proto, Cell* spec, bool only) {
   Cell* result = stack_push();

@@ -89,6 +89,9 @@ void object_attach_events(Node ctx, int32_t on_change, int32_t on_change_locals,
 void object_event_slots(const Cell* object, int32_t* on_change, int32_t* on_deep_change);
 // A new class id (1, 2, ... in the order asked).
 uint32_t object_new_class();
+// Keeps [class_id], given to an object made elsewhere (boot data), from
+// being handed out again: later new classes come after it.
+void object_reserve_class(uint32_t class_id);
 
 // MAY ALLOCATE, MAY RUN KIV CODE. make object! and make of a prototype
 // object: [proto] is a datatype! or the prototype; the spec is a block!
@@ -96,6 +99,13 @@ uint32_t object_new_class();
 // overwritten). Syntax malconstruct for any other spec. Writes the new object
 // to a new stack cell and returns it.
 Cell* object_make(Cell* proto, const MakeArgs& args);
+// The two halves of make object! over a block, for an object made ahead of
+// its body's run (the boot image). MAY ALLOCATE: pushes a new object with a
+// word for each set-word of the block [body], which is bound to it in place.
+Cell* object_make_unrun(Cell* body);
+// MAY ALLOCATE, MAY RUN KIV CODE: runs [body], bound to the new [object]
+// (object_make_unrun), and finishes the object as make does.
+void object_make_run(Cell* object, Cell* body);
 // MAY ALLOCATE. A copy of the object [source] written to [result] (stable):
 // a context with the source's words and a copy of each value, the class id
 // kept, functions re-created for the copy; with [deep] every series value of

@@ -25,6 +25,10 @@ struct BootImage {
   const BootImageFile* files;  // in start-up order
   int file_count;
   uint32_t routine_specs;  // the index of the block of the routines' specs (routines.h)
+  // The index of the block of objects made with their words and bound
+  // bodies, whose bodies start-up runs: for each, its source's index in
+  // files, the object, the body, then the code that follows it in the source.
+  uint32_t deferred_objects;
   uint32_t literal_count;
 };
 

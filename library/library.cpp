@@ -19,6 +19,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
+#include "datatypes/integer.h"
 #include "datatypes/map.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
@@ -210,6 +211,25 @@ void run_source_block(const char* name, Cell* code) {
 }
 
 const BootImage* g_image = nullptr;
+
+// MAY RUN KIV CODE. Runs the image's objects of the source [file] whose
+// bodies start-up runs, each followed by the code after it.
+void run_deferred_objects(int file) {
+  fatal_assert(g_image->deferred_objects < g_image->literal_count);
+  const Node deferred = series_cells(g_root_block)[kRootSlotCount + g_image->deferred_objects].node();
+  for (uint32_t k = 0; k + 3 < series_cell_count(deferred); k += 4) {
+    const Cell* entry = series_cells(deferred) + k;
+    if (!entry[0].is(kTypeInteger) || integer_get(&entry[0]) != file) continue;
+    fatal_assert(entry[1].is(kTypeObject) && entry[2].is(kTypeBlock) && entry[3].is(kTypeBlock));
+    StackSave save;
+    Cell* object = stack_push_value(entry[1]);
+    Cell* body = stack_push_value(entry[2]);
+    Cell* code = stack_push_value(series_cells(deferred)[k + 3]);
+    object_make_run(object, body);
+    block_mark_library_code(code);
+    run_pushed(code);
+  }
+}
 bool g_from_image = false;
 bool g_image_loaded = false;
 LibraryTimes g_times;
@@ -290,6 +310,7 @@ void library_init() {
       Cell* code = stack_push_value(series_cells(g_root_block)[kRootSlotCount + f.literal]);
       fatal_assert(code->is(kTypeBlock));
       run_source_block(f.name, code);
+      run_deferred_objects(i);
       g_times.run_us += since(start);
     }
   } else {

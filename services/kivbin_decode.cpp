@@ -190,6 +190,7 @@ class Decoder {
   void record_plain(Node parent);
   void define(Node parent, int32_t i);
   int32_t boot_word(Node parent, const Lead& lead, int32_t sym, uint32_t sym_index, TypeId t);
+  int32_t referenced_word(Node parent, TypeId t, int32_t sym);
   int32_t typed(Node parent, const Lead& lead);
   int32_t scalar(Node parent, const Lead& lead);
   int32_t block(Node parent, const Lead& lead);
@@ -216,7 +217,8 @@ class Decoder {
 
   // ------------------------------------------------------------ references
   Cell reference(size_t at);
-  Cell resolve(const std::vector<uint32_t>& path, const std::vector<size_t>& at);
+  // The value the [steps] indexes of [path] lead to ([at]: their positions).
+  Cell resolve(const uint32_t* path, const size_t* at, uint32_t steps);
   int32_t series_reference(Node parent, const Lead& lead, int32_t head);
   Node context_of_designated(const Cell& v, size_t at, TypeId want);
 
@@ -761,18 +763,30 @@ Cell Decoder::reference(size_t at) {
   const size_t n_at = pos_;
   const uint32_t n = num();
   if (n == 0 || n > kMaxPathLength || uint64_t(n) > left()) fail(n_at);
-  std::vector<uint32_t> path(n);
-  std::vector<size_t> positions(n);
+  // Paths are short: the steps of most fit here without an allocation.
+  constexpr uint32_t kShortPath = 16;
+  uint32_t short_path[kShortPath];
+  size_t short_positions[kShortPath];
+  std::vector<uint32_t> long_path;
+  std::vector<size_t> long_positions;
+  uint32_t* path = short_path;
+  size_t* positions = short_positions;
+  if (n > kShortPath) {
+    long_path.resize(n);
+    long_positions.resize(n);
+    path = long_path.data();
+    positions = long_positions.data();
+  }
   for (uint32_t k = 0; k < n; k++) {
     positions[k] = pos_;
     path[k] = num();
   }
-  return resolve(path, positions);
+  return resolve(path, positions, n);
 }
 
-Cell Decoder::resolve(const std::vector<uint32_t>& path, const std::vector<size_t>& at) {
+Cell Decoder::resolve(const uint32_t* path, const size_t* at, uint32_t steps) {
   Cell v = *target_;
-  for (size_t k = 0; k < path.size(); k++) {
+  for (size_t k = 0; k < steps; k++) {
     // Boot data counts top-level positions from the first cell it appended.
     const uint64_t i64 = k == 0 && !user_ ? uint64_t(path[k]) + base_ : path[k];
     if (i64 > UINT32_MAX) fail(at[k]);
@@ -899,14 +913,9 @@ int32_t Decoder::word(Node parent, const Lead& lead) {
     w.set_header(t);
     return put(parent, w);
   }
+  if (lead.reference) return referenced_word(parent, t, sym);
   const size_t slot_at = pos_;
   const int32_t slot = snum();
-  if (lead.reference) {
-    const size_t at = pos_;
-    Node ctx = context_of_designated(reference(at), at, kTypeNil);
-    if (slot < -1 || (slot >= 0 && uint32_t(slot) >= context_word_count(ctx))) fail(slot_at);
-    return put(parent, word_cell(t, ctx, sym, slot));
-  }
   // An object or function written inline: the word takes its new context.
   const size_t at = pos_;
   TypeId owner;
@@ -927,11 +936,27 @@ int32_t Decoder::word(Node parent, const Lead& lead) {
   fail(at);
 }
 
+// The slot, then the reference path to a value whose context the word
+// takes (an object's, a function's or another word's).
+int32_t Decoder::referenced_word(Node parent, TypeId t, int32_t sym) {
+  const size_t slot_at = pos_;
+  const int32_t slot = snum();
+  const size_t at = pos_;
+  Node ctx = context_of_designated(reference(at), at, kTypeNil);
+  if (slot < -1 || (slot >= 0 && uint32_t(slot) >= context_word_count(ctx))) fail(slot_at);
+  return put(parent, word_cell(t, ctx, sym, slot));
+}
+
 // Boot data: global (compact V clear, plain position -1), or bound to the
 // context of the value at a position counted from the first cell this
 // decode appended, at a slot given or (-1) looked up by the symbol.
 int32_t Decoder::boot_word(Node parent, const Lead& lead, int32_t sym, uint32_t sym_index, TypeId t) {
-  if (lead.reference) fail(lead.at);
+  // A reference: bound to an object or function met earlier in the same
+  // top-level value.
+  if (lead.reference) {
+    if (compact_ && !lead.variant) fail(lead.at);
+    return referenced_word(parent, t, sym);
+  }
   const size_t at = pos_;
   int32_t position = -1, slot = -1;
   if (compact_) {
@@ -1043,6 +1068,7 @@ int32_t Decoder::object_body(const Attach& attach, bool events, size_t at) {
   bool values;
   StackSave save;
   Node ctx = context_record(false, &values);
+  if (!user_ && stored_class > 0) object_reserve_class(uint32_t(stored_class));
   Cell* object = stack_push_value(object_cell(ctx, user_ ? object_new_class() : uint32_t(stored_class)));
   *context_self_cell(ctx) = *object;
   const int32_t i = attach_value(attach, *object, ctx);

@@ -771,7 +771,24 @@ void Encoder::boot_word(const Cell& v, TypeId t, uint32_t sym) {
     signed_varint(word_index(&v));
     return;
   }
-  // Bound to a context no top-level value owns: boot data cannot say which.
+  // Bound to the context of an object or function met earlier in this
+  // top-level value (an object made at build time, a function among its
+  // fields): a reference to it, as user data writes one.
+  if (const uint32_t* p = recorded(ctx)) {
+    if (compact_) {
+      byte(kReferencePrefix);
+      lead(t, true);
+      varint(sym);
+      signed_varint(word_index(&v));
+    } else {
+      header(t, kPlainRefForm);
+      raw32(sym);
+      raw32(uint32_t(word_index(&v)));
+    }
+    return ref_path(*p);
+  }
+  // Bound to a context no value written so far owns: boot data cannot say
+  // which.
   raise_no_codec(t);
 }
 

@@ -43,6 +43,8 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
+#include "datatypes/integer.h"
+#include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -60,6 +62,7 @@
 #include "runtime/gc_root.h"
 #include "runtime/memory.h"
 #include "runtime/stack.h"
+#include "runtime/typesets.h"
 #include "services/kivbin.h"
 
 namespace kiv {
@@ -116,6 +119,9 @@ int maker_blocks(const Cell& c) {
 struct Image {
   Cell* definitions;
   Cell* literals;
+  // The objects whose bodies start-up runs: for each, the index of its
+  // source, the object, its body and the code that follows it.
+  Cell* deferred;
   std::vector<std::string> files;  // the sources' names: literals 0 to files.size() - 1
   // The global slots that have a value before any library code runs: the
   // only words a function defined by the image may name in its spec's type
@@ -149,8 +155,148 @@ bool spec_types_known(const Image& image, const Cell& spec) {
   return true;
 }
 
+bool word_named(const Cell& c, std::string_view name) {
+  return c.is(kTypeWord) && symbol_name(word_symbol(&c)) == name;
+}
+
+// The words whose values made something of the source being added (makers,
+// constants, datatypes), with those values: a value made here from one is
+// what start-up would make only if the word keeps its value while the
+// source runs, which is checked once it has run (check_words_kept).
+std::vector<std::pair<Cell, Cell>> g_words_used;
+
+// The value of the global word [c] now, noted as used; unset for a word
+// bound elsewhere (to a field of the object being made, say).
+Cell value_used(const Cell& c) {
+  if (word_context(&c) != g_global_context) return kUnsetCell;
+  StackSave probe;
+  Cell* w = stack_push_value(c);
+  const Cell v = *get_word_value(w);
+  g_words_used.push_back({c, v});
+  return v;
+}
+
+// True when the word [c] has a value of one of the callable types now.
+bool callable_now(const Cell& c) {
+  const TypeId t = value_used(c).type();
+  return t == kTypeFunction || t == kTypeNative || t == kTypeAction;
+}
+
+// Fails the build when a word noted as used has another value now that the
+// source at [path] has run.
+void check_words_kept(const std::string& path) {
+  for (const auto& [word, value] : g_words_used) {
+    StackSave probe;
+    Cell* w = stack_push_value(word);
+    const Cell now = *get_word_value(w);
+    if (now.type() != value.type() || now.data1 != value.data1 || now.data2 != value.data2 ||
+        now.data3 != value.data3)
+      fail(path, std::string(symbol_name(word_symbol(&word))) +
+                     " changes while the source runs, after values were made with it ahead");
+  }
+  g_words_used.clear();
+}
+
+// The cells an object maker takes at [i] of [cells] (`context [...]`,
+// `object [...]`, `make object! [...]`): 2 or 3, else 0.
+uint32_t object_maker_length(const Cell* cells, uint32_t i, uint32_t n) {
+  const Cell& c = cells[i];
+  if ((word_named(c, "context") || word_named(c, "object")) && i + 1 < n && cells[i + 1].is(kTypeBlock) &&
+      callable_now(c))
+    return 2;
+  if (word_named(c, "make") && i + 2 < n && word_named(cells[i + 1], "object!") &&
+      cells[i + 2].is(kTypeBlock))
+    return 3;
+  return 0;
+}
+
+bool plain_object_body(const Image& image, const Cell& body);
+
+// True for a literal that evaluates to itself and holds no code: a number,
+// a char, a string or binary, a block (taken as data).
+bool data_literal(const Cell& c) {
+  const TypeId t = c.type();
+  return t == kTypeInteger || t == kTypeChar || t == kTypeBlock || is_any_string(t) || t == kTypeBinary;
+}
+
+// The cells of a constructor over a literal at [i] of [cells], which gives
+// a new value of its own whenever it runs: `make T! literal`, `to T!
+// literal` (T! a datatype of data), `copy literal`, `charset literal`;
+// else 0.
+uint32_t constructor_length(const Cell* cells, uint32_t i, uint32_t n) {
+  const Cell& c = cells[i];
+  if ((word_named(c, "copy") || word_named(c, "charset")) && i + 1 < n && data_literal(cells[i + 1]) &&
+      callable_now(c))
+    return 2;
+  if (!(word_named(c, "make") || word_named(c, "to")) || i + 2 >= n || !data_literal(cells[i + 2])) return 0;
+  // Not word! or issue!: their names would become global words when the
+  // image is read, which the text start-up never adds.
+  static constexpr std::string_view kData[] = {"block!",  "map!",     "hash!",  "string!", "binary!",
+                                               "bitset!", "typeset!", "file!",  "url!",    "date!",
+                                               "time!",   "integer!", "float!", "tuple!",  "char!"};
+  for (std::string_view name : kData) {
+    if (!word_named(cells[i + 1], name)) continue;
+    return value_used(cells[i + 1]).is(kTypeDatatype) && callable_now(c) ? 3 : 0;
+  }
+  return 0;
+}
+
+// True when the expression at [i] of [cells] makes the same value whenever
+// and wherever it runs: a literal (no word, path or paren), a lit-word or
+// lit-path, none/true/false and their kin, a function maker over literal
+// blocks whose spec's types name only base values, or an object maker over
+// a body of such expressions. *[length] gets its cells.
+bool plain_expression(const Image& image, const Cell* cells, uint32_t i, uint32_t n, uint32_t* length) {
+  const Cell& c = cells[i];
+  const TypeId t = c.type();
+  *length = 1;
+  if (t == kTypeWord) {
+    static constexpr std::string_view kConstants[] = {"none", "true", "false", "yes", "no", "on", "off"};
+    for (std::string_view name : kConstants) {
+      if (!word_named(c, name)) continue;
+      const TypeId v = value_used(c).type();
+      return v == kTypeNone || v == kTypeLogic;
+    }
+    if (uint32_t k = constructor_length(cells, i, n)) {
+      *length = k;
+      return true;
+    }
+    if (uint32_t k = object_maker_length(cells, i, n)) {
+      *length = k;
+      return plain_object_body(image, cells[i + k - 1]);
+    }
+    const int blocks = maker_blocks(c);
+    if (blocks == 0 || i + uint32_t(blocks) >= n || !callable_now(c)) return false;
+    for (int k = 1; k <= blocks; k++)
+      if (!cells[i + uint32_t(k)].is(kTypeBlock)) return false;
+    *length = 1 + uint32_t(blocks);
+    return blocks == 1 || spec_types_known(image, cells[i + 1]);
+  }
+  if (t == kTypeLitWord || t == kTypeLitPath) return true;
+  return !is_any_word(t) && !is_any_path(t) && t != kTypeParen;
+}
+
+// True when the block [body] is a run of `set-word: expression` where each
+// expression is plain (above): making an object of it at build time gives
+// what start-up would make.
+bool plain_object_body(const Image& image, const Cell& body) {
+  const Cell* cells = series_cells(body.node());
+  const uint32_t n = series_length(body.node());
+  uint32_t i = 0;
+  while (i < n) {
+    if (!cells[i].is(kTypeSetWord)) return false;
+    while (i < n && cells[i].is(kTypeSetWord)) i++;
+    uint32_t length;
+    if (i == n || !plain_expression(image, cells, i, n, &length)) return false;
+    i += length;
+  }
+  return true;
+}
+
 // The literal after the sources' code: the routines' spec blocks.
 const char* const kRoutineSpecs = "routine specs";
+// And the objects whose bodies start-up runs.
+const char* const kDeferred = "objects left to start-up";
 
 // MAY ALLOCATE. Defines every native and action as the base environment
 // bound it.
@@ -165,6 +311,96 @@ void add_builtins(Image& image) {
   for (int32_t id = 1; id <= kNativeCount; id++) add(g_natives_info[id].word);
   for (int32_t id = 1; id <= kActionCount; id++)
     if (action_callable_q(id)) add(g_actions_table[id].word);
+}
+
+// MAY ALLOCATE, MAY RUN KIV CODE (the makers). Pushes what the cells
+// [cells] make when run (a maker and its blocks), of the type [type]. The
+// cells are copies: the series they name stay held where they came from.
+Cell* make_here(const std::string& path, const std::vector<Cell>& cells, TypeId type) {
+  Cell* call = block_push_only(uint32_t(cells.size()));
+  for (const Cell& c : cells) block_append_value(call, &c);
+  block_mark_library_code(call);
+  Cell* made = stack_push();
+  try {
+    if (do_block(call, made) != kStatusOk || !made->is(type)) fail(path, "a value made ahead failed");
+  } catch (KivThrow& t) {
+    if (t.code != kThrowError) throw;
+    fail(path, caught_error());
+  }
+  *call = *made;
+  g_stack.top = call + 1;
+  return call;
+}
+
+// Copies of the [count] cells from [from] of the block [block].
+std::vector<Cell> cells_of(const Cell* block, uint32_t from, uint32_t count) {
+  const Cell* cells = series_cells(block->node()) + from;
+  return std::vector<Cell>(cells, cells + count);
+}
+
+// MAY ALLOCATE, MAY RUN KIV CODE (the makers). Pushes the object `make
+// object! [body]` makes, with a new-line marker when [new_line].
+Cell* make_plain_object(const std::string& path, Cell body, bool new_line) {
+  Cell* made = make_here(path, {load_word("make"), load_word("object!"), body}, kTypeObject);
+  made->clear_new_line();
+  if (new_line) made->header |= kFlagNewLine;
+  return made;
+}
+
+// MAY ALLOCATE, MAY RUN KIV CODE (the makers). The block [body] of an object
+// whose body start-up runs, already bound to it: each plain object maker a
+// set-word takes gives way to the object made here, and each function maker
+// to `pick [function] 1` with the function made here (pick, an action, is
+// there before any library code), so that start-up makes neither. [object]
+// is the object the body is bound to.
+void premake_in_body(const Image& image, const std::string& path, Cell* body, const Cell* object) {
+  StackSave save;
+  Cell* out = block_push_only(series_length(body->node()));
+  Cell* pick = stack_push_value(load_word("pick"));
+  value_used(*pick);
+  const bool pick_free = context_find_symbol(object_context(object), word_symbol(pick), true) < 0;
+  uint32_t i = 0;
+  while (i < series_length(body->node())) {
+    StackSave one;
+    const uint32_t n = series_length(body->node());
+    const Cell c = series_cells(body->node())[i];
+    const bool after_set = i >= 1 && series_cells(body->node())[i - 1].is(kTypeSetWord);
+    if (!after_set) {
+      block_append_value(out, &c);
+      i++;
+      continue;
+    }
+    const uint32_t object = object_maker_length(series_cells(body->node()), i, n);
+    if (object && plain_object_body(image, series_cells(body->node())[i + object - 1])) {
+      block_append_value(out,
+                         make_plain_object(path, series_cells(body->node())[i + object - 1], c.new_line()));
+      i += object;
+      continue;
+    }
+    const int blocks = maker_blocks(c);
+    bool function = pick_free && blocks > 0 && i + uint32_t(blocks) < n && callable_now(c);
+    for (int k = 1; function && k <= blocks; k++)
+      function = series_cells(body->node())[i + uint32_t(k)].is(kTypeBlock);
+    if (function && blocks == 2) function = spec_types_known(image, series_cells(body->node())[i + 1]);
+    if (!function) {
+      block_append_value(out, &c);
+      i++;
+      continue;
+    }
+    Cell* made = make_here(path, cells_of(body, i, 1 + uint32_t(blocks)), kTypeFunction);
+    made->clear_new_line();
+    Cell* holder = block_push_only(1);
+    block_append_value(holder, made);
+    Cell word = *pick;
+    word.clear_new_line();
+    if (c.new_line()) word.header |= kFlagNewLine;
+    block_append_value(out, &word);
+    block_append_value(out, holder);
+    Cell index = integer_cell(1);
+    block_append_value(out, &index);
+    i += 1 + uint32_t(blocks);
+  }
+  *body = *out;
 }
 
 // MAY ALLOCATE, MAY RUN KIV CODE (the makers). Lexes the source at [path] and
@@ -194,6 +430,9 @@ void add_source(Image& image, const std::string& path, std::set<int32_t>& define
     }
   }
   Cell* rest = block_push_only(series_length(code->node()));
+  // The block the code goes to: the source's code, then the block of each
+  // statement on from an object left to start-up to run.
+  Cell* segment = stack_push_value(*rest);
   uint32_t i = 0;
   while (i < series_length(code->node())) {
     const Cell c = series_cells(code->node())[i];
@@ -210,21 +449,51 @@ void add_source(Image& image, const std::string& path, std::set<int32_t>& define
       premade = get_word_value(w)->is(kTypeUnset) && !defined.count(word_symbol(w));
     }
     if (!premade) {
-      block_append_value(rest, &c);
+      // An object a set-word or set-path takes, made here when its body is
+      // plain: the code holds the object in place of its maker.
+      const Cell* cells = series_cells(code->node());
+      auto sets = [](const Cell& x) { return x.is(kTypeSetWord) || x.is(kTypeSetPath); };
+      const bool taken = i >= 3 && sets(cells[i - 1]);
+      const uint32_t object = i >= 2 ? object_maker_length(cells, i, n) : 0;
+      if (object && taken && plain_object_body(image, cells[i + object - 1])) {
+        StackSave one;
+        block_append_value(segment, make_plain_object(path, cells[i + object - 1], c.new_line()));
+        i += object;
+        continue;
+      }
+      // One whose body does more, where it (or the set-word or set-path
+      // that takes it) starts a statement: made here with its words and its
+      // body bound to it, and its body run by start-up (object_make_run)
+      // before the rest of the code from that statement on, which the image
+      // holds as a block of its own.
+      const bool starts =
+          taken ? cells[i - 1].new_line() && !sets(cells[i - 2]) : c.new_line() && !sets(cells[i - 1]);
+      if (object && starts) {
+        StackSave one;
+        const Cell target = taken ? cells[i - 1] : Cell{};
+        Cell* body = stack_push_value(cells[i + object - 1]);
+        Cell* made = object_make_unrun(body);
+        premake_in_body(image, path, body, made);
+        if (taken) block_truncate(segment, series_length(segment->node()) - 1);
+        *segment = *block_push_only(64);
+        if (taken) block_append_value(segment, &target);
+        made->clear_new_line();
+        if (!taken && c.new_line()) made->header |= kFlagNewLine;
+        block_append_value(segment, made);
+        Cell* file = stack_push_value(integer_cell(int32_t(image.files.size())));
+        block_append_value(image.deferred, file);
+        block_append_value(image.deferred, made);
+        block_append_value(image.deferred, body);
+        block_append_value(image.deferred, segment);
+        i += object;
+        continue;
+      }
+      block_append_value(segment, &c);
       i++;
       continue;
     }
     StackSave one;
-    Cell* call = block_push_only(3);
-    for (int k = 0; k <= blocks; k++) block_append_value(call, &series_cells(code->node())[i + 1 + k]);
-    block_mark_library_code(call);
-    Cell* made = stack_push();
-    try {
-      if (do_block(call, made) != kStatusOk || !made->is(kTypeFunction)) fail(path, "a definition failed");
-    } catch (KivThrow& t) {
-      if (t.code != kThrowError) throw;
-      fail(path, caught_error());
-    }
+    Cell* made = make_here(path, cells_of(code, i + 1, 1 + uint32_t(blocks)), kTypeFunction);
     Cell word = c;
     word.clear_new_line();
     block_append_value(image.definitions, &word);
@@ -245,6 +514,7 @@ void add_source(Image& image, const std::string& path, std::set<int32_t>& define
     if (t.code != kThrowError) throw;
     fail(path, caught_error());
   }
+  check_words_kept(path);
 }
 
 // MAY ALLOCATE. Decodes [bytes] back by the boot rules and compares every
@@ -268,7 +538,10 @@ void check_round_trip(const Image& image, const std::vector<uint8_t>& bytes) {
   if (series_length(target->node()) != literals) fail("boot image", "decodes to another number of literals");
   for (uint32_t i = 0; i < literals; i++) {
     if (mold_all(&series_cells(target->node())[i]) != literal_molds[i])
-      fail(i < image.files.size() ? image.files[i] : kRoutineSpecs, "changes through the boot image");
+      fail(i < image.files.size()    ? image.files[i]
+           : i == image.files.size() ? kRoutineSpecs
+                                     : kDeferred,
+           "changes through the boot image");
   }
   for (uint32_t k = 0; k < pairs; k++) {
     StackSave one;
@@ -295,7 +568,8 @@ std::string header_text(const Image& image) {
   s << "// Generated by kiv-bootgen from the library's Kiv sources; do not edit.\n"
        "// The indexes of the boot image's literals among the top-level values it\n"
        "// decodes to: the code of each library source, in start-up order, then\n"
-       "// the block of the routines' specs.\n"
+       "// the block of the routines' specs, then the objects whose bodies start-up\n"
+       "// runs.\n"
        "#pragma once\n\n#include <cstdint>\n\nnamespace kiv::boot_literal {\n\n";
   for (size_t i = 0; i < image.files.size(); i++) {
     std::string name = image.files[i].substr(0, image.files[i].rfind('.'));
@@ -304,7 +578,8 @@ std::string header_text(const Image& image) {
     s << "inline constexpr uint32_t k_" << name << " = " << i << ";\n";
   }
   s << "inline constexpr uint32_t kRoutineSpecs = " << image.files.size() << ";\n";
-  s << "inline constexpr uint32_t kCount = " << image.files.size() + 1
+  s << "inline constexpr uint32_t kDeferredObjects = " << image.files.size() + 1 << ";\n";
+  s << "inline constexpr uint32_t kCount = " << image.files.size() + 2
     << ";\n\n}  // namespace kiv::boot_literal\n";
   return s.str();
 }
@@ -327,7 +602,9 @@ std::string unit_text(const Image& image, const std::vector<uint8_t>& bytes, con
     s << "    {\"" << image.files[i] << "\", boot_literal::k_" << name << "},\n";
   }
   s << "};\n\n}  // namespace\n\nconst BootImage g_boot_image = {kImage, " << bytes.size() << ", kFiles, "
-    << image.files.size() << ", boot_literal::kRoutineSpecs, boot_literal::kCount};\n\n}  // namespace kiv\n";
+    << image.files.size()
+    << ", boot_literal::kRoutineSpecs, boot_literal::kDeferredObjects, boot_literal::kCount};\n\n}  // "
+       "namespace kiv\n";
   return s.str();
 }
 
@@ -339,11 +616,12 @@ int run(void* p) {
     base_environment_init();
     routines_init();
     StackSave save;
-    Image image{block_push_only(256), block_push_only(16), {}, valued_global_slots()};
+    Image image{block_push_only(256), block_push_only(16), block_push_only(64), {}, valued_global_slots()};
     add_builtins(image);
     std::set<int32_t> defined;
     for (int i = 4; i < args->argc; i++) add_source(image, args->argv[i], defined);
     block_append_value(image.literals, routines_push_specs());
+    block_append_value(image.literals, image.deferred);
     std::vector<uint8_t> bytes;
     try {
       // Every global word, in the order start-up from text adds them.

@@ -18,8 +18,10 @@
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/integer.h"
+#include "datatypes/object.h"
 #include "eval_test.h"
 #include "evaluator/base_env.h"
+#include "evaluator/interpreter.h"
 #include "kiv_test.h"
 #include "run_kiv.h"
 #include "runtime/stack.h"
@@ -49,6 +51,17 @@ test::KivRun bootgen(const fs::path& dir, const std::vector<std::string>& source
   test::KivRunOptions options;
   options.program = KIV_BOOTGEN;
   return test::run_kiv_with(args, options);
+}
+
+// Runs kiv-bootgen over the one [source] in [dir] and decodes its image,
+// as start-up does, into the block [target].
+void bootgen_and_load(const fs::path& dir, const fs::path& source, const Cell* target) {
+  test::KivRun run = bootgen(dir, {source.string()});
+  ASSERT_EQ(run.status, 0) << run.errors;
+  std::string image = read_file(dir / "kiv.boot");
+  const std::vector<uint8_t> bytes(image.begin(), image.end());
+  ASSERT_EQ(test::catch_error([&] { kivbin_load_boot_data(bytes.data(), bytes.size(), target); }),
+            test::kNoError);
 }
 
 struct TempDir {
@@ -89,6 +102,8 @@ TEST(BootImage, BootgenRefusesWhatItCannotCarry) {
       {"Kiv []\n\nz: #[bad\n", "(line 3)"},   // a malformed construct
       {"x: 1\n", "does not begin with its Kiv header"},
       {"Kiv []\nf: :print\n", ""},  // fine: words only, no value is made
+      // An object made ahead with copy, which the source then changes.
+      {"Kiv []\nbootgen-o: make object! [a: copy \"x\"]\ncopy: 5\n", "copy changes while the source runs"},
   };
   for (const Case& c : kCases) {
     fs::path source = dir.path / "lib.kiv";
@@ -117,21 +132,84 @@ TEST(BootImage, DefinitionsNameOnlyBaseTypes) {
   std::ofstream(source, std::ios::binary) << "Kiv []\nbootgen-t!: make typeset! [integer!]\n"
                                              "bootgen-f: func [x [bootgen-t!]] [x]\n"
                                              "bootgen-g: func [x [integer! block!]] [x]\n";
-  test::KivRun run = bootgen(dir.path, {source.string()});
-  ASSERT_EQ(run.status, 0) << run.errors;
-  std::string image = read_file(dir.path / "kiv.boot");
   StackSave save;
   Cell* target = block_push_only(1);
-  const std::vector<uint8_t> bytes(image.begin(), image.end());
-  EXPECT_EQ(test::catch_error([&] { kivbin_load_boot_data(bytes.data(), bytes.size(), target); }),
-            test::kNoError);
+  ASSERT_NO_FATAL_FAILURE(bootgen_and_load(dir.path, source, target));
   EXPECT_EQ(test::eval_mold("value? 'bootgen-f"), "false");
   EXPECT_EQ(test::eval_mold("bootgen-g 7"), "7");
-  // The literals: the source's code without bootgen-g's definition, then the
-  // routines' specs.
-  ASSERT_EQ(block_total_length(target), 2);
+  // The literals: the source's code without bootgen-g's definition, the
+  // routines' specs and the (here empty) block of objects start-up finishes.
+  ASSERT_EQ(block_total_length(target), 3);
   EXPECT_EQ(test::mold(*block_ks_abs_at(target, 0)),
             "[Kiv []\nbootgen-t!: make typeset! [integer!]\nbootgen-f: func [x [bootgen-t!]] [x]]");
+}
+
+// Objects the image makes: a plain body becomes the object in the code; any
+// other comes with its words and its bound body (its plain functions and
+// objects made already), which start-up runs before the code that follows.
+TEST(BootImage, ObjectsComeMadeOrWithTheirBodiesBound) {
+  base_environment_init();
+  TempDir dir("kiv-bootgen-objects");
+  fs::path source = dir.path / "lib.kiv";
+  std::ofstream(source, std::ios::binary)
+      << "Kiv []\n"
+         "bootgen-p: make object! [a: 1 b: [x y] f: func [] [a] inner: make object! [c: \"s\" g: func [] "
+         "[c]]]\n"
+         "bootgen-q: make object! [\n"
+         "  n: 1 + 2 list: [1 2] same: list g: func [x [integer!]] [n + x] sub: make object! [k: 7]\n"
+         "  h: func [] [sub/k]\n"
+         "]\n"
+         "make object! [set 'bootgen-r 5]\n"
+         "bootgen-after: bootgen-r + 1\n";
+  StackSave save;
+  Cell* target = block_push_only(1);
+  ASSERT_NO_FATAL_FAILURE(bootgen_and_load(dir.path, source, target));
+  // The code, the routines' specs, the objects start-up finishes.
+  ASSERT_EQ(block_total_length(target), 3);
+  Cell* code = stack_push_value(*block_ks_abs_at(target, 0));
+  ASSERT_EQ(block_total_length(code), 4);
+  EXPECT_TRUE(block_ks_abs_at(code, 3)->is(kTypeObject));
+  Cell* deferred = stack_push_value(*block_ks_abs_at(target, 2));
+  ASSERT_EQ(block_total_length(deferred), 8);
+  EXPECT_EQ(test::mold(*block_ks_abs_at(deferred, 7)),
+            "[\n    make object! [\n    ]\n    bootgen-after: bootgen-r + 1\n]");
+  EXPECT_NE(test::mold(*block_ks_abs_at(deferred, 2)).find("g: pick [func [x [integer!]][n + x]] 1"),
+            std::string::npos);
+  // Run as start-up runs it.
+  code->set_head(2);
+  Cell* out = stack_push();
+  ASSERT_EQ(do_block(code, out), kStatusOk);
+  for (int32_t k = 0; k < 8; k += 4) {
+    Cell* object = stack_push_value(*block_ks_abs_at(deferred, k + 1));
+    Cell* body = stack_push_value(*block_ks_abs_at(deferred, k + 2));
+    Cell* rest = stack_push_value(*block_ks_abs_at(deferred, k + 3));
+    ErrorId e = test::catch_error([&] { object_make_run(object, body); });
+    ASSERT_EQ(e, test::kNoError) << error_info(e).word;
+    ASSERT_EQ(do_block(rest, out), kStatusOk);
+  }
+  struct Case {
+    const char* code;
+    const char* value;
+  } kCases[] = {
+      {"bootgen-p/f", "1"},
+      {"bootgen-p/inner/g", "\"s\""},
+      {"same? bootgen-p do bind [self] bootgen-p", "true"},
+      {"bootgen-p/b", "[x y]"},
+      {"bootgen-q/g 4", "7"},
+      {"bootgen-q/h", "7"},
+      {"same? bootgen-q/list bootgen-q/same", "true"},
+      {"same? bootgen-q do bind [self] bootgen-q", "true"},
+      {"same? bootgen-q/sub do bind [self] bootgen-q/sub", "true"},
+      {"bootgen-q/n: 10 bootgen-q/g 1", "11"},
+      {"reduce [bootgen-r bootgen-after]", "[5 6]"},
+  };
+  for (const Case& c : kCases) EXPECT_EQ(test::eval_mold(c.code), c.value) << c.code;
+  // Class ids the image gave are not handed out again.
+  Cell* fresh = nullptr;
+  ASSERT_EQ(test::evaluate("make object! [z: 1]", &fresh), kStatusOk);
+  Cell* p = stack_push_value(*block_ks_abs_at(code, 3));
+  EXPECT_GT(object_class(fresh), object_class(p));
+  EXPECT_GT(object_class(fresh), object_class(block_ks_abs_at(deferred, 1)));
 }
 
 // Start-up from the image and from the text: the same global words with the

@@ -449,9 +449,18 @@ TEST(Kivbin, BootDataFollowsItsOwnRules) {
   Cell word = *block_ks_abs_at(target, 2);
   EXPECT_EQ(word_index(&word), 0);
   EXPECT_EQ(test::mold(*get_word_value(&word)), "5");
+  // An object, then a word bound to it by reference (prefix, slot 0, a
+  // path of one step: position 0), as an object's own words are written.
+  const int32_t base = boot(name, "2000 0E1A 01 00 86 C14F00 00 01 00");
+  Cell by_reference = *block_ks_abs_at(target, base + 1);
+  EXPECT_EQ(word_context(&by_reference), object_context(block_ks_abs_at(target, base)));
+  EXPECT_EQ(test::mold(*get_word_value(&by_reference)), "6");
   auto refused = [&](const std::string& symbols, const std::string& records) {
     return test::catch_error([&] { boot(symbols, records); });
   };
+  EXPECT_EQ(refused(name, "2000 0E1A 01 00 86 C10F00 00 01 00"), kErrScriptKbInvalidRecord);  // no slot form
+  EXPECT_EQ(refused(name, "86 C14F00 00 01 00"), kErrScriptKbInvalidRecord);  // an integer has no context
+  EXPECT_EQ(refused(name, "2000 0E1A 01 00 86 C14F00 02 01 00"), kErrScriptKbInvalidRecord);  // slot 1 of 1
   EXPECT_EQ(refused(name, "4F00 07 01"), kErrScriptKbInvalidRecord);  // no value at position 7
   EXPECT_EQ(refused(name, "C481"), kErrScriptKbInvalidRecord);
   EXPECT_EQ(refused(name, "C40F00 C40F00 81"), kErrScriptKbInvalidRecord);
