@@ -36,6 +36,7 @@
 #include "services/http_client.h"
 #include "services/print_hooks.h"
 #include "services/process_call.h"
+#include "tui/view_routines.h"
 
 namespace kiv {
 
@@ -74,7 +75,9 @@ CoreHooks core_hooks() {
       .object_on_change = object_on_change,
       .text_load_block = text_load_block_hook,
       .text_load_one_value = text_load_one_hook,
+      .face_to_image = tui_face_to_image,
       .print_output = call_string_printers,
+      .view_wait = tui_view_wait,
   };
 }
 
@@ -110,6 +113,7 @@ constexpr void (*kInitSteps[])() = {
     owner_table_init,
     lexer_init,
     console_terminal_init,
+    view_routines_init,
 };
 
 }  // namespace

@@ -62,11 +62,14 @@ int run(const uint8_t* data, size_t size) {
   static const uint8_t kKey[] = {'q'};
   cut.feed(kKey, 1);
   kiv::TerminalInputEvent in;
-  check(cut.next_input(false, &in) == kiv::KeyDecoder::Event::kKey && in.key == 'q', "the next key is swallowed");
+  check(cut.next_input(false, &in) == kiv::KeyDecoder::Event::kKey && in.key == 'q',
+        "the next key is swallowed");
   check(cut.empty(), "the next key left bytes behind");
   return 0;
 }
 
 }  // namespace tui_input_fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) { return tui_input_fuzz::run(data, size); }
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  return tui_input_fuzz::run(data, size);
+}

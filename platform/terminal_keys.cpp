@@ -156,9 +156,7 @@ int32_t csi_key(const std::string& params, char f, uint8_t* mods) {
     case 'Q':
     case 'S': return kKeyF1 - (f - 'P');
     case 'R': return params.empty() ? kKeyF1 - 2 : kKeyOther;  // else a position report's lookalike
-    case 'Z':
-      *mods |= kModShift;
-      return kKeyTab;
+    case 'Z': *mods |= kModShift; return kKeyTab;
     default: break;
   }
   if (f != '~' || params.empty() || params[0] == ';') return kKeyOther;
@@ -218,9 +216,7 @@ KeyDecoder::Event KeyDecoder::next(bool final, int32_t* key, int* row, int* col)
       *col = in.col;
       return e;
     case Event::kMouse: *key = kKeyOther; return Event::kKey;
-    case Event::kKey:
-      *key = (in.key == kKeyTab && (in.modifiers & kModShift)) ? kKeyOther : in.key;
-      return e;
+    case Event::kKey: *key = (in.key == kKeyTab && (in.modifiers & kModShift)) ? kKeyOther : in.key; return e;
   }
   return e;
 }
