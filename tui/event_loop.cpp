@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -332,9 +333,16 @@ void interpret_input() {
       case KeyDecoder::Event::kMouse:
         catch_all([&] { mouse_report(in.button, in.col, in.row, in.release, in.modifiers); });
         break;
-      case KeyDecoder::Event::kPosition:
-        if (!tui_screen().full_screen) tui_screen().origin_row = in.row - 1;
+      case KeyDecoder::Event::kPosition: {
+        // Where the drawn area starts; an area that cannot fit below it
+        // scrolled the terminal up when it was drawn.
+        ScreenBuffer& screen = tui_screen();
+        if (screen.full_screen) break;
+        int32_t columns, rows;
+        console_size(&columns, &rows);
+        screen.origin_row = std::max(0, std::min(in.row - 1, rows - screen.height));
         break;
+      }
       case KeyDecoder::Event::kNone: break;
     }
   }
@@ -502,6 +510,14 @@ void loop_set_focus(WidgetRef window, WidgetRef target) {
 void loop_resize_windows() {
   int32_t columns, rows;
   console_size(&columns, &rows);
+  {
+    StackSave save;
+    catch_all([] {
+      library_eval_in_library(
+          "if all [block? system/view/screens object? system/view/screens/1] [system/view/screens/1/size: "
+          "system/view/platform/get-screen-size 0]");
+    });
+  }
   std::vector<WidgetRef> windows = window_list();
   for (WidgetRef ref : windows)
     if (widget_get(ref)) loop_send_awake(ref, kEvResize, record_at(float(columns), float(rows)), 0);
@@ -551,7 +567,19 @@ bool loop_run(bool poll) {
   struct Ending {
     bool nested;
     bool poll;
+    int32_t start_level;
     ~Ending() {
+      if (std::uncaught_exceptions() > 0) {
+        // Something ends the process or passes out of every view: the
+        // terminal is put back, and no Kiv code runs while it goes.
+        if (!poll) g.level = start_level;
+        if (!nested) {
+          terminal_gui_leave();
+          g.gui = false;
+          screen_reset(tui_screen());
+        }
+        return;
+      }
       if (nested) {
         if (!poll) {
           terminal_gui_discard();
@@ -567,7 +595,7 @@ bool loop_run(bool poll) {
         loop_reset_state();
       }
     }
-  } ending{nested, poll};
+  } ending{nested, poll, start_level};
   for (;;) {
     if (poll) {
       bool got = read_input();
