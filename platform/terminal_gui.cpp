@@ -54,7 +54,9 @@ void terminal_gui_leave() {
   if (!g_active) return;
   terminal_gui_mouse(false);
   terminal_gui_alternate_screen(false);
-  terminal_gui_cursor(true);
+  // Frames may hide the cursor on their own: it is shown whatever the flag says.
+  put(kCursorShown);
+  g_cursor_hidden = 0;
   raw_mode_off();
   g_active = 0;
 }
@@ -153,7 +155,7 @@ void terminal_gui_restore_for_exit() {
   if (!g_active) return;
   if (g_mouse) put(kMouseOff);
   if (g_alternate) put(kAlternateOff);
-  if (g_cursor_hidden) put(kCursorShown);
+  put(kCursorShown);
 }
 
 }  // namespace kiv

@@ -357,10 +357,24 @@ bool read_input() {
   return n > 0;
 }
 
+// Whether the active window asked for the full screen.
+bool full_screen_wanted() {
+  Widget* w = widget_get(active_window());
+  return w && (w->flags & kWidgetFullscreen);
+}
+
 // MAY RUN KIV CODE.
 void redraw_screen() {
   int32_t columns, rows;
   console_size(&columns, &rows);
+  // A full-screen window shown while the loop runs: the alternate screen is
+  // entered here, where the exit hook hears of it.
+  ScreenBuffer& screen = tui_screen();
+  if (terminal_gui_active() && full_screen_wanted() && !terminal_gui_alternate_screen_q()) {
+    terminal_gui_alternate_screen(true);
+    screen.alternate_entered = true;
+    screen.origin_row = 0;
+  }
   catch_all([&] { screen_redraw(tui_screen(), terminal_gui_active(), columns, rows); });
 }
 
@@ -381,12 +395,6 @@ void frame(int32_t wait_ms) {
   redraw_screen();
   interpret_input();
   g.frame_ms = int32_t(os_monotonic_ms() - start);
-}
-
-// Whether the active window asked for the full screen.
-bool full_screen_wanted() {
-  Widget* w = widget_get(active_window());
-  return w && (w->flags & kWidgetFullscreen);
 }
 
 // Switches the terminal into GUI mode for a loop that is not nested.

@@ -130,11 +130,15 @@ Cell set_auto_sync(const Cell& value) {
 
 // MAY RUN KIV CODE. Applies the change flags of [face] (a stable cell) to
 // its widget, runs the kind's update with auto-sync? off, requests a redraw
-// and clears the flags. A face without a live widget is left alone.
+// and clears the flags. A face without a live widget (a rich-text face never
+// shown) only has its flags cleared.
 void os_update_view(const Cell* face) {
   WidgetRef ref = widget_of_face(face);
   Cell state = field(face, "state");
-  if (!ref) return;
+  if (!widget_get(ref)) {
+    clear_change_flags(state);
+    return;
+  }
   uint32_t changes = change_flags(state);
   Root rate(field(face, "rate"));
   if (changes & kChangeRate) {
