@@ -416,7 +416,7 @@ void enter_gui() {
   bool mouse = true;
   StackSave save;
   catch_all([&] {
-    Cell* flag = library_eval_in_library("system/view/platform/mouse-event?");
+    Cell* flag = library_eval_in_library(":system/view/platform/mouse-event?");
     mouse = !(flag->is(kTypeNone) || (flag->is(kTypeLogic) && !logic_get(flag)));
   });
   terminal_gui_mouse(mouse);

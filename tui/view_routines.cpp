@@ -318,7 +318,12 @@ KIV_ROUTINE(DestroyView) {
   // view running.
   if (window) {
     loop_exit();
-    if (!window_list().empty()) request_redraw();
+    // The last window left is the one drawn now.
+    const std::vector<WidgetRef>& windows = window_list();
+    if (!windows.empty()) {
+      if (!widget_get(active_window())) set_active_window(windows.back());
+      request_redraw();
+    }
   }
   return native_result(kNoneCell);
 }

@@ -118,10 +118,14 @@ def tab_wraps_around(p=None):
         p.text("2")
         p.keys("Tab")
         p.text("3")
-        p.keys("Tab", "Tab")  # the button, then back to the first field
+        p.keys("Tab", "Tab")  # the button, then round to the first field
         p.text("4")
-        p.keys("BTab", "Enter")  # back to the button
-        p.wait_row("14 2 3")
+        p.wait_text("14")
+        p.keys("Tab", "Tab", "Tab", "BTab")  # on to the button, back to the third field
+        p.text("5")
+        p.wait_text("35")
+        p.keys("Tab", "Enter")
+        p.wait_row("14 2 35")
         ended_with(p)
     finally:
         p.close()
@@ -177,7 +181,7 @@ def resize_reaches_windows(p=None):
     try:
         p.wait_text("R")
         p.tmux("resize-window", "-x", "90", "-y", "25")
-        p.wait_text("size (90, 25)")
+        p.wait_text("size 90x25")
         ended_with(p)
     finally:
         p.close()
@@ -223,6 +227,7 @@ def print_during_a_view(p=None):
         p.wait_row("said")
         p.wait("the view drawn below the printed line",
                lambda: find(p, "Say")[1] > find(p, "said")[1] and sum("Say" in r for r in p.screen()) == 1)
+        assert sum(row.strip() == "said" for row in p.screen()) == 1, "Enter clicked once"
         p.keys("Tab", "Enter")
         ended_with(p)
     finally:
