@@ -37,6 +37,7 @@
 #include "services/print_hooks.h"
 #include "services/process_call.h"
 #include "tui/view_routines.h"
+#include "tui/widgets.h"
 
 namespace kiv {
 
@@ -113,6 +114,7 @@ constexpr void (*kInitSteps[])() = {
     owner_table_init,
     lexer_init,
     console_terminal_init,
+    widgets_init,
     view_routines_init,
 };
 

@@ -259,6 +259,29 @@ size_t parse_embedded_csi(const uint32_t* text, size_t count, PenState& pen, con
   return i;
 }
 
+// The characters of a text, its embedded sequences (when [embedded])
+// applied to the pen on the way rather than given out.
+struct TextReader {
+  const uint32_t* text;
+  size_t count;
+  bool embedded;
+  size_t i = 0;
+  bool next(PenState& pen, const RenderRecord& render, uint32_t* code) {
+    while (i < count) {
+      if (embedded && text[i] == kEscape) {
+        size_t used = parse_embedded_csi(text + i, count - i, pen, render);
+        if (used) {
+          i += used;
+          continue;
+        }
+      }
+      *code = text[i++];
+      return true;
+    }
+    return false;
+  }
+};
+
 // A character's cell width as the writer stores it: control codes take one
 // cell (drawn as a space), a password cell always one.
 int stored_width(uint32_t code, uint32_t attributes) {
@@ -327,25 +350,14 @@ void write_cells(ScreenBuffer& screen, int32_t x, int32_t y, const ScreenRect& c
 
 void screen_write_text(ScreenBuffer& screen, const uint32_t* text, size_t count, int32_t x, int32_t y,
                        const ScreenRect& clip, const RenderRecord& render) {
-  size_t i = 0;
-  bool embedded = render.flags & kRenderEmbeddedSgr;
+  TextReader reader{text, count, (render.flags & kRenderEmbeddedSgr) != 0};
   PenState start{render.foreground, render.background, render.background_set, 0};
   write_cells(screen, x, y, clip, render, start,
               [&](PenState& pen, uint32_t* code, uint32_t* foreground, uint32_t* attributes) {
-                while (i < count) {
-                  if (embedded && text[i] == kEscape) {
-                    size_t used = parse_embedded_csi(text + i, count - i, pen, render);
-                    if (used) {
-                      i += used;
-                      continue;
-                    }
-                  }
-                  *code = text[i++];
-                  *foreground = pen.foreground;
-                  *attributes = pen.attributes | render.attributes;
-                  return true;
-                }
-                return false;
+                if (!reader.next(pen, render, code)) return false;
+                *foreground = pen.foreground;
+                *attributes = pen.attributes | render.attributes;
+                return true;
               });
 }
 
@@ -401,23 +413,10 @@ TextMeasure measure(int32_t wrap_width, Next next) {
 }  // namespace
 
 TextMeasure text_measure(const uint32_t* text, size_t count, int32_t wrap_width, bool embedded_sgr) {
-  size_t i = 0;
+  TextReader reader{text, count, embedded_sgr};
   PenState pen{};
   RenderRecord render;
-  return measure(wrap_width, [&](uint32_t* code) {
-    while (i < count) {
-      if (embedded_sgr && text[i] == kEscape) {
-        size_t used = parse_embedded_csi(text + i, count - i, pen, render);
-        if (used) {
-          i += used;
-          continue;
-        }
-      }
-      *code = text[i++];
-      return true;
-    }
-    return false;
-  });
+  return measure(wrap_width, [&](uint32_t* code) { return reader.next(pen, render, code); });
 }
 
 TextMeasure text_measure_rich(const RichCell* cells, size_t count, int32_t wrap_width) {

@@ -414,7 +414,6 @@ int tui_face_to_image(const Cell* value, Cell* out) {
 bool tui_view_wait(int64_t ms) { return loop_wait(ms); }
 
 void view_routines_init() {
-  widgets_init();
   event_loop_init();
   KIV_ROUTINE_INSTALL(MakeView);
   KIV_ROUTINE_INSTALL(UpdateView);

@@ -8,8 +8,8 @@
 
 namespace kiv {
 
-// Start-up step: the widgets' and the loop's registrations, then the entries
-// of the view routines (routines.def).
+// Start-up step, after widgets_init: the loop's registrations, then the
+// entries of the view routines (routines.def).
 void view_routines_init();
 
 // The core's face_to_image hook (runtime/hooks.h): a face renders no image

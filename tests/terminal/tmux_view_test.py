@@ -281,6 +281,20 @@ def nested_view_from_an_actor(p=None):
 
 
 @case
+def help_of_an_image(p=None):
+    p = run("img", 'img: make image! 6x4 img/1: 255.0.0 help img print "closed"')
+    try:
+        p.wait_text("\u2584\u2584\u2584\u2584\u2584\u2584")
+        colours = p.tmux("capture-pane", "-p", "-e")
+        assert "\x1b[" in colours, colours
+        p.keys("Escape")
+        p.wait_row("closed")
+        ended_with(p)
+    finally:
+        p.close()
+
+
+@case
 def interrupted_by_sigterm(p=None):
     p = run("term", 'view/flags [button "Wait"] [fullscreen]')
     try:
