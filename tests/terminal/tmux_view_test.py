@@ -311,22 +311,5 @@ def interrupted_by_sigterm(p=None):
         p.close()
 
 
-def main():
-    if sys.argv[1:] == ["--list"]:
-        print(" ".join(CASES))
-        return 0
-    console.KIV = os.path.abspath(sys.argv[1])
-    names = sys.argv[2:] or list(CASES)
-    failed = 0
-    for name in names:
-        try:
-            CASES[name]()
-            print(f"ok {name}")
-        except AssertionError as e:
-            failed += 1
-            print(f"FAILED {name}: {e}")
-    return 1 if failed else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(console.main(CASES))
