@@ -281,6 +281,20 @@ def nested_view_from_an_actor(p=None):
 
 
 @case
+def wait_runs_frames(p=None):
+    text = ('view [t: text "0" rate 20 on-time [t/text: form 1 + to integer! t/text] '
+            'button "W" [a: t/text wait 0.5 print ["ticked meanwhile" a <> t/text] unview]]')
+    p = run("wait", text)
+    try:
+        p.wait_text("W")
+        p.keys("Tab", " ")
+        p.wait_row("ticked meanwhile true")
+        ended_with(p)
+    finally:
+        p.close()
+
+
+@case
 def help_of_an_image(p=None):
     p = run("img", 'img: make image! 6x4 img/1: 255.0.0 help img print "closed"')
     try:
