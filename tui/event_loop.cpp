@@ -612,6 +612,9 @@ bool loop_run(bool poll) {
       interpret_input();
       break;
     }
+    // A run with no window left would wait for an exit nothing can send.
+    if (window_list().empty()) g.level = start_level;
+    if (g.level <= start_level) break;
     frame(kFrameMs);
     if (g.level <= start_level) break;
   }
