@@ -309,10 +309,23 @@ def help_of_an_image(p=None):
 
 
 @case
+def quit_from_an_actor(p=None):
+    p = run("quit", 'view/flags [button "Q" [quit/return 3]] [fullscreen]')
+    try:
+        p.wait_text("Q")
+        p.keys(" ")
+        ended_with(p, 3)
+        assert p.tmux("display", "-p", "#{alternate_on}#{mouse_any_flag}#{mouse_sgr_flag}").strip() == "000"
+    finally:
+        p.close()
+
+
+@case
 def interrupted_by_sigterm(p=None):
     p = run("term", 'view/flags [button "Wait"] [fullscreen]')
     try:
         p.wait_text("Wait")
+        p.wait("mouse reporting on", lambda: p.tmux("display", "-p", "#{mouse_any_flag}").strip() == "1")
         shell = p.pid()
         children = subprocess.run(["ps", "-o", "pid=", "--ppid", str(shell)], capture_output=True,
                                   text=True).stdout.split()
@@ -320,7 +333,7 @@ def interrupted_by_sigterm(p=None):
             os.kill(int(child), signal.SIGTERM)
         status = p.ended()
         assert status == 128 + 15, status
-        assert p.tmux("display", "-p", "#{alternate_on}").strip() == "0"
+        assert p.tmux("display", "-p", "#{alternate_on}#{mouse_any_flag}#{mouse_sgr_flag}").strip() == "000"
     finally:
         p.close()
 
