@@ -247,6 +247,22 @@ void mouse_button(int n, bool press, int32_t x, int32_t y, uint32_t flags) {
   g.pressed_list.clear();
 }
 
+// True when [a] is an ancestor of [b].
+bool ancestor_q(WidgetRef a, WidgetRef b) {
+  Widget* w = widget_get(b);
+  for (int depth = 0; w && depth < 10000; depth++) {
+    if (w->parent == a) return true;
+    w = widget_get(w->parent);
+  }
+  return false;
+}
+
+bool siblings_q(WidgetRef a, WidgetRef b) {
+  Widget* x = widget_get(a);
+  Widget* y = widget_get(b);
+  return x && y && x->parent && x->parent == y->parent;
+}
+
 // MAY RUN KIV CODE. Motion: over and away as the widget under the pointer
 // changes; a drag sends over with the down flag.
 void mouse_motion(int32_t x, int32_t y, uint32_t flags, bool drag) {
@@ -257,18 +273,25 @@ void mouse_motion(int32_t x, int32_t y, uint32_t flags, bool drag) {
   WidgetRef previous = g.hover;
   bool handled = false;
   if (!widget_get(previous)) {
-    g.hover = target;
-    handled = dispatch(target, kEvOver, record_at(lx, ly), flags);
+    // The first move: the window hears of it.
+    WidgetRef window = active_window();
+    g.hover = window;
+    handled = dispatch(window, kEvOver, record_at(float(x), float(y)), flags);
   } else if (previous != target) {
-    float px, py;
-    offset_in(previous, g.last_x, g.last_y, &px, &py);
-    if (previous == g.pressed) {
-      if (Widget* w = widget_get(previous)) w->flags |= kWidgetPressedLeft;
+    // Over and away pass between a widget and its parent or its siblings.
+    if (ancestor_q(target, previous) || siblings_q(target, previous)) {
+      float px, py;
+      offset_in(previous, g.last_x, g.last_y, &px, &py);
+      if (previous == g.pressed) {
+        if (Widget* w = widget_get(previous)) w->flags |= kWidgetPressedLeft;
+      }
+      dispatch(previous, kEvOver, record_at(px, py), flags | kEventFlagAway);
     }
-    dispatch(previous, kEvOver, record_at(px, py), flags | kEventFlagAway);
-    if (Widget* w = widget_get(target)) w->flags &= ~kWidgetPressedLeft;
+    if (ancestor_q(previous, target) || siblings_q(target, previous)) {
+      if (Widget* w = widget_get(target)) w->flags &= ~kWidgetPressedLeft;
+      handled = dispatch(target, kEvOver, record_at(lx, ly), flags);
+    }
     g.hover = target;
-    handled = dispatch(target, kEvOver, record_at(lx, ly), flags);
   } else if (Widget* w = widget_get(target); w && (w->flags & kWidgetAllOver)) {
     handled = dispatch(target, kEvOver, record_at(lx, ly), flags);
   }
