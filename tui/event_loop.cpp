@@ -556,6 +556,23 @@ void loop_resize_windows() {
   if (tui_screen().full_screen) redraw_screen();
 }
 
+namespace {
+
+// True when a widget of a shown window has a running timer.
+bool timer_running_q() {
+  std::vector<WidgetRef> todo = window_list();
+  while (!todo.empty()) {
+    Widget* w = widget_get(todo.back());
+    todo.pop_back();
+    if (!w) continue;
+    if (w->timer_ms > 0) return true;
+    todo.insert(todo.end(), w->children.begin(), w->children.end());
+  }
+  return false;
+}
+
+}  // namespace
+
 void loop_advance_timers(int32_t ms) {
   std::vector<WidgetRef> due;
   std::vector<WidgetRef> todo = window_list();
@@ -635,8 +652,9 @@ bool loop_run(bool poll) {
       interpret_input();
       break;
     }
-    // A run with no window left would wait for an exit nothing can send.
-    if (window_list().empty()) g.level = start_level;
+    // A run with no window left, or without a terminal and with no timer to
+    // run an actor, would wait for an exit nothing can send.
+    if (window_list().empty() || (!terminal_gui_active() && !timer_running_q())) g.level = start_level;
     if (g.level <= start_level) break;
     frame(kFrameMs);
     if (g.level <= start_level) break;
