@@ -37,6 +37,7 @@
 #include "services/print_hooks.h"
 #include "services/process_call.h"
 #include "tui/draw/draw_init.h"
+#include "tui/view_routines.h"
 #include "tui/widgets.h"
 
 namespace kiv {
@@ -76,7 +77,9 @@ CoreHooks core_hooks() {
       .object_on_change = object_on_change,
       .text_load_block = text_load_block_hook,
       .text_load_one_value = text_load_one_hook,
+      .face_to_image = tui_face_to_image,
       .print_output = call_string_printers,
+      .view_wait = tui_view_wait,
   };
 }
 
@@ -113,6 +116,7 @@ constexpr void (*kInitSteps[])() = {
     lexer_init,
     console_terminal_init,
     widgets_init,
+    view_routines_init,
     tui_draw_init,
 };
 

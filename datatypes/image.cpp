@@ -35,6 +35,7 @@
 #include "runtime/array.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
+#include "runtime/hooks.h"
 #include "runtime/image_geometry.h"
 #include "runtime/memory.h"
 #include "runtime/murmur3.h"
@@ -407,6 +408,16 @@ Cell* copy_whole_to(const Cell* image, Cell* out) {
 
 Cell* image_to(Cell* proto, const MakeArgs& args) {
   if (args.spec->is(kTypeImage)) return copy_whole_to(args.spec, stack_push());
+  if (args.spec->is(kTypeObject) && g_hooks.face_to_image) {
+    // A face: the back end's image of it, none when it renders none.
+    Cell* out = stack_push_value(kNoneCell);
+    int made = g_hooks.face_to_image(args.spec, out);
+    if (made > 0) return out;
+    if (made == 0) {
+      *out = kNoneCell;
+      return out;
+    }
+  }
   Cell datatype = datatype_cell(kTypeImage);
   raise_error(kErrScriptBadToArg, &datatype, args.spec);
 }

@@ -26,6 +26,7 @@
 #include "platform/environment.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
+#include "runtime/hooks.h"
 #include "runtime/memory.h"
 #include "runtime/typesets.h"
 
@@ -146,6 +147,8 @@ KIV_NATIVE(Wait) {
   constexpr double kLongest = 9.2e15;  // far beyond any wait, and within int64
   if (ms > kLongest) ms = kLongest;
   if (ms < 1) ms = 1;
+  // While a view is shown its frames run for the time of the wait.
+  if (g_hooks.view_wait && g_hooks.view_wait(int64_t(ms))) return native_result(kNoneCell);
   os_sleep_ms(int64_t(ms));
   return native_result(kNoneCell);
 }

@@ -92,38 +92,6 @@ void KeyDecoder::feed(const uint8_t* bytes, size_t n) {
 
 namespace {
 
-// The key of a CSI sequence with parameter bytes [params] and final byte [f].
-int32_t csi_key(const std::string& params, char f) {
-  switch (f) {
-    case 'A': return kKeyUp;
-    case 'B': return kKeyDown;
-    case 'C': return kKeyRight;
-    case 'D': return kKeyLeft;
-    case 'H': return kKeyHome;
-    case 'F': return kKeyEnd;
-    default: break;
-  }
-  if (f != '~') return kKeyOther;
-  int first = 0;
-  size_t i = 0;
-  for (; i < params.size() && params[i] >= '0' && params[i] <= '9'; i++) {
-    first = first * 10 + (params[i] - '0');
-    if (first > 1000) return kKeyOther;
-  }
-  if (i == 0 || (i < params.size() && params[i] != ';')) return kKeyOther;
-  switch (first) {
-    case 1:
-    case 7: return kKeyHome;
-    case 4:
-    case 8: return kKeyEnd;
-    case 2: return kKeyInsert;
-    case 3: return kKeyDelete;
-    case 5: return kKeyPageUp;
-    case 6: return kKeyPageDown;
-    default: return kKeyOther;
-  }
-}
-
 // Reads "row;col" from [params]; false when they are not two plain numbers.
 bool position_of(const std::string& params, int* row, int* col) {
   int values[2] = {0, 0};
@@ -147,25 +115,130 @@ bool position_of(const std::string& params, int* row, int* col) {
   return true;
 }
 
+// Up to [max] numbers of the parameter bytes [params] after their first
+// [skip] bytes, separated by semicolons (an empty one is 0). The count read,
+// or -1 when the bytes are not such a list.
+int numbers_of(const std::string& params, size_t skip, int* values, int max) {
+  int k = 0;
+  values[0] = 0;
+  for (size_t i = skip; i < params.size(); i++) {
+    char c = params[i];
+    if (c >= '0' && c <= '9') {
+      if (values[k] > 100000) return -1;
+      values[k] = values[k] * 10 + (c - '0');
+    } else if (c == ';' && k + 1 < max) {
+      values[++k] = 0;
+    } else {
+      return -1;
+    }
+  }
+  return k + 1;
+}
+
+// The modifier bits a CSI modifier parameter [m] (1 + the bits) stands for.
+uint8_t modifiers_of(int m) { return m >= 2 && m <= 16 ? uint8_t((m - 1) & 7) : 0; }
+
+// The key of a CSI sequence with parameter bytes [params] and final byte
+// [f]; its modifiers in [*mods].
+int32_t csi_key(const std::string& params, char f, uint8_t* mods) {
+  int values[2] = {0, 0};
+  int count = numbers_of(params, 0, values, 2);
+  if (count < 0) return kKeyOther;  // private parameters (CSI ? ...) name no key
+  if (count == 2) *mods = modifiers_of(values[1]);
+  switch (f) {
+    case 'A': return kKeyUp;
+    case 'B': return kKeyDown;
+    case 'C': return kKeyRight;
+    case 'D': return kKeyLeft;
+    case 'H': return kKeyHome;
+    case 'F': return kKeyEnd;
+    case 'P':
+    case 'Q':
+    case 'S': return kKeyF1 - (f - 'P');
+    case 'R': return params.empty() ? kKeyF1 - 2 : kKeyOther;  // else a position report's lookalike
+    case 'Z': *mods |= kModShift; return kKeyTab;
+    default: break;
+  }
+  if (f != '~' || params.empty() || params[0] == ';') return kKeyOther;
+  switch (values[0]) {
+    case 1:
+    case 7: return kKeyHome;
+    case 4:
+    case 8: return kKeyEnd;
+    case 2: return kKeyInsert;
+    case 3: return kKeyDelete;
+    case 5: return kKeyPageUp;
+    case 6: return kKeyPageDown;
+    case 11:
+    case 12:
+    case 13:
+    case 14: return kKeyF1 - (values[0] - 11);
+    case 15: return kKeyF1 - 4;
+    case 17:
+    case 18:
+    case 19:
+    case 20:
+    case 21: return kKeyF1 - 5 - (values[0] - 17);
+    case 23:
+    case 24: return kKeyF1 - 10 - (values[0] - 23);
+    default: return kKeyOther;
+  }
+}
+
+// Reads a mouse report from [params] (SGR: "<b;col;row"; the older decimal
+// form: "b;col;row" with b offset by 32) into [*out]; false when they are not one.
+bool mouse_of(const std::string& params, bool release, TerminalInputEvent* out) {
+  bool sgr = !params.empty() && params[0] == '<';
+  int values[3];
+  if (numbers_of(params, sgr ? 1 : 0, values, 3) != 3) return false;
+  if (!sgr && (release || values[0] < 32)) return false;
+  if (values[1] < 1 || values[2] < 1) return false;
+  out->button = sgr ? values[0] : values[0] - 32;
+  out->col = values[1];
+  out->row = values[2];
+  out->release = release;
+  out->modifiers = 0;
+  if (out->button & 4) out->modifiers |= kModShift;
+  if (out->button & 8) out->modifiers |= kModAlt;
+  if (out->button & 16) out->modifiers |= kModControl;
+  return true;
+}
+
 }  // namespace
 
 KeyDecoder::Event KeyDecoder::next(bool final, int32_t* key, int* row, int* col) {
+  TerminalInputEvent in;
+  Event e = next_input(final, &in);
+  switch (e) {
+    case Event::kNone: return e;
+    case Event::kPosition:
+      *row = in.row;
+      *col = in.col;
+      return e;
+    case Event::kMouse: *key = kKeyOther; return Event::kKey;
+    case Event::kKey: *key = (in.key == kKeyTab && (in.modifiers & kModShift)) ? kKeyOther : in.key; return e;
+  }
+  return e;
+}
+
+KeyDecoder::Event KeyDecoder::next_input(bool final, TerminalInputEvent* out) {
   const uint8_t* p = reinterpret_cast<const uint8_t*>(held_.data()) + pos_;
   size_t n = held_.size() - pos_;
   if (n == 0) return Event::kNone;
+  out->modifiers = 0;
   uint8_t b = p[0];
   if (b != 0x1B) {
     uint32_t cp;
     size_t used = utf8_decode_lenient(p, n, final, &cp);
     if (used == 0) return Event::kNone;
     pos_ += used;
-    *key = (cp == 10 || cp == 13) ? kKeyEnter : int32_t(cp);
+    out->key = (cp == 10 || cp == 13) ? kKeyEnter : int32_t(cp);
     return Event::kKey;
   }
   if (n == 1) {
     if (!final) return Event::kNone;
     pos_ += 1;
-    *key = kKeyEscape;
+    out->key = kKeyEscape;
     return Event::kKey;
   }
   uint8_t introducer = p[1];
@@ -177,49 +250,73 @@ KeyDecoder::Event KeyDecoder::next(bool final, int32_t* key, int* row, int* col)
     for (; i < n; i++) {
       uint8_t c = p[i];
       if (c >= 0x20 && c <= 0x3F) {
-        params += char(c);
+        if (params.size() < 64) params += char(c);
         continue;
       }
       if (c >= 0x40 && c <= 0x7E) {
         pos_ += i + 1;
-        if (c == 'R' && position_of(params, row, col)) return Event::kPosition;
-        *key = csi_key(params, char(c));
+        if (c == 'R' && position_of(params, &out->row, &out->col)) return Event::kPosition;
+        if ((c == 'M' || c == 'm') && mouse_of(params, c == 'm', out)) return Event::kMouse;
+        out->key = csi_key(params, char(c), &out->modifiers);
         return Event::kKey;
       }
       pos_ += i;  // a broken sequence: dropped up to the byte that broke it
-      *key = kKeyOther;
+      out->key = kKeyOther;
       return Event::kKey;
     }
     if (!final) return Event::kNone;
     pos_ += n;
     // Alt+[ is ESC [ with nothing after it.
-    *key = n == 2 ? int32_t('[') : kKeyOther;
+    out->key = n == 2 ? int32_t('[') : kKeyOther;
     return Event::kKey;
   }
   if (introducer == 'O') {
     if (n < 3) {
       if (!final) return Event::kNone;
       pos_ += 2;
-      *key = 'O';  // Alt+O
+      out->key = 'O';  // Alt+O
       return Event::kKey;
     }
     pos_ += 3;
     switch (p[2]) {
-      case 'A': *key = kKeyUp; break;
-      case 'B': *key = kKeyDown; break;
-      case 'C': *key = kKeyRight; break;
-      case 'D': *key = kKeyLeft; break;
-      case 'H': *key = kKeyHome; break;
-      case 'F': *key = kKeyEnd; break;
-      default: *key = kKeyOther; break;
+      case 'A': out->key = kKeyUp; break;
+      case 'B': out->key = kKeyDown; break;
+      case 'C': out->key = kKeyRight; break;
+      case 'D': out->key = kKeyLeft; break;
+      case 'H': out->key = kKeyHome; break;
+      case 'F': out->key = kKeyEnd; break;
+      case 'P':
+      case 'Q':
+      case 'R':
+      case 'S': out->key = kKeyF1 - (p[2] - 'P'); break;
+      default: out->key = kKeyOther; break;
     }
     return Event::kKey;
+  }
+  if (introducer == 'P' || introducer == ']') {
+    if (n == 2 && !final) return Event::kNone;
+    // A terminal's string, up to ESC \ (or BEL for ]): skipped whole.
+    for (size_t i = 2; i < n; i++) {
+      if (introducer == ']' && p[i] == 0x07) {
+        pos_ += i + 1;
+        out->key = kKeyOther;
+        return Event::kKey;
+      }
+      if (p[i] == 0x1B && i + 1 < n && p[i + 1] == '\\') {
+        pos_ += i + 2;
+        out->key = kKeyOther;
+        return Event::kKey;
+      }
+    }
+    if (!final) return Event::kNone;
+    // Never ended: typed keys after all, Alt+P (Alt+]) first.
   }
   // Alt+key: the key that follows the ESC.
   size_t saved = pos_;
   pos_ += 1;
-  Event e = next(final, key, row, col);
+  Event e = next_input(final, out);
   if (e == Event::kNone) pos_ = saved;
+  if (e == Event::kKey) out->modifiers |= kModAlt;
   return e;
 }
 

@@ -10,13 +10,22 @@
 //   CSI or SS3 H, CSI 1~ 7~    Home -25
 //   CSI or SS3 F, CSI 4~ 8~    End -24
 //   CSI 2~ 3~ 5~ 6~            Insert -26, Delete -27, Page Up -28, Page Down -29
+//   SS3 P Q R S, CSI 11~..14~  F1..F4: -31..-34
+//   CSI 15~ 17~..21~ 23~ 24~   F5..F12: -35..-42
+//   CSI Z                      Tab with Shift (Shift+Tab)
 //   CSI row;col R              a cursor position report (not a key)
+//   CSI < b;col;row M or m     a mouse report (m: a release); CSI b;col;row M
+//                              the same in the older decimal form (b + 32)
 //   any other CSI or SS3       0, the whole sequence consumed
+//   ESC P ... ESC \, ESC ] ... ESC \ or BEL   a terminal's string: skipped; one
+//                              that has not ended when the wait is over is
+//                              Alt+P (Alt+]) and the keys after it
 //   ESC then a key (Alt+key)   that key
 //   ESC alone                  27, once kEscapeWaitMs passed with nothing after it
 //   CR or LF                   13 (Enter)
 //   DEL 127, BS 8, others      their codes
-// Modifier parameters (CSI 1;5A) are read past: Ctrl+Up is Up.
+// Modifier parameters (CSI 1;5A: 1 + Shift 1, Alt 2, Control 4) are kept
+// apart: Ctrl+Up is Up with the control modifier.
 #pragma once
 
 #include <cstddef>
@@ -38,6 +47,8 @@ enum KeyCode : int32_t {
   kKeyDelete = -27,
   kKeyPageUp = -28,
   kKeyPageDown = -29,
+  kKeyF1 = -31,  // F1..F12 run down to -42
+  kKeyF12 = -42,
   kKeyBackspace = 8,
   kKeyTab = 9,
   kKeyEnter = 13,
@@ -62,12 +73,27 @@ size_t utf8_decode_lenient(const uint8_t* p, size_t n, bool final, uint32_t* cp)
 // U+10FFFF as U+FFFD) to [out].
 void utf8_append(std::string& out, uint32_t cp);
 
+// The modifier bits of a decoded key or mouse report.
+inline constexpr uint8_t kModShift = 1;
+inline constexpr uint8_t kModAlt = 2;
+inline constexpr uint8_t kModControl = 4;
+
+// One thing decoded from the terminal's bytes.
+struct TerminalInputEvent {
+  int32_t key = 0;        // kKey: the key
+  uint8_t modifiers = 0;  // kKey, kMouse: kMod... bits
+  int row = 0, col = 0;   // kPosition, kMouse: 1-based
+  int button = 0;         // kMouse: the report's button code, modifier bits included
+  bool release = false;   // kMouse: a release (SGR final m)
+};
+
 class KeyDecoder {
  public:
   enum class Event : uint8_t {
     kNone,      // nothing complete: the bytes held (if any) are a sequence's start
     kKey,       // a key in *key
     kPosition,  // a cursor position report: 1-based *row and *col
+    kMouse,     // a mouse report (next_input only)
   };
 
   // Adds bytes read from the terminal.
@@ -75,7 +101,16 @@ class KeyDecoder {
   // Takes the next event from the bytes held. With [final] (nothing more came
   // within the escape wait) a sequence's start is taken as it stands: ESC
   // alone is the Esc key.
+  // The line editor's view: mouse reports and Shift+Tab are key 0 and the
+  // modifiers are dropped.
   Event next(bool final, int32_t* key, int* row, int* col);
+  // The same, everything the bytes say in [*out].
+  Event next_input(bool final, TerminalInputEvent* out);
+  // Drops the bytes held.
+  void clear() {
+    held_.clear();
+    pos_ = 0;
+  }
   // True when no byte is held.
   bool empty() const { return pos_ >= held_.size(); }
 

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <csignal>
 
+#include "platform/terminal_gui.h"
+
 namespace kiv {
 
 namespace {
@@ -120,6 +122,7 @@ void raw_mode_off() {
 bool raw_mode_active() { return g_raw_fd >= 0; }
 
 void terminal_restore_for_exit() {
+  terminal_gui_restore_for_exit();
   int fd = g_raw_fd;
   if (fd >= 0) tcsetattr(fd, TCSANOW, &g_saved_mode);
 }

@@ -33,8 +33,8 @@ void raw_mode_off();
 // True while raw mode is on.
 bool raw_mode_active();
 
-// The before-exit hook's share: puts the saved mode back when raw mode is
-// on. Async-signal-safe.
+// The before-exit hook's share: what leaving GUI mode writes (terminal_gui.h),
+// then the saved mode back when raw mode is on. Async-signal-safe.
 void terminal_restore_for_exit();
 
 // The read end of the self-pipe (non-blocking), or -1.

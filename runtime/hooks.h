@@ -139,9 +139,18 @@ struct CoreHooks {
   ObjectOnChangeFn object_on_change;
   TextLoadFn text_load_block;      // every value of the text, as a new block!
   TextLoadFn text_load_one_value;  // the one value the text holds (none!, unset!)
+  // The image of the object [face] (to image!, make image!): 1 with the
+  // image written into [*out] (a stable cell), 0 for a face the back end
+  // renders no image of (the conversion gives none), -1 for an object that
+  // is no face. Null: objects do not convert. MAY ALLOCATE.
+  int (*face_to_image)(const Cell* face, Cell* out);
 
   // evaluator/
   PrintOutputFn print_output;  // null: printed text goes nowhere
+  // The wait native's wait of [ms] while a view is shown: the view's frames
+  // run meanwhile. False when no view is shown (the native sleeps itself).
+  // MAY RUN KIV CODE.
+  bool (*view_wait)(int64_t ms);
 };
 
 extern CoreHooks g_hooks;

@@ -178,6 +178,12 @@ uint32_t ansi_console_write(Node node, uint32_t i, uint32_t end) {
 
 }  // namespace
 
+namespace {
+// Around every write of printed text, while set (the text-mode GUI's).
+void (*g_before_print)() = nullptr;
+void (*g_after_print)() = nullptr;
+}  // namespace
+
 void conout_init(int fd) {
   g_fd = fd;
   g_terminal = fd_is_terminal(fd);
@@ -187,7 +193,13 @@ void conout_init(int fd) {
 
 int conout_fd() { return g_fd; }
 
+void conout_set_print_hooks(void (*before)(), void (*after)()) {
+  g_before_print = before;
+  g_after_print = after;
+}
+
 void conout_write_string(const Cell* text, bool newline) {
+  if (g_before_print) g_before_print();
   Node node = text->node();
   uint32_t end = uint32_t(string_total_length(text));
   uint32_t i = uint32_t(string_head_index(text));
@@ -206,12 +218,15 @@ void conout_write_string(const Cell* text, bool newline) {
   }
   if (newline) put_code_point('\n');
   flush();
+  if (g_after_print) g_after_print();
 }
 
 const char* conout_write_cstring(const char* text) {
   size_t n = std::strlen(text);
+  if (g_before_print) g_before_print();
   flush();
   if (int error = fd_write_all(g_fd, text, n)) conout_lost(error);
+  if (g_after_print) g_after_print();
   call_text_printers(text, n, 0);
   return text;
 }

@@ -16,6 +16,11 @@ void conout_init(int fd = 1);
 // The descriptor output goes to.
 int conout_fd();
 
+// Sets the functions called before and after every write of printed text
+// (null: none): the text-mode GUI erases its drawn area first and draws it
+// again below after.
+void conout_set_print_hooks(void (*before)(), void (*after)());
+
 // [text] (a string!) from its head; a line end after it when [newline].
 void conout_write_string(const Cell* text, bool newline);
 // The runtime's byte-text output: [text] as it stands (UTF-8), then to the

@@ -1,6 +1,6 @@
-// Runs the entry functions of the inflate, deflate, LZ, JSON, CSV, URL and DRAW fuzz
-// targets over their seed files, so the targets' checks run in every build,
-// not only under clang.
+// Runs the entry functions of the inflate, deflate, LZ, JSON, CSV, URL, DRAW
+// and terminal input fuzz targets over their seed files, so the targets'
+// checks run in every build, not only under clang.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -31,6 +31,9 @@
 #define LLVMFuzzerTestOneInput kiv_draw_fuzz_entry
 #include "fuzz/draw_fuzz.cpp"
 #undef LLVMFuzzerTestOneInput
+#define LLVMFuzzerTestOneInput kiv_tui_input_fuzz_entry
+#include "fuzz/tui_input_fuzz.cpp"
+#undef LLVMFuzzerTestOneInput
 
 namespace {
 
@@ -53,6 +56,8 @@ TEST(FuzzSeeds, Inflate) { EXPECT_GT(run_seeds("inflate_fuzz", kiv_inflate_fuzz_
 TEST(FuzzSeeds, Deflate) { EXPECT_GT(run_seeds("deflate_fuzz", kiv_deflate_fuzz_entry), 0u); }
 
 TEST(FuzzSeeds, Lz) { EXPECT_GT(run_seeds("lz_fuzz", kiv_lz_fuzz_entry), 0u); }
+
+TEST(FuzzSeeds, TuiInput) { EXPECT_GT(run_seeds("tui_input_fuzz", kiv_tui_input_fuzz_entry), 0u); }
 
 // The data library's targets start the library in the test's process.
 TEST(FuzzSeeds, Json) { EXPECT_GT(run_seeds("json_fuzz", kiv_json_fuzz_entry), 0u); }

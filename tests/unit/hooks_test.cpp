@@ -12,7 +12,7 @@ TEST(CoreHooks, StartUpAnswersEveryHook) {
   const CoreHooks& h = g_hooks;
   EXPECT_EQ(h.before_exit, &terminal_restore_for_exit) << "every exit puts the terminal's mode back";
   // Every field but before_exit; a hook added to the struct is added here.
-  constexpr size_t kAnswered = 19;
+  constexpr size_t kAnswered = 21;
   static_assert(sizeof(CoreHooks) == sizeof(void*) * (kAnswered + 1));
   const void* answered[kAnswered] = {
       reinterpret_cast<const void*>(h.release_runtime_memory),
@@ -33,7 +33,9 @@ TEST(CoreHooks, StartUpAnswersEveryHook) {
       reinterpret_cast<const void*>(h.object_on_change),
       reinterpret_cast<const void*>(h.text_load_block),
       reinterpret_cast<const void*>(h.text_load_one_value),
+      reinterpret_cast<const void*>(h.face_to_image),
       reinterpret_cast<const void*>(h.print_output),
+      reinterpret_cast<const void*>(h.view_wait),
   };
   for (size_t i = 0; i < kAnswered; i++) EXPECT_NE(answered[i], nullptr) << "hook #" << i;
 }

@@ -41,7 +41,9 @@ const KeyCase kKeyCases[] = {
      {kKeyHome, kKeyEnd, kKeyHome, kKeyEnd, kKeyHome, kKeyEnd, kKeyHome, kKeyEnd}},
     {"EditingKeys", "\x1b[2~\x1b[3~\x1b[5~\x1b[6~", {kKeyInsert, kKeyDelete, kKeyPageUp, kKeyPageDown}},
     {"ModifiersReadPast", "\x1b[1;5A\x1b[3;2~", {kKeyUp, kKeyDelete}},
-    {"OtherSequencesAreZero", "\x1b[15~\x1b[200~x\x1bOP\x1b[?1;2c", {0, 0, 'x', 0, 0}},
+    {"OtherSequencesAreZero", "\x1b[200~x\x1b[?1;2c\x1bOx\x1b[16~", {0, 'x', 0, 0, 0}},
+    {"FunctionKeys", "\x1bOP\x1b[15~\x1b[24~", {kKeyF1, kKeyF1 - 4, kKeyF12}},
+    {"ShiftTabAndMouseAreZeroHere", "\x1b[Z\x1b[<0;3;4Mx", {0, 0, 'x'}},
     {"AltKey",
      "\x1b"
      "a\x1b\xc3\xa9\x1b\x1b[A",
@@ -85,8 +87,104 @@ TEST_P(TerminalKeys, WholeAndSplit) {
 INSTANTIATE_TEST_SUITE_P(Cases, TerminalKeys, testing::ValuesIn(kKeyCases),
                          [](const testing::TestParamInfo<KeyCase>& info) { return info.param.name; });
 
+// Everything the decoder tells the text-mode GUI, as short text: "k<key>"
+// with "+s", "+a", "+c" for the modifiers, "m<button>,<col>,<row>" with "u" for
+// a release, "p<row>,<col>".
+struct InputCase {
+  const char* name;
+  std::string bytes;
+  std::vector<std::string> events;
+};
+
+const InputCase kInputCases[] = {
+    {"ShiftTab", "\x1b[Z\t", {"k9+s", "k9"}},
+    {"ModifiedArrows", "\x1b[1;2A\x1b[1;5D\x1b[1;3C", {"k-20+s", "k-23+c", "k-22+a"}},
+    {"AddedKeys",
+     "\x1b[1~\x1b[7~\x1bOH\x1b[4~\x1b[8~\x1bOF\x1b[2~\x1bOA\x1bOD",
+     {"k-25", "k-25", "k-25", "k-24", "k-24", "k-24", "k-26", "k-20", "k-23"}},
+    {"FunctionKeys",
+     "\x1bOP\x1bOS\x1b[15~\x1b[17~\x1b[21~\x1b[23~\x1b[24~\x1b[1;2P",
+     {"k-31", "k-34", "k-35", "k-36", "k-40", "k-41", "k-42", "k-31+s"}},
+    {"SgrPressRelease", "\x1b[<0;10;5M\x1b[<0;10;5m", {"m0,10,5", "m0,10,5u"}},
+    {"SgrModifiersMotionWheel",
+     "\x1b[<4;1;1M\x1b[<24;2;2M\x1b[<35;7;8M\x1b[<64;3;3M\x1b[<65;3;3M",
+     {"m4,1,1+s", "m24,2,2+a+c", "m35,7,8", "m64,3,3", "m65,3,3"}},
+    {"DecimalMouseForm", "\x1b[32;4;6M\x1b[35;4;6M", {"m0,4,6", "m3,4,6"}},
+    {"BadMouseReportsAreNoKeys", "\x1b[<1;2M\x1b[<1;2;Mz", {"k0", "k0", "kz"}},
+    {"TerminalStringsSkipped",
+     "\x1b]11;rgb:0/0/0\x07"
+     "a\x1bPxyz\x1b\\b",
+     {"k0", "ka", "k0", "kb"}},
+    {"UnendedStringIsAltAndKeys", "\x1b]ab", {"k]+a", "ka", "kb"}},
+    {"AltLetter", "\x1bx\x1bP", {"kx+a", "kP+a"}},
+    {"SplitUtf8", "\xe2\x82\xac", {"k8364"}},
+    {"PositionThenKey", "\x1b[3;9Rq", {"p3,9", "kq"}},
+    {"LoneEscape", "\x1b", {"k27"}},
+    {"NewEscapeAbandonsSequence", "\x1b[<0;1\x1b[A", {"k0", "k-20"}},
+};
+
+std::string text_of(KeyDecoder::Event e, const TerminalInputEvent& in) {
+  std::string t;
+  if (e == KeyDecoder::Event::kPosition) return "p" + std::to_string(in.row) + "," + std::to_string(in.col);
+  if (e == KeyDecoder::Event::kMouse) {
+    t = "m" + std::to_string(in.button) + "," + std::to_string(in.col) + "," + std::to_string(in.row);
+    if (in.release) t += "u";
+  } else {
+    t = "k";
+    if (in.key > 32 && in.key < 127 && in.key != '-' && !(in.key >= '0' && in.key <= '9'))
+      t += char(in.key);
+    else
+      t += std::to_string(in.key);
+  }
+  if (in.modifiers & kModShift) t += "+s";
+  if (in.modifiers & kModAlt) t += "+a";
+  if (in.modifiers & kModControl) t += "+c";
+  return t;
+}
+
+// Decodes [bytes] given in reads that end at the offsets [cuts], then the
+// rest as final.
+std::vector<std::string> decode_input(const std::string& bytes, const std::vector<size_t>& cuts) {
+  KeyDecoder decoder;
+  std::vector<std::string> events;
+  auto drain = [&](bool final) {
+    for (;;) {
+      TerminalInputEvent in;
+      KeyDecoder::Event e = decoder.next_input(final, &in);
+      if (e == KeyDecoder::Event::kNone) return;
+      events.push_back(text_of(e, in));
+    }
+  };
+  size_t from = 0;
+  for (size_t cut : cuts) {
+    decoder.feed(reinterpret_cast<const uint8_t*>(bytes.data()) + from, cut - from);
+    drain(false);
+    from = cut;
+  }
+  decoder.feed(reinterpret_cast<const uint8_t*>(bytes.data()) + from, bytes.size() - from);
+  drain(false);
+  drain(true);
+  EXPECT_TRUE(decoder.empty());
+  return events;
+}
+
+class TerminalInputEvents : public testing::TestWithParam<InputCase> {};
+
+TEST_P(TerminalInputEvents, CutAtEveryPosition) {
+  const InputCase& c = GetParam();
+  EXPECT_EQ(decode_input(c.bytes, {}), c.events) << "in one read";
+  for (size_t cut = 1; cut < c.bytes.size(); cut++)
+    EXPECT_EQ(decode_input(c.bytes, {cut}), c.events) << "cut at " << cut;
+  std::vector<size_t> every;
+  for (size_t cut = 1; cut < c.bytes.size(); cut++) every.push_back(cut);
+  EXPECT_EQ(decode_input(c.bytes, every), c.events) << "one byte a read";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TerminalInputEvents, testing::ValuesIn(kInputCases),
+                         [](const testing::TestParamInfo<InputCase>& info) { return info.param.name; });
+
 TEST(TerminalKeys, IncompleteSequencesWaitUnlessFinal) {
-  for (const char* start : {"\x1b", "\x1b[", "\x1b[1;", "\x1bO", "\xe4\xb8"}) {
+  for (const char* start : {"\x1b", "\x1b[", "\x1b[1;", "\x1bO", "\xe4\xb8", "\x1bP", "\x1b]1;x\x1b"}) {
     KeyDecoder decoder;
     decoder.feed(reinterpret_cast<const uint8_t*>(start), strlen(start));
     int32_t key;
