@@ -198,7 +198,9 @@ TEST_F(TuiWidgets, ButtonsAndChecksSendEvents) {
   EXPECT_EQ(row_text(s, 2), "( )   ");
   EXPECT_EQ(row_marks(s, 0), "ii....");  // the focused button's text in inverse
   EXPECT_TRUE(widget_handle_event(refs_[0], 13, key(' ')));
-  EXPECT_TRUE(widget_handle_event(refs_[0], 13, key(13)));
+  // Enter is the view layer's: it turns into a click there, so the button
+  // itself leaves it (else one Enter would click twice).
+  EXPECT_FALSE(widget_handle_event(refs_[0], 13, key(13)));
   EXPECT_FALSE(widget_handle_event(refs_[0], 13, key('x')));
   EXPECT_TRUE(widget_handle_event(refs_[1], 9, EventRecord{}));  // none becomes true
   EXPECT_EQ(eval_mold("c/data"), "true");
@@ -210,8 +212,8 @@ TEST_F(TuiWidgets, ButtonsAndChecksSendEvents) {
   widget_handle_event(refs_[2], 9, EventRecord{});
   widget_handle_event(refs_[2], 9, EventRecord{});
   EXPECT_EQ(eval_mold("r/data"), "true");
-  EXPECT_EQ(g_sent, (std::vector<std::string>{"click:0", "click:0", "change:0", "change:0", "change:0",
-                                              "change:0", "change:0"}));
+  EXPECT_EQ(g_sent, (std::vector<std::string>{"click:0", "change:0", "change:0", "change:0", "change:0",
+                                              "change:0"}));
   s = render(win);
   EXPECT_EQ(row_text(s, 2), "(*)   ");
 }
