@@ -1446,8 +1446,7 @@ class GlobalSlots {
       case kStepBuiltin: {
         const Cell* fn = globals.value(&op->code);
         if (!fn || !same_cell(*fn, op->callee) || !sp[-2].is(kTypeInteger) || !sp[-1].is(kTypeInteger) ||
-            !integer_builtin(fn->type(), native_id(fn), integer_get(&sp[-2]), integer_get(&sp[-1]),
-                             &sp[-2]))
+            !integer_builtin(fn->type(), native_id(fn), integer_get(&sp[-2]), integer_get(&sp[-1]), &sp[-2]))
           return false;
         sp--;
         break;
