@@ -25,6 +25,7 @@
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "library/library.h"
+#include "library/routine_args.h"
 #include "library/routines.h"
 #include "platform/stdin_lines.h"
 #include "platform/stdio.h"
@@ -40,13 +41,6 @@
 #include "services/console_output.h"
 
 namespace kiv {
-
-namespace routine_args {
-#define KIV_ARGS_FILE "library/routines.def"
-#define KIV_ARGS_READERS
-#define KIV_ARGS_FIRST_SLOT 0
-#include "datatypes/named_args.inc"
-}  // namespace routine_args
 
 namespace {
 

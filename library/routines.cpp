@@ -34,6 +34,7 @@
 #include "evaluator/print_output.h"
 #include "evaluator/routines.h"
 #include "library/image_codecs.h"
+#include "library/routine_args.h"
 #include "library/series_replace.h"
 #include "platform/process.h"
 #include "platform/stdio.h"
@@ -51,13 +52,6 @@
 namespace kiv {
 
 // ---------------------------------------------------------------- readers
-
-namespace routine_args {
-#define KIV_ARGS_FILE "library/routines.def"
-#define KIV_ARGS_READERS
-#define KIV_ARGS_FIRST_SLOT 0
-#include "datatypes/named_args.inc"
-}  // namespace routine_args
 
 // ---------------------------------------------------------------- the routines
 

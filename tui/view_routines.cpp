@@ -24,6 +24,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "library/library.h"
+#include "library/routine_args.h"
 #include "library/routines.h"
 #include "runtime/errors.h"
 #include "runtime/gc_root.h"
@@ -33,13 +34,6 @@
 #include "tui/widgets.h"
 
 namespace kiv {
-
-namespace routine_args {
-#define KIV_ARGS_FILE "library/routines.def"
-#define KIV_ARGS_READERS
-#define KIV_ARGS_FIRST_SLOT 0
-#include "datatypes/named_args.inc"
-}  // namespace routine_args
 
 namespace {
 

@@ -3,18 +3,12 @@
 // without a live widget answers false, 0 and leaves nothing attached.
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "library/routine_args.h"
 #include "library/routines.h"
 #include "runtime/typesets.h"
 #include "tui/widgets.h"
 
 namespace kiv {
-
-namespace routine_args {
-#define KIV_ARGS_FILE "library/routines.def"
-#define KIV_ARGS_READERS
-#define KIV_ARGS_FIRST_SLOT 0
-#include "datatypes/named_args.inc"
-}  // namespace routine_args
 
 KIV_ROUTINE(TuiFocusedQ) { return native_result(logic_cell(widget_focused_q(widget_of_face(a.face)))); }
 

@@ -4,6 +4,7 @@
 #include "datatypes/block.h"
 #include "datatypes/image.h"
 #include "datatypes/series.h"
+#include "library/routine_args.h"
 #include "library/routines.h"
 #include "runtime/gc_root.h"
 #include "runtime/ownership.h"
@@ -13,13 +14,6 @@
 #include "tui/draw_hooks.h"
 
 namespace kiv {
-
-namespace routine_args {
-#define KIV_ARGS_FILE "library/routines.def"
-#define KIV_ARGS_READERS
-#define KIV_ARGS_FIRST_SLOT 0
-#include "datatypes/named_args.inc"
-}  // namespace routine_args
 
 // Nothing for an empty image or an empty block; otherwise the run, then the
 // image's owner hears of it as of a poke over every pixel.
