@@ -87,6 +87,7 @@ struct Op {
   OpKind kind = kOpGeneral;
   bool lookahead = false;  // the operators after the value are taken (eval_infix)
   CallKind call = kCallBuiltin;
+  IntArith arith = kArithNone;     // kOpCall, kOpOperator: what the callee computes on two integers
   bool pure = false;               // a plain value, or operators and two-argument built-ins over pure
                                    // operands: computed without a call when all are integers (pure_value)
   uint16_t size = 1;               // ops in this subtree, this one included
@@ -113,14 +114,18 @@ struct Op {
 // store at its end (see flatten): its ops in the order their values are
 // taken, each step reading the op it names.
 enum FlatStep : uint8_t {
-  kStepConst,     // push the op's literal
-  kStepWord,      // push the word's plain value
-  kStepField,     // push the field a field path reads
-  kStepOperator,  // the two values on top through the operator op (integers only)
-  kStepBuiltin,   // the two values on top through the two-argument built-in call op (integers only)
-  kStepFollow,    // no operator word after the op's operand
-  kStepSetWord,   // store the value on top into the set-word's plain slot
-  kStepSetField,  // store it into the field of the field set-path
+  kStepConst,          // push the op's literal
+  kStepWord,           // push the word's plain value
+  kStepField,          // push the field a field path reads
+  kStepOperator,       // the two values on top through the operator op (integers only)
+  kStepBuiltin,        // the two values on top through the two-argument built-in call op (integers only)
+  kStepOperatorConst,  // the value on top and the operator's integer literal through the operator op
+  kStepOperatorWord,   // the value on top and the integer its right operand word holds, likewise
+  kStepBuiltinConst,   // the value on top and the call's integer literal second argument through the call op
+  kStepBuiltinWord,    // the value on top and the integer its second argument word holds, likewise
+  kStepFollow,         // no operator word after the op's operand
+  kStepSetWord,        // store the value on top into the set-word's plain slot
+  kStepSetField,       // store it into the field of the field set-path
 };
 
 struct Flat {
@@ -332,6 +337,7 @@ class Compiler {
       op.code = word;
       op.callee = *v;
       op.name = frame_name_of(&word);
+      op.arith = int_arith_of(op_underlying_type(v), native_id(v));
       Cell fn = *v;
       fn.set_header(op_underlying_type(v));
       const TypeId type = fn.type();
@@ -455,6 +461,7 @@ class Compiler {
     }
     op.kind = kOpCall;
     op.callee = fn;
+    op.arith = int_arith_of(fn.type(), native_id(&fn));
     op.name = frame_name_of(&op.code);
     op.list = list;
     op.params = int16_t(shape.params);
@@ -493,6 +500,16 @@ class Compiler {
   std::vector<Op>& ops_;
 };
 
+// The step that takes the right operand [y] of an operator or call in with
+// it: [literal] for an integer literal, [word] for a word, each with no
+// operator to look for after it; kStepOperator when [y] needs steps of its own.
+FlatStep leaf_step(const Op* y, FlatStep literal, FlatStep word) {
+  if (y->lookahead && y->follow_check) return kStepOperator;
+  if (y->kind == kOpConst && y->code.is(kTypeInteger)) return literal;
+  if (y->kind == kOpWord) return word;
+  return kStepOperator;
+}
+
 // The flat form of the subtree [a] appended to [*out], with [*depth] the
 // values it leaves above [base] at most: false when some part is not a
 // plain value, a field path, or an operator or two-argument built-in call
@@ -510,7 +527,13 @@ bool flatten_value(const Op* a, std::vector<Flat>* out, int32_t base, int32_t* d
       if (!a->pure || !flatten_value(a + 1, out, base, depth)) return false;
       const Op* end = a + a->size;
       for (const Op* o = a + 1 + a[1].size; o < end; o += o->size) {
-        if (o->kind != kOpOperator || !flatten_value(o + 1, out, base + 1, depth)) return false;
+        if (o->kind != kOpOperator) return false;
+        const FlatStep leaf = leaf_step(o + 1, kStepOperatorConst, kStepOperatorWord);
+        if (leaf != kStepOperator) {
+          out->push_back({leaf, o});
+          continue;
+        }
+        if (!flatten_value(o + 1, out, base + 1, depth)) return false;
         out->push_back({kStepOperator, o});
       }
       break;
@@ -518,8 +541,14 @@ bool flatten_value(const Op* a, std::vector<Flat>* out, int32_t base, int32_t* d
     case kOpCall: {
       if (!a->pure) return false;
       const Op* x = a + 1;
-      if (!flatten_value(x, out, base, depth) || !flatten_value(x + x->size, out, base + 1, depth))
-        return false;
+      const Op* y = x + x->size;
+      if (!flatten_value(x, out, base, depth)) return false;
+      const FlatStep leaf = leaf_step(y, kStepBuiltinConst, kStepBuiltinWord);
+      if (leaf != kStepOperator) {
+        out->push_back({leaf, a});
+        break;
+      }
+      if (!flatten_value(y, out, base + 1, depth)) return false;
       out->push_back({kStepBuiltin, a});
       break;
     }
@@ -861,6 +890,13 @@ Status run_block_here(const Cell* block, bool chain) {
   return kStatusOk;
 }
 
+// The operator or two-argument call [o], whose word still holds its callee,
+// on two integers into [*out]: as integer_infix and integer_builtin compute it.
+[[gnu::always_inline]] inline bool op_arith(const Op* o, int32_t x, int32_t y, Cell* out) {
+  if (o->arith != kArithNone) return int_arith(o->arith, x, y, out);
+  return o->kind == kOpOperator && integer_infix(o->callee, x, y, out);
+}
+
 // The integer a leaf operand gives without effects, or null.
 [[gnu::always_inline]] inline const Cell* integer_leaf(const Op* op, const Run& r) {
   if (r.trusted) {
@@ -940,7 +976,7 @@ inline const Cell* field_path_get(const Op* op);
     const Op* o = a + 2;
     const Cell* f = y ? peek_word_value(&o->code) : nullptr;
     if (!f || o->kind != kOpOperator || !same_cell(*f, o->callee) ||
-        !integer_infix(o->callee, integer_get(x), integer_get(y), out))
+        !op_arith(o, integer_get(x), integer_get(y), out))
       return false;
   } else {
     return pure_tree(a, r, out);
@@ -958,7 +994,7 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
       Cell right;
       if (o->kind != kOpOperator || !(f = peek_word_value(&o->code)) || !same_cell(*f, o->callee) ||
           !out->is(kTypeInteger) || !pure_value(o + 1, r, &right) ||
-          !integer_infix(o->callee, integer_get(out), integer_get(&right), out))
+          !op_arith(o, integer_get(out), integer_get(&right), out))
         return false;
     }
   } else if (a->kind == kOpPath) {
@@ -972,7 +1008,7 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
     const Op* y = x + x->size;
     Cell p, q;
     if (!pure_value(x, r, &p) || !pure_value(y, r, &q) || !p.is(kTypeInteger) || !q.is(kTypeInteger) ||
-        !integer_builtin(f->type(), native_id(f), integer_get(&p), integer_get(&q), out))
+        !op_arith(a, integer_get(&p), integer_get(&q), out))
       return false;
   } else {
     return false;
@@ -1051,11 +1087,12 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
       if (s != kStatusOk) return s;
       break;
     default: {
+      // Computed in place, nothing ran: the epoch stays.
+      if (builtin_in_place(fn_slot, CallShape{op->items, op->params, op->count, true})) break;
       int32_t refs[kMaxRefinementSlots];
       std::fill(refs, refs + op->count, -1);
-      const CallShape shape{op->items, op->params, op->count, true};
       EpochAfter epoch;
-      s = finish_builtin_call(fn_slot, shape, refs);
+      s = run_builtin_call(fn_slot, refs);
       if (s != kStatusOk) return s;
       break;
     }
@@ -1071,7 +1108,7 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
   // The integer case of eval_infix: a plain integer operand on the right.
   if (left->is(kTypeInteger) && (right->kind == kOpConst || right->kind == kOpWord)) {
     const Cell* y = integer_leaf(right, r);
-    if (y && integer_infix(o->callee, integer_get(left), integer_get(y), left)) {
+    if (y && op_arith(o, integer_get(left), integer_get(y), left)) {
       *r.index = at + 2;
       return kStatusOk;
     }
@@ -1109,7 +1146,7 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
   if (!((right->accept >> args[1].type()) & 1)) refuse_arg(left, source, args + 1, 1);
   push_absent_arguments(o->list, CallShape{o->items, 2, o->count, true}, false);
   if (args[0].is(kTypeInteger) && args[1].is(kTypeInteger) &&
-      integer_builtin(left->type(), native_id(left), integer_get(&args[0]), integer_get(&args[1]), left)) {
+      op_arith(o, integer_get(&args[0]), integer_get(&args[1]), left)) {
     drop_builtin_call(left);
     return kStatusOk;
   }
@@ -1415,6 +1452,23 @@ class GlobalSlots {
   uint32_t count_;
 };
 
+// The right operand op of the operator or call step [f].
+[[gnu::always_inline]] inline const Op* flat_right(const Flat& f) {
+  const Op* o = f.op;
+  return o->kind == kOpOperator ? o + 1 : o + 1 + o[1].size;
+}
+
+// The operator or call of step [f] applied to the integer at [*left] (else
+// false) and [y], its result in place of [*left], while the step's word
+// still holds its callee: as integer_infix and integer_builtin compute it.
+[[gnu::always_inline]] inline bool flat_apply(const Flat& f, const GlobalSlots& globals, Cell* left,
+                                              int32_t y) {
+  const Op* op = f.op;
+  const Cell* fn = globals.value(&op->code);
+  if (!fn || !same_cell(*fn, op->callee) || !left->is(kTypeInteger)) return false;
+  return op_arith(op, integer_get(left), y, left);
+}
+
 [[gnu::always_inline]] inline bool flat_run(const std::vector<Flat>& steps, Node node, Cell* out) {
   Cell vals[kFlatDepth];
   Cell* top = vals - 1;
@@ -1435,21 +1489,19 @@ class GlobalSlots {
         *++top = *v;
         break;
       }
-      case kStepOperator: {
-        const Cell* fn = globals.value(&op->code);
-        if (!fn || !same_cell(*fn, op->callee) || !top[-1].is(kTypeInteger) || !top[0].is(kTypeInteger) ||
-            !integer_infix(op->callee, integer_get(&top[-1]), integer_get(&top[0]), &top[-1]))
-          return false;
+      case kStepOperator:
+      case kStepBuiltin:
+        if (!top[0].is(kTypeInteger) || !flat_apply(f, globals, top - 1, integer_get(top))) return false;
         top--;
         break;
-      }
-      case kStepBuiltin: {
-        const Cell* fn = globals.value(&op->code);
-        if (!fn || !same_cell(*fn, op->callee) || !top[-1].is(kTypeInteger) || !top[0].is(kTypeInteger) ||
-            !integer_builtin(fn->type(), native_id(fn), integer_get(&top[-1]), integer_get(&top[0]),
-                             &top[-1]))
-          return false;
-        top--;
+      case kStepOperatorConst:
+      case kStepBuiltinConst:
+        if (!flat_apply(f, globals, top, integer_get(&flat_right(f)->code))) return false;
+        break;
+      case kStepOperatorWord:
+      case kStepBuiltinWord: {
+        const Cell* y = globals.value(&flat_right(f)->code);
+        if (!y || !y->is(kTypeInteger) || !flat_apply(f, globals, top, integer_get(y))) return false;
         break;
       }
       case kStepFollow:
