@@ -138,10 +138,11 @@ constexpr int32_t kFlatDepth = 8;
 
 struct Expr {
   std::vector<Op> ops;
-  std::vector<Flat> flat;       // empty unless the whole expression has a flat form
-  bool flat_stores = false;     // the flat form ends in a store
-  std::vector<Flat> cond_flat;  // an `if` or `unless` at the start: its condition's flat form, or empty
-  std::vector<Cell> span;       // the code cells from the start that the ops read, as compiled
+  std::vector<Flat> flat;    // empty unless the whole expression has a flat form
+  bool flat_stores = false;  // the flat form ends in a store
+  std::vector<Flat>
+      cond_flat;           // an `if`, `unless` or `either` at the start: its condition's flat form, or empty
+  std::vector<Cell> span;  // the code cells from the start that the ops read, as compiled
   // Their count: at least 1 (an empty span keeps one cell no code cell equals).
   uint32_t span_cells = 0;
   int32_t at = 0;          // the expression's start
@@ -562,7 +563,8 @@ bool flatten_value(const Op* a, std::vector<Flat>* out, int32_t base, int32_t* d
 // set-path of one), or nothing.
 void flatten(Expr& e) {
   const Op* root = e.ops.data();
-  if (root->kind == kOpCall && (root->call == kCallIf || root->call == kCallUnless) && root->size > 1 &&
+  if (root->kind == kOpCall &&
+      (root->call == kCallIf || root->call == kCallUnless || root->call == kCallEither) && root->size > 1 &&
       root[1].pure) {
     int32_t depth = 0;
     std::vector<Flat> cond;
@@ -1227,15 +1229,17 @@ bool flat_cond(const Expr* e, Node node, Cell* value);
   return (cond->accept >> value->type()) & 1;
 }
 
-// The `if` or `unless` call [op] whose condition [cond] choice_condition
-// computed and which takes its branch: its frame and arguments as exec_call
-// makes them, the branch run by run_choice.
+// The `if`, `unless` or `either` call [op] whose condition [cond]
+// choice_condition computed and which takes a branch: its frame and
+// arguments as exec_call makes them, the branch run by run_choice.
 [[gnu::noinline]] Status exec_choice(const Op* op, Run& r, const Cell* callee, Cell cond) {
   DepthGuard depth;
   Cell* fn_slot = stack_push_cell(callee);
   stack_mark_interp_native(op->name);
   stack_push_value(cond);
-  stack_push_value(op[1 + op[1].size].code);
+  const Op* branch = op + 1 + op[1].size;
+  stack_push_value(branch->code);
+  if (op->call == kCallEither) stack_push_value(branch[branch->size].code);
   *r.index = op->next;
   r.trusted = false;
   Status s = run_choice(op->call, fn_slot);
@@ -1243,15 +1247,27 @@ bool flat_cond(const Expr* e, Node node, Cell* value);
   return after(op, r, fn_slot);
 }
 
-// A trusted `if` or `unless` call: passed over, or its branch taken, with
-// its condition computed once when choice_condition can; else exec_call.
+// True when an operator word follows the branch [branch] (it would take
+// the block as its left operand).
+[[gnu::always_inline]] inline bool operator_after_q(const Op* branch, const Run& r) {
+  return branch->lookahead && branch->follow_check &&
+         op_word_at(series_buffer(r.node), uint32_t(branch->next));
+}
+
+// A trusted `if`, `unless` or `either` call: passed over, or a branch
+// taken, with its condition computed once when choice_condition can (and
+// each branch is a block literal); else exec_call.
 [[gnu::noinline]] Status exec_if(const Op* op, Run& r, const Cell* callee) {
   Cell cond;
   if (!choice_condition(op, r, &cond)) return exec_call(op, r, callee);
   const Op* branch = op + 1 + op[1].size;
-  // An operator word after the branch takes the block as its left operand.
-  if (branch->lookahead && branch->follow_check && op_word_at(series_buffer(r.node), uint32_t(branch->next)))
-    return exec_call(op, r, callee);
+  if (operator_after_q(branch, r)) return exec_call(op, r, callee);
+  if (op->call == kCallEither) {
+    const Op* other = branch + branch->size;
+    if (other->kind != kOpConst || !((other->accept >> other->code.type()) & 1) || operator_after_q(other, r))
+      return exec_call(op, r, callee);
+    return exec_choice(op, r, callee, cond);
+  }
   if (truthy(&cond) != (op->call == kCallUnless)) return exec_choice(op, r, callee, cond);
   stack_push_value(kNoneCell);
   *r.index = op->next;
@@ -1262,7 +1278,8 @@ bool flat_cond(const Expr* e, Node node, Cell* value);
 [[gnu::noinline]] Status exec_call_op(const Op* op, Run& r) {
   const Cell* v;
   if (!guard(op, r) || !(v = peek_word_value(&op->code)) || !same_cell(*v, op->callee)) return miss(op, r);
-  if ((op->call == kCallIf || op->call == kCallUnless) && r.trusted) return exec_if(op, r, v);
+  if ((op->call == kCallIf || op->call == kCallUnless || op->call == kCallEither) && r.trusted)
+    return exec_if(op, r, v);
   return exec_call(op, r, v);
 }
 [[gnu::noinline]] Status exec_infix(const Op* op, Run& r);
