@@ -749,6 +749,13 @@ struct Run {
   return after(op, r, pushed);
 }
 
+// How run_expr takes an expression's flat form: inline (function bodies,
+// branches and parens, run once per call), or through a call of its own
+// (flat_steps_apart: a loop body's round and the conditions of any and all
+// keep a smaller frame, with fewer registers saved, that way).
+enum class FlatCall : bool { kInline, kApart };
+
+template <FlatCall kFlat = FlatCall::kInline>
 [[gnu::always_inline]] inline Status run_expr(Expr* e, Node node, int32_t* index, SeriesBuffer* b,
                                               uint32_t count);
 
@@ -766,6 +773,7 @@ struct Run {
 
 // The loop of code_run over the block [node], whose side table [c] a
 // caller counts as in use.
+template <FlatCall kFlat = FlatCall::kInline>
 [[gnu::always_inline]] inline Status run_exprs_in(CodeCache* c, Node node, int32_t index, Cell* base,
                                                   const CurrentCodeScope& current) {
   if (c->passes < kPassesBeforeCompiling) {
@@ -786,7 +794,7 @@ struct Run {
     current.at(index);
     g_stack.top = base;
     Status s = g_interp.tracing ? eval_traced(node, &index)
-                                : run_expr(expr_at(c, node, index), node, &index, b, count);
+                                : run_expr<kFlat>(expr_at(c, node, index), node, &index, b, count);
     if (s != kStatusOk) return s;
   }
 }
@@ -806,7 +814,7 @@ struct Run {
   const Node node = block->node();
   CurrentCodeScope current(node);
   Cell* base = stack_push();  // unset! for an empty block
-  Status s = run_exprs_in(c, node, std::max(block->head(), 0), base, current);
+  Status s = run_exprs_in<FlatCall::kApart>(c, node, std::max(block->head(), 0), base, current);
   if (s != kStatusOk) return s;
   g_stack.top = base + 1;
   if (chain) copy_cell(g_stack.arguments, base);
@@ -1546,9 +1554,16 @@ class GlobalSlots {
   return flat_run(e->flat, node, out);
 }
 
+// flat_steps in a frame of its own.
+[[gnu::noinline]] bool flat_steps_apart(const Expr* e, Node node, Cell* out) {
+  return flat_steps(e, node, out);
+}
+
+template <FlatCall kFlat>
 [[gnu::always_inline]] inline bool run_flat(const Expr* e, Node node, int32_t* index) {
   Cell value;
-  if (!flat_steps(e, node, &value)) return false;
+  if (!(kFlat == FlatCall::kApart ? flat_steps_apart(e, node, &value) : flat_steps(e, node, &value)))
+    return false;
   stack_push_value(value);
   *index = e->ops[0].next;
   return true;
@@ -1580,7 +1595,7 @@ bool any_all_value(const Op* op, Cell* value) {
   Cell last = kNoneCell;
   while (uint32_t(index) < count) {
     Expr* e = expr_at(c, node, index);
-    if (e->flat.empty() || e->flat_stores || !span_trusted(e, b, count) || !flat_steps(e, node, &last))
+    if (e->flat.empty() || e->flat_stores || !span_trusted(e, b, count) || !flat_steps_apart(e, node, &last))
       return false;
     index = e->ops[0].next;
     if (all != truthy(&last)) {
@@ -1592,12 +1607,13 @@ bool any_all_value(const Op* op, Cell* value) {
   return true;
 }
 
+template <FlatCall kFlat>
 [[gnu::always_inline]] inline Status run_expr(Expr* e, Node node, int32_t* index, SeriesBuffer* b,
                                               uint32_t count) {
   Run r{node, index, e, span_trusted(e, b, count)};
   if (!r.trusted)
     e->stale = true;
-  else if (!e->flat.empty() && run_flat(e, node, index))
+  else if (!e->flat.empty() && run_flat<kFlat>(e, node, index))
     return kStatusOk;
   return exec(e->ops.data(), r);
 }
