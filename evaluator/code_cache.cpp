@@ -87,6 +87,7 @@ struct Op {
   OpKind kind = kOpGeneral;
   bool lookahead = false;  // the operators after the value are taken (eval_infix)
   CallKind call = kCallBuiltin;
+  IntArith arith = kArithNone;     // kOpCall, kOpOperator: what the callee computes on two integers
   bool pure = false;               // a plain value, or operators and two-argument built-ins over pure
                                    // operands: computed without a call when all are integers (pure_value)
   uint16_t size = 1;               // ops in this subtree, this one included
@@ -113,14 +114,18 @@ struct Op {
 // store at its end (see flatten): its ops in the order their values are
 // taken, each step reading the op it names.
 enum FlatStep : uint8_t {
-  kStepConst,     // push the op's literal
-  kStepWord,      // push the word's plain value
-  kStepField,     // push the field a field path reads
-  kStepOperator,  // the two values on top through the operator op (integers only)
-  kStepBuiltin,   // the two values on top through the two-argument built-in call op (integers only)
-  kStepFollow,    // no operator word after the op's operand
-  kStepSetWord,   // store the value on top into the set-word's plain slot
-  kStepSetField,  // store it into the field of the field set-path
+  kStepConst,          // push the op's literal
+  kStepWord,           // push the word's plain value
+  kStepField,          // push the field a field path reads
+  kStepOperator,       // the two values on top through the operator op (integers only)
+  kStepBuiltin,        // the two values on top through the two-argument built-in call op (integers only)
+  kStepOperatorConst,  // the value on top and the operator's integer literal through the operator op
+  kStepOperatorWord,   // the value on top and the integer its right operand word holds, likewise
+  kStepBuiltinConst,   // the value on top and the call's integer literal second argument through the call op
+  kStepBuiltinWord,    // the value on top and the integer its second argument word holds, likewise
+  kStepFollow,         // no operator word after the op's operand
+  kStepSetWord,        // store the value on top into the set-word's plain slot
+  kStepSetField,       // store it into the field of the field set-path
 };
 
 struct Flat {
@@ -133,10 +138,11 @@ constexpr int32_t kFlatDepth = 8;
 
 struct Expr {
   std::vector<Op> ops;
-  std::vector<Flat> flat;       // empty unless the whole expression has a flat form
-  bool flat_stores = false;     // the flat form ends in a store
-  std::vector<Flat> cond_flat;  // an `if` or `unless` at the start: its condition's flat form, or empty
-  std::vector<Cell> span;       // the code cells from the start that the ops read, as compiled
+  std::vector<Flat> flat;    // empty unless the whole expression has a flat form
+  bool flat_stores = false;  // the flat form ends in a store
+  std::vector<Flat>
+      cond_flat;           // an `if`, `unless` or `either` at the start: its condition's flat form, or empty
+  std::vector<Cell> span;  // the code cells from the start that the ops read, as compiled
   // Their count: at least 1 (an empty span keeps one cell no code cell equals).
   uint32_t span_cells = 0;
   int32_t at = 0;          // the expression's start
@@ -332,6 +338,7 @@ class Compiler {
       op.code = word;
       op.callee = *v;
       op.name = frame_name_of(&word);
+      op.arith = int_arith_of(op_underlying_type(v), native_id(v));
       Cell fn = *v;
       fn.set_header(op_underlying_type(v));
       const TypeId type = fn.type();
@@ -455,6 +462,7 @@ class Compiler {
     }
     op.kind = kOpCall;
     op.callee = fn;
+    op.arith = int_arith_of(fn.type(), native_id(&fn));
     op.name = frame_name_of(&op.code);
     op.list = list;
     op.params = int16_t(shape.params);
@@ -493,6 +501,16 @@ class Compiler {
   std::vector<Op>& ops_;
 };
 
+// The step that takes the right operand [y] of an operator or call in with
+// it: [literal] for an integer literal, [word] for a word, each with no
+// operator to look for after it; kStepOperator when [y] needs steps of its own.
+FlatStep leaf_step(const Op* y, FlatStep literal, FlatStep word) {
+  if (y->lookahead && y->follow_check) return kStepOperator;
+  if (y->kind == kOpConst && y->code.is(kTypeInteger)) return literal;
+  if (y->kind == kOpWord) return word;
+  return kStepOperator;
+}
+
 // The flat form of the subtree [a] appended to [*out], with [*depth] the
 // values it leaves above [base] at most: false when some part is not a
 // plain value, a field path, or an operator or two-argument built-in call
@@ -510,7 +528,13 @@ bool flatten_value(const Op* a, std::vector<Flat>* out, int32_t base, int32_t* d
       if (!a->pure || !flatten_value(a + 1, out, base, depth)) return false;
       const Op* end = a + a->size;
       for (const Op* o = a + 1 + a[1].size; o < end; o += o->size) {
-        if (o->kind != kOpOperator || !flatten_value(o + 1, out, base + 1, depth)) return false;
+        if (o->kind != kOpOperator) return false;
+        const FlatStep leaf = leaf_step(o + 1, kStepOperatorConst, kStepOperatorWord);
+        if (leaf != kStepOperator) {
+          out->push_back({leaf, o});
+          continue;
+        }
+        if (!flatten_value(o + 1, out, base + 1, depth)) return false;
         out->push_back({kStepOperator, o});
       }
       break;
@@ -518,8 +542,14 @@ bool flatten_value(const Op* a, std::vector<Flat>* out, int32_t base, int32_t* d
     case kOpCall: {
       if (!a->pure) return false;
       const Op* x = a + 1;
-      if (!flatten_value(x, out, base, depth) || !flatten_value(x + x->size, out, base + 1, depth))
-        return false;
+      const Op* y = x + x->size;
+      if (!flatten_value(x, out, base, depth)) return false;
+      const FlatStep leaf = leaf_step(y, kStepBuiltinConst, kStepBuiltinWord);
+      if (leaf != kStepOperator) {
+        out->push_back({leaf, a});
+        break;
+      }
+      if (!flatten_value(y, out, base + 1, depth)) return false;
       out->push_back({kStepBuiltin, a});
       break;
     }
@@ -533,7 +563,8 @@ bool flatten_value(const Op* a, std::vector<Flat>* out, int32_t base, int32_t* d
 // set-path of one), or nothing.
 void flatten(Expr& e) {
   const Op* root = e.ops.data();
-  if (root->kind == kOpCall && (root->call == kCallIf || root->call == kCallUnless) && root->size > 1 &&
+  if (root->kind == kOpCall &&
+      (root->call == kCallIf || root->call == kCallUnless || root->call == kCallEither) && root->size > 1 &&
       root[1].pure) {
     int32_t depth = 0;
     std::vector<Flat> cond;
@@ -718,6 +749,13 @@ struct Run {
   return after(op, r, pushed);
 }
 
+// How run_expr takes an expression's flat form: inline (function bodies,
+// branches and parens, run once per call), or through a call of its own
+// (flat_steps_apart: a loop body's round and the conditions of any and all
+// keep a smaller frame, with fewer registers saved, that way).
+enum class FlatCall : bool { kInline, kApart };
+
+template <FlatCall kFlat = FlatCall::kInline>
 [[gnu::always_inline]] inline Status run_expr(Expr* e, Node node, int32_t* index, SeriesBuffer* b,
                                               uint32_t count);
 
@@ -735,6 +773,7 @@ struct Run {
 
 // The loop of code_run over the block [node], whose side table [c] a
 // caller counts as in use.
+template <FlatCall kFlat = FlatCall::kInline>
 [[gnu::always_inline]] inline Status run_exprs_in(CodeCache* c, Node node, int32_t index, Cell* base,
                                                   const CurrentCodeScope& current) {
   if (c->passes < kPassesBeforeCompiling) {
@@ -755,7 +794,7 @@ struct Run {
     current.at(index);
     g_stack.top = base;
     Status s = g_interp.tracing ? eval_traced(node, &index)
-                                : run_expr(expr_at(c, node, index), node, &index, b, count);
+                                : run_expr<kFlat>(expr_at(c, node, index), node, &index, b, count);
     if (s != kStatusOk) return s;
   }
 }
@@ -775,7 +814,7 @@ struct Run {
   const Node node = block->node();
   CurrentCodeScope current(node);
   Cell* base = stack_push();  // unset! for an empty block
-  Status s = run_exprs_in(c, node, std::max(block->head(), 0), base, current);
+  Status s = run_exprs_in<FlatCall::kApart>(c, node, std::max(block->head(), 0), base, current);
   if (s != kStatusOk) return s;
   g_stack.top = base + 1;
   if (chain) copy_cell(g_stack.arguments, base);
@@ -861,6 +900,13 @@ Status run_block_here(const Cell* block, bool chain) {
   return kStatusOk;
 }
 
+// The operator or two-argument call [o], whose word still holds its callee,
+// on two integers into [*out]: as integer_infix and integer_builtin compute it.
+[[gnu::always_inline]] inline bool op_arith(const Op* o, int32_t x, int32_t y, Cell* out) {
+  if (o->arith != kArithNone) return int_arith(o->arith, x, y, out);
+  return o->kind == kOpOperator && integer_infix(o->callee, x, y, out);
+}
+
 // The integer a leaf operand gives without effects, or null.
 [[gnu::always_inline]] inline const Cell* integer_leaf(const Op* op, const Run& r) {
   if (r.trusted) {
@@ -940,7 +986,7 @@ inline const Cell* field_path_get(const Op* op);
     const Op* o = a + 2;
     const Cell* f = y ? peek_word_value(&o->code) : nullptr;
     if (!f || o->kind != kOpOperator || !same_cell(*f, o->callee) ||
-        !integer_infix(o->callee, integer_get(x), integer_get(y), out))
+        !op_arith(o, integer_get(x), integer_get(y), out))
       return false;
   } else {
     return pure_tree(a, r, out);
@@ -958,7 +1004,7 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
       Cell right;
       if (o->kind != kOpOperator || !(f = peek_word_value(&o->code)) || !same_cell(*f, o->callee) ||
           !out->is(kTypeInteger) || !pure_value(o + 1, r, &right) ||
-          !integer_infix(o->callee, integer_get(out), integer_get(&right), out))
+          !op_arith(o, integer_get(out), integer_get(&right), out))
         return false;
     }
   } else if (a->kind == kOpPath) {
@@ -972,7 +1018,7 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
     const Op* y = x + x->size;
     Cell p, q;
     if (!pure_value(x, r, &p) || !pure_value(y, r, &q) || !p.is(kTypeInteger) || !q.is(kTypeInteger) ||
-        !integer_builtin(f->type(), native_id(f), integer_get(&p), integer_get(&q), out))
+        !op_arith(a, integer_get(&p), integer_get(&q), out))
       return false;
   } else {
     return false;
@@ -1051,11 +1097,12 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
       if (s != kStatusOk) return s;
       break;
     default: {
+      // Computed in place, nothing ran: the epoch stays.
+      if (builtin_in_place(fn_slot, CallShape{op->items, op->params, op->count, true})) break;
       int32_t refs[kMaxRefinementSlots];
       std::fill(refs, refs + op->count, -1);
-      const CallShape shape{op->items, op->params, op->count, true};
       EpochAfter epoch;
-      s = finish_builtin_call(fn_slot, shape, refs);
+      s = run_builtin_call(fn_slot, refs);
       if (s != kStatusOk) return s;
       break;
     }
@@ -1071,7 +1118,7 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
   // The integer case of eval_infix: a plain integer operand on the right.
   if (left->is(kTypeInteger) && (right->kind == kOpConst || right->kind == kOpWord)) {
     const Cell* y = integer_leaf(right, r);
-    if (y && integer_infix(o->callee, integer_get(left), integer_get(y), left)) {
+    if (y && op_arith(o, integer_get(left), integer_get(y), left)) {
       *r.index = at + 2;
       return kStatusOk;
     }
@@ -1109,7 +1156,7 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
   if (!((right->accept >> args[1].type()) & 1)) refuse_arg(left, source, args + 1, 1);
   push_absent_arguments(o->list, CallShape{o->items, 2, o->count, true}, false);
   if (args[0].is(kTypeInteger) && args[1].is(kTypeInteger) &&
-      integer_builtin(left->type(), native_id(left), integer_get(&args[0]), integer_get(&args[1]), left)) {
+      op_arith(o, integer_get(&args[0]), integer_get(&args[1]), left)) {
     drop_builtin_call(left);
     return kStatusOk;
   }
@@ -1190,15 +1237,17 @@ bool flat_cond(const Expr* e, Node node, Cell* value);
   return (cond->accept >> value->type()) & 1;
 }
 
-// The `if` or `unless` call [op] whose condition [cond] choice_condition
-// computed and which takes its branch: its frame and arguments as exec_call
-// makes them, the branch run by run_choice.
+// The `if`, `unless` or `either` call [op] whose condition [cond]
+// choice_condition computed and which takes a branch: its frame and
+// arguments as exec_call makes them, the branch run by run_choice.
 [[gnu::noinline]] Status exec_choice(const Op* op, Run& r, const Cell* callee, Cell cond) {
   DepthGuard depth;
   Cell* fn_slot = stack_push_cell(callee);
   stack_mark_interp_native(op->name);
   stack_push_value(cond);
-  stack_push_value(op[1 + op[1].size].code);
+  const Op* branch = op + 1 + op[1].size;
+  stack_push_value(branch->code);
+  if (op->call == kCallEither) stack_push_value(branch[branch->size].code);
   *r.index = op->next;
   r.trusted = false;
   Status s = run_choice(op->call, fn_slot);
@@ -1206,15 +1255,27 @@ bool flat_cond(const Expr* e, Node node, Cell* value);
   return after(op, r, fn_slot);
 }
 
-// A trusted `if` or `unless` call: passed over, or its branch taken, with
-// its condition computed once when choice_condition can; else exec_call.
+// True when an operator word follows the branch [branch] (it would take
+// the block as its left operand).
+[[gnu::always_inline]] inline bool operator_after_q(const Op* branch, const Run& r) {
+  return branch->lookahead && branch->follow_check &&
+         op_word_at(series_buffer(r.node), uint32_t(branch->next));
+}
+
+// A trusted `if`, `unless` or `either` call: passed over, or a branch
+// taken, with its condition computed once when choice_condition can (and
+// each branch is a block literal); else exec_call.
 [[gnu::noinline]] Status exec_if(const Op* op, Run& r, const Cell* callee) {
   Cell cond;
   if (!choice_condition(op, r, &cond)) return exec_call(op, r, callee);
   const Op* branch = op + 1 + op[1].size;
-  // An operator word after the branch takes the block as its left operand.
-  if (branch->lookahead && branch->follow_check && op_word_at(series_buffer(r.node), uint32_t(branch->next)))
-    return exec_call(op, r, callee);
+  if (operator_after_q(branch, r)) return exec_call(op, r, callee);
+  if (op->call == kCallEither) {
+    const Op* other = branch + branch->size;
+    if (other->kind != kOpConst || !((other->accept >> other->code.type()) & 1) || operator_after_q(other, r))
+      return exec_call(op, r, callee);
+    return exec_choice(op, r, callee, cond);
+  }
   if (truthy(&cond) != (op->call == kCallUnless)) return exec_choice(op, r, callee, cond);
   stack_push_value(kNoneCell);
   *r.index = op->next;
@@ -1225,7 +1286,8 @@ bool flat_cond(const Expr* e, Node node, Cell* value);
 [[gnu::noinline]] Status exec_call_op(const Op* op, Run& r) {
   const Cell* v;
   if (!guard(op, r) || !(v = peek_word_value(&op->code)) || !same_cell(*v, op->callee)) return miss(op, r);
-  if ((op->call == kCallIf || op->call == kCallUnless) && r.trusted) return exec_if(op, r, v);
+  if ((op->call == kCallIf || op->call == kCallUnless || op->call == kCallEither) && r.trusted)
+    return exec_if(op, r, v);
   return exec_call(op, r, v);
 }
 [[gnu::noinline]] Status exec_infix(const Op* op, Run& r);
@@ -1415,6 +1477,23 @@ class GlobalSlots {
   uint32_t count_;
 };
 
+// The right operand op of the operator or call step [f].
+[[gnu::always_inline]] inline const Op* flat_right(const Flat& f) {
+  const Op* o = f.op;
+  return o->kind == kOpOperator ? o + 1 : o + 1 + o[1].size;
+}
+
+// The operator or call of step [f] applied to the integer at [*left] (else
+// false) and [y], its result in place of [*left], while the step's word
+// still holds its callee: as integer_infix and integer_builtin compute it.
+[[gnu::always_inline]] inline bool flat_apply(const Flat& f, const GlobalSlots& globals, Cell* left,
+                                              int32_t y) {
+  const Op* op = f.op;
+  const Cell* fn = globals.value(&op->code);
+  if (!fn || !same_cell(*fn, op->callee) || !left->is(kTypeInteger)) return false;
+  return op_arith(op, integer_get(left), y, left);
+}
+
 [[gnu::always_inline]] inline bool flat_run(const std::vector<Flat>& steps, Node node, Cell* out) {
   Cell vals[kFlatDepth];
   Cell* sp = vals;  // one past the last value pushed
@@ -1435,20 +1514,19 @@ class GlobalSlots {
         *sp++ = *v;
         break;
       }
-      case kStepOperator: {
-        const Cell* fn = globals.value(&op->code);
-        if (!fn || !same_cell(*fn, op->callee) || !sp[-2].is(kTypeInteger) || !sp[-1].is(kTypeInteger) ||
-            !integer_infix(op->callee, integer_get(&sp[-2]), integer_get(&sp[-1]), &sp[-2]))
-          return false;
+      case kStepOperator:
+      case kStepBuiltin:
+        if (!sp[-1].is(kTypeInteger) || !flat_apply(f, globals, sp - 2, integer_get(sp - 1))) return false;
         sp--;
         break;
-      }
-      case kStepBuiltin: {
-        const Cell* fn = globals.value(&op->code);
-        if (!fn || !same_cell(*fn, op->callee) || !sp[-2].is(kTypeInteger) || !sp[-1].is(kTypeInteger) ||
-            !integer_builtin(fn->type(), native_id(fn), integer_get(&sp[-2]), integer_get(&sp[-1]), &sp[-2]))
-          return false;
-        sp--;
+      case kStepOperatorConst:
+      case kStepBuiltinConst:
+        if (!flat_apply(f, globals, sp - 1, integer_get(&flat_right(f)->code))) return false;
+        break;
+      case kStepOperatorWord:
+      case kStepBuiltinWord: {
+        const Cell* y = globals.value(&flat_right(f)->code);
+        if (!y || !y->is(kTypeInteger) || !flat_apply(f, globals, sp - 1, integer_get(y))) return false;
         break;
       }
       case kStepFollow:
@@ -1476,9 +1554,16 @@ class GlobalSlots {
   return flat_run(e->flat, node, out);
 }
 
+// flat_steps in a frame of its own.
+[[gnu::noinline]] bool flat_steps_apart(const Expr* e, Node node, Cell* out) {
+  return flat_steps(e, node, out);
+}
+
+template <FlatCall kFlat>
 [[gnu::always_inline]] inline bool run_flat(const Expr* e, Node node, int32_t* index) {
   Cell value;
-  if (!flat_steps(e, node, &value)) return false;
+  if (!(kFlat == FlatCall::kApart ? flat_steps_apart(e, node, &value) : flat_steps(e, node, &value)))
+    return false;
   stack_push_value(value);
   *index = e->ops[0].next;
   return true;
@@ -1510,7 +1595,7 @@ bool any_all_value(const Op* op, Cell* value) {
   Cell last = kNoneCell;
   while (uint32_t(index) < count) {
     Expr* e = expr_at(c, node, index);
-    if (e->flat.empty() || e->flat_stores || !span_trusted(e, b, count) || !flat_steps(e, node, &last))
+    if (e->flat.empty() || e->flat_stores || !span_trusted(e, b, count) || !flat_steps_apart(e, node, &last))
       return false;
     index = e->ops[0].next;
     if (all != truthy(&last)) {
@@ -1522,12 +1607,13 @@ bool any_all_value(const Op* op, Cell* value) {
   return true;
 }
 
+template <FlatCall kFlat>
 [[gnu::always_inline]] inline Status run_expr(Expr* e, Node node, int32_t* index, SeriesBuffer* b,
                                               uint32_t count) {
   Run r{node, index, e, span_trusted(e, b, count)};
   if (!r.trusted)
     e->stale = true;
-  else if (!e->flat.empty() && run_flat(e, node, index))
+  else if (!e->flat.empty() && run_flat<kFlat>(e, node, index))
     return kStatusOk;
   return exec(e->ops.data(), r);
 }

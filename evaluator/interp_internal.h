@@ -178,52 +178,98 @@ constexpr int32_t kMaxRefinementSlots = std::max(kNativeMaxRefinements, kActionM
 }
 
 // The arithmetic and comparisons of two integers that the actions and
-// natives below compute, done in place into [*out] exactly as their entries
-// would: false (nothing written) for any other callee, and wherever the
-// entry gives something else than an integer or a logic (an overflow gives a
-// float!, an inexact division a float!) or raises (division by zero).
-[[gnu::always_inline]] inline bool integer_builtin(TypeId type, uint32_t id, int32_t x, int32_t y,
-                                                   Cell* out) {
-  int32_t r;
+// natives below compute (integer_builtin), named once for a callee so that
+// compiled code computes them without looking at the callee again.
+enum IntArith : uint8_t {
+  kArithNone,  // not computed here
+  kArithAdd,
+  kArithSubtract,
+  kArithMultiply,
+  kArithRemainder,
+  kArithDivide,
+  kArithEqual,
+  kArithNotEqual,
+  kArithLesser,
+  kArithGreater,
+  kArithLesserOrEqual,
+  kArithGreaterOrEqual,
+};
+
+// The arithmetic the native! or action! [type] with [id] computes on two integers.
+constexpr IntArith int_arith_of(TypeId type, uint32_t id) {
   if (type == kTypeAction) {
     switch (id) {
-      case kActionAdd:
-        if (__builtin_add_overflow(x, y, &r)) return false;
-        break;
-      case kActionSubtract:
-        if (__builtin_sub_overflow(x, y, &r)) return false;
-        break;
-      case kActionMultiply:
-        if (__builtin_mul_overflow(x, y, &r)) return false;
-        break;
-      case kActionRemainder:
-        if (y == 0 || (x == INT32_MIN && y == -1)) return false;
-        r = x % y;
-        break;
-      case kActionDivide:
-        if (y == 0 || (x == INT32_MIN && y == -1) || x % y != 0) return false;
-        r = x / y;
-        break;
-      default: return false;
+      case kActionAdd: return kArithAdd;
+      case kActionSubtract: return kArithSubtract;
+      case kActionMultiply: return kArithMultiply;
+      case kActionRemainder: return kArithRemainder;
+      case kActionDivide: return kArithDivide;
+      default: return kArithNone;
     }
-    store_cell_whole(out, integer_cell(r));
-    return true;
   }
-  if (type != kTypeNative) return false;
-  bool truth;
+  if (type != kTypeNative) return kArithNone;
   switch (id) {
     case kNativeEqualQ:
     case kNativeStrictEqualQ:
-    case kNativeSameQ: truth = x == y; break;
-    case kNativeNotEqualQ: truth = x != y; break;
-    case kNativeLesserQ: truth = x < y; break;
-    case kNativeGreaterQ: truth = x > y; break;
-    case kNativeLesserOrEqualQ: truth = x <= y; break;
-    case kNativeGreaterOrEqualQ: truth = x >= y; break;
-    default: return false;
+    case kNativeSameQ: return kArithEqual;
+    case kNativeNotEqualQ: return kArithNotEqual;
+    case kNativeLesserQ: return kArithLesser;
+    case kNativeGreaterQ: return kArithGreater;
+    case kNativeLesserOrEqualQ: return kArithLesserOrEqual;
+    case kNativeGreaterOrEqualQ: return kArithGreaterOrEqual;
+    default: return kArithNone;
   }
-  store_cell_whole(out, logic_cell(truth));
+}
+
+// [arith] on two integers done in place into [*out] exactly as the callee's
+// entry would: false (nothing written) for kArithNone, and wherever the
+// entry gives something else than an integer or a logic (an overflow gives a
+// float!, an inexact division a float!) or raises (division by zero).
+[[gnu::always_inline]] inline bool int_arith(IntArith arith, int32_t x, int32_t y, Cell* out) {
+  int32_t r;
+  switch (arith) {
+    case kArithNone: return false;
+    case kArithAdd:
+      if (__builtin_add_overflow(x, y, &r)) return false;
+      break;
+    case kArithSubtract:
+      if (__builtin_sub_overflow(x, y, &r)) return false;
+      break;
+    case kArithMultiply:
+      if (__builtin_mul_overflow(x, y, &r)) return false;
+      break;
+    case kArithRemainder:
+      if (y == 0 || (x == INT32_MIN && y == -1)) return false;
+      r = x % y;
+      break;
+    case kArithDivide:
+      if (y == 0 || (x == INT32_MIN && y == -1) || x % y != 0) return false;
+      r = x / y;
+      break;
+    default: {
+      bool truth;
+      switch (arith) {
+        case kArithEqual: truth = x == y; break;
+        case kArithNotEqual: truth = x != y; break;
+        case kArithLesser: truth = x < y; break;
+        case kArithGreater: truth = x > y; break;
+        case kArithLesserOrEqual: truth = x <= y; break;
+        default: truth = x >= y; break;
+      }
+      store_cell_whole(out, logic_cell(truth));
+      return true;
+    }
+  }
+  store_cell_whole(out, integer_cell(r));
   return true;
+}
+
+// The arithmetic and comparisons of two integers that the actions and
+// natives of int_arith_of compute, done in place into [*out] exactly as
+// their entries would (int_arith): false for any other callee.
+[[gnu::always_inline]] inline bool integer_builtin(TypeId type, uint32_t id, int32_t x, int32_t y,
+                                                   Cell* out) {
+  return int_arith(int_arith_of(type, id), x, y, out);
 }
 
 // Runs the C++ entry of the native! or action! at [fn_slot], its arguments in
@@ -269,19 +315,28 @@ constexpr int32_t kMaxRefinementSlots = std::max(kNativeMaxRefinements, kActionM
   g_stack.top = fn_slot + 1;
 }
 
-// Ends the call of the native or action at [fn_slot] whose arguments are
-// fetched and refinement slots [refs] filled: two integers computed on the
-// spot (integer_builtin) when nothing traces, else its entry. Its frame is
-// closed and its result replaces the function value, the last pushed value.
-[[gnu::always_inline]] inline Status finish_builtin_call(Cell* fn_slot, const CallShape& shape,
-                                                         const int32_t* refs) {
+// The call of the native or action at [fn_slot] whose arguments are
+// fetched, computed on the spot when they are two integers (integer_builtin)
+// and nothing traces: its frame closed and its result in place of the
+// function value, true. False, having changed nothing, otherwise. Runs no
+// code and allocates nothing.
+[[gnu::always_inline]] inline bool builtin_in_place(Cell* fn_slot, const CallShape& shape) {
   Cell* args = g_stack.arguments;
   if (shape.params == 2 && args[0].is(kTypeInteger) && args[1].is(kTypeInteger) && !g_interp.tracing &&
       integer_builtin(fn_slot->type(), native_id(fn_slot), integer_get(&args[0]), integer_get(&args[1]),
                       fn_slot)) {
-    drop_builtin_call(fn_slot);  // computed in place
-    return kStatusOk;
+    drop_builtin_call(fn_slot);
+    return true;
   }
+  return false;
+}
+
+// Ends the call of the native or action at [fn_slot] whose arguments are
+// fetched and refinement slots [refs] filled by its entry (builtin_in_place
+// tried first by the caller). Its frame is closed and its result replaces
+// the function value, the last pushed value.
+[[gnu::always_inline]] inline Status run_builtin_call(Cell* fn_slot, const int32_t* refs) {
+  Cell* args = g_stack.arguments;
   if (g_stack.top == args) stack_push();  // the result slot of a native without arguments
   Status s = run_builtin_entry(fn_slot, refs);
   if (s != kStatusOk) return s;
@@ -289,6 +344,13 @@ constexpr int32_t kMaxRefinementSlots = std::max(kNativeMaxRefinements, kActionM
   *fn_slot = fn_slot[1];
   g_stack.top = fn_slot + 1;
   return kStatusOk;
+}
+
+// builtin_in_place, else run_builtin_call.
+[[gnu::always_inline]] inline Status finish_builtin_call(Cell* fn_slot, const CallShape& shape,
+                                                         const int32_t* refs) {
+  if (builtin_in_place(fn_slot, shape)) return kStatusOk;
+  return run_builtin_call(fn_slot, refs);
 }
 
 // The values of a call's parameters after its leading ones (a list of
