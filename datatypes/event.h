@@ -47,7 +47,24 @@ inline constexpr const char* kEventTypeNames[] = {
     "press-tap", "select", "change",    "menu",     "close",    "move",     "resize",   "moving",
     "resizing",  "time",   "drawing",   "scroll",   "minimize", "maximize", "restore"};
 inline constexpr uint32_t kEventTypeMax = 38;
-inline constexpr uint32_t kEventTypeWheel = 11;
+
+// The codes of the types the back end sends (their index above).
+enum EventType : uint32_t {
+  kEventDown = 1,
+  kEventUp = 2,
+  kEventClick = 9,
+  kEventDblClick = 10,
+  kEventTypeWheel = 11,
+  kEventOver = 12,
+  kEventKey = 13,
+  kEventKeyDown = 14,
+  kEventFocus = 17,
+  kEventUnfocus = 18,
+  kEventSelect = 25,
+  kEventChange = 26,
+  kEventResize = 30,
+  kEventTime = 33,
+};
 
 // What the back end knows of one event while it is dispatched.
 struct EventRecord {

@@ -42,22 +42,6 @@ namespace {
 constexpr int32_t kFrameMs = 33;
 constexpr int64_t kDoubleClickMs = 500;
 
-// Event type codes the loop sends.
-enum : uint32_t {
-  kEvDown = 1,
-  kEvUp = 2,
-  kEvClick = 9,
-  kEvDblClick = 10,
-  kEvWheel = 11,
-  kEvOver = 12,
-  kEvKey = 13,
-  kEvKeyDown = 14,
-  kEvFocus = 17,
-  kEvUnfocus = 18,
-  kEvResize = 30,
-  kEvTime = 33,
-};
-
 struct LoopState {
   int32_t level = 0;
   bool gui = false;  // GUI mode entered by the running loop
@@ -194,10 +178,10 @@ void dispatch_key(int32_t key, uint8_t mods) {
   uint32_t flags = modifier_flags(mods);
   if (key < 0) flags |= kEventSpecialKey;
   EventRecord record = record_at(0, 0, key);
-  if (loop_send_awake(target, kEvKeyDown, record, flags)) return;
-  if (!widget_get(target) || loop_send_awake(target, kEvKey, record, flags)) return;
+  if (loop_send_awake(target, kEventKeyDown, record, flags)) return;
+  if (!widget_get(target) || loop_send_awake(target, kEventKey, record, flags)) return;
   if (!widget_get(target) || disabled_q(target)) return;
-  widget_handle_event(target, kEvKey, record);
+  widget_handle_event(target, kEventKey, record);
 }
 
 // ---------------------------------------------------------------- mouse
@@ -229,8 +213,8 @@ void mouse_button(int n, bool press, int32_t x, int32_t y, uint32_t flags) {
   if (n == 0 && in_pressed_list(target) && widget_get(target)) {
     int64_t now = os_monotonic_ms();
     bool dbl = !g.double_clicked && g.last_click >= 0 && now - g.last_click < kDoubleClickMs;
-    dispatch(target, kEvClick, record_at(lx, ly), flags);
-    if (dbl && widget_get(target)) dispatch(target, kEvDblClick, record_at(lx, ly), flags);
+    dispatch(target, kEventClick, record_at(lx, ly), flags);
+    if (dbl && widget_get(target)) dispatch(target, kEventDblClick, record_at(lx, ly), flags);
     g.double_clicked = dbl;
     g.last_click = now;
     WidgetRef window = active_window();
@@ -276,7 +260,7 @@ void mouse_motion(int32_t x, int32_t y, uint32_t flags, bool drag) {
     // The first move: the window hears of it.
     WidgetRef window = active_window();
     g.hover = window;
-    handled = dispatch(window, kEvOver, record_at(float(x), float(y)), flags);
+    handled = dispatch(window, kEventOver, record_at(float(x), float(y)), flags);
   } else if (previous != target) {
     // Over and away pass between a widget and its parent or its siblings.
     if (ancestor_q(target, previous) || siblings_q(target, previous)) {
@@ -285,15 +269,15 @@ void mouse_motion(int32_t x, int32_t y, uint32_t flags, bool drag) {
       if (previous == g.pressed) {
         if (Widget* w = widget_get(previous)) w->flags |= kWidgetPressedLeft;
       }
-      dispatch(previous, kEvOver, record_at(px, py), flags | kEventFlagAway);
+      dispatch(previous, kEventOver, record_at(px, py), flags | kEventFlagAway);
     }
     if (ancestor_q(previous, target) || siblings_q(target, previous)) {
       if (Widget* w = widget_get(target)) w->flags &= ~kWidgetPressedLeft;
-      handled = dispatch(target, kEvOver, record_at(lx, ly), flags);
+      handled = dispatch(target, kEventOver, record_at(lx, ly), flags);
     }
     g.hover = target;
   } else if (Widget* w = widget_get(target); w && (w->flags & kWidgetAllOver)) {
-    handled = dispatch(target, kEvOver, record_at(lx, ly), flags);
+    handled = dispatch(target, kEventOver, record_at(lx, ly), flags);
   }
   WidgetRef pressed = g.pressed;
   if (drag && !handled && pressed && pressed != target) {
@@ -301,7 +285,7 @@ void mouse_motion(int32_t x, int32_t y, uint32_t flags, bool drag) {
     if (w && (w->flags & kWidgetAllOver) && (w->flags & kWidgetPressedLeft)) {
       float px, py;
       offset_in(pressed, x, y, &px, &py);
-      dispatch(pressed, kEvOver, record_at(px, py), flags);
+      dispatch(pressed, kEventOver, record_at(px, py), flags);
     }
   }
 }
@@ -332,7 +316,7 @@ void mouse_report(int b, int col, int row, bool release, uint8_t mods) {
       WidgetRef target = target_at(x, y, &lx, &ly);
       EventRecord record = record_at(lx, ly, n == 4 ? 1 : -1);
       record.wheel = n == 4 ? 1.0f : -1.0f;
-      if (target) dispatch(target, kEvWheel, record, flags);
+      if (target) dispatch(target, kEventTypeWheel, record, flags);
     }
   }
   g.last_x = x;
@@ -534,8 +518,8 @@ void loop_set_focus(WidgetRef window, WidgetRef target) {
   WidgetRef old = focused_widget(window);
   if (old == target) return;
   widget_set_focus(window, target);
-  if (widget_get(old)) loop_send_awake(old, kEvUnfocus, record_at(0, 0), 0);
-  if (widget_get(target)) dispatch(target, kEvFocus, record_at(0, 0), 0);
+  if (widget_get(old)) loop_send_awake(old, kEventUnfocus, record_at(0, 0), 0);
+  if (widget_get(target)) dispatch(target, kEventFocus, record_at(0, 0), 0);
 }
 
 void loop_resize_windows() {
@@ -551,7 +535,7 @@ void loop_resize_windows() {
   }
   std::vector<WidgetRef> windows = window_list();
   for (WidgetRef ref : windows)
-    if (widget_get(ref)) loop_send_awake(ref, kEvResize, record_at(float(columns), float(rows)), 0);
+    if (widget_get(ref)) loop_send_awake(ref, kEventResize, record_at(float(columns), float(rows)), 0);
   request_redraw();
   if (tui_screen().full_screen) redraw_screen();
 }
@@ -591,7 +575,7 @@ void loop_advance_timers(int32_t ms) {
   }
   // A tick may remove its own widget or others: each is looked up again.
   for (WidgetRef ref : due)
-    if (widget_get(ref)) loop_send_awake(ref, kEvTime, record_at(0, 0), 0);
+    if (widget_get(ref)) loop_send_awake(ref, kEventTime, record_at(0, 0), 0);
 }
 
 void loop_feed(const uint8_t* bytes, size_t n, bool final) {

@@ -23,6 +23,7 @@
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/context.h"
+#include "datatypes/event.h"
 #include "datatypes/float.h"
 #include "datatypes/handle.h"
 #include "datatypes/image.h"
@@ -38,6 +39,7 @@
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
+#include "platform/terminal_keys.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/gc_root.h"
@@ -1034,19 +1036,6 @@ void screen_redraw(ScreenBuffer& screen, bool gui_mode, int32_t columns, int32_t
 // ---------------------------------------------------------------- events
 
 namespace {
-
-constexpr uint32_t kEventDown = 1;
-constexpr uint32_t kEventClick = 9;
-constexpr uint32_t kEventKey = 13;
-constexpr uint32_t kEventFocus = 17;
-constexpr uint32_t kEventUnfocus = 18;
-constexpr uint32_t kEventSelect = 25;
-constexpr uint32_t kEventChange = 26;
-
-constexpr int32_t kKeyUp = -20;
-constexpr int32_t kKeyDown = -21;
-constexpr int32_t kKeyRight = -22;
-constexpr int32_t kKeyLeft = -23;
 
 // Sends [type] to [ref]'s face; true when the handler answered `done`.
 // MAY RUN KIV CODE.
