@@ -178,6 +178,20 @@ TEST(KivScript, CatchOpensTheConsoleAfterTheScript) {
   }
 }
 
+// After --catch, the console's errors name no file of the script that ended;
+// the script's own error named it.
+TEST(KivScript, CatchLeavesNoScriptFileBehind) {
+  test::KivRunOptions options;
+  options.has_input_text = true;
+  options.input_text = "1 / 0\n";
+  test::KivRun run = test::run_kiv_with(expand({"--catch", "@error.kiv"}), options);
+  const std::string files = "*** Files: ";
+  size_t first = run.errors.find(files);
+  EXPECT_NE(first, std::string::npos) << run.errors;
+  EXPECT_EQ(run.errors.find(files, first + 1), std::string::npos) << run.errors;
+  EXPECT_EQ(run.status, 0);
+}
+
 // Nested scripts: each sees its own header and parent and runs in its own
 // folder; the folder and the list of running files come back, also after an
 // error.
