@@ -166,6 +166,9 @@ struct CodeCache {
   int32_t last_one = INT32_MAX;                // the position code_eval_one ran last
   std::vector<std::unique_ptr<Expr>> entries;  // by expression start
   std::vector<std::unique_ptr<Expr>> retired;  // compiled again while running; freed when idle
+  // The last expression compiled that has a flat form and reaches the
+  // block's tail: from its start it is the whole block (run_block_alone).
+  Expr* alone = nullptr;
 };
 
 namespace {
@@ -630,12 +633,14 @@ std::unique_ptr<Expr> compile(Node node, int32_t at) {
   if (slot && (!slot->stale || slot->recompiles >= kMaxRecompiles)) return slot.get();
   uint8_t recompiles = 0;
   if (slot) {
+    if (c->alone == slot.get()) c->alone = nullptr;
     recompiles = uint8_t(slot->recompiles + 1);
     // This frame runs no op of the cache now; others may.
     if (c->running > 1) c->retired.push_back(std::move(slot));
   }
   slot = compile(node, index);
   slot->recompiles = recompiles;
+  if (!slot->flat.empty() && slot->tail_end) c->alone = slot.get();
   return slot.get();
 }
 
@@ -759,6 +764,11 @@ template <FlatCall kFlat = FlatCall::kInline>
 [[gnu::always_inline]] inline Status run_expr(Expr* e, Node node, int32_t* index, SeriesBuffer* b,
                                               uint32_t count);
 
+// The value of the expression [e] by its flat form, taken as kFlat says,
+// into [*out]; false, having changed nothing, when a step does not hold.
+template <FlatCall kFlat>
+[[gnu::always_inline]] inline bool flat_value(const Expr* e, Node node, Cell* out);
+
 // eval_expr for an expression run while tracing.
 [[gnu::noinline]] Status eval_traced(Node node, int32_t* index) {
   EpochAfter epoch;
@@ -807,10 +817,31 @@ template <FlatCall kFlat = FlatCall::kInline>
   return run_exprs_in(c, node, index, base, current);
 }
 
+// A block that is one expression with a flat form from where [block]
+// starts, run by that form alone, its value pushed (into the call's result
+// slot too with [chain]): true. Nothing of a flat form raises or runs Kiv
+// code, so neither the current code nor a base slot is needed. False,
+// having changed nothing, for any other block or when a step does not hold
+// (the block then runs the ordinary way). Its span holding proves the block
+// still ends where the expression does. Not while tracing.
+template <FlatCall kFlat>
+[[gnu::always_inline]] inline bool run_block_alone(CodeCache* c, const Cell* block, bool chain) {
+  Expr* e = c->alone;
+  if (!e || e->at != std::max(block->head(), 0) || e->stale) return false;
+  const Node node = block->node();
+  SeriesBuffer* b = series_buffer(node);
+  Cell value;
+  if (!span_trusted(e, b, b->cell_count()) || !flat_value<kFlat>(e, node, &value)) return false;
+  Cell* pushed = stack_push_cell(&value);
+  if (chain) copy_cell(g_stack.arguments, pushed);
+  return true;
+}
+
 // run_block_here for the block [block] whose side table [c] a caller counts
 // as in use.
 [[gnu::always_inline]] inline Status run_block_in(CodeCache* c, const Cell* block, bool chain) {
   if (g_interp.tracing) return eval_block_traced(block, chain);
+  if (run_block_alone<FlatCall::kApart>(c, block, chain)) return kStatusOk;
   const Node node = block->node();
   CurrentCodeScope current(node);
   Cell* base = stack_push();  // unset! for an empty block
@@ -827,9 +858,12 @@ template <FlatCall kFlat = FlatCall::kInline>
 Status run_block_here(const Cell* block, bool chain) {
   if (g_interp.tracing) return eval_block_traced(block, chain);
   const Node node = block->node();
+  CodeCache* c = cache_of(node);
+  if (run_block_alone<FlatCall::kInline>(c, block, chain)) return kStatusOk;
   CurrentCodeScope current(node);
   Cell* base = stack_push();  // unset! for an empty block
-  Status s = run_exprs(node, std::max(block->head(), 0), base, current);
+  CacheUse use(c);
+  Status s = run_exprs_in(c, node, std::max(block->head(), 0), base, current);
   if (s != kStatusOk) return s;
   g_stack.top = base + 1;
   if (chain) copy_cell(g_stack.arguments, base);
@@ -1560,10 +1594,14 @@ class GlobalSlots {
 }
 
 template <FlatCall kFlat>
+[[gnu::always_inline]] inline bool flat_value(const Expr* e, Node node, Cell* out) {
+  return kFlat == FlatCall::kApart ? flat_steps_apart(e, node, out) : flat_steps(e, node, out);
+}
+
+template <FlatCall kFlat>
 [[gnu::always_inline]] inline bool run_flat(const Expr* e, Node node, int32_t* index) {
   Cell value;
-  if (!(kFlat == FlatCall::kApart ? flat_steps_apart(e, node, &value) : flat_steps(e, node, &value)))
-    return false;
+  if (!flat_value<kFlat>(e, node, &value)) return false;
   stack_push_value(value);
   *index = e->ops[0].next;
   return true;
