@@ -26,8 +26,17 @@ inline void library_started() {
   static const bool started = [] {
     runtime_init();
     g_collector_active = true;
+#if defined(KIV_GC_STRESS)
+    // As in kiv: start-up is the same in every run, so the stress build
+    // collects through it only when asked, and through everything after.
+    const bool stress_boot = std::getenv("KIV_GC_STRESS_BOOT") || std::getenv("KIV_GC_STRESS");
+    if (!stress_boot) gc_set_stress(false);
+#endif
     base_environment_init();
     library_init();
+#if defined(KIV_GC_STRESS)
+    if (!stress_boot) gc_set_stress(true);
+#endif
     return true;
   }();
   (void)started;
