@@ -1216,8 +1216,8 @@ bool widget_handle_event(WidgetRef ref, uint32_t type, const EventRecord& record
   switch (w->kind) {
     case WidgetKind::kField: return field_event(ref, type, record);
     case WidgetKind::kButton:
-      if (type == kEventKey &&
-          record.code == ' ') {  // Enter reaches buttons as a click through the view layer
+      // Space clicks; Enter reaches a button as a click through the view layer.
+      if (type == kEventKey && record.code == ' ') {
         EventRecord click = record_for(ref);
         send(ref, kEventClick, click);
         return true;
