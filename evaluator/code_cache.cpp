@@ -126,11 +126,38 @@ enum FlatStep : uint8_t {
   kStepFollow,         // no operator word after the op's operand
   kStepSetWord,        // store the value on top into the set-word's plain slot
   kStepSetField,       // store it into the field of the field set-path
+  // The steps of a block's program (see Program): many expressions, with
+  // the `if`, `unless` and `either` calls whose branches have flat forms.
+  kStepBegin,   // an expression of the program's block starts at [imm]: the values so far are dropped
+  kStepCallee,  // the word [fn] still holds [callee]
+  kStepBranch,  // the value on top, taken off, is of a type in [accept]; when its truth is [when], on at [imm]
+  kStepJump,    // on at step [imm]
+  kStepNone,    // push none
+  kStepExit,    // the program stops here: the expression runs the ordinary way
+  kStepDrop,    // take the value on top off
+  kStepAny,     // the value on top is true: on at [imm]; else taken off
+  kStepAll,     // the value on top is false: none in its place, on at [imm]
+};
+
+// A word a flat step reads or stores into: its context and slot, taken
+// from the code cell when compiled (the cell is in the span, so they hold
+// while the span does).
+struct FlatWord {
+  Node ctx = 0;
+  int32_t index = -1;
 };
 
 struct Flat {
   FlatStep step;
-  const Op* op;
+  IntArith arith = kArithNone;  // operator and built-in steps: what the callee computes
+  int32_t imm = 0;              // kStep*Const: the right operand's integer
+  FlatWord word;                // kStepWord, kStep*Word, kStepSetWord: the word read or set
+  FlatWord fn;                  // operator and built-in steps: the word naming the callee
+  Cell callee{};                // operator and built-in steps: its value when compiled
+  const Op* op = nullptr;
+  Node node = 0;                // kStepFollow: the block the operand is in
+  bool when = false;            // kStepBranch: the truth that jumps
+  uint64_t accept = 0;          // kStepBranch: the types the condition may have
 };
 
 // Values on the flat form's own stack at most.
@@ -153,6 +180,38 @@ struct Expr {
 };
 
 constexpr uint8_t kMaxRecompiles = 8;
+
+// The cells of a block from a head to its tail as a program was built from them.
+struct BlockCopy {
+  Node node = 0;
+  int32_t head = 0;
+  std::vector<Cell> cells;
+};
+
+// A whole block, from one head to its tail, as one run of flat steps: each
+// expression a flat form (kStepBegin before it), or an `if`, `unless` or
+// `either` whose condition has one and whose branches are block literals
+// that are one flat expression each (a jump over what is not taken; none
+// for a branch not taken). Every check of an expression comes before its
+// one store, so a step that fails leaves that expression undone and the
+// block goes on from its start the ordinary way. Trusted while every block
+// copied is as it was (compared again only when the code epoch moved).
+// Nothing a program runs raises or runs Kiv code: no frame is needed for
+// the choices, and nobody can see that there was none.
+struct Program {
+  int32_t head = 0;
+  std::vector<Flat> steps;
+  std::vector<std::unique_ptr<Expr>> exprs;  // what the steps point into
+  std::vector<BlockCopy> blocks;             // the block itself first, then the branches
+  uint64_t seen = 0;                         // the code epoch at which the blocks were last found alike
+  uint32_t misses = 0;                       // runs in a row that did nothing
+};
+
+// Runs of a block before it gets a program: its expressions run the
+// ordinary way first, so a block run once or twice costs no program.
+constexpr uint32_t kRunsBeforeProgram = 2;
+// Runs in a row a program may fail at its first expression before it is dropped.
+constexpr uint32_t kProgramMisses = 16;
 // A block is compiled from its second run on: code that runs once (a
 // script's top level, data loaded and done) costs no table.
 constexpr uint32_t kPassesBeforeCompiling = 1;
@@ -166,9 +225,10 @@ struct CodeCache {
   int32_t last_one = INT32_MAX;                // the position code_eval_one ran last
   std::vector<std::unique_ptr<Expr>> entries;  // by expression start
   std::vector<std::unique_ptr<Expr>> retired;  // compiled again while running; freed when idle
-  // The last expression compiled that has a flat form and reaches the
-  // block's tail: from its start it is the whole block (run_block_alone).
-  Expr* alone = nullptr;
+  // The whole block from one head as flat steps, when it can be (Program).
+  std::unique_ptr<Program> program;
+  uint32_t runs = 0;              // runs begun from a head, counted up to kRunsBeforeProgram
+  bool program_refused = false;  // not built, or dropped for missing too often: not tried again
 };
 
 namespace {
@@ -229,6 +289,16 @@ void disarm_dead_callees(Expr& e) {
   if (any) e.stale = true;
 }
 
+// True while everything the program [p] keeps a copy of is alive: the
+// blocks it copied and the callees its steps compare.
+bool program_alive(const Program& p) {
+  for (const BlockCopy& copy : p.blocks)
+    if (!gc_node_marked(copy.node)) return false;
+  for (const Flat& f : p.steps)
+    if (f.step != kStepConst && !gc_cell_refs_q(&f.callee, gc_node_marked)) return false;
+  return true;
+}
+
 void sweep_caches() {
   for (size_t k = 0; k < g_caches.size();) {
     CodeCache* c = g_caches[k].get();
@@ -240,6 +310,8 @@ void sweep_caches() {
     }
     for (auto& e : c->entries)
       if (e) disarm_dead_callees(*e);
+    // Programs run whole between two allocations: none is running now.
+    if (c->program && !program_alive(*c->program)) c->program.reset();
     if (!c->running) c->retired.clear();
     for (auto& e : c->retired) disarm_dead_callees(*e);
     k++;
@@ -504,6 +576,38 @@ class Compiler {
   std::vector<Op>& ops_;
 };
 
+// The right operand op of the operator or call [o].
+[[gnu::always_inline]] inline const Op* right_operand(const Op* o) {
+  return o->kind == kOpOperator ? o + 1 : o + 1 + o[1].size;
+}
+
+FlatWord flat_word(const Cell& word) { return FlatWord{word_context(&word), word_index(&word)}; }
+
+// The step [step] for the op [op], with what it reads decoded.
+Flat flat_step(FlatStep step, const Op* op) {
+  Flat f;
+  f.step = step;
+  f.op = op;
+  switch (step) {
+    case kStepWord:
+    case kStepSetWord: f.word = flat_word(op->code); break;
+    case kStepOperator:
+    case kStepBuiltin:
+    case kStepOperatorConst:
+    case kStepBuiltinConst:
+    case kStepOperatorWord:
+    case kStepBuiltinWord:
+      f.fn = flat_word(op->code);
+      f.callee = op->callee;
+      f.arith = op->arith;
+      if (step == kStepOperatorConst || step == kStepBuiltinConst) f.imm = integer_get(&right_operand(op)->code);
+      if (step == kStepOperatorWord || step == kStepBuiltinWord) f.word = flat_word(right_operand(op)->code);
+      break;
+    default: break;
+  }
+  return f;
+}
+
 // The step that takes the right operand [y] of an operator or call in with
 // it: [literal] for an integer literal, [word] for a word, each with no
 // operator to look for after it; kStepOperator when [y] needs steps of its own.
@@ -518,27 +622,27 @@ FlatStep leaf_step(const Op* y, FlatStep literal, FlatStep word) {
 // values it leaves above [base] at most: false when some part is not a
 // plain value, a field path, or an operator or two-argument built-in call
 // over such (pure).
-bool flatten_value(const Op* a, std::vector<Flat>* out, int32_t base, int32_t* depth) {
+bool flatten_value(Node node, const Op* a, std::vector<Flat>* out, int32_t base, int32_t* depth) {
   *depth = std::max(*depth, base + 1);
   switch (a->kind) {
-    case kOpConst: out->push_back({kStepConst, a}); break;
-    case kOpWord: out->push_back({kStepWord, a}); break;
+    case kOpConst: out->push_back(flat_step(kStepConst, a)); break;
+    case kOpWord: out->push_back(flat_step(kStepWord, a)); break;
     case kOpPath:
       if (!a->field_path) return false;
-      out->push_back({kStepField, a});
+      out->push_back(flat_step(kStepField, a));
       break;
     case kOpInfix: {
-      if (!a->pure || !flatten_value(a + 1, out, base, depth)) return false;
+      if (!a->pure || !flatten_value(node, a + 1, out, base, depth)) return false;
       const Op* end = a + a->size;
       for (const Op* o = a + 1 + a[1].size; o < end; o += o->size) {
         if (o->kind != kOpOperator) return false;
         const FlatStep leaf = leaf_step(o + 1, kStepOperatorConst, kStepOperatorWord);
         if (leaf != kStepOperator) {
-          out->push_back({leaf, o});
+          out->push_back(flat_step(leaf, o));
           continue;
         }
-        if (!flatten_value(o + 1, out, base + 1, depth)) return false;
-        out->push_back({kStepOperator, o});
+        if (!flatten_value(node, o + 1, out, base + 1, depth)) return false;
+        out->push_back(flat_step(kStepOperator, o));
       }
       break;
     }
@@ -546,32 +650,35 @@ bool flatten_value(const Op* a, std::vector<Flat>* out, int32_t base, int32_t* d
       if (!a->pure) return false;
       const Op* x = a + 1;
       const Op* y = x + x->size;
-      if (!flatten_value(x, out, base, depth)) return false;
+      if (!flatten_value(node, x, out, base, depth)) return false;
       const FlatStep leaf = leaf_step(y, kStepBuiltinConst, kStepBuiltinWord);
       if (leaf != kStepOperator) {
-        out->push_back({leaf, a});
+        out->push_back(flat_step(leaf, a));
         break;
       }
-      if (!flatten_value(y, out, base + 1, depth)) return false;
-      out->push_back({kStepBuiltin, a});
+      if (!flatten_value(node, y, out, base + 1, depth)) return false;
+      out->push_back(flat_step(kStepBuiltin, a));
       break;
     }
     default: return false;
   }
-  if (a->lookahead && a->follow_check) out->push_back({kStepFollow, a});
+  if (a->lookahead && a->follow_check) {
+    out->push_back(flat_step(kStepFollow, a));
+    out->back().node = node;
+  }
   return true;
 }
 
 // The flat form of a whole expression [e] (a value, or a set-word or field
 // set-path of one), or nothing.
-void flatten(Expr& e) {
+void flatten(Node node, Expr& e) {
   const Op* root = e.ops.data();
   if (root->kind == kOpCall &&
       (root->call == kCallIf || root->call == kCallUnless || root->call == kCallEither) && root->size > 1 &&
       root[1].pure) {
     int32_t depth = 0;
     std::vector<Flat> cond;
-    if (flatten_value(root + 1, &cond, 0, &depth) && depth <= kFlatDepth) e.cond_flat = std::move(cond);
+    if (flatten_value(node, root + 1, &cond, 0, &depth) && depth <= kFlatDepth) e.cond_flat = std::move(cond);
   }
   const Op* value = root;
   if ((root->kind == kOpSetWord || (root->kind == kOpSetPath && root->field_path)) && root->size > 1)
@@ -579,8 +686,8 @@ void flatten(Expr& e) {
   if (root->next < 0) return;
   int32_t depth = 0;
   std::vector<Flat> flat;
-  if (!flatten_value(value, &flat, 0, &depth) || depth > kFlatDepth) return;
-  if (value != root) flat.push_back({root->kind == kOpSetWord ? kStepSetWord : kStepSetField, root});
+  if (!flatten_value(node, value, &flat, 0, &depth) || depth > kFlatDepth) return;
+  if (value != root) flat.push_back(flat_step(root->kind == kOpSetWord ? kStepSetWord : kStepSetField, root));
   e.flat = std::move(flat);
   e.flat_stores = value != root;
 }
@@ -621,7 +728,7 @@ std::unique_ptr<Expr> compile(Node node, int32_t at) {
     op.follow_check =
         !(n >= 0 && ((e->tail_end && n == span_end) || (n < span_end && !cells[n].is(kTypeWord))));
   }
-  flatten(*e);
+  flatten(node, *e);
   return e;
 }
 
@@ -633,14 +740,12 @@ std::unique_ptr<Expr> compile(Node node, int32_t at) {
   if (slot && (!slot->stale || slot->recompiles >= kMaxRecompiles)) return slot.get();
   uint8_t recompiles = 0;
   if (slot) {
-    if (c->alone == slot.get()) c->alone = nullptr;
     recompiles = uint8_t(slot->recompiles + 1);
     // This frame runs no op of the cache now; others may.
     if (c->running > 1) c->retired.push_back(std::move(slot));
   }
   slot = compile(node, index);
   slot->recompiles = recompiles;
-  if (!slot->flat.empty() && slot->tail_end) c->alone = slot.get();
   return slot.get();
 }
 
@@ -817,35 +922,210 @@ template <FlatCall kFlat = FlatCall::kInline>
   return run_exprs_in(c, node, index, base, current);
 }
 
-// A block that is one expression with a flat form from where [block]
-// starts, run by that form alone, its value pushed (into the call's result
-// slot too with [chain]): true. Nothing of a flat form raises or runs Kiv
-// code, so neither the current code nor a base slot is needed. False,
-// having changed nothing, for any other block or when a step does not hold
-// (the block then runs the ordinary way). Its span holding proves the block
-// still ends where the expression does. Not while tracing.
-template <FlatCall kFlat>
-[[gnu::always_inline]] inline bool run_block_alone(CodeCache* c, const Cell* block, bool chain) {
-  Expr* e = c->alone;
-  if (!e || e->at != std::max(block->head(), 0) || e->stale) return false;
-  const Node node = block->node();
+// ---------------------------------------------------------------- programs
+
+// A copy of the cells of the block [node] from [head] to its tail.
+BlockCopy block_copy(Node node, int32_t head) {
   SeriesBuffer* b = series_buffer(node);
-  Cell value;
-  if (!span_trusted(e, b, b->cell_count()) || !flat_value<kFlat>(e, node, &value)) return false;
-  Cell* pushed = stack_push_cell(&value);
-  if (chain) copy_cell(g_stack.arguments, pushed);
+  BlockCopy copy;
+  copy.node = node;
+  copy.head = head;
+  copy.cells.assign(b->head_cell() + head, b->head_cell() + b->cell_count());
+  return copy;
+}
+
+// True when the block of [copy] still holds those cells, and no more.
+bool block_copy_holds(const BlockCopy& copy) {
+  SeriesBuffer* b = series_buffer(copy.node);
+  const size_t n = copy.cells.size();
+  if (b->cell_count() != uint32_t(copy.head) + n) return false;
+  return std::memcmp(b->head_cell() + copy.head, copy.cells.data(), n * sizeof(Cell)) == 0;
+}
+
+// The block literal that [branch] (a kOpConst) holds, compiled into [p]:
+// its steps appended when it is one flat expression, else a step that
+// leaves the program (a branch taken seldom costs the rest of the block
+// nothing). False when the branch is no block literal.
+bool program_branch(Program& p, const Op* branch) {
+  if (branch->kind != kOpConst || !branch->code.is(kTypeBlock) ||
+      !((branch->accept >> kTypeBlock) & 1))
+    return false;
+  const Node node = branch->code.node();
+  const int32_t head = std::max(branch->code.head(), 0);
+  const int32_t count = int32_t(series_cell_count(node));
+  std::unique_ptr<Expr> e = head < count ? compile(node, head) : nullptr;
+  if (!e || e->flat.empty() || e->ops[0].next != count) {
+    p.steps.push_back(flat_step(kStepExit, branch));
+    return true;
+  }
+  p.steps.insert(p.steps.end(), e->flat.begin(), e->flat.end());
+  p.blocks.push_back(block_copy(node, head));
+  p.exprs.push_back(std::move(e));
   return true;
+}
+
+// The `any` or `all` call [cond] of a condition (its argument a block
+// literal of flat expressions that store nothing) as steps of [p], its value
+// left on top: as the natives give it. False for anything else.
+bool program_any_all(Program& p, Node node, const Op* cond) {
+  if (cond->kind != kOpCall || (cond->call != kCallAny && cond->call != kCallAll)) return false;
+  const Op* arg = cond + 1;
+  if (arg->kind != kOpConst || !arg->code.is(kTypeBlock) || (arg->lookahead && arg->follow_check)) return false;
+  const bool all = cond->call == kCallAll;
+  Flat callee = flat_step(kStepCallee, cond);
+  callee.fn = flat_word(cond->code);
+  callee.callee = cond->callee;
+  p.steps.push_back(callee);
+  if (cond->lookahead && cond->follow_check) {
+    if (cond->next < 0) return false;
+    p.steps.push_back(flat_step(kStepFollow, cond));
+    p.steps.back().node = node;
+  }
+  const Node block = arg->code.node();
+  const int32_t head = std::max(arg->code.head(), 0);
+  const int32_t count = int32_t(series_cell_count(block));
+  std::vector<size_t> tests;
+  for (int32_t at = head; at < count;) {
+    std::unique_ptr<Expr> e = compile(block, at);
+    if (e->flat.empty() || e->flat_stores) return false;
+    const int32_t next = e->ops[0].next;
+    if (next <= at || next > count) return false;
+    if (all && at > head) p.steps.push_back(flat_step(kStepDrop, cond));
+    p.steps.insert(p.steps.end(), e->flat.begin(), e->flat.end());
+    tests.push_back(p.steps.size());
+    p.steps.push_back(flat_step(all ? kStepAll : kStepAny, cond));
+    p.exprs.push_back(std::move(e));
+    at = next;
+  }
+  if (!all || tests.empty()) p.steps.push_back(flat_step(kStepNone, cond));
+  for (size_t t : tests) p.steps[t].imm = int32_t(p.steps.size());
+  p.blocks.push_back(block_copy(block, head));
+  return true;
+}
+
+// The `if`, `unless` or `either` expression [e] of the block [node] as steps of [p].
+bool program_choice(Program& p, Node node, const Expr& e) {
+  const Op* root = e.ops.data();
+  if (root->kind != kOpCall || root->size < 2 ||
+      (root->call != kCallIf && root->call != kCallUnless && root->call != kCallEither))
+    return false;
+  const Op* cond = root + 1;
+  const Op* branch = cond + cond->size;
+  const Op* other = root->call == kCallEither ? branch + branch->size : nullptr;
+  // The checks first: the callee, and no operator after the call or a branch.
+  Flat callee = flat_step(kStepCallee, root);
+  callee.fn = flat_word(root->code);
+  callee.callee = root->callee;
+  p.steps.push_back(callee);
+  for (const Op* o : {root, branch, other}) {
+    if (o && o->lookahead && o->follow_check) {
+      if (o->next < 0) return false;
+      p.steps.push_back(flat_step(kStepFollow, o));
+      p.steps.back().node = node;
+    }
+  }
+  if (!e.cond_flat.empty())
+    p.steps.insert(p.steps.end(), e.cond_flat.begin(), e.cond_flat.end());
+  else if (!program_any_all(p, node, cond))
+    return false;
+  const size_t test = p.steps.size();
+  Flat br = flat_step(kStepBranch, root);
+  br.accept = cond->accept & ~(uint64_t(1) << kTypeUnset);
+  br.when = root->call == kCallUnless;
+  p.steps.push_back(br);
+  if (!program_branch(p, branch)) return false;
+  const size_t jump = p.steps.size();
+  p.steps.push_back(flat_step(kStepJump, root));
+  p.steps[test].imm = int32_t(p.steps.size());
+  if (other) {
+    if (!program_branch(p, other)) return false;
+  } else {
+    p.steps.push_back(flat_step(kStepNone, root));
+  }
+  p.steps[jump].imm = int32_t(p.steps.size());
+  return true;
+}
+
+// The program of the block [node] from [head], or null when some
+// expression has no place in one.
+std::unique_ptr<Program> program_build(Node node, int32_t head) {
+  const int32_t count = int32_t(series_cell_count(node));
+  if (head >= count) return nullptr;
+  auto p = std::make_unique<Program>();
+  p->head = head;
+  p->blocks.push_back(block_copy(node, head));
+  int32_t at = head;
+  while (at < count) {
+    std::unique_ptr<Expr> e = compile(node, at);
+    Flat begin = flat_step(kStepBegin, e->ops.data());
+    begin.imm = at;
+    p->steps.push_back(begin);
+    if (!e->flat.empty())
+      p->steps.insert(p->steps.end(), e->flat.begin(), e->flat.end());
+    else if (!program_choice(*p, node, *e))
+      return nullptr;
+    const int32_t next = e->ops[0].next;
+    if (next <= at || next > count) return nullptr;
+    at = next;
+    p->exprs.push_back(std::move(e));
+  }
+  return p;
+}
+
+bool program_steps(const Program& p, Cell* out, int32_t* resume);
+
+// The program of the cache [c] for a run from [head], trusted: built when
+// the block has run often enough, null when there is none or a block it
+// copied changed (then it is built again at a later run).
+[[gnu::always_inline]] inline Program* program_for(CodeCache* c, Node node, int32_t head) {
+  Program* p = c->program.get();
+  if (p && p->head == head) [[likely]] {
+    if (p->seen == g_code_epoch) return p;
+    for (const BlockCopy& copy : p->blocks)
+      if (!block_copy_holds(copy)) {
+        c->program.reset();
+        return nullptr;
+      }
+    p->seen = g_code_epoch;
+    return p;
+  }
+  if (p || c->program_refused || ++c->runs <= kRunsBeforeProgram) return nullptr;
+  c->program = program_build(node, head);
+  if (!c->program) c->program_refused = true;
+  return nullptr;
+}
+
+// Runs the program of the block [block] when it has one: true when it ran
+// whole, its value pushed (into the call's result slot too with [chain]).
+// Else false, with [*index] where the block goes on the ordinary way (what
+// ran before stays done). Not while tracing.
+[[gnu::always_inline]] inline bool run_program(CodeCache* c, const Cell* block, bool chain, int32_t* index) {
+  Program* p = program_for(c, block->node(), *index);
+  if (!p) return false;
+  Cell value;
+  if (program_steps(*p, &value, index)) {
+    p->misses = 0;
+    Cell* pushed = stack_push_cell(&value);
+    if (chain) copy_cell(g_stack.arguments, pushed);
+    return true;
+  }
+  if (*index == p->head && ++p->misses > kProgramMisses) {
+    c->program.reset();
+    c->program_refused = true;
+  }
+  return false;
 }
 
 // run_block_here for the block [block] whose side table [c] a caller counts
 // as in use.
 [[gnu::always_inline]] inline Status run_block_in(CodeCache* c, const Cell* block, bool chain) {
   if (g_interp.tracing) return eval_block_traced(block, chain);
-  if (run_block_alone<FlatCall::kApart>(c, block, chain)) return kStatusOk;
+  int32_t index = std::max(block->head(), 0);
+  if (run_program(c, block, chain, &index)) return kStatusOk;
   const Node node = block->node();
   CurrentCodeScope current(node);
   Cell* base = stack_push();  // unset! for an empty block
-  Status s = run_exprs_in<FlatCall::kApart>(c, node, std::max(block->head(), 0), base, current);
+  Status s = run_exprs_in<FlatCall::kApart>(c, node, index, base, current);
   if (s != kStatusOk) return s;
   g_stack.top = base + 1;
   if (chain) copy_cell(g_stack.arguments, base);
@@ -859,11 +1139,12 @@ Status run_block_here(const Cell* block, bool chain) {
   if (g_interp.tracing) return eval_block_traced(block, chain);
   const Node node = block->node();
   CodeCache* c = cache_of(node);
-  if (run_block_alone<FlatCall::kInline>(c, block, chain)) return kStatusOk;
+  int32_t index = std::max(block->head(), 0);
+  if (run_program(c, block, chain, &index)) return kStatusOk;
   CurrentCodeScope current(node);
   Cell* base = stack_push();  // unset! for an empty block
   CacheUse use(c);
-  Status s = run_exprs_in(c, node, std::max(block->head(), 0), base, current);
+  Status s = run_exprs_in(c, node, index, base, current);
   if (s != kStatusOk) return s;
   g_stack.top = base + 1;
   if (chain) copy_cell(g_stack.arguments, base);
@@ -1494,16 +1775,14 @@ class GlobalSlots {
     count_ = b->cell_count();
   }
   // peek_word_value.
-  [[gnu::always_inline]] Cell* value(const Cell* word) const {
-    if (word_context(word) != g_global_context) return peek_word_value(word);
-    const uint32_t i = uint32_t(word_index(word));
-    return i < count_ ? cells_ + i : nullptr;
+  [[gnu::always_inline]] Cell* value(FlatWord w) const {
+    if (w.ctx != g_global_context) return context_peek_slot(w.ctx, w.index);
+    return uint32_t(w.index) < count_ ? cells_ + w.index : nullptr;
   }
   // context_plain_store_slot for the word's own slot.
-  [[gnu::always_inline]] Cell* store_slot(const Cell* word) const {
-    if (word_context(word) != g_global_context)
-      return context_plain_store_slot(word_context(word), word_index(word));
-    return value(word);
+  [[gnu::always_inline]] Cell* store_slot(FlatWord w) const {
+    if (w.ctx != g_global_context) return context_plain_store_slot(w.ctx, w.index);
+    return value(w);
   }
 
  private:
@@ -1511,39 +1790,42 @@ class GlobalSlots {
   uint32_t count_;
 };
 
-// The right operand op of the operator or call step [f].
-[[gnu::always_inline]] inline const Op* flat_right(const Flat& f) {
-  const Op* o = f.op;
-  return o->kind == kOpOperator ? o + 1 : o + 1 + o[1].size;
-}
-
 // The operator or call of step [f] applied to the integer at [*left] (else
 // false) and [y], its result in place of [*left], while the step's word
 // still holds its callee: as integer_infix and integer_builtin compute it.
 [[gnu::always_inline]] inline bool flat_apply(const Flat& f, const GlobalSlots& globals, Cell* left,
                                               int32_t y) {
-  const Op* op = f.op;
-  const Cell* fn = globals.value(&op->code);
-  if (!fn || !same_cell(*fn, op->callee) || !left->is(kTypeInteger)) return false;
-  return op_arith(op, integer_get(left), y, left);
+  const Cell* fn = globals.value(f.fn);
+  if (!fn || !same_cell(*fn, f.callee) || !left->is(kTypeInteger)) return false;
+  if (f.arith != kArithNone) [[likely]]
+    return int_arith(f.arith, integer_get(left), y, left);
+  return op_arith(f.op, integer_get(left), y, left);
 }
 
-[[gnu::always_inline]] inline bool flat_run(const std::vector<Flat>& steps, Node node, Cell* out) {
+// Runs the steps [steps] (see FlatStep) and leaves the value on top in
+// [*out]: true. False when a step does not hold; what ran before the
+// expression it failed in stays done, and [*resume] (when given) is where
+// that expression starts (kStepBegin). Nothing here allocates, raises or
+// runs Kiv code.
+[[gnu::always_inline]] inline bool flat_run(const std::vector<Flat>& steps, Cell* out,
+                                            int32_t* resume = nullptr) {
   Cell vals[kFlatDepth];
   Cell* sp = vals;  // one past the last value pushed
   GlobalSlots globals;
-  for (const Flat& f : steps) {
-    const Op* op = f.op;
+  const Flat* const first = steps.data();
+  const Flat* const end = first + steps.size();
+  for (const Flat* p = first; p < end; p++) {
+    const Flat& f = *p;
     switch (f.step) {
-      case kStepConst: *sp++ = op->code; break;
+      case kStepConst: *sp++ = f.op->code; break;
       case kStepWord: {
-        const Cell* v = globals.value(&op->code);
+        const Cell* v = globals.value(f.word);
         if (!v || !((kPlainValueTypes >> v->type()) & 1)) return false;
         *sp++ = *v;
         break;
       }
       case kStepField: {
-        const Cell* v = field_path_get(op);
+        const Cell* v = field_path_get(f.op);
         if (!v) return false;
         *sp++ = *v;
         break;
@@ -1555,29 +1837,59 @@ class GlobalSlots {
         break;
       case kStepOperatorConst:
       case kStepBuiltinConst:
-        if (!flat_apply(f, globals, sp - 1, integer_get(&flat_right(f)->code))) return false;
+        if (!flat_apply(f, globals, sp - 1, f.imm)) return false;
         break;
       case kStepOperatorWord:
       case kStepBuiltinWord: {
-        const Cell* y = globals.value(&flat_right(f)->code);
+        const Cell* y = globals.value(f.word);
         if (!y || !y->is(kTypeInteger) || !flat_apply(f, globals, sp - 1, integer_get(y))) return false;
         break;
       }
       case kStepFollow:
-        if (op_word_at(series_buffer(node), uint32_t(op->next))) return false;
+        if (op_word_at(series_buffer(f.node), uint32_t(f.op->next))) return false;
         break;
       case kStepSetWord: {
-        Cell* slot = globals.store_slot(&op->code);
+        Cell* slot = globals.store_slot(f.word);
         if (!slot) return false;
         *slot = sp[-1];
         break;
       }
       case kStepSetField: {
-        Cell* slot = field_path_slot(op);
+        Cell* slot = field_path_slot(f.op);
         if (!slot) return false;
         *slot = sp[-1];
         break;
       }
+      case kStepBegin:
+        sp = vals;
+        if (resume) *resume = f.imm;
+        break;
+      case kStepCallee: {
+        const Cell* fn = globals.value(f.fn);
+        if (!fn || !same_cell(*fn, f.callee)) return false;
+        break;
+      }
+      case kStepBranch:
+        sp--;
+        if (!((f.accept >> sp->type()) & 1)) return false;
+        if (truthy(sp) == f.when) p = first + f.imm - 1;
+        break;
+      case kStepJump: p = first + f.imm - 1; break;
+      case kStepNone: *sp++ = kNoneCell; break;
+      case kStepExit: return false;
+      case kStepDrop: sp--; break;
+      case kStepAny:
+        if (truthy(sp - 1))
+          p = first + f.imm - 1;
+        else
+          sp--;
+        break;
+      case kStepAll:
+        if (!truthy(sp - 1)) {
+          sp[-1] = kNoneCell;
+          p = first + f.imm - 1;
+        }
+        break;
     }
   }
   *out = sp[-1];
@@ -1585,7 +1897,7 @@ class GlobalSlots {
 }
 
 [[gnu::always_inline]] inline bool flat_steps(const Expr* e, Node node, Cell* out) {
-  return flat_run(e->flat, node, out);
+  return flat_run(e->flat, out);
 }
 
 // flat_steps in a frame of its own.
@@ -1609,7 +1921,11 @@ template <FlatCall kFlat>
 
 // Trusted, the value of the condition of the `if` or `unless` that starts
 // [e], by its flat form.
-bool flat_cond(const Expr* e, Node node, Cell* value) { return flat_run(e->cond_flat, node, value); }
+bool flat_cond(const Expr* e, Node node, Cell* value) { return flat_run(e->cond_flat, value); }
+
+[[gnu::noinline]] bool program_steps(const Program& p, Cell* out, int32_t* resume) {
+  return flat_run(p.steps, out, resume);
+}
 
 // Trusted, the value of the `any` or `all` call [op] whose argument is a
 // block literal, computed without a frame when every expression of that
@@ -1674,7 +1990,19 @@ Status eval_one_in(CodeCache* c, Node node, int32_t* index) {
 
 Status code_run(Node node, int32_t index, Cell* base, const CurrentCodeScope& current) {
   g_code_epoch++;
-  return run_exprs(node, index, base, current);
+  CodeCache* c = cache_of(node);
+  CacheUse use(c);
+  if (!g_interp.tracing) {
+    Cell block = series_cell(kTypeBlock, node);
+    block.set_head(index);
+    Cell* top = g_stack.top;
+    if (run_program(c, &block, false, &index)) {
+      *base = top[0];
+      g_stack.top = base + 1;
+      return kStatusOk;
+    }
+  }
+  return run_exprs_in(c, node, index, base, current);
 }
 
 void code_changed() { g_code_epoch++; }
