@@ -133,7 +133,7 @@ enum FlatStep : uint8_t {
   kStepBranch,  // the value on top, taken off, is of a type in [accept]; when its truth is [when], on at [imm]
   kStepJump,    // on at step [imm]
   kStepNone,    // push none
-  kStepExit,    // the program stops here: the expression runs the ordinary way
+  kStepTake,    // the program stops to take the branch of the choice [op] the ordinary way
   kStepDrop,    // take the value on top off
   kStepAny,     // the value on top is true: on at [imm]; else taken off
   kStepAll,     // the value on top is false: none in its place, on at [imm]
@@ -158,6 +158,15 @@ struct Flat {
   Node node = 0;                // kStepFollow: the block the operand is in
   bool when = false;            // kStepBranch: the truth that jumps
   uint64_t accept = 0;          // kStepBranch: the types the condition may have
+};
+
+// Where a program stopped (see Program): the start of the expression to go
+// on from, and when it stopped to take a branch that has no flat form, the
+// choice with its condition's value.
+struct ProgramStop {
+  int32_t index = 0;
+  const Op* choice = nullptr;  // the `if`, `unless` or `either` call
+  Cell cond{};
 };
 
 // Values on the flat form's own stack at most.
@@ -942,11 +951,12 @@ bool block_copy_holds(const BlockCopy& copy) {
   return std::memcmp(b->head_cell() + copy.head, copy.cells.data(), n * sizeof(Cell)) == 0;
 }
 
-// The block literal that [branch] (a kOpConst) holds, compiled into [p]:
-// its steps appended when it is one flat expression, else a step that
-// leaves the program (a branch taken seldom costs the rest of the block
-// nothing). False when the branch is no block literal.
-bool program_branch(Program& p, const Op* branch) {
+// The block literal that [branch] (a kOpConst) of the choice [root] holds,
+// compiled into [p]: its steps appended when it is one flat expression,
+// else a step that stops the program to take it the ordinary way (the
+// condition and the checks stay done). False when the branch is no block
+// literal.
+bool program_branch(Program& p, const Op* root, const Op* branch) {
   if (branch->kind != kOpConst || !branch->code.is(kTypeBlock) ||
       !((branch->accept >> kTypeBlock) & 1))
     return false;
@@ -955,7 +965,7 @@ bool program_branch(Program& p, const Op* branch) {
   const int32_t count = int32_t(series_cell_count(node));
   std::unique_ptr<Expr> e = head < count ? compile(node, head) : nullptr;
   if (!e || e->flat.empty() || e->ops[0].next != count) {
-    p.steps.push_back(flat_step(kStepExit, branch));
+    p.steps.push_back(flat_step(kStepTake, root));
     return true;
   }
   p.steps.insert(p.steps.end(), e->flat.begin(), e->flat.end());
@@ -1033,12 +1043,12 @@ bool program_choice(Program& p, Node node, const Expr& e) {
   br.accept = cond->accept & ~(uint64_t(1) << kTypeUnset);
   br.when = root->call == kCallUnless;
   p.steps.push_back(br);
-  if (!program_branch(p, branch)) return false;
+  if (!program_branch(p, root, branch)) return false;
   const size_t jump = p.steps.size();
   p.steps.push_back(flat_step(kStepJump, root));
   p.steps[test].imm = int32_t(p.steps.size());
   if (other) {
-    if (!program_branch(p, other)) return false;
+    if (!program_branch(p, root, other)) return false;
   } else {
     p.steps.push_back(flat_step(kStepNone, root));
   }
@@ -1072,7 +1082,8 @@ std::unique_ptr<Program> program_build(Node node, int32_t head) {
   return p;
 }
 
-bool program_steps(const Program& p, Cell* out, int32_t* resume);
+bool program_steps(const Program& p, Cell* out, ProgramStop* stop);
+Status take_branch(const ProgramStop& stop, Node node, int32_t* next);
 
 // The program of the cache [c] for a run from [head], trusted: built when
 // the block has run often enough, null when there is none or a block it
@@ -1095,25 +1106,47 @@ bool program_steps(const Program& p, Cell* out, int32_t* resume);
   return nullptr;
 }
 
-// Runs the program of the block [block] when it has one: true when it ran
-// whole, its value pushed (into the call's result slot too with [chain]).
-// Else false, with [*index] where the block goes on the ordinary way (what
-// ran before stays done). Not while tracing.
-[[gnu::always_inline]] inline bool run_program(CodeCache* c, const Cell* block, bool chain, int32_t* index) {
+// Runs the program of the block [block] when it has one. When it ran
+// whole, or up to a branch taken the ordinary way that ends the block, its
+// value is pushed (into the call's result slot too with [chain]) and
+// [*done] set. Else [*index] is where the block goes on the ordinary way
+// (what ran before stays done). Not while tracing; [c] counted as in use.
+[[gnu::always_inline]] inline Status run_program(CodeCache* c, const Cell* block, bool chain, int32_t* index,
+                                                 bool* done) {
   Program* p = program_for(c, block->node(), *index);
-  if (!p) return false;
+  if (!p) return kStatusOk;
   Cell value;
-  if (program_steps(*p, &value, index)) {
+  ProgramStop stop;
+  stop.index = *index;
+  if (program_steps(*p, &value, &stop)) {
     p->misses = 0;
     Cell* pushed = stack_push_cell(&value);
     if (chain) copy_cell(g_stack.arguments, pushed);
-    return true;
+    *done = true;
+    return kStatusOk;
   }
+  if (stop.choice) {
+    p->misses = 0;
+    const Node node = block->node();
+    Cell* mark = g_stack.top;
+    // The program may be gone when the branch returns: nothing of it is read after.
+    Status s = take_branch(stop, node, index);
+    if (s != kStatusOk) return s;
+    if (code_end_q(node, *index)) {
+      g_stack.top = mark + 1;
+      if (chain) copy_cell(g_stack.arguments, mark);
+      *done = true;
+    } else {
+      g_stack.top = mark;
+    }
+    return kStatusOk;
+  }
+  *index = stop.index;
   if (*index == p->head && ++p->misses > kProgramMisses) {
     c->program.reset();
     c->program_refused = true;
   }
-  return false;
+  return kStatusOk;
 }
 
 // run_block_here for the block [block] whose side table [c] a caller counts
@@ -1121,11 +1154,13 @@ bool program_steps(const Program& p, Cell* out, int32_t* resume);
 [[gnu::always_inline]] inline Status run_block_in(CodeCache* c, const Cell* block, bool chain) {
   if (g_interp.tracing) return eval_block_traced(block, chain);
   int32_t index = std::max(block->head(), 0);
-  if (run_program(c, block, chain, &index)) return kStatusOk;
+  bool done = false;
+  Status s = run_program(c, block, chain, &index, &done);
+  if (s != kStatusOk || done) return s;
   const Node node = block->node();
   CurrentCodeScope current(node);
   Cell* base = stack_push();  // unset! for an empty block
-  Status s = run_exprs_in<FlatCall::kApart>(c, node, index, base, current);
+  s = run_exprs_in<FlatCall::kApart>(c, node, index, base, current);
   if (s != kStatusOk) return s;
   g_stack.top = base + 1;
   if (chain) copy_cell(g_stack.arguments, base);
@@ -1140,11 +1175,13 @@ Status run_block_here(const Cell* block, bool chain) {
   const Node node = block->node();
   CodeCache* c = cache_of(node);
   int32_t index = std::max(block->head(), 0);
-  if (run_program(c, block, chain, &index)) return kStatusOk;
+  CacheUse use(c);
+  bool done = false;
+  Status s = run_program(c, block, chain, &index, &done);
+  if (s != kStatusOk || done) return s;
   CurrentCodeScope current(node);
   Cell* base = stack_push();  // unset! for an empty block
-  CacheUse use(c);
-  Status s = run_exprs_in(c, node, index, base, current);
+  s = run_exprs_in(c, node, index, base, current);
   if (s != kStatusOk) return s;
   g_stack.top = base + 1;
   if (chain) copy_cell(g_stack.arguments, base);
@@ -1213,6 +1250,32 @@ Status run_block_here(const Cell* block, bool chain) {
   *fn_slot = fn_slot[1];
   g_stack.top = fn_slot + 1;
   return kStatusOk;
+}
+
+// The choice a program stopped at to take a branch that has no flat form
+// ([stop], its condition computed and its callee checked): its call made as
+// exec_choice makes it, at its expression of the block [node], and the
+// operators after it taken live. Its value is pushed and [*next] is the
+// position after the expression.
+[[gnu::noinline]] Status take_branch(const ProgramStop& stop, Node node, int32_t* next) {
+  const Op* op = stop.choice;
+  const CallKind kind = op->call;
+  const bool lookahead = op->lookahead;
+  *next = op->next;
+  CurrentCodeScope current(node);
+  current.at(stop.index);
+  EpochAfter epoch;
+  DepthGuard depth;
+  Cell* fn_slot = stack_push_cell(&op->callee);
+  stack_mark_interp_native(op->name);
+  stack_push_value(stop.cond);
+  const Op* branch = op + 1 + op[1].size;
+  stack_push_value(branch->code);
+  if (kind == kCallEither) stack_push_value(branch[branch->size].code);
+  // The op is not read from here on: the branch may drop the program.
+  Status s = run_choice(kind, fn_slot);
+  if (s != kStatusOk || !lookahead) return s;
+  return eval_infix(node, next, fn_slot);
 }
 
 // The operator or two-argument call [o], whose word still holds its callee,
@@ -1803,12 +1866,12 @@ class GlobalSlots {
 }
 
 // Runs the steps [steps] (see FlatStep) and leaves the value on top in
-// [*out]: true. False when a step does not hold; what ran before the
-// expression it failed in stays done, and [*resume] (when given) is where
-// that expression starts (kStepBegin). Nothing here allocates, raises or
-// runs Kiv code.
+// [*out]: true. False when a step does not hold or a branch is to be taken
+// the ordinary way; what ran before the expression it stopped in stays
+// done, and [*stop] (when given) says where (kStepBegin) and why. Nothing
+// here allocates, raises or runs Kiv code.
 [[gnu::always_inline]] inline bool flat_run(const std::vector<Flat>& steps, Cell* out,
-                                            int32_t* resume = nullptr) {
+                                            ProgramStop* stop = nullptr) {
   Cell vals[kFlatDepth];
   Cell* sp = vals;  // one past the last value pushed
   GlobalSlots globals;
@@ -1862,7 +1925,7 @@ class GlobalSlots {
       }
       case kStepBegin:
         sp = vals;
-        if (resume) *resume = f.imm;
+        if (stop) stop->index = f.imm;
         break;
       case kStepCallee: {
         const Cell* fn = globals.value(f.fn);
@@ -1872,11 +1935,14 @@ class GlobalSlots {
       case kStepBranch:
         sp--;
         if (!((f.accept >> sp->type()) & 1)) return false;
+        if (stop) stop->cond = *sp;
         if (truthy(sp) == f.when) p = first + f.imm - 1;
         break;
       case kStepJump: p = first + f.imm - 1; break;
       case kStepNone: *sp++ = kNoneCell; break;
-      case kStepExit: return false;
+      case kStepTake:
+        if (stop) stop->choice = f.op;
+        return false;
       case kStepDrop: sp--; break;
       case kStepAny:
         if (truthy(sp - 1))
@@ -1923,8 +1989,8 @@ template <FlatCall kFlat>
 // [e], by its flat form.
 bool flat_cond(const Expr* e, Node node, Cell* value) { return flat_run(e->cond_flat, value); }
 
-[[gnu::noinline]] bool program_steps(const Program& p, Cell* out, int32_t* resume) {
-  return flat_run(p.steps, out, resume);
+[[gnu::noinline]] bool program_steps(const Program& p, Cell* out, ProgramStop* stop) {
+  return flat_run(p.steps, out, stop);
 }
 
 // Trusted, the value of the `any` or `all` call [op] whose argument is a
@@ -1995,9 +2061,11 @@ Status code_run(Node node, int32_t index, Cell* base, const CurrentCodeScope& cu
   if (!g_interp.tracing) {
     Cell block = series_cell(kTypeBlock, node);
     block.set_head(index);
-    Cell* top = g_stack.top;
-    if (run_program(c, &block, false, &index)) {
-      *base = top[0];
+    bool done = false;
+    Status s = run_program(c, &block, false, &index, &done);
+    if (s != kStatusOk) return s;
+    if (done) {
+      *base = g_stack.top[-1];
       g_stack.top = base + 1;
       return kStatusOk;
     }
