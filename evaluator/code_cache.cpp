@@ -83,6 +83,8 @@ enum CallKind : uint8_t {
   kCallGeneral,  // an operator whose function is not built in: call_at
 };
 
+struct Expr;
+
 struct Op {
   OpKind kind = kOpGeneral;
   bool lookahead = false;  // the operators after the value are taken (eval_infix)
@@ -108,6 +110,7 @@ struct Op {
   Cell field{};                    // kOpPath, kOpSetPath (field_path): the path's field word
   bool field_path = false;         // kOpPath, kOpSetPath: `word/field`, read here when it holds
   mutable int32_t hint = -1;       // field_path: the slot the field was found at last
+  Expr* sub = nullptr;             // kOpParen: the paren's first expression, compiled with this one
 };
 
 // The flat form of an expression computed without effects up to one plain
@@ -186,6 +189,7 @@ struct Expr {
   bool stale = false;      // a guard failed: compile again at the next arrival
   uint8_t recompiles = 0;  // compiled again this many times (bounded)
   uint64_t seen = 0;       // the code epoch at which the span was last found to hold
+  std::vector<std::unique_ptr<Expr>> subs;  // what the ops' subs point to
 };
 
 constexpr uint8_t kMaxRecompiles = 8;
@@ -288,6 +292,7 @@ class EpochAfter {
 bool callee_alive(const Op& op) { return gc_cell_refs_q(&op.callee, gc_node_marked); }
 
 void disarm_dead_callees(Expr& e) {
+  for (auto& sub : e.subs) disarm_dead_callees(*sub);
   bool any = false;
   for (Op& op : e.ops) {
     if ((op.kind == kOpCall || op.kind == kOpOperator) && !callee_alive(op)) {
@@ -381,11 +386,17 @@ Node plain_list(const Cell* fn, CallShape* shape, bool* unbuilt) {
   return kept.node();
 }
 
+std::unique_ptr<Expr> compile(Node node, int32_t at);
+
+// Parens compiled inside one another while compiling, and how deep they may go.
+int g_sub_depth = 0;
+constexpr int kMaxSubDepth = 4;
+
 // Compiles the code of one block from live cells and values. Nothing here
 // allocates series or runs Kiv code.
 class Compiler {
  public:
-  Compiler(Node node, std::vector<Op>& ops) : node_(node), ops_(ops) {}
+  Compiler(Node node, Expr& owner) : node_(node), ops_(owner.ops), owner_(owner) {}
 
   // Set by plain_list when a callee has no argument list yet: the op made
   // general for it marks the expression stale once it ran (the general
@@ -502,6 +513,7 @@ class Compiler {
       return next;
     } else if (t == kTypeParen) {
       op.kind = kOpParen;
+      op.sub = paren_sub(code);
     } else if (t == kTypePath || t == kTypeGetPath) {
       op.kind = kOpPath;
       field_path(op);
@@ -526,6 +538,21 @@ class Compiler {
     op.callee = cells[0];
     op.field = cells[1];
     op.field_path = true;
+  }
+
+  // The first expression of the paren [code], compiled for the paren op to
+  // run without looking its block up (a few levels deep at most: a paren
+  // may hold itself).
+  Expr* paren_sub(const Cell& code) {
+    if (g_sub_depth >= kMaxSubDepth) return nullptr;
+    const Node node = code.node();
+    const int32_t head = std::max(code.head(), 0);
+    if (head >= int32_t(series_cell_count(node))) return nullptr;
+    g_sub_depth++;
+    std::unique_ptr<Expr> sub = compile(node, head);
+    g_sub_depth--;
+    owner_.subs.push_back(std::move(sub));
+    return owner_.subs.back().get();
   }
 
   // The op just pushed stays general, at [at].
@@ -583,6 +610,7 @@ class Compiler {
 
   Node node_;
   std::vector<Op>& ops_;
+  Expr& owner_;
 };
 
 // The right operand op of the operator or call [o].
@@ -703,7 +731,7 @@ void flatten(Node node, Expr& e) {
 
 std::unique_ptr<Expr> compile(Node node, int32_t at) {
   auto e = std::make_unique<Expr>();
-  Compiler c(node, e->ops);
+  Compiler c(node, *e);
   const int32_t end = c.expression(at, true);
   e->at = at;
   if (e->ops.size() > 0xFFFF) {
@@ -1747,6 +1775,31 @@ bool flat_cond(const Expr* e, Node node, Cell* value);
   return r.trusted ? kStatusOk : after(op, r, start);
 }
 
+// run_block_here for the paren [held] (a stable cell) whose first
+// expression [sub] was compiled with the paren's op: that expression run
+// without looking the block up, the rest (a paren of more than one) the
+// ordinary way. A sub found stale leaves the paren to run_block_here.
+[[gnu::noinline]] Status run_paren(Expr* sub, Cell* held) {
+  const Node node = held->node();
+  const int32_t head = std::max(held->head(), 0);
+  SeriesBuffer* b = series_buffer(node);
+  const uint32_t count = b->cell_count();
+  if (sub->stale || sub->at != head || uint32_t(head) >= count || g_interp.tracing) return run_block_here(held, false);
+  CurrentCodeScope current(node);
+  current.at(head);
+  Cell* base = stack_push();
+  g_stack.top = base;
+  int32_t index = head;
+  Status s = run_expr(sub, node, &index, b, count);
+  if (s != kStatusOk) return s;
+  if (!code_end_q(node, index)) {
+    s = run_exprs(node, index, base, current);
+    if (s != kStatusOk) return s;
+  }
+  g_stack.top = base + 1;
+  return kStatusOk;
+}
+
 [[gnu::noinline]] Status exec_other(const Op* op, Run& r) {
   if (!guard(op, r)) return miss(op, r);
   const uint32_t i = uint32_t(op->at);
@@ -1755,7 +1808,7 @@ bool flat_cond(const Expr* e, Node node, Cell* value);
       Cell* held = stack_push_cell(&op->code);
       *r.index = int32_t(i + 1);
       r.trusted = false;
-      Status s = run_block_here(held, false);
+      Status s = op->sub ? run_paren(op->sub, held) : run_block_here(held, false);
       if (s != kStatusOk) return s;
       *held = held[1];
       g_stack.top = held + 1;
