@@ -223,6 +223,8 @@ struct Program {
 // Runs of a block before it gets a program: its expressions run the
 // ordinary way first, so a block run once or twice costs no program.
 constexpr uint32_t kRunsBeforeProgram = 2;
+// Programs built for one block at most: one that keeps changing runs the ordinary way.
+constexpr uint8_t kProgramBuilds = 4;
 // Runs in a row a program may fail at its first expression before it is dropped.
 constexpr uint32_t kProgramMisses = 16;
 // A block is compiled from its second run on: code that runs once (a
@@ -242,6 +244,7 @@ struct CodeCache {
   std::unique_ptr<Program> program;
   uint32_t runs = 0;              // runs begun from a head, counted up to kRunsBeforeProgram
   bool program_refused = false;  // not built, or dropped for missing too often: not tried again
+  uint8_t program_builds = 0;    // programs built for it (a block that keeps changing gets no more)
 };
 
 namespace {
@@ -1130,7 +1133,7 @@ Status take_branch(const ProgramStop& stop, Node node, int32_t* next);
   }
   if (p || c->program_refused || ++c->runs <= kRunsBeforeProgram) return nullptr;
   c->program = program_build(node, head);
-  if (!c->program) c->program_refused = true;
+  if (!c->program || ++c->program_builds >= kProgramBuilds) c->program_refused = true;
   return nullptr;
 }
 
