@@ -14,6 +14,11 @@ void* os_alloc_pages(size_t size) {
 
 bool os_free_pages(void* address, size_t size) { return munmap(address, size) == 0; }
 
+void* os_resize_pages(void* address, size_t old_size, size_t new_size) {
+  void* p = mremap(address, old_size, new_size, MREMAP_MAYMOVE);
+  return p == MAP_FAILED ? nullptr : p;
+}
+
 void* os_reserve_lazy(size_t size) {
   void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   return p == MAP_FAILED ? nullptr : p;

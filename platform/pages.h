@@ -12,6 +12,10 @@ inline constexpr size_t kPageSize = 4096;
 void* os_alloc_pages(size_t size);
 // Unmaps pages taken by os_alloc_pages; false when the OS refuses.
 bool os_free_pages(void* address, size_t size);
+// Makes the block of [old_size] bytes at [address] (from os_alloc_pages)
+// [new_size] bytes, its content kept, moving it when it must: the new
+// address, or null when the OS refuses (the block stays as it was).
+void* os_resize_pages(void* address, size_t old_size, size_t new_size);
 // Reserves [size] bytes of address space committed lazily on first touch
 // (MAP_NORESERVE); returns null on failure.
 void* os_reserve_lazy(size_t size);

@@ -72,6 +72,18 @@ void* memory_alloc_pages(size_t size) {
   return static_cast<uint8_t*>(block) + kPageRecord;
 }
 
+void* memory_resize_pages(void* address, size_t size) {
+  uint8_t* block = static_cast<uint8_t*>(address) - kPageRecord;
+  const size_t old_rounded = *reinterpret_cast<size_t*>(block);
+  const size_t rounded = (size + kPageRecord + kPageSize - 1) & ~(kPageSize - 1);
+  auto* moved = static_cast<uint8_t*>(os_resize_pages(block, old_rounded, rounded));
+  if (!moved) return nullptr;
+  KIV_UNPOISON(moved, rounded);
+  *reinterpret_cast<size_t*>(moved) = rounded;
+  g_memory.total_pages += rounded - old_rounded;
+  return moved + kPageRecord;
+}
+
 void memory_free_pages(void* address) {
   uint8_t* block = static_cast<uint8_t*>(address) - kPageRecord;
   size_t rounded = *reinterpret_cast<size_t*>(block);
@@ -411,7 +423,8 @@ bool free_frame_fits(uint32_t needed) {
 
 // The allocation itself, inlined into series_alloc: carving from the current
 // frame is a few instructions, everything else is out of line.
-[[gnu::always_inline]] inline SeriesBuffer* carve_buffer(uint32_t count, uint32_t unit, int32_t head_offset) {
+[[gnu::always_inline]] inline SeriesBuffer* carve_buffer(uint32_t count, uint32_t unit, int32_t head_offset,
+                                                         bool big = false) {
   uint64_t bytes = uint64_t(count) * unit;
   if (bytes > kMaxCapacity) [[unlikely]]
     raise_error(kErrInternalNoMemory);
@@ -422,7 +435,7 @@ bool free_frame_fits(uint32_t needed) {
   // A caller holding raw pointers it declared must not move: a rooting fault.
   fatal_assert(g_no_gc_depth == 0);
   gc_stress_point();
-  if (needed >= kSeriesFrameMax) [[unlikely]] {
+  if (needed >= kSeriesFrameMax || big) [[unlikely]] {
     b = alloc_big_buffer(needed);
     flags |= kSeriesBig;
   } else {
@@ -553,14 +566,56 @@ void series_set_flags(Node node, uint32_t bits) { series_buffer(node)->flags |= 
 
 namespace {
 
+// Buffers grown to this size or more are big ones.
+constexpr uint32_t kGrowBigMin = std::min<uint32_t>(kSeriesFrameMax, 0x40000);
+
+// A big buffer of [node] grown to [capacity] bytes where its pages are (the
+// OS moves them without a copy, and no second buffer is ever resident), its
+// content moved to the data start; null when the buffer is no big one or the
+// OS refuses (the caller then moves it the ordinary way).
+SeriesBuffer* grow_big_in_place(Node node, uint32_t capacity) {
+  // As any allocation: the collector may run (and move the buffer) first.
+  fatal_assert(g_no_gc_depth == 0);
+  gc_stress_point();
+  collect_if_enabled();
+  SeriesBuffer* old = series_buffer(node);
+  if (!(old->flags & kSeriesBig) || capacity <= old->capacity) return nullptr;
+  BigBlock* block = reinterpret_cast<BigBlock*>(old) - 1;
+  BigBlock** link = &g_memory.big_buffers;
+  while (*link && *link != block) link = &(*link)->next;
+  if (!*link) return nullptr;
+  const uint32_t needed = capacity + kBufferOverhead;
+  auto* moved = static_cast<BigBlock*>(memory_resize_pages(block, sizeof(BigBlock) + needed));
+  if (!moved) return nullptr;
+  *link = moved;
+  moved->size = needed;
+  SeriesBuffer* b = moved->buffer();
+  if (b->head) {
+    std::memmove(b->data(), b->head_ptr(), b->used());
+    b->tail -= b->head;
+    b->head = 0;
+  }
+  b->capacity = capacity;
+  g_node_table[node] = reinterpret_cast<NodeEntry>(b);
+  return b;
+}
+
 // Moves [node] to a new buffer; with [copy] the old content from its head comes along.
 SeriesBuffer* move_series(Node node, int64_t new_size, bool copy) {
   SeriesBuffer* old = series_buffer(node);
   if (new_size == 0) new_size = int64_t(old->capacity) * 2;
   if (new_size <= 0 || new_size > int64_t(kMaxCapacity)) raise_error(kErrInternalNoMemory);
   uint32_t unit = old->unit();
+  const uint32_t units = uint32_t((new_size + unit - 1) / unit);
+  // A buffer that grows this far is likely to grow on: it gets pages of its
+  // own, which grow in place from then on.
+  const bool big = copy && uint64_t(units) * unit + kBufferOverhead >= kGrowBigMin;
+  if (big && (old->flags & kSeriesBig)) {
+    if (SeriesBuffer* grown = grow_big_in_place(node, round16(uint64_t(units) * unit))) return grown;
+    old = series_buffer(node);
+  }
   // Whole units, rounded up: a size that is not a multiple of the unit still fits.
-  SeriesBuffer* fresh = alloc_series_buffer(uint32_t((new_size + unit - 1) / unit), unit, 0);
+  SeriesBuffer* fresh = carve_buffer(units, unit, 0, big);
   old = series_buffer(node);  // the allocation may have collected and moved it
   uint32_t length = old->tail - old->head;
   if (copy) {

@@ -214,6 +214,9 @@ extern MemoryState g_memory;
 // MAY ALLOCATE (raises). Rounds [size] plus a 16-byte size record up to whole
 // pages and maps them. A failure raises internal no-memory.
 void* memory_alloc_pages(size_t size);
+// Resizes a block from memory_alloc_pages to hold [size] bytes, its content
+// kept: its new address, or null (the block as it was) when the OS refuses.
+void* memory_resize_pages(void* address, size_t size);
 // Unmaps a block from memory_alloc_pages; a failure raises internal wrong-mem.
 void memory_free_pages(void* address);
 // Releases every node frame, series frame and big buffer.

@@ -103,6 +103,37 @@ TEST(Memory, ExpandCopiesFromTheHead) {
   EXPECT_EQ(b->flags & kSeriesMiddleHead, kSeriesMiddleHead);
 }
 
+// A buffer grown past a quarter megabyte gets pages of its own, and grows
+// in place from then on: the bytes from the head come along to the data
+// start, and the page blocks stay listed (nothing leaks, nothing is freed twice).
+TEST(Memory, GrownBigBuffersGrowInPlace) {
+  RootedCells roots;
+  Node n = rooted(roots, series_alloc(64, 1, 0));
+  std::memcpy(reserve_tail(n, 3), "xyz", 3);
+  uint32_t size = 64;
+  for (uint32_t round = 0; round < 8; round++) {
+    // The head one byte in: the grown buffer must start at it.
+    SeriesBuffer* b = series_buffer(n);
+    const uint32_t length = b->used();
+    std::memmove(b->data() + 1, b->head_ptr(), length);
+    b->head = 1;
+    b->tail = 1 + length;
+    size *= 4;
+    b = series_expand(n, size);
+    ASSERT_EQ(series_buffer(n), b);
+    EXPECT_EQ(b->head, 0u);
+    EXPECT_GE(b->capacity, size);
+    ASSERT_EQ(b->used(), 3 + round * 2);
+    EXPECT_EQ(std::memcmp(b->data(), "xyz", 3), 0);
+    EXPECT_EQ(bool(b->flags & kSeriesBig), size + kBufferOverhead >= 0x40000) << size;
+    std::memcpy(reserve_tail(n, 2), "..", 2);
+  }
+  gc_collect();
+  SeriesBuffer* b = series_buffer(n);
+  EXPECT_EQ(b->used(), 19u);
+  EXPECT_EQ(std::memcmp(b->data(), "xyz....", 7), 0);
+}
+
 TEST(Memory, ExpandFilled) {
   RootedCells roots;
   Node n = rooted(roots, series_alloc_bytes_filled(16, 0x11));
