@@ -571,6 +571,18 @@ int compare_direct_keys(const void* a, const void* b, intptr_t context, uint32_t
   return Reverse ? -r : r;
 }
 
+// Sorts [count] integer! cells at [cells] by value, descending with
+// [reverse]; equal ones keep their order with [stable]. Nothing here
+// allocates series, so the cells stay put.
+void sort_integer_cells(Cell* cells, size_t count, bool reverse, bool stable) {
+  auto less = [](const Cell& a, const Cell& b) { return integer_get(&a) < integer_get(&b); };
+  auto greater = [](const Cell& a, const Cell& b) { return integer_get(&a) > integer_get(&b); };
+  if (stable)
+    reverse ? std::stable_sort(cells, cells + count, greater) : std::stable_sort(cells, cells + count, less);
+  else
+    reverse ? std::sort(cells, cells + count, greater) : std::sort(cells, cells + count, less);
+}
+
 // Types whose ordering never allocates or runs Kiv code, whatever they are
 // compared with: records keyed only by them may be sorted in place by the
 // fixed-address engines, which hold pointers into the buffer across
@@ -646,7 +658,12 @@ Cell* block_sort(Cell* series, const SortArgs& args) {
     }
     size_t records = size_t(count / size), width = size_t(size) * sizeof(Cell);
     intptr_t context = reinterpret_cast<intptr_t>(&s);
-    if (!function && plain_keys_q(&s, int64_t(records))) {
+    if (!function && plain_keys_q(&s, int64_t(records)) && s.size == 1 &&
+        s.direct == actions_of(kTypeInteger).compare) {
+      // Integers alone: ordered by their values with the comparison inline.
+      Cell* base = series_cells(s.node) + s.start;
+      sort_integer_cells(base, records, s.reverse, args.stable);
+    } else if (!function && plain_keys_q(&s, int64_t(records))) {
       void* base = series_cells(s.node) + s.start;
       SortComparator compare = compare_plain_records;
       if (s.direct && !s.all) compare = s.reverse ? compare_direct_keys<true> : compare_direct_keys<false>;
