@@ -62,7 +62,7 @@ bool blank_q(uint32_t cp) { return cp == ' ' || cp == '\t' || (cp >= 0x85 && str
 // Copies [n] units of width [from] at [src] to [dst] as units of width [to] (>= from).
 void copy_units(uint8_t* dst, uint32_t to, const uint8_t* src, uint32_t from, uint64_t n) {
   if (to == from) {
-    std::memmove(dst, src, size_t(n) * to);
+    move_bytes(dst, src, size_t(n) * to);
     return;
   }
   for (uint64_t i = 0; i < n; i++) unit_put(dst + i * to, to, unit_get(src + i * from, from));

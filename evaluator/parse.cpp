@@ -166,7 +166,7 @@ class Engine {
   }
 
   // ------------------------------------------------ rules
-  int32_t rules_tail() const { return series_total_length(rules_); }
+  int32_t rules_tail() const { return int32_t(series_buffer_of(rules_)->cell_count()); }
   // The rule element at [i]; none past the tail (a paren may have cut the block).
   Cell rule_at(int32_t i) const {
     SeriesBuffer* b = series_buffer_of(rules_);
@@ -560,6 +560,7 @@ bool Engine::simple_value_at(int32_t i, int32_t frame, Cell* out) {
     if (keyword_of_word(&arg) >= 0 || !word_context(&arg)) return false;
     if (frame) check_stack(frame);
     arg = *get_word_value(&arg);
+    frame = 0;  // checked
   }
   TypeId t = arg.type();
   if (t != kTypeBitset && t != kTypeChar && !is_any_string(t)) return false;
@@ -1147,7 +1148,7 @@ Status Engine::run() {
           as_arg_ = false;
           *cur_ = rule_at(ri_++);
           send(kWordFetch);
-          state = kDispatch;
+          state = dispatch();
           break;
         case kArg:
           if (ri_ >= rules_tail()) {
@@ -1156,7 +1157,7 @@ Status Engine::run() {
           }
           as_arg_ = true;
           *cur_ = rule_at(ri_++);
-          state = kDispatch;
+          state = dispatch();
           break;
         case kDispatch: state = dispatch(); break;
         case kRoute:
