@@ -244,7 +244,22 @@ bool append_text_q(Cell* series, const Cell* value) {
 
 // ---------------------------------------------------------------- append, insert, change
 
+namespace {
+
+[[gnu::noinline]] Cell* string_insert_general(Cell* series, const InsertArgs& args);
+
+}  // namespace
+
 Cell* string_insert(Cell* series, const InsertArgs& args) {
+  // The common case, kept short: a text from another buffer at the tail.
+  if (args.append && !args.part && !args.dup && !series_owned_q(series) && append_text_q(series, args.value))
+    return series;
+  return string_insert_general(series, args);
+}
+
+namespace {
+
+Cell* string_insert_general(Cell* series, const InsertArgs& args) {
   if (args.append && !args.part && !args.dup && args.value->is(kTypeChar)) {
     // The common case, kept short: one code point at the tail.
     uint32_t cp = char_get(args.value);
@@ -260,8 +275,6 @@ Cell* string_insert(Cell* series, const InsertArgs& args) {
     series->set_head(0);
     return series;
   }
-  if (args.append && !args.part && !args.dup && !series_owned_q(series) && append_text_q(series, args.value))
-    return series;
   // The entry has read /part against the value: a count of 0 or more.
   const int64_t limit = args.part ? args.part.count : -1;
   const uint32_t dup = dup_count(args.dup);
@@ -294,6 +307,8 @@ Cell* string_insert(Cell* series, const InsertArgs& args) {
   series->set_head(args.append ? 0 : index + int32_t(added));
   return series;
 }
+
+}  // namespace
 
 Cell* string_change(Cell* series, const ChangeArgs& args) {
   const Node node = series->node();
