@@ -259,8 +259,8 @@ class Engine {
   State start_command(int32_t code, int32_t keyword, int32_t min = 0, int32_t max = 0);
   State to_thru_value(const Cell* value);
   State repeat_value(const Cell* value);
-  void repeat_count(const Cell* value, int32_t min, int32_t max);
-  bool simple_value_at(int32_t i, int32_t frame, Cell* out);
+  [[gnu::always_inline]] inline void repeat_count(const Cell* value, int32_t min, int32_t max);
+  [[gnu::always_inline]] inline bool simple_value_at(int32_t i, int32_t frame, Cell* out);
   bool repeat_in_place(int32_t min, int32_t max);
   bool copy_in_place(const Cell* word);
   void copy_to_word(const Cell* word, int32_t origin);
