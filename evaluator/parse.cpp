@@ -1157,7 +1157,7 @@ Status Engine::run() {
           }
           as_arg_ = true;
           *cur_ = rule_at(ri_++);
-          state = dispatch();
+          state = cur_->is(kTypeBlock) ? kEnter : dispatch();  // a block: as dispatch would
           break;
         case kDispatch: state = dispatch(); break;
         case kRoute:
