@@ -135,14 +135,9 @@ bool string_char_in_q(const Cell* str, uint32_t cp, int32_t record_size, bool ca
 
 // ---------------------------------------------------------------- writing
 
-SeriesBuffer* string_reserve(Node node, uint64_t extra, uint32_t unit) {
+SeriesBuffer* string_reserve_slow(Node node, uint64_t extra, uint32_t unit) {
   SeriesBuffer* b = series_buffer(node);
   uint32_t old = b->unit();
-  // The usual case: the units fit, and so does the text in the capacity (so
-  // within kMaxCapacity too).
-  if (unit <= old && (old == 1 || old == 2 || old == 4) && (unit == 1 || unit == 2 || unit == 4) &&
-      b->tail + extra * old <= b->capacity)
-    return b;
   check_text_unit(old);
   check_text_unit(unit);
   uint32_t wide = unit > old ? unit : old;

@@ -60,7 +60,8 @@ namespace {
 bool blank_q(uint32_t cp) { return cp == ' ' || cp == '\t' || (cp >= 0x85 && string_whitespace_q(cp)); }
 
 // Copies [n] units of width [from] at [src] to [dst] as units of width [to] (>= from).
-void copy_units(uint8_t* dst, uint32_t to, const uint8_t* src, uint32_t from, uint64_t n) {
+[[gnu::always_inline]] inline void copy_units(uint8_t* dst, uint32_t to, const uint8_t* src, uint32_t from,
+                                              uint64_t n) {
   if (to == from) {
     move_bytes(dst, src, size_t(n) * to);
     return;
