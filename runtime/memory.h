@@ -309,6 +309,17 @@ inline Cell* block_append_cell(const Cell* block) { return append_cell(block->no
 // kMaxCapacity), and returns the old tail for the caller to write the n bytes.
 uint8_t* reserve_tail(Node node, uint32_t n);
 
+// Copies [n] bytes (sizeof(Word) to twice that) as two words, one from each
+// end: both are loaded before either is stored.
+template <class Word>
+inline void move_bytes_as_words(uint8_t* dst, const uint8_t* src, size_t n) {
+  Word a, b;
+  std::memcpy(&a, src, sizeof a);
+  std::memcpy(&b, src + n - sizeof b, sizeof b);
+  std::memcpy(dst, &a, sizeof a);
+  std::memcpy(dst + n - sizeof b, &b, sizeof b);
+}
+
 // memmove of [n] bytes from [src] to [dst], with the short runs of text
 // (a word, a piece appended) copied inline rather than by a library call. Every
 // load comes before the first store, so overlapping runs copy as memmove would.
@@ -316,17 +327,9 @@ inline void move_bytes(uint8_t* dst, const uint8_t* src, size_t n) {
   if (n > 16) {
     std::memmove(dst, src, n);
   } else if (n >= 8) {
-    uint64_t a, b;
-    std::memcpy(&a, src, 8);
-    std::memcpy(&b, src + n - 8, 8);
-    std::memcpy(dst, &a, 8);
-    std::memcpy(dst + n - 8, &b, 8);
+    move_bytes_as_words<uint64_t>(dst, src, n);
   } else if (n >= 4) {
-    uint32_t a, b;
-    std::memcpy(&a, src, 4);
-    std::memcpy(&b, src + n - 4, 4);
-    std::memcpy(dst, &a, 4);
-    std::memcpy(dst + n - 4, &b, 4);
+    move_bytes_as_words<uint32_t>(dst, src, n);
   } else if (n > 0) {
     uint8_t a = src[0], b = src[n / 2], c = src[n - 1];
     dst[0] = a;
