@@ -121,7 +121,7 @@ int32_t g_parse_cells = 0;
 // A false answer of the trace callback: the engine stops with its match flag.
 struct TraceStop {};
 
-enum State { kEnter, kLeave, kFinish, kRoute, kFetch, kArg, kDispatch, kFail, kEnd };
+enum State { kEnter, kLeave, kFinish, kRoute, kFetch, kArg, kFail, kEnd };
 
 class Engine {
  public:
@@ -1159,7 +1159,6 @@ Status Engine::run() {
           *cur_ = rule_at(ri_++);
           state = cur_->is(kTypeBlock) ? kEnter : dispatch();  // a block: as dispatch would
           break;
-        case kDispatch: state = dispatch(); break;
         case kRoute:
           if (pending_ != kStatusOk) return pending_;
           if (command_on_top())
