@@ -339,7 +339,7 @@ Cell* context_get_in(const Cell* word, Node ctx) {
   return v;
 }
 
-Cell* get_word_value(const Cell* word) {
+Cell* get_word_value_slow(const Cell* word) {
   if (!word_context(word)) raise_for_word(kErrScriptNotDefined, word);
   return context_get_in(word, word_context(word));
 }
@@ -387,7 +387,7 @@ Cell* context_field_store_slot(Node ctx, int32_t i) {
   return slot;
 }
 
-Cell* set_word_value(Cell* word, const Cell* value) {
+Cell* set_word_value_slow(Cell* word, const Cell* value) {
   if (!word_context(word)) raise_for_word(kErrScriptNotDefined, word);
   return context_set_in(word, value, word_context(word), true);
 }

@@ -32,6 +32,7 @@
 
 #include <cstdint>
 
+#include "datatypes/word.h"
 #include "runtime/cell.h"
 #include "runtime/hashtable.h"
 #include "runtime/hooks.h"
@@ -188,7 +189,12 @@ Cell context_word_or_global(Node ctx, int32_t symbol);
 // contexts, stable for stack contexts.
 Cell* context_get_in(const Cell* word, Node ctx);
 // context_get_in through the word's own context; an unbound word raises script not-defined.
-Cell* get_word_value(const Cell* word);
+// Inline: a word whose slot holds a value now is read with a few loads.
+Cell* get_word_value_slow(const Cell* word);
+inline Cell* get_word_value(const Cell* word) {
+  if (Cell* v = context_peek_slot(word_context(word), word_index(word))) return v;
+  return get_word_value_slow(word);
+}
 // MAY ALLOCATE, MAY RUN KIV CODE. Stores a copy of [value] in [word]'s slot of
 // [ctx]. A word with index -1 is looked up (exact), added when absent
 // (canonical), and the slot written back into [word] (stable). Raises script
@@ -202,7 +208,15 @@ Cell* context_set_in(Cell* word, const Cell* value, Node ctx, bool fire);
 Cell* context_field_store_slot(Node ctx, int32_t i);
 // MAY ALLOCATE, MAY RUN KIV CODE. context_set_in through the word's own
 // context, firing the change event; an unbound word raises script not-defined.
-Cell* set_word_value(Cell* word, const Cell* value);
+// Inline: a store that notifies nobody and needs no growth is one copy.
+Cell* set_word_value_slow(Cell* word, const Cell* value);
+inline Cell* set_word_value(Cell* word, const Cell* value) {
+  if (Cell* slot = context_plain_store_slot(word_context(word), word_index(word))) {
+    *slot = *value;
+    return slot;
+  }
+  return set_word_value_slow(word, value);
+}
 
 // ---------------------------------------------------------------- binding
 

@@ -450,6 +450,16 @@ bool map_packed_key_match(const Cell* packed, const Cell* key, CompareOp op) {
   }
   if (!key->is(kTypeString) || string_length(key) != int32_t(a.length)) return false;
   uint32_t head = uint32_t(string_head_index(key));
+  SeriesBuffer* b = series_buffer(key->node());
+  if (b->unit() == 1) {
+    // Latin-1 text: the bytes as they are, letter case folded only where they differ.
+    const uint8_t* text = b->head_ptr() + head;
+    if (std::memcmp(a.text, text, a.length) == 0) return true;
+    if (!fold) return false;
+    for (uint32_t i = 0; i < a.length; i++)
+      if (!same_char(a.text[i], text[i])) return false;
+    return true;
+  }
   for (uint32_t i = 0; i < a.length; i++)
     if (!same_char(a.text[i], string_char_at(key, head + i))) return false;
   return true;

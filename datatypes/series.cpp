@@ -438,7 +438,7 @@ void copy_units(Node source, int32_t pos, int32_t n, Node target) {
   SeriesBuffer* src = series_buffer(source);
   SeriesBuffer* dst = series_buffer(target);
   size_t bytes = size_t(n) * src->unit();
-  std::memcpy(dst->head_ptr(), series_unit_at(src, pos), bytes);
+  move_bytes(dst->head_ptr(), series_unit_at(src, pos), bytes);
   dst->tail = dst->head + uint32_t(bytes);
 }
 

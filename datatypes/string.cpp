@@ -9,6 +9,7 @@
 #include "datatypes/string.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -134,13 +135,13 @@ bool string_char_in_q(const Cell* str, uint32_t cp, int32_t record_size, bool ca
 
 // ---------------------------------------------------------------- writing
 
-SeriesBuffer* string_reserve(Node node, uint64_t extra, uint32_t unit) {
+SeriesBuffer* string_reserve_slow(Node node, uint64_t extra, uint32_t unit) {
   SeriesBuffer* b = series_buffer(node);
   uint32_t old = b->unit();
   check_text_unit(old);
   check_text_unit(unit);
   uint32_t wide = unit > old ? unit : old;
-  uint64_t length = (b->tail - b->head) / old;
+  uint64_t length = (b->tail - b->head) >> std::countr_zero(old);  // units are 1, 2 or 4 bytes
   uint64_t need = (length + extra) * wide;
   if (need > kMaxCapacity) raise_error(kErrInternalNoMemory);
   if (b->head + need > b->capacity)

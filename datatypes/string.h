@@ -110,7 +110,17 @@ bool string_char_in_q(const Cell* str, uint32_t cp, int32_t record_size, bool ca
 // buffer to at least [unit] in the same step. A short buffer grows to the needed
 // size or twice its capacity, whichever is larger. A text that would pass the
 // largest buffer raises internal no-memory.
-SeriesBuffer* string_reserve(Node node, uint64_t extra, uint32_t unit);
+SeriesBuffer* string_reserve_slow(Node node, uint64_t extra, uint32_t unit);
+inline SeriesBuffer* string_reserve(Node node, uint64_t extra, uint32_t unit) {
+  // The usual case, inline: the units fit, and so does the text in the
+  // capacity (so within kMaxCapacity too).
+  SeriesBuffer* b = series_buffer(node);
+  uint32_t old = b->unit();
+  if (unit <= old && (old == 1 || old == 2 || old == 4) && (unit == 1 || unit == 2 || unit == 4) &&
+      b->tail + extra * old <= b->capacity)
+    return b;
+  return string_reserve_slow(node, extra, unit);
+}
 // MAY ALLOCATE. Appends one code point. A unit-1 buffer stores only U+0000-U+007F
 // as it is: U+0080-U+FFFF widen it to unit 2, higher code points to unit 4; a
 // unit-2 buffer widens to unit 4 from U+10000.

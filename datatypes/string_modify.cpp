@@ -60,9 +60,10 @@ namespace {
 bool blank_q(uint32_t cp) { return cp == ' ' || cp == '\t' || (cp >= 0x85 && string_whitespace_q(cp)); }
 
 // Copies [n] units of width [from] at [src] to [dst] as units of width [to] (>= from).
-void copy_units(uint8_t* dst, uint32_t to, const uint8_t* src, uint32_t from, uint64_t n) {
+[[gnu::always_inline]] inline void copy_units(uint8_t* dst, uint32_t to, const uint8_t* src, uint32_t from,
+                                              uint64_t n) {
   if (to == from) {
-    std::memmove(dst, src, size_t(n) * to);
+    move_bytes(dst, src, size_t(n) * to);
     return;
   }
   for (uint64_t i = 0; i < n; i++) unit_put(dst + i * to, to, unit_get(src + i * from, from));
@@ -244,7 +245,22 @@ bool append_text_q(Cell* series, const Cell* value) {
 
 // ---------------------------------------------------------------- append, insert, change
 
+namespace {
+
+[[gnu::noinline]] Cell* string_insert_general(Cell* series, const InsertArgs& args);
+
+}  // namespace
+
 Cell* string_insert(Cell* series, const InsertArgs& args) {
+  // The common case, kept short: a text from another buffer at the tail.
+  if (args.append && !args.part && !args.dup && !series_owned_q(series) && append_text_q(series, args.value))
+    return series;
+  return string_insert_general(series, args);
+}
+
+namespace {
+
+Cell* string_insert_general(Cell* series, const InsertArgs& args) {
   if (args.append && !args.part && !args.dup && args.value->is(kTypeChar)) {
     // The common case, kept short: one code point at the tail.
     uint32_t cp = char_get(args.value);
@@ -260,8 +276,6 @@ Cell* string_insert(Cell* series, const InsertArgs& args) {
     series->set_head(0);
     return series;
   }
-  if (args.append && !args.part && !args.dup && !series_owned_q(series) && append_text_q(series, args.value))
-    return series;
   // The entry has read /part against the value: a count of 0 or more.
   const int64_t limit = args.part ? args.part.count : -1;
   const uint32_t dup = dup_count(args.dup);
@@ -294,6 +308,8 @@ Cell* string_insert(Cell* series, const InsertArgs& args) {
   series->set_head(args.append ? 0 : index + int32_t(added));
   return series;
 }
+
+}  // namespace
 
 Cell* string_change(Cell* series, const ChangeArgs& args) {
   const Node node = series->node();

@@ -121,7 +121,7 @@ int32_t g_parse_cells = 0;
 // A false answer of the trace callback: the engine stops with its match flag.
 struct TraceStop {};
 
-enum State { kEnter, kLeave, kFinish, kRoute, kFetch, kArg, kDispatch, kFail, kEnd };
+enum State { kEnter, kLeave, kFinish, kRoute, kFetch, kArg, kFail, kEnd };
 
 class Engine {
  public:
@@ -166,7 +166,7 @@ class Engine {
   }
 
   // ------------------------------------------------ rules
-  int32_t rules_tail() const { return series_total_length(rules_); }
+  int32_t rules_tail() const { return int32_t(series_buffer_of(rules_)->cell_count()); }
   // The rule element at [i]; none past the tail (a paren may have cut the block).
   Cell rule_at(int32_t i) const {
     SeriesBuffer* b = series_buffer_of(rules_);
@@ -259,8 +259,8 @@ class Engine {
   State start_command(int32_t code, int32_t keyword, int32_t min = 0, int32_t max = 0);
   State to_thru_value(const Cell* value);
   State repeat_value(const Cell* value);
-  void repeat_count(const Cell* value, int32_t min, int32_t max);
-  bool simple_value_at(int32_t i, int32_t frame, Cell* out);
+  [[gnu::always_inline]] inline void repeat_count(const Cell* value, int32_t min, int32_t max);
+  [[gnu::always_inline]] inline bool simple_value_at(int32_t i, int32_t frame, Cell* out);
   bool repeat_in_place(int32_t min, int32_t max);
   bool copy_in_place(const Cell* word);
   void copy_to_word(const Cell* word, int32_t origin);
@@ -560,6 +560,7 @@ bool Engine::simple_value_at(int32_t i, int32_t frame, Cell* out) {
     if (keyword_of_word(&arg) >= 0 || !word_context(&arg)) return false;
     if (frame) check_stack(frame);
     arg = *get_word_value(&arg);
+    frame = 0;  // checked
   }
   TypeId t = arg.type();
   if (t != kTypeBitset && t != kTypeChar && !is_any_string(t)) return false;
@@ -1147,7 +1148,7 @@ Status Engine::run() {
           as_arg_ = false;
           *cur_ = rule_at(ri_++);
           send(kWordFetch);
-          state = kDispatch;
+          state = dispatch();
           break;
         case kArg:
           if (ri_ >= rules_tail()) {
@@ -1156,9 +1157,8 @@ Status Engine::run() {
           }
           as_arg_ = true;
           *cur_ = rule_at(ri_++);
-          state = kDispatch;
+          state = cur_->is(kTypeBlock) ? kEnter : dispatch();  // a block: as dispatch would
           break;
-        case kDispatch: state = dispatch(); break;
         case kRoute:
           if (pending_ != kStatusOk) return pending_;
           if (command_on_top())

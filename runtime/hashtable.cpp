@@ -637,15 +637,27 @@ uint32_t hash_symbol_name(const uint8_t* name, uint32_t length) {
 namespace {
 
 // The MurmurHash3 state after mixing the [count] units of width [Unit] at
-// [p], each folded to upper case unless [Case].
+// [p], each folded to upper case unless [Case]. Four code points make one
+// block, each rotated by 8 bits more than the one before it (for text of
+// bytes, the bytes of a little-endian word); the last block may be shorter.
 template <uint32_t Unit, bool Case>
 uint32_t mix_units(uint32_t h, const uint8_t* p, uint32_t count) {
-  for (uint32_t i = 0; i < count; i++, p += Unit) {
-    uint32_t cp = Unit == 1   ? *p
-                  : Unit == 2 ? uint32_t(p[0] | p[1] << 8)
-                              : uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24);
+  auto at = [p](uint32_t i) {
+    const uint8_t* u = p + size_t(i) * Unit;
+    uint32_t cp = Unit == 1   ? *u
+                  : Unit == 2 ? uint32_t(u[0] | u[1] << 8)
+                              : uint32_t(u[0] | u[1] << 8 | u[2] << 16 | uint32_t(u[3]) << 24);
     if (!Case) cp = cp < 0x80 ? (cp - 'a' < 26u ? cp - 32 : cp) : case_map_upper(cp);
-    h = murmur3_mix(h, cp);
+    return cp;
+  };
+  uint32_t i = 0;
+  for (; i + 4 <= count; i += 4)
+    h = murmur3_mix(
+        h, at(i) ^ murmur3_rotl(at(i + 1), 8) ^ murmur3_rotl(at(i + 2), 16) ^ murmur3_rotl(at(i + 3), 24));
+  if (i < count) {
+    uint32_t k = at(i++);
+    for (int r = 8; i < count; i++, r += 8) k ^= murmur3_rotl(at(i), r);
+    h = murmur3_mix(h, k);
   }
   return h;
 }

@@ -27,6 +27,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "runtime/cell.h"
 
@@ -310,6 +311,35 @@ inline Cell* block_append_cell(const Cell* block) { return append_cell(block->no
 // (by series_grown_capacity; no-memory when the used bytes and [n] pass
 // kMaxCapacity), and returns the old tail for the caller to write the n bytes.
 uint8_t* reserve_tail(Node node, uint32_t n);
+
+// Copies [n] bytes (sizeof(Word) to twice that) as two words, one from each
+// end: both are loaded before either is stored.
+template <class Word>
+inline void move_bytes_as_words(uint8_t* dst, const uint8_t* src, size_t n) {
+  Word a, b;
+  std::memcpy(&a, src, sizeof a);
+  std::memcpy(&b, src + n - sizeof b, sizeof b);
+  std::memcpy(dst, &a, sizeof a);
+  std::memcpy(dst + n - sizeof b, &b, sizeof b);
+}
+
+// memmove of [n] bytes from [src] to [dst], with the short runs of text
+// (a word, a piece appended) copied inline rather than by a library call. Every
+// load comes before the first store, so overlapping runs copy as memmove would.
+inline void move_bytes(uint8_t* dst, const uint8_t* src, size_t n) {
+  if (n > 16) {
+    std::memmove(dst, src, n);
+  } else if (n >= 8) {
+    move_bytes_as_words<uint64_t>(dst, src, n);
+  } else if (n >= 4) {
+    move_bytes_as_words<uint32_t>(dst, src, n);
+  } else if (n > 0) {
+    uint8_t a = src[0], b = src[n / 2], c = src[n - 1];
+    dst[0] = a;
+    dst[n / 2] = b;
+    dst[n - 1] = c;
+  }
+}
 
 // ---------------------------------------------------------------- platform heap
 

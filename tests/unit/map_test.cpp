@@ -476,6 +476,10 @@ TEST_F(MapTest, ShortTextKeysArePackedUntilTakenAsValues) {
       {text_cell("\xC5\xB8"), true, "none"},
       {text_cell("\xC4\x80"), true, "4"},
       {text_cell("YZ"), false, "5"},
+      {test::at_head(push_text("xYZ"), 1), false, "5"},  // a byte text read from its position
+      {test::at_head(push_text("xYZ"), 1), true, "none"},
+      {text_cell("\xC3\x9F"), false, "none"},  // U+00DF: a byte text that differs in one byte
+      {text_cell("\xC3\xBF"), true, "3"},      // U+00FF in a byte text
       {text_cell(""), false, "6"},
       {text_cell("eleven-cha"), false, "none"},
       {*push_text("yz", 1, kTypeFile), false, "none"},
@@ -486,6 +490,12 @@ TEST_F(MapTest, ShortTextKeysArePackedUntilTakenAsValues) {
     if (c.case_sensitive) select.ref("case");
     EXPECT_EQ(mold_of(*select.run()), c.value) << mold_of(c.key) << (c.case_sensitive ? " /case" : "");
   }
+  // Latin-1 letters of a byte text fold with letter case; with /case they differ.
+  Cell* latin = map_of("");
+  Act(kActionPut, {*latin, text_cell("caf\xC3\xA9"), integer_cell(7)}).run();
+  EXPECT_EQ(mold_of(select(*latin, text_cell("CAF\xC3\x89"))), "7");
+  EXPECT_EQ(mold_of(*Act(kActionSelect, {*latin, text_cell("caf\xC3\x89")}).ref("case").run()), "none");
+  EXPECT_EQ(mold_of(*Act(kActionSelect, {*latin, text_cell("caf\xC3\xA9")}).ref("case").run()), "7");
   EXPECT_EQ(flat(*m),
             "#[\"eleven-char\" 1 \"twelve-chars\" 2 \"\xC3\xBF\" 3 \"\xC4\x80\" 4 \"yz\" 5 \"\" 6]");
   EXPECT_EQ(key_cell(0).type(), kTypeUnset) << "molding gives a packed key no series";

@@ -134,6 +134,20 @@ TEST(Memory, GrownBigBuffersGrowInPlace) {
   EXPECT_EQ(std::memcmp(b->data(), "xyz....", 7), 0);
 }
 
+TEST(Memory, MoveBytesIsMemmoveForEveryShortLength) {
+  // Each length around the word sizes, apart and overlapping either way.
+  for (size_t n = 0; n <= 40; n++) {
+    for (int shift : {-5, -1, 0, 1, 3, 9, 64}) {
+      uint8_t got[160], want[160];
+      for (size_t i = 0; i < sizeof got; i++) got[i] = want[i] = uint8_t(i * 7 + 1);
+      uint8_t* src = got + 32;
+      move_bytes(src + shift, src, n);
+      std::memmove(want + 32 + shift, want + 32, n);
+      ASSERT_EQ(std::memcmp(got, want, sizeof got), 0) << "n " << n << " shift " << shift;
+    }
+  }
+}
+
 TEST(Memory, ExpandFilled) {
   RootedCells roots;
   Node n = rooted(roots, series_alloc_bytes_filled(16, 0x11));
