@@ -151,12 +151,35 @@ void loop_advance(Cell* series, int32_t n) {
 
 // MAY RUN KIV CODE (a change handler). Sets the loop word [word] to
 // [value]: a plain store in place, as a set-word makes it, where nobody
-// hears of it; set_word_value for the rest.
+// hears of it; set_word_value for the rest, which may add the word to its
+// context or run a handler: compiled code then trusts nothing it found
+// before (the code epoch moves).
 void store_loop_word(Cell* word, Cell* value) {
-  if (Cell* slot = context_plain_store_slot(word_context(word), word_index(word)))
+  if (Cell* slot = context_plain_store_slot(word_context(word), word_index(word))) {
     *slot = *value;
-  else
-    set_word_value(word, value);
+    return;
+  }
+  set_word_value(word, value);
+  interp::code_changed();
+}
+
+// MAY RUN KIV CODE. foreach_next_one over a series of cells (the block
+// family) and a loop word [word]: the cell read in place. [scratch] is a
+// stable cell.
+bool foreach_next_cell(Cell* series, Cell* word, Cell* scratch) {
+  SeriesBuffer* b = series_buffer(series->node());
+  if (b->unit() != sizeof(Cell)) fatal_no_switch();
+  const uint32_t at = uint32_t(std::max(series->head(), 0));
+  if (at >= b->cell_count()) return false;
+  series->set_head(int32_t(at + 1));
+  const Cell* value = b->head_cell() + at;
+  if (Cell* slot = context_plain_store_slot(word_context(word), word_index(word))) {
+    *slot = *value;
+    return true;
+  }
+  *scratch = *value;
+  store_loop_word(word, scratch);
+  return true;
 }
 
 // MAY RUN KIV CODE. One step of a one-word loop over the series copy
@@ -432,13 +455,20 @@ KIV_NATIVE(Foreach) {
     raise_error(kErrScriptInvalidArg, words);
   }
   int32_t map_position = 0;
+  // One word over cells: each cell stored as it is.
+  const bool cells = !size && series_element_kind(series->type()) == SeriesElement::kCell;
   Cell* slot = open_loop_frame();
   interp::LoopBody body(a.body);
   for (;;) {
     Cell* scratch = stack_push();
-    stack_push();
-    bool more = size ? foreach_next(series, words, size, &map_position, scratch)
-                     : foreach_next_one(series, words, scratch);
+    bool more;
+    if (cells) {
+      more = foreach_next_cell(series, words, scratch);
+    } else {
+      stack_push();
+      more = size ? foreach_next(series, words, size, &map_position, scratch)
+                  : foreach_next_one(series, words, scratch);
+    }
     if (!more) break;
     Status s = run_loop_body(slot, body);
     if (s == Status::kBreak) break;
