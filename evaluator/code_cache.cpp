@@ -1394,7 +1394,8 @@ FieldContext g_field_context;
 // raises.
 template <class ValueOf>
 [[gnu::always_inline]] inline const Cell* field_path_object(const Op* op, ValueOf value_of,
-                                                            const ContextLayout** layout, ContextField* field) {
+                                                            const ContextLayout** layout,
+                                                            ContextField* field) {
   if (!field_path_holds(op)) return nullptr;
   const Cell* object = value_of(&op->callee);
   if (!object || !object->is(kTypeObject)) return nullptr;
