@@ -201,7 +201,10 @@ bool foreach_next_one(Cell* series, Cell* word, Cell* scratch) {
 bool foreach_next(Cell* series, const Cell* words, int32_t size, int32_t* map_position, Cell* scratch) {
   if (series->is(kTypeMap)) {
     if (size != 2) raise_error(kErrScriptInvalidArg, words);
-    return map_foreach_next(series, map_position, words);
+    // Its words are set as set_word_value sets them.
+    const bool more = map_foreach_next(series, map_position, words);
+    interp::code_changed();
+    return more;
   }
   if (size <= 0 || !loop_has_more_q(series)) return false;
   const bool cells = series_element_kind(series->type()) == SeriesElement::kCell;
@@ -225,7 +228,7 @@ bool foreach_next(Cell* series, const Cell* words, int32_t size, int32_t* map_po
     Cell* word = stack_push();
     loop_element(words, i, word);
     if (!loop_word_q(word->type())) raise_error(kErrScriptInvalidArg, word);
-    set_word_value(word, value);
+    store_loop_word(word, value);
     g_stack.top = value;
   }
   return true;
