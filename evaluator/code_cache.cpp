@@ -999,7 +999,7 @@ Status run_any_all(bool all, Cell* fn_slot) {
 // changed, or an operator would be taken after a part. Errors (overflow,
 // division by zero) are left for the general evaluation to raise.
 bool pure_tree(const Op* a, const Run& r, Cell* out);
-inline const Cell* field_path_get(const Op* op);
+const Cell* field_path_get(const Op* op);
 
 // The integer value of a plain operand, or null.
 [[gnu::always_inline]] inline const Cell* plain_integer(const Op* a) {
@@ -1422,7 +1422,8 @@ template <class ValueOf>
   return field;
 }
 
-[[gnu::always_inline]] inline const Cell* field_path_get(const Op* op) {
+// Out of line: its callers keep a smaller frame.
+[[gnu::noinline]] const Cell* field_path_get(const Op* op) {
   return field_path_read(op, [](const Cell* word) { return peek_word_value(word); });
 }
 

@@ -149,18 +149,22 @@ void loop_advance(Cell* series, int32_t n) {
   series->set_head(int32_t(std::min<int64_t>(int64_t(std::max(series->head(), 0)) + n, INT32_MAX)));
 }
 
-// MAY RUN KIV CODE (a change handler). Sets the loop word [word] to
-// [value]: a plain store in place, as a set-word makes it, where nobody
-// hears of it; set_word_value for the rest, which may add the word to its
-// context or run a handler: compiled code then trusts nothing it found
-// before (the code epoch moves).
-void store_loop_word(Cell* word, Cell* value) {
-  if (Cell* slot = context_plain_store_slot(word_context(word), word_index(word))) {
-    *slot = *value;
-    return;
-  }
+// MAY RUN KIV CODE. store_loop_word when the store is not plain.
+[[gnu::noinline]] void store_loop_word_apart(Cell* word, Cell* value) {
   set_word_value(word, value);
   interp::code_changed();
+}
+
+// MAY RUN KIV CODE (a change handler). Sets the loop word [word] to the
+// stable cell [value]: a plain store in place, as a set-word makes it,
+// where nobody hears of it; set_word_value for the rest, which may add the
+// word to its context or run a handler: compiled code then trusts nothing
+// it found before (the code epoch moves).
+inline void store_loop_word(Cell* word, Cell* value) {
+  if (Cell* slot = context_plain_store_slot(word_context(word), word_index(word)))
+    *slot = *value;
+  else
+    store_loop_word_apart(word, value);
 }
 
 // MAY RUN KIV CODE. foreach_next_one over a series of cells (the block
@@ -175,10 +179,10 @@ bool foreach_next_cell(Cell* series, Cell* word, Cell* scratch) {
   const Cell* value = b->head_cell() + at;
   if (Cell* slot = context_plain_store_slot(word_context(word), word_index(word))) {
     *slot = *value;
-    return true;
+  } else {
+    *scratch = *value;
+    store_loop_word_apart(word, scratch);
   }
-  *scratch = *value;
-  store_loop_word(word, scratch);
   return true;
 }
 
