@@ -161,6 +161,62 @@ int32_t context_set_or_add(Node ctx, const Cell* word, const Cell* value);
 // equal to its slot, so a word there spelled exactly [symbol] is the one the
 // table would find. Allocates nothing, raises nothing.
 int32_t context_find_symbol_hinted(Node ctx, int32_t symbol, int32_t hint);
+// Where the words and values of a heap context are now. Short-lived: valid
+// until the next allocation (the blocks move, or grow).
+struct ContextLayout {
+  Cell* words;          // the words block's cells
+  uint32_t word_count;  // and their number
+  Cell* values;         // the values block's cells
+  uint32_t value_count;
+  Cell* self;   // the self cell
+  bool object;  // an object context: a store marks a field's word with kFlagFieldSet
+};
+// The layout of [ctx] into [*out] when it holds heap values, else false.
+// Allocates nothing, raises nothing.
+[[gnu::always_inline]] inline bool context_layout(Node ctx, ContextLayout* out) {
+  Cell* c = context_cell(ctx);
+  const uint32_t values = c->data2;
+  if (!values || (c->header & kFlagStackValues)) return false;
+  SeriesBuffer* wb = series_buffer(hashtable_values(context_cell_table(c)));
+  SeriesBuffer* vb = series_buffer(values);
+  out->words = wb->head_cell();
+  out->word_count = wb->cell_count();
+  out->values = vb->head_cell();
+  out->value_count = vb->cell_count();
+  out->self = c + 1;
+  out->object = ((c->header & kContextKindMask) >> kContextKindShift) == kContextObject;
+  return true;
+}
+// A field of a heap context, as context_field_find finds it. Short-lived.
+struct ContextField {
+  Cell* word;   // the field's word in the words block
+  Cell* value;  // its value cell
+};
+// The field spelled [symbol] (canonical match) of [ctx], a context other
+// than the global one whose layout is [l], when it has its value cell:
+// into [*out], true; else false. Looks first at the word at position
+// [*hint] of the words block, as context_find_symbol_hinted does, and
+// leaves the slot found in [*hint]. Allocates nothing, raises nothing.
+[[gnu::always_inline]] inline bool context_field_find(Node ctx, const ContextLayout& l, int32_t symbol,
+                                                      int32_t* hint, ContextField* out) {
+  uint32_t at = uint32_t(*hint);
+  if (at >= l.word_count || word_symbol(l.words + at) != symbol) {
+    const int32_t slot = context_find_symbol(ctx, symbol, true);
+    if (slot < 0) return false;
+    *hint = slot;
+    at = uint32_t(slot);
+    if (at >= l.word_count) return false;
+  }
+  if (at >= l.value_count) return false;
+  out->word = l.words + at;
+  out->value = l.values + at;
+  return true;
+}
+// Marks the field [f] of a context of layout [l] set by a store that
+// notifies nobody, as context_field_store_slot does.
+[[gnu::always_inline]] inline void context_field_mark(const ContextLayout& l, const ContextField& f) {
+  if (l.object) f.word->header |= kFlagFieldSet;
+}
 // The value cell of [symbol] (canonical match) in [ctx], or in the global
 // context when [ctx] is a stack context; null when absent. Short-lived.
 Cell* context_find_value(int32_t symbol, Node ctx);

@@ -110,6 +110,7 @@ struct Op {
   Cell field{};                    // kOpPath, kOpSetPath (field_path): the path's field word
   bool field_path = false;         // kOpPath, kOpSetPath: `word/field`, read here when it holds
   mutable int32_t hint = -1;       // field_path: the slot the field was found at last
+  mutable uint64_t path_seen = 0;  // field_path: the code epoch its path was last found to hold at
   Expr* sub = nullptr;             // kOpParen: the paren's first expression, compiled with this one
 };
 
@@ -1373,7 +1374,7 @@ Status run_any_all(bool all, Cell* fn_slot) {
 // changed, or an operator would be taken after a part. Errors (overflow,
 // division by zero) are left for the general evaluation to raise.
 bool pure_tree(const Op* a, const Run& r, Cell* out);
-inline const Cell* field_path_get(const Op* op);
+const Cell* field_path_get(const Op* op);
 
 // The integer value of a plain operand, or null.
 [[gnu::always_inline]] inline const Cell* plain_integer(const Op* a) {
@@ -1701,59 +1702,120 @@ bool flat_cond(const Expr* e, Node node, Cell* value);
 }
 [[gnu::noinline]] Status exec_infix(const Op* op, Run& r);
 
-// The object whose field the field path [op] names, with its context in
-// [*ctx] and the field's slot in [*slot], when the path still holds the two
-// words compiled, the first names an object! and the object has the field:
-// else null (the general way decides). Nothing here allocates or raises.
-[[gnu::always_inline]] inline const Cell* field_path_object(const Op* op, Node* ctx, int32_t* slot) {
-  if (!op->field_path) return nullptr;
-  SeriesBuffer* pb = series_buffer(op->code.node());
-  const uint32_t head = uint32_t(std::max(op->code.head(), 0));
-  if (pb->cell_count() != head + 2) return nullptr;
-  const Cell* cells = pb->head_cell() + head;
-  if (!same_cell(cells[0], op->callee) || !same_cell(cells[1], op->field)) return nullptr;
-  const Cell* object = peek_word_value(&op->callee);
-  if (!object || !object->is(kTypeObject)) return nullptr;
-  *ctx = object_context(object);
-  const int32_t symbol = word_symbol(&op->field);
-  // The slot found last, while the object's word there is spelled so.
-  if (op->hint >= 0) {
-    SeriesBuffer* wb = series_buffer(context_words(*ctx));
-    if (uint32_t(op->hint) < wb->cell_count()) {
-      const Cell* w = wb->head_cell() + op->hint;
-      if (word_symbol(w) == symbol) {
-        *slot = word_index(w);
-        return object;
-      }
-    }
+// True when the path of the field path [op] still holds the two words
+// compiled. Its cells are compared once per code epoch: like the code's
+// own cells, they change only where the epoch moves.
+[[gnu::always_inline]] inline bool field_path_holds(const Op* op) {
+  auto cells_hold = [op] {
+    SeriesBuffer* pb = series_buffer(op->code.node());
+    const uint32_t head = uint32_t(std::max(op->code.head(), 0));
+    if (pb->cell_count() != head + 2) return false;
+    const Cell* cells = pb->head_cell() + head;
+    return same_cell(cells[0], op->callee) && same_cell(cells[1], op->field);
+  };
+  if (op->path_seen == g_code_epoch) {
+#ifdef KIV_CODE_EPOCH_CHECK
+    fatal_assert(cells_hold());
+#endif
+    return true;
   }
-  *slot = context_find_symbol(*ctx, symbol, true);
-  if (*slot < 0) return nullptr;
-  op->hint = *slot;
+  if (!op->field_path || !cells_hold()) return false;
+  op->path_seen = g_code_epoch;
+  return true;
+}
+
+// The layout of the object context a field path found last. Words and
+// values blocks move or grow only under what moves the code epoch (a call
+// out of compiled code, a loop native's store that is not plain) or in a
+// collection, and a node is reused only after one: so the layout holds
+// while the context, the epoch and the collection count are those it was
+// taken at. Consecutive field paths mostly name one object.
+struct FieldContext {
+  Node ctx = 0;
+  uint64_t epoch = 0;
+  uint32_t collections = 0;
+  ContextLayout layout{};
+};
+FieldContext g_field_context;
+
+// The layout of the heap context [ctx] (g_field_context's when it holds),
+// or null. Allocates nothing.
+[[gnu::always_inline]] inline const ContextLayout* field_context_layout(Node ctx) {
+  FieldContext& fc = g_field_context;
+  if (fc.ctx == ctx && fc.epoch == g_code_epoch && fc.collections == collection_count()) {
+#ifdef KIV_CODE_EPOCH_CHECK
+    ContextLayout now;
+    fatal_assert(context_layout(ctx, &now) && now.words == fc.layout.words &&
+                 now.word_count == fc.layout.word_count && now.values == fc.layout.values &&
+                 now.value_count == fc.layout.value_count);
+#endif
+    return &fc.layout;
+  }
+  if (!context_layout(ctx, &fc.layout)) {
+    fc.ctx = 0;
+    return nullptr;
+  }
+  fc.ctx = ctx;
+  fc.epoch = g_code_epoch;
+  fc.collections = collection_count();
+  return &fc.layout;
+}
+
+// The object whose field the field path [op] names, with its context's
+// layout in [*layout] and the field in [*field], when the path still holds
+// the two words compiled, the first names an object! ([value_of] reads
+// words as peek_word_value does) and the object has the field in its heap
+// values: else null (the general way decides). Nothing here allocates or
+// raises.
+template <class ValueOf>
+[[gnu::always_inline]] inline const Cell* field_path_object(const Op* op, ValueOf value_of,
+                                                            const ContextLayout** layout,
+                                                            ContextField* field) {
+  if (!field_path_holds(op)) return nullptr;
+  const Cell* object = value_of(&op->callee);
+  if (!object || !object->is(kTypeObject)) return nullptr;
+  const Node ctx = object_context(object);
+  const ContextLayout* l = field_context_layout(ctx);
+  if (!l || !context_field_find(ctx, *l, word_symbol(&op->field), &op->hint, field)) return nullptr;
+  *layout = l;
   return object;
 }
 
+// The types a path reads only through the general way (it calls them).
+constexpr uint64_t kFieldCalledTypes = uint64_t(1) << kTypeNative | uint64_t(1) << kTypeAction |
+                                       uint64_t(1) << kTypeFunction | uint64_t(1) << kTypeRoutine;
+
 // The field a field path reads, as path_fast_try reads it; null for the general way.
-[[gnu::always_inline]] inline const Cell* field_path_get(const Op* op) {
-  Node ctx;
-  int32_t slot;
-  if (!field_path_object(op, &ctx, &slot)) return nullptr;
-  const Cell* field = context_peek_slot(ctx, slot);
-  if (!field || field->is(kTypeUnset) || field->header == 0) return nullptr;
-  if (op->code.is(kTypePath) && function_value_q(field->type())) return nullptr;
+template <class ValueOf>
+[[gnu::always_inline]] inline const Cell* field_path_read(const Op* op, ValueOf value_of) {
+  const ContextLayout* l;
+  ContextField f;
+  if (!field_path_object(op, value_of, &l, &f)) return nullptr;
+  const Cell* field = f.value;
+  if (field->is(kTypeUnset) || field->header == 0) return nullptr;
+  if (op->code.is(kTypePath) && ((kFieldCalledTypes >> field->type()) & 1)) return nullptr;
   return field;
 }
 
+// Out of line: its callers keep a smaller frame.
+[[gnu::noinline]] const Cell* field_path_get(const Op* op) {
+  return field_path_read(op, [](const Cell* word) { return peek_word_value(word); });
+}
+
 // The field a field set-path stores into when nobody hears of the change,
-// as path_fast_try stores; null for the general way.
+// marked set, as path_fast_try stores; null for the general way.
+template <class ValueOf>
+[[gnu::always_inline]] inline Cell* field_path_store_slot(const Op* op, ValueOf value_of) {
+  const ContextLayout* l;
+  ContextField f;
+  const Cell* object = field_path_object(op, value_of, &l, &f);
+  if (!object || object_events(is_any_object(l->self->type()) ? l->self : object)) return nullptr;
+  context_field_mark(*l, f);
+  return f.value;
+}
+
 [[gnu::always_inline]] inline Cell* field_path_slot(const Op* op) {
-  Node ctx;
-  int32_t slot;
-  const Cell* object = field_path_object(op, &ctx, &slot);
-  if (!object) return nullptr;
-  const Cell* self = context_self_cell(ctx);
-  if (object_events(is_any_object(self->type()) ? self : object)) return nullptr;
-  return context_field_store_slot(ctx, slot);
+  return field_path_store_slot(op, [](const Cell* word) { return peek_word_value(word); });
 }
 
 // A set-word and its value: guarded, the value compiled, then stored in
@@ -1898,6 +1960,10 @@ class GlobalSlots {
     if (w.ctx != g_global_context) return context_peek_slot(w.ctx, w.index);
     return uint32_t(w.index) < count_ ? cells_ + w.index : nullptr;
   }
+  // peek_word_value of the word [word].
+  [[gnu::always_inline]] Cell* value(const Cell* word) const {
+    return value(FlatWord{word_context(word), word_index(word)});
+  }
   // context_plain_store_slot for the word's own slot.
   [[gnu::always_inline]] Cell* store_slot(FlatWord w) const {
     if (w.ctx != g_global_context) return context_plain_store_slot(w.ctx, w.index);
@@ -1944,7 +2010,7 @@ class GlobalSlots {
         break;
       }
       case kStepField: {
-        const Cell* v = field_path_get(f.op);
+        const Cell* v = field_path_read(f.op, [&globals](const Cell* word) { return globals.value(word); });
         if (!v) return false;
         *sp++ = *v;
         break;
@@ -1974,7 +2040,7 @@ class GlobalSlots {
         break;
       }
       case kStepSetField: {
-        Cell* slot = field_path_slot(f.op);
+        Cell* slot = field_path_store_slot(f.op, [&globals](const Cell* word) { return globals.value(word); });
         if (!slot) return false;
         *slot = sp[-1];
         break;

@@ -149,14 +149,41 @@ void loop_advance(Cell* series, int32_t n) {
   series->set_head(int32_t(std::min<int64_t>(int64_t(std::max(series->head(), 0)) + n, INT32_MAX)));
 }
 
-// MAY RUN KIV CODE (a change handler). Sets the loop word [word] to
-// [value]: a plain store in place, as a set-word makes it, where nobody
-// hears of it; set_word_value for the rest.
-void store_loop_word(Cell* word, Cell* value) {
+// MAY RUN KIV CODE. store_loop_word when the store is not plain.
+[[gnu::noinline]] void store_loop_word_apart(Cell* word, Cell* value) {
+  set_word_value(word, value);
+  interp::code_changed();
+}
+
+// MAY RUN KIV CODE (a change handler). Sets the loop word [word] to the
+// stable cell [value]: a plain store in place, as a set-word makes it,
+// where nobody hears of it; set_word_value for the rest, which may add the
+// word to its context or run a handler: compiled code then trusts nothing
+// it found before (the code epoch moves).
+inline void store_loop_word(Cell* word, Cell* value) {
   if (Cell* slot = context_plain_store_slot(word_context(word), word_index(word)))
     *slot = *value;
   else
-    set_word_value(word, value);
+    store_loop_word_apart(word, value);
+}
+
+// MAY RUN KIV CODE. foreach_next_one over a series of cells (the block
+// family) and a loop word [word]: the cell read in place. [scratch] is a
+// stable cell.
+bool foreach_next_cell(Cell* series, Cell* word, Cell* scratch) {
+  SeriesBuffer* b = series_buffer(series->node());
+  if (b->unit() != sizeof(Cell)) fatal_no_switch();
+  const uint32_t at = uint32_t(std::max(series->head(), 0));
+  if (at >= b->cell_count()) return false;
+  series->set_head(int32_t(at + 1));
+  const Cell* value = b->head_cell() + at;
+  if (Cell* slot = context_plain_store_slot(word_context(word), word_index(word))) {
+    *slot = *value;
+  } else {
+    *scratch = *value;
+    store_loop_word_apart(word, scratch);
+  }
+  return true;
 }
 
 // MAY RUN KIV CODE. One step of a one-word loop over the series copy
@@ -178,7 +205,10 @@ bool foreach_next_one(Cell* series, Cell* word, Cell* scratch) {
 bool foreach_next(Cell* series, const Cell* words, int32_t size, int32_t* map_position, Cell* scratch) {
   if (series->is(kTypeMap)) {
     if (size != 2) raise_error(kErrScriptInvalidArg, words);
-    return map_foreach_next(series, map_position, words);
+    // Its words are set as set_word_value sets them.
+    const bool more = map_foreach_next(series, map_position, words);
+    interp::code_changed();
+    return more;
   }
   if (size <= 0 || !loop_has_more_q(series)) return false;
   const bool cells = series_element_kind(series->type()) == SeriesElement::kCell;
@@ -202,7 +232,7 @@ bool foreach_next(Cell* series, const Cell* words, int32_t size, int32_t* map_po
     Cell* word = stack_push();
     loop_element(words, i, word);
     if (!loop_word_q(word->type())) raise_error(kErrScriptInvalidArg, word);
-    set_word_value(word, value);
+    store_loop_word(word, value);
     g_stack.top = value;
   }
   return true;
@@ -432,13 +462,20 @@ KIV_NATIVE(Foreach) {
     raise_error(kErrScriptInvalidArg, words);
   }
   int32_t map_position = 0;
+  // One word over cells: each cell stored as it is.
+  const bool cells = !size && series_element_kind(series->type()) == SeriesElement::kCell;
   Cell* slot = open_loop_frame();
   interp::LoopBody body(a.body);
   for (;;) {
     Cell* scratch = stack_push();
-    stack_push();
-    bool more = size ? foreach_next(series, words, size, &map_position, scratch)
-                     : foreach_next_one(series, words, scratch);
+    bool more;
+    if (cells) {
+      more = foreach_next_cell(series, words, scratch);
+    } else {
+      stack_push();
+      more = size ? foreach_next(series, words, size, &map_position, scratch)
+                  : foreach_next_one(series, words, scratch);
+    }
     if (!more) break;
     Status s = run_loop_body(slot, body);
     if (s == Status::kBreak) break;
