@@ -2213,6 +2213,7 @@ Status code_eval_one(Node node, int32_t* index) {
 void code_cache_init() {
   g_caches.clear();
   g_by_node.clear();
+  g_field_context = FieldContext{};
   if (!g_sweep_registered) {
     add_sweep_callback(sweep_caches);
     g_sweep_registered = true;
