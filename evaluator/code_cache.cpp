@@ -134,7 +134,8 @@ enum FlatStep : uint8_t {
   // the `if`, `unless` and `either` calls whose branches have flat forms.
   kStepBegin,   // an expression of the program's block starts at [imm]: the values so far are dropped
   kStepCallee,  // the word [fn] still holds [callee]
-  kStepBranch,  // the value on top, taken off, is of a type in [accept]; when its truth is [when], on at [imm]
+  kStepBranch,  // the value on top, taken off, is of a type in [accept]; when its truth is [when], on at
+                // [imm]
   kStepJump,    // on at step [imm]
   kStepNone,    // push none
   kStepTake,    // the program stops to take the branch of the choice [op] the ordinary way
@@ -159,9 +160,9 @@ struct Flat {
   FlatWord fn;                  // operator and built-in steps: the word naming the callee
   Cell callee{};                // operator and built-in steps: its value when compiled
   const Op* op = nullptr;
-  Node node = 0;                // kStepFollow: the block the operand is in
-  bool when = false;            // kStepBranch: the truth that jumps
-  uint64_t accept = 0;          // kStepBranch: the types the condition may have
+  Node node = 0;        // kStepFollow: the block the operand is in
+  bool when = false;    // kStepBranch: the truth that jumps
+  uint64_t accept = 0;  // kStepBranch: the types the condition may have
 };
 
 // Where a program stopped (see Program): the start of the expression to go
@@ -185,11 +186,11 @@ struct Expr {
   std::vector<Cell> span;  // the code cells from the start that the ops read, as compiled
   // Their count: at least 1 (an empty span keeps one cell no code cell equals).
   uint32_t span_cells = 0;
-  int32_t at = 0;          // the expression's start
-  bool tail_end = false;   // the block ended right after the span
-  bool stale = false;      // a guard failed: compile again at the next arrival
-  uint8_t recompiles = 0;  // compiled again this many times (bounded)
-  uint64_t seen = 0;       // the code epoch at which the span was last found to hold
+  int32_t at = 0;                           // the expression's start
+  bool tail_end = false;                    // the block ended right after the span
+  bool stale = false;                       // a guard failed: compile again at the next arrival
+  uint8_t recompiles = 0;                   // compiled again this many times (bounded)
+  uint64_t seen = 0;                        // the code epoch at which the span was last found to hold
   std::vector<std::unique_ptr<Expr>> subs;  // what the ops' subs point to
 };
 
@@ -243,7 +244,7 @@ struct CodeCache {
   std::vector<std::unique_ptr<Expr>> retired;  // compiled again while running; freed when idle
   // The whole block from one head as flat steps, when it can be (Program).
   std::unique_ptr<Program> program;
-  uint32_t runs = 0;              // runs begun from a head, counted up to kRunsBeforeProgram
+  uint32_t runs = 0;             // runs begun from a head, counted up to kRunsBeforeProgram
   bool program_refused = false;  // not built, or dropped for missing too often: not tried again
   uint8_t program_builds = 0;    // programs built for it (a block that keeps changing gets no more)
 };
@@ -641,7 +642,8 @@ Flat flat_step(FlatStep step, const Op* op) {
       f.fn = flat_word(op->code);
       f.callee = op->callee;
       f.arith = op->arith;
-      if (step == kStepOperatorConst || step == kStepBuiltinConst) f.imm = integer_get(&right_operand(op)->code);
+      if (step == kStepOperatorConst || step == kStepBuiltinConst)
+        f.imm = integer_get(&right_operand(op)->code);
       if (step == kStepOperatorWord || step == kStepBuiltinWord) f.word = flat_word(right_operand(op)->code);
       break;
     default: break;
@@ -989,8 +991,7 @@ bool block_copy_holds(const BlockCopy& copy) {
 // condition and the checks stay done). False when the branch is no block
 // literal.
 bool program_branch(Program& p, const Op* root, const Op* branch) {
-  if (branch->kind != kOpConst || !branch->code.is(kTypeBlock) ||
-      !((branch->accept >> kTypeBlock) & 1))
+  if (branch->kind != kOpConst || !branch->code.is(kTypeBlock) || !((branch->accept >> kTypeBlock) & 1))
     return false;
   const Node node = branch->code.node();
   const int32_t head = std::max(branch->code.head(), 0);
@@ -1012,7 +1013,8 @@ bool program_branch(Program& p, const Op* root, const Op* branch) {
 bool program_any_all(Program& p, Node node, const Op* cond) {
   if (cond->kind != kOpCall || (cond->call != kCallAny && cond->call != kCallAll)) return false;
   const Op* arg = cond + 1;
-  if (arg->kind != kOpConst || !arg->code.is(kTypeBlock) || (arg->lookahead && arg->follow_check)) return false;
+  if (arg->kind != kOpConst || !arg->code.is(kTypeBlock) || (arg->lookahead && arg->follow_check))
+    return false;
   const bool all = cond->call == kCallAll;
   Flat callee = flat_step(kStepCallee, cond);
   callee.fn = flat_word(cond->code);
@@ -1849,7 +1851,8 @@ template <class ValueOf>
   const int32_t head = std::max(held->head(), 0);
   SeriesBuffer* b = series_buffer(node);
   const uint32_t count = b->cell_count();
-  if (sub->stale || sub->at != head || uint32_t(head) >= count || g_interp.tracing) return run_block_here(held, false);
+  if (sub->stale || sub->at != head || uint32_t(head) >= count || g_interp.tracing)
+    return run_block_here(held, false);
   CurrentCodeScope current(node);
   current.at(head);
   Cell* base = stack_push();
@@ -2040,7 +2043,8 @@ class GlobalSlots {
         break;
       }
       case kStepSetField: {
-        Cell* slot = field_path_store_slot(f.op, [&globals](const Cell* word) { return globals.value(word); });
+        Cell* slot =
+            field_path_store_slot(f.op, [&globals](const Cell* word) { return globals.value(word); });
         if (!slot) return false;
         *slot = sp[-1];
         break;
