@@ -411,7 +411,9 @@ bool free_frame_fits(uint32_t needed) {
 
 // MAY COLLECT. A big buffer's page block, appended to the big-buffer list.
 [[gnu::noinline]] SeriesBuffer* alloc_big_buffer(uint32_t needed) {
-  collect_if_enabled();
+  // Pages for a buffer of frame size or more are worth a collection first;
+  // a smaller one that grew its way here (see kGrowBigMin) is not.
+  if (needed >= kSeriesFrameMax) collect_if_enabled();
   auto* block = static_cast<BigBlock*>(memory_alloc_pages(sizeof(BigBlock) + needed));
   block->next = nullptr;
   block->size = needed;
@@ -574,10 +576,10 @@ constexpr uint32_t kGrowBigMin = std::min<uint32_t>(kSeriesFrameMax, 0x40000);
 // content moved to the data start; null when the buffer is no big one or the
 // OS refuses (the caller then moves it the ordinary way).
 SeriesBuffer* grow_big_in_place(Node node, uint32_t capacity) {
-  // As any allocation: the collector may run (and move the buffer) first.
+  // As any allocation, the stress modes may collect (and move the buffer)
+  // first; growing in place leaves nothing behind to collect.
   fatal_assert(g_no_gc_depth == 0);
   gc_stress_point();
-  collect_if_enabled();
   SeriesBuffer* old = series_buffer(node);
   if (!(old->flags & kSeriesBig) || capacity <= old->capacity) return nullptr;
   BigBlock* block = reinterpret_cast<BigBlock*>(old) - 1;

@@ -134,6 +134,24 @@ TEST(Memory, GrownBigBuffersGrowInPlace) {
   EXPECT_EQ(std::memcmp(b->data(), "xyz....", 7), 0);
 }
 
+// A buffer grown to pages of its own below the frame size, and grown in
+// place from then on, leaves nothing to collect: no collection runs for it,
+// however far it grows.
+TEST(Memory, GrowingInPlaceCollectsNothing) {
+  bool move = gc_stress_move_q();
+  gc_set_stress(false);
+  RootedCells roots;
+  Node n = rooted(roots, series_alloc(64, 1, 0));
+  const uint32_t collections = gc_collection_count();
+  for (uint32_t size = 0x80000; size <= 0x1000000; size *= 2) {
+    series_expand(n, size);
+    ASSERT_TRUE(series_buffer(n)->flags & kSeriesBig);
+  }
+  EXPECT_EQ(gc_collection_count(), collections);
+  EXPECT_GE(series_buffer(n)->capacity, 0x1000000u);
+  gc_set_stress(move);
+}
+
 TEST(Memory, MoveBytesIsMemmoveForEveryShortLength) {
   // Each length around the word sizes, apart and overlapping either way.
   for (size_t n = 0; n <= 40; n++) {
