@@ -37,11 +37,16 @@
 // if, unless, either, any and all run their blocks from the call without
 // their entries, their frame on the stack as the entry would have it.
 //
+// Programs. A block run often enough from one head whose expressions all
+// have flat forms (or are choices over flat conditions and flat branches)
+// runs as one run of steps, with no frame for its choices (see Program).
+//
 // The collector. Nothing here is a root and no series is allocated: caches
 // keep node numbers as keys compared, never followed, and copies of cells.
 // After marking, a sweep callback drops the caches of blocks that died (a
 // node is reused only after that sweep) and disarms every op whose callee
-// died (its nodes could be reused by another function with equal cells).
+// died (its nodes could be reused by another function with equal cells),
+// and drops the programs whose blocks or callees died.
 #include "evaluator/code_cache.h"
 
 #include <cstring>
