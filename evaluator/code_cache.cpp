@@ -651,8 +651,19 @@ Flat flat_step(FlatStep step, const Op* op) {
         f.imm = integer_get(&right_operand(op)->code);
       if (step == kStepOperatorWord || step == kStepBuiltinWord) f.word = flat_word(right_operand(op)->code);
       break;
+    case kStepCallee:
+      f.fn = flat_word(op->code);
+      f.callee = op->callee;
+      break;
     default: break;
   }
+  return f;
+}
+
+// The step that finds no operator word after the operand [op] of the block [node].
+Flat follow_step(const Op* op, Node node) {
+  Flat f = flat_step(kStepFollow, op);
+  f.node = node;
   return f;
 }
 
@@ -711,8 +722,7 @@ bool flatten_value(Node node, const Op* a, std::vector<Flat>* out, int32_t base,
     default: return false;
   }
   if (a->lookahead && a->follow_check) {
-    out->push_back(flat_step(kStepFollow, a));
-    out->back().node = node;
+    out->push_back(follow_step(a, node));
   }
   return true;
 }
@@ -1021,14 +1031,10 @@ bool program_any_all(Program& p, Node node, const Op* cond) {
   if (arg->kind != kOpConst || !arg->code.is(kTypeBlock) || (arg->lookahead && arg->follow_check))
     return false;
   const bool all = cond->call == kCallAll;
-  Flat callee = flat_step(kStepCallee, cond);
-  callee.fn = flat_word(cond->code);
-  callee.callee = cond->callee;
-  p.steps.push_back(callee);
+  p.steps.push_back(flat_step(kStepCallee, cond));
   if (cond->lookahead && cond->follow_check) {
     if (cond->next < 0) return false;
-    p.steps.push_back(flat_step(kStepFollow, cond));
-    p.steps.back().node = node;
+    p.steps.push_back(follow_step(cond, node));
   }
   const Node block = arg->code.node();
   const int32_t head = std::max(arg->code.head(), 0);
@@ -1062,15 +1068,11 @@ bool program_choice(Program& p, Node node, const Expr& e) {
   const Op* branch = cond + cond->size;
   const Op* other = root->call == kCallEither ? branch + branch->size : nullptr;
   // The checks first: the callee, and no operator after the call or a branch.
-  Flat callee = flat_step(kStepCallee, root);
-  callee.fn = flat_word(root->code);
-  callee.callee = root->callee;
-  p.steps.push_back(callee);
+  p.steps.push_back(flat_step(kStepCallee, root));
   for (const Op* o : {root, branch, other}) {
     if (o && o->lookahead && o->follow_check) {
       if (o->next < 0) return false;
-      p.steps.push_back(flat_step(kStepFollow, o));
-      p.steps.back().node = node;
+      p.steps.push_back(follow_step(o, node));
     }
   }
   if (!e.cond_flat.empty())
@@ -1970,7 +1972,7 @@ class GlobalSlots {
   }
   // peek_word_value of the word [word].
   [[gnu::always_inline]] Cell* value(const Cell* word) const {
-    return value(FlatWord{word_context(word), word_index(word)});
+    return value(flat_word(*word));
   }
   // context_plain_store_slot for the word's own slot.
   [[gnu::always_inline]] Cell* store_slot(FlatWord w) const {
