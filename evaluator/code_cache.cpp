@@ -1971,9 +1971,7 @@ class GlobalSlots {
     return uint32_t(w.index) < count_ ? cells_ + w.index : nullptr;
   }
   // peek_word_value of the word [word].
-  [[gnu::always_inline]] Cell* value(const Cell* word) const {
-    return value(flat_word(*word));
-  }
+  [[gnu::always_inline]] Cell* value(const Cell* word) const { return value(flat_word(*word)); }
   // context_plain_store_slot for the word's own slot.
   [[gnu::always_inline]] Cell* store_slot(FlatWord w) const {
     if (w.ctx != g_global_context) return context_plain_store_slot(w.ctx, w.index);
