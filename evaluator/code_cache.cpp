@@ -1305,7 +1305,6 @@ Status run_block_here(const Cell* block, bool chain) {
   *next = op->next;
   CurrentCodeScope current(node);
   current.at(stop.index);
-  EpochAfter epoch;
   DepthGuard depth;
   Cell* fn_slot = stack_push_cell(&op->callee);
   stack_mark_interp_native(op->name);
@@ -1314,8 +1313,10 @@ Status run_block_here(const Cell* block, bool chain) {
   stack_push_value(branch->code);
   if (kind == kCallEither) stack_push_value(branch[branch->size].code);
   // The op is not read from here on: the branch may drop the program.
+  // The branch runs compiled, moving the epoch itself when it calls out.
   Status s = run_choice(kind, fn_slot);
-  if (s != kStatusOk || !lookahead) return s;
+  if (s != kStatusOk || !lookahead || code_end_q(node, *next)) return s;
+  EpochAfter epoch;
   return eval_infix(node, next, fn_slot);
 }
 
