@@ -147,6 +147,12 @@ enum FlatStep : uint8_t {
   kStepDrop,    // take the value on top off
   kStepAny,     // the value on top is true: on at [imm]; else taken off
   kStepAll,     // the value on top is false: none in its place, on at [imm]
+  // Steps of one context's words (see finish_steps): the context's values
+  // are found once, then its words read and stored by slot.
+  kStepLocals,      // the values of the context [word.ctx] found for the local steps after it
+  kStepLocal,       // push the plain value of the local slot [word.index]
+  kStepApplyLocal,  // the value on top and the integer the local slot holds through the operator or call op
+  kStepSetLocal,    // store the value on top into the local slot by a plain write
 };
 
 // A word a flat step reads or stores into: its context and slot, taken
@@ -165,8 +171,12 @@ struct Flat {
   FlatWord fn;                  // operator and built-in steps: the word naming the callee
   Cell callee{};                // operator and built-in steps: its value when compiled
   const Op* op = nullptr;
-  Node node = 0;        // kStepFollow: the block the operand is in
-  bool when = false;    // kStepBranch: the truth that jumps
+  Node node = 0;      // kStepFollow: the block the operand is in
+  bool when = false;  // kStepBranch: the truth that jumps
+  // Operator and built-in steps: the callee was checked at the start of the
+  // steps. kStepSetField: such checks were made, so the field must not be a
+  // global word's slot.
+  bool checked = false;
   uint64_t accept = 0;  // kStepBranch: the types the condition may have
 };
 
@@ -727,6 +737,115 @@ bool flatten_value(Node node, const Op* a, std::vector<Flat>* out, int32_t base,
   return true;
 }
 
+// True for the steps that apply a callee a word names ([fn]).
+bool callee_step_q(FlatStep step) {
+  switch (step) {
+    case kStepOperator:
+    case kStepBuiltin:
+    case kStepOperatorConst:
+    case kStepBuiltinConst:
+    case kStepOperatorWord:
+    case kStepBuiltinWord:
+    case kStepApplyLocal:
+    case kStepCallee: return true;
+    default: return false;
+  }
+}
+
+// True for the steps whose [imm] is a step index.
+bool jump_step_q(FlatStep step) {
+  return step == kStepBranch || step == kStepJump || step == kStepAny || step == kStepAll;
+}
+
+// [steps] (an expression's flat form, or a program) made cheaper to run,
+// with the same effects:
+// - When the words of every context but the global one belong to one
+//   context, that context's values are found once at the start and its
+//   words read and stored by slot (kStepLocal and kin): nothing in a run of
+//   steps allocates or runs Kiv code, so the values stay where they are.
+// - When every callee word is global and no store of the steps can reach
+//   one (no set-word of it; a field set-path refuses a global slot), each
+//   callee is checked once at the start instead of at each use: a run that
+//   finds one changed stops there, before any store, and goes the ordinary
+//   way as a failing check inside would have.
+// Forms already finished may be part of [steps] (a program holds its
+// expressions' forms): their own start steps are dropped or kept as the
+// whole allows.
+void finish_steps(std::vector<Flat>& steps) {
+  Node local = 0;
+  bool one_local = true;
+  bool hoist = true;
+  std::vector<const Flat*> callees;
+  size_t local_uses = 0, callee_uses = 0, starts = 0;
+  for (const Flat& f : steps) {
+    switch (f.step) {
+      case kStepWord:
+      case kStepOperatorWord:
+      case kStepBuiltinWord:
+      case kStepSetWord:
+      case kStepLocals:
+      case kStepLocal:
+      case kStepApplyLocal:
+      case kStepSetLocal:
+        if (f.word.ctx && f.word.ctx != g_global_context && f.word.index >= 0) {
+          if (!local) local = f.word.ctx;
+          one_local = one_local && f.word.ctx == local;
+          local_uses += f.step != kStepLocals;
+        }
+        break;
+      default: break;
+    }
+    starts += f.step == kStepLocals;
+    if (callee_step_q(f.step)) {
+      callee_uses++;
+      if (f.fn.ctx != g_global_context) hoist = false;
+      bool known = false;
+      for (const Flat* c : callees)
+        known = known || (c->fn.index == f.fn.index && same_cell(c->callee, f.callee));
+      if (!known) callees.push_back(&f);
+    }
+  }
+  for (const Flat& f : steps)
+    if (f.step == kStepSetWord && f.word.ctx == g_global_context)
+      for (const Flat* c : callees) hoist = hoist && c->fn.index != f.word.index;
+  // Each is worth a step of its own only when it saves more than one lookup.
+  const bool locals = local && one_local && local_uses > 4 + starts;
+  hoist = hoist && callee_uses > callees.size();
+  if (!locals && !hoist) return;
+  std::vector<Flat> out;
+  if (locals) {
+    Flat f;
+    f.step = kStepLocals;
+    f.word = FlatWord{local, 0};
+    out.push_back(f);
+  }
+  if (hoist)
+    for (const Flat* c : callees) {
+      Flat f;
+      f.step = kStepCallee;
+      f.op = c->op;
+      f.fn = c->fn;
+      f.callee = c->callee;
+      out.push_back(f);
+    }
+  std::vector<int32_t> moved(steps.size() + 1);
+  for (size_t i = 0; i < steps.size(); i++) {
+    moved[i] = int32_t(out.size());
+    Flat f = steps[i];
+    if ((f.step == kStepLocals && locals) || (f.step == kStepCallee && hoist)) continue;
+    const bool mine = locals && f.word.ctx == local;
+    if (mine && f.step == kStepWord) f.step = kStepLocal;
+    if (mine && f.step == kStepSetWord) f.step = kStepSetLocal;
+    if (mine && (f.step == kStepOperatorWord || f.step == kStepBuiltinWord)) f.step = kStepApplyLocal;
+    if (hoist && (callee_step_q(f.step) || f.step == kStepSetField)) f.checked = true;
+    out.push_back(f);
+  }
+  moved[steps.size()] = int32_t(out.size());
+  for (Flat& f : out)
+    if (jump_step_q(f.step)) f.imm = moved[size_t(f.imm)];
+  steps = std::move(out);
+}
+
 // The flat form of a whole expression [e] (a value, or a set-word or field
 // set-path of one), or nothing.
 void flatten(Node node, Expr& e) {
@@ -736,7 +855,10 @@ void flatten(Node node, Expr& e) {
       root[1].pure) {
     int32_t depth = 0;
     std::vector<Flat> cond;
-    if (flatten_value(node, root + 1, &cond, 0, &depth) && depth <= kFlatDepth) e.cond_flat = std::move(cond);
+    if (flatten_value(node, root + 1, &cond, 0, &depth) && depth <= kFlatDepth) {
+      finish_steps(cond);
+      e.cond_flat = std::move(cond);
+    }
   }
   const Op* value = root;
   if ((root->kind == kOpSetWord || (root->kind == kOpSetPath && root->field_path)) && root->size > 1)
@@ -746,6 +868,7 @@ void flatten(Node node, Expr& e) {
   std::vector<Flat> flat;
   if (!flatten_value(node, value, &flat, 0, &depth) || depth > kFlatDepth) return;
   if (value != root) flat.push_back(flat_step(root->kind == kOpSetWord ? kStepSetWord : kStepSetField, root));
+  finish_steps(flat);
   e.flat = std::move(flat);
   e.flat_stores = value != root;
 }
@@ -1120,6 +1243,7 @@ std::unique_ptr<Program> program_build(Node node, int32_t head) {
     at = next;
     p->exprs.push_back(std::move(e));
   }
+  finish_steps(p->steps);
   return p;
 }
 
@@ -1973,6 +2097,10 @@ class GlobalSlots {
   }
   // peek_word_value of the word [word].
   [[gnu::always_inline]] Cell* value(const Cell* word) const { return value(flat_word(*word)); }
+  // True when [slot] is a global word's.
+  [[gnu::always_inline]] bool holds(const Cell* slot) const {
+    return slot >= cells_ && slot < cells_ + count_;
+  }
   // context_plain_store_slot for the word's own slot.
   [[gnu::always_inline]] Cell* store_slot(FlatWord w) const {
     if (w.ctx != g_global_context) return context_plain_store_slot(w.ctx, w.index);
@@ -1989,8 +2117,11 @@ class GlobalSlots {
 // still holds its callee: as integer_infix and integer_builtin compute it.
 [[gnu::always_inline]] inline bool flat_apply(const Flat& f, const GlobalSlots& globals, Cell* left,
                                               int32_t y) {
-  const Cell* fn = globals.value(f.fn);
-  if (!fn || !same_cell(*fn, f.callee) || !left->is(kTypeInteger)) return false;
+  if (!f.checked) {
+    const Cell* fn = globals.value(f.fn);
+    if (!fn || !same_cell(*fn, f.callee)) return false;
+  }
+  if (!left->is(kTypeInteger)) return false;
   if (f.arith != kArithNone) [[likely]]
     return int_arith(f.arith, integer_get(left), y, left);
   return op_arith(f.op, integer_get(left), y, left);
@@ -2006,6 +2137,9 @@ class GlobalSlots {
   Cell vals[kFlatDepth];
   Cell* sp = vals;  // one past the last value pushed
   GlobalSlots globals;
+  Cell* locals = nullptr;  // kStepLocals: the context's values, their count, and whether plain stores do
+  uint32_t local_count = 0;
+  bool local_stores = false;
   const Flat* const first = steps.data();
   const Flat* const end = first + steps.size();
   for (const Flat* p = first; p < end; p++) {
@@ -2051,10 +2185,45 @@ class GlobalSlots {
       case kStepSetField: {
         Cell* slot =
             field_path_store_slot(f.op, [&globals](const Cell* word) { return globals.value(word); });
-        if (!slot) return false;
+        if (!slot || (f.checked && globals.holds(slot))) return false;
         *slot = sp[-1];
         break;
       }
+      case kStepLocals: {
+        // As context_peek_slot and context_plain_store_slot find them.
+        const Cell* c = context_cell(f.word.ctx);
+        const uint32_t values = c->data2;
+        if (!values) {
+          local_count = 0;
+        } else if (c->header & kFlagStackValues) {
+          locals = stack_at(values - 1);
+          local_count = UINT32_MAX;
+          local_stores = true;
+        } else {
+          SeriesBuffer* b = series_buffer(values);
+          locals = b->head_cell();
+          local_count = b->cell_count();
+          local_stores = ((c->header & kContextKindMask) >> kContextKindShift) != kContextObject;
+        }
+        break;
+      }
+      case kStepLocal: {
+        if (uint32_t(f.word.index) >= local_count) return false;
+        const Cell* v = locals + f.word.index;
+        if (!((kPlainValueTypes >> v->type()) & 1)) return false;
+        *sp++ = *v;
+        break;
+      }
+      case kStepApplyLocal: {
+        if (uint32_t(f.word.index) >= local_count) return false;
+        const Cell* y = locals + f.word.index;
+        if (!y->is(kTypeInteger) || !flat_apply(f, globals, sp - 1, integer_get(y))) return false;
+        break;
+      }
+      case kStepSetLocal:
+        if (!local_stores || uint32_t(f.word.index) >= local_count) return false;
+        locals[f.word.index] = sp[-1];
+        break;
       case kStepBegin:
         sp = vals;
         if (stop) stop->index = f.imm;
