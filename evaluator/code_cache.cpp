@@ -137,16 +137,17 @@ enum FlatStep : uint8_t {
   kStepSetField,       // store it into the field of the field set-path
   // The steps of a block's program (see Program): many expressions, with
   // the `if`, `unless` and `either` calls whose branches have flat forms.
-  kStepBegin,   // an expression of the program's block starts at [imm]: the values so far are dropped
-  kStepCallee,  // the word [fn] still holds [callee]
-  kStepBranch,  // the value on top, taken off, is of a type in [accept]; when its truth is [when], on at
-                // [imm]
-  kStepJump,    // on at step [imm]
-  kStepNone,    // push none
-  kStepTake,    // the program stops to take the branch of the choice [op] the ordinary way
-  kStepDrop,    // take the value on top off
-  kStepAny,     // the value on top is true: on at [imm]; else taken off
-  kStepAll,     // the value on top is false: none in its place, on at [imm]
+  kStepBegin,    // an expression of the program's block starts at [imm]: the values so far are dropped
+  kStepCallee,   // the word [fn] still holds [callee]
+  kStepCallees,  // the [imm] kStepCallee steps after it hold, checked here and then skipped
+  kStepBranch,   // the value on top, taken off, is of a type in [accept]; when its truth is [when], on at
+                 // [imm]
+  kStepJump,     // on at step [imm]
+  kStepNone,     // push none
+  kStepTake,     // the program stops to take the branch of the choice [op] the ordinary way
+  kStepDrop,     // take the value on top off
+  kStepAny,      // the value on top is true: on at [imm]; else taken off
+  kStepAll,      // the value on top is false: none in its place, on at [imm]
   // Steps of one context's words (see finish_steps): the context's values
   // are found once, then its words read and stored by slot.
   kStepLocals,      // the values of the context [word.ctx] found for the local steps after it
@@ -808,9 +809,11 @@ void finish_steps(std::vector<Flat>& steps) {
   for (const Flat& f : steps)
     if (f.step == kStepSetWord && f.word.ctx == g_global_context)
       for (const Flat* c : callees) hoist = hoist && c->fn.index != f.word.index;
-  // Each is worth a step of its own only when it saves more than one lookup.
+  // Each is worth a step of its own only when it saves more lookups than
+  // it makes: a context found once for a few reads, a callee checked once
+  // for two uses at least.
   const bool locals = local && one_local && local_uses > 4 + starts;
-  hoist = hoist && callee_uses > callees.size();
+  hoist = hoist && callee_uses >= 2 * callees.size();
   if (!locals && !hoist) return;
   std::vector<Flat> out;
   if (locals) {
@@ -818,6 +821,12 @@ void finish_steps(std::vector<Flat>& steps) {
     f.step = kStepLocals;
     f.word = FlatWord{local, 0};
     out.push_back(f);
+  }
+  if (hoist) {
+    Flat all;
+    all.step = kStepCallees;
+    all.imm = int32_t(callees.size());
+    out.push_back(all);
   }
   if (hoist)
     for (const Flat* c : callees) {
@@ -832,7 +841,8 @@ void finish_steps(std::vector<Flat>& steps) {
   for (size_t i = 0; i < steps.size(); i++) {
     moved[i] = int32_t(out.size());
     Flat f = steps[i];
-    if ((f.step == kStepLocals && locals) || (f.step == kStepCallee && hoist)) continue;
+    if ((f.step == kStepLocals && locals) || ((f.step == kStepCallee || f.step == kStepCallees) && hoist))
+      continue;
     const bool mine = locals && f.word.ctx == local;
     if (mine && f.step == kStepWord) f.step = kStepLocal;
     if (mine && f.step == kStepSetWord) f.step = kStepSetLocal;
@@ -2132,8 +2142,20 @@ class GlobalSlots {
 // the ordinary way; what ran before the expression it stopped in stays
 // done, and [*stop] (when given) says where (kStepBegin) and why. Nothing
 // here allocates, raises or runs Kiv code.
-[[gnu::always_inline]] inline bool flat_run(const std::vector<Flat>& steps, Cell* out,
-                                            ProgramStop* stop = nullptr) {
+[[gnu::noinline]] bool flat_run(const std::vector<Flat>& steps, Cell* out, ProgramStop* stop = nullptr) {
+  // Each step ends by jumping to the next one's code through its own
+  // indirect jump (labels as values): a step sequence that repeats, as a
+  // loop body's does, then predicts well at every step, where one shared
+  // switch jump would mispredict at most of them.
+  static constexpr const void* kCode[] = {
+      &&step_const,     &&step_word,       &&step_field,     &&step_apply_two,  &&step_apply_two,
+      &&step_apply_imm, &&step_apply_word, &&step_apply_imm, &&step_apply_word, &&step_follow,
+      &&step_set_word,  &&step_set_field,  &&step_begin,     &&step_callee,     &&step_callees,
+      &&step_branch,    &&step_jump,       &&step_none,      &&step_take,       &&step_drop,
+      &&step_any,       &&step_all,        &&step_locals,    &&step_local,      &&step_apply_local,
+      &&step_set_local,
+  };
+  static_assert(sizeof(kCode) / sizeof(kCode[0]) == size_t(kStepSetLocal) + 1);
   Cell vals[kFlatDepth];
   Cell* sp = vals;  // one past the last value pushed
   GlobalSlots globals;
@@ -2142,123 +2164,131 @@ class GlobalSlots {
   bool local_stores = false;
   const Flat* const first = steps.data();
   const Flat* const end = first + steps.size();
-  for (const Flat* p = first; p < end; p++) {
-    const Flat& f = *p;
-    switch (f.step) {
-      case kStepConst: *sp++ = f.op->code; break;
-      case kStepWord: {
-        const Cell* v = globals.value(f.word);
-        if (!v || !((kPlainValueTypes >> v->type()) & 1)) return false;
-        *sp++ = *v;
-        break;
-      }
-      case kStepField: {
-        const Cell* v = field_path_read(f.op, [&globals](const Cell* word) { return globals.value(word); });
-        if (!v) return false;
-        *sp++ = *v;
-        break;
-      }
-      case kStepOperator:
-      case kStepBuiltin:
-        if (!sp[-1].is(kTypeInteger) || !flat_apply(f, globals, sp - 2, integer_get(sp - 1))) return false;
-        sp--;
-        break;
-      case kStepOperatorConst:
-      case kStepBuiltinConst:
-        if (!flat_apply(f, globals, sp - 1, f.imm)) return false;
-        break;
-      case kStepOperatorWord:
-      case kStepBuiltinWord: {
-        const Cell* y = globals.value(f.word);
-        if (!y || !y->is(kTypeInteger) || !flat_apply(f, globals, sp - 1, integer_get(y))) return false;
-        break;
-      }
-      case kStepFollow:
-        if (op_word_at(series_buffer(f.node), uint32_t(f.op->next))) return false;
-        break;
-      case kStepSetWord: {
-        Cell* slot = globals.store_slot(f.word);
-        if (!slot) return false;
-        *slot = sp[-1];
-        break;
-      }
-      case kStepSetField: {
-        Cell* slot =
-            field_path_store_slot(f.op, [&globals](const Cell* word) { return globals.value(word); });
-        if (!slot || (f.checked && globals.holds(slot))) return false;
-        *slot = sp[-1];
-        break;
-      }
-      case kStepLocals: {
-        // As context_peek_slot and context_plain_store_slot find them.
-        const Cell* c = context_cell(f.word.ctx);
-        const uint32_t values = c->data2;
-        if (!values) {
-          local_count = 0;
-        } else if (c->header & kFlagStackValues) {
-          locals = stack_at(values - 1);
-          local_count = UINT32_MAX;
-          local_stores = true;
-        } else {
-          SeriesBuffer* b = series_buffer(values);
-          locals = b->head_cell();
-          local_count = b->cell_count();
-          local_stores = ((c->header & kContextKindMask) >> kContextKindShift) != kContextObject;
-        }
-        break;
-      }
-      case kStepLocal: {
-        if (uint32_t(f.word.index) >= local_count) return false;
-        const Cell* v = locals + f.word.index;
-        if (!((kPlainValueTypes >> v->type()) & 1)) return false;
-        *sp++ = *v;
-        break;
-      }
-      case kStepApplyLocal: {
-        if (uint32_t(f.word.index) >= local_count) return false;
-        const Cell* y = locals + f.word.index;
-        if (!y->is(kTypeInteger) || !flat_apply(f, globals, sp - 1, integer_get(y))) return false;
-        break;
-      }
-      case kStepSetLocal:
-        if (!local_stores || uint32_t(f.word.index) >= local_count) return false;
-        locals[f.word.index] = sp[-1];
-        break;
-      case kStepBegin:
-        sp = vals;
-        if (stop) stop->index = f.imm;
-        break;
-      case kStepCallee: {
-        const Cell* fn = globals.value(f.fn);
-        if (!fn || !same_cell(*fn, f.callee)) return false;
-        break;
-      }
-      case kStepBranch:
-        sp--;
-        if (!((f.accept >> sp->type()) & 1)) return false;
-        if (stop) stop->cond = *sp;
-        if (truthy(sp) == f.when) p = first + f.imm - 1;
-        break;
-      case kStepJump: p = first + f.imm - 1; break;
-      case kStepNone: *sp++ = kNoneCell; break;
-      case kStepTake:
-        if (stop) stop->choice = f.op;
-        return false;
-      case kStepDrop: sp--; break;
-      case kStepAny:
-        if (truthy(sp - 1))
-          p = first + f.imm - 1;
-        else
-          sp--;
-        break;
-      case kStepAll:
-        if (!truthy(sp - 1)) {
-          sp[-1] = kNoneCell;
-          p = first + f.imm - 1;
-        }
-        break;
-    }
+  const Flat* p = first;
+  const Cell* v;  // a value a step reads
+  Cell* slot;     // a slot a step stores into
+#define KIV_NEXT_STEP()        \
+  do {                         \
+    if (++p == end) goto done; \
+    goto* kCode[p->step];      \
+  } while (0)
+  if (p == end) goto done;
+  goto* kCode[p->step];
+step_const:
+  *sp++ = p->op->code;
+  KIV_NEXT_STEP();
+step_word:
+  v = globals.value(p->word);
+  if (!v || !((kPlainValueTypes >> v->type()) & 1)) return false;
+  *sp++ = *v;
+  KIV_NEXT_STEP();
+step_field:
+  v = field_path_read(p->op, [&globals](const Cell* word) { return globals.value(word); });
+  if (!v) return false;
+  *sp++ = *v;
+  KIV_NEXT_STEP();
+step_apply_two:  // kStepOperator, kStepBuiltin
+  if (!sp[-1].is(kTypeInteger) || !flat_apply(*p, globals, sp - 2, integer_get(sp - 1))) return false;
+  sp--;
+  KIV_NEXT_STEP();
+step_apply_imm:  // kStepOperatorConst, kStepBuiltinConst
+  if (!flat_apply(*p, globals, sp - 1, p->imm)) return false;
+  KIV_NEXT_STEP();
+step_apply_word:  // kStepOperatorWord, kStepBuiltinWord
+  v = globals.value(p->word);
+  if (!v || !v->is(kTypeInteger) || !flat_apply(*p, globals, sp - 1, integer_get(v))) return false;
+  KIV_NEXT_STEP();
+step_follow:
+  if (op_word_at(series_buffer(p->node), uint32_t(p->op->next))) return false;
+  KIV_NEXT_STEP();
+step_set_word:
+  slot = globals.store_slot(p->word);
+  if (!slot) return false;
+  *slot = sp[-1];
+  KIV_NEXT_STEP();
+step_set_field:
+  slot = field_path_store_slot(p->op, [&globals](const Cell* word) { return globals.value(word); });
+  if (!slot || (p->checked && globals.holds(slot))) return false;
+  *slot = sp[-1];
+  KIV_NEXT_STEP();
+step_locals:
+  // As context_peek_slot and context_plain_store_slot find them.
+  v = context_cell(p->word.ctx);
+  if (!v->data2) {
+    local_count = 0;
+  } else if (v->header & kFlagStackValues) {
+    locals = stack_at(v->data2 - 1);
+    local_count = UINT32_MAX;
+    local_stores = true;
+  } else {
+    local_stores = ((v->header & kContextKindMask) >> kContextKindShift) != kContextObject;
+    SeriesBuffer* b = series_buffer(v->data2);
+    locals = b->head_cell();
+    local_count = b->cell_count();
   }
+  KIV_NEXT_STEP();
+step_local:
+  if (uint32_t(p->word.index) >= local_count) return false;
+  v = locals + p->word.index;
+  if (!((kPlainValueTypes >> v->type()) & 1)) return false;
+  *sp++ = *v;
+  KIV_NEXT_STEP();
+step_apply_local:
+  if (uint32_t(p->word.index) >= local_count) return false;
+  v = locals + p->word.index;
+  if (!v->is(kTypeInteger) || !flat_apply(*p, globals, sp - 1, integer_get(v))) return false;
+  KIV_NEXT_STEP();
+step_set_local:
+  if (!local_stores || uint32_t(p->word.index) >= local_count) return false;
+  locals[p->word.index] = sp[-1];
+  KIV_NEXT_STEP();
+step_begin:
+  sp = vals;
+  if (stop) stop->index = p->imm;
+  KIV_NEXT_STEP();
+step_callee:
+  v = globals.value(p->fn);
+  if (!v || !same_cell(*v, p->callee)) return false;
+  KIV_NEXT_STEP();
+step_callees:
+  for (const Flat *c = p + 1, *e = p + 1 + p->imm; c < e; c++) {
+    v = globals.value(c->fn);
+    if (!v || !same_cell(*v, c->callee)) return false;
+  }
+  p += p->imm;
+  KIV_NEXT_STEP();
+step_branch:
+  sp--;
+  if (!((p->accept >> sp->type()) & 1)) return false;
+  if (stop) stop->cond = *sp;
+  if (truthy(sp) == p->when) p = first + p->imm - 1;
+  KIV_NEXT_STEP();
+step_jump:
+  p = first + p->imm - 1;
+  KIV_NEXT_STEP();
+step_none:
+  *sp++ = kNoneCell;
+  KIV_NEXT_STEP();
+step_take:
+  if (stop) stop->choice = p->op;
+  return false;
+step_drop:
+  sp--;
+  KIV_NEXT_STEP();
+step_any:
+  if (truthy(sp - 1))
+    p = first + p->imm - 1;
+  else
+    sp--;
+  KIV_NEXT_STEP();
+step_all:
+  if (!truthy(sp - 1)) {
+    sp[-1] = kNoneCell;
+    p = first + p->imm - 1;
+  }
+  KIV_NEXT_STEP();
+#undef KIV_NEXT_STEP
+done:
   *out = sp[-1];
   return true;
 }
