@@ -816,8 +816,43 @@ void hashtable_put_block(Node table, int32_t start, int32_t skip) {
   }
 }
 
+namespace {
+
+// The probe of find_from for a string! [key] in the map! table [t] while
+// every key it meets with the same hash is packed: those compare through
+// the map_key_match hook, which neither allocates nor runs Kiv code, so no
+// root or probe state is needed. The pair's key index, -1 when there is
+// none; kMapProbeGeneral when a stored key is not packed, the general probe
+// then deciding (nothing was changed).
+constexpr int32_t kMapProbeGeneral = -2;
+
+int32_t map_probe_packed(Node t, const Cell* key, CompareOp mode) {
+  const HashHeader* h = hdr(t);
+  const uint32_t hash = hash_value(key);
+  const uint32_t mask = h->buckets - 1;
+  const uint8_t* flags = flags_of(h);
+  const int32_t* keys = keys_of(h);
+  const Cell* cells = series_cells(h->values);
+  uint32_t b = hash & mask;
+  for (uint32_t step = 1, probes = 0; probes < h->buckets; b = (b + step) & mask, step++, probes++) {
+    uint32_t f = flag_at(flags, b);
+    if (f == kBucketEmpty) break;
+    if (f == kBucketDeleted || uint32_t(keys[2 * b + 1]) != hash) continue;
+    const int32_t stored = keys[2 * b];
+    if (!packed_key_q(cells[stored])) return kMapProbeGeneral;
+    if (g_hooks.map_key_match(&cells[stored], key, mode) && cells[stored + 1].header != 0) return stored;
+  }
+  return -1;
+}
+
+}  // namespace
+
 int32_t hashtable_find(Node table, const Cell* key, int32_t start, int32_t skip, CompareOp mode, bool last,
                        bool reverse, HashFind* state) {
+  if (!state && key->is(kTypeString) && hdr(table)->kind == kHashMap && start == 0 && skip <= 1) {
+    int32_t found = map_probe_packed(table, key, mode);
+    if (found != kMapProbeGeneral) return found;
+  }
   HashFind local;
   HashFind& s = state ? *state : local;
   HashHeader* h = hdr(table);
