@@ -1281,6 +1281,59 @@ Status take_branch(const ProgramStop& stop, Node node, int32_t* next);
   return nullptr;
 }
 
+// What the program of a block did (see program_try).
+enum class ProgramRun : uint8_t {
+  kNone,     // there is none to run: the block runs the ordinary way
+  kWhole,    // it ran whole
+  kStopped,  // it stopped where its ProgramStop says; what ran before stays done
+};
+
+// Runs the program of the block [node] from [index] when it has one, its
+// value into [*value] when it runs whole, where it stopped into [*stop]
+// otherwise. Raises nothing and runs no Kiv code. Not while tracing; [c]
+// counted as in use.
+[[gnu::always_inline]] inline ProgramRun program_try(CodeCache* c, Node node, int32_t index, Cell* value,
+                                                     ProgramStop* stop) {
+  Program* p = program_for(c, node, index);
+  if (!p) return ProgramRun::kNone;
+  stop->index = index;
+  if (program_steps(*p, value, stop)) {
+    p->misses = 0;
+    return ProgramRun::kWhole;
+  }
+  if (stop->choice) {
+    p->misses = 0;
+  } else if (stop->index == p->head && ++p->misses > kProgramMisses) {
+    c->program.reset();
+    c->program_refused = true;
+  }
+  return ProgramRun::kStopped;
+}
+
+// After the program of the block [node] stopped at [stop]: the branch it
+// stopped to take is taken the ordinary way; when that ends the block, its
+// value is pushed (into the call's result slot too with [chain]) and
+// [*done] set. Else [*index] is where the block goes on the ordinary way.
+[[gnu::always_inline]] inline Status program_go_on(const ProgramStop& stop, Node node, bool chain,
+                                                   int32_t* index, bool* done) {
+  if (!stop.choice) {
+    *index = stop.index;
+    return kStatusOk;
+  }
+  Cell* mark = g_stack.top;
+  // The program may be gone when the branch returns: nothing of it is read after.
+  Status s = take_branch(stop, node, index);
+  if (s != kStatusOk) return s;
+  if (code_end_q(node, *index)) {
+    g_stack.top = mark + 1;
+    if (chain) copy_cell(g_stack.arguments, mark);
+    *done = true;
+  } else {
+    g_stack.top = mark;
+  }
+  return kStatusOk;
+}
+
 // Runs the program of the block [block] when it has one. When it ran
 // whole, or up to a branch taken the ordinary way that ends the block, its
 // value is pushed (into the call's result slot too with [chain]) and
@@ -1288,39 +1341,33 @@ Status take_branch(const ProgramStop& stop, Node node, int32_t* next);
 // (what ran before stays done). Not while tracing; [c] counted as in use.
 [[gnu::always_inline]] inline Status run_program(CodeCache* c, const Cell* block, bool chain, int32_t* index,
                                                  bool* done) {
-  Program* p = program_for(c, block->node(), *index);
-  if (!p) return kStatusOk;
   Cell value;
   ProgramStop stop;
-  stop.index = *index;
-  if (program_steps(*p, &value, &stop)) {
-    p->misses = 0;
-    Cell* pushed = stack_push_cell(&value);
-    if (chain) copy_cell(g_stack.arguments, pushed);
-    *done = true;
-    return kStatusOk;
-  }
-  if (stop.choice) {
-    p->misses = 0;
-    const Node node = block->node();
-    Cell* mark = g_stack.top;
-    // The program may be gone when the branch returns: nothing of it is read after.
-    Status s = take_branch(stop, node, index);
-    if (s != kStatusOk) return s;
-    if (code_end_q(node, *index)) {
-      g_stack.top = mark + 1;
-      if (chain) copy_cell(g_stack.arguments, mark);
+  switch (program_try(c, block->node(), *index, &value, &stop)) {
+    case ProgramRun::kNone: return kStatusOk;
+    case ProgramRun::kWhole: {
+      Cell* pushed = stack_push_cell(&value);
+      if (chain) copy_cell(g_stack.arguments, pushed);
       *done = true;
-    } else {
-      g_stack.top = mark;
+      return kStatusOk;
     }
-    return kStatusOk;
+    case ProgramRun::kStopped: break;
   }
-  *index = stop.index;
-  if (*index == p->head && ++p->misses > kProgramMisses) {
-    c->program.reset();
-    c->program_refused = true;
-  }
+  return program_go_on(stop, block->node(), chain, index, done);
+}
+
+// The block [block] from [index] the ordinary way, as run_block_here runs
+// what its program left.
+template <FlatCall kFlat = FlatCall::kInline>
+[[gnu::always_inline]] inline Status run_block_rest(CodeCache* c, const Cell* block, int32_t index,
+                                                    bool chain) {
+  const Node node = block->node();
+  CurrentCodeScope current(node);
+  Cell* base = stack_push();  // unset! for an empty block
+  Status s = run_exprs_in<kFlat>(c, node, index, base, current);
+  if (s != kStatusOk) return s;
+  g_stack.top = base + 1;
+  if (chain) copy_cell(g_stack.arguments, base);
   return kStatusOk;
 }
 
@@ -1332,14 +1379,7 @@ Status take_branch(const ProgramStop& stop, Node node, int32_t* next);
   bool done = false;
   Status s = run_program(c, block, chain, &index, &done);
   if (s != kStatusOk || done) return s;
-  const Node node = block->node();
-  CurrentCodeScope current(node);
-  Cell* base = stack_push();  // unset! for an empty block
-  s = run_exprs_in<FlatCall::kApart>(c, node, index, base, current);
-  if (s != kStatusOk) return s;
-  g_stack.top = base + 1;
-  if (chain) copy_cell(g_stack.arguments, base);
-  return kStatusOk;
+  return run_block_rest<FlatCall::kApart>(c, block, index, chain);
 }
 
 // eval_block_here for a block run inside a call that counted its depth
@@ -1354,13 +1394,7 @@ Status run_block_here(const Cell* block, bool chain) {
   bool done = false;
   Status s = run_program(c, block, chain, &index, &done);
   if (s != kStatusOk || done) return s;
-  CurrentCodeScope current(node);
-  Cell* base = stack_push();  // unset! for an empty block
-  s = run_exprs_in(c, node, index, base, current);
-  if (s != kStatusOk) return s;
-  g_stack.top = base + 1;
-  if (chain) copy_cell(g_stack.arguments, base);
-  return kStatusOk;
+  return run_block_rest(c, block, index, chain);
 }
 
 // invoke_function for an untraced call of a function! whose body is a
@@ -1376,12 +1410,29 @@ Status run_block_here(const Cell* block, bool chain) {
   const Cell body = more->head_cell()[kFunctionMoreBody];
   context_set_values(function_context(fn_slot), stack_index(g_stack.arguments) + 1);
   stack_top_frame()->header |= kFrameBodyFlag;
+  const Cell* held = stack_push_cell(&body);
+  const Node node = held->node();
+  CodeCache* c = cache_of(node);
+  CacheUse use(c);
+  int32_t index = std::max(held->head(), 0);
+  // The body's program runs before the catch point: it raises nothing and
+  // runs no Kiv code. Run whole, its value is the result.
+  Cell value;
+  ProgramStop stop;
+  const ProgramRun run = program_try(c, node, index, &value, &stop);
+  if (run == ProgramRun::kWhole) {
+    copy_cell(g_stack.arguments, &value);
+    stack_top_frame()->header &= ~kFrameBodyFlag;
+    return kStatusOk;
+  }
   // The body's catch point, as catch_exit_status makes it for a function.
   Status s;
   {
     CatchPoint point;
     try {
-      s = run_block_here(stack_push_cell(&body), true);
+      bool done = false;
+      s = run == ProgramRun::kStopped ? program_go_on(stop, node, true, &index, &done) : kStatusOk;
+      if (s == kStatusOk && !done) s = run_block_rest(c, held, index, true);
     } catch (KivThrow& t) {
       s = status_of(t.code);
       if (!return_status_q(s)) throw;
