@@ -53,6 +53,7 @@
 #include <memory>
 #include <vector>
 
+#include "datatypes/actions.h"
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
@@ -88,35 +89,44 @@ enum CallKind : uint8_t {
   kCallGeneral,  // an operator whose function is not built in: call_at
 };
 
+// A built-in call whose handler may run here directly, without its entry,
+// when its arguments are of the kinds that handler takes (direct_builtin).
+enum DirectKind : uint8_t {
+  kDirectNone,
+  kDirectAppend,  // append: a text or char onto a string-like series
+  kDirectPick,    // pick: a series' element at an integer index
+};
+
 struct Expr;
 
 struct Op {
   OpKind kind = kOpGeneral;
   bool lookahead = false;  // the operators after the value are taken (eval_infix)
   CallKind call = kCallBuiltin;
-  IntArith arith = kArithNone;     // kOpCall, kOpOperator: what the callee computes on two integers
-  bool pure = false;               // a plain value, or operators and two-argument built-ins over pure
-                                   // operands: computed without a call when all are integers (pure_value)
-  uint16_t size = 1;               // ops in this subtree, this one included
-  int16_t params = 0;              // kOpCall: leading parameters fetched
-  int32_t at = -1;                 // the position of [code]
-  int32_t next = -1;               // the position after the operand (its operators included), or -1
-  bool follow_check = true;        // trusted, an operator after it must still be looked for live
-  bool unbuilt = false;            // general because its callee had no argument list yet
-  int16_t items = 0;               // kOpCall, kOpOperator: the list's items
-  int16_t count = 0;               // locals (function!) or refinements (native!, action!)
-  Node list = 0;                   // the callee's argument list
-  uint64_t accept = ~uint64_t(0);  // the types the parameter this value fills accepts
-  uint64_t accept_left = 0;        // kOpOperator: the types its left operand may have
-  FrameName name{};                // kOpCall, kOpOperator: the frame's name
-  Cell code{};                     // the code cell at [at] when compiled
-  Cell callee{};                   // kOpCall, kOpOperator: the word's value when compiled;
-                                   // kOpPath, kOpSetPath (field_path): the path's first word
-  Cell field{};                    // kOpPath, kOpSetPath (field_path): the path's field word
-  bool field_path = false;         // kOpPath, kOpSetPath: `word/field`, read here when it holds
-  mutable int32_t hint = -1;       // field_path: the slot the field was found at last
-  mutable uint64_t path_seen = 0;  // field_path: the code epoch its path was last found to hold at
-  Expr* sub = nullptr;             // kOpParen: the paren's first expression, compiled with this one
+  DirectKind direct = kDirectNone;  // kOpCall: its handler may run without its entry
+  IntArith arith = kArithNone;      // kOpCall, kOpOperator: what the callee computes on two integers
+  bool pure = false;                // a plain value, or operators and two-argument built-ins over pure
+                                    // operands: computed without a call when all are integers (pure_value)
+  uint16_t size = 1;                // ops in this subtree, this one included
+  int16_t params = 0;               // kOpCall: leading parameters fetched
+  int32_t at = -1;                  // the position of [code]
+  int32_t next = -1;                // the position after the operand (its operators included), or -1
+  bool follow_check = true;         // trusted, an operator after it must still be looked for live
+  bool unbuilt = false;             // general because its callee had no argument list yet
+  int16_t items = 0;                // kOpCall, kOpOperator: the list's items
+  int16_t count = 0;                // locals (function!) or refinements (native!, action!)
+  Node list = 0;                    // the callee's argument list
+  uint64_t accept = ~uint64_t(0);   // the types the parameter this value fills accepts
+  uint64_t accept_left = 0;         // kOpOperator: the types its left operand may have
+  FrameName name{};                 // kOpCall, kOpOperator: the frame's name
+  Cell code{};                      // the code cell at [at] when compiled
+  Cell callee{};                    // kOpCall, kOpOperator: the word's value when compiled;
+                                    // kOpPath, kOpSetPath (field_path): the path's first word
+  Cell field{};                     // kOpPath, kOpSetPath (field_path): the path's field word
+  bool field_path = false;          // kOpPath, kOpSetPath: `word/field`, read here when it holds
+  mutable int32_t hint = -1;        // field_path: the slot the field was found at last
+  mutable uint64_t path_seen = 0;   // field_path: the code epoch its path was last found to hold at
+  Expr* sub = nullptr;              // kOpParen: the paren's first expression, compiled with this one
 };
 
 // The flat form of an expression computed without effects up to one plain
@@ -600,6 +610,10 @@ class Compiler {
     op.items = int16_t(shape.items);
     op.count = int16_t(shape.count);
     op.call = builtin ? kCallBuiltin : kCallFunction;
+    if (fn.is(kTypeAction) && shape.params == 2) {
+      if (native_id(&fn) == kActionAppend) op.direct = kDirectAppend;
+      if (native_id(&fn) == kActionPick) op.direct = kDirectPick;
+    }
     if (fn.is(kTypeNative)) {
       switch (native_id(&fn)) {
         case kNativeIf: op.call = kCallIf; break;
@@ -1585,6 +1599,24 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
   return op->kind == kOpInfix ? exec_infix(op, r) : exec_call_op(op, r);
 }
 
+// The built-in call [op] (see DirectKind) at [fn_slot], its two leading
+// arguments fetched and checked, its frame on top, run by its handler as
+// its entry would run it with no refinement, when the arguments are of the
+// kinds that handler takes without running Kiv code or changing a block
+// (action_pick_plain, action_append_text): its result in place of the
+// function value and its frame dropped, true. False, having changed
+// nothing, otherwise. A handler's error leaves the frame as the entry's would.
+[[gnu::always_inline]] inline bool direct_builtin(const Op* op, Cell* fn_slot) {
+  if (g_interp.tracing) return false;
+  Cell* args = g_stack.arguments;
+  Cell* result =
+      op->direct == kDirectPick ? action_pick_plain(args, args + 1) : action_append_text(args, args + 1);
+  if (!result) return false;
+  copy_cell(fn_slot, result);
+  drop_builtin_call(fn_slot);
+  return true;
+}
+
 [[gnu::noinline]] Status exec_call(const Op* op, Run& r, const Cell* callee) {
   const Node node = r.node;
   const uint32_t i = uint32_t(op->at);
@@ -1614,6 +1646,8 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
     }
     arg += arg->size;
   }
+  // Ran no Kiv code and changed no block: the trust and the epoch stay.
+  if (op->direct != kDirectNone && direct_builtin(op, fn_slot)) return after(op, r, fn_slot);
   if (op->items != op->params)
     push_absent_arguments(op->list, CallShape{op->items, op->params, op->count, true}, function);
   r.trusted = false;
