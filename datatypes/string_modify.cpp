@@ -265,7 +265,7 @@ bool string_append_short(Cell* series, const Cell* value) {
   if (head < 0 || uint32_t(head) >= total) return false;
   const uint32_t bytes = (total - uint32_t(head)) * u;
   if (uint64_t(b->tail) + bytes > b->capacity) return false;
-  std::memcpy(b->tail_ptr(), v->head_ptr() + size_t(head) * u, bytes);
+  move_bytes(b->tail_ptr(), v->head_ptr() + size_t(head) * u, bytes);
   b->tail += bytes;
   series->set_head(0);
   return true;
