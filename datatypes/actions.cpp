@@ -194,6 +194,14 @@ Cell* action_pick_or_poke(Cell* series, Cell* index, Cell* value) {
 
 Cell* action_pick_plain(Cell* series, const Cell* index) {
   if (!index->is(kTypeInteger) || actions_of(series->type()).pick != &series_pick) return nullptr;
+  SeriesBuffer* b = series->is(kTypeBlock) ? series_buffer_of(series) : nullptr;
+  if (b && b->unit() == sizeof(Cell)) {
+    // A block's cell read in place, at the position series_pick finds.
+    const int32_t i = integer_get(index);
+    const int64_t pos = i == 0 ? -1 : int64_t(series->head()) + i - (i > 0 ? 1 : 0);
+    *series = pos < 0 || pos >= int64_t(b->length()) ? kNoneCell : b->head_cell()[pos];
+    return series;
+  }
   PickArgs a;
   a.index = const_cast<Cell*>(index);
   a.position = integer_get(index);
