@@ -209,12 +209,13 @@ Cell* action_pick_plain(Cell* series, const Cell* index) {
 }
 
 Cell* action_append_text(Cell* series, Cell* value) {
-  if (actions_of(series->type()).append != &string_insert) return nullptr;
-  if (string_append_short(series, value)) return series;
-  // An owner's handler runs Kiv code; other values are formed, and a block
-  // formed may hold anything.
+  // Other values are formed, and a block formed may hold anything.
   const TypeId t = value->type();
-  if (!(is_any_string(t) || t == kTypeChar) || series_owned_q(series)) return nullptr;
+  if (!(is_any_string(t) || t == kTypeChar) || actions_of(series->type()).append != &string_insert)
+    return nullptr;
+  if (string_append_short(series, value)) return series;
+  // An owner's handler runs Kiv code.
+  if (series_owned_q(series)) return nullptr;
   InsertArgs a;
   a.value = value;
   a.append = true;

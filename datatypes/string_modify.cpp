@@ -273,7 +273,6 @@ bool string_append_short(Cell* series, const Cell* value) {
 
 Cell* string_insert(Cell* series, const InsertArgs& args) {
   // The common case, kept short: a text from another buffer at the tail.
-  if (args.append && !args.part && !args.dup && string_append_short(series, args.value)) return series;
   if (args.append && !args.part && !args.dup && !series_owned_q(series) && append_text_q(series, args.value))
     return series;
   return string_insert_general(series, args);

@@ -639,7 +639,9 @@ class Compiler {
     if (builtin && shape.params == 2) {
       const Op& x = ops_[me + 1];
       const Op& y = ops_[me + 1 + x.size];
-      self.pure = pure_q(x) && pure_q(y) && ((x.accept & y.accept) >> kTypeInteger & 1);
+      // With nothing computed on two integers (no arith), pure_value would refuse it at each run.
+      self.pure =
+          self.arith != kArithNone && pure_q(x) && pure_q(y) && ((x.accept & y.accept) >> kTypeInteger & 1);
     }
     return next;
   }
@@ -1643,9 +1645,13 @@ bool pure_flat(const std::vector<Flat>& steps, Cell* out);
 [[gnu::always_inline]] inline bool direct_builtin(const Op* op, Cell* fn_slot) {
   if (g_interp.tracing) return false;
   Cell* args = g_stack.arguments;
-  Cell* result =
-      op->direct == kDirectPick ? action_pick_plain(args, args + 1) : action_append_text(args, args + 1);
-  if (!result) return false;
+  Cell* result;
+  if (op->direct == kDirectPick) {
+    if (!args[1].is(kTypeInteger) || !(result = action_pick_plain(args, args + 1))) return false;
+  } else {
+    // Most appends are to blocks: told apart here without a call.
+    if (!is_any_string(args[0].type()) || !(result = action_append_text(args, args + 1))) return false;
+  }
   copy_cell(fn_slot, result);
   drop_builtin_call(fn_slot);
   return true;
