@@ -365,9 +365,9 @@ TEST_F(StringModifyTest, AppendInsertAndChangeTable) {
   }
 }
 
-// append of a text with no refinement, which takes a short way when the
-// units agree and the room is there: the text from its own head (clamped),
-// nothing for an empty one, and the other ways when it does not fit.
+// append of a text with no refinement, which compiled calls run by its
+// handler, taking a short way when the units agree and the room is there: the text from its own head
+// (clamped), nothing for an empty one, and the other ways when it does not fit.
 TEST_F(StringModifyTest, AppendingATextTakesItFromItsHead) {
   struct Case {
     const char* series;
@@ -394,16 +394,21 @@ TEST_F(StringModifyTest, AppendingATextTakesItFromItsHead) {
       {"ab", 1, 0, long_text.c_str(), 1, 0, nullptr, nullptr},  // grows
   };
   for (const Case& c : cases) {
-    StackSave save;
-    Cell s = text_cell(c.series, c.unit);
-    s.set_head(c.head);
-    Cell v = text_cell(c.value, c.value_unit);
-    v.set_head(c.value_head);
-    Cell* r = Act(kActionAppend, {s, v}).run();
     const std::string expected = c.whole ? c.whole : std::string(c.series) + c.value;
-    EXPECT_EQ(whole(*r), expected) << c.series << " + " << c.value << " from " << c.value_head;
-    EXPECT_EQ(text_of(*r), c.result ? c.result : expected)
-        << c.series << " + " << c.value << " from " << c.value_head;
+    // The action's entry, and action_append_text as compiled calls run it.
+    for (bool entry : {true, false}) {
+      StackSave save;
+      Cell* s = stack_push_value(text_cell(c.series, c.unit));
+      s->set_head(c.head);
+      Cell* v = stack_push_value(text_cell(c.value, c.value_unit));
+      v->set_head(c.value_head);
+      Cell* r = entry ? Act(kActionAppend, {*s, *v}).run() : action_append_text(s, v);
+      ASSERT_NE(r, nullptr);
+      EXPECT_EQ(whole(*r), expected) << c.series << " + " << c.value << " from " << c.value_head << ", "
+                                     << entry;
+      EXPECT_EQ(text_of(*r), c.result ? c.result : expected)
+          << c.series << " + " << c.value << " from " << c.value_head << ", " << entry;
+    }
   }
 }
 
