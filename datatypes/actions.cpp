@@ -25,6 +25,7 @@
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
 #include "runtime/stack.h"
 
 namespace kiv {
@@ -189,6 +190,36 @@ Cell* action_pick_or_poke(Cell* series, Cell* index, Cell* value) {
   poke.value = value;
   poke.position = integer_get(index);
   return action_poke(series, poke);
+}
+
+Cell* action_pick_plain(Cell* series, const Cell* index) {
+  if (!index->is(kTypeInteger) || actions_of(series->type()).pick != &series_pick) return nullptr;
+  SeriesBuffer* b = series->is(kTypeBlock) ? series_buffer_of(series) : nullptr;
+  if (b && b->unit() == sizeof(Cell)) {
+    // A block's cell read in place, at the position series_pick finds.
+    const int32_t i = integer_get(index);
+    const int64_t pos = i == 0 ? -1 : int64_t(series->head()) + i - (i > 0 ? 1 : 0);
+    *series = pos < 0 || pos >= int64_t(b->length()) ? kNoneCell : b->head_cell()[pos];
+    return series;
+  }
+  PickArgs a;
+  a.index = const_cast<Cell*>(index);
+  a.position = integer_get(index);
+  return series_pick(series, a);
+}
+
+Cell* action_append_text(Cell* series, Cell* value) {
+  // Other values are formed, and a block formed may hold anything.
+  const TypeId t = value->type();
+  if (!(is_any_string(t) || t == kTypeChar) || actions_of(series->type()).append != &string_insert)
+    return nullptr;
+  if (string_append_short(series, value)) return series;
+  // An owner's handler runs Kiv code.
+  if (series_owned_q(series)) return nullptr;
+  InsertArgs a;
+  a.value = value;
+  a.append = true;
+  return string_insert(series, a);
 }
 
 Cell* action_eval_path_by_key(Cell* parent, const EvalPathArgs& args, PathSetAfterFn set_after) {

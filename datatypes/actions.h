@@ -143,6 +143,16 @@ Cell* action_poke(Cell* series, const PokeArgs& args);
 // MAY ALLOCATE, MAY RUN KIV CODE. An integer path element [index] on
 // [series]: pick without [value] (null), poke [value] with it.
 Cell* action_pick_or_poke(Cell* series, Cell* index, Cell* value);
+// pick with no refinement, as its entry runs it, when [index] is an
+// integer and [series]'s handler is the series one: the result, written
+// over [*series]. Null, having changed nothing, for any other pair. Runs no
+// Kiv code, allocates nothing.
+Cell* action_pick_plain(Cell* series, const Cell* index);
+// MAY ALLOCATE. append with no refinement, as its entry runs it, when
+// [value] is a text or a char! and [series] a text no owner watches: the
+// result, written over [*series]. Null, having changed nothing, for any
+// other pair. Runs no Kiv code and changes no block.
+Cell* action_append_text(Cell* series, Cell* value);
 // What a keyed path step sets: [found] is the series at the match of the key.
 using PathSetAfterFn = Cell* (*)(Cell* found, const EvalPathArgs& args);
 // MAY ALLOCATE, MAY RUN KIV CODE. One path step on a series of scalar elements

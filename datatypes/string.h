@@ -258,6 +258,12 @@ bool string_head_in_bitset_q(const Cell* str, const Cell* bitset);
 // integer!; below 1 adds nothing). append answers the series at head 0, insert
 // the position after the inserted text.
 Cell* string_insert(Cell* series, const InsertArgs& args);
+// append of the text [value] (any string but a tag!, in another buffer, not
+// empty from its head) onto [series], a string-like series, as string_insert
+// makes it, when no owner watches [series], the text has its unit and the
+// room is there: true, [series] at head 0. False, having changed nothing,
+// otherwise. Allocates nothing, runs no Kiv code.
+bool string_append_short(Cell* series, const Cell* value);
 // MAY ALLOCATE, MAY RUN KIV CODE. change: overwrites from the head (or replaces
 // exactly [part] units) with the value's whole text; answers the position after it.
 Cell* string_change(Cell* series, const ChangeArgs& args);

@@ -251,6 +251,26 @@ namespace {
 
 }  // namespace
 
+bool string_append_short(Cell* series, const Cell* value) {
+  const TypeId t = value->type();
+  if (!is_any_string(t) || t == kTypeTag) return false;
+  const Node node = series->node(), from = value->node();
+  if (from == node || !node_in_use(node)) return false;
+  SeriesBuffer* b = series_buffer(node);
+  SeriesBuffer* v = series_buffer(from);
+  const uint32_t u = b->unit();
+  if ((b->flags & kSeriesOwned) || v->unit() != u || (u != 1 && u != 2 && u != 4)) return false;
+  const uint32_t total = v->length();
+  const int32_t head = value->head();
+  if (head < 0 || uint32_t(head) >= total) return false;
+  const uint32_t bytes = (total - uint32_t(head)) * u;
+  if (uint64_t(b->tail) + bytes > b->capacity) return false;
+  move_bytes(b->tail_ptr(), v->head_ptr() + size_t(head) * u, bytes);
+  b->tail += bytes;
+  series->set_head(0);
+  return true;
+}
+
 Cell* string_insert(Cell* series, const InsertArgs& args) {
   // The common case, kept short: a text from another buffer at the tail.
   if (args.append && !args.part && !args.dup && !series_owned_q(series) && append_text_q(series, args.value))

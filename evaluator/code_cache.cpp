@@ -53,6 +53,7 @@
 #include <memory>
 #include <vector>
 
+#include "datatypes/actions.h"
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
@@ -88,24 +89,34 @@ enum CallKind : uint8_t {
   kCallGeneral,  // an operator whose function is not built in: call_at
 };
 
+// A built-in call whose handler may run here directly, without its entry,
+// when its arguments are of the kinds that handler takes (direct_builtin).
+enum DirectKind : uint8_t {
+  kDirectNone,
+  kDirectAppend,  // append: a text or char onto a string-like series
+  kDirectPick,    // pick: a series' element at an integer index
+};
+
 struct Expr;
 
 struct Op {
   OpKind kind = kOpGeneral;
   bool lookahead = false;  // the operators after the value are taken (eval_infix)
   CallKind call = kCallBuiltin;
-  IntArith arith = kArithNone;     // kOpCall, kOpOperator: what the callee computes on two integers
-  bool pure = false;               // a plain value, or operators and two-argument built-ins over pure
-                                   // operands: computed without a call when all are integers (pure_value)
-  uint16_t size = 1;               // ops in this subtree, this one included
-  int16_t params = 0;              // kOpCall: leading parameters fetched
-  int32_t at = -1;                 // the position of [code]
-  int32_t next = -1;               // the position after the operand (its operators included), or -1
-  bool follow_check = true;        // trusted, an operator after it must still be looked for live
-  bool unbuilt = false;            // general because its callee had no argument list yet
-  int16_t items = 0;               // kOpCall, kOpOperator: the list's items
-  int16_t count = 0;               // locals (function!) or refinements (native!, action!)
-  Node list = 0;                   // the callee's argument list
+  DirectKind direct = kDirectNone;  // kOpCall: its handler may run without its entry
+  IntArith arith = kArithNone;      // kOpCall, kOpOperator: what the callee computes on two integers
+  bool pure = false;                // a plain value, or operators and two-argument built-ins over pure
+                                    // operands: computed without a call when all are integers (pure_value)
+  uint16_t size = 1;                // ops in this subtree, this one included
+  int16_t params = 0;               // kOpCall: leading parameters fetched
+  int32_t at = -1;                  // the position of [code]
+  int32_t next = -1;                // the position after the operand (its operators included), or -1
+  bool follow_check = true;         // trusted, an operator after it must still be looked for live
+  bool unbuilt = false;             // general because its callee had no argument list yet
+  int16_t items = 0;                // kOpCall, kOpOperator: the list's items
+  int16_t count = 0;                // locals (function!) or refinements (native!, action!)
+  int16_t flat = -1;  // a pure kOpInfix or kOpCall: its flat form in the Expr's pure_flats, or -1
+  Node list = 0;      // the callee's argument list
   uint64_t accept = ~uint64_t(0);  // the types the parameter this value fills accepts
   uint64_t accept_left = 0;        // kOpOperator: the types its left operand may have
   FrameName name{};                // kOpCall, kOpOperator: the frame's name
@@ -198,8 +209,9 @@ struct Expr {
   std::vector<Flat> flat;    // empty unless the whole expression has a flat form
   bool flat_stores = false;  // the flat form ends in a store
   std::vector<Flat>
-      cond_flat;           // an `if`, `unless` or `either` at the start: its condition's flat form, or empty
-  std::vector<Cell> span;  // the code cells from the start that the ops read, as compiled
+      cond_flat;  // an `if`, `unless` or `either` at the start: its condition's flat form, or empty
+  std::vector<std::vector<Flat>> pure_flats;  // the flat forms of pure operands (Op::flat)
+  std::vector<Cell> span;                     // the code cells from the start that the ops read, as compiled
   // Their count: at least 1 (an empty span keeps one cell no code cell equals).
   uint32_t span_cells = 0;
   int32_t at = 0;                           // the expression's start
@@ -601,6 +613,10 @@ class Compiler {
     op.items = int16_t(shape.items);
     op.count = int16_t(shape.count);
     op.call = builtin ? kCallBuiltin : kCallFunction;
+    if (fn.is(kTypeAction) && shape.params == 2) {
+      if (native_id(&fn) == kActionAppend) op.direct = kDirectAppend;
+      if (native_id(&fn) == kActionPick) op.direct = kDirectPick;
+    }
     if (fn.is(kTypeNative)) {
       switch (native_id(&fn)) {
         case kNativeIf: op.call = kCallIf; break;
@@ -624,7 +640,9 @@ class Compiler {
     if (builtin && shape.params == 2) {
       const Op& x = ops_[me + 1];
       const Op& y = ops_[me + 1 + x.size];
-      self.pure = pure_q(x) && pure_q(y) && ((x.accept & y.accept) >> kTypeInteger & 1);
+      // With nothing computed on two integers (no arith), pure_value would refuse it at each run.
+      self.pure =
+          self.arith != kArithNone && pure_q(x) && pure_q(y) && ((x.accept & y.accept) >> kTypeInteger & 1);
     }
     return next;
   }
@@ -883,6 +901,35 @@ void flatten(Node node, Expr& e) {
   e.flat_stores = value != root;
 }
 
+// True for a pure operand that pure_value computes inline: one operator
+// between two plain operands.
+bool pure_inline_q(const Op& a) {
+  auto plain = [](const Op& o) { return o.kind == kOpConst || o.kind == kOpWord; };
+  return a.kind == kOpInfix && a.size == 4 && plain((&a)[1]) && plain((&a)[3]);
+}
+
+// The flat forms of the outermost pure operands of [e] that pure_value
+// would compute through pure_tree: run by exec_pure instead (the same
+// values, and the same refusals, in fewer steps).
+void flatten_pure(Node node, Expr& e) {
+  for (size_t i = 0; i < e.ops.size();) {
+    Op& op = e.ops[i];
+    if (op.pure && (op.kind == kOpInfix || op.kind == kOpCall) && !pure_inline_q(op) &&
+        e.pure_flats.size() < size_t(INT16_MAX)) {
+      int32_t depth = 0;
+      std::vector<Flat> steps;
+      if (flatten_value(node, &op, &steps, 0, &depth) && depth <= kFlatDepth) {
+        finish_steps(steps);
+        op.flat = int16_t(e.pure_flats.size());
+        e.pure_flats.push_back(std::move(steps));
+        i += op.size;
+        continue;
+      }
+    }
+    i++;
+  }
+}
+
 std::unique_ptr<Expr> compile(Node node, int32_t at) {
   auto e = std::make_unique<Expr>();
   Compiler c(node, *e);
@@ -920,6 +967,7 @@ std::unique_ptr<Expr> compile(Node node, int32_t at) {
         !(n >= 0 && ((e->tail_end && n == span_end) || (n < span_end && !cells[n].is(kTypeWord))));
   }
   flatten(node, *e);
+  flatten_pure(node, *e);
   return e;
 }
 
@@ -1636,14 +1684,38 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
 
 // A pure operand whose operands are not all plain (or an operator between
 // two plain ones): computed whole when it can be, else evaluated the usual way.
+bool pure_flat(const std::vector<Flat>& steps, Cell* out);
+
 [[gnu::always_inline]] inline Status exec_pure(const Op* op, Run& r) {
   Cell out;
-  if (pure_value(op, r, &out)) {
+  if (op->flat >= 0 ? pure_flat(r.expr->pure_flats[size_t(op->flat)], &out) : pure_value(op, r, &out)) {
     stack_push_value(out);
     *r.index = op->next;
     return kStatusOk;
   }
   return op->kind == kOpInfix ? exec_infix(op, r) : exec_call_op(op, r);
+}
+
+// The built-in call [op] (see DirectKind) at [fn_slot], its two leading
+// arguments fetched and checked, its frame on top, run by its handler as
+// its entry would run it with no refinement, when the arguments are of the
+// kinds that handler takes without running Kiv code or changing a block
+// (action_pick_plain, action_append_text): its result in place of the
+// function value and its frame dropped, true. False, having changed
+// nothing, otherwise. A handler's error leaves the frame as the entry's would.
+[[gnu::always_inline]] inline bool direct_builtin(const Op* op, Cell* fn_slot) {
+  if (g_interp.tracing) return false;
+  Cell* args = g_stack.arguments;
+  Cell* result;
+  if (op->direct == kDirectPick) {
+    if (!args[1].is(kTypeInteger) || !(result = action_pick_plain(args, args + 1))) return false;
+  } else {
+    // Most appends are to blocks: told apart here without a call.
+    if (!is_any_string(args[0].type()) || !(result = action_append_text(args, args + 1))) return false;
+  }
+  copy_cell(fn_slot, result);
+  drop_builtin_call(fn_slot);
+  return true;
 }
 
 [[gnu::noinline]] Status exec_call(const Op* op, Run& r, const Cell* callee) {
@@ -1675,6 +1747,8 @@ bool pure_tree(const Op* a, const Run& r, Cell* out) {
     }
     arg += arg->size;
   }
+  // Ran no Kiv code and changed no block: the trust and the epoch stay.
+  if (op->direct != kDirectNone && direct_builtin(op, fn_slot)) return after(op, r, fn_slot);
   if (op->items != op->params)
     push_absent_arguments(op->list, CallShape{op->items, op->params, op->count, true}, function);
   r.trusted = false;
@@ -2366,6 +2440,10 @@ template <FlatCall kFlat>
   *index = e->ops[0].next;
   return true;
 }
+
+// Trusted, the value of a pure operand by its flat form (Op::flat), in a
+// frame of its own.
+[[gnu::noinline]] bool pure_flat(const std::vector<Flat>& steps, Cell* out) { return flat_run(steps, out); }
 
 // Trusted, the value of the condition of the `if` or `unless` that starts
 // [e], by its flat form.

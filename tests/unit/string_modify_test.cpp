@@ -365,6 +365,53 @@ TEST_F(StringModifyTest, AppendInsertAndChangeTable) {
   }
 }
 
+// append of a text with no refinement, which compiled calls run by its
+// handler, taking a short way when the units agree and the room is there: the text from its own head
+// (clamped), nothing for an empty one, and the other ways when it does not fit.
+TEST_F(StringModifyTest, AppendingATextTakesItFromItsHead) {
+  struct Case {
+    const char* series;
+    uint32_t unit;
+    int32_t head;
+    const char* value;
+    uint32_t value_unit;
+    int32_t value_head;
+    const char* whole;
+    const char* result;  // the text from the result's head
+  };
+  const std::string long_text(40, 'q');
+  const Case cases[] = {
+      {"ab", 1, 1, "xyz", 1, 0, "abxyz", "abxyz"},
+      {"ab", 1, 1, "xyz", 1, 2, "abz", "abz"},
+      {"ab", 1, 1, "xyz", 1, -5, "abxyz", "abxyz"},  // a head below 0 reads from the first unit
+      {"ab", 1, 1, "xyz", 1, 3, "ab", "b"},          // nothing added: the series as it was
+      {"ab", 1, 1, "xyz", 1, 9, "ab", "b"},
+      {"ab", 1, 1, "", 1, 0, "ab", "b"},
+      {"ab", 1, 0, "é漢", 2, 1, "ab漢", "ab漢"},  // widens
+      {"漢", 2, 0, "xy", 1, 0, "漢xy", "漢xy"},
+      {"漢", 2, 0, "😀", 4, 0, "漢😀", "漢😀"},
+      {"ab", 4, 1, "cd", 4, 0, "abcd", "abcd"},
+      {"ab", 1, 0, long_text.c_str(), 1, 0, nullptr, nullptr},  // grows
+  };
+  for (const Case& c : cases) {
+    const std::string expected = c.whole ? c.whole : std::string(c.series) + c.value;
+    // The action's entry, and action_append_text as compiled calls run it.
+    for (bool entry : {true, false}) {
+      StackSave save;
+      Cell* s = stack_push_value(text_cell(c.series, c.unit));
+      s->set_head(c.head);
+      Cell* v = stack_push_value(text_cell(c.value, c.value_unit));
+      v->set_head(c.value_head);
+      Cell* r = entry ? Act(kActionAppend, {*s, *v}).run() : action_append_text(s, v);
+      ASSERT_NE(r, nullptr);
+      EXPECT_EQ(whole(*r), expected) << c.series << " + " << c.value << " from " << c.value_head << ", "
+                                     << entry;
+      EXPECT_EQ(text_of(*r), c.result ? c.result : expected)
+          << c.series << " + " << c.value << " from " << c.value_head << ", " << entry;
+    }
+  }
+}
+
 TEST_F(StringModifyTest, AddingAStringToItselfReadsItAsItWas) {
   StackSave save;
   Cell s = text_cell("abc");
