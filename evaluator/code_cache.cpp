@@ -1419,17 +1419,6 @@ template <FlatCall kFlat = FlatCall::kInline>
   return kStatusOk;
 }
 
-// run_block_here for the block [block] whose side table [c] a caller counts
-// as in use.
-[[gnu::always_inline]] inline Status run_block_in(CodeCache* c, const Cell* block, bool chain) {
-  if (g_interp.tracing) return eval_block_traced(block, chain);
-  int32_t index = std::max(block->head(), 0);
-  bool done = false;
-  Status s = run_program(c, block, chain, &index, &done);
-  if (s != kStatusOk || done) return s;
-  return run_block_rest<FlatCall::kApart>(c, block, index, chain);
-}
-
 // eval_block_here for a block run inside a call that counted its depth
 // already (a function's body, a chosen branch, a paren): [block] is a stable
 // cell, with [chain] its value goes into the call's result slot too.
@@ -2539,7 +2528,30 @@ LoopBody::LoopBody(const Cell* block) : block_(*block), cache_(cache_of(block->n
 
 LoopBody::~LoopBody() { cache_->running--; }
 
-Status LoopBody::run(bool chain) { return run_block_in(cache_, &block_, chain); }
+Status LoopBody::run_caught(bool chain) {
+  if (g_interp.tracing)
+    return catch_exit_status(kExitTargetLoop, [&]() -> Status { return eval_block_traced(&block_, chain); });
+  const Node node = block_.node();
+  int32_t index = std::max(block_.head(), 0);
+  // The program runs before the catch point: it raises nothing and runs no
+  // Kiv code, so no break or continue can come from it.
+  Cell value;
+  ProgramStop stop;
+  const ProgramRun run = program_try(cache_, node, index, &value, &stop);
+  if (run == ProgramRun::kWhole) {
+    Cell* pushed = stack_push_cell(&value);
+    if (chain) copy_cell(g_stack.arguments, pushed);
+    return kStatusOk;
+  }
+  return catch_exit_status(kExitTargetLoop, [&]() -> Status {
+    bool done = false;
+    if (run == ProgramRun::kStopped) {
+      Status s = program_go_on(stop, node, chain, &index, &done);
+      if (s != kStatusOk || done) return s;
+    }
+    return run_block_rest<FlatCall::kApart>(cache_, &block_, index, chain);
+  });
+}
 
 Status code_eval_one(Node node, int32_t* index) {
   g_code_epoch++;

@@ -42,9 +42,11 @@ class LoopBody {
   LoopBody(const LoopBody&) = delete;
   LoopBody& operator=(const LoopBody&) = delete;
 
-  // MAY RUN KIV CODE. One run of the block; with [chain] its value goes
-  // into the call's result slot too.
-  Status run(bool chain);
+  // MAY RUN KIV CODE. One run of the block inside a loop's catch point
+  // (catch_exit_status for the loop target), made only when the block's
+  // program does not run it whole; with [chain] its value goes into the
+  // call's result slot too.
+  Status run_caught(bool chain);
 
  private:
   Cell block_;

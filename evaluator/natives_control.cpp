@@ -74,10 +74,8 @@ Cell* open_loop_frame() {
 // value, or what break or continue left, in it); any other status is
 // returned with the stacks untouched.
 Status run_loop_body(Cell* slot, interp::LoopBody& body) {
-  Status s = catch_exit_status(kExitTargetLoop, [&]() -> Status {
-    g_stack.top = slot + 1;
-    return body.run(true);
-  });
+  g_stack.top = slot + 1;
+  Status s = body.run_caught(true);
   if (s == kStatusOk || loop_status_q(s)) g_stack.top = slot + 1;
   return s;
 }
@@ -375,10 +373,8 @@ KIV_NATIVE(While) {
   interp::LoopBody cond(a.cond);
   interp::LoopBody body(a.body);
   for (;;) {
-    Status c = catch_exit_status(kExitTargetLoop, [&]() -> Status {
-      g_stack.top = slot + 1;
-      return cond.run(false);
-    });
+    g_stack.top = slot + 1;
+    Status c = cond.run_caught(false);
     if (loop_status_q(c)) {
       g_stack.top = slot + 1;
       raise_error(kErrThrowWhileCond);
