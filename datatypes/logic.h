@@ -19,7 +19,7 @@ inline constexpr Cell kNoneCell{kTypeNone, 0, 0, 0};
 inline constexpr Cell kTrueCell{kTypeLogic, 1, 0, 0};
 inline constexpr Cell kFalseCell{kTypeLogic, 0, 0, 0};
 
-inline Cell logic_cell(bool b) { return b ? kTrueCell : kFalseCell; }
+[[gnu::always_inline]] inline Cell logic_cell(bool b) { return Cell{kTypeLogic, uint32_t(b), 0, 0}; }
 
 // Producers: overwrite the call's result slot, append to a block (MAY ALLOCATE), or push.
 Cell* set_result_unset();

@@ -165,6 +165,10 @@ enum FlatStep : uint8_t {
   kStepLocal,       // push the plain value of the local slot [word.index]
   kStepApplyLocal,  // the value on top and the integer the local slot holds through the operator or call op
   kStepSetLocal,    // store the value on top into the local slot by a plain write
+  // A field step joined with the operator or call step that takes its value
+  // (see join_field_steps).
+  kStepFieldConst,  // push the field, through the operator or call op with its integer literal [imm]
+  kStepApplyField,  // the value on top and the integer the field holds through the operator or call op
 };
 
 // A word a flat step reads or stores into: its context and slot, taken
@@ -189,7 +193,13 @@ struct Flat {
   // steps. kStepSetField: such checks were made, so the field must not be a
   // global word's slot.
   bool checked = false;
-  uint64_t accept = 0;  // kStepBranch: the types the condition may have
+  uint64_t accept = 0;  // kStepBranch: the types the condition may have; kStepField: the types read here
+  // Field steps: the field path op (kOpPath or kOpSetPath) and its field's
+  // spelling; [word] is the path's first word.
+  const Op* path = nullptr;
+  int32_t symbol = 0;
+  mutable int32_t hint = -1;  // field steps: the slot the field was found at last
+  bool path_copied = false;   // field steps: the path's cells are among a program's block copies
 };
 
 // Where a program stopped (see Program): the start of the expression to go
@@ -200,6 +210,10 @@ struct ProgramStop {
   const Op* choice = nullptr;  // the `if`, `unless` or `either` call
   Cell cond{};
 };
+
+// The types a path reads only through the general way (it calls them).
+constexpr uint64_t kFieldCalledTypes = uint64_t(1) << kTypeNative | uint64_t(1) << kTypeAction |
+                                       uint64_t(1) << kTypeFunction | uint64_t(1) << kTypeRoutine;
 
 // Values on the flat form's own stack at most.
 constexpr int32_t kFlatDepth = 8;
@@ -684,6 +698,15 @@ Flat flat_step(FlatStep step, const Op* op) {
       f.fn = flat_word(op->code);
       f.callee = op->callee;
       break;
+    case kStepField:
+    case kStepSetField:
+      f.path = op;
+      f.word = flat_word(op->callee);
+      f.symbol = word_symbol(&op->field);
+      // Not a field that is unset or would be called.
+      f.accept = ~(uint64_t(1) << kTypeNil | uint64_t(1) << kTypeUnset);
+      if (op->code.is(kTypePath)) f.accept &= ~kFieldCalledTypes;
+      break;
     default: break;
   }
   return f;
@@ -766,6 +789,8 @@ bool callee_step_q(FlatStep step) {
     case kStepOperatorWord:
     case kStepBuiltinWord:
     case kStepApplyLocal:
+    case kStepFieldConst:
+    case kStepApplyField:
     case kStepCallee: return true;
     default: return false;
   }
@@ -776,8 +801,57 @@ bool jump_step_q(FlatStep step) {
   return step == kStepBranch || step == kStepJump || step == kStepAny || step == kStepAll;
 }
 
+// Each field read of [steps] whose value an operator or call step takes
+// at once joined with that step: as its left operand with an integer
+// literal right one (kStepFieldConst), or as its right operand
+// (kStepApplyField). The joined step makes the checks of both, so a run
+// that stops at it has stored nothing more. Not where a jump lands on the
+// second step.
+void join_field_steps(std::vector<Flat>& steps) {
+  const size_t n = steps.size();
+  std::vector<bool> landing(n + 1);
+  bool any = false;
+  for (size_t i = 0; i < n; i++) {
+    if (jump_step_q(steps[i].step)) landing[size_t(steps[i].imm)] = true;
+    any = any || steps[i].step == kStepField;
+  }
+  if (!any) return;
+  std::vector<Flat> out;
+  std::vector<int32_t> moved(n + 1);
+  for (size_t i = 0; i < n; i++) {
+    moved[i] = int32_t(out.size());
+    const Flat& f = steps[i];
+    FlatStep joined = f.step;
+    if (f.step == kStepField && i + 1 < n && !landing[i + 1]) {
+      switch (steps[i + 1].step) {
+        case kStepOperatorConst:
+        case kStepBuiltinConst: joined = kStepFieldConst; break;
+        case kStepOperator:
+        case kStepBuiltin: joined = kStepApplyField; break;
+        default: break;
+      }
+    }
+    if (joined == f.step) {
+      out.push_back(f);
+      continue;
+    }
+    Flat j = steps[i + 1];
+    j.step = joined;
+    j.word = f.word;
+    j.path = f.path;
+    j.symbol = f.symbol;
+    out.push_back(j);
+    moved[++i] = int32_t(out.size() - 1);
+  }
+  moved[n] = int32_t(out.size());
+  for (Flat& f : out)
+    if (jump_step_q(f.step)) f.imm = moved[size_t(f.imm)];
+  steps = std::move(out);
+}
+
 // [steps] (an expression's flat form, or a program) made cheaper to run,
 // with the same effects:
+// - Field reads joined with the operators that take them (join_field_steps).
 // - When the words of every context but the global one belong to one
 //   context, that context's values are found once at the start and its
 //   words read and stored by slot (kStepLocal and kin): nothing in a run of
@@ -791,6 +865,7 @@ bool jump_step_q(FlatStep step) {
 // expressions' forms): their own start steps are dropped or kept as the
 // whole allows.
 void finish_steps(std::vector<Flat>& steps) {
+  join_field_steps(steps);
   Node local = 0;
   bool one_local = true;
   bool hoist = true;
@@ -1278,6 +1353,87 @@ bool program_choice(Program& p, Node node, const Expr& e) {
   return true;
 }
 
+// [steps] without those [drop] marks, the jumps to them on at the step
+// after.
+void drop_steps(std::vector<Flat>& steps, const std::vector<bool>& drop) {
+  std::vector<int32_t> moved(steps.size() + 1);
+  std::vector<Flat> out;
+  for (size_t i = 0; i < steps.size(); i++) {
+    moved[i] = int32_t(out.size());
+    if (!drop[i]) out.push_back(steps[i]);
+  }
+  moved[steps.size()] = int32_t(out.size());
+  for (Flat& f : out)
+    if (jump_step_q(f.step)) f.imm = moved[size_t(f.imm)];
+  steps = std::move(out);
+}
+
+// The steps of the program [p], finished (finish_steps), made cheaper to
+// run where the whole program shows it (every cell it reads is in a block
+// it copied, so the words after operands are known):
+// - A step that looks for an operator word after an operand goes when that
+//   word is a callee checked at the start that is no operator: no store of
+//   the program reaches it (those checks are made only then).
+// - The none an `any` gives when nothing passed, taken by an `if` whose
+//   condition accepts none, is a jump to where the `if` goes when its
+//   condition fails; a jump to a none that the next expression drops goes
+//   to that expression.
+void program_finish(Program& p) {
+  std::vector<Flat>& steps = p.steps;
+  std::vector<const Flat*> checked;  // the callee checks made at the start
+  for (const Flat& f : steps) {
+    if (f.step == kStepLocals || f.step == kStepCallees) continue;
+    if (f.step != kStepCallee) break;
+    if (!f.callee.is(kTypeOp)) checked.push_back(&f);
+  }
+  std::vector<bool> drop(steps.size());
+  bool any = false;
+  for (size_t i = 0; i < steps.size(); i++) {
+    const Flat& f = steps[i];
+    if (f.step != kStepFollow) continue;
+    SeriesBuffer* b = series_buffer(f.node);
+    const uint32_t at = uint32_t(f.op->next);
+    if (at >= b->cell_count()) continue;
+    const Cell* word = b->head_cell() + at;
+    if (!word->is(kTypeWord) || word_context(word) != g_global_context) continue;
+    for (const Flat* c : checked)
+      if (c->fn.index == word_index(word)) drop[i] = any = true;
+  }
+  if (any) drop_steps(steps, drop);
+  const size_t n = steps.size();
+  std::vector<bool> landing(n + 1);
+  for (const Flat& f : steps)
+    if (jump_step_q(f.step)) landing[size_t(f.imm)] = true;
+  for (size_t i = 0; i + 1 < n; i++) {
+    const Flat& br = steps[i + 1];
+    if (steps[i].step != kStepNone || landing[i] || br.step != kStepBranch || br.when ||
+        !((br.accept >> kTypeNone) & 1) || size_t(br.imm) >= n || steps[size_t(br.imm)].step == kStepTake)
+      continue;
+    steps[i].step = kStepJump;
+    steps[i].imm = br.imm;
+  }
+  for (Flat& f : steps) {
+    if (!jump_step_q(f.step)) continue;
+    size_t t = size_t(f.imm);
+    while (t + 1 < n && steps[t].step == kStepNone && steps[t + 1].step == kStepBegin) t++;
+    f.imm = int32_t(t);
+  }
+}
+
+// The cells of the field paths the steps of [p] read, copied with its
+// blocks: its field steps then need not compare them themselves.
+void program_copy_paths(Program& p) {
+  for (Flat& f : p.steps) {
+    if (!f.path) continue;
+    const Node node = f.path->code.node();
+    const int32_t head = std::max(f.path->code.head(), 0);
+    bool known = false;
+    for (const BlockCopy& copy : p.blocks) known = known || (copy.node == node && copy.head == head);
+    if (!known) p.blocks.push_back(block_copy(node, head));
+    f.path_copied = true;
+  }
+}
+
 // The program of the block [node] from [head], or null when some
 // expression has no place in one.
 std::unique_ptr<Program> program_build(Node node, int32_t head) {
@@ -1302,6 +1458,8 @@ std::unique_ptr<Program> program_build(Node node, int32_t head) {
     p->exprs.push_back(std::move(e));
   }
   finish_steps(p->steps);
+  program_finish(*p);
+  program_copy_paths(*p);
   return p;
 }
 
@@ -2039,10 +2197,6 @@ template <class ValueOf>
   return object;
 }
 
-// The types a path reads only through the general way (it calls them).
-constexpr uint64_t kFieldCalledTypes = uint64_t(1) << kTypeNative | uint64_t(1) << kTypeAction |
-                                       uint64_t(1) << kTypeFunction | uint64_t(1) << kTypeRoutine;
-
 // The field a field path reads, as path_fast_try reads it; null for the general way.
 template <class ValueOf>
 [[gnu::always_inline]] inline const Cell* field_path_read(const Op* op, ValueOf value_of) {
@@ -2236,6 +2390,65 @@ class GlobalSlots {
   uint32_t count_;
 };
 
+// The object a run of flat steps reads and stores fields of: found by the
+// word naming it at the first field step of that word, kept for the
+// following ones. A run allocates nothing and runs no Kiv code, so the
+// object's layout and whether anyone hears of its changes hold through the
+// run; only a store into the word's own slot could name another object
+// (a set-word step of it forgets the object; an object that holds the word
+// among its own fields is not kept). The members after [word] are set by
+// field_object_find before any step reads them.
+struct FieldObject {
+  FlatWord word{0, -1};  // the word it was found by (no word has slot -1)
+  Node ctx;
+  ContextLayout layout;
+  uint32_t slots;  // the slots that have both a word and a value
+  bool quiet;      // a store into a field notifies nobody
+};
+
+[[gnu::always_inline]] inline bool same_word(FlatWord a, FlatWord b) {
+  static_assert(sizeof(FlatWord) == 8);
+  uint64_t x, y;
+  std::memcpy(&x, &a, 8);
+  std::memcpy(&y, &b, 8);
+  return x == y;
+}
+
+// Finds the object the path of the field step [f] names by its first word
+// into [*o]: false when that word holds no object! with heap values.
+[[gnu::noinline]] bool field_object_find(const Flat& f, const GlobalSlots& globals, FieldObject* o) {
+  o->word = FlatWord{0, -1};
+  const Cell* object = globals.value(f.word);
+  if (!object || !object->is(kTypeObject)) return false;
+  const Node ctx = object_context(object);
+  if (!context_layout(ctx, &o->layout)) return false;
+  o->ctx = ctx;
+  o->slots = std::min(o->layout.word_count, o->layout.value_count);
+  const Cell* self = o->layout.self;
+  o->quiet = !object_events(is_any_object(self->type()) ? self : object);
+  if (ctx != f.word.ctx) o->word = f.word;
+  return true;
+}
+
+// The field the field step [f] names, in the object its path's first word
+// holds (kept in [*o]), while the path still holds the two words compiled:
+// with its word at the same slot of the words: its value cell. Else null,
+// for the general way to decide. As field_path_object finds it.
+[[gnu::always_inline]] inline Cell* flat_field(const Flat& f, const GlobalSlots& globals, FieldObject* o) {
+  if (!f.path_copied && !field_path_holds(f.path)) return nullptr;
+#ifdef KIV_CODE_EPOCH_CHECK
+  fatal_assert(!f.path_copied || field_path_holds(f.path));
+#endif
+  if (!same_word(f.word, o->word) && !field_object_find(f, globals, o)) return nullptr;
+  uint32_t at = uint32_t(f.hint);
+  if (at >= o->slots || word_symbol(o->layout.words + at) != f.symbol) [[unlikely]] {
+    ContextField field;
+    if (!context_field_find(o->ctx, o->layout, f.symbol, &f.hint, &field)) return nullptr;
+    return field.value;
+  }
+  return o->layout.values + at;
+}
+
 // The operator or call of step [f] applied to the integer at [*left] (else
 // false) and [y], its result in place of [*left], while the step's word
 // still holds its callee: as integer_infix and integer_builtin compute it.
@@ -2262,17 +2475,18 @@ class GlobalSlots {
   // loop body's does, then predicts well at every step, where one shared
   // switch jump would mispredict at most of them.
   static constexpr const void* kCode[] = {
-      &&step_const,     &&step_word,       &&step_field,     &&step_apply_two,  &&step_apply_two,
-      &&step_apply_imm, &&step_apply_word, &&step_apply_imm, &&step_apply_word, &&step_follow,
-      &&step_set_word,  &&step_set_field,  &&step_begin,     &&step_callee,     &&step_callees,
-      &&step_branch,    &&step_jump,       &&step_none,      &&step_take,       &&step_drop,
-      &&step_any,       &&step_all,        &&step_locals,    &&step_local,      &&step_apply_local,
-      &&step_set_local,
+      &&step_const,     &&step_word,        &&step_field,       &&step_apply_two,  &&step_apply_two,
+      &&step_apply_imm, &&step_apply_word,  &&step_apply_imm,   &&step_apply_word, &&step_follow,
+      &&step_set_word,  &&step_set_field,   &&step_begin,       &&step_callee,     &&step_callees,
+      &&step_branch,    &&step_jump,        &&step_none,        &&step_take,       &&step_drop,
+      &&step_any,       &&step_all,         &&step_locals,      &&step_local,      &&step_apply_local,
+      &&step_set_local, &&step_field_const, &&step_apply_field,
   };
-  static_assert(sizeof(kCode) / sizeof(kCode[0]) == size_t(kStepSetLocal) + 1);
+  static_assert(sizeof(kCode) / sizeof(kCode[0]) == size_t(kStepApplyField) + 1);
   Cell vals[kFlatDepth];
   Cell* sp = vals;  // one past the last value pushed
   GlobalSlots globals;
+  FieldObject object;
   Cell* locals = nullptr;  // kStepLocals: the context's values, their count, and whether plain stores do
   uint32_t local_count = 0;
   bool local_stores = false;
@@ -2297,9 +2511,20 @@ step_word:
   *sp++ = *v;
   KIV_NEXT_STEP();
 step_field:
-  v = field_path_read(p->op, [&globals](const Cell* word) { return globals.value(word); });
-  if (!v) return false;
+  v = flat_field(*p, globals, &object);
+  if (!v || !((p->accept >> v->type()) & 1)) return false;
   *sp++ = *v;
+  KIV_NEXT_STEP();
+step_field_const:
+  v = flat_field(*p, globals, &object);
+  if (!v) return false;
+  *sp = *v;
+  if (!flat_apply(*p, globals, sp, p->imm)) return false;
+  sp++;
+  KIV_NEXT_STEP();
+step_apply_field:
+  v = flat_field(*p, globals, &object);
+  if (!v || !v->is(kTypeInteger) || !flat_apply(*p, globals, sp - 1, integer_get(v))) return false;
   KIV_NEXT_STEP();
 step_apply_two:  // kStepOperator, kStepBuiltin
   if (!sp[-1].is(kTypeInteger) || !flat_apply(*p, globals, sp - 2, integer_get(sp - 1))) return false;
@@ -2319,10 +2544,12 @@ step_set_word:
   slot = globals.store_slot(p->word);
   if (!slot) return false;
   *slot = sp[-1];
+  if (same_word(p->word, object.word)) object.word = FlatWord{0, -1};
   KIV_NEXT_STEP();
 step_set_field:
-  slot = field_path_store_slot(p->op, [&globals](const Cell* word) { return globals.value(word); });
-  if (!slot || (p->checked && globals.holds(slot))) return false;
+  slot = flat_field(*p, globals, &object);
+  if (!slot || !object.quiet || (p->checked && globals.holds(slot))) return false;
+  context_field_mark(object.layout, ContextField{object.layout.words + (slot - object.layout.values), slot});
   *slot = sp[-1];
   KIV_NEXT_STEP();
 step_locals:
@@ -2355,6 +2582,7 @@ step_apply_local:
 step_set_local:
   if (!local_stores || uint32_t(p->word.index) >= local_count) return false;
   locals[p->word.index] = sp[-1];
+  if (same_word(p->word, object.word)) object.word = FlatWord{0, -1};
   KIV_NEXT_STEP();
 step_begin:
   sp = vals;
