@@ -17,6 +17,7 @@
 #include "evaluator/parse.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "datatypes/actions.h"
@@ -265,6 +266,7 @@ class Engine {
   bool copy_in_place(const Cell* word);
   void copy_to_word(const Cell* word, int32_t origin);
   State after_paren(Status s);
+  bool next_round_in_place();
   State do_break(bool reject);
   Status eval_paren(const Cell* paren, Cell* result);
   // Same series as the input (type and buffer) for position words.
@@ -1117,6 +1119,37 @@ State Engine::finish() {
   return kRoute;
 }
 
+// A block that ends matched as the argument of a repetition that goes on
+// with it again: the next round starts in the same block frame, set as its
+// pop and a new push would leave it, when nothing traces the engine and the
+// repetition's argument is still that block.
+bool Engine::next_round_in_place() {
+  size_t n = frames_.size();
+  if (callback_ || !match_ || break_flag_ || pending_ != kStatusOk || n < 2) return false;
+  Frame& r = frames_[n - 2];
+  if (r.code != kCmdRepeat && r.code != kCmdWhile) return false;
+  if (r.max >= 0 && r.count >= r.max) return false;
+  int32_t length = input_length();
+  if (r.code == kCmdRepeat && pos_ == r.start && length <= r.start_len) return false;
+  // The repetition's argument, read live in the enclosing block.
+  const Cell* outer = frame_cell(n - 1, 0);
+  SeriesBuffer* b = series_buffer_of(outer);
+  if (r.ri < 0 || uint32_t(r.ri) >= b->cell_count()) return false;
+  const Cell* arg = b->head_cell() + r.ri;
+  if (!arg->is(kTypeBlock) || std::memcmp(arg, rules_, sizeof(Cell)) != 0) return false;
+  r.count++;
+  r.start = pos_;
+  r.start_len = length;
+  Frame& f = frames_[n - 1];
+  f.ri = r.ri + 1;
+  f.origin = f.start = pos_;
+  f.start_len = length;
+  ri_ = series_clamp_head(rules_, rules_tail());
+  match_ = true;
+  as_arg_ = false;
+  return true;
+}
+
 Status Engine::run() {
   // The outermost block frame.
   *cur_ = *rules_;
@@ -1194,6 +1227,10 @@ Status Engine::run() {
           if (!match_) pos_ = top().start;
           if (frames_.size() == 1) {
             state = kEnd;
+            break;
+          }
+          if (next_round_in_place()) {
+            state = kFetch;
             break;
           }
           Frame f = top();
