@@ -122,7 +122,34 @@ int32_t g_parse_cells = 0;
 // A false answer of the trace callback: the engine stops with its match flag.
 struct TraceStop {};
 
-enum State { kEnter, kLeave, kFinish, kRoute, kFetch, kArg, kFail, kEnd };
+enum State { kEnter, kLeave, kFinish, kRoute, kFetch, kFetchGeneral, kArg, kFail, kEnd };
+
+// What a rule block's element at some index does, read once from the block
+// (see Engine::plan_of_rules): the common block-level rules that run in place.
+enum PlanKind : uint8_t {
+  kPlanOther,   // anything else: the state machine runs it
+  kPlanBar,     // |
+  kPlanRepeat,  // some, any or opt, then a word that is no keyword or a charset, char or text
+  kPlanCopy,    // copy word, then optionally some, any or opt, then such a rule
+  kPlanParen,   // a paren
+};
+
+struct PlanOp {
+  PlanKind kind = kPlanOther;
+  bool counted = false;  // kPlanCopy: through some, any or opt (their frame counts)
+  int32_t min = 0, max = 0;
+  int32_t value = 0;      // kPlanRepeat, kPlanCopy: the index of the rule repeated
+  int32_t next_bar = -1;  // the index of the first | at or after this one, or -1
+};
+
+// The elements of one rule block as they were read, and what each does.
+struct RulePlan {
+  Node node = 0;
+  uint64_t checked = 0;  // the engine's epoch when [cells] last held
+  int32_t rebuilt = 0;
+  std::vector<Cell> cells;
+  std::vector<PlanOp> ops;
+};
 
 class Engine {
  public:
@@ -267,6 +294,16 @@ class Engine {
   void copy_to_word(const Cell* word, int32_t origin);
   State after_paren(Status s);
   bool next_round_in_place();
+  // The plan of the current rule block (plan_of_rules), at once when it
+  // was the last one found to hold at this epoch.
+  RulePlan* plan() {
+    if (last_plan_ && last_plan_->checked == epoch_ && last_plan_->node == rules_->node()) return last_plan_;
+    return last_plan_ = plan_of_rules();
+  }
+  [[gnu::noinline]] RulePlan* plan_of_rules();
+  void build_plan(RulePlan* plan, const Cell* cells, int32_t n);
+  bool simple_rule_q(const Cell* c) const;
+  State run_planned();
   State do_break(bool reject);
   Status eval_paren(const Cell* paren, Cell* result);
   // Same series as the input (type and buffer) for position words.
@@ -307,6 +344,16 @@ class Engine {
   int32_t cells_held_ = 0;
   Status pending_ = kStatusOk;
   std::vector<Frame> frames_;
+  // Plans of the rule blocks met; [epoch_] moves on whenever something
+  // that may change a block has run (Kiv code, a modification, a store
+  // with a handler), and a plan is compared with its block again then.
+  static constexpr int32_t kPlanSlots = 4;
+  static constexpr int32_t kPlanMaxCells = 64;
+  static constexpr int32_t kPlanMaxRebuilds = 8;
+  RulePlan plans_[kPlanSlots];
+  int32_t plan_next_ = 0;
+  uint64_t epoch_ = 1;
+  RulePlan* last_plan_ = nullptr;
   struct KeywordEntry {
     int32_t symbol = 0;
     int32_t keyword = -1;
@@ -363,6 +410,7 @@ int32_t Engine::match_literal_at(int32_t at, const Cell* value) {
   *tmp2_ = *value;
   if (tmp2_->is(kTypeLitWord)) tmp2_->set_type(kTypeWord);
   if (tmp2_->is(kTypeLitPath)) tmp2_->set_type(kTypePath);
+  epoch_++;  // a comparison may run a handler
   return action_compare(tmp3_, tmp2_, compare_op()) ? 1 : -1;
 }
 
@@ -387,6 +435,7 @@ int32_t Engine::match_type_at(int32_t at, const Cell* rule) {
 }
 
 Status Engine::eval_paren(const Cell* paren, Cell* result) {
+  epoch_++;
   Cell* p = stack_push_cell(paren);
   Status s = do_block(p, result);
   g_stack.top = p;
@@ -615,8 +664,14 @@ void Engine::copy_to_word(const Cell* word, int32_t origin) {
     // would clamp it.
     int32_t from = std::min(origin, input_length());
     series_copy_units(tmp_, from, std::min(n, input_length() - from), tmp2_);
-    set_word_value(&w, tmp2_);
+    if (Cell* slot = context_plain_store_slot(word_context(&w), word_index(&w))) {
+      *slot = *tmp2_;
+    } else {
+      epoch_++;  // a store with a handler may run Kiv code
+      set_word_value(&w, tmp2_);
+    }
   } else {
+    epoch_++;
     Cell* result = ActionCall(kActionCopy).arg(*tmp_).ref("part", integer_cell(n)).run();
     set_word_value(&w, result);
     g_stack.top = result;
@@ -656,6 +711,7 @@ State Engine::to_thru_value(const Cell* value) {
 }
 
 State Engine::dispatch() {
+  epoch_++;  // what runs from here may change any block
   switch (cur_->type()) {
     case kTypeWord: {
       int32_t k = keyword_of_word(cur_);
@@ -981,6 +1037,7 @@ State Engine::keyword(int32_t sym) {
 }
 
 State Engine::finish() {
+  epoch_++;
   Frame& f = top();
   size_t fi = frames_.size() - 1;
   switch (f.code) {
@@ -1150,6 +1207,162 @@ bool Engine::next_round_in_place() {
   return true;
 }
 
+// A rule that repeat_in_place and copy_in_place may run at once as it
+// reads: a word that is no keyword, bound, or a charset, a char or a text.
+bool Engine::simple_rule_q(const Cell* c) const {
+  if (c->is(kTypeWord)) return word_context(c) != 0;
+  TypeId t = c->type();
+  return t == kTypeBitset || t == kTypeChar || is_any_string(t);
+}
+
+void Engine::build_plan(RulePlan* plan, const Cell* cells, int32_t n) {
+  plan->cells.assign(cells, cells + n);
+  plan->ops.assign(size_t(n), PlanOp{});
+  const Cell* c = plan->cells.data();
+  auto keyword_at = [&](int32_t i) { return c[i].is(kTypeWord) ? keyword_of_word(&c[i]) : -1; };
+  auto simple_at = [&](int32_t i) { return i < n && keyword_at(i) < 0 && simple_rule_q(&c[i]); };
+  int32_t bar = -1;
+  for (int32_t i = n; i-- > 0;) {
+    PlanOp& op = plan->ops[size_t(i)];
+    int32_t k = keyword_at(i);
+    if (k == kSymBar) {
+      op.kind = kPlanBar;
+      bar = i;
+    } else if (k == kSymSome || k == kSymAny || k == kSymOpt) {
+      if (simple_at(i + 1)) {
+        op.kind = kPlanRepeat;
+        op.min = k == kSymSome ? 1 : 0;
+        op.max = k == kSymOpt ? 1 : -1;
+        op.value = i + 1;
+      }
+    } else if (k == kSymCopy) {
+      if (i + 1 < n && c[i + 1].is(kTypeWord)) {
+        int32_t j = i + 2, kj = j < n ? keyword_at(j) : -1;
+        op.min = op.max = 1;
+        if (kj == kSymSome || kj == kSymAny || kj == kSymOpt) {
+          op.min = kj == kSymSome ? 1 : 0;
+          op.max = kj == kSymOpt ? 1 : -1;
+          op.counted = true;
+          j++;
+        }
+        if (simple_at(j)) {
+          op.kind = kPlanCopy;
+          op.value = j;
+        }
+      }
+    } else if (c[i].is(kTypeParen)) {
+      op.kind = kPlanParen;
+    }
+    op.next_bar = bar;
+  }
+}
+
+// The plan of the current rule block, compared with the block again when
+// the epoch moved since; null when the block is not planned (too long, or
+// changed again and again).
+RulePlan* Engine::plan_of_rules() {
+  Node node = rules_->node();
+  RulePlan* plan = nullptr;
+  for (RulePlan& p : plans_)
+    if (p.node == node) {
+      plan = &p;
+      break;
+    }
+  if (plan && plan->checked == epoch_) return plan;
+  SeriesBuffer* b = series_buffer(node);
+  int32_t n = int32_t(b->cell_count());
+  const Cell* cells = b->head_cell();
+  if (plan) {
+    if (plan->rebuilt > kPlanMaxRebuilds) return nullptr;
+    if (int32_t(plan->cells.size()) == n &&
+        std::memcmp(plan->cells.data(), cells, size_t(n) * sizeof(Cell)) == 0) {
+      plan->checked = epoch_;
+      return plan;
+    }
+    plan->rebuilt++;
+  } else {
+    plan = &plans_[plan_next_];
+    plan_next_ = (plan_next_ + 1) % kPlanSlots;
+    plan->node = node;
+    plan->rebuilt = 0;
+  }
+  if (n > kPlanMaxCells) {
+    plan->rebuilt = kPlanMaxRebuilds + 1;
+    return nullptr;
+  }
+  build_plan(plan, cells, n);
+  plan->checked = epoch_;
+  return plan;
+}
+
+// The block-level rules while nothing traces the engine: those planned run
+// here one after another, each as dispatch and the states after it would
+// run it; any other goes to the state machine (kFetchGeneral), at its index.
+State Engine::run_planned() {
+  for (;;) {
+    RulePlan* plan = this->plan();
+    if (!plan) return kFetchGeneral;
+    int32_t tail = int32_t(plan->cells.size());
+    if (ri_ >= tail) return kLeave;
+    if (ri_ < 0) return kFetchGeneral;
+    const PlanOp& op = plan->ops[size_t(ri_)];
+    as_arg_ = false;
+    switch (op.kind) {
+      case kPlanOther: return kFetchGeneral;
+      case kPlanBar:
+        ri_++;
+        match_ = true;
+        return kLeave;
+      case kPlanRepeat: {
+        // As keyword() and repeat_in_place: the repetition's frame counts
+        // while its rule is read.
+        const Cell* rule = &plan->cells[size_t(op.value)];
+        check_stack(3);
+        *cur_ = rule->is(kTypeWord) ? *get_word_value(rule) : *rule;
+        TypeId t = cur_->type();
+        if (t != kTypeBitset && t != kTypeChar && !is_any_string(t)) return kFetchGeneral;
+        ri_ = op.value + 1;
+        repeat_count(cur_, op.min, op.max);
+        break;
+      }
+      case kPlanCopy: {
+        // As copy_in_place: the copy's frame counts while its rule is read,
+        // and the repetition's too when there is one.
+        const Cell* rule = &plan->cells[size_t(op.value)];
+        Cell word = plan->cells[size_t(ri_ + 1)];
+        check_stack(3);
+        if (op.counted && rule->is(kTypeWord)) check_stack(6);
+        *cur_ = rule->is(kTypeWord) ? *get_word_value(rule) : *rule;
+        TypeId t = cur_->type();
+        if (t != kTypeBitset && t != kTypeChar && !is_any_string(t)) return kFetchGeneral;
+        if (op.counted && !rule->is(kTypeWord)) check_stack(6);
+        ri_ = op.value + 1;
+        int32_t origin = pos_;
+        repeat_count(cur_, op.min, op.max);
+        if (match_) copy_to_word(&word, origin);
+        break;
+      }
+      case kPlanParen: {
+        *cur_ = plan->cells[size_t(ri_)];
+        ri_++;
+        State s = after_paren(eval_paren(cur_, tmp_));
+        if (s != kRoute || pending_ != kStatusOk) return s;
+        break;
+      }
+    }
+    if (match_) continue;
+    // As kFail: back to the block's start, on at the next alternative.
+    pos_ = top().start;
+    plan = this->plan();
+    if (!plan) return kFail;
+    if (ri_ >= int32_t(plan->cells.size())) return kLeave;
+    int32_t bar = plan->ops[size_t(ri_)].next_bar;
+    if (bar < 0) return kLeave;
+    ri_ = bar + 1;
+    match_ = true;
+  }
+}
+
 Status Engine::run() {
   // The outermost block frame.
   *cur_ = *rules_;
@@ -1174,6 +1387,12 @@ Status Engine::run() {
           break;
         }
         case kFetch:
+          if (!callback_) {
+            state = run_planned();
+            break;
+          }
+          [[fallthrough]];
+        case kFetchGeneral:
           if (ri_ >= rules_tail()) {
             state = kLeave;
             break;
