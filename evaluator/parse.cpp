@@ -1299,11 +1299,18 @@ RulePlan* Engine::plan_of_rules() {
 // here one after another, each as dispatch and the states after it would
 // run it; any other goes to the state machine (kFetchGeneral), at its index.
 State Engine::run_planned() {
+  RulePlan* plan = nullptr;
   for (;;) {
-    RulePlan* plan = this->plan();
-    if (!plan) return kFetchGeneral;
+    if (!plan || plan->checked != epoch_) {
+      plan = this->plan();
+      if (!plan) return kFetchGeneral;
+    }
     int32_t tail = int32_t(plan->cells.size());
-    if (ri_ >= tail) return kLeave;
+    if (ri_ >= tail) {
+      // The block ends matched (kLeave): its next round, if any, goes on here.
+      if (next_round_in_place()) continue;
+      return kLeave;
+    }
     if (ri_ < 0) return kFetchGeneral;
     const PlanOp& op = plan->ops[size_t(ri_)];
     as_arg_ = false;
@@ -1312,6 +1319,7 @@ State Engine::run_planned() {
       case kPlanBar:
         ri_++;
         match_ = true;
+        if (next_round_in_place()) continue;
         return kLeave;
       case kPlanRepeat: {
         // As keyword() and repeat_in_place: the repetition's frame counts
@@ -1353,8 +1361,10 @@ State Engine::run_planned() {
     if (match_) continue;
     // As kFail: back to the block's start, on at the next alternative.
     pos_ = top().start;
-    plan = this->plan();
-    if (!plan) return kFail;
+    if (plan->checked != epoch_) {
+      plan = this->plan();
+      if (!plan) return kFail;
+    }
     if (ri_ >= int32_t(plan->cells.size())) return kLeave;
     int32_t bar = plan->ops[size_t(ri_)].next_bar;
     if (bar < 0) return kLeave;
