@@ -77,6 +77,7 @@ struct Frame {
   int32_t aux = 0;   // repeat: unused; case: saved mode; into: outer index; collect: target kind; keep: pick
   int32_t aux2 = 0;  // into: outer limit
   int32_t keyword = 0;  // index of the keyword in its block (error argument)
+  uint64_t epoch = 0;   // block: the engine's epoch when it was last found to be its repetition's argument
 };
 
 enum InputKind { kInputBlock, kInputString, kInputBinary };
@@ -293,7 +294,7 @@ class Engine {
   bool copy_in_place(const Cell* word);
   void copy_to_word(const Cell* word, int32_t origin);
   State after_paren(Status s);
-  bool next_round_in_place();
+  bool next_round_in_place(int32_t tail);
   // The plan of the current rule block (plan_of_rules), at once when it
   // was the last one found to hold at this epoch.
   RulePlan* plan() {
@@ -1179,29 +1180,32 @@ State Engine::finish() {
 // A block that ends matched as the argument of a repetition that goes on
 // with it again: the next round starts in the same block frame, set as its
 // pop and a new push would leave it, when nothing traces the engine and the
-// repetition's argument is still that block.
-bool Engine::next_round_in_place() {
+// repetition's argument is still that block ([tail]: its length). The
+// argument is read again only when the epoch moved since it was last found.
+bool Engine::next_round_in_place(int32_t tail) {
   size_t n = frames_.size();
-  if (callback_ || !match_ || break_flag_ || pending_ != kStatusOk || n < 2) return false;
+  if (n < 2 || callback_ || !match_ || break_flag_ || pending_ != kStatusOk) return false;
   Frame& r = frames_[n - 2];
   if (r.code != kCmdRepeat && r.code != kCmdWhile) return false;
   if (r.max >= 0 && r.count >= r.max) return false;
   int32_t length = input_length();
   if (r.code == kCmdRepeat && pos_ == r.start && length <= r.start_len) return false;
-  // The repetition's argument, read live in the enclosing block.
-  const Cell* outer = frame_cell(n - 1, 0);
-  SeriesBuffer* b = series_buffer_of(outer);
-  if (r.ri < 0 || uint32_t(r.ri) >= b->cell_count()) return false;
-  const Cell* arg = b->head_cell() + r.ri;
-  if (!arg->is(kTypeBlock) || std::memcmp(arg, rules_, sizeof(Cell)) != 0) return false;
+  Frame& f = frames_[n - 1];
+  if (f.epoch != epoch_) {
+    // The repetition's argument, read live in the enclosing block.
+    SeriesBuffer* b = series_buffer_of(frame_cell(n - 1, 0));
+    if (r.ri < 0 || uint32_t(r.ri) >= b->cell_count()) return false;
+    const Cell* arg = b->head_cell() + r.ri;
+    if (!arg->is(kTypeBlock) || std::memcmp(arg, rules_, sizeof(Cell)) != 0) return false;
+    f.epoch = epoch_;
+  }
   r.count++;
   r.start = pos_;
   r.start_len = length;
-  Frame& f = frames_[n - 1];
   f.ri = r.ri + 1;
   f.origin = f.start = pos_;
   f.start_len = length;
-  ri_ = series_clamp_head(rules_, rules_tail());
+  ri_ = series_clamp_head(rules_, tail);
   match_ = true;
   as_arg_ = false;
   return true;
@@ -1308,7 +1312,7 @@ State Engine::run_planned() {
     int32_t tail = int32_t(plan->cells.size());
     if (ri_ >= tail) {
       // The block ends matched (kLeave): its next round, if any, goes on here.
-      if (next_round_in_place()) continue;
+      if (next_round_in_place(tail)) continue;
       return kLeave;
     }
     if (ri_ < 0) return kFetchGeneral;
@@ -1319,7 +1323,7 @@ State Engine::run_planned() {
       case kPlanBar:
         ri_++;
         match_ = true;
-        if (next_round_in_place()) continue;
+        if (next_round_in_place(tail)) continue;
         return kLeave;
       case kPlanRepeat: {
         // As keyword() and repeat_in_place: the repetition's frame counts
@@ -1458,7 +1462,7 @@ Status Engine::run() {
             state = kEnd;
             break;
           }
-          if (next_round_in_place()) {
+          if (next_round_in_place(rules_tail())) {
             state = kFetch;
             break;
           }
