@@ -1180,8 +1180,9 @@ State Engine::finish() {
 // A block that ends matched as the argument of a repetition that goes on
 // with it again: the next round starts in the same block frame, set as its
 // pop and a new push would leave it, when nothing traces the engine and the
-// repetition's argument is still that block ([tail]: its length). The
-// argument is read again only when the epoch moved since it was last found.
+// repetition's argument is still that block, or a word naming it ([tail]:
+// the block's length). The argument is read again only when the epoch moved
+// since it was last found.
 bool Engine::next_round_in_place(int32_t tail) {
   size_t n = frames_.size();
   if (n < 2 || callback_ || !match_ || break_flag_ || pending_ != kStatusOk) return false;
@@ -1195,8 +1196,13 @@ bool Engine::next_round_in_place(int32_t tail) {
     // The repetition's argument, read live in the enclosing block.
     SeriesBuffer* b = series_buffer_of(frame_cell(n - 1, 0));
     if (r.ri < 0 || uint32_t(r.ri) >= b->cell_count()) return false;
-    const Cell* arg = b->head_cell() + r.ri;
-    if (!arg->is(kTypeBlock) || std::memcmp(arg, rules_, sizeof(Cell)) != 0) return false;
+    Cell arg = b->head_cell()[r.ri];
+    if (arg.is(kTypeWord)) {
+      // A word naming a block, as dispatch would find it.
+      if (keyword_of_word(&arg) >= 0 || !word_context(&arg)) return false;
+      arg = *get_word_value(&arg);
+    }
+    if (!arg.is(kTypeBlock) || std::memcmp(&arg, rules_, sizeof(Cell)) != 0) return false;
     f.epoch = epoch_;
   }
   r.count++;
