@@ -1196,13 +1196,13 @@ bool Engine::next_round_in_place(int32_t tail) {
     // The repetition's argument, read live in the enclosing block.
     SeriesBuffer* b = series_buffer_of(frame_cell(n - 1, 0));
     if (r.ri < 0 || uint32_t(r.ri) >= b->cell_count()) return false;
-    Cell arg = b->head_cell()[r.ri];
-    if (arg.is(kTypeWord)) {
+    const Cell* arg = b->head_cell() + r.ri;
+    if (arg->is(kTypeWord)) {
       // A word naming a block, as dispatch would find it.
-      if (keyword_of_word(&arg) >= 0 || !word_context(&arg)) return false;
-      arg = *get_word_value(&arg);
+      if (keyword_of_word(arg) >= 0 || !word_context(arg)) return false;
+      arg = get_word_value(arg);
     }
-    if (!arg.is(kTypeBlock) || std::memcmp(&arg, rules_, sizeof(Cell)) != 0) return false;
+    if (!arg->is(kTypeBlock) || std::memcmp(arg, rules_, sizeof(Cell)) != 0) return false;
     f.epoch = epoch_;
   }
   r.count++;
