@@ -254,6 +254,7 @@ class Engine {
   // ------------------------------------------------ events
   void send(RuntimeValue event) {
     if (!callback_) return;
+    epoch_++;
     block_truncate(stack_, int32_t(frames_.size() * 3));
     Cell* args = stack_push();
     *args = runtime_value(event);
@@ -346,8 +347,10 @@ class Engine {
   Status pending_ = kStatusOk;
   std::vector<Frame> frames_;
   // Plans of the rule blocks met; [epoch_] moves on whenever something
-  // that may change a block has run (Kiv code, a modification, a store
-  // with a handler), and a plan is compared with its block again then.
+  // that may change a block may run (a paren, the trace callback, a
+  // modification of the input, a keep, a store that may have a handler, a
+  // comparison of values, a command's end), and a plan is compared with
+  // its block again then.
   static constexpr int32_t kPlanSlots = 4;
   static constexpr int32_t kPlanMaxCells = 64;
   static constexpr int32_t kPlanMaxRebuilds = 8;
@@ -460,6 +463,7 @@ Cell* Engine::current_collect_block() {
 }
 
 void Engine::keep_value(const Cell* v) {
+  epoch_++;
   *tmp3_ = *v;
   Cell* into = current_collect_block();
   *tmp2_ = *into;
@@ -467,6 +471,7 @@ void Engine::keep_value(const Cell* v) {
 }
 
 void Engine::keep_range(int32_t from, int32_t to, bool pick) {
+  epoch_++;
   if (to <= from) return;
   if (to - from == 1 || pick) {
     for (int32_t i = from; i < to && i < input_length(); i++) {
@@ -482,6 +487,7 @@ void Engine::keep_range(int32_t from, int32_t to, bool pick) {
 }
 
 void Engine::modify_remove(int32_t from, int32_t n) {
+  epoch_++;
   if (n <= 0) return;
   Cell* s = stack_push();
   input_at(s, from);
@@ -490,6 +496,7 @@ void Engine::modify_remove(int32_t from, int32_t n) {
 }
 
 int32_t Engine::modify_insert(int32_t at, const Cell* value, bool only) {
+  epoch_++;
   int32_t before = input_length();
   Cell* s = stack_push();
   input_at(s, std::clamp(at, 0, before));
@@ -502,6 +509,7 @@ int32_t Engine::modify_insert(int32_t at, const Cell* value, bool only) {
 }
 
 int32_t Engine::modify_change(int32_t at, int32_t n, const Cell* value, bool only) {
+  epoch_++;
   int32_t before = input_length();
   Cell* s = stack_push();
   input_at(s, std::clamp(at, 0, before));
@@ -712,7 +720,6 @@ State Engine::to_thru_value(const Cell* value) {
 }
 
 State Engine::dispatch() {
-  epoch_++;  // what runs from here may change any block
   switch (cur_->type()) {
     case kTypeWord: {
       int32_t k = keyword_of_word(cur_);
@@ -747,6 +754,7 @@ State Engine::dispatch() {
     }
     case kTypeSetWord: {
       as_arg_ = false;
+      epoch_++;  // a store with a handler may run Kiv code
       input_at(tmp_, pos_);
       set_word_value(cur_, tmp_);
       return kFetch;
@@ -1038,7 +1046,7 @@ State Engine::keyword(int32_t sym) {
 }
 
 State Engine::finish() {
-  epoch_++;
+  epoch_++;  // a command's end may store, modify or collect
   Frame& f = top();
   size_t fi = frames_.size() - 1;
   switch (f.code) {
