@@ -133,6 +133,10 @@ enum PlanKind : uint8_t {
   kPlanRepeat,  // some, any or opt, then a word that is no keyword or a charset, char or text
   kPlanCopy,    // copy word, then optionally some, any or opt, then such a rule
   kPlanParen,   // a paren
+  kPlanMatch,   // a charset, a char or a text, matched once
+  kPlanWord,    // a word that is no keyword, bound: its value read as dispatch reads it
+  kPlanSkip,    // skip
+  kPlanEnd,     // end
 };
 
 struct PlanOp {
@@ -1268,8 +1272,14 @@ void Engine::build_plan(RulePlan* plan, const Cell* cells, int32_t n) {
           op.value = j;
         }
       }
+    } else if (k == kSymSkip) {
+      op.kind = kPlanSkip;
+    } else if (k == kSymEnd) {
+      op.kind = kPlanEnd;
     } else if (c[i].is(kTypeParen)) {
       op.kind = kPlanParen;
+    } else if (k < 0 && simple_rule_q(&c[i])) {
+      op.kind = c[i].is(kTypeWord) ? kPlanWord : kPlanMatch;
     }
     op.next_bar = bar;
   }
@@ -1375,6 +1385,49 @@ State Engine::run_planned() {
         if (s != kRoute || pending_ != kStatusOk) return s;
         break;
       }
+      case kPlanWord: {
+        // As dispatch: the word's value, dispatched in its place, for the
+        // values that match or enter here; any other goes the general way.
+        Cell v = *get_word_value(&plan->cells[size_t(ri_)]);
+        TypeId t = v.type();
+        if (t == kTypeBlock) {
+          *cur_ = v;
+          ri_++;
+          return kEnter;
+        }
+        if (t == kTypeDatatype || t == kTypeTypeset) {
+          *cur_ = v;
+          ri_++;
+          int32_t n = match_type_at(pos_, cur_);
+          match_ = n >= 0;
+          if (match_) pos_ += n;
+          break;
+        }
+        if (t != kTypeBitset && t != kTypeChar && !is_any_string(t)) return kFetchGeneral;
+        *cur_ = v;
+        ri_++;
+        int32_t n = match_literal_at(pos_, cur_);
+        match_ = n >= 0;
+        if (match_) pos_ += n;
+        break;
+      }
+      case kPlanMatch: {
+        *cur_ = plan->cells[size_t(ri_)];
+        ri_++;
+        int32_t n = match_literal_at(pos_, cur_);
+        match_ = n >= 0;
+        if (match_) pos_ += n;
+        break;
+      }
+      case kPlanSkip:
+        ri_++;
+        match_ = !at_end();
+        if (match_) pos_++;
+        break;
+      case kPlanEnd:
+        ri_++;
+        match_ = at_end();
+        break;
     }
     if (match_) continue;
     // As kFail: back to the block's start, on at the next alternative.
