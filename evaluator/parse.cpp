@@ -150,8 +150,9 @@ struct PlanOp {
 // The elements of one rule block as they were read, and what each does.
 struct RulePlan {
   Node node = 0;
-  uint64_t checked = 0;  // the engine's epoch when [cells] last held
+  uint64_t checked = 0;  // the engine's epoch when [cells] last held (or it was found unplanned)
   int32_t rebuilt = 0;
+  bool planned = false;  // false: too long, or changed again and again; the state machine runs it
   std::vector<Cell> cells;
   std::vector<PlanOp> ops;
 };
@@ -299,11 +300,27 @@ class Engine {
   bool copy_in_place(const Cell* word);
   void copy_to_word(const Cell* word, int32_t origin);
   State after_paren(Status s);
-  bool next_round_in_place(int32_t tail);
-  // The plan of the current rule block (plan_of_rules), at once when it
-  // was the last one found to hold at this epoch.
+  // The frame below the top is a repetition that may go on: next_round_in_place.
+  bool next_round_in_place(int32_t tail) {
+    size_t n = frames_.size();
+    if (n < 2) return false;
+    int32_t code = frames_[n - 2].code;
+    return (code == kCmdRepeat || code == kCmdWhile) && next_round_in_place_at(tail);
+  }
+  bool next_round_in_place_at(int32_t tail);
+  // The plan of the current rule block (plan_of_rules), at once when it is
+  // one of the last two found to hold at this epoch.
   RulePlan* plan() {
-    if (last_plan_ && last_plan_->checked == epoch_ && last_plan_->node == rules_->node()) return last_plan_;
+    Node node = rules_->node();
+    if (last_plan_ && last_plan_->node == node) {
+      if (last_plan_->checked == epoch_) return last_plan_;
+    } else if (prev_plan_ && prev_plan_->node == node) {
+      // The block left last, often the one entered again (the enclosing block).
+      std::swap(last_plan_, prev_plan_);
+      if (last_plan_->checked == epoch_) return last_plan_;
+    } else {
+      prev_plan_ = last_plan_;
+    }
     return last_plan_ = plan_of_rules();
   }
   [[gnu::noinline]] RulePlan* plan_of_rules();
@@ -355,13 +372,18 @@ class Engine {
   // modification of the input, a keep, a store that may have a handler, a
   // comparison of values, a command's end), and a plan is compared with
   // its block again then.
-  static constexpr int32_t kPlanSlots = 4;
+  // Plans are made once the engine has fetched [kPlanAfter] rules the
+  // general way: a short parse makes none.
+  static constexpr int32_t kPlanSlots = 16;
   static constexpr int32_t kPlanMaxCells = 64;
   static constexpr int32_t kPlanMaxRebuilds = 8;
-  RulePlan plans_[kPlanSlots];
+  static constexpr int32_t kPlanAfter = 64;
+  std::vector<RulePlan> plans_;
+  int32_t general_fetches_ = 0;
   int32_t plan_next_ = 0;
   uint64_t epoch_ = 1;
   RulePlan* last_plan_ = nullptr;
+  RulePlan* prev_plan_ = nullptr;
   struct KeywordEntry {
     int32_t symbol = 0;
     int32_t keyword = -1;
@@ -1050,7 +1072,6 @@ State Engine::keyword(int32_t sym) {
 }
 
 State Engine::finish() {
-  epoch_++;  // a command's end may store, modify or collect
   Frame& f = top();
   size_t fi = frames_.size() - 1;
   switch (f.code) {
@@ -1108,6 +1129,7 @@ State Engine::finish() {
       break;
     case kCmdSet:
       if (match_) {
+        epoch_++;  // a store with a handler may run Kiv code
         Cell v = pos_ > f.origin && f.origin < input_length() ? element_at(f.origin) : kNoneCell;
         *tmp_ = v;
         Cell w = *frame_cell(fi, 0);
@@ -1149,6 +1171,7 @@ State Engine::finish() {
       break;
     }
     case kCmdCollect: {
+      epoch_++;  // stores and inserts
       collect_depth_--;
       *tmp_ = *frame_cell(fi, 1);
       int32_t target = f.aux;
@@ -1195,11 +1218,10 @@ State Engine::finish() {
 // repetition's argument is still that block, or a word naming it ([tail]:
 // the block's length). The argument is read again only when the epoch moved
 // since it was last found.
-bool Engine::next_round_in_place(int32_t tail) {
+bool Engine::next_round_in_place_at(int32_t tail) {
   size_t n = frames_.size();
-  if (n < 2 || callback_ || !match_ || break_flag_ || pending_ != kStatusOk) return false;
+  if (callback_ || !match_ || break_flag_ || pending_ != kStatusOk) return false;
   Frame& r = frames_[n - 2];
-  if (r.code != kCmdRepeat && r.code != kCmdWhile) return false;
   if (r.max >= 0 && r.count >= r.max) return false;
   int32_t length = input_length();
   if (r.code == kCmdRepeat && pos_ == r.start && length <= r.start_len) return false;
@@ -1286,11 +1308,12 @@ void Engine::build_plan(RulePlan* plan, const Cell* cells, int32_t n) {
 }
 
 // The plan of the current rule block, compared with the block again when
-// the epoch moved since; null when the block is not planned (too long, or
-// changed again and again).
+// the epoch moved since; unplanned when the block is too long or was
+// changed again and again.
 RulePlan* Engine::plan_of_rules() {
   Node node = rules_->node();
   RulePlan* plan = nullptr;
+  if (plans_.empty()) plans_.resize(kPlanSlots);
   for (RulePlan& p : plans_)
     if (p.node == node) {
       plan = &p;
@@ -1301,7 +1324,10 @@ RulePlan* Engine::plan_of_rules() {
   int32_t n = int32_t(b->cell_count());
   const Cell* cells = b->head_cell();
   if (plan) {
-    if (plan->rebuilt > kPlanMaxRebuilds) return nullptr;
+    if (!plan->planned) {
+      plan->checked = epoch_;
+      return plan;
+    }
     if (int32_t(plan->cells.size()) == n &&
         std::memcmp(plan->cells.data(), cells, size_t(n) * sizeof(Cell)) == 0) {
       plan->checked = epoch_;
@@ -1314,12 +1340,9 @@ RulePlan* Engine::plan_of_rules() {
     plan->node = node;
     plan->rebuilt = 0;
   }
-  if (n > kPlanMaxCells) {
-    plan->rebuilt = kPlanMaxRebuilds + 1;
-    return nullptr;
-  }
-  build_plan(plan, cells, n);
   plan->checked = epoch_;
+  plan->planned = n <= kPlanMaxCells && plan->rebuilt <= kPlanMaxRebuilds;
+  if (plan->planned) build_plan(plan, cells, n);
   return plan;
 }
 
@@ -1331,7 +1354,7 @@ State Engine::run_planned() {
   for (;;) {
     if (!plan || plan->checked != epoch_) {
       plan = this->plan();
-      if (!plan) return kFetchGeneral;
+      if (!plan->planned) return kFetchGeneral;
     }
     int32_t tail = int32_t(plan->cells.size());
     if (ri_ >= tail) {
@@ -1434,7 +1457,7 @@ State Engine::run_planned() {
     pos_ = top().start;
     if (plan->checked != epoch_) {
       plan = this->plan();
-      if (!plan) return kFail;
+      if (!plan->planned) return kFail;
     }
     if (ri_ >= int32_t(plan->cells.size())) return kLeave;
     int32_t bar = plan->ops[size_t(ri_)].next_bar;
@@ -1468,10 +1491,11 @@ Status Engine::run() {
           break;
         }
         case kFetch:
-          if (!callback_) {
+          if (!callback_ && general_fetches_ >= kPlanAfter) {
             state = run_planned();
             break;
           }
+          general_fetches_++;
           [[fallthrough]];
         case kFetchGeneral:
           if (ri_ >= rules_tail()) {
