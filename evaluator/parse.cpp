@@ -14,6 +14,16 @@
 // saved input for into). Cells a frame keeps (the enclosing rule block, a
 // target word, a collected block, the input into replaced) live in the
 // rule-stack block, three per frame.
+//
+// Plans. Once a parse has run a while and nothing traces it, a rule block's
+// common block-level rules (bars, some/any/opt and copy over a charset, a
+// char or a text, words naming such a value, a datatype or a block, parens,
+// skip, end) run from a plan read once from the block's cells (RulePlan),
+// one after another without the states between them. The engine's epoch
+// moves wherever a block may change; a plan found at an older epoch is
+// compared with its block's cells again, and made anew when they differ.
+// Values are never planned: words are read at each use. A repetition over
+// a block that goes on starts its next round in the block's own frame.
 #include "evaluator/parse.h"
 
 #include <algorithm>
