@@ -14,9 +14,20 @@
 // saved input for into). Cells a frame keeps (the enclosing rule block, a
 // target word, a collected block, the input into replaced) live in the
 // rule-stack block, three per frame.
+//
+// Plans. Once a parse has run a while and nothing traces it, a rule block's
+// common block-level rules (bars, some/any/opt and copy over a charset, a
+// char or a text, words naming such a value, a datatype or a block, parens,
+// skip, end) run from a plan read once from the block's cells (RulePlan),
+// one after another without the states between them. The engine's epoch
+// moves wherever a block may change; a plan found at an older epoch is
+// compared with its block's cells again, and made anew when they differ.
+// Values are never planned: words are read at each use. A repetition over
+// a block that goes on starts its next round in the block's own frame.
 #include "evaluator/parse.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "datatypes/actions.h"
@@ -76,6 +87,7 @@ struct Frame {
   int32_t aux = 0;   // repeat: unused; case: saved mode; into: outer index; collect: target kind; keep: pick
   int32_t aux2 = 0;  // into: outer limit
   int32_t keyword = 0;  // index of the keyword in its block (error argument)
+  uint64_t epoch = 0;   // block: the engine's epoch when it was last found to be its repetition's argument
 };
 
 enum InputKind { kInputBlock, kInputString, kInputBinary };
@@ -121,7 +133,39 @@ int32_t g_parse_cells = 0;
 // A false answer of the trace callback: the engine stops with its match flag.
 struct TraceStop {};
 
-enum State { kEnter, kLeave, kFinish, kRoute, kFetch, kArg, kFail, kEnd };
+enum State { kEnter, kLeave, kFinish, kRoute, kFetch, kFetchGeneral, kArg, kFail, kEnd };
+
+// What a rule block's element at some index does, read once from the block
+// (see Engine::plan_of_rules): the common block-level rules that run in place.
+enum PlanKind : uint8_t {
+  kPlanOther,   // anything else: the state machine runs it
+  kPlanBar,     // |
+  kPlanRepeat,  // some, any or opt, then a word that is no keyword or a charset, char or text
+  kPlanCopy,    // copy word, then optionally some, any or opt, then such a rule
+  kPlanParen,   // a paren
+  kPlanMatch,   // a charset, a char or a text, matched once
+  kPlanWord,    // a word that is no keyword, bound: its value read as dispatch reads it
+  kPlanSkip,    // skip
+  kPlanEnd,     // end
+};
+
+struct PlanOp {
+  PlanKind kind = kPlanOther;
+  bool counted = false;  // kPlanCopy: through some, any or opt (their frame counts)
+  int32_t min = 0, max = 0;
+  int32_t value = 0;      // kPlanRepeat, kPlanCopy: the index of the rule repeated
+  int32_t next_bar = -1;  // the index of the first | at or after this one, or -1
+};
+
+// The elements of one rule block as they were read, and what each does.
+struct RulePlan {
+  Node node = 0;
+  uint64_t checked = 0;  // the engine's epoch when [cells] last held (or it was found unplanned)
+  int32_t rebuilt = 0;
+  bool planned = false;  // false: too long, or changed again and again; the state machine runs it
+  std::vector<Cell> cells;
+  std::vector<PlanOp> ops;
+};
 
 class Engine {
  public:
@@ -225,6 +269,7 @@ class Engine {
   // ------------------------------------------------ events
   void send(RuntimeValue event) {
     if (!callback_) return;
+    epoch_++;
     block_truncate(stack_, int32_t(frames_.size() * 3));
     Cell* args = stack_push();
     *args = runtime_value(event);
@@ -265,6 +310,33 @@ class Engine {
   bool copy_in_place(const Cell* word);
   void copy_to_word(const Cell* word, int32_t origin);
   State after_paren(Status s);
+  // The frame below the top is a repetition that may go on: next_round_in_place.
+  bool next_round_in_place(int32_t tail) {
+    size_t n = frames_.size();
+    if (n < 2) return false;
+    int32_t code = frames_[n - 2].code;
+    return (code == kCmdRepeat || code == kCmdWhile) && next_round_in_place_at(tail);
+  }
+  bool next_round_in_place_at(int32_t tail);
+  // The plan of the current rule block (plan_of_rules), at once when it is
+  // one of the last two found to hold at this epoch.
+  RulePlan* plan() {
+    Node node = rules_->node();
+    if (last_plan_ && last_plan_->node == node) {
+      if (last_plan_->checked == epoch_) return last_plan_;
+    } else if (prev_plan_ && prev_plan_->node == node) {
+      // The block left last, often the one entered again (the enclosing block).
+      std::swap(last_plan_, prev_plan_);
+      if (last_plan_->checked == epoch_) return last_plan_;
+    } else {
+      prev_plan_ = last_plan_;
+    }
+    return last_plan_ = plan_of_rules();
+  }
+  [[gnu::noinline]] RulePlan* plan_of_rules();
+  void build_plan(RulePlan* plan, const Cell* cells, int32_t n);
+  bool simple_rule_q(const Cell* c) const;
+  State run_planned();
   State do_break(bool reject);
   Status eval_paren(const Cell* paren, Cell* result);
   // Same series as the input (type and buffer) for position words.
@@ -305,6 +377,23 @@ class Engine {
   int32_t cells_held_ = 0;
   Status pending_ = kStatusOk;
   std::vector<Frame> frames_;
+  // Plans of the rule blocks met; [epoch_] moves on whenever something
+  // that may change a block may run (a paren, the trace callback, a
+  // modification of the input, a keep, a store that may have a handler, a
+  // comparison of values, a command's end), and a plan is compared with
+  // its block again then.
+  // Plans are made once the engine has fetched [kPlanAfter] rules the
+  // general way: a short parse makes none.
+  static constexpr int32_t kPlanSlots = 16;
+  static constexpr int32_t kPlanMaxCells = 64;
+  static constexpr int32_t kPlanMaxRebuilds = 8;
+  static constexpr int32_t kPlanAfter = 64;
+  std::vector<RulePlan> plans_;
+  int32_t general_fetches_ = 0;
+  int32_t plan_next_ = 0;
+  uint64_t epoch_ = 1;
+  RulePlan* last_plan_ = nullptr;
+  RulePlan* prev_plan_ = nullptr;
   struct KeywordEntry {
     int32_t symbol = 0;
     int32_t keyword = -1;
@@ -361,6 +450,7 @@ int32_t Engine::match_literal_at(int32_t at, const Cell* value) {
   *tmp2_ = *value;
   if (tmp2_->is(kTypeLitWord)) tmp2_->set_type(kTypeWord);
   if (tmp2_->is(kTypeLitPath)) tmp2_->set_type(kTypePath);
+  epoch_++;  // a comparison may run a handler
   return action_compare(tmp3_, tmp2_, compare_op()) ? 1 : -1;
 }
 
@@ -385,6 +475,7 @@ int32_t Engine::match_type_at(int32_t at, const Cell* rule) {
 }
 
 Status Engine::eval_paren(const Cell* paren, Cell* result) {
+  epoch_++;
   Cell* p = stack_push_cell(paren);
   Status s = do_block(p, result);
   g_stack.top = p;
@@ -408,6 +499,7 @@ Cell* Engine::current_collect_block() {
 }
 
 void Engine::keep_value(const Cell* v) {
+  epoch_++;
   *tmp3_ = *v;
   Cell* into = current_collect_block();
   *tmp2_ = *into;
@@ -415,6 +507,7 @@ void Engine::keep_value(const Cell* v) {
 }
 
 void Engine::keep_range(int32_t from, int32_t to, bool pick) {
+  epoch_++;
   if (to <= from) return;
   if (to - from == 1 || pick) {
     for (int32_t i = from; i < to && i < input_length(); i++) {
@@ -430,6 +523,7 @@ void Engine::keep_range(int32_t from, int32_t to, bool pick) {
 }
 
 void Engine::modify_remove(int32_t from, int32_t n) {
+  epoch_++;
   if (n <= 0) return;
   Cell* s = stack_push();
   input_at(s, from);
@@ -438,6 +532,7 @@ void Engine::modify_remove(int32_t from, int32_t n) {
 }
 
 int32_t Engine::modify_insert(int32_t at, const Cell* value, bool only) {
+  epoch_++;
   int32_t before = input_length();
   Cell* s = stack_push();
   input_at(s, std::clamp(at, 0, before));
@@ -450,6 +545,7 @@ int32_t Engine::modify_insert(int32_t at, const Cell* value, bool only) {
 }
 
 int32_t Engine::modify_change(int32_t at, int32_t n, const Cell* value, bool only) {
+  epoch_++;
   int32_t before = input_length();
   Cell* s = stack_push();
   input_at(s, std::clamp(at, 0, before));
@@ -613,8 +709,14 @@ void Engine::copy_to_word(const Cell* word, int32_t origin) {
     // would clamp it.
     int32_t from = std::min(origin, input_length());
     series_copy_units(tmp_, from, std::min(n, input_length() - from), tmp2_);
-    set_word_value(&w, tmp2_);
+    if (Cell* slot = context_plain_store_slot(word_context(&w), word_index(&w))) {
+      *slot = *tmp2_;
+    } else {
+      epoch_++;  // a store with a handler may run Kiv code
+      set_word_value(&w, tmp2_);
+    }
   } else {
+    epoch_++;
     Cell* result = ActionCall(kActionCopy).arg(*tmp_).ref("part", integer_cell(n)).run();
     set_word_value(&w, result);
     g_stack.top = result;
@@ -688,6 +790,7 @@ State Engine::dispatch() {
     }
     case kTypeSetWord: {
       as_arg_ = false;
+      epoch_++;  // a store with a handler may run Kiv code
       input_at(tmp_, pos_);
       set_word_value(cur_, tmp_);
       return kFetch;
@@ -1036,6 +1139,7 @@ State Engine::finish() {
       break;
     case kCmdSet:
       if (match_) {
+        epoch_++;  // a store with a handler may run Kiv code
         Cell v = pos_ > f.origin && f.origin < input_length() ? element_at(f.origin) : kNoneCell;
         *tmp_ = v;
         Cell w = *frame_cell(fi, 0);
@@ -1077,6 +1181,7 @@ State Engine::finish() {
       break;
     }
     case kCmdCollect: {
+      epoch_++;  // stores and inserts
       collect_depth_--;
       *tmp_ = *frame_cell(fi, 1);
       int32_t target = f.aux;
@@ -1117,6 +1222,261 @@ State Engine::finish() {
   return kRoute;
 }
 
+// A block that ends matched as the argument of a repetition that goes on
+// with it again: the next round starts in the same block frame, set as its
+// pop and a new push would leave it, when nothing traces the engine and the
+// repetition's argument is still that block, or a word naming it ([tail]:
+// the block's length). The argument is read again only when the epoch moved
+// since it was last found.
+bool Engine::next_round_in_place_at(int32_t tail) {
+  size_t n = frames_.size();
+  if (callback_ || !match_ || break_flag_ || pending_ != kStatusOk) return false;
+  Frame& r = frames_[n - 2];
+  if (r.max >= 0 && r.count >= r.max) return false;
+  int32_t length = input_length();
+  if (r.code == kCmdRepeat && pos_ == r.start && length <= r.start_len) return false;
+  Frame& f = frames_[n - 1];
+  if (f.epoch != epoch_) {
+    // The repetition's argument, read live in the enclosing block.
+    SeriesBuffer* b = series_buffer_of(frame_cell(n - 1, 0));
+    if (r.ri < 0 || uint32_t(r.ri) >= b->cell_count()) return false;
+    const Cell* arg = b->head_cell() + r.ri;
+    if (arg->is(kTypeWord)) {
+      // A word naming a block, as dispatch would find it.
+      if (keyword_of_word(arg) >= 0 || !word_context(arg)) return false;
+      arg = get_word_value(arg);
+    }
+    if (!arg->is(kTypeBlock) || std::memcmp(arg, rules_, sizeof(Cell)) != 0) return false;
+    f.epoch = epoch_;
+  }
+  r.count++;
+  r.start = pos_;
+  r.start_len = length;
+  f.ri = r.ri + 1;
+  f.origin = f.start = pos_;
+  f.start_len = length;
+  ri_ = series_clamp_head(rules_, tail);
+  match_ = true;
+  as_arg_ = false;
+  return true;
+}
+
+// A rule that repeat_in_place and copy_in_place may run at once as it
+// reads: a word that is no keyword, bound, or a charset, a char or a text.
+bool Engine::simple_rule_q(const Cell* c) const {
+  if (c->is(kTypeWord)) return word_context(c) != 0;
+  TypeId t = c->type();
+  return t == kTypeBitset || t == kTypeChar || is_any_string(t);
+}
+
+void Engine::build_plan(RulePlan* plan, const Cell* cells, int32_t n) {
+  plan->cells.assign(cells, cells + n);
+  plan->ops.assign(size_t(n), PlanOp{});
+  const Cell* c = plan->cells.data();
+  auto keyword_at = [&](int32_t i) { return c[i].is(kTypeWord) ? keyword_of_word(&c[i]) : -1; };
+  auto simple_at = [&](int32_t i) { return i < n && keyword_at(i) < 0 && simple_rule_q(&c[i]); };
+  int32_t bar = -1;
+  for (int32_t i = n; i-- > 0;) {
+    PlanOp& op = plan->ops[size_t(i)];
+    int32_t k = keyword_at(i);
+    if (k == kSymBar) {
+      op.kind = kPlanBar;
+      bar = i;
+    } else if (k == kSymSome || k == kSymAny || k == kSymOpt) {
+      if (simple_at(i + 1)) {
+        op.kind = kPlanRepeat;
+        op.min = k == kSymSome ? 1 : 0;
+        op.max = k == kSymOpt ? 1 : -1;
+        op.value = i + 1;
+      }
+    } else if (k == kSymCopy) {
+      if (i + 1 < n && c[i + 1].is(kTypeWord)) {
+        int32_t j = i + 2, kj = j < n ? keyword_at(j) : -1;
+        op.min = op.max = 1;
+        if (kj == kSymSome || kj == kSymAny || kj == kSymOpt) {
+          op.min = kj == kSymSome ? 1 : 0;
+          op.max = kj == kSymOpt ? 1 : -1;
+          op.counted = true;
+          j++;
+        }
+        if (simple_at(j)) {
+          op.kind = kPlanCopy;
+          op.value = j;
+        }
+      }
+    } else if (k == kSymSkip) {
+      op.kind = kPlanSkip;
+    } else if (k == kSymEnd) {
+      op.kind = kPlanEnd;
+    } else if (c[i].is(kTypeParen)) {
+      op.kind = kPlanParen;
+    } else if (k < 0 && simple_rule_q(&c[i])) {
+      op.kind = c[i].is(kTypeWord) ? kPlanWord : kPlanMatch;
+    }
+    op.next_bar = bar;
+  }
+}
+
+// The plan of the current rule block, compared with the block again when
+// the epoch moved since; unplanned when the block is too long or was
+// changed again and again.
+RulePlan* Engine::plan_of_rules() {
+  Node node = rules_->node();
+  RulePlan* plan = nullptr;
+  if (plans_.empty()) plans_.resize(kPlanSlots);
+  for (RulePlan& p : plans_)
+    if (p.node == node) {
+      plan = &p;
+      break;
+    }
+  if (plan && plan->checked == epoch_) return plan;
+  SeriesBuffer* b = series_buffer(node);
+  int32_t n = int32_t(b->cell_count());
+  const Cell* cells = b->head_cell();
+  if (plan) {
+    if (!plan->planned) {
+      plan->checked = epoch_;
+      return plan;
+    }
+    if (int32_t(plan->cells.size()) == n &&
+        std::memcmp(plan->cells.data(), cells, size_t(n) * sizeof(Cell)) == 0) {
+      plan->checked = epoch_;
+      return plan;
+    }
+    plan->rebuilt++;
+  } else {
+    plan = &plans_[plan_next_];
+    plan_next_ = (plan_next_ + 1) % kPlanSlots;
+    plan->node = node;
+    plan->rebuilt = 0;
+  }
+  plan->checked = epoch_;
+  plan->planned = n <= kPlanMaxCells && plan->rebuilt <= kPlanMaxRebuilds;
+  if (plan->planned) build_plan(plan, cells, n);
+  return plan;
+}
+
+// The block-level rules while nothing traces the engine: those planned run
+// here one after another, each as dispatch and the states after it would
+// run it; any other goes to the state machine (kFetchGeneral), at its index.
+State Engine::run_planned() {
+  RulePlan* plan = nullptr;
+  for (;;) {
+    if (!plan || plan->checked != epoch_) {
+      plan = this->plan();
+      if (!plan->planned) return kFetchGeneral;
+    }
+    int32_t tail = int32_t(plan->cells.size());
+    if (ri_ >= tail) {
+      // The block ends matched (kLeave): its next round, if any, goes on here.
+      if (next_round_in_place(tail)) continue;
+      return kLeave;
+    }
+    if (ri_ < 0) return kFetchGeneral;
+    const PlanOp& op = plan->ops[size_t(ri_)];
+    as_arg_ = false;
+    switch (op.kind) {
+      case kPlanOther: return kFetchGeneral;
+      case kPlanBar:
+        ri_++;
+        match_ = true;
+        if (next_round_in_place(tail)) continue;
+        return kLeave;
+      case kPlanRepeat: {
+        // As keyword() and repeat_in_place: the repetition's frame counts
+        // while its rule is read.
+        const Cell* rule = &plan->cells[size_t(op.value)];
+        check_stack(3);
+        *cur_ = rule->is(kTypeWord) ? *get_word_value(rule) : *rule;
+        TypeId t = cur_->type();
+        if (t != kTypeBitset && t != kTypeChar && !is_any_string(t)) return kFetchGeneral;
+        ri_ = op.value + 1;
+        repeat_count(cur_, op.min, op.max);
+        break;
+      }
+      case kPlanCopy: {
+        // As copy_in_place: the copy's frame counts while its rule is read,
+        // and the repetition's too when there is one.
+        const Cell* rule = &plan->cells[size_t(op.value)];
+        Cell word = plan->cells[size_t(ri_ + 1)];
+        check_stack(3);
+        if (op.counted && rule->is(kTypeWord)) check_stack(6);
+        *cur_ = rule->is(kTypeWord) ? *get_word_value(rule) : *rule;
+        TypeId t = cur_->type();
+        if (t != kTypeBitset && t != kTypeChar && !is_any_string(t)) return kFetchGeneral;
+        if (op.counted && !rule->is(kTypeWord)) check_stack(6);
+        ri_ = op.value + 1;
+        int32_t origin = pos_;
+        repeat_count(cur_, op.min, op.max);
+        if (match_) copy_to_word(&word, origin);
+        break;
+      }
+      case kPlanParen: {
+        *cur_ = plan->cells[size_t(ri_)];
+        ri_++;
+        State s = after_paren(eval_paren(cur_, tmp_));
+        if (s != kRoute || pending_ != kStatusOk) return s;
+        break;
+      }
+      case kPlanWord: {
+        // As dispatch: the word's value, dispatched in its place, for the
+        // values that match or enter here; any other goes the general way.
+        Cell v = *get_word_value(&plan->cells[size_t(ri_)]);
+        TypeId t = v.type();
+        if (t == kTypeBlock) {
+          *cur_ = v;
+          ri_++;
+          return kEnter;
+        }
+        if (t == kTypeDatatype || t == kTypeTypeset) {
+          *cur_ = v;
+          ri_++;
+          int32_t n = match_type_at(pos_, cur_);
+          match_ = n >= 0;
+          if (match_) pos_ += n;
+          break;
+        }
+        if (t != kTypeBitset && t != kTypeChar && !is_any_string(t)) return kFetchGeneral;
+        *cur_ = v;
+        ri_++;
+        int32_t n = match_literal_at(pos_, cur_);
+        match_ = n >= 0;
+        if (match_) pos_ += n;
+        break;
+      }
+      case kPlanMatch: {
+        *cur_ = plan->cells[size_t(ri_)];
+        ri_++;
+        int32_t n = match_literal_at(pos_, cur_);
+        match_ = n >= 0;
+        if (match_) pos_ += n;
+        break;
+      }
+      case kPlanSkip:
+        ri_++;
+        match_ = !at_end();
+        if (match_) pos_++;
+        break;
+      case kPlanEnd:
+        ri_++;
+        match_ = at_end();
+        break;
+    }
+    if (match_) continue;
+    // As kFail: back to the block's start, on at the next alternative.
+    pos_ = top().start;
+    if (plan->checked != epoch_) {
+      plan = this->plan();
+      if (!plan->planned) return kFail;
+    }
+    if (ri_ >= int32_t(plan->cells.size())) return kLeave;
+    int32_t bar = plan->ops[size_t(ri_)].next_bar;
+    if (bar < 0) return kLeave;
+    ri_ = bar + 1;
+    match_ = true;
+  }
+}
+
 Status Engine::run() {
   // The outermost block frame.
   *cur_ = *rules_;
@@ -1141,6 +1501,13 @@ Status Engine::run() {
           break;
         }
         case kFetch:
+          if (!callback_ && general_fetches_ >= kPlanAfter) {
+            state = run_planned();
+            break;
+          }
+          general_fetches_++;
+          [[fallthrough]];
+        case kFetchGeneral:
           if (ri_ >= rules_tail()) {
             state = kLeave;
             break;
@@ -1194,6 +1561,10 @@ Status Engine::run() {
           if (!match_) pos_ = top().start;
           if (frames_.size() == 1) {
             state = kEnd;
+            break;
+          }
+          if (next_round_in_place(rules_tail())) {
+            state = kFetch;
             break;
           }
           Frame f = top();
