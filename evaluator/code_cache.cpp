@@ -2493,8 +2493,9 @@ struct FieldObject {
   const Flat* const first = steps.data();
   const Flat* const end = first + steps.size();
   const Flat* p = first;
-  const Cell* v;  // a value a step reads
-  Cell* slot;     // a slot a step stores into
+  const Cell* v;    // a value a step reads
+  Cell* slot;       // a slot a step stores into
+  uint32_t values;  // kStepLocals: the context's values reference
 #define KIV_NEXT_STEP()        \
   do {                         \
     if (++p == end) goto done; \
@@ -2555,15 +2556,16 @@ step_set_field:
 step_locals:
   // As context_peek_slot and context_plain_store_slot find them.
   v = context_cell(p->word.ctx);
-  if (!v->data2) {
+  values = context_values(p->word.ctx);
+  if (!values) {
     local_count = 0;
   } else if (v->header & kFlagStackValues) {
-    locals = stack_at(v->data2 - 1);
+    locals = stack_at(values - 1);
     local_count = UINT32_MAX;
     local_stores = true;
   } else {
     local_stores = ((v->header & kContextKindMask) >> kContextKindShift) != kContextObject;
-    SeriesBuffer* b = series_buffer(v->data2);
+    SeriesBuffer* b = series_buffer(values);
     locals = b->head_cell();
     local_count = b->cell_count();
   }
