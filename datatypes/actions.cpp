@@ -197,8 +197,7 @@ Cell* action_pick_plain(Cell* series, const Cell* index) {
   SeriesBuffer* b = series->is(kTypeBlock) ? series_buffer_of(series) : nullptr;
   if (b && b->unit() == sizeof(Cell)) {
     // A block's cell read in place, at the position series_pick finds.
-    const int32_t i = integer_get(index);
-    const int64_t pos = i == 0 ? -1 : int64_t(series->head()) + i - (i > 0 ? 1 : 0);
+    const int64_t pos = pick_position(series, integer_get(index));
     *series = pos < 0 || pos >= int64_t(b->length()) ? kNoneCell : b->head_cell()[pos];
     return series;
   }

@@ -144,17 +144,6 @@ Cell series_like(const Cell* value, Node node) {
   return c;
 }
 
-namespace {
-
-// The unit a pick/poke index names: head + index - 1 for a positive index,
-// head + index for a negative one; -1 for index 0.
-int64_t pick_position(const Cell* v, int32_t index) {
-  if (index == 0) return -1;
-  return int64_t(v->head()) + index - (index > 0 ? 1 : 0);
-}
-
-}  // namespace
-
 void series_element_at(const Cell* series, int32_t index, Cell* out) {
   auto unit_value = type_slots_of(series->type()).unit_value;
   if (!unit_value) raise_error(kErrInternalNotDone);

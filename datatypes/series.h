@@ -199,6 +199,12 @@ int32_t series_length_q(Cell* value, const NoneArgs& args);
 // head to [target]'s head, within one buffer or between two. Returns [target].
 Cell* series_move(Cell* origin, const MoveArgs& args);
 Cell* series_next(Cell* value, const NoneArgs& args);
+// The unit a pick/poke index names in [v]: head + index - 1 for a positive
+// index, head + index for a negative one; -1 for index 0.
+inline int64_t pick_position(const Cell* v, int32_t index) {
+  if (index == 0) return -1;
+  return int64_t(v->head()) + index - (index > 0 ? 1 : 0);
+}
 // Overwrites [value] with the element at [index] (1 is the head, -1 the unit
 // before it) or none when out of range, and returns it.
 Cell* series_pick(Cell* value, const PickArgs& args);

@@ -801,6 +801,23 @@ bool jump_step_q(FlatStep step) {
   return step == kStepBranch || step == kStepJump || step == kStepAny || step == kStepAll;
 }
 
+// For each step of [steps] (and its end), whether a jump lands on it.
+std::vector<bool> jump_landings(const std::vector<Flat>& steps) {
+  std::vector<bool> landing(steps.size() + 1);
+  for (const Flat& f : steps)
+    if (jump_step_q(f.step)) landing[size_t(f.imm)] = true;
+  return landing;
+}
+
+// [out] in place of [steps], step i of which went to step [moved[i]] of
+// [out] (its last entry, the end, is set here): the jumps follow.
+void take_moved_steps(std::vector<Flat>& steps, std::vector<Flat>& out, std::vector<int32_t>& moved) {
+  moved[steps.size()] = int32_t(out.size());
+  for (Flat& f : out)
+    if (jump_step_q(f.step)) f.imm = moved[size_t(f.imm)];
+  steps = std::move(out);
+}
+
 // Each field read of [steps] whose value an operator or call step takes
 // at once joined with that step: as its left operand with an integer
 // literal right one (kStepFieldConst), or as its right operand
@@ -809,13 +826,10 @@ bool jump_step_q(FlatStep step) {
 // second step.
 void join_field_steps(std::vector<Flat>& steps) {
   const size_t n = steps.size();
-  std::vector<bool> landing(n + 1);
   bool any = false;
-  for (size_t i = 0; i < n; i++) {
-    if (jump_step_q(steps[i].step)) landing[size_t(steps[i].imm)] = true;
-    any = any || steps[i].step == kStepField;
-  }
+  for (const Flat& f : steps) any = any || f.step == kStepField;
   if (!any) return;
+  const std::vector<bool> landing = jump_landings(steps);
   std::vector<Flat> out;
   std::vector<int32_t> moved(n + 1);
   for (size_t i = 0; i < n; i++) {
@@ -843,10 +857,7 @@ void join_field_steps(std::vector<Flat>& steps) {
     out.push_back(j);
     moved[++i] = int32_t(out.size() - 1);
   }
-  moved[n] = int32_t(out.size());
-  for (Flat& f : out)
-    if (jump_step_q(f.step)) f.imm = moved[size_t(f.imm)];
-  steps = std::move(out);
+  take_moved_steps(steps, out, moved);
 }
 
 // [steps] (an expression's flat form, or a program) made cheaper to run,
@@ -943,10 +954,7 @@ void finish_steps(std::vector<Flat>& steps) {
     if (hoist && (callee_step_q(f.step) || f.step == kStepSetField)) f.checked = true;
     out.push_back(f);
   }
-  moved[steps.size()] = int32_t(out.size());
-  for (Flat& f : out)
-    if (jump_step_q(f.step)) f.imm = moved[size_t(f.imm)];
-  steps = std::move(out);
+  take_moved_steps(steps, out, moved);
 }
 
 // The flat form of a whole expression [e] (a value, or a set-word or field
@@ -1362,10 +1370,7 @@ void drop_steps(std::vector<Flat>& steps, const std::vector<bool>& drop) {
     moved[i] = int32_t(out.size());
     if (!drop[i]) out.push_back(steps[i]);
   }
-  moved[steps.size()] = int32_t(out.size());
-  for (Flat& f : out)
-    if (jump_step_q(f.step)) f.imm = moved[size_t(f.imm)];
-  steps = std::move(out);
+  take_moved_steps(steps, out, moved);
 }
 
 // The steps of the program [p], finished (finish_steps), made cheaper to
@@ -1401,9 +1406,7 @@ void program_finish(Program& p) {
   }
   if (any) drop_steps(steps, drop);
   const size_t n = steps.size();
-  std::vector<bool> landing(n + 1);
-  for (const Flat& f : steps)
-    if (jump_step_q(f.step)) landing[size_t(f.imm)] = true;
+  const std::vector<bool> landing = jump_landings(steps);
   for (size_t i = 0; i + 1 < n; i++) {
     const Flat& br = steps[i + 1];
     if (steps[i].step != kStepNone || landing[i] || br.step != kStepBranch || br.when ||
